@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, running and testing Quillberry needs.
+# Idempotent: when everything is present it only checks and returns in about a second.
+set -euo pipefail
+
+packages=(
+  # build
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-base-dev-tools libqt6svg6 qt6-qpa-plugins
+  libcurl4-openssl-dev libglib2.0-dev libglib2.0-bin
+  libgtest-dev libgmock-dev libbenchmark-dev
+  # desktop integration the program reads and writes
+  gsettings-desktop-schemas dbus
+  # loopback test peers
+  tinyproxy dante-server squid python3 python3-pyftpdlib
+  libproxy-tools libproxy1-plugin-gsettings
+  nodejs
+  # fonts so that offscreen renders show the Chinese interface
+  fonts-noto-cjk
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+if [ "$(id -u)" -ne 0 ]; then
+  SUDO=sudo
+else
+  SUDO=
+fi
+export DEBIAN_FRONTEND=noninteractive
+echo "Installing: ${missing[*]}" >&2
+$SUDO apt-get update -qq
+# Services from these packages (tinyproxy, squid, danted) must not keep running on the
+# system ports: the tests start their own copies on free loopback ports.
+$SUDO sh -c 'printf "#!/bin/sh\nexit 101\n" > /usr/sbin/policy-rc.d && chmod +x /usr/sbin/policy-rc.d'
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+$SUDO rm -f /usr/sbin/policy-rc.d

@@ -1,0 +1,33 @@
+#include "base/Prompt.h"
+
+#include <cstdio>
+
+namespace qb {
+
+namespace {
+StderrPrompt g_stderrPrompt;
+IUserPrompt* g_prompt = &g_stderrPrompt;
+}  // namespace
+
+IUserPrompt& Prompt() { return *g_prompt; }
+
+IUserPrompt* SetPrompt(IUserPrompt* prompt) {
+  IUserPrompt* previous = g_prompt;
+  g_prompt = prompt ? prompt : &g_stderrPrompt;
+  return previous;
+}
+
+MsgResult StderrPrompt::Message(const std::string& text, const std::string& caption, MsgIcon,
+                                MsgButtons buttons) {
+  if (caption.empty()) {
+    std::fprintf(stderr, "%s\n", text.c_str());
+  } else {
+    std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+  }
+  return buttons == MsgButtons::YesNo ? MsgResult::No : MsgResult::Ok;
+}
+
+std::optional<std::string> StderrPrompt::OpenFile(const FileDialogSpec&) { return std::nullopt; }
+std::optional<std::string> StderrPrompt::SaveFile(const FileDialogSpec&) { return std::nullopt; }
+
+}  // namespace qb

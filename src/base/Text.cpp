@@ -1,0 +1,245 @@
+#include "base/Text.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <string>
+
+namespace qb {
+
+std::string AsciiUpper(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = AsciiUpper(c);
+  return out;
+}
+
+std::string AsciiLower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = AsciiLower(c);
+  return out;
+}
+
+int AsciiCaseCompare(std::string_view a, std::string_view b) {
+  const std::size_t n = a.size() < b.size() ? a.size() : b.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const unsigned char x = static_cast<unsigned char>(AsciiLower(a[i]));
+    const unsigned char y = static_cast<unsigned char>(AsciiLower(b[i]));
+    if (x != y) return x < y ? -1 : 1;
+  }
+  if (a.size() == b.size()) return 0;
+  return a.size() < b.size() ? -1 : 1;
+}
+
+bool AsciiCaseEqual(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && AsciiCaseCompare(a, b) == 0;
+}
+
+std::string_view TrimLeft(std::string_view s) {
+  std::size_t i = 0;
+  while (i < s.size() && IsCSpace(static_cast<unsigned char>(s[i]))) ++i;
+  return s.substr(i);
+}
+
+std::string_view TrimRight(std::string_view s) {
+  std::size_t n = s.size();
+  while (n > 0 && IsCSpace(static_cast<unsigned char>(s[n - 1]))) --n;
+  return s.substr(0, n);
+}
+
+std::string_view Trim(std::string_view s) { return TrimRight(TrimLeft(s)); }
+
+long long CAtoll(std::string_view s) {
+  std::size_t i = 0;
+  while (i < s.size() && IsCSpace(static_cast<unsigned char>(s[i]))) ++i;
+  bool negative = false;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
+    negative = s[i] == '-';
+    ++i;
+  }
+  constexpr long long kMax = std::numeric_limits<long long>::max();
+  long long value = 0;
+  for (; i < s.size() && IsDigit(static_cast<unsigned char>(s[i])); ++i) {
+    const int digit = s[i] - '0';
+    if (value > (kMax - digit) / 10) {
+      value = kMax;
+      // Keep consuming digits; the value stays saturated.
+      continue;
+    }
+    value = value * 10 + digit;
+  }
+  return negative ? -value : value;
+}
+
+int CAtoi(std::string_view s) {
+  const long long v = CAtoll(s);
+  if (v > std::numeric_limits<int>::max()) return std::numeric_limits<int>::max();
+  if (v < std::numeric_limits<int>::min()) return std::numeric_limits<int>::min();
+  return static_cast<int>(v);
+}
+
+double CAtof(std::string_view s) {
+  // strtod needs a terminated string; a number never needs more than a few dozen bytes.
+  char buf[128];
+  const std::size_t n = s.size() < sizeof buf - 1 ? s.size() : sizeof buf - 1;
+  std::memcpy(buf, s.data(), n);
+  buf[n] = '\0';
+  const double v = std::strtod(buf, nullptr);
+  return std::isfinite(v) ? v : 0.0;
+}
+
+std::size_t Utf8CharLength(std::string_view s, std::size_t i) {
+  const unsigned char c = static_cast<unsigned char>(s[i]);
+  std::size_t len;
+  if (c < 0x80) return 1;
+  if (c >= 0xC2 && c <= 0xDF) len = 2;
+  else if (c >= 0xE0 && c <= 0xEF) len = 3;
+  else if (c >= 0xF0 && c <= 0xF4) len = 4;
+  else return 1;
+  if (i + len > s.size()) return 1;
+  for (std::size_t k = 1; k < len; ++k) {
+    if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 1;
+  }
+  return len;
+}
+
+std::size_t LegacyWidth(std::string_view s) {
+  std::size_t width = 0;
+  for (std::size_t i = 0; i < s.size();) {
+    const std::size_t len = Utf8CharLength(s, i);
+    width += len == 1 ? 1 : 2;
+    i += len;
+  }
+  return width;
+}
+
+std::string_view CutToLegacyWidth(std::string_view s, std::size_t maxWidth) {
+  std::size_t width = 0;
+  std::size_t i = 0;
+  while (i < s.size()) {
+    const std::size_t len = Utf8CharLength(s, i);
+    const std::size_t w = len == 1 ? 1 : 2;
+    if (width + w > maxWidth) break;
+    width += w;
+    i += len;
+  }
+  return s.substr(0, i);
+}
+
+bool IsValidUtf8(std::string_view s) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  const std::size_t n = s.size();
+  std::size_t i = 0;
+  while (i < n) {
+    // Fast path over ASCII, eight bytes at a time.
+    while (i + 8 <= n) {
+      std::uint64_t word;
+      std::memcpy(&word, p + i, 8);
+      if (word & 0x8080808080808080ull) break;
+      i += 8;
+    }
+    if (i >= n) break;
+    const unsigned char c = p[i];
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t len;
+    unsigned char lo = 0x80, hi = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) len = 2;
+    else if (c == 0xE0) { len = 3; lo = 0xA0; }
+    else if (c >= 0xE1 && c <= 0xEC) len = 3;
+    else if (c == 0xED) { len = 3; hi = 0x9F; }
+    else if (c >= 0xEE && c <= 0xEF) len = 3;
+    else if (c == 0xF0) { len = 4; lo = 0x90; }
+    else if (c >= 0xF1 && c <= 0xF3) len = 4;
+    else if (c == 0xF4) { len = 4; hi = 0x8F; }
+    else return false;
+    if (i + len > n) return false;
+    if (p[i + 1] < lo || p[i + 1] > hi) return false;
+    for (std::size_t k = 2; k < len; ++k) {
+      if ((p[i + k] & 0xC0) != 0x80) return false;
+    }
+    i += len;
+  }
+  return true;
+}
+
+namespace {
+
+std::string Convert(std::string_view in, const char* to, const char* from, const char* replacement) {
+  iconv_t cd = iconv_open(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(in);
+  std::string out;
+  out.reserve(in.size() * 3 / 2 + 8);
+  char* src = const_cast<char*>(in.data());
+  std::size_t srcLeft = in.size();
+  char buf[4096];
+  while (srcLeft > 0) {
+    char* dst = buf;
+    std::size_t dstLeft = sizeof buf;
+    const std::size_t rc = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+    out.append(buf, static_cast<std::size_t>(dst - buf));
+    if (rc == static_cast<std::size_t>(-1)) {
+      if (errno == E2BIG) continue;
+      // An invalid or truncated sequence: replace one byte and go on.
+      out.append(replacement);
+      ++src;
+      --srcLeft;
+      iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+  }
+  iconv_close(cd);
+  return out;
+}
+
+}  // namespace
+
+std::string DecodeLegacyLine(std::string_view line) {
+  if (IsValidUtf8(line)) return std::string(line);
+  return Convert(line, "UTF-8", "GB18030", "\xEF\xBF\xBD");
+}
+
+std::string EncodeGb18030(std::string_view utf8) { return Convert(utf8, "GB18030", "UTF-8", "?"); }
+
+void ForEachLine(std::string_view text, const std::function<void(std::string_view)>& f) {
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    const void* nl = std::memchr(text.data() + pos, '\n', text.size() - pos);
+    std::size_t end = nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - text.data()) : text.size();
+    std::size_t lineEnd = end;
+    if (lineEnd > pos && text[lineEnd - 1] == '\r') --lineEnd;
+    f(text.substr(pos, lineEnd - pos));
+    pos = end + 1;
+  }
+}
+
+std::string Format(const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  va_list ap2;
+  va_copy(ap2, ap);
+  char small[256];
+  const int n = std::vsnprintf(small, sizeof small, fmt, ap);
+  va_end(ap);
+  std::string out;
+  if (n < 0) {
+    va_end(ap2);
+    return out;
+  }
+  if (static_cast<std::size_t>(n) < sizeof small) {
+    out.assign(small, static_cast<std::size_t>(n));
+  } else {
+    out.resize(static_cast<std::size_t>(n));
+    std::vsnprintf(out.data(), out.size() + 1, fmt, ap2);
+  }
+  va_end(ap2);
+  return out;
+}
+
+}  // namespace qb

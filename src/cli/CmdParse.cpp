@@ -1,0 +1,42 @@
+#include "base/Text.h"
+#include "cli/Cli.h"
+#include "proxy/ProxyEntry.h"
+
+namespace cli {
+
+namespace {
+
+void PrintParsed(std::string_view line) {
+  ProxyFields f;
+  if (ParseProxyLine(line, f)) {
+    Out(f.addr + "\t" + f.port + "\t" + f.type + "\t" + f.timeStatus + "\t" + f.remark);
+  } else {
+    Out("invalid");
+  }
+}
+
+}  // namespace
+
+int RunParse(const QStringList& args) {
+  if (WantsHelp(args)) {
+    Out("Usage: quillberry-cli parse [LINE...]\n"
+        "\n"
+        "Splits each proxy line (address:port@type$time-or-status#remark), or each line of\n"
+        "standard input when no LINE is given, and prints the address, port, type,\n"
+        "time-or-status and remark separated by tabs, or the word 'invalid'.");
+    return kExitOk;
+  }
+  if (!args.isEmpty()) {
+    for (const QString& a : args) PrintParsed(a.toStdString());
+    return kExitOk;
+  }
+  const std::string input = ReadStdin();
+  qb::ForEachLine(input, [](std::string_view line) { PrintParsed(qb::DecodeLegacyLine(line)); });
+  return kExitOk;
+}
+
+// Filled in by the extractor and location work.
+int RunExtract(const QStringList&) { return kExitUsage; }
+int RunLookup(const QStringList&) { return kExitUsage; }
+
+}  // namespace cli

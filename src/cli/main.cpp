@@ -1,0 +1,104 @@
+// quillberry-cli: the program's jobs for scripts and terminals.
+#include <QCoreApplication>
+#include <QStringList>
+
+#include <cstdio>
+#include <iostream>
+#include <iterator>
+#include <string>
+
+#include "base/Prompt.h"
+#include "cli/Cli.h"
+#include "settings/ProgramDir.h"
+
+namespace cli {
+
+std::string ReadStdin() {
+  std::string data((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
+  return data;
+}
+
+void Out(const std::string& line) {
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fputc('\n', stdout);
+}
+
+void Err(const std::string& line) {
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fputc('\n', stderr);
+}
+
+bool WantsHelp(const QStringList& args) { return args.contains("--help") || args.contains("-h"); }
+
+}  // namespace cli
+
+namespace {
+
+struct Command {
+  const char* name;
+  int (*run)(const QStringList&);
+  const char* summary;
+};
+
+const Command kCommands[] = {
+    {"extract", cli::RunExtract, "print the proxies found in a text or web page"},
+    {"parse", cli::RunParse, "split proxy lines into their five fields"},
+    {"lookup", cli::RunLookup, "print the location of an IPv4 address"},
+};
+
+void Usage(FILE* to) {
+  std::fprintf(to,
+               "Usage: quillberry-cli [--data-dir DIR] COMMAND [ARGS...]\n"
+               "\n"
+               "Commands:\n");
+  for (const Command& c : kCommands) std::fprintf(to, "  %-9s %s\n", c.name, c.summary);
+  std::fprintf(to,
+               "\n"
+               "--data-dir DIR  the directory of Proxies.pro, Setting.dat and the other data files\n"
+               "                (default: the program's data directory)\n"
+               "Run 'quillberry-cli COMMAND --help' for a command's options.\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  QStringList args = app.arguments();
+  args.removeFirst();
+
+  // --data-dir may stand anywhere on the line.
+  for (int i = 0; i < args.size(); ++i) {
+    if (args[i] == "--data-dir" || args[i].startsWith("--data-dir=")) {
+      QString dir;
+      if (args[i] == "--data-dir") {
+        if (i + 1 >= args.size()) {
+          cli::Err("--data-dir needs a directory");
+          return cli::kExitUsage;
+        }
+        dir = args[i + 1];
+        args.remove(i, 2);
+      } else {
+        dir = args[i].mid(QString("--data-dir=").size());
+        args.remove(i);
+      }
+      SetProgramDir(dir.toStdString());
+      --i;
+    }
+  }
+
+  if (args.isEmpty()) {
+    Usage(stderr);
+    return cli::kExitUsage;
+  }
+  const QString name = args.takeFirst();
+  if (name == "--help" || name == "-h" || name == "help") {
+    Usage(stdout);
+    return cli::kExitOk;
+  }
+  for (const Command& c : kCommands) {
+    if (name == c.name) return c.run(args);
+  }
+  cli::Err("unknown command: " + name.toStdString());
+  Usage(stderr);
+  return cli::kExitUsage;
+}

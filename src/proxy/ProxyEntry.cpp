@@ -1,0 +1,138 @@
+#include "proxy/ProxyEntry.h"
+
+#include <cstring>
+
+#include "base/Text.h"
+
+using qb::AsciiUpper;
+using qb::Trim;
+using qb::TrimLeft;
+
+bool IsProxyType(std::string_view type) {
+  for (const char* t : kProxyTypes) {
+    if (type == t) return true;
+  }
+  return false;
+}
+
+bool ParseProxyLine(std::string_view line, std::string& addr, std::string& port, std::string& type,
+                    std::string& timeStatus, std::string& remark) {
+  addr.clear();
+  port.clear();
+  type.clear();
+  timeStatus.clear();
+  remark.clear();
+
+  std::string_view rest = line;
+  const std::size_t hash = rest.find('#');
+  const bool hasHash = hash != std::string_view::npos && hash > 0;
+  if (hasHash) {
+    remark = std::string(Trim(rest.substr(hash + 1)));
+    rest = rest.substr(0, hash);
+  }
+
+  // Only a line with a remark separator carries a time-or-status.
+  const std::size_t dollar = rest.rfind('$');
+  if (hasHash && dollar != std::string_view::npos && dollar > 0) {
+    timeStatus = std::string(rest.substr(dollar + 1));
+  }
+
+  const std::size_t at = rest.find('@');
+  if (at == std::string_view::npos || at == 0) return false;
+  {
+    std::string t = AsciiUpper(TrimLeft(rest.substr(at + 1)));
+    std::size_t n = 0;
+    while (n < t.size() && kTypeLetters.find(t[n]) != std::string_view::npos) ++n;
+    type = std::string(Trim(std::string_view(t).substr(0, n)));
+  }
+  rest = rest.substr(0, at);
+
+  const std::size_t colon = rest.find(':');
+  if (colon == std::string_view::npos || colon == 0) return false;
+  {
+    std::string_view p = TrimLeft(rest.substr(colon + 1));
+    std::size_t n = 0;
+    while (n < p.size() && qb::IsDigit(static_cast<unsigned char>(p[n]))) ++n;
+    port = std::string(Trim(p.substr(0, n)));
+  }
+  rest = rest.substr(0, colon);
+
+  addr = std::string(Trim(rest));
+  if (addr.empty() || addr[0] == '#') return false;
+
+  const long long portValue = qb::CAtoll(port);
+  if (portValue < 1 || portValue > 0xFFFF) return false;
+
+  return IsProxyType(type);
+}
+
+std::string ProxyKey(std::string_view addr, std::string_view port, std::string_view type) {
+  std::string key;
+  key.reserve(addr.size() + port.size() + type.size() + 2);
+  key.append(addr).append(":").append(port).append("@").append(type);
+  for (char& c : key) c = qb::AsciiUpper(c);
+  return key;
+}
+
+std::string FormatProxyLine(const CProxyEntry& e) {
+  std::string out = e.m_sProxyAddr + ":" + e.m_sProxyPort;
+  if (!e.m_sProxyType.empty()) out.append("@").append(e.m_sProxyType);
+  return out;
+}
+
+void AppendFileLine(std::string& out, const CProxyEntry& e) {
+  out.append(e.m_sProxyAddr).append(":").append(e.m_sProxyPort).append("@").append(e.m_sProxyType);
+  if (!e.m_sTimeStatus.empty()) out.append("$").append(e.m_sTimeStatus);
+  if (!e.m_sRemark.empty()) out.append("#").append(e.m_sRemark);
+}
+
+std::string FormatFileLine(const CProxyEntry& e) {
+  std::string out;
+  AppendFileLine(out, e);
+  return out;
+}
+
+bool ParseFileLine(std::string_view line, ProxyFields& f) {
+  const std::size_t colon = line.find(':');
+  if (colon == std::string_view::npos || colon == 0) return false;
+  const std::size_t at = line.find('@', colon + 1);
+  if (at == std::string_view::npos) return false;
+  const std::size_t dollar = line.find('$', at + 1);
+  if (dollar == std::string_view::npos) return false;
+  std::size_t hash = line.find('#', dollar + 1);
+  const std::string_view addr = line.substr(0, colon);
+  const std::string_view port = line.substr(colon + 1, at - colon - 1);
+  const std::string_view type = line.substr(at + 1, dollar - at - 1);
+  const std::string_view status =
+      line.substr(dollar + 1, (hash == std::string_view::npos ? line.size() : hash) - dollar - 1);
+  const std::string_view remark = hash == std::string_view::npos ? std::string_view() : line.substr(hash + 1);
+
+  // The program never writes an empty or padded field, a type outside the six, or a
+  // port that is not 1 to 65535 in digits; such a line is somebody else's.
+  if (addr.empty() || Trim(addr).size() != addr.size() || addr[0] == '#' || addr.find('@') != std::string_view::npos) return false;
+  if (port.empty() || port.size() > 10) return false;
+  for (char c : port) {
+    if (!qb::IsDigit(static_cast<unsigned char>(c))) return false;
+  }
+  const long long portValue = qb::CAtoll(port);
+  if (portValue < 1 || portValue > 0xFFFF) return false;
+  if (!IsProxyType(type)) return false;
+  if (status.empty() || (hash != std::string_view::npos && remark.empty())) return false;
+  if (Trim(remark).size() != remark.size()) return false;
+  // Address and port must also be what a proxy line would give back.
+  f.addr.assign(addr);
+  f.port.assign(port);
+  f.type.assign(type);
+  f.timeStatus.assign(status);
+  f.remark.assign(remark);
+  return true;
+}
+
+double TimeStatusRank(std::string_view s) {
+  if (s == kStatusConnectFailed) return 9999;
+  if (s == kStatusMismatch) return 8888;
+  if (s == kStatusTimeout) return 7777;
+  if (s == kStatusUnverified) return 6666;
+  if (s == kStatusVerifying) return 5555;
+  return qb::CAtof(s);
+}

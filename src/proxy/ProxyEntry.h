@@ -1,0 +1,95 @@
+// One proxy: its five texts, the proxy line that carries it in and out of the
+// program, and its identity.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// The status texts of the time-or-status column.
+inline constexpr const char* kStatusUnverified = "未验证";
+inline constexpr const char* kStatusVerifying = "验证中...";
+inline constexpr const char* kStatusConnectFailed = "连接失败";
+inline constexpr const char* kStatusTimeout = "超时";
+inline constexpr const char* kStatusMismatch = "不匹配";
+inline constexpr const char* kStatusPasswordMismatch = "密码不匹配";
+inline constexpr const char* kStatusUnsupported = "不支持此协议";
+inline constexpr const char* kStatusException = "验证异常";
+
+// The six proxy types a line may carry, in the order the proxy dialog offers them.
+inline constexpr const char* kProxyTypes[] = {"HTTP", "HTTPS", "SOCKS4", "SOCKS5", "FTP", "GOPHER"};
+// The characters a type text is cut to while parsing, after upper-casing.
+inline constexpr std::string_view kTypeLetters = "HTPSFGOERCK45";
+
+bool IsProxyType(std::string_view type);
+
+class CProxyEntryBase {
+ public:
+  virtual ~CProxyEntryBase() = default;
+};
+
+class CProxyEntry : public CProxyEntryBase {
+ public:
+  CProxyEntry() = default;
+  CProxyEntry(int item, std::string addr, std::string port, std::string type, std::string timeStatus,
+              std::string remark)
+      : m_nItem(item),
+        m_sProxyAddr(std::move(addr)),
+        m_sProxyPort(std::move(port)),
+        m_sProxyType(std::move(type)),
+        m_sTimeStatus(std::move(timeStatus)),
+        m_sRemark(std::move(remark)) {}
+
+  void SetProxyAddr(std::string s) { m_sProxyAddr = std::move(s); }
+  void SetProxyPort(std::string s) { m_sProxyPort = std::move(s); }
+  void SetProxyType(std::string s) { m_sProxyType = std::move(s); }
+  void SetTimeStatus(std::string s) { m_sTimeStatus = std::move(s); }
+  void SetRemark(std::string s) { m_sRemark = std::move(s); }
+
+  // The row index at which the entry was inserted; kept for compatibility, never read.
+  int m_nItem = 0;
+  // Set by the list while the row is ticked as a favourite. It lives here because the
+  // entry's padding has room for it, which keeps a million rows small.
+  bool m_bFavorite = false;
+  std::string m_sProxyAddr;
+  std::string m_sProxyPort;
+  std::string m_sProxyType;
+  std::string m_sTimeStatus;
+  std::string m_sRemark;
+};
+
+// The fields of a proxy line.
+struct ProxyFields {
+  std::string addr;
+  std::string port;
+  std::string type;
+  std::string timeStatus;
+  std::string remark;
+};
+
+// Splits and validates one proxy line "address:port@type$time-or-status#remark".
+// On failure returns false; the outputs hold whatever was filled before the failure.
+bool ParseProxyLine(std::string_view line, std::string& addr, std::string& port, std::string& type,
+                    std::string& timeStatus, std::string& remark);
+inline bool ParseProxyLine(std::string_view line, ProxyFields& f) {
+  return ParseProxyLine(line, f.addr, f.port, f.type, f.timeStatus, f.remark);
+}
+
+// The identity of a proxy: "address:port@type", upper-cased.
+std::string ProxyKey(std::string_view addr, std::string_view port, std::string_view type);
+
+// "address:port" then "@type" when the type is not empty.
+std::string FormatProxyLine(const CProxyEntry& e);
+// The list file form: address ":" port "@" type, then "$" time-or-status and "#"
+// remark, each only when not empty.
+std::string FormatFileLine(const CProxyEntry& e);
+void AppendFileLine(std::string& out, const CProxyEntry& e);
+
+// Reads a line in exactly the form FormatFileLine writes, so that every row the
+// program saved loads back with the same five fields (a remark with blanks, a long
+// status). Only a line that this form writes back byte for byte counts; anything
+// else returns false and is left to the tolerant extractor.
+bool ParseFileLine(std::string_view line, ProxyFields& f);
+
+// The number that orders the time-or-status column: the failure texts sort after
+// the working proxies, everything else by its numeric value.
+double TimeStatusRank(std::string_view timeStatus);

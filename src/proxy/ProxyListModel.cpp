@@ -1,0 +1,465 @@
+#include "proxy/ProxyListModel.h"
+
+#include <algorithm>
+#include <array>
+#include <numeric>
+
+#include "base/Text.h"
+
+namespace {
+
+const std::string kEmpty;
+
+// FNV-1a over the upper-cased key text "address:port@type", without building it.
+inline void HashFold(size_t& h, std::string_view s) {
+  for (char c : s) {
+    h ^= static_cast<unsigned char>(qb::AsciiUpper(c));
+    h *= 1099511628211ull;
+  }
+}
+
+struct AddressNumbers {
+  int part[4];
+};
+
+// The address split at its first three dots, each part as by atoi.
+AddressNumbers SplitAddress(std::string_view a) {
+  AddressNumbers n{{0, 0, 0, 0}};
+  for (int i = 0; i < 4; ++i) {
+    if (i == 3) {
+      n.part[i] = qb::CAtoi(a);
+      break;
+    }
+    const std::size_t dot = a.find('.');
+    if (dot == std::string_view::npos) {
+      n.part[i] = qb::CAtoi(a);
+      break;
+    }
+    n.part[i] = qb::CAtoi(a.substr(0, dot));
+    a = a.substr(dot + 1);
+  }
+  return n;
+}
+
+int Sign(long long v) { return v < 0 ? -1 : (v > 0 ? 1 : 0); }
+int Sign(double v) { return v < 0 ? -1 : (v > 0 ? 1 : 0); }
+
+}  // namespace
+
+bool operator==(const ProxyKeyRef& a, const ProxyKeyRef& b) {
+  return qb::AsciiCaseEqual(a.entry->m_sProxyAddr, b.entry->m_sProxyAddr) &&
+         qb::AsciiCaseEqual(a.entry->m_sProxyPort, b.entry->m_sProxyPort) &&
+         qb::AsciiCaseEqual(a.entry->m_sProxyType, b.entry->m_sProxyType);
+}
+
+size_t qHash(const ProxyKeyRef& k, size_t seed) {
+  size_t h = 14695981039346656037ull ^ seed;
+  HashFold(h, k.entry->m_sProxyAddr);
+  h ^= ':';
+  h *= 1099511628211ull;
+  HashFold(h, k.entry->m_sProxyPort);
+  h ^= '@';
+  h *= 1099511628211ull;
+  HashFold(h, k.entry->m_sProxyType);
+  return h ^ (h >> 29);
+}
+
+const char* const CProxyListModel::kHeaders[ColumnCount] = {"[常用]类型", "服务器地址", "端口    ",
+                                                            "时间(s)/状态    ", "－备注－"};
+const int CProxyListModel::kBaseWidths[ColumnCount] = {90, 105, 60, 110, 158};
+
+CProxyListModel::CProxyListModel(QObject* parent)
+    : QAbstractTableModel(parent), m_selection(new QItemSelectionModel(this, this)) {}
+
+CProxyListModel::~CProxyListModel() = default;
+
+int CProxyListModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : RowCount();
+}
+
+int CProxyListModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : ColumnCount;
+}
+
+const CProxyEntry* CProxyListModel::Entry(int row) const {
+  if (row < 0 || row >= RowCount()) return nullptr;
+  return m_rows[static_cast<std::size_t>(row)].get();
+}
+
+const std::string& CProxyListModel::CellText(int row, int column) const {
+  const CProxyEntry* e = Entry(row);
+  if (!e) return kEmpty;
+  switch (column) {
+    case ColType: return e->m_sProxyType;
+    case ColAddr: return e->m_sProxyAddr;
+    case ColPort: return e->m_sProxyPort;
+    case ColTimeStatus: return e->m_sTimeStatus;
+    case ColRemark: return e->m_sRemark;
+    default: return kEmpty;
+  }
+}
+
+QVariant CProxyListModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= RowCount()) return {};
+  switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole: {
+      const std::string& s = CellText(index.row(), index.column());
+      return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+    }
+    case Qt::CheckStateRole:
+      if (index.column() == ColType) return IsFavorite(index.row()) ? Qt::Checked : Qt::Unchecked;
+      return {};
+    case Qt::TextAlignmentRole:
+      if (index.column() == ColPort || index.column() == ColTimeStatus)
+        return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
+      return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
+    default: return {};
+  }
+}
+
+bool CProxyListModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+  if (role != Qt::CheckStateRole || !index.isValid() || index.column() != ColType) return false;
+  if (index.row() >= RowCount()) return false;
+  SetFavorite(index.row(), value.toInt() == Qt::Checked);
+  return true;
+}
+
+QVariant CProxyListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount) return {};
+  if (role == Qt::DisplayRole) return QString::fromUtf8(kHeaders[section]);
+  if (role == Qt::TextAlignmentRole) {
+    return QVariant::fromValue((section == ColPort || section == ColTimeStatus ? Qt::AlignRight : Qt::AlignLeft) |
+                               Qt::AlignVCenter);
+  }
+  return {};
+}
+
+Qt::ItemFlags CProxyListModel::flags(const QModelIndex& index) const {
+  if (!index.isValid()) return Qt::NoItemFlags;
+  Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+  if (index.column() == ColType) f |= Qt::ItemIsUserCheckable;
+  return f;
+}
+
+void CProxyListModel::sort(int column, Qt::SortOrder order) { SortRows(column, order == Qt::AscendingOrder); }
+
+bool CProxyListModel::KeySetContains(const CProxyEntry& probe) const {
+  return m_mapProxyKeys.contains(ProxyKeyRef{&probe});
+}
+
+int CProxyListModel::AddProxyLine(std::string_view line, int select) {
+  ProxyFields f;
+  if (!ParseProxyLine(line, f)) return -1;
+  return AddParsedProxy(std::move(f), select);
+}
+
+int CProxyListModel::AddParsedProxy(ProxyFields f, int select) {
+  const int index = RowCount() + static_cast<int>(m_pending.size());
+  auto entry = std::make_unique<CProxyEntry>(index, std::move(f.addr), std::move(f.port), std::move(f.type),
+                                             f.timeStatus.empty() ? std::string(kStatusUnverified)
+                                                                  : std::move(f.timeStatus),
+                                             std::move(f.remark));
+  if (KeySetContains(*entry)) return 0;
+  m_mapProxyKeys.insert(ProxyKeyRef{entry.get()});
+
+  if (m_bulkDepth > 0) {
+    const int p = static_cast<int>(m_pending.size());
+    m_pending.push_back(std::move(entry));
+    if (select) {
+      if (!m_pendingSelected.empty() && m_pendingSelected.back().second == p - 1) {
+        m_pendingSelected.back().second = p;
+      } else {
+        m_pendingSelected.emplace_back(p, p);
+      }
+    }
+    return 1;
+  }
+
+  beginInsertRows(QModelIndex(), index, index);
+  m_rows.push_back(std::move(entry));
+  endInsertRows();
+  if (select) SelectRow(index, true);
+  return 1;
+}
+
+void CProxyListModel::BeginBulkAppend() { ++m_bulkDepth; }
+
+void CProxyListModel::EndBulkAppend() {
+  if (m_bulkDepth == 0 || --m_bulkDepth > 0) return;
+  FlushPending();
+}
+
+void CProxyListModel::FlushPending() {
+  if (m_pending.empty()) return;
+  const int first = RowCount();
+  const int last = first + static_cast<int>(m_pending.size()) - 1;
+  beginInsertRows(QModelIndex(), first, last);
+  m_rows.reserve(m_rows.size() + m_pending.size());
+  for (auto& e : m_pending) m_rows.push_back(std::move(e));
+  m_pending.clear();
+  endInsertRows();
+
+  if (!m_pendingSelected.empty()) {
+    QItemSelection selection;
+    for (const auto& [a, b] : m_pendingSelected) {
+      selection.select(index(first + a, 0), index(first + b, ColumnCount - 1));
+    }
+    m_selection->select(selection, QItemSelectionModel::Select);
+    m_selection->setCurrentIndex(index(first + m_pendingSelected.back().second, 0), QItemSelectionModel::NoUpdate);
+    m_pendingSelected.clear();
+  }
+}
+
+std::string CProxyListModel::GetProxyLine(int row) const {
+  const CProxyEntry* e = Entry(row);
+  return e ? FormatProxyLine(*e) : std::string();
+}
+
+void CProxyListModel::RedrawItem(int row) {
+  if (row < 0 || row >= RowCount()) return;
+  emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
+}
+
+void CProxyListModel::SetTimeStatus(int row, std::string text) {
+  if (row < 0 || row >= RowCount()) return;
+  m_rows[static_cast<std::size_t>(row)]->SetTimeStatus(std::move(text));
+  RedrawItem(row);
+}
+
+void CProxyListModel::SetRemark(int row, std::string text) {
+  if (row < 0 || row >= RowCount()) return;
+  m_rows[static_cast<std::size_t>(row)]->SetRemark(std::move(text));
+  RedrawItem(row);
+}
+
+bool CProxyListModel::ChangeProxy(int row, std::string addr, std::string port, std::string type) {
+  if (row < 0 || row >= RowCount()) return false;
+  CProxyEntry* e = m_rows[static_cast<std::size_t>(row)].get();
+  CProxyEntry probe(0, addr, port, type, {}, {});
+  const bool sameKey = ProxyKeyRef{&probe} == ProxyKeyRef{e};
+  if (!sameKey && KeySetContains(probe)) return false;
+  // The set finds the entry by its current fields, so take it out before they change.
+  m_mapProxyKeys.remove(ProxyKeyRef{e});
+  e->SetProxyAddr(std::move(addr));
+  e->SetProxyPort(std::move(port));
+  e->SetProxyType(std::move(type));
+  m_mapProxyKeys.insert(ProxyKeyRef{e});
+  RedrawItem(row);
+  return true;
+}
+
+bool CProxyListModel::IsFavorite(int row) const {
+  const CProxyEntry* e = Entry(row);
+  return e && e->m_bFavorite;
+}
+
+void CProxyListModel::SetFavorite(int row, bool favorite) {
+  if (row < 0 || row >= RowCount()) return;
+  CProxyEntry* e = m_rows[static_cast<std::size_t>(row)].get();
+  if (e->m_bFavorite == favorite) return;
+  e->m_bFavorite = favorite;
+  const QModelIndex i = index(row, ColType);
+  emit dataChanged(i, i, {Qt::CheckStateRole});
+}
+
+void CProxyListModel::RemoveRows(std::vector<int> rows) {
+
+  FlushPending();
+  std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  rows.erase(std::remove_if(rows.begin(), rows.end(), [this](int r) { return r < 0 || r >= RowCount(); }),
+             rows.end());
+  if (rows.empty()) return;
+  RemoveSortedRows(rows);
+}
+
+void CProxyListModel::RemoveSortedRows(const std::vector<int>& rows) {
+  // Contiguous runs, so that deleting a block is one notification.
+  std::vector<std::pair<int, int>> runs;
+  for (int r : rows) {
+    if (!runs.empty() && runs.back().second == r - 1) {
+      runs.back().second = r;
+    } else {
+      runs.emplace_back(r, r);
+    }
+  }
+  for (int r : rows) m_mapProxyKeys.remove(ProxyKeyRef{m_rows[static_cast<std::size_t>(r)].get()});
+
+  constexpr std::size_t kMaxRunNotifications = 32;
+  if (runs.size() <= kMaxRunNotifications) {
+    // From the last run to the first, so that the indices of the runs still to come
+    // stay valid.
+    for (auto it = runs.rbegin(); it != runs.rend(); ++it) {
+      beginRemoveRows(QModelIndex(), it->first, it->second);
+      m_rows.erase(m_rows.begin() + it->first, m_rows.begin() + it->second + 1);
+      endRemoveRows();
+    }
+    return;
+  }
+
+  // Many scattered rows (cleaning a big list): removing them one run at a time would
+  // move the tail of the list once per run. Compact once and reset the views, then
+  // give the surviving rows their selection and current row back.
+  std::vector<const CProxyEntry*> selected;
+  for (int r : SelectedRows()) selected.push_back(m_rows[static_cast<std::size_t>(r)].get());
+  const CProxyEntry* current = Entry(m_selection->currentIndex().row());
+
+  beginResetModel();
+  std::vector<char> doomed(m_rows.size(), 0);
+  for (int r : rows) doomed[static_cast<std::size_t>(r)] = 1;
+  std::size_t out = 0;
+  for (std::size_t i = 0; i < m_rows.size(); ++i) {
+    if (!doomed[i]) m_rows[out++] = std::move(m_rows[i]);
+  }
+  m_rows.resize(out);
+  endResetModel();
+
+  if (!selected.empty() || current) {
+    QSet<const CProxyEntry*> keep(selected.begin(), selected.end());
+    QItemSelection selection;
+    int runStart = -1;
+    int currentRow = -1;
+    for (int i = 0; i <= RowCount(); ++i) {
+      const bool sel = i < RowCount() && keep.contains(m_rows[static_cast<std::size_t>(i)].get());
+      if (i < RowCount() && m_rows[static_cast<std::size_t>(i)].get() == current) currentRow = i;
+      if (sel && runStart < 0) runStart = i;
+      if (!sel && runStart >= 0) {
+        selection.select(index(runStart, 0), index(i - 1, ColumnCount - 1));
+        runStart = -1;
+      }
+    }
+    if (!selection.isEmpty()) m_selection->select(selection, QItemSelectionModel::Select);
+    if (currentRow >= 0) m_selection->setCurrentIndex(index(currentRow, 0), QItemSelectionModel::NoUpdate);
+  }
+}
+
+void CProxyListModel::Clear() {
+  beginResetModel();
+  m_mapProxyKeys.clear();
+  m_rows.clear();
+  m_pending.clear();
+  m_pendingSelected.clear();
+  endResetModel();
+}
+
+bool CProxyListModel::ContainsKey(std::string_view key) const {
+  const std::size_t colon = key.find(':');
+  if (colon == std::string_view::npos) return false;
+  const std::size_t at = key.find('@', colon + 1);
+  if (at == std::string_view::npos) return false;
+  CProxyEntry probe(0, std::string(key.substr(0, colon)), std::string(key.substr(colon + 1, at - colon - 1)),
+                    std::string(key.substr(at + 1)), {}, {});
+  return KeySetContains(probe);
+}
+
+bool CProxyListModel::KeysMatchRows() const {
+  if (static_cast<std::size_t>(m_mapProxyKeys.size()) != m_rows.size() + m_pending.size()) return false;
+  for (const auto& e : m_rows) {
+    // The element found must be this very entry, not merely one with an equal key.
+    auto it = m_mapProxyKeys.find(ProxyKeyRef{e.get()});
+    if (it == m_mapProxyKeys.end() || it->entry != e.get()) return false;
+  }
+  return true;
+}
+
+int CProxyListModel::CompareItems(const CProxyEntry& a, const CProxyEntry& b, int column, bool ascending) {
+  int result = 0;
+  switch (column) {
+    case ColType: result = Sign(static_cast<long long>(qb::AsciiCaseCompare(a.m_sProxyType, b.m_sProxyType))); break;
+    case ColAddr: {
+      const AddressNumbers x = SplitAddress(a.m_sProxyAddr);
+      const AddressNumbers y = SplitAddress(b.m_sProxyAddr);
+      for (int i = 0; i < 4 && result == 0; ++i) result = Sign(static_cast<long long>(x.part[i]) - y.part[i]);
+      break;
+    }
+    case ColPort:
+      result = Sign(static_cast<long long>(qb::CAtoi(a.m_sProxyPort)) - qb::CAtoi(b.m_sProxyPort));
+      break;
+    case ColTimeStatus: result = Sign(TimeStatusRank(a.m_sTimeStatus) - TimeStatusRank(b.m_sTimeStatus)); break;
+    case ColRemark: result = Sign(static_cast<long long>(qb::AsciiCaseCompare(a.m_sRemark, b.m_sRemark))); break;
+    default: break;
+  }
+  return ascending ? result : -result;
+}
+
+void CProxyListModel::SortRows(int column, bool ascending) {
+  FlushPending();
+  if (column < 0 || column >= ColumnCount || m_rows.size() < 2) return;
+  const std::size_t n = m_rows.size();
+
+  // order[i] = the old row that goes to position i. Numeric columns are compared on
+  // keys computed once per row rather than once per comparison.
+  std::vector<int> order(n);
+  std::iota(order.begin(), order.end(), 0);
+  auto sortBy = [&](auto keyOf) {
+    using Key = decltype(keyOf(*m_rows[0]));
+    std::vector<Key> keys(n);
+    for (std::size_t i = 0; i < n; ++i) keys[i] = keyOf(*m_rows[i]);
+    if (ascending) {
+      std::stable_sort(order.begin(), order.end(), [&](int x, int y) { return keys[x] < keys[y]; });
+    } else {
+      std::stable_sort(order.begin(), order.end(), [&](int x, int y) { return keys[y] < keys[x]; });
+    }
+  };
+  switch (column) {
+    case ColAddr:
+      sortBy([](const CProxyEntry& e) {
+        const AddressNumbers a = SplitAddress(e.m_sProxyAddr);
+        return std::array<int, 4>{a.part[0], a.part[1], a.part[2], a.part[3]};
+      });
+      break;
+    case ColPort: sortBy([](const CProxyEntry& e) { return qb::CAtoi(e.m_sProxyPort); }); break;
+    case ColTimeStatus: sortBy([](const CProxyEntry& e) { return TimeStatusRank(e.m_sTimeStatus); }); break;
+    default:
+      std::stable_sort(order.begin(), order.end(), [&](int x, int y) {
+        return CompareItems(*m_rows[static_cast<std::size_t>(x)], *m_rows[static_cast<std::size_t>(y)], column,
+                            ascending) < 0;
+      });
+      break;
+  }
+
+  emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+  std::vector<int> newRowOf(n);
+  for (std::size_t i = 0; i < n; ++i) newRowOf[static_cast<std::size_t>(order[i])] = static_cast<int>(i);
+  std::vector<std::unique_ptr<CProxyEntry>> sorted(n);
+  for (std::size_t i = 0; i < n; ++i) sorted[i] = std::move(m_rows[static_cast<std::size_t>(order[i])]);
+  m_rows.swap(sorted);
+
+  const QModelIndexList from = persistentIndexList();
+  if (!from.isEmpty()) {
+    QModelIndexList to;
+    to.reserve(from.size());
+    for (const QModelIndex& i : from) {
+      to.append(index(newRowOf[static_cast<std::size_t>(i.row())], i.column()));
+    }
+    changePersistentIndexList(from, to);
+  }
+  emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+std::vector<int> CProxyListModel::SelectedRows() const {
+  std::vector<int> rows;
+  for (const QItemSelectionRange& r : m_selection->selection()) {
+    for (int row = r.top(); row <= r.bottom(); ++row) rows.push_back(row);
+  }
+  std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  return rows;
+}
+
+int CProxyListModel::SelectedCount() const { return static_cast<int>(SelectedRows().size()); }
+
+void CProxyListModel::SelectRow(int row, bool makeCurrent) {
+  if (row < 0 || row >= RowCount()) return;
+  const QModelIndex i = index(row, 0);
+  m_selection->select(i, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  if (makeCurrent) m_selection->setCurrentIndex(i, QItemSelectionModel::NoUpdate);
+}
+
+void CProxyListModel::SelectAll() {
+  if (RowCount() == 0) return;
+  m_selection->select(QItemSelection(index(0, 0), index(RowCount() - 1, ColumnCount - 1)),
+                      QItemSelectionModel::Select);
+  m_selection->setCurrentIndex(index(RowCount() - 1, 0), QItemSelectionModel::NoUpdate);
+}

@@ -1,0 +1,124 @@
+// The proxy list: the rows of the main window's list view, each owning its entry,
+// and the set of proxy keys that makes duplicate detection a hash look-up.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QItemSelectionModel>
+#include <QSet>
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "proxy/ProxyEntry.h"
+
+// A key-set element that points at an entry instead of holding the key text: the
+// key is derived from the entry's address, port and type, so a million rows cost a
+// pointer each in the set.
+struct ProxyKeyRef {
+  const CProxyEntry* entry;
+};
+bool operator==(const ProxyKeyRef& a, const ProxyKeyRef& b);
+size_t qHash(const ProxyKeyRef& k, size_t seed = 0);
+
+class CProxyListModel : public QAbstractTableModel {
+  Q_OBJECT
+
+ public:
+  enum Column { ColType = 0, ColAddr = 1, ColPort = 2, ColTimeStatus = 3, ColRemark = 4, ColumnCount = 5 };
+  static const char* const kHeaders[ColumnCount];
+  static const int kBaseWidths[ColumnCount];
+
+  explicit CProxyListModel(QObject* parent = nullptr);
+  ~CProxyListModel() override;
+
+  // Qt model interface.
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+  void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+
+  int RowCount() const { return static_cast<int>(m_rows.size()); }
+  const CProxyEntry* Entry(int row) const;
+  // The text of one cell, as the list shows it; empty outside the list or the columns.
+  const std::string& CellText(int row, int column) const;
+
+  // -1: not a proxy line; 0: the proxy is in the list already; 1: a row was appended.
+  // select makes the new row selected and current.
+  int AddProxyLine(std::string_view line, int select);
+  // The same for fields that are already parsed and valid.
+  int AddParsedProxy(ProxyFields fields, int select);
+  // address ":" port, then "@" type when there is one; empty outside the list.
+  std::string GetProxyLine(int row) const;
+
+  // Changes of one row. Every change repaints that row only.
+  void SetTimeStatus(int row, std::string text);
+  void SetRemark(int row, std::string text);
+  // Gives the row another address, port and type. False when another row has that
+  // key already; then nothing changes.
+  bool ChangeProxy(int row, std::string addr, std::string port, std::string type);
+  bool IsFavorite(int row) const;
+  void SetFavorite(int row, bool favorite);
+  void RedrawItem(int row);
+
+  // Removes rows (indices in any order; duplicates and indices outside the list are
+  // ignored), destroying their entries and their keys.
+  void RemoveRows(std::vector<int> rows);
+  void RemoveRow(int row) { RemoveRows({row}); }
+  // Removes every row.
+  void Clear();
+
+  // Key set.
+  bool ContainsKey(std::string_view key) const;
+  int KeyCount() const { return static_cast<int>(m_mapProxyKeys.size()); }
+  // True when the key set holds exactly the keys of the rows (for checks and tests).
+  bool KeysMatchRows() const;
+
+  // Sorting with the list's comparison; stable, so equal rows keep their order.
+  void SortRows(int column, bool ascending);
+  // <0, 0, >0 for the order of two entries by a column, ascending; the negated value
+  // when descending.
+  static int CompareItems(const CProxyEntry& a, const CProxyEntry& b, int column, bool ascending);
+
+  // Selection: the list view shows this selection model, so the logic can select
+  // rows without a window.
+  QItemSelectionModel* selectionModel() const { return m_selection; }
+  std::vector<int> SelectedRows() const;
+  int SelectedCount() const;
+  void SelectRow(int row, bool makeCurrent = true);
+  void SelectAll();
+
+  // While a bulk append is open, appended rows are collected and reach the views in
+  // one insertion when it closes (the list is not repainted once per row). Rows
+  // appended in bulk are not visible through RowCount() until then.
+  void BeginBulkAppend();
+  void EndBulkAppend();
+  class BulkAppend {
+   public:
+    explicit BulkAppend(CProxyListModel& m) : m_model(m) { m_model.BeginBulkAppend(); }
+    ~BulkAppend() { m_model.EndBulkAppend(); }
+    BulkAppend(const BulkAppend&) = delete;
+    BulkAppend& operator=(const BulkAppend&) = delete;
+
+   private:
+    CProxyListModel& m_model;
+  };
+
+ private:
+  // Makes the rows of an open bulk append visible (before a removal or a sort).
+  void FlushPending();
+  void RemoveSortedRows(const std::vector<int>& rows);
+  bool KeySetContains(const CProxyEntry& probe) const;
+
+  std::vector<std::unique_ptr<CProxyEntry>> m_rows;
+  QSet<ProxyKeyRef> m_mapProxyKeys;
+  QItemSelectionModel* m_selection;
+
+  int m_bulkDepth = 0;
+  std::vector<std::unique_ptr<CProxyEntry>> m_pending;
+  std::vector<std::pair<int, int>> m_pendingSelected;  // ranges of m_pending indices
+};

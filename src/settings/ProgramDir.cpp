@@ -1,0 +1,48 @@
+#include "settings/ProgramDir.h"
+
+#include <QDir>
+#include <QStandardPaths>
+#include <QString>
+
+#include <climits>
+#include <cstdlib>
+#include <unistd.h>
+
+namespace {
+std::string g_override;
+
+std::string WithSlash(std::string dir) {
+  if (!dir.empty() && dir.back() != '/') dir.push_back('/');
+  return dir;
+}
+}  // namespace
+
+std::string ExecutablePath() {
+  char buf[PATH_MAX];
+  const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return {};
+  return std::string(buf, static_cast<std::size_t>(n));
+}
+
+void SetProgramDir(const std::string& dir) { g_override = dir.empty() ? std::string() : WithSlash(dir); }
+
+std::string ProgramDir() {
+  if (!g_override.empty()) return g_override;
+  const std::string exe = ExecutablePath();
+  const std::size_t slash = exe.rfind('/');
+  if (slash != std::string::npos) {
+    std::string dir = exe.substr(0, slash + 1);
+    if (::access(dir.c_str(), W_OK) == 0) return dir;
+  }
+  std::string base;
+  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/') {
+    base = xdg;
+  } else if (const char* home = std::getenv("HOME"); home && *home) {
+    base = std::string(home) + "/.local/share";
+  } else {
+    base = "/tmp";
+  }
+  const std::string dir = WithSlash(base) + "Quillberry/";
+  QDir().mkpath(QString::fromStdString(dir));
+  return dir;
+}

@@ -1,0 +1,2 @@
+// The user-interface library starts with the dialog-unit helper; windows join it as
+// they are built.

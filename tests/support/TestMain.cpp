@@ -1,0 +1,13 @@
+// Every test executable runs inside a QApplication on the offscreen platform, so
+// that model, timer and window tests behave as they do in the program.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <cstdlib>
+
+int main(int argc, char** argv) {
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  ::testing::InitGoogleTest(&argc, argv);
+  QApplication app(argc, argv);
+  return RUN_ALL_TESTS();
+}
