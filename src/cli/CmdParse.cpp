@@ -35,8 +35,4 @@ int RunParse(const QStringList& args) {
   return kExitOk;
 }
 
-// Filled in by the extractor and location work.
-int RunExtract(const QStringList&) { return kExitUsage; }
-int RunLookup(const QStringList&) { return kExitUsage; }
-
 }  // namespace cli
