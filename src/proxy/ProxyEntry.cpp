@@ -109,7 +109,13 @@ bool ParseFileLine(std::string_view line, ProxyFields& f) {
 
   // The program never writes an empty or padded field, a type outside the six, or a
   // port that is not 1 to 65535 in digits; such a line is somebody else's.
-  if (addr.empty() || Trim(addr).size() != addr.size() || addr[0] == '#' || addr.find('@') != std::string_view::npos) return false;
+  // Rows only ever hold dotted addresses or host names.
+  if (addr.empty()) return false;
+  for (char c : addr) {
+    const bool hostChar = qb::IsDigit(static_cast<unsigned char>(c)) || (c >= 'a' && c <= 'z') ||
+                          (c >= 'A' && c <= 'Z') || c == '.' || c == '-' || c == '_';
+    if (!hostChar) return false;
+  }
   if (port.empty() || port.size() > 10) return false;
   for (char c : port) {
     if (!qb::IsDigit(static_cast<unsigned char>(c))) return false;
@@ -119,7 +125,6 @@ bool ParseFileLine(std::string_view line, ProxyFields& f) {
   if (!IsProxyType(type)) return false;
   if (status.empty() || (hash != std::string_view::npos && remark.empty())) return false;
   if (Trim(remark).size() != remark.size()) return false;
-  // Address and port must also be what a proxy line would give back.
   f.addr.assign(addr);
   f.port.assign(port);
   f.type.assign(type);

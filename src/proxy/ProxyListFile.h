@@ -1,0 +1,57 @@
+// The proxy list on disk (Proxies.pro), import and export of proxy files, and the
+// status line text.
+#pragma once
+
+#include <QDate>
+
+#include <string>
+#include <vector>
+
+#include "base/Prompt.h"
+
+class CProxyListModel;
+
+inline constexpr const char* kProxyListFileName = "Proxies.pro";
+inline constexpr const char* kMsgOpenFileFailed = "打开文件失败！";
+inline constexpr const char* kCaptionLoadList = "导入列表";
+inline constexpr const char* kCaptionSave = "存盘";
+inline constexpr const char* kCaptionExport = "导出选定";
+inline constexpr const char* kMsgNothingSelected =
+    "没有选择代理！可以用Shift/Ctrl键 + 鼠标左键一次选择多个代理。";
+
+// What the import and export choosers offer.
+qb::FileDialogSpec ImportFileDialogSpec();
+qb::FileDialogSpec ExportFileDialogSpec(const QDate& today);
+// "Proxies%4d-%02d-%02d" of the given day.
+std::string DefaultExportFileName(const QDate& day);
+
+// Reads dataDir + "Proxies.pro" into the list (rows appended, not selected). Lines in
+// the form the program writes load back with their five fields; any other line goes
+// through the extractor like a foreign file. A missing file is silent; a file that
+// cannot be read shows "打开文件失败！" / "导入列表" and returns false.
+bool LoadProxyList(CProxyListModel& list, const std::string& dataDir);
+
+// Rewrites dataDir + "Proxies.pro" from the rows, atomically. On failure shows
+// "打开文件失败！" / "存盘", leaves the old file as it was and returns false.
+bool SaveProxyList(const CProxyListModel& list, const std::string& dataDir);
+// The file's content for the rows, as written by SaveProxyList.
+std::string ProxyListFileContent(const CProxyListModel& list);
+
+// Import of one file (the import button after its chooser): every proxy found is
+// added selected; the list file is saved when anything was found, otherwise the
+// "nothing found" message is shown. Returns the number of proxies found (duplicates
+// included), or -1 when the file could not be read ("打开文件失败！" / "导入列表").
+int ImportProxyFile(CProxyListModel& list, const std::string& path, bool ambiguous, const std::string& dataDir);
+
+// Adds the proxies of a whole text (the clipboard, a downloaded page) with the
+// strict pass and, when ambiguous, the fuzzy pass. Returns the number found. Neither
+// saves nor shows a message: the callers differ in both.
+int AddProxiesFromText(CProxyListModel& list, std::string text, bool ambiguous);
+
+// Writes "address:port" of the given rows, in list order, to path. On failure shows
+// "打开文件失败！" / "导出选定" and returns false.
+bool WriteExportFile(const CProxyListModel& list, std::vector<int> rows, const std::string& path);
+
+// The status line: " selected/total;   " then the system-proxy part for the mode.
+// ieProxy is the system proxy as last read (empty when none is set).
+std::string FormatStatusLine(int selected, int total, int autoProxyConfig, const std::string& ieProxy);
