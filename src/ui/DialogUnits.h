@@ -1,0 +1,28 @@
+// Converts the dialog-unit rectangles of the window layouts to pixels.
+#pragma once
+
+#include <QFont>
+#include <QRect>
+
+class QWidget;
+
+namespace qb {
+
+// Horizontal base unit: the average width of the Latin letters of the font;
+// vertical: the font's height.
+struct DialogBaseUnits {
+  double x;
+  double y;
+};
+DialogBaseUnits BaseUnits(const QFont& font);
+
+// x * baseX / 4, y * baseY / 8, for the position and the size.
+QRect DluToPixels(const QFont& font, int x, int y, int w, int h);
+// Places a control at its dialog-unit rectangle, in its parent's font.
+void PlaceControl(QWidget* control, int x, int y, int w, int h);
+
+// The factor of every list column width: the average character width / 7, and
+// times 1.044 further when it is not 7.
+double ColumnScale(const QFont& font);
+
+}  // namespace qb

@@ -1,0 +1,143 @@
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QStandardItemModel>
+
+#include "proxy/ProxyListModel.h"
+#include "ui/DialogUnits.h"
+#include "ui/SortListCtrl.h"
+#include "ui/TextProgressCtrl.h"
+
+namespace {
+
+class SortList : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* l : {"3.3.3.3:80@HTTP$2.0#", "1.1.1.1:80@HTTP$超时#", "2.2.2.2:80@HTTP$0.5#"}) {
+      ASSERT_EQ(model.AddProxyLine(l, 0), 1);
+    }
+    view.setModel(&model);
+    view.resize(600, 300);
+  }
+  std::string Addr(int row) { return model.CellText(row, CProxyListModel::ColAddr); }
+
+  CProxyListModel model;
+  CSortListCtrl view;
+};
+
+TEST_F(SortList, ClicksAlternateDirectionAndMoveTheTriangle) {
+  CSortHeaderCtrl* h = view.SortHeader();
+  EXPECT_EQ(h->GetSortColumn(), -1);
+  view.OnColumnClick(1);
+  EXPECT_EQ(h->GetSortColumn(), 1);
+  EXPECT_TRUE(h->IsSortAscending());
+  EXPECT_EQ(Addr(0), "1.1.1.1");
+  view.OnColumnClick(1);
+  EXPECT_FALSE(h->IsSortAscending());
+  EXPECT_EQ(Addr(0), "3.3.3.3");
+  view.OnColumnClick(1);
+  EXPECT_TRUE(h->IsSortAscending());
+  // Another column starts ascending; the old one stays drawn by us, without triangle.
+  view.OnColumnClick(3);
+  EXPECT_EQ(h->GetSortColumn(), 3);
+  EXPECT_TRUE(h->IsSortAscending());
+  EXPECT_EQ(Addr(0), "2.2.2.2");
+  EXPECT_EQ(Addr(2), "1.1.1.1");
+  EXPECT_TRUE(h->IsOwnerDrawn(1));
+  EXPECT_EQ(h->SetSortImage(0, true), 3);
+}
+
+TEST_F(SortList, ClickRefusedWhileNotAllowed) {
+  bool allowed = false;
+  view.SetSortAllowed([&] { return allowed; });
+  view.OnColumnClick(1);
+  EXPECT_EQ(view.SortHeader()->GetSortColumn(), -1);
+  EXPECT_EQ(Addr(0), "3.3.3.3");
+  allowed = true;
+  view.OnColumnClick(1);
+  EXPECT_EQ(Addr(0), "1.1.1.1");
+}
+
+TEST_F(SortList, HeaderRendersWithTriangle) {
+  view.OnColumnClick(1);
+  view.show();
+  QImage img(view.size(), QImage::Format_ARGB32);
+  view.render(&img);
+  EXPECT_FALSE(img.isNull());
+}
+
+TEST(SortListCtrl, UnsortableListIgnoresClicks) {
+  QStandardItemModel m(2, 1);
+  m.setItem(0, 0, new QStandardItem("b"));
+  m.setItem(1, 0, new QStandardItem("a"));
+  CSortListCtrl view(false);
+  view.setModel(&m);
+  EXPECT_FALSE(view.SortColumn(0, true));
+  view.OnColumnClick(0);
+  EXPECT_EQ(m.item(0, 0)->text(), "b");
+}
+
+TEST(TextProgressCtrl, PercentageWindowTextAndEconomy) {
+  CTextProgressCtrl bar;
+  bar.resize(200, 20);
+  bar.show();
+  bar.SetRange(0, 4);
+  const int before = bar.RepaintRequests();
+  EXPECT_EQ(bar.SetPos(1), 0);
+  EXPECT_EQ(bar.BarWidth(), 50);
+  EXPECT_EQ(bar.DisplayedText(), "25%");
+  EXPECT_EQ(bar.RepaintRequests(), before + 1);
+  // Same filled width: no repaint.
+  bar.SetPos(1);
+  EXPECT_EQ(bar.RepaintRequests(), before + 1);
+
+  bar.SetWindowText("验证中 1/4");
+  bar.SetWindowText("验证中 1/4");
+  EXPECT_EQ(bar.RepaintRequests(), before + 2);
+  EXPECT_EQ(bar.DisplayedText(), "验证中 1/4");
+  bar.SetWindowText("");
+  EXPECT_EQ(bar.DisplayedText(), "25%");
+
+  // A finer range whose step does not move a pixel.
+  bar.SetRange(0, 1000);
+  bar.SetPos(250);
+  const int after = bar.RepaintRequests();
+  bar.SetPos(251);
+  EXPECT_EQ(bar.RepaintRequests(), after);
+}
+
+TEST(TextProgressCtrl, TextChangesColourWhereTheBarEnds) {
+  CTextProgressCtrl bar;
+  bar.resize(300, 24);
+  bar.SetRange(0, 2);
+  bar.SetBarColour(Qt::black);
+  bar.SetBkColour(Qt::white);
+  bar.SetTextColours(Qt::black, Qt::white);
+  bar.SetPos(1);
+  bar.SetWindowText("MMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMM");
+  QImage img(bar.size(), QImage::Format_RGB32);
+  bar.render(&img);
+  // Over the bar (black) some text pixels are white; beyond it (white) some are black.
+  bool whiteOnBar = false, blackBeyond = false;
+  for (int y = 0; y < img.height(); ++y) {
+    for (int x = 0; x < 140; ++x) whiteOnBar |= img.pixelColor(x, y).lightness() > 200;
+    for (int x = 160; x < 300; ++x) blackBeyond |= img.pixelColor(x, y).lightness() < 60;
+  }
+  EXPECT_TRUE(whiteOnBar);
+  EXPECT_TRUE(blackBeyond);
+}
+
+TEST(DialogUnits, ScalesWithTheFont) {
+  QFont small("Sans");
+  small.setPixelSize(10);
+  QFont big("Sans");
+  big.setPixelSize(20);
+  const QRect a = qb::DluToPixels(small, 382, 32, 50, 15);
+  const QRect b = qb::DluToPixels(big, 382, 32, 50, 15);
+  EXPECT_GT(a.width(), 0);
+  EXPECT_GT(b.width(), a.width());
+  EXPECT_GT(b.height(), a.height());
+  EXPECT_GT(qb::ColumnScale(big), qb::ColumnScale(small));
+}
+
+}  // namespace
