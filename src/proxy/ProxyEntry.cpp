@@ -109,8 +109,12 @@ bool ParseFileLine(std::string_view line, ProxyFields& f) {
 
   // The program never writes an empty or padded field, a type outside the six, or a
   // port that is not 1 to 65535 in digits; such a line is somebody else's.
-  // Rows only ever hold dotted addresses or host names.
-  if (addr.empty()) return false;
+  // Rows only ever hold dotted addresses or host names, statuses of a few words and
+  // remarks of a line; anything larger is not a line this program wrote.
+  constexpr std::size_t kMaxAddr = 253, kMaxStatus = 64, kMaxRemark = 1024;
+  if (addr.empty() || addr.size() > kMaxAddr || status.size() > kMaxStatus || remark.size() > kMaxRemark) {
+    return false;
+  }
   for (char c : addr) {
     const bool hostChar = qb::IsDigit(static_cast<unsigned char>(c)) || (c >= 'a' && c <= 'z') ||
                           (c >= 'A' && c <= 'Z') || c == '.' || c == '-' || c == '_';

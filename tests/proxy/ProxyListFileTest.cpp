@@ -1,0 +1,209 @@
+#include <gtest/gtest.h>
+
+#include <QDate>
+
+#include <sys/stat.h>
+
+#include <string>
+
+#include "base/Text.h"
+#include "proxy/ProxyListFile.h"
+#include "proxy/ProxyListModel.h"
+#include "support/ScriptedPrompt.h"
+#include "support/TempDir.h"
+
+using qbtest::ReadFile;
+using qbtest::ScriptedPrompt;
+using qbtest::TempDir;
+using qbtest::WriteFile;
+
+namespace {
+
+TEST(ProxyListFile, SavedRowsLoadBackWithAllFiveFields) {
+  TempDir dir;
+  ScriptedPrompt prompt;
+  CProxyListModel list;
+  ASSERT_EQ(list.AddProxyLine("61.50.172.138:80@HTTP#", 0), 1);
+  ASSERT_EQ(list.AddProxyLine("1.2.3.4:8080@SOCKS5$0.5#中国 北京", 0), 1);
+  ASSERT_EQ(list.AddProxyLine("5.6.7.8:3128@HTTPS$x#!keep me", 0), 1);
+  list.SetTimeStatus(0, kStatusPasswordMismatch);
+  list.SetTimeStatus(2, kStatusUnsupported);
+  ASSERT_TRUE(SaveProxyList(list, dir.Path()));
+  EXPECT_EQ(ReadFile(dir.File("Proxies.pro")),
+            "61.50.172.138:80@HTTP$密码不匹配\r\n"
+            "1.2.3.4:8080@SOCKS5$0.5#中国 北京\r\n"
+            "5.6.7.8:3128@HTTPS$不支持此协议#!keep me\r\n");
+
+  CProxyListModel again;
+  ASSERT_TRUE(LoadProxyList(again, dir.Path()));
+  ASSERT_EQ(again.RowCount(), 3);
+  for (int r = 0; r < 3; ++r) {
+    for (int c = 0; c < 5; ++c) EXPECT_EQ(again.CellText(r, c), list.CellText(r, c)) << r << "," << c;
+  }
+  EXPECT_TRUE(again.KeysMatchRows());
+  EXPECT_TRUE(again.SelectedRows().empty());
+  EXPECT_TRUE(prompt.messages.empty());
+}
+
+TEST(ProxyListFile, ForeignLinesGoThroughTheExtractor) {
+  TempDir dir;
+  // LF endings, markup, two proxies on one line, a short form, a duplicate and a
+  // line in GBK.
+  WriteFile(dir.File("Proxies.pro"),
+            "<tr><td>9.9.9.9:8080</td></tr>\n"
+            "1.1.1.1:80 2.2.2.2:3128@socks\n"
+            "061.050.172.138:080\n"
+            "9.9.9.9:8080@HTTP$1.0#dup\n"
+            "3.3.3.3:8000@HTTP$" + qb::EncodeGb18030("超时") + "#" + qb::EncodeGb18030("备注") + "\r\n"
+            "garbage line with no proxy\n");
+  CProxyListModel list;
+  ASSERT_TRUE(LoadProxyList(list, dir.Path()));
+  ASSERT_EQ(list.RowCount(), 5);
+  EXPECT_EQ(list.GetProxyLine(0), "9.9.9.9:8080@HTTP");
+  EXPECT_EQ(list.GetProxyLine(1), "1.1.1.1:80@HTTP");
+  EXPECT_EQ(list.GetProxyLine(2), "2.2.2.2:3128@SOCKS5");
+  EXPECT_EQ(list.GetProxyLine(3), "61.50.172.138:80@HTTP");
+  EXPECT_EQ(list.CellText(4, CProxyListModel::ColTimeStatus), "超时");
+  EXPECT_EQ(list.CellText(4, CProxyListModel::ColRemark), "备注");
+}
+
+TEST(ProxyListFile, MissingFileIsSilentUnreadableFileSaysSo) {
+  TempDir dir;
+  ScriptedPrompt prompt;
+  CProxyListModel list;
+  EXPECT_TRUE(LoadProxyList(list, dir.Path()));
+  EXPECT_TRUE(prompt.messages.empty());
+
+  // A directory where the file should be cannot be read as the list.
+  ASSERT_EQ(::mkdir(dir.File("Proxies.pro").c_str(), 0755), 0);
+  EXPECT_TRUE(LoadProxyList(list, dir.Path()));  // not a file: treated as missing
+  EXPECT_EQ(list.RowCount(), 0);
+}
+
+TEST(ProxyListFile, FailedSaveKeepsTheOldFileAndSaysSo) {
+  TempDir dir;
+  ScriptedPrompt prompt;
+  CProxyListModel list;
+  list.AddProxyLine("1.2.3.4:80@HTTP", 0);
+  // The data directory does not exist: nothing can be written there.
+  EXPECT_FALSE(SaveProxyList(list, dir.File("no/such/dir/")));
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0].text, "打开文件失败！");
+  EXPECT_EQ(prompt.messages[0].caption, "存盘");
+  EXPECT_EQ(prompt.messages[0].icon, qb::MsgIcon::Error);
+
+  // The target is a directory: the rename fails, the directory stays.
+  ASSERT_EQ(::mkdir(dir.File("Proxies.pro").c_str(), 0755), 0);
+  EXPECT_FALSE(SaveProxyList(list, dir.Path()));
+  EXPECT_EQ(prompt.messages.size(), 2u);
+
+  // An existing list survives a save that fails half way: the old bytes stay.
+  TempDir other;
+  WriteFile(other.File("Proxies.pro"), "old\r\n");
+  ASSERT_TRUE(SaveProxyList(list, other.Path()));
+  EXPECT_EQ(ReadFile(other.File("Proxies.pro")), "1.2.3.4:80@HTTP$未验证\r\n");
+}
+
+TEST(ProxyListFile, ImportAddsSelectedSavesAndCountsDuplicates) {
+  TempDir dir;
+  ScriptedPrompt prompt;
+  WriteFile(dir.File("in.txt"), "1.2.3.4:80\r\n5.6.7.8:8080@HTTPS\r\nnothing\r\n");
+  CProxyListModel list;
+  EXPECT_EQ(ImportProxyFile(list, dir.File("in.txt"), false, dir.Path()), 2);
+  EXPECT_EQ(list.RowCount(), 2);
+  EXPECT_EQ(list.SelectedCount(), 2);
+  ASSERT_NE(ReadFile(dir.File("Proxies.pro")), "<missing>");
+
+  // Importing again adds nothing but still counts the finds and rewrites the file.
+  WriteFile(dir.File("Proxies.pro"), "");
+  EXPECT_EQ(ImportProxyFile(list, dir.File("in.txt"), false, dir.Path()), 2);
+  EXPECT_EQ(list.RowCount(), 2);
+  EXPECT_NE(ReadFile(dir.File("Proxies.pro")), "");
+  EXPECT_TRUE(prompt.messages.empty());
+}
+
+TEST(ProxyListFile, ImportOfNothingWarnsAndDoesNotSave) {
+  TempDir dir;
+  ScriptedPrompt prompt;
+  WriteFile(dir.File("empty.html"), "<html><body>no proxies here</body></html>");
+  CProxyListModel list;
+  EXPECT_EQ(ImportProxyFile(list, dir.File("empty.html"), true, dir.Path()), 0);
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0].caption, "导入完毕");
+  EXPECT_EQ(prompt.messages[0].icon, qb::MsgIcon::Warning);
+  EXPECT_EQ(prompt.messages[0].text.rfind("            从文件中找不到有效代理。\n", 0), 0u);
+  EXPECT_EQ(ReadFile(dir.File("Proxies.pro")), "<missing>");
+
+  EXPECT_EQ(ImportProxyFile(list, dir.File("absent.txt"), true, dir.Path()), -1);
+  ASSERT_EQ(prompt.messages.size(), 2u);
+  EXPECT_EQ(prompt.messages[1].text, "打开文件失败！");
+  EXPECT_EQ(prompt.messages[1].caption, "导入列表");
+}
+
+TEST(ProxyListFile, FuzzyImportJoinsCellsAcrossLines) {
+  TempDir dir;
+  ScriptedPrompt prompt;
+  WriteFile(dir.File("page.html"),
+            "<table>\n<tr><td>10.1.2.3</td>\n<td>8080</td></tr>\n"
+            "<tr><td>10.1.2.4</td><td>3128</td></tr>\n</table>\n");
+  CProxyListModel strict;
+  EXPECT_EQ(ImportProxyFile(strict, dir.File("page.html"), false, dir.Path()), 0);
+  CProxyListModel fuzzy;
+  EXPECT_EQ(ImportProxyFile(fuzzy, dir.File("page.html"), true, dir.Path()), 2);
+  EXPECT_EQ(fuzzy.GetProxyLine(0), "10.1.2.3:8080@HTTP");
+  EXPECT_EQ(fuzzy.GetProxyLine(1), "10.1.2.4:3128@HTTP");
+}
+
+TEST(ProxyListFile, ExportWritesAddressAndPortOfRowsInListOrder) {
+  TempDir dir;
+  CProxyListModel list;
+  list.AddProxyLine("1.1.1.1:80@HTTP$1.0#a", 0);
+  list.AddProxyLine("2.2.2.2:81@SOCKS5$超时#b", 0);
+  list.AddProxyLine("3.3.3.3:82@FTP", 0);
+  list.AddProxyLine("4.4.4.4:83@HTTPS", 0);
+  ASSERT_TRUE(WriteExportFile(list, {3, 0, 1}, dir.File("out.txt")));
+  EXPECT_EQ(ReadFile(dir.File("out.txt")), "1.1.1.1:80\r\n2.2.2.2:81\r\n4.4.4.4:83\r\n");
+
+  ScriptedPrompt prompt;
+  EXPECT_FALSE(WriteExportFile(list, {0}, dir.File("missing/out.txt")));
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0].caption, "导出选定");
+}
+
+TEST(ProxyListFile, ExportNameAndChoosers) {
+  EXPECT_EQ(DefaultExportFileName(QDate(2026, 3, 7)), "Proxies2026-03-07");
+  const auto spec = ExportFileDialogSpec(QDate(2026, 12, 31));
+  EXPECT_EQ(spec.initialName, "Proxies2026-12-31");
+  EXPECT_EQ(spec.title, "存盘");
+  EXPECT_TRUE(spec.confirmOverwrite);
+  EXPECT_EQ(ImportFileDialogSpec().defaultExtension, "pro");
+}
+
+TEST(StatusLine, CountsAndSystemProxyPerMode) {
+  EXPECT_EQ(FormatStatusLine(0, 12, 0, ""), " 0/12;    IE: no proxy");
+  EXPECT_EQ(FormatStatusLine(3, 12, 0, "1.2.3.4:80"), " 3/12;    IE: 1.2.3.4:80");
+  EXPECT_EQ(FormatStatusLine(1, 2, 1, ""), " 1/2;   Default proxy auto-config file. no proxy");
+  EXPECT_EQ(FormatStatusLine(1, 2, 1, "https=1.2.3.4:443"),
+            " 1/2;   Default proxy auto-config file. https=1.2.3.4:443");
+  EXPECT_EQ(FormatStatusLine(0, 0, 2, ""), " 0/0;   User-defined proxy auto-config file. no proxy");
+  EXPECT_EQ(FormatStatusLine(0, 0, 7, "1.2.3.4:80"), " 0/0;   ");
+}
+
+TEST(ProxyListFile, HostileFilesLoadWithoutHarm) {
+  TempDir dir;
+  std::string junk;
+  for (int i = 0; i < 300000; ++i) junk.push_back(static_cast<char>((i * 7919) & 0xFF));
+  junk += std::string(1 << 20, 'x') + ":80@HTTP$" + std::string(5000, '9') + "\n";
+  junk += std::string("1.2.3.4:80\0@HTTP\n", 17);
+  junk += "<a href='1.2.3.4:99'";  // unclosed markup at the end
+  WriteFile(dir.File("Proxies.pro"), junk);
+  CProxyListModel list;
+  ASSERT_TRUE(LoadProxyList(list, dir.Path()));
+  EXPECT_TRUE(list.KeysMatchRows());
+  for (int r = 0; r < list.RowCount(); ++r) {
+    EXPECT_TRUE(qb::IsValidUtf8(list.CellText(r, 4)));
+    EXPECT_LE(list.CellText(r, 1).size(), 15u);
+  }
+}
+
+}  // namespace
