@@ -46,22 +46,30 @@ int Sign(double v) { return v < 0 ? -1 : (v > 0 ? 1 : 0); }
 
 }  // namespace
 
+ProxyKeyRef KeyOf(const CProxyEntry* e) { return ProxyKeyRef{e, ProxyKeyHash(*e)}; }
+
+std::uint32_t ProxyKeyHash(const CProxyEntry& e) {
+  size_t h = 14695981039346656037ull;
+  HashFold(h, e.m_sProxyAddr);
+  h ^= ':';
+  h *= 1099511628211ull;
+  HashFold(h, e.m_sProxyPort);
+  h ^= '@';
+  h *= 1099511628211ull;
+  HashFold(h, e.m_sProxyType);
+  return static_cast<std::uint32_t>(h ^ (h >> 32));
+}
+
 bool operator==(const ProxyKeyRef& a, const ProxyKeyRef& b) {
-  return qb::AsciiCaseEqual(a.entry->m_sProxyAddr, b.entry->m_sProxyAddr) &&
+  return a.hash == b.hash &&
+         qb::AsciiCaseEqual(a.entry->m_sProxyAddr, b.entry->m_sProxyAddr) &&
          qb::AsciiCaseEqual(a.entry->m_sProxyPort, b.entry->m_sProxyPort) &&
          qb::AsciiCaseEqual(a.entry->m_sProxyType, b.entry->m_sProxyType);
 }
 
 size_t qHash(const ProxyKeyRef& k, size_t seed) {
-  size_t h = 14695981039346656037ull ^ seed;
-  HashFold(h, k.entry->m_sProxyAddr);
-  h ^= ':';
-  h *= 1099511628211ull;
-  HashFold(h, k.entry->m_sProxyPort);
-  h ^= '@';
-  h *= 1099511628211ull;
-  HashFold(h, k.entry->m_sProxyType);
-  return h ^ (h >> 29);
+  // Spread the stored 32 bits over the table's index bits.
+  return (static_cast<size_t>(k.hash) * 0x9E3779B97F4A7C15ull) ^ seed;
 }
 
 const char* const CProxyListModel::kHeaders[ColumnCount] = {"[常用]类型", "服务器地址", "端口    ",
@@ -144,10 +152,6 @@ Qt::ItemFlags CProxyListModel::flags(const QModelIndex& index) const {
 
 void CProxyListModel::sort(int column, Qt::SortOrder order) { SortRows(column, order == Qt::AscendingOrder); }
 
-bool CProxyListModel::KeySetContains(const CProxyEntry& probe) const {
-  return m_mapProxyKeys.contains(ProxyKeyRef{&probe});
-}
-
 int CProxyListModel::AddProxyLine(std::string_view line, int select) {
   ProxyFields f;
   if (!ParseProxyLine(line, f)) return -1;
@@ -160,8 +164,9 @@ int CProxyListModel::AddParsedProxy(ProxyFields f, int select) {
                                              f.timeStatus.empty() ? std::string(kStatusUnverified)
                                                                   : std::move(f.timeStatus),
                                              std::move(f.remark));
-  if (KeySetContains(*entry)) return 0;
-  m_mapProxyKeys.insert(ProxyKeyRef{entry.get()});
+  const ProxyKeyRef key = KeyOf(entry.get());
+  if (m_mapProxyKeys.contains(key)) return 0;
+  m_mapProxyKeys.insert(key);
 
   if (m_bulkDepth > 0) {
     const int p = static_cast<int>(m_pending.size());
@@ -237,14 +242,15 @@ bool CProxyListModel::ChangeProxy(int row, std::string addr, std::string port, s
   if (row < 0 || row >= RowCount()) return false;
   CProxyEntry* e = m_rows[static_cast<std::size_t>(row)].get();
   CProxyEntry probe(0, addr, port, type, {}, {});
-  const bool sameKey = ProxyKeyRef{&probe} == ProxyKeyRef{e};
-  if (!sameKey && KeySetContains(probe)) return false;
+  const ProxyKeyRef newKey = KeyOf(&probe);
+  const bool sameKey = newKey == KeyOf(e);
+  if (!sameKey && m_mapProxyKeys.contains(newKey)) return false;
   // The set finds the entry by its current fields, so take it out before they change.
-  m_mapProxyKeys.remove(ProxyKeyRef{e});
+  m_mapProxyKeys.remove(KeyOf(e));
   e->SetProxyAddr(std::move(addr));
   e->SetProxyPort(std::move(port));
   e->SetProxyType(std::move(type));
-  m_mapProxyKeys.insert(ProxyKeyRef{e});
+  m_mapProxyKeys.insert(KeyOf(e));
   RedrawItem(row);
   return true;
 }
@@ -284,7 +290,7 @@ void CProxyListModel::RemoveSortedRows(const std::vector<int>& rows) {
       runs.emplace_back(r, r);
     }
   }
-  for (int r : rows) m_mapProxyKeys.remove(ProxyKeyRef{m_rows[static_cast<std::size_t>(r)].get()});
+  for (int r : rows) m_mapProxyKeys.remove(KeyOf(m_rows[static_cast<std::size_t>(r)].get()));
 
   constexpr std::size_t kMaxRunNotifications = 32;
   if (runs.size() <= kMaxRunNotifications) {
@@ -350,14 +356,14 @@ bool CProxyListModel::ContainsKey(std::string_view key) const {
   if (at == std::string_view::npos) return false;
   CProxyEntry probe(0, std::string(key.substr(0, colon)), std::string(key.substr(colon + 1, at - colon - 1)),
                     std::string(key.substr(at + 1)), {}, {});
-  return KeySetContains(probe);
+  return m_mapProxyKeys.contains(KeyOf(&probe));
 }
 
 bool CProxyListModel::KeysMatchRows() const {
   if (static_cast<std::size_t>(m_mapProxyKeys.size()) != m_rows.size() + m_pending.size()) return false;
   for (const auto& e : m_rows) {
     // The element found must be this very entry, not merely one with an equal key.
-    auto it = m_mapProxyKeys.find(ProxyKeyRef{e.get()});
+    auto it = m_mapProxyKeys.find(KeyOf(e.get()));
     if (it == m_mapProxyKeys.end() || it->entry != e.get()) return false;
   }
   return true;

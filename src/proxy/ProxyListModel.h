@@ -14,12 +14,16 @@
 #include "proxy/ProxyEntry.h"
 
 // A key-set element that points at an entry instead of holding the key text: the
-// key is derived from the entry's address, port and type, so a million rows cost a
-// pointer each in the set.
+// key is derived from the entry's address, port and type. The hash travels with the
+// pointer so that probing and growing the set never touch the entries themselves.
 struct ProxyKeyRef {
   const CProxyEntry* entry;
+  std::uint32_t hash;
 };
 bool operator==(const ProxyKeyRef& a, const ProxyKeyRef& b);
+// The hash of an entry's key, ignoring ASCII case.
+std::uint32_t ProxyKeyHash(const CProxyEntry& e);
+ProxyKeyRef KeyOf(const CProxyEntry* e);
 size_t qHash(const ProxyKeyRef& k, size_t seed = 0);
 
 class CProxyListModel : public QAbstractTableModel {
@@ -112,7 +116,6 @@ class CProxyListModel : public QAbstractTableModel {
   // Makes the rows of an open bulk append visible (before a removal or a sort).
   void FlushPending();
   void RemoveSortedRows(const std::vector<int>& rows);
-  bool KeySetContains(const CProxyEntry& probe) const;
 
   std::vector<std::unique_ptr<CProxyEntry>> m_rows;
   QSet<ProxyKeyRef> m_mapProxyKeys;
