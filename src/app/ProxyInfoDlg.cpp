@@ -1,0 +1,102 @@
+#include "app/ProxyInfoDlg.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+
+#include "base/Prompt.h"
+#include "proxy/ProxyEntry.h"
+#include "proxy/ProxyListCommands.h"
+#include "ui/DialogUnits.h"
+#include "ui/IpAddressCtrl.h"
+
+CProxyInfoDlg::CProxyInfoDlg(QWidget* parent) : QDialog(parent) {
+  setObjectName("135");
+  setWindowTitle(QStringLiteral("代理信息"));
+  const QRect size = qb::DluToPixels(font(), 0, 0, 296, 79);
+  setFixedSize(size.width(), size.height());
+
+  auto label = [this](const char* text, int x, int y, int w, int h) {
+    auto* l = new QLabel(QString::fromUtf8(text), this);
+    qb::PlaceControl(l, x, y, w, h);
+  };
+  label("协议:", 7, 7, 20, 12);
+  m_type = new QComboBox(this);
+  m_type->setObjectName("1035");
+  m_type->setEditable(true);
+  for (const char* t : kProxyTypes) m_type->addItem(QString::fromLatin1(t));
+  // The type is always upper case, whatever is typed.
+  connect(m_type->lineEdit(), &QLineEdit::textEdited, this, [this](const QString& text) {
+    const int pos = m_type->lineEdit()->cursorPosition();
+    m_type->lineEdit()->setText(text.toUpper());
+    m_type->lineEdit()->setCursorPosition(pos);
+  });
+  qb::PlaceControl(m_type, 31, 7, 43, 12);
+
+  label("服务器地址:", 79, 7, 46, 12);
+  m_address = new CIpAddressCtrl(this);
+  m_address->setObjectName("1033");
+  qb::PlaceControl(m_address, 129, 7, 78, 12);
+
+  label("服务端口:", 211, 7, 41, 12);
+  m_port = new QLineEdit(this);
+  m_port->setObjectName("1037");
+  m_port->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), m_port));
+  qb::PlaceControl(m_port, 256, 7, 33, 12);
+
+  label("备注:", 7, 33, 20, 12);
+  m_remark = new QLineEdit(this);
+  m_remark->setObjectName("1038");
+  qb::PlaceControl(m_remark, 31, 33, 177, 12);
+
+  auto* ok = new QPushButton(QStringLiteral("OK"), this);
+  ok->setObjectName("1");
+  ok->setDefault(true);
+  qb::PlaceControl(ok, 86, 58, 50, 14);
+  connect(ok, &QPushButton::clicked, this, &CProxyInfoDlg::accept);
+  auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+  cancel->setObjectName("2");
+  qb::PlaceControl(cancel, 159, 58, 50, 14);
+  connect(cancel, &QPushButton::clicked, this, &CProxyInfoDlg::reject);
+}
+
+int CProxyInfoDlg::exec() {
+  OnInitDialog();
+  return QDialog::exec();
+}
+
+void CProxyInfoDlg::OnInitDialog() {
+  m_type->setCurrentText(m_sType);
+  m_port->setText(m_sPort);
+  m_remark->setText(m_sRemark);
+  if (m_sAddress.isEmpty()) {
+    m_address->ClearAddress();
+  } else {
+    m_address->SetAddress(SplitAddressFields(m_sAddress.toStdString()));
+  }
+}
+
+void CProxyInfoDlg::accept() {
+  ProxyInfo info{m_type->currentText().toStdString(), m_address->GetAddress(), m_port->text().toStdString(),
+                 m_remark->text().toStdString()};
+  const bool typeWasEmpty = m_type->currentText().trimmed().isEmpty();
+  const ProxyInfoCheck check = CheckProxyInfo(info);
+  if (typeWasEmpty) m_type->setCurrentText(QStringLiteral("HTTP"));
+  if (!check.ok) {
+    qb::ShowMessage(check.message, kCaptionInputError, qb::MsgIcon::Warning);
+    switch (check.focus) {
+      case ProxyInfoField::Type: m_type->setFocus(); break;
+      case ProxyInfoField::Port: m_port->setFocus(); break;
+      case ProxyInfoField::Remark: m_remark->setFocus(); break;
+      default: break;
+    }
+    return;
+  }
+  m_sType = m_type->currentText();
+  m_sAddress = QString::fromStdString(FormatAddress(info.address));
+  m_sPort = m_port->text();
+  m_sRemark = m_remark->text().trimmed();
+  QDialog::accept();
+}

@@ -1,0 +1,40 @@
+// The proxy dialog: type, address, port and remark of one proxy.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+class CIpAddressCtrl;
+class QComboBox;
+class QLineEdit;
+
+class CProxyInfoDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit CProxyInfoDlg(QWidget* parent = nullptr);
+
+  // Set before exec() to pre-fill; read after it returned Accepted.
+  QString m_sType;
+  QString m_sAddress;
+  QString m_sPort;
+  QString m_sRemark;
+
+  int exec() override;
+
+  QComboBox* TypeCombo() const { return m_type; }
+  CIpAddressCtrl* AddressCtrl() const { return m_address; }
+  QLineEdit* PortEdit() const { return m_port; }
+  QLineEdit* RemarkEdit() const { return m_remark; }
+
+ public slots:
+  void accept() override;
+
+ private:
+  void OnInitDialog();
+
+  QComboBox* m_type;
+  CIpAddressCtrl* m_address;
+  QLineEdit* m_port;
+  QLineEdit* m_remark;
+};

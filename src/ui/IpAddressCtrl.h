@@ -1,0 +1,27 @@
+// An IPv4 address control: four fields of 0 to 255 with dots between them.
+#pragma once
+
+#include <QWidget>
+
+#include <array>
+
+class QLineEdit;
+
+class CIpAddressCtrl : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit CIpAddressCtrl(QWidget* parent = nullptr);
+
+  // Empty fields count as 0.
+  std::array<int, 4> GetAddress() const;
+  void SetAddress(const std::array<int, 4>& fields);
+  void ClearAddress();
+  QLineEdit* Field(int i) const { return m_fields[static_cast<std::size_t>(i)]; }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  std::array<QLineEdit*, 4> m_fields{};
+};
