@@ -55,6 +55,13 @@ bool WriteFileAtomically(const std::string& path, std::string_view content) {
     p += n;
     left -= n;
   }
+  // QSaveFile buffers small writes and its commit() does not look at the error of the
+  // final flush, so a short write (a full disk, a size limit) would be renamed over the
+  // old file. Flushing here first surfaces it.
+  if (!file.flush()) {
+    file.cancelWriting();
+    return false;
+  }
   return file.commit();
 }
 

@@ -1,0 +1,133 @@
+#include "sysproxy/ProxyAutoConfig.h"
+
+#include "base/Text.h"
+#include "sysproxy/SystemProxyPlatform.h"
+
+namespace {
+
+constexpr std::string_view kHead = "function FindProxyForURL(url, host)\r\n{\r\n";
+constexpr std::string_view kPlaceholder = "MyProxy";
+constexpr std::string_view kProxyKeyword = "PROXY";
+
+std::string HostPort(const ProxyServerEntry& e) {
+  return e.host + ":" + std::to_string(e.port);
+}
+
+std::string SchemeTest(const std::string& scheme) {
+  return "url.substring(0, " + std::to_string(scheme.size()) + ").toLowerCase() == \"" + scheme + "\"";
+}
+
+// The directive for URLs that no scheme route covers.
+std::string FallbackDirective(const std::vector<PacRoute>& routes) {
+  for (const auto& r : routes) {
+    if (r.scheme.empty()) return r.directive;
+  }
+  return "DIRECT";
+}
+
+bool HasSchemeRoutes(const std::vector<PacRoute>& routes) {
+  for (const auto& r : routes) {
+    if (!r.scheme.empty()) return true;
+  }
+  return false;
+}
+
+// Appends the statements that leave the route for `url` in `var`, indented by `indent`.
+void AppendRouteChoice(std::string& out, const std::vector<PacRoute>& routes, const std::string& indent,
+                       const std::string& assign) {
+  for (const auto& r : routes) {
+    if (r.scheme.empty()) continue;
+    out += indent + "if (" + SchemeTest(r.scheme) + ")\r\n";
+    out += indent + "    " + assign + "\"" + r.directive + "\";\r\n";
+  }
+}
+
+// "MyProxy" and "PROXY<blanks>MyProxy" replaced, left to right, without rescanning.
+std::string ReplacePlaceholders(std::string_view line, const std::string& replacement) {
+  std::string out;
+  std::size_t i = 0;
+  while (i < line.size()) {
+    if (line.compare(i, kProxyKeyword.size(), kProxyKeyword) == 0) {
+      std::size_t j = i + kProxyKeyword.size();
+      while (j < line.size() && (line[j] == ' ' || line[j] == '\t')) ++j;
+      if (j > i + kProxyKeyword.size() && line.compare(j, kPlaceholder.size(), kPlaceholder) == 0) {
+        out += replacement;
+        i = j + kPlaceholder.size();
+        continue;
+      }
+    }
+    if (line.compare(i, kPlaceholder.size(), kPlaceholder) == 0) {
+      out += replacement;
+      i += kPlaceholder.size();
+      continue;
+    }
+    out += line[i++];
+  }
+  return out;
+}
+
+}  // namespace
+
+std::vector<PacRoute> PacRoutesFor(std::string_view serverString, std::string_view proxyType) {
+  std::vector<PacRoute> routes;
+  const std::vector<ProxyServerEntry> entries = ParseServerString(serverString);
+  if (entries.empty()) return routes;
+  if (qb::Trim(serverString).find('=') == std::string_view::npos) {
+    routes.push_back({"", "PROXY " + HostPort(entries.front())});
+    return routes;
+  }
+  for (const auto& e : entries) {
+    if (e.scheme == "socks") {
+      routes.push_back({"", (proxyType == "SOCKS4" ? "SOCKS " : "SOCKS5 ") + HostPort(e)});
+    } else {
+      routes.push_back({e.scheme + ":", "PROXY " + HostPort(e)});
+    }
+  }
+  return routes;
+}
+
+std::string BuildDefaultPacScript(const std::vector<PacRoute>& routes) {
+  std::string out(kHead);
+  AppendRouteChoice(out, routes, "    ", "return ");
+  out += "    return \"" + FallbackDirective(routes) + "\";\r\n}\r\n";
+  return out;
+}
+
+std::string BuildTemplatePacScript(std::string_view templateText, const std::vector<PacRoute>& routes) {
+  // A proxy for one scheme only has no directive that is right for every URL: the
+  // template gets the proxy's and the wrapper corrects it per URL.
+  const std::string placeholder =
+      routes.empty()
+          ? std::string("DIRECT")
+          : (HasSchemeRoutes(routes) && FallbackDirective(routes) == "DIRECT" ? routes.front().directive
+                                                                              : FallbackDirective(routes));
+  std::string out;
+  std::size_t start = 0;
+  while (start < templateText.size()) {
+    std::size_t end = templateText.find('\n', start);
+    const bool hasBreak = end != std::string_view::npos;
+    if (!hasBreak) end = templateText.size();
+    std::string_view line = templateText.substr(start, end - start);
+    if (hasBreak && !line.empty() && line.back() == '\r') line.remove_suffix(1);
+    out += ReplacePlaceholders(qb::DecodeLegacyLine(line), placeholder);
+    if (hasBreak) out += "\r\n";
+    start = end + 1;
+  }
+  if (HasSchemeRoutes(routes)) {
+    if (!out.empty() && out.back() != '\n') out += "\r\n";
+    out += "\r\n(function () {\r\n";
+    out += "    var templateFindProxyForURL = FindProxyForURL;\r\n";
+    out += "    if (typeof templateFindProxyForURL != \"function\")\r\n";
+    out += "        return;\r\n";
+    out += "    FindProxyForURL = function (url, host) {\r\n";
+    out += "        var result = templateFindProxyForURL(url, host);\r\n";
+    out += "        if (typeof result != \"string\")\r\n";
+    out += "            return result;\r\n";
+    out += "        var chosen = \"" + FallbackDirective(routes) + "\";\r\n";
+    AppendRouteChoice(out, routes, "        ", "chosen = ");
+    out += "        return result.split(\"" + placeholder + "\").join(chosen);\r\n";
+    out += "    };\r\n";
+    out += "})();\r\n";
+  }
+  return out;
+}

@@ -1,0 +1,180 @@
+#include "sysproxy/SystemProxy.h"
+
+#include <QFileInfo>
+#include <QString>
+#include <QUrl>
+
+#include <algorithm>
+
+#include "base/Files.h"
+#include "base/Prompt.h"
+#include "base/Text.h"
+#include "proxy/ProxyEntry.h"
+#include "proxy/ProxyListModel.h"
+#include "settings/ProgramDir.h"
+#include "sysproxy/ProxyAutoConfig.h"
+
+namespace {
+
+// The desktop's per-scheme server entries, and the proxy type each one stands for.
+struct SchemeType {
+  const char* scheme;
+  const char* type;
+};
+// The desktop's socks entry has no version; the browsers that read it speak SOCKS5.
+constexpr SchemeType kSchemeTypes[] = {
+    {"http", "HTTP"}, {"https", "HTTPS"}, {"ftp", "FTP"}, {"gopher", "GOPHER"}, {"socks", "SOCKS5"},
+};
+
+}  // namespace
+
+CSystemProxy::CSystemProxy(std::unique_ptr<ISystemProxyPlatform> platform, QObject* parent)
+    : QObject(parent), m_platform(platform ? std::move(platform) : CreateDesktopProxyPlatform()) {}
+
+CSystemProxy::~CSystemProxy() = default;
+
+bool CSystemProxy::GetIEProxy() {
+  ConnectionProxySettings lan;
+  if (!m_platform->QueryLanSettings(lan)) {
+    // The remembered strings stay: a failed query has nothing to offer in their place.
+    qb::ShowMessage("Query option failed!", "获取IE代理", qb::MsgIcon::Warning);
+    return false;
+  }
+  // The stored server string counts whether or not the proxy is switched on.
+  m_sProxyBypass = lan.bypass;
+  m_sIEProxy = lan.server;
+  return true;
+}
+
+std::string CSystemProxy::AutoConfigUrl() {
+  // Absolute, since the browsers do not share our working directory (--data-dir may
+  // be relative), and percent-encoded, so that a data directory with blanks or
+  // Chinese names still gives a URL they can load.
+  const QString path =
+      QFileInfo(QString::fromStdString(qb::JoinPath(ProgramDir(), kPacFileName))).absoluteFilePath();
+  return QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded).toStdString();
+}
+
+std::string CSystemProxy::NormaliseProxyText(std::string_view text) {
+  std::string s(qb::Trim(text));
+  if (s.find('@') != std::string::npos) return s;
+  // What the desktop hands back for a proxy of one scheme ("https=A:P") names its type.
+  if (const std::size_t eq = s.find('='); eq != std::string::npos) {
+    const std::string scheme = qb::AsciiLower(qb::Trim(std::string_view(s).substr(0, eq)));
+    for (const auto& st : kSchemeTypes) {
+      if (scheme != st.scheme) continue;
+      std::string rest(qb::Trim(std::string_view(s).substr(eq + 1)));
+      const std::size_t colon = rest.find(':');
+      if (colon != std::string::npos && colon > 0) return rest + "@" + st.type;
+      return rest;
+    }
+  }
+  const std::size_t colon = s.find(':');
+  if (colon != std::string::npos && colon > 0) s += "@HTTP";
+  return s;
+}
+
+std::string CSystemProxy::ServerStringFor(const std::string& addr, const std::string& port,
+                                          const std::string& type) {
+  if (qb::AsciiCaseEqual(type, "HTTP")) return addr + ":" + port;
+  // A SOCKS proxy goes to the desktop's socks entry: browsers given it as an HTTP
+  // proxy would speak HTTP to a SOCKS server.
+  if (type == "SOCKS4" || type == "SOCKS5") return "socks=" + addr + ":" + port;
+  return qb::AsciiLower(type) + "=" + addr + ":" + port;
+}
+
+// The text is taken by value: callers pass m_sIEProxy itself, which the query below
+// overwrites.
+bool CSystemProxy::SetIEProxy(std::string text) {
+  GetIEProxy();
+
+  ConnectionProxySettings settings;
+  settings.autoConfigUrl = AutoConfigUrl();
+
+  std::string normalised = NormaliseProxyText(text);
+  ProxyFields f;
+  // Only a checked host and port reach the desktop and the script: anything else in
+  // a proxy text, or in a server string read back from the desktop, would be syntax
+  // there.
+  if (ParseProxyLine(normalised, f) && IsValidProxyHost(f.addr) && ParseProxyPort(f.port) != 0) {
+    settings.server = ServerStringFor(f.addr, f.port, f.type);
+  } else {
+    normalised.clear();
+  }
+
+  if (normalised.empty()) {
+    settings.flags = kProxyTypeDirect;
+  } else if (m_nAutoProxyConfig == kAutoProxyDirect) {
+    settings.flags = kProxyTypeDirect | kProxyTypeProxy;
+  } else {
+    settings.flags = kProxyTypeAutoProxyUrl;
+  }
+  settings.bypass = m_sProxyBypass;
+
+  // The script first, so that the browsers find it when they are told to refresh.
+  CreatePacFile(settings.server, normalised.empty() ? std::string() : f.type);
+
+  m_saConnections.clear();
+  EnumRasConnections();
+  m_saConnections.emplace_back();
+
+  bool allWritten = true;
+  for (const std::string& name : m_saConnections) {
+    if (!m_platform->WriteConnection(name, settings)) {
+      allWritten = false;
+      qb::ShowMessage("设置代理失败！", "错误", qb::MsgIcon::Error);
+    }
+  }
+  m_sIEProxy = normalised;
+  m_platform->AnnounceChange();
+  return allWritten;
+}
+
+void CSystemProxy::EnumRasConnections() {
+  std::vector<std::string> names;
+  // A connection list that cannot be read leaves only the LAN to write.
+  if (m_platform->EnumConnections(names)) {
+    m_saConnections.insert(m_saConnections.end(), names.begin(), names.end());
+  }
+}
+
+void CSystemProxy::OnSetIEProxy(CProxyListModel& list) {
+  const std::vector<int> selected = list.SelectedRows();
+  if (selected.empty()) return;
+  const int row = *std::min_element(selected.begin(), selected.end());
+  list.SetFavorite(row, true);
+  SetIEProxy(list.GetProxyLine(row));
+  emit ieProxyChanged();
+}
+
+void CSystemProxy::OnCancelIEProxy() {
+  m_sIEProxy.clear();
+  SetIEProxy(m_sIEProxy);
+  emit ieProxyChanged();
+}
+
+void CSystemProxy::CreatePacFile(const std::string& serverString, const std::string& proxyType) {
+  const std::string pacPath = qb::JoinPath(ProgramDir(), kPacFileName);
+  const std::vector<PacRoute> routes = PacRoutesFor(serverString, proxyType);
+
+  std::string script;
+  if (m_nAutoProxyConfig == kAutoProxyDefaultScript) {
+    script = BuildDefaultPacScript(routes);
+  } else if (m_nAutoProxyConfig == kAutoProxyUserScript) {
+    const auto templ = qb::ReadWholeFile(qb::JoinPath(ProgramDir(), kPacTemplateFileName));
+    if (!templ) {
+      // The browsers then get an empty script, as they would from an empty template.
+      if (!qb::WriteFileAtomically(pacPath, "")) {
+        qb::ShowMessage("创建自动代理脚本失败！", "创建", qb::MsgIcon::Error);
+      } else {
+        qb::ShowMessage("打开用户自定义代理自动配置模板失败！", "编辑", qb::MsgIcon::Error);
+      }
+      return;
+    }
+    script = BuildTemplatePacScript(*templ, routes);
+  }
+  // In the direct mode the script is emptied, so that no stale proxy lingers in it.
+  if (!qb::WriteFileAtomically(pacPath, script)) {
+    qb::ShowMessage("创建自动代理脚本失败！", "创建", qb::MsgIcon::Error);
+  }
+}

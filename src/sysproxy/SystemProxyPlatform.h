@@ -1,0 +1,89 @@
+// The desktop's proxy settings as the system-proxy logic sees them: one set of
+// per-connection values and four operations on them. The logic never knows which
+// desktop it runs on; the back ends below translate.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Connection flags, with the values the per-connection settings have always used.
+inline constexpr std::uint32_t kProxyTypeDirect = 1;
+inline constexpr std::uint32_t kProxyTypeProxy = 2;
+inline constexpr std::uint32_t kProxyTypeAutoProxyUrl = 4;
+inline constexpr std::uint32_t kProxyTypeAutoDetect = 8;
+
+// The values written to (and read from) one connection.
+struct ConnectionProxySettings {
+  // "A:P" (one proxy for HTTP, HTTPS and FTP), or "scheme=A:P" entries joined by ";"
+  // (https=, ftp=, gopher=, socks=, http=); empty when no proxy is stored.
+  std::string server;
+  std::string autoConfigUrl;
+  // Host patterns that bypass the proxy, joined by ";".
+  std::string bypass;
+  std::uint32_t flags = kProxyTypeDirect;
+
+  bool operator==(const ConnectionProxySettings&) const = default;
+};
+
+class ISystemProxyPlatform {
+ public:
+  virtual ~ISystemProxyPlatform() = default;
+  // Reads the LAN settings. On failure returns false and leaves out untouched.
+  virtual bool QueryLanSettings(ConnectionProxySettings& out) = 0;
+  // Writes one connection; the empty name is the LAN.
+  virtual bool WriteConnection(const std::string& connection, const ConnectionProxySettings& settings) = 0;
+  // Tells the desktop and the running programs that the settings changed.
+  virtual void AnnounceChange() = 0;
+  // Appends the names of the dial-up connections. False when they cannot be listed.
+  virtual bool EnumConnections(std::vector<std::string>& names) = 0;
+};
+
+// One entry of a server string.
+struct ProxyServerEntry {
+  std::string scheme;  // "http", "https", "ftp", "socks" or "gopher"
+  std::string host;
+  int port = 0;
+
+  bool operator==(const ProxyServerEntry&) const = default;
+};
+
+// A dotted IPv4 address or a host name of letters, digits, dots and hyphens. Nothing
+// else may reach the desktop settings or a script, where it would be taken as syntax.
+bool IsValidProxyHost(std::string_view host);
+// Decimal digits whose value is 1 to 65535; the value, or 0 when it is not a port.
+int ParseProxyPort(std::string_view port);
+
+// Splits a server string into its entries. A bare "A:P" stands for the http, https
+// and ftp entries. Entries with an unknown scheme, an invalid host or port are left
+// out.
+std::vector<ProxyServerEntry> ParseServerString(std::string_view server);
+// The server string for the desktop's entries (the inverse of ParseServerString):
+// "A:P" when http, https and ftp name the same proxy and nothing else is set,
+// otherwise "scheme=A:P" entries joined by ";" in the order given.
+std::string ComposeServerString(const std::vector<ProxyServerEntry>& entries);
+
+// The back ends usable in this session, combined: GSettings wherever the
+// org.gnome.system.proxy schema is installed, plus KDE's kioslaverc when the session
+// is KDE. With neither, every query and write fails.
+std::unique_ptr<ISystemProxyPlatform> CreateDesktopProxyPlatform();
+
+// True when XDG_CURRENT_DESKTOP names KDE.
+bool IsKdeSession();
+
+// Several back ends as one: queries go to the first, writes and announcements to all.
+class CCombinedProxyPlatform : public ISystemProxyPlatform {
+ public:
+  explicit CCombinedProxyPlatform(std::vector<std::unique_ptr<ISystemProxyPlatform>> backEnds)
+      : m_backEnds(std::move(backEnds)) {}
+  bool QueryLanSettings(ConnectionProxySettings& out) override;
+  bool WriteConnection(const std::string& connection, const ConnectionProxySettings& settings) override;
+  void AnnounceChange() override;
+  bool EnumConnections(std::vector<std::string>& names) override;
+  std::size_t BackEndCount() const { return m_backEnds.size(); }
+
+ private:
+  std::vector<std::unique_ptr<ISystemProxyPlatform>> m_backEnds;
+};

@@ -1,0 +1,100 @@
+// quillberry-cli proxy: get, set and clear against a keyfile store of its own.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "SysProxyTestUtil.h"
+
+namespace {
+
+class CliProxyTest : public sptest::SysProxyTest {
+ protected:
+  sptest::ProgramResult Cli(std::vector<std::string> args, std::map<std::string, std::string> env = {}) {
+    const char* cli = std::getenv("QB_CLI");
+    args.insert(args.begin(), {"--data-dir", data.Path()});
+    env.emplace("GSETTINGS_BACKEND", "keyfile");
+    env.emplace("XDG_CONFIG_HOME", config.Path());
+    env.emplace("XDG_CURRENT_DESKTOP", "");
+    return sptest::RunProgram(cli ? cli : QB_BINARY_DIR "/quillberry-cli", args, env);
+  }
+  std::string Get(const std::string& key) {
+    return sptest::GSettingsGet(config.Path(), "org.gnome.system.proxy", key);
+  }
+
+  qbtest::TempDir config;
+};
+
+TEST_F(CliProxyTest, SetGetClear) {
+  auto r = Cli({"proxy", "set", " 10.0.0.1:3128 ", "--mode", "1"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "10.0.0.1:3128@HTTP\n");
+  EXPECT_EQ(Get("mode"), "'auto'");
+  EXPECT_EQ(PacText(),
+            "function FindProxyForURL(url, host)\r\n{\r\n    return \"PROXY 10.0.0.1:3128\";\r\n}\r\n");
+
+  r = Cli({"proxy", "get"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "10.0.0.1:3128\n");
+
+  r = Cli({"proxy", "clear", "--mode=0"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(Get("mode"), "'none'");
+  EXPECT_EQ(PacText(), "");
+  r = Cli({"proxy", "get"});
+  EXPECT_EQ(r.out, "\n");
+
+  // Not a proxy: cleared, as the buttons would, and said so.
+  Cli({"proxy", "set", "10.0.0.1:3128"});
+  r = Cli({"proxy", "set", "10.0.0.1:99999"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out, "\n");
+  EXPECT_EQ(Get("mode"), "'none'");
+}
+
+TEST_F(CliProxyTest, ModeComesFromTheSettingsFile) {
+  qbtest::WriteFile(data.File("Setting.dat"),
+                    "Test@http://127.0.0.1/%feature$1\r\nm_nThreadNumber=50\r\nm_nAutoProxyConfig=2\r\n");
+  qbtest::WriteFile(data.File("UserdefinedTemplate.pac"), "return \"MyProxy\";\n");
+  auto r = Cli({"proxy", "set", "10.0.0.1:1080@SOCKS5"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(PacText(), "return \"SOCKS5 10.0.0.1:1080\";\r\n");
+  EXPECT_EQ(Get("mode"), "'auto'");
+  // The look-up leaves the settings file as it was.
+  EXPECT_EQ(qbtest::ReadFile(data.File("Setting.dat")),
+            "Test@http://127.0.0.1/%feature$1\r\nm_nThreadNumber=50\r\nm_nAutoProxyConfig=2\r\n");
+}
+
+TEST_F(CliProxyTest, Usage) {
+  EXPECT_EQ(Cli({"proxy"}).exitCode, 2);
+  EXPECT_EQ(Cli({"proxy", "set"}).exitCode, 2);
+  EXPECT_EQ(Cli({"proxy", "set", "1.2.3.4:80", "--mode", "3"}).exitCode, 2);
+  EXPECT_EQ(Cli({"proxy", "get", "--mode", "1"}).exitCode, 2);
+  EXPECT_EQ(Cli({"proxy", "toggle"}).exitCode, 2);
+  const auto help = Cli({"proxy", "--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_NE(help.out.find("proxy set TEXT"), std::string::npos);
+}
+
+TEST_F(CliProxyTest, MissingSchemaIsReportedNotACrash) {
+  qbtest::TempDir noSchemas;
+  const std::map<std::string, std::string> env = {
+      {"XDG_DATA_DIRS", noSchemas.Path()}, {"XDG_DATA_HOME", noSchemas.Path()}, {"GSETTINGS_SCHEMA_DIR", ""}};
+  auto r = Cli({"proxy", "get"}, env);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "获取IE代理: Query option failed!\n");
+
+  r = Cli({"proxy", "set", "10.0.0.1:3128", "--mode", "1"}, env);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "获取IE代理: Query option failed!\n错误: 设置代理失败！\n");
+  // The script is written all the same.
+  EXPECT_NE(PacText().find("PROXY 10.0.0.1:3128"), std::string::npos);
+}
+
+TEST_F(CliProxyTest, UnwritableStoreIsReportedNotACrash) {
+  qbtest::WriteFile(config.File("file"), "");
+  auto r = Cli({"proxy", "set", "10.0.0.1:3128"}, {{"XDG_CONFIG_HOME", config.File("file")}});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("错误: 设置代理失败！"), std::string::npos) << r.err;
+}
+
+}  // namespace

@@ -1,0 +1,304 @@
+// The system-proxy logic against the recording stand-in for the desktop.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QSignalSpy>
+
+#include <filesystem>
+
+#include "SysProxyTestUtil.h"
+#include "proxy/ProxyListModel.h"
+#include "settings/ProgramDir.h"
+#include "sysproxy/RecordingProxyPlatform.h"
+#include "sysproxy/SystemProxy.h"
+
+namespace {
+
+using Kind = CRecordingProxyPlatform::CallKind;
+
+class SystemProxyLogicTest : public sptest::SysProxyTest {
+ protected:
+  void SetUp() override {
+    SysProxyTest::SetUp();
+    auto rec = std::make_unique<CRecordingProxyPlatform>();
+    platform = rec.get();
+    proxy = std::make_unique<CSystemProxy>(std::move(rec));
+  }
+
+  // The settings of the last write to the LAN.
+  ConnectionProxySettings LastLan() const {
+    for (auto it = platform->calls.rbegin(); it != platform->calls.rend(); ++it) {
+      if (it->kind == Kind::Write && it->connection.empty()) return it->settings;
+    }
+    ADD_FAILURE() << "the LAN was never written";
+    return {};
+  }
+
+  CRecordingProxyPlatform* platform = nullptr;
+  std::unique_ptr<CSystemProxy> proxy;
+};
+
+TEST_F(SystemProxyLogicTest, BareAddressIsSetAsHttpProxyWithTheBypassListKept) {
+  platform->stored[""] = {"", "", "localhost;*.corp.example", kProxyTypeDirect};
+  EXPECT_TRUE(proxy->SetIEProxy("  10.1.2.3:8080 \t"));
+
+  const ConnectionProxySettings lan = LastLan();
+  EXPECT_EQ(lan.server, "10.1.2.3:8080");
+  EXPECT_EQ(lan.flags, kProxyTypeDirect | kProxyTypeProxy);
+  EXPECT_EQ(lan.bypass, "localhost;*.corp.example");
+  EXPECT_EQ(lan.autoConfigUrl, "file://" + data.Path() + "proxy.pac");
+  EXPECT_EQ(proxy->m_sIEProxy, "10.1.2.3:8080@HTTP");
+  EXPECT_TRUE(prompt.messages.empty());
+}
+
+TEST_F(SystemProxyLogicTest, ServerStringPerProxyType) {
+  const struct {
+    const char* line;
+    const char* server;
+  } cases[] = {
+      {"1.2.3.4:80@HTTP", "1.2.3.4:80"},
+      {"1.2.3.4:443@HTTPS", "https=1.2.3.4:443"},
+      {"1.2.3.4:21@ftp", "ftp=1.2.3.4:21"},
+      {"1.2.3.4:70@GOPHER", "gopher=1.2.3.4:70"},
+      // SOCKS goes to the socks entry, never as an HTTP proxy.
+      {"1.2.3.4:1080@SOCKS4", "socks=1.2.3.4:1080"},
+      {"proxy-1.example.net:1080@SOCKS5$0.4#remark", "socks=proxy-1.example.net:1080"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    proxy->SetIEProxy(c.line);
+    EXPECT_EQ(LastLan().server, c.server);
+    EXPECT_EQ(LastLan().flags, kProxyTypeDirect | kProxyTypeProxy);
+  }
+}
+
+TEST_F(SystemProxyLogicTest, FlagsFollowTheModeAndAClearIsDirectInEveryMode) {
+  for (int mode : {0, 1, 2}) {
+    SCOPED_TRACE(mode);
+    qbtest::WriteFile(data.File("UserdefinedTemplate.pac"), "return \"MyProxy\";\n");
+    proxy->SetAutoProxyConfig(mode);
+    proxy->SetIEProxy("1.2.3.4:3128@HTTP");
+    EXPECT_EQ(LastLan().flags, mode == 0 ? kProxyTypeDirect | kProxyTypeProxy : kProxyTypeAutoProxyUrl);
+    EXPECT_EQ(LastLan().server, "1.2.3.4:3128");
+
+    proxy->OnCancelIEProxy();
+    EXPECT_EQ(LastLan().flags, kProxyTypeDirect);
+    EXPECT_EQ(LastLan().server, "");
+    EXPECT_EQ(proxy->m_sIEProxy, "");
+  }
+  EXPECT_TRUE(prompt.messages.empty());
+}
+
+TEST_F(SystemProxyLogicTest, TextsThatAreNoValidProxyClearIt) {
+  proxy->SetAutoProxyConfig(1);
+  const char* invalid[] = {
+      ":8080",                      // the ":" is the first character: no "@HTTP"
+      "1.2.3.4:0",                  // port 0
+      "1.2.3.4:65536@HTTP",         // port out of range
+      "1.2.3.4:80@SOCKS",           // not a type a line may carry
+      "1.2.3.4\";}alert(1);//:80",  // a host that would end the script's string
+      "1.2.3.4 5.6.7.8:80@HTTP",    // blanks inside the host
+      "999.1.1.1:80@HTTP",          // looks like an address but is none
+      "foo=1.2.3.4:80",             // not a scheme the desktop knows
+  };
+  for (const char* text : invalid) {
+    SCOPED_TRACE(text);
+    proxy->m_sIEProxy = "stale";
+    proxy->SetIEProxy(text);
+    EXPECT_EQ(LastLan().server, "");
+    EXPECT_EQ(LastLan().flags, kProxyTypeDirect);
+    EXPECT_EQ(proxy->m_sIEProxy, "");
+    EXPECT_EQ(PacText(), "function FindProxyForURL(url, host)\r\n{\r\n    return \"DIRECT\";\r\n}\r\n");
+  }
+}
+
+TEST_F(SystemProxyLogicTest, EveryConnectionIsWrittenOncePerCallAndFailuresAreEachReported) {
+  platform->connections = {"Dial A", "拨号 B"};
+  proxy->SetIEProxy("1.2.3.4:80@HTTP");
+  proxy->SetIEProxy("5.6.7.8:80@HTTP");
+  const std::vector<std::string> once = {"Dial A", "拨号 B", ""};
+  std::vector<std::string> twice = once;
+  twice.insert(twice.end(), once.begin(), once.end());
+  EXPECT_EQ(platform->WrittenConnections(), twice);
+  EXPECT_EQ(proxy->m_saConnections, once);
+
+  platform->calls.clear();
+  platform->failWrites = {"Dial A", ""};
+  EXPECT_FALSE(proxy->SetIEProxy("1.2.3.4:80@HTTP"));
+  // Every connection is still tried, each failure has its own message, and the
+  // change is announced as usual.
+  EXPECT_EQ(platform->WrittenConnections(), once);
+  ASSERT_EQ(prompt.messages.size(), 2u);
+  for (const auto& m : prompt.messages) {
+    EXPECT_EQ(m.text, "设置代理失败！");
+    EXPECT_EQ(m.caption, "错误");
+    EXPECT_EQ(m.icon, qb::MsgIcon::Error);
+  }
+  ASSERT_FALSE(platform->calls.empty());
+  EXPECT_EQ(platform->calls.back().kind, Kind::Announce);
+  EXPECT_EQ(proxy->m_sIEProxy, "1.2.3.4:80@HTTP");
+}
+
+TEST_F(SystemProxyLogicTest, AConnectionListThatCannotBeReadLeavesTheLanSilently) {
+  platform->connections = {"Dial A"};
+  platform->failEnum = true;
+  proxy->SetIEProxy("1.2.3.4:80@HTTP");
+  EXPECT_EQ(platform->WrittenConnections(), std::vector<std::string>{""});
+  EXPECT_TRUE(prompt.messages.empty());
+}
+
+TEST_F(SystemProxyLogicTest, OperationsComeInTheirOrderWithTheScriptBeforeAnyConnection) {
+  // Records what proxy.pac held when each connection was written.
+  class PacWatcher : public CRecordingProxyPlatform {
+   public:
+    bool WriteConnection(const std::string& c, const ConnectionProxySettings& s) override {
+      pacAtWrite.push_back(qbtest::ReadFile(ProgramDir() + "proxy.pac"));
+      return CRecordingProxyPlatform::WriteConnection(c, s);
+    }
+    std::vector<std::string> pacAtWrite;
+  };
+  auto watcher = std::make_unique<PacWatcher>();
+  PacWatcher* w = watcher.get();
+  w->connections = {"Dial A"};
+  CSystemProxy p(std::move(watcher));
+  p.SetAutoProxyConfig(1);
+  p.SetIEProxy("1.2.3.4:80@HTTP");
+
+  std::vector<Kind> kinds;
+  for (const auto& c : w->calls) kinds.push_back(c.kind);
+  EXPECT_EQ(kinds, (std::vector<Kind>{Kind::Query, Kind::Enum, Kind::Write, Kind::Write, Kind::Announce}));
+  ASSERT_EQ(w->pacAtWrite.size(), 2u);
+  EXPECT_NE(w->pacAtWrite[0].find("PROXY 1.2.3.4:80"), std::string::npos);
+}
+
+TEST_F(SystemProxyLogicTest, AFailedQueryIsReportedAndChangesNothingRemembered) {
+  proxy->m_sIEProxy = "1.1.1.1:80@HTTP";
+  proxy->m_sProxyBypass = "<local>";
+  platform->stored[""] = {"9.9.9.9:99", "", "other", kProxyTypeDirect};
+  platform->failQuery = true;
+
+  EXPECT_FALSE(proxy->GetIEProxy());
+  EXPECT_EQ(proxy->m_sIEProxy, "1.1.1.1:80@HTTP");
+  EXPECT_EQ(proxy->m_sProxyBypass, "<local>");
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0].text, "Query option failed!");
+  EXPECT_EQ(prompt.messages[0].caption, "获取IE代理");
+  EXPECT_EQ(prompt.messages[0].icon, qb::MsgIcon::Warning);
+
+  // Setting goes on with the bypass list it remembered.
+  proxy->SetIEProxy("2.2.2.2:8080");
+  EXPECT_EQ(LastLan().bypass, "<local>");
+  EXPECT_EQ(proxy->m_sIEProxy, "2.2.2.2:8080@HTTP");
+}
+
+TEST_F(SystemProxyLogicTest, StartUpReappliesWhatTheDesktopHoldsWhenItIsAValidProxy) {
+  struct Case {
+    const char* stored;
+    int mode;
+    const char* server;
+    std::uint32_t flags;
+    const char* pacDirective;  // mode 1 only
+  } cases[] = {
+      // Stored but switched off: switched on again in the direct mode.
+      {"1.2.3.4:8080", 0, "1.2.3.4:8080", 3, nullptr},
+      {"https=1.2.3.4:443", 0, "https=1.2.3.4:443", 3, nullptr},
+      {"socks=1.2.3.4:1080", 1, "socks=1.2.3.4:1080", 4, "SOCKS5 1.2.3.4:1080"},
+      {"ftp=files.example.com:2121", 1, "ftp=files.example.com:2121", 4, "PROXY files.example.com:2121"},
+      // Nothing stored: every connection becomes direct.
+      {"", 1, "", 1, nullptr},
+      // A host that would be syntax in the script is never handed on.
+      {"1.2.3.4\"; return \"DIRECT:80", 1, "", 1, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.stored);
+    platform->stored[""] = {c.stored, "", "localhost", kProxyTypeDirect};
+    proxy->SetAutoProxyConfig(c.mode);
+    ASSERT_TRUE(proxy->GetIEProxy());
+    EXPECT_EQ(proxy->m_sIEProxy, c.stored);
+    proxy->SetIEProxy(proxy->m_sIEProxy);
+    EXPECT_EQ(LastLan().server, c.server);
+    EXPECT_EQ(LastLan().flags, c.flags);
+    EXPECT_EQ(LastLan().bypass, "localhost");
+    if (c.pacDirective) {
+      EXPECT_NE(PacText().find(c.pacDirective), std::string::npos) << PacText();
+    }
+    EXPECT_EQ(PacText().find("return \"DIRECT:80"), std::string::npos);
+  }
+}
+
+TEST_F(SystemProxyLogicTest, LongValuesAreNotCut) {
+  std::string deep = data.Path();
+  while (deep.size() < 300) deep += "a-rather-long-directory-name/";
+  ASSERT_TRUE(std::filesystem::create_directories(deep));
+  SetProgramDir(deep);
+  std::string host;
+  for (int i = 0; i < 4; ++i) host += std::string(60, 'h') + ".";
+  host += "example";
+  proxy->SetIEProxy(host + ":8080");
+  EXPECT_EQ(LastLan().server, host + ":8080");
+  EXPECT_EQ(LastLan().autoConfigUrl, "file://" + deep + "proxy.pac");
+}
+
+TEST_F(SystemProxyLogicTest, TheScriptUrlIsEncoded) {
+  const std::string dir = data.Path() + "my tools/代理/";
+  ASSERT_TRUE(std::filesystem::create_directories(dir));
+  SetProgramDir(dir);
+  EXPECT_EQ(CSystemProxy::AutoConfigUrl(),
+            "file://" + data.Path() + "my%20tools/%E4%BB%A3%E7%90%86/proxy.pac");
+  // A relative data directory still gives the browsers a full path.
+  SetProgramDir("some/dir");
+  EXPECT_EQ(CSystemProxy::AutoConfigUrl(),
+            "file://" + QDir::currentPath().toStdString() + "/some/dir/proxy.pac");
+}
+
+TEST_F(SystemProxyLogicTest, SetCommandTicksTheFirstSelectedRowAndAsksForARefresh) {
+  CProxyListModel list;
+  list.AddProxyLine("1.1.1.1:80@HTTP", 0);
+  list.AddProxyLine("2.2.2.2:1080@SOCKS5$0.3#fast", 0);
+  list.AddProxyLine("3.3.3.3:443@HTTPS", 0);
+  QSignalSpy refreshed(proxy.get(), &CSystemProxy::ieProxyChanged);
+
+  proxy->OnSetIEProxy(list);  // no selection: nothing at all
+  EXPECT_TRUE(platform->calls.empty());
+  EXPECT_EQ(refreshed.count(), 0);
+
+  list.SelectRow(2);
+  list.SelectRow(1);
+  proxy->OnSetIEProxy(list);
+  EXPECT_TRUE(list.IsFavorite(1));
+  EXPECT_FALSE(list.IsFavorite(2));
+  EXPECT_EQ(LastLan().server, "socks=2.2.2.2:1080");
+  EXPECT_EQ(proxy->m_sIEProxy, "2.2.2.2:1080@SOCKS5");
+  EXPECT_EQ(refreshed.count(), 1);
+
+  proxy->OnCancelIEProxy();
+  EXPECT_EQ(LastLan().flags, kProxyTypeDirect);
+  EXPECT_EQ(proxy->m_sIEProxy, "");
+  EXPECT_EQ(refreshed.count(), 2);
+  EXPECT_TRUE(list.IsFavorite(1));
+}
+
+TEST(ServerStringTest, HostChecksAndRoundTrips) {
+  for (const char* ok : {"1.2.3.4", "255.255.255.255", "localhost", "proxy-1.example.net", "a.b-c.d"}) {
+    EXPECT_TRUE(IsValidProxyHost(ok)) << ok;
+  }
+  for (const char* bad : {"", "1.2.3", "1.2.3.4.5", "256.1.1.1", "-a.example", "a..b", "a.", "a b", "a\"b",
+                          "a;b", "a=b", "[::1]", "例子.cn"}) {
+    EXPECT_FALSE(IsValidProxyHost(bad)) << bad;
+  }
+  EXPECT_EQ(ParseProxyPort("0080"), 80);
+  EXPECT_EQ(ParseProxyPort("65536"), 0);
+  EXPECT_EQ(ParseProxyPort("8o"), 0);
+
+  const std::vector<ProxyServerEntry> same = ParseServerString("h.example:3128");
+  ASSERT_EQ(same.size(), 3u);
+  EXPECT_EQ(ComposeServerString(same), "h.example:3128");
+  for (const char* s : {"https=1.2.3.4:443", "socks=1.2.3.4:1080", "http=1.2.3.4:80;https=5.6.7.8:443"}) {
+    EXPECT_EQ(ComposeServerString(ParseServerString(s)), s);
+  }
+  // An entry that does not pass the checks is dropped, never passed on.
+  EXPECT_EQ(ComposeServerString(ParseServerString("https=1.2.3.4:443;ftp=x\"y:21;socks=1.2.3.4:0")),
+            "https=1.2.3.4:443");
+}
+
+}  // namespace
