@@ -17,6 +17,9 @@ inline constexpr int kExitUsage = 2;
 int RunParse(const QStringList& args);
 int RunExtract(const QStringList& args);
 int RunLookup(const QStringList& args);
+int RunSettings(const QStringList& args);
+int RunProxy(const QStringList& args);
+int RunVerify(const QStringList& args);
 
 // Reads all of standard input.
 std::string ReadStdin();

@@ -44,6 +44,9 @@ const Command kCommands[] = {
     {"extract", cli::RunExtract, "print the proxies found in a text or web page"},
     {"parse", cli::RunParse, "split proxy lines into their five fields"},
     {"lookup", cli::RunLookup, "print the location of an IPv4 address"},
+    {"settings", cli::RunSettings, "print the settings and verification resources"},
+    {"proxy", cli::RunProxy, "get, set or clear the desktop's system proxy"},
+    {"verify", cli::RunVerify, "verify the proxies of the list or of a file"},
 };
 
 void Usage(FILE* to) {

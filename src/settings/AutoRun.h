@@ -1,0 +1,19 @@
+// Starting the program when the user logs on: an XDG autostart entry.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+class CSettings;
+
+// $XDG_CONFIG_HOME/autostart/Quillberry.desktop (~/.config when the variable is unset
+// or not an absolute path).
+std::string AutostartEntryPath();
+
+// The Exec value that runs exactly this program file: the path as one argument,
+// quoted and escaped as desktop entries require.
+std::string DesktopExecValue(std::string_view executablePath);
+
+// Writes the autostart entry for executablePath (empty: the running executable) when
+// m_bAutoRun is set, removes it otherwise. Best-effort and silent.
+void ApplyAutoRun(const CSettings& settings, const std::string& executablePath = std::string());

@@ -1,0 +1,92 @@
+#include "settings/Favorites.h"
+
+#include <QSettings>
+#include <QString>
+
+#include "base/Text.h"
+#include "proxy/ProxyListModel.h"
+#include "settings/ProgramDir.h"
+#include "settings/Settings.h"
+
+namespace {
+
+const char* const kProfileSection = "Quillberry";
+const char* const kFavoritesKey = "FavoriteProxies";
+
+std::string ConfigHome() {
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/') return xdg;
+  const char* home = std::getenv("HOME");
+  return std::string(home && *home ? home : "") + "/.config";
+}
+
+std::string ProfileOrDefault(const std::string& iniPath) {
+  return iniPath.empty() ? FavoritesProfilePath() : iniPath;
+}
+
+}  // namespace
+
+std::string FavoritesText(const CProxyListModel& list) {
+  std::string text;
+  for (int row = 0; row < list.RowCount(); ++row) {
+    if (list.IsFavorite(row)) text += qb::Format(" %d", row);
+  }
+  return text;
+}
+
+void ApplyFavoritesText(CProxyListModel& list, std::string_view text) {
+  std::string_view rest = qb::Trim(text);
+  while (true) {
+    const std::size_t blank = rest.find(' ');
+    const std::string_view piece = qb::Trim(rest.substr(0, blank));
+    if (piece.empty()) return;
+    list.SetFavorite(qb::CAtoi(piece), true);
+    if (blank == std::string_view::npos) return;
+    rest = rest.substr(blank + 1);
+  }
+}
+
+std::string FavoritesProfilePath() {
+  std::string exe = ExecutablePath();
+  const std::size_t slash = exe.rfind('/');
+  if (slash != std::string::npos) exe = exe.substr(slash + 1);
+  if (exe.empty()) exe = "quillberry";
+  return ConfigHome() + "/" + exe + ".INI";
+}
+
+bool SaveFavorites(const CProxyListModel& list, const std::string& iniPath) {
+  QSettings profile(QString::fromStdString(ProfileOrDefault(iniPath)), QSettings::IniFormat);
+  profile.beginGroup(kProfileSection);
+  profile.remove(kFavoritesKey);
+  profile.setValue(kFavoritesKey, QString::fromStdString(FavoritesText(list)));
+  profile.endGroup();
+  profile.sync();
+  return profile.status() == QSettings::NoError;
+}
+
+void RestoreFavorites(CProxyListModel& list, const std::string& iniPath) {
+  QSettings profile(QString::fromStdString(ProfileOrDefault(iniPath)), QSettings::IniFormat);
+  profile.beginGroup(kProfileSection);
+  const QVariant value = profile.value(kFavoritesKey);
+  // A hand-written value with commas comes back from the INI reader as a list.
+  const QString text = value.typeId() == QMetaType::QStringList ? value.toStringList().join(QLatin1Char(','))
+                                                                : value.toString();
+  ApplyFavoritesText(list, text.toStdString());
+}
+
+void ChooseFavorites(CProxyListModel& list, const CSettings& settings) {
+  if (!settings.m_bAutoAddToFavorite || list.RowCount() == 0) return;
+  int chosen = 0;
+  for (int row = 0; row < list.RowCount(); ++row) {
+    const CProxyEntry* e = list.Entry(row);
+    const double t = qb::CAtof(e->m_sTimeStatus);
+    if (t <= 0 || t >= 60 || chosen >= settings.m_nFavorites) {
+      list.SetFavorite(row, false);
+      continue;
+    }
+    const std::string type = qb::AsciiUpper(e->m_sProxyType);
+    if (type.empty() || type == "HTTP" || type == "HTTPS") {
+      list.SetFavorite(row, true);
+      ++chosen;
+    }
+  }
+}

@@ -1,0 +1,32 @@
+// The favourite marks of the proxy list: their text in the profile, and the automatic
+// choice after a verification run over the whole list.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+class CProxyListModel;
+class CSettings;
+
+// " %d" for every ticked row, in index order: " 0 3 7"; empty when none is ticked.
+std::string FavoritesText(const CProxyListModel& list);
+// Ticks the rows a favourites text names. White space at both ends is ignored; the
+// pieces between single blanks are read from left to right as by atoi, and an empty
+// piece (two blanks in a row) ends the reading. Indexes without a row change nothing;
+// rows not named keep their tick.
+void ApplyFavoritesText(CProxyListModel& list, std::string_view text);
+
+// The profile: $XDG_CONFIG_HOME/<executable name>.INI (~/.config when the variable
+// is unset), section "Quillberry", key "FavoriteProxies".
+std::string FavoritesProfilePath();
+// Writes the favourites text to the profile (iniPath empty: FavoritesProfilePath()).
+// False when the profile could not be written.
+bool SaveFavorites(const CProxyListModel& list, const std::string& iniPath = std::string());
+// Reads the favourites text from the profile and ticks its rows.
+void RestoreFavorites(CProxyListModel& list, const std::string& iniPath = std::string());
+
+// After a run over the whole list, sorted by time: when m_bAutoAddToFavorite is set,
+// the fastest m_nFavorites HTTP and HTTPS rows under 60 seconds become the ticked rows.
+// Rows of other types that answered in time keep their tick until the last favourite
+// is chosen; every other row is unticked.
+void ChooseFavorites(CProxyListModel& list, const CSettings& settings);

@@ -1,0 +1,307 @@
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+
+#include "settings/Settings.h"
+#include "settings/VerifySource.h"
+#include "support/ScriptedPrompt.h"
+#include "support/TempDir.h"
+
+namespace {
+
+std::vector<int> TickedRows(const CSettings& s) {
+  std::vector<int> rows;
+  for (int i = 0; i < static_cast<int>(s.m_aVerifySources.size()); ++i)
+    if (s.m_aVerifySources[i].m_bChecked) rows.push_back(i);
+  return rows;
+}
+
+std::vector<std::string> Names(const CSettings& s) {
+  std::vector<std::string> names;
+  for (const auto& v : s.m_aVerifySources) names.push_back(v.m_sName);
+  return names;
+}
+
+TEST(VerifySource, ProtocolFollowsTheSchemeInAnyCase) {
+  EXPECT_EQ(GetUrlProtocol("http://a"), 1);
+  EXPECT_EQ(GetUrlProtocol("HtTp://a"), 1);
+  EXPECT_EQ(GetUrlProtocol("fTP://a"), 2);
+  EXPECT_EQ(GetUrlProtocol("https://a"), 0);
+  EXPECT_EQ(GetUrlProtocol("http:/a"), 0);
+  EXPECT_EQ(GetUrlProtocol("ftp:"), 0);
+  EXPECT_EQ(GetUrlProtocol(""), 0);
+}
+
+TEST(VerifySource, BuiltInResourcesAreElevenWithOneHttpAndOneFtpTicked) {
+  CSettings s;
+  InstallDefaultVerifySources(s);
+  ASSERT_EQ(s.m_aVerifySources.size(), 11u);
+  for (int i = 0; i < 11; ++i) EXPECT_EQ(GetUrlProtocol(s.m_aVerifySources[i].m_sUrl), i < 9 ? 1 : 2) << i;
+  EXPECT_EQ(TickedRows(s), (std::vector<int>{0, 9}));
+}
+
+TEST(VerifySource, TheLastTickedResourceOfEachProtocolIsUsed) {
+  CSettings s;
+  s.m_aVerifySources = {{"h1", "http://h1", "f1", 1},
+                        {"x", "gopher://x", "fx", 1},
+                        {"f1", "ftp://f1", "g1", 1},
+                        {"h2", "HTTP://h2", "f2", 1},
+                        {"h3", "http://h3", "f3", 0}};
+  const auto c = GetCheckedVerifySources(s);
+  EXPECT_EQ(c.httpUrl, "HTTP://h2");
+  EXPECT_EQ(c.httpFeature, "f2");
+  EXPECT_EQ(c.ftpUrl, "ftp://f1");
+  EXPECT_EQ(c.ftpFeature, "g1");
+  RecordCheckedSources(s);
+  EXPECT_EQ(s.m_nCheckedHttpIndex, 3);
+  EXPECT_EQ(s.m_nCheckedFtpIndex, 2);
+
+  CSettings none;
+  none.m_aVerifySources = {{"h", "http://h", "f", 0}};
+  EXPECT_TRUE(GetCheckedVerifySources(none).httpUrl.empty());
+  RecordCheckedSources(none);
+  EXPECT_EQ(none.m_nCheckedHttpIndex, -1);
+}
+
+TEST(VerifySource, DialogChecksInOrderWithTheirMessagesAndFocus) {
+  struct Case {
+    std::string name, url, feature;
+    const char* message;
+    int focus;
+  };
+  const Case cases[] = {
+      {"a@b", "", "", "验证资源名称不能含有字符@和%。", 1012},
+      {"a", " ", "", "验证资源网址不能为空。", 1013},
+      {"a", "https://a", "f", "请添加协议头http://或ftp://。", 1013},
+      {"a", "HTTP://a", " \t", "验证特征串不能为空。", 1014},
+  };
+  for (Case c : cases) {
+    const VerifySourceCheck r = ValidateVerifySource(c.name, c.url, c.feature);
+    EXPECT_FALSE(r.ok) << c.message;
+    EXPECT_EQ(r.message, c.message);
+    EXPECT_EQ(r.caption, "验证资源错误");
+    EXPECT_EQ(r.icon, qb::MsgIcon::Warning);
+    EXPECT_EQ(r.focusId, c.focus) << c.message;
+  }
+  std::string name = "  my name  ", url = " FtP://host ", feature = " a b ";
+  EXPECT_TRUE(ValidateVerifySource(name, url, feature).ok);
+  EXPECT_EQ(name, "my name");
+  EXPECT_EQ(url, "FtP://host");
+  EXPECT_EQ(feature, "a b");
+}
+
+class ResourceList : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    settings.m_aVerifySources = {{"H0", "http://h0/", "a", 1},
+                                 {"F1", "ftp://f1", "b", 1},
+                                 {"H2", "http://h2/", "c", 0},
+                                 {"F3", "ftp://f3", "d", 0},
+                                 {"H4", "http://h4/", "e", 0}};
+    model = std::make_unique<CVerifySourceListModel>(settings);
+  }
+  bool UserTick(int row, bool on) {
+    return model->setData(model->index(row, 0), on ? Qt::Checked : Qt::Unchecked, Qt::CheckStateRole);
+  }
+  // Row i shows record i.
+  void ExpectRowsMatchRecords() {
+    ASSERT_EQ(model->rowCount(), static_cast<int>(settings.m_aVerifySources.size()));
+    for (int i = 0; i < model->rowCount(); ++i) {
+      const auto& v = settings.m_aVerifySources[i];
+      EXPECT_EQ(model->data(model->index(i, 0)).toString().toStdString(), v.m_sName);
+      EXPECT_EQ(model->data(model->index(i, 1)).toString().toStdString(), v.m_sUrl);
+      EXPECT_EQ(model->data(model->index(i, 2)).toString().toStdString(), v.m_sFeature);
+      EXPECT_EQ(model->data(model->index(i, 0), Qt::CheckStateRole).toInt(),
+                v.m_bChecked ? Qt::Checked : Qt::Unchecked);
+    }
+  }
+
+  qbtest::ScriptedPrompt prompt;
+  CSettings settings;
+  std::unique_ptr<CVerifySourceListModel> model;
+};
+
+TEST_F(ResourceList, AUserTickKeepsOneResourcePerProtocolAndActsOnItsOwnRow) {
+  QSignalSpy changed(model.get(), &QAbstractItemModel::dataChanged);
+  ASSERT_TRUE(UserTick(4, true));
+  EXPECT_EQ(TickedRows(settings), (std::vector<int>{1, 4}));  // H0 off, FTP untouched
+  EXPECT_GE(changed.count(), 2);                              // both rows repaint
+  ExpectRowsMatchRecords();
+
+  ASSERT_TRUE(UserTick(3, true));
+  EXPECT_EQ(TickedRows(settings), (std::vector<int>{3, 4}));
+
+  // Unticking the only HTTP resource leaves none.
+  ASSERT_TRUE(UserTick(4, false));
+  EXPECT_EQ(TickedRows(settings), (std::vector<int>{3}));
+  EXPECT_TRUE(GetCheckedVerifySources(settings).httpUrl.empty());
+
+  // A tick that changes nothing changes nothing else either.
+  settings.m_aVerifySources[0].m_bChecked = 1;
+  settings.m_aVerifySources[2].m_bChecked = 1;  // two HTTP ticks, as a loaded file may have
+  ASSERT_TRUE(UserTick(2, true));
+  EXPECT_EQ(TickedRows(settings), (std::vector<int>{0, 2, 3}));
+}
+
+TEST_F(ResourceList, AddAppendsUntickedAndRefusesAUrlThatDiffersOnlyInCase) {
+  QSignalSpy inserted(model.get(), &QAbstractItemModel::rowsInserted);
+  EXPECT_TRUE(model->Add("New", "HTTP://new/", "n"));
+  EXPECT_EQ(inserted.count(), 1);
+  EXPECT_EQ(settings.m_aVerifySources.back(), (CVerifySource{"New", "HTTP://new/", "n", 0}));
+  ExpectRowsMatchRecords();
+
+  EXPECT_FALSE(model->Add("Again", "http://H2/", "x"));
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0].text, "已经存在该验证资源网址。");
+  EXPECT_EQ(prompt.messages[0].caption, "验证资源重复");
+  EXPECT_EQ(prompt.messages[0].icon, qb::MsgIcon::Warning);
+  EXPECT_EQ(settings.m_aVerifySources.size(), 6u);
+}
+
+TEST_F(ResourceList, ModifyKeepsPlaceAndTickAndRefusesAnotherRowsUrl) {
+  EXPECT_TRUE(model->Modify(0, "H0 renamed", "http://H0/", "z"));  // its own URL in other case
+  EXPECT_EQ(settings.m_aVerifySources[0], (CVerifySource{"H0 renamed", "http://H0/", "z", 1}));
+  EXPECT_FALSE(model->Modify(0, "x", "http://h4/", "y"));
+  EXPECT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(settings.m_aVerifySources[0].m_sName, "H0 renamed");
+  // A ticked HTTP resource changed to FTP stays ticked beside the ticked FTP one.
+  EXPECT_TRUE(model->Modify(0, "now ftp", "ftp://new", "y"));
+  EXPECT_EQ(TickedRows(settings), (std::vector<int>{0, 1}));
+  ExpectRowsMatchRecords();
+}
+
+TEST_F(ResourceList, DeleteAsksAndRemovesExactlyTheGivenRows) {
+  EXPECT_FALSE(model->Delete({}));
+  EXPECT_TRUE(prompt.messages.empty());
+
+  EXPECT_FALSE(model->Delete({1, 3}));  // answered No
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0].text, "确实要删除选定的验证资源吗？");
+  EXPECT_EQ(prompt.messages[0].caption, "验证资源");
+  EXPECT_EQ(prompt.messages[0].icon, qb::MsgIcon::Question);
+  EXPECT_EQ(prompt.messages[0].buttons, qb::MsgButtons::YesNo);
+  EXPECT_EQ(settings.m_aVerifySources.size(), 5u);
+
+  prompt.answers.push_back(qb::MsgResult::Yes);
+  EXPECT_TRUE(model->Delete({3, 1, 3, 99}));
+  EXPECT_EQ(Names(settings), (std::vector<std::string>{"H0", "H2", "H4"}));
+  ExpectRowsMatchRecords();
+}
+
+TEST_F(ResourceList, CancelRestoresTheTicksOfOpeningTimeAndKeepsAdditions) {
+  UserTick(2, true);
+  UserTick(3, true);
+  model->Add("New", "http://new/", "n");
+  RestoreCheckedSources(settings);
+  EXPECT_EQ(TickedRows(settings), (std::vector<int>{0, 1}));
+  EXPECT_EQ(settings.m_aVerifySources.size(), 6u);
+  ExpectRowsMatchRecords();
+}
+
+TEST_F(ResourceList, CancelAfterDeletionsTicksTheSameRecordsAndNothingElse) {
+  // Ticks at opening: H0 (0) and F1 (1). Move them to the end of the list, then
+  // delete records before them.
+  settings.m_aVerifySources = {
+      {"A", "http://a/", "", 0}, {"B", "ftp://b", "", 0}, {"H", "http://h/", "", 1}, {"F", "ftp://f", "", 1}};
+  model->FillSourceList();
+  RecordCheckedSources(settings);
+  UserTick(0, true);
+  prompt.answers.push_back(qb::MsgResult::Yes);
+  ASSERT_TRUE(model->Delete({0, 1}));
+  RestoreCheckedSources(settings);
+  EXPECT_EQ(Names(settings), (std::vector<std::string>{"H", "F"}));
+  EXPECT_EQ(TickedRows(settings), (std::vector<int>{0, 1}));
+
+  // A deleted record cannot be ticked again, and nothing else is ticked in its place.
+  RecordCheckedSources(settings);
+  prompt.answers.push_back(qb::MsgResult::Yes);
+  ASSERT_TRUE(model->Delete({0}));
+  model->Add("H again", "http://h2/", "");
+  RestoreCheckedSources(settings);
+  EXPECT_EQ(Names(settings), (std::vector<std::string>{"F", "H again"}));
+  EXPECT_EQ(TickedRows(settings), (std::vector<int>{0}));
+}
+
+TEST_F(ResourceList, ImportSkipsDuplicatesAndOddLinesAndKeepsTheFilesOwnForm) {
+  qbtest::TempDir dir;
+  const std::string file = dir.File("in.dat");
+  qbtest::WriteFile(file,
+                    "One@http://one/%f1\r\n"
+                    "Dup@HTTP://ONE/%again\r\n"   // same URL in other case: skipped
+                    "Secure@https://s/%fs\n"      // no known scheme: http:// in front
+                    "Stored@http://st/%feat$1\n"  // the settings form: "$1" stays in the feature
+                    "no separators here\n"
+                    "only@at sign\n"
+                    "Enc@http://x/a%20b%Nice\n"  // a percent-encoded URL keeps its escapes
+                    "H2@http://h2/%c\n");        // already in the list
+  EXPECT_EQ(model->ImportFile(file), 4);
+  EXPECT_TRUE(prompt.messages.empty());
+  ASSERT_EQ(settings.m_aVerifySources.size(), 9u);
+  EXPECT_EQ(settings.m_aVerifySources[5], (CVerifySource{"One", "http://one/", "f1", 0}));
+  EXPECT_EQ(settings.m_aVerifySources[6], (CVerifySource{"Secure", "http://https://s/", "fs", 0}));
+  EXPECT_EQ(settings.m_aVerifySources[7], (CVerifySource{"Stored", "http://st/", "feat$1", 0}));
+  EXPECT_EQ(settings.m_aVerifySources[8], (CVerifySource{"Enc", "http://x/a%20b", "Nice", 0}));
+  ExpectRowsMatchRecords();
+
+  EXPECT_EQ(model->ImportFile(dir.File("none.dat")), 0);
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0].text, "打开文件失败！");
+  EXPECT_EQ(prompt.messages[0].caption, "导入");
+  EXPECT_EQ(prompt.messages[0].icon, qb::MsgIcon::Error);
+}
+
+TEST_F(ResourceList, ExportedFileImportsBackToTheSameTexts) {
+  qbtest::TempDir dir;
+  settings.m_aVerifySources.push_back({"odd", "http://x/%zz$", "100% @ $5", 1});
+  model->FillSourceList();
+  prompt.files.push_back(dir.File("out.dat"));
+  ASSERT_TRUE(model->Export());
+  ASSERT_EQ(prompt.fileDialogs.size(), 1u);
+  EXPECT_EQ(prompt.fileDialogs[0].defaultExtension, "dat");
+  EXPECT_TRUE(prompt.fileDialogs[0].confirmOverwrite);
+  const std::string text = qbtest::ReadFile(dir.File("out.dat"));
+  EXPECT_TRUE(text.starts_with("H0@http://h0/%a\r\nF1@ftp://f1%b\r\n"));  // ticks are not written
+
+  // Into the same list: nothing new.
+  EXPECT_EQ(model->ImportFile(dir.File("out.dat")), 0);
+
+  CSettings other;
+  CVerifySourceListModel otherList(other);
+  EXPECT_EQ(otherList.ImportFile(dir.File("out.dat")), 6);
+  ASSERT_EQ(other.m_aVerifySources.size(), 6u);
+  for (std::size_t i = 0; i < 6; ++i) {
+    CVerifySource expected = settings.m_aVerifySources[i];
+    expected.m_bChecked = 0;
+    EXPECT_EQ(other.m_aVerifySources[i], expected);
+  }
+}
+
+TEST_F(ResourceList, ExportRefusesAnEmptyListAndReportsAFileThatCannotBeWritten) {
+  qbtest::TempDir dir;
+  EXPECT_FALSE(model->Export());  // the chooser was cancelled
+  EXPECT_TRUE(prompt.messages.empty());
+  EXPECT_FALSE(model->ExportFile(dir.File("missing/out.dat")));
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0].text, "打开文件失败！");
+  EXPECT_EQ(prompt.messages[0].caption, "存盘");
+
+  CSettings empty;
+  CVerifySourceListModel emptyList(empty);
+  EXPECT_FALSE(emptyList.Export());
+  ASSERT_EQ(prompt.messages.size(), 2u);
+  EXPECT_EQ(prompt.messages[1].text, "没有验证资源要存盘。");
+  EXPECT_EQ(prompt.messages[1].caption, "存盘");
+  EXPECT_EQ(prompt.messages[1].icon, qb::MsgIcon::Warning);
+  EXPECT_EQ(prompt.fileDialogs.size(), 1u);  // no chooser for an empty list
+}
+
+TEST_F(ResourceList, LoadingUnderAnOpenListKeepsRowsAndRecordsInStep) {
+  qbtest::TempDir dir;
+  qbtest::WriteFile(dir.File("Setting.dat"), "X@http://x/%x$1\r\n");
+  ASSERT_TRUE(LoadSettings(settings, dir.Path()));
+  ExpectRowsMatchRecords();
+  InstallDefaultVerifySources(settings);
+  ExpectRowsMatchRecords();
+}
+
+}  // namespace

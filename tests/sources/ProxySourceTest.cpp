@@ -1,0 +1,151 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QSignalSpy>
+
+#include <sys/resource.h>
+#include <csignal>
+
+#include "base/Text.h"
+#include "sources/ProxySource.h"
+#include "support/ScriptedPrompt.h"
+#include "support/TempDir.h"
+
+namespace {
+
+class SourcesFile : public ::testing::Test {
+ protected:
+  std::string Path() const { return dir.File("Sources.dat"); }
+  bool Load(const std::string& text) {
+    qbtest::WriteFile(Path(), text);
+    return LoadSources(list, dir.Path());
+  }
+  qbtest::TempDir dir;
+  qbtest::ScriptedPrompt prompt;
+  CProxySourceListModel list;
+};
+
+TEST_F(SourcesFile, ReadsNameUrlAndTickWithTheFilesQuirks) {
+  QSignalSpy ticked(&list, &CProxySourceListModel::SourceTicked);
+  ASSERT_TRUE(
+      Load("one http://one.example/list 1\r\n"
+           "  two\thttp://two.example/  0  \r\n"
+           "lonely\r\n"                   // one item: skipped
+           "three www.three.example\r\n"  // no tick given: the user meant it
+           "four http://four.example/ 5 extra\n"
+           "five http://five.example/ -0\n"
+           "six http://six.example/ abc\n"
+           "   \n"  // the first blank line ends the file
+           "seven http://seven.example/ 1\n"));
+  const std::vector<CProxySource> expected = {
+      {"one", "http://one.example/list", true}, {"two", "http://two.example/", false},
+      {"three", "www.three.example", true},     {"four", "http://four.example/", true},
+      {"five", "http://five.example/", false},  {"six", "http://six.example/", true}};
+  EXPECT_EQ(list.Sources(), expected);
+  EXPECT_TRUE(prompt.messages.empty());
+  EXPECT_EQ(ticked.count(), 0);  // loading ticks rows without saving
+  EXPECT_EQ(qbtest::ReadFile(Path()).find("seven") != std::string::npos, true);
+}
+
+TEST_F(SourcesFile, MissingFileIsSilentAndLegacyGbkNamesAreRead) {
+  EXPECT_TRUE(LoadSources(list, dir.Path()));
+  EXPECT_EQ(list.RowCount(), 0);
+  EXPECT_TRUE(prompt.messages.empty());
+
+  ASSERT_TRUE(Load(qb::EncodeGb18030("代理列表 http://daili.example/ 1\n")));
+  ASSERT_EQ(list.RowCount(), 1);
+  EXPECT_EQ(list.Source(0)->m_sName, "代理列表");
+}
+
+TEST_F(SourcesFile, UnreadableFileIsReported) {
+  ASSERT_TRUE(QDir().mkdir(QString::fromStdString(Path())));
+  EXPECT_FALSE(LoadSources(list, dir.Path()));
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0].text, "打开设置文件失败！");
+  EXPECT_EQ(prompt.messages[0].caption, "初始化");
+  EXPECT_EQ(prompt.messages[0].icon, qb::MsgIcon::Error);
+  EXPECT_EQ(list.RowCount(), 0);
+}
+
+TEST_F(SourcesFile, EveryChangeRewritesTheFileWhole) {
+  ASSERT_TRUE(LoadSources(list, dir.Path()));
+  AddSource(list, "名单", "http://a.example/p?x=1");
+  AddSource(list, "b", "b.example");
+  EXPECT_EQ(qbtest::ReadFile(Path()), "名单 http://a.example/p?x=1 0\r\nb b.example 0\r\n");
+
+  // A user tick goes through the list's check box and is announced for saving.
+  QSignalSpy ticked(&list, &CProxySourceListModel::SourceTicked);
+  ASSERT_TRUE(list.setData(list.index(1, 0), Qt::Checked, Qt::CheckStateRole));
+  ASSERT_EQ(ticked.count(), 1);
+  EXPECT_EQ(ticked.at(0).at(0).toInt(), 1);
+  ASSERT_TRUE(SaveSources(list));
+  EXPECT_EQ(qbtest::ReadFile(Path()), "名单 http://a.example/p?x=1 0\r\nb b.example 1\r\n");
+
+  ModifySource(list, 1, "c", "http://c.example/");
+  EXPECT_EQ(qbtest::ReadFile(Path()), "名单 http://a.example/p?x=1 0\r\nc http://c.example/ 1\r\n");
+
+  EXPECT_FALSE(DeleteSources(list, {0}));  // answered No
+  EXPECT_EQ(prompt.messages.back().text, "确实要删除选定的资源吗？");
+  EXPECT_EQ(prompt.messages.back().caption, "删除资源");
+  EXPECT_EQ(prompt.messages.back().buttons, qb::MsgButtons::YesNo);
+  prompt.answers.push_back(qb::MsgResult::Yes);
+  EXPECT_TRUE(DeleteSources(list, {0}));
+  EXPECT_EQ(qbtest::ReadFile(Path()), "c http://c.example/ 1\r\n");
+
+  CProxySourceListModel again;
+  ASSERT_TRUE(LoadSources(again, dir.Path()));
+  EXPECT_EQ(again.Sources(), list.Sources());
+}
+
+TEST_F(SourcesFile, FailedSaveKeepsTheOldFileAndSaysSo) {
+  ASSERT_TRUE(Load("old http://old.example/ 1\r\n"));
+  for (int i = 0; i < 20; ++i) list.Append({qb::Format("s%d", i), "http://a.long.example/page", true});
+  struct rlimit old {};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = old;
+  small.rlim_cur = 64;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const bool saved = SaveSources(list);
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_FALSE(saved);
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0].text, "打开文件失败！");
+  EXPECT_EQ(prompt.messages[0].caption, "存盘");
+  EXPECT_EQ(prompt.messages[0].icon, qb::MsgIcon::Error);
+  EXPECT_EQ(qbtest::ReadFile(Path()), "old http://old.example/ 1\r\n");
+  EXPECT_EQ(list.RowCount(), 21);
+
+  CProxySourceListModel elsewhere;
+  elsewhere.m_sDir = dir.File("no/such/dir");
+  EXPECT_FALSE(SaveSources(elsewhere));
+  EXPECT_EQ(prompt.messages.size(), 2u);
+}
+
+TEST(ProxySourceDialog, RefusesEmptyTextsAndTextsWithBlanks) {
+  struct Case {
+    std::string name, url;
+    const char* message;
+    int focus;
+  };
+  const Case cases[] = {
+      {"my list", "http://a/", "名称不能为空或含空格符。", 1012},
+      {"my\tlist", "", "名称不能为空或含空格符。", 1012},
+      {"list", "http://a/b c", "网页地址不能为空或含空格符。", 1013},
+  };
+  for (Case c : cases) {
+    const ProxySourceCheck r = ValidateProxySource(c.name, c.url);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.message, c.message);
+    EXPECT_EQ(r.caption, "输入错误");
+    EXPECT_EQ(r.icon, qb::MsgIcon::Warning);
+    EXPECT_EQ(r.focusId, c.focus);
+  }
+  std::string name = "  list ", url = "\thttp://a/ ";
+  EXPECT_TRUE(ValidateProxySource(name, url).ok);
+  EXPECT_EQ(name, "list");
+  EXPECT_EQ(url, "http://a/");
+}
+
+}  // namespace
