@@ -1,9 +1,6 @@
-#include <QApplication>
-#include <QMessageBox>
+#include "app/ProxyApp.h"
 
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  QMessageBox::information(nullptr, "Quillberry",
-                           "The main window is not built yet; use quillberry-cli for now.");
-  return 0;
+  CProxyApp app(argc, argv);
+  return app.Run();
 }

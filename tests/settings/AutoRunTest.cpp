@@ -5,7 +5,7 @@
 #include <QDir>
 #include <QFile>
 
-#include "ScopedEnv.h"
+#include "support/ScopedEnv.h"
 #include "settings/AutoRun.h"
 #include "settings/Settings.h"
 #include "support/ScriptedPrompt.h"

@@ -3,7 +3,7 @@
 #include <QDir>
 #include <QDirIterator>
 
-#include "ScopedEnv.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "ScopedEnv.h"
+#include "support/ScopedEnv.h"
 #include "base/Text.h"
 #include "proxy/ProxyListModel.h"
 #include "settings/Favorites.h"

@@ -1,0 +1,500 @@
+#include "app/MainDlg.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QDate>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QSystemTrayIcon>
+#include <QTableView>
+#include <QTimer>
+
+#include "app/ProxyInfoDlg.h"
+#include "app/VerifyResultDlg.h"
+#include "base/Files.h"
+#include "base/Prompt.h"
+#include "base/Text.h"
+#include "proxy/IpLocation.h"
+#include "proxy/ProxyExtractor.h"
+#include "proxy/ProxyListCommands.h"
+#include "proxy/ProxyListFile.h"
+#include "settings/AutoRun.h"
+#include "settings/Favorites.h"
+#include "settings/ProgramDir.h"
+#include "ui/DialogUnits.h"
+#include "ui/SortListCtrl.h"
+#include "ui/TextProgressCtrl.h"
+#include "verify/VerifyControl.h"
+
+double g_dColumnScale = 1.0;
+
+namespace {
+
+QIcon TrayImage(int id) {
+  return QIcon(id == IDI_IEPROXY ? QStringLiteral(":/icons/proxy-set.svg") : QStringLiteral(":/icons/app.svg"));
+}
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+}  // namespace
+
+CMainDlg::CMainDlg(MainDlgOptions options, QWidget* parent)
+    : QDialog(parent),
+      m_dataDir(options.dataDir.empty() ? ProgramDir() : options.dataDir),
+      m_favoritesIni(std::move(options.favoritesIni)),
+      m_forceNoTray(options.forceNoTray),
+      m_sysProxy(std::make_unique<CSystemProxy>(std::move(options.platform))) {
+  // The settings holder is built with the window: the settings are read (and the
+  // built-in resources installed) before anything is on screen.
+  LoadSettings(m_settings, m_dataDir);
+  if (options.applyAutoRun) ApplyAutoRun(m_settings);
+  m_sysProxy->SetAutoProxyConfig(m_settings.m_nAutoProxyConfig);
+
+  m_verify = new CVerifyControl(m_list, m_settings, this);
+  m_verify->SetSaveDir(m_dataDir);
+
+  CreateControls();
+  OnInitDialog();
+}
+
+CMainDlg::~CMainDlg() {
+  // Workers are given up, never waited for.
+  if (m_verify) m_verify->Shutdown();
+}
+
+QAbstractButton* CMainDlg::AddButton(int id, const char* text, int x, int y, int w, int h) {
+  auto* b = new QPushButton(QString::fromUtf8(text), this);
+  b->setObjectName(QString::number(id));
+  b->setAutoDefault(false);
+  b->setDefault(false);
+  qb::PlaceControl(b, x, y, w, h);
+  m_buttons.insert(id, b);
+  return b;
+}
+
+void CMainDlg::CreateControls() {
+  setObjectName("102");
+  setWindowTitle(QString::fromUtf8(kMainCaption));
+  setWindowIcon(QIcon(QStringLiteral(":/icons/app.svg")));
+  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint);
+  const QRect size = qb::DluToPixels(font(), 0, 0, 445, 305);
+  setFixedSize(size.size());
+  g_dColumnScale = qb::ColumnScale(font());
+
+  auto* frame = new QGroupBox(this);
+  qb::PlaceControl(frame, 5, 0, 434, 299);
+  frame->lower();
+
+  connect(AddButton(1045, "验证全部", 382, 32, 50, 15), &QAbstractButton::clicked, this, &CMainDlg::OnVerifyAll);
+  connect(AddButton(1002, "验证选定", 382, 50, 50, 15), &QAbstractButton::clicked, this, &CMainDlg::OnVerifySelected);
+  connect(AddButton(1009, "设为IE代理", 382, 72, 50, 15), &QAbstractButton::clicked, this, &CMainDlg::OnSetIEProxy);
+  connect(AddButton(1011, "取消IE代理", 382, 90, 50, 15), &QAbstractButton::clicked, this, &CMainDlg::OnCancelIEProxy);
+  connect(AddButton(1034, "添加代理", 382, 112, 50, 15), &QAbstractButton::clicked, this, &CMainDlg::OnAddProxy);
+  connect(AddButton(1041, "修改选定", 382, 130, 50, 15), &QAbstractButton::clicked, this, &CMainDlg::OnModifySelected);
+  connect(AddButton(1039, "删除", 382, 148, 24, 15), &QAbstractButton::clicked, this, &CMainDlg::OnDeleteSelected);
+  connect(AddButton(1044, "清理", 408, 148, 24, 15), &QAbstractButton::clicked, this, &CMainDlg::OnClean);
+  connect(AddButton(1042, "导入", 382, 170, 24, 15), &QAbstractButton::clicked, this, &CMainDlg::OnImport);
+  connect(AddButton(1046, "粘贴", 408, 170, 24, 15), &QAbstractButton::clicked, this, &CMainDlg::OnPaste);
+  connect(AddButton(1043, "导出选定", 382, 188, 50, 15), &QAbstractButton::clicked, this, &CMainDlg::OnExport);
+  AddButton(1049, "【设置】", 382, 12, 50, 15);
+  AddButton(1050, "▲下载代理资源", 311, 208, 62, 15);
+  AddButton(1027, "添加资源", 382, 232, 50, 15);
+  AddButton(1028, "修改资源", 382, 250, 50, 15);
+  AddButton(1029, "删除资源", 382, 268, 50, 15);
+  // The dialog's OK button exists but is never seen or used: Enter does nothing.
+  QAbstractButton* ok = AddButton(1, "OK", 97, 209, 26, 13);
+  ok->hide();
+  ok->setEnabled(false);
+
+  auto* listLabel = new QLabel(QStringLiteral("代理列表:"), this);
+  qb::PlaceControl(listLabel, 11, 13, 38, 13);
+  m_pProgress = new CTextProgressCtrl(this);
+  m_pProgress->setObjectName("1040");
+  qb::PlaceControl(m_pProgress, 50, 13, 323, 13);
+
+  m_pList = new CSortListCtrl(true, this);
+  m_pList->setObjectName("1000");
+  m_pList->setModel(&m_list);
+  m_pList->setSelectionModel(m_list.selectionModel());
+  m_pList->SetSortAllowed([] { return g_bListSortable; });
+  m_pList->setContextMenuPolicy(Qt::CustomContextMenu);
+  qb::PlaceControl(m_pList, 11, 31, 362, 172);
+  connect(m_pList, &QWidget::customContextMenuRequested, this, &CMainDlg::ShowContextMenu);
+  connect(m_pList, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& i) {
+    // A double click on the check box only ticks it.
+    if (i.isValid()) OnModifySelected();
+  });
+  connect(m_pList, &QAbstractItemView::clicked, this, [this] { UpdateStatusLine(); });
+  connect(m_list.selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+    // Coalesced: selecting thousands of rows refreshes the line once.
+    static bool pending = false;
+    if (pending) return;
+    pending = true;
+    QTimer::singleShot(0, this, [this] {
+      pending = false;
+      UpdateStatusLine();
+    });
+  });
+
+  auto* sourceLabel = new QLabel(QStringLiteral("获取代理网址:"), this);
+  qb::PlaceControl(sourceLabel, 11, 211, 53, 9);
+  m_pDownloadProgress = new CTextProgressCtrl(this);
+  m_pDownloadProgress->setObjectName("1051");
+  qb::PlaceControl(m_pDownloadProgress, 66, 209, 26, 13);
+
+  m_pSourceList = new QTableView(this);
+  m_pSourceList->setObjectName("1010");
+  m_pSourceList->setModel(&m_sources);
+  m_pSourceList->setSelectionBehavior(QAbstractItemView::SelectRows);
+  m_pSourceList->setShowGrid(true);
+  m_pSourceList->verticalHeader()->hide();
+  m_pSourceList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  qb::PlaceControl(m_pSourceList, 11, 227, 362, 65);
+
+  m_tray = new QSystemTrayIcon(this);
+  connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+    if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) OnShowDialog();
+  });
+
+  ConnectVerifier();
+  connect(m_sysProxy.get(), &CSystemProxy::ieProxyChanged, this, [this] {
+    UpdateStatusLine();
+    UpdateTrayIcon();
+  });
+}
+
+void CMainDlg::OnInitDialog() {
+  for (int c = 0; c < CProxyListModel::ColumnCount; ++c) {
+    m_pList->setColumnWidth(c, static_cast<int>(CProxyListModel::kBaseWidths[c] * g_dColumnScale));
+  }
+  LoadProxyList(m_list, m_dataDir);
+
+  m_pProgress->SetBkColour(palette().color(QPalette::Button));
+  // Read the desktop's proxy and write it back, so that every connection and the
+  // script agree with it.
+  m_sysProxy->GetIEProxy();
+  m_sysProxy->SetIEProxy(m_sysProxy->m_sIEProxy);
+  UpdateStatusLine();
+
+  m_pDownloadProgress->hide();
+  RestoreFavorites(m_list, m_favoritesIni);
+
+  m_contextMenu = new QMenu(this);
+  m_contextMenu->setObjectName("139");
+  struct Item {
+    int id;
+    const char* text;
+    const char* icon;
+    void (CMainDlg::*handler)();
+  };
+  const Item items[] = {
+      {32771, "复制代理 (&C) ", ":/icons/cmd-copy.svg", &CMainDlg::OnCopyProxy},
+      {1009, "设为IE代理 (&S) ", ":/icons/cmd-setproxy.svg", &CMainDlg::OnSetIEProxy},
+      {0, nullptr, nullptr, nullptr},
+      {1002, "验证选定 (&V) ", ":/icons/cmd-verify.svg", &CMainDlg::OnVerifySelected},
+      {0, nullptr, nullptr, nullptr},
+      {1041, "修改选定 (&M) ", ":/icons/cmd-modify.svg", &CMainDlg::OnModifySelected},
+      {1039, "删除选定 (&D) ", ":/icons/cmd-delete.svg", &CMainDlg::OnDeleteSelected},
+      {0, nullptr, nullptr, nullptr},
+      {32791, "全选 (&A)", ":/icons/cmd-selectall.svg", &CMainDlg::OnSelectAll},
+  };
+  for (const Item& item : items) {
+    if (!item.text) {
+      m_contextMenu->addSeparator();
+      continue;
+    }
+    QAction* a = m_contextMenu->addAction(QIcon(QString::fromLatin1(item.icon)), QString::fromUtf8(item.text));
+    a->setData(item.id);
+    connect(a, &QAction::triggered, this, item.handler);
+  }
+
+  m_verify->StartTimers();
+
+  m_nTrayIcon = m_sysProxy->m_sIEProxy.empty() ? IDR_MAINFRAME : IDI_IEPROXY;
+  m_tray->setIcon(TrayImage(m_nTrayIcon));
+  m_tray->setToolTip(QString::fromUtf8(kTrayTip));
+  if (!m_forceNoTray) m_tray->show();
+
+  m_pSourceList->setColumnWidth(0, static_cast<int>(150 * g_dColumnScale));
+  m_pSourceList->setColumnWidth(1, static_cast<int>(373 * g_dColumnScale));
+  LoadSources(m_sources, m_dataDir);
+}
+
+void CMainDlg::ConnectVerifier() {
+  connect(m_verify, &CVerifyControl::ControlEnabled, this, [this](int id, bool enabled) {
+    if (id == 1000) {
+      m_pList->setEnabled(enabled);
+    } else if (QAbstractButton* b = m_buttons.value(id)) {
+      b->setEnabled(enabled);
+    }
+  });
+  connect(m_verify, &CVerifyControl::ControlText, this, [this](int id, const QString& text) {
+    if (QAbstractButton* b = m_buttons.value(id)) b->setText(text);
+  });
+  connect(m_verify, &CVerifyControl::ProgressRange, this, [this](int lo, int hi) { m_pProgress->SetRange(lo, hi); });
+  connect(m_verify, &CVerifyControl::ProgressPos, this, [this](int pos) { m_pProgress->SetPos(pos); });
+  connect(m_verify, &CVerifyControl::ProgressText, this, [this](const QString& t) { m_pProgress->SetWindowText(t); });
+  connect(m_verify, &CVerifyControl::ResultViewOpened, this, [this](const QString& status, const QString& page) {
+    if (!m_pResultDlg) m_pResultDlg = new CVerifyResultDlg(this);
+    m_pResultDlg->SetStatus(status);
+    m_pResultDlg->SetPage(page);
+    m_pResultDlg->show();
+    m_pResultDlg->raise();
+    m_pResultDlg->activateWindow();
+  });
+  connect(m_verify, &CVerifyControl::VerifyResultShown, this, [this](const QString& status, const QString& page) {
+    if (!m_pResultDlg) return;
+    m_pResultDlg->SetStatus(status);
+    m_pResultDlg->SetPage(page);
+  });
+  connect(m_verify, &CVerifyControl::StatusLineChanged, this, &CMainDlg::UpdateStatusLine);
+  connect(m_verify, &CVerifyControl::TrayIconRefresh, this, &CMainDlg::UpdateTrayIcon);
+  connect(m_verify, &CVerifyControl::ListSorted, this,
+          [this](int column, bool ascending) { m_pList->SortHeader()->SetSortImage(column, ascending); });
+}
+
+void CMainDlg::StartUp() {
+  // Start minimised only when there is a tray to find the program in again.
+  if (m_settings.m_bMinimize && HasTray()) return;
+  show();
+}
+
+CVerifyResultDlg* CMainDlg::ResultDlg() const { return m_pResultDlg.data(); }
+
+bool CMainDlg::HasTray() const { return !m_forceNoTray && QSystemTrayIcon::isSystemTrayAvailable(); }
+
+void CMainDlg::SaveList() { SaveProxyList(m_list, m_dataDir); }
+
+void CMainDlg::UpdateStatusLine() {
+  std::string ieProxy;
+  if (!m_sysProxy->m_sIEProxy.empty()) {
+    m_sysProxy->GetIEProxy();
+    ieProxy = m_sysProxy->m_sIEProxy;
+  }
+  m_pProgress->SetWindowText(
+      Q(FormatStatusLine(m_list.SelectedCount(), m_list.RowCount(), m_settings.m_nAutoProxyConfig, ieProxy)));
+}
+
+void CMainDlg::UpdateTrayIcon() {
+  const int icon = m_sysProxy->m_sIEProxy.empty() ? IDR_MAINFRAME : IDI_IEPROXY;
+  if (icon != m_nTrayIcon) {
+    m_nTrayIcon = icon;
+    if (m_tray) m_tray->setIcon(TrayImage(icon));
+  }
+}
+
+// ---- Proxy list commands ----
+
+void CMainDlg::OnAddProxy() {
+  CProxyInfoDlg dlg(this);
+  if (dlg.exec() != QDialog::Accepted) return;
+  const int r = AddProxyFromDialog(m_list, dlg.m_sType.toStdString(), dlg.m_sAddress.toStdString(),
+                                   dlg.m_sPort.toStdString(), dlg.m_sRemark.toStdString());
+  if (r != 0) {
+    SaveList();
+    UpdateStatusLine();
+  }
+}
+
+void CMainDlg::OnModifySelected() {
+  if (!m_verify->m_bIdle || m_verify->IsBusy()) return;
+  const std::vector<int> selected = m_list.SelectedRows();
+  if (selected.empty()) return;
+  const int row = selected.front();
+  const CProxyEntry* e = m_list.Entry(row);
+
+  CProxyInfoDlg dlg(this);
+  dlg.m_sType = Q(e->m_sProxyType);
+  dlg.m_sAddress = Q(e->m_sProxyAddr);
+  dlg.m_sPort = Q(e->m_sProxyPort);
+  dlg.m_sRemark = Q(e->m_sRemark);
+  if (dlg.exec() == QDialog::Accepted) {
+    const std::string dataDir = m_dataDir;
+    const ModifyOutcome outcome = ModifyProxyRow(
+        m_list, row, dlg.m_sType.toStdString(), dlg.m_sAddress.toStdString(), dlg.m_sPort.toStdString(),
+        dlg.m_sRemark.toStdString(), [dataDir](const std::string& address) {
+          std::string country, area;
+          if (!LookupIpLocation(qb::JoinPath(dataDir, "wry.dll"), address, country, area)) return std::string();
+          return std::string(qb::Trim(country)) + " " + std::string(qb::Trim(area));
+        });
+    if (outcome == ModifyOutcome::Changed) SaveList();
+  }
+  UpdateStatusLine();
+}
+
+void CMainDlg::OnDeleteSelected() {
+  const std::vector<int> selected = m_list.SelectedRows();
+  if (selected.empty()) return;
+  if (qb::Prompt().Message(kMsgConfirmDelete, kCaptionDelete, qb::MsgIcon::Question, qb::MsgButtons::YesNo) !=
+      qb::MsgResult::Yes) {
+    return;
+  }
+  m_list.RemoveRows(selected);
+  SaveList();
+  UpdateStatusLine();
+}
+
+void CMainDlg::OnClean() {
+  if (m_list.RowCount() == 0) return;
+  if (qb::Prompt().Message(kMsgConfirmClean, kCaptionClean, qb::MsgIcon::Question, qb::MsgButtons::YesNo) !=
+      qb::MsgResult::Yes) {
+    return;
+  }
+  CleanProxyList(m_list);
+  SaveList();
+  UpdateStatusLine();
+}
+
+void CMainDlg::OnPaste() {
+  const QString text = QGuiApplication::clipboard()->text();
+  const int found = AddProxiesFromText(m_list, text.toStdString(), m_settings.m_bAmbiguous != 0);
+  if (found > 0) SaveList();
+  UpdateStatusLine();
+  if (found == 0) qb::ShowMessage(kMsgNoProxyOnClipboard, kCaptionPasteDone, qb::MsgIcon::Information);
+}
+
+void CMainDlg::OnCopyProxy() {
+  const std::vector<int> selected = m_list.SelectedRows();
+  if (selected.empty()) return;
+  const std::string text = CopyProxyText(m_list, selected.front());
+  if (!text.empty()) QGuiApplication::clipboard()->setText(Q(text));
+}
+
+void CMainDlg::OnSelectAll() {
+  m_list.SelectAll();
+  UpdateStatusLine();
+}
+
+void CMainDlg::OnImport() {
+  const auto path = qb::Prompt().OpenFile(ImportFileDialogSpec());
+  if (!path) return;
+  ImportProxyFile(m_list, *path, m_settings.m_bAmbiguous != 0, m_dataDir);
+  UpdateStatusLine();
+}
+
+void CMainDlg::OnExport() {
+  const std::vector<int> selected = m_list.SelectedRows();
+  if (selected.empty()) {
+    qb::ShowMessage(kMsgNothingSelected, kCaptionExport, qb::MsgIcon::Warning);
+    return;
+  }
+  const auto path = qb::Prompt().SaveFile(ExportFileDialogSpec(QDate::currentDate()));
+  if (!path) return;
+  WriteExportFile(m_list, selected, *path);
+}
+
+void CMainDlg::ShowContextMenu(const QPoint& pos) {
+  const bool idle = m_verify->m_bIdle && !m_verify->IsBusy();
+  for (QAction* a : m_contextMenu->actions()) {
+    const int id = a->data().toInt();
+    if (id == 1002 || id == 1041 || id == 1039) a->setEnabled(idle);
+  }
+  m_contextMenu->popup(m_pList->viewport()->mapToGlobal(pos));
+}
+
+// ---- Verification and system proxy ----
+
+void CMainDlg::OnVerifyAll() { m_verify->OnVerifyAll(); }
+void CMainDlg::OnVerifySelected() { m_verify->OnVerifySelected(); }
+
+void CMainDlg::OnSetIEProxy() {
+  m_sysProxy->SetAutoProxyConfig(m_settings.m_nAutoProxyConfig);
+  m_sysProxy->OnSetIEProxy(m_list);
+}
+
+void CMainDlg::OnCancelIEProxy() {
+  m_sysProxy->SetAutoProxyConfig(m_settings.m_nAutoProxyConfig);
+  m_sysProxy->OnCancelIEProxy();
+}
+
+// ---- Tray and life cycle ----
+
+void CMainDlg::OnShowDialog() {
+  if (isMinimized()) showNormal();
+  show();
+  raise();
+  activateWindow();
+}
+
+bool CMainDlg::OnTrayExit() {
+  if (m_verify->IsBusy()) {
+    if (m_buttons.value(1045)->isEnabled()) {
+      OnVerifyAll();
+    } else if (m_buttons.value(1002)->isEnabled()) {
+      OnVerifySelected();
+    }
+    qb::ShowMessage(kMsgExitWhileBusy, kCaptionExitWarning, qb::MsgIcon::Information);
+    return false;
+  }
+  m_verify->Shutdown();
+  CloseTray();
+  hide();
+  emit ExitRequested();
+  return true;
+}
+
+void CMainDlg::CloseTray() {
+  if (m_bTrayClosed) return;
+  SaveFavorites(m_list, m_favoritesIni);
+  if (m_tray) m_tray->hide();
+  m_bTrayClosed = true;
+  // The rows go with the window; the list file is already up to date and is never
+  // written from here on.
+  m_list.Clear();
+}
+
+void CMainDlg::OnSessionEnd() {
+  // The session may still be cancelled: keep the rows and the icon, and only make
+  // sure the favourites are on disk.
+  if (!m_bTrayClosed) SaveFavorites(m_list, m_favoritesIni);
+}
+
+void CMainDlg::closeEvent(QCloseEvent* event) {
+  if (HasTray()) {
+    event->ignore();
+    hide();
+    return;
+  }
+  if (OnTrayExit()) {
+    event->accept();
+  } else {
+    event->ignore();
+  }
+}
+
+void CMainDlg::changeEvent(QEvent* event) {
+  QDialog::changeEvent(event);
+  if (event->type() == QEvent::WindowStateChange && isMinimized() && HasTray()) {
+    QTimer::singleShot(0, this, [this] {
+      hide();
+      setWindowState(windowState() & ~Qt::WindowMinimized);
+    });
+  }
+}
+
+void CMainDlg::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    event->accept();  // Enter does nothing here
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+void CMainDlg::reject() {
+  // Esc: like the close box, the window goes to the tray; without a tray it only
+  // minimises, so that Esc never ends the program by surprise.
+  if (HasTray()) {
+    hide();
+  } else {
+    showMinimized();
+  }
+}
+
+void CMainDlg::accept() {}

@@ -1,0 +1,140 @@
+// The main window: the proxy list with its commands, verification, the system proxy,
+// the proxy sources, the tray icon and the favourites.
+#pragma once
+
+#include <QDialog>
+#include <QHash>
+#include <QPointer>
+
+#include <memory>
+#include <string>
+
+#include "proxy/ProxyListModel.h"
+#include "settings/Settings.h"
+#include "sources/ProxySource.h"
+#include "sysproxy/SystemProxy.h"
+
+class CSortListCtrl;
+class CTextProgressCtrl;
+class CVerifyControl;
+class CVerifyResultDlg;
+class QAbstractButton;
+class QMenu;
+class QSystemTrayIcon;
+class QTableView;
+
+// What a test or an unusual start changes; the program uses the defaults.
+struct MainDlgOptions {
+  std::string dataDir;        // empty: ProgramDir()
+  std::string favoritesIni;   // empty: the user's profile
+  std::unique_ptr<ISystemProxyPlatform> platform;  // null: the desktop's back ends
+  bool applyAutoRun = true;   // the start-at-log-on entry follows the setting
+  bool forceNoTray = false;   // behave as if the desktop had no tray
+};
+
+inline constexpr const char* kMainCaption = "Ostrel代理验证（Quillberry）1.8";
+inline constexpr const char* kTrayTip = "Ostrel代理验证（Quillberry）";
+inline constexpr const char* kMsgExitWhileBusy =
+    "尚有线程在运行，请等现有的线程停止后再退出。\n不再启动新的线程，停止中...";
+inline constexpr const char* kCaptionExitWarning = "退出警告";
+
+// Ids of the tray icon images.
+inline constexpr int IDR_MAINFRAME = 128;
+inline constexpr int IDI_IEPROXY = 170;
+
+class CMainDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit CMainDlg(MainDlgOptions options = {}, QWidget* parent = nullptr);
+  ~CMainDlg() override;
+
+  // Shows the window, or, with the start-minimised setting and a tray to go to,
+  // leaves it hidden.
+  void StartUp();
+
+  // --- Proxy list commands ---
+  void OnAddProxy();
+  void OnDeleteSelected();
+  void OnModifySelected();
+  void OnClean();
+  void OnPaste();
+  void OnCopyProxy();
+  void OnSelectAll();
+  void OnImport();
+  void OnExport();
+  // --- Verification ---
+  void OnVerifyAll();
+  void OnVerifySelected();
+  // --- System proxy ---
+  void OnSetIEProxy();
+  void OnCancelIEProxy();
+  // --- Tray and life cycle ---
+  void OnShowDialog();
+  // The tray's "退出": refused while workers are busy; otherwise ends the program.
+  bool OnTrayExit();
+  // Writes the favourites and removes the tray icon and the rows, once per process.
+  void CloseTray();
+  // The session is ending: the favourites are saved, the rows stay.
+  void OnSessionEnd();
+
+  void UpdateStatusLine();
+  void UpdateTrayIcon();
+
+  // --- Access for the other windows and for tests ---
+  CProxyListModel& List() { return m_list; }
+  CSettings& Settings() { return m_settings; }
+  CSystemProxy& SystemProxy() { return *m_sysProxy; }
+  CVerifyControl& Verifier() { return *m_verify; }
+  CProxySourceListModel& Sources() { return m_sources; }
+  CSortListCtrl* ListView() const { return m_pList; }
+  CTextProgressCtrl* StatusStrip() const { return m_pProgress; }
+  CVerifyResultDlg* ResultDlg() const;
+  QAbstractButton* Button(int id) const { return m_buttons.value(id); }
+  QSystemTrayIcon* TrayIcon() const { return m_tray; }
+  int TrayIconId() const { return m_nTrayIcon; }
+  bool HasTray() const;
+  const std::string& DataDir() const { return m_dataDir; }
+  QMenu* ContextMenu() const { return m_contextMenu; }
+
+ signals:
+  // The program should end now (the exit sequence has run).
+  void ExitRequested();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void reject() override;
+  void accept() override;
+
+ private:
+  void CreateControls();
+  void OnInitDialog();
+  void ConnectVerifier();
+  void ShowContextMenu(const QPoint& pos);
+  void SaveList();
+  QAbstractButton* AddButton(int id, const char* text, int x, int y, int w, int h);
+
+  std::string m_dataDir;
+  std::string m_favoritesIni;
+  bool m_forceNoTray;
+
+  CSettings m_settings;
+  CProxyListModel m_list;
+  CProxySourceListModel m_sources;
+  std::unique_ptr<CSystemProxy> m_sysProxy;
+  CVerifyControl* m_verify = nullptr;
+
+  CSortListCtrl* m_pList = nullptr;
+  QTableView* m_pSourceList = nullptr;
+  CTextProgressCtrl* m_pProgress = nullptr;
+  CTextProgressCtrl* m_pDownloadProgress = nullptr;
+  QHash<int, QAbstractButton*> m_buttons;
+  QMenu* m_contextMenu = nullptr;
+  QSystemTrayIcon* m_tray = nullptr;
+  QPointer<CVerifyResultDlg> m_pResultDlg;
+
+  int m_nTrayIcon = IDR_MAINFRAME;
+  bool m_bTrayClosed = false;
+};

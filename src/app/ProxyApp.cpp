@@ -1,0 +1,61 @@
+#include "app/ProxyApp.h"
+
+#include <QSessionManager>
+
+#include <cstdlib>
+#include <curl/curl.h>
+
+#include "app/MainDlg.h"
+#include "app/SingleInstance.h"
+#include "base/Prompt.h"
+#include "settings/ProgramDir.h"
+#include "ui/QtPrompt.h"
+#include "verify/VerifyControl.h"
+
+namespace {
+qb::QtPrompt g_qtPrompt;
+}
+
+CProxyApp::CProxyApp(int& argc, char** argv) : QApplication(argc, argv) {
+  setApplicationName("Quillberry");
+  setQuitOnLastWindowClosed(false);
+}
+
+CProxyApp::~CProxyApp() = default;
+
+int CProxyApp::Run() {
+  // --data-dir DIR, as for the command line.
+  const QStringList args = arguments();
+  for (int i = 1; i + 1 < args.size(); ++i) {
+    if (args[i] == "--data-dir") SetProgramDir(args[i + 1].toStdString());
+  }
+
+  m_instance = std::make_unique<CSingleInstance>();
+  if (!m_instance->Claim()) return 0;  // the running instance shows itself
+
+  if (curl_global_init(CURL_GLOBAL_ALL) != CURLE_OK) {
+    qb::ShowMessage("Windows 通信端口初始化失败。", "Quillberry", qb::MsgIcon::Error);
+    return 1;
+  }
+  qb::SetPrompt(&g_qtPrompt);
+
+  Q_INIT_RESOURCE(quillberry);
+  m_mainDlg = new CMainDlg();
+  g_qtPrompt.SetParent(m_mainDlg);
+  connect(m_instance.get(), &CSingleInstance::ShowRequested, m_mainDlg, &CMainDlg::OnShowDialog);
+  connect(m_mainDlg, &CMainDlg::ExitRequested, this, &QApplication::quit);
+  connect(this, &QGuiApplication::commitDataRequest, m_mainDlg, [this](QSessionManager&) {
+    m_mainDlg->OnSessionEnd();
+  });
+  m_mainDlg->StartUp();
+
+  const int code = exec();
+  delete m_mainDlg;
+  m_mainDlg = nullptr;
+  qb::SetPrompt(nullptr);
+  // Workers stuck in long requests must not hold the program: give them a moment to
+  // see their abort, then leave without waiting for them.
+  if (!CVerifyControl::DrainWorkers(1500)) std::_Exit(code);
+  curl_global_cleanup();
+  return code;
+}

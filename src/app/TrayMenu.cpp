@@ -1,0 +1,214 @@
+#include "app/TrayMenu.h"
+
+#include <QCursor>
+
+#include "base/Prompt.h"
+#include "base/Text.h"
+#include "proxy/ProxyListModel.h"
+#include "sysproxy/SystemProxy.h"
+#include "ui/OwnerDrawMenu.h"
+#include "ui/Resources.h"
+
+namespace {
+
+constexpr const char* kFavoriteSeparator = "┇";
+constexpr std::size_t kRemarkWidth = 8;
+
+// Item texts made of data: an "&" in a remark is shown, not taken as a shortcut.
+QString MenuText(std::string_view s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())).replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
+std::string_view CutBefore(std::string_view s, char c) {
+  const std::size_t at = s.find(c);
+  return at == std::string_view::npos ? s : s.substr(0, at);
+}
+
+}  // namespace
+
+std::string TrayCurrentProxy(std::string_view ieProxy) {
+  const std::size_t eq = ieProxy.find('=');
+  std::string cur(eq == std::string_view::npos ? ieProxy : ieProxy.substr(eq + 1));
+  if (cur.empty()) cur = "no proxy";
+  return cur;
+}
+
+std::string TrayHeadText(std::string_view ieProxy, int autoProxyConfig, int runningThreads) {
+  std::string head = "<IE: " + TrayCurrentProxy(ieProxy) + ">";
+  head += autoProxyConfig == 0 ? " 1" : autoProxyConfig == 1 ? " 2" : " 3";
+  if (runningThreads > 0) head += " 验证中...";
+  return head;
+}
+
+std::string FavoriteItemText(const CProxyListModel& list, int row) {
+  const std::string line = list.GetProxyLine(row);
+  std::string text(CutBefore(line, '@'));
+  std::string_view remark = list.CellText(row, CProxyListModel::ColRemark);
+  while (!remark.empty() && remark.front() == '!') remark.remove_prefix(1);
+  remark = qb::CutToLegacyWidth(remark, kRemarkWidth);
+  if (!remark.empty()) {
+    text += kFavoriteSeparator;
+    text += remark;
+  }
+  return text;
+}
+
+bool BuildTrayMenu(OwnerDrawMenu& popup, const TrayMenuState& state) {
+  const std::string cur = TrayCurrentProxy(state.ieProxy);
+  popup.InsertItem(1, MenuText(TrayHeadText(state.ieProxy, state.autoProxyConfig, state.runningThreads)),
+                   kMenuByPosition, ID_TRAY_HEAD);
+
+  // What the desktop hands back is "A:P"; right after a proxy was set it is still the
+  // proxy line "A:P@TYPE". Both name the same favourite.
+  const std::string_view curAddress = CutBefore(cur, '@');
+  bool anyFavorite = false;
+  if (state.list) {
+    const CProxyListModel& list = *state.list;
+    for (int row = list.RowCount() - 1; row >= 0; --row) {
+      if (!list.IsFavorite(row)) continue;
+      const std::string text = FavoriteItemText(list, row);
+      const std::string address(CutBefore(list.GetProxyLine(row), '@'));
+      QAction* item = popup.AppendItem(MenuText(text), 0, ID_FAVORITE_FIRST);
+      item->setData(row);
+      if (qb::AsciiCaseEqual(address, curAddress)) popup.CheckItem(item, true);
+      anyFavorite = true;
+    }
+  }
+
+  // The proxy settings are read only to tell the user when they cannot be.
+  if (state.queryProxy && !state.queryProxy()) {
+    qb::ShowMessage("Query option failed!", "添加菜单项", qb::MsgIcon::Warning);
+    return false;
+  }
+  if (!anyFavorite) popup.AppendItem(QString::fromUtf8(kNoFavoriteText), 0, ID_TRAY_SHOW);
+  return true;
+}
+
+std::unique_ptr<OwnerDrawMenu> CreateTrayMenu(const TrayMenuState& state) {
+  OwnerDrawMenu::SetFlatStyle(true);
+  auto menu = std::make_unique<OwnerDrawMenu>();
+  if (!menu->LoadMenuResource(IDR_TRAYMENU)) return nullptr;
+  menu->LoadToolbarImages(IDR_TRAYBAR);
+  OwnerDrawMenu* popup = menu->GetSubMenu(0);
+  if (!popup) return nullptr;
+  if (state.ieProxy.empty()) popup->CheckMenuItem(ID_CANCEL_IE_PROXY, true);
+  BuildTrayMenu(*popup, state);
+  return menu;
+}
+
+bool SetFavoriteProxy(const CProxyListModel& list, CSystemProxy& sysProxy, int row) {
+  // A row gone since the menu was built names no proxy; clearing the system proxy
+  // instead of setting the chosen one would be the opposite of what was asked.
+  if (row < 0 || row >= list.RowCount()) return false;
+  return sysProxy.SetIEProxy(list.GetProxyLine(row));
+}
+
+// ---------------------------------------------------------------------------------
+
+CTrayController::CTrayController(CProxyListModel& list, CSystemProxy& sysProxy, QObject* parent)
+    : QObject(parent), m_nTrayIcon(IDR_MAINFRAME), m_list(list), m_sys(sysProxy), m_tray(new QSystemTrayIcon(this)) {
+  m_tray->setToolTip(QString::fromUtf8(kTrayTip));
+  m_tray->setIcon(qb::ResourceIcon(m_nTrayIcon));
+  connect(m_tray, &QSystemTrayIcon::activated, this, &CTrayController::OnTrayNotify);
+}
+
+CTrayController::~CTrayController() {
+  if (m_openOwner) delete m_openOwner.data();
+}
+
+void CTrayController::AddTrayIcon() {
+  UpdateTrayIcon();
+  // Shown even while the desktop has no tray: Qt adds it when one appears.
+  m_tray->show();
+}
+
+void CTrayController::UpdateTrayIcon() { UpdateTrayIcon(!m_sys.m_sIEProxy.empty()); }
+
+void CTrayController::UpdateTrayIcon(bool proxySet) {
+  const int icon = proxySet ? IDI_IEPROXY : IDR_MAINFRAME;
+  if (icon == m_nTrayIcon && !m_tray->icon().isNull()) return;
+  m_nTrayIcon = icon;
+  m_tray->setIcon(qb::ResourceIcon(m_nTrayIcon));
+}
+
+void CTrayController::RemoveTrayIcon() { m_tray->hide(); }
+
+TrayMenuState CTrayController::MenuState() const {
+  TrayMenuState state;
+  state.list = &m_list;
+  state.ieProxy = m_sys.m_sIEProxy;
+  state.autoProxyConfig = m_sys.m_nAutoProxyConfig;
+  state.runningThreads = m_runningThreads ? m_runningThreads() : 0;
+  state.queryProxy = m_queryProxy;
+  return state;
+}
+
+OwnerDrawMenu* CTrayController::ShowTrayMenu(const QPoint& globalPos) {
+  // One menu at a time: a menu still open from an earlier click goes.
+  if (m_openOwner) delete m_openOwner.data();
+  std::unique_ptr<OwnerDrawMenu> owner = CreateTrayMenu(MenuState());
+  if (!owner) return nullptr;
+  OwnerDrawMenu* popup = owner->GetSubMenu(0);
+  m_openOwner = owner.release();
+  m_openMenu = popup;
+  // Queued: the command runs after the menu has closed, as a posted command would,
+  // so a modal box it opens never runs inside the menu's own event handling.
+  connect(popup, &OwnerDrawMenu::commandChosen, this, &CTrayController::OnTrayCommand, Qt::QueuedConnection);
+  connect(popup, &QMenu::aboutToHide, m_openOwner.data(), &QObject::deleteLater);
+  popup->popup(globalPos);
+  return popup;
+}
+
+OwnerDrawMenu* CTrayController::OpenMenu() const { return m_openMenu.data(); }
+
+void CTrayController::OnTrayNotify(QSystemTrayIcon::ActivationReason reason) {
+  switch (reason) {
+    case QSystemTrayIcon::Trigger:
+    case QSystemTrayIcon::DoubleClick:
+      OnShowDialog();
+      break;
+    case QSystemTrayIcon::Context:
+      ShowTrayMenu(QCursor::pos());
+      break;
+    default:
+      break;
+  }
+}
+
+void CTrayController::OnTrayCommand(int command, const QVariant& data) {
+  switch (command) {
+    case ID_APP_ABOUT:
+      emit aboutRequested();
+      break;
+    case ID_CANCEL_IE_PROXY:
+      // The system proxy announces the change; the main window refreshes the status
+      // line and the icon on it.
+      m_sys.OnCancelIEProxy();
+      break;
+    case ID_FAVORITE_FIRST: {
+      bool ok = false;
+      const int row = data.toInt(&ok);
+      if (ok) OnFavoriteProxy(row);
+      break;
+    }
+    case ID_TRAY_EXIT:
+      emit exitRequested();
+      break;
+    case ID_TRAY_SHOW:
+      OnShowDialog();
+      break;
+    default:  // the head item and anything unknown
+      break;
+  }
+}
+
+void CTrayController::OnFavoriteProxy(int row) {
+  if (row < 0 || row >= m_list.RowCount()) return;
+  // A connection that could not be written has been reported; the status line and the
+  // icon show what the desktop holds all the same.
+  SetFavoriteProxy(m_list, m_sys, row);
+  emit statusLineUpdateNeeded();
+  UpdateTrayIcon();
+}
+
+void CTrayController::OnShowDialog() { emit showDialogRequested(); }

@@ -1,0 +1,123 @@
+// The tray icon and its menu: the current system proxy at the head, the favourite
+// proxies (the ticked rows of the proxy list) to switch to with two clicks, and the
+// commands to show the window, open the about box, clear the proxy and exit.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QSystemTrayIcon>
+#include <QVariant>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+class CProxyListModel;
+class CSystemProxy;
+class OwnerDrawMenu;
+
+// Commands of the tray menu.
+inline constexpr int ID_APP_ABOUT = 100;  // opens the about box (dialog 100)
+inline constexpr int ID_TRAY_HEAD = 128;  // the head item; choosing it does nothing
+inline constexpr int ID_CANCEL_IE_PROXY = 1011;
+// Every favourite item has this command; its action's data() is the row index, so
+// that a row of any index can be chosen.
+inline constexpr int ID_FAVORITE_FIRST = 1124;
+inline constexpr int ID_TRAY_EXIT = 32783;
+inline constexpr int ID_TRAY_SHOW = 32784;
+
+inline constexpr const char* kTrayTip = "Ostrel代理验证（Quillberry）";
+inline constexpr const char* kNoFavoriteText = "请选择常用代理（要打勾）";
+
+// What the menu is built from: the main window's state when the menu opens.
+struct TrayMenuState {
+  const CProxyListModel* list = nullptr;
+  std::string ieProxy;      // m_sIEProxy
+  int autoProxyConfig = 0;  // m_nAutoProxyConfig
+  int runningThreads = 0;   // m_nRunningThreads
+  // Reads the desktop's proxy settings; false when they cannot be read. Without it
+  // nothing is read.
+  std::function<bool()> queryProxy;
+};
+
+// The proxy the head names and the favourites are compared with: m_sIEProxy after its
+// first "=" ("https=A:P" gives "A:P"), or "no proxy".
+std::string TrayCurrentProxy(std::string_view ieProxy);
+// "<IE: cur>" with the mode digit (1, 2, 3) and " 验证中..." while workers run.
+std::string TrayHeadText(std::string_view ieProxy, int autoProxyConfig, int runningThreads);
+// A favourite's text: address:port, then "┇" and the remark without leading "!" cut
+// to 8 legacy bytes, when that is not empty.
+std::string FavoriteItemText(const CProxyListModel& list, int row);
+
+// Adds the head item and the favourites (and, without favourites, the item that
+// opens the window) to the tray popup. False when the proxy settings could not be
+// read; the message has been shown and the menu is still usable.
+bool BuildTrayMenu(OwnerDrawMenu& popup, const TrayMenuState& state);
+// The whole tray menu, flat, with its images, "取消IE代理" ticked when no proxy is set,
+// and built as above. Show GetSubMenu(0) of the result; nullptr when the menu layout
+// is missing.
+std::unique_ptr<OwnerDrawMenu> CreateTrayMenu(const TrayMenuState& state);
+
+// The favourite of a row becomes the system proxy (the row's tick stays). A row that
+// is no longer in the list changes nothing; false then, or when SetIEProxy failed.
+bool SetFavoriteProxy(const CProxyListModel& list, CSystemProxy& sysProxy, int row);
+
+// The tray icon of the main window, its notifications and its menu's commands.
+class CTrayController : public QObject {
+  Q_OBJECT
+
+ public:
+  CTrayController(CProxyListModel& list, CSystemProxy& sysProxy, QObject* parent = nullptr);
+  ~CTrayController() override;
+
+  // The busy count of the verification (m_nRunningThreads); none means idle.
+  void SetRunningThreads(std::function<int()> running) { m_runningThreads = std::move(running); }
+  // Read while the menu is built; see TrayMenuState::queryProxy.
+  void SetProxyQuery(std::function<bool()> query) { m_queryProxy = std::move(query); }
+
+  // Shows the icon (start-up), with the icon that UpdateTrayIcon would choose.
+  void AddTrayIcon();
+  // 170 while m_sIEProxy is not empty, 128 otherwise.
+  void UpdateTrayIcon();
+  void UpdateTrayIcon(bool proxySet);
+  // Hides the icon for good (CloseTray).
+  void RemoveTrayIcon();
+
+  int m_nTrayIcon;
+  QSystemTrayIcon* TrayIcon() const { return m_tray; }
+
+  TrayMenuState MenuState() const;
+  // Builds the menu afresh and shows it at a global position; it deletes itself when
+  // it closes and its command arrives through OnTrayCommand. Also the way to the menu
+  // from the window when the desktop has no tray. Returns the shown popup.
+  OwnerDrawMenu* ShowTrayMenu(const QPoint& globalPos);
+  // The menu shown last, while it is open.
+  OwnerDrawMenu* OpenMenu() const;
+
+ public slots:
+  // Left click or double click: show the window; right click: the menu.
+  void OnTrayNotify(QSystemTrayIcon::ActivationReason reason);
+  // A command of the tray menu, with the data of its item.
+  void OnTrayCommand(int command, const QVariant& data);
+  // Sets the favourite of a row as the system proxy, then asks for the status line
+  // and refreshes the icon.
+  void OnFavoriteProxy(int row);
+  void OnShowDialog();
+
+ signals:
+  void showDialogRequested();
+  void aboutRequested();
+  void exitRequested();
+  // The system proxy changed through a favourite: refresh the status line.
+  void statusLineUpdateNeeded();
+
+ private:
+  CProxyListModel& m_list;
+  CSystemProxy& m_sys;
+  QSystemTrayIcon* m_tray;
+  std::function<int()> m_runningThreads;
+  std::function<bool()> m_queryProxy;
+  QPointer<OwnerDrawMenu> m_openMenu;  // the popup shown
+  QPointer<OwnerDrawMenu> m_openOwner; // the menu object that holds it
+};

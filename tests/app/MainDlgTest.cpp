@@ -1,0 +1,218 @@
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QKeyEvent>
+#include <QSettings>
+#include <QSystemTrayIcon>
+#include <QTest>
+
+#include "app/MainDlg.h"
+#include "sysproxy/RecordingProxyPlatform.h"
+#include "support/ScopedEnv.h"
+#include "support/ScriptedPrompt.h"
+#include "support/TempDir.h"
+#include "ui/SortListCtrl.h"
+#include "ui/TextProgressCtrl.h"
+#include "verify/VerifyControl.h"
+
+using qbtest::ReadFile;
+using qbtest::ScriptedPrompt;
+using qbtest::TempDir;
+using qbtest::WriteFile;
+
+namespace {
+
+// A data directory with a known list and settings, a private profile and a desktop
+// proxy store that lives in memory.
+class MainWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteFile(data.File("Proxies.pro"),
+              "1.1.1.1:80@HTTP$0.5#fast\r\n"
+              "2.2.2.2:8080@HTTP$连接失败\r\n"
+              "3.3.3.3:1080@SOCKS5$超时#!keep\r\n"
+              "4.4.4.4:3128@HTTPS$未验证\r\n");
+    WriteFile(data.File("Setting.dat"),
+              "本地@http://127.0.0.1:9/feature.html%QuillberryFeature$1\r\n"
+              "m_bMinimize=0\r\nm_bAutoRun=0\r\n");
+    QSettings profile(QString::fromStdString(ini), QSettings::IniFormat);
+    profile.setValue("Quillberry/FavoriteProxies", " 0 3");
+  }
+
+  std::unique_ptr<CMainDlg> Open() {
+    MainDlgOptions o;
+    o.dataDir = data.Path();
+    o.favoritesIni = ini;
+    auto platform = std::make_unique<CRecordingProxyPlatform>();
+    recorder = platform.get();
+    o.platform = std::move(platform);
+    o.applyAutoRun = false;
+    o.forceNoTray = forceNoTray;
+    return std::make_unique<CMainDlg>(std::move(o));
+  }
+
+  TempDir data;
+  TempDir config;
+  ScopedEnv xdg{"XDG_CONFIG_HOME", QByteArray::fromStdString(config.Path())};
+  std::string ini = config.File("quillberry-test.INI");
+  ScriptedPrompt prompt;
+  CRecordingProxyPlatform* recorder = nullptr;
+  bool forceNoTray = true;
+};
+
+TEST_F(MainWindow, StartUpLoadsRowsFavouritesAndStatusLine) {
+  auto dlg = Open();
+  EXPECT_EQ(dlg->windowTitle(), "Ostrel代理验证（Quillberry）1.8");
+  EXPECT_EQ(dlg->List().RowCount(), 4);
+  EXPECT_TRUE(dlg->List().IsFavorite(0));
+  EXPECT_FALSE(dlg->List().IsFavorite(1));
+  EXPECT_TRUE(dlg->List().IsFavorite(3));
+  EXPECT_EQ(dlg->StatusStrip()->GetWindowText(), " 0/4;    IE: no proxy");
+  EXPECT_EQ(dlg->TrayIconId(), IDR_MAINFRAME);
+  EXPECT_EQ(dlg->TrayIcon()->toolTip(), "Ostrel代理验证（Quillberry）");
+  // Every control is reachable by its id.
+  for (const char* id : {"1045", "1002", "1009", "1011", "1034", "1041", "1039", "1044", "1042", "1046", "1043", "1049",
+                         "1000", "1040", "1010", "1051", "1050", "1027", "1028", "1029"}) {
+    EXPECT_NE(dlg->findChild<QWidget*>(id), nullptr) << id;
+  }
+  EXPECT_EQ(dlg->Button(1045)->text(), "验证全部");
+  EXPECT_FALSE(dlg->findChild<QWidget*>("1051")->isVisible());
+  EXPECT_TRUE(prompt.messages.empty());
+}
+
+TEST_F(MainWindow, DeleteCleanAndSelectionRewriteTheFile) {
+  auto dlg = Open();
+  CProxyListModel& list = dlg->List();
+  list.SelectRow(1);
+  prompt.answers = {qb::MsgResult::No};
+  dlg->OnDeleteSelected();
+  EXPECT_EQ(list.RowCount(), 4);
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0].caption, "删除选定");
+
+  prompt.answers = {qb::MsgResult::Yes};
+  dlg->OnDeleteSelected();
+  EXPECT_EQ(list.RowCount(), 3);
+  EXPECT_EQ(ReadFile(data.File("Proxies.pro")).find("2.2.2.2"), std::string::npos);
+
+  // Clean keeps the "!" row.
+  list.SetTimeStatus(0, "不匹配");
+  prompt.answers = {qb::MsgResult::Yes};
+  dlg->OnClean();
+  EXPECT_EQ(list.RowCount(), 2);
+  EXPECT_EQ(prompt.messages.back().caption, "清理");
+  EXPECT_EQ(ReadFile(data.File("Proxies.pro")),
+            "3.3.3.3:1080@SOCKS5$超时#!keep\r\n4.4.4.4:3128@HTTPS$未验证\r\n");
+
+  dlg->OnSelectAll();
+  EXPECT_EQ(dlg->StatusStrip()->GetWindowText(), " 2/2;    IE: no proxy");
+}
+
+TEST_F(MainWindow, PasteCopyAndExport) {
+  auto dlg = Open();
+  QGuiApplication::clipboard()->setText("see 9.8.7.6:3128 and 1.1.1.1:80 here");
+  dlg->OnPaste();
+  EXPECT_EQ(dlg->List().RowCount(), 5);
+  EXPECT_NE(ReadFile(data.File("Proxies.pro")).find("9.8.7.6:3128@HTTP$未验证"), std::string::npos);
+  EXPECT_TRUE(prompt.messages.empty());
+
+  QGuiApplication::clipboard()->setText("nothing at all");
+  dlg->OnPaste();
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0].caption, "粘贴完毕");
+  EXPECT_EQ(prompt.messages[0].icon, qb::MsgIcon::Information);
+
+  // Copy takes the first selected row (the pasted ones are selected).
+  dlg->List().selectionModel()->clearSelection();
+  dlg->List().SelectRow(2);
+  dlg->OnCopyProxy();
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), "3.3.3.3:1080");
+
+  prompt.files = {data.File("out.txt")};
+  dlg->OnExport();
+  EXPECT_EQ(ReadFile(data.File("out.txt")), "3.3.3.3:1080\r\n");
+  ASSERT_EQ(prompt.fileDialogs.size(), 1u);
+  EXPECT_EQ(prompt.fileDialogs[0].title, "存盘");
+
+  dlg->List().selectionModel()->clearSelection();
+  dlg->OnExport();
+  EXPECT_EQ(prompt.messages.back().caption, "导出选定");
+}
+
+TEST_F(MainWindow, HeaderClickSortsOnlyWhileSortable) {
+  auto dlg = Open();
+  g_bListSortable = false;
+  dlg->ListView()->OnColumnClick(3);
+  EXPECT_EQ(dlg->List().CellText(0, 1), "1.1.1.1");
+  EXPECT_EQ(dlg->ListView()->SortHeader()->GetSortColumn(), -1);
+  g_bListSortable = true;
+  dlg->ListView()->OnColumnClick(1);
+  dlg->ListView()->OnColumnClick(1);
+  EXPECT_EQ(dlg->List().CellText(0, 1), "4.4.4.4");
+  EXPECT_FALSE(dlg->ListView()->SortHeader()->IsSortAscending());
+}
+
+TEST_F(MainWindow, SetAndCancelSystemProxySwitchTheTrayIcon) {
+  auto dlg = Open();
+  dlg->List().SelectRow(1);
+  dlg->OnSetIEProxy();
+  // The status line reads the desktop back: its server string for an HTTP proxy.
+  EXPECT_EQ(dlg->SystemProxy().m_sIEProxy, "2.2.2.2:8080");
+  EXPECT_TRUE(dlg->List().IsFavorite(1));
+  EXPECT_EQ(dlg->TrayIconId(), IDI_IEPROXY);
+  EXPECT_NE(dlg->StatusStrip()->GetWindowText().indexOf("2.2.2.2:8080"), -1);
+  EXPECT_FALSE(recorder->calls.empty());
+  dlg->OnCancelIEProxy();
+  EXPECT_EQ(dlg->TrayIconId(), IDR_MAINFRAME);
+  EXPECT_TRUE(dlg->StatusStrip()->GetWindowText().endsWith("no proxy"));
+}
+
+TEST_F(MainWindow, ExitSavesFavouritesOnceAndNeverTheEmptiedList) {
+  auto dlg = Open();
+  dlg->List().SetFavorite(1, true);
+  const std::string before = ReadFile(data.File("Proxies.pro"));
+  EXPECT_TRUE(dlg->OnTrayExit());
+  EXPECT_EQ(dlg->List().RowCount(), 0);
+  EXPECT_EQ(ReadFile(data.File("Proxies.pro")), before);
+  QSettings profile(QString::fromStdString(ini), QSettings::IniFormat);
+  EXPECT_EQ(profile.value("Quillberry/FavoriteProxies").toString(), " 0 1 3");
+  dlg->CloseTray();  // a second time does nothing
+  EXPECT_EQ(QSettings(QString::fromStdString(ini), QSettings::IniFormat).value("Quillberry/FavoriteProxies").toString(),
+            " 0 1 3");
+}
+
+TEST_F(MainWindow, SessionEndKeepsRowsAndSavesFavourites) {
+  auto dlg = Open();
+  dlg->List().SetFavorite(2, true);
+  dlg->OnSessionEnd();
+  EXPECT_EQ(dlg->List().RowCount(), 4);
+  QSettings profile(QString::fromStdString(ini), QSettings::IniFormat);
+  EXPECT_EQ(profile.value("Quillberry/FavoriteProxies").toString(), " 0 2 3");
+}
+
+TEST_F(MainWindow, EnterDoesNothingEscAndCloseNeverEndTheProgramByAccident) {
+  auto dlg = Open();
+  dlg->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+  bool exited = false;
+  QObject::connect(dlg.get(), &CMainDlg::ExitRequested, [&] { exited = true; });
+  QTest::keyClick(dlg.get(), Qt::Key_Return);
+  EXPECT_TRUE(dlg->isVisible());
+  QTest::keyClick(dlg.get(), Qt::Key_Escape);
+  EXPECT_FALSE(exited);
+  EXPECT_EQ(dlg->List().RowCount(), 4);
+}
+
+TEST_F(MainWindow, WithoutTrayTheCloseBoxRunsTheExitSequence) {
+  auto dlg = Open();
+  dlg->show();
+  bool exited = false;
+  QObject::connect(dlg.get(), &CMainDlg::ExitRequested, [&] { exited = true; });
+  dlg->close();
+  EXPECT_TRUE(exited);
+}
+
+}  // namespace
