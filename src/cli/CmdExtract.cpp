@@ -1,6 +1,98 @@
+#include <cstdio>
+#include <string>
+#include <unordered_set>
+
+#include "base/Files.h"
+#include "base/Text.h"
 #include "cli/Cli.h"
+#include "proxy/ProxyEntry.h"
+#include "proxy/ProxyExtractor.h"
 
 namespace cli {
-// Placeholder until the extractor lands.
-int RunExtract(const QStringList&) { return kExitUsage; }
+
+namespace {
+
+// The text as a paste hands it over: UTF-8 as it is, otherwise each line that is not
+// valid UTF-8 decoded from GB18030 (the line breaks stay where they were).
+std::string DecodeAsPaste(std::string bytes) {
+  if (qb::IsValidUtf8(bytes)) return bytes;
+  std::string text;
+  text.reserve(bytes.size() + bytes.size() / 2);
+  std::size_t pos = 0;
+  for (;;) {
+    const std::size_t nl = bytes.find('\n', pos);
+    const std::size_t end = nl == std::string::npos ? bytes.size() : nl;
+    text += qb::DecodeLegacyLine(std::string_view(bytes).substr(pos, end - pos));
+    if (nl == std::string::npos) break;
+    text += '\n';
+    pos = nl + 1;
+  }
+  return text;
+}
+
+}  // namespace
+
+int RunExtract(const QStringList& args) {
+  if (WantsHelp(args)) {
+    Out("Usage: quillberry-cli extract [--fuzzy] [FILE]\n"
+        "\n"
+        "Finds the proxies in FILE, or in standard input when FILE is missing or '-',\n"
+        "read as one text the way a paste is, and prints each proxy line that would be\n"
+        "added to an empty list, one per line, in the order found.\n"
+        "\n"
+        "--fuzzy  also find addresses and ports separated by blanks or markup instead of\n"
+        "         ':' (runs when the strict pass found at most 200 proxies)\n"
+        "\n"
+        "Exit status 0, also when nothing was found (a message then goes to standard\n"
+        "error); 2 for a bad option or a file that cannot be read.");
+    return kExitOk;
+  }
+
+  bool fuzzy = false;
+  QString file;
+  bool haveFile = false;
+  for (const QString& a : args) {
+    if (a == "--fuzzy") {
+      fuzzy = true;
+    } else if (a.startsWith("-") && a != "-") {
+      Err("extract: unknown option: " + a.toStdString());
+      Err("Run 'quillberry-cli extract --help' for usage.");
+      return kExitUsage;
+    } else if (haveFile) {
+      Err("extract: only one FILE may be given");
+      return kExitUsage;
+    } else {
+      file = a;
+      haveFile = true;
+    }
+  }
+
+  std::string bytes;
+  if (haveFile && file != "-") {
+    const std::string path = file.toStdString();
+    auto data = qb::ReadWholeFile(path);
+    if (!data) {
+      Err("extract: cannot read " + path);
+      return kExitUsage;
+    }
+    bytes = std::move(*data);
+  } else {
+    bytes = ReadStdin();
+  }
+
+  // What AddProxyLine would add to an empty list: valid lines, each key once.
+  std::unordered_set<std::string> keys;
+  std::string out;
+  ProxyFields f;
+  auto sink = [&](std::string_view line) {
+    if (!ParseProxyLine(line, f)) return;
+    if (!keys.insert(ProxyKey(f.addr, f.port, f.type)).second) return;
+    out.append(line).push_back('\n');
+  };
+  const std::size_t found = ExtractWholeText(DecodeAsPaste(std::move(bytes)), fuzzy, sink);
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  if (found == 0) Err(kMsgNoProxyOnClipboard);
+  return kExitOk;
+}
+
 }  // namespace cli

@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# Import of a large proxy-list web page, end to end (read, extract line by line, add to
+# the list in one bulk append), measured side by side with grep pulling the same
+# address:port pairs out of the same file.
+#
+#   bench/import_vs_grep.sh [BUILD_DIR]      (default: build)
+#   SIZE_MB=100 RUNS=3 bench/import_vs_grep.sh build-release
+#
+# MB here is 2^20 bytes. Each figure is the median of RUNS runs on a warm page cache.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+build=${1:-$here/../build}
+bench=$build/bench/bench_import
+size_mb=${SIZE_MB:-100}
+runs=${RUNS:-3}
+py=/usr/bin/python3
+
+if [ ! -x "$bench" ]; then
+  echo "no $bench: build the target bench_import first (ninja -C $build bench_import)" >&2
+  exit 2
+fi
+
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+page=$tmp/proxies.html
+
+"$bench" --generate="$page" --size-mb="$size_mb"
+bytes=$(stat -c %s "$page")
+cat "$page" >/dev/null  # into the page cache, for both sides alike
+
+pattern='[0-9]+\.[0-9]+\.[0-9]+\.[0-9]+:[0-9]+'
+
+# Median wall time in seconds of a command, run $runs times with its output to OUT.
+# GNU grep stops at the first match when its output is /dev/null (it then only has to
+# answer whether there is one), so the real comparison writes the matches to a file.
+median_seconds() {
+  local out=$1
+  shift
+  local times=()
+  for _ in $(seq "$runs"); do
+    local t0 t1
+    t0=$(date +%s%N)
+    "$@" >"$out"
+    t1=$(date +%s%N)
+    times+=("$(( t1 - t0 ))")
+  done
+  printf '%s\n' "${times[@]}" | sort -n | awk '{ a[NR] = $1 } END { printf "%.6f\n", a[int((NR + 1) / 2)] / 1e9 }'
+}
+
+echo "page: $bytes bytes ($(( bytes >> 20 )) MB), $(grep -c '<tr><td>' "$page") proxy rows"
+echo "machine: $(nproc) cores, load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo
+
+"$bench" --input="$page" --benchmark_filter='BM_(ImportFile|ImportFileWholeRead|ReadAndExtract|ReadOnly|AddOnly)/' \
+  --benchmark_repetitions="$runs" --benchmark_report_aggregates_only=true \
+  --benchmark_out="$tmp/bench.json" --benchmark_out_format=json >"$tmp/bench.txt" 2>&1
+
+grep_c=$(median_seconds "$tmp/matches" env LC_ALL=C grep -oE "$pattern" "$page")
+grep_matches=$(wc -l <"$tmp/matches")
+default_locale=$(locale 2>/dev/null | sed -n 's/^LC_CTYPE="\{0,1\}\([^"]*\)"\{0,1\}$/\1/p')
+grep_default=$(median_seconds "$tmp/matches" grep -oE "$pattern" "$page")
+grep_devnull=$(median_seconds /dev/null env LC_ALL=C grep -oE "$pattern" "$page")
+
+"$py" - "$tmp/bench.json" "$bytes" "$grep_c" "$grep_default" "${default_locale:-unknown}" "$grep_matches" \
+  "$grep_devnull" <<'EOF'
+import json, sys
+
+path, nbytes, grep_c, grep_default, locale, matches, grep_devnull = sys.argv[1:]
+nbytes = int(nbytes)
+mb = nbytes / 2**20
+runs = {}
+for b in json.load(open(path))["benchmarks"]:
+    if b.get("aggregate_name") == "median":
+        name = b["run_name"].split("/")[0]
+        scale = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}[b["time_unit"]]
+        runs[name] = (b["real_time"] * scale, b["cpu_time"] * scale, b)
+
+def line(label, seconds, cpu=None):
+    extra = f"  (cpu {cpu * 1000:7.1f} ms)" if cpu is not None else ""
+    print(f"{label:<44} {seconds * 1000:8.1f} ms  {mb / seconds:8.1f} MB/s{extra}")
+
+imp = runs["BM_ImportFile"]
+line("import end to end (read+extract+add)", imp[0], imp[1])
+line("  read in blocks + extract, no add", runs["BM_ReadAndExtract"][0], runs["BM_ReadAndExtract"][1])
+line("  add only (AddProxyLine in a bulk append)", runs["BM_AddOnly"][0], runs["BM_AddOnly"][1])
+line("import with ReadWholeFile instead of blocks", runs["BM_ImportFileWholeRead"][0],
+     runs["BM_ImportFileWholeRead"][1])
+line("  ReadWholeFile alone", runs["BM_ReadOnly"][0], runs["BM_ReadOnly"][1])
+line("grep -oE, LC_ALL=C", float(grep_c))
+line(f"grep -oE, default locale ({locale})", float(grep_default))
+line("grep -oE > /dev/null (stops at 1st match)", float(grep_devnull))
+print(f"load average after: {open('/proc/loadavg').read().split()[0:3]}")
+print()
+print(f"proxies added: {int(imp[2].get('rows', 0))}, grep matches: {matches}")
+print(f"import vs grep (LC_ALL=C):         {float(grep_c) / imp[0]:.2f}x grep's speed")
+print(f"import vs grep (default locale):   {float(grep_default) / imp[0]:.2f}x grep's speed")
+target = 300.0
+print(f"target {target:.0f} MB/s end to end: {'met' if mb / imp[0] >= target else 'NOT met'} "
+      f"({mb / imp[0]:.1f} MB/s)")
+EOF

@@ -1,0 +1,634 @@
+#include "proxy/ProxyExtractor.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "base/Text.h"
+
+std::vector<std::string> g_aExtractedLines;
+
+namespace {
+
+constexpr std::size_t npos = std::string_view::npos;
+
+// How far a record reaches after the colon, and the bounds of the optional texts, all
+// in legacy width (ASCII 1, any other character 2).
+constexpr std::size_t kRecordWidth = 80;
+constexpr std::size_t kMaxStatusWidth = 9;
+constexpr std::size_t kMaxRemarkWidth = 79;
+
+// A record is at most 80 wide, so at most 160 bytes of UTF-8 (a 4-byte character
+// counts 2); the address and the separators add less than 40.
+constexpr std::size_t kLineBufferSize = 256;
+
+// What the forward scan tells apart. White space is exactly NUL, TAB, LF, CR and
+// blank; \v and \f are ordinary characters to it.
+enum CharClass : unsigned char { kPlain, kSpace, kAt, kDollar, kHash, kDigit, kWide };
+struct CharClasses {
+  unsigned char of[256];
+  constexpr CharClasses() : of() {
+    for (int c = 0; c < 256; ++c) of[c] = c >= 0x80 ? kWide : kPlain;
+    of[0] = of['\t'] = of['\n'] = of['\r'] = of[' '] = kSpace;
+    of['@'] = kAt;
+    of['$'] = kDollar;
+    of['#'] = kHash;
+    for (int c = '0'; c <= '9'; ++c) of[c] = kDigit;
+  }
+};
+constexpr CharClasses kClasses;
+inline bool IsDigitChar(char c) {
+  return qb::IsDigit(static_cast<unsigned char>(c));
+}
+
+// The end tags that make a text HTML: all lower or all upper case. The name is
+// packed into an integer, one byte per letter, so that it compares in one step.
+constexpr std::uint64_t PackName(const char* s) {
+  std::uint64_t key = 0;
+  for (int i = 0; s[i]; ++i) key |= static_cast<std::uint64_t>(static_cast<unsigned char>(s[i])) << (8 * i);
+  return key;
+}
+
+bool IsEndTagName(const char* name, std::size_t n) {
+  std::uint64_t key = 0;
+  bool sawLower = false, sawUpper = false;
+  for (std::size_t i = 0; i < n; ++i) {
+    const char ch = name[i];
+    if (ch >= 'a' && ch <= 'z') {
+      sawLower = true;
+    } else if (ch >= 'A' && ch <= 'Z') {
+      sawUpper = true;
+    } else {
+      return false;
+    }
+    key |= static_cast<std::uint64_t>(static_cast<unsigned char>(ch | 0x20)) << (8 * i);
+  }
+  if (sawLower == sawUpper) return false;  // mixed case
+  switch (key) {
+    case PackName("tr"):
+    case PackName("head"):
+    case PackName("tbody"):
+    case PackName("td"):
+    case PackName("a"):
+    case PackName("u"):
+    case PackName("b"):
+    case PackName("li"):
+    case PackName("ul"):
+    case PackName("small"):
+    case PackName("font"):
+    case PackName("p"):
+    case PackName("body"):
+    case PackName("html"):
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Whether "</" at p starts one of the end tags.
+inline bool EndTagAt(const char* text, std::size_t len, std::size_t p) {
+  // The longest name is five letters ("tbody", "small").
+  const char* name = text + p + 2;
+  const std::size_t room = len - (p + 2);
+  for (std::size_t k = 1; k <= 5 && k < room; ++k) {
+    if (name[k] == '>') return IsEndTagName(name, k);
+  }
+  return false;
+}
+
+bool HasEndTag(const char* text, std::size_t len) {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  // Candidates are "<" followed by "/", sixteen positions at a time.
+  const __m128i lt = _mm_set1_epi8('<'), slash = _mm_set1_epi8('/');
+  for (; i + 17 <= len; i += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i + 1));
+    unsigned m = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(a, lt)) &
+                                       _mm_movemask_epi8(_mm_cmpeq_epi8(b, slash)));
+    while (m != 0) {
+      if (EndTagAt(text, len, i + static_cast<std::size_t>(__builtin_ctz(m)))) return true;
+      m &= m - 1;
+    }
+  }
+#endif
+  for (; i + 1 < len; ++i) {
+    if (text[i] == '<' && text[i + 1] == '/' && EndTagAt(text, len, i)) return true;
+  }
+  return false;
+}
+
+// True when every byte is ASCII: such a line is valid UTF-8 without the full check.
+inline bool IsAscii(const char* p, std::size_t n) {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  __m128i acc = _mm_setzero_si128();
+  for (; i + 16 <= n; i += 16)
+    acc = _mm_or_si128(acc, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)));
+  if (_mm_movemask_epi8(acc) != 0) return false;
+#endif
+  unsigned char bits = 0;
+  for (; i < n; ++i) bits |= static_cast<unsigned char>(p[i]);
+  return bits < 0x80;
+}
+
+// Blanks every "<", every ">" and everything between a "<" and the next ">"; a "<"
+// that is never closed blanks the rest of the text. The length does not change.
+//
+// Whether a byte lies in markup depends on the last "<" or ">" before it, a running
+// state that a byte loop carries with a data dependency from byte to byte. The vector
+// path takes 64 bytes at a time: with L and G the bit masks of "<" and ">", adding
+// (L << 1 | state) to the mask of the other bytes lets the carry run from each "<"
+// through the following bytes up to the next "<" or ">", so the bits the addition
+// changes are the bytes that follow an unclosed "<".
+void BlankMarkupScalar(char* text, std::size_t len, bool& inMarkup) {
+  for (std::size_t i = 0; i < len; ++i) {
+    const char ch = text[i];
+    const bool lt = ch == '<', gt = ch == '>';
+    if (inMarkup || lt || gt) text[i] = ' ';
+    inMarkup = (inMarkup || lt) && !gt;
+  }
+}
+
+#if defined(__SSE2__)
+// Blanks the bytes of a 64-byte block whose bit is set in `blank`.
+inline void BlankBlock(char* block, const __m128i* v, std::uint64_t blank) {
+  if (blank == ~std::uint64_t{0}) {
+    std::memset(block, ' ', 64);
+    return;
+  }
+  const __m128i spaces = _mm_set1_epi8(' ');
+  const __m128i bits = _mm_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128);
+  for (int k = 0; k < 4; ++k) {
+    const unsigned m = static_cast<unsigned>(blank >> (16 * k)) & 0xFFFF;
+    if (m == 0) continue;
+    const __m128i spread = _mm_unpacklo_epi64(_mm_set1_epi8(static_cast<char>(m & 0xFF)),
+                                              _mm_set1_epi8(static_cast<char>(m >> 8)));
+    const __m128i sel = _mm_cmpeq_epi8(_mm_and_si128(spread, bits), bits);
+    const __m128i out = _mm_or_si128(_mm_and_si128(sel, spaces), _mm_andnot_si128(sel, v[k]));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 16 * k), out);
+  }
+}
+
+// One 64-byte block; `inMarkup` carries the state from block to block.
+inline void BlankMarkupBlock(char* block, bool& inMarkup) {
+  const __m128i lt = _mm_set1_epi8('<'), gt = _mm_set1_epi8('>');
+  __m128i v[4];
+  std::uint64_t L = 0, G = 0;
+  for (int k = 0; k < 4; ++k) {
+    v[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * k));
+    L |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v[k], lt))))
+         << (16 * k);
+    G |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v[k], gt))))
+         << (16 * k);
+  }
+  if ((L | G) == 0) {
+    if (inMarkup) std::memset(block, ' ', 64);
+    return;
+  }
+  const std::uint64_t others = ~(L | G);
+  std::uint64_t sum;
+  const bool carry = __builtin_add_overflow(others, (L << 1) | (inMarkup ? 1u : 0u), &sum);
+  const std::uint64_t afterOpen = sum ^ others;
+  inMarkup = carry || (L >> 63) != 0;
+  BlankBlock(block, v, afterOpen | L | G);
+}
+#endif
+
+void BlankMarkup(char* text, std::size_t len) {
+  bool inMarkup = false;
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  for (; i + 64 <= len; i += 64) BlankMarkupBlock(text + i, inMarkup);
+  if (i < len) {
+    // The tail through a padded copy, so that short lines take the vector path too.
+    char block[64];
+    const std::size_t n = len - i;
+    std::memcpy(block, text + i, n);
+    std::memset(block + n, 0, 64 - n);
+    BlankMarkupBlock(block, inMarkup);
+    std::memcpy(text + i, block, n);
+    i = len;
+  }
+#endif
+  BlankMarkupScalar(text + i, len - i, inMarkup);
+}
+
+// The "." nearest before `from`, at most four positions back and never before the
+// start of the text. A dot at position 0 has no number before it and does not count.
+inline bool FindDotBefore(const char* text, std::size_t from, std::size_t& dot) {
+  if (from >= 4) {
+    // The four bytes before `from` at once: no loop whose trip count the branch
+    // predictor has to guess.
+    std::uint32_t word;
+    std::memcpy(&word, text + from - 4, 4);
+    const std::uint32_t x = word ^ 0x2E2E2E2Eu;  // zero bytes where the dots are
+    const std::uint32_t zero = ~(((x & 0x7F7F7F7Fu) + 0x7F7F7F7Fu) | x | 0x7F7F7F7Fu);
+    if (zero == 0) return false;
+    // Little-endian: the highest zero byte is the nearest dot.
+    dot = from - 4 + static_cast<std::size_t>((31 - __builtin_clz(zero)) >> 3);
+    return dot != 0;
+  }
+  for (std::size_t k = 1; k <= from; ++k) {
+    if (text[from - k] == '.') {
+      dot = from - k;
+      return dot != 0;
+    }
+  }
+  return false;
+}
+
+// A text's value as by atoi: leading white space, a sign, the leading digits. The
+// value only has to be compared with 255 and 65535, so it stops growing at 10^15
+// instead of paying for an exact overflow test per digit.
+long long LeadingNumber(std::string_view s) {
+  std::size_t i = 0;
+  while (i < s.size() && qb::IsCSpace(static_cast<unsigned char>(s[i]))) ++i;
+  bool negative = false;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+  long long v = 0;
+  for (; i < s.size() && IsDigitChar(s[i]); ++i) {
+    if (v < 1000000000000000LL) v = v * 10 + (s[i] - '0');
+  }
+  return negative ? -v : v;
+}
+
+// One address number: its text converted as by atoi. An empty text, a value above 255,
+// and any minus sign reject it (a negative number would otherwise come out as a huge
+// unsigned one).
+inline bool AddressNumber(const char* text, std::size_t from, std::size_t to, unsigned& value) {
+  if (to <= from) return false;
+  unsigned v = 0;
+  std::size_t i = from;
+  while (i < to && IsDigitChar(text[i])) v = v * 10 + static_cast<unsigned>(text[i++] - '0');
+  if (i < to) {
+    // Not all digits (a text is at most three characters): the general rules.
+    const std::string_view s(text + from, to - from);
+    for (char ch : s) {
+      if (ch == '-') return false;
+    }
+    const long long n = LeadingNumber(s);
+    if (n > 255) return false;
+    v = static_cast<unsigned>(n);
+  }
+  if (v > 255) return false;
+  value = v;
+  return true;
+}
+
+struct Address {
+  unsigned part[4];
+  std::size_t dot[3];  // the positions of the three dots, blanked on acceptance
+};
+
+// Reads the address backwards from the colon at c.
+bool ReadAddress(const char* text, std::size_t c, Address& a) {
+  std::size_t d4, d3, d2;
+  if (!FindDotBefore(text, c, d4) || !FindDotBefore(text, d4, d3) || !FindDotBefore(text, d3, d2))
+    return false;
+  // The first number: up to three digits; a fourth digit means this is no address.
+  std::size_t start = d2;
+  int digits = 0;
+  while (digits < 3 && start > 0 && IsDigitChar(text[start - 1])) {
+    --start;
+    ++digits;
+  }
+  if (digits == 0) return false;
+  if (digits == 3 && start > 0 && IsDigitChar(text[start - 1])) return false;
+  if (!AddressNumber(text, start, d2, a.part[0]) || !AddressNumber(text, d2 + 1, d3, a.part[1]) ||
+      !AddressNumber(text, d3 + 1, d4, a.part[2]) || !AddressNumber(text, d4 + 1, c, a.part[3])) {
+    return false;
+  }
+  a.dot[0] = d2;
+  a.dot[1] = d3;
+  a.dot[2] = d4;
+  return true;
+}
+
+// What follows the colon: where the record ends and where its first "@", "$" and "#"
+// stand (npos when absent or not inside the record).
+struct Record {
+  std::size_t end = npos;
+  std::size_t at = npos;
+  std::size_t dollar = npos;
+  std::size_t hash = npos;
+};
+
+Record ScanRecord(const char* text, std::size_t len, std::size_t c) {
+  Record r;
+  const std::string_view whole(text, len);
+  std::size_t i = c + 1;
+  std::size_t width = 0;
+  std::size_t lastStart = i;
+  std::size_t digitAfterHash = npos;
+  bool limited = false;
+  for (;;) {
+    // The width limit is tested before the end of the text and the white space: a
+    // record that fills all 80 ends by the limit's rules even when the text ends or a
+    // blank follows right there.
+    if (width >= kRecordWidth) {
+      limited = true;
+      break;
+    }
+    if (i >= len) break;
+    const unsigned char cls = kClasses.of[static_cast<unsigned char>(text[i])];
+    if (cls != kWide) {
+      if (cls == kSpace) break;
+      switch (cls) {
+        case kAt:
+          if (r.at == npos) r.at = i;
+          break;
+        case kDollar:
+          if (r.dollar == npos) r.dollar = i;
+          break;
+        case kHash:
+          if (r.hash == npos) r.hash = i;
+          break;
+        case kDigit:
+          if (r.hash != npos && digitAfterHash == npos) digitAfterHash = i;
+          break;
+        default:
+          break;
+      }
+      lastStart = i;
+      ++i;
+      ++width;
+    } else {
+      const std::size_t n = qb::Utf8CharLength(whole, i);
+      const std::size_t w = n == 1 ? 1 : 2;
+      // A character that would straddle the limit is left out whole.
+      if (width + w > kRecordWidth) {
+        limited = true;
+        break;
+      }
+      lastStart = i;
+      i += n;
+      width += w;
+    }
+  }
+  r.end = i;
+  if (limited) {
+    if (digitAfterHash != npos) {
+      r.end = digitAfterHash;
+    } else if (i < len && qb::IsCSpace(static_cast<unsigned char>(text[i]))) {
+      r.end = lastStart;
+    }
+  }
+  // Markers at or after the end belong to whatever follows.
+  if (r.at != npos && r.at >= r.end) r.at = npos;
+  if (r.dollar != npos && r.dollar >= r.end) r.dollar = npos;
+  if (r.hash != npos && r.hash >= r.end) r.hash = npos;
+  return r;
+}
+
+// The text from just after `from` up to `to`; empty when the markers stand the other
+// way round.
+std::string_view Between(const char* text, std::size_t from, std::size_t to) {
+  if (to <= from + 1) return {};
+  return std::string_view(text + from + 1, to - from - 1);
+}
+
+const char* ClassifyType(std::string_view text) {
+  static constexpr const char* kExact[] = {"HTTP", "HTTPS", "SOCKS4", "SOCKS5", "FTP", "GOPHER"};
+  static constexpr const char* kContained[] = {"HTTPS", "HTTP", "SOCKS4", "SOCKS5", "FTP", "GOPHER"};
+  if (text.empty()) return nullptr;
+  char buf[kLineBufferSize];
+  const std::size_t n = text.size() < sizeof buf ? text.size() : sizeof buf;
+  for (std::size_t i = 0; i < n; ++i) buf[i] = qb::AsciiUpper(text[i]);
+  const std::string_view upper(buf, n);
+  if (upper == "SOCKS") return "SOCKS5";
+  for (const char* t : kExact) {
+    if (upper == t) return t;
+  }
+  for (const char* t : kContained) {
+    if (upper.find(t) != npos) return t;
+  }
+  return nullptr;
+}
+
+// Decimal digits of a number up to 65535.
+inline char* AppendUnsigned(char* out, unsigned v) {
+  if (v >= 10000) *out++ = static_cast<char>('0' + v / 10000);
+  if (v >= 1000) *out++ = static_cast<char>('0' + v / 1000 % 10);
+  if (v >= 100) *out++ = static_cast<char>('0' + v / 100 % 10);
+  if (v >= 10) *out++ = static_cast<char>('0' + v / 10 % 10);
+  *out++ = static_cast<char>('0' + v % 10);
+  return out;
+}
+
+inline char* AppendText(char* out, std::string_view s) {
+  std::memcpy(out, s.data(), s.size());
+  return out + s.size();
+}
+
+}  // namespace
+
+std::size_t ScanProxies(char* text, std::size_t len, ProxyLineSink sink) {
+  if (text == nullptr || len == 0) return 0;
+  if (HasEndTag(text, len)) BlankMarkup(text, len);
+
+  std::size_t found = 0;
+  std::size_t pos = 0;
+  char line[kLineBufferSize];
+  while (pos < len) {
+    const char* hit = static_cast<const char*>(std::memchr(text + pos, ':', len - pos));
+    if (!hit) break;
+    const std::size_t c = static_cast<std::size_t>(hit - text);
+    pos = c + 1;
+
+    Address addr;
+    if (!ReadAddress(text, c, addr)) continue;
+
+    const Record r = ScanRecord(text, len, c);
+    pos = r.end + 1;
+
+    const std::size_t portEnd = r.at != npos       ? r.at
+                                : r.dollar != npos ? r.dollar
+                                : r.hash != npos   ? r.hash
+                                                   : r.end;
+    const long long port = LeadingNumber(Between(text, c, portEnd));
+    if (port < 1 || port > 65535) continue;
+
+    const char* type = "HTTP";
+    if (r.at != npos) {
+      const std::size_t typeEnd = r.dollar != npos ? r.dollar : r.hash != npos ? r.hash : r.end;
+      type = ClassifyType(Between(text, r.at, typeEnd));
+      if (!type) continue;
+    }
+
+    std::string_view status;
+    if (r.dollar != npos) {
+      status = Between(text, r.dollar, r.hash != npos ? r.hash : r.end);
+      if (qb::LegacyWidth(status) > kMaxStatusWidth) status = {};
+    }
+    std::string_view remark;
+    if (r.hash != npos) {
+      remark = Between(text, r.hash, r.end);
+      if (qb::LegacyWidth(remark) > kMaxRemarkWidth) remark = {};
+    }
+
+    // Ports up to 23 are not web proxies.
+    if (port <= 23 && (std::strcmp(type, "HTTP") == 0 || std::strcmp(type, "HTTPS") == 0)) continue;
+
+    char* out = line;
+    for (int k = 0; k < 4; ++k) {
+      out = AppendUnsigned(out, addr.part[k]);
+      *out++ = k < 3 ? '.' : ':';
+    }
+    out = AppendUnsigned(out, static_cast<unsigned>(port));
+    *out++ = '@';
+    out = AppendText(out, type);
+    *out++ = '$';
+    out = AppendText(out, status);
+    *out++ = '#';
+    out = AppendText(out, remark);
+
+    // Blank the dots so that a later pass over the same text does not find it again.
+    for (std::size_t d : addr.dot) text[d] = ' ';
+    ++found;
+    sink(std::string_view(line, static_cast<std::size_t>(out - line)));
+  }
+  return found;
+}
+
+std::size_t ExtractProxies(std::string& text) {
+  g_aExtractedLines.clear();
+  return ScanProxies(text.data(), text.size(),
+                     [](std::string_view line) { g_aExtractedLines.emplace_back(line); });
+}
+
+void FuzzyPrepare(std::string& text) {
+  if (text.empty()) return;
+  for (char& ch : text) {
+    if (!IsDigitChar(ch) && ch != '.') ch = ' ';
+  }
+  // In place: dropping blanks only ever moves characters to the left.
+  const std::size_t n = text.size();
+  std::size_t in = 0, out = 0;
+  while (in < n) {
+    const char ch = text[in++];
+    text[out++] = ch;
+    if (ch != '.' || in >= n || !IsDigitChar(text[in])) continue;
+    while (in < n && IsDigitChar(text[in])) text[out++] = text[in++];
+    if (in < n && text[in] == ' ') {
+      ++in;  // before writing: out may stand on this very blank
+      text[out++] = ':';
+      while (in < n && text[in] == ' ') ++in;
+    }
+  }
+  text.resize(out);
+}
+
+std::size_t ExtractWholeText(std::string text, bool ambiguous, ProxyLineSink sink) {
+  std::size_t count = ScanProxies(text.data(), text.size(), sink);
+  if (ambiguous && count <= kFuzzyPassLimit) {
+    FuzzyPrepare(text);
+    count += ScanProxies(text.data(), text.size(), sink);
+  }
+  return count;
+}
+
+namespace {
+
+// The import of a file, fed one line at a time.
+class FileLineExtractor {
+ public:
+  FileLineExtractor(bool ambiguous, ProxyLineSink sink) : m_gather(ambiguous), m_sink(sink) {}
+
+  // One line without its line break.
+  void Line(std::string_view raw) {
+    if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+    // A line without a colon holds no proxy (decoding cannot make or take one); it
+    // only matters when it is gathered for the fuzzy pass.
+    if (!m_gather && std::memchr(raw.data(), ':', raw.size()) == nullptr) return;
+
+    if (IsAscii(raw.data(), raw.size()) || qb::IsValidUtf8(raw)) {
+      m_line.assign(raw);
+    } else {
+      m_line = qb::DecodeLegacyLine(raw);
+    }
+    m_count += ScanProxies(m_line.data(), m_line.size(), m_sink);
+    if (m_gather) {
+      // Only gathered while the fuzzy pass can still happen: once the count passes
+      // the limit it never comes back under it.
+      if (m_count > kFuzzyPassLimit) {
+        m_gather = false;
+        std::string().swap(m_gathered);
+      } else {
+        m_gathered.append(m_line).push_back('\n');
+      }
+    }
+  }
+
+  // Every complete line of `bytes`; returns how many bytes they took (the rest is an
+  // unfinished last line).
+  std::size_t Lines(std::string_view bytes) {
+    std::size_t pos = 0;
+    for (;;) {
+      const void* nl = std::memchr(bytes.data() + pos, '\n', bytes.size() - pos);
+      if (!nl) return pos;
+      const std::size_t end = static_cast<std::size_t>(static_cast<const char*>(nl) - bytes.data());
+      Line(bytes.substr(pos, end - pos));
+      pos = end + 1;
+    }
+  }
+
+  std::size_t Finish() {
+    if (m_gather && m_count <= kFuzzyPassLimit) {
+      FuzzyPrepare(m_gathered);
+      m_count += ScanProxies(m_gathered.data(), m_gathered.size(), m_sink);
+    }
+    return m_count;
+  }
+
+ private:
+  bool m_gather;
+  ProxyLineSink m_sink;
+  std::size_t m_count = 0;
+  std::string m_line;
+  std::string m_gathered;
+};
+
+}  // namespace
+
+std::size_t ExtractFileText(std::string_view bytes, bool ambiguous, ProxyLineSink sink) {
+  FileLineExtractor x(ambiguous, sink);
+  const std::size_t used = x.Lines(bytes);
+  if (used < bytes.size()) x.Line(bytes.substr(used));
+  return x.Finish();
+}
+
+std::optional<std::size_t> ExtractFile(const std::string& path, bool ambiguous, ProxyLineSink sink) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  // Read in blocks that stay in the cache and are reused, instead of one buffer as
+  // large as the file.
+  constexpr std::size_t kBlock = std::size_t{1} << 20;
+  std::string buf(kBlock, '\0');
+  std::size_t have = 0;  // bytes in buf: an unfinished line, then what was read
+  FileLineExtractor x(ambiguous, sink);
+  for (;;) {
+    if (buf.size() - have < kBlock / 2) buf.resize(buf.size() * 2);  // a long line
+    const ssize_t n = ::read(fd, buf.data() + have, buf.size() - have);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ::close(fd);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    const std::size_t filled = have + static_cast<std::size_t>(n);
+    const std::size_t used = x.Lines(std::string_view(buf.data(), filled));
+    have = filled - used;
+    if (used > 0 && have > 0) std::memmove(buf.data(), buf.data() + used, have);
+  }
+  ::close(fd);
+  if (have > 0) x.Line(std::string_view(buf.data(), have));
+  return x.Finish();
+}

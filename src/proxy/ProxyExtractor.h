@@ -1,0 +1,90 @@
+// Finds proxies in arbitrary text (list files, saved or downloaded web pages, the
+// clipboard) and turns each into a normalised proxy line
+// "a.b.c.d:port@TYPE$time-or-status#remark", with all four separators always present.
+//
+// The scanner works on bytes of UTF-8 text and changes the text in place: HTML markup
+// is blanked when the text contains one of the known end tags, and the dots of every
+// accepted address are blanked so that a second pass over the same text does not find
+// it again.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+// The lines found by the last ExtractProxies call, in text order.
+extern std::vector<std::string> g_aExtractedLines;
+
+// A non-owning reference to a callable taking one found line. The view it gets is
+// only valid during the call. Cheap to copy; the callable must outlive the call that
+// receives the sink.
+class ProxyLineSink {
+ public:
+  template <class F, class = std::enable_if_t<!std::is_same_v<std::decay_t<F>, ProxyLineSink>>>
+  ProxyLineSink(F&& f)  // NOLINT: implicit on purpose, so that lambdas pass straight in
+      : m_obj(const_cast<void*>(static_cast<const void*>(std::addressof(f)))),
+        m_call([](void* obj, std::string_view line) {
+          (*static_cast<std::remove_reference_t<F>*>(obj))(line);
+        }) {}
+
+  void operator()(std::string_view line) const { m_call(m_obj, line); }
+
+ private:
+  void* m_obj;
+  void (*m_call)(void*, std::string_view);
+};
+
+// The scanner itself: finds the proxies in text[0, len), changes the text in place as
+// described above, and hands every found line to the sink. Returns the number found.
+std::size_t ScanProxies(char* text, std::size_t len, ProxyLineSink sink);
+
+// Empties g_aExtractedLines and fills it with the proxies of text. Returns their number.
+std::size_t ExtractProxies(std::string& text);
+
+// Rewrites text for the fuzzy pass: everything but digits and dots becomes a blank,
+// and an address followed by blanks and a port becomes address ":" port.
+void FuzzyPrepare(std::string& text);
+
+// The fuzzy pass runs only when the strict pass found at most this many proxies.
+inline constexpr std::size_t kFuzzyPassLimit = 200;
+
+// A whole text at once (paste, download): the strict pass, then, when ambiguous is set
+// and the strict pass found at most kFuzzyPassLimit, the fuzzy pass over the text as
+// the strict pass left it. Returns the number of lines found by both (duplicates
+// included).
+std::size_t ExtractWholeText(std::string text, bool ambiguous, ProxyLineSink sink);
+
+// A file read line by line (import): each line, decoded from GB18030 when it is not
+// valid UTF-8, goes through the strict pass by itself; when ambiguous is set, the lines
+// as the strict pass left them are joined for one fuzzy pass at the end, which runs
+// when the running count is at most kFuzzyPassLimit. Returns the number of lines found.
+std::size_t ExtractFileText(std::string_view fileBytes, bool ambiguous, ProxyLineSink sink);
+// The same for the file at path, read in blocks rather than whole. nullopt when the
+// file cannot be opened or read (a directory, a read error); after a read error part
+// way through, the lines found before it have already gone to the sink.
+std::optional<std::size_t> ExtractFile(const std::string& path, bool ambiguous, ProxyLineSink sink);
+
+// What the callers show when the extraction found nothing, and their captions.
+inline constexpr const char* kMsgNoProxyInFile =
+    "            "
+    "从文件中找不到有效代理。\n注意，本软件只解析如下的代理格式：\n代理地址:端口@协议类型$时间或状态#备注\n"
+    "（: @ $ #这四个符号的顺序不能颠倒）\n如：61.50.172.138:80\n        61.50.172.138:80@HTTP\n"
+    "        61.50.172.138:80@HTTP$未验证#该代理不太稳定\n其它格式代理，可以启用模糊匹配抓取。";
+inline constexpr const char* kMsgNoProxyOnClipboard =
+    "          "
+    "从粘贴板中找不到有效代理。\n注意，本软件只解析如下的代理格式：\n代理地址:端口@协议类型$时间或状态#备注\n"
+    "（: @ $ #这四个符号的顺序不能颠倒）\n如：61.50.172.138:80\n        61.50.172.138:80@HTTP\n"
+    "        61.50.172.138:80@HTTP$未验证#该代理不太稳定\n其它格式代理，可以启用模糊匹配抓取。";
+inline constexpr const char* kMsgNoProxyDownloaded =
+    "下载超时、网页地址不对或找不到有效代理。\n注意，本软件只解析如下的代理格式：\n代理地址:端口@协议类型$"
+    "时间或状态#备注\n"
+    "（: @ $ #这四个符号的顺序不能颠倒）\n如：61.50.172.138:80\n        61.50.172.138:80@HTTP\n"
+    "        61.50.172.138:80@HTTP$未验证#该代理不太稳定\n其它格式代理，可以启用模糊匹配抓取。";
+inline constexpr const char* kCaptionImportDone = "导入完毕";
+inline constexpr const char* kCaptionPasteDone = "粘贴完毕";
+// Followed by the name of the source.
+inline constexpr const char* kCaptionDownloadFailed = "下载异常: ";
