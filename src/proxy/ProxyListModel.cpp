@@ -164,9 +164,10 @@ int CProxyListModel::AddParsedProxy(ProxyFields f, int select) {
                                              f.timeStatus.empty() ? std::string(kStatusUnverified)
                                                                   : std::move(f.timeStatus),
                                              std::move(f.remark));
-  const ProxyKeyRef key = KeyOf(entry.get());
-  if (m_mapProxyKeys.contains(key)) return 0;
-  m_mapProxyKeys.insert(key);
+  // One probe: inserting an existing key leaves the set (and its entry) as it was.
+  const qsizetype before = m_mapProxyKeys.size();
+  m_mapProxyKeys.insert(KeyOf(entry.get()));
+  if (m_mapProxyKeys.size() == before) return 0;
 
   if (m_bulkDepth > 0) {
     const int p = static_cast<int>(m_pending.size());
@@ -200,8 +201,11 @@ void CProxyListModel::FlushPending() {
   const int first = RowCount();
   const int last = first + static_cast<int>(m_pending.size()) - 1;
   beginInsertRows(QModelIndex(), first, last);
-  m_rows.reserve(m_rows.size() + m_pending.size());
-  for (auto& e : m_pending) m_rows.push_back(std::move(e));
+  if (m_rows.empty()) {
+    m_rows.swap(m_pending);
+  } else {
+    m_rows.insert(m_rows.end(), std::make_move_iterator(m_pending.begin()), std::make_move_iterator(m_pending.end()));
+  }
   m_pending.clear();
   endInsertRows();
 
