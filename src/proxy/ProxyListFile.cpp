@@ -1,6 +1,7 @@
 #include "proxy/ProxyListFile.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "base/Files.h"
 #include "base/Text.h"
@@ -81,16 +82,16 @@ bool SaveProxyList(const CProxyListModel& list, const std::string& dataDir) {
 }
 
 int ImportProxyFile(CProxyListModel& list, const std::string& path, bool ambiguous, const std::string& dataDir) {
-  const auto bytes = qb::ReadWholeFile(path);
-  if (!bytes) {
+  std::optional<std::size_t> result;
+  {
+    CProxyListModel::BulkAppend bulk(list);
+    result = ExtractFile(path, ambiguous, [&](std::string_view line) { list.AddProxyLine(line, 1); });
+  }
+  if (!result) {
     qb::ShowMessage(kMsgOpenFileFailed, kCaptionLoadList, qb::MsgIcon::Error);
     return -1;
   }
-  std::size_t found = 0;
-  {
-    CProxyListModel::BulkAppend bulk(list);
-    found = ExtractFileText(*bytes, ambiguous, [&](std::string_view line) { list.AddProxyLine(line, 1); });
-  }
+  const std::size_t found = *result;
   if (found != 0) {
     SaveProxyList(list, dataDir);
   } else {
