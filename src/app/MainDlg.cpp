@@ -155,6 +155,9 @@ void CMainDlg::CreateControls() {
   m_pSourceList->setSelectionBehavior(QAbstractItemView::SelectRows);
   m_pSourceList->setShowGrid(true);
   m_pSourceList->verticalHeader()->hide();
+  m_pSourceList->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  m_pSourceList->verticalHeader()->setDefaultSectionSize(m_pList->verticalHeader()->defaultSectionSize());
+  m_pSourceList->setWordWrap(false);
   m_pSourceList->setEditTriggers(QAbstractItemView::NoEditTriggers);
   qb::PlaceControl(m_pSourceList, 11, 227, 362, 65);
 

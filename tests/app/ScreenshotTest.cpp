@@ -1,0 +1,74 @@
+// Renders the main window to PNG files under the build directory, so that a person
+// can look at it: a list of a few dozen rows on a typical day, and a run in progress.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QImage>
+#include <QTest>
+
+#include "app/MainDlg.h"
+#include "proxy/ProxyListModel.h"
+#include "sysproxy/RecordingProxyPlatform.h"
+#include "support/ScopedEnv.h"
+#include "support/ScriptedPrompt.h"
+#include "support/TempDir.h"
+#include "ui/TextProgressCtrl.h"
+
+using qbtest::TempDir;
+using qbtest::WriteFile;
+
+namespace {
+
+std::string TypicalList() {
+  const char* types[] = {"HTTP", "HTTP", "HTTPS", "SOCKS5", "HTTP", "SOCKS4"};
+  const char* status[] = {"0.8", "1.4", "2.9", "连接失败", "超时", "不匹配", "未验证", "0.5", "4.2", "密码不匹配"};
+  const char* remarks[] = {"中国 北京", "", "美国", "!自己的", "日本 东京", "", "德国", ""};
+  std::string out;
+  for (int i = 0; i < 36; ++i) {
+    out += "198.51.100." + std::to_string(10 + i) + ":" + std::to_string(i % 3 == 0 ? 8080 : 3128) + "@" +
+           types[i % 6] + "$" + status[i % 10];
+    if (*remarks[i % 8]) out += std::string("#") + remarks[i % 8];
+    out += "\r\n";
+  }
+  return out;
+}
+
+QString ShotPath(const char* name) {
+  const QString dir = QStringLiteral(QB_BINARY_DIR "/screenshots");
+  QDir().mkpath(dir);
+  return dir + "/" + name;
+}
+
+TEST(Screenshots, MainWindowOnATypicalDay) {
+  TempDir data, config;
+  ScopedEnv xdg("XDG_CONFIG_HOME", QByteArray::fromStdString(config.Path()));
+  qbtest::ScriptedPrompt prompt;
+  WriteFile(data.File("Proxies.pro"), TypicalList());
+  WriteFile(data.File("Sources.dat"), "示例代理列表 http://127.0.0.1:8/list.html 1\r\n本地测试页 127.0.0.1:8/b.html 0\r\n");
+  MainDlgOptions o;
+  o.dataDir = data.Path();
+  o.favoritesIni = config.File("q.INI");
+  o.platform = std::make_unique<CRecordingProxyPlatform>();
+  o.applyAutoRun = false;
+  o.forceNoTray = true;
+  CMainDlg dlg(std::move(o));
+  for (int r : {0, 1, 7}) dlg.List().SetFavorite(r, true);
+  dlg.List().SelectRow(2);
+  dlg.List().SelectRow(3);
+  dlg.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+  QImage idle = dlg.grab().toImage();
+  ASSERT_FALSE(idle.isNull());
+  EXPECT_TRUE(idle.save(ShotPath("main-window.png")));
+
+  // A run in progress, as the verification shows it in the strip.
+  dlg.StatusStrip()->SetRange(0, 36);
+  dlg.StatusStrip()->SetPos(14);
+  dlg.StatusStrip()->SetWindowText("验证中... 14/36  线程: 20");
+  for (int r = 14; r < 20; ++r) dlg.List().SetTimeStatus(r, "验证中...");
+  QImage busy = dlg.grab().toImage();
+  EXPECT_TRUE(busy.save(ShotPath("main-window-verifying.png")));
+  EXPECT_NE(idle, busy);
+}
+
+}  // namespace
