@@ -70,7 +70,8 @@ bool LookupIpLocation(const std::string& file, const std::string& address, std::
   const std::int64_t size = sizeLong;
 
   unsigned char header[8];
-  if (std::fseek(f, 4, SEEK_SET) != 0 || std::fread(header, 1, sizeof header, f) != sizeof header) return false;
+  if (std::fseek(f, 4, SEEK_SET) != 0 || std::fread(header, 1, sizeof header, f) != sizeof header)
+    return false;
   const std::int32_t count = static_cast<std::int32_t>(Le(header, 4));
   const std::int64_t dataOffset = Le(header + 4, 2);
   const std::int64_t recordLength = Le(header + 6, 2);
@@ -89,7 +90,8 @@ bool LookupIpLocation(const std::string& file, const std::string& address, std::
     const std::int64_t offset = dataOffset + 1 + middle * recordLength;
     if (offset + static_cast<std::int64_t>(kIpLocRecordRead) > size) return false;
     unsigned char rec[kIpLocRecordRead];
-    if (std::fseek(f, static_cast<long>(offset), SEEK_SET) != 0 || std::fread(rec, 1, sizeof rec, f) != sizeof rec)
+    if (std::fseek(f, static_cast<long>(offset), SEEK_SET) != 0 ||
+        std::fread(rec, 1, sizeof rec, f) != sizeof rec)
       return false;
     const std::string_view first = Field(rec, kIpLocFirstOffset, kIpLocAddressWidth);
     const std::string_view last = Field(rec, kIpLocLastOffset, kIpLocAddressWidth);

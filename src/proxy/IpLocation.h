@@ -10,13 +10,13 @@
 #include <string_view>
 
 // The record layout of the file. All header numbers are little-endian.
-inline constexpr std::int64_t kIpLocHeaderSize = 12;     // 4 unused, N (i32), D (u16), L (u16)
-inline constexpr std::size_t kIpLocRecordRead = 105;     // bytes read from each record
-inline constexpr std::size_t kIpLocFirstOffset = 0;      // "%03d.%03d.%03d.%03d"
-inline constexpr std::size_t kIpLocLastOffset = 16;      // same form
-inline constexpr std::size_t kIpLocCountryOffset = 32;   // up to 13 bytes
-inline constexpr std::size_t kIpLocAreaOffset = 46;      // up to 46 bytes
-inline constexpr std::size_t kIpLocExtraOffset = 93;     // up to 11 bytes, not used
+inline constexpr std::int64_t kIpLocHeaderSize = 12;    // 4 unused, N (i32), D (u16), L (u16)
+inline constexpr std::size_t kIpLocRecordRead = 105;    // bytes read from each record
+inline constexpr std::size_t kIpLocFirstOffset = 0;     // "%03d.%03d.%03d.%03d"
+inline constexpr std::size_t kIpLocLastOffset = 16;     // same form
+inline constexpr std::size_t kIpLocCountryOffset = 32;  // up to 13 bytes
+inline constexpr std::size_t kIpLocAreaOffset = 46;     // up to 46 bytes
+inline constexpr std::size_t kIpLocExtraOffset = 93;    // up to 11 bytes, not used
 inline constexpr std::size_t kIpLocAddressWidth = 15;
 inline constexpr std::size_t kIpLocCountryWidth = 13;
 inline constexpr std::size_t kIpLocAreaWidth = 46;

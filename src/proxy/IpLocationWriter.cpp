@@ -162,7 +162,8 @@ bool BuildIpLocationFile(std::vector<IpLocationRange> ranges, std::string& bytes
     }
     parsed.push_back({*first, *last, &r});
   }
-  std::stable_sort(parsed.begin(), parsed.end(), [](const Parsed& a, const Parsed& b) { return a.first < b.first; });
+  std::stable_sort(parsed.begin(), parsed.end(),
+                   [](const Parsed& a, const Parsed& b) { return a.first < b.first; });
   for (std::size_t i = 1; i < parsed.size(); ++i) {
     if (parsed[i].first <= parsed[i - 1].last) {
       // Overlapping ranges would make the binary search miss some addresses.

@@ -182,12 +182,32 @@ std::string LoopbackPeers::OriginUrl(std::string_view path) const {
   return Url("http", OriginPort()) + std::string(path);
 }
 
+namespace {
+
+std::string PercentEncode(std::string_view text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+        c == '_' || c == '~') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
 std::string LoopbackPeers::FtpUrl(std::string_view user, std::string_view password,
                                   std::string_view path) const {
   std::string auth;
   if (!user.empty()) {
-    auth = std::string(user);
-    if (!password.empty()) auth += ":" + std::string(password);
+    auth = PercentEncode(user);
+    if (!password.empty()) auth += ":" + PercentEncode(password);
     auth += "@";
   }
   return "ftp://" + auth + "127.0.0.1:" + std::to_string(FtpPort()) + std::string(path);

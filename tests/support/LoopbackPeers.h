@@ -68,7 +68,8 @@ class LoopbackPeers {
   //   /hang           reads the request and never answers
   //   /echo           the client address, the request line and the headers
   std::string OriginUrl(std::string_view path) const;
-  // "ftp://[user[:password]@]127.0.0.1:port" + path.
+  // "ftp://[user[:password]@]127.0.0.1:port" + path; user and password are
+  // percent-encoded.
   std::string FtpUrl(std::string_view user = {}, std::string_view password = {},
                      std::string_view path = "/") const;
   // Proxy URLs in libcurl's form.

@@ -18,16 +18,19 @@ which peer carried a request. Every peer only ever connects to 127.0.0.0/8.
 Prints KEY=VALUE lines and then READY on standard output once every peer accepts
 connections: <NAME>_PORT for each running peer, MISSING=<NAME> <program> for a peer
 whose program is not installed, FAILED=<NAME> <reason> for one that would not start,
-plus FEATURE, DIR and STARTUP_MS. Then stays in the foreground until standard input
+<NAME>_OUT for each proxy's outgoing address, and FEATURE, FTP_USER, FTP_PASSWORD,
+DIR and STARTUP_MS. Then stays in the foreground until standard input
 closes, a signal arrives or --max-seconds pass, and stops every child. A separate
 reaper process stops the daemons too if this script itself is killed outright.
+
+QB_PEERS_PRETEND_MISSING=tinyproxy,danted,squid treats those programs as not
+installed, to see how the tests behave without them.
 
 Runs with Debian's /usr/bin/python3 (pyftpdlib lives there). As root the daemons
 switch to nobody where they insist on dropping privileges.
 """
 
 import argparse
-import errno
 import http.server
 import logging
 import os
@@ -47,6 +50,10 @@ FEATURE = "QuillberryFeature"
 FTP_USER = "user"
 FTP_PASSWORD = "pass"
 LOOPBACK = "127.0.0.1"
+# squid names its shared memory segments after its service name; one of our own
+# keeps them apart from any other squid on the machine and lets us remove them.
+SQUID_SERVICE = "qbpeers%d" % os.getpid()
+SQUID_SHM_PREFIX = SQUID_SERVICE + "-"
 OUT_ADDR = {"SOCKS": "127.0.0.2", "SOCKS5_ONLY": "127.0.0.3", "HTTP_PROXY": "127.0.0.4", "SQUID": "127.0.0.5"}
 
 stopping = threading.Event()
@@ -62,7 +69,8 @@ PAGES = {
     "/after.html": "<html><head><title>after</title></head>\r\n<body>\r\n<p>nothing here</p>\r\n"
     "</body>\r\n<!-- " + FEATURE + " -->\r\n</html>\r\n",
     # The feature string cut in two by a line break.
-    "/split.html": "<html><body>\r\n<p>" + FEATURE[:10] + "\r\n" + FEATURE[10:] + "</p>\r\n</body></html>\r\n",
+    "/split.html": "<html><body>\r\n<p>" + FEATURE[:10] + "\r\n"
+    + FEATURE[10:] + "</p>\r\n</body></html>\r\n",
     # A body of no bytes at all.
     "/empty.html": "",
     # The feature string on the same line as "</body>", and no final line break.
@@ -234,7 +242,8 @@ def start_ftp(root):
     logging.getLogger("pyftpdlib").setLevel(logging.INFO)
     server = FTPServer((LOOPBACK, 0), Handler)
     port = server.socket.getsockname()[1]
-    threading.Thread(target=server.serve_forever, kwargs={"handle_exit": False}, name="ftp", daemon=True).start()
+    serve = threading.Thread(target=server.serve_forever, kwargs={"handle_exit": False}, daemon=True)
+    serve.start()
     return port
 
 
@@ -250,6 +259,9 @@ def free_port():
 
 
 def find_program(name, extra_dirs=("/usr/sbin", "/sbin", "/usr/local/sbin")):
+    # Lets a developer check how the tests behave on a machine without a program.
+    if name in os.environ.get("QB_PEERS_PRETEND_MISSING", "").split(","):
+        return None
     path = shutil.which(name)
     if path:
         return path
@@ -409,6 +421,10 @@ def daemon_log(d, run):
     return " | ".join(t for t in (tail(os.path.join(run, n)) for n in names) if t)
 
 
+def failed_line(d, log):
+    return "FAILED=%s %s exited with %s: %s" % (d.name, d.program, d.proc.returncode, log)
+
+
 def tail(path, lines=5):
     try:
         with open(path, "rb") as f:
@@ -425,6 +441,7 @@ import os, select, shutil, signal, sys, time
 groups = set()
 root = sys.argv[1]
 deadline = time.time() + float(sys.argv[2])
+shm_prefix = sys.argv[3]
 buf = b""
 while True:
     left = deadline - time.time()
@@ -452,6 +469,12 @@ for sig in (signal.SIGTERM, signal.SIGKILL):
     if groups:
         time.sleep(1)
 shutil.rmtree(root, ignore_errors=True)
+for name in os.listdir("/dev/shm") if os.path.isdir("/dev/shm") else []:
+    if name.startswith(shm_prefix):
+        try:
+            os.unlink(os.path.join("/dev/shm", name))
+        except OSError:
+            pass
 """
 
 
@@ -461,7 +484,7 @@ class Reaper:
 
     def __init__(self, root, max_seconds):
         self.proc = subprocess.Popen(
-            [sys.executable, "-c", REAPER_CODE, root, str(max_seconds + 15)],
+            [sys.executable, "-I", "-c", REAPER_CODE, root, str(max_seconds + 15), SQUID_SHM_PREFIX],
             stdin=subprocess.PIPE,
             stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL,
@@ -498,7 +521,9 @@ def stop_daemons(daemons, reaper):
             os.killpg(d.proc.pid, signal.SIGTERM)
         except OSError:
             pass
-    deadline = time.time() + 2
+    # squid takes over a second to wind down even with shutdown_lifetime 0, and
+    # nothing of any daemon is worth waiting for: their files go with the directory.
+    deadline = time.time() + 0.3
     for d in live:
         try:
             d.proc.wait(max(0.0, deadline - time.time()))
@@ -517,6 +542,20 @@ def stop_daemons(daemons, reaper):
         except subprocess.TimeoutExpired:
             pass
         reaper.forget(d.proc.pid)
+    remove_squid_shm()
+
+
+def remove_squid_shm():
+    try:
+        names = os.listdir("/dev/shm")
+    except OSError:
+        return
+    for name in names:
+        if name.startswith(SQUID_SHM_PREFIX):
+            try:
+                os.unlink(os.path.join("/dev/shm", name))
+            except OSError:
+                pass
 
 
 def main():
@@ -535,7 +574,9 @@ def main():
     os.chmod(root, 0o755)
     os.chmod(run, 0o1777)
     logging.basicConfig(
-        filename=os.path.join(run, "python.log"), level=logging.INFO, format="%(asctime)s %(name)s %(message)s"
+        filename=os.path.join(run, "python.log"),
+        level=logging.INFO,
+        format="%(asctime)s %(name)s %(message)s",
     )
     reaper = Reaper("/nonexistent" if opts.keep else root, opts.max_seconds)
     daemons = []
@@ -594,13 +635,11 @@ def main():
                 Daemon(
                     "SQUID",
                     squid,
-                    # squid names its shared memory after the service name: a name of
-                    # its own keeps it apart from any other squid on the machine.
                     lambda p: [
                         squid,
                         "-N",
                         "-n",
-                        "qbpeers%d" % os.getpid(),
+                        SQUID_SERVICE,
                         "-f",
                         write("squid.conf", squid_config(p, run)),
                     ],
@@ -641,7 +680,7 @@ def main():
                         retries[d.name] -= 1
                         start_daemon(d, run, reaper)
                         continue
-                    lines.append("FAILED=%s %s exited with %s: %s" % (d.name, d.program, d.proc.returncode, log))
+                    lines.append(failed_line(d, log))
                     pending.remove(d)
                 elif time.monotonic() > deadline[d.name]:
                     lines.append("FAILED=%s %s did not open port %d in time" % (d.name, d.program, d.port))
@@ -649,6 +688,13 @@ def main():
             if pending:
                 time.sleep(0.01)
 
+        # A daemon that lost its port to another program dies soon after that
+        # program answered in its place.
+        time.sleep(0.05)
+        for d in daemons:
+            if d.proc.poll() is not None and "%s_PORT=%d" % (d.name, d.port) in lines:
+                lines.remove("%s_PORT=%d" % (d.name, d.port))
+                lines.append(failed_line(d, daemon_log(d, run)))
         for name, addr in sorted(OUT_ADDR.items()):
             lines.append("%s_OUT=%s" % (name, addr))
         lines += [
