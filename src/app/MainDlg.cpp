@@ -15,7 +15,9 @@
 #include <QTableView>
 #include <QTimer>
 
+#include "app/AboutDlg.h"
 #include "app/ProxyInfoDlg.h"
+#include "app/TrayMenu.h"
 #include "app/VerifyResultDlg.h"
 #include "base/Files.h"
 #include "base/Prompt.h"
@@ -28,6 +30,8 @@
 #include "settings/Favorites.h"
 #include "settings/ProgramDir.h"
 #include "ui/DialogUnits.h"
+#include "ui/HelpLink.h"
+#include "ui/OwnerDrawMenu.h"
 #include "ui/SortListCtrl.h"
 #include "ui/TextProgressCtrl.h"
 #include "verify/VerifyControl.h"
@@ -35,10 +39,6 @@
 double g_dColumnScale = 1.0;
 
 namespace {
-
-QIcon TrayImage(int id) {
-  return QIcon(id == IDI_IEPROXY ? QStringLiteral(":/icons/proxy-set.svg") : QStringLiteral(":/icons/app.svg"));
-}
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
@@ -161,10 +161,20 @@ void CMainDlg::CreateControls() {
   m_pSourceList->setEditTriggers(QAbstractItemView::NoEditTriggers);
   qb::PlaceControl(m_pSourceList, 11, 227, 362, 65);
 
-  m_tray = new QSystemTrayIcon(this);
-  connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-    if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) OnShowDialog();
-  });
+  m_helpLink = new CHelpLink(this);
+  qb::PlaceControl(m_helpLink, 385, 206, 20, 20);
+
+  m_trayCtl = new CTrayController(m_list, *m_sysProxy, this);
+  m_trayCtl->SetRunningThreads([this] { return m_verify->m_nRunningThreads; });
+  connect(m_trayCtl, &CTrayController::showDialogRequested, this, &CMainDlg::OnShowDialog);
+  connect(m_trayCtl, &CTrayController::aboutRequested, this, [this] { ShowAboutBox(this); });
+  connect(m_trayCtl, &CTrayController::exitRequested, this, [this] { OnTrayExit(); });
+  connect(m_trayCtl, &CTrayController::statusLineUpdateNeeded, this, &CMainDlg::UpdateStatusLine);
+  // The tray menu is also the window's own context menu, so that favourites can be
+  // switched on a desktop without a tray.
+  setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(this, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& pos) { m_trayCtl->ShowTrayMenu(mapToGlobal(pos)); });
 
   ConnectVerifier();
   connect(m_sysProxy.get(), &CSystemProxy::ieProxyChanged, this, [this] {
@@ -189,45 +199,36 @@ void CMainDlg::OnInitDialog() {
   m_pDownloadProgress->hide();
   RestoreFavorites(m_list, m_favoritesIni);
 
-  m_contextMenu = new QMenu(this);
-  m_contextMenu->setObjectName("139");
-  struct Item {
-    int id;
-    const char* text;
-    const char* icon;
-    void (CMainDlg::*handler)();
-  };
-  const Item items[] = {
-      {32771, "复制代理 (&C) ", ":/icons/cmd-copy.svg", &CMainDlg::OnCopyProxy},
-      {1009, "设为IE代理 (&S) ", ":/icons/cmd-setproxy.svg", &CMainDlg::OnSetIEProxy},
-      {0, nullptr, nullptr, nullptr},
-      {1002, "验证选定 (&V) ", ":/icons/cmd-verify.svg", &CMainDlg::OnVerifySelected},
-      {0, nullptr, nullptr, nullptr},
-      {1041, "修改选定 (&M) ", ":/icons/cmd-modify.svg", &CMainDlg::OnModifySelected},
-      {1039, "删除选定 (&D) ", ":/icons/cmd-delete.svg", &CMainDlg::OnDeleteSelected},
-      {0, nullptr, nullptr, nullptr},
-      {32791, "全选 (&A)", ":/icons/cmd-selectall.svg", &CMainDlg::OnSelectAll},
-  };
-  for (const Item& item : items) {
-    if (!item.text) {
-      m_contextMenu->addSeparator();
-      continue;
-    }
-    QAction* a = m_contextMenu->addAction(QIcon(QString::fromLatin1(item.icon)), QString::fromUtf8(item.text));
-    a->setData(item.id);
-    connect(a, &QAction::triggered, this, item.handler);
+  m_contextMenu = new OwnerDrawMenu(this);
+  m_contextMenu->LoadMenuResource(IDR_LISTMENU);
+  m_contextMenu->LoadToolbarImages(IDR_LISTBAR);
+  m_contextPopup = m_contextMenu->GetSubMenu(0);
+  if (m_contextPopup) {
+    m_contextPopup->setObjectName("139");
+    connect(m_contextPopup, &OwnerDrawMenu::commandChosen, this,
+            [this](int command, const QVariant&) {
+              switch (command) {
+                case 32771: OnCopyProxy(); break;
+                case 1009: OnSetIEProxy(); break;
+                case 1002: OnVerifySelected(); break;
+                case 1041: OnModifySelected(); break;
+                case 1039: OnDeleteSelected(); break;
+                case 32791: OnSelectAll(); break;
+                default: break;
+              }
+            },
+            Qt::QueuedConnection);
   }
 
   m_verify->StartTimers();
 
-  m_nTrayIcon = m_sysProxy->m_sIEProxy.empty() ? IDR_MAINFRAME : IDI_IEPROXY;
-  m_tray->setIcon(TrayImage(m_nTrayIcon));
-  m_tray->setToolTip(QString::fromUtf8(kTrayTip));
-  if (!m_forceNoTray) m_tray->show();
+  if (!m_forceNoTray) m_trayCtl->AddTrayIcon();
+  m_trayCtl->UpdateTrayIcon();
 
   m_pSourceList->setColumnWidth(0, static_cast<int>(150 * g_dColumnScale));
   m_pSourceList->setColumnWidth(1, static_cast<int>(373 * g_dColumnScale));
   LoadSources(m_sources, m_dataDir);
+  m_helpLink->SetLinkUrl(QString::fromStdString(qb::JoinPath(m_dataDir, "QuillberryHelp.chm")));
 }
 
 void CMainDlg::ConnectVerifier() {
@@ -285,13 +286,10 @@ void CMainDlg::UpdateStatusLine() {
       Q(FormatStatusLine(m_list.SelectedCount(), m_list.RowCount(), m_settings.m_nAutoProxyConfig, ieProxy)));
 }
 
-void CMainDlg::UpdateTrayIcon() {
-  const int icon = m_sysProxy->m_sIEProxy.empty() ? IDR_MAINFRAME : IDI_IEPROXY;
-  if (icon != m_nTrayIcon) {
-    m_nTrayIcon = icon;
-    if (m_tray) m_tray->setIcon(TrayImage(icon));
-  }
-}
+void CMainDlg::UpdateTrayIcon() { m_trayCtl->UpdateTrayIcon(); }
+
+QSystemTrayIcon* CMainDlg::TrayIcon() const { return m_trayCtl->TrayIcon(); }
+int CMainDlg::TrayIconId() const { return m_trayCtl->m_nTrayIcon; }
 
 // ---- Proxy list commands ----
 
@@ -394,12 +392,11 @@ void CMainDlg::OnExport() {
 }
 
 void CMainDlg::ShowContextMenu(const QPoint& pos) {
+  if (!m_contextPopup) return;
   const bool idle = m_verify->m_bIdle && !m_verify->IsBusy();
-  for (QAction* a : m_contextMenu->actions()) {
-    const int id = a->data().toInt();
-    if (id == 1002 || id == 1041 || id == 1039) a->setEnabled(idle);
-  }
-  m_contextMenu->popup(m_pList->viewport()->mapToGlobal(pos));
+  for (int id : {1002, 1041, 1039}) m_contextPopup->EnableMenuItem(id, idle);
+  OwnerDrawMenu::SetFlatStyle(true);
+  m_contextPopup->popup(m_pList->viewport()->mapToGlobal(pos));
 }
 
 // ---- Verification and system proxy ----
@@ -446,7 +443,7 @@ bool CMainDlg::OnTrayExit() {
 void CMainDlg::CloseTray() {
   if (m_bTrayClosed) return;
   SaveFavorites(m_list, m_favoritesIni);
-  if (m_tray) m_tray->hide();
+  m_trayCtl->RemoveTrayIcon();
   m_bTrayClosed = true;
   // The rows go with the window; the list file is already up to date and is never
   // written from here on.

@@ -13,13 +13,16 @@
 #include "settings/Settings.h"
 #include "sources/ProxySource.h"
 #include "sysproxy/SystemProxy.h"
+#include "ui/Resources.h"
 
+class CHelpLink;
 class CSortListCtrl;
+class CTrayController;
+class OwnerDrawMenu;
 class CTextProgressCtrl;
 class CVerifyControl;
 class CVerifyResultDlg;
 class QAbstractButton;
-class QMenu;
 class QSystemTrayIcon;
 class QTableView;
 
@@ -33,14 +36,9 @@ struct MainDlgOptions {
 };
 
 inline constexpr const char* kMainCaption = "Ostrel代理验证（Quillberry）1.8";
-inline constexpr const char* kTrayTip = "Ostrel代理验证（Quillberry）";
 inline constexpr const char* kMsgExitWhileBusy =
     "尚有线程在运行，请等现有的线程停止后再退出。\n不再启动新的线程，停止中...";
 inline constexpr const char* kCaptionExitWarning = "退出警告";
-
-// Ids of the tray icon images.
-inline constexpr int IDR_MAINFRAME = 128;
-inline constexpr int IDI_IEPROXY = 170;
 
 class CMainDlg : public QDialog {
   Q_OBJECT
@@ -91,11 +89,12 @@ class CMainDlg : public QDialog {
   CTextProgressCtrl* StatusStrip() const { return m_pProgress; }
   CVerifyResultDlg* ResultDlg() const;
   QAbstractButton* Button(int id) const { return m_buttons.value(id); }
-  QSystemTrayIcon* TrayIcon() const { return m_tray; }
-  int TrayIconId() const { return m_nTrayIcon; }
+  QSystemTrayIcon* TrayIcon() const;
+  int TrayIconId() const;
+  CTrayController& Tray() { return *m_trayCtl; }
   bool HasTray() const;
   const std::string& DataDir() const { return m_dataDir; }
-  QMenu* ContextMenu() const { return m_contextMenu; }
+  OwnerDrawMenu* ContextMenu() const { return m_contextPopup; }
 
  signals:
   // The program should end now (the exit sequence has run).
@@ -131,10 +130,11 @@ class CMainDlg : public QDialog {
   CTextProgressCtrl* m_pProgress = nullptr;
   CTextProgressCtrl* m_pDownloadProgress = nullptr;
   QHash<int, QAbstractButton*> m_buttons;
-  QMenu* m_contextMenu = nullptr;
-  QSystemTrayIcon* m_tray = nullptr;
+  OwnerDrawMenu* m_contextMenu = nullptr;   // menu 139; its first popup is shown
+  OwnerDrawMenu* m_contextPopup = nullptr;
+  CTrayController* m_trayCtl = nullptr;
+  CHelpLink* m_helpLink = nullptr;
   QPointer<CVerifyResultDlg> m_pResultDlg;
 
-  int m_nTrayIcon = IDR_MAINFRAME;
   bool m_bTrayClosed = false;
 };

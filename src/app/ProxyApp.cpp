@@ -10,6 +10,7 @@
 #include "base/Prompt.h"
 #include "settings/ProgramDir.h"
 #include "ui/QtPrompt.h"
+#include "ui/Resources.h"
 #include "verify/VerifyControl.h"
 
 namespace {
@@ -39,7 +40,7 @@ int CProxyApp::Run() {
   }
   qb::SetPrompt(&g_qtPrompt);
 
-  Q_INIT_RESOURCE(quillberry);
+  qb::InitResources();
   m_mainDlg = new CMainDlg();
   g_qtPrompt.SetParent(m_mainDlg);
   connect(m_instance.get(), &CSingleInstance::ShowRequested, m_mainDlg, &CMainDlg::OnShowDialog);

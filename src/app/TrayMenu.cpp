@@ -11,12 +11,14 @@
 
 namespace {
 
+constexpr const char* kTrayTipText = "Ostrel代理验证（Quillberry）";
 constexpr const char* kFavoriteSeparator = "┇";
 constexpr std::size_t kRemarkWidth = 8;
 
 // Item texts made of data: an "&" in a remark is shown, not taken as a shortcut.
 QString MenuText(std::string_view s) {
-  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())).replace(QLatin1Char('&'), QStringLiteral("&&"));
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()))
+      .replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 
 std::string_view CutBefore(std::string_view s, char c) {
@@ -106,8 +108,12 @@ bool SetFavoriteProxy(const CProxyListModel& list, CSystemProxy& sysProxy, int r
 // ---------------------------------------------------------------------------------
 
 CTrayController::CTrayController(CProxyListModel& list, CSystemProxy& sysProxy, QObject* parent)
-    : QObject(parent), m_nTrayIcon(IDR_MAINFRAME), m_list(list), m_sys(sysProxy), m_tray(new QSystemTrayIcon(this)) {
-  m_tray->setToolTip(QString::fromUtf8(kTrayTip));
+    : QObject(parent),
+      m_nTrayIcon(IDR_MAINFRAME),
+      m_list(list),
+      m_sys(sysProxy),
+      m_tray(new QSystemTrayIcon(this)) {
+  m_tray->setToolTip(QString::fromUtf8(kTrayTipText));
   m_tray->setIcon(qb::ResourceIcon(m_nTrayIcon));
   connect(m_tray, &QSystemTrayIcon::activated, this, &CTrayController::OnTrayNotify);
 }
@@ -122,7 +128,9 @@ void CTrayController::AddTrayIcon() {
   m_tray->show();
 }
 
-void CTrayController::UpdateTrayIcon() { UpdateTrayIcon(!m_sys.m_sIEProxy.empty()); }
+void CTrayController::UpdateTrayIcon() {
+  UpdateTrayIcon(!m_sys.m_sIEProxy.empty());
+}
 
 void CTrayController::UpdateTrayIcon(bool proxySet) {
   const int icon = proxySet ? IDI_IEPROXY : IDR_MAINFRAME;
@@ -131,7 +139,9 @@ void CTrayController::UpdateTrayIcon(bool proxySet) {
   m_tray->setIcon(qb::ResourceIcon(m_nTrayIcon));
 }
 
-void CTrayController::RemoveTrayIcon() { m_tray->hide(); }
+void CTrayController::RemoveTrayIcon() {
+  m_tray->hide();
+}
 
 TrayMenuState CTrayController::MenuState() const {
   TrayMenuState state;
@@ -159,7 +169,9 @@ OwnerDrawMenu* CTrayController::ShowTrayMenu(const QPoint& globalPos) {
   return popup;
 }
 
-OwnerDrawMenu* CTrayController::OpenMenu() const { return m_openMenu.data(); }
+OwnerDrawMenu* CTrayController::OpenMenu() const {
+  return m_openMenu.data();
+}
 
 void CTrayController::OnTrayNotify(QSystemTrayIcon::ActivationReason reason) {
   switch (reason) {
@@ -211,4 +223,6 @@ void CTrayController::OnFavoriteProxy(int row) {
   UpdateTrayIcon();
 }
 
-void CTrayController::OnShowDialog() { emit showDialogRequested(); }
+void CTrayController::OnShowDialog() {
+  emit showDialogRequested();
+}

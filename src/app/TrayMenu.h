@@ -27,7 +27,6 @@ inline constexpr int ID_FAVORITE_FIRST = 1124;
 inline constexpr int ID_TRAY_EXIT = 32783;
 inline constexpr int ID_TRAY_SHOW = 32784;
 
-inline constexpr const char* kTrayTip = "Ostrel代理验证（Quillberry）";
 inline constexpr const char* kNoFavoriteText = "请选择常用代理（要打勾）";
 
 // What the menu is built from: the main window's state when the menu opens.
@@ -118,6 +117,6 @@ class CTrayController : public QObject {
   QSystemTrayIcon* m_tray;
   std::function<int()> m_runningThreads;
   std::function<bool()> m_queryProxy;
-  QPointer<OwnerDrawMenu> m_openMenu;  // the popup shown
-  QPointer<OwnerDrawMenu> m_openOwner; // the menu object that holds it
+  QPointer<OwnerDrawMenu> m_openMenu;   // the popup shown
+  QPointer<OwnerDrawMenu> m_openOwner;  // the menu object that holds it
 };
