@@ -20,6 +20,7 @@ int RunLookup(const QStringList& args);
 int RunSettings(const QStringList& args);
 int RunProxy(const QStringList& args);
 int RunVerify(const QStringList& args);
+int RunDownload(const QStringList& args);
 
 // Reads all of standard input.
 std::string ReadStdin();

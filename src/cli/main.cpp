@@ -47,6 +47,7 @@ const Command kCommands[] = {
     {"settings", cli::RunSettings, "print the settings and verification resources"},
     {"proxy", cli::RunProxy, "get, set or clear the desktop's system proxy"},
     {"verify", cli::RunVerify, "verify the proxies of the list or of a file"},
+    {"download", cli::RunDownload, "download proxies from web pages or the ticked sources"},
 };
 
 void Usage(FILE* to) {

@@ -1,0 +1,150 @@
+#include <QEventLoop>
+
+#include <cstdio>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "cli/Cli.h"
+#include "proxy/ProxyEntry.h"
+#include "proxy/ProxyExtractor.h"
+#include "proxy/ProxyListFile.h"
+#include "proxy/ProxyListModel.h"
+#include "settings/ProgramDir.h"
+#include "sources/ProxySource.h"
+#include "sources/SourceDownloader.h"
+
+namespace cli {
+
+namespace {
+
+constexpr const char* kDownloadUsage =
+    "Usage: quillberry-cli [--data-dir DIR] download [--fuzzy] [URL...]\n"
+    "\n"
+    "With URLs: downloads each page as a proxy source is downloaded (straight from its\n"
+    "server, never through a proxy; \"http://\" is put in front when missing) and prints\n"
+    "the proxy lines found, one per line, each proxy once, in the order found.\n"
+    "\n"
+    "Without URLs: downloads the ticked sources of Sources.dat in the data directory\n"
+    "into its Proxies.pro, as the download button does, and prints one line per source:\n"
+    "its name and the number of proxies found, or why it failed.\n"
+    "\n"
+    "--fuzzy  also find addresses and ports separated by blanks or markup instead of\n"
+    "         ':' (runs when the strict pass found at most 200 proxies on a page)\n"
+    "\n"
+    "Messages go to standard error. Exit status 0 when every source was tried (also\n"
+    "when some failed or had no proxies); 1 when there was nothing to download, the\n"
+    "download could not run or Proxies.pro could not be saved; 2 for bad usage or a\n"
+    "data file that cannot be read.";
+
+std::string Summary(const SourceReport& r) {
+  std::string line = r.name + ": ";
+  switch (r.status) {
+    case FetchStatus::Ok:
+      line += std::to_string(r.found) + (r.found == 1 ? " proxy found" : " proxies found");
+      if (r.cut) line += " (page cut at its size limit)";
+      if (r.saveFailed) line += "; " + std::string(kProxyListFileName) + " could not be saved";
+      break;
+    case FetchStatus::BadUrl:
+      line += "skipped: not an HTTP address";
+      break;
+    case FetchStatus::RequestFailed:
+      line += "skipped: the request could not be made";
+      break;
+    case FetchStatus::ConnectionFailed:
+    case FetchStatus::SessionFailed:
+      line += "download failed: " + r.error;
+      break;
+    case FetchStatus::Cancelled:
+      line += "cancelled";
+      break;
+  }
+  return line;
+}
+
+}  // namespace
+
+int RunDownload(const QStringList& args) {
+  if (WantsHelp(args)) {
+    Out(kDownloadUsage);
+    return kExitOk;
+  }
+  bool fuzzy = false;
+  std::vector<CProxySource> urls;
+  for (const QString& a : args) {
+    if (a == "--fuzzy") {
+      fuzzy = true;
+    } else if (a.startsWith("-")) {
+      Err("download: unknown option: " + a.toStdString());
+      Err("Run 'quillberry-cli download --help' for usage.");
+      return kExitUsage;
+    } else {
+      urls.push_back({a.toStdString(), a.toStdString(), true});
+    }
+  }
+
+  CSourceDownloader downloader;
+  CSourceDownloader::Options options;
+  options.startPauseMs = 0;
+  downloader.SetOptions(options);
+
+  int tried = 0;
+  bool saveFailed = false;
+  bool started = false;
+  // Kept alive for the whole run: the downloader refers to them.
+  CProxySourceListModel sources;
+  CProxyListModel list;
+  // What AddProxyLine would add to one empty list: valid lines, each key once.
+  std::unordered_set<std::string> keys;
+  ProxyFields fields;
+  const std::string dataDir = ProgramDir();
+
+  if (!urls.empty()) {
+    QObject::connect(&downloader, &CSourceDownloader::SourceFinished, [&](const SourceReport& r) {
+      ++tried;
+      if (r.status != FetchStatus::Ok) Err("download: " + Summary(r));
+    });
+    started = downloader.Start(urls, [&](std::string page) {
+      std::string out;
+      auto sink = [&](std::string_view line) {
+        if (!ParseProxyLine(line, fields)) return;
+        if (!keys.insert(ProxyKey(fields.addr, fields.port, fields.type)).second) return;
+        out.append(line).push_back('\n');
+      };
+      const std::size_t found = ExtractWholeText(std::move(page), fuzzy, sink);
+      std::fwrite(out.data(), 1, out.size(), stdout);
+      std::fflush(stdout);
+      return static_cast<int>(found);
+    });
+  } else {
+    if (!LoadSources(sources, dataDir)) return kExitUsage;
+    if (!CheckDownloadSources(sources)) return kExitNotFound;
+    if (!LoadProxyList(list, dataDir)) return kExitUsage;
+    urls = sources.Sources();
+    QObject::connect(&downloader, &CSourceDownloader::SourceFinished, [&](const SourceReport& r) {
+      ++tried;
+      if (r.saveFailed) saveFailed = true;
+      Out(Summary(r));
+      std::fflush(stdout);
+    });
+    started = downloader.Start(urls, list, fuzzy, dataDir);
+  }
+  if (!started) {
+    Err("download: could not start the download");
+    return kExitNotFound;
+  }
+
+  QEventLoop loop;
+  QObject::connect(&downloader, &CSourceDownloader::Finished, &loop, &QEventLoop::quit);
+  if (downloader.IsRunning()) loop.exec();
+
+  int ticked = 0;
+  for (const CProxySource& s : urls) ticked += s.m_bEnabled ? 1 : 0;
+  if (tried < ticked) {
+    Err("download: stopped before every source was tried");
+    return kExitNotFound;
+  }
+  return saveFailed ? kExitNotFound : kExitOk;
+}
+
+}  // namespace cli

@@ -1,0 +1,90 @@
+// The download of one proxy-list page: a plain HTTP GET straight to the page's server,
+// read line by line the way the Windows version read it.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+// What the download session sends with every request.
+inline constexpr const char* kDownloadAgent = "Mozilla/4.0 (compatible; MSIE 5.00; Windows 98)";
+inline constexpr const char* kDownloadAccept = "Accept: text/*";
+
+// The session's limits, in milliseconds. The defaults are those of the Windows
+// version; tests shorten them.
+struct DownloadLimits {
+  int connectMs = 5000;
+  // No byte received for this long ends the page with a time-out. Counted from the
+  // moment the request goes out, so it also bounds the wait for the response head.
+  int receiveMs = 15000;
+  // A page that keeps trickling in below the receive time-out would otherwise never
+  // end: the whole transfer is given this long.
+  int overallMs = 300000;
+  // A page that grows past this is cut at the last whole line before it and extracted
+  // as far as it came.
+  std::size_t maxPageBytes = std::size_t{64} << 20;
+};
+
+enum class FetchStatus {
+  Ok,                // the page was read (to "</body>", to its end, or to the size cap)
+  SessionFailed,     // the download session could not be opened; nothing can be downloaded
+  BadUrl,            // the URL cannot be split into server, port and object, or is not HTTP
+  RequestFailed,     // the connection or the request could not be created
+  ConnectionFailed,  // the server could not be reached, a time-out, a broken connection
+  Cancelled,         // the session was aborted
+};
+
+struct PageFetchResult {
+  FetchStatus status = FetchStatus::RequestFailed;
+  // The page as the Windows version built it: every line without its LF, followed by
+  // "\r\n"; lines that are not UTF-8 are decoded from GB18030.
+  std::string page;
+  // The page reached maxPageBytes and was cut.
+  bool cut = false;
+  // The page ended with the first line that holds "</body>".
+  bool bodyEnded = false;
+  // Bytes of the response body received.
+  std::int64_t bytes = 0;
+  // libcurl's text for a failure (empty when there was none), for logs and the CLI.
+  std::string error;
+};
+
+// Receives the body bytes so far and the announced length (-1 when unknown). Called on
+// the thread that runs Fetch.
+using FetchProgress = std::function<void(std::int64_t received, std::int64_t expected)>;
+
+// The URL a source's address is fetched from: "http://" is put in front unless the
+// address begins with it (in any letter case). Bytes that cannot stand in a request
+// line (controls, blanks, non-ASCII) are percent-escaped.
+std::string SourceRequestUrl(std::string_view url);
+
+// One download run's internet session. Fetch runs on one worker thread at a time;
+// Abort may be called from any thread, and ends the running transfer at once.
+class CDownloadSession {
+ public:
+  explicit CDownloadSession(DownloadLimits limits = {});
+  ~CDownloadSession();
+  CDownloadSession(const CDownloadSession&) = delete;
+  CDownloadSession& operator=(const CDownloadSession&) = delete;
+
+  // False when the session could not be opened; every Fetch then fails with
+  // SessionFailed.
+  bool IsOpen() const { return m_pMulti != nullptr; }
+  const DownloadLimits& Limits() const { return m_limits; }
+
+  // Downloads the page of a source's URL (as the user wrote it). Never goes through a
+  // proxy, whatever the environment says.
+  PageFetchResult Fetch(std::string_view sourceUrl, const FetchProgress& progress = {});
+
+  void Abort();
+  bool Aborted() const { return m_bAbort.load(); }
+
+ private:
+  DownloadLimits m_limits;
+  void* m_pMulti = nullptr;  // CURLM*
+  std::atomic<bool> m_bAbort{false};
+};

@@ -1,0 +1,131 @@
+// The download button's run through the ticked proxy sources.
+//
+// The transfers run on a worker thread, one source at a time, so the window stays
+// responsive; each page comes back to the user-interface thread, in source order, and
+// is extracted, added, saved and reported there exactly as the one-piece download of
+// the Windows version did it: the next source is fetched only after the previous
+// page's message has been answered.
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sources/PageFetch.h"
+#include "sources/ProxySource.h"
+
+class CProxyListModel;
+class QThread;
+
+// Set while a download runs (from the button's press until EndDownload).
+extern std::atomic<bool> g_bDownloading;
+
+inline constexpr const char* kDownloadButtonText = "▲下载代理资源";
+inline constexpr const char* kCaptionDownloadSources = "下载资源";
+inline constexpr const char* kMsgNoSources = "没有下载资源，请先添加。";
+inline constexpr const char* kMsgNoTickedSource = "没有选择下载资源，请打勾。";
+
+// The first step of the download button: shows why there is nothing to download and
+// returns false, or returns true when at least one source is ticked. While a download
+// runs it returns false without a message.
+bool CheckDownloadSources(const std::vector<CProxySource>& sources);
+inline bool CheckDownloadSources(const CProxySourceListModel& list) {
+  return CheckDownloadSources(list.Sources());
+}
+
+// The download button's text while a source is being downloaded.
+QString DownloadingButtonText(const std::string& sourceName);
+
+// What became of one source.
+struct SourceReport {
+  int index = 0;  // among the ticked sources, from 0
+  std::string name;
+  std::string url;
+  FetchStatus status = FetchStatus::Ok;
+  // Proxies found on the page (duplicates of rows already in the list included).
+  int found = 0;
+  bool cut = false;
+  // The list file could not be written after proxies were found.
+  bool saveFailed = false;
+  std::string error;
+};
+
+class CSourceDownloader : public QObject {
+  Q_OBJECT
+
+ public:
+  struct Options {
+    DownloadLimits limits;
+    // The pause after the buttons are disabled, before the first source.
+    int startPauseMs = 500;
+  };
+
+  // Takes a whole page and returns the number of proxies found on it.
+  using PageExtractor = std::function<int(std::string page)>;
+
+  explicit CSourceDownloader(QObject* parent = nullptr);
+  // A running download is cancelled (Finished is emitted) before the object goes.
+  ~CSourceDownloader() override;
+
+  void SetOptions(const Options& options) { m_options = options; }
+  const Options& GetOptions() const { return m_options; }
+
+  // The download button: downloads the ticked sources into list (new rows selected),
+  // with the fuzzy pass when ambiguous, and saves the list into dataDir after every
+  // page that brought proxies. False, without any signal, when a download is running
+  // already or no source is ticked (call CheckDownloadSources first for the messages).
+  bool Start(const std::vector<CProxySource>& sources, CProxyListModel& list, bool ambiguous,
+             const std::string& dataDir);
+  // The same with another use for the pages (the command line prints them): extract
+  // gets each page; nothing is saved.
+  bool Start(const std::vector<CProxySource>& sources, PageExtractor extract);
+
+  // Ends the running download at once: the transfer is aborted, no further source is
+  // tried, and Finished is emitted before this returns.
+  void Cancel();
+  bool IsRunning() const { return m_bRunning; }
+
+ signals:
+  // The download began: disable the verification and download buttons, show the
+  // progress bar with sourceCount steps.
+  void Started(int sourceCount);
+  // A source's transfer begins: the download button shows DownloadingButtonText(name).
+  void SourceStarted(int index, const QString& name);
+  // sourcesDone of sourceCount are finished; the current page has bytes so far, of
+  // expected (-1 when the server did not say).
+  void Progress(int sourcesDone, int sourceCount, qint64 bytes, qint64 expected);
+  // A source is finished (after its message, if any).
+  void SourceFinished(const SourceReport& report);
+  // The download is over, whichever way it ended: enable the buttons, restore the
+  // download button's text (kDownloadButtonText), hide the progress bar and refresh
+  // the status line.
+  void Finished();
+
+ private:
+  bool Begin(const std::vector<CProxySource>& sources);
+  void NextSource();
+  void PageArrived(unsigned run, const std::shared_ptr<PageFetchResult>& result);
+  void ReportProgress(unsigned run, std::int64_t bytes, std::int64_t expected);
+  void Finish();
+
+  Options m_options;
+  PageExtractor m_extract;
+  std::function<bool()> m_save;
+
+  std::vector<CProxySource> m_sources;  // the ticked ones, as they were at the start
+  int m_next = 0;
+  bool m_bRunning = false;
+  // Results of an earlier run that arrive late are recognised by this number.
+  unsigned m_nRun = 0;
+  std::shared_ptr<CDownloadSession> m_pSession;
+  QThread* m_pThread = nullptr;
+  QObject* m_pWorker = nullptr;  // lives in m_pThread; the transfers run in its context
+};
+
+Q_DECLARE_METATYPE(SourceReport)

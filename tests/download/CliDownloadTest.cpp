@@ -1,0 +1,63 @@
+#include <gtest/gtest.h>
+
+#include "download/PageOrigin.h"
+#include "support/TempDir.h"
+
+using qbtest::OriginPage;
+using qbtest::RunCli;
+
+namespace {
+
+TEST(CliDownload, UrlsPrintTheProxyLinesFoundEachOnce) {
+  qbtest::PageOrigin origin;
+  origin.Serve("/a", "1.2.3.4:8080\n5.6.7.8:1080@socks\n");
+  origin.Serve("/b", "<table><tr><td>9.9.9.9</td><td>80</td></tr></table>\n");
+  const std::string dead = "127.0.0.1:" + std::to_string(qbtest::DeadLoopbackPort()) + "/x";
+
+  auto r = RunCli({"download", origin.HostPath("/a"), dead, origin.Url("/b"), origin.Url("/a")});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "1.2.3.4:8080@HTTP$#\n5.6.7.8:1080@SOCKS5$#\n");
+  // The page of the dead source and the page without strict finds both get the message.
+  EXPECT_NE(r.err.find("下载异常: " + dead + ": 下载超时"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("下载异常: " + origin.Url("/b") + ": 下载超时"), std::string::npos) << r.err;
+
+  r = RunCli({"download", "--fuzzy", origin.Url("/b")});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out, "9.9.9.9:80@HTTP$#\n");
+  EXPECT_EQ(r.err, "");
+
+  EXPECT_EQ(RunCli({"download", "--slow", origin.Url("/a")}).exitCode, 2);
+}
+
+TEST(CliDownload, SourcesGoIntoTheListFile) {
+  qbtest::PageOrigin origin;
+  qbtest::TempDir dir;
+  origin.Serve("/good", "1.2.3.4:8080\n2.2.2.2:3128\n");
+  origin.Serve("/empty", "nothing\n");
+  qbtest::WriteFile(dir.File("Proxies.pro"), "2.2.2.2:3128@HTTP$OK#known\r\n");
+  const std::string sources = "good " + origin.HostPath("/good") + " 1\r\noff " + origin.Url("/off") +
+                              " 0\r\nempty " + origin.Url("/empty") + " 1\r\n";
+  qbtest::WriteFile(dir.File("Sources.dat"), sources);
+
+  auto r = RunCli({"--data-dir", dir.Path(), "download"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "good: 2 proxies found\nempty: 0 proxies found\n");
+  EXPECT_NE(r.err.find("下载异常: empty: "), std::string::npos);
+  EXPECT_EQ(qbtest::ReadFile(dir.File("Proxies.pro")),
+            "2.2.2.2:3128@HTTP$OK#known\r\n1.2.3.4:8080@HTTP$未验证\r\n");
+  EXPECT_EQ(origin.Hits("/off"), 0);
+  EXPECT_EQ(qbtest::ReadFile(dir.File("Sources.dat")), sources);
+
+  // Nothing ticked, or no sources at all: the refusals, and nothing is downloaded.
+  qbtest::WriteFile(dir.File("Sources.dat"), "off " + origin.Url("/off") + " 0\r\n");
+  r = RunCli({"--data-dir", dir.Path(), "download"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("没有选择下载资源，请打勾。"), std::string::npos);
+  qbtest::TempDir empty;
+  r = RunCli({"--data-dir", empty.Path(), "download"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("没有下载资源，请先添加。"), std::string::npos);
+  EXPECT_EQ(origin.Hits("/off"), 0);
+}
+
+}  // namespace

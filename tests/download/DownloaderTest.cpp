@@ -1,0 +1,298 @@
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+
+#include "base/Text.h"
+#include "download/PageOrigin.h"
+#include "proxy/ProxyExtractor.h"
+#include "proxy/ProxyListModel.h"
+#include "sources/SourceDownloader.h"
+#include "support/ScopedEnv.h"
+#include "support/ScriptedPrompt.h"
+#include "support/TempDir.h"
+
+using qbtest::OriginPage;
+
+namespace {
+
+// n proxies a colon apart, one per line, none of them in the list yet.
+std::string StrictProxies(int n) {
+  std::string s = "<html><body><pre>\n";
+  for (int i = 0; i < n; ++i) s += qb::Format("10.0.%d.%d:8080\n", i / 250, i % 250 + 1);
+  return s + "</pre>\n";
+}
+// An address and its port in two table cells: only the fuzzy pass finds it.
+const char* const kCellProxy = "<table><tr><td>172.16.5.9</td><td>3128</td></tr></table>\n";
+
+class Download : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    options.startPauseMs = 0;
+    options.limits.receiveMs = 3000;
+  }
+
+  // Runs one download to its end and records what the window would see.
+  void Run(const std::vector<CProxySource>& sources, bool ambiguous = false) {
+    CSourceDownloader d;
+    d.SetOptions(options);
+    Watch(d);
+    ASSERT_TRUE(d.Start(sources, list, ambiguous, dir.Path()));
+    Wait(d);
+  }
+
+  void Watch(CSourceDownloader& d) {
+    QObject::connect(&d, &CSourceDownloader::SourceStarted,
+                     [this](int, const QString& name) { started.push_back(name.toStdString()); });
+    QObject::connect(&d, &CSourceDownloader::SourceFinished, [this](const SourceReport& r) {
+      reports.push_back(r);
+      messagesBefore.push_back(static_cast<int>(prompt.messages.size()));
+    });
+    QObject::connect(&d, &CSourceDownloader::Progress, [this](int done, int count, qint64, qint64) {
+      progress.push_back({done, count});
+    });
+    QObject::connect(&d, &CSourceDownloader::Finished, [this] {
+      ++finished;
+      downloadingAtFinish = g_bDownloading.load();
+    });
+  }
+
+  void Wait(CSourceDownloader& d) {
+    QEventLoop loop;
+    QObject::connect(&d, &CSourceDownloader::Finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+    if (d.IsRunning()) loop.exec();
+    ASSERT_FALSE(d.IsRunning()) << "the download did not end";
+  }
+
+  std::vector<std::string> Rows() const {
+    std::vector<std::string> rows;
+    for (int r = 0; r < list.RowCount(); ++r) rows.push_back(list.GetProxyLine(r));
+    return rows;
+  }
+  std::string ListFile() const { return qbtest::ReadFile(dir.File("Proxies.pro")); }
+  std::string FailedCaption(const std::string& name) const { return kCaptionDownloadFailed + name; }
+
+  CSourceDownloader::Options options;
+  qbtest::PageOrigin origin;
+  qbtest::ScriptedPrompt prompt;
+  qbtest::TempDir dir;
+  CProxyListModel list;
+  std::vector<std::string> started;
+  std::vector<SourceReport> reports;
+  std::vector<int> messagesBefore;            // messages shown before each source finished
+  std::vector<std::pair<int, int>> progress;  // sources done, of count
+  int finished = 0;
+  bool downloadingAtFinish = true;
+};
+
+TEST_F(Download, StepOneRefusals) {
+  EXPECT_FALSE(CheckDownloadSources(std::vector<CProxySource>{}));
+  EXPECT_FALSE(CheckDownloadSources({{"a", "x", false}, {"b", "y", false}}));
+  EXPECT_TRUE(CheckDownloadSources({{"a", "x", false}, {"b", "y", true}}));
+  ASSERT_EQ(prompt.messages.size(), 2u);
+  EXPECT_EQ(prompt.messages[0].text, "没有下载资源，请先添加。");
+  EXPECT_EQ(prompt.messages[1].text, "没有选择下载资源，请打勾。");
+  for (const auto& m : prompt.messages) {
+    EXPECT_EQ(m.caption, "下载资源");
+    EXPECT_EQ(m.icon, qb::MsgIcon::Warning);
+  }
+  CSourceDownloader d;
+  EXPECT_FALSE(d.Start({{"a", origin.Url("/p"), false}}, list, false, dir.Path()));
+  EXPECT_FALSE(d.IsRunning());
+  EXPECT_FALSE(g_bDownloading.load());
+}
+
+TEST_F(Download, PlainTextAndTableCellsWithAndWithoutFuzzyPass) {
+  // The 404 status does not matter: the page is what counts.
+  origin.Serve("/plain", OriginPage{"1.2.3.4:8080\r\n5.6.7.8:3128@HTTPS$#fast\r\n", OriginPage::Whole, 404});
+  origin.Serve("/cells", kCellProxy);
+  // "http://" may be left out; "HTTP://" in capitals is used as written.
+  Run({{"plain", origin.HostPath("/plain"), true}, {"cells", "HTTP://" + origin.HostPath("/cells"), true}});
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"1.2.3.4:8080@HTTP", "5.6.7.8:3128@HTTPS"}));
+  EXPECT_EQ(list.SelectedCount(), 2);
+  EXPECT_EQ(ListFile(), "1.2.3.4:8080@HTTP$未验证\r\n5.6.7.8:3128@HTTPS$未验证#fast\r\n");
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0].text, kMsgNoProxyDownloaded);
+  EXPECT_EQ(prompt.messages[0].caption, FailedCaption("cells"));
+  EXPECT_EQ(prompt.messages[0].icon, qb::MsgIcon::Information);
+  EXPECT_EQ(started, (std::vector<std::string>{"plain", "cells"}));
+  ASSERT_GE(progress.size(), 3u);
+  EXPECT_EQ(progress.front(), std::make_pair(0, 2));
+  EXPECT_EQ(progress.back(), std::make_pair(2, 2));
+  EXPECT_EQ(finished, 1);
+  EXPECT_FALSE(downloadingAtFinish);
+
+  prompt.messages.clear();
+  Run({{"cells", origin.Url("/cells"), true}}, /*ambiguous=*/true);
+  EXPECT_TRUE(prompt.messages.empty());
+  EXPECT_EQ(list.RowCount(), 3);
+  EXPECT_EQ(list.GetProxyLine(2), "172.16.5.9:3128@HTTP");
+  EXPECT_EQ(origin.Hits("/cells"), 2);
+}
+
+TEST_F(Download, ReadingStopsAfterTheLowerCaseBodyTagOnly) {
+  origin.Serve("/lower", "<html><body>1.1.1.1:8080</p>\n</body>\n2.2.2.2:8080\n");
+  // The last line counts without its line feed.
+  origin.Serve("/upper", "<HTML><BODY>3.3.3.3:8080</P>\n</BODY>\n4.4.4.4:8080</HTML>");
+  Run({{"lower", origin.Url("/lower"), true}, {"upper", origin.Url("/upper"), true}});
+  EXPECT_EQ(Rows(),
+            (std::vector<std::string>{"1.1.1.1:8080@HTTP", "3.3.3.3:8080@HTTP", "4.4.4.4:8080@HTTP"}));
+  ASSERT_EQ(reports.size(), 2u);
+  EXPECT_TRUE(reports[0].status == FetchStatus::Ok && reports[1].status == FetchStatus::Ok);
+}
+
+TEST_F(Download, NothingFoundShowsTheMessageAndSavesNothingButKnownProxiesCount) {
+  origin.Serve("/none", "<html><body>no proxies today</body></html>\n");
+  Run({{"none", origin.Url("/none"), true}});
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0].caption, FailedCaption("none"));
+  EXPECT_EQ(ListFile(), "<missing>");
+
+  // Every proxy of the page is in the list already: found, no message, saved.
+  list.AddProxyLine("9.8.7.6:80", 0);
+  origin.Serve("/known", "9.8.7.6:80\n");
+  prompt.messages.clear();
+  Run({{"known", origin.Url("/known"), true}});
+  EXPECT_TRUE(prompt.messages.empty());
+  EXPECT_EQ(list.RowCount(), 1);
+  ASSERT_EQ(reports.back().found, 1);
+  EXPECT_EQ(ListFile(), "9.8.7.6:80@HTTP$未验证\r\n");
+}
+
+TEST_F(Download, FuzzyPassRunsAfterTwoHundredStrictFindsButNotAfterTwoHundredAndOne) {
+  origin.Serve("/200", StrictProxies(200) + kCellProxy);
+  Run({{"200", origin.Url("/200"), true}}, true);
+  EXPECT_EQ(list.RowCount(), 201);
+  EXPECT_EQ(reports.back().found, 201);
+
+  list.Clear();
+  origin.Serve("/201", StrictProxies(201) + kCellProxy);
+  Run({{"201", origin.Url("/201"), true}}, true);
+  EXPECT_EQ(list.RowCount(), 201);
+  EXPECT_FALSE(list.ContainsKey("172.16.5.9:3128@HTTP"));
+}
+
+TEST_F(Download, UnreachableSourceGetsTheMessageAndTheNextOneFollows) {
+  origin.Serve("/good", "1.2.3.4:8080\n");
+  const std::string dead = "127.0.0.1:" + std::to_string(qbtest::DeadLoopbackPort()) + "/";
+  Run({{"dead", dead, true},
+       {"off", origin.Url("/off"), false},
+       {"badport", "127.0.0.1:99999/x", true},
+       {"scheme", "https://127.0.0.1/x", true},
+       {"good", origin.Url("/good"), true}});
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0].caption, FailedCaption("dead"));
+  // The message was answered before the next source was fetched.
+  EXPECT_EQ(messagesBefore, (std::vector<int>{1, 1, 1, 1}));
+  ASSERT_EQ(reports.size(), 4u);
+  EXPECT_EQ(reports[0].status, FetchStatus::ConnectionFailed);
+  // Addresses that cannot be split into a server and a port are skipped silently.
+  EXPECT_EQ(reports[1].status, FetchStatus::BadUrl);
+  EXPECT_EQ(reports[2].status, FetchStatus::BadUrl);
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"1.2.3.4:8080@HTTP"}));
+  // The unticked source is neither downloaded nor mentioned.
+  EXPECT_EQ(origin.Hits("/off"), 0);
+  EXPECT_EQ(started, (std::vector<std::string>{"dead", "badport", "scheme", "good"}));
+  EXPECT_EQ(finished, 1);
+}
+
+TEST_F(Download, StalledAndDrippingPagesTimeOutWithoutBeingExtracted) {
+  // A page that stops sending ends after the receive time-out...
+  options.limits.receiveMs = 400;
+  options.limits.overallMs = 20000;
+  origin.Serve("/stall", OriginPage{"1.2.3.4:8080\n", OriginPage::Stall});
+  QElapsedTimer clock;
+  clock.start();
+  Run({{"stall", origin.Url("/stall"), true}});
+  EXPECT_LT(clock.elapsed(), 3000);
+  // ...and one that keeps dripping below it, after the time the whole page is given.
+  options.limits.overallMs = 1500;
+  origin.Serve("/drip", OriginPage{"5.6.7.8:8080\n", OriginPage::Drip, 200, 50});
+  clock.restart();
+  Run({{"drip", origin.Url("/drip"), true}});
+  EXPECT_GE(clock.elapsed(), 1400);
+  EXPECT_LT(clock.elapsed(), 5000);
+
+  ASSERT_EQ(prompt.messages.size(), 2u);
+  EXPECT_EQ(prompt.messages[0].caption, FailedCaption("stall"));
+  EXPECT_EQ(prompt.messages[1].caption, FailedCaption("drip"));
+  EXPECT_EQ(list.RowCount(), 0);
+  EXPECT_EQ(ListFile(), "<missing>");
+}
+
+TEST_F(Download, PageLargerThanTheCapIsCutAtItsLastWholeLine) {
+  options.limits.maxPageBytes = 64 * 1024;
+  // The second proxy runs into the cap: cut there it would read 7.7.7.7:80.
+  std::string body = "1.2.3.4:8080\n";
+  body += std::string(options.limits.maxPageBytes - body.size() - 11, 'p') + "\n";
+  body += "7.7.7.7:8080\n";
+  origin.Serve("/big", body);
+  origin.Serve("/endless", OriginPage{"9.9.9.9:3128\n", OriginPage::Endless});
+  Run({{"big", origin.Url("/big"), true}, {"endless", origin.Url("/endless"), true}});
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"1.2.3.4:8080@HTTP", "9.9.9.9:3128@HTTP"}));
+  ASSERT_EQ(reports.size(), 2u);
+  EXPECT_TRUE(reports[0].cut && reports[1].cut);
+  EXPECT_EQ(reports[1].status, FetchStatus::Ok);
+  EXPECT_TRUE(prompt.messages.empty());
+}
+
+TEST_F(Download, EndlessPageStopsAtSixtyFourMebibytesByDefault) {
+  origin.Serve("/endless", OriginPage{"9.9.9.9:3128\n", OriginPage::Endless});
+  CDownloadSession session;
+  const PageFetchResult r = session.Fetch(origin.Url("/endless"));
+  EXPECT_EQ(r.status, FetchStatus::Ok);
+  EXPECT_TRUE(r.cut);
+  EXPECT_EQ(r.bytes, std::int64_t{64} << 20);
+  EXPECT_TRUE(r.page.starts_with("9.9.9.9:3128\r\n"));
+}
+
+TEST_F(Download, GoesStraightToTheServerWithTheDocumentedRequest) {
+  const std::string bogus = "http://127.0.0.1:" + std::to_string(qbtest::DeadLoopbackPort());
+  ScopedEnv e1("http_proxy", bogus.c_str()), e2("HTTP_PROXY", bogus.c_str()), e3("ALL_PROXY", bogus.c_str()),
+      e4("all_proxy", bogus.c_str()), e5("no_proxy", QByteArray());
+  // A line in the legacy encoding arrives in UTF-8.
+  origin.Serve("/page", "1.2.3.4:8080@HTTP$#" + qb::EncodeGb18030("高速") + "\n");
+  CDownloadSession session;
+  const PageFetchResult r = session.Fetch(origin.HostPath("/page"));
+  ASSERT_EQ(r.status, FetchStatus::Ok) << r.error;
+  EXPECT_EQ(r.page, "1.2.3.4:8080@HTTP$#高速\r\n");
+  const std::string head = origin.LastRequestHead("/page");
+  EXPECT_TRUE(head.starts_with("GET /page HTTP/1.1\r\n")) << head;
+  EXPECT_NE(head.find("\r\nUser-Agent: Mozilla/4.0 (compatible; MSIE 5.00; Windows 98)"), std::string::npos);
+  EXPECT_NE(head.find("\r\nAccept: text/*"), std::string::npos);
+}
+
+TEST_F(Download, EveryWayOutEndsWithFinished) {
+  // Cancelled in the middle of a transfer (the window closing).
+  origin.Serve("/stall", OriginPage{"1.2.3.4:8080\n", OriginPage::Stall});
+  {
+    CSourceDownloader d;
+    d.SetOptions(options);
+    Watch(d);
+    QObject::connect(&d, &CSourceDownloader::SourceStarted, &d,
+                     [&d] { QTimer::singleShot(200, &d, [&d] { d.Cancel(); }); });
+    ASSERT_TRUE(d.Start({{"stall", origin.Url("/stall"), true}, {"next", origin.Url("/next"), true}}, list,
+                        false, dir.Path()));
+    EXPECT_TRUE(g_bDownloading.load());
+    Wait(d);
+  }
+  EXPECT_EQ(finished, 1);
+  EXPECT_FALSE(downloadingAtFinish);
+  EXPECT_EQ(origin.Hits("/next"), 0);
+  // Destroyed during the pause before the first source.
+  {
+    options.startPauseMs = 5000;
+    CSourceDownloader d;
+    d.SetOptions(options);
+    Watch(d);
+    ASSERT_TRUE(d.Start({{"stall", origin.Url("/stall"), true}}, list, false, dir.Path()));
+  }
+  EXPECT_EQ(finished, 2);
+  EXPECT_FALSE(g_bDownloading.load());
+  EXPECT_TRUE(prompt.messages.empty());
+  EXPECT_EQ(list.RowCount(), 0);
+}
+
+}  // namespace
