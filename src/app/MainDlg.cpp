@@ -29,6 +29,8 @@
 #include "settings/AutoRun.h"
 #include "settings/Favorites.h"
 #include "settings/ProgramDir.h"
+#include "sources/ProxySourceDlg.h"
+#include "sources/SourceDownloader.h"
 #include "ui/DialogUnits.h"
 #include "ui/HelpLink.h"
 #include "ui/OwnerDrawMenu.h"
@@ -104,10 +106,11 @@ void CMainDlg::CreateControls() {
   connect(AddButton(1046, "粘贴", 408, 170, 24, 15), &QAbstractButton::clicked, this, &CMainDlg::OnPaste);
   connect(AddButton(1043, "导出选定", 382, 188, 50, 15), &QAbstractButton::clicked, this, &CMainDlg::OnExport);
   AddButton(1049, "【设置】", 382, 12, 50, 15);
-  AddButton(1050, "▲下载代理资源", 311, 208, 62, 15);
-  AddButton(1027, "添加资源", 382, 232, 50, 15);
-  AddButton(1028, "修改资源", 382, 250, 50, 15);
-  AddButton(1029, "删除资源", 382, 268, 50, 15);
+  connect(AddButton(1050, "▲下载代理资源", 311, 208, 62, 15), &QAbstractButton::clicked, this,
+          &CMainDlg::OnDownloadSources);
+  connect(AddButton(1027, "添加资源", 382, 232, 50, 15), &QAbstractButton::clicked, this, &CMainDlg::OnAddSource);
+  connect(AddButton(1028, "修改资源", 382, 250, 50, 15), &QAbstractButton::clicked, this, &CMainDlg::OnModifySource);
+  connect(AddButton(1029, "删除资源", 382, 268, 50, 15), &QAbstractButton::clicked, this, &CMainDlg::OnDeleteSource);
   // The dialog's OK button exists but is never seen or used: Enter does nothing.
   QAbstractButton* ok = AddButton(1, "OK", 97, 209, 26, 13);
   ok->hide();
@@ -160,6 +163,24 @@ void CMainDlg::CreateControls() {
   m_pSourceList->setWordWrap(false);
   m_pSourceList->setEditTriggers(QAbstractItemView::NoEditTriggers);
   qb::PlaceControl(m_pSourceList, 11, 227, 362, 65);
+  connect(m_pSourceList, &QAbstractItemView::doubleClicked, this, [this] { OnModifySource(); });
+  // Only a tick by the user changes the file; the program's own ticks do not.
+  connect(&m_sources, &CProxySourceListModel::SourceTicked, this, [this] { SaveSources(m_sources); });
+
+  m_downloader = new CSourceDownloader(this);
+  connect(m_downloader, &CSourceDownloader::Started, this, [this] {
+    for (int id : {1045, 1002, 1050}) m_buttons.value(id)->setEnabled(false);
+    m_pDownloadProgress->SetRange(0, 100);
+    m_pDownloadProgress->SetPos(0);
+    m_pDownloadProgress->show();
+  });
+  connect(m_downloader, &CSourceDownloader::SourceStarted, this,
+          [this](int, const QString& name) { m_buttons.value(1050)->setText(name + QStringLiteral("...")); });
+  connect(m_downloader, &CSourceDownloader::Progress, this, [this](int done, int count, qint64, qint64) {
+    m_pDownloadProgress->SetRange(0, qMax(1, count));
+    m_pDownloadProgress->SetPos(done);
+  });
+  connect(m_downloader, &CSourceDownloader::Finished, this, &CMainDlg::EndDownload);
 
   m_helpLink = new CHelpLink(this);
   qb::PlaceControl(m_helpLink, 385, 206, 20, 20);
@@ -399,6 +420,50 @@ void CMainDlg::ShowContextMenu(const QPoint& pos) {
   m_contextPopup->popup(m_pList->viewport()->mapToGlobal(pos));
 }
 
+// ---- Proxy sources ----
+
+void CMainDlg::OnAddSource() {
+  CProxySourceDlg dlg(this);
+  if (dlg.exec() != QDialog::Accepted) return;
+  AddSource(m_sources, dlg.m_sSourceName.toStdString(), dlg.m_sSourceUrl.toStdString());
+  const QModelIndex last = m_sources.index(m_sources.rowCount() - 1, 0);
+  m_pSourceList->selectionModel()->setCurrentIndex(last, QItemSelectionModel::ClearAndSelect |
+                                                             QItemSelectionModel::Rows);
+}
+
+void CMainDlg::OnModifySource() {
+  const QModelIndexList rows = m_pSourceList->selectionModel()->selectedRows();
+  if (rows.isEmpty()) return;
+  int row = rows.front().row();
+  for (const QModelIndex& i : rows) row = qMin(row, i.row());
+  const CProxySource* source = m_sources.Source(row);
+  if (!source) return;
+  CProxySourceDlg dlg(this);
+  dlg.m_sSourceName = Q(source->m_sName);
+  dlg.m_sSourceUrl = Q(source->m_sUrl);
+  if (dlg.exec() != QDialog::Accepted) return;
+  ModifySource(m_sources, row, dlg.m_sSourceName.toStdString(), dlg.m_sSourceUrl.toStdString());
+}
+
+void CMainDlg::OnDeleteSource() {
+  std::vector<int> rows;
+  for (const QModelIndex& i : m_pSourceList->selectionModel()->selectedRows()) rows.push_back(i.row());
+  if (rows.empty()) return;
+  DeleteSources(m_sources, rows);
+}
+
+void CMainDlg::OnDownloadSources() {
+  if (!CheckDownloadSources(m_sources)) return;
+  m_downloader->Start(m_sources.Sources(), m_list, m_settings.m_bAmbiguous != 0, m_dataDir);
+}
+
+void CMainDlg::EndDownload() {
+  for (int id : {1045, 1002, 1050}) m_buttons.value(id)->setEnabled(true);
+  m_buttons.value(1050)->setText(QString::fromUtf8(kDownloadButtonText));
+  m_pDownloadProgress->hide();
+  UpdateStatusLine();
+}
+
 // ---- Verification and system proxy ----
 
 void CMainDlg::OnVerifyAll() { m_verify->OnVerifyAll(); }
@@ -433,6 +498,7 @@ bool CMainDlg::OnTrayExit() {
     qb::ShowMessage(kMsgExitWhileBusy, kCaptionExitWarning, qb::MsgIcon::Information);
     return false;
   }
+  m_downloader->Cancel();
   m_verify->Shutdown();
   CloseTray();
   hide();

@@ -17,6 +17,7 @@
 
 class CHelpLink;
 class CSortListCtrl;
+class CSourceDownloader;
 class CTrayController;
 class OwnerDrawMenu;
 class CTextProgressCtrl;
@@ -61,6 +62,14 @@ class CMainDlg : public QDialog {
   void OnSelectAll();
   void OnImport();
   void OnExport();
+  // --- Proxy sources ---
+  void OnAddSource();
+  void OnModifySource();
+  void OnDeleteSource();
+  void OnDownloadSources();
+  void EndDownload();
+  CSourceDownloader& Downloader() { return *m_downloader; }
+  QTableView* SourceListView() const { return m_pSourceList; }
   // --- Verification ---
   void OnVerifyAll();
   void OnVerifySelected();
@@ -124,6 +133,7 @@ class CMainDlg : public QDialog {
   CProxySourceListModel m_sources;
   std::unique_ptr<CSystemProxy> m_sysProxy;
   CVerifyControl* m_verify = nullptr;
+  CSourceDownloader* m_downloader = nullptr;
 
   CSortListCtrl* m_pList = nullptr;
   QTableView* m_pSourceList = nullptr;

@@ -1,0 +1,335 @@
+// quillberry-cli verify: a run over all rows with the same control the window uses.
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <sys/socket.h>
+#include <unistd.h>
+#include <csignal>
+#include <cstdio>
+
+#include <algorithm>
+#include <optional>
+#include <string>
+
+#include "base/Files.h"
+#include "base/Text.h"
+#include "cli/Cli.h"
+#include "proxy/ProxyEntry.h"
+#include "proxy/ProxyExtractor.h"
+#include "proxy/ProxyListFile.h"
+#include "proxy/ProxyListModel.h"
+#include "settings/Favorites.h"
+#include "settings/ProgramDir.h"
+#include "settings/Settings.h"
+#include "settings/VerifySource.h"
+#include "verify/VerifyControl.h"
+
+namespace cli {
+
+namespace {
+
+constexpr const char* kVerifyUsage =
+    "Usage: quillberry-cli verify [--data-dir DIR] [--threads N] [--connect-timeout S]\n"
+    "                             [--verify-timeout S] [--http URL FEATURE] [--ftp URL FEATURE]\n"
+    "                             [--watchdog S] [FILE]\n"
+    "\n"
+    "Verifies every proxy of FILE (any text, read as the import command reads a file),\n"
+    "or without FILE the data directory's Proxies.pro, exactly as the button\n"
+    "\"验证全部\" does, then prints each row as its list-file line in the list's final\n"
+    "order (sorted by time). Proxies.pro (and the favourite marks in the profile) are\n"
+    "written back only when the data directory's own list was verified.\n"
+    "\n"
+    "--threads N          workers, 1 to 100 (default: the settings)\n"
+    "--connect-timeout S  connection time-out in seconds (default: the settings)\n"
+    "--verify-timeout S   reply time-out in seconds (default: the settings)\n"
+    "--http URL FEATURE   the HTTP resource: a page that must contain FEATURE\n"
+    "--ftp URL FEATURE    the FTP resource (a log-on test)\n"
+    "                     With neither, the resources ticked in the settings are used;\n"
+    "                     with either, exactly the ones given.\n"
+    "--watchdog S         seconds after which a worker that does not report is given up\n"
+    "                     (default 90)\n"
+    "\n"
+    "Progress goes to standard error: a bar on a terminal, otherwise one line per\n"
+    "finished proxy. Ctrl-C stops the run like the stop button (rows not yet started\n"
+    "keep their texts) and still prints and saves; a second Ctrl-C (or SIGTERM) gives\n"
+    "up the rows in flight at once (they show \"未验证\").\n"
+    "\n"
+    "Exit status: 0 after a finished or stopped run; 1 when the run could not start\n"
+    "(empty list, no HTTP resource, ...); 2 for bad arguments or an unreadable file.";
+
+// Ends the run when a signal arrives. The handler only writes a byte; the event loop
+// does the rest.
+int g_signalPipe[2] = {-1, -1};
+
+void OnSignal(int sig) {
+  const char c = static_cast<char>(sig);
+  [[maybe_unused]] ssize_t n = ::write(g_signalPipe[1], &c, 1);
+}
+
+bool ParseSeconds(const QString& text, int& ms) {
+  bool ok = false;
+  const double s = text.toDouble(&ok);
+  if (!ok || !(s > 0) || s > 86400) return false;
+  ms = static_cast<int>(s * 1000.0 + 0.5);
+  if (ms < 1) ms = 1;
+  return true;
+}
+
+std::string FormatDuration(double seconds) {
+  const long s = static_cast<long>(seconds + 0.5);
+  if (s >= 3600) return qb::Format("%ld:%02ld:%02ld", s / 3600, (s / 60) % 60, s % 60);
+  return qb::Format("%ld:%02ld", s / 60, s % 60);
+}
+
+// The profile the window reads its favourite marks from (beside the one named after
+// this executable).
+std::string GuiFavoritesProfile() {
+  return QFileInfo(QString::fromStdString(FavoritesProfilePath())).absolutePath().toStdString() +
+         "/quillberry.INI";
+}
+
+struct Options {
+  int threads = 0;
+  int connectMs = 0;
+  int verifyMs = 0;
+  int watchdogMs = 0;
+  std::optional<std::pair<std::string, std::string>> http;
+  std::optional<std::pair<std::string, std::string>> ftp;
+  std::optional<std::string> file;
+};
+
+// False (after a message) when the arguments are wrong.
+bool ParseOptions(const QStringList& args, Options& o) {
+  for (int i = 0; i < args.size(); ++i) {
+    const QString& a = args[i];
+    auto need = [&](int count) {
+      if (i + count < args.size()) return true;
+      Err("verify: " + a.toStdString() + " needs " + (count == 1 ? "a value" : "a URL and a feature string"));
+      return false;
+    };
+    if (a == "--threads") {
+      if (!need(1)) return false;
+      bool ok = false;
+      o.threads = args[++i].toInt(&ok);
+      if (!ok || o.threads < kMinThreadNumber || o.threads > kMaxThreadNumber) {
+        Err("verify: --threads must be a number from 1 to 100");
+        return false;
+      }
+    } else if (a == "--connect-timeout" || a == "--verify-timeout" || a == "--watchdog") {
+      if (!need(1)) return false;
+      int& target = a == "--connect-timeout"  ? o.connectMs
+                    : a == "--verify-timeout" ? o.verifyMs
+                                              : o.watchdogMs;
+      if (!ParseSeconds(args[++i], target)) {
+        Err("verify: " + a.toStdString() + " must be a positive number of seconds");
+        return false;
+      }
+    } else if (a == "--http" || a == "--ftp") {
+      if (!need(2)) return false;
+      std::string url = args[i + 1].toStdString();
+      std::string feature = args[i + 2].toStdString();
+      i += 2;
+      const int want = a == "--http" ? kProtocolHttp : kProtocolFtp;
+      if (GetUrlProtocol(url) != want) {
+        Err("verify: " + a.toStdString() + " needs a URL beginning with " +
+            (want == kProtocolHttp ? "http://" : "ftp://"));
+        return false;
+      }
+      (a == "--http" ? o.http : o.ftp) = std::make_pair(std::move(url), std::move(feature));
+    } else if (a.startsWith("-") && a != "-") {
+      Err("verify: unknown option: " + a.toStdString());
+      Err("Run 'quillberry-cli verify --help' for usage.");
+      return false;
+    } else if (o.file) {
+      Err("verify: only one FILE may be given");
+      return false;
+    } else {
+      o.file = a.toStdString();
+    }
+  }
+  return true;
+}
+
+// Progress on standard error.
+class ProgressPrinter {
+ public:
+  ProgressPrinter(const CProxyListModel& list, const CVerifyControl& control)
+      : m_list(list), m_control(control), m_tty(::isatty(STDERR_FILENO) == 1) {
+    m_clock.start();
+  }
+  void SetTotal(int total) { m_total = total; }
+  void RowDone(int row, const QString& text) {
+    ++m_done;
+    if (m_tty) {
+      if (m_lastDraw.isValid() && m_lastDraw.elapsed() < 100) return;
+      Draw();
+    } else {
+      Err(m_list.GetProxyLine(row) + " " + text.toStdString());
+    }
+  }
+  void Draw() {
+    if (!m_tty || m_total <= 0) return;
+    m_lastDraw.start();
+    constexpr int kWidth = 24;
+    const int filled = static_cast<int>(static_cast<long long>(kWidth) * m_done / m_total);
+    std::string bar(static_cast<std::size_t>(filled), '#');
+    bar.append(static_cast<std::size_t>(kWidth - filled), '-');
+    std::string left = "--:--";
+    const double elapsed = m_clock.elapsed() / 1000.0;
+    if (m_done > 0) left = FormatDuration(elapsed / m_done * (m_total - m_done));
+    const std::string line =
+        qb::Format("\r[%s] %d/%d  busy %d  elapsed %s  left %s ", bar.c_str(), m_done, m_total,
+                   m_control.m_nRunningThreads, FormatDuration(elapsed).c_str(), left.c_str());
+    std::fputs(line.c_str(), stderr);
+    std::fputs("\x1b[K", stderr);
+    std::fflush(stderr);
+    m_drawn = true;
+  }
+  void Finish() {
+    if (!m_tty) return;
+    Draw();
+    if (m_drawn) std::fputc('\n', stderr);
+  }
+  void Note(const std::string& text) {
+    if (m_tty && m_drawn) std::fputc('\n', stderr);
+    Err(text);
+  }
+
+ private:
+  const CProxyListModel& m_list;
+  const CVerifyControl& m_control;
+  const bool m_tty;
+  QElapsedTimer m_clock;
+  QElapsedTimer m_lastDraw;
+  int m_total = 0;
+  int m_done = 0;
+  bool m_drawn = false;
+};
+
+}  // namespace
+
+int RunVerify(const QStringList& args) {
+  if (WantsHelp(args)) {
+    Out(kVerifyUsage);
+    return kExitOk;
+  }
+  Options opt;
+  if (!ParseOptions(args, opt)) return kExitUsage;
+
+  const std::string dataDir = ProgramDir();
+  CSettings settings;
+  if (!LoadSettings(settings, dataDir)) {
+    Err("verify: cannot read the settings in " + dataDir);
+    return kExitUsage;
+  }
+  if (opt.threads) settings.m_nThreadNumber = opt.threads;
+  if (opt.connectMs) g_nConnectTimeoutMs = opt.connectMs;
+  if (opt.verifyMs) g_nVerifyTimeoutMs = opt.verifyMs;
+  if (opt.http || opt.ftp) {
+    // The resources given here replace the ticked ones for this run only.
+    settings.m_aVerifySources.clear();
+    if (opt.http) settings.m_aVerifySources.push_back({"http", opt.http->first, opt.http->second, 1});
+    if (opt.ftp) settings.m_aVerifySources.push_back({"ftp", opt.ftp->first, opt.ftp->second, 1});
+  }
+
+  CProxyListModel list;
+  if (opt.file) {
+    const auto bytes = qb::ReadWholeFile(*opt.file);
+    if (!bytes) {
+      Err("verify: cannot read " + *opt.file);
+      return kExitUsage;
+    }
+    CProxyListModel::BulkAppend bulk(list);
+    ExtractFileText(*bytes, settings.m_bAmbiguous != 0,
+                    [&](std::string_view line) { list.AddProxyLine(line, 0); });
+  } else if (!LoadProxyList(list, dataDir)) {
+    return kExitUsage;
+  }
+
+  int exitCode = kExitOk;
+  {
+    CVerifyControl control(list, settings);
+    control.SetSaveDir(opt.file ? std::nullopt : std::optional<std::string>(dataDir));
+    if (opt.watchdogMs) {
+      control.SetWatchdogPeriod(opt.watchdogMs);
+      // A transfer normally ends by itself before the watchdog has to give it up.
+      g_nVerifyCapMs = std::max(1000, std::min(kDefaultVerifyCapMs, opt.watchdogMs / 9 * 8));
+    }
+
+    ProgressPrinter progress(list, control);
+    QObject::connect(&control, &CVerifyControl::ProgressRange,
+                     [&](int, int upper) { progress.SetTotal(upper); });
+    QObject::connect(&control, &CVerifyControl::RowVerified,
+                     [&](int row, const QString& text) { progress.RowDone(row, text); });
+    QObject::connect(&control, &CVerifyControl::Idle, [] { QCoreApplication::exit(0); });
+    QTimer redraw;
+    QObject::connect(&redraw, &QTimer::timeout, [&] { progress.Draw(); });
+    redraw.start(500);
+
+    bool abandoned = false;
+    int signalCount = 0;
+    std::unique_ptr<QSocketNotifier> notifier;
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) == 0) {
+      notifier = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
+      QObject::connect(notifier.get(), &QSocketNotifier::activated, [&] {
+        char c = 0;
+        if (::read(g_signalPipe[0], &c, 1) != 1) return;
+        ++signalCount;
+        if (c == SIGINT && signalCount == 1) {
+          progress.Note(
+              "verify: stopping; the proxies being verified finish first (Ctrl-C again to give them up)");
+          control.RequestStop();
+        } else if (!abandoned) {
+          abandoned = true;
+          progress.Note("verify: giving up the proxies in flight");
+          control.AbandonVerification();
+        }
+      });
+      struct sigaction sa {};
+      sa.sa_handler = OnSignal;
+      sigemptyset(&sa.sa_mask);
+      sa.sa_flags = SA_RESTART;
+      sigaction(SIGINT, &sa, nullptr);
+      sigaction(SIGTERM, &sa, nullptr);
+    }
+
+    control.OnVerifyAll();
+    if (control.m_bIdle && !control.IsBusy()) {
+      // Refused before anything started; the reason went to standard error.
+      exitCode = kExitNotFound;
+    } else {
+      QCoreApplication::exec();
+      progress.Finish();
+      if (abandoned) {
+        // An abandoned run ends without the run's own ending; do its work here so the
+        // results so far are kept.
+        list.SortRows(CProxyListModel::ColTimeStatus, true);
+        if (!opt.file) SaveProxyList(list, dataDir);
+      }
+      if (!opt.file) SaveFavorites(list, GuiFavoritesProfile());
+    }
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+    notifier.reset();
+    if (g_signalPipe[0] >= 0) {
+      ::close(g_signalPipe[0]);
+      ::close(g_signalPipe[1]);
+      g_signalPipe[0] = g_signalPipe[1] = -1;
+    }
+  }
+
+  for (int row = 0; row < list.RowCount(); ++row) Out(FormatFileLine(*list.Entry(row)));
+  std::fflush(stdout);
+
+  // The workers were told to quit; none may still be running when the process ends.
+  if (!CVerifyControl::DrainWorkers(1500)) {
+    std::fflush(stderr);
+    ::_exit(exitCode);
+  }
+  return exitCode;
+}
+
+}  // namespace cli

@@ -1,0 +1,213 @@
+// quillberry-cli verify against the loopback peers.
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QSettings>
+#include <QTest>
+
+#include <csignal>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "base/Text.h"
+#include "support/LoopbackPeers.h"
+#include "support/ScopedEnv.h"
+#include "support/TempDir.h"
+
+using qbtest::Peer;
+using qbtest::Peers;
+
+namespace {
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  qb::ForEachLine(text, [&](std::string_view l) { lines.emplace_back(l); });
+  return lines;
+}
+
+std::string CrLf(const std::vector<std::string>& lines) {
+  std::string out;
+  for (const auto& l : lines) out += l + "\r\n";
+  return out;
+}
+
+std::string Status(const std::string& fileLine) {
+  const std::size_t dollar = fileLine.find('$');
+  const std::size_t hash = fileLine.find('#');
+  return dollar == std::string::npos
+             ? ""
+             : fileLine.substr(dollar + 1, hash == std::string::npos ? hash : hash - dollar - 1);
+}
+
+bool IsTime(const std::string& s) {
+  return !s.empty() && s.find_first_not_of("0123456789.") == std::string::npos;
+}
+
+// The same proxy as distinct rows: leading zeros change the key, not the port.
+std::string SameProxyRows(int port, int count, const std::string& type = "HTTP") {
+  std::string text;
+  for (int i = 0; i < count; ++i) {
+    text += "127.0.0.1:" + std::string(static_cast<std::size_t>(i), '0') + std::to_string(port) + "@" + type +
+            "$未验证#" + std::to_string(i) + "\r\n";
+  }
+  return text;
+}
+
+QString CliPath() {
+  const char* cli = std::getenv("QB_CLI");
+  return cli ? QString::fromLocal8Bit(cli) : QString(QB_BINARY_DIR "/quillberry-cli");
+}
+
+class CliVerify : public ::testing::Test {
+ protected:
+  qbtest::TempDir data;
+  qbtest::TempDir config;
+  ScopedEnv xdg{"XDG_CONFIG_HOME", QByteArray::fromStdString(config.Path())};
+
+  std::vector<std::string> Args(std::vector<std::string> extra) {
+    std::vector<std::string> a{"--data-dir", data.Path(),        "verify", "--connect-timeout",
+                               "2",          "--verify-timeout", "2"};
+    a.insert(a.end(), extra.begin(), extra.end());
+    return a;
+  }
+  // About half a second per working proxy, so that its time is not "0.0".
+  static std::string TimedPage() { return Peers().OriginUrl("/trickle?interval=0.01"); }
+};
+
+TEST_F(CliVerify, VerifiesTheDataDirectoryListThenPrintsSortsAndSaves) {
+  QB_REQUIRE_PEER(Peer::HttpProxy);
+  QB_REQUIRE_PEER(Peer::Socks);
+  QB_REQUIRE_PEER(Peer::Origin);
+  const auto& p = Peers();
+  const std::string dead = "127.0.0.1:" + std::to_string(p.DeadPort()) + "@HTTP";
+  const std::string http = "127.0.0.1:" + std::to_string(p.HttpProxyPort()) + "@HTTP";
+  const std::string socks = "127.0.0.1:" + std::to_string(p.SocksPort()) + "@SOCKS5";
+  qbtest::WriteFile(data.File("Proxies.pro"), dead + "$未验证#keep me\r\n" + http + "\r\n" + socks + "\r\n");
+
+  const auto r = qbtest::RunCli(Args({"--threads", "2", "--http", TimedPage(), p.Feature()}));
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const auto out = Lines(r.out);
+  ASSERT_EQ(out.size(), 3u) << r.out;
+  EXPECT_TRUE(IsTime(Status(out[0]))) << out[0];
+  EXPECT_TRUE(IsTime(Status(out[1]))) << out[1];
+  EXPECT_LE(qb::CAtof(Status(out[0])), qb::CAtof(Status(out[1])));
+  EXPECT_EQ(out[2], dead + "$连接失败#keep me");
+  EXPECT_EQ(qbtest::ReadFile(data.File("Proxies.pro")), CrLf(out));
+
+  // Standard error is not a terminal here: one line per finished proxy.
+  int progressLines = 0;
+  for (const auto& l : Lines(r.err)) {
+    if (l.rfind("127.0.0.1:", 0) == 0) ++progressLines;
+  }
+  EXPECT_EQ(progressLines, 3) << r.err;
+
+  // The window's profile holds the new favourite: the HTTP row, wherever it sorted.
+  const int httpRow = out[0].rfind(http, 0) == 0 ? 0 : 1;
+  QSettings profile(QString::fromStdString(config.File("quillberry.INI")), QSettings::IniFormat);
+  EXPECT_EQ(profile.value("Quillberry/FavoriteProxies").toString().toStdString(),
+            " " + std::to_string(httpRow));
+}
+
+TEST_F(CliVerify, FileModeLeavesTheDataDirectoryAlone) {
+  QB_REQUIRE_PEER(Peer::HttpProxy);
+  QB_REQUIRE_PEER(Peer::Origin);
+  const auto& p = Peers();
+  qbtest::WriteFile(data.File("Proxies.pro"), "10.9.9.9:80@HTTP$1.0\r\n");
+  const std::string file = data.File("found.html");
+  qbtest::WriteFile(file, "<p>try 127.0.0.1:" + std::to_string(p.HttpProxyPort()) +
+                              " or 127.0.0.1:" + std::to_string(p.DeadPort()) + " today</p>\n");
+  const auto r = qbtest::RunCli(Args({"--http", TimedPage(), p.Feature(), file}));
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const auto out = Lines(r.out);
+  ASSERT_EQ(out.size(), 2u) << r.out;
+  EXPECT_EQ(out[0].rfind("127.0.0.1:" + std::to_string(p.HttpProxyPort()) + "@", 0), 0u) << out[0];
+  EXPECT_TRUE(IsTime(Status(out[0]))) << out[0];
+  EXPECT_EQ(Status(out[1]), "连接失败");
+  EXPECT_EQ(qbtest::ReadFile(data.File("Proxies.pro")), "10.9.9.9:80@HTTP$1.0\r\n");
+  EXPECT_EQ(qbtest::ReadFile(config.File("quillberry.INI")), "<missing>");
+}
+
+TEST_F(CliVerify, BadArgumentsAndRefusedRuns) {
+  const std::string url = "http://127.0.0.1:9/page";
+  for (const std::vector<std::string>& bad : {std::vector<std::string>{"--threads", "0"},
+                                              {"--threads", "101"},
+                                              {"--http", "ftp://127.0.0.1/", "f"},
+                                              {"--ftp", url, "f"},
+                                              {"--http", url},
+                                              {"--connect-timeout", "soon"},
+                                              {"--frobnicate"},
+                                              {data.File("nothing-here.txt")},
+                                              {"a.txt", "b.txt"}}) {
+    const auto r = qbtest::RunCli(Args(bad));
+    EXPECT_EQ(r.exitCode, 2) << bad[0] << "\n" << r.err;
+    EXPECT_FALSE(r.err.empty()) << bad[0];
+  }
+  // Nothing to verify: the button's message, and the run does not start.
+  qbtest::WriteFile(data.File("empty.txt"), "no proxies in here\n");
+  const auto r = qbtest::RunCli(Args({"--http", url, "f", data.File("empty.txt")}));
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("空列表，没有要验证的代理。"), std::string::npos) << r.err;
+  EXPECT_EQ(r.out, "");
+}
+
+// Ctrl-C stops like the stop button: the rows in flight finish, the others keep their
+// texts, and the list is still printed and saved.
+TEST_F(CliVerify, InterruptStopsAndStillPrintsAndSaves) {
+  QB_REQUIRE_PEER(Peer::HttpProxy);
+  QB_REQUIRE_PEER(Peer::Origin);
+  const auto& p = Peers();
+  qbtest::WriteFile(data.File("Proxies.pro"), SameProxyRows(p.HttpProxyPort(), 6));
+  QProcess cli;
+  QStringList args;
+  for (const auto& a :
+       Args({"--threads", "2", "--http", p.OriginUrl("/trickle?interval=0.03"), p.Feature()})) {
+    args << QString::fromStdString(a);
+  }
+  cli.start(CliPath(), args);
+  ASSERT_TRUE(cli.waitForStarted(5000));
+  QTest::qWait(500);
+  ::kill(static_cast<pid_t>(cli.processId()), SIGINT);
+  ASSERT_TRUE(cli.waitForFinished(8000));
+  EXPECT_EQ(cli.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(cli.exitCode(), 0);
+  const std::string out = cli.readAllStandardOutput().toStdString();
+  const auto lines = Lines(out);
+  ASSERT_EQ(lines.size(), 6u) << out;
+  EXPECT_TRUE(IsTime(Status(lines[0]))) << lines[0];
+  EXPECT_TRUE(IsTime(Status(lines[1]))) << lines[1];
+  for (int i = 2; i < 6; ++i)
+    EXPECT_EQ(Status(lines[static_cast<std::size_t>(i)]), "未验证") << lines[static_cast<std::size_t>(i)];
+  EXPECT_EQ(qbtest::ReadFile(data.File("Proxies.pro")), CrLf(lines));
+}
+
+// SIGTERM (or a second Ctrl-C) gives up the rows in flight at once, even when their
+// proxies hang, and the program ends well within two seconds.
+TEST_F(CliVerify, TerminateGivesUpHungRowsAtOnce) {
+  QB_REQUIRE_PEER(Peer::Origin);
+  const auto& p = Peers();
+  qbtest::WriteFile(data.File("Proxies.pro"), SameProxyRows(p.SilentPort(), 3));
+  QProcess cli;
+  QStringList args;
+  for (const auto& a : Args({"--threads", "2", "--verify-timeout", "30", "--http",
+                             p.OriginUrl("/feature.html"), p.Feature()})) {
+    args << QString::fromStdString(a);
+  }
+  cli.start(CliPath(), args);
+  ASSERT_TRUE(cli.waitForStarted(5000));
+  QTest::qWait(700);
+  QElapsedTimer clock;
+  clock.start();
+  ::kill(static_cast<pid_t>(cli.processId()), SIGTERM);
+  ASSERT_TRUE(cli.waitForFinished(5000));
+  EXPECT_LT(clock.elapsed(), 2000);
+  EXPECT_EQ(cli.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(cli.exitCode(), 0);
+  const auto lines = Lines(cli.readAllStandardOutput().toStdString());
+  ASSERT_EQ(lines.size(), 3u);
+  for (const auto& l : lines) EXPECT_EQ(Status(l), "未验证") << l;
+  EXPECT_EQ(qbtest::ReadFile(data.File("Proxies.pro")), CrLf(lines));
+}
+
+}  // namespace

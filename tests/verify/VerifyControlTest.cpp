@@ -1,0 +1,445 @@
+// The run control: hand-out, results, stop, watchdog, end of a run and exit, with
+// real workers through the loopback peers.
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <string>
+#include <vector>
+
+#include "base/Text.h"
+#include "proxy/ProxyListFile.h"
+#include "proxy/ProxyListModel.h"
+#include "settings/Settings.h"
+#include "support/LoopbackPeers.h"
+#include "support/ScriptedPrompt.h"
+#include "support/TempDir.h"
+#include "verify/VerifyControl.h"
+
+using qbtest::Peer;
+using qbtest::Peers;
+
+namespace {
+
+class VerifyControlTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_connect = g_nConnectTimeoutMs;
+    m_verify = g_nVerifyTimeoutMs;
+    m_cap = g_nVerifyCapMs.load();
+    g_nConnectTimeoutMs = 2000;
+    g_nVerifyTimeoutMs = 2000;
+    settings.m_nThreadNumber = 10;
+    settings.m_bAutoAddToFavorite = 1;
+    settings.m_nFavorites = 6;
+  }
+  void TearDown() override {
+    control.reset();
+    // No test may leave a worker behind for the next one.
+    EXPECT_TRUE(CVerifyControl::DrainWorkers(3000));
+    for (CVerifyProxyThread* w : g_apVerifyThreads) EXPECT_EQ(w, nullptr);
+    g_nConnectTimeoutMs = m_connect;
+    g_nVerifyTimeoutMs = m_verify;
+    g_nVerifyCapMs = m_cap;
+  }
+
+  // The resource every HTTP row is tested against; the FTP one when given.
+  void Resources(const std::string& httpUrl, const std::string& feature, const std::string& ftpUrl = {}) {
+    settings.m_aVerifySources.clear();
+    if (!httpUrl.empty()) settings.m_aVerifySources.push_back({"http", httpUrl, feature, 1});
+    if (!ftpUrl.empty()) settings.m_aVerifySources.push_back({"ftp", ftpUrl, "", 1});
+  }
+  void Row(int port, const char* type) {
+    ASSERT_EQ(list.AddProxyLine("127.0.0.1:" + std::to_string(port) + "@" + type, 0), 1);
+  }
+  // The same proxy as a distinct row: leading zeros make another key but the same
+  // port. The remark records the row's original place.
+  void SameProxyRows(int port, int count) {
+    for (int i = 0; i < count; ++i) {
+      ASSERT_EQ(list.AddProxyLine("127.0.0.1:" + std::string(static_cast<std::size_t>(i), '0') +
+                                      std::to_string(port) + "@HTTP#" + std::to_string(i),
+                                  0),
+                1);
+    }
+  }
+  CVerifyControl& Control() {
+    if (!control) {
+      control = std::make_unique<CVerifyControl>(list, settings);
+      control->SetSaveDir(dir.Path());
+    }
+    return *control;
+  }
+  bool WaitIdle(int ms) {
+    return QTest::qWaitFor([&] { return control->m_bIdle && !control->IsBusy(); }, ms);
+  }
+  std::string Text(int row) const { return list.Entry(row)->m_sTimeStatus; }
+  static bool IsTime(const std::string& t) { return qb::CAtof(t) > 0; }
+  // Loopback answers in far less than the 0.1 s the list shows, and a time of "0.0"
+  // counts as no time at all; this page takes about half a second to read.
+  std::string TimedPage() const { return Peers().OriginUrl("/trickle?interval=0.01"); }
+
+  qbtest::ScriptedPrompt prompt;
+  qbtest::TempDir dir;
+  CProxyListModel list;
+  CSettings settings;
+  std::unique_ptr<CVerifyControl> control;
+
+ private:
+  int m_connect = 0, m_verify = 0, m_cap = 0;
+};
+
+// Every refused start says why and leaves the window idle with a sortable list.
+TEST_F(VerifyControlTest, RefusedStartsReturnToIdleAndSortable) {
+  Resources("http://127.0.0.1:9/page", "x");
+  CVerifyControl& c = Control();
+  QSignalSpy idle(&c, &CVerifyControl::Idle);
+
+  c.OnVerifyAll();  // empty list
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0].text, "空列表，没有要验证的代理。");
+  EXPECT_EQ(prompt.messages[0].caption, "验证全部");
+  EXPECT_EQ(prompt.messages[0].icon, qb::MsgIcon::Warning);
+  EXPECT_TRUE(g_bListSortable);
+  EXPECT_EQ(c.m_bIdle, 1);
+
+  Row(9, "HTTP");
+  Row(9, "FTP");
+  c.OnVerifySelected();  // nothing selected
+  EXPECT_EQ(prompt.messages.back().text, "没有选择要验证的代理！");
+  EXPECT_EQ(prompt.messages.back().caption, "验证选定");
+  EXPECT_TRUE(g_bListSortable);
+
+  Resources("", "");
+  c.OnVerifyAll();  // no HTTP resource
+  EXPECT_EQ(prompt.messages.back().text, "没有设定http验证资源，无法验证http代理服务器。");
+  EXPECT_EQ(prompt.messages.back().caption, "验证全部");
+  EXPECT_TRUE(g_bListSortable);
+
+  // No FTP resource and an FTP row: asked, and "No" starts nothing.
+  Resources("http://127.0.0.1:9/page", "x");
+  c.OnVerifyAll();
+  EXPECT_EQ(prompt.messages.back().buttons, qb::MsgButtons::YesNo);
+  EXPECT_EQ(prompt.messages.back().text.rfind("没有设定ftp验证资源", 0), 0u);
+  EXPECT_EQ(Text(0), "未验证");
+  EXPECT_EQ(g_apVerifyThreads[0], nullptr);
+  EXPECT_TRUE(g_bListSortable);
+
+  // A worker that cannot be created.
+  Resources("http://127.0.0.1:9/page", "x", "ftp://127.0.0.1:9/");
+  c.SetWorkerFactory([] { return nullptr; });
+  c.OnVerifyAll();
+  EXPECT_EQ(prompt.messages.back().text, "创建验证线程中发生异常");
+  EXPECT_EQ(prompt.messages.back().caption, "验证失败");
+  EXPECT_EQ(prompt.messages.back().icon, qb::MsgIcon::Error);
+  EXPECT_TRUE(g_bListSortable);
+  EXPECT_EQ(c.m_bIdle, 1);
+  EXPECT_EQ(Text(0), "未验证");
+  EXPECT_EQ(idle.count(), 5);
+}
+
+TEST_F(VerifyControlTest, HandOutFillsSlotsInOrderAndReusesTheReportingSlot) {
+  QB_REQUIRE_PEER(Peer::Origin);
+  const auto& p = Peers();
+  Resources(p.OriginUrl("/feature.html"), p.Feature());
+  SameProxyRows(p.DeadPort(), 5);
+  settings.m_nThreadNumber = 2;
+  std::vector<int> handedOut;
+  QObject::connect(&list, &QAbstractItemModel::dataChanged, [&](const QModelIndex& from, const QModelIndex&) {
+    if (list.Entry(from.row())->m_sTimeStatus == "验证中...") handedOut.push_back(from.row());
+  });
+  CVerifyControl& c = Control();
+  QSignalSpy range(&c, &CVerifyControl::ProgressRange);
+  QSignalSpy progress(&c, &CVerifyControl::ProgressText);
+  c.OnVerifyAll();
+  // Two slots, rows 0 and 1 at once; the rest waits.
+  EXPECT_EQ(c.RowInFlight(0), 0);
+  EXPECT_EQ(c.RowInFlight(1), 1);
+  EXPECT_EQ(g_apVerifyThreads[2], nullptr);
+  EXPECT_EQ(Text(2), "未验证");
+  EXPECT_FALSE(g_bListSortable);
+  ASSERT_EQ(range.count(), 1);
+  EXPECT_EQ(range[0][1].toInt(), 5);
+
+  ASSERT_TRUE(WaitIdle(5000));
+  EXPECT_EQ(handedOut, (std::vector<int>{0, 1, 2, 3, 4}));
+  for (int r = 0; r < 5; ++r) EXPECT_EQ(Text(r), "连接失败");
+  ASSERT_FALSE(progress.isEmpty());
+  EXPECT_EQ(progress.last()[0].toString().toStdString(), " Sum: 5, Finished: 5, Percentage: 100.0%");
+  EXPECT_TRUE(g_bListSortable);
+}
+
+TEST_F(VerifyControlTest, ThreadsNeverExceedTheRows) {
+  QB_REQUIRE_PEER(Peer::Origin);
+  const auto& p = Peers();
+  Resources(p.OriginUrl("/feature.html"), p.Feature());
+  for (int i = 0; i < 3; ++i) Row(p.SilentPort(), i == 0 ? "HTTP" : i == 1 ? "HTTPS" : "SOCKS5");
+  settings.m_nThreadNumber = 50;
+  CVerifyControl& c = Control();
+  QSignalSpy range(&c, &CVerifyControl::ProgressRange);
+  c.OnVerifyAll();
+  for (int k = 0; k < 3; ++k) EXPECT_NE(g_apVerifyThreads[k], nullptr) << k;
+  EXPECT_EQ(g_apVerifyThreads[3], nullptr);
+  EXPECT_EQ(c.m_nRunningThreads, 3);
+  ASSERT_EQ(range.count(), 1);
+  EXPECT_EQ(range[0][0].toInt(), 0);
+  EXPECT_EQ(range[0][1].toInt(), 3);
+}
+
+TEST_F(VerifyControlTest, RunOverAllRowsSortsSavesAndChoosesFavourites) {
+  QB_REQUIRE_PEER(Peer::HttpProxy);
+  QB_REQUIRE_PEER(Peer::Socks);
+  QB_REQUIRE_PEER(Peer::Socks5Only);
+  QB_REQUIRE_PEER(Peer::Origin);
+  const auto& p = Peers();
+  Resources(TimedPage(), p.Feature());
+  Row(p.DeadPort(), "HTTP");          // 连接失败
+  Row(p.HttpProxyPort(), "HTTP");     // a time
+  Row(p.SocksPort(), "SOCKS5");       // a time
+  Row(p.Socks5OnlyPort(), "SOCKS4");  // 连接失败
+  Row(p.HttpProxyPort(), "HTTPS");    // a time
+  list.SetFavorite(0, true);
+  CVerifyControl& c = Control();
+  QSignalSpy sorted(&c, &CVerifyControl::ListSorted);
+  QSignalSpy ended(&c, &CVerifyControl::RunEnded);
+  c.OnVerifyAll();
+  ASSERT_TRUE(WaitIdle(8000));
+  ASSERT_EQ(ended.count(), 1);
+  EXPECT_TRUE(ended[0][0].toBool());
+  ASSERT_EQ(sorted.count(), 1);
+  EXPECT_EQ(sorted[0][0].toInt(), 3);
+
+  // Times first, fastest first, then the failures.
+  ASSERT_EQ(list.RowCount(), 5);
+  for (int r = 0; r < 3; ++r) EXPECT_TRUE(IsTime(Text(r))) << r << " " << Text(r);
+  EXPECT_LE(qb::CAtof(Text(0)), qb::CAtof(Text(1)));
+  EXPECT_LE(qb::CAtof(Text(1)), qb::CAtof(Text(2)));
+  EXPECT_EQ(Text(3), "连接失败");
+  EXPECT_EQ(Text(4), "连接失败");
+  EXPECT_EQ(qbtest::ReadFile(dir.File("Proxies.pro")), ProxyListFileContent(list));
+
+  // The HTTP and HTTPS proxies that answered are the favourites; the dead one lost its
+  // tick and the SOCKS5 proxy got none.
+  for (int r = 0; r < 5; ++r) {
+    EXPECT_EQ(list.IsFavorite(r), list.Entry(r)->m_sProxyType.rfind("HTTP", 0) == 0 && IsTime(Text(r))) << r;
+  }
+}
+
+TEST_F(VerifyControlTest, SelectedRunVerifiesOnlyTheSelectionAndDoesNotSort) {
+  QB_REQUIRE_PEER(Peer::HttpProxy);
+  QB_REQUIRE_PEER(Peer::Origin);
+  const auto& p = Peers();
+  Resources(TimedPage(), p.Feature());
+  Row(p.DeadPort(), "HTTP");
+  Row(p.HttpProxyPort(), "HTTP");
+  Row(p.DeadPort(), "HTTPS");
+  Row(p.HttpProxyPort(), "HTTPS");
+  list.SelectRow(2);
+  list.SelectRow(3);
+  CVerifyControl& c = Control();
+  QSignalSpy range(&c, &CVerifyControl::ProgressRange);
+  QSignalSpy progress(&c, &CVerifyControl::ProgressText);
+  QSignalSpy view(&c, &CVerifyControl::ResultViewOpened);
+  c.OnVerifySelected();
+  ASSERT_TRUE(WaitIdle(5000));
+  EXPECT_EQ(Text(0), "未验证");
+  EXPECT_EQ(Text(1), "未验证");
+  EXPECT_EQ(Text(2), "连接失败");  // not sorted: the rows kept their places
+  EXPECT_TRUE(IsTime(Text(3)));
+  ASSERT_EQ(range.count(), 1);
+  EXPECT_EQ(range[0][1].toInt(), 2);
+  EXPECT_EQ(progress.count(), 0);
+  EXPECT_EQ(view.count(), 0);  // two rows: no result window
+  EXPECT_EQ(qbtest::ReadFile(dir.File("Proxies.pro")), ProxyListFileContent(list));
+}
+
+TEST_F(VerifyControlTest, OneSelectedProxyShowsTheFetchedPage) {
+  QB_REQUIRE_PEER(Peer::HttpProxy);
+  QB_REQUIRE_PEER(Peer::Squid);
+  QB_REQUIRE_PEER(Peer::Origin);
+  const auto& p = Peers();
+  Resources(TimedPage(), p.Feature(), p.FtpUrl());
+  Row(p.HttpProxyPort(), "HTTP");
+  Row(p.SquidPort(), "FTP");
+  list.SelectRow(0);
+  CVerifyControl& c = Control();
+  QSignalSpy opened(&c, &CVerifyControl::ResultViewOpened);
+  QSignalSpy shown(&c, &CVerifyControl::VerifyResultShown);
+  c.OnVerifySelected();
+  ASSERT_EQ(opened.count(), 1);
+  EXPECT_EQ(opened[0][0].toString().toStdString(), "验证状态：验证中...");
+  ASSERT_TRUE(WaitIdle(5000));
+  ASSERT_EQ(shown.count(), 1);
+  EXPECT_EQ(shown[0][0].toString().toStdString(), "验证状态：" + Text(0));
+  const std::string page = shown[0][1].toString().toStdString();
+  EXPECT_EQ(page, "<html><body>\r\n<p>" + p.Feature() + "</p>\r\n</body></html>\r\n");
+  EXPECT_FALSE(g_bCaptureVerifyPage);
+
+  // An FTP row alone opens no result window.
+  list.selectionModel()->clear();
+  list.SelectRow(1);
+  c.OnVerifySelected();
+  ASSERT_TRUE(WaitIdle(5000));
+  EXPECT_EQ(opened.count(), 1);
+  EXPECT_EQ(Text(1).find_first_not_of("0123456789."), std::string::npos) << Text(1);
+}
+
+TEST_F(VerifyControlTest, StopWithSeveralWorkersBusy) {
+  QB_REQUIRE_PEER(Peer::HttpProxy);
+  QB_REQUIRE_PEER(Peer::Origin);
+  const auto& p = Peers();
+  // About 1.5 s per proxy.
+  Resources(p.OriginUrl("/trickle?interval=0.03"), p.Feature());
+  SameProxyRows(p.HttpProxyPort(), 6);
+  settings.m_nThreadNumber = 3;
+  CVerifyControl& c = Control();
+  std::vector<std::pair<int, std::string>> texts;
+  QObject::connect(&c, &CVerifyControl::ControlText,
+                   [&](int id, const QString& t) { texts.emplace_back(id, t.toStdString()); });
+  QSignalSpy enabled(&c, &CVerifyControl::ControlEnabled);
+  QSignalSpy progress(&c, &CVerifyControl::ProgressText);
+  c.OnVerifyAll();
+  ASSERT_EQ(c.m_nRunningThreads, 3);
+  EXPECT_EQ(texts.back(), std::make_pair(1045, std::string("停止验证")));
+  texts.clear();
+
+  c.OnVerifyAll();  // the same button again: stop
+  EXPECT_EQ(c.m_bIdle, 1);
+  EXPECT_EQ(texts, (std::vector<std::pair<int, std::string>>{{1045, "停止中..."}}));
+  ASSERT_FALSE(enabled.isEmpty());
+  EXPECT_EQ(enabled.last()[0].toInt(), 1045);
+  EXPECT_FALSE(enabled.last()[1].toBool());
+  texts.clear();
+
+  // A start request while the stopped run winds down only asks for patience; it must
+  // not turn the stop back into a run.
+  c.OnVerifyAll();
+  EXPECT_EQ(prompt.messages.back().text, "请耐心等待验证的完成");
+  EXPECT_EQ(prompt.messages.back().caption, "等待验证完成");
+  EXPECT_EQ(c.m_bIdle, 1);
+
+  ASSERT_TRUE(WaitIdle(8000));
+  for (int r = 0; r < 6; ++r) {
+    const CProxyEntry* e = list.Entry(r);
+    const int original = qb::CAtoi(e->m_sRemark);
+    // The three rows in flight were finished; the others kept their text.
+    if (original < 3) {
+      EXPECT_TRUE(IsTime(e->m_sTimeStatus)) << original << " " << e->m_sTimeStatus;
+    } else {
+      EXPECT_EQ(e->m_sTimeStatus, "未验证") << original;
+    }
+  }
+  // One caption per report, alternating, then the idle captions.
+  std::vector<std::string> captions1045;
+  for (const auto& [id, t] : texts) {
+    if (id == 1045) captions1045.push_back(t);
+  }
+  EXPECT_EQ(captions1045, (std::vector<std::string>{"停止中...", "...停止中", "停止中...", "验证全部"}));
+  EXPECT_EQ(texts.back(), std::make_pair(1002, std::string("验证选定")));
+  ASSERT_FALSE(progress.isEmpty());
+  EXPECT_NE(progress.last()[0].toString().toStdString().find("; Threads ending ..."), std::string::npos);
+  EXPECT_TRUE(g_bListSortable);
+}
+
+// A worker that does not report is given up: its row shows "超时", the slot goes on
+// with a new worker, and the old worker's late report is not taken for the new one's.
+TEST_F(VerifyControlTest, WatchdogReplacesAHungWorker) {
+  QB_REQUIRE_PEER(Peer::HttpProxy);
+  QB_REQUIRE_PEER(Peer::Origin);
+  const auto& p = Peers();
+  g_nVerifyTimeoutMs = 30000;
+  Resources(TimedPage(), p.Feature());
+  Row(p.SilentPort(), "HTTP");     // hangs
+  Row(p.HttpProxyPort(), "HTTP");  // about 0.5 s
+  settings.m_nThreadNumber = 1;
+  const int liveBefore = CVerifyProxyThread::LiveThreadCount();
+  CVerifyControl& c = Control();
+  c.SetWatchdogPeriod(1200);
+  QElapsedTimer clock;
+  clock.start();
+  c.OnVerifyAll();
+  CVerifyProxyThread* first = g_apVerifyThreads[0];
+  ASSERT_TRUE(QTest::qWaitFor([&] { return g_apVerifyThreads[0] != first; }, 3000));
+  EXPECT_GE(clock.elapsed(), 1150);
+  ASSERT_TRUE(WaitIdle(6000));
+  EXPECT_EQ(list.Entry(1)->m_sProxyPort, std::to_string(p.SilentPort()));  // sorted last
+  EXPECT_EQ(Text(1), "超时");
+  EXPECT_TRUE(IsTime(Text(0))) << Text(0);
+  EXPECT_EQ(c.m_nFinished, 2);
+  // The given-up worker ended its thread instead of hanging for 30 s.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return CVerifyProxyThread::LiveThreadCount() == liveBefore; }, 2000));
+}
+
+// When the watchdog cannot replace a worker, the run is given up: rows in flight go
+// back to "未验证", finished rows keep their results.
+TEST_F(VerifyControlTest, AbandonKeepsFinishedResults) {
+  QB_REQUIRE_PEER(Peer::Origin);
+  const auto& p = Peers();
+  g_nVerifyTimeoutMs = 30000;
+  Resources(p.OriginUrl("/feature.html"), p.Feature());
+  Row(p.SilentPort(), "HTTP");
+  Row(p.DeadPort(), "HTTP");
+  Row(p.DeadPort(), "HTTPS");
+  settings.m_nThreadNumber = 2;
+  CVerifyControl& c = Control();
+  int made = 0;
+  c.SetWorkerFactory([&]() -> CVerifyProxyThread* { return ++made <= 2 ? new CVerifyProxyThread : nullptr; });
+  c.SetWatchdogPeriod(600);
+  c.OnVerifyAll();
+  ASSERT_TRUE(WaitIdle(4000));
+  EXPECT_EQ(prompt.messages.back().text, "创建验证线程中发生异常");
+  EXPECT_EQ(prompt.messages.back().icon, qb::MsgIcon::None);
+  EXPECT_EQ(Text(0), "未验证");
+  EXPECT_EQ(Text(1), "连接失败");
+  EXPECT_EQ(Text(2), "连接失败");
+  EXPECT_TRUE(g_bListSortable);
+  EXPECT_EQ(c.m_nRunningThreads, 0);
+}
+
+// Exit while workers are stuck in long requests: nothing waits on a worker, no
+// running thread is destroyed, and every thread is gone well within two seconds.
+TEST_F(VerifyControlTest, ExitWithStuckWorkersEndsPromptly) {
+  QB_REQUIRE_PEER(Peer::HttpProxy);
+  QB_REQUIRE_PEER(Peer::Origin);
+  const auto& p = Peers();
+  g_nVerifyTimeoutMs = 30000;
+  Resources(p.OriginUrl("/hang"), p.Feature());
+  SameProxyRows(p.HttpProxyPort(), 2);
+  Row(p.SilentPort(), "HTTP");
+  Row(p.SilentPort(), "SOCKS5");
+  const int liveBefore = CVerifyProxyThread::LiveThreadCount();
+  CVerifyControl& c = Control();
+  c.OnVerifyAll();
+  EXPECT_EQ(CVerifyProxyThread::LiveThreadCount(), liveBefore + 4);
+  QTest::qWait(300);
+  ASSERT_EQ(c.m_nRunningThreads, 4);
+
+  QElapsedTimer clock;
+  clock.start();
+  control.reset();  // the window goes away
+  EXPECT_LT(clock.elapsed(), 100);
+  EXPECT_TRUE(CVerifyControl::DrainWorkers(2000));
+  EXPECT_LT(clock.elapsed(), 1000);
+  EXPECT_EQ(CVerifyProxyThread::LiveThreadCount(), liveBefore);
+}
+
+TEST_F(VerifyControlTest, PeriodicTimers) {
+  settings.m_bAutoTimingVerify = 1;
+  CVerifyControl& c = Control();
+  QSignalSpy tray(&c, &CVerifyControl::TrayIconRefresh);
+  QSignalSpy progress(&c, &CVerifyControl::ProgressText);
+  c.OnTimer(TIMER_AUTO_VERIFY);  // like the button on an empty list
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0].text, "空列表，没有要验证的代理。");
+  settings.m_bAutoTimingVerify = 0;
+  c.OnTimer(TIMER_AUTO_VERIFY);
+  EXPECT_EQ(prompt.messages.size(), 1u);
+  c.OnTimer(TIMER_HINT);
+  ASSERT_EQ(progress.count(), 1);
+  EXPECT_EQ(progress[0][0].toString().toStdString(), "Multiple choice: 'Shift/Ctrl' + left button of mouse");
+  c.OnTimer(TIMER_RECYCLE_THREADS);
+  EXPECT_EQ(tray.count(), 4);  // every tick
+}
+
+}  // namespace
