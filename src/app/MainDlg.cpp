@@ -29,6 +29,7 @@
 #include "settings/AutoRun.h"
 #include "settings/Favorites.h"
 #include "settings/ProgramDir.h"
+#include "settings/SettingDlg.h"
 #include "sources/ProxySourceDlg.h"
 #include "sources/SourceDownloader.h"
 #include "ui/DialogUnits.h"
@@ -105,7 +106,7 @@ void CMainDlg::CreateControls() {
   connect(AddButton(1042, "导入", 382, 170, 24, 15), &QAbstractButton::clicked, this, &CMainDlg::OnImport);
   connect(AddButton(1046, "粘贴", 408, 170, 24, 15), &QAbstractButton::clicked, this, &CMainDlg::OnPaste);
   connect(AddButton(1043, "导出选定", 382, 188, 50, 15), &QAbstractButton::clicked, this, &CMainDlg::OnExport);
-  AddButton(1049, "【设置】", 382, 12, 50, 15);
+  connect(AddButton(1049, "【设置】", 382, 12, 50, 15), &QAbstractButton::clicked, this, &CMainDlg::OnSettings);
   connect(AddButton(1050, "▲下载代理资源", 311, 208, 62, 15), &QAbstractButton::clicked, this,
           &CMainDlg::OnDownloadSources);
   connect(AddButton(1027, "添加资源", 382, 232, 50, 15), &QAbstractButton::clicked, this, &CMainDlg::OnAddSource);
@@ -418,6 +419,17 @@ void CMainDlg::ShowContextMenu(const QPoint& pos) {
   for (int id : {1002, 1041, 1039}) m_contextPopup->EnableMenuItem(id, idle);
   OwnerDrawMenu::SetFlatStyle(true);
   m_contextPopup->popup(m_pList->viewport()->mapToGlobal(pos));
+}
+
+// ---- Settings ----
+
+void CMainDlg::OnSettings() {
+  CSettingDlg dlg(m_settings, *m_sysProxy, m_dataDir, this);
+  connect(&dlg, &CSettingDlg::StatusLineChanged, this, [this] {
+    UpdateStatusLine();
+    UpdateTrayIcon();
+  });
+  dlg.exec();
 }
 
 // ---- Proxy sources ----

@@ -62,6 +62,8 @@ class CMainDlg : public QDialog {
   void OnSelectAll();
   void OnImport();
   void OnExport();
+  // --- Settings ---
+  void OnSettings();
   // --- Proxy sources ---
   void OnAddSource();
   void OnModifySource();

@@ -1,0 +1,378 @@
+#include "settings/SettingDlg.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
+#include <QTableView>
+
+#include <algorithm>
+#include <optional>
+#include <vector>
+
+#include "base/Files.h"
+#include "base/Prompt.h"
+#include "settings/AutoRun.h"
+#include "settings/ProgramDir.h"
+#include "settings/Settings.h"
+#include "settings/VerifySource.h"
+#include "settings/VerifySourceDlg.h"
+#include "sysproxy/SystemProxy.h"
+#include "ui/DialogUnits.h"
+#include "ui/SpinButtonCtrl.h"
+
+// The main window's factor of every list column width.
+extern double g_dColumnScale;
+
+namespace {
+
+constexpr const char* kRangeCaption = "数值范围不对";
+
+// What the template holds until the user writes one, so that the editor opens on a
+// working script that shows where the proxy goes.
+constexpr const char* kExampleTemplate =
+    "// 用户自定义的代理自动配置模板（Quillberry）\r\n"
+    "// 设置或取消系统代理时，程序把本模板复制为 proxy.pac，并把下面 return 语句里的\r\n"
+    "// 占位词换成所选的代理（如 PROXY 1.2.3.4:8080），没有代理时换成 DIRECT。\r\n"
+    "// 改动在下一次设置或取消系统代理时生效。\r\n"
+    "function FindProxyForURL(url, host)\r\n"
+    "{\r\n"
+    "    // 本机和局域网的地址直接连接\r\n"
+    "    if (isPlainHostName(host) || host == \"localhost\" || shExpMatch(host, \"127.*\") ||\r\n"
+    "        shExpMatch(host, \"10.*\") || shExpMatch(host, \"192.168.*\"))\r\n"
+    "        return \"DIRECT\";\r\n"
+    "    return \"MyProxy\";\r\n"
+    "}\r\n";
+
+// A report list whose space bar ticks the focused row, whichever of its cells has the
+// focus, as a check-box list does.
+class CSourceListView : public QTableView {
+ public:
+  using QTableView::QTableView;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override {
+    const QModelIndex current = currentIndex();
+    if ((event->key() == Qt::Key_Space || event->key() == Qt::Key_Select) && current.isValid() &&
+        event->modifiers() == Qt::NoModifier) {
+      const QModelIndex box = model()->index(current.row(), 0);
+      const bool ticked = box.data(Qt::CheckStateRole).toInt() == Qt::Checked;
+      model()->setData(box, ticked ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
+      event->accept();
+      return;
+    }
+    QTableView::keyPressEvent(event);
+  }
+};
+
+// The whole text as a whole number, or nothing. Only what the edit shows in full is a
+// value: a number followed by other text is refused, not cut short.
+std::optional<long long> WholeNumber(const QString& text) {
+  static const QRegularExpression kWhole(QStringLiteral("^[+-]?[0-9]+$"));
+  const QString t = text.trimmed();
+  if (!kWhole.match(t).hasMatch()) return std::nullopt;
+  bool ok = false;
+  const long long v = t.toLongLong(&ok);
+  if (!ok) return std::nullopt;
+  return v;
+}
+
+// A check box shows 0 and 1; a value beyond what a box can hold is reset to 0 when
+// the dialog opens. 2 (the third state of a box) shows ticked, as every other reader
+// of the settings takes it as on.
+void ShowCheck(QCheckBox* box, int& field) {
+  if (field < 0 || field > 2) field = 0;
+  box->setChecked(field != 0);
+}
+
+QString Q(const char* utf8) {
+  return QString::fromUtf8(utf8);
+}
+
+}  // namespace
+
+CSettingDlg::CSettingDlg(CSettings& settings, CSystemProxy& sysProxy, std::string dataDir, QWidget* parent)
+    : QDialog(parent),
+      m_settings(settings),
+      m_sysProxy(sysProxy),
+      m_dataDir(dataDir.empty() ? ProgramDir() : std::move(dataDir)),
+      m_openUrl([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {
+  m_templatePath = qb::JoinPath(m_dataDir, kPacTemplateFileName);
+  CreateControls();
+  OnInitDialog();
+}
+
+CSettingDlg::~CSettingDlg() = default;
+
+void CSettingDlg::CreateControls() {
+  setObjectName("CSettingDlg");
+  setWindowTitle(Q("参数设置"));
+  // A caption bar, but neither a system menu nor a close box: the dialog ends through
+  // its two buttons (or Esc).
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+  setFixedSize(qb::DluToPixels(font(), 0, 0, 435, 283).size());
+
+  // Group boxes frame controls created before them; they stay beneath those controls
+  // so that they never take their clicks.
+  std::vector<QWidget*> frames;
+  auto groupBox = [&](const char* title, int x, int y, int w, int h) {
+    auto* g = new QGroupBox(Q(title), this);
+    qb::PlaceControl(g, x, y, w, h);
+    frames.push_back(g);
+  };
+  auto label = [this](const char* text, int x, int y, int w, int h) {
+    auto* l = new QLabel(Q(text), this);
+    qb::PlaceControl(l, x, y, w, h);
+    return l;
+  };
+  auto button = [this](int id, const char* text, int x, int y, int w, int h) {
+    auto* b = new QPushButton(Q(text), this);
+    b->setObjectName(QString::number(id));
+    b->setAutoDefault(false);
+    qb::PlaceControl(b, x, y, w, h);
+    return b;
+  };
+  auto check = [this](int id, const char* text, int x, int y, int w, int h) {
+    auto* c = new QCheckBox(Q(text), this);
+    c->setObjectName(QString::number(id));
+    qb::PlaceControl(c, x, y, w, h);
+    return c;
+  };
+  auto number = [this](int id, int x, int y, int w, int h) {
+    auto* e = new QLineEdit(this);
+    e->setObjectName(QString::number(id));
+    // Digits only, typed or pasted: text after a number can never reach OK.
+    e->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), e));
+    qb::PlaceControl(e, x, y, w, h);
+    return e;
+  };
+
+  // Creation order is the tab order.
+  m_pProxyMode = new QButtonGroup(this);
+  auto radio = [&](int id, int mode, const char* text, int x, int y, int w, int h) {
+    auto* r = new QRadioButton(Q(text), this);
+    r->setObjectName(QString::number(id));
+    qb::PlaceControl(r, x, y, w, h);
+    m_pProxyMode->addButton(r, mode);
+  };
+  radio(1064, kAutoProxyDirect, "1.直接设置或取消代理（仅供IE内核浏览器使用）", 210, 171, 212, 14);
+  radio(1063, kAutoProxyDefaultScript, "2.使用最简单的代理自动配置脚本", 210, 187, 150, 14);
+  radio(1065, kAutoProxyUserScript, "3.使用自定义的代理自动配置脚本", 210, 203, 141, 14);
+  connect(button(1027, "编辑自定义的代理自动配置模板", 226, 219, 120, 14), &QPushButton::clicked, this,
+          &CSettingDlg::EditPacTemplate);
+  groupBox("上网方式", 203, 156, 220, 86);
+
+  m_pSourceView = new CSourceListView(this);
+  m_pSourceView->setObjectName("1032");
+  qb::PlaceControl(m_pSourceView, 17, 39, 347, 98);
+  connect(button(1034, "添加验证", 371, 44, 47, 13), &QPushButton::clicked, this, &CSettingDlg::OnAddSource);
+  connect(button(1041, "修改验证", 371, 60, 47, 13), &QPushButton::clicked, this,
+          &CSettingDlg::OnModifySource);
+  connect(button(1039, "删除验证", 371, 76, 47, 13), &QPushButton::clicked, this,
+          &CSettingDlg::OnDeleteSource);
+  connect(button(1042, "导入", 371, 103, 47, 13), &QPushButton::clicked, this, &CSettingDlg::OnImportSources);
+  connect(button(1043, "导出", 371, 119, 47, 13), &QPushButton::clicked, this, &CSettingDlg::OnExportSources);
+  groupBox("验证参数", 7, 10, 421, 135);
+
+  label("连接超时时间:", 17, 23, 54, 10);
+  m_pConTimeout = number(1012, 72, 21, 25, 12);
+  label("秒", 103, 23, 9, 10);
+  label("验证超时时间:", 132, 23, 52, 10);
+  m_pVerifyTimeout = number(1016, 187, 21, 25, 12);
+  label("秒", 219, 23, 9, 10);
+  label("并发线程数目:", 244, 23, 54, 10);
+  m_pThreadNumber = number(1018, 299, 21, 25, 12);
+  label("个", 328, 23, 9, 10);
+
+  m_pAutoAddToFavorite = check(1020, "自动选择速度最快的", 14, 162, 87, 14);
+  m_pAutoTimingVerify = check(1021, "每隔3小时自动验证全部代理", 14, 177, 121, 14);
+  m_pAutoRun = check(1046, "用户登录计算机后自动启动", 14, 207, 120, 14);
+  QPushButton* ok = button(1, "确认", 123, 256, 77, 15);
+  ok->setDefault(true);
+  connect(ok, &QPushButton::clicked, this, &CSettingDlg::accept);
+  connect(button(2, "取消", 233, 256, 77, 15), &QPushButton::clicked, this, &CSettingDlg::reject);
+  m_pMinimize = check(1059, "启动时最小化", 14, 222, 84, 14);
+  groupBox("", 7, 147, 421, 100);
+  label("个代理为常用代理", 131, 162, 67, 14);
+  m_pFavorites = number(1067, 100, 163, 28, 12);
+  m_pFavorites->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  m_pSpin = new CSpinButtonCtrl(this);
+  m_pSpin->setObjectName("1017");
+  qb::PlaceControl(m_pSpin, 117, 163, 11, 12);
+  // The arrows sit at the right end of the count's box; the box gives them that room.
+  m_pFavorites->setTextMargins(0, 0, m_pSpin->width(), 0);
+  m_pSpin->SetBuddy(m_pFavorites);
+  m_pAmbiguous = check(1047, "启用模糊匹配抓取代理", 14, 192, 120, 14);
+
+  for (QWidget* frame : frames) frame->lower();
+
+  // Report mode: grid lines, check boxes, whole rows selected, several at a time, the
+  // selection shown even without the focus.
+  m_pSourceView->setSelectionBehavior(QAbstractItemView::SelectRows);
+  m_pSourceView->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  m_pSourceView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  m_pSourceView->setShowGrid(true);
+  m_pSourceView->setWordWrap(false);
+  m_pSourceView->setTextElideMode(Qt::ElideRight);
+  m_pSourceView->verticalHeader()->hide();
+  m_pSourceView->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  m_pSourceView->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+  m_pSourceView->horizontalHeader()->setHighlightSections(false);
+  m_pSourceView->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  QPalette pal = m_pSourceView->palette();
+  pal.setColor(QPalette::Inactive, QPalette::Highlight, pal.color(QPalette::Active, QPalette::Highlight));
+  pal.setColor(QPalette::Inactive, QPalette::HighlightedText,
+               pal.color(QPalette::Active, QPalette::HighlightedText));
+  m_pSourceView->setPalette(pal);
+  connect(m_pSourceView, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
+    // Only a double click on a row modifies; one on the empty space below does not.
+    if (index.isValid()) OnModifySource();
+  });
+}
+
+void CSettingDlg::OnInitDialog() {
+  // Fields to controls.
+  m_pConTimeout->setText(QString::number(m_settings.m_nConTimeout));
+  m_pVerifyTimeout->setText(QString::number(m_settings.m_nVerifyTimeout));
+  m_pThreadNumber->setText(QString::number(m_settings.m_nThreadNumber));
+  // The count is shown as an unsigned number.
+  m_pFavorites->setText(QString::number(static_cast<unsigned>(m_settings.m_nFavorites)));
+  ShowCheck(m_pAutoAddToFavorite, m_settings.m_bAutoAddToFavorite);
+  ShowCheck(m_pAutoTimingVerify, m_settings.m_bAutoTimingVerify);
+  ShowCheck(m_pAmbiguous, m_settings.m_bAmbiguous);
+  ShowCheck(m_pAutoRun, m_settings.m_bAutoRun);
+  ShowCheck(m_pMinimize, m_settings.m_bMinimize);
+  // A mode the dialog does not know ticks no button; OK then stores -1 unless the user
+  // picks one.
+  if (QAbstractButton* mode = m_pProxyMode->button(m_settings.m_nAutoProxyConfig)) mode->setChecked(true);
+
+  // The resource list: the model fills its rows from the records (FillSourceList)
+  // and records the ticks that Cancel returns to (RecordCheckedSources).
+  m_pSources = new CVerifySourceListModel(m_settings, this);
+  m_pSourceView->setModel(m_pSources);
+  for (int c = 0; c < CVerifySourceListModel::ColumnCount; ++c) {
+    m_pSourceView->setColumnWidth(c,
+                                  static_cast<int>(CVerifySourceListModel::kBaseWidths[c] * g_dColumnScale));
+  }
+
+  m_pSpin->SetRange(kMinFavorites, kMaxFavorites);
+}
+
+void CSettingDlg::accept() {
+  struct RangeCheck {
+    QLineEdit* edit;
+    int low;
+    int high;
+    const char* message;
+  };
+  const RangeCheck checks[] = {
+      {m_pConTimeout, kMinConTimeout, kMaxConTimeout, "连接超时时间应在1~15！"},
+      {m_pVerifyTimeout, kMinVerifyTimeout, kMaxVerifyTimeout, "验证超时时间应在1~30！"},
+      {m_pThreadNumber, kMinThreadNumber, kMaxThreadNumber, "验证线程数目应在1~100！"},
+      {m_pFavorites, kMinFavorites, kMaxFavorites, "常用代理数目应在1~15！"},
+  };
+  int values[4] = {};
+  for (int i = 0; i < 4; ++i) {
+    const RangeCheck& c = checks[i];
+    // Every number is checked before any is taken, so a refused one leaves all the
+    // settings, the system proxy and the file as they were.
+    const std::optional<long long> v = WholeNumber(c.edit->text());
+    if (!v || *v < c.low || *v > c.high) {
+      qb::ShowMessage(c.message, kRangeCaption, qb::MsgIcon::Warning);
+      c.edit->setFocus();
+      c.edit->selectAll();
+      return;
+    }
+    values[i] = static_cast<int>(*v);
+  }
+
+  m_settings.m_nConTimeout = values[0];
+  m_settings.m_nVerifyTimeout = values[1];
+  m_settings.m_nThreadNumber = values[2];
+  m_settings.m_nFavorites = values[3];
+  m_settings.m_bAutoAddToFavorite = m_pAutoAddToFavorite->isChecked() ? 1 : 0;
+  m_settings.m_bAutoTimingVerify = m_pAutoTimingVerify->isChecked() ? 1 : 0;
+  m_settings.m_bAmbiguous = m_pAmbiguous->isChecked() ? 1 : 0;
+  m_settings.m_bAutoRun = m_pAutoRun->isChecked() ? 1 : 0;
+  m_settings.m_bMinimize = m_pMinimize->isChecked() ? 1 : 0;
+  m_settings.m_nAutoProxyConfig = m_pProxyMode->checkedId();
+  QDialog::accept();
+
+  ApplyTimeouts(m_settings);
+  ApplyAutoRun(m_settings);
+  // The system proxy as it stands is set again under the mode now chosen, so that a
+  // changed mode takes effect at once.
+  m_sysProxy.SetAutoProxyConfig(m_settings.m_nAutoProxyConfig);
+  m_sysProxy.GetIEProxy();
+  m_sysProxy.SetIEProxy(m_sysProxy.m_sIEProxy);
+  emit StatusLineChanged();
+  SaveSettings(m_settings, m_dataDir);
+}
+
+void CSettingDlg::reject() {
+  RestoreCheckedSources(m_settings);
+  QDialog::reject();
+}
+
+void CSettingDlg::EditPacTemplate() {
+  // Failures stay silent, as a failed start of the editor does: the user sees that
+  // nothing opened.
+  if (!qb::FileExists(m_templatePath)) qb::WriteFileAtomically(m_templatePath, kExampleTemplate);
+  const QString path = QFileInfo(QString::fromStdString(m_templatePath)).absoluteFilePath();
+  if (m_openUrl) m_openUrl(QUrl::fromLocalFile(path));
+}
+
+// ---- The resource list's commands ----
+
+namespace {
+
+std::vector<int> SelectedRows(const QTableView* view) {
+  std::vector<int> rows;
+  for (const QModelIndex& i : view->selectionModel()->selectedRows()) rows.push_back(i.row());
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+}  // namespace
+
+void CSettingDlg::OnAddSource() {
+  CVerifySourceDlg dlg(this);
+  if (dlg.exec() != QDialog::Accepted) return;
+  m_pSources->Add(dlg.m_sName, dlg.m_sUrl, dlg.m_sFeature);
+}
+
+void CSettingDlg::OnModifySource() {
+  const std::vector<int> rows = SelectedRows(m_pSourceView);
+  if (rows.empty()) return;
+  const int row = rows.front();
+  const CVerifySource& v = m_settings.m_aVerifySources[static_cast<std::size_t>(row)];
+  CVerifySourceDlg dlg(this);
+  dlg.m_sName = v.m_sName;
+  dlg.m_sUrl = v.m_sUrl;
+  dlg.m_sFeature = v.m_sFeature;
+  if (dlg.exec() != QDialog::Accepted) return;
+  m_pSources->Modify(row, dlg.m_sName, dlg.m_sUrl, dlg.m_sFeature);
+}
+
+void CSettingDlg::OnDeleteSource() {
+  const std::vector<int> rows = SelectedRows(m_pSourceView);
+  if (rows.empty()) return;
+  m_pSources->Delete(rows);
+}
+
+void CSettingDlg::OnImportSources() {
+  m_pSources->Import();
+}
+
+void CSettingDlg::OnExportSources() {
+  m_pSources->Export();
+}

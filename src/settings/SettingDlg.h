@@ -1,0 +1,84 @@
+// The settings dialog: the ten settings and the list of verification resources.
+#pragma once
+
+#include <QDialog>
+#include <QUrl>
+
+#include <functional>
+#include <string>
+
+class CSettings;
+class CSpinButtonCtrl;
+class CSystemProxy;
+class CVerifySourceListModel;
+class QButtonGroup;
+class QCheckBox;
+class QLineEdit;
+class QTableView;
+
+class CSettingDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  // Shows the settings and resources held in `settings`; OK writes them back, applies
+  // them (time-outs, autorun entry, the system proxy through `sysProxy`) and saves
+  // "Setting.dat" into dataDir (empty: ProgramDir()). One dialog per opening.
+  CSettingDlg(CSettings& settings, CSystemProxy& sysProxy, std::string dataDir = std::string(),
+              QWidget* parent = nullptr);
+  ~CSettingDlg() override;
+
+  // How the template is handed to the user's editor; tests replace it so that no
+  // editor starts.
+  using UrlOpener = std::function<bool(const QUrl&)>;
+  void SetUrlOpener(UrlOpener opener) { m_openUrl = std::move(opener); }
+
+  // The resource list's commands.
+  void OnAddSource();
+  void OnModifySource();
+  void OnDeleteSource();
+  void OnImportSources();
+  void OnExportSources();
+  // Opens "UserdefinedTemplate.pac" of the data directory for editing, writing a
+  // commented example first when there is none yet.
+  void EditPacTemplate();
+
+  QTableView* SourceView() const { return m_pSourceView; }
+  CVerifySourceListModel* SourceModel() const { return m_pSources; }
+  CSpinButtonCtrl* FavoritesSpin() const { return m_pSpin; }
+  const std::string& TemplatePath() const { return m_templatePath; }
+
+ signals:
+  // OK has set the system proxy again: the main window's status line (and its tray
+  // icon) must show it.
+  void StatusLineChanged();
+
+ public slots:
+  // "确认": checks the numbers, then takes, applies and saves everything.
+  void accept() override;
+  // "取消" and Esc: only the resource ticks return to what they were on opening.
+  void reject() override;
+
+ private:
+  void CreateControls();
+  void OnInitDialog();
+
+  CSettings& m_settings;
+  CSystemProxy& m_sysProxy;
+  std::string m_dataDir;
+  std::string m_templatePath;
+  UrlOpener m_openUrl;
+
+  QLineEdit* m_pConTimeout = nullptr;
+  QLineEdit* m_pVerifyTimeout = nullptr;
+  QLineEdit* m_pThreadNumber = nullptr;
+  QLineEdit* m_pFavorites = nullptr;
+  CSpinButtonCtrl* m_pSpin = nullptr;
+  QCheckBox* m_pAutoAddToFavorite = nullptr;
+  QCheckBox* m_pAutoTimingVerify = nullptr;
+  QCheckBox* m_pAmbiguous = nullptr;
+  QCheckBox* m_pAutoRun = nullptr;
+  QCheckBox* m_pMinimize = nullptr;
+  QButtonGroup* m_pProxyMode = nullptr;
+  QTableView* m_pSourceView = nullptr;
+  CVerifySourceListModel* m_pSources = nullptr;
+};

@@ -1,0 +1,72 @@
+#include "settings/VerifySourceDlg.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "base/Prompt.h"
+#include "settings/VerifySource.h"
+#include "ui/DialogUnits.h"
+
+CVerifySourceDlg::CVerifySourceDlg(QWidget* parent) : QDialog(parent) {
+  setObjectName("CVerifySourceDlg");
+  setWindowTitle(QStringLiteral("验证资源信息"));
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowCloseButtonHint);
+  setFixedSize(qb::DluToPixels(font(), 0, 0, 293, 99).size());
+
+  auto field = [this](const char* label, int id, int y, int width) {
+    auto* l = new QLabel(QString::fromUtf8(label), this);
+    qb::PlaceControl(l, 7, y, 55, 14);
+    auto* edit = new QLineEdit(this);
+    edit->setObjectName(QString::number(id));
+    qb::PlaceControl(edit, 65, y, width, 14);
+    l->setBuddy(edit);
+    return edit;
+  };
+  m_name = field("验证资源名称：", kVerifyNameEditId, 7, 118);
+  m_url = field("验证资源网址：", kVerifyUrlEditId, 29, 221);
+  m_feature = field("特征字符串：", kVerifyFeatureEditId, 51, 118);
+
+  auto* ok = new QPushButton(QStringLiteral("OK"), this);
+  ok->setObjectName("1");
+  ok->setDefault(true);
+  qb::PlaceControl(ok, 87, 78, 50, 14);
+  connect(ok, &QPushButton::clicked, this, &CVerifySourceDlg::accept);
+  auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+  cancel->setObjectName("2");
+  qb::PlaceControl(cancel, 156, 78, 50, 14);
+  connect(cancel, &QPushButton::clicked, this, &CVerifySourceDlg::reject);
+
+  m_name->setFocus();
+}
+
+int CVerifySourceDlg::exec() {
+  OnInitDialog();
+  return QDialog::exec();
+}
+
+void CVerifySourceDlg::OnInitDialog() {
+  m_name->setText(QString::fromStdString(m_sName));
+  m_url->setText(QString::fromStdString(m_sUrl));
+  m_feature->setText(QString::fromStdString(m_sFeature));
+}
+
+void CVerifySourceDlg::accept() {
+  std::string name = m_name->text().toStdString();
+  std::string url = m_url->text().toStdString();
+  std::string feature = m_feature->text().toStdString();
+  const VerifySourceCheck check = ValidateVerifySource(name, url, feature);
+  if (!check.ok) {
+    qb::ShowMessage(check.message, check.caption, check.icon);
+    QLineEdit* focus = check.focusId == kVerifyUrlEditId       ? m_url
+                       : check.focusId == kVerifyFeatureEditId ? m_feature
+                                                               : m_name;
+    focus->setFocus();
+    return;
+  }
+  m_sName = std::move(name);
+  m_sUrl = std::move(url);
+  m_sFeature = std::move(feature);
+  QDialog::accept();
+}
