@@ -138,11 +138,10 @@ void CMainDlg::CreateControls() {
   connect(m_pList, &QAbstractItemView::clicked, this, [this] { UpdateStatusLine(); });
   connect(m_list.selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
     // Coalesced: selecting thousands of rows refreshes the line once.
-    static bool pending = false;
-    if (pending) return;
-    pending = true;
+    if (m_bStatusLinePending) return;
+    m_bStatusLinePending = true;
     QTimer::singleShot(0, this, [this] {
-      pending = false;
+      m_bStatusLinePending = false;
       UpdateStatusLine();
     });
   });

@@ -149,4 +149,5 @@ class CMainDlg : public QDialog {
   QPointer<CVerifyResultDlg> m_pResultDlg;
 
   bool m_bTrayClosed = false;
+  bool m_bStatusLinePending = false;
 };

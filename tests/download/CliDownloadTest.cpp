@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "download/PageOrigin.h"
+#include "support/PageOrigin.h"
 #include "support/TempDir.h"
 
 using qbtest::OriginPage;

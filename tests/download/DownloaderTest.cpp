@@ -5,7 +5,7 @@
 #include <QTimer>
 
 #include "base/Text.h"
-#include "download/PageOrigin.h"
+#include "support/PageOrigin.h"
 #include "proxy/ProxyExtractor.h"
 #include "proxy/ProxyListModel.h"
 #include "sources/SourceDownloader.h"

@@ -1,4 +1,4 @@
-#include "download/PageOrigin.h"
+#include "support/PageOrigin.h"
 
 #include <QHostAddress>
 #include <QTcpServer>

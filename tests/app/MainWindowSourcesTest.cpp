@@ -1,0 +1,384 @@
+// The proxy sources on the main window: the source dialog driven as a user drives it,
+// add, modify (button and double click), delete, ticks and "Sources.dat", and the
+// download button against a small origin on 127.0.0.1.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QEventLoop>
+#include <QLineEdit>
+#include <QStyle>
+#include <QStyleOptionViewItem>
+#include <QTableView>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/MainDlg.h"
+#include "support/PageOrigin.h"
+#include "proxy/ProxyExtractor.h"
+#include "sources/ProxySourceDlg.h"
+#include "sources/SourceDownloader.h"
+#include "support/ScopedEnv.h"
+#include "support/ScriptedPrompt.h"
+#include "support/TempDir.h"
+#include "sysproxy/RecordingProxyPlatform.h"
+#include "ui/TextProgressCtrl.h"
+
+using qbtest::ReadFile;
+using qbtest::TempDir;
+using qbtest::WriteFile;
+
+namespace {
+
+class WindowSources : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteFile(data.File("Setting.dat"),
+              "本地@http://127.0.0.1:9/feature.html%QuillberryFeature$1\r\n"
+              "m_bMinimize=0\r\nm_bAutoRun=0\r\nm_bAutoTimingVerify=0\r\n");
+  }
+
+  void Open() {
+    MainDlgOptions o;
+    o.dataDir = data.Path();
+    o.favoritesIni = config.File("quillberry-test.INI");
+    o.platform = std::make_unique<CRecordingProxyPlatform>();
+    o.applyAutoRun = false;
+    o.forceNoTray = true;
+    dlg = std::make_unique<CMainDlg>(std::move(o));
+    CSourceDownloader::Options options;
+    options.startPauseMs = 0;
+    options.limits.connectMs = 2000;
+    options.limits.receiveMs = 3000;
+    dlg->Downloader().SetOptions(options);
+    dlg->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+  }
+
+  // Acts on the source dialog as soon as it is open, from inside its exec().
+  void WhenDialogOpens(std::function<void(CProxySourceDlg&)> act) {
+    auto* timer = new QTimer(dlg.get());
+    timer->setInterval(5);
+    QObject::connect(timer, &QTimer::timeout, [this, timer, act] {
+      auto* d = dlg->findChild<CProxySourceDlg*>();
+      if (!d || !d->isVisible()) return;
+      timer->stop();
+      timer->deleteLater();
+      ++dialogsSeen;
+      act(*d);
+      if (d->isVisible()) {
+        // Never leave the test waiting in the dialog's exec().
+        ADD_FAILURE() << "the source dialog is still open";
+        d->reject();
+      }
+    });
+    timer->start();
+  }
+  static void Fill(CProxySourceDlg& d, const QString& name, const QString& url) {
+    d.NameEdit()->setText(name);
+    d.UrlEdit()->setText(url);
+  }
+  static void PressOk(CProxySourceDlg& d) {
+    QTest::mouseClick(d.findChild<QAbstractButton*>("1"), Qt::LeftButton);
+  }
+  static void PressCancel(CProxySourceDlg& d) {
+    QTest::mouseClick(d.findChild<QAbstractButton*>("2"), Qt::LeftButton);
+  }
+
+  void Click(int id) {
+    QAbstractButton* b = dlg->Button(id);
+    ASSERT_NE(b, nullptr) << id;
+    ASSERT_TRUE(b->isEnabled()) << id;
+    QTest::mouseClick(b, Qt::LeftButton);
+  }
+  QRect CellRect(int row, int column) const {
+    QTableView* v = dlg->SourceListView();
+    return v->visualRect(dlg->Sources().index(row, column));
+  }
+  void SelectSource(int row) {
+    QTest::mouseClick(dlg->SourceListView()->viewport(), Qt::LeftButton, {}, CellRect(row, 1).center());
+  }
+  // A click on a row's check box, where the view's style draws it.
+  void ClickCheckBox(int row) {
+    QTableView* v = dlg->SourceListView();
+    QStyleOptionViewItem opt;
+    opt.initFrom(v->viewport());
+    opt.rect = CellRect(row, 0);
+    opt.features = QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay;
+    opt.text = dlg->Sources().data(dlg->Sources().index(row, 0)).toString();
+    opt.font = v->font();
+    opt.fontMetrics = v->fontMetrics();
+    opt.displayAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+    const QRect box = v->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &opt, v);
+    QTest::mouseClick(v->viewport(), Qt::LeftButton, {}, box.center());
+  }
+  std::string SourcesFile() const { return ReadFile(data.File("Sources.dat")); }
+
+  bool WaitDownload(int ms) {
+    if (!dlg->Downloader().IsRunning()) return true;
+    QEventLoop loop;
+    QObject::connect(&dlg->Downloader(), &CSourceDownloader::Finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+    return !dlg->Downloader().IsRunning();
+  }
+
+  TempDir data;
+  TempDir config;
+  ScopedEnv xdg{"XDG_CONFIG_HOME", QByteArray::fromStdString(config.Path())};
+  qbtest::ScriptedPrompt prompt;
+  std::unique_ptr<CMainDlg> dlg;
+  int dialogsSeen = 0;
+};
+
+TEST_F(WindowSources, AddRefusesBlanksThenAppendsUntickedAndSaves) {
+  WriteFile(data.File("Sources.dat"), "one http://127.0.0.1:1/a.html 1\n");
+  Open();
+  ASSERT_EQ(dlg->Sources().RowCount(), 1);
+
+  bool stillOpenAfterRefusals = false;
+  WhenDialogOpens([&](CProxySourceDlg& d) {
+    EXPECT_EQ(d.objectName(), "157");
+    EXPECT_EQ(d.windowTitle(), "代理资源");
+    EXPECT_EQ(d.NameEdit()->text(), "");
+    EXPECT_EQ(d.UrlEdit()->text(), "");
+    Fill(d, "my list", "127.0.0.1:2/b.html");
+    PressOk(d);
+    Fill(d, "two", "127.0.0.1:2/b html");
+    PressOk(d);
+    stillOpenAfterRefusals = d.isVisible();
+    // Blanks at the ends are no fault; they are trimmed away.
+    Fill(d, "  two ", " 127.0.0.1:2/b.html  ");
+    PressOk(d);
+  });
+  Click(1027);
+  EXPECT_EQ(dialogsSeen, 1);
+  EXPECT_TRUE(stillOpenAfterRefusals);
+  ASSERT_EQ(prompt.messages.size(), 2u);
+  EXPECT_EQ(prompt.messages[0].text, "名称不能为空或含空格符。");
+  EXPECT_EQ(prompt.messages[0].caption, "输入错误");
+  EXPECT_EQ(prompt.messages[0].icon, qb::MsgIcon::Warning);
+  EXPECT_EQ(prompt.messages[1].text, "网页地址不能为空或含空格符。");
+  EXPECT_EQ(prompt.messages[1].caption, "输入错误");
+
+  ASSERT_EQ(dlg->Sources().RowCount(), 2);
+  const CProxySource* added = dlg->Sources().Source(1);
+  EXPECT_EQ(added->m_sName, "two");
+  EXPECT_EQ(added->m_sUrl, "127.0.0.1:2/b.html");
+  EXPECT_FALSE(added->m_bEnabled);
+  const QModelIndexList selected = dlg->SourceListView()->selectionModel()->selectedRows();
+  ASSERT_EQ(selected.size(), 1);
+  EXPECT_EQ(selected[0].row(), 1);
+  EXPECT_EQ(SourcesFile(), "one http://127.0.0.1:1/a.html 1\r\ntwo 127.0.0.1:2/b.html 0\r\n");
+
+  // Cancel adds nothing and writes nothing.
+  WriteFile(data.File("Sources.dat"), "marker\n");
+  WhenDialogOpens([&](CProxySourceDlg& d) {
+    Fill(d, "three", "x");
+    PressCancel(d);
+  });
+  Click(1027);
+  EXPECT_EQ(dlg->Sources().RowCount(), 2);
+  EXPECT_EQ(SourcesFile(), "marker\n");
+}
+
+TEST_F(WindowSources, ModifyByButtonAndDoubleClickKeepsTheTick) {
+  WriteFile(data.File("Sources.dat"), "one http://127.0.0.1:1/a.html 1\ntwo 127.0.0.1:2/b.html 0\n");
+  Open();
+
+  // Nothing selected: the button does nothing.
+  Click(1028);
+  EXPECT_EQ(dialogsSeen, 0);
+
+  SelectSource(1);
+  WhenDialogOpens([&](CProxySourceDlg& d) {
+    EXPECT_EQ(d.NameEdit()->text(), "two");
+    EXPECT_EQ(d.UrlEdit()->text(), "127.0.0.1:2/b.html");
+    Fill(d, "zwei", "127.0.0.1:2/c.html");
+    PressOk(d);
+  });
+  Click(1028);
+  EXPECT_EQ(dialogsSeen, 1);
+  EXPECT_EQ(SourcesFile(), "one http://127.0.0.1:1/a.html 1\r\nzwei 127.0.0.1:2/c.html 0\r\n");
+
+  // A double click on a row modifies that row; its tick stays.
+  WhenDialogOpens([&](CProxySourceDlg& d) {
+    EXPECT_EQ(d.NameEdit()->text(), "one");
+    Fill(d, "eins", "http://127.0.0.1:1/z.html");
+    PressOk(d);
+  });
+  // A double click as the window system delivers it: press and release, then the
+  // second press as a double click.
+  const QPoint at = CellRect(0, 1).center();
+  QTest::mouseClick(dlg->SourceListView()->viewport(), Qt::LeftButton, {}, at);
+  QTest::mouseDClick(dlg->SourceListView()->viewport(), Qt::LeftButton, {}, at);
+  QTest::mouseRelease(dlg->SourceListView()->viewport(), Qt::LeftButton, {}, at);
+  EXPECT_EQ(dialogsSeen, 2);
+  EXPECT_EQ(SourcesFile(), "eins http://127.0.0.1:1/z.html 1\r\nzwei 127.0.0.1:2/c.html 0\r\n");
+  EXPECT_TRUE(dlg->Sources().Source(0)->m_bEnabled);
+  EXPECT_TRUE(prompt.messages.empty());
+}
+
+TEST_F(WindowSources, DeleteAsksFirst) {
+  WriteFile(data.File("Sources.dat"), "one http://127.0.0.1:1/a.html 1\ntwo 127.0.0.1:2/b.html 0\n");
+  Open();
+  const std::string loaded = SourcesFile();
+
+  Click(1029);  // nothing selected: no question
+  EXPECT_TRUE(prompt.messages.empty());
+
+  SelectSource(0);
+  prompt.answers = {qb::MsgResult::No};
+  Click(1029);
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0].text, "确实要删除选定的资源吗？");
+  EXPECT_EQ(prompt.messages[0].caption, "删除资源");
+  EXPECT_EQ(prompt.messages[0].icon, qb::MsgIcon::Question);
+  EXPECT_EQ(prompt.messages[0].buttons, qb::MsgButtons::YesNo);
+  EXPECT_EQ(dlg->Sources().RowCount(), 2);
+  EXPECT_EQ(SourcesFile(), loaded);
+
+  prompt.answers = {qb::MsgResult::Yes};
+  Click(1029);
+  ASSERT_EQ(dlg->Sources().RowCount(), 1);
+  EXPECT_EQ(dlg->Sources().Source(0)->m_sName, "two");
+  EXPECT_EQ(SourcesFile(), "two 127.0.0.1:2/b.html 0\r\n");
+}
+
+TEST_F(WindowSources, OnlyTheUsersTickRewritesTheFile) {
+  // Odd spacing and LF line ends: any rewrite would show.
+  const std::string handWritten =
+      "a   http://127.0.0.1:1/1   1\nb http://127.0.0.1:1/2 0\n\nc http://127.0.0.1:1/3 1\n";
+  WriteFile(data.File("Sources.dat"), handWritten);
+  Open();
+  ASSERT_EQ(dlg->Sources().RowCount(), 2);  // the blank line ends the file
+  EXPECT_TRUE(dlg->Sources().Source(0)->m_bEnabled);
+  EXPECT_FALSE(dlg->Sources().Source(1)->m_bEnabled);
+  QTest::qWait(50);
+  EXPECT_EQ(SourcesFile(), handWritten);
+
+  ClickCheckBox(1);
+  ASSERT_TRUE(dlg->Sources().Source(1)->m_bEnabled);
+  EXPECT_EQ(SourcesFile(), "a http://127.0.0.1:1/1 1\r\nb http://127.0.0.1:1/2 1\r\n");
+  ClickCheckBox(0);
+  ASSERT_FALSE(dlg->Sources().Source(0)->m_bEnabled);
+  EXPECT_EQ(SourcesFile(), "a http://127.0.0.1:1/1 0\r\nb http://127.0.0.1:1/2 1\r\n");
+
+  // A click beside the box selects the row and leaves the file alone.
+  WriteFile(data.File("Sources.dat"), "marker\n");
+  SelectSource(0);
+  EXPECT_EQ(SourcesFile(), "marker\n");
+  EXPECT_TRUE(prompt.messages.empty());
+}
+
+TEST_F(WindowSources, DownloadRefusals) {
+  Open();
+  Click(1050);
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0].text, "没有下载资源，请先添加。");
+  EXPECT_EQ(prompt.messages[0].caption, "下载资源");
+  EXPECT_EQ(prompt.messages[0].icon, qb::MsgIcon::Warning);
+
+  WhenDialogOpens([&](CProxySourceDlg& d) {
+    Fill(d, "one", "127.0.0.1:1/a.html");
+    PressOk(d);
+  });
+  Click(1027);
+  Click(1050);
+  ASSERT_EQ(prompt.messages.size(), 2u);
+  EXPECT_EQ(prompt.messages[1].text, "没有选择下载资源，请打勾。");
+  EXPECT_EQ(prompt.messages[1].caption, "下载资源");
+  EXPECT_FALSE(dlg->Downloader().IsRunning());
+  EXPECT_EQ(dlg->Button(1050)->text(), "▲下载代理资源");
+}
+
+TEST_F(WindowSources, DownloadAddsRowsReportsFailuresAndRestoresTheButtons) {
+  qbtest::PageOrigin origin;
+  ASSERT_NE(origin.Port(), 0);
+  origin.Serve("/list.html",
+               "<html><body><pre>\n192.0.2.10:8080\n192.0.2.11:3128@HTTPS\nsome text 192.0.2.12:80 here\n"
+               "</pre></body></html>\n");
+  origin.Serve("/none.html", "<html><body>no proxies today</body></html>\n");
+  origin.Serve("/skip.html", "<html><body>192.0.2.99:8080</body></html>\n");
+  WriteFile(data.File("Proxies.pro"), "192.0.2.1:80@HTTP$0.5\r\n");
+  WriteFile(data.File("Sources.dat"),
+            "dead 127.0.0.1:" + std::to_string(qbtest::DeadLoopbackPort()) + "/x.html 1\n" +
+                // Without "http://": the download puts it in front.
+                "good " + origin.HostPath("/list.html") + " 1\n" + "skipped " + origin.Url("/skip.html") +
+                " 0\n" + "empty " + origin.Url("/none.html") + " 1\n");
+  Open();
+  ASSERT_EQ(dlg->Sources().RowCount(), 4);
+  const std::string sourcesBefore = SourcesFile();
+
+  struct Seen {
+    std::string text;
+    bool verifyAll, verifySelected, download, progressShown;
+  };
+  std::vector<Seen> seen;
+  QObject::connect(&dlg->Downloader(), &CSourceDownloader::SourceStarted, [&](int, const QString&) {
+    seen.push_back({dlg->Button(1050)->text().toStdString(), dlg->Button(1045)->isEnabled(),
+                    dlg->Button(1002)->isEnabled(), dlg->Button(1050)->isEnabled(),
+                    dlg->findChild<QWidget*>("1051")->isVisible()});
+  });
+  // What the list held when each message came up: messages arrive in source order.
+  std::vector<int> rowsAtReport;
+  QObject::connect(&dlg->Downloader(), &CSourceDownloader::SourceFinished,
+                   [&](const SourceReport&) { rowsAtReport.push_back(dlg->List().RowCount()); });
+
+  Click(1050);
+  ASSERT_TRUE(WaitDownload(20000)) << "the download did not end";
+
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[0].text, "dead...");
+  EXPECT_EQ(seen[1].text, "good...");
+  EXPECT_EQ(seen[2].text, "empty...");
+  for (const Seen& s : seen) {
+    EXPECT_FALSE(s.verifyAll);
+    EXPECT_FALSE(s.verifySelected);
+    EXPECT_FALSE(s.download);
+    EXPECT_TRUE(s.progressShown);
+  }
+  EXPECT_EQ(rowsAtReport, (std::vector<int>{1, 4, 4}));
+
+  // The unreachable source and the page without proxies, each by name.
+  ASSERT_EQ(prompt.messages.size(), 2u);
+  EXPECT_EQ(prompt.messages[0].caption, "下载异常: dead");
+  EXPECT_EQ(prompt.messages[0].text, kMsgNoProxyDownloaded);
+  EXPECT_EQ(prompt.messages[0].icon, qb::MsgIcon::Information);
+  EXPECT_EQ(prompt.messages[1].caption, "下载异常: empty");
+  EXPECT_EQ(prompt.messages[1].text, kMsgNoProxyDownloaded);
+
+  // The rows of the good page, selected, and in the list file.
+  ASSERT_EQ(dlg->List().RowCount(), 4);
+  EXPECT_EQ(dlg->List().GetProxyLine(1), "192.0.2.10:8080@HTTP");
+  EXPECT_EQ(dlg->List().GetProxyLine(2), "192.0.2.11:3128@HTTPS");
+  EXPECT_EQ(dlg->List().GetProxyLine(3), "192.0.2.12:80@HTTP");
+  EXPECT_EQ(dlg->List().SelectedRows(), (std::vector<int>{1, 2, 3}));
+  const std::string list = ReadFile(data.File("Proxies.pro"));
+  EXPECT_NE(list.find("192.0.2.11:3128@HTTPS$未验证"), std::string::npos) << list;
+  EXPECT_EQ(origin.Hits("/list.html"), 1);
+  EXPECT_EQ(origin.Hits("/none.html"), 1);
+  EXPECT_EQ(origin.Hits("/skip.html"), 0);
+  EXPECT_EQ(origin.RequestOrder(), (std::vector<std::string>{"/list.html", "/none.html"}));
+
+  // Idle again: the text and the buttons are back, the status line counts the rows.
+  EXPECT_EQ(dlg->Button(1050)->text(), "▲下载代理资源");
+  for (int id : {1045, 1002, 1050}) EXPECT_TRUE(dlg->Button(id)->isEnabled()) << id;
+  EXPECT_FALSE(dlg->findChild<QWidget*>("1051")->isVisible());
+  EXPECT_EQ(dlg->StatusStrip()->GetWindowText(), " 3/4;    IE: no proxy");
+  EXPECT_FALSE(g_bDownloading.load());
+  EXPECT_EQ(SourcesFile(), sourcesBefore);
+
+  // A second press downloads again; nothing new, but the good page still counts.
+  prompt.messages.clear();
+  Click(1050);
+  ASSERT_TRUE(WaitDownload(20000));
+  EXPECT_EQ(dlg->List().RowCount(), 4);
+  EXPECT_EQ(prompt.messages.size(), 2u);
+  EXPECT_EQ(origin.Hits("/list.html"), 2);
+}
+
+}  // namespace
