@@ -300,7 +300,7 @@ void CMainDlg::SaveList() { SaveProxyList(m_list, m_dataDir); }
 void CMainDlg::UpdateStatusLine() {
   std::string ieProxy;
   if (!m_sysProxy->m_sIEProxy.empty()) {
-    m_sysProxy->GetIEProxy();
+    m_sysProxy->GetIEProxy(false);
     ieProxy = m_sysProxy->m_sIEProxy;
   }
   m_pProgress->SetWindowText(

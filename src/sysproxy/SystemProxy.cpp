@@ -33,11 +33,11 @@ CSystemProxy::CSystemProxy(std::unique_ptr<ISystemProxyPlatform> platform, QObje
 
 CSystemProxy::~CSystemProxy() = default;
 
-bool CSystemProxy::GetIEProxy() {
+bool CSystemProxy::GetIEProxy(bool reportFailure) {
   ConnectionProxySettings lan;
   if (!m_platform->QueryLanSettings(lan)) {
     // The remembered strings stay: a failed query has nothing to offer in their place.
-    qb::ShowMessage("Query option failed!", "获取IE代理", qb::MsgIcon::Warning);
+    if (reportFailure) qb::ShowMessage("Query option failed!", "获取IE代理", qb::MsgIcon::Warning);
     return false;
   }
   // The stored server string counts whether or not the proxy is switched on.

@@ -32,7 +32,9 @@ class CSystemProxy : public QObject {
 
   // Reads the LAN settings into m_sIEProxy and m_sProxyBypass. When they cannot be
   // read, says so and leaves both as they were; returns false then.
-  bool GetIEProxy();
+  // reportFailure false: a refresh that runs on every click of the list stays quiet;
+  // the failure has been reported when the proxy was read at start-up or set.
+  bool GetIEProxy(bool reportFailure = true);
   // Makes the proxy text (a proxy line, "address:port", a desktop server string such
   // as "https=address:port", or empty) the proxy of every connection, or clears it
   // when the text is empty or not a valid proxy. Returns false when a connection

@@ -216,3 +216,19 @@ TEST_F(MainWindow, WithoutTrayTheCloseBoxRunsTheExitSequence) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(MainWindow, StatusLineRefreshDoesNotNagWhenTheDesktopCannotBeRead) {
+  auto dlg = Open();
+  dlg->List().SelectRow(0);
+  dlg->OnSetIEProxy();
+  const std::size_t before = prompt.messages.size();
+  recorder->failQuery = true;
+  dlg->UpdateStatusLine();
+  dlg->OnSelectAll();
+  EXPECT_EQ(prompt.messages.size(), before);
+  EXPECT_NE(dlg->StatusStrip()->GetWindowText().indexOf("1.1.1.1:80"), -1);
+}
+
+}  // namespace
