@@ -1,5 +1,7 @@
 #include "proxy/ProxyListModel.h"
 
+#include <QSet>
+
 #include <algorithm>
 #include <array>
 #include <numeric>
@@ -9,14 +11,6 @@
 namespace {
 
 const std::string kEmpty;
-
-// FNV-1a over the upper-cased key text "address:port@type", without building it.
-inline void HashFold(size_t& h, std::string_view s) {
-  for (char c : s) {
-    h ^= static_cast<unsigned char>(qb::AsciiUpper(c));
-    h *= 1099511628211ull;
-  }
-}
 
 struct AddressNumbers {
   int part[4];
@@ -45,32 +39,6 @@ int Sign(long long v) { return v < 0 ? -1 : (v > 0 ? 1 : 0); }
 int Sign(double v) { return v < 0 ? -1 : (v > 0 ? 1 : 0); }
 
 }  // namespace
-
-ProxyKeyRef KeyOf(const CProxyEntry* e) { return ProxyKeyRef{e, ProxyKeyHash(*e)}; }
-
-std::uint32_t ProxyKeyHash(const CProxyEntry& e) {
-  size_t h = 14695981039346656037ull;
-  HashFold(h, e.m_sProxyAddr);
-  h ^= ':';
-  h *= 1099511628211ull;
-  HashFold(h, e.m_sProxyPort);
-  h ^= '@';
-  h *= 1099511628211ull;
-  HashFold(h, e.m_sProxyType);
-  return static_cast<std::uint32_t>(h ^ (h >> 32));
-}
-
-bool operator==(const ProxyKeyRef& a, const ProxyKeyRef& b) {
-  return a.hash == b.hash &&
-         qb::AsciiCaseEqual(a.entry->m_sProxyAddr, b.entry->m_sProxyAddr) &&
-         qb::AsciiCaseEqual(a.entry->m_sProxyPort, b.entry->m_sProxyPort) &&
-         qb::AsciiCaseEqual(a.entry->m_sProxyType, b.entry->m_sProxyType);
-}
-
-size_t qHash(const ProxyKeyRef& k, size_t seed) {
-  // Spread the stored 32 bits over the table's index bits.
-  return (static_cast<size_t>(k.hash) * 0x9E3779B97F4A7C15ull) ^ seed;
-}
 
 const char* const CProxyListModel::kHeaders[ColumnCount] = {"[常用]类型", "服务器地址", "端口    ",
                                                             "时间(s)/状态    ", "－备注－"};
@@ -164,10 +132,7 @@ int CProxyListModel::AddParsedProxy(ProxyFields f, int select) {
                                              f.timeStatus.empty() ? std::string(kStatusUnverified)
                                                                   : std::move(f.timeStatus),
                                              std::move(f.remark));
-  // One probe: inserting an existing key leaves the set (and its entry) as it was.
-  const qsizetype before = m_mapProxyKeys.size();
-  m_mapProxyKeys.insert(KeyOf(entry.get()));
-  if (m_mapProxyKeys.size() == before) return 0;
+  if (!m_mapProxyKeys.Insert(KeyOf(entry.get()))) return 0;
 
   if (m_bulkDepth > 0) {
     const int p = static_cast<int>(m_pending.size());
@@ -248,13 +213,13 @@ bool CProxyListModel::ChangeProxy(int row, std::string addr, std::string port, s
   CProxyEntry probe(0, addr, port, type, {}, {});
   const ProxyKeyRef newKey = KeyOf(&probe);
   const bool sameKey = newKey == KeyOf(e);
-  if (!sameKey && m_mapProxyKeys.contains(newKey)) return false;
+  if (!sameKey && m_mapProxyKeys.Contains(newKey)) return false;
   // The set finds the entry by its current fields, so take it out before they change.
-  m_mapProxyKeys.remove(KeyOf(e));
+  m_mapProxyKeys.Remove(KeyOf(e));
   e->SetProxyAddr(std::move(addr));
   e->SetProxyPort(std::move(port));
   e->SetProxyType(std::move(type));
-  m_mapProxyKeys.insert(KeyOf(e));
+  m_mapProxyKeys.Insert(KeyOf(e));
   RedrawItem(row);
   return true;
 }
@@ -294,7 +259,7 @@ void CProxyListModel::RemoveSortedRows(const std::vector<int>& rows) {
       runs.emplace_back(r, r);
     }
   }
-  for (int r : rows) m_mapProxyKeys.remove(KeyOf(m_rows[static_cast<std::size_t>(r)].get()));
+  for (int r : rows) m_mapProxyKeys.Remove(KeyOf(m_rows[static_cast<std::size_t>(r)].get()));
 
   constexpr std::size_t kMaxRunNotifications = 32;
   if (runs.size() <= kMaxRunNotifications) {
@@ -346,7 +311,7 @@ void CProxyListModel::RemoveSortedRows(const std::vector<int>& rows) {
 
 void CProxyListModel::Clear() {
   beginResetModel();
-  m_mapProxyKeys.clear();
+  m_mapProxyKeys.Clear();
   m_rows.clear();
   m_pending.clear();
   m_pendingSelected.clear();
@@ -360,15 +325,14 @@ bool CProxyListModel::ContainsKey(std::string_view key) const {
   if (at == std::string_view::npos) return false;
   CProxyEntry probe(0, std::string(key.substr(0, colon)), std::string(key.substr(colon + 1, at - colon - 1)),
                     std::string(key.substr(at + 1)), {}, {});
-  return m_mapProxyKeys.contains(KeyOf(&probe));
+  return m_mapProxyKeys.Contains(KeyOf(&probe));
 }
 
 bool CProxyListModel::KeysMatchRows() const {
   if (static_cast<std::size_t>(m_mapProxyKeys.size()) != m_rows.size() + m_pending.size()) return false;
   for (const auto& e : m_rows) {
     // The element found must be this very entry, not merely one with an equal key.
-    auto it = m_mapProxyKeys.find(KeyOf(e.get()));
-    if (it == m_mapProxyKeys.end() || it->entry != e.get()) return false;
+    if (m_mapProxyKeys.Find(KeyOf(e.get())) != e.get()) return false;
   }
   return true;
 }

@@ -4,7 +4,6 @@
 
 #include <QAbstractTableModel>
 #include <QItemSelectionModel>
-#include <QSet>
 
 #include <memory>
 #include <string>
@@ -12,19 +11,7 @@
 #include <vector>
 
 #include "proxy/ProxyEntry.h"
-
-// A key-set element that points at an entry instead of holding the key text: the
-// key is derived from the entry's address, port and type. The hash travels with the
-// pointer so that probing and growing the set never touch the entries themselves.
-struct ProxyKeyRef {
-  const CProxyEntry* entry;
-  std::uint32_t hash;
-};
-bool operator==(const ProxyKeyRef& a, const ProxyKeyRef& b);
-// The hash of an entry's key, ignoring ASCII case.
-std::uint32_t ProxyKeyHash(const CProxyEntry& e);
-ProxyKeyRef KeyOf(const CProxyEntry* e);
-size_t qHash(const ProxyKeyRef& k, size_t seed = 0);
+#include "proxy/ProxyKeySet.h"
 
 class CProxyListModel : public QAbstractTableModel {
   Q_OBJECT
@@ -118,7 +105,7 @@ class CProxyListModel : public QAbstractTableModel {
   void RemoveSortedRows(const std::vector<int>& rows);
 
   std::vector<std::unique_ptr<CProxyEntry>> m_rows;
-  QSet<ProxyKeyRef> m_mapProxyKeys;
+  ProxyKeySet m_mapProxyKeys;
   QItemSelectionModel* m_selection;
 
   int m_bulkDepth = 0;
