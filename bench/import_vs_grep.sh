@@ -52,7 +52,7 @@ echo "page: $bytes bytes ($(( bytes >> 20 )) MB), $(grep -c '<tr><td>' "$page") 
 echo "machine: $(nproc) cores, load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo
 
-"$bench" --input="$page" --benchmark_filter='BM_(ImportFile|ImportFileWholeRead|ReadAndExtract|ReadOnly|AddOnly)/' \
+"$bench" --input="$page" --benchmark_filter='BM_(ImportFile|ImportFileNoSave|ImportFileWholeRead|ReadAndExtract|ReadOnly|AddOnly)/' \
   --benchmark_repetitions="$runs" --benchmark_report_aggregates_only=true \
   --benchmark_out="$tmp/bench.json" --benchmark_out_format=json >"$tmp/bench.txt" 2>&1
 
@@ -81,7 +81,8 @@ def line(label, seconds, cpu=None):
     print(f"{label:<44} {seconds * 1000:8.1f} ms  {mb / seconds:8.1f} MB/s{extra}")
 
 imp = runs["BM_ImportFile"]
-line("import end to end (read+extract+add)", imp[0], imp[1])
+line("import end to end (read+extract+add+save)", imp[0], imp[1])
+line("  the same without saving Proxies.pro", runs["BM_ImportFileNoSave"][0], runs["BM_ImportFileNoSave"][1])
 line("  read in blocks + extract, no add", runs["BM_ReadAndExtract"][0], runs["BM_ReadAndExtract"][1])
 line("  add only (AddProxyLine in a bulk append)", runs["BM_AddOnly"][0], runs["BM_AddOnly"][1])
 line("import with ReadWholeFile instead of blocks", runs["BM_ImportFileWholeRead"][0],
