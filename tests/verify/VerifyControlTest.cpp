@@ -18,6 +18,8 @@
 #include "support/TempDir.h"
 #include "verify/VerifyControl.h"
 
+#include "support/ShortTimeouts.h"
+
 using qbtest::Peer;
 using qbtest::Peers;
 
@@ -26,11 +28,7 @@ namespace {
 class VerifyControlTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    m_connect = g_nConnectTimeoutMs;
-    m_verify = g_nVerifyTimeoutMs;
-    m_cap = g_nVerifyCapMs.load();
-    g_nConnectTimeoutMs = 2000;
-    g_nVerifyTimeoutMs = 2000;
+    timeouts = std::make_unique<qbtest::ShortTimeouts>();
     settings.m_nThreadNumber = 10;
     settings.m_bAutoAddToFavorite = 1;
     settings.m_nFavorites = 6;
@@ -40,9 +38,7 @@ class VerifyControlTest : public ::testing::Test {
     // No test may leave a worker behind for the next one.
     EXPECT_TRUE(CVerifyControl::DrainWorkers(3000));
     for (CVerifyProxyThread* w : g_apVerifyThreads) EXPECT_EQ(w, nullptr);
-    g_nConnectTimeoutMs = m_connect;
-    g_nVerifyTimeoutMs = m_verify;
-    g_nVerifyCapMs = m_cap;
+    timeouts.reset();
   }
 
   // The resource every HTTP row is tested against; the FTP one when given.
@@ -87,7 +83,7 @@ class VerifyControlTest : public ::testing::Test {
   std::unique_ptr<CVerifyControl> control;
 
  private:
-  int m_connect = 0, m_verify = 0, m_cap = 0;
+  std::unique_ptr<qbtest::ShortTimeouts> timeouts;
 };
 
 // Every refused start says why and leaves the window idle with a sortable list.

@@ -16,6 +16,8 @@
 #include "support/ScopedEnv.h"
 #include "verify/VerifyProxyThread.h"
 
+#include "support/ShortTimeouts.h"
+
 using qbtest::Peer;
 using qbtest::Peers;
 
@@ -24,19 +26,7 @@ namespace {
 // Short time-outs, restored after each test.
 class WorkerRoutes : public ::testing::Test {
  protected:
-  void SetUp() override {
-    m_connect = g_nConnectTimeoutMs;
-    m_verify = g_nVerifyTimeoutMs;
-    m_cap = g_nVerifyCapMs.load();
-    g_nConnectTimeoutMs = 2000;
-    g_nVerifyTimeoutMs = 2000;
-  }
-  void TearDown() override {
-    g_nConnectTimeoutMs = m_connect;
-    g_nVerifyTimeoutMs = m_verify;
-    g_nVerifyCapMs = m_cap;
-    g_bCaptureVerifyPage = false;
-  }
+  void TearDown() override { g_bCaptureVerifyPage = false; }
 
   struct Outcome {
     int status = -1;
@@ -72,7 +62,7 @@ class WorkerRoutes : public ::testing::Test {
   }
 
  private:
-  int m_connect = 0, m_verify = 0, m_cap = 0;
+  qbtest::ShortTimeouts m_timeouts;
 };
 
 TEST_F(WorkerRoutes, HttpProxyFindsTheFeatureOnlyBeforeTheBodyEnds) {
