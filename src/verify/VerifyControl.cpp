@@ -112,6 +112,9 @@ void CVerifyControl::StartWatchdog(int nID) {
   if (!t) {
     t = new QTimer(this);
     t->setSingleShot(true);
+    // A coarse timer may fire up to 5 % early and give up a worker that was still
+    // inside its time.
+    t->setTimerType(Qt::PreciseTimer);
     connect(t, &QTimer::timeout, this, [this, nID] { OnTimer(TIMER_WATCHDOG_BASE + nID); });
   }
   t->start(m_nWatchdogMs);
