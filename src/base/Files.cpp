@@ -41,28 +41,41 @@ bool FileExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-bool WriteFileAtomically(const std::string& path, std::string_view content) {
-  QSaveFile file(QString::fromStdString(path));
-  if (!file.open(QIODevice::WriteOnly)) return false;
-  const char* p = content.data();
-  qint64 left = static_cast<qint64>(content.size());
-  while (left > 0) {
-    const qint64 n = file.write(p, left);
+AtomicFileWriter::AtomicFileWriter(const std::string& path)
+    : m_file(std::make_unique<QSaveFile>(QString::fromStdString(path))), m_ok(m_file->open(QIODevice::WriteOnly)) {}
+
+// Without a commit, QSaveFile removes its temporary file and leaves the old one.
+AtomicFileWriter::~AtomicFileWriter() = default;
+
+bool AtomicFileWriter::Write(std::string_view piece) {
+  const char* p = piece.data();
+  qint64 left = static_cast<qint64>(piece.size());
+  while (m_ok && left > 0) {
+    const qint64 n = m_file->write(p, left);
     if (n <= 0) {
-      file.cancelWriting();
-      return false;
+      m_ok = false;
+      break;
     }
     p += n;
     left -= n;
   }
+  return m_ok;
+}
+
+bool AtomicFileWriter::Commit() {
   // QSaveFile buffers small writes and its commit() does not look at the error of the
   // final flush, so a short write (a full disk, a size limit) would be renamed over the
   // old file. Flushing here first surfaces it.
-  if (!file.flush()) {
-    file.cancelWriting();
+  if (!m_ok || !m_file->flush()) {
+    m_file->cancelWriting();
     return false;
   }
-  return file.commit();
+  return m_file->commit();
+}
+
+bool WriteFileAtomically(const std::string& path, std::string_view content) {
+  AtomicFileWriter file(path);
+  return file.Write(content) && file.Commit();
 }
 
 std::string JoinPath(const std::string& dir, std::string_view name) {

@@ -1,9 +1,12 @@
 // Whole-file reading and atomic writing of the program's data files.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+
+class QSaveFile;
 
 namespace qb {
 
@@ -16,6 +19,26 @@ bool FileExists(const std::string& path);
 // written, flushed and checked, then renamed over the old file. On any failure the
 // old file is left as it was and false is returned.
 bool WriteFileAtomically(const std::string& path, std::string_view content);
+
+// The same, for content written piece by piece: nothing is visible at path until
+// Commit() succeeds; a writer destroyed without it leaves the old file as it was.
+class AtomicFileWriter {
+ public:
+  explicit AtomicFileWriter(const std::string& path);
+  ~AtomicFileWriter();
+  AtomicFileWriter(const AtomicFileWriter&) = delete;
+  AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+  // False when the temporary file cannot be created or written; later calls then do
+  // nothing and Commit() fails.
+  bool Write(std::string_view piece);
+  // Flushes, checks and renames over the old file.
+  bool Commit();
+
+ private:
+  std::unique_ptr<QSaveFile> m_file;
+  bool m_ok;
+};
 
 // Joins a directory that ends in "/" (or is empty) with a file name.
 std::string JoinPath(const std::string& dir, std::string_view name);

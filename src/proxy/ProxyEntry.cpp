@@ -1,5 +1,6 @@
 #include "proxy/ProxyEntry.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "base/Text.h"
@@ -15,49 +16,93 @@ bool IsProxyType(std::string_view type) {
   return false;
 }
 
+namespace {
+
+// A line in the normal form that the extractor writes and most files hold: a dotted
+// address, ":", digits, "@", one of the six types, "$", a status without "$", "#",
+// then anything. For such a line the general rules come down to cutting it at its
+// separators; anything else returns false and takes the general way.
+bool ParseNormalLine(std::string_view line, std::string& addr, std::string& port, std::string& type,
+                     std::string& timeStatus, std::string& remark) {
+  const std::size_t n = line.size();
+  std::size_t i = 0;
+  while (i < n && (qb::IsDigit(static_cast<unsigned char>(line[i])) || line[i] == '.')) ++i;
+  if (i == 0 || i >= n || line[i] != ':') return false;
+  const std::size_t colon = i++;
+  std::uint32_t portValue = 0;
+  while (i < n && qb::IsDigit(static_cast<unsigned char>(line[i])) && i - colon <= 5) {
+    portValue = portValue * 10 + static_cast<std::uint32_t>(line[i] - '0');
+    ++i;
+  }
+  if (i == colon + 1 || i >= n || line[i] != '@' || portValue < 1 || portValue > 0xFFFF) return false;
+  const std::size_t at = i++;
+  while (i < n && line[i] >= 'A' && line[i] <= 'Z') ++i;
+  while (i < n && (line[i] == '4' || line[i] == '5')) ++i;
+  if (i >= n || line[i] != '$' || !IsProxyType(line.substr(at + 1, i - at - 1))) return false;
+  const std::size_t dollar = i++;
+  while (i < n && line[i] != '#' && line[i] != '$') ++i;
+  if (i >= n || line[i] != '#') return false;
+  const std::size_t hash = i;
+
+  addr.assign(line.substr(0, colon));
+  port.assign(line.substr(colon + 1, at - colon - 1));
+  type.assign(line.substr(at + 1, dollar - at - 1));
+  timeStatus.assign(line.substr(dollar + 1, hash - dollar - 1));
+  remark.assign(Trim(line.substr(hash + 1)));
+  return true;
+}
+
+}  // namespace
+
 bool ParseProxyLine(std::string_view line, std::string& addr, std::string& port, std::string& type,
                     std::string& timeStatus, std::string& remark) {
+  if (ParseNormalLine(line, addr, port, type, timeStatus, remark)) return true;
+  return ParseProxyLineGeneral(line, addr, port, type, timeStatus, remark);
+}
+
+bool ParseProxyLineGeneral(std::string_view line, std::string& addr, std::string& port, std::string& type,
+                           std::string& timeStatus, std::string& remark) {
   addr.clear();
   port.clear();
   type.clear();
   timeStatus.clear();
   remark.clear();
 
+  // Every field is assigned from a view of the line, so that parsing into strings
+  // that already have room allocates nothing.
   std::string_view rest = line;
   const std::size_t hash = rest.find('#');
   const bool hasHash = hash != std::string_view::npos && hash > 0;
   if (hasHash) {
-    remark = std::string(Trim(rest.substr(hash + 1)));
+    remark.assign(Trim(rest.substr(hash + 1)));
     rest = rest.substr(0, hash);
   }
 
   // Only a line with a remark separator carries a time-or-status.
   const std::size_t dollar = rest.rfind('$');
-  if (hasHash && dollar != std::string_view::npos && dollar > 0) {
-    timeStatus = std::string(rest.substr(dollar + 1));
-  }
+  if (hasHash && dollar != std::string_view::npos && dollar > 0) timeStatus.assign(rest.substr(dollar + 1));
 
   const std::size_t at = rest.find('@');
   if (at == std::string_view::npos || at == 0) return false;
-  {
-    std::string t = AsciiUpper(TrimLeft(rest.substr(at + 1)));
-    std::size_t n = 0;
-    while (n < t.size() && kTypeLetters.find(t[n]) != std::string_view::npos) ++n;
-    type = std::string(Trim(std::string_view(t).substr(0, n)));
+  // The type is the upper-cased run of type letters after the blanks that follow "@".
+  for (char c : TrimLeft(rest.substr(at + 1))) {
+    c = AsciiUpper(c);
+    if (kTypeLetters.find(c) == std::string_view::npos) break;
+    type.push_back(c);
   }
   rest = rest.substr(0, at);
 
   const std::size_t colon = rest.find(':');
   if (colon == std::string_view::npos || colon == 0) return false;
   {
-    std::string_view p = TrimLeft(rest.substr(colon + 1));
+    const std::string_view p = TrimLeft(rest.substr(colon + 1));
     std::size_t n = 0;
     while (n < p.size() && qb::IsDigit(static_cast<unsigned char>(p[n]))) ++n;
-    port = std::string(Trim(p.substr(0, n)));
+    port.assign(p.substr(0, n));
   }
   rest = rest.substr(0, colon);
 
-  addr = std::string(Trim(rest));
+  addr.assign(Trim(rest));
   if (addr.empty() || addr[0] == '#') return false;
 
   const long long portValue = qb::CAtoll(port);

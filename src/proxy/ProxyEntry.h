@@ -70,6 +70,10 @@ struct ProxyFields {
 // On failure returns false; the outputs hold whatever was filled before the failure.
 bool ParseProxyLine(std::string_view line, std::string& addr, std::string& port, std::string& type,
                     std::string& timeStatus, std::string& remark);
+// ParseProxyLine without its shortcut for lines in the normal form; both give the
+// same result for every line.
+bool ParseProxyLineGeneral(std::string_view line, std::string& addr, std::string& port, std::string& type,
+                           std::string& timeStatus, std::string& remark);
 inline bool ParseProxyLine(std::string_view line, ProxyFields& f) {
   return ParseProxyLine(line, f.addr, f.port, f.type, f.timeStatus, f.remark);
 }

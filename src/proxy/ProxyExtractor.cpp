@@ -543,29 +543,9 @@ class FileLineExtractor {
   FileLineExtractor(bool ambiguous, ProxyLineSink sink) : m_gather(ambiguous), m_sink(sink) {}
 
   // One line without its line break.
-  void Line(std::string_view raw) {
-    if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
-    // A line without a colon holds no proxy (decoding cannot make or take one); it
-    // only matters when it is gathered for the fuzzy pass.
-    if (!m_gather && std::memchr(raw.data(), ':', raw.size()) == nullptr) return;
-
-    if (IsAscii(raw.data(), raw.size()) || qb::IsValidUtf8(raw)) {
-      m_line.assign(raw);
-    } else {
-      m_line = qb::DecodeLegacyLine(raw);
-    }
-    m_count += ScanProxies(m_line.data(), m_line.size(), m_sink);
-    if (m_gather) {
-      // Only gathered while the fuzzy pass can still happen: once the count passes
-      // the limit it never comes back under it.
-      if (m_count > kFuzzyPassLimit) {
-        m_gather = false;
-        std::string().swap(m_gathered);
-      } else {
-        m_gathered.append(m_line).push_back('\n');
-      }
-    }
-  }
+  void Line(std::string_view raw) { Scan(raw, nullptr); }
+  // The same for a line that the scan may change where it stands.
+  void LineInPlace(char* data, std::size_t n) { Scan(std::string_view(data, n), data); }
 
   // Every complete line of `bytes`; returns how many bytes they took (the rest is an
   // unfinished last line).
@@ -588,13 +568,100 @@ class FileLineExtractor {
     return m_count;
   }
 
+  std::size_t Count() const { return m_count; }
+  // The lines gathered for the fuzzy pass; empty once the count passed the limit.
+  std::string TakeGathered() { return m_gather ? std::move(m_gathered) : std::string(); }
+
  private:
+  // writable: the line's own bytes when the scan may blank them there, else nullptr.
+  void Scan(std::string_view raw, char* writable) {
+    if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+    // A line without a colon holds no proxy (decoding cannot make or take one); it
+    // only matters when it is gathered for the fuzzy pass.
+    if (!m_gather && std::memchr(raw.data(), ':', raw.size()) == nullptr) return;
+
+    char* text;
+    std::size_t n;
+    if (!IsAscii(raw.data(), raw.size()) && !qb::IsValidUtf8(raw)) {
+      m_line = qb::DecodeLegacyLine(raw);
+      text = m_line.data();
+      n = m_line.size();
+    } else if (writable) {
+      text = writable;
+      n = raw.size();
+    } else {
+      m_line.assign(raw);
+      text = m_line.data();
+      n = m_line.size();
+    }
+    m_count += ScanProxies(text, n, m_sink);
+    if (m_gather) {
+      // Only gathered while the fuzzy pass can still happen: once the count passes
+      // the limit it never comes back under it.
+      if (m_count > kFuzzyPassLimit) {
+        m_gather = false;
+        std::string().swap(m_gathered);
+      } else {
+        m_gathered.append(text, n).push_back('\n');
+      }
+    }
+  }
+
   bool m_gather;
   ProxyLineSink m_sink;
   std::size_t m_count = 0;
   std::string m_line;
   std::string m_gathered;
 };
+
+// Feeds x the lines of fd that start at a byte offset in [begin, end), reading from
+// begin on with pread in reusable blocks (the last line may reach past end). A range
+// that begins inside a line leaves that line to the range before it, so that ranges
+// side by side hand every line to exactly one of them. False on a read error.
+bool ReadLinesInRange(int fd, std::uint64_t begin, std::uint64_t end, FileLineExtractor& x) {
+  constexpr std::size_t kBlock = std::size_t{1} << 20;
+  std::string buf(kBlock, '\0');
+  std::size_t have = 0;  // bytes in buf: an unfinished line, then what was read
+  // From one byte before the range, which tells whether a line starts at begin.
+  std::uint64_t bufStart = begin > 0 ? begin - 1 : 0;  // file offset of buf[0]
+  std::uint64_t next = bufStart;                       // file offset of the next read
+  bool inFirstLine = begin > 0;                        // still in a line of the range before
+  for (;;) {
+    if (buf.size() - have < kBlock / 2) buf.resize(buf.size() * 2);  // a long line
+    const ssize_t n = ::pread(fd, buf.data() + have, buf.size() - have, static_cast<off_t>(next));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) break;
+    next += static_cast<std::uint64_t>(n);
+    const std::size_t filled = have + static_cast<std::size_t>(n);
+    std::size_t pos = 0;
+    if (inFirstLine) {
+      const void* nl = std::memchr(buf.data(), '\n', filled);
+      if (!nl) {  // the whole block still belongs to that line
+        bufStart += filled;
+        have = 0;
+        continue;
+      }
+      pos = static_cast<std::size_t>(static_cast<const char*>(nl) - buf.data()) + 1;
+      inFirstLine = false;
+    }
+    for (;;) {
+      if (bufStart + pos >= end) return true;
+      const void* nl = std::memchr(buf.data() + pos, '\n', filled - pos);
+      if (!nl) break;
+      const std::size_t lineEnd = static_cast<std::size_t>(static_cast<const char*>(nl) - buf.data());
+      x.LineInPlace(buf.data() + pos, lineEnd - pos);
+      pos = lineEnd + 1;
+    }
+    have = filled - pos;
+    if (pos > 0 && have > 0) std::memmove(buf.data(), buf.data() + pos, have);
+    bufStart += pos;
+  }
+  if (!inFirstLine && have > 0 && bufStart < end) x.LineInPlace(buf.data(), have);
+  return true;
+}
 
 }  // namespace
 
@@ -608,27 +675,24 @@ std::size_t ExtractFileText(std::string_view bytes, bool ambiguous, ProxyLineSin
 std::optional<std::size_t> ExtractFile(const std::string& path, bool ambiguous, ProxyLineSink sink) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
-  // Read in blocks that stay in the cache and are reused, instead of one buffer as
-  // large as the file.
-  constexpr std::size_t kBlock = std::size_t{1} << 20;
-  std::string buf(kBlock, '\0');
-  std::size_t have = 0;  // bytes in buf: an unfinished line, then what was read
   FileLineExtractor x(ambiguous, sink);
-  for (;;) {
-    if (buf.size() - have < kBlock / 2) buf.resize(buf.size() * 2);  // a long line
-    const ssize_t n = ::read(fd, buf.data() + have, buf.size() - have);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ::close(fd);
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    const std::size_t filled = have + static_cast<std::size_t>(n);
-    const std::size_t used = x.Lines(std::string_view(buf.data(), filled));
-    have = filled - used;
-    if (used > 0 && have > 0) std::memmove(buf.data(), buf.data() + used, have);
-  }
+  const bool read = ReadLinesInRange(fd, 0, kToEndOfFile, x);
   ::close(fd);
-  if (have > 0) x.Line(std::string_view(buf.data(), have));
+  if (!read) return std::nullopt;
   return x.Finish();
+}
+
+std::optional<FileRangeScan> ScanFileRange(int fd, std::uint64_t begin, std::uint64_t end, bool gather,
+                                           ProxyLineSink sink) {
+  FileLineExtractor x(gather, sink);
+  if (!ReadLinesInRange(fd, begin, end, x)) return std::nullopt;
+  FileRangeScan scan;
+  scan.found = x.Count();
+  scan.gathered = x.TakeGathered();
+  return scan;
+}
+
+std::size_t ScanFuzzy(std::string& text, ProxyLineSink sink) {
+  FuzzyPrepare(text);
+  return ScanProxies(text.data(), text.size(), sink);
 }

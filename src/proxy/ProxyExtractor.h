@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -67,6 +68,21 @@ std::size_t ExtractFileText(std::string_view fileBytes, bool ambiguous, ProxyLin
 // file cannot be opened or read (a directory, a read error); after a read error part
 // way through, the lines found before it have already gone to the sink.
 std::optional<std::size_t> ExtractFile(const std::string& path, bool ambiguous, ProxyLineSink sink);
+
+// A part of an import that runs on several threads at once: the lines of the open
+// file fd that start at a byte offset in [begin, end), each through the strict pass
+// as ExtractFile does (end may be kToEndOfFile). Ranges side by side hand every line
+// to exactly one of them. When gather is set, the lines are also kept for the fuzzy
+// pass as long as the range found at most kFuzzyPassLimit. nullopt on a read error.
+inline constexpr std::uint64_t kToEndOfFile = ~std::uint64_t{0};
+struct FileRangeScan {
+  std::size_t found = 0;
+  std::string gathered;  // the range's lines for the fuzzy pass, or empty
+};
+std::optional<FileRangeScan> ScanFileRange(int fd, std::uint64_t begin, std::uint64_t end, bool gather,
+                                           ProxyLineSink sink);
+// The fuzzy pass over gathered lines (changed in place). Returns the number found.
+std::size_t ScanFuzzy(std::string& text, ProxyLineSink sink);
 
 // What the callers show when the extraction found nothing, and their captions.
 inline constexpr const char* kMsgNoProxyInFile =

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <optional>
+#include <string_view>
 
 #include "base/Files.h"
+#include "base/Parallel.h"
 #include "base/Text.h"
+#include "proxy/FileImport.h"
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyExtractor.h"
 #include "proxy/ProxyListModel.h"
@@ -63,18 +66,48 @@ bool LoadProxyList(CProxyListModel& list, const std::string& dataDir) {
   return true;
 }
 
+namespace {
+
+// The file's lines in row order, handed to `write` a chunk at a time. A million rows
+// are chunks formatted on every processor, while the calling thread writes those
+// that are done; only a few chunks exist at a time, so the text of a large list is
+// never held whole and the buffers stay in the cache. False when write fails.
+template <class Write>
+bool ForEachFileChunk(const CProxyListModel& list, Write write) {
+  constexpr int kRowsPerChunk = 4096;
+  constexpr int kRowsForThreads = 65536;
+  const int rows = list.RowCount();
+  const std::size_t chunks = static_cast<std::size_t>((rows + kRowsPerChunk - 1) / kRowsPerChunk);
+  const unsigned threads = rows >= kRowsForThreads ? qb::ThreadsFor(chunks) : 1;
+  auto format = [&](std::size_t c) {
+    const int first = static_cast<int>(c) * kRowsPerChunk;
+    const int end = std::min(rows, first + kRowsPerChunk);
+    std::string out;
+    out.reserve(static_cast<std::size_t>(end - first) * 40);
+    for (int row = first; row < end; ++row) {
+      AppendFileLine(out, *list.Entry(row));
+      out.append("\r\n");
+    }
+    return out;
+  };
+  return qb::RunInOrder<std::string>(chunks, threads, 2 * threads, format,
+                                     [&](std::size_t, std::string& text) { return write(std::string_view(text)); });
+}
+
+}  // namespace
+
 std::string ProxyListFileContent(const CProxyListModel& list) {
   std::string out;
-  out.reserve(static_cast<std::size_t>(list.RowCount()) * 48);
-  for (int row = 0; row < list.RowCount(); ++row) {
-    AppendFileLine(out, *list.Entry(row));
-    out.append("\r\n");
-  }
+  ForEachFileChunk(list, [&](std::string_view text) {
+    out.append(text);
+    return true;
+  });
   return out;
 }
 
 bool SaveProxyList(const CProxyListModel& list, const std::string& dataDir) {
-  if (!qb::WriteFileAtomically(qb::JoinPath(dataDir, kProxyListFileName), ProxyListFileContent(list))) {
+  qb::AtomicFileWriter file(qb::JoinPath(dataDir, kProxyListFileName));
+  if (!ForEachFileChunk(list, [&](std::string_view text) { return file.Write(text); }) || !file.Commit()) {
     qb::ShowMessage(kMsgOpenFileFailed, kCaptionSave, qb::MsgIcon::Error);
     return false;
   }
@@ -82,11 +115,7 @@ bool SaveProxyList(const CProxyListModel& list, const std::string& dataDir) {
 }
 
 int ImportProxyFile(CProxyListModel& list, const std::string& path, bool ambiguous, const std::string& dataDir) {
-  std::optional<std::size_t> result;
-  {
-    CProxyListModel::BulkAppend bulk(list);
-    result = ExtractFile(path, ambiguous, [&](std::string_view line) { list.AddProxyLine(line, 1); });
-  }
+  const std::optional<std::size_t> result = AddProxiesFromFile(list, path, ambiguous, 1);
   if (!result) {
     qb::ShowMessage(kMsgOpenFileFailed, kCaptionLoadList, qb::MsgIcon::Error);
     return -1;

@@ -126,14 +126,43 @@ int CProxyListModel::AddProxyLine(std::string_view line, int select) {
   return AddParsedProxy(std::move(f), select);
 }
 
-int CProxyListModel::AddParsedProxy(ProxyFields f, int select) {
-  const int index = RowCount() + static_cast<int>(m_pending.size());
-  auto entry = std::make_unique<CProxyEntry>(index, std::move(f.addr), std::move(f.port), std::move(f.type),
-                                             f.timeStatus.empty() ? std::string(kStatusUnverified)
-                                                                  : std::move(f.timeStatus),
-                                             std::move(f.remark));
-  if (!m_mapProxyKeys.Insert(KeyOf(entry.get()))) return 0;
+std::unique_ptr<CProxyEntry> CProxyListModel::MakeEntry(ProxyFields&& f) {
+  return std::make_unique<CProxyEntry>(0, std::move(f.addr), std::move(f.port), std::move(f.type),
+                                       f.timeStatus.empty() ? std::string(kStatusUnverified) : std::move(f.timeStatus),
+                                       std::move(f.remark));
+}
 
+int CProxyListModel::AddParsedProxy(ProxyFields f, int select) {
+  auto entry = MakeEntry(std::move(f));
+  if (!m_mapProxyKeys.Insert(KeyOf(entry.get()))) return 0;
+  AppendNewRow(std::move(entry), select);
+  return 1;
+}
+
+bool CProxyListModel::PreparedRows::AddLine(std::string_view line) {
+  if (!ParseProxyLine(line, m_fields)) return false;
+  m_entries.push_back(MakeEntry(std::move(m_fields)));
+  m_keys.push_back(KeyOf(m_entries.back().get()));
+  return true;
+}
+
+int CProxyListModel::AppendPrepared(PreparedRows& rows, int select) {
+  std::vector<bool> added;
+  m_mapProxyKeys.InsertBatch(rows.m_keys.data(), rows.m_keys.size(), added);
+  int appended = 0;
+  for (std::size_t i = 0; i < rows.m_entries.size(); ++i) {
+    if (!added[i]) continue;
+    AppendNewRow(std::move(rows.m_entries[i]), select);
+    ++appended;
+  }
+  rows.m_entries.clear();
+  rows.m_keys.clear();
+  return appended;
+}
+
+void CProxyListModel::AppendNewRow(std::unique_ptr<CProxyEntry> entry, int select) {
+  const int index = RowCount() + static_cast<int>(m_pending.size());
+  entry->m_nItem = index;
   if (m_bulkDepth > 0) {
     const int p = static_cast<int>(m_pending.size());
     m_pending.push_back(std::move(entry));
@@ -144,14 +173,13 @@ int CProxyListModel::AddParsedProxy(ProxyFields f, int select) {
         m_pendingSelected.emplace_back(p, p);
       }
     }
-    return 1;
+    return;
   }
 
   beginInsertRows(QModelIndex(), index, index);
   m_rows.push_back(std::move(entry));
   endInsertRows();
   if (select) SelectRow(index, true);
-  return 1;
 }
 
 void CProxyListModel::BeginBulkAppend() { ++m_bulkDepth; }

@@ -43,6 +43,25 @@ class CProxyListModel : public QAbstractTableModel {
   int AddProxyLine(std::string_view line, int select);
   // The same for fields that are already parsed and valid.
   int AddParsedProxy(ProxyFields fields, int select);
+  // Rows made ready away from the list, on any thread: the entries of parsed proxy
+  // lines with their key hashes, in the order in which they are to be added.
+  class PreparedRows {
+   public:
+    // False (and nothing kept) when line is not a proxy line.
+    bool AddLine(std::string_view line);
+    std::size_t size() const { return m_entries.size(); }
+
+   private:
+    friend class CProxyListModel;
+    std::vector<std::unique_ptr<CProxyEntry>> m_entries;
+    std::vector<ProxyKeyRef> m_keys;
+    ProxyFields m_fields;  // reused, so that parsing allocates nothing for short fields
+  };
+  // Appends the prepared rows as AddParsedProxy would one after the other; those whose
+  // key is in the list already, or earlier in rows, are dropped. Empties rows and
+  // returns the number of rows appended.
+  int AppendPrepared(PreparedRows& rows, int select);
+
   // address ":" port, then "@" type when there is one; empty outside the list.
   std::string GetProxyLine(int row) const;
 
@@ -100,6 +119,9 @@ class CProxyListModel : public QAbstractTableModel {
   };
 
  private:
+  static std::unique_ptr<CProxyEntry> MakeEntry(ProxyFields&& f);
+  // Appends an entry whose key was just added to the key set.
+  void AppendNewRow(std::unique_ptr<CProxyEntry> entry, int select);
   // Makes the rows of an open bulk append visible (before a removal or a sort).
   void FlushPending();
   void RemoveSortedRows(const std::vector<int>& rows);

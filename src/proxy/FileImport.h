@@ -1,0 +1,26 @@
+// Adding the proxies of a file to the list, with the file's parts read and parsed on
+// several threads at once.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+
+class CProxyListModel;
+
+struct FileImportOptions {
+  // The file is cut into parts of this many bytes, each read and parsed by itself.
+  std::size_t partBytes = std::size_t{4} << 20;
+  // Threads that read and parse parts; 0 means one per processor. With 1 everything
+  // happens on the calling thread.
+  unsigned threads = 0;
+};
+
+// Adds every proxy of the file to the list in file order, each as
+// AddProxyLine(line, select) would: the same rows, in the same order, with the same
+// duplicates dropped as ExtractFile feeding AddProxyLine. The rows reach the list's
+// views in one insertion. Returns the number found (duplicates included), or nullopt
+// when the file cannot be read; after a read error part way through, the rows of the
+// parts before it have been added.
+std::optional<std::size_t> AddProxiesFromFile(CProxyListModel& list, const std::string& path, bool ambiguous,
+                                              int select, const FileImportOptions& options = {});
