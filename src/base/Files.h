@@ -38,6 +38,8 @@ class AtomicFileWriter {
  private:
   std::unique_ptr<QSaveFile> m_file;
   bool m_ok;
+  long long m_written = 0;  // bytes handed to the file
+  long long m_queued = 0;   // bytes whose write-back to disk has been started
 };
 
 // Joins a directory that ends in "/" (or is empty) with a file name.

@@ -13,10 +13,11 @@
 
 namespace qb {
 
-// Threads to use for work of `pieces` pieces: `wanted`, or one per processor when it is
-// 0, and never more than there are pieces.
-inline unsigned ThreadsFor(std::size_t pieces, unsigned wanted = 0) {
-  const unsigned threads = wanted != 0 ? wanted : std::max(1u, std::thread::hardware_concurrency());
+// Threads to use for work of `pieces` pieces: `wanted`, or when it is 0 one per
+// processor up to `limit`; never more than there are pieces.
+inline unsigned ThreadsFor(std::size_t pieces, unsigned wanted = 0, unsigned limit = ~0u) {
+  const unsigned threads =
+      wanted != 0 ? wanted : std::clamp(std::thread::hardware_concurrency(), 1u, std::max(limit, 1u));
   return static_cast<unsigned>(std::clamp<std::size_t>(pieces, 1, threads));
 }
 

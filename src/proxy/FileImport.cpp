@@ -43,8 +43,13 @@ std::optional<std::size_t> AddProxiesFromFile(CProxyListModel& list, const std::
 
   const std::uint64_t size = static_cast<std::uint64_t>(std::max<off_t>(st.st_size, 0));
   const std::uint64_t partBytes = std::max<std::size_t>(options.partBytes, 1);
-  const std::size_t parts = static_cast<std::size_t>(std::max<std::uint64_t>(1, (size + partBytes - 1) / partBytes));
-  const unsigned threads = qb::ThreadsFor(parts, options.threads);
+  // Only a regular file can be read in parts at their offsets.
+  const std::size_t parts =
+      S_ISREG(st.st_mode) ? static_cast<std::size_t>(std::max<std::uint64_t>(1, (size + partBytes - 1) / partBytes))
+                          : 1;
+  // Past a few threads the list, which takes the parts one at a time, is the limit.
+  constexpr unsigned kMaxThreads = 8;
+  const unsigned threads = qb::ThreadsFor(parts, options.threads, kMaxThreads);
 
   // Parts are read and parsed in any order but added strictly in file order, so that
   // of two equal proxies the first is kept, as with a read from front to back.

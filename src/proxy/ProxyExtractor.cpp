@@ -626,9 +626,12 @@ bool ReadLinesInRange(int fd, std::uint64_t begin, std::uint64_t end, FileLineEx
   std::uint64_t bufStart = begin > 0 ? begin - 1 : 0;  // file offset of buf[0]
   std::uint64_t next = bufStart;                       // file offset of the next read
   bool inFirstLine = begin > 0;                        // still in a line of the range before
+  // A pipe cannot be read at an offset; it can only be read whole, from where it stands.
+  const bool positional = begin > 0 || ::lseek(fd, 0, SEEK_CUR) != -1;
   for (;;) {
     if (buf.size() - have < kBlock / 2) buf.resize(buf.size() * 2);  // a long line
-    const ssize_t n = ::pread(fd, buf.data() + have, buf.size() - have, static_cast<off_t>(next));
+    const ssize_t n = positional ? ::pread(fd, buf.data() + have, buf.size() - have, static_cast<off_t>(next))
+                                 : ::read(fd, buf.data() + have, buf.size() - have);
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;

@@ -78,7 +78,7 @@ bool ForEachFileChunk(const CProxyListModel& list, Write write) {
   constexpr int kRowsForThreads = 65536;
   const int rows = list.RowCount();
   const std::size_t chunks = static_cast<std::size_t>((rows + kRowsPerChunk - 1) / kRowsPerChunk);
-  const unsigned threads = rows >= kRowsForThreads ? qb::ThreadsFor(chunks) : 1;
+  const unsigned threads = rows >= kRowsForThreads ? qb::ThreadsFor(chunks, 0, 8) : 1;
   auto format = [&](std::size_t c) {
     const int first = static_cast<int>(c) * kRowsPerChunk;
     const int end = std::min(rows, first + kRowsPerChunk);
