@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <cstdio>
+#include <thread>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -79,7 +80,13 @@ bool AtomicFileWriter::Commit() {
     m_file->cancelWriting();
     return false;
   }
-  return m_file->commit();
+  // Replacing a large file makes the file system free the old one's blocks inside the
+  // rename, with the caller waiting. While the old file is still open somewhere the
+  // freeing waits for its last close instead, which happens off this thread.
+  const int old = ::open(QFile::encodeName(m_file->fileName()).constData(), O_RDONLY | O_CLOEXEC);
+  const bool committed = m_file->commit();
+  if (old >= 0) std::thread([old] { ::close(old); }).detach();
+  return committed;
 }
 
 bool WriteFileAtomically(const std::string& path, std::string_view content) {

@@ -3,11 +3,35 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/FixedPool.h"
 #include "base/Text.h"
 
 using qb::AsciiUpper;
 using qb::Trim;
 using qb::TrimLeft;
+
+namespace {
+
+qb::FixedPool& EntryPool() {
+  static qb::FixedPool* const pool = new qb::FixedPool(sizeof(CProxyEntry));  // outlives every thread
+  return *pool;
+}
+
+}  // namespace
+
+// Only whole CProxyEntry objects fit the pool's slots; anything larger (a class made
+// from it) takes the general allocator.
+void* CProxyEntry::operator new(std::size_t size) {
+  return size == sizeof(CProxyEntry) ? EntryPool().Allocate() : ::operator new(size);
+}
+
+void CProxyEntry::operator delete(void* p, std::size_t size) noexcept {
+  if (size == sizeof(CProxyEntry)) {
+    EntryPool().Free(p);
+  } else {
+    ::operator delete(p);
+  }
+}
 
 bool IsProxyType(std::string_view type) {
   for (const char* t : kProxyTypes) {

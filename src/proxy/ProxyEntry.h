@@ -2,6 +2,7 @@
 // program, and its identity.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -38,6 +39,11 @@ class CProxyEntry : public CProxyEntryBase {
         m_sProxyType(std::move(type)),
         m_sTimeStatus(std::move(timeStatus)),
         m_sRemark(std::move(remark)) {}
+
+  // Entries come from a pool of their own: a list holds up to millions of them, and an
+  // import makes them on several threads at once.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* p, std::size_t size) noexcept;
 
   void SetProxyAddr(std::string s) { m_sProxyAddr = std::move(s); }
   void SetProxyPort(std::string s) { m_sProxyPort = std::move(s); }

@@ -1,0 +1,133 @@
+#include "base/FixedPool.h"
+
+#include <sys/mman.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <mutex>
+#include <new>
+#include <utility>
+#include <vector>
+
+namespace qb {
+
+namespace {
+
+// Address space is taken from the system in regions, handed to threads in runs.
+constexpr std::size_t kRegionBytes = std::size_t{64} << 20;
+constexpr std::size_t kRunBytes = std::size_t{1} << 20;
+// A thread gives its freed slots back once it holds this many.
+constexpr std::size_t kBatchSlots = 1024;
+// Pools are few (one per kind of object) and live as long as the program, so every
+// thread has a cache for each.
+constexpr int kMaxPools = 16;
+
+struct FreeSlot {
+  FreeSlot* next;       // within a batch
+  FreeSlot* nextBatch;  // between batches, in the head slot only
+};
+
+std::atomic<int> g_nextPoolId{0};
+
+}  // namespace
+
+struct FixedPool::Shared {
+  int id;
+  std::mutex mutex;
+  FreeSlot* batches = nullptr;
+  std::vector<std::pair<char*, char*>> runs;  // parts of runs that threads left behind
+  char* regionNext = nullptr;
+  char* regionEnd = nullptr;
+};
+
+struct FixedPool::ThreadCache {
+  Shared* shared = nullptr;
+  FreeSlot* free = nullptr;
+  std::size_t freed = 0;  // slots freed into `free` since it was last given back
+  char* next = nullptr;
+  char* end = nullptr;
+
+  ~ThreadCache() {
+    if (!shared) return;
+    std::lock_guard lock(shared->mutex);
+    if (free) {
+      free->nextBatch = shared->batches;
+      shared->batches = free;
+    }
+    if (next != end) shared->runs.emplace_back(next, end);
+  }
+};
+
+namespace {
+thread_local FixedPool::ThreadCache t_caches[kMaxPools];
+}  // namespace
+
+FixedPool::FixedPool(std::size_t slotSize)
+    : m_slotSize(std::max<std::size_t>((slotSize + 15) / 16 * 16, sizeof(FreeSlot))), m_shared(new Shared) {
+  m_shared->id = g_nextPoolId.fetch_add(1);
+  if (m_shared->id >= kMaxPools) std::abort();
+}
+
+FixedPool::ThreadCache& FixedPool::Cache() {
+  ThreadCache& cache = t_caches[m_shared->id];
+  cache.shared = m_shared;
+  return cache;
+}
+
+void FixedPool::Refill(ThreadCache& cache) {
+  std::lock_guard lock(m_shared->mutex);
+  if (m_shared->batches) {
+    cache.free = m_shared->batches;
+    m_shared->batches = cache.free->nextBatch;
+    return;
+  }
+  if (!m_shared->runs.empty()) {
+    std::tie(cache.next, cache.end) = m_shared->runs.back();
+    m_shared->runs.pop_back();
+    if (static_cast<std::size_t>(cache.end - cache.next) >= m_slotSize) return;
+  }
+  if (static_cast<std::size_t>(m_shared->regionEnd - m_shared->regionNext) < kRunBytes) {
+    void* region = ::mmap(nullptr, kRegionBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (region == MAP_FAILED) throw std::bad_alloc();
+    m_shared->regionNext = static_cast<char*>(region);
+    m_shared->regionEnd = m_shared->regionNext + kRegionBytes;
+  }
+  cache.next = m_shared->regionNext;
+  cache.end = cache.next + kRunBytes / m_slotSize * m_slotSize;
+  m_shared->regionNext += kRunBytes;
+}
+
+void* FixedPool::Allocate() {
+  ThreadCache& cache = Cache();
+  for (;;) {
+    if (FreeSlot* slot = cache.free) {
+      cache.free = slot->next;
+      if (cache.freed > 0) --cache.freed;
+      return slot;
+    }
+    if (static_cast<std::size_t>(cache.end - cache.next) >= m_slotSize) {
+      void* slot = cache.next;
+      cache.next += m_slotSize;
+      return slot;
+    }
+    Refill(cache);
+  }
+}
+
+void FixedPool::Free(void* p) noexcept {
+  if (!p) return;
+  ThreadCache& cache = Cache();
+  auto* slot = static_cast<FreeSlot*>(p);
+  slot->next = cache.free;
+  cache.free = slot;
+  if (++cache.freed < kBatchSlots) return;
+  // A thread that only frees (the one that empties a list) hands its slots on to the
+  // threads that make new objects.
+  std::lock_guard lock(m_shared->mutex);
+  cache.free->nextBatch = m_shared->batches;
+  m_shared->batches = cache.free;
+  cache.free = nullptr;
+  cache.freed = 0;
+}
+
+}  // namespace qb
