@@ -5,7 +5,9 @@
 #include <QSaveFile>
 #include <QString>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -92,6 +94,56 @@ bool AtomicFileWriter::Commit() {
 bool WriteFileAtomically(const std::string& path, std::string_view content) {
   AtomicFileWriter file(path);
   return file.Write(content) && file.Commit();
+}
+
+bool ForEachLineInRange(int fd, std::uint64_t begin, std::uint64_t end,
+                        const std::function<void(char*, std::size_t)>& line) {
+  // Read from begin on with pread in reusable blocks; the last line may reach past end.
+  constexpr std::size_t kBlock = std::size_t{1} << 20;
+  std::string buf(kBlock, '\0');
+  std::size_t have = 0;  // bytes in buf: an unfinished line, then what was read
+  // From one byte before the range, which tells whether a line starts at begin.
+  std::uint64_t bufStart = begin > 0 ? begin - 1 : 0;  // file offset of buf[0]
+  std::uint64_t next = bufStart;                       // file offset of the next read
+  bool inFirstLine = begin > 0;                        // still in a line of the range before
+  // A pipe cannot be read at an offset; it can only be read whole, from where it stands.
+  const bool positional = begin > 0 || ::lseek(fd, 0, SEEK_CUR) != -1;
+  for (;;) {
+    if (buf.size() - have < kBlock / 2) buf.resize(buf.size() * 2);  // a long line
+    const ssize_t n = positional ? ::pread(fd, buf.data() + have, buf.size() - have, static_cast<off_t>(next))
+                                 : ::read(fd, buf.data() + have, buf.size() - have);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) break;
+    next += static_cast<std::uint64_t>(n);
+    const std::size_t filled = have + static_cast<std::size_t>(n);
+    std::size_t pos = 0;
+    if (inFirstLine) {
+      const void* nl = std::memchr(buf.data(), '\n', filled);
+      if (!nl) {  // the whole block still belongs to that line
+        bufStart += filled;
+        have = 0;
+        continue;
+      }
+      pos = static_cast<std::size_t>(static_cast<const char*>(nl) - buf.data()) + 1;
+      inFirstLine = false;
+    }
+    for (;;) {
+      if (bufStart + pos >= end) return true;
+      const void* nl = std::memchr(buf.data() + pos, '\n', filled - pos);
+      if (!nl) break;
+      const std::size_t lineEnd = static_cast<std::size_t>(static_cast<const char*>(nl) - buf.data());
+      line(buf.data() + pos, lineEnd - pos);
+      pos = lineEnd + 1;
+    }
+    have = filled - pos;
+    if (pos > 0 && have > 0) std::memmove(buf.data(), buf.data() + pos, have);
+    bufStart += pos;
+  }
+  if (!inFirstLine && have > 0 && bufStart < end) line(buf.data(), have);
+  return true;
 }
 
 std::string JoinPath(const std::string& dir, std::string_view name) {

@@ -1,6 +1,8 @@
 // Whole-file reading and atomic writing of the program's data files.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -41,6 +43,16 @@ class AtomicFileWriter {
   long long m_written = 0;  // bytes handed to the file
   long long m_queued = 0;   // bytes whose write-back to disk has been started
 };
+
+// Calls line(data, size) for every line of the open file fd that starts at a byte
+// offset in [begin, end), without its "\n"; the callee may change the line's bytes in
+// place. end may be kToEndOfFile. A range that begins inside a line leaves that line
+// to the range before it, so that ranges side by side hand every line to exactly one
+// of them, which lets several threads read one file. A pipe can only be read whole
+// (begin 0). False on a read error.
+inline constexpr std::uint64_t kToEndOfFile = ~std::uint64_t{0};
+bool ForEachLineInRange(int fd, std::uint64_t begin, std::uint64_t end,
+                        const std::function<void(char*, std::size_t)>& line);
 
 // Joins a directory that ends in "/" (or is empty) with a file name.
 std::string JoinPath(const std::string& dir, std::string_view name);

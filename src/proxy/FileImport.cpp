@@ -6,7 +6,9 @@
 
 #include <algorithm>
 
+#include "base/Files.h"
 #include "base/Parallel.h"
+#include "base/Text.h"
 #include "proxy/ProxyExtractor.h"
 #include "proxy/ProxyListModel.h"
 
@@ -33,6 +35,26 @@ class FileDescriptor {
   int m_fd;
 };
 
+// How an open file is cut into parts, and how many threads read them.
+struct PartPlan {
+  std::size_t parts = 1;
+  std::uint64_t partBytes = 1;
+  unsigned threads = 1;
+
+  PartPlan(const struct stat& st, const FileImportOptions& options) {
+    const std::uint64_t size = static_cast<std::uint64_t>(std::max<off_t>(st.st_size, 0));
+    partBytes = std::max<std::size_t>(options.partBytes, 1);
+    // Only a regular file can be read in parts at their offsets.
+    if (S_ISREG(st.st_mode)) parts = static_cast<std::size_t>(std::max<std::uint64_t>(1, (size + partBytes - 1) / partBytes));
+    // Past a few threads the list, which takes the parts one at a time, is the limit.
+    constexpr unsigned kMaxThreads = 8;
+    threads = qb::ThreadsFor(parts, options.threads, kMaxThreads);
+  }
+  std::uint64_t Begin(std::size_t i) const { return i * partBytes; }
+  // The last part reads on to the end, wherever that is by then.
+  std::uint64_t End(std::size_t i) const { return i + 1 == parts ? kToEndOfFile : (i + 1) * partBytes; }
+};
+
 }  // namespace
 
 std::optional<std::size_t> AddProxiesFromFile(CProxyListModel& list, const std::string& path, bool ambiguous,
@@ -40,24 +62,13 @@ std::optional<std::size_t> AddProxiesFromFile(CProxyListModel& list, const std::
   FileDescriptor file(path);
   struct stat st {};
   if (file.get() < 0 || ::fstat(file.get(), &st) != 0 || S_ISDIR(st.st_mode)) return std::nullopt;
-
-  const std::uint64_t size = static_cast<std::uint64_t>(std::max<off_t>(st.st_size, 0));
-  const std::uint64_t partBytes = std::max<std::size_t>(options.partBytes, 1);
-  // Only a regular file can be read in parts at their offsets.
-  const std::size_t parts =
-      S_ISREG(st.st_mode) ? static_cast<std::size_t>(std::max<std::uint64_t>(1, (size + partBytes - 1) / partBytes))
-                          : 1;
-  // Past a few threads the list, which takes the parts one at a time, is the limit.
-  constexpr unsigned kMaxThreads = 8;
-  const unsigned threads = qb::ThreadsFor(parts, options.threads, kMaxThreads);
+  const PartPlan plan(st, options);
 
   // Parts are read and parsed in any order but added strictly in file order, so that
   // of two equal proxies the first is kept, as with a read from front to back.
   auto make = [&](std::size_t i) {
     Part part;
-    // The last part reads on to the end, wherever that is by then.
-    const std::uint64_t end = i + 1 == parts ? kToEndOfFile : (i + 1) * partBytes;
-    auto scan = ScanFileRange(file.get(), i * partBytes, end, ambiguous,
+    auto scan = ScanFileRange(file.get(), plan.Begin(i), plan.End(i), ambiguous,
                               [&](std::string_view line) { part.rows.AddLine(line); });
     if (!scan) {
       part.failed = true;
@@ -78,10 +89,51 @@ std::optional<std::size_t> AddProxiesFromFile(CProxyListModel& list, const std::
     if (ambiguous && found <= kFuzzyPassLimit) fuzzyText.append(part.gathered);
     return true;
   };
-  if (!qb::RunInOrder<Part>(parts, threads, 2 * threads, make, use)) return std::nullopt;
+  if (!qb::RunInOrder<Part>(plan.parts, plan.threads, 2 * plan.threads, make, use)) return std::nullopt;
 
   if (ambiguous && found <= kFuzzyPassLimit) {
     found += ScanFuzzy(fuzzyText, [&](std::string_view line) { list.AddProxyLine(line, select); });
   }
   return found;
+}
+
+std::optional<std::size_t> AddRowsFromListFile(CProxyListModel& list, const std::string& path,
+                                               const FileImportOptions& options) {
+  FileDescriptor file(path);
+  struct stat st {};
+  if (file.get() < 0 || ::fstat(file.get(), &st) != 0 || S_ISDIR(st.st_mode)) return std::nullopt;
+  const PartPlan plan(st, options);
+
+  auto make = [&](std::size_t i) {
+    Part part;
+    ProxyFields fields;
+    std::string decoded, scratch;
+    part.failed = !qb::ForEachLineInRange(file.get(), plan.Begin(i), plan.End(i), [&](char* data, std::size_t n) {
+      std::string_view line(data, n);
+      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+      if (!qb::IsValidUtf8(line)) {
+        decoded = qb::DecodeLegacyLine(line);
+        line = decoded;
+      }
+      // The program's own lines first: the extractor would cut a remark at its first
+      // blank and drop a status longer than nine bytes.
+      if (ParseFileLine(line, fields)) {
+        part.rows.AddParsed(std::move(fields));
+        return;
+      }
+      scratch.assign(line);
+      ScanProxies(scratch.data(), scratch.size(), [&](std::string_view found) { part.rows.AddLine(found); });
+    });
+    return part;
+  };
+
+  CProxyListModel::BulkAppend bulk(list);
+  std::size_t added = 0;
+  auto use = [&](std::size_t, Part& part) {
+    if (part.failed) return false;
+    added += static_cast<std::size_t>(list.AppendPrepared(part.rows, 0));
+    return true;
+  };
+  if (!qb::RunInOrder<Part>(plan.parts, plan.threads, 2 * plan.threads, make, use)) return std::nullopt;
+  return added;
 }

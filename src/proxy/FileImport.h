@@ -24,3 +24,11 @@ struct FileImportOptions {
 // parts before it have been added.
 std::optional<std::size_t> AddProxiesFromFile(CProxyListModel& list, const std::string& path, bool ambiguous,
                                               int select, const FileImportOptions& options = {});
+
+// Reads a list file the program wrote (Proxies.pro) into the list, on several threads
+// as above: a line in the form the program writes loads with its five fields, any
+// other line goes through the extractor like a foreign file's. Rows are appended
+// unselected. Returns the number of rows appended, or nullopt when the file cannot be
+// read.
+std::optional<std::size_t> AddRowsFromListFile(CProxyListModel& list, const std::string& path,
+                                               const FileImportOptions& options = {});

@@ -17,6 +17,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "base/Files.h"
+
 // The lines found by the last ExtractProxies call, in text order.
 extern std::vector<std::string> g_aExtractedLines;
 
@@ -74,7 +76,7 @@ std::optional<std::size_t> ExtractFile(const std::string& path, bool ambiguous, 
 // as ExtractFile does (end may be kToEndOfFile). Ranges side by side hand every line
 // to exactly one of them. When gather is set, the lines are also kept for the fuzzy
 // pass as long as the range found at most kFuzzyPassLimit. nullopt on a read error.
-inline constexpr std::uint64_t kToEndOfFile = ~std::uint64_t{0};
+using qb::kToEndOfFile;
 struct FileRangeScan {
   std::size_t found = 0;
   std::string gathered;  // the range's lines for the fuzzy pass, or empty

@@ -38,31 +38,10 @@ qb::FileDialogSpec ExportFileDialogSpec(const QDate& today) {
 bool LoadProxyList(CProxyListModel& list, const std::string& dataDir) {
   const std::string path = qb::JoinPath(dataDir, kProxyListFileName);
   if (!qb::FileExists(path)) return true;
-  const auto bytes = qb::ReadWholeFile(path);
-  if (!bytes) {
+  if (!AddRowsFromListFile(list, path)) {
     qb::ShowMessage(kMsgOpenFileFailed, kCaptionLoadList, qb::MsgIcon::Error);
     return false;
   }
-
-  CProxyListModel::BulkAppend bulk(list);
-  ProxyFields fields;
-  std::string scratch;
-  qb::ForEachLine(*bytes, [&](std::string_view raw) {
-    std::string decoded;
-    std::string_view line = raw;
-    if (!qb::IsValidUtf8(raw)) {
-      decoded = qb::DecodeLegacyLine(raw);
-      line = decoded;
-    }
-    // The program's own lines first: the extractor would cut a remark at its first
-    // blank and drop a status longer than nine bytes.
-    if (ParseFileLine(line, fields)) {
-      list.AddParsedProxy(std::move(fields), 0);
-      return;
-    }
-    scratch.assign(line);
-    ScanProxies(scratch.data(), scratch.size(), [&](std::string_view found) { list.AddProxyLine(found, 0); });
-  });
   return true;
 }
 

@@ -141,9 +141,13 @@ int CProxyListModel::AddParsedProxy(ProxyFields f, int select) {
 
 bool CProxyListModel::PreparedRows::AddLine(std::string_view line) {
   if (!ParseProxyLine(line, m_fields)) return false;
-  m_entries.push_back(MakeEntry(std::move(m_fields)));
-  m_keys.push_back(KeyOf(m_entries.back().get()));
+  AddParsed(std::move(m_fields));
   return true;
+}
+
+void CProxyListModel::PreparedRows::AddParsed(ProxyFields&& fields) {
+  m_entries.push_back(MakeEntry(std::move(fields)));
+  m_keys.push_back(KeyOf(m_entries.back().get()));
 }
 
 int CProxyListModel::AppendPrepared(PreparedRows& rows, int select) {

@@ -49,6 +49,8 @@ class CProxyListModel : public QAbstractTableModel {
    public:
     // False (and nothing kept) when line is not a proxy line.
     bool AddLine(std::string_view line);
+    // Fields that are already parsed and valid.
+    void AddParsed(ProxyFields&& fields);
     std::size_t size() const { return m_entries.size(); }
 
    private:
