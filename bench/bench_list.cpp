@@ -51,8 +51,8 @@ std::vector<std::string> MakeLines(int n) {
     const unsigned c = (static_cast<unsigned>(i) >> 8) & 0xFF, d = static_cast<unsigned>(i) & 0xFF;
     const char* status = kStatus[rng() % 6];
     std::string st = *status ? status : std::to_string((rng() % 300) / 10.0).substr(0, 3);
-    std::snprintf(buf, sizeof buf, "%u.%u.%u.%u:%d@%s$%s#%s", a, b, c, d, kPorts[rng() % 7], kTypes[rng() % 6],
-                  st.c_str(), (i % 3 == 0) ? "中国 北京" : "");
+    std::snprintf(buf, sizeof buf, "%u.%u.%u.%u:%d@%s$%s#%s", a, b, c, d, kPorts[rng() % 7],
+                  kTypes[rng() % 6], st.c_str(), (i % 3 == 0) ? "中国 北京" : "");
     lines.emplace_back(buf);
   }
   return lines;

@@ -5,13 +5,13 @@
 #include <QSaveFile>
 #include <QString>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <thread>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace qb {
 
@@ -45,7 +45,8 @@ bool FileExists(const std::string& path) {
 }
 
 AtomicFileWriter::AtomicFileWriter(const std::string& path)
-    : m_file(std::make_unique<QSaveFile>(QString::fromStdString(path))), m_ok(m_file->open(QIODevice::WriteOnly)) {}
+    : m_file(std::make_unique<QSaveFile>(QString::fromStdString(path))),
+      m_ok(m_file->open(QIODevice::WriteOnly)) {}
 
 // Without a commit, QSaveFile removes its temporary file and leaves the old one.
 AtomicFileWriter::~AtomicFileWriter() = default;

@@ -45,7 +45,8 @@ struct PartPlan {
     const std::uint64_t size = static_cast<std::uint64_t>(std::max<off_t>(st.st_size, 0));
     partBytes = std::max<std::size_t>(options.partBytes, 1);
     // Only a regular file can be read in parts at their offsets.
-    if (S_ISREG(st.st_mode)) parts = static_cast<std::size_t>(std::max<std::uint64_t>(1, (size + partBytes - 1) / partBytes));
+    if (S_ISREG(st.st_mode))
+      parts = static_cast<std::size_t>(std::max<std::uint64_t>(1, (size + partBytes - 1) / partBytes));
     // Past a few threads the list, which takes the parts one at a time, is the limit.
     constexpr unsigned kMaxThreads = 8;
     threads = qb::ThreadsFor(parts, options.threads, kMaxThreads);
@@ -108,22 +109,24 @@ std::optional<std::size_t> AddRowsFromListFile(CProxyListModel& list, const std:
     Part part;
     ProxyFields fields;
     std::string decoded, scratch;
-    part.failed = !qb::ForEachLineInRange(file.get(), plan.Begin(i), plan.End(i), [&](char* data, std::size_t n) {
-      std::string_view line(data, n);
-      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-      if (!qb::IsValidUtf8(line)) {
-        decoded = qb::DecodeLegacyLine(line);
-        line = decoded;
-      }
-      // The program's own lines first: the extractor would cut a remark at its first
-      // blank and drop a status longer than nine bytes.
-      if (ParseFileLine(line, fields)) {
-        part.rows.AddParsed(std::move(fields));
-        return;
-      }
-      scratch.assign(line);
-      ScanProxies(scratch.data(), scratch.size(), [&](std::string_view found) { part.rows.AddLine(found); });
-    });
+    part.failed =
+        !qb::ForEachLineInRange(file.get(), plan.Begin(i), plan.End(i), [&](char* data, std::size_t n) {
+          std::string_view line(data, n);
+          if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+          if (!qb::IsValidUtf8(line)) {
+            decoded = qb::DecodeLegacyLine(line);
+            line = decoded;
+          }
+          // The program's own lines first: the extractor would cut a remark at its first
+          // blank and drop a status longer than nine bytes.
+          if (ParseFileLine(line, fields)) {
+            part.rows.AddParsed(std::move(fields));
+            return;
+          }
+          scratch.assign(line);
+          ScanProxies(scratch.data(), scratch.size(),
+                      [&](std::string_view found) { part.rows.AddLine(found); });
+        });
     return part;
   };
 

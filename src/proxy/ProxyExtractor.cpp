@@ -562,10 +562,7 @@ class FileLineExtractor {
   }
 
   std::size_t Finish() {
-    if (m_gather && m_count <= kFuzzyPassLimit) {
-      FuzzyPrepare(m_gathered);
-      m_count += ScanProxies(m_gathered.data(), m_gathered.size(), m_sink);
-    }
+    if (m_gather && m_count <= kFuzzyPassLimit) m_count += ScanFuzzy(m_gathered, m_sink);
     return m_count;
   }
 

@@ -59,7 +59,9 @@ std::uint32_t ProxyKeyHash(const CProxyEntry& e) {
   return static_cast<std::uint32_t>(h);
 }
 
-ProxyKeyRef KeyOf(const CProxyEntry* e) { return ProxyKeyRef{e, ProxyKeyHash(*e)}; }
+ProxyKeyRef KeyOf(const CProxyEntry* e) {
+  return ProxyKeyRef{e, ProxyKeyHash(*e)};
+}
 
 bool operator==(const ProxyKeyRef& a, const ProxyKeyRef& b) {
   return a.hash == b.hash && qb::AsciiCaseEqual(a.entry->m_sProxyAddr, b.entry->m_sProxyAddr) &&
@@ -76,7 +78,8 @@ void ProxyKeySet::Rehash(std::size_t capacity) {
   for (std::size_t c = capacity; c > 1; c >>= 1) --m_shift;
   constexpr std::size_t kAhead = 8;  // as in InsertBatch
   for (std::size_t k = 0; k < old.size(); ++k) {
-    if (k + kAhead < old.size() && old[k + kAhead].entry) __builtin_prefetch(&m_slots[Home(old[k + kAhead].hash)], 1);
+    if (k + kAhead < old.size() && old[k + kAhead].entry)
+      __builtin_prefetch(&m_slots[Home(old[k + kAhead].hash)], 1);
     const Slot& s = old[k];
     if (!s.entry) continue;
     std::size_t i = Home(s.hash);

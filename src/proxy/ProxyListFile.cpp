@@ -30,7 +30,8 @@ qb::FileDialogSpec ExportFileDialogSpec(const QDate& today) {
   spec.title = kCaptionSave;
   spec.defaultExtension = "pro";
   spec.initialName = DefaultExportFileName(today);
-  spec.filter = "Text Files (*.txt)|*.txt|Proxy Files (*.pro)|*.pro|Data Files (*.dat)|*.dat|All Files (*.*)|*.*||";
+  spec.filter =
+      "Text Files (*.txt)|*.txt|Proxy Files (*.pro)|*.pro|Data Files (*.dat)|*.dat|All Files (*.*)|*.*||";
   spec.confirmOverwrite = true;
   return spec;
 }
@@ -69,8 +70,9 @@ bool ForEachFileChunk(const CProxyListModel& list, Write write) {
     }
     return out;
   };
-  return qb::RunInOrder<std::string>(chunks, threads, 2 * threads, format,
-                                     [&](std::size_t, std::string& text) { return write(std::string_view(text)); });
+  return qb::RunInOrder<std::string>(
+      chunks, threads, 2 * threads, format,
+      [&](std::size_t, std::string& text) { return write(std::string_view(text)); });
 }
 
 }  // namespace
@@ -93,7 +95,8 @@ bool SaveProxyList(const CProxyListModel& list, const std::string& dataDir) {
   return true;
 }
 
-int ImportProxyFile(CProxyListModel& list, const std::string& path, bool ambiguous, const std::string& dataDir) {
+int ImportProxyFile(CProxyListModel& list, const std::string& path, bool ambiguous,
+                    const std::string& dataDir) {
   const std::optional<std::size_t> result = AddProxiesFromFile(list, path, ambiguous, 1);
   if (!result) {
     qb::ShowMessage(kMsgOpenFileFailed, kCaptionLoadList, qb::MsgIcon::Error);
@@ -110,8 +113,8 @@ int ImportProxyFile(CProxyListModel& list, const std::string& path, bool ambiguo
 
 int AddProxiesFromText(CProxyListModel& list, std::string text, bool ambiguous) {
   CProxyListModel::BulkAppend bulk(list);
-  return static_cast<int>(
-      ExtractWholeText(std::move(text), ambiguous, [&](std::string_view line) { list.AddProxyLine(line, 1); }));
+  return static_cast<int>(ExtractWholeText(std::move(text), ambiguous,
+                                           [&](std::string_view line) { list.AddProxyLine(line, 1); }));
 }
 
 bool WriteExportFile(const CProxyListModel& list, std::vector<int> rows, const std::string& path) {
@@ -133,10 +136,17 @@ std::string FormatStatusLine(int selected, int total, int autoProxyConfig, const
   std::string text = qb::Format(" %d/%d;   ", selected, total);
   const char* prefix = nullptr;
   switch (autoProxyConfig) {
-    case 0: prefix = " IE: "; break;
-    case 1: prefix = "Default proxy auto-config file. "; break;
-    case 2: prefix = "User-defined proxy auto-config file. "; break;
-    default: return text;
+    case 0:
+      prefix = " IE: ";
+      break;
+    case 1:
+      prefix = "Default proxy auto-config file. ";
+      break;
+    case 2:
+      prefix = "User-defined proxy auto-config file. ";
+      break;
+    default:
+      return text;
   }
   text.append(prefix).append(ieProxy.empty() ? std::string("no proxy") : ieProxy);
   return text;

@@ -35,8 +35,12 @@ AddressNumbers SplitAddress(std::string_view a) {
   return n;
 }
 
-int Sign(long long v) { return v < 0 ? -1 : (v > 0 ? 1 : 0); }
-int Sign(double v) { return v < 0 ? -1 : (v > 0 ? 1 : 0); }
+int Sign(long long v) {
+  return v < 0 ? -1 : (v > 0 ? 1 : 0);
+}
+int Sign(double v) {
+  return v < 0 ? -1 : (v > 0 ? 1 : 0);
+}
 
 }  // namespace
 
@@ -66,12 +70,18 @@ const std::string& CProxyListModel::CellText(int row, int column) const {
   const CProxyEntry* e = Entry(row);
   if (!e) return kEmpty;
   switch (column) {
-    case ColType: return e->m_sProxyType;
-    case ColAddr: return e->m_sProxyAddr;
-    case ColPort: return e->m_sProxyPort;
-    case ColTimeStatus: return e->m_sTimeStatus;
-    case ColRemark: return e->m_sRemark;
-    default: return kEmpty;
+    case ColType:
+      return e->m_sProxyType;
+    case ColAddr:
+      return e->m_sProxyAddr;
+    case ColPort:
+      return e->m_sProxyPort;
+    case ColTimeStatus:
+      return e->m_sTimeStatus;
+    case ColRemark:
+      return e->m_sRemark;
+    default:
+      return kEmpty;
   }
 }
 
@@ -90,7 +100,8 @@ QVariant CProxyListModel::data(const QModelIndex& index, int role) const {
       if (index.column() == ColPort || index.column() == ColTimeStatus)
         return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
       return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
-    default: return {};
+    default:
+      return {};
   }
 }
 
@@ -105,8 +116,8 @@ QVariant CProxyListModel::headerData(int section, Qt::Orientation orientation, i
   if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount) return {};
   if (role == Qt::DisplayRole) return QString::fromUtf8(kHeaders[section]);
   if (role == Qt::TextAlignmentRole) {
-    return QVariant::fromValue((section == ColPort || section == ColTimeStatus ? Qt::AlignRight : Qt::AlignLeft) |
-                               Qt::AlignVCenter);
+    return QVariant::fromValue(
+        (section == ColPort || section == ColTimeStatus ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
   }
   return {};
 }
@@ -118,7 +129,9 @@ Qt::ItemFlags CProxyListModel::flags(const QModelIndex& index) const {
   return f;
 }
 
-void CProxyListModel::sort(int column, Qt::SortOrder order) { SortRows(column, order == Qt::AscendingOrder); }
+void CProxyListModel::sort(int column, Qt::SortOrder order) {
+  SortRows(column, order == Qt::AscendingOrder);
+}
 
 int CProxyListModel::AddProxyLine(std::string_view line, int select) {
   ProxyFields f;
@@ -127,9 +140,9 @@ int CProxyListModel::AddProxyLine(std::string_view line, int select) {
 }
 
 std::unique_ptr<CProxyEntry> CProxyListModel::MakeEntry(ProxyFields&& f) {
-  return std::make_unique<CProxyEntry>(0, std::move(f.addr), std::move(f.port), std::move(f.type),
-                                       f.timeStatus.empty() ? std::string(kStatusUnverified) : std::move(f.timeStatus),
-                                       std::move(f.remark));
+  return std::make_unique<CProxyEntry>(
+      0, std::move(f.addr), std::move(f.port), std::move(f.type),
+      f.timeStatus.empty() ? std::string(kStatusUnverified) : std::move(f.timeStatus), std::move(f.remark));
 }
 
 int CProxyListModel::AddParsedProxy(ProxyFields f, int select) {
@@ -193,7 +206,9 @@ void CProxyListModel::AppendNewRow(std::unique_ptr<CProxyEntry> entry, int selec
   if (select) SelectRow(index, true);
 }
 
-void CProxyListModel::BeginBulkAppend() { ++m_bulkDepth; }
+void CProxyListModel::BeginBulkAppend() {
+  ++m_bulkDepth;
+}
 
 void CProxyListModel::EndBulkAppend() {
   if (m_bulkDepth == 0 || --m_bulkDepth > 0) return;
@@ -208,7 +223,8 @@ void CProxyListModel::FlushPending() {
   if (m_rows.empty()) {
     m_rows.swap(m_pending);
   } else {
-    m_rows.insert(m_rows.end(), std::make_move_iterator(m_pending.begin()), std::make_move_iterator(m_pending.end()));
+    m_rows.insert(m_rows.end(), std::make_move_iterator(m_pending.begin()),
+                  std::make_move_iterator(m_pending.end()));
   }
   m_pending.clear();
   endInsertRows();
@@ -219,7 +235,8 @@ void CProxyListModel::FlushPending() {
       selection.select(index(first + a, 0), index(first + b, ColumnCount - 1));
     }
     m_selection->select(selection, QItemSelectionModel::Select);
-    m_selection->setCurrentIndex(index(first + m_pendingSelected.back().second, 0), QItemSelectionModel::NoUpdate);
+    m_selection->setCurrentIndex(index(first + m_pendingSelected.back().second, 0),
+                                 QItemSelectionModel::NoUpdate);
     m_pendingSelected.clear();
   }
 }
@@ -278,7 +295,6 @@ void CProxyListModel::SetFavorite(int row, bool favorite) {
 }
 
 void CProxyListModel::RemoveRows(std::vector<int> rows) {
-
   FlushPending();
   std::sort(rows.begin(), rows.end());
   rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
@@ -379,7 +395,9 @@ bool CProxyListModel::KeysMatchRows() const {
 int CProxyListModel::CompareItems(const CProxyEntry& a, const CProxyEntry& b, int column, bool ascending) {
   int result = 0;
   switch (column) {
-    case ColType: result = Sign(static_cast<long long>(qb::AsciiCaseCompare(a.m_sProxyType, b.m_sProxyType))); break;
+    case ColType:
+      result = Sign(static_cast<long long>(qb::AsciiCaseCompare(a.m_sProxyType, b.m_sProxyType)));
+      break;
     case ColAddr: {
       const AddressNumbers x = SplitAddress(a.m_sProxyAddr);
       const AddressNumbers y = SplitAddress(b.m_sProxyAddr);
@@ -389,9 +407,14 @@ int CProxyListModel::CompareItems(const CProxyEntry& a, const CProxyEntry& b, in
     case ColPort:
       result = Sign(static_cast<long long>(qb::CAtoi(a.m_sProxyPort)) - qb::CAtoi(b.m_sProxyPort));
       break;
-    case ColTimeStatus: result = Sign(TimeStatusRank(a.m_sTimeStatus) - TimeStatusRank(b.m_sTimeStatus)); break;
-    case ColRemark: result = Sign(static_cast<long long>(qb::AsciiCaseCompare(a.m_sRemark, b.m_sRemark))); break;
-    default: break;
+    case ColTimeStatus:
+      result = Sign(TimeStatusRank(a.m_sTimeStatus) - TimeStatusRank(b.m_sTimeStatus));
+      break;
+    case ColRemark:
+      result = Sign(static_cast<long long>(qb::AsciiCaseCompare(a.m_sRemark, b.m_sRemark)));
+      break;
+    default:
+      break;
   }
   return ascending ? result : -result;
 }
@@ -422,17 +445,25 @@ void CProxyListModel::SortRows(int column, bool ascending) {
         return std::array<int, 4>{a.part[0], a.part[1], a.part[2], a.part[3]};
       });
       break;
-    case ColPort: sortBy([](const CProxyEntry& e) { return qb::CAtoi(e.m_sProxyPort); }); break;
-    case ColTimeStatus: sortBy([](const CProxyEntry& e) { return TimeStatusRank(e.m_sTimeStatus); }); break;
+    case ColPort:
+      sortBy([](const CProxyEntry& e) { return qb::CAtoi(e.m_sProxyPort); });
+      break;
+    case ColTimeStatus:
+      sortBy([](const CProxyEntry& e) { return TimeStatusRank(e.m_sTimeStatus); });
+      break;
     // The text columns too: comparing through the entries misses the cache on every
     // comparison and took seconds for a million rows. Lower-case keys, compared byte by
     // byte, give exactly the order of AsciiCaseCompare.
-    case ColType: sortBy([](const CProxyEntry& e) { return qb::AsciiLower(e.m_sProxyType); }); break;
-    case ColRemark: sortBy([](const CProxyEntry& e) { return qb::AsciiLower(e.m_sRemark); }); break;
+    case ColType:
+      sortBy([](const CProxyEntry& e) { return qb::AsciiLower(e.m_sProxyType); });
+      break;
+    case ColRemark:
+      sortBy([](const CProxyEntry& e) { return qb::AsciiLower(e.m_sRemark); });
+      break;
     default:
       std::stable_sort(order.begin(), order.end(), [&](int x, int y) {
-        return CompareItems(*m_rows[static_cast<std::size_t>(x)], *m_rows[static_cast<std::size_t>(y)], column,
-                            ascending) < 0;
+        return CompareItems(*m_rows[static_cast<std::size_t>(x)], *m_rows[static_cast<std::size_t>(y)],
+                            column, ascending) < 0;
       });
       break;
   }
@@ -466,7 +497,9 @@ std::vector<int> CProxyListModel::SelectedRows() const {
   return rows;
 }
 
-int CProxyListModel::SelectedCount() const { return static_cast<int>(SelectedRows().size()); }
+int CProxyListModel::SelectedCount() const {
+  return static_cast<int>(SelectedRows().size());
+}
 
 void CProxyListModel::SelectRow(int row, bool makeCurrent) {
   if (row < 0 || row >= RowCount()) return;

@@ -976,11 +976,15 @@ std::string MakeListFile(std::mt19937& rng) {
       case 1:  // GBK remark: not valid UTF-8
         out += qb::Format("10.1.%u.%u:3128@HTTP$未验证#", rng() % 4, rng() % 256) + "\xB1\xB1\xBE\xA9";
         break;
-      case 2: out += ""; break;
+      case 2:
+        out += "";
+        break;
       default: {
-        CProxyEntry e(0, rng() % 5 == 0 ? "proxy" + std::to_string(rng() % 50) + ".example" :
-                                           qb::Format("10.2.%u.%u", rng() % 4, rng() % 256),
-                      std::to_string(1 + rng() % 65535), kTypes[rng() % 6], kStatus[rng() % 6], kRemark[rng() % 5]);
+        CProxyEntry e(0,
+                      rng() % 5 == 0 ? "proxy" + std::to_string(rng() % 50) + ".example"
+                                     : qb::Format("10.2.%u.%u", rng() % 4, rng() % 256),
+                      std::to_string(1 + rng() % 65535), kTypes[rng() % 6], kStatus[rng() % 6],
+                      kRemark[rng() % 5]);
         out += FormatFileLine(e);
       }
     }
@@ -1013,8 +1017,8 @@ TEST(ListFileLoad, SameRowsAsReadingTheFileWhole) {
         const auto added = AddRowsFromListFile(got, path, options);
         ASSERT_TRUE(added.has_value());
         EXPECT_EQ(*added, static_cast<std::size_t>(want.RowCount()));
-        EXPECT_TRUE(SameLists(got, want)) << "file " << file << ", parts of " << partBytes << ", " << threads
-                                          << " threads";
+        EXPECT_TRUE(SameLists(got, want))
+            << "file " << file << ", parts of " << partBytes << ", " << threads << " threads";
         EXPECT_TRUE(got.SelectedRows().empty());
       }
     }
