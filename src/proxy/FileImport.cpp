@@ -35,6 +35,11 @@ class FileDescriptor {
   int m_fd;
 };
 
+// An open file that lines can be read from (a directory opens, but reads fail).
+bool Readable(const FileDescriptor& file, struct stat& st) {
+  return file.get() >= 0 && ::fstat(file.get(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
 // How an open file is cut into parts, and how many threads read them.
 struct PartPlan {
   std::size_t parts = 1;
@@ -62,7 +67,7 @@ std::optional<std::size_t> AddProxiesFromFile(CProxyListModel& list, const std::
                                               int select, const FileImportOptions& options) {
   FileDescriptor file(path);
   struct stat st {};
-  if (file.get() < 0 || ::fstat(file.get(), &st) != 0 || S_ISDIR(st.st_mode)) return std::nullopt;
+  if (!Readable(file, st)) return std::nullopt;
   const PartPlan plan(st, options);
 
   // Parts are read and parsed in any order but added strictly in file order, so that
@@ -102,7 +107,7 @@ std::optional<std::size_t> AddRowsFromListFile(CProxyListModel& list, const std:
                                                const FileImportOptions& options) {
   FileDescriptor file(path);
   struct stat st {};
-  if (file.get() < 0 || ::fstat(file.get(), &st) != 0 || S_ISDIR(st.st_mode)) return std::nullopt;
+  if (!Readable(file, st)) return std::nullopt;
   const PartPlan plan(st, options);
 
   auto make = [&](std::size_t i) {
