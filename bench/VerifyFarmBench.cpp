@@ -31,6 +31,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "base/CurlTransfer.h"
 #include "base/Text.h"
 #include "proxy/ProxyListModel.h"
 #include "settings/Settings.h"
@@ -345,6 +346,7 @@ BENCHMARK(BM_CurlXargsFarm)
     ->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
+  qb::CurlGlobal curl;
   if (argc >= 2 && std::string(argv[1]) == "--farm") {
     return RunFarm(argc >= 3 && std::string(argv[2]) == "--refuse-half");
   }

@@ -43,7 +43,9 @@ double g_dColumnScale = 1.0;
 
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+QString Q(const std::string& s) {
+  return QString::fromStdString(s);
+}
 
 }  // namespace
 
@@ -95,23 +97,35 @@ void CMainDlg::CreateControls() {
   qb::PlaceControl(frame, 5, 0, 434, 299);
   frame->lower();
 
-  connect(AddButton(1045, "验证全部", 382, 32, 50, 15), &QAbstractButton::clicked, this, &CMainDlg::OnVerifyAll);
-  connect(AddButton(1002, "验证选定", 382, 50, 50, 15), &QAbstractButton::clicked, this, &CMainDlg::OnVerifySelected);
-  connect(AddButton(1009, "设为IE代理", 382, 72, 50, 15), &QAbstractButton::clicked, this, &CMainDlg::OnSetIEProxy);
-  connect(AddButton(1011, "取消IE代理", 382, 90, 50, 15), &QAbstractButton::clicked, this, &CMainDlg::OnCancelIEProxy);
-  connect(AddButton(1034, "添加代理", 382, 112, 50, 15), &QAbstractButton::clicked, this, &CMainDlg::OnAddProxy);
-  connect(AddButton(1041, "修改选定", 382, 130, 50, 15), &QAbstractButton::clicked, this, &CMainDlg::OnModifySelected);
-  connect(AddButton(1039, "删除", 382, 148, 24, 15), &QAbstractButton::clicked, this, &CMainDlg::OnDeleteSelected);
+  connect(AddButton(1045, "验证全部", 382, 32, 50, 15), &QAbstractButton::clicked, this,
+          &CMainDlg::OnVerifyAll);
+  connect(AddButton(1002, "验证选定", 382, 50, 50, 15), &QAbstractButton::clicked, this,
+          &CMainDlg::OnVerifySelected);
+  connect(AddButton(1009, "设为IE代理", 382, 72, 50, 15), &QAbstractButton::clicked, this,
+          &CMainDlg::OnSetIEProxy);
+  connect(AddButton(1011, "取消IE代理", 382, 90, 50, 15), &QAbstractButton::clicked, this,
+          &CMainDlg::OnCancelIEProxy);
+  connect(AddButton(1034, "添加代理", 382, 112, 50, 15), &QAbstractButton::clicked, this,
+          &CMainDlg::OnAddProxy);
+  connect(AddButton(1041, "修改选定", 382, 130, 50, 15), &QAbstractButton::clicked, this,
+          &CMainDlg::OnModifySelected);
+  connect(AddButton(1039, "删除", 382, 148, 24, 15), &QAbstractButton::clicked, this,
+          &CMainDlg::OnDeleteSelected);
   connect(AddButton(1044, "清理", 408, 148, 24, 15), &QAbstractButton::clicked, this, &CMainDlg::OnClean);
   connect(AddButton(1042, "导入", 382, 170, 24, 15), &QAbstractButton::clicked, this, &CMainDlg::OnImport);
   connect(AddButton(1046, "粘贴", 408, 170, 24, 15), &QAbstractButton::clicked, this, &CMainDlg::OnPaste);
-  connect(AddButton(1043, "导出选定", 382, 188, 50, 15), &QAbstractButton::clicked, this, &CMainDlg::OnExport);
-  connect(AddButton(1049, "【设置】", 382, 12, 50, 15), &QAbstractButton::clicked, this, &CMainDlg::OnSettings);
+  connect(AddButton(1043, "导出选定", 382, 188, 50, 15), &QAbstractButton::clicked, this,
+          &CMainDlg::OnExport);
+  connect(AddButton(1049, "【设置】", 382, 12, 50, 15), &QAbstractButton::clicked, this,
+          &CMainDlg::OnSettings);
   connect(AddButton(1050, "▲下载代理资源", 311, 208, 62, 15), &QAbstractButton::clicked, this,
           &CMainDlg::OnDownloadSources);
-  connect(AddButton(1027, "添加资源", 382, 232, 50, 15), &QAbstractButton::clicked, this, &CMainDlg::OnAddSource);
-  connect(AddButton(1028, "修改资源", 382, 250, 50, 15), &QAbstractButton::clicked, this, &CMainDlg::OnModifySource);
-  connect(AddButton(1029, "删除资源", 382, 268, 50, 15), &QAbstractButton::clicked, this, &CMainDlg::OnDeleteSource);
+  connect(AddButton(1027, "添加资源", 382, 232, 50, 15), &QAbstractButton::clicked, this,
+          &CMainDlg::OnAddSource);
+  connect(AddButton(1028, "修改资源", 382, 250, 50, 15), &QAbstractButton::clicked, this,
+          &CMainDlg::OnModifySource);
+  connect(AddButton(1029, "删除资源", 382, 268, 50, 15), &QAbstractButton::clicked, this,
+          &CMainDlg::OnDeleteSource);
   // The dialog's OK button exists but is never seen or used: Enter does nothing.
   QAbstractButton* ok = AddButton(1, "OK", 97, 209, 26, 13);
   ok->hide();
@@ -127,7 +141,7 @@ void CMainDlg::CreateControls() {
   m_pList->setObjectName("1000");
   m_pList->setModel(&m_list);
   m_pList->setSelectionModel(m_list.selectionModel());
-  m_pList->SetSortAllowed([] { return g_bListSortable; });
+  m_pList->SetSortAllowed([this] { return m_verify->ListSortable(); });
   m_pList->setContextMenuPolicy(Qt::CustomContextMenu);
   qb::PlaceControl(m_pList, 11, 31, 362, 172);
   connect(m_pList, &QWidget::customContextMenuRequested, this, &CMainDlg::ShowContextMenu);
@@ -186,7 +200,7 @@ void CMainDlg::CreateControls() {
   qb::PlaceControl(m_helpLink, 385, 206, 20, 20);
 
   m_trayCtl = new CTrayController(m_list, *m_sysProxy, this);
-  m_trayCtl->SetRunningThreads([this] { return m_verify->m_nRunningThreads; });
+  m_trayCtl->SetRunningThreads([this] { return m_verify->BusyWorkers(); });
   connect(m_trayCtl, &CTrayController::showDialogRequested, this, &CMainDlg::OnShowDialog);
   connect(m_trayCtl, &CTrayController::aboutRequested, this, [this] { ShowAboutBox(this); });
   connect(m_trayCtl, &CTrayController::exitRequested, this, [this] { OnTrayExit(); });
@@ -226,19 +240,33 @@ void CMainDlg::OnInitDialog() {
   m_contextPopup = m_contextMenu->GetSubMenu(0);
   if (m_contextPopup) {
     m_contextPopup->setObjectName("139");
-    connect(m_contextPopup, &OwnerDrawMenu::commandChosen, this,
-            [this](int command, const QVariant&) {
-              switch (command) {
-                case 32771: OnCopyProxy(); break;
-                case 1009: OnSetIEProxy(); break;
-                case 1002: OnVerifySelected(); break;
-                case 1041: OnModifySelected(); break;
-                case 1039: OnDeleteSelected(); break;
-                case 32791: OnSelectAll(); break;
-                default: break;
-              }
-            },
-            Qt::QueuedConnection);
+    connect(
+        m_contextPopup, &OwnerDrawMenu::commandChosen, this,
+        [this](int command, const QVariant&) {
+          switch (command) {
+            case 32771:
+              OnCopyProxy();
+              break;
+            case 1009:
+              OnSetIEProxy();
+              break;
+            case 1002:
+              OnVerifySelected();
+              break;
+            case 1041:
+              OnModifySelected();
+              break;
+            case 1039:
+              OnDeleteSelected();
+              break;
+            case 32791:
+              OnSelectAll();
+              break;
+            default:
+              break;
+          }
+        },
+        Qt::QueuedConnection);
   }
 
   m_verify->StartTimers();
@@ -253,36 +281,63 @@ void CMainDlg::OnInitDialog() {
 }
 
 void CMainDlg::ConnectVerifier() {
-  connect(m_verify, &CVerifyControl::ControlEnabled, this, [this](int id, bool enabled) {
-    if (id == 1000) {
-      m_pList->setEnabled(enabled);
-    } else if (QAbstractButton* b = m_buttons.value(id)) {
-      b->setEnabled(enabled);
-    }
+  connect(m_verify, &CVerifyControl::RunStateChanged, this, &CMainDlg::ShowRunState);
+  connect(m_verify, &CVerifyControl::StoppingPulse, this, [this](bool alternate) {
+    RunButton()->setText(QString::fromUtf8(alternate ? kCaptionStopping2 : kCaptionStopping1));
   });
-  connect(m_verify, &CVerifyControl::ControlText, this, [this](int id, const QString& text) {
-    if (QAbstractButton* b = m_buttons.value(id)) b->setText(text);
-  });
-  connect(m_verify, &CVerifyControl::ProgressRange, this, [this](int lo, int hi) { m_pProgress->SetRange(lo, hi); });
+  connect(m_verify, &CVerifyControl::ProgressRange, this,
+          [this](int lo, int hi) { m_pProgress->SetRange(lo, hi); });
   connect(m_verify, &CVerifyControl::ProgressPos, this, [this](int pos) { m_pProgress->SetPos(pos); });
-  connect(m_verify, &CVerifyControl::ProgressText, this, [this](const QString& t) { m_pProgress->SetWindowText(t); });
-  connect(m_verify, &CVerifyControl::ResultViewOpened, this, [this](const QString& status, const QString& page) {
-    if (!m_pResultDlg) m_pResultDlg = new CVerifyResultDlg(this);
-    m_pResultDlg->SetStatus(status);
-    m_pResultDlg->SetPage(page);
-    m_pResultDlg->show();
-    m_pResultDlg->raise();
-    m_pResultDlg->activateWindow();
-  });
-  connect(m_verify, &CVerifyControl::VerifyResultShown, this, [this](const QString& status, const QString& page) {
-    if (!m_pResultDlg) return;
-    m_pResultDlg->SetStatus(status);
-    m_pResultDlg->SetPage(page);
-  });
+  connect(m_verify, &CVerifyControl::ProgressText, this,
+          [this](const QString& t) { m_pProgress->SetWindowText(t); });
+  connect(m_verify, &CVerifyControl::ResultViewOpened, this,
+          [this](const QString& status, const QString& page) {
+            if (!m_pResultDlg) m_pResultDlg = new CVerifyResultDlg(this);
+            m_pResultDlg->SetStatus(status);
+            m_pResultDlg->SetPage(page);
+            m_pResultDlg->show();
+            m_pResultDlg->raise();
+            m_pResultDlg->activateWindow();
+          });
+  connect(m_verify, &CVerifyControl::VerifyResultShown, this,
+          [this](const QString& status, const QString& page) {
+            if (!m_pResultDlg) return;
+            m_pResultDlg->SetStatus(status);
+            m_pResultDlg->SetPage(page);
+          });
   connect(m_verify, &CVerifyControl::StatusLineChanged, this, &CMainDlg::UpdateStatusLine);
   connect(m_verify, &CVerifyControl::TrayIconRefresh, this, &CMainDlg::UpdateTrayIcon);
   connect(m_verify, &CVerifyControl::ListSorted, this,
           [this](int column, bool ascending) { m_pList->SortHeader()->SetSortImage(column, ascending); });
+}
+
+QAbstractButton* CMainDlg::RunButton() const {
+  return m_buttons.value(m_verify->VerifiesAll() ? kIdVerifyAll : kIdVerifySelected);
+}
+
+void CMainDlg::ShowRunState(RunState state) {
+  switch (state) {
+    case RunState::Running: {
+      // The run's own button becomes its stop button; everything that changes the
+      // list or the settings waits for the run.
+      const bool all = m_verify->VerifiesAll();
+      RunButton()->setText(QString::fromUtf8(kCaptionStopVerify));
+      m_buttons.value(all ? kIdVerifySelected : kIdVerifyAll)->setEnabled(false);
+      for (int id : {1049, 1034, 1041, 1039, 1044, 1042, 1046, 1050}) m_buttons.value(id)->setEnabled(false);
+      break;
+    }
+    case RunState::Stopping:
+      RunButton()->setEnabled(false);
+      RunButton()->setText(QString::fromUtf8(kCaptionStopping1));
+      break;
+    case RunState::Idle:
+      m_pList->setEnabled(true);
+      for (int id : {1049, 1045, 1002, 1009, 1034, 1041, 1039, 1044, 1042, 1046, 1043, 1050})
+        m_buttons.value(id)->setEnabled(true);
+      m_buttons.value(kIdVerifyAll)->setText(QString::fromUtf8(kCaptionVerifyAll));
+      m_buttons.value(kIdVerifySelected)->setText(QString::fromUtf8(kCaptionVerifySelected));
+      break;
+  }
 }
 
 void CMainDlg::StartUp() {
@@ -291,11 +346,17 @@ void CMainDlg::StartUp() {
   show();
 }
 
-CVerifyResultDlg* CMainDlg::ResultDlg() const { return m_pResultDlg.data(); }
+CVerifyResultDlg* CMainDlg::ResultDlg() const {
+  return m_pResultDlg.data();
+}
 
-bool CMainDlg::HasTray() const { return !m_forceNoTray && QSystemTrayIcon::isSystemTrayAvailable(); }
+bool CMainDlg::HasTray() const {
+  return !m_forceNoTray && QSystemTrayIcon::isSystemTrayAvailable();
+}
 
-void CMainDlg::SaveList() { SaveProxyList(m_list, m_dataDir); }
+void CMainDlg::SaveList() {
+  SaveProxyList(m_list, m_dataDir);
+}
 
 void CMainDlg::UpdateStatusLine() {
   std::string ieProxy;
@@ -307,10 +368,16 @@ void CMainDlg::UpdateStatusLine() {
       Q(FormatStatusLine(m_list.SelectedCount(), m_list.RowCount(), m_settings.m_nAutoProxyConfig, ieProxy)));
 }
 
-void CMainDlg::UpdateTrayIcon() { m_trayCtl->UpdateTrayIcon(); }
+void CMainDlg::UpdateTrayIcon() {
+  m_trayCtl->UpdateTrayIcon();
+}
 
-QSystemTrayIcon* CMainDlg::TrayIcon() const { return m_trayCtl->TrayIcon(); }
-int CMainDlg::TrayIconId() const { return m_trayCtl->m_nTrayIcon; }
+QSystemTrayIcon* CMainDlg::TrayIcon() const {
+  return m_trayCtl->TrayIcon();
+}
+int CMainDlg::TrayIconId() const {
+  return m_trayCtl->m_nTrayIcon;
+}
 
 // ---- Proxy list commands ----
 
@@ -326,7 +393,7 @@ void CMainDlg::OnAddProxy() {
 }
 
 void CMainDlg::OnModifySelected() {
-  if (!m_verify->m_bIdle || m_verify->IsBusy()) return;
+  if (!m_verify->IsIdle()) return;
   const std::vector<int> selected = m_list.SelectedRows();
   if (selected.empty()) return;
   const int row = selected.front();
@@ -343,7 +410,8 @@ void CMainDlg::OnModifySelected() {
         m_list, row, dlg.m_sType.toStdString(), dlg.m_sAddress.toStdString(), dlg.m_sPort.toStdString(),
         dlg.m_sRemark.toStdString(), [dataDir](const std::string& address) {
           std::string country, area;
-          if (!LookupIpLocation(qb::JoinPath(dataDir, "wry.dll"), address, country, area)) return std::string();
+          if (!LookupIpLocation(qb::JoinPath(dataDir, "wry.dll"), address, country, area))
+            return std::string();
           return std::string(qb::Trim(country)) + " " + std::string(qb::Trim(area));
         });
     if (outcome == ModifyOutcome::Changed) SaveList();
@@ -414,7 +482,7 @@ void CMainDlg::OnExport() {
 
 void CMainDlg::ShowContextMenu(const QPoint& pos) {
   if (!m_contextPopup) return;
-  const bool idle = m_verify->m_bIdle && !m_verify->IsBusy();
+  const bool idle = m_verify->IsIdle();
   for (int id : {1002, 1041, 1039}) m_contextPopup->EnableMenuItem(id, idle);
   OwnerDrawMenu::SetFlatStyle(true);
   m_contextPopup->popup(m_pList->viewport()->mapToGlobal(pos));
@@ -438,8 +506,8 @@ void CMainDlg::OnAddSource() {
   if (dlg.exec() != QDialog::Accepted) return;
   AddSource(m_sources, dlg.m_sSourceName.toStdString(), dlg.m_sSourceUrl.toStdString());
   const QModelIndex last = m_sources.index(m_sources.rowCount() - 1, 0);
-  m_pSourceList->selectionModel()->setCurrentIndex(last, QItemSelectionModel::ClearAndSelect |
-                                                             QItemSelectionModel::Rows);
+  m_pSourceList->selectionModel()->setCurrentIndex(
+      last, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 void CMainDlg::OnModifySource() {
@@ -477,8 +545,12 @@ void CMainDlg::EndDownload() {
 
 // ---- Verification and system proxy ----
 
-void CMainDlg::OnVerifyAll() { m_verify->OnVerifyAll(); }
-void CMainDlg::OnVerifySelected() { m_verify->OnVerifySelected(); }
+void CMainDlg::OnVerifyAll() {
+  m_verify->OnVerifyAll();
+}
+void CMainDlg::OnVerifySelected() {
+  m_verify->OnVerifySelected();
+}
 
 void CMainDlg::OnSetIEProxy() {
   m_sysProxy->SetAutoProxyConfig(m_settings.m_nAutoProxyConfig);
@@ -500,7 +572,7 @@ void CMainDlg::OnShowDialog() {
 }
 
 bool CMainDlg::OnTrayExit() {
-  if (m_verify->IsBusy()) {
+  if (m_verify->BusyWorkers() > 0) {
     if (m_buttons.value(1045)->isEnabled()) {
       OnVerifyAll();
     } else if (m_buttons.value(1002)->isEnabled()) {

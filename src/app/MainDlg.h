@@ -14,6 +14,7 @@
 #include "sources/ProxySource.h"
 #include "sysproxy/SystemProxy.h"
 #include "ui/Resources.h"
+#include "verify/VerifyControl.h"
 
 class CHelpLink;
 class CSortListCtrl;
@@ -29,11 +30,11 @@ class QTableView;
 
 // What a test or an unusual start changes; the program uses the defaults.
 struct MainDlgOptions {
-  std::string dataDir;        // empty: ProgramDir()
-  std::string favoritesIni;   // empty: the user's profile
+  std::string dataDir;                             // empty: ProgramDir()
+  std::string favoritesIni;                        // empty: the user's profile
   std::unique_ptr<ISystemProxyPlatform> platform;  // null: the desktop's back ends
-  bool applyAutoRun = true;   // the start-at-log-on entry follows the setting
-  bool forceNoTray = false;   // behave as if the desktop had no tray
+  bool applyAutoRun = true;                        // the start-at-log-on entry follows the setting
+  bool forceNoTray = false;                        // behave as if the desktop had no tray
 };
 
 inline constexpr const char* kMainCaption = "Ostrel代理验证（Quillberry）1.8";
@@ -122,6 +123,12 @@ class CMainDlg : public QDialog {
   void CreateControls();
   void OnInitDialog();
   void ConnectVerifier();
+  // The run's state on the buttons: captions, and what a run locks.
+  void ShowRunState(RunState state);
+  // The button of the current (or last) run: "验证全部" or "验证选定".
+  QAbstractButton* RunButton() const;
+  static constexpr int kIdVerifyAll = 1045;
+  static constexpr int kIdVerifySelected = 1002;
   void ShowContextMenu(const QPoint& pos);
   void SaveList();
   QAbstractButton* AddButton(int id, const char* text, int x, int y, int w, int h);
@@ -142,7 +149,7 @@ class CMainDlg : public QDialog {
   CTextProgressCtrl* m_pProgress = nullptr;
   CTextProgressCtrl* m_pDownloadProgress = nullptr;
   QHash<int, QAbstractButton*> m_buttons;
-  OwnerDrawMenu* m_contextMenu = nullptr;   // menu 139; its first popup is shown
+  OwnerDrawMenu* m_contextMenu = nullptr;  // menu 139; its first popup is shown
   OwnerDrawMenu* m_contextPopup = nullptr;
   CTrayController* m_trayCtl = nullptr;
   CHelpLink* m_helpLink = nullptr;

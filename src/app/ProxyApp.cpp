@@ -3,7 +3,6 @@
 #include <QSessionManager>
 
 #include <cstdlib>
-#include <curl/curl.h>
 
 #include "app/MainDlg.h"
 #include "app/SingleInstance.h"
@@ -34,7 +33,8 @@ int CProxyApp::Run() {
   m_instance = std::make_unique<CSingleInstance>();
   if (!m_instance->Claim()) return 0;  // the running instance shows itself
 
-  if (curl_global_init(CURL_GLOBAL_ALL) != CURLE_OK) {
+  m_curl = std::make_unique<qb::CurlGlobal>();
+  if (!m_curl->Ok()) {
     qb::ShowMessage("Windows 通信端口初始化失败。", "Quillberry", qb::MsgIcon::Error);
     return 1;
   }
@@ -45,9 +45,8 @@ int CProxyApp::Run() {
   g_qtPrompt.SetParent(m_mainDlg);
   connect(m_instance.get(), &CSingleInstance::ShowRequested, m_mainDlg, &CMainDlg::OnShowDialog);
   connect(m_mainDlg, &CMainDlg::ExitRequested, this, &QApplication::quit);
-  connect(this, &QGuiApplication::commitDataRequest, m_mainDlg, [this](QSessionManager&) {
-    m_mainDlg->OnSessionEnd();
-  });
+  connect(this, &QGuiApplication::commitDataRequest, m_mainDlg,
+          [this](QSessionManager&) { m_mainDlg->OnSessionEnd(); });
   m_mainDlg->StartUp();
 
   const int code = exec();
@@ -57,6 +56,5 @@ int CProxyApp::Run() {
   // Workers stuck in long requests must not hold the program: give them a moment to
   // see their abort, then leave without waiting for them.
   if (!CVerifyControl::DrainWorkers(1500)) std::_Exit(code);
-  curl_global_cleanup();
   return code;
 }

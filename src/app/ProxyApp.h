@@ -5,6 +5,8 @@
 
 #include <memory>
 
+#include "base/CurlTransfer.h"
+
 class CMainDlg;
 class CSingleInstance;
 
@@ -20,5 +22,6 @@ class CProxyApp : public QApplication {
 
  private:
   std::unique_ptr<CSingleInstance> m_instance;
+  std::unique_ptr<qb::CurlGlobal> m_curl;
   CMainDlg* m_mainDlg = nullptr;
 };

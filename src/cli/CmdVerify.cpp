@@ -182,7 +182,7 @@ class ProgressPrinter {
     if (m_done > 0) left = FormatDuration(elapsed / m_done * (m_total - m_done));
     const std::string line =
         qb::Format("\r[%s] %d/%d  busy %d  elapsed %s  left %s ", bar.c_str(), m_done, m_total,
-                   m_control.m_nRunningThreads, FormatDuration(elapsed).c_str(), left.c_str());
+                   m_control.BusyWorkers(), FormatDuration(elapsed).c_str(), left.c_str());
     std::fputs(line.c_str(), stderr);
     std::fputs("\x1b[K", stderr);
     std::fflush(stderr);
@@ -256,7 +256,7 @@ int RunVerify(const QStringList& args) {
     if (opt.watchdogMs) {
       control.SetWatchdogPeriod(opt.watchdogMs);
       // A transfer normally ends by itself before the watchdog has to give it up.
-      g_nVerifyCapMs = std::max(1000, std::min(kDefaultVerifyCapMs, opt.watchdogMs / 9 * 8));
+      control.SetTransferCap(std::max(1000, std::min(kDefaultVerifyCapMs, opt.watchdogMs / 9 * 8)));
     }
 
     ProgressPrinter progress(list, control);
@@ -297,7 +297,7 @@ int RunVerify(const QStringList& args) {
     }
 
     control.OnVerifyAll();
-    if (control.m_bIdle && !control.IsBusy()) {
+    if (control.IsIdle()) {
       // Refused before anything started; the reason went to standard error.
       exitCode = kExitNotFound;
     } else {

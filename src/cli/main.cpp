@@ -7,6 +7,7 @@
 #include <iterator>
 #include <string>
 
+#include "base/CurlTransfer.h"
 #include "base/Prompt.h"
 #include "cli/Cli.h"
 #include "settings/ProgramDir.h"
@@ -28,7 +29,9 @@ void Err(const std::string& line) {
   std::fputc('\n', stderr);
 }
 
-bool WantsHelp(const QStringList& args) { return args.contains("--help") || args.contains("-h"); }
+bool WantsHelp(const QStringList& args) {
+  return args.contains("--help") || args.contains("-h");
+}
 
 }  // namespace cli
 
@@ -67,6 +70,8 @@ void Usage(FILE* to) {
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
+  // Before any thread exists: libcurl's global set-up is not thread-safe.
+  qb::CurlGlobal curl;
   QStringList args = app.arguments();
   args.removeFirst();
 

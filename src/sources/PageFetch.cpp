@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <mutex>
 
 #include "base/Text.h"
 
@@ -12,14 +11,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::once_flag g_curlInit;
-bool g_curlReady = false;
-
 // What one transfer collects while libcurl calls back.
 struct PageReader {
   CURL* easy = nullptr;
   const DownloadLimits* limits = nullptr;
-  const std::atomic<bool>* abort = nullptr;
+  const qb::CurlTransfer* transfer = nullptr;
   const FetchProgress* progress = nullptr;
   PageFetchResult* result = nullptr;
   std::string lineBuf;
@@ -62,7 +58,7 @@ struct PageReader {
   static size_t Write(char* data, size_t size, size_t count, void* p) {
     auto* self = static_cast<PageReader*>(p);
     const size_t len = size * count;
-    if (self->abort->load(std::memory_order_relaxed)) return 0;
+    if (self->transfer->Aborted()) return 0;
     self->lastByte = Clock::now();
 
     std::string_view chunk(data, len);
@@ -95,7 +91,7 @@ struct PageReader {
 
   static size_t Header(char*, size_t size, size_t count, void* p) {
     auto* self = static_cast<PageReader*>(p);
-    if (self->abort->load(std::memory_order_relaxed)) return 0;
+    if (self->transfer->Aborted()) return 0;
     self->lastByte = Clock::now();
     return size * count;
   }
@@ -171,29 +167,18 @@ std::string SourceRequestUrl(std::string_view url) {
   return full;
 }
 
-CDownloadSession::CDownloadSession(DownloadLimits limits) : m_limits(limits) {
-  std::call_once(g_curlInit, [] { g_curlReady = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
-  if (g_curlReady) m_pMulti = curl_multi_init();
-}
+CDownloadSession::CDownloadSession(DownloadLimits limits) : m_limits(limits) {}
 
-CDownloadSession::~CDownloadSession() {
-  if (m_pMulti) curl_multi_cleanup(static_cast<CURLM*>(m_pMulti));
-}
-
-void CDownloadSession::Abort() {
-  m_bAbort.store(true);
-  // Wakes a Fetch that sits in its poll; safe from any thread.
-  if (m_pMulti) curl_multi_wakeup(static_cast<CURLM*>(m_pMulti));
-}
+CDownloadSession::~CDownloadSession() = default;
 
 PageFetchResult CDownloadSession::Fetch(std::string_view sourceUrl, const FetchProgress& progress) {
   PageFetchResult result;
-  if (!m_pMulti) {
+  if (!m_transfer.Valid()) {
     result.status = FetchStatus::SessionFailed;
     result.error = "the download session could not be opened";
     return result;
   }
-  if (m_bAbort.load()) {
+  if (m_transfer.Aborted()) {
     result.status = FetchStatus::Cancelled;
     return result;
   }
@@ -203,7 +188,6 @@ PageFetchResult CDownloadSession::Fetch(std::string_view sourceUrl, const FetchP
     result.error = "the address has no valid server and port";
     return result;
   }
-  CURLM* multi = static_cast<CURLM*>(m_pMulti);
   CURL* easy = curl_easy_init();
   if (!easy) {
     result.status = FetchStatus::RequestFailed;
@@ -214,7 +198,7 @@ PageFetchResult CDownloadSession::Fetch(std::string_view sourceUrl, const FetchP
   PageReader reader;
   reader.easy = easy;
   reader.limits = &m_limits;
-  reader.abort = &m_bAbort;
+  reader.transfer = &m_transfer;
   reader.progress = &progress;
   reader.result = &result;
 
@@ -251,48 +235,40 @@ PageFetchResult CDownloadSession::Fetch(std::string_view sourceUrl, const FetchP
   set(CURLOPT_HEADERDATA, &reader);
 
   bool stalled = false;
-  if (rc == CURLE_OK && curl_multi_add_handle(multi, easy) != CURLM_OK) rc = CURLE_FAILED_INIT;
   if (rc == CURLE_OK) {
     const auto receive = std::chrono::milliseconds(std::max(1, m_limits.receiveMs));
     reader.lastByte = Clock::now();
-    for (;;) {
-      if (m_bAbort.load()) break;
-      int running = 0;
-      if (curl_multi_perform(multi, &running) != CURLM_OK) {
-        rc = CURLE_FAILED_INIT;
-        break;
-      }
-      if (running == 0) {
-        int queued = 0;
-        while (CURLMsg* msg = curl_multi_info_read(multi, &queued)) {
-          if (msg->msg == CURLMSG_DONE) rc = msg->data.result;
-        }
-        break;
-      }
+    // Until the request is out, the connection time-out governs; after that, the
+    // receive time-out counts from the last byte that came in.
+    const qb::CurlTransfer::Outcome out = m_transfer.Run(easy, [&]() -> int {
       const auto now = Clock::now();
-      // Until the request is out, the connection time-out governs; after that, the
-      // receive time-out counts from the last byte that came in.
       curl_off_t pretransfer = 0;
       curl_easy_getinfo(easy, CURLINFO_PRETRANSFER_TIME_T, &pretransfer);
       if (pretransfer == 0) reader.lastByte = std::max(reader.lastByte, now);
-      if (now - reader.lastByte >= receive) {
-        stalled = true;
-        break;
-      }
+      if (now - reader.lastByte >= receive) return -1;
       const auto left =
           std::chrono::duration_cast<std::chrono::milliseconds>(receive - (now - reader.lastByte));
-      const int waitMs = static_cast<int>(std::clamp<long long>(left.count(), 1, 100));
-      if (curl_multi_poll(multi, nullptr, 0, waitMs, nullptr) != CURLM_OK) {
+      return static_cast<int>(std::clamp<long long>(left.count(), 1, 100));
+    });
+    switch (out.end) {
+      case qb::CurlTransfer::End::Done:
+        rc = static_cast<CURLcode>(out.code);
+        break;
+      case qb::CurlTransfer::End::Stopped:
+        stalled = true;
+        break;
+      case qb::CurlTransfer::End::Aborted:
+        rc = CURLE_ABORTED_BY_CALLBACK;
+        break;
+      case qb::CurlTransfer::End::Failed:
         rc = CURLE_FAILED_INIT;
         break;
-      }
     }
-    curl_multi_remove_handle(multi, easy);
   }
   curl_easy_cleanup(easy);
   curl_slist_free_all(headers);
 
-  if (m_bAbort.load()) {
+  if (m_transfer.Aborted()) {
     result.status = FetchStatus::Cancelled;
     result.page.clear();
     return result;

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/CurlTransfer.h"
+
 // What the download session sends with every request.
 inline constexpr const char* kDownloadAgent = "Mozilla/4.0 (compatible; MSIE 5.00; Windows 98)";
 inline constexpr const char* kDownloadAccept = "Accept: text/*";
@@ -73,18 +75,17 @@ class CDownloadSession {
 
   // False when the session could not be opened; every Fetch then fails with
   // SessionFailed.
-  bool IsOpen() const { return m_pMulti != nullptr; }
+  bool IsOpen() const { return m_transfer.Valid(); }
   const DownloadLimits& Limits() const { return m_limits; }
 
   // Downloads the page of a source's URL (as the user wrote it). Never goes through a
   // proxy, whatever the environment says.
   PageFetchResult Fetch(std::string_view sourceUrl, const FetchProgress& progress = {});
 
-  void Abort();
-  bool Aborted() const { return m_bAbort.load(); }
+  void Abort() { m_transfer.Abort(); }
+  bool Aborted() const { return m_transfer.Aborted(); }
 
  private:
   DownloadLimits m_limits;
-  void* m_pMulti = nullptr;  // CURLM*
-  std::atomic<bool> m_bAbort{false};
+  qb::CurlTransfer m_transfer;
 };

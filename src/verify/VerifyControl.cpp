@@ -13,12 +13,8 @@
 #include "proxy/ProxyListFile.h"
 #include "proxy/ProxyListModel.h"
 #include "settings/Favorites.h"
-#include "settings/ProgramDir.h"
 #include "settings/Settings.h"
 #include "settings/VerifySource.h"
-
-CVerifyProxyThread* g_apVerifyThreads[kVerifySlots] = {};
-bool g_bListSortable = true;
 
 std::string VerifyResultText(int status, double seconds) {
   switch (status) {
@@ -41,7 +37,7 @@ std::string VerifyResultText(int status, double seconds) {
 
 CVerifyControl::CVerifyControl(CProxyListModel& list, CSettings& settings, QObject* parent)
     : QObject(parent), m_list(list), m_settings(settings) {
-  m_inFlight.fill(-1);
+  qRegisterMetaType<VerifyResult>();
   m_factory = [] { return new (std::nothrow) CVerifyProxyThread; };
   m_recycleTimer.setInterval(kRecyclePeriodMs);
   m_autoVerifyTimer.setInterval(kAutoVerifyPeriodMs);
@@ -66,6 +62,16 @@ void CVerifyControl::SetFtpFallback(std::string url, std::string feature) {
   m_sFallbackFtpFeature = std::move(feature);
 }
 
+CVerifyProxyThread* CVerifyControl::Worker(int slot) const {
+  return slot >= 0 && slot < kVerifySlots ? m_slots[static_cast<std::size_t>(slot)].worker : nullptr;
+}
+
+int CVerifyControl::RowInFlight(int slot) const {
+  if (slot < 0 || slot >= kVerifySlots) return -1;
+  const auto& task = m_slots[static_cast<std::size_t>(slot)].task;
+  return task ? task->row : -1;
+}
+
 int CVerifyControl::ThreadNumber() const {
   // The slot table has room for 105; a number outside the settings' range must not
   // reach past it.
@@ -74,10 +80,9 @@ int CVerifyControl::ThreadNumber() const {
 
 CVerifyControl::Resources CVerifyControl::ChooseResources() const {
   const CheckedVerifySources c = GetCheckedVerifySources(m_settings);
-  Resources r{c.httpUrl, c.httpFeature, c.ftpUrl, c.ftpFeature, false};
-  if (r.ftpUrl.empty()) {
-    r.ftpUrl = m_sFallbackFtpUrl;
-    r.ftpFeature = m_sFallbackFtpFeature;
+  Resources r{{c.httpUrl, c.httpFeature}, {c.ftpUrl, c.ftpFeature}, false};
+  if (r.ftp.url.empty()) {
+    r.ftp = {m_sFallbackFtpUrl, m_sFallbackFtpFeature};
     r.ftpFallback = true;
   }
   return r;
@@ -87,13 +92,21 @@ bool CVerifyControl::RowSelected(int row) const {
   return m_list.selectionModel()->isRowSelected(row, QModelIndex());
 }
 
+bool CVerifyControl::IsProxyOfType(int row, std::string_view type) const {
+  const CProxyEntry* e = m_list.Entry(row);
+  return e && qb::AsciiCaseEqual(e->m_sProxyType, type);
+}
+
+void CVerifyControl::SetState(RunState state) {
+  m_state = state;
+  emit RunStateChanged(state);
+}
+
 CVerifyProxyThread* CVerifyControl::CreateWorker() {
   CVerifyProxyThread* w = m_factory ? m_factory() : nullptr;
   if (!w) return nullptr;
-  // The worker waits in its done report until this object has handled it.
-  connect(w, &CVerifyProxyThread::DoneReport, this, &CVerifyControl::OnVerifyDone,
-          Qt::BlockingQueuedConnection);
-  connect(w, &CVerifyProxyThread::StatusReport, this, &CVerifyControl::OnWorkerStatus, Qt::QueuedConnection);
+  connect(w, &CVerifyProxyThread::Finished, this, &CVerifyControl::OnWorkerFinished, Qt::QueuedConnection);
+  connect(w, &CVerifyProxyThread::StatusText, this, &CVerifyControl::OnWorkerStatus, Qt::QueuedConnection);
   return w;
 }
 
@@ -101,49 +114,69 @@ void CVerifyControl::DisposeWorker(CVerifyProxyThread* w) {
   if (!w) return;
   // A started worker ends its thread and frees itself; one that never ran is ours.
   if (w->ThreadStarted()) {
-    w->PostThreadMessage(WM_QUITVERIFY);
+    w->PostQuit();
   } else {
     delete w;
   }
 }
 
-void CVerifyControl::StartWatchdog(int nID) {
-  QTimer*& t = m_watchdogs[static_cast<std::size_t>(nID)];
+void CVerifyControl::DisposeAllWorkers() {
+  for (int k = 0; k < kVerifySlots; ++k) {
+    Slot& s = m_slots[static_cast<std::size_t>(k)];
+    StopWatchdog(k);
+    s.task.reset();
+    DisposeWorker(s.worker);
+    s.worker = nullptr;
+  }
+}
+
+void CVerifyControl::StartWatchdog(int slot) {
+  QTimer*& t = m_slots[static_cast<std::size_t>(slot)].watchdog;
   if (!t) {
     t = new QTimer(this);
     t->setSingleShot(true);
     // A coarse timer may fire up to 5 % early and give up a worker that was still
     // inside its time.
     t->setTimerType(Qt::PreciseTimer);
-    connect(t, &QTimer::timeout, this, [this, nID] { OnTimer(TIMER_WATCHDOG_BASE + nID); });
+    connect(t, &QTimer::timeout, this, [this, slot] { OnTimer(TIMER_WATCHDOG_BASE + slot); });
   }
-  t->start(m_nWatchdogMs);
+  t->start(m_watchdogMs);
 }
 
-void CVerifyControl::StopWatchdog(int nID) {
-  if (QTimer* t = m_watchdogs[static_cast<std::size_t>(nID)]) t->stop();
+void CVerifyControl::StopWatchdog(int slot) {
+  if (QTimer* t = m_slots[static_cast<std::size_t>(slot)].watchdog) t->stop();
 }
 
-bool CVerifyControl::HandRow(int nID, int r, bool atStart, const Resources& res) {
-  CVerifyProxyThread* w = g_apVerifyThreads[nID];
-  const std::string line = m_list.GetProxyLine(r);
-  w->SetTarget(this, WM_VERIFYSTATUS, WM_VERIFYDONE, nID, r);
-  m_nNextItem = r + 1;
-  if (!w->SetProxy(line)) return false;
-  w->ClearVerifyItems();
-  ProxyFields f;
-  ParseProxyLine(line, f);
-  if (qb::AsciiUpper(f.type) == "FTP") {
-    w->AddVerifyItem(res.ftpUrl, res.ftpFeature);
-  } else {
-    w->AddVerifyItem(res.httpUrl, res.httpFeature);
-  }
-  if (atStart && !w->ThreadStarted() && !w->CreateThread()) return false;
+std::optional<VerifyTask> CVerifyControl::HandRow(int slot, int r, const Resources& res) {
+  m_nextRow = r + 1;
+  Slot& s = m_slots[static_cast<std::size_t>(slot)];
+  const CProxyEntry* e = m_list.Entry(r);
+  if (!e || !s.worker) return std::nullopt;
+  const std::optional<ProxyKind> kind = ProxyKindFromType(e->m_sProxyType);
+  const std::optional<std::uint16_t> port = ProxyPortFromText(e->m_sProxyPort);
+  if (!kind || !port) return std::nullopt;
+  if (!s.worker->ThreadStarted() && !s.worker->CreateThread()) return std::nullopt;
+
+  VerifyTask task;
+  task.id = ++m_lastTaskId;
+  task.slot = slot;
+  task.row = r;
+  task.rowKey = e;
+  task.kind = *kind;
+  task.address = e->m_sProxyAddr;
+  task.port = *port;
+  task.resource = *kind == ProxyKind::Ftp ? res.ftp : res.http;
+  // Read here, on the thread that owns them, and carried by value: a worker never
+  // reads a setting the window may be changing.
+  task.connectTimeoutMs = g_nConnectTimeoutMs;
+  task.replyTimeoutMs = g_nVerifyTimeoutMs;
+  task.transferCapMs = m_transferCapMs;
+
   m_list.SetTimeStatus(r, kStatusVerifying);
-  StartWatchdog(nID);
-  m_inFlight[static_cast<std::size_t>(nID)] = r;
-  ++m_nRunningThreads;
-  return true;
+  StartWatchdog(slot);
+  s.task = InFlight{task.id, r, e};
+  ++m_busy;
+  return task;
 }
 
 void CVerifyControl::OnVerifyAll() {
@@ -154,24 +187,22 @@ void CVerifyControl::OnVerifySelected() {
 }
 
 void CVerifyControl::StartRun(bool all) {
-  if (m_bShutDown) return;
-  const int button = all ? verifyid::kVerifyAll : verifyid::kVerifySelected;
-  const int other = all ? verifyid::kVerifySelected : verifyid::kVerifyAll;
-  g_bListSortable = false;
+  if (m_shutDown) return;
+  m_listSortable = false;
 
-  // A start while a stopped run is still winding down: wait for it. Flipping the flag
-  // back here would make the stopped run hand out rows again.
-  if (m_bIdle && m_nRunningThreads > 0) {
+  // A start while a stopped run is still winding down: wait for it. Turning the stop
+  // back into a run here would make the stopped run hand out rows again.
+  if (m_state == RunState::Stopping) {
     FinishVerification();
     return;
   }
-  m_bIdle = !m_bIdle;
-  if (m_bIdle) {
+  if (m_state == RunState::Running) {
     // A run was active: this press asks it to stop.
-    emit ControlEnabled(button, false);
-    emit ControlText(button, QString::fromUtf8(kCaptionStopping1));
+    SetState(RunState::Stopping);
     return;
   }
+  // Running from here on, though the window hears of it only once the start is sure.
+  m_state = RunState::Running;
 
   const int rows = m_list.RowCount();
   int first = 0;
@@ -197,11 +228,9 @@ void CVerifyControl::StartRun(bool all) {
   bool ftpRow = false;
   for (int r = first; r < rows && !ftpRow; ++r) {
     if (!all && !RowSelected(r)) continue;
-    ProxyFields f;
-    ParseProxyLine(m_list.GetProxyLine(r), f);
-    ftpRow = qb::AsciiUpper(f.type) == "FTP";
+    ftpRow = IsProxyOfType(r, "FTP");
   }
-  if (res.httpUrl.empty()) {
+  if (res.http.url.empty()) {
     qb::ShowMessage(kMsgNoHttpSource, kCaptionVerifyAll, qb::MsgIcon::Warning);
     FinishVerification();
     return;
@@ -212,214 +241,177 @@ void CVerifyControl::StartRun(bool all) {
     FinishVerification();
     return;
   }
-  if (m_nRunningThreads != 0) {
+  if (m_busy != 0) {
     FinishVerification();
     return;
   }
 
-  emit ControlText(button, QString::fromUtf8(kCaptionStopVerify));
-  emit ControlEnabled(other, false);
-  LockControls();
+  m_verifyAll = all;
+  SetState(RunState::Running);
 
-  m_nNextItem = all ? 0 : first;
+  m_nextRow = all ? 0 : first;
   const int n = std::min(all ? rows : selected, ThreadNumber());
   for (int k = 0; k < n; ++k) {
-    if (g_apVerifyThreads[k]) continue;
-    g_apVerifyThreads[k] = CreateWorker();
-    if (!g_apVerifyThreads[k]) {
+    Slot& s = m_slots[static_cast<std::size_t>(k)];
+    if (s.worker) continue;
+    s.worker = CreateWorker();
+    if (!s.worker) {
       qb::ShowMessage(kMsgWorkerFailed, kCaptionVerifyFailed, qb::MsgIcon::Error);
       FinishVerification();
       return;
     }
   }
 
+  std::vector<VerifyTask> tasks;
   for (int k = 0; k < n; ++k) {
-    bool inFlight = false;
-    while (!inFlight && m_nNextItem < rows) {
-      if (!all && !RowSelected(m_nNextItem)) {
-        ++m_nNextItem;
+    std::optional<VerifyTask> task;
+    while (!task && m_nextRow < rows) {
+      if (!all && !RowSelected(m_nextRow)) {
+        ++m_nextRow;
         continue;
       }
-      inFlight = HandRow(k, m_nNextItem, true, res);
+      task = HandRow(k, m_nextRow, res);
     }
-    if (!inFlight) break;
+    if (!task) break;
+    tasks.push_back(std::move(*task));
   }
 
-  m_bVerifyAll = all ? 1 : 0;
-  if (m_nRunningThreads == 0) {
+  if (m_busy == 0) {
     // No worker could take a row: nothing would ever report and end the run.
     FinishVerification();
     return;
   }
-  if (!all && selected == 1 && m_nRunningThreads == 1) {
-    ProxyFields f;
-    ParseProxyLine(m_list.GetProxyLine(m_inFlight[0]), f);
-    const std::string type = qb::AsciiUpper(f.type);
-    if (type == "HTTP" || type == "HTTPS" || type == "SOCKS4" || type == "SOCKS5" || type == "SOCKS") {
-      g_bCaptureVerifyPage = true;
-      g_sVerifyPage.clear();
+  if (!all && selected == 1 && tasks.size() == 1) {
+    const ProxyKind kind = tasks.front().kind;
+    if (kind == ProxyKind::Http || kind == ProxyKind::Https || kind == ProxyKind::Socks4 ||
+        kind == ProxyKind::Socks5 || kind == ProxyKind::Socks) {
+      m_capturePage = true;
+      m_verifyPage.clear();
+      tasks.front().capturePage = true;
       emit ResultViewOpened(QString::fromUtf8(kResultStatusPrefix) + QString::fromUtf8(kStatusVerifying),
-                            QString::fromStdString(g_sVerifyPage));
+                            QString::fromStdString(m_verifyPage));
     }
   }
-  for (int k = 0; k < kVerifySlots; ++k) {
-    if (m_inFlight[static_cast<std::size_t>(k)] >= 0) g_apVerifyThreads[k]->PostThreadMessage(WM_VERIFYPROXY);
+  for (VerifyTask& task : tasks) {
+    CVerifyProxyThread* w = m_slots[static_cast<std::size_t>(task.slot)].worker;
+    w->Post(std::move(task));
   }
-  m_nFinished = 0;
+  m_finished = 0;
   emit ProgressRange(0, all ? rows : selected);
 }
 
-void CVerifyControl::OnVerifyDone(CVerifyProxyThread* worker, int nID, int row) {
-  m_bCaptionToggle = !m_bCaptionToggle;
-  if (m_bIdle) {
-    emit ControlText(m_bVerifyAll ? verifyid::kVerifyAll : verifyid::kVerifySelected,
-                     QString::fromUtf8(m_bCaptionToggle ? kCaptionStopping1 : kCaptionStopping2));
+void CVerifyControl::OnWorkerFinished(const VerifyResult& result) {
+  if (result.slot < 0 || result.slot >= kVerifySlots) return;
+  const Slot& s = m_slots[static_cast<std::size_t>(result.slot)];
+  // Only the answer to the task a slot has in flight counts: a worker that was given
+  // up may still answer late, after its slot went on with another task.
+  if (!s.task || s.task->taskId != result.taskId) return;
+  TakeResult(result.slot, result);
+}
+
+void CVerifyControl::TakeResult(int slot, const VerifyResult& result) {
+  Slot& s = m_slots[static_cast<std::size_t>(slot)];
+  const InFlight done = *s.task;
+  s.task.reset();
+  m_captionToggle = !m_captionToggle;
+  if (m_state == RunState::Stopping) emit StoppingPulse(!m_captionToggle);
+
+  StopWatchdog(slot);
+  --m_busy;
+  ++m_finished;
+
+  const std::string text = VerifyResultText(result.status, result.seconds);
+  if (m_list.Entry(done.row) == done.rowKey) {
+    m_list.SetTimeStatus(done.row, text);
+    emit RowVerified(done.row, QString::fromStdString(text));
   }
-  // A report counts only from the worker that holds the slot now and has a row in
-  // flight: a worker that was given up may still report late into a slot that a new
-  // worker holds.
-  if (nID < 0 || nID >= ThreadNumber() || !g_apVerifyThreads[nID] || g_apVerifyThreads[nID] != worker ||
-      worker->m_nVerifyItems <= 0 || m_inFlight[static_cast<std::size_t>(nID)] < 0) {
-    return;
-  }
-  row = m_inFlight[static_cast<std::size_t>(nID)];
-  m_inFlight[static_cast<std::size_t>(nID)] = -1;
-
-  StopWatchdog(nID);
-  --m_nRunningThreads;
-  ++m_nFinished;
-
-  const VerifyItem& item = worker->m_aVerifyItems[0];
-  const std::string text = VerifyResultText(item.m_nStatus, item.m_dTime);
-  m_list.SetTimeStatus(row, text);
-  emit RowVerified(row, QString::fromStdString(text));
-
-  if (g_bCaptureVerifyPage) {
-    g_sVerifyPage += worker->CapturedPage();
-    ShowVerifyResult(text);
-    g_bCaptureVerifyPage = false;
+  if (m_capturePage) {
+    m_verifyPage += result.page;
+    m_capturePage = false;
+    emit VerifyResultShown(QString::fromUtf8(kResultStatusPrefix) + QString::fromStdString(text),
+                           QString::fromStdString(m_verifyPage));
   }
 
   const Resources res = ChooseResources();
   const int rows = m_list.RowCount();
-  bool handed = false;
-  while (!handed && m_nNextItem < rows) {
-    if (m_bIdle || (!m_bVerifyAll && !RowSelected(m_nNextItem))) {
-      ++m_nNextItem;
+  std::optional<VerifyTask> next;
+  while (!next && m_nextRow < rows) {
+    if (m_state != RunState::Running || (!m_verifyAll && !RowSelected(m_nextRow))) {
+      ++m_nextRow;
       continue;
     }
-    handed = HandRow(nID, m_nNextItem, false, res);
+    next = HandRow(slot, m_nextRow, res);
   }
 
-  if (m_bVerifyAll) {
-    std::string progress = qb::Format(" Sum: %d, Finished: %d, Percentage: %.1f%%", rows, m_nFinished,
-                                      rows > 0 ? 100.0 * m_nFinished / rows : 0.0);
-    if (m_bIdle) progress += "; Threads ending ...";
+  if (m_verifyAll) {
+    std::string progress = qb::Format(" Sum: %d, Finished: %d, Percentage: %.1f%%", rows, m_finished,
+                                      rows > 0 ? 100.0 * m_finished / rows : 0.0);
+    if (m_state != RunState::Running) progress += "; Threads ending ...";
     emit ProgressText(QString::fromStdString(progress));
-    emit ProgressPos(m_nFinished);
+    emit ProgressPos(m_finished);
   }
 
-  if (handed) {
-    StartWatchdog(nID);
-    worker->PostThreadMessage(WM_VERIFYPROXY);
-  }
-  if (m_nNextItem >= rows && m_nRunningThreads < 1) EndOfRun();
+  if (next) s.worker->Post(std::move(*next));
+  if (m_nextRow >= rows && m_busy < 1) EndOfRun();
 }
 
 void CVerifyControl::EndOfRun() {
-  g_bListSortable = true;
+  m_listSortable = true;
   emit StatusLineChanged();
   emit ProgressPos(0);
   FinishVerification();
-  const bool all = m_bVerifyAll != 0;
+  const bool all = m_verifyAll;
   if (all) {
-    m_bVerifyAll = 0;
+    m_verifyAll = false;
     m_list.SortRows(CProxyListModel::ColTimeStatus, true);
     emit ListSorted(CProxyListModel::ColTimeStatus, true);
   }
-  if (m_saveDir) SaveProxyList(m_list, m_saveDir->empty() ? ProgramDir() : *m_saveDir);
+  if (m_saveDir) SaveProxyList(m_list, *m_saveDir);
   if (all && m_settings.m_bAutoAddToFavorite && m_list.RowCount() > 0) ChooseFavorites(m_list, m_settings);
   emit RunEnded(all);
 }
 
-bool CVerifyControl::LockControls() {
-  if (m_nRunningThreads > 0) {
-    qb::ShowMessage(kMsgPleaseWait, kCaptionCannotStart, qb::MsgIcon::Information);
-    return false;
-  }
-  for (int id : {verifyid::kSettings, verifyid::kAdd, verifyid::kModify, verifyid::kDelete, verifyid::kClean,
-                 verifyid::kImport, verifyid::kPaste, verifyid::kDownload}) {
-    emit ControlEnabled(id, false);
-  }
-  return true;
-}
-
 bool CVerifyControl::FinishVerification() {
-  if (m_nRunningThreads > 0) {
+  if (m_busy > 0) {
     qb::ShowMessage(kMsgPleaseWait, kCaptionWaitForEnd, qb::MsgIcon::Information);
     return false;
   }
-  for (int k = 0; k < kVerifySlots; ++k) {
-    StopWatchdog(k);
-    m_inFlight[static_cast<std::size_t>(k)] = -1;
-    if (g_apVerifyThreads[k]) {
-      DisposeWorker(g_apVerifyThreads[k]);
-      g_apVerifyThreads[k] = nullptr;
-    }
-  }
-  for (int id :
-       {verifyid::kProxyList, verifyid::kSettings, verifyid::kVerifyAll, verifyid::kVerifySelected,
-        verifyid::kButton1009, verifyid::kAdd, verifyid::kModify, verifyid::kDelete, verifyid::kClean,
-        verifyid::kImport, verifyid::kPaste, verifyid::kButton1043, verifyid::kDownload}) {
-    emit ControlEnabled(id, true);
-  }
-  emit ControlText(verifyid::kVerifyAll, QString::fromUtf8(kCaptionVerifyAll));
-  emit ControlText(verifyid::kVerifySelected, QString::fromUtf8(kCaptionVerifySelected));
-  m_bIdle = 1;
-  g_bCaptureVerifyPage = false;
+  DisposeAllWorkers();
+  m_capturePage = false;
   // Every way back to idle leaves the list sortable, a refused start included.
-  g_bListSortable = true;
+  m_listSortable = true;
+  SetState(RunState::Idle);
   emit Idle();
   return true;
 }
 
 void CVerifyControl::AbandonVerification() {
-  for (int k = 0; k < kVerifySlots; ++k) {
-    const int row = m_inFlight[static_cast<std::size_t>(k)];
-    if (row < 0) continue;
+  for (Slot& s : m_slots) {
+    if (!s.task) continue;
     // Only rows still in flight lose their text; finished rows keep their results.
-    m_list.SetTimeStatus(row, kStatusUnverified);
-    m_inFlight[static_cast<std::size_t>(k)] = -1;
-    if (g_apVerifyThreads[k]) g_apVerifyThreads[k]->Abort();
+    if (m_list.Entry(s.task->row) == s.task->rowKey) m_list.SetTimeStatus(s.task->row, kStatusUnverified);
+    s.task.reset();
+    if (s.worker) s.worker->Abort();
   }
-  m_nRunningThreads = 0;
+  m_busy = 0;
   FinishVerification();
 }
 
-void CVerifyControl::ShowVerifyResult(const std::string& text) {
-  emit VerifyResultShown(QString::fromUtf8(kResultStatusPrefix) + QString::fromStdString(text),
-                         QString::fromStdString(g_sVerifyPage));
-}
-
 void CVerifyControl::RequestStop() {
-  if (m_bIdle) return;
-  m_bIdle = 1;
-  const int button = m_bVerifyAll ? verifyid::kVerifyAll : verifyid::kVerifySelected;
-  emit ControlEnabled(button, false);
-  emit ControlText(button, QString::fromUtf8(kCaptionStopping1));
+  if (m_state != RunState::Running) return;
+  SetState(RunState::Stopping);
 }
 
-void CVerifyControl::Watchdog(int nID) {
-  StopWatchdog(nID);
-  CVerifyProxyThread* old = g_apVerifyThreads[nID];
+void CVerifyControl::Watchdog(int slot) {
+  StopWatchdog(slot);
+  Slot& s = m_slots[static_cast<std::size_t>(slot)];
+  CVerifyProxyThread* old = s.worker;
   if (!old) return;
-  const int row = old->m_nLParam;
-  const int items = old->m_nVerifyItems;
   // Give the hung worker up: its transfer ends at once, its thread then ends and frees
-  // the object; whatever it reports meanwhile is not taken for the new worker's.
+  // the object; whatever it answers meanwhile is not taken for the new worker's.
   old->Abort();
   DisposeWorker(old);
-  g_apVerifyThreads[nID] = nullptr;
+  s.worker = nullptr;
 
   CVerifyProxyThread* w = CreateWorker();
   if (!w) {
@@ -427,59 +419,53 @@ void CVerifyControl::Watchdog(int nID) {
     AbandonVerification();
     return;
   }
-  g_apVerifyThreads[nID] = w;
-  w->SetTarget(this, WM_VERIFYSTATUS, WM_VERIFYDONE, nID, row);
-  w->m_nVerifyItems = items;
+  s.worker = w;
   if (!w->CreateThread()) {
     qb::ShowMessage(kMsgWorkerFailed, kCaptionVerifyFailed, qb::MsgIcon::None);
     AbandonVerification();
     return;
   }
-  OnVerifyDone(w, nID, row);
+  if (!s.task) return;
+  // The row the hung worker had counts as timed out.
+  VerifyResult timedOut;
+  timedOut.taskId = s.task->taskId;
+  timedOut.slot = slot;
+  timedOut.row = s.task->row;
+  TakeResult(slot, timedOut);
 }
 
 void CVerifyControl::RecycleThreads() {
-  for (int k = 0; k < kVerifySlots; ++k) {
-    if (g_apVerifyThreads[k]) {
-      DisposeWorker(g_apVerifyThreads[k]);
-      g_apVerifyThreads[k] = nullptr;
-    }
-  }
+  DisposeAllWorkers();
 }
 
 void CVerifyControl::OnTimer(int id) {
-  if (m_bShutDown) return;
-  if (id == TIMER_RECYCLE_THREADS && m_nRunningThreads == 0) RecycleThreads();
-  if (id == TIMER_AUTO_VERIFY && m_settings.m_bAutoTimingVerify && m_nRunningThreads == 0) OnVerifyAll();
+  if (m_shutDown) return;
+  if (id == TIMER_RECYCLE_THREADS && m_busy == 0) RecycleThreads();
+  if (id == TIMER_AUTO_VERIFY && m_settings.m_bAutoTimingVerify && m_busy == 0) OnVerifyAll();
   if (id == TIMER_HINT) emit ProgressText(QString::fromUtf8(kTextHint));
   emit TrayIconRefresh();
   if (id >= TIMER_WATCHDOG_BASE && id < TIMER_WATCHDOG_BASE + kVerifySlots)
     Watchdog(id - TIMER_WATCHDOG_BASE);
 }
 
-void CVerifyControl::OnWorkerStatus(CVerifyProxyThread* worker, int nID, int row, const QString& text) {
-  if (nID >= 0 && nID < kVerifySlots && g_apVerifyThreads[nID] == worker) emit WorkerStatus(nID, row, text);
+void CVerifyControl::OnWorkerStatus(quint64 taskId, int slot, int row, const QString& text) {
+  if (slot < 0 || slot >= kVerifySlots) return;
+  const auto& task = m_slots[static_cast<std::size_t>(slot)].task;
+  if (task && task->taskId == taskId) emit WorkerStatus(slot, row, text);
 }
 
 void CVerifyControl::Shutdown() {
-  if (m_bShutDown) return;
-  m_bShutDown = true;
+  if (m_shutDown) return;
+  m_shutDown = true;
   m_recycleTimer.stop();
   m_autoVerifyTimer.stop();
   m_hintTimer.stop();
   CVerifyProxyThread::AbortAll();
-  for (int k = 0; k < kVerifySlots; ++k) {
-    StopWatchdog(k);
-    m_inFlight[static_cast<std::size_t>(k)] = -1;
-    if (g_apVerifyThreads[k]) {
-      DisposeWorker(g_apVerifyThreads[k]);
-      g_apVerifyThreads[k] = nullptr;
-    }
-  }
-  m_nRunningThreads = 0;
-  m_bIdle = 1;
-  g_bCaptureVerifyPage = false;
-  g_bListSortable = true;
+  DisposeAllWorkers();
+  m_busy = 0;
+  m_state = RunState::Idle;
+  m_capturePage = false;
+  m_listSortable = true;
 }
 
 bool CVerifyControl::DrainWorkers(int graceMs) {
@@ -487,8 +473,7 @@ bool CVerifyControl::DrainWorkers(int graceMs) {
   QElapsedTimer clock;
   clock.start();
   for (;;) {
-    // Reports of workers blocked in them are answered here, and the thread objects of
-    // finished workers are freed by deferred deletes.
+    // The thread objects of finished workers are freed by deferred deletes.
     QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     if (CVerifyProxyThread::LiveThreadCount() == 0) return true;

@@ -2,10 +2,11 @@
 // workers, writes their results into the rows, shows progress, stops, replaces hung
 // workers, and ends a run (sort, save, automatic favourites).
 //
-// It holds no widget. What the window shows leaves as signals (button states and
-// captions by control id, the progress bar, the result window); messages go through
-// qb::Prompt(). Everything here runs on the thread that owns the object (the
-// user-interface thread), which never waits for a worker.
+// It holds no widget. What the window shows leaves as signals by meaning (the run's
+// state, progress, the result window); the window maps them onto its controls.
+// Messages go through qb::Prompt(). Everything here runs on the thread that owns the
+// object (the user-interface thread), which never waits for a worker: tasks go out as
+// values and results come back as values over queued signals.
 #pragma once
 
 #include <QObject>
@@ -13,39 +14,24 @@
 #include <QTimer>
 
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "verify/VerifyProxyThread.h"
+#include "verify/VerifyTask.h"
 
 class CProxyListModel;
 class CSettings;
 
-// The slot table: index = the worker's nID.
+// The table of worker slots has room for this many; a worker's slot is its place in it.
 inline constexpr int kVerifySlots = 105;
-extern CVerifyProxyThread* g_apVerifyThreads[kVerifySlots];
-// Column sorting of the proxy list is allowed only while this is set; a run addresses
-// rows by index, so they must not move.
-extern bool g_bListSortable;
 
-// Control ids of the main window that a run enables, disables or relabels.
-namespace verifyid {
-inline constexpr int kProxyList = 1000;
-inline constexpr int kVerifySelected = 1002;
-inline constexpr int kButton1009 = 1009;
-inline constexpr int kAdd = 1034;
-inline constexpr int kDelete = 1039;
-inline constexpr int kProgress = 1040;
-inline constexpr int kModify = 1041;
-inline constexpr int kImport = 1042;
-inline constexpr int kButton1043 = 1043;
-inline constexpr int kClean = 1044;
-inline constexpr int kVerifyAll = 1045;
-inline constexpr int kPaste = 1046;
-inline constexpr int kSettings = 1049;
-inline constexpr int kDownload = 1050;
-}  // namespace verifyid
+// Where a run stands. Running hands out rows; Stopping lets the tasks in flight finish
+// and hands out nothing more; Idle has no task in flight.
+enum class RunState { Idle, Running, Stopping };
 
 // Timer ids, kept as the names the handlers know them by.
 inline constexpr int TIMER_RECYCLE_THREADS = 2;
@@ -96,107 +82,144 @@ class CVerifyControl : public QObject {
   void OnVerifyAll();
   // Button 1002: the same over the selected rows.
   void OnVerifySelected();
-  // WM_VERIFYDONE. The worker waits inside this call (blocking connection) when it
-  // comes from a worker; the watchdog calls it directly.
-  void OnVerifyDone(CVerifyProxyThread* worker, int nID, int row);
   // Any of the timers 2, 3, 4 and 1100 + slot.
   void OnTimer(int id);
-
-  bool LockControls();
-  bool FinishVerification();
-  void AbandonVerification();
-  void ShowVerifyResult(const std::string& text);
 
   // A stop request that can only stop (the exit command, Ctrl-C): unlike a second
   // press of the run's button it never starts anything.
   void RequestStop();
+  // Gives the run up at once: rows in flight go back to "未验证", their workers are
+  // aborted, and the control is idle without the run's ending (no sort, no save).
+  void AbandonVerification();
   // For exit: every worker's transfer is aborted, every slot emptied, the timers
-  // stopped. Later reports are ignored. Rows in flight keep "验证中...".
+  // stopped. Later results are ignored. Rows in flight keep "验证中...".
   void Shutdown();
-  // At exit, after Shutdown: runs the event loop (so that workers blocked in a report
-  // are released) until every worker thread has ended or graceMs has passed. Never
-  // blocks on a worker. True when none is left running; otherwise the caller must
-  // end the process without running static destructors.
+  // At exit, after Shutdown: runs the event loop (so that the threads of finished
+  // workers are freed) until every worker thread has ended or graceMs has passed.
+  // Never blocks on a worker. True when none is left running; otherwise the caller
+  // must end the process without running static destructors.
   static bool DrainWorkers(int graceMs);
 
   // Starts the timers 2, 3 and 4 (the window does this at start-up).
   void StartTimers();
 
   // --- Settings of the control itself ---
-  void SetWatchdogPeriod(int ms) { m_nWatchdogMs = ms; }
-  int WatchdogPeriod() const { return m_nWatchdogMs; }
+  void SetWatchdogPeriod(int ms) { m_watchdogMs = ms; }
+  int WatchdogPeriod() const { return m_watchdogMs; }
+  // The longest a single transfer may take; see VerifyTask::transferCapMs.
+  void SetTransferCap(int ms) { m_transferCapMs = ms; }
   void SetFtpFallback(std::string url, std::string feature);
-  // Where the end of a run saves the list: an empty text means ProgramDir() (the
-  // default), nullopt never saves.
+  // Where the end of a run saves the list; nullopt never saves.
   void SetSaveDir(std::optional<std::string> dir) { m_saveDir = std::move(dir); }
   // Makes the workers; returning nullptr counts as a worker that cannot be created.
   void SetWorkerFactory(std::function<CVerifyProxyThread*()> factory) { m_factory = std::move(factory); }
 
   // --- State ---
-  int m_nRunningThreads = 0;
-  int m_nNextItem = 0;
-  int m_bVerifyAll = 1;
-  int m_nFinished = 0;
-  int m_bIdle = 1;
-  bool IsBusy() const { return m_nRunningThreads > 0; }
-  // The row slot nID has in flight, or -1.
-  int RowInFlight(int nID) const { return nID >= 0 && nID < kVerifySlots ? m_inFlight[nID] : -1; }
+  RunState State() const { return m_state; }
+  bool IsIdle() const { return m_state == RunState::Idle; }
+  // Tasks in flight.
+  int BusyWorkers() const { return m_busy; }
+  // Whether the run (or the last one) covers all rows rather than the selection.
+  bool VerifiesAll() const { return m_verifyAll; }
+  // Rows whose result came in during the current (or last) run.
+  int FinishedCount() const { return m_finished; }
+  // Column sorting of the list is allowed only while this holds: a run addresses
+  // rows by index, so they must not move.
+  bool ListSortable() const { return m_listSortable; }
+  // The worker in a slot, or nullptr.
+  CVerifyProxyThread* Worker(int slot) const;
+  // The row a slot has in flight, or -1.
+  int RowInFlight(int slot) const;
 
  signals:
-  void ControlEnabled(int id, bool enabled);
-  void ControlText(int id, const QString& text);
+  // The run's state changed (also re-announced whenever the control returns to idle).
+  void RunStateChanged(RunState state);
+  // While stopping, each result that comes in: the stop caption alternates with it.
+  void StoppingPulse(bool alternate);
   void ProgressRange(int lower, int upper);
   void ProgressPos(int pos);
   void ProgressText(const QString& text);
   // The single-proxy result window: open (or activate) it with these texts.
   void ResultViewOpened(const QString& status, const QString& page);
-  // ShowVerifyResult: the result window's status line and page text.
+  // The result of that proxy: the result window's status line and page text.
   void VerifyResultShown(const QString& status, const QString& page);
   // The window refreshes its status line and its tray icon.
   void StatusLineChanged();
   void TrayIconRefresh();
   // The list was sorted (the header shows the order).
   void ListSorted(int column, bool ascending);
-  // A report wrote a result into a row.
+  // A result was written into a row.
   void RowVerified(int row, const QString& text);
   // A worker's progress text (information only).
-  void WorkerStatus(int nID, int row, const QString& text);
-  // The control is idle again (FinishVerification succeeded).
+  void WorkerStatus(int slot, int row, const QString& text);
+  // The control is idle again.
   void Idle();
   // A run ended normally: after the sort, the save and the favourites.
   void RunEnded(bool verifyAll);
 
  private:
   struct Resources {
-    std::string httpUrl, httpFeature, ftpUrl, ftpFeature;
+    VerifyResource http, ftp;
     bool ftpFallback = false;
   };
+  // What a slot holds while its task is in flight.
+  struct InFlight {
+    std::uint64_t taskId = 0;
+    int row = -1;
+    const void* rowKey = nullptr;
+  };
+  struct Slot {
+    CVerifyProxyThread* worker = nullptr;
+    std::optional<InFlight> task;
+    QTimer* watchdog = nullptr;
+  };
+
   Resources ChooseResources() const;
   int ThreadNumber() const;
   void StartRun(bool all);
+  void SetState(RunState state);
+  bool FinishVerification();
   CVerifyProxyThread* CreateWorker();
   void DisposeWorker(CVerifyProxyThread* w);
-  // Hands row r to slot nID. True when the row is now in flight.
-  bool HandRow(int nID, int r, bool atStart, const Resources& res);
-  void StartWatchdog(int nID);
-  void StopWatchdog(int nID);
-  void Watchdog(int nID);
+  void DisposeAllWorkers();
+  // Builds the task for row r and marks the row in flight in the slot; the caller
+  // posts it. nullopt when the row cannot be verified (it is skipped).
+  std::optional<VerifyTask> HandRow(int slot, int r, const Resources& res);
+  void OnWorkerFinished(const VerifyResult& result);
+  // Takes a result into its row and hands the slot the next row.
+  void TakeResult(int slot, const VerifyResult& result);
+  void StartWatchdog(int slot);
+  void StopWatchdog(int slot);
+  void Watchdog(int slot);
   void EndOfRun();
   void RecycleThreads();
-  void OnWorkerStatus(CVerifyProxyThread* worker, int nID, int row, const QString& text);
+  void OnWorkerStatus(quint64 taskId, int slot, int row, const QString& text);
   bool RowSelected(int row) const;
+  bool IsProxyOfType(int row, std::string_view type) const;
 
   CProxyListModel& m_list;
   CSettings& m_settings;
-  std::optional<std::string> m_saveDir = std::string();
+  std::optional<std::string> m_saveDir;
   std::function<CVerifyProxyThread*()> m_factory;
   std::string m_sFallbackFtpUrl = kFallbackFtpUrl;
   std::string m_sFallbackFtpFeature = kFallbackFtpFeature;
-  int m_nWatchdogMs = kWatchdogPeriodMs;
-  bool m_bCaptionToggle = false;
-  bool m_bShutDown = false;
-  std::array<int, kVerifySlots> m_inFlight;
-  std::array<QTimer*, kVerifySlots> m_watchdogs{};
+  int m_watchdogMs = kWatchdogPeriodMs;
+  int m_transferCapMs = kDefaultVerifyCapMs;
+
+  RunState m_state = RunState::Idle;
+  bool m_verifyAll = true;
+  bool m_listSortable = true;
+  int m_busy = 0;
+  int m_nextRow = 0;
+  int m_finished = 0;
+  std::uint64_t m_lastTaskId = 0;
+  bool m_captionToggle = false;
+  bool m_shutDown = false;
+  // The one-proxy result window: its page is gathered while its task runs.
+  bool m_capturePage = false;
+  std::string m_verifyPage;
+
+  std::array<Slot, kVerifySlots> m_slots{};
   QTimer m_recycleTimer;
   QTimer m_autoVerifyTimer;
   QTimer m_hintTimer;

@@ -10,10 +10,10 @@
 #include <QTest>
 
 #include "app/MainDlg.h"
-#include "sysproxy/RecordingProxyPlatform.h"
 #include "support/ScopedEnv.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
+#include "sysproxy/RecordingProxyPlatform.h"
 #include "ui/SortListCtrl.h"
 #include "ui/TextProgressCtrl.h"
 #include "verify/VerifyControl.h"
@@ -74,8 +74,8 @@ TEST_F(MainWindow, StartUpLoadsRowsFavouritesAndStatusLine) {
   EXPECT_EQ(dlg->TrayIconId(), IDR_MAINFRAME);
   EXPECT_EQ(dlg->TrayIcon()->toolTip(), "Ostrel代理验证（Quillberry）");
   // Every control is reachable by its id.
-  for (const char* id : {"1045", "1002", "1009", "1011", "1034", "1041", "1039", "1044", "1042", "1046", "1043", "1049",
-                         "1000", "1040", "1010", "1051", "1050", "1027", "1028", "1029"}) {
+  for (const char* id : {"1045", "1002", "1009", "1011", "1034", "1041", "1039", "1044", "1042", "1046",
+                         "1043", "1049", "1000", "1040", "1010", "1051", "1050", "1027", "1028", "1029"}) {
     EXPECT_NE(dlg->findChild<QWidget*>(id), nullptr) << id;
   }
   EXPECT_EQ(dlg->Button(1045)->text(), "验证全部");
@@ -144,11 +144,12 @@ TEST_F(MainWindow, PasteCopyAndExport) {
 
 TEST_F(MainWindow, HeaderClickSortsOnlyWhileSortable) {
   auto dlg = Open();
-  g_bListSortable = false;
+  bool sortable = false;
+  dlg->ListView()->SetSortAllowed([&] { return sortable; });
   dlg->ListView()->OnColumnClick(3);
   EXPECT_EQ(dlg->List().CellText(0, 1), "1.1.1.1");
   EXPECT_EQ(dlg->ListView()->SortHeader()->GetSortColumn(), -1);
-  g_bListSortable = true;
+  sortable = true;
   dlg->ListView()->OnColumnClick(1);
   dlg->ListView()->OnColumnClick(1);
   EXPECT_EQ(dlg->List().CellText(0, 1), "4.4.4.4");
@@ -180,7 +181,9 @@ TEST_F(MainWindow, ExitSavesFavouritesOnceAndNeverTheEmptiedList) {
   QSettings profile(QString::fromStdString(ini), QSettings::IniFormat);
   EXPECT_EQ(profile.value("Quillberry/FavoriteProxies").toString(), " 0 1 3");
   dlg->CloseTray();  // a second time does nothing
-  EXPECT_EQ(QSettings(QString::fromStdString(ini), QSettings::IniFormat).value("Quillberry/FavoriteProxies").toString(),
+  EXPECT_EQ(QSettings(QString::fromStdString(ini), QSettings::IniFormat)
+                .value("Quillberry/FavoriteProxies")
+                .toString(),
             " 0 1 3");
 }
 

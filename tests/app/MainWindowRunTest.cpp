@@ -54,10 +54,8 @@ class WindowRun : public ::testing::Test {
     dlg.reset();
     // No test may leave a worker behind for the next one.
     EXPECT_TRUE(CVerifyControl::DrainWorkers(3000));
-    for (CVerifyProxyThread* w : g_apVerifyThreads) EXPECT_EQ(w, nullptr);
     g_nConnectTimeoutMs = m_connect;
     g_nVerifyTimeoutMs = m_verify;
-    g_bListSortable = true;
   }
 
   // Setting.dat with one ticked HTTP resource and short time-outs, as a user would
@@ -114,7 +112,7 @@ class WindowRun : public ::testing::Test {
     const QRect r = v->visualRect(dlg->List().index(row, CProxyListModel::ColAddr));
     QTest::mouseClick(v->viewport(), Qt::LeftButton, {}, r.center());
   }
-  bool Idle() const { return dlg->Verifier().m_bIdle && !dlg->Verifier().IsBusy(); }
+  bool Idle() const { return dlg->Verifier().IsIdle(); }
   bool WaitIdle(int ms) {
     return QTest::qWaitFor([&] { return Idle(); }, ms);
   }
@@ -132,7 +130,7 @@ class WindowRun : public ::testing::Test {
     EXPECT_EQ(Caption(1002), "验证选定");
     for (int id : kAllButtons) EXPECT_TRUE(dlg->Button(id)->isEnabled()) << id;
     EXPECT_TRUE(dlg->ListView()->isEnabled());
-    EXPECT_TRUE(g_bListSortable);
+    EXPECT_TRUE(dlg->Verifier().ListSortable());
   }
 
   TempDir data;
@@ -180,7 +178,7 @@ TEST_F(WindowRun, VerifyAllEndsSortedSavedWithFavouritesAndIdle) {
   EXPECT_TRUE(dlg->Button(1045)->isEnabled());
   EXPECT_FALSE(dlg->Button(1002)->isEnabled());
   for (int id : kLockedButtons) EXPECT_FALSE(dlg->Button(id)->isEnabled()) << id;
-  EXPECT_FALSE(g_bListSortable);
+  EXPECT_FALSE(dlg->Verifier().ListSortable());
   EXPECT_EQ(Text(0), "验证中...");
 
   // A header click during the run must not move the rows the workers write into.
@@ -248,14 +246,14 @@ TEST_F(WindowRun, StopAlternatesTheCaptionAndReturnsToIdle) {
   });
 
   Click(1045);
-  ASSERT_EQ(dlg->Verifier().m_nRunningThreads, 3);
+  ASSERT_EQ(dlg->Verifier().BusyWorkers(), 3);
   EXPECT_EQ(Caption(1045), "停止验证");
 
   Click(1045);  // the same button again: stop
   EXPECT_EQ(Caption(1045), "停止中...");
   EXPECT_FALSE(dlg->Button(1045)->isEnabled());
   EXPECT_FALSE(dlg->Button(1002)->isEnabled());
-  EXPECT_EQ(dlg->Verifier().m_bIdle, 1);
+  EXPECT_EQ(dlg->Verifier().State(), RunState::Stopping);
 
   ASSERT_TRUE(WaitIdle(8000));
   EXPECT_EQ(captions, (std::vector<std::string>{"停止中...", "...停止中", "停止中..."}));
@@ -289,7 +287,7 @@ TEST_F(WindowRun, ExitWhileBusyIsRefusedAndStopsTheRun) {
   QObject::connect(dlg.get(), &CMainDlg::ExitRequested, [&] { ++exits; });
 
   Click(1045);
-  ASSERT_EQ(dlg->Verifier().m_nRunningThreads, 2);
+  ASSERT_EQ(dlg->Verifier().BusyWorkers(), 2);
   EXPECT_FALSE(dlg->OnTrayExit());
   ASSERT_EQ(prompt.messages.size(), 1u);
   EXPECT_EQ(prompt.messages[0].text,
@@ -298,7 +296,7 @@ TEST_F(WindowRun, ExitWhileBusyIsRefusedAndStopsTheRun) {
   EXPECT_EQ(prompt.messages[0].icon, qb::MsgIcon::Information);
   EXPECT_EQ(exits, 0);
   // The refusal asked the run to stop.
-  EXPECT_EQ(dlg->Verifier().m_bIdle, 1);
+  EXPECT_EQ(dlg->Verifier().State(), RunState::Stopping);
   EXPECT_EQ(Caption(1045), "停止中...");
   EXPECT_EQ(dlg->List().RowCount(), 4);
 

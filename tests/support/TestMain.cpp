@@ -5,10 +5,13 @@
 #include <QApplication>
 #include <cstdlib>
 
+#include "base/CurlTransfer.h"
+
 int main(int argc, char** argv) {
   ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
   ::testing::InitGoogleTest(&argc, argv);
   QApplication app(argc, argv);
+  qb::CurlGlobal curl;
   // The icons and menus are compiled into the user-interface library.
   Q_INIT_RESOURCE(quillberry);
   return RUN_ALL_TESTS();

@@ -37,7 +37,6 @@ class VerifyControlTest : public ::testing::Test {
     control.reset();
     // No test may leave a worker behind for the next one.
     EXPECT_TRUE(CVerifyControl::DrainWorkers(3000));
-    for (CVerifyProxyThread* w : g_apVerifyThreads) EXPECT_EQ(w, nullptr);
     timeouts.reset();
   }
 
@@ -68,7 +67,7 @@ class VerifyControlTest : public ::testing::Test {
     return *control;
   }
   bool WaitIdle(int ms) {
-    return QTest::qWaitFor([&] { return control->m_bIdle && !control->IsBusy(); }, ms);
+    return QTest::qWaitFor([&] { return control->IsIdle(); }, ms);
   }
   std::string Text(int row) const { return list.Entry(row)->m_sTimeStatus; }
   static bool IsTime(const std::string& t) { return qb::CAtof(t) > 0; }
@@ -97,21 +96,21 @@ TEST_F(VerifyControlTest, RefusedStartsReturnToIdleAndSortable) {
   EXPECT_EQ(prompt.messages[0].text, "空列表，没有要验证的代理。");
   EXPECT_EQ(prompt.messages[0].caption, "验证全部");
   EXPECT_EQ(prompt.messages[0].icon, qb::MsgIcon::Warning);
-  EXPECT_TRUE(g_bListSortable);
-  EXPECT_EQ(c.m_bIdle, 1);
+  EXPECT_TRUE(c.ListSortable());
+  EXPECT_TRUE(c.IsIdle());
 
   Row(9, "HTTP");
   Row(9, "FTP");
   c.OnVerifySelected();  // nothing selected
   EXPECT_EQ(prompt.messages.back().text, "没有选择要验证的代理！");
   EXPECT_EQ(prompt.messages.back().caption, "验证选定");
-  EXPECT_TRUE(g_bListSortable);
+  EXPECT_TRUE(c.ListSortable());
 
   Resources("", "");
   c.OnVerifyAll();  // no HTTP resource
   EXPECT_EQ(prompt.messages.back().text, "没有设定http验证资源，无法验证http代理服务器。");
   EXPECT_EQ(prompt.messages.back().caption, "验证全部");
-  EXPECT_TRUE(g_bListSortable);
+  EXPECT_TRUE(c.ListSortable());
 
   // No FTP resource and an FTP row: asked, and "No" starts nothing.
   Resources("http://127.0.0.1:9/page", "x");
@@ -119,8 +118,8 @@ TEST_F(VerifyControlTest, RefusedStartsReturnToIdleAndSortable) {
   EXPECT_EQ(prompt.messages.back().buttons, qb::MsgButtons::YesNo);
   EXPECT_EQ(prompt.messages.back().text.rfind("没有设定ftp验证资源", 0), 0u);
   EXPECT_EQ(Text(0), "未验证");
-  EXPECT_EQ(g_apVerifyThreads[0], nullptr);
-  EXPECT_TRUE(g_bListSortable);
+  EXPECT_EQ(c.Worker(0), nullptr);
+  EXPECT_TRUE(c.ListSortable());
 
   // A worker that cannot be created.
   Resources("http://127.0.0.1:9/page", "x", "ftp://127.0.0.1:9/");
@@ -129,8 +128,8 @@ TEST_F(VerifyControlTest, RefusedStartsReturnToIdleAndSortable) {
   EXPECT_EQ(prompt.messages.back().text, "创建验证线程中发生异常");
   EXPECT_EQ(prompt.messages.back().caption, "验证失败");
   EXPECT_EQ(prompt.messages.back().icon, qb::MsgIcon::Error);
-  EXPECT_TRUE(g_bListSortable);
-  EXPECT_EQ(c.m_bIdle, 1);
+  EXPECT_TRUE(c.ListSortable());
+  EXPECT_TRUE(c.IsIdle());
   EXPECT_EQ(Text(0), "未验证");
   EXPECT_EQ(idle.count(), 5);
 }
@@ -152,9 +151,9 @@ TEST_F(VerifyControlTest, HandOutFillsSlotsInOrderAndReusesTheReportingSlot) {
   // Two slots, rows 0 and 1 at once; the rest waits.
   EXPECT_EQ(c.RowInFlight(0), 0);
   EXPECT_EQ(c.RowInFlight(1), 1);
-  EXPECT_EQ(g_apVerifyThreads[2], nullptr);
+  EXPECT_EQ(c.Worker(2), nullptr);
   EXPECT_EQ(Text(2), "未验证");
-  EXPECT_FALSE(g_bListSortable);
+  EXPECT_FALSE(c.ListSortable());
   ASSERT_EQ(range.count(), 1);
   EXPECT_EQ(range[0][1].toInt(), 5);
 
@@ -163,7 +162,7 @@ TEST_F(VerifyControlTest, HandOutFillsSlotsInOrderAndReusesTheReportingSlot) {
   for (int r = 0; r < 5; ++r) EXPECT_EQ(Text(r), "连接失败");
   ASSERT_FALSE(progress.isEmpty());
   EXPECT_EQ(progress.last()[0].toString().toStdString(), " Sum: 5, Finished: 5, Percentage: 100.0%");
-  EXPECT_TRUE(g_bListSortable);
+  EXPECT_TRUE(c.ListSortable());
 }
 
 TEST_F(VerifyControlTest, ThreadsNeverExceedTheRows) {
@@ -175,9 +174,9 @@ TEST_F(VerifyControlTest, ThreadsNeverExceedTheRows) {
   CVerifyControl& c = Control();
   QSignalSpy range(&c, &CVerifyControl::ProgressRange);
   c.OnVerifyAll();
-  for (int k = 0; k < 3; ++k) EXPECT_NE(g_apVerifyThreads[k], nullptr) << k;
-  EXPECT_EQ(g_apVerifyThreads[3], nullptr);
-  EXPECT_EQ(c.m_nRunningThreads, 3);
+  for (int k = 0; k < 3; ++k) EXPECT_NE(c.Worker(k), nullptr) << k;
+  EXPECT_EQ(c.Worker(3), nullptr);
+  EXPECT_EQ(c.BusyWorkers(), 3);
   ASSERT_EQ(range.count(), 1);
   EXPECT_EQ(range[0][0].toInt(), 0);
   EXPECT_EQ(range[0][1].toInt(), 3);
@@ -270,7 +269,6 @@ TEST_F(VerifyControlTest, OneSelectedProxyShowsTheFetchedPage) {
   EXPECT_EQ(shown[0][0].toString().toStdString(), "验证状态：" + Text(0));
   const std::string page = shown[0][1].toString().toStdString();
   EXPECT_EQ(page, "<html><body>\r\n<p>" + p.Feature() + "</p>\r\n</body></html>\r\n");
-  EXPECT_FALSE(g_bCaptureVerifyPage);
 
   // An FTP row alone opens no result window.
   list.selectionModel()->clear();
@@ -278,6 +276,7 @@ TEST_F(VerifyControlTest, OneSelectedProxyShowsTheFetchedPage) {
   c.OnVerifySelected();
   ASSERT_TRUE(WaitIdle(5000));
   EXPECT_EQ(opened.count(), 1);
+  EXPECT_EQ(shown.count(), 1);  // nothing captured for it either
   EXPECT_EQ(Text(1).find_first_not_of("0123456789."), std::string::npos) << Text(1);
 }
 
@@ -290,30 +289,34 @@ TEST_F(VerifyControlTest, StopWithSeveralWorkersBusy) {
   SameProxyRows(p.HttpProxyPort(), 6);
   settings.m_nThreadNumber = 3;
   CVerifyControl& c = Control();
-  std::vector<std::pair<int, std::string>> texts;
-  QObject::connect(&c, &CVerifyControl::ControlText,
-                   [&](int id, const QString& t) { texts.emplace_back(id, t.toStdString()); });
-  QSignalSpy enabled(&c, &CVerifyControl::ControlEnabled);
+  // What the window shows of the run, as the states and stop pulses it hears of.
+  std::vector<std::string> events;
+  QObject::connect(&c, &CVerifyControl::RunStateChanged, [&](RunState state) {
+    events.push_back(state == RunState::Running    ? "running"
+                     : state == RunState::Stopping ? "stopping"
+                                                   : "idle");
+  });
+  QObject::connect(&c, &CVerifyControl::StoppingPulse,
+                   [&](bool alternate) { events.push_back(alternate ? "...停止中" : "停止中..."); });
   QSignalSpy progress(&c, &CVerifyControl::ProgressText);
   c.OnVerifyAll();
-  ASSERT_EQ(c.m_nRunningThreads, 3);
-  EXPECT_EQ(texts.back(), std::make_pair(1045, std::string("停止验证")));
-  texts.clear();
+  ASSERT_EQ(c.BusyWorkers(), 3);
+  EXPECT_EQ(events.back(), "running");
+  EXPECT_TRUE(c.VerifiesAll());
+  events.clear();
 
   c.OnVerifyAll();  // the same button again: stop
-  EXPECT_EQ(c.m_bIdle, 1);
-  EXPECT_EQ(texts, (std::vector<std::pair<int, std::string>>{{1045, "停止中..."}}));
-  ASSERT_FALSE(enabled.isEmpty());
-  EXPECT_EQ(enabled.last()[0].toInt(), 1045);
-  EXPECT_FALSE(enabled.last()[1].toBool());
-  texts.clear();
+  EXPECT_EQ(c.State(), RunState::Stopping);
+  EXPECT_EQ(events, (std::vector<std::string>{"stopping"}));
+  events.clear();
 
   // A start request while the stopped run winds down only asks for patience; it must
   // not turn the stop back into a run.
   c.OnVerifyAll();
   EXPECT_EQ(prompt.messages.back().text, "请耐心等待验证的完成");
   EXPECT_EQ(prompt.messages.back().caption, "等待验证完成");
-  EXPECT_EQ(c.m_bIdle, 1);
+  EXPECT_EQ(c.State(), RunState::Stopping);
+  EXPECT_TRUE(events.empty());
 
   ASSERT_TRUE(WaitIdle(8000));
   for (int r = 0; r < 6; ++r) {
@@ -326,16 +329,11 @@ TEST_F(VerifyControlTest, StopWithSeveralWorkersBusy) {
       EXPECT_EQ(e->m_sTimeStatus, "未验证") << original;
     }
   }
-  // One caption per report, alternating, then the idle captions.
-  std::vector<std::string> captions1045;
-  for (const auto& [id, t] : texts) {
-    if (id == 1045) captions1045.push_back(t);
-  }
-  EXPECT_EQ(captions1045, (std::vector<std::string>{"停止中...", "...停止中", "停止中...", "验证全部"}));
-  EXPECT_EQ(texts.back(), std::make_pair(1002, std::string("验证选定")));
+  // One pulse per report, alternating, then idle.
+  EXPECT_EQ(events, (std::vector<std::string>{"停止中...", "...停止中", "停止中...", "idle"}));
   ASSERT_FALSE(progress.isEmpty());
   EXPECT_NE(progress.last()[0].toString().toStdString().find("; Threads ending ..."), std::string::npos);
-  EXPECT_TRUE(g_bListSortable);
+  EXPECT_TRUE(c.ListSortable());
 }
 
 // A worker that does not report is given up: its row shows "超时", the slot goes on
@@ -355,14 +353,14 @@ TEST_F(VerifyControlTest, WatchdogReplacesAHungWorker) {
   QElapsedTimer clock;
   clock.start();
   c.OnVerifyAll();
-  CVerifyProxyThread* first = g_apVerifyThreads[0];
-  ASSERT_TRUE(QTest::qWaitFor([&] { return g_apVerifyThreads[0] != first; }, 3000));
+  CVerifyProxyThread* first = c.Worker(0);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return c.Worker(0) != first; }, 3000));
   EXPECT_GE(clock.elapsed(), 1150);
   ASSERT_TRUE(WaitIdle(6000));
   EXPECT_EQ(list.Entry(1)->m_sProxyPort, std::to_string(p.SilentPort()));  // sorted last
   EXPECT_EQ(Text(1), "超时");
   EXPECT_TRUE(IsTime(Text(0))) << Text(0);
-  EXPECT_EQ(c.m_nFinished, 2);
+  EXPECT_EQ(c.FinishedCount(), 2);
   // The given-up worker ended its thread instead of hanging for 30 s.
   EXPECT_TRUE(QTest::qWaitFor([&] { return CVerifyProxyThread::LiveThreadCount() == liveBefore; }, 2000));
 }
@@ -389,8 +387,8 @@ TEST_F(VerifyControlTest, AbandonKeepsFinishedResults) {
   EXPECT_EQ(Text(0), "未验证");
   EXPECT_EQ(Text(1), "连接失败");
   EXPECT_EQ(Text(2), "连接失败");
-  EXPECT_TRUE(g_bListSortable);
-  EXPECT_EQ(c.m_nRunningThreads, 0);
+  EXPECT_TRUE(c.ListSortable());
+  EXPECT_EQ(c.BusyWorkers(), 0);
 }
 
 // Exit while workers are stuck in long requests: nothing waits on a worker, no
@@ -409,7 +407,7 @@ TEST_F(VerifyControlTest, ExitWithStuckWorkersEndsPromptly) {
   c.OnVerifyAll();
   EXPECT_EQ(CVerifyProxyThread::LiveThreadCount(), liveBefore + 4);
   QTest::qWait(300);
-  ASSERT_EQ(c.m_nRunningThreads, 4);
+  ASSERT_EQ(c.BusyWorkers(), 4);
 
   QElapsedTimer clock;
   clock.start();

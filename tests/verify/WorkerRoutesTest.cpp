@@ -26,8 +26,6 @@ namespace {
 // Short time-outs, restored after each test.
 class WorkerRoutes : public ::testing::Test {
  protected:
-  void TearDown() override { g_bCaptureVerifyPage = false; }
-
   struct Outcome {
     int status = -1;
     double time = 0;
@@ -37,25 +35,28 @@ class WorkerRoutes : public ::testing::Test {
   };
 
   // One task on the calling thread, as the worker's thread would run it.
-  static Outcome Verify(const std::string& proxyLine, const std::string& url, const std::string& feature) {
+  Outcome Verify(const VerifyTask& task) {
     CVerifyProxyThread w;
-    QObject receiver;
     Outcome o;
-    QObject::connect(
-        &w, &CVerifyProxyThread::StatusReport,
-        [&](CVerifyProxyThread*, int, int, const QString& t) { o.texts.push_back(t.toStdString()); });
-    w.SetTarget(&receiver, WM_VERIFYSTATUS, WM_VERIFYDONE, 0, 0);
-    EXPECT_TRUE(w.SetProxy(proxyLine)) << proxyLine;
-    EXPECT_TRUE(w.AddVerifyItem(url, feature)) << url;
     QElapsedTimer clock;
     clock.start();
-    w.OnVerify();
+    const VerifyResult r = w.Verify(task);
     o.wallSeconds = clock.elapsed() / 1000.0;
-    o.status = w.m_aVerifyItems[0].m_nStatus;
-    o.time = w.m_aVerifyItems[0].m_dTime;
-    o.page = w.CapturedPage();
+    o.status = r.status;
+    o.time = r.seconds;
+    o.texts = r.texts;
+    o.page = r.page;
     return o;
   }
+  Outcome Verify(const std::string& proxyLine, const std::string& url, const std::string& feature) {
+    VerifyTask t = qbtest::TaskFor(proxyLine, url, feature);
+    t.capturePage = capturePage;
+    t.transferCapMs = transferCapMs;
+    return Verify(t);
+  }
+
+  bool capturePage = false;
+  int transferCapMs = kDefaultVerifyCapMs;
 
   static std::string Proxy(int port, const char* type) {
     return "127.0.0.1:" + std::to_string(port) + "@" + type;
@@ -109,13 +110,9 @@ TEST_F(WorkerRoutes, EachTypeTakesItsOwnProxyProtocol) {
   EXPECT_EQ(Verify(Proxy(p.SocksPort(), "SOCKS5"), echo, viaSocks).status, VERIFY_OK);
   // The bare SOCKS type of the worker speaks SOCKS4.
   {
-    CVerifyProxyThread w;
-    QObject receiver;
-    w.SetTarget(&receiver, WM_VERIFYSTATUS, WM_VERIFYDONE, 0, 0);
-    ASSERT_TRUE(w.SetProxyFields("127.0.0.1", std::to_string(p.SocksPort()), "SOCKS"));
-    ASSERT_TRUE(w.AddVerifyItem(echo, viaSocks));
-    w.OnVerify();
-    EXPECT_EQ(w.m_aVerifyItems[0].m_nStatus, VERIFY_OK);
+    VerifyTask t = qbtest::TaskFor(Proxy(p.SocksPort(), "SOCKS4"), echo, viaSocks);
+    t.kind = ProxyKind::Socks;
+    EXPECT_EQ(Verify(t).status, VERIFY_OK);
   }
   // A SOCKS proxy offered as an HTTP proxy does not carry the request.
   Outcome wrong = Verify(Proxy(p.SocksPort(), "HTTP"), echo, viaSocks);
@@ -250,7 +247,7 @@ TEST_F(WorkerRoutes, SlowRepliesEndByTheReplyTimeOutOrTheOverallCap) {
   // speed check needs a second or two to measure a trickle, so the reply time-out is
   // raised out of its way.)
   g_nVerifyTimeoutMs = 3000;
-  g_nVerifyCapMs = 1500;
+  transferCapMs = 1500;
   Outcome steady = Verify(proxy, p.OriginUrl("/trickle?interval=0.2"), p.Feature());
   EXPECT_EQ(steady.status, VERIFY_PROXYFAILED);
   EXPECT_GE(steady.wallSeconds, 1.4);
@@ -280,19 +277,19 @@ TEST_F(WorkerRoutes, CapturedPageStopsAfterTheBody) {
   QB_REQUIRE_PEER(Peer::HttpProxy);
   QB_REQUIRE_PEER(Peer::Origin);
   const auto& p = Peers();
-  g_bCaptureVerifyPage = true;
+  capturePage = true;
   Outcome o = Verify(Proxy(p.HttpProxyPort(), "HTTP"), p.OriginUrl("/after.html"), p.Feature());
   EXPECT_EQ(o.status, VERIFY_MISMATCH);
   // Each line keeps its CR and gets CR LF appended; nothing after the "</body>" line.
   EXPECT_EQ(
       o.page,
       "<html><head><title>after</title></head>\r\r\n<body>\r\r\n<p>nothing here</p>\r\r\n</body>\r\r\n");
-  g_bCaptureVerifyPage = false;
+  capturePage = false;
   EXPECT_EQ(Verify(Proxy(p.HttpProxyPort(), "HTTP"), p.OriginUrl("/after.html"), p.Feature()).page, "");
 }
 
-// A worker on its own thread: the request runs there, the done report blocks it until
-// handled here, and Abort ends a transfer at once.
+// A worker on its own thread: the task runs there, the result comes back queued to
+// this thread tagged with the task, and Abort ends a transfer at once.
 TEST_F(WorkerRoutes, ThreadedWorkerReportsAndAbortsAtOnce) {
   QB_REQUIRE_PEER(Peer::HttpProxy);
   QB_REQUIRE_PEER(Peer::Origin);
@@ -300,33 +297,35 @@ TEST_F(WorkerRoutes, ThreadedWorkerReportsAndAbortsAtOnce) {
   g_nVerifyTimeoutMs = 30000;
   QObject receiver;
   auto* w = new CVerifyProxyThread;
-  std::vector<std::pair<int, int>> done;
-  int statusSeen = -1;
+  std::vector<VerifyResult> done;
   QThread* reportThread = nullptr;
   QObject::connect(
-      w, &CVerifyProxyThread::DoneReport, &receiver,
-      [&](CVerifyProxyThread* worker, int nID, int row) {
-        done.emplace_back(nID, row);
-        statusSeen = worker->m_aVerifyItems[0].m_nStatus;
+      w, &CVerifyProxyThread::Finished, &receiver,
+      [&](const VerifyResult& r) {
+        done.push_back(r);
         reportThread = QThread::currentThread();
       },
-      Qt::BlockingQueuedConnection);
-  w->SetTarget(&receiver, WM_VERIFYSTATUS, WM_VERIFYDONE, 4, 17);
-  ASSERT_TRUE(w->SetProxy(Proxy(p.HttpProxyPort(), "HTTP")));
-  ASSERT_TRUE(w->AddVerifyItem(p.OriginUrl("/feature.html"), p.Feature()));
+      Qt::QueuedConnection);
+  VerifyTask t = qbtest::TaskFor(Proxy(p.HttpProxyPort(), "HTTP"), p.OriginUrl("/feature.html"), p.Feature());
+  t.id = 9;
+  t.slot = 4;
+  t.row = 17;
   const int liveBefore = CVerifyProxyThread::LiveThreadCount();
+  EXPECT_FALSE(w->Post(t));  // no thread yet
   ASSERT_TRUE(w->CreateThread());
   EXPECT_EQ(CVerifyProxyThread::LiveThreadCount(), liveBefore + 1);
-  ASSERT_TRUE(w->PostThreadMessage(WM_VERIFYPROXY));
+  ASSERT_TRUE(w->Post(t));
   ASSERT_TRUE(QTest::qWaitFor([&] { return !done.empty(); }, 5000));
-  EXPECT_EQ(done[0], std::make_pair(4, 17));
-  EXPECT_EQ(statusSeen, VERIFY_OK);
+  EXPECT_EQ(done[0].taskId, 9u);
+  EXPECT_EQ(done[0].slot, 4);
+  EXPECT_EQ(done[0].row, 17);
+  EXPECT_EQ(done[0].status, VERIFY_OK);
   EXPECT_EQ(reportThread, QThread::currentThread());
 
   // A request that would hang for 30 s ends as soon as it is aborted.
-  w->ClearVerifyItems();
-  ASSERT_TRUE(w->AddVerifyItem(p.OriginUrl("/hang"), p.Feature()));
-  ASSERT_TRUE(w->PostThreadMessage(WM_VERIFYPROXY));
+  t.id = 10;
+  t.resource.url = p.OriginUrl("/hang");
+  ASSERT_TRUE(w->Post(t));
   QTest::qWait(300);
   EXPECT_EQ(done.size(), 1u);
   QElapsedTimer clock;
@@ -334,11 +333,12 @@ TEST_F(WorkerRoutes, ThreadedWorkerReportsAndAbortsAtOnce) {
   w->Abort();
   ASSERT_TRUE(QTest::qWaitFor([&] { return done.size() == 2; }, 2000));
   EXPECT_LT(clock.elapsed(), 500);
-  EXPECT_EQ(statusSeen, VERIFY_PROXYFAILED);
+  EXPECT_EQ(done[1].taskId, 10u);
+  EXPECT_EQ(done[1].status, VERIFY_PROXYFAILED);
 
   // Quit ends the thread, and the object frees itself.
   QPointer<CVerifyProxyThread> alive(w);
-  ASSERT_TRUE(w->PostThreadMessage(WM_QUITVERIFY));
+  ASSERT_TRUE(w->PostQuit());
   ASSERT_TRUE(QTest::qWaitFor([&] { return alive.isNull(); }, 2000));
   EXPECT_TRUE(QTest::qWaitFor([&] { return CVerifyProxyThread::LiveThreadCount() == liveBefore; }, 2000));
 }

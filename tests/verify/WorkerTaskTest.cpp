@@ -1,117 +1,101 @@
-// The worker's task set-up: proxies, items and verification URLs, without a network.
+// A worker's task: the proxy's kind and port, verification URLs, and tasks that end
+// without a network.
 #include <gtest/gtest.h>
 
+#include "support/ShortTimeouts.h"
 #include "verify/VerifyControl.h"
 #include "verify/VerifyProxyThread.h"
 
+using qbtest::TaskFor;
+
 namespace {
 
-TEST(WorkerTask, SetProxyAcceptsListTypesAndRejectsBadLines) {
-  CVerifyProxyThread w;
-  EXPECT_FALSE(w.SetProxy("61.50.172.138:80"));  // no type
-  EXPECT_EQ(w.m_bProxySet, 0);
-  EXPECT_TRUE(w.SetProxy("61.50.172.138:8080@socks5$1.2#fast"));
-  EXPECT_EQ(w.m_sProxyAddr, "61.50.172.138");
-  EXPECT_EQ(w.m_sProxyPort, "8080");
-  EXPECT_EQ(w.m_nProxyType, 5);
-  EXPECT_TRUE(w.SetProxy("10.0.0.1:21@FTP"));
-  EXPECT_EQ(w.m_nProxyType, 6);
-  EXPECT_TRUE(w.SetProxy("10.0.0.1:70@gopher"));
-  EXPECT_EQ(w.m_nProxyType, 7);
-}
-
-TEST(WorkerTask, SetProxyFieldsValidatesPortAndType) {
-  CVerifyProxyThread w;
+TEST(WorkerTask, ProxyKindsOfTheListAndOfTheWorker) {
+  EXPECT_EQ(ProxyKindFromType("socks5"), ProxyKind::Socks5);
+  EXPECT_EQ(ProxyKindFromType("FTP"), ProxyKind::Ftp);
+  EXPECT_EQ(ProxyKindFromType("gopher"), ProxyKind::Gopher);
+  EXPECT_EQ(ProxyKindFromType("https"), ProxyKind::Https);
   // The bare SOCKS type and the empty type are the worker's own.
-  EXPECT_TRUE(w.SetProxyFields("h", " 1080 ", "socks"));
-  EXPECT_EQ(w.m_nProxyType, 3);
-  EXPECT_EQ(w.m_sProxyPort, "1080");
-  EXPECT_TRUE(w.SetProxyFields("h", "80", ""));
-  EXPECT_EQ(w.m_nProxyType, 0);
-
-  CVerifyProxyThread v;
-  EXPECT_FALSE(v.SetProxyFields("a.b", "0", "HTTP"));
-  EXPECT_EQ(v.m_sProxyAddr, "a.b");  // kept although the call failed
-  EXPECT_EQ(v.m_bProxySet, 0);
-  EXPECT_FALSE(v.SetProxyFields("a.b", "65536", "HTTP"));
-  EXPECT_FALSE(v.SetProxyFields("a.b", "80", "TELNET"));
-  EXPECT_EQ(v.m_bProxySet, 0);
-  EXPECT_TRUE(v.SetProxyFields("a.b", "65535", "https"));
-  EXPECT_EQ(v.m_nProxyType, 2);
+  EXPECT_EQ(ProxyKindFromType("socks"), ProxyKind::Socks);
+  EXPECT_EQ(ProxyKindFromType(""), ProxyKind::Any);
+  EXPECT_EQ(ProxyKindFromType("TELNET"), std::nullopt);
+  EXPECT_EQ(ProxyKindFromType("HTTP "), std::nullopt);
 }
 
-TEST(WorkerTask, OneItemPerTaskWithHttpOrFtpScheme) {
-  CVerifyProxyThread w;
-  EXPECT_FALSE(w.AddVerifyItem("https://x/", "f"));
-  EXPECT_FALSE(w.AddVerifyItem(" http://x/", "f"));
-  EXPECT_TRUE(w.AddVerifyItem("HtTp://Host/Page", "feat"));
-  EXPECT_EQ(w.m_aVerifyItems[0].m_sUrl, "HtTp://Host/Page");  // stored unchanged
-  EXPECT_EQ(w.m_aVerifyItems[0].m_dTime, 50.0);
-  EXPECT_FALSE(w.AddVerifyItem("ftp://other/", ""));
-  EXPECT_EQ(w.m_aVerifyItems[0].m_sUrl, "HtTp://Host/Page");
-  w.ClearVerifyItems();
-  EXPECT_TRUE(w.AddVerifyItem("ftp://other/", ""));
-  EXPECT_EQ(w.m_nVerifyItems, 1);
+TEST(WorkerTask, PortsFromOneTo65535) {
+  EXPECT_EQ(ProxyPortFromText(" 1080 "), 1080);
+  EXPECT_EQ(ProxyPortFromText("65535"), 65535);
+  EXPECT_EQ(ProxyPortFromText("0"), std::nullopt);
+  EXPECT_EQ(ProxyPortFromText("65536"), std::nullopt);
+  EXPECT_EQ(ProxyPortFromText("-80"), std::nullopt);
+  EXPECT_EQ(ProxyPortFromText(""), std::nullopt);
+}
+
+TEST(WorkerTask, OnlyHttpAndFtpResourcesCanBeVerified) {
+  EXPECT_FALSE(IsVerifiableUrl("https://x/"));
+  EXPECT_FALSE(IsVerifiableUrl(" http://x/"));
+  EXPECT_FALSE(IsVerifiableUrl("http:/x/"));
+  EXPECT_TRUE(IsVerifiableUrl("HtTp://Host/Page"));
+  EXPECT_TRUE(IsVerifiableUrl("ftp://other/"));
 }
 
 TEST(WorkerTask, SplitUrlFillsEveryPart) {
-  CVerifyProxyThread w;
-  ASSERT_TRUE(w.SplitUrl("  http://me:pw@example.org:8080/a/b.html"));
-  EXPECT_EQ(w.m_nUrlScheme, 1);
-  EXPECT_EQ(w.m_sUser, "me");
-  EXPECT_EQ(w.m_sPassword, "pw");
-  EXPECT_EQ(w.m_sHost, "example.org");
-  EXPECT_EQ(w.m_nPort, 8080);
-  EXPECT_EQ(w.m_sObject, "/a/b.html");
+  auto u = SplitVerifyUrl("  http://me:pw@example.org:8080/a/b.html");
+  ASSERT_TRUE(u);
+  EXPECT_EQ(u->scheme, VerifyUrl::Http);
+  EXPECT_EQ(u->user, "me");
+  EXPECT_EQ(u->password, "pw");
+  EXPECT_EQ(u->host, "example.org");
+  EXPECT_EQ(u->port, 8080);
+  EXPECT_EQ(u->object, "/a/b.html");
 
-  ASSERT_TRUE(w.SplitUrl("http://example.org"));
-  EXPECT_EQ(w.m_nPort, 0);
-  EXPECT_EQ(w.m_sObject, "");
-  EXPECT_EQ(w.m_sUser, "");  // cleared from the previous split
+  u = SplitVerifyUrl("http://example.org");
+  ASSERT_TRUE(u);
+  EXPECT_EQ(u->port, 0);
+  EXPECT_EQ(u->object, "");
+  EXPECT_EQ(u->user, "");
 
-  ASSERT_TRUE(w.SplitUrl("FTP://anon@files.example/pub"));
-  EXPECT_EQ(w.m_nUrlScheme, 2);
-  EXPECT_EQ(w.m_sUser, "anon");
-  EXPECT_EQ(w.m_sPassword, "");
+  u = SplitVerifyUrl("FTP://anon@files.example/pub");
+  ASSERT_TRUE(u);
+  EXPECT_EQ(u->scheme, VerifyUrl::Ftp);
+  EXPECT_EQ(u->user, "anon");
+  EXPECT_EQ(u->password, "");
 
   // Another scheme is not a failure: the route then finds nothing it can carry.
-  ASSERT_TRUE(w.SplitUrl("gopher://h/"));
-  EXPECT_EQ(w.m_nUrlScheme, 0);
+  u = SplitVerifyUrl("gopher://h/");
+  ASSERT_TRUE(u);
+  EXPECT_EQ(u->scheme, VerifyUrl::Other);
 
   // The port keeps its low 16 bits, as the Windows version's conversion did.
-  ASSERT_TRUE(w.SplitUrl("http://h:65617/"));
-  EXPECT_EQ(w.m_nPort, 81);
+  u = SplitVerifyUrl("http://h:65617/");
+  ASSERT_TRUE(u);
+  EXPECT_EQ(u->port, 81);
 }
 
 TEST(WorkerTask, SplitUrlFailures) {
-  CVerifyProxyThread w;
-  EXPECT_FALSE(w.SplitUrl(""));
-  EXPECT_FALSE(w.SplitUrl("   "));
-  EXPECT_FALSE(w.SplitUrl("example.org/page"));
-  EXPECT_FALSE(w.SplitUrl("http://h:0/"));
-  EXPECT_FALSE(w.SplitUrl("http://h:abc/"));
-  EXPECT_FALSE(w.SplitUrl("http://h:65536/"));  // low 16 bits are 0
+  EXPECT_FALSE(SplitVerifyUrl(""));
+  EXPECT_FALSE(SplitVerifyUrl("   "));
+  EXPECT_FALSE(SplitVerifyUrl("example.org/page"));
+  EXPECT_FALSE(SplitVerifyUrl("http://h:0/"));
+  EXPECT_FALSE(SplitVerifyUrl("http://h:abc/"));
+  EXPECT_FALSE(SplitVerifyUrl("http://h:65536/"));  // low 16 bits are 0
 }
 
-// A task is refused without touching the network and still ends with one done report.
-TEST(WorkerTask, TaskWithoutProxyItemOrTargetVerifiesNothing) {
+// A resource the worker cannot use ends the task at once with a result (the row then
+// reads "超时"), instead of leaving its slot silent until the watchdog.
+TEST(WorkerTask, UnusableResourceEndsTheTaskAtOnce) {
   CVerifyProxyThread w;
-  int reports = 0;
-  QObject::connect(&w, &CVerifyProxyThread::DoneReport, [&](CVerifyProxyThread*, int, int) { ++reports; });
-  w.AddVerifyItem("http://127.0.0.1:1/", "x");
-  w.SetProxy("127.0.0.1:1@HTTP");
-  w.m_aVerifyItems[0].m_nStatus = VERIFY_OK;
-  w.OnVerify();  // no target yet: nID is still 99999, and no window to report to
-  EXPECT_EQ(reports, 0);
-  EXPECT_EQ(w.m_aVerifyItems[0].m_nStatus, VERIFY_NONE);
-  EXPECT_EQ(w.m_bRunning, 0);
-
-  QObject receiver;
-  w.SetTarget(&receiver, WM_VERIFYSTATUS, WM_VERIFYDONE, 3, 7);
-  w.ClearVerifyItems();
-  w.OnVerify();
-  EXPECT_EQ(reports, 1);
-  EXPECT_EQ(w.m_bRunning, 0);
+  VerifyTask t = TaskFor("127.0.0.1:1@HTTP", "https://127.0.0.1:1/", "x");
+  t.id = 42;
+  t.slot = 3;
+  t.row = 7;
+  const VerifyResult r = w.Verify(t);
+  EXPECT_EQ(r.taskId, 42u);
+  EXPECT_EQ(r.slot, 3);
+  EXPECT_EQ(r.row, 7);
+  EXPECT_EQ(r.status, VERIFY_BADURL);
+  EXPECT_EQ(VerifyResultText(r.status, r.seconds), "超时");
+  EXPECT_EQ(r.texts, std::vector<std::string>{"地址无效    (https://127.0.0.1:1/)"});
 }
 
 TEST(WorkerTask, RoutesRefuseSchemesTheirProxyCannotCarry) {
@@ -125,39 +109,33 @@ TEST(WorkerTask, RoutesRefuseSchemesTheirProxyCannotCarry) {
                {"127.0.0.1:9@FTP", "http://127.0.0.1/"}};
   for (const Case& c : cases) {
     CVerifyProxyThread w;
-    QObject receiver;
-    std::vector<QString> texts;
-    QObject::connect(&w, &CVerifyProxyThread::StatusReport,
-                     [&](CVerifyProxyThread*, int, int, const QString& t) { texts.push_back(t); });
-    w.SetTarget(&receiver, WM_VERIFYSTATUS, WM_VERIFYDONE, 0, 0);
-    ASSERT_TRUE(w.SetProxy(c.proxy));
-    ASSERT_TRUE(w.AddVerifyItem(c.url, "x"));
-    w.OnVerify();
-    EXPECT_EQ(w.m_aVerifyItems[0].m_nStatus, VERIFY_UNSUPPORTED) << c.proxy << " " << c.url;
-    EXPECT_TRUE(texts.empty()) << c.proxy;
+    std::vector<QString> signalled;
+    QObject::connect(&w, &CVerifyProxyThread::StatusText,
+                     [&](quint64, int, int, const QString& t) { signalled.push_back(t); });
+    const VerifyResult r = w.Verify(TaskFor(c.proxy, c.url, "x"));
+    EXPECT_EQ(r.status, VERIFY_UNSUPPORTED) << c.proxy << " " << c.url;
+    EXPECT_TRUE(r.texts.empty()) << c.proxy;
+    EXPECT_TRUE(signalled.empty()) << c.proxy;
   }
 }
 
 TEST(WorkerTask, BadUrlAndMissingHost) {
   CVerifyProxyThread w;
-  QObject receiver;
-  std::vector<QString> texts;
-  QObject::connect(&w, &CVerifyProxyThread::StatusReport,
-                   [&](CVerifyProxyThread*, int, int, const QString& t) { texts.push_back(t); });
-  w.SetTarget(&receiver, WM_VERIFYSTATUS, WM_VERIFYDONE, 0, 0);
-  ASSERT_TRUE(w.SetProxy("127.0.0.1:9@SOCKS5"));
-  ASSERT_TRUE(w.AddVerifyItem("http://127.0.0.1:0/x", "x"));
-  w.OnVerify();
-  EXPECT_EQ(w.m_aVerifyItems[0].m_nStatus, VERIFY_BADURL);
-  ASSERT_EQ(texts.size(), 1u);
-  EXPECT_EQ(texts[0].toStdString(), "地址无效    (http://127.0.0.1:0/x)");
+  std::vector<QString> signalled;
+  QObject::connect(&w, &CVerifyProxyThread::StatusText,
+                   [&](quint64, int, int, const QString& t) { signalled.push_back(t); });
+  VerifyResult r = w.Verify(TaskFor("127.0.0.1:9@SOCKS5", "http://127.0.0.1:0/x", "x"));
+  EXPECT_EQ(r.status, VERIFY_BADURL);
+  ASSERT_EQ(r.texts.size(), 1u);
+  EXPECT_EQ(r.texts[0], "地址无效    (http://127.0.0.1:0/x)");
+  ASSERT_EQ(signalled.size(), 1u);
+  EXPECT_EQ(signalled[0].toStdString(), r.texts[0]);
 
   // A URL without a host cannot even open a connection object.
-  w.ClearVerifyItems();
-  ASSERT_TRUE(w.AddVerifyItem("http:///x", "x"));
-  w.OnVerify();
-  EXPECT_EQ(w.m_aVerifyItems[0].m_nStatus, VERIFY_ERROR);
-  EXPECT_EQ(texts.back().toStdString(), "异常错误");
+  r = w.Verify(TaskFor("127.0.0.1:9@SOCKS5", "http:///x", "x"));
+  EXPECT_EQ(r.status, VERIFY_ERROR);
+  ASSERT_FALSE(r.texts.empty());
+  EXPECT_EQ(r.texts.back(), "异常错误");
 }
 
 TEST(WorkerTask, ResultTextsOfTheList) {
