@@ -12,6 +12,7 @@
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyListModel.h"
 #include "settings/ProgramDir.h"
+#include "sysproxy/DesktopProxyPlatform.h"
 #include "sysproxy/ProxyAutoConfig.h"
 
 namespace {

@@ -65,14 +65,6 @@ std::vector<ProxyServerEntry> ParseServerString(std::string_view server);
 // otherwise "scheme=A:P" entries joined by ";" in the order given.
 std::string ComposeServerString(const std::vector<ProxyServerEntry>& entries);
 
-// The back ends usable in this session, combined: GSettings wherever the
-// org.gnome.system.proxy schema is installed, plus KDE's kioslaverc when the session
-// is KDE. With neither, every query and write fails.
-std::unique_ptr<ISystemProxyPlatform> CreateDesktopProxyPlatform();
-
-// True when XDG_CURRENT_DESKTOP names KDE.
-bool IsKdeSession();
-
 // Several back ends as one: queries go to the first, writes and announcements to all.
 class CCombinedProxyPlatform : public ISystemProxyPlatform {
  public:

@@ -8,6 +8,7 @@
 #include <QThread>
 
 #include "SysProxyTestUtil.h"
+#include "sysproxy/DesktopProxyPlatform.h"
 #include "sysproxy/KdeProxyPlatform.h"
 #include "sysproxy/SystemProxy.h"
 
