@@ -23,18 +23,12 @@ inline constexpr std::string_view kTypeLetters = "HTPSFGOERCK45";
 
 bool IsProxyType(std::string_view type);
 
-class CProxyEntryBase {
- public:
-  virtual ~CProxyEntryBase() = default;
-};
-
-class CProxyEntry : public CProxyEntryBase {
+class CProxyEntry {
  public:
   CProxyEntry() = default;
-  CProxyEntry(int item, std::string addr, std::string port, std::string type, std::string timeStatus,
+  CProxyEntry(std::string addr, std::string port, std::string type, std::string timeStatus,
               std::string remark)
-      : m_nItem(item),
-        m_sProxyAddr(std::move(addr)),
+      : m_sProxyAddr(std::move(addr)),
         m_sProxyPort(std::move(port)),
         m_sProxyType(std::move(type)),
         m_sTimeStatus(std::move(timeStatus)),
@@ -51,8 +45,6 @@ class CProxyEntry : public CProxyEntryBase {
   void SetTimeStatus(std::string s) { m_sTimeStatus = std::move(s); }
   void SetRemark(std::string s) { m_sRemark = std::move(s); }
 
-  // The row index at which the entry was inserted; kept for compatibility, never read.
-  int m_nItem = 0;
   // Set by the list while the row is ticked as a favourite. It lives here because the
   // entry's padding has room for it, which keeps a million rows small.
   bool m_bFavorite = false;

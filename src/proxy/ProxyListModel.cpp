@@ -141,7 +141,7 @@ int CProxyListModel::AddProxyLine(std::string_view line, int select) {
 
 std::unique_ptr<CProxyEntry> CProxyListModel::MakeEntry(ProxyFields&& f) {
   return std::make_unique<CProxyEntry>(
-      0, std::move(f.addr), std::move(f.port), std::move(f.type),
+      std::move(f.addr), std::move(f.port), std::move(f.type),
       f.timeStatus.empty() ? std::string(kStatusUnverified) : std::move(f.timeStatus), std::move(f.remark));
 }
 
@@ -186,7 +186,6 @@ int CProxyListModel::AppendPrepared(PreparedRows& rows, int select) {
 
 void CProxyListModel::AppendNewRow(std::unique_ptr<CProxyEntry> entry, int select) {
   const int index = RowCount() + static_cast<int>(m_pending.size());
-  entry->m_nItem = index;
   if (m_bulkDepth > 0) {
     const int p = static_cast<int>(m_pending.size());
     m_pending.push_back(std::move(entry));
@@ -266,7 +265,7 @@ void CProxyListModel::SetRemark(int row, std::string text) {
 bool CProxyListModel::ChangeProxy(int row, std::string addr, std::string port, std::string type) {
   if (row < 0 || row >= RowCount()) return false;
   CProxyEntry* e = m_rows[static_cast<std::size_t>(row)].get();
-  CProxyEntry probe(0, addr, port, type, {}, {});
+  CProxyEntry probe(addr, port, type, {}, {});
   const ProxyKeyRef newKey = KeyOf(&probe);
   const bool sameKey = newKey == KeyOf(e);
   if (!sameKey && m_mapProxyKeys.Contains(newKey)) return false;
@@ -378,7 +377,7 @@ bool CProxyListModel::ContainsKey(std::string_view key) const {
   if (colon == std::string_view::npos) return false;
   const std::size_t at = key.find('@', colon + 1);
   if (at == std::string_view::npos) return false;
-  CProxyEntry probe(0, std::string(key.substr(0, colon)), std::string(key.substr(colon + 1, at - colon - 1)),
+  CProxyEntry probe(std::string(key.substr(0, colon)), std::string(key.substr(colon + 1, at - colon - 1)),
                     std::string(key.substr(at + 1)), {}, {});
   return m_mapProxyKeys.Contains(KeyOf(&probe));
 }

@@ -604,7 +604,7 @@ class EntryPool {
  public:
   const CProxyEntry* Make(std::string addr, std::string port, std::string type) {
     m_entries.push_back(
-        std::make_unique<CProxyEntry>(0, std::move(addr), std::move(port), std::move(type), "", ""));
+        std::make_unique<CProxyEntry>(std::move(addr), std::move(port), std::move(type), "", ""));
     return m_entries.back().get();
   }
 
@@ -980,8 +980,7 @@ std::string MakeListFile(std::mt19937& rng) {
         out += "";
         break;
       default: {
-        CProxyEntry e(0,
-                      rng() % 5 == 0 ? "proxy" + std::to_string(rng() % 50) + ".example"
+        CProxyEntry e(rng() % 5 == 0 ? "proxy" + std::to_string(rng() % 50) + ".example"
                                      : qb::Format("10.2.%u.%u", rng() % 4, rng() % 256),
                       std::to_string(1 + rng() % 65535), kTypes[rng() % 6], kStatus[rng() % 6],
                       kRemark[rng() % 5]);

@@ -90,7 +90,7 @@ TEST(ProxyKey, IgnoresCaseButNotLeadingZeros) {
 }
 
 TEST(FileLine, WritesOptionalPartsAndReadsItselfBack) {
-  CProxyEntry e(0, "1.2.3.4", "80", "HTTP", "密码不匹配", "中国 北京");
+  CProxyEntry e("1.2.3.4", "80", "HTTP", "密码不匹配", "中国 北京");
   EXPECT_EQ(FormatFileLine(e), "1.2.3.4:80@HTTP$密码不匹配#中国 北京");
   EXPECT_EQ(FormatProxyLine(e), "1.2.3.4:80@HTTP");
 
@@ -100,11 +100,11 @@ TEST(FileLine, WritesOptionalPartsAndReadsItselfBack) {
   EXPECT_EQ(f.timeStatus, "密码不匹配");
   EXPECT_EQ(f.remark, "中国 北京");
 
-  CProxyEntry bare(0, "1.2.3.4", "80", "SOCKS5", "", "");
+  CProxyEntry bare("1.2.3.4", "80", "SOCKS5", "", "");
   EXPECT_EQ(FormatFileLine(bare), "1.2.3.4:80@SOCKS5");
 
   // Remarks may hold the separators when the extractor let them through.
-  CProxyEntry odd(0, "1.2.3.4", "80", "HTTP", "1.5", "a#b$c@d");
+  CProxyEntry odd("1.2.3.4", "80", "HTTP", "1.5", "a#b$c@d");
   ASSERT_TRUE(ParseFileLine(FormatFileLine(odd), f));
   EXPECT_EQ(f.timeStatus, "1.5");
   EXPECT_EQ(f.remark, "a#b$c@d");
@@ -113,8 +113,8 @@ TEST(FileLine, WritesOptionalPartsAndReadsItselfBack) {
 TEST(FileLine, ForeignLinesAreNotTakenForOwnLines) {
   ProxyFields f;
   EXPECT_FALSE(ParseFileLine("1.2.3.4:80", f));
-  EXPECT_FALSE(ParseFileLine("1.2.3.4:80@HTTP", f));          // no status: never written so
-  EXPECT_FALSE(ParseFileLine("1.2.3.4:80@http$1.0", f));      // lower-case type
+  EXPECT_FALSE(ParseFileLine("1.2.3.4:80@HTTP", f));      // no status: never written so
+  EXPECT_FALSE(ParseFileLine("1.2.3.4:80@http$1.0", f));  // lower-case type
   EXPECT_FALSE(ParseFileLine("1.2.3.4:80@HTTP-elite$1.0", f));
   EXPECT_FALSE(ParseFileLine("1.2.3.4: 80@HTTP$1.0", f));
   EXPECT_FALSE(ParseFileLine("1.2.3.4:0@HTTP$1.0", f));

@@ -20,7 +20,7 @@ TEST(ProxyKeySet, AgreesWithAReferenceUnderInsertsAndRemovals) {
   ProxyKeySet set;
   for (int step = 0; step < 60000; ++step) {
     const int n = static_cast<int>(rng() % 3000);
-    auto e = std::make_unique<CProxyEntry>(0, "h" + std::to_string(n) + (rng() % 2 ? "a" : "A"),
+    auto e = std::make_unique<CProxyEntry>("h" + std::to_string(n) + (rng() % 2 ? "a" : "A"),
                                            std::to_string(n % 7), rng() % 2 ? "http" : "HTTP", "", "");
     const std::string key = ProxyKey(e->m_sProxyAddr, e->m_sProxyPort, e->m_sProxyType);
     if (rng() % 3 == 0) {
