@@ -15,10 +15,10 @@
 #include <QTableView>
 #include <QTimer>
 
-#include "app/AboutDlg.h"
-#include "app/ProxyInfoDlg.h"
+#include "ui/AboutDlg.h"
+#include "ui/ProxyInfoDlg.h"
 #include "app/TrayMenu.h"
-#include "app/VerifyResultDlg.h"
+#include "ui/VerifyResultDlg.h"
 #include "base/Files.h"
 #include "base/Prompt.h"
 #include "base/Text.h"
@@ -28,9 +28,9 @@
 #include "proxy/ProxyListFile.h"
 #include "settings/AutoRun.h"
 #include "settings/Favorites.h"
-#include "settings/ProgramDir.h"
-#include "settings/SettingDlg.h"
-#include "sources/ProxySourceDlg.h"
+#include "base/ProgramDir.h"
+#include "ui/SettingDlg.h"
+#include "ui/ProxySourceDlg.h"
 #include "sources/SourceDownloader.h"
 #include "ui/DialogUnits.h"
 #include "ui/HelpLink.h"

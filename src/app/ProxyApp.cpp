@@ -7,7 +7,7 @@
 #include "app/MainDlg.h"
 #include "app/SingleInstance.h"
 #include "base/Prompt.h"
-#include "settings/ProgramDir.h"
+#include "base/ProgramDir.h"
 #include "ui/QtPrompt.h"
 #include "ui/Resources.h"
 #include "verify/VerifyControl.h"

@@ -10,7 +10,7 @@
 #include "proxy/ProxyExtractor.h"
 #include "proxy/ProxyListFile.h"
 #include "proxy/ProxyListModel.h"
-#include "settings/ProgramDir.h"
+#include "base/ProgramDir.h"
 #include "sources/ProxySource.h"
 #include "sources/SourceDownloader.h"
 

@@ -2,7 +2,7 @@
 #include "base/Text.h"
 #include "cli/Cli.h"
 #include "proxy/IpLocation.h"
-#include "settings/ProgramDir.h"
+#include "base/ProgramDir.h"
 
 namespace cli {
 

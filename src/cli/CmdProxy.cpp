@@ -1,7 +1,7 @@
 #include "base/Files.h"
 #include "base/Prompt.h"
 #include "cli/Cli.h"
-#include "settings/ProgramDir.h"
+#include "base/ProgramDir.h"
 #include "settings/Settings.h"
 #include "sysproxy/SystemProxy.h"
 

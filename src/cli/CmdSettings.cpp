@@ -1,6 +1,6 @@
 #include "base/Files.h"
 #include "cli/Cli.h"
-#include "settings/ProgramDir.h"
+#include "base/ProgramDir.h"
 #include "settings/Settings.h"
 
 namespace cli {

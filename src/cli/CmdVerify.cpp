@@ -22,7 +22,7 @@
 #include "proxy/ProxyListFile.h"
 #include "proxy/ProxyListModel.h"
 #include "settings/Favorites.h"
-#include "settings/ProgramDir.h"
+#include "base/ProgramDir.h"
 #include "settings/Settings.h"
 #include "settings/VerifySource.h"
 #include "verify/VerifyControl.h"

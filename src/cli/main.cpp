@@ -10,7 +10,7 @@
 #include "base/CurlTransfer.h"
 #include "base/Prompt.h"
 #include "cli/Cli.h"
-#include "settings/ProgramDir.h"
+#include "base/ProgramDir.h"
 
 namespace cli {
 

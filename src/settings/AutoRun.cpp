@@ -8,7 +8,7 @@
 #include <cstdlib>
 
 #include "base/Files.h"
-#include "settings/ProgramDir.h"
+#include "base/ProgramDir.h"
 #include "settings/Settings.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include "base/Text.h"
 #include "proxy/ProxyListModel.h"
-#include "settings/ProgramDir.h"
+#include "base/ProgramDir.h"
 #include "settings/Settings.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include "base/Files.h"
 #include "base/Prompt.h"
 #include "base/Text.h"
-#include "settings/ProgramDir.h"
+#include "base/ProgramDir.h"
 
 int g_nConnectTimeoutMs = kDefaultConnectTimeoutMs;
 int g_nVerifyTimeoutMs = kDefaultVerifyTimeoutMs;

@@ -11,7 +11,7 @@
 #include "base/Text.h"
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyListModel.h"
-#include "settings/ProgramDir.h"
+#include "base/ProgramDir.h"
 #include "sysproxy/DesktopProxyPlatform.h"
 #include "sysproxy/ProxyAutoConfig.h"
 

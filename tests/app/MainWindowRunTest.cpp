@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "app/MainDlg.h"
-#include "app/VerifyResultDlg.h"
+#include "ui/VerifyResultDlg.h"
 #include "base/Text.h"
 #include "proxy/ProxyListFile.h"
 #include "settings/Settings.h"

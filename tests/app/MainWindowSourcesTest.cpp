@@ -19,7 +19,7 @@
 #include "app/MainDlg.h"
 #include "support/PageOrigin.h"
 #include "proxy/ProxyExtractor.h"
-#include "sources/ProxySourceDlg.h"
+#include "ui/ProxySourceDlg.h"
 #include "sources/SourceDownloader.h"
 #include "support/ScopedEnv.h"
 #include "support/ScriptedPrompt.h"

@@ -4,7 +4,7 @@
 #include <QLineEdit>
 #include <QTimer>
 
-#include "app/ProxyInfoDlg.h"
+#include "ui/ProxyInfoDlg.h"
 #include "support/ScriptedPrompt.h"
 #include "ui/IpAddressCtrl.h"
 

@@ -11,7 +11,7 @@
 #include <QTimer>
 
 #include "MenusTestUtil.h"
-#include "app/AboutDlg.h"
+#include "ui/AboutDlg.h"
 #include "support/TempDir.h"
 #include "ui/DialogUnits.h"
 #include "ui/HelpLink.h"

@@ -7,7 +7,7 @@
 #include "app/TrayMenu.h"
 #include "base/Text.h"
 #include "proxy/ProxyListModel.h"
-#include "settings/ProgramDir.h"
+#include "base/ProgramDir.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
 #include "sysproxy/RecordingProxyPlatform.h"

@@ -8,7 +8,7 @@
 #include "base/Text.h"
 #include "proxy/IpLocation.h"
 #include "proxy/IpLocationWriter.h"
-#include "settings/ProgramDir.h"
+#include "base/ProgramDir.h"
 #include "support/TempDir.h"
 
 namespace {

@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "settings/ProgramDir.h"
-#include "settings/SettingDlg.h"
+#include "base/ProgramDir.h"
+#include "ui/SettingDlg.h"
 #include "settings/Settings.h"
 #include "settings/VerifySource.h"
 #include "support/ScopedEnv.h"

@@ -8,7 +8,7 @@
 #include <functional>
 
 #include "settingdlg/SettingDlgFixture.h"
-#include "settings/VerifySourceDlg.h"
+#include "ui/VerifySourceDlg.h"
 #include "ui/DialogUnits.h"
 
 using namespace settingdlgtest;

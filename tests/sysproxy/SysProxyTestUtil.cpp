@@ -14,7 +14,7 @@
 
 #include "base/Files.h"
 #include "base/Text.h"
-#include "settings/ProgramDir.h"
+#include "base/ProgramDir.h"
 
 namespace sptest {
 

@@ -8,7 +8,7 @@
 
 #include "SysProxyTestUtil.h"
 #include "proxy/ProxyListModel.h"
-#include "settings/ProgramDir.h"
+#include "base/ProgramDir.h"
 #include "sysproxy/RecordingProxyPlatform.h"
 #include "sysproxy/SystemProxy.h"
 

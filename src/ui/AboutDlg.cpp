@@ -1,4 +1,4 @@
-#include "app/AboutDlg.h"
+#include "ui/AboutDlg.h"
 
 #include <QGroupBox>
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "settings/VerifySourceDlg.h"
+#include "ui/VerifySourceDlg.h"
 
 #include <QLabel>
 #include <QLineEdit>

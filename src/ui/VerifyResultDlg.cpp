@@ -1,4 +1,4 @@
-#include "app/VerifyResultDlg.h"
+#include "ui/VerifyResultDlg.h"
 
 #include <QLabel>
 #include <QPlainTextEdit>

@@ -1,4 +1,4 @@
-#include "app/ProxyInfoDlg.h"
+#include "ui/ProxyInfoDlg.h"
 
 #include <QComboBox>
 #include <QLabel>

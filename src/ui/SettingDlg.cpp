@@ -1,4 +1,4 @@
-#include "settings/SettingDlg.h"
+#include "ui/SettingDlg.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -22,10 +22,10 @@
 #include "base/Files.h"
 #include "base/Prompt.h"
 #include "settings/AutoRun.h"
-#include "settings/ProgramDir.h"
+#include "base/ProgramDir.h"
 #include "settings/Settings.h"
 #include "settings/VerifySource.h"
-#include "settings/VerifySourceDlg.h"
+#include "ui/VerifySourceDlg.h"
 #include "sysproxy/SystemProxy.h"
 #include "ui/DialogUnits.h"
 #include "ui/SpinButtonCtrl.h"

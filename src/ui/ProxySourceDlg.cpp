@@ -1,4 +1,4 @@
-#include "sources/ProxySourceDlg.h"
+#include "ui/ProxySourceDlg.h"
 
 #include <QLabel>
 #include <QLineEdit>

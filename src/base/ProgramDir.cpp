@@ -1,4 +1,4 @@
-#include "settings/ProgramDir.h"
+#include "base/ProgramDir.h"
 
 #include <QDir>
 #include <QStandardPaths>
