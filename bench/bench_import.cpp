@@ -83,7 +83,7 @@ void BM_ImportFile(benchmark::State& state) {
   int rows = 0;
   for (auto _ : state) {
     auto model = std::make_unique<CProxyListModel>();
-    found = ImportProxyFile(*model, g_path, false, dir);
+    found = ImportProxyFile(*model, g_path, false, dir).found;
     rows = model->RowCount();
     state.PauseTiming();
     model.reset();
@@ -229,7 +229,7 @@ int ImportOnce(const std::string& dataDir) {
   };
   CProxyListModel model;
   const auto t0 = Clock::now();
-  const int found = ImportProxyFile(model, g_path, false, dataDir);
+  const int found = ImportProxyFile(model, g_path, false, dataDir).found;
   const auto t1 = Clock::now();
   if (found <= 0) {
     std::fprintf(stderr, "the import found nothing\n");

@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
               static_cast<double>(residentAfter - residentBefore) / list->RowCount());
 
   t = std::chrono::steady_clock::now();
-  const bool saved = SaveProxyList(*list, dir);
+  const bool saved = SaveProxyList(*list, dir).ok();
   std::printf("SaveProxyList  %.3f s  (target 1 s)%s\n", Seconds(t), saved ? "" : "  FAILED");
 
   t = std::chrono::steady_clock::now();

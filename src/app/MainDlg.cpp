@@ -28,11 +28,11 @@
 #include "proxy/ProxyListFile.h"
 #include "settings/AutoRun.h"
 #include "settings/Favorites.h"
-#include "base/ProgramDir.h"
 #include "ui/SettingDlg.h"
 #include "ui/ProxySourceDlg.h"
 #include "sources/SourceDownloader.h"
 #include "ui/DialogUnits.h"
+#include "ui/FailureMessages.h"
 #include "ui/HelpLink.h"
 #include "ui/OwnerDrawMenu.h"
 #include "ui/SortListCtrl.h"
@@ -51,13 +51,13 @@ QString Q(const std::string& s) {
 
 CMainDlg::CMainDlg(MainDlgOptions options, QWidget* parent)
     : QDialog(parent),
-      m_dataDir(options.dataDir.empty() ? ProgramDir() : options.dataDir),
+      m_dataDir(std::move(options.dataDir)),
       m_favoritesIni(std::move(options.favoritesIni)),
       m_forceNoTray(options.forceNoTray),
-      m_sysProxy(std::make_unique<CSystemProxy>(std::move(options.platform))) {
+      m_sysProxy(std::make_unique<CSystemProxy>(m_dataDir, std::move(options.platform))) {
   // The settings holder is built with the window: the settings are read (and the
   // built-in resources installed) before anything is on screen.
-  LoadSettings(m_settings, m_dataDir);
+  ReportSettingsLoad(LoadSettings(m_settings, m_dataDir));
   if (options.applyAutoRun) ApplyAutoRun(m_settings);
   m_sysProxy->SetAutoProxyConfig(m_settings.m_nAutoProxyConfig);
 
@@ -179,7 +179,8 @@ void CMainDlg::CreateControls() {
   qb::PlaceControl(m_pSourceList, 11, 227, 362, 65);
   connect(m_pSourceList, &QAbstractItemView::doubleClicked, this, [this] { OnModifySource(); });
   // Only a tick by the user changes the file; the program's own ticks do not.
-  connect(&m_sources, &CProxySourceListModel::SourceTicked, this, [this] { SaveSources(m_sources); });
+  connect(&m_sources, &CProxySourceListModel::SourceTicked, this,
+          [this] { ReportSourcesSave(SaveSources(m_sources)); });
 
   m_downloader = new CSourceDownloader(this);
   connect(m_downloader, &CSourceDownloader::Started, this, [this] {
@@ -194,6 +195,8 @@ void CMainDlg::CreateControls() {
     m_pDownloadProgress->SetRange(0, qMax(1, count));
     m_pDownloadProgress->SetPos(done);
   });
+  connect(m_downloader, &CSourceDownloader::SourceFinished, this,
+          [](const SourceReport& report) { ReportListSave(report.save); });
   connect(m_downloader, &CSourceDownloader::Finished, this, &CMainDlg::EndDownload);
 
   m_helpLink = new CHelpLink(this);
@@ -222,13 +225,13 @@ void CMainDlg::OnInitDialog() {
   for (int c = 0; c < CProxyListModel::ColumnCount; ++c) {
     m_pList->setColumnWidth(c, static_cast<int>(CProxyListModel::kBaseWidths[c] * g_dColumnScale));
   }
-  LoadProxyList(m_list, m_dataDir);
+  ReportListLoad(LoadProxyList(m_list, m_dataDir));
 
   m_pProgress->SetBkColour(palette().color(QPalette::Button));
   // Read the desktop's proxy and write it back, so that every connection and the
   // script agree with it.
-  m_sysProxy->GetIEProxy();
-  m_sysProxy->SetIEProxy(m_sysProxy->m_sIEProxy);
+  ReportProxyQuery(m_sysProxy->GetIEProxy());
+  ReportProxyChange(m_sysProxy->SetIEProxy(m_sysProxy->m_sIEProxy));
   UpdateStatusLine();
 
   m_pDownloadProgress->hide();
@@ -276,7 +279,7 @@ void CMainDlg::OnInitDialog() {
 
   m_pSourceList->setColumnWidth(0, static_cast<int>(150 * g_dColumnScale));
   m_pSourceList->setColumnWidth(1, static_cast<int>(373 * g_dColumnScale));
-  LoadSources(m_sources, m_dataDir);
+  ReportSourcesLoad(LoadSources(m_sources, m_dataDir));
   m_helpLink->SetLinkUrl(QString::fromStdString(qb::JoinPath(m_dataDir, "QuillberryHelp.chm")));
 }
 
@@ -355,13 +358,15 @@ bool CMainDlg::HasTray() const {
 }
 
 void CMainDlg::SaveList() {
-  SaveProxyList(m_list, m_dataDir);
+  ReportListSave(SaveProxyList(m_list, m_dataDir));
 }
 
 void CMainDlg::UpdateStatusLine() {
   std::string ieProxy;
   if (!m_sysProxy->m_sIEProxy.empty()) {
-    m_sysProxy->GetIEProxy(false);
+    // Quiet: this runs on every click of the list, and the failure was reported when
+    // the proxy was read at start-up or set.
+    (void)m_sysProxy->GetIEProxy();
     ieProxy = m_sysProxy->m_sIEProxy;
   }
   m_pProgress->SetWindowText(
@@ -410,7 +415,7 @@ void CMainDlg::OnModifySelected() {
         m_list, row, dlg.m_sType.toStdString(), dlg.m_sAddress.toStdString(), dlg.m_sPort.toStdString(),
         dlg.m_sRemark.toStdString(), [dataDir](const std::string& address) {
           std::string country, area;
-          if (!LookupIpLocation(qb::JoinPath(dataDir, "wry.dll"), address, country, area))
+          if (!LookupIpLocation(qb::JoinPath(dataDir, kIpLocationFileName), address, country, area))
             return std::string();
           return std::string(qb::Trim(country)) + " " + std::string(qb::Trim(area));
         });
@@ -465,7 +470,7 @@ void CMainDlg::OnSelectAll() {
 void CMainDlg::OnImport() {
   const auto path = qb::Prompt().OpenFile(ImportFileDialogSpec());
   if (!path) return;
-  ImportProxyFile(m_list, *path, m_settings.m_bAmbiguous != 0, m_dataDir);
+  ReportImport(ImportProxyFile(m_list, *path, m_settings.m_bAmbiguous != 0, m_dataDir));
   UpdateStatusLine();
 }
 
@@ -477,7 +482,7 @@ void CMainDlg::OnExport() {
   }
   const auto path = qb::Prompt().SaveFile(ExportFileDialogSpec(QDate::currentDate()));
   if (!path) return;
-  WriteExportFile(m_list, selected, *path);
+  ReportExport(WriteExportFile(m_list, selected, *path));
 }
 
 void CMainDlg::ShowContextMenu(const QPoint& pos) {
@@ -504,7 +509,7 @@ void CMainDlg::OnSettings() {
 void CMainDlg::OnAddSource() {
   CProxySourceDlg dlg(this);
   if (dlg.exec() != QDialog::Accepted) return;
-  AddSource(m_sources, dlg.m_sSourceName.toStdString(), dlg.m_sSourceUrl.toStdString());
+  ReportSourcesSave(AddSource(m_sources, dlg.m_sSourceName.toStdString(), dlg.m_sSourceUrl.toStdString()));
   const QModelIndex last = m_sources.index(m_sources.rowCount() - 1, 0);
   m_pSourceList->selectionModel()->setCurrentIndex(
       last, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
@@ -521,14 +526,15 @@ void CMainDlg::OnModifySource() {
   dlg.m_sSourceName = Q(source->m_sName);
   dlg.m_sSourceUrl = Q(source->m_sUrl);
   if (dlg.exec() != QDialog::Accepted) return;
-  ModifySource(m_sources, row, dlg.m_sSourceName.toStdString(), dlg.m_sSourceUrl.toStdString());
+  ReportSourcesSave(
+      ModifySource(m_sources, row, dlg.m_sSourceName.toStdString(), dlg.m_sSourceUrl.toStdString()));
 }
 
 void CMainDlg::OnDeleteSource() {
   std::vector<int> rows;
   for (const QModelIndex& i : m_pSourceList->selectionModel()->selectedRows()) rows.push_back(i.row());
   if (rows.empty()) return;
-  DeleteSources(m_sources, rows);
+  ReportSourcesSave(DeleteSources(m_sources, rows).save);
 }
 
 void CMainDlg::OnDownloadSources() {
@@ -554,12 +560,12 @@ void CMainDlg::OnVerifySelected() {
 
 void CMainDlg::OnSetIEProxy() {
   m_sysProxy->SetAutoProxyConfig(m_settings.m_nAutoProxyConfig);
-  m_sysProxy->OnSetIEProxy(m_list);
+  ReportProxyChange(m_sysProxy->OnSetIEProxy(m_list));
 }
 
 void CMainDlg::OnCancelIEProxy() {
   m_sysProxy->SetAutoProxyConfig(m_settings.m_nAutoProxyConfig);
-  m_sysProxy->OnCancelIEProxy();
+  ReportProxyChange(m_sysProxy->OnCancelIEProxy());
 }
 
 // ---- Tray and life cycle ----

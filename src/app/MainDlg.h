@@ -30,8 +30,8 @@ class QTableView;
 
 // What a test or an unusual start changes; the program uses the defaults.
 struct MainDlgOptions {
-  std::string dataDir;                             // empty: ProgramDir()
-  std::string favoritesIni;                        // empty: the user's profile
+  std::string dataDir;       // the data directory; every data file is read and written here
+  std::string favoritesIni;  // empty: the user's profile
   std::unique_ptr<ISystemProxyPlatform> platform;  // null: the desktop's back ends
   bool applyAutoRun = true;                        // the start-at-log-on entry follows the setting
   bool forceNoTray = false;                        // behave as if the desktop had no tray

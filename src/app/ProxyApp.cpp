@@ -3,6 +3,8 @@
 #include <QSessionManager>
 
 #include <cstdlib>
+#include <optional>
+#include <string>
 
 #include "app/MainDlg.h"
 #include "app/SingleInstance.h"
@@ -24,11 +26,14 @@ CProxyApp::CProxyApp(int& argc, char** argv) : QApplication(argc, argv) {
 CProxyApp::~CProxyApp() = default;
 
 int CProxyApp::Run() {
-  // --data-dir DIR, as for the command line.
+  // --data-dir DIR, as for the command line; the last one given counts.
   const QStringList args = arguments();
+  std::optional<std::string> dataDirOption;
   for (int i = 1; i + 1 < args.size(); ++i) {
-    if (args[i] == "--data-dir") SetProgramDir(args[i + 1].toStdString());
+    if (args[i] == "--data-dir") dataDirOption = args[i + 1].toStdString();
   }
+  MainDlgOptions options;
+  options.dataDir = ChooseDataDir(dataDirOption);
 
   m_instance = std::make_unique<CSingleInstance>();
   if (!m_instance->Claim()) return 0;  // the running instance shows itself
@@ -41,7 +46,7 @@ int CProxyApp::Run() {
   qb::SetPrompt(&g_qtPrompt);
 
   qb::InitResources();
-  m_mainDlg = new CMainDlg();
+  m_mainDlg = new CMainDlg(std::move(options));
   g_qtPrompt.SetParent(m_mainDlg);
   connect(m_instance.get(), &CSingleInstance::ShowRequested, m_mainDlg, &CMainDlg::OnShowDialog);
   connect(m_mainDlg, &CMainDlg::ExitRequested, this, &QApplication::quit);

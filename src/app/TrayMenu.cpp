@@ -6,6 +6,7 @@
 #include "base/Text.h"
 #include "proxy/ProxyListModel.h"
 #include "sysproxy/SystemProxy.h"
+#include "ui/FailureMessages.h"
 #include "ui/OwnerDrawMenu.h"
 #include "ui/Resources.h"
 
@@ -79,7 +80,7 @@ bool BuildTrayMenu(OwnerDrawMenu& popup, const TrayMenuState& state) {
 
   // The proxy settings are read only to tell the user when they cannot be.
   if (state.queryProxy && !state.queryProxy()) {
-    qb::ShowMessage("Query option failed!", "添加菜单项", qb::MsgIcon::Warning);
+    qb::ShowMessage(kMsgQueryFailed, "添加菜单项", qb::MsgIcon::Warning);
     return false;
   }
   if (!anyFavorite) popup.AppendItem(QString::fromUtf8(kNoFavoriteText), 0, ID_TRAY_SHOW);
@@ -102,7 +103,7 @@ bool SetFavoriteProxy(const CProxyListModel& list, CSystemProxy& sysProxy, int r
   // A row gone since the menu was built names no proxy; clearing the system proxy
   // instead of setting the chosen one would be the opposite of what was asked.
   if (row < 0 || row >= list.RowCount()) return false;
-  return sysProxy.SetIEProxy(list.GetProxyLine(row));
+  return ReportProxyChange(sysProxy.SetIEProxy(list.GetProxyLine(row)));
 }
 
 // ---------------------------------------------------------------------------------
@@ -195,7 +196,7 @@ void CTrayController::OnTrayCommand(int command, const QVariant& data) {
     case ID_CANCEL_IE_PROXY:
       // The system proxy announces the change; the main window refreshes the status
       // line and the icon on it.
-      m_sys.OnCancelIEProxy();
+      ReportProxyChange(m_sys.OnCancelIEProxy());
       break;
     case ID_FAVORITE_FIRST: {
       bool ok = false;

@@ -59,7 +59,8 @@ bool BuildTrayMenu(OwnerDrawMenu& popup, const TrayMenuState& state);
 std::unique_ptr<OwnerDrawMenu> CreateTrayMenu(const TrayMenuState& state);
 
 // The favourite of a row becomes the system proxy (the row's tick stays). A row that
-// is no longer in the list changes nothing; false then, or when SetIEProxy failed.
+// is no longer in the list changes nothing; false then, or when setting it failed
+// (each failure has been shown).
 bool SetFavoriteProxy(const CProxyListModel& list, CSystemProxy& sysProxy, int row);
 
 // The tray icon of the main window, its notifications and its menu's commands.

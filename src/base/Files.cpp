@@ -15,13 +15,18 @@
 
 namespace qb {
 
-std::optional<std::string> ReadWholeFile(const std::string& path) {
+std::optional<std::string> ReadWholeFile(const std::string& path, std::string* error) {
+  auto fail = [error](int code) -> std::optional<std::string> {
+    if (error) *error = std::strerror(code);
+    return std::nullopt;
+  };
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
+  if (fd < 0) return fail(errno);
   struct stat st {};
   if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    const int code = S_ISDIR(st.st_mode) ? EISDIR : errno;
     ::close(fd);
-    return std::nullopt;
+    return fail(code);
   }
   std::string out;
   if (st.st_size > 0) out.reserve(static_cast<std::size_t>(st.st_size));
@@ -29,8 +34,9 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
   for (;;) {
     const ssize_t n = ::read(fd, buf, sizeof buf);
     if (n < 0) {
+      const int code = errno;
       ::close(fd);
-      return std::nullopt;
+      return fail(code);
     }
     if (n == 0) break;
     out.append(buf, static_cast<std::size_t>(n));
@@ -46,7 +52,9 @@ bool FileExists(const std::string& path) {
 
 AtomicFileWriter::AtomicFileWriter(const std::string& path)
     : m_file(std::make_unique<QSaveFile>(QString::fromStdString(path))),
-      m_ok(m_file->open(QIODevice::WriteOnly)) {}
+      m_ok(m_file->open(QIODevice::WriteOnly)) {
+  if (!m_ok) m_error = m_file->errorString().toStdString();
+}
 
 // Without a commit, QSaveFile removes its temporary file and leaves the old one.
 AtomicFileWriter::~AtomicFileWriter() = default;
@@ -58,6 +66,7 @@ bool AtomicFileWriter::Write(std::string_view piece) {
     const qint64 n = m_file->write(p, left);
     if (n <= 0) {
       m_ok = false;
+      m_error = m_file->errorString().toStdString();
       break;
     }
     p += n;
@@ -80,6 +89,8 @@ bool AtomicFileWriter::Commit() {
   // final flush, so a short write (a full disk, a size limit) would be renamed over the
   // old file. Flushing here first surfaces it.
   if (!m_ok || !m_file->flush()) {
+    // Taken before the cancel, which puts its own text in place of the real cause.
+    if (m_error.empty()) m_error = m_file->errorString().toStdString();
     m_file->cancelWriting();
     return false;
   }
@@ -88,13 +99,20 @@ bool AtomicFileWriter::Commit() {
   // freeing waits for its last close instead, which happens off this thread.
   const int old = ::open(QFile::encodeName(m_file->fileName()).constData(), O_RDONLY | O_CLOEXEC);
   const bool committed = m_file->commit();
+  if (!committed) m_error = m_file->errorString().toStdString();
   if (old >= 0) std::thread([old] { ::close(old); }).detach();
   return committed;
 }
 
-bool WriteFileAtomically(const std::string& path, std::string_view content) {
+std::string AtomicFileWriter::Error() const {
+  return m_error;
+}
+
+bool WriteFileAtomically(const std::string& path, std::string_view content, std::string* error) {
   AtomicFileWriter file(path);
-  return file.Write(content) && file.Commit();
+  if (file.Write(content) && file.Commit()) return true;
+  if (error) *error = file.Error();
+  return false;
 }
 
 bool ForEachLineInRange(int fd, std::uint64_t begin, std::uint64_t end,

@@ -12,15 +12,17 @@ class QSaveFile;
 
 namespace qb {
 
-// Reads a whole file. nullopt when it cannot be opened or read.
-std::optional<std::string> ReadWholeFile(const std::string& path);
+// Reads a whole file. nullopt when it cannot be opened or read; error, when given, then
+// receives the system's description of why.
+std::optional<std::string> ReadWholeFile(const std::string& path, std::string* error = nullptr);
 
 bool FileExists(const std::string& path);
 
 // Writes content to path atomically: a temporary file in the same directory is
 // written, flushed and checked, then renamed over the old file. On any failure the
-// old file is left as it was and false is returned.
-bool WriteFileAtomically(const std::string& path, std::string_view content);
+// old file is left as it was and false is returned; error, when given, then receives
+// the system's description of why.
+bool WriteFileAtomically(const std::string& path, std::string_view content, std::string* error = nullptr);
 
 // The same, for content written piece by piece: nothing is visible at path until
 // Commit() succeeds; a writer destroyed without it leaves the old file as it was.
@@ -36,10 +38,13 @@ class AtomicFileWriter {
   bool Write(std::string_view piece);
   // Flushes, checks and renames over the old file.
   bool Commit();
+  // Why Write or Commit failed, in the system's words; empty while nothing failed.
+  std::string Error() const;
 
  private:
   std::unique_ptr<QSaveFile> m_file;
   bool m_ok;
+  std::string m_error;
   long long m_written = 0;  // bytes handed to the file
   long long m_queued = 0;   // bytes whose write-back to disk has been started
 };

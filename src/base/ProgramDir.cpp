@@ -4,13 +4,11 @@
 #include <QStandardPaths>
 #include <QString>
 
+#include <unistd.h>
 #include <climits>
 #include <cstdlib>
-#include <unistd.h>
 
 namespace {
-std::string g_override;
-
 std::string WithSlash(std::string dir) {
   if (!dir.empty() && dir.back() != '/') dir.push_back('/');
   return dir;
@@ -24,10 +22,11 @@ std::string ExecutablePath() {
   return std::string(buf, static_cast<std::size_t>(n));
 }
 
-void SetProgramDir(const std::string& dir) { g_override = dir.empty() ? std::string() : WithSlash(dir); }
+std::string ChooseDataDir(const std::optional<std::string>& option) {
+  return option && !option->empty() ? WithSlash(*option) : ProgramDir();
+}
 
 std::string ProgramDir() {
-  if (!g_override.empty()) return g_override;
   const std::string exe = ExecutablePath();
   const std::size_t slash = exe.rfind('/');
   if (slash != std::string::npos) {

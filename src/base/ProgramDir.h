@@ -1,16 +1,22 @@
 // Where the program keeps its data files.
+//
+// The data directory is decided once, by the entry points (the window's and the
+// command line's main), and handed to everything that reads or writes a data file.
+// Nothing below them asks for it again, so that a directory given with --data-dir is
+// the only one a run touches.
 #pragma once
 
+#include <optional>
 #include <string>
 
-// The data directory, ending in "/": the directory given with --data-dir when one was
-// set; otherwise the executable's directory when it is writable (portable use and the
-// build tree); otherwise $XDG_DATA_HOME/Quillberry/ (created on first use).
+// The default data directory, ending in "/": the executable's directory when it is
+// writable (portable use and the build tree); otherwise $XDG_DATA_HOME/Quillberry/
+// (created on first use).
 std::string ProgramDir();
 
-// Overrides ProgramDir() for the rest of the process (an empty text removes the
-// override). A missing trailing "/" is added.
-void SetProgramDir(const std::string& dir);
+// The data directory of a run: the --data-dir value with a trailing "/" when the
+// option was given with a directory, otherwise ProgramDir().
+std::string ChooseDataDir(const std::optional<std::string>& option);
 
 // The full path of the running executable.
 std::string ExecutablePath();

@@ -10,7 +10,6 @@
 #include "proxy/ProxyExtractor.h"
 #include "proxy/ProxyListFile.h"
 #include "proxy/ProxyListModel.h"
-#include "base/ProgramDir.h"
 #include "sources/ProxySource.h"
 #include "sources/SourceDownloader.h"
 
@@ -33,9 +32,9 @@ constexpr const char* kDownloadUsage =
     "         ':' (runs when the strict pass found at most 200 proxies on a page)\n"
     "\n"
     "Messages go to standard error. Exit status 0 when every source was tried (also\n"
-    "when some failed or had no proxies); 1 when there was nothing to download, the\n"
-    "download could not run or Proxies.pro could not be saved; 2 for bad usage or a\n"
-    "data file that cannot be read.";
+    "when some failed or had no proxies); 1 when there was nothing to download or the\n"
+    "download could not run; 2 for bad usage or a data file that cannot be read; 3 when\n"
+    "Proxies.pro could not be saved (the message names it; the old file is kept).";
 
 std::string Summary(const SourceReport& r) {
   std::string line = r.name + ": ";
@@ -43,7 +42,7 @@ std::string Summary(const SourceReport& r) {
     case FetchStatus::Ok:
       line += std::to_string(r.found) + (r.found == 1 ? " proxy found" : " proxies found");
       if (r.cut) line += " (page cut at its size limit)";
-      if (r.saveFailed) line += "; " + std::string(kProxyListFileName) + " could not be saved";
+      if (!r.save) line += "; " + std::string(kProxyListFileName) + " could not be saved";
       break;
     case FetchStatus::BadUrl:
       line += "skipped: not an HTTP address";
@@ -64,7 +63,7 @@ std::string Summary(const SourceReport& r) {
 
 }  // namespace
 
-int RunDownload(const QStringList& args) {
+int RunDownload(const QStringList& args, const std::string& dataDir) {
   if (WantsHelp(args)) {
     Out(kDownloadUsage);
     return kExitOk;
@@ -97,7 +96,6 @@ int RunDownload(const QStringList& args) {
   // What AddProxyLine would add to one empty list: valid lines, each key once.
   std::unordered_set<std::string> keys;
   ProxyFields fields;
-  const std::string dataDir = ProgramDir();
 
   if (!urls.empty()) {
     QObject::connect(&downloader, &CSourceDownloader::SourceFinished, [&](const SourceReport& r) {
@@ -117,13 +115,18 @@ int RunDownload(const QStringList& args) {
       return static_cast<int>(found);
     });
   } else {
-    if (!LoadSources(sources, dataDir)) return kExitUsage;
+    if (const qb::OpResult loaded = LoadSources(sources, dataDir); !loaded)
+      return ReportFailure("download", loaded);
     if (!CheckDownloadSources(sources)) return kExitNotFound;
-    if (!LoadProxyList(list, dataDir)) return kExitUsage;
+    if (const qb::OpResult loaded = LoadProxyList(list, dataDir); !loaded)
+      return ReportFailure("download", loaded);
     urls = sources.Sources();
     QObject::connect(&downloader, &CSourceDownloader::SourceFinished, [&](const SourceReport& r) {
       ++tried;
-      if (r.saveFailed) saveFailed = true;
+      if (!r.save) {
+        saveFailed = true;
+        ReportFailure("download", r.save);
+      }
       Out(Summary(r));
       std::fflush(stdout);
     });
@@ -144,7 +147,7 @@ int RunDownload(const QStringList& args) {
     Err("download: stopped before every source was tried");
     return kExitNotFound;
   }
-  return saveFailed ? kExitNotFound : kExitOk;
+  return saveFailed ? kExitUnwritable : kExitOk;
 }
 
 }  // namespace cli

@@ -32,7 +32,7 @@ std::string DecodeAsPaste(std::string bytes) {
 
 }  // namespace
 
-int RunExtract(const QStringList& args) {
+int RunExtract(const QStringList& args, const std::string& /*dataDir*/) {
   if (WantsHelp(args)) {
     Out("Usage: quillberry-cli extract [--fuzzy] [FILE]\n"
         "\n"

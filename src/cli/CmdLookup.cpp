@@ -2,11 +2,10 @@
 #include "base/Text.h"
 #include "cli/Cli.h"
 #include "proxy/IpLocation.h"
-#include "base/ProgramDir.h"
 
 namespace cli {
 
-int RunLookup(const QStringList& args) {
+int RunLookup(const QStringList& args, const std::string& dataDir) {
   if (WantsHelp(args)) {
     Out("Usage: quillberry-cli lookup [--wry FILE] ADDRESS\n"
         "\n"
@@ -40,7 +39,7 @@ int RunLookup(const QStringList& args) {
     Err("Usage: quillberry-cli lookup [--wry FILE] ADDRESS");
     return kExitUsage;
   }
-  if (file.empty()) file = qb::JoinPath(ProgramDir(), "wry.dll");
+  if (file.empty()) file = qb::JoinPath(dataDir, kIpLocationFileName);
 
   std::string country;
   std::string area;

@@ -17,7 +17,7 @@ void PrintParsed(std::string_view line) {
 
 }  // namespace
 
-int RunParse(const QStringList& args) {
+int RunParse(const QStringList& args, const std::string& /*dataDir*/) {
   if (WantsHelp(args)) {
     Out("Usage: quillberry-cli parse [LINE...]\n"
         "\n"

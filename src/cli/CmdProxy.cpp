@@ -1,7 +1,5 @@
 #include "base/Files.h"
-#include "base/Prompt.h"
 #include "cli/Cli.h"
-#include "base/ProgramDir.h"
 #include "settings/Settings.h"
 #include "sysproxy/SystemProxy.h"
 
@@ -9,38 +7,36 @@ namespace cli {
 
 namespace {
 
-// Shows messages as the command line does and remembers that one was shown: every
-// message of the system proxy reports a failure.
-class CountingPrompt : public qb::StderrPrompt {
- public:
-  CountingPrompt() : m_previous(qb::SetPrompt(this)) {}
-  ~CountingPrompt() override { qb::SetPrompt(m_previous); }
-  CountingPrompt(const CountingPrompt&) = delete;
-  CountingPrompt& operator=(const CountingPrompt&) = delete;
-
-  qb::MsgResult Message(const std::string& text, const std::string& caption, qb::MsgIcon icon,
-                        qb::MsgButtons buttons) override {
-    ++count;
-    return StderrPrompt::Message(text, caption, icon, buttons);
-  }
-  int count = 0;
-
- private:
-  qb::IUserPrompt* m_previous;
-};
-
 // The mode the program itself would use: the setting in the data directory. Without a
 // Setting.dat the default stands; nothing is written for a mere look-up.
-int ModeFromSettings() {
-  if (!qb::FileExists(qb::JoinPath(ProgramDir(), kSettingFileName))) return CSettings().m_nAutoProxyConfig;
+int ModeFromSettings(const std::string& dataDir) {
+  if (!qb::FileExists(qb::JoinPath(dataDir, kSettingFileName))) return CSettings().m_nAutoProxyConfig;
   CSettings settings;
-  LoadSettings(settings, ProgramDir());
+  // A Setting.dat that cannot be read leaves the default mode; the change itself says
+  // what it could not do.
+  (void)LoadSettings(settings, dataDir);
   return settings.m_nAutoProxyConfig;
+}
+
+// Says what went wrong, in the order it happened, and returns the exit status: the
+// desktop's failures in the program's own words (status 1), a file naming it (status
+// 2 for the template that cannot be read, 3 for proxy.pac that cannot be written).
+int ReportChange(const ProxyChangeResult& result) {
+  int exitCode = kExitOk;
+  if (!result.query) Err(std::string(kCaptionQueryProxy) + ": " + kMsgQueryFailed);
+  if (!result.query) exitCode = kExitNotFound;
+  const int scriptCode = ReportFailure("proxy", result.script);
+  for (std::size_t i = 0; i < result.connections.size(); ++i) {
+    Err(std::string(kCaptionSetProxyFailed) + ": " + kMsgSetProxyFailed);
+    exitCode = kExitNotFound;
+  }
+  // A file the user has to mend weighs more than the desktop's refusal.
+  return scriptCode != kExitOk ? scriptCode : exitCode;
 }
 
 }  // namespace
 
-int RunProxy(const QStringList& argsIn) {
+int RunProxy(const QStringList& argsIn, const std::string& dataDir) {
   if (WantsHelp(argsIn) || argsIn.isEmpty()) {
     const std::string usage =
         "Usage: quillberry-cli proxy get\n"
@@ -55,8 +51,9 @@ int RunProxy(const QStringList& argsIn) {
         "--mode 0 sets the proxy directly, 1 through the default auto-config script,\n"
         "       2 through the script made from UserdefinedTemplate.pac (default: the\n"
         "       setting m_nAutoProxyConfig in the data directory's Setting.dat).\n"
-        "Exit status: 0 done, 1 something failed (reported on standard error) or TEXT\n"
-        "was no valid proxy, 2 bad usage.";
+        "Exit status: 0 done, 1 the desktop's settings could not be read or written or\n"
+        "TEXT was no valid proxy, 2 bad usage or UserdefinedTemplate.pac could not be\n"
+        "read, 3 proxy.pac could not be written (each failure is named on standard error).";
     if (argsIn.isEmpty()) {
       Err(usage);
       return kExitUsage;
@@ -96,11 +93,11 @@ int RunProxy(const QStringList& argsIn) {
       Err("proxy get takes no arguments");
       return kExitUsage;
     }
-    CountingPrompt prompt;
-    CSystemProxy proxy;
-    proxy.GetIEProxy();
+    CSystemProxy proxy(dataDir);
+    const qb::OpResult query = proxy.GetIEProxy();
+    if (!query) Err(std::string(kCaptionQueryProxy) + ": " + kMsgQueryFailed);
     Out(proxy.m_sIEProxy);
-    return prompt.count == 0 ? kExitOk : kExitNotFound;
+    return query ? kExitOk : kExitNotFound;
   }
   if (action == "set" || action == "clear") {
     const bool set = action == "set";
@@ -108,22 +105,19 @@ int RunProxy(const QStringList& argsIn) {
       Err(set ? "proxy set takes one TEXT" : "proxy clear takes no TEXT");
       return kExitUsage;
     }
-    // Read before counting: a note of the settings loader is no failure of the proxy.
-    if (mode < 0) mode = ModeFromSettings();
-    CountingPrompt prompt;
-    CSystemProxy proxy;
+    if (mode < 0) mode = ModeFromSettings(dataDir);
+    CSystemProxy proxy(dataDir);
     proxy.SetAutoProxyConfig(mode);
     if (set) {
-      proxy.SetIEProxy(args.front().toStdString());
+      const int exitCode = ReportChange(proxy.SetIEProxy(args.front().toStdString()));
       Out(proxy.m_sIEProxy);
       if (proxy.m_sIEProxy.empty()) {
         Err("not a valid proxy: the system proxy was cleared");
-        return kExitNotFound;
+        return exitCode != kExitOk ? exitCode : kExitNotFound;
       }
-    } else {
-      proxy.OnCancelIEProxy();
+      return exitCode;
     }
-    return prompt.count == 0 ? kExitOk : kExitNotFound;
+    return ReportChange(proxy.OnCancelIEProxy());
   }
   Err("unknown proxy action: " + action.toStdString() + " (get, set or clear)");
   return kExitUsage;

@@ -1,11 +1,10 @@
 #include "base/Files.h"
 #include "cli/Cli.h"
-#include "base/ProgramDir.h"
 #include "settings/Settings.h"
 
 namespace cli {
 
-int RunSettings(const QStringList& args) {
+int RunSettings(const QStringList& args, const std::string& dataDir) {
   if (WantsHelp(args)) {
     Out("Usage: quillberry-cli settings [--data-dir DIR]\n"
         "\n"
@@ -14,7 +13,8 @@ int RunSettings(const QStringList& args) {
         "left alone) and prints the ten settings as key=value lines, then one line per\n"
         "verification resource: the tick (1 or 0), the name, the URL and the feature\n"
         "string, separated by tabs.\n"
-        "Exit status: 0 loaded, 1 Setting.dat could not be read, 2 bad usage.");
+        "Exit status: 0 loaded, 1 Setting.dat could not be read, 2 bad usage, 3 the\n"
+        "built-in resources could not be saved into Setting.dat (the settings are printed).");
     return kExitOk;
   }
   if (!args.isEmpty()) {
@@ -22,12 +22,17 @@ int RunSettings(const QStringList& args) {
     return kExitUsage;
   }
   CSettings settings;
-  const bool loaded = LoadSettings(settings, ProgramDir());
+  const qb::OpResult loaded = LoadSettings(settings, dataDir);
+  // The window's words too, for those who know them, then the file and the cause.
+  if (loaded.status == qb::OpStatus::ReadFailed) Err("初始化: 打开设置文件失败！");
+  int exitCode = ReportFailure("settings", loaded);
+  // An unreadable Setting.dat has always been status 1 here.
+  if (exitCode == kExitUnreadable) exitCode = kExitNotFound;
   for (const std::string& line : SettingLines(settings)) Out(line);
   for (const CVerifySource& v : settings.m_aVerifySources) {
     Out(std::string(v.m_bChecked > 0 ? "1" : "0") + "\t" + v.m_sName + "\t" + v.m_sUrl + "\t" + v.m_sFeature);
   }
-  return loaded ? kExitOk : kExitNotFound;
+  return exitCode;
 }
 
 }  // namespace cli

@@ -22,7 +22,6 @@
 #include "proxy/ProxyListFile.h"
 #include "proxy/ProxyListModel.h"
 #include "settings/Favorites.h"
-#include "base/ProgramDir.h"
 #include "settings/Settings.h"
 #include "settings/VerifySource.h"
 #include "verify/VerifyControl.h"
@@ -58,7 +57,8 @@ constexpr const char* kVerifyUsage =
     "up the rows in flight at once (they show \"未验证\").\n"
     "\n"
     "Exit status: 0 after a finished or stopped run; 1 when the run could not start\n"
-    "(empty list, no HTTP resource, ...); 2 for bad arguments or an unreadable file.";
+    "(empty list, no HTTP resource, ...); 2 for bad arguments or an unreadable file;\n"
+    "3 when a data file could not be written (named on standard error).";
 
 // Ends the run when a signal arrives. The handler only writes a byte; the event loop
 // does the rest.
@@ -211,7 +211,7 @@ class ProgressPrinter {
 
 }  // namespace
 
-int RunVerify(const QStringList& args) {
+int RunVerify(const QStringList& args, const std::string& dataDir) {
   if (WantsHelp(args)) {
     Out(kVerifyUsage);
     return kExitOk;
@@ -219,12 +219,12 @@ int RunVerify(const QStringList& args) {
   Options opt;
   if (!ParseOptions(args, opt)) return kExitUsage;
 
-  const std::string dataDir = ProgramDir();
   CSettings settings;
-  if (!LoadSettings(settings, dataDir)) {
-    Err("verify: cannot read the settings in " + dataDir);
-    return kExitUsage;
-  }
+  const qb::OpResult settingsLoaded = LoadSettings(settings, dataDir);
+  if (settingsLoaded.status == qb::OpStatus::ReadFailed) return ReportFailure("verify", settingsLoaded);
+  // The built-in resources could not be saved: the run goes on with them, and the
+  // status says that a data file was left unwritten.
+  int exitCode = ReportFailure("verify", settingsLoaded);
   if (opt.threads) settings.m_nThreadNumber = opt.threads;
   if (opt.connectMs) g_nConnectTimeoutMs = opt.connectMs;
   if (opt.verifyMs) g_nVerifyTimeoutMs = opt.verifyMs;
@@ -237,19 +237,18 @@ int RunVerify(const QStringList& args) {
 
   CProxyListModel list;
   if (opt.file) {
-    const auto bytes = qb::ReadWholeFile(*opt.file);
+    std::string error;
+    const auto bytes = qb::ReadWholeFile(*opt.file, &error);
     if (!bytes) {
-      Err("verify: cannot read " + *opt.file);
-      return kExitUsage;
+      return ReportFailure("verify", qb::OpResult::Failure(qb::OpStatus::ReadFailed, *opt.file, error));
     }
     CProxyListModel::BulkAppend bulk(list);
     ExtractFileText(*bytes, settings.m_bAmbiguous != 0,
                     [&](std::string_view line) { list.AddProxyLine(line, 0); });
-  } else if (!LoadProxyList(list, dataDir)) {
-    return kExitUsage;
+  } else if (const qb::OpResult loaded = LoadProxyList(list, dataDir); !loaded) {
+    return ReportFailure("verify", loaded);
   }
 
-  int exitCode = kExitOk;
   {
     CVerifyControl control(list, settings);
     control.SetSaveDir(opt.file ? std::nullopt : std::optional<std::string>(dataDir));
@@ -307,7 +306,10 @@ int RunVerify(const QStringList& args) {
         // An abandoned run ends without the run's own ending; do its work here so the
         // results so far are kept.
         list.SortRows(CProxyListModel::ColTimeStatus, true);
-        if (!opt.file) SaveProxyList(list, dataDir);
+        if (!opt.file) {
+          if (const int code = ReportFailure("verify", SaveProxyList(list, dataDir)); code != kExitOk)
+            exitCode = code;
+        }
       }
       if (!opt.file) SaveFavorites(list, GuiFavoritesProfile());
     }

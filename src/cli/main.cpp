@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <iostream>
 #include <iterator>
+#include <optional>
 #include <string>
 
 #include "base/CurlTransfer.h"
@@ -33,13 +34,31 @@ bool WantsHelp(const QStringList& args) {
   return args.contains("--help") || args.contains("-h");
 }
 
+int ReportFailure(const std::string& command, const qb::OpResult& result) {
+  switch (result.status) {
+    case qb::OpStatus::Ok:
+      return kExitOk;
+    case qb::OpStatus::ReadFailed:
+      Err(command + ": " + result.Describe());
+      return kExitUnreadable;
+    case qb::OpStatus::WriteFailed:
+      Err(command + ": " + result.Describe());
+      return kExitUnwritable;
+    case qb::OpStatus::QueryFailed:
+    case qb::OpStatus::ApplyFailed:
+      Err(command + ": " + result.Describe());
+      return kExitNotFound;
+  }
+  return kExitNotFound;
+}
+
 }  // namespace cli
 
 namespace {
 
 struct Command {
   const char* name;
-  int (*run)(const QStringList&);
+  int (*run)(const QStringList&, const std::string&);
   const char* summary;
 };
 
@@ -75,7 +94,8 @@ int main(int argc, char** argv) {
   QStringList args = app.arguments();
   args.removeFirst();
 
-  // --data-dir may stand anywhere on the line.
+  // --data-dir may stand anywhere on the line; the last one counts.
+  std::optional<std::string> dataDirOption;
   for (int i = 0; i < args.size(); ++i) {
     if (args[i] == "--data-dir" || args[i].startsWith("--data-dir=")) {
       QString dir;
@@ -90,7 +110,7 @@ int main(int argc, char** argv) {
         dir = args[i].mid(QString("--data-dir=").size());
         args.remove(i);
       }
-      SetProgramDir(dir.toStdString());
+      dataDirOption = dir.toStdString();
       --i;
     }
   }
@@ -105,7 +125,8 @@ int main(int argc, char** argv) {
     return cli::kExitOk;
   }
   for (const Command& c : kCommands) {
-    if (name == c.name) return c.run(args);
+    // Decided here, once: every data file of the command is in this directory.
+    if (name == c.name) return c.run(args, ChooseDataDir(dataDirOption));
   }
   cli::Err("unknown command: " + name.toStdString());
   Usage(stderr);

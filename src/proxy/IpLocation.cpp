@@ -5,7 +5,6 @@
 
 #include "base/Files.h"
 #include "base/Text.h"
-#include "base/ProgramDir.h"
 
 namespace qb {
 
@@ -108,8 +107,4 @@ bool LookupIpLocation(const std::string& file, const std::string& address, std::
     previous = middle;
   }
   return false;
-}
-
-bool LookupIpLocation(const std::string& address, std::string& country, std::string& area) {
-  return LookupIpLocation(qb::JoinPath(ProgramDir(), "wry.dll"), address, country, area);
 }

@@ -1,4 +1,4 @@
-// Location of an IPv4 address from the "wry.dll" data file beside the program.
+// Location of an IPv4 address from the "wry.dll" file in the data directory.
 //
 // The file is a table of fixed-length text records sorted by the first address of
 // their range. It is supplied from outside and only ever read; a missing or damaged
@@ -22,10 +22,11 @@ inline constexpr std::size_t kIpLocCountryWidth = 13;
 inline constexpr std::size_t kIpLocAreaWidth = 46;
 inline constexpr std::size_t kIpLocExtraWidth = 11;
 
-// Looks the address up in ProgramDir() + "wry.dll". True when a record's range holds
-// the address: country and area are then set (UTF-8). False leaves both untouched.
-bool LookupIpLocation(const std::string& address, std::string& country, std::string& area);
-// The same over a data file named explicitly.
+inline constexpr const char* kIpLocationFileName = "wry.dll";
+
+// Looks the address up in the location file (normally the data directory's
+// kIpLocationFileName). True when a record's range holds the address: country and
+// area are then set (UTF-8). False leaves both untouched.
 bool LookupIpLocation(const std::string& file, const std::string& address, std::string& country,
                       std::string& area);
 

@@ -1,6 +1,8 @@
 #include "proxy/ProxyListFile.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <optional>
 #include <string_view>
 
@@ -36,14 +38,15 @@ qb::FileDialogSpec ExportFileDialogSpec(const QDate& today) {
   return spec;
 }
 
-bool LoadProxyList(CProxyListModel& list, const std::string& dataDir) {
+qb::OpResult LoadProxyList(CProxyListModel& list, const std::string& dataDir) {
   const std::string path = qb::JoinPath(dataDir, kProxyListFileName);
-  if (!qb::FileExists(path)) return true;
+  if (!qb::FileExists(path)) return qb::OpResult::Success();
+  errno = 0;
   if (!AddRowsFromListFile(list, path)) {
-    qb::ShowMessage(kMsgOpenFileFailed, kCaptionLoadList, qb::MsgIcon::Error);
-    return false;
+    return qb::OpResult::Failure(qb::OpStatus::ReadFailed, path,
+                                 errno != 0 ? std::strerror(errno) : "read error");
   }
-  return true;
+  return qb::OpResult::Success();
 }
 
 namespace {
@@ -86,29 +89,31 @@ std::string ProxyListFileContent(const CProxyListModel& list) {
   return out;
 }
 
-bool SaveProxyList(const CProxyListModel& list, const std::string& dataDir) {
-  qb::AtomicFileWriter file(qb::JoinPath(dataDir, kProxyListFileName));
+qb::OpResult SaveProxyList(const CProxyListModel& list, const std::string& dataDir) {
+  const std::string path = qb::JoinPath(dataDir, kProxyListFileName);
+  qb::AtomicFileWriter file(path);
   if (!ForEachFileChunk(list, [&](std::string_view text) { return file.Write(text); }) || !file.Commit()) {
-    qb::ShowMessage(kMsgOpenFileFailed, kCaptionSave, qb::MsgIcon::Error);
-    return false;
+    return qb::OpResult::Failure(qb::OpStatus::WriteFailed, path, file.Error());
   }
-  return true;
+  return qb::OpResult::Success();
 }
 
-int ImportProxyFile(CProxyListModel& list, const std::string& path, bool ambiguous,
-                    const std::string& dataDir) {
-  const std::optional<std::size_t> result = AddProxiesFromFile(list, path, ambiguous, 1);
-  if (!result) {
-    qb::ShowMessage(kMsgOpenFileFailed, kCaptionLoadList, qb::MsgIcon::Error);
-    return -1;
+ImportResult ImportProxyFile(CProxyListModel& list, const std::string& path, bool ambiguous,
+                             const std::string& dataDir) {
+  errno = 0;
+  const std::optional<std::size_t> added = AddProxiesFromFile(list, path, ambiguous, 1);
+  if (!added) {
+    return {0, qb::OpResult::Failure(qb::OpStatus::ReadFailed, path,
+                                     errno != 0 ? std::strerror(errno) : "read error")};
   }
-  const std::size_t found = *result;
-  if (found != 0) {
-    SaveProxyList(list, dataDir);
+  ImportResult result;
+  result.found = static_cast<int>(*added);
+  if (result.found != 0) {
+    result.result = SaveProxyList(list, dataDir);
   } else {
     qb::ShowMessage(kMsgNoProxyInFile, kCaptionImportDone, qb::MsgIcon::Warning);
   }
-  return static_cast<int>(found);
+  return result;
 }
 
 int AddProxiesFromText(CProxyListModel& list, std::string text, bool ambiguous) {
@@ -117,7 +122,7 @@ int AddProxiesFromText(CProxyListModel& list, std::string text, bool ambiguous) 
                                            [&](std::string_view line) { list.AddProxyLine(line, 1); }));
 }
 
-bool WriteExportFile(const CProxyListModel& list, std::vector<int> rows, const std::string& path) {
+qb::OpResult WriteExportFile(const CProxyListModel& list, std::vector<int> rows, const std::string& path) {
   std::sort(rows.begin(), rows.end());
   std::string out;
   for (int row : rows) {
@@ -125,11 +130,11 @@ bool WriteExportFile(const CProxyListModel& list, std::vector<int> rows, const s
     if (!e) continue;
     out.append(e->m_sProxyAddr).append(":").append(e->m_sProxyPort).append("\r\n");
   }
-  if (!qb::WriteFileAtomically(path, out)) {
-    qb::ShowMessage(kMsgOpenFileFailed, kCaptionExport, qb::MsgIcon::Error);
-    return false;
+  std::string error;
+  if (!qb::WriteFileAtomically(path, out, &error)) {
+    return qb::OpResult::Failure(qb::OpStatus::WriteFailed, path, error);
   }
-  return true;
+  return qb::OpResult::Success();
 }
 
 std::string FormatStatusLine(int selected, int total, int autoProxyConfig, const std::string& ieProxy) {

@@ -1,5 +1,9 @@
 // The proxy list on disk (Proxies.pro), import and export of proxy files, and the
 // status line text.
+//
+// None of these functions tells the user about a failed read or write: each returns
+// what happened, and the window or the command line says it. The texts below are the
+// window's words for them.
 #pragma once
 
 #include <QDate>
@@ -7,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/OpResult.h"
 #include "base/Prompt.h"
 
 class CProxyListModel;
@@ -27,30 +32,42 @@ std::string DefaultExportFileName(const QDate& day);
 
 // Reads dataDir + "Proxies.pro" into the list (rows appended, not selected). Lines in
 // the form the program writes load back with their five fields; any other line goes
-// through the extractor like a foreign file. A missing file is silent; a file that
-// cannot be read shows "打开文件失败！" / "导入列表" and returns false.
-bool LoadProxyList(CProxyListModel& list, const std::string& dataDir);
+// through the extractor like a foreign file. A missing file (or a directory in its
+// place) is a success with no rows; a file that cannot be read is ReadFailed with its
+// path (the window says "打开文件失败！" / "导入列表").
+qb::OpResult LoadProxyList(CProxyListModel& list, const std::string& dataDir);
 
-// Rewrites dataDir + "Proxies.pro" from the rows, atomically. On failure shows
-// "打开文件失败！" / "存盘", leaves the old file as it was and returns false.
-bool SaveProxyList(const CProxyListModel& list, const std::string& dataDir);
+// Rewrites dataDir + "Proxies.pro" from the rows, atomically. On failure the old file
+// is left as it was and the result is WriteFailed with its path (the window says
+// "打开文件失败！" / "存盘").
+qb::OpResult SaveProxyList(const CProxyListModel& list, const std::string& dataDir);
 // The file's content for the rows, as written by SaveProxyList.
 std::string ProxyListFileContent(const CProxyListModel& list);
 
+// What an import did: the proxies found (duplicates included; 0 when the file could
+// not be read) and how reading the file and saving the list went.
+struct ImportResult {
+  int found = 0;
+  // ReadFailed with the imported file's path (the window says "打开文件失败！" /
+  // "导入列表"), or WriteFailed with the list file's path when saving it afterwards
+  // failed (the window says "打开文件失败！" / "存盘").
+  qb::OpResult result;
+};
+
 // Import of one file (the import button after its chooser): every proxy found is
 // added selected; the list file is saved when anything was found, otherwise the
-// "nothing found" message is shown. Returns the number of proxies found (duplicates
-// included), or -1 when the file could not be read ("打开文件失败！" / "导入列表").
-int ImportProxyFile(CProxyListModel& list, const std::string& path, bool ambiguous, const std::string& dataDir);
+// "nothing found" notice is shown.
+ImportResult ImportProxyFile(CProxyListModel& list, const std::string& path, bool ambiguous,
+                             const std::string& dataDir);
 
 // Adds the proxies of a whole text (the clipboard, a downloaded page) with the
 // strict pass and, when ambiguous, the fuzzy pass. Returns the number found. Neither
 // saves nor shows a message: the callers differ in both.
 int AddProxiesFromText(CProxyListModel& list, std::string text, bool ambiguous);
 
-// Writes "address:port" of the given rows, in list order, to path. On failure shows
-// "打开文件失败！" / "导出选定" and returns false.
-bool WriteExportFile(const CProxyListModel& list, std::vector<int> rows, const std::string& path);
+// Writes "address:port" of the given rows, in list order, to path. On failure the
+// result is WriteFailed with the path (the window says "打开文件失败！" / "导出选定").
+qb::OpResult WriteExportFile(const CProxyListModel& list, std::vector<int> rows, const std::string& path);
 
 // The status line: " selected/total;   " then the system-proxy part for the mode.
 // ieProxy is the system proxy as last read (empty when none is set).

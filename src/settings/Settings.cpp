@@ -6,7 +6,6 @@
 #include "base/Files.h"
 #include "base/Prompt.h"
 #include "base/Text.h"
-#include "base/ProgramDir.h"
 
 int g_nConnectTimeoutMs = kDefaultConnectTimeoutMs;
 int g_nVerifyTimeoutMs = kDefaultVerifyTimeoutMs;
@@ -30,10 +29,6 @@ const SettingKey kKeys[] = {
     {"m_nAutoProxyConfig", &CSettings::m_nAutoProxyConfig},
     {"m_nFavorites", &CSettings::m_nFavorites},
 };
-
-std::string DirOrDefault(const std::string& dir) {
-  return dir.empty() ? ProgramDir() : dir;
-}
 
 // Splits a line at the first "@", the first "%" and the first "$", a field whose
 // closing separator stands before its opening one being empty. Used for the odd lines
@@ -109,17 +104,14 @@ void ApplyTimeouts(const CSettings& settings) {
     g_nVerifyTimeoutMs = 1000 * settings.m_nVerifyTimeout;
 }
 
-bool LoadSettings(CSettings& settings, const std::string& dirIn) {
-  const std::string dir = DirOrDefault(dirIn);
+qb::OpResult LoadSettings(CSettings& settings, const std::string& dir) {
   const std::string path = qb::JoinPath(dir, kSettingFileName);
   // Anything of that name counts as present, so that a directory in its place is an
   // unreadable file rather than a first start that would try to overwrite it.
   if (QFileInfo::exists(QString::fromStdString(path))) {
-    const auto text = qb::ReadWholeFile(path);
-    if (!text) {
-      qb::ShowMessage("打开设置文件失败！", "初始化", qb::MsgIcon::Error);
-      return false;
-    }
+    std::string error;
+    const auto text = qb::ReadWholeFile(path, &error);
+    if (!text) return qb::OpResult::Failure(qb::OpStatus::ReadFailed, path, error);
     if (settings.m_pSourceList) settings.m_pSourceList->BeginReset();
     settings.m_aVerifySources.clear();
     std::string_view body = *text;
@@ -135,23 +127,24 @@ bool LoadSettings(CSettings& settings, const std::string& dirIn) {
     });
     if (settings.m_pSourceList) settings.m_pSourceList->EndReset();
   }
+  qb::OpResult result;
   if (settings.m_aVerifySources.empty()) {
     qb::ShowMessage("没有验证资源，将自动装载缺省设置。", "Quillberry", qb::MsgIcon::Warning);
     InstallDefaultVerifySources(settings);
-    SaveSettings(settings, dir);
+    result = SaveSettings(settings, dir);
   }
   // The loaded time-outs take effect at once, not only after the settings dialog was
   // first confirmed.
   ApplyTimeouts(settings);
-  return true;
+  return result;
 }
 
-bool SaveSettings(CSettings& settings, const std::string& dir) {
+qb::OpResult SaveSettings(CSettings& settings, const std::string& dir) {
   RecordCheckedSources(settings);
-  const std::string path = qb::JoinPath(DirOrDefault(dir), kSettingFileName);
-  if (!qb::WriteFileAtomically(path, FormatSettingsFile(settings))) {
-    qb::ShowMessage("打开文件失败！", "存盘", qb::MsgIcon::Error);
-    return false;
+  const std::string path = qb::JoinPath(dir, kSettingFileName);
+  std::string error;
+  if (!qb::WriteFileAtomically(path, FormatSettingsFile(settings), &error)) {
+    return qb::OpResult::Failure(qb::OpStatus::WriteFailed, path, error);
   }
-  return true;
+  return qb::OpResult::Success();
 }

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "base/OpResult.h"
 #include "settings/VerifySource.h"
 
 class CVerifySourceListModel;
@@ -50,14 +51,18 @@ inline constexpr int kDefaultVerifyTimeoutMs = 30000;
 
 inline constexpr const char* kSettingFileName = "Setting.dat";
 
-// Reads "Setting.dat" from dir (empty: ProgramDir()). Installs and saves the built-in
-// resources when the file brings none, and applies the loaded time-outs that lie in
-// the dialog's ranges. False only when the file exists but cannot be read.
-bool LoadSettings(CSettings& settings, const std::string& dir = std::string());
-// Writes "Setting.dat" into dir (empty: ProgramDir()), whole and atomically, and
-// records the restore point of the resource ticks. On failure the old file stays, a
-// message is shown and false is returned.
-bool SaveSettings(CSettings& settings, const std::string& dir = std::string());
+// Reads "Setting.dat" from the data directory dir. Installs the built-in resources
+// when the file brings none (saying so, as a notice) and saves them, and applies the
+// loaded time-outs that lie in the dialog's ranges. ReadFailed with the path when the
+// file exists but cannot be read (the settings keep their defaults and nothing is
+// written; the window says "打开设置文件失败！" / "初始化"); WriteFailed when saving the
+// built-in resources failed (the settings are loaded; the window says "打开文件失败！" /
+// "存盘").
+qb::OpResult LoadSettings(CSettings& settings, const std::string& dir);
+// Writes "Setting.dat" into the data directory dir, whole and atomically, and records
+// the restore point of the resource ticks. On failure the old file stays and the
+// result is WriteFailed with the path (the window says "打开文件失败！" / "存盘").
+qb::OpResult SaveSettings(CSettings& settings, const std::string& dir);
 // The file's text for the settings as they are (what SaveSettings writes).
 std::string FormatSettingsFile(const CSettings& settings);
 // The ten settings as "key=value" lines, in the file's key order, without line ends.

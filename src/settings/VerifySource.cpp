@@ -374,21 +374,19 @@ bool CVerifySourceListModel::Delete(std::vector<int> rows) {
   return true;
 }
 
-int CVerifySourceListModel::Import() {
+CVerifySourceListModel::ImportResult CVerifySourceListModel::Import() {
   qb::FileDialogSpec spec;
   spec.defaultExtension = "dat";
   spec.filter = kImportExportFilter;
   const auto path = qb::Prompt().OpenFile(spec);
-  if (!path) return 0;
+  if (!path) return {};
   return ImportFile(*path);
 }
 
-int CVerifySourceListModel::ImportFile(const std::string& path) {
-  const auto text = qb::ReadWholeFile(path);
-  if (!text) {
-    qb::ShowMessage("打开文件失败！", "导入", qb::MsgIcon::Error);
-    return 0;
-  }
+CVerifySourceListModel::ImportResult CVerifySourceListModel::ImportFile(const std::string& path) {
+  std::string error;
+  const auto text = qb::ReadWholeFile(path, &error);
+  if (!text) return {0, qb::OpResult::Failure(qb::OpStatus::ReadFailed, path, error)};
   std::string_view body = *text;
   if (body.starts_with("\xEF\xBB\xBF")) body.remove_prefix(3);
   int added = 0;
@@ -410,32 +408,32 @@ int CVerifySourceListModel::ImportFile(const std::string& path) {
     AddVerifySource(m_settings, std::move(name), std::move(url), std::move(feature), 0);
     ++added;
   });
-  return added;
+  return {added, qb::OpResult::Success()};
 }
 
-bool CVerifySourceListModel::Export() {
+std::optional<qb::OpResult> CVerifySourceListModel::Export() {
   if (rowCount() == 0) {
     qb::ShowMessage("没有验证资源要存盘。", "存盘", qb::MsgIcon::Warning);
-    return false;
+    return std::nullopt;
   }
   qb::FileDialogSpec spec;
   spec.defaultExtension = "dat";
   spec.filter = kImportExportFilter;
   spec.confirmOverwrite = true;
   const auto path = qb::Prompt().SaveFile(spec);
-  if (!path) return false;
+  if (!path) return std::nullopt;
   return ExportFile(*path);
 }
 
-bool CVerifySourceListModel::ExportFile(const std::string& path) {
+qb::OpResult CVerifySourceListModel::ExportFile(const std::string& path) {
   std::string out;
   for (const CVerifySource& v : m_settings.m_aVerifySources) {
     out += EncodeVerifySourceText(v.m_sName, v.m_sUrl, v.m_sFeature);
     out += "\r\n";
   }
-  if (!qb::WriteFileAtomically(path, out)) {
-    qb::ShowMessage("打开文件失败！", "存盘", qb::MsgIcon::Error);
-    return false;
+  std::string error;
+  if (!qb::WriteFileAtomically(path, out, &error)) {
+    return qb::OpResult::Failure(qb::OpStatus::WriteFailed, path, error);
   }
-  return true;
+  return qb::OpResult::Success();
 }

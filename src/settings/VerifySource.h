@@ -4,10 +4,12 @@
 
 #include <QAbstractTableModel>
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "base/OpResult.h"
 #include "base/Prompt.h"
 
 class CSettings;
@@ -114,12 +116,20 @@ class CVerifySourceListModel : public QAbstractTableModel {
   bool Modify(int row, const std::string& name, const std::string& url, const std::string& feature);
   // Asks, then removes the given rows. True when rows were removed.
   bool Delete(std::vector<int> rows);
-  // Asks for a file and imports it; returns the number of resources added.
-  int Import();
-  int ImportFile(const std::string& path);
-  // Asks for a file and exports the list to it. True when a file was written.
-  bool Export();
-  bool ExportFile(const std::string& path);
+  // What an import did: the resources added, and ReadFailed with the file's path when
+  // it could not be read (the window says "打开文件失败！" / "导入").
+  struct ImportResult {
+    int added = 0;
+    qb::OpResult result;
+  };
+  // Asks for a file and imports it; a cancelled chooser adds nothing and succeeds.
+  ImportResult Import();
+  ImportResult ImportFile(const std::string& path);
+  // Asks for a file and exports the list to it. nullopt when nothing was tried (an
+  // empty list, said as a notice, or a cancelled chooser); otherwise how writing the
+  // file went: WriteFailed with its path (the window says "打开文件失败！" / "存盘").
+  std::optional<qb::OpResult> Export();
+  qb::OpResult ExportFile(const std::string& path);
 
   // The record view keeps the model in step with changes made through the settings.
   void BeginAppend();

@@ -7,12 +7,11 @@
 
 #include "base/Files.h"
 #include "base/Text.h"
-#include "base/ProgramDir.h"
 
 namespace {
 
 std::string SourcesPath(const std::string& dir) {
-  return qb::JoinPath(dir.empty() ? ProgramDir() : dir, kSourcesFileName);
+  return qb::JoinPath(dir, kSourcesFileName);
 }
 
 // The next item separated by white space, as scanf's "%s" reads it.
@@ -129,15 +128,13 @@ void CProxySourceListModel::Clear() {
 
 // --- "Sources.dat" ---
 
-bool LoadSources(CProxySourceListModel& list, const std::string& dir) {
+qb::OpResult LoadSources(CProxySourceListModel& list, const std::string& dir) {
   list.m_sDir = dir;
   const std::string path = SourcesPath(dir);
-  if (!QFileInfo::exists(QString::fromStdString(path))) return true;
-  const auto text = qb::ReadWholeFile(path);
-  if (!text) {
-    qb::ShowMessage("打开设置文件失败！", "初始化", qb::MsgIcon::Error);
-    return false;
-  }
+  if (!QFileInfo::exists(QString::fromStdString(path))) return qb::OpResult::Success();
+  std::string error;
+  const auto text = qb::ReadWholeFile(path, &error);
+  if (!text) return qb::OpResult::Failure(qb::OpStatus::ReadFailed, path, error);
   std::string_view body = *text;
   if (body.starts_with("\xEF\xBB\xBF")) body.remove_prefix(3);
   bool ended = false;
@@ -162,10 +159,10 @@ bool LoadSources(CProxySourceListModel& list, const std::string& dir) {
     const bool enabled = isNumber ? qb::CAtoll(flag) != 0 : true;
     list.Append({std::string(name), std::string(url), enabled});
   });
-  return true;
+  return qb::OpResult::Success();
 }
 
-bool SaveSources(const CProxySourceListModel& list) {
+qb::OpResult SaveSources(const CProxySourceListModel& list) {
   std::string out;
   for (const CProxySource& s : list.Sources()) {
     out += s.m_sName;
@@ -173,32 +170,32 @@ bool SaveSources(const CProxySourceListModel& list) {
     out += s.m_sUrl;
     out += s.m_bEnabled ? " 1\r\n" : " 0\r\n";
   }
-  if (!qb::WriteFileAtomically(SourcesPath(list.m_sDir), out)) {
-    qb::ShowMessage("打开文件失败！", "存盘", qb::MsgIcon::Error);
-    return false;
+  const std::string path = SourcesPath(list.m_sDir);
+  std::string error;
+  if (!qb::WriteFileAtomically(path, out, &error)) {
+    return qb::OpResult::Failure(qb::OpStatus::WriteFailed, path, error);
   }
-  return true;
+  return qb::OpResult::Success();
 }
 
-void AddSource(CProxySourceListModel& list, std::string name, std::string url) {
+qb::OpResult AddSource(CProxySourceListModel& list, std::string name, std::string url) {
   list.Append({std::move(name), std::move(url), false});
-  SaveSources(list);
+  return SaveSources(list);
 }
 
-void ModifySource(CProxySourceListModel& list, int row, std::string name, std::string url) {
-  if (!list.Source(row)) return;
+qb::OpResult ModifySource(CProxySourceListModel& list, int row, std::string name, std::string url) {
+  if (!list.Source(row)) return qb::OpResult::Success();
   list.Modify(row, std::move(name), std::move(url));
-  SaveSources(list);
+  return SaveSources(list);
 }
 
-bool DeleteSources(CProxySourceListModel& list, const std::vector<int>& rows) {
-  if (rows.empty()) return false;
+DeleteSourcesResult DeleteSources(CProxySourceListModel& list, const std::vector<int>& rows) {
+  if (rows.empty()) return {};
   if (qb::Prompt().Message("确实要删除选定的资源吗？", "删除资源", qb::MsgIcon::Question,
                            qb::MsgButtons::YesNo) != qb::MsgResult::Yes)
-    return false;
+    return {};
   list.RemoveRows(rows);
-  SaveSources(list);
-  return true;
+  return {true, SaveSources(list)};
 }
 
 // --- The source dialog's checks ---

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/OpResult.h"
 #include "base/Prompt.h"
 
 struct CProxySource {
@@ -49,7 +50,7 @@ class CProxySourceListModel : public QAbstractTableModel {
   void RemoveRows(std::vector<int> rows);
   void Clear();
 
-  // The directory "Sources.dat" was loaded from and is saved to (empty: ProgramDir()).
+  // The data directory "Sources.dat" was loaded from and is saved to.
   std::string m_sDir;
 
  signals:
@@ -62,19 +63,26 @@ class CProxySourceListModel : public QAbstractTableModel {
 
 inline constexpr const char* kSourcesFileName = "Sources.dat";
 
-// Fills the list from "Sources.dat" in dir (empty: ProgramDir()) and remembers dir for
-// SaveSources. A missing file leaves the list empty without a message; an unreadable
-// one shows a message and returns false.
-bool LoadSources(CProxySourceListModel& list, const std::string& dir = std::string());
-// Writes the list to "Sources.dat", whole and atomically. On failure a message is
-// shown, the old file stays and false is returned.
-bool SaveSources(const CProxySourceListModel& list);
+// Fills the list from "Sources.dat" in the data directory dir and remembers dir for
+// SaveSources. A missing file leaves the list empty; an unreadable one is ReadFailed
+// with its path (the window says "打开设置文件失败！" / "初始化").
+qb::OpResult LoadSources(CProxySourceListModel& list, const std::string& dir);
+// Writes the list to "Sources.dat", whole and atomically. On failure the old file stays
+// and the result is WriteFailed with its path (the window says "打开文件失败！" / "存盘").
+qb::OpResult SaveSources(const CProxySourceListModel& list);
 
-// The main window's commands on the list; each saves the list after its change.
-void AddSource(CProxySourceListModel& list, std::string name, std::string url);
-void ModifySource(CProxySourceListModel& list, int row, std::string name, std::string url);
-// Asks first; true when rows were deleted.
-bool DeleteSources(CProxySourceListModel& list, const std::vector<int>& rows);
+// The main window's commands on the list; each saves the list after its change and
+// returns how the save went.
+qb::OpResult AddSource(CProxySourceListModel& list, std::string name, std::string url);
+qb::OpResult ModifySource(CProxySourceListModel& list, int row, std::string name, std::string url);
+// What DeleteSources did: whether rows were deleted (the user may say no), and how the
+// save after it went.
+struct DeleteSourcesResult {
+  bool deleted = false;
+  qb::OpResult save;
+};
+// Asks first.
+DeleteSourcesResult DeleteSources(CProxySourceListModel& list, const std::vector<int>& rows);
 
 // What the source dialog's OK found wrong, if anything.
 struct ProxySourceCheck {

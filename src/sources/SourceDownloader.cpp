@@ -123,7 +123,7 @@ void CSourceDownloader::PageArrived(unsigned run, const std::shared_ptr<PageFetc
   // Copies: a message below runs an event loop, in which the download may be
   // cancelled and another one started.
   const PageExtractor extract = m_extract;
-  const std::function<bool()> save = m_save;
+  const std::function<qb::OpResult()> save = m_save;
 
   SourceReport report;
   report.index = m_next;
@@ -138,7 +138,7 @@ void CSourceDownloader::PageArrived(unsigned run, const std::shared_ptr<PageFetc
     case FetchStatus::Ok:
       report.found = extract(std::move(result->page));
       if (report.found > 0) {
-        if (save && !save()) report.saveFailed = true;
+        if (save) report.save = save();
       } else {
         showMessage = true;
       }

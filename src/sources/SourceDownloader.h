@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "base/OpResult.h"
 #include "sources/PageFetch.h"
 #include "sources/ProxySource.h"
 
@@ -51,8 +52,9 @@ struct SourceReport {
   // Proxies found on the page (duplicates of rows already in the list included).
   int found = 0;
   bool cut = false;
-  // The list file could not be written after proxies were found.
-  bool saveFailed = false;
+  // Saving the list file after proxies were found; WriteFailed with its path when it
+  // could not be written (the window says so when the report arrives).
+  qb::OpResult save;
   std::string error;
 };
 
@@ -100,7 +102,8 @@ class CSourceDownloader : public QObject {
   // sourcesDone of sourceCount are finished; the current page has bytes so far, of
   // expected (-1 when the server did not say).
   void Progress(int sourcesDone, int sourceCount, qint64 bytes, qint64 expected);
-  // A source is finished (after its message, if any).
+  // A source is finished (after its message, if any). A failed save of the list is
+  // in the report and has not been shown.
   void SourceFinished(const SourceReport& report);
   // The download is over, whichever way it ended: enable the buttons, restore the
   // download button's text (kDownloadButtonText), hide the progress bar and refresh
@@ -116,7 +119,7 @@ class CSourceDownloader : public QObject {
 
   Options m_options;
   PageExtractor m_extract;
-  std::function<bool()> m_save;
+  std::function<qb::OpResult()> m_save;
 
   std::vector<CProxySource> m_sources;  // the ticked ones, as they were at the start
   int m_next = 0;

@@ -7,11 +7,9 @@
 #include <algorithm>
 
 #include "base/Files.h"
-#include "base/Prompt.h"
 #include "base/Text.h"
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyListModel.h"
-#include "base/ProgramDir.h"
 #include "sysproxy/DesktopProxyPlatform.h"
 #include "sysproxy/ProxyAutoConfig.h"
 
@@ -29,30 +27,32 @@ constexpr SchemeType kSchemeTypes[] = {
 
 }  // namespace
 
-CSystemProxy::CSystemProxy(std::unique_ptr<ISystemProxyPlatform> platform, QObject* parent)
-    : QObject(parent), m_platform(platform ? std::move(platform) : CreateDesktopProxyPlatform()) {}
+CSystemProxy::CSystemProxy(std::string dataDir, std::unique_ptr<ISystemProxyPlatform> platform,
+                           QObject* parent)
+    : QObject(parent),
+      m_dataDir(std::move(dataDir)),
+      m_platform(platform ? std::move(platform) : CreateDesktopProxyPlatform()) {}
 
 CSystemProxy::~CSystemProxy() = default;
 
-bool CSystemProxy::GetIEProxy(bool reportFailure) {
+qb::OpResult CSystemProxy::GetIEProxy() {
   ConnectionProxySettings lan;
   if (!m_platform->QueryLanSettings(lan)) {
     // The remembered strings stay: a failed query has nothing to offer in their place.
-    if (reportFailure) qb::ShowMessage("Query option failed!", "获取IE代理", qb::MsgIcon::Warning);
-    return false;
+    return qb::OpResult::Failure(qb::OpStatus::QueryFailed, {}, "the LAN settings");
   }
   // The stored server string counts whether or not the proxy is switched on.
   m_sProxyBypass = lan.bypass;
   m_sIEProxy = lan.server;
-  return true;
+  return qb::OpResult::Success();
 }
 
-std::string CSystemProxy::AutoConfigUrl() {
+std::string CSystemProxy::AutoConfigUrl() const {
   // Absolute, since the browsers do not share our working directory (--data-dir may
   // be relative), and percent-encoded, so that a data directory with blanks or
   // Chinese names still gives a URL they can load.
   const QString path =
-      QFileInfo(QString::fromStdString(qb::JoinPath(ProgramDir(), kPacFileName))).absoluteFilePath();
+      QFileInfo(QString::fromStdString(qb::JoinPath(m_dataDir, kPacFileName))).absoluteFilePath();
   return QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded).toStdString();
 }
 
@@ -86,8 +86,9 @@ std::string CSystemProxy::ServerStringFor(const std::string& addr, const std::st
 
 // The text is taken by value: callers pass m_sIEProxy itself, which the query below
 // overwrites.
-bool CSystemProxy::SetIEProxy(std::string text) {
-  GetIEProxy();
+ProxyChangeResult CSystemProxy::SetIEProxy(std::string text) {
+  ProxyChangeResult result;
+  result.query = GetIEProxy();
 
   ConnectionProxySettings settings;
   settings.autoConfigUrl = AutoConfigUrl();
@@ -113,22 +114,21 @@ bool CSystemProxy::SetIEProxy(std::string text) {
   settings.bypass = m_sProxyBypass;
 
   // The script first, so that the browsers find it when they are told to refresh.
-  CreatePacFile(settings.server, normalised.empty() ? std::string() : f.type);
+  result.script = CreatePacFile(settings.server, normalised.empty() ? std::string() : f.type);
 
   m_saConnections.clear();
   EnumRasConnections();
   m_saConnections.emplace_back();
 
-  bool allWritten = true;
   for (const std::string& name : m_saConnections) {
     if (!m_platform->WriteConnection(name, settings)) {
-      allWritten = false;
-      qb::ShowMessage("设置代理失败！", "错误", qb::MsgIcon::Error);
+      result.connections.push_back(qb::OpResult::Failure(
+          qb::OpStatus::ApplyFailed, {}, name.empty() ? "the LAN connection" : "connection " + name));
     }
   }
   m_sIEProxy = normalised;
   m_platform->AnnounceChange();
-  return allWritten;
+  return result;
 }
 
 void CSystemProxy::EnumRasConnections() {
@@ -139,43 +139,48 @@ void CSystemProxy::EnumRasConnections() {
   }
 }
 
-void CSystemProxy::OnSetIEProxy(CProxyListModel& list) {
+ProxyChangeResult CSystemProxy::OnSetIEProxy(CProxyListModel& list) {
   const std::vector<int> selected = list.SelectedRows();
-  if (selected.empty()) return;
+  if (selected.empty()) return {};
   const int row = *std::min_element(selected.begin(), selected.end());
   list.SetFavorite(row, true);
-  SetIEProxy(list.GetProxyLine(row));
+  ProxyChangeResult result = SetIEProxy(list.GetProxyLine(row));
   emit ieProxyChanged();
+  return result;
 }
 
-void CSystemProxy::OnCancelIEProxy() {
+ProxyChangeResult CSystemProxy::OnCancelIEProxy() {
   m_sIEProxy.clear();
-  SetIEProxy(m_sIEProxy);
+  ProxyChangeResult result = SetIEProxy(m_sIEProxy);
   emit ieProxyChanged();
+  return result;
 }
 
-void CSystemProxy::CreatePacFile(const std::string& serverString, const std::string& proxyType) {
-  const std::string pacPath = qb::JoinPath(ProgramDir(), kPacFileName);
+qb::OpResult CSystemProxy::CreatePacFile(const std::string& serverString, const std::string& proxyType) {
+  const std::string pacPath = qb::JoinPath(m_dataDir, kPacFileName);
   const std::vector<PacRoute> routes = PacRoutesFor(serverString, proxyType);
 
   std::string script;
   if (m_nAutoProxyConfig == kAutoProxyDefaultScript) {
     script = BuildDefaultPacScript(routes);
   } else if (m_nAutoProxyConfig == kAutoProxyUserScript) {
-    const auto templ = qb::ReadWholeFile(qb::JoinPath(ProgramDir(), kPacTemplateFileName));
+    const std::string templatePath = qb::JoinPath(m_dataDir, kPacTemplateFileName);
+    std::string readError;
+    const auto templ = qb::ReadWholeFile(templatePath, &readError);
     if (!templ) {
       // The browsers then get an empty script, as they would from an empty template.
-      if (!qb::WriteFileAtomically(pacPath, "")) {
-        qb::ShowMessage("创建自动代理脚本失败！", "创建", qb::MsgIcon::Error);
-      } else {
-        qb::ShowMessage("打开用户自定义代理自动配置模板失败！", "编辑", qb::MsgIcon::Error);
+      std::string writeError;
+      if (!qb::WriteFileAtomically(pacPath, "", &writeError)) {
+        return qb::OpResult::Failure(qb::OpStatus::WriteFailed, pacPath, writeError);
       }
-      return;
+      return qb::OpResult::Failure(qb::OpStatus::ReadFailed, templatePath, readError);
     }
     script = BuildTemplatePacScript(*templ, routes);
   }
   // In the direct mode the script is emptied, so that no stale proxy lingers in it.
-  if (!qb::WriteFileAtomically(pacPath, script)) {
-    qb::ShowMessage("创建自动代理脚本失败！", "创建", qb::MsgIcon::Error);
+  std::string error;
+  if (!qb::WriteFileAtomically(pacPath, script, &error)) {
+    return qb::OpResult::Failure(qb::OpStatus::WriteFailed, pacPath, error);
   }
+  return qb::OpResult::Success();
 }

@@ -1,6 +1,10 @@
 // The system proxy: reading, setting and clearing the proxy of the desktop's
-// browsers, and the auto-config script kept beside the data files. The main window
-// owns one and calls it from its buttons, the tray menu and the settings dialog.
+// browsers, and the auto-config script kept in the data directory. The main window
+// owns one and calls it from its buttons, the tray menu and the settings dialog; the
+// command line makes one per command.
+//
+// Nothing here tells the user about a failure: every operation returns what went
+// wrong, and the caller says it (the window with the messages named below).
 #pragma once
 
 #include <QObject>
@@ -10,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/OpResult.h"
 #include "sysproxy/SystemProxyPlatform.h"
 
 class CProxyListModel;
@@ -22,39 +27,71 @@ inline constexpr int kAutoProxyUserScript = 2;
 inline constexpr const char* kPacFileName = "proxy.pac";
 inline constexpr const char* kPacTemplateFileName = "UserdefinedTemplate.pac";
 
+// The window's words for the failures of ProxyChangeResult.
+inline constexpr const char* kMsgQueryFailed = "Query option failed!";
+inline constexpr const char* kCaptionQueryProxy = "获取IE代理";
+inline constexpr const char* kMsgPacWriteFailed = "创建自动代理脚本失败！";
+inline constexpr const char* kCaptionPacWrite = "创建";
+inline constexpr const char* kMsgTemplateReadFailed = "打开用户自定义代理自动配置模板失败！";
+inline constexpr const char* kCaptionTemplateRead = "编辑";
+inline constexpr const char* kMsgSetProxyFailed = "设置代理失败！";
+inline constexpr const char* kCaptionSetProxyFailed = "错误";
+
+// What setting or clearing the system proxy ran into, in the order it happened; the
+// window shows one message for each failure, in this order.
+struct ProxyChangeResult {
+  // Reading the desktop's settings first: QueryFailed ("Query option failed!" /
+  // "获取IE代理", a warning). The remembered proxy and bypass list then stay.
+  qb::OpResult query;
+  // The auto-config script: WriteFailed with the path of proxy.pac
+  // ("创建自动代理脚本失败！" / "创建"), or ReadFailed with the path of the user's
+  // template, after an empty proxy.pac was written ("打开用户自定义代理自动配置模板失败！"
+  // / "编辑").
+  qb::OpResult script;
+  // One ApplyFailed per connection that could not be written ("设置代理失败！" /
+  // "错误"); its error names the connection.
+  std::vector<qb::OpResult> connections;
+
+  bool ok() const { return query.ok() && script.ok() && connections.empty(); }
+  explicit operator bool() const { return ok(); }
+};
+
 class CSystemProxy : public QObject {
   Q_OBJECT
 
  public:
-  // Without a platform the desktop's own back ends are used.
-  explicit CSystemProxy(std::unique_ptr<ISystemProxyPlatform> platform = nullptr, QObject* parent = nullptr);
+  // dataDir is where proxy.pac is written and UserdefinedTemplate.pac is read. Without
+  // a platform the desktop's own back ends are used.
+  explicit CSystemProxy(std::string dataDir, std::unique_ptr<ISystemProxyPlatform> platform = nullptr,
+                        QObject* parent = nullptr);
   ~CSystemProxy() override;
 
+  const std::string& DataDir() const { return m_dataDir; }
+
   // Reads the LAN settings into m_sIEProxy and m_sProxyBypass. When they cannot be
-  // read, says so and leaves both as they were; returns false then.
-  // reportFailure false: a refresh that runs on every click of the list stays quiet;
-  // the failure has been reported when the proxy was read at start-up or set.
-  bool GetIEProxy(bool reportFailure = true);
+  // read, leaves both as they were and returns QueryFailed.
+  qb::OpResult GetIEProxy();
   // Makes the proxy text (a proxy line, "address:port", a desktop server string such
   // as "https=address:port", or empty) the proxy of every connection, or clears it
-  // when the text is empty or not a valid proxy. Returns false when a connection
-  // could not be written (each failure has been reported).
-  bool SetIEProxy(std::string text);
+  // when the text is empty or not a valid proxy. The script is written and every
+  // connection is tried whatever failed before.
+  ProxyChangeResult SetIEProxy(std::string text);
   // Appends the names of the dial-up connections to m_saConnections.
   void EnumRasConnections();
 
   // The "设为IE代理" command: the first selected row of the list becomes a favourite
   // and the system proxy. Nothing happens without a selected row.
-  void OnSetIEProxy(CProxyListModel& list);
+  ProxyChangeResult OnSetIEProxy(CProxyListModel& list);
   // The "取消IE代理" command.
-  void OnCancelIEProxy();
+  ProxyChangeResult OnCancelIEProxy();
 
   // Writes proxy.pac for the server string under the current mode. proxyType tells
-  // a SOCKS4 from a SOCKS5 proxy, which the server string does not.
-  void CreatePacFile(const std::string& serverString, const std::string& proxyType = {});
+  // a SOCKS4 from a SOCKS5 proxy, which the server string does not. The result is as
+  // ProxyChangeResult::script.
+  qb::OpResult CreatePacFile(const std::string& serverString, const std::string& proxyType = {});
 
-  // The URL under which the browsers find proxy.pac.
-  static std::string AutoConfigUrl();
+  // The URL under which the browsers find proxy.pac in the data directory.
+  std::string AutoConfigUrl() const;
   // Trims a proxy text and completes it to a proxy line: "address:port" becomes an
   // HTTP proxy, and the desktop's "scheme=address:port" a proxy of that scheme.
   static std::string NormaliseProxyText(std::string_view text);
@@ -84,5 +121,6 @@ class CSystemProxy : public QObject {
   void ieProxyChanged();
 
  private:
+  std::string m_dataDir;
   std::unique_ptr<ISystemProxyPlatform> m_platform;
 };

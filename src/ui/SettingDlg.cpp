@@ -22,12 +22,12 @@
 #include "base/Files.h"
 #include "base/Prompt.h"
 #include "settings/AutoRun.h"
-#include "base/ProgramDir.h"
 #include "settings/Settings.h"
 #include "settings/VerifySource.h"
 #include "ui/VerifySourceDlg.h"
 #include "sysproxy/SystemProxy.h"
 #include "ui/DialogUnits.h"
+#include "ui/FailureMessages.h"
 #include "ui/SpinButtonCtrl.h"
 
 // The main window's factor of every list column width.
@@ -104,7 +104,7 @@ CSettingDlg::CSettingDlg(CSettings& settings, CSystemProxy& sysProxy, std::strin
     : QDialog(parent),
       m_settings(settings),
       m_sysProxy(sysProxy),
-      m_dataDir(dataDir.empty() ? ProgramDir() : std::move(dataDir)),
+      m_dataDir(std::move(dataDir)),
       m_openUrl([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {
   m_templatePath = qb::JoinPath(m_dataDir, kPacTemplateFileName);
   CreateControls();
@@ -312,10 +312,10 @@ void CSettingDlg::accept() {
   // The system proxy as it stands is set again under the mode now chosen, so that a
   // changed mode takes effect at once.
   m_sysProxy.SetAutoProxyConfig(m_settings.m_nAutoProxyConfig);
-  m_sysProxy.GetIEProxy();
-  m_sysProxy.SetIEProxy(m_sysProxy.m_sIEProxy);
+  ReportProxyQuery(m_sysProxy.GetIEProxy());
+  ReportProxyChange(m_sysProxy.SetIEProxy(m_sysProxy.m_sIEProxy));
   emit StatusLineChanged();
-  SaveSettings(m_settings, m_dataDir);
+  ReportSettingsSave(SaveSettings(m_settings, m_dataDir));
 }
 
 void CSettingDlg::reject() {
@@ -370,9 +370,9 @@ void CSettingDlg::OnDeleteSource() {
 }
 
 void CSettingDlg::OnImportSources() {
-  m_pSources->Import();
+  ReportResourceImport(m_pSources->Import().result);
 }
 
 void CSettingDlg::OnExportSources() {
-  m_pSources->Export();
+  if (const auto exported = m_pSources->Export()) ReportResourceExport(*exported);
 }

@@ -22,9 +22,8 @@ class CSettingDlg : public QDialog {
  public:
   // Shows the settings and resources held in `settings`; OK writes them back, applies
   // them (time-outs, autorun entry, the system proxy through `sysProxy`) and saves
-  // "Setting.dat" into dataDir (empty: ProgramDir()). One dialog per opening.
-  CSettingDlg(CSettings& settings, CSystemProxy& sysProxy, std::string dataDir = std::string(),
-              QWidget* parent = nullptr);
+  // "Setting.dat" into the data directory dataDir. One dialog per opening.
+  CSettingDlg(CSettings& settings, CSystemProxy& sysProxy, std::string dataDir, QWidget* parent = nullptr);
   ~CSettingDlg() override;
 
   // How the template is handed to the user's editor; tests replace it so that no

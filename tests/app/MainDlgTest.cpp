@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include "app/MainDlg.h"
+#include "base/ProgramDir.h"
 #include "support/ScopedEnv.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
@@ -169,6 +170,56 @@ TEST_F(MainWindow, SetAndCancelSystemProxySwitchTheTrayIcon) {
   dlg->OnCancelIEProxy();
   EXPECT_EQ(dlg->TrayIconId(), IDR_MAINFRAME);
   EXPECT_TRUE(dlg->StatusStrip()->GetWindowText().endsWith("no proxy"));
+}
+
+TEST_F(MainWindow, TheScriptIsWrittenIntoTheGivenDataDirectoryOnly) {
+  WriteFile(data.File("Setting.dat"),
+            "本地@http://127.0.0.1:9/feature.html%QuillberryFeature$1\r\n"
+            "m_bMinimize=0\r\nm_bAutoRun=0\r\nm_nAutoProxyConfig=1\r\n");
+  auto dlg = Open();
+  dlg->List().SelectRow(0);
+  dlg->OnSetIEProxy();
+  EXPECT_NE(ReadFile(data.File("proxy.pac")).find("PROXY 1.1.1.1:80"), std::string::npos);
+  // The browsers are pointed at that very file.
+  ASSERT_FALSE(recorder->calls.empty());
+  EXPECT_NE(recorder->stored[""].autoConfigUrl.find(
+                QDir(QString::fromStdString(data.Path())).absoluteFilePath("proxy.pac").toStdString()),
+            std::string::npos);
+  // Beside the executable, the default data directory, nothing was written.
+  EXPECT_EQ(ReadFile(ProgramDir() + "proxy.pac"), "<missing>");
+  EXPECT_TRUE(prompt.messages.empty());
+}
+
+TEST_F(MainWindow, FailedReadsAndWritesShowTheProgramsOwnMessages) {
+  // Directories where the list and the script belong: neither can be written.
+  ASSERT_TRUE(QDir().remove(QString::fromStdString(data.File("Proxies.pro"))));
+  ASSERT_TRUE(QDir().mkdir(QString::fromStdString(data.File("Proxies.pro"))));
+  ASSERT_TRUE(QDir().mkdir(QString::fromStdString(data.File("proxy.pac"))));
+  auto dlg = Open();
+  // Start-up writes the script back for the desktop's proxy.
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0].text, "创建自动代理脚本失败！");
+  EXPECT_EQ(prompt.messages[0].caption, "创建");
+  EXPECT_EQ(prompt.messages[0].icon, qb::MsgIcon::Error);
+
+  QGuiApplication::clipboard()->setText("5.5.5.5:8080");
+  dlg->OnPaste();
+  EXPECT_EQ(dlg->List().RowCount(), 1);
+  ASSERT_EQ(prompt.messages.size(), 2u);
+  EXPECT_EQ(prompt.messages[1].text, "打开文件失败！");
+  EXPECT_EQ(prompt.messages[1].caption, "存盘");
+  EXPECT_EQ(prompt.messages[1].icon, qb::MsgIcon::Error);
+  dlg.reset();
+
+  // A settings file that cannot be read is said at once; the window still opens.
+  ASSERT_TRUE(QDir().remove(QString::fromStdString(data.File("Setting.dat"))));
+  ASSERT_TRUE(QDir().mkdir(QString::fromStdString(data.File("Setting.dat"))));
+  prompt.messages.clear();
+  dlg = Open();
+  ASSERT_GE(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0].text, "打开设置文件失败！");
+  EXPECT_EQ(prompt.messages[0].caption, "初始化");
+  EXPECT_EQ(prompt.messages[0].icon, qb::MsgIcon::Error);
 }
 
 TEST_F(MainWindow, ExitSavesFavouritesOnceAndNeverTheEmptiedList) {

@@ -17,10 +17,10 @@
 #include <vector>
 
 #include "app/MainDlg.h"
-#include "support/PageOrigin.h"
 #include "proxy/ProxyExtractor.h"
 #include "ui/ProxySourceDlg.h"
 #include "sources/SourceDownloader.h"
+#include "support/PageOrigin.h"
 #include "support/ScopedEnv.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
@@ -379,6 +379,34 @@ TEST_F(WindowSources, DownloadAddsRowsReportsFailuresAndRestoresTheButtons) {
   EXPECT_EQ(dlg->List().RowCount(), 4);
   EXPECT_EQ(prompt.messages.size(), 2u);
   EXPECT_EQ(origin.Hits("/list.html"), 2);
+}
+
+TEST_F(WindowSources, AListThatCannotBeSavedAfterAPageIsSaidBeforeTheNextSource) {
+  qbtest::PageOrigin origin;
+  ASSERT_NE(origin.Port(), 0);
+  origin.Serve("/a.html", "<html><body>192.0.2.20:8080</body></html>\n");
+  origin.Serve("/b.html", "<html><body>192.0.2.21:8080</body></html>\n");
+  WriteFile(data.File("Sources.dat"),
+            "a " + origin.Url("/a.html") + " 1\nb " + origin.Url("/b.html") + " 1\n");
+  // A directory where the list belongs: loaded as empty, never replaced.
+  ASSERT_TRUE(QDir().mkdir(QString::fromStdString(data.File("Proxies.pro"))));
+  Open();
+  std::vector<std::size_t> messagesAtStart;
+  QObject::connect(&dlg->Downloader(), &CSourceDownloader::SourceStarted,
+                   [&](int, const QString&) { messagesAtStart.push_back(prompt.messages.size()); });
+
+  Click(1050);
+  ASSERT_TRUE(WaitDownload(20000)) << "the download did not end";
+
+  EXPECT_EQ(dlg->List().RowCount(), 2);
+  ASSERT_EQ(prompt.messages.size(), 2u);
+  for (const auto& m : prompt.messages) {
+    EXPECT_EQ(m.text, "打开文件失败！");
+    EXPECT_EQ(m.caption, "存盘");
+    EXPECT_EQ(m.icon, qb::MsgIcon::Error);
+  }
+  // The first page's failure was shown before the second source began.
+  EXPECT_EQ(messagesAtStart, (std::vector<std::size_t>{0, 1}));
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFileInfo>
+
 #include "support/PageOrigin.h"
 #include "support/TempDir.h"
 
@@ -58,6 +61,30 @@ TEST(CliDownload, SourcesGoIntoTheListFile) {
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.err.find("没有下载资源，请先添加。"), std::string::npos);
   EXPECT_EQ(origin.Hits("/off"), 0);
+}
+
+TEST(CliDownload, AListThatCannotBeSavedIsNamedAndFailsTheRun) {
+  qbtest::PageOrigin origin;
+  origin.Serve("/good", "1.2.3.4:8080\n");
+  qbtest::TempDir dir;
+  qbtest::WriteFile(dir.File("Sources.dat"), "good " + origin.Url("/good") + " 1\r\n");
+  // A directory where the list belongs: read as no list, but nothing can replace it.
+  ASSERT_TRUE(QDir().mkdir(QString::fromStdString(dir.File("Proxies.pro"))));
+
+  const auto r = RunCli({"--data-dir", dir.Path(), "download"});
+  EXPECT_EQ(r.exitCode, 3) << r.err;
+  EXPECT_NE(r.err.find("download: cannot write " + dir.File("Proxies.pro")), std::string::npos) << r.err;
+  EXPECT_EQ(r.out, "good: 1 proxy found; Proxies.pro could not be saved\n");
+  EXPECT_TRUE(QFileInfo(QString::fromStdString(dir.File("Proxies.pro"))).isDir());
+
+  // A Sources.dat that cannot be read stops before anything is downloaded.
+  qbtest::TempDir broken;
+  ASSERT_TRUE(QDir().mkdir(QString::fromStdString(broken.File("Sources.dat"))));
+  const auto unreadable = RunCli({"--data-dir", broken.Path(), "download"});
+  EXPECT_EQ(unreadable.exitCode, 2);
+  EXPECT_NE(unreadable.err.find("download: cannot read " + broken.File("Sources.dat")), std::string::npos)
+      << unreadable.err;
+  EXPECT_EQ(origin.Hits("/good"), 1);
 }
 
 }  // namespace

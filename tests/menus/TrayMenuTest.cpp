@@ -7,7 +7,6 @@
 #include "app/TrayMenu.h"
 #include "base/Text.h"
 #include "proxy/ProxyListModel.h"
-#include "base/ProgramDir.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
 #include "sysproxy/RecordingProxyPlatform.h"
@@ -22,17 +21,12 @@ class TrayMenuTest : public mtest::MenuTest {
  protected:
   void SetUp() override {
     MenuTest::SetUp();
-    SetProgramDir(data.Path());  // proxy.pac goes here
     for (int i = 0; i < 7; ++i) {
       ASSERT_EQ(list.AddProxyLine(qb::Format("10.0.0.%d:80%d@HTTP$1.%d#r%d", i, i, i, i), 0), 1);
     }
     auto rec = std::make_unique<CRecordingProxyPlatform>();
     platform = rec.get();
-    sys = std::make_unique<CSystemProxy>(std::move(rec));
-  }
-  void TearDown() override {
-    SetProgramDir("");
-    MenuTest::TearDown();
+    sys = std::make_unique<CSystemProxy>(data.Path(), std::move(rec));  // proxy.pac goes there
   }
 
   TrayMenuState State(std::string ieProxy = {}, int mode = 0, int running = 0) {

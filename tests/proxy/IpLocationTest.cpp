@@ -8,7 +8,6 @@
 #include "base/Text.h"
 #include "proxy/IpLocation.h"
 #include "proxy/IpLocationWriter.h"
-#include "base/ProgramDir.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -166,15 +165,12 @@ TEST(IpLocation, MissingOrUnreadableFileFindsNothing) {
   EXPECT_FALSE(Lookup(dir.File("wry.dll"), "1.2.3.4").ok);
   EXPECT_FALSE(Lookup(dir.Path(), "1.2.3.4").ok);  // a directory
 
-  // The one-argument form reads wry.dll from the data directory.
-  std::string country = "x", area = "y";
-  SetProgramDir(dir.Path());
-  EXPECT_FALSE(LookupIpLocation("1.2.3.4", country, area));
-  qbtest::WriteFile(dir.File("wry.dll"), MakeFile({{"1.2.3.0", "1.2.3.255", "here", "there", ""}}));
-  EXPECT_TRUE(LookupIpLocation("1.2.3.4", country, area));
-  SetProgramDir("");
-  EXPECT_EQ(country, "here");
-  EXPECT_EQ(area, "there");
+  // Without --wry the command line reads wry.dll from the data directory it was given.
+  EXPECT_EQ(qbtest::RunCli({"--data-dir", dir.Path(), "lookup", "1.2.3.4"}).exitCode, 1);
+  qbtest::WriteFile(dir.File(kIpLocationFileName), MakeFile({{"1.2.3.0", "1.2.3.255", "here", "there", ""}}));
+  const auto found = qbtest::RunCli({"--data-dir", dir.Path(), "lookup", "1.2.3.4"});
+  EXPECT_EQ(found.exitCode, 0) << found.err;
+  EXPECT_EQ(found.out, "here there\n");
 }
 
 TEST(IpLocation, ChineseTextsRoundTripAndAreCutAtWholeCharacters) {

@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <QDate>
+#include <QDir>
+#include <QFileInfo>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 #include <string>
 
@@ -11,6 +16,7 @@
 #include "proxy/ProxyListModel.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
+#include "ui/FailureMessages.h"
 
 using qbtest::ReadFile;
 using qbtest::ScriptedPrompt;
@@ -54,8 +60,10 @@ TEST(ProxyListFile, ForeignLinesGoThroughTheExtractor) {
             "1.1.1.1:80 2.2.2.2:3128@socks\n"
             "061.050.172.138:080\n"
             "9.9.9.9:8080@HTTP$1.0#dup\n"
-            "3.3.3.3:8000@HTTP$" + qb::EncodeGb18030("超时") + "#" + qb::EncodeGb18030("备注") + "\r\n"
-            "garbage line with no proxy\n");
+            "3.3.3.3:8000@HTTP$" +
+                qb::EncodeGb18030("超时") + "#" + qb::EncodeGb18030("备注") +
+                "\r\n"
+                "garbage line with no proxy\n");
   CProxyListModel list;
   ASSERT_TRUE(LoadProxyList(list, dir.Path()));
   ASSERT_EQ(list.RowCount(), 5);
@@ -71,13 +79,14 @@ TEST(ProxyListFile, MissingFileIsSilentUnreadableFileSaysSo) {
   TempDir dir;
   ScriptedPrompt prompt;
   CProxyListModel list;
-  EXPECT_TRUE(LoadProxyList(list, dir.Path()));
+  EXPECT_TRUE(ReportListLoad(LoadProxyList(list, dir.Path())));
   EXPECT_TRUE(prompt.messages.empty());
 
   // A directory where the file should be cannot be read as the list.
   ASSERT_EQ(::mkdir(dir.File("Proxies.pro").c_str(), 0755), 0);
-  EXPECT_TRUE(LoadProxyList(list, dir.Path()));  // not a file: treated as missing
+  EXPECT_TRUE(ReportListLoad(LoadProxyList(list, dir.Path())));  // not a file: treated as missing
   EXPECT_EQ(list.RowCount(), 0);
+  EXPECT_TRUE(prompt.messages.empty());
 }
 
 TEST(ProxyListFile, FailedSaveKeepsTheOldFileAndSaysSo) {
@@ -86,7 +95,15 @@ TEST(ProxyListFile, FailedSaveKeepsTheOldFileAndSaysSo) {
   CProxyListModel list;
   list.AddProxyLine("1.2.3.4:80@HTTP", 0);
   // The data directory does not exist: nothing can be written there.
-  EXPECT_FALSE(SaveProxyList(list, dir.File("no/such/dir/")));
+  const qb::OpResult missingDir = SaveProxyList(list, dir.File("no/such/dir/"));
+  EXPECT_EQ(missingDir.status, qb::OpStatus::WriteFailed);
+  EXPECT_EQ(missingDir.path, dir.File("no/such/dir/Proxies.pro"));
+  EXPECT_FALSE(missingDir.error.empty());
+  EXPECT_NE(missingDir.Describe().find("cannot write " + dir.File("no/such/dir/Proxies.pro")),
+            std::string::npos);
+  // The core says nothing itself; the window's words for it:
+  EXPECT_TRUE(prompt.messages.empty());
+  EXPECT_FALSE(ReportListSave(missingDir));
   ASSERT_EQ(prompt.messages.size(), 1u);
   EXPECT_EQ(prompt.messages[0].text, "打开文件失败！");
   EXPECT_EQ(prompt.messages[0].caption, "存盘");
@@ -94,8 +111,12 @@ TEST(ProxyListFile, FailedSaveKeepsTheOldFileAndSaysSo) {
 
   // The target is a directory: the rename fails, the directory stays.
   ASSERT_EQ(::mkdir(dir.File("Proxies.pro").c_str(), 0755), 0);
-  EXPECT_FALSE(SaveProxyList(list, dir.Path()));
+  const qb::OpResult onDirectory = SaveProxyList(list, dir.Path());
+  EXPECT_EQ(onDirectory.status, qb::OpStatus::WriteFailed);
+  EXPECT_EQ(onDirectory.path, dir.File("Proxies.pro"));
+  EXPECT_FALSE(ReportListSave(onDirectory));
   EXPECT_EQ(prompt.messages.size(), 2u);
+  EXPECT_TRUE(QFileInfo(QString::fromStdString(dir.File("Proxies.pro"))).isDir());
 
   // An existing list survives a save that fails half way: the old bytes stay.
   TempDir other;
@@ -104,19 +125,47 @@ TEST(ProxyListFile, FailedSaveKeepsTheOldFileAndSaysSo) {
   EXPECT_EQ(ReadFile(other.File("Proxies.pro")), "1.2.3.4:80@HTTP$未验证\r\n");
 }
 
+TEST(ProxyListFile, SaveCutShortReturnsTheFileAndKeepsTheOldBytes) {
+  TempDir dir;
+  ScriptedPrompt prompt;
+  WriteFile(dir.File("Proxies.pro"), "9.9.9.9:99@HTTP$OK\r\n");
+  CProxyListModel list;
+  for (int i = 0; i < 200; ++i) list.AddProxyLine(qb::Format("10.0.%d.%d:8080@HTTP", i / 250, i % 250), 0);
+
+  // A file size limit stops the write half way, for root as well as for anyone.
+  struct rlimit old {};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = old;
+  small.rlim_cur = 512;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const qb::OpResult saved = SaveProxyList(list, dir.Path());
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
+
+  EXPECT_EQ(saved.status, qb::OpStatus::WriteFailed);
+  EXPECT_EQ(saved.path, dir.File("Proxies.pro"));
+  EXPECT_FALSE(saved.error.empty());
+  EXPECT_EQ(ReadFile(dir.File("Proxies.pro")), "9.9.9.9:99@HTTP$OK\r\n");
+  EXPECT_EQ(QDir(QString::fromStdString(dir.Path())).entryList(QDir::Files), QStringList{"Proxies.pro"});
+  EXPECT_TRUE(prompt.messages.empty());
+}
+
 TEST(ProxyListFile, ImportAddsSelectedSavesAndCountsDuplicates) {
   TempDir dir;
   ScriptedPrompt prompt;
   WriteFile(dir.File("in.txt"), "1.2.3.4:80\r\n5.6.7.8:8080@HTTPS\r\nnothing\r\n");
   CProxyListModel list;
-  EXPECT_EQ(ImportProxyFile(list, dir.File("in.txt"), false, dir.Path()), 2);
+  const ImportResult first = ImportProxyFile(list, dir.File("in.txt"), false, dir.Path());
+  EXPECT_EQ(first.found, 2);
+  EXPECT_TRUE(first.result.ok());
   EXPECT_EQ(list.RowCount(), 2);
   EXPECT_EQ(list.SelectedCount(), 2);
   ASSERT_NE(ReadFile(dir.File("Proxies.pro")), "<missing>");
 
   // Importing again adds nothing but still counts the finds and rewrites the file.
   WriteFile(dir.File("Proxies.pro"), "");
-  EXPECT_EQ(ImportProxyFile(list, dir.File("in.txt"), false, dir.Path()), 2);
+  EXPECT_EQ(ImportProxyFile(list, dir.File("in.txt"), false, dir.Path()).found, 2);
   EXPECT_EQ(list.RowCount(), 2);
   EXPECT_NE(ReadFile(dir.File("Proxies.pro")), "");
   EXPECT_TRUE(prompt.messages.empty());
@@ -127,14 +176,18 @@ TEST(ProxyListFile, ImportOfNothingWarnsAndDoesNotSave) {
   ScriptedPrompt prompt;
   WriteFile(dir.File("empty.html"), "<html><body>no proxies here</body></html>");
   CProxyListModel list;
-  EXPECT_EQ(ImportProxyFile(list, dir.File("empty.html"), true, dir.Path()), 0);
+  EXPECT_EQ(ImportProxyFile(list, dir.File("empty.html"), true, dir.Path()).found, 0);
   ASSERT_EQ(prompt.messages.size(), 1u);
   EXPECT_EQ(prompt.messages[0].caption, "导入完毕");
   EXPECT_EQ(prompt.messages[0].icon, qb::MsgIcon::Warning);
   EXPECT_EQ(prompt.messages[0].text.rfind("            从文件中找不到有效代理。\n", 0), 0u);
   EXPECT_EQ(ReadFile(dir.File("Proxies.pro")), "<missing>");
 
-  EXPECT_EQ(ImportProxyFile(list, dir.File("absent.txt"), true, dir.Path()), -1);
+  const ImportResult absent = ImportProxyFile(list, dir.File("absent.txt"), true, dir.Path());
+  EXPECT_EQ(absent.found, 0);
+  EXPECT_EQ(absent.result.status, qb::OpStatus::ReadFailed);
+  EXPECT_EQ(absent.result.path, dir.File("absent.txt"));
+  EXPECT_FALSE(ReportImport(absent));
   ASSERT_EQ(prompt.messages.size(), 2u);
   EXPECT_EQ(prompt.messages[1].text, "打开文件失败！");
   EXPECT_EQ(prompt.messages[1].caption, "导入列表");
@@ -147,9 +200,9 @@ TEST(ProxyListFile, FuzzyImportJoinsCellsAcrossLines) {
             "<table>\n<tr><td>10.1.2.3</td>\n<td>8080</td></tr>\n"
             "<tr><td>10.1.2.4</td><td>3128</td></tr>\n</table>\n");
   CProxyListModel strict;
-  EXPECT_EQ(ImportProxyFile(strict, dir.File("page.html"), false, dir.Path()), 0);
+  EXPECT_EQ(ImportProxyFile(strict, dir.File("page.html"), false, dir.Path()).found, 0);
   CProxyListModel fuzzy;
-  EXPECT_EQ(ImportProxyFile(fuzzy, dir.File("page.html"), true, dir.Path()), 2);
+  EXPECT_EQ(ImportProxyFile(fuzzy, dir.File("page.html"), true, dir.Path()).found, 2);
   EXPECT_EQ(fuzzy.GetProxyLine(0), "10.1.2.3:8080@HTTP");
   EXPECT_EQ(fuzzy.GetProxyLine(1), "10.1.2.4:3128@HTTP");
 }
@@ -165,7 +218,10 @@ TEST(ProxyListFile, ExportWritesAddressAndPortOfRowsInListOrder) {
   EXPECT_EQ(ReadFile(dir.File("out.txt")), "1.1.1.1:80\r\n2.2.2.2:81\r\n4.4.4.4:83\r\n");
 
   ScriptedPrompt prompt;
-  EXPECT_FALSE(WriteExportFile(list, {0}, dir.File("missing/out.txt")));
+  const qb::OpResult exported = WriteExportFile(list, {0}, dir.File("missing/out.txt"));
+  EXPECT_EQ(exported.status, qb::OpStatus::WriteFailed);
+  EXPECT_EQ(exported.path, dir.File("missing/out.txt"));
+  EXPECT_FALSE(ReportExport(exported));
   ASSERT_EQ(prompt.messages.size(), 1u);
   EXPECT_EQ(prompt.messages[0].caption, "导出选定");
 }

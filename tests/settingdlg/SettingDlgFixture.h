@@ -62,12 +62,11 @@ class SettingDialog : public ::testing::Test {
   SettingDialog() {
     auto platform = std::make_unique<CRecordingProxyPlatform>();
     recorder = platform.get();
-    sysProxy = std::make_unique<CSystemProxy>(std::move(platform));
+    // proxy.pac and the template lie in the data directory.
+    sysProxy = std::make_unique<CSystemProxy>(data.Path(), std::move(platform));
   }
 
   void SetUp() override {
-    // proxy.pac and the template lie in the data directory.
-    SetProgramDir(data.Path());
     AddVerifySource(settings, "本地甲", "http://127.0.0.1:9/a.html", "Alpha", 1);
     AddVerifySource(settings, "本地乙", "http://127.0.0.1:9/b.html", "Beta", 0);
     AddVerifySource(settings, "本地FTP", "ftp://127.0.0.1:9", "FtpOne", 1);
@@ -80,7 +79,6 @@ class SettingDialog : public ::testing::Test {
   }
 
   void TearDown() override {
-    SetProgramDir("");
     g_nConnectTimeoutMs = savedConnect;
     g_nVerifyTimeoutMs = savedVerify;
   }

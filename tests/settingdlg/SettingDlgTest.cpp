@@ -282,7 +282,7 @@ TEST_F(SettingDialog, ChoosingTheUserScriptSwitchesTheSystemProxyAtOnce) {
   const auto writes = recorder->CallsOf(CRecordingProxyPlatform::CallKind::Write);
   ASSERT_EQ(writes.size(), 1u);
   EXPECT_EQ(writes[0].settings.flags, kProxyTypeAutoProxyUrl);
-  EXPECT_EQ(writes[0].settings.autoConfigUrl, CSystemProxy::AutoConfigUrl());
+  EXPECT_EQ(writes[0].settings.autoConfigUrl, "file://" + data.File("proxy.pac"));
   EXPECT_EQ(ReadFile(data.File("proxy.pac")),
             "function FindProxyForURL(url, host) { return \"PROXY 127.0.0.1:3128\"; }\r\n");
   EXPECT_NE(ReadFile(data.File("Setting.dat")).find("m_nAutoProxyConfig=2\r\n"), std::string::npos);

@@ -68,4 +68,14 @@ TEST_F(CliSettings, PrintsWhatTheFileHoldsAndReportsAnUnreadableFile) {
   EXPECT_EQ(qbtest::RunCli({"settings", "extra", "--data-dir", data.Path()}).exitCode, 2);
 }
 
+TEST_F(CliSettings, FirstStartThatCannotSaveNamesTheFileAndStillPrints) {
+  // No such directory: the built-in resources cannot be saved into it.
+  const std::string missing = data.File("not/there/");
+  const auto r = qbtest::RunCli({"settings", "--data-dir", missing});
+  EXPECT_EQ(r.exitCode, 3);
+  EXPECT_NE(r.err.find("settings: cannot write " + missing + "Setting.dat"), std::string::npos) << r.err;
+  EXPECT_EQ(Lines(r.out).size(), 21u) << r.out;
+  EXPECT_FALSE(QDir(QString::fromStdString(missing)).exists());
+}
+
 }  // namespace

@@ -9,6 +9,7 @@
 #include "settings/Settings.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
+#include "ui/FailureMessages.h"
 
 namespace {
 
@@ -37,7 +38,7 @@ class SettingsFile : public ::testing::Test {
   // Loads a file of the given text into settings.
   bool Load(const std::string& text) {
     qbtest::WriteFile(Path(), text);
-    return LoadSettings(settings, dir.Path());
+    return LoadSettings(settings, dir.Path()).ok();
   }
 
   qbtest::TempDir dir;
@@ -212,7 +213,11 @@ TEST_F(SettingsFile, OnlyTimeOutsWithinTheDialogsRangesAreApplied) {
 
 TEST_F(SettingsFile, UnreadableFileKeepsTheDefaultsInstallsNothingAndWritesNothing) {
   ASSERT_TRUE(QDir().mkdir(QString::fromStdString(Path())));
-  EXPECT_FALSE(LoadSettings(settings, dir.Path()));
+  const qb::OpResult loaded = LoadSettings(settings, dir.Path());
+  EXPECT_EQ(loaded.status, qb::OpStatus::ReadFailed);
+  EXPECT_EQ(loaded.path, Path());
+  EXPECT_TRUE(prompt.messages.empty());
+  EXPECT_FALSE(ReportSettingsLoad(loaded));
   ASSERT_EQ(prompt.messages.size(), 1u);
   EXPECT_EQ(prompt.messages[0].text, "打开设置文件失败！");
   EXPECT_EQ(prompt.messages[0].caption, "初始化");
@@ -220,6 +225,21 @@ TEST_F(SettingsFile, UnreadableFileKeepsTheDefaultsInstallsNothingAndWritesNothi
   EXPECT_TRUE(settings.m_aVerifySources.empty());
   EXPECT_EQ(settings.m_nThreadNumber, 50);
   EXPECT_TRUE(QDir(QString::fromStdString(Path())).exists());
+}
+
+TEST_F(SettingsFile, FirstStartWhereNothingCanBeWrittenStillLoadsTheBuiltInResources) {
+  const std::string missing = dir.File("gone/");
+  const qb::OpResult loaded = LoadSettings(settings, missing);
+  EXPECT_EQ(loaded.status, qb::OpStatus::WriteFailed);
+  EXPECT_EQ(loaded.path, missing + "Setting.dat");
+  EXPECT_EQ(settings.m_aVerifySources.size(), 11u);
+  // The notice comes from the loader; the failed save is the window's to say.
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_FALSE(ReportSettingsLoad(loaded));
+  ASSERT_EQ(prompt.messages.size(), 2u);
+  EXPECT_EQ(prompt.messages[1].text, "打开文件失败！");
+  EXPECT_EQ(prompt.messages[1].caption, "存盘");
+  EXPECT_EQ(prompt.messages[1].icon, qb::MsgIcon::Error);
 }
 
 TEST_F(SettingsFile, SettingLinesWithoutResourcesGetTheBuiltInOnesWithTheLoadedValues) {
@@ -233,7 +253,10 @@ TEST_F(SettingsFile, SettingLinesWithoutResourcesGetTheBuiltInOnesWithTheLoadedV
 
 TEST_F(SettingsFile, FailedSaveReportsKeepsTheOldFileAndLeavesNoTemporaryFile) {
   // No such directory: the file cannot even be created.
-  EXPECT_FALSE(SaveSettings(settings, dir.File("missing/")));
+  const qb::OpResult noDir = SaveSettings(settings, dir.File("missing/"));
+  EXPECT_EQ(noDir.status, qb::OpStatus::WriteFailed);
+  EXPECT_EQ(noDir.path, dir.File("missing/Setting.dat"));
+  EXPECT_FALSE(ReportSettingsSave(noDir));
   ASSERT_EQ(prompt.messages.size(), 1u);
   EXPECT_EQ(prompt.messages[0].text, "打开文件失败！");
   EXPECT_EQ(prompt.messages[0].caption, "存盘");
@@ -248,10 +271,12 @@ TEST_F(SettingsFile, FailedSaveReportsKeepsTheOldFileAndLeavesNoTemporaryFile) {
   struct rlimit small = old;
   small.rlim_cur = 100;
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  const bool saved = SaveSettings(settings, dir.Path());
+  const qb::OpResult saved = SaveSettings(settings, dir.Path());
   setrlimit(RLIMIT_FSIZE, &old);
   std::signal(SIGXFSZ, oldHandler);
-  EXPECT_FALSE(saved);
+  EXPECT_EQ(saved.status, qb::OpStatus::WriteFailed);
+  EXPECT_EQ(saved.path, Path());
+  EXPECT_FALSE(ReportSettingsSave(saved));
   EXPECT_EQ(prompt.messages.size(), 2u);
   EXPECT_EQ(qbtest::ReadFile(Path()), "OLD\r\n");
   EXPECT_EQ(QDir(QString::fromStdString(dir.Path())).entryList(QDir::Files), QStringList{"Setting.dat"});

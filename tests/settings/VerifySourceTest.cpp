@@ -6,6 +6,7 @@
 #include "settings/VerifySource.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
+#include "ui/FailureMessages.h"
 
 namespace {
 
@@ -234,7 +235,7 @@ TEST_F(ResourceList, ImportSkipsDuplicatesAndOddLinesAndKeepsTheFilesOwnForm) {
                     "only@at sign\n"
                     "Enc@http://x/a%20b%Nice\n"  // a percent-encoded URL keeps its escapes
                     "H2@http://h2/%c\n");        // already in the list
-  EXPECT_EQ(model->ImportFile(file), 4);
+  EXPECT_EQ(model->ImportFile(file).added, 4);
   EXPECT_TRUE(prompt.messages.empty());
   ASSERT_EQ(settings.m_aVerifySources.size(), 9u);
   EXPECT_EQ(settings.m_aVerifySources[5], (CVerifySource{"One", "http://one/", "f1", 0}));
@@ -243,7 +244,12 @@ TEST_F(ResourceList, ImportSkipsDuplicatesAndOddLinesAndKeepsTheFilesOwnForm) {
   EXPECT_EQ(settings.m_aVerifySources[8], (CVerifySource{"Enc", "http://x/a%20b", "Nice", 0}));
   ExpectRowsMatchRecords();
 
-  EXPECT_EQ(model->ImportFile(dir.File("none.dat")), 0);
+  const auto none = model->ImportFile(dir.File("none.dat"));
+  EXPECT_EQ(none.added, 0);
+  EXPECT_EQ(none.result.status, qb::OpStatus::ReadFailed);
+  EXPECT_EQ(none.result.path, dir.File("none.dat"));
+  EXPECT_TRUE(prompt.messages.empty());
+  EXPECT_FALSE(ReportResourceImport(none.result));
   ASSERT_EQ(prompt.messages.size(), 1u);
   EXPECT_EQ(prompt.messages[0].text, "打开文件失败！");
   EXPECT_EQ(prompt.messages[0].caption, "导入");
@@ -255,7 +261,9 @@ TEST_F(ResourceList, ExportedFileImportsBackToTheSameTexts) {
   settings.m_aVerifySources.push_back({"odd", "http://x/%zz$", "100% @ $5", 1});
   model->FillSourceList();
   prompt.files.push_back(dir.File("out.dat"));
-  ASSERT_TRUE(model->Export());
+  const auto exported = model->Export();
+  ASSERT_TRUE(exported.has_value());
+  ASSERT_TRUE(exported->ok());
   ASSERT_EQ(prompt.fileDialogs.size(), 1u);
   EXPECT_EQ(prompt.fileDialogs[0].defaultExtension, "dat");
   EXPECT_TRUE(prompt.fileDialogs[0].confirmOverwrite);
@@ -263,11 +271,11 @@ TEST_F(ResourceList, ExportedFileImportsBackToTheSameTexts) {
   EXPECT_TRUE(text.starts_with("H0@http://h0/%a\r\nF1@ftp://f1%b\r\n"));  // ticks are not written
 
   // Into the same list: nothing new.
-  EXPECT_EQ(model->ImportFile(dir.File("out.dat")), 0);
+  EXPECT_EQ(model->ImportFile(dir.File("out.dat")).added, 0);
 
   CSettings other;
   CVerifySourceListModel otherList(other);
-  EXPECT_EQ(otherList.ImportFile(dir.File("out.dat")), 6);
+  EXPECT_EQ(otherList.ImportFile(dir.File("out.dat")).added, 6);
   ASSERT_EQ(other.m_aVerifySources.size(), 6u);
   for (std::size_t i = 0; i < 6; ++i) {
     CVerifySource expected = settings.m_aVerifySources[i];
@@ -278,16 +286,19 @@ TEST_F(ResourceList, ExportedFileImportsBackToTheSameTexts) {
 
 TEST_F(ResourceList, ExportRefusesAnEmptyListAndReportsAFileThatCannotBeWritten) {
   qbtest::TempDir dir;
-  EXPECT_FALSE(model->Export());  // the chooser was cancelled
+  EXPECT_FALSE(model->Export().has_value());  // the chooser was cancelled
   EXPECT_TRUE(prompt.messages.empty());
-  EXPECT_FALSE(model->ExportFile(dir.File("missing/out.dat")));
+  const qb::OpResult unwritten = model->ExportFile(dir.File("missing/out.dat"));
+  EXPECT_EQ(unwritten.status, qb::OpStatus::WriteFailed);
+  EXPECT_EQ(unwritten.path, dir.File("missing/out.dat"));
+  EXPECT_FALSE(ReportResourceExport(unwritten));
   ASSERT_EQ(prompt.messages.size(), 1u);
   EXPECT_EQ(prompt.messages[0].text, "打开文件失败！");
   EXPECT_EQ(prompt.messages[0].caption, "存盘");
 
   CSettings empty;
   CVerifySourceListModel emptyList(empty);
-  EXPECT_FALSE(emptyList.Export());
+  EXPECT_FALSE(emptyList.Export().has_value());
   ASSERT_EQ(prompt.messages.size(), 2u);
   EXPECT_EQ(prompt.messages[1].text, "没有验证资源要存盘。");
   EXPECT_EQ(prompt.messages[1].caption, "存盘");

@@ -10,6 +10,7 @@
 #include "sources/ProxySource.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
+#include "ui/FailureMessages.h"
 
 namespace {
 
@@ -18,7 +19,7 @@ class SourcesFile : public ::testing::Test {
   std::string Path() const { return dir.File("Sources.dat"); }
   bool Load(const std::string& text) {
     qbtest::WriteFile(Path(), text);
-    return LoadSources(list, dir.Path());
+    return LoadSources(list, dir.Path()).ok();
   }
   qbtest::TempDir dir;
   qbtest::ScriptedPrompt prompt;
@@ -59,7 +60,11 @@ TEST_F(SourcesFile, MissingFileIsSilentAndLegacyGbkNamesAreRead) {
 
 TEST_F(SourcesFile, UnreadableFileIsReported) {
   ASSERT_TRUE(QDir().mkdir(QString::fromStdString(Path())));
-  EXPECT_FALSE(LoadSources(list, dir.Path()));
+  const qb::OpResult loaded = LoadSources(list, dir.Path());
+  EXPECT_EQ(loaded.status, qb::OpStatus::ReadFailed);
+  EXPECT_EQ(loaded.path, Path());
+  EXPECT_TRUE(prompt.messages.empty());
+  EXPECT_FALSE(ReportSourcesLoad(loaded));
   ASSERT_EQ(prompt.messages.size(), 1u);
   EXPECT_EQ(prompt.messages[0].text, "打开设置文件失败！");
   EXPECT_EQ(prompt.messages[0].caption, "初始化");
@@ -69,8 +74,8 @@ TEST_F(SourcesFile, UnreadableFileIsReported) {
 
 TEST_F(SourcesFile, EveryChangeRewritesTheFileWhole) {
   ASSERT_TRUE(LoadSources(list, dir.Path()));
-  AddSource(list, "名单", "http://a.example/p?x=1");
-  AddSource(list, "b", "b.example");
+  EXPECT_TRUE(AddSource(list, "名单", "http://a.example/p?x=1"));
+  EXPECT_TRUE(AddSource(list, "b", "b.example"));
   EXPECT_EQ(qbtest::ReadFile(Path()), "名单 http://a.example/p?x=1 0\r\nb b.example 0\r\n");
 
   // A user tick goes through the list's check box and is announced for saving.
@@ -81,15 +86,17 @@ TEST_F(SourcesFile, EveryChangeRewritesTheFileWhole) {
   ASSERT_TRUE(SaveSources(list));
   EXPECT_EQ(qbtest::ReadFile(Path()), "名单 http://a.example/p?x=1 0\r\nb b.example 1\r\n");
 
-  ModifySource(list, 1, "c", "http://c.example/");
+  EXPECT_TRUE(ModifySource(list, 1, "c", "http://c.example/"));
   EXPECT_EQ(qbtest::ReadFile(Path()), "名单 http://a.example/p?x=1 0\r\nc http://c.example/ 1\r\n");
 
-  EXPECT_FALSE(DeleteSources(list, {0}));  // answered No
+  EXPECT_FALSE(DeleteSources(list, {0}).deleted);  // answered No
   EXPECT_EQ(prompt.messages.back().text, "确实要删除选定的资源吗？");
   EXPECT_EQ(prompt.messages.back().caption, "删除资源");
   EXPECT_EQ(prompt.messages.back().buttons, qb::MsgButtons::YesNo);
   prompt.answers.push_back(qb::MsgResult::Yes);
-  EXPECT_TRUE(DeleteSources(list, {0}));
+  const DeleteSourcesResult deleted = DeleteSources(list, {0});
+  EXPECT_TRUE(deleted.deleted);
+  EXPECT_TRUE(deleted.save);
   EXPECT_EQ(qbtest::ReadFile(Path()), "c http://c.example/ 1\r\n");
 
   CProxySourceListModel again;
@@ -106,10 +113,12 @@ TEST_F(SourcesFile, FailedSaveKeepsTheOldFileAndSaysSo) {
   struct rlimit small = old;
   small.rlim_cur = 64;
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  const bool saved = SaveSources(list);
+  const qb::OpResult saved = SaveSources(list);
   setrlimit(RLIMIT_FSIZE, &old);
   std::signal(SIGXFSZ, oldHandler);
-  EXPECT_FALSE(saved);
+  EXPECT_EQ(saved.status, qb::OpStatus::WriteFailed);
+  EXPECT_EQ(saved.path, Path());
+  EXPECT_FALSE(ReportSourcesSave(saved));
   ASSERT_EQ(prompt.messages.size(), 1u);
   EXPECT_EQ(prompt.messages[0].text, "打开文件失败！");
   EXPECT_EQ(prompt.messages[0].caption, "存盘");
@@ -119,7 +128,13 @@ TEST_F(SourcesFile, FailedSaveKeepsTheOldFileAndSaysSo) {
 
   CProxySourceListModel elsewhere;
   elsewhere.m_sDir = dir.File("no/such/dir");
-  EXPECT_FALSE(SaveSources(elsewhere));
+  const qb::OpResult elsewhereSaved = SaveSources(elsewhere);
+  EXPECT_EQ(elsewhereSaved.status, qb::OpStatus::WriteFailed);
+  EXPECT_EQ(elsewhereSaved.path, dir.File("no/such/dir/Sources.dat"));
+  // A change that cannot be saved says so through the window's words, once.
+  const qb::OpResult added = AddSource(elsewhere, "x", "http://x.example/");
+  EXPECT_EQ(added.status, qb::OpStatus::WriteFailed);
+  EXPECT_FALSE(ReportSourcesSave(added));
   EXPECT_EQ(prompt.messages.size(), 2u);
 }
 

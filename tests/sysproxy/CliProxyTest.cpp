@@ -1,6 +1,8 @@
 // quillberry-cli proxy: get, set and clear against a keyfile store of its own.
 #include <gtest/gtest.h>
 
+#include <QDir>
+
 #include <cstdlib>
 
 #include "SysProxyTestUtil.h"
@@ -95,6 +97,24 @@ TEST_F(CliProxyTest, UnwritableStoreIsReportedNotACrash) {
   auto r = Cli({"proxy", "set", "10.0.0.1:3128"}, {{"XDG_CONFIG_HOME", config.File("file")}});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.err.find("错误: 设置代理失败！"), std::string::npos) << r.err;
+}
+
+TEST_F(CliProxyTest, AScriptThatCannotBeWrittenIsNamedWithItsOwnStatus) {
+  // A directory where proxy.pac belongs: the desktop is still set, the script is not.
+  ASSERT_TRUE(QDir().mkdir(QString::fromStdString(data.File("proxy.pac"))));
+  auto r = Cli({"proxy", "set", "10.0.0.1:3128", "--mode", "1"});
+  EXPECT_EQ(r.exitCode, 3);
+  EXPECT_NE(r.err.find("proxy: cannot write " + data.File("proxy.pac")), std::string::npos) << r.err;
+  EXPECT_EQ(r.out, "10.0.0.1:3128@HTTP\n");
+  EXPECT_EQ(Get("mode"), "'auto'");
+
+  // A template that cannot be read: an empty script, and the template named.
+  ASSERT_TRUE(QDir().rmdir(QString::fromStdString(data.File("proxy.pac"))));
+  r = Cli({"proxy", "set", "10.0.0.1:3128", "--mode", "2"});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_NE(r.err.find("proxy: cannot read " + data.File("UserdefinedTemplate.pac")), std::string::npos)
+      << r.err;
+  EXPECT_EQ(PacText(), "");
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "sysproxy/GSettingsProxyPlatform.h"
 #include "sysproxy/RecordingProxyPlatform.h"
 #include "sysproxy/SystemProxy.h"
+#include "ui/FailureMessages.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ class GSettingsTest : public sptest::SysProxyTest {
     ASSERT_TRUE(gsettings) << "the org.gnome.system.proxy schema is not installed";
     auto rec = std::make_unique<CRecordingProxyPlatform>(std::move(gsettings));
     platform = rec.get();
-    proxy = std::make_unique<CSystemProxy>(std::move(rec));
+    proxy = std::make_unique<CSystemProxy>(data.Path(), std::move(rec));
   }
   std::string Get(const std::string& key, const std::string& schema = kRoot) {
     return sptest::GSettingsGet(home, schema, key);
@@ -73,7 +74,7 @@ TEST_F(GSettingsTest, DirectModeWritesEachProxyTypeWhereConsumersFindIt) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
     platform->calls.clear();
-    EXPECT_TRUE(proxy->SetIEProxy(c.line));
+    EXPECT_TRUE(ReportProxyChange(proxy->SetIEProxy(c.line)));
     EXPECT_EQ(platform->WrittenConnections(), std::vector<std::string>{""});
     EXPECT_EQ(Get("mode"), "'manual'");
     EXPECT_EQ(Entry("http"), c.http);
@@ -84,7 +85,7 @@ TEST_F(GSettingsTest, DirectModeWritesEachProxyTypeWhereConsumersFindIt) {
     got.resize(c.firstProxies.size());
     EXPECT_EQ(got, c.firstProxies);
 
-    proxy->OnCancelIEProxy();
+    ReportProxyChange(proxy->OnCancelIEProxy());
     EXPECT_EQ(Get("mode"), "'none'");
     EXPECT_EQ(Entry("http") + Entry("socks"), "'' 0'' 0");
     EXPECT_EQ(FirstProxies(home, urls), (std::vector<std::string>{D, D, D}));
@@ -98,7 +99,7 @@ TEST_F(GSettingsTest, ScriptModesPointTheDesktopAtTheScript) {
   for (int mode : {1, 2}) {
     SCOPED_TRACE(mode);
     proxy->SetAutoProxyConfig(mode);
-    proxy->SetIEProxy("10.0.0.1:1080@SOCKS5");
+    ReportProxyChange(proxy->SetIEProxy("10.0.0.1:1080@SOCKS5"));
     EXPECT_EQ(Get("mode"), "'auto'");
     EXPECT_EQ(Get("autoconfig-url"), "'file://" + data.Path() + "proxy.pac'");
     // The server is stored as well, so that the next start re-applies it.
@@ -106,7 +107,7 @@ TEST_F(GSettingsTest, ScriptModesPointTheDesktopAtTheScript) {
     EXPECT_EQ(sptest::EvaluatePac(data.File("proxy.pac"), {"http://www.example.com/"}),
               std::vector<std::string>{"SOCKS5 10.0.0.1:1080"});
 
-    proxy->OnCancelIEProxy();
+    ReportProxyChange(proxy->OnCancelIEProxy());
     EXPECT_EQ(Get("mode"), "'none'");
     EXPECT_EQ(sptest::EvaluatePac(data.File("proxy.pac"), {"http://www.example.com/"}),
               std::vector<std::string>{"DIRECT"});
@@ -119,9 +120,9 @@ TEST_F(GSettingsTest, BypassListAndUnrelatedKeysAreKept) {
       sptest::GSettingsSet(home, kRoot, "ignore-hosts", "['intranet.example', '10.0.0.0/8', '*.lan']"));
   ASSERT_TRUE(sptest::GSettingsSet(home, std::string(kRoot) + ".http", "authentication-user", "'alice'"));
   Open();
-  proxy->SetIEProxy("1.2.3.4:8080");
-  proxy->OnCancelIEProxy();
-  proxy->SetIEProxy("1.2.3.4:8080");
+  ReportProxyChange(proxy->SetIEProxy("1.2.3.4:8080"));
+  ReportProxyChange(proxy->OnCancelIEProxy());
+  ReportProxyChange(proxy->SetIEProxy("1.2.3.4:8080"));
   EXPECT_EQ(proxy->m_sProxyBypass, "intranet.example;10.0.0.0/8;*.lan");
   EXPECT_EQ(Get("ignore-hosts"), "['intranet.example', '10.0.0.0/8', '*.lan']");
   EXPECT_EQ(Get("authentication-user", std::string(kRoot) + ".http"), "'alice'");
@@ -140,19 +141,19 @@ TEST_F(GSettingsTest, StartUpReappliesAStoredButDisabledProxy) {
   ASSERT_EQ(sptest::LibproxyFor(home, {"http://www.example.com/"}), std::vector<std::string>{"direct://"});
   Open();
 
-  ASSERT_TRUE(proxy->GetIEProxy());
+  ASSERT_TRUE(ReportProxyQuery(proxy->GetIEProxy()));
   EXPECT_EQ(proxy->m_sIEProxy, "192.168.7.7:8118");
-  proxy->SetIEProxy(proxy->m_sIEProxy);
+  ReportProxyChange(proxy->SetIEProxy(proxy->m_sIEProxy));
   EXPECT_EQ(Get("mode"), "'manual'");
   EXPECT_EQ(sptest::LibproxyFor(home, {"http://www.example.com/"}),
             std::vector<std::string>{"http://192.168.7.7:8118"});
 
   // What the program set reads back as the desktop's server string after a restart.
-  proxy->SetIEProxy("10.0.0.1:443@HTTPS");
+  ReportProxyChange(proxy->SetIEProxy("10.0.0.1:443@HTTPS"));
   Open();
-  ASSERT_TRUE(proxy->GetIEProxy());
+  ASSERT_TRUE(ReportProxyQuery(proxy->GetIEProxy()));
   EXPECT_EQ(proxy->m_sIEProxy, "https=10.0.0.1:443");
-  proxy->SetIEProxy(proxy->m_sIEProxy);
+  ReportProxyChange(proxy->SetIEProxy(proxy->m_sIEProxy));
   EXPECT_EQ(Entry("https"), "'10.0.0.1' 443");
   EXPECT_EQ(Entry("http"), "'' 0");
   EXPECT_TRUE(prompt.messages.empty());
@@ -164,8 +165,8 @@ TEST_F(GSettingsTest, AHostThatIsNoHostIsNeverReapplied) {
   ASSERT_TRUE(sptest::GSettingsSet(home, std::string(kRoot) + ".http", "port", "80"));
   Open();
   proxy->SetAutoProxyConfig(1);
-  proxy->GetIEProxy();
-  proxy->SetIEProxy(proxy->m_sIEProxy);
+  ReportProxyQuery(proxy->GetIEProxy());
+  ReportProxyChange(proxy->SetIEProxy(proxy->m_sIEProxy));
   EXPECT_EQ(PacText(), "function FindProxyForURL(url, host)\r\n{\r\n    return \"DIRECT\";\r\n}\r\n");
   EXPECT_EQ(Get("mode"), "'none'");
 }
@@ -175,12 +176,12 @@ TEST_F(GSettingsTest, TheDesktopStoreOfTheSessionIsUsedByDefault) {
   // the first use of GSettings in this process).
   const char* processHome = std::getenv("XDG_CONFIG_HOME");
   ASSERT_NE(processHome, nullptr);
-  CSystemProxy desktop;
-  desktop.SetIEProxy("172.16.0.9:8000");
+  CSystemProxy desktop(data.Path());
+  ReportProxyChange(desktop.SetIEProxy("172.16.0.9:8000"));
   EXPECT_EQ(sptest::GSettingsGet(processHome, kRoot, "mode"), "'manual'");
   EXPECT_EQ(sptest::LibproxyFor(processHome, {"http://www.example.com/"}),
             std::vector<std::string>{"http://172.16.0.9:8000"});
-  desktop.OnCancelIEProxy();
+  ReportProxyChange(desktop.OnCancelIEProxy());
   EXPECT_EQ(sptest::GSettingsGet(processHome, kRoot, "mode"), "'none'");
   EXPECT_TRUE(prompt.messages.empty());
 }
@@ -198,11 +199,11 @@ TEST_F(GSettingsTest, MissingOrIncompleteSchemaMeansNoBackEnd) {
   EXPECT_EQ(CreateGSettingsProxyPlatform({"", schemas.Path()}), nullptr);
 
   // With no back end at all the program reports and goes on.
-  CSystemProxy none(
-      std::make_unique<CCombinedProxyPlatform>(std::vector<std::unique_ptr<ISystemProxyPlatform>>{}));
+  CSystemProxy none(data.Path(), std::make_unique<CCombinedProxyPlatform>(
+                                     std::vector<std::unique_ptr<ISystemProxyPlatform>>{}));
   none.m_sIEProxy = "kept";
   none.SetAutoProxyConfig(1);
-  EXPECT_FALSE(none.SetIEProxy("1.2.3.4:80"));
+  EXPECT_FALSE(ReportProxyChange(none.SetIEProxy("1.2.3.4:80")));
   ASSERT_EQ(prompt.messages.size(), 2u);
   EXPECT_EQ(prompt.messages[0].text, "Query option failed!");
   EXPECT_EQ(prompt.messages[0].caption, "获取IE代理");
@@ -216,9 +217,9 @@ TEST_F(GSettingsTest, AnUnwritableStoreIsReportedAsAFailedWrite) {
   qbtest::WriteFile(config.File("not-a-directory"), "");
   auto gsettings = CreateGSettingsProxyPlatform({sptest::KeyfileFor(config.File("not-a-directory")), ""});
   ASSERT_TRUE(gsettings);
-  CSystemProxy p(std::move(gsettings));
-  EXPECT_TRUE(p.GetIEProxy());
-  EXPECT_FALSE(p.SetIEProxy("1.2.3.4:80"));
+  CSystemProxy p(data.Path(), std::move(gsettings));
+  EXPECT_TRUE(ReportProxyQuery(p.GetIEProxy()));
+  EXPECT_FALSE(ReportProxyChange(p.SetIEProxy("1.2.3.4:80")));
   ASSERT_EQ(prompt.messages.size(), 1u);
   EXPECT_EQ(prompt.messages[0].text, "设置代理失败！");
   EXPECT_EQ(prompt.messages[0].icon, qb::MsgIcon::Error);

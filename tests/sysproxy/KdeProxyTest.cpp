@@ -11,6 +11,7 @@
 #include "sysproxy/DesktopProxyPlatform.h"
 #include "sysproxy/KdeProxyPlatform.h"
 #include "sysproxy/SystemProxy.h"
+#include "ui/FailureMessages.h"
 
 namespace {
 
@@ -18,7 +19,7 @@ class KdeProxyTest : public sptest::SysProxyTest {
  protected:
   std::string Url() const { return "file://" + data.Path() + "proxy.pac"; }
   std::unique_ptr<CSystemProxy> ProxyFor(const std::string& path) {
-    return std::make_unique<CSystemProxy>(std::make_unique<CKdeProxyPlatform>(path));
+    return std::make_unique<CSystemProxy>(data.Path(), std::make_unique<CKdeProxyPlatform>(path));
   }
 
   qbtest::TempDir config;
@@ -39,7 +40,7 @@ TEST_F(KdeProxyTest, WritesTheProxyGroupAndKeepsEverythingElse) {
                     "[Other]\n"
                     "x=y\n");
   auto proxy = ProxyFor(path);
-  proxy->SetIEProxy("10.0.0.1:3128@HTTP");
+  ReportProxyChange(proxy->SetIEProxy("10.0.0.1:3128@HTTP"));
   EXPECT_EQ(qbtest::ReadFile(path),
             "[General]\n"
             "httpProxy=not ours\n"
@@ -66,24 +67,24 @@ TEST_F(KdeProxyTest, WritesTheProxyGroupAndKeepsEverythingElse) {
 TEST_F(KdeProxyTest, EachTypeAndModeInKdesForms) {
   const std::string path = config.File("sub/dir/kioslaverc");  // the directory is made
   auto proxy = ProxyFor(path);
-  proxy->SetIEProxy("10.0.0.1:1080@SOCKS5");
+  ReportProxyChange(proxy->SetIEProxy("10.0.0.1:1080@SOCKS5"));
   std::string text = qbtest::ReadFile(path);
   EXPECT_EQ(text.find("[Proxy Settings]\nProxyType=1\n"), 0u) << text;
   EXPECT_NE(text.find("\nsocksProxy=socks://10.0.0.1 1080\n"), std::string::npos);
   EXPECT_NE(text.find("\nhttpProxy=\n"), std::string::npos);
 
-  proxy->SetIEProxy("10.0.0.1:443@HTTPS");
+  ReportProxyChange(proxy->SetIEProxy("10.0.0.1:443@HTTPS"));
   text = qbtest::ReadFile(path);
   EXPECT_NE(text.find("\nhttpsProxy=http://10.0.0.1 443\n"), std::string::npos);
   EXPECT_NE(text.find("\nsocksProxy=\n"), std::string::npos);
 
   proxy->SetAutoProxyConfig(1);
-  proxy->SetIEProxy("10.0.0.1:8080");
+  ReportProxyChange(proxy->SetIEProxy("10.0.0.1:8080"));
   text = qbtest::ReadFile(path);
   EXPECT_NE(text.find("\nProxyType=2\n"), std::string::npos);
   EXPECT_NE(text.find("\nProxy Config Script=" + Url() + "\n"), std::string::npos);
 
-  proxy->OnCancelIEProxy();
+  ReportProxyChange(proxy->OnCancelIEProxy());
   text = qbtest::ReadFile(path);
   EXPECT_NE(text.find("\nProxyType=0\n"), std::string::npos);
   EXPECT_NE(text.find("\nhttpProxy=\n"), std::string::npos);
@@ -112,9 +113,9 @@ TEST_F(KdeProxyTest, StartUpReappliesWhatKdeHolds) {
   const std::string path = config.File("kioslaverc");
   qbtest::WriteFile(path, "[Proxy Settings]\nProxyType=0\nsocksProxy=socks://10.9.8.7 1080\n");
   auto proxy = ProxyFor(path);
-  ASSERT_TRUE(proxy->GetIEProxy());
+  ASSERT_TRUE(ReportProxyQuery(proxy->GetIEProxy()));
   EXPECT_EQ(proxy->m_sIEProxy, "socks=10.9.8.7:1080");
-  proxy->SetIEProxy(proxy->m_sIEProxy);
+  ReportProxyChange(proxy->SetIEProxy(proxy->m_sIEProxy));
   const std::string text = qbtest::ReadFile(path);
   EXPECT_NE(text.find("ProxyType=1\n"), std::string::npos);
   EXPECT_NE(text.find("socksProxy=socks://10.9.8.7 1080\n"), std::string::npos);
@@ -126,7 +127,7 @@ TEST_F(KdeProxyTest, AnUnreadableOrUnwritableFileIsAFailureNotACrash) {
   ASSERT_TRUE(QDir().mkpath(QString::fromStdString(path)));
   auto proxy = ProxyFor(path);
   proxy->m_sIEProxy = "kept";
-  EXPECT_FALSE(proxy->SetIEProxy("1.2.3.4:80"));
+  EXPECT_FALSE(ReportProxyChange(proxy->SetIEProxy("1.2.3.4:80")));
   ASSERT_EQ(prompt.messages.size(), 2u);
   EXPECT_EQ(prompt.messages[0].text, "Query option failed!");
   EXPECT_EQ(prompt.messages[1].text, "设置代理失败！");
@@ -136,16 +137,16 @@ TEST_F(KdeProxyTest, KdeSessionWritesKioslavercBesideGSettings) {
   {
     sptest::ScopedEnv desktop("XDG_CURRENT_DESKTOP", "ubuntu:GNOME");
     sptest::ScopedEnv home("XDG_CONFIG_HOME", config.Path());
-    CSystemProxy p;
-    p.SetIEProxy("10.0.0.2:3128");
+    CSystemProxy p(data.Path());
+    ReportProxyChange(p.SetIEProxy("10.0.0.2:3128"));
     EXPECT_EQ(qbtest::ReadFile(config.File("kioslaverc")), "<missing>");
   }
   {
     sptest::ScopedEnv desktop("XDG_CURRENT_DESKTOP", "KDE");
     sptest::ScopedEnv home("XDG_CONFIG_HOME", config.Path());
     EXPECT_TRUE(IsKdeSession());
-    CSystemProxy p;
-    p.SetIEProxy("10.0.0.3:3128");
+    CSystemProxy p(data.Path());
+    ReportProxyChange(p.SetIEProxy("10.0.0.3:3128"));
     EXPECT_NE(qbtest::ReadFile(config.File("kioslaverc")).find("httpProxy=http://10.0.0.3 3128\n"),
               std::string::npos);
   }

@@ -7,6 +7,7 @@
 #include "base/Text.h"
 #include "sysproxy/RecordingProxyPlatform.h"
 #include "sysproxy/SystemProxy.h"
+#include "ui/FailureMessages.h"
 
 namespace {
 
@@ -38,7 +39,7 @@ class PacScriptTest : public sptest::SysProxyTest {
  protected:
   void SetUp() override {
     SysProxyTest::SetUp();
-    proxy = std::make_unique<CSystemProxy>(std::make_unique<CRecordingProxyPlatform>());
+    proxy = std::make_unique<CSystemProxy>(data.Path(), std::make_unique<CRecordingProxyPlatform>());
   }
   std::vector<std::string> Evaluate() { return sptest::EvaluatePac(data.File("proxy.pac"), kUrls); }
 
@@ -47,21 +48,21 @@ class PacScriptTest : public sptest::SysProxyTest {
 
 TEST_F(PacScriptTest, DefaultScriptTexts) {
   proxy->SetAutoProxyConfig(1);
-  proxy->SetIEProxy("1.2.3.4:8080@HTTP");
+  ReportProxyChange(proxy->SetIEProxy("1.2.3.4:8080@HTTP"));
   EXPECT_EQ(PacText(),
             "function FindProxyForURL(url, host)\r\n{\r\n    return \"PROXY 1.2.3.4:8080\";\r\n}\r\n");
-  proxy->OnCancelIEProxy();
+  ReportProxyChange(proxy->OnCancelIEProxy());
   EXPECT_EQ(PacText(), kDirectScript);
-  proxy->SetIEProxy("1.2.3.4:1080@SOCKS4");
+  ReportProxyChange(proxy->SetIEProxy("1.2.3.4:1080@SOCKS4"));
   EXPECT_EQ(PacText(),
             "function FindProxyForURL(url, host)\r\n{\r\n    return \"SOCKS 1.2.3.4:1080\";\r\n}\r\n");
 }
 
 TEST_F(PacScriptTest, DirectModeLeavesAnEmptyScriptAfterEverySetAndClear) {
   qbtest::WriteFile(data.File("proxy.pac"), "stale script");
-  proxy->SetIEProxy("1.2.3.4:8080@HTTP");
+  ReportProxyChange(proxy->SetIEProxy("1.2.3.4:8080@HTTP"));
   EXPECT_EQ(PacText(), "");
-  proxy->OnCancelIEProxy();
+  ReportProxyChange(proxy->OnCancelIEProxy());
   EXPECT_EQ(PacText(), "");
 }
 
@@ -89,10 +90,10 @@ TEST_F(PacScriptTest, ScriptsRouteEachProxyTypeValidly) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
     proxy->SetAutoProxyConfig(1);
-    proxy->SetIEProxy(c.line);
+    ReportProxyChange(proxy->SetIEProxy(c.line));
     EXPECT_EQ(Evaluate(), c.mode1) << PacText();
     proxy->SetAutoProxyConfig(2);
-    proxy->SetIEProxy(c.line);
+    ReportProxyChange(proxy->SetIEProxy(c.line));
     EXPECT_EQ(Evaluate(), c.mode2) << PacText();
   }
   EXPECT_TRUE(prompt.messages.empty());
@@ -100,7 +101,7 @@ TEST_F(PacScriptTest, ScriptsRouteEachProxyTypeValidly) {
 
 TEST_F(PacScriptTest, GopherProxyServesGopherUrlsOnly) {
   proxy->SetAutoProxyConfig(1);
-  proxy->SetIEProxy("10.0.0.1:70@GOPHER");
+  ReportProxyChange(proxy->SetIEProxy("10.0.0.1:70@GOPHER"));
   EXPECT_EQ(
       sptest::EvaluatePac(data.File("proxy.pac"), {"gopher://g.example.com/1", "http://www.example.com/"}),
       (std::vector<std::string>{"PROXY 10.0.0.1:70", "DIRECT"}));
@@ -113,23 +114,23 @@ TEST_F(PacScriptTest, TemplateReplacement) {
   qbtest::WriteFile(
       data.File("UserdefinedTemplate.pac"),
       "// MyProxy or MyProxy, not myproxy\n" + qb::EncodeGb18030("// 代理 MyProxy") + "\r\nlast");
-  proxy->SetIEProxy("1.2.3.4:80");
+  ReportProxyChange(proxy->SetIEProxy("1.2.3.4:80"));
   EXPECT_EQ(PacText(),
             "// PROXY 1.2.3.4:80 or PROXY 1.2.3.4:80, not myproxy\r\n// 代理 PROXY 1.2.3.4:80\r\nlast");
 
   // Clearing: the placeholder, with or without its PROXY, becomes DIRECT.
   qbtest::WriteFile(data.File("UserdefinedTemplate.pac"), "a \"PROXY  MyProxy\" b \"MyProxy\"\n");
-  proxy->OnCancelIEProxy();
+  ReportProxyChange(proxy->OnCancelIEProxy());
   EXPECT_EQ(PacText(), "a \"DIRECT\" b \"DIRECT\"\r\n");
 
   // A placeholder across the 999th byte of a long line is replaced like any other.
   std::string longLine = "//" + std::string(993, 'x') + "MyProxy" + std::string(1200, 'y');
   qbtest::WriteFile(data.File("UserdefinedTemplate.pac"), longLine + "\n");
-  proxy->SetIEProxy("1.2.3.4:80");
+  ReportProxyChange(proxy->SetIEProxy("1.2.3.4:80"));
   EXPECT_EQ(PacText(), "//" + std::string(993, 'x') + "PROXY 1.2.3.4:80" + std::string(1200, 'y') + "\r\n");
 
   qbtest::WriteFile(data.File("UserdefinedTemplate.pac"), "");
-  proxy->SetIEProxy("1.2.3.4:80");
+  ReportProxyChange(proxy->SetIEProxy("1.2.3.4:80"));
   EXPECT_EQ(PacText(), "");
   EXPECT_TRUE(prompt.messages.empty());
 }
@@ -140,7 +141,7 @@ TEST_F(PacScriptTest, TemplateWithoutFunctionStillLoads) {
   qbtest::WriteFile(data.File("UserdefinedTemplate.pac"),
                     "var unused = \"MyProxy\";\n"
                     "function FindProxyForURL(u, h) { return unused; }\n");
-  proxy->SetIEProxy("10.0.0.1:443@HTTPS");
+  ReportProxyChange(proxy->SetIEProxy("10.0.0.1:443@HTTPS"));
   EXPECT_EQ(sptest::EvaluatePac(data.File("proxy.pac"), {"https://a.example/", "http://a.example/"}),
             (std::vector<std::string>{"PROXY 10.0.0.1:443", "DIRECT"}));
 }
@@ -148,10 +149,10 @@ TEST_F(PacScriptTest, TemplateWithoutFunctionStillLoads) {
 TEST_F(PacScriptTest, MissingTemplateLeavesAnEmptyScriptAndTheConnectionsAreSetAnyway) {
   auto rec = std::make_unique<CRecordingProxyPlatform>();
   CRecordingProxyPlatform* platform = rec.get();
-  CSystemProxy p(std::move(rec));
+  CSystemProxy p(data.Path(), std::move(rec));
   p.SetAutoProxyConfig(2);
   qbtest::WriteFile(data.File("proxy.pac"), "old");
-  p.SetIEProxy("1.2.3.4:80");
+  ReportProxyChange(p.SetIEProxy("1.2.3.4:80"));
   EXPECT_EQ(PacText(), "");
   ASSERT_EQ(prompt.messages.size(), 1u);
   EXPECT_EQ(prompt.messages[0].text, "打开用户自定义代理自动配置模板失败！");
@@ -164,11 +165,11 @@ TEST_F(PacScriptTest, MissingTemplateLeavesAnEmptyScriptAndTheConnectionsAreSetA
 TEST_F(PacScriptTest, UnwritableScriptIsReportedAndTheConnectionsAreSetAnyway) {
   auto rec = std::make_unique<CRecordingProxyPlatform>();
   CRecordingProxyPlatform* platform = rec.get();
-  CSystemProxy p(std::move(rec));
+  CSystemProxy p(data.Path(), std::move(rec));
   p.SetAutoProxyConfig(1);
   // A directory where the file should be cannot be replaced by a file.
   ASSERT_TRUE(std::filesystem::create_directory(data.File("proxy.pac")));
-  p.SetIEProxy("1.2.3.4:80");
+  ReportProxyChange(p.SetIEProxy("1.2.3.4:80"));
   ASSERT_EQ(prompt.messages.size(), 1u);
   EXPECT_EQ(prompt.messages[0].text, "创建自动代理脚本失败！");
   EXPECT_EQ(prompt.messages[0].caption, "创建");

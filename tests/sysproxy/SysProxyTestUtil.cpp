@@ -14,7 +14,6 @@
 
 #include "base/Files.h"
 #include "base/Text.h"
-#include "base/ProgramDir.h"
 
 namespace sptest {
 
@@ -169,12 +168,8 @@ std::vector<std::string> EvaluatePac(const std::string& scriptPath, const std::v
   return out;
 }
 
-void SysProxyTest::SetUp() {
-  SetProgramDir(data.Path());
-}
+void SysProxyTest::SetUp() {}
 
-void SysProxyTest::TearDown() {
-  SetProgramDir("");
-}
+void SysProxyTest::TearDown() {}
 
 }  // namespace sptest

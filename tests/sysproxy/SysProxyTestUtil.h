@@ -49,7 +49,7 @@ std::vector<std::string> LibproxyFor(const std::string& configHome, const std::v
 // Evaluates a PAC script with node and returns FindProxyForURL's answer per URL.
 std::vector<std::string> EvaluatePac(const std::string& scriptPath, const std::vector<std::string>& urls);
 
-// A data directory for ProgramDir() and a message double, per test.
+// A data directory for the system proxy and a message double, per test.
 class SysProxyTest : public ::testing::Test {
  protected:
   void SetUp() override;

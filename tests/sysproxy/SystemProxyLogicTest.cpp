@@ -8,9 +8,9 @@
 
 #include "SysProxyTestUtil.h"
 #include "proxy/ProxyListModel.h"
-#include "base/ProgramDir.h"
 #include "sysproxy/RecordingProxyPlatform.h"
 #include "sysproxy/SystemProxy.h"
+#include "ui/FailureMessages.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ class SystemProxyLogicTest : public sptest::SysProxyTest {
     SysProxyTest::SetUp();
     auto rec = std::make_unique<CRecordingProxyPlatform>();
     platform = rec.get();
-    proxy = std::make_unique<CSystemProxy>(std::move(rec));
+    proxy = std::make_unique<CSystemProxy>(data.Path(), std::move(rec));
   }
 
   // The settings of the last write to the LAN.
@@ -40,7 +40,7 @@ class SystemProxyLogicTest : public sptest::SysProxyTest {
 
 TEST_F(SystemProxyLogicTest, BareAddressIsSetAsHttpProxyWithTheBypassListKept) {
   platform->stored[""] = {"", "", "localhost;*.corp.example", kProxyTypeDirect};
-  EXPECT_TRUE(proxy->SetIEProxy("  10.1.2.3:8080 \t"));
+  EXPECT_TRUE(ReportProxyChange(proxy->SetIEProxy("  10.1.2.3:8080 \t")));
 
   const ConnectionProxySettings lan = LastLan();
   EXPECT_EQ(lan.server, "10.1.2.3:8080");
@@ -66,7 +66,7 @@ TEST_F(SystemProxyLogicTest, ServerStringPerProxyType) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
-    proxy->SetIEProxy(c.line);
+    ReportProxyChange(proxy->SetIEProxy(c.line));
     EXPECT_EQ(LastLan().server, c.server);
     EXPECT_EQ(LastLan().flags, kProxyTypeDirect | kProxyTypeProxy);
   }
@@ -77,11 +77,11 @@ TEST_F(SystemProxyLogicTest, FlagsFollowTheModeAndAClearIsDirectInEveryMode) {
     SCOPED_TRACE(mode);
     qbtest::WriteFile(data.File("UserdefinedTemplate.pac"), "return \"MyProxy\";\n");
     proxy->SetAutoProxyConfig(mode);
-    proxy->SetIEProxy("1.2.3.4:3128@HTTP");
+    ReportProxyChange(proxy->SetIEProxy("1.2.3.4:3128@HTTP"));
     EXPECT_EQ(LastLan().flags, mode == 0 ? kProxyTypeDirect | kProxyTypeProxy : kProxyTypeAutoProxyUrl);
     EXPECT_EQ(LastLan().server, "1.2.3.4:3128");
 
-    proxy->OnCancelIEProxy();
+    ReportProxyChange(proxy->OnCancelIEProxy());
     EXPECT_EQ(LastLan().flags, kProxyTypeDirect);
     EXPECT_EQ(LastLan().server, "");
     EXPECT_EQ(proxy->m_sIEProxy, "");
@@ -104,7 +104,7 @@ TEST_F(SystemProxyLogicTest, TextsThatAreNoValidProxyClearIt) {
   for (const char* text : invalid) {
     SCOPED_TRACE(text);
     proxy->m_sIEProxy = "stale";
-    proxy->SetIEProxy(text);
+    ReportProxyChange(proxy->SetIEProxy(text));
     EXPECT_EQ(LastLan().server, "");
     EXPECT_EQ(LastLan().flags, kProxyTypeDirect);
     EXPECT_EQ(proxy->m_sIEProxy, "");
@@ -114,8 +114,8 @@ TEST_F(SystemProxyLogicTest, TextsThatAreNoValidProxyClearIt) {
 
 TEST_F(SystemProxyLogicTest, EveryConnectionIsWrittenOncePerCallAndFailuresAreEachReported) {
   platform->connections = {"Dial A", "拨号 B"};
-  proxy->SetIEProxy("1.2.3.4:80@HTTP");
-  proxy->SetIEProxy("5.6.7.8:80@HTTP");
+  ReportProxyChange(proxy->SetIEProxy("1.2.3.4:80@HTTP"));
+  ReportProxyChange(proxy->SetIEProxy("5.6.7.8:80@HTTP"));
   const std::vector<std::string> once = {"Dial A", "拨号 B", ""};
   std::vector<std::string> twice = once;
   twice.insert(twice.end(), once.begin(), once.end());
@@ -124,7 +124,7 @@ TEST_F(SystemProxyLogicTest, EveryConnectionIsWrittenOncePerCallAndFailuresAreEa
 
   platform->calls.clear();
   platform->failWrites = {"Dial A", ""};
-  EXPECT_FALSE(proxy->SetIEProxy("1.2.3.4:80@HTTP"));
+  EXPECT_FALSE(ReportProxyChange(proxy->SetIEProxy("1.2.3.4:80@HTTP")));
   // Every connection is still tried, each failure has its own message, and the
   // change is announced as usual.
   EXPECT_EQ(platform->WrittenConnections(), once);
@@ -142,7 +142,7 @@ TEST_F(SystemProxyLogicTest, EveryConnectionIsWrittenOncePerCallAndFailuresAreEa
 TEST_F(SystemProxyLogicTest, AConnectionListThatCannotBeReadLeavesTheLanSilently) {
   platform->connections = {"Dial A"};
   platform->failEnum = true;
-  proxy->SetIEProxy("1.2.3.4:80@HTTP");
+  ReportProxyChange(proxy->SetIEProxy("1.2.3.4:80@HTTP"));
   EXPECT_EQ(platform->WrittenConnections(), std::vector<std::string>{""});
   EXPECT_TRUE(prompt.messages.empty());
 }
@@ -151,18 +151,20 @@ TEST_F(SystemProxyLogicTest, OperationsComeInTheirOrderWithTheScriptBeforeAnyCon
   // Records what proxy.pac held when each connection was written.
   class PacWatcher : public CRecordingProxyPlatform {
    public:
+    explicit PacWatcher(std::string pac) : pacPath(std::move(pac)) {}
     bool WriteConnection(const std::string& c, const ConnectionProxySettings& s) override {
-      pacAtWrite.push_back(qbtest::ReadFile(ProgramDir() + "proxy.pac"));
+      pacAtWrite.push_back(qbtest::ReadFile(pacPath));
       return CRecordingProxyPlatform::WriteConnection(c, s);
     }
+    std::string pacPath;
     std::vector<std::string> pacAtWrite;
   };
-  auto watcher = std::make_unique<PacWatcher>();
+  auto watcher = std::make_unique<PacWatcher>(data.File("proxy.pac"));
   PacWatcher* w = watcher.get();
   w->connections = {"Dial A"};
-  CSystemProxy p(std::move(watcher));
+  CSystemProxy p(data.Path(), std::move(watcher));
   p.SetAutoProxyConfig(1);
-  p.SetIEProxy("1.2.3.4:80@HTTP");
+  ReportProxyChange(p.SetIEProxy("1.2.3.4:80@HTTP"));
 
   std::vector<Kind> kinds;
   for (const auto& c : w->calls) kinds.push_back(c.kind);
@@ -177,7 +179,7 @@ TEST_F(SystemProxyLogicTest, AFailedQueryIsReportedAndChangesNothingRemembered) 
   platform->stored[""] = {"9.9.9.9:99", "", "other", kProxyTypeDirect};
   platform->failQuery = true;
 
-  EXPECT_FALSE(proxy->GetIEProxy());
+  EXPECT_FALSE(ReportProxyQuery(proxy->GetIEProxy()));
   EXPECT_EQ(proxy->m_sIEProxy, "1.1.1.1:80@HTTP");
   EXPECT_EQ(proxy->m_sProxyBypass, "<local>");
   ASSERT_EQ(prompt.messages.size(), 1u);
@@ -186,7 +188,7 @@ TEST_F(SystemProxyLogicTest, AFailedQueryIsReportedAndChangesNothingRemembered) 
   EXPECT_EQ(prompt.messages[0].icon, qb::MsgIcon::Warning);
 
   // Setting goes on with the bypass list it remembered.
-  proxy->SetIEProxy("2.2.2.2:8080");
+  ReportProxyChange(proxy->SetIEProxy("2.2.2.2:8080"));
   EXPECT_EQ(LastLan().bypass, "<local>");
   EXPECT_EQ(proxy->m_sIEProxy, "2.2.2.2:8080@HTTP");
 }
@@ -213,9 +215,9 @@ TEST_F(SystemProxyLogicTest, StartUpReappliesWhatTheDesktopHoldsWhenItIsAValidPr
     SCOPED_TRACE(c.stored);
     platform->stored[""] = {c.stored, "", "localhost", kProxyTypeDirect};
     proxy->SetAutoProxyConfig(c.mode);
-    ASSERT_TRUE(proxy->GetIEProxy());
+    ASSERT_TRUE(ReportProxyQuery(proxy->GetIEProxy()));
     EXPECT_EQ(proxy->m_sIEProxy, c.stored);
-    proxy->SetIEProxy(proxy->m_sIEProxy);
+    ReportProxyChange(proxy->SetIEProxy(proxy->m_sIEProxy));
     EXPECT_EQ(LastLan().server, c.server);
     EXPECT_EQ(LastLan().flags, c.flags);
     EXPECT_EQ(LastLan().bypass, "localhost");
@@ -230,11 +232,13 @@ TEST_F(SystemProxyLogicTest, LongValuesAreNotCut) {
   std::string deep = data.Path();
   while (deep.size() < 300) deep += "a-rather-long-directory-name/";
   ASSERT_TRUE(std::filesystem::create_directories(deep));
-  SetProgramDir(deep);
+  auto rec = std::make_unique<CRecordingProxyPlatform>();
+  platform = rec.get();
+  proxy = std::make_unique<CSystemProxy>(deep, std::move(rec));
   std::string host;
   for (int i = 0; i < 4; ++i) host += std::string(60, 'h') + ".";
   host += "example";
-  proxy->SetIEProxy(host + ":8080");
+  ReportProxyChange(proxy->SetIEProxy(host + ":8080"));
   EXPECT_EQ(LastLan().server, host + ":8080");
   EXPECT_EQ(LastLan().autoConfigUrl, "file://" + deep + "proxy.pac");
 }
@@ -242,12 +246,10 @@ TEST_F(SystemProxyLogicTest, LongValuesAreNotCut) {
 TEST_F(SystemProxyLogicTest, TheScriptUrlIsEncoded) {
   const std::string dir = data.Path() + "my tools/代理/";
   ASSERT_TRUE(std::filesystem::create_directories(dir));
-  SetProgramDir(dir);
-  EXPECT_EQ(CSystemProxy::AutoConfigUrl(),
+  EXPECT_EQ(CSystemProxy(dir, std::make_unique<CRecordingProxyPlatform>()).AutoConfigUrl(),
             "file://" + data.Path() + "my%20tools/%E4%BB%A3%E7%90%86/proxy.pac");
   // A relative data directory still gives the browsers a full path.
-  SetProgramDir("some/dir");
-  EXPECT_EQ(CSystemProxy::AutoConfigUrl(),
+  EXPECT_EQ(CSystemProxy("some/dir/", std::make_unique<CRecordingProxyPlatform>()).AutoConfigUrl(),
             "file://" + QDir::currentPath().toStdString() + "/some/dir/proxy.pac");
 }
 
@@ -258,20 +260,20 @@ TEST_F(SystemProxyLogicTest, SetCommandTicksTheFirstSelectedRowAndAsksForARefres
   list.AddProxyLine("3.3.3.3:443@HTTPS", 0);
   QSignalSpy refreshed(proxy.get(), &CSystemProxy::ieProxyChanged);
 
-  proxy->OnSetIEProxy(list);  // no selection: nothing at all
+  ReportProxyChange(proxy->OnSetIEProxy(list));  // no selection: nothing at all
   EXPECT_TRUE(platform->calls.empty());
   EXPECT_EQ(refreshed.count(), 0);
 
   list.SelectRow(2);
   list.SelectRow(1);
-  proxy->OnSetIEProxy(list);
+  ReportProxyChange(proxy->OnSetIEProxy(list));
   EXPECT_TRUE(list.IsFavorite(1));
   EXPECT_FALSE(list.IsFavorite(2));
   EXPECT_EQ(LastLan().server, "socks=2.2.2.2:1080");
   EXPECT_EQ(proxy->m_sIEProxy, "2.2.2.2:1080@SOCKS5");
   EXPECT_EQ(refreshed.count(), 1);
 
-  proxy->OnCancelIEProxy();
+  ReportProxyChange(proxy->OnCancelIEProxy());
   EXPECT_EQ(LastLan().flags, kProxyTypeDirect);
   EXPECT_EQ(proxy->m_sIEProxy, "");
   EXPECT_EQ(refreshed.count(), 2);

@@ -1,0 +1,83 @@
+#include "ui/FailureMessages.h"
+
+#include "base/Prompt.h"
+#include "proxy/ProxyListFile.h"
+#include "sysproxy/SystemProxy.h"
+
+namespace {
+
+constexpr const char* kMsgOpenSettingsFailed = "打开设置文件失败！";
+constexpr const char* kCaptionInit = "初始化";
+
+bool Show(const qb::OpResult& result, const char* text, const char* caption,
+          qb::MsgIcon icon = qb::MsgIcon::Error) {
+  if (result.ok()) return true;
+  qb::ShowMessage(text, caption, icon);
+  return false;
+}
+
+// A data file that is read at start-up and saved after every change: which message
+// depends on which way it failed.
+bool ShowLoadOrSave(const qb::OpResult& result, const char* readText, const char* readCaption) {
+  if (result.status == qb::OpStatus::ReadFailed) return Show(result, readText, readCaption);
+  return Show(result, kMsgOpenFileFailed, kCaptionSave);
+}
+
+}  // namespace
+
+bool ReportListLoad(const qb::OpResult& result) {
+  return Show(result, kMsgOpenFileFailed, kCaptionLoadList);
+}
+
+bool ReportListSave(const qb::OpResult& result) {
+  return Show(result, kMsgOpenFileFailed, kCaptionSave);
+}
+
+bool ReportImport(const ImportResult& result) {
+  return ShowLoadOrSave(result.result, kMsgOpenFileFailed, kCaptionLoadList);
+}
+
+bool ReportExport(const qb::OpResult& result) {
+  return Show(result, kMsgOpenFileFailed, kCaptionExport);
+}
+
+bool ReportSettingsLoad(const qb::OpResult& result) {
+  return ShowLoadOrSave(result, kMsgOpenSettingsFailed, kCaptionInit);
+}
+
+bool ReportSettingsSave(const qb::OpResult& result) {
+  return Show(result, kMsgOpenFileFailed, kCaptionSave);
+}
+
+bool ReportSourcesLoad(const qb::OpResult& result) {
+  return ShowLoadOrSave(result, kMsgOpenSettingsFailed, kCaptionInit);
+}
+
+bool ReportSourcesSave(const qb::OpResult& result) {
+  return Show(result, kMsgOpenFileFailed, kCaptionSave);
+}
+
+bool ReportResourceImport(const qb::OpResult& result) {
+  return Show(result, kMsgOpenFileFailed, "导入");
+}
+
+bool ReportResourceExport(const qb::OpResult& result) {
+  return Show(result, kMsgOpenFileFailed, kCaptionSave);
+}
+
+bool ReportProxyQuery(const qb::OpResult& result) {
+  return Show(result, kMsgQueryFailed, kCaptionQueryProxy, qb::MsgIcon::Warning);
+}
+
+bool ReportProxyChange(const ProxyChangeResult& result) {
+  ReportProxyQuery(result.query);
+  if (result.script.status == qb::OpStatus::ReadFailed) {
+    Show(result.script, kMsgTemplateReadFailed, kCaptionTemplateRead);
+  } else {
+    Show(result.script, kMsgPacWriteFailed, kCaptionPacWrite);
+  }
+  for (const qb::OpResult& connection : result.connections) {
+    Show(connection, kMsgSetProxyFailed, kCaptionSetProxyFailed);
+  }
+  return result.ok();
+}
