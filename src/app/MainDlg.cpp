@@ -15,10 +15,7 @@
 #include <QTableView>
 #include <QTimer>
 
-#include "ui/AboutDlg.h"
-#include "ui/ProxyInfoDlg.h"
 #include "app/TrayMenu.h"
-#include "ui/VerifyResultDlg.h"
 #include "base/Files.h"
 #include "base/Prompt.h"
 #include "base/Text.h"
@@ -28,15 +25,18 @@
 #include "proxy/ProxyListFile.h"
 #include "settings/AutoRun.h"
 #include "settings/Favorites.h"
-#include "ui/SettingDlg.h"
-#include "ui/ProxySourceDlg.h"
 #include "sources/SourceDownloader.h"
+#include "ui/AboutDlg.h"
 #include "ui/DialogUnits.h"
 #include "ui/FailureMessages.h"
 #include "ui/HelpLink.h"
 #include "ui/OwnerDrawMenu.h"
+#include "ui/ProxyInfoDlg.h"
+#include "ui/ProxySourceDlg.h"
+#include "ui/SettingDlg.h"
 #include "ui/SortListCtrl.h"
 #include "ui/TextProgressCtrl.h"
+#include "ui/VerifyResultDlg.h"
 #include "verify/VerifyControl.h"
 
 double g_dColumnScale = 1.0;
@@ -308,6 +308,8 @@ void CMainDlg::ConnectVerifier() {
             m_pResultDlg->SetStatus(status);
             m_pResultDlg->SetPage(page);
           });
+  connect(m_verify, &CVerifyControl::ListSaved, this,
+          [](const qb::OpResult& result) { ReportListSave(result); });
   connect(m_verify, &CVerifyControl::StatusLineChanged, this, &CMainDlg::UpdateStatusLine);
   connect(m_verify, &CVerifyControl::TrayIconRefresh, this, &CMainDlg::UpdateTrayIcon);
   connect(m_verify, &CVerifyControl::ListSorted, this,

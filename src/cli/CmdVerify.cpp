@@ -259,6 +259,9 @@ int RunVerify(const QStringList& args, const std::string& dataDir) {
     }
 
     ProgressPrinter progress(list, control);
+    QObject::connect(&control, &CVerifyControl::ListSaved, [&](const qb::OpResult& result) {
+      if (const int code = ReportFailure("verify", result); code != kExitOk) exitCode = code;
+    });
     QObject::connect(&control, &CVerifyControl::ProgressRange,
                      [&](int, int upper) { progress.SetTotal(upper); });
     QObject::connect(&control, &CVerifyControl::RowVerified,

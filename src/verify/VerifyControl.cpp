@@ -366,7 +366,7 @@ void CVerifyControl::EndOfRun() {
     m_list.SortRows(CProxyListModel::ColTimeStatus, true);
     emit ListSorted(CProxyListModel::ColTimeStatus, true);
   }
-  if (m_saveDir) SaveProxyList(m_list, *m_saveDir);
+  if (m_saveDir) emit ListSaved(SaveProxyList(m_list, *m_saveDir));
   if (all && m_settings.m_bAutoAddToFavorite && m_list.RowCount() > 0) ChooseFavorites(m_list, m_settings);
   emit RunEnded(all);
 }

@@ -20,6 +20,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/OpResult.h"
 #include "verify/VerifyProxyThread.h"
 #include "verify/VerifyTask.h"
 
@@ -154,6 +155,8 @@ class CVerifyControl : public QObject {
   void WorkerStatus(int slot, int row, const QString& text);
   // The control is idle again.
   void Idle();
+  // The end of a run saved the list (or could not: the result says why).
+  void ListSaved(const qb::OpResult& result);
   // A run ended normally: after the sort, the save and the favourites.
   void RunEnded(bool verifyAll);
 

@@ -437,3 +437,26 @@ TEST_F(VerifyControlTest, PeriodicTimers) {
 }
 
 }  // namespace
+
+namespace {
+
+// The end of a run that cannot save the list says so, with the file it meant.
+TEST_F(VerifyControlTest, EndOfRunReportsAFailedSave) {
+  QB_REQUIRE_PEER(Peer::Origin);
+  const auto& p = Peers();
+  Resources(p.OriginUrl("/feature.html"), p.Feature());
+  Row(p.DeadPort(), "HTTP");
+  CVerifyControl& c = Control();
+  const std::string missing = dir.File("no-such-dir");
+  c.SetSaveDir(missing);
+  std::vector<qb::OpResult> saves;
+  QObject::connect(&c, &CVerifyControl::ListSaved, [&](const qb::OpResult& r) { saves.push_back(r); });
+  c.OnVerifyAll();
+  ASSERT_TRUE(WaitIdle(5000));
+  ASSERT_EQ(saves.size(), 1u);
+  EXPECT_EQ(saves[0].status, qb::OpStatus::WriteFailed);
+  EXPECT_EQ(saves[0].path.rfind(missing, 0), 0u) << saves[0].path;
+  EXPECT_EQ(Text(0), "连接失败");  // the result itself stands
+}
+
+}  // namespace
