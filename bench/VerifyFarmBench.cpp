@@ -38,6 +38,8 @@
 #include "settings/VerifySource.h"
 #include "verify/VerifyControl.h"
 
+using namespace qb;
+
 namespace {
 
 constexpr int kProxies = 2000;

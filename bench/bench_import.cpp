@@ -26,6 +26,8 @@
 #include "proxy/ProxyListFile.h"
 #include "proxy/ProxyListModel.h"
 
+using namespace qb;
+
 namespace {
 
 std::string g_path;

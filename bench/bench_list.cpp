@@ -19,6 +19,8 @@
 #include "proxy/ProxyListFile.h"
 #include "proxy/ProxyListModel.h"
 
+using namespace qb;
+
 namespace {
 
 double Seconds(std::chrono::steady_clock::time_point since) {

@@ -33,6 +33,8 @@
 #include "ui/Resources.h"
 #include "ui/SortListCtrl.h"
 
+using namespace qb;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

@@ -7,6 +7,8 @@
 #include "base/Files.h"
 #include "proxy/IpLocationWriter.h"
 
+using namespace qb;
+
 namespace {
 
 constexpr int kExitOk = 0;

@@ -39,6 +39,8 @@
 #include "ui/VerifyResultDlg.h"
 #include "verify/VerifyControl.h"
 
+namespace qb {
+
 double g_dColumnScale = 1.0;
 
 namespace {
@@ -655,3 +657,5 @@ void CMainDlg::reject() {
 }
 
 void CMainDlg::accept() {}
+
+}  // namespace qb

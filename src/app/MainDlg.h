@@ -16,6 +16,12 @@
 #include "ui/Resources.h"
 #include "verify/VerifyControl.h"
 
+class QAbstractButton;
+class QSystemTrayIcon;
+class QTableView;
+
+namespace qb {
+
 class CHelpLink;
 class CSortListCtrl;
 class CSourceDownloader;
@@ -24,9 +30,6 @@ class OwnerDrawMenu;
 class CTextProgressCtrl;
 class CVerifyControl;
 class CVerifyResultDlg;
-class QAbstractButton;
-class QSystemTrayIcon;
-class QTableView;
 
 // What a test or an unusual start changes; the program uses the defaults.
 struct MainDlgOptions {
@@ -158,3 +161,5 @@ class CMainDlg : public QDialog {
   bool m_bTrayClosed = false;
   bool m_bStatusLinePending = false;
 };
+
+}  // namespace qb

@@ -14,6 +14,8 @@
 #include "ui/Resources.h"
 #include "verify/VerifyControl.h"
 
+namespace qb {
+
 namespace {
 qb::QtPrompt g_qtPrompt;
 }
@@ -63,3 +65,5 @@ int CProxyApp::Run() {
   if (!CVerifyControl::DrainWorkers(1500)) std::_Exit(code);
   return code;
 }
+
+}  // namespace qb

@@ -7,6 +7,8 @@
 
 #include "base/CurlTransfer.h"
 
+namespace qb {
+
 class CMainDlg;
 class CSingleInstance;
 
@@ -25,3 +27,5 @@ class CProxyApp : public QApplication {
   std::unique_ptr<qb::CurlGlobal> m_curl;
   CMainDlg* m_mainDlg = nullptr;
 };
+
+}  // namespace qb

@@ -7,6 +7,8 @@
 
 #include <unistd.h>
 
+namespace qb {
+
 namespace {
 constexpr int kConnectTimeoutMs = 1000;
 const QByteArray kShowRequest = "show\n";
@@ -63,3 +65,5 @@ bool CSingleInstance::Claim() {
   });
   return true;
 }
+
+}  // namespace qb

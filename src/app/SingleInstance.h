@@ -10,6 +10,8 @@
 
 class QLocalServer;
 
+namespace qb {
+
 class CSingleInstance : public QObject {
   Q_OBJECT
 
@@ -35,3 +37,5 @@ class CSingleInstance : public QObject {
   std::unique_ptr<QLockFile> m_lock;
   QLocalServer* m_server = nullptr;
 };
+
+}  // namespace qb

@@ -10,6 +10,8 @@
 #include "ui/OwnerDrawMenu.h"
 #include "ui/Resources.h"
 
+namespace qb {
+
 namespace {
 
 constexpr const char* kTrayTipText = "Ostrel代理验证（Quillberry）";
@@ -227,3 +229,5 @@ void CTrayController::OnFavoriteProxy(int row) {
 void CTrayController::OnShowDialog() {
   emit showDialogRequested();
 }
+
+}  // namespace qb

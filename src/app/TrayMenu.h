@@ -13,6 +13,8 @@
 #include <string>
 #include <string_view>
 
+namespace qb {
+
 class CProxyListModel;
 class CSystemProxy;
 class OwnerDrawMenu;
@@ -121,3 +123,5 @@ class CTrayController : public QObject {
   QPointer<OwnerDrawMenu> m_openMenu;   // the popup shown
   QPointer<OwnerDrawMenu> m_openOwner;  // the menu object that holds it
 };
+
+}  // namespace qb

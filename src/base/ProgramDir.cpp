@@ -8,6 +8,8 @@
 #include <climits>
 #include <cstdlib>
 
+namespace qb {
+
 namespace {
 std::string WithSlash(std::string dir) {
   if (!dir.empty() && dir.back() != '/') dir.push_back('/');
@@ -45,3 +47,5 @@ std::string ProgramDir() {
   QDir().mkpath(QString::fromStdString(dir));
   return dir;
 }
+
+}  // namespace qb

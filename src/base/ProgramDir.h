@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+namespace qb {
+
 // The default data directory, ending in "/": the executable's directory when it is
 // writable (portable use and the build tree); otherwise $XDG_DATA_HOME/Quillberry/
 // (created on first use).
@@ -20,3 +22,5 @@ std::string ChooseDataDir(const std::optional<std::string>& option);
 
 // The full path of the running executable.
 std::string ExecutablePath();
+
+}  // namespace qb

@@ -7,7 +7,7 @@
 
 #include "base/OpResult.h"
 
-namespace cli {
+namespace qb::cli {
 
 // Exit codes shared by every command.
 inline constexpr int kExitOk = 0;
@@ -41,4 +41,4 @@ void Out(const std::string& line);
 void Err(const std::string& line);
 bool WantsHelp(const QStringList& args);
 
-}  // namespace cli
+}  // namespace qb::cli

@@ -13,7 +13,7 @@
 #include "sources/ProxySource.h"
 #include "sources/SourceDownloader.h"
 
-namespace cli {
+namespace qb::cli {
 
 namespace {
 
@@ -150,4 +150,4 @@ int RunDownload(const QStringList& args, const std::string& dataDir) {
   return saveFailed ? kExitUnwritable : kExitOk;
 }
 
-}  // namespace cli
+}  // namespace qb::cli

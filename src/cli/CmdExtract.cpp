@@ -8,7 +8,7 @@
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyExtractor.h"
 
-namespace cli {
+namespace qb::cli {
 
 namespace {
 
@@ -95,4 +95,4 @@ int RunExtract(const QStringList& args, const std::string& /*dataDir*/) {
   return kExitOk;
 }
 
-}  // namespace cli
+}  // namespace qb::cli

@@ -3,7 +3,7 @@
 #include "cli/Cli.h"
 #include "proxy/IpLocation.h"
 
-namespace cli {
+namespace qb::cli {
 
 int RunLookup(const QStringList& args, const std::string& dataDir) {
   if (WantsHelp(args)) {
@@ -49,4 +49,4 @@ int RunLookup(const QStringList& args, const std::string& dataDir) {
   return kExitOk;
 }
 
-}  // namespace cli
+}  // namespace qb::cli

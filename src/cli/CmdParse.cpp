@@ -2,7 +2,7 @@
 #include "cli/Cli.h"
 #include "proxy/ProxyEntry.h"
 
-namespace cli {
+namespace qb::cli {
 
 namespace {
 
@@ -35,4 +35,4 @@ int RunParse(const QStringList& args, const std::string& /*dataDir*/) {
   return kExitOk;
 }
 
-}  // namespace cli
+}  // namespace qb::cli

@@ -3,7 +3,7 @@
 #include "settings/Settings.h"
 #include "sysproxy/SystemProxy.h"
 
-namespace cli {
+namespace qb::cli {
 
 namespace {
 
@@ -123,4 +123,4 @@ int RunProxy(const QStringList& argsIn, const std::string& dataDir) {
   return kExitUsage;
 }
 
-}  // namespace cli
+}  // namespace qb::cli

@@ -2,7 +2,7 @@
 #include "cli/Cli.h"
 #include "settings/Settings.h"
 
-namespace cli {
+namespace qb::cli {
 
 int RunSettings(const QStringList& args, const std::string& dataDir) {
   if (WantsHelp(args)) {
@@ -35,4 +35,4 @@ int RunSettings(const QStringList& args, const std::string& dataDir) {
   return exitCode;
 }
 
-}  // namespace cli
+}  // namespace qb::cli

@@ -26,7 +26,7 @@
 #include "settings/VerifySource.h"
 #include "verify/VerifyControl.h"
 
-namespace cli {
+namespace qb::cli {
 
 namespace {
 
@@ -337,4 +337,4 @@ int RunVerify(const QStringList& args, const std::string& dataDir) {
   return exitCode;
 }
 
-}  // namespace cli
+}  // namespace qb::cli

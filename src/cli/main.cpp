@@ -13,7 +13,7 @@
 #include "cli/Cli.h"
 #include "base/ProgramDir.h"
 
-namespace cli {
+namespace qb::cli {
 
 std::string ReadStdin() {
   std::string data((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
@@ -52,7 +52,7 @@ int ReportFailure(const std::string& command, const qb::OpResult& result) {
   return kExitNotFound;
 }
 
-}  // namespace cli
+}  // namespace qb::cli
 
 namespace {
 
@@ -63,13 +63,13 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"extract", cli::RunExtract, "print the proxies found in a text or web page"},
-    {"parse", cli::RunParse, "split proxy lines into their five fields"},
-    {"lookup", cli::RunLookup, "print the location of an IPv4 address"},
-    {"settings", cli::RunSettings, "print the settings and verification resources"},
-    {"proxy", cli::RunProxy, "get, set or clear the desktop's system proxy"},
-    {"verify", cli::RunVerify, "verify the proxies of the list or of a file"},
-    {"download", cli::RunDownload, "download proxies from web pages or the ticked sources"},
+    {"extract", qb::cli::RunExtract, "print the proxies found in a text or web page"},
+    {"parse", qb::cli::RunParse, "split proxy lines into their five fields"},
+    {"lookup", qb::cli::RunLookup, "print the location of an IPv4 address"},
+    {"settings", qb::cli::RunSettings, "print the settings and verification resources"},
+    {"proxy", qb::cli::RunProxy, "get, set or clear the desktop's system proxy"},
+    {"verify", qb::cli::RunVerify, "verify the proxies of the list or of a file"},
+    {"download", qb::cli::RunDownload, "download proxies from web pages or the ticked sources"},
 };
 
 void Usage(FILE* to) {
@@ -101,8 +101,8 @@ int main(int argc, char** argv) {
       QString dir;
       if (args[i] == "--data-dir") {
         if (i + 1 >= args.size()) {
-          cli::Err("--data-dir needs a directory");
-          return cli::kExitUsage;
+          qb::cli::Err("--data-dir needs a directory");
+          return qb::cli::kExitUsage;
         }
         dir = args[i + 1];
         args.remove(i, 2);
@@ -117,18 +117,18 @@ int main(int argc, char** argv) {
 
   if (args.isEmpty()) {
     Usage(stderr);
-    return cli::kExitUsage;
+    return qb::cli::kExitUsage;
   }
   const QString name = args.takeFirst();
   if (name == "--help" || name == "-h" || name == "help") {
     Usage(stdout);
-    return cli::kExitOk;
+    return qb::cli::kExitOk;
   }
   for (const Command& c : kCommands) {
     // Decided here, once: every data file of the command is in this directory.
-    if (name == c.name) return c.run(args, ChooseDataDir(dataDirOption));
+    if (name == c.name) return c.run(args, qb::ChooseDataDir(dataDirOption));
   }
-  cli::Err("unknown command: " + name.toStdString());
+  qb::cli::Err("unknown command: " + name.toStdString());
   Usage(stderr);
-  return cli::kExitUsage;
+  return qb::cli::kExitUsage;
 }

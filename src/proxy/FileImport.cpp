@@ -12,6 +12,8 @@
 #include "proxy/ProxyExtractor.h"
 #include "proxy/ProxyListModel.h"
 
+namespace qb {
+
 namespace {
 
 struct Part {
@@ -145,3 +147,5 @@ std::optional<std::size_t> AddRowsFromListFile(CProxyListModel& list, const std:
   if (!qb::RunInOrder<Part>(plan.parts, plan.threads, 2 * plan.threads, make, use)) return std::nullopt;
   return added;
 }
+
+}  // namespace qb

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+namespace qb {
+
 class CProxyListModel;
 
 struct FileImportOptions {
@@ -32,3 +34,5 @@ std::optional<std::size_t> AddProxiesFromFile(CProxyListModel& list, const std::
 // read.
 std::optional<std::size_t> AddRowsFromListFile(CProxyListModel& list, const std::string& path,
                                                const FileImportOptions& options = {});
+
+}  // namespace qb

@@ -26,8 +26,6 @@ bool IpLocationKey(std::string_view address, std::string& key) {
   return true;
 }
 
-}  // namespace qb
-
 namespace {
 
 // A record field: at most width bytes from offset, ending at the first zero byte.
@@ -108,3 +106,5 @@ bool LookupIpLocation(const std::string& file, const std::string& address, std::
   }
   return false;
 }
+
+}  // namespace qb

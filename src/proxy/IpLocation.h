@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+namespace qb {
+
 // The record layout of the file. All header numbers are little-endian.
 inline constexpr std::int64_t kIpLocHeaderSize = 12;    // 4 unused, N (i32), D (u16), L (u16)
 inline constexpr std::size_t kIpLocRecordRead = 105;    // bytes read from each record
@@ -29,8 +31,6 @@ inline constexpr const char* kIpLocationFileName = "wry.dll";
 // area are then set (UTF-8). False leaves both untouched.
 bool LookupIpLocation(const std::string& file, const std::string& address, std::string& country,
                       std::string& area);
-
-namespace qb {
 
 // The search key of an address text: its leading run of blanks, digits and dots,
 // trimmed, split at the first three dots, each part as by atol, formatted

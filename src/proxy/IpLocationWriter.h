@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+namespace qb {
+
 struct IpLocationRange {
   std::string first;    // dotted IPv4 address, e.g. "61.50.172.0"
   std::string last;     // dotted IPv4 address, not below first
@@ -13,8 +15,6 @@ struct IpLocationRange {
   std::string area;     // UTF-8
   std::string extra;    // UTF-8, stored but never read by the lookup
 };
-
-namespace qb {
 
 // Parses CSV lines "first,last,country,area[,extra]". Fields may be quoted with
 // double quotes ("" inside for one quote). Empty lines and lines starting with "#"

@@ -6,9 +6,7 @@
 #include "base/FixedPool.h"
 #include "base/Text.h"
 
-using qb::AsciiUpper;
-using qb::Trim;
-using qb::TrimLeft;
+namespace qb {
 
 namespace {
 
@@ -214,3 +212,5 @@ double TimeStatusRank(std::string_view s) {
   if (s == kStatusVerifying) return 5555;
   return qb::CAtof(s);
 }
+
+}  // namespace qb

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+namespace qb {
+
 // The status texts of the time-or-status column.
 inline constexpr const char* kStatusUnverified = "未验证";
 inline constexpr const char* kStatusVerifying = "验证中...";
@@ -95,3 +97,5 @@ bool ParseFileLine(std::string_view line, ProxyFields& f);
 // The number that orders the time-or-status column: the failure texts sort after
 // the working proxies, everything else by its numeric value.
 double TimeStatusRank(std::string_view timeStatus);
+
+}  // namespace qb

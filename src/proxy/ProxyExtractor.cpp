@@ -13,6 +13,8 @@
 #include "base/Files.h"
 #include "base/Text.h"
 
+namespace qb {
+
 std::vector<std::string> g_aExtractedLines;
 
 namespace {
@@ -649,3 +651,5 @@ std::size_t ScanFuzzy(std::string& text, ProxyLineSink sink) {
   FuzzyPrepare(text);
   return ScanProxies(text.data(), text.size(), sink);
 }
+
+}  // namespace qb

@@ -19,6 +19,8 @@
 
 #include "base/Files.h"
 
+namespace qb {
+
 // The lines found by the last ExtractProxies call, in text order.
 extern std::vector<std::string> g_aExtractedLines;
 
@@ -76,7 +78,6 @@ std::optional<std::size_t> ExtractFile(const std::string& path, bool ambiguous, 
 // as ExtractFile does (end may be kToEndOfFile). Ranges side by side hand every line
 // to exactly one of them. When gather is set, the lines are also kept for the fuzzy
 // pass as long as the range found at most kFuzzyPassLimit. nullopt on a read error.
-using qb::kToEndOfFile;
 struct FileRangeScan {
   std::size_t found = 0;
   std::string gathered;  // the range's lines for the fuzzy pass, or empty
@@ -106,3 +107,5 @@ inline constexpr const char* kCaptionImportDone = "导入完毕";
 inline constexpr const char* kCaptionPasteDone = "粘贴完毕";
 // Followed by the name of the source.
 inline constexpr const char* kCaptionDownloadFailed = "下载异常: ";
+
+}  // namespace qb

@@ -6,6 +6,8 @@
 #include "base/Text.h"
 #include "proxy/ProxyEntry.h"
 
+namespace qb {
+
 namespace {
 
 constexpr std::uint64_t kMul = 0x9E3779B97F4A7C15ull;
@@ -170,3 +172,5 @@ void ProxyKeySet::Clear() {
   m_mask = 0;
   m_shift = 64;
 }
+
+}  // namespace qb

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace qb {
+
 class CProxyEntry;
 
 // A key of the set: the entry it stands for and the hash of that entry's key.
@@ -57,3 +59,5 @@ class ProxyKeySet {
   std::size_t m_mask = 0;
   unsigned m_shift = 64;
 };
+
+}  // namespace qb

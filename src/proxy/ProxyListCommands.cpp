@@ -7,6 +7,8 @@
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyListModel.h"
 
+namespace qb {
+
 std::string FormatAddress(const std::array<int, 4>& a) {
   return qb::Format("%d.%d.%d.%d", a[0], a[1], a[2], a[3]);
 }
@@ -99,3 +101,5 @@ std::string CopyProxyText(const CProxyListModel& list, int row) {
   if (at == std::string::npos || at <= 6) return {};
   return line.substr(0, at);
 }
+
+}  // namespace qb

@@ -7,6 +7,8 @@
 #include <functional>
 #include <string>
 
+namespace qb {
+
 class CProxyListModel;
 
 inline constexpr const char* kMsgProxyExists = "这个代理服务器已经存在列表中";
@@ -71,3 +73,5 @@ int CleanProxyList(CProxyListModel& list);
 
 // The text the copy command puts on the clipboard: address ":" port, or empty.
 std::string CopyProxyText(const CProxyListModel& list, int row);
+
+}  // namespace qb

@@ -14,6 +14,8 @@
 #include "proxy/ProxyExtractor.h"
 #include "proxy/ProxyListModel.h"
 
+namespace qb {
+
 qb::FileDialogSpec ImportFileDialogSpec() {
   qb::FileDialogSpec spec;
   spec.defaultExtension = "pro";
@@ -156,3 +158,5 @@ std::string FormatStatusLine(int selected, int total, int autoProxyConfig, const
   text.append(prefix).append(ieProxy.empty() ? std::string("no proxy") : ieProxy);
   return text;
 }
+
+}  // namespace qb

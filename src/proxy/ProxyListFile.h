@@ -14,6 +14,8 @@
 #include "base/OpResult.h"
 #include "base/Prompt.h"
 
+namespace qb {
+
 class CProxyListModel;
 
 inline constexpr const char* kProxyListFileName = "Proxies.pro";
@@ -72,3 +74,5 @@ qb::OpResult WriteExportFile(const CProxyListModel& list, std::vector<int> rows,
 // The status line: " selected/total;   " then the system-proxy part for the mode.
 // ieProxy is the system proxy as last read (empty when none is set).
 std::string FormatStatusLine(int selected, int total, int autoProxyConfig, const std::string& ieProxy);
+
+}  // namespace qb

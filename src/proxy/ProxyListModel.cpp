@@ -8,6 +8,8 @@
 
 #include "base/Text.h"
 
+namespace qb {
+
 namespace {
 
 const std::string kEmpty;
@@ -513,3 +515,5 @@ void CProxyListModel::SelectAll() {
                       QItemSelectionModel::Select);
   m_selection->setCurrentIndex(index(RowCount() - 1, 0), QItemSelectionModel::NoUpdate);
 }
+
+}  // namespace qb

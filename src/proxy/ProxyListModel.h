@@ -13,6 +13,8 @@
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyKeySet.h"
 
+namespace qb {
+
 class CProxyListModel : public QAbstractTableModel {
   Q_OBJECT
 
@@ -136,3 +138,5 @@ class CProxyListModel : public QAbstractTableModel {
   std::vector<std::unique_ptr<CProxyEntry>> m_pending;
   std::vector<std::pair<int, int>> m_pendingSelected;  // ranges of m_pending indices
 };
+
+}  // namespace qb

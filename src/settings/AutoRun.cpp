@@ -11,6 +11,8 @@
 #include "base/ProgramDir.h"
 #include "settings/Settings.h"
 
+namespace qb {
+
 namespace {
 
 // Characters that make an Exec argument need quotes.
@@ -124,3 +126,5 @@ void ApplyAutoRun(const CSettings& settings, const std::string& executablePath) 
       "Terminal=false\n";
   qb::WriteFileAtomically(entry.toStdString(), text);
 }
+
+}  // namespace qb

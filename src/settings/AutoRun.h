@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+namespace qb {
+
 class CSettings;
 
 // $XDG_CONFIG_HOME/autostart/Quillberry.desktop (~/.config when the variable is unset
@@ -17,3 +19,5 @@ std::string DesktopExecValue(std::string_view executablePath);
 // Writes the autostart entry for executablePath (empty: the running executable) when
 // m_bAutoRun is set, removes it otherwise. Best-effort and silent.
 void ApplyAutoRun(const CSettings& settings, const std::string& executablePath = std::string());
+
+}  // namespace qb

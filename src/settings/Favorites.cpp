@@ -8,6 +8,8 @@
 #include "base/ProgramDir.h"
 #include "settings/Settings.h"
 
+namespace qb {
+
 namespace {
 
 const char* const kProfileSection = "Quillberry";
@@ -90,3 +92,5 @@ void ChooseFavorites(CProxyListModel& list, const CSettings& settings) {
     }
   }
 }
+
+}  // namespace qb

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+namespace qb {
+
 class CProxyListModel;
 class CSettings;
 
@@ -30,3 +32,5 @@ void RestoreFavorites(CProxyListModel& list, const std::string& iniPath = std::s
 // Rows of other types that answered in time keep their tick until the last favourite
 // is chosen; every other row is unticked.
 void ChooseFavorites(CProxyListModel& list, const CSettings& settings);
+
+}  // namespace qb

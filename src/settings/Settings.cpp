@@ -7,6 +7,8 @@
 #include "base/Prompt.h"
 #include "base/Text.h"
 
+namespace qb {
+
 int g_nConnectTimeoutMs = kDefaultConnectTimeoutMs;
 int g_nVerifyTimeoutMs = kDefaultVerifyTimeoutMs;
 
@@ -148,3 +150,5 @@ qb::OpResult SaveSettings(CSettings& settings, const std::string& dir) {
   }
   return qb::OpResult::Success();
 }
+
+}  // namespace qb

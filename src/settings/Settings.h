@@ -7,6 +7,8 @@
 #include "base/OpResult.h"
 #include "settings/VerifySource.h"
 
+namespace qb {
+
 class CVerifySourceListModel;
 
 // The ten settings and the verification resources. One instance lives as long as the
@@ -71,3 +73,5 @@ std::vector<std::string> SettingLines(const CSettings& settings);
 // Sets each millisecond time-out from its setting when that lies in the dialog's range;
 // a value out of range leaves the time-out as it was.
 void ApplyTimeouts(const CSettings& settings);
+
+}  // namespace qb

@@ -6,6 +6,8 @@
 #include "base/Text.h"
 #include "settings/Settings.h"
 
+namespace qb {
+
 namespace {
 
 const char* const kImportExportFilter =
@@ -437,3 +439,5 @@ qb::OpResult CVerifySourceListModel::ExportFile(const std::string& path) {
   }
   return qb::OpResult::Success();
 }
+
+}  // namespace qb

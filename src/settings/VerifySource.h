@@ -12,6 +12,8 @@
 #include "base/OpResult.h"
 #include "base/Prompt.h"
 
+namespace qb {
+
 class CSettings;
 
 // One verification resource. A plain value record, copied in and out of the list.
@@ -143,3 +145,5 @@ class CVerifySourceListModel : public QAbstractTableModel {
 
   CSettings& m_settings;
 };
+
+}  // namespace qb

@@ -7,6 +7,8 @@
 
 #include "base/Text.h"
 
+namespace qb {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -291,3 +293,5 @@ PageFetchResult CDownloadSession::Fetch(std::string_view sourceUrl, const FetchP
   }
   return result;
 }
+
+}  // namespace qb

@@ -12,6 +12,8 @@
 
 #include "base/CurlTransfer.h"
 
+namespace qb {
+
 // What the download session sends with every request.
 inline constexpr const char* kDownloadAgent = "Mozilla/4.0 (compatible; MSIE 5.00; Windows 98)";
 inline constexpr const char* kDownloadAccept = "Accept: text/*";
@@ -89,3 +91,5 @@ class CDownloadSession {
   DownloadLimits m_limits;
   qb::CurlTransfer m_transfer;
 };
+
+}  // namespace qb

@@ -8,6 +8,8 @@
 #include "base/Files.h"
 #include "base/Text.h"
 
+namespace qb {
+
 namespace {
 
 std::string SourcesPath(const std::string& dir) {
@@ -211,3 +213,5 @@ ProxySourceCheck ValidateProxySource(std::string& name, std::string& url) {
     return {false, "网页地址不能为空或含空格符。", "输入错误", qb::MsgIcon::Warning, kSourceUrlEditId};
   return {};
 }
+
+}  // namespace qb

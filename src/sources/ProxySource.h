@@ -10,6 +10,8 @@
 #include "base/OpResult.h"
 #include "base/Prompt.h"
 
+namespace qb {
+
 struct CProxySource {
   std::string m_sName;
   std::string m_sUrl;
@@ -96,3 +98,5 @@ inline constexpr int kSourceNameEditId = 1012;
 inline constexpr int kSourceUrlEditId = 1013;
 // Trims both texts in place and checks them as the dialog does.
 ProxySourceCheck ValidateProxySource(std::string& name, std::string& url);
+
+}  // namespace qb

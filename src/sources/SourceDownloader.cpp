@@ -10,6 +10,8 @@
 #include "proxy/ProxyExtractor.h"
 #include "proxy/ProxyListFile.h"
 
+namespace qb {
+
 std::atomic<bool> g_bDownloading{false};
 
 bool CheckDownloadSources(const std::vector<CProxySource>& sources) {
@@ -198,3 +200,5 @@ void CSourceDownloader::Finish() {
   g_bDownloading = false;
   emit Finished();
 }
+
+}  // namespace qb

@@ -21,8 +21,11 @@
 #include "sources/PageFetch.h"
 #include "sources/ProxySource.h"
 
-class CProxyListModel;
 class QThread;
+
+namespace qb {
+
+class CProxyListModel;
 
 // Set while a download runs (from the button's press until EndDownload).
 extern std::atomic<bool> g_bDownloading;
@@ -131,4 +134,7 @@ class CSourceDownloader : public QObject {
   QObject* m_pWorker = nullptr;  // lives in m_pThread; the transfers run in its context
 };
 
-Q_DECLARE_METATYPE(SourceReport)
+
+}  // namespace qb
+
+Q_DECLARE_METATYPE(qb::SourceReport)

@@ -8,6 +8,8 @@
 #include "sysproxy/GSettingsProxyPlatform.h"
 #include "sysproxy/KdeProxyPlatform.h"
 
+namespace qb {
+
 bool IsKdeSession() {
   const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
   if (!desktop) return false;
@@ -31,3 +33,5 @@ std::unique_ptr<ISystemProxyPlatform> CreateDesktopProxyPlatform() {
   if (auto gsettings = CreateGSettingsProxyPlatform()) backEnds.push_back(std::move(gsettings));
   return std::make_unique<CCombinedProxyPlatform>(std::move(backEnds));
 }
+
+}  // namespace qb

@@ -8,9 +8,13 @@
 
 #include "sysproxy/SystemProxyPlatform.h"
 
+namespace qb {
+
 // The back ends usable in this session, combined: GSettings wherever the
 // org.gnome.system.proxy schema is installed, plus KDE's kioslaverc when the session
 // is KDE. With neither, every query and write fails.
 std::unique_ptr<ISystemProxyPlatform> CreateDesktopProxyPlatform();
 // True when XDG_CURRENT_DESKTOP names KDE.
 bool IsKdeSession();
+
+}  // namespace qb

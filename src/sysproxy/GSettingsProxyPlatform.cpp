@@ -10,6 +10,8 @@
 
 #include "base/Text.h"
 
+namespace qb {
+
 namespace {
 
 constexpr const char* kRootSchema = "org.gnome.system.proxy";
@@ -189,3 +191,5 @@ std::unique_ptr<ISystemProxyPlatform> CreateGSettingsProxyPlatform(const GSettin
   if (backend) g_object_unref(backend);
   return std::make_unique<CGSettingsProxyPlatform>(root, entries);
 }
+
+}  // namespace qb

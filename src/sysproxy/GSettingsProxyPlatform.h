@@ -7,6 +7,8 @@
 
 #include "sysproxy/SystemProxyPlatform.h"
 
+namespace qb {
+
 struct GSettingsPlatformOptions {
   // A keyfile that holds the settings instead of the desktop's store (the same file
   // GSETTINGS_BACKEND=keyfile uses under $XDG_CONFIG_HOME/glib-2.0/settings/).
@@ -20,3 +22,5 @@ struct GSettingsPlatformOptions {
 // writes): then there is no such back end.
 std::unique_ptr<ISystemProxyPlatform> CreateGSettingsProxyPlatform(
     const GSettingsPlatformOptions& options = {});
+
+}  // namespace qb

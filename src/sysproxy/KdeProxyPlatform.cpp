@@ -11,6 +11,8 @@
 #include "base/Files.h"
 #include "base/Text.h"
 
+namespace qb {
+
 namespace {
 
 constexpr const char* kGroup = "[Proxy Settings]";
@@ -341,3 +343,5 @@ void CKdeProxyPlatform::AnnounceChange() {
   g_dbus_connection_close_sync(bus, nullptr, nullptr);
   g_object_unref(bus);
 }
+
+}  // namespace qb

@@ -9,6 +9,8 @@
 
 #include "sysproxy/SystemProxyPlatform.h"
 
+namespace qb {
+
 class CKdeProxyPlatform : public ISystemProxyPlatform {
  public:
   explicit CKdeProxyPlatform(std::string path) : m_path(std::move(path)) {}
@@ -34,3 +36,5 @@ class CKdeProxyPlatform : public ISystemProxyPlatform {
  private:
   std::string m_path;
 };
+
+}  // namespace qb

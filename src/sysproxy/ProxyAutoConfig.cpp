@@ -3,6 +3,8 @@
 #include "base/Text.h"
 #include "sysproxy/SystemProxyPlatform.h"
 
+namespace qb {
+
 namespace {
 
 constexpr std::string_view kHead = "function FindProxyForURL(url, host)\r\n{\r\n";
@@ -131,3 +133,5 @@ std::string BuildTemplatePacScript(std::string_view templateText, const std::vec
   }
   return out;
 }
+
+}  // namespace qb

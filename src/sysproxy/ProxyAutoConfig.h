@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+namespace qb {
+
 // Where a script sends the URLs of one scheme, or all URLs.
 struct PacRoute {
   std::string scheme;     // "https:", "ftp:", "gopher:"; empty for every URL
@@ -27,3 +29,5 @@ std::string BuildDefaultPacScript(const std::vector<PacRoute>& routes);
 // When the proxy serves one scheme only, a wrapper that the template cannot see turns
 // its directive into "DIRECT" for the other URLs. Lines end in CR LF.
 std::string BuildTemplatePacScript(std::string_view templateText, const std::vector<PacRoute>& routes);
+
+}  // namespace qb

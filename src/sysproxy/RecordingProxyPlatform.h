@@ -11,6 +11,8 @@
 
 #include "sysproxy/SystemProxyPlatform.h"
 
+namespace qb {
+
 class CRecordingProxyPlatform : public ISystemProxyPlatform {
  public:
   enum class CallKind { Query, Write, Announce, Enum };
@@ -96,3 +98,5 @@ class CRecordingProxyPlatform : public ISystemProxyPlatform {
  private:
   std::unique_ptr<ISystemProxyPlatform> m_inner;
 };
+
+}  // namespace qb

@@ -13,6 +13,8 @@
 #include "sysproxy/DesktopProxyPlatform.h"
 #include "sysproxy/ProxyAutoConfig.h"
 
+namespace qb {
+
 namespace {
 
 // The desktop's per-scheme server entries, and the proxy type each one stands for.
@@ -184,3 +186,5 @@ qb::OpResult CSystemProxy::CreatePacFile(const std::string& serverString, const 
   }
   return qb::OpResult::Success();
 }
+
+}  // namespace qb

@@ -17,6 +17,8 @@
 #include "base/OpResult.h"
 #include "sysproxy/SystemProxyPlatform.h"
 
+namespace qb {
+
 class CProxyListModel;
 
 // How a proxy is handed to the browsers: the values of m_nAutoProxyConfig.
@@ -124,3 +126,5 @@ class CSystemProxy : public QObject {
   std::string m_dataDir;
   std::unique_ptr<ISystemProxyPlatform> m_platform;
 };
+
+}  // namespace qb

@@ -2,6 +2,8 @@
 
 #include "base/Text.h"
 
+namespace qb {
+
 namespace {
 
 bool IsLetterOrDigit(char c) {
@@ -161,3 +163,5 @@ bool CCombinedProxyPlatform::EnumConnections(std::vector<std::string>& names) {
   }
   return true;
 }
+
+}  // namespace qb

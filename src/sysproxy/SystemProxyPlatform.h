@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+namespace qb {
+
 // Connection flags, with the values the per-connection settings have always used.
 inline constexpr std::uint32_t kProxyTypeDirect = 1;
 inline constexpr std::uint32_t kProxyTypeProxy = 2;
@@ -79,3 +81,5 @@ class CCombinedProxyPlatform : public ISystemProxyPlatform {
  private:
   std::vector<std::unique_ptr<ISystemProxyPlatform>> m_backEnds;
 };
+
+}  // namespace qb

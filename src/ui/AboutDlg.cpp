@@ -8,6 +8,8 @@
 #include "ui/DialogUnits.h"
 #include "ui/Resources.h"
 
+namespace qb {
+
 namespace {
 
 constexpr const char* kMaker = "Quillberry 开发组 出品";
@@ -67,3 +69,5 @@ void ShowAboutBox(QWidget* parent) {
   CAboutDlg dlg(parent);
   dlg.exec();
 }
+
+}  // namespace qb

@@ -6,6 +6,8 @@
 
 class QLineEdit;
 
+namespace qb {
+
 class CAboutDlg : public QDialog {
   Q_OBJECT
 
@@ -25,3 +27,5 @@ class CAboutDlg : public QDialog {
 
 // The about command: a fresh box each time, modal; its result does not matter.
 void ShowAboutBox(QWidget* parent);
+
+}  // namespace qb

@@ -8,6 +8,9 @@ class QWidget;
 
 namespace qb {
 
+// The factor of every list column width; the main window sets it from its font.
+extern double g_dColumnScale;
+
 // Horizontal base unit: the average width of the Latin letters of the font;
 // vertical: the font's height.
 struct DialogBaseUnits {

@@ -4,6 +4,8 @@
 #include "proxy/ProxyListFile.h"
 #include "sysproxy/SystemProxy.h"
 
+namespace qb {
+
 namespace {
 
 constexpr const char* kMsgOpenSettingsFailed = "打开设置文件失败！";
@@ -81,3 +83,5 @@ bool ReportProxyChange(const ProxyChangeResult& result) {
   }
   return result.ok();
 }
+
+}  // namespace qb

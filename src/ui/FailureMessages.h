@@ -10,6 +10,8 @@
 
 #include "base/OpResult.h"
 
+namespace qb {
+
 struct ImportResult;
 struct ProxyChangeResult;
 
@@ -41,3 +43,5 @@ bool ReportProxyQuery(const qb::OpResult& result);
 // Every failure of a change of the system proxy, in the order they happened: the
 // query, the script, then one "设置代理失败！" / "错误" per connection.
 bool ReportProxyChange(const ProxyChangeResult& result);
+
+}  // namespace qb

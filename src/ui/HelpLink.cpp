@@ -10,6 +10,8 @@
 
 #include "ui/Resources.h"
 
+namespace qb {
+
 namespace {
 
 constexpr const char* kCredit = "Quillberry 开发组";
@@ -51,8 +53,6 @@ bool NamesApplication(const QString& path, const QStringList& groups, const QStr
 
 }  // namespace
 
-namespace qb {
-
 DesktopAssociationDirs DesktopAssociationDirsFromEnvironment() {
   const QString home = QDir::homePath();
   DesktopAssociationDirs dirs;
@@ -82,8 +82,6 @@ bool HasDesktopHandler(const QString& filePath, const DesktopAssociationDirs& di
   }
   return false;
 }
-
-}  // namespace qb
 
 CHelpLink::CHelpLink(QWidget* parent)
     : QLabel(parent),
@@ -156,3 +154,5 @@ void CHelpLink::leaveEvent(QEvent* event) {
   m_bCaptured = 0;
   QLabel::leaveEvent(event);
 }
+
+}  // namespace qb

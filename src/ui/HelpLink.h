@@ -9,6 +9,8 @@
 
 #include <functional>
 
+namespace qb {
+
 class CHelpLink : public QLabel {
   Q_OBJECT
 
@@ -59,7 +61,6 @@ class CHelpLink : public QLabel {
   bool m_pressed = false;
 };
 
-namespace qb {
 // Where the desktop keeps its application associations.
 struct DesktopAssociationDirs {
   QString configHome;    // $XDG_CONFIG_HOME: mimeapps.list
@@ -71,4 +72,5 @@ DesktopAssociationDirs DesktopAssociationDirsFromEnvironment();
 // file's type.
 bool HasDesktopHandler(const QString& filePath);
 bool HasDesktopHandler(const QString& filePath, const DesktopAssociationDirs& dirs);
+
 }  // namespace qb

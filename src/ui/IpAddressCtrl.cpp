@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <QLineEdit>
 
+namespace qb {
+
 CIpAddressCtrl::CIpAddressCtrl(QWidget* parent) : QWidget(parent) {
   auto* layout = new QHBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
@@ -61,3 +63,5 @@ void CIpAddressCtrl::SetAddress(const std::array<int, 4>& fields) {
 void CIpAddressCtrl::ClearAddress() {
   for (QLineEdit* f : m_fields) f->clear();
 }
+
+}  // namespace qb

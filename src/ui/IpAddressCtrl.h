@@ -7,6 +7,8 @@
 
 class QLineEdit;
 
+namespace qb {
+
 class CIpAddressCtrl : public QWidget {
   Q_OBJECT
 
@@ -25,3 +27,5 @@ class CIpAddressCtrl : public QWidget {
  private:
   std::array<QLineEdit*, 4> m_fields{};
 };
+
+}  // namespace qb

@@ -4,6 +4,8 @@
 
 #include "base/Text.h"
 
+namespace qb {
+
 namespace {
 
 // A cursor over one line of a layout.
@@ -219,3 +221,5 @@ std::optional<ToolbarTemplate> ParseToolbarTemplate(std::string_view text, std::
   if (!ok) return std::nullopt;
   return out;
 }
+
+}  // namespace qb

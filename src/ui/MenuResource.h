@@ -21,6 +21,8 @@
 #include <string_view>
 #include <vector>
 
+namespace qb {
+
 // Menu item flags, with the values menus have always used.
 inline constexpr unsigned kMenuGrayed = 0x1;
 inline constexpr unsigned kMenuDisabled = 0x2;
@@ -51,3 +53,5 @@ struct ToolbarTemplate {
 std::optional<std::vector<MenuTemplateItem>> ParseMenuTemplate(std::string_view text,
                                                                std::string* error = nullptr);
 std::optional<ToolbarTemplate> ParseToolbarTemplate(std::string_view text, std::string* error = nullptr);
+
+}  // namespace qb

@@ -10,6 +10,8 @@
 
 #include "ui/Resources.h"
 
+namespace qb {
+
 namespace {
 
 // The state bits of a record that the action itself holds.
@@ -317,8 +319,6 @@ void OwnerDrawMenu::OnTriggered(QAction* action) {
 // ---------------------------------------------------------------------------------
 // Colours
 
-namespace qb {
-
 QColor Lighten(const QColor& c, double f) {
   auto up = [f](int v) { return static_cast<int>(v + (255 - v) * f); };
   return QColor(up(c.red()), up(c.green()), up(c.blue()));
@@ -345,8 +345,6 @@ FlatMenuColours FlatColours(const QPalette& palette) {
   c.checkFrame = highlight;
   return c;
 }
-
-}  // namespace qb
 
 // ---------------------------------------------------------------------------------
 // FlatMenuStyle
@@ -578,3 +576,5 @@ int FlatMenuStyle::styleHint(StyleHint hint, const QStyleOption* option, const Q
   }
   return QProxyStyle::styleHint(hint, option, widget, returnData);
 }
+
+}  // namespace qb

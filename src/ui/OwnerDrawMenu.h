@@ -18,6 +18,8 @@
 
 #include "ui/MenuResource.h"
 
+namespace qb {
+
 // The images of one toolbar strip, in the strip's order.
 using OwnerDrawImageList = QList<QIcon>;
 
@@ -120,7 +122,6 @@ class OwnerDrawMenu : public QMenu {
 
 // Colour helpers of the flat look: each of red, green and blue moves the fraction f of
 // the way to 255 (lighten) or to 0 (darken), truncated.
-namespace qb {
 QColor Lighten(const QColor& c, double f);
 QColor Darken(const QColor& c, double f);
 
@@ -138,7 +139,6 @@ struct FlatMenuColours {
   QColor checkFrame;         // highlight
 };
 FlatMenuColours FlatColours(const QPalette& palette);
-}  // namespace qb
 
 // The flat look, drawn for every widget it is set on (only menus get it). With the
 // flat style switched off, the base style draws.
@@ -168,3 +168,5 @@ class FlatMenuStyle : public QProxyStyle {
  private:
   void DrawFlatItem(const QStyleOptionMenuItem* item, QPainter* p, const QWidget* widget) const;
 };
+
+}  // namespace qb

@@ -12,6 +12,8 @@
 #include "ui/DialogUnits.h"
 #include "ui/IpAddressCtrl.h"
 
+namespace qb {
+
 CProxyInfoDlg::CProxyInfoDlg(QWidget* parent) : QDialog(parent) {
   setObjectName("135");
   setWindowTitle(QStringLiteral("代理信息"));
@@ -100,3 +102,5 @@ void CProxyInfoDlg::accept() {
   m_sRemark = m_remark->text().trimmed();
   QDialog::accept();
 }
+
+}  // namespace qb

@@ -4,9 +4,12 @@
 #include <QDialog>
 #include <QString>
 
-class CIpAddressCtrl;
 class QComboBox;
 class QLineEdit;
+
+namespace qb {
+
+class CIpAddressCtrl;
 
 class CProxyInfoDlg : public QDialog {
   Q_OBJECT
@@ -38,3 +41,5 @@ class CProxyInfoDlg : public QDialog {
   QLineEdit* m_port;
   QLineEdit* m_remark;
 };
+
+}  // namespace qb

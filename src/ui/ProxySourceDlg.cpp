@@ -8,6 +8,8 @@
 #include "sources/ProxySource.h"
 #include "ui/DialogUnits.h"
 
+namespace qb {
+
 CProxySourceDlg::CProxySourceDlg(QWidget* parent) : QDialog(parent) {
   setObjectName("157");
   setWindowTitle(QStringLiteral("代理资源"));
@@ -53,3 +55,5 @@ void CProxySourceDlg::accept() {
   }
   QDialog::accept();
 }
+
+}  // namespace qb

@@ -6,6 +6,8 @@
 
 class QLineEdit;
 
+namespace qb {
+
 class CProxySourceDlg : public QDialog {
   Q_OBJECT
 
@@ -27,3 +29,5 @@ class CProxySourceDlg : public QDialog {
   QLineEdit* m_name;
   QLineEdit* m_url;
 };
+
+}  // namespace qb

@@ -5,6 +5,8 @@
 #include <QIcon>
 #include <QString>
 
+namespace qb {
+
 // Icons.
 inline constexpr int IDR_MAINFRAME = 128;  // the program icon; also the tray icon without a system proxy
 inline constexpr int IDI_IEPROXY = 170;    // the tray icon while a system proxy is set
@@ -15,8 +17,6 @@ inline constexpr int IDR_LISTMENU = 139;  // the proxy list's context menu
 inline constexpr int IDR_LISTBAR = 153;
 inline constexpr int IDR_TRAYMENU = 156;
 inline constexpr int IDR_TRAYBAR = 166;
-
-namespace qb {
 
 // The resources live in a static library, whose initialiser the linker would drop
 // unless something calls it: every program and test that shows a window calls this

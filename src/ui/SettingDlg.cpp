@@ -30,8 +30,7 @@
 #include "ui/FailureMessages.h"
 #include "ui/SpinButtonCtrl.h"
 
-// The main window's factor of every list column width.
-extern double g_dColumnScale;
+namespace qb {
 
 namespace {
 
@@ -376,3 +375,5 @@ void CSettingDlg::OnImportSources() {
 void CSettingDlg::OnExportSources() {
   if (const auto exported = m_pSources->Export()) ReportResourceExport(*exported);
 }
+
+}  // namespace qb

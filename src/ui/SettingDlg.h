@@ -7,14 +7,17 @@
 #include <functional>
 #include <string>
 
-class CSettings;
-class CSpinButtonCtrl;
-class CSystemProxy;
-class CVerifySourceListModel;
 class QButtonGroup;
 class QCheckBox;
 class QLineEdit;
 class QTableView;
+
+namespace qb {
+
+class CSettings;
+class CSpinButtonCtrl;
+class CSystemProxy;
+class CVerifySourceListModel;
 
 class CSettingDlg : public QDialog {
   Q_OBJECT
@@ -81,3 +84,5 @@ class CSettingDlg : public QDialog {
   QTableView* m_pSourceView = nullptr;
   CVerifySourceListModel* m_pSources = nullptr;
 };
+
+}  // namespace qb

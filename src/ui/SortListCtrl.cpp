@@ -6,6 +6,8 @@
 #include <QPalette>
 #include <QStyleOptionHeader>
 
+namespace qb {
+
 CSortHeaderCtrl::CSortHeaderCtrl(QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {
   setSectionsClickable(true);
   setHighlightSections(false);
@@ -111,3 +113,5 @@ void CSortListCtrl::OnColumnClick(int column) {
   const bool ascending = column != m_header->GetSortColumn() || !m_header->IsSortAscending();
   SortColumn(column, ascending);
 }
+
+}  // namespace qb

@@ -8,6 +8,8 @@
 
 #include <functional>
 
+namespace qb {
+
 class CSortHeaderCtrl : public QHeaderView {
   Q_OBJECT
 
@@ -58,3 +60,5 @@ class CSortListCtrl : public QTableView {
   bool m_bSortable;
   std::function<bool()> m_sortAllowed;
 };
+
+}  // namespace qb

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+namespace qb {
+
 CSpinButtonCtrl::CSpinButtonCtrl(QWidget* parent) : QWidget(parent) {
   auto arrow = [this](Qt::ArrowType type, int delta) {
     auto* b = new QToolButton(this);
@@ -60,3 +62,5 @@ void CSpinButtonCtrl::resizeEvent(QResizeEvent* event) {
   m_down->setGeometry(0, half, width(), height() - half);
   QWidget::resizeEvent(event);
 }
+
+}  // namespace qb

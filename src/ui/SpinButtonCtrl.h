@@ -7,6 +7,8 @@
 class QLineEdit;
 class QToolButton;
 
+namespace qb {
+
 class CSpinButtonCtrl : public QWidget {
   Q_OBJECT
 
@@ -37,3 +39,5 @@ class CSpinButtonCtrl : public QWidget {
   int m_lower = 0;
   int m_upper = 100;
 };
+
+}  // namespace qb

@@ -4,6 +4,8 @@
 #include <QPainter>
 #include <QPalette>
 
+namespace qb {
+
 CTextProgressCtrl::CTextProgressCtrl(QWidget* parent) : QWidget(parent) {
   const QPalette pal = palette();
   m_crBar = pal.color(QPalette::Highlight);
@@ -93,3 +95,5 @@ void CTextProgressCtrl::paintEvent(QPaintEvent*) {
   p.setPen(m_crTextOnBk);
   p.drawText(client, flags, text);
 }
+
+}  // namespace qb

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QWidget>
 
+namespace qb {
+
 class CTextProgressCtrl : public QWidget {
   Q_OBJECT
 
@@ -59,3 +61,5 @@ class CTextProgressCtrl : public QWidget {
   QColor m_crTextOnBar;
   int m_nRepaintRequests = 0;
 };
+
+}  // namespace qb

@@ -6,6 +6,8 @@
 
 #include "ui/DialogUnits.h"
 
+namespace qb {
+
 CVerifyResultDlg::CVerifyResultDlg(QWidget* parent) : QDialog(parent) {
   setObjectName("165");
   setWindowTitle(QStringLiteral("验证结果"));
@@ -32,3 +34,5 @@ void CVerifyResultDlg::SetStatus(const QString& text) { m_status->setText(text);
 void CVerifyResultDlg::SetPage(const QString& text) { m_page->setPlainText(text); }
 QString CVerifyResultDlg::Status() const { return m_status->text(); }
 QString CVerifyResultDlg::Page() const { return m_page->toPlainText(); }
+
+}  // namespace qb

@@ -7,6 +7,8 @@
 class QLabel;
 class QPlainTextEdit;
 
+namespace qb {
+
 class CVerifyResultDlg : public QDialog {
   Q_OBJECT
 
@@ -22,3 +24,5 @@ class CVerifyResultDlg : public QDialog {
   QLabel* m_status;
   QPlainTextEdit* m_page;
 };
+
+}  // namespace qb

@@ -8,6 +8,8 @@
 #include "settings/VerifySource.h"
 #include "ui/DialogUnits.h"
 
+namespace qb {
+
 CVerifySourceDlg::CVerifySourceDlg(QWidget* parent) : QDialog(parent) {
   setObjectName("CVerifySourceDlg");
   setWindowTitle(QStringLiteral("验证资源信息"));
@@ -70,3 +72,5 @@ void CVerifySourceDlg::accept() {
   m_sFeature = std::move(feature);
   QDialog::accept();
 }
+
+}  // namespace qb

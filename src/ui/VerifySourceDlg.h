@@ -7,6 +7,8 @@
 
 class QLineEdit;
 
+namespace qb {
+
 class CVerifySourceDlg : public QDialog {
   Q_OBJECT
 
@@ -35,3 +37,5 @@ class CVerifySourceDlg : public QDialog {
   QLineEdit* m_url;
   QLineEdit* m_feature;
 };
+
+}  // namespace qb

@@ -16,6 +16,8 @@
 #include "settings/Settings.h"
 #include "settings/VerifySource.h"
 
+namespace qb {
+
 std::string VerifyResultText(int status, double seconds) {
   switch (status) {
     case VERIFY_ERROR:
@@ -481,3 +483,5 @@ bool CVerifyControl::DrainWorkers(int graceMs) {
     QThread::msleep(2);
   }
 }
+
+}  // namespace qb

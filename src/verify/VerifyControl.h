@@ -24,6 +24,8 @@
 #include "verify/VerifyProxyThread.h"
 #include "verify/VerifyTask.h"
 
+namespace qb {
+
 class CProxyListModel;
 class CSettings;
 
@@ -227,3 +229,5 @@ class CVerifyControl : public QObject {
   QTimer m_autoVerifyTimer;
   QTimer m_hintTimer;
 };
+
+}  // namespace qb

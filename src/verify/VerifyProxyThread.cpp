@@ -13,6 +13,8 @@
 
 #include "base/Text.h"
 
+namespace qb {
+
 namespace {
 
 constexpr const char* kUserAgent = "Mozilla/4.0 (compatible; MSIE 5.0; Win32)";
@@ -474,3 +476,5 @@ void CVerifyProxyThread::OnQuitVerify() {
 VerifyResult CVerifyProxyThread::Verify(const VerifyTask& task) {
   return Run(*this, task).Go();
 }
+
+}  // namespace qb

@@ -14,6 +14,8 @@
 
 class QThread;
 
+namespace qb {
+
 // The progress texts a worker reports.
 inline constexpr const char* kTextBadUrl = "地址无效    (%s)";
 inline constexpr const char* kTextConnectingSite = "连接站点%d    (%s)";
@@ -79,3 +81,5 @@ class CVerifyProxyThread : public QObject {
   // Holds the multi handle of this worker's transfers, so that Abort can wake one.
   qb::CurlTransfer m_transfer;
 };
+
+}  // namespace qb

@@ -2,6 +2,8 @@
 
 #include "base/Text.h"
 
+namespace qb {
+
 namespace {
 
 constexpr std::string_view kKindNames[8] = {"",       "HTTP",   "HTTPS", "SOCKS",
@@ -71,3 +73,5 @@ std::optional<VerifyUrl> SplitVerifyUrl(std::string_view url) {
   }
   return out;
 }
+
+}  // namespace qb

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+namespace qb {
+
 // The worker's result codes; the values are the contract with the list's texts.
 enum VerifyStatus {
   VERIFY_NONE = 0,
@@ -97,4 +99,6 @@ struct VerifyResult {
   std::string page;
 };
 
-Q_DECLARE_METATYPE(VerifyResult)
+}  // namespace qb
+
+Q_DECLARE_METATYPE(qb::VerifyResult)

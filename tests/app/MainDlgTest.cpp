@@ -19,6 +19,8 @@
 #include "ui/TextProgressCtrl.h"
 #include "verify/VerifyControl.h"
 
+using namespace qb;
+
 using qbtest::ReadFile;
 using qbtest::ScriptedPrompt;
 using qbtest::TempDir;

@@ -32,6 +32,8 @@
 #include "ui/TextProgressCtrl.h"
 #include "verify/VerifyControl.h"
 
+using namespace qb;
+
 using qbtest::Peer;
 using qbtest::Peers;
 using qbtest::ReadFile;

@@ -27,6 +27,8 @@
 #include "sysproxy/RecordingProxyPlatform.h"
 #include "ui/TextProgressCtrl.h"
 
+using namespace qb;
+
 using qbtest::ReadFile;
 using qbtest::TempDir;
 using qbtest::WriteFile;

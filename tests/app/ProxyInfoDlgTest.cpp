@@ -8,6 +8,8 @@
 #include "support/ScriptedPrompt.h"
 #include "ui/IpAddressCtrl.h"
 
+using namespace qb;
+
 using qbtest::ScriptedPrompt;
 
 namespace {

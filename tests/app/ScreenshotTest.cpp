@@ -14,6 +14,8 @@
 #include "support/TempDir.h"
 #include "ui/TextProgressCtrl.h"
 
+using namespace qb;
+
 using qbtest::TempDir;
 using qbtest::WriteFile;
 

@@ -7,6 +7,8 @@
 
 #include "app/SingleInstance.h"
 
+using namespace qb;
+
 namespace {
 
 QString UniqueKey() { return "QuillberryTest-" + QUuid::createUuid().toString(QUuid::Id128); }

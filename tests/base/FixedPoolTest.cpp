@@ -11,6 +11,8 @@
 #include "base/FixedPool.h"
 #include "proxy/ProxyEntry.h"
 
+using namespace qb;
+
 namespace {
 
 // Every slot handed out is a distinct, aligned, writable block; a freed slot comes

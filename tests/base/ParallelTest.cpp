@@ -17,6 +17,8 @@
 #include "base/Parallel.h"
 #include "support/TempDir.h"
 
+using namespace qb;
+
 using qbtest::ReadFile;
 using qbtest::TempDir;
 using qbtest::WriteFile;

@@ -13,6 +13,8 @@
 #include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
 
+using namespace qb;
+
 using qbtest::OriginPage;
 
 namespace {

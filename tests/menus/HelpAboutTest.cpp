@@ -16,6 +16,8 @@
 #include "ui/DialogUnits.h"
 #include "ui/HelpLink.h"
 
+using namespace qb;
+
 namespace {
 
 using qbtest::TempDir;

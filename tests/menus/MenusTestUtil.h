@@ -14,6 +14,8 @@
 #include "ui/OwnerDrawMenu.h"
 #include "ui/Resources.h"
 
+using namespace qb;
+
 namespace mtest {
 
 class MenuTest : public ::testing::Test {

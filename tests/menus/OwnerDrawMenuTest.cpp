@@ -10,6 +10,8 @@
 #include "ui/MenuResource.h"
 #include "ui/OwnerDrawMenu.h"
 
+using namespace qb;
+
 namespace {
 
 using mtest::MenuTest;

@@ -12,6 +12,8 @@
 #include "sysproxy/RecordingProxyPlatform.h"
 #include "sysproxy/SystemProxy.h"
 
+using namespace qb;
+
 namespace {
 
 using Kind = CRecordingProxyPlatform::CallKind;

@@ -14,6 +14,8 @@
 #include "proxy/ProxyExtractor.h"
 #include "support/TempDir.h"
 
+using namespace qb;
+
 namespace {
 
 using namespace std::string_literals;

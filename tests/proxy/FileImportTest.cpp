@@ -28,6 +28,8 @@
 #include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
 
+using namespace qb;
+
 using qbtest::ReadFile;
 using qbtest::TempDir;
 using qbtest::WriteFile;

@@ -10,6 +10,8 @@
 #include "proxy/IpLocationWriter.h"
 #include "support/TempDir.h"
 
+using namespace qb;
+
 namespace {
 
 std::string Dotted(std::uint32_t v) {

@@ -2,6 +2,8 @@
 
 #include "proxy/ProxyEntry.h"
 
+using namespace qb;
+
 namespace {
 
 struct Parsed {

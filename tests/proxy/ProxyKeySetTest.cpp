@@ -9,6 +9,8 @@
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyKeySet.h"
 
+using namespace qb;
+
 namespace {
 
 // Random inserts and removals, with many keys that differ only in case and long runs

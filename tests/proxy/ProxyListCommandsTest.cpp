@@ -4,6 +4,8 @@
 #include "proxy/ProxyListModel.h"
 #include "support/ScriptedPrompt.h"
 
+using namespace qb;
+
 using qbtest::ScriptedPrompt;
 
 namespace {

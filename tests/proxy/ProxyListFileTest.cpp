@@ -18,6 +18,8 @@
 #include "support/TempDir.h"
 #include "ui/FailureMessages.h"
 
+using namespace qb;
+
 using qbtest::ReadFile;
 using qbtest::ScriptedPrompt;
 using qbtest::TempDir;

@@ -8,6 +8,8 @@
 
 #include "proxy/ProxyListModel.h"
 
+using namespace qb;
+
 namespace {
 
 std::vector<std::string> Column(const CProxyListModel& m, int column) {

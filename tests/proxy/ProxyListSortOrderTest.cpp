@@ -10,6 +10,8 @@
 
 #include "proxy/ProxyListModel.h"
 
+using namespace qb;
+
 namespace {
 
 TEST(ProxyListSortOrder, EveryColumnAndDirectionFollowsCompareItems) {

@@ -29,6 +29,8 @@
 #include "sysproxy/RecordingProxyPlatform.h"
 #include "sysproxy/SystemProxy.h"
 
+using namespace qb;
+
 namespace settingdlgtest {
 
 // The control with the given id; fails the test when there is none.

@@ -14,7 +14,8 @@
 #include "ui/DialogUnits.h"
 #include "ui/SpinButtonCtrl.h"
 
-extern double g_dColumnScale;
+using namespace qb;
+
 
 using namespace settingdlgtest;
 using qbtest::ReadFile;

@@ -11,6 +11,8 @@
 #include "ui/VerifySourceDlg.h"
 #include "ui/DialogUnits.h"
 
+using namespace qb;
+
 using namespace settingdlgtest;
 using qbtest::ReadFile;
 using qbtest::WriteFile;

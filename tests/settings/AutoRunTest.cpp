@@ -11,6 +11,8 @@
 #include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
 
+using namespace qb;
+
 namespace {
 
 // What a desktop reads from the entry: the Exec value through GLib's key-file

@@ -7,6 +7,8 @@
 #include "settings/Settings.h"
 #include "support/TempDir.h"
 
+using namespace qb;
+
 namespace {
 
 std::vector<int> Ticked(const CProxyListModel& list) {

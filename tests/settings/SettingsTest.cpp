@@ -11,6 +11,8 @@
 #include "support/TempDir.h"
 #include "ui/FailureMessages.h"
 
+using namespace qb;
+
 namespace {
 
 std::vector<std::string> SplitCrLf(const std::string& text) {

@@ -8,6 +8,8 @@
 #include "support/TempDir.h"
 #include "ui/FailureMessages.h"
 
+using namespace qb;
+
 namespace {
 
 std::vector<int> TickedRows(const CSettings& s) {

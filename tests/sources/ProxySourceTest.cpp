@@ -12,6 +12,8 @@
 #include "support/TempDir.h"
 #include "ui/FailureMessages.h"
 
+using namespace qb;
+
 namespace {
 
 class SourcesFile : public ::testing::Test {

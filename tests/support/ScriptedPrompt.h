@@ -9,6 +9,8 @@
 
 #include "base/Prompt.h"
 
+using namespace qb;
+
 namespace qbtest {
 
 struct RecordedMessage {

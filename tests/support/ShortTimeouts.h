@@ -8,6 +8,8 @@
 #include "settings/Settings.h"
 #include "verify/VerifyTask.h"
 
+using namespace qb;
+
 namespace qbtest {
 
 class ShortTimeouts {

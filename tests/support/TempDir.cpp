@@ -8,6 +8,8 @@
 
 #include "base/Files.h"
 
+using namespace qb;
+
 namespace qbtest {
 
 void WriteFile(const std::string& path, const std::string& bytes) {

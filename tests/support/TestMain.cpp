@@ -7,6 +7,8 @@
 
 #include "base/CurlTransfer.h"
 
+using namespace qb;
+
 int main(int argc, char** argv) {
   ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
   ::testing::InitGoogleTest(&argc, argv);

@@ -7,6 +7,8 @@
 
 #include "SysProxyTestUtil.h"
 
+using namespace qb;
+
 namespace {
 
 class CliProxyTest : public sptest::SysProxyTest {

@@ -11,6 +11,8 @@
 #include "sysproxy/SystemProxy.h"
 #include "ui/FailureMessages.h"
 
+using namespace qb;
+
 namespace {
 
 constexpr const char* kRoot = "org.gnome.system.proxy";

@@ -13,6 +13,8 @@
 #include "sysproxy/SystemProxy.h"
 #include "ui/FailureMessages.h"
 
+using namespace qb;
+
 namespace {
 
 class KdeProxyTest : public sptest::SysProxyTest {

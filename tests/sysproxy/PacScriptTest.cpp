@@ -9,6 +9,8 @@
 #include "sysproxy/SystemProxy.h"
 #include "ui/FailureMessages.h"
 
+using namespace qb;
+
 namespace {
 
 constexpr const char* kDirectScript =

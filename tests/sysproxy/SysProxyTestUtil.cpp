@@ -15,6 +15,8 @@
 #include "base/Files.h"
 #include "base/Text.h"
 
+using namespace qb;
+
 namespace sptest {
 
 namespace {

@@ -13,6 +13,8 @@
 #include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
 
+using namespace qb;
+
 namespace sptest {
 
 // Sets (or with nullopt removes) an environment variable for the guard's lifetime.

@@ -12,6 +12,8 @@
 #include "sysproxy/SystemProxy.h"
 #include "ui/FailureMessages.h"
 
+using namespace qb;
+
 namespace {
 
 using Kind = CRecordingProxyPlatform::CallKind;

@@ -8,6 +8,8 @@
 #include "ui/SortListCtrl.h"
 #include "ui/TextProgressCtrl.h"
 
+using namespace qb;
+
 namespace {
 
 class SortList : public ::testing::Test {

@@ -16,6 +16,8 @@
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
+using namespace qb;
+
 using qbtest::Peer;
 using qbtest::Peers;
 

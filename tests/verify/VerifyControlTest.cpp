@@ -20,6 +20,8 @@
 
 #include "support/ShortTimeouts.h"
 
+using namespace qb;
+
 using qbtest::Peer;
 using qbtest::Peers;
 

@@ -18,6 +18,8 @@
 
 #include "support/ShortTimeouts.h"
 
+using namespace qb;
+
 using qbtest::Peer;
 using qbtest::Peers;
 

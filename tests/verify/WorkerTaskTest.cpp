@@ -6,6 +6,8 @@
 #include "verify/VerifyControl.h"
 #include "verify/VerifyProxyThread.h"
 
+using namespace qb;
+
 using qbtest::TaskFor;
 
 namespace {
