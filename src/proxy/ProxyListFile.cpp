@@ -82,15 +82,6 @@ bool ForEachFileChunk(const CProxyListModel& list, Write write) {
 
 }  // namespace
 
-std::string ProxyListFileContent(const CProxyListModel& list) {
-  std::string out;
-  ForEachFileChunk(list, [&](std::string_view text) {
-    out.append(text);
-    return true;
-  });
-  return out;
-}
-
 qb::OpResult SaveProxyList(const CProxyListModel& list, const std::string& dataDir) {
   const std::string path = qb::JoinPath(dataDir, kProxyListFileName);
   qb::AtomicFileWriter file(path);

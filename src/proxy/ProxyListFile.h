@@ -43,8 +43,6 @@ qb::OpResult LoadProxyList(CProxyListModel& list, const std::string& dataDir);
 // is left as it was and the result is WriteFailed with its path (the window says
 // "打开文件失败！" / "存盘").
 qb::OpResult SaveProxyList(const CProxyListModel& list, const std::string& dataDir);
-// The file's content for the rows, as written by SaveProxyList.
-std::string ProxyListFileContent(const CProxyListModel& list);
 
 // What an import did: the proxies found (duplicates included; 0 when the file could
 // not be read) and how reading the file and saving the list went.

@@ -23,6 +23,7 @@
 #include "proxy/ProxyListFile.h"
 #include "settings/Settings.h"
 #include "settings/VerifySource.h"
+#include "support/ListFileText.h"
 #include "support/LoopbackPeers.h"
 #include "support/ScopedEnv.h"
 #include "support/ScriptedPrompt.h"
@@ -207,7 +208,7 @@ TEST_F(WindowRun, VerifyAllEndsSortedSavedWithFavouritesAndIdle) {
   // Saved as the window shows it.
   const std::string file = ReadFile(data.File("Proxies.pro"));
   EXPECT_NE(file, fileBefore);
-  EXPECT_EQ(file, ProxyListFileContent(dlg->List()));
+  EXPECT_EQ(file, qbtest::ListFileText(dlg->List()));
 
   // Favourites: the HTTP and HTTPS proxies that answered; not the SOCKS5 one, and no
   // longer the dead one.
@@ -315,7 +316,7 @@ TEST_F(WindowRun, ExitWhileBusyIsRefusedAndStopsTheRun) {
   EXPECT_EQ(Text(2), "未验证");
   EXPECT_EQ(Text(3), "未验证");
   const std::string file = ReadFile(data.File("Proxies.pro"));
-  EXPECT_EQ(file, ProxyListFileContent(dlg->List()));
+  EXPECT_EQ(file, qbtest::ListFileText(dlg->List()));
 
   // Now it exits: the favourites the run chose are written, the list file is not
   // touched, and the rows are gone.
@@ -359,7 +360,7 @@ TEST_F(WindowRun, OneSelectedHttpProxyShowsTheResultWindow) {
   EXPECT_EQ(result->Page().toStdString(), "<html><body>\n<p>" + p.Feature() + "</p>\n</body></html>\n");
   // A selected run is saved in place, not sorted.
   EXPECT_EQ(Text(0), "未验证");
-  EXPECT_EQ(ReadFile(data.File("Proxies.pro")), ProxyListFileContent(dlg->List()));
+  EXPECT_EQ(ReadFile(data.File("Proxies.pro")), qbtest::ListFileText(dlg->List()));
 
   // Closed with OK, the same window comes back for the next single proxy.
   QTest::mouseClick(result->findChild<QAbstractButton*>("1"), Qt::LeftButton);

@@ -13,6 +13,7 @@
 #include "proxy/ProxyListFile.h"
 #include "proxy/ProxyListModel.h"
 #include "settings/Settings.h"
+#include "support/ListFileText.h"
 #include "support/LoopbackPeers.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
@@ -214,7 +215,7 @@ TEST_F(VerifyControlTest, RunOverAllRowsSortsSavesAndChoosesFavourites) {
   EXPECT_LE(qb::CAtof(Text(1)), qb::CAtof(Text(2)));
   EXPECT_EQ(Text(3), "连接失败");
   EXPECT_EQ(Text(4), "连接失败");
-  EXPECT_EQ(qbtest::ReadFile(dir.File("Proxies.pro")), ProxyListFileContent(list));
+  EXPECT_EQ(qbtest::ReadFile(dir.File("Proxies.pro")), qbtest::ListFileText(list));
 
   // The HTTP and HTTPS proxies that answered are the favourites; the dead one lost its
   // tick and the SOCKS5 proxy got none.
@@ -248,7 +249,7 @@ TEST_F(VerifyControlTest, SelectedRunVerifiesOnlyTheSelectionAndDoesNotSort) {
   EXPECT_EQ(range[0][1].toInt(), 2);
   EXPECT_EQ(progress.count(), 0);
   EXPECT_EQ(view.count(), 0);  // two rows: no result window
-  EXPECT_EQ(qbtest::ReadFile(dir.File("Proxies.pro")), ProxyListFileContent(list));
+  EXPECT_EQ(qbtest::ReadFile(dir.File("Proxies.pro")), qbtest::ListFileText(list));
 }
 
 TEST_F(VerifyControlTest, OneSelectedProxyShowsTheFetchedPage) {
