@@ -967,30 +967,36 @@ std::string MakeListFile(std::mt19937& rng) {
   static const char* const kStatus[] = {"未验证", "密码不匹配", "连接失败", "0.35", "12.7", "不支持此协议"};
   static const char* const kRemark[] = {"", "中国 北京", "fast  one", "#hash#", "a@b$c"};
   std::string out;
-  const int rows = 200 + static_cast<int>(rng() % 400);
+  const int rows = 200 + static_cast<int>(static_cast<unsigned>(rng()) % 400);
   for (int i = 0; i < rows; ++i) {
-    switch (rng() % 8) {
+    switch (static_cast<unsigned>(rng()) % 8) {
       case 0:  // hand-written, foreign forms
-        out += qb::Format("<td>10.%u.%u.%u:%u</td> and 10.0.0.%u:8080", rng() % 4, rng() % 256, rng() % 256,
-                          80 + rng() % 3, rng() % 256);
+        out += qb::Format("<td>10.%u.%u.%u:%u</td> and 10.0.0.%u:8080", static_cast<unsigned>(rng()) % 4,
+                          static_cast<unsigned>(rng()) % 256, static_cast<unsigned>(rng()) % 256,
+                          80 + static_cast<unsigned>(rng()) % 3, static_cast<unsigned>(rng()) % 256);
         break;
       case 1:  // GBK remark: not valid UTF-8
-        out += qb::Format("10.1.%u.%u:3128@HTTP$未验证#", rng() % 4, rng() % 256) + "\xB1\xB1\xBE\xA9";
+        out += qb::Format("10.1.%u.%u:3128@HTTP$未验证#", static_cast<unsigned>(rng()) % 4,
+                          static_cast<unsigned>(rng()) % 256) +
+               "\xB1\xB1\xBE\xA9";
         break;
       case 2:
         out += "";
         break;
       default: {
-        CProxyEntry e(rng() % 5 == 0 ? "proxy" + std::to_string(rng() % 50) + ".example"
-                                     : qb::Format("10.2.%u.%u", rng() % 4, rng() % 256),
-                      std::to_string(1 + rng() % 65535), kTypes[rng() % 6], kStatus[rng() % 6],
-                      kRemark[rng() % 5]);
+        CProxyEntry e(static_cast<unsigned>(rng()) % 5 == 0
+                          ? "proxy" + std::to_string(static_cast<unsigned>(rng()) % 50) + ".example"
+                          : qb::Format("10.2.%u.%u", static_cast<unsigned>(rng()) % 4,
+                                       static_cast<unsigned>(rng()) % 256),
+                      std::to_string(1 + static_cast<unsigned>(rng()) % 65535),
+                      kTypes[static_cast<unsigned>(rng()) % 6], kStatus[static_cast<unsigned>(rng()) % 6],
+                      kRemark[static_cast<unsigned>(rng()) % 5]);
         out += FormatFileLine(e);
       }
     }
-    out += rng() % 3 == 0 ? "\n" : "\r\n";
+    out += static_cast<unsigned>(rng()) % 3 == 0 ? "\n" : "\r\n";
   }
-  if (rng() % 2) out += "10.3.3.3:9999@SOCKS5$未验证#no line end";
+  if (static_cast<unsigned>(rng()) % 2) out += "10.3.3.3:9999@SOCKS5$未验证#no line end";
   return out;
 }
 
