@@ -8,8 +8,8 @@
 
 #include "app/MainDlg.h"
 #include "app/SingleInstance.h"
-#include "base/Prompt.h"
 #include "base/ProgramDir.h"
+#include "base/Prompt.h"
 #include "ui/QtPrompt.h"
 #include "ui/Resources.h"
 #include "verify/VerifyControl.h"

@@ -9,7 +9,9 @@ StderrPrompt g_stderrPrompt;
 IUserPrompt* g_prompt = &g_stderrPrompt;
 }  // namespace
 
-IUserPrompt& Prompt() { return *g_prompt; }
+IUserPrompt& Prompt() {
+  return *g_prompt;
+}
 
 IUserPrompt* SetPrompt(IUserPrompt* prompt) {
   IUserPrompt* previous = g_prompt;
@@ -27,7 +29,11 @@ MsgResult StderrPrompt::Message(const std::string& text, const std::string& capt
   return buttons == MsgButtons::YesNo ? MsgResult::No : MsgResult::Ok;
 }
 
-std::optional<std::string> StderrPrompt::OpenFile(const FileDialogSpec&) { return std::nullopt; }
-std::optional<std::string> StderrPrompt::SaveFile(const FileDialogSpec&) { return std::nullopt; }
+std::optional<std::string> StderrPrompt::OpenFile(const FileDialogSpec&) {
+  return std::nullopt;
+}
+std::optional<std::string> StderrPrompt::SaveFile(const FileDialogSpec&) {
+  return std::nullopt;
+}
 
 }  // namespace qb

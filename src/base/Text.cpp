@@ -52,7 +52,9 @@ std::string_view TrimRight(std::string_view s) {
   return s.substr(0, n);
 }
 
-std::string_view Trim(std::string_view s) { return TrimRight(TrimLeft(s)); }
+std::string_view Trim(std::string_view s) {
+  return TrimRight(TrimLeft(s));
+}
 
 long long CAtoll(std::string_view s) {
   std::size_t i = 0;
@@ -97,10 +99,14 @@ std::size_t Utf8CharLength(std::string_view s, std::size_t i) {
   const unsigned char c = static_cast<unsigned char>(s[i]);
   std::size_t len;
   if (c < 0x80) return 1;
-  if (c >= 0xC2 && c <= 0xDF) len = 2;
-  else if (c >= 0xE0 && c <= 0xEF) len = 3;
-  else if (c >= 0xF0 && c <= 0xF4) len = 4;
-  else return 1;
+  if (c >= 0xC2 && c <= 0xDF)
+    len = 2;
+  else if (c >= 0xE0 && c <= 0xEF)
+    len = 3;
+  else if (c >= 0xF0 && c <= 0xF4)
+    len = 4;
+  else
+    return 1;
   if (i + len > s.size()) return 1;
   for (std::size_t k = 1; k < len; ++k) {
     if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 1;
@@ -151,15 +157,28 @@ bool IsValidUtf8(std::string_view s) {
     }
     std::size_t len;
     unsigned char lo = 0x80, hi = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) len = 2;
-    else if (c == 0xE0) { len = 3; lo = 0xA0; }
-    else if (c >= 0xE1 && c <= 0xEC) len = 3;
-    else if (c == 0xED) { len = 3; hi = 0x9F; }
-    else if (c >= 0xEE && c <= 0xEF) len = 3;
-    else if (c == 0xF0) { len = 4; lo = 0x90; }
-    else if (c >= 0xF1 && c <= 0xF3) len = 4;
-    else if (c == 0xF4) { len = 4; hi = 0x8F; }
-    else return false;
+    if (c >= 0xC2 && c <= 0xDF)
+      len = 2;
+    else if (c == 0xE0) {
+      len = 3;
+      lo = 0xA0;
+    } else if (c >= 0xE1 && c <= 0xEC)
+      len = 3;
+    else if (c == 0xED) {
+      len = 3;
+      hi = 0x9F;
+    } else if (c >= 0xEE && c <= 0xEF)
+      len = 3;
+    else if (c == 0xF0) {
+      len = 4;
+      lo = 0x90;
+    } else if (c >= 0xF1 && c <= 0xF3)
+      len = 4;
+    else if (c == 0xF4) {
+      len = 4;
+      hi = 0x8F;
+    } else
+      return false;
     if (i + len > n) return false;
     if (p[i + 1] < lo || p[i + 1] > hi) return false;
     for (std::size_t k = 2; k < len; ++k) {
@@ -205,7 +224,9 @@ std::string DecodeLegacyLine(std::string_view line) {
   return Convert(line, "UTF-8", "GB18030", "\xEF\xBF\xBD");
 }
 
-std::string EncodeGb18030(std::string_view utf8) { return Convert(utf8, "GB18030", "UTF-8", "?"); }
+std::string EncodeGb18030(std::string_view utf8) {
+  return Convert(utf8, "GB18030", "UTF-8", "?");
+}
 
 void ForEachLine(std::string_view text, const std::function<void(std::string_view)>& f) {
   std::size_t pos = 0;

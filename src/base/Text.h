@@ -18,12 +18,18 @@ namespace qb {
 inline bool IsCSpace(unsigned char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
-inline bool IsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+inline bool IsDigit(unsigned char c) {
+  return c >= '0' && c <= '9';
+}
 
 // ASCII-only case folding: CJK text has no case, and folding bytes of a multibyte
 // character would corrupt it.
-inline char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
-inline char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+inline char AsciiUpper(char c) {
+  return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+}
+inline char AsciiLower(char c) {
+  return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
 std::string AsciiUpper(std::string_view s);
 std::string AsciiLower(std::string_view s);
 // <0, 0, >0 like strcmp, ignoring the case of ASCII letters.

@@ -9,9 +9,9 @@
 #include <string>
 
 #include "base/CurlTransfer.h"
+#include "base/ProgramDir.h"
 #include "base/Prompt.h"
 #include "cli/Cli.h"
-#include "base/ProgramDir.h"
 
 namespace qb::cli {
 

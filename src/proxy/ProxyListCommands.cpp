@@ -44,7 +44,8 @@ ProxyInfoCheck CheckProxyInfo(ProxyInfo& info) {
   if (info.address == std::array<int, 4>{0, 0, 0, 0}) return fail(kMsgBadAddress, ProxyInfoField::Address);
   const long long portValue = qb::CAtoll(port);
   if (portValue < 1 || portValue > 65535) return fail(kMsgBadPort, ProxyInfoField::Port);
-  if (info.remark.find_first_of(":@$# \t<>") != std::string::npos) return fail(kMsgBadRemark, ProxyInfoField::Remark);
+  if (info.remark.find_first_of(":@$# \t<>") != std::string::npos)
+    return fail(kMsgBadRemark, ProxyInfoField::Remark);
   return check;
 }
 
@@ -55,8 +56,9 @@ int AddProxyFromDialog(CProxyListModel& list, const std::string& type, const std
   return result;
 }
 
-ModifyOutcome ModifyProxyRow(CProxyListModel& list, int row, const std::string& type, const std::string& address,
-                             const std::string& port, const std::string& remark, const LocationLookup& lookup) {
+ModifyOutcome ModifyProxyRow(CProxyListModel& list, int row, const std::string& type,
+                             const std::string& address, const std::string& port, const std::string& remark,
+                             const LocationLookup& lookup) {
   const CProxyEntry* e = list.Entry(row);
   if (!e) return ModifyOutcome::Unchanged;
   const std::string oldKey = ProxyKey(e->m_sProxyAddr, e->m_sProxyPort, e->m_sProxyType);
@@ -88,7 +90,8 @@ int CleanProxyList(CProxyListModel& list) {
   for (int row = 0; row < list.RowCount(); ++row) {
     const CProxyEntry* e = list.Entry(row);
     const std::string_view status = qb::Trim(e->m_sTimeStatus);
-    const bool failed = status == kStatusConnectFailed || status == kStatusMismatch || status == kStatusTimeout;
+    const bool failed =
+        status == kStatusConnectFailed || status == kStatusMismatch || status == kStatusTimeout;
     if (failed && (e->m_sRemark.empty() || e->m_sRemark[0] != '!')) doomed.push_back(row);
   }
   list.RemoveRows(doomed);

@@ -58,14 +58,15 @@ int AddProxyFromDialog(CProxyListModel& list, const std::string& type, const std
 using LocationLookup = std::function<std::string(const std::string& address)>;
 
 enum class ModifyOutcome {
-  Unchanged,   // nothing that is saved changed
-  Changed,     // the row changed; the list file must be saved
-  Duplicate,   // another row has the new proxy (after the message); a new remark stays
+  Unchanged,  // nothing that is saved changed
+  Changed,    // the row changed; the list file must be saved
+  Duplicate,  // another row has the new proxy (after the message); a new remark stays
 };
 
 // The modify command after the dialog, on one row.
-ModifyOutcome ModifyProxyRow(CProxyListModel& list, int row, const std::string& type, const std::string& address,
-                             const std::string& port, const std::string& remark, const LocationLookup& lookup);
+ModifyOutcome ModifyProxyRow(CProxyListModel& list, int row, const std::string& type,
+                             const std::string& address, const std::string& port, const std::string& remark,
+                             const LocationLookup& lookup);
 
 // Removes the rows whose status is a connection failure, a mismatch or a timeout,
 // except those whose remark begins with "!". Returns how many went.

@@ -3,9 +3,9 @@
 #include <QSettings>
 #include <QString>
 
+#include "base/ProgramDir.h"
 #include "base/Text.h"
 #include "proxy/ProxyListModel.h"
-#include "base/ProgramDir.h"
 #include "settings/Settings.h"
 
 namespace qb {

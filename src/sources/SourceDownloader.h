@@ -134,7 +134,6 @@ class CSourceDownloader : public QObject {
   QObject* m_pWorker = nullptr;  // lives in m_pThread; the transfers run in its context
 };
 
-
 }  // namespace qb
 
 Q_DECLARE_METATYPE(qb::SourceReport)

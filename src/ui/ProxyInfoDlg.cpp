@@ -89,10 +89,17 @@ void CProxyInfoDlg::accept() {
   if (!check.ok) {
     qb::ShowMessage(check.message, kCaptionInputError, qb::MsgIcon::Warning);
     switch (check.focus) {
-      case ProxyInfoField::Type: m_type->setFocus(); break;
-      case ProxyInfoField::Port: m_port->setFocus(); break;
-      case ProxyInfoField::Remark: m_remark->setFocus(); break;
-      default: break;
+      case ProxyInfoField::Type:
+        m_type->setFocus();
+        break;
+      case ProxyInfoField::Port:
+        m_port->setFocus();
+        break;
+      case ProxyInfoField::Remark:
+        m_remark->setFocus();
+        break;
+      default:
+        break;
     }
     return;
   }

@@ -28,14 +28,24 @@ MsgResult QtPrompt::Message(const std::string& text, const std::string& caption,
                             MsgButtons buttons) {
   QMessageBox::Icon qicon = QMessageBox::NoIcon;
   switch (icon) {
-    case MsgIcon::Error: qicon = QMessageBox::Critical; break;
-    case MsgIcon::Warning: qicon = QMessageBox::Warning; break;
-    case MsgIcon::Information: qicon = QMessageBox::Information; break;
-    case MsgIcon::Question: qicon = QMessageBox::Question; break;
-    case MsgIcon::None: break;
+    case MsgIcon::Error:
+      qicon = QMessageBox::Critical;
+      break;
+    case MsgIcon::Warning:
+      qicon = QMessageBox::Warning;
+      break;
+    case MsgIcon::Information:
+      qicon = QMessageBox::Information;
+      break;
+    case MsgIcon::Question:
+      qicon = QMessageBox::Question;
+      break;
+    case MsgIcon::None:
+      break;
   }
   QMessageBox box(qicon, QString::fromStdString(caption), QString::fromStdString(text),
-                  buttons == MsgButtons::YesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok, Owner());
+                  buttons == MsgButtons::YesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok,
+                  Owner());
   box.setObjectName("MessageBox");
   const int r = box.exec();
   if (buttons == MsgButtons::YesNo) return r == QMessageBox::Yes ? MsgResult::Yes : MsgResult::No;
@@ -55,7 +65,11 @@ std::optional<std::string> RunFileDialog(QWidget* owner, const FileDialogSpec& s
 }
 }  // namespace
 
-std::optional<std::string> QtPrompt::OpenFile(const FileDialogSpec& spec) { return RunFileDialog(Owner(), spec, false); }
-std::optional<std::string> QtPrompt::SaveFile(const FileDialogSpec& spec) { return RunFileDialog(Owner(), spec, true); }
+std::optional<std::string> QtPrompt::OpenFile(const FileDialogSpec& spec) {
+  return RunFileDialog(Owner(), spec, false);
+}
+std::optional<std::string> QtPrompt::SaveFile(const FileDialogSpec& spec) {
+  return RunFileDialog(Owner(), spec, true);
+}
 
 }  // namespace qb

@@ -24,11 +24,11 @@
 #include "settings/AutoRun.h"
 #include "settings/Settings.h"
 #include "settings/VerifySource.h"
-#include "ui/VerifySourceDlg.h"
 #include "sysproxy/SystemProxy.h"
 #include "ui/DialogUnits.h"
 #include "ui/FailureMessages.h"
 #include "ui/SpinButtonCtrl.h"
+#include "ui/VerifySourceDlg.h"
 
 namespace qb {
 

@@ -40,15 +40,20 @@ void CSortHeaderCtrl::paintSection(QPainter* painter, const QRect& rect, int log
   style()->drawControl(QStyle::CE_HeaderSection, &opt, painter, this);
 
   const QString text = model() ? model()->headerData(logicalIndex, orientation()).toString() : QString();
-  const QVariant alignVar = model() ? model()->headerData(logicalIndex, orientation(), Qt::TextAlignmentRole) : QVariant();
+  const QVariant alignVar =
+      model() ? model()->headerData(logicalIndex, orientation(), Qt::TextAlignmentRole) : QVariant();
   const Qt::Alignment align = alignVar.isValid() ? Qt::Alignment(alignVar.toInt()) : defaultAlignment();
   Qt::Alignment horizontal = Qt::AlignLeft;
-  if (align & Qt::AlignHCenter) horizontal = Qt::AlignHCenter;
-  else if (align & Qt::AlignRight) horizontal = Qt::AlignRight;
+  if (align & Qt::AlignHCenter)
+    horizontal = Qt::AlignHCenter;
+  else if (align & Qt::AlignRight)
+    horizontal = Qt::AlignRight;
 
   QRect textRect = rect;
-  if (horizontal == Qt::AlignRight) textRect.adjust(0, 0, -5, 0);
-  else textRect.adjust(5, 0, 0, 0);
+  if (horizontal == Qt::AlignRight)
+    textRect.adjust(0, 0, -5, 0);
+  else
+    textRect.adjust(5, 0, 0, 0);
   const QFontMetrics fm(font());
   painter->setPen(palette().color(QPalette::ButtonText));
   painter->drawText(textRect, int(horizontal | Qt::AlignVCenter | Qt::TextSingleLine),

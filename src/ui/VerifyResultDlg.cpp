@@ -30,9 +30,17 @@ CVerifyResultDlg::CVerifyResultDlg(QWidget* parent) : QDialog(parent) {
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 }
 
-void CVerifyResultDlg::SetStatus(const QString& text) { m_status->setText(text); }
-void CVerifyResultDlg::SetPage(const QString& text) { m_page->setPlainText(text); }
-QString CVerifyResultDlg::Status() const { return m_status->text(); }
-QString CVerifyResultDlg::Page() const { return m_page->toPlainText(); }
+void CVerifyResultDlg::SetStatus(const QString& text) {
+  m_status->setText(text);
+}
+void CVerifyResultDlg::SetPage(const QString& text) {
+  m_page->setPlainText(text);
+}
+QString CVerifyResultDlg::Status() const {
+  return m_status->text();
+}
+QString CVerifyResultDlg::Page() const {
+  return m_page->toPlainText();
+}
 
 }  // namespace qb

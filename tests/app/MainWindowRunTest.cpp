@@ -18,7 +18,6 @@
 #include <vector>
 
 #include "app/MainDlg.h"
-#include "ui/VerifyResultDlg.h"
 #include "base/Text.h"
 #include "proxy/ProxyListFile.h"
 #include "settings/Settings.h"
@@ -31,6 +30,7 @@
 #include "sysproxy/RecordingProxyPlatform.h"
 #include "ui/SortListCtrl.h"
 #include "ui/TextProgressCtrl.h"
+#include "ui/VerifyResultDlg.h"
 #include "verify/VerifyControl.h"
 
 using namespace qb;

@@ -18,13 +18,13 @@
 
 #include "app/MainDlg.h"
 #include "proxy/ProxyExtractor.h"
-#include "ui/ProxySourceDlg.h"
 #include "sources/SourceDownloader.h"
 #include "support/PageOrigin.h"
 #include "support/ScopedEnv.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
 #include "sysproxy/RecordingProxyPlatform.h"
+#include "ui/ProxySourceDlg.h"
 #include "ui/TextProgressCtrl.h"
 
 using namespace qb;

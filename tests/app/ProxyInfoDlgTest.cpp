@@ -4,9 +4,9 @@
 #include <QLineEdit>
 #include <QTimer>
 
-#include "ui/ProxyInfoDlg.h"
 #include "support/ScriptedPrompt.h"
 #include "ui/IpAddressCtrl.h"
+#include "ui/ProxyInfoDlg.h"
 
 using namespace qb;
 

@@ -8,10 +8,10 @@
 
 #include "app/MainDlg.h"
 #include "proxy/ProxyListModel.h"
-#include "sysproxy/RecordingProxyPlatform.h"
 #include "support/ScopedEnv.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
+#include "sysproxy/RecordingProxyPlatform.h"
 #include "ui/TextProgressCtrl.h"
 
 using namespace qb;
@@ -23,7 +23,8 @@ namespace {
 
 std::string TypicalList() {
   const char* types[] = {"HTTP", "HTTP", "HTTPS", "SOCKS5", "HTTP", "SOCKS4"};
-  const char* status[] = {"0.8", "1.4", "2.9", "连接失败", "超时", "不匹配", "未验证", "0.5", "4.2", "密码不匹配"};
+  const char* status[] = {"0.8",    "1.4",    "2.9", "连接失败", "超时",
+                          "不匹配", "未验证", "0.5", "4.2",      "密码不匹配"};
   const char* remarks[] = {"中国 北京", "", "美国", "!自己的", "日本 东京", "", "德国", ""};
   std::string out;
   for (int i = 0; i < 36; ++i) {
@@ -46,7 +47,8 @@ TEST(Screenshots, MainWindowOnATypicalDay) {
   ScopedEnv xdg("XDG_CONFIG_HOME", QByteArray::fromStdString(config.Path()));
   qbtest::ScriptedPrompt prompt;
   WriteFile(data.File("Proxies.pro"), TypicalList());
-  WriteFile(data.File("Sources.dat"), "示例代理列表 http://127.0.0.1:8/list.html 1\r\n本地测试页 127.0.0.1:8/b.html 0\r\n");
+  WriteFile(data.File("Sources.dat"),
+            "示例代理列表 http://127.0.0.1:8/list.html 1\r\n本地测试页 127.0.0.1:8/b.html 0\r\n");
   MainDlgOptions o;
   o.dataDir = data.Path();
   o.favoritesIni = config.File("q.INI");

@@ -11,7 +11,9 @@ using namespace qb;
 
 namespace {
 
-QString UniqueKey() { return "QuillberryTest-" + QUuid::createUuid().toString(QUuid::Id128); }
+QString UniqueKey() {
+  return "QuillberryTest-" + QUuid::createUuid().toString(QUuid::Id128);
+}
 
 TEST(SingleInstance, SecondClaimAsksTheFirstToShowItself) {
   const QString key = UniqueKey();

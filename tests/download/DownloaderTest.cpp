@@ -5,10 +5,10 @@
 #include <QTimer>
 
 #include "base/Text.h"
-#include "support/PageOrigin.h"
 #include "proxy/ProxyExtractor.h"
 #include "proxy/ProxyListModel.h"
 #include "sources/SourceDownloader.h"
+#include "support/PageOrigin.h"
 #include "support/ScopedEnv.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"

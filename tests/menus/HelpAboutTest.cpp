@@ -11,8 +11,8 @@
 #include <QTimer>
 
 #include "MenusTestUtil.h"
-#include "ui/AboutDlg.h"
 #include "support/TempDir.h"
+#include "ui/AboutDlg.h"
 #include "ui/DialogUnits.h"
 #include "ui/HelpLink.h"
 

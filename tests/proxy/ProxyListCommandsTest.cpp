@@ -67,7 +67,9 @@ class ModifyRow : public ::testing::Test {
     list.AddProxyLine("5.6.7.8:80@HTTP$2.5#", 0);
     list.SetFavorite(0, true);
   }
-  LocationLookup lookup = [](const std::string& a) { return a == "9.9.9.9" ? std::string("中国 北京") : std::string(); };
+  LocationLookup lookup = [](const std::string& a) {
+    return a == "9.9.9.9" ? std::string("中国 北京") : std::string();
+  };
   CProxyListModel list;
   ScriptedPrompt prompt;
 };

@@ -20,7 +20,6 @@
 #include <vector>
 
 #include "base/ProgramDir.h"
-#include "ui/SettingDlg.h"
 #include "settings/Settings.h"
 #include "settings/VerifySource.h"
 #include "support/ScopedEnv.h"
@@ -28,6 +27,7 @@
 #include "support/TempDir.h"
 #include "sysproxy/RecordingProxyPlatform.h"
 #include "sysproxy/SystemProxy.h"
+#include "ui/SettingDlg.h"
 
 using namespace qb;
 

@@ -16,7 +16,6 @@
 
 using namespace qb;
 
-
 using namespace settingdlgtest;
 using qbtest::ReadFile;
 using qbtest::WriteFile;

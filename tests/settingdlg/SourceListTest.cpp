@@ -8,8 +8,8 @@
 #include <functional>
 
 #include "settingdlg/SettingDlgFixture.h"
-#include "ui/VerifySourceDlg.h"
 #include "ui/DialogUnits.h"
+#include "ui/VerifySourceDlg.h"
 
 using namespace qb;
 

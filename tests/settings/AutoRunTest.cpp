@@ -5,9 +5,9 @@
 #include <QDir>
 #include <QFile>
 
-#include "support/ScopedEnv.h"
 #include "settings/AutoRun.h"
 #include "settings/Settings.h"
+#include "support/ScopedEnv.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
 

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
-#include "support/ScopedEnv.h"
 #include "base/Text.h"
 #include "proxy/ProxyListModel.h"
 #include "settings/Favorites.h"
 #include "settings/Settings.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 using namespace qb;
