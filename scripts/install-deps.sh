@@ -9,6 +9,8 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6svg6 qt6-qpa-plugins
   libcurl4-openssl-dev libglib2.0-dev libglib2.0-bin
   libgtest-dev libgmock-dev libbenchmark-dev
+  # the format check of the test command
+  clang-format
   # desktop integration the program reads and writes
   gsettings-desktop-schemas dbus
   # loopback test peers

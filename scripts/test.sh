@@ -3,6 +3,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
+# The tree follows .clang-format; drift fails the run before anything is built.
+bash scripts/check-format.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$(nproc)"
 # Each test executable starts its own loopback peers on free ports; nothing outside
