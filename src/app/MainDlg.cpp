@@ -54,13 +54,14 @@ QString Q(const std::string& s) {
 CMainDlg::CMainDlg(MainDlgOptions options, QWidget* parent)
     : QDialog(parent),
       m_dataDir(std::move(options.dataDir)),
-      m_favoritesIni(std::move(options.favoritesIni)),
+      m_favoritesIni(options.favoritesIni.empty() ? FavoritesProfileFor(m_dataDir, FavoritesProfilePath())
+                                                  : std::move(options.favoritesIni)),
       m_forceNoTray(options.forceNoTray),
       m_sysProxy(std::make_unique<CSystemProxy>(m_dataDir, std::move(options.platform))) {
   // The settings holder is built with the window: the settings are read (and the
   // built-in resources installed) before anything is on screen.
   ReportSettingsLoad(LoadSettings(m_settings, m_dataDir));
-  if (options.applyAutoRun) ApplyAutoRun(m_settings);
+  if (options.applyAutoRun) ApplyAutoRun(m_settings, {}, m_dataDir);
   m_sysProxy->SetAutoProxyConfig(m_settings.m_nAutoProxyConfig);
 
   m_verify = new CVerifyControl(m_list, m_settings, this);

@@ -34,7 +34,7 @@ class CVerifyResultDlg;
 // What a test or an unusual start changes; the program uses the defaults.
 struct MainDlgOptions {
   std::string dataDir;       // the data directory; every data file is read and written here
-  std::string favoritesIni;  // empty: the user's profile
+  std::string favoritesIni;  // empty: the profile of the data directory's list
   std::unique_ptr<ISystemProxyPlatform> platform;  // null: the desktop's back ends
   bool applyAutoRun = true;                        // the start-at-log-on entry follows the setting
   bool forceNoTray = false;                        // behave as if the desktop had no tray

@@ -1,6 +1,7 @@
 #include "base/ProgramDir.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <QString>
 
@@ -26,6 +27,16 @@ std::string ExecutablePath() {
 
 std::string ChooseDataDir(const std::optional<std::string>& option) {
   return option && !option->empty() ? WithSlash(*option) : ProgramDir();
+}
+
+std::string AbsoluteDataDir(const std::string& dir) {
+  const QFileInfo info(QString::fromStdString(dir));
+  const QString canonical = info.canonicalFilePath();
+  return WithSlash((canonical.isEmpty() ? info.absoluteFilePath() : canonical).toStdString());
+}
+
+bool IsDefaultDataDir(const std::string& dir) {
+  return AbsoluteDataDir(dir) == AbsoluteDataDir(ProgramDir());
 }
 
 std::string ProgramDir() {

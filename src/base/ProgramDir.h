@@ -20,6 +20,14 @@ std::string ProgramDir();
 // option was given with a directory, otherwise ProgramDir().
 std::string ChooseDataDir(const std::optional<std::string>& option);
 
+// Whether dir is the default data directory (the same directory, however spelled).
+// Knowledge that belongs to one list (its favourite marks, how to start it again)
+// stays in the user's documented places only for this directory.
+bool IsDefaultDataDir(const std::string& dir);
+
+// The absolute form of a data directory, ending in "/".
+std::string AbsoluteDataDir(const std::string& dir);
+
 // The full path of the running executable.
 std::string ExecutablePath();
 

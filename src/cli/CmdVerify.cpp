@@ -314,7 +314,7 @@ int RunVerify(const QStringList& args, const std::string& dataDir) {
             exitCode = code;
         }
       }
-      if (!opt.file) SaveFavorites(list, GuiFavoritesProfile());
+      if (!opt.file) SaveFavorites(list, FavoritesProfileFor(dataDir, GuiFavoritesProfile()));
     }
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);

@@ -56,7 +56,10 @@ std::string AutostartEntryPath() {
   return qb::JoinPath(base, "autostart/Quillberry.desktop");
 }
 
-std::string DesktopExecValue(std::string_view path) {
+namespace {
+
+// One argument of an Exec value, before the key file's own escapes.
+std::string ExecArgument(std::string_view path) {
   // Three layers, innermost first: a literal "%" is "%%" (field codes); an argument
   // with a reserved character goes in double quotes, with '"', '`', '$' and '\'
   // escaped by a backslash; then the value as a whole gets the string escapes of the
@@ -83,6 +86,11 @@ std::string DesktopExecValue(std::string_view path) {
   } else {
     quoted = arg;
   }
+  return quoted;
+}
+
+// The key file's string escapes of a whole value.
+std::string KeyFileValue(std::string_view quoted) {
   std::string value;
   for (char c : quoted) {
     switch (c) {
@@ -105,7 +113,22 @@ std::string DesktopExecValue(std::string_view path) {
   return value;
 }
 
-void ApplyAutoRun(const CSettings& settings, const std::string& executablePath) {
+}  // namespace
+
+std::string DesktopExecValue(std::string_view executablePath) {
+  return KeyFileValue(ExecArgument(executablePath));
+}
+
+std::string DesktopExecValue(const std::vector<std::string>& args) {
+  std::string line;
+  for (const std::string& a : args) {
+    if (!line.empty()) line += ' ';
+    line += ExecArgument(a);
+  }
+  return KeyFileValue(line);
+}
+
+void ApplyAutoRun(const CSettings& settings, const std::string& executablePath, const std::string& dataDir) {
   const QString entry = QString::fromStdString(AutostartEntryPath());
   if (settings.m_bAutoRun == 0) {
     QFile::remove(entry);
@@ -113,6 +136,11 @@ void ApplyAutoRun(const CSettings& settings, const std::string& executablePath) 
   }
   const std::string exe = executablePath.empty() ? ExecutablePath() : executablePath;
   if (exe.empty()) return;
+  std::vector<std::string> args{exe};
+  if (!dataDir.empty() && !IsDefaultDataDir(dataDir)) {
+    args.push_back("--data-dir");
+    args.push_back(AbsoluteDataDir(dataDir));
+  }
   QDir().mkpath(QFileInfo(entry).absolutePath());
   // Desktop entries are key files with LF line ends: a CR would become part of the
   // values.
@@ -121,7 +149,7 @@ void ApplyAutoRun(const CSettings& settings, const std::string& executablePath) 
       "Type=Application\n"
       "Name=Quillberry\n"
       "Exec=" +
-      DesktopExecValue(exe) +
+      DesktopExecValue(args) +
       "\n"
       "Terminal=false\n";
   qb::WriteFileAtomically(entry.toStdString(), text);

@@ -3,6 +3,7 @@
 #include <QSettings>
 #include <QString>
 
+#include "base/Files.h"
 #include "base/ProgramDir.h"
 #include "base/Text.h"
 #include "proxy/ProxyListModel.h"
@@ -53,6 +54,13 @@ std::string FavoritesProfilePath() {
   if (slash != std::string::npos) exe = exe.substr(slash + 1);
   if (exe.empty()) exe = "quillberry";
   return ConfigHome() + "/" + exe + ".INI";
+}
+
+std::string FavoritesProfileFor(const std::string& dataDir, const std::string& defaultProfile) {
+  if (IsDefaultDataDir(dataDir)) return defaultProfile;
+  const std::size_t slash = defaultProfile.rfind('/');
+  return qb::JoinPath(dataDir,
+                      slash == std::string::npos ? defaultProfile : defaultProfile.substr(slash + 1));
 }
 
 bool SaveFavorites(const CProxyListModel& list, const std::string& iniPath) {

@@ -21,6 +21,10 @@ void ApplyFavoritesText(CProxyListModel& list, std::string_view text);
 // The profile: $XDG_CONFIG_HOME/<executable name>.INI (~/.config when the variable
 // is unset), section "Quillberry", key "FavoriteProxies".
 std::string FavoritesProfilePath();
+// The profile that keeps the marks of the list in dataDir. Marks are row positions,
+// so they must never cross lists: the default data directory uses defaultProfile (the
+// documented per-user file), any other directory a file of the same name inside it.
+std::string FavoritesProfileFor(const std::string& dataDir, const std::string& defaultProfile);
 // Writes the favourites text to the profile (iniPath empty: FavoritesProfilePath()).
 // False when the profile could not be written.
 bool SaveFavorites(const CProxyListModel& list, const std::string& iniPath = std::string());

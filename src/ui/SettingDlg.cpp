@@ -307,7 +307,7 @@ void CSettingDlg::accept() {
   QDialog::accept();
 
   ApplyTimeouts(m_settings);
-  ApplyAutoRun(m_settings);
+  ApplyAutoRun(m_settings, {}, m_dataDir);
   // The system proxy as it stands is set again under the mode now chosen, so that a
   // changed mode takes effect at once.
   m_sysProxy.SetAutoProxyConfig(m_settings.m_nAutoProxyConfig);

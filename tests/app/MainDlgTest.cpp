@@ -11,6 +11,7 @@
 
 #include "app/MainDlg.h"
 #include "base/ProgramDir.h"
+#include "settings/Favorites.h"
 #include "support/ScopedEnv.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
@@ -285,6 +286,39 @@ TEST_F(MainWindow, StatusLineRefreshDoesNotNagWhenTheDesktopCannotBeRead) {
   dlg->OnSelectAll();
   EXPECT_EQ(prompt.messages.size(), before);
   EXPECT_NE(dlg->StatusStrip()->GetWindowText().indexOf("1.1.1.1:80"), -1);
+}
+
+}  // namespace
+
+namespace {
+
+// Marks are row positions, so the marks of the user's own list must never tick rows
+// of a list in another directory; that list keeps its marks beside it.
+TEST_F(MainWindow, FavouriteMarksBelongToTheListOfTheirDirectory) {
+  const std::string userProfile = FavoritesProfilePath();
+  ASSERT_EQ(userProfile.rfind(config.Path(), 0), 0u) << userProfile;
+  QSettings(QString::fromStdString(userProfile), QSettings::IniFormat)
+      .setValue("Quillberry/FavoriteProxies", " 1 2");
+  {
+    MainDlgOptions o;
+    o.dataDir = data.Path();  // not the default directory
+    o.platform = std::make_unique<CRecordingProxyPlatform>();
+    o.applyAutoRun = false;
+    o.forceNoTray = true;
+    CMainDlg dlg(std::move(o));
+    for (int r = 0; r < 4; ++r) EXPECT_FALSE(dlg.List().IsFavorite(r)) << r;
+    dlg.List().SetFavorite(3, true);
+    dlg.CloseTray();
+  }
+  const std::string own = data.File(userProfile.substr(userProfile.rfind('/') + 1));
+  EXPECT_EQ(QSettings(QString::fromStdString(own), QSettings::IniFormat)
+                .value("Quillberry/FavoriteProxies")
+                .toString(),
+            " 3");
+  EXPECT_EQ(QSettings(QString::fromStdString(userProfile), QSettings::IniFormat)
+                .value("Quillberry/FavoriteProxies")
+                .toString(),
+            " 1 2");
 }
 
 }  // namespace

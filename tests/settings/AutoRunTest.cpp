@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 
+#include "base/ProgramDir.h"
 #include "settings/AutoRun.h"
 #include "settings/Settings.h"
 #include "support/ScopedEnv.h"
@@ -96,6 +97,24 @@ TEST_F(AutoRun, FailuresAreSilent) {
   ApplyAutoRun(settings, "/bin/q");
   EXPECT_TRUE(prompt.messages.empty());
   EXPECT_EQ(qbtest::ReadFile(home.Path() + "cfg/autostart"), "a file where the directory belongs");
+}
+
+}  // namespace
+
+namespace {
+
+// At log-on the entry opens the list it was ticked from: another data directory
+// travels as --data-dir (absolute, whatever its characters), the default one not.
+TEST_F(AutoRun, TheEntryStartsTheListItWasTickedFrom) {
+  qbtest::TempDir data;
+  const std::string odd = data.Path() + "列表 \"$HOME\" 100%/";
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(odd)));
+  ApplyAutoRun(settings, "/bin/q", odd);
+  EXPECT_EQ(ExecArgv(Entry()), (std::vector<std::string>{"/bin/q", "--data-dir", AbsoluteDataDir(odd)}));
+  EXPECT_EQ(AbsoluteDataDir(odd).back(), '/');
+
+  ApplyAutoRun(settings, "/bin/q", ProgramDir());
+  EXPECT_EQ(ExecArgv(Entry()), std::vector<std::string>{"/bin/q"});
 }
 
 }  // namespace

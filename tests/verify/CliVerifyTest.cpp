@@ -3,6 +3,7 @@
 
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QFile>
 #include <QSettings>
 #include <QTest>
 
@@ -105,9 +106,12 @@ TEST_F(CliVerify, VerifiesTheDataDirectoryListThenPrintsSortsAndSaves) {
   }
   EXPECT_EQ(progressLines, 3) << r.err;
 
-  // The window's profile holds the new favourite: the HTTP row, wherever it sorted.
+  // The list's profile holds the new favourite: the HTTP row, wherever it sorted. The
+  // list is not in the default directory, so its marks live beside it, never in the
+  // user's profile of the default list.
   const int httpRow = out[0].rfind(http, 0) == 0 ? 0 : 1;
-  QSettings profile(QString::fromStdString(config.File("quillberry.INI")), QSettings::IniFormat);
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(config.File("quillberry.INI"))));
+  QSettings profile(QString::fromStdString(data.File("quillberry.INI")), QSettings::IniFormat);
   EXPECT_EQ(profile.value("Quillberry/FavoriteProxies").toString().toStdString(),
             " " + std::to_string(httpRow));
 }
