@@ -2,6 +2,7 @@
 
 #include <QSessionManager>
 
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -38,7 +39,25 @@ int CProxyApp::Run() {
   options.dataDir = ChooseDataDir(dataDirOption);
 
   m_instance = std::make_unique<CSingleInstance>();
-  if (!m_instance->Claim()) return 0;  // the running instance shows itself
+  const QString dataDir = QString::fromStdString(AbsoluteDataDir(options.dataDir));
+  m_instance->SetDataDir(dataDir);
+  if (!m_instance->Claim()) {
+    const QString running = m_instance->RunningDataDir();
+    if (!running.isEmpty() && running != dataDir) {
+      // The running window was brought forward, but it shows another list than the
+      // one asked for: say so rather than let the user edit the wrong list.
+      std::fprintf(stderr,
+                   "quillberry: already running with the data directory %s; its window was brought forward "
+                   "(this start asked for %s)\n",
+                   running.toLocal8Bit().constData(), dataDir.toLocal8Bit().constData());
+      return kExitOtherDataDir;
+    }
+    if (!m_instance->Error().isEmpty()) {
+      std::fprintf(stderr, "quillberry: cannot start: %s\n", m_instance->Error().toLocal8Bit().constData());
+      return 1;
+    }
+    return 0;  // the running instance shows itself
+  }
 
   m_curl = std::make_unique<qb::CurlGlobal>();
   if (!m_curl->Ok()) {
@@ -51,6 +70,18 @@ int CProxyApp::Run() {
   m_mainDlg = new CMainDlg(std::move(options));
   g_qtPrompt.SetParent(m_mainDlg);
   connect(m_instance.get(), &CSingleInstance::ShowRequested, m_mainDlg, &CMainDlg::OnShowDialog);
+  connect(
+      m_instance.get(), &CSingleInstance::OtherDataDirRequested, m_mainDlg,
+      [dataDir](const QString& requested) {
+        qb::ShowMessage(
+            QStringLiteral(
+                "Quillberry 已经在运行，它打开的数据目录是：\n%1\n\n这次启动要求的数据目录是：\n%2\n\n"
+                "请先退出正在运行的程序，再用该目录启动。")
+                .arg(dataDir, requested)
+                .toStdString(),
+            "Quillberry", qb::MsgIcon::Information);
+      },
+      Qt::QueuedConnection);
   connect(m_mainDlg, &CMainDlg::ExitRequested, this, &QApplication::quit);
   connect(this, &QGuiApplication::commitDataRequest, m_mainDlg,
           [this](QSessionManager&) { m_mainDlg->OnSessionEnd(); });

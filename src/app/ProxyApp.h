@@ -12,6 +12,9 @@ namespace qb {
 class CMainDlg;
 class CSingleInstance;
 
+// The exit code of a start that found the program running on another data directory.
+inline constexpr int kExitOtherDataDir = 4;
+
 class CProxyApp : public QApplication {
   Q_OBJECT
 

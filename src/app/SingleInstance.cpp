@@ -5,36 +5,98 @@
 #include <QLocalSocket>
 #include <QThread>
 
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
 
 namespace qb {
 
 namespace {
 constexpr int kConnectTimeoutMs = 1000;
-const QByteArray kShowRequest = "show\n";
+// A request is one line: "show", a tab, and the data directory the new start wants.
+// The answer is one line too: "dir", a tab, and the running instance's directory.
+const QByteArray kShowRequest = "show";
+const QByteArray kDirAnswer = "dir";
+
+// A directory this user owns and nobody else may enter or change.
+bool IsPrivateDir(const QByteArray& path, QString* why) {
+  struct stat st {};
+  if (::lstat(path.constData(), &st) != 0) {
+    if (why) *why = QStringLiteral("%1 cannot be read").arg(QString::fromLocal8Bit(path));
+    return false;
+  }
+  if (!S_ISDIR(st.st_mode) || st.st_uid != ::getuid() || (st.st_mode & 077) != 0) {
+    if (why) {
+      *why = QStringLiteral("%1 is not a directory of this user with mode 0700")
+                 .arg(QString::fromLocal8Bit(path));
+    }
+    return false;
+  }
+  return true;
+}
+
+QString WithSlash(QString dir) {
+  if (!dir.endsWith('/')) dir += '/';
+  return dir;
+}
+
 }  // namespace
 
-CSingleInstance::CSingleInstance(QString key, QObject* parent)
-    : QObject(parent), m_key(key.isEmpty() ? QStringLiteral("Quillberry-%1").arg(::getuid()) : key) {}
+std::optional<QString> PrivateRuntimeDir(QString* why) {
+  if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime == '/') {
+    if (IsPrivateDir(runtime, nullptr)) return WithSlash(QString::fromLocal8Bit(runtime));
+  }
+  const QByteArray own =
+      QDir(QDir::tempPath()).filePath(QStringLiteral("quillberry-%1").arg(::getuid())).toLocal8Bit();
+  // mkdir never follows or reuses what someone else planted: an existing path is
+  // checked as it is.
+  if (::mkdir(own.constData(), 0700) != 0 && errno != EEXIST) {
+    if (why) *why = QStringLiteral("%1 cannot be created").arg(QString::fromLocal8Bit(own));
+    return std::nullopt;
+  }
+  if (!IsPrivateDir(own, why)) return std::nullopt;
+  return WithSlash(QString::fromLocal8Bit(own));
+}
+
+CSingleInstance::CSingleInstance(QString key, QObject* parent) : QObject(parent) {
+  if (key.isEmpty()) key = QStringLiteral("Quillberry");
+  if (QDir::isAbsolutePath(key)) {
+    m_path = key;
+  } else if (const std::optional<QString> dir = PrivateRuntimeDir(&m_error)) {
+    m_path = *dir + key;
+  }
+}
 
 CSingleInstance::~CSingleInstance() {
   if (m_server) m_server->close();
 }
 
-bool CSingleInstance::AskRunningInstance() const {
+bool CSingleInstance::AskRunningInstance() {
   QLocalSocket socket;
-  socket.connectToServer(m_key);
+  socket.connectToServer(m_path);
   if (!socket.waitForConnected(kConnectTimeoutMs)) return false;
-  socket.write(kShowRequest);
+  socket.write(kShowRequest + '\t' + m_dataDir.toUtf8() + '\n');
   socket.waitForBytesWritten(kConnectTimeoutMs);
+  // The answer names the running instance's list; an older or busy instance may not
+  // answer, which still counts as running.
+  while (!socket.canReadLine() && socket.waitForReadyRead(kConnectTimeoutMs)) {
+  }
+  if (socket.canReadLine()) {
+    const QByteArray line = socket.readLine().trimmed();
+    if (line.startsWith(kDirAnswer + '\t'))
+      m_runningDataDir = QString::fromUtf8(line.mid(kDirAnswer.size() + 1));
+  }
   socket.disconnectFromServer();
   return true;
 }
 
 bool CSingleInstance::Claim() {
+  if (m_path.isEmpty()) return false;  // no private place for the instance: m_error says why
   if (AskRunningInstance()) return false;
 
-  m_lock = std::make_unique<QLockFile>(QDir::temp().filePath(m_key + QStringLiteral(".lock")));
+  m_lock = std::make_unique<QLockFile>(m_path + QStringLiteral(".lock"));
   m_lock->setStaleLockTime(0);
   // Another instance holding the lock may still be starting; give it a moment to
   // open its server, then ask it again.
@@ -46,19 +108,32 @@ bool CSingleInstance::Claim() {
   if (!m_lock->isLocked()) {
     // The lock belongs to a process that neither answers nor dies: recover it only
     // when its owner is gone.
-    if (!m_lock->removeStaleLockFile() || !m_lock->tryLock(0)) return false;
+    if (!m_lock->removeStaleLockFile() || !m_lock->tryLock(0)) {
+      m_error = QStringLiteral("%1 is held by a process that does not answer").arg(m_lock->fileName());
+      return false;
+    }
   }
 
   // Nobody answered and the lock is ours: whatever socket file is left came from a
   // crashed run.
-  QLocalServer::removeServer(m_key);
+  QLocalServer::removeServer(m_path);
   m_server = new QLocalServer(this);
   m_server->setSocketOptions(QLocalServer::UserAccessOption);
-  if (!m_server->listen(m_key)) return true;  // still the one instance, just unreachable
+  if (!m_server->listen(m_path)) return true;  // still the one instance, just unreachable
   connect(m_server, &QLocalServer::newConnection, this, [this] {
     while (QLocalSocket* s = m_server->nextPendingConnection()) {
       connect(s, &QLocalSocket::readyRead, this, [this, s] {
-        if (s->readAll().contains("show")) emit ShowRequested();
+        while (s->canReadLine()) {
+          const QByteArray line = s->readLine().trimmed();
+          if (!line.startsWith(kShowRequest)) continue;
+          s->write(kDirAnswer + '\t' + m_dataDir.toUtf8() + '\n');
+          s->flush();
+          const QString requested = line.startsWith(kShowRequest + '\t')
+                                        ? QString::fromUtf8(line.mid(kShowRequest.size() + 1))
+                                        : QString();
+          emit ShowRequested();
+          if (!requested.isEmpty() && requested != m_dataDir) emit OtherDataDirRequested(requested);
+        }
       });
       connect(s, &QLocalSocket::disconnected, s, &QObject::deleteLater);
     }

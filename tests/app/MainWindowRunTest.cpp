@@ -410,8 +410,10 @@ TEST(SingleInstanceProcesses, SecondStartExitsAndTheFirstStays) {
   env.insert("XDG_CONFIG_HOME", QString::fromStdString(home.Path() + ".config"));
   env.insert("XDG_DATA_HOME", QString::fromStdString(home.Path() + ".local/share"));
   env.insert("XDG_CACHE_HOME", QString::fromStdString(home.Path() + ".cache"));
-  // The lock file and the instance's socket live in the temporary directory: a
-  // private one keeps the test apart from a Quillberry the user may be running.
+  // Without a runtime directory the lock file and the instance's socket live in a
+  // private directory of the temporary directory: a temporary directory of its own
+  // keeps the test apart from a Quillberry the user may be running.
+  env.remove("XDG_RUNTIME_DIR");
   env.insert("TMPDIR", QString::fromStdString(tmp.Path()));
   // The desktop proxy the program reads and writes back at start-up stays in memory.
   env.insert("GSETTINGS_BACKEND", "memory");
@@ -420,7 +422,7 @@ TEST(SingleInstanceProcesses, SecondStartExitsAndTheFirstStays) {
   env.remove("DESKTOP_SESSION");
   const QStringList args{"--data-dir", QString::fromStdString(data.Path())};
   const QString socketPath =
-      QString::fromStdString(tmp.Path()) + QStringLiteral("Quillberry-%1").arg(::getuid());
+      QString::fromStdString(tmp.Path()) + QStringLiteral("quillberry-%1/Quillberry").arg(::getuid());
 
   QProcess first;
   first.setProcessEnvironment(env);
@@ -452,6 +454,19 @@ TEST(SingleInstanceProcesses, SecondStartExitsAndTheFirstStays) {
   QTest::qWait(300);
   EXPECT_EQ(first.state(), QProcess::Running);
   EXPECT_TRUE(answers());
+
+  // A start on another list brings the running window forward and says which list it
+  // has open, instead of ending silently.
+  TempDir otherData;
+  QProcess third;
+  third.setProcessEnvironment(env);
+  third.start(program, {"--data-dir", QString::fromStdString(otherData.Path())});
+  ASSERT_TRUE(third.waitForFinished(15000)) << "the third start did not exit";
+  EXPECT_EQ(third.exitCode(), 4);
+  const std::string err = third.readAllStandardError().toStdString();
+  EXPECT_NE(err.find("already running with the data directory " + data.Path()), std::string::npos) << err;
+  EXPECT_NE(err.find(otherData.Path()), std::string::npos) << err;
+  EXPECT_EQ(first.state(), QProcess::Running);
 
   first.kill();
   EXPECT_TRUE(first.waitForFinished(5000));

@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
-#include <QProcess>
 #include <QFile>
+#include <QProcess>
 #include <QSettings>
 #include <QTest>
 
