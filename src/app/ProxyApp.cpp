@@ -36,7 +36,13 @@ int CProxyApp::Run() {
     if (args[i] == "--data-dir") dataDirOption = args[i + 1].toStdString();
   }
   MainDlgOptions options;
-  options.dataDir = ChooseDataDir(dataDirOption);
+  std::string why;
+  options.dataDir = ChooseDataDir(dataDirOption, &why);
+  if (options.dataDir.empty()) {
+    std::fprintf(stderr, "quillberry: cannot start: %s\n", why.c_str());
+    qb::ShowMessage("无法确定数据目录：" + why, "Quillberry", qb::MsgIcon::Error);
+    return 1;
+  }
 
   m_instance = std::make_unique<CSingleInstance>();
   const QString dataDir = QString::fromStdString(AbsoluteDataDir(options.dataDir));

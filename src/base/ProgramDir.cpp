@@ -5,9 +5,14 @@
 #include <QStandardPaths>
 #include <QString>
 
+#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 
 namespace qb {
 
@@ -16,6 +21,13 @@ std::string WithSlash(std::string dir) {
   if (!dir.empty() && dir.back() != '/') dir.push_back('/');
   return dir;
 }
+
+std::string HomeDir() {
+  if (const char* home = std::getenv("HOME"); home && *home == '/') return home;
+  if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir && *pw->pw_dir == '/') return pw->pw_dir;
+  return {};
+}
+
 }  // namespace
 
 std::string ExecutablePath() {
@@ -25,8 +37,8 @@ std::string ExecutablePath() {
   return std::string(buf, static_cast<std::size_t>(n));
 }
 
-std::string ChooseDataDir(const std::optional<std::string>& option) {
-  return option && !option->empty() ? WithSlash(*option) : ProgramDir();
+std::string ChooseDataDir(const std::optional<std::string>& option, std::string* why) {
+  return option && !option->empty() ? WithSlash(*option) : ProgramDir(why);
 }
 
 std::string AbsoluteDataDir(const std::string& dir) {
@@ -39,23 +51,42 @@ bool IsDefaultDataDir(const std::string& dir) {
   return AbsoluteDataDir(dir) == AbsoluteDataDir(ProgramDir());
 }
 
-std::string ProgramDir() {
+std::string ProgramDir(std::string* why) {
   const std::string exe = ExecutablePath();
   const std::size_t slash = exe.rfind('/');
   if (slash != std::string::npos) {
     std::string dir = exe.substr(0, slash + 1);
     if (::access(dir.c_str(), W_OK) == 0) return dir;
   }
+  return UserDataDir(why);
+}
+
+std::string UserDataDir(std::string* why) {
   std::string base;
   if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/') {
     base = xdg;
-  } else if (const char* home = std::getenv("HOME"); home && *home) {
-    base = std::string(home) + "/.local/share";
+  } else if (const std::string home = HomeDir(); !home.empty()) {
+    base = home + "/.local/share";
   } else {
-    base = "/tmp";
+    // A shared, predictable place such as /tmp could be prepared by another user.
+    if (why) *why = "this user has no home directory for the data files; give one with --data-dir";
+    return {};
   }
-  const std::string dir = WithSlash(base) + "Quillberry/";
-  QDir().mkpath(QString::fromStdString(dir));
+  // Checked without the trailing "/", which would make lstat follow a planted link.
+  const std::string path = WithSlash(base) + "Quillberry";
+  const std::string dir = path + "/";
+  QDir().mkpath(QString::fromStdString(base));
+  // The list and the settings (which may hold FTP passwords) are this user's alone.
+  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+    if (why) *why = dir + " cannot be created: " + std::strerror(errno);
+    return {};
+  }
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid()) {
+    if (why) *why = dir + " is not a directory of this user";
+    return {};
+  }
+  if ((st.st_mode & 077) != 0) ::chmod(path.c_str(), st.st_mode & 0700);
   return dir;
 }
 

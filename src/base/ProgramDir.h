@@ -12,13 +12,20 @@
 namespace qb {
 
 // The default data directory, ending in "/": the executable's directory when it is
-// writable (portable use and the build tree); otherwise $XDG_DATA_HOME/Quillberry/
-// (created on first use).
-std::string ProgramDir();
+// writable (portable use and the build tree); otherwise $XDG_DATA_HOME/Quillberry/ or
+// ~/.local/share/Quillberry/, a directory of this user with mode 0700 (created on
+// first use, tightened when it was looser). Empty, with the reason in *why, when the
+// user has no home or that directory belongs to someone else: the data never falls
+// back to a shared place.
+std::string ProgramDir(std::string* why = nullptr);
+// The second choice of ProgramDir alone: the user's own data directory, with the same
+// rules.
+std::string UserDataDir(std::string* why = nullptr);
 
 // The data directory of a run: the --data-dir value with a trailing "/" when the
-// option was given with a directory, otherwise ProgramDir().
-std::string ChooseDataDir(const std::optional<std::string>& option);
+// option was given with a directory, otherwise ProgramDir() (empty when there is
+// none; *why says why).
+std::string ChooseDataDir(const std::optional<std::string>& option, std::string* why = nullptr);
 
 // Whether dir is the default data directory (the same directory, however spelled).
 // Knowledge that belongs to one list (its favourite marks, how to start it again)

@@ -126,7 +126,14 @@ int main(int argc, char** argv) {
   }
   for (const Command& c : kCommands) {
     // Decided here, once: every data file of the command is in this directory.
-    if (name == c.name) return c.run(args, qb::ChooseDataDir(dataDirOption));
+    if (name != c.name) continue;
+    std::string why;
+    const std::string dataDir = qb::ChooseDataDir(dataDirOption, &why);
+    if (dataDir.empty()) {
+      qb::cli::Err("quillberry-cli: " + why);
+      return qb::cli::kExitUsage;
+    }
+    return c.run(args, dataDir);
   }
   qb::cli::Err("unknown command: " + name.toStdString());
   Usage(stderr);
