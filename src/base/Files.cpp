@@ -1,10 +1,5 @@
 #include "base/Files.h"
 
-#include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
-#include <QString>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -50,56 +45,134 @@ bool FileExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-AtomicFileWriter::AtomicFileWriter(const std::string& path)
-    : m_file(std::make_unique<QSaveFile>(QString::fromStdString(path))),
-      m_ok(m_file->open(QIODevice::WriteOnly)) {
-  if (!m_ok) m_error = m_file->errorString().toStdString();
+namespace {
+
+// Owner read and write; an existing regular file keeps any bit of those it lacks. A
+// symbolic link's own mode means nothing, and its target's is not ours to copy.
+mode_t ModeForReplacing(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return st.st_mode & (S_IRUSR | S_IWUSR);
+  return S_IRUSR | S_IWUSR;
 }
 
-// Without a commit, QSaveFile removes its temporary file and leaves the old one.
-AtomicFileWriter::~AtomicFileWriter() = default;
+std::string DirectoryOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
 
-bool AtomicFileWriter::Write(std::string_view piece) {
-  const char* p = piece.data();
-  qint64 left = static_cast<qint64>(piece.size());
+std::string BaseNameOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+AtomicFileWriter::AtomicFileWriter(const std::string& path) : m_path(path) {
+  // The temporary file sits beside the name given, not beside what a link there points
+  // to, so that the rename replaces the name in this directory and nothing else.
+  std::string name = JoinPath(DirectoryOf(path), "." + BaseNameOf(path) + ".XXXXXX");
+  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) {
+    Fail(errno);
+    return;
+  }
+  m_fd = fd;
+  m_tempPath = name;
+  if (::fchmod(m_fd, ModeForReplacing(path)) != 0) {
+    Fail(errno);
+    Discard();
+    return;
+  }
+  m_ok = true;
+}
+
+AtomicFileWriter::~AtomicFileWriter() {
+  Discard();
+}
+
+void AtomicFileWriter::Fail(int code) {
+  m_ok = false;
+  if (m_error.empty()) m_error = std::strerror(code);
+}
+
+void AtomicFileWriter::Discard() {
+  if (m_fd >= 0) ::close(m_fd);
+  m_fd = -1;
+  if (!m_tempPath.empty()) ::unlink(m_tempPath.c_str());
+  m_tempPath.clear();
+}
+
+bool AtomicFileWriter::WriteOut(const char* p, std::size_t left) {
   while (m_ok && left > 0) {
-    const qint64 n = m_file->write(p, left);
+    const ssize_t n = ::write(m_fd, p, left);
+    if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      m_ok = false;
-      m_error = m_file->errorString().toStdString();
+      Fail(n < 0 ? errno : ENOSPC);
       break;
     }
     p += n;
-    left -= n;
+    left -= static_cast<std::size_t>(n);
     m_written += n;
+  }
+  return m_ok;
+}
+
+bool AtomicFileWriter::Flush() {
+  const bool ok = WriteOut(m_buffer.data(), m_buffer.size());
+  m_buffer.clear();
+  return ok;
+}
+
+bool AtomicFileWriter::Write(std::string_view piece) {
+  if (!m_ok) return false;
+  constexpr std::size_t kBufferSize = 64 << 10;
+  if (m_buffer.size() + piece.size() > kBufferSize && !Flush()) return false;
+  if (piece.size() >= kBufferSize) {
+    if (!WriteOut(piece.data(), piece.size())) return false;
+  } else {
+    m_buffer.append(piece);
   }
   // The commit waits until the whole file is on disk. Starting the write-back of every
   // few megabytes already written lets the disk work while the rest is still being
   // made, so that the final wait is only for the tail.
   constexpr long long kWriteBackStep = 4 << 20;
-  if (m_ok && m_written - m_queued >= kWriteBackStep && m_file->flush()) {
-    ::sync_file_range(m_file->handle(), m_queued, m_written - m_queued, SYNC_FILE_RANGE_WRITE);
+  if (m_written - m_queued >= kWriteBackStep) {
+    ::sync_file_range(m_fd, m_queued, m_written - m_queued, SYNC_FILE_RANGE_WRITE);
     m_queued = m_written;
   }
   return m_ok;
 }
 
 bool AtomicFileWriter::Commit() {
-  // QSaveFile buffers small writes and its commit() does not look at the error of the
-  // final flush, so a short write (a full disk, a size limit) would be renamed over the
-  // old file. Flushing here first surfaces it.
-  if (!m_ok || !m_file->flush()) {
-    // Taken before the cancel, which puts its own text in place of the real cause.
-    if (m_error.empty()) m_error = m_file->errorString().toStdString();
-    m_file->cancelWriting();
+  // A short final write (a full disk, a size limit) or a failed write-back must not be
+  // renamed over the old file.
+  if (!m_ok || !Flush() || ::fdatasync(m_fd) != 0) {
+    if (m_ok) Fail(errno);
+    Discard();
     return false;
   }
+  if (::close(m_fd) != 0) {
+    m_fd = -1;
+    Fail(errno);
+    Discard();
+    return false;
+  }
+  m_fd = -1;
   // Replacing a large file makes the file system free the old one's blocks inside the
   // rename, with the caller waiting. While the old file is still open somewhere the
-  // freeing waits for its last close instead, which happens off this thread.
-  const int old = ::open(QFile::encodeName(m_file->fileName()).constData(), O_RDONLY | O_CLOEXEC);
-  const bool committed = m_file->commit();
-  if (!committed) m_error = m_file->errorString().toStdString();
+  // freeing waits for its last close instead, which happens off this thread. A link is
+  // not followed: its target is not what the rename frees.
+  const int old = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  // rename() works on names: a symbolic link at m_path is itself replaced.
+  const bool committed = ::rename(m_tempPath.c_str(), m_path.c_str()) == 0;
+  if (committed) {
+    m_tempPath.clear();
+  } else {
+    Fail(errno);
+    Discard();
+  }
   if (old >= 0) std::thread([old] { ::close(old); }).detach();
   return committed;
 }

@@ -8,8 +8,6 @@
 #include <string>
 #include <string_view>
 
-class QSaveFile;
-
 namespace qb {
 
 // Reads a whole file. nullopt when it cannot be opened or read; error, when given, then
@@ -22,6 +20,11 @@ bool FileExists(const std::string& path);
 // written, flushed and checked, then renamed over the old file. On any failure the
 // old file is left as it was and false is returned; error, when given, then receives
 // the system's description of why.
+//
+// The data files can hold log-on names and passwords, and the data directory may hold
+// names planted by someone else. So the new file is readable by its owner only (an
+// old regular file's stricter mode is kept), and a symbolic link at path is replaced
+// by the new file itself: whatever the link points to is never opened or written.
 bool WriteFileAtomically(const std::string& path, std::string_view content, std::string* error = nullptr);
 
 // The same, for content written piece by piece: nothing is visible at path until
@@ -42,8 +45,16 @@ class AtomicFileWriter {
   std::string Error() const;
 
  private:
-  std::unique_ptr<QSaveFile> m_file;
-  bool m_ok;
+  bool WriteOut(const char* p, std::size_t size);
+  bool Flush();
+  void Fail(int code);
+  void Discard();
+
+  std::string m_path;
+  std::string m_tempPath;  // empty once renamed or removed
+  int m_fd = -1;
+  bool m_ok = false;
+  std::string m_buffer;  // small pieces, gathered into fewer writes
   std::string m_error;
   long long m_written = 0;  // bytes handed to the file
   long long m_queued = 0;   // bytes whose write-back to disk has been started

@@ -31,10 +31,16 @@ constexpr const char* kDownloadUsage =
     "--fuzzy  also find addresses and ports separated by blanks or markup instead of\n"
     "         ':' (runs when the strict pass found at most 200 proxies on a page)\n"
     "\n"
-    "Messages go to standard error. Exit status 0 when every source was tried (also\n"
-    "when some failed or had no proxies); 1 when there was nothing to download or the\n"
-    "download could not run; 2 for bad usage or a data file that cannot be read; 3 when\n"
-    "Proxies.pro could not be saved (the message names it; the old file is kept).";
+    "Messages go to standard error; a page cut at its size limit is named there too.\n"
+    "\n"
+    "Exit status with URLs: 0 when every page was downloaded (also when a page had no\n"
+    "proxies or was cut at its size limit); 1 when a URL was skipped or its download\n"
+    "failed (each is named on standard error; the proxies of the other pages are still\n"
+    "printed) or the download could not run; 2 for bad usage.\n"
+    "Exit status without URLs: 0 when every source was tried (also when some failed or\n"
+    "had no proxies); 1 when there was nothing to download or the download could not\n"
+    "run; 2 for bad usage or a data file that cannot be read; 3 when Proxies.pro could\n"
+    "not be saved (the message names it; the old file is kept).";
 
 std::string Summary(const SourceReport& r) {
   std::string line = r.name + ": ";
@@ -89,6 +95,7 @@ int RunDownload(const QStringList& args, const std::string& dataDir) {
 
   int tried = 0;
   bool saveFailed = false;
+  bool failedUrls = false;
   bool started = false;
   // Kept alive for the whole run: the downloader refers to them.
   CProxySourceListModel sources;
@@ -100,7 +107,13 @@ int RunDownload(const QStringList& args, const std::string& dataDir) {
   if (!urls.empty()) {
     QObject::connect(&downloader, &CSourceDownloader::SourceFinished, [&](const SourceReport& r) {
       ++tried;
-      if (r.status != FetchStatus::Ok) Err("download: " + Summary(r));
+      // A script given URLs has no other way to learn that a page is missing or cut.
+      if (r.status != FetchStatus::Ok) {
+        Err("download: " + Summary(r));
+        failedUrls = true;
+      } else if (r.cut) {
+        Err("download: " + Summary(r));
+      }
     });
     started = downloader.Start(urls, [&](std::string page) {
       std::string out;
@@ -147,7 +160,8 @@ int RunDownload(const QStringList& args, const std::string& dataDir) {
     Err("download: stopped before every source was tried");
     return kExitNotFound;
   }
-  return saveFailed ? kExitUnwritable : kExitOk;
+  if (saveFailed) return kExitUnwritable;
+  return failedUrls ? kExitNotFound : kExitOk;
 }
 
 }  // namespace qb::cli

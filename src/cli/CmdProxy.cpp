@@ -1,3 +1,6 @@
+#include <optional>
+#include <string>
+
 #include "base/Files.h"
 #include "cli/Cli.h"
 #include "settings/Settings.h"
@@ -45,15 +48,18 @@ int RunProxy(const QStringList& argsIn, const std::string& dataDir) {
         "\n"
         "get    prints the desktop's proxy server (empty line when none is stored).\n"
         "set    makes TEXT (address:port, or a proxy line address:port@type) the desktop's\n"
-        "       proxy and prints it as set; a TEXT that is no valid proxy clears the proxy.\n"
+        "       proxy and prints what was set, as address:port@TYPE. A TEXT that is no\n"
+        "       valid proxy, or with --mode 0 a GOPHER proxy (the desktop has no entry for\n"
+        "       it), is refused and the desktop's settings are left as they were.\n"
         "clear  clears the desktop's proxy.\n"
         "set and clear write proxy.pac into the data directory, as the program does.\n"
         "--mode 0 sets the proxy directly, 1 through the default auto-config script,\n"
         "       2 through the script made from UserdefinedTemplate.pac (default: the\n"
         "       setting m_nAutoProxyConfig in the data directory's Setting.dat).\n"
         "Exit status: 0 done, 1 the desktop's settings could not be read or written or\n"
-        "TEXT was no valid proxy, 2 bad usage or UserdefinedTemplate.pac could not be\n"
-        "read, 3 proxy.pac could not be written (each failure is named on standard error).";
+        "TEXT was refused (nothing was changed), 2 bad usage or UserdefinedTemplate.pac\n"
+        "could not be read, 3 proxy.pac could not be written (each failure is named on\n"
+        "standard error).";
     if (argsIn.isEmpty()) {
       Err(usage);
       return kExitUsage;
@@ -109,12 +115,16 @@ int RunProxy(const QStringList& argsIn, const std::string& dataDir) {
     CSystemProxy proxy(dataDir);
     proxy.SetAutoProxyConfig(mode);
     if (set) {
-      const int exitCode = ReportChange(proxy.SetIEProxy(args.front().toStdString()));
-      Out(proxy.m_sIEProxy);
-      if (proxy.m_sIEProxy.empty()) {
-        Err("not a valid proxy: the system proxy was cleared");
-        return exitCode != kExitOk ? exitCode : kExitNotFound;
+      // The buttons clear the proxy for a row that is no proxy; a command given a typing
+      // mistake must not throw away what the desktop had.
+      std::string why;
+      const std::optional<std::string> checked = proxy.CheckProxyText(args.front().toStdString(), &why);
+      if (!checked) {
+        Err("proxy: " + why + "; the desktop's proxy settings were left as they were");
+        return kExitNotFound;
       }
+      const int exitCode = ReportChange(proxy.SetIEProxy(*checked));
+      Out(*checked);
       return exitCode;
     }
     return ReportChange(proxy.OnCancelIEProxy());

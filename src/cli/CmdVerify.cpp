@@ -45,7 +45,8 @@ constexpr const char* kVerifyUsage =
     "--connect-timeout S  connection time-out in seconds (default: the settings)\n"
     "--verify-timeout S   reply time-out in seconds (default: the settings)\n"
     "--http URL FEATURE   the HTTP resource: a page that must contain FEATURE\n"
-    "--ftp URL FEATURE    the FTP resource (a log-on test)\n"
+    "--ftp URL FEATURE    the FTP resource (a log-on test). Without one, FTP proxies are\n"
+    "                     skipped (they keep their texts; standard error counts them)\n"
     "                     With neither, the resources ticked in the settings are used;\n"
     "                     with either, exactly the ones given.\n"
     "--watchdog S         seconds after which a worker that does not report is given up\n"
@@ -57,7 +58,8 @@ constexpr const char* kVerifyUsage =
     "up the rows in flight at once (they show \"未验证\").\n"
     "\n"
     "Exit status: 0 after a finished or stopped run; 1 when the run could not start\n"
-    "(empty list, no HTTP resource, ...); 2 for bad arguments or an unreadable file;\n"
+    "(empty list, no HTTP resource, only FTP proxies and no FTP resource, ...); 2 for\n"
+    "bad arguments or an unreadable file;\n"
     "3 when a data file could not be written (named on standard error).";
 
 // Ends the run when a signal arrives. The handler only writes a byte; the event loop
@@ -252,6 +254,19 @@ int RunVerify(const QStringList& args, const std::string& dataDir) {
   {
     CVerifyControl control(list, settings);
     control.SetSaveDir(opt.file ? std::nullopt : std::optional<std::string>(dataDir));
+    // A command cannot answer the window's question about FTP rows, and must not send
+    // them to the public fallback server unasked.
+    control.SetFtpWithoutResource(CVerifyControl::FtpWithoutResource::Skip);
+    if (GetCheckedVerifySources(settings).ftpUrl.empty()) {
+      int ftpRows = 0;
+      for (int row = 0; row < list.RowCount(); ++row) {
+        if (qb::AsciiCaseEqual(list.Entry(row)->m_sProxyType, "FTP")) ++ftpRows;
+      }
+      if (ftpRows > 0) {
+        Err(qb::Format("verify: %d FTP %s skipped: no FTP resource (check them with --ftp URL FEATURE)",
+                       ftpRows, ftpRows == 1 ? "proxy" : "proxies"));
+      }
+    }
     if (opt.watchdogMs) {
       control.SetWatchdogPeriod(opt.watchdogMs);
       // A transfer normally ends by itself before the watchdog has to give it up.

@@ -86,6 +86,28 @@ std::string CSystemProxy::ServerStringFor(const std::string& addr, const std::st
   return qb::AsciiLower(type) + "=" + addr + ":" + port;
 }
 
+std::optional<std::string> CSystemProxy::CheckProxyText(std::string_view text, std::string* why) const {
+  auto refuse = [why](std::string reason) -> std::optional<std::string> {
+    if (why) *why = std::move(reason);
+    return std::nullopt;
+  };
+  const std::string normalised = NormaliseProxyText(text);
+  ProxyFields f;
+  if (!ParseProxyLine(normalised, f) || !IsValidProxyHost(f.addr) || ParseProxyPort(f.port) == 0)
+    return refuse("not a valid proxy: " + std::string(text));
+  if (m_nAutoProxyConfig == kAutoProxyDirect) {
+    const std::vector<ProxyServerEntry> entries = ParseServerString(ServerStringFor(f.addr, f.port, f.type));
+    const bool carried =
+        !entries.empty() && std::all_of(entries.begin(), entries.end(),
+                                        [](const ProxyServerEntry& e) { return e.scheme != "gopher"; });
+    if (!carried) {
+      return refuse("the desktop's proxy settings have no entry for a " + f.type +
+                    " proxy; it can be set through an auto-config script (mode 1 or 2)");
+    }
+  }
+  return f.addr + ":" + f.port + "@" + f.type;
+}
+
 // The text is taken by value: callers pass m_sIEProxy itself, which the query below
 // overwrites.
 ProxyChangeResult CSystemProxy::SetIEProxy(std::string text) {

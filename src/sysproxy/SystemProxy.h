@@ -10,6 +10,7 @@
 #include <QObject>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -78,6 +79,12 @@ class CSystemProxy : public QObject {
   // when the text is empty or not a valid proxy. The script is written and every
   // connection is tried whatever failed before.
   ProxyChangeResult SetIEProxy(std::string text);
+  // What SetIEProxy would set for the text under the current mode, for a caller that
+  // refuses a text instead of clearing the proxy: the proxy as "address:port@TYPE", or
+  // nullopt with the reason in why. Refused are a text that is no valid proxy, and in
+  // the direct mode a type the desktop's settings have no entry for (GOPHER): set
+  // anyway it would leave the desktop on "manual" with no server at all.
+  std::optional<std::string> CheckProxyText(std::string_view text, std::string* why) const;
   // Appends the names of the dial-up connections to m_saConnections.
   void EnumRasConnections();
 

@@ -83,7 +83,7 @@ int CVerifyControl::ThreadNumber() const {
 CVerifyControl::Resources CVerifyControl::ChooseResources() const {
   const CheckedVerifySources c = GetCheckedVerifySources(m_settings);
   Resources r{{c.httpUrl, c.httpFeature}, {c.ftpUrl, c.ftpFeature}, false};
-  if (r.ftp.url.empty()) {
+  if (r.ftp.url.empty() && m_ftpWithoutResource == FtpWithoutResource::AskForFallback) {
     r.ftp = {m_sFallbackFtpUrl, m_sFallbackFtpFeature};
     r.ftpFallback = true;
   }
@@ -157,6 +157,8 @@ std::optional<VerifyTask> CVerifyControl::HandRow(int slot, int r, const Resourc
   const std::optional<ProxyKind> kind = ProxyKindFromType(e->m_sProxyType);
   const std::optional<std::uint16_t> port = ProxyPortFromText(e->m_sProxyPort);
   if (!kind || !port) return std::nullopt;
+  // Only when FTP rows are to be skipped is there no FTP resource at all.
+  if (*kind == ProxyKind::Ftp && res.ftp.url.empty()) return std::nullopt;
   if (!s.worker->ThreadStarted() && !s.worker->CreateThread()) return std::nullopt;
 
   VerifyTask task;

@@ -112,6 +112,12 @@ class CVerifyControl : public QObject {
   // The longest a single transfer may take; see VerifyTask::transferCapMs.
   void SetTransferCap(int ms) { m_transferCapMs = ms; }
   void SetFtpFallback(std::string url, std::string feature);
+  // What a run does with FTP rows while no FTP resource is ticked. The window asks, and
+  // on "Yes" checks them against the fallback resource; a caller that cannot ask (the
+  // command line) skips them instead: they keep their texts, and nothing is sent to the
+  // fallback server, which is a public one.
+  enum class FtpWithoutResource { AskForFallback, Skip };
+  void SetFtpWithoutResource(FtpWithoutResource how) { m_ftpWithoutResource = how; }
   // Where the end of a run saves the list; nullopt never saves.
   void SetSaveDir(std::optional<std::string> dir) { m_saveDir = std::move(dir); }
   // Makes the workers; returning nullptr counts as a worker that cannot be created.
@@ -208,6 +214,7 @@ class CVerifyControl : public QObject {
   std::function<CVerifyProxyThread*()> m_factory;
   std::string m_sFallbackFtpUrl = kFallbackFtpUrl;
   std::string m_sFallbackFtpFeature = kFallbackFtpFeature;
+  FtpWithoutResource m_ftpWithoutResource = FtpWithoutResource::AskForFallback;
   int m_watchdogMs = kWatchdogPeriodMs;
   int m_transferCapMs = kDefaultVerifyCapMs;
 

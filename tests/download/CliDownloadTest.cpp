@@ -18,7 +18,9 @@ TEST(CliDownload, UrlsPrintTheProxyLinesFoundEachOnce) {
   const std::string dead = "127.0.0.1:" + std::to_string(qbtest::DeadLoopbackPort()) + "/x";
 
   auto r = RunCli({"download", origin.HostPath("/a"), dead, origin.Url("/b"), origin.Url("/a")});
-  EXPECT_EQ(r.exitCode, 0) << r.err;
+  // The refused URL fails the run, and is named; the other pages still print.
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_NE(r.err.find("download: " + dead + ": download failed"), std::string::npos) << r.err;
   EXPECT_EQ(r.out, "1.2.3.4:8080@HTTP$#\n5.6.7.8:1080@SOCKS5$#\n");
   // The page of the dead source and the page without strict finds both get the message.
   EXPECT_NE(r.err.find("下载异常: " + dead + ": 下载超时"), std::string::npos) << r.err;
@@ -30,6 +32,39 @@ TEST(CliDownload, UrlsPrintTheProxyLinesFoundEachOnce) {
   EXPECT_EQ(r.err, "");
 
   EXPECT_EQ(RunCli({"download", "--slow", origin.Url("/a")}).exitCode, 2);
+}
+
+TEST(CliDownload, AUrlThatIsCutSkippedOrFailedIsNamed) {
+  qbtest::PageOrigin origin;
+  origin.Serve("/a", "1.2.3.4:8080\n");
+  origin.Serve("/endless", OriginPage{"9.9.9.9:3128\n", OriginPage::Endless});
+
+  // A page cut at its size limit is still a download, but not a silent one.
+  auto r = RunCli({"download", origin.Url("/endless")});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "9.9.9.9:3128@HTTP$#\n");
+  EXPECT_NE(
+      r.err.find("download: " + origin.Url("/endless") + ": 1 proxy found (page cut at its size limit)"),
+      std::string::npos)
+      << r.err;
+
+  // A URL that is no HTTP address is skipped; one that answers with an error fails.
+  const std::string notHttp = "ftp://127.0.0.1:" + std::to_string(qbtest::DeadLoopbackPort()) + "/list";
+  r = RunCli({"download", notHttp, origin.Url("/a")});
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_EQ(r.out, "1.2.3.4:8080@HTTP$#\n");
+  EXPECT_NE(r.err.find("download: " + notHttp + ": skipped"), std::string::npos) << r.err;
+
+  const std::string dead = "http://127.0.0.1:" + std::to_string(qbtest::DeadLoopbackPort()) + "/x";
+  r = RunCli({"download", dead});
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_NE(r.err.find("download: " + dead + ": download failed"), std::string::npos) << r.err;
+
+  // A page without proxies is not a failure.
+  origin.Serve("/empty", "nothing here\n");
+  r = RunCli({"download", origin.Url("/empty")});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "");
 }
 
 TEST(CliDownload, SourcesGoIntoTheListFile) {

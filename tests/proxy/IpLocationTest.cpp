@@ -168,7 +168,7 @@ TEST(IpLocation, MissingOrUnreadableFileFindsNothing) {
   EXPECT_FALSE(Lookup(dir.Path(), "1.2.3.4").ok);  // a directory
 
   // Without --wry the command line reads wry.dll from the data directory it was given.
-  EXPECT_EQ(qbtest::RunCli({"--data-dir", dir.Path(), "lookup", "1.2.3.4"}).exitCode, 1);
+  EXPECT_EQ(qbtest::RunCli({"--data-dir", dir.Path(), "lookup", "1.2.3.4"}).exitCode, 2);
   qbtest::WriteFile(dir.File(kIpLocationFileName), MakeFile({{"1.2.3.0", "1.2.3.255", "here", "there", ""}}));
   const auto found = qbtest::RunCli({"--data-dir", dir.Path(), "lookup", "1.2.3.4"});
   EXPECT_EQ(found.exitCode, 0) << found.err;
@@ -312,8 +312,20 @@ TEST(IpLocationCli, PrintsCountryAndAreaOrExitsOneOrTwo) {
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, "中国 北京市\n");
 
+  // A file that cannot be read and an input that is no address are mistakes to be told
+  // about, not an address that is simply not in the file.
   r = qbtest::RunCli({"lookup", "--wry", dir.File("none"), "61.50.172.1"});
-  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_NE(r.err.find("cannot read " + dir.File("none")), std::string::npos) << r.err;
+  r = qbtest::RunCli({"lookup", "--wry", dir.Path(), "61.50.172.1"});  // a directory
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_NE(r.err.find("cannot read"), std::string::npos) << r.err;
+  for (const std::string bad : {"61.50.172", "61.50.172.1x", "host.example", "61.50.172.300", ""}) {
+    r = qbtest::RunCli({"lookup", "--wry", file, bad});
+    EXPECT_EQ(r.exitCode, 2) << bad;
+    EXPECT_NE(r.err.find("not an IPv4 address: " + bad), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "") << bad;
+  }
   EXPECT_EQ(qbtest::RunCli({"lookup"}).exitCode, 2);
   EXPECT_EQ(qbtest::RunCli({"lookup", "--wry"}).exitCode, 2);
   EXPECT_EQ(qbtest::RunCli({"lookup", "1.2.3.4", "5.6.7.8"}).exitCode, 2);

@@ -24,6 +24,9 @@ class CliProxyTest : public sptest::SysProxyTest {
   std::string Get(const std::string& key) {
     return sptest::GSettingsGet(config.Path(), "org.gnome.system.proxy", key);
   }
+  std::string HttpHost() {
+    return sptest::GSettingsGet(config.Path(), "org.gnome.system.proxy.http", "host");
+  }
 
   qbtest::TempDir config;
 };
@@ -46,13 +49,40 @@ TEST_F(CliProxyTest, SetGetClear) {
   EXPECT_EQ(PacText(), "");
   r = Cli({"proxy", "get"});
   EXPECT_EQ(r.out, "\n");
+}
 
-  // Not a proxy: cleared, as the buttons would, and said so.
-  Cli({"proxy", "set", "10.0.0.1:3128"});
-  r = Cli({"proxy", "set", "10.0.0.1:99999"});
-  EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(r.out, "\n");
-  EXPECT_EQ(Get("mode"), "'none'");
+// A text the desktop cannot take is refused, and what the desktop had stays, script and
+// all; what is printed is what was set, not the text given.
+TEST_F(CliProxyTest, RefusedTextsLeaveTheDesktopAsItWas) {
+  auto r = Cli({"proxy", "set", "10.0.0.1:3128@http$0.52#fast one", "--mode", "0"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "10.0.0.1:3128@HTTP\n");
+  const std::string mode = Get("mode");
+  const std::string host = HttpHost();
+  EXPECT_EQ(mode, "'manual'");
+  EXPECT_EQ(host, "'10.0.0.1'");
+  const std::string pac = PacText();
+
+  for (const std::vector<std::string>& refused : {std::vector<std::string>{"proxy", "set", "10.0.0.1:99999"},
+                                                  {"proxy", "set", "no proxy here"},
+                                                  {"proxy", "set", "1.2.3.4:80@GOPHER", "--mode", "0"}}) {
+    r = Cli(refused);
+    EXPECT_EQ(r.exitCode, 1) << refused[2];
+    EXPECT_EQ(r.out, "") << refused[2];
+    EXPECT_NE(r.err.find("left as they were"), std::string::npos) << r.err;
+    EXPECT_EQ(Get("mode"), mode) << refused[2];
+    EXPECT_EQ(HttpHost(), host) << refused[2];
+    EXPECT_EQ(PacText(), pac) << refused[2];
+  }
+  EXPECT_NE(Cli({"proxy", "set", "no proxy here"}).err.find("not a valid proxy: no proxy here"),
+            std::string::npos);
+  EXPECT_NE(Cli({"proxy", "set", "1.2.3.4:80@GOPHER", "--mode", "0"}).err.find("GOPHER"), std::string::npos);
+
+  // Through a script a GOPHER proxy has a place: URLs of its own scheme.
+  r = Cli({"proxy", "set", "1.2.3.4:80@GOPHER", "--mode", "1"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "1.2.3.4:80@GOPHER\n");
+  EXPECT_EQ(Get("mode"), "'auto'");
 }
 
 TEST_F(CliProxyTest, ModeComesFromTheSettingsFile) {

@@ -7,6 +7,7 @@
 #include <QSettings>
 #include <QTest>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <string>
@@ -156,6 +157,41 @@ TEST_F(CliVerify, BadArgumentsAndRefusedRuns) {
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.err.find("空列表，没有要验证的代理。"), std::string::npos) << r.err;
   EXPECT_EQ(r.out, "");
+}
+
+// A command cannot answer the window's question about FTP rows: without an FTP resource
+// they are skipped and counted, the other rows are verified, and no FTP server is asked.
+TEST_F(CliVerify, FtpRowsWithoutAnFtpResourceAreSkippedAndNamed) {
+  QB_REQUIRE_PEER(Peer::HttpProxy);
+  QB_REQUIRE_PEER(Peer::Origin);
+  const auto& p = Peers();
+  const std::string http = "127.0.0.1:" + std::to_string(p.HttpProxyPort()) + "@HTTP";
+  const std::string ftp1 = "127.0.0.1:" + std::to_string(p.DeadPort()) + "@FTP$未验证#first";
+  const std::string ftp2 = "127.0.0.1:" + std::to_string(p.HttpProxyPort()) + "@FTP$1.5#second";
+  qbtest::WriteFile(data.File("Proxies.pro"), ftp1 + "\r\n" + http + "\r\n" + ftp2 + "\r\n");
+
+  auto r = qbtest::RunCli(Args({"--http", TimedPage(), p.Feature()}));
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const auto out = Lines(r.out);
+  ASSERT_EQ(out.size(), 3u) << r.out;
+  const auto verified =
+      std::find_if(out.begin(), out.end(), [&](const std::string& l) { return l.rfind(http + "$", 0) == 0; });
+  ASSERT_NE(verified, out.end()) << r.out;
+  EXPECT_TRUE(IsTime(Status(*verified))) << *verified;
+  // The skipped rows keep their texts.
+  EXPECT_NE(std::find(out.begin(), out.end(), ftp1), out.end()) << r.out;
+  EXPECT_NE(std::find(out.begin(), out.end(), ftp2), out.end()) << r.out;
+  EXPECT_NE(r.err.find("verify: 2 FTP proxies skipped"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("--ftp URL FEATURE"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("继续吗"), std::string::npos) << r.err;
+
+  // Only FTP rows: nothing to verify, and said so.
+  const std::string file = data.File("ftp-only.txt");
+  qbtest::WriteFile(file, ftp1 + "\r\n");
+  r = qbtest::RunCli(Args({"--http", TimedPage(), p.Feature(), file}));
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_NE(r.err.find("verify: 1 FTP proxy skipped"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("继续吗"), std::string::npos) << r.err;
 }
 
 // Ctrl-C stops like the stop button: the rows in flight finish, the others keep their
