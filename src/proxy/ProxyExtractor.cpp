@@ -426,7 +426,9 @@ inline char* AppendUnsigned(char* out, unsigned v) {
 }
 
 inline char* AppendText(char* out, std::string_view s) {
-  std::memcpy(out, s.data(), s.size());
+  // An absent field is an empty view whose data() is null, and memcpy must never be
+  // handed a null pointer, even for no bytes.
+  if (!s.empty()) std::memcpy(out, s.data(), s.size());
   return out + s.size();
 }
 
