@@ -8,6 +8,8 @@
 #include <cstring>
 #include <thread>
 
+#include "base/Text.h"
+
 namespace qb {
 
 std::optional<std::string> ReadWholeFile(const std::string& path, std::string* error) {
@@ -194,7 +196,8 @@ bool ForEachLineInRange(int fd, std::uint64_t begin, std::uint64_t end,
   constexpr std::size_t kBlock = std::size_t{1} << 20;
   std::string buf(kBlock, '\0');
   std::size_t have = 0;  // bytes in buf: an unfinished line, then what was read
-  // From one byte before the range, which tells whether a line starts at begin.
+  // From one byte before the range, which tells whether a line starts at begin. A range
+  // that begins between the CR and the LF of a pair begins inside a line too.
   std::uint64_t bufStart = begin > 0 ? begin - 1 : 0;  // file offset of buf[0]
   std::uint64_t next = bufStart;                       // file offset of the next read
   bool inFirstLine = begin > 0;                        // still in a line of the range before
@@ -211,30 +214,35 @@ bool ForEachLineInRange(int fd, std::uint64_t begin, std::uint64_t end,
     if (n == 0) break;
     next += static_cast<std::uint64_t>(n);
     const std::size_t filled = have + static_cast<std::size_t>(n);
+    LineEndFinder ends(buf.data(), filled);
     std::size_t pos = 0;
     if (inFirstLine) {
-      const void* nl = std::memchr(buf.data(), '\n', filled);
-      if (!nl) {  // the whole block still belongs to that line
-        bufStart += filled;
-        have = 0;
+      const std::size_t at = ends.Next(0);
+      if (at == filled || ends.Undecided(at)) {  // that line goes on, or its end is not known yet
+        const std::size_t keep = at == filled ? 0 : 1;
+        if (keep) buf[0] = buf[at];
+        bufStart += filled - keep;
+        have = keep;
         continue;
       }
-      pos = static_cast<std::size_t>(static_cast<const char*>(nl) - buf.data()) + 1;
+      pos = ends.After(at);
       inFirstLine = false;
     }
     for (;;) {
       if (bufStart + pos >= end) return true;
-      const void* nl = std::memchr(buf.data() + pos, '\n', filled - pos);
-      if (!nl) break;
-      const std::size_t lineEnd = static_cast<std::size_t>(static_cast<const char*>(nl) - buf.data());
-      line(buf.data() + pos, lineEnd - pos);
-      pos = lineEnd + 1;
+      const std::size_t at = ends.Next(pos);
+      if (at == filled || ends.Undecided(at)) break;
+      line(buf.data() + pos, at - pos);
+      pos = ends.After(at);
     }
     have = filled - pos;
     if (pos > 0 && have > 0) std::memmove(buf.data(), buf.data() + pos, have);
     bufStart += pos;
   }
-  if (!inFirstLine && have > 0 && bufStart < end) line(buf.data(), have);
+  if (!inFirstLine && have > 0 && bufStart < end) {
+    // Only the file's very last byte can be a CR still waiting for its partner.
+    line(buf.data(), buf[have - 1] == '\r' ? have - 1 : have);
+  }
   return true;
 }
 

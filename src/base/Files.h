@@ -61,11 +61,11 @@ class AtomicFileWriter {
 };
 
 // Calls line(data, size) for every line of the open file fd that starts at a byte
-// offset in [begin, end), without its "\n"; the callee may change the line's bytes in
-// place. end may be kToEndOfFile. A range that begins inside a line leaves that line
-// to the range before it, so that ranges side by side hand every line to exactly one
-// of them, which lets several threads read one file. A pipe can only be read whole
-// (begin 0). False on a read error.
+// offset in [begin, end), without its line end (LF, CR LF or CR, see LineEndFinder);
+// the callee may change the line's bytes in place. end may be kToEndOfFile. A range that begins inside a line
+// leaves that line to the range before it, so that ranges side by side hand every line to exactly one of
+// them, which lets several threads read one file. A pipe can only be read whole (begin 0). False on a read
+// error.
 inline constexpr std::uint64_t kToEndOfFile = ~std::uint64_t{0};
 bool ForEachLineInRange(int fd, std::uint64_t begin, std::uint64_t end,
                         const std::function<void(char*, std::size_t)>& line);

@@ -229,14 +229,13 @@ std::string EncodeGb18030(std::string_view utf8) {
 }
 
 void ForEachLine(std::string_view text, const std::function<void(std::string_view)>& f) {
+  LineEndFinder ends(text.data(), text.size());
   std::size_t pos = 0;
   while (pos < text.size()) {
-    const void* nl = std::memchr(text.data() + pos, '\n', text.size() - pos);
-    std::size_t end = nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - text.data()) : text.size();
-    std::size_t lineEnd = end;
-    if (lineEnd > pos && text[lineEnd - 1] == '\r') --lineEnd;
-    f(text.substr(pos, lineEnd - pos));
-    pos = end + 1;
+    const std::size_t end = ends.Next(pos);
+    f(text.substr(pos, end - pos));
+    if (end == text.size()) return;
+    pos = ends.After(end);
   }
 }
 

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -65,8 +66,46 @@ std::string DecodeLegacyLine(std::string_view line);
 // UTF-8 to GB18030, for the few places that must produce legacy bytes.
 std::string EncodeGb18030(std::string_view utf8);
 
-// Calls f for every line of a text. Lines end at LF; a CR right before the LF is
-// removed; a last line without LF counts when it is not empty.
+// The line ends of a block of text. Files from every system are read: LF, CR LF and a
+// CR alone (old Mac files) each end one line. The next CR and the next LF found are
+// remembered, so a block is searched about once for each byte whatever its line ends,
+// at memchr's speed.
+class LineEndFinder {
+ public:
+  LineEndFinder(const char* data, std::size_t size) : m_data(data), m_size(size) {}
+
+  // The first line-end byte at or after pos, or the block's size when none follows.
+  std::size_t Next(std::size_t pos) {
+    const std::size_t lf = Find('\n', pos, m_lf);
+    const std::size_t cr = Find('\r', pos, m_cr);
+    return lf < cr ? lf : cr;
+  }
+  // Where the line after the line end at `at` starts: a CR LF pair is one line end.
+  std::size_t After(std::size_t at) const {
+    return at + 1 + (m_data[at] == '\r' && at + 1 < m_size && m_data[at + 1] == '\n');
+  }
+  // A CR that is the block's last byte may be the first half of a CR LF pair whose LF
+  // is in the next block.
+  bool Undecided(std::size_t at) const { return m_data[at] == '\r' && at + 1 == m_size; }
+
+ private:
+  static constexpr std::size_t kUnknown = ~std::size_t{0};
+  // cached is the first c at or after an earlier pos, so it still holds while it is not
+  // behind pos.
+  std::size_t Find(char c, std::size_t pos, std::size_t& cached) const {
+    if (cached != kUnknown && cached >= pos) return cached;
+    const void* p = pos < m_size ? std::memchr(m_data + pos, c, m_size - pos) : nullptr;
+    cached = p ? static_cast<std::size_t>(static_cast<const char*>(p) - m_data) : m_size;
+    return cached;
+  }
+  const char* m_data;
+  std::size_t m_size;
+  std::size_t m_lf = kUnknown;
+  std::size_t m_cr = kUnknown;
+};
+
+// Calls f for every line of a text, without its line end (LF, CR LF or CR); a last line
+// without a line end counts when it is not empty.
 void ForEachLine(std::string_view text, const std::function<void(std::string_view)>& f);
 
 // printf into a std::string.

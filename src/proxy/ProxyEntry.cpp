@@ -204,13 +204,28 @@ bool ParseFileLine(std::string_view line, ProxyFields& f) {
   return true;
 }
 
+bool IsTimeText(std::string_view s) {
+  bool digit = false, point = false;
+  for (char c : s) {
+    if (qb::IsDigit(static_cast<unsigned char>(c))) {
+      digit = true;
+    } else if (c == '.' && !point) {
+      point = true;
+    } else {
+      return false;
+    }
+  }
+  return digit;
+}
+
 double TimeStatusRank(std::string_view s) {
+  if (IsTimeText(s)) return qb::CAtof(s);
   if (s == kStatusConnectFailed) return 9999;
   if (s == kStatusMismatch) return 8888;
   if (s == kStatusTimeout) return 7777;
   if (s == kStatusUnverified) return 6666;
   if (s == kStatusVerifying) return 5555;
-  return qb::CAtof(s);
+  return -1;
 }
 
 }  // namespace qb

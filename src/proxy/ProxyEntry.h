@@ -94,8 +94,14 @@ void AppendFileLine(std::string& out, const CProxyEntry& e);
 // else returns false and is left to the tolerant extractor.
 bool ParseFileLine(std::string_view line, ProxyFields& f);
 
-// The number that orders the time-or-status column: the failure texts sort after
-// the working proxies, everything else by its numeric value.
+// Whether a time-or-status holds a measured time: digits with at most one decimal
+// point, nothing else. "0.0" is a time (a proxy that answered within 0.05 s); the
+// status texts are not.
+bool IsTimeText(std::string_view timeStatus);
+
+// The number that orders the time-or-status column: a time by its value; the
+// failure texts after the times; any other text (an exception, a password
+// mismatch) before every time, so it never mixes with the fastest proxies.
 double TimeStatusRank(std::string_view timeStatus);
 
 }  // namespace qb

@@ -426,7 +426,9 @@ inline char* AppendUnsigned(char* out, unsigned v) {
 }
 
 inline char* AppendText(char* out, std::string_view s) {
-  std::memcpy(out, s.data(), s.size());
+  // An absent field is an empty view whose data() is null, and memcpy must never be
+  // handed a null pointer, even for no bytes.
+  if (!s.empty()) std::memcpy(out, s.data(), s.size());
   return out + s.size();
 }
 
@@ -549,16 +551,16 @@ class FileLineExtractor {
   // The same for a line that the scan may change where it stands.
   void LineInPlace(char* data, std::size_t n) { Scan(std::string_view(data, n), data); }
 
-  // Every complete line of `bytes`; returns how many bytes they took (the rest is an
-  // unfinished last line).
-  std::size_t Lines(std::string_view bytes) {
+  // Every line of `bytes`, with the line ends of a file read from disk; the last one
+  // counts without a line end too.
+  void Lines(std::string_view bytes) {
+    qb::LineEndFinder ends(bytes.data(), bytes.size());
     std::size_t pos = 0;
-    for (;;) {
-      const void* nl = std::memchr(bytes.data() + pos, '\n', bytes.size() - pos);
-      if (!nl) return pos;
-      const std::size_t end = static_cast<std::size_t>(static_cast<const char*>(nl) - bytes.data());
+    while (pos < bytes.size()) {
+      const std::size_t end = ends.Next(pos);
       Line(bytes.substr(pos, end - pos));
-      pos = end + 1;
+      if (end == bytes.size()) return;
+      pos = ends.After(end);
     }
   }
 
@@ -622,8 +624,7 @@ bool ReadLinesInRange(int fd, std::uint64_t begin, std::uint64_t end, FileLineEx
 
 std::size_t ExtractFileText(std::string_view bytes, bool ambiguous, ProxyLineSink sink) {
   FileLineExtractor x(ambiguous, sink);
-  const std::size_t used = x.Lines(bytes);
-  if (used < bytes.size()) x.Line(bytes.substr(used));
+  x.Lines(bytes);
   return x.Finish();
 }
 

@@ -88,8 +88,8 @@ void ChooseFavorites(CProxyListModel& list, const CSettings& settings) {
   int chosen = 0;
   for (int row = 0; row < list.RowCount(); ++row) {
     const CProxyEntry* e = list.Entry(row);
-    const double t = qb::CAtof(e->m_sTimeStatus);
-    if (t <= 0 || t >= 60 || chosen >= settings.m_nFavorites) {
+    const bool timed = IsTimeText(e->m_sTimeStatus);
+    if (!timed || qb::CAtof(e->m_sTimeStatus) >= 60 || chosen >= settings.m_nFavorites) {
       list.SetFavorite(row, false);
       continue;
     }

@@ -30,6 +30,8 @@ std::string VerifyResultText(int status, double seconds) {
       return kStatusPasswordMismatch;
     case VERIFY_MISMATCH:
       return kStatusMismatch;
+    case VERIFY_TIMEOUT:
+      return kStatusTimeout;
     case VERIFY_OK:
       return qb::Format("%.1f", seconds);
     default:

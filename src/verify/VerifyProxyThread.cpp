@@ -229,6 +229,15 @@ class CVerifyProxyThread::Run {
     }
   }
 
+  // A transfer that ran out of time after the proxy had taken the connection: the
+  // proxy is there but too slow, which the user must be able to tell from one that
+  // refused or could not be reached (those never get a connect time).
+  static bool TimedOutAfterConnect(CURL* e, CURLcode rc) {
+    if (rc != CURLE_OPERATION_TIMEDOUT) return false;
+    curl_off_t connectUs = 0;
+    return curl_easy_getinfo(e, CURLINFO_CONNECT_TIME_T, &connectUs) == CURLE_OK && connectUs > 0;
+  }
+
   void VerifyHttp(Via via) {
     std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
     curl_slist* list = nullptr;
@@ -274,6 +283,11 @@ class CVerifyProxyThread::Run {
       m_result.seconds = ElapsedSeconds(start, end);
       m_result.status = m_found ? VERIFY_OK : VERIFY_MISMATCH;
       Status(qb::Format(m_found ? kTextAvailable : kTextMismatch, m_result.seconds));
+      return;
+    }
+    if (TimedOutAfterConnect(e, rc)) {
+      m_result.status = VERIFY_TIMEOUT;
+      Status(kTextProxyTimedOut);
       return;
     }
     m_result.status = VERIFY_PROXYFAILED;
@@ -332,6 +346,7 @@ class CVerifyProxyThread::Run {
         status = VERIFY_PASSWORD;
       }
     }
+    if (status == VERIFY_PROXYFAILED && TimedOutAfterConnect(e, rc)) status = VERIFY_TIMEOUT;
 
     m_result.status = status;
     if (status == VERIFY_OK) {
@@ -339,6 +354,8 @@ class CVerifyProxyThread::Run {
       Status(qb::Format(kTextAvailable, m_result.seconds));
     } else if (status == VERIFY_PASSWORD) {
       Status(kTextWrongPassword);
+    } else if (status == VERIFY_TIMEOUT) {
+      Status(kTextProxyTimedOut);
     } else {
       Status(kTextProxyConnectFailed);
     }

@@ -25,6 +25,7 @@ inline constexpr const char* kTextMismatch = "不匹配(%.1f)";
 inline constexpr const char* kTextProxyUnreachable = "无法连接代理";
 inline constexpr const char* kTextProxyConnectFailed = "代理连接失败";
 inline constexpr const char* kTextWrongPassword = "密码错误";
+inline constexpr const char* kTextProxyTimedOut = "代理响应超时";
 
 class CVerifyProxyThread : public QObject {
   Q_OBJECT

@@ -21,6 +21,8 @@ enum VerifyStatus {
   VERIFY_UNSUPPORTED = 2,
   VERIFY_BADURL = 3,
   VERIFY_PROXYFAILED = 4,
+  // The proxy took the connection but the answer did not come in time.
+  VERIFY_TIMEOUT = 5,
   VERIFY_PASSWORD = 7,
   VERIFY_MISMATCH = 8,
   VERIFY_OK = 9,

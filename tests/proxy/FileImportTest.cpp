@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/Files.h"
 #include "base/Text.h"
 #include "proxy/FileImport.h"
 #include "proxy/ProxyEntry.h"
@@ -496,6 +497,64 @@ TEST(FileImportRanges, RangesSideBySideHandEveryLineToExactlyOne) {
   EXPECT_FALSE(ScanRange(-1, 0, kToEndOfFile, false).ok);
   OpenFile directory(dir.Path());
   EXPECT_FALSE(ScanRange(directory.fd(), 0, kToEndOfFile, false).ok);
+}
+
+namespace {
+
+// The raw lines that ranges side by side hand out, in order.
+Lines RawLines(int fd, const std::vector<std::uint64_t>& cuts) {
+  Lines lines;
+  for (std::size_t i = 0; i + 1 < cuts.size(); ++i) {
+    EXPECT_TRUE(ForEachLineInRange(fd, cuts[i], cuts[i + 1],
+                                   [&](char* data, std::size_t n) { lines.emplace_back(data, n); }));
+  }
+  return lines;
+}
+
+}  // namespace
+
+// LF, CR LF and a CR alone each end one line: a CR LF pair is never two line ends (no
+// empty line between), wherever the ranges are cut, a cut between its CR and its LF too.
+TEST(FileImportRanges, EveryKindOfLineEndEndsOneLineWhereverTheRangesAreCut) {
+  TempDir dir;
+  const std::string path = dir.File("ends.txt");
+  const std::string bytes = "a\rb\r\nc\n\rd\r\r\ne\n\n\r\rf\r\n\r\ng\r";
+  const Lines want = {"a", "b", "c", "", "d", "", "e", "", "", "", "f", "", "g"};
+  WriteFile(path, bytes);
+  OpenFile file(path);
+  ASSERT_GE(file.fd(), 0);
+  EXPECT_EQ(RawLines(file.fd(), {0, kToEndOfFile}), want);
+  const std::uint64_t size = bytes.size();
+  for (std::uint64_t a = 0; a <= size + 1; ++a) {
+    for (std::uint64_t b = a; b <= size + 1; ++b) {
+      ASSERT_EQ(RawLines(file.fd(), {0, a, b, kToEndOfFile}), want) << "cuts " << a << ", " << b;
+    }
+  }
+  // Text in memory is cut the same way.
+  Lines text;
+  ForEachLine(bytes, [&](std::string_view l) { text.emplace_back(l); });
+  EXPECT_EQ(text, want);
+}
+
+// The reader's blocks are 1 MiB: a CR that is the last byte of a block waits for the next
+// block to tell whether a LF completes the pair.
+TEST(FileImportRanges, ACrLfPairAcrossTheReadersBlocksIsOneLineEnd) {
+  TempDir dir;
+  const std::string path = dir.File("pair.txt");
+  constexpr std::size_t kBlock = std::size_t{1} << 20;
+  const std::string first = "1.1.1.1:80 " + std::string(kBlock - 12, 'x');
+  const std::string bytes = first + "\r\n2.2.2.2:81\r3.3.3.3:82\r";
+  ASSERT_EQ(bytes[kBlock - 1], '\r');
+  WriteFile(path, bytes);
+  OpenFile file(path);
+  ASSERT_GE(file.fd(), 0);
+  const Lines want = {first, "2.2.2.2:81", "3.3.3.3:82"};
+  for (std::uint64_t cut : {std::uint64_t{1}, std::uint64_t{kBlock - 1}, std::uint64_t{kBlock},
+                            std::uint64_t{kBlock + 1}, std::uint64_t{kBlock + 2}}) {
+    EXPECT_EQ(RawLines(file.fd(), {0, cut, kToEndOfFile}), want) << cut;
+  }
+  const RangeScan whole = ScanRange(file.fd(), 0, kToEndOfFile, false);
+  EXPECT_EQ(whole.lines, (Lines{"1.1.1.1:80@HTTP$#", "2.2.2.2:81@HTTP$#", "3.3.3.3:82@HTTP$#"}));
 }
 
 TEST(FileImportRanges, LineLongerThanSeveralBlocksBelongsToTheRangeWhereItStarts) {

@@ -130,8 +130,19 @@ TEST(TimeStatusRank, OrdersFailuresAfterTimes) {
   EXPECT_LT(TimeStatusRank(kStatusUnverified), TimeStatusRank(kStatusTimeout));
   EXPECT_LT(TimeStatusRank(kStatusTimeout), TimeStatusRank(kStatusMismatch));
   EXPECT_LT(TimeStatusRank(kStatusMismatch), TimeStatusRank(kStatusConnectFailed));
-  EXPECT_EQ(TimeStatusRank(kStatusException), 0.0);
-  EXPECT_EQ(TimeStatusRank(kStatusPasswordMismatch), 0.0);
+  // The other texts stay ahead of the times, but never level with the fastest one.
+  EXPECT_LT(TimeStatusRank(kStatusException), TimeStatusRank("0.0"));
+  EXPECT_LT(TimeStatusRank(kStatusPasswordMismatch), TimeStatusRank("0.0"));
+  EXPECT_LT(TimeStatusRank("whatever"), TimeStatusRank("0.0"));
+  EXPECT_LT(TimeStatusRank("0.0"), TimeStatusRank("0.1"));
+}
+
+TEST(TimeStatusRank, OnlyANumberIsATime) {
+  for (const char* time : {"0.0", "0", "12.5", "75", "3."}) EXPECT_TRUE(IsTimeText(time)) << time;
+  for (const char* text : {"", ".", "1.2.3", "-1.0", " 1.0", "1.0s", "超时", "连接失败", "未验证",
+                           "验证中...", "验证异常", "密码不匹配"}) {
+    EXPECT_FALSE(IsTimeText(text)) << text;
+  }
 }
 
 }  // namespace

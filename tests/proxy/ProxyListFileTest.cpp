@@ -53,6 +53,31 @@ TEST(ProxyListFile, SavedRowsLoadBackWithAllFiveFields) {
   EXPECT_TRUE(prompt.messages.empty());
 }
 
+// Lists from an old Mac end their lines in a CR alone; each line is one row, never a
+// remark swallowing the rest of the file.
+TEST(ProxyListFile, EveryRowLoadsWhateverItsLineEnd) {
+  TempDir dir;
+  ScriptedPrompt prompt;
+  WriteFile(dir.File("Proxies.pro"),
+            "1.2.3.4:80@HTTP$0.5#中国 北京\r5.6.7.8:3128@HTTPS$超时#x\r\n9.9.9.9:1080@SOCKS5$未验证\r"
+            "2.2.2.2:81@HTTP$1.5#y\n");
+  CProxyListModel list;
+  ASSERT_TRUE(LoadProxyList(list, dir.Path()));
+  ASSERT_EQ(list.RowCount(), 4);
+  EXPECT_EQ(list.GetProxyLine(0), "1.2.3.4:80@HTTP");
+  EXPECT_EQ(list.CellText(0, 4), "中国 北京");
+  EXPECT_EQ(list.CellText(1, 3), "超时");
+  EXPECT_EQ(list.CellText(1, 4), "x");
+  EXPECT_EQ(list.CellText(2, 3), "未验证");
+  EXPECT_EQ(list.CellText(2, 4), "");
+  EXPECT_EQ(list.CellText(3, 1), "2.2.2.2");
+  ASSERT_TRUE(SaveProxyList(list, dir.Path()));
+  EXPECT_EQ(ReadFile(dir.File("Proxies.pro")),
+            "1.2.3.4:80@HTTP$0.5#中国 北京\r\n5.6.7.8:3128@HTTPS$超时#x\r\n9.9.9.9:1080@SOCKS5$未验证\r\n"
+            "2.2.2.2:81@HTTP$1.5#y\r\n");
+  EXPECT_TRUE(prompt.messages.empty());
+}
+
 TEST(ProxyListFile, ForeignLinesGoThroughTheExtractor) {
   TempDir dir;
   // LF endings, markup, two proxies on one line, a short form, a duplicate and a

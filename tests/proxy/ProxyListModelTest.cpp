@@ -168,6 +168,18 @@ TEST_F(ProxyListSort, TimeColumnAscendingAndDescending) {
   EXPECT_TRUE(m.KeysMatchRows());
 }
 
+TEST(ProxyListTimeSort, TheFastestProxiesNeverMixWithStatusTexts) {
+  CProxyListModel m;
+  for (const char* l : {"10.0.0.1:80@HTTP$0.0#", "10.0.0.2:80@HTTP$密码不匹配#", "10.0.0.3:80@HTTP$0.3#",
+                        "10.0.0.4:80@HTTP$0.0#", "10.0.0.5:80@HTTP$验证异常#"}) {
+    ASSERT_EQ(m.AddProxyLine(l, 0), 1) << l;
+  }
+  m.SortRows(CProxyListModel::ColTimeStatus, true);
+  EXPECT_EQ(Column(m, 3), (std::vector<std::string>{"密码不匹配", "验证异常", "0.0", "0.0", "0.3"}));
+  m.SortRows(CProxyListModel::ColTimeStatus, false);
+  EXPECT_EQ(Column(m, 3), (std::vector<std::string>{"0.3", "0.0", "0.0", "密码不匹配", "验证异常"}));
+}
+
 TEST_F(ProxyListSort, AddressSortsNumericallyAndPortToo) {
   m.SortRows(CProxyListModel::ColAddr, true);
   EXPECT_EQ(Column(m, 1),

@@ -113,6 +113,18 @@ TEST_F(AutoFavorites, TheFastestHttpRowsUnderAMinuteBecomeTheFavourites) {
   EXPECT_EQ(Ticked(list), (std::vector<int>{0, 1, 3, 4}));
 }
 
+TEST_F(AutoFavorites, AProxyFasterThanATwentiethOfASecondIsTimedAndStatusTextsAreNot) {
+  Add("1.0.0.1:80@HTTP", "验证异常", true);     // 0 a status, unticked
+  Add("1.0.0.2:80@HTTP", "0.0", false);         // 1 the fastest: chosen
+  Add("1.0.0.3:80@HTTPS", "密码不匹配", true);  // 2 unticked
+  Add("1.0.0.4:80@HTTP", "whatever", true);     // 3 unticked
+  Add("1.0.0.5:80@HTTP", "0.1", false);         // 4 chosen
+  Add("1.0.0.6:80@HTTP", "0.2", false);         // 5 past the count
+  settings.m_nFavorites = 2;
+  ChooseFavorites(list, settings);
+  EXPECT_EQ(Ticked(list), (std::vector<int>{1, 4}));
+}
+
 TEST_F(AutoFavorites, SlowAndFailedRowsAreNeverChosenAndTheSwitchTurnsItOff) {
   Add("1.0.0.1:80@FTP", "0.3", true);
   Add("1.0.0.2:80@HTTP", "59.9", false);

@@ -148,6 +148,18 @@ TEST_F(SettingsFile, ResourceLinesTheirTicksSchemesAndWhereTheKeyBlockStands) {
   EXPECT_EQ(lines[3], "D@http://www.d.example%fd$0");
 }
 
+TEST_F(SettingsFile, LinesEndInCrLfLfOrACrAlone) {
+  ASSERT_TRUE(
+      Load("A@http://a.example/%fa$0\rm_nFavorites=4\rB@http://b.example/%fb$1\r\nm_nThreadNumber=9\n"
+           "m_bMinimize=0\r"));
+  const std::vector<CVerifySource> expected = {{"A", "http://a.example/", "fa", 0},
+                                               {"B", "http://b.example/", "fb", 1}};
+  EXPECT_EQ(settings.m_aVerifySources, expected);
+  EXPECT_EQ(settings.m_nFavorites, 4);
+  EXPECT_EQ(settings.m_nThreadNumber, 9);
+  EXPECT_EQ(settings.m_bMinimize, 0);
+}
+
 TEST_F(SettingsFile, LegacyGbkFileIsRead) {
   ASSERT_TRUE(Load(qb::EncodeGb18030("北京大学@http://www.pku.edu.cn/%北京大学$1\r\nm_nFavorites=4\r\n")));
   ASSERT_EQ(settings.m_aVerifySources.size(), 1u);

@@ -50,6 +50,17 @@ TEST_F(SourcesFile, ReadsNameUrlAndTickWithTheFilesQuirks) {
   EXPECT_EQ(qbtest::ReadFile(Path()).find("seven") != std::string::npos, true);
 }
 
+TEST_F(SourcesFile, LinesEndInCrLfLfOrACrAlone) {
+  ASSERT_TRUE(
+      Load("one http://one.example/ 1\rtwo http://two.example/ 0\r\n"
+           "three http://three.example/ 1\nfour http://four.example/ 0\r"));
+  const std::vector<CProxySource> expected = {{"one", "http://one.example/", true},
+                                              {"two", "http://two.example/", false},
+                                              {"three", "http://three.example/", true},
+                                              {"four", "http://four.example/", false}};
+  EXPECT_EQ(list.Sources(), expected);
+}
+
 TEST_F(SourcesFile, MissingFileIsSilentAndLegacyGbkNamesAreRead) {
   EXPECT_TRUE(LoadSources(list, dir.Path()));
   EXPECT_EQ(list.RowCount(), 0);

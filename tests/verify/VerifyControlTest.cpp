@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/Text.h"
+#include "proxy/ProxyListCommands.h"
 #include "proxy/ProxyListFile.h"
 #include "proxy/ProxyListModel.h"
 #include "settings/Settings.h"
@@ -73,9 +74,9 @@ class VerifyControlTest : public ::testing::Test {
     return QTest::qWaitFor([&] { return control->IsIdle(); }, ms);
   }
   std::string Text(int row) const { return list.Entry(row)->m_sTimeStatus; }
-  static bool IsTime(const std::string& t) { return qb::CAtof(t) > 0; }
-  // Loopback answers in far less than the 0.1 s the list shows, and a time of "0.0"
-  // counts as no time at all; this page takes about half a second to read.
+  static bool IsTime(const std::string& t) { return qb::IsTimeText(t); }
+  // Loopback answers in far less than the 0.1 s the list shows, so that every time
+  // would be "0.0"; this page takes about half a second to read.
   std::string TimedPage() const { return Peers().OriginUrl("/trickle?interval=0.01"); }
 
   qbtest::ScriptedPrompt prompt;
@@ -222,6 +223,26 @@ TEST_F(VerifyControlTest, RunOverAllRowsSortsSavesAndChoosesFavourites) {
   for (int r = 0; r < 5; ++r) {
     EXPECT_EQ(list.IsFavorite(r), list.Entry(r)->m_sProxyType.rfind("HTTP", 0) == 0 && IsTime(Text(r))) << r;
   }
+}
+
+// A proxy that takes the connection and then stays silent is told apart from one that
+// refuses it; cleaning the list removes both.
+TEST_F(VerifyControlTest, ASilentProxyTimesOutWhereADeadOneFailsToConnect) {
+  QB_REQUIRE_PEER(Peer::Origin);
+  const auto& p = Peers();
+  g_nVerifyTimeoutMs = 1000;
+  Resources(p.OriginUrl("/feature.html"), p.Feature());
+  Row(p.SilentPort(), "HTTP");
+  Row(p.DeadPort(), "HTTP");
+  Row(p.SilentPort(), "HTTPS");
+  for (int r = 0; r < 3; ++r) list.SelectRow(r);
+  CVerifyControl& c = Control();
+  c.OnVerifySelected();
+  ASSERT_TRUE(WaitIdle(6000));
+  EXPECT_EQ(Text(0), "超时");
+  EXPECT_EQ(Text(1), "连接失败");
+  EXPECT_EQ(Text(2), "超时");
+  EXPECT_EQ(CleanProxyList(list), 3);
 }
 
 TEST_F(VerifyControlTest, SelectedRunVerifiesOnlyTheSelectionAndDoesNotSort) {
