@@ -5,11 +5,11 @@
 #include <QLocalSocket>
 #include <QThread>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
+
+#include "base/Files.h"
 
 namespace qb {
 
@@ -20,23 +20,6 @@ constexpr int kConnectTimeoutMs = 1000;
 const QByteArray kShowRequest = "show";
 const QByteArray kDirAnswer = "dir";
 
-// A directory this user owns and nobody else may enter or change.
-bool IsPrivateDir(const QByteArray& path, QString* why) {
-  struct stat st {};
-  if (::lstat(path.constData(), &st) != 0) {
-    if (why) *why = QStringLiteral("%1 cannot be read").arg(QString::fromLocal8Bit(path));
-    return false;
-  }
-  if (!S_ISDIR(st.st_mode) || st.st_uid != ::getuid() || (st.st_mode & 077) != 0) {
-    if (why) {
-      *why = QStringLiteral("%1 is not a directory of this user with mode 0700")
-                 .arg(QString::fromLocal8Bit(path));
-    }
-    return false;
-  }
-  return true;
-}
-
 QString WithSlash(QString dir) {
   if (!dir.endsWith('/')) dir += '/';
   return dir;
@@ -46,18 +29,18 @@ QString WithSlash(QString dir) {
 
 std::optional<QString> PrivateRuntimeDir(QString* why) {
   if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime == '/') {
-    if (IsPrivateDir(runtime, nullptr)) return WithSlash(QString::fromLocal8Bit(runtime));
+    std::string path(runtime);
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    if (EnsurePrivateDir(path, LooseMode::Refuse, nullptr)) return WithSlash(QString::fromStdString(path));
   }
-  const QByteArray own =
-      QDir(QDir::tempPath()).filePath(QStringLiteral("quillberry-%1").arg(::getuid())).toLocal8Bit();
-  // mkdir never follows or reuses what someone else planted: an existing path is
-  // checked as it is.
-  if (::mkdir(own.constData(), 0700) != 0 && errno != EEXIST) {
-    if (why) *why = QStringLiteral("%1 cannot be created").arg(QString::fromLocal8Bit(own));
+  const std::string own =
+      QDir(QDir::tempPath()).filePath(QStringLiteral("quillberry-%1").arg(::getuid())).toStdString();
+  std::string reason;
+  if (!EnsurePrivateDir(own, LooseMode::Refuse, &reason)) {
+    if (why) *why = QString::fromStdString(own + " " + reason);
     return std::nullopt;
   }
-  if (!IsPrivateDir(own, why)) return std::nullopt;
-  return WithSlash(QString::fromLocal8Bit(own));
+  return WithSlash(QString::fromStdString(own));
 }
 
 CSingleInstance::CSingleInstance(QString key, QObject* parent) : QObject(parent) {

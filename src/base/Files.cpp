@@ -47,6 +47,24 @@ bool FileExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
+bool EnsurePrivateDir(const std::string& path, LooseMode loose, std::string* why) {
+  // mkdir never follows or reuses what someone else planted: an existing path is
+  // checked as it is, with lstat.
+  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+    if (why) *why = std::string("cannot be created: ") + std::strerror(errno);
+    return false;
+  }
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid()) {
+    if (why) *why = "is not a directory of this user";
+    return false;
+  }
+  if ((st.st_mode & 077) == 0) return true;
+  if (loose == LooseMode::Tighten && ::chmod(path.c_str(), st.st_mode & 0700) == 0) return true;
+  if (why) *why = "may be entered by other users";
+  return false;
+}
+
 namespace {
 
 // Owner read and write; an existing regular file keeps any bit of those it lacks. A

@@ -16,6 +16,15 @@ std::optional<std::string> ReadWholeFile(const std::string& path, std::string* e
 
 bool FileExists(const std::string& path);
 
+// What a directory that only this user may reach needs to be.
+enum class LooseMode { Tighten, Refuse };
+// Makes path (given without a trailing "/") a directory of this user that nobody else
+// may enter: created with mode 0700 when missing; one that exists must be a real
+// directory (never a link) owned by this user, and when others may enter it, it is
+// tightened to 0700 or refused as loose says. False, with the reason in *why (the
+// reason only; the caller names the directory), when it cannot be had.
+bool EnsurePrivateDir(const std::string& path, LooseMode loose, std::string* why);
+
 // Writes content to path atomically: a temporary file in the same directory is
 // written, flushed and checked, then renamed over the old file. On any failure the
 // old file is left as it was and false is returned; error, when given, then receives

@@ -6,13 +6,12 @@
 #include <QString>
 
 #include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <cstring>
+
+#include "base/Files.h"
 
 namespace qb {
 
@@ -77,16 +76,11 @@ std::string UserDataDir(std::string* why) {
   const std::string dir = path + "/";
   QDir().mkpath(QString::fromStdString(base));
   // The list and the settings (which may hold FTP passwords) are this user's alone.
-  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-    if (why) *why = dir + " cannot be created: " + std::strerror(errno);
+  std::string reason;
+  if (!EnsurePrivateDir(path, LooseMode::Tighten, &reason)) {
+    if (why) *why = dir + " " + reason;
     return {};
   }
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid()) {
-    if (why) *why = dir + " is not a directory of this user";
-    return {};
-  }
-  if ((st.st_mode & 077) != 0) ::chmod(path.c_str(), st.st_mode & 0700);
   return dir;
 }
 

@@ -440,13 +440,9 @@ void CVerifyControl::Watchdog(int slot) {
   TakeResult(slot, timedOut);
 }
 
-void CVerifyControl::RecycleThreads() {
-  DisposeAllWorkers();
-}
-
 void CVerifyControl::OnTimer(int id) {
   if (m_shutDown) return;
-  if (id == TIMER_RECYCLE_THREADS && m_busy == 0) RecycleThreads();
+  if (id == TIMER_RECYCLE_THREADS && m_busy == 0) DisposeAllWorkers();
   if (id == TIMER_AUTO_VERIFY && m_settings.m_bAutoTimingVerify && m_busy == 0) OnVerifyAll();
   if (id == TIMER_HINT) emit ProgressText(QString::fromUtf8(kTextHint));
   emit TrayIconRefresh();

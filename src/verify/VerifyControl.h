@@ -203,7 +203,6 @@ class CVerifyControl : public QObject {
   void StopWatchdog(int slot);
   void Watchdog(int slot);
   void EndOfRun();
-  void RecycleThreads();
   void OnWorkerStatus(quint64 taskId, int slot, int row, const QString& text);
   bool RowSelected(int row) const;
   bool IsProxyOfType(int row, std::string_view type) const;
