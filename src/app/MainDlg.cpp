@@ -15,6 +15,9 @@
 #include <QTableView>
 #include <QTimer>
 
+#include <unordered_set>
+
+#include "app/DataFileWatcher.h"
 #include "app/TrayMenu.h"
 #include "base/Files.h"
 #include "base/Prompt.h"
@@ -57,6 +60,7 @@ CMainDlg::CMainDlg(MainDlgOptions options, QWidget* parent)
       m_favoritesIni(options.favoritesIni.empty() ? FavoritesProfileFor(m_dataDir, FavoritesProfilePath())
                                                   : std::move(options.favoritesIni)),
       m_forceNoTray(options.forceNoTray),
+      m_applyAutoRun(options.applyAutoRun),
       m_sysProxy(std::make_unique<CSystemProxy>(m_dataDir, std::move(options.platform))) {
   // The settings holder is built with the window: the settings are read (and the
   // built-in resources installed) before anything is on screen.
@@ -283,6 +287,16 @@ void CMainDlg::OnInitDialog() {
   m_pSourceList->setColumnWidth(0, static_cast<int>(150 * g_dColumnScale));
   m_pSourceList->setColumnWidth(1, static_cast<int>(373 * g_dColumnScale));
   ReportSourcesLoad(LoadSources(m_sources, m_dataDir));
+
+  m_fileWatcher =
+      new CDataFileWatcher(m_dataDir, {kProxyListFileName, kSettingFileName, kSourcesFileName}, this);
+  connect(m_fileWatcher, &CDataFileWatcher::ChangedBehind, this, &CMainDlg::OnDataFileChangedBehind);
+  // After the end of a run or a download has saved what it did.
+  connect(m_verify, &CVerifyControl::RunStateChanged, this, [this](RunState state) {
+    if (state == RunState::Idle) QTimer::singleShot(0, this, &CMainDlg::CatchUpWithDisk);
+  });
+  connect(m_downloader, &CSourceDownloader::Finished, this,
+          [this] { QTimer::singleShot(0, this, &CMainDlg::CatchUpWithDisk); });
   m_helpLink->SetLinkUrl(QString::fromStdString(qb::JoinPath(m_dataDir, "QuillberryHelp.chm")));
 }
 
@@ -364,6 +378,107 @@ bool CMainDlg::HasTray() const {
 
 void CMainDlg::SaveList() {
   ReportListSave(SaveProxyList(m_list, m_dataDir));
+}
+
+bool CMainDlg::Busy() const {
+  return !m_verify->IsIdle() || m_downloader->IsRunning();
+}
+
+std::vector<std::string> CMainDlg::AddHandedRows(const std::vector<std::string>& lines, qb::OpResult* save) {
+  std::vector<std::string> added;
+  {
+    CProxyListModel::BulkAppend bulk(m_list);
+    for (const std::string& line : lines) {
+      if (m_list.AddProxyLine(line, 0) == 1) added.push_back(line);
+    }
+  }
+  qb::OpResult saved = qb::OpResult::Success();
+  if (!added.empty()) {
+    saved = SaveProxyList(m_list, m_dataDir);
+    // The command is waiting for its answer; a message box would hold it up.
+    if (!saved) QTimer::singleShot(0, this, [saved] { ReportListSave(saved); });
+    UpdateStatusLine();
+  }
+  if (save) *save = saved;
+  return added;
+}
+
+void CMainDlg::OnDataFileChangedBehind(const QString& name) {
+  const std::string file = name.toStdString();
+  if (file == kProxyListFileName) {
+    if (!Busy()) {
+      ReloadList();
+      return;
+    }
+    // What the run saves at its end would overwrite the other program's rows: keep
+    // them now, and add them when it ends.
+    auto behind = std::make_unique<CProxyListModel>();
+    if (LoadProxyList(*behind, m_dataDir)) {
+      if (m_listBehind) AddMissingRows(*behind, *m_listBehind);
+      m_listBehind = std::move(behind);
+    }
+  } else if (file == kSettingFileName) {
+    m_settingsBehind = true;
+    if (!Busy()) CatchUpWithDisk();
+  } else if (file == kSourcesFileName) {
+    m_sourcesBehind = true;
+    if (!Busy()) CatchUpWithDisk();
+  }
+}
+
+void CMainDlg::CatchUpWithDisk() {
+  if (Busy()) return;
+  if (m_listBehind) {
+    const std::unique_ptr<CProxyListModel> behind = std::move(m_listBehind);
+    if (AddMissingRows(m_list, *behind) > 0) SaveList();
+    UpdateStatusLine();
+    UpdateTrayIcon();
+  }
+  if (m_settingsBehind) {
+    m_settingsBehind = false;
+    ReloadSettings();
+  }
+  if (m_sourcesBehind) {
+    m_sourcesBehind = false;
+    m_sources.Clear();
+    ReportSourcesLoad(LoadSources(m_sources, m_dataDir));
+    m_fileWatcher->Acknowledge(kSourcesFileName);
+  }
+}
+
+void CMainDlg::ReloadList() {
+  // The marks are kept by proxy, not by row: the other program may have reordered
+  // the rows.
+  std::vector<std::string> favorites;
+  for (int row = 0; row < m_list.RowCount(); ++row) {
+    if (!m_list.IsFavorite(row)) continue;
+    const CProxyEntry* e = m_list.Entry(row);
+    favorites.push_back(ProxyKey(e->m_sProxyAddr, e->m_sProxyPort, e->m_sProxyType));
+  }
+  m_list.Clear();
+  ReportListLoad(LoadProxyList(m_list, m_dataDir));
+  m_fileWatcher->Acknowledge(kProxyListFileName);
+  if (!favorites.empty()) {
+    const std::unordered_set<std::string> marked(favorites.begin(), favorites.end());
+    for (int row = 0; row < m_list.RowCount(); ++row) {
+      const CProxyEntry* e = m_list.Entry(row);
+      if (marked.count(ProxyKey(e->m_sProxyAddr, e->m_sProxyPort, e->m_sProxyType)))
+        m_list.SetFavorite(row, true);
+    }
+  }
+  UpdateStatusLine();
+  UpdateTrayIcon();
+}
+
+void CMainDlg::ReloadSettings() {
+  // A file that cannot be read leaves the settings as they were. Every line the
+  // program writes is there in a file it wrote, so what is read replaces them whole.
+  const qb::OpResult loaded = LoadSettings(m_settings, m_dataDir);
+  m_fileWatcher->Acknowledge(kSettingFileName);
+  ReportSettingsLoad(loaded);
+  if (m_applyAutoRun) ApplyAutoRun(m_settings, {}, m_dataDir);
+  m_sysProxy->SetAutoProxyConfig(m_settings.m_nAutoProxyConfig);
+  UpdateStatusLine();
 }
 
 void CMainDlg::UpdateStatusLine() {

@@ -22,6 +22,7 @@ class QTableView;
 
 namespace qb {
 
+class CDataFileWatcher;
 class CHelpLink;
 class CSortListCtrl;
 class CSourceDownloader;
@@ -94,6 +95,17 @@ class CMainDlg : public QDialog {
   void UpdateStatusLine();
   void UpdateTrayIcon();
 
+  // --- Work handed over by commands, and files changed behind the window ---
+  // Adds the proxy lines a command handed to this window (each proxy once), saves the
+  // list and returns the lines that were new; save receives how saving went (the
+  // window also says it, after the command has its answer).
+  std::vector<std::string> AddHandedRows(const std::vector<std::string>& lines, qb::OpResult* save);
+  // Another program changed a data file: reloaded at once while nothing runs, or
+  // when the verification or the download that is running ends (rows another
+  // program added meanwhile are then added to the list; none is thrown away).
+  void OnDataFileChangedBehind(const QString& name);
+  CDataFileWatcher& FileWatcher() { return *m_fileWatcher; }
+
   // --- Access for the other windows and for tests ---
   CProxyListModel& List() { return m_list; }
   CSettings& Settings() { return m_settings; }
@@ -134,11 +146,17 @@ class CMainDlg : public QDialog {
   static constexpr int kIdVerifySelected = 1002;
   void ShowContextMenu(const QPoint& pos);
   void SaveList();
+  bool Busy() const;
+  // Reloads what changed behind the window while it was busy.
+  void CatchUpWithDisk();
+  void ReloadList();
+  void ReloadSettings();
   QAbstractButton* AddButton(int id, const char* text, int x, int y, int w, int h);
 
   std::string m_dataDir;
   std::string m_favoritesIni;
   bool m_forceNoTray;
+  bool m_applyAutoRun;
 
   CSettings m_settings;
   CProxyListModel m_list;
@@ -156,6 +174,13 @@ class CMainDlg : public QDialog {
   OwnerDrawMenu* m_contextPopup = nullptr;
   CTrayController* m_trayCtl = nullptr;
   CHelpLink* m_helpLink = nullptr;
+  CDataFileWatcher* m_fileWatcher = nullptr;
+  // Changed behind the window while it was busy: the list file as it was then (its
+  // rows are added when the run ends), and whether the settings and the sources are
+  // to be read again.
+  std::unique_ptr<CProxyListModel> m_listBehind;
+  bool m_settingsBehind = false;
+  bool m_sourcesBehind = false;
   QPointer<CVerifyResultDlg> m_pResultDlg;
 
   bool m_bTrayClosed = false;

@@ -9,6 +9,8 @@
 
 #include "app/MainDlg.h"
 #include "app/SingleInstance.h"
+#include "base/DataDirLock.h"
+#include "base/InstanceLink.h"
 #include "base/ProgramDir.h"
 #include "base/Prompt.h"
 #include "ui/QtPrompt.h"
@@ -19,7 +21,9 @@ namespace qb {
 
 namespace {
 qb::QtPrompt g_qtPrompt;
-}
+// How long a start waits for a command that writes the data directory to finish.
+constexpr int kDataLockWaitMs = 5000;
+}  // namespace
 
 CProxyApp::CProxyApp(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName("Quillberry");
@@ -65,6 +69,31 @@ int CProxyApp::Run() {
     return 0;  // the running instance shows itself
   }
 
+  // The list is this window's to write from now on: a command that would write it
+  // hands its rows to this window instead (see Answer).
+  m_dataLock = std::make_unique<CDataDirLock>(options.dataDir);
+  switch (m_dataLock->TryLock(kDataLockWaitMs)) {
+    case CDataDirLock::Outcome::Ours:
+      break;
+    case CDataDirLock::Outcome::Held: {
+      const std::string holder = m_dataLock->HolderText();
+      std::fprintf(
+          stderr,
+          "quillberry: cannot start: the data directory %s is being written by %s; start again when it "
+          "has finished\n",
+          options.dataDir.c_str(), holder.c_str());
+      qb::ShowMessage(
+          "数据目录 " + options.dataDir + " 正在被 " + holder + " 写入。\n\n请等它结束后再启动 Quillberry。",
+          "Quillberry", qb::MsgIcon::Error);
+      return kExitDataDirBusy;
+    }
+    case CDataDirLock::Outcome::Failed:
+      // A directory the lock cannot be made in cannot take the window's saves either;
+      // each save says so when it fails.
+      std::fprintf(stderr, "quillberry: %s\n", m_dataLock->Error().c_str());
+      break;
+  }
+
   m_curl = std::make_unique<qb::CurlGlobal>();
   if (!m_curl->Ok()) {
     qb::ShowMessage("Windows 通信端口初始化失败。", "Quillberry", qb::MsgIcon::Error);
@@ -76,6 +105,8 @@ int CProxyApp::Run() {
   m_mainDlg = new CMainDlg(std::move(options));
   g_qtPrompt.SetParent(m_mainDlg);
   connect(m_instance.get(), &CSingleInstance::ShowRequested, m_mainDlg, &CMainDlg::OnShowDialog);
+  m_instance->SetRequestHandler(
+      [this, dataDir](const LinkMessage& request) { return Answer(request, dataDir); });
   connect(
       m_instance.get(), &CSingleInstance::OtherDataDirRequested, m_mainDlg,
       [dataDir](const QString& requested) {
@@ -101,6 +132,24 @@ int CProxyApp::Run() {
   // see their abort, then leave without waiting for them.
   if (!CVerifyControl::DrainWorkers(1500)) std::_Exit(code);
   return code;
+}
+
+LinkMessage CProxyApp::Answer(const LinkMessage& request, const QString& dataDir) {
+  if (request.Verb() != link::kAdd || !m_mainDlg) return {{link::kRefused, link::kBadRequest}, {}};
+  // Rows meant for another list must not land in this one.
+  if (QString::fromUtf8(request.Field(1)) != dataDir)
+    return {{link::kRefused, link::kOtherDir, dataDir.toUtf8()}, {}};
+  std::vector<std::string> lines;
+  lines.reserve(static_cast<std::size_t>(request.body.size()));
+  for (const QByteArray& line : request.body) lines.push_back(line.toStdString());
+  qb::OpResult saved;
+  const std::vector<std::string> added = m_mainDlg->AddHandedRows(lines, &saved);
+  LinkMessage answer{{link::kAdded, QByteArray::number(static_cast<qsizetype>(added.size()))}, {}};
+  // The rows are in the window's list even so; the command says that the file lags.
+  if (!saved) answer.header.push_back(QByteArray::fromStdString(saved.Describe()));
+  answer.body.reserve(static_cast<qsizetype>(added.size()));
+  for (const std::string& line : added) answer.body.push_back(QByteArray::fromStdString(line));
+  return answer;
 }
 
 }  // namespace qb

@@ -9,11 +9,16 @@
 
 namespace qb {
 
+class CDataDirLock;
 class CMainDlg;
 class CSingleInstance;
+struct LinkMessage;
 
 // The exit code of a start that found the program running on another data directory.
 inline constexpr int kExitOtherDataDir = 4;
+// The exit code of a start that found its data directory held by a command that
+// writes it (the window starts when the command has finished).
+inline constexpr int kExitDataDirBusy = 5;
 
 class CProxyApp : public QApplication {
   Q_OBJECT
@@ -26,7 +31,11 @@ class CProxyApp : public QApplication {
   int Run();
 
  private:
+  // A command's request, answered by the window.
+  LinkMessage Answer(const LinkMessage& request, const QString& dataDir);
+
   std::unique_ptr<CSingleInstance> m_instance;
+  std::unique_ptr<CDataDirLock> m_dataLock;
   std::unique_ptr<qb::CurlGlobal> m_curl;
   CMainDlg* m_mainDlg = nullptr;
 };

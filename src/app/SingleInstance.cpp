@@ -5,6 +5,8 @@
 #include <QLocalSocket>
 #include <QThread>
 
+#include <memory>
+
 #include <unistd.h>
 
 #include <cstdlib>
@@ -15,41 +17,10 @@ namespace qb {
 
 namespace {
 constexpr int kConnectTimeoutMs = 1000;
-// A request is one line: "show", a tab, and the data directory the new start wants.
-// The answer is one line too: "dir", a tab, and the running instance's directory.
-const QByteArray kShowRequest = "show";
-const QByteArray kDirAnswer = "dir";
-
-QString WithSlash(QString dir) {
-  if (!dir.endsWith('/')) dir += '/';
-  return dir;
-}
-
 }  // namespace
 
-std::optional<QString> PrivateRuntimeDir(QString* why) {
-  if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime == '/') {
-    std::string path(runtime);
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    if (EnsurePrivateDir(path, LooseMode::Refuse, nullptr)) return WithSlash(QString::fromStdString(path));
-  }
-  const std::string own =
-      QDir(QDir::tempPath()).filePath(QStringLiteral("quillberry-%1").arg(::getuid())).toStdString();
-  std::string reason;
-  if (!EnsurePrivateDir(own, LooseMode::Refuse, &reason)) {
-    if (why) *why = QString::fromStdString(own + " " + reason);
-    return std::nullopt;
-  }
-  return WithSlash(QString::fromStdString(own));
-}
-
 CSingleInstance::CSingleInstance(QString key, QObject* parent) : QObject(parent) {
-  if (key.isEmpty()) key = QStringLiteral("Quillberry");
-  if (QDir::isAbsolutePath(key)) {
-    m_path = key;
-  } else if (const std::optional<QString> dir = PrivateRuntimeDir(&m_error)) {
-    m_path = *dir + key;
-  }
+  m_path = InstanceServerPath(key, &m_error);
 }
 
 CSingleInstance::~CSingleInstance() {
@@ -60,19 +31,37 @@ bool CSingleInstance::AskRunningInstance() {
   QLocalSocket socket;
   socket.connectToServer(m_path);
   if (!socket.waitForConnected(kConnectTimeoutMs)) return false;
-  socket.write(kShowRequest + '\t' + m_dataDir.toUtf8() + '\n');
+  socket.write(EncodeLinkMessage({{link::kShow, m_dataDir.toUtf8()}, {}}));
   socket.waitForBytesWritten(kConnectTimeoutMs);
   // The answer names the running instance's list; an older or busy instance may not
   // answer, which still counts as running.
-  while (!socket.canReadLine() && socket.waitForReadyRead(kConnectTimeoutMs)) {
+  LinkReader reader;
+  std::optional<LinkMessage> answer;
+  while (!answer && socket.waitForReadyRead(kConnectTimeoutMs)) {
+    reader.Append(socket.readAll());
+    answer = reader.Take();
   }
-  if (socket.canReadLine()) {
-    const QByteArray line = socket.readLine().trimmed();
-    if (line.startsWith(kDirAnswer + '\t'))
-      m_runningDataDir = QString::fromUtf8(line.mid(kDirAnswer.size() + 1));
-  }
+  if (answer && answer->Verb() == link::kDir) m_runningDataDir = QString::fromUtf8(answer->Field(1));
   socket.disconnectFromServer();
   return true;
+}
+
+LinkMessage CSingleInstance::Answer(const LinkMessage& request) {
+  if (request.Verb() == link::kShow) {
+    const QString requested = QString::fromUtf8(request.Field(1));
+    // Shown after the answer has gone out, so that the later start is not kept
+    // waiting by a message box.
+    QMetaObject::invokeMethod(
+        this,
+        [this, requested] {
+          emit ShowRequested();
+          if (!requested.isEmpty() && requested != m_dataDir) emit OtherDataDirRequested(requested);
+        },
+        Qt::QueuedConnection);
+    return {{link::kDir, m_dataDir.toUtf8()}, {}};
+  }
+  if (m_handler) return m_handler(request);
+  return {{link::kRefused, link::kBadRequest}, {}};
 }
 
 bool CSingleInstance::Claim() {
@@ -105,17 +94,12 @@ bool CSingleInstance::Claim() {
   if (!m_server->listen(m_path)) return true;  // still the one instance, just unreachable
   connect(m_server, &QLocalServer::newConnection, this, [this] {
     while (QLocalSocket* s = m_server->nextPendingConnection()) {
-      connect(s, &QLocalSocket::readyRead, this, [this, s] {
-        while (s->canReadLine()) {
-          const QByteArray line = s->readLine().trimmed();
-          if (!line.startsWith(kShowRequest)) continue;
-          s->write(kDirAnswer + '\t' + m_dataDir.toUtf8() + '\n');
+      auto reader = std::make_shared<LinkReader>();
+      connect(s, &QLocalSocket::readyRead, this, [this, s, reader] {
+        reader->Append(s->readAll());
+        while (std::optional<LinkMessage> request = reader->Take()) {
+          s->write(EncodeLinkMessage(Answer(*request)));
           s->flush();
-          const QString requested = line.startsWith(kShowRequest + '\t')
-                                        ? QString::fromUtf8(line.mid(kShowRequest.size() + 1))
-                                        : QString();
-          emit ShowRequested();
-          if (!requested.isEmpty() && requested != m_dataDir) emit OtherDataDirRequested(requested);
         }
       });
       connect(s, &QLocalSocket::disconnected, s, &QObject::deleteLater);

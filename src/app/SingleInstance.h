@@ -11,19 +11,16 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 #include <memory>
 #include <optional>
+
+#include "base/InstanceLink.h"
 
 class QLocalServer;
 
 namespace qb {
-
-// The user's private runtime directory, ending in "/": $XDG_RUNTIME_DIR when it is an
-// absolute directory owned by this user that nobody else may enter, otherwise
-// <temporary directory>/quillberry-<uid>/ (created with mode 0700; one that exists
-// must be a real directory of this user that nobody else may enter). nullopt, with
-// the reason in *why, when neither can be had.
-std::optional<QString> PrivateRuntimeDir(QString* why = nullptr);
 
 class CSingleInstance : public QObject {
   Q_OBJECT
@@ -43,6 +40,11 @@ class CSingleInstance : public QObject {
   // instance could not be claimed (Error() says why).
   bool Claim();
 
+  // Answers the requests of commands (every verb but "show"): the answer to send
+  // back. Without a handler they are refused.
+  using RequestHandler = std::function<LinkMessage(const LinkMessage& request)>;
+  void SetRequestHandler(RequestHandler handler) { m_handler = std::move(handler); }
+
   QString ServerName() const { return m_path; }
   QString RunningDataDir() const { return m_runningDataDir; }
   QString Error() const { return m_error; }
@@ -55,6 +57,7 @@ class CSingleInstance : public QObject {
 
  private:
   bool AskRunningInstance();
+  LinkMessage Answer(const LinkMessage& request);
 
   QString m_path;
   QString m_dataDir;
@@ -62,6 +65,7 @@ class CSingleInstance : public QObject {
   QString m_error;
   std::unique_ptr<QLockFile> m_lock;
   QLocalServer* m_server = nullptr;
+  RequestHandler m_handler;
 };
 
 }  // namespace qb

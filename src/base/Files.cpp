@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <thread>
 
 #include "base/Text.h"
@@ -87,7 +89,33 @@ std::string BaseNameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+FileIdentity IdentityOf(const struct stat& st) {
+  return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+          static_cast<std::int64_t>(st.st_size),
+          static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
+}
+
+// Saves happen on worker threads too (a verification run saves from its own).
+std::mutex g_ownSavesMutex;
+std::map<std::string, FileIdentity>& OwnSaves() {
+  static std::map<std::string, FileIdentity> saves;
+  return saves;
+}
+
 }  // namespace
+
+std::optional<FileIdentity> StatFileIdentity(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
+  return IdentityOf(st);
+}
+
+std::optional<FileIdentity> OwnSavedIdentity(const std::string& path) {
+  const std::lock_guard<std::mutex> lock(g_ownSavesMutex);
+  const auto it = OwnSaves().find(path);
+  if (it == OwnSaves().end()) return std::nullopt;
+  return it->second;
+}
 
 AtomicFileWriter::AtomicFileWriter(const std::string& path) : m_path(path) {
   // The temporary file sits beside the name given, not beside what a link there points
@@ -172,6 +200,13 @@ bool AtomicFileWriter::Commit() {
     if (m_ok) Fail(errno);
     Discard();
     return false;
+  }
+  // Taken before the rename, so that a watcher never sees the new file unknown.
+  struct stat written {};
+  const bool known = ::fstat(m_fd, &written) == 0;
+  if (known) {
+    const std::lock_guard<std::mutex> lock(g_ownSavesMutex);
+    OwnSaves()[m_path] = IdentityOf(written);
   }
   if (::close(m_fd) != 0) {
     m_fd = -1;

@@ -79,6 +79,23 @@ inline constexpr std::uint64_t kToEndOfFile = ~std::uint64_t{0};
 bool ForEachLineInRange(int fd, std::uint64_t begin, std::uint64_t end,
                         const std::function<void(char*, std::size_t)>& line);
 
+// What tells one version of a file from another without reading it: an atomic save
+// makes a new file (a new inode), a write in place changes the size or the time.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::int64_t size = 0;
+  std::int64_t modifiedNs = 0;
+  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+// The identity of what stands at path (a link itself, not its target); nullopt when
+// nothing does.
+std::optional<FileIdentity> StatFileIdentity(const std::string& path);
+// The identity of the file this process last saved at path through the atomic
+// writers; nullopt when it saved none there. A file watcher tells its own saves from
+// another program's with it.
+std::optional<FileIdentity> OwnSavedIdentity(const std::string& path);
+
 // Joins a directory that ends in "/" (or is empty) with a file name.
 std::string JoinPath(const std::string& dir, std::string_view name);
 

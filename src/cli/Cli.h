@@ -3,8 +3,11 @@
 
 #include <QStringList>
 
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "base/DataDirLock.h"
 #include "base/OpResult.h"
 
 namespace qb::cli {
@@ -18,6 +21,33 @@ inline constexpr int kExitUsage = 2;
 inline constexpr int kExitUnreadable = kExitUsage;
 // A data file could not be written (the old one is kept).
 inline constexpr int kExitUnwritable = 3;
+// The data directory is being written by the window or by another command, and the
+// work could not be handed to it: nothing was changed.
+inline constexpr int kExitBusy = 4;
+
+// A command that writes the data directory's files holds its lock while it runs.
+struct DataDirClaim {
+  enum class Kind {
+    Ours,    // this command may write (lock holds it; null when no lock file can be
+             // made there, in which case the saves themselves fail and say so)
+    Window,  // the window holds the directory: hand the work to it, or refuse
+    Busy,    // another command holds it: refused, the message is out
+  };
+  Kind kind = Kind::Ours;
+  std::unique_ptr<qb::CDataDirLock> lock;
+  // "the Quillberry window (process N)" and the like.
+  std::string holder;
+};
+DataDirClaim ClaimDataDir(const std::string& command, const std::string& dataDir);
+// Says that the window holds the directory and what to do instead; returns kExitBusy.
+int RefuseForWindow(const std::string& command, const std::string& dataDir, const DataDirClaim& claim,
+                    const std::string& instead);
+
+// Hands proxy lines to the running window of dataDir, which adds the new ones to its
+// list and saves it. Prints how many were new; returns the exit code (kExitBusy when no window took them,
+// kExitUnwritable when it could not save the list).
+int HandRowsToWindow(const std::string& command, const std::string& dataDir,
+                     const std::vector<std::string>& lines, const DataDirClaim& claim);
 
 // Arguments after the command name, and the run's data directory (ending in "/").
 // Options common to every command (--data-dir) have already been removed.

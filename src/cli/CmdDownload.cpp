@@ -40,7 +40,13 @@ constexpr const char* kDownloadUsage =
     "Exit status without URLs: 0 when every source was tried (also when some failed or\n"
     "had no proxies); 1 when there was nothing to download or the download could not\n"
     "run; 2 for bad usage or a data file that cannot be read; 3 when Proxies.pro could\n"
-    "not be saved (the message names it; the old file is kept).";
+    "not be saved (the message names it; the old file is kept); 4 when the data\n"
+    "directory is being written by another command, or by the window and the proxies\n"
+    "found could not be handed to it (nothing was changed).\n"
+    "\n"
+    "While the window runs on the data directory it alone writes Proxies.pro: the\n"
+    "proxies found are handed to it, it adds the new ones to its list and saves it, and\n"
+    "the command prints how many were new.";
 
 std::string Summary(const SourceReport& r) {
   std::string line = r.name + ": ";
@@ -97,6 +103,7 @@ int RunDownload(const QStringList& args, const std::string& dataDir) {
   bool saveFailed = false;
   bool failedUrls = false;
   bool started = false;
+  DataDirClaim claim;
   // Kept alive for the whole run: the downloader refers to them.
   CProxySourceListModel sources;
   CProxyListModel list;
@@ -128,11 +135,11 @@ int RunDownload(const QStringList& args, const std::string& dataDir) {
       return static_cast<int>(found);
     });
   } else {
+    claim = ClaimDataDir("download", dataDir);
+    if (claim.kind == DataDirClaim::Kind::Busy) return kExitBusy;
     if (const qb::OpResult loaded = LoadSources(sources, dataDir); !loaded)
       return ReportFailure("download", loaded);
     if (!CheckDownloadSources(sources)) return kExitNotFound;
-    if (const qb::OpResult loaded = LoadProxyList(list, dataDir); !loaded)
-      return ReportFailure("download", loaded);
     urls = sources.Sources();
     QObject::connect(&downloader, &CSourceDownloader::SourceFinished, [&](const SourceReport& r) {
       ++tried;
@@ -143,7 +150,15 @@ int RunDownload(const QStringList& args, const std::string& dataDir) {
       Out(Summary(r));
       std::fflush(stdout);
     });
-    started = downloader.Start(urls, list, fuzzy, dataDir);
+    if (claim.kind == DataDirClaim::Kind::Window) {
+      // The window writes the list: the rows found are gathered here and handed to it.
+      started = downloader.Start(
+          urls, [&](std::string page) { return AddProxiesFromText(list, std::move(page), fuzzy); });
+    } else {
+      if (const qb::OpResult loaded = LoadProxyList(list, dataDir); !loaded)
+        return ReportFailure("download", loaded);
+      started = downloader.Start(urls, list, fuzzy, dataDir);
+    }
   }
   if (!started) {
     Err("download: could not start the download");
@@ -161,6 +176,17 @@ int RunDownload(const QStringList& args, const std::string& dataDir) {
     return kExitNotFound;
   }
   if (saveFailed) return kExitUnwritable;
+  if (claim.kind == DataDirClaim::Kind::Window) {
+    std::vector<std::string> lines;
+    lines.reserve(static_cast<std::size_t>(list.RowCount()));
+    std::string line;
+    for (int row = 0; row < list.RowCount(); ++row) {
+      line.clear();
+      AppendFileLine(line, *list.Entry(row));
+      lines.push_back(line);
+    }
+    return HandRowsToWindow("download", dataDir, lines, claim);
+  }
   return failedUrls ? kExitNotFound : kExitOk;
 }
 

@@ -59,7 +59,8 @@ int RunProxy(const QStringList& argsIn, const std::string& dataDir) {
         "Exit status: 0 done, 1 the desktop's settings could not be read or written or\n"
         "TEXT was refused (nothing was changed), 2 bad usage or UserdefinedTemplate.pac\n"
         "could not be read, 3 proxy.pac could not be written (each failure is named on\n"
-        "standard error).";
+        "standard error), 4 set or clear while the window runs on the data directory or\n"
+        "another command writes it (nothing was changed).";
     if (argsIn.isEmpty()) {
       Err(usage);
       return kExitUsage;
@@ -111,6 +112,12 @@ int RunProxy(const QStringList& argsIn, const std::string& dataDir) {
       Err(set ? "proxy set takes one TEXT" : "proxy clear takes no TEXT");
       return kExitUsage;
     }
+    // proxy.pac is written into the data directory, whose files the window keeps in
+    // step with the desktop's proxy and its tray menu.
+    const DataDirClaim claim = ClaimDataDir("proxy", dataDir);
+    if (claim.kind == DataDirClaim::Kind::Busy) return kExitBusy;
+    if (claim.kind == DataDirClaim::Kind::Window)
+      return RefuseForWindow("proxy", dataDir, claim, "use the window's tray menu or its buttons");
     if (mode < 0) mode = ModeFromSettings(dataDir);
     CSystemProxy proxy(dataDir);
     proxy.SetAutoProxyConfig(mode);

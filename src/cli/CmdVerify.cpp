@@ -60,7 +60,9 @@ constexpr const char* kVerifyUsage =
     "Exit status: 0 after a finished or stopped run; 1 when the run could not start\n"
     "(empty list, no HTTP resource, only FTP proxies and no FTP resource, ...); 2 for\n"
     "bad arguments or an unreadable file;\n"
-    "3 when a data file could not be written (named on standard error).";
+    "3 when a data file could not be written (named on standard error); 4 when the\n"
+    "data directory's own list is open in the window or being written by another\n"
+    "command (nothing was verified; give a FILE, or verify in the window).";
 
 // Ends the run when a signal arrives. The handler only writes a byte; the event loop
 // does the rest.
@@ -220,6 +222,17 @@ int RunVerify(const QStringList& args, const std::string& dataDir) {
   }
   Options opt;
   if (!ParseOptions(args, opt)) return kExitUsage;
+
+  // The data directory's own list is written back at the end: nobody else may write
+  // it meanwhile, and a window that has it open would overwrite the results.
+  DataDirClaim claim;
+  if (!opt.file) {
+    claim = ClaimDataDir("verify", dataDir);
+    if (claim.kind == DataDirClaim::Kind::Busy) return kExitBusy;
+    if (claim.kind == DataDirClaim::Kind::Window)
+      return RefuseForWindow("verify", dataDir, claim,
+                             "verify the list in the window, or give a FILE to verify");
+  }
 
   CSettings settings;
   const qb::OpResult settingsLoaded = LoadSettings(settings, dataDir);

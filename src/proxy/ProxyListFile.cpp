@@ -115,6 +115,18 @@ int AddProxiesFromText(CProxyListModel& list, std::string text, bool ambiguous) 
                                            [&](std::string_view line) { list.AddProxyLine(line, 1); }));
 }
 
+int AddMissingRows(CProxyListModel& list, const CProxyListModel& from) {
+  CProxyListModel::BulkAppend bulk(list);
+  int added = 0;
+  std::string line;
+  for (int row = 0; row < from.RowCount(); ++row) {
+    line.clear();
+    AppendFileLine(line, *from.Entry(row));
+    if (list.AddProxyLine(line, 0) == 1) ++added;
+  }
+  return added;
+}
+
 qb::OpResult WriteExportFile(const CProxyListModel& list, std::vector<int> rows, const std::string& path) {
   std::sort(rows.begin(), rows.end());
   std::string out;

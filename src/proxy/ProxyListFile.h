@@ -60,6 +60,10 @@ struct ImportResult {
 ImportResult ImportProxyFile(CProxyListModel& list, const std::string& path, bool ambiguous,
                              const std::string& dataDir);
 
+// Appends the rows of from whose proxy the list lacks, with their five fields, in
+// from's order. Returns how many were appended.
+int AddMissingRows(CProxyListModel& list, const CProxyListModel& from);
+
 // Adds the proxies of a whole text (the clipboard, a downloaded page) with the
 // strict pass and, when ambiguous, the fuzzy pass. Returns the number found. Neither
 // saves nor shows a message: the callers differ in both.

@@ -7,12 +7,9 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHeaderView>
-#include <QLocalSocket>
 #include <QProcess>
 #include <QSettings>
 #include <QTest>
-
-#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -27,6 +24,7 @@
 #include "support/ScopedEnv.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
+#include "support/WindowProcess.h"
 #include "sysproxy/RecordingProxyPlatform.h"
 #include "ui/SortListCtrl.h"
 #include "ui/TextProgressCtrl.h"
@@ -397,49 +395,19 @@ TEST_F(WindowRun, RefusedSelectedRunLeavesTheWindowIdle) {
 // Two real processes: the second start asks the first to show itself and exits at
 // once; the first keeps running and keeps its server.
 TEST(SingleInstanceProcesses, SecondStartExitsAndTheFirstStays) {
-  const QString program = QStringLiteral(QB_BINARY_DIR "/quillberry");
-  if (!QFileInfo(program).isExecutable()) GTEST_SKIP() << "not built: " << program.toStdString();
+  if (!qbtest::WindowProcess::Built()) GTEST_SKIP() << "not built";
 
-  TempDir home, data, tmp;
+  TempDir data;
   WriteFile(data.File("Setting.dat"),
             "本地@http://127.0.0.1:9/feature.html%QuillberryFeature$1\r\n"
             "m_bMinimize=0\r\nm_bAutoRun=0\r\nm_bAutoTimingVerify=0\r\n");
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert("QT_QPA_PLATFORM", "offscreen");
-  env.insert("HOME", QString::fromStdString(home.Path()));
-  env.insert("XDG_CONFIG_HOME", QString::fromStdString(home.Path() + ".config"));
-  env.insert("XDG_DATA_HOME", QString::fromStdString(home.Path() + ".local/share"));
-  env.insert("XDG_CACHE_HOME", QString::fromStdString(home.Path() + ".cache"));
-  // Without a runtime directory the lock file and the instance's socket live in a
-  // private directory of the temporary directory: a temporary directory of its own
-  // keeps the test apart from a Quillberry the user may be running.
-  env.remove("XDG_RUNTIME_DIR");
-  env.insert("TMPDIR", QString::fromStdString(tmp.Path()));
-  // The desktop proxy the program reads and writes back at start-up stays in memory.
-  env.insert("GSETTINGS_BACKEND", "memory");
-  env.remove("XDG_CURRENT_DESKTOP");
-  env.remove("KDE_FULL_SESSION");
-  env.remove("DESKTOP_SESSION");
+  qbtest::WindowProcess first;
+  ASSERT_TRUE(first.Start(data.Path())) << "the first instance never opened its server";
+  const QString program = qbtest::WindowProcess::Program();
   const QStringList args{"--data-dir", QString::fromStdString(data.Path())};
-  const QString socketPath =
-      QString::fromStdString(tmp.Path()) + QStringLiteral("quillberry-%1/Quillberry").arg(::getuid());
-
-  QProcess first;
-  first.setProcessEnvironment(env);
-  first.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  first.start(program, args);
-  ASSERT_TRUE(first.waitForStarted(5000));
-  auto answers = [&] {
-    QLocalSocket s;
-    s.connectToServer(socketPath);
-    const bool ok = s.waitForConnected(500);
-    s.abort();
-    return ok;
-  };
-  ASSERT_TRUE(QTest::qWaitFor(answers, 15000)) << "the first instance never opened its server";
 
   QProcess second;
-  second.setProcessEnvironment(env);
+  second.setProcessEnvironment(first.Env());
   second.setProcessChannelMode(QProcess::ForwardedErrorChannel);
   QElapsedTimer clock;
   clock.start();
@@ -452,24 +420,21 @@ TEST(SingleInstanceProcesses, SecondStartExitsAndTheFirstStays) {
 
   // The first is still there and still reachable: the second took nothing away.
   QTest::qWait(300);
-  EXPECT_EQ(first.state(), QProcess::Running);
-  EXPECT_TRUE(answers());
+  EXPECT_EQ(first.Process().state(), QProcess::Running);
+  EXPECT_TRUE(first.Answers());
 
   // A start on another list brings the running window forward and says which list it
   // has open, instead of ending silently.
   TempDir otherData;
   QProcess third;
-  third.setProcessEnvironment(env);
+  third.setProcessEnvironment(first.Env());
   third.start(program, {"--data-dir", QString::fromStdString(otherData.Path())});
   ASSERT_TRUE(third.waitForFinished(15000)) << "the third start did not exit";
   EXPECT_EQ(third.exitCode(), 4);
   const std::string err = third.readAllStandardError().toStdString();
   EXPECT_NE(err.find("already running with the data directory " + data.Path()), std::string::npos) << err;
   EXPECT_NE(err.find(otherData.Path()), std::string::npos) << err;
-  EXPECT_EQ(first.state(), QProcess::Running);
-
-  first.kill();
-  EXPECT_TRUE(first.waitForFinished(5000));
+  EXPECT_EQ(first.Process().state(), QProcess::Running);
 }
 
 }  // namespace

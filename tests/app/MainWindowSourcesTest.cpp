@@ -1,21 +1,25 @@
 // The proxy sources on the main window: the source dialog driven as a user drives it,
 // add, modify (button and double click), delete, ticks and "Sources.dat", and the
-// download button against a small origin on 127.0.0.1.
+// download button against a small origin on 127.0.0.1; and the data files that another
+// program changes behind the window.
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
 #include <QEventLoop>
 #include <QLineEdit>
+#include <QSignalSpy>
 #include <QStyle>
 #include <QStyleOptionViewItem>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
 
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "app/DataFileWatcher.h"
 #include "app/MainDlg.h"
 #include "proxy/ProxyExtractor.h"
 #include "sources/SourceDownloader.h"
@@ -409,6 +413,110 @@ TEST_F(WindowSources, AListThatCannotBeSavedAfterAPageIsSaidBeforeTheNextSource)
   }
   // The first page's failure was shown before the second source began.
   EXPECT_EQ(messagesAtStart, (std::vector<std::size_t>{0, 1}));
+}
+
+}  // namespace
+
+namespace {
+
+// Another program's save: a new file renamed over the old one.
+void ReplaceFile(const std::string& path, const std::string& bytes) {
+  WriteFile(path + ".other", bytes);
+  ASSERT_EQ(std::rename((path + ".other").c_str(), path.c_str()), 0);
+}
+
+std::vector<std::string> Lines(const CProxyListModel& list) {
+  std::vector<std::string> out;
+  for (int row = 0; row < list.RowCount(); ++row) out.push_back(list.GetProxyLine(row));
+  return out;
+}
+
+TEST_F(WindowSources, FilesChangedBehindTheWindowAreReloadedAndItsOwnSavesAreNot) {
+  const std::string list = data.File("Proxies.pro");
+  WriteFile(list, "192.0.2.1:80@HTTP$0.5\r\n192.0.2.2:80@HTTP$1.5\r\n");
+  WriteFile(data.File("Sources.dat"), "one http://127.0.0.1:9/a 1\r\n");
+  Open();
+  dlg->List().SetFavorite(1, true);
+  QSignalSpy behind(&dlg->FileWatcher(), &CDataFileWatcher::ChangedBehind);
+
+  // Rows a command hands over: only the new ones count, and the window saves them.
+  qb::OpResult saved;
+  EXPECT_EQ(dlg->AddHandedRows({"192.0.2.3:80@SOCKS5", "192.0.2.1:80@HTTP", "no proxy"}, &saved),
+            (std::vector<std::string>{"192.0.2.3:80@SOCKS5"}));
+  EXPECT_TRUE(saved);
+  EXPECT_NE(ReadFile(list).find("192.0.2.3:80@SOCKS5"), std::string::npos);
+  // The window's own save is no change behind it.
+  dlg->FileWatcher().CheckNow();
+  EXPECT_EQ(behind.count(), 0);
+  EXPECT_EQ(dlg->List().RowCount(), 3);
+
+  // A list saved by another program is read again; the mark stays with its proxy.
+  ReplaceFile(list, "192.0.2.9:80@HTTP$未验证\r\n192.0.2.2:80@HTTP$1.5\r\n");
+  dlg->FileWatcher().CheckNow();
+  ASSERT_EQ(behind.count(), 1);
+  EXPECT_EQ(behind.takeFirst().at(0).toString(), "Proxies.pro");
+  EXPECT_EQ(Lines(dlg->List()), (std::vector<std::string>{"192.0.2.9:80@HTTP", "192.0.2.2:80@HTTP"}));
+  EXPECT_FALSE(dlg->List().IsFavorite(0));
+  EXPECT_TRUE(dlg->List().IsFavorite(1));
+
+  // A file written in place is a change too.
+  WriteFile(list, "192.0.2.10:80@HTTP\r\n192.0.2.9:80@HTTP\r\n192.0.2.2:80@HTTP\r\n");
+  dlg->FileWatcher().CheckNow();
+  EXPECT_EQ(dlg->List().RowCount(), 3);
+
+  // A removed list file throws no row away: the next save makes it again.
+  ASSERT_EQ(std::remove(list.c_str()), 0);
+  dlg->FileWatcher().CheckNow();
+  EXPECT_EQ(dlg->List().RowCount(), 3);
+
+  // The settings and the sources are read again too.
+  ReplaceFile(data.File("Setting.dat"),
+              "本地@http://127.0.0.1:9/feature.html%QuillberryFeature$1\r\n"
+              "m_bMinimize=0\r\nm_bAutoRun=0\r\nm_bAutoTimingVerify=0\r\nm_nThreadNumber=7\r\n");
+  ReplaceFile(data.File("Sources.dat"), "one http://127.0.0.1:9/a 1\r\ntwo http://127.0.0.1:9/b 0\r\n");
+  dlg->FileWatcher().CheckNow();
+  EXPECT_EQ(dlg->Settings().m_nThreadNumber, 7);
+  EXPECT_EQ(dlg->Sources().RowCount(), 2);
+
+  // Without being told: the watcher sees a save by another program on its own.
+  ReplaceFile(list, "192.0.2.11:80@HTTP\r\n");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return dlg->List().RowCount() == 1; }, 5000));
+  EXPECT_TRUE(prompt.messages.empty());
+}
+
+// The download saves the list after each page from what it holds in memory; rows
+// another program added meanwhile are added back when it ends.
+TEST_F(WindowSources, RowsAddedBehindTheWindowDuringADownloadAreKept) {
+  qbtest::PageOrigin origin;
+  origin.Serve("/slow", qbtest::OriginPage{"192.0.2.20:80\n", qbtest::OriginPage::Stall});
+  origin.Serve("/fast", "192.0.2.21:80\n");
+  const std::string list = data.File("Proxies.pro");
+  WriteFile(list, "192.0.2.1:80@HTTP$0.5\r\n");
+  WriteFile(data.File("Sources.dat"),
+            "slow " + origin.Url("/slow") + " 1\r\nfast " + origin.Url("/fast") + " 1\r\n");
+  Open();
+
+  Click(1050);
+  ASSERT_TRUE(dlg->Downloader().IsRunning());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return origin.Hits("/slow") == 1; }, 5000));
+  ReplaceFile(list, "192.0.2.1:80@HTTP$0.5\r\n192.0.2.30:80@SOCKS4$2.5#theirs\r\n");
+  dlg->FileWatcher().CheckNow();
+  // Not reloaded while the download holds rows that are not saved yet.
+  EXPECT_EQ(dlg->List().RowCount(), 1);
+
+  ASSERT_TRUE(WaitDownload(20000));
+  auto inList = [&](const std::string& proxy) {
+    for (int row = 0; row < dlg->List().RowCount(); ++row) {
+      if (dlg->List().GetProxyLine(row) == proxy) return true;
+    }
+    return false;
+  };
+  EXPECT_TRUE(QTest::qWaitFor([&] { return inList("192.0.2.30:80@SOCKS4"); }, 2000));
+  EXPECT_TRUE(inList("192.0.2.21:80@HTTP"));
+  const std::string saved = ReadFile(list);
+  for (const char* proxy : {"192.0.2.1:80@HTTP", "192.0.2.21:80@HTTP", "192.0.2.30:80@SOCKS4$2.5#theirs"}) {
+    EXPECT_NE(saved.find(proxy), std::string::npos) << proxy << "\n" << saved;
+  }
 }
 
 }  // namespace

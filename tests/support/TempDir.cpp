@@ -25,11 +25,17 @@ std::string ReadFile(const std::string& path) {
 }
 
 CliResult RunCli(const std::vector<std::string>& args, const std::string& input) {
+  return RunCli(args, input, QProcessEnvironment::systemEnvironment());
+}
+
+CliResult RunCli(const std::vector<std::string>& args, const std::string& input,
+                 const QProcessEnvironment& env) {
   const char* cli = std::getenv("QB_CLI");
   const QString program = cli ? QString::fromLocal8Bit(cli) : QString(QB_BINARY_DIR "/quillberry-cli");
   QStringList list;
   for (const auto& a : args) list << QString::fromStdString(a);
   QProcess p;
+  p.setProcessEnvironment(env);
   p.start(program, list);
   CliResult r;
   if (!p.waitForStarted(10000)) return r;

@@ -1,6 +1,7 @@
 // Temporary directories and small file helpers for tests.
 #pragma once
 
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 
 #include <string>
@@ -31,5 +32,8 @@ struct CliResult {
   std::string err;
 };
 CliResult RunCli(const std::vector<std::string>& args, const std::string& input = {});
+// The same, in the given environment.
+CliResult RunCli(const std::vector<std::string>& args, const std::string& input,
+                 const QProcessEnvironment& env);
 
 }  // namespace qbtest

@@ -1,0 +1,106 @@
+// The lock of a data directory, the messages of the window's socket, and how a
+// process tells its own saves from another program's.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "base/DataDirLock.h"
+#include "base/Files.h"
+#include "base/InstanceLink.h"
+#include "support/TempDir.h"
+
+using namespace qb;
+using qbtest::ReadFile;
+using qbtest::TempDir;
+using qbtest::WriteFile;
+
+namespace {
+
+TEST(DataDirLock, OneHolderAtATimeAndALockOfADeadProcessIsTakenOver) {
+  TempDir dir;
+  std::string lockText;
+  {
+    CDataDirLock first(dir.Path());
+    ASSERT_EQ(first.TryLock(), CDataDirLock::Outcome::Ours);
+    lockText = ReadFile(dir.File(kDataDirLockFileName));
+
+    CDataDirLock second(dir.Path());
+    EXPECT_EQ(second.TryLock(50), CDataDirLock::Outcome::Held);
+    EXPECT_EQ(second.HolderPid(), ::getpid());
+    EXPECT_NE(second.HolderText().find("(process " + std::to_string(::getpid()) + ")"), std::string::npos)
+        << second.HolderText();
+  }
+  // Let go with its holder.
+  EXPECT_EQ(ReadFile(dir.File(kDataDirLockFileName)), "<missing>");
+
+  // The same lock, left by a process that has ended.
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  ASSERT_GT(child, 0);
+  ::waitpid(child, nullptr, 0);
+  const std::size_t firstLineEnd = lockText.find('\n');
+  ASSERT_NE(firstLineEnd, std::string::npos);
+  WriteFile(dir.File(kDataDirLockFileName), std::to_string(child) + lockText.substr(firstLineEnd));
+  CDataDirLock later(dir.Path());
+  EXPECT_EQ(later.TryLock(), CDataDirLock::Outcome::Ours);
+}
+
+TEST(DataDirLock, ADirectoryThatCannotTakeTheLockFileFails) {
+  CDataDirLock lock("/proc/");
+  EXPECT_EQ(lock.TryLock(), CDataDirLock::Outcome::Failed);
+  EXPECT_NE(lock.Error().find("/proc/.quillberry.lock"), std::string::npos) << lock.Error();
+}
+
+TEST(InstanceLink, MessagesAreTakenWholeHoweverTheBytesArrive) {
+  const QByteArray bytes =
+      EncodeLinkMessage({{link::kAdd, "/data/", "2"}, {"1.2.3.4:80@HTTP", "5.6.7.8:1080\nx"}}) +
+      EncodeLinkMessage({{link::kShow, "/data/"}, {}}) +
+      EncodeLinkMessage({{link::kAdded, "0", "cannot write"}, {}});
+  for (qsizetype step : {qsizetype{1}, qsizetype{7}, bytes.size()}) {
+    LinkReader reader;
+    std::vector<LinkMessage> got;
+    for (qsizetype at = 0; at < bytes.size(); at += step) {
+      reader.Append(bytes.mid(at, step));
+      while (std::optional<LinkMessage> m = reader.Take()) got.push_back(*m);
+    }
+    ASSERT_EQ(got.size(), 3u) << step;
+    EXPECT_EQ(got[0].Verb(), link::kAdd);
+    EXPECT_EQ(got[0].Field(1), "/data/");
+    // A line break inside a line cannot end the message early.
+    EXPECT_EQ(got[0].body, (QList<QByteArray>{"1.2.3.4:80@HTTP", "5.6.7.8:1080 x"}));
+    EXPECT_EQ(got[1].header, (QList<QByteArray>{"show", "/data/"}));
+    EXPECT_TRUE(got[1].body.isEmpty());
+    EXPECT_EQ(got[2].Field(2), "cannot write");
+  }
+  // A count that is no number carries no body: the next line is a message of its own.
+  LinkReader reader;
+  reader.Append("add\t/d/\tmany\nshow\t/d/\n");
+  EXPECT_EQ(reader.Take()->Verb(), link::kAdd);
+  EXPECT_EQ(reader.Take()->Verb(), link::kShow);
+  EXPECT_FALSE(reader.Take());
+}
+
+TEST(FileIdentity, OwnSavesAreToldFromAnotherProgramsWrites) {
+  TempDir dir;
+  const std::string path = dir.File("Proxies.pro");
+  EXPECT_FALSE(StatFileIdentity(path));
+  EXPECT_FALSE(OwnSavedIdentity(path));
+  ASSERT_TRUE(WriteFileAtomically(path, "one\r\n"));
+  ASSERT_TRUE(StatFileIdentity(path));
+  EXPECT_EQ(StatFileIdentity(path), OwnSavedIdentity(path));
+  ASSERT_TRUE(WriteFileAtomically(path, "two\r\n"));
+  EXPECT_EQ(StatFileIdentity(path), OwnSavedIdentity(path));
+
+  // Written in place: another version of the same file.
+  WriteFile(path, "three\r\n");
+  EXPECT_NE(StatFileIdentity(path), OwnSavedIdentity(path));
+  // Replaced by another program's file.
+  WriteFile(path + ".new", "two\r\n");
+  ASSERT_EQ(::rename((path + ".new").c_str(), path.c_str()), 0);
+  EXPECT_NE(StatFileIdentity(path), OwnSavedIdentity(path));
+}
+
+}  // namespace
