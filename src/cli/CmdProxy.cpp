@@ -68,8 +68,8 @@ int RunProxy(const QStringList& argsIn, const std::string& dataDir) {
         "       2 through the script made from UserdefinedTemplate.pac (default: the\n"
         "       setting m_nAutoProxyConfig in the data directory's Setting.dat).\n"
         "Exit status: 0 done, 1 the desktop's settings could not be read or written, did\n"
-        "not keep what was written, or TEXT was refused (nothing was changed), 2 bad usage or "
-        "UserdefinedTemplate.pac\n"
+        "not keep what was written (the failure and a line saying so are printed), or\n"
+        "TEXT was refused (nothing was changed), 2 bad usage or UserdefinedTemplate.pac\n"
         "could not be read, 3 proxy.pac could not be written (each failure is named on\n"
         "standard error).";
     if (argsIn.isEmpty()) {
