@@ -202,8 +202,12 @@ void CMainDlg::CreateControls() {
     m_pDownloadProgress->SetRange(0, qMax(1, count));
     m_pDownloadProgress->SetPos(done);
   });
-  connect(m_downloader, &CSourceDownloader::SourceFinished, this,
-          [](const SourceReport& report) { ReportListSave(report.save); });
+  connect(m_downloader, &CSourceDownloader::SourceFinished, this, [](const SourceReport& report) {
+    ReportListSave(report.save);
+    // A page taken only in part must not pass for the whole page.
+    if (const std::string cut = PageLimitText(report); !cut.empty())
+      qb::ShowMessage(cut, kCaptionPageCut + report.name, qb::MsgIcon::Information);
+  });
   connect(m_downloader, &CSourceDownloader::Finished, this, &CMainDlg::EndDownload);
 
   m_helpLink = new CHelpLink(this);

@@ -17,36 +17,44 @@ namespace qb::cli {
 
 namespace {
 
-constexpr const char* kDownloadUsage =
-    "Usage: quillberry-cli [--data-dir DIR] download [--fuzzy] [URL...]\n"
-    "\n"
-    "With URLs: downloads each page as a proxy source is downloaded (straight from its\n"
-    "server, never through a proxy; \"http://\" is put in front when missing) and prints\n"
-    "the proxy lines found, one per line, each proxy once, in the order found.\n"
-    "\n"
-    "Without URLs: downloads the ticked sources of Sources.dat in the data directory\n"
-    "into its Proxies.pro, as the download button does, and prints one line per source:\n"
-    "its name and the number of proxies found, or why it failed.\n"
-    "\n"
-    "--fuzzy  also find addresses and ports separated by blanks or markup instead of\n"
-    "         ':' (runs when the strict pass found at most 200 proxies on a page)\n"
-    "\n"
-    "Messages go to standard error; a page cut at its size limit is named there too.\n"
-    "\n"
-    "Exit status with URLs: 0 when every page was downloaded (also when a page had no\n"
-    "proxies or was cut at its size limit); 1 when a URL was skipped or its download\n"
-    "failed (each is named on standard error; the proxies of the other pages are still\n"
-    "printed) or the download could not run; 2 for bad usage.\n"
-    "Exit status without URLs: 0 when every source was tried (also when some failed or\n"
-    "had no proxies); 1 when there was nothing to download or the download could not\n"
-    "run; 2 for bad usage or a data file that cannot be read; 3 when Proxies.pro could\n"
-    "not be saved (the message names it; the old file is kept); 4 when the data\n"
-    "directory is being written by another command, or by the window and the proxies\n"
-    "found could not be handed to it (nothing was changed).\n"
-    "\n"
-    "While the window runs on the data directory it alone writes Proxies.pro: the\n"
-    "proxies found are handed to it, it adds the new ones to its list and saves it, and\n"
-    "the command prints how many were new.";
+std::string DownloadUsage() {
+  return "Usage: quillberry-cli [--data-dir DIR] download [--fuzzy] [URL...]\n"
+         "\n"
+         "With URLs: downloads each page as a proxy source is downloaded (straight from its\n"
+         "server, never through a proxy; \"http://\" is put in front when missing) and prints\n"
+         "the proxy lines found, one per line, each proxy once, in the order found.\n"
+         "\n"
+         "Without URLs: downloads the ticked sources of Sources.dat in the data directory\n"
+         "into its Proxies.pro, as the download button does, and prints one line per source:\n"
+         "its name and the number of proxies found, or why it failed.\n"
+         "\n"
+         "--fuzzy  also find addresses and ports separated by blanks or markup instead of\n"
+         "         ':' (runs when the strict pass found at most 200 proxies on a page)\n"
+         "\n"
+         "Limits per page: a page larger than 64 MiB is cut at its last whole line before\n"
+         "64 MiB, and at most " +
+         std::to_string(kMaxProxiesPerPage) +
+         " proxies are taken from one page (the rest of the page is\n"
+         "ignored). A page cut at either limit is named on standard error, with the limit\n"
+         "it hit.\n"
+         "\n"
+         "Messages go to standard error.\n"
+         "\n"
+         "Exit status with URLs: 0 when every page was downloaded (also when a page had no\n"
+         "proxies or was cut at a limit); 1 when a URL was skipped or its download failed\n"
+         "(each is named on standard error; the proxies of the other pages are still\n"
+         "printed) or the download could not run; 2 for bad usage.\n"
+         "Exit status without URLs: 0 when every source was tried (also when some failed or\n"
+         "had no proxies); 1 when there was nothing to download or the download could not\n"
+         "run; 2 for bad usage or a data file that cannot be read; 3 when Proxies.pro could\n"
+         "not be saved (the message names it; the old file is kept); 4 when the data\n"
+         "directory is being written by another command, or by the window and the proxies\n"
+         "found could not be handed to it (nothing was changed).\n"
+         "\n"
+         "While the window runs on the data directory it alone writes Proxies.pro: the\n"
+         "proxies found are handed to it, it adds the new ones to its list and saves it, and\n"
+         "the command prints how many were new.";
+}
 
 std::string Summary(const SourceReport& r) {
   std::string line = r.name + ": ";
@@ -54,6 +62,7 @@ std::string Summary(const SourceReport& r) {
     case FetchStatus::Ok:
       line += std::to_string(r.found) + (r.found == 1 ? " proxy found" : " proxies found");
       if (r.cut) line += " (page cut at its size limit)";
+      if (r.proxiesCapped) line += " (page cut at its limit of " + std::to_string(r.found) + " proxies)";
       if (!r.save) line += "; " + std::string(kProxyListFileName) + " could not be saved";
       break;
     case FetchStatus::BadUrl:
@@ -77,7 +86,7 @@ std::string Summary(const SourceReport& r) {
 
 int RunDownload(const QStringList& args, const std::string& dataDir) {
   if (WantsHelp(args)) {
-    Out(kDownloadUsage);
+    Out(DownloadUsage());
     return kExitOk;
   }
   bool fuzzy = false;
@@ -118,21 +127,22 @@ int RunDownload(const QStringList& args, const std::string& dataDir) {
       if (r.status != FetchStatus::Ok) {
         Err("download: " + Summary(r));
         failedUrls = true;
-      } else if (r.cut) {
+      } else if (r.cut || r.proxiesCapped) {
         Err("download: " + Summary(r));
       }
     });
-    started = downloader.Start(urls, [&](std::string page) {
+    started = downloader.Start(urls, [&](std::string page, std::size_t maxProxies) {
       std::string out;
       auto sink = [&](std::string_view line) {
         if (!ParseProxyLine(line, fields)) return;
         if (!keys.insert(ProxyKey(fields.addr, fields.port, fields.type)).second) return;
         out.append(line).push_back('\n');
       };
-      const std::size_t found = ExtractWholeText(std::move(page), fuzzy, sink);
+      CSourceDownloader::PageExtraction e;
+      e.found = static_cast<int>(ExtractWholeText(std::move(page), fuzzy, sink, maxProxies, &e.capped));
       std::fwrite(out.data(), 1, out.size(), stdout);
       std::fflush(stdout);
-      return static_cast<int>(found);
+      return e;
     });
   } else {
     claim = ClaimDataDir("download", dataDir);
@@ -149,11 +159,17 @@ int RunDownload(const QStringList& args, const std::string& dataDir) {
       }
       Out(Summary(r));
       std::fflush(stdout);
+      // A script reading the summaries may not look for the remark: the cut is a
+      // message as well.
+      if (r.status == FetchStatus::Ok && (r.cut || r.proxiesCapped)) Err("download: " + Summary(r));
     });
     if (claim.kind == DataDirClaim::Kind::Window) {
       // The window writes the list: the rows found are gathered here and handed to it.
-      started = downloader.Start(
-          urls, [&](std::string page) { return AddProxiesFromText(list, std::move(page), fuzzy); });
+      started = downloader.Start(urls, [&](std::string page, std::size_t maxProxies) {
+        CSourceDownloader::PageExtraction e;
+        e.found = AddProxiesFromText(list, std::move(page), fuzzy, maxProxies, &e.capped);
+        return e;
+      });
     } else {
       if (const qb::OpResult loaded = LoadProxyList(list, dataDir); !loaded)
         return ReportFailure("download", loaded);

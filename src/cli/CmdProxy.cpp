@@ -33,6 +33,14 @@ int ReportChange(const ProxyChangeResult& result) {
     Err(std::string(kCaptionSetProxyFailed) + ": " + kMsgSetProxyFailed);
     exitCode = kExitNotFound;
   }
+  if (result.kept.status == qb::OpStatus::QueryFailed) {
+    Err(std::string(kCaptionQueryProxy) + ": " + kMsgQueryFailed);
+    exitCode = kExitNotFound;
+  } else if (!result.kept) {
+    Err(std::string(kCaptionSetProxyFailed) + ": " + kMsgSetProxyFailed);
+    Err("proxy: " + result.kept.error);
+    exitCode = kExitNotFound;
+  }
   // A file the user has to mend weighs more than the desktop's refusal.
   return scriptCode != kExitOk ? scriptCode : exitCode;
 }
@@ -48,15 +56,19 @@ int RunProxy(const QStringList& argsIn, const std::string& dataDir) {
         "\n"
         "get    prints the desktop's proxy server (empty line when none is stored).\n"
         "set    makes TEXT (address:port, or a proxy line address:port@type) the desktop's\n"
-        "       proxy and prints what was set, as address:port@TYPE. A TEXT that is no\n"
-        "       valid proxy, or with --mode 0 a GOPHER proxy (the desktop has no entry for\n"
-        "       it), is refused and the desktop's settings are left as they were.\n"
+        "       proxy and prints what was set, as address:port@TYPE (nothing when the\n"
+        "       desktop did not keep it). A TEXT that is no valid proxy, or with --mode 0\n"
+        "       a GOPHER proxy (the desktop has no entry for it), is refused and the\n"
+        "       desktop's settings are left as they were.\n"
         "clear  clears the desktop's proxy.\n"
-        "set and clear write proxy.pac into the data directory, as the program does.\n"
+        "set and clear write proxy.pac into the data directory, as the program does,\n"
+        "       then read the desktop's settings back: a store that accepted the change\n"
+        "       but did not keep it (no session bus or settings service) is a failure.\n"
         "--mode 0 sets the proxy directly, 1 through the default auto-config script,\n"
         "       2 through the script made from UserdefinedTemplate.pac (default: the\n"
         "       setting m_nAutoProxyConfig in the data directory's Setting.dat).\n"
-        "Exit status: 0 done, 1 the desktop's settings could not be read or written or\n"
+        "Exit status: 0 done, 1 the desktop's settings could not be read or written, did\n"
+        "not keep what was written (the failure and a line saying so are printed), or\n"
         "TEXT was refused (nothing was changed), 2 bad usage or UserdefinedTemplate.pac\n"
         "could not be read, 3 proxy.pac could not be written (each failure is named on\n"
         "standard error), 4 set or clear while the window runs on the data directory or\n"
@@ -130,8 +142,9 @@ int RunProxy(const QStringList& argsIn, const std::string& dataDir) {
         Err("proxy: " + why + "; the desktop's proxy settings were left as they were");
         return kExitNotFound;
       }
-      const int exitCode = ReportChange(proxy.SetIEProxy(*checked));
-      Out(*checked);
+      const ProxyChangeResult result = proxy.SetIEProxy(*checked);
+      const int exitCode = ReportChange(result);
+      if (result.kept) Out(*checked);
       return exitCode;
     }
     return ReportChange(proxy.OnCancelIEProxy());

@@ -434,7 +434,7 @@ inline char* AppendText(char* out, std::string_view s) {
 
 }  // namespace
 
-std::size_t ScanProxies(char* text, std::size_t len, ProxyLineSink sink) {
+std::size_t ScanProxies(char* text, std::size_t len, ProxyLineSink sink, std::size_t maxFound, bool* more) {
   if (text == nullptr || len == 0) return 0;
   if (HasEndTag(text, len)) BlankMarkup(text, len);
 
@@ -494,6 +494,11 @@ std::size_t ScanProxies(char* text, std::size_t len, ProxyLineSink sink) {
     *out++ = '#';
     out = AppendText(out, remark);
 
+    if (found == maxFound) {
+      // Only now is it known that the text holds more than the bound.
+      if (more) *more = true;
+      break;
+    }
     // Blank the dots so that a later pass over the same text does not find it again.
     for (std::size_t d : addr.dot) text[d] = ' ';
     ++found;
@@ -530,12 +535,15 @@ void FuzzyPrepare(std::string& text) {
   text.resize(out);
 }
 
-std::size_t ExtractWholeText(std::string text, bool ambiguous, ProxyLineSink sink) {
-  std::size_t count = ScanProxies(text.data(), text.size(), sink);
-  if (ambiguous && count <= kFuzzyPassLimit) {
+std::size_t ExtractWholeText(std::string text, bool ambiguous, ProxyLineSink sink, std::size_t maxFound,
+                             bool* capped) {
+  bool more = false;
+  std::size_t count = ScanProxies(text.data(), text.size(), sink, maxFound, &more);
+  if (!more && ambiguous && count <= kFuzzyPassLimit) {
     FuzzyPrepare(text);
-    count += ScanProxies(text.data(), text.size(), sink);
+    count += ScanProxies(text.data(), text.size(), sink, maxFound - count, &more);
   }
+  if (capped) *capped = more;
   return count;
 }
 

@@ -43,9 +43,15 @@ class ProxyLineSink {
   void (*m_call)(void*, std::string_view);
 };
 
+// No bound on the proxies taken from one text.
+inline constexpr std::size_t kNoProxyLimit = SIZE_MAX;
+
 // The scanner itself: finds the proxies in text[0, len), changes the text in place as
 // described above, and hands every found line to the sink. Returns the number found.
-std::size_t ScanProxies(char* text, std::size_t len, ProxyLineSink sink);
+// At most maxFound lines are handed on; when the text holds one more, the scan stops
+// there and sets *more (left alone otherwise).
+std::size_t ScanProxies(char* text, std::size_t len, ProxyLineSink sink, std::size_t maxFound = kNoProxyLimit,
+                        bool* more = nullptr);
 
 // Empties g_aExtractedLines and fills it with the proxies of text. Returns their number.
 std::size_t ExtractProxies(std::string& text);
@@ -60,8 +66,10 @@ inline constexpr std::size_t kFuzzyPassLimit = 200;
 // A whole text at once (paste, download): the strict pass, then, when ambiguous is set
 // and the strict pass found at most kFuzzyPassLimit, the fuzzy pass over the text as
 // the strict pass left it. Returns the number of lines found by both (duplicates
-// included).
-std::size_t ExtractWholeText(std::string text, bool ambiguous, ProxyLineSink sink);
+// included). Both passes together hand at most maxFound lines to the sink; *capped
+// tells whether the text held more.
+std::size_t ExtractWholeText(std::string text, bool ambiguous, ProxyLineSink sink,
+                             std::size_t maxFound = kNoProxyLimit, bool* capped = nullptr);
 
 // A file read line by line (import): each line, decoded from GB18030 when it is not
 // valid UTF-8, goes through the strict pass by itself; when ambiguous is set, the lines

@@ -109,10 +109,12 @@ ImportResult ImportProxyFile(CProxyListModel& list, const std::string& path, boo
   return result;
 }
 
-int AddProxiesFromText(CProxyListModel& list, std::string text, bool ambiguous) {
+int AddProxiesFromText(CProxyListModel& list, std::string text, bool ambiguous, std::size_t maxProxies,
+                       bool* capped) {
   CProxyListModel::BulkAppend bulk(list);
-  return static_cast<int>(ExtractWholeText(std::move(text), ambiguous,
-                                           [&](std::string_view line) { list.AddProxyLine(line, 1); }));
+  return static_cast<int>(ExtractWholeText(
+      std::move(text), ambiguous, [&](std::string_view line) { list.AddProxyLine(line, 1); }, maxProxies,
+      capped));
 }
 
 int AddMissingRows(CProxyListModel& list, const CProxyListModel& from) {

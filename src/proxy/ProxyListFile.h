@@ -8,11 +8,13 @@
 
 #include <QDate>
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
 #include "base/OpResult.h"
 #include "base/Prompt.h"
+#include "proxy/ProxyExtractor.h"
 
 namespace qb {
 
@@ -66,8 +68,10 @@ int AddMissingRows(CProxyListModel& list, const CProxyListModel& from);
 
 // Adds the proxies of a whole text (the clipboard, a downloaded page) with the
 // strict pass and, when ambiguous, the fuzzy pass. Returns the number found. Neither
-// saves nor shows a message: the callers differ in both.
-int AddProxiesFromText(CProxyListModel& list, std::string text, bool ambiguous);
+// saves nor shows a message: the callers differ in both. At most maxProxies are
+// added; *capped tells whether the text held more.
+int AddProxiesFromText(CProxyListModel& list, std::string text, bool ambiguous,
+                       std::size_t maxProxies = kNoProxyLimit, bool* capped = nullptr);
 
 // Writes "address:port" of the given rows, in list order, to path. On failure the
 // result is WriteFailed with the path (the window says "打开文件失败！" / "导出选定").

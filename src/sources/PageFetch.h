@@ -18,6 +18,12 @@ namespace qb {
 inline constexpr const char* kDownloadAgent = "Mozilla/4.0 (compatible; MSIE 5.00; Windows 98)";
 inline constexpr const char* kDownloadAccept = "Accept: text/*";
 
+// The most proxies one downloaded page may add. The byte cap alone does not bound the
+// rows: 64 MiB of short proxy lines make millions of them, and with them a list the
+// window can no longer sort, verify or save in reasonable time. No real list page
+// comes near this.
+inline constexpr std::size_t kMaxProxiesPerPage = 100000;
+
 // The session's limits, in milliseconds. The defaults are those of the Windows
 // version; tests shorten them.
 struct DownloadLimits {
@@ -31,6 +37,8 @@ struct DownloadLimits {
   // A page that grows past this is cut at the last whole line before it and extracted
   // as far as it came.
   std::size_t maxPageBytes = std::size_t{64} << 20;
+  // The extraction of a page stops after this many proxies (duplicates included).
+  std::size_t maxPageProxies = kMaxProxiesPerPage;
 };
 
 enum class FetchStatus {

@@ -7,6 +7,7 @@
 #include <chrono>
 
 #include "base/Prompt.h"
+#include "base/Text.h"
 #include "proxy/ProxyExtractor.h"
 #include "proxy/ProxyListFile.h"
 
@@ -31,6 +32,17 @@ QString DownloadingButtonText(const std::string& sourceName) {
   return QString::fromStdString(sourceName) + QStringLiteral("...");
 }
 
+std::string PageLimitText(const SourceReport& report) {
+  std::string text;
+  if (report.cut) text += "网页超过了下载的大小上限，只读取了上限以内的完整行。";
+  if (report.proxiesCapped) {
+    if (!text.empty()) text += "\n";
+    text +=
+        qb::Format("网页中的代理超过了每个网页 %d 个的上限，只添加了前 %d 个。", report.found, report.found);
+  }
+  return text;
+}
+
 CSourceDownloader::CSourceDownloader(QObject* parent) : QObject(parent) {}
 
 CSourceDownloader::~CSourceDownloader() {
@@ -40,8 +52,10 @@ CSourceDownloader::~CSourceDownloader() {
 bool CSourceDownloader::Start(const std::vector<CProxySource>& sources, CProxyListModel& list, bool ambiguous,
                               const std::string& dataDir) {
   if (m_bRunning || g_bDownloading.load()) return false;
-  m_extract = [&list, ambiguous](std::string page) {
-    return AddProxiesFromText(list, std::move(page), ambiguous);
+  m_extract = [&list, ambiguous](std::string page, std::size_t maxProxies) {
+    PageExtraction e;
+    e.found = AddProxiesFromText(list, std::move(page), ambiguous, maxProxies, &e.capped);
+    return e;
   };
   m_save = [&list, dataDir] { return SaveProxyList(list, dataDir); };
   return Begin(sources);
@@ -137,14 +151,17 @@ void CSourceDownloader::PageArrived(unsigned run, const std::shared_ptr<PageFetc
 
   bool showMessage = false;
   switch (result->status) {
-    case FetchStatus::Ok:
-      report.found = extract(std::move(result->page));
+    case FetchStatus::Ok: {
+      const PageExtraction e = extract(std::move(result->page), m_pSession->Limits().maxPageProxies);
+      report.found = e.found;
+      report.proxiesCapped = e.capped;
       if (report.found > 0) {
         if (save) report.save = save();
       } else {
         showMessage = true;
       }
       break;
+    }
     case FetchStatus::ConnectionFailed:
     case FetchStatus::SessionFailed:
       showMessage = true;

@@ -54,12 +54,22 @@ struct SourceReport {
   FetchStatus status = FetchStatus::Ok;
   // Proxies found on the page (duplicates of rows already in the list included).
   int found = 0;
+  // The page reached DownloadLimits::maxPageBytes and was cut at its last whole line.
   bool cut = false;
+  // The page held more than DownloadLimits::maxPageProxies proxies: found is that
+  // limit, and the rest of the page was not taken.
+  bool proxiesCapped = false;
   // Saving the list file after proxies were found; WriteFailed with its path when it
   // could not be written (the window says so when the report arrives).
   qb::OpResult save;
   std::string error;
 };
+
+// What the window says of a page that hit a limit (an information box, with
+// kCaptionPageCut and the source's name): which limit it was and how far the page was
+// taken. Empty when the page hit none.
+inline constexpr const char* kCaptionPageCut = "网页被截断: ";
+std::string PageLimitText(const SourceReport& report);
 
 class CSourceDownloader : public QObject {
   Q_OBJECT
@@ -71,8 +81,15 @@ class CSourceDownloader : public QObject {
     int startPauseMs = 500;
   };
 
-  // Takes a whole page and returns the number of proxies found on it.
-  using PageExtractor = std::function<int(std::string page)>;
+  // What an extractor made of a page: the proxies found, and whether the page held
+  // more than it was allowed to take.
+  struct PageExtraction {
+    int found = 0;
+    bool capped = false;
+  };
+  // Takes a whole page (moved in: it is the only copy) and at most maxProxies of its
+  // proxies.
+  using PageExtractor = std::function<PageExtraction(std::string page, std::size_t maxProxies)>;
 
   explicit CSourceDownloader(QObject* parent = nullptr);
   // A running download is cancelled (Finished is emitted) before the object goes.

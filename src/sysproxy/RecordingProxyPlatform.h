@@ -45,7 +45,7 @@ class CRecordingProxyPlatform : public ISystemProxyPlatform {
     if (ok) {
       if (m_inner) {
         ok = m_inner->WriteConnection(connection, settings);
-      } else {
+      } else if (!dropWrites) {
         stored[connection] = settings;
       }
     }
@@ -88,7 +88,10 @@ class CRecordingProxyPlatform : public ISystemProxyPlatform {
   // Behaviour.
   bool failQuery = false;
   bool failEnum = false;
-  std::set<std::string> failWrites;      // connection names whose write fails
+  std::set<std::string> failWrites;  // connection names whose write fails
+  // Without an inner back end: every write is accepted and none is kept, as a store
+  // whose service cannot be reached does.
+  bool dropWrites = false;
   std::vector<std::string> connections;  // dial-up entries the enumeration finds
 
   // Without an inner back end: the settings of each connection ("" is the LAN).

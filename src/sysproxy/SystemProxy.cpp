@@ -5,6 +5,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cstdint>
 
 #include "base/Files.h"
 #include "base/Text.h"
@@ -26,6 +27,38 @@ struct SchemeType {
 constexpr SchemeType kSchemeTypes[] = {
     {"http", "HTTP"}, {"https", "HTTPS"}, {"ftp", "FTP"}, {"gopher", "GOPHER"}, {"socks", "SOCKS5"},
 };
+
+// In the direct mode the proxy must land in one of the desktop's own entries: written
+// anyway, a type it has none for would leave "manual" with no server at all.
+bool DirectModeCarries(const ProxyFields& f) {
+  const std::vector<ProxyServerEntry> entries =
+      ParseServerString(CSystemProxy::ServerStringFor(f.addr, f.port, f.type));
+  return !entries.empty() && std::all_of(entries.begin(), entries.end(),
+                                         [](const ProxyServerEntry& e) { return e.scheme != "gopher"; });
+}
+
+// 0 no proxy, 1 the proxy itself, 2 the auto-config script.
+int ProxyKind(std::uint32_t flags) {
+  if (flags & kProxyTypeAutoProxyUrl) return 2;
+  return (flags & kProxyTypeProxy) ? 1 : 0;
+}
+
+// Whether the settings read back hold what was written, as far as the browsers are
+// concerned. The back ends re-spell what they store (the order of the entries, the
+// spelling of the bypass list, the flags they add), so only what decides where the
+// browsers go is compared: the kind of proxy, and the server or the script URL that
+// kind uses.
+bool Holds(const ConnectionProxySettings& held, const ConnectionProxySettings& written) {
+  const int kind = ProxyKind(written.flags);
+  if (ProxyKind(held.flags) != kind) return false;
+  if (kind == 2) return held.autoConfigUrl == written.autoConfigUrl;
+  if (kind == 1) {
+    const std::vector<ProxyServerEntry> a = ParseServerString(held.server);
+    const std::vector<ProxyServerEntry> b = ParseServerString(written.server);
+    return a.size() == b.size() && std::is_permutation(a.begin(), a.end(), b.begin());
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -95,15 +128,9 @@ std::optional<std::string> CSystemProxy::CheckProxyText(std::string_view text, s
   ProxyFields f;
   if (!ParseProxyLine(normalised, f) || !IsValidProxyHost(f.addr) || ParseProxyPort(f.port) == 0)
     return refuse("not a valid proxy: " + std::string(text));
-  if (m_nAutoProxyConfig == kAutoProxyDirect) {
-    const std::vector<ProxyServerEntry> entries = ParseServerString(ServerStringFor(f.addr, f.port, f.type));
-    const bool carried =
-        !entries.empty() && std::all_of(entries.begin(), entries.end(),
-                                        [](const ProxyServerEntry& e) { return e.scheme != "gopher"; });
-    if (!carried) {
-      return refuse("the desktop's proxy settings have no entry for a " + f.type +
-                    " proxy; it can be set through an auto-config script (mode 1 or 2)");
-    }
+  if (m_nAutoProxyConfig == kAutoProxyDirect && !DirectModeCarries(f)) {
+    return refuse("the desktop's proxy settings have no entry for a " + f.type +
+                  " proxy; it can be set through an auto-config script (mode 1 or 2)");
   }
   return f.addr + ":" + f.port + "@" + f.type;
 }
@@ -112,17 +139,23 @@ std::optional<std::string> CSystemProxy::CheckProxyText(std::string_view text, s
 // overwrites.
 ProxyChangeResult CSystemProxy::SetIEProxy(std::string text) {
   ProxyChangeResult result;
-  result.query = GetIEProxy();
-
-  ConnectionProxySettings settings;
-  settings.autoConfigUrl = AutoConfigUrl();
-
   std::string normalised = NormaliseProxyText(text);
   ProxyFields f;
   // Only a checked host and port reach the desktop and the script: anything else in
   // a proxy text, or in a server string read back from the desktop, would be syntax
   // there.
-  if (ParseProxyLine(normalised, f) && IsValidProxyHost(f.addr) && ParseProxyPort(f.port) != 0) {
+  const bool valid = ParseProxyLine(normalised, f) && IsValidProxyHost(f.addr) && ParseProxyPort(f.port) != 0;
+  // Every caller (the buttons, the tray's favourites, the settings dialog and the
+  // command line) ends here, so the refusal cannot be bypassed by any of them.
+  if (valid && m_nAutoProxyConfig == kAutoProxyDirect && !DirectModeCarries(f)) {
+    result.refusedType = f.type;
+    return result;
+  }
+  result.query = GetIEProxy();
+
+  ConnectionProxySettings settings;
+  settings.autoConfigUrl = AutoConfigUrl();
+  if (valid) {
     settings.server = ServerStringFor(f.addr, f.port, f.type);
   } else {
     normalised.clear();
@@ -144,14 +177,34 @@ ProxyChangeResult CSystemProxy::SetIEProxy(std::string text) {
   EnumRasConnections();
   m_saConnections.emplace_back();
 
+  bool lanAccepted = false;
   for (const std::string& name : m_saConnections) {
     if (!m_platform->WriteConnection(name, settings)) {
       result.connections.push_back(qb::OpResult::Failure(
           qb::OpStatus::ApplyFailed, {}, name.empty() ? "the LAN connection" : "connection " + name));
+    } else if (name.empty()) {
+      lanAccepted = true;
     }
   }
   m_sIEProxy = normalised;
   m_platform->AnnounceChange();
+
+  // A store may accept every write and still drop it: the desktop's settings service
+  // commits only over the session bus, and without one the writes are lost after the
+  // announcement has flushed them. Only reading back tells.
+  if (lanAccepted) {
+    ConnectionProxySettings held;
+    if (!m_platform->QueryLanSettings(held)) {
+      // A desktop that could not be read before the change has been reported already.
+      if (result.query) {
+        result.kept = qb::OpResult::Failure(qb::OpStatus::QueryFailed, {}, "the LAN settings, read back");
+      }
+    } else if (!Holds(held, settings)) {
+      result.kept = qb::OpResult::Failure(qb::OpStatus::ApplyFailed, {}, kErrorSettingNotKept);
+      // What the browsers now use is what the desktop kept, as GetIEProxy would say.
+      m_sIEProxy = held.server;
+    }
+  }
   return result;
 }
 
@@ -167,8 +220,10 @@ ProxyChangeResult CSystemProxy::OnSetIEProxy(CProxyListModel& list) {
   const std::vector<int> selected = list.SelectedRows();
   if (selected.empty()) return {};
   const int row = *std::min_element(selected.begin(), selected.end());
-  list.SetFavorite(row, true);
   ProxyChangeResult result = SetIEProxy(list.GetProxyLine(row));
+  // A refused proxy changed nothing, so it does not become a favourite either.
+  if (!result.refusedType.empty()) return result;
+  list.SetFavorite(row, true);
   emit ieProxyChanged();
   return result;
 }

@@ -39,6 +39,17 @@ inline constexpr const char* kMsgTemplateReadFailed = "打开用户自定义代�
 inline constexpr const char* kCaptionTemplateRead = "编辑";
 inline constexpr const char* kMsgSetProxyFailed = "设置代理失败！";
 inline constexpr const char* kCaptionSetProxyFailed = "错误";
+// Follows kMsgSetProxyFailed when every write was accepted but reading back found the
+// old settings: the store behind the desktop's settings (its service on the session
+// bus) was not there to keep them.
+inline constexpr const char* kMsgSettingNotKept = "桌面没有保存该设置：没有会话总线或设置服务保存它。";
+inline constexpr const char* kErrorSettingNotKept =
+    "the desktop did not keep the setting: no session bus or settings service stored it";
+// A proxy of a type the desktop's settings have no entry for, in the direct mode (a
+// warning). The type is put in front.
+inline constexpr const char* kCaptionSetIEProxy = "设为IE代理";
+inline constexpr const char* kMsgTypeNotCarried =
+    "代理在直接设置方式下没有对应的桌面代理设置条目，代理设置未作更改。";
 
 // What setting or clearing the system proxy ran into, in the order it happened; the
 // window shows one message for each failure, in this order.
@@ -54,8 +65,17 @@ struct ProxyChangeResult {
   // One ApplyFailed per connection that could not be written ("设置代理失败！" /
   // "错误"); its error names the connection.
   std::vector<qb::OpResult> connections;
+  // Reading the LAN settings back after every write was accepted: ApplyFailed with
+  // kErrorSettingNotKept when the desktop does not hold what was written
+  // ("设置代理失败！" and kMsgSettingNotKept / "错误").
+  qb::OpResult kept;
+  // Not empty when nothing was done because the desktop has no entry for a proxy of
+  // this type in the direct mode (GOPHER): the type, for kMsgTypeNotCarried.
+  std::string refusedType;
 
-  bool ok() const { return query.ok() && script.ok() && connections.empty(); }
+  bool ok() const {
+    return query.ok() && script.ok() && connections.empty() && kept.ok() && refusedType.empty();
+  }
   explicit operator bool() const { return ok(); }
 };
 
@@ -77,7 +97,9 @@ class CSystemProxy : public QObject {
   // Makes the proxy text (a proxy line, "address:port", a desktop server string such
   // as "https=address:port", or empty) the proxy of every connection, or clears it
   // when the text is empty or not a valid proxy. The script is written and every
-  // connection is tried whatever failed before.
+  // connection is tried whatever failed before; then the LAN settings are read back.
+  // A valid proxy that CheckProxyText refuses for its type changes nothing and comes
+  // back with refusedType set.
   ProxyChangeResult SetIEProxy(std::string text);
   // What SetIEProxy would set for the text under the current mode, for a caller that
   // refuses a text instead of clearing the proxy: the proxy as "address:port@TYPE", or
@@ -89,7 +111,8 @@ class CSystemProxy : public QObject {
   void EnumRasConnections();
 
   // The "设为IE代理" command: the first selected row of the list becomes a favourite
-  // and the system proxy. Nothing happens without a selected row.
+  // and the system proxy. Nothing happens without a selected row, nor for a row whose
+  // type SetIEProxy refuses.
   ProxyChangeResult OnSetIEProxy(CProxyListModel& list);
   // The "取消IE代理" command.
   ProxyChangeResult OnCancelIEProxy();

@@ -1,5 +1,7 @@
 #include "ui/FailureMessages.h"
 
+#include <string>
+
 #include "base/Prompt.h"
 #include "proxy/ProxyListFile.h"
 #include "sysproxy/SystemProxy.h"
@@ -11,7 +13,7 @@ namespace {
 constexpr const char* kMsgOpenSettingsFailed = "打开设置文件失败！";
 constexpr const char* kCaptionInit = "初始化";
 
-bool Show(const qb::OpResult& result, const char* text, const char* caption,
+bool Show(const qb::OpResult& result, const std::string& text, const char* caption,
           qb::MsgIcon icon = qb::MsgIcon::Error) {
   if (result.ok()) return true;
   qb::ShowMessage(text, caption, icon);
@@ -72,6 +74,10 @@ bool ReportProxyQuery(const qb::OpResult& result) {
 }
 
 bool ReportProxyChange(const ProxyChangeResult& result) {
+  if (!result.refusedType.empty()) {
+    qb::ShowMessage(result.refusedType + kMsgTypeNotCarried, kCaptionSetIEProxy, qb::MsgIcon::Warning);
+    return false;
+  }
   ReportProxyQuery(result.query);
   if (result.script.status == qb::OpStatus::ReadFailed) {
     Show(result.script, kMsgTemplateReadFailed, kCaptionTemplateRead);
@@ -80,6 +86,11 @@ bool ReportProxyChange(const ProxyChangeResult& result) {
   }
   for (const qb::OpResult& connection : result.connections) {
     Show(connection, kMsgSetProxyFailed, kCaptionSetProxyFailed);
+  }
+  if (result.kept.status == qb::OpStatus::QueryFailed) {
+    ReportProxyQuery(result.kept);
+  } else {
+    Show(result.kept, std::string(kMsgSetProxyFailed) + "\n" + kMsgSettingNotKept, kCaptionSetProxyFailed);
   }
   return result.ok();
 }

@@ -41,7 +41,10 @@ bool ReportResourceExport(const qb::OpResult& result);
 // "获取IE代理", a warning.
 bool ReportProxyQuery(const qb::OpResult& result);
 // Every failure of a change of the system proxy, in the order they happened: the
-// query, the script, then one "设置代理失败！" / "错误" per connection.
+// query, the script, one "设置代理失败！" / "错误" per connection, then the read-back
+// ("设置代理失败！" and the line saying the desktop did not keep it). A refused proxy
+// type is the only message: "<TYPE>代理在直接设置方式下……未作更改。" / "设为IE代理", a
+// warning.
 bool ReportProxyChange(const ProxyChangeResult& result);
 
 }  // namespace qb

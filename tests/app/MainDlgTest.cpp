@@ -276,6 +276,52 @@ TEST_F(MainWindow, WithoutTrayTheCloseBoxRunsTheExitSequence) {
 
 namespace {
 
+// In the direct mode the desktop has no entry a GOPHER proxy could go to: the button
+// refuses it with a message and leaves the desktop, the script and the marks alone.
+TEST_F(MainWindow, TheButtonRefusesAGopherProxyInTheDirectMode) {
+  WriteFile(data.File("Proxies.pro"),
+            "1.1.1.1:80@HTTP$0.5#fast\r\n"
+            "5.5.5.5:70@GOPHER$未验证\r\n");
+  auto dlg = Open();
+  dlg->List().SelectRow(0);
+  dlg->OnSetIEProxy();
+  ASSERT_TRUE(prompt.messages.empty());
+  const ConnectionProxySettings before = recorder->stored[""];
+  const std::size_t writes = recorder->CallsOf(CRecordingProxyPlatform::CallKind::Write).size();
+  const std::string pac = ReadFile(data.File("proxy.pac"));
+
+  dlg->List().selectionModel()->clearSelection();
+  dlg->List().SelectRow(1);
+  dlg->OnSetIEProxy();
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0].text,
+            "GOPHER代理在直接设置方式下没有对应的桌面代理设置条目，代理设置未作更改。");
+  EXPECT_EQ(prompt.messages[0].caption, "设为IE代理");
+  EXPECT_EQ(prompt.messages[0].icon, qb::MsgIcon::Warning);
+  EXPECT_EQ(recorder->CallsOf(CRecordingProxyPlatform::CallKind::Write).size(), writes);
+  EXPECT_EQ(recorder->stored[""], before);
+  EXPECT_EQ(recorder->stored[""].server, "1.1.1.1:80");
+  EXPECT_EQ(ReadFile(data.File("proxy.pac")), pac);
+  EXPECT_FALSE(dlg->List().IsFavorite(1));
+  EXPECT_NE(dlg->StatusStrip()->GetWindowText().indexOf("1.1.1.1:80"), -1);
+}
+
+// A desktop that accepts the change and does not keep it: the window says so, and the
+// status line and the tray icon do not claim the proxy is set.
+TEST_F(MainWindow, AProxyTheDesktopDidNotKeepIsSaidAndNotShownAsSet) {
+  auto dlg = Open();
+  ASSERT_TRUE(prompt.messages.empty());
+  recorder->dropWrites = true;
+  dlg->List().SelectRow(1);
+  dlg->OnSetIEProxy();
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0].text, "设置代理失败！\n桌面没有保存该设置：没有会话总线或设置服务保存它。");
+  EXPECT_EQ(prompt.messages[0].caption, "错误");
+  EXPECT_EQ(prompt.messages[0].icon, qb::MsgIcon::Error);
+  EXPECT_EQ(dlg->TrayIconId(), IDR_MAINFRAME);
+  EXPECT_EQ(dlg->StatusStrip()->GetWindowText().indexOf("2.2.2.2:8080"), -1);
+}
+
 TEST_F(MainWindow, StatusLineRefreshDoesNotNagWhenTheDesktopCannotBeRead) {
   auto dlg = Open();
   dlg->List().SelectRow(0);

@@ -387,6 +387,31 @@ TEST_F(WindowSources, DownloadAddsRowsReportsFailuresAndRestoresTheButtons) {
   EXPECT_EQ(origin.Hits("/list.html"), 2);
 }
 
+// A page with more proxies than one page may add: the window adds the limit's number
+// and says which limit cut the page.
+TEST_F(WindowSources, APageCutAtItsLimitOfProxiesIsSaid) {
+  qbtest::PageOrigin origin;
+  ASSERT_NE(origin.Port(), 0);
+  origin.Serve("/many.html",
+               "<html><body><pre>\n192.0.2.30:8080\n192.0.2.31:8080\n192.0.2.32:8080\n192.0.2.33:8080\n"
+               "</pre></body></html>\n");
+  WriteFile(data.File("Sources.dat"), "many " + origin.Url("/many.html") + " 1\n");
+  Open();
+  CSourceDownloader::Options options = dlg->Downloader().GetOptions();
+  options.limits.maxPageProxies = 3;
+  dlg->Downloader().SetOptions(options);
+
+  Click(1050);
+  ASSERT_TRUE(WaitDownload(20000)) << "the download did not end";
+
+  EXPECT_EQ(dlg->List().RowCount(), 3);
+  EXPECT_EQ(ReadFile(data.File("Proxies.pro")).find("192.0.2.33"), std::string::npos);
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0].text, "网页中的代理超过了每个网页 3 个的上限，只添加了前 3 个。");
+  EXPECT_EQ(prompt.messages[0].caption, "网页被截断: many");
+  EXPECT_EQ(prompt.messages[0].icon, qb::MsgIcon::Information);
+}
+
 TEST_F(WindowSources, AListThatCannotBeSavedAfterAPageIsSaidBeforeTheNextSource) {
   qbtest::PageOrigin origin;
   ASSERT_NE(origin.Port(), 0);

@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
+
 #include "support/PageOrigin.h"
 #include "support/TempDir.h"
 
@@ -65,6 +67,46 @@ TEST(CliDownload, AUrlThatIsCutSkippedOrFailedIsNamed) {
   r = RunCli({"download", origin.Url("/empty")});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, "");
+}
+
+// One more proxy than a page may add (the program's own limit, 100000): both ways of
+// downloading take exactly the limit and say on standard error that the page was cut
+// at it.
+TEST(CliDownload, APageWithMoreProxiesThanItsLimitIsCutAndNamed) {
+  constexpr int kLimit = 100000;
+  std::string page;
+  for (int i = 0; i <= kLimit; ++i) {
+    page += "10." + std::to_string(i / 62500 + 1) + "." + std::to_string(i / 250 % 250 + 1) + "." +
+            std::to_string(i % 250 + 1) + ":8080\n";
+  }
+  const std::string last = page.substr(page.rfind('\n', page.size() - 2) + 1);
+  qbtest::PageOrigin origin;
+  origin.Serve("/many", page);
+
+  auto r = RunCli({"download", origin.Url("/many")});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), kLimit);
+  EXPECT_TRUE(r.out.starts_with("10.1.1.1:8080@HTTP$#\n"));
+  EXPECT_EQ(r.out.find(last.substr(0, last.find(':') + 1)), std::string::npos) << last;
+  EXPECT_NE(r.err.find("download: " + origin.Url("/many") +
+                       ": 100000 proxies found (page cut at its limit of 100000 proxies)\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.err.find("size limit"), std::string::npos) << r.err;
+
+  qbtest::TempDir dir;
+  qbtest::WriteFile(dir.File("Sources.dat"), "many " + origin.Url("/many") + " 1\r\n");
+  r = RunCli({"--data-dir", dir.Path(), "download"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "many: 100000 proxies found (page cut at its limit of 100000 proxies)\n");
+  EXPECT_NE(r.err.find("download: many: 100000 proxies found (page cut at its limit of 100000 proxies)\n"),
+            std::string::npos)
+      << r.err;
+  const std::string file = qbtest::ReadFile(dir.File("Proxies.pro"));
+  EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), kLimit);
+
+  const auto help = RunCli({"download", "--help"});
+  EXPECT_NE(help.out.find("at most 100000 proxies are taken from one page"), std::string::npos) << help.out;
 }
 
 TEST(CliDownload, SourcesGoIntoTheListFile) {

@@ -19,10 +19,11 @@ using qbtest::OriginPage;
 
 namespace {
 
-// n proxies a colon apart, one per line, none of them in the list yet.
-std::string StrictProxies(int n) {
+// n proxies a colon apart, one per line, none of them in the list yet; pages made
+// with different firsts share none.
+std::string StrictProxies(int n, int first = 0) {
   std::string s = "<html><body><pre>\n";
-  for (int i = 0; i < n; ++i) s += qb::Format("10.0.%d.%d:8080\n", i / 250, i % 250 + 1);
+  for (int i = first; i < first + n; ++i) s += qb::Format("10.0.%d.%d:8080\n", i / 250, i % 250 + 1);
   return s + "</pre>\n";
 }
 // An address and its port in two table cells: only the fuzzy pass finds it.
@@ -236,8 +237,48 @@ TEST_F(Download, PageLargerThanTheCapIsCutAtItsLastWholeLine) {
   EXPECT_EQ(Rows(), (std::vector<std::string>{"1.2.3.4:8080@HTTP", "9.9.9.9:3128@HTTP"}));
   ASSERT_EQ(reports.size(), 2u);
   EXPECT_TRUE(reports[0].cut && reports[1].cut);
+  EXPECT_FALSE(reports[0].proxiesCapped || reports[1].proxiesCapped);
   EXPECT_EQ(reports[1].status, FetchStatus::Ok);
   EXPECT_TRUE(prompt.messages.empty());
+  // The window's words name the size limit, and only that one.
+  EXPECT_EQ(PageLimitText(reports[0]), "网页超过了下载的大小上限，只读取了上限以内的完整行。");
+}
+
+// The byte cap does not bound the rows: a page of short proxy lines would fill the
+// list with millions. One page adds at most the limit's number, and the report says
+// that this limit, not the size, was hit.
+TEST_F(Download, APageAddsNoMoreProxiesThanItsLimit) {
+  options.limits.maxPageProxies = 50;
+  origin.Serve("/many", StrictProxies(51));
+  origin.Serve("/exact", StrictProxies(50, 1000));
+  Run({{"many", origin.Url("/many"), true}, {"exact", origin.Url("/exact"), true}});
+  ASSERT_EQ(reports.size(), 2u);
+  EXPECT_EQ(reports[0].found, 50);
+  EXPECT_TRUE(reports[0].proxiesCapped);
+  EXPECT_FALSE(reports[0].cut);
+  // A page with just as many as it may add lost nothing.
+  EXPECT_EQ(reports[1].found, 50);
+  EXPECT_FALSE(reports[1].proxiesCapped);
+  ASSERT_EQ(list.RowCount(), 100);
+  EXPECT_EQ(list.GetProxyLine(49), "10.0.0.50:8080@HTTP");
+  EXPECT_EQ(list.GetProxyLine(50), "10.0.4.1:8080@HTTP");
+  // The 51st proxy of the first page is nowhere, not in the list and not in its file.
+  EXPECT_EQ(ListFile().find("10.0.0.51:"), std::string::npos);
+  EXPECT_NE(ListFile().find("10.0.4.50:8080"), std::string::npos);
+  EXPECT_TRUE(prompt.messages.empty());
+  EXPECT_NE(PageLimitText(reports[0]).find("只添加了前 50 个"), std::string::npos)
+      << PageLimitText(reports[0]);
+  EXPECT_EQ(PageLimitText(reports[1]), "");
+
+  // The fuzzy pass counts against the same limit.
+  reports.clear();
+  list.Clear();
+  origin.Serve("/mixed", StrictProxies(49, 2000) + kCellProxy + "<td>172.16.5.10</td><td>3129</td>\n");
+  Run({{"mixed", origin.Url("/mixed"), true}}, true);
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0].found, 50);
+  EXPECT_TRUE(reports[0].proxiesCapped);
+  EXPECT_EQ(list.RowCount(), 50);
 }
 
 TEST_F(Download, EndlessPageStopsAtSixtyFourMebibytesByDefault) {

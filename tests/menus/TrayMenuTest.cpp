@@ -243,6 +243,25 @@ TEST_F(TrayMenuTest, AFavoriteWhoseRowIsGoneChangesNothing) {
   EXPECT_FALSE(SetFavoriteProxy(list, *sys, 99));
 }
 
+// A favourite the desktop has no entry for in the direct mode is refused as the
+// window's button refuses it: a message, and nothing written.
+TEST_F(TrayMenuTest, AGopherFavoriteIsRefusedInTheDirectMode) {
+  ASSERT_TRUE(sys->SetIEProxy("10.0.0.1:801@HTTP"));
+  ASSERT_EQ(list.AddProxyLine("10.0.0.9:70@GOPHER", 0), 1);
+  const int row = list.RowCount() - 1;
+  list.SetFavorite(row, true);
+  platform->calls.clear();
+  CTrayController tray(list, *sys);
+  tray.OnFavoriteProxy(row);
+  EXPECT_TRUE(platform->CallsOf(Kind::Write).empty());
+  EXPECT_EQ(platform->stored[""].server, "10.0.0.1:801");
+  EXPECT_EQ(sys->m_sIEProxy, "10.0.0.1:801@HTTP");
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0].text,
+            "GOPHER代理在直接设置方式下没有对应的桌面代理设置条目，代理设置未作更改。");
+  EXPECT_EQ(prompt.messages[0].caption, "设为IE代理");
+}
+
 TEST_F(TrayMenuTest, OtherCommandsAndTrayClicks) {
   ASSERT_TRUE(sys->SetIEProxy("10.0.0.1:801@HTTP"));
   CTrayController tray(list, *sys);

@@ -131,6 +131,42 @@ TEST_F(CliProxyTest, UnwritableStoreIsReportedNotACrash) {
   EXPECT_NE(r.err.find("错误: 设置代理失败！"), std::string::npos) << r.err;
 }
 
+// The desktop's own store commits through its service on the session bus. Without a
+// bus GIO accepts every write and drops it: the command must say so, not print the
+// proxy as set, and a second process must indeed find nothing stored.
+TEST_F(CliProxyTest, AStoreThatDropsTheWritesIsAFailure) {
+  if (!sptest::GioHasSettingsBackend("dconf")) GTEST_SKIP() << "GIO has no dconf back end on this machine";
+  qbtest::TempDir runtime;
+  // A bus address that leads nowhere, and no display to start a bus for: nothing can
+  // reach a real settings service.
+  const std::map<std::string, std::string> env = {
+      {"GSETTINGS_BACKEND", "dconf"},
+      {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + runtime.File("no-bus")},
+      {"DISPLAY", ""},
+      {"WAYLAND_DISPLAY", ""},
+      {"XDG_RUNTIME_DIR", runtime.Path()}};
+  auto r = Cli({"proxy", "set", "127.0.0.1:8080", "--mode", "0"}, env);
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("错误: 设置代理失败！\nproxy: the desktop did not keep the setting: no session bus or "
+                       "settings service stored it\n"),
+            std::string::npos)
+      << r.err;
+  r = Cli({"proxy", "get"}, env);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "\n");
+
+  // Clearing what the store never held needs no keeping.
+  r = Cli({"proxy", "clear", "--mode", "0"}, env);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+
+  // The same command against a store that keeps it succeeds: the read-back is no
+  // obstacle in itself.
+  r = Cli({"proxy", "set", "127.0.0.1:8080", "--mode", "0"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "127.0.0.1:8080@HTTP\n");
+}
+
 TEST_F(CliProxyTest, AScriptThatCannotBeWrittenIsNamedWithItsOwnStatus) {
   // A directory where proxy.pac belongs: the desktop is still set, the script is not.
   ASSERT_TRUE(QDir().mkdir(QString::fromStdString(data.File("proxy.pac"))));

@@ -131,6 +131,12 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
   return r;
 }
 
+bool GioHasSettingsBackend(const char* name) {
+  // The modules are loaded: the store was fixed before any test ran.
+  GIOExtensionPoint* point = g_io_extension_point_lookup(G_SETTINGS_BACKEND_EXTENSION_POINT_NAME);
+  return point && g_io_extension_point_get_extension_by_name(point, name);
+}
+
 std::string KeyfileFor(const std::string& configHome) {
   return qb::JoinPath(configHome, "glib-2.0/settings/keyfile");
 }

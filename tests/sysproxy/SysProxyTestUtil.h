@@ -39,6 +39,8 @@ struct ProgramResult {
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                          const std::map<std::string, std::string>& env = {}, const std::string& input = {});
 
+// Whether GIO has the settings back end of that name (e.g. "dconf") on this machine.
+bool GioHasSettingsBackend(const char* name);
 // The keyfile the keyfile GSettings back end uses under a configuration directory.
 std::string KeyfileFor(const std::string& configHome);
 // `gsettings get SCHEMA KEY` against that directory's keyfile, without the line break.

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QSignalSpy>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "SysProxyTestUtil.h"
@@ -61,7 +62,6 @@ TEST_F(SystemProxyLogicTest, ServerStringPerProxyType) {
       {"1.2.3.4:80@HTTP", "1.2.3.4:80"},
       {"1.2.3.4:443@HTTPS", "https=1.2.3.4:443"},
       {"1.2.3.4:21@ftp", "ftp=1.2.3.4:21"},
-      {"1.2.3.4:70@GOPHER", "gopher=1.2.3.4:70"},
       // SOCKS goes to the socks entry, never as an HTTP proxy.
       {"1.2.3.4:1080@SOCKS4", "socks=1.2.3.4:1080"},
       {"proxy-1.example.net:1080@SOCKS5$0.4#remark", "socks=proxy-1.example.net:1080"},
@@ -170,7 +170,9 @@ TEST_F(SystemProxyLogicTest, OperationsComeInTheirOrderWithTheScriptBeforeAnyCon
 
   std::vector<Kind> kinds;
   for (const auto& c : w->calls) kinds.push_back(c.kind);
-  EXPECT_EQ(kinds, (std::vector<Kind>{Kind::Query, Kind::Enum, Kind::Write, Kind::Write, Kind::Announce}));
+  // The settings are read back last, after the announcement has flushed them.
+  EXPECT_EQ(kinds, (std::vector<Kind>{Kind::Query, Kind::Enum, Kind::Write, Kind::Write, Kind::Announce,
+                                      Kind::Query}));
   ASSERT_EQ(w->pacAtWrite.size(), 2u);
   EXPECT_NE(w->pacAtWrite[0].find("PROXY 1.2.3.4:80"), std::string::npos);
 }
@@ -280,6 +282,155 @@ TEST_F(SystemProxyLogicTest, SetCommandTicksTheFirstSelectedRowAndAsksForARefres
   EXPECT_EQ(proxy->m_sIEProxy, "");
   EXPECT_EQ(refreshed.count(), 2);
   EXPECT_TRUE(list.IsFavorite(1));
+}
+
+// The desktop has no GOPHER entry: set directly, a GOPHER proxy would leave "manual"
+// with no server at all. Every way of setting it is refused before anything is read,
+// written or announced; through a script it is carried.
+TEST_F(SystemProxyLogicTest, AGopherProxyIsRefusedInTheDirectModeAndChangesNothing) {
+  platform->stored[""] = {"9.9.9.9:99", "", "localhost", kProxyTypeDirect | kProxyTypeProxy};
+  proxy->m_sIEProxy = "9.9.9.9:99@HTTP";
+  qbtest::WriteFile(data.File("proxy.pac"), "the old script");
+  const ConnectionProxySettings before = platform->stored[""];
+
+  for (const char* text : {"1.2.3.4:70@GOPHER", "1.2.3.4:70@gopher$0.2#remark", "gopher=1.2.3.4:70"}) {
+    SCOPED_TRACE(text);
+    prompt.messages.clear();
+    const ProxyChangeResult r = proxy->SetIEProxy(text);
+    EXPECT_EQ(r.refusedType, "GOPHER");
+    EXPECT_FALSE(r.ok());
+    EXPECT_TRUE(platform->calls.empty());
+    EXPECT_EQ(platform->stored[""], before);
+    EXPECT_EQ(PacText(), "the old script");
+    EXPECT_EQ(proxy->m_sIEProxy, "9.9.9.9:99@HTTP");
+    // The command line's check and the window's refusal are one rule.
+    std::string why;
+    EXPECT_FALSE(proxy->CheckProxyText(text, &why));
+    EXPECT_NE(why.find("no entry for a GOPHER proxy"), std::string::npos) << why;
+
+    EXPECT_FALSE(ReportProxyChange(r));
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_EQ(prompt.messages[0].text,
+              "GOPHER代理在直接设置方式下没有对应的桌面代理设置条目，代理设置未作更改。");
+    EXPECT_EQ(prompt.messages[0].caption, "设为IE代理");
+    EXPECT_EQ(prompt.messages[0].icon, qb::MsgIcon::Warning);
+  }
+
+  // The row command neither sets it nor makes it a favourite, and asks for no refresh.
+  CProxyListModel list;
+  list.AddProxyLine("1.2.3.4:70@GOPHER", 0);
+  list.SelectRow(0);
+  QSignalSpy refreshed(proxy.get(), &CSystemProxy::ieProxyChanged);
+  EXPECT_EQ(proxy->OnSetIEProxy(list).refusedType, "GOPHER");
+  EXPECT_FALSE(list.IsFavorite(0));
+  EXPECT_EQ(refreshed.count(), 0);
+  EXPECT_TRUE(platform->calls.empty());
+
+  // A script carries it, for URLs of its own scheme.
+  proxy->SetAutoProxyConfig(kAutoProxyDefaultScript);
+  const ProxyChangeResult viaScript = proxy->SetIEProxy("1.2.3.4:70@GOPHER");
+  EXPECT_TRUE(viaScript.ok());
+  EXPECT_EQ(LastLan().server, "gopher=1.2.3.4:70");
+  EXPECT_EQ(LastLan().flags, kProxyTypeAutoProxyUrl);
+  EXPECT_NE(PacText().find("PROXY 1.2.3.4:70"), std::string::npos) << PacText();
+}
+
+// A store that accepts every write and keeps none (the settings service out of reach)
+// must not pass for a success: the settings are read back, and what the desktop kept is
+// what the program then shows.
+TEST_F(SystemProxyLogicTest, AChangeTheDesktopDidNotKeepIsReported) {
+  platform->stored[""] = {"9.9.9.9:99", "", "", kProxyTypeDirect | kProxyTypeProxy};
+  platform->dropWrites = true;
+
+  ProxyChangeResult r = proxy->SetIEProxy("1.2.3.4:80");
+  EXPECT_TRUE(r.query.ok());
+  EXPECT_TRUE(r.script.ok());
+  EXPECT_TRUE(r.connections.empty());
+  EXPECT_EQ(r.kept.status, qb::OpStatus::ApplyFailed);
+  EXPECT_EQ(r.kept.error, kErrorSettingNotKept);
+  EXPECT_FALSE(r.ok());
+  EXPECT_EQ(proxy->m_sIEProxy, "9.9.9.9:99");
+  ASSERT_FALSE(platform->calls.empty());
+  EXPECT_EQ(platform->calls.back().kind, Kind::Query);
+
+  EXPECT_FALSE(ReportProxyChange(r));
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0].text, "设置代理失败！\n桌面没有保存该设置：没有会话总线或设置服务保存它。");
+  EXPECT_EQ(prompt.messages[0].caption, "错误");
+  EXPECT_EQ(prompt.messages[0].icon, qb::MsgIcon::Error);
+
+  // Clearing is checked alike: the desktop still holds the proxy.
+  EXPECT_EQ(proxy->OnCancelIEProxy().kept.status, qb::OpStatus::ApplyFailed);
+  EXPECT_EQ(proxy->m_sIEProxy, "9.9.9.9:99");
+  // So is the script mode, whose URL the desktop does not hold.
+  proxy->SetAutoProxyConfig(kAutoProxyDefaultScript);
+  EXPECT_EQ(proxy->SetIEProxy("9.9.9.9:99").kept.status, qb::OpStatus::ApplyFailed);
+  platform->stored[""] = {"9.9.9.9:99", "file:///elsewhere/proxy.pac", "", kProxyTypeAutoProxyUrl};
+  EXPECT_EQ(proxy->SetIEProxy("9.9.9.9:99").kept.status, qb::OpStatus::ApplyFailed);
+
+  // What the desktop holds already needs no keeping.
+  proxy->SetAutoProxyConfig(kAutoProxyDirect);
+  platform->stored[""] = {"9.9.9.9:99", "", "", kProxyTypeDirect | kProxyTypeProxy};
+  EXPECT_TRUE(proxy->SetIEProxy("9.9.9.9:99").ok());
+  // Nor does a proxy that a failed write has been reported for already.
+  platform->failWrites = {""};
+  r = proxy->SetIEProxy("1.2.3.4:80");
+  EXPECT_EQ(r.connections.size(), 1u);
+  EXPECT_TRUE(r.kept.ok());
+}
+
+// A back end spells what it keeps its own way (entries in another order, flags of its
+// own, the bypass list re-joined); that is no loss. A read-back that fails after a
+// successful read is said as a failed query.
+TEST_F(SystemProxyLogicTest, AStoreThatRespellsWhatItKeepsIsNoFailure) {
+  class Respelling : public CRecordingProxyPlatform {
+   public:
+    bool WriteConnection(const std::string& c, const ConnectionProxySettings& s) override {
+      ConnectionProxySettings kept = s;
+      // Every entry spelt out, last first.
+      std::vector<ProxyServerEntry> entries = ParseServerString(s.server);
+      std::reverse(entries.begin(), entries.end());
+      kept.server.clear();
+      for (const auto& e : entries) {
+        if (!kept.server.empty()) kept.server += ';';
+        kept.server += e.scheme + "=" + e.host + ":" + std::to_string(e.port);
+      }
+      kept.flags |= kProxyTypeDirect;
+      kept.bypass = "<local>";
+      stored[c] = kept;
+      return true;
+    }
+    bool QueryLanSettings(ConnectionProxySettings& out) override {
+      if (++queries > queriesAllowed) return false;
+      return CRecordingProxyPlatform::QueryLanSettings(out);
+    }
+    int queries = 0;
+    int queriesAllowed = 1000;
+  };
+  auto owned = std::make_unique<Respelling>();
+  Respelling* store = owned.get();
+  CSystemProxy p(data.Path(), std::move(owned));
+  for (int mode : {kAutoProxyDirect, kAutoProxyDefaultScript}) {
+    SCOPED_TRACE(mode);
+    p.SetAutoProxyConfig(mode);
+    for (const char* text : {"1.2.3.4:80@HTTP", "1.2.3.4:1080@SOCKS5", "1.2.3.4:443@HTTPS", ""}) {
+      SCOPED_TRACE(text);
+      const ProxyChangeResult r = p.SetIEProxy(text);
+      EXPECT_TRUE(r.ok()) << r.kept.Describe();
+      if (std::string(text) == "1.2.3.4:80@HTTP") {
+        EXPECT_EQ(store->stored[""].server, "ftp=1.2.3.4:80;https=1.2.3.4:80;http=1.2.3.4:80");
+      }
+    }
+  }
+
+  store->queries = 0;
+  store->queriesAllowed = 1;
+  const ProxyChangeResult r = p.SetIEProxy("5.6.7.8:80");
+  EXPECT_TRUE(r.query.ok());
+  EXPECT_EQ(r.kept.status, qb::OpStatus::QueryFailed);
+  EXPECT_FALSE(ReportProxyChange(r));
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0].text, "Query option failed!");
 }
 
 TEST(ServerStringTest, HostChecksAndRoundTrips) {
