@@ -231,11 +231,16 @@ class CVerifyProxyThread::Run {
 
   // A transfer that ran out of time after the proxy had taken the connection: the
   // proxy is there but too slow, which the user must be able to tell from one that
-  // refused or could not be reached (those never get a connect time).
+  // refused or could not be reached (those never get a connect time). A SOCKS proxy
+  // that takes the connection and never answers its greeting is still in libcurl's
+  // connect phase, so it has no connect time either; its socket was connected,
+  // which the local port tells.
   static bool TimedOutAfterConnect(CURL* e, CURLcode rc) {
     if (rc != CURLE_OPERATION_TIMEDOUT) return false;
     curl_off_t connectUs = 0;
-    return curl_easy_getinfo(e, CURLINFO_CONNECT_TIME_T, &connectUs) == CURLE_OK && connectUs > 0;
+    if (curl_easy_getinfo(e, CURLINFO_CONNECT_TIME_T, &connectUs) == CURLE_OK && connectUs > 0) return true;
+    long localPort = 0;
+    return curl_easy_getinfo(e, CURLINFO_LOCAL_PORT, &localPort) == CURLE_OK && localPort > 0;
   }
 
   void VerifyHttp(Via via) {
