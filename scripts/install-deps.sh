@@ -11,6 +11,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # the format check of the test command
   clang-format
+  # installation: icons made from the drawing, manual pages, the package and its checks
+  librsvg2-bin python3 dpkg-dev desktop-file-utils appstream lintian man-db
   # desktop integration the program reads and writes
   gsettings-desktop-schemas dbus
   # loopback test peers

@@ -10,3 +10,5 @@ cmake --build build -j "$(nproc)"
 # Each test executable starts its own loopback peers on free ports; nothing outside
 # 127.0.0.0/8 is ever contacted.
 ctest --test-dir build --output-on-failure -j "$(nproc)"
+# The Debian package: built from the tree above, validated, unpacked and run.
+bash scripts/package-check.sh build

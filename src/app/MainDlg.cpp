@@ -366,10 +366,19 @@ void CMainDlg::ShowRunState(RunState state) {
   }
 }
 
-void CMainDlg::StartUp() {
+void CMainDlg::StartUp(bool minimised) {
   // Start minimised only when there is a tray to find the program in again.
-  if (m_settings.m_bMinimize && HasTray()) return;
+  if ((minimised || m_settings.m_bMinimize) && HasTray()) return;
   show();
+}
+
+void CMainDlg::RunAction(const QString& action) {
+  if (action == QLatin1String("verify-all")) {
+    // While a run goes on, the button would stop it: the action only ever starts one.
+    if (!Busy()) OnVerifyAll();
+  } else if (action == QLatin1String("cancel-proxy")) {
+    OnCancelIEProxy();
+  }
 }
 
 CVerifyResultDlg* CMainDlg::ResultDlg() const {

@@ -53,9 +53,12 @@ class CMainDlg : public QDialog {
   explicit CMainDlg(MainDlgOptions options = {}, QWidget* parent = nullptr);
   ~CMainDlg() override;
 
-  // Shows the window, or, with the start-minimised setting and a tray to go to,
-  // leaves it hidden.
-  void StartUp();
+  // Shows the window, or, with the start-minimised setting (or minimised) and a tray
+  // to go to, leaves it hidden.
+  void StartUp(bool minimised = false);
+  // Work asked for by a desktop action: "verify-all" (when nothing runs yet) or
+  // "cancel-proxy". Unknown names are ignored.
+  void RunAction(const QString& action);
 
   // --- Proxy list commands ---
   void OnAddProxy();

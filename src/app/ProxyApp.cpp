@@ -1,6 +1,7 @@
 #include "app/ProxyApp.h"
 
 #include <QSessionManager>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
@@ -36,8 +37,11 @@ int CProxyApp::Run() {
   // --data-dir DIR, as for the command line; the last one given counts.
   const QStringList args = arguments();
   std::optional<std::string> dataDirOption;
-  for (int i = 1; i + 1 < args.size(); ++i) {
-    if (args[i] == "--data-dir") dataDirOption = args[i + 1].toStdString();
+  QString action;
+  for (int i = 1; i < args.size(); ++i) {
+    if (args[i] == "--data-dir" && i + 1 < args.size()) dataDirOption = args[i + 1].toStdString();
+    if (args[i] == "--verify-all") action = QStringLiteral("verify-all");
+    if (args[i] == "--cancel-proxy") action = QStringLiteral("cancel-proxy");
   }
   MainDlgOptions options;
   std::string why;
@@ -51,9 +55,13 @@ int CProxyApp::Run() {
   m_instance = std::make_unique<CSingleInstance>();
   const QString dataDir = QString::fromStdString(AbsoluteDataDir(options.dataDir));
   m_instance->SetDataDir(dataDir);
+  // A desktop action without a directory is meant for the window the user sees.
+  if (!action.isEmpty()) m_instance->SetAction(action, !dataDirOption);
   if (!m_instance->Claim()) {
     const QString running = m_instance->RunningDataDir();
-    if (!running.isEmpty() && running != dataDir) {
+    // A desktop action without a directory was meant for whichever list runs.
+    const bool anyDir = !action.isEmpty() && !dataDirOption;
+    if (!anyDir && !running.isEmpty() && running != dataDir) {
       // The running window was brought forward, but it shows another list than the
       // one asked for: say so rather than let the user edit the wrong list.
       std::fprintf(stderr,
@@ -122,7 +130,14 @@ int CProxyApp::Run() {
   connect(m_mainDlg, &CMainDlg::ExitRequested, this, &QApplication::quit);
   connect(this, &QGuiApplication::commitDataRequest, m_mainDlg,
           [this](QSessionManager&) { m_mainDlg->OnSessionEnd(); });
-  m_mainDlg->StartUp();
+  connect(m_instance.get(), &CSingleInstance::ActionRequested, m_mainDlg, &CMainDlg::RunAction);
+  if (action.isEmpty()) {
+    m_mainDlg->StartUp();
+  } else {
+    // Started for one piece of work: the tray holds the program while it runs.
+    m_mainDlg->StartUp(/*minimised=*/true);
+    QTimer::singleShot(0, m_mainDlg, [this, action] { m_mainDlg->RunAction(action); });
+  }
 
   const int code = exec();
   delete m_mainDlg;

@@ -20,6 +20,32 @@ inline constexpr int kExitOtherDataDir = 4;
 // writes it (the window starts when the command has finished).
 inline constexpr int kExitDataDirBusy = 5;
 
+// What `quillberry --help` prints; also the source of the manual page.
+inline constexpr const char* kWindowUsage =
+    "Usage: quillberry [--data-dir DIR] [--verify-all | --cancel-proxy]\n"
+    "       quillberry --help | --version\n"
+    "\n"
+    "Opens the window of the proxy list: verification, the system proxy, the proxy\n"
+    "sources and the tray menu of favourites. One window runs per user: a later start\n"
+    "brings the running one forward.\n"
+    "\n"
+    "--data-dir DIR   the directory of Proxies.pro, Setting.dat and the other data files\n"
+    "                 (default: the executable's directory when it is writable and not\n"
+    "                 an installed program's, otherwise ~/.local/share/Quillberry/)\n"
+    "--verify-all     verify the whole list, as the button \"验证全部\" does, in the running\n"
+    "                 window (one is started in the tray when none runs)\n"
+    "--cancel-proxy   clear the desktop's system proxy, as \"取消IE代理\" does, in the\n"
+    "                 running window (one is started in the tray when none runs)\n"
+    "--help           print this text\n"
+    "--version        print the version\n"
+    "\n"
+    "Exit status: 0 when the window ran and was closed, or a running window was asked\n"
+    "to show itself or to do the work; 1 when it could not start (no data directory it\n"
+    "may use, or the instance's private directory is held by someone else); 4 when a\n"
+    "window runs on another data directory than the one asked for (it is brought\n"
+    "forward, and both directories are named); 5 when a command was writing the data\n"
+    "directory and did not finish within five seconds.\n";
+
 class CProxyApp : public QApplication {
   Q_OBJECT
 

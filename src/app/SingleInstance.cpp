@@ -31,7 +31,9 @@ bool CSingleInstance::AskRunningInstance() {
   QLocalSocket socket;
   socket.connectToServer(m_path);
   if (!socket.waitForConnected(kConnectTimeoutMs)) return false;
-  socket.write(EncodeLinkMessage({{link::kShow, m_dataDir.toUtf8()}, {}}));
+  LinkMessage request{{link::kShow, m_anyDataDir ? QByteArray() : m_dataDir.toUtf8()}, {}};
+  if (!m_action.isEmpty()) request.header.push_back(m_action.toUtf8());
+  socket.write(EncodeLinkMessage(request));
   socket.waitForBytesWritten(kConnectTimeoutMs);
   // The answer names the running instance's list; an older or busy instance may not
   // answer, which still counts as running.
@@ -49,13 +51,21 @@ bool CSingleInstance::AskRunningInstance() {
 LinkMessage CSingleInstance::Answer(const LinkMessage& request) {
   if (request.Verb() == link::kShow) {
     const QString requested = QString::fromUtf8(request.Field(1));
-    // Shown after the answer has gone out, so that the later start is not kept
-    // waiting by a message box.
+    const QString action = QString::fromUtf8(request.Field(2));
+    // Done after the answer has gone out, so that the later start is not kept waiting
+    // by a message box.
     QMetaObject::invokeMethod(
         this,
-        [this, requested] {
-          emit ShowRequested();
-          if (!requested.isEmpty() && requested != m_dataDir) emit OtherDataDirRequested(requested);
+        [this, requested, action] {
+          if (!requested.isEmpty() && requested != m_dataDir) {
+            // Neither the work nor the window is for the list asked for.
+            emit ShowRequested();
+            emit OtherDataDirRequested(requested);
+          } else if (!action.isEmpty()) {
+            emit ActionRequested(action);
+          } else {
+            emit ShowRequested();
+          }
         },
         Qt::QueuedConnection);
     return {{link::kDir, m_dataDir.toUtf8()}, {}};

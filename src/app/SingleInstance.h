@@ -34,6 +34,13 @@ class CSingleInstance : public QObject {
   // The data directory of this instance, told to a later start and compared with the
   // one it asks for.
   void SetDataDir(QString dir) { m_dataDir = std::move(dir); }
+  // A later start that asks the running instance to do something ("verify-all",
+  // "cancel-proxy") rather than to show itself. anyDataDir: the work is for whichever
+  // list the running instance has open.
+  void SetAction(QString action, bool anyDataDir) {
+    m_action = std::move(action);
+    m_anyDataDir = anyDataDir;
+  }
 
   // True when this process is the one instance; false when another one runs (it has
   // been asked to show itself: RunningDataDir() says which list it has open) or the
@@ -54,6 +61,8 @@ class CSingleInstance : public QObject {
   void ShowRequested();
   // ... and asked for another data directory than this instance's.
   void OtherDataDirRequested(const QString& requested);
+  // Another start asked this instance to do something without showing its window.
+  void ActionRequested(const QString& action);
 
  private:
   bool AskRunningInstance();
@@ -62,6 +71,8 @@ class CSingleInstance : public QObject {
   QString m_path;
   QString m_dataDir;
   QString m_runningDataDir;
+  QString m_action;
+  bool m_anyDataDir = false;
   QString m_error;
   std::unique_ptr<QLockFile> m_lock;
   QLocalServer* m_server = nullptr;

@@ -3,7 +3,9 @@
 // A request is a header line of tab-separated fields, the verb first, followed by
 // body lines when the verb carries them; the answer has the same form. Everything is
 // UTF-8, one line per field list, "\n" at the end of each line.
-//   show <dir>           bring the window forward; answer: dir <the window's dir>
+//   show <dir> [<action>] bring the window forward, or do the action ("verify-all",
+//                        "cancel-proxy") for its list; an empty <dir> stands for
+//                        whichever list it has open; answer: dir <the window's dir>
 //   add <dir> <n>        + n proxy lines: add them to the list of <dir> and save it;
 //                        answer: added <k> [<why Proxies.pro was not saved>] + the
 //                        k lines that were new, or refused <reason> [<the window's dir>]

@@ -53,9 +53,16 @@ bool IsDefaultDataDir(const std::string& dir) {
 std::string ProgramDir(std::string* why) {
   const std::string exe = ExecutablePath();
   const std::size_t slash = exe.rfind('/');
-  if (slash != std::string::npos) {
-    std::string dir = exe.substr(0, slash + 1);
-    if (::access(dir.c_str(), W_OK) == 0) return dir;
+  return ProgramDirFor(slash == std::string::npos ? std::string() : exe.substr(0, slash + 1), why);
+}
+
+std::string ProgramDirFor(const std::string& exeDir, std::string* why) {
+  if (!exeDir.empty()) {
+    const std::string dir = WithSlash(exeDir);
+    // An installed program's directory is shared by every user (and writable by root):
+    // its data files belong to each user's own directory.
+    const bool installed = QFileInfo(QString::fromStdString(dir + "../" + kInstalledShareDir)).isDir();
+    if (!installed && ::access(dir.c_str(), W_OK) == 0) return dir;
   }
   return UserDataDir(why);
 }

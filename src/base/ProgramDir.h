@@ -11,13 +11,20 @@
 
 namespace qb {
 
+// Where an installed program keeps its shared files (the help document), relative to
+// the installation prefix; its presence beside bin/ marks an installed program.
+inline constexpr const char* kInstalledShareDir = "share/quillberry";
+
 // The default data directory, ending in "/": the executable's directory when it is
-// writable (portable use and the build tree); otherwise $XDG_DATA_HOME/Quillberry/ or
+// writable and not an installed program's (portable use and the build tree); otherwise
+// $XDG_DATA_HOME/Quillberry/ or
 // ~/.local/share/Quillberry/, a directory of this user with mode 0700 (created on
 // first use, tightened when it was looser). Empty, with the reason in *why, when the
 // user has no home or that directory belongs to someone else: the data never falls
 // back to a shared place.
 std::string ProgramDir(std::string* why = nullptr);
+// The same for a program in exeDir.
+std::string ProgramDirFor(const std::string& exeDir, std::string* why = nullptr);
 // The second choice of ProgramDir alone: the user's own data directory, with the same
 // rules.
 std::string UserDataDir(std::string* why = nullptr);

@@ -11,6 +11,7 @@
 #include "base/CurlTransfer.h"
 #include "base/ProgramDir.h"
 #include "base/Prompt.h"
+#include "base/Version.h"
 #include "cli/Cli.h"
 
 namespace qb::cli {
@@ -75,6 +76,7 @@ const Command kCommands[] = {
 void Usage(FILE* to) {
   std::fprintf(to,
                "Usage: quillberry-cli [--data-dir DIR] COMMAND [ARGS...]\n"
+               "       quillberry-cli --help | --version\n"
                "\n"
                "Commands:\n");
   for (const Command& c : kCommands) std::fprintf(to, "  %-9s %s\n", c.name, c.summary);
@@ -82,7 +84,12 @@ void Usage(FILE* to) {
                "\n"
                "--data-dir DIR  the directory of Proxies.pro, Setting.dat and the other data files\n"
                "                (default: the program's data directory)\n"
-               "Run 'quillberry-cli COMMAND --help' for a command's options.\n");
+               "Run 'quillberry-cli COMMAND --help' for a command's options.\n"
+               "\n"
+               "Exit status: 0 done; 1 nothing found, a refusal, or the desktop's proxy settings\n"
+               "could not be read or written; 2 bad usage or a file that cannot be read; 3 a data\n"
+               "file could not be written (the old one is kept); 4 the data directory is being\n"
+               "written by the window or another command (nothing was changed).\n");
 }
 
 }  // namespace
@@ -122,6 +129,10 @@ int main(int argc, char** argv) {
   const QString name = args.takeFirst();
   if (name == "--help" || name == "-h" || name == "help") {
     Usage(stdout);
+    return qb::cli::kExitOk;
+  }
+  if (name == "--version") {
+    std::printf("quillberry-cli %s\n", qb::kVersion);
     return qb::cli::kExitOk;
   }
   for (const Command& c : kCommands) {

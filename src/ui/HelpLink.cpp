@@ -8,6 +8,7 @@
 #include <QMimeDatabase>
 #include <QMouseEvent>
 
+#include "base/ProgramDir.h"
 #include "ui/Resources.h"
 
 namespace qb {
@@ -101,7 +102,10 @@ QString CHelpLink::HelpCaption() {
 QString CHelpLink::HtmlHelpFor(const QString& helpPath) {
   const QFileInfo info(helpPath);
   const QString name = info.completeBaseName() + ".html";
-  for (const QString& dir : {info.path(), QCoreApplication::applicationDirPath()}) {
+  // Beside the data, beside the program (the build tree), or where an installed
+  // program keeps it.
+  const QString appDir = QCoreApplication::applicationDirPath();
+  for (const QString& dir : {info.path(), appDir, appDir + "/../" + QString::fromUtf8(kInstalledShareDir)}) {
     const QString candidate = QDir(dir).filePath(name);
     if (QFile::exists(candidate)) return QFileInfo(candidate).absoluteFilePath();
   }

@@ -57,3 +57,20 @@ TEST(DataDir, AGivenDirectoryWinsAndTheDefaultIsRecognisedHoweverSpelled) {
 }
 
 }  // namespace
+
+namespace {
+
+// A program run from where it was built (or unpacked) keeps its data beside it; an
+// installed one, whose directory every user shares, never does.
+TEST(DataDir, AnInstalledProgramKeepsTheDataInTheUsersDirectory) {
+  qbtest::TempDir prefix, base;
+  ScopedEnv xdg("XDG_DATA_HOME", QByteArray::fromStdString(base.Path() + "share"));
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(prefix.Path() + "bin")));
+  EXPECT_EQ(ProgramDirFor(prefix.Path() + "bin"), prefix.Path() + "bin/");
+
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(prefix.Path() + kInstalledShareDir)));
+  EXPECT_EQ(ProgramDirFor(prefix.Path() + "bin"), base.Path() + "share/Quillberry/");
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(prefix.Path() + "bin/Setting.dat")));
+}
+
+}  // namespace

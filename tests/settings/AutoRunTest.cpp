@@ -4,6 +4,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
 
 #include "base/ProgramDir.h"
 #include "settings/AutoRun.h"
@@ -115,6 +117,23 @@ TEST_F(AutoRun, TheEntryStartsTheListItWasTickedFrom) {
 
   ApplyAutoRun(settings, "/bin/q", ProgramDir());
   EXPECT_EQ(ExecArgv(Entry()), std::vector<std::string>{"/bin/q"});
+}
+
+}  // namespace
+
+namespace {
+
+// Desktops skip an entry that their own checker refuses; the one made for a data
+// directory with blanks, quotes and Chinese characters must pass it without a word.
+TEST_F(AutoRun, TheEntryPassesTheDesktopsChecker) {
+  const QString validator = QStandardPaths::findExecutable("desktop-file-validate");
+  if (validator.isEmpty()) GTEST_SKIP() << "desktop-file-validate is not installed";
+  ApplyAutoRun(settings, "/opt/my apps/quillberry", home.Path() + "数据 \"目录\"/");
+  QProcess check;
+  check.start(validator, {QString::fromStdString(Entry())});
+  ASSERT_TRUE(check.waitForFinished(10000));
+  EXPECT_EQ(check.exitCode(), 0);
+  EXPECT_EQ(check.readAll().toStdString(), "");
 }
 
 }  // namespace

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Builds the Debian package from a built tree and checks it as a user's system sees
+# it: the desktop entry and the metadata validate, the package has its files and no
+# lintian error, it unpacks into a scratch root where both executables run, and the
+# manual pages render without a warning.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+app_id=org.quillberry.Quillberry
+
+fail() {
+  echo "package-check: $*" >&2
+  exit 1
+}
+
+# Validators that pass with hints or infos still say something: any word fails.
+out=$(desktop-file-validate "res/linux/$app_id.desktop" 2>&1) || fail "desktop entry: $out"
+[ -z "$out" ] || fail "desktop entry: $out"
+appstreamcli validate --no-net "res/linux/$app_id.metainfo.xml" >/dev/null ||
+  fail "metainfo: $(appstreamcli validate --no-net "res/linux/$app_id.metainfo.xml" 2>&1)"
+
+rm -f "$build"/quillberry_*.deb
+(cd "$build" && cpack -G DEB >/dev/null)
+deb=$(ls "$build"/quillberry_*.deb)
+
+contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
+for path in ./usr/bin/quillberry ./usr/bin/quillberry-cli \
+  "./usr/share/applications/$app_id.desktop" "./usr/share/metainfo/$app_id.metainfo.xml" \
+  "./usr/share/icons/hicolor/scalable/apps/$app_id.svg" \
+  ./usr/share/man/man1/quillberry.1.gz ./usr/share/man/man1/quillberry-cli.1.gz \
+  ./usr/share/quillberry/QuillberryHelp.html ./usr/share/doc/quillberry/copyright \
+  ./usr/share/doc/quillberry/changelog.gz; do
+  grep -qx -- "$path" <<<"$contents" || fail "$deb lacks $path"
+done
+for size in 16 22 24 32 48 64 128 256; do
+  grep -qx -- "./usr/share/icons/hicolor/${size}x${size}/apps/$app_id.png" <<<"$contents" ||
+    fail "$deb lacks the ${size}x${size} icon"
+done
+dpkg-deb -f "$deb" Depends | grep -q 'libqt6widgets6' || fail "the dependencies were not computed"
+
+lintian --fail-on error "$deb" ||
+  fail "lintian reported an error"
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+dpkg-deb -x "$deb" "$scratch"
+version=$(sed -n 's/^project(Quillberry VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+for program in quillberry quillberry-cli; do
+  got=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$scratch/usr/bin/$program" --version)
+  [ "$got" = "$program $version" ] || fail "$program --version said: $got"
+  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$scratch/usr/share/man/man1/$program.1.gz" 2>&1 >/dev/null)
+  [ -z "$warnings" ] || fail "$program(1): $warnings"
+done
+desktop-file-validate "$scratch/usr/share/applications/$app_id.desktop" || fail "installed desktop entry"
+echo "package-check: $(basename "$deb") ($(du -k "$deb" | cut -f1) KiB) passes"

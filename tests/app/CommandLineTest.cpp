@@ -1,0 +1,99 @@
+// The window's and the command line's own options: what a desktop, a package and a
+// terminal ask of the executables before any window is open.
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QTest>
+
+#include <string>
+
+#include "support/PageOrigin.h"
+#include "support/TempDir.h"
+#include "support/WindowProcess.h"
+
+using qbtest::ReadFile;
+using qbtest::TempDir;
+using qbtest::WindowProcess;
+using qbtest::WriteFile;
+
+namespace {
+
+struct Outcome {
+  int exitCode = -1;
+  std::string out, err;
+};
+
+// With no display and no platform chosen: a terminal over ssh, a package check.
+Outcome Headless(const QString& program, const QStringList& args) {
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(name);
+  QProcess p;
+  p.setProcessEnvironment(env);
+  p.start(program, args);
+  Outcome r;
+  if (!p.waitForFinished(10000)) return r;
+  r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+  r.out = p.readAllStandardOutput().toStdString();
+  r.err = p.readAllStandardError().toStdString();
+  return r;
+}
+
+TEST(CommandLine, BothExecutablesAnswerVersionAndHelpWithoutADisplay) {
+  const QString window = WindowProcess::Program();
+  const QString cli = QStringLiteral(QB_BINARY_DIR "/quillberry-cli");
+  const std::string version = QUILLBERRY_VERSION;
+
+  Outcome r = Headless(window, {"--version"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "quillberry " + version + "\n");
+  r = Headless(window, {"--help"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  for (const char* part :
+       {"Usage: quillberry [--data-dir DIR]", "--verify-all", "--cancel-proxy", "Exit status"})
+    EXPECT_NE(r.out.find(part), std::string::npos) << part << "\n" << r.out;
+
+  r = Headless(cli, {"--version"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "quillberry-cli " + version + "\n");
+  r = Headless(cli, {"--help"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  for (const char* part :
+       {"Usage: quillberry-cli [--data-dir DIR] COMMAND", "download", "4 the data directory"})
+    EXPECT_NE(r.out.find(part), std::string::npos) << part << "\n" << r.out;
+}
+
+// The desktop entry's action reaches the running window, which verifies its list
+// without being brought forward.
+TEST(CommandLine, TheVerifyActionReachesTheRunningWindow) {
+  if (!WindowProcess::Built()) GTEST_SKIP() << "not built";
+  TempDir data;
+  WriteFile(data.File("Setting.dat"),
+            "本地@http://127.0.0.1:9/feature.html%QuillberryFeature$1\r\n"
+            "m_bMinimize=0\r\nm_bAutoRun=0\r\nm_bAutoTimingVerify=0\r\nm_nConTimeout=1\r\n");
+  // Nothing listens there: each row fails at once.
+  const std::string http = "127.0.0.1:" + std::to_string(qbtest::DeadLoopbackPort()) + "@HTTP";
+  const std::string socks = "127.0.0.1:" + std::to_string(qbtest::DeadLoopbackPort()) + "@SOCKS5";
+  WriteFile(data.File("Proxies.pro"), http + "\r\n" + socks + "\r\n");
+  WindowProcess window;
+  ASSERT_TRUE(window.Start(data.Path()));
+  QTest::qWait(500);
+  ASSERT_EQ(ReadFile(data.File("Proxies.pro")).find("连接失败"), std::string::npos) << "verified unasked";
+
+  QProcess action;
+  action.setProcessEnvironment(window.Env());
+  action.start(WindowProcess::Program(), {"--verify-all"});
+  ASSERT_TRUE(action.waitForFinished(10000));
+  EXPECT_EQ(action.exitCode(), 0) << action.readAllStandardError().toStdString();
+  // The run ends by saving the list with its results.
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] {
+        const std::string list = ReadFile(data.File("Proxies.pro"));
+        return list.find(http + "$连接失败") != std::string::npos &&
+               list.find(socks + "$连接失败") != std::string::npos;
+      },
+      20000))
+      << ReadFile(data.File("Proxies.pro"));
+  EXPECT_EQ(window.Process().state(), QProcess::Running);
+}
+
+}  // namespace
