@@ -14,6 +14,7 @@
 #include "base/InstanceLink.h"
 #include "base/ProgramDir.h"
 #include "base/Prompt.h"
+#include "ui/Language.h"
 #include "ui/QtPrompt.h"
 #include "ui/Resources.h"
 #include "verify/VerifyControl.h"
@@ -34,6 +35,8 @@ CProxyApp::CProxyApp(int& argc, char** argv) : QApplication(argc, argv) {
 CProxyApp::~CProxyApp() = default;
 
 int CProxyApp::Run() {
+  // Before the first message box: its buttons speak the interface's language too.
+  m_qtTranslations = InstallQtTranslations();
   // --data-dir DIR, as for the command line; the last one given counts.
   const QStringList args = arguments();
   std::optional<std::string> dataDirOption;

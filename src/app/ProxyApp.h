@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QTranslator>
 
 #include <memory>
 
@@ -63,6 +64,7 @@ class CProxyApp : public QApplication {
   std::unique_ptr<CSingleInstance> m_instance;
   std::unique_ptr<CDataDirLock> m_dataLock;
   std::unique_ptr<qb::CurlGlobal> m_curl;
+  std::unique_ptr<QTranslator> m_qtTranslations;
   CMainDlg* m_mainDlg = nullptr;
 };
 

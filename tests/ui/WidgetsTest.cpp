@@ -1,10 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QImage>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
 #include <QStandardItemModel>
+
+#include <memory>
 
 #include "proxy/ProxyListModel.h"
 #include "ui/DialogUnits.h"
+#include "ui/Language.h"
 #include "ui/SortListCtrl.h"
 #include "ui/TextProgressCtrl.h"
 
@@ -140,6 +147,33 @@ TEST(DialogUnits, ScalesWithTheFont) {
   EXPECT_GT(b.width(), a.width());
   EXPECT_GT(b.height(), a.height());
   EXPECT_GT(qb::ColumnScale(big), qb::ColumnScale(small));
+}
+
+}  // namespace
+
+namespace {
+
+// Qt's own buttons and menus speak Chinese like the rest of the window, and go back
+// to English when the catalogue is gone.
+TEST(QtTranslations, StandardButtonsAndMenusAreChinese) {
+  {
+    const std::unique_ptr<QTranslator> translations = InstallQtTranslations();
+    ASSERT_NE(translations, nullptr) << "Qt's catalogue for Simplified Chinese is not installed";
+    QMessageBox box(QMessageBox::Question, "验证全部", "确定吗？", QMessageBox::Yes | QMessageBox::No);
+    const QString yes = box.button(QMessageBox::Yes)->text();
+    EXPECT_FALSE(yes.contains("Yes")) << yes.toStdString();
+    EXPECT_TRUE(yes.contains(QChar(0x662F))) << yes.toStdString();  // 是
+    QMessageBox ok(QMessageBox::Information, "导入列表", "打开文件失败！", QMessageBox::Ok);
+    EXPECT_TRUE(ok.button(QMessageBox::Ok)->text().contains(QStringLiteral("确定")))
+        << ok.button(QMessageBox::Ok)->text().toStdString();
+    QLineEdit edit;
+    std::unique_ptr<QMenu> menu(edit.createStandardContextMenu());
+    ASSERT_FALSE(menu->actions().isEmpty());
+    EXPECT_FALSE(menu->actions().front()->text().contains("Undo"))
+        << menu->actions().front()->text().toStdString();
+  }
+  QMessageBox box(QMessageBox::Question, "q", "q", QMessageBox::Yes | QMessageBox::No);
+  EXPECT_TRUE(box.button(QMessageBox::Yes)->text().contains("Yes"));
 }
 
 }  // namespace
