@@ -20,6 +20,13 @@ class CIpAddressCtrl : public QWidget {
   void SetAddress(const std::array<int, 4>& fields);
   void ClearAddress();
   QLineEdit* Field(int i) const { return m_fields[static_cast<std::size_t>(i)]; }
+  // Fills the fields from "a.b.c.d" or "a.b.c.d:port" (blanks around it allowed);
+  // false, changing nothing, for any other text. A port found is announced.
+  bool PasteAddress(const QString& text);
+
+ signals:
+  // An address pasted with its port: the dialog's port field takes it.
+  void PortPasted(const QString& port);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

@@ -1,6 +1,9 @@
 #include "ui/ProxyInfoDlg.h"
 
+#include <QClipboard>
 #include <QComboBox>
+#include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -47,6 +50,9 @@ CProxyInfoDlg::CProxyInfoDlg(QWidget* parent) : QDialog(parent) {
   m_port->setObjectName("1037");
   m_port->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), m_port));
   qb::PlaceControl(m_port, 256, 7, 33, 12);
+  connect(m_address, &CIpAddressCtrl::PortPasted, m_port, &QLineEdit::setText);
+  // "a.b.c.d:port" pasted into the port field is the whole proxy, not a port.
+  m_port->installEventFilter(this);
 
   label("备注:", 7, 33, 20, 12);
   m_remark = new QLineEdit(this);
@@ -108,6 +114,15 @@ void CProxyInfoDlg::accept() {
   m_sPort = m_port->text();
   m_sRemark = m_remark->text().trimmed();
   QDialog::accept();
+}
+
+bool CProxyInfoDlg::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == m_port && event->type() == QEvent::KeyPress &&
+      static_cast<QKeyEvent*>(event)->matches(QKeySequence::Paste)) {
+    const QClipboard* clipboard = QGuiApplication::clipboard();
+    if (clipboard && m_address->PasteAddress(clipboard->text())) return true;
+  }
+  return QDialog::eventFilter(watched, event);
 }
 
 }  // namespace qb

@@ -33,6 +33,9 @@ class CProxyInfoDlg : public QDialog {
  public slots:
   void accept() override;
 
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
   void OnInitDialog();
 

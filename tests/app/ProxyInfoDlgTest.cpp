@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QTest>
 #include <QTimer>
 
 #include "support/ScriptedPrompt.h"
@@ -65,6 +68,70 @@ TEST(ProxyInfoDlg, TypeIsUpperCasedAsTyped) {
   edit->clear();
   emit edit->textEdited("socks4");
   EXPECT_EQ(dlg.TypeCombo()->currentText(), "SOCKS4");
+}
+
+}  // namespace
+
+namespace {
+
+// Keys go where the focus is, as they do for a user typing.
+void Type(const QString& text) {
+  for (const QChar c : text) {
+    QWidget* target = QApplication::focusWidget();
+    ASSERT_NE(target, nullptr);
+    QTest::keyClick(target, c.toLatin1());
+  }
+}
+
+class TypedAddress : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dlg.show();
+    dlg.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
+    dlg.AddressCtrl()->Field(0)->setFocus();
+  }
+  std::array<int, 4> Address() const { return dlg.AddressCtrl()->GetAddress(); }
+  CProxyInfoDlg dlg;
+};
+
+TEST_F(TypedAddress, ThreeDigitsMoveOnAndTheDotTypedNextDoesNotMoveAgain) {
+  Type("127.100.200.5");
+  EXPECT_EQ(Address(), (std::array<int, 4>{127, 100, 200, 5}));
+  // Short fields end with their dot, and a dot in an empty field is nothing.
+  dlg.AddressCtrl()->ClearAddress();
+  dlg.AddressCtrl()->Field(0)->setFocus();
+  Type("10..0.0.1");
+  EXPECT_EQ(Address(), (std::array<int, 4>{10, 0, 0, 1}));
+  // Backspace at the start of a field goes back into the one before.
+  dlg.AddressCtrl()->ClearAddress();
+  dlg.AddressCtrl()->Field(0)->setFocus();
+  Type("192.168");  // the focus is in the third field by now
+  // Into the second field, through "168", into the first, and its last digit.
+  for (int i = 0; i < 6; ++i) QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backspace);
+  Type("3.4.5.6");
+  EXPECT_EQ(Address(), (std::array<int, 4>{193, 4, 5, 6}));
+}
+
+TEST_F(TypedAddress, APastedAddressFillsTheFieldsAndItsPortThePortField) {
+  QGuiApplication::clipboard()->setText(" 61.50.172.138:8080 ");
+  QTest::keySequence(QApplication::focusWidget(), QKeySequence::Paste);
+  EXPECT_EQ(Address(), (std::array<int, 4>{61, 50, 172, 138}));
+  EXPECT_EQ(dlg.PortEdit()->text(), "8080");
+
+  // Into the port field, an address with its port is the whole proxy.
+  QGuiApplication::clipboard()->setText("1.2.3.4:3128");
+  dlg.PortEdit()->setFocus();
+  QTest::keySequence(dlg.PortEdit(), QKeySequence::Paste);
+  EXPECT_EQ(Address(), (std::array<int, 4>{1, 2, 3, 4}));
+  EXPECT_EQ(dlg.PortEdit()->text(), "3128");
+
+  // Anything else is pasted as usual, and never half an address.
+  QGuiApplication::clipboard()->setText("1.2.3.400");
+  dlg.AddressCtrl()->Field(0)->setFocus();
+  QTest::keySequence(QApplication::focusWidget(), QKeySequence::Paste);
+  EXPECT_EQ(Address()[1], 2);
+  EXPECT_EQ(Address()[3], 4);
 }
 
 }  // namespace
