@@ -20,8 +20,8 @@ qb::FileDialogSpec ImportFileDialogSpec() {
   qb::FileDialogSpec spec;
   spec.defaultExtension = "pro";
   spec.filter =
-      "Proxy or Text Files (*.pro ; *.txt)|*.pro;*.txt|Web Pages (*.html; *.htm; *mht)|*.html;*.htm;*mht|"
-      "Data Files (*.dat)|*.dat|All Files (*.*)|*.*||";
+      "Proxy or Text Files (*.pro ; *.txt)|*.pro;*.txt|Web Pages (*.htm; *.html; *.mht; *.mhtml)|"
+      "*.htm;*.html;*.mht;*.mhtml|Data Files (*.dat)|*.dat|All Files (*.*)|*.*||";
   return spec;
 }
 

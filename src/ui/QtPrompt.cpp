@@ -14,6 +14,8 @@ QString QtFilterFromWindows(const std::string& filter) {
     if (parts[i].isEmpty()) break;
     QString patterns = parts[i + 1];
     patterns.replace(';', ' ');
+    // Names here need no extension: "*.*" would hide every file without a dot.
+    patterns.replace(QStringLiteral("*.*"), QStringLiteral("*"));
     out << QStringLiteral("%1 (%2)").arg(parts[i].section(" (", 0, 0), patterns.simplified());
   }
   return out.join(";;");

@@ -9,9 +9,11 @@
 
 #include <memory>
 
+#include "proxy/ProxyListFile.h"
 #include "proxy/ProxyListModel.h"
 #include "ui/DialogUnits.h"
 #include "ui/Language.h"
+#include "ui/QtPrompt.h"
 #include "ui/SortListCtrl.h"
 #include "ui/TextProgressCtrl.h"
 
@@ -174,6 +176,20 @@ TEST(QtTranslations, StandardButtonsAndMenusAreChinese) {
   }
   QMessageBox box(QMessageBox::Question, "q", "q", QMessageBox::Yes | QMessageBox::No);
   EXPECT_TRUE(box.button(QMessageBox::Yes)->text().contains("Yes"));
+}
+
+}  // namespace
+
+namespace {
+
+// The choosers: every web-page kind is offered, and "all files" means all, with or
+// without an extension.
+TEST(FileChoosers, FiltersNameEveryKindAndAllFilesShowsAll) {
+  EXPECT_EQ(QtFilterFromWindows(ImportFileDialogSpec().filter).toStdString(),
+            "Proxy or Text Files (*.pro *.txt);;Web Pages (*.htm *.html *.mht *.mhtml);;Data Files (*.dat);;"
+            "All Files (*)");
+  EXPECT_EQ(QtFilterFromWindows(ExportFileDialogSpec(QDate(2026, 1, 1)).filter).toStdString(),
+            "Text Files (*.txt);;Proxy Files (*.pro);;Data Files (*.dat);;All Files (*)");
 }
 
 }  // namespace
