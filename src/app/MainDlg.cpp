@@ -15,6 +15,7 @@
 #include <QTableView>
 #include <QTimer>
 
+#include <algorithm>
 #include <unordered_set>
 
 #include "app/DataFileWatcher.h"
@@ -61,6 +62,7 @@ CMainDlg::CMainDlg(MainDlgOptions options, QWidget* parent)
                                                   : std::move(options.favoritesIni)),
       m_forceNoTray(options.forceNoTray),
       m_applyAutoRun(options.applyAutoRun),
+      m_firstStart(!qb::FileExists(qb::JoinPath(m_dataDir, kSettingFileName))),
       m_sysProxy(std::make_unique<CSystemProxy>(m_dataDir, std::move(options.platform))) {
   // The settings holder is built with the window: the settings are read (and the
   // built-in resources installed) before anything is on screen.
@@ -366,9 +368,13 @@ void CMainDlg::ShowRunState(RunState state) {
   }
 }
 
+bool StartsInTray(bool minimisedAsked, bool minimiseSetting, bool firstStart, bool hasTray) {
+  if (!hasTray) return false;
+  return minimisedAsked || (minimiseSetting && !firstStart);
+}
+
 void CMainDlg::StartUp(bool minimised) {
-  // Start minimised only when there is a tray to find the program in again.
-  if ((minimised || m_settings.m_bMinimize) && HasTray()) return;
+  if (StartsInTray(minimised, m_settings.m_bMinimize != 0, m_firstStart, HasTray())) return;
   show();
 }
 
@@ -692,6 +698,11 @@ void CMainDlg::OnVerifySelected() {
 }
 
 void CMainDlg::OnSetIEProxy() {
+  const std::vector<int> selected = m_list.SelectedRows();
+  if (!selected.empty()) {
+    const CProxyEntry* e = m_list.Entry(*std::min_element(selected.begin(), selected.end()));
+    if (e && !ConfirmProxyStatus(e->m_sTimeStatus)) return;
+  }
   m_sysProxy->SetAutoProxyConfig(m_settings.m_nAutoProxyConfig);
   ReportProxyChange(m_sysProxy->OnSetIEProxy(m_list));
 }

@@ -41,6 +41,11 @@ struct MainDlgOptions {
   bool forceNoTray = false;                        // behave as if the desktop had no tray
 };
 
+// Whether a start leaves the window hidden in the tray: only with a tray to find it
+// in again, and never on the first start (no Setting.dat before it), when a new user
+// would otherwise see nothing but a message box and an icon.
+bool StartsInTray(bool minimisedAsked, bool minimiseSetting, bool firstStart, bool hasTray);
+
 inline constexpr const char* kMainCaption = "Ostrel代理验证（Quillberry）1.8";
 inline constexpr const char* kMsgExitWhileBusy =
     "尚有线程在运行，请等现有的线程停止后再退出。\n不再启动新的线程，停止中...";
@@ -160,6 +165,7 @@ class CMainDlg : public QDialog {
   std::string m_favoritesIni;
   bool m_forceNoTray;
   bool m_applyAutoRun;
+  bool m_firstStart;
 
   CSettings m_settings;
   CProxyListModel m_list;

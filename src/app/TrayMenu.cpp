@@ -105,6 +105,7 @@ bool SetFavoriteProxy(const CProxyListModel& list, CSystemProxy& sysProxy, int r
   // A row gone since the menu was built names no proxy; clearing the system proxy
   // instead of setting the chosen one would be the opposite of what was asked.
   if (row < 0 || row >= list.RowCount()) return false;
+  if (!ConfirmProxyStatus(list.Entry(row)->m_sTimeStatus)) return false;
   return ReportProxyChange(sysProxy.SetIEProxy(list.GetProxyLine(row)));
 }
 

@@ -228,4 +228,12 @@ double TimeStatusRank(std::string_view s) {
   return -1;
 }
 
+bool IsFailedStatus(std::string_view timeStatus) {
+  for (const char* failed : {kStatusConnectFailed, kStatusTimeout, kStatusMismatch, kStatusPasswordMismatch,
+                             kStatusUnsupported, kStatusException}) {
+    if (timeStatus == failed) return true;
+  }
+  return false;
+}
+
 }  // namespace qb

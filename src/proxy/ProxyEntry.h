@@ -17,6 +17,9 @@ inline constexpr const char* kStatusMismatch = "不匹配";
 inline constexpr const char* kStatusPasswordMismatch = "密码不匹配";
 inline constexpr const char* kStatusUnsupported = "不支持此协议";
 inline constexpr const char* kStatusException = "验证异常";
+// The last verification of the row found the proxy not working (or not doing what
+// was asked of it).
+bool IsFailedStatus(std::string_view timeStatus);
 
 // The six proxy types a line may carry, in the order the proxy dialog offers them.
 inline constexpr const char* kProxyTypes[] = {"HTTP", "HTTPS", "SOCKS4", "SOCKS5", "FTP", "GOPHER"};

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "base/Prompt.h"
+#include "proxy/ProxyEntry.h"
 #include "proxy/ProxyListFile.h"
 #include "sysproxy/SystemProxy.h"
 
@@ -71,6 +72,12 @@ bool ReportResourceExport(const qb::OpResult& result) {
 
 bool ReportProxyQuery(const qb::OpResult& result) {
   return Show(result, kMsgQueryFailed, kCaptionQueryProxy, qb::MsgIcon::Warning);
+}
+
+bool ConfirmProxyStatus(const std::string& timeStatus) {
+  if (!IsFailedStatus(timeStatus)) return true;
+  return qb::Prompt().Message(kMsgConfirmFailedProxy, "设为IE代理", qb::MsgIcon::Question,
+                              qb::MsgButtons::YesNo) == qb::MsgResult::Yes;
 }
 
 bool ReportProxyChange(const ProxyChangeResult& result) {

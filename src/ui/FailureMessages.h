@@ -46,5 +46,10 @@ bool ReportProxyQuery(const qb::OpResult& result);
 // type is the only message: "<TYPE>代理在直接设置方式下……未作更改。" / "设为IE代理", a
 // warning.
 bool ReportProxyChange(const ProxyChangeResult& result);
+// Before a proxy whose last verification failed becomes the system proxy: asks
+// "该代理上次验证失败，仍然设为系统代理吗？" and returns the answer. True at once for any
+// other status.
+inline constexpr const char* kMsgConfirmFailedProxy = "该代理上次验证失败，仍然设为系统代理吗？";
+bool ConfirmProxyStatus(const std::string& timeStatus);
 
 }  // namespace qb

@@ -163,6 +163,7 @@ TEST_F(MainWindow, HeaderClickSortsOnlyWhileSortable) {
 TEST_F(MainWindow, SetAndCancelSystemProxySwitchTheTrayIcon) {
   auto dlg = Open();
   dlg->List().SelectRow(1);
+  prompt.answers.push_back(qb::MsgResult::Yes);  // it failed its last verification
   dlg->OnSetIEProxy();
   // The status line reads the desktop back: its server string for an HTTP proxy.
   EXPECT_EQ(dlg->SystemProxy().m_sIEProxy, "2.2.2.2:8080");
@@ -312,14 +313,14 @@ TEST_F(MainWindow, AProxyTheDesktopDidNotKeepIsSaidAndNotShownAsSet) {
   auto dlg = Open();
   ASSERT_TRUE(prompt.messages.empty());
   recorder->dropWrites = true;
-  dlg->List().SelectRow(1);
+  dlg->List().SelectRow(0);
   dlg->OnSetIEProxy();
   ASSERT_EQ(prompt.messages.size(), 1u);
   EXPECT_EQ(prompt.messages[0].text, "设置代理失败！\n桌面没有保存该设置：没有会话总线或设置服务保存它。");
   EXPECT_EQ(prompt.messages[0].caption, "错误");
   EXPECT_EQ(prompt.messages[0].icon, qb::MsgIcon::Error);
   EXPECT_EQ(dlg->TrayIconId(), IDR_MAINFRAME);
-  EXPECT_EQ(dlg->StatusStrip()->GetWindowText().indexOf("2.2.2.2:8080"), -1);
+  EXPECT_EQ(dlg->StatusStrip()->GetWindowText().indexOf("1.1.1.1:80"), -1);
 }
 
 TEST_F(MainWindow, StatusLineRefreshDoesNotNagWhenTheDesktopCannotBeRead) {
@@ -365,6 +366,54 @@ TEST_F(MainWindow, FavouriteMarksBelongToTheListOfTheirDirectory) {
                 .value("Quillberry/FavoriteProxies")
                 .toString(),
             " 1 2");
+}
+
+}  // namespace
+
+namespace {
+
+// A proxy that failed its last verification becomes the system proxy only when the
+// user says so; a working or unverified one needs no question.
+TEST_F(MainWindow, AFailedProxyIsSetOnlyAfterAQuestion) {
+  WriteFile(data.File("Proxies.pro"),
+            "1.1.1.1:80@HTTP$连接失败\r\n"
+            "2.2.2.2:80@HTTP$超时\r\n"
+            "3.3.3.3:80@HTTP$未验证\r\n");
+  auto dlg = Open();
+  dlg->List().SelectRow(0);
+  dlg->OnSetIEProxy();  // answered No
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0].text, "该代理上次验证失败，仍然设为系统代理吗？");
+  EXPECT_EQ(prompt.messages[0].caption, "设为IE代理");
+  EXPECT_NE(recorder->stored[""].server, "1.1.1.1:80");
+
+  dlg->List().selectionModel()->clearSelection();
+  dlg->List().SelectRow(1);
+  prompt.answers.push_back(qb::MsgResult::Yes);
+  dlg->OnSetIEProxy();
+  EXPECT_EQ(prompt.messages.size(), 2u);
+  EXPECT_EQ(recorder->stored[""].server, "2.2.2.2:80");
+
+  dlg->List().selectionModel()->clearSelection();
+  dlg->List().SelectRow(2);
+  dlg->OnSetIEProxy();
+  EXPECT_EQ(prompt.messages.size(), 2u);
+  EXPECT_EQ(recorder->stored[""].server, "3.3.3.3:80");
+}
+
+}  // namespace
+
+namespace {
+
+// With a tray, the window hides at start when the setting says so; never on the
+// first start, and never without a tray to find the program in again.
+TEST(StartUp, TheFirstStartAlwaysShowsTheWindow) {
+  EXPECT_FALSE(StartsInTray(false, true, /*firstStart=*/true, true));
+  EXPECT_TRUE(StartsInTray(false, true, false, true));
+  EXPECT_FALSE(StartsInTray(false, false, false, true));
+  EXPECT_FALSE(StartsInTray(true, true, false, /*hasTray=*/false));
+  // A desktop action starts the program for one piece of work, first start or not.
+  EXPECT_TRUE(StartsInTray(/*minimisedAsked=*/true, false, true, true));
 }
 
 }  // namespace
