@@ -150,6 +150,7 @@ void CMainDlg::CreateControls() {
   m_pList->setObjectName("1000");
   m_pList->setModel(&m_list);
   m_pList->setSelectionModel(m_list.selectionModel());
+  m_pList->installEventFilter(this);
   m_pList->SetSortAllowed([this] { return m_verify->ListSortable(); });
   m_pList->setContextMenuPolicy(Qt::CustomContextMenu);
   qb::PlaceControl(m_pList, 11, 31, 362, 172);
@@ -776,6 +777,36 @@ void CMainDlg::changeEvent(QEvent* event) {
       setWindowState(windowState() & ~Qt::WindowMinimized);
     });
   }
+}
+
+bool CMainDlg::eventFilter(QObject* watched, QEvent* event) {
+  if (watched != m_pList || event->type() != QEvent::KeyPress) return QDialog::eventFilter(watched, event);
+  auto* key = static_cast<QKeyEvent*>(event);
+  // A key does what its button does, and only while the button may be pressed: a
+  // run locks the same commands for both.
+  auto whenEnabled = [this](int id, auto command) {
+    if (QAbstractButton* b = m_buttons.value(id); b && b->isEnabled()) (this->*command)();
+    return true;
+  };
+  if (key->matches(QKeySequence::Delete)) return whenEnabled(1039, &CMainDlg::OnDeleteSelected);
+  if (key->matches(QKeySequence::Paste)) return whenEnabled(1046, &CMainDlg::OnPaste);
+  if (key->matches(QKeySequence::SelectAll)) {
+    OnSelectAll();
+    return true;
+  }
+  if (key->matches(QKeySequence::Copy)) {
+    const std::string text = ProxyLinesText(m_list, m_list.SelectedRows());
+    if (!text.empty()) QGuiApplication::clipboard()->setText(Q(text));
+    return true;
+  }
+  if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && key->modifiers() == Qt::NoModifier)
+    return whenEnabled(1041, &CMainDlg::OnModifySelected);
+  // While a run goes on, the button would stop it.
+  if (key->key() == Qt::Key_F5 && key->modifiers() == Qt::NoModifier) {
+    if (!Busy()) whenEnabled(1002, &CMainDlg::OnVerifySelected);
+    return true;
+  }
+  return QDialog::eventFilter(watched, event);
 }
 
 void CMainDlg::keyPressEvent(QKeyEvent* event) {

@@ -139,6 +139,8 @@ class CMainDlg : public QDialog {
   void closeEvent(QCloseEvent* event) override;
   void changeEvent(QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  // The list's keys: Delete, Ctrl+V, Ctrl+C, Ctrl+A, Enter and F5.
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void reject() override;
   void accept() override;
 

@@ -1,5 +1,7 @@
 #include "proxy/ProxyListCommands.h"
 
+#include <algorithm>
+
 #include <vector>
 
 #include "base/Prompt.h"
@@ -103,6 +105,18 @@ std::string CopyProxyText(const CProxyListModel& list, int row) {
   const std::size_t at = line.find('@');
   if (at == std::string::npos || at <= 6) return {};
   return line.substr(0, at);
+}
+
+std::string ProxyLinesText(const CProxyListModel& list, std::vector<int> rows) {
+  std::sort(rows.begin(), rows.end());
+  std::string out;
+  for (int row : rows) {
+    const CProxyEntry* e = list.Entry(row);
+    if (!e) continue;
+    AppendFileLine(out, *e);
+    out.push_back('\n');
+  }
+  return out;
 }
 
 }  // namespace qb

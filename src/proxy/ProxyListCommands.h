@@ -6,6 +6,7 @@
 #include <array>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace qb {
 
@@ -74,5 +75,9 @@ int CleanProxyList(CProxyListModel& list);
 
 // The text the copy command puts on the clipboard: address ":" port, or empty.
 std::string CopyProxyText(const CProxyListModel& list, int row);
+// The rows as list-file lines (address:port@type$time-or-status#remark), in list
+// order, each ended by a line break: what Ctrl+C puts on the clipboard, and what a
+// paste or an import reads back with every field.
+std::string ProxyLinesText(const CProxyListModel& list, std::vector<int> rows);
 
 }  // namespace qb

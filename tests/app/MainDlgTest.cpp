@@ -417,3 +417,49 @@ TEST(StartUp, TheFirstStartAlwaysShowsTheWindow) {
 }
 
 }  // namespace
+
+namespace {
+
+// The list's keys do what the buttons do, and nothing the buttons would refuse.
+TEST_F(MainWindow, TheListsKeysDoWhatTheButtonsDo) {
+  auto dlg = Open();
+  QWidget* list = dlg->ListView();
+  list->setFocus();
+
+  dlg->List().SelectRow(0);
+  dlg->List().SelectRow(2);
+  QTest::keySequence(list, QKeySequence::Copy);
+  EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(),
+            "1.1.1.1:80@HTTP$0.5#fast\n3.3.3.3:1080@SOCKS5$超时#!keep\n");
+
+  QTest::keySequence(list, QKeySequence::SelectAll);
+  EXPECT_EQ(dlg->List().SelectedCount(), 4);
+  EXPECT_NE(dlg->StatusStrip()->GetWindowText().indexOf(" 4/4;"), -1);
+
+  // Delete asks first; No keeps the rows.
+  QTest::keyClick(list, Qt::Key_Delete);
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0].caption, "删除选定");
+  EXPECT_EQ(dlg->List().RowCount(), 4);
+  dlg->List().selectionModel()->clearSelection();
+  dlg->List().SelectRow(3);
+  prompt.answers.push_back(qb::MsgResult::Yes);
+  QTest::keyClick(list, Qt::Key_Delete);
+  EXPECT_EQ(dlg->List().RowCount(), 3);
+  EXPECT_EQ(ReadFile(data.File("Proxies.pro")).find("4.4.4.4"), std::string::npos);
+
+  // What Ctrl+C took, Ctrl+V brings back, every field with it.
+  QGuiApplication::clipboard()->setText("9.9.9.9:8080@HTTPS$1.5#mine\n");
+  QTest::keySequence(list, QKeySequence::Paste);
+  ASSERT_EQ(dlg->List().RowCount(), 4);
+  EXPECT_EQ(dlg->List().Entry(3)->m_sTimeStatus, "1.5");
+  EXPECT_EQ(dlg->List().Entry(3)->m_sRemark, "mine");
+
+  // While the paste button is locked (a run), the key is too.
+  dlg->Button(1046)->setEnabled(false);
+  QGuiApplication::clipboard()->setText("8.8.8.8:80\n");
+  QTest::keySequence(list, QKeySequence::Paste);
+  EXPECT_EQ(dlg->List().RowCount(), 4);
+}
+
+}  // namespace
