@@ -194,6 +194,8 @@ void CMainDlg::CreateControls() {
 
   m_downloader = new CSourceDownloader(this);
   connect(m_downloader, &CSourceDownloader::Started, this, [this] {
+    m_rowsBeforeDownload = m_list.RowCount();
+    m_foundByDownload = 0;
     for (int id : {1045, 1002, 1050}) m_buttons.value(id)->setEnabled(false);
     m_pDownloadProgress->SetRange(0, 100);
     m_pDownloadProgress->SetPos(0);
@@ -205,7 +207,8 @@ void CMainDlg::CreateControls() {
     m_pDownloadProgress->SetRange(0, qMax(1, count));
     m_pDownloadProgress->SetPos(done);
   });
-  connect(m_downloader, &CSourceDownloader::SourceFinished, this, [](const SourceReport& report) {
+  connect(m_downloader, &CSourceDownloader::SourceFinished, this, [this](const SourceReport& report) {
+    if (report.status == FetchStatus::Ok) m_foundByDownload += report.found;
     ReportListSave(report.save);
     // A page taken only in part must not pass for the whole page.
     if (const std::string cut = PageLimitText(report); !cut.empty())
@@ -501,7 +504,21 @@ void CMainDlg::ReloadSettings() {
   UpdateStatusLine();
 }
 
+void CMainDlg::ShowAddedNotice(int found, int added) {
+  if (!m_noticeTimer) {
+    m_noticeTimer = new QTimer(this);
+    m_noticeTimer->setSingleShot(true);
+    m_noticeTimer->setInterval(kNoticeMs);
+    connect(m_noticeTimer, &QTimer::timeout, this, &CMainDlg::UpdateStatusLine);
+  }
+  m_pProgress->SetWindowText(QString::fromUtf8(kNoticeAdded).arg(added).arg(std::max(0, found - added)));
+  m_noticeTimer->start();
+}
+
 void CMainDlg::UpdateStatusLine() {
+  // A notice keeps the strip for its few seconds; the line is brought up to date
+  // when it ends.
+  if (m_noticeTimer && m_noticeTimer->isActive()) return;
   std::string ieProxy;
   if (!m_sysProxy->m_sIEProxy.empty()) {
     // Quiet: this runs on every click of the list, and the failure was reported when
@@ -589,10 +606,15 @@ void CMainDlg::OnClean() {
 
 void CMainDlg::OnPaste() {
   const QString text = QGuiApplication::clipboard()->text();
+  const int before = m_list.RowCount();
   const int found = AddProxiesFromText(m_list, text.toStdString(), m_settings.m_bAmbiguous != 0);
   if (found > 0) SaveList();
   UpdateStatusLine();
-  if (found == 0) qb::ShowMessage(kMsgNoProxyOnClipboard, kCaptionPasteDone, qb::MsgIcon::Information);
+  if (found == 0) {
+    qb::ShowMessage(kMsgNoProxyOnClipboard, kCaptionPasteDone, qb::MsgIcon::Information);
+    return;
+  }
+  ShowAddedNotice(found, m_list.RowCount() - before);
 }
 
 void CMainDlg::OnCopyProxy() {
@@ -610,8 +632,11 @@ void CMainDlg::OnSelectAll() {
 void CMainDlg::OnImport() {
   const auto path = qb::Prompt().OpenFile(ImportFileDialogSpec());
   if (!path) return;
-  ReportImport(ImportProxyFile(m_list, *path, m_settings.m_bAmbiguous != 0, m_dataDir));
+  const int before = m_list.RowCount();
+  const ImportResult imported = ImportProxyFile(m_list, *path, m_settings.m_bAmbiguous != 0, m_dataDir);
+  ReportImport(imported);
   UpdateStatusLine();
+  if (imported.found > 0) ShowAddedNotice(imported.found, m_list.RowCount() - before);
 }
 
 void CMainDlg::OnExport() {
@@ -687,6 +712,7 @@ void CMainDlg::EndDownload() {
   m_buttons.value(1050)->setText(QString::fromUtf8(kDownloadButtonText));
   m_pDownloadProgress->hide();
   UpdateStatusLine();
+  if (m_foundByDownload > 0) ShowAddedNotice(m_foundByDownload, m_list.RowCount() - m_rowsBeforeDownload);
 }
 
 // ---- Verification and system proxy ----

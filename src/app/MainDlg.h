@@ -19,6 +19,7 @@
 class QAbstractButton;
 class QSystemTrayIcon;
 class QTableView;
+class QTimer;
 
 namespace qb {
 
@@ -45,6 +46,10 @@ struct MainDlgOptions {
 // in again, and never on the first start (no Setting.dat before it), when a new user
 // would otherwise see nothing but a message box and an icon.
 bool StartsInTray(bool minimisedAsked, bool minimiseSetting, bool firstStart, bool hasTray);
+
+// What adding rows did, shown in the status strip for kNoticeMs: %1 new, %2 already there.
+inline constexpr const char* kNoticeAdded = "新增 %1 个，重复 %2 个";
+inline constexpr int kNoticeMs = 5000;
 
 inline constexpr const char* kMainCaption = "Ostrel代理验证（Quillberry）1.8";
 inline constexpr const char* kMsgExitWhileBusy =
@@ -157,6 +162,9 @@ class CMainDlg : public QDialog {
   void ShowContextMenu(const QPoint& pos);
   void SaveList();
   bool Busy() const;
+  // Says in the status strip, for a few seconds, what adding rows did: "新增 N 个，重复
+  // M 个" (found counts every proxy found, duplicates included).
+  void ShowAddedNotice(int found, int added);
   // Reloads what changed behind the window while it was busy.
   void CatchUpWithDisk();
   void ReloadList();
@@ -196,6 +204,9 @@ class CMainDlg : public QDialog {
 
   bool m_bTrayClosed = false;
   bool m_bStatusLinePending = false;
+  QTimer* m_noticeTimer = nullptr;  // running while a notice holds the status strip
+  int m_rowsBeforeDownload = 0;
+  int m_foundByDownload = 0;
 };
 
 }  // namespace qb

@@ -122,6 +122,12 @@ TEST_F(MainWindow, PasteCopyAndExport) {
   EXPECT_EQ(dlg->List().RowCount(), 5);
   EXPECT_NE(ReadFile(data.File("Proxies.pro")).find("9.8.7.6:3128@HTTP$未验证"), std::string::npos);
   EXPECT_TRUE(prompt.messages.empty());
+  // The user is told what the paste did, for a few seconds; then the counts are back.
+  EXPECT_EQ(dlg->StatusStrip()->GetWindowText(), "新增 1 个，重复 1 个");
+  dlg->UpdateStatusLine();  // a click meanwhile leaves the notice
+  EXPECT_EQ(dlg->StatusStrip()->GetWindowText(), "新增 1 个，重复 1 个");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return dlg->StatusStrip()->GetWindowText().startsWith(" 1/5;"); }, 8000))
+      << dlg->StatusStrip()->GetWindowText().toStdString();
 
   QGuiApplication::clipboard()->setText("nothing at all");
   dlg->OnPaste();

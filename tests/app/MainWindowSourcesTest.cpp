@@ -370,11 +370,15 @@ TEST_F(WindowSources, DownloadAddsRowsReportsFailuresAndRestoresTheButtons) {
   EXPECT_EQ(origin.Hits("/skip.html"), 0);
   EXPECT_EQ(origin.RequestOrder(), (std::vector<std::string>{"/list.html", "/none.html"}));
 
-  // Idle again: the text and the buttons are back, the status line counts the rows.
+  // Idle again: the text and the buttons are back, the status strip says what the
+  // download added, then counts the rows.
   EXPECT_EQ(dlg->Button(1050)->text(), "▲下载代理资源");
   for (int id : {1045, 1002, 1050}) EXPECT_TRUE(dlg->Button(id)->isEnabled()) << id;
   EXPECT_FALSE(dlg->findChild<QWidget*>("1051")->isVisible());
-  EXPECT_EQ(dlg->StatusStrip()->GetWindowText(), " 3/4;    IE: no proxy");
+  EXPECT_EQ(dlg->StatusStrip()->GetWindowText(), "新增 3 个，重复 0 个");
+  EXPECT_TRUE(
+      QTest::qWaitFor([&] { return dlg->StatusStrip()->GetWindowText() == " 3/4;    IE: no proxy"; }, 8000))
+      << dlg->StatusStrip()->GetWindowText().toStdString();
   EXPECT_FALSE(g_bDownloading.load());
   EXPECT_EQ(SourcesFile(), sourcesBefore);
 
