@@ -236,6 +236,19 @@ void CMainDlg::CreateControls() {
     UpdateStatusLine();
     UpdateTrayIcon();
   });
+  // The proxy may be changed elsewhere (the desktop's settings, another program):
+  // the status line and the tray icon follow it. A change touches several keys at
+  // once; they are read once it has settled.
+  auto* desktopSettled = new QTimer(this);
+  desktopSettled->setSingleShot(true);
+  desktopSettled->setInterval(100);
+  connect(desktopSettled, &QTimer::timeout, this, [this] {
+    (void)m_sysProxy->GetIEProxy();
+    UpdateStatusLine();
+    UpdateTrayIcon();
+  });
+  connect(m_sysProxy.get(), &CSystemProxy::desktopProxyChanged, desktopSettled, qOverload<>(&QTimer::start));
+  m_sysProxy->WatchDesktop();
 }
 
 void CMainDlg::OnInitDialog() {

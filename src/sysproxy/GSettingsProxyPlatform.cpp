@@ -7,6 +7,7 @@
 #include "sysproxy/GSettingsProxyPlatform.h"
 
 #include <array>
+#include <functional>
 
 #include "base/Text.h"
 
@@ -24,8 +25,25 @@ class CGSettingsProxyPlatform : public ISystemProxyPlatform {
       : m_root(root), m_entries(entries) {}
   ~CGSettingsProxyPlatform() override {
     g_settings_sync();
-    for (GSettings* s : m_entries) g_object_unref(s);
+    for (GSettings* s : m_entries) {
+      g_signal_handlers_disconnect_by_data(s, this);
+      g_object_unref(s);
+    }
+    g_signal_handlers_disconnect_by_data(m_root, this);
     g_object_unref(m_root);
+  }
+
+  void WatchChanges(std::function<void()> changed) override {
+    const bool first = !m_changed;
+    m_changed = std::move(changed);
+    if (!first) return;
+    g_signal_connect(m_root, "changed", G_CALLBACK(&CGSettingsProxyPlatform::OnChanged), this);
+    for (GSettings* s : m_entries)
+      g_signal_connect(s, "changed", G_CALLBACK(&CGSettingsProxyPlatform::OnChanged), this);
+    // A store tells of a change only to a reader that has read the key since it
+    // started listening.
+    ConnectionProxySettings ignored;
+    QueryLanSettings(ignored);
   }
   CGSettingsProxyPlatform(const CGSettingsProxyPlatform&) = delete;
   CGSettingsProxyPlatform& operator=(const CGSettingsProxyPlatform&) = delete;
@@ -130,8 +148,14 @@ class CGSettingsProxyPlatform : public ISystemProxyPlatform {
     return true;
   }
 
+  static void OnChanged(GSettings*, gchar*, gpointer self) {
+    auto* platform = static_cast<CGSettingsProxyPlatform*>(self);
+    if (platform->m_changed) platform->m_changed();
+  }
+
   GSettings* m_root;
   std::array<GSettings*, 4> m_entries;
+  std::function<void()> m_changed;
 };
 
 GSettingsSchema* LookupSchema(GSettingsSchemaSource* source, const std::string& id,

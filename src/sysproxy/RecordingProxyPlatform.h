@@ -53,6 +53,10 @@ class CRecordingProxyPlatform : public ISystemProxyPlatform {
     return ok;
   }
 
+  void WatchChanges(std::function<void()> changed) override {
+    if (m_inner) m_inner->WatchChanges(std::move(changed));
+  }
+
   void AnnounceChange() override {
     if (m_inner) m_inner->AnnounceChange();
     calls.push_back({CallKind::Announce, {}, {}, true});

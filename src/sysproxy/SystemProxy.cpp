@@ -228,6 +228,10 @@ ProxyChangeResult CSystemProxy::OnSetIEProxy(CProxyListModel& list) {
   return result;
 }
 
+void CSystemProxy::WatchDesktop() {
+  m_platform->WatchChanges([this] { emit desktopProxyChanged(); });
+}
+
 ProxyChangeResult CSystemProxy::OnCancelIEProxy() {
   m_sIEProxy.clear();
   ProxyChangeResult result = SetIEProxy(m_sIEProxy);

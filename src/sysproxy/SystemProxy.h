@@ -133,6 +133,9 @@ class CSystemProxy : public QObject {
                                      const std::string& type);
 
   ISystemProxyPlatform& Platform() { return *m_platform; }
+  // From now on desktopProxyChanged tells of every change of the desktop's proxy
+  // settings, this program's own included.
+  void WatchDesktop();
 
   void SetAutoProxyConfig(int mode) { m_nAutoProxyConfig = mode; }
   int AutoProxyConfig() const { return m_nAutoProxyConfig; }
@@ -151,6 +154,8 @@ class CSystemProxy : public QObject {
   // After OnSetIEProxy and OnCancelIEProxy: the status line and the tray icon must
   // show the new system proxy.
   void ieProxyChanged();
+  // The desktop's proxy settings changed (see WatchDesktop).
+  void desktopProxyChanged();
 
  private:
   std::string m_dataDir;

@@ -157,6 +157,10 @@ void CCombinedProxyPlatform::AnnounceChange() {
   for (auto& b : m_backEnds) b->AnnounceChange();
 }
 
+void CCombinedProxyPlatform::WatchChanges(std::function<void()> changed) {
+  for (auto& b : m_backEnds) b->WatchChanges(changed);
+}
+
 bool CCombinedProxyPlatform::EnumConnections(std::vector<std::string>& names) {
   for (auto& b : m_backEnds) {
     if (!b->EnumConnections(names)) return false;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -41,6 +42,10 @@ class ISystemProxyPlatform {
   virtual void AnnounceChange() = 0;
   // Appends the names of the dial-up connections. False when they cannot be listed.
   virtual bool EnumConnections(std::vector<std::string>& names) = 0;
+  // Calls changed, on the thread that runs the main event loop, whenever the
+  // desktop's proxy settings change, whoever changed them. A back end that cannot
+  // tell never calls it.
+  virtual void WatchChanges(std::function<void()> changed) {}
 };
 
 // One entry of a server string.
@@ -76,6 +81,7 @@ class CCombinedProxyPlatform : public ISystemProxyPlatform {
   bool WriteConnection(const std::string& connection, const ConnectionProxySettings& settings) override;
   void AnnounceChange() override;
   bool EnumConnections(std::vector<std::string>& names) override;
+  void WatchChanges(std::function<void()> changed) override;
   std::size_t BackEndCount() const { return m_backEnds.size(); }
 
  private:

@@ -2,6 +2,9 @@
 // temporary configuration directory, read back by gsettings and by libproxy.
 #include <gtest/gtest.h>
 
+#include <QSignalSpy>
+#include <QTest>
+
 #include <cstdlib>
 #include <filesystem>
 
@@ -225,6 +228,28 @@ TEST_F(GSettingsTest, AnUnwritableStoreIsReportedAsAFailedWrite) {
   ASSERT_EQ(prompt.messages.size(), 1u);
   EXPECT_EQ(prompt.messages[0].text, "设置代理失败！");
   EXPECT_EQ(prompt.messages[0].icon, qb::MsgIcon::Error);
+}
+
+}  // namespace
+
+namespace {
+
+// Another program (here the desktop's own command) changes the proxy: the program
+// hears of it, and what it reads then is the new proxy.
+TEST_F(GSettingsTest, AChangeMadeElsewhereIsTold) {
+  QSignalSpy changed(proxy.get(), &CSystemProxy::desktopProxyChanged);
+  proxy->WatchDesktop();
+  ASSERT_TRUE(sptest::GSettingsSet(home, std::string(kRoot) + ".http", "host", "'10.20.30.40'"));
+  ASSERT_TRUE(sptest::GSettingsSet(home, std::string(kRoot) + ".http", "port", "3128"));
+  ASSERT_TRUE(sptest::GSettingsSet(home, kRoot, "mode", "'manual'"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return changed.count() > 0; }, 10000)) << "no change was told";
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] {
+        (void)proxy->GetIEProxy();
+        return proxy->m_sIEProxy.find("10.20.30.40:3128") != std::string::npos;
+      },
+      5000))
+      << proxy->m_sIEProxy;
 }
 
 }  // namespace
