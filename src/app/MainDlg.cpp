@@ -14,6 +14,7 @@
 #include <QSystemTrayIcon>
 #include <QTableView>
 #include <QTimer>
+#include <QToolButton>
 
 #include <algorithm>
 #include <unordered_set>
@@ -218,6 +219,17 @@ void CMainDlg::CreateControls() {
 
   m_helpLink = new CHelpLink(this);
   qb::PlaceControl(m_helpLink, 385, 206, 20, 20);
+  // Without a tray the favourites, About and Exit would hide in the window's
+  // background menu: this button shows them.
+  auto* menuButton = new QToolButton(this);
+  menuButton->setObjectName(QStringLiteral("TrayMenuButton"));
+  menuButton->setText(QStringLiteral("☰"));
+  menuButton->setToolTip(QStringLiteral("菜单：收藏的代理、关于、退出"));
+  menuButton->setAutoRaise(true);
+  qb::PlaceControl(menuButton, 374, 208, 10, 15);
+  connect(menuButton, &QToolButton::clicked, this,
+          [this] { m_trayCtl->ShowTrayMenu(m_menuButton->mapToGlobal(QPoint(0, m_menuButton->height()))); });
+  m_menuButton = menuButton;
 
   m_trayCtl = new CTrayController(m_list, *m_sysProxy, this);
   m_trayCtl->SetRunningThreads([this] { return m_verify->BusyWorkers(); });
@@ -305,6 +317,7 @@ void CMainDlg::OnInitDialog() {
   m_verify->StartTimers();
 
   if (!m_forceNoTray) m_trayCtl->AddTrayIcon();
+  m_menuButton->setVisible(!HasTray());
   m_trayCtl->UpdateTrayIcon();
 
   m_pSourceList->setColumnWidth(0, static_cast<int>(150 * g_dColumnScale));

@@ -135,6 +135,8 @@ class CMainDlg : public QDialog {
   bool HasTray() const;
   const std::string& DataDir() const { return m_dataDir; }
   OwnerDrawMenu* ContextMenu() const { return m_contextPopup; }
+  // Opens the tray's menu (favourites, About, Exit) where a desktop has no tray.
+  QAbstractButton* MenuButton() const { return m_menuButton; }
 
  signals:
   // The program should end now (the exit sequence has run).
@@ -193,6 +195,7 @@ class CMainDlg : public QDialog {
   OwnerDrawMenu* m_contextPopup = nullptr;
   CTrayController* m_trayCtl = nullptr;
   CHelpLink* m_helpLink = nullptr;
+  QAbstractButton* m_menuButton = nullptr;
   CDataFileWatcher* m_fileWatcher = nullptr;
   // Changed behind the window while it was busy: the list file as it was then (its
   // rows are added when the run ends), and whether the settings and the sources are

@@ -5,17 +5,20 @@
 #include <QClipboard>
 #include <QDir>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QSettings>
 #include <QSystemTrayIcon>
 #include <QTest>
 
 #include "app/MainDlg.h"
+#include "app/TrayMenu.h"
 #include "base/ProgramDir.h"
 #include "settings/Favorites.h"
 #include "support/ScopedEnv.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
 #include "sysproxy/RecordingProxyPlatform.h"
+#include "ui/OwnerDrawMenu.h"
 #include "ui/SortListCtrl.h"
 #include "ui/TextProgressCtrl.h"
 #include "verify/VerifyControl.h"
@@ -466,6 +469,30 @@ TEST_F(MainWindow, TheListsKeysDoWhatTheButtonsDo) {
   QGuiApplication::clipboard()->setText("8.8.8.8:80\n");
   QTest::keySequence(list, QKeySequence::Paste);
   EXPECT_EQ(dlg->List().RowCount(), 4);
+}
+
+}  // namespace
+
+namespace {
+
+// Without a tray, a button beside the help link opens the tray's menu: the
+// favourites, About and Exit are in sight, not only in the background's menu.
+TEST_F(MainWindow, WithoutATrayAButtonOpensTheTraysMenu) {
+  auto dlg = Open();
+  dlg->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+  QAbstractButton* button = dlg->MenuButton();
+  ASSERT_NE(button, nullptr);
+  EXPECT_TRUE(button->isVisible());
+  QTest::mouseClick(button, Qt::LeftButton);
+  QMenu* menu = dlg->Tray().OpenMenu();
+  ASSERT_NE(menu, nullptr);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return menu->isVisible(); }, 2000));
+  QStringList texts;
+  for (QAction* a : menu->actions()) texts << a->text();
+  EXPECT_TRUE(texts.contains("退出")) << texts.join('|').toStdString();
+  EXPECT_TRUE(texts.contains("1.1.1.1:80┇fast")) << texts.join('|').toStdString();  // a favourite
+  menu->hide();
 }
 
 }  // namespace
