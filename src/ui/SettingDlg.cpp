@@ -2,9 +2,11 @@
 
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -27,6 +29,7 @@
 #include "sysproxy/SystemProxy.h"
 #include "ui/DialogUnits.h"
 #include "ui/FailureMessages.h"
+#include "ui/OpenAsText.h"
 #include "ui/SpinButtonCtrl.h"
 #include "ui/VerifySourceDlg.h"
 
@@ -104,7 +107,9 @@ CSettingDlg::CSettingDlg(CSettings& settings, CSystemProxy& sysProxy, std::strin
       m_settings(settings),
       m_sysProxy(sysProxy),
       m_dataDir(std::move(dataDir)),
-      m_openUrl([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {
+      // A script has no program of its own on most desktops: the text editor takes it.
+      m_openUrl(
+          [](const QUrl& url) { return QDesktopServices::openUrl(url) || OpenAsText(url.toLocalFile()); }) {
   m_templatePath = qb::JoinPath(m_dataDir, kPacTemplateFileName);
   CreateControls();
   OnInitDialog();
@@ -323,11 +328,19 @@ void CSettingDlg::reject() {
 }
 
 void CSettingDlg::EditPacTemplate() {
-  // Failures stay silent, as a failed start of the editor does: the user sees that
-  // nothing opened.
-  if (!qb::FileExists(m_templatePath)) qb::WriteFileAtomically(m_templatePath, kExampleTemplate);
   const QString path = QFileInfo(QString::fromStdString(m_templatePath)).absoluteFilePath();
-  if (m_openUrl) m_openUrl(QUrl::fromLocalFile(path));
+  std::string error;
+  if (!qb::FileExists(m_templatePath) && !qb::WriteFileAtomically(m_templatePath, kExampleTemplate, &error)) {
+    ReportSettingsSave(qb::OpResult::Failure(qb::OpStatus::WriteFailed, m_templatePath, error));
+    return;
+  }
+  if (m_openUrl && m_openUrl(QUrl::fromLocalFile(path))) return;
+  // Nothing could open it: the user can still edit it with a program of their own.
+  if (qb::Prompt().Message(QString::fromUtf8(kMsgNoTemplateEditor).arg(path).toStdString(),
+                           kCaptionEditTemplate, qb::MsgIcon::Question,
+                           qb::MsgButtons::YesNo) == qb::MsgResult::Yes) {
+    QGuiApplication::clipboard()->setText(path);
+  }
 }
 
 // ---- The resource list's commands ----

@@ -19,6 +19,11 @@ class CSpinButtonCtrl;
 class CSystemProxy;
 class CVerifySourceListModel;
 
+// No program could open the auto-config template (%1: its path).
+inline constexpr const char* kMsgNoTemplateEditor =
+    "没有能打开模板文件的程序。\n\n模板文件是：\n%1\n\n要把它的路径复制到剪贴板，用其他编辑器打开吗？";
+inline constexpr const char* kCaptionEditTemplate = "编辑模板";
+
 class CSettingDlg : public QDialog {
   Q_OBJECT
 

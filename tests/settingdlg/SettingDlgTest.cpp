@@ -2,6 +2,8 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QRadioButton>
 #include <QSignalSpy>
@@ -412,6 +414,30 @@ TEST_F(SettingDialog, TheTemplateButtonOpensTheTemplateWritingAnExampleFirst) {
   EXPECT_EQ(opened.size(), 2u);
   EXPECT_EQ(ReadFile(path), "mine\n");
   EXPECT_TRUE(prompt.messages.empty());
+}
+
+}  // namespace
+
+namespace {
+
+// No program opens the template: the user is told where it is and may take its path.
+TEST_F(SettingDialog, ATemplateNothingCanOpenIsNamedAndItsPathOffered) {
+  auto dlg = Open();
+  dlg->SetUrlOpener([](const QUrl&) { return false; });
+  prompt.answers.push_back(qb::MsgResult::Yes);
+  dlg->EditPacTemplate();
+  const QString path =
+      QFileInfo(QString::fromStdString(data.File("UserdefinedTemplate.pac"))).absoluteFilePath();
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0].caption, "编辑模板");
+  EXPECT_NE(prompt.messages[0].text.find(path.toStdString()), std::string::npos) << prompt.messages[0].text;
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), path);
+  EXPECT_TRUE(QFileInfo::exists(path));  // the example is there to edit
+
+  // Opened: nothing to say.
+  dlg->SetUrlOpener([](const QUrl&) { return true; });
+  dlg->EditPacTemplate();
+  EXPECT_EQ(prompt.messages.size(), 1u);
 }
 
 }  // namespace
