@@ -5,12 +5,17 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QDate>
+#include <QDir>
+#include <QFileInfo>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QResizeEvent>
+#include <QSettings>
 #include <QSystemTrayIcon>
 #include <QTableView>
 #include <QTimer>
@@ -50,6 +55,8 @@ double g_dColumnScale = 1.0;
 
 namespace {
 
+constexpr const char* kFrameName = "Frame";
+
 QString Q(const std::string& s) {
   return QString::fromStdString(s);
 }
@@ -64,6 +71,7 @@ CMainDlg::CMainDlg(MainDlgOptions options, QWidget* parent)
       m_forceNoTray(options.forceNoTray),
       m_applyAutoRun(options.applyAutoRun),
       m_firstStart(!qb::FileExists(qb::JoinPath(m_dataDir, kSettingFileName))),
+      m_windowStateIni(std::move(options.windowStateIni)),
       m_sysProxy(std::make_unique<CSystemProxy>(m_dataDir, std::move(options.platform))) {
   // The settings holder is built with the window: the settings are read (and the
   // built-in resources installed) before anything is on screen.
@@ -76,6 +84,75 @@ CMainDlg::CMainDlg(MainDlgOptions options, QWidget* parent)
 
   CreateControls();
   OnInitDialog();
+  for (QObject* child : children()) {
+    if (auto* w = qobject_cast<QWidget*>(child); w && !w->isWindow()) m_baseGeometry.insert(w, w->geometry());
+  }
+  RestoreWindowState();
+}
+
+std::string WindowStatePath() {
+  QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+  if (!base.startsWith('/')) base = QDir::homePath() + QStringLiteral("/.config");
+  return (base + QStringLiteral("/Quillberry/window.ini")).toStdString();
+}
+
+void CMainDlg::resizeEvent(QResizeEvent* event) {
+  QDialog::resizeEvent(event);
+  ArrangeForSize(event->size());
+}
+
+void CMainDlg::ArrangeForSize(const QSize& size) {
+  if (m_baseGeometry.isEmpty()) return;
+  const int dx = std::max(0, size.width() - m_baseSize.width());
+  const int dy = std::max(0, size.height() - m_baseSize.height());
+  // The proxy list takes most of the height it gains, the source list the rest, in
+  // the proportion of their documented heights.
+  const QRect list = m_baseGeometry.value(m_pList);
+  const QRect sources = m_baseGeometry.value(m_pSourceList);
+  const int dyList = dy * list.height() / std::max(1, list.height() + sources.height());
+  const int rightEdge = list.right();
+  const int bandTop = list.bottom();
+  for (auto it = m_baseGeometry.cbegin(); it != m_baseGeometry.cend(); ++it) {
+    QWidget* w = it.key();
+    QRect r = it.value();
+    if (w == m_pList) {
+      r.setSize(r.size() + QSize(dx, dyList));
+    } else if (w == m_pSourceList) {
+      r.translate(0, dyList);
+      r.setSize(r.size() + QSize(dx, dy - dyList));
+    } else if (w->objectName() == QLatin1String(kFrameName)) {
+      r.setSize(r.size() + QSize(dx, dy));  // around everything
+    } else if (w == m_pProgress) {
+      r.setWidth(r.width() + dx);
+    } else {
+      // Right of the lists (or ending at their right edge): keeps to the right.
+      if (r.right() >= rightEdge - 1) r.translate(dx, 0);
+      // Below the proxy list: goes down with it.
+      if (r.top() > bandTop) r.translate(0, dyList);
+    }
+    w->setGeometry(r);
+  }
+}
+
+void CMainDlg::RestoreWindowState() {
+  if (m_windowStateIni.empty()) return;
+  const QSettings state(QString::fromStdString(m_windowStateIni), QSettings::IniFormat);
+  const QSize size = state.value(QStringLiteral("Window/Size")).toSize();
+  if (size.isValid()) resize(size.expandedTo(m_baseSize));
+  const QStringList widths = state.value(QStringLiteral("Window/ProxyColumns")).toStringList();
+  for (int c = 0; c < widths.size() && c < CProxyListModel::ColumnCount; ++c) {
+    if (const int w = widths[c].toInt(); w > 0) m_pList->setColumnWidth(c, w);
+  }
+}
+
+void CMainDlg::SaveWindowState() const {
+  if (m_windowStateIni.empty()) return;
+  QDir().mkpath(QFileInfo(QString::fromStdString(m_windowStateIni)).path());
+  QSettings state(QString::fromStdString(m_windowStateIni), QSettings::IniFormat);
+  state.setValue(QStringLiteral("Window/Size"), isMaximized() ? normalGeometry().size() : size());
+  QStringList widths;
+  for (int c = 0; c < CProxyListModel::ColumnCount; ++c) widths << QString::number(m_pList->columnWidth(c));
+  state.setValue(QStringLiteral("Window/ProxyColumns"), widths);
 }
 
 CMainDlg::~CMainDlg() {
@@ -98,12 +175,17 @@ void CMainDlg::CreateControls() {
   setWindowTitle(QString::fromUtf8(kMainCaption));
   setWindowIcon(QIcon(QStringLiteral(":/icons/app.svg")));
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                 Qt::WindowCloseButtonHint);
+                 Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
   const QRect size = qb::DluToPixels(font(), 0, 0, 445, 305);
-  setFixedSize(size.size());
+  // The documented size is the first and the smallest; the window grows from it.
+  m_baseSize = size.size();
+  resize(m_baseSize);
+  setMinimumSize(m_baseSize);
+  setSizeGripEnabled(true);
   g_dColumnScale = qb::ColumnScale(font());
 
   auto* frame = new QGroupBox(this);
+  frame->setObjectName(QLatin1String(kFrameName));
   qb::PlaceControl(frame, 5, 0, 434, 299);
   frame->lower();
 
@@ -267,6 +349,16 @@ void CMainDlg::OnInitDialog() {
   for (int c = 0; c < CProxyListModel::ColumnCount; ++c) {
     m_pList->setColumnWidth(c, static_cast<int>(CProxyListModel::kBaseWidths[c] * g_dColumnScale));
   }
+  // Wide enough for the longest usual content, whatever the font: a full address, a
+  // five-digit port, the text of a row being verified.
+  const QFontMetrics metrics(m_pList->font());
+  const int padding = metrics.horizontalAdvance(QLatin1Char('M')) * 2;
+  for (const auto& [column, sample] :
+       {std::pair{CProxyListModel::ColAddr, "255.255.255.255"}, std::pair{CProxyListModel::ColPort, "65535"},
+        std::pair{CProxyListModel::ColTimeStatus, "验证中..."}}) {
+    const int needed = metrics.horizontalAdvance(QString::fromUtf8(sample)) + padding;
+    if (m_pList->columnWidth(column) < needed) m_pList->setColumnWidth(column, needed);
+  }
   ReportListLoad(LoadProxyList(m_list, m_dataDir));
 
   m_pProgress->SetBkColour(palette().color(QPalette::Button));
@@ -322,6 +414,9 @@ void CMainDlg::OnInitDialog() {
 
   m_pSourceList->setColumnWidth(0, static_cast<int>(150 * g_dColumnScale));
   m_pSourceList->setColumnWidth(1, static_cast<int>(373 * g_dColumnScale));
+  // No empty band right of the last column: it takes what is left.
+  m_pList->horizontalHeader()->setStretchLastSection(true);
+  m_pSourceList->horizontalHeader()->setStretchLastSection(true);
   ReportSourcesLoad(LoadSources(m_sources, m_dataDir));
 
   m_fileWatcher =
@@ -795,6 +890,7 @@ bool CMainDlg::OnTrayExit() {
 void CMainDlg::CloseTray() {
   if (m_bTrayClosed) return;
   SaveFavorites(m_list, m_favoritesIni);
+  SaveWindowState();
   m_trayCtl->RemoveTrayIcon();
   m_bTrayClosed = true;
   // The rows go with the window; the list file is already up to date and is never

@@ -40,7 +40,14 @@ struct MainDlgOptions {
   std::unique_ptr<ISystemProxyPlatform> platform;  // null: the desktop's back ends
   bool applyAutoRun = true;                        // the start-at-log-on entry follows the setting
   bool forceNoTray = false;                        // behave as if the desktop had no tray
+  // Where the window's size and the list's column widths are remembered (an INI
+  // file); empty: not remembered. The program uses WindowStatePath().
+  std::string windowStateIni;
 };
+
+// The per-user file that remembers the window's size and the column widths
+// ($XDG_CONFIG_HOME/Quillberry/window.ini): the user's, not the data directory's.
+std::string WindowStatePath();
 
 // Whether a start leaves the window hidden in the tray: only with a tray to find it
 // in again, and never on the first start (no Setting.dat before it), when a new user
@@ -144,6 +151,7 @@ class CMainDlg : public QDialog {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
   void changeEvent(QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   // The list's keys: Delete, Ctrl+V, Ctrl+C, Ctrl+A, Enter and F5.
@@ -164,6 +172,11 @@ class CMainDlg : public QDialog {
   void ShowContextMenu(const QPoint& pos);
   void SaveList();
   bool Busy() const;
+  // The window grows from its documented size: the lists take the extra space, the
+  // buttons keep to the right edge and the sources to the bottom.
+  void ArrangeForSize(const QSize& size);
+  void RestoreWindowState();
+  void SaveWindowState() const;
   // Says in the status strip, for a few seconds, what adding rows did: "新增 N 个，重复
   // M 个" (found counts every proxy found, duplicates included).
   void ShowAddedNotice(int found, int added);
@@ -178,6 +191,9 @@ class CMainDlg : public QDialog {
   bool m_forceNoTray;
   bool m_applyAutoRun;
   bool m_firstStart;
+  std::string m_windowStateIni;
+  QSize m_baseSize;                       // the documented size, in pixels
+  QHash<QWidget*, QRect> m_baseGeometry;  // every control at the documented size
 
   CSettings m_settings;
   CProxyListModel m_list;

@@ -47,6 +47,7 @@ int CProxyApp::Run() {
     if (args[i] == "--cancel-proxy") action = QStringLiteral("cancel-proxy");
   }
   MainDlgOptions options;
+  options.windowStateIni = WindowStatePath();
   std::string why;
   options.dataDir = ChooseDataDir(dataDirOption, &why);
   if (options.dataDir.empty()) {

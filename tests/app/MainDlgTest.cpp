@@ -58,6 +58,7 @@ class MainWindow : public ::testing::Test {
     o.platform = std::move(platform);
     o.applyAutoRun = false;
     o.forceNoTray = forceNoTray;
+    o.windowStateIni = windowState;
     return std::make_unique<CMainDlg>(std::move(o));
   }
 
@@ -68,6 +69,7 @@ class MainWindow : public ::testing::Test {
   ScriptedPrompt prompt;
   CRecordingProxyPlatform* recorder = nullptr;
   bool forceNoTray = true;
+  std::string windowState;  // empty: the window's size is not remembered
 };
 
 TEST_F(MainWindow, StartUpLoadsRowsFavouritesAndStatusLine) {
@@ -493,6 +495,52 @@ TEST_F(MainWindow, WithoutATrayAButtonOpensTheTraysMenu) {
   EXPECT_TRUE(texts.contains("退出")) << texts.join('|').toStdString();
   EXPECT_TRUE(texts.contains("1.1.1.1:80┇fast")) << texts.join('|').toStdString();  // a favourite
   menu->hide();
+}
+
+}  // namespace
+
+namespace {
+
+// The window grows from its documented size: the lists take the room, the buttons
+// keep to the right edge, the sources to the bottom; the size and the column widths
+// are the user's, remembered for the next start.
+TEST_F(MainWindow, TheWindowGrowsAndRemembersItsSize) {
+  windowState = config.File("Quillberry/window.ini");
+  auto dlg = Open();
+  dlg->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+  const QSize base = dlg->size();
+  EXPECT_EQ(dlg->minimumSize(), base);
+  QWidget* list = dlg->ListView();
+  QWidget* sources = dlg->SourceListView();
+  QWidget* verifyAll = dlg->Button(1045);
+  QWidget* deleteSource = dlg->Button(1029);
+  const QRect list0 = list->geometry(), sources0 = sources->geometry();
+  const QRect verify0 = verifyAll->geometry(), delete0 = deleteSource->geometry();
+  // A full address fits its column.
+  const int addressWidth = dlg->ListView()->columnWidth(CProxyListModel::ColAddr);
+  EXPECT_GT(addressWidth, dlg->ListView()->fontMetrics().horizontalAdvance("255.255.255.255"));
+
+  dlg->resize(base + QSize(300, 200));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(list->width(), list0.width() + 300);
+  EXPECT_GT(list->height(), list0.height() + 100);
+  EXPECT_EQ(sources->width(), sources0.width() + 300);
+  EXPECT_EQ(sources->geometry().bottom() - sources0.bottom(), 200);
+  EXPECT_EQ(verifyAll->geometry(), verify0.translated(300, 0));
+  EXPECT_EQ(deleteSource->geometry().left(), delete0.left() + 300);
+  EXPECT_GT(deleteSource->geometry().top(), delete0.top());
+  EXPECT_LT(list->geometry().bottom(), sources->geometry().top());
+  for (QWidget* w : dlg->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    if (w->isVisible()) EXPECT_TRUE(dlg->rect().contains(w->geometry())) << w->objectName().toStdString();
+  }
+
+  dlg->ListView()->setColumnWidth(CProxyListModel::ColRemark - 1, 123);
+  dlg->CloseTray();
+  dlg.reset();
+  auto again = Open();
+  EXPECT_EQ(again->size(), base + QSize(300, 200));
+  EXPECT_EQ(again->ListView()->columnWidth(CProxyListModel::ColRemark - 1), 123);
 }
 
 }  // namespace

@@ -73,6 +73,13 @@ TEST(Screenshots, MainWindowOnATypicalDay) {
   QImage busy = dlg.grab().toImage();
   EXPECT_TRUE(busy.save(ShotPath("main-window-verifying.png")));
   EXPECT_NE(idle, busy);
+
+  // Grown by a user: the lists take the room.
+  dlg.resize(dlg.size() + QSize(400, 250));
+  QCoreApplication::processEvents();
+  QImage large = dlg.grab().toImage();
+  EXPECT_EQ(large.size(), idle.size() + QSize(400, 250));
+  EXPECT_TRUE(large.save(ShotPath("main-window-large.png")));
 }
 
 }  // namespace
