@@ -267,6 +267,7 @@ void CMainDlg::CreateControls() {
   m_pSourceList->verticalHeader()->hide();
   m_pSourceList->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   m_pSourceList->verticalHeader()->setDefaultSectionSize(m_pList->verticalHeader()->defaultSectionSize());
+  m_pSourceList->installEventFilter(this);
   m_pSourceList->setWordWrap(false);
   m_pSourceList->setEditTriggers(QAbstractItemView::NoEditTriggers);
   qb::PlaceControl(m_pSourceList, 11, 227, 362, 65);
@@ -928,7 +929,8 @@ void CMainDlg::changeEvent(QEvent* event) {
 }
 
 bool CMainDlg::eventFilter(QObject* watched, QEvent* event) {
-  if (watched != m_pList || event->type() != QEvent::KeyPress) return QDialog::eventFilter(watched, event);
+  if ((watched != m_pList && watched != m_pSourceList) || event->type() != QEvent::KeyPress)
+    return QDialog::eventFilter(watched, event);
   auto* key = static_cast<QKeyEvent*>(event);
   // A key does what its button does, and only while the button may be pressed: a
   // run locks the same commands for both.
@@ -936,6 +938,13 @@ bool CMainDlg::eventFilter(QObject* watched, QEvent* event) {
     if (QAbstractButton* b = m_buttons.value(id); b && b->isEnabled()) (this->*command)();
     return true;
   };
+  const bool enter =
+      (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && key->modifiers() == Qt::NoModifier;
+  if (watched == m_pSourceList) {
+    if (key->matches(QKeySequence::Delete)) return whenEnabled(1029, &CMainDlg::OnDeleteSource);
+    if (enter) return whenEnabled(1028, &CMainDlg::OnModifySource);
+    return QDialog::eventFilter(watched, event);
+  }
   if (key->matches(QKeySequence::Delete)) return whenEnabled(1039, &CMainDlg::OnDeleteSelected);
   if (key->matches(QKeySequence::Paste)) return whenEnabled(1046, &CMainDlg::OnPaste);
   if (key->matches(QKeySequence::SelectAll)) {
@@ -947,8 +956,7 @@ bool CMainDlg::eventFilter(QObject* watched, QEvent* event) {
     if (!text.empty()) QGuiApplication::clipboard()->setText(Q(text));
     return true;
   }
-  if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && key->modifiers() == Qt::NoModifier)
-    return whenEnabled(1041, &CMainDlg::OnModifySelected);
+  if (enter) return whenEnabled(1041, &CMainDlg::OnModifySelected);
   // While a run goes on, the button would stop it.
   if (key->key() == Qt::Key_F5 && key->modifiers() == Qt::NoModifier) {
     if (!Busy()) whenEnabled(1002, &CMainDlg::OnVerifySelected);

@@ -247,8 +247,12 @@ TEST_F(WindowSources, DeleteAsksFirst) {
   EXPECT_EQ(dlg->Sources().RowCount(), 2);
   EXPECT_EQ(SourcesFile(), loaded);
 
+  // The Delete key asks the same question.
   prompt.answers = {qb::MsgResult::Yes};
-  Click(1029);
+  dlg->SourceListView()->setFocus();
+  QTest::keyClick(dlg->SourceListView(), Qt::Key_Delete);
+  ASSERT_EQ(prompt.messages.size(), 2u);
+  EXPECT_EQ(prompt.messages[1].caption, "删除资源");
   ASSERT_EQ(dlg->Sources().RowCount(), 1);
   EXPECT_EQ(dlg->Sources().Source(0)->m_sName, "two");
   EXPECT_EQ(SourcesFile(), "two 127.0.0.1:2/b.html 0\r\n");
