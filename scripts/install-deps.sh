@@ -11,6 +11,9 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # the format check of the test command
   clang-format
+  # the sanitizer, fuzzing and thread checks of the test command: clang, its
+  # sanitizer and libFuzzer runtimes, and the symbolizer that names their frames
+  clang libclang-rt-14-dev llvm
   # desktop integration the program reads and writes
   gsettings-desktop-schemas dbus
   # loopback test peers

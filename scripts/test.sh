@@ -10,3 +10,8 @@ cmake --build build -j "$(nproc)"
 # Each test executable starts its own loopback peers on free ports; nothing outside
 # 127.0.0.0/8 is ever contacted.
 ctest --test-dir build --output-on-failure -j "$(nproc)"
+# The same tests again under the sanitizers, where any report fails them, then the
+# fuzz targets over their seed corpus and for a bounded time each. Plain failures
+# above are seen first; these add about the build of a second tree.
+bash scripts/sanitize.sh
+bash scripts/fuzz.sh
