@@ -249,8 +249,15 @@ bool ForEachLineInRange(int fd, std::uint64_t begin, std::uint64_t end,
   // Read from begin on with pread in reusable blocks; the last line may reach past end.
   constexpr std::size_t kBlock = std::size_t{1} << 20;
   // A range shorter than a block starts with a buffer of about its size: an import cut
-  // into many small parts would otherwise clear a whole block for every part.
-  const std::uint64_t span = end > begin ? std::min<std::uint64_t>(end - begin, kBlock) : 0;
+  // into many small parts, or of a small file, would otherwise clear a whole block for
+  // every part. A range to the end of a regular file is sized by the file as it is now;
+  // it is still read to its end, wherever that is by then, and the buffer grows.
+  std::uint64_t sizedEnd = end;
+  struct stat st {};
+  if (end == kToEndOfFile && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    sizedEnd = static_cast<std::uint64_t>(std::max<off_t>(st.st_size, 0));
+  }
+  const std::uint64_t span = sizedEnd > begin ? std::min<std::uint64_t>(sizedEnd - begin, kBlock) : 0;
   const std::size_t block =
       std::min(static_cast<std::size_t>(std::max<std::uint64_t>(span + 256, 4096)), kBlock);
   std::string buf(block, '\0');
