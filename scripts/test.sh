@@ -12,6 +12,6 @@ cmake --build build -j "$(nproc)"
 ctest --test-dir build --output-on-failure -j "$(nproc)"
 # The same tests again under the sanitizers, where any report fails them, then the
 # fuzz targets over their seed corpus and for a bounded time each. Plain failures
-# above are seen first; these add about the build of a second tree.
+# above are seen first; on two cores these add about 16 minutes (README).
 bash scripts/sanitize.sh
 bash scripts/fuzz.sh
