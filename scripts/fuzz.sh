@@ -23,12 +23,16 @@ fi
 cmake --build build-asan -j "$jobs" --target fuzz_targets
 
 # The targets write and read back a file for every input; in memory that costs no
-# disk flushes.
+# disk flushes. Their scratch directories go under the run's own directory, so that
+# one left by a target that crashed goes with it.
 if [ -d /dev/shm ] && [ -w /dev/shm ]; then
-  export TMPDIR=/dev/shm
+  work="$(mktemp -d -p /dev/shm)"
+else
+  work="$(mktemp -d)"
 fi
-work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
+mkdir "$work/tmp"
+export TMPDIR="$work/tmp"
 failed=()
 for src in tests/fuzz/[a-z]*.cpp; do
   name="$(basename "$src" .cpp)"
