@@ -15,6 +15,9 @@ packages=(
   clang-format
   # installation: icons made from the drawing, manual pages, the package and its checks
   librsvg2-bin python3 dpkg-dev desktop-file-utils appstream lintian man-db
+  # the sanitizer, fuzzing and thread checks of the test command: clang, its
+  # sanitizer and libFuzzer runtimes, and the symbolizer that names their frames
+  clang libclang-rt-14-dev llvm
   # desktop integration the program reads and writes
   gsettings-desktop-schemas dbus
   # loopback test peers

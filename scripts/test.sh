@@ -12,3 +12,8 @@ cmake --build build -j "$(nproc)"
 ctest --test-dir build --output-on-failure -j "$(nproc)"
 # The Debian package: built from the tree above, validated, unpacked and run.
 bash scripts/package-check.sh build
+# The same tests again under the sanitizers, where any report fails them, then the
+# fuzz targets over their seed corpus and for a bounded time each. Plain failures
+# above are seen first; on two cores these add about 16 minutes (README).
+bash scripts/sanitize.sh
+bash scripts/fuzz.sh

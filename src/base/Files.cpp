@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -247,7 +248,19 @@ bool ForEachLineInRange(int fd, std::uint64_t begin, std::uint64_t end,
                         const std::function<void(char*, std::size_t)>& line) {
   // Read from begin on with pread in reusable blocks; the last line may reach past end.
   constexpr std::size_t kBlock = std::size_t{1} << 20;
-  std::string buf(kBlock, '\0');
+  // A range shorter than a block starts with a buffer of about its size: an import cut
+  // into many small parts, or of a small file, would otherwise clear a whole block for
+  // every part. A range to the end of a regular file is sized by the file as it is now;
+  // it is still read to its end, wherever that is by then, and the buffer grows.
+  std::uint64_t sizedEnd = end;
+  struct stat st {};
+  if (end == kToEndOfFile && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    sizedEnd = static_cast<std::uint64_t>(std::max<off_t>(st.st_size, 0));
+  }
+  const std::uint64_t span = sizedEnd > begin ? std::min<std::uint64_t>(sizedEnd - begin, kBlock) : 0;
+  const std::size_t block =
+      std::min(static_cast<std::size_t>(std::max<std::uint64_t>(span + 256, 4096)), kBlock);
+  std::string buf(block, '\0');
   std::size_t have = 0;  // bytes in buf: an unfinished line, then what was read
   // From one byte before the range, which tells whether a line starts at begin. A range
   // that begins between the CR and the LF of a pair begins inside a line too.
@@ -257,7 +270,7 @@ bool ForEachLineInRange(int fd, std::uint64_t begin, std::uint64_t end,
   // A pipe cannot be read at an offset; it can only be read whole, from where it stands.
   const bool positional = begin > 0 || ::lseek(fd, 0, SEEK_CUR) != -1;
   for (;;) {
-    if (buf.size() - have < kBlock / 2) buf.resize(buf.size() * 2);  // a long line
+    if (buf.size() - have < block / 2) buf.resize(buf.size() * 2);  // a long line
     const ssize_t n = positional ? ::pread(fd, buf.data() + have, buf.size() - have, static_cast<off_t>(next))
                                  : ::read(fd, buf.data() + have, buf.size() - have);
     if (n < 0) {

@@ -11,6 +11,27 @@
 #include <utility>
 #include <vector>
 
+// The pool hands out slots of memory it took from the system in one piece, so
+// AddressSanitizer would take a freed row for live memory. Under it, every byte that
+// is not in a caller's hands (a freed slot, the rest of a run, a region not yet handed
+// out) is poisoned, and a read or write of a freed row is reported.
+#if defined(__SANITIZE_ADDRESS__)
+#define QB_POOL_POISON 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QB_POOL_POISON 1
+#endif
+#endif
+
+#ifdef QB_POOL_POISON
+#include <sanitizer/asan_interface.h>
+#define QB_POISON(p, n) ASAN_POISON_MEMORY_REGION((p), (n))
+#define QB_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION((p), (n))
+#else
+#define QB_POISON(p, n) ((void)(p), (void)(n))
+#define QB_UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
+
 namespace qb {
 
 namespace {
@@ -30,6 +51,34 @@ struct FreeSlot {
 };
 
 std::atomic<int> g_nextPoolId{0};
+
+// The links of the free lists live in the freed slots themselves, which stay poisoned
+// in between; only the pool's own accesses lift the poison, for the one link.
+FreeSlot* NextOf(FreeSlot* slot) {
+  QB_UNPOISON(&slot->next, sizeof slot->next);
+  FreeSlot* next = slot->next;
+  QB_POISON(&slot->next, sizeof slot->next);
+  return next;
+}
+
+void SetNext(FreeSlot* slot, FreeSlot* next) {
+  QB_UNPOISON(&slot->next, sizeof slot->next);
+  slot->next = next;
+  QB_POISON(&slot->next, sizeof slot->next);
+}
+
+FreeSlot* NextBatchOf(FreeSlot* slot) {
+  QB_UNPOISON(&slot->nextBatch, sizeof slot->nextBatch);
+  FreeSlot* next = slot->nextBatch;
+  QB_POISON(&slot->nextBatch, sizeof slot->nextBatch);
+  return next;
+}
+
+void SetNextBatch(FreeSlot* slot, FreeSlot* next) {
+  QB_UNPOISON(&slot->nextBatch, sizeof slot->nextBatch);
+  slot->nextBatch = next;
+  QB_POISON(&slot->nextBatch, sizeof slot->nextBatch);
+}
 
 }  // namespace
 
@@ -53,7 +102,7 @@ struct FixedPool::ThreadCache {
     if (!shared) return;
     std::lock_guard lock(shared->mutex);
     if (free) {
-      free->nextBatch = shared->batches;
+      SetNextBatch(free, shared->batches);
       shared->batches = free;
     }
     if (next != end) shared->runs.emplace_back(next, end);
@@ -80,7 +129,7 @@ void FixedPool::Refill(ThreadCache& cache) {
   std::lock_guard lock(m_shared->mutex);
   if (m_shared->batches) {
     cache.free = m_shared->batches;
-    m_shared->batches = cache.free->nextBatch;
+    m_shared->batches = NextBatchOf(cache.free);
     return;
   }
   if (!m_shared->runs.empty()) {
@@ -91,6 +140,7 @@ void FixedPool::Refill(ThreadCache& cache) {
   if (static_cast<std::size_t>(m_shared->regionEnd - m_shared->regionNext) < kRunBytes) {
     void* region = ::mmap(nullptr, kRegionBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (region == MAP_FAILED) throw std::bad_alloc();
+    QB_POISON(region, kRegionBytes);
     m_shared->regionNext = static_cast<char*>(region);
     m_shared->regionEnd = m_shared->regionNext + kRegionBytes;
   }
@@ -103,13 +153,15 @@ void* FixedPool::Allocate() {
   ThreadCache& cache = Cache();
   for (;;) {
     if (FreeSlot* slot = cache.free) {
-      cache.free = slot->next;
+      cache.free = NextOf(slot);
       if (cache.freed > 0) --cache.freed;
+      QB_UNPOISON(slot, m_slotSize);
       return slot;
     }
     if (static_cast<std::size_t>(cache.end - cache.next) >= m_slotSize) {
       void* slot = cache.next;
       cache.next += m_slotSize;
+      QB_UNPOISON(slot, m_slotSize);
       return slot;
     }
     Refill(cache);
@@ -120,13 +172,14 @@ void FixedPool::Free(void* p) noexcept {
   if (!p) return;
   ThreadCache& cache = Cache();
   auto* slot = static_cast<FreeSlot*>(p);
-  slot->next = cache.free;
+  QB_POISON(slot, m_slotSize);
+  SetNext(slot, cache.free);
   cache.free = slot;
   if (++cache.freed < kBatchSlots) return;
   // A thread that only frees (the one that empties a list) hands its slots on to the
   // threads that make new objects.
   std::lock_guard lock(m_shared->mutex);
-  cache.free->nextBatch = m_shared->batches;
+  SetNextBatch(cache.free, m_shared->batches);
   m_shared->batches = cache.free;
   cache.free = nullptr;
   cache.freed = 0;

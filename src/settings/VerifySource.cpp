@@ -66,6 +66,11 @@ std::string Unescape(std::string_view s) {
       out += s[i];
     }
   }
+  // The writer escapes only separators and line breaks, but an edited or damaged file
+  // may escape any byte. Bytes that are no UTF-8 are read as the legacy code page,
+  // like a line of the file that is no UTF-8, so that the text in memory is UTF-8
+  // and is saved as it was loaded.
+  if (!qb::IsValidUtf8(out)) return qb::DecodeLegacyLine(out);
   return out;
 }
 

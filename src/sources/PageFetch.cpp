@@ -16,77 +16,27 @@ using Clock = std::chrono::steady_clock;
 // What one transfer collects while libcurl calls back.
 struct PageReader {
   CURL* easy = nullptr;
-  const DownloadLimits* limits = nullptr;
   const qb::CurlTransfer* transfer = nullptr;
   const FetchProgress* progress = nullptr;
   PageFetchResult* result = nullptr;
-  std::string lineBuf;
+  PageLineReader* lines = nullptr;
   // The transfer was ended on purpose by the callback ("</body>" seen, or the cap).
   bool stopped = false;
   Clock::time_point lastByte;
-
-  void TakeLine(std::string_view line) {
-    if (qb::IsValidUtf8(line)) {
-      result->page.append(line);
-    } else {
-      result->page += qb::DecodeLegacyLine(line);
-    }
-    result->page.append("\r\n");
-    if (line.find("</body>") != std::string_view::npos) result->bodyEnded = true;
-  }
-
-  // Returns false once the page is complete.
-  bool TakeChunk(std::string_view chunk) {
-    std::size_t pos = 0;
-    while (pos < chunk.size()) {
-      const std::size_t lf = chunk.find('\n', pos);
-      if (lf == std::string_view::npos) {
-        lineBuf.append(chunk.substr(pos));
-        break;
-      }
-      if (lineBuf.empty()) {
-        TakeLine(chunk.substr(pos, lf - pos));
-      } else {
-        lineBuf.append(chunk.substr(pos, lf - pos));
-        TakeLine(lineBuf);
-        lineBuf.clear();
-      }
-      pos = lf + 1;
-      if (result->bodyEnded) return false;
-    }
-    return true;
-  }
 
   static size_t Write(char* data, size_t size, size_t count, void* p) {
     auto* self = static_cast<PageReader*>(p);
     const size_t len = size * count;
     if (self->transfer->Aborted()) return 0;
     self->lastByte = Clock::now();
-
-    std::string_view chunk(data, len);
-    PageFetchResult& r = *self->result;
-    const std::size_t cap = self->limits->maxPageBytes;
-    const std::size_t had = static_cast<std::size_t>(r.bytes);
-    const bool overCap = had + len > cap;
-    if (overCap) chunk = chunk.substr(0, cap > had ? cap - had : 0);
-    r.bytes += static_cast<std::int64_t>(chunk.size());
-
-    if (!self->TakeChunk(chunk)) {
-      self->stopped = true;
-      return 0;
-    }
-    if (overCap) {
-      // The line running into the cap is incomplete: a proxy cut in half there would
-      // come out with a wrong port, so the page ends with the last whole line.
-      r.cut = true;
-      self->lineBuf.clear();
+    if (!self->lines->Take(std::string_view(data, len))) {
       self->stopped = true;
       return 0;
     }
     if (self->progress && *self->progress) {
       curl_off_t expected = -1;
       curl_easy_getinfo(self->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected);
-      (*self->progress)(r.bytes, expected);
+      (*self->progress)(self->result->bytes, expected);
     }
     return len;
   }
@@ -169,6 +119,61 @@ std::string SourceRequestUrl(std::string_view url) {
   return full;
 }
 
+PageLineReader::PageLineReader(PageFetchResult& result, std::size_t maxPageBytes)
+    : m_result(result), m_maxPageBytes(maxPageBytes) {}
+
+void PageLineReader::TakeLine(std::string_view line) {
+  if (qb::IsValidUtf8(line)) {
+    m_result.page.append(line);
+  } else {
+    m_result.page += qb::DecodeLegacyLine(line);
+  }
+  m_result.page.append("\r\n");
+  if (line.find("</body>") != std::string_view::npos) m_result.bodyEnded = true;
+}
+
+bool PageLineReader::TakeLines(std::string_view chunk) {
+  std::size_t pos = 0;
+  while (pos < chunk.size()) {
+    const std::size_t lf = chunk.find('\n', pos);
+    if (lf == std::string_view::npos) {
+      m_lineBuf.append(chunk.substr(pos));
+      break;
+    }
+    if (m_lineBuf.empty()) {
+      TakeLine(chunk.substr(pos, lf - pos));
+    } else {
+      m_lineBuf.append(chunk.substr(pos, lf - pos));
+      TakeLine(m_lineBuf);
+      m_lineBuf.clear();
+    }
+    pos = lf + 1;
+    if (m_result.bodyEnded) return false;
+  }
+  return true;
+}
+
+bool PageLineReader::Take(std::string_view chunk) {
+  const std::size_t had = static_cast<std::size_t>(m_result.bytes);
+  const bool overCap = had + chunk.size() > m_maxPageBytes;
+  if (overCap) chunk = chunk.substr(0, m_maxPageBytes > had ? m_maxPageBytes - had : 0);
+  m_result.bytes += static_cast<std::int64_t>(chunk.size());
+  if (!TakeLines(chunk)) return false;
+  if (overCap) {
+    // The line running into the cap is incomplete: a proxy cut in half there would
+    // come out with a wrong port, so the page ends with the last whole line.
+    m_result.cut = true;
+    m_lineBuf.clear();
+    return false;
+  }
+  return true;
+}
+
+void PageLineReader::Finish() {
+  if (!m_lineBuf.empty()) TakeLine(m_lineBuf);
+  m_lineBuf.clear();
+}
+
 CDownloadSession::CDownloadSession(DownloadLimits limits) : m_limits(limits) {}
 
 CDownloadSession::~CDownloadSession() = default;
@@ -197,9 +202,10 @@ PageFetchResult CDownloadSession::Fetch(std::string_view sourceUrl, const FetchP
     return result;
   }
 
+  PageLineReader lines(result, m_limits.maxPageBytes);
   PageReader reader;
   reader.easy = easy;
-  reader.limits = &m_limits;
+  reader.lines = &lines;
   reader.transfer = &m_transfer;
   reader.progress = &progress;
   reader.result = &result;
@@ -286,7 +292,7 @@ PageFetchResult CDownloadSession::Fetch(std::string_view sourceUrl, const FetchP
   }
   if (result.status == FetchStatus::Ok) {
     // The last line counts even without its line feed.
-    if (!reader.lineBuf.empty()) reader.TakeLine(reader.lineBuf);
+    lines.Finish();
   } else {
     // A failed page is not extracted, not even the part that came.
     result.page.clear();

@@ -65,6 +65,28 @@ struct PageFetchResult {
   std::string error;
 };
 
+// The page as its body comes in, in whatever pieces the network hands over: cut into
+// lines at LF, each decoded and stored as PageFetchResult::page describes, up to the
+// first line that holds "</body>" or the size cap. Sets the result's page, cut,
+// bodyEnded and bytes.
+class PageLineReader {
+ public:
+  PageLineReader(PageFetchResult& result, std::size_t maxPageBytes);
+  // The next piece of the body. False once the page is complete: a line holding
+  // "</body>" was taken, or the cap was reached (the line running into it is dropped).
+  bool Take(std::string_view chunk);
+  // The body ended by itself: its last line counts even without its LF.
+  void Finish();
+
+ private:
+  void TakeLine(std::string_view line);
+  bool TakeLines(std::string_view chunk);
+
+  PageFetchResult& m_result;
+  std::size_t m_maxPageBytes;
+  std::string m_lineBuf;  // the start of a line whose LF has not come yet
+};
+
 // Receives the body bytes so far and the announced length (-1 when unknown). Called on
 // the thread that runs Fetch.
 using FetchProgress = std::function<void(std::int64_t received, std::int64_t expected)>;

@@ -11,6 +11,14 @@
 #include "base/FixedPool.h"
 #include "proxy/ProxyEntry.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#define QB_TEST_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QB_TEST_ASAN 1
+#endif
+#endif
+
 using namespace qb;
 
 namespace {
@@ -104,5 +112,43 @@ TEST(FixedPool, ProxyEntriesComeFromThePoolAndLiveLikeAnyObject) {
   }
   entries.clear();
 }
+
+#ifdef QB_TEST_ASAN
+
+// Under AddressSanitizer the pool poisons what is not in a caller's hands, so a row
+// read after it was deleted, or a read past a slot into memory not yet handed out,
+// is reported instead of returning stale bytes.
+int ReadByte(const void* p) {
+  return *static_cast<const volatile char*>(p);
+}
+
+TEST(FixedPoolDeathTest, ReadingADeletedRowIsReported) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  auto* entry = new CProxyEntry("10.9.8.7", "8080", "HTTP", "未验证", "");
+  const CProxyEntry* stale = entry;
+  EXPECT_EQ(ReadByte(&stale->m_bFavorite), 0);
+  delete entry;
+  EXPECT_DEATH(ReadByte(&stale->m_bFavorite), "use-after-poison");
+}
+
+TEST(FixedPoolDeathTest, ReadingAFreedSlotOrUnusedPoolMemoryIsReported) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  static FixedPool pool(64);
+  char* slot = static_cast<char*>(pool.Allocate());
+  slot[63] = 1;
+  EXPECT_EQ(ReadByte(slot + 63), 1);
+  // The slot after it has not been handed out.
+  EXPECT_DEATH(ReadByte(slot + pool.SlotSize()), "use-after-poison");
+  pool.Free(slot);
+  EXPECT_DEATH(ReadByte(slot + 40), "use-after-poison");
+  // Handed out again, it may be used again.
+  char* again = static_cast<char*>(pool.Allocate());
+  EXPECT_EQ(again, slot);
+  again[40] = 2;
+  EXPECT_EQ(ReadByte(again + 40), 2);
+  pool.Free(again);
+}
+
+#endif  // QB_TEST_ASAN
 
 }  // namespace

@@ -275,7 +275,8 @@ TEST(StatusLine, CountsAndSystemProxyPerMode) {
 TEST(ProxyListFile, HostileFilesLoadWithoutHarm) {
   TempDir dir;
   std::string junk;
-  for (int i = 0; i < 300000; ++i) junk.push_back(static_cast<char>((i * 7919) & 0xFF));
+  // Unsigned: the product outgrows an int, and only its low byte matters.
+  for (unsigned i = 0; i < 300000; ++i) junk.push_back(static_cast<char>((i * 7919u) & 0xFF));
   junk += std::string(1 << 20, 'x') + ":80@HTTP$" + std::string(5000, '9') + "\n";
   junk += std::string("1.2.3.4:80\0@HTTP\n", 17);
   junk += "<a href='1.2.3.4:99'";  // unclosed markup at the end

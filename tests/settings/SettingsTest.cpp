@@ -201,6 +201,23 @@ TEST_F(SettingsFile, TextsWithSeparatorsLoadBackIdenticalAndOrdinaryLinesKeepThe
   EXPECT_EQ(back.m_aVerifySources, ordinary.m_aVerifySources);
 }
 
+// Found by fuzzing: an escaped line whose escapes decode to bytes that are no UTF-8
+// (the writer never makes one; an edited file can) was held as such bytes, saved raw,
+// and the next load took the whole saved line for GB18030, garbling its other texts.
+TEST_F(SettingsFile, EscapesOfBytesThatAreNoUtf8LoadAsLegacyTextAndSaveBackUnchanged) {
+  ASSERT_TRUE(Load("名字@http://x/%E4%B8%AD%%feat%D6%D0%CE%C4%24$1\r\n"));
+  ASSERT_EQ(settings.m_aVerifySources.size(), 1u);
+  // %E4%B8%AD is UTF-8 and stays; %D6%D0%CE%C4 is "中文" in the legacy code page.
+  EXPECT_EQ(settings.m_aVerifySources[0], (CVerifySource{"名字", "http://x/中", "feat中文$", 1}));
+  EXPECT_TRUE(qb::IsValidUtf8(settings.m_aVerifySources[0].m_sFeature));
+
+  ASSERT_TRUE(SaveSettings(settings, dir.Path()));
+  CSettings back;
+  ASSERT_TRUE(LoadSettings(back, dir.Path()));
+  EXPECT_EQ(back.m_aVerifySources, settings.m_aVerifySources);
+  EXPECT_EQ(FormatSettingsFile(back), FormatSettingsFile(settings));
+}
+
 TEST_F(SettingsFile, DollarSignsInLegacyTextsBelongToTheTexts) {
   // A feature imported in the file's own form carries "$1"; older versions wrote it
   // as it was and then cut it at the first "$".

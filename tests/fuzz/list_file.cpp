@@ -1,0 +1,40 @@
+// The list file loader (Proxies.pro) over any bytes. Whatever it loads, saved and
+// loaded again, gives the same rows; and the load in parts on two threads gives the
+// rows of the load front to back.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "FuzzSupport.h"
+#include "proxy/FileImport.h"
+#include "proxy/ProxyListFile.h"
+#include "proxy/ProxyListModel.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  const std::string dir = qbfuzz::ScratchDir();
+  const std::string path = qbfuzz::WriteScratchFile(qb::kProxyListFileName, bytes);
+
+  qb::CProxyListModel loaded;
+  if (!qb::LoadProxyList(loaded, dir)) qbfuzz::Fail("a readable list file failed to load");
+  if (!loaded.KeysMatchRows()) qbfuzz::Fail("the key set differs from the loaded rows");
+
+  for (unsigned threads : {1u, 2u}) {
+    qb::CProxyListModel parts;
+    qb::FileImportOptions options;
+    options.partBytes = 16;
+    options.threads = threads;
+    const std::optional<std::size_t> rows = qb::AddRowsFromListFile(parts, path, options);
+    if (!rows || *rows != static_cast<std::size_t>(parts.RowCount()))
+      qbfuzz::Fail("the load in parts failed");
+    if (qbfuzz::RowsOf(parts) != qbfuzz::RowsOf(loaded)) qbfuzz::Fail("the load in parts gives other rows");
+  }
+
+  if (!qb::SaveProxyList(loaded, dir)) qbfuzz::Fail("the list could not be saved");
+  qb::CProxyListModel again;
+  if (!qb::LoadProxyList(again, dir)) qbfuzz::Fail("the saved list failed to load");
+  if (qbfuzz::RowsOf(again) != qbfuzz::RowsOf(loaded)) qbfuzz::Fail("a saved list loads back to other rows");
+  return 0;
+}
