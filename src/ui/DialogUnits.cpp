@@ -1,4 +1,7 @@
 #include "ui/DialogUnits.h"
+#include <QEvent>
+#include <QHash>
+#include <algorithm>
 
 #include <QFontMetricsF>
 #include <QWidget>
@@ -37,6 +40,53 @@ double ColumnScale(const QFont& font) {
   double scale = width / 7.0;
   if (width != 7) scale *= 1.044;
   return scale;
+}
+
+namespace {
+
+class GrowFilter : public QObject {
+ public:
+  GrowFilter(QWidget* dialog, QWidget* growing) : QObject(dialog), m_dialog(dialog), m_growing(growing) {
+    m_base = dialog->size();
+    for (QObject* child : dialog->children()) {
+      if (auto* w = qobject_cast<QWidget*>(child); w && !w->isWindow()) m_geometry.insert(w, w->geometry());
+    }
+  }
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == m_dialog && event->type() == QEvent::Resize) Arrange();
+    return false;
+  }
+
+ private:
+  void Arrange() {
+    const int dx = std::max(0, m_dialog->width() - m_base.width());
+    const int dy = std::max(0, m_dialog->height() - m_base.height());
+    const QRect g = m_geometry.value(m_growing);
+    for (auto it = m_geometry.cbegin(); it != m_geometry.cend(); ++it) {
+      QRect r = it.value();
+      if (it.key() == m_growing || (r.contains(g) && r != g)) {
+        r.setSize(r.size() + QSize(dx, dy));
+      } else {
+        if (r.left() >= g.right()) r.translate(dx, 0);
+        if (r.top() >= g.bottom()) r.translate(0, dy);
+      }
+      it.key()->setGeometry(r);
+    }
+  }
+
+  QWidget* m_dialog;
+  QWidget* m_growing;
+  QSize m_base;
+  QHash<QWidget*, QRect> m_geometry;
+};
+
+}  // namespace
+
+void GrowFromDocumentedSize(QWidget* dialog, QWidget* growing) {
+  dialog->setMinimumSize(dialog->size());
+  dialog->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  dialog->installEventFilter(new GrowFilter(dialog, growing));
 }
 
 }  // namespace qb

@@ -28,4 +28,10 @@ void PlaceControl(QWidget* control, int x, int y, int w, int h);
 // times 1.044 further when it is not 7.
 double ColumnScale(const QFont& font);
 
+// Lets a dialog laid out in dialog units grow from its documented size, which stays
+// its first and smallest: one control (a list) takes the room; a control right of it
+// keeps to the right edge, one below it to the bottom, and a frame around it grows
+// with it. Made once the controls stand at their places; owned by the dialog.
+void GrowFromDocumentedSize(QWidget* dialog, QWidget* growing);
+
 }  // namespace qb

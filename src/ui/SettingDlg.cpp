@@ -113,6 +113,9 @@ CSettingDlg::CSettingDlg(CSettings& settings, CSystemProxy& sysProxy, std::strin
   m_templatePath = qb::JoinPath(m_dataDir, kPacTemplateFileName);
   CreateControls();
   OnInitDialog();
+  // The resource list takes the room a user gives the dialog.
+  m_pSourceView->horizontalHeader()->setStretchLastSection(true);
+  qb::GrowFromDocumentedSize(this, m_pSourceView);
 }
 
 CSettingDlg::~CSettingDlg() = default;
@@ -123,7 +126,7 @@ void CSettingDlg::CreateControls() {
   // A caption bar, but neither a system menu nor a close box: the dialog ends through
   // its two buttons (or Esc).
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-  setFixedSize(qb::DluToPixels(font(), 0, 0, 435, 283).size());
+  resize(qb::DluToPixels(font(), 0, 0, 435, 283).size());
 
   // Group boxes frame controls created before them; they stay beneath those controls
   // so that they never take their clicks.

@@ -8,6 +8,7 @@
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QToolButton>
+#include <map>
 
 #include "base/Files.h"
 #include "settingdlg/SettingDlgFixture.h"
@@ -438,6 +439,36 @@ TEST_F(SettingDialog, ATemplateNothingCanOpenIsNamedAndItsPathOffered) {
   dlg->SetUrlOpener([](const QUrl&) { return true; });
   dlg->EditPacTemplate();
   EXPECT_EQ(prompt.messages.size(), 1u);
+}
+
+}  // namespace
+
+namespace {
+
+// A user may make the dialog larger: the resource list takes the room, the buttons
+// beside it keep to the right edge, what is below keeps to the bottom; nothing
+// leaves the dialog or lies over the list.
+TEST_F(SettingDialog, TheDialogGrowsAroundItsResourceList) {
+  auto dlg = Open();
+  dlg->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+  const QSize base = dlg->size();
+  EXPECT_EQ(dlg->minimumSize(), base);
+  std::map<int, QRect> before;
+  for (const Rect& r : kLayout) before[r.id] = Control<QWidget>(*dlg, r.id)->geometry();
+
+  dlg->resize(base + QSize(200, 150));
+  QCoreApplication::processEvents();
+  QWidget* list = Control<QWidget>(*dlg, 1032);
+  EXPECT_EQ(list->size(), before[1032].size() + QSize(200, 150));
+  EXPECT_EQ(Control<QWidget>(*dlg, 1034)->geometry(), before[1034].translated(200, 0));
+  EXPECT_EQ(Control<QWidget>(*dlg, 1)->geometry(), before[1].translated(0, 150));
+  EXPECT_EQ(Control<QWidget>(*dlg, 2)->geometry(), before[2].translated(0, 150));
+  for (const Rect& r : kLayout) {
+    const QRect g = Control<QWidget>(*dlg, r.id)->geometry();
+    EXPECT_TRUE(dlg->rect().contains(g)) << r.id;
+    if (r.id != 1032) EXPECT_FALSE(g.intersects(list->geometry())) << r.id;
+  }
 }
 
 }  // namespace

@@ -310,6 +310,11 @@ TEST_F(SourceList, RendersTheDialogs) {
   const QImage shot = dlg->grab().toImage();
   EXPECT_EQ(shot.size(), dlg->size() * dlg->devicePixelRatio());
   EXPECT_TRUE(shot.save(dir + "/settings.png"));
+  const QSize documented = dlg->size();
+  dlg->resize(documented + QSize(240, 160));
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(dlg->grab().toImage().save(dir + "/settings-large.png"));
+  dlg->resize(documented);
 
   CVerifySourceDlg source(dlg.get());
   source.NameEdit()->setText("本地甲");
