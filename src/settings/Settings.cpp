@@ -61,6 +61,9 @@ void ReadResourceLine(CSettings& settings, std::string_view line) {
   } else {
     LegacySplit(line, at, line.find('%'), line.find('$'), name, url, feature, flag);
   }
+  // A name that began with a byte-order mark would lose it when it is the file's
+  // first line and is saved back at the start: the mark is never part of a name.
+  while (name.starts_with("\xEF\xBB\xBF")) name.erase(0, 3);
   if (GetUrlProtocol(url) == 0) url = "http://" + url;
   settings.m_aVerifySources.push_back(
       {std::move(name), std::move(url), std::move(feature), flag == "0" ? 0 : 1});

@@ -218,6 +218,18 @@ TEST_F(SettingsFile, EscapesOfBytesThatAreNoUtf8LoadAsLegacyTextAndSaveBackUncha
   EXPECT_EQ(FormatSettingsFile(back), FormatSettingsFile(settings));
 }
 
+// A byte-order mark inside the file (a resource whose name began with one) is no part
+// of the name: otherwise the name would lose it once saved at the file's start.
+TEST_F(SettingsFile, AByteOrderMarkBeforeAResourceNameIsNoPartOfIt) {
+  ASSERT_TRUE(Load("本地@http://127.0.0.1/a%feat$1\r\n\xEF\xBB\xBF@ftp://user:pw@127.0.0.1/%230$0\r\n"));
+  ASSERT_EQ(settings.m_aVerifySources.size(), 2u);
+  EXPECT_EQ(settings.m_aVerifySources[1].m_sName, "");
+  ASSERT_TRUE(SaveSettings(settings, dir.Path()));
+  CSettings back;
+  ASSERT_TRUE(LoadSettings(back, dir.Path()));
+  EXPECT_EQ(FormatSettingsFile(back), FormatSettingsFile(settings));
+}
+
 TEST_F(SettingsFile, DollarSignsInLegacyTextsBelongToTheTexts) {
   // A feature imported in the file's own form carries "$1"; older versions wrote it
   // as it was and then cut it at the first "$".
