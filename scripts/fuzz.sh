@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Replays the seed corpus of every fuzz target, then fuzzes each for a bounded time
-# (FUZZ_SECONDS, 15 by default). The targets are built in build-asan, with the
+# (FUZZ_SECONDS, 15 by default; FUZZ_SEED, 1 by default). The targets are built in build-asan, with the
 # sanitizers of scripts/sanitize.sh, which builds them first when run by test.sh.
 #
 # An input that crashes a target, or breaks one of its properties, is copied into
@@ -9,6 +9,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${FUZZ_SECONDS:-15}"
+# A fixed seed makes the test command's run the same run every time, so that its
+# result does not depend on luck; FUZZ_SEED=0 draws a new seed, for runs by hand that
+# are to go where the fixed one does not.
+seed="${FUZZ_SEED:-1}"
 jobs="$(nproc)"
 
 export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:detect_stack_use_after_return=0"
@@ -45,7 +49,7 @@ for src in tests/fuzz/[a-z]*.cpp; do
   status=ok
   if ! "$target" -runs=0 "$corpus" >"$log" 2>&1; then
     status=replay
-  elif ! "$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=8192 \
+  elif ! "$target" -seed="$seed" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=8192 \
       -print_final_stats=1 -artifact_prefix="$work/$name/crash/" "$work/$name/new" "$corpus" >>"$log" 2>&1; then
     status=fuzz
   fi
