@@ -11,6 +11,7 @@ set(QB_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/quillberry)
 
 install(TARGETS quillberry quillberry-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${CMAKE_SOURCE_DIR}/res/help/QuillberryHelp.html DESTINATION ${QB_SHARE_DIR})
+install(FILES ${CMAKE_SOURCE_DIR}/res/help/QuillberryHelp.en.html DESTINATION ${QB_SHARE_DIR})
 install(FILES ${QB_LINUX_DIR}/${QB_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${QB_LINUX_DIR}/${QB_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${CMAKE_SOURCE_DIR}/res/icons/app.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps

@@ -9,6 +9,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6svg6 qt6-qpa-plugins
   # Qt's own buttons and dialogs in the interface's language
   qt6-translations-l10n
+  qt6-l10n-tools
   libcurl4-openssl-dev libglib2.0-dev libglib2.0-bin
   libgtest-dev libgmock-dev libbenchmark-dev
   # the format check of the test command

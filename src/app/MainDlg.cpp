@@ -29,6 +29,7 @@
 #include "base/Files.h"
 #include "base/Prompt.h"
 #include "base/Text.h"
+#include "base/Translate.h"
 #include "proxy/IpLocation.h"
 #include "proxy/ProxyExtractor.h"
 #include "proxy/ProxyListCommands.h"
@@ -84,6 +85,7 @@ CMainDlg::CMainDlg(MainDlgOptions options, QWidget* parent)
 
   CreateControls();
   OnInitDialog();
+  FitButtonCaptions();
   for (QObject* child : children()) {
     if (auto* w = qobject_cast<QWidget*>(child); w && !w->isWindow()) m_baseGeometry.insert(w, w->geometry());
   }
@@ -134,6 +136,46 @@ void CMainDlg::ArrangeForSize(const QSize& size) {
   }
 }
 
+void CMainDlg::FitButtonCaptions() {
+  // The column of buttons right of the lists: full-width buttons, and pairs of half
+  // ones side by side.
+  const QAbstractButton* first = m_buttons.value(kIdVerifyAll);
+  const int columnLeft = first->x();
+  const int fullWidth = first->width();
+  int extra = 0;
+  for (const QAbstractButton* b : std::as_const(m_buttons)) {
+    if (b->x() < columnLeft) continue;
+    const int lack = qb::ButtonWidthNeeded(*b) - b->width();
+    const bool half = 2 * b->width() < fullWidth + 1;
+    if (lack > 0) extra = std::max(extra, half ? 2 * lack : lack);
+  }
+  // A longer caption than the documented ones (the English ones, or a larger font)
+  // widens the column, and the window with it, rather than being cut.
+  if (extra > 0) {
+    for (QAbstractButton* b : std::as_const(m_buttons)) {
+      if (b->x() < columnLeft) continue;
+      QRect r = b->geometry();
+      if (2 * r.width() < fullWidth + 1) {
+        if (r.x() > columnLeft + 1) r.translate(extra / 2, 0);
+        r.setWidth(r.width() + extra / 2);
+      } else {
+        r.setWidth(r.width() + extra);
+      }
+      b->setGeometry(r);
+    }
+    if (auto* frame = findChild<QWidget*>(QLatin1String(kFrameName)))
+      frame->resize(frame->size() + QSize(extra, 0));
+    m_baseSize += QSize(extra, 0);
+    setMinimumSize(m_baseSize);
+    resize(m_baseSize);
+  }
+  // The download button ends where the proxy list ends; it grows to the left.
+  if (QAbstractButton* download = m_buttons.value(1050)) {
+    if (const int lack = qb::ButtonWidthNeeded(*download) - download->width(); lack > 0)
+      download->setGeometry(download->geometry().adjusted(-lack, 0, 0, 0));
+  }
+}
+
 void CMainDlg::RestoreWindowState() {
   if (m_windowStateIni.empty()) return;
   const QSettings state(QString::fromStdString(m_windowStateIni), QSettings::IniFormat);
@@ -161,7 +203,7 @@ CMainDlg::~CMainDlg() {
 }
 
 QAbstractButton* CMainDlg::AddButton(int id, const char* text, int x, int y, int w, int h) {
-  auto* b = new QPushButton(QString::fromUtf8(text), this);
+  auto* b = new QPushButton(qb::Tr(text), this);
   b->setObjectName(QString::number(id));
   b->setAutoDefault(false);
   b->setDefault(false);
@@ -172,7 +214,7 @@ QAbstractButton* CMainDlg::AddButton(int id, const char* text, int x, int y, int
 
 void CMainDlg::CreateControls() {
   setObjectName("102");
-  setWindowTitle(QString::fromUtf8(kMainCaption));
+  setWindowTitle(qb::Tr(kMainCaption));
   setWindowIcon(QIcon(QStringLiteral(":/icons/app.svg")));
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
@@ -189,41 +231,44 @@ void CMainDlg::CreateControls() {
   qb::PlaceControl(frame, 5, 0, 434, 299);
   frame->lower();
 
-  connect(AddButton(1045, "验证全部", 382, 32, 50, 15), &QAbstractButton::clicked, this,
-          &CMainDlg::OnVerifyAll);
-  connect(AddButton(1002, "验证选定", 382, 50, 50, 15), &QAbstractButton::clicked, this,
-          &CMainDlg::OnVerifySelected);
-  connect(AddButton(1009, "设为IE代理", 382, 72, 50, 15), &QAbstractButton::clicked, this,
-          &CMainDlg::OnSetIEProxy);
-  connect(AddButton(1011, "取消IE代理", 382, 90, 50, 15), &QAbstractButton::clicked, this,
-          &CMainDlg::OnCancelIEProxy);
-  connect(AddButton(1034, "添加代理", 382, 112, 50, 15), &QAbstractButton::clicked, this,
-          &CMainDlg::OnAddProxy);
-  connect(AddButton(1041, "修改选定", 382, 130, 50, 15), &QAbstractButton::clicked, this,
-          &CMainDlg::OnModifySelected);
-  connect(AddButton(1039, "删除", 382, 148, 24, 15), &QAbstractButton::clicked, this,
-          &CMainDlg::OnDeleteSelected);
-  connect(AddButton(1044, "清理", 408, 148, 24, 15), &QAbstractButton::clicked, this, &CMainDlg::OnClean);
-  connect(AddButton(1042, "导入", 382, 170, 24, 15), &QAbstractButton::clicked, this, &CMainDlg::OnImport);
-  connect(AddButton(1046, "粘贴", 408, 170, 24, 15), &QAbstractButton::clicked, this, &CMainDlg::OnPaste);
-  connect(AddButton(1043, "导出选定", 382, 188, 50, 15), &QAbstractButton::clicked, this,
-          &CMainDlg::OnExport);
-  connect(AddButton(1049, "【设置】", 382, 12, 50, 15), &QAbstractButton::clicked, this,
-          &CMainDlg::OnSettings);
-  connect(AddButton(1050, "▲下载代理资源", 311, 208, 62, 15), &QAbstractButton::clicked, this,
-          &CMainDlg::OnDownloadSources);
-  connect(AddButton(1027, "添加资源", 382, 232, 50, 15), &QAbstractButton::clicked, this,
-          &CMainDlg::OnAddSource);
-  connect(AddButton(1028, "修改资源", 382, 250, 50, 15), &QAbstractButton::clicked, this,
-          &CMainDlg::OnModifySource);
-  connect(AddButton(1029, "删除资源", 382, 268, 50, 15), &QAbstractButton::clicked, this,
-          &CMainDlg::OnDeleteSource);
+  connect(AddButton(1045, QT_TRANSLATE_NOOP("Quillberry", "验证全部"), 382, 32, 50, 15),
+          &QAbstractButton::clicked, this, &CMainDlg::OnVerifyAll);
+  connect(AddButton(1002, QT_TRANSLATE_NOOP("Quillberry", "验证选定"), 382, 50, 50, 15),
+          &QAbstractButton::clicked, this, &CMainDlg::OnVerifySelected);
+  connect(AddButton(1009, QT_TRANSLATE_NOOP("Quillberry", "设为IE代理"), 382, 72, 50, 15),
+          &QAbstractButton::clicked, this, &CMainDlg::OnSetIEProxy);
+  connect(AddButton(1011, QT_TRANSLATE_NOOP("Quillberry", "取消IE代理"), 382, 90, 50, 15),
+          &QAbstractButton::clicked, this, &CMainDlg::OnCancelIEProxy);
+  connect(AddButton(1034, QT_TRANSLATE_NOOP("Quillberry", "添加代理"), 382, 112, 50, 15),
+          &QAbstractButton::clicked, this, &CMainDlg::OnAddProxy);
+  connect(AddButton(1041, QT_TRANSLATE_NOOP("Quillberry", "修改选定"), 382, 130, 50, 15),
+          &QAbstractButton::clicked, this, &CMainDlg::OnModifySelected);
+  connect(AddButton(1039, QT_TRANSLATE_NOOP("Quillberry", "删除"), 382, 148, 24, 15),
+          &QAbstractButton::clicked, this, &CMainDlg::OnDeleteSelected);
+  connect(AddButton(1044, QT_TRANSLATE_NOOP("Quillberry", "清理"), 408, 148, 24, 15),
+          &QAbstractButton::clicked, this, &CMainDlg::OnClean);
+  connect(AddButton(1042, QT_TRANSLATE_NOOP("Quillberry", "导入"), 382, 170, 24, 15),
+          &QAbstractButton::clicked, this, &CMainDlg::OnImport);
+  connect(AddButton(1046, QT_TRANSLATE_NOOP("Quillberry", "粘贴"), 408, 170, 24, 15),
+          &QAbstractButton::clicked, this, &CMainDlg::OnPaste);
+  connect(AddButton(1043, QT_TRANSLATE_NOOP("Quillberry", "导出选定"), 382, 188, 50, 15),
+          &QAbstractButton::clicked, this, &CMainDlg::OnExport);
+  connect(AddButton(1049, QT_TRANSLATE_NOOP("Quillberry", "【设置】"), 382, 12, 50, 15),
+          &QAbstractButton::clicked, this, &CMainDlg::OnSettings);
+  connect(AddButton(1050, QT_TRANSLATE_NOOP("Quillberry", "▲下载代理资源"), 311, 208, 62, 15),
+          &QAbstractButton::clicked, this, &CMainDlg::OnDownloadSources);
+  connect(AddButton(1027, QT_TRANSLATE_NOOP("Quillberry", "添加资源"), 382, 232, 50, 15),
+          &QAbstractButton::clicked, this, &CMainDlg::OnAddSource);
+  connect(AddButton(1028, QT_TRANSLATE_NOOP("Quillberry", "修改资源"), 382, 250, 50, 15),
+          &QAbstractButton::clicked, this, &CMainDlg::OnModifySource);
+  connect(AddButton(1029, QT_TRANSLATE_NOOP("Quillberry", "删除资源"), 382, 268, 50, 15),
+          &QAbstractButton::clicked, this, &CMainDlg::OnDeleteSource);
   // The dialog's OK button exists but is never seen or used: Enter does nothing.
   QAbstractButton* ok = AddButton(1, "OK", 97, 209, 26, 13);
   ok->hide();
   ok->setEnabled(false);
 
-  auto* listLabel = new QLabel(QStringLiteral("代理列表:"), this);
+  auto* listLabel = new QLabel(qb::Tr(QT_TRANSLATE_NOOP("Quillberry", "代理列表:")), this);
   qb::PlaceControl(listLabel, 11, 13, 38, 13);
   m_pProgress = new CTextProgressCtrl(this);
   m_pProgress->setObjectName("1040");
@@ -253,7 +298,7 @@ void CMainDlg::CreateControls() {
     });
   });
 
-  auto* sourceLabel = new QLabel(QStringLiteral("获取代理网址:"), this);
+  auto* sourceLabel = new QLabel(qb::Tr(QT_TRANSLATE_NOOP("Quillberry", "获取代理网址:")), this);
   qb::PlaceControl(sourceLabel, 11, 211, 53, 9);
   m_pDownloadProgress = new CTextProgressCtrl(this);
   m_pDownloadProgress->setObjectName("1051");
@@ -296,7 +341,7 @@ void CMainDlg::CreateControls() {
     ReportListSave(report.save);
     // A page taken only in part must not pass for the whole page.
     if (const std::string cut = PageLimitText(report); !cut.empty())
-      qb::ShowMessage(cut, kCaptionPageCut + report.name, qb::MsgIcon::Information);
+      qb::ShowMessage(cut, qb::TrStd(kCaptionPageCut) + report.name, qb::MsgIcon::Information);
   });
   connect(m_downloader, &CSourceDownloader::Finished, this, &CMainDlg::EndDownload);
 
@@ -307,7 +352,7 @@ void CMainDlg::CreateControls() {
   auto* menuButton = new QToolButton(this);
   menuButton->setObjectName(QStringLiteral("TrayMenuButton"));
   menuButton->setText(QStringLiteral("☰"));
-  menuButton->setToolTip(QStringLiteral("菜单：收藏的代理、关于、退出"));
+  menuButton->setToolTip(qb::Tr(QT_TRANSLATE_NOOP("Quillberry", "菜单：收藏的代理、关于、退出")));
   menuButton->setAutoRaise(true);
   qb::PlaceControl(menuButton, 374, 208, 10, 15);
   connect(menuButton, &QToolButton::clicked, this,
@@ -354,11 +399,18 @@ void CMainDlg::OnInitDialog() {
   // five-digit port, the text of a row being verified.
   const QFontMetrics metrics(m_pList->font());
   const int padding = metrics.horizontalAdvance(QLatin1Char('M')) * 2;
-  for (const auto& [column, sample] :
-       {std::pair{CProxyListModel::ColAddr, "255.255.255.255"}, std::pair{CProxyListModel::ColPort, "65535"},
-        std::pair{CProxyListModel::ColTimeStatus, "验证中..."}}) {
-    const int needed = metrics.horizontalAdvance(QString::fromUtf8(sample)) + padding;
+  for (const auto& [column, sample] : {std::pair{CProxyListModel::ColAddr, "255.255.255.255"},
+                                       std::pair{CProxyListModel::ColPort, "65535"}}) {
+    const int needed = metrics.horizontalAdvance(QString::fromLatin1(sample)) + padding;
     if (m_pList->columnWidth(column) < needed) m_pList->setColumnWidth(column, needed);
+  }
+  // Every status word whole, in the language shown.
+  for (const char* status :
+       {kStatusVerifying, kStatusUnverified, kStatusConnectFailed, kStatusTimeout, kStatusMismatch,
+        kStatusPasswordMismatch, kStatusUnsupported, kStatusException}) {
+    const int needed = metrics.horizontalAdvance(qb::Tr(status)) + padding;
+    if (m_pList->columnWidth(CProxyListModel::ColTimeStatus) < needed)
+      m_pList->setColumnWidth(CProxyListModel::ColTimeStatus, needed);
   }
   ReportListLoad(LoadProxyList(m_list, m_dataDir));
 
@@ -435,7 +487,7 @@ void CMainDlg::OnInitDialog() {
 void CMainDlg::ConnectVerifier() {
   connect(m_verify, &CVerifyControl::RunStateChanged, this, &CMainDlg::ShowRunState);
   connect(m_verify, &CVerifyControl::StoppingPulse, this, [this](bool alternate) {
-    RunButton()->setText(QString::fromUtf8(alternate ? kCaptionStopping2 : kCaptionStopping1));
+    RunButton()->setText(qb::Tr(alternate ? kCaptionStopping2 : kCaptionStopping1));
   });
   connect(m_verify, &CVerifyControl::ProgressRange, this,
           [this](int lo, int hi) { m_pProgress->SetRange(lo, hi); });
@@ -475,21 +527,21 @@ void CMainDlg::ShowRunState(RunState state) {
       // The run's own button becomes its stop button; everything that changes the
       // list or the settings waits for the run.
       const bool all = m_verify->VerifiesAll();
-      RunButton()->setText(QString::fromUtf8(kCaptionStopVerify));
+      RunButton()->setText(qb::Tr(kCaptionStopVerify));
       m_buttons.value(all ? kIdVerifySelected : kIdVerifyAll)->setEnabled(false);
       for (int id : {1049, 1034, 1041, 1039, 1044, 1042, 1046, 1050}) m_buttons.value(id)->setEnabled(false);
       break;
     }
     case RunState::Stopping:
       RunButton()->setEnabled(false);
-      RunButton()->setText(QString::fromUtf8(kCaptionStopping1));
+      RunButton()->setText(qb::Tr(kCaptionStopping1));
       break;
     case RunState::Idle:
       m_pList->setEnabled(true);
       for (int id : {1049, 1045, 1002, 1009, 1034, 1041, 1039, 1044, 1042, 1046, 1043, 1050})
         m_buttons.value(id)->setEnabled(true);
-      m_buttons.value(kIdVerifyAll)->setText(QString::fromUtf8(kCaptionVerifyAll));
-      m_buttons.value(kIdVerifySelected)->setText(QString::fromUtf8(kCaptionVerifySelected));
+      m_buttons.value(kIdVerifyAll)->setText(qb::Tr(kCaptionVerifyAll));
+      m_buttons.value(kIdVerifySelected)->setText(qb::Tr(kCaptionVerifySelected));
       break;
   }
 }
@@ -633,7 +685,7 @@ void CMainDlg::ShowAddedNotice(int found, int added) {
     m_noticeTimer->setInterval(kNoticeMs);
     connect(m_noticeTimer, &QTimer::timeout, this, &CMainDlg::UpdateStatusLine);
   }
-  m_pProgress->SetWindowText(QString::fromUtf8(kNoticeAdded).arg(added).arg(std::max(0, found - added)));
+  m_pProgress->SetWindowText(qb::Tr(kNoticeAdded).arg(added).arg(std::max(0, found - added)));
   m_noticeTimer->start();
 }
 
@@ -831,7 +883,7 @@ void CMainDlg::OnDownloadSources() {
 
 void CMainDlg::EndDownload() {
   for (int id : {1045, 1002, 1050}) m_buttons.value(id)->setEnabled(true);
-  m_buttons.value(1050)->setText(QString::fromUtf8(kDownloadButtonText));
+  m_buttons.value(1050)->setText(qb::Tr(kDownloadButtonText));
   m_pDownloadProgress->hide();
   UpdateStatusLine();
   if (m_foundByDownload > 0) ShowAddedNotice(m_foundByDownload, m_list.RowCount() - m_rowsBeforeDownload);

@@ -2,6 +2,8 @@
 // the proxy sources, the tray icon and the favourites.
 #pragma once
 
+#include <QtGlobal>
+
 #include <QDialog>
 #include <QHash>
 #include <QPointer>
@@ -55,13 +57,14 @@ std::string WindowStatePath();
 bool StartsInTray(bool minimisedAsked, bool minimiseSetting, bool firstStart, bool hasTray);
 
 // What adding rows did, shown in the status strip for kNoticeMs: %1 new, %2 already there.
-inline constexpr const char* kNoticeAdded = "新增 %1 个，重复 %2 个";
+inline constexpr const char* kNoticeAdded = QT_TRANSLATE_NOOP("Quillberry", "新增 %1 个，重复 %2 个");
 inline constexpr int kNoticeMs = 5000;
 
-inline constexpr const char* kMainCaption = "Ostrel代理验证（Quillberry）1.8";
-inline constexpr const char* kMsgExitWhileBusy =
-    "尚有线程在运行，请等现有的线程停止后再退出。\n不再启动新的线程，停止中...";
-inline constexpr const char* kCaptionExitWarning = "退出警告";
+inline constexpr const char* kMainCaption =
+    QT_TRANSLATE_NOOP("Quillberry", "Ostrel代理验证（Quillberry）1.8");
+inline constexpr const char* kMsgExitWhileBusy = QT_TRANSLATE_NOOP(
+    "Quillberry", "尚有线程在运行，请等现有的线程停止后再退出。\n不再启动新的线程，停止中...");
+inline constexpr const char* kCaptionExitWarning = QT_TRANSLATE_NOOP("Quillberry", "退出警告");
 
 class CMainDlg : public QDialog {
   Q_OBJECT
@@ -174,6 +177,8 @@ class CMainDlg : public QDialog {
   bool Busy() const;
   // The window grows from its documented size: the lists take the extra space, the
   // buttons keep to the right edge and the sources to the bottom.
+  // Widens the buttons whose captions would be cut, and the window with them.
+  void FitButtonCaptions();
   void ArrangeForSize(const QSize& size);
   void RestoreWindowState();
   void SaveWindowState() const;

@@ -1,5 +1,6 @@
 #include "app/ProxyApp.h"
 
+#include <QLocale>
 #include <QSessionManager>
 #include <QTimer>
 
@@ -12,9 +13,10 @@
 #include "app/SingleInstance.h"
 #include "base/DataDirLock.h"
 #include "base/InstanceLink.h"
+#include "base/Language.h"
 #include "base/ProgramDir.h"
 #include "base/Prompt.h"
-#include "ui/Language.h"
+#include "base/Translate.h"
 #include "ui/QtPrompt.h"
 #include "ui/Resources.h"
 #include "verify/VerifyControl.h"
@@ -35,24 +37,33 @@ CProxyApp::CProxyApp(int& argc, char** argv) : QApplication(argc, argv) {
 CProxyApp::~CProxyApp() = default;
 
 int CProxyApp::Run() {
-  // Before the first message box: its buttons speak the interface's language too.
-  m_qtTranslations = InstallQtTranslations();
   // --data-dir DIR, as for the command line; the last one given counts.
   const QStringList args = arguments();
   std::optional<std::string> dataDirOption;
+  std::optional<std::string> languageOption;
   QString action;
   for (int i = 1; i < args.size(); ++i) {
     if (args[i] == "--data-dir" && i + 1 < args.size()) dataDirOption = args[i + 1].toStdString();
+    if (args[i] == "--lang" && i + 1 < args.size()) languageOption = args[i + 1].toStdString();
+    if (args[i].startsWith(QLatin1String("--lang="))) languageOption = args[i].mid(7).toStdString();
     if (args[i] == "--verify-all") action = QStringLiteral("verify-all");
     if (args[i] == "--cancel-proxy") action = QStringLiteral("cancel-proxy");
   }
+  if (languageOption && !ParseLanguage(*languageOption))
+    std::fprintf(stderr,
+                 "quillberry: --lang %s: not a language of the interface (zh or en); the locale's is used\n",
+                 languageOption->c_str());
+  // Before the first message box, which speaks the interface's language too.
+  m_catalogues = std::make_unique<CLanguageCatalogues>(
+      ChooseLanguage(languageOption, LanguageSetting(), QLocale::system().uiLanguages()));
   MainDlgOptions options;
   options.windowStateIni = WindowStatePath();
   std::string why;
   options.dataDir = ChooseDataDir(dataDirOption, &why);
   if (options.dataDir.empty()) {
     std::fprintf(stderr, "quillberry: cannot start: %s\n", why.c_str());
-    qb::ShowMessage("无法确定数据目录：" + why, "Quillberry", qb::MsgIcon::Error);
+    qb::ShowMessage(qb::TrStd(QT_TRANSLATE_NOOP("Quillberry", "无法确定数据目录：")) + why, "Quillberry",
+                    qb::MsgIcon::Error);
     return 1;
   }
 
@@ -95,7 +106,10 @@ int CProxyApp::Run() {
           "has finished\n",
           options.dataDir.c_str(), holder.c_str());
       qb::ShowMessage(
-          "数据目录 " + options.dataDir + " 正在被 " + holder + " 写入。\n\n请等它结束后再启动 Quillberry。",
+          qb::Tr(QT_TRANSLATE_NOOP("Quillberry",
+                                   "数据目录 %1 正在被 %2 写入。\n\n请等它结束后再启动 Quillberry。"))
+              .arg(QString::fromStdString(options.dataDir), QString::fromStdString(holder))
+              .toStdString(),
           "Quillberry", qb::MsgIcon::Error);
       return kExitDataDirBusy;
     }
@@ -108,7 +122,8 @@ int CProxyApp::Run() {
 
   m_curl = std::make_unique<qb::CurlGlobal>();
   if (!m_curl->Ok()) {
-    qb::ShowMessage("Windows 通信端口初始化失败。", "Quillberry", qb::MsgIcon::Error);
+    qb::ShowMessage(QT_TRANSLATE_NOOP("Quillberry", "Windows 通信端口初始化失败。"), "Quillberry",
+                    qb::MsgIcon::Error);
     return 1;
   }
   qb::SetPrompt(&g_qtPrompt);
@@ -123,9 +138,10 @@ int CProxyApp::Run() {
       m_instance.get(), &CSingleInstance::OtherDataDirRequested, m_mainDlg,
       [dataDir](const QString& requested) {
         qb::ShowMessage(
-            QStringLiteral(
-                "Quillberry 已经在运行，它打开的数据目录是：\n%1\n\n这次启动要求的数据目录是：\n%2\n\n"
-                "请先退出正在运行的程序，再用该目录启动。")
+            qb::Tr(QT_TRANSLATE_NOOP(
+                       "Quillberry",
+                       "Quillberry 已经在运行，它打开的数据目录是：\n%1\n\n这次启动要求的数据目录是：\n%2\n\n"
+                       "请先退出正在运行的程序，再用该目录启动。"))
                 .arg(dataDir, requested)
                 .toStdString(),
             "Quillberry", qb::MsgIcon::Information);

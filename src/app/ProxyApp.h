@@ -2,11 +2,11 @@
 #pragma once
 
 #include <QApplication>
-#include <QTranslator>
 
 #include <memory>
 
 #include "base/CurlTransfer.h"
+#include "base/Language.h"
 
 namespace qb {
 
@@ -23,7 +23,7 @@ inline constexpr int kExitDataDirBusy = 5;
 
 // What `quillberry --help` prints; also the source of the manual page.
 inline constexpr const char* kWindowUsage =
-    "Usage: quillberry [--data-dir DIR] [--verify-all | --cancel-proxy]\n"
+    "Usage: quillberry [--data-dir DIR] [--lang zh|en] [--verify-all | --cancel-proxy]\n"
     "       quillberry --help | --version\n"
     "\n"
     "Opens the window of the proxy list: verification, the system proxy, the proxy\n"
@@ -33,6 +33,9 @@ inline constexpr const char* kWindowUsage =
     "--data-dir DIR   the directory of Proxies.pro, Setting.dat and the other data files\n"
     "                 (default: the executable's directory when it is writable and not\n"
     "                 an installed program's, otherwise ~/.local/share/Quillberry/)\n"
+    "--lang zh|en     the interface's language: Chinese or English (default: the\n"
+    "                 setting \"language\" of ~/.config/Quillberry/interface.ini, else\n"
+    "                 Chinese for a Chinese locale and English for any other)\n"
     "--verify-all     verify the whole list, as the button \"验证全部\" does, in the running\n"
     "                 window (one is started in the tray when none runs)\n"
     "--cancel-proxy   clear the desktop's system proxy, as \"取消IE代理\" does, in the\n"
@@ -64,7 +67,7 @@ class CProxyApp : public QApplication {
   std::unique_ptr<CSingleInstance> m_instance;
   std::unique_ptr<CDataDirLock> m_dataLock;
   std::unique_ptr<qb::CurlGlobal> m_curl;
-  std::unique_ptr<QTranslator> m_qtTranslations;
+  std::unique_ptr<CLanguageCatalogues> m_catalogues;
   CMainDlg* m_mainDlg = nullptr;
 };
 

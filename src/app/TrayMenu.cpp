@@ -4,6 +4,7 @@
 
 #include "base/Prompt.h"
 #include "base/Text.h"
+#include "base/Translate.h"
 #include "proxy/ProxyListModel.h"
 #include "sysproxy/SystemProxy.h"
 #include "ui/FailureMessages.h"
@@ -14,7 +15,7 @@ namespace qb {
 
 namespace {
 
-constexpr const char* kTrayTipText = "Ostrel代理验证（Quillberry）";
+constexpr const char* kTrayTipText = QT_TRANSLATE_NOOP("Quillberry", "Ostrel代理验证（Quillberry）");
 constexpr const char* kFavoriteSeparator = "┇";
 constexpr std::size_t kRemarkWidth = 8;
 
@@ -41,7 +42,7 @@ std::string TrayCurrentProxy(std::string_view ieProxy) {
 std::string TrayHeadText(std::string_view ieProxy, int autoProxyConfig, int runningThreads) {
   std::string head = "<IE: " + TrayCurrentProxy(ieProxy) + ">";
   head += autoProxyConfig == 0 ? " 1" : autoProxyConfig == 1 ? " 2" : " 3";
-  if (runningThreads > 0) head += " 验证中...";
+  if (runningThreads > 0) head += qb::TrStd(QT_TRANSLATE_NOOP("Quillberry", " 验证中..."));
   return head;
 }
 
@@ -82,10 +83,10 @@ bool BuildTrayMenu(OwnerDrawMenu& popup, const TrayMenuState& state) {
 
   // The proxy settings are read only to tell the user when they cannot be.
   if (state.queryProxy && !state.queryProxy()) {
-    qb::ShowMessage(kMsgQueryFailed, "添加菜单项", qb::MsgIcon::Warning);
+    qb::ShowMessage(kMsgQueryFailed, QT_TRANSLATE_NOOP("Quillberry", "添加菜单项"), qb::MsgIcon::Warning);
     return false;
   }
-  if (!anyFavorite) popup.AppendItem(QString::fromUtf8(kNoFavoriteText), 0, ID_TRAY_SHOW);
+  if (!anyFavorite) popup.AppendItem(qb::Tr(kNoFavoriteText), 0, ID_TRAY_SHOW);
   return true;
 }
 
@@ -117,7 +118,7 @@ CTrayController::CTrayController(CProxyListModel& list, CSystemProxy& sysProxy, 
       m_list(list),
       m_sys(sysProxy),
       m_tray(new QSystemTrayIcon(this)) {
-  m_tray->setToolTip(QString::fromUtf8(kTrayTipText));
+  m_tray->setToolTip(qb::Tr(kTrayTipText));
   m_tray->setIcon(qb::ResourceIcon(m_nTrayIcon));
   connect(m_tray, &QSystemTrayIcon::activated, this, &CTrayController::OnTrayNotify);
 }

@@ -3,6 +3,8 @@
 // commands to show the window, open the about box, clear the proxy and exit.
 #pragma once
 
+#include <QtGlobal>
+
 #include <QObject>
 #include <QPointer>
 #include <QSystemTrayIcon>
@@ -29,7 +31,7 @@ inline constexpr int ID_FAVORITE_FIRST = 1124;
 inline constexpr int ID_TRAY_EXIT = 32783;
 inline constexpr int ID_TRAY_SHOW = 32784;
 
-inline constexpr const char* kNoFavoriteText = "请选择常用代理（要打勾）";
+inline constexpr const char* kNoFavoriteText = QT_TRANSLATE_NOOP("Quillberry", "请选择常用代理（要打勾）");
 
 // What the menu is built from: the main window's state when the menu opens.
 struct TrayMenuState {

@@ -1,5 +1,7 @@
 #include "base/Prompt.h"
 
+#include "base/Translate.h"
+
 #include <cstdio>
 
 namespace qb {
@@ -21,10 +23,11 @@ IUserPrompt* SetPrompt(IUserPrompt* prompt) {
 
 MsgResult StderrPrompt::Message(const std::string& text, const std::string& caption, MsgIcon,
                                 MsgButtons buttons) {
+  const QByteArray shown = TrLines(text).toUtf8();
   if (caption.empty()) {
-    std::fprintf(stderr, "%s\n", text.c_str());
+    std::fprintf(stderr, "%s\n", shown.constData());
   } else {
-    std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+    std::fprintf(stderr, "%s: %s\n", TrLines(caption).toUtf8().constData(), shown.constData());
   }
   return buttons == MsgButtons::YesNo ? MsgResult::No : MsgResult::Ok;
 }

@@ -56,6 +56,11 @@ std::string_view Trim(std::string_view s) {
   return TrimRight(TrimLeft(s));
 }
 
+std::string_view SkipByteOrderMarks(std::string_view s) {
+  while (s.starts_with("\xEF\xBB\xBF")) s.remove_prefix(3);
+  return s;
+}
+
 long long CAtoll(std::string_view s) {
   std::size_t i = 0;
   while (i < s.size() && IsCSpace(static_cast<unsigned char>(s[i]))) ++i;

@@ -41,6 +41,9 @@ bool AsciiCaseEqual(std::string_view a, std::string_view b);
 std::string_view Trim(std::string_view s);
 std::string_view TrimLeft(std::string_view s);
 std::string_view TrimRight(std::string_view s);
+// Drops the UTF-8 byte-order marks at the start. A mark is never part of a name: kept,
+// it would be read as the file's own mark once that name is saved on the first line.
+std::string_view SkipByteOrderMarks(std::string_view s);
 
 // atoi/atol/atof over a view: leading white space, optional sign, decimal digits;
 // anything else ends the number; no digits gives 0. Values beyond the range of the

@@ -1,4 +1,5 @@
 #include "base/Files.h"
+#include "base/Translate.h"
 #include "cli/Cli.h"
 #include "settings/Settings.h"
 
@@ -24,7 +25,9 @@ int RunSettings(const QStringList& args, const std::string& dataDir) {
   CSettings settings;
   const qb::OpResult loaded = LoadSettings(settings, dataDir);
   // The window's words too, for those who know them, then the file and the cause.
-  if (loaded.status == qb::OpStatus::ReadFailed) Err("初始化: 打开设置文件失败！");
+  if (loaded.status == qb::OpStatus::ReadFailed)
+    Err(qb::TrStd(QT_TRANSLATE_NOOP("Quillberry", "初始化")) + ": " +
+        qb::TrStd(QT_TRANSLATE_NOOP("Quillberry", "打开设置文件失败！")));
   int exitCode = ReportFailure("settings", loaded);
   // An unreadable Setting.dat has always been status 1 here.
   if (exitCode == kExitUnreadable) exitCode = kExitNotFound;

@@ -1,5 +1,6 @@
 // quillberry-cli: the program's jobs for scripts and terminals.
 #include <QCoreApplication>
+#include <QLocale>
 #include <QStringList>
 
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "base/CurlTransfer.h"
+#include "base/Language.h"
 #include "base/ProgramDir.h"
 #include "base/Prompt.h"
 #include "base/Version.h"
@@ -75,7 +77,7 @@ const Command kCommands[] = {
 
 void Usage(FILE* to) {
   std::fprintf(to,
-               "Usage: quillberry-cli [--data-dir DIR] COMMAND [ARGS...]\n"
+               "Usage: quillberry-cli [--data-dir DIR] [--lang zh|en] COMMAND [ARGS...]\n"
                "       quillberry-cli --help | --version\n"
                "\n"
                "Commands:\n");
@@ -84,6 +86,9 @@ void Usage(FILE* to) {
                "\n"
                "--data-dir DIR  the directory of Proxies.pro, Setting.dat and the other data files\n"
                "                (default: the program's data directory)\n"
+               "--lang zh|en    the language of the messages that come from the window's texts:\n"
+               "                Chinese or English (default: as for the window); what the\n"
+               "                commands print for other programs never changes with it\n"
                "Run 'quillberry-cli COMMAND --help' for a command's options.\n"
                "\n"
                "Exit status: 0 done; 1 nothing found, a refusal, or the desktop's proxy settings\n"
@@ -121,6 +126,23 @@ int main(int argc, char** argv) {
       --i;
     }
   }
+
+  // --lang zh|en, like --data-dir anywhere on the line: the language of the messages
+  // (machine-readable output never changes with it).
+  std::optional<std::string> languageOption;
+  for (int i = 0; i < args.size(); ++i) {
+    if (args[i] == "--lang" && i + 1 < args.size()) {
+      languageOption = args[i + 1].toStdString();
+      args.remove(i, 2);
+      --i;
+    } else if (args[i].startsWith("--lang=")) {
+      languageOption = args[i].mid(7).toStdString();
+      args.remove(i);
+      --i;
+    }
+  }
+  const qb::CLanguageCatalogues catalogues(
+      qb::ChooseLanguage(languageOption, qb::LanguageSetting(), QLocale::system().uiLanguages()));
 
   if (args.isEmpty()) {
     Usage(stderr);

@@ -2,6 +2,8 @@
 // program, and its identity.
 #pragma once
 
+#include <QtGlobal>
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -9,14 +11,14 @@
 namespace qb {
 
 // The status texts of the time-or-status column.
-inline constexpr const char* kStatusUnverified = "未验证";
-inline constexpr const char* kStatusVerifying = "验证中...";
-inline constexpr const char* kStatusConnectFailed = "连接失败";
-inline constexpr const char* kStatusTimeout = "超时";
-inline constexpr const char* kStatusMismatch = "不匹配";
-inline constexpr const char* kStatusPasswordMismatch = "密码不匹配";
-inline constexpr const char* kStatusUnsupported = "不支持此协议";
-inline constexpr const char* kStatusException = "验证异常";
+inline constexpr const char* kStatusUnverified = QT_TRANSLATE_NOOP("Quillberry", "未验证");
+inline constexpr const char* kStatusVerifying = QT_TRANSLATE_NOOP("Quillberry", "验证中...");
+inline constexpr const char* kStatusConnectFailed = QT_TRANSLATE_NOOP("Quillberry", "连接失败");
+inline constexpr const char* kStatusTimeout = QT_TRANSLATE_NOOP("Quillberry", "超时");
+inline constexpr const char* kStatusMismatch = QT_TRANSLATE_NOOP("Quillberry", "不匹配");
+inline constexpr const char* kStatusPasswordMismatch = QT_TRANSLATE_NOOP("Quillberry", "密码不匹配");
+inline constexpr const char* kStatusUnsupported = QT_TRANSLATE_NOOP("Quillberry", "不支持此协议");
+inline constexpr const char* kStatusException = QT_TRANSLATE_NOOP("Quillberry", "验证异常");
 // The last verification of the row found the proxy not working (or not doing what
 // was asked of it).
 bool IsFailedStatus(std::string_view timeStatus);

@@ -3,6 +3,8 @@
 // it can be tested without them.
 #pragma once
 
+#include <QtGlobal>
+
 #include <array>
 #include <functional>
 #include <string>
@@ -12,19 +14,24 @@ namespace qb {
 
 class CProxyListModel;
 
-inline constexpr const char* kMsgProxyExists = "这个代理服务器已经存在列表中";
-inline constexpr const char* kCaptionAddProxy = "添加代理";
-inline constexpr const char* kCaptionModifyProxy = "修改选定";
-inline constexpr const char* kCaptionInputError = "输入错误";
-inline constexpr const char* kMsgBadType = "代理服务器类型错误。";
-inline constexpr const char* kMsgBadAddress = "代理服务器地址错误。";
-inline constexpr const char* kMsgBadPort = "端口不能小于0，也不能大于65535。";
-inline constexpr const char* kMsgBadRemark = "备注栏不能有分隔符：:、@、$、#、<、>、Tab和空格。";
-inline constexpr const char* kMsgConfirmDelete = "确实要删除选定的代理吗？删除数据后不能恢复！";
-inline constexpr const char* kCaptionDelete = "删除选定";
-inline constexpr const char* kMsgConfirmClean =
-    "确实要删除“连接失败”、“不匹配”和“超时”的代理吗？\n删除数据后不能恢复！有些代理过段时间可能还可以用。";
-inline constexpr const char* kCaptionClean = "清理";
+inline constexpr const char* kMsgProxyExists =
+    QT_TRANSLATE_NOOP("Quillberry", "这个代理服务器已经存在列表中");
+inline constexpr const char* kCaptionAddProxy = QT_TRANSLATE_NOOP("Quillberry", "添加代理");
+inline constexpr const char* kCaptionModifyProxy = QT_TRANSLATE_NOOP("Quillberry", "修改选定");
+inline constexpr const char* kCaptionInputError = QT_TRANSLATE_NOOP("Quillberry", "输入错误");
+inline constexpr const char* kMsgBadType = QT_TRANSLATE_NOOP("Quillberry", "代理服务器类型错误。");
+inline constexpr const char* kMsgBadAddress = QT_TRANSLATE_NOOP("Quillberry", "代理服务器地址错误。");
+inline constexpr const char* kMsgBadPort =
+    QT_TRANSLATE_NOOP("Quillberry", "端口不能小于0，也不能大于65535。");
+inline constexpr const char* kMsgBadRemark =
+    QT_TRANSLATE_NOOP("Quillberry", "备注栏不能有分隔符：:、@、$、#、<、>、Tab和空格。");
+inline constexpr const char* kMsgConfirmDelete =
+    QT_TRANSLATE_NOOP("Quillberry", "确实要删除选定的代理吗？删除数据后不能恢复！");
+inline constexpr const char* kCaptionDelete = QT_TRANSLATE_NOOP("Quillberry", "删除选定");
+inline constexpr const char* kMsgConfirmClean = QT_TRANSLATE_NOOP(
+    "Quillberry",
+    "确实要删除“连接失败”、“不匹配”和“超时”的代理吗？\n删除数据后不能恢复！有些代理过段时间可能还可以用。");
+inline constexpr const char* kCaptionClean = QT_TRANSLATE_NOOP("Quillberry", "清理");
 
 // What the proxy dialog holds when OK is pressed.
 struct ProxyInfo {

@@ -6,6 +6,8 @@
 // window's words for them.
 #pragma once
 
+#include <QtGlobal>
+
 #include <QDate>
 
 #include <cstddef>
@@ -21,12 +23,12 @@ namespace qb {
 class CProxyListModel;
 
 inline constexpr const char* kProxyListFileName = "Proxies.pro";
-inline constexpr const char* kMsgOpenFileFailed = "打开文件失败！";
-inline constexpr const char* kCaptionLoadList = "导入列表";
-inline constexpr const char* kCaptionSave = "存盘";
-inline constexpr const char* kCaptionExport = "导出选定";
+inline constexpr const char* kMsgOpenFileFailed = QT_TRANSLATE_NOOP("Quillberry", "打开文件失败！");
+inline constexpr const char* kCaptionLoadList = QT_TRANSLATE_NOOP("Quillberry", "导入列表");
+inline constexpr const char* kCaptionSave = QT_TRANSLATE_NOOP("Quillberry", "存盘");
+inline constexpr const char* kCaptionExport = QT_TRANSLATE_NOOP("Quillberry", "导出选定");
 inline constexpr const char* kMsgNothingSelected =
-    "没有选择代理！可以用Shift/Ctrl键 + 鼠标左键一次选择多个代理。";
+    QT_TRANSLATE_NOOP("Quillberry", "没有选择代理！可以用Shift/Ctrl键 + 鼠标左键一次选择多个代理。");
 
 // What the import and export choosers offer.
 qb::FileDialogSpec ImportFileDialogSpec();

@@ -7,6 +7,7 @@
 #include <numeric>
 
 #include "base/Text.h"
+#include "base/Translate.h"
 
 namespace qb {
 
@@ -46,8 +47,10 @@ int Sign(double v) {
 
 }  // namespace
 
-const char* const CProxyListModel::kHeaders[ColumnCount] = {"[常用]类型", "服务器地址", "端口    ",
-                                                            "时间(s)/状态    ", "－备注－"};
+const char* const CProxyListModel::kHeaders[ColumnCount] = {
+    QT_TRANSLATE_NOOP("Quillberry", "[常用]类型"), QT_TRANSLATE_NOOP("Quillberry", "服务器地址"),
+    QT_TRANSLATE_NOOP("Quillberry", "端口    "), QT_TRANSLATE_NOOP("Quillberry", "时间(s)/状态    "),
+    QT_TRANSLATE_NOOP("Quillberry", "－备注－")};
 const int CProxyListModel::kBaseWidths[ColumnCount] = {90, 105, 60, 110, 158};
 
 CProxyListModel::CProxyListModel(QObject* parent)
@@ -93,6 +96,10 @@ QVariant CProxyListModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
     case Qt::ToolTipRole: {
       const std::string& s = CellText(index.row(), index.column());
+      // A status word is stored in Chinese whatever the interface speaks; a time is
+      // the same in every language.
+      if (index.column() == ColTimeStatus && !s.empty() && !qb::IsDigit(static_cast<unsigned char>(s[0])))
+        return qb::Tr(s);
       return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
     }
     case Qt::CheckStateRole:
@@ -116,7 +123,7 @@ bool CProxyListModel::setData(const QModelIndex& index, const QVariant& value, i
 
 QVariant CProxyListModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount) return {};
-  if (role == Qt::DisplayRole) return QString::fromUtf8(kHeaders[section]);
+  if (role == Qt::DisplayRole) return qb::Tr(kHeaders[section]);
   if (role == Qt::TextAlignmentRole) {
     return QVariant::fromValue(
         (section == ColPort || section == ColTimeStatus ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);

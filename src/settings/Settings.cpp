@@ -61,9 +61,7 @@ void ReadResourceLine(CSettings& settings, std::string_view line) {
   } else {
     LegacySplit(line, at, line.find('%'), line.find('$'), name, url, feature, flag);
   }
-  // A name that began with a byte-order mark would lose it when it is the file's
-  // first line and is saved back at the start: the mark is never part of a name.
-  while (name.starts_with("\xEF\xBB\xBF")) name.erase(0, 3);
+  name = std::string(qb::SkipByteOrderMarks(name));
   if (GetUrlProtocol(url) == 0) url = "http://" + url;
   settings.m_aVerifySources.push_back(
       {std::move(name), std::move(url), std::move(feature), flag == "0" ? 0 : 1});
@@ -134,7 +132,8 @@ qb::OpResult LoadSettings(CSettings& settings, const std::string& dir) {
   }
   qb::OpResult result;
   if (settings.m_aVerifySources.empty()) {
-    qb::ShowMessage("没有验证资源，将自动装载缺省设置。", "Quillberry", qb::MsgIcon::Warning);
+    qb::ShowMessage(QT_TRANSLATE_NOOP("Quillberry", "没有验证资源，将自动装载缺省设置。"), "Quillberry",
+                    qb::MsgIcon::Warning);
     InstallDefaultVerifySources(settings);
     result = SaveSettings(settings, dir);
   }

@@ -4,6 +4,7 @@
 
 #include "base/Files.h"
 #include "base/Text.h"
+#include "base/Translate.h"
 #include "settings/Settings.h"
 
 namespace qb {
@@ -210,21 +211,26 @@ VerifySourceCheck ValidateVerifySource(std::string& name, std::string& url, std:
   url = qb::Trim(url);
   feature = qb::Trim(feature);
   auto refuse = [](const char* message, int focus) {
-    return VerifySourceCheck{false, message, "验证资源错误", qb::MsgIcon::Warning, focus};
+    return VerifySourceCheck{false, message, QT_TRANSLATE_NOOP("Quillberry", "验证资源错误"),
+                             qb::MsgIcon::Warning, focus};
   };
-  if (name.empty()) return refuse("验证资源名称不能为空。", kVerifyNameEditId);
+  if (name.empty())
+    return refuse(QT_TRANSLATE_NOOP("Quillberry", "验证资源名称不能为空。"), kVerifyNameEditId);
   if (name.find_first_of("@%") != std::string::npos)
-    return refuse("验证资源名称不能含有字符@和%。", kVerifyNameEditId);
-  if (url.empty()) return refuse("验证资源网址不能为空。", kVerifyUrlEditId);
-  if (GetUrlProtocol(url) == 0) return refuse("请添加协议头http://或ftp://。", kVerifyUrlEditId);
-  if (feature.empty()) return refuse("验证特征串不能为空。", kVerifyFeatureEditId);
+    return refuse(QT_TRANSLATE_NOOP("Quillberry", "验证资源名称不能含有字符@和%。"), kVerifyNameEditId);
+  if (url.empty()) return refuse(QT_TRANSLATE_NOOP("Quillberry", "验证资源网址不能为空。"), kVerifyUrlEditId);
+  if (GetUrlProtocol(url) == 0)
+    return refuse(QT_TRANSLATE_NOOP("Quillberry", "请添加协议头http://或ftp://。"), kVerifyUrlEditId);
+  if (feature.empty())
+    return refuse(QT_TRANSLATE_NOOP("Quillberry", "验证特征串不能为空。"), kVerifyFeatureEditId);
   return {};
 }
 
 // --- The resource list of the settings dialog ---
 
-const char* const CVerifySourceListModel::kHeaders[ColumnCount] = {"[验证]资源名称", "验证资源网址",
-                                                                   "特征字符串"};
+const char* const CVerifySourceListModel::kHeaders[ColumnCount] = {
+    QT_TRANSLATE_NOOP("Quillberry", "[验证]资源名称"), QT_TRANSLATE_NOOP("Quillberry", "验证资源网址"),
+    QT_TRANSLATE_NOOP("Quillberry", "特征字符串")};
 const int CVerifySourceListModel::kBaseWidths[ColumnCount] = {137, 218, 146};
 
 CVerifySourceListModel::CVerifySourceListModel(CSettings& settings, QObject* parent)
@@ -274,7 +280,7 @@ bool CVerifySourceListModel::setData(const QModelIndex& index, const QVariant& v
 
 QVariant CVerifySourceListModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount) return {};
-  if (role == Qt::DisplayRole) return QString::fromUtf8(kHeaders[section]);
+  if (role == Qt::DisplayRole) return qb::Tr(kHeaders[section]);
   if (role == Qt::TextAlignmentRole) return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
   return {};
 }
@@ -333,7 +339,8 @@ bool CVerifySourceListModel::IsDuplicate(std::string_view url, int exceptRow) co
 bool CVerifySourceListModel::Add(const std::string& name, const std::string& url,
                                  const std::string& feature) {
   if (IsDuplicate(url, -1)) {
-    qb::ShowMessage("已经存在该验证资源网址。", "验证资源重复", qb::MsgIcon::Warning);
+    qb::ShowMessage(QT_TRANSLATE_NOOP("Quillberry", "已经存在该验证资源网址。"),
+                    QT_TRANSLATE_NOOP("Quillberry", "验证资源重复"), qb::MsgIcon::Warning);
     return false;
   }
   AddVerifySource(m_settings, name, url, feature, 0);
@@ -344,7 +351,8 @@ bool CVerifySourceListModel::Modify(int row, const std::string& name, const std:
                                     const std::string& feature) {
   if (row < 0 || row >= rowCount()) return false;
   if (IsDuplicate(url, row)) {
-    qb::ShowMessage("已经存在该验证资源网址。", "验证资源重复", qb::MsgIcon::Warning);
+    qb::ShowMessage(QT_TRANSLATE_NOOP("Quillberry", "已经存在该验证资源网址。"),
+                    QT_TRANSLATE_NOOP("Quillberry", "验证资源重复"), qb::MsgIcon::Warning);
     return false;
   }
   CVerifySource& v = m_settings.m_aVerifySources[static_cast<std::size_t>(row)];
@@ -358,7 +366,8 @@ bool CVerifySourceListModel::Modify(int row, const std::string& name, const std:
 bool CVerifySourceListModel::Delete(std::vector<int> rows) {
   std::erase_if(rows, [&](int r) { return r < 0 || r >= rowCount(); });
   if (rows.empty()) return false;
-  if (qb::Prompt().Message("确实要删除选定的验证资源吗？", "验证资源", qb::MsgIcon::Question,
+  if (qb::Prompt().Message(QT_TRANSLATE_NOOP("Quillberry", "确实要删除选定的验证资源吗？"),
+                           QT_TRANSLATE_NOOP("Quillberry", "验证资源"), qb::MsgIcon::Question,
                            qb::MsgButtons::YesNo) != qb::MsgResult::Yes)
     return false;
   std::sort(rows.begin(), rows.end(), std::greater<int>());
@@ -420,7 +429,8 @@ CVerifySourceListModel::ImportResult CVerifySourceListModel::ImportFile(const st
 
 std::optional<qb::OpResult> CVerifySourceListModel::Export() {
   if (rowCount() == 0) {
-    qb::ShowMessage("没有验证资源要存盘。", "存盘", qb::MsgIcon::Warning);
+    qb::ShowMessage(QT_TRANSLATE_NOOP("Quillberry", "没有验证资源要存盘。"),
+                    QT_TRANSLATE_NOOP("Quillberry", "存盘"), qb::MsgIcon::Warning);
     return std::nullopt;
   }
   qb::FileDialogSpec spec;

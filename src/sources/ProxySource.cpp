@@ -7,6 +7,7 @@
 
 #include "base/Files.h"
 #include "base/Text.h"
+#include "base/Translate.h"
 
 namespace qb {
 
@@ -34,7 +35,8 @@ bool HasWhiteSpace(std::string_view s) {
 
 // --- The list ---
 
-const char* const CProxySourceListModel::kHeaders[ColumnCount] = {"名称", "网页地址"};
+const char* const CProxySourceListModel::kHeaders[ColumnCount] = {
+    QT_TRANSLATE_NOOP("Quillberry", "名称"), QT_TRANSLATE_NOOP("Quillberry", "网页地址")};
 const int CProxySourceListModel::kBaseWidths[ColumnCount] = {150, 373};
 
 CProxySourceListModel::CProxySourceListModel(QObject* parent) : QAbstractTableModel(parent) {}
@@ -79,7 +81,7 @@ bool CProxySourceListModel::setData(const QModelIndex& index, const QVariant& va
 
 QVariant CProxySourceListModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount) return {};
-  if (role == Qt::DisplayRole) return QString::fromUtf8(kHeaders[section]);
+  if (role == Qt::DisplayRole) return qb::Tr(kHeaders[section]);
   if (role == Qt::TextAlignmentRole) return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
   return {};
 }
@@ -149,7 +151,7 @@ qb::OpResult LoadSources(CProxySourceListModel& list, const std::string& dir) {
       ended = true;
       return;
     }
-    const std::string_view name = NextItem(rest);
+    const std::string_view name = qb::SkipByteOrderMarks(NextItem(rest));
     const std::string_view url = NextItem(rest);
     if (name.empty() || url.empty()) return;
     // A line with a name and a URL but no number (or no number where it belongs)
@@ -193,7 +195,8 @@ qb::OpResult ModifySource(CProxySourceListModel& list, int row, std::string name
 
 DeleteSourcesResult DeleteSources(CProxySourceListModel& list, const std::vector<int>& rows) {
   if (rows.empty()) return {};
-  if (qb::Prompt().Message("确实要删除选定的资源吗？", "删除资源", qb::MsgIcon::Question,
+  if (qb::Prompt().Message(QT_TRANSLATE_NOOP("Quillberry", "确实要删除选定的资源吗？"),
+                           QT_TRANSLATE_NOOP("Quillberry", "删除资源"), qb::MsgIcon::Question,
                            qb::MsgButtons::YesNo) != qb::MsgResult::Yes)
     return {};
   list.RemoveRows(rows);
@@ -203,14 +206,16 @@ DeleteSourcesResult DeleteSources(CProxySourceListModel& list, const std::vector
 // --- The source dialog's checks ---
 
 ProxySourceCheck ValidateProxySource(std::string& name, std::string& url) {
-  name = qb::Trim(name);
+  name = qb::Trim(qb::SkipByteOrderMarks(qb::Trim(name)));
   url = qb::Trim(url);
   // Any white space inside would split the text into two items of "Sources.dat", so a
   // pasted tab is refused like a blank.
   if (name.empty() || HasWhiteSpace(name))
-    return {false, "名称不能为空或含空格符。", "输入错误", qb::MsgIcon::Warning, kSourceNameEditId};
+    return {false, QT_TRANSLATE_NOOP("Quillberry", "名称不能为空或含空格符。"),
+            QT_TRANSLATE_NOOP("Quillberry", "输入错误"), qb::MsgIcon::Warning, kSourceNameEditId};
   if (url.empty() || HasWhiteSpace(url))
-    return {false, "网页地址不能为空或含空格符。", "输入错误", qb::MsgIcon::Warning, kSourceUrlEditId};
+    return {false, QT_TRANSLATE_NOOP("Quillberry", "网页地址不能为空或含空格符。"),
+            QT_TRANSLATE_NOOP("Quillberry", "输入错误"), qb::MsgIcon::Warning, kSourceUrlEditId};
   return {};
 }
 

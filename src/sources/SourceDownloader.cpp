@@ -8,6 +8,7 @@
 
 #include "base/Prompt.h"
 #include "base/Text.h"
+#include "base/Translate.h"
 #include "proxy/ProxyExtractor.h"
 #include "proxy/ProxyListFile.h"
 
@@ -34,11 +35,15 @@ QString DownloadingButtonText(const std::string& sourceName) {
 
 std::string PageLimitText(const SourceReport& report) {
   std::string text;
-  if (report.cut) text += "网页超过了下载的大小上限，只读取了上限以内的完整行。";
+  if (report.cut)
+    text += QT_TRANSLATE_NOOP("Quillberry", "网页超过了下载的大小上限，只读取了上限以内的完整行。");
   if (report.proxiesCapped) {
     if (!text.empty()) text += "\n";
     text +=
-        qb::Format("网页中的代理超过了每个网页 %d 个的上限，只添加了前 %d 个。", report.found, report.found);
+        qb::Format(qb::TrStd(QT_TRANSLATE_NOOP("Quillberry",
+                                               "网页中的代理超过了每个网页 %d 个的上限，只添加了前 %d 个。"))
+                       .c_str(),
+                   report.found, report.found);
   }
   return text;
 }
@@ -175,7 +180,7 @@ void CSourceDownloader::PageArrived(unsigned run, const std::shared_ptr<PageFetc
   result->page.clear();
   result->page.shrink_to_fit();
   if (showMessage) {
-    qb::ShowMessage(kMsgNoProxyDownloaded, std::string(kCaptionDownloadFailed) + source.m_sName,
+    qb::ShowMessage(kMsgNoProxyDownloaded, qb::TrStd(kCaptionDownloadFailed) + source.m_sName,
                     qb::MsgIcon::Information);
   }
   if (run != m_nRun || !m_bRunning) return;

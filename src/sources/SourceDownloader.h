@@ -7,6 +7,8 @@
 // page's message has been answered.
 #pragma once
 
+#include <QtGlobal>
+
 #include <QObject>
 #include <QString>
 
@@ -30,10 +32,11 @@ class CProxyListModel;
 // Set while a download runs (from the button's press until EndDownload).
 extern std::atomic<bool> g_bDownloading;
 
-inline constexpr const char* kDownloadButtonText = "▲下载代理资源";
-inline constexpr const char* kCaptionDownloadSources = "下载资源";
-inline constexpr const char* kMsgNoSources = "没有下载资源，请先添加。";
-inline constexpr const char* kMsgNoTickedSource = "没有选择下载资源，请打勾。";
+inline constexpr const char* kDownloadButtonText = QT_TRANSLATE_NOOP("Quillberry", "▲下载代理资源");
+inline constexpr const char* kCaptionDownloadSources = QT_TRANSLATE_NOOP("Quillberry", "下载资源");
+inline constexpr const char* kMsgNoSources = QT_TRANSLATE_NOOP("Quillberry", "没有下载资源，请先添加。");
+inline constexpr const char* kMsgNoTickedSource =
+    QT_TRANSLATE_NOOP("Quillberry", "没有选择下载资源，请打勾。");
 
 // The first step of the download button: shows why there is nothing to download and
 // returns false, or returns true when at least one source is ticked. While a download
@@ -68,7 +71,7 @@ struct SourceReport {
 // What the window says of a page that hit a limit (an information box, with
 // kCaptionPageCut and the source's name): which limit it was and how far the page was
 // taken. Empty when the page hit none.
-inline constexpr const char* kCaptionPageCut = "网页被截断: ";
+inline constexpr const char* kCaptionPageCut = QT_TRANSLATE_NOOP("Quillberry", "网页被截断: ");
 std::string PageLimitText(const SourceReport& report);
 
 class CSourceDownloader : public QObject {

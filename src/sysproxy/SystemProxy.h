@@ -7,6 +7,8 @@
 // wrong, and the caller says it (the window with the messages named below).
 #pragma once
 
+#include <QtGlobal>
+
 #include <QObject>
 
 #include <memory>
@@ -32,24 +34,26 @@ inline constexpr const char* kPacTemplateFileName = "UserdefinedTemplate.pac";
 
 // The window's words for the failures of ProxyChangeResult.
 inline constexpr const char* kMsgQueryFailed = "Query option failed!";
-inline constexpr const char* kCaptionQueryProxy = "获取IE代理";
-inline constexpr const char* kMsgPacWriteFailed = "创建自动代理脚本失败！";
-inline constexpr const char* kCaptionPacWrite = "创建";
-inline constexpr const char* kMsgTemplateReadFailed = "打开用户自定义代理自动配置模板失败！";
-inline constexpr const char* kCaptionTemplateRead = "编辑";
-inline constexpr const char* kMsgSetProxyFailed = "设置代理失败！";
-inline constexpr const char* kCaptionSetProxyFailed = "错误";
+inline constexpr const char* kCaptionQueryProxy = QT_TRANSLATE_NOOP("Quillberry", "获取IE代理");
+inline constexpr const char* kMsgPacWriteFailed = QT_TRANSLATE_NOOP("Quillberry", "创建自动代理脚本失败！");
+inline constexpr const char* kCaptionPacWrite = QT_TRANSLATE_NOOP("Quillberry", "创建");
+inline constexpr const char* kMsgTemplateReadFailed =
+    QT_TRANSLATE_NOOP("Quillberry", "打开用户自定义代理自动配置模板失败！");
+inline constexpr const char* kCaptionTemplateRead = QT_TRANSLATE_NOOP("Quillberry", "编辑");
+inline constexpr const char* kMsgSetProxyFailed = QT_TRANSLATE_NOOP("Quillberry", "设置代理失败！");
+inline constexpr const char* kCaptionSetProxyFailed = QT_TRANSLATE_NOOP("Quillberry", "错误");
 // Follows kMsgSetProxyFailed when every write was accepted but reading back found the
 // old settings: the store behind the desktop's settings (its service on the session
 // bus) was not there to keep them.
-inline constexpr const char* kMsgSettingNotKept = "桌面没有保存该设置：没有会话总线或设置服务保存它。";
+inline constexpr const char* kMsgSettingNotKept =
+    QT_TRANSLATE_NOOP("Quillberry", "桌面没有保存该设置：没有会话总线或设置服务保存它。");
 inline constexpr const char* kErrorSettingNotKept =
     "the desktop did not keep the setting: no session bus or settings service stored it";
 // A proxy of a type the desktop's settings have no entry for, in the direct mode (a
 // warning). The type is put in front.
-inline constexpr const char* kCaptionSetIEProxy = "设为IE代理";
+inline constexpr const char* kCaptionSetIEProxy = QT_TRANSLATE_NOOP("Quillberry", "设为IE代理");
 inline constexpr const char* kMsgTypeNotCarried =
-    "代理在直接设置方式下没有对应的桌面代理设置条目，代理设置未作更改。";
+    QT_TRANSLATE_NOOP("Quillberry", "代理在直接设置方式下没有对应的桌面代理设置条目，代理设置未作更改。");
 
 // What setting or clearing the system proxy ran into, in the order it happened; the
 // window shows one message for each failure, in this order.

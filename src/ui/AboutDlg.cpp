@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "base/Translate.h"
 #include "ui/DialogUnits.h"
 #include "ui/Resources.h"
 
@@ -12,17 +13,18 @@ namespace qb {
 
 namespace {
 
-constexpr const char* kMaker = "Quillberry 开发组 出品";
-constexpr const char* kMotto = "每一个代理，都要亲自验过；\n每一次切换，只需轻点两下。";
-constexpr const char* kProductLine =
-    "Ostrel代理验证（Quillberry） 1.8版(Build: 20050312)\n© Quillberry 开发组，保留所有权利。";
+constexpr const char* kMaker = QT_TRANSLATE_NOOP("Quillberry", "Quillberry 开发组 出品");
+constexpr const char* kMotto =
+    QT_TRANSLATE_NOOP("Quillberry", "每一个代理，都要亲自验过；\n每一次切换，只需轻点两下。");
+constexpr const char* kProductLine = QT_TRANSLATE_NOOP(
+    "Quillberry", "Ostrel代理验证（Quillberry） 1.8版(Build: 20050312)\n© Quillberry 开发组，保留所有权利。");
 constexpr const char* kEmail = "quillberry@example.org";
 
 }  // namespace
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), m_sEmail(QString::fromUtf8(kEmail)) {
   setObjectName("100");
-  setWindowTitle(QStringLiteral("关于 Ostrel代理验证（Quillberry）"));
+  setWindowTitle(qb::Tr(QT_TRANSLATE_NOOP("Quillberry", "关于 Ostrel代理验证（Quillberry）")));
   const QRect size = qb::DluToPixels(font(), 0, 0, 323, 98);
   setFixedSize(size.width(), size.height());
 
@@ -38,7 +40,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), m_sEmail(QString::fromU
   qb::PlaceControl(icon, 14, 12, 24, 22);
 
   auto label = [this](const char* text, int x, int y, int w, int h) {
-    auto* l = new QLabel(QString::fromUtf8(text), this);
+    auto* l = new QLabel(qb::Tr(text), this);
     l->setWordWrap(true);
     qb::PlaceControl(l, x, y, w, h);
     return l;
@@ -53,7 +55,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), m_sEmail(QString::fromU
   m_email->setReadOnly(true);
   qb::PlaceControl(m_email, 46, 76, 192, 12);
 
-  auto* ok = new QPushButton(QStringLiteral("确定"), this);
+  auto* ok = new QPushButton(qb::Tr(QT_TRANSLATE_NOOP("Quillberry", "确定")), this);
   ok->setObjectName("1");
   ok->setDefault(true);
   qb::PlaceControl(ok, 258, 73, 58, 15);

@@ -1,6 +1,9 @@
 #include "ui/DialogUnits.h"
+
+#include <QAbstractButton>
 #include <QEvent>
 #include <QHash>
+#include <QStyle>
 #include <algorithm>
 
 #include <QFontMetricsF>
@@ -87,6 +90,15 @@ void GrowFromDocumentedSize(QWidget* dialog, QWidget* growing) {
   dialog->setMinimumSize(dialog->size());
   dialog->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
   dialog->installEventFilter(new GrowFilter(dialog, growing));
+}
+
+int ButtonWidthNeeded(const QAbstractButton& button) {
+  QString text = button.text();
+  text.remove(QLatin1Char('&'));
+  const QStyle* style = button.style();
+  return button.fontMetrics().horizontalAdvance(text) +
+         2 * style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, &button) +
+         2 * style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, &button);
 }
 
 }  // namespace qb

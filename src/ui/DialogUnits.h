@@ -4,6 +4,7 @@
 #include <QFont>
 #include <QRect>
 
+class QAbstractButton;
 class QWidget;
 
 namespace qb {
@@ -33,5 +34,9 @@ double ColumnScale(const QFont& font);
 // keeps to the right edge, one below it to the bottom, and a frame around it grows
 // with it. Made once the controls stand at their places; owned by the dialog.
 void GrowFromDocumentedSize(QWidget* dialog, QWidget* growing);
+
+// The width a push button needs to show its caption whole: the text and the style's
+// margins, without the minimum width some styles add.
+int ButtonWidthNeeded(const QAbstractButton& button);
 
 }  // namespace qb

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "base/Prompt.h"
+#include "base/Translate.h"
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyListFile.h"
 #include "sysproxy/SystemProxy.h"
@@ -11,8 +12,8 @@ namespace qb {
 
 namespace {
 
-constexpr const char* kMsgOpenSettingsFailed = "打开设置文件失败！";
-constexpr const char* kCaptionInit = "初始化";
+constexpr const char* kMsgOpenSettingsFailed = QT_TRANSLATE_NOOP("Quillberry", "打开设置文件失败！");
+constexpr const char* kCaptionInit = QT_TRANSLATE_NOOP("Quillberry", "初始化");
 
 bool Show(const qb::OpResult& result, const std::string& text, const char* caption,
           qb::MsgIcon icon = qb::MsgIcon::Error) {
@@ -63,7 +64,7 @@ bool ReportSourcesSave(const qb::OpResult& result) {
 }
 
 bool ReportResourceImport(const qb::OpResult& result) {
-  return Show(result, kMsgOpenFileFailed, "导入");
+  return Show(result, kMsgOpenFileFailed, QT_TRANSLATE_NOOP("Quillberry", "导入"));
 }
 
 bool ReportResourceExport(const qb::OpResult& result) {
@@ -76,13 +77,14 @@ bool ReportProxyQuery(const qb::OpResult& result) {
 
 bool ConfirmProxyStatus(const std::string& timeStatus) {
   if (!IsFailedStatus(timeStatus)) return true;
-  return qb::Prompt().Message(kMsgConfirmFailedProxy, "设为IE代理", qb::MsgIcon::Question,
-                              qb::MsgButtons::YesNo) == qb::MsgResult::Yes;
+  return qb::Prompt().Message(kMsgConfirmFailedProxy, QT_TRANSLATE_NOOP("Quillberry", "设为IE代理"),
+                              qb::MsgIcon::Question, qb::MsgButtons::YesNo) == qb::MsgResult::Yes;
 }
 
 bool ReportProxyChange(const ProxyChangeResult& result) {
   if (!result.refusedType.empty()) {
-    qb::ShowMessage(result.refusedType + kMsgTypeNotCarried, kCaptionSetIEProxy, qb::MsgIcon::Warning);
+    qb::ShowMessage(result.refusedType + qb::TrStd(kMsgTypeNotCarried), kCaptionSetIEProxy,
+                    qb::MsgIcon::Warning);
     return false;
   }
   ReportProxyQuery(result.query);

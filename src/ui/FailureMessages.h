@@ -8,6 +8,8 @@
 // `if (!ReportListSave(SaveProxyList(...))) ...`.
 #pragma once
 
+#include <QtGlobal>
+
 #include "base/OpResult.h"
 
 namespace qb {
@@ -49,7 +51,8 @@ bool ReportProxyChange(const ProxyChangeResult& result);
 // Before a proxy whose last verification failed becomes the system proxy: asks
 // "该代理上次验证失败，仍然设为系统代理吗？" and returns the answer. True at once for any
 // other status.
-inline constexpr const char* kMsgConfirmFailedProxy = "该代理上次验证失败，仍然设为系统代理吗？";
+inline constexpr const char* kMsgConfirmFailedProxy =
+    QT_TRANSLATE_NOOP("Quillberry", "该代理上次验证失败，仍然设为系统代理吗？");
 bool ConfirmProxyStatus(const std::string& timeStatus);
 
 }  // namespace qb

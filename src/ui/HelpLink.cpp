@@ -1,4 +1,6 @@
 #include "ui/HelpLink.h"
+#include "base/Language.h"
+#include "base/Translate.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -15,7 +17,7 @@ namespace qb {
 
 namespace {
 
-constexpr const char* kCredit = "Quillberry 开发组";
+constexpr const char* kCredit = QT_TRANSLATE_NOOP("Quillberry", "Quillberry 开发组");
 
 bool IsRemote(const QString& link) {
   const QUrl url(link);
@@ -96,18 +98,23 @@ CHelpLink::CHelpLink(QWidget* parent)
 }
 
 QString CHelpLink::HelpCaption() {
-  return QStringLiteral("帮助（%1）").arg(QString::fromUtf8(kCredit));
+  return qb::Tr(QT_TRANSLATE_NOOP("Quillberry", "帮助（%1）")).arg(qb::Tr(kCredit));
 }
 
 QString CHelpLink::HtmlHelpFor(const QString& helpPath) {
   const QFileInfo info(helpPath);
-  const QString name = info.completeBaseName() + ".html";
+  // The English document where the interface speaks English, else the Chinese one.
+  QStringList names{info.completeBaseName() + ".html"};
+  if (qb::CurrentLanguage() == qb::UiLanguage::English) names.prepend(info.completeBaseName() + ".en.html");
   // Beside the data, beside the program (the build tree), or where an installed
   // program keeps it.
   const QString appDir = QCoreApplication::applicationDirPath();
-  for (const QString& dir : {info.path(), appDir, appDir + "/../" + QString::fromUtf8(kInstalledShareDir)}) {
-    const QString candidate = QDir(dir).filePath(name);
-    if (QFile::exists(candidate)) return QFileInfo(candidate).absoluteFilePath();
+  for (const QString& name : names) {
+    for (const QString& dir :
+         {info.path(), appDir, appDir + "/../" + QString::fromUtf8(kInstalledShareDir)}) {
+      const QString candidate = QDir(dir).filePath(name);
+      if (QFile::exists(candidate)) return QFileInfo(candidate).absoluteFilePath();
+    }
   }
   return {};
 }

@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QScreen>
 
+#include "base/Translate.h"
 #include "ui/Resources.h"
 
 namespace qb {
@@ -67,9 +68,26 @@ bool OwnerDrawMenu::LoadMenuFile(const QString& path) {
   return true;
 }
 
+// The texts of the menu templates under res/menus, for the translation tools, which
+// read only C++: a text changed there is changed here too, or it shows untranslated.
+[[maybe_unused]] constexpr const char* kMenuTemplateTexts[] = {
+    QT_TRANSLATE_NOOP("Quillberry", "在代理列表中点击鼠标右键"),
+    QT_TRANSLATE_NOOP("Quillberry", "复制代理 (&C) "),
+    QT_TRANSLATE_NOOP("Quillberry", "设为IE代理 (&S) "),
+    QT_TRANSLATE_NOOP("Quillberry", "验证选定 (&V) "),
+    QT_TRANSLATE_NOOP("Quillberry", "修改选定 (&M) "),
+    QT_TRANSLATE_NOOP("Quillberry", "删除选定 (&D) "),
+    QT_TRANSLATE_NOOP("Quillberry", "全选 (&A)"),
+    QT_TRANSLATE_NOOP("Quillberry", "托盘菜单"),
+    QT_TRANSLATE_NOOP("Quillberry", "关于『Ostrel代理验证』"),
+    QT_TRANSLATE_NOOP("Quillberry", "退出"),
+    QT_TRANSLATE_NOOP("Quillberry", "弹出对话框"),
+    QT_TRANSLATE_NOOP("Quillberry", "取消IE代理"),
+};
+
 void OwnerDrawMenu::LoadMenuTemplate(const std::vector<MenuTemplateItem>& items) {
   for (const MenuTemplateItem& item : items) {
-    const QString text = QString::fromStdString(item.text);
+    const QString text = qb::Tr(item.text);
     QAction* action = AppendItem(text, item.flags, item.command);
     if (item.flags & kMenuPopup) {
       if (auto* sub = qobject_cast<OwnerDrawMenu*>(action->menu())) sub->LoadMenuTemplate(item.children);

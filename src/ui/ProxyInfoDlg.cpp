@@ -10,6 +10,7 @@
 #include <QRegularExpressionValidator>
 
 #include "base/Prompt.h"
+#include "base/Translate.h"
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyListCommands.h"
 #include "ui/DialogUnits.h"
@@ -19,15 +20,15 @@ namespace qb {
 
 CProxyInfoDlg::CProxyInfoDlg(QWidget* parent) : QDialog(parent) {
   setObjectName("135");
-  setWindowTitle(QStringLiteral("代理信息"));
+  setWindowTitle(qb::Tr(QT_TRANSLATE_NOOP("Quillberry", "代理信息")));
   const QRect size = qb::DluToPixels(font(), 0, 0, 296, 79);
   setFixedSize(size.width(), size.height());
 
   auto label = [this](const char* text, int x, int y, int w, int h) {
-    auto* l = new QLabel(QString::fromUtf8(text), this);
+    auto* l = new QLabel(qb::Tr(text), this);
     qb::PlaceControl(l, x, y, w, h);
   };
-  label("协议:", 7, 7, 20, 12);
+  label(QT_TRANSLATE_NOOP("Quillberry", "协议:"), 7, 7, 20, 12);
   m_type = new QComboBox(this);
   m_type->setObjectName("1035");
   m_type->setEditable(true);
@@ -40,12 +41,12 @@ CProxyInfoDlg::CProxyInfoDlg(QWidget* parent) : QDialog(parent) {
   });
   qb::PlaceControl(m_type, 31, 7, 43, 12);
 
-  label("服务器地址:", 79, 7, 46, 12);
+  label(QT_TRANSLATE_NOOP("Quillberry", "服务器地址:"), 79, 7, 46, 12);
   m_address = new CIpAddressCtrl(this);
   m_address->setObjectName("1033");
   qb::PlaceControl(m_address, 129, 7, 78, 12);
 
-  label("服务端口:", 211, 7, 41, 12);
+  label(QT_TRANSLATE_NOOP("Quillberry", "服务端口:"), 211, 7, 41, 12);
   m_port = new QLineEdit(this);
   m_port->setObjectName("1037");
   m_port->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), m_port));
@@ -54,7 +55,7 @@ CProxyInfoDlg::CProxyInfoDlg(QWidget* parent) : QDialog(parent) {
   // "a.b.c.d:port" pasted into the port field is the whole proxy, not a port.
   m_port->installEventFilter(this);
 
-  label("备注:", 7, 33, 20, 12);
+  label(QT_TRANSLATE_NOOP("Quillberry", "备注:"), 7, 33, 20, 12);
   m_remark = new QLineEdit(this);
   m_remark->setObjectName("1038");
   qb::PlaceControl(m_remark, 31, 33, 177, 12);

@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "base/Prompt.h"
+#include "base/Translate.h"
 #include "sources/ProxySource.h"
 #include "ui/DialogUnits.h"
 
@@ -12,15 +13,15 @@ namespace qb {
 
 CProxySourceDlg::CProxySourceDlg(QWidget* parent) : QDialog(parent) {
   setObjectName("157");
-  setWindowTitle(QStringLiteral("代理资源"));
+  setWindowTitle(qb::Tr(QT_TRANSLATE_NOOP("Quillberry", "代理资源")));
   const QRect size = qb::DluToPixels(font(), 0, 0, 300, 68);
   setFixedSize(size.size());
-  auto* nameLabel = new QLabel(QStringLiteral("名称："), this);
+  auto* nameLabel = new QLabel(qb::Tr(QT_TRANSLATE_NOOP("Quillberry", "名称：")), this);
   qb::PlaceControl(nameLabel, 7, 9, 42, 10);
   m_name = new QLineEdit(this);
   m_name->setObjectName("1012");
   qb::PlaceControl(m_name, 52, 7, 240, 12);
-  auto* urlLabel = new QLabel(QStringLiteral("网页地址："), this);
+  auto* urlLabel = new QLabel(qb::Tr(QT_TRANSLATE_NOOP("Quillberry", "网页地址：")), this);
   qb::PlaceControl(urlLabel, 7, 27, 42, 10);
   m_url = new QLineEdit(this);
   m_url->setObjectName("1013");

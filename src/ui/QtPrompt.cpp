@@ -5,6 +5,8 @@
 #include <QMessageBox>
 #include <QStringList>
 
+#include "base/Translate.h"
+
 namespace qb {
 
 QString QtFilterFromWindows(const std::string& filter) {
@@ -45,7 +47,7 @@ MsgResult QtPrompt::Message(const std::string& text, const std::string& caption,
     case MsgIcon::None:
       break;
   }
-  QMessageBox box(qicon, QString::fromStdString(caption), QString::fromStdString(text),
+  QMessageBox box(qicon, qb::TrLines(caption), qb::TrLines(text),
                   buttons == MsgButtons::YesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok,
                   Owner());
   box.setObjectName("MessageBox");
@@ -56,7 +58,7 @@ MsgResult QtPrompt::Message(const std::string& text, const std::string& caption,
 
 namespace {
 std::optional<std::string> RunFileDialog(QWidget* owner, const FileDialogSpec& spec, bool save) {
-  QFileDialog dlg(owner, QString::fromStdString(spec.title), QString(), QtFilterFromWindows(spec.filter));
+  QFileDialog dlg(owner, qb::TrLines(spec.title), QString(), QtFilterFromWindows(spec.filter));
   dlg.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   dlg.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
   dlg.setDefaultSuffix(QString::fromStdString(spec.defaultExtension));

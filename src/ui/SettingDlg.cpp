@@ -23,6 +23,7 @@
 
 #include "base/Files.h"
 #include "base/Prompt.h"
+#include "base/Translate.h"
 #include "settings/AutoRun.h"
 #include "settings/Settings.h"
 #include "settings/VerifySource.h"
@@ -37,7 +38,7 @@ namespace qb {
 
 namespace {
 
-constexpr const char* kRangeCaption = "数值范围不对";
+constexpr const char* kRangeCaption = QT_TRANSLATE_NOOP("Quillberry", "数值范围不对");
 
 // What the template holds until the user writes one, so that the editor opens on a
 // working script that shows where the proxy goes.
@@ -96,8 +97,9 @@ void ShowCheck(QCheckBox* box, int& field) {
   box->setChecked(field != 0);
 }
 
-QString Q(const char* utf8) {
-  return QString::fromUtf8(utf8);
+// A caption of the dialog, in the interface's language.
+QString Q(const char* source) {
+  return qb::Tr(source);
 }
 
 }  // namespace
@@ -122,7 +124,7 @@ CSettingDlg::~CSettingDlg() = default;
 
 void CSettingDlg::CreateControls() {
   setObjectName("CSettingDlg");
-  setWindowTitle(Q("参数设置"));
+  setWindowTitle(Q(QT_TRANSLATE_NOOP("Quillberry", "参数设置")));
   // A caption bar, but neither a system menu nor a close box: the dialog ends through
   // its two buttons (or Esc).
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
@@ -171,45 +173,53 @@ void CSettingDlg::CreateControls() {
     qb::PlaceControl(r, x, y, w, h);
     m_pProxyMode->addButton(r, mode);
   };
-  radio(1064, kAutoProxyDirect, "1.直接设置或取消代理（仅供IE内核浏览器使用）", 210, 171, 212, 14);
-  radio(1063, kAutoProxyDefaultScript, "2.使用最简单的代理自动配置脚本", 210, 187, 150, 14);
-  radio(1065, kAutoProxyUserScript, "3.使用自定义的代理自动配置脚本", 210, 203, 141, 14);
-  connect(button(1027, "编辑自定义的代理自动配置模板", 226, 219, 120, 14), &QPushButton::clicked, this,
-          &CSettingDlg::EditPacTemplate);
-  groupBox("上网方式", 203, 156, 220, 86);
+  radio(1064, kAutoProxyDirect,
+        QT_TRANSLATE_NOOP("Quillberry", "1.直接设置或取消代理（仅供IE内核浏览器使用）"), 210, 171, 212, 14);
+  radio(1063, kAutoProxyDefaultScript, QT_TRANSLATE_NOOP("Quillberry", "2.使用最简单的代理自动配置脚本"), 210,
+        187, 150, 14);
+  radio(1065, kAutoProxyUserScript, QT_TRANSLATE_NOOP("Quillberry", "3.使用自定义的代理自动配置脚本"), 210,
+        203, 141, 14);
+  connect(button(1027, QT_TRANSLATE_NOOP("Quillberry", "编辑自定义的代理自动配置模板"), 226, 219, 120, 14),
+          &QPushButton::clicked, this, &CSettingDlg::EditPacTemplate);
+  groupBox(QT_TRANSLATE_NOOP("Quillberry", "上网方式"), 203, 156, 220, 86);
 
   m_pSourceView = new CSourceListView(this);
   m_pSourceView->setObjectName("1032");
   qb::PlaceControl(m_pSourceView, 17, 39, 347, 98);
-  connect(button(1034, "添加验证", 371, 44, 47, 13), &QPushButton::clicked, this, &CSettingDlg::OnAddSource);
-  connect(button(1041, "修改验证", 371, 60, 47, 13), &QPushButton::clicked, this,
-          &CSettingDlg::OnModifySource);
-  connect(button(1039, "删除验证", 371, 76, 47, 13), &QPushButton::clicked, this,
-          &CSettingDlg::OnDeleteSource);
-  connect(button(1042, "导入", 371, 103, 47, 13), &QPushButton::clicked, this, &CSettingDlg::OnImportSources);
-  connect(button(1043, "导出", 371, 119, 47, 13), &QPushButton::clicked, this, &CSettingDlg::OnExportSources);
-  groupBox("验证参数", 7, 10, 421, 135);
+  connect(button(1034, QT_TRANSLATE_NOOP("Quillberry", "添加验证"), 371, 44, 47, 13), &QPushButton::clicked,
+          this, &CSettingDlg::OnAddSource);
+  connect(button(1041, QT_TRANSLATE_NOOP("Quillberry", "修改验证"), 371, 60, 47, 13), &QPushButton::clicked,
+          this, &CSettingDlg::OnModifySource);
+  connect(button(1039, QT_TRANSLATE_NOOP("Quillberry", "删除验证"), 371, 76, 47, 13), &QPushButton::clicked,
+          this, &CSettingDlg::OnDeleteSource);
+  connect(button(1042, QT_TRANSLATE_NOOP("Quillberry", "导入"), 371, 103, 47, 13), &QPushButton::clicked,
+          this, &CSettingDlg::OnImportSources);
+  connect(button(1043, QT_TRANSLATE_NOOP("Quillberry", "导出"), 371, 119, 47, 13), &QPushButton::clicked,
+          this, &CSettingDlg::OnExportSources);
+  groupBox(QT_TRANSLATE_NOOP("Quillberry", "验证参数"), 7, 10, 421, 135);
 
-  label("连接超时时间:", 17, 23, 54, 10);
+  label(QT_TRANSLATE_NOOP("Quillberry", "连接超时时间:"), 17, 23, 54, 10);
   m_pConTimeout = number(1012, 72, 21, 25, 12);
-  label("秒", 103, 23, 9, 10);
-  label("验证超时时间:", 132, 23, 52, 10);
+  label(QT_TRANSLATE_NOOP("Quillberry", "秒"), 103, 23, 9, 10);
+  label(QT_TRANSLATE_NOOP("Quillberry", "验证超时时间:"), 132, 23, 52, 10);
   m_pVerifyTimeout = number(1016, 187, 21, 25, 12);
-  label("秒", 219, 23, 9, 10);
-  label("并发线程数目:", 244, 23, 54, 10);
+  label(QT_TRANSLATE_NOOP("Quillberry", "秒"), 219, 23, 9, 10);
+  label(QT_TRANSLATE_NOOP("Quillberry", "并发线程数目:"), 244, 23, 54, 10);
   m_pThreadNumber = number(1018, 299, 21, 25, 12);
-  label("个", 328, 23, 9, 10);
+  label(QT_TRANSLATE_NOOP("Quillberry", "个"), 328, 23, 9, 10);
 
-  m_pAutoAddToFavorite = check(1020, "自动选择速度最快的", 14, 162, 87, 14);
-  m_pAutoTimingVerify = check(1021, "每隔3小时自动验证全部代理", 14, 177, 121, 14);
-  m_pAutoRun = check(1046, "用户登录计算机后自动启动", 14, 207, 120, 14);
-  QPushButton* ok = button(1, "确认", 123, 256, 77, 15);
+  m_pAutoAddToFavorite = check(1020, QT_TRANSLATE_NOOP("Quillberry", "自动选择速度最快的"), 14, 162, 87, 14);
+  m_pAutoTimingVerify =
+      check(1021, QT_TRANSLATE_NOOP("Quillberry", "每隔3小时自动验证全部代理"), 14, 177, 121, 14);
+  m_pAutoRun = check(1046, QT_TRANSLATE_NOOP("Quillberry", "用户登录计算机后自动启动"), 14, 207, 120, 14);
+  QPushButton* ok = button(1, QT_TRANSLATE_NOOP("Quillberry", "确认"), 123, 256, 77, 15);
   ok->setDefault(true);
   connect(ok, &QPushButton::clicked, this, &CSettingDlg::accept);
-  connect(button(2, "取消", 233, 256, 77, 15), &QPushButton::clicked, this, &CSettingDlg::reject);
-  m_pMinimize = check(1059, "启动时最小化", 14, 222, 84, 14);
+  connect(button(2, QT_TRANSLATE_NOOP("Quillberry", "取消"), 233, 256, 77, 15), &QPushButton::clicked, this,
+          &CSettingDlg::reject);
+  m_pMinimize = check(1059, QT_TRANSLATE_NOOP("Quillberry", "启动时最小化"), 14, 222, 84, 14);
   groupBox("", 7, 147, 421, 100);
-  label("个代理为常用代理", 131, 162, 67, 14);
+  label(QT_TRANSLATE_NOOP("Quillberry", "个代理为常用代理"), 131, 162, 67, 14);
   m_pFavorites = number(1067, 100, 163, 28, 12);
   m_pFavorites->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   m_pSpin = new CSpinButtonCtrl(this);
@@ -218,7 +228,7 @@ void CSettingDlg::CreateControls() {
   // The arrows sit at the right end of the count's box; the box gives them that room.
   m_pFavorites->setTextMargins(0, 0, m_pSpin->width(), 0);
   m_pSpin->SetBuddy(m_pFavorites);
-  m_pAmbiguous = check(1047, "启用模糊匹配抓取代理", 14, 192, 120, 14);
+  m_pAmbiguous = check(1047, QT_TRANSLATE_NOOP("Quillberry", "启用模糊匹配抓取代理"), 14, 192, 120, 14);
 
   for (QWidget* frame : frames) frame->lower();
 
@@ -282,10 +292,13 @@ void CSettingDlg::accept() {
     const char* message;
   };
   const RangeCheck checks[] = {
-      {m_pConTimeout, kMinConTimeout, kMaxConTimeout, "连接超时时间应在1~15！"},
-      {m_pVerifyTimeout, kMinVerifyTimeout, kMaxVerifyTimeout, "验证超时时间应在1~30！"},
-      {m_pThreadNumber, kMinThreadNumber, kMaxThreadNumber, "验证线程数目应在1~100！"},
-      {m_pFavorites, kMinFavorites, kMaxFavorites, "常用代理数目应在1~15！"},
+      {m_pConTimeout, kMinConTimeout, kMaxConTimeout,
+       QT_TRANSLATE_NOOP("Quillberry", "连接超时时间应在1~15！")},
+      {m_pVerifyTimeout, kMinVerifyTimeout, kMaxVerifyTimeout,
+       QT_TRANSLATE_NOOP("Quillberry", "验证超时时间应在1~30！")},
+      {m_pThreadNumber, kMinThreadNumber, kMaxThreadNumber,
+       QT_TRANSLATE_NOOP("Quillberry", "验证线程数目应在1~100！")},
+      {m_pFavorites, kMinFavorites, kMaxFavorites, QT_TRANSLATE_NOOP("Quillberry", "常用代理数目应在1~15！")},
   };
   int values[4] = {};
   for (int i = 0; i < 4; ++i) {
@@ -339,9 +352,8 @@ void CSettingDlg::EditPacTemplate() {
   }
   if (m_openUrl && m_openUrl(QUrl::fromLocalFile(path))) return;
   // Nothing could open it: the user can still edit it with a program of their own.
-  if (qb::Prompt().Message(QString::fromUtf8(kMsgNoTemplateEditor).arg(path).toStdString(),
-                           kCaptionEditTemplate, qb::MsgIcon::Question,
-                           qb::MsgButtons::YesNo) == qb::MsgResult::Yes) {
+  if (qb::Prompt().Message(qb::Tr(kMsgNoTemplateEditor).arg(path).toStdString(), kCaptionEditTemplate,
+                           qb::MsgIcon::Question, qb::MsgButtons::YesNo) == qb::MsgResult::Yes) {
     QGuiApplication::clipboard()->setText(path);
   }
 }

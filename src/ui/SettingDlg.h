@@ -1,6 +1,8 @@
 // The settings dialog: the ten settings and the list of verification resources.
 #pragma once
 
+#include <QtGlobal>
+
 #include <QDialog>
 #include <QUrl>
 
@@ -20,9 +22,10 @@ class CSystemProxy;
 class CVerifySourceListModel;
 
 // No program could open the auto-config template (%1: its path).
-inline constexpr const char* kMsgNoTemplateEditor =
-    "没有能打开模板文件的程序。\n\n模板文件是：\n%1\n\n要把它的路径复制到剪贴板，用其他编辑器打开吗？";
-inline constexpr const char* kCaptionEditTemplate = "编辑模板";
+inline constexpr const char* kMsgNoTemplateEditor = QT_TRANSLATE_NOOP(
+    "Quillberry",
+    "没有能打开模板文件的程序。\n\n模板文件是：\n%1\n\n要把它的路径复制到剪贴板，用其他编辑器打开吗？");
+inline constexpr const char* kCaptionEditTemplate = QT_TRANSLATE_NOOP("Quillberry", "编辑模板");
 
 class CSettingDlg : public QDialog {
   Q_OBJECT

@@ -4,13 +4,14 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include "base/Translate.h"
 #include "ui/DialogUnits.h"
 
 namespace qb {
 
 CVerifyResultDlg::CVerifyResultDlg(QWidget* parent) : QDialog(parent) {
   setObjectName("165");
-  setWindowTitle(QStringLiteral("验证结果"));
+  setWindowTitle(qb::Tr(QT_TRANSLATE_NOOP("Quillberry", "验证结果")));
   setModal(false);
   const QRect size = qb::DluToPixels(font(), 0, 0, 349, 245);
   resize(size.size());

@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "base/Prompt.h"
+#include "base/Translate.h"
 #include "settings/VerifySource.h"
 #include "ui/DialogUnits.h"
 
@@ -12,13 +13,13 @@ namespace qb {
 
 CVerifySourceDlg::CVerifySourceDlg(QWidget* parent) : QDialog(parent) {
   setObjectName("CVerifySourceDlg");
-  setWindowTitle(QStringLiteral("验证资源信息"));
+  setWindowTitle(qb::Tr(QT_TRANSLATE_NOOP("Quillberry", "验证资源信息")));
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint);
   setFixedSize(qb::DluToPixels(font(), 0, 0, 293, 99).size());
 
   auto field = [this](const char* label, int id, int y, int width) {
-    auto* l = new QLabel(QString::fromUtf8(label), this);
+    auto* l = new QLabel(qb::Tr(label), this);
     qb::PlaceControl(l, 7, y, 55, 14);
     auto* edit = new QLineEdit(this);
     edit->setObjectName(QString::number(id));
@@ -26,9 +27,9 @@ CVerifySourceDlg::CVerifySourceDlg(QWidget* parent) : QDialog(parent) {
     l->setBuddy(edit);
     return edit;
   };
-  m_name = field("验证资源名称：", kVerifyNameEditId, 7, 118);
-  m_url = field("验证资源网址：", kVerifyUrlEditId, 29, 221);
-  m_feature = field("特征字符串：", kVerifyFeatureEditId, 51, 118);
+  m_name = field(QT_TRANSLATE_NOOP("Quillberry", "验证资源名称："), kVerifyNameEditId, 7, 118);
+  m_url = field(QT_TRANSLATE_NOOP("Quillberry", "验证资源网址："), kVerifyUrlEditId, 29, 221);
+  m_feature = field(QT_TRANSLATE_NOOP("Quillberry", "特征字符串："), kVerifyFeatureEditId, 51, 118);
 
   auto* ok = new QPushButton(QStringLiteral("OK"), this);
   ok->setObjectName("1");

@@ -9,6 +9,7 @@
 
 #include "base/Prompt.h"
 #include "base/Text.h"
+#include "base/Translate.h"
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyListFile.h"
 #include "proxy/ProxyListModel.h"
@@ -294,7 +295,7 @@ void CVerifyControl::StartRun(bool all) {
       m_capturePage = true;
       m_verifyPage.clear();
       tasks.front().capturePage = true;
-      emit ResultViewOpened(QString::fromUtf8(kResultStatusPrefix) + QString::fromUtf8(kStatusVerifying),
+      emit ResultViewOpened(qb::Tr(kResultStatusPrefix) + qb::Tr(kStatusVerifying),
                             QString::fromStdString(m_verifyPage));
     }
   }
@@ -334,7 +335,7 @@ void CVerifyControl::TakeResult(int slot, const VerifyResult& result) {
   if (m_capturePage) {
     m_verifyPage += result.page;
     m_capturePage = false;
-    emit VerifyResultShown(QString::fromUtf8(kResultStatusPrefix) + QString::fromStdString(text),
+    emit VerifyResultShown(qb::Tr(kResultStatusPrefix) + qb::TrLines(text),
                            QString::fromStdString(m_verifyPage));
   }
 
@@ -444,7 +445,7 @@ void CVerifyControl::OnTimer(int id) {
   if (m_shutDown) return;
   if (id == TIMER_RECYCLE_THREADS && m_busy == 0) DisposeAllWorkers();
   if (id == TIMER_AUTO_VERIFY && m_settings.m_bAutoTimingVerify && m_busy == 0) OnVerifyAll();
-  if (id == TIMER_HINT) emit ProgressText(QString::fromUtf8(kTextHint));
+  if (id == TIMER_HINT) emit ProgressText(qb::Tr(kTextHint));
   emit TrayIconRefresh();
   if (id >= TIMER_WATCHDOG_BASE && id < TIMER_WATCHDOG_BASE + kVerifySlots)
     Watchdog(id - TIMER_WATCHDOG_BASE);

@@ -9,6 +9,8 @@
 // values and results come back as values over queued signals.
 #pragma once
 
+#include <QtGlobal>
+
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -47,23 +49,24 @@ inline constexpr int kHintPeriodMs = 5400000;
 inline constexpr int kWatchdogPeriodMs = 90000;
 
 // Texts of the run.
-inline constexpr const char* kCaptionVerifyAll = "验证全部";
-inline constexpr const char* kCaptionVerifySelected = "验证选定";
-inline constexpr const char* kCaptionStopVerify = "停止验证";
-inline constexpr const char* kCaptionStopping1 = "停止中...";
-inline constexpr const char* kCaptionStopping2 = "...停止中";
-inline constexpr const char* kMsgEmptyList = "空列表，没有要验证的代理。";
-inline constexpr const char* kMsgNoSelection = "没有选择要验证的代理！";
-inline constexpr const char* kMsgNoHttpSource = "没有设定http验证资源，无法验证http代理服务器。";
-inline constexpr const char* kMsgNoFtpSource =
-    "没有设定ftp验证资源，无法验证ftp代理服务器。\n请进入设置在ftp验证资源前打勾。继续吗？";
-inline constexpr const char* kMsgWorkerFailed = "创建验证线程中发生异常";
-inline constexpr const char* kCaptionVerifyFailed = "验证失败";
-inline constexpr const char* kMsgPleaseWait = "请耐心等待验证的完成";
-inline constexpr const char* kCaptionCannotStart = "无法开启新的验证";
-inline constexpr const char* kCaptionWaitForEnd = "等待验证完成";
+inline constexpr const char* kCaptionVerifyAll = QT_TRANSLATE_NOOP("Quillberry", "验证全部");
+inline constexpr const char* kCaptionVerifySelected = QT_TRANSLATE_NOOP("Quillberry", "验证选定");
+inline constexpr const char* kCaptionStopVerify = QT_TRANSLATE_NOOP("Quillberry", "停止验证");
+inline constexpr const char* kCaptionStopping1 = QT_TRANSLATE_NOOP("Quillberry", "停止中...");
+inline constexpr const char* kCaptionStopping2 = QT_TRANSLATE_NOOP("Quillberry", "...停止中");
+inline constexpr const char* kMsgEmptyList = QT_TRANSLATE_NOOP("Quillberry", "空列表，没有要验证的代理。");
+inline constexpr const char* kMsgNoSelection = QT_TRANSLATE_NOOP("Quillberry", "没有选择要验证的代理！");
+inline constexpr const char* kMsgNoHttpSource =
+    QT_TRANSLATE_NOOP("Quillberry", "没有设定http验证资源，无法验证http代理服务器。");
+inline constexpr const char* kMsgNoFtpSource = QT_TRANSLATE_NOOP(
+    "Quillberry", "没有设定ftp验证资源，无法验证ftp代理服务器。\n请进入设置在ftp验证资源前打勾。继续吗？");
+inline constexpr const char* kMsgWorkerFailed = QT_TRANSLATE_NOOP("Quillberry", "创建验证线程中发生异常");
+inline constexpr const char* kCaptionVerifyFailed = QT_TRANSLATE_NOOP("Quillberry", "验证失败");
+inline constexpr const char* kMsgPleaseWait = QT_TRANSLATE_NOOP("Quillberry", "请耐心等待验证的完成");
+inline constexpr const char* kCaptionCannotStart = QT_TRANSLATE_NOOP("Quillberry", "无法开启新的验证");
+inline constexpr const char* kCaptionWaitForEnd = QT_TRANSLATE_NOOP("Quillberry", "等待验证完成");
 inline constexpr const char* kTextHint = "Multiple choice: 'Shift/Ctrl' + left button of mouse";
-inline constexpr const char* kResultStatusPrefix = "验证状态：";
+inline constexpr const char* kResultStatusPrefix = QT_TRANSLATE_NOOP("Quillberry", "验证状态：");
 // The FTP resource used when none is ticked: the log-on to a public anonymous server,
 // whose greeting starts with "220".
 inline constexpr const char* kFallbackFtpUrl = "ftp://ftp.gnu.org/";

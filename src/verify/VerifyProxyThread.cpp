@@ -12,6 +12,7 @@
 #include <unordered_set>
 
 #include "base/Text.h"
+#include "base/Translate.h"
 
 namespace qb {
 
@@ -134,7 +135,7 @@ class CVerifyProxyThread::Run {
   VerifyResult Go() {
     if (!IsVerifiableUrl(m_task.resource.url)) {
       m_result.status = VERIFY_BADURL;
-      Status(qb::Format(kTextBadUrl, m_task.resource.url.c_str()));
+      Status(qb::Format(qb::TrStd(kTextBadUrl).c_str(), m_task.resource.url.c_str()));
       return std::move(m_result);
     }
     switch (m_task.kind) {
@@ -174,7 +175,7 @@ class CVerifyProxyThread::Run {
     const std::optional<VerifyUrl> url = SplitVerifyUrl(m_task.resource.url);
     if (!url) {
       m_result.status = VERIFY_BADURL;
-      Status(qb::Format(kTextBadUrl, m_task.resource.url.c_str()));
+      Status(qb::Format(qb::TrStd(kTextBadUrl).c_str(), m_task.resource.url.c_str()));
       return;
     }
     m_url = *url;
@@ -255,7 +256,7 @@ class CVerifyProxyThread::Run {
     // An empty host is a connection that could not be made at all.
     if (!easy || !list || m_url.host.empty()) {
       m_result.status = VERIFY_ERROR;
-      Status(kTextError);
+      Status(qb::TrStd(kTextError));
       return;
     }
     const std::string proxyUrl = CurlProxy(via);
@@ -287,23 +288,23 @@ class CVerifyProxyThread::Run {
     if (rc == CURLE_OK || (rc == CURLE_WRITE_ERROR && m_bodyEnded)) {
       m_result.seconds = ElapsedSeconds(start, end);
       m_result.status = m_found ? VERIFY_OK : VERIFY_MISMATCH;
-      Status(qb::Format(m_found ? kTextAvailable : kTextMismatch, m_result.seconds));
+      Status(qb::Format(qb::TrStd(m_found ? kTextAvailable : kTextMismatch).c_str(), m_result.seconds));
       return;
     }
     if (TimedOutAfterConnect(e, rc)) {
       m_result.status = VERIFY_TIMEOUT;
-      Status(kTextProxyTimedOut);
+      Status(qb::TrStd(kTextProxyTimedOut));
       return;
     }
     m_result.status = VERIFY_PROXYFAILED;
-    Status(kTextProxyUnreachable);
+    Status(qb::TrStd(kTextProxyUnreachable));
   }
 
   void VerifyFtp(Via via) {
     std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
     if (!easy) {
       m_result.status = VERIFY_ERROR;
-      Status(kTextError);
+      Status(qb::TrStd(kTextError));
       return;
     }
     CURL* e = easy.get();
@@ -325,7 +326,7 @@ class CVerifyProxyThread::Run {
       curl_easy_setopt(e, CURLOPT_HEADERDATA, this);
     }
 
-    Status(qb::Format(kTextConnectingSite, 1, m_task.resource.url.c_str()));
+    Status(qb::Format(qb::TrStd(kTextConnectingSite).c_str(), 1, m_task.resource.url.c_str()));
     m_bodyEnded = false;
     m_authChallenge = false;
     const auto start = std::chrono::steady_clock::now();
@@ -356,13 +357,13 @@ class CVerifyProxyThread::Run {
     m_result.status = status;
     if (status == VERIFY_OK) {
       m_result.seconds = ElapsedSeconds(start, end);
-      Status(qb::Format(kTextAvailable, m_result.seconds));
+      Status(qb::Format(qb::TrStd(kTextAvailable).c_str(), m_result.seconds));
     } else if (status == VERIFY_PASSWORD) {
-      Status(kTextWrongPassword);
+      Status(qb::TrStd(kTextWrongPassword));
     } else if (status == VERIFY_TIMEOUT) {
-      Status(kTextProxyTimedOut);
+      Status(qb::TrStd(kTextProxyTimedOut));
     } else {
-      Status(kTextProxyConnectFailed);
+      Status(qb::TrStd(kTextProxyConnectFailed));
     }
   }
 

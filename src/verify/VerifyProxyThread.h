@@ -6,6 +6,8 @@
 // so a worker that is given up can simply be left to end by itself.
 #pragma once
 
+#include <QtGlobal>
+
 #include <QObject>
 #include <QString>
 
@@ -17,15 +19,15 @@ class QThread;
 namespace qb {
 
 // The progress texts a worker reports.
-inline constexpr const char* kTextBadUrl = "地址无效    (%s)";
-inline constexpr const char* kTextConnectingSite = "连接站点%d    (%s)";
-inline constexpr const char* kTextError = "异常错误";
-inline constexpr const char* kTextAvailable = "可用(%.1f)";
-inline constexpr const char* kTextMismatch = "不匹配(%.1f)";
-inline constexpr const char* kTextProxyUnreachable = "无法连接代理";
-inline constexpr const char* kTextProxyConnectFailed = "代理连接失败";
-inline constexpr const char* kTextWrongPassword = "密码错误";
-inline constexpr const char* kTextProxyTimedOut = "代理响应超时";
+inline constexpr const char* kTextBadUrl = QT_TRANSLATE_NOOP("Quillberry", "地址无效    (%s)");
+inline constexpr const char* kTextConnectingSite = QT_TRANSLATE_NOOP("Quillberry", "连接站点%d    (%s)");
+inline constexpr const char* kTextError = QT_TRANSLATE_NOOP("Quillberry", "异常错误");
+inline constexpr const char* kTextAvailable = QT_TRANSLATE_NOOP("Quillberry", "可用(%.1f)");
+inline constexpr const char* kTextMismatch = QT_TRANSLATE_NOOP("Quillberry", "不匹配(%.1f)");
+inline constexpr const char* kTextProxyUnreachable = QT_TRANSLATE_NOOP("Quillberry", "无法连接代理");
+inline constexpr const char* kTextProxyConnectFailed = QT_TRANSLATE_NOOP("Quillberry", "代理连接失败");
+inline constexpr const char* kTextWrongPassword = QT_TRANSLATE_NOOP("Quillberry", "密码错误");
+inline constexpr const char* kTextProxyTimedOut = QT_TRANSLATE_NOOP("Quillberry", "代理响应超时");
 
 class CVerifyProxyThread : public QObject {
   Q_OBJECT

@@ -48,8 +48,8 @@ TEST(CommandLine, BothExecutablesAnswerVersionAndHelpWithoutADisplay) {
   EXPECT_EQ(r.out, "quillberry " + version + "\n");
   r = Headless(window, {"--help"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
-  for (const char* part :
-       {"Usage: quillberry [--data-dir DIR]", "--verify-all", "--cancel-proxy", "Exit status"})
+  for (const char* part : {"Usage: quillberry [--data-dir DIR]", "--lang zh|en", "--verify-all",
+                           "--cancel-proxy", "Exit status"})
     EXPECT_NE(r.out.find(part), std::string::npos) << part << "\n" << r.out;
 
   r = Headless(cli, {"--version"});
@@ -58,7 +58,7 @@ TEST(CommandLine, BothExecutablesAnswerVersionAndHelpWithoutADisplay) {
   r = Headless(cli, {"--help"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   for (const char* part :
-       {"Usage: quillberry-cli [--data-dir DIR] COMMAND", "download", "4 the data directory"})
+       {"Usage: quillberry-cli [--data-dir DIR] [--lang zh|en] COMMAND", "download", "4 the data directory"})
     EXPECT_NE(r.out.find(part), std::string::npos) << part << "\n" << r.out;
 }
 

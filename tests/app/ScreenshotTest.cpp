@@ -1,17 +1,26 @@
 // Renders the main window to PNG files under the build directory, so that a person
-// can look at it: a list of a few dozen rows on a typical day, and a run in progress.
+// can look at it: a list of a few dozen rows on a typical day, and a run in progress;
+// and the main window, the settings dialog and a message box in both languages.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QDir>
 #include <QImage>
+#include <QMessageBox>
 #include <QTest>
+#include <QTimer>
 
 #include "app/MainDlg.h"
+#include "base/Language.h"
+#include "proxy/ProxyListCommands.h"
 #include "proxy/ProxyListModel.h"
 #include "support/ScopedEnv.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
 #include "sysproxy/RecordingProxyPlatform.h"
+#include "sysproxy/SystemProxy.h"
+#include "ui/QtPrompt.h"
+#include "ui/SettingDlg.h"
 #include "ui/TextProgressCtrl.h"
 
 using namespace qb;
@@ -80,6 +89,48 @@ TEST(Screenshots, MainWindowOnATypicalDay) {
   QImage large = dlg.grab().toImage();
   EXPECT_EQ(large.size(), idle.size() + QSize(400, 250));
   EXPECT_TRUE(large.save(ShotPath("main-window-large.png")));
+}
+
+// docs/main-window-en.png and docs/settings-en.png of the README are these shots.
+TEST(Screenshots, TheWindowsInBothLanguages) {
+  for (const UiLanguage language : {UiLanguage::Chinese, UiLanguage::English}) {
+    const CLanguageCatalogues catalogues(language);
+    const std::string prefix = std::string(LanguageCode(language)) + "-";
+    qbtest::ScriptedPrompt prompt;
+    TempDir data, config;
+    ScopedEnv xdg("XDG_CONFIG_HOME", QByteArray::fromStdString(config.Path()));
+    WriteFile(data.File("Proxies.pro"), TypicalList());
+    WriteFile(data.File("Sources.dat"), "proxies http://127.0.0.1:8/list.html 1\r\n");
+    MainDlgOptions o;
+    o.dataDir = data.Path();
+    o.favoritesIni = config.File("q.INI");
+    o.platform = std::make_unique<CRecordingProxyPlatform>();
+    o.applyAutoRun = false;
+    o.forceNoTray = true;
+    CMainDlg dlg(std::move(o));
+    for (int r : {0, 1, 7}) dlg.List().SetFavorite(r, true);
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    EXPECT_TRUE(dlg.grab().toImage().save(ShotPath((prefix + "main-window.png").c_str())));
+
+    CSettings settings;
+    CSystemProxy sysProxy(data.Path(), std::make_unique<CRecordingProxyPlatform>());
+    CSettingDlg settingDlg(settings, sysProxy, data.Path());
+    settingDlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&settingDlg));
+    EXPECT_TRUE(settingDlg.grab().toImage().save(ShotPath((prefix + "settings.png").c_str())));
+
+    QtPrompt qtPrompt(&dlg);
+    bool shot = false;
+    QTimer::singleShot(0, qApp, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box) return;
+      shot = box->grab().toImage().save(ShotPath((prefix + "message-box.png").c_str()));
+      box->reject();
+    });
+    qtPrompt.Message(kMsgConfirmClean, kCaptionClean, MsgIcon::Question, MsgButtons::YesNo);
+    EXPECT_TRUE(shot);
+  }
 }
 
 }  // namespace

@@ -61,6 +61,20 @@ TEST_F(SourcesFile, LinesEndInCrLfLfOrACrAlone) {
   EXPECT_EQ(list.Sources(), expected);
 }
 
+// A second mark after the file's own (or one starting a later line) would otherwise
+// stay in the name, and be taken for the file's mark once that name is saved first.
+TEST_F(SourcesFile, ByteOrderMarksAreNoPartOfAName) {
+  ASSERT_TRUE(
+      Load("\xEF\xBB\xBF\xEF\xBB\xBFone http://one.example/ 1\r\n\xEF\xBB\xBFtwo http://two.example/ 0\r\n"));
+  const std::vector<CProxySource> expected = {{"one", "http://one.example/", true},
+                                              {"two", "http://two.example/", false}};
+  EXPECT_EQ(list.Sources(), expected);
+  ASSERT_TRUE(SaveSources(list));
+  CProxySourceListModel back;
+  ASSERT_TRUE(LoadSources(back, dir.Path()));
+  EXPECT_EQ(back.Sources(), expected);
+}
+
 TEST_F(SourcesFile, MissingFileIsSilentAndLegacyGbkNamesAreRead) {
   EXPECT_TRUE(LoadSources(list, dir.Path()));
   EXPECT_EQ(list.RowCount(), 0);

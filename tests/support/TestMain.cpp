@@ -11,6 +11,9 @@ using namespace qb;
 
 int main(int argc, char** argv) {
   ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  // The window and the command line speak the locale's language; the tests read their
+  // Chinese texts, and those of the English interface ask for it themselves.
+  ::setenv("LANGUAGE", "zh_CN", 1);
   ::testing::InitGoogleTest(&argc, argv);
   QApplication app(argc, argv);
   qb::CurlGlobal curl;

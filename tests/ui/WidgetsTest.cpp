@@ -9,10 +9,10 @@
 
 #include <memory>
 
+#include "base/Language.h"
 #include "proxy/ProxyListFile.h"
 #include "proxy/ProxyListModel.h"
 #include "ui/DialogUnits.h"
-#include "ui/Language.h"
 #include "ui/QtPrompt.h"
 #include "ui/SortListCtrl.h"
 #include "ui/TextProgressCtrl.h"
@@ -159,8 +159,8 @@ namespace {
 // to English when the catalogue is gone.
 TEST(QtTranslations, StandardButtonsAndMenusAreChinese) {
   {
-    const std::unique_ptr<QTranslator> translations = InstallQtTranslations();
-    ASSERT_NE(translations, nullptr) << "Qt's catalogue for Simplified Chinese is not installed";
+    const CLanguageCatalogues chinese(UiLanguage::Chinese);
+    ASSERT_TRUE(chinese.QtCatalogueLoaded()) << "Qt's catalogue for Simplified Chinese is not installed";
     QMessageBox box(QMessageBox::Question, "验证全部", "确定吗？", QMessageBox::Yes | QMessageBox::No);
     const QString yes = box.button(QMessageBox::Yes)->text();
     EXPECT_FALSE(yes.contains("Yes")) << yes.toStdString();
