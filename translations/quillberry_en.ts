@@ -821,5 +821,106 @@ Tick an ftp resource in the settings. Continue?</translation>
             <source>代理响应超时</source>
             <translation>The proxy timed out</translation>
         </message>
+        <message>
+            <source>界面语言:</source>
+            <translation>Language:</translation>
+        </message>
+        <message>
+            <source>跟随系统</source>
+            <translation>System</translation>
+        </message>
+        <message>
+            <source>界面语言将在下次启动时更改。</source>
+            <translation>The interface language changes at the next start.</translation>
+        </message>
+        <message>
+            <source>界面语言</source>
+            <translation>Interface language</translation>
+        </message>
+    </context>
+    <context>
+        <name>QuillberryHelp</name>
+        <message>
+            <source>Usage: quillberry [--data-dir DIR] [--lang zh|en] [--verify-all | --cancel-proxy]
+       quillberry --help | --version
+
+Opens the window of the proxy list: verification, the system proxy, the proxy
+sources and the tray menu of favourites. One window runs per user: a later start
+brings the running one forward.
+
+--data-dir DIR   the directory of Proxies.pro, Setting.dat and the other data files
+                 (default: the executable's directory when it is writable and not
+                 an installed program's, otherwise ~/.local/share/Quillberry/)
+--lang zh|en     the interface's language: Chinese or English (default: the
+                 setting "language" of ~/.config/Quillberry/interface.ini, else
+                 Chinese for a Chinese locale and English for any other)
+--verify-all     verify the whole list, as the button "验证全部" does, in the running
+                 window (one is started in the tray when none runs)
+--cancel-proxy   clear the desktop's system proxy, as "取消IE代理" does, in the
+                 running window (one is started in the tray when none runs)
+--help           print this text
+--version        print the version
+
+Exit status: 0 when the window ran and was closed, or a running window was asked
+to show itself or to do the work; 1 when it could not start (no data directory it
+may use, or the instance's private directory is held by someone else); 4 when a
+window runs on another data directory than the one asked for (it is brought
+forward, and both directories are named); 5 when a command was writing the data
+directory and did not finish within five seconds.
+</source>
+            <translation type="unfinished" />
+        </message>
+        <message>
+            <source>print the proxies found in a text or web page</source>
+            <translation type="unfinished" />
+        </message>
+        <message>
+            <source>split proxy lines into their five fields</source>
+            <translation type="unfinished" />
+        </message>
+        <message>
+            <source>print the location of an IPv4 address</source>
+            <translation type="unfinished" />
+        </message>
+        <message>
+            <source>print the settings and verification resources</source>
+            <translation type="unfinished" />
+        </message>
+        <message>
+            <source>get, set or clear the desktop's system proxy</source>
+            <translation type="unfinished" />
+        </message>
+        <message>
+            <source>verify the proxies of the list or of a file</source>
+            <translation type="unfinished" />
+        </message>
+        <message>
+            <source>download proxies from web pages or the ticked sources</source>
+            <translation type="unfinished" />
+        </message>
+        <message>
+            <source>Usage: quillberry-cli [--data-dir DIR] [--lang zh|en] COMMAND [ARGS...]
+       quillberry-cli --help | --version
+
+Commands:
+</source>
+            <translation type="unfinished" />
+        </message>
+        <message>
+            <source>
+--data-dir DIR  the directory of Proxies.pro, Setting.dat and the other data files
+                (default: the program's data directory)
+--lang zh|en    the language of the messages that come from the window's texts:
+                Chinese or English (default: as for the window); what the
+                commands print for other programs never changes with it
+Run 'quillberry-cli COMMAND --help' for a command's options.
+
+Exit status: 0 done; 1 nothing found, a refusal, or the desktop's proxy settings
+could not be read or written; 2 bad usage or a file that cannot be read; 3 a data
+file could not be written (the old one is kept); 4 the data directory is being
+written by the window or another command (nothing was changed).
+</source>
+            <translation type="unfinished" />
+        </message>
     </context>
 </TS>

@@ -1,6 +1,7 @@
 #include "app/MainDlg.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
@@ -11,6 +12,7 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
@@ -430,6 +432,20 @@ void CMainDlg::OnInitDialog() {
   m_contextPopup = m_contextMenu->GetSubMenu(0);
   if (m_contextPopup) {
     m_contextPopup->setObjectName("139");
+    // The list's keys, shown beside the items that do the same; the list's key filter
+    // does the work, and an open menu takes them only while it has the focus.
+    const std::pair<int, QKeySequence> keys[] = {{32771, QKeySequence(QKeySequence::Copy)},
+                                                 {1002, QKeySequence(Qt::Key_F5)},
+                                                 {1041, QKeySequence(Qt::Key_Return)},
+                                                 {1039, QKeySequence(QKeySequence::Delete)},
+                                                 {32791, QKeySequence(QKeySequence::SelectAll)}};
+    for (const auto& [command, key] : keys) {
+      if (QAction* item = m_contextPopup->ItemOfCommand(command)) {
+        item->setShortcut(key);
+        item->setShortcutContext(Qt::WidgetShortcut);
+        item->setShortcutVisibleInContextMenu(true);
+      }
+    }
     connect(
         m_contextPopup, &OwnerDrawMenu::commandChosen, this,
         [this](int command, const QVariant&) {

@@ -22,7 +22,8 @@ inline constexpr int kExitOtherDataDir = 4;
 inline constexpr int kExitDataDirBusy = 5;
 
 // What `quillberry --help` prints; also the source of the manual page.
-inline constexpr const char* kWindowUsage =
+inline constexpr const char* kWindowUsage = QT_TRANSLATE_NOOP(
+    "QuillberryHelp",
     "Usage: quillberry [--data-dir DIR] [--lang zh|en] [--verify-all | --cancel-proxy]\n"
     "       quillberry --help | --version\n"
     "\n"
@@ -48,7 +49,7 @@ inline constexpr const char* kWindowUsage =
     "may use, or the instance's private directory is held by someone else); 4 when a\n"
     "window runs on another data directory than the one asked for (it is brought\n"
     "forward, and both directories are named); 5 when a command was writing the data\n"
-    "directory and did not finish within five seconds.\n";
+    "directory and did not finish within five seconds.\n");
 
 class CProxyApp : public QApplication {
   Q_OBJECT

@@ -72,17 +72,18 @@ bool SaveLanguageSetting(const std::optional<UiLanguage>& language) {
   return ini.status() == QSettings::NoError;
 }
 
-CLanguageCatalogues::CLanguageCatalogues(UiLanguage language) : m_language(language) {
+CLanguageCatalogues::CLanguageCatalogues(UiLanguage language) : m_language(language), m_previous(g_current) {
   auto install = [](std::unique_ptr<QTranslator> translator) -> std::unique_ptr<QTranslator> {
     if (!QCoreApplication::installTranslator(translator.get())) return nullptr;
     return translator;
   };
-  if (language == UiLanguage::English) {
-    // Qt speaks English by itself; the program's texts need the built-in catalogue.
-    auto program = std::make_unique<QTranslator>();
-    if (program->load(QStringLiteral(":/i18n/quillberry_en.qm"))) m_program = install(std::move(program));
-  } else {
-    // The program's texts are Chinese already.
+  // The program's catalogue: the interface's texts in English, or the help texts in
+  // Chinese.
+  auto program = std::make_unique<QTranslator>();
+  if (program->load(QStringLiteral(":/i18n/quillberry_%1.qm").arg(QLatin1String(LanguageCode(language)))))
+    m_program = install(std::move(program));
+  if (language == UiLanguage::Chinese) {
+    // Qt speaks English by itself.
     auto qt = std::make_unique<QTranslator>();
     const QLocale chinese(QLocale::Chinese, QLocale::SimplifiedChineseScript, QLocale::China);
     if (qt->load(chinese, QStringLiteral("qtbase"), QStringLiteral("_"),
@@ -95,6 +96,7 @@ CLanguageCatalogues::CLanguageCatalogues(UiLanguage language) : m_language(langu
 CLanguageCatalogues::~CLanguageCatalogues() {
   if (m_program) QCoreApplication::removeTranslator(m_program.get());
   if (m_qt) QCoreApplication::removeTranslator(m_qt.get());
+  g_current = m_previous;
 }
 
 UiLanguage CurrentLanguage() {

@@ -46,19 +46,20 @@ class CLanguageCatalogues {
   CLanguageCatalogues& operator=(const CLanguageCatalogues&) = delete;
 
   UiLanguage Language() const { return m_language; }
-  // False when a catalogue the language needs could not be loaded: the program's own
-  // (built in, so never for a sound build) or Qt's (Debian's qt6-translations-l10n).
+  // Whether each catalogue is in force: the program's own (built in, so always for a
+  // sound build) and, for Chinese, Qt's (Debian's qt6-translations-l10n).
   bool ProgramCatalogueLoaded() const { return m_program != nullptr; }
   bool QtCatalogueLoaded() const { return m_qt != nullptr; }
 
  private:
   UiLanguage m_language;
+  UiLanguage m_previous;
   std::unique_ptr<QTranslator> m_program;
   std::unique_ptr<QTranslator> m_qt;
 };
 
-// The language of this process, as the last CLanguageCatalogues made it (Chinese
-// before any).
+// The language of this process, as the innermost CLanguageCatalogues alive makes it
+// (Chinese without one).
 UiLanguage CurrentLanguage();
 
 }  // namespace qb

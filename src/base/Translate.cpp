@@ -9,6 +9,10 @@ QString Tr(const char* source) {
   return QCoreApplication::translate(kTrContext, source);
 }
 
+QString TrHelp(const char* source) {
+  return QCoreApplication::translate(kTrHelpContext, source);
+}
+
 QString Tr(std::string_view source) {
   return Tr(std::string(source).c_str());
 }

@@ -16,14 +16,22 @@
 
 namespace qb {
 
-// The one context of the catalogue: the marks above name it literally, which is what
-// the translation tools read.
+// The context of the interface's texts: the marks above name it literally, which is
+// what the translation tools read.
 inline constexpr const char* kTrContext = "Quillberry";
+// The context of the help texts of the two executables (--help), whose source texts
+// are English, as manual pages and terminals want them; the Chinese catalogue
+// translates them:
+//   QT_TRANSLATE_NOOP("QuillberryHelp", "print this text")
+inline constexpr const char* kTrHelpContext = "QuillberryHelp";
 
 // A source text in the interface's language (itself when the catalogue has none).
 QString Tr(const char* source);
 QString Tr(std::string_view source);
 std::string TrStd(std::string_view source);
+// A help text in the interface's language.
+QString TrHelp(const char* source);
+
 // A text that is a source text, or is composed of source texts and data, one per line
 // ("打开文件失败！\n/path"): each line that is a source text is translated, the others
 // (paths, errors) are kept.

@@ -13,6 +13,7 @@
 #include "base/Language.h"
 #include "base/ProgramDir.h"
 #include "base/Prompt.h"
+#include "base/Translate.h"
 #include "base/Version.h"
 #include "cli/Cli.h"
 
@@ -66,35 +67,44 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"extract", qb::cli::RunExtract, "print the proxies found in a text or web page"},
-    {"parse", qb::cli::RunParse, "split proxy lines into their five fields"},
-    {"lookup", qb::cli::RunLookup, "print the location of an IPv4 address"},
-    {"settings", qb::cli::RunSettings, "print the settings and verification resources"},
-    {"proxy", qb::cli::RunProxy, "get, set or clear the desktop's system proxy"},
-    {"verify", qb::cli::RunVerify, "verify the proxies of the list or of a file"},
-    {"download", qb::cli::RunDownload, "download proxies from web pages or the ticked sources"},
+    {"extract", qb::cli::RunExtract,
+     QT_TRANSLATE_NOOP("QuillberryHelp", "print the proxies found in a text or web page")},
+    {"parse", qb::cli::RunParse,
+     QT_TRANSLATE_NOOP("QuillberryHelp", "split proxy lines into their five fields")},
+    {"lookup", qb::cli::RunLookup,
+     QT_TRANSLATE_NOOP("QuillberryHelp", "print the location of an IPv4 address")},
+    {"settings", qb::cli::RunSettings,
+     QT_TRANSLATE_NOOP("QuillberryHelp", "print the settings and verification resources")},
+    {"proxy", qb::cli::RunProxy,
+     QT_TRANSLATE_NOOP("QuillberryHelp", "get, set or clear the desktop's system proxy")},
+    {"verify", qb::cli::RunVerify,
+     QT_TRANSLATE_NOOP("QuillberryHelp", "verify the proxies of the list or of a file")},
+    {"download", qb::cli::RunDownload,
+     QT_TRANSLATE_NOOP("QuillberryHelp", "download proxies from web pages or the ticked sources")},
 };
 
 void Usage(FILE* to) {
-  std::fprintf(to,
-               "Usage: quillberry-cli [--data-dir DIR] [--lang zh|en] COMMAND [ARGS...]\n"
-               "       quillberry-cli --help | --version\n"
-               "\n"
-               "Commands:\n");
-  for (const Command& c : kCommands) std::fprintf(to, "  %-9s %s\n", c.name, c.summary);
-  std::fprintf(to,
-               "\n"
-               "--data-dir DIR  the directory of Proxies.pro, Setting.dat and the other data files\n"
-               "                (default: the program's data directory)\n"
-               "--lang zh|en    the language of the messages that come from the window's texts:\n"
-               "                Chinese or English (default: as for the window); what the\n"
-               "                commands print for other programs never changes with it\n"
-               "Run 'quillberry-cli COMMAND --help' for a command's options.\n"
-               "\n"
-               "Exit status: 0 done; 1 nothing found, a refusal, or the desktop's proxy settings\n"
-               "could not be read or written; 2 bad usage or a file that cannot be read; 3 a data\n"
-               "file could not be written (the old one is kept); 4 the data directory is being\n"
-               "written by the window or another command (nothing was changed).\n");
+  auto put = [to](const char* text) { std::fputs(qb::TrHelp(text).toUtf8().constData(), to); };
+  put(QT_TRANSLATE_NOOP("QuillberryHelp",
+                        "Usage: quillberry-cli [--data-dir DIR] [--lang zh|en] COMMAND [ARGS...]\n"
+                        "       quillberry-cli --help | --version\n"
+                        "\n"
+                        "Commands:\n"));
+  for (const Command& c : kCommands)
+    std::fprintf(to, "  %-9s %s\n", c.name, qb::TrHelp(c.summary).toUtf8().constData());
+  put(QT_TRANSLATE_NOOP("QuillberryHelp",
+                        "\n"
+                        "--data-dir DIR  the directory of Proxies.pro, Setting.dat and the other data files\n"
+                        "                (default: the program's data directory)\n"
+                        "--lang zh|en    the language of the messages that come from the window's texts:\n"
+                        "                Chinese or English (default: as for the window); what the\n"
+                        "                commands print for other programs never changes with it\n"
+                        "Run 'quillberry-cli COMMAND --help' for a command's options.\n"
+                        "\n"
+                        "Exit status: 0 done; 1 nothing found, a refusal, or the desktop's proxy settings\n"
+                        "could not be read or written; 2 bad usage or a file that cannot be read; 3 a data\n"
+                        "file could not be written (the old one is kept); 4 the data directory is being\n"
+                        "written by the window or another command (nothing was changed).\n"));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -11,6 +12,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
@@ -22,6 +24,7 @@
 #include <vector>
 
 #include "base/Files.h"
+#include "base/Language.h"
 #include "base/Prompt.h"
 #include "base/Translate.h"
 #include "settings/AutoRun.h"
@@ -230,6 +233,17 @@ void CSettingDlg::CreateControls() {
   m_pSpin->SetBuddy(m_pFavorites);
   m_pAmbiguous = check(1047, QT_TRANSLATE_NOOP("Quillberry", "启用模糊匹配抓取代理"), 14, 192, 120, 14);
 
+  // Beside the buttons, where the documented layout leaves room: a setting of this
+  // program only, kept apart from Setting.dat.
+  label(QT_TRANSLATE_NOOP("Quillberry", "界面语言:"), 7, 258, 40, 10)->setObjectName("LanguageLabel");
+  m_pLanguage = new QComboBox(this);
+  m_pLanguage->setObjectName("Language");
+  // A language's own name reads the same in either interface.
+  m_pLanguage->addItem(Q(QT_TRANSLATE_NOOP("Quillberry", "跟随系统")));
+  m_pLanguage->addItem(QStringLiteral("中文"), QStringLiteral("zh"));
+  m_pLanguage->addItem(QStringLiteral("English"), QStringLiteral("en"));
+  qb::PlaceControl(m_pLanguage, 48, 256, 68, 14);
+
   for (QWidget* frame : frames) frame->lower();
 
   // Report mode: grid lines, check boxes, whole rows selected, several at a time, the
@@ -271,6 +285,9 @@ void CSettingDlg::OnInitDialog() {
   // A mode the dialog does not know ticks no button; OK then stores -1 unless the user
   // picks one.
   if (QAbstractButton* mode = m_pProxyMode->button(m_settings.m_nAutoProxyConfig)) mode->setChecked(true);
+  const std::optional<UiLanguage> language = ParseLanguage(LanguageSetting().value_or(""));
+  m_pLanguage->setCurrentIndex(language ? m_pLanguage->findData(QString::fromLatin1(LanguageCode(*language)))
+                                        : 0);
 
   // The resource list: the model fills its rows from the records (FillSourceList)
   // and records the ticks that Cancel returns to (RecordCheckedSources).
@@ -326,6 +343,15 @@ void CSettingDlg::accept() {
   m_settings.m_bMinimize = m_pMinimize->isChecked() ? 1 : 0;
   m_settings.m_nAutoProxyConfig = m_pProxyMode->checkedId();
   QDialog::accept();
+
+  const QString language = m_pLanguage->currentData().toString();
+  if (language.toStdString() != LanguageSetting().value_or("")) {
+    const std::optional<UiLanguage> chosen = ParseLanguage(language.toStdString());
+    SaveLanguageSetting(chosen);
+    const UiLanguage next = chosen.value_or(LanguageOfLocale(QLocale::system().uiLanguages()));
+    if (next != CurrentLanguage())
+      qb::ShowMessage(kMsgLanguageNextStart, kCaptionLanguage, qb::MsgIcon::Information);
+  }
 
   ApplyTimeouts(m_settings);
   ApplyAutoRun(m_settings, {}, m_dataDir);

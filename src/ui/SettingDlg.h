@@ -11,6 +11,7 @@
 
 class QButtonGroup;
 class QCheckBox;
+class QComboBox;
 class QLineEdit;
 class QTableView;
 
@@ -25,6 +26,9 @@ class CVerifySourceListModel;
 inline constexpr const char* kMsgNoTemplateEditor = QT_TRANSLATE_NOOP(
     "Quillberry",
     "没有能打开模板文件的程序。\n\n模板文件是：\n%1\n\n要把它的路径复制到剪贴板，用其他编辑器打开吗？");
+inline constexpr const char* kMsgLanguageNextStart =
+    QT_TRANSLATE_NOOP("Quillberry", "界面语言将在下次启动时更改。");
+inline constexpr const char* kCaptionLanguage = QT_TRANSLATE_NOOP("Quillberry", "界面语言");
 inline constexpr const char* kCaptionEditTemplate = QT_TRANSLATE_NOOP("Quillberry", "编辑模板");
 
 class CSettingDlg : public QDialog {
@@ -89,6 +93,8 @@ class CSettingDlg : public QDialog {
   QCheckBox* m_pAutoRun = nullptr;
   QCheckBox* m_pMinimize = nullptr;
   QButtonGroup* m_pProxyMode = nullptr;
+  // The interface's language for the next start: the locale's, Chinese or English.
+  QComboBox* m_pLanguage = nullptr;
   QTableView* m_pSourceView = nullptr;
   CVerifySourceListModel* m_pSources = nullptr;
 };

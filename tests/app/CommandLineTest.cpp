@@ -46,7 +46,7 @@ TEST(CommandLine, BothExecutablesAnswerVersionAndHelpWithoutADisplay) {
   Outcome r = Headless(window, {"--version"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, "quillberry " + version + "\n");
-  r = Headless(window, {"--help"});
+  r = Headless(window, {"--lang", "en", "--help"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   for (const char* part : {"Usage: quillberry [--data-dir DIR]", "--lang zh|en", "--verify-all",
                            "--cancel-proxy", "Exit status"})
@@ -55,11 +55,26 @@ TEST(CommandLine, BothExecutablesAnswerVersionAndHelpWithoutADisplay) {
   r = Headless(cli, {"--version"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, "quillberry-cli " + version + "\n");
-  r = Headless(cli, {"--help"});
+  r = Headless(cli, {"--lang=en", "--help"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   for (const char* part :
        {"Usage: quillberry-cli [--data-dir DIR] [--lang zh|en] COMMAND", "download", "4 the data directory"})
     EXPECT_NE(r.out.find(part), std::string::npos) << part << "\n" << r.out;
+}
+
+// The help speaks the locale's language (the tests run in a Chinese one), and --lang
+// overrides it; the options and commands themselves are never translated.
+TEST(CommandLine, HelpInTheLocalesLanguage) {
+  const QString window = WindowProcess::Program();
+  const QString cli = QStringLiteral(QB_BINARY_DIR "/quillberry-cli");
+  Outcome r = Headless(window, {"--help"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("用法: quillberry [--data-dir 目录] [--lang zh|en]"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("--verify-all"), std::string::npos) << r.out;
+  r = Headless(cli, {"--help"});
+  EXPECT_NE(r.out.find("命令:\n  extract   列出文本或网页中找到的代理\n"), std::string::npos) << r.out;
+  r = Headless(cli, {"--help", "--lang", "en"});
+  EXPECT_NE(r.out.find("Commands:\n  extract   print the proxies found"), std::string::npos) << r.out;
 }
 
 // The desktop entry's action reaches the running window, which verifies its list

@@ -436,6 +436,18 @@ TEST_F(MainWindow, TheListsKeysDoWhatTheButtonsDo) {
   auto dlg = Open();
   QWidget* list = dlg->ListView();
   list->setFocus();
+  // The list's menu names the keys beside its items; what follows shows that a key
+  // still does its work once.
+  ASSERT_NE(dlg->ContextMenu(), nullptr);
+  for (const auto& [command, key] :
+       {std::pair{32771, QKeySequence(QKeySequence::Copy)}, std::pair{1002, QKeySequence(Qt::Key_F5)},
+        std::pair{1041, QKeySequence(Qt::Key_Return)}, std::pair{1039, QKeySequence(QKeySequence::Delete)},
+        std::pair{32791, QKeySequence(QKeySequence::SelectAll)}}) {
+    const QAction* item = dlg->ContextMenu()->ItemOfCommand(command);
+    ASSERT_NE(item, nullptr) << command;
+    EXPECT_EQ(item->shortcut(), key) << command;
+    EXPECT_TRUE(item->isShortcutVisibleInContextMenu()) << command;
+  }
 
   dlg->List().SelectRow(0);
   dlg->List().SelectRow(2);

@@ -45,10 +45,13 @@ std::string TypicalList() {
   return out;
 }
 
+// Under a scale factor (the run of these tests with QT_SCALE_FACTOR=2), the shots get
+// its name: "x2-main-window.png".
 QString ShotPath(const char* name) {
   const QString dir = QStringLiteral(QB_BINARY_DIR "/screenshots");
   QDir().mkpath(dir);
-  return dir + "/" + name;
+  const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR");
+  return dir + "/" + (scale.isEmpty() || scale == "1" ? QString() : "x" + scale + "-") + name;
 }
 
 TEST(Screenshots, MainWindowOnATypicalDay) {
@@ -87,7 +90,7 @@ TEST(Screenshots, MainWindowOnATypicalDay) {
   dlg.resize(dlg.size() + QSize(400, 250));
   QCoreApplication::processEvents();
   QImage large = dlg.grab().toImage();
-  EXPECT_EQ(large.size(), idle.size() + QSize(400, 250));
+  EXPECT_EQ(large.deviceIndependentSize(), idle.deviceIndependentSize() + QSizeF(400, 250));
   EXPECT_TRUE(large.save(ShotPath("main-window-large.png")));
 }
 

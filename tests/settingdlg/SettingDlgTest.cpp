@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -11,6 +12,7 @@
 #include <map>
 
 #include "base/Files.h"
+#include "base/Language.h"
 #include "settingdlg/SettingDlgFixture.h"
 #include "settings/AutoRun.h"
 #include "sysproxy/ProxyAutoConfig.h"
@@ -469,6 +471,48 @@ TEST_F(SettingDialog, TheDialogGrowsAroundItsResourceList) {
     EXPECT_TRUE(dlg->rect().contains(g)) << r.id;
     if (r.id != 1032) EXPECT_FALSE(g.intersects(list->geometry())) << r.id;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The language is the program's own setting, in the user's configuration: never in
+// Setting.dat, and in force from the next start, which the dialog says.
+TEST_F(SettingDialog, TheLanguageIsChosenForTheNextStart) {
+  auto language = [](QWidget& dlg) { return dlg.findChild<QComboBox*>("Language"); };
+  const std::string ini = config.File("Quillberry/interface.ini");
+  {
+    auto dlg = Open();
+    ASSERT_NE(language(*dlg), nullptr);
+    EXPECT_EQ(language(*dlg)->currentIndex(), 0);  // the locale's
+    language(*dlg)->setCurrentIndex(language(*dlg)->findData("en"));
+    Click(*dlg, 1);
+  }
+  EXPECT_EQ(LanguageSetting(), "en");
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0].text, kMsgLanguageNextStart);
+  EXPECT_EQ(qbtest::ReadFile(data.File("Setting.dat")).find("en"), std::string::npos);
+  {
+    // Shown as chosen; OK without a change says nothing.
+    auto dlg = Open();
+    EXPECT_EQ(language(*dlg)->currentData().toString(), "en");
+    Click(*dlg, 1);
+  }
+  EXPECT_EQ(prompt.messages.size(), 1u);
+  {
+    auto dlg = Open();
+    language(*dlg)->setCurrentIndex(0);
+    Click(*dlg, 2);  // Cancel keeps the choice
+  }
+  EXPECT_EQ(LanguageSetting(), "en");
+  {
+    auto dlg = Open();
+    language(*dlg)->setCurrentIndex(0);
+    Click(*dlg, 1);
+  }
+  EXPECT_EQ(LanguageSetting(), std::nullopt);
+  EXPECT_EQ(qbtest::ReadFile(ini).find("language"), std::string::npos);
 }
 
 }  // namespace
