@@ -68,6 +68,9 @@ int ReportFailure(const std::string& command, const qb::OpResult& result);
 std::string ReadStdin();
 // Prints to standard output / standard error, adding a line break.
 void Out(const std::string& line);
+// A help text, marked QT_TRANSLATE_NOOP("QuillberryHelp", ...), in the interface's
+// language.
+std::string Help(const char* text);
 void Err(const std::string& line);
 bool WantsHelp(const QStringList& args);
 

@@ -5,6 +5,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "base/Translate.h"
 #include "cli/Cli.h"
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyExtractor.h"
@@ -18,42 +19,45 @@ namespace qb::cli {
 namespace {
 
 std::string DownloadUsage() {
-  return "Usage: quillberry-cli [--data-dir DIR] download [--fuzzy] [URL...]\n"
-         "\n"
-         "With URLs: downloads each page as a proxy source is downloaded (straight from its\n"
-         "server, never through a proxy; \"http://\" is put in front when missing) and prints\n"
-         "the proxy lines found, one per line, each proxy once, in the order found.\n"
-         "\n"
-         "Without URLs: downloads the ticked sources of Sources.dat in the data directory\n"
-         "into its Proxies.pro, as the download button does, and prints one line per source:\n"
-         "its name and the number of proxies found, or why it failed.\n"
-         "\n"
-         "--fuzzy  also find addresses and ports separated by blanks or markup instead of\n"
-         "         ':' (runs when the strict pass found at most 200 proxies on a page)\n"
-         "\n"
-         "Limits per page: a page larger than 64 MiB is cut at its last whole line before\n"
-         "64 MiB, and at most " +
-         std::to_string(kMaxProxiesPerPage) +
-         " proxies are taken from one page (the rest of the page is\n"
-         "ignored). A page cut at either limit is named on standard error, with the limit\n"
-         "it hit.\n"
-         "\n"
-         "Messages go to standard error.\n"
-         "\n"
-         "Exit status with URLs: 0 when every page was downloaded (also when a page had no\n"
-         "proxies or was cut at a limit); 1 when a URL was skipped or its download failed\n"
-         "(each is named on standard error; the proxies of the other pages are still\n"
-         "printed) or the download could not run; 2 for bad usage.\n"
-         "Exit status without URLs: 0 when every source was tried (also when some failed or\n"
-         "had no proxies); 1 when there was nothing to download or the download could not\n"
-         "run; 2 for bad usage or a data file that cannot be read; 3 when Proxies.pro could\n"
-         "not be saved (the message names it; the old file is kept); 4 when the data\n"
-         "directory is being written by another command, or by the window and the proxies\n"
-         "found could not be handed to it (nothing was changed).\n"
-         "\n"
-         "While the window runs on the data directory it alone writes Proxies.pro: the\n"
-         "proxies found are handed to it, it adds the new ones to its list and saves it, and\n"
-         "the command prints how many were new.";
+  return qb::TrHelp(
+             QT_TRANSLATE_NOOP(
+                 "QuillberryHelp",
+                 "Usage: quillberry-cli [--data-dir DIR] download [--fuzzy] [URL...]\n"
+                 "\n"
+                 "With URLs: downloads each page as a proxy source is downloaded (straight from its\n"
+                 "server, never through a proxy; \"http://\" is put in front when missing) and prints\n"
+                 "the proxy lines found, one per line, each proxy once, in the order found.\n"
+                 "\n"
+                 "Without URLs: downloads the ticked sources of Sources.dat in the data directory\n"
+                 "into its Proxies.pro, as the download button does, and prints one line per source:\n"
+                 "its name and the number of proxies found, or why it failed.\n"
+                 "\n"
+                 "--fuzzy  also find addresses and ports separated by blanks or markup instead of\n"
+                 "         ':' (runs when the strict pass found at most 200 proxies on a page)\n"
+                 "\n"
+                 "Limits per page: a page larger than 64 MiB is cut at its last whole line before\n"
+                 "64 MiB, and at most %1 proxies are taken from one page (the rest of the page is\n"
+                 "ignored). A page cut at either limit is named on standard error, with the limit\n"
+                 "it hit.\n"
+                 "\n"
+                 "Messages go to standard error.\n"
+                 "\n"
+                 "Exit status with URLs: 0 when every page was downloaded (also when a page had no\n"
+                 "proxies or was cut at a limit); 1 when a URL was skipped or its download failed\n"
+                 "(each is named on standard error; the proxies of the other pages are still\n"
+                 "printed) or the download could not run; 2 for bad usage.\n"
+                 "Exit status without URLs: 0 when every source was tried (also when some failed or\n"
+                 "had no proxies); 1 when there was nothing to download or the download could not\n"
+                 "run; 2 for bad usage or a data file that cannot be read; 3 when Proxies.pro could\n"
+                 "not be saved (the message names it; the old file is kept); 4 when the data\n"
+                 "directory is being written by another command, or by the window and the proxies\n"
+                 "found could not be handed to it (nothing was changed).\n"
+                 "\n"
+                 "While the window runs on the data directory it alone writes Proxies.pro: the\n"
+                 "proxies found are handed to it, it adds the new ones to its list and saves it, and\n"
+                 "the command prints how many were new."))
+      .arg(kMaxProxiesPerPage)
+      .toStdString();
 }
 
 std::string Summary(const SourceReport& r) {

@@ -4,6 +4,7 @@
 
 #include "base/Files.h"
 #include "base/Text.h"
+#include "base/Translate.h"
 #include "cli/Cli.h"
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyExtractor.h"
@@ -34,17 +35,19 @@ std::string DecodeAsPaste(std::string bytes) {
 
 int RunExtract(const QStringList& args, const std::string& /*dataDir*/) {
   if (WantsHelp(args)) {
-    Out("Usage: quillberry-cli extract [--fuzzy] [FILE]\n"
-        "\n"
-        "Finds the proxies in FILE, or in standard input when FILE is missing or '-',\n"
-        "read as one text the way a paste is, and prints each proxy line that would be\n"
-        "added to an empty list, one per line, in the order found.\n"
-        "\n"
-        "--fuzzy  also find addresses and ports separated by blanks or markup instead of\n"
-        "         ':' (runs when the strict pass found at most 200 proxies)\n"
-        "\n"
-        "Exit status 0, also when nothing was found (a message then goes to standard\n"
-        "error); 2 for a bad option or a file that cannot be read.");
+    Out(Help(
+        QT_TRANSLATE_NOOP("QuillberryHelp",
+                          "Usage: quillberry-cli extract [--fuzzy] [FILE]\n"
+                          "\n"
+                          "Finds the proxies in FILE, or in standard input when FILE is missing or '-',\n"
+                          "read as one text the way a paste is, and prints each proxy line that would be\n"
+                          "added to an empty list, one per line, in the order found.\n"
+                          "\n"
+                          "--fuzzy  also find addresses and ports separated by blanks or markup instead of\n"
+                          "         ':' (runs when the strict pass found at most 200 proxies)\n"
+                          "\n"
+                          "Exit status 0, also when nothing was found (a message then goes to standard\n"
+                          "error); 2 for a bad option or a file that cannot be read.")));
     return kExitOk;
   }
 
@@ -91,7 +94,7 @@ int RunExtract(const QStringList& args, const std::string& /*dataDir*/) {
   };
   const std::size_t found = ExtractWholeText(DecodeAsPaste(std::move(bytes)), fuzzy, sink);
   std::fwrite(out.data(), 1, out.size(), stdout);
-  if (found == 0) Err(kMsgNoProxyOnClipboard);
+  if (found == 0) Err(qb::TrStd(kMsgNoProxyOnClipboard));
   return kExitOk;
 }
 

@@ -8,6 +8,7 @@
 
 #include "base/Files.h"
 #include "base/Text.h"
+#include "base/Translate.h"
 #include "cli/Cli.h"
 #include "proxy/IpLocation.h"
 
@@ -15,12 +16,14 @@ namespace qb::cli {
 
 int RunLookup(const QStringList& args, const std::string& dataDir) {
   if (WantsHelp(args)) {
-    Out("Usage: quillberry-cli lookup [--wry FILE] ADDRESS\n"
-        "\n"
-        "Prints the country text and the area text of an IPv4 address from the location\n"
-        "data file (default: wry.dll in the data directory), separated by one blank.\n"
-        "Exit status: 0 found, 1 not found, 2 bad usage, an ADDRESS that is not an IPv4\n"
-        "address, or a data file that cannot be read (named on standard error).");
+    Out(Help(
+        QT_TRANSLATE_NOOP("QuillberryHelp",
+                          "Usage: quillberry-cli lookup [--wry FILE] ADDRESS\n"
+                          "\n"
+                          "Prints the country text and the area text of an IPv4 address from the location\n"
+                          "data file (default: wry.dll in the data directory), separated by one blank.\n"
+                          "Exit status: 0 found, 1 not found, 2 bad usage, an ADDRESS that is not an IPv4\n"
+                          "address, or a data file that cannot be read (named on standard error).")));
     return kExitOk;
   }
   std::string file;

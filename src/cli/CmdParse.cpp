@@ -1,4 +1,5 @@
 #include "base/Text.h"
+#include "base/Translate.h"
 #include "cli/Cli.h"
 #include "proxy/ProxyEntry.h"
 
@@ -19,11 +20,13 @@ void PrintParsed(std::string_view line) {
 
 int RunParse(const QStringList& args, const std::string& /*dataDir*/) {
   if (WantsHelp(args)) {
-    Out("Usage: quillberry-cli parse [LINE...]\n"
+    Out(Help(QT_TRANSLATE_NOOP(
+        "QuillberryHelp",
+        "Usage: quillberry-cli parse [LINE...]\n"
         "\n"
         "Splits each proxy line (address:port@type$time-or-status#remark), or each line of\n"
         "standard input when no LINE is given, and prints the address, port, type,\n"
-        "time-or-status and remark separated by tabs, or the word 'invalid'.");
+        "time-or-status and remark separated by tabs, or the word 'invalid'.")));
     return kExitOk;
   }
   if (!args.isEmpty()) {

@@ -2,6 +2,7 @@
 #include <string>
 
 #include "base/Files.h"
+#include "base/Translate.h"
 #include "cli/Cli.h"
 #include "settings/Settings.h"
 #include "sysproxy/SystemProxy.h"
@@ -26,18 +27,18 @@ int ModeFromSettings(const std::string& dataDir) {
 // 2 for the template that cannot be read, 3 for proxy.pac that cannot be written).
 int ReportChange(const ProxyChangeResult& result) {
   int exitCode = kExitOk;
-  if (!result.query) Err(std::string(kCaptionQueryProxy) + ": " + kMsgQueryFailed);
+  if (!result.query) Err(qb::TrStd(kCaptionQueryProxy) + ": " + qb::TrStd(kMsgQueryFailed));
   if (!result.query) exitCode = kExitNotFound;
   const int scriptCode = ReportFailure("proxy", result.script);
   for (std::size_t i = 0; i < result.connections.size(); ++i) {
-    Err(std::string(kCaptionSetProxyFailed) + ": " + kMsgSetProxyFailed);
+    Err(qb::TrStd(kCaptionSetProxyFailed) + ": " + qb::TrStd(kMsgSetProxyFailed));
     exitCode = kExitNotFound;
   }
   if (result.kept.status == qb::OpStatus::QueryFailed) {
-    Err(std::string(kCaptionQueryProxy) + ": " + kMsgQueryFailed);
+    Err(qb::TrStd(kCaptionQueryProxy) + ": " + qb::TrStd(kMsgQueryFailed));
     exitCode = kExitNotFound;
   } else if (!result.kept) {
-    Err(std::string(kCaptionSetProxyFailed) + ": " + kMsgSetProxyFailed);
+    Err(qb::TrStd(kCaptionSetProxyFailed) + ": " + qb::TrStd(kMsgSetProxyFailed));
     Err("proxy: " + result.kept.error);
     exitCode = kExitNotFound;
   }
@@ -49,7 +50,8 @@ int ReportChange(const ProxyChangeResult& result) {
 
 int RunProxy(const QStringList& argsIn, const std::string& dataDir) {
   if (WantsHelp(argsIn) || argsIn.isEmpty()) {
-    const std::string usage =
+    const std::string usage = Help(QT_TRANSLATE_NOOP(
+        "QuillberryHelp",
         "Usage: quillberry-cli proxy get\n"
         "       quillberry-cli proxy set TEXT [--mode 0|1|2]\n"
         "       quillberry-cli proxy clear [--mode 0|1|2]\n"
@@ -72,7 +74,7 @@ int RunProxy(const QStringList& argsIn, const std::string& dataDir) {
         "TEXT was refused (nothing was changed), 2 bad usage or UserdefinedTemplate.pac\n"
         "could not be read, 3 proxy.pac could not be written (each failure is named on\n"
         "standard error), 4 set or clear while the window runs on the data directory or\n"
-        "another command writes it (nothing was changed).";
+        "another command writes it (nothing was changed)."));
     if (argsIn.isEmpty()) {
       Err(usage);
       return kExitUsage;
@@ -114,7 +116,7 @@ int RunProxy(const QStringList& argsIn, const std::string& dataDir) {
     }
     CSystemProxy proxy(dataDir);
     const qb::OpResult query = proxy.GetIEProxy();
-    if (!query) Err(std::string(kCaptionQueryProxy) + ": " + kMsgQueryFailed);
+    if (!query) Err(qb::TrStd(kCaptionQueryProxy) + ": " + qb::TrStd(kMsgQueryFailed));
     Out(proxy.m_sIEProxy);
     return query ? kExitOk : kExitNotFound;
   }

@@ -7,7 +7,9 @@ namespace qb::cli {
 
 int RunSettings(const QStringList& args, const std::string& dataDir) {
   if (WantsHelp(args)) {
-    Out("Usage: quillberry-cli settings [--data-dir DIR]\n"
+    Out(Help(QT_TRANSLATE_NOOP(
+        "QuillberryHelp",
+        "Usage: quillberry-cli settings [--data-dir DIR]\n"
         "\n"
         "Loads Setting.dat from the data directory as the program does at start-up (a\n"
         "first start installs and saves the built-in verification resources; autorun is\n"
@@ -15,7 +17,7 @@ int RunSettings(const QStringList& args, const std::string& dataDir) {
         "verification resource: the tick (1 or 0), the name, the URL and the feature\n"
         "string, separated by tabs.\n"
         "Exit status: 0 loaded, 1 Setting.dat could not be read, 2 bad usage, 3 the\n"
-        "built-in resources could not be saved into Setting.dat (the settings are printed).");
+        "built-in resources could not be saved into Setting.dat (the settings are printed).")));
     return kExitOk;
   }
   if (!args.isEmpty()) {

@@ -16,6 +16,7 @@
 
 #include "base/Files.h"
 #include "base/Text.h"
+#include "base/Translate.h"
 #include "cli/Cli.h"
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyExtractor.h"
@@ -30,7 +31,8 @@ namespace qb::cli {
 
 namespace {
 
-constexpr const char* kVerifyUsage =
+constexpr const char* kVerifyUsage = QT_TRANSLATE_NOOP(
+    "QuillberryHelp",
     "Usage: quillberry-cli verify [--data-dir DIR] [--threads N] [--connect-timeout S]\n"
     "                             [--verify-timeout S] [--http URL FEATURE] [--ftp URL FEATURE]\n"
     "                             [--watchdog S] [FILE]\n"
@@ -62,7 +64,7 @@ constexpr const char* kVerifyUsage =
     "bad arguments or an unreadable file;\n"
     "3 when a data file could not be written (named on standard error); 4 when the\n"
     "data directory's own list is open in the window or being written by another\n"
-    "command (nothing was verified; give a FILE, or verify in the window).";
+    "command (nothing was verified; give a FILE, or verify in the window).");
 
 // Ends the run when a signal arrives. The handler only writes a byte; the event loop
 // does the rest.
@@ -217,7 +219,7 @@ class ProgressPrinter {
 
 int RunVerify(const QStringList& args, const std::string& dataDir) {
   if (WantsHelp(args)) {
-    Out(kVerifyUsage);
+    Out(Help(kVerifyUsage));
     return kExitOk;
   }
   Options opt;

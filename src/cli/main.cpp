@@ -34,6 +34,10 @@ void Err(const std::string& line) {
   std::fputc('\n', stderr);
 }
 
+std::string Help(const char* text) {
+  return qb::TrHelp(text).toStdString();
+}
+
 bool WantsHelp(const QStringList& args) {
   return args.contains("--help") || args.contains("-h");
 }

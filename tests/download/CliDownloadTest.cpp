@@ -105,8 +105,10 @@ TEST(CliDownload, APageWithMoreProxiesThanItsLimitIsCutAndNamed) {
   const std::string file = qbtest::ReadFile(dir.File("Proxies.pro"));
   EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), kLimit);
 
-  const auto help = RunCli({"download", "--help"});
+  auto help = RunCli({"download", "--help", "--lang=en"});
   EXPECT_NE(help.out.find("at most 100000 proxies are taken from one page"), std::string::npos) << help.out;
+  help = RunCli({"download", "--help", "--lang=zh"});
+  EXPECT_NE(help.out.find("取 100000 个代理"), std::string::npos) << help.out;
 }
 
 TEST(CliDownload, SourcesGoIntoTheListFile) {

@@ -448,7 +448,7 @@ TEST(ExtractorCli, NothingFoundAndErrors) {
   EXPECT_EQ(r.exitCode, 2);
   EXPECT_NE(r.err.find("--strict"), std::string::npos);
 
-  r = qbtest::RunCli({"extract", "--help"});
+  r = qbtest::RunCli({"extract", "--help", "--lang=en"});
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_NE(r.out.find("extract [--fuzzy] [FILE]"), std::string::npos);
 }

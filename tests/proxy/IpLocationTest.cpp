@@ -329,7 +329,7 @@ TEST(IpLocationCli, PrintsCountryAndAreaOrExitsOneOrTwo) {
   EXPECT_EQ(qbtest::RunCli({"lookup"}).exitCode, 2);
   EXPECT_EQ(qbtest::RunCli({"lookup", "--wry"}).exitCode, 2);
   EXPECT_EQ(qbtest::RunCli({"lookup", "1.2.3.4", "5.6.7.8"}).exitCode, 2);
-  r = qbtest::RunCli({"lookup", "--help"});
+  r = qbtest::RunCli({"lookup", "--help", "--lang=en"});
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_NE(r.out.find("--wry"), std::string::npos);
 }

@@ -104,7 +104,7 @@ TEST_F(CliProxyTest, Usage) {
   EXPECT_EQ(Cli({"proxy", "set", "1.2.3.4:80", "--mode", "3"}).exitCode, 2);
   EXPECT_EQ(Cli({"proxy", "get", "--mode", "1"}).exitCode, 2);
   EXPECT_EQ(Cli({"proxy", "toggle"}).exitCode, 2);
-  const auto help = Cli({"proxy", "--help"});
+  const auto help = Cli({"proxy", "--help", "--lang=en"});
   EXPECT_EQ(help.exitCode, 0);
   EXPECT_NE(help.out.find("proxy set TEXT"), std::string::npos);
 }
