@@ -22,7 +22,7 @@ packages=(
   # desktop integration the program reads and writes
   gsettings-desktop-schemas dbus
   # loopback test peers
-  tinyproxy dante-server squid python3 python3-pyftpdlib
+  tinyproxy dante-server squid microsocks python3 python3-pyftpdlib
   libproxy-tools libproxy1-plugin-gsettings
   nodejs
   # fonts so that offscreen renders show the Chinese interface

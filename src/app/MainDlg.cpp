@@ -84,6 +84,7 @@ CMainDlg::CMainDlg(MainDlgOptions options, QWidget* parent)
 
   m_verify = new CVerifyControl(m_list, m_settings, this);
   m_verify->SetSaveDir(m_dataDir);
+  m_verify->SetCredentialsDir(m_dataDir);
 
   CreateControls();
   OnInitDialog();
@@ -797,8 +798,11 @@ void CMainDlg::OnClean() {
 void CMainDlg::OnPaste() {
   const QString text = QGuiApplication::clipboard()->text();
   const int before = m_list.RowCount();
-  const int found = AddProxiesFromText(m_list, text.toStdString(), m_settings.m_bAmbiguous != 0);
-  if (found > 0) SaveList();
+  FoundCredentialList credentials;
+  const int found = AddProxiesFromText(m_list, text.toStdString(), m_settings.m_bAmbiguous != 0,
+                                       kNoProxyLimit, nullptr, &credentials);
+  // Before the list's save, which keeps only the credentials of its rows.
+  if (found > 0 && ReportListSave(RememberCredentials(m_dataDir, credentials))) SaveList();
   UpdateStatusLine();
   if (found == 0) {
     qb::ShowMessage(kMsgNoProxyOnClipboard, kCaptionPasteDone, qb::MsgIcon::Information);

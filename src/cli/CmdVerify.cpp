@@ -253,6 +253,8 @@ int RunVerify(const QStringList& args, const std::string& dataDir) {
   }
 
   CProxyListModel list;
+  // A file's proxies bring their own log-ons; the list's are in the data directory.
+  CProxyCredentialStore fileCredentials;
   if (opt.file) {
     std::string error;
     const auto bytes = qb::ReadWholeFile(*opt.file, &error);
@@ -260,8 +262,11 @@ int RunVerify(const QStringList& args, const std::string& dataDir) {
       return ReportFailure("verify", qb::OpResult::Failure(qb::OpStatus::ReadFailed, *opt.file, error));
     }
     CProxyListModel::BulkAppend bulk(list);
-    ExtractFileText(*bytes, settings.m_bAmbiguous != 0,
-                    [&](std::string_view line) { list.AddProxyLine(line, 0); });
+    ExtractFileText(
+        *bytes, settings.m_bAmbiguous != 0, [&](std::string_view line, const FoundCredentials* c) {
+          list.AddProxyLine(line, 0);
+          if (c) fileCredentials.Set(CredentialsKeyOfLine(line), ProxyCredentials{c->user, c->password});
+        });
   } else if (const qb::OpResult loaded = LoadProxyList(list, dataDir); !loaded) {
     return ReportFailure("verify", loaded);
   }
@@ -269,6 +274,11 @@ int RunVerify(const QStringList& args, const std::string& dataDir) {
   {
     CVerifyControl control(list, settings);
     control.SetSaveDir(opt.file ? std::nullopt : std::optional<std::string>(dataDir));
+    if (opt.file) {
+      control.SetCredentials(std::move(fileCredentials));
+    } else {
+      control.SetCredentialsDir(dataDir);
+    }
     // A command cannot answer the window's question about FTP rows, and must not send
     // them to the public fallback server unasked.
     control.SetFtpWithoutResource(CVerifyControl::FtpWithoutResource::Skip);

@@ -21,6 +21,7 @@ struct Part {
   std::size_t found = 0;
   std::string gathered;
   CProxyListModel::PreparedRows rows;
+  FoundCredentialList credentials;
 };
 
 class FileDescriptor {
@@ -66,7 +67,8 @@ struct PartPlan {
 }  // namespace
 
 std::optional<std::size_t> AddProxiesFromFile(CProxyListModel& list, const std::string& path, bool ambiguous,
-                                              int select, const FileImportOptions& options) {
+                                              int select, const FileImportOptions& options,
+                                              FoundCredentialList* credentials) {
   FileDescriptor file(path);
   struct stat st {};
   if (!Readable(file, st)) return std::nullopt;
@@ -76,8 +78,13 @@ std::optional<std::size_t> AddProxiesFromFile(CProxyListModel& list, const std::
   // of two equal proxies the first is kept, as with a read from front to back.
   auto make = [&](std::size_t i) {
     Part part;
-    auto scan = ScanFileRange(file.get(), plan.Begin(i), plan.End(i), ambiguous,
-                              [&](std::string_view line) { part.rows.AddLine(line); });
+    auto scan = ScanFileRange(
+        file.get(), plan.Begin(i), plan.End(i), ambiguous,
+        [&](std::string_view line, const FoundCredentials* c) {
+          part.rows.AddLine(line);
+          if (c && credentials)
+            part.credentials.emplace_back(CredentialsKeyOfLine(line), ProxyCredentials{c->user, c->password});
+        });
     if (!scan) {
       part.failed = true;
     } else {
@@ -94,6 +101,9 @@ std::optional<std::size_t> AddProxiesFromFile(CProxyListModel& list, const std::
     if (part.failed) return false;
     list.AppendPrepared(part.rows, select);
     found += part.found;
+    if (credentials)
+      credentials->insert(credentials->end(), std::make_move_iterator(part.credentials.begin()),
+                          std::make_move_iterator(part.credentials.end()));
     if (ambiguous && found <= kFuzzyPassLimit) fuzzyText.append(part.gathered);
     return true;
   };

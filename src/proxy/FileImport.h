@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "proxy/ProxyCredentials.h"
+
 namespace qb {
 
 class CProxyListModel;
@@ -24,8 +26,10 @@ struct FileImportOptions {
 // views in one insertion. Returns the number found (duplicates included), or nullopt
 // when the file cannot be read; after a read error part way through, the rows of the
 // parts before it have been added.
+// The user names and passwords that came with proxies go to *credentials, when given.
 std::optional<std::size_t> AddProxiesFromFile(CProxyListModel& list, const std::string& path, bool ambiguous,
-                                              int select, const FileImportOptions& options = {});
+                                              int select, const FileImportOptions& options = {},
+                                              FoundCredentialList* credentials = nullptr);
 
 // Reads a list file the program wrote (Proxies.pro) into the list, on several threads
 // as above: a line in the form the program writes loads with its five fields, any

@@ -26,7 +26,17 @@ namespace qb {
 // The lines found by the last ExtractProxies call, in text order.
 extern std::vector<std::string> g_aExtractedLines;
 
-// A non-owning reference to a callable taking one found line. The view it gets is
+// The user name and password that came with a found proxy ("socks5://user:pw@a:p",
+// "a:p:user:pw"), URL escapes decoded. Never part of the line: the list file keeps its
+// five fields.
+struct FoundCredentials {
+  std::string user;
+  std::string password;
+};
+
+// A non-owning reference to a callable taking one found line, and optionally the
+// credentials that came with it (a callable of (line, const FoundCredentials*) gets
+// them, null when there are none; one of (line) does not). The views it gets are
 // only valid during the call. Cheap to copy; the callable must outlive the call that
 // receives the sink.
 class ProxyLineSink {
@@ -34,15 +44,24 @@ class ProxyLineSink {
   template <class F, class = std::enable_if_t<!std::is_same_v<std::decay_t<F>, ProxyLineSink>>>
   ProxyLineSink(F&& f)  // NOLINT: implicit on purpose, so that lambdas pass straight in
       : m_obj(const_cast<void*>(static_cast<const void*>(std::addressof(f)))),
-        m_call([](void* obj, std::string_view line) {
-          (*static_cast<std::remove_reference_t<F>*>(obj))(line);
+        m_call([](void* obj, std::string_view line, const FoundCredentials* credentials) {
+          auto& call = *static_cast<std::remove_reference_t<F>*>(obj);
+          if constexpr (std::is_invocable_v<std::remove_reference_t<F>&, std::string_view,
+                                            const FoundCredentials*>) {
+            call(line, credentials);
+          } else {
+            (void)credentials;
+            call(line);
+          }
         }) {}
 
-  void operator()(std::string_view line) const { m_call(m_obj, line); }
+  void operator()(std::string_view line, const FoundCredentials* credentials = nullptr) const {
+    m_call(m_obj, line, credentials);
+  }
 
  private:
   void* m_obj;
-  void (*m_call)(void*, std::string_view);
+  void (*m_call)(void*, std::string_view, const FoundCredentials*);
 };
 
 // No bound on the proxies taken from one text.

@@ -88,13 +88,14 @@ qb::OpResult SaveProxyList(const CProxyListModel& list, const std::string& dataD
   if (!ForEachFileChunk(list, [&](std::string_view text) { return file.Write(text); }) || !file.Commit()) {
     return qb::OpResult::Failure(qb::OpStatus::WriteFailed, path, file.Error());
   }
-  return qb::OpResult::Success();
+  return ForgetCredentialsNotIn(list, dataDir);
 }
 
 ImportResult ImportProxyFile(CProxyListModel& list, const std::string& path, bool ambiguous,
                              const std::string& dataDir) {
   errno = 0;
-  const std::optional<std::size_t> added = AddProxiesFromFile(list, path, ambiguous, 1);
+  FoundCredentialList credentials;
+  const std::optional<std::size_t> added = AddProxiesFromFile(list, path, ambiguous, 1, {}, &credentials);
   if (!added) {
     return {0, qb::OpResult::Failure(qb::OpStatus::ReadFailed, path,
                                      errno != 0 ? std::strerror(errno) : "read error")};
@@ -102,7 +103,8 @@ ImportResult ImportProxyFile(CProxyListModel& list, const std::string& path, boo
   ImportResult result;
   result.found = static_cast<int>(*added);
   if (result.found != 0) {
-    result.result = SaveProxyList(list, dataDir);
+    result.result = RememberCredentials(dataDir, credentials);
+    if (result.result.ok()) result.result = SaveProxyList(list, dataDir);
   } else {
     qb::ShowMessage(kMsgNoProxyInFile, kCaptionImportDone, qb::MsgIcon::Warning);
   }
@@ -110,11 +112,16 @@ ImportResult ImportProxyFile(CProxyListModel& list, const std::string& path, boo
 }
 
 int AddProxiesFromText(CProxyListModel& list, std::string text, bool ambiguous, std::size_t maxProxies,
-                       bool* capped) {
+                       bool* capped, FoundCredentialList* credentials) {
   CProxyListModel::BulkAppend bulk(list);
   return static_cast<int>(ExtractWholeText(
-      std::move(text), ambiguous, [&](std::string_view line) { list.AddProxyLine(line, 1); }, maxProxies,
-      capped));
+      std::move(text), ambiguous,
+      [&](std::string_view line, const FoundCredentials* c) {
+        list.AddProxyLine(line, 1);
+        if (c && credentials)
+          credentials->emplace_back(CredentialsKeyOfLine(line), ProxyCredentials{c->user, c->password});
+      },
+      maxProxies, capped));
 }
 
 int AddMissingRows(CProxyListModel& list, const CProxyListModel& from) {

@@ -16,6 +16,7 @@
 
 #include "base/OpResult.h"
 #include "base/Prompt.h"
+#include "proxy/ProxyCredentials.h"
 #include "proxy/ProxyExtractor.h"
 
 namespace qb {
@@ -45,7 +46,8 @@ qb::OpResult LoadProxyList(CProxyListModel& list, const std::string& dataDir);
 
 // Rewrites dataDir + "Proxies.pro" from the rows, atomically. On failure the old file
 // is left as it was and the result is WriteFailed with its path (the window says
-// "打开文件失败！" / "存盘").
+// "打开文件失败！" / "存盘"). Then the credentials of proxies no longer in the list are
+// dropped from the store (a failure there is WriteFailed with the store's path).
 qb::OpResult SaveProxyList(const CProxyListModel& list, const std::string& dataDir);
 
 // What an import did: the proxies found (duplicates included; 0 when the file could
@@ -59,8 +61,9 @@ struct ImportResult {
 };
 
 // Import of one file (the import button after its chooser): every proxy found is
-// added selected; the list file is saved when anything was found, otherwise the
-// "nothing found" notice is shown.
+// added selected, and the credentials that came with proxies are kept in the store;
+// the list file is saved when anything was found, otherwise the "nothing found"
+// notice is shown.
 ImportResult ImportProxyFile(CProxyListModel& list, const std::string& path, bool ambiguous,
                              const std::string& dataDir);
 
@@ -72,8 +75,10 @@ int AddMissingRows(CProxyListModel& list, const CProxyListModel& from);
 // strict pass and, when ambiguous, the fuzzy pass. Returns the number found. Neither
 // saves nor shows a message: the callers differ in both. At most maxProxies are
 // added; *capped tells whether the text held more.
+// The user names and passwords that came with proxies go to *credentials, when given.
 int AddProxiesFromText(CProxyListModel& list, std::string text, bool ambiguous,
-                       std::size_t maxProxies = kNoProxyLimit, bool* capped = nullptr);
+                       std::size_t maxProxies = kNoProxyLimit, bool* capped = nullptr,
+                       FoundCredentialList* credentials = nullptr);
 
 // Writes "address:port" of the given rows, in list order, to path. On failure the
 // result is WriteFailed with the path (the window says "打开文件失败！" / "导出选定").

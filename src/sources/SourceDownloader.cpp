@@ -1,5 +1,7 @@
 #include "sources/SourceDownloader.h"
 
+#include <memory>
+
 #include <QThread>
 #include <QTimer>
 
@@ -57,12 +59,18 @@ CSourceDownloader::~CSourceDownloader() {
 bool CSourceDownloader::Start(const std::vector<CProxySource>& sources, CProxyListModel& list, bool ambiguous,
                               const std::string& dataDir) {
   if (m_bRunning || g_bDownloading.load()) return false;
-  m_extract = [&list, ambiguous](std::string page, std::size_t maxProxies) {
+  // The credentials that came with the pages' proxies go to the store with the save.
+  auto credentials = std::make_shared<FoundCredentialList>();
+  m_extract = [&list, ambiguous, credentials](std::string page, std::size_t maxProxies) {
     PageExtraction e;
-    e.found = AddProxiesFromText(list, std::move(page), ambiguous, maxProxies, &e.capped);
+    e.found = AddProxiesFromText(list, std::move(page), ambiguous, maxProxies, &e.capped, credentials.get());
     return e;
   };
-  m_save = [&list, dataDir] { return SaveProxyList(list, dataDir); };
+  m_save = [&list, dataDir, credentials] {
+    qb::OpResult kept = RememberCredentials(dataDir, *credentials);
+    credentials->clear();
+    return kept.ok() ? SaveProxyList(list, dataDir) : kept;
+  };
   return Begin(sources);
 }
 

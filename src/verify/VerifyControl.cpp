@@ -172,6 +172,10 @@ std::optional<VerifyTask> CVerifyControl::HandRow(int slot, int r, const Resourc
   task.kind = *kind;
   task.address = e->m_sProxyAddr;
   task.port = *port;
+  if (const std::optional<ProxyCredentials> logOn = m_credentials.Find(*e)) {
+    task.proxyUser = logOn->user;
+    task.proxyPassword = logOn->password;
+  }
   task.resource = *kind == ProxyKind::Ftp ? res.ftp : res.http;
   // Read here, on the thread that owns them, and carried by value: a worker never
   // reads a setting the window may be changing.
@@ -208,6 +212,9 @@ void CVerifyControl::StartRun(bool all) {
     SetState(RunState::Stopping);
     return;
   }
+  // A store that cannot be read leaves the proxies without log-ons; those that need
+  // one then say so in their status.
+  if (m_credentialsDir && !m_credentials.Load(*m_credentialsDir).ok()) m_credentials = {};
   // Running from here on, though the window hears of it only once the start is sure.
   m_state = RunState::Running;
 

@@ -23,6 +23,7 @@
 #include <string_view>
 
 #include "base/OpResult.h"
+#include "proxy/ProxyCredentials.h"
 #include "verify/VerifyProxyThread.h"
 #include "verify/VerifyTask.h"
 
@@ -123,6 +124,14 @@ class CVerifyControl : public QObject {
   void SetFtpWithoutResource(FtpWithoutResource how) { m_ftpWithoutResource = how; }
   // Where the end of a run saves the list; nullopt never saves.
   void SetSaveDir(std::optional<std::string> dir) { m_saveDir = std::move(dir); }
+  // The log-ons of the proxies to verify: read from the store of this data directory
+  // whenever a run starts, so that one added since counts.
+  void SetCredentialsDir(std::string dir) { m_credentialsDir = std::move(dir); }
+  // Or given, for proxies of a file that came with their log-ons.
+  void SetCredentials(CProxyCredentialStore store) {
+    m_credentials = std::move(store);
+    m_credentialsDir.reset();
+  }
   // Makes the workers; returning nullptr counts as a worker that cannot be created.
   void SetWorkerFactory(std::function<CVerifyProxyThread*()> factory) { m_factory = std::move(factory); }
 
@@ -213,6 +222,8 @@ class CVerifyControl : public QObject {
   CProxyListModel& m_list;
   CSettings& m_settings;
   std::optional<std::string> m_saveDir;
+  CProxyCredentialStore m_credentials;
+  std::optional<std::string> m_credentialsDir;
   std::function<CVerifyProxyThread*()> m_factory;
   std::string m_sFallbackFtpUrl = kFallbackFtpUrl;
   std::string m_sFallbackFtpFeature = kFallbackFtpFeature;

@@ -212,6 +212,30 @@ class CVerifyProxyThread::Run {
     return url;
   }
 
+  // The proxy's own log-on. Basic, which the proxies that ask for one take, costs no
+  // extra round trip that would count in the proxy's time.
+  void SetProxyLogOn(CURL* e) const {
+    if (m_task.proxyUser.empty()) return;
+    curl_easy_setopt(e, CURLOPT_PROXYUSERNAME, m_task.proxyUser.c_str());
+    curl_easy_setopt(e, CURLOPT_PROXYPASSWORD, m_task.proxyPassword.c_str());
+    curl_easy_setopt(e, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC));
+  }
+
+  // The proxy refused the log-on, or wants one and got none: an HTTP proxy answers
+  // 407 (some answer a wrong log-on with 401, as an origin would), a SOCKS5 proxy
+  // rejects the user or offers no method without one.
+  bool ProxyRefusedLogOn(CURL* e, CURLcode rc) const {
+    // The answer's status, whether its body was read to the end or cut at "</body>".
+    long code = 0;
+    if (curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &code) == CURLE_OK &&
+        (code == 407 || (code == 401 && !m_task.proxyUser.empty())))
+      return true;
+    if (rc != CURLE_PROXY) return false;
+    long why = CURLPX_OK;
+    if (curl_easy_getinfo(e, CURLINFO_PROXY_ERROR, &why) != CURLE_OK) return false;
+    return why == CURLPX_USER_REJECTED || why == CURLPX_NO_AUTH || why == CURLPX_RECV_AUTH;
+  }
+
   void SetCredentials(CURL* e) const {
     if (m_url.user.empty()) return;
     curl_easy_setopt(e, CURLOPT_USERNAME, m_url.user.c_str());
@@ -271,6 +295,7 @@ class CVerifyProxyThread::Run {
     curl_easy_setopt(e, CURLOPT_MAXREDIRS, 5L);
     curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http");
     SetCredentials(e);
+    SetProxyLogOn(e);
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Run::WriteBody);
     curl_easy_setopt(e, CURLOPT_WRITEDATA, this);
 
@@ -285,6 +310,11 @@ class CVerifyProxyThread::Run {
     m_lineBuf.clear();
     const auto end = std::chrono::steady_clock::now();
 
+    if (ProxyRefusedLogOn(e, rc)) {
+      m_result.status = VERIFY_PASSWORD;
+      Status(qb::TrStd(kTextWrongPassword));
+      return;
+    }
     if (rc == CURLE_OK || (rc == CURLE_WRITE_ERROR && m_bodyEnded)) {
       m_result.seconds = ElapsedSeconds(start, end);
       m_result.status = m_found ? VERIFY_OK : VERIFY_MISMATCH;
@@ -315,6 +345,7 @@ class CVerifyProxyThread::Run {
     curl_easy_setopt(e, CURLOPT_URL, url.c_str());
     curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "ftp");
     SetCredentials(e);
+    SetProxyLogOn(e);
     if (viaSocks) {
       // Connect and log on, then stop: the log-on is the whole test.
       curl_easy_setopt(e, CURLOPT_CONNECT_ONLY, 1L);
@@ -335,7 +366,9 @@ class CVerifyProxyThread::Run {
     const auto end = std::chrono::steady_clock::now();
 
     int status = VERIFY_PROXYFAILED;
-    if (viaSocks) {
+    if (ProxyRefusedLogOn(e, rc)) {
+      status = VERIFY_PASSWORD;
+    } else if (viaSocks) {
       if (rc == CURLE_OK) {
         status = VERIFY_OK;
       } else if (rc == CURLE_LOGIN_DENIED) {

@@ -76,6 +76,9 @@ struct VerifyTask {
   ProxyKind kind = ProxyKind::Any;
   std::string address;
   std::uint16_t port = 0;
+  // The proxy's own log-on, when it needs one (HTTP basic and digest, SOCKS5).
+  std::string proxyUser;
+  std::string proxyPassword;
   VerifyResource resource;
 
   int connectTimeoutMs = 5000;

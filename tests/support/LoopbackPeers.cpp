@@ -51,6 +51,10 @@ const char* PeerName(Peer peer) {
       return "FTP";
     case Peer::Origin:
       return "ORIGIN";
+    case Peer::HttpProxyAuth:
+      return "HTTP_PROXY_AUTH";
+    case Peer::Socks5Auth:
+      return "SOCKS5_AUTH";
   }
   return "?";
 }

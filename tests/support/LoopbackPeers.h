@@ -22,12 +22,14 @@
 namespace qbtest {
 
 enum class Peer {
-  HttpProxy,   // tinyproxy: plain HTTP proxy
-  Socks,       // danted: SOCKS4 and SOCKS5 on one port
-  Socks5Only,  // danted: SOCKS5 only, a SOCKS4 request fails
-  Squid,       // squid: HTTP proxy that also serves ftp:// URLs
-  Ftp,         // pyftpdlib: anonymous, and FtpUser()/FtpPassword(); others refused
-  Origin,      // HTTP origin with the test pages, the dead port and the silent port
+  HttpProxy,      // tinyproxy: plain HTTP proxy
+  Socks,          // danted: SOCKS4 and SOCKS5 on one port
+  Socks5Only,     // danted: SOCKS5 only, a SOCKS4 request fails
+  Squid,          // squid: HTTP proxy that also serves ftp:// URLs
+  Ftp,            // pyftpdlib: anonymous, and FtpUser()/FtpPassword(); others refused
+  Origin,         // HTTP origin with the test pages, the dead port and the silent port
+  HttpProxyAuth,  // tinyproxy that asks for ProxyUser()/ProxyPassword()
+  Socks5Auth,     // microsocks that asks for ProxyUser()/ProxyPassword()
 };
 
 const char* PeerName(Peer peer);
@@ -49,6 +51,8 @@ class LoopbackPeers {
   int SquidPort() const { return Port("SQUID"); }
   int FtpPort() const { return Port("FTP"); }
   int OriginPort() const { return Port("ORIGIN"); }
+  int HttpProxyAuthPort() const { return Port("HTTP_PROXY_AUTH"); }
+  int Socks5AuthPort() const { return Port("SOCKS5_AUTH"); }
   // Nothing listens here: connections are refused at once.
   int DeadPort() const { return Port("DEAD"); }
   // Accepts connections and never sends a byte (a proxy or server that hangs).
@@ -86,6 +90,9 @@ class LoopbackPeers {
   std::string Feature() const { return Value("FEATURE"); }
   std::string FtpUser() const { return Value("FTP_USER"); }
   std::string FtpPassword() const { return Value("FTP_PASSWORD"); }
+  // The log-on of the two proxies that ask for one.
+  std::string ProxyUser() const { return Value("PROXY_USER"); }
+  std::string ProxyPassword() const { return Value("PROXY_PASSWORD"); }
   // Where the peers keep their configuration and logs while they run.
   std::string Directory() const { return Value("DIR"); }
   // Wall-clock time from starting the script until every peer accepted connections.

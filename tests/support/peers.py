@@ -7,6 +7,8 @@ Starts, on free ports of 127.0.0.1 and inside a private temporary directory:
   SOCKS         danted offering SOCKS4 and SOCKS5 (outgoing address 127.0.0.2)
   SOCKS5_ONLY   danted offering SOCKS5 only, so SOCKS4 requests fail (127.0.0.3)
   SQUID         squid, an HTTP proxy that also serves ftp:// URLs (127.0.0.5)
+  HTTP_PROXY_AUTH  tinyproxy that asks for PROXY_USER and PROXY_PASSWORD (127.0.0.6)
+  SOCKS5_AUTH   microsocks that asks for PROXY_USER and PROXY_PASSWORD (127.0.0.7)
   FTP           pyftpdlib: anonymous, and user "user" with password "pass"
   ORIGIN        an HTTP server with the test pages (see OriginHandler)
   DEAD          a port nobody listens on (kept bound so nobody takes it)
@@ -19,6 +21,7 @@ Prints KEY=VALUE lines and then READY on standard output once every peer accepts
 connections: <NAME>_PORT for each running peer, MISSING=<NAME> <program> for a peer
 whose program is not installed, FAILED=<NAME> <reason> for one that would not start,
 <NAME>_OUT for each proxy's outgoing address, and FEATURE, FTP_USER, FTP_PASSWORD,
+PROXY_USER, PROXY_PASSWORD,
 DIR and STARTUP_MS. Then stays in the foreground until standard input
 closes, a signal arrives or --max-seconds pass, and stops every child. A separate
 reaper process stops the daemons too if this script itself is killed outright.
@@ -49,12 +52,21 @@ import urllib.parse
 FEATURE = "QuillberryFeature"
 FTP_USER = "user"
 FTP_PASSWORD = "pass"
+PROXY_USER = "alice"
+PROXY_PASSWORD = "s3cret.pw"  # tinyproxy takes letters, digits and ".-_" only
 LOOPBACK = "127.0.0.1"
 # squid names its shared memory segments after its service name; one of our own
 # keeps them apart from any other squid on the machine and lets us remove them.
 SQUID_SERVICE = "qbpeers%d" % os.getpid()
 SQUID_SHM_PREFIX = SQUID_SERVICE + "-"
-OUT_ADDR = {"SOCKS": "127.0.0.2", "SOCKS5_ONLY": "127.0.0.3", "HTTP_PROXY": "127.0.0.4", "SQUID": "127.0.0.5"}
+OUT_ADDR = {
+    "SOCKS": "127.0.0.2",
+    "SOCKS5_ONLY": "127.0.0.3",
+    "HTTP_PROXY": "127.0.0.4",
+    "SQUID": "127.0.0.5",
+    "HTTP_PROXY_AUTH": "127.0.0.6",
+    "SOCKS5_AUTH": "127.0.0.7",
+}
 
 stopping = threading.Event()
 
@@ -276,18 +288,18 @@ def is_root():
     return os.geteuid() == 0
 
 
-def tinyproxy_config(port, run):
+def tinyproxy_config(port, run, name="HTTP_PROXY"):
     lines = []
     if is_root():
         lines += ["User nobody", "Group nogroup"]
     lines += [
         "Port %d" % port,
         "Listen %s" % LOOPBACK,
-        "Bind %s" % OUT_ADDR["HTTP_PROXY"],
+        "Bind %s" % OUT_ADDR[name],
         "Timeout 120",
-        'LogFile "%s/tinyproxy.log"' % run,
+        'LogFile "%s/%s.log"' % (run, name.lower()),
         "LogLevel Info",
-        'PidFile "%s/tinyproxy.pid"' % run,
+        'PidFile "%s/%s.pid"' % (run, name.lower()),
         "MaxClients 200",
         "Allow 127.0.0.0/8",
         'ViaProxyName "tinyproxy"',
@@ -296,6 +308,8 @@ def tinyproxy_config(port, run):
         "FilterType ere",
         "FilterDefaultDeny Yes",
     ]
+    if name == "HTTP_PROXY_AUTH":
+        lines.append("BasicAuth %s %s" % (PROXY_USER, PROXY_PASSWORD))
     with open(os.path.join(run, "tinyproxy.filter"), "w") as f:
         f.write("^127\\.[0-9]+\\.[0-9]+\\.[0-9]+$\n^localhost$\n")
     return "\n".join(lines) + "\n"
@@ -606,11 +620,50 @@ def main():
                     "HTTP_PROXY",
                     tinyproxy,
                     lambda p: [tinyproxy, "-d", "-c", write("tinyproxy.conf", tinyproxy_config(p, run))],
-                    "tinyproxy",
+                    "http_proxy",
+                )
+            )
+            daemons.append(
+                Daemon(
+                    "HTTP_PROXY_AUTH",
+                    tinyproxy,
+                    lambda p: [
+                        tinyproxy,
+                        "-d",
+                        "-c",
+                        write("tinyproxy-auth.conf", tinyproxy_config(p, run, "HTTP_PROXY_AUTH")),
+                    ],
+                    "http_proxy_auth",
                 )
             )
         else:
-            lines.append("MISSING=HTTP_PROXY tinyproxy")
+            lines += ["MISSING=HTTP_PROXY tinyproxy", "MISSING=HTTP_PROXY_AUTH tinyproxy"]
+        # microsocks has no rule for destinations; the tests only ever ask it for
+        # loopback ones.
+        microsocks = find_program("microsocks")
+        if microsocks:
+            daemons.append(
+                Daemon(
+                    "SOCKS5_AUTH",
+                    microsocks,
+                    lambda p: [
+                        microsocks,
+                        "-i",
+                        LOOPBACK,
+                        "-p",
+                        str(p),
+                        "-b",
+                        OUT_ADDR["SOCKS5_AUTH"],
+                        "-u",
+                        PROXY_USER,
+                        "-P",
+                        PROXY_PASSWORD,
+                    ],
+                    "socks5_auth",
+                )
+            )
+        else:
+            lines.append("MISSING=SOCKS5_AUTH microsocks")
         if danted:
             for name, protocols in (("SOCKS", "socks_v4 socks_v5"), ("SOCKS5_ONLY", "socks_v5")):
                 conf = name.lower() + ".conf"
@@ -701,6 +754,8 @@ def main():
             "FEATURE=" + FEATURE,
             "FTP_USER=" + FTP_USER,
             "FTP_PASSWORD=" + FTP_PASSWORD,
+            "PROXY_USER=" + PROXY_USER,
+            "PROXY_PASSWORD=" + PROXY_PASSWORD,
             "DIR=" + root,
             "STARTUP_MS=%d" % int((time.monotonic() - started) * 1000),
             "READY",
