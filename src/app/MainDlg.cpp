@@ -95,6 +95,19 @@ CMainDlg::CMainDlg(MainDlgOptions options, QWidget* parent)
   RestoreWindowState();
 }
 
+namespace {
+
+// The store's key of the proxy the dialog shows, and its log-on (none without a user).
+std::string DialogKey(const CProxyInfoDlg& dlg) {
+  return CredentialsKey(dlg.m_sAddress.toStdString(), dlg.m_sPort.toStdString(), dlg.m_sType.toStdString());
+}
+std::optional<ProxyCredentials> DialogLogOn(const CProxyInfoDlg& dlg) {
+  if (dlg.m_sUser.isEmpty()) return std::nullopt;
+  return ProxyCredentials{dlg.m_sUser.toStdString(), dlg.m_sPassword.toStdString()};
+}
+
+}  // namespace
+
 std::string WindowStatePath() {
   QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
   if (!base.startsWith('/')) base = QDir::homePath() + QStringLiteral("/.config");
@@ -740,6 +753,8 @@ void CMainDlg::OnAddProxy() {
   const int r = AddProxyFromDialog(m_list, dlg.m_sType.toStdString(), dlg.m_sAddress.toStdString(),
                                    dlg.m_sPort.toStdString(), dlg.m_sRemark.toStdString());
   if (r != 0) {
+    // The log-on first: the list's save keeps only those of its rows.
+    if (!dlg.m_sUser.isEmpty()) ReportListSave(StoreCredentials(m_dataDir, DialogKey(dlg), DialogLogOn(dlg)));
     SaveList();
     UpdateStatusLine();
   }
@@ -757,6 +772,11 @@ void CMainDlg::OnModifySelected() {
   dlg.m_sAddress = Q(e->m_sProxyAddr);
   dlg.m_sPort = Q(e->m_sProxyPort);
   dlg.m_sRemark = Q(e->m_sRemark);
+  const std::optional<ProxyCredentials> logOn = StoredCredentials(m_dataDir, CredentialsKey(*e));
+  if (logOn) {
+    dlg.m_sUser = Q(logOn->user);
+    dlg.m_sPassword = Q(logOn->password);
+  }
   if (dlg.exec() == QDialog::Accepted) {
     const std::string dataDir = m_dataDir;
     const ModifyOutcome outcome = ModifyProxyRow(
@@ -767,7 +787,12 @@ void CMainDlg::OnModifySelected() {
             return std::string();
           return std::string(qb::Trim(country)) + " " + std::string(qb::Trim(area));
         });
-    if (outcome == ModifyOutcome::Changed) SaveList();
+    // The row's log-on under its key as it now stands; the old key's goes with the save.
+    const std::optional<ProxyCredentials> newLogOn = DialogLogOn(dlg);
+    const bool logOnChanged = newLogOn != logOn;
+    if (outcome == ModifyOutcome::Changed || logOnChanged) {
+      if (ReportListSave(StoreCredentials(m_dataDir, DialogKey(dlg), newLogOn))) SaveList();
+    }
   }
   UpdateStatusLine();
 }

@@ -120,6 +120,21 @@ qb::OpResult RememberCredentials(const std::string& dataDir, const FoundCredenti
   return changed ? store.Save() : qb::OpResult::Success();
 }
 
+qb::OpResult StoreCredentials(const std::string& dataDir, const std::string& key,
+                              const std::optional<ProxyCredentials>& credentials) {
+  CProxyCredentialStore store;
+  if (!credentials && !qb::FileExists(qb::JoinPath(dataDir, kCredentialsFileName)))
+    return qb::OpResult::Success();
+  if (qb::OpResult loaded = store.Load(dataDir); !loaded.ok()) return loaded;
+  return store.Set(key, credentials) ? store.Save() : qb::OpResult::Success();
+}
+
+std::optional<ProxyCredentials> StoredCredentials(const std::string& dataDir, const std::string& key) {
+  CProxyCredentialStore store;
+  if (!store.Load(dataDir).ok()) return std::nullopt;
+  return store.Find(key);
+}
+
 qb::OpResult ForgetCredentialsNotIn(const CProxyListModel& list, const std::string& dataDir) {
   if (!qb::FileExists(qb::JoinPath(dataDir, kCredentialsFileName))) return qb::OpResult::Success();
   CProxyCredentialStore store;

@@ -47,6 +47,12 @@ class CProxyCredentialStore;
 // Adds what an import found to the data directory's store (a proxy found again with
 // other credentials gets the new ones). Nothing is read or written when none came.
 qb::OpResult RememberCredentials(const std::string& dataDir, const FoundCredentialList& found);
+// Sets (nullopt: removes) one proxy's credentials in the data directory's store.
+qb::OpResult StoreCredentials(const std::string& dataDir, const std::string& key,
+                              const std::optional<ProxyCredentials>& credentials);
+// One proxy's credentials as the data directory's store holds them; nullopt when it
+// holds none or cannot be read.
+std::optional<ProxyCredentials> StoredCredentials(const std::string& dataDir, const std::string& key);
 // After the list was saved: drops the credentials of proxies no longer in it. Nothing
 // is read when there is no store.
 qb::OpResult ForgetCredentialsNotIn(const CProxyListModel& list, const std::string& dataDir);

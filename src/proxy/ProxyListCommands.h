@@ -23,6 +23,8 @@ inline constexpr const char* kMsgBadType = QT_TRANSLATE_NOOP("Quillberry", "代�
 inline constexpr const char* kMsgBadAddress = QT_TRANSLATE_NOOP("Quillberry", "代理服务器地址错误。");
 inline constexpr const char* kMsgBadPort =
     QT_TRANSLATE_NOOP("Quillberry", "端口不能小于0，也不能大于65535。");
+inline constexpr const char* kMsgBadLogOn =
+    QT_TRANSLATE_NOOP("Quillberry", "有密码时用户名不能为空；用户名和密码不能含有控制字符。");
 inline constexpr const char* kMsgBadRemark =
     QT_TRANSLATE_NOOP("Quillberry", "备注栏不能有分隔符：:、@、$、#、<、>、Tab和空格。");
 inline constexpr const char* kMsgConfirmDelete =

@@ -11,6 +11,7 @@
 
 #include "base/Prompt.h"
 #include "base/Translate.h"
+#include "proxy/ProxyCredentials.h"
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyListCommands.h"
 #include "ui/DialogUnits.h"
@@ -21,7 +22,7 @@ namespace qb {
 CProxyInfoDlg::CProxyInfoDlg(QWidget* parent) : QDialog(parent) {
   setObjectName("135");
   setWindowTitle(qb::Tr(QT_TRANSLATE_NOOP("Quillberry", "代理信息")));
-  const QRect size = qb::DluToPixels(font(), 0, 0, 296, 79);
+  const QRect size = qb::DluToPixels(font(), 0, 0, 296, 97);
   setFixedSize(size.width(), size.height());
 
   auto label = [this](const char* text, int x, int y, int w, int h) {
@@ -60,14 +61,26 @@ CProxyInfoDlg::CProxyInfoDlg(QWidget* parent) : QDialog(parent) {
   m_remark->setObjectName("1038");
   qb::PlaceControl(m_remark, 31, 33, 177, 12);
 
+  // The proxy's own log-on, for the proxies that ask for one; kept apart from the
+  // list, in the data directory's store.
+  label(QT_TRANSLATE_NOOP("Quillberry", "用户名:"), 7, 51, 24, 12);
+  m_user = new QLineEdit(this);
+  m_user->setObjectName("User");
+  qb::PlaceControl(m_user, 31, 51, 77, 12);
+  label(QT_TRANSLATE_NOOP("Quillberry", "密码:"), 111, 51, 36, 12);
+  m_password = new QLineEdit(this);
+  m_password->setObjectName("Password");
+  m_password->setEchoMode(QLineEdit::PasswordEchoOnEdit);
+  qb::PlaceControl(m_password, 148, 51, 60, 12);
+
   auto* ok = new QPushButton(QStringLiteral("OK"), this);
   ok->setObjectName("1");
   ok->setDefault(true);
-  qb::PlaceControl(ok, 86, 58, 50, 14);
+  qb::PlaceControl(ok, 86, 76, 50, 14);
   connect(ok, &QPushButton::clicked, this, &CProxyInfoDlg::accept);
   auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
   cancel->setObjectName("2");
-  qb::PlaceControl(cancel, 159, 58, 50, 14);
+  qb::PlaceControl(cancel, 159, 76, 50, 14);
   connect(cancel, &QPushButton::clicked, this, &CProxyInfoDlg::reject);
 }
 
@@ -80,6 +93,8 @@ void CProxyInfoDlg::OnInitDialog() {
   m_type->setCurrentText(m_sType);
   m_port->setText(m_sPort);
   m_remark->setText(m_sRemark);
+  m_user->setText(m_sUser);
+  m_password->setText(m_sPassword);
   if (m_sAddress.isEmpty()) {
     m_address->ClearAddress();
   } else {
@@ -93,6 +108,17 @@ void CProxyInfoDlg::accept() {
   const bool typeWasEmpty = m_type->currentText().trimmed().isEmpty();
   const ProxyInfoCheck check = CheckProxyInfo(info);
   if (typeWasEmpty) m_type->setCurrentText(QStringLiteral("HTTP"));
+  if (check.ok) {
+    // A password needs its user name; neither may hold a control character, which
+    // no log-on has and which would break the store.
+    const ProxyCredentials logOn{m_user->text().trimmed().toStdString(), m_password->text().toStdString()};
+    if ((logOn.user.empty() && !logOn.password.empty()) ||
+        (!logOn.user.empty() && !ValidCredentials(logOn))) {
+      qb::ShowMessage(kMsgBadLogOn, kCaptionInputError, qb::MsgIcon::Warning);
+      m_user->setFocus();
+      return;
+    }
+  }
   if (!check.ok) {
     qb::ShowMessage(check.message, kCaptionInputError, qb::MsgIcon::Warning);
     switch (check.focus) {
@@ -114,6 +140,8 @@ void CProxyInfoDlg::accept() {
   m_sAddress = QString::fromStdString(FormatAddress(info.address));
   m_sPort = m_port->text();
   m_sRemark = m_remark->text().trimmed();
+  m_sUser = m_user->text().trimmed();
+  m_sPassword = m_user->text().trimmed().isEmpty() ? QString() : m_password->text();
   QDialog::accept();
 }
 

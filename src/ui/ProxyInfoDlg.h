@@ -1,4 +1,5 @@
-// The proxy dialog: type, address, port and remark of one proxy.
+// The proxy dialog: type, address, port and remark of one proxy, and the log-on of a
+// proxy that needs one.
 #pragma once
 
 #include <QDialog>
@@ -22,6 +23,8 @@ class CProxyInfoDlg : public QDialog {
   QString m_sAddress;
   QString m_sPort;
   QString m_sRemark;
+  QString m_sUser;
+  QString m_sPassword;
 
   int exec() override;
 
@@ -29,6 +32,8 @@ class CProxyInfoDlg : public QDialog {
   CIpAddressCtrl* AddressCtrl() const { return m_address; }
   QLineEdit* PortEdit() const { return m_port; }
   QLineEdit* RemarkEdit() const { return m_remark; }
+  QLineEdit* UserEdit() const { return m_user; }
+  QLineEdit* PasswordEdit() const { return m_password; }
 
  public slots:
   void accept() override;
@@ -43,6 +48,8 @@ class CProxyInfoDlg : public QDialog {
   CIpAddressCtrl* m_address;
   QLineEdit* m_port;
   QLineEdit* m_remark;
+  QLineEdit* m_user;
+  QLineEdit* m_password;
 };
 
 }  // namespace qb

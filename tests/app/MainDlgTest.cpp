@@ -3,22 +3,31 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
 #include <QDir>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenu>
 #include <QSettings>
 #include <QSystemTrayIcon>
 #include <QTest>
+#include <QTimer>
+
+#include <functional>
 
 #include "app/MainDlg.h"
 #include "app/TrayMenu.h"
 #include "base/ProgramDir.h"
+#include "proxy/ProxyCredentials.h"
+#include "proxy/ProxyListCommands.h"
 #include "settings/Favorites.h"
 #include "support/ScopedEnv.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
 #include "sysproxy/RecordingProxyPlatform.h"
+#include "ui/IpAddressCtrl.h"
 #include "ui/OwnerDrawMenu.h"
+#include "ui/ProxyInfoDlg.h"
 #include "ui/SortListCtrl.h"
 #include "ui/TextProgressCtrl.h"
 #include "verify/VerifyControl.h"
@@ -553,6 +562,68 @@ TEST_F(MainWindow, TheWindowGrowsAndRemembersItsSize) {
   auto again = Open();
   EXPECT_EQ(again->size(), base + QSize(300, 200));
   EXPECT_EQ(again->ListView()->columnWidth(CProxyListModel::ColRemark - 1), 123);
+}
+
+}  // namespace
+
+namespace {
+
+// Acts on the proxy dialog once it runs modally.
+void WhenProxyDialogOpens(std::function<void(CProxyInfoDlg&)> act) {
+  QTimer::singleShot(0, qApp, [act] {
+    auto* dlg = qobject_cast<CProxyInfoDlg*>(QApplication::activeModalWidget());
+    if (!dlg) return;
+    act(*dlg);
+    if (dlg->isVisible()) dlg->reject();
+  });
+}
+
+// The proxy dialog's log-on goes to the store, never into the list; modifying the row
+// shows it again, and emptying both fields removes it.
+TEST_F(MainWindow, TheProxyDialogKeepsALogOnBesideTheList) {
+  auto dlg = Open();
+  WhenProxyDialogOpens([](CProxyInfoDlg& d) {
+    d.TypeCombo()->setCurrentText("SOCKS5");
+    d.AddressCtrl()->SetAddress(std::array<int, 4>{127, 0, 0, 9});
+    d.PortEdit()->setText("1080");
+    d.UserEdit()->setText("alice");
+    d.PasswordEdit()->setText("pw");
+    d.accept();
+  });
+  dlg->Button(1034)->click();
+  ASSERT_EQ(dlg->List().RowCount(), 5);
+  EXPECT_EQ(ReadFile(data.File("Proxies.pro")).find("alice"), std::string::npos);
+  EXPECT_EQ(StoredCredentials(data.Path(), "127.0.0.9:1080@SOCKS5"), (ProxyCredentials{"alice", "pw"}));
+
+  const int row = dlg->List().RowCount() - 1;
+  ASSERT_EQ(dlg->List().Entry(row)->m_sProxyAddr, "127.0.0.9");
+  dlg->List().selectionModel()->clearSelection();
+  dlg->List().SelectRow(row);
+  QString shownUser;
+  WhenProxyDialogOpens([&](CProxyInfoDlg& d) {
+    shownUser = d.UserEdit()->text();
+    d.UserEdit()->clear();
+    d.PasswordEdit()->clear();
+    d.accept();
+  });
+  dlg->Button(1041)->click();
+  EXPECT_EQ(shownUser, "alice");
+  EXPECT_EQ(StoredCredentials(data.Path(), "127.0.0.9:1080@SOCKS5"), std::nullopt);
+  EXPECT_EQ(ReadFile(data.File("Credentials.dat")), "<missing>");
+
+  // A password without its user name is refused, with the dialog still open.
+  WhenProxyDialogOpens([](CProxyInfoDlg& d) {
+    d.TypeCombo()->setCurrentText("HTTP");
+    d.AddressCtrl()->SetAddress(std::array<int, 4>{127, 0, 0, 10});
+    d.PortEdit()->setText("8080");
+    d.PasswordEdit()->setText("pw");
+    d.accept();
+    EXPECT_TRUE(d.isVisible());
+  });
+  dlg->Button(1034)->click();
+  EXPECT_EQ(dlg->List().RowCount(), 5);
+  ASSERT_FALSE(prompt.messages.empty());
+  EXPECT_EQ(prompt.messages.back().text, kMsgBadLogOn);
 }
 
 }  // namespace
