@@ -849,6 +849,10 @@ Tick an ftp resource in the settings. Continue?</translation>
             <source>密码:</source>
             <translation>Password:</translation>
         </message>
+        <message>
+            <source>该代理需要用户名和密码，但在当前的上网方式下桌面的代理设置无法保存它们（只有直接设置的HTTP代理可以），代理设置未作更改。</source>
+            <translation>This proxy needs a user name and password, which the desktop keeps only for an HTTP proxy set directly; the proxy setting was not changed.</translation>
+        </message>
     </context>
     <context>
         <name>QuillberryHelp</name>

@@ -810,6 +810,10 @@
         <source>密码:</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>该代理需要用户名和密码，但在当前的上网方式下桌面的代理设置无法保存它们（只有直接设置的HTTP代理可以），代理设置未作更改。</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>QuillberryHelp</name>

@@ -63,6 +63,15 @@ class CGSettingsProxyPlatform : public ISystemProxyPlatform {
     }
     s.server = ComposeServerString(entries);
 
+    if (g_settings_get_boolean(m_entries[0], "use-authentication")) {
+      gchar* user = g_settings_get_string(m_entries[0], "authentication-user");
+      gchar* password = g_settings_get_string(m_entries[0], "authentication-password");
+      s.httpUser = user ? user : "";
+      s.httpPassword = password ? password : "";
+      g_free(user);
+      g_free(password);
+    }
+
     gchar* url = g_settings_get_string(m_root, "autoconfig-url");
     s.autoConfigUrl = url ? url : "";
     g_free(url);
@@ -119,6 +128,15 @@ class CGSettingsProxyPlatform : public ISystemProxyPlatform {
     std::vector<const gchar*> strv;
     for (const auto& b : bypass) strv.push_back(b.c_str());
     strv.push_back(nullptr);
+    // The HTTP proxy's log-on, or none: a log-on in use for an earlier proxy must never
+    // be sent to this one. The stored name and password themselves are the user's,
+    // and stay when no new ones replace them.
+    GSettings* http = m_entries[0];
+    if (!settings.httpUser.empty()) {
+      ok = g_settings_set_string(http, "authentication-user", settings.httpUser.c_str()) && ok;
+      ok = g_settings_set_string(http, "authentication-password", settings.httpPassword.c_str()) && ok;
+    }
+    ok = g_settings_set_boolean(http, "use-authentication", !settings.httpUser.empty()) && ok;
     ok = g_settings_set_strv(m_root, "ignore-hosts", strv.data()) && ok;
     ok = g_settings_set_string(m_root, "autoconfig-url", settings.autoConfigUrl.c_str()) && ok;
 
@@ -136,6 +154,7 @@ class CGSettingsProxyPlatform : public ISystemProxyPlatform {
   void AnnounceChange() override { g_settings_sync(); }
 
   bool EnumConnections(std::vector<std::string>&) override { return true; }
+  bool CarriesHttpLogOn() const override { return true; }
 
  private:
   bool AllWritable() const {

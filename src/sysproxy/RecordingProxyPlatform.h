@@ -40,6 +40,8 @@ class CRecordingProxyPlatform : public ISystemProxyPlatform {
     return calls.back().ok;
   }
 
+  bool CarriesHttpLogOn() const override { return m_inner ? m_inner->CarriesHttpLogOn() : carriesLogOn; }
+
   bool WriteConnection(const std::string& connection, const ConnectionProxySettings& settings) override {
     bool ok = !failWrites.count(connection);
     if (ok) {
@@ -96,6 +98,8 @@ class CRecordingProxyPlatform : public ISystemProxyPlatform {
   // Without an inner back end: every write is accepted and none is kept, as a store
   // whose service cannot be reached does.
   bool dropWrites = false;
+  // Without an inner back end: whether this desktop keeps an HTTP proxy's log-on.
+  bool carriesLogOn = true;
   std::vector<std::string> connections;  // dial-up entries the enumeration finds
 
   // Without an inner back end: the settings of each connection ("" is the LAN).

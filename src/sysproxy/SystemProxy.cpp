@@ -9,6 +9,7 @@
 
 #include "base/Files.h"
 #include "base/Text.h"
+#include "proxy/ProxyCredentials.h"
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyListModel.h"
 #include "sysproxy/DesktopProxyPlatform.h"
@@ -132,6 +133,11 @@ std::optional<std::string> CSystemProxy::CheckProxyText(std::string_view text, s
     return refuse("the desktop's proxy settings have no entry for a " + f.type +
                   " proxy; it can be set through an auto-config script (mode 1 or 2)");
   }
+  if (StoredCredentials(m_dataDir, CredentialsKey(f.addr, f.port, f.type)) && !CarriesLogOn(f)) {
+    return refuse(
+        "the proxy needs a user name and password, which the desktop keeps only for an HTTP proxy "
+        "set directly (mode 0)");
+  }
   return f.addr + ":" + f.port + "@" + f.type;
 }
 
@@ -149,6 +155,13 @@ ProxyChangeResult CSystemProxy::SetIEProxy(std::string text) {
   // command line) ends here, so the refusal cannot be bypassed by any of them.
   if (valid && m_nAutoProxyConfig == kAutoProxyDirect && !DirectModeCarries(f)) {
     result.refusedType = f.type;
+    return result;
+  }
+  // A proxy that needs a log-on works only where the desktop keeps it.
+  std::optional<ProxyCredentials> logOn;
+  if (valid) logOn = StoredCredentials(m_dataDir, CredentialsKey(f.addr, f.port, f.type));
+  if (logOn && !CarriesLogOn(f)) {
+    result.refusedLogOn = true;
     return result;
   }
   result.query = GetIEProxy();
@@ -169,6 +182,10 @@ ProxyChangeResult CSystemProxy::SetIEProxy(std::string text) {
     settings.flags = kProxyTypeAutoProxyUrl;
   }
   settings.bypass = m_sProxyBypass;
+  if (logOn) {
+    settings.httpUser = logOn->user;
+    settings.httpPassword = logOn->password;
+  }
 
   // The script first, so that the browsers find it when they are told to refresh.
   result.script = CreatePacFile(settings.server, normalised.empty() ? std::string() : f.type);
@@ -216,13 +233,18 @@ void CSystemProxy::EnumRasConnections() {
   }
 }
 
+bool CSystemProxy::CarriesLogOn(const ProxyFields& f) const {
+  return m_nAutoProxyConfig == kAutoProxyDirect && qb::AsciiCaseEqual(f.type, "HTTP") &&
+         m_platform->CarriesHttpLogOn();
+}
+
 ProxyChangeResult CSystemProxy::OnSetIEProxy(CProxyListModel& list) {
   const std::vector<int> selected = list.SelectedRows();
   if (selected.empty()) return {};
   const int row = *std::min_element(selected.begin(), selected.end());
   ProxyChangeResult result = SetIEProxy(list.GetProxyLine(row));
   // A refused proxy changed nothing, so it does not become a favourite either.
-  if (!result.refusedType.empty()) return result;
+  if (!result.refusedType.empty() || result.refusedLogOn) return result;
   list.SetFavorite(row, true);
   emit ieProxyChanged();
   return result;

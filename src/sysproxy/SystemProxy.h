@@ -23,6 +23,7 @@
 namespace qb {
 
 class CProxyListModel;
+struct ProxyFields;
 
 // How a proxy is handed to the browsers: the values of m_nAutoProxyConfig.
 inline constexpr int kAutoProxyDirect = 0;
@@ -51,6 +52,10 @@ inline constexpr const char* kErrorSettingNotKept =
     "the desktop did not keep the setting: no session bus or settings service stored it";
 // A proxy of a type the desktop's settings have no entry for, in the direct mode (a
 // warning). The type is put in front.
+inline constexpr const char* kMsgLogOnNotCarried =
+    QT_TRANSLATE_NOOP("Quillberry",
+                      "该代理需要用户名和密码，但在当前的上网方式下桌面的代理设置无法保存它们（只有直接设置的"
+                      "HTTP代理可以），代理设置未作更改。");
 inline constexpr const char* kCaptionSetIEProxy = QT_TRANSLATE_NOOP("Quillberry", "设为IE代理");
 inline constexpr const char* kMsgTypeNotCarried =
     QT_TRANSLATE_NOOP("Quillberry", "代理在直接设置方式下没有对应的桌面代理设置条目，代理设置未作更改。");
@@ -76,9 +81,13 @@ struct ProxyChangeResult {
   // Not empty when nothing was done because the desktop has no entry for a proxy of
   // this type in the direct mode (GOPHER): the type, for kMsgTypeNotCarried.
   std::string refusedType;
+  // Nothing was done because the proxy needs a log-on that the desktop has no place
+  // for: only its HTTP proxy, set directly, keeps one (kMsgLogOnNotCarried).
+  bool refusedLogOn = false;
 
   bool ok() const {
-    return query.ok() && script.ok() && connections.empty() && kept.ok() && refusedType.empty();
+    return query.ok() && script.ok() && connections.empty() && kept.ok() && refusedType.empty() &&
+           !refusedLogOn;
   }
   explicit operator bool() const { return ok(); }
 };
@@ -162,6 +171,9 @@ class CSystemProxy : public QObject {
   void desktopProxyChanged();
 
  private:
+  // Whether the desktop keeps the log-on of this proxy under the current mode.
+  bool CarriesLogOn(const ProxyFields& f) const;
+
   std::string m_dataDir;
   std::unique_ptr<ISystemProxyPlatform> m_platform;
 };

@@ -27,6 +27,10 @@ struct ConnectionProxySettings {
   // Host patterns that bypass the proxy, joined by ";".
   std::string bypass;
   std::uint32_t flags = kProxyTypeDirect;
+  // The log-on of the HTTP proxy, for a desktop that keeps one (CarriesHttpLogOn);
+  // empty when the proxy needs none, which clears any log-on stored before.
+  std::string httpUser;
+  std::string httpPassword;
 
   bool operator==(const ConnectionProxySettings&) const = default;
 };
@@ -46,6 +50,9 @@ class ISystemProxyPlatform {
   // desktop's proxy settings change, whoever changed them. A back end that cannot
   // tell never calls it.
   virtual void WatchChanges(std::function<void()> changed) {}
+  // Whether the desktop keeps a log-on for its HTTP proxy (httpUser, httpPassword).
+  // Where it does not, a proxy that needs one cannot be set: it would not work.
+  virtual bool CarriesHttpLogOn() const { return false; }
 };
 
 // One entry of a server string.

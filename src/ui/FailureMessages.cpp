@@ -82,6 +82,10 @@ bool ConfirmProxyStatus(const std::string& timeStatus) {
 }
 
 bool ReportProxyChange(const ProxyChangeResult& result) {
+  if (result.refusedLogOn) {
+    qb::ShowMessage(kMsgLogOnNotCarried, kCaptionSetIEProxy, qb::MsgIcon::Warning);
+    return false;
+  }
   if (!result.refusedType.empty()) {
     qb::ShowMessage(result.refusedType + qb::TrStd(kMsgTypeNotCarried), kCaptionSetIEProxy,
                     qb::MsgIcon::Warning);

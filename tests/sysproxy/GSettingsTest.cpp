@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "SysProxyTestUtil.h"
+#include "proxy/ProxyCredentials.h"
 #include "sysproxy/GSettingsProxyPlatform.h"
 #include "sysproxy/RecordingProxyPlatform.h"
 #include "sysproxy/SystemProxy.h"
@@ -250,6 +251,41 @@ TEST_F(GSettingsTest, AChangeMadeElsewhereIsTold) {
       },
       5000))
       << proxy->m_sIEProxy;
+}
+
+}  // namespace
+
+namespace {
+
+// A proxy that needs a log-on: the desktop keeps it with its HTTP proxy, and stops
+// using it when another proxy is set, so that it never goes to a proxy it was not
+// meant for.
+// Where the desktop has no place for it, nothing is changed and the user is told.
+TEST_F(GSettingsTest, AnHttpProxysLogOnIsKeptWithItAndNeverPassedOn) {
+  const std::string http = std::string(kRoot) + ".http";
+  ASSERT_TRUE(StoreCredentials(data.Path(), "127.0.0.1:3128@HTTP", ProxyCredentials{"alice", "p w"}).ok());
+  EXPECT_TRUE(ReportProxyChange(proxy->SetIEProxy("127.0.0.1:3128@HTTP")));
+  EXPECT_EQ(Get("use-authentication", http), "true");
+  EXPECT_EQ(Get("authentication-user", http), "'alice'");
+  EXPECT_EQ(Get("authentication-password", http), "'p w'");
+
+  EXPECT_TRUE(ReportProxyChange(proxy->SetIEProxy("127.0.0.1:8080@HTTP")));
+  EXPECT_EQ(Get("use-authentication", http), "false");
+  EXPECT_TRUE(prompt.messages.empty());
+
+  // SOCKS has no log-on on the desktop, and neither has the auto-config script.
+  ASSERT_TRUE(StoreCredentials(data.Path(), "127.0.0.1:1080@SOCKS5", ProxyCredentials{"bob", "pw"}).ok());
+  platform->calls.clear();
+  EXPECT_FALSE(ReportProxyChange(proxy->SetIEProxy("127.0.0.1:1080@SOCKS5")));
+  proxy->SetAutoProxyConfig(kAutoProxyDefaultScript);
+  EXPECT_FALSE(ReportProxyChange(proxy->SetIEProxy("127.0.0.1:3128@HTTP")));
+  EXPECT_TRUE(platform->WrittenConnections().empty());
+  EXPECT_EQ(Entry("http"), "'127.0.0.1' 8080");
+  ASSERT_EQ(prompt.messages.size(), 2u);
+  EXPECT_EQ(prompt.messages[0].text, kMsgLogOnNotCarried);
+  std::string why;
+  EXPECT_FALSE(proxy->CheckProxyText("127.0.0.1:3128@HTTP", &why));
+  EXPECT_NE(why.find("user name and password"), std::string::npos) << why;
 }
 
 }  // namespace
