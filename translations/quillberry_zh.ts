@@ -920,10 +920,15 @@ written by the window or another command (nothing was changed).
         </message>
         <message>
             <source>Usage: quillberry-cli [--data-dir DIR] download [--fuzzy] [URL...]
+       quillberry-cli download [--fuzzy] [--format FORMAT] [--type TYPE] URL...
 
 With URLs: downloads each page as a proxy source is downloaded (straight from its
 server, never through a proxy; "http://" is put in front when missing) and prints
 the proxy lines found, one per line, each proxy once, in the order found.
+--format FORMAT prints them as line (the default), url (type://address:port), csv
+(address,port,type,status,remark with a header; CR LF) or json (an array of
+objects with those keys); --type TYPE prints only the proxies of one type, and
+--working only those whose status is a measured time.
 
 Without URLs: downloads the ticked sources of Sources.dat in the data directory
 into its Proxies.pro, as the download button does, and prints one line per source:
@@ -942,7 +947,8 @@ Messages go to standard error.
 Exit status with URLs: 0 when every page was downloaded (also when a page had no
 proxies or was cut at a limit); 1 when a URL was skipped or its download failed
 (each is named on standard error; the proxies of the other pages are still
-printed) or the download could not run; 2 for bad usage.
+printed) or the download could not run; 2 for bad usage (a bad format, or
+--format, --type or --working without URLs, among it).
 Exit status without URLs: 0 when every source was tried (also when some failed or
 had no proxies); 1 when there was nothing to download or the download could not
 run; 2 for bad usage or a data file that cannot be read; 3 when Proxies.pro could
@@ -954,9 +960,13 @@ While the window runs on the data directory it alone writes Proxies.pro: the
 proxies found are handed to it, it adds the new ones to its list and saves it, and
 the command prints how many were new.</source>
             <translation>用法: quillberry-cli [--data-dir 目录] download [--fuzzy] [网址...]
+       quillberry-cli download [--fuzzy] [--format 格式] [--type 类型] 网址...
 
 给出网址时：像下载代理资源一样下载每个网页（直接从网页的服务器下载，从不经过代理；
 没有 "http://" 时补上），并列出找到的代理行，每行一个，每个代理一次，按找到的顺序。
+--format 格式 把它们列为 line（缺省）、url（类型://地址:端口）、csv（带标题行的
+address,port,type,status,remark；CR LF 换行）或 json（以这些为键的对象数组）；
+--type 类型 只列出一种类型的代理，--working 只列出状态是测得的时间的代理。
 
 不给网址时：把数据目录中 Sources.dat 里打勾的资源下载到它的 Proxies.pro，与下载按钮
 相同，并为每个资源列出一行：资源名称和找到的代理数，或失败的原因。
@@ -972,7 +982,7 @@ the command prints how many were new.</source>
 
 给出网址时的退出状态：0 每个网页都已下载（网页中没有代理或在上限处被截断时也是）；
 1 有网址被跳过或下载失败（每个都在标准错误上列出；其他网页的代理照样列出），或无法
-进行下载；2 用法错误。
+进行下载；2 用法错误（包括格式错误，或不给网址却给了 --format、--type 或 --working）。
 不给网址时的退出状态：0 每个资源都已尝试（有些失败或没有代理时也是）；1 没有可下载的
 内容或无法进行下载；2 用法错误或数据文件无法读取；3 Proxies.pro 无法保存（消息中会
 说明；旧文件保留）；4 数据目录正被另一个命令写入，或正被窗口写入而找到的代理无法交给
@@ -983,26 +993,42 @@ the command prints how many were new.</source>
         </message>
         <message>
             <source>Usage: quillberry-cli extract [--fuzzy] [FILE]
+       quillberry-cli extract [--fuzzy] [--format FORMAT] [--type TYPE]
+                              [--working] [FILE]
 
 Finds the proxies in FILE, or in standard input when FILE is missing or '-',
 read as one text the way a paste is, and prints each proxy line that would be
 added to an empty list, one per line, in the order found.
 
---fuzzy  also find addresses and ports separated by blanks or markup instead of
-         ':' (runs when the strict pass found at most 200 proxies)
+--fuzzy          also find addresses and ports separated by blanks or markup
+                 instead of ':' (runs when the strict pass found at most 200
+                 proxies)
+--format FORMAT  line (the proxy lines, the default), url (type://address:port),
+                 csv (address,port,type,status,remark with a header; CR LF)
+                 or json (an array of objects with those keys)
+--type TYPE      only the proxies of one type (HTTP, HTTPS, SOCKS4, SOCKS5, FTP,
+                 GOPHER)
+--working        only the proxies whose status is a measured time
 
 Exit status 0, also when nothing was found (a message then goes to standard
-error); 2 for a bad option or a file that cannot be read.</source>
+error); 2 for a bad option or format or a file that cannot be read.</source>
             <translation>用法: quillberry-cli extract [--fuzzy] [文件]
+       quillberry-cli extract [--fuzzy] [--format 格式] [--type 类型]
+                              [--working] [文件]
 
 在文件中（没有文件或文件为 '-' 时在标准输入中）查找代理，像粘贴一样作为一整段文字
 读取，并列出会加入空列表的每个代理行，每行一个，按找到的顺序。
 
---fuzzy  也查找用空白或标记而不是 ':' 隔开的地址和端口（严格匹配找到的代理不超过
-         200 个时进行）
+--fuzzy          也查找用空白或标记而不是 ':' 隔开的地址和端口（严格匹配找到的
+                 代理不超过 200 个时进行）
+--format 格式    line（代理行，缺省）、url（类型://地址:端口）、csv（带标题行的
+                 address,port,type,status,remark；CR LF 换行）或 json（以这些为键的
+                 对象数组）
+--type 类型      只列出一种类型的代理（HTTP、HTTPS、SOCKS4、SOCKS5、FTP、GOPHER）
+--working        只列出状态是测得的时间的代理
 
-退出状态 0，什么也没找到时也是（此时会有一条消息输出到标准错误）；2 选项错误或文件
-无法读取。</translation>
+退出状态 0，什么也没找到时也是（此时会有一条消息输出到标准错误）；2 选项或格式错误，
+或文件无法读取。</translation>
         </message>
         <message>
             <source>Usage: quillberry-cli lookup [--wry FILE] ADDRESS
@@ -1094,7 +1120,8 @@ Setting.dat（设置照样列出）。</translation>
         <message>
             <source>Usage: quillberry-cli verify [--data-dir DIR] [--threads N] [--connect-timeout S]
                              [--verify-timeout S] [--http URL FEATURE] [--ftp URL FEATURE]
-                             [--watchdog S] [FILE]
+                             [--watchdog S] [--format FORMAT] [--type TYPE] [--working]
+                             [FILE]
 
 Verifies every proxy of FILE (any text, read as the import command reads a file),
 or without FILE the data directory's Proxies.pro, exactly as the button
@@ -1112,6 +1139,13 @@ written back only when the data directory's own list was verified.
                      with either, exactly the ones given.
 --watchdog S         seconds after which a worker that does not report is given up
                      (default 90)
+--format FORMAT      how the rows are printed: line (the list-file lines, the
+                     default), url (type://address:port), csv (address,port,type,
+                     status,remark with a header; CR LF) or json (an array of
+                     objects with those keys)
+--type TYPE          print only the rows of one type (HTTP, HTTPS, SOCKS4, SOCKS5,
+                     FTP, GOPHER); every row is still verified and saved
+--working            print only the rows whose status is a measured time
 
 Progress goes to standard error: a bar on a terminal, otherwise one line per
 finished proxy. Ctrl-C stops the run like the stop button (rows not yet started
@@ -1120,13 +1154,14 @@ up the rows in flight at once (they show "未验证").
 
 Exit status: 0 after a finished or stopped run; 1 when the run could not start
 (empty list, no HTTP resource, only FTP proxies and no FTP resource, ...); 2 for
-bad arguments or an unreadable file;
+bad arguments (a bad format among them) or an unreadable file;
 3 when a data file could not be written (named on standard error); 4 when the
 data directory's own list is open in the window or being written by another
 command (nothing was verified; give a FILE, or verify in the window).</source>
             <translation>用法: quillberry-cli verify [--data-dir 目录] [--threads N] [--connect-timeout S]
                             [--verify-timeout S] [--http 网址 特征] [--ftp 网址 特征]
-                            [--watchdog S] [文件]
+                            [--watchdog S] [--format 格式] [--type 类型] [--working]
+                            [文件]
 
 验证文件（任何文字，像导入命令读取文件一样读取）中的每个代理，不给文件时验证数据目录的
 Proxies.pro，与按钮"验证全部"完全相同，然后按列表最终的顺序（按时间排序）把每一行列为
@@ -1141,13 +1176,19 @@ Proxies.pro，与按钮"验证全部"完全相同，然后按列表最终的顺�
                      文字；标准错误上会统计它们的数目）
                      两者都不给时使用设置中打勾的资源；给出任一个时只用给出的资源。
 --watchdog S         工作线程多少秒没有报告就放弃它（缺省 90）
+--format 格式        各行的列出方式：line（列表文件中的行，缺省）、url（类型://地址:
+                     端口）、csv（带标题行的 address,port,type,status,remark；CR LF
+                     换行）或 json（以这些为键的对象数组）
+--type 类型          只列出一种类型的行（HTTP、HTTPS、SOCKS4、SOCKS5、FTP、GOPHER）；
+                     每一行照样验证和保存
+--working            只列出状态是测得的时间的行
 
 进度输出到标准错误：在终端上是进度条，否则每完成一个代理一行。Ctrl-C 像停止按钮一样
 停止验证（尚未开始的行保留原来的文字），照样列出并保存；第二次 Ctrl-C（或 SIGTERM）
 立即放弃正在验证的行（它们显示"未验证"）。
 
 退出状态：0 验证完成或被停止；1 无法开始验证（空列表、没有 HTTP 资源、只有 FTP 代理
-而没有 FTP 资源……）；2 参数错误或文件无法读取；
+而没有 FTP 资源……）；2 参数错误（包括格式错误）或文件无法读取；
 3 数据文件无法写入（在标准错误上列出）；4 数据目录自己的列表在窗口中打开或正被另一个
 命令写入（没有验证任何代理；请给出文件，或在窗口中验证）。</translation>
         </message>
