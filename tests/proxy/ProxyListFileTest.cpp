@@ -253,28 +253,6 @@ TEST(ProxyListFile, ExportWritesAddressAndPortOfRowsInListOrder) {
   EXPECT_EQ(prompt.messages[0].caption, "导出选定");
 }
 
-TEST(ProxyListFile, ExportFileTypeFromTheChooserOrTheName) {
-  // The chooser's types, in its order; "All Files" and an unknown choice leave it to
-  // the name, and a name that says nothing to the lines the export always wrote.
-  EXPECT_EQ(ExportFileTypeFor(0, "/d/a.txt"), ExportFileType::AddressLines);
-  EXPECT_EQ(ExportFileTypeFor(1, "/d/a.txt"), ExportFileType::Urls);
-  EXPECT_EQ(ExportFileTypeFor(2, "/d/a.txt"), ExportFileType::Csv);
-  EXPECT_EQ(ExportFileTypeFor(3, "/d/a"), ExportFileType::Json);
-  EXPECT_EQ(ExportFileTypeFor(4, "/d/a.pro"), ExportFileType::AddressLines);
-  EXPECT_EQ(ExportFileTypeFor(-1, "/d/a.Csv"), ExportFileType::Csv);
-  EXPECT_EQ(ExportFileTypeFor(1, "/d/a.json"), ExportFileType::Json);
-  EXPECT_EQ(ExportFileTypeFor(-1, "/d/.json/a"), ExportFileType::AddressLines);
-
-  TempDir dir;
-  CProxyListModel list;
-  list.AddProxyLine("1.1.1.1:80@HTTP$1.0#a,\"b\"", 0);
-  list.AddProxyLine("2.2.2.2:81@SOCKS4$超时#备注", 0);
-  ASSERT_TRUE(WriteExportFile(list, {1, 0, 7}, dir.File("out"), ExportFileType::Csv));
-  EXPECT_EQ(ReadFile(dir.File("out")),
-            "address,port,type,status,remark\r\n1.1.1.1,80,HTTP,1.0,\"a,\"\"b\"\"\"\r\n2.2.2.2,81,SOCKS4,"
-            "超时,备注\r\n");
-}
-
 TEST(ProxyListFile, ExportNameAndChoosers) {
   EXPECT_EQ(DefaultExportFileName(QDate(2026, 3, 7)), "Proxies2026-03-07");
   const auto spec = ExportFileDialogSpec(QDate(2026, 12, 31));

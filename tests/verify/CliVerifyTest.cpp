@@ -136,39 +136,6 @@ TEST_F(CliVerify, FileModeLeavesTheDataDirectoryAlone) {
   EXPECT_EQ(qbtest::ReadFile(config.File("quillberry.INI")), "<missing>");
 }
 
-// The format and the filters choose what is printed; every row is still verified.
-TEST_F(CliVerify, FormatAndFiltersChooseThePrintedRowsOnly) {
-  QB_REQUIRE_PEER(Peer::HttpProxy);
-  QB_REQUIRE_PEER(Peer::Origin);
-  const auto& p = Peers();
-  const std::string file = data.File("found.txt");
-  const std::string working = "127.0.0.1," + std::to_string(p.HttpProxyPort()) + ",HTTP,";
-  qbtest::WriteFile(file, "127.0.0.1:" + std::to_string(p.HttpProxyPort()) + "@HTTP$未验证#a,b\n127.0.0.1:" +
-                              std::to_string(p.DeadPort()) + "@HTTP$未验证#dead\n");
-  auto r = qbtest::RunCli(Args({"--http", TimedPage(), p.Feature(), "--format", "csv", "--working", file}));
-  ASSERT_EQ(r.exitCode, 0) << r.err;
-  const auto out = Lines(r.out);
-  ASSERT_EQ(out.size(), 2u) << r.out;
-  EXPECT_EQ(r.out.rfind("address,port,type,status,remark\r\n", 0), 0u) << r.out;
-  EXPECT_EQ(r.out.substr(r.out.size() - 2), "\r\n");
-  ASSERT_EQ(out[1].rfind(working, 0), 0u) << out[1];
-  EXPECT_TRUE(IsTime(out[1].substr(working.size(), out[1].find(',', working.size()) - working.size())))
-      << out[1];
-  EXPECT_EQ(out[1].substr(out[1].find(",\"")), ",\"a,b\"");
-
-  r = qbtest::RunCli(Args({"--http", TimedPage(), p.Feature(), "--type", "gopher", "--format=json", file}));
-  ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(r.out, "[]\n");
-  int verified = 0;
-  for (const auto& l : Lines(r.err)) verified += l.rfind("127.0.0.1:", 0) == 0 ? 1 : 0;
-  EXPECT_EQ(verified, 2) << r.err;
-
-  r = qbtest::RunCli(Args({"--http", TimedPage(), p.Feature(), "--format", "xml", file}));
-  EXPECT_EQ(r.exitCode, 2);
-  EXPECT_EQ(r.out, "");
-  EXPECT_NE(r.err.find("unknown format"), std::string::npos) << r.err;
-}
-
 TEST_F(CliVerify, BadArgumentsAndRefusedRuns) {
   const std::string url = "http://127.0.0.1:9/page";
   for (const std::vector<std::string>& bad : {std::vector<std::string>{"--threads", "0"},
