@@ -49,7 +49,6 @@ class CListExporter {
  public:
   explicit CListExporter(ExportOptions options) : m_options(std::move(options)) {}
 
-  const ExportOptions& Options() const { return m_options; }
   // Whether the row passes the type and working filters.
   bool Accepts(const CProxyEntry& e) const;
 

@@ -66,23 +66,23 @@ QString FirstExtension(const QString& nameFilter) {
   return m.hasMatch() ? m.captured(1) : QString();
 }
 
-std::optional<std::string> RunFileDialog(QWidget* owner, const FileDialogSpec& spec, bool save,
+std::optional<std::string> RunFileDialog(QWidget* owner, const FileDialogSpec& chooser, bool save,
                                          int* chosenType = nullptr) {
-  const QString filters = QtFilterFromWindows(spec.filter);
-  QFileDialog dlg(owner, qb::TrLines(spec.title), QString(), filters);
+  const QString filters = QtFilterFromWindows(chooser.filter);
+  QFileDialog dlg(owner, qb::TrLines(chooser.title), QString(), filters);
   dlg.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   dlg.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-  dlg.setDefaultSuffix(QString::fromStdString(spec.defaultExtension));
+  dlg.setDefaultSuffix(QString::fromStdString(chooser.defaultExtension));
   if (save) {
     // A name typed without an extension gets the one of the file type chosen, so that
     // "list" saved as CSV becomes list.csv, not list.pro.
-    QObject::connect(&dlg, &QFileDialog::filterSelected, &dlg, [&dlg, &spec](const QString& filter) {
+    QObject::connect(&dlg, &QFileDialog::filterSelected, &dlg, [&dlg, &chooser](const QString& filter) {
       const QString ext = FirstExtension(filter);
-      dlg.setDefaultSuffix(ext.isEmpty() ? QString::fromStdString(spec.defaultExtension) : ext);
+      dlg.setDefaultSuffix(ext.isEmpty() ? QString::fromStdString(chooser.defaultExtension) : ext);
     });
   }
-  if (!spec.initialName.empty()) dlg.selectFile(QString::fromStdString(spec.initialName));
-  if (save && !spec.confirmOverwrite) dlg.setOption(QFileDialog::DontConfirmOverwrite);
+  if (!chooser.initialName.empty()) dlg.selectFile(QString::fromStdString(chooser.initialName));
+  if (save && !chooser.confirmOverwrite) dlg.setOption(QFileDialog::DontConfirmOverwrite);
   if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return std::nullopt;
   if (chosenType)
     *chosenType = static_cast<int>(filters.split(QStringLiteral(";;")).indexOf(dlg.selectedNameFilter()));
@@ -97,9 +97,9 @@ std::optional<std::string> QtPrompt::OpenFile(const FileDialogSpec& spec) {
 std::optional<std::string> QtPrompt::SaveFile(const FileDialogSpec& spec) {
   return RunFileDialog(Owner(), spec, true);
 }
-std::optional<std::string> QtPrompt::SaveFileOfType(const FileDialogSpec& spec, int& chosenType) {
+std::optional<std::string> QtPrompt::SaveFileOfType(const FileDialogSpec& chooser, int& chosenType) {
   chosenType = -1;
-  return RunFileDialog(Owner(), spec, true, &chosenType);
+  return RunFileDialog(Owner(), chooser, true, &chosenType);
 }
 
 }  // namespace qb

@@ -47,13 +47,13 @@ class ScriptedPrompt : public qb::IUserPrompt {
     fileDialogs.push_back(spec);
     return Next();
   }
-  std::optional<std::string> SaveFileOfType(const qb::FileDialogSpec& spec, int& chosenType) override {
+  std::optional<std::string> SaveFileOfType(const qb::FileDialogSpec& chooser, int& chosenType) override {
     chosenType = -1;
     if (!fileTypes.empty()) {
       chosenType = fileTypes.front();
       fileTypes.pop_front();
     }
-    return SaveFile(spec);
+    return SaveFile(chooser);
   }
 
   // Answers to Yes/No questions, in order; when empty the answer is No.
