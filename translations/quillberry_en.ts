@@ -939,57 +939,6 @@ written by the window or another command (nothing was changed).
             <translation type="unfinished" />
         </message>
         <message>
-            <source>Usage: quillberry-cli [--data-dir DIR] download [--fuzzy] [URL...]
-
-With URLs: downloads each page as a proxy source is downloaded (straight from its
-server, never through a proxy; "http://" is put in front when missing) and prints
-the proxy lines found, one per line, each proxy once, in the order found.
-
-Without URLs: downloads the ticked sources of Sources.dat in the data directory
-into its Proxies.pro, as the download button does, and prints one line per source:
-its name and the number of proxies found, or why it failed.
-
---fuzzy  also find addresses and ports separated by blanks or markup instead of
-         ':' (runs when the strict pass found at most 200 proxies on a page)
-
-Limits per page: a page larger than 64 MiB is cut at its last whole line before
-64 MiB, and at most %1 proxies are taken from one page (the rest of the page is
-ignored). A page cut at either limit is named on standard error, with the limit
-it hit.
-
-Messages go to standard error.
-
-Exit status with URLs: 0 when every page was downloaded (also when a page had no
-proxies or was cut at a limit); 1 when a URL was skipped or its download failed
-(each is named on standard error; the proxies of the other pages are still
-printed) or the download could not run; 2 for bad usage.
-Exit status without URLs: 0 when every source was tried (also when some failed or
-had no proxies); 1 when there was nothing to download or the download could not
-run; 2 for bad usage or a data file that cannot be read; 3 when Proxies.pro could
-not be saved (the message names it; the old file is kept); 4 when the data
-directory is being written by another command, or by the window and the proxies
-found could not be handed to it (nothing was changed).
-
-While the window runs on the data directory it alone writes Proxies.pro: the
-proxies found are handed to it, it adds the new ones to its list and saves it, and
-the command prints how many were new.</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>Usage: quillberry-cli extract [--fuzzy] [FILE]
-
-Finds the proxies in FILE, or in standard input when FILE is missing or '-',
-read as one text the way a paste is, and prints each proxy line that would be
-added to an empty list, one per line, in the order found.
-
---fuzzy  also find addresses and ports separated by blanks or markup instead of
-         ':' (runs when the strict pass found at most 200 proxies)
-
-Exit status 0, also when nothing was found (a message then goes to standard
-error); 2 for a bad option or a file that cannot be read.</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
             <source>Usage: quillberry-cli lookup [--wry FILE] ADDRESS
 
 Prints the country text and the area text of an IPv4 address from the location
@@ -1045,9 +994,76 @@ built-in resources could not be saved into Setting.dat (the settings are printed
             <translation type="unfinished" />
         </message>
         <message>
+            <source>Usage: quillberry-cli [--data-dir DIR] download [--fuzzy] [URL...]
+       quillberry-cli download [--fuzzy] [--format FORMAT] [--type TYPE] URL...
+
+With URLs: downloads each page as a proxy source is downloaded (straight from its
+server, never through a proxy; "http://" is put in front when missing) and prints
+the proxy lines found, one per line, each proxy once, in the order found.
+--format FORMAT prints them as line (the default), url (type://address:port), csv
+(address,port,type,status,remark with a header; CR LF) or json (an array of
+objects with those keys); --type TYPE prints only the proxies of one type, and
+--working only those whose status is a measured time.
+
+Without URLs: downloads the ticked sources of Sources.dat in the data directory
+into its Proxies.pro, as the download button does, and prints one line per source:
+its name and the number of proxies found, or why it failed.
+
+--fuzzy  also find addresses and ports separated by blanks or markup instead of
+         ':' (runs when the strict pass found at most 200 proxies on a page)
+
+Limits per page: a page larger than 64 MiB is cut at its last whole line before
+64 MiB, and at most %1 proxies are taken from one page (the rest of the page is
+ignored). A page cut at either limit is named on standard error, with the limit
+it hit.
+
+Messages go to standard error.
+
+Exit status with URLs: 0 when every page was downloaded (also when a page had no
+proxies or was cut at a limit); 1 when a URL was skipped or its download failed
+(each is named on standard error; the proxies of the other pages are still
+printed) or the download could not run; 2 for bad usage (a bad format, or
+--format, --type or --working without URLs, among it).
+Exit status without URLs: 0 when every source was tried (also when some failed or
+had no proxies); 1 when there was nothing to download or the download could not
+run; 2 for bad usage or a data file that cannot be read; 3 when Proxies.pro could
+not be saved (the message names it; the old file is kept); 4 when the data
+directory is being written by another command, or by the window and the proxies
+found could not be handed to it (nothing was changed).
+
+While the window runs on the data directory it alone writes Proxies.pro: the
+proxies found are handed to it, it adds the new ones to its list and saves it, and
+the command prints how many were new.</source>
+            <translation type="unfinished" />
+        </message>
+        <message>
+            <source>Usage: quillberry-cli extract [--fuzzy] [FILE]
+       quillberry-cli extract [--fuzzy] [--format FORMAT] [--type TYPE]
+                              [--working] [FILE]
+
+Finds the proxies in FILE, or in standard input when FILE is missing or '-',
+read as one text the way a paste is, and prints each proxy line that would be
+added to an empty list, one per line, in the order found.
+
+--fuzzy          also find addresses and ports separated by blanks or markup
+                 instead of ':' (runs when the strict pass found at most 200
+                 proxies)
+--format FORMAT  line (the proxy lines, the default), url (type://address:port),
+                 csv (address,port,type,status,remark with a header; CR LF)
+                 or json (an array of objects with those keys)
+--type TYPE      only the proxies of one type (HTTP, HTTPS, SOCKS4, SOCKS5, FTP,
+                 GOPHER)
+--working        only the proxies whose status is a measured time
+
+Exit status 0, also when nothing was found (a message then goes to standard
+error); 2 for a bad option or format or a file that cannot be read.</source>
+            <translation type="unfinished" />
+        </message>
+        <message>
             <source>Usage: quillberry-cli verify [--data-dir DIR] [--threads N] [--connect-timeout S]
                              [--verify-timeout S] [--http URL FEATURE] [--ftp URL FEATURE]
-                             [--watchdog S] [FILE]
+                             [--watchdog S] [--format FORMAT] [--type TYPE] [--working]
+                             [FILE]
 
 Verifies every proxy of FILE (any text, read as the import command reads a file),
 or without FILE the data directory's Proxies.pro, exactly as the button
@@ -1065,6 +1081,13 @@ written back only when the data directory's own list was verified.
                      with either, exactly the ones given.
 --watchdog S         seconds after which a worker that does not report is given up
                      (default 90)
+--format FORMAT      how the rows are printed: line (the list-file lines, the
+                     default), url (type://address:port), csv (address,port,type,
+                     status,remark with a header; CR LF) or json (an array of
+                     objects with those keys)
+--type TYPE          print only the rows of one type (HTTP, HTTPS, SOCKS4, SOCKS5,
+                     FTP, GOPHER); every row is still verified and saved
+--working            print only the rows whose status is a measured time
 
 Progress goes to standard error: a bar on a terminal, otherwise one line per
 finished proxy. Ctrl-C stops the run like the stop button (rows not yet started
@@ -1073,7 +1096,7 @@ up the rows in flight at once (they show "未验证").
 
 Exit status: 0 after a finished or stopped run; 1 when the run could not start
 (empty list, no HTTP resource, only FTP proxies and no FTP resource, ...); 2 for
-bad arguments or an unreadable file;
+bad arguments (a bad format among them) or an unreadable file;
 3 when a data file could not be written (named on standard error); 4 when the
 data directory's own list is open in the window or being written by another
 command (nothing was verified; give a FILE, or verify in the window).</source>

@@ -864,9 +864,10 @@ void CMainDlg::OnExport() {
     qb::ShowMessage(kMsgNothingSelected, kCaptionExport, qb::MsgIcon::Warning);
     return;
   }
-  const auto path = qb::Prompt().SaveFile(ExportFileDialogSpec(QDate::currentDate()));
+  int chosenType = -1;
+  const auto path = qb::Prompt().SaveFileOfType(ExportFileDialogSpec(QDate::currentDate()), chosenType);
   if (!path) return;
-  ReportExport(WriteExportFile(m_list, selected, *path));
+  ReportExport(WriteExportFile(m_list, selected, *path, ExportFileTypeFor(chosenType, *path)));
 }
 
 void CMainDlg::ShowContextMenu(const QPoint& pos) {

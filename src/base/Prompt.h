@@ -32,6 +32,13 @@ class IUserPrompt {
   // The chosen path, or nullopt when the user cancelled.
   virtual std::optional<std::string> OpenFile(const FileDialogSpec& spec) = 0;
   virtual std::optional<std::string> SaveFile(const FileDialogSpec& spec) = 0;
+  // SaveFile that also says which file type of the chooser's filter was chosen,
+  // counted from 0 in the filter's order; -1 when the chooser cannot tell, and the name's extension
+  // is all there is to go by.
+  virtual std::optional<std::string> SaveFileOfType(const FileDialogSpec& chooser, int& chosenType) {
+    chosenType = -1;
+    return SaveFile(chooser);
+  }
 };
 
 // The prompt in use. Until one is installed, messages go to standard error and every

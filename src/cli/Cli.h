@@ -9,6 +9,7 @@
 
 #include "base/DataDirLock.h"
 #include "base/OpResult.h"
+#include "proxy/ListExport.h"
 
 namespace qb::cli {
 
@@ -63,6 +64,16 @@ int RunDownload(const QStringList& args, const std::string& dataDir);
 // reason". Nothing for a success. Returns the exit code for the result: kExitOk,
 // kExitUnreadable, kExitUnwritable, or kExitNotFound for the desktop's settings.
 int ReportFailure(const std::string& command, const qb::OpResult& result);
+
+// The options of the commands that print proxies for other programs: --format
+// line|url|csv|json, --type TYPE and --working (also as --format=X, --type=X).
+enum class OutputOption { None, Taken, Bad };
+// Takes args[i] (and its value, advancing i) into o when it is one of them. Bad after
+// a message on standard error: the caller exits with kExitUsage.
+OutputOption TakeOutputOption(const std::string& command, const QStringList& args, int& i,
+                              qb::ExportOptions& o);
+// Writes text to standard output as it is.
+void OutRaw(const std::string& text);
 
 // Reads all of standard input.
 std::string ReadStdin();

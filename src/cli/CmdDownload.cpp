@@ -23,10 +23,15 @@ std::string DownloadUsage() {
              QT_TRANSLATE_NOOP(
                  "QuillberryHelp",
                  "Usage: quillberry-cli [--data-dir DIR] download [--fuzzy] [URL...]\n"
+                 "       quillberry-cli download [--fuzzy] [--format FORMAT] [--type TYPE] URL...\n"
                  "\n"
                  "With URLs: downloads each page as a proxy source is downloaded (straight from its\n"
                  "server, never through a proxy; \"http://\" is put in front when missing) and prints\n"
                  "the proxy lines found, one per line, each proxy once, in the order found.\n"
+                 "--format FORMAT prints them as line (the default), url (type://address:port), csv\n"
+                 "(address,port,type,status,remark with a header; CR LF) or json (an array of\n"
+                 "objects with those keys); --type TYPE prints only the proxies of one type, and\n"
+                 "--working only those whose status is a measured time.\n"
                  "\n"
                  "Without URLs: downloads the ticked sources of Sources.dat in the data directory\n"
                  "into its Proxies.pro, as the download button does, and prints one line per source:\n"
@@ -45,7 +50,8 @@ std::string DownloadUsage() {
                  "Exit status with URLs: 0 when every page was downloaded (also when a page had no\n"
                  "proxies or was cut at a limit); 1 when a URL was skipped or its download failed\n"
                  "(each is named on standard error; the proxies of the other pages are still\n"
-                 "printed) or the download could not run; 2 for bad usage.\n"
+                 "printed) or the download could not run; 2 for bad usage (a bad format, or\n"
+                 "--format, --type or --working without URLs, among it).\n"
                  "Exit status without URLs: 0 when every source was tried (also when some failed or\n"
                  "had no proxies); 1 when there was nothing to download or the download could not\n"
                  "run; 2 for bad usage or a data file that cannot be read; 3 when Proxies.pro could\n"
@@ -95,7 +101,16 @@ int RunDownload(const QStringList& args, const std::string& dataDir) {
   }
   bool fuzzy = false;
   std::vector<CProxySource> urls;
-  for (const QString& a : args) {
+  qb::ExportOptions output;
+  bool outputGiven = false;
+  for (int i = 0; i < args.size(); ++i) {
+    const QString& a = args[i];
+    const OutputOption taken = TakeOutputOption("download", args, i, output);
+    if (taken == OutputOption::Bad) return kExitUsage;
+    if (taken == OutputOption::Taken) {
+      outputGiven = true;
+      continue;
+    }
     if (a == "--fuzzy") {
       fuzzy = true;
     } else if (a.startsWith("-")) {
@@ -105,6 +120,12 @@ int RunDownload(const QStringList& args, const std::string& dataDir) {
     } else {
       urls.push_back({a.toStdString(), a.toStdString(), true});
     }
+  }
+  // Without URLs the command prints one summary per source, not proxies.
+  const bool printsProxies = !urls.empty();
+  if (outputGiven && !printsProxies) {
+    Err("download: --format, --type and --working need URLs");
+    return kExitUsage;
   }
 
   CSourceDownloader downloader;
@@ -123,8 +144,9 @@ int RunDownload(const QStringList& args, const std::string& dataDir) {
   // What AddProxyLine would add to one empty list: valid lines, each key once.
   std::unordered_set<std::string> keys;
   ProxyFields fields;
+  qb::CListExporter exporter(output);
 
-  if (!urls.empty()) {
+  if (printsProxies) {
     QObject::connect(&downloader, &CSourceDownloader::SourceFinished, [&](const SourceReport& r) {
       ++tried;
       // A script given URLs has no other way to learn that a page is missing or cut.
@@ -135,12 +157,21 @@ int RunDownload(const QStringList& args, const std::string& dataDir) {
         Err("download: " + Summary(r));
       }
     });
+    std::string begin;
+    exporter.AppendBegin(begin);
+    OutRaw(begin);
     started = downloader.Start(urls, [&](std::string page, std::size_t maxProxies) {
       std::string out;
       auto sink = [&](std::string_view line) {
         if (!ParseProxyLine(line, fields)) return;
         if (!keys.insert(ProxyKey(fields.addr, fields.port, fields.type)).second) return;
-        out.append(line).push_back('\n');
+        const CProxyEntry row(fields.addr, fields.port, fields.type, fields.timeStatus, fields.remark);
+        // Proxy lines are printed as found, which is what scripts have always read.
+        if (output.format != qb::ExportFormat::Lines) {
+          exporter.AppendRow(out, row);
+        } else if (exporter.Accepts(row)) {
+          out.append(line).push_back('\n');
+        }
       };
       CSourceDownloader::PageExtraction e;
       e.found = static_cast<int>(ExtractWholeText(std::move(page), fuzzy, sink, maxProxies, &e.capped));
@@ -180,7 +211,17 @@ int RunDownload(const QStringList& args, const std::string& dataDir) {
       started = downloader.Start(urls, list, fuzzy, dataDir);
     }
   }
+  // The end of a CSV or JSON text follows whatever was printed, so that a reader gets
+  // a whole document even when a page failed.
+  auto endProxies = [&] {
+    if (!printsProxies) return;
+    std::string end;
+    exporter.AppendEnd(end);
+    OutRaw(end);
+    std::fflush(stdout);
+  };
   if (!started) {
+    endProxies();
     Err("download: could not start the download");
     return kExitNotFound;
   }
@@ -188,6 +229,7 @@ int RunDownload(const QStringList& args, const std::string& dataDir) {
   QEventLoop loop;
   QObject::connect(&downloader, &CSourceDownloader::Finished, &loop, &QEventLoop::quit);
   if (downloader.IsRunning()) loop.exec();
+  endProxies();
 
   int ticked = 0;
   for (const CProxySource& s : urls) ticked += s.m_bEnabled ? 1 : 0;

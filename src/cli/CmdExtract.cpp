@@ -1,4 +1,3 @@
-#include <cstdio>
 #include <string>
 #include <unordered_set>
 
@@ -38,23 +37,37 @@ int RunExtract(const QStringList& args, const std::string& /*dataDir*/) {
     Out(Help(
         QT_TRANSLATE_NOOP("QuillberryHelp",
                           "Usage: quillberry-cli extract [--fuzzy] [FILE]\n"
+                          "       quillberry-cli extract [--fuzzy] [--format FORMAT] [--type TYPE]\n"
+                          "                              [--working] [FILE]\n"
                           "\n"
                           "Finds the proxies in FILE, or in standard input when FILE is missing or '-',\n"
                           "read as one text the way a paste is, and prints each proxy line that would be\n"
                           "added to an empty list, one per line, in the order found.\n"
                           "\n"
-                          "--fuzzy  also find addresses and ports separated by blanks or markup instead of\n"
-                          "         ':' (runs when the strict pass found at most 200 proxies)\n"
+                          "--fuzzy          also find addresses and ports separated by blanks or markup\n"
+                          "                 instead of ':' (runs when the strict pass found at most 200\n"
+                          "                 proxies)\n"
+                          "--format FORMAT  line (the proxy lines, the default), url (type://address:port),\n"
+                          "                 csv (address,port,type,status,remark with a header; CR LF)\n"
+                          "                 or json (an array of objects with those keys)\n"
+                          "--type TYPE      only the proxies of one type (HTTP, HTTPS, SOCKS4, SOCKS5, FTP,\n"
+                          "                 GOPHER)\n"
+                          "--working        only the proxies whose status is a measured time\n"
                           "\n"
                           "Exit status 0, also when nothing was found (a message then goes to standard\n"
-                          "error); 2 for a bad option or a file that cannot be read.")));
+                          "error); 2 for a bad option or format or a file that cannot be read.")));
     return kExitOk;
   }
 
   bool fuzzy = false;
   QString file;
   bool haveFile = false;
-  for (const QString& a : args) {
+  qb::ExportOptions output;
+  for (int i = 0; i < args.size(); ++i) {
+    const QString& a = args[i];
+    const OutputOption taken = TakeOutputOption("extract", args, i, output);
+    if (taken == OutputOption::Bad) return kExitUsage;
+    if (taken == OutputOption::Taken) continue;
     if (a == "--fuzzy") {
       fuzzy = true;
     } else if (a.startsWith("-") && a != "-") {
@@ -87,13 +100,22 @@ int RunExtract(const QStringList& args, const std::string& /*dataDir*/) {
   std::unordered_set<std::string> keys;
   std::string out;
   ProxyFields f;
+  qb::CListExporter exporter(output);
+  exporter.AppendBegin(out);
   auto sink = [&](std::string_view line) {
     if (!ParseProxyLine(line, f)) return;
     if (!keys.insert(ProxyKey(f.addr, f.port, f.type)).second) return;
-    out.append(line).push_back('\n');
+    const CProxyEntry row(f.addr, f.port, f.type, f.timeStatus, f.remark);
+    // Proxy lines are printed as found, which is what scripts have always read.
+    if (output.format != qb::ExportFormat::Lines) {
+      exporter.AppendRow(out, row);
+    } else if (exporter.Accepts(row)) {
+      out.append(line).push_back('\n');
+    }
   };
   const std::size_t found = ExtractWholeText(DecodeAsPaste(std::move(bytes)), fuzzy, sink);
-  std::fwrite(out.data(), 1, out.size(), stdout);
+  exporter.AppendEnd(out);
+  OutRaw(out);
   if (found == 0) Err(qb::TrStd(kMsgNoProxyOnClipboard));
   return kExitOk;
 }

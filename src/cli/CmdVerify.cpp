@@ -35,7 +35,8 @@ constexpr const char* kVerifyUsage = QT_TRANSLATE_NOOP(
     "QuillberryHelp",
     "Usage: quillberry-cli verify [--data-dir DIR] [--threads N] [--connect-timeout S]\n"
     "                             [--verify-timeout S] [--http URL FEATURE] [--ftp URL FEATURE]\n"
-    "                             [--watchdog S] [FILE]\n"
+    "                             [--watchdog S] [--format FORMAT] [--type TYPE] [--working]\n"
+    "                             [FILE]\n"
     "\n"
     "Verifies every proxy of FILE (any text, read as the import command reads a file),\n"
     "or without FILE the data directory's Proxies.pro, exactly as the button\n"
@@ -53,6 +54,13 @@ constexpr const char* kVerifyUsage = QT_TRANSLATE_NOOP(
     "                     with either, exactly the ones given.\n"
     "--watchdog S         seconds after which a worker that does not report is given up\n"
     "                     (default 90)\n"
+    "--format FORMAT      how the rows are printed: line (the list-file lines, the\n"
+    "                     default), url (type://address:port), csv (address,port,type,\n"
+    "                     status,remark with a header; CR LF) or json (an array of\n"
+    "                     objects with those keys)\n"
+    "--type TYPE          print only the rows of one type (HTTP, HTTPS, SOCKS4, SOCKS5,\n"
+    "                     FTP, GOPHER); every row is still verified and saved\n"
+    "--working            print only the rows whose status is a measured time\n"
     "\n"
     "Progress goes to standard error: a bar on a terminal, otherwise one line per\n"
     "finished proxy. Ctrl-C stops the run like the stop button (rows not yet started\n"
@@ -61,7 +69,7 @@ constexpr const char* kVerifyUsage = QT_TRANSLATE_NOOP(
     "\n"
     "Exit status: 0 after a finished or stopped run; 1 when the run could not start\n"
     "(empty list, no HTTP resource, only FTP proxies and no FTP resource, ...); 2 for\n"
-    "bad arguments or an unreadable file;\n"
+    "bad arguments (a bad format among them) or an unreadable file;\n"
     "3 when a data file could not be written (named on standard error); 4 when the\n"
     "data directory's own list is open in the window or being written by another\n"
     "command (nothing was verified; give a FILE, or verify in the window).");
@@ -105,6 +113,7 @@ struct Options {
   std::optional<std::pair<std::string, std::string>> http;
   std::optional<std::pair<std::string, std::string>> ftp;
   std::optional<std::string> file;
+  qb::ExportOptions output;
 };
 
 // False (after a message) when the arguments are wrong.
@@ -116,6 +125,9 @@ bool ParseOptions(const QStringList& args, Options& o) {
       Err("verify: " + a.toStdString() + " needs " + (count == 1 ? "a value" : "a URL and a feature string"));
       return false;
     };
+    const OutputOption taken = TakeOutputOption("verify", args, i, o.output);
+    if (taken == OutputOption::Bad) return false;
+    if (taken == OutputOption::Taken) continue;
     if (a == "--threads") {
       if (!need(1)) return false;
       bool ok = false;
@@ -366,7 +378,20 @@ int RunVerify(const QStringList& args, const std::string& dataDir) {
     }
   }
 
-  for (int row = 0; row < list.RowCount(); ++row) Out(FormatFileLine(*list.Entry(row)));
+  {
+    qb::CListExporter exporter(opt.output);
+    std::string out;
+    exporter.AppendBegin(out);
+    for (int row = 0; row < list.RowCount(); ++row) {
+      exporter.AppendRow(out, *list.Entry(row));
+      if (out.size() >= (1u << 20)) {
+        OutRaw(out);
+        out.clear();
+      }
+    }
+    exporter.AppendEnd(out);
+    OutRaw(out);
+  }
   std::fflush(stdout);
 
   // The workers were told to quit; none may still be running when the process ends.

@@ -10,6 +10,7 @@
 #include "base/Parallel.h"
 #include "base/Text.h"
 #include "proxy/FileImport.h"
+#include "proxy/ListExport.h"
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyExtractor.h"
 #include "proxy/ProxyListModel.h"
@@ -34,10 +35,31 @@ qb::FileDialogSpec ExportFileDialogSpec(const QDate& today) {
   spec.title = kCaptionSave;
   spec.defaultExtension = "pro";
   spec.initialName = DefaultExportFileName(today);
+  // In the order of ExportFileType; the first is what the export always wrote.
   spec.filter =
-      "Text Files (*.txt)|*.txt|Proxy Files (*.pro)|*.pro|Data Files (*.dat)|*.dat|All Files (*.*)|*.*||";
+      "Proxy Files (*.pro; *.txt)|*.pro;*.txt|URL Lists (*.txt)|*.txt|CSV Files (*.csv)|*.csv|"
+      "JSON Files (*.json)|*.json|All Files (*.*)|*.*||";
   spec.confirmOverwrite = true;
   return spec;
+}
+
+ExportFileType ExportFileTypeFor(int chosenType, const std::string& path) {
+  const std::string name = qb::AsciiLower(path);
+  auto endsWith = [&](std::string_view ext) {
+    return name.size() > ext.size() && name.compare(name.size() - ext.size(), ext.size(), ext) == 0;
+  };
+  if (endsWith(".csv")) return ExportFileType::Csv;
+  if (endsWith(".json")) return ExportFileType::Json;
+  switch (chosenType) {
+    case 1:
+      return ExportFileType::Urls;
+    case 2:
+      return ExportFileType::Csv;
+    case 3:
+      return ExportFileType::Json;
+    default:
+      return ExportFileType::AddressLines;
+  }
 }
 
 qb::OpResult LoadProxyList(CProxyListModel& list, const std::string& dataDir) {
@@ -136,13 +158,26 @@ int AddMissingRows(CProxyListModel& list, const CProxyListModel& from) {
   return added;
 }
 
-qb::OpResult WriteExportFile(const CProxyListModel& list, std::vector<int> rows, const std::string& path) {
+qb::OpResult WriteExportFile(const CProxyListModel& list, std::vector<int> rows, const std::string& path,
+                             ExportFileType type) {
   std::sort(rows.begin(), rows.end());
   std::string out;
-  for (int row : rows) {
-    const CProxyEntry* e = list.Entry(row);
-    if (!e) continue;
-    out.append(e->m_sProxyAddr).append(":").append(e->m_sProxyPort).append("\r\n");
+  if (type == ExportFileType::AddressLines) {
+    for (int row : rows) {
+      const CProxyEntry* e = list.Entry(row);
+      if (!e) continue;
+      out.append(e->m_sProxyAddr).append(":").append(e->m_sProxyPort).append("\r\n");
+    }
+  } else {
+    ExportOptions options;
+    options.format = type == ExportFileType::Urls  ? ExportFormat::Urls
+                     : type == ExportFileType::Csv ? ExportFormat::Csv
+                                                   : ExportFormat::Json;
+    options.lineEnd = "\r\n";
+    std::vector<const CProxyEntry*> entries;
+    entries.reserve(rows.size());
+    for (int row : rows) entries.push_back(list.Entry(row));
+    out = ExportRows(entries, options);
   }
   std::string error;
   if (!qb::WriteFileAtomically(path, out, &error)) {

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QStringList>
 
 #include "base/Translate.h"
@@ -57,16 +58,37 @@ MsgResult QtPrompt::Message(const std::string& text, const std::string& caption,
 }
 
 namespace {
-std::optional<std::string> RunFileDialog(QWidget* owner, const FileDialogSpec& spec, bool save) {
-  QFileDialog dlg(owner, qb::TrLines(spec.title), QString(), QtFilterFromWindows(spec.filter));
+
+// "csv" of "CSV Files (*.csv)"; empty for a file type that names no one extension.
+QString FirstExtension(const QString& nameFilter) {
+  static const QRegularExpression pattern(QStringLiteral("\\(\\*\\.([A-Za-z0-9]+)"));
+  const QRegularExpressionMatch m = pattern.match(nameFilter);
+  return m.hasMatch() ? m.captured(1) : QString();
+}
+
+std::optional<std::string> RunFileDialog(QWidget* owner, const FileDialogSpec& chooser, bool save,
+                                         int* chosenType = nullptr) {
+  const QString filters = QtFilterFromWindows(chooser.filter);
+  QFileDialog dlg(owner, qb::TrLines(chooser.title), QString(), filters);
   dlg.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   dlg.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-  dlg.setDefaultSuffix(QString::fromStdString(spec.defaultExtension));
-  if (!spec.initialName.empty()) dlg.selectFile(QString::fromStdString(spec.initialName));
-  if (save && !spec.confirmOverwrite) dlg.setOption(QFileDialog::DontConfirmOverwrite);
+  dlg.setDefaultSuffix(QString::fromStdString(chooser.defaultExtension));
+  if (save) {
+    // A name typed without an extension gets the one of the file type chosen, so that
+    // "list" saved as CSV becomes list.csv, not list.pro.
+    QObject::connect(&dlg, &QFileDialog::filterSelected, &dlg, [&dlg, &chooser](const QString& filter) {
+      const QString ext = FirstExtension(filter);
+      dlg.setDefaultSuffix(ext.isEmpty() ? QString::fromStdString(chooser.defaultExtension) : ext);
+    });
+  }
+  if (!chooser.initialName.empty()) dlg.selectFile(QString::fromStdString(chooser.initialName));
+  if (save && !chooser.confirmOverwrite) dlg.setOption(QFileDialog::DontConfirmOverwrite);
   if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return std::nullopt;
+  if (chosenType)
+    *chosenType = static_cast<int>(filters.split(QStringLiteral(";;")).indexOf(dlg.selectedNameFilter()));
   return dlg.selectedFiles().front().toStdString();
 }
+
 }  // namespace
 
 std::optional<std::string> QtPrompt::OpenFile(const FileDialogSpec& spec) {
@@ -74,6 +96,10 @@ std::optional<std::string> QtPrompt::OpenFile(const FileDialogSpec& spec) {
 }
 std::optional<std::string> QtPrompt::SaveFile(const FileDialogSpec& spec) {
   return RunFileDialog(Owner(), spec, true);
+}
+std::optional<std::string> QtPrompt::SaveFileOfType(const FileDialogSpec& chooser, int& chosenType) {
+  chosenType = -1;
+  return RunFileDialog(Owner(), chooser, true, &chosenType);
 }
 
 }  // namespace qb

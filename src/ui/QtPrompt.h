@@ -19,6 +19,7 @@ class QtPrompt : public IUserPrompt {
                     MsgButtons buttons) override;
   std::optional<std::string> OpenFile(const FileDialogSpec& spec) override;
   std::optional<std::string> SaveFile(const FileDialogSpec& spec) override;
+  std::optional<std::string> SaveFileOfType(const FileDialogSpec& chooser, int& chosenType) override;
 
  private:
   QWidget* Owner() const;

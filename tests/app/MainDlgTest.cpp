@@ -166,6 +166,27 @@ TEST_F(MainWindow, PasteCopyAndExport) {
   EXPECT_EQ(prompt.messages.back().caption, "导出选定");
 }
 
+// The file type chosen in the chooser decides what the export writes; a name ending
+// in .csv or .json decides it without one.
+TEST_F(MainWindow, ExportWritesTheFileTypeChosen) {
+  auto dlg = Open();
+  dlg->List().SelectRow(2);
+  dlg->List().SelectRow(0);
+  prompt.fileTypes = {2, 1, -1};
+  prompt.files = {data.File("list.txt"), data.File("urls.txt"), data.File("rows.JSON")};
+  dlg->OnExport();
+  EXPECT_EQ(
+      ReadFile(data.File("list.txt")),
+      "address,port,type,status,remark\r\n1.1.1.1,80,HTTP,0.5,fast\r\n3.3.3.3,1080,SOCKS5,超时,!keep\r\n");
+  dlg->OnExport();
+  EXPECT_EQ(ReadFile(data.File("urls.txt")), "http://1.1.1.1:80\r\nsocks5://3.3.3.3:1080\r\n");
+  dlg->OnExport();
+  EXPECT_EQ(ReadFile(data.File("rows.JSON")).rfind("[\r\n{\"address\":\"1.1.1.1\",\"port\":80,", 0), 0u);
+  ASSERT_EQ(prompt.fileDialogs.size(), 3u);
+  EXPECT_EQ(prompt.fileDialogs[0].defaultExtension, "pro");
+  EXPECT_TRUE(prompt.messages.empty());
+}
+
 TEST_F(MainWindow, HeaderClickSortsOnlyWhileSortable) {
   auto dlg = Open();
   bool sortable = false;

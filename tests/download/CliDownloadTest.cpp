@@ -36,6 +36,30 @@ TEST(CliDownload, UrlsPrintTheProxyLinesFoundEachOnce) {
   EXPECT_EQ(RunCli({"download", "--slow", origin.Url("/a")}).exitCode, 2);
 }
 
+// A JSON or CSV reader needs one whole document over every page, also when a page
+// failed between the others.
+TEST(CliDownload, FormatsSpanEveryPageAndNeedUrls) {
+  qbtest::PageOrigin origin;
+  origin.Serve("/a", "1.2.3.4:8080\n5.6.7.8:1080@socks\n");
+  origin.Serve("/b", "9.9.9.9:3128@socks5\n1.2.3.4:8080\n");
+  const std::string dead = "http://127.0.0.1:" + std::to_string(qbtest::DeadLoopbackPort()) + "/x";
+
+  auto r = RunCli({"download", "--format", "json", origin.Url("/a"), dead, origin.Url("/b")});
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_EQ(
+      r.out,
+      "[\n{\"address\":\"1.2.3.4\",\"port\":8080,\"type\":\"HTTP\",\"status\":\"\",\"remark\":\"\"},\n"
+      "{\"address\":\"5.6.7.8\",\"port\":1080,\"type\":\"SOCKS5\",\"status\":\"\",\"remark\":\"\"},\n"
+      "{\"address\":\"9.9.9.9\",\"port\":3128,\"type\":\"SOCKS5\",\"status\":\"\",\"remark\":\"\"}\n]\n");
+
+  // Without URLs the command prints summaries, which have no format.
+  qbtest::TempDir data;
+  r = RunCli({"--data-dir", data.Path(), "download", "--format", "csv"});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_NE(r.err.find("need URLs"), std::string::npos) << r.err;
+  EXPECT_EQ(origin.Hits("/a"), 1);
+}
+
 TEST(CliDownload, AUrlThatIsCutSkippedOrFailedIsNamed) {
   qbtest::PageOrigin origin;
   origin.Serve("/a", "1.2.3.4:8080\n");

@@ -47,11 +47,22 @@ class ScriptedPrompt : public qb::IUserPrompt {
     fileDialogs.push_back(spec);
     return Next();
   }
+  std::optional<std::string> SaveFileOfType(const qb::FileDialogSpec& chooser, int& chosenType) override {
+    chosenType = -1;
+    if (!fileTypes.empty()) {
+      chosenType = fileTypes.front();
+      fileTypes.pop_front();
+    }
+    return SaveFile(chooser);
+  }
 
   // Answers to Yes/No questions, in order; when empty the answer is No.
   std::deque<qb::MsgResult> answers;
   // Paths to return from file choosers, in order; nullopt (or none left) is a cancel.
   std::deque<std::optional<std::string>> files;
+  // The file types a save chooser reports as chosen, in order (index into its
+  // filter); when none is left it reports -1, as a chooser that cannot tell.
+  std::deque<int> fileTypes;
 
   std::vector<RecordedMessage> messages;
   std::vector<qb::FileDialogSpec> fileDialogs;

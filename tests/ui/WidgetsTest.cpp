@@ -1,11 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QFileDialog>
 #include <QImage>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QStandardItemModel>
+#include <QTemporaryDir>
+#include <QTimer>
 
 #include <memory>
 
@@ -188,8 +193,38 @@ TEST(FileChoosers, FiltersNameEveryKindAndAllFilesShowsAll) {
   EXPECT_EQ(QtFilterFromWindows(ImportFileDialogSpec().filter).toStdString(),
             "Proxy or Text Files (*.pro *.txt);;Web Pages (*.htm *.html *.mht *.mhtml);;Data Files (*.dat);;"
             "All Files (*)");
-  EXPECT_EQ(QtFilterFromWindows(ExportFileDialogSpec(QDate(2026, 1, 1)).filter).toStdString(),
-            "Text Files (*.txt);;Proxy Files (*.pro);;Data Files (*.dat);;All Files (*)");
+  EXPECT_EQ(
+      QtFilterFromWindows(ExportFileDialogSpec(QDate(2026, 1, 1)).filter).toStdString(),
+      "Proxy Files (*.pro *.txt);;URL Lists (*.txt);;CSV Files (*.csv);;JSON Files (*.json);;All Files (*)");
+}
+
+// The export's chooser tells which file type was picked, and a name typed without an
+// extension takes that type's.
+TEST(FileChoosers, SaveChooserReportsTheTypePickedAndItsExtension) {
+  QTemporaryDir dir;
+  QtPrompt prompt;
+  bool sawDialog = false;
+  QTimer::singleShot(0, qApp, [&] {
+    auto* dlg = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dlg, nullptr);
+    sawDialog = true;
+    dlg->setDirectory(dir.path());
+    auto* types = dlg->findChild<QComboBox*>("fileTypeCombo");
+    ASSERT_NE(types, nullptr);
+    types->setCurrentIndex(2);
+    // What the combo box says when the user picks an entry.
+    emit types->activated(2);
+    emit types->textActivated(types->itemText(2));
+    dlg->selectFile("rows");
+    static_cast<QDialog*>(dlg)->accept();  // as the Save button does
+  });
+  int chosen = -5;
+  const auto path = prompt.SaveFileOfType(ExportFileDialogSpec(QDate(2026, 1, 1)), chosen);
+  ASSERT_TRUE(sawDialog);
+  ASSERT_TRUE(path);
+  EXPECT_EQ(chosen, 2);
+  EXPECT_EQ(*path, dir.filePath("rows.csv").toStdString());
+  EXPECT_EQ(ExportFileTypeFor(chosen, *path), ExportFileType::Csv);
 }
 
 }  // namespace

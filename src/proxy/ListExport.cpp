@@ -1,0 +1,197 @@
+#include "proxy/ListExport.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QUrl>
+
+#include <cstdio>
+
+#include "base/Text.h"
+
+namespace qb {
+
+std::optional<ExportFormat> ParseExportFormat(std::string_view name) {
+  if (name == "line") return ExportFormat::Lines;
+  if (name == "url") return ExportFormat::Urls;
+  if (name == "csv") return ExportFormat::Csv;
+  if (name == "json") return ExportFormat::Json;
+  return std::nullopt;
+}
+
+std::string ProxyUrlScheme(std::string_view type) {
+  // A row without a type is taken as HTTP, as the extractor takes a bare address.
+  if (type.empty()) return "http";
+  return qb::AsciiLower(type);
+}
+
+std::string CsvField(std::string_view field) {
+  if (field.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(field);
+  std::string out;
+  out.reserve(field.size() + 2);
+  out.push_back('"');
+  for (char c : field) {
+    if (c == '"') out.push_back('"');
+    out.push_back(c);
+  }
+  out.push_back('"');
+  return out;
+}
+
+namespace {
+
+constexpr const char* kCsvLineEnd = "\r\n";
+
+// Readers of JSON reject broken UTF-8, and a row read from an odd file may hold some:
+// such bytes become U+FFFD here rather than make the whole export unreadable.
+void AppendJsonString(std::string& out, std::string_view text) {
+  std::string valid;
+  if (!qb::IsValidUtf8(text)) {
+    valid = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).toUtf8().toStdString();
+    text = valid;
+  }
+  out.push_back('"');
+  for (char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    switch (c) {
+      case '"':
+        out.append("\\\"");
+        break;
+      case '\\':
+        out.append("\\\\");
+        break;
+      case '\n':
+        out.append("\\n");
+        break;
+      case '\r':
+        out.append("\\r");
+        break;
+      case '\t':
+        out.append("\\t");
+        break;
+      default:
+        if (u < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", u);
+          out.append(buf);
+        } else {
+          out.push_back(c);
+        }
+    }
+  }
+  out.push_back('"');
+}
+
+// The port as a JSON number; a row always holds 1 to 65535 in digits, but "080" must
+// not become a number with a leading zero, and anything else is no number at all.
+void AppendJsonPort(std::string& out, std::string_view port) {
+  bool digits = !port.empty() && port.size() <= 10;
+  for (char c : port) digits = digits && qb::IsDigit(static_cast<unsigned char>(c));
+  out.append(digits ? std::to_string(qb::CAtoll(port)) : std::string("null"));
+}
+
+std::string PercentEncoded(const std::string& text) {
+  return QUrl::toPercentEncoding(QString::fromStdString(text)).toStdString();
+}
+
+}  // namespace
+
+bool CListExporter::Accepts(const CProxyEntry& e) const {
+  if (!m_options.type.empty() && !qb::AsciiCaseEqual(e.m_sProxyType, m_options.type)) return false;
+  if (m_options.workingOnly && !IsTimeText(e.m_sTimeStatus)) return false;
+  return true;
+}
+
+std::optional<ExportCredentials> CListExporter::CredentialsFor(const CProxyEntry& e) const {
+  if (!m_options.includeCredentials || !m_options.credentials) return std::nullopt;
+  return m_options.credentials(e);
+}
+
+void CListExporter::AppendBegin(std::string& out) {
+  m_anyRow = false;
+  switch (m_options.format) {
+    case ExportFormat::Csv:
+      out.append("address,port,type,status,remark");
+      if (m_options.includeCredentials) out.append(",user,password");
+      out.append(kCsvLineEnd);
+      break;
+    case ExportFormat::Json:
+      out.push_back('[');
+      break;
+    case ExportFormat::Lines:
+    case ExportFormat::Urls:
+      break;
+  }
+}
+
+bool CListExporter::AppendRow(std::string& out, const CProxyEntry& e) {
+  if (!Accepts(e)) return false;
+  const std::optional<ExportCredentials> login = CredentialsFor(e);
+  switch (m_options.format) {
+    case ExportFormat::Lines:
+      AppendFileLine(out, e);
+      out.append(m_options.lineEnd);
+      break;
+    case ExportFormat::Urls:
+      out.append(ProxyUrlScheme(e.m_sProxyType)).append("://");
+      if (login) {
+        out.append(PercentEncoded(login->user));
+        if (!login->password.empty()) out.append(":").append(PercentEncoded(login->password));
+        out.append("@");
+      }
+      out.append(e.m_sProxyAddr).append(":").append(e.m_sProxyPort).append(m_options.lineEnd);
+      break;
+    case ExportFormat::Csv:
+      out.append(CsvField(e.m_sProxyAddr)).append(",");
+      out.append(CsvField(e.m_sProxyPort)).append(",");
+      out.append(CsvField(e.m_sProxyType)).append(",");
+      out.append(CsvField(e.m_sTimeStatus)).append(",");
+      out.append(CsvField(e.m_sRemark));
+      if (m_options.includeCredentials) {
+        out.append(",").append(login ? CsvField(login->user) : std::string());
+        out.append(",").append(login ? CsvField(login->password) : std::string());
+      }
+      out.append(kCsvLineEnd);
+      break;
+    case ExportFormat::Json:
+      out.append(m_anyRow ? "," : "").append(m_options.lineEnd);
+      out.append("{\"address\":");
+      AppendJsonString(out, e.m_sProxyAddr);
+      out.append(",\"port\":");
+      AppendJsonPort(out, e.m_sProxyPort);
+      out.append(",\"type\":");
+      AppendJsonString(out, e.m_sProxyType);
+      out.append(",\"status\":");
+      AppendJsonString(out, e.m_sTimeStatus);
+      out.append(",\"remark\":");
+      AppendJsonString(out, e.m_sRemark);
+      if (login) {
+        out.append(",\"user\":");
+        AppendJsonString(out, login->user);
+        out.append(",\"password\":");
+        AppendJsonString(out, login->password);
+      }
+      out.push_back('}');
+      break;
+  }
+  m_anyRow = true;
+  return true;
+}
+
+void CListExporter::AppendEnd(std::string& out) {
+  if (m_options.format != ExportFormat::Json) return;
+  if (m_anyRow) out.append(m_options.lineEnd);
+  out.append("]").append(m_options.lineEnd);
+}
+
+std::string ExportRows(const std::vector<const CProxyEntry*>& rows, const ExportOptions& options) {
+  CListExporter exporter(options);
+  std::string out;
+  exporter.AppendBegin(out);
+  for (const CProxyEntry* e : rows) {
+    if (e) exporter.AppendRow(out, *e);
+  }
+  exporter.AppendEnd(out);
+  return out;
+}
+
+}  // namespace qb
