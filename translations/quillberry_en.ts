@@ -853,6 +853,12 @@ Tick an ftp resource in the settings. Continue?</translation>
             <source>该代理需要用户名和密码，但在当前的上网方式下桌面的代理设置无法保存它们（只有直接设置的HTTP代理可以），代理设置未作更改。</source>
             <translation>This proxy needs a user name and password, which the desktop keeps only for an HTTP proxy set directly; the proxy setting was not changed.</translation>
         </message>
+        <message>
+            <source>选定的代理中有 %1 个带有用户名和密码。
+导出的文件中也包含它们吗？</source>
+            <translation>%1 of the selected proxies have a user name and password.
+Include them in the exported file?</translation>
+        </message>
     </context>
     <context>
         <name>QuillberryHelp</name>
@@ -1003,7 +1009,9 @@ the proxy lines found, one per line, each proxy once, in the order found.
 --format FORMAT prints them as line (the default), url (type://address:port), csv
 (address,port,type,status,remark with a header; CR LF) or json (an array of
 objects with those keys); --type TYPE prints only the proxies of one type, and
---working only those whose status is a measured time.
+--working only those whose status is a measured time. --credentials adds the
+user name and password that came with a proxy to url, csv and json (never
+unless asked).
 
 Without URLs: downloads the ticked sources of Sources.dat in the data directory
 into its Proxies.pro, as the download button does, and prints one line per source:
@@ -1054,6 +1062,8 @@ added to an empty list, one per line, in the order found.
 --type TYPE      only the proxies of one type (HTTP, HTTPS, SOCKS4, SOCKS5, FTP,
                  GOPHER)
 --working        only the proxies whose status is a measured time
+--credentials    with url, csv or json: also the user name and password that
+                 came with a proxy (never unless asked)
 
 Exit status 0, also when nothing was found (a message then goes to standard
 error); 2 for a bad option or format or a file that cannot be read.</source>
@@ -1088,6 +1098,8 @@ written back only when the data directory's own list was verified.
 --type TYPE          print only the rows of one type (HTTP, HTTPS, SOCKS4, SOCKS5,
                      FTP, GOPHER); every row is still verified and saved
 --working            print only the rows whose status is a measured time
+--credentials        with url, csv or json: also each proxy's user name and
+                     password (from FILE, or the data directory's store)
 
 Progress goes to standard error: a bar on a terminal, otherwise one line per
 finished proxy. Ctrl-C stops the run like the stop button (rows not yet started

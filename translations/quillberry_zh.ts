@@ -814,6 +814,11 @@
             <source>该代理需要用户名和密码，但在当前的上网方式下桌面的代理设置无法保存它们（只有直接设置的HTTP代理可以），代理设置未作更改。</source>
             <translation type="unfinished" />
         </message>
+        <message>
+            <source>选定的代理中有 %1 个带有用户名和密码。
+导出的文件中也包含它们吗？</source>
+            <translation type="unfinished" />
+        </message>
     </context>
     <context>
         <name>QuillberryHelp</name>
@@ -1031,7 +1036,9 @@ the proxy lines found, one per line, each proxy once, in the order found.
 --format FORMAT prints them as line (the default), url (type://address:port), csv
 (address,port,type,status,remark with a header; CR LF) or json (an array of
 objects with those keys); --type TYPE prints only the proxies of one type, and
---working only those whose status is a measured time.
+--working only those whose status is a measured time. --credentials adds the
+user name and password that came with a proxy to url, csv and json (never
+unless asked).
 
 Without URLs: downloads the ticked sources of Sources.dat in the data directory
 into its Proxies.pro, as the download button does, and prints one line per source:
@@ -1070,6 +1077,7 @@ the command prints how many were new.</source>
 --format 格式 把它们列为 line（缺省）、url（类型://地址:端口）、csv（带标题行的
 address,port,type,status,remark；CR LF 换行）或 json（以这些为键的对象数组）；
 --type 类型 只列出一种类型的代理，--working 只列出状态是测得的时间的代理。
+--credentials 在 url、csv 和 json 中加入随代理给出的用户名和密码（不要求时从不加入）。
 
 不给网址时：把数据目录中 Sources.dat 里打勾的资源下载到它的 Proxies.pro，与下载按钮
 相同，并为每个资源列出一行：资源名称和找到的代理数，或失败的原因。
@@ -1112,6 +1120,8 @@ added to an empty list, one per line, in the order found.
 --type TYPE      only the proxies of one type (HTTP, HTTPS, SOCKS4, SOCKS5, FTP,
                  GOPHER)
 --working        only the proxies whose status is a measured time
+--credentials    with url, csv or json: also the user name and password that
+                 came with a proxy (never unless asked)
 
 Exit status 0, also when nothing was found (a message then goes to standard
 error); 2 for a bad option or format or a file that cannot be read.</source>
@@ -1129,6 +1139,8 @@ error); 2 for a bad option or format or a file that cannot be read.</source>
                  对象数组）
 --type 类型      只列出一种类型的代理（HTTP、HTTPS、SOCKS4、SOCKS5、FTP、GOPHER）
 --working        只列出状态是测得的时间的代理
+--credentials    用 url、csv 或 json 时，也输出随代理给出的用户名和密码（不要求时从不
+                 输出）
 
 退出状态 0，什么也没找到时也是（此时会有一条消息输出到标准错误）；2 选项或格式错误，
 或文件无法读取。</translation>
@@ -1162,6 +1174,8 @@ written back only when the data directory's own list was verified.
 --type TYPE          print only the rows of one type (HTTP, HTTPS, SOCKS4, SOCKS5,
                      FTP, GOPHER); every row is still verified and saved
 --working            print only the rows whose status is a measured time
+--credentials        with url, csv or json: also each proxy's user name and
+                     password (from FILE, or the data directory's store)
 
 Progress goes to standard error: a bar on a terminal, otherwise one line per
 finished proxy. Ctrl-C stops the run like the stop button (rows not yet started
@@ -1198,6 +1212,8 @@ Proxies.pro，与按钮"验证全部"完全相同，然后按列表最终的顺�
 --type 类型          只列出一种类型的行（HTTP、HTTPS、SOCKS4、SOCKS5、FTP、GOPHER）；
                      每一行照样验证和保存
 --working            只列出状态是测得的时间的行
+--credentials        用 url、csv 或 json 时，也输出每个代理的用户名和密码（来自文件，
+                     或数据目录的存储）
 
 进度输出到标准错误：在终端上是进度条，否则每完成一个代理一行。Ctrl-C 像停止按钮一样
 停止验证（尚未开始的行保留原来的文字），照样列出并保存；第二次 Ctrl-C（或 SIGTERM）

@@ -867,7 +867,18 @@ void CMainDlg::OnExport() {
   int chosenType = -1;
   const auto path = qb::Prompt().SaveFileOfType(ExportFileDialogSpec(QDate::currentDate()), chosenType);
   if (!path) return;
-  ReportExport(WriteExportFile(m_list, selected, *path, ExportFileTypeFor(chosenType, *path)));
+  const ExportFileType type = ExportFileTypeFor(chosenType, *path);
+  // A password leaves the program only when the user says so, each time.
+  CProxyCredentialStore logOns;
+  int withLogOn = 0;
+  if (type != ExportFileType::AddressLines && logOns.Load(m_dataDir).ok() && logOns.Size() > 0) {
+    for (int row : selected) withLogOn += logOns.Find(*m_list.Entry(row)) ? 1 : 0;
+  }
+  const bool include =
+      withLogOn > 0 &&
+      qb::Prompt().Message(qb::Tr(kMsgExportLogOns).arg(withLogOn).toStdString(), kCaptionExport,
+                           qb::MsgIcon::Question, qb::MsgButtons::YesNo) == qb::MsgResult::Yes;
+  ReportExport(WriteExportFile(m_list, selected, *path, type, include ? &logOns : nullptr));
 }
 
 void CMainDlg::ShowContextMenu(const QPoint& pos) {

@@ -1,12 +1,14 @@
 #include <QEventLoop>
 
 #include <cstdio>
+#include <map>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
 #include "base/Translate.h"
 #include "cli/Cli.h"
+#include "proxy/ProxyCredentials.h"
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyExtractor.h"
 #include "proxy/ProxyListFile.h"
@@ -31,7 +33,9 @@ std::string DownloadUsage() {
                  "--format FORMAT prints them as line (the default), url (type://address:port), csv\n"
                  "(address,port,type,status,remark with a header; CR LF) or json (an array of\n"
                  "objects with those keys); --type TYPE prints only the proxies of one type, and\n"
-                 "--working only those whose status is a measured time.\n"
+                 "--working only those whose status is a measured time. --credentials adds the\n"
+                 "user name and password that came with a proxy to url, csv and json (never\n"
+                 "unless asked).\n"
                  "\n"
                  "Without URLs: downloads the ticked sources of Sources.dat in the data directory\n"
                  "into its Proxies.pro, as the download button does, and prints one line per source:\n"
@@ -144,6 +148,13 @@ int RunDownload(const QStringList& args, const std::string& dataDir) {
   // What AddProxyLine would add to one empty list: valid lines, each key once.
   std::unordered_set<std::string> keys;
   ProxyFields fields;
+  // The log-ons that came with the proxies, for the formats that carry them.
+  std::map<std::string, ExportCredentials> logOns;
+  output.credentials = [&logOns](const CProxyEntry& e) -> std::optional<ExportCredentials> {
+    const auto it = logOns.find(CredentialsKey(e));
+    if (it == logOns.end()) return std::nullopt;
+    return it->second;
+  };
   qb::CListExporter exporter(output);
 
   if (printsProxies) {
@@ -162,8 +173,9 @@ int RunDownload(const QStringList& args, const std::string& dataDir) {
     OutRaw(begin);
     started = downloader.Start(urls, [&](std::string page, std::size_t maxProxies) {
       std::string out;
-      auto sink = [&](std::string_view line) {
+      auto sink = [&](std::string_view line, const FoundCredentials* c) {
         if (!ParseProxyLine(line, fields)) return;
+        if (c) logOns[CredentialsKeyOfLine(line)] = {c->user, c->password};
         if (!keys.insert(ProxyKey(fields.addr, fields.port, fields.type)).second) return;
         const CProxyEntry row(fields.addr, fields.port, fields.type, fields.timeStatus, fields.remark);
         // Proxy lines are printed as found, which is what scripts have always read.

@@ -1,3 +1,4 @@
+#include <map>
 #include <string>
 #include <unordered_set>
 
@@ -5,6 +6,7 @@
 #include "base/Text.h"
 #include "base/Translate.h"
 #include "cli/Cli.h"
+#include "proxy/ProxyCredentials.h"
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyExtractor.h"
 
@@ -53,6 +55,8 @@ int RunExtract(const QStringList& args, const std::string& /*dataDir*/) {
                           "--type TYPE      only the proxies of one type (HTTP, HTTPS, SOCKS4, SOCKS5, FTP,\n"
                           "                 GOPHER)\n"
                           "--working        only the proxies whose status is a measured time\n"
+                          "--credentials    with url, csv or json: also the user name and password that\n"
+                          "                 came with a proxy (never unless asked)\n"
                           "\n"
                           "Exit status 0, also when nothing was found (a message then goes to standard\n"
                           "error); 2 for a bad option or format or a file that cannot be read.")));
@@ -100,10 +104,18 @@ int RunExtract(const QStringList& args, const std::string& /*dataDir*/) {
   std::unordered_set<std::string> keys;
   std::string out;
   ProxyFields f;
+  // The log-ons that came with the proxies, for the formats that carry them.
+  std::map<std::string, ExportCredentials> logOns;
+  output.credentials = [&logOns](const CProxyEntry& e) -> std::optional<ExportCredentials> {
+    const auto it = logOns.find(CredentialsKey(e));
+    if (it == logOns.end()) return std::nullopt;
+    return it->second;
+  };
   qb::CListExporter exporter(output);
   exporter.AppendBegin(out);
-  auto sink = [&](std::string_view line) {
+  auto sink = [&](std::string_view line, const FoundCredentials* c) {
     if (!ParseProxyLine(line, f)) return;
+    if (c) logOns[CredentialsKeyOfLine(line)] = {c->user, c->password};
     if (!keys.insert(ProxyKey(f.addr, f.port, f.type)).second) return;
     const CProxyEntry row(f.addr, f.port, f.type, f.timeStatus, f.remark);
     // Proxy lines are printed as found, which is what scripts have always read.

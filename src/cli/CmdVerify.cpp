@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include <algorithm>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -18,6 +19,7 @@
 #include "base/Text.h"
 #include "base/Translate.h"
 #include "cli/Cli.h"
+#include "proxy/ProxyCredentials.h"
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyExtractor.h"
 #include "proxy/ProxyListFile.h"
@@ -61,6 +63,8 @@ constexpr const char* kVerifyUsage = QT_TRANSLATE_NOOP(
     "--type TYPE          print only the rows of one type (HTTP, HTTPS, SOCKS4, SOCKS5,\n"
     "                     FTP, GOPHER); every row is still verified and saved\n"
     "--working            print only the rows whose status is a measured time\n"
+    "--credentials        with url, csv or json: also each proxy's user name and\n"
+    "                     password (from FILE, or the data directory's store)\n"
     "\n"
     "Progress goes to standard error: a bar on a terminal, otherwise one line per\n"
     "finished proxy. Ctrl-C stops the run like the stop button (rows not yet started\n"
@@ -287,9 +291,10 @@ int RunVerify(const QStringList& args, const std::string& dataDir) {
     CVerifyControl control(list, settings);
     control.SetSaveDir(opt.file ? std::nullopt : std::optional<std::string>(dataDir));
     if (opt.file) {
-      control.SetCredentials(std::move(fileCredentials));
+      control.SetCredentials(fileCredentials);
     } else {
       control.SetCredentialsDir(dataDir);
+      if (!fileCredentials.Load(dataDir).ok()) fileCredentials = {};
     }
     // A command cannot answer the window's question about FTP rows, and must not send
     // them to the public fallback server unasked.
@@ -379,6 +384,11 @@ int RunVerify(const QStringList& args, const std::string& dataDir) {
   }
 
   {
+    opt.output.credentials = [&fileCredentials](const CProxyEntry& e) -> std::optional<ExportCredentials> {
+      const std::optional<ProxyCredentials> c = fileCredentials.Find(e);
+      if (!c) return std::nullopt;
+      return ExportCredentials{c->user, c->password};
+    };
     qb::CListExporter exporter(opt.output);
     std::string out;
     exporter.AppendBegin(out);

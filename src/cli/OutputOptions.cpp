@@ -14,6 +14,10 @@ OutputOption TakeOutputOption(const std::string& command, const QStringList& arg
     o.workingOnly = true;
     return OutputOption::Taken;
   }
+  if (a == "--credentials") {
+    o.includeCredentials = true;
+    return OutputOption::Taken;
+  }
   QString name;
   QString value;
   if (a == "--format" || a == "--type") {

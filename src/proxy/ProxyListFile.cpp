@@ -159,7 +159,7 @@ int AddMissingRows(CProxyListModel& list, const CProxyListModel& from) {
 }
 
 qb::OpResult WriteExportFile(const CProxyListModel& list, std::vector<int> rows, const std::string& path,
-                             ExportFileType type) {
+                             ExportFileType type, const CProxyCredentialStore* logOns) {
   std::sort(rows.begin(), rows.end());
   std::string out;
   if (type == ExportFileType::AddressLines) {
@@ -174,6 +174,14 @@ qb::OpResult WriteExportFile(const CProxyListModel& list, std::vector<int> rows,
                      : type == ExportFileType::Csv ? ExportFormat::Csv
                                                    : ExportFormat::Json;
     options.lineEnd = "\r\n";
+    if (logOns) {
+      options.includeCredentials = true;
+      options.credentials = [logOns](const CProxyEntry& e) -> std::optional<ExportCredentials> {
+        const std::optional<ProxyCredentials> c = logOns->Find(e);
+        if (!c) return std::nullopt;
+        return ExportCredentials{c->user, c->password};
+      };
+    }
     std::vector<const CProxyEntry*> entries;
     entries.reserve(rows.size());
     for (int row : rows) entries.push_back(list.Entry(row));

@@ -83,6 +83,9 @@ int AddProxiesFromText(CProxyListModel& list, std::string text, bool ambiguous,
 // The file types the export chooser offers, in its order: the "address:port" lines
 // the export has always written, then the lists for other programs.
 enum class ExportFileType { AddressLines, Urls, Csv, Json };
+// Asked before an export in a format that can carry log-ons, when rows have one.
+inline constexpr const char* kMsgExportLogOns =
+    QT_TRANSLATE_NOOP("Quillberry", "选定的代理中有 %1 个带有用户名和密码。\n导出的文件中也包含它们吗？");
 // What an export to path writes: a name ending in .csv or .json says so itself;
 // otherwise the file type chosen (its index in the chooser's filter, -1 when the
 // chooser cannot tell), and address lines when that names none.
@@ -90,10 +93,11 @@ ExportFileType ExportFileTypeFor(int chosenType, const std::string& path);
 
 // Writes the given rows, in list order, to path: "address:port" lines, or proxy URLs,
 // CSV or JSON (see ListExport.h), each line ending in CR LF like the program's other
-// files. On failure the result is WriteFailed with the path (the window says
-// "打开文件失败！" / "导出选定").
+// files. With logOns, the URLs, CSV and JSON carry the log-ons it holds. On failure
+// the result is WriteFailed with the path (the window says "打开文件失败！" / "导出选定").
 qb::OpResult WriteExportFile(const CProxyListModel& list, std::vector<int> rows, const std::string& path,
-                             ExportFileType type = ExportFileType::AddressLines);
+                             ExportFileType type = ExportFileType::AddressLines,
+                             const CProxyCredentialStore* logOns = nullptr);
 
 // The status line: " selected/total;   " then the system-proxy part for the mode.
 // ieProxy is the system proxy as last read (empty when none is set).

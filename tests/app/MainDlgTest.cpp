@@ -20,6 +20,7 @@
 #include "base/ProgramDir.h"
 #include "proxy/ProxyCredentials.h"
 #include "proxy/ProxyListCommands.h"
+#include "proxy/ProxyListFile.h"
 #include "settings/Favorites.h"
 #include "support/ScopedEnv.h"
 #include "support/ScriptedPrompt.h"
@@ -185,6 +186,18 @@ TEST_F(MainWindow, ExportWritesTheFileTypeChosen) {
   ASSERT_EQ(prompt.fileDialogs.size(), 3u);
   EXPECT_EQ(prompt.fileDialogs[0].defaultExtension, "pro");
   EXPECT_TRUE(prompt.messages.empty());
+
+  // A row with a log-on: the user is asked each time whether it goes into the file.
+  ASSERT_TRUE(StoreCredentials(data.Path(), "3.3.3.3:1080@SOCKS5", ProxyCredentials{"alice", "pw"}).ok());
+  prompt.fileTypes = {1, 1};
+  prompt.files = {data.File("asked.txt"), data.File("refused.txt")};
+  prompt.answers = {qb::MsgResult::Yes, qb::MsgResult::No};
+  dlg->OnExport();
+  dlg->OnExport();
+  ASSERT_EQ(prompt.messages.size(), 2u);
+  EXPECT_EQ(prompt.messages[0].text, QString(kMsgExportLogOns).arg(1).toStdString());
+  EXPECT_EQ(ReadFile(data.File("asked.txt")), "http://1.1.1.1:80\r\nsocks5://alice:pw@3.3.3.3:1080\r\n");
+  EXPECT_EQ(ReadFile(data.File("refused.txt")), "http://1.1.1.1:80\r\nsocks5://3.3.3.3:1080\r\n");
 }
 
 TEST_F(MainWindow, HeaderClickSortsOnlyWhileSortable) {
