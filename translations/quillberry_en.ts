@@ -859,6 +859,10 @@ Tick an ftp resource in the settings. Continue?</translation>
             <translation>%1 of the selected proxies have a user name and password.
 Include them in the exported file?</translation>
         </message>
+        <message>
+            <source>，无法识别 %1 行</source>
+            <translation>, %1 lines not recognised</translation>
+        </message>
     </context>
     <context>
         <name>QuillberryHelp</name>

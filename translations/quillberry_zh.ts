@@ -1,183 +1,183 @@
 <?xml version="1.0" encoding="utf-8"?>
 <!DOCTYPE TS>
 <TS version="2.1" language="zh_CN" sourcelanguage="en">
-    <context>
-        <name>Quillberry</name>
-        <message>
-            <source>验证全部</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>验证选定</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>设为IE代理</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>取消IE代理</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>添加代理</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>修改选定</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>删除</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>清理</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>导入</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>粘贴</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>导出选定</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>【设置】</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>▲下载代理资源</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>添加资源</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>修改资源</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>删除资源</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>代理列表:</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>获取代理网址:</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>菜单：收藏的代理、关于、退出</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>新增 %1 个，重复 %2 个</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>Ostrel代理验证（Quillberry）1.8</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>尚有线程在运行，请等现有的线程停止后再退出。
+<context>
+    <name>Quillberry</name>
+    <message>
+        <source>验证全部</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>验证选定</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>设为IE代理</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>取消IE代理</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>添加代理</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>修改选定</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>删除</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>清理</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>导入</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>粘贴</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>导出选定</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>【设置】</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>▲下载代理资源</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>添加资源</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>修改资源</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>删除资源</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>代理列表:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>获取代理网址:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>菜单：收藏的代理、关于、退出</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>新增 %1 个，重复 %2 个</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Ostrel代理验证（Quillberry）1.8</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>尚有线程在运行，请等现有的线程停止后再退出。
 不再启动新的线程，停止中...</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>退出警告</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>无法确定数据目录：</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>数据目录 %1 正在被 %2 写入。
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>退出警告</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>无法确定数据目录：</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>数据目录 %1 正在被 %2 写入。
 
 请等它结束后再启动 Quillberry。</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>Windows 通信端口初始化失败。</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>Quillberry 已经在运行，它打开的数据目录是：
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Windows 通信端口初始化失败。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Quillberry 已经在运行，它打开的数据目录是：
 %1
 
 这次启动要求的数据目录是：
 %2
 
 请先退出正在运行的程序，再用该目录启动。</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>Ostrel代理验证（Quillberry）</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source> 验证中...</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>添加菜单项</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>请选择常用代理（要打勾）</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>初始化</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>打开设置文件失败！</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>未验证</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>验证中...</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>连接失败</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>超时</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>不匹配</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>密码不匹配</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>不支持此协议</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>验证异常</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>            从文件中找不到有效代理。
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Ostrel代理验证（Quillberry）</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source> 验证中...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>添加菜单项</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>请选择常用代理（要打勾）</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>初始化</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>打开设置文件失败！</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>未验证</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>验证中...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>连接失败</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>超时</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>不匹配</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>密码不匹配</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>不支持此协议</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>验证异常</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>            从文件中找不到有效代理。
 注意，本软件只解析如下的代理格式：
 代理地址:端口@协议类型$时间或状态#备注
 （: @ $ #这四个符号的顺序不能颠倒）
@@ -185,10 +185,10 @@
         61.50.172.138:80@HTTP
         61.50.172.138:80@HTTP$未验证#该代理不太稳定
 其它格式代理，可以启用模糊匹配抓取。</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>          从粘贴板中找不到有效代理。
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>          从粘贴板中找不到有效代理。
 注意，本软件只解析如下的代理格式：
 代理地址:端口@协议类型$时间或状态#备注
 （: @ $ #这四个符号的顺序不能颠倒）
@@ -196,10 +196,10 @@
         61.50.172.138:80@HTTP
         61.50.172.138:80@HTTP$未验证#该代理不太稳定
 其它格式代理，可以启用模糊匹配抓取。</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>下载超时、网页地址不对或找不到有效代理。
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>下载超时、网页地址不对或找不到有效代理。
 注意，本软件只解析如下的代理格式：
 代理地址:端口@协议类型$时间或状态#备注
 （: @ $ #这四个符号的顺序不能颠倒）
@@ -207,623 +207,627 @@
         61.50.172.138:80@HTTP
         61.50.172.138:80@HTTP$未验证#该代理不太稳定
 其它格式代理，可以启用模糊匹配抓取。</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>导入完毕</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>粘贴完毕</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>下载异常: </source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>这个代理服务器已经存在列表中</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>输入错误</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>代理服务器类型错误。</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>代理服务器地址错误。</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>端口不能小于0，也不能大于65535。</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>备注栏不能有分隔符：:、@、$、#、&lt;、&gt;、Tab和空格。</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>确实要删除选定的代理吗？删除数据后不能恢复！</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>删除选定</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>确实要删除“连接失败”、“不匹配”和“超时”的代理吗？
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>导入完毕</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>粘贴完毕</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>下载异常: </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>这个代理服务器已经存在列表中</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>输入错误</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>代理服务器类型错误。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>代理服务器地址错误。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>端口不能小于0，也不能大于65535。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>备注栏不能有分隔符：:、@、$、#、&lt;、&gt;、Tab和空格。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>确实要删除选定的代理吗？删除数据后不能恢复！</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>删除选定</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>确实要删除“连接失败”、“不匹配”和“超时”的代理吗？
 删除数据后不能恢复！有些代理过段时间可能还可以用。</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>打开文件失败！</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>导入列表</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>存盘</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>没有选择代理！可以用Shift/Ctrl键 + 鼠标左键一次选择多个代理。</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>[常用]类型</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>服务器地址</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>端口    </source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>时间(s)/状态    </source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>－备注－</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>没有验证资源，将自动装载缺省设置。</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>验证资源错误</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>验证资源名称不能为空。</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>验证资源名称不能含有字符@和%。</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>验证资源网址不能为空。</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>请添加协议头http://或ftp://。</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>验证特征串不能为空。</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>[验证]资源名称</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>验证资源网址</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>特征字符串</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>已经存在该验证资源网址。</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>验证资源重复</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>确实要删除选定的验证资源吗？</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>验证资源</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>没有验证资源要存盘。</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>名称</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>网页地址</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>确实要删除选定的资源吗？</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>名称不能为空或含空格符。</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>网页地址不能为空或含空格符。</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>网页超过了下载的大小上限，只读取了上限以内的完整行。</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>网页中的代理超过了每个网页 %d 个的上限，只添加了前 %d 个。</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>下载资源</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>没有下载资源，请先添加。</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>没有选择下载资源，请打勾。</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>网页被截断: </source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>获取IE代理</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>创建自动代理脚本失败！</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>创建</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>打开用户自定义代理自动配置模板失败！</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>编辑</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>设置代理失败！</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>错误</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>桌面没有保存该设置：没有会话总线或设置服务保存它。</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>代理在直接设置方式下没有对应的桌面代理设置条目，代理设置未作更改。</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>Quillberry 开发组 出品</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>每一个代理，都要亲自验过；
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>打开文件失败！</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>导入列表</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>存盘</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>没有选择代理！可以用Shift/Ctrl键 + 鼠标左键一次选择多个代理。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>[常用]类型</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>服务器地址</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>端口    </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>时间(s)/状态    </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>－备注－</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>没有验证资源，将自动装载缺省设置。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>验证资源错误</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>验证资源名称不能为空。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>验证资源名称不能含有字符@和%。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>验证资源网址不能为空。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>请添加协议头http://或ftp://。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>验证特征串不能为空。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>[验证]资源名称</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>验证资源网址</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>特征字符串</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>已经存在该验证资源网址。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>验证资源重复</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>确实要删除选定的验证资源吗？</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>验证资源</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>没有验证资源要存盘。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>名称</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>网页地址</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>确实要删除选定的资源吗？</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>名称不能为空或含空格符。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>网页地址不能为空或含空格符。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>网页超过了下载的大小上限，只读取了上限以内的完整行。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>网页中的代理超过了每个网页 %d 个的上限，只添加了前 %d 个。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>下载资源</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>没有下载资源，请先添加。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>没有选择下载资源，请打勾。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>网页被截断: </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>获取IE代理</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>创建自动代理脚本失败！</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>创建</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>打开用户自定义代理自动配置模板失败！</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>编辑</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>设置代理失败！</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>错误</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>桌面没有保存该设置：没有会话总线或设置服务保存它。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>代理在直接设置方式下没有对应的桌面代理设置条目，代理设置未作更改。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Quillberry 开发组 出品</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>每一个代理，都要亲自验过；
 每一次切换，只需轻点两下。</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>Ostrel代理验证（Quillberry） 1.8版(Build: 20050312)
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Ostrel代理验证（Quillberry） 1.8版(Build: 20050312)
 © Quillberry 开发组，保留所有权利。</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>关于 Ostrel代理验证（Quillberry）</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>确定</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>该代理上次验证失败，仍然设为系统代理吗？</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>Quillberry 开发组</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>帮助（%1）</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>在代理列表中点击鼠标右键</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>复制代理 (&amp;C) </source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>设为IE代理 (&amp;S) </source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>验证选定 (&amp;V) </source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>修改选定 (&amp;M) </source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>删除选定 (&amp;D) </source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>全选 (&amp;A)</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>托盘菜单</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>关于『Ostrel代理验证』</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>退出</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>弹出对话框</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>代理信息</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>协议:</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>服务器地址:</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>服务端口:</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>备注:</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>代理资源</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>名称：</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>网页地址：</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>数值范围不对</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>参数设置</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>1.直接设置或取消代理（仅供IE内核浏览器使用）</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>2.使用最简单的代理自动配置脚本</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>3.使用自定义的代理自动配置脚本</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>编辑自定义的代理自动配置模板</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>上网方式</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>添加验证</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>修改验证</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>删除验证</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>导出</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>验证参数</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>连接超时时间:</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>秒</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>验证超时时间:</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>并发线程数目:</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>个</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>自动选择速度最快的</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>每隔3小时自动验证全部代理</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>用户登录计算机后自动启动</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>确认</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>取消</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>启动时最小化</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>个代理为常用代理</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>启用模糊匹配抓取代理</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>连接超时时间应在1~15！</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>验证超时时间应在1~30！</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>验证线程数目应在1~100！</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>常用代理数目应在1~15！</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>没有能打开模板文件的程序。
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>关于 Ostrel代理验证（Quillberry）</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>该代理上次验证失败，仍然设为系统代理吗？</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Quillberry 开发组</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>帮助（%1）</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>在代理列表中点击鼠标右键</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>复制代理 (&amp;C) </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>设为IE代理 (&amp;S) </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>验证选定 (&amp;V) </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>修改选定 (&amp;M) </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>删除选定 (&amp;D) </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>全选 (&amp;A)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>托盘菜单</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>关于『Ostrel代理验证』</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>退出</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>弹出对话框</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>代理信息</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>协议:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>服务器地址:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>服务端口:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>备注:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>代理资源</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>名称：</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>网页地址：</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>数值范围不对</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>参数设置</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>1.直接设置或取消代理（仅供IE内核浏览器使用）</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>2.使用最简单的代理自动配置脚本</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>3.使用自定义的代理自动配置脚本</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>编辑自定义的代理自动配置模板</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>上网方式</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>添加验证</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>修改验证</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>删除验证</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>导出</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>验证参数</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>连接超时时间:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>秒</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>验证超时时间:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>并发线程数目:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>个</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>自动选择速度最快的</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>每隔3小时自动验证全部代理</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>用户登录计算机后自动启动</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>确认</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>启动时最小化</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>个代理为常用代理</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>启用模糊匹配抓取代理</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>连接超时时间应在1~15！</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>验证超时时间应在1~30！</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>验证线程数目应在1~100！</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>常用代理数目应在1~15！</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>没有能打开模板文件的程序。
 
 模板文件是：
 %1
 
 要把它的路径复制到剪贴板，用其他编辑器打开吗？</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>编辑模板</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>验证结果</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>验证资源信息</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>验证资源名称：</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>验证资源网址：</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>特征字符串：</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>停止验证</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>停止中...</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>...停止中</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>空列表，没有要验证的代理。</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>没有选择要验证的代理！</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>没有设定http验证资源，无法验证http代理服务器。</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>没有设定ftp验证资源，无法验证ftp代理服务器。
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>编辑模板</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>验证结果</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>验证资源信息</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>验证资源名称：</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>验证资源网址：</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>特征字符串：</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>停止验证</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>停止中...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>...停止中</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>空列表，没有要验证的代理。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>没有选择要验证的代理！</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>没有设定http验证资源，无法验证http代理服务器。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>没有设定ftp验证资源，无法验证ftp代理服务器。
 请进入设置在ftp验证资源前打勾。继续吗？</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>创建验证线程中发生异常</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>验证失败</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>请耐心等待验证的完成</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>无法开启新的验证</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>等待验证完成</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>验证状态：</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>地址无效    (%s)</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>连接站点%d    (%s)</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>异常错误</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>可用(%.1f)</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>不匹配(%.1f)</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>无法连接代理</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>代理连接失败</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>密码错误</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>代理响应超时</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>界面语言:</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>跟随系统</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>界面语言将在下次启动时更改。</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>界面语言</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>有密码时用户名不能为空；用户名和密码不能含有控制字符。</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>用户名:</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>密码:</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>该代理需要用户名和密码，但在当前的上网方式下桌面的代理设置无法保存它们（只有直接设置的HTTP代理可以），代理设置未作更改。</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>选定的代理中有 %1 个带有用户名和密码。
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>创建验证线程中发生异常</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>验证失败</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>请耐心等待验证的完成</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>无法开启新的验证</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>等待验证完成</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>验证状态：</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>地址无效    (%s)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>连接站点%d    (%s)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>异常错误</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>可用(%.1f)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>不匹配(%.1f)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>无法连接代理</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>代理连接失败</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>密码错误</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>代理响应超时</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>界面语言:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>跟随系统</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>界面语言将在下次启动时更改。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>界面语言</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>有密码时用户名不能为空；用户名和密码不能含有控制字符。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>用户名:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>密码:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>该代理需要用户名和密码，但在当前的上网方式下桌面的代理设置无法保存它们（只有直接设置的HTTP代理可以），代理设置未作更改。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>选定的代理中有 %1 个带有用户名和密码。
 导出的文件中也包含它们吗？</source>
-            <translation type="unfinished" />
-        </message>
-    </context>
-    <context>
-        <name>QuillberryHelp</name>
-        <message>
-            <source>Usage: quillberry [--data-dir DIR] [--lang zh|en] [--verify-all | --cancel-proxy]
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>，无法识别 %1 行</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>QuillberryHelp</name>
+    <message>
+        <source>Usage: quillberry [--data-dir DIR] [--lang zh|en] [--verify-all | --cancel-proxy]
        quillberry --help | --version
 
 Opens the window of the proxy list: verification, the system proxy, the proxy
@@ -831,26 +835,26 @@ sources and the tray menu of favourites. One window runs per user: a later start
 brings the running one forward.
 
 --data-dir DIR   the directory of Proxies.pro, Setting.dat and the other data files
-                 (default: the executable's directory when it is writable and not
-                 an installed program's, otherwise ~/.local/share/Quillberry/)
---lang zh|en     the interface's language: Chinese or English (default: the
-                 setting "language" of ~/.config/Quillberry/interface.ini, else
+                 (default: the executable&apos;s directory when it is writable and not
+                 an installed program&apos;s, otherwise ~/.local/share/Quillberry/)
+--lang zh|en     the interface&apos;s language: Chinese or English (default: the
+                 setting &quot;language&quot; of ~/.config/Quillberry/interface.ini, else
                  Chinese for a Chinese locale and English for any other)
---verify-all     verify the whole list, as the button "验证全部" does, in the running
+--verify-all     verify the whole list, as the button &quot;验证全部&quot; does, in the running
                  window (one is started in the tray when none runs)
---cancel-proxy   clear the desktop's system proxy, as "取消IE代理" does, in the
+--cancel-proxy   clear the desktop&apos;s system proxy, as &quot;取消IE代理&quot; does, in the
                  running window (one is started in the tray when none runs)
 --help           print this text
 --version        print the version
 
 Exit status: 0 when the window ran and was closed, or a running window was asked
 to show itself or to do the work; 1 when it could not start (no data directory it
-may use, or the instance's private directory is held by someone else); 4 when a
+may use, or the instance&apos;s private directory is held by someone else); 4 when a
 window runs on another data directory than the one asked for (it is brought
 forward, and both directories are named); 5 when a command was writing the data
 directory and did not finish within five seconds.
 </source>
-            <translation>用法: quillberry [--data-dir 目录] [--lang zh|en] [--verify-all | --cancel-proxy]
+        <translation>用法: quillberry [--data-dir 目录] [--lang zh|en] [--verify-all | --cancel-proxy]
       quillberry --help | --version
 
 打开代理列表的窗口：验证、系统代理、代理资源，以及常用代理的托盘菜单。每个用户只运行
@@ -859,10 +863,10 @@ directory and did not finish within five seconds.
 --data-dir 目录   Proxies.pro、Setting.dat 等数据文件所在的目录（缺省：可执行文件所在
                  的目录，若它可写且不是安装的程序；否则 ~/.local/share/Quillberry/）
 --lang zh|en     界面语言：中文或英文（缺省：~/.config/Quillberry/interface.ini 中的
-                 设置 "language"；没有时，中文区域设置用中文，其他区域设置用英文）
---verify-all     在正在运行的窗口中验证整个列表，与按钮"验证全部"相同（没有窗口在
+                 设置 &quot;language&quot;；没有时，中文区域设置用中文，其他区域设置用英文）
+--verify-all     在正在运行的窗口中验证整个列表，与按钮&quot;验证全部&quot;相同（没有窗口在
                  运行时，在托盘中启动一个）
---cancel-proxy   在正在运行的窗口中取消桌面的系统代理，与"取消IE代理"相同（没有窗口
+--cancel-proxy   在正在运行的窗口中取消桌面的系统代理，与&quot;取消IE代理&quot;相同（没有窗口
                  在运行时，在托盘中启动一个）
 --help           显示本说明
 --version        显示版本
@@ -872,123 +876,123 @@ directory and did not finish within five seconds.
 不是所要求的（它被提到前面，两个目录都会列出）；5 有命令正在写入数据目录，五秒内
 没有结束。
 </translation>
-        </message>
-        <message>
-            <source>print the proxies found in a text or web page</source>
-            <translation>列出文本或网页中找到的代理</translation>
-        </message>
-        <message>
-            <source>split proxy lines into their five fields</source>
-            <translation>把代理行拆成五个字段</translation>
-        </message>
-        <message>
-            <source>print the location of an IPv4 address</source>
-            <translation>列出 IPv4 地址的所在地</translation>
-        </message>
-        <message>
-            <source>print the settings and verification resources</source>
-            <translation>列出设置和验证资源</translation>
-        </message>
-        <message>
-            <source>get, set or clear the desktop's system proxy</source>
-            <translation>读取、设置或取消桌面的系统代理</translation>
-        </message>
-        <message>
-            <source>verify the proxies of the list or of a file</source>
-            <translation>验证列表或文件中的代理</translation>
-        </message>
-        <message>
-            <source>download proxies from web pages or the ticked sources</source>
-            <translation>从网页或打勾的资源下载代理</translation>
-        </message>
-        <message>
-            <source>Usage: quillberry-cli [--data-dir DIR] [--lang zh|en] COMMAND [ARGS...]
+    </message>
+    <message>
+        <source>print the proxies found in a text or web page</source>
+        <translation>列出文本或网页中找到的代理</translation>
+    </message>
+    <message>
+        <source>split proxy lines into their five fields</source>
+        <translation>把代理行拆成五个字段</translation>
+    </message>
+    <message>
+        <source>print the location of an IPv4 address</source>
+        <translation>列出 IPv4 地址的所在地</translation>
+    </message>
+    <message>
+        <source>print the settings and verification resources</source>
+        <translation>列出设置和验证资源</translation>
+    </message>
+    <message>
+        <source>get, set or clear the desktop&apos;s system proxy</source>
+        <translation>读取、设置或取消桌面的系统代理</translation>
+    </message>
+    <message>
+        <source>verify the proxies of the list or of a file</source>
+        <translation>验证列表或文件中的代理</translation>
+    </message>
+    <message>
+        <source>download proxies from web pages or the ticked sources</source>
+        <translation>从网页或打勾的资源下载代理</translation>
+    </message>
+    <message>
+        <source>Usage: quillberry-cli [--data-dir DIR] [--lang zh|en] COMMAND [ARGS...]
        quillberry-cli --help | --version
 
 Commands:
 </source>
-            <translation>用法: quillberry-cli [--data-dir 目录] [--lang zh|en] 命令 [参数...]
+        <translation>用法: quillberry-cli [--data-dir 目录] [--lang zh|en] 命令 [参数...]
       quillberry-cli --help | --version
 
 命令:
 </translation>
-        </message>
-        <message>
-            <source>
+    </message>
+    <message>
+        <source>
 --data-dir DIR  the directory of Proxies.pro, Setting.dat and the other data files
-                (default: the program's data directory)
---lang zh|en    the language of the messages that come from the window's texts:
+                (default: the program&apos;s data directory)
+--lang zh|en    the language of the messages that come from the window&apos;s texts:
                 Chinese or English (default: as for the window); what the
                 commands print for other programs never changes with it
-Run 'quillberry-cli COMMAND --help' for a command's options.
+Run &apos;quillberry-cli COMMAND --help&apos; for a command&apos;s options.
 
-Exit status: 0 done; 1 nothing found, a refusal, or the desktop's proxy settings
+Exit status: 0 done; 1 nothing found, a refusal, or the desktop&apos;s proxy settings
 could not be read or written; 2 bad usage or a file that cannot be read; 3 a data
 file could not be written (the old one is kept); 4 the data directory is being
 written by the window or another command (nothing was changed).
 </source>
-            <translation>
+        <translation>
 --data-dir 目录  Proxies.pro、Setting.dat 等数据文件所在的目录
                 （缺省：程序的数据目录）
 --lang zh|en    来自窗口文字的消息所用的语言：中文或英文（缺省：与窗口相同）；
                 命令为其他程序输出的内容不随语言改变
-运行 'quillberry-cli 命令 --help' 查看命令的选项。
+运行 &apos;quillberry-cli 命令 --help&apos; 查看命令的选项。
 
 退出状态：0 完成；1 什么也没找到、被拒绝，或无法读写桌面的代理设置；2 用法错误
 或文件无法读取；3 数据文件无法写入（旧文件保留）；4 数据目录正被窗口或另一个命令
 写入（没有作任何更改）。
 </translation>
-        </message>
-        <message>
-            <source>Usage: quillberry-cli lookup [--wry FILE] ADDRESS
+    </message>
+    <message>
+        <source>Usage: quillberry-cli lookup [--wry FILE] ADDRESS
 
 Prints the country text and the area text of an IPv4 address from the location
 data file (default: wry.dll in the data directory), separated by one blank.
 Exit status: 0 found, 1 not found, 2 bad usage, an ADDRESS that is not an IPv4
 address, or a data file that cannot be read (named on standard error).</source>
-            <translation>用法: quillberry-cli lookup [--wry 文件] 地址
+        <translation>用法: quillberry-cli lookup [--wry 文件] 地址
 
 从所在地数据文件（缺省：数据目录中的 wry.dll）中列出 IPv4 地址的国家和地区文字，以一个
 空格隔开。
 退出状态：0 找到，1 没有找到，2 用法错误、地址不是 IPv4 地址，或数据文件无法读取（在
 标准错误上列出）。</translation>
-        </message>
-        <message>
-            <source>Usage: quillberry-cli parse [LINE...]
+    </message>
+    <message>
+        <source>Usage: quillberry-cli parse [LINE...]
 
 Splits each proxy line (address:port@type$time-or-status#remark), or each line of
 standard input when no LINE is given, and prints the address, port, type,
-time-or-status and remark separated by tabs, or the word 'invalid'.</source>
-            <translation>用法: quillberry-cli parse [代理行...]
+time-or-status and remark separated by tabs, or the word &apos;invalid&apos;.</source>
+        <translation>用法: quillberry-cli parse [代理行...]
 
 拆分每个代理行（地址:端口@类型$时间或状态#备注），不给代理行时拆分标准输入的每一行，
-并列出以制表符隔开的地址、端口、类型、时间或状态和备注，或者单词 'invalid'。</translation>
-        </message>
-        <message>
-            <source>Usage: quillberry-cli proxy get
+并列出以制表符隔开的地址、端口、类型、时间或状态和备注，或者单词 &apos;invalid&apos;。</translation>
+    </message>
+    <message>
+        <source>Usage: quillberry-cli proxy get
        quillberry-cli proxy set TEXT [--mode 0|1|2]
        quillberry-cli proxy clear [--mode 0|1|2]
 
-get    prints the desktop's proxy server (empty line when none is stored).
-set    makes TEXT (address:port, or a proxy line address:port@type) the desktop's
+get    prints the desktop&apos;s proxy server (empty line when none is stored).
+set    makes TEXT (address:port, or a proxy line address:port@type) the desktop&apos;s
        proxy and prints what was set, as address:port@TYPE (nothing when the
        desktop did not keep it). A TEXT that is no valid proxy, or with --mode 0
        a GOPHER proxy (the desktop has no entry for it), is refused and the
-       desktop's settings are left as they were.
-clear  clears the desktop's proxy.
+       desktop&apos;s settings are left as they were.
+clear  clears the desktop&apos;s proxy.
 set and clear write proxy.pac into the data directory, as the program does,
-       then read the desktop's settings back: a store that accepted the change
+       then read the desktop&apos;s settings back: a store that accepted the change
        but did not keep it (no session bus or settings service) is a failure.
 --mode 0 sets the proxy directly, 1 through the default auto-config script,
        2 through the script made from UserdefinedTemplate.pac (default: the
-       setting m_nAutoProxyConfig in the data directory's Setting.dat).
-Exit status: 0 done, 1 the desktop's settings could not be read or written, did
+       setting m_nAutoProxyConfig in the data directory&apos;s Setting.dat).
+Exit status: 0 done, 1 the desktop&apos;s settings could not be read or written, did
 not keep what was written (the failure and a line saying so are printed), or
 TEXT was refused (nothing was changed), 2 bad usage or UserdefinedTemplate.pac
 could not be read, 3 proxy.pac could not be written (each failure is named on
 standard error), 4 set or clear while the window runs on the data directory or
 another command writes it (nothing was changed).</source>
-            <translation>用法: quillberry-cli proxy get
+        <translation>用法: quillberry-cli proxy get
       quillberry-cli proxy set 文字 [--mode 0|1|2]
       quillberry-cli proxy clear [--mode 0|1|2]
 
@@ -1007,9 +1011,9 @@ set 和 clear 像程序一样把 proxy.pac 写入数据目录，然后读回桌�
 说明它的一行），或文字被拒绝（没有作任何更改）；2 用法错误或无法读取
 UserdefinedTemplate.pac；3 无法写入 proxy.pac（每个失败都在标准错误上列出）；4 窗口
 在该数据目录上运行或另一个命令正在写入它时执行 set 或 clear（没有作任何更改）。</translation>
-        </message>
-        <message>
-            <source>Usage: quillberry-cli settings [--data-dir DIR]
+    </message>
+    <message>
+        <source>Usage: quillberry-cli settings [--data-dir DIR]
 
 Loads Setting.dat from the data directory as the program does at start-up (a
 first start installs and saves the built-in verification resources; autorun is
@@ -1018,20 +1022,20 @@ verification resource: the tick (1 or 0), the name, the URL and the feature
 string, separated by tabs.
 Exit status: 0 loaded, 1 Setting.dat could not be read, 2 bad usage, 3 the
 built-in resources could not be saved into Setting.dat (the settings are printed).</source>
-            <translation>用法: quillberry-cli settings [--data-dir 目录]
+        <translation>用法: quillberry-cli settings [--data-dir 目录]
 
 像程序启动时一样从数据目录载入 Setting.dat（第一次启动时安装并保存内置的验证资源；
 不改动开机自动启动），以 键=值 的形式列出十项设置，然后每个验证资源一行：勾选（1 或
 0）、名称、网址和特征字符串，以制表符隔开。
 退出状态：0 已载入，1 无法读取 Setting.dat，2 用法错误，3 内置资源无法保存到
 Setting.dat（设置照样列出）。</translation>
-        </message>
-        <message>
-            <source>Usage: quillberry-cli [--data-dir DIR] download [--fuzzy] [URL...]
+    </message>
+    <message>
+        <source>Usage: quillberry-cli [--data-dir DIR] download [--fuzzy] [URL...]
        quillberry-cli download [--fuzzy] [--format FORMAT] [--type TYPE] URL...
 
 With URLs: downloads each page as a proxy source is downloaded (straight from its
-server, never through a proxy; "http://" is put in front when missing) and prints
+server, never through a proxy; &quot;http://&quot; is put in front when missing) and prints
 the proxy lines found, one per line, each proxy once, in the order found.
 --format FORMAT prints them as line (the default), url (type://address:port), csv
 (address,port,type,status,remark with a header; CR LF) or json (an array of
@@ -1045,7 +1049,7 @@ into its Proxies.pro, as the download button does, and prints one line per sourc
 its name and the number of proxies found, or why it failed.
 
 --fuzzy  also find addresses and ports separated by blanks or markup instead of
-         ':' (runs when the strict pass found at most 200 proxies on a page)
+         &apos;:&apos; (runs when the strict pass found at most 200 proxies on a page)
 
 Limits per page: a page larger than 64 MiB is cut at its last whole line before
 64 MiB, and at most %1 proxies are taken from one page (the rest of the page is
@@ -1069,11 +1073,11 @@ found could not be handed to it (nothing was changed).
 While the window runs on the data directory it alone writes Proxies.pro: the
 proxies found are handed to it, it adds the new ones to its list and saves it, and
 the command prints how many were new.</source>
-            <translation>用法: quillberry-cli [--data-dir 目录] download [--fuzzy] [网址...]
+        <translation>用法: quillberry-cli [--data-dir 目录] download [--fuzzy] [网址...]
        quillberry-cli download [--fuzzy] [--format 格式] [--type 类型] 网址...
 
 给出网址时：像下载代理资源一样下载每个网页（直接从网页的服务器下载，从不经过代理；
-没有 "http://" 时补上），并列出找到的代理行，每行一个，每个代理一次，按找到的顺序。
+没有 &quot;http://&quot; 时补上），并列出找到的代理行，每行一个，每个代理一次，按找到的顺序。
 --format 格式 把它们列为 line（缺省）、url（类型://地址:端口）、csv（带标题行的
 address,port,type,status,remark；CR LF 换行）或 json（以这些为键的对象数组）；
 --type 类型 只列出一种类型的代理，--working 只列出状态是测得的时间的代理。
@@ -1082,7 +1086,7 @@ address,port,type,status,remark；CR LF 换行）或 json（以这些为键的�
 不给网址时：把数据目录中 Sources.dat 里打勾的资源下载到它的 Proxies.pro，与下载按钮
 相同，并为每个资源列出一行：资源名称和找到的代理数，或失败的原因。
 
---fuzzy  也查找用空白或标记而不是 ':' 隔开的地址和端口（网页中严格匹配找到的代理
+--fuzzy  也查找用空白或标记而不是 &apos;:&apos; 隔开的地址和端口（网页中严格匹配找到的代理
          不超过 200 个时进行）
 
 每个网页的上限：大于 64 MiB 的网页在 64 MiB 之前的最后一个完整行处截断，每个网页最多
@@ -1101,18 +1105,18 @@ address,port,type,status,remark；CR LF 换行）或 json（以这些为键的�
 
 窗口在该数据目录上运行时只由它写 Proxies.pro：找到的代理交给窗口，由它把新的代理加入
 列表并保存，命令列出新增了多少个。</translation>
-        </message>
-        <message>
-            <source>Usage: quillberry-cli extract [--fuzzy] [FILE]
+    </message>
+    <message>
+        <source>Usage: quillberry-cli extract [--fuzzy] [FILE]
        quillberry-cli extract [--fuzzy] [--format FORMAT] [--type TYPE]
                               [--working] [FILE]
 
-Finds the proxies in FILE, or in standard input when FILE is missing or '-',
+Finds the proxies in FILE, or in standard input when FILE is missing or &apos;-&apos;,
 read as one text the way a paste is, and prints each proxy line that would be
 added to an empty list, one per line, in the order found.
 
 --fuzzy          also find addresses and ports separated by blanks or markup
-                 instead of ':' (runs when the strict pass found at most 200
+                 instead of &apos;:&apos; (runs when the strict pass found at most 200
                  proxies)
 --format FORMAT  line (the proxy lines, the default), url (type://address:port),
                  csv (address,port,type,status,remark with a header; CR LF)
@@ -1125,14 +1129,14 @@ added to an empty list, one per line, in the order found.
 
 Exit status 0, also when nothing was found (a message then goes to standard
 error); 2 for a bad option or format or a file that cannot be read.</source>
-            <translation>用法: quillberry-cli extract [--fuzzy] [文件]
+        <translation>用法: quillberry-cli extract [--fuzzy] [文件]
        quillberry-cli extract [--fuzzy] [--format 格式] [--type 类型]
                               [--working] [文件]
 
-在文件中（没有文件或文件为 '-' 时在标准输入中）查找代理，像粘贴一样作为一整段文字
+在文件中（没有文件或文件为 &apos;-&apos; 时在标准输入中）查找代理，像粘贴一样作为一整段文字
 读取，并列出会加入空列表的每个代理行，每行一个，按找到的顺序。
 
---fuzzy          也查找用空白或标记而不是 ':' 隔开的地址和端口（严格匹配找到的
+--fuzzy          也查找用空白或标记而不是 &apos;:&apos; 隔开的地址和端口（严格匹配找到的
                  代理不超过 200 个时进行）
 --format 格式    line（代理行，缺省）、url（类型://地址:端口）、csv（带标题行的
                  address,port,type,status,remark；CR LF 换行）或 json（以这些为键的
@@ -1144,18 +1148,18 @@ error); 2 for a bad option or format or a file that cannot be read.</source>
 
 退出状态 0，什么也没找到时也是（此时会有一条消息输出到标准错误）；2 选项或格式错误，
 或文件无法读取。</translation>
-        </message>
-        <message>
-            <source>Usage: quillberry-cli verify [--data-dir DIR] [--threads N] [--connect-timeout S]
+    </message>
+    <message>
+        <source>Usage: quillberry-cli verify [--data-dir DIR] [--threads N] [--connect-timeout S]
                              [--verify-timeout S] [--http URL FEATURE] [--ftp URL FEATURE]
                              [--watchdog S] [--format FORMAT] [--type TYPE] [--working]
                              [FILE]
 
 Verifies every proxy of FILE (any text, read as the import command reads a file),
-or without FILE the data directory's Proxies.pro, exactly as the button
-"验证全部" does, then prints each row as its list-file line in the list's final
+or without FILE the data directory&apos;s Proxies.pro, exactly as the button
+&quot;验证全部&quot; does, then prints each row as its list-file line in the list&apos;s final
 order (sorted by time). Proxies.pro (and the favourite marks in the profile) are
-written back only when the data directory's own list was verified.
+written back only when the data directory&apos;s own list was verified.
 
 --threads N          workers, 1 to 100 (default: the settings)
 --connect-timeout S  connection time-out in seconds (default: the settings)
@@ -1174,27 +1178,27 @@ written back only when the data directory's own list was verified.
 --type TYPE          print only the rows of one type (HTTP, HTTPS, SOCKS4, SOCKS5,
                      FTP, GOPHER); every row is still verified and saved
 --working            print only the rows whose status is a measured time
---credentials        with url, csv or json: also each proxy's user name and
-                     password (from FILE, or the data directory's store)
+--credentials        with url, csv or json: also each proxy&apos;s user name and
+                     password (from FILE, or the data directory&apos;s store)
 
 Progress goes to standard error: a bar on a terminal, otherwise one line per
 finished proxy. Ctrl-C stops the run like the stop button (rows not yet started
 keep their texts) and still prints and saves; a second Ctrl-C (or SIGTERM) gives
-up the rows in flight at once (they show "未验证").
+up the rows in flight at once (they show &quot;未验证&quot;).
 
 Exit status: 0 after a finished or stopped run; 1 when the run could not start
 (empty list, no HTTP resource, only FTP proxies and no FTP resource, ...); 2 for
 bad arguments (a bad format among them) or an unreadable file;
 3 when a data file could not be written (named on standard error); 4 when the
-data directory's own list is open in the window or being written by another
+data directory&apos;s own list is open in the window or being written by another
 command (nothing was verified; give a FILE, or verify in the window).</source>
-            <translation>用法: quillberry-cli verify [--data-dir 目录] [--threads N] [--connect-timeout S]
+        <translation>用法: quillberry-cli verify [--data-dir 目录] [--threads N] [--connect-timeout S]
                             [--verify-timeout S] [--http 网址 特征] [--ftp 网址 特征]
                             [--watchdog S] [--format 格式] [--type 类型] [--working]
                             [文件]
 
 验证文件（任何文字，像导入命令读取文件一样读取）中的每个代理，不给文件时验证数据目录的
-Proxies.pro，与按钮"验证全部"完全相同，然后按列表最终的顺序（按时间排序）把每一行列为
+Proxies.pro，与按钮&quot;验证全部&quot;完全相同，然后按列表最终的顺序（按时间排序）把每一行列为
 它在列表文件中的行。只有验证的是数据目录自己的列表时，才写回 Proxies.pro（以及配置
 文件中的常用代理标记）。
 
@@ -1217,12 +1221,12 @@ Proxies.pro，与按钮"验证全部"完全相同，然后按列表最终的顺�
 
 进度输出到标准错误：在终端上是进度条，否则每完成一个代理一行。Ctrl-C 像停止按钮一样
 停止验证（尚未开始的行保留原来的文字），照样列出并保存；第二次 Ctrl-C（或 SIGTERM）
-立即放弃正在验证的行（它们显示"未验证"）。
+立即放弃正在验证的行（它们显示&quot;未验证&quot;）。
 
 退出状态：0 验证完成或被停止；1 无法开始验证（空列表、没有 HTTP 资源、只有 FTP 代理
 而没有 FTP 资源……）；2 参数错误（包括格式错误）或文件无法读取；
 3 数据文件无法写入（在标准错误上列出）；4 数据目录自己的列表在窗口中打开或正被另一个
 命令写入（没有验证任何代理；请给出文件，或在窗口中验证）。</translation>
-        </message>
-    </context>
+    </message>
+</context>
 </TS>

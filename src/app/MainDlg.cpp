@@ -708,14 +708,17 @@ void CMainDlg::ReloadSettings() {
   UpdateStatusLine();
 }
 
-void CMainDlg::ShowAddedNotice(int found, int added) {
+void CMainDlg::ShowAddedNotice(int found, int added, int refused) {
   if (!m_noticeTimer) {
     m_noticeTimer = new QTimer(this);
     m_noticeTimer->setSingleShot(true);
     m_noticeTimer->setInterval(kNoticeMs);
     connect(m_noticeTimer, &QTimer::timeout, this, &CMainDlg::UpdateStatusLine);
   }
-  m_pProgress->SetWindowText(qb::Tr(kNoticeAdded).arg(added).arg(std::max(0, found - added)));
+  QString text = qb::Tr(kNoticeAdded).arg(added).arg(std::max(0, found - added));
+  // What looked like a proxy but cannot be one, so that nothing is dropped unseen.
+  if (refused > 0) text += qb::Tr(kNoticeRefused).arg(refused);
+  m_pProgress->SetWindowText(text);
   m_noticeTimer->start();
 }
 
@@ -824,8 +827,9 @@ void CMainDlg::OnPaste() {
   const QString text = QGuiApplication::clipboard()->text();
   const int before = m_list.RowCount();
   FoundCredentialList credentials;
+  std::size_t refused = 0;
   const int found = AddProxiesFromText(m_list, text.toStdString(), m_settings.m_bAmbiguous != 0,
-                                       kNoProxyLimit, nullptr, &credentials);
+                                       kNoProxyLimit, nullptr, &credentials, &refused);
   // Before the list's save, which keeps only the credentials of its rows.
   if (found > 0 && ReportListSave(RememberCredentials(m_dataDir, credentials))) SaveList();
   UpdateStatusLine();
@@ -833,7 +837,7 @@ void CMainDlg::OnPaste() {
     qb::ShowMessage(kMsgNoProxyOnClipboard, kCaptionPasteDone, qb::MsgIcon::Information);
     return;
   }
-  ShowAddedNotice(found, m_list.RowCount() - before);
+  ShowAddedNotice(found, m_list.RowCount() - before, static_cast<int>(refused));
 }
 
 void CMainDlg::OnCopyProxy() {
@@ -855,7 +859,7 @@ void CMainDlg::OnImport() {
   const ImportResult imported = ImportProxyFile(m_list, *path, m_settings.m_bAmbiguous != 0, m_dataDir);
   ReportImport(imported);
   UpdateStatusLine();
-  if (imported.found > 0) ShowAddedNotice(imported.found, m_list.RowCount() - before);
+  if (imported.found > 0) ShowAddedNotice(imported.found, m_list.RowCount() - before, imported.refused);
 }
 
 void CMainDlg::OnExport() {

@@ -57,6 +57,7 @@ std::string WindowStatePath();
 bool StartsInTray(bool minimisedAsked, bool minimiseSetting, bool firstStart, bool hasTray);
 
 // What adding rows did, shown in the status strip for kNoticeMs: %1 new, %2 already there.
+inline constexpr const char* kNoticeRefused = QT_TRANSLATE_NOOP("Quillberry", "，无法识别 %1 行");
 inline constexpr const char* kNoticeAdded = QT_TRANSLATE_NOOP("Quillberry", "新增 %1 个，重复 %2 个");
 inline constexpr int kNoticeMs = 5000;
 
@@ -184,7 +185,7 @@ class CMainDlg : public QDialog {
   void SaveWindowState() const;
   // Says in the status strip, for a few seconds, what adding rows did: "新增 N 个，重复
   // M 个" (found counts every proxy found, duplicates included).
-  void ShowAddedNotice(int found, int added);
+  void ShowAddedNotice(int found, int added, int refused = 0);
   // Reloads what changed behind the window while it was busy.
   void CatchUpWithDisk();
   void ReloadList();

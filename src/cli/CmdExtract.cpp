@@ -113,7 +113,8 @@ int RunExtract(const QStringList& args, const std::string& /*dataDir*/) {
   };
   qb::CListExporter exporter(output);
   exporter.AppendBegin(out);
-  auto sink = [&](std::string_view line, const FoundCredentials* c) {
+  std::size_t refused = 0;
+  auto take = [&](std::string_view line, const FoundCredentials* c) {
     if (!ParseProxyLine(line, f)) return;
     if (c) logOns[CredentialsKeyOfLine(line)] = {c->user, c->password};
     if (!keys.insert(ProxyKey(f.addr, f.port, f.type)).second) return;
@@ -125,9 +126,14 @@ int RunExtract(const QStringList& args, const std::string& /*dataDir*/) {
       out.append(line).push_back('\n');
     }
   };
+  Overloaded sink{take, [&](ProxyRefused) { ++refused; }};
   const std::size_t found = ExtractWholeText(DecodeAsPaste(std::move(bytes)), fuzzy, sink);
   exporter.AppendEnd(out);
   OutRaw(out);
+  if (refused > 0)
+    Err("extract: " + std::to_string(refused) +
+        " not recognised (a scheme that names no proxy, a port out of range, or a user name or password that "
+        "cannot be used)");
   if (found == 0) Err(qb::TrStd(kMsgNoProxyOnClipboard));
   return kExitOk;
 }

@@ -22,6 +22,7 @@ struct Part {
   std::string gathered;
   CProxyListModel::PreparedRows rows;
   FoundCredentialList credentials;
+  std::size_t refused = 0;
 };
 
 class FileDescriptor {
@@ -68,7 +69,7 @@ struct PartPlan {
 
 std::optional<std::size_t> AddProxiesFromFile(CProxyListModel& list, const std::string& path, bool ambiguous,
                                               int select, const FileImportOptions& options,
-                                              FoundCredentialList* credentials) {
+                                              FoundCredentialList* credentials, std::size_t* refused) {
   FileDescriptor file(path);
   struct stat st {};
   if (!Readable(file, st)) return std::nullopt;
@@ -78,13 +79,14 @@ std::optional<std::size_t> AddProxiesFromFile(CProxyListModel& list, const std::
   // of two equal proxies the first is kept, as with a read from front to back.
   auto make = [&](std::size_t i) {
     Part part;
-    auto scan = ScanFileRange(
-        file.get(), plan.Begin(i), plan.End(i), ambiguous,
+    Overloaded sink{
         [&](std::string_view line, const FoundCredentials* c) {
           part.rows.AddLine(line);
           if (c && credentials)
             part.credentials.emplace_back(CredentialsKeyOfLine(line), ProxyCredentials{c->user, c->password});
-        });
+        },
+        [&](ProxyRefused) { ++part.refused; }};
+    auto scan = ScanFileRange(file.get(), plan.Begin(i), plan.End(i), ambiguous, sink);
     if (!scan) {
       part.failed = true;
     } else {
@@ -101,6 +103,7 @@ std::optional<std::size_t> AddProxiesFromFile(CProxyListModel& list, const std::
     if (part.failed) return false;
     list.AppendPrepared(part.rows, select);
     found += part.found;
+    if (refused) *refused += part.refused;
     if (credentials)
       credentials->insert(credentials->end(), std::make_move_iterator(part.credentials.begin()),
                           std::make_move_iterator(part.credentials.end()));

@@ -29,7 +29,8 @@ struct FileImportOptions {
 // The user names and passwords that came with proxies go to *credentials, when given.
 std::optional<std::size_t> AddProxiesFromFile(CProxyListModel& list, const std::string& path, bool ambiguous,
                                               int select, const FileImportOptions& options = {},
-                                              FoundCredentialList* credentials = nullptr);
+                                              FoundCredentialList* credentials = nullptr,
+                                              std::size_t* refused = nullptr);
 
 // Reads a list file the program wrote (Proxies.pro) into the list, on several threads
 // as above: a line in the form the program writes loads with its five fields, any

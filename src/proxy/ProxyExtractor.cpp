@@ -536,7 +536,11 @@ std::size_t ScanProxies(char* text, std::size_t len, ProxyLineSink sink, std::si
                                 : r.hash != npos   ? r.hash
                                                    : r.end;
     const long long port = LeadingNumber(Between(text, c, portEnd));
-    if (port < 1 || port > 65535) continue;
+    if (port < 1 || port > 65535) {
+      // In a URL it was meant for a proxy.
+      if (SchemeBefore(text, addr.start)) sink.Refused();
+      continue;
+    }
 
     const char* type = "HTTP";
     if (r.at != npos) {
@@ -547,7 +551,10 @@ std::size_t ScanProxies(char* text, std::size_t len, ProxyLineSink sink, std::si
     const std::optional<SchemePrefix> scheme = SchemeBefore(text, addr.start);
     if (scheme && r.at == npos) {
       // A scheme that names no proxy (rtsp://, ssh://) makes the address no proxy.
-      if (*scheme->type == '\0') continue;
+      if (*scheme->type == '\0') {
+        sink.Refused();
+        continue;
+      }
       type = scheme->type;
     }
     // The credentials: in the URL, or after the port of "a.b.c.d:port:user:password".
@@ -555,7 +562,10 @@ std::size_t ScanProxies(char* text, std::size_t len, ProxyLineSink sink, std::si
     bool hasCredentials = false;
     if (scheme && !scheme->userinfo.empty()) {
       // A user name or password that cannot be used makes the whole line unusable.
-      if (!SplitUserInfo(scheme->userinfo, true, credentials)) continue;
+      if (!SplitUserInfo(scheme->userinfo, true, credentials)) {
+        sink.Refused();
+        continue;
+      }
       hasCredentials = true;
     } else if (portEnd == r.end) {
       const std::string_view rest = Between(text, c, r.end);

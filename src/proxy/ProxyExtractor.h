@@ -34,9 +34,15 @@ struct FoundCredentials {
   std::string password;
 };
 
+// Told for a text that has the form of a proxy of today's tools but cannot be one: a
+// scheme that names no proxy type, a port out of range after a scheme, a user name or
+// password that cannot be used. Such a line is not recognised, never half-imported.
+struct ProxyRefused {};
+
 // A non-owning reference to a callable taking one found line, and optionally the
 // credentials that came with it (a callable of (line, const FoundCredentials*) gets
-// them, null when there are none; one of (line) does not). The views it gets are
+// them, null when there are none; one of (line) does not), and optionally told of
+// refused texts (a callable that also takes ProxyRefused). The views it gets are
 // only valid during the call. Cheap to copy; the callable must outlive the call that
 // receives the sink.
 class ProxyLineSink {
@@ -44,6 +50,7 @@ class ProxyLineSink {
   template <class F, class = std::enable_if_t<!std::is_same_v<std::decay_t<F>, ProxyLineSink>>>
   ProxyLineSink(F&& f)  // NOLINT: implicit on purpose, so that lambdas pass straight in
       : m_obj(const_cast<void*>(static_cast<const void*>(std::addressof(f)))),
+        m_refused(RefusedThunk<std::remove_reference_t<F>>()),
         m_call([](void* obj, std::string_view line, const FoundCredentials* credentials) {
           auto& call = *static_cast<std::remove_reference_t<F>*>(obj);
           if constexpr (std::is_invocable_v<std::remove_reference_t<F>&, std::string_view,
@@ -58,11 +65,33 @@ class ProxyLineSink {
   void operator()(std::string_view line, const FoundCredentials* credentials = nullptr) const {
     m_call(m_obj, line, credentials);
   }
+  void Refused() const {
+    if (m_refused) m_refused(m_obj);
+  }
 
  private:
+  template <class F>
+  static constexpr void (*RefusedThunk())(void*) {
+    if constexpr (std::is_invocable_v<F&, ProxyRefused>) {
+      return [](void* obj) { (*static_cast<F*>(obj))(ProxyRefused{}); };
+    } else {
+      return nullptr;
+    }
+  }
+
   void* m_obj;
+  void (*m_refused)(void*);
   void (*m_call)(void*, std::string_view, const FoundCredentials*);
 };
+
+// A sink of several callables, one per kind of call: Overloaded{[&](std::string_view
+// line, const FoundCredentials* c) {...}, [&](ProxyRefused) {...}}.
+template <class... F>
+struct Overloaded : F... {
+  using F::operator()...;
+};
+template <class... F>
+Overloaded(F...) -> Overloaded<F...>;
 
 // No bound on the proxies taken from one text.
 inline constexpr std::size_t kNoProxyLimit = SIZE_MAX;

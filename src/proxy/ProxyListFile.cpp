@@ -117,13 +117,16 @@ ImportResult ImportProxyFile(CProxyListModel& list, const std::string& path, boo
                              const std::string& dataDir) {
   errno = 0;
   FoundCredentialList credentials;
-  const std::optional<std::size_t> added = AddProxiesFromFile(list, path, ambiguous, 1, {}, &credentials);
+  std::size_t refused = 0;
+  const std::optional<std::size_t> added =
+      AddProxiesFromFile(list, path, ambiguous, 1, {}, &credentials, &refused);
   if (!added) {
     return {0, qb::OpResult::Failure(qb::OpStatus::ReadFailed, path,
                                      errno != 0 ? std::strerror(errno) : "read error")};
   }
   ImportResult result;
   result.found = static_cast<int>(*added);
+  result.refused = static_cast<int>(refused);
   if (result.found != 0) {
     result.result = RememberCredentials(dataDir, credentials);
     if (result.result.ok()) result.result = SaveProxyList(list, dataDir);
@@ -134,16 +137,18 @@ ImportResult ImportProxyFile(CProxyListModel& list, const std::string& path, boo
 }
 
 int AddProxiesFromText(CProxyListModel& list, std::string text, bool ambiguous, std::size_t maxProxies,
-                       bool* capped, FoundCredentialList* credentials) {
+                       bool* capped, FoundCredentialList* credentials, std::size_t* refused) {
   CProxyListModel::BulkAppend bulk(list);
-  return static_cast<int>(ExtractWholeText(
-      std::move(text), ambiguous,
+  Overloaded sink{
       [&](std::string_view line, const FoundCredentials* c) {
         list.AddProxyLine(line, 1);
         if (c && credentials)
           credentials->emplace_back(CredentialsKeyOfLine(line), ProxyCredentials{c->user, c->password});
       },
-      maxProxies, capped));
+      [&](ProxyRefused) {
+        if (refused) ++*refused;
+      }};
+  return static_cast<int>(ExtractWholeText(std::move(text), ambiguous, sink, maxProxies, capped));
 }
 
 int AddMissingRows(CProxyListModel& list, const CProxyListModel& from) {

@@ -58,6 +58,8 @@ struct ImportResult {
   // "导入列表"), or WriteFailed with the list file's path when saving it afterwards
   // failed (the window says "打开文件失败！" / "存盘").
   qb::OpResult result;
+  // Texts in the form of a proxy that cannot be one (see ProxyRefused): not recognised.
+  int refused = 0;
 };
 
 // Import of one file (the import button after its chooser): every proxy found is
@@ -76,9 +78,10 @@ int AddMissingRows(CProxyListModel& list, const CProxyListModel& from);
 // saves nor shows a message: the callers differ in both. At most maxProxies are
 // added; *capped tells whether the text held more.
 // The user names and passwords that came with proxies go to *credentials, when given.
+// *refused, when given, counts the texts in the form of a proxy that cannot be one.
 int AddProxiesFromText(CProxyListModel& list, std::string text, bool ambiguous,
                        std::size_t maxProxies = kNoProxyLimit, bool* capped = nullptr,
-                       FoundCredentialList* credentials = nullptr);
+                       FoundCredentialList* credentials = nullptr, std::size_t* refused = nullptr);
 
 // The file types the export chooser offers, in its order: the "address:port" lines
 // the export has always written, then the lists for other programs.

@@ -144,6 +144,12 @@ TEST_F(MainWindow, PasteCopyAndExport) {
   EXPECT_TRUE(QTest::qWaitFor([&] { return dlg->StatusStrip()->GetWindowText().startsWith(" 1/5;"); }, 8000))
       << dlg->StatusStrip()->GetWindowText().toStdString();
 
+  // What looked like a proxy but cannot be one is counted, not dropped unseen.
+  QGuiApplication::clipboard()->setText(
+      "socks5://9.8.7.5:1080\nrtsp://9.8.7.4:554\nsocks5://9.8.7.3:70000\n");
+  dlg->OnPaste();
+  EXPECT_EQ(dlg->StatusStrip()->GetWindowText(), "新增 1 个，重复 0 个，无法识别 2 行");
+
   QGuiApplication::clipboard()->setText("nothing at all");
   dlg->OnPaste();
   ASSERT_EQ(prompt.messages.size(), 1u);

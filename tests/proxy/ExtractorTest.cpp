@@ -133,9 +133,17 @@ TEST(ExtractorLines, CredentialsComeBesideTheLine) {
                      "127.0.0.11:3128@HTTP$# frank/pw",
                      "127.0.0.12:8080@HTTP$#",
                  }));
-  // A user name or password with a control character makes the line none.
-  EXPECT_TRUE(Extract("socks5://al%01ice:pw@127.0.0.4:1082").empty());
-  EXPECT_TRUE(Extract("socks5://:pw@127.0.0.4:1082").empty());
+  // A user name or password with a control character makes the line none, and so do
+  // a scheme that names no proxy and a port out of range after a scheme: each is told.
+  std::size_t refused = 0;
+  got.clear();
+  Overloaded sink{[&](std::string_view line) { got.emplace_back(line); }, [&](ProxyRefused) { ++refused; }};
+  ExtractWholeText(
+      "socks5://al%01ice:pw@127.0.0.4:1082 socks5://:pw@127.0.0.4:1083 rtsp://127.0.0.4:554 "
+      "socks5://127.0.0.4:65536 http://127.0.0.4:0 127.0.0.4:99999 socks4://127.0.0.4:1084",
+      false, sink);
+  EXPECT_EQ(got, std::vector<std::string>{"127.0.0.4:1084@SOCKS4$#"});
+  EXPECT_EQ(refused, 5u);  // a bare address with a bad port never said it was a proxy
 }
 
 TEST(ExtractorLines, LowPortsAreNotWebProxies) {
