@@ -341,6 +341,7 @@ void CMainDlg::CreateControls() {
   connect(m_downloader, &CSourceDownloader::Started, this, [this] {
     m_rowsBeforeDownload = m_list.RowCount();
     m_foundByDownload = 0;
+    m_refusedByDownload = 0;
     for (int id : {1045, 1002, 1050}) m_buttons.value(id)->setEnabled(false);
     m_pDownloadProgress->SetRange(0, 100);
     m_pDownloadProgress->SetPos(0);
@@ -353,7 +354,10 @@ void CMainDlg::CreateControls() {
     m_pDownloadProgress->SetPos(done);
   });
   connect(m_downloader, &CSourceDownloader::SourceFinished, this, [this](const SourceReport& report) {
-    if (report.status == FetchStatus::Ok) m_foundByDownload += report.found;
+    if (report.status == FetchStatus::Ok) {
+      m_foundByDownload += report.found;
+      m_refusedByDownload += report.refused;
+    }
     ReportListSave(report.save);
     // A page taken only in part must not pass for the whole page.
     if (const std::string cut = PageLimitText(report); !cut.empty())
@@ -947,7 +951,8 @@ void CMainDlg::EndDownload() {
   m_buttons.value(1050)->setText(qb::Tr(kDownloadButtonText));
   m_pDownloadProgress->hide();
   UpdateStatusLine();
-  if (m_foundByDownload > 0) ShowAddedNotice(m_foundByDownload, m_list.RowCount() - m_rowsBeforeDownload);
+  if (m_foundByDownload > 0)
+    ShowAddedNotice(m_foundByDownload, m_list.RowCount() - m_rowsBeforeDownload, m_refusedByDownload);
 }
 
 // ---- Verification and system proxy ----

@@ -232,6 +232,7 @@ class CMainDlg : public QDialog {
   QTimer* m_noticeTimer = nullptr;  // running while a notice holds the status strip
   int m_rowsBeforeDownload = 0;
   int m_foundByDownload = 0;
+  int m_refusedByDownload = 0;
 };
 
 }  // namespace qb

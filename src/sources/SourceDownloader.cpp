@@ -63,7 +63,10 @@ bool CSourceDownloader::Start(const std::vector<CProxySource>& sources, CProxyLi
   auto credentials = std::make_shared<FoundCredentialList>();
   m_extract = [&list, ambiguous, credentials](std::string page, std::size_t maxProxies) {
     PageExtraction e;
-    e.found = AddProxiesFromText(list, std::move(page), ambiguous, maxProxies, &e.capped, credentials.get());
+    std::size_t refused = 0;
+    e.found = AddProxiesFromText(list, std::move(page), ambiguous, maxProxies, &e.capped, credentials.get(),
+                                 &refused);
+    e.refused = static_cast<int>(refused);
     return e;
   };
   m_save = [&list, dataDir, credentials] {
@@ -168,6 +171,7 @@ void CSourceDownloader::PageArrived(unsigned run, const std::shared_ptr<PageFetc
       const PageExtraction e = extract(std::move(result->page), m_pSession->Limits().maxPageProxies);
       report.found = e.found;
       report.proxiesCapped = e.capped;
+      report.refused = e.refused;
       if (report.found > 0) {
         if (save) report.save = save();
       } else {

@@ -62,6 +62,8 @@ struct SourceReport {
   // The page held more than DownloadLimits::maxPageProxies proxies: found is that
   // limit, and the rest of the page was not taken.
   bool proxiesCapped = false;
+  // Texts in the form of a proxy that cannot be one (not recognised).
+  int refused = 0;
   // Saving the list file after proxies were found; WriteFailed with its path when it
   // could not be written (the window says so when the report arrives).
   qb::OpResult save;
@@ -89,6 +91,8 @@ class CSourceDownloader : public QObject {
   struct PageExtraction {
     int found = 0;
     bool capped = false;
+    // Texts in the form of a proxy that cannot be one: not recognised.
+    int refused = 0;
   };
   // Takes a whole page (moved in: it is the only copy) and at most maxProxies of its
   // proxies.

@@ -310,7 +310,7 @@ TEST_F(WindowSources, DownloadAddsRowsReportsFailuresAndRestoresTheButtons) {
   ASSERT_NE(origin.Port(), 0);
   origin.Serve("/list.html",
                "<html><body><pre>\n192.0.2.10:8080\n192.0.2.11:3128@HTTPS\nsome text 192.0.2.12:80 here\n"
-               "</pre></body></html>\n");
+               "rtsp://192.0.2.13:554/live\n</pre></body></html>\n");
   origin.Serve("/none.html", "<html><body>no proxies today</body></html>\n");
   origin.Serve("/skip.html", "<html><body>192.0.2.99:8080</body></html>\n");
   WriteFile(data.File("Proxies.pro"), "192.0.2.1:80@HTTP$0.5\r\n");
@@ -379,7 +379,7 @@ TEST_F(WindowSources, DownloadAddsRowsReportsFailuresAndRestoresTheButtons) {
   EXPECT_EQ(dlg->Button(1050)->text(), "▲下载代理资源");
   for (int id : {1045, 1002, 1050}) EXPECT_TRUE(dlg->Button(id)->isEnabled()) << id;
   EXPECT_FALSE(dlg->findChild<QWidget*>("1051")->isVisible());
-  EXPECT_EQ(dlg->StatusStrip()->GetWindowText(), "新增 3 个，重复 0 个");
+  EXPECT_EQ(dlg->StatusStrip()->GetWindowText(), "新增 3 个，重复 0 个，无法识别 1 行");
   EXPECT_TRUE(
       QTest::qWaitFor([&] { return dlg->StatusStrip()->GetWindowText() == " 3/4;    IE: no proxy"; }, 8000))
       << dlg->StatusStrip()->GetWindowText().toStdString();
