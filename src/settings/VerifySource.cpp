@@ -181,9 +181,12 @@ bool DecodeVerifySourceText(std::string_view text, std::string& name, std::strin
   const std::string_view rawName = qb::Trim(text.substr(0, at));
   const std::string_view rawUrl = qb::Trim(rest.substr(0, end));
   if (end + 1 < rest.size() && rest[end + 1] == '%') {
-    name = Unescape(rawName);
-    url = Unescape(rawUrl);
-    feature = Unescape(qb::Trim(rest.substr(end + 2)));
+    // Trimmed after decoding too: a text is kept trimmed (the dialog trims what is
+    // typed, and the writer leaves blanks at the ends unescaped), so an escaped blank
+    // or control character at an end would not survive the next save.
+    name = qb::Trim(Unescape(rawName));
+    url = qb::Trim(Unescape(rawUrl));
+    feature = qb::Trim(Unescape(qb::Trim(rest.substr(end + 2))));
   } else {
     name = rawName;
     url = rawUrl;

@@ -218,6 +218,19 @@ TEST_F(SettingsFile, EscapesOfBytesThatAreNoUtf8LoadAsLegacyTextAndSaveBackUncha
   EXPECT_EQ(FormatSettingsFile(back), FormatSettingsFile(settings));
 }
 
+// An escaped blank or control character at an end of a text is trimmed like a plain
+// one: the writer leaves the ends unescaped, so it would not survive the next save.
+TEST_F(SettingsFile, EscapedBlanksAtTheEndsOfATextAreTrimmed) {
+  ASSERT_TRUE(Load("a%0B@http://127.0.0.1/a%20%%%20feat%09$1\r\n"));
+  ASSERT_EQ(settings.m_aVerifySources.size(), 1u);
+  EXPECT_EQ(settings.m_aVerifySources[0].m_sName, "a");
+  EXPECT_EQ(settings.m_aVerifySources[0].m_sFeature, "feat");
+  ASSERT_TRUE(SaveSettings(settings, dir.Path()));
+  CSettings back;
+  ASSERT_TRUE(LoadSettings(back, dir.Path()));
+  EXPECT_EQ(FormatSettingsFile(back), FormatSettingsFile(settings));
+}
+
 // A byte-order mark inside the file (a resource whose name began with one) is no part
 // of the name: otherwise the name would lose it once saved at the file's start.
 TEST_F(SettingsFile, AByteOrderMarkBeforeAResourceNameIsNoPartOfIt) {
