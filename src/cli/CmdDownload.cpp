@@ -1,7 +1,6 @@
 #include <QEventLoop>
 
 #include <cstdio>
-#include <map>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -149,12 +148,8 @@ int RunDownload(const QStringList& args, const std::string& dataDir) {
   std::unordered_set<std::string> keys;
   ProxyFields fields;
   // The log-ons that came with the proxies, for the formats that carry them.
-  std::map<std::string, ExportCredentials> logOns;
-  output.credentials = [&logOns](const CProxyEntry& e) -> std::optional<ExportCredentials> {
-    const auto it = logOns.find(CredentialsKey(e));
-    if (it == logOns.end()) return std::nullopt;
-    return it->second;
-  };
+  CProxyCredentialStore logOns;
+  output.credentials = [&logOns](const CProxyEntry& e) { return logOns.Find(e); };
   qb::CListExporter exporter(output);
 
   if (printsProxies) {
@@ -175,7 +170,7 @@ int RunDownload(const QStringList& args, const std::string& dataDir) {
       std::string out;
       auto sink = [&](std::string_view line, const FoundCredentials* c) {
         if (!ParseProxyLine(line, fields)) return;
-        if (c) logOns[CredentialsKeyOfLine(line)] = {c->user, c->password};
+        if (c) logOns.Set(CredentialsKeyOfLine(line), *c);
         if (!keys.insert(ProxyKey(fields.addr, fields.port, fields.type)).second) return;
         const CProxyEntry row(fields.addr, fields.port, fields.type, fields.timeStatus, fields.remark);
         // Proxy lines are printed as found, which is what scripts have always read.

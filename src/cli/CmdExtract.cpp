@@ -1,4 +1,3 @@
-#include <map>
 #include <string>
 #include <unordered_set>
 
@@ -105,18 +104,14 @@ int RunExtract(const QStringList& args, const std::string& /*dataDir*/) {
   std::string out;
   ProxyFields f;
   // The log-ons that came with the proxies, for the formats that carry them.
-  std::map<std::string, ExportCredentials> logOns;
-  output.credentials = [&logOns](const CProxyEntry& e) -> std::optional<ExportCredentials> {
-    const auto it = logOns.find(CredentialsKey(e));
-    if (it == logOns.end()) return std::nullopt;
-    return it->second;
-  };
+  CProxyCredentialStore logOns;
+  output.credentials = [&logOns](const CProxyEntry& e) { return logOns.Find(e); };
   qb::CListExporter exporter(output);
   exporter.AppendBegin(out);
   std::size_t refused = 0;
   auto take = [&](std::string_view line, const FoundCredentials* c) {
     if (!ParseProxyLine(line, f)) return;
-    if (c) logOns[CredentialsKeyOfLine(line)] = {c->user, c->password};
+    if (c) logOns.Set(CredentialsKeyOfLine(line), *c);
     if (!keys.insert(ProxyKey(f.addr, f.port, f.type)).second) return;
     const CProxyEntry row(f.addr, f.port, f.type, f.timeStatus, f.remark);
     // Proxy lines are printed as found, which is what scripts have always read.

@@ -278,11 +278,11 @@ int RunVerify(const QStringList& args, const std::string& dataDir) {
       return ReportFailure("verify", qb::OpResult::Failure(qb::OpStatus::ReadFailed, *opt.file, error));
     }
     CProxyListModel::BulkAppend bulk(list);
-    ExtractFileText(
-        *bytes, settings.m_bAmbiguous != 0, [&](std::string_view line, const FoundCredentials* c) {
-          list.AddProxyLine(line, 0);
-          if (c) fileCredentials.Set(CredentialsKeyOfLine(line), ProxyCredentials{c->user, c->password});
-        });
+    ExtractFileText(*bytes, settings.m_bAmbiguous != 0,
+                    [&](std::string_view line, const FoundCredentials* c) {
+                      list.AddProxyLine(line, 0);
+                      if (c) fileCredentials.Set(CredentialsKeyOfLine(line), *c);
+                    });
   } else if (const qb::OpResult loaded = LoadProxyList(list, dataDir); !loaded) {
     return ReportFailure("verify", loaded);
   }
@@ -384,11 +384,7 @@ int RunVerify(const QStringList& args, const std::string& dataDir) {
   }
 
   {
-    opt.output.credentials = [&fileCredentials](const CProxyEntry& e) -> std::optional<ExportCredentials> {
-      const std::optional<ProxyCredentials> c = fileCredentials.Find(e);
-      if (!c) return std::nullopt;
-      return ExportCredentials{c->user, c->password};
-    };
+    opt.output.credentials = [&fileCredentials](const CProxyEntry& e) { return fileCredentials.Find(e); };
     qb::CListExporter exporter(opt.output);
     std::string out;
     exporter.AppendBegin(out);

@@ -79,13 +79,11 @@ std::optional<std::size_t> AddProxiesFromFile(CProxyListModel& list, const std::
   // of two equal proxies the first is kept, as with a read from front to back.
   auto make = [&](std::size_t i) {
     Part part;
-    Overloaded sink{
-        [&](std::string_view line, const FoundCredentials* c) {
-          part.rows.AddLine(line);
-          if (c && credentials)
-            part.credentials.emplace_back(CredentialsKeyOfLine(line), ProxyCredentials{c->user, c->password});
-        },
-        [&](ProxyRefused) { ++part.refused; }};
+    Overloaded sink{[&](std::string_view line, const FoundCredentials* c) {
+                      part.rows.AddLine(line);
+                      if (c && credentials) part.credentials.emplace_back(CredentialsKeyOfLine(line), *c);
+                    },
+                    [&](ProxyRefused) { ++part.refused; }};
     auto scan = ScanFileRange(file.get(), plan.Begin(i), plan.End(i), ambiguous, sink);
     if (!scan) {
       part.failed = true;

@@ -21,12 +21,9 @@ enum class ExportFormat { Lines, Urls, Csv, Json };
 // anything else.
 std::optional<ExportFormat> ParseExportFormat(std::string_view name);
 
-// A user name and password for one proxy. The list keeps none today; a caller that
-// knows them hands them in through ExportOptions::credentials.
-struct ExportCredentials {
-  std::string user;
-  std::string password;
-};
+// A proxy's log-on, handed in through ExportOptions::credentials by a caller that
+// knows it (the store, or what an import found).
+using ExportCredentials = ProxyCredentials;
 
 struct ExportOptions {
   ExportFormat format = ExportFormat::Lines;

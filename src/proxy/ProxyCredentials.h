@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "base/OpResult.h"
+#include "proxy/ProxyEntry.h"
 
 namespace qb {
 
@@ -22,12 +23,6 @@ class CProxyEntry;
 class CProxyListModel;
 
 inline constexpr const char* kCredentialsFileName = "Credentials.dat";
-
-struct ProxyCredentials {
-  std::string user;
-  std::string password;
-  bool operator==(const ProxyCredentials&) const = default;
-};
 
 // The key of a proxy: "ADDR:PORT@TYPE" in upper case.
 std::string CredentialsKey(std::string_view address, std::string_view port, std::string_view type);

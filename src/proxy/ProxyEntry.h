@@ -63,6 +63,14 @@ class CProxyEntry {
 };
 
 // The fields of a proxy line.
+// A proxy's own log-on: what the importer finds, the store keeps, verification and
+// the desktop use, and an export writes when asked.
+struct ProxyCredentials {
+  std::string user;
+  std::string password;
+  bool operator==(const ProxyCredentials&) const = default;
+};
+
 struct ProxyFields {
   std::string addr;
   std::string port;

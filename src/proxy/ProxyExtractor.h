@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "base/Files.h"
+#include "proxy/ProxyEntry.h"
 
 namespace qb {
 
@@ -29,10 +30,7 @@ extern std::vector<std::string> g_aExtractedLines;
 // The user name and password that came with a found proxy ("socks5://user:pw@a:p",
 // "a:p:user:pw"), URL escapes decoded. Never part of the line: the list file keeps its
 // five fields.
-struct FoundCredentials {
-  std::string user;
-  std::string password;
-};
+using FoundCredentials = ProxyCredentials;
 
 // Told for a text that has the form of a proxy of today's tools but cannot be one: a
 // scheme that names no proxy type, a port out of range after a scheme, a user name or

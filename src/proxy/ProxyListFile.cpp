@@ -139,15 +139,13 @@ ImportResult ImportProxyFile(CProxyListModel& list, const std::string& path, boo
 int AddProxiesFromText(CProxyListModel& list, std::string text, bool ambiguous, std::size_t maxProxies,
                        bool* capped, FoundCredentialList* credentials, std::size_t* refused) {
   CProxyListModel::BulkAppend bulk(list);
-  Overloaded sink{
-      [&](std::string_view line, const FoundCredentials* c) {
-        list.AddProxyLine(line, 1);
-        if (c && credentials)
-          credentials->emplace_back(CredentialsKeyOfLine(line), ProxyCredentials{c->user, c->password});
-      },
-      [&](ProxyRefused) {
-        if (refused) ++*refused;
-      }};
+  Overloaded sink{[&](std::string_view line, const FoundCredentials* c) {
+                    list.AddProxyLine(line, 1);
+                    if (c && credentials) credentials->emplace_back(CredentialsKeyOfLine(line), *c);
+                  },
+                  [&](ProxyRefused) {
+                    if (refused) ++*refused;
+                  }};
   return static_cast<int>(ExtractWholeText(std::move(text), ambiguous, sink, maxProxies, capped));
 }
 
@@ -181,11 +179,7 @@ qb::OpResult WriteExportFile(const CProxyListModel& list, std::vector<int> rows,
     options.lineEnd = "\r\n";
     if (logOns) {
       options.includeCredentials = true;
-      options.credentials = [logOns](const CProxyEntry& e) -> std::optional<ExportCredentials> {
-        const std::optional<ProxyCredentials> c = logOns->Find(e);
-        if (!c) return std::nullopt;
-        return ExportCredentials{c->user, c->password};
-      };
+      options.credentials = [logOns](const CProxyEntry& e) { return logOns->Find(e); };
     }
     std::vector<const CProxyEntry*> entries;
     entries.reserve(rows.size());

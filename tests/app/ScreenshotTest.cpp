@@ -45,6 +45,18 @@ std::string TypicalList() {
   return out;
 }
 
+// A window on the data directory, without a tray or log-on entry, its favourites
+// marks in the configuration directory.
+MainDlgOptions ShotOptions(const TempDir& data, const TempDir& config) {
+  MainDlgOptions o;
+  o.dataDir = data.Path();
+  o.favoritesIni = config.File("q.INI");
+  o.platform = std::make_unique<CRecordingProxyPlatform>();
+  o.applyAutoRun = false;
+  o.forceNoTray = true;
+  return o;
+}
+
 // Under a scale factor (the run of these tests with QT_SCALE_FACTOR=2), the shots get
 // its name: "x2-main-window.png".
 QString ShotPath(const char* name) {
@@ -61,13 +73,7 @@ TEST(Screenshots, MainWindowOnATypicalDay) {
   WriteFile(data.File("Proxies.pro"), TypicalList());
   WriteFile(data.File("Sources.dat"),
             "示例代理列表 http://127.0.0.1:8/list.html 1\r\n本地测试页 127.0.0.1:8/b.html 0\r\n");
-  MainDlgOptions o;
-  o.dataDir = data.Path();
-  o.favoritesIni = config.File("q.INI");
-  o.platform = std::make_unique<CRecordingProxyPlatform>();
-  o.applyAutoRun = false;
-  o.forceNoTray = true;
-  CMainDlg dlg(std::move(o));
+  CMainDlg dlg(ShotOptions(data, config));
   for (int r : {0, 1, 7}) dlg.List().SetFavorite(r, true);
   dlg.List().SelectRow(2);
   dlg.List().SelectRow(3);
@@ -104,13 +110,7 @@ TEST(Screenshots, TheWindowsInBothLanguages) {
     ScopedEnv xdg("XDG_CONFIG_HOME", QByteArray::fromStdString(config.Path()));
     WriteFile(data.File("Proxies.pro"), TypicalList());
     WriteFile(data.File("Sources.dat"), "proxies http://127.0.0.1:8/list.html 1\r\n");
-    MainDlgOptions o;
-    o.dataDir = data.Path();
-    o.favoritesIni = config.File("q.INI");
-    o.platform = std::make_unique<CRecordingProxyPlatform>();
-    o.applyAutoRun = false;
-    o.forceNoTray = true;
-    CMainDlg dlg(std::move(o));
+    CMainDlg dlg(ShotOptions(data, config));
     for (int r : {0, 1, 7}) dlg.List().SetFavorite(r, true);
     dlg.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
