@@ -1,0 +1,162 @@
+#include "settings/Options.h"
+
+#include <charconv>
+
+#include "base/Files.h"
+#include "base/Text.h"
+
+namespace qb {
+
+namespace {
+
+constexpr std::string_view kPolicyNames[] = {"failover", "round-robin", "fastest"};
+
+bool ParseFlag(std::string_view value, bool& out) {
+  if (value == "1" || value == "true") {
+    out = true;
+  } else if (value == "0" || value == "false") {
+    out = false;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+std::vector<std::string> SplitTypes(std::string_view value) {
+  std::vector<std::string> types;
+  while (!value.empty()) {
+    const size_t comma = value.find(',');
+    const std::string_view item = qb::Trim(value.substr(0, comma));
+    if (!item.empty()) types.push_back(qb::AsciiUpper(item));
+    if (comma == std::string_view::npos) break;
+    value.remove_prefix(comma + 1);
+  }
+  return types;
+}
+
+}  // namespace
+
+const char* PolicyName(EndpointPolicy policy) {
+  return kPolicyNames[static_cast<int>(policy)].data();
+}
+
+std::optional<EndpointPolicy> ParsePolicy(std::string_view name) {
+  for (size_t i = 0; i < std::size(kPolicyNames); ++i) {
+    if (qb::AsciiLower(name) == kPolicyNames[i]) return static_cast<EndpointPolicy>(i);
+  }
+  return std::nullopt;
+}
+
+std::string FormatOptionsFile(const ExtraOptions& o) {
+  std::string types;
+  for (const std::string& t : o.endpoint.types) {
+    if (!types.empty()) types += ',';
+    types += t;
+  }
+  std::string text;
+  text += "[Script]\n";
+  text += std::string("Failover=") + (o.script.failover ? "1" : "0") + "\n";
+  text += std::string("AllowDirect=") + (o.script.allowDirect ? "1" : "0") + "\n";
+  text += "\n[Endpoint]\n";
+  text += std::string("Enabled=") + (o.endpoint.enabled ? "1" : "0") + "\n";
+  text += "Listen=" + o.endpoint.listen + "\n";
+  text += std::string("Policy=") + PolicyName(o.endpoint.policy) + "\n";
+  text += "Types=" + types + "\n";
+  return text;
+}
+
+ExtraOptions ParseOptionsFile(std::string_view text) {
+  ExtraOptions o;
+  std::string section;
+  while (!text.empty()) {
+    const size_t end = text.find('\n');
+    std::string_view line = qb::Trim(text.substr(0, end));
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    if (line.empty() || line.front() == ';' || line.front() == '#') continue;
+    if (line.front() == '[' && line.back() == ']') {
+      section = std::string(line.substr(1, line.size() - 2));
+      continue;
+    }
+    const size_t eq = line.find('=');
+    if (eq == std::string_view::npos) continue;
+    const std::string key = section + "/" + std::string(qb::Trim(line.substr(0, eq)));
+    const std::string_view value = qb::Trim(line.substr(eq + 1));
+    if (key == "Script/Failover") {
+      ParseFlag(value, o.script.failover);
+    } else if (key == "Script/AllowDirect") {
+      ParseFlag(value, o.script.allowDirect);
+    } else if (key == "Endpoint/Enabled") {
+      ParseFlag(value, o.endpoint.enabled);
+    } else if (key == "Endpoint/Listen") {
+      if (ParseListenAddress(value)) o.endpoint.listen = std::string(value);
+    } else if (key == "Endpoint/Policy") {
+      if (const auto p = ParsePolicy(value)) o.endpoint.policy = *p;
+    } else if (key == "Endpoint/Types") {
+      o.endpoint.types = SplitTypes(value);
+    }
+  }
+  return o;
+}
+
+qb::OpResult LoadOptions(ExtraOptions& options, const std::string& dir) {
+  const std::string path = qb::JoinPath(dir, kOptionsFileName);
+  if (!qb::FileExists(path)) return qb::OpResult::Success();
+  std::string error;
+  const auto text = qb::ReadWholeFile(path, &error);
+  if (!text) return qb::OpResult::Failure(qb::OpStatus::ReadFailed, path, error);
+  options = ParseOptionsFile(*text);
+  return qb::OpResult::Success();
+}
+
+qb::OpResult SaveOptions(const ExtraOptions& options, const std::string& dir) {
+  const std::string path = qb::JoinPath(dir, kOptionsFileName);
+  std::string error;
+  if (!qb::WriteFileAtomically(path, FormatOptionsFile(options), &error)) {
+    return qb::OpResult::Failure(qb::OpStatus::WriteFailed, path, error);
+  }
+  return qb::OpResult::Success();
+}
+
+std::optional<ListenAddress> ParseListenAddress(std::string_view text) {
+  text = qb::Trim(text);
+  ListenAddress out;
+  std::string_view port;
+  if (!text.empty() && text.front() == '[') {
+    const size_t close = text.find(']');
+    if (close == std::string_view::npos || close + 1 >= text.size() || text[close + 1] != ':')
+      return std::nullopt;
+    out.host = std::string(text.substr(1, close - 1));
+    port = text.substr(close + 2);
+  } else {
+    const size_t colon = text.rfind(':');
+    if (colon == std::string_view::npos || text.find(':') != colon) return std::nullopt;
+    out.host = std::string(text.substr(0, colon));
+    port = text.substr(colon + 1);
+  }
+  if (out.host.empty() || port.empty()) return std::nullopt;
+  const auto [ptr, ec] = std::from_chars(port.data(), port.data() + port.size(), out.port);
+  if (ec != std::errc() || ptr != port.data() + port.size() || out.port < 1 || out.port > 65535)
+    return std::nullopt;
+  return out;
+}
+
+bool IsLoopbackHost(std::string_view host) {
+  if (host == "::1" || qb::AsciiLower(host) == "localhost") return true;
+  // 127.0.0.0/8 written as four decimal parts.
+  if (host.substr(0, 4) != "127.") return false;
+  int parts = 0;
+  size_t i = 0;
+  while (i <= host.size()) {
+    const size_t dot = std::min(host.find('.', i), host.size());
+    const std::string_view part = host.substr(i, dot - i);
+    int v = -1;
+    const auto [ptr, ec] = std::from_chars(part.data(), part.data() + part.size(), v);
+    if (part.empty() || part.size() > 3 || ec != std::errc() || ptr != part.data() + part.size() || v > 255)
+      return false;
+    ++parts;
+    i = dot + 1;
+  }
+  return parts == 4;
+}
+
+}  // namespace qb

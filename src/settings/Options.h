@@ -1,0 +1,81 @@
+// The options that came after the settings of "Setting.dat": how the auto-config
+// script fails over, and the local endpoint. They live in "Options.ini" in the data
+// directory, so that an older version of the program still reads "Setting.dat"
+// unchanged, and so that the endpoint run without the window finds them beside the list.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/OpResult.h"
+
+namespace qb {
+
+inline constexpr const char* kOptionsFileName = "Options.ini";
+
+// How the local endpoint picks the working proxy that carries a connection.
+enum class EndpointPolicy {
+  Failover,    // always the first that works, in the list's order of speed
+  RoundRobin,  // each connection the next one
+  Fastest,     // the one with the shortest time measured so far, verification and traffic
+};
+const char* PolicyName(EndpointPolicy policy);
+std::optional<EndpointPolicy> ParsePolicy(std::string_view name);
+
+// The port the endpoint listens on unless told otherwise.
+inline constexpr int kDefaultEndpointPort = 8899;
+
+struct ScriptOptions {
+  // The fixed script lists every favourite as a chain that the browsers walk when a
+  // proxy fails, instead of the one chosen proxy alone.
+  bool failover = false;
+  // The chain ends in DIRECT. Off by default: someone who hides behind a proxy must not
+  // be exposed without knowing it when all of them fail.
+  bool allowDirect = false;
+
+  bool operator==(const ScriptOptions&) const = default;
+};
+
+struct EndpointOptions {
+  // The window runs the endpoint while it runs.
+  bool enabled = false;
+  // "address:port"; a non-loopback address only when the user names it.
+  std::string listen = "127.0.0.1:" + std::to_string(kDefaultEndpointPort);
+  EndpointPolicy policy = EndpointPolicy::Failover;
+  // The proxy types the endpoint may use (upper case, as in the list); empty for all.
+  std::vector<std::string> types;
+
+  bool operator==(const EndpointOptions&) const = default;
+};
+
+struct ExtraOptions {
+  ScriptOptions script;
+  EndpointOptions endpoint;
+
+  bool operator==(const ExtraOptions&) const = default;
+};
+
+// Reads "Options.ini" from the data directory dir. A missing file leaves the
+// defaults; unknown keys and values that do not parse are skipped, keeping the
+// default. ReadFailed with the path when the file exists but cannot be read.
+qb::OpResult LoadOptions(ExtraOptions& options, const std::string& dir);
+// Writes "Options.ini" into dir atomically; WriteFailed with the path on failure.
+qb::OpResult SaveOptions(const ExtraOptions& options, const std::string& dir);
+// The file's text for the options.
+std::string FormatOptionsFile(const ExtraOptions& options);
+// Reads the file's text; what is not understood keeps its default.
+ExtraOptions ParseOptionsFile(std::string_view text);
+
+// Splits "address:port" (an IPv6 address in brackets) into its two parts; nullopt when
+// the port is not 1-65535 or the address is empty.
+struct ListenAddress {
+  std::string host;
+  int port = 0;
+};
+std::optional<ListenAddress> ParseListenAddress(std::string_view text);
+// Whether the host names the loopback network (127.0.0.0/8, ::1 or "localhost").
+bool IsLoopbackHost(std::string_view host);
+
+}  // namespace qb
