@@ -1,0 +1,110 @@
+// The local rotating endpoint: a proxy on a loopback port that browsers and tools
+// point at once, and that carries each of their connections through one of the list's
+// working proxies.
+//
+// Clients speak HTTP (absolute-URI requests and CONNECT) or SOCKS5 (no log-on,
+// CONNECT only) to it; the first byte of a connection tells which. Each connection is
+// carried through one upstream proxy, chosen by the policy, in that proxy's own
+// protocol and with its stored log-on. When the chosen proxy cannot be reached or
+// refuses, the next candidate is tried before the client sees an error; a proxy that
+// keeps failing is set aside for a while.
+//
+// Everything runs on one thread of the endpoint's own around epoll: no thread per
+// connection, relay buffers only while data flows.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/OpResult.h"
+#include "proxy/ProxyCredentials.h"
+#include "settings/Options.h"
+
+namespace qb {
+
+class CProxyEntry;
+
+// One proxy the endpoint may carry connections through.
+struct UpstreamProxy {
+  std::string addr, port;
+  // As in the list: "HTTP", "HTTPS", "SOCKS4", "SOCKS5".
+  std::string type;
+  std::optional<ProxyCredentials> logOn;
+  // The verification time in seconds; 0 when unknown.
+  double seconds = 0;
+  // "addr:port@TYPE", the way the list names the proxy.
+  std::string Line() const;
+};
+
+// Whether the endpoint can carry connections through a proxy of this type (upper case).
+bool IsEndpointType(std::string_view type);
+
+struct EndpointConfig {
+  ListenAddress listen{"127.0.0.1", kDefaultEndpointPort};
+  EndpointPolicy policy = EndpointPolicy::Failover;
+  // The proxy types allowed (upper case); empty for every type the endpoint can use.
+  std::vector<std::string> types;
+  // How long reaching an upstream proxy and its handshake may take.
+  int connectTimeoutMs = 5000;
+  // How long a new client may take to send its request.
+  int clientIdleMs = 30000;
+  // How many candidates one client connection may try before it is refused.
+  int maxAttempts = 3;
+  // Failures in a row after which a proxy is set aside, and for how long at first
+  // (doubled on every repeat, up to an hour).
+  int failuresToSetAside = 3;
+  int setAsideMs = 120000;
+};
+
+// The pool from the list's rows: the working rows (their status is a time) of a type
+// the endpoint can use and types allows (empty: all), fastest first, each with its
+// log-on from the data directory's store.
+std::vector<UpstreamProxy> UpstreamsFromEntries(const std::vector<CProxyEntry>& rows,
+                                                const std::string& dataDir,
+                                                const std::vector<std::string>& types);
+
+class CEndpoint {
+ public:
+  explicit CEndpoint(EndpointConfig config);
+  // Stops the loop and joins its thread.
+  ~CEndpoint();
+  CEndpoint(const CEndpoint&) = delete;
+  CEndpoint& operator=(const CEndpoint&) = delete;
+
+  // Binds and starts the loop thread. On failure (the port taken, an address that is
+  // not one) nothing runs and the result says why.
+  qb::OpResult Start();
+  // Closes every connection and joins the loop; Start may be called again after.
+  void Stop();
+  // The bound port (a listen port of 0 binds any free one); 0 while not running.
+  int Port() const;
+
+  // Replaces the candidates; safe from any thread. Connections already carried keep
+  // their proxy; new ones use the new pool. Proxies set aside come back, as the pool
+  // carries fresh verification results.
+  void SetPool(std::vector<UpstreamProxy> pool);
+
+  // Called on the loop thread when a proxy is set aside after repeated failures
+  // (reason: what the last failure was) and, with an empty reason, when it is taken
+  // back. Set before Start.
+  void OnSetAside(std::function<void(const std::string& line, const std::string& reason)> fn);
+
+  struct Stats {
+    uint64_t accepted = 0;   // client connections taken
+    uint64_t active = 0;     // client connections open now
+    uint64_t failovers = 0;  // times a next candidate was tried after a failure
+    uint64_t refused = 0;    // clients answered with an error or closed for bad input
+  };
+  Stats GetStats() const;
+
+ private:
+  class Loop;
+  std::unique_ptr<Loop> m_loop;
+};
+
+}  // namespace qb
