@@ -1,5 +1,5 @@
 # Installation: the executables, the help document, the desktop entry, the metadata,
-# the icons and the manual pages, and a Debian package of them (cpack -G DEB).
+# the icons, the manual pages and the endpoint's user service, and a Debian package of them (cpack -G DEB).
 include(GNUInstallDirs)
 
 set(QB_APP_ID org.quillberry.Quillberry)
@@ -17,6 +17,8 @@ install(FILES ${QB_LINUX_DIR}/${QB_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INST
 install(FILES ${CMAKE_SOURCE_DIR}/res/icons/app.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
         RENAME ${QB_APP_ID}.svg)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright DESTINATION ${QB_DOC_DIR})
+# The endpoint as a service of the user's session (systemctl --user).
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/systemd/quillberry-serve.service DESTINATION lib/systemd/user)
 
 set(QB_GENERATED)
 

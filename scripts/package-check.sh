@@ -29,7 +29,7 @@ for path in ./usr/bin/quillberry ./usr/bin/quillberry-cli \
   "./usr/share/icons/hicolor/scalable/apps/$app_id.svg" \
   ./usr/share/man/man1/quillberry.1.gz ./usr/share/man/man1/quillberry-cli.1.gz \
   ./usr/share/quillberry/QuillberryHelp.html ./usr/share/doc/quillberry/copyright \
-  ./usr/share/doc/quillberry/changelog.gz; do
+  ./usr/share/doc/quillberry/changelog.gz ./usr/lib/systemd/user/quillberry-serve.service; do
   grep -qx -- "$path" <<<"$contents" || fail "$deb lacks $path"
 done
 for size in 16 22 24 32 48 64 128 256; do
@@ -52,4 +52,10 @@ for program in quillberry quillberry-cli; do
   [ -z "$warnings" ] || fail "$program(1): $warnings"
 done
 desktop-file-validate "$scratch/usr/share/applications/$app_id.desktop" || fail "installed desktop entry"
+if command -v systemd-analyze >/dev/null; then
+  # The unit names the installed program; verify it against the unpacked one.
+  sed "s|/usr/bin/quillberry-cli|$scratch/usr/bin/quillberry-cli|" "$scratch/usr/lib/systemd/user/quillberry-serve.service" \
+    >"$scratch/quillberry-serve.service"
+  out=$(systemd-analyze --user verify "$scratch/quillberry-serve.service" 2>&1) || fail "user service: $out"
+fi
 echo "package-check: $(basename "$deb") ($(du -k "$deb" | cut -f1) KiB) passes"

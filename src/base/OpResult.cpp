@@ -19,6 +19,9 @@ std::string OpResult::Describe() const {
     case OpStatus::ApplyFailed:
       what = "cannot write the desktop's proxy settings";
       break;
+    case OpStatus::ListenFailed:
+      what = "cannot listen on";
+      break;
   }
   if (!path.empty()) what += " " + path;
   if (!error.empty()) what += ": " + error;

@@ -14,10 +14,11 @@ namespace qb {
 
 enum class OpStatus {
   Ok,
-  ReadFailed,   // the file exists but could not be read; nothing was changed
-  WriteFailed,  // the file could not be written; the old file is as it was
-  QueryFailed,  // the desktop's proxy settings could not be read
-  ApplyFailed,  // the desktop's proxy settings could not be written
+  ReadFailed,    // the file exists but could not be read; nothing was changed
+  WriteFailed,   // the file could not be written; the old file is as it was
+  QueryFailed,   // the desktop's proxy settings could not be read
+  ApplyFailed,   // the desktop's proxy settings could not be written
+  ListenFailed,  // a local port could not be opened (path: the address)
 };
 
 struct OpResult {

@@ -54,6 +54,7 @@ int ReportFailure(const std::string& command, const qb::OpResult& result) {
       return kExitUnwritable;
     case qb::OpStatus::QueryFailed:
     case qb::OpStatus::ApplyFailed:
+    case qb::OpStatus::ListenFailed:
       Err(command + ": " + result.Describe());
       return kExitNotFound;
   }
@@ -85,6 +86,8 @@ const Command kCommands[] = {
      QT_TRANSLATE_NOOP("QuillberryHelp", "verify the proxies of the list or of a file")},
     {"download", qb::cli::RunDownload,
      QT_TRANSLATE_NOOP("QuillberryHelp", "download proxies from web pages or the ticked sources")},
+    {"serve", qb::cli::RunServe,
+     QT_TRANSLATE_NOOP("QuillberryHelp", "carry connections through the working proxies on a local port")},
 };
 
 void Usage(FILE* to) {

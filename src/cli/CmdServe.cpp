@@ -1,0 +1,213 @@
+// quillberry-cli serve: the local endpoint without the window.
+#include <sys/stat.h>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+
+#include <string>
+#include <vector>
+
+#include "base/Text.h"
+#include "base/Translate.h"
+#include "cli/Cli.h"
+#include "endpoint/Endpoint.h"
+#include "proxy/ProxyEntry.h"
+#include "proxy/ProxyListFile.h"
+#include "proxy/ProxyListModel.h"
+#include "settings/Options.h"
+
+namespace qb::cli {
+
+namespace {
+
+constexpr const char* kServeUsage = QT_TRANSLATE_NOOP(
+    "QuillberryHelp",
+    "Usage: quillberry-cli serve [--data-dir DIR] [--listen ADDRESS:PORT]\n"
+    "                            [--policy failover|round-robin|fastest] [--type TYPE[,TYPE]]\n"
+    "\n"
+    "Runs the local endpoint: a proxy on ADDRESS:PORT that takes HTTP (requests and\n"
+    "CONNECT) and SOCKS5 from browsers and tools, and carries each connection through\n"
+    "one of the working proxies of the data directory's Proxies.pro, with the proxy's\n"
+    "stored log-on. A proxy that fails is replaced by the next one before the client\n"
+    "sees an error; one that keeps failing is set aside for a while (said on standard\n"
+    "error). The list is read again whenever it changes on disk. Runs until Ctrl-C or\n"
+    "SIGTERM. Nothing in the data directory is written.\n"
+    "\n"
+    "--listen ADDRESS:PORT  where to listen (default: Options.ini, else 127.0.0.1:8899).\n"
+    "                       Only a loopback address serves this computer alone; any\n"
+    "                       other must be named here and is reachable from the network\n"
+    "--policy POLICY        which proxy carries a connection: failover (the fastest that\n"
+    "                       works), round-robin (each connection the next one) or\n"
+    "                       fastest (the shortest time measured so far); default:\n"
+    "                       Options.ini, else failover\n"
+    "--type TYPE[,TYPE]     use only proxies of these types (HTTP, HTTPS, SOCKS4,\n"
+    "                       SOCKS5); default: Options.ini, else all of them\n");
+
+struct ServeOptions {
+  std::optional<ListenAddress> listen;
+  std::optional<EndpointPolicy> policy;
+  std::optional<std::vector<std::string>> types;
+};
+
+bool ParseServeOptions(const QStringList& args, ServeOptions& o) {
+  for (int i = 0; i < args.size(); ++i) {
+    QString a = args[i];
+    QString value;
+    const bool hasValue = a.startsWith("--") && a.contains('=');
+    if (hasValue) {
+      value = a.mid(a.indexOf('=') + 1);
+      a = a.left(a.indexOf('='));
+    }
+    const bool known = a == "--listen" || a == "--policy" || a == "--type";
+    if (!known) {
+      Err("serve: unknown option: " + args[i].toStdString());
+      Err("Run 'quillberry-cli serve --help' for usage.");
+      return false;
+    }
+    if (!hasValue) {
+      if (i + 1 >= args.size()) {
+        Err("serve: " + a.toStdString() + " needs a value");
+        return false;
+      }
+      value = args[++i];
+    }
+    const std::string v = value.toStdString();
+    if (a == "--listen") {
+      o.listen = ParseListenAddress(v);
+      if (!o.listen) {
+        Err("serve: --listen needs ADDRESS:PORT with a port from 1 to 65535, not " + v);
+        return false;
+      }
+    } else if (a == "--policy") {
+      o.policy = ParsePolicy(v);
+      if (!o.policy) {
+        Err("serve: --policy must be failover, round-robin or fastest, not " + v);
+        return false;
+      }
+    } else {
+      std::vector<std::string> types;
+      for (const QString& t : value.split(',', Qt::SkipEmptyParts)) {
+        const std::string type = AsciiUpper(t.trimmed().toStdString());
+        if (!IsEndpointType(type)) {
+          Err("serve: --type takes HTTP, HTTPS, SOCKS4 or SOCKS5, not " + t.toStdString());
+          return false;
+        }
+        types.push_back(type);
+      }
+      if (types.empty()) {
+        Err("serve: --type needs at least one type");
+        return false;
+      }
+      o.types = std::move(types);
+    }
+  }
+  return true;
+}
+
+// What tells that the list file was rewritten: every save renames a new file into place.
+struct FileIdentity {
+  bool exists = false;
+  dev_t dev = 0;
+  ino_t ino = 0;
+  off_t size = 0;
+  timespec mtime{};
+  bool operator==(const FileIdentity& o) const {
+    return exists == o.exists && dev == o.dev && ino == o.ino && size == o.size &&
+           mtime.tv_sec == o.mtime.tv_sec && mtime.tv_nsec == o.mtime.tv_nsec;
+  }
+};
+
+FileIdentity Identify(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return {};
+  return {true, st.st_dev, st.st_ino, st.st_size, st.st_mtim};
+}
+
+// The pool from the data directory's list; nullopt (after a message) when it cannot be read.
+std::optional<std::vector<UpstreamProxy>> LoadPool(const std::string& dataDir,
+                                                   const std::vector<std::string>& types) {
+  CProxyListModel list;
+  if (const OpResult loaded = LoadProxyList(list, dataDir); !loaded) {
+    Err("serve: " + loaded.Describe());
+    return std::nullopt;
+  }
+  std::vector<CProxyEntry> rows;
+  rows.reserve(static_cast<size_t>(list.RowCount()));
+  for (int row = 0; row < list.RowCount(); ++row) rows.push_back(*list.Entry(row));
+  return UpstreamsFromEntries(rows, dataDir, types);
+}
+
+}  // namespace
+
+int RunServe(const QStringList& args, const std::string& dataDir) {
+  if (WantsHelp(args)) {
+    Out(Help(kServeUsage));
+    return kExitOk;
+  }
+  ServeOptions opt;
+  if (!ParseServeOptions(args, opt)) return kExitUsage;
+
+  // A reader of the data directory: no lock is taken and nothing is written, so the
+  // window and the commands go on saving the list while this serves it.
+  ExtraOptions saved;
+  if (const OpResult loaded = LoadOptions(saved, dataDir); !loaded) return ReportFailure("serve", loaded);
+  EndpointConfig config;
+  config.listen = opt.listen ? *opt.listen
+                             : ParseListenAddress(saved.endpoint.listen)
+                                   .value_or(ListenAddress{"127.0.0.1", kDefaultEndpointPort});
+  config.policy = opt.policy.value_or(saved.endpoint.policy);
+  config.types = opt.types.value_or(saved.endpoint.types);
+
+  const std::string listPath = dataDir + kProxyListFileName;
+  FileIdentity seen = Identify(listPath);
+  auto pool = LoadPool(dataDir, config.types);
+  if (!pool) return kExitUnreadable;
+  const size_t count = pool->size();
+
+  // The signals are taken by this thread alone, waiting for them below; the endpoint's
+  // thread inherits the mask.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  CEndpoint endpoint(config);
+  endpoint.OnSetAside([](const std::string& line, const std::string& reason) {
+    if (reason.empty()) {
+      std::fprintf(stderr, "serve: %s is used again\n", line.c_str());
+    } else {
+      std::fprintf(stderr, "serve: %s set aside: %s\n", line.c_str(), reason.c_str());
+    }
+  });
+  endpoint.SetPool(std::move(*pool));
+  if (const OpResult started = endpoint.Start(); !started) {
+    pthread_sigmask(SIG_UNBLOCK, &stopSignals, nullptr);
+    return ReportFailure("serve", started);
+  }
+  const std::string host =
+      config.listen.host.find(':') != std::string::npos ? "[" + config.listen.host + "]" : config.listen.host;
+  Out(Format("serve: listening on %s:%d with %zu proxies (%s)", host.c_str(), endpoint.Port(), count,
+             PolicyName(config.policy)));
+  if (count == 0) Err("serve: the list has no working proxy to use; connections are refused until it has");
+  std::fflush(stdout);
+
+  for (;;) {
+    const timespec wait{2, 0};
+    const int sig = sigtimedwait(&stopSignals, nullptr, &wait);
+    if (sig == SIGINT || sig == SIGTERM) break;
+    const FileIdentity now = Identify(listPath);
+    if (now == seen) continue;
+    seen = now;
+    // A list that cannot be read now (being replaced) keeps the pool it had.
+    if (auto fresh = LoadPool(dataDir, config.types)) {
+      Err(Format("serve: the list changed; %zu proxies", fresh->size()));
+      endpoint.SetPool(std::move(*fresh));
+    }
+  }
+  endpoint.Stop();
+  pthread_sigmask(SIG_UNBLOCK, &stopSignals, nullptr);
+  return kExitOk;
+}
+
+}  // namespace qb::cli

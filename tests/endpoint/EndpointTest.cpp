@@ -1,0 +1,473 @@
+// The local endpoint with curl as its client and the loopback peers as its upstreams.
+#include <QProcess>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+#include <csignal>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "endpoint/Endpoint.h"
+#include "proxy/ProxyCredentials.h"
+#include "proxy/ProxyEntry.h"
+#include "support/LoopbackPeers.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using qb::CEndpoint;
+using qb::EndpointConfig;
+using qb::UpstreamProxy;
+using qbtest::Peer;
+using qbtest::Peers;
+
+UpstreamProxy Upstream(int port, const char* type, double seconds = 0.5, bool logOn = false) {
+  UpstreamProxy u{"127.0.0.1", std::to_string(port), type, std::nullopt, seconds};
+  if (logOn) u.logOn = qb::ProxyCredentials{Peers().ProxyUser(), Peers().ProxyPassword()};
+  return u;
+}
+
+struct CurlResult {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+// curl's way of going through the endpoint.
+enum class Via { Request, Tunnel, Socks5 };
+
+CurlResult Curl(int endpointPort, Via via, const std::string& url) {
+  QStringList args{"-sS", "--max-time", "10", "--noproxy", ""};
+  const QString at = "127.0.0.1:" + QString::number(endpointPort);
+  if (via == Via::Socks5) {
+    args << "--socks5-hostname" << at;
+  } else {
+    args << "-x"
+         << "http://" + at;
+    if (via == Via::Tunnel) args << "-p";
+  }
+  args << QString::fromStdString(url);
+  QProcess p;
+  QProcessEnvironment env;  // no proxy variables of the test's own environment
+  env.insert("PATH", "/usr/bin:/bin");
+  p.setProcessEnvironment(env);
+  p.start("/usr/bin/curl", args);
+  CurlResult r;
+  if (!p.waitForStarted(5000) || !p.waitForFinished(20000)) return r;
+  r.exitCode = p.exitCode();
+  r.out = p.readAllStandardOutput().toStdString();
+  r.err = p.readAllStandardError().toStdString();
+  return r;
+}
+
+// The origin's /echo page names the address the request came from: each peer leaves
+// from one of its own.
+std::string EchoClient(const std::string& body) {
+  const size_t at = body.find("client=");
+  return at == std::string::npos ? std::string() : body.substr(at + 7, body.find("\r\n", at) - at - 7);
+}
+
+struct SetAsideLog {
+  std::mutex mutex;
+  std::vector<std::pair<std::string, std::string>> calls;
+  void Attach(CEndpoint& e) {
+    e.OnSetAside([this](const std::string& line, const std::string& reason) {
+      std::lock_guard lock(mutex);
+      calls.emplace_back(line, reason);
+    });
+  }
+  std::vector<std::pair<std::string, std::string>> Calls() {
+    std::lock_guard lock(mutex);
+    return calls;
+  }
+};
+
+std::unique_ptr<CEndpoint> StartEndpoint(EndpointConfig config, std::vector<UpstreamProxy> pool,
+                                         SetAsideLog* log = nullptr) {
+  config.listen = {"127.0.0.1", 0};
+  auto e = std::make_unique<CEndpoint>(config);
+  if (log) log->Attach(*e);
+  e->SetPool(std::move(pool));
+  const qb::OpResult started = e->Start();
+  EXPECT_TRUE(started.ok()) << started.Describe();
+  return e;
+}
+
+int FreePort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  close(fd);
+  return ntohs(a.sin_port);
+}
+
+// A blocking loopback client with a receive time-out, for the raw protocol cases.
+class RawClient {
+ public:
+  explicit RawClient(int port, int timeoutMs = 3000) {
+    m_fd = socket(AF_INET, SOCK_STREAM, 0);
+    timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    m_connected = connect(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  }
+  ~RawClient() { close(m_fd); }
+  bool Connected() const { return m_connected; }
+  void Send(const std::string& bytes) { send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
+  // What arrives until the peer closes, the time-out passes, or want bytes came.
+  std::string Receive(size_t want = SIZE_MAX) {
+    std::string got;
+    char buf[4096];
+    while (got.size() < want) {
+      const ssize_t n = recv(m_fd, buf, std::min(sizeof buf, want - got.size()), 0);
+      if (n <= 0) {
+        m_closed = n == 0;
+        break;
+      }
+      got.append(buf, static_cast<size_t>(n));
+    }
+    return got;
+  }
+  bool ClosedByPeer() const { return m_closed; }
+
+ private:
+  int m_fd = -1;
+  bool m_connected = false;
+  bool m_closed = false;
+};
+
+// A microsocks of the test's own, leaving from its own loopback address, that the test
+// can stop while the endpoint uses it.
+class OwnSocks {
+ public:
+  explicit OwnSocks(const std::string& outAddress) : m_port(FreePort()) {
+    m_process.start("/usr/bin/microsocks", {"-i", "127.0.0.1", "-p", QString::number(m_port), "-b",
+                                            QString::fromStdString(outAddress)});
+    m_process.waitForStarted(5000);
+    for (int i = 0; i < 100 && !RawClient(m_port, 100).Connected(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+  ~OwnSocks() { Stop(); }
+  void Stop() {
+    m_process.kill();
+    m_process.waitForFinished(5000);
+  }
+  int Port() const { return m_port; }
+
+ private:
+  int m_port;
+  QProcess m_process;
+};
+
+TEST(EndpointRelay, EveryClientProtocolThroughEveryUpstreamProtocol) {
+  QB_REQUIRE_PEER(Peer::Origin);
+  QB_REQUIRE_PEER(Peer::HttpProxy);
+  QB_REQUIRE_PEER(Peer::HttpProxyAuth);
+  QB_REQUIRE_PEER(Peer::Socks);
+  QB_REQUIRE_PEER(Peer::Socks5Auth);
+  const auto& peers = Peers();
+  struct Case {
+    UpstreamProxy upstream;
+    Peer peer;
+  };
+  const std::vector<Case> cases = {
+      {Upstream(peers.HttpProxyPort(), "HTTP"), Peer::HttpProxy},
+      {Upstream(peers.HttpProxyAuthPort(), "HTTP", 0.5, true), Peer::HttpProxyAuth},
+      {Upstream(peers.SocksPort(), "SOCKS4"), Peer::Socks},
+      {Upstream(peers.SocksPort(), "SOCKS5"), Peer::Socks},
+      {Upstream(peers.Socks5AuthPort(), "SOCKS5", 0.5, true), Peer::Socks5Auth},
+  };
+  for (const Case& c : cases) {
+    auto endpoint = StartEndpoint({}, {c.upstream});
+    for (Via via : {Via::Request, Via::Tunnel, Via::Socks5}) {
+      SCOPED_TRACE(c.upstream.Line() + " via " + std::to_string(static_cast<int>(via)));
+      const CurlResult r = Curl(endpoint->Port(), via, peers.OriginUrl("/echo?x=1"));
+      ASSERT_EQ(r.exitCode, 0) << r.err;
+      EXPECT_EQ(EchoClient(r.out), peers.OutAddress(c.peer)) << r.out;
+      // The origin always sees the origin form, whoever reached it.
+      EXPECT_NE(r.out.find("GET /echo?x=1 HTTP/1."), std::string::npos) << r.out;
+      // Our log-on with the upstream never reaches the origin.
+      EXPECT_EQ(r.out.find("Proxy-Authorization"), std::string::npos) << r.out;
+    }
+    const CEndpoint::Stats stats = endpoint->GetStats();
+    EXPECT_EQ(stats.accepted, 3u);
+    EXPECT_EQ(stats.failovers, 0u);
+  }
+}
+
+TEST(EndpointRelay, UpstreamThatRefusesTheLogOnIsAnErrorForTheClient) {
+  QB_REQUIRE_PEER(Peer::Origin);
+  QB_REQUIRE_PEER(Peer::HttpProxyAuth);
+  QB_REQUIRE_PEER(Peer::Socks5Auth);
+  const auto& peers = Peers();
+  auto endpoint = StartEndpoint({}, {Upstream(peers.HttpProxyAuthPort(), "HTTP")});
+  CurlResult r = Curl(endpoint->Port(), Via::Tunnel, peers.OriginUrl("/echo"));
+  EXPECT_NE(r.exitCode, 0);
+  EXPECT_NE(r.err.find("502"), std::string::npos) << r.err;
+
+  auto socks = StartEndpoint({}, {Upstream(peers.Socks5AuthPort(), "SOCKS5")});
+  r = Curl(socks->Port(), Via::Request, peers.OriginUrl("/echo"));
+  EXPECT_EQ(r.exitCode, 0) << r.err;                    // an answer, not a hang-up...
+  EXPECT_EQ(r.out.find("client="), std::string::npos);  // ...but not the page
+  EXPECT_NE(r.out.find("No proxy could reach"), std::string::npos) << r.out;
+}
+
+TEST(EndpointFailover, NextProxyCarriesTheConnectionAndTheFailingOneIsSetAside) {
+  QB_REQUIRE_PEER(Peer::Origin);
+  QB_REQUIRE_PEER(Peer::HttpProxy);
+  const auto& peers = Peers();
+  EndpointConfig config;
+  config.connectTimeoutMs = 400;
+  SetAsideLog log;
+  const UpstreamProxy dead = Upstream(peers.DeadPort(), "SOCKS5", 0.1);
+  const UpstreamProxy silent = Upstream(peers.SilentPort(), "HTTP", 0.2);
+  const UpstreamProxy live = Upstream(peers.HttpProxyPort(), "HTTP", 0.3);
+  auto endpoint = StartEndpoint(config, {dead, silent, live}, &log);
+  // Refused at once, then no answer within the time-out: each request still arrives.
+  for (int i = 0; i < 3; ++i) {
+    const CurlResult r = Curl(endpoint->Port(), i % 2 ? Via::Socks5 : Via::Tunnel, peers.OriginUrl("/echo"));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(EchoClient(r.out), peers.OutAddress(Peer::HttpProxy));
+  }
+  EXPECT_EQ(endpoint->GetStats().failovers, 6u);
+  auto calls = log.Calls();
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[0].first, dead.Line());
+  EXPECT_EQ(calls[1].first, silent.Line());
+  EXPECT_NE(calls[1].second, "");
+
+  // Set aside, they cost nothing more.
+  ASSERT_EQ(Curl(endpoint->Port(), Via::Request, peers.OriginUrl("/echo")).exitCode, 0);
+  EXPECT_EQ(endpoint->GetStats().failovers, 6u);
+
+  // Fresh verification results take them back.
+  endpoint->SetPool({dead, live});
+  ASSERT_EQ(Curl(endpoint->Port(), Via::Request, peers.OriginUrl("/echo")).exitCode, 0);
+  EXPECT_EQ(endpoint->GetStats().failovers, 7u);
+  calls = log.Calls();
+  ASSERT_EQ(calls.size(), 3u);
+  EXPECT_EQ(calls[2], std::make_pair(dead.Line(), std::string()));
+}
+
+TEST(EndpointFailover, ProxyStoppedMidRunIsReplacedBeforeTheClientNotices) {
+  QB_REQUIRE_PEER(Peer::Origin);
+  const auto& peers = Peers();
+  OwnSocks first("127.0.0.21"), second("127.0.0.22");
+  auto endpoint =
+      StartEndpoint({}, {Upstream(first.Port(), "SOCKS5", 0.1), Upstream(second.Port(), "SOCKS5", 0.2)});
+  CurlResult r = Curl(endpoint->Port(), Via::Socks5, peers.OriginUrl("/echo"));
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(EchoClient(r.out), "127.0.0.21");
+  first.Stop();
+  r = Curl(endpoint->Port(), Via::Request, peers.OriginUrl("/echo"));
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(EchoClient(r.out), "127.0.0.22");
+  EXPECT_EQ(endpoint->GetStats().failovers, 1u);
+
+  // With nothing left to try, the client gets an error, not a hang.
+  second.Stop();
+  r = Curl(endpoint->Port(), Via::Socks5, peers.OriginUrl("/echo"));
+  EXPECT_NE(r.exitCode, 0);
+  r = Curl(endpoint->Port(), Via::Request, peers.OriginUrl("/echo"));
+  EXPECT_NE(r.out.find("No proxy could reach"), std::string::npos) << r.out << r.err;
+}
+
+TEST(EndpointPolicy, RoundRobinSpreadsAndFastestFollowsTheTimes) {
+  QB_REQUIRE_PEER(Peer::Origin);
+  const auto& peers = Peers();
+  OwnSocks a("127.0.0.31"), b("127.0.0.32"), c("127.0.0.33");
+  const std::vector<UpstreamProxy> pool = {Upstream(a.Port(), "SOCKS5", 0.3),
+                                           Upstream(b.Port(), "SOCKS5", 0.1),
+                                           Upstream(c.Port(), "SOCKS5", 0.2)};
+  EndpointConfig config;
+  config.policy = qb::EndpointPolicy::RoundRobin;
+  auto roundRobin = StartEndpoint(config, pool);
+  std::map<std::string, int> seen;
+  for (int i = 0; i < 6; ++i)
+    ++seen[EchoClient(Curl(roundRobin->Port(), Via::Socks5, peers.OriginUrl("/echo")).out)];
+  EXPECT_EQ(seen, (std::map<std::string, int>{{"127.0.0.31", 2}, {"127.0.0.32", 2}, {"127.0.0.33", 2}}));
+
+  config.policy = qb::EndpointPolicy::Fastest;
+  auto fastest = StartEndpoint(config, pool);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(EchoClient(Curl(fastest->Port(), Via::Socks5, peers.OriginUrl("/echo")).out), "127.0.0.32");
+  }
+  // A failure weighs like a time-out: the next fastest takes over.
+  b.Stop();
+  EXPECT_EQ(EchoClient(Curl(fastest->Port(), Via::Socks5, peers.OriginUrl("/echo")).out), "127.0.0.33");
+  EXPECT_EQ(EchoClient(Curl(fastest->Port(), Via::Socks5, peers.OriginUrl("/echo")).out), "127.0.0.33");
+}
+
+TEST(EndpointRobustness, BadClientsAreRefusedWhileOthersGoOn) {
+  QB_REQUIRE_PEER(Peer::Origin);
+  QB_REQUIRE_PEER(Peer::HttpProxy);
+  const auto& peers = Peers();
+  EndpointConfig config;
+  config.clientIdleMs = 300;
+  auto endpoint = StartEndpoint(config, {Upstream(peers.HttpProxyPort(), "HTTP")});
+  const int port = endpoint->Port();
+
+  // A tunnel opened first stays usable through everything below.
+  RawClient tunnel(port);
+  tunnel.Send("CONNECT 127.0.0.1:" + std::to_string(peers.OriginPort()) + " HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(tunnel.Receive(39), "HTTP/1.1 200 Connection established\r\n\r\n");
+
+  const auto answer = [&](const std::string& bytes) {
+    RawClient c(port);
+    c.Send(bytes);
+    return c.Receive();
+  };
+  EXPECT_TRUE(answer("GARBAGE\r\n\r\n").starts_with("HTTP/1.1 400"));
+  EXPECT_TRUE(answer("GET /relative HTTP/1.1\r\nHost: x\r\n\r\n").starts_with("HTTP/1.1 400"));
+  EXPECT_TRUE(answer("GET https://127.0.0.1/ HTTP/1.1\r\n\r\n").starts_with("HTTP/1.1 400"));
+  EXPECT_TRUE(answer("CONNECT 127.0.0.1:99999 HTTP/1.1\r\n\r\n").starts_with("HTTP/1.1 400"));
+  EXPECT_TRUE(
+      answer("GET http://x/ HTTP/1.1\r\nX: " + std::string(70 * 1024, 'a')).starts_with("HTTP/1.1 431"));
+  // SOCKS5: only "no log-on" is offered, only CONNECT is done, only known address types.
+  EXPECT_EQ(answer(std::string("\x05\x01\x02", 3)), std::string("\x05\xFF", 2));
+  EXPECT_EQ(answer(std::string("\x05\x01\x00\x05\x02\x00\x01\x7f\x00\x00\x01\x00\x50", 13)).substr(0, 4),
+            std::string("\x05\x00\x05\x07", 4));
+  EXPECT_EQ(answer(std::string("\x05\x01\x00\x05\x01\x00\x09\x7f\x00\x00\x01\x00\x50", 13)).substr(0, 4),
+            std::string("\x05\x00\x05\x08", 4));
+  // Gone mid-request, or mid-answer (writing to them must not raise SIGPIPE).
+  for (const std::string& part :
+       {std::string("\x05\x01\x00\x05\x01", 5), std::string("CONNECT 127.0.0.1:")}) {
+    RawClient c(port);
+    c.Send(part);
+  }
+  for (int i = 0; i < 5; ++i) {
+    RawClient c(port);
+    c.Send("GET " + peers.OriginUrl("/trickle?interval=0.01&bytes=200000") + " HTTP/1.1\r\n\r\n");
+    c.Receive(100);
+  }
+  // Silent: closed after the idle time.
+  const auto start = std::chrono::steady_clock::now();
+  RawClient silent(port);
+  EXPECT_EQ(silent.Receive(), "");
+  EXPECT_TRUE(silent.ClosedByPeer());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+
+  tunnel.Send("GET /echo HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+  const std::string reply = tunnel.Receive();
+  EXPECT_TRUE(reply.starts_with("HTTP/1.0 200") || reply.starts_with("HTTP/1.1 200")) << reply;
+  EXPECT_EQ(EchoClient(reply), peers.OutAddress(Peer::HttpProxy));
+  const CurlResult r = Curl(port, Via::Socks5, peers.OriginUrl("/echo"));
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_GE(endpoint->GetStats().refused, 11u);
+}
+
+TEST(EndpointStart, TakenPortAndBadAddressSayWhy) {
+  EndpointConfig config;
+  config.listen = {"127.0.0.1", 0};
+  CEndpoint first(config);
+  ASSERT_TRUE(first.Start().ok());
+  config.listen.port = first.Port();
+  CEndpoint second(config);
+  const qb::OpResult taken = second.Start();
+  EXPECT_EQ(taken.status, qb::OpStatus::ListenFailed);
+  EXPECT_NE(taken.Describe().find(std::strerror(EADDRINUSE)), std::string::npos) << taken.Describe();
+  config.listen.host = "not-an-address";
+  EXPECT_FALSE(CEndpoint(config).Start().ok());
+}
+
+TEST(EndpointPool, WorkingRowsOfUsableTypesFastestFirstWithTheirLogOns) {
+  qbtest::TempDir dir;
+  ASSERT_TRUE(qb::StoreCredentials(dir.Path(), qb::CredentialsKey("127.0.0.1", "3128", "HTTP"),
+                                   qb::ProxyCredentials{"u", "p"})
+                  .ok());
+  const std::vector<qb::CProxyEntry> rows = {
+      {"127.0.0.1", "1080", "SOCKS5", "2.5", ""},   {"127.0.0.1", "3128", "HTTP", "0.7", ""},
+      {"127.0.0.1", "21", "FTP", "0.1", ""},        {"127.0.0.1", "8080", "HTTP", qb::kStatusTimeout, ""},
+      {"127.0.0.1", "8081", "HTTPS", "未验证", ""}, {"127.0.0.1", "1081", "socks4", "1.0", ""},
+  };
+  auto pool = qb::UpstreamsFromEntries(rows, dir.Path(), {});
+  ASSERT_EQ(pool.size(), 3u);
+  EXPECT_EQ(pool[0].Line(), "127.0.0.1:3128@HTTP");
+  EXPECT_EQ(pool[0].logOn, (qb::ProxyCredentials{"u", "p"}));
+  EXPECT_EQ(pool[1].Line(), "127.0.0.1:1081@SOCKS4");
+  EXPECT_EQ(pool[2].Line(), "127.0.0.1:1080@SOCKS5");
+  EXPECT_FALSE(pool[2].logOn);
+  pool = qb::UpstreamsFromEntries(rows, dir.Path(), {"SOCKS5"});
+  ASSERT_EQ(pool.size(), 1u);
+  EXPECT_DOUBLE_EQ(pool[0].seconds, 2.5);
+}
+
+TEST(ServeCommand, ServesTheListFollowsItsChangesAndEndsOnSigterm) {
+  QB_REQUIRE_PEER(Peer::Origin);
+  QB_REQUIRE_PEER(Peer::HttpProxy);
+  QB_REQUIRE_PEER(Peer::Socks);
+  const auto& peers = Peers();
+  qbtest::TempDir dir;
+  qbtest::WriteFile(dir.File("Proxies.pro"),
+                    "127.0.0.1:" + std::to_string(peers.HttpProxyPort()) +
+                        "@HTTP$0.4\r\n127.0.0.1:" + std::to_string(peers.DeadPort()) + "@HTTP$连接失败\r\n");
+  const int port = FreePort();
+  const char* cli = std::getenv("QB_CLI");
+  QProcess serve;
+  serve.start(cli ? QString::fromLocal8Bit(cli) : QString(QB_BINARY_DIR "/quillberry-cli"),
+              {"serve", "--data-dir", QString::fromStdString(dir.Path()), "--listen",
+               "127.0.0.1:" + QString::number(port), "--policy", "round-robin"});
+  ASSERT_TRUE(serve.waitForReadyRead(10000)) << serve.readAllStandardError().toStdString();
+  EXPECT_EQ(serve.readLine().toStdString(),
+            "serve: listening on 127.0.0.1:" + std::to_string(port) + " with 1 proxies (round-robin)\n");
+  CurlResult r = Curl(port, Via::Tunnel, peers.OriginUrl("/echo"));
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(EchoClient(r.out), peers.OutAddress(Peer::HttpProxy));
+
+  // Rewritten as a save does it (a new file renamed into place).
+  qbtest::WriteFile(dir.File("Proxies.pro.new"),
+                    "127.0.0.1:" + std::to_string(peers.SocksPort()) + "@SOCKS5$0.3\r\n");
+  ASSERT_EQ(std::rename(dir.File("Proxies.pro.new").c_str(), dir.File("Proxies.pro").c_str()), 0);
+  std::string err;
+  for (int i = 0; i < 50 && err.find("list changed") == std::string::npos; ++i) {
+    serve.waitForReadyRead(100);
+    err += serve.readAllStandardError().toStdString();
+  }
+  EXPECT_NE(err.find("the list changed; 1 proxies"), std::string::npos) << err;
+  r = Curl(port, Via::Request, peers.OriginUrl("/echo"));
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(EchoClient(r.out), peers.OutAddress(Peer::Socks));
+
+  ::kill(static_cast<pid_t>(serve.processId()), SIGTERM);
+  ASSERT_TRUE(serve.waitForFinished(5000));
+  EXPECT_EQ(serve.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(serve.exitCode(), 0);
+  EXPECT_FALSE(qbtest::ReadFile(dir.File("Proxies.pro")).empty());
+}
+
+TEST(ServeCommand, BadOptionsAndTakenPortAreRefused) {
+  qbtest::TempDir dir;
+  EXPECT_EQ(qbtest::RunCli({"serve", "--data-dir", dir.Path(), "--policy", "random"}).exitCode, 2);
+  EXPECT_EQ(qbtest::RunCli({"serve", "--data-dir", dir.Path(), "--type", "FTP"}).exitCode, 2);
+  EXPECT_EQ(qbtest::RunCli({"serve", "--data-dir", dir.Path(), "--listen", "127.0.0.1"}).exitCode, 2);
+  EndpointConfig config;
+  config.listen = {"127.0.0.1", 0};
+  CEndpoint holder(config);
+  ASSERT_TRUE(holder.Start().ok());
+  const qbtest::CliResult taken = qbtest::RunCli(
+      {"serve", "--data-dir", dir.Path(), "--listen", "127.0.0.1:" + std::to_string(holder.Port())});
+  EXPECT_EQ(taken.exitCode, 1);
+  EXPECT_NE(taken.err.find("cannot listen on 127.0.0.1:"), std::string::npos) << taken.err;
+}
+
+}  // namespace
