@@ -1118,5 +1118,35 @@ data directory's own list is open in the window or being written by another
 command (nothing was verified; give a FILE, or verify in the window).</source>
             <translation type="unfinished" />
         </message>
+        <message>
+            <source>Usage: quillberry-cli serve [--data-dir DIR] [--listen ADDRESS:PORT]
+                            [--policy failover|round-robin|fastest] [--type TYPE[,TYPE]]
+
+Runs the local endpoint: a proxy on ADDRESS:PORT that takes HTTP (requests and
+CONNECT) and SOCKS5 from browsers and tools, and carries each connection through
+one of the working proxies of the data directory&apos;s Proxies.pro, with the proxy&apos;s
+stored log-on. A proxy that fails is replaced by the next one before the client
+sees an error; one that keeps failing is set aside for a while (said on standard
+error). The list is read again whenever it changes on disk. Runs until Ctrl-C or
+SIGTERM. Nothing in the data directory is written.
+
+--listen ADDRESS:PORT  where to listen (default: Options.ini, else 127.0.0.1:8899).
+                       Only a loopback address serves this computer alone; any
+                       other must be named here and is reachable from the network
+--policy POLICY        which proxy carries a connection: failover (the fastest that
+                       works), round-robin (each connection the next one) or
+                       fastest (the shortest time measured so far); default:
+                       Options.ini, else failover
+--type TYPE[,TYPE]     use only proxies of these types (HTTP, HTTPS, SOCKS4,
+                       SOCKS5); default: Options.ini, else all of them
+
+Exit status: 0 after Ctrl-C or SIGTERM; 1 when the address cannot be listened on
+(named on standard error); 2 for bad arguments or an unreadable list.</source>
+            <translation type="unfinished" />
+        </message>
+        <message>
+            <source>carry connections through the working proxies on a local port</source>
+            <translation type="unfinished" />
+        </message>
     </context>
 </TS>

@@ -41,7 +41,10 @@ constexpr const char* kServeUsage = QT_TRANSLATE_NOOP(
     "                       fastest (the shortest time measured so far); default:\n"
     "                       Options.ini, else failover\n"
     "--type TYPE[,TYPE]     use only proxies of these types (HTTP, HTTPS, SOCKS4,\n"
-    "                       SOCKS5); default: Options.ini, else all of them\n");
+    "                       SOCKS5); default: Options.ini, else all of them\n"
+    "\n"
+    "Exit status: 0 after Ctrl-C or SIGTERM; 1 when the address cannot be listened on\n"
+    "(named on standard error); 2 for bad arguments or an unreadable list.");
 
 struct ServeOptions {
   std::optional<ListenAddress> listen;
