@@ -863,6 +863,44 @@ Include them in the exported file?</translation>
             <source>，无法识别 %1 行</source>
             <translation>, %1 lines not recognised</translation>
         </message>
+        <message>
+            <source>本机端口</source>
+            <translation>Local port</translation>
+        </message>
+        <message>
+            <source>本机端口无法启动。</source>
+            <translation>The local port could not be started.</translation>
+        </message>
+        <message>
+            <source>系统代理正经由本机端口。关闭本机端口后，使用系统代理的程序将无法上网。
+仍要关闭吗？</source>
+            <translation>The system proxy goes through the local port. With the local port closed, programs that use the system proxy cannot reach the internet.
+Close it anyway?</translation>
+        </message>
+        <message>
+            <source>读取选项文件失败！</source>
+            <translation>Reading the options file failed!</translation>
+        </message>
+        <message>
+            <source>保存选项文件失败！</source>
+            <translation>Saving the options file failed!</translation>
+        </message>
+        <message>
+            <source>列表中还没有验证可用的代理，本机端口暂时无法转发连接。</source>
+            <translation>The list has no proxy that passed verification yet, so the local port cannot carry connections for now.</translation>
+        </message>
+        <message>
+            <source>本机端口 %1</source>
+            <translation>Local port %1</translation>
+        </message>
+        <message>
+            <source>本机端口（未开启）</source>
+            <translation>Local port (off)</translation>
+        </message>
+        <message>
+            <source>经由本机端口</source>
+            <translation>Through the local port</translation>
+        </message>
     </context>
     <context>
         <name>QuillberryHelp</name>

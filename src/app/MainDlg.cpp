@@ -27,6 +27,7 @@
 #include <unordered_set>
 
 #include "app/DataFileWatcher.h"
+#include "app/EndpointHost.h"
 #include "app/TrayMenu.h"
 #include "base/Files.h"
 #include "base/Prompt.h"
@@ -385,6 +386,8 @@ void CMainDlg::CreateControls() {
   connect(m_trayCtl, &CTrayController::aboutRequested, this, [this] { ShowAboutBox(this); });
   connect(m_trayCtl, &CTrayController::exitRequested, this, [this] { OnTrayExit(); });
   connect(m_trayCtl, &CTrayController::statusLineUpdateNeeded, this, &CMainDlg::UpdateStatusLine);
+  connect(m_trayCtl, &CTrayController::endpointSwitchRequested, this, &CMainDlg::OnEndpointSwitch);
+  connect(m_trayCtl, &CTrayController::viaEndpointRequested, this, &CMainDlg::OnViaEndpoint);
   // The tray menu is also the window's own context menu, so that favourites can be
   // switched on a desktop without a tray.
   setContextMenuPolicy(Qt::CustomContextMenu);
@@ -433,6 +436,8 @@ void CMainDlg::OnInitDialog() {
       m_pList->setColumnWidth(CProxyListModel::ColTimeStatus, needed);
   }
   ReportListLoad(LoadProxyList(m_list, m_dataDir));
+  // Before the desktop's proxy is applied again: it may point at the endpoint.
+  StartEndpoint();
 
   m_pProgress->SetBkColour(palette().color(QPalette::Button));
   // Read the desktop's proxy and write it back, so that every connection and the
@@ -1102,5 +1107,74 @@ void CMainDlg::reject() {
 }
 
 void CMainDlg::accept() {}
+
+}  // namespace qb
+
+namespace qb {
+
+void CMainDlg::StartEndpoint() {
+  if (const qb::OpResult read = LoadOptions(m_options, m_dataDir); !read) {
+    qb::ShowMessage(std::string(kMsgOptionsReadFailed) + "\n" + read.Describe(), kCaptionEndpoint,
+                    qb::MsgIcon::Error);
+  }
+  m_endpointHost = new CEndpointHost(m_list, m_dataDir, this);
+  m_endpointHost->SetBusyCheck([this] { return Busy(); });
+  connect(m_endpointHost, &CEndpointHost::rowsMarked, this, &CMainDlg::SaveList);
+  m_trayCtl->SetEndpointAddress([this] { return m_endpointHost->Address(); });
+  ApplyEndpoint();
+}
+
+bool CMainDlg::ApplyEndpoint() {
+  const qb::OpResult applied = m_endpointHost->Apply(m_options.endpoint, g_nConnectTimeoutMs);
+  if (applied) return true;
+  qb::ShowMessage(std::string(kMsgEndpointFailed) + "\n" + applied.Describe(), kCaptionEndpoint,
+                  qb::MsgIcon::Warning);
+  return false;
+}
+
+void CMainDlg::OnEndpointSwitch() {
+  const bool turnOff = m_endpointHost->Running();
+  // Switched off under a desktop that goes through it, the desktop reaches nothing,
+  // which is safer than going out directly behind the user's back; but it is asked.
+  if (turnOff && ViaEndpoint() &&
+      qb::Prompt().Message(kMsgEndpointInUse, kCaptionEndpoint, qb::MsgIcon::Question,
+                           qb::MsgButtons::YesNo) != qb::MsgResult::Yes) {
+    return;
+  }
+  m_options.endpoint.enabled = !turnOff;
+  if (!ApplyEndpoint()) m_options.endpoint.enabled = false;
+  ReportOptionsSave(SaveOptions(m_options, m_dataDir));
+  UpdateStatusLine();
+  UpdateTrayIcon();
+}
+
+bool CMainDlg::ViaEndpoint() const {
+  const std::string address = m_endpointHost->Address();
+  if (address.empty()) return false;
+  const std::string& cur = m_sysProxy->m_sIEProxy;
+  return qb::AsciiCaseEqual(std::string_view(cur).substr(0, cur.find('@')), address);
+}
+
+void CMainDlg::OnViaEndpoint() {
+  if (!m_endpointHost->Running()) {
+    m_options.endpoint.enabled = true;
+    if (!ApplyEndpoint()) {
+      m_options.endpoint.enabled = false;
+      return;
+    }
+    ReportOptionsSave(SaveOptions(m_options, m_dataDir));
+  }
+  if (m_endpointHost->PoolSize() == 0)
+    qb::ShowMessage(kMsgEndpointEmpty, kCaptionEndpoint, qb::MsgIcon::Information);
+  ReportProxyChange(m_sysProxy->SetIEProxy(m_endpointHost->ProxyLine()));
+  UpdateStatusLine();
+  UpdateTrayIcon();
+}
+
+void CMainDlg::ReportOptionsSave(const qb::OpResult& result) {
+  if (result) return;
+  qb::ShowMessage(std::string(kMsgOptionsSaveFailed) + "\n" + result.Describe(), kCaptionEndpoint,
+                  qb::MsgIcon::Error);
+}
 
 }  // namespace qb

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "proxy/ProxyListModel.h"
+#include "settings/Options.h"
 #include "settings/Settings.h"
 #include "sources/ProxySource.h"
 #include "sysproxy/SystemProxy.h"
@@ -26,6 +27,7 @@ class QTimer;
 namespace qb {
 
 class CDataFileWatcher;
+class CEndpointHost;
 class CHelpLink;
 class CSortListCtrl;
 class CSourceDownloader;
@@ -107,6 +109,13 @@ class CMainDlg : public QDialog {
   // --- System proxy ---
   void OnSetIEProxy();
   void OnCancelIEProxy();
+  // --- The local endpoint ---
+  // Switches the endpoint on or off and keeps the choice in Options.ini.
+  void OnEndpointSwitch();
+  // Makes the endpoint the system proxy, switching it on first when it is off.
+  void OnViaEndpoint();
+  CEndpointHost& Endpoint() { return *m_endpointHost; }
+  const ExtraOptions& Options() const { return m_options; }
   // --- Tray and life cycle ---
   void OnShowDialog();
   // The tray's "退出": refused while workers are busy; otherwise ends the program.
@@ -165,6 +174,14 @@ class CMainDlg : public QDialog {
 
  private:
   void CreateControls();
+  // Reads Options.ini and starts the endpoint when it is switched on.
+  void StartEndpoint();
+  // Starts, restarts or stops the endpoint as m_options says; false (said) when it
+  // could not start.
+  bool ApplyEndpoint();
+  void ReportOptionsSave(const qb::OpResult& result);
+  // Whether the desktop's proxy is the running endpoint.
+  bool ViaEndpoint() const;
   void OnInitDialog();
   void ConnectVerifier();
   // The run's state on the buttons: captions, and what a run locks.
@@ -205,6 +222,9 @@ class CMainDlg : public QDialog {
   CProxyListModel m_list;
   CProxySourceListModel m_sources;
   std::unique_ptr<CSystemProxy> m_sysProxy;
+  // What Options.ini holds: the script's failover and the local endpoint.
+  ExtraOptions m_options;
+  CEndpointHost* m_endpointHost = nullptr;
   CVerifyControl* m_verify = nullptr;
   CSourceDownloader* m_downloader = nullptr;
 

@@ -30,6 +30,20 @@ std::string_view CutBefore(std::string_view s, char c) {
   return at == std::string_view::npos ? s : s.substr(0, at);
 }
 
+// The endpoint's items close the menu, below the favourites, so that the menu's
+// familiar part keeps its places.
+void AppendEndpointItems(OwnerDrawMenu& popup, const TrayMenuState& state, std::string_view curAddress) {
+  popup.AppendItem(QString(), kMenuSeparator, 0);
+  QAction* endpoint = popup.AppendItem(state.endpointAddress.empty()
+                                           ? qb::Tr(kEndpointOffText)
+                                           : qb::Tr(kEndpointItemText).arg(MenuText(state.endpointAddress)),
+                                       0, ID_ENDPOINT_SWITCH);
+  popup.CheckItem(endpoint, !state.endpointAddress.empty());
+  QAction* via = popup.AppendItem(qb::Tr(kViaEndpointText), 0, ID_VIA_ENDPOINT);
+  popup.CheckItem(via,
+                  !state.endpointAddress.empty() && qb::AsciiCaseEqual(curAddress, state.endpointAddress));
+}
+
 }  // namespace
 
 std::string TrayCurrentProxy(std::string_view ieProxy) {
@@ -84,9 +98,11 @@ bool BuildTrayMenu(OwnerDrawMenu& popup, const TrayMenuState& state) {
   // The proxy settings are read only to tell the user when they cannot be.
   if (state.queryProxy && !state.queryProxy()) {
     qb::ShowMessage(kMsgQueryFailed, QT_TRANSLATE_NOOP("Quillberry", "添加菜单项"), qb::MsgIcon::Warning);
+    AppendEndpointItems(popup, state, curAddress);
     return false;
   }
   if (!anyFavorite) popup.AppendItem(qb::Tr(kNoFavoriteText), 0, ID_TRAY_SHOW);
+  AppendEndpointItems(popup, state, curAddress);
   return true;
 }
 
@@ -155,6 +171,7 @@ TrayMenuState CTrayController::MenuState() const {
   state.autoProxyConfig = m_sys.m_nAutoProxyConfig;
   state.runningThreads = m_runningThreads ? m_runningThreads() : 0;
   state.queryProxy = m_queryProxy;
+  if (m_endpointAddress) state.endpointAddress = m_endpointAddress();
   return state;
 }
 
@@ -208,6 +225,12 @@ void CTrayController::OnTrayCommand(int command, const QVariant& data) {
       if (ok) OnFavoriteProxy(row);
       break;
     }
+    case ID_ENDPOINT_SWITCH:
+      emit endpointSwitchRequested();
+      break;
+    case ID_VIA_ENDPOINT:
+      emit viaEndpointRequested();
+      break;
     case ID_TRAY_EXIT:
       emit exitRequested();
       break;

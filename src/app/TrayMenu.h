@@ -28,9 +28,15 @@ inline constexpr int ID_CANCEL_IE_PROXY = 1011;
 // Every favourite item has this command; its action's data() is the row index, so
 // that a row of any index can be chosen.
 inline constexpr int ID_FAVORITE_FIRST = 1124;
+// The local endpoint: switch it on or off, and make it the system proxy.
+inline constexpr int ID_ENDPOINT_SWITCH = 1130;
+inline constexpr int ID_VIA_ENDPOINT = 1131;
 inline constexpr int ID_TRAY_EXIT = 32783;
 inline constexpr int ID_TRAY_SHOW = 32784;
 
+inline constexpr const char* kEndpointItemText = QT_TRANSLATE_NOOP("Quillberry", "本机端口 %1");
+inline constexpr const char* kEndpointOffText = QT_TRANSLATE_NOOP("Quillberry", "本机端口（未开启）");
+inline constexpr const char* kViaEndpointText = QT_TRANSLATE_NOOP("Quillberry", "经由本机端口");
 inline constexpr const char* kNoFavoriteText = QT_TRANSLATE_NOOP("Quillberry", "请选择常用代理（要打勾）");
 
 // What the menu is built from: the main window's state when the menu opens.
@@ -42,6 +48,8 @@ struct TrayMenuState {
   // Reads the desktop's proxy settings; false when they cannot be read. Without it
   // nothing is read.
   std::function<bool()> queryProxy;
+  // The local endpoint's address while it runs; empty when it is off.
+  std::string endpointAddress;
 };
 
 // The proxy the head names and the favourites are compared with: m_sIEProxy after its
@@ -79,6 +87,8 @@ class CTrayController : public QObject {
   void SetRunningThreads(std::function<int()> running) { m_runningThreads = std::move(running); }
   // Read while the menu is built; see TrayMenuState::queryProxy.
   void SetProxyQuery(std::function<bool()> query) { m_queryProxy = std::move(query); }
+  // The local endpoint's address while it runs, empty when off; read when the menu opens.
+  void SetEndpointAddress(std::function<std::string()> address) { m_endpointAddress = std::move(address); }
 
   // Shows the icon (start-up), with the icon that UpdateTrayIcon would choose.
   void AddTrayIcon();
@@ -115,6 +125,9 @@ class CTrayController : public QObject {
   void exitRequested();
   // The system proxy changed through a favourite: refresh the status line.
   void statusLineUpdateNeeded();
+  // The local endpoint's items: switch it on or off; make it the system proxy.
+  void endpointSwitchRequested();
+  void viaEndpointRequested();
 
  private:
   CProxyListModel& m_list;
@@ -122,6 +135,7 @@ class CTrayController : public QObject {
   QSystemTrayIcon* m_tray;
   std::function<int()> m_runningThreads;
   std::function<bool()> m_queryProxy;
+  std::function<std::string()> m_endpointAddress;
   QPointer<OwnerDrawMenu> m_openMenu;   // the popup shown
   QPointer<OwnerDrawMenu> m_openOwner;  // the menu object that holds it
 };

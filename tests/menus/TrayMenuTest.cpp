@@ -70,12 +70,14 @@ class TrayMenuTest : public mtest::MenuTest {
 TEST_F(TrayMenuTest, WithoutFavoritesTheLastItemOpensTheWindow) {
   OwnerDrawMenu* popup = Build(State());
   ASSERT_NE(popup, nullptr);
-  EXPECT_EQ(Texts(*popup),
-            (std::vector<QString>{"关于『Ostrel代理验证』", "<IE: no proxy> 1", "-", "退出", "弹出对话框",
-                                  "-", "取消IE代理", "请选择常用代理（要打勾）"}));
+  EXPECT_EQ(Texts(*popup), (std::vector<QString>{"关于『Ostrel代理验证』", "<IE: no proxy> 1", "-", "退出",
+                                                 "弹出对话框", "-", "取消IE代理", "请选择常用代理（要打勾）",
+                                                 "-", "本机端口（未开启）", "经由本机端口"}));
   EXPECT_EQ(popup->CommandOf(popup->actions().at(1)), ID_TRAY_HEAD);
   EXPECT_TRUE(popup->actions().at(1)->icon().isNull());
-  EXPECT_EQ(popup->CommandOf(popup->actions().last()), ID_TRAY_SHOW);
+  EXPECT_EQ(popup->CommandOf(popup->actions().at(7)), ID_TRAY_SHOW);
+  EXPECT_FALSE(popup->IsItemChecked(ID_ENDPOINT_SWITCH));
+  EXPECT_FALSE(popup->IsItemChecked(ID_VIA_ENDPOINT));
   // No system proxy: "取消IE代理" carries the tick.
   EXPECT_TRUE(popup->IsItemChecked(ID_CANCEL_IE_PROXY));
   EXPECT_TRUE(Favorites(popup).empty());
@@ -173,11 +175,19 @@ TEST_F(TrayMenuTest, UnreadableProxySettingsAreReportedAndTheMenuStillShown) {
   EXPECT_EQ(prompt.messages[0].text, "Query option failed!");
   EXPECT_EQ(prompt.messages[0].caption, "添加菜单项");
   EXPECT_EQ(prompt.messages[0].icon, qb::MsgIcon::Warning);
-  EXPECT_EQ(popup->actions().size(), 7);  // the head, but not the fallback item
+  // The head and the endpoint's items, but not the fallback item.
+  EXPECT_EQ(popup->actions().size(), 10);
+  EXPECT_EQ(popup->actions().at(6)->text(), "取消IE代理");
 
   state.queryProxy = [] { return true; };
+  // While the endpoint runs and the desktop goes through it, both its items are ticked.
+  state.endpointAddress = "127.0.0.1:8899";
+  state.ieProxy = "127.0.0.1:8899@HTTP";
   OwnerDrawMenu* again = Build(state);
-  EXPECT_EQ(again->actions().last()->text(), "请选择常用代理（要打勾）");
+  EXPECT_EQ(again->actions().at(7)->text(), "请选择常用代理（要打勾）");
+  EXPECT_EQ(again->actions().at(9)->text(), "本机端口 127.0.0.1:8899");
+  EXPECT_TRUE(again->IsItemChecked(ID_ENDPOINT_SWITCH));
+  EXPECT_TRUE(again->IsItemChecked(ID_VIA_ENDPOINT));
   EXPECT_EQ(prompt.messages.size(), 1u);
 }
 
@@ -292,11 +302,13 @@ TEST_F(TrayMenuTest, OtherCommandsAndTrayClicks) {
   EXPECT_EQ(show.count(), 3);
   tray.OnTrayNotify(QSystemTrayIcon::Context);
   ASSERT_NE(tray.OpenMenu(), nullptr);
-  EXPECT_EQ(tray.OpenMenu()->actions().last()->text(), "请选择常用代理（要打勾）");
+  QAction* fallback = tray.OpenMenu()->actions().value(7);  // right after "取消IE代理"
+  ASSERT_NE(fallback, nullptr);
+  EXPECT_EQ(fallback->text(), "请选择常用代理（要打勾）");
   // The fallback item opens the window.
   OwnerDrawMenu* popup = tray.OpenMenu();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(popup));
-  QTest::mouseClick(popup, Qt::LeftButton, {}, popup->actionGeometry(popup->actions().last()).center());
+  QTest::mouseClick(popup, Qt::LeftButton, {}, popup->actionGeometry(fallback).center());
   EXPECT_TRUE(QTest::qWaitFor([&] { return show.count() == 4; }));
   EXPECT_TRUE(QTest::qWaitFor([&] { return tray.OpenMenu() == nullptr; }));
 }

@@ -1,0 +1,123 @@
+#include "app/EndpointHost.h"
+
+#include <cctype>
+#include <vector>
+
+#include "endpoint/Endpoint.h"
+#include "proxy/ProxyEntry.h"
+#include "proxy/ProxyListModel.h"
+
+namespace qb {
+
+namespace {
+
+// Refreshing waits for the list to settle: a run or an import changes many rows in a
+// row, and the pool needs only their last state.
+constexpr int kRefreshDelayMs = 1000;
+
+bool SameEndpoint(const EndpointOptions& a, const EndpointOptions& b) {
+  return a.listen == b.listen && a.policy == b.policy && a.types == b.types;
+}
+
+}  // namespace
+
+CEndpointHost::CEndpointHost(CProxyListModel& list, std::string dataDir, QObject* parent)
+    : QObject(parent), m_list(list), m_dataDir(std::move(dataDir)) {
+  m_refresh.setSingleShot(true);
+  m_refresh.setInterval(kRefreshDelayMs);
+  connect(&m_refresh, &QTimer::timeout, this, &CEndpointHost::RefreshPool);
+  // Sorting moves rows without changing one: it leaves the pool as it is.
+  connect(&m_list, &QAbstractItemModel::modelReset, this, &CEndpointHost::ScheduleRefresh);
+  connect(&m_list, &QAbstractItemModel::dataChanged, this, &CEndpointHost::ScheduleRefresh);
+  connect(&m_list, &QAbstractItemModel::rowsInserted, this, &CEndpointHost::ScheduleRefresh);
+  connect(&m_list, &QAbstractItemModel::rowsRemoved, this, &CEndpointHost::ScheduleRefresh);
+}
+
+CEndpointHost::~CEndpointHost() = default;
+
+qb::OpResult CEndpointHost::Apply(const EndpointOptions& options, int connectTimeoutMs) {
+  if (!options.enabled) {
+    m_endpoint.reset();
+    return qb::OpResult::Success();
+  }
+  if (m_endpoint && SameEndpoint(options, m_running) && connectTimeoutMs == m_connectTimeoutMs) {
+    return qb::OpResult::Success();
+  }
+  m_endpoint.reset();
+  const auto listen = ParseListenAddress(options.listen);
+  if (!listen) {
+    return qb::OpResult::Failure(qb::OpStatus::ApplyFailed, {}, "not an address and port: " + options.listen);
+  }
+  EndpointConfig config;
+  config.listen = *listen;
+  config.policy = options.policy;
+  config.types = options.types;
+  config.connectTimeoutMs = connectTimeoutMs;
+  auto endpoint = std::make_unique<CEndpoint>(config);
+  // The callback runs on the endpoint's own thread; the rows belong to this one.
+  endpoint->OnSetAside([this](const std::string& line, const std::string& reason) {
+    QMetaObject::invokeMethod(
+        this, [this, line, reason] { MarkSetAside(line, reason); }, Qt::QueuedConnection);
+  });
+  qb::OpResult started = endpoint->Start();
+  if (!started) return started;
+  m_endpoint = std::move(endpoint);
+  m_running = options;
+  m_connectTimeoutMs = connectTimeoutMs;
+  RefreshPool();
+  return started;
+}
+
+bool CEndpointHost::Running() const {
+  return m_endpoint != nullptr;
+}
+
+std::string CEndpointHost::Address() const {
+  if (!m_endpoint) return {};
+  const auto listen = ParseListenAddress(m_running.listen);
+  const std::string host =
+      listen->host.find(':') == std::string::npos ? listen->host : "[" + listen->host + "]";
+  return host + ":" + std::to_string(m_endpoint->Port());
+}
+
+std::string CEndpointHost::ProxyLine() const {
+  const std::string address = Address();
+  return address.empty() ? std::string() : address + "@HTTP";
+}
+
+void CEndpointHost::ScheduleRefresh() {
+  if (m_endpoint) m_refresh.start();
+}
+
+void CEndpointHost::RefreshPool() {
+  if (!m_endpoint) return;
+  if (m_busy && m_busy()) {
+    m_refresh.start();
+    return;
+  }
+  // Only rows that answered with a time can be in the pool; copying the others would
+  // cost a large list a lot for nothing.
+  std::vector<CProxyEntry> working;
+  for (int row = 0; row < m_list.RowCount(); ++row) {
+    const CProxyEntry* e = m_list.Entry(row);
+    if (!e->m_sTimeStatus.empty() && std::isdigit(static_cast<unsigned char>(e->m_sTimeStatus.front())))
+      working.push_back(*e);
+  }
+  std::vector<UpstreamProxy> pool = UpstreamsFromEntries(working, m_dataDir, m_running.types);
+  m_poolSize = static_cast<int>(pool.size());
+  m_endpoint->SetPool(std::move(pool));
+}
+
+void CEndpointHost::MarkSetAside(const std::string& line, const std::string& reason) {
+  // Taken back, or a row that a run is writing now: the next verification tells.
+  if (reason.empty() || (m_busy && m_busy())) return;
+  bool marked = false;
+  for (int row = 0; row < m_list.RowCount(); ++row) {
+    if (m_list.GetProxyLine(row) != line) continue;
+    m_list.SetTimeStatus(row, kStatusConnectFailed);
+    marked = true;
+  }
+  if (marked) emit rowsMarked();
+}
+
+}  // namespace qb

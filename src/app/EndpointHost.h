@@ -1,0 +1,73 @@
+// The window's local endpoint: runs it while the user has it switched on, keeps its
+// pool in step with the list, and marks the rows of the proxies it sets aside.
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "base/OpResult.h"
+#include "settings/Options.h"
+
+namespace qb {
+
+class CEndpoint;
+class CProxyListModel;
+
+// The window's words for the endpoint.
+inline constexpr const char* kCaptionEndpoint = QT_TRANSLATE_NOOP("Quillberry", "本机端口");
+inline constexpr const char* kMsgEndpointFailed = QT_TRANSLATE_NOOP("Quillberry", "本机端口无法启动。");
+inline constexpr const char* kMsgEndpointInUse = QT_TRANSLATE_NOOP(
+    "Quillberry", "系统代理正经由本机端口。关闭本机端口后，使用系统代理的程序将无法上网。\n仍要关闭吗？");
+inline constexpr const char* kMsgOptionsReadFailed = QT_TRANSLATE_NOOP("Quillberry", "读取选项文件失败！");
+inline constexpr const char* kMsgOptionsSaveFailed = QT_TRANSLATE_NOOP("Quillberry", "保存选项文件失败！");
+inline constexpr const char* kMsgEndpointEmpty =
+    QT_TRANSLATE_NOOP("Quillberry", "列表中还没有验证可用的代理，本机端口暂时无法转发连接。");
+
+class CEndpointHost : public QObject {
+  Q_OBJECT
+
+ public:
+  CEndpointHost(CProxyListModel& list, std::string dataDir, QObject* parent = nullptr);
+  ~CEndpointHost() override;
+
+  // Starts, restarts (when the address, policy or types changed) or stops the endpoint
+  // as options say. A failure to start comes back (the address taken, or one that
+  // is not an address); the endpoint is then off.
+  qb::OpResult Apply(const EndpointOptions& options, int connectTimeoutMs);
+  bool Running() const;
+  // "address:port" of the running endpoint; empty while it is off.
+  std::string Address() const;
+  // The proxy line the desktop is given to go through the endpoint ("A:P@HTTP").
+  std::string ProxyLine() const;
+  // How many proxies the pool holds now.
+  int PoolSize() const { return m_poolSize; }
+
+  // While this answers true (a verification or a download is writing the rows), the
+  // pool is not rebuilt and no row is marked: rows are addressed by position then.
+  void SetBusyCheck(std::function<bool()> busy) { m_busy = std::move(busy); }
+  // Rebuilds the pool from the list at once.
+  void RefreshPool();
+
+ signals:
+  // A proxy was set aside and its row marked: the list must be saved.
+  void rowsMarked();
+
+ private:
+  void ScheduleRefresh();
+  void MarkSetAside(const std::string& line, const std::string& reason);
+
+  CProxyListModel& m_list;
+  std::string m_dataDir;
+  std::unique_ptr<CEndpoint> m_endpoint;
+  EndpointOptions m_running;
+  int m_connectTimeoutMs = 0;
+  int m_poolSize = 0;
+  std::function<bool()> m_busy;
+  QTimer m_refresh;
+};
+
+}  // namespace qb

@@ -1,0 +1,140 @@
+// The window's local endpoint: switched on from Options.ini, made the desktop's proxy
+// from the tray, carrying connections through the list's working proxies, and marking
+// the row of a proxy it had to set aside.
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QSettings>
+#include <QTcpServer>
+#include <QTest>
+
+#include "app/EndpointHost.h"
+#include "app/MainDlg.h"
+#include "app/TrayMenu.h"
+#include "proxy/ProxyEntry.h"
+#include "proxy/ProxyListModel.h"
+#include "settings/Options.h"
+#include "support/LoopbackPeers.h"
+#include "support/ScopedEnv.h"
+#include "support/ScriptedPrompt.h"
+#include "support/TempDir.h"
+#include "sysproxy/RecordingProxyPlatform.h"
+#include "sysproxy/SystemProxy.h"
+
+using namespace qb;
+using qbtest::Peer;
+
+namespace {
+
+int FreePort() {
+  QTcpServer probe;
+  probe.listen(QHostAddress::LocalHost, 0);
+  return probe.serverPort();
+}
+
+// What the origin's echo page says when fetched through the endpoint; empty on failure.
+QString FetchThrough(const std::string& endpoint, const std::string& url) {
+  QProcess curl;
+  curl.start("curl", {"-sS", "--max-time", "10", "-x", QString::fromStdString("http://" + endpoint),
+                      QString::fromStdString(url)});
+  if (!curl.waitForFinished(15000) || curl.exitCode() != 0) return {};
+  return QString::fromUtf8(curl.readAllStandardOutput());
+}
+
+TEST(WindowEndpoint, TheDesktopGoesThroughTheEndpointAndADeadProxyIsMarked) {
+  QB_REQUIRE_PEER(Peer::HttpProxy);
+  QB_REQUIRE_PEER(Peer::Origin);
+  const auto& peers = qbtest::Peers();
+  qbtest::TempDir data, config;
+  ScopedEnv xdg{"XDG_CONFIG_HOME", QByteArray::fromStdString(config.Path())};
+  qbtest::ScriptedPrompt prompt;
+  // The dead proxy is the fastest, so the failover policy tries it first every time.
+  qbtest::WriteFile(data.File("Proxies.pro"), "127.0.0.1:" + std::to_string(peers.DeadPort()) +
+                                                  "@HTTP$0.2#dead\r\n" +
+                                                  "127.0.0.1:" + std::to_string(peers.HttpProxyPort()) +
+                                                  "@HTTP$0.9#live\r\n" + "127.0.0.1:9@HTTP$连接失败\r\n");
+  qbtest::WriteFile(data.File("Setting.dat"), "m_bMinimize=0\r\nm_bAutoRun=0\r\n");
+  const int port = FreePort();
+  ExtraOptions options;
+  options.endpoint.enabled = true;
+  options.endpoint.listen = "127.0.0.1:" + std::to_string(port);
+  ASSERT_TRUE(SaveOptions(options, data.Path()).ok());
+
+  MainDlgOptions o;
+  o.dataDir = data.Path();
+  o.favoritesIni = config.File("fav.INI");
+  auto platform = std::make_unique<CRecordingProxyPlatform>();
+  o.platform = std::move(platform);
+  o.applyAutoRun = false;
+  o.forceNoTray = true;
+  CMainDlg dlg(std::move(o));
+
+  const std::string address = "127.0.0.1:" + std::to_string(port);
+  ASSERT_TRUE(dlg.Endpoint().Running());
+  EXPECT_EQ(dlg.Endpoint().Address(), address);
+  EXPECT_EQ(dlg.Endpoint().PoolSize(), 2);  // the failed row is no candidate
+  EXPECT_EQ(dlg.Tray().MenuState().endpointAddress, address);
+
+  dlg.OnViaEndpoint();
+  EXPECT_EQ(dlg.SystemProxy().m_sIEProxy.substr(0, address.size()), address);
+
+  // Every request arrives, through the live proxy, however often the dead one fails.
+  for (int i = 0; i < 4; ++i) {
+    const QString echo = FetchThrough(address, peers.OriginUrl("/echo"));
+    EXPECT_TRUE(echo.startsWith(QString::fromStdString("client=" + peers.OutAddress(Peer::HttpProxy))))
+        << i << ": " << echo.toStdString();
+  }
+  // Set aside, the dead proxy's row says so, and the list file too.
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return dlg.List().CellText(0, CProxyListModel::ColTimeStatus) == kStatusConnectFailed; }, 5000));
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] {
+        return qbtest::ReadFile(data.File("Proxies.pro")).find("@HTTP$连接失败#dead") != std::string::npos;
+      },
+      5000));
+  EXPECT_EQ(dlg.List().CellText(1, CProxyListModel::ColTimeStatus), "0.9");
+
+  // Switching it off under a desktop that goes through it is asked first.
+  const std::size_t said = prompt.messages.size();
+  prompt.answers.push_back(qb::MsgResult::No);
+  dlg.OnEndpointSwitch();
+  EXPECT_TRUE(dlg.Endpoint().Running());
+  ASSERT_EQ(prompt.messages.size(), said + 1);
+  EXPECT_EQ(prompt.messages.back().text, kMsgEndpointInUse);
+  prompt.answers.push_back(qb::MsgResult::Yes);
+  dlg.OnEndpointSwitch();
+  EXPECT_FALSE(dlg.Endpoint().Running());
+  EXPECT_TRUE(dlg.Tray().MenuState().endpointAddress.empty());
+  ExtraOptions saved;
+  ASSERT_TRUE(LoadOptions(saved, data.Path()).ok());
+  EXPECT_FALSE(saved.endpoint.enabled);
+  // Nothing listens there any more: the desktop fails closed, it does not go direct.
+  EXPECT_TRUE(FetchThrough(address, peers.OriginUrl("/echo")).isEmpty());
+}
+
+TEST(WindowEndpoint, AnAddressInUseIsSaidAndTheEndpointStaysOff) {
+  qbtest::TempDir data, config;
+  ScopedEnv xdg{"XDG_CONFIG_HOME", QByteArray::fromStdString(config.Path())};
+  qbtest::ScriptedPrompt prompt;
+  QTcpServer taken;
+  ASSERT_TRUE(taken.listen(QHostAddress::LocalHost, 0));
+  qbtest::WriteFile(data.File("Setting.dat"), "m_bMinimize=0\r\nm_bAutoRun=0\r\n");
+  ExtraOptions options;
+  options.endpoint.enabled = true;
+  options.endpoint.listen = "127.0.0.1:" + std::to_string(taken.serverPort());
+  ASSERT_TRUE(SaveOptions(options, data.Path()).ok());
+
+  MainDlgOptions o;
+  o.dataDir = data.Path();
+  o.favoritesIni = config.File("fav.INI");
+  o.platform = std::make_unique<CRecordingProxyPlatform>();
+  o.applyAutoRun = false;
+  o.forceNoTray = true;
+  CMainDlg dlg(std::move(o));
+  EXPECT_FALSE(dlg.Endpoint().Running());
+  bool said = false;
+  for (const auto& m : prompt.messages) said = said || m.text.rfind(kMsgEndpointFailed, 0) == 0;
+  EXPECT_TRUE(said);
+}
+
+}  // namespace
