@@ -712,6 +712,14 @@ Copy its path to the clipboard, to open it with another editor?</translation>
             <translation>Edit template</translation>
         </message>
         <message>
+            <source>故障转移：脚本列出全部常用代理</source>
+            <translation>Failover: the script lists all favourites</translation>
+        </message>
+        <message>
+            <source>全部失效时直接连接（会暴露本机地址）</source>
+            <translation>Go direct when all fail (reveals your address)</translation>
+        </message>
+        <message>
             <source>验证结果</source>
             <translation>Verification result</translation>
         </message>
@@ -1021,6 +1029,9 @@ set and clear write proxy.pac into the data directory, as the program does,
 --mode 0 sets the proxy directly, 1 through the default auto-config script,
        2 through the script made from UserdefinedTemplate.pac (default: the
        setting m_nAutoProxyConfig in the data directory's Setting.dat).
+       With Script/Failover on in Options.ini, the scripts list the favourite
+       proxies after TEXT, fastest first, and end in DIRECT only with
+       Script/AllowDirect on.
 Exit status: 0 done, 1 the desktop's settings could not be read or written, did
 not keep what was written (the failure and a line saying so are printed), or
 TEXT was refused (nothing was changed), 2 bad usage or UserdefinedTemplate.pac

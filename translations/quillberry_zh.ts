@@ -986,6 +986,9 @@ set and clear write proxy.pac into the data directory, as the program does,
 --mode 0 sets the proxy directly, 1 through the default auto-config script,
        2 through the script made from UserdefinedTemplate.pac (default: the
        setting m_nAutoProxyConfig in the data directory&apos;s Setting.dat).
+       With Script/Failover on in Options.ini, the scripts list the favourite
+       proxies after TEXT, fastest first, and end in DIRECT only with
+       Script/AllowDirect on.
 Exit status: 0 done, 1 the desktop&apos;s settings could not be read or written, did
 not keep what was written (the failure and a line saying so are printed), or
 TEXT was refused (nothing was changed), 2 bad usage or UserdefinedTemplate.pac
@@ -1007,6 +1010,8 @@ set 和 clear 像程序一样把 proxy.pac 写入数据目录，然后读回桌�
 --mode 0 直接设置代理，1 通过缺省的代理自动配置脚本，2 通过由
        UserdefinedTemplate.pac 生成的脚本（缺省：数据目录中 Setting.dat 的设置
        m_nAutoProxyConfig）。
+       Options.ini 中 Script/Failover 打开时，脚本在文字之后按速度从快到慢列出常用
+       代理，只有 Script/AllowDirect 打开时才以 DIRECT 结尾。
 退出状态：0 完成；1 无法读取或写入桌面的设置，设置没有保存所写的内容（会列出失败和
 说明它的一行），或文字被拒绝（没有作任何更改）；2 用法错误或无法读取
 UserdefinedTemplate.pac；3 无法写入 proxy.pac（每个失败都在标准错误上列出）；4 窗口

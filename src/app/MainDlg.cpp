@@ -39,6 +39,7 @@
 #include "proxy/ProxyListFile.h"
 #include "settings/AutoRun.h"
 #include "settings/Favorites.h"
+#include "settings/Options.h"
 #include "sources/SourceDownloader.h"
 #include "ui/AboutDlg.h"
 #include "ui/DialogUnits.h"
@@ -82,6 +83,13 @@ CMainDlg::CMainDlg(MainDlgOptions options, QWidget* parent)
   ReportSettingsLoad(LoadSettings(m_settings, m_dataDir));
   if (options.applyAutoRun) ApplyAutoRun(m_settings, {}, m_dataDir);
   m_sysProxy->SetAutoProxyConfig(m_settings.m_nAutoProxyConfig);
+  // Options.ini that cannot be read leaves the defaults: the chosen proxy alone.
+  ExtraOptions extra;
+  ReportSettingsLoad(LoadOptions(extra, m_dataDir));
+  m_sysProxy->SetScriptOptions(extra.script);
+  // Every script lists the favourites ticked at the moment it is made, whichever of
+  // the buttons, the tray or the settings dialog makes it.
+  m_sysProxy->SetFavoritesSource([this] { return FavoriteProxyLines(m_list); });
 
   m_verify = new CVerifyControl(m_list, m_settings, this);
   m_verify->SetSaveDir(m_dataDir);
@@ -910,7 +918,13 @@ void CMainDlg::OnSettings() {
     UpdateStatusLine();
     UpdateTrayIcon();
   });
-  dlg.exec();
+  if (dlg.exec() != QDialog::Accepted) return;
+  // Read again, so that the endpoint's options written meanwhile stay as they are.
+  ExtraOptions options;
+  if (ReportSettingsLoad(LoadOptions(options, m_dataDir)) && options.script != dlg.ChosenScriptOptions()) {
+    options.script = dlg.ChosenScriptOptions();
+    ReportSettingsSave(SaveOptions(options, m_dataDir));
+  }
 }
 
 // ---- Proxy sources ----

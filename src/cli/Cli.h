@@ -65,6 +65,9 @@ int RunServe(const QStringList& args, const std::string& dataDir);
 // reason". Nothing for a success. Returns the exit code for the result: kExitOk,
 // kExitUnreadable, kExitUnwritable, or kExitNotFound for the desktop's settings.
 int ReportFailure(const std::string& command, const qb::OpResult& result);
+// The profile the window reads its favourite marks from (beside the one named after
+// this executable); FavoritesProfileFor picks the data directory's own beside it.
+std::string GuiFavoritesProfile();
 
 // The options of the commands that print proxies for other programs: --format
 // line|url|csv|json, --type TYPE and --working (also as --format=X, --type=X).

@@ -4,6 +4,10 @@
 #include "base/Files.h"
 #include "base/Translate.h"
 #include "cli/Cli.h"
+#include "proxy/ProxyListFile.h"
+#include "proxy/ProxyListModel.h"
+#include "settings/Favorites.h"
+#include "settings/Options.h"
 #include "settings/Settings.h"
 #include "sysproxy/SystemProxy.h"
 
@@ -20,6 +24,16 @@ int ModeFromSettings(const std::string& dataDir) {
   // what it could not do.
   (void)LoadSettings(settings, dataDir);
   return settings.m_nAutoProxyConfig;
+}
+
+// The failover chain the window would list: the favourites of the data directory's
+// list, fastest first. A list or a profile that cannot be read gives no favourites;
+// the proxy being set is then the whole chain.
+std::vector<std::string> FavoritesOf(const std::string& dataDir) {
+  CProxyListModel list;
+  if (!LoadProxyList(list, dataDir)) return {};
+  RestoreFavorites(list, FavoritesProfileFor(dataDir, GuiFavoritesProfile()));
+  return FavoriteProxyLines(list);
 }
 
 // Says what went wrong, in the order it happened, and returns the exit status: the
@@ -69,6 +83,9 @@ int RunProxy(const QStringList& argsIn, const std::string& dataDir) {
         "--mode 0 sets the proxy directly, 1 through the default auto-config script,\n"
         "       2 through the script made from UserdefinedTemplate.pac (default: the\n"
         "       setting m_nAutoProxyConfig in the data directory's Setting.dat).\n"
+        "       With Script/Failover on in Options.ini, the scripts list the favourite\n"
+        "       proxies after TEXT, fastest first, and end in DIRECT only with\n"
+        "       Script/AllowDirect on.\n"
         "Exit status: 0 done, 1 the desktop's settings could not be read or written, did\n"
         "not keep what was written (the failure and a line saying so are printed), or\n"
         "TEXT was refused (nothing was changed), 2 bad usage or UserdefinedTemplate.pac\n"
@@ -135,6 +152,12 @@ int RunProxy(const QStringList& argsIn, const std::string& dataDir) {
     if (mode < 0) mode = ModeFromSettings(dataDir);
     CSystemProxy proxy(dataDir);
     proxy.SetAutoProxyConfig(mode);
+    ExtraOptions options;
+    // Options.ini that cannot be read leaves the defaults: the proxy alone, no DIRECT.
+    if (const qb::OpResult loaded = LoadOptions(options, dataDir); !loaded)
+      (void)ReportFailure("proxy", loaded);
+    proxy.SetScriptOptions(options.script);
+    proxy.SetFavoritesSource([&dataDir] { return FavoritesOf(dataDir); });
     if (set) {
       // The buttons clear the proxy for a row that is no proxy; a command given a typing
       // mistake must not throw away what the desktop had.

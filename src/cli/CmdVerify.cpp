@@ -31,6 +31,11 @@
 
 namespace qb::cli {
 
+std::string GuiFavoritesProfile() {
+  return QFileInfo(QString::fromStdString(FavoritesProfilePath())).absolutePath().toStdString() +
+         "/quillberry.INI";
+}
+
 namespace {
 
 constexpr const char* kVerifyUsage = QT_TRANSLATE_NOOP(
@@ -100,13 +105,6 @@ std::string FormatDuration(double seconds) {
   const long s = static_cast<long>(seconds + 0.5);
   if (s >= 3600) return qb::Format("%ld:%02ld:%02ld", s / 3600, (s / 60) % 60, s % 60);
   return qb::Format("%ld:%02ld", s / 60, s % 60);
-}
-
-// The profile the window reads its favourite marks from (beside the one named after
-// this executable).
-std::string GuiFavoritesProfile() {
-  return QFileInfo(QString::fromStdString(FavoritesProfilePath())).absolutePath().toStdString() +
-         "/quillberry.INI";
 }
 
 struct Options {

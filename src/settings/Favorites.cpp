@@ -3,6 +3,9 @@
 #include <QSettings>
 #include <QString>
 
+#include <algorithm>
+#include <utility>
+
 #include "base/Files.h"
 #include "base/ProgramDir.h"
 #include "base/Text.h"
@@ -81,6 +84,26 @@ void RestoreFavorites(CProxyListModel& list, const std::string& iniPath) {
   const QString text = value.typeId() == QMetaType::QStringList ? value.toStringList().join(QLatin1Char(','))
                                                                 : value.toString();
   ApplyFavoritesText(list, text.toStdString());
+}
+
+std::vector<std::string> FavoriteProxyLines(const CProxyListModel& list) {
+  std::vector<std::pair<double, int>> timed;
+  std::vector<int> untimed;
+  for (int row = 0; row < list.RowCount(); ++row) {
+    if (!list.IsFavorite(row)) continue;
+    const CProxyEntry* e = list.Entry(row);
+    if (IsTimeText(e->m_sTimeStatus)) {
+      timed.emplace_back(qb::CAtof(e->m_sTimeStatus), row);
+    } else {
+      untimed.push_back(row);
+    }
+  }
+  std::stable_sort(timed.begin(), timed.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<std::string> lines;
+  for (const auto& [time, row] : timed) lines.push_back(list.GetProxyLine(row));
+  for (const int row : untimed) lines.push_back(list.GetProxyLine(row));
+  return lines;
 }
 
 void ChooseFavorites(CProxyListModel& list, const CSettings& settings) {

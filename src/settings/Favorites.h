@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qb {
 
@@ -30,6 +31,11 @@ std::string FavoritesProfileFor(const std::string& dataDir, const std::string& d
 bool SaveFavorites(const CProxyListModel& list, const std::string& iniPath = std::string());
 // Reads the favourites text from the profile and ticks its rows.
 void RestoreFavorites(CProxyListModel& list, const std::string& iniPath = std::string());
+
+// The proxy lines of the ticked rows, fastest first by their verification time; rows
+// without a time (not verified, or failed) follow in list order. The failover script
+// lists them after the proxy it is made for.
+std::vector<std::string> FavoriteProxyLines(const CProxyListModel& list);
 
 // After a run over the whole list, sorted by time: when m_bAutoAddToFavorite is set,
 // the fastest m_nFavorites HTTP and HTTPS rows under 60 seconds become the ticked rows.

@@ -1,5 +1,9 @@
 #include "sysproxy/ProxyAutoConfig.h"
 
+#include <QByteArray>
+
+#include <algorithm>
+
 #include "base/Text.h"
 #include "sysproxy/SystemProxyPlatform.h"
 
@@ -86,6 +90,53 @@ std::vector<PacRoute> PacRoutesFor(std::string_view serverString, std::string_vi
     }
   }
   return routes;
+}
+
+std::vector<PacRoute> PacChainRoutesFor(const std::vector<PacChainMember>& chain, bool allowDirect) {
+  // Each member's routes, in chain order, without members already listed.
+  std::vector<std::vector<PacRoute>> members;
+  std::vector<std::string> seen;
+  for (const PacChainMember& m : chain) {
+    std::vector<PacRoute> routes = PacRoutesFor(m.serverString, m.proxyType);
+    if (routes.empty()) continue;
+    std::string key;
+    for (const auto& r : routes) key += r.scheme + " " + r.directive + "\n";
+    if (std::find(seen.begin(), seen.end(), key) != seen.end()) continue;
+    seen.push_back(std::move(key));
+    members.push_back(std::move(routes));
+  }
+  // The schemes some member serves alone, in the order they first appear.
+  std::vector<std::string> schemes;
+  for (const auto& routes : members) {
+    for (const auto& r : routes) {
+      if (!r.scheme.empty() && std::find(schemes.begin(), schemes.end(), r.scheme) == schemes.end())
+        schemes.push_back(r.scheme);
+    }
+  }
+  auto listFor = [&](const std::string& scheme) {
+    std::vector<std::string> directives;
+    for (const auto& routes : members) {
+      for (const auto& r : routes) {
+        if (!r.scheme.empty() && r.scheme != scheme) continue;
+        if (std::find(directives.begin(), directives.end(), r.directive) == directives.end())
+          directives.push_back(r.directive);
+        break;
+      }
+    }
+    std::string list;
+    for (const auto& d : directives) list += (list.empty() ? "" : "; ") + d;
+    if (!list.empty() && allowDirect) list += "; DIRECT";
+    return list;
+  };
+  std::vector<PacRoute> out;
+  for (const std::string& scheme : schemes) out.push_back({scheme, listFor(scheme)});
+  if (std::string all = listFor(""); !all.empty()) out.push_back({"", std::move(all)});
+  return out;
+}
+
+std::string PacDataUrl(std::string_view script) {
+  const QByteArray bytes(script.data(), static_cast<qsizetype>(script.size()));
+  return "data:application/x-ns-proxy-autoconfig;base64," + bytes.toBase64().toStdString();
 }
 
 std::string BuildDefaultPacScript(const std::vector<PacRoute>& routes) {

@@ -1,9 +1,5 @@
 #include "sysproxy/SystemProxy.h"
 
-#include <QFileInfo>
-#include <QString>
-#include <QUrl>
-
 #include <algorithm>
 #include <cstdint>
 
@@ -84,12 +80,7 @@ qb::OpResult CSystemProxy::GetIEProxy() {
 }
 
 std::string CSystemProxy::AutoConfigUrl() const {
-  // Absolute, since the browsers do not share our working directory (--data-dir may
-  // be relative), and percent-encoded, so that a data directory with blanks or
-  // Chinese names still gives a URL they can load.
-  const QString path =
-      QFileInfo(QString::fromStdString(qb::JoinPath(m_dataDir, kPacFileName))).absoluteFilePath();
-  return QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded).toStdString();
+  return PacDataUrl(m_pacScript);
 }
 
 std::string CSystemProxy::NormaliseProxyText(std::string_view text) {
@@ -167,7 +158,6 @@ ProxyChangeResult CSystemProxy::SetIEProxy(std::string text) {
   result.query = GetIEProxy();
 
   ConnectionProxySettings settings;
-  settings.autoConfigUrl = AutoConfigUrl();
   if (valid) {
     settings.server = ServerStringFor(f.addr, f.port, f.type);
   } else {
@@ -189,6 +179,7 @@ ProxyChangeResult CSystemProxy::SetIEProxy(std::string text) {
 
   // The script first, so that the browsers find it when they are told to refresh.
   result.script = CreatePacFile(settings.server, normalised.empty() ? std::string() : f.type);
+  settings.autoConfigUrl = AutoConfigUrl();
 
   m_saConnections.clear();
   EnumRasConnections();
@@ -263,7 +254,25 @@ ProxyChangeResult CSystemProxy::OnCancelIEProxy() {
 
 qb::OpResult CSystemProxy::CreatePacFile(const std::string& serverString, const std::string& proxyType) {
   const std::string pacPath = qb::JoinPath(m_dataDir, kPacFileName);
-  const std::vector<PacRoute> routes = PacRoutesFor(serverString, proxyType);
+  std::vector<PacRoute> routes;
+  if (m_scriptOptions.failover && !serverString.empty() && m_nAutoProxyConfig != kAutoProxyDirect) {
+    std::vector<PacChainMember> chain{{serverString, proxyType}};
+    if (m_favorites) {
+      for (const std::string& line : m_favorites()) {
+        ProxyFields f;
+        if (!ParseProxyLine(NormaliseProxyText(line), f) || !IsValidProxyHost(f.addr) ||
+            ParseProxyPort(f.port) == 0)
+          continue;
+        // A browser asks the user for the log-on of a proxy it finds in a script, which
+        // would halt the walk down the chain at that proxy with a prompt.
+        if (StoredCredentials(m_dataDir, CredentialsKey(f.addr, f.port, f.type))) continue;
+        chain.push_back({ServerStringFor(f.addr, f.port, f.type), f.type});
+      }
+    }
+    routes = PacChainRoutesFor(chain, m_scriptOptions.allowDirect);
+  } else {
+    routes = PacRoutesFor(serverString, proxyType);
+  }
 
   std::string script;
   if (m_nAutoProxyConfig == kAutoProxyDefaultScript) {
@@ -274,6 +283,7 @@ qb::OpResult CSystemProxy::CreatePacFile(const std::string& serverString, const 
     const auto templ = qb::ReadWholeFile(templatePath, &readError);
     if (!templ) {
       // The browsers then get an empty script, as they would from an empty template.
+      m_pacScript.clear();
       std::string writeError;
       if (!qb::WriteFileAtomically(pacPath, "", &writeError)) {
         return qb::OpResult::Failure(qb::OpStatus::WriteFailed, pacPath, writeError);
@@ -283,6 +293,7 @@ qb::OpResult CSystemProxy::CreatePacFile(const std::string& serverString, const 
     script = BuildTemplatePacScript(*templ, routes);
   }
   // In the direct mode the script is emptied, so that no stale proxy lingers in it.
+  m_pacScript = script;
   std::string error;
   if (!qb::WriteFileAtomically(pacPath, script, &error)) {
     return qb::OpResult::Failure(qb::OpStatus::WriteFailed, pacPath, error);

@@ -11,6 +11,7 @@
 
 #include <QObject>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "base/OpResult.h"
+#include "settings/Options.h"
 #include "sysproxy/SystemProxyPlatform.h"
 
 namespace qb {
@@ -131,12 +133,34 @@ class CSystemProxy : public QObject {
   ProxyChangeResult OnCancelIEProxy();
 
   // Writes proxy.pac for the server string under the current mode. proxyType tells
-  // a SOCKS4 from a SOCKS5 proxy, which the server string does not. The result is as
-  // ProxyChangeResult::script.
+  // a SOCKS4 from a SOCKS5 proxy, which the server string does not. With failover on
+  // (SetScriptOptions) the script lists the failover chain after the proxy (see
+  // SetFavoritesSource). The result is as ProxyChangeResult::script; the script made
+  // is kept for AutoConfigUrl even when proxy.pac could not be written.
   qb::OpResult CreatePacFile(const std::string& serverString, const std::string& proxyType = {});
 
-  // The URL under which the browsers find proxy.pac in the data directory.
+  // The URL the desktop's settings give the browsers for the script last made by
+  // CreatePacFile: the script itself as a data URL. Chromium-based browsers do not
+  // load a script from a file URL, and a data URL needs no process of ours running
+  // (the command line exits), so every browser that reads the desktop's settings
+  // loads it. proxy.pac in the data directory holds the same text, for the user.
   std::string AutoConfigUrl() const;
+
+  // How the scripts of modes 1 and 2 fail over (Options.ini's Script section).
+  void SetScriptOptions(const ScriptOptions& options) { m_scriptOptions = options; }
+  const ScriptOptions& GetScriptOptions() const { return m_scriptOptions; }
+  // Where the failover chain comes from: the favourites' proxy lines, fastest first
+  // (FavoriteProxyLines), asked afresh each time a script is made, so that every
+  // caller of SetIEProxy (the buttons, the tray, the settings dialog, the command
+  // line) lists the favourites of that moment. With failover on, the script lists the
+  // proxy being set first, then these in their order. A member whose log-on is stored
+  // is left out: a browser asks the user for it, and a script gives no way to hand it
+  // over (the proxy being set is refused with refusedLogOn instead, as without a
+  // chain). So are members that are no valid proxy. Without a source the chain is the
+  // proxy alone.
+  void SetFavoritesSource(std::function<std::vector<std::string>()> favorites) {
+    m_favorites = std::move(favorites);
+  }
   // Trims a proxy text and completes it to a proxy line: "address:port" becomes an
   // HTTP proxy, and the desktop's "scheme=address:port" a proxy of that scheme.
   static std::string NormaliseProxyText(std::string_view text);
@@ -176,6 +200,10 @@ class CSystemProxy : public QObject {
 
   std::string m_dataDir;
   std::unique_ptr<ISystemProxyPlatform> m_platform;
+  ScriptOptions m_scriptOptions;
+  std::function<std::vector<std::string>()> m_favorites;
+  // The script CreatePacFile made last; AutoConfigUrl publishes it.
+  std::string m_pacScript;
 };
 
 }  // namespace qb

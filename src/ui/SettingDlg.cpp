@@ -131,7 +131,7 @@ void CSettingDlg::CreateControls() {
   // A caption bar, but neither a system menu nor a close box: the dialog ends through
   // its two buttons (or Esc).
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-  resize(qb::DluToPixels(font(), 0, 0, 435, 283).size());
+  resize(qb::DluToPixels(font(), 0, 0, 435, 283 + kScriptRows).size());
 
   // Group boxes frame controls created before them; they stay beneath those controls
   // so that they never take their clicks.
@@ -184,7 +184,15 @@ void CSettingDlg::CreateControls() {
         203, 141, 14);
   connect(button(1027, QT_TRANSLATE_NOOP("Quillberry", "编辑自定义的代理自动配置模板"), 226, 219, 120, 14),
           &QPushButton::clicked, this, &CSettingDlg::EditPacTemplate);
-  groupBox(QT_TRANSLATE_NOOP("Quillberry", "上网方式"), 203, 156, 220, 86);
+  // Options.ini's script options, under the two modes they apply to; the rows below
+  // move down by their height.
+  m_pFailover = check(0, kCaptionFailover, 226, 235, 190, 14);
+  m_pFailover->setObjectName("ScriptFailover");
+  m_pAllowDirect = check(0, kCaptionAllowDirect, 226, 250, 190, 14);
+  m_pAllowDirect->setObjectName("ScriptAllowDirect");
+  connect(m_pProxyMode, &QButtonGroup::idToggled, this, [this] { EnableScriptOptions(); });
+  connect(m_pFailover, &QCheckBox::toggled, this, [this] { EnableScriptOptions(); });
+  groupBox(QT_TRANSLATE_NOOP("Quillberry", "上网方式"), 203, 156, 220, 86 + kScriptRows);
 
   m_pSourceView = new CSourceListView(this);
   m_pSourceView->setObjectName("1032");
@@ -215,13 +223,13 @@ void CSettingDlg::CreateControls() {
   m_pAutoTimingVerify =
       check(1021, QT_TRANSLATE_NOOP("Quillberry", "每隔3小时自动验证全部代理"), 14, 177, 121, 14);
   m_pAutoRun = check(1046, QT_TRANSLATE_NOOP("Quillberry", "用户登录计算机后自动启动"), 14, 207, 120, 14);
-  QPushButton* ok = button(1, QT_TRANSLATE_NOOP("Quillberry", "确认"), 123, 256, 77, 15);
+  QPushButton* ok = button(1, QT_TRANSLATE_NOOP("Quillberry", "确认"), 123, 256 + kScriptRows, 77, 15);
   ok->setDefault(true);
   connect(ok, &QPushButton::clicked, this, &CSettingDlg::accept);
-  connect(button(2, QT_TRANSLATE_NOOP("Quillberry", "取消"), 233, 256, 77, 15), &QPushButton::clicked, this,
-          &CSettingDlg::reject);
+  connect(button(2, QT_TRANSLATE_NOOP("Quillberry", "取消"), 233, 256 + kScriptRows, 77, 15),
+          &QPushButton::clicked, this, &CSettingDlg::reject);
   m_pMinimize = check(1059, QT_TRANSLATE_NOOP("Quillberry", "启动时最小化"), 14, 222, 84, 14);
-  groupBox("", 7, 147, 421, 100);
+  groupBox("", 7, 147, 421, 100 + kScriptRows);
   label(QT_TRANSLATE_NOOP("Quillberry", "个代理为常用代理"), 131, 162, 67, 14);
   m_pFavorites = number(1067, 100, 163, 28, 12);
   m_pFavorites->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -235,14 +243,15 @@ void CSettingDlg::CreateControls() {
 
   // Beside the buttons, where the documented layout leaves room: a setting of this
   // program only, kept apart from Setting.dat.
-  label(QT_TRANSLATE_NOOP("Quillberry", "界面语言:"), 7, 258, 40, 10)->setObjectName("LanguageLabel");
+  label(QT_TRANSLATE_NOOP("Quillberry", "界面语言:"), 7, 258 + kScriptRows, 40, 10)
+      ->setObjectName("LanguageLabel");
   m_pLanguage = new QComboBox(this);
   m_pLanguage->setObjectName("Language");
   // A language's own name reads the same in either interface.
   m_pLanguage->addItem(Q(QT_TRANSLATE_NOOP("Quillberry", "跟随系统")));
   m_pLanguage->addItem(QStringLiteral("中文"), QStringLiteral("zh"));
   m_pLanguage->addItem(QStringLiteral("English"), QStringLiteral("en"));
-  qb::PlaceControl(m_pLanguage, 48, 256, 68, 14);
+  qb::PlaceControl(m_pLanguage, 48, 256 + kScriptRows, 68, 14);
 
   for (QWidget* frame : frames) frame->lower();
 
@@ -285,6 +294,10 @@ void CSettingDlg::OnInitDialog() {
   // A mode the dialog does not know ticks no button; OK then stores -1 unless the user
   // picks one.
   if (QAbstractButton* mode = m_pProxyMode->button(m_settings.m_nAutoProxyConfig)) mode->setChecked(true);
+  m_scriptOptions = m_sysProxy.GetScriptOptions();
+  m_pFailover->setChecked(m_scriptOptions.failover);
+  m_pAllowDirect->setChecked(m_scriptOptions.allowDirect);
+  EnableScriptOptions();
   const std::optional<UiLanguage> language = ParseLanguage(LanguageSetting().value_or(""));
   m_pLanguage->setCurrentIndex(language ? m_pLanguage->findData(QString::fromLatin1(LanguageCode(*language)))
                                         : 0);
@@ -342,6 +355,7 @@ void CSettingDlg::accept() {
   m_settings.m_bAutoRun = m_pAutoRun->isChecked() ? 1 : 0;
   m_settings.m_bMinimize = m_pMinimize->isChecked() ? 1 : 0;
   m_settings.m_nAutoProxyConfig = m_pProxyMode->checkedId();
+  m_scriptOptions = {m_pFailover->isChecked(), m_pAllowDirect->isChecked()};
   QDialog::accept();
 
   const QString language = m_pLanguage->currentData().toString();
@@ -358,10 +372,19 @@ void CSettingDlg::accept() {
   // The system proxy as it stands is set again under the mode now chosen, so that a
   // changed mode takes effect at once.
   m_sysProxy.SetAutoProxyConfig(m_settings.m_nAutoProxyConfig);
+  m_sysProxy.SetScriptOptions(m_scriptOptions);
   ReportProxyQuery(m_sysProxy.GetIEProxy());
   ReportProxyChange(m_sysProxy.SetIEProxy(m_sysProxy.m_sIEProxy));
   emit StatusLineChanged();
   ReportSettingsSave(SaveSettings(m_settings, m_dataDir));
+}
+
+void CSettingDlg::EnableScriptOptions() {
+  // The direct mode has no script to fail over in; DIRECT ends a chain only.
+  const int mode = m_pProxyMode->checkedId();
+  const bool script = mode == kAutoProxyDefaultScript || mode == kAutoProxyUserScript;
+  m_pFailover->setEnabled(script);
+  m_pAllowDirect->setEnabled(script && m_pFailover->isChecked());
 }
 
 void CSettingDlg::reject() {

@@ -9,6 +9,8 @@
 #include <functional>
 #include <string>
 
+#include "settings/Options.h"
+
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
@@ -30,6 +32,13 @@ inline constexpr const char* kMsgLanguageNextStart =
     QT_TRANSLATE_NOOP("Quillberry", "界面语言将在下次启动时更改。");
 inline constexpr const char* kCaptionLanguage = QT_TRANSLATE_NOOP("Quillberry", "界面语言");
 inline constexpr const char* kCaptionEditTemplate = QT_TRANSLATE_NOOP("Quillberry", "编辑模板");
+// Options.ini's Script/Failover and Script/AllowDirect.
+inline constexpr const char* kCaptionFailover =
+    QT_TRANSLATE_NOOP("Quillberry", "故障转移：脚本列出全部常用代理");
+inline constexpr const char* kCaptionAllowDirect =
+    QT_TRANSLATE_NOOP("Quillberry", "全部失效时直接连接（会暴露本机地址）");
+// The height in dialog units that the rows of the script options add to the dialog.
+inline constexpr int kScriptRows = 30;
 
 class CSettingDlg : public QDialog {
   Q_OBJECT
@@ -56,6 +65,10 @@ class CSettingDlg : public QDialog {
   // commented example first when there is none yet.
   void EditPacTemplate();
 
+  // The script options as OK took them (as on opening before that); the caller keeps
+  // them in Options.ini, the system proxy has them already.
+  const ScriptOptions& ChosenScriptOptions() const { return m_scriptOptions; }
+
   QTableView* SourceView() const { return m_pSourceView; }
   CVerifySourceListModel* SourceModel() const { return m_pSources; }
   CSpinButtonCtrl* FavoritesSpin() const { return m_pSpin; }
@@ -75,6 +88,7 @@ class CSettingDlg : public QDialog {
  private:
   void CreateControls();
   void OnInitDialog();
+  void EnableScriptOptions();
 
   CSettings& m_settings;
   CSystemProxy& m_sysProxy;
@@ -88,6 +102,9 @@ class CSettingDlg : public QDialog {
   QLineEdit* m_pFavorites = nullptr;
   CSpinButtonCtrl* m_pSpin = nullptr;
   QCheckBox* m_pAutoAddToFavorite = nullptr;
+  QCheckBox* m_pFailover = nullptr;
+  QCheckBox* m_pAllowDirect = nullptr;
+  ScriptOptions m_scriptOptions;
   QCheckBox* m_pAutoTimingVerify = nullptr;
   QCheckBox* m_pAmbiguous = nullptr;
   QCheckBox* m_pAutoRun = nullptr;

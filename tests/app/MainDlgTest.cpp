@@ -25,6 +25,7 @@
 #include "support/ScopedEnv.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
+#include "sysproxy/ProxyAutoConfig.h"
 #include "sysproxy/RecordingProxyPlatform.h"
 #include "ui/IpAddressCtrl.h"
 #include "ui/OwnerDrawMenu.h"
@@ -244,11 +245,9 @@ TEST_F(MainWindow, TheScriptIsWrittenIntoTheGivenDataDirectoryOnly) {
   dlg->List().SelectRow(0);
   dlg->OnSetIEProxy();
   EXPECT_NE(ReadFile(data.File("proxy.pac")).find("PROXY 1.1.1.1:80"), std::string::npos);
-  // The browsers are pointed at that very file.
+  // The browsers are given that very script.
   ASSERT_FALSE(recorder->calls.empty());
-  EXPECT_NE(recorder->stored[""].autoConfigUrl.find(
-                QDir(QString::fromStdString(data.Path())).absoluteFilePath("proxy.pac").toStdString()),
-            std::string::npos);
+  EXPECT_EQ(recorder->stored[""].autoConfigUrl, PacDataUrl(ReadFile(data.File("proxy.pac"))));
   // Beside the executable, the default data directory, nothing was written.
   EXPECT_EQ(ReadFile(ProgramDir() + "proxy.pac"), "<missing>");
   EXPECT_TRUE(prompt.messages.empty());

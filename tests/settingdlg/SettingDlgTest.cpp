@@ -38,7 +38,7 @@ const Rect kLayout[] = {
     {1041, 371, 60, 47, 13},   {1039, 371, 76, 47, 13},   {1042, 371, 103, 47, 13},
     {1043, 371, 119, 47, 13},  {1012, 72, 21, 25, 12},    {1016, 187, 21, 25, 12},
     {1018, 299, 21, 25, 12},   {1020, 14, 162, 87, 14},   {1021, 14, 177, 121, 14},
-    {1046, 14, 207, 120, 14},  {1, 123, 256, 77, 15},     {2, 233, 256, 77, 15},
+    {1046, 14, 207, 120, 14},  {1, 123, 286, 77, 15},     {2, 233, 286, 77, 15},
     {1059, 14, 222, 84, 14},   {1067, 100, 163, 28, 12},  {1017, 117, 163, 11, 12},
     {1047, 14, 192, 120, 14},
 };
@@ -60,7 +60,7 @@ TEST_F(SettingDialog, ControlsStandAtTheirPlacesInTabOrderWithTheFieldsShown) {
   g_dColumnScale = savedScale;
 
   EXPECT_EQ(dlg->windowTitle(), "参数设置");
-  EXPECT_EQ(dlg->size(), qb::DluToPixels(dlg->font(), 0, 0, 435, 283).size());
+  EXPECT_EQ(dlg->size(), qb::DluToPixels(dlg->font(), 0, 0, 435, 313).size());
   EXPECT_FALSE(dlg->windowFlags() & Qt::WindowCloseButtonHint);
   EXPECT_FALSE(dlg->windowFlags() & Qt::WindowSystemMenuHint);
   for (const Rect& r : kLayout) {
@@ -287,10 +287,40 @@ TEST_F(SettingDialog, ChoosingTheUserScriptSwitchesTheSystemProxyAtOnce) {
   const auto writes = recorder->CallsOf(CRecordingProxyPlatform::CallKind::Write);
   ASSERT_EQ(writes.size(), 1u);
   EXPECT_EQ(writes[0].settings.flags, kProxyTypeAutoProxyUrl);
-  EXPECT_EQ(writes[0].settings.autoConfigUrl, "file://" + data.File("proxy.pac"));
+  EXPECT_EQ(writes[0].settings.autoConfigUrl, PacDataUrl(ReadFile(data.File("proxy.pac"))));
   EXPECT_EQ(ReadFile(data.File("proxy.pac")),
             "function FindProxyForURL(url, host) { return \"PROXY 127.0.0.1:3128\"; }\r\n");
   EXPECT_NE(ReadFile(data.File("Setting.dat")).find("m_nAutoProxyConfig=2\r\n"), std::string::npos);
+}
+
+TEST_F(SettingDialog, ScriptOptionsApplyOnlyToTheScriptModesAndReachTheSystemProxyOnOk) {
+  settings.m_nAutoProxyConfig = kAutoProxyDirect;
+  sysProxy->SetScriptOptions({.failover = false, .allowDirect = true});
+  sysProxy->SetFavoritesSource([] { return std::vector<std::string>{"127.0.0.2:8080@HTTP"}; });
+  auto dlg = Open();
+  auto* failover = dlg->findChild<QCheckBox*>("ScriptFailover");
+  auto* allowDirect = dlg->findChild<QCheckBox*>("ScriptAllowDirect");
+  ASSERT_TRUE(failover && allowDirect);
+  EXPECT_FALSE(failover->isChecked());
+  EXPECT_TRUE(allowDirect->isChecked());
+  EXPECT_FALSE(failover->isEnabled());
+  EXPECT_FALSE(allowDirect->isEnabled());
+  QTest::mouseClick(Control<QRadioButton>(*dlg, 1063), Qt::LeftButton);
+  EXPECT_TRUE(failover->isEnabled());
+  // DIRECT ends a chain; without one it has nothing to end.
+  EXPECT_FALSE(allowDirect->isEnabled());
+  QTest::mouseClick(failover, Qt::LeftButton);
+  EXPECT_TRUE(allowDirect->isEnabled());
+  QTest::mouseClick(allowDirect, Qt::LeftButton);
+  Click(*dlg, 1);
+
+  const ScriptOptions chosen{.failover = true, .allowDirect = false};
+  EXPECT_EQ(dlg->ChosenScriptOptions(), chosen);
+  EXPECT_EQ(sysProxy->GetScriptOptions(), chosen);
+  // Re-applied at once under the new options: the chain without DIRECT.
+  EXPECT_NE(ReadFile(data.File("proxy.pac")).find("\"PROXY 127.0.0.1:3128; PROXY 127.0.0.2:8080\""),
+            std::string::npos)
+      << ReadFile(data.File("proxy.pac"));
 }
 
 TEST_F(SettingDialog, CancelKeepsTheSettingsAndPutsTheTicksBack) {

@@ -6,6 +6,11 @@
 #include <cstdlib>
 
 #include "SysProxyTestUtil.h"
+#include "proxy/ProxyListModel.h"
+#include "settings/Favorites.h"
+#include "settings/Options.h"
+#include "support/ListFileText.h"
+#include "sysproxy/ProxyAutoConfig.h"
 
 using namespace qb;
 
@@ -96,6 +101,30 @@ TEST_F(CliProxyTest, ModeComesFromTheSettingsFile) {
   // The look-up leaves the settings file as it was.
   EXPECT_EQ(qbtest::ReadFile(data.File("Setting.dat")),
             "Test@http://127.0.0.1/%feature$1\r\nm_nThreadNumber=50\r\nm_nAutoProxyConfig=2\r\n");
+}
+
+// The chain comes from the data directory's list and its favourites profile, as the
+// window would make it; the desktop is given the same script as proxy.pac.
+TEST_F(CliProxyTest, FailoverListsTheDataDirectorysFavouritesFastestFirst) {
+  CProxyListModel list;
+  for (const char* line : {"10.0.0.2:8080@HTTP", "10.0.0.3:8080@HTTP", "10.0.0.4:8080@HTTP"})
+    list.AddProxyLine(line, 0);
+  list.SetTimeStatus(0, "3.0");
+  list.SetTimeStatus(2, "0.4");
+  list.SetFavorite(0, true);
+  list.SetFavorite(2, true);
+  qbtest::WriteFile(data.File("Proxies.pro"), qbtest::ListFileText(list));
+  ASSERT_TRUE(SaveFavorites(list, data.File("quillberry.INI")));
+  ExtraOptions options;
+  options.script.failover = true;
+  ASSERT_TRUE(SaveOptions(options, data.Path()).ok());
+
+  const auto r = Cli({"proxy", "set", "10.0.0.1:3128", "--mode", "1"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(PacText().find("\"PROXY 10.0.0.1:3128; PROXY 10.0.0.4:8080; PROXY 10.0.0.2:8080\""),
+            std::string::npos)
+      << PacText();
+  EXPECT_EQ(Get("autoconfig-url"), "'" + PacDataUrl(PacText()) + "'");
 }
 
 TEST_F(CliProxyTest, Usage) {

@@ -11,6 +11,7 @@
 #include "SysProxyTestUtil.h"
 #include "proxy/ProxyCredentials.h"
 #include "sysproxy/GSettingsProxyPlatform.h"
+#include "sysproxy/ProxyAutoConfig.h"
 #include "sysproxy/RecordingProxyPlatform.h"
 #include "sysproxy/SystemProxy.h"
 #include "ui/FailureMessages.h"
@@ -107,7 +108,7 @@ TEST_F(GSettingsTest, ScriptModesPointTheDesktopAtTheScript) {
     proxy->SetAutoProxyConfig(mode);
     ReportProxyChange(proxy->SetIEProxy("10.0.0.1:1080@SOCKS5"));
     EXPECT_EQ(Get("mode"), "'auto'");
-    EXPECT_EQ(Get("autoconfig-url"), "'file://" + data.Path() + "proxy.pac'");
+    EXPECT_EQ(Get("autoconfig-url"), "'" + PacDataUrl(PacText()) + "'");
     // The server is stored as well, so that the next start re-applies it.
     EXPECT_EQ(Entry("socks"), "'10.0.0.1' 1080");
     EXPECT_EQ(sptest::EvaluatePac(data.File("proxy.pac"), {"http://www.example.com/"}),

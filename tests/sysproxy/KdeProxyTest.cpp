@@ -10,6 +10,7 @@
 #include "SysProxyTestUtil.h"
 #include "sysproxy/DesktopProxyPlatform.h"
 #include "sysproxy/KdeProxyPlatform.h"
+#include "sysproxy/ProxyAutoConfig.h"
 #include "sysproxy/SystemProxy.h"
 #include "ui/FailureMessages.h"
 
@@ -19,7 +20,8 @@ namespace {
 
 class KdeProxyTest : public sptest::SysProxyTest {
  protected:
-  std::string Url() const { return "file://" + data.Path() + "proxy.pac"; }
+  // The script as the browsers get it: proxy.pac's text itself.
+  std::string Url() const { return PacDataUrl(PacText()); }
   std::unique_ptr<CSystemProxy> ProxyFor(const std::string& path) {
     return std::make_unique<CSystemProxy>(data.Path(), std::make_unique<CKdeProxyPlatform>(path));
   }

@@ -1,7 +1,6 @@
 // The system-proxy logic against the recording stand-in for the desktop.
 #include <gtest/gtest.h>
 
-#include <QDir>
 #include <QSignalSpy>
 
 #include <algorithm>
@@ -9,6 +8,7 @@
 
 #include "SysProxyTestUtil.h"
 #include "proxy/ProxyListModel.h"
+#include "sysproxy/ProxyAutoConfig.h"
 #include "sysproxy/RecordingProxyPlatform.h"
 #include "sysproxy/SystemProxy.h"
 #include "ui/FailureMessages.h"
@@ -49,7 +49,7 @@ TEST_F(SystemProxyLogicTest, BareAddressIsSetAsHttpProxyWithTheBypassListKept) {
   EXPECT_EQ(lan.server, "10.1.2.3:8080");
   EXPECT_EQ(lan.flags, kProxyTypeDirect | kProxyTypeProxy);
   EXPECT_EQ(lan.bypass, "localhost;*.corp.example");
-  EXPECT_EQ(lan.autoConfigUrl, "file://" + data.Path() + "proxy.pac");
+  EXPECT_EQ(lan.autoConfigUrl, PacDataUrl(""));
   EXPECT_EQ(proxy->m_sIEProxy, "10.1.2.3:8080@HTTP");
   EXPECT_TRUE(prompt.messages.empty());
 }
@@ -244,17 +244,10 @@ TEST_F(SystemProxyLogicTest, LongValuesAreNotCut) {
   host += "example";
   ReportProxyChange(proxy->SetIEProxy(host + ":8080"));
   EXPECT_EQ(LastLan().server, host + ":8080");
-  EXPECT_EQ(LastLan().autoConfigUrl, "file://" + deep + "proxy.pac");
-}
-
-TEST_F(SystemProxyLogicTest, TheScriptUrlIsEncoded) {
-  const std::string dir = data.Path() + "my tools/代理/";
-  ASSERT_TRUE(std::filesystem::create_directories(dir));
-  EXPECT_EQ(CSystemProxy(dir, std::make_unique<CRecordingProxyPlatform>()).AutoConfigUrl(),
-            "file://" + data.Path() + "my%20tools/%E4%BB%A3%E7%90%86/proxy.pac");
-  // A relative data directory still gives the browsers a full path.
-  EXPECT_EQ(CSystemProxy("some/dir/", std::make_unique<CRecordingProxyPlatform>()).AutoConfigUrl(),
-            "file://" + QDir::currentPath().toStdString() + "/some/dir/proxy.pac");
+  proxy->SetAutoProxyConfig(kAutoProxyDefaultScript);
+  ReportProxyChange(proxy->SetIEProxy(host + ":8080"));
+  EXPECT_EQ(LastLan().autoConfigUrl, PacDataUrl(qbtest::ReadFile(deep + "proxy.pac")));
+  EXPECT_NE(qbtest::ReadFile(deep + "proxy.pac").find("PROXY " + host + ":8080"), std::string::npos);
 }
 
 TEST_F(SystemProxyLogicTest, SetCommandTicksTheFirstSelectedRowAndAsksForARefresh) {
