@@ -886,10 +886,6 @@ Include them in the exported file?</translation>
 Close it anyway?</translation>
         </message>
         <message>
-            <source>读取选项文件失败！</source>
-            <translation>Reading the options file failed!</translation>
-        </message>
-        <message>
             <source>保存选项文件失败！</source>
             <translation>Saving the options file failed!</translation>
         </message>
@@ -908,6 +904,36 @@ Close it anyway?</translation>
         <message>
             <source>经由本机端口</source>
             <translation>Through the local port</translation>
+        </message>
+        <message>
+            <source>本机端口:</source>
+            <translation>Local port:</translation>
+        </message>
+        <message>
+            <source>策略:</source>
+            <translation>Policy:</translation>
+        </message>
+        <message>
+            <source>故障转移</source>
+            <translation>Failover</translation>
+        </message>
+        <message>
+            <source>轮流使用</source>
+            <translation>Round-robin</translation>
+        </message>
+        <message>
+            <source>最快优先</source>
+            <translation>Fastest</translation>
+        </message>
+        <message>
+            <source>本机端口应写作 地址:端口，例如 127.0.0.1:8899！</source>
+            <translation>Write the local port as address:port, for example 127.0.0.1:8899!</translation>
+        </message>
+        <message>
+            <source>本机端口的地址不是本机回环地址，网络上的其他计算机也能经由它使用你的代理。
+确定吗？</source>
+            <translation>The local port&apos;s address is not a loopback address: other computers on the network can use your proxies through it.
+Are you sure?</translation>
         </message>
     </context>
     <context>

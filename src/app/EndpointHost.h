@@ -22,7 +22,6 @@ inline constexpr const char* kCaptionEndpoint = QT_TRANSLATE_NOOP("Quillberry", 
 inline constexpr const char* kMsgEndpointFailed = QT_TRANSLATE_NOOP("Quillberry", "本机端口无法启动。");
 inline constexpr const char* kMsgEndpointInUse = QT_TRANSLATE_NOOP(
     "Quillberry", "系统代理正经由本机端口。关闭本机端口后，使用系统代理的程序将无法上网。\n仍要关闭吗？");
-inline constexpr const char* kMsgOptionsReadFailed = QT_TRANSLATE_NOOP("Quillberry", "读取选项文件失败！");
 inline constexpr const char* kMsgOptionsSaveFailed = QT_TRANSLATE_NOOP("Quillberry", "保存选项文件失败！");
 inline constexpr const char* kMsgEndpointEmpty =
     QT_TRANSLATE_NOOP("Quillberry", "列表中还没有验证可用的代理，本机端口暂时无法转发连接。");

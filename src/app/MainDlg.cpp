@@ -84,9 +84,8 @@ CMainDlg::CMainDlg(MainDlgOptions options, QWidget* parent)
   if (options.applyAutoRun) ApplyAutoRun(m_settings, {}, m_dataDir);
   m_sysProxy->SetAutoProxyConfig(m_settings.m_nAutoProxyConfig);
   // Options.ini that cannot be read leaves the defaults: the chosen proxy alone.
-  ExtraOptions extra;
-  ReportSettingsLoad(LoadOptions(extra, m_dataDir));
-  m_sysProxy->SetScriptOptions(extra.script);
+  ReportSettingsLoad(LoadOptions(m_options, m_dataDir));
+  m_sysProxy->SetScriptOptions(m_options.script);
   // Every script lists the favourites ticked at the moment it is made, whichever of
   // the buttons, the tray or the settings dialog makes it.
   m_sysProxy->SetFavoritesSource([this] { return FavoriteProxyLines(m_list); });
@@ -918,13 +917,18 @@ void CMainDlg::OnSettings() {
     UpdateStatusLine();
     UpdateTrayIcon();
   });
+  dlg.SetEndpointOptions(m_options.endpoint);
   if (dlg.exec() != QDialog::Accepted) return;
-  // Read again, so that the endpoint's options written meanwhile stay as they are.
-  ExtraOptions options;
-  if (ReportSettingsLoad(LoadOptions(options, m_dataDir)) && options.script != dlg.ChosenScriptOptions()) {
-    options.script = dlg.ChosenScriptOptions();
-    ReportSettingsSave(SaveOptions(options, m_dataDir));
+  ExtraOptions chosen = m_options;
+  chosen.script = dlg.ChosenScriptOptions();
+  chosen.endpoint = dlg.ChosenEndpointOptions();
+  if (chosen != m_options) {
+    m_options = chosen;
+    ReportOptionsSave(SaveOptions(m_options, m_dataDir));
   }
+  // Also when only the connect time-out changed: the endpoint uses it too.
+  if (!ApplyEndpoint()) m_options.endpoint.enabled = false;
+  UpdateTrayIcon();
 }
 
 // ---- Proxy sources ----
@@ -1127,10 +1131,6 @@ void CMainDlg::accept() {}
 namespace qb {
 
 void CMainDlg::StartEndpoint() {
-  if (const qb::OpResult read = LoadOptions(m_options, m_dataDir); !read) {
-    qb::ShowMessage(std::string(kMsgOptionsReadFailed) + "\n" + read.Describe(), kCaptionEndpoint,
-                    qb::MsgIcon::Error);
-  }
   m_endpointHost = new CEndpointHost(m_list, m_dataDir, this);
   m_endpointHost->SetBusyCheck([this] { return Busy(); });
   connect(m_endpointHost, &CEndpointHost::rowsMarked, this, &CMainDlg::SaveList);

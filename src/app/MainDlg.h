@@ -174,7 +174,7 @@ class CMainDlg : public QDialog {
 
  private:
   void CreateControls();
-  // Reads Options.ini and starts the endpoint when it is switched on.
+  // Starts the endpoint when Options.ini has it switched on.
   void StartEndpoint();
   // Starts, restarts or stops the endpoint as m_options says; false (said) when it
   // could not start.

@@ -42,6 +42,7 @@ namespace qb {
 namespace {
 
 constexpr const char* kRangeCaption = QT_TRANSLATE_NOOP("Quillberry", "数值范围不对");
+constexpr const char* kEndpointCaption = QT_TRANSLATE_NOOP("Quillberry", "本机端口");
 
 // What the template holds until the user writes one, so that the editor opens on a
 // working script that shows where the proxy goes.
@@ -240,6 +241,21 @@ void CSettingDlg::CreateControls() {
   m_pFavorites->setTextMargins(0, 0, m_pSpin->width(), 0);
   m_pSpin->SetBuddy(m_pFavorites);
   m_pAmbiguous = check(1047, QT_TRANSLATE_NOOP("Quillberry", "启用模糊匹配抓取代理"), 14, 192, 120, 14);
+  // The local endpoint, in the room the script options made below the documented
+  // boxes; kept in Options.ini.
+  m_pEndpoint = check(0, QT_TRANSLATE_NOOP("Quillberry", "本机端口:"), 14, 239, 50, 14);
+  m_pEndpoint->setObjectName("EndpointEnabled");
+  m_pEndpointListen = new QLineEdit(this);
+  m_pEndpointListen->setObjectName("EndpointListen");
+  qb::PlaceControl(m_pEndpointListen, 66, 240, 72, 12);
+  label(QT_TRANSLATE_NOOP("Quillberry", "策略:"), 26, 257, 38, 10);
+  m_pEndpointPolicy = new QComboBox(this);
+  m_pEndpointPolicy->setObjectName("EndpointPolicy");
+  for (const char* policy :
+       {QT_TRANSLATE_NOOP("Quillberry", "故障转移"), QT_TRANSLATE_NOOP("Quillberry", "轮流使用"),
+        QT_TRANSLATE_NOOP("Quillberry", "最快优先")})
+    m_pEndpointPolicy->addItem(Q(policy));
+  qb::PlaceControl(m_pEndpointPolicy, 66, 255, 72, 14);
 
   // Beside the buttons, where the documented layout leaves room: a setting of this
   // program only, kept apart from Setting.dat.
@@ -298,6 +314,8 @@ void CSettingDlg::OnInitDialog() {
   m_pFailover->setChecked(m_scriptOptions.failover);
   m_pAllowDirect->setChecked(m_scriptOptions.allowDirect);
   EnableScriptOptions();
+  // The defaults until the caller shows what Options.ini holds.
+  SetEndpointOptions(m_endpointOptions);
   const std::optional<UiLanguage> language = ParseLanguage(LanguageSetting().value_or(""));
   m_pLanguage->setCurrentIndex(language ? m_pLanguage->findData(QString::fromLatin1(LanguageCode(*language)))
                                         : 0);
@@ -312,6 +330,13 @@ void CSettingDlg::OnInitDialog() {
   }
 
   m_pSpin->SetRange(kMinFavorites, kMaxFavorites);
+}
+
+void CSettingDlg::SetEndpointOptions(const EndpointOptions& options) {
+  m_endpointOptions = options;
+  m_pEndpoint->setChecked(options.enabled);
+  m_pEndpointListen->setText(QString::fromStdString(options.listen));
+  m_pEndpointPolicy->setCurrentIndex(static_cast<int>(options.policy));
 }
 
 void CSettingDlg::accept() {
@@ -344,6 +369,22 @@ void CSettingDlg::accept() {
     }
     values[i] = static_cast<int>(*v);
   }
+  const std::string listen = m_pEndpointListen->text().trimmed().toStdString();
+  const std::optional<ListenAddress> address = ParseListenAddress(listen);
+  if (!address) {
+    qb::ShowMessage(kMsgEndpointAddress, kEndpointCaption, qb::MsgIcon::Warning);
+    m_pEndpointListen->setFocus();
+    m_pEndpointListen->selectAll();
+    return;
+  }
+  // Only an address the user changed is asked about; one kept from Options.ini was
+  // asked about when it was chosen.
+  if (m_pEndpoint->isChecked() && !IsLoopbackHost(address->host) && listen != m_endpointOptions.listen &&
+      qb::Prompt().Message(kMsgEndpointNotLoopback, kEndpointCaption, qb::MsgIcon::Question,
+                           qb::MsgButtons::YesNo) != qb::MsgResult::Yes) {
+    m_pEndpointListen->setFocus();
+    return;
+  }
 
   m_settings.m_nConTimeout = values[0];
   m_settings.m_nVerifyTimeout = values[1];
@@ -356,6 +397,9 @@ void CSettingDlg::accept() {
   m_settings.m_bMinimize = m_pMinimize->isChecked() ? 1 : 0;
   m_settings.m_nAutoProxyConfig = m_pProxyMode->checkedId();
   m_scriptOptions = {m_pFailover->isChecked(), m_pAllowDirect->isChecked()};
+  m_endpointOptions.enabled = m_pEndpoint->isChecked();
+  m_endpointOptions.listen = listen;
+  m_endpointOptions.policy = static_cast<EndpointPolicy>(m_pEndpointPolicy->currentIndex());
   QDialog::accept();
 
   const QString language = m_pLanguage->currentData().toString();

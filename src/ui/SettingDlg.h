@@ -40,6 +40,11 @@ inline constexpr const char* kCaptionAllowDirect =
 // The height in dialog units that the rows of the script options add to the dialog.
 inline constexpr int kScriptRows = 30;
 
+inline constexpr const char* kMsgEndpointAddress =
+    QT_TRANSLATE_NOOP("Quillberry", "本机端口应写作 地址:端口，例如 127.0.0.1:8899！");
+inline constexpr const char* kMsgEndpointNotLoopback = QT_TRANSLATE_NOOP(
+    "Quillberry", "本机端口的地址不是本机回环地址，网络上的其他计算机也能经由它使用你的代理。\n确定吗？");
+
 class CSettingDlg : public QDialog {
   Q_OBJECT
 
@@ -68,6 +73,10 @@ class CSettingDlg : public QDialog {
   // The script options as OK took them (as on opening before that); the caller keeps
   // them in Options.ini, the system proxy has them already.
   const ScriptOptions& ChosenScriptOptions() const { return m_scriptOptions; }
+  // The local endpoint's options to show; after OK, as the user chose them (the
+  // caller keeps them and starts or stops the endpoint).
+  void SetEndpointOptions(const EndpointOptions& options);
+  const EndpointOptions& ChosenEndpointOptions() const { return m_endpointOptions; }
 
   QTableView* SourceView() const { return m_pSourceView; }
   CVerifySourceListModel* SourceModel() const { return m_pSources; }
@@ -105,6 +114,10 @@ class CSettingDlg : public QDialog {
   QCheckBox* m_pFailover = nullptr;
   QCheckBox* m_pAllowDirect = nullptr;
   ScriptOptions m_scriptOptions;
+  QCheckBox* m_pEndpoint = nullptr;
+  QLineEdit* m_pEndpointListen = nullptr;
+  QComboBox* m_pEndpointPolicy = nullptr;
+  EndpointOptions m_endpointOptions;
   QCheckBox* m_pAutoTimingVerify = nullptr;
   QCheckBox* m_pAmbiguous = nullptr;
   QCheckBox* m_pAutoRun = nullptr;

@@ -546,3 +546,45 @@ TEST_F(SettingDialog, TheLanguageIsChosenForTheNextStart) {
 }
 
 }  // namespace
+
+namespace {
+
+// The local endpoint's row: a bad address is refused before anything is taken, one
+// that opens the proxies to the network is asked about, and OK hands the choice back.
+TEST_F(SettingDialog, TheEndpointsAddressIsCheckedAndANetworkAddressIsAskedAbout) {
+  auto dlg = Open();
+  EndpointOptions shown;
+  shown.listen = "127.0.0.1:8899";
+  dlg->SetEndpointOptions(shown);
+  auto* enabled = dlg->findChild<QCheckBox*>("EndpointEnabled");
+  auto* listen = dlg->findChild<QLineEdit*>("EndpointListen");
+  auto* policy = dlg->findChild<QComboBox*>("EndpointPolicy");
+  ASSERT_TRUE(enabled && listen && policy);
+  EXPECT_FALSE(enabled->isChecked());
+  EXPECT_EQ(listen->text(), "127.0.0.1:8899");
+
+  enabled->setChecked(true);
+  listen->setText("127.0.0.1:99999");
+  Click(*dlg, 1);
+  EXPECT_FALSE(dlg->result() == QDialog::Accepted);
+  ASSERT_FALSE(prompt.messages.empty());
+  EXPECT_EQ(prompt.messages.back().text, kMsgEndpointAddress);
+  EXPECT_FALSE(dlg->ChosenEndpointOptions().enabled);
+
+  listen->setText("0.0.0.0:3128");
+  prompt.answers.push_back(qb::MsgResult::No);
+  Click(*dlg, 1);
+  EXPECT_EQ(prompt.messages.back().text, kMsgEndpointNotLoopback);
+  EXPECT_FALSE(dlg->result() == QDialog::Accepted);
+
+  prompt.answers.push_back(qb::MsgResult::Yes);
+  policy->setCurrentIndex(1);
+  Click(*dlg, 1);
+  EXPECT_EQ(dlg->result(), QDialog::Accepted);
+  const EndpointOptions& chosen = dlg->ChosenEndpointOptions();
+  EXPECT_TRUE(chosen.enabled);
+  EXPECT_EQ(chosen.listen, "0.0.0.0:3128");
+  EXPECT_EQ(chosen.policy, EndpointPolicy::RoundRobin);
+}
+
+}  // namespace
