@@ -102,6 +102,11 @@ struct VerifyResult {
   std::vector<std::string> texts;
   // With capturePage: each page line, decoded, followed by CR LF.
   std::string page;
+  // What a judge page (one that echoes the request it saw) tells about a proxy that
+  // worked: "transparent", "anonymous" or "elite", and the address the request came
+  // from. Empty when the resource is no judge or the proxy failed.
+  std::string anonymity;
+  std::string exitAddress;
 };
 
 }  // namespace qb
