@@ -1,4 +1,5 @@
 // quillberry-cli serve: the local endpoint without the window.
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <csignal>
 #include <cstdio>
@@ -166,6 +167,14 @@ int RunServe(const QStringList& args, const std::string& dataDir) {
   auto pool = LoadPool(dataDir, config.types);
   if (!pool) return kExitUnreadable;
   const size_t count = pool->size();
+
+  // Each client takes two descriptors, and a bulk transfer four more: the soft limit's
+  // usual 1,024 would refuse clients long before the endpoint minds.
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
 
   // The signals are taken by this thread alone, waiting for them below; the endpoint's
   // thread inherits the mask.

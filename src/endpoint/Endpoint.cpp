@@ -33,6 +33,8 @@ using Clock = std::chrono::steady_clock;
 // One read's worth of relayed data. Data waits in a connection's own buffer only when
 // the receiving side cannot take it at once, so an idle connection holds none.
 constexpr size_t kChunk = 32 * 1024;
+// What one splice moves at most: a pipe's default capacity.
+constexpr size_t kPipeChunk = 64 * 1024;
 // A request head (or an upstream's answer head) larger than this is refused.
 constexpr size_t kMaxHead = 64 * 1024;
 // How often deadlines are looked at while any connection has one.
@@ -201,6 +203,11 @@ class CEndpoint::Loop {
     Socks4Reply
   };
 
+  struct Pipe {
+    int r = -1, w = -1;
+    size_t bytes = 0;  // in the pipe, not yet passed on
+  };
+
   struct Session {
     int client = -1, upstream = -1;
     uint32_t clientEvents = 0, upstreamEvents = 0;
@@ -215,6 +222,9 @@ class CEndpoint::Loop {
     size_t toUpOff = 0;
     std::string toClient;  // waiting for the client
     size_t toClientOff = 0;
+    Pipe upPipe, downPipe;
+    bool UpWaiting() const { return !toUp.empty() || upPipe.bytes > 0; }
+    bool DownWaiting() const { return !toClient.empty() || downPipe.bytes > 0; }
     bool clientEof = false, upstreamEof = false;
     // Off while a client that half-closed waits for its upstream: the hang-up would
     // be reported again and again.
@@ -248,6 +258,7 @@ class CEndpoint::Loop {
   void Established(Session* s);
   void RefuseClient(Session* s, int httpStatus, uint8_t socksReply, const std::string& text);
   void Pump(Session* s);
+  bool Drain(Pipe& pipe, int to, bool& broken);
   bool Flush(int fd, std::string& buf, size_t& off, bool& broken);
   void UpdateInterest(Session* s);
   void Close(Session* s);
@@ -1015,13 +1026,47 @@ bool CEndpoint::Loop::Flush(int fd, std::string& buf, size_t& off, bool& broken)
   return true;
 }
 
+bool CEndpoint::Loop::Drain(Pipe& pipe, int to, bool& broken) {
+  while (pipe.bytes > 0) {
+    const ssize_t n = splice(pipe.r, nullptr, to, nullptr, pipe.bytes, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN) broken = true;
+      return false;
+    }
+    pipe.bytes -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
 void CEndpoint::Loop::Pump(Session* s) {
   bool broken = false;
   // Each direction: what waits goes first; then reads go straight on to the other side,
-  // and only what that side cannot take at once is kept.
-  const auto direction = [&](int from, int to, std::string& buf, size_t& off, bool& eof, bool& shut) {
+  // and only what that side cannot take at once is kept. Once a read fills a whole
+  // chunk the direction carries bulk data, and the bytes move through a pipe of the
+  // direction's own without being copied into this process.
+  const auto direction = [&](int from, int to, std::string& buf, size_t& off, Pipe& pipe, bool& eof,
+                             bool& shut) {
     if (!buf.empty() && !Flush(to, buf, off, broken)) return;
+    if (!Drain(pipe, to, broken)) return;
     for (int i = 0; i < 8 && !eof && !broken; ++i) {
+      if (pipe.r >= 0) {
+        const ssize_t n =
+            splice(from, nullptr, pipe.w, nullptr, kPipeChunk, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+        if (n == 0) {
+          eof = true;
+          break;
+        }
+        if (n < 0) {
+          if (errno == EINTR) continue;
+          if (errno != EAGAIN) broken = true;
+          break;
+        }
+        pipe.bytes = static_cast<size_t>(n);
+        if (!Drain(pipe, to, broken)) return;
+        if (n < static_cast<ssize_t>(kPipeChunk)) break;
+        continue;
+      }
       const ssize_t n = recv(from, m_chunk, kChunk, 0);
       if (n == 0) {
         eof = true;
@@ -1047,18 +1092,26 @@ void CEndpoint::Loop::Pump(Session* s) {
         return;
       }
       if (n < static_cast<ssize_t>(kChunk)) break;
+      int fds[2];
+      if (pipe2(fds, O_NONBLOCK | O_CLOEXEC) == 0) {
+        pipe.r = fds[0];
+        pipe.w = fds[1];
+      }
     }
-    if (eof && buf.empty() && !shut) {
+    if (eof && buf.empty() && pipe.bytes == 0 && !shut) {
       shutdown(to, SHUT_WR);
       shut = true;
     }
   };
-  direction(s->client, s->upstream, s->toUp, s->toUpOff, s->clientEof, s->upstreamShut);
-  if (!broken) direction(s->upstream, s->client, s->toClient, s->toClientOff, s->upstreamEof, s->clientShut);
+  direction(s->client, s->upstream, s->toUp, s->toUpOff, s->upPipe, s->clientEof, s->upstreamShut);
+  if (!broken) {
+    direction(s->upstream, s->client, s->toClient, s->toClientOff, s->downPipe, s->upstreamEof,
+              s->clientShut);
+  }
   if (broken || (s->upstreamShut && s->clientShut)) return Close(s);
   // The upstream is done and the client has all of it: a client that keeps its side
   // open has nothing more to wait for.
-  if (s->upstreamEof && s->clientShut && s->toUp.empty() && s->kind == ClientKind::HttpForward)
+  if (s->upstreamEof && s->clientShut && !s->UpWaiting() && s->kind == ClientKind::HttpForward)
     return Close(s);
   UpdateInterest(s);
 }
@@ -1093,8 +1146,8 @@ void CEndpoint::Loop::UpdateInterest(Session* s) {
       break;
     case Phase::Relay:
       // A side is read only while the other can take what it sends.
-      client = (!s->clientEof && s->toUp.empty() ? kIn : 0u) | (s->toClient.empty() ? 0 : kOut);
-      upstream = (!s->upstreamEof && s->toClient.empty() ? kIn : 0u) | (s->toUp.empty() ? 0 : kOut);
+      client = (!s->clientEof && !s->UpWaiting() ? kIn : 0u) | (s->DownWaiting() ? kOut : 0u);
+      upstream = (!s->upstreamEof && !s->DownWaiting() ? kIn : 0u) | (s->UpWaiting() ? kOut : 0u);
       break;
     case Phase::Closed:
       break;
@@ -1107,8 +1160,9 @@ void CEndpoint::Loop::Close(Session* s) {
   if (s->phase == Phase::Closed) return;
   if (s->phase != Phase::Relay) --m_handshaking;
   s->phase = Phase::Closed;
-  if (s->client >= 0) close(s->client);
-  if (s->upstream >= 0) close(s->upstream);
+  for (int fd : {s->client, s->upstream, s->upPipe.r, s->upPipe.w, s->downPipe.r, s->downPipe.w}) {
+    if (fd >= 0) close(fd);
+  }
   s->client = s->upstream = -1;
   m_sessions.erase(s);
   m_closed.push_back(s);
