@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -235,7 +236,7 @@ class CEndpoint::Loop {
     std::string request;  // HttpForward: the request head as received
     std::string body;     // bytes after the head
     CandidatePtr via;
-    std::vector<Candidate*> tried;
+    std::vector<CandidatePtr> tried;
     int attempts = 0;
     Failure lastFailure = Failure::None;
     std::string lastReason;
@@ -279,6 +280,8 @@ class CEndpoint::Loop {
   std::vector<Session*> m_closed;  // freed after the events of one wait are handled
   size_t m_handshaking = 0;        // sessions not yet relaying, which have deadlines
   Clock::time_point m_nextTick{};
+  bool m_listenPaused = false;
+  Clock::time_point m_listenResumes{};
   Clock::time_point m_nextAsideCheck{};
   char m_chunk[kChunk];
 };
@@ -326,7 +329,10 @@ OpResult CEndpoint::Loop::Start() {
   m_port = ntohs(bound.ss_family == AF_INET ? reinterpret_cast<sockaddr_in&>(bound).sin_port
                                             : reinterpret_cast<sockaddr_in6&>(bound).sin6_port);
   m_epoll = epoll_create1(EPOLL_CLOEXEC);
-  m_wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  {
+    std::lock_guard lock(m_poolMutex);
+    m_wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  }
   epoll_event ev{EPOLLIN, {}};
   ev.data.u64 = kListenTag;
   epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_listen, &ev);
@@ -348,9 +354,11 @@ void CEndpoint::Loop::Stop() {
   m_closed.clear();
   close(m_listen);
   close(m_epoll);
-  close(m_wake);
-  m_listen = m_epoll = m_wake = -1;
+  m_listen = m_epoll = -1;
   m_port = 0;
+  std::lock_guard lock(m_poolMutex);
+  close(m_wake);
+  m_wake = -1;
 }
 
 void CEndpoint::Loop::SetPool(std::vector<UpstreamProxy> pool) {
@@ -377,10 +385,9 @@ void CEndpoint::Loop::SetPool(std::vector<UpstreamProxy> pool) {
     c->proxy = std::move(u);
     fresh.push_back(std::move(c));
   }
-  {
-    std::lock_guard lock(m_poolMutex);
-    m_pendingPool = std::move(fresh);
-  }
+  std::lock_guard lock(m_poolMutex);
+  m_pendingPool = std::move(fresh);
+  // Under the lock: Stop closes the descriptor under it too.
   if (m_wake >= 0) {
     const uint64_t one = 1;
     [[maybe_unused]] ssize_t n = write(m_wake, &one, sizeof one);
@@ -419,7 +426,8 @@ void CEndpoint::Loop::Run() {
   while (!m_stop) {
     const bool aside =
         std::any_of(m_pool.begin(), m_pool.end(), [](const CandidatePtr& c) { return c->aside; });
-    const int n = epoll_wait(m_epoll, events, 256, m_handshaking > 0 || aside ? kTickMs : -1);
+    const int n =
+        epoll_wait(m_epoll, events, 256, m_handshaking > 0 || aside || m_listenPaused ? kTickMs : -1);
     if (n < 0 && errno != EINTR) break;
     for (int i = 0; i < n; ++i) {
       const uint64_t tag = events[i].data.u64;
@@ -440,6 +448,12 @@ void CEndpoint::Loop::Run() {
       m_nextTick = Clock::now() + std::chrono::milliseconds(kTickMs);
       CheckDeadlines();
     }
+    if (m_listenPaused && Clock::now() >= m_listenResumes) {
+      epoll_event ev{EPOLLIN, {}};
+      ev.data.u64 = kListenTag;
+      epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_listen, &ev);
+      m_listenPaused = false;
+    }
   }
 }
 
@@ -448,7 +462,16 @@ void CEndpoint::Loop::Accept() {
     sockaddr_storage peer{};
     socklen_t len = sizeof peer;
     const int fd = accept4(m_listen, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (fd < 0) return;
+    if (fd < 0) {
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        // The waiting client would be reported again at once, over and over: the port
+        // rests until descriptors may have come free.
+        epoll_ctl(m_epoll, EPOLL_CTL_DEL, m_listen, nullptr);
+        m_listenResumes = Clock::now() + std::chrono::milliseconds(kTickMs);
+        m_listenPaused = true;
+      }
+      return;
+    }
     // On a loopback address only local clients can reach the port anyway; the check
     // keeps it so whatever the address family does.
     if (IsLoopbackHost(m_config.listen.host) && !IsLoopbackPeer(peer)) {
@@ -575,6 +598,13 @@ void CEndpoint::Loop::ParseSocks(Session* s) {
     s->host = text;
   } else {
     s->host.assign(reinterpret_cast<const char*>(b + 5), b[4]);
+    // The name goes into the upstream's request as it is: nothing that could end a
+    // line or a field there.
+    if (!std::all_of(s->host.begin(), s->host.end(), [](char c) {
+          return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_';
+        })) {
+      return RefuseClient(s, 0, 1, {});
+    }
   }
   s->port = (b[need - 2] << 8) | b[need - 1];
   if (s->port == 0) return RefuseClient(s, 0, 1, {});
@@ -638,13 +668,17 @@ CEndpoint::Loop::CandidatePtr CEndpoint::Loop::Pick(Session* s) {
   const auto now = Clock::now();
   const auto usable = [&](const CandidatePtr& c, bool allowAside) {
     if (!c->resolved) return false;
-    if (std::find(s->tried.begin(), s->tried.end(), c.get()) != s->tried.end()) return false;
+    if (std::find(s->tried.begin(), s->tried.end(), c) != s->tried.end()) return false;
     return allowAside || !c->aside || now >= c->asideUntil;
   };
   const size_t n = m_pool.size();
   if (n == 0) return nullptr;
   // When every proxy is set aside, trying one beats refusing the client outright.
+  const bool allAside = std::none_of(m_pool.begin(), m_pool.end(), [&](const CandidatePtr& c) {
+    return c->resolved && (!c->aside || now >= c->asideUntil);
+  });
   for (bool allowAside : {false, true}) {
+    if (allowAside && !allAside) break;
     switch (m_config.policy) {
       case EndpointPolicy::Failover:
         for (const CandidatePtr& c : m_pool) {
@@ -697,13 +731,16 @@ void CEndpoint::Loop::StartAttempt(Session* s) {
   }
   if (s->attempts > 0) ++m_failovers;
   ++s->attempts;
-  s->tried.push_back(c.get());
+  s->tried.push_back(c);
   s->via = c;
   s->phase = Phase::UpstreamConnect;
   s->attemptStart = Clock::now();
   s->deadline = s->attemptStart + std::chrono::milliseconds(m_config.connectTimeoutMs);
   s->upstream = socket(c->sa.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (s->upstream < 0) return AttemptFailed(s, Failure::Proxy, std::strerror(errno));
+  if (s->upstream < 0) {
+    // Out of descriptors here: no proxy is to blame, and none would do better.
+    return RefuseClient(s, 502, 1, std::string("No connection could be opened: ") + std::strerror(errno));
+  }
   const int one = 1;
   setsockopt(s->upstream, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   if (connect(s->upstream, reinterpret_cast<const sockaddr*>(&c->sa), c->saLen) != 0 &&
@@ -764,7 +801,6 @@ void CEndpoint::Loop::OnUpstreamConnected(Session* s) {
         s->step = UpStep::HttpFirstBytes;
         return UpdateInterest(s);
       }
-      MarkSuccess(*s->via, std::chrono::duration<double>(Clock::now() - s->attemptStart).count());
       return Established(s);
     }
     const std::string target = HostPort(s->host, s->port);
@@ -809,7 +845,6 @@ void CEndpoint::Loop::ReadUpstreamHandshake(Session* s) {
         if (size >= 12 && s->upIn.starts_with("HTTP/1.") && s->upIn.compare(8, 4, " 407") == 0) {
           return AttemptFailed(s, Failure::Proxy, "the proxy wants a log-on");
         }
-        MarkSuccess(*s->via, std::chrono::duration<double>(Clock::now() - s->attemptStart).count());
         s->toClient = std::move(s->upIn);
         return Established(s);
       }
@@ -947,9 +982,7 @@ void CEndpoint::Loop::Established(Session* s) {
   --m_handshaking;
   s->step = UpStep::None;
   std::string().swap(s->upIn);
-  if (s->kind != ClientKind::HttpForward) {
-    MarkSuccess(*s->via, std::chrono::duration<double>(Clock::now() - s->attemptStart).count());
-  }
+  MarkSuccess(*s->via, std::chrono::duration<double>(Clock::now() - s->attemptStart).count());
   std::string greeting;
   if (s->kind == ClientKind::HttpConnect) {
     greeting = "HTTP/1.1 200 Connection established\r\n\r\n";
