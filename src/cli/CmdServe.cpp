@@ -6,12 +6,14 @@
 #include <ctime>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/Text.h"
 #include "base/Translate.h"
 #include "cli/Cli.h"
 #include "endpoint/Endpoint.h"
+#include "proxy/ProxyCredentials.h"
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyListFile.h"
 #include "proxy/ProxyListModel.h"
@@ -162,8 +164,10 @@ int RunServe(const QStringList& args, const std::string& dataDir) {
   config.policy = opt.policy.value_or(saved.endpoint.policy);
   config.types = opt.types.value_or(saved.endpoint.types);
 
+  // The list and the log-ons: a new log-on for a proxy counts as much as a new proxy.
   const std::string listPath = dataDir + kProxyListFileName;
-  FileIdentity seen = Identify(listPath);
+  const std::string credentialsPath = dataDir + kCredentialsFileName;
+  std::pair<FileIdentity, FileIdentity> seen{Identify(listPath), Identify(credentialsPath)};
   auto pool = LoadPool(dataDir, config.types);
   if (!pool) return kExitUnreadable;
   const size_t count = pool->size();
@@ -208,7 +212,7 @@ int RunServe(const QStringList& args, const std::string& dataDir) {
     const timespec wait{2, 0};
     const int sig = sigtimedwait(&stopSignals, nullptr, &wait);
     if (sig == SIGINT || sig == SIGTERM) break;
-    const FileIdentity now = Identify(listPath);
+    const std::pair<FileIdentity, FileIdentity> now{Identify(listPath), Identify(credentialsPath)};
     if (now == seen) continue;
     seen = now;
     // A list that cannot be read now (being replaced) keeps the pool it had.

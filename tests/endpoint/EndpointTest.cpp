@@ -480,10 +480,10 @@ TEST(EndpointPool, WorkingRowsOfUsableTypesFastestFirstWithTheirLogOns) {
   EXPECT_DOUBLE_EQ(pool[0].seconds, 2.5);
 }
 
-TEST(ServeCommand, ServesTheListFollowsItsChangesAndEndsOnSigterm) {
+TEST(ServeCommand, ServesTheListFollowsItAndItsLogOnsAndEndsOnSigterm) {
   QB_REQUIRE_PEER(Peer::Origin);
   QB_REQUIRE_PEER(Peer::HttpProxy);
-  QB_REQUIRE_PEER(Peer::Socks);
+  QB_REQUIRE_PEER(Peer::HttpProxyAuth);
   const auto& peers = Peers();
   qbtest::TempDir dir;
   qbtest::WriteFile(dir.File("Proxies.pro"),
@@ -502,19 +502,33 @@ TEST(ServeCommand, ServesTheListFollowsItsChangesAndEndsOnSigterm) {
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(EchoClient(r.out), peers.OutAddress(Peer::HttpProxy));
 
-  // Rewritten as a save does it (a new file renamed into place).
-  qbtest::WriteFile(dir.File("Proxies.pro.new"),
-                    "127.0.0.1:" + std::to_string(peers.SocksPort()) + "@SOCKS5$0.3\r\n");
-  ASSERT_EQ(std::rename(dir.File("Proxies.pro.new").c_str(), dir.File("Proxies.pro").c_str()), 0);
   std::string err;
-  for (int i = 0; i < 50 && err.find("list changed") == std::string::npos; ++i) {
-    serve.waitForReadyRead(100);
-    err += serve.readAllStandardError().toStdString();
-  }
+  const auto waitForReload = [&] {
+    err.clear();
+    for (int i = 0; i < 50 && err.find("list changed") == std::string::npos; ++i) {
+      serve.waitForReadyRead(100);
+      err += serve.readAllStandardError().toStdString();
+    }
+  };
+  // Rewritten as a save does it (a new file renamed into place), to a proxy that wants
+  // a log-on the store does not have yet.
+  const std::string authProxy = "127.0.0.1:" + std::to_string(peers.HttpProxyAuthPort());
+  qbtest::WriteFile(dir.File("Proxies.pro.new"), authProxy + "@HTTP$0.3\r\n");
+  ASSERT_EQ(std::rename(dir.File("Proxies.pro.new").c_str(), dir.File("Proxies.pro").c_str()), 0);
+  waitForReload();
   EXPECT_NE(err.find("the list changed; 1 proxies"), std::string::npos) << err;
   r = Curl(port, Via::Request, peers.OriginUrl("/echo"));
+  EXPECT_NE(r.out.find("No proxy could reach"), std::string::npos) << r.out;
+  // The log-on arrives in the store: used from then on.
+  ASSERT_TRUE(
+      qb::StoreCredentials(dir.Path(),
+                           qb::CredentialsKey("127.0.0.1", std::to_string(peers.HttpProxyAuthPort()), "HTTP"),
+                           qb::ProxyCredentials{peers.ProxyUser(), peers.ProxyPassword()})
+          .ok());
+  waitForReload();
+  r = Curl(port, Via::Request, peers.OriginUrl("/echo"));
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(EchoClient(r.out), peers.OutAddress(Peer::Socks));
+  EXPECT_EQ(EchoClient(r.out), peers.OutAddress(Peer::HttpProxyAuth)) << r.out;
 
   ::kill(static_cast<pid_t>(serve.processId()), SIGTERM);
   ASSERT_TRUE(serve.waitForFinished(5000));
