@@ -1,5 +1,7 @@
 #include "endpoint/Endpoint.h"
 
+#include <QByteArray>
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -52,22 +54,8 @@ bool IsHopHeader(std::string_view h) {
          StartsWithNoCase(h, "connection:") || StartsWithNoCase(h, "keep-alive:");
 }
 
-std::string Base64(std::string_view in) {
-  static const char* k = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  size_t i = 0;
-  for (; i + 2 < in.size(); i += 3) {
-    const unsigned v = (uint8_t(in[i]) << 16) | (uint8_t(in[i + 1]) << 8) | uint8_t(in[i + 2]);
-    out += {k[v >> 18], k[(v >> 12) & 63], k[(v >> 6) & 63], k[v & 63]};
-  }
-  if (i + 1 == in.size()) {
-    const unsigned v = uint8_t(in[i]) << 16;
-    out += {k[v >> 18], k[(v >> 12) & 63], '=', '='};
-  } else if (i + 2 == in.size()) {
-    const unsigned v = (uint8_t(in[i]) << 16) | (uint8_t(in[i + 1]) << 8);
-    out += {k[v >> 18], k[(v >> 12) & 63], k[(v >> 6) & 63], '='};
-  }
-  return out;
+std::string Base64(const std::string& in) {
+  return QByteArray(in.data(), static_cast<qsizetype>(in.size())).toBase64().toStdString();
 }
 
 bool IsIPv4(const std::string& host) {
