@@ -735,6 +735,11 @@ void CEndpoint::Loop::StartAttempt(Session* s) {
       errno != EINPROGRESS) {
     return AttemptFailed(s, Failure::Proxy, std::strerror(errno));
   }
+  // On loopback the handshake is often complete by now: no need to wait for the event.
+  sockaddr_storage peer;
+  socklen_t peerLen = sizeof peer;
+  if (getpeername(s->upstream, reinterpret_cast<sockaddr*>(&peer), &peerLen) == 0)
+    return OnUpstreamConnected(s);
   UpdateInterest(s);
 }
 
