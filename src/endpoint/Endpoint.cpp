@@ -184,6 +184,7 @@ class CEndpoint::Loop {
   enum class ClientKind { Unknown, Socks5, HttpConnect, HttpForward };
   enum class UpStep {
     None,
+    AwaitTarget,  // ready for the request, which waits for the client's
     HttpFirstBytes,
     HttpConnectReply,
     Socks5Method,
@@ -204,6 +205,12 @@ class CEndpoint::Loop {
     ClientKind kind = ClientKind::Unknown;
     UpStep step = UpStep::None;
     bool socksGreeted = false;
+    // The client's target is known. A SOCKS5 client's upstream is reached while the
+    // client still answers our greeting, so that the two round trips overlap.
+    bool headDone = false;
+    bool earlyStarted = false;
+    Clock::time_point clientDeadline{};
+    Clock::time_point parkedAt{};
     bool bodySent = false;  // the bytes after the client's head went with the request
     std::string in;         // the client's bytes while its head is read
     std::string upIn;       // the upstream's bytes while its handshake runs
@@ -242,6 +249,9 @@ class CEndpoint::Loop {
   void ParseHttp(Session* s);
   void StartAttempt(Session* s);
   void OnUpstreamConnected(Session* s);
+  void SendTargetRequest(Session* s);
+  void Park(Session* s);
+  void HeadDone(Session* s);
   void ReadUpstreamHandshake(Session* s);
   void AttemptFailed(Session* s, Failure failure, const std::string& reason);
   void Established(Session* s);
@@ -471,7 +481,7 @@ void CEndpoint::Loop::Accept() {
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     auto* s = new Session;
     s->client = fd;
-    s->deadline = Clock::now() + std::chrono::milliseconds(m_config.clientIdleMs);
+    s->clientDeadline = Clock::now() + std::chrono::milliseconds(m_config.clientIdleMs);
     m_sessions.insert(s);
     ++m_handshaking;
     ++m_accepted;
@@ -481,6 +491,7 @@ void CEndpoint::Loop::Accept() {
 }
 
 void CEndpoint::Loop::OnEvent(Session* s, bool upstreamSide, uint32_t events) {
+  if (!upstreamSide && !s->headDone && s->phase != Phase::Relay) return ReadClientHead(s);
   switch (s->phase) {
     case Phase::ClientHead:
       if (!upstreamSide) ReadClientHead(s);
@@ -500,7 +511,7 @@ void CEndpoint::Loop::OnEvent(Session* s, bool upstreamSide, uint32_t events) {
           if (broken) return AttemptFailed(s, Failure::Proxy, "the connection was reset");
           UpdateInterest(s);
         }
-        if (events & (EPOLLIN | EPOLLHUP | EPOLLERR)) ReadUpstreamHandshake(s);
+        if (events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) ReadUpstreamHandshake(s);
       } else {
         ClientHangUp(s, events);
       }
@@ -555,6 +566,11 @@ void CEndpoint::Loop::ParseSocks(Session* s) {
     }
     s->socksGreeted = true;
     s->in.erase(0, 2u + b[1]);
+    if (!s->earlyStarted && !m_pool.empty()) {
+      s->earlyStarted = true;
+      StartAttempt(s);
+      if (s->phase == Phase::Closed) return;
+    }
     return ParseSocks(s);
   }
   if (size < 4) return;
@@ -598,7 +614,7 @@ void CEndpoint::Loop::ParseSocks(Session* s) {
   if (s->port == 0) return RefuseClient(s, 0, 1, {});
   s->body = s->in.substr(need);
   std::string().swap(s->in);
-  StartAttempt(s);
+  HeadDone(s);
 }
 
 void CEndpoint::Loop::ParseHttp(Session* s) {
@@ -649,7 +665,7 @@ void CEndpoint::Loop::ParseHttp(Session* s) {
   }
   s->body = s->in.substr(end + 4);
   std::string().swap(s->in);
-  StartAttempt(s);
+  HeadDone(s);
 }
 
 CEndpoint::Loop::CandidatePtr CEndpoint::Loop::Pick(Session* s) {
@@ -711,6 +727,11 @@ void CEndpoint::Loop::StartAttempt(Session* s) {
   s->via.reset();
   s->bodySent = false;
   CandidatePtr c = s->attempts < m_config.maxAttempts ? Pick(s) : nullptr;
+  if (!c && !s->headDone) {
+    // The client's request comes first; the refusal answers it.
+    s->phase = Phase::ClientHead;
+    return UpdateInterest(s);
+  }
   if (!c) {
     const std::string what =
         "No proxy could reach " + HostPort(s->host, s->port) +
@@ -759,8 +780,41 @@ void CEndpoint::Loop::OnUpstreamConnected(Session* s) {
   socklen_t peerLen = sizeof peer;
   // An event left over from the previous attempt's socket: this one is still on its way.
   if (getpeername(s->upstream, reinterpret_cast<sockaddr*>(&peer), &peerLen) != 0) return;
-  const UpstreamProxy& u = s->via->proxy;
   s->phase = Phase::UpstreamHandshake;
+  if (s->via->proxy.type == "SOCKS5") {
+    s->step = UpStep::Socks5Method;
+    const std::string greeting =
+        s->via->proxy.logOn ? std::string("\x05\x02\x00\x02", 4) : std::string("\x05\x01\x00", 3);
+    if (!SendUpstream(s, greeting)) return AttemptFailed(s, Failure::Proxy, "the connection was reset");
+    return UpdateInterest(s);
+  }
+  if (!s->headDone) return Park(s);
+  SendTargetRequest(s);
+}
+
+void CEndpoint::Loop::Park(Session* s) {
+  s->step = UpStep::AwaitTarget;
+  s->parkedAt = Clock::now();
+  UpdateInterest(s);
+}
+
+void CEndpoint::Loop::HeadDone(Session* s) {
+  s->headDone = true;
+  if (s->upstream < 0) return StartAttempt(s);
+  if (s->step == UpStep::AwaitTarget) {
+    // The wait was the client's: neither the proxy's time nor its time-out.
+    const auto now = Clock::now();
+    s->attemptStart += now - s->parkedAt;
+    s->deadline = now + std::chrono::milliseconds(m_config.connectTimeoutMs);
+    return SendTargetRequest(s);
+  }
+  // The attempt under way goes on by itself, and now knows where to.
+  UpdateInterest(s);
+}
+
+// The part of the upstream's handshake that names the target.
+void CEndpoint::Loop::SendTargetRequest(Session* s) {
+  const UpstreamProxy& u = s->via->proxy;
   std::string out;
   if (u.type == "HTTP" || u.type == "HTTPS") {
     std::string auth;
@@ -800,8 +854,22 @@ void CEndpoint::Loop::OnUpstreamConnected(Session* s) {
     out = "CONNECT " + target + " HTTP/1.1\r\nHost: " + target + "\r\n" + auth + "\r\n";
     s->step = UpStep::HttpConnectReply;
   } else if (u.type == "SOCKS5") {
-    out = u.logOn ? std::string("\x05\x02\x00\x02", 4) : std::string("\x05\x01\x00", 3);
-    s->step = UpStep::Socks5Method;
+    out = {5, 1, 0};
+    uint8_t raw[16];
+    if (inet_pton(AF_INET, s->host.c_str(), raw) == 1) {
+      out += '\x01';
+      out.append(reinterpret_cast<char*>(raw), 4);
+    } else if (inet_pton(AF_INET6, s->host.c_str(), raw) == 1) {
+      out += '\x04';
+      out.append(reinterpret_cast<char*>(raw), 16);
+    } else {
+      if (s->host.size() > 255) return AttemptFailed(s, Failure::Unfit, "the host name is too long");
+      out += '\x03';
+      out += static_cast<char>(s->host.size());
+      out += s->host;
+    }
+    out += {static_cast<char>(s->port >> 8), static_cast<char>(s->port & 0xFF)};
+    s->step = UpStep::Socks5Reply;
   } else {
     in_addr a{};
     const bool v4 = inet_pton(AF_INET, s->host.c_str(), &a) == 1;
@@ -879,33 +947,15 @@ void CEndpoint::Loop::ReadUpstreamHandshake(Session* s) {
           continue;
         }
         s->upIn.erase(0, 2);
-        [[fallthrough]];
-      case UpStep::Socks5Auth: {
-        if (s->step == UpStep::Socks5Auth) {
-          if (size < 2) return;
-          if (b[1] != 0) return AttemptFailed(s, Failure::Proxy, "the proxy refused the log-on");
-          s->upIn.erase(0, 2);
-        }
-        std::string req = {5, 1, 0};
-        uint8_t raw[16];
-        if (inet_pton(AF_INET, s->host.c_str(), raw) == 1) {
-          req += '\x01';
-          req.append(reinterpret_cast<char*>(raw), 4);
-        } else if (inet_pton(AF_INET6, s->host.c_str(), raw) == 1) {
-          req += '\x04';
-          req.append(reinterpret_cast<char*>(raw), 16);
-        } else {
-          if (s->host.size() > 255) return AttemptFailed(s, Failure::Unfit, "the host name is too long");
-          req += '\x03';
-          req += static_cast<char>(s->host.size());
-          req += s->host;
-        }
-        req += {static_cast<char>(s->port >> 8), static_cast<char>(s->port & 0xFF)};
-        s->step = UpStep::Socks5Reply;
-        if (!SendUpstream(s, req)) return AttemptFailed(s, Failure::Proxy, "the connection was reset");
-        UpdateInterest(s);
-        continue;
-      }
+        // Nothing more can have come: the proxy waits for the request.
+        return s->headDone ? SendTargetRequest(s) : Park(s);
+      case UpStep::Socks5Auth:
+        if (size < 2) return;
+        if (b[1] != 0) return AttemptFailed(s, Failure::Proxy, "the proxy refused the log-on");
+        s->upIn.erase(0, 2);
+        return s->headDone ? SendTargetRequest(s) : Park(s);
+      case UpStep::AwaitTarget:
+        return AttemptFailed(s, Failure::Proxy, "the proxy spoke out of turn");
       case UpStep::Socks5Reply: {
         if (size < 5) return;
         if (b[0] != 5) return AttemptFailed(s, Failure::Proxy, "not a SOCKS5 answer");
@@ -1163,12 +1213,13 @@ void CEndpoint::Loop::UpdateInterest(Session* s) {
       client = kIn;
       break;
     case Phase::UpstreamConnect:
-      client = s->watchClient ? kRdHup : 0u;
+      client = !s->headDone ? kIn : s->watchClient ? kRdHup : 0u;
       upstream = kOut;
       break;
     case Phase::UpstreamHandshake:
-      client = s->watchClient ? kRdHup : 0u;
-      upstream = kIn | (s->toUp.empty() ? 0 : kOut);
+      client = !s->headDone ? kIn : s->watchClient ? kRdHup : 0u;
+      // A parked upstream is watched only for hanging up.
+      upstream = s->step == UpStep::AwaitTarget ? kRdHup : kIn | (s->toUp.empty() ? 0 : kOut);
       break;
     case Phase::Relay:
       // A side is read only while the other can take what it sends.
@@ -1186,6 +1237,10 @@ void CEndpoint::Loop::Close(Session* s) {
   if (s->phase == Phase::Closed) return;
   if (s->phase != Phase::Relay) --m_handshaking;
   s->phase = Phase::Closed;
+  // Removed by hand: a close does not remove a descriptor from epoll while a child
+  // between fork and exec still holds a copy, and its events would name a freed session.
+  if (s->clientEvents != 0) epoll_ctl(m_epoll, EPOLL_CTL_DEL, s->client, nullptr);
+  if (s->upstreamEvents != 0) epoll_ctl(m_epoll, EPOLL_CTL_DEL, s->upstream, nullptr);
   for (int fd : {s->client, s->upstream, s->upPipe.r, s->upPipe.w, s->downPipe.r, s->downPipe.w}) {
     if (fd >= 0) close(fd);
   }
@@ -1200,14 +1255,17 @@ void CEndpoint::Loop::CheckDeadlines() {
   std::vector<Session*> late;
   if (m_handshaking > 0) {
     for (Session* s : m_sessions) {
-      if (s->phase != Phase::Relay && now >= s->deadline) late.push_back(s);
+      if (s->phase == Phase::Relay) continue;
+      const bool attemptLate = s->upstream >= 0 && s->step != UpStep::AwaitTarget && now >= s->deadline;
+      if ((!s->headDone && now >= s->clientDeadline) || attemptLate) late.push_back(s);
     }
   }
   for (Session* s : late) {
-    if (s->phase == Phase::ClientHead) {
+    if (s->phase == Phase::Closed) continue;
+    if (!s->headDone && now >= s->clientDeadline) {
       ++m_refused;  // said nothing useful in time
       Close(s);
-    } else if (s->phase != Phase::Closed) {
+    } else {
       AttemptFailed(s, Failure::Proxy, "no answer in time");
     }
   }
