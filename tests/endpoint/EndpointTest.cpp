@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -107,6 +108,11 @@ std::unique_ptr<CEndpoint> StartEndpoint(EndpointConfig config, std::vector<Upst
   return e;
 }
 
+// A child that ends with this test process, also when the process dies mid-test.
+void EndWithParent(QProcess& p) {
+  p.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
+}
+
 int FreePort() {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{};
@@ -162,6 +168,7 @@ class RawClient {
 class OwnSocks {
  public:
   explicit OwnSocks(const std::string& outAddress) : m_port(FreePort()) {
+    EndWithParent(m_process);
     m_process.start("/usr/bin/microsocks", {"-i", "127.0.0.1", "-p", QString::number(m_port), "-b",
                                             QString::fromStdString(outAddress)});
     m_process.waitForStarted(5000);
@@ -499,6 +506,7 @@ TEST(ServeCommand, ServesTheListFollowsItAndItsLogOnsAndEndsOnSigterm) {
   const int port = FreePort();
   const char* cli = std::getenv("QB_CLI");
   QProcess serve;
+  EndWithParent(serve);
   serve.start(cli ? QString::fromLocal8Bit(cli) : QString(QB_BINARY_DIR "/quillberry-cli"),
               {"serve", "--data-dir", QString::fromStdString(dir.Path()), "--listen",
                "127.0.0.1:" + QString::number(port), "--policy", "round-robin"});
