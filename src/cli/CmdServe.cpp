@@ -1,16 +1,19 @@
 // quillberry-cli serve: the local endpoint without the window.
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/Text.h"
 #include "base/Translate.h"
 #include "cli/Cli.h"
 #include "endpoint/Endpoint.h"
+#include "proxy/ProxyCredentials.h"
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyListFile.h"
 #include "proxy/ProxyListModel.h"
@@ -161,11 +164,21 @@ int RunServe(const QStringList& args, const std::string& dataDir) {
   config.policy = opt.policy.value_or(saved.endpoint.policy);
   config.types = opt.types.value_or(saved.endpoint.types);
 
+  // The list and the log-ons: a new log-on for a proxy counts as much as a new proxy.
   const std::string listPath = dataDir + kProxyListFileName;
-  FileIdentity seen = Identify(listPath);
+  const std::string credentialsPath = dataDir + kCredentialsFileName;
+  std::pair<FileIdentity, FileIdentity> seen{Identify(listPath), Identify(credentialsPath)};
   auto pool = LoadPool(dataDir, config.types);
   if (!pool) return kExitUnreadable;
   const size_t count = pool->size();
+
+  // Each client takes two descriptors, and a bulk transfer four more: the soft limit's
+  // usual 1,024 would refuse clients long before the endpoint minds.
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
 
   // The signals are taken by this thread alone, waiting for them below; the endpoint's
   // thread inherits the mask.
@@ -199,7 +212,7 @@ int RunServe(const QStringList& args, const std::string& dataDir) {
     const timespec wait{2, 0};
     const int sig = sigtimedwait(&stopSignals, nullptr, &wait);
     if (sig == SIGINT || sig == SIGTERM) break;
-    const FileIdentity now = Identify(listPath);
+    const std::pair<FileIdentity, FileIdentity> now{Identify(listPath), Identify(credentialsPath)};
     if (now == seen) continue;
     seen = now;
     // A list that cannot be read now (being replaced) keeps the pool it had.

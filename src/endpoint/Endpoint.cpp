@@ -1,5 +1,7 @@
 #include "endpoint/Endpoint.h"
 
+#include <QByteArray>
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -13,6 +15,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -33,6 +36,8 @@ using Clock = std::chrono::steady_clock;
 // One read's worth of relayed data. Data waits in a connection's own buffer only when
 // the receiving side cannot take it at once, so an idle connection holds none.
 constexpr size_t kChunk = 32 * 1024;
+// What one splice moves at most: a pipe's default capacity.
+constexpr size_t kPipeChunk = 64 * 1024;
 // A request head (or an upstream's answer head) larger than this is refused.
 constexpr size_t kMaxHead = 64 * 1024;
 // How often deadlines are looked at while any connection has one.
@@ -49,22 +54,8 @@ bool IsHopHeader(std::string_view h) {
          StartsWithNoCase(h, "connection:") || StartsWithNoCase(h, "keep-alive:");
 }
 
-std::string Base64(std::string_view in) {
-  static const char* k = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  size_t i = 0;
-  for (; i + 2 < in.size(); i += 3) {
-    const unsigned v = (uint8_t(in[i]) << 16) | (uint8_t(in[i + 1]) << 8) | uint8_t(in[i + 2]);
-    out += {k[v >> 18], k[(v >> 12) & 63], k[(v >> 6) & 63], k[v & 63]};
-  }
-  if (i + 1 == in.size()) {
-    const unsigned v = uint8_t(in[i]) << 16;
-    out += {k[v >> 18], k[(v >> 12) & 63], '=', '='};
-  } else if (i + 2 == in.size()) {
-    const unsigned v = (uint8_t(in[i]) << 16) | (uint8_t(in[i + 1]) << 8);
-    out += {k[v >> 18], k[(v >> 12) & 63], k[(v >> 6) & 63], '='};
-  }
-  return out;
+std::string Base64(const std::string& in) {
+  return QByteArray(in.data(), static_cast<qsizetype>(in.size())).toBase64().toStdString();
 }
 
 bool IsIPv4(const std::string& host) {
@@ -193,12 +184,18 @@ class CEndpoint::Loop {
   enum class ClientKind { Unknown, Socks5, HttpConnect, HttpForward };
   enum class UpStep {
     None,
+    AwaitTarget,  // ready for the request, which waits for the client's
     HttpFirstBytes,
     HttpConnectReply,
     Socks5Method,
     Socks5Auth,
     Socks5Reply,
     Socks4Reply
+  };
+
+  struct Pipe {
+    int r = -1, w = -1;
+    size_t bytes = 0;  // in the pipe, not yet passed on
   };
 
   struct Session {
@@ -208,6 +205,12 @@ class CEndpoint::Loop {
     ClientKind kind = ClientKind::Unknown;
     UpStep step = UpStep::None;
     bool socksGreeted = false;
+    // The client's target is known. A SOCKS5 client's upstream is reached while the
+    // client still answers our greeting, so that the two round trips overlap.
+    bool headDone = false;
+    bool earlyStarted = false;
+    Clock::time_point clientDeadline{};
+    Clock::time_point parkedAt{};
     bool bodySent = false;  // the bytes after the client's head went with the request
     std::string in;         // the client's bytes while its head is read
     std::string upIn;       // the upstream's bytes while its handshake runs
@@ -215,6 +218,9 @@ class CEndpoint::Loop {
     size_t toUpOff = 0;
     std::string toClient;  // waiting for the client
     size_t toClientOff = 0;
+    Pipe upPipe, downPipe;
+    bool UpWaiting() const { return !toUp.empty() || upPipe.bytes > 0; }
+    bool DownWaiting() const { return !toClient.empty() || downPipe.bytes > 0; }
     bool clientEof = false, upstreamEof = false;
     // Off while a client that half-closed waits for its upstream: the hang-up would
     // be reported again and again.
@@ -225,7 +231,7 @@ class CEndpoint::Loop {
     std::string request;  // HttpForward: the request head as received
     std::string body;     // bytes after the head
     CandidatePtr via;
-    std::vector<Candidate*> tried;
+    std::vector<CandidatePtr> tried;
     int attempts = 0;
     Failure lastFailure = Failure::None;
     std::string lastReason;
@@ -243,11 +249,15 @@ class CEndpoint::Loop {
   void ParseHttp(Session* s);
   void StartAttempt(Session* s);
   void OnUpstreamConnected(Session* s);
+  void SendTargetRequest(Session* s);
+  void Park(Session* s);
+  void HeadDone(Session* s);
   void ReadUpstreamHandshake(Session* s);
   void AttemptFailed(Session* s, Failure failure, const std::string& reason);
   void Established(Session* s);
   void RefuseClient(Session* s, int httpStatus, uint8_t socksReply, const std::string& text);
   void Pump(Session* s);
+  bool Drain(Pipe& pipe, int to, bool& broken);
   bool Flush(int fd, std::string& buf, size_t& off, bool& broken);
   void UpdateInterest(Session* s);
   void Close(Session* s);
@@ -268,6 +278,8 @@ class CEndpoint::Loop {
   std::vector<Session*> m_closed;  // freed after the events of one wait are handled
   size_t m_handshaking = 0;        // sessions not yet relaying, which have deadlines
   Clock::time_point m_nextTick{};
+  bool m_listenPaused = false;
+  Clock::time_point m_listenResumes{};
   Clock::time_point m_nextAsideCheck{};
   char m_chunk[kChunk];
 };
@@ -315,7 +327,10 @@ OpResult CEndpoint::Loop::Start() {
   m_port = ntohs(bound.ss_family == AF_INET ? reinterpret_cast<sockaddr_in&>(bound).sin_port
                                             : reinterpret_cast<sockaddr_in6&>(bound).sin6_port);
   m_epoll = epoll_create1(EPOLL_CLOEXEC);
-  m_wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  {
+    std::lock_guard lock(m_poolMutex);
+    m_wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  }
   epoll_event ev{EPOLLIN, {}};
   ev.data.u64 = kListenTag;
   epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_listen, &ev);
@@ -337,9 +352,11 @@ void CEndpoint::Loop::Stop() {
   m_closed.clear();
   close(m_listen);
   close(m_epoll);
-  close(m_wake);
-  m_listen = m_epoll = m_wake = -1;
+  m_listen = m_epoll = -1;
   m_port = 0;
+  std::lock_guard lock(m_poolMutex);
+  close(m_wake);
+  m_wake = -1;
 }
 
 void CEndpoint::Loop::SetPool(std::vector<UpstreamProxy> pool) {
@@ -366,10 +383,9 @@ void CEndpoint::Loop::SetPool(std::vector<UpstreamProxy> pool) {
     c->proxy = std::move(u);
     fresh.push_back(std::move(c));
   }
-  {
-    std::lock_guard lock(m_poolMutex);
-    m_pendingPool = std::move(fresh);
-  }
+  std::lock_guard lock(m_poolMutex);
+  m_pendingPool = std::move(fresh);
+  // Under the lock: Stop closes the descriptor under it too.
   if (m_wake >= 0) {
     const uint64_t one = 1;
     [[maybe_unused]] ssize_t n = write(m_wake, &one, sizeof one);
@@ -408,7 +424,8 @@ void CEndpoint::Loop::Run() {
   while (!m_stop) {
     const bool aside =
         std::any_of(m_pool.begin(), m_pool.end(), [](const CandidatePtr& c) { return c->aside; });
-    const int n = epoll_wait(m_epoll, events, 256, m_handshaking > 0 || aside ? kTickMs : -1);
+    const int n =
+        epoll_wait(m_epoll, events, 256, m_handshaking > 0 || aside || m_listenPaused ? kTickMs : -1);
     if (n < 0 && errno != EINTR) break;
     for (int i = 0; i < n; ++i) {
       const uint64_t tag = events[i].data.u64;
@@ -429,6 +446,12 @@ void CEndpoint::Loop::Run() {
       m_nextTick = Clock::now() + std::chrono::milliseconds(kTickMs);
       CheckDeadlines();
     }
+    if (m_listenPaused && Clock::now() >= m_listenResumes) {
+      epoll_event ev{EPOLLIN, {}};
+      ev.data.u64 = kListenTag;
+      epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_listen, &ev);
+      m_listenPaused = false;
+    }
   }
 }
 
@@ -437,7 +460,16 @@ void CEndpoint::Loop::Accept() {
     sockaddr_storage peer{};
     socklen_t len = sizeof peer;
     const int fd = accept4(m_listen, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (fd < 0) return;
+    if (fd < 0) {
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        // The waiting client would be reported again at once, over and over: the port
+        // rests until descriptors may have come free.
+        epoll_ctl(m_epoll, EPOLL_CTL_DEL, m_listen, nullptr);
+        m_listenResumes = Clock::now() + std::chrono::milliseconds(kTickMs);
+        m_listenPaused = true;
+      }
+      return;
+    }
     // On a loopback address only local clients can reach the port anyway; the check
     // keeps it so whatever the address family does.
     if (IsLoopbackHost(m_config.listen.host) && !IsLoopbackPeer(peer)) {
@@ -449,7 +481,7 @@ void CEndpoint::Loop::Accept() {
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     auto* s = new Session;
     s->client = fd;
-    s->deadline = Clock::now() + std::chrono::milliseconds(m_config.clientIdleMs);
+    s->clientDeadline = Clock::now() + std::chrono::milliseconds(m_config.clientIdleMs);
     m_sessions.insert(s);
     ++m_handshaking;
     ++m_accepted;
@@ -459,6 +491,7 @@ void CEndpoint::Loop::Accept() {
 }
 
 void CEndpoint::Loop::OnEvent(Session* s, bool upstreamSide, uint32_t events) {
+  if (!upstreamSide && !s->headDone && s->phase != Phase::Relay) return ReadClientHead(s);
   switch (s->phase) {
     case Phase::ClientHead:
       if (!upstreamSide) ReadClientHead(s);
@@ -478,7 +511,7 @@ void CEndpoint::Loop::OnEvent(Session* s, bool upstreamSide, uint32_t events) {
           if (broken) return AttemptFailed(s, Failure::Proxy, "the connection was reset");
           UpdateInterest(s);
         }
-        if (events & (EPOLLIN | EPOLLHUP | EPOLLERR)) ReadUpstreamHandshake(s);
+        if (events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) ReadUpstreamHandshake(s);
       } else {
         ClientHangUp(s, events);
       }
@@ -533,6 +566,11 @@ void CEndpoint::Loop::ParseSocks(Session* s) {
     }
     s->socksGreeted = true;
     s->in.erase(0, 2u + b[1]);
+    if (!s->earlyStarted && !m_pool.empty()) {
+      s->earlyStarted = true;
+      StartAttempt(s);
+      if (s->phase == Phase::Closed) return;
+    }
     return ParseSocks(s);
   }
   if (size < 4) return;
@@ -564,12 +602,19 @@ void CEndpoint::Loop::ParseSocks(Session* s) {
     s->host = text;
   } else {
     s->host.assign(reinterpret_cast<const char*>(b + 5), b[4]);
+    // The name goes into the upstream's request as it is: nothing that could end a
+    // line or a field there.
+    if (!std::all_of(s->host.begin(), s->host.end(), [](char c) {
+          return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_';
+        })) {
+      return RefuseClient(s, 0, 1, {});
+    }
   }
   s->port = (b[need - 2] << 8) | b[need - 1];
   if (s->port == 0) return RefuseClient(s, 0, 1, {});
   s->body = s->in.substr(need);
   std::string().swap(s->in);
-  StartAttempt(s);
+  HeadDone(s);
 }
 
 void CEndpoint::Loop::ParseHttp(Session* s) {
@@ -620,20 +665,24 @@ void CEndpoint::Loop::ParseHttp(Session* s) {
   }
   s->body = s->in.substr(end + 4);
   std::string().swap(s->in);
-  StartAttempt(s);
+  HeadDone(s);
 }
 
 CEndpoint::Loop::CandidatePtr CEndpoint::Loop::Pick(Session* s) {
   const auto now = Clock::now();
   const auto usable = [&](const CandidatePtr& c, bool allowAside) {
     if (!c->resolved) return false;
-    if (std::find(s->tried.begin(), s->tried.end(), c.get()) != s->tried.end()) return false;
+    if (std::find(s->tried.begin(), s->tried.end(), c) != s->tried.end()) return false;
     return allowAside || !c->aside || now >= c->asideUntil;
   };
   const size_t n = m_pool.size();
   if (n == 0) return nullptr;
   // When every proxy is set aside, trying one beats refusing the client outright.
+  const bool allAside = std::none_of(m_pool.begin(), m_pool.end(), [&](const CandidatePtr& c) {
+    return c->resolved && (!c->aside || now >= c->asideUntil);
+  });
   for (bool allowAside : {false, true}) {
+    if (allowAside && !allAside) break;
     switch (m_config.policy) {
       case EndpointPolicy::Failover:
         for (const CandidatePtr& c : m_pool) {
@@ -678,6 +727,11 @@ void CEndpoint::Loop::StartAttempt(Session* s) {
   s->via.reset();
   s->bodySent = false;
   CandidatePtr c = s->attempts < m_config.maxAttempts ? Pick(s) : nullptr;
+  if (!c && !s->headDone) {
+    // The client's request comes first; the refusal answers it.
+    s->phase = Phase::ClientHead;
+    return UpdateInterest(s);
+  }
   if (!c) {
     const std::string what =
         "No proxy could reach " + HostPort(s->host, s->port) +
@@ -686,19 +740,27 @@ void CEndpoint::Loop::StartAttempt(Session* s) {
   }
   if (s->attempts > 0) ++m_failovers;
   ++s->attempts;
-  s->tried.push_back(c.get());
+  s->tried.push_back(c);
   s->via = c;
   s->phase = Phase::UpstreamConnect;
   s->attemptStart = Clock::now();
   s->deadline = s->attemptStart + std::chrono::milliseconds(m_config.connectTimeoutMs);
   s->upstream = socket(c->sa.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (s->upstream < 0) return AttemptFailed(s, Failure::Proxy, std::strerror(errno));
+  if (s->upstream < 0) {
+    // Out of descriptors here: no proxy is to blame, and none would do better.
+    return RefuseClient(s, 502, 1, std::string("No connection could be opened: ") + std::strerror(errno));
+  }
   const int one = 1;
   setsockopt(s->upstream, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   if (connect(s->upstream, reinterpret_cast<const sockaddr*>(&c->sa), c->saLen) != 0 &&
       errno != EINPROGRESS) {
     return AttemptFailed(s, Failure::Proxy, std::strerror(errno));
   }
+  // On loopback the handshake is often complete by now: no need to wait for the event.
+  sockaddr_storage peer;
+  socklen_t peerLen = sizeof peer;
+  if (getpeername(s->upstream, reinterpret_cast<sockaddr*>(&peer), &peerLen) == 0)
+    return OnUpstreamConnected(s);
   UpdateInterest(s);
 }
 
@@ -718,8 +780,41 @@ void CEndpoint::Loop::OnUpstreamConnected(Session* s) {
   socklen_t peerLen = sizeof peer;
   // An event left over from the previous attempt's socket: this one is still on its way.
   if (getpeername(s->upstream, reinterpret_cast<sockaddr*>(&peer), &peerLen) != 0) return;
-  const UpstreamProxy& u = s->via->proxy;
   s->phase = Phase::UpstreamHandshake;
+  if (s->via->proxy.type == "SOCKS5") {
+    s->step = UpStep::Socks5Method;
+    const std::string greeting =
+        s->via->proxy.logOn ? std::string("\x05\x02\x00\x02", 4) : std::string("\x05\x01\x00", 3);
+    if (!SendUpstream(s, greeting)) return AttemptFailed(s, Failure::Proxy, "the connection was reset");
+    return UpdateInterest(s);
+  }
+  if (!s->headDone) return Park(s);
+  SendTargetRequest(s);
+}
+
+void CEndpoint::Loop::Park(Session* s) {
+  s->step = UpStep::AwaitTarget;
+  s->parkedAt = Clock::now();
+  UpdateInterest(s);
+}
+
+void CEndpoint::Loop::HeadDone(Session* s) {
+  s->headDone = true;
+  if (s->upstream < 0) return StartAttempt(s);
+  if (s->step == UpStep::AwaitTarget) {
+    // The wait was the client's: neither the proxy's time nor its time-out.
+    const auto now = Clock::now();
+    s->attemptStart += now - s->parkedAt;
+    s->deadline = now + std::chrono::milliseconds(m_config.connectTimeoutMs);
+    return SendTargetRequest(s);
+  }
+  // The attempt under way goes on by itself, and now knows where to.
+  UpdateInterest(s);
+}
+
+// The part of the upstream's handshake that names the target.
+void CEndpoint::Loop::SendTargetRequest(Session* s) {
+  const UpstreamProxy& u = s->via->proxy;
   std::string out;
   if (u.type == "HTTP" || u.type == "HTTPS") {
     std::string auth;
@@ -753,15 +848,28 @@ void CEndpoint::Loop::OnUpstreamConnected(Session* s) {
         s->step = UpStep::HttpFirstBytes;
         return UpdateInterest(s);
       }
-      MarkSuccess(*s->via, std::chrono::duration<double>(Clock::now() - s->attemptStart).count());
       return Established(s);
     }
     const std::string target = HostPort(s->host, s->port);
     out = "CONNECT " + target + " HTTP/1.1\r\nHost: " + target + "\r\n" + auth + "\r\n";
     s->step = UpStep::HttpConnectReply;
   } else if (u.type == "SOCKS5") {
-    out = u.logOn ? std::string("\x05\x02\x00\x02", 4) : std::string("\x05\x01\x00", 3);
-    s->step = UpStep::Socks5Method;
+    out = {5, 1, 0};
+    uint8_t raw[16];
+    if (inet_pton(AF_INET, s->host.c_str(), raw) == 1) {
+      out += '\x01';
+      out.append(reinterpret_cast<char*>(raw), 4);
+    } else if (inet_pton(AF_INET6, s->host.c_str(), raw) == 1) {
+      out += '\x04';
+      out.append(reinterpret_cast<char*>(raw), 16);
+    } else {
+      if (s->host.size() > 255) return AttemptFailed(s, Failure::Unfit, "the host name is too long");
+      out += '\x03';
+      out += static_cast<char>(s->host.size());
+      out += s->host;
+    }
+    out += {static_cast<char>(s->port >> 8), static_cast<char>(s->port & 0xFF)};
+    s->step = UpStep::Socks5Reply;
   } else {
     in_addr a{};
     const bool v4 = inet_pton(AF_INET, s->host.c_str(), &a) == 1;
@@ -798,7 +906,6 @@ void CEndpoint::Loop::ReadUpstreamHandshake(Session* s) {
         if (size >= 12 && s->upIn.starts_with("HTTP/1.") && s->upIn.compare(8, 4, " 407") == 0) {
           return AttemptFailed(s, Failure::Proxy, "the proxy wants a log-on");
         }
-        MarkSuccess(*s->via, std::chrono::duration<double>(Clock::now() - s->attemptStart).count());
         s->toClient = std::move(s->upIn);
         return Established(s);
       }
@@ -840,33 +947,15 @@ void CEndpoint::Loop::ReadUpstreamHandshake(Session* s) {
           continue;
         }
         s->upIn.erase(0, 2);
-        [[fallthrough]];
-      case UpStep::Socks5Auth: {
-        if (s->step == UpStep::Socks5Auth) {
-          if (size < 2) return;
-          if (b[1] != 0) return AttemptFailed(s, Failure::Proxy, "the proxy refused the log-on");
-          s->upIn.erase(0, 2);
-        }
-        std::string req = {5, 1, 0};
-        uint8_t raw[16];
-        if (inet_pton(AF_INET, s->host.c_str(), raw) == 1) {
-          req += '\x01';
-          req.append(reinterpret_cast<char*>(raw), 4);
-        } else if (inet_pton(AF_INET6, s->host.c_str(), raw) == 1) {
-          req += '\x04';
-          req.append(reinterpret_cast<char*>(raw), 16);
-        } else {
-          if (s->host.size() > 255) return AttemptFailed(s, Failure::Unfit, "the host name is too long");
-          req += '\x03';
-          req += static_cast<char>(s->host.size());
-          req += s->host;
-        }
-        req += {static_cast<char>(s->port >> 8), static_cast<char>(s->port & 0xFF)};
-        s->step = UpStep::Socks5Reply;
-        if (!SendUpstream(s, req)) return AttemptFailed(s, Failure::Proxy, "the connection was reset");
-        UpdateInterest(s);
-        continue;
-      }
+        // Nothing more can have come: the proxy waits for the request.
+        return s->headDone ? SendTargetRequest(s) : Park(s);
+      case UpStep::Socks5Auth:
+        if (size < 2) return;
+        if (b[1] != 0) return AttemptFailed(s, Failure::Proxy, "the proxy refused the log-on");
+        s->upIn.erase(0, 2);
+        return s->headDone ? SendTargetRequest(s) : Park(s);
+      case UpStep::AwaitTarget:
+        return AttemptFailed(s, Failure::Proxy, "the proxy spoke out of turn");
       case UpStep::Socks5Reply: {
         if (size < 5) return;
         if (b[0] != 5) return AttemptFailed(s, Failure::Proxy, "not a SOCKS5 answer");
@@ -936,9 +1025,7 @@ void CEndpoint::Loop::Established(Session* s) {
   --m_handshaking;
   s->step = UpStep::None;
   std::string().swap(s->upIn);
-  if (s->kind != ClientKind::HttpForward) {
-    MarkSuccess(*s->via, std::chrono::duration<double>(Clock::now() - s->attemptStart).count());
-  }
+  MarkSuccess(*s->via, std::chrono::duration<double>(Clock::now() - s->attemptStart).count());
   std::string greeting;
   if (s->kind == ClientKind::HttpConnect) {
     greeting = "HTTP/1.1 200 Connection established\r\n\r\n";
@@ -1015,13 +1102,47 @@ bool CEndpoint::Loop::Flush(int fd, std::string& buf, size_t& off, bool& broken)
   return true;
 }
 
+bool CEndpoint::Loop::Drain(Pipe& pipe, int to, bool& broken) {
+  while (pipe.bytes > 0) {
+    const ssize_t n = splice(pipe.r, nullptr, to, nullptr, pipe.bytes, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN) broken = true;
+      return false;
+    }
+    pipe.bytes -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
 void CEndpoint::Loop::Pump(Session* s) {
   bool broken = false;
   // Each direction: what waits goes first; then reads go straight on to the other side,
-  // and only what that side cannot take at once is kept.
-  const auto direction = [&](int from, int to, std::string& buf, size_t& off, bool& eof, bool& shut) {
+  // and only what that side cannot take at once is kept. Once a read fills a whole
+  // chunk the direction carries bulk data, and the bytes move through a pipe of the
+  // direction's own without being copied into this process.
+  const auto direction = [&](int from, int to, std::string& buf, size_t& off, Pipe& pipe, bool& eof,
+                             bool& shut) {
     if (!buf.empty() && !Flush(to, buf, off, broken)) return;
+    if (!Drain(pipe, to, broken)) return;
     for (int i = 0; i < 8 && !eof && !broken; ++i) {
+      if (pipe.r >= 0) {
+        const ssize_t n =
+            splice(from, nullptr, pipe.w, nullptr, kPipeChunk, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+        if (n == 0) {
+          eof = true;
+          break;
+        }
+        if (n < 0) {
+          if (errno == EINTR) continue;
+          if (errno != EAGAIN) broken = true;
+          break;
+        }
+        pipe.bytes = static_cast<size_t>(n);
+        if (!Drain(pipe, to, broken)) return;
+        if (n < static_cast<ssize_t>(kPipeChunk)) break;
+        continue;
+      }
       const ssize_t n = recv(from, m_chunk, kChunk, 0);
       if (n == 0) {
         eof = true;
@@ -1047,18 +1168,26 @@ void CEndpoint::Loop::Pump(Session* s) {
         return;
       }
       if (n < static_cast<ssize_t>(kChunk)) break;
+      int fds[2];
+      if (pipe2(fds, O_NONBLOCK | O_CLOEXEC) == 0) {
+        pipe.r = fds[0];
+        pipe.w = fds[1];
+      }
     }
-    if (eof && buf.empty() && !shut) {
+    if (eof && buf.empty() && pipe.bytes == 0 && !shut) {
       shutdown(to, SHUT_WR);
       shut = true;
     }
   };
-  direction(s->client, s->upstream, s->toUp, s->toUpOff, s->clientEof, s->upstreamShut);
-  if (!broken) direction(s->upstream, s->client, s->toClient, s->toClientOff, s->upstreamEof, s->clientShut);
+  direction(s->client, s->upstream, s->toUp, s->toUpOff, s->upPipe, s->clientEof, s->upstreamShut);
+  if (!broken) {
+    direction(s->upstream, s->client, s->toClient, s->toClientOff, s->downPipe, s->upstreamEof,
+              s->clientShut);
+  }
   if (broken || (s->upstreamShut && s->clientShut)) return Close(s);
   // The upstream is done and the client has all of it: a client that keeps its side
   // open has nothing more to wait for.
-  if (s->upstreamEof && s->clientShut && s->toUp.empty() && s->kind == ClientKind::HttpForward)
+  if (s->upstreamEof && s->clientShut && !s->UpWaiting() && s->kind == ClientKind::HttpForward)
     return Close(s);
   UpdateInterest(s);
 }
@@ -1084,17 +1213,18 @@ void CEndpoint::Loop::UpdateInterest(Session* s) {
       client = kIn;
       break;
     case Phase::UpstreamConnect:
-      client = s->watchClient ? kRdHup : 0u;
+      client = !s->headDone ? kIn : s->watchClient ? kRdHup : 0u;
       upstream = kOut;
       break;
     case Phase::UpstreamHandshake:
-      client = s->watchClient ? kRdHup : 0u;
-      upstream = kIn | (s->toUp.empty() ? 0 : kOut);
+      client = !s->headDone ? kIn : s->watchClient ? kRdHup : 0u;
+      // A parked upstream is watched only for hanging up.
+      upstream = s->step == UpStep::AwaitTarget ? kRdHup : kIn | (s->toUp.empty() ? 0 : kOut);
       break;
     case Phase::Relay:
       // A side is read only while the other can take what it sends.
-      client = (!s->clientEof && s->toUp.empty() ? kIn : 0u) | (s->toClient.empty() ? 0 : kOut);
-      upstream = (!s->upstreamEof && s->toClient.empty() ? kIn : 0u) | (s->toUp.empty() ? 0 : kOut);
+      client = (!s->clientEof && !s->UpWaiting() ? kIn : 0u) | (s->DownWaiting() ? kOut : 0u);
+      upstream = (!s->upstreamEof && !s->DownWaiting() ? kIn : 0u) | (s->UpWaiting() ? kOut : 0u);
       break;
     case Phase::Closed:
       break;
@@ -1107,8 +1237,13 @@ void CEndpoint::Loop::Close(Session* s) {
   if (s->phase == Phase::Closed) return;
   if (s->phase != Phase::Relay) --m_handshaking;
   s->phase = Phase::Closed;
-  if (s->client >= 0) close(s->client);
-  if (s->upstream >= 0) close(s->upstream);
+  // Removed by hand: a close does not remove a descriptor from epoll while a child
+  // between fork and exec still holds a copy, and its events would name a freed session.
+  if (s->clientEvents != 0) epoll_ctl(m_epoll, EPOLL_CTL_DEL, s->client, nullptr);
+  if (s->upstreamEvents != 0) epoll_ctl(m_epoll, EPOLL_CTL_DEL, s->upstream, nullptr);
+  for (int fd : {s->client, s->upstream, s->upPipe.r, s->upPipe.w, s->downPipe.r, s->downPipe.w}) {
+    if (fd >= 0) close(fd);
+  }
   s->client = s->upstream = -1;
   m_sessions.erase(s);
   m_closed.push_back(s);
@@ -1120,14 +1255,17 @@ void CEndpoint::Loop::CheckDeadlines() {
   std::vector<Session*> late;
   if (m_handshaking > 0) {
     for (Session* s : m_sessions) {
-      if (s->phase != Phase::Relay && now >= s->deadline) late.push_back(s);
+      if (s->phase == Phase::Relay) continue;
+      const bool attemptLate = s->upstream >= 0 && s->step != UpStep::AwaitTarget && now >= s->deadline;
+      if ((!s->headDone && now >= s->clientDeadline) || attemptLate) late.push_back(s);
     }
   }
   for (Session* s : late) {
-    if (s->phase == Phase::ClientHead) {
+    if (s->phase == Phase::Closed) continue;
+    if (!s->headDone && now >= s->clientDeadline) {
       ++m_refused;  // said nothing useful in time
       Close(s);
-    } else if (s->phase != Phase::Closed) {
+    } else {
       AttemptFailed(s, Failure::Proxy, "no answer in time");
     }
   }

@@ -79,7 +79,8 @@ class CEndpoint {
   // Binds and starts the loop thread. On failure (the port taken, an address that is
   // not one) nothing runs and the result says why.
   qb::OpResult Start();
-  // Closes every connection and joins the loop; Start may be called again after.
+  // Closes every connection and joins the loop; Start may be called again after, and
+  // the pool and what was learnt about its proxies are kept.
   void Stop();
   // The bound port (a listen port of 0 binds any free one); 0 while not running.
   int Port() const;
@@ -91,7 +92,8 @@ class CEndpoint {
 
   // Called on the loop thread when a proxy is set aside after repeated failures
   // (reason: what the last failure was) and, with an empty reason, when it is taken
-  // back. Set before Start.
+  // back (its time is up, it worked again, or SetPool brought it fresh). Set before
+  // Start; the callback must not call Stop, and should only pass the news on.
   void OnSetAside(std::function<void(const std::string& line, const std::string& reason)> fn);
 
   struct Stats {
