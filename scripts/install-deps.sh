@@ -25,6 +25,8 @@ packages=(
   tinyproxy dante-server squid microsocks python3 python3-pyftpdlib
   libproxy-tools libproxy1-plugin-gsettings
   nodejs
+  # the user unit of the local endpoint is checked with systemd-analyze
+  systemd
   # real browsers as clients of the auto-config script and the local endpoint
   chromium firefox-esr
   # fonts so that offscreen renders show the Chinese interface
