@@ -1,6 +1,8 @@
 // Proxy judges: the page, the server, and what the loopback proxies reveal through it.
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 
 #include <arpa/inet.h>
@@ -328,6 +330,62 @@ TEST_F(JudgeThroughProxies, TinyproxyThatNamesItsClientOrNothing) {
   EXPECT_EQ(s.status, VERIFY_OK);
   EXPECT_EQ(s.anonymity, "elite");
   EXPECT_EQ(s.exit, "127.0.0.9");
+}
+
+namespace {
+
+// A squid of the test's own that drops X-Forwarded-For and keeps its Via.
+class OwnSquid {
+ public:
+  OwnSquid(const std::string& dir, const std::string& out) : m_port(FreePort()) {
+    m_service = "qbjudge" + std::to_string(getpid());
+    std::string conf = qb::Format("http_port 127.0.0.1:%d\nvisible_hostname judge-test\n", m_port);
+    conf += "pid_filename " + dir + "squid.pid\n";
+    if (geteuid() == 0) conf += "cache_effective_user nobody\ncache_effective_group nogroup\n";
+    conf += "cache deny all\ncache_mem 8 MB\naccess_log none\ncache_log " + dir +
+            "cache.log\ncache_store_log none\nnetdb_filename none\ncoredump_dir " + dir +
+            "\nmax_filedescriptors 1024\ndns_nameservers 127.0.0.1\npinger_enable off\nicp_port 0\n"
+            "htcp_port 0\nshutdown_lifetime 0 seconds\ntcp_outgoing_address " +
+            out +
+            "\nacl qb_src src 127.0.0.0/8\nacl qb_dst dst 127.0.0.0/8\nhttp_access allow qb_src qb_dst\n"
+            "http_access deny all\nforwarded_for delete\n";
+    qbtest::WriteFile(dir + "squid.conf", conf);
+    m_process.start("squid", {"-N", "-n", QString::fromStdString(m_service), "-f",
+                              QString::fromStdString(dir + "squid.conf")});
+    m_process.waitForStarted(5000);
+    for (int i = 0; i < 1500 && !PortOpen(m_port) && m_process.state() == QProcess::Running; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ~OwnSquid() {
+    m_process.terminate();
+    if (!m_process.waitForFinished(3000)) m_process.kill();
+    m_process.waitForFinished(3000);
+    // Its shared memory segments are named after the service.
+    for (const QString& f :
+         QDir("/dev/shm").entryList({QString::fromStdString(m_service) + "-*"}, QDir::Files))
+      QFile::remove("/dev/shm/" + f);
+  }
+  int Port() const { return m_port; }
+  bool Running() const { return m_process.state() == QProcess::Running && PortOpen(m_port); }
+
+ private:
+  int m_port;
+  std::string m_service;
+  QProcess m_process;
+};
+
+}  // namespace
+
+TEST_F(JudgeThroughProxies, SquidWithoutForwardedForIsAnonymous) {
+  QB_REQUIRE_PEER(Peer::Squid);
+  qbtest::TempDir dir;
+  chmod(dir.Path().c_str(), 01777);
+  OwnSquid squid(dir.Path(), "127.0.0.10");
+  ASSERT_TRUE(squid.Running()) << qbtest::ReadFile(dir.File("cache.log"));
+  const Seen s = Through(Line(squid.Port(), "HTTP"));
+  EXPECT_EQ(s.status, VERIFY_OK);
+  EXPECT_EQ(s.anonymity, "anonymous");
+  EXPECT_EQ(s.exit, "127.0.0.10");
 }
 
 namespace {
