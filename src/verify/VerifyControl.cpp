@@ -345,7 +345,8 @@ void CVerifyControl::TakeResult(int slot, const VerifyResult& result) {
   if (m_capturePage) {
     m_verifyPage += result.page;
     m_capturePage = false;
-    emit VerifyResultShown(qb::Tr(kResultStatusPrefix) + qb::TrLines(text),
+    emit VerifyResultShown(qb::Tr(kResultStatusPrefix) + qb::TrLines(text) +
+                               JudgedStatusText(result.anonymity, result.exitAddress),
                            QString::fromStdString(m_verifyPage));
   }
 

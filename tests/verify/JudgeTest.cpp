@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -20,11 +22,15 @@
 #include <vector>
 
 #include "base/Text.h"
+#include "proxy/ProxyListModel.h"
+#include "settings/Settings.h"
 #include "support/LoopbackPeers.h"
+#include "support/ScriptedPrompt.h"
 #include "support/ShortTimeouts.h"
 #include "support/TempDir.h"
 #include "verify/Judge.h"
 #include "verify/JudgeServer.h"
+#include "verify/VerifyControl.h"
 #include "verify/VerifyProxyThread.h"
 
 using namespace qb;
@@ -270,6 +276,41 @@ TEST_F(JudgeThroughProxies, PeersOfTheTestSuite) {
   EXPECT_EQ(r.status, VERIFY_OK);
   EXPECT_EQ(r.anonymity, "");
   EXPECT_EQ(r.exitAddress, "");
+}
+
+TEST_F(JudgeThroughProxies, ARunAsksForTheOwnAddressOnceAndTheResultWindowTells) {
+  QB_REQUIRE_PEER(Peer::HttpProxy);
+  QB_REQUIRE_PEER(Peer::Squid);
+  QB_REQUIRE_PEER(Peer::Socks);
+  const auto& p = Peers();
+  qbtest::ScriptedPrompt prompt;
+  CProxyListModel list;
+  CSettings settings;
+  settings.m_nThreadNumber = 3;
+  settings.m_aVerifySources = {{"judge", JudgeUrl(), "REMOTE_ADDR", 1}};
+  const std::string squid = Line(p.SquidPort(), "HTTP");
+  for (const std::string& line : {Line(p.HttpProxyPort(), "HTTP"), squid, Line(p.SocksPort(), "SOCKS5")})
+    ASSERT_EQ(list.AddProxyLine(line, 0), 1);
+  CVerifyControl c(list, settings);
+  c.OnVerifyAll();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return c.IsIdle(); }, 10000));
+  EXPECT_EQ(server.Served(), 3u + 1u);
+
+  int row = 0;
+  while (row < list.RowCount() && list.GetProxyLine(row).rfind(squid, 0) != 0) ++row;
+  ASSERT_LT(row, list.RowCount());
+  list.selectionModel()->clear();
+  list.SelectRow(row);
+  QSignalSpy shown(&c, &CVerifyControl::VerifyResultShown);
+  c.OnVerifySelected();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return c.IsIdle(); }, 10000));
+  ASSERT_EQ(shown.count(), 1);
+  EXPECT_EQ(shown[0][0].toString().toStdString(), "验证状态：" + list.Entry(row)->m_sTimeStatus +
+                                                      "    匿名程度：透明    出口地址：" +
+                                                      p.OutAddress(Peer::Squid));
+  // A new run asks again.
+  EXPECT_EQ(server.Served(), 4u + 2u);
+  EXPECT_TRUE(CVerifyControl::DrainWorkers(3000));
 }
 
 // tinyproxy instances of the test's own, one setting apart from the suite's peer.
