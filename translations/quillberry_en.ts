@@ -935,6 +935,22 @@ Close it anyway?</translation>
             <translation>The local port&apos;s address is not a loopback address: other computers on the network can use your proxies through it.
 Are you sure?</translation>
         </message>
+        <message>
+            <source>    匿名程度：%1    出口地址：%2</source>
+            <translation>    Anonymity: %1    Exit address: %2</translation>
+        </message>
+        <message>
+            <source>透明</source>
+            <translation>transparent</translation>
+        </message>
+        <message>
+            <source>匿名</source>
+            <translation>anonymous</translation>
+        </message>
+        <message>
+            <source>高匿</source>
+            <translation>elite</translation>
+        </message>
     </context>
     <context>
         <name>QuillberryHelp</name>

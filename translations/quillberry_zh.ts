@@ -1186,6 +1186,12 @@ written back only when the data directory&apos;s own list was verified.
 --credentials        with url, csv or json: also each proxy&apos;s user name and
                      password (from FILE, or the data directory&apos;s store)
 
+With a judge page as the HTTP resource (one that echoes the request it received,
+with a &quot;REMOTE_ADDR = address&quot; line, as &apos;quillberry-cli judge&apos; serves), each working
+proxy&apos;s anonymity (transparent, anonymous or elite) and exit address are printed
+too: line adds a tab, the anonymity, a tab and the exit address after the proxy&apos;s
+line; csv adds the columns anonymity and exit; json the keys anonymity and exit.
+
 Progress goes to standard error: a bar on a terminal, otherwise one line per
 finished proxy. Ctrl-C stops the run like the stop button (rows not yet started
 keep their texts) and still prints and saves; a second Ctrl-C (or SIGTERM) gives
@@ -1223,6 +1229,11 @@ Proxies.pro，与按钮&quot;验证全部&quot;完全相同，然后按列表最
 --working            只列出状态是测得的时间的行
 --credentials        用 url、csv 或 json 时，也输出每个代理的用户名和密码（来自文件，
                      或数据目录的存储）
+
+HTTP 验证资源是代理判定页（回显所收到请求的网页，含有&quot;REMOTE_ADDR = 地址&quot;一行，
+如 &apos;quillberry-cli judge&apos; 提供的）时，还列出每个可用代理的匿名程度（transparent、
+anonymous 或 elite）和出口地址：line 在代理的行后加上制表符、匿名程度、制表符和出口地址；
+csv 增加 anonymity 和 exit 两列；json 增加 anonymity 和 exit 两个键。
 
 进度输出到标准错误：在终端上是进度条，否则每完成一个代理一行。Ctrl-C 像停止按钮一样
 停止验证（尚未开始的行保留原来的文字），照样列出并保存；第二次 Ctrl-C（或 SIGTERM）
@@ -1281,6 +1292,49 @@ Exit status: 0 after Ctrl-C or SIGTERM; 1 when the address cannot be listened on
     <message>
         <source>carry connections through the working proxies on a local port</source>
         <translation>经由可用代理转发本地端口上的连接</translation>
+    </message>
+    <message>
+        <source>Usage: quillberry-cli judge [--listen ADDRESS:PORT]
+
+Runs a proxy judge: an HTTP server that answers every GET with a page echoing
+the request it received, one line per item: REMOTE_ADDR = the address the
+connection came from, REMOTE_PORT, REQUEST_METHOD, REQUEST_URI,
+SERVER_PROTOCOL, and HTTP_&lt;NAME&gt; = value for each header (X-Forwarded-For as
+HTTP_X_FORWARDED_FOR). The page also holds the text &quot;QuillberryJudge&quot;.
+
+Use its URL as the HTTP verification resource, with the feature string
+REMOTE_ADDR (or QuillberryJudge): verifying then also tells each working proxy&apos;s
+exit address and anonymity (transparent, anonymous or elite). Any other judge
+page of this form works the same way. Run it on a host outside your own network
+to judge public proxies.
+
+--listen ADDRESS:PORT  where to listen (default 127.0.0.1:8898; port 0 takes any
+                       free one). Only a loopback address serves this computer
+                       alone; any other must be named here
+
+Prints the address it listens on, then runs until Ctrl-C or SIGTERM.
+Exit status: 0 after Ctrl-C or SIGTERM; 1 when the address cannot be listened on;
+2 for bad arguments.</source>
+        <translation>用法: quillberry-cli judge [--listen 地址:端口]
+
+运行代理判定页：一个 HTTP 服务器，对每个 GET 请求都回答一个网页，逐行回显所收到的请求：
+REMOTE_ADDR = 连接的来源地址、REMOTE_PORT、REQUEST_METHOD、REQUEST_URI、
+SERVER_PROTOCOL，以及每个请求头一行 HTTP_&lt;名称&gt; = 值（X-Forwarded-For 写作
+HTTP_X_FORWARDED_FOR）。网页中还含有文字&quot;QuillberryJudge&quot;。
+
+把它的网址用作 HTTP 验证资源，特征为 REMOTE_ADDR（或 QuillberryJudge）：验证时还会
+得出每个可用代理的出口地址和匿名程度（transparent、anonymous 或 elite）。其他这种
+形式的判定页同样可用。要判定公共代理，请在自己网络之外的主机上运行它。
+
+--listen 地址:端口     监听的位置（缺省 127.0.0.1:8898；端口 0 使用任一空闲端口）。
+                       只有回环地址只为本机服务；其他地址必须在这里给出
+
+列出监听的地址，然后一直运行，直到 Ctrl-C 或 SIGTERM。
+退出状态：0 收到 Ctrl-C 或 SIGTERM 后；1 无法在该地址上监听；2 参数错误。</translation>
+    </message>
+    <message>
+        <source>answer requests with the headers and address they came with</source>
+        <translation>以请求带来的请求头和地址回答请求</translation>
     </message>
 </context>
 </TS>

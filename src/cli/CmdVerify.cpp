@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <map>
+#include <new>
 #include <optional>
 #include <string>
 
@@ -28,6 +29,7 @@
 #include "settings/Settings.h"
 #include "settings/VerifySource.h"
 #include "verify/VerifyControl.h"
+#include "verify/VerifyProxyThread.h"
 
 namespace qb::cli {
 
@@ -70,6 +72,12 @@ constexpr const char* kVerifyUsage = QT_TRANSLATE_NOOP(
     "--working            print only the rows whose status is a measured time\n"
     "--credentials        with url, csv or json: also each proxy's user name and\n"
     "                     password (from FILE, or the data directory's store)\n"
+    "\n"
+    "With a judge page as the HTTP resource (one that echoes the request it received,\n"
+    "with a \"REMOTE_ADDR = address\" line, as 'quillberry-cli judge' serves), each working\n"
+    "proxy's anonymity (transparent, anonymous or elite) and exit address are printed\n"
+    "too: line adds a tab, the anonymity, a tab and the exit address after the proxy's\n"
+    "line; csv adds the columns anonymity and exit; json the keys anonymity and exit.\n"
     "\n"
     "Progress goes to standard error: a bar on a terminal, otherwise one line per\n"
     "finished proxy. Ctrl-C stops the run like the stop button (rows not yet started\n"
@@ -267,6 +275,7 @@ int RunVerify(const QStringList& args, const std::string& dataDir) {
   }
 
   CProxyListModel list;
+  std::map<const CProxyEntry*, ExportJudged> judged;
   // A file's proxies bring their own log-ons; the list's are in the data directory.
   CProxyCredentialStore fileCredentials;
   if (opt.file) {
@@ -312,6 +321,21 @@ int RunVerify(const QStringList& args, const std::string& dataDir) {
       // A transfer normally ends by itself before the watchdog has to give it up.
       control.SetTransferCap(std::max(1000, std::min(kDefaultVerifyCapMs, opt.watchdogMs / 9 * 8)));
     }
+
+    // What judge pages told about the proxies, taken from the workers' answers before
+    // the control sees them: the rows stay where they are until the run has ended.
+    control.SetWorkerFactory([&] {
+      auto* w = new (std::nothrow) CVerifyProxyThread;
+      if (!w) return w;
+      QObject::connect(
+          w, &CVerifyProxyThread::Finished, &control,
+          [&](const VerifyResult& r) {
+            if (control.IsIdle() || r.status != VERIFY_OK || r.anonymity.empty()) return;
+            if (const CProxyEntry* e = list.Entry(r.row)) judged[e] = {r.anonymity, r.exitAddress};
+          },
+          Qt::QueuedConnection);
+      return w;
+    });
 
     ProgressPrinter progress(list, control);
     QObject::connect(&control, &CVerifyControl::ListSaved, [&](const qb::OpResult& result) {
@@ -383,6 +407,14 @@ int RunVerify(const QStringList& args, const std::string& dataDir) {
 
   {
     opt.output.credentials = [&fileCredentials](const CProxyEntry& e) { return fileCredentials.Find(e); };
+    if (!judged.empty()) {
+      // A row shows what its own last answer said: one given up by the watchdog does not.
+      opt.output.judged = [&judged](const CProxyEntry& e) -> std::optional<ExportJudged> {
+        const auto it = judged.find(&e);
+        if (it == judged.end() || !IsTimeText(e.m_sTimeStatus)) return std::nullopt;
+        return it->second;
+      };
+    }
     qb::CListExporter exporter(opt.output);
     std::string out;
     exporter.AppendBegin(out);

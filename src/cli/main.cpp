@@ -88,6 +88,8 @@ const Command kCommands[] = {
      QT_TRANSLATE_NOOP("QuillberryHelp", "download proxies from web pages or the ticked sources")},
     {"serve", qb::cli::RunServe,
      QT_TRANSLATE_NOOP("QuillberryHelp", "carry connections through the working proxies on a local port")},
+    {"judge", qb::cli::RunJudge,
+     QT_TRANSLATE_NOOP("QuillberryHelp", "answer requests with the headers and address they came with")},
 };
 
 void Usage(FILE* to) {

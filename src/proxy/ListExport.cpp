@@ -112,6 +112,7 @@ void CListExporter::AppendBegin(std::string& out) {
     case ExportFormat::Csv:
       out.append("address,port,type,status,remark");
       if (m_options.includeCredentials) out.append(",user,password");
+      if (m_options.judged) out.append(",anonymity,exit");
       out.append(kCsvLineEnd);
       break;
     case ExportFormat::Json:
@@ -126,9 +127,11 @@ void CListExporter::AppendBegin(std::string& out) {
 bool CListExporter::AppendRow(std::string& out, const CProxyEntry& e) {
   if (!Accepts(e)) return false;
   const std::optional<ExportCredentials> login = CredentialsFor(e);
+  const std::optional<ExportJudged> judged = m_options.judged ? m_options.judged(e) : std::nullopt;
   switch (m_options.format) {
     case ExportFormat::Lines:
       AppendFileLine(out, e);
+      if (judged) out.append("\t").append(judged->anonymity).append("\t").append(judged->exitAddress);
       out.append(m_options.lineEnd);
       break;
     case ExportFormat::Urls:
@@ -150,6 +153,10 @@ bool CListExporter::AppendRow(std::string& out, const CProxyEntry& e) {
         out.append(",").append(login ? CsvField(login->user) : std::string());
         out.append(",").append(login ? CsvField(login->password) : std::string());
       }
+      if (m_options.judged) {
+        out.append(",").append(judged ? CsvField(judged->anonymity) : std::string());
+        out.append(",").append(judged ? CsvField(judged->exitAddress) : std::string());
+      }
       out.append(kCsvLineEnd);
       break;
     case ExportFormat::Json:
@@ -169,6 +176,12 @@ bool CListExporter::AppendRow(std::string& out, const CProxyEntry& e) {
         AppendJsonString(out, login->user);
         out.append(",\"password\":");
         AppendJsonString(out, login->password);
+      }
+      if (judged) {
+        out.append(",\"anonymity\":");
+        AppendJsonString(out, judged->anonymity);
+        out.append(",\"exit\":");
+        AppendJsonString(out, judged->exitAddress);
       }
       out.push_back('}');
       break;

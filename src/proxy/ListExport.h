@@ -25,6 +25,12 @@ std::optional<ExportFormat> ParseExportFormat(std::string_view name);
 // knows it (the store, or what an import found).
 using ExportCredentials = ProxyCredentials;
 
+// What a judge page told about a proxy's last verification.
+struct ExportJudged {
+  std::string anonymity;  // "transparent", "anonymous" or "elite"
+  std::string exitAddress;
+};
+
 struct ExportOptions {
   ExportFormat format = ExportFormat::Lines;
   // Only rows of this type (any case), when not empty.
@@ -40,6 +46,11 @@ struct ExportOptions {
   // JSON as two more columns or keys.
   bool includeCredentials = false;
   std::function<std::optional<ExportCredentials>(const CProxyEntry&)> credentials;
+  // Only a run against a judge sets this, so that every other output stays as it was.
+  // CSV then has two more columns, anonymity and exit (empty for a row without); JSON
+  // rows with a value two more keys; a proxy line with a value is followed by a tab,
+  // the anonymity, a tab and the exit address. URLs never carry them.
+  std::function<std::optional<ExportJudged>(const CProxyEntry&)> judged;
 };
 
 class CListExporter {

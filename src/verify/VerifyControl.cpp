@@ -16,6 +16,7 @@
 #include "settings/Favorites.h"
 #include "settings/Settings.h"
 #include "settings/VerifySource.h"
+#include "verify/Judge.h"
 
 namespace qb {
 
@@ -182,6 +183,7 @@ std::optional<VerifyTask> CVerifyControl::HandRow(int slot, int r, const Resourc
   task.connectTimeoutMs = g_nConnectTimeoutMs;
   task.replyTimeoutMs = g_nVerifyTimeoutMs;
   task.transferCapMs = m_transferCapMs;
+  task.ownAddresses = m_ownAddresses;
 
   m_list.SetTimeStatus(r, kStatusVerifying);
   StartWatchdog(slot);
@@ -261,6 +263,7 @@ void CVerifyControl::StartRun(bool all) {
   }
 
   m_verifyAll = all;
+  m_ownAddresses = std::make_shared<COwnAddresses>();
   SetState(RunState::Running);
 
   m_nextRow = all ? 0 : first;
@@ -342,7 +345,8 @@ void CVerifyControl::TakeResult(int slot, const VerifyResult& result) {
   if (m_capturePage) {
     m_verifyPage += result.page;
     m_capturePage = false;
-    emit VerifyResultShown(qb::Tr(kResultStatusPrefix) + qb::TrLines(text),
+    emit VerifyResultShown(qb::Tr(kResultStatusPrefix) + qb::TrLines(text) +
+                               JudgedStatusText(result.anonymity, result.exitAddress),
                            QString::fromStdString(m_verifyPage));
   }
 

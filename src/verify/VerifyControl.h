@@ -18,6 +18,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -243,6 +244,9 @@ class CVerifyControl : public QObject {
   // The one-proxy result window: its page is gathered while its task runs.
   bool m_capturePage = false;
   std::string m_verifyPage;
+
+  // The user's own addresses, learned once per run when its resource is a judge.
+  std::shared_ptr<COwnAddresses> m_ownAddresses;
 
   std::array<Slot, kVerifySlots> m_slots{};
   QTimer m_recycleTimer;

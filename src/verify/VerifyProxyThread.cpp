@@ -13,6 +13,7 @@
 
 #include "base/Text.h"
 #include "base/Translate.h"
+#include "verify/Judge.h"
 
 namespace qb {
 
@@ -302,6 +303,9 @@ class CVerifyProxyThread::Run {
     m_lineBuf.clear();
     m_found = false;
     m_bodyEnded = false;
+    m_judge.Reset();
+    m_result.anonymity.clear();
+    m_result.exitAddress.clear();
     const auto start = std::chrono::steady_clock::now();
     CURLcode rc = CURLE_COULDNT_RESOLVE_PROXY;
     if (!proxyUrl.empty()) rc = Perform(e);
@@ -319,6 +323,8 @@ class CVerifyProxyThread::Run {
       m_result.seconds = ElapsedSeconds(start, end);
       m_result.status = m_found ? VERIFY_OK : VERIFY_MISMATCH;
       Status(qb::Format(qb::TrStd(m_found ? kTextAvailable : kTextMismatch).c_str(), m_result.seconds));
+      // After the time was taken: learning the user's own addresses costs a request.
+      if (m_found && m_judge.IsJudge()) Judge();
       return;
     }
     if (TimedOutAfterConnect(e, rc)) {
@@ -328,6 +334,52 @@ class CVerifyProxyThread::Run {
     }
     m_result.status = VERIFY_PROXYFAILED;
     Status(qb::TrStd(kTextProxyUnreachable));
+  }
+
+  // What the judge page that came through the proxy tells about it.
+  void Judge() {
+    std::shared_ptr<COwnAddresses> own = m_task.ownAddresses;
+    if (!own) own = std::make_shared<COwnAddresses>();
+    const std::vector<std::string> mine = own->For(m_task.resource.url, [this] { return DirectProbe(); });
+    m_result.exitAddress = m_judge.View().remoteAddr;
+    m_result.anonymity = AnonymityName(ClassifyJudgeView(m_judge.View(), mine));
+  }
+
+  // The same judge asked without any proxy: the address it sees is the user's own.
+  COwnAddresses::Probe DirectProbe() {
+    std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
+    if (!easy) return {};
+    CURL* e = easy.get();
+    const std::string url = CurlUrl();
+    // An empty proxy also keeps the environment's proxy out of this request.
+    SetCommonOptions(e, "", m_task.connectTimeoutMs, m_task.replyTimeoutMs, m_task.transferCapMs);
+    curl_easy_setopt(e, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http");
+    curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
+    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(e, CURLOPT_MAXREDIRS, 5L);
+    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http");
+    SetCredentials(e);
+    std::string body;
+    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Run::CollectBody);
+    curl_easy_setopt(e, CURLOPT_WRITEDATA, &body);
+    const CURLcode rc = Perform(e);
+    COwnAddresses::Probe probe;
+    probe.settled = rc != CURLE_ABORTED_BY_CALLBACK && !m_worker.Aborted();
+    if (rc == CURLE_OK || rc == CURLE_WRITE_ERROR) {
+      if (const std::optional<JudgeView> view = ParseJudgePage(body)) probe.remoteAddr = view->remoteAddr;
+    }
+    return probe;
+  }
+
+  static size_t CollectBody(char* data, size_t size, size_t count, void* p) {
+    auto* body = static_cast<std::string*>(p);
+    const size_t len = size * count;
+    const size_t from = body->size() > 8 ? body->size() - 8 : 0;
+    body->append(data, len);
+    // The page's fields stand before its end; nothing after it is needed.
+    if (body->find("</body>", from) != std::string::npos || body->size() > kMaxLineBytes) return 0;
+    return len;
   }
 
   void VerifyFtp(Via via) {
@@ -411,6 +463,7 @@ class CVerifyProxyThread::Run {
         m_found = qb::DecodeLegacyLine(line).find(feature) != std::string::npos;
       }
     }
+    if (!m_bodyEnded) m_judge.TakeLine(line);
     if (m_task.capturePage) {
       m_result.page += qb::DecodeLegacyLine(line);
       m_result.page += "\r\n";
@@ -473,6 +526,7 @@ class CVerifyProxyThread::Run {
   bool m_found = false;
   bool m_bodyEnded = false;
   bool m_authChallenge = false;
+  JudgePageReader m_judge;
 };
 
 CVerifyProxyThread::CVerifyProxyThread() {

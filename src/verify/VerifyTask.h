@@ -7,12 +7,15 @@
 #include <QMetaType>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace qb {
+
+class COwnAddresses;
 
 // The worker's result codes; the values are the contract with the list's texts.
 enum VerifyStatus {
@@ -90,6 +93,10 @@ struct VerifyTask {
 
   // Keep the fetched page's lines for the result window.
   bool capturePage = false;
+
+  // The user's own addresses, shared by the tasks of one run, for a judge page's
+  // answer; without it a task that meets a judge learns them for itself.
+  std::shared_ptr<COwnAddresses> ownAddresses;
 };
 
 struct VerifyResult {
