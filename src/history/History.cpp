@@ -319,7 +319,7 @@ std::int64_t CHistoryStore::Thin(std::int64_t now, int keepDays) {
   // Per proxy through its index, so that a thinning reads only what it deletes and the
   // proxies' index entries, never the whole table.
   Statement del(m_db,
-                "DELETE FROM result WHERE id IN (SELECT r.id FROM proxy p"
+                "DELETE FROM result WHERE id IN (SELECT r.id FROM proxy p CROSS"
                 " JOIN result r ON r.proxy_id = p.id AND r.at < ?1)");
   if (!del) return 0;
   del.Bind(1, cutoff);
