@@ -2,10 +2,12 @@
 // scores, the list's extra columns, the favourites by score and the history command.
 #include <gtest/gtest.h>
 
+#include <QEventLoop>
 #include <QHeaderView>
 #include <QMenu>
 #include <QSettings>
 #include <QTest>
+#include <QTimer>
 
 #include <sqlite3.h>
 
@@ -28,6 +30,7 @@
 #include "support/TempDir.h"
 #include "sysproxy/RecordingProxyPlatform.h"
 #include "ui/SortListCtrl.h"
+#include "verify/VerifyControl.h"
 #include "verify/VerifyTask.h"
 
 using namespace qb;
@@ -359,6 +362,60 @@ TEST(HistoryFavorites, ByScoreRanksUptimeThenMedian) {
   EXPECT_TRUE(list.IsFavorite(0));
   EXPECT_TRUE(list.IsFavorite(1));
   EXPECT_FALSE(list.IsFavorite(2));
+}
+
+// A run hands every result to the history and writes it before it ends, so that the
+// favourites chosen at its end already rank by this run's results too.
+TEST(HistoryRun, ARunIsWrittenBeforeItEndsAndItsFavouritesRankByScore) {
+  QB_REQUIRE_PEER(Peer::HttpProxy);
+  QB_REQUIRE_PEER(Peer::Origin);
+  const auto& p = Peers();
+  qbtest::TempDir dir;
+  auto store = CHistoryStore::Open(dir.Path());
+  ASSERT_TRUE(store);
+  const std::string port = std::to_string(p.HttpProxyPort());
+  const std::string http = "127.0.0.1:" + port + "@HTTP", https = "127.0.0.1:" + port + "@HTTPS";
+  // The same proxy under two types: equally fast now, but one failed all along before.
+  std::vector<HistoryRecord> past;
+  for (int i = 0; i < 10; ++i) {
+    past.push_back(Failed(http, HistoryNow() - 1000 + i));
+    past.push_back(Ok(https, HistoryNow() - 1000 + i, 0.3));
+  }
+  ASSERT_TRUE(store->Append(past));
+
+  CProxyListModel list;
+  for (const std::string& line : {http, https, "127.0.0.1:" + std::to_string(p.DeadPort()) + "@HTTP"})
+    list.AddProxyLine(line, 0);
+  CSettings settings;
+  settings.m_aVerifySources.clear();
+  const std::string page = p.OriginUrl("/feature.html");
+  settings.m_aVerifySources.push_back({"http", page, p.Feature(), 1});
+  settings.m_nThreadNumber = 3;
+  settings.m_bAutoAddToFavorite = 1;
+  settings.m_nFavorites = 1;
+  CHistoryRecorder recorder(*store);
+  CVerifyControl control(list, settings);
+  control.SetSaveDir(std::nullopt);
+  control.SetHistory(&recorder);
+  control.SetFavoritesByScore(true);
+  std::int64_t writtenAtEnd = -1;
+  QEventLoop loop;
+  QObject::connect(&control, &CVerifyControl::RunEnded, [&] {
+    writtenAtEnd = store->ResultCount();
+    loop.quit();
+  });
+  QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+  control.OnVerifyAll();
+  loop.exec();
+  ASSERT_EQ(writtenAtEnd, 23);
+  const auto latest = store->Results(http, 1);
+  ASSERT_EQ(latest.size(), 1u);
+  EXPECT_EQ(latest[0].code, VERIFY_OK);
+  EXPECT_EQ(latest[0].resource, page);
+  EXPECT_NEAR(latest[0].when, HistoryNow(), 30);
+  EXPECT_EQ(store->Results("127.0.0.1:" + std::to_string(p.DeadPort()), 0).at(0).status, "连接失败");
+  for (int r = 0; r < list.RowCount(); ++r) EXPECT_EQ(list.IsFavorite(r), list.GetProxyLine(r) == https) << r;
+  CVerifyControl::DrainWorkers(3000);
 }
 
 // verify over the directory's list records each result; the history command reads
