@@ -4,6 +4,10 @@
 //
 // The floor of a run is 2000 x 0.2 s / 100 = 4 s; the counters give the wall time,
 // its ratio to that floor, the CPU time per verified proxy and the peak memory.
+//
+// With history=1 every result also goes to a History.sqlite in a temporary directory,
+// as in the window: compare its wall_s with history=0 (the cost of the history on the
+// thread that runs the verification).
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
@@ -26,6 +30,8 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -33,6 +39,7 @@
 
 #include "base/CurlTransfer.h"
 #include "base/Text.h"
+#include "history/History.h"
 #include "proxy/ProxyListModel.h"
 #include "settings/Settings.h"
 #include "settings/VerifySource.h"
@@ -237,10 +244,20 @@ long PeakRssKb(int who) {
 
 void BM_VerifyFarm(benchmark::State& state) {
   const bool refuseHalf = state.range(0) != 0;
+  const bool withHistory = state.range(1) != 0;
   Farm farm(refuseHalf);
   if (!farm.Port()) {
     state.SkipWithError("the proxy farm did not start");
     return;
+  }
+  QTemporaryDir historyDir;
+  std::unique_ptr<CHistoryStore> history;
+  if (withHistory) {
+    history = CHistoryStore::Open(historyDir.path().toStdString());
+    if (!history) {
+      state.SkipWithError("the history could not be made");
+      return;
+    }
   }
   CSettings settings;
   settings.m_nThreadNumber = kThreads;
@@ -258,8 +275,11 @@ void BM_VerifyFarm(benchmark::State& state) {
       for (int i = 0; i < kProxies; ++i)
         list.AddProxyLine(FarmAddress(i) + ":" + std::to_string(farm.Port()) + "@HTTP", 0);
     }
+    std::optional<CHistoryRecorder> recorder;
+    if (history) recorder.emplace(*history);
     CVerifyControl control(list, settings);
     control.SetSaveDir(std::nullopt);
+    if (recorder) control.SetHistory(&*recorder);
     QEventLoop loop;
     QObject::connect(&control, &CVerifyControl::RunEnded, &loop, &QEventLoop::quit);
 
@@ -288,6 +308,7 @@ void BM_VerifyFarm(benchmark::State& state) {
   state.counters["peak_rss_MB"] = PeakRssKb(RUSAGE_SELF) / 1024.0;
   state.counters["ok"] = ok;
   state.counters["failed"] = failed;
+  if (history) state.counters["history_rows"] = static_cast<double>(history->ResultCount());
 }
 
 // The same farm with one curl process per proxy, 100 at a time.
@@ -333,9 +354,8 @@ void BM_CurlXargsFarm(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_VerifyFarm)
-    ->Arg(0)
-    ->Arg(1)
-    ->ArgName("refuse_half")
+    ->ArgsProduct({{0, 1}, {0, 1}})
+    ->ArgNames({"refuse_half", "history"})
     ->Iterations(3)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);

@@ -11,6 +11,8 @@ packages=(
   qt6-translations-l10n
   qt6-l10n-tools
   libcurl4-openssl-dev libglib2.0-dev libglib2.0-bin
+  # the verification history
+  libsqlite3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   # the format check of the test command
   clang-format

@@ -951,6 +951,46 @@ Are you sure?</translation>
             <source>高匿</source>
             <translation>elite</translation>
         </message>
+        <message>
+            <source>验证历史</source>
+            <translation>Verification history</translation>
+        </message>
+        <message>
+            <source>验证历史数据库已损坏或无法读取，已改名为 %1 并重建一个空的历史。</source>
+            <translation>The verification history database was damaged or unreadable. It was renamed to %1 and an empty history was created.</translation>
+        </message>
+        <message>
+            <source>无法建立验证历史数据库 %1，本次不记录验证历史。</source>
+            <translation>Cannot create the verification history database %1; results are not recorded this time.</translation>
+        </message>
+        <message>
+            <source>在线率</source>
+            <translation>Uptime</translation>
+        </message>
+        <message>
+            <source>中位时间</source>
+            <translation>Median time</translation>
+        </message>
+        <message>
+            <source>匿名度</source>
+            <translation>Anonymity</translation>
+        </message>
+        <message>
+            <source>出口地址</source>
+            <translation>Exit address</translation>
+        </message>
+        <message>
+            <source>透明</source>
+            <translation>Transparent</translation>
+        </message>
+        <message>
+            <source>匿名</source>
+            <translation>Anonymous</translation>
+        </message>
+        <message>
+            <source>高匿</source>
+            <translation>Elite</translation>
+        </message>
     </context>
     <context>
         <name>QuillberryHelp</name>

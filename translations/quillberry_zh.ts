@@ -1164,7 +1164,8 @@ Verifies every proxy of FILE (any text, read as the import command reads a file)
 or without FILE the data directory&apos;s Proxies.pro, exactly as the button
 &quot;验证全部&quot; does, then prints each row as its list-file line in the list&apos;s final
 order (sorted by time). Proxies.pro (and the favourite marks in the profile) are
-written back only when the data directory&apos;s own list was verified.
+written back only when the data directory&apos;s own list was verified; then every
+result is also recorded in the history (History.sqlite, see the history command).
 
 --threads N          workers, 1 to 100 (default: the settings)
 --connect-timeout S  connection time-out in seconds (default: the settings)
@@ -1211,7 +1212,7 @@ command (nothing was verified; give a FILE, or verify in the window).</source>
 验证文件（任何文字，像导入命令读取文件一样读取）中的每个代理，不给文件时验证数据目录的
 Proxies.pro，与按钮&quot;验证全部&quot;完全相同，然后按列表最终的顺序（按时间排序）把每一行列为
 它在列表文件中的行。只有验证的是数据目录自己的列表时，才写回 Proxies.pro（以及配置
-文件中的常用代理标记）。
+文件中的常用代理标记），并把每个结果记入验证历史（History.sqlite，见 history 命令）。
 
 --threads N          工作线程数，1 到 100（缺省：设置）
 --connect-timeout S  连接超时秒数（缺省：设置）
@@ -1335,6 +1336,47 @@ HTTP_X_FORWARDED_FOR）。网页中还含有文字&quot;QuillberryJudge&quot;。
     <message>
         <source>answer requests with the headers and address they came with</source>
         <translation>以请求带来的请求头和地址回答请求</translation>
+    </message>
+    <message>
+        <source>print the verification history: uptime, median time, results</source>
+        <translation>列出验证历史：在线率、中位时间、各次结果</translation>
+    </message>
+    <message>
+        <source>Usage: quillberry-cli history [ADDR:PORT[@TYPE]] [--format line|csv|json] [--limit N]
+
+Prints what the verification history (History.sqlite in the data directory) keeps.
+The window and &apos;verify&apos; without FILE record every result there; &apos;verify FILE&apos;
+does not, as a file&apos;s proxies are not the list&apos;s.
+
+Without a proxy: one line per proxy, by name: its uptime (the share of successful
+checks among its latest 20), the median time of those successful ones, the number
+of checks kept, the last status, and the anonymity and exit address of the latest
+result that had them (&apos;-&apos; for none).
+With a proxy: its results, newest first: the time (UTC), the status, the seconds,
+the resource, anonymity and exit address. Without @TYPE every type of that
+address and port is shown.
+
+--format FORMAT  line (blank-separated, the default), csv (with a header; CR LF)
+                 or json (an array of objects)
+--limit N        at most N lines (proxies, or results of the proxy)
+
+Exit status: 0 when something was printed; 1 when the history is empty or holds
+nothing of the proxy; 2 for bad arguments.</source>
+        <translation>用法: quillberry-cli history [地址:端口[@类型]] [--format line|csv|json] [--limit N]
+
+列出验证历史（数据目录中的 History.sqlite）所记录的内容。窗口和不带文件的 verify
+把每个结果记入其中；verify 文件不记录，因为文件中的代理不是列表中的代理。
+
+不给代理时：每个代理一行，按名称排序：在线率（最近 20 次检查中成功的比例）、
+其中成功检查的中位时间、保存的检查次数、最后状态，以及最近一次带有匿名度和出口
+地址的结果中的这两项（没有时为“-”）。
+给出代理时：它的各次结果，最新的在前：时间（UTC）、状态、秒数、验证资源、匿名度
+和出口地址。不带 @类型 时列出该地址和端口的所有类型。
+
+--format FORMAT  line（以空格分隔，缺省）、csv（带表头；CR LF）或 json（对象数组）
+--limit N        最多 N 行（代理，或该代理的结果）
+
+退出状态：0 有输出；1 历史为空或没有该代理的记录；2 参数错误。</translation>
     </message>
 </context>
 </TS>

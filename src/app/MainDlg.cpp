@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QSettings>
+#include <QSignalBlocker>
 #include <QSystemTrayIcon>
 #include <QTableView>
 #include <QTimer>
@@ -93,6 +94,15 @@ CMainDlg::CMainDlg(MainDlgOptions options, QWidget* parent)
   m_verify = new CVerifyControl(m_list, m_settings, this);
   m_verify->SetSaveDir(m_dataDir);
   m_verify->SetCredentialsDir(m_dataDir);
+  // A damaged history is moved aside with a message; without any the window runs on.
+  m_historyStore = CHistoryStore::OpenOrWarn(m_dataDir);
+  if (m_historyStore) {
+    m_historyStore->ThinIfDue(HistoryNow(), m_options.history.keepDays);
+    m_historyRecorder = std::make_unique<CHistoryRecorder>(*m_historyStore);
+    m_verify->SetHistory(m_historyRecorder.get());
+    m_verify->SetFavoritesByScore(m_options.history.favoritesByScore);
+  }
+  m_list.SetExtraColumns(&m_historyColumns);
 
   CreateControls();
   OnInitDialog();
@@ -100,6 +110,7 @@ CMainDlg::CMainDlg(MainDlgOptions options, QWidget* parent)
   for (QObject* child : children()) {
     if (auto* w = qobject_cast<QWidget*>(child); w && !w->isWindow()) m_baseGeometry.insert(w, w->geometry());
   }
+  RefreshHistoryColumns();
   RestoreWindowState();
 }
 
@@ -209,6 +220,49 @@ void CMainDlg::RestoreWindowState() {
   for (int c = 0; c < widths.size() && c < CProxyListModel::ColumnCount; ++c) {
     if (const int w = widths[c].toInt(); w > 0) m_pList->setColumnWidth(c, w);
   }
+  const QStringList shown = state.value(QStringLiteral("Window/HistoryColumns")).toStringList();
+  const QStringList historyWidths = state.value(QStringLiteral("Window/HistoryColumnWidths")).toStringList();
+  for (int c = 0; c < CHistoryColumns::Count_; ++c) {
+    if (c < historyWidths.size()) {
+      if (const int w = historyWidths[c].toInt(); w > 0)
+        m_pList->setColumnWidth(CProxyListModel::ColumnCount + c, w);
+    }
+    m_pList->setColumnHidden(CProxyListModel::ColumnCount + c, !shown.contains(QString::number(c)));
+  }
+}
+
+bool CMainDlg::HistoryColumnShown(int column) const {
+  return !m_pList->isColumnHidden(CProxyListModel::ColumnCount + column);
+}
+
+void CMainDlg::SetHistoryColumnShown(int column, bool shown) {
+  if (column < 0 || column >= CHistoryColumns::Count_) return;
+  m_pList->setColumnHidden(CProxyListModel::ColumnCount + column, !shown);
+  SaveWindowState();
+}
+
+QMenu* CMainDlg::HistoryColumnsMenu() {
+  if (!m_historyMenu) {
+    m_historyMenu = new QMenu(this);
+    for (int c = 0; c < CHistoryColumns::Count_; ++c) {
+      QAction* a = m_historyMenu->addAction(m_historyColumns.Header(c));
+      a->setCheckable(true);
+      connect(a, &QAction::toggled, this, [this, c](bool on) { SetHistoryColumnShown(c, on); });
+    }
+  }
+  // The check marks follow the columns, which RestoreWindowState may have changed.
+  const QList<QAction*> actions = m_historyMenu->actions();
+  for (int c = 0; c < actions.size(); ++c) {
+    const QSignalBlocker quiet(actions[c]);
+    actions[c]->setChecked(HistoryColumnShown(c));
+  }
+  return m_historyMenu;
+}
+
+void CMainDlg::RefreshHistoryColumns() {
+  if (!m_historyStore) return;
+  m_historyColumns.Refresh(*m_historyStore, m_list);
+  m_list.ExtraColumnsChanged();
 }
 
 void CMainDlg::SaveWindowState() const {
@@ -219,6 +273,15 @@ void CMainDlg::SaveWindowState() const {
   QStringList widths;
   for (int c = 0; c < CProxyListModel::ColumnCount; ++c) widths << QString::number(m_pList->columnWidth(c));
   state.setValue(QStringLiteral("Window/ProxyColumns"), widths);
+  QStringList shown;
+  QStringList historyWidths;
+  for (int c = 0; c < CHistoryColumns::Count_; ++c) {
+    if (!m_pList->isColumnHidden(CProxyListModel::ColumnCount + c)) shown << QString::number(c);
+    historyWidths << QString::number(
+        m_pList->horizontalHeader()->sectionSize(CProxyListModel::ColumnCount + c));
+  }
+  state.setValue(QStringLiteral("Window/HistoryColumns"), shown);
+  state.setValue(QStringLiteral("Window/HistoryColumnWidths"), historyWidths);
 }
 
 CMainDlg::~CMainDlg() {
@@ -307,6 +370,10 @@ void CMainDlg::CreateControls() {
   m_pList->setContextMenuPolicy(Qt::CustomContextMenu);
   qb::PlaceControl(m_pList, 11, 31, 362, 172);
   connect(m_pList, &QWidget::customContextMenuRequested, this, &CMainDlg::ShowContextMenu);
+  m_pList->horizontalHeader()->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(m_pList->horizontalHeader(), &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    HistoryColumnsMenu()->popup(m_pList->horizontalHeader()->mapToGlobal(at));
+  });
   connect(m_pList, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& i) {
     // A double click on the check box only ticks it.
     if (i.isValid()) OnModifySelected();
@@ -424,6 +491,10 @@ void CMainDlg::CreateControls() {
 void CMainDlg::OnInitDialog() {
   for (int c = 0; c < CProxyListModel::ColumnCount; ++c) {
     m_pList->setColumnWidth(c, static_cast<int>(CProxyListModel::kBaseWidths[c] * g_dColumnScale));
+  }
+  for (int c = 0; c < CHistoryColumns::Count_; ++c) {
+    m_pList->setColumnWidth(CProxyListModel::ColumnCount + c, static_cast<int>(80 * g_dColumnScale));
+    m_pList->setColumnHidden(CProxyListModel::ColumnCount + c, true);
   }
   // Wide enough for the longest usual content, whatever the font: a full address, a
   // five-digit port, the text of a row being verified.
@@ -561,6 +632,8 @@ void CMainDlg::ConnectVerifier() {
   connect(m_verify, &CVerifyControl::TrayIconRefresh, this, &CMainDlg::UpdateTrayIcon);
   connect(m_verify, &CVerifyControl::ListSorted, this,
           [this](int column, bool ascending) { m_pList->SortHeader()->SetSortImage(column, ascending); });
+  // The run wrote its results before it ended; the columns show them now.
+  connect(m_verify, &CVerifyControl::RunEnded, this, [this] { RefreshHistoryColumns(); });
 }
 
 QAbstractButton* CMainDlg::RunButton() const {
@@ -701,6 +774,7 @@ void CMainDlg::ReloadList() {
   m_list.Clear();
   ReportListLoad(LoadProxyList(m_list, m_dataDir));
   m_fileWatcher->Acknowledge(kProxyListFileName);
+  RefreshHistoryColumns();
   if (!favorites.empty()) {
     const std::unordered_set<std::string> marked(favorites.begin(), favorites.end());
     for (int row = 0; row < m_list.RowCount(); ++row) {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "history/HistoryColumns.h"
 #include "proxy/ProxyListModel.h"
 #include "settings/Options.h"
 #include "settings/Settings.h"
@@ -157,6 +158,14 @@ class CMainDlg : public QDialog {
   OwnerDrawMenu* ContextMenu() const { return m_contextPopup; }
   // Opens the tray's menu (favourites, About, Exit) where a desktop has no tray.
   QAbstractButton* MenuButton() const { return m_menuButton; }
+  // The history's columns (CHistoryColumns::Column): hidden until the user shows them
+  // through the list header's menu; the choice is kept in window.ini.
+  bool HistoryColumnShown(int column) const;
+  void SetHistoryColumnShown(int column, bool shown);
+  // The menu of the list header that shows and hides them.
+  QMenu* HistoryColumnsMenu();
+  CHistoryStore* History() const { return m_historyStore.get(); }
+  const CHistoryColumns& HistoryColumns() const { return m_historyColumns; }
 
  signals:
   // The program should end now (the exit sequence has run).
@@ -226,6 +235,12 @@ class CMainDlg : public QDialog {
   ExtraOptions m_options;
   CEndpointHost* m_endpointHost = nullptr;
   CVerifyControl* m_verify = nullptr;
+  // Every result of a run also goes to History.sqlite; its figures are extra columns.
+  std::unique_ptr<CHistoryStore> m_historyStore;
+  std::unique_ptr<CHistoryRecorder> m_historyRecorder;
+  CHistoryColumns m_historyColumns;
+  QMenu* m_historyMenu = nullptr;
+  void RefreshHistoryColumns();
   CSourceDownloader* m_downloader = nullptr;
 
   CSortListCtrl* m_pList = nullptr;

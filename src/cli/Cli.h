@@ -61,6 +61,7 @@ int RunVerify(const QStringList& args, const std::string& dataDir);
 int RunDownload(const QStringList& args, const std::string& dataDir);
 int RunServe(const QStringList& args, const std::string& dataDir);
 int RunJudge(const QStringList& args, const std::string& dataDir);
+int RunHistory(const QStringList& args, const std::string& dataDir);
 
 // Says on standard error what failed, naming the file: "command: cannot write PATH:
 // reason". Nothing for a success. Returns the exit code for the result: kExitOk,

@@ -20,12 +20,14 @@
 #include "base/Text.h"
 #include "base/Translate.h"
 #include "cli/Cli.h"
+#include "history/History.h"
 #include "proxy/ProxyCredentials.h"
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyExtractor.h"
 #include "proxy/ProxyListFile.h"
 #include "proxy/ProxyListModel.h"
 #include "settings/Favorites.h"
+#include "settings/Options.h"
 #include "settings/Settings.h"
 #include "settings/VerifySource.h"
 #include "verify/VerifyControl.h"
@@ -51,7 +53,8 @@ constexpr const char* kVerifyUsage = QT_TRANSLATE_NOOP(
     "or without FILE the data directory's Proxies.pro, exactly as the button\n"
     "\"验证全部\" does, then prints each row as its list-file line in the list's final\n"
     "order (sorted by time). Proxies.pro (and the favourite marks in the profile) are\n"
-    "written back only when the data directory's own list was verified.\n"
+    "written back only when the data directory's own list was verified; then every\n"
+    "result is also recorded in the history (History.sqlite, see the history command).\n"
     "\n"
     "--threads N          workers, 1 to 100 (default: the settings)\n"
     "--connect-timeout S  connection time-out in seconds (default: the settings)\n"
@@ -294,8 +297,26 @@ int RunVerify(const QStringList& args, const std::string& dataDir) {
     return ReportFailure("verify", loaded);
   }
 
+  // The history belongs to the directory's list; a file's proxies are not recorded.
+  std::unique_ptr<CHistoryStore> history;
+  std::optional<CHistoryRecorder> recorder;
+  ExtraOptions extra;
+  if (!opt.file) {
+    // Options.ini that cannot be read leaves the defaults; the run does not need it.
+    LoadOptions(extra, dataDir);
+    history = CHistoryStore::OpenOrWarn(dataDir);
+    if (history) {
+      history->ThinIfDue(HistoryNow(), extra.history.keepDays);
+      recorder.emplace(*history);
+    }
+  }
+
   {
     CVerifyControl control(list, settings);
+    if (recorder) {
+      control.SetHistory(&*recorder);
+      control.SetFavoritesByScore(extra.history.favoritesByScore);
+    }
     control.SetSaveDir(opt.file ? std::nullopt : std::optional<std::string>(dataDir));
     if (opt.file) {
       control.SetCredentials(fileCredentials);

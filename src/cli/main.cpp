@@ -84,6 +84,8 @@ const Command kCommands[] = {
      QT_TRANSLATE_NOOP("QuillberryHelp", "get, set or clear the desktop's system proxy")},
     {"verify", qb::cli::RunVerify,
      QT_TRANSLATE_NOOP("QuillberryHelp", "verify the proxies of the list or of a file")},
+    {"history", qb::cli::RunHistory,
+     QT_TRANSLATE_NOOP("QuillberryHelp", "print the verification history: uptime, median time, results")},
     {"download", qb::cli::RunDownload,
      QT_TRANSLATE_NOOP("QuillberryHelp", "download proxies from web pages or the ticked sources")},
     {"serve", qb::cli::RunServe,

@@ -37,10 +37,6 @@ std::string CsvField(std::string_view field) {
   return out;
 }
 
-namespace {
-
-constexpr const char* kCsvLineEnd = "\r\n";
-
 // Readers of JSON reject broken UTF-8, and a row read from an odd file may hold some:
 // such bytes become U+FFFD here rather than make the whole export unreadable.
 void AppendJsonString(std::string& out, std::string_view text) {
@@ -80,6 +76,10 @@ void AppendJsonString(std::string& out, std::string_view text) {
   }
   out.push_back('"');
 }
+
+namespace {
+
+constexpr const char* kCsvLineEnd = "\r\n";
 
 // The port as a JSON number; a row always holds 1 to 65535 in digits, but "080" must
 // not become a number with a leading zero, and anything else is no number at all.

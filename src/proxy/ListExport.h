@@ -83,5 +83,7 @@ std::string ProxyUrlScheme(std::string_view type);
 // The field as an RFC 4180 CSV field: quoted (quotes doubled) when it holds a comma,
 // a quote, CR or LF, otherwise as it is.
 std::string CsvField(std::string_view field);
+// Appends the text as a JSON string literal, quotes included.
+void AppendJsonString(std::string& out, std::string_view text);
 
 }  // namespace qb

@@ -63,7 +63,7 @@ int CProxyListModel::rowCount(const QModelIndex& parent) const {
 }
 
 int CProxyListModel::columnCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : ColumnCount;
+  return parent.isValid() ? 0 : ColumnCount + ExtraColumnCount();
 }
 
 const CProxyEntry* CProxyListModel::Entry(int row) const {
@@ -92,6 +92,13 @@ const std::string& CProxyListModel::CellText(int row, int column) const {
 
 QVariant CProxyListModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= RowCount()) return {};
+  if (index.column() >= ColumnCount) {
+    if (!m_extra || index.column() - ColumnCount >= m_extra->Count()) return {};
+    if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
+      return m_extra->Text(*m_rows[static_cast<std::size_t>(index.row())], index.column() - ColumnCount);
+    if (role == Qt::TextAlignmentRole) return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
+    return {};
+  }
   switch (role) {
     case Qt::DisplayRole:
     case Qt::ToolTipRole: {
@@ -122,6 +129,11 @@ bool CProxyListModel::setData(const QModelIndex& index, const QVariant& value, i
 }
 
 QVariant CProxyListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation == Qt::Horizontal && section >= ColumnCount && section < ColumnCount + ExtraColumnCount()) {
+    if (role == Qt::DisplayRole) return m_extra->Header(section - ColumnCount);
+    if (role == Qt::TextAlignmentRole) return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
+    return {};
+  }
   if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount) return {};
   if (role == Qt::DisplayRole) return qb::Tr(kHeaders[section]);
   if (role == Qt::TextAlignmentRole) {
@@ -429,7 +441,7 @@ int CProxyListModel::CompareItems(const CProxyEntry& a, const CProxyEntry& b, in
 
 void CProxyListModel::SortRows(int column, bool ascending) {
   FlushPending();
-  if (column < 0 || column >= ColumnCount || m_rows.size() < 2) return;
+  if (column < 0 || column >= ColumnCount + ExtraColumnCount() || m_rows.size() < 2) return;
   const std::size_t n = m_rows.size();
 
   // order[i] = the old row that goes to position i. Numeric columns are compared on
@@ -469,6 +481,11 @@ void CProxyListModel::SortRows(int column, bool ascending) {
       sortBy([](const CProxyEntry& e) { return qb::AsciiLower(e.m_sRemark); });
       break;
     default:
+      if (column >= ColumnCount) {
+        const int extra = column - ColumnCount;
+        sortBy([&](const CProxyEntry& e) { return m_extra->SortKey(e, extra); });
+        break;
+      }
       std::stable_sort(order.begin(), order.end(), [&](int x, int y) {
         return CompareItems(*m_rows[static_cast<std::size_t>(x)], *m_rows[static_cast<std::size_t>(y)],
                             column, ascending) < 0;
@@ -493,6 +510,22 @@ void CProxyListModel::SortRows(int column, bool ascending) {
     changePersistentIndexList(from, to);
   }
   emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+void CProxyListModel::SetExtraColumns(const IExtraColumns* extra) {
+  const int before = ExtraColumnCount();
+  const int after = extra ? extra->Count() : 0;
+  if (before > 0) beginRemoveColumns({}, ColumnCount, ColumnCount + before - 1);
+  m_extra = nullptr;
+  if (before > 0) endRemoveColumns();
+  if (after > 0) beginInsertColumns({}, ColumnCount, ColumnCount + after - 1);
+  m_extra = extra;
+  if (after > 0) endInsertColumns();
+}
+
+void CProxyListModel::ExtraColumnsChanged() {
+  if (ExtraColumnCount() == 0 || RowCount() == 0) return;
+  emit dataChanged(index(0, ColumnCount), index(RowCount() - 1, ColumnCount + ExtraColumnCount() - 1));
 }
 
 std::vector<int> CProxyListModel::SelectedRows() const {

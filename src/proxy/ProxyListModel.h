@@ -8,12 +8,25 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyKeySet.h"
 
 namespace qb {
+
+// Columns after the list's five whose values live outside the rows, in a table keyed by
+// the proxy (the history's figures): the rows stay as small as the list file needs.
+class IExtraColumns {
+ public:
+  virtual ~IExtraColumns() = default;
+  virtual int Count() const = 0;
+  virtual QString Header(int column) const = 0;
+  virtual QString Text(const CProxyEntry& e, int column) const = 0;
+  // Rows sort by this key, ascending: a number first, then a text.
+  virtual std::pair<double, std::string> SortKey(const CProxyEntry& e, int column) const = 0;
+};
 
 class CProxyListModel : public QAbstractTableModel {
   Q_OBJECT
@@ -98,6 +111,12 @@ class CProxyListModel : public QAbstractTableModel {
   // when descending.
   static int CompareItems(const CProxyEntry& a, const CProxyEntry& b, int column, bool ascending);
 
+  // Shows the extra columns after the five (nullptr: none, the default). The model does
+  // not own them; ExtraColumnsChanged repaints them after their values changed.
+  void SetExtraColumns(const IExtraColumns* extra);
+  void ExtraColumnsChanged();
+  int ExtraColumnCount() const { return m_extra ? m_extra->Count() : 0; }
+
   // Selection: the list view shows this selection model, so the logic can select
   // rows without a window.
   QItemSelectionModel* selectionModel() const { return m_selection; }
@@ -134,6 +153,7 @@ class CProxyListModel : public QAbstractTableModel {
   ProxyKeySet m_mapProxyKeys;
   QItemSelectionModel* m_selection;
 
+  const IExtraColumns* m_extra = nullptr;
   int m_bulkDepth = 0;
   std::vector<std::unique_ptr<CProxyEntry>> m_pending;
   std::vector<std::pair<int, int>> m_pendingSelected;  // ranges of m_pending indices

@@ -9,6 +9,7 @@
 #include "base/Files.h"
 #include "base/ProgramDir.h"
 #include "base/Text.h"
+#include "history/History.h"
 #include "proxy/ProxyListModel.h"
 #include "settings/Settings.h"
 
@@ -122,6 +123,43 @@ void ChooseFavorites(CProxyListModel& list, const CSettings& settings) {
       ++chosen;
     }
   }
+}
+
+}  // namespace qb
+
+namespace qb {
+
+void ChooseFavoritesByScore(CProxyListModel& list, const CSettings& settings,
+                            const std::unordered_map<std::string, ProxyScore>& scores) {
+  if (!settings.m_bAutoAddToFavorite || list.RowCount() == 0) return;
+  struct Candidate {
+    int row;
+    double uptime;
+    double median;
+  };
+  std::vector<Candidate> candidates;
+  for (int row = 0; row < list.RowCount(); ++row) {
+    const CProxyEntry* e = list.Entry(row);
+    const std::string type = qb::AsciiUpper(e->m_sProxyType);
+    const bool web = type.empty() || type == "HTTP" || type == "HTTPS";
+    if (!IsTimeText(e->m_sTimeStatus) || qb::CAtof(e->m_sTimeStatus) >= 60) {
+      list.SetFavorite(row, false);
+      continue;
+    }
+    if (!web) continue;
+    Candidate c{row, -1.0, 1e300};
+    if (const auto it = scores.find(list.GetProxyLine(row)); it != scores.end()) {
+      c.uptime = it->second.Uptime();
+      c.median = it->second.medianSeconds.value_or(1e300);
+    }
+    candidates.push_back(c);
+  }
+  std::stable_sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
+    if (a.uptime != b.uptime) return a.uptime > b.uptime;
+    return a.median < b.median;
+  });
+  const std::size_t keep = static_cast<std::size_t>(std::max(0, settings.m_nFavorites));
+  for (std::size_t i = 0; i < candidates.size(); ++i) list.SetFavorite(candidates[i].row, i < keep);
 }
 
 }  // namespace qb

@@ -4,12 +4,14 @@
 
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace qb {
 
 class CProxyListModel;
 class CSettings;
+struct ProxyScore;
 
 // " %d" for every ticked row, in index order: " 0 3 7"; empty when none is ticked.
 std::string FavoritesText(const CProxyListModel& list);
@@ -42,5 +44,12 @@ std::vector<std::string> FavoriteProxyLines(const CProxyListModel& list);
 // Rows of other types that answered in time keep their tick until the last favourite
 // is chosen; every other row is unticked.
 void ChooseFavorites(CProxyListModel& list, const CSettings& settings);
+// The same choice ranked by the history (Options.ini [History] FavoritesByScore=1):
+// of the HTTP and HTTPS rows under 60 seconds in this run, the m_nFavorites with the
+// highest uptime over their latest checks become the ticked rows, a lower median time
+// first among equal uptimes, then the list's order. A row without history ranks last.
+// The other rows are treated as by ChooseFavorites.
+void ChooseFavoritesByScore(CProxyListModel& list, const CSettings& settings,
+                            const std::unordered_map<std::string, ProxyScore>& scores);
 
 }  // namespace qb

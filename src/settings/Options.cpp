@@ -62,6 +62,9 @@ std::string FormatOptionsFile(const ExtraOptions& o) {
   text += "Listen=" + o.endpoint.listen + "\n";
   text += std::string("Policy=") + PolicyName(o.endpoint.policy) + "\n";
   text += "Types=" + types + "\n";
+  text += "\n[History]\n";
+  text += "KeepDays=" + std::to_string(o.history.keepDays) + "\n";
+  text += std::string("FavoritesByScore=") + (o.history.favoritesByScore ? "1" : "0") + "\n";
   return text;
 }
 
@@ -93,6 +96,13 @@ ExtraOptions ParseOptionsFile(std::string_view text) {
       if (const auto p = ParsePolicy(value)) o.endpoint.policy = *p;
     } else if (key == "Endpoint/Types") {
       o.endpoint.types = SplitTypes(value);
+    } else if (key == "History/KeepDays") {
+      int days = 0;
+      const auto [ptr, ec] = std::from_chars(value.data(), value.data() + value.size(), days);
+      if (ec == std::errc() && ptr == value.data() + value.size() && days >= 0 && days <= 36500)
+        o.history.keepDays = days;
+    } else if (key == "History/FavoritesByScore") {
+      ParseFlag(value, o.history.favoritesByScore);
     }
   }
   return o;

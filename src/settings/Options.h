@@ -50,9 +50,21 @@ struct EndpointOptions {
   bool operator==(const EndpointOptions&) const = default;
 };
 
+// The verification history (History.sqlite).
+struct HistoryOptions {
+  // Results older than this many days are deleted, at most once a day; 0 keeps all.
+  int keepDays = 90;
+  // The automatic choice of favourites ranks the HTTP and HTTPS rows by their uptime
+  // over the latest checks, then by their median time, instead of by the last time.
+  bool favoritesByScore = false;
+
+  bool operator==(const HistoryOptions&) const = default;
+};
+
 struct ExtraOptions {
   ScriptOptions script;
   EndpointOptions endpoint;
+  HistoryOptions history;
 
   bool operator==(const ExtraOptions&) const = default;
 };

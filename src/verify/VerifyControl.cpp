@@ -10,6 +10,7 @@
 #include "base/Prompt.h"
 #include "base/Text.h"
 #include "base/Translate.h"
+#include "history/History.h"
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyListFile.h"
 #include "proxy/ProxyListModel.h"
@@ -187,7 +188,7 @@ std::optional<VerifyTask> CVerifyControl::HandRow(int slot, int r, const Resourc
 
   m_list.SetTimeStatus(r, kStatusVerifying);
   StartWatchdog(slot);
-  s.task = InFlight{task.id, r, e};
+  s.task = InFlight{task.id, r, e, task.resource.url};
   ++m_busy;
   return task;
 }
@@ -340,6 +341,10 @@ void CVerifyControl::TakeResult(int slot, const VerifyResult& result) {
   const std::string text = VerifyResultText(result.status, result.seconds);
   if (m_list.Entry(done.row) == done.rowKey) {
     m_list.SetTimeStatus(done.row, text);
+    if (m_history) {
+      m_history->Add({m_list.GetProxyLine(done.row), HistoryNow(), done.resourceUrl, result.status, text,
+                      result.seconds, result.anonymity, result.exitAddress});
+    }
     emit RowVerified(done.row, QString::fromStdString(text));
   }
   if (m_capturePage) {
@@ -378,6 +383,7 @@ void CVerifyControl::EndOfRun() {
   emit StatusLineChanged();
   emit ProgressPos(0);
   FinishVerification();
+  if (m_history) m_history->Flush();
   const bool all = m_verifyAll;
   if (all) {
     m_verifyAll = false;
@@ -385,7 +391,16 @@ void CVerifyControl::EndOfRun() {
     emit ListSorted(CProxyListModel::ColTimeStatus, true);
   }
   if (m_saveDir) emit ListSaved(SaveProxyList(m_list, *m_saveDir));
-  if (all && m_settings.m_bAutoAddToFavorite && m_list.RowCount() > 0) ChooseFavorites(m_list, m_settings);
+  if (all && m_settings.m_bAutoAddToFavorite && m_list.RowCount() > 0) {
+    if (m_favoritesByScore && m_history) {
+      std::vector<std::string> names;
+      names.reserve(static_cast<std::size_t>(m_list.RowCount()));
+      for (int r = 0; r < m_list.RowCount(); ++r) names.push_back(m_list.GetProxyLine(r));
+      ChooseFavoritesByScore(m_list, m_settings, m_history->Store().Scores(names));
+    } else {
+      ChooseFavorites(m_list, m_settings);
+    }
+  }
   emit RunEnded(all);
 }
 
@@ -413,6 +428,7 @@ void CVerifyControl::AbandonVerification() {
   }
   m_busy = 0;
   FinishVerification();
+  if (m_history) m_history->Flush();
 }
 
 void CVerifyControl::RequestStop() {

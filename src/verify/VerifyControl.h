@@ -30,6 +30,7 @@
 
 namespace qb {
 
+class CHistoryRecorder;
 class CProxyListModel;
 class CSettings;
 
@@ -133,6 +134,12 @@ class CVerifyControl : public QObject {
     m_credentials = std::move(store);
     m_credentialsDir.reset();
   }
+  // Where every result goes besides its row (nullptr: nowhere). Whatever it holds is
+  // written when a run ends or is given up, before RunEnded.
+  void SetHistory(CHistoryRecorder* history) { m_history = history; }
+  // The automatic favourites of a run over all rows ranked by the history's scores
+  // (see ChooseFavoritesByScore); needs a history.
+  void SetFavoritesByScore(bool on) { m_favoritesByScore = on; }
   // Makes the workers; returning nullptr counts as a worker that cannot be created.
   void SetWorkerFactory(std::function<CVerifyProxyThread*()> factory) { m_factory = std::move(factory); }
 
@@ -191,6 +198,7 @@ class CVerifyControl : public QObject {
     std::uint64_t taskId = 0;
     int row = -1;
     const void* rowKey = nullptr;
+    std::string resourceUrl;
   };
   struct Slot {
     CVerifyProxyThread* worker = nullptr;
@@ -226,6 +234,8 @@ class CVerifyControl : public QObject {
   CProxyCredentialStore m_credentials;
   std::optional<std::string> m_credentialsDir;
   std::function<CVerifyProxyThread*()> m_factory;
+  CHistoryRecorder* m_history = nullptr;
+  bool m_favoritesByScore = false;
   std::string m_sFallbackFtpUrl = kFallbackFtpUrl;
   std::string m_sFallbackFtpFeature = kFallbackFtpFeature;
   FtpWithoutResource m_ftpWithoutResource = FtpWithoutResource::AskForFallback;

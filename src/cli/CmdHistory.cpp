@@ -1,0 +1,233 @@
+#include <QStringList>
+
+#include <ctime>
+#include <filesystem>
+#include <string>
+
+#include "base/Text.h"
+#include "base/Translate.h"
+#include "cli/Cli.h"
+#include "history/History.h"
+#include "proxy/ListExport.h"
+#include "verify/VerifyTask.h"
+
+namespace qb::cli {
+
+namespace {
+
+constexpr const char* kHistoryUsage = QT_TRANSLATE_NOOP(
+    "QuillberryHelp",
+    "Usage: quillberry-cli history [ADDR:PORT[@TYPE]] [--format line|csv|json] [--limit N]\n"
+    "\n"
+    "Prints what the verification history (History.sqlite in the data directory) keeps.\n"
+    "The window and 'verify' without FILE record every result there; 'verify FILE'\n"
+    "does not, as a file's proxies are not the list's.\n"
+    "\n"
+    "Without a proxy: one line per proxy, by name: its uptime (the share of successful\n"
+    "checks among its latest 20), the median time of those successful ones, the number\n"
+    "of checks kept, the last status, and the anonymity and exit address of the latest\n"
+    "result that had them ('-' for none).\n"
+    "With a proxy: its results, newest first: the time (UTC), the status, the seconds,\n"
+    "the resource, anonymity and exit address. Without @TYPE every type of that\n"
+    "address and port is shown.\n"
+    "\n"
+    "--format FORMAT  line (blank-separated, the default), csv (with a header; CR LF)\n"
+    "                 or json (an array of objects)\n"
+    "--limit N        at most N lines (proxies, or results of the proxy)\n"
+    "\n"
+    "Exit status: 0 when something was printed; 1 when the history is empty or holds\n"
+    "nothing of the proxy; 2 for bad arguments.");
+
+enum class Format { Line, Csv, Json };
+
+std::string UtcText(std::int64_t when) {
+  const std::time_t t = static_cast<std::time_t>(when);
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
+  return buf;
+}
+
+std::string OrDash(const std::string& s) {
+  return s.empty() ? "-" : s;
+}
+
+std::string Seconds(std::optional<double> s) {
+  return s ? qb::Format("%.2f", *s) : std::string();
+}
+
+std::string Uptime(const ProxyScore& s) {
+  return qb::Format("%.0f%%", 100.0 * s.Uptime());
+}
+
+void JsonField(std::string& out, const char* key, const std::string& value, bool first = false) {
+  if (!first) out += ",";
+  AppendJsonString(out, key);
+  out += ":";
+  AppendJsonString(out, value);
+}
+
+void JsonNumber(std::string& out, const char* key, const std::string& number) {
+  out += ",";
+  AppendJsonString(out, key);
+  out += ":";
+  out += number.empty() ? "null" : number;
+}
+
+std::string Scores(const std::vector<ProxyScore>& scores, Format format) {
+  std::string out;
+  if (format == Format::Csv)
+    out += "proxy,uptime,successes,recent_checks,median,checks,last_status,anonymity,exit_address\r\n";
+  if (format == Format::Json) out += "[";
+  bool first = true;
+  for (const ProxyScore& s : scores) {
+    switch (format) {
+      case Format::Line:
+        out += s.proxy + " " + Uptime(s) + " " + OrDash(Seconds(s.medianSeconds)) + " " +
+               std::to_string(s.totalChecks) + " " + OrDash(s.lastStatus) + " " + OrDash(s.anonymity) + " " +
+               OrDash(s.exitAddress) + "\n";
+        break;
+      case Format::Csv:
+        out += CsvField(s.proxy) + "," + qb::Format("%.3f", s.Uptime()) + "," + std::to_string(s.successes) +
+               "," + std::to_string(s.checks) + "," + Seconds(s.medianSeconds) + "," +
+               std::to_string(s.totalChecks) + "," + CsvField(s.lastStatus) + "," + CsvField(s.anonymity) +
+               "," + CsvField(s.exitAddress) + "\r\n";
+        break;
+      case Format::Json:
+        out += first ? "\n{" : ",\n{";
+        JsonField(out, "proxy", s.proxy, true);
+        JsonNumber(out, "uptime", qb::Format("%.3f", s.Uptime()));
+        JsonNumber(out, "successes", std::to_string(s.successes));
+        JsonNumber(out, "recent_checks", std::to_string(s.checks));
+        JsonNumber(out, "median", Seconds(s.medianSeconds));
+        JsonNumber(out, "checks", std::to_string(s.totalChecks));
+        JsonField(out, "last_status", s.lastStatus);
+        JsonField(out, "anonymity", s.anonymity);
+        JsonField(out, "exit_address", s.exitAddress);
+        out += "}";
+        break;
+    }
+    first = false;
+  }
+  if (format == Format::Json) out += first ? "]\n" : "\n]\n";
+  return out;
+}
+
+std::string Results(const std::vector<HistoryRecord>& results, Format format) {
+  std::string out;
+  if (format == Format::Csv) out += "proxy,time,status,seconds,resource,anonymity,exit_address\r\n";
+  if (format == Format::Json) out += "[";
+  bool first = true;
+  for (const HistoryRecord& r : results) {
+    const bool ok = r.code == VERIFY_OK;
+    const std::string seconds = ok ? qb::Format("%.2f", r.seconds) : std::string();
+    switch (format) {
+      case Format::Line:
+        out += UtcText(r.when) + " " + r.proxy + " " + OrDash(r.status) + " " + OrDash(seconds) + " " +
+               OrDash(r.resource) + " " + OrDash(r.anonymity) + " " + OrDash(r.exitAddress) + "\n";
+        break;
+      case Format::Csv:
+        out += CsvField(r.proxy) + "," + UtcText(r.when) + "," + CsvField(r.status) + "," + seconds + "," +
+               CsvField(r.resource) + "," + CsvField(r.anonymity) + "," + CsvField(r.exitAddress) + "\r\n";
+        break;
+      case Format::Json:
+        out += first ? "\n{" : ",\n{";
+        JsonField(out, "proxy", r.proxy, true);
+        JsonField(out, "time", UtcText(r.when));
+        JsonField(out, "status", r.status);
+        JsonNumber(out, "seconds", seconds);
+        JsonField(out, "resource", r.resource);
+        JsonField(out, "anonymity", r.anonymity);
+        JsonField(out, "exit_address", r.exitAddress);
+        out += "}";
+        break;
+    }
+    first = false;
+  }
+  if (format == Format::Json) out += first ? "]\n" : "\n]\n";
+  return out;
+}
+
+}  // namespace
+
+int RunHistory(const QStringList& args, const std::string& dataDir) {
+  if (WantsHelp(args)) {
+    Out(Help(kHistoryUsage));
+    return kExitOk;
+  }
+  Format format = Format::Line;
+  int limit = 0;
+  std::string proxy;
+  for (int i = 0; i < args.size(); ++i) {
+    QString a = args[i];
+    QString value;
+    const bool inlineValue = a.startsWith("--format=") || a.startsWith("--limit=");
+    if (inlineValue) {
+      value = a.section('=', 1);
+      a = a.section('=', 0, 0);
+    }
+    if (a == "--format" || a == "--limit") {
+      if (!inlineValue) {
+        if (i + 1 >= args.size()) {
+          Err("history: " + a.toStdString() + " needs a value");
+          return kExitUsage;
+        }
+        value = args[++i];
+      }
+      if (a == "--format") {
+        if (value == "line") {
+          format = Format::Line;
+        } else if (value == "csv") {
+          format = Format::Csv;
+        } else if (value == "json") {
+          format = Format::Json;
+        } else {
+          Err("history: unknown format: " + value.toStdString() + " (use line, csv or json)");
+          return kExitUsage;
+        }
+      } else {
+        bool ok = false;
+        limit = value.toInt(&ok);
+        if (!ok || limit < 1) {
+          Err("history: --limit must be a positive number");
+          return kExitUsage;
+        }
+      }
+    } else if (a.startsWith("-")) {
+      Err("history: unknown option: " + a.toStdString());
+      Err("Run 'quillberry-cli history --help' for usage.");
+      return kExitUsage;
+    } else if (!proxy.empty()) {
+      Err("history: only one proxy may be given");
+      return kExitUsage;
+    } else {
+      proxy = a.toStdString();
+      // The list names types in upper case.
+      if (const std::size_t at = proxy.find('@'); at != std::string::npos)
+        proxy = proxy.substr(0, at + 1) + qb::AsciiUpper(proxy.substr(at + 1));
+    }
+  }
+
+  std::error_code ec;
+  if (!std::filesystem::exists(std::filesystem::path(dataDir) / kHistoryFileName, ec)) {
+    Err("history: no verification history in " + dataDir + " yet");
+    return kExitNotFound;
+  }
+  const std::unique_ptr<CHistoryStore> store = CHistoryStore::OpenOrWarn(dataDir);
+  if (!store) return kExitNotFound;
+
+  if (proxy.empty()) {
+    std::vector<ProxyScore> scores = store->AllScores();
+    if (limit > 0 && scores.size() > static_cast<std::size_t>(limit))
+      scores.resize(static_cast<std::size_t>(limit));
+    OutRaw(Scores(scores, format));
+    return scores.empty() ? kExitNotFound : kExitOk;
+  }
+  const std::vector<HistoryRecord> results = store->Results(proxy, limit);
+  if (results.empty()) Err("history: nothing recorded for " + proxy);
+  OutRaw(Results(results, format));
+  return results.empty() ? kExitNotFound : kExitOk;
+}
+
+}  // namespace qb::cli

@@ -1,0 +1,455 @@
+#include "history/History.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+
+#include "base/Prompt.h"
+#include "base/Translate.h"
+#include "verify/VerifyTask.h"
+
+namespace qb {
+
+namespace {
+
+// Names and places are kept apart from the results so that a result row holds small
+// integers only; a row then costs about as much as its index entry.
+constexpr HistoryMigration kMigrations[] = {
+    {1,
+     "CREATE TABLE proxy("
+     "  id INTEGER PRIMARY KEY,"
+     "  name TEXT NOT NULL UNIQUE,"
+     "  anonymity TEXT,"
+     "  exit_address TEXT);"
+     "CREATE TABLE resource("
+     "  id INTEGER PRIMARY KEY,"
+     "  url TEXT NOT NULL UNIQUE);"
+     "CREATE TABLE result("
+     "  id INTEGER PRIMARY KEY,"
+     "  proxy_id INTEGER NOT NULL REFERENCES proxy(id),"
+     "  at INTEGER NOT NULL,"
+     "  resource_id INTEGER REFERENCES resource(id),"
+     "  code INTEGER NOT NULL,"
+     "  status TEXT NOT NULL,"
+     "  seconds REAL,"
+     "  anonymity TEXT,"
+     "  exit_address TEXT);"
+     "CREATE INDEX result_by_proxy ON result(proxy_id, at);"
+     "CREATE TABLE meta("
+     "  key TEXT PRIMARY KEY,"
+     "  value) WITHOUT ROWID;"},
+};
+
+// Tables the current schema must have; a file that claims the version without them is
+// not ours.
+constexpr const char* kRequiredTables[] = {"proxy", "resource", "result", "meta"};
+
+class Statement {
+ public:
+  Statement(sqlite3* db, const char* sql) {
+    if (sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr) != SQLITE_OK) m_stmt = nullptr;
+  }
+  ~Statement() { sqlite3_finalize(m_stmt); }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+  explicit operator bool() const { return m_stmt != nullptr; }
+  sqlite3_stmt* get() const { return m_stmt; }
+  void Bind(int i, std::int64_t v) { sqlite3_bind_int64(m_stmt, i, v); }
+  void Bind(int i, double v) { sqlite3_bind_double(m_stmt, i, v); }
+  void Bind(int i, const std::string& v) {
+    sqlite3_bind_text(m_stmt, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+  }
+  void BindTextOrNull(int i, const std::string& v) {
+    if (v.empty()) {
+      sqlite3_bind_null(m_stmt, i);
+    } else {
+      Bind(i, v);
+    }
+  }
+  int Step() { return sqlite3_step(m_stmt); }
+  void Reset() {
+    sqlite3_reset(m_stmt);
+    sqlite3_clear_bindings(m_stmt);
+  }
+  std::int64_t Int(int c) const { return sqlite3_column_int64(m_stmt, c); }
+  double Real(int c) const { return sqlite3_column_double(m_stmt, c); }
+  bool Null(int c) const { return sqlite3_column_type(m_stmt, c) == SQLITE_NULL; }
+  std::string Text(int c) const {
+    const auto* p = sqlite3_column_text(m_stmt, c);
+    return p ? std::string(reinterpret_cast<const char*>(p),
+                           static_cast<std::size_t>(sqlite3_column_bytes(m_stmt, c)))
+             : std::string();
+  }
+
+ private:
+  sqlite3_stmt* m_stmt = nullptr;
+};
+
+bool ExecOn(sqlite3* db, const char* sql, std::string* error = nullptr) {
+  char* msg = nullptr;
+  const int rc = sqlite3_exec(db, sql, nullptr, nullptr, &msg);
+  if (rc != SQLITE_OK && error) *error = msg ? msg : sqlite3_errstr(rc);
+  sqlite3_free(msg);
+  return rc == SQLITE_OK;
+}
+
+// Brings the database to the newest version of migrations. An empty reason on success;
+// otherwise why the file cannot be used.
+std::string PrepareSchema(sqlite3* db, std::span<const HistoryMigration> migrations) {
+  std::string error;
+  // The first read tells a database from any other file.
+  // Statements are finished before the journal mode changes: an open one holds a read
+  // transaction, in which the mode cannot change.
+  int current = 0;
+  {
+    Statement version(db, "PRAGMA user_version");
+    if (!version || version.Step() != SQLITE_ROW) return sqlite3_errmsg(db);
+    current = static_cast<int>(version.Int(0));
+  }
+  const int newest = migrations.empty() ? 0 : migrations.back().version;
+  if (current > newest) return "schema version " + std::to_string(current) + " is newer than this program's";
+  if (current == 0) {
+    // A version-0 file must be empty: anything in it was made by someone else.
+    Statement any(db, "SELECT count(*) FROM sqlite_master");
+    if (!any || any.Step() != SQLITE_ROW) return sqlite3_errmsg(db);
+    if (any.Int(0) != 0) return "the file holds tables of another program";
+  }
+  if (!ExecOn(db, "PRAGMA journal_mode=WAL", &error)) return error;
+  ExecOn(db, "PRAGMA synchronous=NORMAL");
+  for (const HistoryMigration& m : migrations) {
+    if (m.version <= current) continue;
+    const std::string sql = std::string("BEGIN IMMEDIATE;") + m.sql +
+                            ";PRAGMA user_version=" + std::to_string(m.version) + ";COMMIT;";
+    if (!ExecOn(db, sql.c_str(), &error)) {
+      ExecOn(db, "ROLLBACK");
+      return "migration to version " + std::to_string(m.version) + " failed: " + error;
+    }
+  }
+  for (const char* table : kRequiredTables) {
+    Statement t(db, "SELECT 1 FROM sqlite_master WHERE type='table' AND name=?1");
+    if (!t) return sqlite3_errmsg(db);
+    t.Bind(1, std::string(table));
+    if (t.Step() != SQLITE_ROW) return std::string("table ") + table + " is missing";
+  }
+  return {};
+}
+
+sqlite3* OpenFile(const std::string& path, std::string& error) {
+  sqlite3* db = nullptr;
+  const int rc = sqlite3_open_v2(path.c_str(), &db,
+                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (rc != SQLITE_OK) {
+    error = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    sqlite3_close(db);
+    return nullptr;
+  }
+  sqlite3_busy_timeout(db, 5000);
+  return db;
+}
+
+std::string TimeSuffix() {
+  const std::time_t t = std::time(nullptr);
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y%m%d-%H%M%S", &tm);
+  return buf;
+}
+
+// Moves path (and the journal files beside it) aside; the new name, or empty.
+std::string MoveAside(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::string target = path + ".damaged-" + TimeSuffix();
+  for (int n = 2; fs::exists(target); ++n)
+    target = path + ".damaged-" + TimeSuffix() + "-" + std::to_string(n);
+  std::error_code ec;
+  fs::rename(path, target, ec);
+  if (ec) return {};
+  for (const char* side : {"-wal", "-shm"}) {
+    std::error_code ignored;
+    if (fs::exists(path + side, ignored)) fs::rename(path + side, target + side, ignored);
+  }
+  return target;
+}
+
+}  // namespace
+
+std::span<const HistoryMigration> HistoryMigrations() {
+  return kMigrations;
+}
+
+std::int64_t HistoryNow() {
+  return static_cast<std::int64_t>(std::time(nullptr));
+}
+
+void ScoreChecks(ProxyScore& score, std::span<const std::pair<bool, double>> newestFirst) {
+  const std::size_t n = std::min<std::size_t>(newestFirst.size(), kScoreWindow);
+  std::vector<double> times;
+  score.checks = static_cast<int>(n);
+  score.successes = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!newestFirst[i].first) continue;
+    ++score.successes;
+    times.push_back(newestFirst[i].second);
+  }
+  score.medianSeconds.reset();
+  if (times.empty()) return;
+  std::sort(times.begin(), times.end());
+  const std::size_t mid = times.size() / 2;
+  score.medianSeconds = times.size() % 2 ? times[mid] : (times[mid - 1] + times[mid]) / 2.0;
+}
+
+std::unique_ptr<CHistoryStore> CHistoryStore::Open(const std::string& dataDir, OpenReport* report,
+                                                   std::span<const HistoryMigration> migrations) {
+  OpenReport local;
+  OpenReport& r = report ? *report : local;
+  r = {};
+  const std::string path = (std::filesystem::path(dataDir) / kHistoryFileName).string();
+  std::error_code ec;
+  r.created = !std::filesystem::exists(path, ec);
+
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    std::string error;
+    sqlite3* db = OpenFile(path, error);
+    if (db) {
+      error = PrepareSchema(db, migrations);
+      if (error.empty()) return std::unique_ptr<CHistoryStore>(new CHistoryStore(db, path));
+      sqlite3_close(db);
+    }
+    r.reason = error;
+    if (attempt > 0 || !std::filesystem::exists(path, ec)) break;
+    r.movedAside = MoveAside(path);
+    if (r.movedAside.empty()) break;
+    r.created = true;
+  }
+  return nullptr;
+}
+
+std::unique_ptr<CHistoryStore> CHistoryStore::OpenOrWarn(const std::string& dataDir) {
+  OpenReport report;
+  auto store = Open(dataDir, &report);
+  if (!store) {
+    const std::string path = (std::filesystem::path(dataDir) / kHistoryFileName).string();
+    ShowMessage(
+        qb::Tr(kMsgHistoryUnavailable).arg(QString::fromStdString(path)).toStdString() + "\n" + report.reason,
+        qb::Tr(kCaptionHistory).toStdString(), MsgIcon::Warning);
+  } else if (!report.movedAside.empty()) {
+    ShowMessage(qb::Tr(kMsgHistoryDamaged).arg(QString::fromStdString(report.movedAside)).toStdString() +
+                    "\n" + report.reason,
+                qb::Tr(kCaptionHistory).toStdString(), MsgIcon::Warning);
+  }
+  return store;
+}
+
+CHistoryStore::~CHistoryStore() {
+  sqlite3_close(m_db);
+}
+
+bool CHistoryStore::Exec(const char* sql) {
+  return ExecOn(m_db, sql);
+}
+
+bool CHistoryStore::Append(std::span<const HistoryRecord> records) {
+  if (records.empty()) return true;
+  if (!Exec("BEGIN IMMEDIATE")) return false;
+  Statement addProxy(m_db, "INSERT INTO proxy(name) VALUES(?1) ON CONFLICT(name) DO NOTHING");
+  Statement findProxy(m_db, "SELECT id FROM proxy WHERE name=?1");
+  Statement addResource(m_db, "INSERT INTO resource(url) VALUES(?1) ON CONFLICT(url) DO NOTHING");
+  Statement findResource(m_db, "SELECT id FROM resource WHERE url=?1");
+  Statement latest(m_db, "UPDATE proxy SET anonymity=?2, exit_address=?3 WHERE id=?1");
+  Statement insert(
+      m_db,
+      "INSERT INTO result(proxy_id, at, resource_id, code, status, seconds, anonymity, exit_address)"
+      " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
+  bool ok = addProxy && findProxy && addResource && findResource && latest && insert;
+  // A run checks every proxy against the same one or two resources.
+  std::unordered_map<std::string, std::int64_t> resources;
+  auto idOf = [&](Statement& add, Statement& find, const std::string& name) -> std::int64_t {
+    add.Bind(1, name);
+    const int rc = add.Step();
+    add.Reset();
+    if (rc != SQLITE_DONE) return -1;
+    find.Bind(1, name);
+    const std::int64_t id = find.Step() == SQLITE_ROW ? find.Int(0) : -1;
+    find.Reset();
+    return id;
+  };
+  for (const HistoryRecord& rec : records) {
+    if (!ok) break;
+    const std::int64_t proxyId = idOf(addProxy, findProxy, rec.proxy);
+    std::int64_t resourceId = -1;
+    if (!rec.resource.empty()) {
+      auto it = resources.find(rec.resource);
+      if (it == resources.end())
+        it = resources.emplace(rec.resource, idOf(addResource, findResource, rec.resource)).first;
+      resourceId = it->second;
+      if (resourceId < 0) ok = false;
+    }
+    if (proxyId < 0) ok = false;
+    if (!ok) break;
+    insert.Bind(1, proxyId);
+    insert.Bind(2, rec.when);
+    if (resourceId >= 0) insert.Bind(3, resourceId);
+    insert.Bind(4, static_cast<std::int64_t>(rec.code));
+    insert.Bind(5, rec.status);
+    if (rec.code == VERIFY_OK) insert.Bind(6, rec.seconds);
+    insert.BindTextOrNull(7, rec.anonymity);
+    insert.BindTextOrNull(8, rec.exitAddress);
+    ok = insert.Step() == SQLITE_DONE;
+    insert.Reset();
+    if (ok && !(rec.anonymity.empty() && rec.exitAddress.empty())) {
+      latest.Bind(1, proxyId);
+      latest.BindTextOrNull(2, rec.anonymity);
+      latest.BindTextOrNull(3, rec.exitAddress);
+      ok = latest.Step() == SQLITE_DONE;
+      latest.Reset();
+    }
+  }
+  if (ok && Exec("COMMIT")) return true;
+  Exec("ROLLBACK");
+  return false;
+}
+
+std::int64_t CHistoryStore::Thin(std::int64_t now, int keepDays) {
+  if (keepDays <= 0) return 0;
+  const std::int64_t cutoff = now - static_cast<std::int64_t>(keepDays) * 86400;
+  // Per proxy through its index, so that a thinning reads only what it deletes and the
+  // proxies' index entries, never the whole table.
+  Statement del(m_db,
+                "DELETE FROM result WHERE id IN (SELECT r.id FROM proxy p CROSS"
+                " JOIN result r ON r.proxy_id = p.id AND r.at < ?1)");
+  if (!del) return 0;
+  del.Bind(1, cutoff);
+  if (del.Step() != SQLITE_DONE) return 0;
+  const std::int64_t removed = sqlite3_changes64(m_db);
+  Exec("DELETE FROM proxy WHERE NOT EXISTS (SELECT 1 FROM result WHERE result.proxy_id = proxy.id)");
+  return removed;
+}
+
+void CHistoryStore::ThinIfDue(std::int64_t now, int keepDays) {
+  Statement last(m_db, "SELECT value FROM meta WHERE key='thinned'");
+  if (last && last.Step() == SQLITE_ROW && now - last.Int(0) < 86400 && now >= last.Int(0)) return;
+  Thin(now, keepDays);
+  Statement mark(m_db, "INSERT OR REPLACE INTO meta(key, value) VALUES('thinned', ?1)");
+  if (!mark) return;
+  mark.Bind(1, now);
+  mark.Step();
+}
+
+std::optional<ProxyScore> CHistoryStore::ScoreOf(std::int64_t proxyId, const std::string& name) {
+  Statement recent(
+      m_db,
+      "SELECT code, seconds, at, status FROM result WHERE proxy_id=?1 ORDER BY at DESC, id DESC LIMIT ?2");
+  if (!recent) return std::nullopt;
+  recent.Bind(1, proxyId);
+  recent.Bind(2, static_cast<std::int64_t>(kScoreWindow));
+  ProxyScore score;
+  score.proxy = name;
+  std::vector<std::pair<bool, double>> checks;
+  while (recent.Step() == SQLITE_ROW) {
+    if (checks.empty()) {
+      score.lastWhen = recent.Int(2);
+      score.lastStatus = recent.Text(3);
+    }
+    checks.emplace_back(recent.Int(0) == VERIFY_OK, recent.Real(1));
+  }
+  if (checks.empty()) return std::nullopt;
+  ScoreChecks(score, checks);
+  Statement info(m_db,
+                 "SELECT (SELECT count(*) FROM result WHERE proxy_id=?1), anonymity, exit_address FROM proxy "
+                 "WHERE id=?1");
+  if (info) {
+    info.Bind(1, proxyId);
+    if (info.Step() == SQLITE_ROW) {
+      score.totalChecks = info.Int(0);
+      score.anonymity = info.Text(1);
+      score.exitAddress = info.Text(2);
+    }
+  }
+  return score;
+}
+
+std::unordered_map<std::string, ProxyScore> CHistoryStore::Scores(const std::vector<std::string>& proxies) {
+  std::unordered_map<std::string, ProxyScore> out;
+  Statement find(m_db, "SELECT id FROM proxy WHERE name=?1");
+  if (!find) return out;
+  Exec("BEGIN");
+  for (const std::string& name : proxies) {
+    find.Bind(1, name);
+    const bool found = find.Step() == SQLITE_ROW;
+    const std::int64_t id = found ? find.Int(0) : -1;
+    find.Reset();
+    if (!found) continue;
+    if (auto score = ScoreOf(id, name)) out.emplace(name, std::move(*score));
+  }
+  Exec("COMMIT");
+  return out;
+}
+
+std::vector<ProxyScore> CHistoryStore::AllScores() {
+  std::vector<ProxyScore> out;
+  std::vector<std::pair<std::int64_t, std::string>> ids;
+  {
+    Statement all(m_db, "SELECT id, name FROM proxy ORDER BY name");
+    if (!all) return out;
+    while (all.Step() == SQLITE_ROW) ids.emplace_back(all.Int(0), all.Text(1));
+  }
+  Exec("BEGIN");
+  for (const auto& [id, name] : ids) {
+    if (auto score = ScoreOf(id, name)) out.push_back(std::move(*score));
+  }
+  Exec("COMMIT");
+  return out;
+}
+
+std::vector<HistoryRecord> CHistoryStore::Results(const std::string& proxy, int limit) {
+  std::vector<HistoryRecord> out;
+  const bool typed = proxy.find('@') != std::string::npos;
+  Statement q(m_db,
+              "SELECT p.name, r.at, s.url, r.code, r.status, r.seconds, r.anonymity, r.exit_address"
+              " FROM result r JOIN proxy p ON p.id = r.proxy_id LEFT JOIN resource s ON s.id = r.resource_id"
+              " WHERE p.name = ?1 OR (?2 AND substr(p.name, 1, length(?1) + 1) = ?1 || '@')"
+              " ORDER BY r.at DESC, r.id DESC LIMIT ?3");
+  if (!q) return out;
+  q.Bind(1, proxy);
+  q.Bind(2, static_cast<std::int64_t>(typed ? 0 : 1));
+  q.Bind(3, static_cast<std::int64_t>(limit > 0 ? limit : -1));
+  while (q.Step() == SQLITE_ROW) {
+    HistoryRecord rec;
+    rec.proxy = q.Text(0);
+    rec.when = q.Int(1);
+    rec.resource = q.Text(2);
+    rec.code = static_cast<int>(q.Int(3));
+    rec.status = q.Text(4);
+    rec.seconds = q.Real(5);
+    rec.anonymity = q.Text(6);
+    rec.exitAddress = q.Text(7);
+    out.push_back(std::move(rec));
+  }
+  return out;
+}
+
+std::int64_t CHistoryStore::ResultCount() {
+  Statement q(m_db, "SELECT count(*) FROM result");
+  return q && q.Step() == SQLITE_ROW ? q.Int(0) : 0;
+}
+
+void CHistoryRecorder::Add(HistoryRecord record) {
+  if (m_buffer.empty()) m_firstBuffered = std::chrono::steady_clock::now();
+  m_buffer.push_back(std::move(record));
+  if (m_buffer.size() >= kBatchSize || std::chrono::steady_clock::now() - m_firstBuffered >= kBatchAge)
+    Flush();
+}
+
+void CHistoryRecorder::Flush() {
+  if (m_buffer.empty()) return;
+  // A batch that cannot be written is dropped: the history is statistics, and holding
+  // it back would only grow the buffer while the disk stays full.
+  m_store.Append(m_buffer);
+  m_buffer.clear();
+}
+
+}  // namespace qb

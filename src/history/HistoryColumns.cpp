@@ -1,0 +1,95 @@
+#include "history/HistoryColumns.h"
+
+#include <limits>
+
+#include "base/Text.h"
+#include "base/Translate.h"
+
+namespace qb {
+
+namespace {
+
+constexpr double kNone = std::numeric_limits<double>::infinity();
+
+// Paranoid proxies first when sorted ascending: the order a user looking for hiding
+// places wants.
+int AnonymityRank(const std::string& word) {
+  if (word == "elite") return 0;
+  if (word == "anonymous") return 1;
+  if (word == "transparent") return 2;
+  return 3;
+}
+
+}  // namespace
+
+QString AnonymityText(const std::string& judgeWord) {
+  if (judgeWord == "elite") return qb::Tr(kAnonymityElite);
+  if (judgeWord == "anonymous") return qb::Tr(kAnonymityAnonymous);
+  if (judgeWord == "transparent") return qb::Tr(kAnonymityTransparent);
+  return QString::fromStdString(judgeWord);
+}
+
+QString CHistoryColumns::Header(int column) const {
+  switch (column) {
+    case Uptime:
+      return qb::Tr(kHeaderUptime);
+    case Median:
+      return qb::Tr(kHeaderMedian);
+    case Anonymity:
+      return qb::Tr(kHeaderAnonymity);
+    case ExitAddress:
+      return qb::Tr(kHeaderExitAddress);
+    default:
+      return {};
+  }
+}
+
+const ProxyScore* CHistoryColumns::Find(const CProxyEntry& e) const {
+  const auto it = m_scores.find(FormatProxyLine(e));
+  return it == m_scores.end() ? nullptr : &it->second;
+}
+
+QString CHistoryColumns::Text(const CProxyEntry& e, int column) const {
+  const ProxyScore* s = Find(e);
+  if (!s) return {};
+  switch (column) {
+    case Uptime:
+      return QString::fromStdString(
+          qb::Format("%.0f%% (%d/%d)", 100.0 * s->Uptime(), s->successes, s->checks));
+    case Median:
+      return s->medianSeconds ? QString::fromStdString(qb::Format("%.1f", *s->medianSeconds)) : QString();
+    case Anonymity:
+      return AnonymityText(s->anonymity);
+    case ExitAddress:
+      return QString::fromStdString(s->exitAddress);
+    default:
+      return {};
+  }
+}
+
+std::pair<double, std::string> CHistoryColumns::SortKey(const CProxyEntry& e, int column) const {
+  const ProxyScore* s = Find(e);
+  if (!s) return {kNone, {}};
+  switch (column) {
+    // Ascending means the best first: the highest uptime, the shortest median.
+    case Uptime:
+      return {-s->Uptime(), {}};
+    case Median:
+      return {s->medianSeconds.value_or(kNone), {}};
+    case Anonymity:
+      return {static_cast<double>(AnonymityRank(s->anonymity)), {}};
+    case ExitAddress:
+      return {s->exitAddress.empty() ? kNone : 0.0, s->exitAddress};
+    default:
+      return {kNone, {}};
+  }
+}
+
+void CHistoryColumns::Refresh(CHistoryStore& store, const CProxyListModel& list) {
+  std::vector<std::string> names;
+  names.reserve(static_cast<std::size_t>(list.RowCount()));
+  for (int r = 0; r < list.RowCount(); ++r) names.push_back(list.GetProxyLine(r));
+  m_scores = store.Scores(names);
+}
+
+}  // namespace qb

@@ -1,0 +1,45 @@
+// The history's figures as columns of the proxy list: uptime, median time, and the
+// anonymity and exit address a judge page saw last. The values are held here, keyed by
+// the proxy's list line, and refreshed from the history after each run.
+#pragma once
+
+#include <QtGlobal>
+
+#include <string>
+#include <unordered_map>
+
+#include "history/History.h"
+#include "proxy/ProxyListModel.h"
+
+namespace qb {
+
+inline constexpr const char* kHeaderUptime = QT_TRANSLATE_NOOP("Quillberry", "在线率");
+inline constexpr const char* kHeaderMedian = QT_TRANSLATE_NOOP("Quillberry", "中位时间");
+inline constexpr const char* kHeaderAnonymity = QT_TRANSLATE_NOOP("Quillberry", "匿名度");
+inline constexpr const char* kHeaderExitAddress = QT_TRANSLATE_NOOP("Quillberry", "出口地址");
+inline constexpr const char* kAnonymityTransparent = QT_TRANSLATE_NOOP("Quillberry", "透明");
+inline constexpr const char* kAnonymityAnonymous = QT_TRANSLATE_NOOP("Quillberry", "匿名");
+inline constexpr const char* kAnonymityElite = QT_TRANSLATE_NOOP("Quillberry", "高匿");
+
+class CHistoryColumns : public IExtraColumns {
+ public:
+  static constexpr int Uptime = 0, Median = 1, Anonymity = 2, ExitAddress = 3, Count_ = 4;
+
+  int Count() const override { return Count_; }
+  QString Header(int column) const override;
+  QString Text(const CProxyEntry& e, int column) const override;
+  std::pair<double, std::string> SortKey(const CProxyEntry& e, int column) const override;
+
+  // Reads the scores of the list's proxies from the history.
+  void Refresh(CHistoryStore& store, const CProxyListModel& list);
+  void SetScores(std::unordered_map<std::string, ProxyScore> scores) { m_scores = std::move(scores); }
+  const ProxyScore* Find(const CProxyEntry& e) const;
+
+ private:
+  std::unordered_map<std::string, ProxyScore> m_scores;
+};
+
+// The judge's word ("elite") in the interface's language.
+QString AnonymityText(const std::string& judgeWord);
+
+}  // namespace qb
