@@ -11,6 +11,9 @@ packages=(
   qt6-translations-l10n
   qt6-l10n-tools
   libcurl4-openssl-dev libglib2.0-dev libglib2.0-bin
+  # locating addresses: MaxMind databases, the system's country database, and the
+  # writer the tests make their own small databases with
+  libmaxminddb-dev libgeoip-dev geoip-database libmaxmind-db-writer-perl mmdb-bin
   libgtest-dev libgmock-dev libbenchmark-dev
   # the format check of the test command
   clang-format

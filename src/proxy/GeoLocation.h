@@ -73,5 +73,7 @@ void SetGeoRecheckInterval(std::chrono::milliseconds interval);
 
 // The Chinese name of an ISO 3166 alpha-2 code (upper case), or nullptr.
 const char* ChineseCountryName(std::string_view code);
+// The code whose Chinese name that is exactly, or empty.
+std::string_view CountryCodeOfChineseName(std::string_view name);
 
 }  // namespace qb
