@@ -198,6 +198,9 @@ struct Snapshot {
   std::vector<std::shared_ptr<MmdbFile>> mmdb;  // in the order they are tried
   std::shared_ptr<LegacyFile> v4;
   std::shared_ptr<LegacyFile> v6;
+  // Whether the data directory has the location file: a failed open per row would
+  // cost more than the rest of the lookup.
+  bool wry = false;
   std::chrono::steady_clock::time_point checked;
 };
 
@@ -245,6 +248,7 @@ std::shared_ptr<const Snapshot> Build(const Snapshot* old, const std::string& da
     if (a->epoch != b->epoch) return a->epoch > b->epoch;
     return a->path < b->path;
   });
+  s->wry = !dataDir.empty() && StatFile(JoinPath(dataDir, kIpLocationFileName)).has_value();
   s->v4 = Refresh(old ? old->v4 : nullptr, JoinPath(systemDir, "GeoIP.dat"));
   s->v6 = Refresh(old ? old->v6 : nullptr, JoinPath(systemDir, "GeoIPv6.dat"));
   return s;
@@ -399,10 +403,12 @@ std::string GeoRemark(const GeoResult& result) {
 
 GeoLookup LocateAddressIn(const GeoSources& sources, std::string_view address, UiLanguage language) {
   GeoLookup out;
+  const std::string systemDir = sources.systemDir.empty() ? SystemGeoIpDir() : sources.systemDir;
+  const std::shared_ptr<const Snapshot> snap = Current(sources.dataDir, systemDir);
   // 1. The documented location file, read exactly as before.
-  const std::string wry = !sources.wryFile.empty()  ? sources.wryFile
-                          : sources.dataDir.empty() ? std::string()
-                                                    : JoinPath(sources.dataDir, kIpLocationFileName);
+  const std::string wry = !sources.wryFile.empty() ? sources.wryFile
+                          : snap->wry              ? JoinPath(sources.dataDir, kIpLocationFileName)
+                                                   : std::string();
   if (!wry.empty()) {
     std::string country, area;
     if (LookupIpLocation(wry, std::string(address), country, area)) {
@@ -417,8 +423,6 @@ GeoLookup LocateAddressIn(const GeoSources& sources, std::string_view address, U
   }
   const std::optional<Address> a = ParseAddress(address);
   if (!a) return out;
-  const std::string systemDir = sources.systemDir.empty() ? SystemGeoIpDir() : sources.systemDir;
-  const std::shared_ptr<const Snapshot> snap = Current(sources.dataDir, systemDir);
   // 2. The user's MaxMind databases.
   for (const auto& m : snap->mmdb) {
     if (!m->db) {
