@@ -259,9 +259,26 @@ std::shared_ptr<const Snapshot> Current(const std::string& dataDir, const std::s
   const auto now = std::chrono::steady_clock::now();
   const std::chrono::milliseconds interval(g_recheckMs.load());
   std::lock_guard<std::mutex> lock(g_cacheMutex);
+  // A process normally reads one data directory; the tests read many, whose mapped
+  // files need not stay open.
+  if (g_cache.size() > 8 && !g_cache.count(key)) g_cache.clear();
   std::shared_ptr<const Snapshot>& slot = g_cache[key];
   if (!slot || now - slot->checked >= interval) slot = Build(slot.get(), dataDir, systemDir);
   return slot;
+}
+
+// libGeoIP's English names are ISO 8859-1.
+std::string Latin1ToUtf8(const char* s) {
+  std::string out;
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(s); *p; ++p) {
+    if (*p < 0x80) {
+      out += static_cast<char>(*p);
+    } else {
+      out += static_cast<char>(0xc0 | (*p >> 6));
+      out += static_cast<char>(0x80 | (*p & 0x3f));
+    }
+  }
+  return out;
 }
 
 // ---- reading a MaxMind record ----
@@ -329,7 +346,7 @@ std::optional<GeoResult> LookMmdb(const MmdbFile& f, const Address& a, UiLanguag
     } else if (language == UiLanguage::Chinese && ChineseCountryName(g.countryCode)) {
       g.country = ChineseCountryName(g.countryCode);
     } else if (const int id = GeoIP_id_by_code(g.countryCode.c_str()); id > 0) {
-      g.country = GeoIP_name_by_id(id) ? GeoIP_name_by_id(id) : g.countryCode;
+      g.country = GeoIP_name_by_id(id) ? Latin1ToUtf8(GeoIP_name_by_id(id)) : g.countryCode;
     } else {
       g.country = g.countryCode;
     }
@@ -346,19 +363,6 @@ std::optional<GeoResult> LookMmdb(const MmdbFile& f, const Address& a, UiLanguag
   }
   if (g.country.empty() && g.area.empty()) return std::nullopt;
   return g;
-}
-
-std::string Latin1ToUtf8(const char* s) {
-  std::string out;
-  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(s); *p; ++p) {
-    if (*p < 0x80) {
-      out += static_cast<char>(*p);
-    } else {
-      out += static_cast<char>(0xc0 | (*p >> 6));
-      out += static_cast<char>(0x80 | (*p & 0x3f));
-    }
-  }
-  return out;
 }
 
 std::optional<GeoResult> LookLegacy(const LegacyFile& f, const Address& a, UiLanguage language) {
