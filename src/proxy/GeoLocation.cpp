@@ -3,12 +3,16 @@
 #include <GeoIP.h>
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <fcntl.h>
 #include <maxminddb.h>
 #include <netinet/in.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -81,6 +85,73 @@ std::optional<Address> ParseAddress(std::string_view text) {
   return a;
 }
 
+// ---- private copies ----
+
+// The databases are read through a mapping (libmaxminddb) or a cache filled at open
+// (libGeoIP). A user who copies a newer database over the old one rewrites the very
+// file in place: a mapping of it would then see other bytes than were checked, and
+// pages past a shortened end would kill the process. So each database is read from a
+// copy nobody else can reach: an unnamed file in TMPDIR (O_TMPFILE, kept in the page
+// cache, not in the process's memory), or an in-memory file where that is refused.
+class PrivateCopy {
+ public:
+  PrivateCopy() = default;
+  PrivateCopy(const PrivateCopy&) = delete;
+  PrivateCopy& operator=(const PrivateCopy&) = delete;
+  ~PrivateCopy() {
+    if (m_fd >= 0) ::close(m_fd);
+  }
+
+  bool Create(std::string* why) {
+    const char* tmp = std::getenv("TMPDIR");
+    m_fd = ::open(tmp && *tmp ? tmp : "/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (m_fd < 0) m_fd = ::memfd_create("quillberry-location", MFD_CLOEXEC);
+    if (m_fd < 0) *why = std::string("no room for a private copy: ") + std::strerror(errno);
+    return m_fd >= 0;
+  }
+  bool Write(const char* data, std::size_t size, std::string* why) {
+    while (size > 0) {
+      const ssize_t n = ::write(m_fd, data, size);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        *why = std::string("cannot copy it: ") + std::strerror(n < 0 ? errno : ENOSPC);
+        return false;
+      }
+      data += n;
+      size -= static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+  bool CopyFrom(const std::string& path, std::string* why) {
+    const int in = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) {
+      *why = std::string("cannot be read: ") + std::strerror(errno);
+      return false;
+    }
+    std::vector<char> buffer(1 << 20);
+    bool ok = true;
+    for (;;) {
+      const ssize_t n = ::read(in, buffer.data(), buffer.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        *why = std::string("cannot be read: ") + std::strerror(errno);
+        ok = false;
+      }
+      if (n <= 0 || !Write(buffer.data(), static_cast<std::size_t>(n), why)) {
+        ok = ok && n == 0;
+        break;
+      }
+    }
+    ::close(in);
+    return ok;
+  }
+  // A name the libraries can open it by; the opened file stays the copy.
+  std::string Path() const { return "/proc/self/fd/" + std::to_string(m_fd); }
+
+ private:
+  int m_fd = -1;
+};
+
 // ---- MaxMind databases ----
 
 struct MmdbFile {
@@ -99,8 +170,11 @@ std::shared_ptr<MmdbFile> OpenMmdb(const std::string& path, const FileId& id) {
   auto f = std::make_shared<MmdbFile>();
   f->path = path;
   f->id = id;
+  PrivateCopy copy;
+  if (!copy.Create(&f->error) || !copy.CopyFrom(path, &f->error)) return f;
   auto db = std::make_unique<MMDB_s>();
-  const int status = MMDB_open(path.c_str(), MMDB_MODE_MMAP, db.get());
+  // The mapping outlives the copy's descriptor, and with it the file.
+  const int status = MMDB_open(copy.Path().c_str(), MMDB_MODE_MMAP, db.get());
   if (status != MMDB_SUCCESS) {
     f->error = std::string("not a readable MaxMind database (") + MMDB_strerror(status) + ")";
     return f;
@@ -185,7 +259,10 @@ std::shared_ptr<LegacyFile> OpenLegacy(const std::string& path, const FileId& id
   }
   f->error = CheckLegacyTree(*bytes);
   if (!f->error.empty()) return f;
-  f->gi = GeoIP_open(path.c_str(), GEOIP_MEMORY_CACHE | GEOIP_SILENCE);
+  // The library reads the bytes that were checked, not the file as it may be now.
+  PrivateCopy copy;
+  if (!copy.Create(&f->error) || !copy.Write(bytes->data(), bytes->size(), &f->error)) return f;
+  f->gi = GeoIP_open(copy.Path().c_str(), GEOIP_MEMORY_CACHE | GEOIP_SILENCE);
   if (!f->gi) f->error = "GeoIP cannot open it";
   return f;
 }

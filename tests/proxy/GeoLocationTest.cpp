@@ -104,7 +104,7 @@ TEST_F(GeoLocation, ChainTriesWryThenMmdbCityBeforeCountryThenTheSystem) {
   EXPECT_EQ(Find("8.8.8.8").result, (GeoResult{"US", "美国", "加利福尼亚州", "wry.dll"}));
   // It knows no IPv6 and not this range: the databases answer, the city one first
   // although the country one is newer and sorts first by name.
-  EXPECT_EQ(Find("198.51.100.7").result->source, "b-city.mmdb");
+  EXPECT_EQ(Find("198.51.100.7").result.value_or(GeoResult{}).source, "b-city.mmdb");
   ASSERT_EQ(std::remove(dir.File(kIpLocationFileName).c_str()), 0);
   EXPECT_EQ(Find("8.8.8.8").result, (GeoResult{"CH", "瑞士", "", "b-city.mmdb"}));
 
@@ -120,7 +120,7 @@ TEST_F(GeoLocation, ChainTriesWryThenMmdbCityBeforeCountryThenTheSystem) {
   // Of two city databases the newer answers.
   MakeMmdb(dir.File("old.mmdb"), "Test-City", 1600000000);
   MakeMmdb(dir.File("new.mmdb"), "Test-City", 1650000000);
-  EXPECT_EQ(Find("8.8.8.8").result->source, "new.mmdb");
+  EXPECT_EQ(Find("8.8.8.8").result.value_or(GeoResult{}).source, "new.mmdb");
 }
 
 TEST_F(GeoLocation, DamagedFilesAreNamedAndPassedOver) {
@@ -159,6 +159,23 @@ TEST_F(GeoLocation, DamagedFilesAreNamedAndPassedOver) {
   EXPECT_EQ(r.out, "United States\nsource: GeoIP.dat\n");
   EXPECT_NE(r.err.find(dir.File("garbage.mmdb") + ": not a readable MaxMind database"), std::string::npos)
       << r.err;
+}
+
+TEST_F(GeoLocation, DatabaseRewrittenInPlaceUnderAnOpenOneIsNoCrash) {
+  // Copying a new database over the old one truncates the same file: the open one
+  // must not see it shrink under its feet until the next check.
+  MakeMmdb(dir.File("city.mmdb"), "Test-City", 1700000000);
+  SetGeoRecheckInterval(std::chrono::hours(1));
+  const GeoResult swiss{"CH", "瑞士", "", "city.mmdb"};
+  ASSERT_EQ(Find("8.8.8.8").result, swiss);
+  qbtest::WriteFile(dir.File("city.mmdb"), "");
+  EXPECT_EQ(Find("8.8.8.8").result, swiss);
+  EXPECT_EQ(Find("2001:db8:1::1").result, (GeoResult{"JP", "日本", "东京", "city.mmdb"}));
+  SetGeoRecheckInterval(std::chrono::milliseconds(0));
+  const GeoLookup now = Find("8.8.8.8");
+  EXPECT_EQ(now.result, (GeoResult{"US", "美国", "", "GeoIP.dat"}));
+  ASSERT_EQ(now.problems.size(), 1u);
+  EXPECT_EQ(now.problems[0].file, dir.File("city.mmdb"));
 }
 
 TEST_F(GeoLocation, CommandLineTakesIpv6AndNamesTheSource) {
