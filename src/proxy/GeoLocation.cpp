@@ -206,7 +206,7 @@ struct LegacyFile {
 // libGeoIP trusts the tree it reads: a pointer past the end of a damaged file would be
 // followed, and a leaf past the country table would index beyond it. So the whole
 // reachable tree is checked once here, before the library sees the file.
-std::string CheckLegacyTree(const std::string& bytes) {
+std::string CheckLegacyTree(const std::string& bytes, bool v6) {
   const std::size_t size = bytes.size();
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   // The structure info: three 0xFF bytes and the edition, within the last 20 bytes
@@ -219,8 +219,10 @@ std::string CheckLegacyTree(const std::string& bytes) {
       break;
     }
   }
-  if (edition != GEOIP_COUNTRY_EDITION && edition != GEOIP_COUNTRY_EDITION_V6)
-    return "not a GeoIP country database (edition " + std::to_string(edition) + ")";
+  // The library refuses a lookup of the other family, with a message on standard error.
+  if (edition != (v6 ? GEOIP_COUNTRY_EDITION_V6 : GEOIP_COUNTRY_EDITION))
+    return std::string("not a GeoIP ") + (v6 ? "IPv6" : "IPv4") + " country database (edition " +
+           std::to_string(edition) + ")";
   const std::size_t nodes = size / kRecordBytes;
   if (nodes == 0) return "too short to be a GeoIP database";
   const unsigned countries = GeoIP_num_countries();
@@ -247,7 +249,7 @@ std::string CheckLegacyTree(const std::string& bytes) {
   return {};
 }
 
-std::shared_ptr<LegacyFile> OpenLegacy(const std::string& path, const FileId& id) {
+std::shared_ptr<LegacyFile> OpenLegacy(const std::string& path, const FileId& id, bool v6) {
   auto f = std::make_shared<LegacyFile>();
   f->path = path;
   f->id = id;
@@ -257,7 +259,7 @@ std::shared_ptr<LegacyFile> OpenLegacy(const std::string& path, const FileId& id
     f->error = "cannot be read: " + error;
     return f;
   }
-  f->error = CheckLegacyTree(*bytes);
+  f->error = CheckLegacyTree(*bytes, v6);
   if (!f->error.empty()) return f;
   // The library reads the bytes that were checked, not the file as it may be now.
   PrivateCopy copy;
@@ -291,11 +293,12 @@ bool IsMmdbName(const std::string& name) {
   return tail == ".mmdb";
 }
 
-std::shared_ptr<LegacyFile> Refresh(const std::shared_ptr<LegacyFile>& old, const std::string& path) {
+std::shared_ptr<LegacyFile> Refresh(const std::shared_ptr<LegacyFile>& old, const std::string& path,
+                                    bool v6) {
   const std::optional<FileId> id = StatFile(path);
   if (!id) return nullptr;
   if (old && old->path == path && old->id == *id) return old;
-  return OpenLegacy(path, *id);
+  return OpenLegacy(path, *id, v6);
 }
 
 std::shared_ptr<const Snapshot> Build(const Snapshot* old, const std::string& dataDir,
@@ -326,8 +329,8 @@ std::shared_ptr<const Snapshot> Build(const Snapshot* old, const std::string& da
     return a->path < b->path;
   });
   s->wry = !dataDir.empty() && StatFile(JoinPath(dataDir, kIpLocationFileName)).has_value();
-  s->v4 = Refresh(old ? old->v4 : nullptr, JoinPath(systemDir, "GeoIP.dat"));
-  s->v6 = Refresh(old ? old->v6 : nullptr, JoinPath(systemDir, "GeoIPv6.dat"));
+  s->v4 = Refresh(old ? old->v4 : nullptr, JoinPath(systemDir, "GeoIP.dat"), false);
+  s->v6 = Refresh(old ? old->v6 : nullptr, JoinPath(systemDir, "GeoIPv6.dat"), true);
   return s;
 }
 

@@ -152,6 +152,11 @@ TEST_F(GeoLocation, DamagedFilesAreNamedAndPassedOver) {
   const GeoLookup v6 = Find("2001:4860:4860::8888", UiLanguage::English, system.Path());
   EXPECT_FALSE(v6.result);
   EXPECT_EQ(v6.problems.back().file, system.File("GeoIPv6.dat"));
+  // A sound database of the other family in its place.
+  qbtest::WriteFile(system.File("GeoIPv6.dat"), qbtest::ReadFile(kSystemDir + "/GeoIP.dat"));
+  const GeoLookup swapped = Find("2001:4860:4860::8888", UiLanguage::English, system.Path());
+  EXPECT_FALSE(swapped.result);
+  EXPECT_EQ(swapped.problems.back().reason, "not a GeoIP IPv6 country database (edition 1)");
 
   // The command line says which file and why, and still answers from the next source.
   const qbtest::CliResult r = qbtest::RunCli({"--lang", "en", "--data-dir", dir.Path(), "lookup", "8.8.8.8"});
