@@ -1077,12 +1077,16 @@ written by the window or another command (nothing was changed).
             <translation type="unfinished" />
         </message>
         <message>
-            <source>Usage: quillberry-cli lookup [--wry FILE] ADDRESS
+            <source>Usage: quillberry-cli lookup [--wry FILE] [--geoip-dir DIR] ADDRESS
 
-Prints the country text and the area text of an IPv4 address from the location
-data file (default: wry.dll in the data directory), separated by one blank.
-Exit status: 0 found, 1 not found, 2 bad usage, an ADDRESS that is not an IPv4
-address, or a data file that cannot be read (named on standard error).</source>
+Prints where an IPv4 or IPv6 address is: the country and the area, separated by one
+blank, as an empty remark gets them; then &quot;source: &quot; and the file that answered.
+The sources, first match wins: wry.dll in the data directory (or --wry FILE), every
+*.mmdb in the data directory (city databases first), the system&apos;s GeoIP.dat and
+GeoIPv6.dat (in /usr/share/GeoIP, or --geoip-dir DIR). A damaged source is named on
+standard error and passed over.
+Exit status: 0 found, 1 not found, 2 bad usage, an ADDRESS that is not an IP
+address, or a --wry file that cannot be read.</source>
             <translation type="unfinished" />
         </message>
         <message>

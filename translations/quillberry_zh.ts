@@ -944,18 +944,24 @@ written by the window or another command (nothing was changed).
 </translation>
     </message>
     <message>
-        <source>Usage: quillberry-cli lookup [--wry FILE] ADDRESS
+        <source>Usage: quillberry-cli lookup [--wry FILE] [--geoip-dir DIR] ADDRESS
 
-Prints the country text and the area text of an IPv4 address from the location
-data file (default: wry.dll in the data directory), separated by one blank.
-Exit status: 0 found, 1 not found, 2 bad usage, an ADDRESS that is not an IPv4
-address, or a data file that cannot be read (named on standard error).</source>
-        <translation>用法: quillberry-cli lookup [--wry 文件] 地址
+Prints where an IPv4 or IPv6 address is: the country and the area, separated by one
+blank, as an empty remark gets them; then &quot;source: &quot; and the file that answered.
+The sources, first match wins: wry.dll in the data directory (or --wry FILE), every
+*.mmdb in the data directory (city databases first), the system&apos;s GeoIP.dat and
+GeoIPv6.dat (in /usr/share/GeoIP, or --geoip-dir DIR). A damaged source is named on
+standard error and passed over.
+Exit status: 0 found, 1 not found, 2 bad usage, an ADDRESS that is not an IP
+address, or a --wry file that cannot be read.</source>
+        <translation>用法: quillberry-cli lookup [--wry 文件] [--geoip-dir 目录] 地址
 
-从所在地数据文件（缺省：数据目录中的 wry.dll）中列出 IPv4 地址的国家和地区文字，以一个
-空格隔开。
-退出状态：0 找到，1 没有找到，2 用法错误、地址不是 IPv4 地址，或数据文件无法读取（在
-标准错误上列出）。</translation>
+列出 IPv4 或 IPv6 地址的所在地：国家和地区，以一个空格隔开，与空备注所填的相同；再列出
+“source: ”和给出答案的文件。
+依次查找，先找到者为准：数据目录中的 wry.dll（或 --wry 文件）、数据目录中的每个 *.mmdb
+（城市数据库在前）、系统的 GeoIP.dat 和 GeoIPv6.dat（在 /usr/share/GeoIP，或
+--geoip-dir 目录）。损坏的来源在标准错误上列出并跳过。
+退出状态：0 找到，1 没有找到，2 用法错误、地址不是 IP 地址，或 --wry 文件无法读取。</translation>
     </message>
     <message>
         <source>Usage: quillberry-cli parse [LINE...]

@@ -34,7 +34,7 @@
 #include "base/Prompt.h"
 #include "base/Text.h"
 #include "base/Translate.h"
-#include "proxy/IpLocation.h"
+#include "proxy/GeoLocation.h"
 #include "proxy/ProxyExtractor.h"
 #include "proxy/ProxyListCommands.h"
 #include "proxy/ProxyListFile.h"
@@ -875,10 +875,8 @@ void CMainDlg::OnModifySelected() {
     const ModifyOutcome outcome = ModifyProxyRow(
         m_list, row, dlg.m_sType.toStdString(), dlg.m_sAddress.toStdString(), dlg.m_sPort.toStdString(),
         dlg.m_sRemark.toStdString(), [dataDir](const std::string& address) {
-          std::string country, area;
-          if (!LookupIpLocation(qb::JoinPath(dataDir, kIpLocationFileName), address, country, area))
-            return std::string();
-          return std::string(qb::Trim(country)) + " " + std::string(qb::Trim(area));
+          const std::optional<GeoResult> where = LocateAddress(dataDir, address, CurrentLanguage());
+          return where ? GeoRemark(*where) : std::string();
         });
     // The row's log-on under its key as it now stands; the old key's goes with the save.
     const std::optional<ProxyCredentials> newLogOn = DialogLogOn(dlg);

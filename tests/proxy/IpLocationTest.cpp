@@ -167,12 +167,16 @@ TEST(IpLocation, MissingOrUnreadableFileFindsNothing) {
   EXPECT_FALSE(Lookup(dir.File("wry.dll"), "1.2.3.4").ok);
   EXPECT_FALSE(Lookup(dir.Path(), "1.2.3.4").ok);  // a directory
 
-  // Without --wry the command line reads wry.dll from the data directory it was given.
-  EXPECT_EQ(qbtest::RunCli({"--data-dir", dir.Path(), "lookup", "1.2.3.4"}).exitCode, 2);
+  // Without --wry the command line reads wry.dll from the data directory it was given;
+  // without one there, the other sources (here none) are asked, without a complaint.
+  const auto none =
+      qbtest::RunCli({"--data-dir", dir.Path(), "lookup", "--geoip-dir", dir.Path(), "1.2.3.4"});
+  EXPECT_EQ(none.exitCode, 1);
+  EXPECT_EQ(none.err, "");
   qbtest::WriteFile(dir.File(kIpLocationFileName), MakeFile({{"1.2.3.0", "1.2.3.255", "here", "there", ""}}));
   const auto found = qbtest::RunCli({"--data-dir", dir.Path(), "lookup", "1.2.3.4"});
   EXPECT_EQ(found.exitCode, 0) << found.err;
-  EXPECT_EQ(found.out, "here there\n");
+  EXPECT_EQ(found.out, "here there\nsource: wry.dll\n");
 }
 
 TEST(IpLocation, ChineseTextsRoundTripAndAreCutAtWholeCharacters) {
@@ -300,9 +304,10 @@ TEST(IpLocationCli, PrintsCountryAndAreaOrExitsOneOrTwo) {
 
   qbtest::CliResult r = qbtest::RunCli({"lookup", "--wry", file, "61.50.172.138"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(r.out, "中国 北京市\n");
+  EXPECT_EQ(r.out, "中国 北京市\nsource: loc.dat\n");
 
-  r = qbtest::RunCli({"lookup", "--wry", file, "61.50.173.1"});
+  // Not in the file, nor in the (empty) system directory.
+  r = qbtest::RunCli({"lookup", "--wry", file, "--geoip-dir", dir.Path(), "61.50.173.1"});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.out, "");
 
@@ -310,7 +315,7 @@ TEST(IpLocationCli, PrintsCountryAndAreaOrExitsOneOrTwo) {
   qbtest::WriteFile(dir.File("wry.dll"), qbtest::ReadFile(file));
   r = qbtest::RunCli({"--data-dir", dir.Path(), "lookup", "61.50.172.1"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(r.out, "中国 北京市\n");
+  EXPECT_EQ(r.out, "中国 北京市\nsource: wry.dll\n");
 
   // A file that cannot be read and an input that is no address are mistakes to be told
   // about, not an address that is simply not in the file.
@@ -323,7 +328,7 @@ TEST(IpLocationCli, PrintsCountryAndAreaOrExitsOneOrTwo) {
   for (const std::string bad : {"61.50.172", "61.50.172.1x", "host.example", "61.50.172.300", ""}) {
     r = qbtest::RunCli({"lookup", "--wry", file, bad});
     EXPECT_EQ(r.exitCode, 2) << bad;
-    EXPECT_NE(r.err.find("not an IPv4 address: " + bad), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("not an IP address: " + bad), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "") << bad;
   }
   EXPECT_EQ(qbtest::RunCli({"lookup"}).exitCode, 2);
