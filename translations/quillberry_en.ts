@@ -991,6 +991,10 @@ Are you sure?</translation>
             <source>高匿</source>
             <translation>Elite</translation>
         </message>
+        <message>
+            <source>国家</source>
+            <translation>Country</translation>
+        </message>
     </context>
     <context>
         <name>QuillberryHelp</name>
@@ -1033,7 +1037,7 @@ directory and did not finish within five seconds.
             <translation type="unfinished" />
         </message>
         <message>
-            <source>print the location of an IPv4 address</source>
+            <source>print the location of an IPv4 or IPv6 address</source>
             <translation type="unfinished" />
         </message>
         <message>

@@ -886,8 +886,8 @@ directory and did not finish within five seconds.
         <translation>把代理行拆成五个字段</translation>
     </message>
     <message>
-        <source>print the location of an IPv4 address</source>
-        <translation>列出 IPv4 地址的所在地</translation>
+        <source>print the location of an IPv4 or IPv6 address</source>
+        <translation>列出 IPv4 或 IPv6 地址的所在地</translation>
     </message>
     <message>
         <source>print the settings and verification resources</source>

@@ -102,6 +102,7 @@ CMainDlg::CMainDlg(MainDlgOptions options, QWidget* parent)
     m_verify->SetHistory(m_historyRecorder.get());
     m_verify->SetFavoritesByScore(m_options.history.favoritesByScore);
   }
+  m_historyColumns.SetDataDir(m_dataDir);
   m_list.SetExtraColumns(&m_historyColumns);
 
   CreateControls();
@@ -870,12 +871,18 @@ void CMainDlg::OnModifySelected() {
     dlg.m_sUser = Q(logOn->user);
     dlg.m_sPassword = Q(logOn->password);
   }
+  // Where a judge saw the proxy come out is where its traffic appears to be from; it
+  // stands for the proxy only while the address is the one the judge saw it at.
+  const std::string oldAddress = e->m_sProxyAddr;
+  const ProxyScore* score = m_historyColumns.Find(*e);
+  const std::string exitAddress = score ? score->exitAddress : std::string();
   if (dlg.exec() == QDialog::Accepted) {
     const std::string dataDir = m_dataDir;
     const ModifyOutcome outcome = ModifyProxyRow(
         m_list, row, dlg.m_sType.toStdString(), dlg.m_sAddress.toStdString(), dlg.m_sPort.toStdString(),
-        dlg.m_sRemark.toStdString(), [dataDir](const std::string& address) {
-          const std::optional<GeoResult> where = LocateAddress(dataDir, address, CurrentLanguage());
+        dlg.m_sRemark.toStdString(), [dataDir, oldAddress, exitAddress](const std::string& address) {
+          const std::string& located = address == oldAddress && !exitAddress.empty() ? exitAddress : address;
+          const std::optional<GeoResult> where = LocateAddress(dataDir, located, CurrentLanguage());
           return where ? GeoRemark(*where) : std::string();
         });
     // The row's log-on under its key as it now stands; the old key's goes with the save.

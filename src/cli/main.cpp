@@ -77,7 +77,7 @@ const Command kCommands[] = {
     {"parse", qb::cli::RunParse,
      QT_TRANSLATE_NOOP("QuillberryHelp", "split proxy lines into their five fields")},
     {"lookup", qb::cli::RunLookup,
-     QT_TRANSLATE_NOOP("QuillberryHelp", "print the location of an IPv4 address")},
+     QT_TRANSLATE_NOOP("QuillberryHelp", "print the location of an IPv4 or IPv6 address")},
     {"settings", qb::cli::RunSettings,
      QT_TRANSLATE_NOOP("QuillberryHelp", "print the settings and verification resources")},
     {"proxy", qb::cli::RunProxy,

@@ -2,8 +2,10 @@
 
 #include <limits>
 
+#include "base/Language.h"
 #include "base/Text.h"
 #include "base/Translate.h"
+#include "proxy/GeoLocation.h"
 
 namespace qb {
 
@@ -39,9 +41,18 @@ QString CHistoryColumns::Header(int column) const {
       return qb::Tr(kHeaderAnonymity);
     case ExitAddress:
       return qb::Tr(kHeaderExitAddress);
+    case Country:
+      return qb::Tr(kHeaderCountry);
     default:
       return {};
   }
+}
+
+std::string CHistoryColumns::CountryOf(const CProxyEntry& e) const {
+  const ProxyScore* s = Find(e);
+  const std::string& address = s && !s->exitAddress.empty() ? s->exitAddress : e.m_sProxyAddr;
+  const std::optional<GeoResult> where = LocateAddress(m_dataDir, address, CurrentLanguage());
+  return where ? where->country : std::string();
 }
 
 const ProxyScore* CHistoryColumns::Find(const CProxyEntry& e) const {
@@ -50,6 +61,8 @@ const ProxyScore* CHistoryColumns::Find(const CProxyEntry& e) const {
 }
 
 QString CHistoryColumns::Text(const CProxyEntry& e, int column) const {
+  // Every proxy has a country, verified or not.
+  if (column == Country) return QString::fromStdString(CountryOf(e));
   const ProxyScore* s = Find(e);
   if (!s) return {};
   switch (column) {
@@ -68,6 +81,10 @@ QString CHistoryColumns::Text(const CProxyEntry& e, int column) const {
 }
 
 std::pair<double, std::string> CHistoryColumns::SortKey(const CProxyEntry& e, int column) const {
+  if (column == Country) {
+    std::string country = CountryOf(e);
+    return {country.empty() ? kNone : 0.0, std::move(country)};
+  }
   const ProxyScore* s = Find(e);
   if (!s) return {kNone, {}};
   switch (column) {

@@ -17,13 +17,14 @@ inline constexpr const char* kHeaderUptime = QT_TRANSLATE_NOOP("Quillberry", "�
 inline constexpr const char* kHeaderMedian = QT_TRANSLATE_NOOP("Quillberry", "中位时间");
 inline constexpr const char* kHeaderAnonymity = QT_TRANSLATE_NOOP("Quillberry", "匿名度");
 inline constexpr const char* kHeaderExitAddress = QT_TRANSLATE_NOOP("Quillberry", "出口地址");
+inline constexpr const char* kHeaderCountry = QT_TRANSLATE_NOOP("Quillberry", "国家");
 inline constexpr const char* kAnonymityTransparent = QT_TRANSLATE_NOOP("Quillberry", "透明");
 inline constexpr const char* kAnonymityAnonymous = QT_TRANSLATE_NOOP("Quillberry", "匿名");
 inline constexpr const char* kAnonymityElite = QT_TRANSLATE_NOOP("Quillberry", "高匿");
 
 class CHistoryColumns : public IExtraColumns {
  public:
-  static constexpr int Uptime = 0, Median = 1, Anonymity = 2, ExitAddress = 3, Count_ = 4;
+  static constexpr int Uptime = 0, Median = 1, Anonymity = 2, ExitAddress = 3, Country = 4, Count_ = 5;
 
   int Count() const override { return Count_; }
   QString Header(int column) const override;
@@ -32,11 +33,17 @@ class CHistoryColumns : public IExtraColumns {
 
   // Reads the scores of the list's proxies from the history.
   void Refresh(CHistoryStore& store, const CProxyListModel& list);
+  // Where the location databases are looked for (the country column).
+  void SetDataDir(std::string dataDir) { m_dataDir = std::move(dataDir); }
   void SetScores(std::unordered_map<std::string, ProxyScore> scores) { m_scores = std::move(scores); }
   const ProxyScore* Find(const CProxyEntry& e) const;
 
  private:
+  // The country of the exit address a judge saw, else of the proxy's own address.
+  std::string CountryOf(const CProxyEntry& e) const;
+
   std::unordered_map<std::string, ProxyScore> m_scores;
+  std::string m_dataDir;
 };
 
 // The judge's word ("elite") in the interface's language.

@@ -2,6 +2,8 @@
 // scores, the list's extra columns, the favourites by score and the history command.
 #include <gtest/gtest.h>
 
+#include <QFileInfo>
+
 #include <QEventLoop>
 #include <QHeaderView>
 #include <QMenu>
@@ -303,7 +305,7 @@ TEST(HistoryColumns, ExtraColumnsShowAndSortTheScores) {
   scores["127.0.0.1:2@HTTP"] = score("127.0.0.1:2@HTTP", 9, 10, 0.8, "elite");
   columns.SetScores(scores);
   list.SetExtraColumns(&columns);
-  ASSERT_EQ(list.columnCount(), CProxyListModel::ColumnCount + 4);
+  ASSERT_EQ(list.columnCount(), CProxyListModel::ColumnCount + CHistoryColumns::Count_);
   const int uptime = CProxyListModel::ColumnCount + CHistoryColumns::Uptime;
   const int median = CProxyListModel::ColumnCount + CHistoryColumns::Median;
   EXPECT_EQ(list.headerData(uptime, Qt::Horizontal).toString(), qb::Tr(kHeaderUptime));
@@ -323,6 +325,30 @@ TEST(HistoryColumns, ExtraColumnsShowAndSortTheScores) {
 
   list.SetExtraColumns(nullptr);
   EXPECT_EQ(list.columnCount(), CProxyListModel::ColumnCount);
+}
+
+// The country column names where a proxy's traffic comes out: the exit address a judge
+// saw when there is one, else the proxy's own address (the system's country database).
+TEST(HistoryColumnsView, TheCountryIsThatOfTheExitAddressElseOfTheProxy) {
+  if (!QFileInfo::exists(QStringLiteral("/usr/share/GeoIP/GeoIP.dat")))
+    GTEST_SKIP() << "the system's country database is not installed";
+  CProxyListModel list;
+  for (const char* line : {"8.8.8.8:80@HTTP", "127.0.0.1:2@HTTP", "127.0.0.1:3@HTTP"})
+    list.AddProxyLine(line, 0);
+  CHistoryColumns columns;
+  ProxyScore judged;
+  judged.exitAddress = "8.8.4.4";
+  columns.SetScores({{"127.0.0.1:2@HTTP", judged}});
+  list.SetExtraColumns(&columns);
+  const int country = CProxyListModel::ColumnCount + CHistoryColumns::Country;
+  EXPECT_EQ(list.headerData(country, Qt::Horizontal).toString(), qb::Tr(kHeaderCountry));
+  EXPECT_EQ(list.data(list.index(0, country)).toString(), "美国");
+  EXPECT_EQ(list.data(list.index(1, country)).toString(), "美国");
+  EXPECT_TRUE(list.data(list.index(2, country)).toString().isEmpty());
+  // Rows without a known country sort last.
+  list.sort(country, Qt::AscendingOrder);
+  EXPECT_EQ(list.GetProxyLine(2), "127.0.0.1:3@HTTP");
+  list.SetExtraColumns(nullptr);
 }
 
 TEST(HistoryFavorites, ByScoreRanksUptimeThenMedian) {
