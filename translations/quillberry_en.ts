@@ -995,6 +995,20 @@ Are you sure?</translation>
             <source>国家</source>
             <translation>Country</translation>
         </message>
+        <message>
+            <source>位置数据库...</source>
+            <translation>Location databases...</translation>
+        </message>
+        <message>
+            <source>位置数据库</source>
+            <translation>Location databases</translation>
+        </message>
+        <message>
+            <source>代理的所在地依次查自：数据目录中的 wry.dll；数据目录中的 .mmdb 文件（MaxMind 格式，例如 db-ip.com 免费的 IP to City Lite / IP to Country Lite，或 MaxMind 的 GeoLite2，需自行下载）；系统的国家数据库（/usr/share/GeoIP，Debian 的 geoip-database 软件包）。
+本程序从不自行下载。要使用 .mmdb 文件，请把它放进数据目录：</source>
+            <translation>A proxy&apos;s location is looked up in turn in: wry.dll in the data directory; .mmdb files in the data directory (MaxMind&apos;s format, for example the free IP to City Lite / IP to Country Lite of db-ip.com, or MaxMind&apos;s GeoLite2, which you download yourself); the system&apos;s country database (/usr/share/GeoIP, Debian&apos;s geoip-database package).
+This program never downloads one. To use an .mmdb file, put it into the data directory:</translation>
+        </message>
     </context>
     <context>
         <name>QuillberryHelp</name>

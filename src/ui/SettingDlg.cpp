@@ -229,6 +229,14 @@ void CSettingDlg::CreateControls() {
   connect(ok, &QPushButton::clicked, this, &CSettingDlg::accept);
   connect(button(2, QT_TRANSLATE_NOOP("Quillberry", "取消"), 233, 256 + kScriptRows, 77, 15),
           &QPushButton::clicked, this, &CSettingDlg::reject);
+  // The location databases are files the user fetches; the dialog says where they go.
+  QPushButton* geo =
+      button(0, QT_TRANSLATE_NOOP("Quillberry", "位置数据库..."), 318, 256 + kScriptRows, 105, 15);
+  geo->setObjectName("GeoDatabases");
+  connect(geo, &QPushButton::clicked, this, [this] {
+    qb::ShowMessage(std::string(kMsgGeoDatabases) + "\n" + m_dataDir, kCaptionGeoDatabases,
+                    qb::MsgIcon::Information);
+  });
   m_pMinimize = check(1059, QT_TRANSLATE_NOOP("Quillberry", "启动时最小化"), 14, 222, 84, 14);
   groupBox("", 7, 147, 421, 100 + kScriptRows);
   label(QT_TRANSLATE_NOOP("Quillberry", "个代理为常用代理"), 131, 162, 67, 14);

@@ -45,6 +45,13 @@ inline constexpr const char* kMsgEndpointAddress =
 inline constexpr const char* kMsgEndpointNotLoopback = QT_TRANSLATE_NOOP(
     "Quillberry", "本机端口的地址不是本机回环地址，网络上的其他计算机也能经由它使用你的代理。\n确定吗？");
 
+inline constexpr const char* kCaptionGeoDatabases = QT_TRANSLATE_NOOP("Quillberry", "位置数据库");
+inline constexpr const char* kMsgGeoDatabases = QT_TRANSLATE_NOOP(
+    "Quillberry",
+    "代理的所在地依次查自：数据目录中的 wry.dll；数据目录中的 .mmdb 文件（MaxMind 格式，"
+    "例如 db-ip.com 免费的 IP to City Lite / IP to Country Lite，或 MaxMind 的 GeoLite2，需自行下载）；"
+    "系统的国家数据库（/usr/share/GeoIP，Debian 的 geoip-database 软件包）。\n"
+    "本程序从不自行下载。要使用 .mmdb 文件，请把它放进数据目录：");
 class CSettingDlg : public QDialog {
   Q_OBJECT
 

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QToolButton>
@@ -553,6 +554,10 @@ namespace {
 // that opens the proxies to the network is asked about, and OK hands the choice back.
 TEST_F(SettingDialog, TheEndpointsAddressIsCheckedAndANetworkAddressIsAskedAbout) {
   auto dlg = Open();
+  // Beside it, the location databases: where they go, the data directory named.
+  QTest::mouseClick(dlg->findChild<QPushButton*>("GeoDatabases"), Qt::LeftButton);
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0].text, std::string(kMsgGeoDatabases) + "\n" + data.Path());
   EndpointOptions shown;
   shown.listen = "127.0.0.1:8899";
   dlg->SetEndpointOptions(shown);
