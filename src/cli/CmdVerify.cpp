@@ -47,7 +47,7 @@ constexpr const char* kVerifyUsage = QT_TRANSLATE_NOOP(
     "Usage: quillberry-cli verify [--data-dir DIR] [--threads N] [--connect-timeout S]\n"
     "                             [--verify-timeout S] [--http URL FEATURE] [--ftp URL FEATURE]\n"
     "                             [--watchdog S] [--format FORMAT] [--type TYPE] [--working]\n"
-    "                             [FILE]\n"
+    "                             [--shard K/N] [FILE]\n"
     "\n"
     "Verifies every proxy of FILE (any text, read as the import command reads a file),\n"
     "or without FILE the data directory's Proxies.pro, exactly as the button\n"
@@ -64,6 +64,10 @@ constexpr const char* kVerifyUsage = QT_TRANSLATE_NOOP(
     "                     skipped (they keep their texts; standard error counts them)\n"
     "                     With neither, the resources ticked in the settings are used;\n"
     "                     with either, exactly the ones given.\n"
+    "--shard K/N          with FILE: verify only share K of N (1 to N) of its proxies,\n"
+    "                     chosen by a hash of each proxy's address, port and type, so\n"
+    "                     that N machines given the same FILE verify disjoint shares\n"
+    "                     whose outputs together cover it\n"
     "--watchdog S         seconds after which a worker that does not report is given up\n"
     "                     (default 90)\n"
     "--format FORMAT      how the rows are printed: line (the list-file lines, the\n"
@@ -127,7 +131,24 @@ struct Options {
   std::optional<std::pair<std::string, std::string>> ftp;
   std::optional<std::string> file;
   qb::ExportOptions output;
+  // --shard K/N: only the proxies whose identity falls into share K of N (1-based).
+  int shard = 0;
+  int shards = 0;
 };
+
+// The share of a proxy among N: a hash of its identity, the same on every machine and
+// in every run, so that N machines given the same list verify disjoint shares whose
+// union is the list.
+int ShareOf(std::string_view line, int shards) {
+  ProxyFields f;
+  if (!ParseProxyLine(line, f)) return 0;
+  std::uint64_t h = 1469598103934665603ull;  // FNV-1a
+  for (const char c : ProxyKey(f.addr, f.port, qb::AsciiUpper(f.type))) {
+    h ^= static_cast<unsigned char>(c);
+    h *= 1099511628211ull;
+  }
+  return static_cast<int>(h % static_cast<std::uint64_t>(shards));
+}
 
 // False (after a message) when the arguments are wrong.
 bool ParseOptions(const QStringList& args, Options& o) {
@@ -147,6 +168,18 @@ bool ParseOptions(const QStringList& args, Options& o) {
       o.threads = args[++i].toInt(&ok);
       if (!ok || o.threads < kMinThreadNumber || o.threads > kMaxThreadNumber) {
         Err("verify: --threads must be a number from 1 to 100");
+        return false;
+      }
+    } else if (a == "--shard") {
+      if (!need(1)) return false;
+      const QStringList parts = args[++i].split('/');
+      bool okK = false, okN = false;
+      if (parts.size() == 2) {
+        o.shard = parts[0].toInt(&okK);
+        o.shards = parts[1].toInt(&okN);
+      }
+      if (!okK || !okN || o.shards < 1 || o.shard < 1 || o.shard > o.shards) {
+        Err("verify: --shard must be K/N with 1 <= K <= N");
         return false;
       }
     } else if (a == "--connect-timeout" || a == "--verify-timeout" || a == "--watchdog") {
@@ -249,6 +282,12 @@ int RunVerify(const QStringList& args, const std::string& dataDir) {
   }
   Options opt;
   if (!ParseOptions(args, opt)) return kExitUsage;
+  // A share of the directory's own list would write the whole list back with the other
+  // shares' rows unverified.
+  if (opt.shards > 0 && !opt.file) {
+    Err("verify: --shard needs a FILE; every machine is given the same one");
+    return kExitUsage;
+  }
 
   // The data directory's own list is written back at the end: nobody else may write
   // it meanwhile, and a window that has it open would overwrite the results.
@@ -290,6 +329,7 @@ int RunVerify(const QStringList& args, const std::string& dataDir) {
     CProxyListModel::BulkAppend bulk(list);
     ExtractFileText(*bytes, settings.m_bAmbiguous != 0,
                     [&](std::string_view line, const FoundCredentials* c) {
+                      if (opt.shards > 0 && ShareOf(line, opt.shards) != opt.shard - 1) return;
                       list.AddProxyLine(line, 0);
                       if (c) fileCredentials.Set(CredentialsKeyOfLine(line), *c);
                     });

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -303,6 +304,53 @@ TEST_F(CliVerify, ProxiesWithALogOnAreVerifiedWithIt) {
   for (const std::string& line : Lines(r.out)) status[line.substr(0, line.find('$'))] = Status(line);
   EXPECT_TRUE(IsTime(status[socks + "@SOCKS5"])) << r.out;
   EXPECT_EQ(status[http + "@HTTP"], "密码不匹配") << r.out;
+}
+
+}  // namespace
+
+namespace {
+
+// Shares of one file: disjoint, and together the whole file, as N machines given the
+// same list would verify it.
+TEST_F(CliVerify, ShardsOfAFileAreDisjointAndCoverIt) {
+  QB_REQUIRE_PEER(Peer::Origin);
+  const auto& p = Peers();
+  const std::string file = data.File("list.txt");
+  // Twelve proxies, each refusing at once (nothing listens on that port at any address).
+  std::string text;
+  for (int i = 1; i <= 12; ++i)
+    text += "127.0.0." + std::to_string(i) + ":" + std::to_string(p.DeadPort()) + "\n";
+  qbtest::WriteFile(file, text);
+  auto proxies = [&](const std::vector<std::string>& extra) {
+    std::vector<std::string> a{"--http", p.OriginUrl("/feature.html"), p.Feature()};
+    a.insert(a.end(), extra.begin(), extra.end());
+    a.push_back(file);
+    const auto r = qbtest::RunCli(Args(a));
+    // A share may hold no proxy at all: then nothing is verified, as for an empty file.
+    EXPECT_TRUE(r.exitCode == 0 || (r.exitCode == 1 && r.out.empty())) << r.err;
+    std::multiset<std::string> names;
+    for (const std::string& line : Lines(r.out)) names.insert(line.substr(0, line.find('$')));
+    return names;
+  };
+  const std::multiset<std::string> whole = proxies({});
+  ASSERT_EQ(whole.size(), 12u);
+  std::multiset<std::string> joined;
+  int nonEmpty = 0;
+  for (const char* share : {"1/3", "2/3", "3/3"}) {
+    const std::multiset<std::string> part = proxies({"--shard", share});
+    nonEmpty += part.empty() ? 0 : 1;
+    joined.insert(part.begin(), part.end());
+    // The same share twice is the same share.
+    EXPECT_EQ(proxies({"--shard", share}), part) << share;
+  }
+  EXPECT_EQ(joined, whole);
+  EXPECT_GE(nonEmpty, 2);
+
+  for (const char* bad : {"0/3", "4/3", "1/0", "a/b", "1"}) {
+    EXPECT_EQ(qbtest::RunCli(Args({"--shard", bad, file})).exitCode, 2) << bad;
+  }
+  // The directory's own list is written back whole, so it is never sharded.
+  EXPECT_EQ(qbtest::RunCli(Args({"--shard", "1/2"})).exitCode, 2);
 }
 
 }  // namespace
