@@ -10,6 +10,7 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <vector>
 
 namespace qb {
 
@@ -196,9 +197,42 @@ bool IsValidUtf8(std::string_view s) {
 
 namespace {
 
+// Opening a converter costs far more than converting a line, and a page in a legacy
+// character set is converted line by line: each thread keeps its converters open.
+// Both directions in use are stateless, and each use starts from the initial state.
+class ConverterCache {
+ public:
+  ~ConverterCache() {
+    for (Entry& e : m_entries) {
+      if (e.cd != kNone) iconv_close(e.cd);
+    }
+  }
+  iconv_t Get(const char* to, const char* from) {
+    for (Entry& e : m_entries) {
+      if (e.to == to && e.from == from) return e.cd;
+    }
+    Entry e{to, from, iconv_open(to, from)};
+    // A converter that cannot be had is not asked for again on this thread.
+    m_entries.push_back(e);
+    return e.cd;
+  }
+  static inline const iconv_t kNone = reinterpret_cast<iconv_t>(-1);
+
+ private:
+  // Keyed by the literals' addresses: the callers pass the same few constants.
+  struct Entry {
+    const char* to;
+    const char* from;
+    iconv_t cd;
+  };
+  std::vector<Entry> m_entries;
+};
+
 std::string Convert(std::string_view in, const char* to, const char* from, const char* replacement) {
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(in);
+  thread_local ConverterCache cache;
+  iconv_t cd = cache.Get(to, from);
+  if (cd == ConverterCache::kNone) return std::string(in);
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
   std::string out;
   out.reserve(in.size() * 3 / 2 + 8);
   char* src = const_cast<char*>(in.data());
@@ -218,7 +252,6 @@ std::string Convert(std::string_view in, const char* to, const char* from, const
       iconv(cd, nullptr, nullptr, nullptr, nullptr);
     }
   }
-  iconv_close(cd);
   return out;
 }
 
