@@ -1164,7 +1164,7 @@ error); 2 for a bad option or format or a file that cannot be read.</source>
         <source>Usage: quillberry-cli verify [--data-dir DIR] [--threads N] [--connect-timeout S]
                              [--verify-timeout S] [--http URL FEATURE] [--ftp URL FEATURE]
                              [--watchdog S] [--format FORMAT] [--type TYPE] [--working]
-                             [FILE]
+                             [--shard K/N] [--resume OUTPUT] [FILE]
 
 Verifies every proxy of FILE (any text, read as the import command reads a file),
 or without FILE the data directory&apos;s Proxies.pro, exactly as the button
@@ -1181,6 +1181,14 @@ result is also recorded in the history (History.sqlite, see the history command)
                      skipped (they keep their texts; standard error counts them)
                      With neither, the resources ticked in the settings are used;
                      with either, exactly the ones given.
+--format jsonl       one JSON object per proxy (address, port, type, status,
+                     remark), printed as each result comes in, not sorted
+--resume OUTPUT      with FILE: skip the proxies that an earlier --format jsonl
+                     OUTPUT already holds (append the new run to it)
+--shard K/N          with FILE: verify only share K of N (1 to N) of its proxies,
+                     chosen by a hash of each proxy&apos;s address, port and type, so
+                     that N machines given the same FILE verify disjoint shares
+                     whose outputs together cover it
 --watchdog S         seconds after which a worker that does not report is given up
                      (default 90)
 --format FORMAT      how the rows are printed: line (the list-file lines, the
@@ -1213,7 +1221,7 @@ command (nothing was verified; give a FILE, or verify in the window).</source>
         <translation>用法: quillberry-cli verify [--data-dir 目录] [--threads N] [--connect-timeout S]
                             [--verify-timeout S] [--http 网址 特征] [--ftp 网址 特征]
                             [--watchdog S] [--format 格式] [--type 类型] [--working]
-                            [文件]
+                            [--shard K/N] [--resume 输出] [文件]
 
 验证文件（任何文字，像导入命令读取文件一样读取）中的每个代理，不给文件时验证数据目录的
 Proxies.pro，与按钮&quot;验证全部&quot;完全相同，然后按列表最终的顺序（按时间排序）把每一行列为
@@ -1231,6 +1239,13 @@ Proxies.pro，与按钮&quot;验证全部&quot;完全相同，然后按列表最
 --format 格式        各行的列出方式：line（列表文件中的行，缺省）、url（类型://地址:
                      端口）、csv（带标题行的 address,port,type,status,remark；CR LF
                      换行）或 json（以这些为键的对象数组）
+--format jsonl       每个代理一个 JSON 对象（address、port、type、status、remark），
+                     每得到一个结果就立即输出，不排序
+--resume 输出        给出文件时：跳过先前 --format jsonl 的输出中已有的代理（把这次
+                     的输出追加到它后面）
+--shard K/N          给出文件时：只验证其代理中 N 份里的第 K 份（1 到 N），按每个代理
+                     的地址、端口和类型的散列值划分，因此拿到同一个文件的 N 台机器
+                     验证互不相交的几份，它们的输出合起来就是全部
 --type 类型          只列出一种类型的行（HTTP、HTTPS、SOCKS4、SOCKS5、FTP、GOPHER）；
                      每一行照样验证和保存
 --working            只列出状态是测得的时间的行

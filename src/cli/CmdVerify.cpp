@@ -2,6 +2,8 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -14,6 +16,7 @@
 #include <map>
 #include <new>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "base/Files.h"
@@ -47,7 +50,7 @@ constexpr const char* kVerifyUsage = QT_TRANSLATE_NOOP(
     "Usage: quillberry-cli verify [--data-dir DIR] [--threads N] [--connect-timeout S]\n"
     "                             [--verify-timeout S] [--http URL FEATURE] [--ftp URL FEATURE]\n"
     "                             [--watchdog S] [--format FORMAT] [--type TYPE] [--working]\n"
-    "                             [--shard K/N] [FILE]\n"
+    "                             [--shard K/N] [--resume OUTPUT] [FILE]\n"
     "\n"
     "Verifies every proxy of FILE (any text, read as the import command reads a file),\n"
     "or without FILE the data directory's Proxies.pro, exactly as the button\n"
@@ -64,6 +67,10 @@ constexpr const char* kVerifyUsage = QT_TRANSLATE_NOOP(
     "                     skipped (they keep their texts; standard error counts them)\n"
     "                     With neither, the resources ticked in the settings are used;\n"
     "                     with either, exactly the ones given.\n"
+    "--format jsonl       one JSON object per proxy (address, port, type, status,\n"
+    "                     remark), printed as each result comes in, not sorted\n"
+    "--resume OUTPUT      with FILE: skip the proxies that an earlier --format jsonl\n"
+    "                     OUTPUT already holds (append the new run to it)\n"
     "--shard K/N          with FILE: verify only share K of N (1 to N) of its proxies,\n"
     "                     chosen by a hash of each proxy's address, port and type, so\n"
     "                     that N machines given the same FILE verify disjoint shares\n"
@@ -134,7 +141,47 @@ struct Options {
   // --shard K/N: only the proxies whose identity falls into share K of N (1-based).
   int shard = 0;
   int shards = 0;
+  // --format jsonl: one JSON object per proxy, printed as its result comes in.
+  bool jsonl = false;
+  // --resume FILE: the proxies of an earlier jsonl output are not verified again.
+  std::optional<std::string> resume;
 };
+
+// The identities of the proxies an earlier jsonl output holds; lines that are not
+// such objects (a run cut off mid-line) are passed over.
+std::set<std::string> ProxiesOfJsonLines(const std::string& text) {
+  std::set<std::string> keys;
+  qb::ForEachLine(text, [&](std::string_view line) {
+    const QJsonObject o =
+        QJsonDocument::fromJson(QByteArray(line.data(), static_cast<qsizetype>(line.size()))).object();
+    if (o.isEmpty()) return;
+    keys.insert(ProxyKey(o.value("address").toString().toStdString(),
+                         o.value("port").toString().toStdString(),
+                         qb::AsciiUpper(o.value("type").toString().toStdString())));
+  });
+  return keys;
+}
+
+std::string JsonLine(const CProxyEntry& e, const std::string& anonymity, const std::string& exit) {
+  std::string out = "{\"address\":";
+  const std::pair<const char*, const std::string*> fields[] = {{",\"port\":", &e.m_sProxyPort},
+                                                               {",\"type\":", &e.m_sProxyType},
+                                                               {",\"status\":", &e.m_sTimeStatus},
+                                                               {",\"remark\":", &e.m_sRemark}};
+  AppendJsonString(out, e.m_sProxyAddr);
+  for (const auto& [key, value] : fields) {
+    out += key;
+    AppendJsonString(out, *value);
+  }
+  if (!anonymity.empty()) {
+    out += ",\"anonymity\":";
+    AppendJsonString(out, anonymity);
+    out += ",\"exit\":";
+    AppendJsonString(out, exit);
+  }
+  out += "}\n";
+  return out;
+}
 
 // The share of a proxy among N: a hash of its identity, the same on every machine and
 // in every run, so that N machines given the same list verify disjoint shares whose
@@ -159,6 +206,16 @@ bool ParseOptions(const QStringList& args, Options& o) {
       Err("verify: " + a.toStdString() + " needs " + (count == 1 ? "a value" : "a URL and a feature string"));
       return false;
     };
+    if ((a == "--format" && i + 1 < args.size() && args[i + 1] == "jsonl") || a == "--format=jsonl") {
+      o.jsonl = true;
+      if (a == "--format") ++i;
+      continue;
+    }
+    if (a == "--resume") {
+      if (!need(1)) return false;
+      o.resume = args[++i].toStdString();
+      continue;
+    }
     const OutputOption taken = TakeOutputOption("verify", args, i, o.output);
     if (taken == OutputOption::Bad) return false;
     if (taken == OutputOption::Taken) continue;
@@ -288,6 +345,17 @@ int RunVerify(const QStringList& args, const std::string& dataDir) {
     Err("verify: --shard needs a FILE; every machine is given the same one");
     return kExitUsage;
   }
+  std::set<std::string> done;
+  if (opt.resume) {
+    if (!opt.file) {
+      Err("verify: --resume needs a FILE; the data directory's own list is verified whole");
+      return kExitUsage;
+    }
+    std::string error;
+    const auto earlier = qb::ReadWholeFile(*opt.resume, &error);
+    // The output of a run that never started is a resumable nothing.
+    if (earlier) done = ProxiesOfJsonLines(*earlier);
+  }
 
   // The data directory's own list is written back at the end: nobody else may write
   // it meanwhile, and a window that has it open would overwrite the results.
@@ -327,12 +395,17 @@ int RunVerify(const QStringList& args, const std::string& dataDir) {
       return ReportFailure("verify", qb::OpResult::Failure(qb::OpStatus::ReadFailed, *opt.file, error));
     }
     CProxyListModel::BulkAppend bulk(list);
-    ExtractFileText(*bytes, settings.m_bAmbiguous != 0,
-                    [&](std::string_view line, const FoundCredentials* c) {
-                      if (opt.shards > 0 && ShareOf(line, opt.shards) != opt.shard - 1) return;
-                      list.AddProxyLine(line, 0);
-                      if (c) fileCredentials.Set(CredentialsKeyOfLine(line), *c);
-                    });
+    ExtractFileText(
+        *bytes, settings.m_bAmbiguous != 0, [&](std::string_view line, const FoundCredentials* c) {
+          if (opt.shards > 0 && ShareOf(line, opt.shards) != opt.shard - 1) return;
+          if (!done.empty()) {
+            ProxyFields f;
+            if (ParseProxyLine(line, f) && done.count(ProxyKey(f.addr, f.port, qb::AsciiUpper(f.type))))
+              return;
+          }
+          list.AddProxyLine(line, 0);
+          if (c) fileCredentials.Set(CredentialsKeyOfLine(line), *c);
+        });
   } else if (const qb::OpResult loaded = LoadProxyList(list, dataDir); !loaded) {
     return ReportFailure("verify", loaded);
   }
@@ -404,8 +477,19 @@ int RunVerify(const QStringList& args, const std::string& dataDir) {
     });
     QObject::connect(&control, &CVerifyControl::ProgressRange,
                      [&](int, int upper) { progress.SetTotal(upper); });
-    QObject::connect(&control, &CVerifyControl::RowVerified,
-                     [&](int row, const QString& text) { progress.RowDone(row, text); });
+    QObject::connect(&control, &CVerifyControl::RowVerified, [&](int row, const QString& text) {
+      progress.RowDone(row, text);
+      // Streamed, so that a run of millions can be piped, and resumed after a cut.
+      if (opt.jsonl) {
+        if (const CProxyEntry* e = list.Entry(row)) {
+          const auto it = judged.find(e);
+          const bool judgedNow = it != judged.end() && IsTimeText(e->m_sTimeStatus);
+          OutRaw(JsonLine(*e, judgedNow ? it->second.anonymity : std::string(),
+                          judgedNow ? it->second.exitAddress : std::string()));
+          std::fflush(stdout);
+        }
+      }
+    });
     QObject::connect(&control, &CVerifyControl::Idle, [] { QCoreApplication::exit(0); });
     QTimer redraw;
     QObject::connect(&redraw, &QTimer::timeout, [&] { progress.Draw(); });
@@ -466,7 +550,7 @@ int RunVerify(const QStringList& args, const std::string& dataDir) {
     }
   }
 
-  {
+  if (!opt.jsonl) {
     opt.output.credentials = [&fileCredentials](const CProxyEntry& e) { return fileCredentials.Find(e); };
     if (!judged.empty()) {
       // A row shows what its own last answer said: one given up by the watchdog does not.

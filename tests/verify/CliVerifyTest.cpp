@@ -1,6 +1,9 @@
 // quillberry-cli verify against the loopback peers.
 #include <gtest/gtest.h>
 
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -351,6 +354,48 @@ TEST_F(CliVerify, ShardsOfAFileAreDisjointAndCoverIt) {
   }
   // The directory's own list is written back whole, so it is never sharded.
   EXPECT_EQ(qbtest::RunCli(Args({"--shard", "1/2"})).exitCode, 2);
+}
+
+}  // namespace
+
+namespace {
+
+// jsonl: each proxy as its result comes in; a run cut short is resumed from its output.
+TEST_F(CliVerify, JsonLinesStreamAndAResumedRunSkipsWhatTheyHold) {
+  QB_REQUIRE_PEER(Peer::HttpProxy);
+  QB_REQUIRE_PEER(Peer::Origin);
+  const auto& p = Peers();
+  const std::string live = "127.0.0.1:" + std::to_string(p.HttpProxyPort());
+  const std::string dead = "127.0.0.1:" + std::to_string(p.DeadPort());
+  const std::string file = data.File("list.txt");
+  qbtest::WriteFile(file, live + "\n" + dead + "\n");
+  const auto first = qbtest::RunCli(Args({"--format", "jsonl", "--http", TimedPage(), p.Feature(), file}));
+  ASSERT_EQ(first.exitCode, 0) << first.err;
+  std::map<std::string, std::string> status;
+  for (const std::string& line : Lines(first.out)) {
+    const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
+    ASSERT_FALSE(o.isEmpty()) << line;
+    status[(o["address"].toString() + ":" + o["port"].toString()).toStdString()] =
+        o["status"].toString().toStdString();
+  }
+  ASSERT_EQ(status.size(), 2u) << first.out;
+  EXPECT_TRUE(IsTime(status[live])) << status[live];
+  EXPECT_EQ(status[dead], "连接失败");
+
+  // The output of the first run, cut in the middle of its last line, and a list that
+  // grew by one proxy: only the new one is verified.
+  const std::string output = data.File("out.jsonl");
+  qbtest::WriteFile(output, first.out + "{\"address\":\"127.0.0.1\",\"po");
+  const std::string added = "127.0.0.2:" + std::to_string(p.DeadPort());
+  qbtest::WriteFile(file, live + "\n" + dead + "\n" + added + "\n");
+  const auto again = qbtest::RunCli(
+      Args({"--format", "jsonl", "--resume", output, "--http", TimedPage(), p.Feature(), file}));
+  ASSERT_EQ(again.exitCode, 0) << again.err;
+  const auto lines = Lines(again.out);
+  ASSERT_EQ(lines.size(), 1u) << again.out;
+  EXPECT_NE(lines[0].find("\"address\":\"127.0.0.2\""), std::string::npos) << lines[0];
+
+  EXPECT_EQ(qbtest::RunCli(Args({"--resume", output})).exitCode, 2);
 }
 
 }  // namespace
