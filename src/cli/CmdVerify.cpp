@@ -155,9 +155,9 @@ std::set<std::string> ProxiesOfJsonLines(const std::string& text) {
     const QJsonObject o =
         QJsonDocument::fromJson(QByteArray(line.data(), static_cast<qsizetype>(line.size()))).object();
     if (o.isEmpty()) return;
-    keys.insert(ProxyKey(o.value("address").toString().toStdString(),
-                         o.value("port").toString().toStdString(),
-                         qb::AsciiUpper(o.value("type").toString().toStdString())));
+    keys.insert(CredentialsKey(o.value("address").toString().toStdString(),
+                               o.value("port").toString().toStdString(),
+                               o.value("type").toString().toStdString()));
   });
   return keys;
 }
@@ -187,10 +187,8 @@ std::string JsonLine(const CProxyEntry& e, const std::string& anonymity, const s
 // in every run, so that N machines given the same list verify disjoint shares whose
 // union is the list.
 int ShareOf(std::string_view line, int shards) {
-  ProxyFields f;
-  if (!ParseProxyLine(line, f)) return 0;
   std::uint64_t h = 1469598103934665603ull;  // FNV-1a
-  for (const char c : ProxyKey(f.addr, f.port, qb::AsciiUpper(f.type))) {
+  for (const char c : CredentialsKeyOfLine(line)) {
     h ^= static_cast<unsigned char>(c);
     h *= 1099511628211ull;
   }
@@ -395,17 +393,13 @@ int RunVerify(const QStringList& args, const std::string& dataDir) {
       return ReportFailure("verify", qb::OpResult::Failure(qb::OpStatus::ReadFailed, *opt.file, error));
     }
     CProxyListModel::BulkAppend bulk(list);
-    ExtractFileText(
-        *bytes, settings.m_bAmbiguous != 0, [&](std::string_view line, const FoundCredentials* c) {
-          if (opt.shards > 0 && ShareOf(line, opt.shards) != opt.shard - 1) return;
-          if (!done.empty()) {
-            ProxyFields f;
-            if (ParseProxyLine(line, f) && done.count(ProxyKey(f.addr, f.port, qb::AsciiUpper(f.type))))
-              return;
-          }
-          list.AddProxyLine(line, 0);
-          if (c) fileCredentials.Set(CredentialsKeyOfLine(line), *c);
-        });
+    ExtractFileText(*bytes, settings.m_bAmbiguous != 0,
+                    [&](std::string_view line, const FoundCredentials* c) {
+                      if (opt.shards > 0 && ShareOf(line, opt.shards) != opt.shard - 1) return;
+                      if (!done.empty() && done.count(CredentialsKeyOfLine(line))) return;
+                      list.AddProxyLine(line, 0);
+                      if (c) fileCredentials.Set(CredentialsKeyOfLine(line), *c);
+                    });
   } else if (const qb::OpResult loaded = LoadProxyList(list, dataDir); !loaded) {
     return ReportFailure("verify", loaded);
   }
