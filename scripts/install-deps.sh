@@ -32,6 +32,11 @@ packages=(
   nodejs
   # the user unit of the local endpoint is checked with systemd-analyze
   systemd
+  # shards of one verification spread by GNU parallel
+  parallel
+  # the peers the benchmarks measure against: ripgrep for extraction, aiohttp for
+  # verification
+  ripgrep python3-aiohttp
   # real browsers as clients of the auto-config script and the local endpoint
   chromium firefox-esr
   # fonts so that offscreen renders show the Chinese interface
