@@ -1164,7 +1164,8 @@ error); 2 for a bad option or format or a file that cannot be read.</source>
         <source>Usage: quillberry-cli verify [--data-dir DIR] [--threads N] [--connect-timeout S]
                              [--verify-timeout S] [--http URL FEATURE] [--ftp URL FEATURE]
                              [--watchdog S] [--format FORMAT] [--type TYPE] [--working]
-                             [--shard K/N] [--resume OUTPUT] [FILE]
+                             [--shard K/N] [--resume OUTPUT]
+                             [--resume-history SINCE] [FILE]
 
 Verifies every proxy of FILE (any text, read as the import command reads a file),
 or without FILE the data directory&apos;s Proxies.pro, exactly as the button
@@ -1185,6 +1186,11 @@ result is also recorded in the history (History.sqlite, see the history command)
                      remark), printed as each result comes in, not sorted
 --resume OUTPUT      with FILE: skip the proxies that an earlier --format jsonl
                      OUTPUT already holds (append the new run to it)
+--resume-history SINCE
+                     with FILE: skip the proxies that the data directory&apos;s history
+                     has a result for since SINCE: a span before now (90m, 36h, 7d,
+                     2w) or a date or time (2026-12-01, 2026-12-01T08:30, local
+                     time; a trailing Z for UTC)
 --shard K/N          with FILE: verify only share K of N (1 to N) of its proxies,
                      chosen by a hash of each proxy&apos;s address, port and type, so
                      that N machines given the same FILE verify disjoint shares
@@ -1221,7 +1227,8 @@ command (nothing was verified; give a FILE, or verify in the window).</source>
         <translation>用法: quillberry-cli verify [--data-dir 目录] [--threads N] [--connect-timeout S]
                             [--verify-timeout S] [--http 网址 特征] [--ftp 网址 特征]
                             [--watchdog S] [--format 格式] [--type 类型] [--working]
-                            [--shard K/N] [--resume 输出] [文件]
+                            [--shard K/N] [--resume 输出]
+                            [--resume-history 起点] [文件]
 
 验证文件（任何文字，像导入命令读取文件一样读取）中的每个代理，不给文件时验证数据目录的
 Proxies.pro，与按钮&quot;验证全部&quot;完全相同，然后按列表最终的顺序（按时间排序）把每一行列为
@@ -1243,6 +1250,10 @@ Proxies.pro，与按钮&quot;验证全部&quot;完全相同，然后按列表最
                      每得到一个结果就立即输出，不排序
 --resume 输出        给出文件时：跳过先前 --format jsonl 的输出中已有的代理（把这次
                      的输出追加到它后面）
+--resume-history 起点
+                     给出文件时：跳过数据目录的验证历史中自起点以来有结果的代理；起点
+                     是距现在的一段时间（90m、36h、7d、2w）或日期、时间（2026-12-01、
+                     2026-12-01T08:30，本地时间；末尾加 Z 为 UTC）
 --shard K/N          给出文件时：只验证其代理中 N 份里的第 K 份（1 到 N），按每个代理
                      的地址、端口和类型的散列值划分，因此拿到同一个文件的 N 台机器
                      验证互不相交的几份，它们的输出合起来就是全部
