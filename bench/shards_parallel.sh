@@ -48,6 +48,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# What parallel keeps about its hosts stays with the run, not in the user's home.
+export PARALLEL_HOME=$tmp/parallel-home
+mkdir -p "$PARALLEL_HOME"
 mkfifo "$tmp/farm.in"
 "$farm" --farm --refuse-half <"$tmp/farm.in" >"$tmp/farm.out" &
 farm_pid=$!

@@ -443,6 +443,7 @@ TEST_F(CliVerify, FourSharesThroughGnuParallelMergeToTheRowsOfOneRun) {
   const std::string file = data.File("list.txt");
   qbtest::WriteFile(file, text);
   const std::vector<std::string> verify = Args({"--http", TimedPage(), p.Feature()});
+  qbtest::TempDir parallelHome;
 
   std::vector<std::string> whole = verify;
   whole.push_back(file);
@@ -463,6 +464,10 @@ TEST_F(CliVerify, FourSharesThroughGnuParallelMergeToTheRowsOfOneRun) {
          << "3"
          << "4";
     QProcess run;
+    // parallel keeps what it learns about its hosts under its home; not the user's.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("PARALLEL_HOME", QString::fromStdString(parallelHome.Path()));
+    run.setProcessEnvironment(env);
     run.start(parallel, args);
     EXPECT_TRUE(run.waitForFinished(120000));
     // A share that happens to hold no proxy ends with 1, and parallel counts it.
