@@ -3,7 +3,6 @@
 #include <QJsonObject>
 
 #include <cstdio>
-#include <map>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -133,9 +132,12 @@ int RunMerge(const QStringList& args, const std::string& dataDir) {
     Err("merge: give the outputs to merge (FILE..., '-' for standard input)");
     return kExitUsage;
   }
-  if (intoList && (output.format != qb::ExportFormat::Lines || !output.type.empty() || output.workingOnly ||
-                   output.includeCredentials)) {
-    Err("merge: --into-list prints nothing; --format, --type, --working and --credentials do not go with it");
+  if (output.includeCredentials) {
+    Err("merge: --credentials: the outputs of verify carry no log-ons");
+    return kExitUsage;
+  }
+  if (intoList && (output.format != qb::ExportFormat::Lines || !output.type.empty() || output.workingOnly)) {
+    Err("merge: --into-list prints nothing; --format, --type and --working do not go with it");
     return kExitUsage;
   }
 
@@ -209,20 +211,20 @@ int RunMerge(const QStringList& args, const std::string& dataDir) {
   }
 
   CProxyListModel list;
-  std::map<const CProxyEntry*, ExportJudged> judged;
+  std::unordered_map<std::string, ExportJudged> judged;
   {
     CProxyListModel::BulkAppend bulk(list);
-    for (MergedRow& r : rows) list.AddParsedProxy(std::move(r.fields), 0);
-  }
-  for (int row = 0; row < list.RowCount(); ++row) {
-    if (rows[static_cast<std::size_t>(row)].judged)
-      judged[list.Entry(row)] = *rows[static_cast<std::size_t>(row)].judged;
+    for (MergedRow& r : rows) {
+      if (r.judged)
+        judged[CredentialsKey(r.fields.addr, r.fields.port, r.fields.type)] = std::move(*r.judged);
+      list.AddParsedProxy(std::move(r.fields), 0);
+    }
   }
   list.SortRows(CProxyListModel::ColTimeStatus, true);
   if (!judged.empty()) {
     // As verify prints them: only a row that works shows what the judge said.
     output.judged = [&judged](const CProxyEntry& e) -> std::optional<ExportJudged> {
-      const auto it = judged.find(&e);
+      const auto it = judged.find(CredentialsKey(e));
       if (it == judged.end() || !IsTimeText(e.m_sTimeStatus)) return std::nullopt;
       return it->second;
     };

@@ -540,6 +540,9 @@ TEST_F(CliVerify, MergeKeepsTheLastResultAndWritesIntoTheList) {
   EXPECT_EQ(qbtest::RunCli({"--data-dir", data.Path(), "merge"}).exitCode, 2);
   EXPECT_EQ(qbtest::RunCli({"--data-dir", data.Path(), "merge", data.File("missing.jsonl")}).exitCode, 2);
   EXPECT_EQ(qbtest::RunCli({"--data-dir", data.Path(), "merge", "--into-list", "--working", a}).exitCode, 2);
+  EXPECT_EQ(
+      qbtest::RunCli({"--data-dir", data.Path(), "merge", "--format", "url", "--credentials", a}).exitCode,
+      2);
 }
 
 }  // namespace
