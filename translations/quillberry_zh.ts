@@ -902,6 +902,67 @@ directory and did not finish within five seconds.
         <translation>验证列表或文件中的代理</translation>
     </message>
     <message>
+        <source>merge the outputs of verify runs (shares, resumed runs) into one list</source>
+        <translation>把几次验证的输出（分份、续上的验证）合并成一个列表</translation>
+    </message>
+    <message>
+        <source>Usage: quillberry-cli merge [--format FORMAT] [--type TYPE] [--working] FILE...
+       quillberry-cli [--data-dir DIR] merge --into-list FILE...
+
+Merges the outputs of verify runs (the shares of one list verified with --shard,
+on one machine or several, and runs resumed with --resume) into one list: each
+FILE (&apos;-&apos; for standard input) holds list-file lines (verify&apos;s line format, with
+or without the judge&apos;s anonymity and exit address after a tab) or JSON objects
+(verify&apos;s --format jsonl), one per line; other lines (a line cut off when a run
+was stopped) are passed over and counted on standard error.
+
+A proxy (its address, port and type, as the list tells duplicates apart) is one
+row. Of its results the last one read wins, the FILEs read in the order given
+and each from top to bottom, so that a later run given later replaces an earlier
+one; but a row still unverified (&quot;未验证&quot;) never replaces a result. The rows
+are printed as a finished verification prints them: sorted by time, fastest
+first, then the failures; rows of equal rank in the order first read.
+
+--format FORMAT  line (the list-file lines, the default), url, csv or json, as
+                 for verify
+--type TYPE      print only the rows of one type
+--working        print only the rows whose status is a measured time
+--into-list      instead of printing, write the rows into the data directory&apos;s
+                 Proxies.pro: a proxy already in the list takes the merged
+                 result (its remark stays), a new one is added; the list is then
+                 sorted as after a verification. The history is not written: the
+                 outputs do not say when or against what each proxy was checked.
+
+Exit status: 0 done (also when no row was found); 2 bad usage or a FILE that
+cannot be read; 3 Proxies.pro could not be written (the old one is kept); 4 the
+data directory is open in the window or being written by another command
+(nothing was changed; import the merged lines in the window instead).</source>
+        <translation>用法: quillberry-cli merge [--format 格式] [--type 类型] [--working] 文件...
+      quillberry-cli [--data-dir 目录] merge --into-list 文件...
+
+把 verify 的几次输出（用 --shard 在一台或几台机器上分份验证同一个列表的各份，以及用
+--resume 续上的验证）合并成一个列表：每个文件（&apos;-&apos; 为标准输入）每行是一个列表文件中的行
+（verify 的 line 格式，后面可以带有制表符和代理判定页给出的匿名程度与出口地址）或一个 JSON
+对象（verify 的 --format jsonl）；其他的行（验证被停止时截断的行）略过，并在标准错误上
+统计其数目。
+
+一个代理（按其地址、端口和类型，与列表判断重复的方法相同）占一行。它的几个结果中最后读到
+的那个有效：文件按给出的顺序、每个文件从上到下读，因此后给出的较新的验证取代较早的；但仍
+未验证（&quot;未验证&quot;）的行从不取代已有的结果。各行像验证完成后那样列出：按时间排序，最快的在
+前，然后是失败的；次序相同的行按最先读到的顺序。
+
+--format 格式    line（列表文件中的行，缺省）、url、csv 或 json，与 verify 相同
+--type 类型      只列出一种类型的行
+--working        只列出状态是测得的时间的行
+--into-list      不列出，而是把各行写入数据目录的 Proxies.pro：列表中已有的代理采用合并后的
+                 结果（备注不变），新的代理加到列表中；然后像验证之后那样排序列表。不写验证
+                 历史：输出中没有记载每个代理是何时、用什么资源验证的。
+
+退出状态：0 完成（没有找到任何行时也是）；2 用法错误或文件无法读取；3 Proxies.pro 无法
+写入（保留原来的文件）；4 数据目录在窗口中打开或正被另一个命令写入（没有做任何改动；请改在
+窗口中导入合并后的行）。</translation>
+    </message>
+    <message>
         <source>download proxies from web pages or the ticked sources</source>
         <translation>从网页或打勾的资源下载代理</translation>
     </message>
@@ -1164,7 +1225,8 @@ error); 2 for a bad option or format or a file that cannot be read.</source>
         <source>Usage: quillberry-cli verify [--data-dir DIR] [--threads N] [--connect-timeout S]
                              [--verify-timeout S] [--http URL FEATURE] [--ftp URL FEATURE]
                              [--watchdog S] [--format FORMAT] [--type TYPE] [--working]
-                             [--shard K/N] [--resume OUTPUT] [FILE]
+                             [--shard K/N] [--resume OUTPUT]
+                             [--resume-history SINCE] [FILE]
 
 Verifies every proxy of FILE (any text, read as the import command reads a file),
 or without FILE the data directory&apos;s Proxies.pro, exactly as the button
@@ -1185,6 +1247,11 @@ result is also recorded in the history (History.sqlite, see the history command)
                      remark), printed as each result comes in, not sorted
 --resume OUTPUT      with FILE: skip the proxies that an earlier --format jsonl
                      OUTPUT already holds (append the new run to it)
+--resume-history SINCE
+                     with FILE: skip the proxies that the data directory&apos;s history
+                     has a result for since SINCE: a span before now (90m, 36h, 7d,
+                     2w) or a date or time (2026-12-01, 2026-12-01T08:30, local
+                     time; a trailing Z for UTC)
 --shard K/N          with FILE: verify only share K of N (1 to N) of its proxies,
                      chosen by a hash of each proxy&apos;s address, port and type, so
                      that N machines given the same FILE verify disjoint shares
@@ -1221,7 +1288,8 @@ command (nothing was verified; give a FILE, or verify in the window).</source>
         <translation>用法: quillberry-cli verify [--data-dir 目录] [--threads N] [--connect-timeout S]
                             [--verify-timeout S] [--http 网址 特征] [--ftp 网址 特征]
                             [--watchdog S] [--format 格式] [--type 类型] [--working]
-                            [--shard K/N] [--resume 输出] [文件]
+                            [--shard K/N] [--resume 输出]
+                            [--resume-history 起点] [文件]
 
 验证文件（任何文字，像导入命令读取文件一样读取）中的每个代理，不给文件时验证数据目录的
 Proxies.pro，与按钮&quot;验证全部&quot;完全相同，然后按列表最终的顺序（按时间排序）把每一行列为
@@ -1243,6 +1311,10 @@ Proxies.pro，与按钮&quot;验证全部&quot;完全相同，然后按列表最
                      每得到一个结果就立即输出，不排序
 --resume 输出        给出文件时：跳过先前 --format jsonl 的输出中已有的代理（把这次
                      的输出追加到它后面）
+--resume-history 起点
+                     给出文件时：跳过数据目录的验证历史中自起点以来有结果的代理；起点
+                     是距现在的一段时间（90m、36h、7d、2w）或日期、时间（2026-12-01、
+                     2026-12-01T08:30，本地时间；末尾加 Z 为 UTC）
 --shard K/N          给出文件时：只验证其代理中 N 份里的第 K 份（1 到 N），按每个代理
                      的地址、端口和类型的散列值划分，因此拿到同一个文件的 N 台机器
                      验证互不相交的几份，它们的输出合起来就是全部

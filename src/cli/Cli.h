@@ -58,6 +58,7 @@ int RunLookup(const QStringList& args, const std::string& dataDir);
 int RunSettings(const QStringList& args, const std::string& dataDir);
 int RunProxy(const QStringList& args, const std::string& dataDir);
 int RunVerify(const QStringList& args, const std::string& dataDir);
+int RunMerge(const QStringList& args, const std::string& dataDir);
 int RunDownload(const QStringList& args, const std::string& dataDir);
 int RunServe(const QStringList& args, const std::string& dataDir);
 int RunJudge(const QStringList& args, const std::string& dataDir);

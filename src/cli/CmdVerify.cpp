@@ -50,7 +50,8 @@ constexpr const char* kVerifyUsage = QT_TRANSLATE_NOOP(
     "Usage: quillberry-cli verify [--data-dir DIR] [--threads N] [--connect-timeout S]\n"
     "                             [--verify-timeout S] [--http URL FEATURE] [--ftp URL FEATURE]\n"
     "                             [--watchdog S] [--format FORMAT] [--type TYPE] [--working]\n"
-    "                             [--shard K/N] [--resume OUTPUT] [FILE]\n"
+    "                             [--shard K/N] [--resume OUTPUT]\n"
+    "                             [--resume-history SINCE] [FILE]\n"
     "\n"
     "Verifies every proxy of FILE (any text, read as the import command reads a file),\n"
     "or without FILE the data directory's Proxies.pro, exactly as the button\n"
@@ -71,6 +72,11 @@ constexpr const char* kVerifyUsage = QT_TRANSLATE_NOOP(
     "                     remark), printed as each result comes in, not sorted\n"
     "--resume OUTPUT      with FILE: skip the proxies that an earlier --format jsonl\n"
     "                     OUTPUT already holds (append the new run to it)\n"
+    "--resume-history SINCE\n"
+    "                     with FILE: skip the proxies that the data directory's history\n"
+    "                     has a result for since SINCE: a span before now (90m, 36h, 7d,\n"
+    "                     2w) or a date or time (2026-12-01, 2026-12-01T08:30, local\n"
+    "                     time; a trailing Z for UTC)\n"
     "--shard K/N          with FILE: verify only share K of N (1 to N) of its proxies,\n"
     "                     chosen by a hash of each proxy's address, port and type, so\n"
     "                     that N machines given the same FILE verify disjoint shares\n"
@@ -145,6 +151,8 @@ struct Options {
   bool jsonl = false;
   // --resume FILE: the proxies of an earlier jsonl output are not verified again.
   std::optional<std::string> resume;
+  // --resume-history SINCE: nor the proxies the history has a result for since then.
+  std::optional<std::int64_t> checkedSince;
 };
 
 // The identities of the proxies an earlier jsonl output holds; lines that are not
@@ -160,6 +168,19 @@ std::set<std::string> ProxiesOfJsonLines(const std::string& text) {
                                o.value("type").toString().toStdString()));
   });
   return keys;
+}
+
+// The proxies the data directory's history has a result for since a point in time. A
+// directory without a history has none: nothing is skipped, and no history is made.
+void AddCheckedSince(const std::string& dataDir, std::int64_t since, std::set<std::string>& keys) {
+  if (!qb::FileExists(qb::JoinPath(dataDir, kHistoryFileName))) return;
+  CHistoryStore::OpenReport report;
+  const std::unique_ptr<CHistoryStore> store = CHistoryStore::Open(dataDir, &report);
+  if (!store) {
+    Err("verify: the history cannot be read (" + report.reason + "); no proxy is skipped for it");
+    return;
+  }
+  for (const std::string& name : store->ProxiesCheckedSince(since)) keys.insert(CredentialsKeyOfLine(name));
 }
 
 std::string JsonLine(const CProxyEntry& e, const std::string& anonymity, const std::string& exit) {
@@ -212,6 +233,15 @@ bool ParseOptions(const QStringList& args, Options& o) {
     if (a == "--resume") {
       if (!need(1)) return false;
       o.resume = args[++i].toStdString();
+      continue;
+    }
+    if (a == "--resume-history") {
+      if (!need(1)) return false;
+      o.checkedSince = ParseHistorySince(args[++i].toStdString(), HistoryNow());
+      if (!o.checkedSince) {
+        Err("verify: --resume-history needs a span such as 36h or 7d, or a date such as 2026-12-01");
+        return false;
+      }
       continue;
     }
     const OutputOption taken = TakeOutputOption("verify", args, i, o.output);
@@ -353,6 +383,13 @@ int RunVerify(const QStringList& args, const std::string& dataDir) {
     const auto earlier = qb::ReadWholeFile(*opt.resume, &error);
     // The output of a run that never started is a resumable nothing.
     if (earlier) done = ProxiesOfJsonLines(*earlier);
+  }
+  if (opt.checkedSince) {
+    if (!opt.file) {
+      Err("verify: --resume-history needs a FILE; the data directory's own list is verified whole");
+      return kExitUsage;
+    }
+    AddCheckedSince(dataDir, *opt.checkedSince, done);
   }
 
   // The data directory's own list is written back at the end: nobody else may write

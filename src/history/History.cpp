@@ -1,5 +1,8 @@
 #include "history/History.h"
 
+#include <QDateTime>
+#include <QRegularExpression>
+
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -435,6 +438,42 @@ std::vector<HistoryRecord> CHistoryStore::Results(const std::string& proxy, int 
 std::int64_t CHistoryStore::ResultCount() {
   Statement q(m_db, "SELECT count(*) FROM result");
   return q && q.Step() == SQLITE_ROW ? q.Int(0) : 0;
+}
+
+std::vector<std::string> CHistoryStore::ProxiesCheckedSince(std::int64_t since) {
+  std::vector<std::string> out;
+  // Through the index on (proxy_id, at): one probe per known proxy, never a scan of
+  // every result.
+  Statement q(m_db,
+              "SELECT name FROM proxy p WHERE EXISTS"
+              " (SELECT 1 FROM result r WHERE r.proxy_id = p.id AND r.at >= ?1)");
+  if (!q) return out;
+  q.Bind(1, since);
+  while (q.Step() == SQLITE_ROW) out.push_back(q.Text(0));
+  return out;
+}
+
+std::optional<std::int64_t> ParseHistorySince(std::string_view text, std::int64_t now) {
+  const QString t = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).trimmed();
+  if (t.isEmpty()) return std::nullopt;
+  static const QRegularExpression span(QStringLiteral("^(\\d+(?:\\.\\d+)?)([mhdw]?)$"));
+  if (const QRegularExpressionMatch m = span.match(t); m.hasMatch()) {
+    const double count = m.captured(1).toDouble();
+    const QString unit = m.captured(2);
+    const double seconds = unit == "m" ? 60.0 : unit == "d" ? 86400.0 : unit == "w" ? 7 * 86400.0 : 3600.0;
+    // Beyond the epoch is no point any history can hold.
+    if (count * seconds > static_cast<double>(now)) return 0;
+    return now - static_cast<std::int64_t>(count * seconds + 0.5);
+  }
+  QDateTime when;
+  if (t.size() == 10) {
+    const QDate day = QDate::fromString(t, Qt::ISODate);
+    if (day.isValid()) when = day.startOfDay();
+  } else {
+    when = QDateTime::fromString(t, Qt::ISODate);
+  }
+  if (!when.isValid()) return std::nullopt;
+  return when.toSecsSinceEpoch();
 }
 
 void CHistoryRecorder::Add(HistoryRecord record) {

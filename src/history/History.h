@@ -108,6 +108,10 @@ class CHistoryStore {
   // has no type; newest first, at most limit (0: all).
   std::vector<HistoryRecord> Results(const std::string& proxy, int limit);
   std::int64_t ResultCount();
+  // The names of the proxies with at least one result at or after since (UTC seconds),
+  // whatever it said: a run that resumes from the history passes over the proxies
+  // that were checked recently, working or not.
+  std::vector<std::string> ProxiesCheckedSince(std::int64_t since);
 
   sqlite3* Handle() const { return m_db; }
   const std::string& Path() const { return m_path; }
@@ -146,5 +150,11 @@ class CHistoryRecorder {
 
 // The seconds since the epoch, UTC.
 std::int64_t HistoryNow();
+
+// A point in the past, as a command line names it: a span before now ("90m", "36h",
+// "7d", "2w"; a bare number is hours), or a date or time "2026-12-01",
+// "2026-12-01T08:30" (local time; a trailing "Z" makes it UTC). The UTC seconds, or
+// nullopt for anything else, a negative span among it.
+std::optional<std::int64_t> ParseHistorySince(std::string_view text, std::int64_t now);
 
 }  // namespace qb

@@ -10,6 +10,9 @@
 #include <emmintrin.h>
 #endif
 
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include "base/Files.h"
 #include "base/Text.h"
 
@@ -664,6 +667,30 @@ std::size_t ExtractWholeText(std::string text, bool ambiguous, ProxyLineSink sin
 
 namespace {
 
+// verify --format jsonl writes each proxy as a JSON object of its list line's fields;
+// such a line is read as the list line it stands for, so that an output imports with
+// its types and results. False for any other line.
+bool JsonProxyLine(std::string_view raw, std::string& out) {
+  if (raw.find("\"address\"") == std::string_view::npos) return false;
+  QJsonParseError error;
+  const QJsonDocument doc = QJsonDocument::fromJson(
+      QByteArray::fromRawData(raw.data(), static_cast<qsizetype>(raw.size())), &error);
+  if (error.error != QJsonParseError::NoError || !doc.isObject()) return false;
+  const QJsonObject o = doc.object();
+  auto field = [&o](const char* key) {
+    const QJsonValue v = o.value(QLatin1String(key));
+    return v.isDouble() ? std::to_string(v.toInteger()) : v.toString().toStdString();
+  };
+  const std::string address = field("address");
+  const std::string port = field("port");
+  if (address.empty() || port.empty()) return false;
+  const std::string type = field("type");
+  out = address + ":" + port;
+  if (!type.empty()) out += "@" + type;
+  out += "$" + field("status") + "#" + field("remark");
+  return true;
+}
+
 // The import of a file, fed one line at a time.
 class FileLineExtractor {
  public:
@@ -700,6 +727,10 @@ class FileLineExtractor {
   // writable: the line's own bytes when the scan may blank them there, else nullptr.
   void Scan(std::string_view raw, char* writable) {
     if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+    if (!raw.empty() && raw.front() == '{' && JsonProxyLine(raw, m_json)) {
+      raw = m_json;
+      writable = nullptr;
+    }
     // A line without a colon holds no proxy (decoding cannot make or take one); it
     // only matters when it is gathered for the fuzzy pass.
     if (!m_gather && std::memchr(raw.data(), ':', raw.size()) == nullptr) return;
@@ -735,6 +766,7 @@ class FileLineExtractor {
   ProxyLineSink m_sink;
   std::size_t m_count = 0;
   std::string m_line;
+  std::string m_json;
   std::string m_gathered;
 };
 

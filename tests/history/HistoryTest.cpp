@@ -2,6 +2,7 @@
 // scores, the list's extra columns, the favourites by score and the history command.
 #include <gtest/gtest.h>
 
+#include <QDateTime>
 #include <QFileInfo>
 
 #include <QEventLoop>
@@ -13,6 +14,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -154,6 +156,42 @@ TEST(HistoryStore, ThinningDeletesOldResultsAtMostOnceADay) {
   EXPECT_EQ(store->ResultCount(), 3);
   store->ThinIfDue(now + 86400, 90);
   EXPECT_EQ(store->ResultCount(), 2);
+}
+
+// A resumed run passes over what was checked since a point: any result at or after it
+// counts, a failure too, and what was only checked before it does not.
+TEST(HistoryStore, ProxiesCheckedSinceAPoint) {
+  qbtest::TempDir dir;
+  auto store = CHistoryStore::Open(dir.Path());
+  ASSERT_TRUE(store);
+  const std::int64_t now = 1'800'000'000;
+  ASSERT_TRUE(store->Append(std::vector<HistoryRecord>{
+      Ok("127.0.0.1:1@HTTP", now - 10 * 3600, 1), Ok("127.0.0.1:1@HTTP", now - 3600, 1),
+      Failed("127.0.0.1:2@SOCKS5", now - 2 * 3600), Ok("127.0.0.1:3@HTTP", now - 3 * 3600, 1),
+      Ok("127.0.0.1:4@HTTP", now - 30 * 86400, 1)}));
+  auto since = [&](std::int64_t t) {
+    std::vector<std::string> names = store->ProxiesCheckedSince(t);
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  EXPECT_EQ(since(now - 3 * 3600),
+            (std::vector<std::string>{"127.0.0.1:1@HTTP", "127.0.0.1:2@SOCKS5", "127.0.0.1:3@HTTP"}));
+  EXPECT_EQ(since(now - 3 * 3600 + 1), (std::vector<std::string>{"127.0.0.1:1@HTTP", "127.0.0.1:2@SOCKS5"}));
+  EXPECT_EQ(since(now - 3599), std::vector<std::string>{});
+  EXPECT_EQ(since(0).size(), 4u);
+
+  EXPECT_EQ(ParseHistorySince("36h", now), now - 36 * 3600);
+  EXPECT_EQ(ParseHistorySince("36", now), now - 36 * 3600);
+  EXPECT_EQ(ParseHistorySince("90m", now), now - 90 * 60);
+  EXPECT_EQ(ParseHistorySince(" 7d ", now), now - 7 * 86400);
+  EXPECT_EQ(ParseHistorySince("1.5d", now), now - 36 * 3600);
+  EXPECT_EQ(ParseHistorySince("2w", now), now - 14 * 86400);
+  EXPECT_EQ(ParseHistorySince("2026-12-01T08:30:00Z", now), 1796113800);
+  EXPECT_EQ(ParseHistorySince("2026-12-01T08:30", now),
+            QDateTime(QDate(2026, 12, 1), QTime(8, 30)).toSecsSinceEpoch());
+  EXPECT_EQ(ParseHistorySince("2026-12-01", now), QDate(2026, 12, 1).startOfDay().toSecsSinceEpoch());
+  for (const char* bad : {"", "h", "-3h", "3y", "yesterday", "2026-13-01", "3 h"})
+    EXPECT_EQ(ParseHistorySince(bad, now), std::nullopt) << bad;
 }
 
 int CountCommit(void* count) {
@@ -505,6 +543,49 @@ TEST(HistoryCommand, VerifyRecordsAndHistoryPrints) {
   EXPECT_EQ(history({"127.0.0.1:1@HTTP"}).exitCode, 1);
   EXPECT_EQ(history({"--format", "xml"}).exitCode, 2);
   EXPECT_EQ(history({"--limit", "0"}).exitCode, 2);
+}
+
+// A FILE verified again passes over what the directory's history checked since the
+// point given, and only that.
+TEST(HistoryCommand, VerifyResumedFromTheHistorySkipsWhatItChecked) {
+  QB_REQUIRE_PEER(Peer::HttpProxy);
+  QB_REQUIRE_PEER(Peer::Origin);
+  const auto& p = Peers();
+  qbtest::TempDir data, config;
+  ScopedEnv xdg{"XDG_CONFIG_HOME", QByteArray::fromStdString(config.Path())};
+  const std::string dead = "127.0.0.1:" + std::to_string(p.DeadPort()) + "@HTTP";
+  const std::string http = "127.0.0.1:" + std::to_string(p.HttpProxyPort()) + "@HTTP";
+  const std::string fresh = "127.0.0.2:" + std::to_string(p.DeadPort()) + "@HTTP";
+  auto verify = [&](std::vector<std::string> extra) {
+    std::vector<std::string> a{
+        "--data-dir",       data.Path(), "verify", "--connect-timeout",          "2",
+        "--verify-timeout", "2",         "--http", p.OriginUrl("/feature.html"), p.Feature()};
+    a.insert(a.end(), extra.begin(), extra.end());
+    return qbtest::RunCli(a);
+  };
+  const std::string file = data.File("list.txt");
+  // The type in another case is the same proxy.
+  qbtest::WriteFile(
+      file, "127.0.0.1:" + std::to_string(p.HttpProxyPort()) + "@http\n" + dead + "\n" + fresh + "\n");
+  // No history yet: nothing is skipped, and none is made.
+  auto r = verify({"--resume-history", "1h", file});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(Lines(r.out).size(), 3u) << r.out;
+  EXPECT_FALSE(fs::exists(data.File(kHistoryFileName)));
+
+  qbtest::WriteFile(data.File("Proxies.pro"), dead + "\r\n" + http + "\r\n");
+  ASSERT_EQ(verify({}).exitCode, 0);
+  for (const char* since : {"1h", "2000-01-01"}) {
+    r = verify({"--resume-history", since, file});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Lines(r.out), std::vector<std::string>{fresh + "$连接失败"}) << since;
+  }
+  r = verify({"--resume-history", "2999-01-01", file});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(Lines(r.out).size(), 3u) << r.out;
+
+  EXPECT_EQ(verify({"--resume-history", "soon", file}).exitCode, 2);
+  EXPECT_EQ(verify({"--resume-history", "1h"}).exitCode, 2);
 }
 
 // The window records its runs and shows the columns only when asked, remembering it.

@@ -372,6 +372,21 @@ TEST(ExtractorFile, EachLineByItselfThenOneFuzzyPassOverAllLines) {
   EXPECT_EQ(FromFile("\n\n1.2.3.4:80", false), Lines{"1.2.3.4:80@HTTP$#"});
 }
 
+// An output of verify --format jsonl imports with its types, results and remarks; a
+// line cut off, or an object that names no proxy, is read as any other text.
+TEST(ExtractorFile, JsonLinesOfAVerifyOutputAreTheirListLines) {
+  const std::string file =
+      "{\"address\":\"1.2.3.4\",\"port\":\"1080\",\"type\":\"SOCKS5\",\"status\":\"0.52\",\"remark\":\"\","
+      "\"anonymity\":\"elite\",\"exit\":\"5.5.5.5\"}\r\n"
+      "{\"address\":\"1.2.3.5\",\"port\":8080,\"type\":\"HTTP\",\"status\":\"\u8fde\u63a5\u5931\u8d25\","
+      "\"remark\":\"r\"}\n"
+      "{\"address\":\"1.2.3.6\",\"port\":\"3128\"}\n"
+      "{\"address\":\"1.2.3.7\",\"port\":\"31\n"
+      "{\"address\":\"\",\"note\":\"9.9.9.9:81\"}\n";
+  EXPECT_EQ(FromFile(file, false), (Lines{"1.2.3.4:1080@SOCKS5$0.52#", "1.2.3.5:8080@HTTP$连接失败#r",
+                                          "1.2.3.6:3128@HTTP$#", "9.9.9.9:81@HTTP$#"}));
+}
+
 TEST(ExtractorFile, ReadingInBlocksGivesWhatTheWholeTextGives) {
   // Lines of all lengths, CR LF and LF, proxies across the 1 MiB block boundaries, one
   // line longer than a block, and no line break at the end.

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTest>
 
 #include <algorithm>
@@ -396,6 +397,155 @@ TEST_F(CliVerify, JsonLinesStreamAndAResumedRunSkipsWhatTheyHold) {
   EXPECT_NE(lines[0].find("\"address\":\"127.0.0.2\""), std::string::npos) << lines[0];
 
   EXPECT_EQ(qbtest::RunCli(Args({"--resume", output})).exitCode, 2);
+}
+
+}  // namespace
+
+namespace {
+
+// What a row says about its proxy, whatever the time measured: "time" for a working
+// one, else its status; then the remark.
+std::map<std::string, std::string> Outcomes(const std::vector<std::string>& lines) {
+  std::map<std::string, std::string> out;
+  for (const std::string& line : lines) {
+    const std::string status = Status(line);
+    const std::size_t hash = line.find('#');
+    out[line.substr(0, line.find('$'))] =
+        (IsTime(status) ? "time" : status) + "#" + (hash == std::string::npos ? "" : line.substr(hash + 1));
+  }
+  return out;
+}
+
+std::vector<std::string> Classes(const std::vector<std::string>& lines) {
+  std::vector<std::string> out;
+  for (const std::string& line : lines) out.push_back(IsTime(Status(line)) ? "time" : Status(line));
+  return out;
+}
+
+// Four shares run by GNU parallel, merged, are the rows of one run over the same list,
+// in the same order of outcomes: the jsonl streams of all four through one pipe, and
+// the line outputs of jobs given to the local machine as a parallel "host".
+TEST_F(CliVerify, FourSharesThroughGnuParallelMergeToTheRowsOfOneRun) {
+  QB_REQUIRE_PEER(Peer::HttpProxy);
+  QB_REQUIRE_PEER(Peer::Socks);
+  QB_REQUIRE_PEER(Peer::Origin);
+  const QString parallel = QStandardPaths::findExecutable("parallel");
+  if (parallel.isEmpty()) GTEST_SKIP() << "GNU parallel is not installed (scripts/install-deps.sh)";
+  const auto& p = Peers();
+  std::string text = "127.0.0.1:" + std::to_string(p.HttpProxyPort()) + "@HTTP$未验证#fast-one\n" +
+                     "127.0.0.1:" + std::to_string(p.SocksPort()) + "@SOCKS5\n" +
+                     "127.0.0.1:" + std::to_string(p.SilentPort()) + "@HTTP$1.0#was good\n";
+  for (int i = 1; i <= 12; ++i)
+    text += "127.0.0." + std::to_string(i) + ":" + std::to_string(p.DeadPort()) + "@HTTP$未验证#dead-" +
+            std::to_string(i) + "\n";
+  // The same proxy twice is one row in every run.
+  text += "127.0.0.3:" + std::to_string(p.DeadPort()) + "@HTTP$未验证#again\n";
+  const std::string file = data.File("list.txt");
+  qbtest::WriteFile(file, text);
+  // A quick page and room to spare: a working proxy must not time out in one run and
+  // not in another on a loaded machine with four runs at once.
+  const std::vector<std::string> verify =
+      Args({"--verify-timeout", "3", "--http", p.OriginUrl("/feature.html"), p.Feature()});
+  qbtest::TempDir parallelHome;
+
+  std::vector<std::string> whole = verify;
+  whole.push_back(file);
+  const auto one = qbtest::RunCli(whole);
+  ASSERT_EQ(one.exitCode, 0) << one.err;
+  const auto single = Lines(one.out);
+  ASSERT_EQ(single.size(), 15u) << one.out;
+
+  auto runParallel = [&](const std::vector<std::string>& options, const std::string& format) {
+    QStringList args{"--will-cite", "-q"};
+    for (const auto& o : options) args << QString::fromStdString(o);
+    args << CliPath();
+    for (const auto& a : verify) args << QString::fromStdString(a);
+    args << "--format" << QString::fromStdString(format) << "--shard"
+         << "{}/4" << QString::fromStdString(file) << ":::"
+         << "1"
+         << "2"
+         << "3"
+         << "4";
+    QProcess run;
+    // parallel keeps what it learns about its hosts under its home; not the user's.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("PARALLEL_HOME", QString::fromStdString(parallelHome.Path()));
+    run.setProcessEnvironment(env);
+    run.start(parallel, args);
+    EXPECT_TRUE(run.waitForFinished(120000));
+    // A share that happens to hold no proxy ends with 1, and parallel counts it.
+    EXPECT_EQ(run.exitStatus(), QProcess::NormalExit);
+    return run.readAllStandardOutput().toStdString();
+  };
+  auto merge = [&](const std::string& outputs) {
+    const std::string merged = data.File("shares.out");
+    qbtest::WriteFile(merged, outputs);
+    const auto r = qbtest::RunCli({"--data-dir", data.Path(), "merge", merged});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    return Lines(r.out);
+  };
+
+  // Each proxy in exactly one share's output.
+  const std::string shares = runParallel({"-j4"}, "jsonl");
+  EXPECT_EQ(Lines(shares).size(), 15u) << shares;
+  const auto jsonl = merge(shares);
+  EXPECT_EQ(Outcomes(jsonl), Outcomes(single));
+  EXPECT_EQ(Classes(jsonl), Classes(single));
+  const std::string lineShares = runParallel({"--sshlogin", "4/:"}, "line");
+  EXPECT_EQ(Lines(lineShares).size(), 15u) << lineShares;
+  const auto lines = merge(lineShares);
+  EXPECT_EQ(Outcomes(lines), Outcomes(single));
+  EXPECT_EQ(Classes(lines), Classes(single));
+  EXPECT_EQ(Outcomes(single)["127.0.0.1:" + std::to_string(p.HttpProxyPort()) + "@HTTP"], "time#fast-one");
+  EXPECT_EQ(Outcomes(single)["127.0.0.3:" + std::to_string(p.DeadPort()) + "@HTTP"], "连接失败#dead-3");
+}
+
+// The last result read wins, but an unverified row never replaces a result; a cut
+// line is counted; the rows go into the directory's list, updating its own.
+TEST_F(CliVerify, MergeKeepsTheLastResultAndWritesIntoTheList) {
+  const std::string a = data.File("a.jsonl"), b = data.File("b.txt");
+  qbtest::WriteFile(
+      a,
+      "{\"address\":\"127.0.0.1\",\"port\":\"81\",\"type\":\"http\",\"status\":\"连接失败\","
+      "\"remark\":\"x\"}\n"
+      "{\"address\":\"127.0.0.2\",\"port\":\"82\",\"type\":\"SOCKS5\",\"status\":\"0.8\",\"remark\":"
+      "\"\",\"anonymity\":\"elite\",\"exit\":\"127.0.0.9\"}\n"
+      "{\"address\":\"127.0.0.3\",\"port\":\"83\",\"type\":\"HTTP\",\"status\":\"0.3\",\"remark\":\"\"}\n"
+      "{\"address\":\"127.0.0.4\",\"po");
+  qbtest::WriteFile(b,
+                    "127.0.0.1:81@HTTP$0.5#y\r\n"
+                    "127.0.0.3:83@HTTP$未验证\r\n"
+                    "127.0.0.2:82@SOCKS5$超时\r\n"
+                    "127.0.0.5:85@HTTPS$0.2\tanonymous\t127.0.0.8\r\n"
+                    "not a proxy\r\n");
+  auto r = qbtest::RunCli({"--data-dir", data.Path(), "merge", a, b});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(Lines(r.out),
+            (std::vector<std::string>{"127.0.0.5:85@HTTPS$0.2\tanonymous\t127.0.0.8", "127.0.0.3:83@HTTP$0.3",
+                                      "127.0.0.1:81@HTTP$0.5#y", "127.0.0.2:82@SOCKS5$超时"}));
+  EXPECT_NE(r.err.find("1 line of " + a + " passed over"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("1 line of " + b + " passed over"), std::string::npos) << r.err;
+  // The other order: the SOCKS5 proxy's time is the later result now, with its judge.
+  r = qbtest::RunCli({"--data-dir", data.Path(), "merge", "--format", "csv", "--working", b, a});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("127.0.0.2,82,SOCKS5,0.8,,elite,127.0.0.9\r\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("127.0.0.1,81"), std::string::npos) << r.out;
+
+  qbtest::WriteFile(data.File("Proxies.pro"), "127.0.0.1:81@HTTP$连接失败#mine\r\n127.0.0.7:87@HTTP$9.0\r\n");
+  r = qbtest::RunCli({"--data-dir", data.Path(), "merge", "--into-list", a, b});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("1 row updated, 3 added"), std::string::npos) << r.out;
+  EXPECT_EQ(qbtest::ReadFile(data.File("Proxies.pro")),
+            "127.0.0.5:85@HTTPS$0.2\r\n127.0.0.3:83@HTTP$0.3\r\n127.0.0.1:81@HTTP$0.5#mine\r\n"
+            "127.0.0.7:87@HTTP$9.0\r\n127.0.0.2:82@SOCKS5$超时\r\n");
+
+  EXPECT_EQ(qbtest::RunCli({"--data-dir", data.Path(), "merge"}).exitCode, 2);
+  EXPECT_EQ(qbtest::RunCli({"--data-dir", data.Path(), "merge", data.File("missing.jsonl")}).exitCode, 2);
+  EXPECT_EQ(qbtest::RunCli({"--data-dir", data.Path(), "merge", "--into-list", "--working", a}).exitCode, 2);
+  EXPECT_EQ(
+      qbtest::RunCli({"--data-dir", data.Path(), "merge", "--format", "url", "--credentials", a}).exitCode,
+      2);
 }
 
 }  // namespace
