@@ -47,15 +47,16 @@ cat "$page" >/dev/null  # into the page cache, for every command alike
 
 pattern='[0-9]+\.[0-9]+\.[0-9]+\.[0-9]+:[0-9]+'
 
-# One run: "<wall ns> <peak KiB>", the command's output to $2.
+# One run of a command, its output to $2.
 run() {
   local name=$1 out=$2
   shift 2
   local t0 t1
   t0=$(date +%s%N)
-  "$timer" -f %M -o "$tmp/$name.mem" "$@" >"$out"
+  "$timer" -f '%M %U %S' -o "$tmp/$name.mem" "$@" >"$out"
   t1=$(date +%s%N)
-  echo "$(( t1 - t0 )) $(tail -n 1 "$tmp/$name.mem")" >>"$tmp/$name.runs"
+  # wall ns, peak KiB, processor time ms (user and system, all threads)
+  echo "$(( t1 - t0 )) $(tail -n 1 "$tmp/$name.mem" | awk '{ printf "%d %d", $1, ($2 + $3) * 1000 }')" >>"$tmp/$name.runs"
 }
 
 echo "page: $bytes bytes ($(( bytes >> 20 )) MB)"
@@ -71,23 +72,25 @@ echo
 median() {  # column $2 of file $1
   awk -v c="$2" '{ print $c }' "$1" | sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'
 }
-/usr/bin/python3 - "$bytes" "$runs" \
-  "$(median "$tmp/extract.runs" 1)" "$(median "$tmp/extract.runs" 2)" "$(wc -l <"$mem/extract.out")" \
-  "$(median "$tmp/rg.runs" 1)" "$(median "$tmp/rg.runs" 2)" "$(wc -l <"$mem/rg.out")" \
-  "$(median "$tmp/grep.runs" 1)" "$(median "$tmp/grep.runs" 2)" "$(wc -l <"$mem/grep.out")" \
-  "$(cut -d' ' -f1 "$tmp/extract.runs" | tr '\n' ' ')" <<'PY'
+/usr/bin/python3 - "$bytes" \
+  "$(median "$tmp/extract.runs" 1)" "$(median "$tmp/extract.runs" 2)" "$(median "$tmp/extract.runs" 3)" \
+  "$(wc -l <"$mem/extract.out")" \
+  "$(median "$tmp/rg.runs" 1)" "$(median "$tmp/rg.runs" 2)" "$(median "$tmp/rg.runs" 3)" "$(wc -l <"$mem/rg.out")" \
+  "$(median "$tmp/grep.runs" 1)" "$(median "$tmp/grep.runs" 2)" "$(median "$tmp/grep.runs" 3)" \
+  "$(wc -l <"$mem/grep.out")" "$(cut -d' ' -f1 "$tmp/extract.runs" | tr '\n' ' ')" <<'PY'
 import sys
 
-nbytes, runs = int(sys.argv[1]), int(sys.argv[2])
+nbytes = int(sys.argv[1])
 mb = nbytes / 2**20
 rows = {}
 for i, name in enumerate(("quillberry-cli extract", "rg -o", "LC_ALL=C grep -oE")):
-    ns, kib, lines = (int(x) for x in sys.argv[3 + 3 * i: 6 + 3 * i])
-    rows[name] = (ns / 1e9, kib, lines)
-    print(f"{name:<24} {ns / 1e6:8.1f} ms  {mb / (ns / 1e9):7.1f} MB/s  peak {kib / 1024:7.1f} MiB"
-          f"  ({kib * 1024 / nbytes:.2f}x the page)  {lines} lines")
-print(f"each extract run, ms: {' '.join(f'{int(x) / 1e6:.0f}' for x in sys.argv[12].split())}")
-print("(extract prints each proxy once; rg and grep print every address:port, repeats included)")
+    ns, kib, cpu_ms, lines = (int(x) for x in sys.argv[2 + 4 * i: 6 + 4 * i])
+    rows[name] = (ns / 1e9, kib, cpu_ms)
+    print(f"{name:<24} {ns / 1e6:7.0f} ms  {mb / (ns / 1e9):6.1f} MB/s  cpu {cpu_ms:5d} ms"
+          f"  peak {kib / 1024:6.1f} MiB ({kib * 1024 / nbytes:.2f}x the page)  {lines} lines")
+print(f"each extract run, ms: {' '.join(f'{int(x) / 1e6:.0f}' for x in sys.argv[14].split())}")
+print("(extract prints each proxy once; rg and grep print every address:port, repeats included;")
+print(" cpu is user and system time of all threads)")
 print()
 ex, rg, gr = rows["quillberry-cli extract"], rows["rg -o"], rows["LC_ALL=C grep -oE"]
 def verdict(ok):
@@ -95,5 +98,5 @@ def verdict(ok):
 print(f"extract vs ripgrep: {rg[0] / ex[0]:.2f}x ripgrep's speed  (target >= 1: {verdict(ex[0] <= rg[0])})")
 print(f"extract vs grep:    {gr[0] / ex[0]:.2f}x grep's speed     (target >= 2: {verdict(gr[0] >= 2 * ex[0])})")
 ratio = ex[1] * 1024 / nbytes
-print(f"extract peak memory: {ratio:.2f}x the page            (target <= 1.2: {verdict(ratio <= 1.2)})")
+print(f"extract peak memory: {ratio:.2f}x the page          (target <= 1.2: {verdict(ratio <= 1.2)})")
 PY

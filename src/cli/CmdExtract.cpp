@@ -116,7 +116,10 @@ std::uint64_t PackedKey(const ProxyFields& f) {
   static constexpr std::string_view kTypes[] = {"HTTP", "HTTPS", "SOCKS4", "SOCKS5", "FTP", "GOPHER"};
   std::uint64_t type = 0;
   for (std::size_t t = 0; t < std::size(kTypes) && type == 0; ++t) {
-    if (qb::AsciiCaseEqual(f.type, kTypes[t])) type = t + 1;
+    if (f.type.size() == kTypes[t].size() &&
+        std::equal(f.type.begin(), f.type.end(), kTypes[t].begin(),
+                   [](char a, char b) { return qb::AsciiUpper(a) == b; }))
+      type = t + 1;
   }
   if (type == 0) return 0;
   return addr << 24 | std::uint64_t{port} << 8 | type;
@@ -170,7 +173,7 @@ class PackedKeySet {
 struct FoundPart {
   struct Item {
     std::uint64_t key;   // 0: the key text is in otherKeys
-    std::uint32_t end;   // the line is lines[previous end, end)
+    std::size_t end;     // the line is lines[previous end, end)
     std::int32_t logOn;  // index into logOns, or -1
     bool accepted;       // passes the type and working filters
   };
@@ -304,7 +307,7 @@ int RunExtract(const QStringList& args, const std::string& /*dataDir*/) {
                         part.logOns.push_back(*c);
                       }
                       part.lines.append(line);
-                      item.end = static_cast<std::uint32_t>(part.lines.size());
+                      item.end = part.lines.size();
                       part.items.push_back(item);
                     },
                     [&](ProxyRefused) { ++part.refused; }};
@@ -315,7 +318,7 @@ int RunExtract(const QStringList& args, const std::string& /*dataDir*/) {
   auto use = [&](std::size_t i, FoundPart& part) {
     found += part.found;
     refused += part.refused;
-    std::uint32_t begin = 0;
+    std::size_t begin = 0;
     std::size_t other = 0;
     constexpr std::size_t kAhead = 8;
     const std::size_t n = part.items.size();
