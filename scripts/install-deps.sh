@@ -37,6 +37,8 @@ packages=(
   # the peers the benchmarks measure against: ripgrep for extraction, aiohttp for
   # verification
   ripgrep python3-aiohttp
+  # GNU time: the benchmarks' peak memory of each command (%M)
+  time
   # real browsers as clients of the auto-config script and the local endpoint
   chromium firefox-esr
   # fonts so that offscreen renders show the Chinese interface

@@ -228,13 +228,17 @@ class ConverterCache {
   std::vector<Entry> m_entries;
 };
 
-std::string Convert(std::string_view in, const char* to, const char* from, const char* replacement) {
+// Appends the converted text to out: a caller that keeps out allocates nothing once it
+// is large enough.
+void ConvertInto(std::string_view in, const char* to, const char* from, const char* replacement,
+                 std::string& out) {
   thread_local ConverterCache cache;
   iconv_t cd = cache.Get(to, from);
-  if (cd == ConverterCache::kNone) return std::string(in);
+  if (cd == ConverterCache::kNone) {
+    out.append(in);
+    return;
+  }
   iconv(cd, nullptr, nullptr, nullptr, nullptr);
-  std::string out;
-  out.reserve(in.size() * 3 / 2 + 8);
   char* src = const_cast<char*>(in.data());
   std::size_t srcLeft = in.size();
   char buf[4096];
@@ -252,6 +256,12 @@ std::string Convert(std::string_view in, const char* to, const char* from, const
       iconv(cd, nullptr, nullptr, nullptr, nullptr);
     }
   }
+}
+
+std::string Convert(std::string_view in, const char* to, const char* from, const char* replacement) {
+  std::string out;
+  out.reserve(in.size() * 3 / 2 + 8);
+  ConvertInto(in, to, from, replacement, out);
   return out;
 }
 
@@ -260,6 +270,10 @@ std::string Convert(std::string_view in, const char* to, const char* from, const
 std::string DecodeLegacyLine(std::string_view line) {
   if (IsValidUtf8(line)) return std::string(line);
   return Convert(line, "UTF-8", "GB18030", "\xEF\xBF\xBD");
+}
+
+void AppendDecodedLegacy(std::string_view line, std::string& out) {
+  ConvertInto(line, "UTF-8", "GB18030", "\xEF\xBF\xBD", out);
 }
 
 std::string EncodeGb18030(std::string_view utf8) {

@@ -66,6 +66,10 @@ bool IsValidUtf8(std::string_view s);
 // from GB18030 (the superset of the GBK files written by the Windows version). Bytes
 // that are valid in neither become U+FFFD.
 std::string DecodeLegacyLine(std::string_view line);
+// Appends text decoded from GB18030 to out, whatever it is (valid UTF-8 included), with
+// the replacements of DecodeLegacyLine: a caller that decodes many lines into one
+// buffer that it keeps allocates nothing per line.
+void AppendDecodedLegacy(std::string_view text, std::string& out);
 // UTF-8 to GB18030, for the few places that must produce legacy bytes.
 std::string EncodeGb18030(std::string_view utf8);
 

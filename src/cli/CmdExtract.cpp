@@ -1,10 +1,22 @@
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <iterator>
+#include <optional>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
-#include "base/Files.h"
+#include "base/Parallel.h"
 #include "base/Text.h"
 #include "base/Translate.h"
 #include "cli/Cli.h"
+#include "proxy/PastedText.h"
 #include "proxy/ProxyCredentials.h"
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyExtractor.h"
@@ -13,23 +25,165 @@ namespace qb::cli {
 
 namespace {
 
-// The text as a paste hands it over: UTF-8 as it is, otherwise each line that is not
-// valid UTF-8 decoded from GB18030 (the line breaks stay where they were).
-std::string DecodeAsPaste(std::string bytes) {
-  if (qb::IsValidUtf8(bytes)) return bytes;
-  std::string text;
-  text.reserve(bytes.size() + bytes.size() / 2);
-  std::size_t pos = 0;
-  for (;;) {
-    const std::size_t nl = bytes.find('\n', pos);
-    const std::size_t end = nl == std::string::npos ? bytes.size() : nl;
-    text += qb::DecodeLegacyLine(std::string_view(bytes).substr(pos, end - pos));
-    if (nl == std::string::npos) break;
-    text += '\n';
-    pos = nl + 1;
+// The input, held once: a regular file is mapped (its pages are let go as the parts
+// are done), anything else is read whole.
+class InputText {
+ public:
+  InputText() = default;
+  ~InputText() {
+    if (m_map) ::munmap(m_map, m_mapBytes);
   }
-  return text;
+  InputText(const InputText&) = delete;
+  InputText& operator=(const InputText&) = delete;
+
+  // False when fd cannot be read (a directory, a read error).
+  bool Load(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) return false;
+    if (S_ISREG(st.st_mode) && st.st_size > 0) {
+      // Standard input may have been read from already: it starts where it stands.
+      const off_t at = ::lseek(fd, 0, SEEK_CUR);
+      const std::size_t size = static_cast<std::size_t>(st.st_size);
+      void* map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+      if (map != MAP_FAILED) {
+        m_map = map;
+        m_mapBytes = size;
+        const std::size_t skip = at > 0 ? std::min(size, static_cast<std::size_t>(at)) : 0;
+        m_text = std::string_view(static_cast<const char*>(map) + skip, size - skip);
+        ::madvise(map, size, MADV_SEQUENTIAL);
+        return true;
+      }
+    }
+    char block[1 << 16];
+    for (;;) {
+      const ssize_t n = ::read(fd, block, sizeof block);
+      if (n == 0) break;
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return false;
+      }
+      m_owned.append(block, static_cast<std::size_t>(n));
+    }
+    m_text = m_owned;
+    return true;
+  }
+
+  std::string_view Text() const { return m_text; }
+
+  // The text before offset will not be read again soon: a mapped file's pages there
+  // leave this process (they stay in the page cache).
+  void Release(std::size_t offset) {
+    if (!m_map) return;
+    const std::size_t base = static_cast<std::size_t>(m_text.data() - static_cast<const char*>(m_map));
+    const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    const std::size_t upTo = (base + std::min(offset, m_text.size())) / page * page;
+    if (upTo > 0) ::madvise(m_map, upTo, MADV_DONTNEED);
+  }
+
+ private:
+  void* m_map = nullptr;
+  std::size_t m_mapBytes = 0;
+  std::string m_owned;
+  std::string_view m_text;
+};
+
+// A proxy key packed into one word: the four address bytes, the port and the type,
+// for the fields of a line as the extractor writes it (decimal numbers without
+// leading zeros, one of the known types). Two such keys are equal exactly when their
+// key texts are. 0 for fields in any other form.
+std::uint64_t PackedKey(const ProxyFields& f) {
+  auto number = [](std::string_view s, unsigned max, unsigned& value) {
+    if (s.empty() || s.size() > 5 || (s.size() > 1 && s[0] == '0')) return false;
+    unsigned v = 0;
+    for (char c : s) {
+      if (!qb::IsDigit(static_cast<unsigned char>(c))) return false;
+      v = v * 10 + static_cast<unsigned>(c - '0');
+    }
+    value = v;
+    return v <= max;
+  };
+  std::uint64_t addr = 0;
+  std::string_view rest = f.addr;
+  for (int k = 0; k < 4; ++k) {
+    const std::size_t dot = k < 3 ? rest.find('.') : rest.size();
+    unsigned part;
+    if (dot == std::string_view::npos || !number(rest.substr(0, dot), 255, part)) return 0;
+    addr = addr << 8 | part;
+    rest.remove_prefix(k < 3 ? dot + 1 : dot);
+  }
+  unsigned port;
+  if (!number(f.port, 65535, port)) return 0;
+  static constexpr std::string_view kTypes[] = {"HTTP", "HTTPS", "SOCKS4", "SOCKS5", "FTP", "GOPHER"};
+  std::uint64_t type = 0;
+  for (std::size_t t = 0; t < std::size(kTypes) && type == 0; ++t) {
+    if (f.type.size() == kTypes[t].size() &&
+        std::equal(f.type.begin(), f.type.end(), kTypes[t].begin(),
+                   [](char a, char b) { return qb::AsciiUpper(a) == b; }))
+      type = t + 1;
+  }
+  if (type == 0) return 0;
+  return addr << 24 | std::uint64_t{port} << 8 | type;
 }
+
+// The packed keys seen so far: open addressing over one array of words, at most half
+// full, so that a look-up is one probe into memory most of the time and the whole set
+// goes with a single free.
+class PackedKeySet {
+ public:
+  PackedKeySet() : m_slots(1024, 0), m_shift(64 - 10) {}
+  // A table far larger than the cache makes every insertion a miss: asking for the
+  // slots of the keys ahead lets those misses overlap.
+  void Prefetch(std::uint64_t key) const { __builtin_prefetch(&m_slots[Home(key)], 1); }
+  // False when the key was there already.
+  bool Insert(std::uint64_t key) {
+    if ((m_size + 1) * 2 > m_slots.size()) Grow();
+    std::size_t i = Home(key);
+    const std::size_t mask = m_slots.size() - 1;
+    while (m_slots[i] != 0) {
+      if (m_slots[i] == key) return false;
+      i = (i + 1) & mask;
+    }
+    m_slots[i] = key;
+    ++m_size;
+    return true;
+  }
+
+ private:
+  std::size_t Home(std::uint64_t key) const {
+    return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> m_shift);
+  }
+  void Grow() {
+    std::vector<std::uint64_t> old(m_slots.size() * 2, 0);
+    old.swap(m_slots);
+    --m_shift;
+    const std::size_t mask = m_slots.size() - 1;
+    for (std::uint64_t key : old) {
+      if (key == 0) continue;
+      std::size_t i = Home(key);
+      while (m_slots[i] != 0) i = (i + 1) & mask;
+      m_slots[i] = key;
+    }
+  }
+  std::vector<std::uint64_t> m_slots;
+  unsigned m_shift;
+  std::size_t m_size = 0;
+};
+
+// What one part found, ready for the calling thread to take in order.
+struct FoundPart {
+  struct Item {
+    std::uint64_t key;   // 0: the key text is in otherKeys
+    std::size_t end;     // the line is lines[previous end, end)
+    std::int32_t logOn;  // index into logOns, or -1
+    bool accepted;       // passes the type and working filters
+  };
+  std::size_t found = 0;
+  std::size_t refused = 0;
+  std::string lines;
+  std::vector<Item> items;
+  std::vector<std::string> otherKeys;
+  std::vector<FoundCredentials> logOns;
+};
 
 }  // namespace
 
@@ -86,43 +240,120 @@ int RunExtract(const QStringList& args, const std::string& /*dataDir*/) {
     }
   }
 
-  std::string bytes;
-  if (haveFile && file != "-") {
-    const std::string path = file.toStdString();
-    auto data = qb::ReadWholeFile(path);
-    if (!data) {
-      Err("extract: cannot read " + path);
+  InputText input;
+  {
+    const bool fromFile = haveFile && file != "-";
+    const std::string path = fromFile ? file.toStdString() : std::string();
+    const int fd = fromFile ? ::open(path.c_str(), O_RDONLY | O_CLOEXEC) : 0;
+    const bool loaded = fd >= 0 && input.Load(fd);
+    if (fromFile && fd >= 0) ::close(fd);
+    if (!loaded) {
+      Err(fromFile ? "extract: cannot read " + path : std::string("extract: cannot read standard input"));
       return kExitUsage;
     }
-    bytes = std::move(*data);
-  } else {
-    bytes = ReadStdin();
   }
+  const std::string_view text = input.Text();
 
-  // What AddProxyLine would add to an empty list: valid lines, each key once.
-  std::unordered_set<std::string> keys;
-  std::string out;
-  ProxyFields f;
   // The log-ons that came with the proxies, for the formats that carry them.
   CProxyCredentialStore logOns;
+  const bool keepLogOns = output.includeCredentials && output.format != qb::ExportFormat::Lines;
   output.credentials = [&logOns](const CProxyEntry& e) { return logOns.Find(e); };
+  // Only the proxy lines are filtered here; the other formats' rows are filtered as
+  // they are written.
+  const bool filtered =
+      output.format == qb::ExportFormat::Lines && (!output.type.empty() || output.workingOnly);
   qb::CListExporter exporter(output);
+  std::string out;
   exporter.AppendBegin(out);
+
+  // What AddProxyLine would add to an empty list: valid lines, each key once.
+  PackedKeySet keys;
+  std::unordered_set<std::string> otherKeys;  // keys that do not pack (never from the extractor)
   std::size_t refused = 0;
-  auto take = [&](std::string_view line, const FoundCredentials* c) {
-    if (!ParseProxyLine(line, f)) return;
-    if (c) logOns.Set(CredentialsKeyOfLine(line), *c);
-    if (!keys.insert(ProxyKey(f.addr, f.port, f.type)).second) return;
-    const CProxyEntry row(f.addr, f.port, f.type, f.timeStatus, f.remark);
+  ProxyFields f;
+  auto take = [&](std::string_view line, std::uint64_t key, std::string&& otherKey, bool accepted,
+                  const FoundCredentials* c) {
+    if (c && keepLogOns) logOns.Set(CredentialsKeyOfLine(line), *c);
+    if (key != 0 ? !keys.Insert(key) : !otherKeys.insert(std::move(otherKey)).second) return;
     // Proxy lines are printed as found, which is what scripts have always read.
-    if (output.format != qb::ExportFormat::Lines) {
-      exporter.AppendRow(out, row);
-    } else if (exporter.Accepts(row)) {
-      out.append(line).push_back('\n');
+    if (output.format == qb::ExportFormat::Lines) {
+      if (accepted) out.append(line).push_back('\n');
+    } else if (ParseProxyLine(line, f)) {
+      exporter.AppendRow(out, CProxyEntry(f.addr, f.port, f.type, f.timeStatus, f.remark));
+    }
+    if (out.size() >= (std::size_t{1} << 20)) {
+      OutRaw(out);
+      out.clear();
     }
   };
-  Overloaded sink{take, [&](ProxyRefused) { ++refused; }};
-  const std::size_t found = ExtractWholeText(DecodeAsPaste(std::move(bytes)), fuzzy, sink);
+  auto accepts = [&](const ProxyFields& g) {
+    return !filtered || exporter.Accepts(CProxyEntry(g.addr, g.port, g.type, g.timeStatus, g.remark));
+  };
+
+  // The strict pass over the whole text, in parts on every processor; the parts are
+  // taken in text order, so that of two equal proxies the first is kept.
+  const CPastedTextParts parts(text, std::size_t{2} << 20);
+  input.Release(text.size());  // the search for an end tag may have read it all
+  auto make = [&](std::size_t i) {
+    thread_local std::string buffer;
+    FoundPart part;
+    ProxyFields g;
+    Overloaded sink{[&](std::string_view line, const FoundCredentials* c) {
+                      if (!ParseProxyLine(line, g)) return;
+                      FoundPart::Item item{PackedKey(g), 0, -1, accepts(g)};
+                      if (item.key == 0) part.otherKeys.push_back(ProxyKey(g.addr, g.port, g.type));
+                      if (c && keepLogOns) {
+                        item.logOn = static_cast<std::int32_t>(part.logOns.size());
+                        part.logOns.push_back(*c);
+                      }
+                      part.lines.append(line);
+                      item.end = part.lines.size();
+                      part.items.push_back(item);
+                    },
+                    [&](ProxyRefused) { ++part.refused; }};
+    part.found = parts.Scan(i, buffer, sink);
+    return part;
+  };
+  std::size_t found = 0;
+  auto use = [&](std::size_t i, FoundPart& part) {
+    found += part.found;
+    refused += part.refused;
+    std::size_t begin = 0;
+    std::size_t other = 0;
+    constexpr std::size_t kAhead = 8;
+    const std::size_t n = part.items.size();
+    for (std::size_t k = 0; k < n && k < kAhead; ++k) keys.Prefetch(part.items[k].key);
+    for (std::size_t k = 0; k < n; ++k) {
+      if (k + kAhead < n) keys.Prefetch(part.items[k + kAhead].key);
+      const FoundPart::Item& item = part.items[k];
+      const std::string_view line(part.lines.data() + begin, item.end - begin);
+      begin = item.end;
+      take(line, item.key, item.key == 0 ? std::move(part.otherKeys[other++]) : std::string(), item.accepted,
+           item.logOn >= 0 ? &part.logOns[static_cast<std::size_t>(item.logOn)] : nullptr);
+    }
+    input.Release(parts.ReadFrom(i + 1));
+    return true;
+  };
+  const unsigned threads = qb::ThreadsFor(parts.size(), 0, 8);
+  qb::RunInOrder<FoundPart>(parts.size(), threads, 2 * threads, make, use);
+
+  // The fuzzy pass reads the text as the strict pass left it, which only a strict pass
+  // over the whole text makes again; it runs for few proxies only.
+  if (fuzzy && found <= kFuzzyPassLimit) {
+    std::string whole;
+    AppendPastedText(text, 0, text.size(), whole);
+    ScanProxies(whole.data(), whole.size(), [](std::string_view) {});
+    FuzzyPrepare(whole);
+    Overloaded sink{[&](std::string_view line, const FoundCredentials* c) {
+                      ProxyFields g;
+                      if (!ParseProxyLine(line, g)) return;
+                      const std::uint64_t key = PackedKey(g);
+                      take(line, key, key == 0 ? ProxyKey(g.addr, g.port, g.type) : std::string(), accepts(g),
+                           c);
+                    },
+                    [&](ProxyRefused) { ++refused; }};
+    found += ScanProxies(whole.data(), whole.size(), sink);
+  }
   exporter.AppendEnd(out);
   OutRaw(out);
   if (refused > 0)

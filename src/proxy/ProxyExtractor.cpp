@@ -207,8 +207,7 @@ inline void BlankMarkupBlock(char* block, bool& inMarkup) {
 }
 #endif
 
-void BlankMarkup(char* text, std::size_t len) {
-  bool inMarkup = false;
+void BlankMarkup(char* text, std::size_t len, bool inMarkup) {
   std::size_t i = 0;
 #if defined(__SSE2__)
   for (; i + 64 <= len; i += 64) BlankMarkupBlock(text + i, inMarkup);
@@ -515,12 +514,24 @@ inline char* AppendText(char* out, std::string_view s) {
 
 }  // namespace
 
+bool HasMarkupEndTag(std::string_view text) {
+  return HasEndTag(text.data(), text.size());
+}
+
+void BlankMarkupFrom(char* text, std::size_t len, bool inMarkup) {
+  BlankMarkup(text, len, inMarkup);
+}
+
 std::size_t ScanProxies(char* text, std::size_t len, ProxyLineSink sink, std::size_t maxFound, bool* more) {
   if (text == nullptr || len == 0) return 0;
-  if (HasEndTag(text, len)) BlankMarkup(text, len);
+  if (HasEndTag(text, len)) BlankMarkup(text, len, false);
+  return ScanProxiesFrom(text, len, 0, sink, maxFound, more);
+}
 
+std::size_t ScanProxiesFrom(char* text, std::size_t len, std::size_t from, ProxyLineSink sink,
+                            std::size_t maxFound, bool* more) {
   std::size_t found = 0;
-  std::size_t pos = 0;
+  std::size_t pos = from;
   char line[kLineBufferSize];
   while (pos < len) {
     const char* hit = static_cast<const char*>(std::memchr(text + pos, ':', len - pos));

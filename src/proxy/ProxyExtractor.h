@@ -101,6 +101,17 @@ inline constexpr std::size_t kNoProxyLimit = SIZE_MAX;
 std::size_t ScanProxies(char* text, std::size_t len, ProxyLineSink sink, std::size_t maxFound = kNoProxyLimit,
                         bool* more = nullptr);
 
+// The two steps of ScanProxies, for a text that is scanned in parts (PastedText.h).
+// Whether ScanProxies blanks the markup of this text.
+bool HasMarkupEndTag(std::string_view text);
+// Blanks the markup as ScanProxies does; inMarkup tells that an earlier part ended
+// after a "<" that no ">" closed.
+void BlankMarkupFrom(char* text, std::size_t len, bool inMarkup);
+// The scan of ScanProxies without its markup step, taking the colons from `from` on:
+// the bytes before it are only read as what stands before an address there.
+std::size_t ScanProxiesFrom(char* text, std::size_t len, std::size_t from, ProxyLineSink sink,
+                            std::size_t maxFound = kNoProxyLimit, bool* more = nullptr);
+
 // Empties g_aExtractedLines and fills it with the proxies of text. Returns their number.
 std::size_t ExtractProxies(std::string& text);
 

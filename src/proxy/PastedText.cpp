@@ -1,0 +1,136 @@
+#include "proxy/PastedText.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "base/Text.h"
+
+namespace qb {
+
+namespace {
+
+// Bytes read before a part. A scan looks back from a colon over at most four numbers
+// with their dots (16 bytes), then over a user name of up to 256 bytes and a scheme
+// (about 270 more); decoding may shrink four bytes into three.
+constexpr std::size_t kContextBytes = 512;
+// How far back a place to start decoding is looked for before the line's start is taken.
+constexpr std::size_t kSyncSearch = 64 * 1024;
+
+// A byte below '0' is a character by itself in GB18030 (no byte of a longer character
+// is), so a decoder started after it reads on exactly as one started earlier.
+inline bool DecoderRestartsAfter(char c) {
+  return static_cast<unsigned char>(c) < '0';
+}
+
+std::size_t LineStartBefore(std::string_view raw, std::size_t pos) {
+  while (pos > 0 && raw[pos - 1] != '\n') --pos;
+  return pos;
+}
+
+}  // namespace
+
+void AppendPastedText(std::string_view raw, std::size_t from, std::size_t to, std::string& out) {
+  if (from >= to) return;
+  const std::string_view all = raw.substr(from, to - from);
+  if ((from == 0 || raw[from - 1] == '\n') && qb::IsValidUtf8(all)) {
+    // Then every line is valid as it is (a line break is never inside a character).
+    out.append(all);
+    return;
+  }
+  // Lines in a row that need decoding are decoded in one go: a line break is a
+  // character by itself in GB18030, so the lines come out as they would one by one.
+  auto lineEnd = [&](std::size_t pos) {
+    const void* nl = std::memchr(raw.data() + pos, '\n', to - pos);
+    return nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - raw.data()) : to;
+  };
+  std::size_t pos = from;
+  std::size_t end = lineEnd(pos);
+  // Whether to decode is a matter of the whole line, also when only its end is wanted.
+  bool valid = qb::IsValidUtf8(raw.substr(LineStartBefore(raw, pos), end - LineStartBefore(raw, pos)));
+  for (;;) {
+    if (valid) {
+      out.append(raw.substr(pos, end - pos));
+    } else {
+      const std::size_t runStart = pos;
+      while (end < to) {
+        const std::size_t nextEnd = lineEnd(end + 1);
+        valid = qb::IsValidUtf8(raw.substr(end + 1, nextEnd - (end + 1)));
+        if (valid) break;
+        end = nextEnd;
+      }
+      qb::AppendDecodedLegacy(raw.substr(runStart, end - runStart), out);
+      if (end >= to) return;
+      // The line after the run is valid: it comes next.
+      out.push_back('\n');
+      pos = end + 1;
+      end = lineEnd(pos);
+      continue;
+    }
+    if (end >= to) return;
+    out.push_back('\n');
+    pos = end + 1;
+    end = lineEnd(pos);
+    valid = qb::IsValidUtf8(raw.substr(pos, end - pos));
+  }
+}
+
+CPastedTextParts::CPastedTextParts(std::string_view raw, std::size_t partBytes) : m_raw(raw) {
+  m_markup = HasMarkupEndTag(raw);
+  partBytes = std::max<std::size_t>(partBytes, 1);
+
+  // Parts begin at line starts.
+  std::vector<std::size_t> begins{0};
+  for (std::size_t pos = partBytes; pos < raw.size();) {
+    const void* nl = std::memchr(raw.data() + pos - 1, '\n', raw.size() - (pos - 1));
+    if (!nl) break;
+    const std::size_t b = static_cast<std::size_t>(static_cast<const char*>(nl) - raw.data()) + 1;
+    if (b >= raw.size()) break;
+    begins.push_back(b);
+    pos = b + partBytes;
+  }
+
+  std::size_t stateAt = 0;  // the markup state is known here...
+  bool state = false;       // ...and is this
+  for (std::size_t i = 0; i < begins.size(); ++i) {
+    Part p{0, begins[i], i + 1 < begins.size() ? begins[i + 1] : raw.size(), false};
+    if (p.begin > kContextBytes) {
+      const std::size_t want = p.begin - kContextBytes;
+      const std::size_t floor = want > kSyncSearch ? want - kSyncSearch : 0;
+      std::size_t c = want;
+      while (c > floor && !DecoderRestartsAfter(raw[c - 1])) --c;
+      p.context = c > floor || c == 0 ? c : LineStartBefore(raw, want);
+    }
+    if (m_markup) {
+      // The last "<" or ">" before the context decides; '<' and '>' are never part of
+      // a GB18030 character, so the undecoded bytes tell.
+      std::size_t k = p.context;
+      const std::size_t stop = p.context >= stateAt ? stateAt : 0;
+      if (p.context < stateAt) state = false;
+      while (k > stop && raw[k - 1] != '<' && raw[k - 1] != '>') --k;
+      if (k > stop) state = raw[k - 1] == '<';
+      stateAt = p.context;
+      p.inMarkup = state;
+    }
+    m_parts.push_back(p);
+  }
+
+  m_readFrom.resize(m_parts.size());
+  std::size_t least = raw.size();
+  for (std::size_t i = m_parts.size(); i-- > 0;) {
+    least = std::min(least, m_parts[i].context);
+    m_readFrom[i] = least;
+  }
+}
+
+std::size_t CPastedTextParts::Scan(std::size_t i, std::string& buffer, ProxyLineSink sink) const {
+  const Part& p = m_parts[i];
+  buffer.clear();
+  AppendPastedText(m_raw, p.context, p.begin, buffer);
+  const std::size_t from = buffer.size();
+  AppendPastedText(m_raw, p.begin, p.end, buffer);
+  if (buffer.size() == from) return 0;
+  if (m_markup) BlankMarkupFrom(buffer.data(), buffer.size(), p.inMarkup);
+  return ScanProxiesFrom(buffer.data(), buffer.size(), from, sink);
+}
+
+}  // namespace qb
