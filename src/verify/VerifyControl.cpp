@@ -5,6 +5,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <mutex>
 #include <new>
 
 #include "base/Prompt.h"
@@ -276,9 +277,28 @@ void CVerifyControl::StartRun(bool all) {
   const int n = std::min(all ? rows : selected, ThreadNumber());
   if (m_engineChecks > 0) {
     if (SlotCount() < n) m_slots.resize(static_cast<std::size_t>(n));
-    m_engine = std::make_unique<CVerifyEngine>([this](VerifyResult r) {
+    // Results that come in together are taken together: one event for a burst
+    // rather than a wake-up of this thread per result.
+    auto arrived = std::make_shared<ArrivedResults>();
+    m_engine = std::make_unique<CVerifyEngine>([this, arrived](VerifyResult r) {
+      bool first = false;
+      {
+        std::lock_guard<std::mutex> g(arrived->lock);
+        first = arrived->results.empty();
+        arrived->results.push_back(std::move(r));
+      }
+      if (!first) return;
       QMetaObject::invokeMethod(
-          this, [this, r = std::move(r)] { OnWorkerFinished(r); }, Qt::QueuedConnection);
+          this,
+          [this, arrived] {
+            std::vector<VerifyResult> batch;
+            {
+              std::lock_guard<std::mutex> g(arrived->lock);
+              batch.swap(arrived->results);
+            }
+            for (const VerifyResult& result : batch) OnWorkerFinished(result);
+          },
+          Qt::QueuedConnection);
     });
     if (!m_engine->Valid()) {
       m_engine.reset();

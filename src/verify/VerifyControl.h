@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -212,6 +213,11 @@ class CVerifyControl : public QObject {
     int row = -1;
     const void* rowKey = nullptr;
     std::string resourceUrl;
+  };
+  // The engine's results on their way to this thread.
+  struct ArrivedResults {
+    std::mutex lock;
+    std::vector<VerifyResult> results;
   };
   struct Slot {
     CVerifyProxyThread* worker = nullptr;

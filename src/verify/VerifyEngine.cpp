@@ -85,11 +85,14 @@ class CVerifyEngine::Loop {
 
   void Submit(VerifyTask task) {
     m_inFlight.fetch_add(1);
+    bool first = false;
     {
       std::lock_guard<std::mutex> g(m_inboxLock);
+      first = m_inbox.empty();
       m_inbox.push_back(std::move(task));
     }
-    Wake();
+    // The loop empties the whole inbox once woken; one wake-up serves a burst.
+    if (first) Wake();
   }
 
   void Wake() {
