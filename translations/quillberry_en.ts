@@ -1230,23 +1230,39 @@ error); 2 for a bad option or format or a file that cannot be read.</source>
             <source>Usage: quillberry-cli verify [--data-dir DIR] [--threads N] [--connect-timeout S]
                              [--verify-timeout S] [--http URL FEATURE] [--ftp URL FEATURE]
                              [--watchdog S] [--format FORMAT] [--type TYPE] [--working]
-                             [FILE]
+                             [--shard K/N] [--resume OUTPUT] [FILE]
 
 Verifies every proxy of FILE (any text, read as the import command reads a file),
 or without FILE the data directory's Proxies.pro, exactly as the button
 "验证全部" does, then prints each row as its list-file line in the list's final
 order (sorted by time). Proxies.pro (and the favourite marks in the profile) are
-written back only when the data directory's own list was verified.
+written back only when the data directory's own list was verified; then every
+result is also recorded in the history (History.sqlite, see the history command).
 
---threads N          workers, 1 to 100 (default: the settings)
+--threads N          proxies checked at once, 1 to 10000 (default: the settings'
+                     number of workers); --concurrency N is the same. The checks
+                     share a few event loops, not a thread each. The open-file
+                     limit is raised as far as the system allows; when it still
+                     cannot hold N checks, standard error says so and the run
+                     checks as many at once as it holds
 --connect-timeout S  connection time-out in seconds (default: the settings)
---verify-timeout S   reply time-out in seconds (default: the settings)
+--verify-timeout S   reply time-out in seconds, to the millisecond (e.g. 0.3):
+                     no byte for that long after the request ends a check
+                     (default: the settings)
 --http URL FEATURE   the HTTP resource: a page that must contain FEATURE
 --ftp URL FEATURE    the FTP resource (a log-on test). Without one, FTP proxies are
                      skipped (they keep their texts; standard error counts them)
                      With neither, the resources ticked in the settings are used;
                      with either, exactly the ones given.
---watchdog S         seconds after which a worker that does not report is given up
+--format jsonl       one JSON object per proxy (address, port, type, status,
+                     remark), printed as each result comes in, not sorted
+--resume OUTPUT      with FILE: skip the proxies that an earlier --format jsonl
+                     OUTPUT already holds (append the new run to it)
+--shard K/N          with FILE: verify only share K of N (1 to N) of its proxies,
+                     chosen by a hash of each proxy's address, port and type, so
+                     that N machines given the same FILE verify disjoint shares
+                     whose outputs together cover it
+--watchdog S         seconds after which a transfer that has not ended is given up
                      (default 90)
 --format FORMAT      how the rows are printed: line (the list-file lines, the
                      default), url (type://address:port), csv (address,port,type,
@@ -1257,6 +1273,12 @@ written back only when the data directory's own list was verified.
 --working            print only the rows whose status is a measured time
 --credentials        with url, csv or json: also each proxy's user name and
                      password (from FILE, or the data directory's store)
+
+With a judge page as the HTTP resource (one that echoes the request it received,
+with a "REMOTE_ADDR = address" line, as 'quillberry-cli judge' serves), each working
+proxy's anonymity (transparent, anonymous or elite) and exit address are printed
+too: line adds a tab, the anonymity, a tab and the exit address after the proxy's
+line; csv adds the columns anonymity and exit; json the keys anonymity and exit.
 
 Progress goes to standard error: a bar on a terminal, otherwise one line per
 finished proxy. Ctrl-C stops the run like the stop button (rows not yet started

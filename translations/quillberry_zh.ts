@@ -1235,9 +1235,16 @@ order (sorted by time). Proxies.pro (and the favourite marks in the profile) are
 written back only when the data directory&apos;s own list was verified; then every
 result is also recorded in the history (History.sqlite, see the history command).
 
---threads N          workers, 1 to 100 (default: the settings)
+--threads N          proxies checked at once, 1 to 10000 (default: the settings&apos;
+                     number of workers); --concurrency N is the same. The checks
+                     share a few event loops, not a thread each. The open-file
+                     limit is raised as far as the system allows; when it still
+                     cannot hold N checks, standard error says so and the run
+                     checks as many at once as it holds
 --connect-timeout S  connection time-out in seconds (default: the settings)
---verify-timeout S   reply time-out in seconds (default: the settings)
+--verify-timeout S   reply time-out in seconds, to the millisecond (e.g. 0.3):
+                     no byte for that long after the request ends a check
+                     (default: the settings)
 --http URL FEATURE   the HTTP resource: a page that must contain FEATURE
 --ftp URL FEATURE    the FTP resource (a log-on test). Without one, FTP proxies are
                      skipped (they keep their texts; standard error counts them)
@@ -1256,7 +1263,7 @@ result is also recorded in the history (History.sqlite, see the history command)
                      chosen by a hash of each proxy&apos;s address, port and type, so
                      that N machines given the same FILE verify disjoint shares
                      whose outputs together cover it
---watchdog S         seconds after which a worker that does not report is given up
+--watchdog S         seconds after which a transfer that has not ended is given up
                      (default 90)
 --format FORMAT      how the rows are printed: line (the list-file lines, the
                      default), url (type://address:port), csv (address,port,type,
@@ -1296,14 +1303,18 @@ Proxies.pro，与按钮&quot;验证全部&quot;完全相同，然后按列表最
 它在列表文件中的行。只有验证的是数据目录自己的列表时，才写回 Proxies.pro（以及配置
 文件中的常用代理标记），并把每个结果记入验证历史（History.sqlite，见 history 命令）。
 
---threads N          工作线程数，1 到 100（缺省：设置）
+--threads N          同时验证的代理数，1 到 10000（缺省：设置中的工作线程数）；
+                     --concurrency N 与之相同。这些验证共用几个事件循环，而不是
+                     各占一个线程。打开文件数的限制会尽量提高；仍容纳不下 N 个
+                     验证时，标准错误会说明，并按能容纳的数目同时验证
 --connect-timeout S  连接超时秒数（缺省：设置）
---verify-timeout S   应答超时秒数（缺省：设置）
+--verify-timeout S   应答超时秒数，精确到毫秒（如 0.3）：发出请求后这么久没有收到
+                     一个字节，验证即告结束（缺省：设置）
 --http 网址 特征      HTTP 验证资源：必须含有该特征的网页
 --ftp 网址 特征       FTP 验证资源（登录测试）。没有它时跳过 FTP 代理（它们保留原来的
                      文字；标准错误上会统计它们的数目）
                      两者都不给时使用设置中打勾的资源；给出任一个时只用给出的资源。
---watchdog S         工作线程多少秒没有报告就放弃它（缺省 90）
+--watchdog S         一次传输多少秒还没有结束就放弃它（缺省 90）
 --format 格式        各行的列出方式：line（列表文件中的行，缺省）、url（类型://地址:
                      端口）、csv（带标题行的 address,port,type,status,remark；CR LF
                      换行）或 json（以这些为键的对象数组）

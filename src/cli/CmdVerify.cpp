@@ -34,6 +34,7 @@
 #include "settings/Settings.h"
 #include "settings/VerifySource.h"
 #include "verify/VerifyControl.h"
+#include "verify/VerifyEngine.h"
 #include "verify/VerifyProxyThread.h"
 
 namespace qb::cli {
@@ -60,9 +61,16 @@ constexpr const char* kVerifyUsage = QT_TRANSLATE_NOOP(
     "written back only when the data directory's own list was verified; then every\n"
     "result is also recorded in the history (History.sqlite, see the history command).\n"
     "\n"
-    "--threads N          workers, 1 to 100 (default: the settings)\n"
+    "--threads N          proxies checked at once, 1 to 10000 (default: the settings'\n"
+    "                     number of workers); --concurrency N is the same. The checks\n"
+    "                     share a few event loops, not a thread each. The open-file\n"
+    "                     limit is raised as far as the system allows; when it still\n"
+    "                     cannot hold N checks, standard error says so and the run\n"
+    "                     checks as many at once as it holds\n"
     "--connect-timeout S  connection time-out in seconds (default: the settings)\n"
-    "--verify-timeout S   reply time-out in seconds (default: the settings)\n"
+    "--verify-timeout S   reply time-out in seconds, to the millisecond (e.g. 0.3):\n"
+    "                     no byte for that long after the request ends a check\n"
+    "                     (default: the settings)\n"
     "--http URL FEATURE   the HTTP resource: a page that must contain FEATURE\n"
     "--ftp URL FEATURE    the FTP resource (a log-on test). Without one, FTP proxies are\n"
     "                     skipped (they keep their texts; standard error counts them)\n"
@@ -81,7 +89,7 @@ constexpr const char* kVerifyUsage = QT_TRANSLATE_NOOP(
     "                     chosen by a hash of each proxy's address, port and type, so\n"
     "                     that N machines given the same FILE verify disjoint shares\n"
     "                     whose outputs together cover it\n"
-    "--watchdog S         seconds after which a worker that does not report is given up\n"
+    "--watchdog S         seconds after which a transfer that has not ended is given up\n"
     "                     (default 90)\n"
     "--format FORMAT      how the rows are printed: line (the list-file lines, the\n"
     "                     default), url (type://address:port), csv (address,port,type,\n"
@@ -247,12 +255,12 @@ bool ParseOptions(const QStringList& args, Options& o) {
     const OutputOption taken = TakeOutputOption("verify", args, i, o.output);
     if (taken == OutputOption::Bad) return false;
     if (taken == OutputOption::Taken) continue;
-    if (a == "--threads") {
+    if (a == "--threads" || a == "--concurrency") {
       if (!need(1)) return false;
       bool ok = false;
       o.threads = args[++i].toInt(&ok);
-      if (!ok || o.threads < kMinThreadNumber || o.threads > kMaxThreadNumber) {
-        Err("verify: --threads must be a number from 1 to 100");
+      if (!ok || o.threads < kMinThreadNumber || o.threads > kMaxEngineChecks) {
+        Err("verify: " + a.toStdString() + " must be a number from 1 to 10000");
         return false;
       }
     } else if (a == "--shard") {
@@ -409,7 +417,6 @@ int RunVerify(const QStringList& args, const std::string& dataDir) {
   // The built-in resources could not be saved: the run goes on with them, and the
   // status says that a data file was left unwritten.
   int exitCode = ReportFailure("verify", settingsLoaded);
-  if (opt.threads) settings.m_nThreadNumber = opt.threads;
   if (opt.connectMs) g_nConnectTimeoutMs = opt.connectMs;
   if (opt.verifyMs) g_nVerifyTimeoutMs = opt.verifyMs;
   if (opt.http || opt.ftp) {
@@ -487,19 +494,23 @@ int RunVerify(const QStringList& args, const std::string& dataDir) {
       control.SetTransferCap(std::max(1000, std::min(kDefaultVerifyCapMs, opt.watchdogMs / 9 * 8)));
     }
 
-    // What judge pages told about the proxies, taken from the workers' answers before
-    // the control sees them: the rows stay where they are until the run has ended.
-    control.SetWorkerFactory([&] {
-      auto* w = new (std::nothrow) CVerifyProxyThread;
-      if (!w) return w;
-      QObject::connect(
-          w, &CVerifyProxyThread::Finished, &control,
-          [&](const VerifyResult& r) {
-            if (control.IsIdle() || r.status != VERIFY_OK || r.anonymity.empty()) return;
-            if (const CProxyEntry* e = list.Entry(r.row)) judged[e] = {r.anonymity, r.exitAddress};
-          },
-          Qt::QueuedConnection);
-      return w;
+    // The command line runs its checks on the engine, as many at once as asked and as
+    // the open-file limit holds; the settings' number (the window's threads) is the
+    // default.
+    const int wanted =
+        opt.threads ? opt.threads : std::clamp(settings.m_nThreadNumber, kMinThreadNumber, kMaxThreadNumber);
+    const int fit = FitOpenFileLimit(wanted);
+    if (fit < wanted) {
+      Err(qb::Format("verify: the open-file limit holds %d concurrent checks, not %d; running %d at once",
+                     fit, wanted, fit));
+    }
+    control.SetEngineChecks(fit);
+
+    // What judge pages told about the proxies, taken from the answers before the
+    // control writes them: the rows stay where they are until the run has ended.
+    QObject::connect(&control, &CVerifyControl::ResultArrived, [&](const VerifyResult& r) {
+      if (r.status != VERIFY_OK || r.anonymity.empty()) return;
+      if (const CProxyEntry* e = list.Entry(r.row)) judged[e] = {r.anonymity, r.exitAddress};
     });
 
     ProgressPrinter progress(list, control);

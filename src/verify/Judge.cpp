@@ -302,13 +302,41 @@ std::vector<std::string> InterfaceAddresses() {
 
 std::vector<std::string> COwnAddresses::For(const std::string& judgeUrl,
                                             const std::function<Probe()>& direct) {
+  std::vector<std::string> addresses;
+  {
+    std::unique_lock<std::mutex> g(m_lock);
+    for (;;) {
+      if (auto it = m_known.find(judgeUrl); it != m_known.end()) return it->second;
+      if (!m_asking.count(judgeUrl)) break;
+      m_learnt.wait(g);
+    }
+    m_asking.insert(judgeUrl);
+  }
+  return Learn(judgeUrl, direct ? direct() : Probe{});
+}
+
+COwnAddresses::Claim COwnAddresses::Ask(const std::string& judgeUrl, std::vector<std::string>& addresses) {
   std::lock_guard<std::mutex> g(m_lock);
-  if (auto it = m_known.find(judgeUrl); it != m_known.end()) return it->second;
+  if (auto it = m_known.find(judgeUrl); it != m_known.end()) {
+    addresses = it->second;
+    return Claim::Known;
+  }
+  if (m_asking.count(judgeUrl)) return Claim::Busy;
+  m_asking.insert(judgeUrl);
+  return Claim::Mine;
+}
+
+std::vector<std::string> COwnAddresses::Learn(const std::string& judgeUrl, const Probe& probe) {
   std::vector<std::string> addresses = InterfaceAddresses();
-  const Probe probe = direct ? direct() : Probe{};
   const std::string seen = NormalizeAddress(probe.remoteAddr);
   if (!seen.empty() && !Contains(addresses, seen)) addresses.insert(addresses.begin(), seen);
-  if (probe.settled) m_known[judgeUrl] = addresses;
+  {
+    std::lock_guard<std::mutex> g(m_lock);
+    m_asking.erase(judgeUrl);
+    // An unsettled answer is not kept: the next task that needs it asks again.
+    if (probe.settled) m_known[judgeUrl] = addresses;
+  }
+  m_learnt.notify_all();
   return addresses;
 }
 

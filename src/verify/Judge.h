@@ -13,11 +13,13 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -120,9 +122,19 @@ class COwnAddresses {
   };
   std::vector<std::string> For(const std::string& judgeUrl, const std::function<Probe()>& direct);
 
+  // The same without waiting, for a caller that runs many tasks on one thread: Known
+  // fills the addresses; Mine makes the caller the one that asks (it must answer with
+  // Learn); Busy means another task is asking, so ask again later.
+  enum class Claim { Known, Mine, Busy };
+  Claim Ask(const std::string& judgeUrl, std::vector<std::string>& addresses);
+  // The answer of the task that got Mine; returns the addresses to use.
+  std::vector<std::string> Learn(const std::string& judgeUrl, const Probe& probe);
+
  private:
   std::mutex m_lock;
+  std::condition_variable m_learnt;
   std::map<std::string, std::vector<std::string>> m_known;
+  std::set<std::string> m_asking;
 };
 
 }  // namespace qb

@@ -5,6 +5,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <mutex>
 #include <new>
 
 #include "base/Prompt.h"
@@ -70,16 +71,17 @@ void CVerifyControl::SetFtpFallback(std::string url, std::string feature) {
 }
 
 CVerifyProxyThread* CVerifyControl::Worker(int slot) const {
-  return slot >= 0 && slot < kVerifySlots ? m_slots[static_cast<std::size_t>(slot)].worker : nullptr;
+  return slot >= 0 && slot < SlotCount() ? m_slots[static_cast<std::size_t>(slot)].worker : nullptr;
 }
 
 int CVerifyControl::RowInFlight(int slot) const {
-  if (slot < 0 || slot >= kVerifySlots) return -1;
+  if (slot < 0 || slot >= SlotCount()) return -1;
   const auto& task = m_slots[static_cast<std::size_t>(slot)].task;
   return task ? task->row : -1;
 }
 
 int CVerifyControl::ThreadNumber() const {
+  if (m_engineChecks > 0) return m_engineChecks;
   // The slot table has room for 105; a number outside the settings' range must not
   // reach past it.
   return std::clamp(m_settings.m_nThreadNumber, kMinThreadNumber, kMaxThreadNumber);
@@ -128,7 +130,10 @@ void CVerifyControl::DisposeWorker(CVerifyProxyThread* w) {
 }
 
 void CVerifyControl::DisposeAllWorkers() {
-  for (int k = 0; k < kVerifySlots; ++k) {
+  // The engine's loops end here; results they had already sent are recognised as late
+  // by their task ids.
+  m_engine.reset();
+  for (int k = 0; k < SlotCount(); ++k) {
     Slot& s = m_slots[static_cast<std::size_t>(k)];
     StopWatchdog(k);
     s.task.reset();
@@ -158,13 +163,14 @@ std::optional<VerifyTask> CVerifyControl::HandRow(int slot, int r, const Resourc
   m_nextRow = r + 1;
   Slot& s = m_slots[static_cast<std::size_t>(slot)];
   const CProxyEntry* e = m_list.Entry(r);
-  if (!e || !s.worker) return std::nullopt;
+  const bool engine = m_engine != nullptr;
+  if (!e || (!engine && !s.worker)) return std::nullopt;
   const std::optional<ProxyKind> kind = ProxyKindFromType(e->m_sProxyType);
   const std::optional<std::uint16_t> port = ProxyPortFromText(e->m_sProxyPort);
   if (!kind || !port) return std::nullopt;
   // Only when FTP rows are to be skipped is there no FTP resource at all.
   if (*kind == ProxyKind::Ftp && res.ftp.url.empty()) return std::nullopt;
-  if (!s.worker->ThreadStarted() && !s.worker->CreateThread()) return std::nullopt;
+  if (!engine && !s.worker->ThreadStarted() && !s.worker->CreateThread()) return std::nullopt;
 
   VerifyTask task;
   task.id = ++m_lastTaskId;
@@ -187,7 +193,7 @@ std::optional<VerifyTask> CVerifyControl::HandRow(int slot, int r, const Resourc
   task.ownAddresses = m_ownAddresses;
 
   m_list.SetTimeStatus(r, kStatusVerifying);
-  StartWatchdog(slot);
+  if (!engine) StartWatchdog(slot);
   s.task = InFlight{task.id, r, e, task.resource.url};
   ++m_busy;
   return task;
@@ -269,7 +275,39 @@ void CVerifyControl::StartRun(bool all) {
 
   m_nextRow = all ? 0 : first;
   const int n = std::min(all ? rows : selected, ThreadNumber());
-  for (int k = 0; k < n; ++k) {
+  if (m_engineChecks > 0) {
+    if (SlotCount() < n) m_slots.resize(static_cast<std::size_t>(n));
+    // Results that come in together are taken together: one event for a burst
+    // rather than a wake-up of this thread per result.
+    auto arrived = std::make_shared<ArrivedResults>();
+    m_engine = std::make_unique<CVerifyEngine>([this, arrived](VerifyResult r) {
+      bool first = false;
+      {
+        std::lock_guard<std::mutex> g(arrived->lock);
+        first = arrived->results.empty();
+        arrived->results.push_back(std::move(r));
+      }
+      if (!first) return;
+      QMetaObject::invokeMethod(
+          this,
+          [this, arrived] {
+            std::vector<VerifyResult> batch;
+            {
+              std::lock_guard<std::mutex> g(arrived->lock);
+              batch.swap(arrived->results);
+            }
+            for (const VerifyResult& result : batch) OnWorkerFinished(result);
+          },
+          Qt::QueuedConnection);
+    });
+    if (!m_engine->Valid()) {
+      m_engine.reset();
+      qb::ShowMessage(kMsgWorkerFailed, kCaptionVerifyFailed, qb::MsgIcon::Error);
+      FinishVerification();
+      return;
+    }
+  }
+  for (int k = 0; k < n && !m_engine; ++k) {
     Slot& s = m_slots[static_cast<std::size_t>(k)];
     if (s.worker) continue;
     s.worker = CreateWorker();
@@ -310,20 +348,26 @@ void CVerifyControl::StartRun(bool all) {
                             QString::fromStdString(m_verifyPage));
     }
   }
-  for (VerifyTask& task : tasks) {
-    CVerifyProxyThread* w = m_slots[static_cast<std::size_t>(task.slot)].worker;
-    w->Post(std::move(task));
-  }
+  for (VerifyTask& task : tasks) Dispatch(std::move(task));
   m_finished = 0;
   emit ProgressRange(0, all ? rows : selected);
 }
 
+void CVerifyControl::Dispatch(VerifyTask task) {
+  if (m_engine) {
+    m_engine->Submit(std::move(task));
+  } else if (CVerifyProxyThread* w = m_slots[static_cast<std::size_t>(task.slot)].worker) {
+    w->Post(std::move(task));
+  }
+}
+
 void CVerifyControl::OnWorkerFinished(const VerifyResult& result) {
-  if (result.slot < 0 || result.slot >= kVerifySlots) return;
+  if (result.slot < 0 || result.slot >= SlotCount()) return;
   const Slot& s = m_slots[static_cast<std::size_t>(result.slot)];
   // Only the answer to the task a slot has in flight counts: a worker that was given
   // up may still answer late, after its slot went on with another task.
   if (!s.task || s.task->taskId != result.taskId) return;
+  if (m_list.Entry(s.task->row) == s.task->rowKey) emit ResultArrived(result);
   TakeResult(result.slot, result);
 }
 
@@ -374,7 +418,7 @@ void CVerifyControl::TakeResult(int slot, const VerifyResult& result) {
     emit ProgressPos(m_finished);
   }
 
-  if (next) s.worker->Post(std::move(*next));
+  if (next) Dispatch(std::move(*next));
   if (m_nextRow >= rows && m_busy < 1) EndOfRun();
 }
 
@@ -426,6 +470,7 @@ void CVerifyControl::AbandonVerification() {
     s.task.reset();
     if (s.worker) s.worker->Abort();
   }
+  if (m_engine) m_engine->Abort();
   m_busy = 0;
   FinishVerification();
   if (m_history) m_history->Flush();
@@ -474,12 +519,11 @@ void CVerifyControl::OnTimer(int id) {
   if (id == TIMER_AUTO_VERIFY && m_settings.m_bAutoTimingVerify && m_busy == 0) OnVerifyAll();
   if (id == TIMER_HINT) emit ProgressText(qb::Tr(kTextHint));
   emit TrayIconRefresh();
-  if (id >= TIMER_WATCHDOG_BASE && id < TIMER_WATCHDOG_BASE + kVerifySlots)
-    Watchdog(id - TIMER_WATCHDOG_BASE);
+  if (id >= TIMER_WATCHDOG_BASE && id < TIMER_WATCHDOG_BASE + SlotCount()) Watchdog(id - TIMER_WATCHDOG_BASE);
 }
 
 void CVerifyControl::OnWorkerStatus(quint64 taskId, int slot, int row, const QString& text) {
-  if (slot < 0 || slot >= kVerifySlots) return;
+  if (slot < 0 || slot >= SlotCount()) return;
   const auto& task = m_slots[static_cast<std::size_t>(slot)].task;
   if (task && task->taskId == taskId) emit WorkerStatus(slot, row, text);
 }
@@ -491,6 +535,7 @@ void CVerifyControl::Shutdown() {
   m_autoVerifyTimer.stop();
   m_hintTimer.stop();
   CVerifyProxyThread::AbortAll();
+  if (m_engine) m_engine->Abort();
   DisposeAllWorkers();
   m_busy = 0;
   m_state = RunState::Idle;

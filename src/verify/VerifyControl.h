@@ -15,16 +15,20 @@
 #include <QString>
 #include <QTimer>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/OpResult.h"
 #include "proxy/ProxyCredentials.h"
+#include "verify/VerifyEngine.h"
 #include "verify/VerifyProxyThread.h"
 #include "verify/VerifyTask.h"
 
@@ -36,6 +40,8 @@ class CSettings;
 
 // The table of worker slots has room for this many; a worker's slot is its place in it.
 inline constexpr int kVerifySlots = 105;
+// The most checks the engine holds in flight for one run.
+inline constexpr int kMaxEngineChecks = 10000;
 
 // Where a run stands. Running hands out rows; Stopping lets the tasks in flight finish
 // and hands out nothing more; Idle has no task in flight.
@@ -142,6 +148,11 @@ class CVerifyControl : public QObject {
   void SetFavoritesByScore(bool on) { m_favoritesByScore = on; }
   // Makes the workers; returning nullptr counts as a worker that cannot be created.
   void SetWorkerFactory(std::function<CVerifyProxyThread*()> factory) { m_factory = std::move(factory); }
+  // Runs the tasks on the check engine instead of worker threads, this many at once
+  // (1 to kMaxEngineChecks; 0 goes back to the threads and the settings' number). The
+  // engine ends every transfer by the transfer cap itself, so no watchdog is kept.
+  void SetEngineChecks(int checks) { m_engineChecks = std::clamp(checks, 0, kMaxEngineChecks); }
+  int EngineChecks() const { return m_engineChecks; }
 
   // --- State ---
   RunState State() const { return m_state; }
@@ -179,6 +190,9 @@ class CVerifyControl : public QObject {
   void ListSorted(int column, bool ascending);
   // A result was written into a row.
   void RowVerified(int row, const QString& text);
+  // A result that is taken into its row, just before it is (the row still has its
+  // index of the run).
+  void ResultArrived(const qb::VerifyResult& result);
   // A worker's progress text (information only).
   void WorkerStatus(int slot, int row, const QString& text);
   // The control is idle again.
@@ -200,6 +214,11 @@ class CVerifyControl : public QObject {
     const void* rowKey = nullptr;
     std::string resourceUrl;
   };
+  // The engine's results on their way to this thread.
+  struct ArrivedResults {
+    std::mutex lock;
+    std::vector<VerifyResult> results;
+  };
   struct Slot {
     CVerifyProxyThread* worker = nullptr;
     std::optional<InFlight> task;
@@ -220,6 +239,9 @@ class CVerifyControl : public QObject {
   void OnWorkerFinished(const VerifyResult& result);
   // Takes a result into its row and hands the slot the next row.
   void TakeResult(int slot, const VerifyResult& result);
+  // Hands the task to the slot's worker or to the engine.
+  void Dispatch(VerifyTask task);
+  int SlotCount() const { return static_cast<int>(m_slots.size()); }
   void StartWatchdog(int slot);
   void StopWatchdog(int slot);
   void Watchdog(int slot);
@@ -258,7 +280,9 @@ class CVerifyControl : public QObject {
   // The user's own addresses, learned once per run when its resource is a judge.
   std::shared_ptr<COwnAddresses> m_ownAddresses;
 
-  std::array<Slot, kVerifySlots> m_slots{};
+  int m_engineChecks = 0;
+  std::unique_ptr<CVerifyEngine> m_engine;
+  std::vector<Slot> m_slots = std::vector<Slot>(kVerifySlots);
   QTimer m_recycleTimer;
   QTimer m_autoVerifyTimer;
   QTimer m_hintTimer;

@@ -12,22 +12,12 @@
 #include <QString>
 
 #include "base/CurlTransfer.h"
+#include "verify/VerifyStep.h"
 #include "verify/VerifyTask.h"
 
 class QThread;
 
 namespace qb {
-
-// The progress texts a worker reports.
-inline constexpr const char* kTextBadUrl = QT_TRANSLATE_NOOP("Quillberry", "地址无效    (%s)");
-inline constexpr const char* kTextConnectingSite = QT_TRANSLATE_NOOP("Quillberry", "连接站点%d    (%s)");
-inline constexpr const char* kTextError = QT_TRANSLATE_NOOP("Quillberry", "异常错误");
-inline constexpr const char* kTextAvailable = QT_TRANSLATE_NOOP("Quillberry", "可用(%.1f)");
-inline constexpr const char* kTextMismatch = QT_TRANSLATE_NOOP("Quillberry", "不匹配(%.1f)");
-inline constexpr const char* kTextProxyUnreachable = QT_TRANSLATE_NOOP("Quillberry", "无法连接代理");
-inline constexpr const char* kTextProxyConnectFailed = QT_TRANSLATE_NOOP("Quillberry", "代理连接失败");
-inline constexpr const char* kTextWrongPassword = QT_TRANSLATE_NOOP("Quillberry", "密码错误");
-inline constexpr const char* kTextProxyTimedOut = QT_TRANSLATE_NOOP("Quillberry", "代理响应超时");
 
 class CVerifyProxyThread : public QObject {
   Q_OBJECT
@@ -77,7 +67,6 @@ class CVerifyProxyThread : public QObject {
   void Finished(const VerifyResult& result);
 
  private:
-  class Run;
   void OnQuitVerify();
 
   QThread* m_pThread = nullptr;

@@ -146,7 +146,8 @@ TEST_F(CliVerify, FileModeLeavesTheDataDirectoryAlone) {
 TEST_F(CliVerify, BadArgumentsAndRefusedRuns) {
   const std::string url = "http://127.0.0.1:9/page";
   for (const std::vector<std::string>& bad : {std::vector<std::string>{"--threads", "0"},
-                                              {"--threads", "101"},
+                                              {"--threads", "10001"},
+                                              {"--concurrency", "0"},
                                               {"--http", "ftp://127.0.0.1/", "f"},
                                               {"--ftp", url, "f"},
                                               {"--http", url},

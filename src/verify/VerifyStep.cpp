@@ -1,0 +1,558 @@
+#include "verify/VerifyStep.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cctype>
+#include <utility>
+
+#include "base/Text.h"
+#include "base/Translate.h"
+
+namespace qb {
+
+namespace {
+
+constexpr const char* kUserAgent = "Mozilla/4.0 (compatible; MSIE 5.0; Win32)";
+// The fixed values of an FTP log-on test; the user's time-outs apply to pages only.
+constexpr int kFtpConnectTimeoutMs = 5000;
+constexpr int kFtpReplyTimeoutMs = 6000;
+// A page line longer than this is taken as it stands and reading goes on with a new
+// line, so that a body without line feeds cannot grow without bound.
+constexpr std::size_t kMaxLineBytes = 4u << 20;
+
+// A host that may go into a curl URL as it stands: a name or an IPv4 text. Anything
+// that curl would read as credentials, a path or a second port is refused.
+bool IsPlainHost(std::string_view h) {
+  if (h.empty()) return false;
+  for (unsigned char c : h) {
+    if (!(std::isalnum(c) || c == '.' || c == '-' || c == '_')) return false;
+  }
+  return true;
+}
+
+bool IsIpv6Literal(std::string_view h) {
+  if (h.find(':') == std::string_view::npos) return false;
+  for (unsigned char c : h) {
+    if (!(std::isxdigit(c) || c == ':' || c == '.')) return false;
+  }
+  return true;
+}
+
+// Bytes that cannot stand in a request line are escaped; everything else is sent as
+// written, as the path was given.
+std::string EscapePath(std::string_view path) {
+  std::string out;
+  out.reserve(path.size());
+  for (unsigned char c : path) {
+    if (c <= 0x20 || c >= 0x7F) {
+      out += qb::Format("%%%02X", c);
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+double ElapsedSeconds(CVerifyStep::Clock::time_point start, CVerifyStep::Clock::time_point end) {
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(end - start).count();
+  return static_cast<double>(static_cast<uint32_t>(ms)) * 0.001;
+}
+
+// Settings that every verification transfer shares. The reply time-out is not
+// libcurl's: the step keeps it (see ReplyExpired).
+void SetCommonOptions(CURL* easy, const std::string& proxyUrl, int connectMs, int capMs) {
+  curl_easy_setopt(easy, CURLOPT_PROXY, proxyUrl.c_str());
+  // An empty exception list, so that no_proxy in the environment cannot send a
+  // request around the proxy under test.
+  curl_easy_setopt(easy, CURLOPT_NOPROXY, "");
+  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(std::max(1, connectMs)));
+  curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(std::max(1, capMs)));
+  curl_easy_setopt(easy, CURLOPT_USERAGENT, kUserAgent);
+  // Nothing is pooled: every test opens its own connection and closes it.
+  curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 1L);
+  curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
+  curl_easy_setopt(easy, CURLOPT_DNS_CACHE_TIMEOUT, 0L);
+}
+
+// A transfer that ran out of time after the proxy had taken the connection: the
+// proxy is there but too slow, which the user must be able to tell from one that
+// refused or could not be reached (those never get a connect time). A SOCKS proxy
+// that takes the connection and never answers its greeting is still in libcurl's
+// connect phase, so it has no connect time either; its socket was connected,
+// which the local port tells.
+bool TimedOutAfterConnect(CURL* e, int rc) {
+  if (rc != CURLE_OPERATION_TIMEDOUT) return false;
+  curl_off_t connectUs = 0;
+  if (curl_easy_getinfo(e, CURLINFO_CONNECT_TIME_T, &connectUs) == CURLE_OK && connectUs > 0) return true;
+  long localPort = 0;
+  return curl_easy_getinfo(e, CURLINFO_LOCAL_PORT, &localPort) == CURLE_OK && localPort > 0;
+}
+
+}  // namespace
+
+CVerifyStep::CVerifyStep(const VerifyTask& task, AbortedFn aborted, StatusFn status)
+    : m_task(task), m_aborted(std::move(aborted)), m_status(std::move(status)) {
+  m_result.taskId = task.id;
+  m_result.slot = task.slot;
+  m_result.row = task.row;
+  if (!IsVerifiableUrl(m_task.resource.url)) {
+    m_result.status = VERIFY_BADURL;
+    Status(qb::Format(qb::TrStd(kTextBadUrl).c_str(), m_task.resource.url.c_str()));
+    return;
+  }
+  switch (m_task.kind) {
+    case ProxyKind::Http:
+    case ProxyKind::Https:
+      m_routes = {Via::Http};
+      break;
+    case ProxyKind::Socks:
+    case ProxyKind::Socks4:
+    case ProxyKind::Socks5:
+      m_routes = {Via::Socks};
+      break;
+    case ProxyKind::Ftp:
+      m_routes = {Via::Ftp};
+      break;
+    case ProxyKind::Gopher:
+      // Two routes; the second result stands.
+      m_routes = {Via::Http, Via::Any};
+      break;
+    case ProxyKind::Any:
+      m_routes = {Via::Any};
+      break;
+  }
+}
+
+CVerifyStep::~CVerifyStep() {
+  FreeEasy();
+}
+
+void CVerifyStep::FreeEasy() {
+  if (m_easy) curl_easy_cleanup(m_easy);
+  if (m_headers) curl_slist_free_all(m_headers);
+  m_easy = nullptr;
+  m_headers = nullptr;
+  m_xfer = Xfer::None;
+}
+
+void CVerifyStep::Status(std::string text) {
+  if (m_status) m_status(text);
+  m_result.texts.push_back(std::move(text));
+}
+
+CVerifyStep::Want CVerifyStep::Next() {
+  if (m_xfer != Xfer::None) return Want::Transfer;
+  if (m_needOwn) {
+    if (!m_own) m_own = m_task.ownAddresses ? m_task.ownAddresses : std::make_shared<COwnAddresses>();
+    // A task being given up does not ask: it takes what the interfaces say, as a
+    // direct request that was cut short would have left it.
+    if (m_aborted && m_aborted()) {
+      m_needOwn = false;
+      Judge(InterfaceAddresses());
+    } else {
+      std::vector<std::string> own;
+      switch (m_own->Ask(m_task.resource.url, own)) {
+        case COwnAddresses::Claim::Known:
+          m_needOwn = false;
+          Judge(own);
+          break;
+        case COwnAddresses::Claim::Busy:
+          return Want::Wait;
+        case COwnAddresses::Claim::Mine:
+          m_needOwn = false;
+          if (StartProbe()) return Want::Transfer;
+          Judge(m_own->Learn(m_task.resource.url, {}));
+          break;
+      }
+    }
+  }
+  while (m_nextRoute < m_routes.size()) {
+    if (StartRoute(m_routes[m_nextRoute++])) return Want::Transfer;
+    // The route ended without a transfer; a judge needs none either.
+  }
+  return Want::Done;
+}
+
+void CVerifyStep::Finish(int rc) {
+  switch (m_xfer) {
+    case Xfer::Http:
+      EndHttp(rc);
+      break;
+    case Xfer::Ftp:
+      EndFtp(rc);
+      break;
+    case Xfer::Probe:
+      EndProbe(rc);
+      break;
+    case Xfer::None:
+      break;
+  }
+  FreeEasy();
+}
+
+bool CVerifyStep::ReplyExpired(Clock::time_point now, Clock::time_point& askAgain) const {
+  const auto reply = std::chrono::milliseconds(std::max(1, m_replyMs));
+  askAgain = now + reply;
+  if (!m_easy) return false;
+  // Until the request goes out, the connect time-out rules.
+  curl_off_t pretransferUs = 0;
+  if (curl_easy_getinfo(m_easy, CURLINFO_PRETRANSFER_TIME_T, &pretransferUs) != CURLE_OK ||
+      pretransferUs <= 0)
+    return false;
+  const Clock::time_point sent = m_start + std::chrono::microseconds(pretransferUs);
+  const Clock::time_point deadline = std::max(sent, m_lastByte) + reply;
+  if (now >= deadline) return true;
+  askAgain = deadline;
+  return false;
+}
+
+bool CVerifyStep::StartRoute(Via via) {
+  const std::optional<VerifyUrl> url = SplitVerifyUrl(m_task.resource.url);
+  if (!url) {
+    m_result.status = VERIFY_BADURL;
+    Status(qb::Format(qb::TrStd(kTextBadUrl).c_str(), m_task.resource.url.c_str()));
+    return false;
+  }
+  m_url = *url;
+  const bool http = via != Via::Ftp;
+  const bool ftp = via != Via::Http;
+  if (m_url.scheme == VerifyUrl::Http && http) return StartHttp(via);
+  if (m_url.scheme == VerifyUrl::Ftp && ftp) return StartFtp(via);
+  m_result.status = VERIFY_UNSUPPORTED;
+  return false;
+}
+
+std::string CVerifyStep::CurlProxy(Via via) const {
+  std::string scheme = "http://";
+  if (via == Via::Socks) scheme = m_task.kind == ProxyKind::Socks5 ? "socks5://" : "socks4://";
+  std::string host;
+  if (IsPlainHost(m_task.address)) {
+    host = m_task.address;
+  } else if (IsIpv6Literal(m_task.address)) {
+    host = "[" + m_task.address + "]";
+  } else {
+    return {};
+  }
+  return scheme + host + ":" + std::to_string(m_task.port);
+}
+
+std::string CVerifyStep::CurlUrl() const {
+  std::string url = m_url.scheme == VerifyUrl::Ftp ? "ftp://" : "http://";
+  url += m_url.host;
+  if (m_url.port != 0) url += ":" + std::to_string(m_url.port);
+  url += m_url.object.empty() ? std::string("/") : EscapePath(m_url.object);
+  return url;
+}
+
+// The proxy's own log-on. Basic, which the proxies that ask for one take, costs no
+// extra round trip that would count in the proxy's time.
+void CVerifyStep::SetProxyLogOn(CURL* e) const {
+  if (m_task.proxyUser.empty()) return;
+  curl_easy_setopt(e, CURLOPT_PROXYUSERNAME, m_task.proxyUser.c_str());
+  curl_easy_setopt(e, CURLOPT_PROXYPASSWORD, m_task.proxyPassword.c_str());
+  curl_easy_setopt(e, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC));
+}
+
+void CVerifyStep::SetCredentials(CURL* e) const {
+  if (m_url.user.empty()) return;
+  curl_easy_setopt(e, CURLOPT_USERNAME, m_url.user.c_str());
+  curl_easy_setopt(e, CURLOPT_PASSWORD, m_url.password.c_str());
+}
+
+// The proxy refused the log-on, or wants one and got none: an HTTP proxy answers 407
+// (some answer a wrong log-on with 401, as an origin would), a SOCKS5 proxy rejects
+// the user or offers no method without one.
+bool CVerifyStep::ProxyRefusedLogOn(CURL* e, int rc) const {
+  // The answer's status, whether its body was read to the end or cut at "</body>".
+  long code = 0;
+  if (curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &code) == CURLE_OK &&
+      (code == 407 || (code == 401 && !m_task.proxyUser.empty())))
+    return true;
+  if (rc != CURLE_PROXY) return false;
+  long why = CURLPX_OK;
+  if (curl_easy_getinfo(e, CURLINFO_PROXY_ERROR, &why) != CURLE_OK) return false;
+  return why == CURLPX_USER_REJECTED || why == CURLPX_NO_AUTH || why == CURLPX_RECV_AUTH;
+}
+
+bool CVerifyStep::StartHttp(Via via) {
+  m_easy = curl_easy_init();
+  for (const char* h : {"Accept: text/*", "Pragma: no-cache", "Cache-Control: no-cache"}) {
+    curl_slist* next = curl_slist_append(m_headers, h);
+    if (!next) break;
+    m_headers = next;
+  }
+  m_xfer = Xfer::Http;
+  // An empty host is a connection that could not be made at all.
+  if (!m_easy || !m_headers || m_url.host.empty()) {
+    FreeEasy();
+    m_result.status = VERIFY_ERROR;
+    Status(qb::TrStd(kTextError));
+    return false;
+  }
+  m_proxyUrl = CurlProxy(via);
+  m_curlUrl = CurlUrl();
+  CURL* e = m_easy;
+  SetCommonOptions(e, m_proxyUrl, m_task.connectTimeoutMs, m_task.transferCapMs);
+  m_replyMs = m_task.replyTimeoutMs;
+  curl_easy_setopt(e, CURLOPT_URL, m_curlUrl.c_str());
+  curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http");
+  curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
+  curl_easy_setopt(e, CURLOPT_HTTPHEADER, m_headers);
+  curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(e, CURLOPT_MAXREDIRS, 5L);
+  curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http");
+  SetCredentials(e);
+  SetProxyLogOn(e);
+  curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &CVerifyStep::WriteBody);
+  curl_easy_setopt(e, CURLOPT_WRITEDATA, this);
+  // Header bytes are bytes heard too: a proxy that is sending is no silent one.
+  curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &CVerifyStep::TakeHeader);
+  curl_easy_setopt(e, CURLOPT_HEADERDATA, this);
+
+  m_lineBuf.clear();
+  m_found = false;
+  m_bodyEnded = false;
+  m_judge.Reset();
+  m_result.anonymity.clear();
+  m_result.exitAddress.clear();
+  m_start = m_lastByte = Clock::now();
+  if (m_proxyUrl.empty()) {
+    EndHttp(CURLE_COULDNT_RESOLVE_PROXY);
+    FreeEasy();
+    return false;
+  }
+  return true;
+}
+
+void CVerifyStep::EndHttp(int rc) {
+  CURL* e = m_easy;
+  // The last line of a body that does not end in a line feed counts too.
+  if (rc == CURLE_OK && !m_lineBuf.empty()) TakeLine(m_lineBuf);
+  m_lineBuf.clear();
+  const auto end = Clock::now();
+
+  if (ProxyRefusedLogOn(e, rc)) {
+    m_result.status = VERIFY_PASSWORD;
+    Status(qb::TrStd(kTextWrongPassword));
+    return;
+  }
+  if (rc == CURLE_OK || (rc == CURLE_WRITE_ERROR && m_bodyEnded)) {
+    m_result.seconds = ElapsedSeconds(m_start, end);
+    m_result.status = m_found ? VERIFY_OK : VERIFY_MISMATCH;
+    Status(qb::Format(qb::TrStd(m_found ? kTextAvailable : kTextMismatch).c_str(), m_result.seconds));
+    // After the time was taken: learning the user's own addresses costs a request.
+    if (m_found && m_judge.IsJudge()) m_needOwn = true;
+    return;
+  }
+  if (TimedOutAfterConnect(e, rc)) {
+    m_result.status = VERIFY_TIMEOUT;
+    Status(qb::TrStd(kTextProxyTimedOut));
+    return;
+  }
+  m_result.status = VERIFY_PROXYFAILED;
+  Status(qb::TrStd(kTextProxyUnreachable));
+}
+
+// What the judge page that came through the proxy tells about it.
+void CVerifyStep::Judge(const std::vector<std::string>& own) {
+  m_result.exitAddress = m_judge.View().remoteAddr;
+  m_result.anonymity = AnonymityName(ClassifyJudgeView(m_judge.View(), own));
+}
+
+// The same judge asked without any proxy: the address it sees is the user's own.
+bool CVerifyStep::StartProbe() {
+  m_easy = curl_easy_init();
+  if (!m_easy) return false;
+  m_xfer = Xfer::Probe;
+  CURL* e = m_easy;
+  m_curlUrl = CurlUrl();
+  // An empty proxy also keeps the environment's proxy out of this request.
+  m_proxyUrl.clear();
+  SetCommonOptions(e, m_proxyUrl, m_task.connectTimeoutMs, m_task.transferCapMs);
+  m_replyMs = m_task.replyTimeoutMs;
+  curl_easy_setopt(e, CURLOPT_URL, m_curlUrl.c_str());
+  curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http");
+  curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
+  curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(e, CURLOPT_MAXREDIRS, 5L);
+  curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http");
+  SetCredentials(e);
+  m_probeBody.clear();
+  curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &CVerifyStep::CollectBody);
+  curl_easy_setopt(e, CURLOPT_WRITEDATA, this);
+  m_start = m_lastByte = Clock::now();
+  return true;
+}
+
+void CVerifyStep::EndProbe(int rc) {
+  COwnAddresses::Probe probe;
+  probe.settled = rc != CURLE_ABORTED_BY_CALLBACK && !(m_aborted && m_aborted());
+  if (rc == CURLE_OK || rc == CURLE_WRITE_ERROR) {
+    if (const std::optional<JudgeView> view = ParseJudgePage(m_probeBody))
+      probe.remoteAddr = view->remoteAddr;
+  }
+  m_probeBody.clear();
+  Judge(m_own->Learn(m_task.resource.url, probe));
+}
+
+size_t CVerifyStep::CollectBody(char* data, size_t size, size_t count, void* p) {
+  auto* self = static_cast<CVerifyStep*>(p);
+  self->Heard();
+  std::string& body = self->m_probeBody;
+  const size_t len = size * count;
+  const size_t from = body.size() > 8 ? body.size() - 8 : 0;
+  body.append(data, len);
+  // The page's fields stand before its end; nothing after it is needed.
+  if (body.find("</body>", from) != std::string::npos || body.size() > kMaxLineBytes) return 0;
+  return len;
+}
+
+bool CVerifyStep::StartFtp(Via via) {
+  m_easy = curl_easy_init();
+  if (!m_easy) {
+    m_result.status = VERIFY_ERROR;
+    Status(qb::TrStd(kTextError));
+    return false;
+  }
+  m_xfer = Xfer::Ftp;
+  CURL* e = m_easy;
+  m_proxyUrl = CurlProxy(via);
+  m_curlUrl = CurlUrl();
+  m_viaSocks = via == Via::Socks;
+  SetCommonOptions(e, m_proxyUrl, kFtpConnectTimeoutMs, m_task.transferCapMs);
+  m_replyMs = kFtpReplyTimeoutMs;
+  curl_easy_setopt(e, CURLOPT_URL, m_curlUrl.c_str());
+  curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "ftp");
+  SetCredentials(e);
+  SetProxyLogOn(e);
+  if (m_viaSocks) {
+    // Connect and log on, then stop: the log-on is the whole test.
+    curl_easy_setopt(e, CURLOPT_CONNECT_ONLY, 1L);
+  } else {
+    // An HTTP proxy serves ftp:// URLs as proxied GET requests; its answer tells.
+    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &CVerifyStep::DiscardBody);
+    curl_easy_setopt(e, CURLOPT_WRITEDATA, this);
+    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &CVerifyStep::TakeHeader);
+    curl_easy_setopt(e, CURLOPT_HEADERDATA, this);
+  }
+
+  Status(qb::Format(qb::TrStd(kTextConnectingSite).c_str(), 1, m_task.resource.url.c_str()));
+  m_bodyEnded = false;
+  m_authChallenge = false;
+  m_start = m_lastByte = Clock::now();
+  if (m_proxyUrl.empty() || m_url.host.empty()) {
+    EndFtp(CURLE_COULDNT_RESOLVE_PROXY);
+    FreeEasy();
+    return false;
+  }
+  return true;
+}
+
+void CVerifyStep::EndFtp(int rc) {
+  CURL* e = m_easy;
+  const auto end = Clock::now();
+  int status = VERIFY_PROXYFAILED;
+  if (ProxyRefusedLogOn(e, rc)) {
+    status = VERIFY_PASSWORD;
+  } else if (m_viaSocks) {
+    if (rc == CURLE_OK) {
+      status = VERIFY_OK;
+    } else if (rc == CURLE_LOGIN_DENIED) {
+      status = VERIFY_PASSWORD;
+    }
+  } else if (rc == CURLE_OK || (rc == CURLE_WRITE_ERROR && m_bodyEnded)) {
+    long code = 0;
+    curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &code);
+    if (code >= 200 && code < 300) {
+      status = VERIFY_OK;
+    } else if (code == 401 || (code == 403 && m_authChallenge)) {
+      // The proxy asks for other FTP credentials: the server refused the log-on. A
+      // plain 403 is the proxy's own refusal and counts as a failure.
+      status = VERIFY_PASSWORD;
+    }
+  }
+  if (status == VERIFY_PROXYFAILED && TimedOutAfterConnect(e, rc)) status = VERIFY_TIMEOUT;
+
+  m_result.status = status;
+  if (status == VERIFY_OK) {
+    m_result.seconds = ElapsedSeconds(m_start, end);
+    Status(qb::Format(qb::TrStd(kTextAvailable).c_str(), m_result.seconds));
+  } else if (status == VERIFY_PASSWORD) {
+    Status(qb::TrStd(kTextWrongPassword));
+  } else if (status == VERIFY_TIMEOUT) {
+    Status(qb::TrStd(kTextProxyTimedOut));
+  } else {
+    Status(qb::TrStd(kTextProxyConnectFailed));
+  }
+}
+
+void CVerifyStep::TakeLine(std::string_view line) {
+  const std::string& feature = m_task.resource.feature;
+  if (!m_found) {
+    if (line.find(feature) != std::string_view::npos) {
+      m_found = true;
+    } else if (!qb::IsValidUtf8(line)) {
+      // The feature string is kept in UTF-8; a page in the legacy encoding is compared
+      // in UTF-8 too, as the Windows version compared both in its code page.
+      m_found = qb::DecodeLegacyLine(line).find(feature) != std::string::npos;
+    }
+  }
+  if (!m_bodyEnded) m_judge.TakeLine(line);
+  if (m_task.capturePage) {
+    m_result.page += qb::DecodeLegacyLine(line);
+    m_result.page += "\r\n";
+  }
+  if (line.find("</body>") != std::string_view::npos) m_bodyEnded = true;
+}
+
+size_t CVerifyStep::WriteBody(char* data, size_t size, size_t count, void* p) {
+  auto* self = static_cast<CVerifyStep*>(p);
+  const size_t len = size * count;
+  if (self->m_aborted && self->m_aborted()) return 0;
+  self->Heard();
+  const std::string_view chunk(data, len);
+  size_t pos = 0;
+  while (pos < len) {
+    const size_t lf = chunk.find('\n', pos);
+    if (lf == std::string_view::npos) {
+      self->m_lineBuf.append(chunk.substr(pos));
+      if (self->m_lineBuf.size() > kMaxLineBytes) {
+        self->TakeLine(self->m_lineBuf);
+        self->m_lineBuf.clear();
+      }
+      break;
+    }
+    if (self->m_lineBuf.empty()) {
+      self->TakeLine(chunk.substr(pos, lf - pos));
+    } else {
+      self->m_lineBuf.append(chunk.substr(pos, lf - pos));
+      self->TakeLine(self->m_lineBuf);
+      self->m_lineBuf.clear();
+    }
+    pos = lf + 1;
+    // Stopping in the write callback ends the transfer; the caller knows it was meant.
+    if (self->m_bodyEnded) return 0;
+  }
+  return self->m_bodyEnded ? 0 : len;
+}
+
+size_t CVerifyStep::TakeHeader(char* data, size_t size, size_t count, void* p) {
+  auto* self = static_cast<CVerifyStep*>(p);
+  self->Heard();
+  const std::string_view line(data, size * count);
+  // Only the headers of the last answer count.
+  if (line.substr(0, 5) == "HTTP/") self->m_authChallenge = false;
+  if (line.size() > 17 && qb::AsciiCaseEqual(line.substr(0, 17), "WWW-Authenticate:"))
+    self->m_authChallenge = true;
+  return size * count;
+}
+
+size_t CVerifyStep::DiscardBody(char*, size_t, size_t, void* p) {
+  // The status line and headers of the proxy's answer are all an FTP test needs.
+  static_cast<CVerifyStep*>(p)->m_bodyEnded = true;
+  return 0;
+}
+
+}  // namespace qb

@@ -1,0 +1,141 @@
+// One verification task as a sequence of transfers, for whatever runs them.
+//
+// The routes of a task (two for GOPHER), the page reading until "</body>", the
+// distinctions between a refused log-on, a time-out and an unreachable proxy, and a
+// judge's direct request all live here. A driver only runs the easy handles it is
+// given: the thread worker one at a time through qb::CurlTransfer, the check engine
+// thousands at once on its event loops. Both therefore give the same results.
+//
+//   CVerifyStep step(task, aborted, status);
+//   for (;;) {
+//     const CVerifyStep::Want want = step.Next();
+//     if (want == CVerifyStep::Want::Done) break;
+//     if (want == CVerifyStep::Want::Wait) { ...ask again a little later...; continue; }
+//     ...run step.Easy(), asking step.ReplyExpired now and then...
+//     step.Finish(code);
+//   }
+//   VerifyResult r = step.TakeResult();
+#pragma once
+
+#include <QtGlobal>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "verify/Judge.h"
+#include "verify/VerifyTask.h"
+
+typedef void CURL;
+struct curl_slist;
+
+namespace qb {
+
+// The progress texts of a task.
+inline constexpr const char* kTextBadUrl = QT_TRANSLATE_NOOP("Quillberry", "地址无效    (%s)");
+inline constexpr const char* kTextConnectingSite = QT_TRANSLATE_NOOP("Quillberry", "连接站点%d    (%s)");
+inline constexpr const char* kTextError = QT_TRANSLATE_NOOP("Quillberry", "异常错误");
+inline constexpr const char* kTextAvailable = QT_TRANSLATE_NOOP("Quillberry", "可用(%.1f)");
+inline constexpr const char* kTextMismatch = QT_TRANSLATE_NOOP("Quillberry", "不匹配(%.1f)");
+inline constexpr const char* kTextProxyUnreachable = QT_TRANSLATE_NOOP("Quillberry", "无法连接代理");
+inline constexpr const char* kTextProxyConnectFailed = QT_TRANSLATE_NOOP("Quillberry", "代理连接失败");
+inline constexpr const char* kTextWrongPassword = QT_TRANSLATE_NOOP("Quillberry", "密码错误");
+inline constexpr const char* kTextProxyTimedOut = QT_TRANSLATE_NOOP("Quillberry", "代理响应超时");
+
+class CVerifyStep {
+ public:
+  using Clock = std::chrono::steady_clock;
+  // Whether the task is being given up; asked while a page is read.
+  using AbortedFn = std::function<bool()>;
+  // Each progress text as it happens (it is kept in the result too).
+  using StatusFn = std::function<void(const std::string&)>;
+
+  CVerifyStep(const VerifyTask& task, AbortedFn aborted, StatusFn status = {});
+  ~CVerifyStep();
+  CVerifyStep(const CVerifyStep&) = delete;
+  CVerifyStep& operator=(const CVerifyStep&) = delete;
+
+  enum class Want {
+    Transfer,  // run Easy() to its end, then Finish
+    Wait,      // another task is learning what this one needs; call Next again later
+    Done,      // TakeResult holds the answer
+  };
+  Want Next();
+  // The transfer Next set up; it stays the step's.
+  CURL* Easy() const { return m_easy; }
+  // How the transfer ended. A driver that ends it because ReplyExpired said so passes
+  // CURLE_OPERATION_TIMEDOUT, one that gives it up CURLE_ABORTED_BY_CALLBACK.
+  void Finish(int curlCode);
+
+  // Whether the transfer in progress has gone its reply time-out without a byte since
+  // its request went out; otherwise when to ask again. libcurl's own speed check
+  // counts in whole seconds and overshoots by a good part of one, so the drivers keep
+  // this time themselves.
+  bool ReplyExpired(Clock::time_point now, Clock::time_point& askAgain) const;
+
+  const VerifyTask& Task() const { return m_task; }
+  VerifyResult TakeResult() { return std::move(m_result); }
+
+ private:
+  // The proxy setting each route stands for: "http=A:P", "socks=A:P", "ftp=A:P", "A:P".
+  enum class Via { Http, Socks, Ftp, Any };
+  enum class Xfer { None, Http, Ftp, Probe };
+
+  void Status(std::string text);
+  bool StartRoute(Via via);
+  bool StartHttp(Via via);
+  bool StartFtp(Via via);
+  bool StartProbe();
+  void EndHttp(int rc);
+  void EndFtp(int rc);
+  void EndProbe(int rc);
+  void Judge(const std::vector<std::string>& own);
+  void FreeEasy();
+  std::string CurlProxy(Via via) const;
+  std::string CurlUrl() const;
+  void SetProxyLogOn(CURL* e) const;
+  void SetCredentials(CURL* e) const;
+  bool ProxyRefusedLogOn(CURL* e, int rc) const;
+  void TakeLine(std::string_view line);
+  void Heard() { m_lastByte = Clock::now(); }
+
+  static size_t WriteBody(char* data, size_t size, size_t count, void* p);
+  static size_t TakeHeader(char* data, size_t size, size_t count, void* p);
+  static size_t DiscardBody(char* data, size_t size, size_t count, void* p);
+  static size_t CollectBody(char* data, size_t size, size_t count, void* p);
+
+  VerifyTask m_task;
+  AbortedFn m_aborted;
+  StatusFn m_status;
+  VerifyResult m_result;
+  VerifyUrl m_url;
+  std::shared_ptr<COwnAddresses> m_own;
+
+  std::vector<Via> m_routes;
+  std::size_t m_nextRoute = 0;
+  // A working judge page waits for the user's own addresses.
+  bool m_needOwn = false;
+
+  // The transfer in progress.
+  Xfer m_xfer = Xfer::None;
+  CURL* m_easy = nullptr;
+  curl_slist* m_headers = nullptr;
+  std::string m_proxyUrl;
+  std::string m_curlUrl;
+  bool m_viaSocks = false;
+  int m_replyMs = 0;
+  Clock::time_point m_start;
+  Clock::time_point m_lastByte;
+
+  // State of the HTTP body reader.
+  std::string m_lineBuf;
+  std::string m_probeBody;
+  bool m_found = false;
+  bool m_bodyEnded = false;
+  bool m_authChallenge = false;
+  JudgePageReader m_judge;
+};
+
+}  // namespace qb
