@@ -12,11 +12,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "verify/VerifyEngine.h"
 #include "verify/VerifyProxyThread.h"
 #include "verify/VerifyTask.h"
 
@@ -168,6 +171,78 @@ TEST(VerifyThreads, AnAbortFromAnotherThreadEndsAHungTransferAtOnce) {
     EXPECT_TRUE(workers[i]->Aborted());
     EXPECT_NE(results[i].status, VERIFY_OK);
     EXPECT_LT(seconds[i], 8.0) << "worker " << i << " was not woken by the abort";
+  }
+}
+
+// The engine's results, gathered from its loop threads; Wait returns once n are in.
+class EngineResults {
+ public:
+  void Take(VerifyResult r) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_results.push_back(std::move(r));
+    m_changed.notify_all();
+  }
+  std::vector<VerifyResult> Wait(std::size_t n, std::chrono::seconds limit) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait_for(lock, limit, [&] { return m_results.size() >= n; });
+    return m_results;
+  }
+
+ private:
+  std::mutex m_mutex;
+  std::condition_variable m_changed;
+  std::vector<VerifyResult> m_results;
+};
+
+TEST(VerifyThreads, TheEngineTakesTasksFromSeveralThreadsAndAnAbortFromAnother) {
+  LoopbackProxy answering(false);
+  LoopbackProxy silent(true);
+  ASSERT_NE(answering.Port(), 0);
+  ASSERT_NE(silent.Port(), 0);
+  EngineResults results;
+  {
+    CVerifyEngine engine([&](VerifyResult r) { results.Take(std::move(r)); }, 2);
+    ASSERT_TRUE(engine.Valid());
+    // Two submitting threads, each half to a proxy that answers and half to one that
+    // never does (reply time-out 0.3 s); the ids tell which was which.
+    constexpr int kEach = 20;
+    std::vector<std::thread> submitters;
+    for (int t = 0; t < 2; ++t) {
+      submitters.emplace_back([&, t] {
+        for (int k = 0; k < kEach; ++k) {
+          const int slot = t * kEach + k;
+          VerifyTask task = TaskThrough(slot % 2 ? silent.Port() : answering.Port(), slot);
+          task.replyTimeoutMs = 300;
+          engine.Submit(std::move(task));
+        }
+      });
+    }
+    for (std::thread& t : submitters) t.join();
+    const std::vector<VerifyResult> first = results.Wait(2 * kEach, std::chrono::seconds(60));
+    ASSERT_EQ(first.size(), static_cast<std::size_t>(2 * kEach));
+    std::vector<int> seen(2 * kEach, 0);
+    for (const VerifyResult& r : first) {
+      ASSERT_GE(r.slot, 0);
+      ASSERT_LT(r.slot, 2 * kEach);
+      ++seen[r.slot];
+      EXPECT_EQ(r.status, r.slot % 2 ? VERIFY_TIMEOUT : VERIFY_OK) << "task " << r.slot;
+    }
+    for (int n : seen) EXPECT_EQ(n, 1);
+    EXPECT_EQ(answering.Requests(), kEach);
+
+    // Hung checks (reply time-out 10 s), then an abort from a thread of its own: every
+    // one still reports, at once and not as working.
+    constexpr int kHung = 10;
+    for (int k = 0; k < kHung; ++k) engine.Submit(TaskThrough(silent.Port(), 100 + k));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const auto start = std::chrono::steady_clock::now();
+    std::thread([&] { engine.Abort(); }).join();
+    const std::vector<VerifyResult> all = results.Wait(2 * kEach + kHung, std::chrono::seconds(60));
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ASSERT_EQ(all.size(), static_cast<std::size_t>(2 * kEach + kHung));
+    for (std::size_t i = 2 * kEach; i < all.size(); ++i) EXPECT_NE(all[i].status, VERIFY_OK);
+    EXPECT_LT(seconds, 8.0) << "the abort did not wake the loops";
+    EXPECT_TRUE(engine.Aborted());
   }
 }
 
