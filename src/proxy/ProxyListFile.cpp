@@ -169,7 +169,7 @@ qb::OpResult WriteExportFile(const CProxyListModel& list, std::vector<int> rows,
     for (int row : rows) {
       const CProxyEntry* e = list.Entry(row);
       if (!e) continue;
-      out.append(e->m_sProxyAddr).append(":").append(e->m_sProxyPort).append("\r\n");
+      out.append(e->Addr()).append(":").append(e->Port()).append("\r\n");
     }
   } else {
     ExportOptions options;

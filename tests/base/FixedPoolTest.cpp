@@ -107,8 +107,8 @@ TEST(FixedPool, ProxyEntriesComeFromThePoolAndLiveLikeAnyObject) {
                                                     "HTTP", "未验证", std::string(100, 'r')));
   }
   for (int i = 0; i < 5000; ++i) {
-    EXPECT_EQ(entries[i]->m_sProxyPort, std::to_string(i));
-    EXPECT_EQ(entries[i]->m_sRemark.size(), 100u);
+    EXPECT_EQ(entries[i]->Port(), std::to_string(i));
+    EXPECT_EQ(entries[i]->Remark().size(), 100u);
   }
   entries.clear();
 }
@@ -126,9 +126,9 @@ TEST(FixedPoolDeathTest, ReadingADeletedRowIsReported) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   auto* entry = new CProxyEntry("10.9.8.7", "8080", "HTTP", "未验证", "");
   const CProxyEntry* stale = entry;
-  EXPECT_EQ(ReadByte(&stale->m_bFavorite), 0);
+  EXPECT_EQ(ReadByte(stale), 0);
   delete entry;
-  EXPECT_DEATH(ReadByte(&stale->m_bFavorite), "use-after-poison");
+  EXPECT_DEATH(ReadByte(stale), "use-after-poison");
 }
 
 TEST(FixedPoolDeathTest, ReadingAFreedSlotOrUnusedPoolMemoryIsReported) {
