@@ -1,6 +1,7 @@
 // A large list: adding, saving, loading, sorting and the memory per row.
 //
-// Run: build/bench/bench_list [--rows N] (a million by default). Prints one line per
+// Run: build/bench/bench_list [--rows N] [--keep DIR] (a million rows by default; with
+// --keep the list is saved in DIR and left there, and --load DIR loads it alone). Prints one line per
 // operation; the figures go into the closing notes, never into timed tests.
 //
 // The load is measured in a process of its own (this program started again with
@@ -112,14 +113,16 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   int rows = 1000000;
   const char* loadDir = nullptr;
+  const char* keepDir = nullptr;
   for (int i = 1; i + 1 < argc; ++i) {
     if (std::strcmp(argv[i], "--rows") == 0) rows = std::atoi(argv[i + 1]);
     if (std::strcmp(argv[i], "--load") == 0) loadDir = argv[i + 1];
+    if (std::strcmp(argv[i], "--keep") == 0) keepDir = argv[i + 1];  // save there, and leave it
   }
   if (loadDir) return Load(loadDir, rows);
 
   QTemporaryDir tmp;
-  const std::string dir = tmp.path().toStdString() + "/";
+  const std::string dir = keepDir ? std::string(keepDir) + "/" : tmp.path().toStdString() + "/";
 
   LineMaker maker;
   const std::size_t residentBefore = StatusBytes("VmRSS");

@@ -37,16 +37,29 @@ void ProxyKeySet::Rehash(std::size_t capacity) {
   m_shift = 64;
   for (std::size_t c = capacity; c > 1; c >>= 1) --m_shift;
   // A slot keeps only part of its hash, so the home of each key is read from its
-  // entry; the entries a few slots ahead are fetched while the current one is placed.
-  constexpr std::size_t kAhead = 8;
-  for (std::size_t k = 0; k < old.size() && k < kAhead; ++k) {
+  // entry. Both the entry and the new slot are misses in a large table: the entries
+  // are fetched kAhead slots ahead, their homes worked out and fetched kAhead/2 ahead,
+  // so that many of those misses overlap.
+  constexpr std::size_t kAhead = 16, kHalf = kAhead / 2;
+  std::size_t homes[kHalf] = {};  // ring: the homes of the slots k .. k + kHalf - 1
+  const std::size_t n = old.size();
+  for (std::size_t k = 0; k < n && k < kAhead; ++k) {
     if (old[k].bits) __builtin_prefetch(old[k].Entry());
   }
-  for (std::size_t k = 0; k < old.size(); ++k) {
-    if (k + kAhead < old.size() && old[k + kAhead].bits) __builtin_prefetch(old[k + kAhead].Entry());
+  for (std::size_t k = 0; k < n && k < kHalf; ++k) {
+    if (old[k].bits) homes[k] = Home(old[k].Entry()->KeyHash());
+  }
+  for (std::size_t k = 0; k < n; ++k) {
+    if (k + kAhead < n && old[k + kAhead].bits) __builtin_prefetch(old[k + kAhead].Entry());
+    const std::size_t i0 = homes[k % kHalf];
+    if (k + kHalf < n && old[k + kHalf].bits) {
+      const std::size_t h = Home(old[k + kHalf].Entry()->KeyHash());
+      homes[k % kHalf] = h;
+      __builtin_prefetch(&m_slots[h], 1);
+    }
     const Slot& s = old[k];
     if (!s.bits) continue;
-    std::size_t i = Home(s.Entry()->KeyHash());
+    std::size_t i = i0;
     while (m_slots[i].bits) i = (i + 1) & m_mask;
     m_slots[i] = s;
   }
