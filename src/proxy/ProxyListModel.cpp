@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <numeric>
+#include <type_traits>
 
 #include "base/Text.h"
 #include "base/Translate.h"
@@ -378,6 +379,14 @@ void CProxyListModel::Clear() {
   endResetModel();
 }
 
+void CProxyListModel::ReserveRows(std::size_t n) {
+  m_mapProxyKeys.Reserve(m_mapProxyKeys.size() + n);
+  // Appended rows wait in m_pending while a bulk append is open, and become the row
+  // vector itself when the list was empty.
+  auto& rows = m_rows.empty() ? m_pending : m_rows;
+  rows.reserve(m_rows.size() + m_pending.size() + n);
+}
+
 bool CProxyListModel::ContainsKey(std::string_view key) const {
   const std::size_t colon = key.find(':');
   if (colon == std::string_view::npos) return false;
@@ -442,20 +451,31 @@ void CProxyListModel::SortRows(int column, bool ascending) {
   // keys computed once per row rather than once per comparison.
   std::vector<int> order(n);
   std::iota(order.begin(), order.end(), 0);
-  // Each key sits next to its row number, so that the sort moves through memory in
-  // order instead of looking every key up by its row.
+  // A number sits next to its row number, so that the sort moves through memory in
+  // order instead of looking every key up by its row; a text is sorted through the row
+  // numbers, as moving the texts themselves costs more than the look-ups.
   auto sortBy = [&](auto keyOf) {
     using Key = decltype(keyOf(*m_rows[0]));
-    std::vector<std::pair<Key, int>> keyed(n);
-    for (std::size_t i = 0; i < n; ++i) keyed[i] = {keyOf(*m_rows[i]), static_cast<int>(i)};
-    if (ascending) {
-      std::stable_sort(keyed.begin(), keyed.end(),
-                       [](const auto& x, const auto& y) { return x.first < y.first; });
+    if constexpr (std::is_trivially_copyable_v<Key>) {
+      std::vector<std::pair<Key, int>> keyed(n);
+      for (std::size_t i = 0; i < n; ++i) keyed[i] = {keyOf(*m_rows[i]), static_cast<int>(i)};
+      if (ascending) {
+        std::stable_sort(keyed.begin(), keyed.end(),
+                         [](const auto& x, const auto& y) { return x.first < y.first; });
+      } else {
+        std::stable_sort(keyed.begin(), keyed.end(),
+                         [](const auto& x, const auto& y) { return y.first < x.first; });
+      }
+      for (std::size_t i = 0; i < n; ++i) order[i] = keyed[i].second;
     } else {
-      std::stable_sort(keyed.begin(), keyed.end(),
-                       [](const auto& x, const auto& y) { return y.first < x.first; });
+      std::vector<Key> keys(n);
+      for (std::size_t i = 0; i < n; ++i) keys[i] = keyOf(*m_rows[i]);
+      if (ascending) {
+        std::stable_sort(order.begin(), order.end(), [&](int x, int y) { return keys[x] < keys[y]; });
+      } else {
+        std::stable_sort(order.begin(), order.end(), [&](int x, int y) { return keys[y] < keys[x]; });
+      }
     }
-    for (std::size_t i = 0; i < n; ++i) order[i] = keyed[i].second;
   };
   switch (column) {
     case ColAddr:

@@ -100,6 +100,10 @@ class CProxyListModel : public QAbstractTableModel {
   // Removes every row.
   void Clear();
 
+  // Makes room for n more rows, so that adding them grows neither the row vector nor
+  // the key set step by step.
+  void ReserveRows(std::size_t n);
+
   // Key set.
   bool ContainsKey(std::string_view key) const;
   int KeyCount() const { return static_cast<int>(m_mapProxyKeys.size()); }

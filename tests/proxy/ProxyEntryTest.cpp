@@ -287,7 +287,9 @@ TEST(ProxyEntryStorage, SameKeyIsTheUpperCasedKeyText) {
     for (const auto& y : entries) {
       const bool same = ProxyKey(x.Addr(), x.Port(), x.Type()) == ProxyKey(y.Addr(), y.Port(), y.Type());
       ASSERT_EQ(x.SameKey(y), same) << FormatProxyLine(x) << " " << FormatProxyLine(y);
-      if (same) ASSERT_EQ(x.KeyHash(), y.KeyHash()) << FormatProxyLine(x) << " " << FormatProxyLine(y);
+      if (same) {
+        ASSERT_EQ(x.KeyHash(), y.KeyHash()) << FormatProxyLine(x) << " " << FormatProxyLine(y);
+      }
     }
   }
 }
