@@ -39,7 +39,8 @@ bool IsProxyType(std::string_view type);
 // is kept as it is, out of line, so that no row ever changes by being stored.
 class alignas(16) CProxyEntry {
  public:
-  CProxyEntry() noexcept { m_u.text.bytes[kInlineRemark] = 0; }
+  // Five empty texts (an empty address and port have no packed form).
+  CProxyEntry() : CProxyEntry({}, {}, {}, {}, {}) {}
   CProxyEntry(std::string_view addr, std::string_view port, std::string_view type,
               std::string_view timeStatus, std::string_view remark);
   CProxyEntry(const CProxyEntry& other);

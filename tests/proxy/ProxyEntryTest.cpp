@@ -202,6 +202,7 @@ const std::vector<std::string> kRemarks = {"",
                                            "广东省深圳市 电信 机房 高匿名 长备注 还有更多的字"};
 
 TEST(ProxyEntryStorage, EveryFieldAndTheFileLineComeBackIdentical) {
+  ASSERT_TRUE(ComesBack(CProxyEntry(), Row{}));
   for (const auto& a : kAddrs) {
     for (const auto& p : kPorts) {
       for (const auto& t : kTypes) {
