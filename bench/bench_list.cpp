@@ -22,6 +22,7 @@
 #include <random>
 #include <string>
 
+#include "base/Files.h"
 #include "base/Prompt.h"
 #include "proxy/ProxyListFile.h"
 #include "proxy/ProxyListModel.h"
@@ -101,10 +102,19 @@ int Load(const std::string& dir, int expected) {
   std::printf("load memory    %.1f bytes per row; resident %.1f MiB in all, peak %.1f MiB\n",
               static_cast<double>(after - before) / rows, after / 1048576.0,
               StatusBytes("VmHWM") / 1048576.0);
+  // The loaded rows saved again must give the very same file.
+  QTemporaryDir again;
+  const std::string againDir = again.path().toStdString() + "/";
+  const bool resaved = SaveProxyList(list, againDir).ok();
+  const auto first = qb::ReadWholeFile(qb::JoinPath(dir, kProxyListFileName));
+  const auto second = resaved ? qb::ReadWholeFile(qb::JoinPath(againDir, kProxyListFileName)) : std::nullopt;
+  const bool same = first && second && *first == *second;
+  std::printf("saved again    %s\n",
+              same ? "byte for byte the file loaded" : "DIFFERENT from the file loaded");
   const struct mallinfo2 mi = mallinfo2();
   std::printf("allocator      %.1f MiB in use, %.1f MiB free in the heap, %.1f MiB mapped\n",
               mi.uordblks / 1048576.0, mi.fordblks / 1048576.0, mi.hblkhd / 1048576.0);
-  return ok && list.RowCount() == expected ? 0 : 1;
+  return ok && same && list.RowCount() == expected ? 0 : 1;
 }
 
 }  // namespace
