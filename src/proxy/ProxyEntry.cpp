@@ -27,6 +27,13 @@ constexpr const char* kStatusTable[] = {"",
                                         kStatusUnsupported,
                                         kStatusException};
 constexpr std::uint32_t kStatusCount = sizeof kStatusTable / sizeof kStatusTable[0];
+// The same as views, so that comparing a text with them measures no C string.
+constexpr std::string_view kStatusViews[] = {kStatusTable[0], kStatusTable[1], kStatusTable[2],
+                                             kStatusTable[3], kStatusTable[4], kStatusTable[5],
+                                             kStatusTable[6], kStatusTable[7], kStatusTable[8]};
+static_assert(sizeof kStatusViews / sizeof kStatusViews[0] == kStatusCount);
+constexpr std::string_view kTypeViews[] = {kProxyTypes[0], kProxyTypes[1], kProxyTypes[2],
+                                           kProxyTypes[3], kProxyTypes[4], kProxyTypes[5]};
 
 // The time-or-status of a row: the top two bits tell its kind.
 //   kStatusIndex: the low bits index kStatusTable;
@@ -112,7 +119,7 @@ bool PackStatus(std::string_view s, std::uint32_t& out) {
   }
   if (!Digit(s[0])) {
     for (std::uint32_t i = 1; i < kStatusCount; ++i) {
-      if (s == kStatusTable[i]) {
+      if (s == kStatusViews[i]) {
         out = kStatusIndex | i;
         return true;
       }
@@ -164,7 +171,7 @@ const double* StatusTableRanks() {
 
 int TypeIndex(std::string_view s) {
   for (int i = 0; i < 6; ++i) {
-    if (s == kProxyTypes[i]) return i;
+    if (s == kTypeViews[i]) return i;
   }
   return -1;
 }
@@ -366,7 +373,7 @@ void CProxyEntry::AppendPort(std::string& out) const {
 void CProxyEntry::AppendTimeStatus(std::string& out) const {
   switch (m_status & kKindMask) {
     case kStatusIndex:
-      out.append(kStatusTable[m_status & ~kKindMask]);
+      out.append(kStatusViews[m_status & ~kKindMask]);
       break;
     case kStatusTime:
       AppendTime(out, m_status);
@@ -392,7 +399,7 @@ std::string CProxyEntry::Port() const {
 std::string_view CProxyEntry::Type() const {
   if (m_type == kTypeEmpty) return {};
   if (m_type == kTypeText) return m_u.extra->type;
-  return kProxyTypes[m_type];
+  return kTypeViews[m_type];
 }
 
 std::string CProxyEntry::TimeStatus() const {
@@ -558,10 +565,7 @@ std::size_t CProxyEntry::OutOfLineBytes() const {
 }
 
 bool IsProxyType(std::string_view type) {
-  for (const char* t : kProxyTypes) {
-    if (type == t) return true;
-  }
-  return false;
+  return TypeIndex(type) >= 0;
 }
 
 namespace {
