@@ -501,13 +501,6 @@ double CProxyEntry::TimeValue() const {
   return qb::CAtof(TimeStatus());
 }
 
-bool CProxyEntry::StatusIs(const char* status) const {
-  if ((m_status & kKindMask) == kStatusIndex)
-    return std::strcmp(kStatusTable[m_status & ~kKindMask], status) == 0;
-  if ((m_status & kKindMask) == kStatusTime) return false;
-  return m_u.extra->status == status;
-}
-
 int CProxyEntry::TypeClass() const {
   if (m_type != kTypeText) return m_type;
   return TypeIndex(qb::AsciiUpper(m_u.extra->type));

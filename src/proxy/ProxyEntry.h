@@ -86,8 +86,6 @@ class alignas(16) CProxyEntry {
   // Whether the time-or-status is a measured time (IsTimeText), and its value.
   bool HasTime() const;
   double TimeValue() const;
-  // A time-or-status equal to one of the status texts above.
-  bool StatusIs(const char* status) const;
 
   // The hash of the proxy's key (address, port and type, ignoring ASCII case), and
   // whether two entries have the same key.
@@ -114,7 +112,7 @@ class alignas(16) CProxyEntry {
   std::uint16_t m_port = 0;  // unless kPortText
   std::uint8_t m_type = kTypeEmpty;
   std::uint8_t m_flags = 0;
-  std::uint32_t m_status = 0;  // see StatusCode in the source
+  std::uint32_t m_status = 0;  // its kind in the top bits: see kStatusIndex
   std::uint32_t m_hash = 0;
   union {
     // Without kHasExtra: the remark, its length in the last byte.
