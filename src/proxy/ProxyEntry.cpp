@@ -71,23 +71,58 @@ bool PackIpv4(std::string_view s, std::uint32_t& out) {
   return true;
 }
 
+// Saving ten million rows formats forty million numbers: they are made two digits at
+// a time from a table, and the parts of an address are copied whole from another.
+constexpr char kTwoDigits[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
 char* FormatUnsigned(char* p, std::uint32_t v) {
   char digits[10];
-  int n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + v % 10);
-    v /= 10;
-  } while (v != 0);
-  while (n > 0) *p++ = digits[--n];
-  return p;
+  char* end = digits + sizeof digits;
+  char* d = end;
+  while (v >= 100) {
+    d -= 2;
+    std::memcpy(d, kTwoDigits + 2 * (v % 100), 2);
+    v /= 100;
+  }
+  if (v >= 10) {
+    d -= 2;
+    std::memcpy(d, kTwoDigits + 2 * v, 2);
+  } else {
+    *--d = static_cast<char>('0' + v);
+  }
+  std::memcpy(p, d, static_cast<std::size_t>(end - d));
+  return p + (end - d);
+}
+
+struct Octet {
+  char text[4];  // the digits and a dot
+  std::uint8_t length;
+};
+
+const Octet* Octets() {
+  static const auto table = [] {
+    std::array<Octet, 256> t{};
+    for (std::uint32_t i = 0; i < 256; ++i) {
+      char* end = FormatUnsigned(t[i].text, i);
+      *end = '.';
+      t[i].length = static_cast<std::uint8_t>(end - t[i].text);
+    }
+    return t;
+  }();
+  return table.data();
 }
 
 void AppendIpv4(std::string& out, std::uint32_t v) {
+  const Octet* octets = Octets();
   char buf[16];
   char* p = buf;
   for (int shift = 24; shift >= 0; shift -= 8) {
-    p = FormatUnsigned(p, (v >> shift) & 0xFF);
-    *p++ = '.';
+    const Octet& o = octets[(v >> shift) & 0xFF];
+    std::memcpy(p, o.text, 4);
+    p += o.length + 1;
   }
   out.append(buf, static_cast<std::size_t>(p - buf - 1));
 }
