@@ -322,7 +322,7 @@ int RunEngine(int proxies, int checks, int refusePct, int silentPct, int connect
   const long peak = StatusKb("VmHWM");
 
   int ok = 0, failed = 0;
-  for (int r = 0; r < list.RowCount(); ++r) (qb::CAtof(list.Entry(r)->m_sTimeStatus) > 0 ? ok : failed)++;
+  for (int r = 0; r < list.RowCount(); ++r) (qb::CAtof(list.Entry(r)->TimeStatus()) > 0 ? ok : failed)++;
   const double floor = proxies * kDelaySeconds / fit;
   std::printf(
       "engine proxies=%d checks=%d refuse=%d%% silent=%d%% wall_s=%.3f floor_s=%.3f ratio=%.3f "

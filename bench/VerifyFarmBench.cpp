@@ -296,7 +296,7 @@ void BM_VerifyFarm(benchmark::State& state) {
     ++runs;
     ok = failed = 0;
     for (int r = 0; r < list.RowCount(); ++r) {
-      const double t = qb::CAtof(list.Entry(r)->m_sTimeStatus);
+      const double t = qb::CAtof(list.Entry(r)->TimeStatus());
       (t > 0 ? ok : failed)++;
     }
     // Let the workers of this run end before the next one starts.

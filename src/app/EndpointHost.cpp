@@ -100,7 +100,7 @@ void CEndpointHost::RefreshPool() {
   std::vector<CProxyEntry> working;
   for (int row = 0; row < m_list.RowCount(); ++row) {
     const CProxyEntry* e = m_list.Entry(row);
-    if (!e->m_sTimeStatus.empty() && std::isdigit(static_cast<unsigned char>(e->m_sTimeStatus.front())))
+    if (!e->TimeStatus().empty() && std::isdigit(static_cast<unsigned char>(e->TimeStatus().front())))
       working.push_back(*e);
   }
   std::vector<UpstreamProxy> pool = UpstreamsFromEntries(working, m_dataDir, m_running.types);

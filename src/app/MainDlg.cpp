@@ -770,7 +770,7 @@ void CMainDlg::ReloadList() {
   for (int row = 0; row < m_list.RowCount(); ++row) {
     if (!m_list.IsFavorite(row)) continue;
     const CProxyEntry* e = m_list.Entry(row);
-    favorites.push_back(ProxyKey(e->m_sProxyAddr, e->m_sProxyPort, e->m_sProxyType));
+    favorites.push_back(ProxyKey(e->Addr(), e->Port(), e->Type()));
   }
   m_list.Clear();
   ReportListLoad(LoadProxyList(m_list, m_dataDir));
@@ -780,8 +780,7 @@ void CMainDlg::ReloadList() {
     const std::unordered_set<std::string> marked(favorites.begin(), favorites.end());
     for (int row = 0; row < m_list.RowCount(); ++row) {
       const CProxyEntry* e = m_list.Entry(row);
-      if (marked.count(ProxyKey(e->m_sProxyAddr, e->m_sProxyPort, e->m_sProxyType)))
-        m_list.SetFavorite(row, true);
+      if (marked.count(ProxyKey(e->Addr(), e->Port(), e->Type()))) m_list.SetFavorite(row, true);
     }
   }
   UpdateStatusLine();
@@ -862,10 +861,10 @@ void CMainDlg::OnModifySelected() {
   const CProxyEntry* e = m_list.Entry(row);
 
   CProxyInfoDlg dlg(this);
-  dlg.m_sType = Q(e->m_sProxyType);
-  dlg.m_sAddress = Q(e->m_sProxyAddr);
-  dlg.m_sPort = Q(e->m_sProxyPort);
-  dlg.m_sRemark = Q(e->m_sRemark);
+  dlg.m_sType = Q(std::string(e->Type()));
+  dlg.m_sAddress = Q(e->Addr());
+  dlg.m_sPort = Q(e->Port());
+  dlg.m_sRemark = Q(std::string(e->Remark()));
   const std::optional<ProxyCredentials> logOn = StoredCredentials(m_dataDir, CredentialsKey(*e));
   if (logOn) {
     dlg.m_sUser = Q(logOn->user);
@@ -873,7 +872,7 @@ void CMainDlg::OnModifySelected() {
   }
   // Where a judge saw the proxy come out is where its traffic appears to be from; it
   // stands for the proxy only while the address is the one the judge saw it at.
-  const std::string oldAddress = e->m_sProxyAddr;
+  const std::string oldAddress = e->Addr();
   const ProxyScore* score = m_historyColumns.Find(*e);
   const std::string exitAddress = score ? score->exitAddress : std::string();
   if (dlg.exec() == QDialog::Accepted) {
@@ -1070,7 +1069,7 @@ void CMainDlg::OnSetIEProxy() {
   const std::vector<int> selected = m_list.SelectedRows();
   if (!selected.empty()) {
     const CProxyEntry* e = m_list.Entry(*std::min_element(selected.begin(), selected.end()));
-    if (e && !ConfirmProxyStatus(e->m_sTimeStatus)) return;
+    if (e && !ConfirmProxyStatus(e->TimeStatus())) return;
   }
   m_sysProxy->SetAutoProxyConfig(m_settings.m_nAutoProxyConfig);
   ReportProxyChange(m_sysProxy->OnSetIEProxy(m_list));

@@ -63,7 +63,8 @@ std::string TrayHeadText(std::string_view ieProxy, int autoProxyConfig, int runn
 std::string FavoriteItemText(const CProxyListModel& list, int row) {
   const std::string line = list.GetProxyLine(row);
   std::string text(CutBefore(line, '@'));
-  std::string_view remark = list.CellText(row, CProxyListModel::ColRemark);
+  const std::string remarkText = list.CellText(row, CProxyListModel::ColRemark);
+  std::string_view remark = remarkText;
   while (!remark.empty() && remark.front() == '!') remark.remove_prefix(1);
   remark = qb::CutToLegacyWidth(remark, kRemarkWidth);
   if (!remark.empty()) {
@@ -122,7 +123,7 @@ bool SetFavoriteProxy(const CProxyListModel& list, CSystemProxy& sysProxy, int r
   // A row gone since the menu was built names no proxy; clearing the system proxy
   // instead of setting the chosen one would be the opposite of what was asked.
   if (row < 0 || row >= list.RowCount()) return false;
-  if (!ConfirmProxyStatus(list.Entry(row)->m_sTimeStatus)) return false;
+  if (!ConfirmProxyStatus(list.Entry(row)->TimeStatus())) return false;
   return ReportProxyChange(sysProxy.SetIEProxy(list.GetProxyLine(row)));
 }
 

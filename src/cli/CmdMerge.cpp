@@ -225,7 +225,7 @@ int RunMerge(const QStringList& args, const std::string& dataDir) {
     // As verify prints them: only a row that works shows what the judge said.
     output.judged = [&judged](const CProxyEntry& e) -> std::optional<ExportJudged> {
       const auto it = judged.find(CredentialsKey(e));
-      if (it == judged.end() || !IsTimeText(e.m_sTimeStatus)) return std::nullopt;
+      if (it == judged.end() || !IsTimeText(e.TimeStatus())) return std::nullopt;
       return it->second;
     };
   }

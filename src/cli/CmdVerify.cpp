@@ -193,14 +193,14 @@ void AddCheckedSince(const std::string& dataDir, std::int64_t since, std::set<st
 
 std::string JsonLine(const CProxyEntry& e, const std::string& anonymity, const std::string& exit) {
   std::string out = "{\"address\":";
-  const std::pair<const char*, const std::string*> fields[] = {{",\"port\":", &e.m_sProxyPort},
-                                                               {",\"type\":", &e.m_sProxyType},
-                                                               {",\"status\":", &e.m_sTimeStatus},
-                                                               {",\"remark\":", &e.m_sRemark}};
-  AppendJsonString(out, e.m_sProxyAddr);
+  const std::pair<const char*, std::string> fields[] = {{",\"port\":", e.Port()},
+                                                        {",\"type\":", std::string(e.Type())},
+                                                        {",\"status\":", e.TimeStatus()},
+                                                        {",\"remark\":", std::string(e.Remark())}};
+  AppendJsonString(out, e.Addr());
   for (const auto& [key, value] : fields) {
     out += key;
-    AppendJsonString(out, *value);
+    AppendJsonString(out, value);
   }
   if (!anonymity.empty()) {
     out += ",\"anonymity\":";
@@ -481,7 +481,7 @@ int RunVerify(const QStringList& args, const std::string& dataDir) {
     if (GetCheckedVerifySources(settings).ftpUrl.empty()) {
       int ftpRows = 0;
       for (int row = 0; row < list.RowCount(); ++row) {
-        if (qb::AsciiCaseEqual(list.Entry(row)->m_sProxyType, "FTP")) ++ftpRows;
+        if (qb::AsciiCaseEqual(list.Entry(row)->Type(), "FTP")) ++ftpRows;
       }
       if (ftpRows > 0) {
         Err(qb::Format("verify: %d FTP %s skipped: no FTP resource (check them with --ftp URL FEATURE)",
@@ -525,7 +525,7 @@ int RunVerify(const QStringList& args, const std::string& dataDir) {
       if (opt.jsonl) {
         if (const CProxyEntry* e = list.Entry(row)) {
           const auto it = judged.find(e);
-          const bool judgedNow = it != judged.end() && IsTimeText(e->m_sTimeStatus);
+          const bool judgedNow = it != judged.end() && IsTimeText(e->TimeStatus());
           OutRaw(JsonLine(*e, judgedNow ? it->second.anonymity : std::string(),
                           judgedNow ? it->second.exitAddress : std::string()));
           std::fflush(stdout);
@@ -598,7 +598,7 @@ int RunVerify(const QStringList& args, const std::string& dataDir) {
       // A row shows what its own last answer said: one given up by the watchdog does not.
       opt.output.judged = [&judged](const CProxyEntry& e) -> std::optional<ExportJudged> {
         const auto it = judged.find(&e);
-        if (it == judged.end() || !IsTimeText(e.m_sTimeStatus)) return std::nullopt;
+        if (it == judged.end() || !IsTimeText(e.TimeStatus())) return std::nullopt;
         return it->second;
       };
     }

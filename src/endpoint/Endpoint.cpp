@@ -135,15 +135,15 @@ std::vector<UpstreamProxy> UpstreamsFromEntries(const std::vector<CProxyEntry>& 
   std::vector<UpstreamProxy> pool;
   std::optional<CProxyCredentialStore> store;
   for (const CProxyEntry& e : rows) {
-    const std::string type = AsciiUpper(e.m_sProxyType);
-    if (!IsEndpointType(type) || !IsTimeText(e.m_sTimeStatus)) continue;
+    const std::string type = AsciiUpper(e.Type());
+    if (!IsEndpointType(type) || !IsTimeText(e.TimeStatus())) continue;
     if (!types.empty() && std::find(types.begin(), types.end(), type) == types.end()) continue;
     if (!store) {
       store.emplace();
       store->Load(dataDir);  // without a store, every proxy goes without a log-on
     }
-    UpstreamProxy u{e.m_sProxyAddr, e.m_sProxyPort, type, store->Find(e), 0};
-    u.seconds = std::strtod(e.m_sTimeStatus.c_str(), nullptr);
+    UpstreamProxy u{e.Addr(), e.Port(), type, store->Find(e), 0};
+    u.seconds = std::strtod(e.TimeStatus().c_str(), nullptr);
     pool.push_back(std::move(u));
   }
   std::stable_sort(pool.begin(), pool.end(),

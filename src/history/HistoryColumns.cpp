@@ -50,7 +50,7 @@ QString CHistoryColumns::Header(int column) const {
 
 std::string CHistoryColumns::CountryOf(const CProxyEntry& e) const {
   const ProxyScore* s = Find(e);
-  const std::string& address = s && !s->exitAddress.empty() ? s->exitAddress : e.m_sProxyAddr;
+  const std::string& address = s && !s->exitAddress.empty() ? s->exitAddress : e.Addr();
   const std::optional<GeoResult> where = LocateAddress(m_dataDir, address, CurrentLanguage());
   return where ? where->country : std::string();
 }

@@ -96,8 +96,8 @@ std::string PercentEncoded(const std::string& text) {
 }  // namespace
 
 bool CListExporter::Accepts(const CProxyEntry& e) const {
-  if (!m_options.type.empty() && !qb::AsciiCaseEqual(e.m_sProxyType, m_options.type)) return false;
-  if (m_options.workingOnly && !IsTimeText(e.m_sTimeStatus)) return false;
+  if (!m_options.type.empty() && !qb::AsciiCaseEqual(e.Type(), m_options.type)) return false;
+  if (m_options.workingOnly && !IsTimeText(e.TimeStatus())) return false;
   return true;
 }
 
@@ -135,20 +135,20 @@ bool CListExporter::AppendRow(std::string& out, const CProxyEntry& e) {
       out.append(m_options.lineEnd);
       break;
     case ExportFormat::Urls:
-      out.append(ProxyUrlScheme(e.m_sProxyType)).append("://");
+      out.append(ProxyUrlScheme(e.Type())).append("://");
       if (login) {
         out.append(PercentEncoded(login->user));
         if (!login->password.empty()) out.append(":").append(PercentEncoded(login->password));
         out.append("@");
       }
-      out.append(e.m_sProxyAddr).append(":").append(e.m_sProxyPort).append(m_options.lineEnd);
+      out.append(e.Addr()).append(":").append(e.Port()).append(m_options.lineEnd);
       break;
     case ExportFormat::Csv:
-      out.append(CsvField(e.m_sProxyAddr)).append(",");
-      out.append(CsvField(e.m_sProxyPort)).append(",");
-      out.append(CsvField(e.m_sProxyType)).append(",");
-      out.append(CsvField(e.m_sTimeStatus)).append(",");
-      out.append(CsvField(e.m_sRemark));
+      out.append(CsvField(e.Addr())).append(",");
+      out.append(CsvField(e.Port())).append(",");
+      out.append(CsvField(e.Type())).append(",");
+      out.append(CsvField(e.TimeStatus())).append(",");
+      out.append(CsvField(e.Remark()));
       if (m_options.includeCredentials) {
         out.append(",").append(login ? CsvField(login->user) : std::string());
         out.append(",").append(login ? CsvField(login->password) : std::string());
@@ -162,15 +162,15 @@ bool CListExporter::AppendRow(std::string& out, const CProxyEntry& e) {
     case ExportFormat::Json:
       out.append(m_anyRow ? "," : "").append(m_options.lineEnd);
       out.append("{\"address\":");
-      AppendJsonString(out, e.m_sProxyAddr);
+      AppendJsonString(out, e.Addr());
       out.append(",\"port\":");
-      AppendJsonPort(out, e.m_sProxyPort);
+      AppendJsonPort(out, e.Port());
       out.append(",\"type\":");
-      AppendJsonString(out, e.m_sProxyType);
+      AppendJsonString(out, e.Type());
       out.append(",\"status\":");
-      AppendJsonString(out, e.m_sTimeStatus);
+      AppendJsonString(out, e.TimeStatus());
       out.append(",\"remark\":");
-      AppendJsonString(out, e.m_sRemark);
+      AppendJsonString(out, e.Remark());
       if (login) {
         out.append(",\"user\":");
         AppendJsonString(out, login->user);

@@ -32,7 +32,7 @@ std::string CredentialsKey(std::string_view address, std::string_view port, std:
 }
 
 std::string CredentialsKey(const CProxyEntry& e) {
-  return CredentialsKey(e.m_sProxyAddr, e.m_sProxyPort, e.m_sProxyType);
+  return CredentialsKey(e.Addr(), e.Port(), e.Type());
 }
 
 std::string CredentialsKeyOfLine(std::string_view line) {

@@ -5,6 +5,7 @@
 #include <QtGlobal>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -30,36 +31,97 @@ inline constexpr std::string_view kTypeLetters = "HTPSFGOERCK45";
 
 bool IsProxyType(std::string_view type);
 
-class CProxyEntry {
+// A row of the list. Lists run to millions of rows, so a row keeps its texts in the
+// smallest form that gives them back byte for byte: a dotted address as its four
+// numbers, a port as its number, a type or a status word as its index in the tables
+// above, a time as its digits, a short remark inside the row. A text that does not
+// come back identically from such a form (a host name, "080", "12.", a long remark)
+// is kept as it is, out of line, so that no row ever changes by being stored.
+class alignas(16) CProxyEntry {
  public:
-  CProxyEntry() = default;
-  CProxyEntry(std::string addr, std::string port, std::string type, std::string timeStatus,
-              std::string remark)
-      : m_sProxyAddr(std::move(addr)),
-        m_sProxyPort(std::move(port)),
-        m_sProxyType(std::move(type)),
-        m_sTimeStatus(std::move(timeStatus)),
-        m_sRemark(std::move(remark)) {}
+  // Five empty texts (an empty address and port have no packed form).
+  CProxyEntry() : CProxyEntry({}, {}, {}, {}, {}) {}
+  CProxyEntry(std::string_view addr, std::string_view port, std::string_view type,
+              std::string_view timeStatus, std::string_view remark);
+  CProxyEntry(const CProxyEntry& other);
+  CProxyEntry(CProxyEntry&& other) noexcept;
+  CProxyEntry& operator=(const CProxyEntry& other);
+  CProxyEntry& operator=(CProxyEntry&& other) noexcept;
+  ~CProxyEntry();
 
   // Entries come from a pool of their own: a list holds up to millions of them, and an
   // import makes them on several threads at once.
   static void* operator new(std::size_t size);
   static void operator delete(void* p, std::size_t size) noexcept;
 
-  void SetProxyAddr(std::string s) { m_sProxyAddr = std::move(s); }
-  void SetProxyPort(std::string s) { m_sProxyPort = std::move(s); }
-  void SetProxyType(std::string s) { m_sProxyType = std::move(s); }
-  void SetTimeStatus(std::string s) { m_sTimeStatus = std::move(s); }
-  void SetRemark(std::string s) { m_sRemark = std::move(s); }
+  // The five texts, exactly as they were given.
+  std::string Addr() const;
+  std::string Port() const;
+  std::string_view Type() const;
+  std::string TimeStatus() const;
+  std::string_view Remark() const;
+  // The same appended to out, without a string of their own.
+  void AppendAddr(std::string& out) const;
+  void AppendPort(std::string& out) const;
+  void AppendTimeStatus(std::string& out) const;
 
-  // Set by the list while the row is ticked as a favourite. It lives here because the
-  // entry's padding has room for it, which keeps a million rows small.
-  bool m_bFavorite = false;
-  std::string m_sProxyAddr;
-  std::string m_sProxyPort;
-  std::string m_sProxyType;
-  std::string m_sTimeStatus;
-  std::string m_sRemark;
+  void SetProxyAddr(std::string_view s);
+  void SetProxyPort(std::string_view s);
+  void SetProxyType(std::string_view s);
+  void SetTimeStatus(std::string_view s);
+  void SetRemark(std::string_view s);
+
+  // Set by the list while the row is ticked as a favourite.
+  bool IsFavorite() const { return (m_flags & kFavorite) != 0; }
+  void SetFavorite(bool favorite) {
+    m_flags = static_cast<std::uint8_t>(favorite ? (m_flags | kFavorite) : (m_flags & ~kFavorite));
+  }
+
+  // What the list's columns order by, read from the packed forms without making texts:
+  // the address split at its first three dots and each part read as by atoi, the port
+  // as by atoi, and TimeStatusRank of the time-or-status.
+  void AddressParts(int part[4]) const;
+  int PortNumber() const;
+  double StatusRank() const;
+  // Whether the time-or-status is a measured time (IsTimeText), and its value.
+  bool HasTime() const;
+  double TimeValue() const;
+
+  // The hash of the proxy's key (address, port and type, ignoring ASCII case), and
+  // whether two entries have the same key.
+  std::uint32_t KeyHash() const { return m_hash; }
+  bool SameKey(const CProxyEntry& other) const;
+
+  // The bytes a row holds outside its entry (none for the typical row).
+  std::size_t OutOfLineBytes() const;
+
+ private:
+  struct Extra;
+  static constexpr std::size_t kInlineRemark = 31;
+  enum : std::uint8_t { kFavorite = 1, kAddrText = 2, kPortText = 4, kHasExtra = 8 };
+  enum : std::uint8_t { kTypeEmpty = 6, kTypeText = 7 };
+
+  void Assign(std::string_view addr, std::string_view port, std::string_view type,
+              std::string_view timeStatus, std::string_view remark);
+  void Release() noexcept;
+  void RehashKey();
+  // The type's index among kProxyTypes after upper-casing, kTypeEmpty for none, or -1.
+  int TypeClass() const;
+
+  std::uint32_t m_addr = 0;  // the dotted address, unless kAddrText
+  std::uint16_t m_port = 0;  // unless kPortText
+  std::uint8_t m_type = kTypeEmpty;
+  std::uint8_t m_flags = 0;
+  std::uint32_t m_status = 0;  // its kind in the top bits: see kStatusIndex
+  std::uint32_t m_hash = 0;
+  union {
+    // Without kHasExtra: the remark, its length in the last byte.
+    struct {
+      char bytes[kInlineRemark + 1];
+    } text;
+    // With kHasExtra: the texts that have no packed form, and the remark.
+    Extra* extra;
+  } m_u;
 };
 
 // The fields of a proxy line.

@@ -1,5 +1,6 @@
 #include "proxy/ProxyKeySet.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
@@ -8,67 +9,24 @@
 
 namespace qb {
 
-namespace {
-
-constexpr std::uint64_t kMul = 0x9E3779B97F4A7C15ull;
-
-// Eight bytes with the ASCII lower-case letters made upper case, all at once: a byte
-// gets its 0x20 bit cleared when it lies in 'a'..'z'.
-inline std::uint64_t UpperWord(std::uint64_t w) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
-  const std::uint64_t low7 = w & (0x7F * kOnes);
-  const std::uint64_t atLeastA = low7 + (0x80 - 'a') * kOnes;
-  const std::uint64_t aboveZ = low7 + (0x80 - 'z' - 1) * kOnes;
-  const std::uint64_t lower = atLeastA & ~aboveZ & ~w & (0x80 * kOnes);
-  return w ^ (lower >> 2);
-}
-
-inline void Mix(std::uint64_t& h, std::uint64_t w) {
-  h = (h ^ w) * kMul;
-  h ^= h >> 32;
-}
-
-// A field folded eight bytes at a time, then its length, so that texts moving from one
-// field to the next change the hash.
-inline void HashField(std::uint64_t& h, std::string_view s) {
-  std::size_t i = 0;
-  for (; i + 8 <= s.size(); i += 8) {
-    std::uint64_t w;
-    std::memcpy(&w, s.data() + i, 8);
-    Mix(h, UpperWord(w));
-  }
-  if (i < s.size()) {
-    // Byte by byte: a call to memcpy for a few bytes costs more than the whole hash.
-    std::uint64_t w = 0;
-    for (unsigned shift = 0; i < s.size(); ++i, shift += 8) {
-      w |= static_cast<std::uint64_t>(static_cast<unsigned char>(s[i])) << shift;
-    }
-    Mix(h, UpperWord(w));
-  }
-  Mix(h, s.size());
-}
-
-}  // namespace
-
 std::uint32_t ProxyKeyHash(const CProxyEntry& e) {
-  std::uint64_t h = 0x243F6A8885A308D3ull;
-  HashField(h, e.m_sProxyAddr);
-  HashField(h, e.m_sProxyPort);
-  HashField(h, e.m_sProxyType);
-  h ^= h >> 29;
-  h *= 0xBF58476D1CE4E5B9ull;
-  h ^= h >> 32;
-  return static_cast<std::uint32_t>(h);
+  return e.KeyHash();
 }
 
 ProxyKeyRef KeyOf(const CProxyEntry* e) {
-  return ProxyKeyRef{e, ProxyKeyHash(*e)};
+  return ProxyKeyRef{e, e->KeyHash()};
 }
 
 bool operator==(const ProxyKeyRef& a, const ProxyKeyRef& b) {
-  return a.hash == b.hash && qb::AsciiCaseEqual(a.entry->m_sProxyAddr, b.entry->m_sProxyAddr) &&
-         qb::AsciiCaseEqual(a.entry->m_sProxyPort, b.entry->m_sProxyPort) &&
-         qb::AsciiCaseEqual(a.entry->m_sProxyType, b.entry->m_sProxyType);
+  return a.hash == b.hash && a.entry->SameKey(*b.entry);
+}
+
+ProxyKeySet::Slot ProxyKeySet::MakeSlot(ProxyKeyRef key) {
+  const auto p = reinterpret_cast<std::uintptr_t>(key.entry);
+  // Entries are 16-byte aligned and user space ends below 2^48 on every system this
+  // runs on; a pointer outside that would lose bits, so refuse it loudly.
+  if ((p & 15) != 0 || (p >> 48) != 0) std::abort();
+  return Slot{static_cast<std::uint64_t>(key.hash & kFragmentMask) << 44 | p >> 4};
 }
 
 void ProxyKeySet::Rehash(std::size_t capacity) {
@@ -78,14 +36,31 @@ void ProxyKeySet::Rehash(std::size_t capacity) {
   m_mask = capacity - 1;
   m_shift = 64;
   for (std::size_t c = capacity; c > 1; c >>= 1) --m_shift;
-  constexpr std::size_t kAhead = 8;  // as in InsertBatch
-  for (std::size_t k = 0; k < old.size(); ++k) {
-    if (k + kAhead < old.size() && old[k + kAhead].entry)
-      __builtin_prefetch(&m_slots[Home(old[k + kAhead].hash)], 1);
+  // A slot keeps only part of its hash, so the home of each key is read from its
+  // entry. Both the entry and the new slot are misses in a large table: the entries
+  // are fetched kAhead slots ahead, their homes worked out and fetched kAhead/2 ahead,
+  // so that many of those misses overlap.
+  constexpr std::size_t kAhead = 16, kHalf = kAhead / 2;
+  std::size_t homes[kHalf] = {};  // ring: the homes of the slots k .. k + kHalf - 1
+  const std::size_t n = old.size();
+  for (std::size_t k = 0; k < n && k < kAhead; ++k) {
+    if (old[k].bits) __builtin_prefetch(old[k].Entry());
+  }
+  for (std::size_t k = 0; k < n && k < kHalf; ++k) {
+    if (old[k].bits) homes[k] = Home(old[k].Entry()->KeyHash());
+  }
+  for (std::size_t k = 0; k < n; ++k) {
+    if (k + kAhead < n && old[k + kAhead].bits) __builtin_prefetch(old[k + kAhead].Entry());
+    const std::size_t i0 = homes[k % kHalf];
+    if (k + kHalf < n && old[k + kHalf].bits) {
+      const std::size_t h = Home(old[k + kHalf].Entry()->KeyHash());
+      homes[k % kHalf] = h;
+      __builtin_prefetch(&m_slots[h], 1);
+    }
     const Slot& s = old[k];
-    if (!s.entry) continue;
-    std::size_t i = Home(s.hash);
-    while (m_slots[i].entry) i = (i + 1) & m_mask;
+    if (!s.bits) continue;
+    std::size_t i = i0;
+    while (m_slots[i].bits) i = (i + 1) & m_mask;
     m_slots[i] = s;
   }
 }
@@ -99,11 +74,12 @@ void ProxyKeySet::Reserve(std::size_t n) {
 
 bool ProxyKeySet::InsertWithRoom(ProxyKeyRef key) {
   std::size_t i = Home(key.hash);
-  while (const CProxyEntry* e = m_slots[i].entry) {
-    if (m_slots[i].hash == key.hash && ProxyKeyRef{e, key.hash} == key) return false;
+  const std::uint64_t fragment = Fragment(key.hash);
+  while (const std::uint64_t bits = m_slots[i].bits) {
+    if ((bits >> 44) == fragment && ProxyKeyRef{m_slots[i].Entry(), key.hash} == key) return false;
     i = (i + 1) & m_mask;
   }
-  m_slots[i] = Slot{key.entry, key.hash};
+  m_slots[i] = MakeSlot(key);
   ++m_size;
   return true;
 }
@@ -130,8 +106,10 @@ void ProxyKeySet::InsertBatch(const ProxyKeyRef* keys, std::size_t n, std::vecto
 const CProxyEntry* ProxyKeySet::Find(ProxyKeyRef key) const {
   if (m_size == 0) return nullptr;
   std::size_t i = Home(key.hash);
-  while (const CProxyEntry* e = m_slots[i].entry) {
-    if (m_slots[i].hash == key.hash && ProxyKeyRef{e, key.hash} == key) return e;
+  const std::uint64_t fragment = Fragment(key.hash);
+  while (const std::uint64_t bits = m_slots[i].bits) {
+    if ((bits >> 44) == fragment && ProxyKeyRef{m_slots[i].Entry(), key.hash} == key)
+      return m_slots[i].Entry();
     i = (i + 1) & m_mask;
   }
   return nullptr;
@@ -140,18 +118,19 @@ const CProxyEntry* ProxyKeySet::Find(ProxyKeyRef key) const {
 bool ProxyKeySet::Remove(ProxyKeyRef key) {
   if (m_size == 0) return false;
   std::size_t i = Home(key.hash);
+  const std::uint64_t fragment = Fragment(key.hash);
   for (;;) {
-    const CProxyEntry* e = m_slots[i].entry;
-    if (!e) return false;
-    if (m_slots[i].hash == key.hash && ProxyKeyRef{e, key.hash} == key) break;
+    const std::uint64_t bits = m_slots[i].bits;
+    if (!bits) return false;
+    if ((bits >> 44) == fragment && ProxyKeyRef{m_slots[i].Entry(), key.hash} == key) break;
     i = (i + 1) & m_mask;
   }
   // Backward-shift deletion: later members of the run move into the hole, so that no
   // tombstones build up and every look-up still ends at the first free slot.
   std::size_t hole = i;
   std::size_t j = (i + 1) & m_mask;
-  while (m_slots[j].entry) {
-    const std::size_t home = Home(m_slots[j].hash);
+  while (m_slots[j].bits) {
+    const std::size_t home = Home(m_slots[j].Entry()->KeyHash());
     // A slot stays where it is when its home lies cyclically in (hole, j].
     const bool homeAfterHole = hole <= j ? (home > hole && home <= j) : (home > hole || home <= j);
     if (!homeAfterHole) {

@@ -63,13 +63,13 @@ ModifyOutcome ModifyProxyRow(CProxyListModel& list, int row, const std::string& 
                              const LocationLookup& lookup) {
   const CProxyEntry* e = list.Entry(row);
   if (!e) return ModifyOutcome::Unchanged;
-  const std::string oldKey = ProxyKey(e->m_sProxyAddr, e->m_sProxyPort, e->m_sProxyType);
+  const std::string oldKey = ProxyKey(e->Addr(), e->Port(), e->Type());
   const std::string oldLine =
-      e->m_sProxyAddr + ":" + e->m_sProxyPort + "@" + e->m_sProxyType + "#" + e->m_sRemark;
+      e->Addr() + ":" + e->Port() + "@" + std::string(e->Type()) + "#" + std::string(e->Remark());
   const std::string newKeyText = address + ":" + port + "@" + type;
   const std::string newLine = newKeyText + "#" + remark;
 
-  if (remark != e->m_sRemark) list.SetRemark(row, remark);
+  if (remark != e->Remark()) list.SetRemark(row, remark);
 
   if (newKeyText != oldKey) {
     if (list.ContainsKey(newKeyText) && !qb::AsciiCaseEqual(newKeyText, oldKey)) {
@@ -91,10 +91,11 @@ int CleanProxyList(CProxyListModel& list) {
   std::vector<int> doomed;
   for (int row = 0; row < list.RowCount(); ++row) {
     const CProxyEntry* e = list.Entry(row);
-    const std::string_view status = qb::Trim(e->m_sTimeStatus);
+    const std::string statusText = e->TimeStatus();
+    const std::string_view status = qb::Trim(statusText);
     const bool failed =
         status == kStatusConnectFailed || status == kStatusMismatch || status == kStatusTimeout;
-    if (failed && (e->m_sRemark.empty() || e->m_sRemark[0] != '!')) doomed.push_back(row);
+    if (failed && (e->Remark().empty() || e->Remark()[0] != '!')) doomed.push_back(row);
   }
   list.RemoveRows(doomed);
   return static_cast<int>(doomed.size());

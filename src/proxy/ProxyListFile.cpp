@@ -1,7 +1,10 @@
 #include "proxy/ProxyListFile.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 #include <string_view>
@@ -65,6 +68,16 @@ ExportFileType ExportFileTypeFor(int chosenType, const std::string& path) {
 qb::OpResult LoadProxyList(CProxyListModel& list, const std::string& dataDir) {
   const std::string path = qb::JoinPath(dataDir, kProxyListFileName);
   if (!qb::FileExists(path)) return qb::OpResult::Success();
+  // The list is sized once for the rows the file likely holds (the program writes
+  // lines of about 40 bytes), instead of growing the key set step by step: each
+  // doubling reads every entry again, which at ten million rows is a good part of the
+  // load. Capped, so that a huge file of something else reserves no gigabytes.
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+    constexpr std::uint64_t kLineBytes = 40, kMaxReserved = std::uint64_t{1} << 24;
+    list.ReserveRows(static_cast<std::size_t>(
+        std::min<std::uint64_t>(static_cast<std::uint64_t>(st.st_size) / kLineBytes, kMaxReserved)));
+  }
   errno = 0;
   if (!AddRowsFromListFile(list, path)) {
     return qb::OpResult::Failure(qb::OpStatus::ReadFailed, path,
@@ -169,7 +182,7 @@ qb::OpResult WriteExportFile(const CProxyListModel& list, std::vector<int> rows,
     for (int row : rows) {
       const CProxyEntry* e = list.Entry(row);
       if (!e) continue;
-      out.append(e->m_sProxyAddr).append(":").append(e->m_sProxyPort).append("\r\n");
+      out.append(e->Addr()).append(":").append(e->Port()).append("\r\n");
     }
   } else {
     ExportOptions options;

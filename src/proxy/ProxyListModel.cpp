@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <numeric>
+#include <type_traits>
 
 #include "base/Text.h"
 #include "base/Translate.h"
@@ -13,28 +14,13 @@ namespace qb {
 
 namespace {
 
-const std::string kEmpty;
-
 struct AddressNumbers {
   int part[4];
 };
 
-// The address split at its first three dots, each part as by atoi.
-AddressNumbers SplitAddress(std::string_view a) {
-  AddressNumbers n{{0, 0, 0, 0}};
-  for (int i = 0; i < 4; ++i) {
-    if (i == 3) {
-      n.part[i] = qb::CAtoi(a);
-      break;
-    }
-    const std::size_t dot = a.find('.');
-    if (dot == std::string_view::npos) {
-      n.part[i] = qb::CAtoi(a);
-      break;
-    }
-    n.part[i] = qb::CAtoi(a.substr(0, dot));
-    a = a.substr(dot + 1);
-  }
+AddressNumbers AddressOf(const CProxyEntry& e) {
+  AddressNumbers n;
+  e.AddressParts(n.part);
   return n;
 }
 
@@ -71,22 +57,22 @@ const CProxyEntry* CProxyListModel::Entry(int row) const {
   return m_rows[static_cast<std::size_t>(row)].get();
 }
 
-const std::string& CProxyListModel::CellText(int row, int column) const {
+std::string CProxyListModel::CellText(int row, int column) const {
   const CProxyEntry* e = Entry(row);
-  if (!e) return kEmpty;
+  if (!e) return {};
   switch (column) {
     case ColType:
-      return e->m_sProxyType;
+      return std::string(e->Type());
     case ColAddr:
-      return e->m_sProxyAddr;
+      return e->Addr();
     case ColPort:
-      return e->m_sProxyPort;
+      return e->Port();
     case ColTimeStatus:
-      return e->m_sTimeStatus;
+      return e->TimeStatus();
     case ColRemark:
-      return e->m_sRemark;
+      return std::string(e->Remark());
     default:
-      return kEmpty;
+      return {};
   }
 }
 
@@ -102,7 +88,7 @@ QVariant CProxyListModel::data(const QModelIndex& index, int role) const {
   switch (role) {
     case Qt::DisplayRole:
     case Qt::ToolTipRole: {
-      const std::string& s = CellText(index.row(), index.column());
+      const std::string s = CellText(index.row(), index.column());
       // A status word is stored in Chinese whatever the interface speaks; a time is
       // the same in every language.
       if (index.column() == ColTimeStatus && !s.empty() && !qb::IsDigit(static_cast<unsigned char>(s[0])))
@@ -160,10 +146,10 @@ int CProxyListModel::AddProxyLine(std::string_view line, int select) {
   return AddParsedProxy(std::move(f), select);
 }
 
-std::unique_ptr<CProxyEntry> CProxyListModel::MakeEntry(ProxyFields&& f) {
+std::unique_ptr<CProxyEntry> CProxyListModel::MakeEntry(const ProxyFields& f) {
   return std::make_unique<CProxyEntry>(
-      std::move(f.addr), std::move(f.port), std::move(f.type),
-      f.timeStatus.empty() ? std::string(kStatusUnverified) : std::move(f.timeStatus), std::move(f.remark));
+      f.addr, f.port, f.type,
+      f.timeStatus.empty() ? std::string_view(kStatusUnverified) : std::string_view(f.timeStatus), f.remark);
 }
 
 int CProxyListModel::AddParsedProxy(ProxyFields f, int select) {
@@ -286,15 +272,15 @@ void CProxyListModel::SetRemark(int row, std::string text) {
 bool CProxyListModel::ChangeProxy(int row, std::string addr, std::string port, std::string type) {
   if (row < 0 || row >= RowCount()) return false;
   CProxyEntry* e = m_rows[static_cast<std::size_t>(row)].get();
-  CProxyEntry probe(addr, port, type, {}, {});
+  const CProxyEntry probe(addr, port, type, {}, {});
   const ProxyKeyRef newKey = KeyOf(&probe);
   const bool sameKey = newKey == KeyOf(e);
   if (!sameKey && m_mapProxyKeys.Contains(newKey)) return false;
   // The set finds the entry by its current fields, so take it out before they change.
   m_mapProxyKeys.Remove(KeyOf(e));
-  e->SetProxyAddr(std::move(addr));
-  e->SetProxyPort(std::move(port));
-  e->SetProxyType(std::move(type));
+  CProxyEntry changed(addr, port, type, e->TimeStatus(), e->Remark());
+  changed.SetFavorite(e->IsFavorite());
+  *e = std::move(changed);
   m_mapProxyKeys.Insert(KeyOf(e));
   RedrawItem(row);
   return true;
@@ -302,14 +288,14 @@ bool CProxyListModel::ChangeProxy(int row, std::string addr, std::string port, s
 
 bool CProxyListModel::IsFavorite(int row) const {
   const CProxyEntry* e = Entry(row);
-  return e && e->m_bFavorite;
+  return e && e->IsFavorite();
 }
 
 void CProxyListModel::SetFavorite(int row, bool favorite) {
   if (row < 0 || row >= RowCount()) return;
   CProxyEntry* e = m_rows[static_cast<std::size_t>(row)].get();
-  if (e->m_bFavorite == favorite) return;
-  e->m_bFavorite = favorite;
+  if (e->IsFavorite() == favorite) return;
+  e->SetFavorite(favorite);
   const QModelIndex i = index(row, ColType);
   emit dataChanged(i, i, {Qt::CheckStateRole});
 }
@@ -393,13 +379,21 @@ void CProxyListModel::Clear() {
   endResetModel();
 }
 
+void CProxyListModel::ReserveRows(std::size_t n) {
+  m_mapProxyKeys.Reserve(m_mapProxyKeys.size() + n);
+  // Appended rows wait in m_pending while a bulk append is open, and become the row
+  // vector itself when the list was empty.
+  auto& rows = m_rows.empty() ? m_pending : m_rows;
+  rows.reserve(m_rows.size() + m_pending.size() + n);
+}
+
 bool CProxyListModel::ContainsKey(std::string_view key) const {
   const std::size_t colon = key.find(':');
   if (colon == std::string_view::npos) return false;
   const std::size_t at = key.find('@', colon + 1);
   if (at == std::string_view::npos) return false;
-  CProxyEntry probe(std::string(key.substr(0, colon)), std::string(key.substr(colon + 1, at - colon - 1)),
-                    std::string(key.substr(at + 1)), {}, {});
+  const CProxyEntry probe(key.substr(0, colon), key.substr(colon + 1, at - colon - 1), key.substr(at + 1), {},
+                          {});
   return m_mapProxyKeys.Contains(KeyOf(&probe));
 }
 
@@ -412,26 +406,35 @@ bool CProxyListModel::KeysMatchRows() const {
   return true;
 }
 
+std::size_t CProxyListModel::MemoryBytes() const {
+  std::size_t bytes =
+      (m_rows.capacity() + m_pending.capacity()) * sizeof(m_rows[0]) + m_mapProxyKeys.MemoryBytes();
+  for (const auto* rows : {&m_rows, &m_pending}) {
+    for (const auto& e : *rows) bytes += sizeof(CProxyEntry) + e->OutOfLineBytes();
+  }
+  return bytes;
+}
+
 int CProxyListModel::CompareItems(const CProxyEntry& a, const CProxyEntry& b, int column, bool ascending) {
   int result = 0;
   switch (column) {
     case ColType:
-      result = Sign(static_cast<long long>(qb::AsciiCaseCompare(a.m_sProxyType, b.m_sProxyType)));
+      result = Sign(static_cast<long long>(qb::AsciiCaseCompare(a.Type(), b.Type())));
       break;
     case ColAddr: {
-      const AddressNumbers x = SplitAddress(a.m_sProxyAddr);
-      const AddressNumbers y = SplitAddress(b.m_sProxyAddr);
+      const AddressNumbers x = AddressOf(a);
+      const AddressNumbers y = AddressOf(b);
       for (int i = 0; i < 4 && result == 0; ++i) result = Sign(static_cast<long long>(x.part[i]) - y.part[i]);
       break;
     }
     case ColPort:
-      result = Sign(static_cast<long long>(qb::CAtoi(a.m_sProxyPort)) - qb::CAtoi(b.m_sProxyPort));
+      result = Sign(static_cast<long long>(a.PortNumber()) - b.PortNumber());
       break;
     case ColTimeStatus:
-      result = Sign(TimeStatusRank(a.m_sTimeStatus) - TimeStatusRank(b.m_sTimeStatus));
+      result = Sign(a.StatusRank() - b.StatusRank());
       break;
     case ColRemark:
-      result = Sign(static_cast<long long>(qb::AsciiCaseCompare(a.m_sRemark, b.m_sRemark)));
+      result = Sign(static_cast<long long>(qb::AsciiCaseCompare(a.Remark(), b.Remark())));
       break;
     default:
       break;
@@ -448,37 +451,53 @@ void CProxyListModel::SortRows(int column, bool ascending) {
   // keys computed once per row rather than once per comparison.
   std::vector<int> order(n);
   std::iota(order.begin(), order.end(), 0);
+  // A number sits next to its row number, so that the sort moves through memory in
+  // order instead of looking every key up by its row; a text is sorted through the row
+  // numbers, as moving the texts themselves costs more than the look-ups.
   auto sortBy = [&](auto keyOf) {
     using Key = decltype(keyOf(*m_rows[0]));
-    std::vector<Key> keys(n);
-    for (std::size_t i = 0; i < n; ++i) keys[i] = keyOf(*m_rows[i]);
-    if (ascending) {
-      std::stable_sort(order.begin(), order.end(), [&](int x, int y) { return keys[x] < keys[y]; });
+    if constexpr (std::is_trivially_copyable_v<Key>) {
+      std::vector<std::pair<Key, int>> keyed(n);
+      for (std::size_t i = 0; i < n; ++i) keyed[i] = {keyOf(*m_rows[i]), static_cast<int>(i)};
+      if (ascending) {
+        std::stable_sort(keyed.begin(), keyed.end(),
+                         [](const auto& x, const auto& y) { return x.first < y.first; });
+      } else {
+        std::stable_sort(keyed.begin(), keyed.end(),
+                         [](const auto& x, const auto& y) { return y.first < x.first; });
+      }
+      for (std::size_t i = 0; i < n; ++i) order[i] = keyed[i].second;
     } else {
-      std::stable_sort(order.begin(), order.end(), [&](int x, int y) { return keys[y] < keys[x]; });
+      std::vector<Key> keys(n);
+      for (std::size_t i = 0; i < n; ++i) keys[i] = keyOf(*m_rows[i]);
+      if (ascending) {
+        std::stable_sort(order.begin(), order.end(), [&](int x, int y) { return keys[x] < keys[y]; });
+      } else {
+        std::stable_sort(order.begin(), order.end(), [&](int x, int y) { return keys[y] < keys[x]; });
+      }
     }
   };
   switch (column) {
     case ColAddr:
       sortBy([](const CProxyEntry& e) {
-        const AddressNumbers a = SplitAddress(e.m_sProxyAddr);
+        const AddressNumbers a = AddressOf(e);
         return std::array<int, 4>{a.part[0], a.part[1], a.part[2], a.part[3]};
       });
       break;
     case ColPort:
-      sortBy([](const CProxyEntry& e) { return qb::CAtoi(e.m_sProxyPort); });
+      sortBy([](const CProxyEntry& e) { return e.PortNumber(); });
       break;
     case ColTimeStatus:
-      sortBy([](const CProxyEntry& e) { return TimeStatusRank(e.m_sTimeStatus); });
+      sortBy([](const CProxyEntry& e) { return e.StatusRank(); });
       break;
     // The text columns too: comparing through the entries misses the cache on every
     // comparison and took seconds for a million rows. Lower-case keys, compared byte by
     // byte, give exactly the order of AsciiCaseCompare.
     case ColType:
-      sortBy([](const CProxyEntry& e) { return qb::AsciiLower(e.m_sProxyType); });
+      sortBy([](const CProxyEntry& e) { return qb::AsciiLower(e.Type()); });
       break;
     case ColRemark:
-      sortBy([](const CProxyEntry& e) { return qb::AsciiLower(e.m_sRemark); });
+      sortBy([](const CProxyEntry& e) { return qb::AsciiLower(e.Remark()); });
       break;
     default:
       if (column >= ColumnCount) {

@@ -51,7 +51,8 @@ class CProxyListModel : public QAbstractTableModel {
   int RowCount() const { return static_cast<int>(m_rows.size()); }
   const CProxyEntry* Entry(int row) const;
   // The text of one cell, as the list shows it; empty outside the list or the columns.
-  const std::string& CellText(int row, int column) const;
+  // Made from the row's packed form, so it is a string of its own.
+  std::string CellText(int row, int column) const;
 
   // -1: not a proxy line; 0: the proxy is in the list already; 1: a row was appended.
   // select makes the new row selected and current.
@@ -99,11 +100,18 @@ class CProxyListModel : public QAbstractTableModel {
   // Removes every row.
   void Clear();
 
+  // Makes room for n more rows, so that adding them grows neither the row vector nor
+  // the key set step by step.
+  void ReserveRows(std::size_t n);
+
   // Key set.
   bool ContainsKey(std::string_view key) const;
   int KeyCount() const { return static_cast<int>(m_mapProxyKeys.size()); }
   // True when the key set holds exactly the keys of the rows (for checks and tests).
   bool KeysMatchRows() const;
+  // Everything the rows take: their entries, what these keep out of line, the row
+  // vectors and the key set.
+  std::size_t MemoryBytes() const;
 
   // Sorting with the list's comparison; stable, so equal rows keep their order.
   void SortRows(int column, bool ascending);
@@ -142,7 +150,7 @@ class CProxyListModel : public QAbstractTableModel {
   };
 
  private:
-  static std::unique_ptr<CProxyEntry> MakeEntry(ProxyFields&& f);
+  static std::unique_ptr<CProxyEntry> MakeEntry(const ProxyFields& f);
   // Appends an entry whose key was just added to the key set.
   void AppendNewRow(std::unique_ptr<CProxyEntry> entry, int select);
   // Makes the rows of an open bulk append visible (before a removal or a sort).

@@ -93,8 +93,8 @@ std::vector<std::string> FavoriteProxyLines(const CProxyListModel& list) {
   for (int row = 0; row < list.RowCount(); ++row) {
     if (!list.IsFavorite(row)) continue;
     const CProxyEntry* e = list.Entry(row);
-    if (IsTimeText(e->m_sTimeStatus)) {
-      timed.emplace_back(qb::CAtof(e->m_sTimeStatus), row);
+    if (IsTimeText(e->TimeStatus())) {
+      timed.emplace_back(qb::CAtof(e->TimeStatus()), row);
     } else {
       untimed.push_back(row);
     }
@@ -112,12 +112,12 @@ void ChooseFavorites(CProxyListModel& list, const CSettings& settings) {
   int chosen = 0;
   for (int row = 0; row < list.RowCount(); ++row) {
     const CProxyEntry* e = list.Entry(row);
-    const bool timed = IsTimeText(e->m_sTimeStatus);
-    if (!timed || qb::CAtof(e->m_sTimeStatus) >= 60 || chosen >= settings.m_nFavorites) {
+    const bool timed = IsTimeText(e->TimeStatus());
+    if (!timed || qb::CAtof(e->TimeStatus()) >= 60 || chosen >= settings.m_nFavorites) {
       list.SetFavorite(row, false);
       continue;
     }
-    const std::string type = qb::AsciiUpper(e->m_sProxyType);
+    const std::string type = qb::AsciiUpper(e->Type());
     if (type.empty() || type == "HTTP" || type == "HTTPS") {
       list.SetFavorite(row, true);
       ++chosen;
@@ -140,9 +140,9 @@ void ChooseFavoritesByScore(CProxyListModel& list, const CSettings& settings,
   std::vector<Candidate> candidates;
   for (int row = 0; row < list.RowCount(); ++row) {
     const CProxyEntry* e = list.Entry(row);
-    const std::string type = qb::AsciiUpper(e->m_sProxyType);
+    const std::string type = qb::AsciiUpper(e->Type());
     const bool web = type.empty() || type == "HTTP" || type == "HTTPS";
-    if (!IsTimeText(e->m_sTimeStatus) || qb::CAtof(e->m_sTimeStatus) >= 60) {
+    if (!IsTimeText(e->TimeStatus()) || qb::CAtof(e->TimeStatus()) >= 60) {
       list.SetFavorite(row, false);
       continue;
     }

@@ -103,7 +103,7 @@ bool CVerifyControl::RowSelected(int row) const {
 
 bool CVerifyControl::IsProxyOfType(int row, std::string_view type) const {
   const CProxyEntry* e = m_list.Entry(row);
-  return e && qb::AsciiCaseEqual(e->m_sProxyType, type);
+  return e && qb::AsciiCaseEqual(e->Type(), type);
 }
 
 void CVerifyControl::SetState(RunState state) {
@@ -165,8 +165,8 @@ std::optional<VerifyTask> CVerifyControl::HandRow(int slot, int r, const Resourc
   const CProxyEntry* e = m_list.Entry(r);
   const bool engine = m_engine != nullptr;
   if (!e || (!engine && !s.worker)) return std::nullopt;
-  const std::optional<ProxyKind> kind = ProxyKindFromType(e->m_sProxyType);
-  const std::optional<std::uint16_t> port = ProxyPortFromText(e->m_sProxyPort);
+  const std::optional<ProxyKind> kind = ProxyKindFromType(e->Type());
+  const std::optional<std::uint16_t> port = ProxyPortFromText(e->Port());
   if (!kind || !port) return std::nullopt;
   // Only when FTP rows are to be skipped is there no FTP resource at all.
   if (*kind == ProxyKind::Ftp && res.ftp.url.empty()) return std::nullopt;
@@ -178,7 +178,7 @@ std::optional<VerifyTask> CVerifyControl::HandRow(int slot, int r, const Resourc
   task.row = r;
   task.rowKey = e;
   task.kind = *kind;
-  task.address = e->m_sProxyAddr;
+  task.address = e->Addr();
   task.port = *port;
   if (const std::optional<ProxyCredentials> logOn = m_credentials.Find(*e)) {
     task.proxyUser = logOn->user;

@@ -523,8 +523,8 @@ TEST_F(MainWindow, TheListsKeysDoWhatTheButtonsDo) {
   QGuiApplication::clipboard()->setText("9.9.9.9:8080@HTTPS$1.5#mine\n");
   QTest::keySequence(list, QKeySequence::Paste);
   ASSERT_EQ(dlg->List().RowCount(), 4);
-  EXPECT_EQ(dlg->List().Entry(3)->m_sTimeStatus, "1.5");
-  EXPECT_EQ(dlg->List().Entry(3)->m_sRemark, "mine");
+  EXPECT_EQ(dlg->List().Entry(3)->TimeStatus(), "1.5");
+  EXPECT_EQ(dlg->List().Entry(3)->Remark(), "mine");
 
   // While the paste button is locked (a run), the key is too.
   dlg->Button(1046)->setEnabled(false);
@@ -635,7 +635,7 @@ TEST_F(MainWindow, TheProxyDialogKeepsALogOnBesideTheList) {
   EXPECT_EQ(StoredCredentials(data.Path(), "127.0.0.9:1080@SOCKS5"), (ProxyCredentials{"alice", "pw"}));
 
   const int row = dlg->List().RowCount() - 1;
-  ASSERT_EQ(dlg->List().Entry(row)->m_sProxyAddr, "127.0.0.9");
+  ASSERT_EQ(dlg->List().Entry(row)->Addr(), "127.0.0.9");
   dlg->List().selectionModel()->clearSelection();
   dlg->List().SelectRow(row);
   QString shownUser;

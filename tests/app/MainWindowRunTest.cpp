@@ -117,7 +117,7 @@ class WindowRun : public ::testing::Test {
   bool WaitIdle(int ms) {
     return QTest::qWaitFor([&] { return Idle(); }, ms);
   }
-  std::string Text(int row) const { return dlg->List().Entry(row)->m_sTimeStatus; }
+  std::string Text(int row) const { return dlg->List().Entry(row)->TimeStatus(); }
   std::string Caption(int id) const { return dlg->Button(id)->text().toStdString(); }
   static bool IsTime(const std::string& t) { return qb::CAtof(t) > 0; }
   // The rows' addresses, ports and types in list order.
@@ -201,7 +201,7 @@ TEST_F(WindowRun, VerifyAllEndsSortedSavedWithFavouritesAndIdle) {
   EXPECT_LE(qb::CAtof(Text(0)), qb::CAtof(Text(1)));
   EXPECT_LE(qb::CAtof(Text(1)), qb::CAtof(Text(2)));
   EXPECT_EQ(Text(3), "连接失败");
-  EXPECT_EQ(dlg->List().Entry(3)->m_sRemark, "dead");
+  EXPECT_EQ(dlg->List().Entry(3)->Remark(), "dead");
 
   // Saved as the window shows it.
   const std::string file = ReadFile(data.File("Proxies.pro"));
@@ -212,7 +212,7 @@ TEST_F(WindowRun, VerifyAllEndsSortedSavedWithFavouritesAndIdle) {
   // longer the dead one.
   for (int r = 0; r < 4; ++r) {
     const CProxyEntry* e = dlg->List().Entry(r);
-    EXPECT_EQ(dlg->List().IsFavorite(r), e->m_sRemark == "tiny" || e->m_sRemark == "tinys") << e->m_sRemark;
+    EXPECT_EQ(dlg->List().IsFavorite(r), e->Remark() == "tiny" || e->Remark() == "tinys") << e->Remark();
   }
   // The status strip is back to the status line.
   EXPECT_EQ(dlg->StatusStrip()->GetWindowText(), " 0/4;    IE: no proxy");
@@ -221,7 +221,7 @@ TEST_F(WindowRun, VerifyAllEndsSortedSavedWithFavouritesAndIdle) {
   // Sortable again: a click on the port header sorts by it.
   ClickHeader(CProxyListModel::ColPort);
   EXPECT_EQ(header->GetSortColumn(), CProxyListModel::ColPort);
-  EXPECT_EQ(dlg->List().Entry(0)->m_sProxyPort,
+  EXPECT_EQ(dlg->List().Entry(0)->Port(),
             std::to_string(std::min({p.DeadPort(), p.HttpProxyPort(), p.SocksPort()})));
 }
 
@@ -267,10 +267,10 @@ TEST_F(WindowRun, StopAlternatesTheCaptionAndReturnsToIdle) {
   // The three rows in flight were finished; the others were never handed out.
   for (int r = 0; r < 6; ++r) {
     const CProxyEntry* e = dlg->List().Entry(r);
-    if (qb::CAtoi(e->m_sRemark) < 3) {
-      EXPECT_TRUE(IsTime(e->m_sTimeStatus)) << e->m_sRemark << " " << e->m_sTimeStatus;
+    if (qb::CAtoi(e->Remark()) < 3) {
+      EXPECT_TRUE(IsTime(e->TimeStatus())) << e->Remark() << " " << e->TimeStatus();
     } else {
-      EXPECT_EQ(e->m_sTimeStatus, "未验证") << e->m_sRemark;
+      EXPECT_EQ(e->TimeStatus(), "未验证") << e->Remark();
     }
   }
   EXPECT_TRUE(prompt.messages.empty());

@@ -47,7 +47,7 @@ std::vector<Row> RowsOf(const qb::CProxyListModel& list) {
   rows.reserve(list.RowCount());
   for (int i = 0; i < list.RowCount(); ++i) {
     const qb::CProxyEntry& e = *list.Entry(i);
-    rows.push_back({e.m_sProxyAddr, e.m_sProxyPort, e.m_sProxyType, e.m_sTimeStatus, e.m_sRemark});
+    rows.push_back({e.Addr(), e.Port(), std::string(e.Type()), e.TimeStatus(), std::string(e.Remark())});
   }
   return rows;
 }

@@ -2,7 +2,9 @@
 // written in the normal form (all four separators, as the extractor hands lines
 // over) parse again to the same five fields, and written as a list file line they
 // read back the same whenever the file form takes them. Its shortcut for the normal
-// form must agree with the general path on every line.
+// form must agree with the general path on every line. A row made of any five texts
+// (the input cut at '\x01') gives each of them back byte for byte, however it keeps
+// them, and names the same proxy as another row exactly when their keys are equal.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -25,10 +27,42 @@ bool Same(const ProxyFields& a, const ProxyFields& b) {
          a.remark == b.remark;
 }
 
+// The five fields of a row cut from any bytes, and the same row with its address,
+// port and type in other letter cases.
+void CheckStoredRow(std::string_view bytes) {
+  std::string f[5];
+  for (int i = 0; i < 5; ++i) {
+    const std::size_t cut = i < 4 ? bytes.find('\x01') : std::string_view::npos;
+    f[i].assign(bytes.substr(0, cut));
+    bytes = cut == std::string_view::npos ? std::string_view() : bytes.substr(cut + 1);
+  }
+  const qb::CProxyEntry e(f[0], f[1], f[2], f[3], f[4]);
+  const std::string shown = f[0] + "|" + f[1] + "|" + f[2] + "|" + f[3] + "|" + f[4];
+  if (e.Addr() != f[0] || e.Port() != f[1] || e.Type() != f[2] || e.TimeStatus() != f[3] ||
+      e.Remark() != f[4])
+    qbfuzz::Fail("a row gives back other fields", shown);
+  std::string line = f[0] + ":" + f[1] + "@" + f[2];
+  if (!f[3].empty()) line += "$" + f[3];
+  if (!f[4].empty()) line += "#" + f[4];
+  if (qb::FormatFileLine(e) != line) qbfuzz::Fail("a row writes another file line", shown);
+  const double rank = e.StatusRank(), want = qb::TimeStatusRank(f[3]);
+  if (!(rank == want || (rank != rank && want != want)) || e.PortNumber() != qb::CAtoi(f[1]) ||
+      e.HasTime() != qb::IsTimeText(f[3]))
+    qbfuzz::Fail("a row orders differently from its texts", shown);
+
+  const std::string upper[3] = {qb::AsciiUpper(f[0]), qb::AsciiUpper(f[1]), qb::AsciiUpper(f[2])};
+  const qb::CProxyEntry other(upper[0], upper[1], upper[2], "", "");
+  if (!e.SameKey(other) || !other.SameKey(e) || e.KeyHash() != other.KeyHash())
+    qbfuzz::Fail("a row and its upper-cased key are different proxies", shown);
+  const qb::CProxyEntry changed(f[0] + "0", f[1], f[2], "", "");
+  if (e.SameKey(changed)) qbfuzz::Fail("rows of different keys are the same proxy", shown);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view line(reinterpret_cast<const char*>(data), size);
+  CheckStoredRow(line);
   ProxyFields fast;
   ProxyFields general;
   const bool accepted = qb::ParseProxyLine(line, fast);

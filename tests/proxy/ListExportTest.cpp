@@ -84,12 +84,12 @@ TEST(ListExport, JsonReadsBackFieldForFieldWhateverTheRemarkHolds) {
     const CProxyEntry& e = *rows.owned[static_cast<std::size_t>(i)];
     const QJsonObject o = array[i].toObject();
     EXPECT_EQ(o.size(), 5);
-    EXPECT_EQ(o["address"].toString().toStdString(), e.m_sProxyAddr);
+    EXPECT_EQ(o["address"].toString().toStdString(), e.Addr());
     ASSERT_TRUE(o["port"].isDouble());
-    EXPECT_EQ(o["port"].toInt(), std::stoi(e.m_sProxyPort));
-    EXPECT_EQ(o["type"].toString().toStdString(), e.m_sProxyType);
-    EXPECT_EQ(o["status"].toString().toStdString(), e.m_sTimeStatus);
-    EXPECT_EQ(o["remark"].toString().toStdString(), e.m_sRemark);
+    EXPECT_EQ(o["port"].toInt(), std::stoi(e.Port()));
+    EXPECT_EQ(o["type"].toString().toStdString(), e.Type());
+    EXPECT_EQ(o["status"].toString().toStdString(), e.TimeStatus());
+    EXPECT_EQ(o["remark"].toString().toStdString(), e.Remark());
   }
   // Bytes that are no UTF-8 cannot travel in JSON: they arrive as replacement
   // characters, and the rest of the remark with them.
@@ -124,7 +124,7 @@ TEST(ListExport, CredentialsOnlyWhenAskedAndEscapedForTheirFormat) {
   ExportOptions o = As(ExportFormat::Urls);
   o.credentials = [&](const CProxyEntry& e) -> std::optional<ExportCredentials> {
     ++asked;
-    if (e.m_sProxyAddr == "2.2.2.2") return std::nullopt;
+    if (e.Addr() == "2.2.2.2") return std::nullopt;
     return ExportCredentials{"us:er", "p@ss,\"w\""};
   };
   EXPECT_EQ(ExportRows(rows.View(), o), "http://1.1.1.1:80\nsocks5://2.2.2.2:1080\n");

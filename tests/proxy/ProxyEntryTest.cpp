@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "base/Text.h"
 #include "proxy/ProxyEntry.h"
 
 using namespace qb;
@@ -110,6 +115,197 @@ TEST(FileLine, WritesOptionalPartsAndReadsItselfBack) {
   ASSERT_TRUE(ParseFileLine(FormatFileLine(odd), f));
   EXPECT_EQ(f.timeStatus, "1.5");
   EXPECT_EQ(f.remark, "a#b$c@d");
+}
+
+// Rows keep dotted addresses, ports, types, status words and times packed and other
+// texts as they are; whichever form a field takes, it must come back byte for byte,
+// and so must the row's list file line and what the columns order by.
+struct Row {
+  std::string addr, port, type, status, remark;
+};
+
+std::string FileLineOf(const Row& r) {
+  std::string line = r.addr + ":" + r.port + "@" + r.type;
+  if (!r.status.empty()) line += "$" + r.status;
+  if (!r.remark.empty()) line += "#" + r.remark;
+  return line;
+}
+
+::testing::AssertionResult ComesBack(const CProxyEntry& e, const Row& r) {
+  const std::string line = FileLineOf(r);
+  if (e.Addr() != r.addr || e.Port() != r.port || e.Type() != r.type || e.TimeStatus() != r.status ||
+      e.Remark() != r.remark || FormatFileLine(e) != line) {
+    return ::testing::AssertionFailure() << "\"" << line << "\" came back as \"" << FormatFileLine(e) << "\"";
+  }
+  // The documented orders: the address split at its first three dots, each part as by
+  // atoi; the port as by atoi; the time-or-status by TimeStatusRank.
+  int parts[4];
+  e.AddressParts(parts);
+  std::string_view rest = r.addr;
+  for (int i = 0; i < 4; ++i) {
+    const std::size_t dot = i < 3 ? rest.find('.') : std::string_view::npos;
+    if (parts[i] != CAtoi(rest.substr(0, dot)))
+      return ::testing::AssertionFailure() << r.addr << " part " << i;
+    rest = dot == std::string_view::npos ? std::string_view() : rest.substr(dot + 1);
+  }
+  const double rank = e.StatusRank(), want = TimeStatusRank(r.status);
+  if (e.PortNumber() != CAtoi(r.port) || std::memcmp(&rank, &want, sizeof rank) != 0 ||
+      e.HasTime() != IsTimeText(r.status) || (e.HasTime() && e.TimeValue() != CAtof(r.status))) {
+    return ::testing::AssertionFailure() << "\"" << line << "\" orders differently";
+  }
+  return ::testing::AssertionSuccess();
+}
+
+const std::vector<std::string> kAddrs = {
+    "1.2.3.4", "0.0.0.0",     "255.255.255.255", "01.2.3.4", "1.2.3.04",          "1.2.3.256",
+    "1.2.3",   "1.2.3.4.5",   "1..3.4",          "a",        "proxy.example.net", "Host-A_b.Example",
+    "::1",     "2001:db8::1", "[2001:db8::1]",   "-1.2.3.4"};
+const std::vector<std::string> kPorts = {"80",    "1",     "65535", "080",   "0",
+                                         "65536", "99999", "",      "8080x", "00001"};
+const std::vector<std::string> kTypes = {"HTTP",   "HTTPS", "SOCKS4", "SOCKS5", "FTP",
+                                         "GOPHER", "",      "http",   "Socks5", "HTTP-ELITE"};
+const std::vector<std::string> kStatuses = {"",
+                                            "0.0",
+                                            "0.05",
+                                            "12.3",
+                                            "12.30",
+                                            "7",
+                                            "100",
+                                            "268435455",
+                                            "268435456",
+                                            "999999999999",
+                                            "12.",
+                                            ".5",
+                                            "012.3",
+                                            "00",
+                                            "1.2345",
+                                            "1.2.3",
+                                            "1e3",
+                                            kStatusUnverified,
+                                            kStatusVerifying,
+                                            kStatusConnectFailed,
+                                            kStatusTimeout,
+                                            kStatusMismatch,
+                                            kStatusPasswordMismatch,
+                                            kStatusUnsupported,
+                                            kStatusException,
+                                            "可用(1.2)",
+                                            "超时 ",
+                                            "whatever",
+                                            std::string(64, 's')};
+const std::vector<std::string> kRemarks = {"",
+                                           "中国 北京",
+                                           "!keep",
+                                           "a#b$c@d",
+                                           std::string(31, 'r'),
+                                           std::string(32, 'r'),
+                                           "广东省深圳市 电信 机房 高匿名 长备注 还有更多的字"};
+
+TEST(ProxyEntryStorage, EveryFieldAndTheFileLineComeBackIdentical) {
+  ASSERT_TRUE(ComesBack(CProxyEntry(), Row{}));
+  for (const auto& a : kAddrs) {
+    for (const auto& p : kPorts) {
+      for (const auto& t : kTypes) {
+        for (const auto& s : kStatuses) {
+          for (const auto& r : kRemarks) {
+            const Row row{a, p, t, s, r};
+            const CProxyEntry e(a, p, t, s, r);
+            ASSERT_TRUE(ComesBack(e, row));
+            // Lines the file form takes read back to the same fields.
+            ProxyFields f;
+            if (ParseFileLine(FormatFileLine(e), f)) {
+              ASSERT_TRUE(ComesBack(CProxyEntry(f.addr, f.port, f.type, f.timeStatus, f.remark), row));
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
+// Changing one field keeps the other four and the favourite mark, whether the row
+// moves between its packed and its out-of-line form or not; copies are whole.
+TEST(ProxyEntryStorage, SettersCopiesAndMovesKeepTheOtherFields) {
+  for (const auto& base : {Row{"1.2.3.4", "80", "HTTP", "1.5", "中国 北京"},
+                           Row{"host.example", "080", "http", "whatever", std::string(40, 'x')}}) {
+    CProxyEntry e(base.addr, base.port, base.type, base.status, base.remark);
+    e.SetFavorite(true);
+    for (const auto& a : kAddrs) {
+      Row want = base;
+      want.addr = a;
+      e.SetProxyAddr(a);
+      ASSERT_TRUE(ComesBack(e, want));
+      for (const auto& s : kStatuses) {
+        want.status = s;
+        e.SetTimeStatus(s);
+        ASSERT_TRUE(ComesBack(e, want));
+      }
+      for (const auto& r : kRemarks) {
+        want.remark = r;
+        e.SetRemark(e.Remark());  // a view of itself
+        e.SetRemark(r);
+        ASSERT_TRUE(ComesBack(e, want));
+      }
+      for (const auto& p : kPorts) {
+        want.port = p;
+        e.SetProxyPort(p);
+        ASSERT_TRUE(ComesBack(e, want));
+      }
+      for (const auto& t : kTypes) {
+        want.type = t;
+        e.SetProxyType(t);
+        ASSERT_TRUE(ComesBack(e, want));
+      }
+      ASSERT_TRUE(e.IsFavorite());
+      const CProxyEntry copy(e);
+      ASSERT_TRUE(ComesBack(copy, want));
+      CProxyEntry moved(std::move(CProxyEntry(copy)));
+      ASSERT_TRUE(ComesBack(moved, want));
+      moved = copy;
+      ASSERT_TRUE(ComesBack(moved, want));
+      e.SetProxyAddr(base.addr);
+      e.SetProxyPort(base.port);
+      e.SetProxyType(base.type);
+      e.SetTimeStatus(base.status);
+      e.SetRemark(base.remark);
+      ASSERT_TRUE(ComesBack(e, base));
+    }
+  }
+}
+
+// Two rows name the same proxy exactly when their upper-cased keys are equal, whatever
+// form each keeps its fields in, and then their key hashes agree.
+TEST(ProxyEntryStorage, SameKeyIsTheUpperCasedKeyText) {
+  std::vector<CProxyEntry> entries;
+  for (const char* a : {"1.2.3.4", "01.2.3.4", "Host.Example", "host.example", "HOST.EXAMPLE", "::1"}) {
+    for (const char* p : {"80", "080", "8080"}) {
+      for (const char* t : {"HTTP", "http", "Http", "SOCKS5", "socks5", "", "HTTP-X", "http-x"}) {
+        entries.emplace_back(a, p, t, "", "");
+      }
+    }
+  }
+  for (const auto& x : entries) {
+    for (const auto& y : entries) {
+      const bool same = ProxyKey(x.Addr(), x.Port(), x.Type()) == ProxyKey(y.Addr(), y.Port(), y.Type());
+      ASSERT_EQ(x.SameKey(y), same) << FormatProxyLine(x) << " " << FormatProxyLine(y);
+      if (same) {
+        ASSERT_EQ(x.KeyHash(), y.KeyHash()) << FormatProxyLine(x) << " " << FormatProxyLine(y);
+      }
+    }
+  }
+}
+
+// A row of the usual kind fits its entry: a dotted address, a port, a type, a time or
+// a status word, and a remark of a few words take no memory outside it.
+TEST(ProxyEntryStorage, TypicalRowsNeedNothingOutOfLine) {
+  static_assert(sizeof(CProxyEntry) == 48);
+  for (const char* s :
+       {"", "0.0", "12.3", "29.9", kStatusUnverified, kStatusConnectFailed, kStatusUnsupported}) {
+    for (const char* r : {"", "中国 北京", "广东省深圳市 电信", "!keep this one"}) {
+      EXPECT_EQ(CProxyEntry("123.45.67.89", "8080", "SOCKS5", s, r).OutOfLineBytes(), 0u) << s << " " << r;
+    }
+  }
+  EXPECT_GT(CProxyEntry("proxy.example.net", "8080", "HTTP", "", "").OutOfLineBytes(), 0u);
 }
 
 TEST(FileLine, ForeignLinesAreNotTakenForOwnLines) {

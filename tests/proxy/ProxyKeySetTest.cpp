@@ -24,7 +24,7 @@ TEST(ProxyKeySet, AgreesWithAReferenceUnderInsertsAndRemovals) {
     const int n = static_cast<int>(rng() % 3000);
     auto e = std::make_unique<CProxyEntry>("h" + std::to_string(n) + (rng() % 2 ? "a" : "A"),
                                            std::to_string(n % 7), rng() % 2 ? "http" : "HTTP", "", "");
-    const std::string key = ProxyKey(e->m_sProxyAddr, e->m_sProxyPort, e->m_sProxyType);
+    const std::string key = ProxyKey(e->Addr(), e->Port(), e->Type());
     if (rng() % 3 == 0) {
       EXPECT_EQ(set.Remove(KeyOf(e.get())), reference.erase(key) == 1) << key;
     } else {

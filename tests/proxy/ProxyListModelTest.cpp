@@ -37,6 +37,28 @@ TEST(ProxyListModel, AddReportsInvalidDuplicateAndAdded) {
   EXPECT_EQ(m.CellText(99, 0), "");
 }
 
+// Ten million rows must fit in a gigabyte: a typical row, with its entry, its place in
+// the row vector and its share of the key set, takes at most 100 bytes.
+TEST(ProxyListModel, TypicalRowsTakeAtMostAHundredBytes) {
+  CProxyListModel m;
+  CProxyListModel::PreparedRows rows;
+  constexpr int kRows = 200000;
+  for (int i = 0; i < kRows; ++i) {
+    const std::string line = "10." + std::to_string(i >> 16) + "." + std::to_string((i >> 8) & 0xFF) + "." +
+                             std::to_string(i & 0xFF) + ":" + std::to_string(1024 + i % 60000) + "@" +
+                             (i % 2 ? "HTTP" : "SOCKS5") + "$" + (i % 3 ? "12.3" : kStatusConnectFailed) +
+                             "#" + (i % 4 ? "中国 北京" : "广东省深圳市 电信");
+    ASSERT_TRUE(rows.AddLine(line));
+  }
+  {
+    CProxyListModel::BulkAppend bulk(m);
+    ASSERT_EQ(m.AppendPrepared(rows, 0), kRows);
+  }
+  ASSERT_EQ(m.RowCount(), kRows);
+  EXPECT_LE(m.MemoryBytes(), std::size_t{100} * kRows);
+  EXPECT_TRUE(m.KeysMatchRows());
+}
+
 TEST(ProxyListModel, ColumnsHeadersAndCheckState) {
   CProxyListModel m;
   ASSERT_EQ(m.AddProxyLine("1.2.3.4:8080@SOCKS5$1.5#备注", 0), 1);

@@ -92,7 +92,7 @@ TEST(PoolThreads, EntriesOfOneThreadAreDeletedOnAnother) {
   });
   deleter.join();
   for (int i = 1; i < kEntries; i += 2) {
-    ASSERT_EQ(entries[i]->m_sProxyPort, std::to_string(i));
+    ASSERT_EQ(entries[i]->Port(), std::to_string(i));
     entries[i].reset();
   }
 }

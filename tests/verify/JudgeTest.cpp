@@ -305,7 +305,7 @@ TEST_F(JudgeThroughProxies, ARunAsksForTheOwnAddressOnceAndTheResultWindowTells)
   c.OnVerifySelected();
   ASSERT_TRUE(QTest::qWaitFor([&] { return c.IsIdle(); }, 10000));
   ASSERT_EQ(shown.count(), 1);
-  EXPECT_EQ(shown[0][0].toString().toStdString(), "验证状态：" + list.Entry(row)->m_sTimeStatus +
+  EXPECT_EQ(shown[0][0].toString().toStdString(), "验证状态：" + list.Entry(row)->TimeStatus() +
                                                       "    匿名程度：透明    出口地址：" +
                                                       p.OutAddress(Peer::Squid));
   // A new run asks again.

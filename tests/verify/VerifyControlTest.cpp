@@ -73,7 +73,7 @@ class VerifyControlTest : public ::testing::Test {
   bool WaitIdle(int ms) {
     return QTest::qWaitFor([&] { return control->IsIdle(); }, ms);
   }
-  std::string Text(int row) const { return list.Entry(row)->m_sTimeStatus; }
+  std::string Text(int row) const { return list.Entry(row)->TimeStatus(); }
   static bool IsTime(const std::string& t) { return qb::IsTimeText(t); }
   // Loopback answers in far less than the 0.1 s the list shows, so that every time
   // would be "0.0"; this page takes about half a second to read.
@@ -146,7 +146,7 @@ TEST_F(VerifyControlTest, HandOutFillsSlotsInOrderAndReusesTheReportingSlot) {
   settings.m_nThreadNumber = 2;
   std::vector<int> handedOut;
   QObject::connect(&list, &QAbstractItemModel::dataChanged, [&](const QModelIndex& from, const QModelIndex&) {
-    if (list.Entry(from.row())->m_sTimeStatus == "验证中...") handedOut.push_back(from.row());
+    if (list.Entry(from.row())->TimeStatus() == "验证中...") handedOut.push_back(from.row());
   });
   CVerifyControl& c = Control();
   QSignalSpy range(&c, &CVerifyControl::ProgressRange);
@@ -221,7 +221,7 @@ TEST_F(VerifyControlTest, RunOverAllRowsSortsSavesAndChoosesFavourites) {
   // The HTTP and HTTPS proxies that answered are the favourites; the dead one lost its
   // tick and the SOCKS5 proxy got none.
   for (int r = 0; r < 5; ++r) {
-    EXPECT_EQ(list.IsFavorite(r), list.Entry(r)->m_sProxyType.rfind("HTTP", 0) == 0 && IsTime(Text(r))) << r;
+    EXPECT_EQ(list.IsFavorite(r), list.Entry(r)->Type().rfind("HTTP", 0) == 0 && IsTime(Text(r))) << r;
   }
 }
 
@@ -352,12 +352,12 @@ TEST_F(VerifyControlTest, StopWithSeveralWorkersBusy) {
   ASSERT_TRUE(WaitIdle(8000));
   for (int r = 0; r < 6; ++r) {
     const CProxyEntry* e = list.Entry(r);
-    const int original = qb::CAtoi(e->m_sRemark);
+    const int original = qb::CAtoi(e->Remark());
     // The three rows in flight were finished; the others kept their text.
     if (original < 3) {
-      EXPECT_TRUE(IsTime(e->m_sTimeStatus)) << original << " " << e->m_sTimeStatus;
+      EXPECT_TRUE(IsTime(e->TimeStatus())) << original << " " << e->TimeStatus();
     } else {
-      EXPECT_EQ(e->m_sTimeStatus, "未验证") << original;
+      EXPECT_EQ(e->TimeStatus(), "未验证") << original;
     }
   }
   // One pulse per report, alternating, then idle.
@@ -388,7 +388,7 @@ TEST_F(VerifyControlTest, WatchdogReplacesAHungWorker) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return c.Worker(0) != first; }, 3000));
   EXPECT_GE(clock.elapsed(), 1150);
   ASSERT_TRUE(WaitIdle(6000));
-  EXPECT_EQ(list.Entry(1)->m_sProxyPort, std::to_string(p.SilentPort()));  // sorted last
+  EXPECT_EQ(list.Entry(1)->Port(), std::to_string(p.SilentPort()));  // sorted last
   EXPECT_EQ(Text(1), "超时");
   EXPECT_TRUE(IsTime(Text(0))) << Text(0);
   EXPECT_EQ(c.FinishedCount(), 2);
