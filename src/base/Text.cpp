@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -265,15 +266,106 @@ std::string Convert(std::string_view in, const char* to, const char* from, const
   return out;
 }
 
+constexpr const char* kReplacement = "\xEF\xBF\xBD";
+
+// Every two-byte character of GB18030 in UTF-8, asked of the converter once per
+// process. Legacy pages are nearly all ASCII and two-byte characters, and a look-up
+// costs a fraction of a call into the converter; whatever the table does not hold (a
+// four-byte sequence, a byte that is not GB18030) goes to the converter, from the
+// character on which the table stopped. The encoding has no state, so both ways give
+// the same text.
+class TwoByteTable {
+ public:
+  static constexpr unsigned kLeadFirst = 0x81, kLeadLast = 0xFE, kTrailFirst = 0x40, kTrailLast = 0xFE;
+  static constexpr unsigned kTrails = kTrailLast - kTrailFirst + 1;
+
+  TwoByteTable() {
+    std::string utf8;
+    for (unsigned lead = kLeadFirst; lead <= kLeadLast; ++lead) {
+      for (unsigned trail = kTrailFirst; trail <= kTrailLast; ++trail) {
+        const char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+        utf8.clear();
+        ConvertInto(std::string_view(pair, 2), "UTF-8", "GB18030", kReplacement, utf8);
+        Entry& e = m_entries[(lead - kLeadFirst) * kTrails + (trail - kTrailFirst)];
+        // Only a pair that is one character, not replaced, and short enough is kept.
+        if (utf8.size() <= sizeof e.bytes && IsValidUtf8(utf8) && utf8 != kReplacement &&
+            static_cast<unsigned char>(utf8[0]) >= 0x80) {
+          std::memcpy(e.bytes, utf8.data(), utf8.size());
+          e.size = static_cast<std::uint8_t>(utf8.size());
+        }
+      }
+    }
+  }
+
+  // Appends text decoded as far as the table reaches; returns how many bytes it took.
+  std::size_t Decode(std::string_view text, std::string& out) const {
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    while (i < n) {
+      // ASCII is copied as it stands, eight bytes at a time.
+      std::size_t j = i;
+      for (std::uint64_t w; j + 8 <= n; j += 8) {
+        std::memcpy(&w, s + j, 8);
+        if (w & 0x8080808080808080ULL) break;
+      }
+      while (j < n && s[j] < 0x80) ++j;
+      out.append(text.data() + i, j - i);
+      i = j;
+      // Then the two-byte characters up to the next ASCII byte.
+      char buf[512];
+      std::size_t used = 0;
+      while (i + 1 < n && s[i] >= 0x80 && used + 3 <= sizeof buf) {
+        const unsigned c = s[i];
+        const unsigned t = s[i + 1];
+        if (c < kLeadFirst || c > kLeadLast || t < kTrailFirst || t > kTrailLast) break;
+        const Entry& e = m_entries[(c - kLeadFirst) * kTrails + (t - kTrailFirst)];
+        if (e.size == 0) break;
+        std::memcpy(buf + used, e.bytes, sizeof e.bytes);
+        used += e.size;
+        i += 2;
+      }
+      out.append(buf, used);
+      if (used == 0 && i < n) return i;  // neither ASCII nor a character the table holds
+    }
+    return i;
+  }
+
+ private:
+  struct Entry {
+    char bytes[3] = {};
+    std::uint8_t size = 0;
+  };
+  Entry m_entries[(kLeadLast - kLeadFirst + 1) * kTrails];
+};
+
+void DecodeGb18030Into(std::string_view text, std::string& out) {
+  static const TwoByteTable table;
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    pos += table.Decode(text.substr(pos), out);
+    if (pos == text.size()) return;
+    // The converter takes over up to the next byte below '0', which is never part of a
+    // GB18030 character: it meets that byte in the same state as in one pass.
+    std::size_t end = pos + 1;
+    while (end < text.size() && static_cast<unsigned char>(text[end]) >= 0x30) ++end;
+    ConvertInto(text.substr(pos, end - pos), "UTF-8", "GB18030", kReplacement, out);
+    pos = end;
+  }
+}
+
 }  // namespace
 
 std::string DecodeLegacyLine(std::string_view line) {
   if (IsValidUtf8(line)) return std::string(line);
-  return Convert(line, "UTF-8", "GB18030", "\xEF\xBF\xBD");
+  std::string out;
+  out.reserve(line.size() * 3 / 2 + 8);
+  DecodeGb18030Into(line, out);
+  return out;
 }
 
 void AppendDecodedLegacy(std::string_view line, std::string& out) {
-  ConvertInto(line, "UTF-8", "GB18030", "\xEF\xBF\xBD", out);
+  DecodeGb18030Into(line, out);
 }
 
 std::string EncodeGb18030(std::string_view utf8) {
