@@ -316,7 +316,8 @@ void CProxyEntry::Assign(std::string_view addr, std::string_view port, std::stri
     if (m_status == kStatusText) m_u.extra->status.assign(timeStatus);
     m_u.extra->remark.assign(remark);
   } else {
-    std::memcpy(m_u.text.bytes, remark.data(), remark.size());
+    // An empty view may have no data at all, which the copy must not be handed.
+    if (!remark.empty()) std::memcpy(m_u.text.bytes, remark.data(), remark.size());
     m_u.text.bytes[kInlineRemark] = static_cast<char>(remark.size());
   }
   RehashKey();
@@ -484,7 +485,7 @@ void CProxyEntry::SetTimeStatus(std::string_view s) {
 
 void CProxyEntry::SetRemark(std::string_view s) {
   if (!(m_flags & kHasExtra) && s.size() <= kInlineRemark) {
-    std::memmove(m_u.text.bytes, s.data(), s.size());
+    if (!s.empty()) std::memmove(m_u.text.bytes, s.data(), s.size());
     m_u.text.bytes[kInlineRemark] = static_cast<char>(s.size());
     return;
   }
