@@ -7,15 +7,19 @@
 #include <cerrno>
 #include <cstdint>
 #include <iterator>
+#include <mutex>
+#include <new>
 #include <optional>
 #include <string>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "base/Parallel.h"
 #include "base/Text.h"
 #include "base/Translate.h"
 #include "cli/Cli.h"
+#include "proxy/PackedProxyKey.h"
 #include "proxy/PastedText.h"
 #include "proxy/ProxyCredentials.h"
 #include "proxy/ProxyEntry.h"
@@ -87,50 +91,68 @@ class InputText {
   std::string_view m_text;
 };
 
-// A proxy key packed into one word: the four address bytes, the port and the type,
-// for the fields of a line as the extractor writes it (decimal numbers without
-// leading zeros, one of the known types). Two such keys are equal exactly when their
-// key texts are. 0 for fields in any other form.
-std::uint64_t PackedKey(const ProxyFields& f) {
-  auto number = [](std::string_view s, unsigned max, unsigned& value) {
-    if (s.empty() || s.size() > 5 || (s.size() > 1 && s[0] == '0')) return false;
-    unsigned v = 0;
-    for (char c : s) {
-      if (!qb::IsDigit(static_cast<unsigned char>(c))) return false;
-      v = v * 10 + static_cast<unsigned>(c - '0');
-    }
-    value = v;
-    return v <= max;
-  };
-  std::uint64_t addr = 0;
-  std::string_view rest = f.addr;
-  for (int k = 0; k < 4; ++k) {
-    const std::size_t dot = k < 3 ? rest.find('.') : rest.size();
-    unsigned part;
-    if (dot == std::string_view::npos || !number(rest.substr(0, dot), 255, part)) return 0;
-    addr = addr << 8 | part;
-    rest.remove_prefix(k < 3 ? dot + 1 : dot);
+// Words on pages of their own, taken from the system zeroed. A table of millions of
+// keys touches each of its pages at random: in 4 KiB pages that is one fault per page
+// (the larger part of building the table on a virtual machine), so the pages are asked
+// to be huge where the system allows, and a fresh table is never cleared by hand.
+class ZeroedWords {
+ public:
+  ZeroedWords() = default;
+  explicit ZeroedWords(std::size_t count) : m_count(count) {
+    m_bytes = count * sizeof(std::uint64_t);
+    void* p = ::mmap(nullptr, m_bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+    ::madvise(p, m_bytes, MADV_HUGEPAGE);
+#endif
+    m_words = static_cast<std::uint64_t*>(p);
   }
-  unsigned port;
-  if (!number(f.port, 65535, port)) return 0;
-  static constexpr std::string_view kTypes[] = {"HTTP", "HTTPS", "SOCKS4", "SOCKS5", "FTP", "GOPHER"};
-  std::uint64_t type = 0;
-  for (std::size_t t = 0; t < std::size(kTypes) && type == 0; ++t) {
-    if (f.type.size() == kTypes[t].size() &&
-        std::equal(f.type.begin(), f.type.end(), kTypes[t].begin(),
-                   [](char a, char b) { return qb::AsciiUpper(a) == b; }))
-      type = t + 1;
+  ~ZeroedWords() {
+    if (m_words) ::munmap(m_words, m_bytes);
   }
-  if (type == 0) return 0;
-  return addr << 24 | std::uint64_t{port} << 8 | type;
-}
+  ZeroedWords(ZeroedWords&& o) noexcept {
+    Swap(o);
+  }
+  ZeroedWords& operator=(ZeroedWords&& o) noexcept {
+    Swap(o);
+    return *this;
+  }
+  ZeroedWords(const ZeroedWords&) = delete;
+  ZeroedWords& operator=(const ZeroedWords&) = delete;
+
+  std::uint64_t& operator[](std::size_t i) {
+    return m_words[i];
+  }
+  const std::uint64_t& operator[](std::size_t i) const {
+    return m_words[i];
+  }
+  std::size_t size() const {
+    return m_count;
+  }
+  const std::uint64_t* begin() const {
+    return m_words;
+  }
+  const std::uint64_t* end() const {
+    return m_words + m_count;
+  }
+
+ private:
+  void Swap(ZeroedWords& o) noexcept {
+    std::swap(m_words, o.m_words);
+    std::swap(m_count, o.m_count);
+    std::swap(m_bytes, o.m_bytes);
+  }
+  std::uint64_t* m_words = nullptr;
+  std::size_t m_count = 0;
+  std::size_t m_bytes = 0;
+};
 
 // The packed keys seen so far: open addressing over one array of words, at most half
 // full, so that a look-up is one probe into memory most of the time and the whole set
 // goes with a single free.
 class PackedKeySet {
  public:
-  PackedKeySet() : m_slots(1024, 0), m_shift(64 - 10) {}
+  PackedKeySet() : m_slots(std::size_t{1} << kFirstBits), m_shift(64 - kFirstBits) {}
   // A table far larger than the cache makes every insertion a miss: asking for the
   // slots of the keys ahead lets those misses overlap.
   void Prefetch(std::uint64_t key) const { __builtin_prefetch(&m_slots[Home(key)], 1); }
@@ -149,12 +171,15 @@ class PackedKeySet {
   }
 
  private:
+  // 512 words: one page to start with, for the many inputs that hold a few proxies.
+  static constexpr unsigned kFirstBits = 9;
+
   std::size_t Home(std::uint64_t key) const {
     return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> m_shift);
   }
   void Grow() {
-    std::vector<std::uint64_t> old(m_slots.size() * 2, 0);
-    old.swap(m_slots);
+    ZeroedWords old(m_slots.size() * 2);
+    std::swap(old, m_slots);
     --m_shift;
     const std::size_t mask = m_slots.size() - 1;
     for (std::uint64_t key : old) {
@@ -164,7 +189,7 @@ class PackedKeySet {
       m_slots[i] = key;
     }
   }
-  std::vector<std::uint64_t> m_slots;
+  ZeroedWords m_slots;
   unsigned m_shift;
   std::size_t m_size = 0;
 };
@@ -183,6 +208,38 @@ struct FoundPart {
   std::vector<Item> items;
   std::vector<std::string> otherKeys;
   std::vector<FoundCredentials> logOns;
+
+  // Empty again, its buffers kept.
+  void Clear() {
+    found = refused = 0;
+    lines.clear();
+    items.clear();
+    otherKeys.clear();
+    logOns.clear();
+  }
+};
+
+// The parts' buffers go round between the threads that fill them and the one that
+// takes them: a buffer of megabytes freed and asked for again would come back as
+// fresh pages, each paid for with a fault.
+class FoundPartPool {
+ public:
+  FoundPart Take() {
+    std::lock_guard<std::mutex> g(m_lock);
+    if (m_free.empty()) return {};
+    FoundPart part = std::move(m_free.back());
+    m_free.pop_back();
+    return part;
+  }
+  void Give(FoundPart&& part) {
+    part.Clear();
+    std::lock_guard<std::mutex> g(m_lock);
+    m_free.push_back(std::move(part));
+  }
+
+ private:
+  std::mutex m_lock;
+  std::vector<FoundPart> m_free;
 };
 
 }  // namespace
@@ -293,15 +350,22 @@ int RunExtract(const QStringList& args, const std::string& /*dataDir*/) {
   // The strict pass over the whole text, in parts on every processor; the parts are
   // taken in text order, so that of two equal proxies the first is kept.
   const CPastedTextParts parts(text, std::size_t{2} << 20);
+  FoundPartPool pool;
   input.Release(text.size());  // the search for an end tag may have read it all
   auto make = [&](std::size_t i) {
     thread_local std::string buffer;
-    FoundPart part;
+    FoundPart part = pool.Take();
     ProxyFields g;
     Overloaded sink{[&](std::string_view line, const FoundCredentials* c) {
-                      if (!ParseProxyLine(line, g)) return;
-                      FoundPart::Item item{PackedKey(g), 0, -1, accepts(g)};
-                      if (item.key == 0) part.otherKeys.push_back(ProxyKey(g.addr, g.port, g.type));
+                      // Unless the fields are filtered, a line as the extractor writes it
+                      // needs no splitting into fields for its key.
+                      FoundPart::Item item{filtered ? 0 : PackedProxyKeyOfLine(line), 0, -1, true};
+                      if (item.key == 0) {
+                        if (!ParseProxyLine(line, g)) return;
+                        item.key = PackedProxyKey(g);
+                        item.accepted = accepts(g);
+                        if (item.key == 0) part.otherKeys.push_back(ProxyKey(g.addr, g.port, g.type));
+                      }
                       if (c && keepLogOns) {
                         item.logOn = static_cast<std::int32_t>(part.logOns.size());
                         part.logOns.push_back(*c);
@@ -332,6 +396,7 @@ int RunExtract(const QStringList& args, const std::string& /*dataDir*/) {
            item.logOn >= 0 ? &part.logOns[static_cast<std::size_t>(item.logOn)] : nullptr);
     }
     input.Release(parts.ReadFrom(i + 1));
+    pool.Give(std::move(part));
     return true;
   };
   const unsigned threads = qb::ThreadsFor(parts.size(), 0, 8);
@@ -347,7 +412,7 @@ int RunExtract(const QStringList& args, const std::string& /*dataDir*/) {
     Overloaded sink{[&](std::string_view line, const FoundCredentials* c) {
                       ProxyFields g;
                       if (!ParseProxyLine(line, g)) return;
-                      const std::uint64_t key = PackedKey(g);
+                      const std::uint64_t key = PackedProxyKey(g);
                       take(line, key, key == 0 ? ProxyKey(g.addr, g.port, g.type) : std::string(), accepts(g),
                            c);
                     },

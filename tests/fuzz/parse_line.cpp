@@ -5,6 +5,8 @@
 // form must agree with the general path on every line. A row made of any five texts
 // (the input cut at '\x01') gives each of them back byte for byte, however it keeps
 // them, and names the same proxy as another row exactly when their keys are equal.
+// A key packed straight from a line is the key packed from the fields the parser
+// splits it into, and two lines pack to the same word only for the same key.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -12,6 +14,7 @@
 
 #include "FuzzSupport.h"
 #include "base/Text.h"
+#include "proxy/PackedProxyKey.h"
 #include "proxy/ProxyEntry.h"
 
 using qb::ProxyFields;
@@ -69,7 +72,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool acceptedGeneral = qb::ParseProxyLineGeneral(line, general.addr, general.port, general.type,
                                                          general.timeStatus, general.remark);
   if (accepted != acceptedGeneral) qbfuzz::Fail("the shortcut and the general parser disagree", line);
+  const std::uint64_t packedLine = qb::PackedProxyKeyOfLine(line);
+  if (packedLine != 0 && (!accepted || qb::PackedProxyKey(fast) != packedLine))
+    qbfuzz::Fail("a line packs to another key than its fields", line);
   if (!accepted) return 0;
+  // Packing is one to one: the fields of a packed key, written again, pack the same.
+  if (const std::uint64_t packed = qb::PackedProxyKey(fast); packed != 0) {
+    const std::string normal = fast.addr + ":" + fast.port + "@" + qb::AsciiUpper(fast.type) + "$#";
+    if (qb::PackedProxyKeyOfLine(normal) != packed)
+      qbfuzz::Fail("a packed key's own line packs otherwise", line);
+    const std::string other =
+        fast.addr + ":" + fast.port + "@" + (qb::AsciiUpper(fast.type) == "FTP" ? "HTTP" : "FTP") + "$#";
+    if (qb::PackedProxyKeyOfLine(other) == packed) qbfuzz::Fail("two types pack to one key", line);
+  }
   if (!Same(fast, general)) qbfuzz::Fail("the shortcut and the general parser split differently", line);
 
   const qb::CProxyEntry entry(fast.addr, fast.port, fast.type, fast.timeStatus, fast.remark);
