@@ -66,7 +66,9 @@ TEST(LegacyDecode, GivesTheConvertersTextForEveryMix) {
     qb::AppendDecodedLegacy(text, appended);
     const std::string expected = ConverterDecode(text);
     ASSERT_EQ(appended, "kept:" + expected) << "text " << i;
-    if (!qb::IsValidUtf8(text)) ASSERT_EQ(qb::DecodeLegacyLine(text), expected) << "text " << i;
+    if (!qb::IsValidUtf8(text)) {
+      ASSERT_EQ(qb::DecodeLegacyLine(text), expected) << "text " << i;
+    }
   }
 }
 
