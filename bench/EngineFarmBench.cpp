@@ -22,7 +22,6 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <sys/epoll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -32,16 +31,14 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <deque>
 #include <fstream>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
+#include "LoopbackFarm.h"
 #include "base/CurlTransfer.h"
 #include "base/Text.h"
 #include "proxy/ProxyListModel.h"
@@ -55,21 +52,19 @@ using namespace qb;
 namespace {
 
 constexpr double kDelaySeconds = 0.2;
-constexpr const char* kFeature = "FarmFeature-7f3a";
-// Never fetched directly: the proxy under test answers for it.
-constexpr const char* kResourceUrl = "http://127.0.0.1/farm.html";
+constexpr const char* kFeature = bench::kFarmFeature;
+constexpr const char* kResourceUrl = bench::kFarmResourceUrl;
 
 // 127.a.b.c, none of them 127.0.0.1, for up to 250^3 proxies.
 std::string FarmAddress(int i) {
   return qb::Format("127.%d.%d.%d", i / 62500 + 1, (i / 250) % 250 + 1, i % 250 + 1);
 }
 
-enum class Kind { Answers, Refuses, Silent };
-Kind KindOf(int i, int refusePct, int silentPct) {
+bench::FarmKind KindOf(int i, int refusePct, int silentPct) {
   const int k = i % 10;
-  if (k < refusePct / 10) return Kind::Refuses;
-  if (k < (refusePct + silentPct) / 10) return Kind::Silent;
-  return Kind::Answers;
+  if (k < refusePct / 10) return bench::FarmKind::Refuses;
+  if (k < (refusePct + silentPct) / 10) return bench::FarmKind::Silent;
+  return bench::FarmKind::Answers;
 }
 
 void RaiseFileLimit(rlim_t want) {
@@ -80,143 +75,19 @@ void RaiseFileLimit(rlim_t want) {
   setrlimit(RLIMIT_NOFILE, &lim);
 }
 
-// --- The farm: one epoll process serving every fake proxy. ---
-
-std::string FarmReply() {
-  const std::string body =
-      std::string("<html><head><title>farm</title></head><body>\n<p>") + kFeature + "</p>\n</body></html>\n";
-  return "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(body.size()) +
-         "\r\nConnection: close\r\n\r\n" + body;
-}
-
 // Serves the proxies [from, to).
 int RunFarm(int from, int to, int delayMs, int refusePct, int silentPct) {
   RaiseFileLimit(static_cast<rlim_t>(to - from) + 30000);
-  std::vector<int> listeners;
-  std::unordered_set<int> silentListeners;
-  int port = 0;
-  for (int attempt = 0; attempt < 20 && listeners.empty(); ++attempt) {
-    bool ok = true;
-    for (int i = from; i < to && ok; ++i) {
-      const Kind kind = KindOf(i, refusePct, silentPct);
-      sockaddr_in a{};
-      a.sin_family = AF_INET;
-      a.sin_port = htons(static_cast<uint16_t>(port));
-      inet_pton(AF_INET, FarmAddress(i).c_str(), &a.sin_addr);
-      const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-      const int one = 1;
-      setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-      ok = fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-      if (ok && port == 0) {
-        socklen_t len = sizeof a;
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-        port = ntohs(a.sin_port);
-      }
-      if (ok && kind == Kind::Refuses) {
-        close(fd);
-        continue;
-      }
-      if (ok) ok = listen(fd, 4096) == 0;
-      if (ok) {
-        listeners.push_back(fd);
-        if (kind == Kind::Silent) silentListeners.insert(fd);
-      } else if (fd >= 0) {
-        close(fd);
-      }
-    }
-    if (!ok) {
-      for (int fd : listeners) close(fd);
-      listeners.clear();
-      silentListeners.clear();
-      port = 0;
-    }
-  }
-  if (listeners.empty()) return 1;
-
-  const int ep = epoll_create1(EPOLL_CLOEXEC);
-  struct Conn {
-    std::string head;
-    bool replied = false;
-    bool silent = false;
-  };
-  std::unordered_map<int, Conn> conns;
-  std::unordered_set<int> isListener(listeners.begin(), listeners.end());
-  for (int fd : listeners) {
-    epoll_event ev{};
-    ev.events = EPOLLIN;
-    ev.data.fd = fd;
-    epoll_ctl(ep, EPOLL_CTL_ADD, fd, &ev);
-  }
-  epoll_event stdinEv{};
-  stdinEv.events = EPOLLIN;
-  stdinEv.data.fd = STDIN_FILENO;
-  epoll_ctl(ep, EPOLL_CTL_ADD, STDIN_FILENO, &stdinEv);
-
-  const std::string reply = FarmReply();
-  using Clock = std::chrono::steady_clock;
-  // The delay is the same for every request, so due replies come out in arrival order.
-  std::deque<std::pair<Clock::time_point, int>> due;
-  std::printf("READY %d\n", port);
-  std::fflush(stdout);
-
-  std::vector<epoll_event> events(4096);
-  for (;;) {
-    int timeout = -1;
-    if (!due.empty()) {
-      const auto wait =
-          std::chrono::duration_cast<std::chrono::milliseconds>(due.front().first - Clock::now());
-      timeout = static_cast<int>(std::max<long long>(0, wait.count() + 1));
-    }
-    const int n = epoll_wait(ep, events.data(), static_cast<int>(events.size()), timeout);
-    for (int k = 0; k < n; ++k) {
-      const int fd = events[static_cast<std::size_t>(k)].data.fd;
-      if (fd == STDIN_FILENO) {
-        char buf[256];
-        if (read(STDIN_FILENO, buf, sizeof buf) <= 0) return 0;
-        continue;
-      }
-      if (isListener.count(fd)) {
-        const bool silent = silentListeners.count(fd) != 0;
-        for (;;) {
-          const int c = accept4(fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-          if (c < 0) break;
-          conns[c].silent = silent;
-          epoll_event ev{};
-          ev.events = EPOLLIN | EPOLLRDHUP;
-          ev.data.fd = c;
-          epoll_ctl(ep, EPOLL_CTL_ADD, c, &ev);
-        }
-        continue;
-      }
-      auto it = conns.find(fd);
-      if (it == conns.end()) continue;
-      char buf[4096];
-      const ssize_t got = read(fd, buf, sizeof buf);
-      if (got <= 0) {
-        epoll_ctl(ep, EPOLL_CTL_DEL, fd, nullptr);
-        close(fd);
-        conns.erase(it);
-        continue;
-      }
-      if (it->second.replied || it->second.silent) continue;
-      it->second.head.append(buf, static_cast<std::size_t>(got));
-      if (it->second.head.find("\r\n\r\n") != std::string::npos) {
-        it->second.replied = true;
-        due.emplace_back(Clock::now() + std::chrono::milliseconds(delayMs), fd);
-      }
-    }
-    const auto now = Clock::now();
-    while (!due.empty() && due.front().first <= now) {
-      const int fd = due.front().second;
-      due.pop_front();
-      if (conns.count(fd)) {
-        [[maybe_unused]] ssize_t w = write(fd, reply.data(), reply.size());
-        epoll_ctl(ep, EPOLL_CTL_DEL, fd, nullptr);
-        close(fd);
-        conns.erase(fd);
-      }
-    }
-  }
+  bench::FarmShare share;
+  share.from = from;
+  share.to = to;
+  share.address = FarmAddress;
+  share.kind = [refusePct, silentPct](int i) { return KindOf(i, refusePct, silentPct); };
+  share.delayMs = delayMs;
+  share.bindAttempts = 20;
+  share.backlog = 4096;
+  share.eventBatch = 4096;
+  return bench::ServeFarm(share);
 }
 
 // The farm processes for the length of one measurement. Without the privilege to
@@ -228,36 +99,21 @@ class Farm {
   Farm(int proxies, int refusePct, int silentPct) {
     for (int from = 0; from < proxies; from += kShare) {
       auto p = std::make_unique<QProcess>();
-      p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-      p->start(QCoreApplication::applicationFilePath(),
-               {"farm", QString::number(from), QString::number(std::min(proxies, from + kShare)),
-                QString::number(static_cast<int>(kDelaySeconds * 1000)), QString::number(refusePct),
-                QString::number(silentPct)});
+      bench::StartFarm(*p, {"farm", QString::number(from), QString::number(std::min(proxies, from + kShare)),
+                            QString::number(static_cast<int>(kDelaySeconds * 1000)),
+                            QString::number(refusePct), QString::number(silentPct)});
       m_processes.push_back(std::move(p));
     }
     for (auto& p : m_processes) {
-      int port = 0;
-      if (p->waitForStarted(5000)) {
-        while (p->waitForReadyRead(60000)) {
-          const QByteArray line = p->readLine().trimmed();
-          if (line.startsWith("READY ")) {
-            port = line.mid(6).toInt();
-            break;
-          }
-        }
-      }
+      const int port = bench::WaitForFarm(*p, 60000);
       if (!port) m_ok = false;
       m_ports.push_back(port);
     }
   }
   ~Farm() {
+    // Every share is told to end before any is waited for, so that they end together.
     for (auto& p : m_processes) p->closeWriteChannel();
-    for (auto& p : m_processes) {
-      if (!p->waitForFinished(5000)) {
-        p->kill();
-        p->waitForFinished(3000);
-      }
-    }
+    for (auto& p : m_processes) bench::StopFarm(*p, 5000);
   }
   bool Ok() const { return m_ok && !m_ports.empty(); }
   int PortOf(int i) const { return m_ports[static_cast<std::size_t>(i / kShare)]; }

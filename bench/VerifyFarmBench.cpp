@@ -15,28 +15,20 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/epoll.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
-#include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
+#include "LoopbackFarm.h"
 #include "base/CurlTransfer.h"
 #include "base/Text.h"
 #include "history/History.h"
@@ -53,150 +45,29 @@ constexpr int kProxies = 2000;
 constexpr int kThreads = 100;
 constexpr double kDelaySeconds = 0.2;
 constexpr double kFloorSeconds = kProxies * kDelaySeconds / kThreads;
-constexpr const char* kFeature = "FarmFeature-7f3a";
-// Never fetched directly: the proxy under test answers for it.
-constexpr const char* kResourceUrl = "http://127.0.0.1/farm.html";
+constexpr const char* kFeature = bench::kFarmFeature;
+constexpr const char* kResourceUrl = bench::kFarmResourceUrl;
 
 std::string FarmAddress(int i) {
   return qb::Format("127.0.%d.%d", i / 250 + 1, i % 250 + 1);
-}
-
-// --- The farm: one epoll process serving every fake proxy. ---
-
-struct FarmConn {
-  std::string head;
-  bool replied = false;
-};
-
-std::string FarmReply() {
-  const std::string body =
-      std::string("<html><head><title>farm</title></head><body>\n<p>") + kFeature + "</p>\n</body></html>\n";
-  return "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(body.size()) +
-         "\r\nConnection: close\r\n\r\n" + body;
 }
 
 // Listens on one port of kProxies loopback addresses (every second one left without a
 // listener when refuseHalf), reads each request head, answers after kDelaySeconds and
 // closes. Prints "READY <port>" and serves until standard input closes.
 int RunFarm(bool refuseHalf) {
-  std::vector<int> listeners;
-  int port = 0;
-  for (int attempt = 0; attempt < 50 && listeners.empty(); ++attempt) {
-    bool ok = true;
-    for (int i = 0; i < kProxies && ok; ++i) {
-      sockaddr_in a{};
-      a.sin_family = AF_INET;
-      a.sin_port = htons(static_cast<uint16_t>(port));
-      inet_pton(AF_INET, FarmAddress(i).c_str(), &a.sin_addr);
-      const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-      const int one = 1;
-      setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-      ok = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-      if (ok && i == 0) {
-        socklen_t len = sizeof a;
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-        port = ntohs(a.sin_port);
-      }
-      // A refusing address is only checked for being free.
-      if (ok && refuseHalf && i % 2 == 1) {
-        close(fd);
-        continue;
-      }
-      if (ok) ok = listen(fd, 512) == 0;
-      if (ok) {
-        listeners.push_back(fd);
-      } else {
-        close(fd);
-      }
-    }
-    if (!ok) {
-      for (int fd : listeners) close(fd);
-      listeners.clear();
-      port = 0;
-    }
-  }
-  if (listeners.empty()) return 1;
-
-  const int ep = epoll_create1(EPOLL_CLOEXEC);
-  std::unordered_map<int, FarmConn> conns;
-  std::unordered_set<int> isListener(listeners.begin(), listeners.end());
-  for (int fd : listeners) {
-    epoll_event ev{};
-    ev.events = EPOLLIN;
-    ev.data.fd = fd;
-    epoll_ctl(ep, EPOLL_CTL_ADD, fd, &ev);
-  }
-  epoll_event stdinEv{};
-  stdinEv.events = EPOLLIN;
-  stdinEv.data.fd = STDIN_FILENO;
-  epoll_ctl(ep, EPOLL_CTL_ADD, STDIN_FILENO, &stdinEv);
-
-  const std::string reply = FarmReply();
-  using Clock = std::chrono::steady_clock;
-  // The delay is the same for every request, so due replies come out in arrival order.
-  std::deque<std::pair<Clock::time_point, int>> due;
-  std::printf("READY %d\n", port);
-  std::fflush(stdout);
-
-  std::vector<epoll_event> events(1024);
-  for (;;) {
-    int timeout = -1;
-    if (!due.empty()) {
-      const auto wait =
-          std::chrono::duration_cast<std::chrono::milliseconds>(due.front().first - Clock::now());
-      timeout = static_cast<int>(std::max<long long>(0, wait.count() + 1));
-    }
-    const int n = epoll_wait(ep, events.data(), static_cast<int>(events.size()), timeout);
-    for (int k = 0; k < n; ++k) {
-      const int fd = events[k].data.fd;
-      if (fd == STDIN_FILENO) {
-        char buf[256];
-        if (read(STDIN_FILENO, buf, sizeof buf) <= 0) return 0;
-        continue;
-      }
-      if (isListener.count(fd)) {
-        for (;;) {
-          const int c = accept4(fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-          if (c < 0) break;
-          conns[c];
-          epoll_event ev{};
-          ev.events = EPOLLIN | EPOLLRDHUP;
-          ev.data.fd = c;
-          epoll_ctl(ep, EPOLL_CTL_ADD, c, &ev);
-        }
-        continue;
-      }
-      auto it = conns.find(fd);
-      if (it == conns.end()) continue;
-      char buf[4096];
-      const ssize_t got = read(fd, buf, sizeof buf);
-      if (got <= 0) {
-        epoll_ctl(ep, EPOLL_CTL_DEL, fd, nullptr);
-        close(fd);
-        conns.erase(it);
-        continue;
-      }
-      if (it->second.replied) continue;
-      it->second.head.append(buf, static_cast<std::size_t>(got));
-      if (it->second.head.find("\r\n\r\n") != std::string::npos) {
-        it->second.replied = true;
-        due.emplace_back(Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                            std::chrono::duration<double>(kDelaySeconds)),
-                         fd);
-      }
-    }
-    const auto now = Clock::now();
-    while (!due.empty() && due.front().first <= now) {
-      const int fd = due.front().second;
-      due.pop_front();
-      if (conns.count(fd)) {
-        [[maybe_unused]] ssize_t w = write(fd, reply.data(), reply.size());
-        epoll_ctl(ep, EPOLL_CTL_DEL, fd, nullptr);
-        close(fd);
-        conns.erase(fd);
-      }
-    }
-  }
+  bench::FarmShare share;
+  share.from = 0;
+  share.to = kProxies;
+  share.address = FarmAddress;
+  share.kind = [refuseHalf](int i) {
+    return refuseHalf && i % 2 == 1 ? bench::FarmKind::Refuses : bench::FarmKind::Answers;
+  };
+  share.delayMs = static_cast<int>(kDelaySeconds * 1000);
+  share.bindAttempts = 50;
+  share.backlog = 512;
+  share.eventBatch = 1024;
+  return bench::ServeFarm(share);
 }
 
 // The farm process for the length of one benchmark: this executable run with --farm.
@@ -205,24 +76,10 @@ class Farm {
   explicit Farm(bool refuseHalf) {
     QStringList args{"--farm"};
     if (refuseHalf) args << "--refuse-half";
-    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process.start(QCoreApplication::applicationFilePath(), args);
-    if (!m_process.waitForStarted(5000)) return;
-    while (m_process.waitForReadyRead(30000)) {
-      const QByteArray line = m_process.readLine().trimmed();
-      if (line.startsWith("READY ")) {
-        m_port = line.mid(6).toInt();
-        break;
-      }
-    }
+    bench::StartFarm(m_process, args);
+    m_port = bench::WaitForFarm(m_process, 30000);
   }
-  ~Farm() {
-    m_process.closeWriteChannel();
-    if (!m_process.waitForFinished(3000)) {
-      m_process.kill();
-      m_process.waitForFinished(3000);
-    }
-  }
+  ~Farm() { bench::StopFarm(m_process, 3000); }
   int Port() const { return m_port; }
 
  private:

@@ -15,6 +15,8 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=SCRIPTDIR/lib/compare.sh
+. "$here/lib/compare.sh"
 build=${1:-$here/../build}
 cli=$build/quillberry-cli
 size_mb=${SIZE_MB:-100}
@@ -31,11 +33,7 @@ if [ ! -x "$timer" ]; then
 fi
 command -v rg >/dev/null || { echo "no rg: install ripgrep (scripts/install-deps.sh)" >&2; exit 2; }
 
-tmp=$(mktemp -d)
-# The matches go to memory when there is a memory file system, so that no command
-# waits for a disk.
-mem=$(mktemp -d -p /dev/shm 2>/dev/null || mktemp -d)
-trap 'rm -rf "$tmp" "$mem"' EXIT
+make_scratch_dirs
 
 page=${PAGE:-}
 if [ -z "$page" ]; then
@@ -45,7 +43,7 @@ fi
 bytes=$(stat -c %s "$page")
 cat "$page" >/dev/null  # into the page cache, for every command alike
 
-pattern='[0-9]+\.[0-9]+\.[0-9]+\.[0-9]+:[0-9]+'
+pattern=$address_port_pattern
 
 # One run of a command, its output to $2.
 run() {
@@ -70,7 +68,7 @@ echo "after: $(uptime)"
 echo
 
 median() {  # column $2 of file $1
-  awk -v c="$2" '{ print $c }' "$1" | sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'
+  awk -v c="$2" '{ print $c }' "$1" | median_of_lines
 }
 /usr/bin/python3 - "$bytes" \
   "$(median "$tmp/extract.runs" 1)" "$(median "$tmp/extract.runs" 2)" "$(median "$tmp/extract.runs" 3)" \

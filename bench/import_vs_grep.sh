@@ -11,6 +11,8 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=SCRIPTDIR/lib/compare.sh
+. "$here/lib/compare.sh"
 build=${1:-$here/../build}
 bench=$build/bench/bench_import
 size_mb=${SIZE_MB:-100}
@@ -22,18 +24,16 @@ if [ ! -x "$bench" ]; then
   exit 2
 fi
 
-tmp=$(mktemp -d)
-# grep's matches go to memory when there is a memory file system, so that their
-# write-back to disk does not fall into the import's own save.
-mem=$(mktemp -d -p /dev/shm 2>/dev/null || mktemp -d)
-trap 'rm -rf "$tmp" "$mem"' EXIT
+# grep's matches go to memory when it can, so that their write-back to disk does not
+# fall into the import's own save.
+make_scratch_dirs
 page=$tmp/proxies.html
 
 "$bench" --generate="$page" --size-mb="$size_mb"
 bytes=$(stat -c %s "$page")
 cat "$page" >/dev/null  # into the page cache, for both sides alike
 
-pattern='[0-9]+\.[0-9]+\.[0-9]+\.[0-9]+:[0-9]+'
+pattern=$address_port_pattern
 
 # Median wall time in seconds of a command, run $runs times with its output to OUT.
 # GNU grep stops at the first match when its output is /dev/null (it then only has to
@@ -49,7 +49,7 @@ median_seconds() {
     t1=$(date +%s%N)
     times+=("$(( t1 - t0 ))")
   done
-  printf '%s\n' "${times[@]}" | sort -n | awk '{ a[NR] = $1 } END { printf "%.6f\n", a[int((NR + 1) / 2)] / 1e9 }'
+  printf '%s\n' "${times[@]}" | median_of_lines | awk '{ printf "%.6f\n", $1 / 1e9 }'
 }
 
 echo "page: $bytes bytes ($(( bytes >> 20 )) MB), $(grep -c '<tr><td>' "$page") proxy rows"
@@ -72,8 +72,8 @@ for _ in $(seq "$runs"); do
   t1=$(date +%s%N)
   grep_times+=("$(( t1 - t0 ))")
 done
-fresh=$(printf '%s\n' "${fresh_times[@]}" | sort -n | awk '{ a[NR] = $1 } END { printf "%.6f\n", a[int((NR + 1) / 2)] / 1e3 }')
-grep_c=$(printf '%s\n' "${grep_times[@]}" | sort -n | awk '{ a[NR] = $1 } END { printf "%.6f\n", a[int((NR + 1) / 2)] / 1e9 }')
+fresh=$(printf '%s\n' "${fresh_times[@]}" | median_of_lines | awk '{ printf "%.6f\n", $1 / 1e3 }')
+grep_c=$(printf '%s\n' "${grep_times[@]}" | median_of_lines | awk '{ printf "%.6f\n", $1 / 1e9 }')
 grep_matches=$(wc -l <"$mem/matches")
 default_locale=$(locale 2>/dev/null | sed -n 's/^LC_CTYPE="\{0,1\}\([^"]*\)"\{0,1\}$/\1/p')
 grep_default=$(median_seconds "$mem/matches" grep -oE "$pattern" "$page")

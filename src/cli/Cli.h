@@ -11,6 +11,10 @@
 #include "base/OpResult.h"
 #include "proxy/ListExport.h"
 
+namespace qb {
+class CProxyListModel;
+}
+
 namespace qb::cli {
 
 // Exit codes shared by every command.
@@ -81,6 +85,9 @@ OutputOption TakeOutputOption(const std::string& command, const QStringList& arg
                               qb::ExportOptions& o);
 // Writes text to standard output as it is.
 void OutRaw(const std::string& text);
+// Prints every row of list in the chosen format to standard output, a megabyte at a
+// time, so that a long list is neither held whole as text nor written line by line.
+void PrintList(const qb::CProxyListModel& list, const qb::ExportOptions& options);
 
 // Reads all of standard input.
 std::string ReadStdin();

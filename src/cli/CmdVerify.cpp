@@ -602,18 +602,7 @@ int RunVerify(const QStringList& args, const std::string& dataDir) {
         return it->second;
       };
     }
-    qb::CListExporter exporter(opt.output);
-    std::string out;
-    exporter.AppendBegin(out);
-    for (int row = 0; row < list.RowCount(); ++row) {
-      exporter.AppendRow(out, *list.Entry(row));
-      if (out.size() >= (1u << 20)) {
-        OutRaw(out);
-        out.clear();
-      }
-    }
-    exporter.AppendEnd(out);
-    OutRaw(out);
+    PrintList(list, opt.output);
   }
   std::fflush(stdout);
 

@@ -4,6 +4,7 @@
 #include "base/Text.h"
 #include "cli/Cli.h"
 #include "proxy/ProxyEntry.h"
+#include "proxy/ProxyListModel.h"
 
 namespace qb::cli {
 
@@ -54,6 +55,21 @@ OutputOption TakeOutputOption(const std::string& command, const QStringList& arg
 
 void OutRaw(const std::string& text) {
   std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+void PrintList(const qb::CProxyListModel& list, const qb::ExportOptions& options) {
+  qb::CListExporter exporter(options);
+  std::string out;
+  exporter.AppendBegin(out);
+  for (int row = 0; row < list.RowCount(); ++row) {
+    exporter.AppendRow(out, *list.Entry(row));
+    if (out.size() >= (1u << 20)) {
+      OutRaw(out);
+      out.clear();
+    }
+  }
+  exporter.AppendEnd(out);
+  OutRaw(out);
 }
 
 }  // namespace qb::cli

@@ -2,9 +2,6 @@
 // result is UTF-8, and the C library's converter in one pass gives the same text; UTF-8
 // passes unchanged; and text it decoded without a replacement character encodes back
 // to GB18030 and decodes to itself.
-#include <iconv.h>
-
-#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -12,31 +9,15 @@
 
 #include "FuzzSupport.h"
 #include "base/Text.h"
+#include "support/IconvReference.h"
 
 namespace {
 
-// One pass of the converter, a byte it cannot take replaced by U+FFFD.
+// One converter for the whole run: opening one per input would cost more than the decoding.
 std::string ConverterDecode(std::string_view in) {
-  static const iconv_t cd = iconv_open("UTF-8", "GB18030");
-  if (cd == reinterpret_cast<iconv_t>(-1)) qbfuzz::Fail("no GB18030 converter");
-  iconv(cd, nullptr, nullptr, nullptr, nullptr);
-  std::string out;
-  char* src = const_cast<char*>(in.data());
-  std::size_t left = in.size();
-  while (left > 0) {
-    char buf[256];
-    char* dst = buf;
-    std::size_t room = sizeof buf;
-    const std::size_t rc = iconv(cd, &src, &left, &dst, &room);
-    out.append(buf, static_cast<std::size_t>(dst - buf));
-    if (rc == static_cast<std::size_t>(-1) && errno != E2BIG) {
-      out += "\xEF\xBF\xBD";
-      ++src;
-      --left;
-      iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    }
-  }
-  return out;
+  static qbtest::IconvReference converter;
+  if (!converter.Ok()) qbfuzz::Fail("no GB18030 converter");
+  return converter.Decode(in);
 }
 
 }  // namespace

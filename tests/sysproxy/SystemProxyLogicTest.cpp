@@ -4,7 +4,10 @@
 #include <QSignalSpy>
 
 #include <algorithm>
+#include <cstdint>
 #include <filesystem>
+#include <string>
+#include <utility>
 
 #include "SysProxyTestUtil.h"
 #include "proxy/ProxyListModel.h"
@@ -18,6 +21,17 @@ using namespace qb;
 namespace {
 
 using Kind = CRecordingProxyPlatform::CallKind;
+
+// LAN settings as the desktop holds them before a test, without an HTTP log-on.
+ConnectionProxySettings StoredLan(std::string server, std::string autoConfigUrl, std::string bypass,
+                                  std::uint32_t flags) {
+  ConnectionProxySettings s;
+  s.server = std::move(server);
+  s.autoConfigUrl = std::move(autoConfigUrl);
+  s.bypass = std::move(bypass);
+  s.flags = flags;
+  return s;
+}
 
 class SystemProxyLogicTest : public sptest::SysProxyTest {
  protected:
@@ -42,7 +56,7 @@ class SystemProxyLogicTest : public sptest::SysProxyTest {
 };
 
 TEST_F(SystemProxyLogicTest, BareAddressIsSetAsHttpProxyWithTheBypassListKept) {
-  platform->stored[""] = {"", "", "localhost;*.corp.example", kProxyTypeDirect};
+  platform->stored[""] = StoredLan("", "", "localhost;*.corp.example", kProxyTypeDirect);
   EXPECT_TRUE(ReportProxyChange(proxy->SetIEProxy("  10.1.2.3:8080 \t")));
 
   const ConnectionProxySettings lan = LastLan();
@@ -180,7 +194,7 @@ TEST_F(SystemProxyLogicTest, OperationsComeInTheirOrderWithTheScriptBeforeAnyCon
 TEST_F(SystemProxyLogicTest, AFailedQueryIsReportedAndChangesNothingRemembered) {
   proxy->m_sIEProxy = "1.1.1.1:80@HTTP";
   proxy->m_sProxyBypass = "<local>";
-  platform->stored[""] = {"9.9.9.9:99", "", "other", kProxyTypeDirect};
+  platform->stored[""] = StoredLan("9.9.9.9:99", "", "other", kProxyTypeDirect);
   platform->failQuery = true;
 
   EXPECT_FALSE(ReportProxyQuery(proxy->GetIEProxy()));
@@ -217,7 +231,7 @@ TEST_F(SystemProxyLogicTest, StartUpReappliesWhatTheDesktopHoldsWhenItIsAValidPr
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.stored);
-    platform->stored[""] = {c.stored, "", "localhost", kProxyTypeDirect};
+    platform->stored[""] = StoredLan(c.stored, "", "localhost", kProxyTypeDirect);
     proxy->SetAutoProxyConfig(c.mode);
     ASSERT_TRUE(ReportProxyQuery(proxy->GetIEProxy()));
     EXPECT_EQ(proxy->m_sIEProxy, c.stored);
@@ -281,7 +295,7 @@ TEST_F(SystemProxyLogicTest, SetCommandTicksTheFirstSelectedRowAndAsksForARefres
 // with no server at all. Every way of setting it is refused before anything is read,
 // written or announced; through a script it is carried.
 TEST_F(SystemProxyLogicTest, AGopherProxyIsRefusedInTheDirectModeAndChangesNothing) {
-  platform->stored[""] = {"9.9.9.9:99", "", "localhost", kProxyTypeDirect | kProxyTypeProxy};
+  platform->stored[""] = StoredLan("9.9.9.9:99", "", "localhost", kProxyTypeDirect | kProxyTypeProxy);
   proxy->m_sIEProxy = "9.9.9.9:99@HTTP";
   qbtest::WriteFile(data.File("proxy.pac"), "the old script");
   const ConnectionProxySettings before = platform->stored[""];
@@ -332,7 +346,7 @@ TEST_F(SystemProxyLogicTest, AGopherProxyIsRefusedInTheDirectModeAndChangesNothi
 // must not pass for a success: the settings are read back, and what the desktop kept is
 // what the program then shows.
 TEST_F(SystemProxyLogicTest, AChangeTheDesktopDidNotKeepIsReported) {
-  platform->stored[""] = {"9.9.9.9:99", "", "", kProxyTypeDirect | kProxyTypeProxy};
+  platform->stored[""] = StoredLan("9.9.9.9:99", "", "", kProxyTypeDirect | kProxyTypeProxy);
   platform->dropWrites = true;
 
   ProxyChangeResult r = proxy->SetIEProxy("1.2.3.4:80");
@@ -358,12 +372,12 @@ TEST_F(SystemProxyLogicTest, AChangeTheDesktopDidNotKeepIsReported) {
   // So is the script mode, whose URL the desktop does not hold.
   proxy->SetAutoProxyConfig(kAutoProxyDefaultScript);
   EXPECT_EQ(proxy->SetIEProxy("9.9.9.9:99").kept.status, qb::OpStatus::ApplyFailed);
-  platform->stored[""] = {"9.9.9.9:99", "file:///elsewhere/proxy.pac", "", kProxyTypeAutoProxyUrl};
+  platform->stored[""] = StoredLan("9.9.9.9:99", "file:///elsewhere/proxy.pac", "", kProxyTypeAutoProxyUrl);
   EXPECT_EQ(proxy->SetIEProxy("9.9.9.9:99").kept.status, qb::OpStatus::ApplyFailed);
 
   // What the desktop holds already needs no keeping.
   proxy->SetAutoProxyConfig(kAutoProxyDirect);
-  platform->stored[""] = {"9.9.9.9:99", "", "", kProxyTypeDirect | kProxyTypeProxy};
+  platform->stored[""] = StoredLan("9.9.9.9:99", "", "", kProxyTypeDirect | kProxyTypeProxy);
   EXPECT_TRUE(proxy->SetIEProxy("9.9.9.9:99").ok());
   // Nor does a proxy that a failed write has been reported for already.
   platform->failWrites = {""};
