@@ -6,6 +6,13 @@
 //       N proxies on 127.x.y.z answering after 200 ms, C checks at once. Prints the
 //       wall time and its ratio to the floor N x 0.2 s / C, the CPU time per proxy and
 //       the memory per check in flight (peak RSS growth during the run / C).
+//   EngineFarmBench floor N C
+//       The same farm and request through the least a client can do (plain sockets on
+//       one epoll loop per processor, no HTTP parsing, no list): the ratio this machine
+//       and farm allow at all.
+//   EngineFarmBench curl N C
+//       The same through bare libcurl multi loops, one per processor, with a fresh easy
+//       handle per check and the engine's options: what libcurl's transfer costs.
 //   EngineFarmBench aiohttp N C REFUSE% SILENT% CONNECT_MS REPLY_MS
 //       The same farm checked by bench/engine_farm_aiohttp.py.
 //   EngineFarmBench timeout MS
@@ -22,11 +29,14 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/epoll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -36,7 +46,11 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <thread>
 #include <vector>
+
+#include <curl/curl.h>
 
 #include "LoopbackFarm.h"
 #include "base/CurlTransfer.h"
@@ -188,6 +202,209 @@ int RunEngine(int proxies, int checks, int refusePct, int silentPct, int connect
   return 0;
 }
 
+// The least any client could do over the same farm: one epoll loop per processor
+// connecting, sending one fixed request and reading to the close, with no HTTP, no
+// libcurl and no list. Its wall time is the floor that this machine and this farm
+// allow; the engine's ratio is to be read beside it.
+int RunFloor(int proxies, int checks) {
+  Farm farm(proxies, 0, 0);
+  if (!farm.Ok()) {
+    std::fprintf(stderr, "the proxy farm did not start\n");
+    return 1;
+  }
+  const int fit = FitOpenFileLimit(checks);
+  const std::string request = std::string("GET ") + kResourceUrl +
+                              " HTTP/1.1\r\nHost: 127.0.0.1\r\nAccept: text/*\r\nPragma: no-cache\r\n"
+                              "Cache-Control: no-cache\r\n\r\n";
+  std::atomic<int> next{0};
+  std::atomic<int> ok{0};
+  auto loop = [&](int concurrent) {
+    const int ep = epoll_create1(EPOLL_CLOEXEC);
+    // The low bit of an event's data tells that the request went out.
+    auto start = [&]() {
+      const int i = next.fetch_add(1);
+      if (i >= proxies) return false;
+      sockaddr_in a{};
+      a.sin_family = AF_INET;
+      a.sin_port = htons(static_cast<uint16_t>(farm.PortOf(i)));
+      inet_pton(AF_INET, FarmAddress(i).c_str(), &a.sin_addr);
+      const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+      connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+      epoll_event ev{};
+      ev.events = EPOLLOUT;
+      ev.data.u64 = static_cast<std::uint64_t>(fd) << 1;
+      epoll_ctl(ep, EPOLL_CTL_ADD, fd, &ev);
+      return true;
+    };
+    int live = 0;
+    for (int k = 0; k < concurrent && start(); ++k) ++live;
+    std::vector<epoll_event> events(1024);
+    char buf[4096];
+    while (live > 0) {
+      const int n = epoll_wait(ep, events.data(), static_cast<int>(events.size()), -1);
+      for (int k = 0; k < n; ++k) {
+        const std::uint64_t data = events[static_cast<std::size_t>(k)].data.u64;
+        const int fd = static_cast<int>(data >> 1);
+        if ((data & 1) == 0) {
+          [[maybe_unused]] ssize_t w = send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+          epoll_event ev{};
+          ev.events = EPOLLIN;
+          ev.data.u64 = data | 1;
+          epoll_ctl(ep, EPOLL_CTL_MOD, fd, &ev);
+          continue;
+        }
+        const ssize_t got = recv(fd, buf, sizeof buf, 0);
+        if (got > 0) {
+          if (std::string_view(buf, static_cast<std::size_t>(got)).find(kFeature) != std::string_view::npos)
+            ++ok;
+          continue;
+        }
+        if (got < 0 && errno == EAGAIN) continue;
+        epoll_ctl(ep, EPOLL_CTL_DEL, fd, nullptr);
+        close(fd);
+        --live;
+        if (start()) ++live;
+      }
+    }
+    close(ep);
+  };
+  const int loops = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  const double cpu0 = CpuSeconds(RUSAGE_SELF);
+  const auto t0 = std::chrono::steady_clock::now();
+  std::vector<std::thread> threads;
+  for (int t = 0; t < loops; ++t) threads.emplace_back(loop, fit / loops + (t < fit % loops ? 1 : 0));
+  for (std::thread& t : threads) t.join();
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  const double cpu = CpuSeconds(RUSAGE_SELF) - cpu0;
+  const double floor = proxies * kDelaySeconds / fit;
+  std::printf(
+      "floor-client proxies=%d checks=%d wall_s=%.3f floor_s=%.3f ratio=%.3f cpu_ms_per_proxy=%.4f ok=%d\n",
+      proxies, fit, wall, floor, wall / floor, 1000.0 * cpu / proxies, ok.load());
+  return 0;
+}
+
+// The least a libcurl client could do over the same farm: one bare multi handle per
+// processor on epoll, a fresh easy handle per check with the engine's options, and no
+// step, run control or list. Beside the floor client it shows what libcurl's own
+// transfer costs; beside the engine, what the engine adds to it.
+int RunCurlFloor(int proxies, int checks) {
+  Farm farm(proxies, 0, 0);
+  if (!farm.Ok()) {
+    std::fprintf(stderr, "the proxy farm did not start\n");
+    return 1;
+  }
+  const int fit = FitOpenFileLimit(checks);
+  std::atomic<int> next{0};
+  std::atomic<int> ok{0};
+  struct Loop {
+    int ep = -1;
+    long timeoutMs = -1;
+    static int OnSocket(CURL*, curl_socket_t s, int what, void* self, void*) {
+      auto* l = static_cast<Loop*>(self);
+      if (what == CURL_POLL_REMOVE) {
+        epoll_ctl(l->ep, EPOLL_CTL_DEL, s, nullptr);
+        return 0;
+      }
+      epoll_event ev{};
+      ev.data.fd = s;
+      if (what & CURL_POLL_IN) ev.events |= EPOLLIN;
+      if (what & CURL_POLL_OUT) ev.events |= EPOLLOUT;
+      if (epoll_ctl(l->ep, EPOLL_CTL_MOD, s, &ev) != 0) epoll_ctl(l->ep, EPOLL_CTL_ADD, s, &ev);
+      return 0;
+    }
+    static int OnTimer(CURLM*, long ms, void* self) {
+      static_cast<Loop*>(self)->timeoutMs = ms;
+      return 0;
+    }
+  };
+  auto write = +[](char* data, size_t size, size_t n, void* found) -> size_t {
+    if (std::string_view(data, size * n).find(kFeature) != std::string_view::npos)
+      ++*static_cast<std::atomic<int>*>(found);
+    return size * n;
+  };
+  auto run = [&](int concurrent) {
+    Loop loop;
+    loop.ep = epoll_create1(EPOLL_CLOEXEC);
+    CURLM* multi = curl_multi_init();
+    curl_multi_setopt(multi, CURLMOPT_SOCKETFUNCTION, &Loop::OnSocket);
+    curl_multi_setopt(multi, CURLMOPT_SOCKETDATA, &loop);
+    curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION, &Loop::OnTimer);
+    curl_multi_setopt(multi, CURLMOPT_TIMERDATA, &loop);
+    curl_slist* headers = nullptr;
+    for (const char* h : {"Accept: text/*", "Pragma: no-cache", "Cache-Control: no-cache"})
+      headers = curl_slist_append(headers, h);
+    auto start = [&]() {
+      const int i = next.fetch_add(1);
+      if (i >= proxies) return false;
+      CURL* e = curl_easy_init();
+      const std::string proxy = "http://" + FarmAddress(i) + ":" + std::to_string(farm.PortOf(i));
+      curl_easy_setopt(e, CURLOPT_PROXY, proxy.c_str());
+      curl_easy_setopt(e, CURLOPT_URL, kResourceUrl);
+      curl_easy_setopt(e, CURLOPT_NOPROXY, "");
+      curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+      curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, 5000L);
+      curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, 20000L);
+      curl_easy_setopt(e, CURLOPT_FRESH_CONNECT, 1L);
+      curl_easy_setopt(e, CURLOPT_FORBID_REUSE, 1L);
+      curl_easy_setopt(e, CURLOPT_DNS_CACHE_TIMEOUT, 0L);
+      curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers);
+      curl_easy_setopt(e, CURLOPT_BUFFERSIZE, 4096L);
+      curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, write);
+      curl_easy_setopt(e, CURLOPT_WRITEDATA, &ok);
+      curl_multi_add_handle(multi, e);
+      return true;
+    };
+    int live = 0;
+    for (int k = 0; k < concurrent && start(); ++k) ++live;
+    std::vector<epoll_event> events(1024);
+    int running = 0;
+    while (live > 0) {
+      const int wait = loop.timeoutMs < 0 ? 1000 : static_cast<int>(loop.timeoutMs);
+      const int n = epoll_wait(loop.ep, events.data(), static_cast<int>(events.size()), wait);
+      if (n == 0) {
+        loop.timeoutMs = -1;
+        curl_multi_socket_action(multi, CURL_SOCKET_TIMEOUT, 0, &running);
+      }
+      for (int k = 0; k < n; ++k) {
+        const epoll_event& ev = events[static_cast<std::size_t>(k)];
+        int flags = 0;
+        if (ev.events & (EPOLLIN | EPOLLHUP)) flags |= CURL_CSELECT_IN;
+        if (ev.events & EPOLLOUT) flags |= CURL_CSELECT_OUT;
+        curl_multi_socket_action(multi, ev.data.fd, flags, &running);
+      }
+      if (loop.timeoutMs == 0) {
+        loop.timeoutMs = -1;
+        curl_multi_socket_action(multi, CURL_SOCKET_TIMEOUT, 0, &running);
+      }
+      int queued = 0;
+      while (CURLMsg* msg = curl_multi_info_read(multi, &queued)) {
+        if (msg->msg != CURLMSG_DONE) continue;
+        CURL* e = msg->easy_handle;
+        curl_multi_remove_handle(multi, e);
+        curl_easy_cleanup(e);
+        --live;
+        if (start()) ++live;
+      }
+    }
+    curl_slist_free_all(headers);
+    curl_multi_cleanup(multi);
+    close(loop.ep);
+  };
+  const int loops = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  const double cpu0 = CpuSeconds(RUSAGE_SELF);
+  const auto t0 = std::chrono::steady_clock::now();
+  std::vector<std::thread> threads;
+  for (int t = 0; t < loops; ++t) threads.emplace_back(run, fit / loops + (t < fit % loops ? 1 : 0));
+  for (std::thread& t : threads) t.join();
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  const double cpu = CpuSeconds(RUSAGE_SELF) - cpu0;
+  const double floor = proxies * kDelaySeconds / fit;
+  std::printf(
+      "curl-client proxies=%d checks=%d wall_s=%.3f floor_s=%.3f ratio=%.3f cpu_ms_per_proxy=%.4f ok=%d\n",
+      proxies, fit, wall, floor, wall / floor, 1000.0 * cpu / proxies, ok.load());
+  return 0;
+}
+
 int RunAiohttp(int proxies, int checks, int refusePct, int silentPct, int connectMs, int replyMs) {
   Farm farm(proxies, refusePct, silentPct);
   if (!farm.Ok()) {
@@ -301,10 +518,13 @@ int main(int argc, char** argv) {
   if (mode == "engine")
     return RunEngine(Arg(argc, argv, 2, 10000), Arg(argc, argv, 3, 1000), Arg(argc, argv, 4, 0),
                      Arg(argc, argv, 5, 0), Arg(argc, argv, 6, 5000), Arg(argc, argv, 7, 10000));
+  if (mode == "floor") return RunFloor(Arg(argc, argv, 2, 10000), Arg(argc, argv, 3, 1000));
+  if (mode == "curl") return RunCurlFloor(Arg(argc, argv, 2, 10000), Arg(argc, argv, 3, 1000));
   if (mode == "aiohttp")
     return RunAiohttp(Arg(argc, argv, 2, 10000), Arg(argc, argv, 3, 1000), Arg(argc, argv, 4, 30),
                       Arg(argc, argv, 5, 10), Arg(argc, argv, 6, 1000), Arg(argc, argv, 7, 1000));
   if (mode == "timeout") return RunTimeout(Arg(argc, argv, 2, 3000));
-  std::fprintf(stderr, "usage: EngineFarmBench engine|aiohttp|timeout|farm ... (see the source's head)\n");
+  std::fprintf(stderr,
+               "usage: EngineFarmBench engine|floor|curl|aiohttp|timeout|farm ... (see the source's head)\n");
   return 2;
 }

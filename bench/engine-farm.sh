@@ -7,10 +7,17 @@ build=${1:-build}
 bench="$build/bench/EngineFarmBench"
 [ -x "$bench" ] || { echo "build the EngineFarmBench target first" >&2; exit 1; }
 echo "# $(date -u '+%F %T') UTC, $(nproc) cores; load: $(uptime | sed 's/.*load average: //')"
-# Wall time against the floor N x 0.2 s / C, CPU per proxy, memory per check in flight.
-"$bench" engine 2000 100
-"$bench" engine 10000 1000
-"$bench" engine 100000 5000
+# Wall time against the floor N x 0.2 s / C, CPU per proxy, memory per check in flight;
+# beside each, bare libcurl loops and plain sockets over the same farm: what libcurl's
+# transfer costs, and what the machine and the farm allow at all.
+for size in "2000 100" "10000 1000" "100000 5000"; do
+  # shellcheck disable=SC2086
+  "$bench" engine $size
+  # shellcheck disable=SC2086
+  "$bench" curl $size
+  # shellcheck disable=SC2086
+  "$bench" floor $size
+done
 # 30% refusing, 10% never answering; 1 s connect and reply time-outs; 1,000 at once.
 "$bench" engine 10000 1000 30 10 1000 1000
 "$bench" aiohttp 10000 1000 30 10 1000 1000
