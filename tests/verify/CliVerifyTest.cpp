@@ -604,6 +604,13 @@ TEST_F(CliVerify, MergeReadsItsCsvAndJsonOutputsBackToTheSameRows) {
   qbtest::WriteFile(csvFile, plain);
   EXPECT_EQ(run({csvFile}), "127.0.0.3:83@HTTPS$0.3\n");
 
+  // Written with --credentials: the log-on columns are read past, the judge's kept.
+  qbtest::WriteFile(csvFile,
+                    "address,port,type,status,remark,user,password,anonymity,exit\r\n"
+                    "127.0.0.5,85,SOCKS5,0.4,\"r,1\",\"us,er\",\"p\"\"w\",anonymous,127.0.0.8\r\n"
+                    "127.0.0.6,86,HTTP,超时,,,,,\r\n");
+  EXPECT_EQ(run({csvFile}), "127.0.0.5:85@SOCKS5$0.4#r,1\tanonymous\t127.0.0.8\n127.0.0.6:86@HTTP$超时\n");
+
   // Forms mixed across FILEs keep the merge rules: the later result wins, an
   // unverified row never replaces one.
   const std::string later = data.File("later.csv");
