@@ -910,11 +910,15 @@ directory and did not finish within five seconds.
        quillberry-cli [--data-dir DIR] merge --into-list FILE...
 
 Merges the outputs of verify runs (the shares of one list verified with --shard,
-on one machine or several, and runs resumed with --resume) into one list: each
-FILE (&apos;-&apos; for standard input) holds list-file lines (verify&apos;s line format, with
-or without the judge&apos;s anonymity and exit address after a tab) or JSON objects
-(verify&apos;s --format jsonl), one per line; other lines (a line cut off when a run
-was stopped) are passed over and counted on standard error.
+on one machine or several, and runs resumed with --resume) into one list. Each
+FILE (&apos;-&apos; for standard input) holds, one per line and mixed, list-file lines
+(verify&apos;s line format, with or without the judge&apos;s anonymity and exit address
+after a tab), JSON objects (--format jsonl) and proxy URLs (--format url, read
+as unverified); or it is a CSV output (--format csv, known by its header line)
+or a JSON array (--format json, a FILE that begins with &apos;[&apos;). The user and
+password of an output written with --credentials are not read. Other lines,
+records and objects (a line cut off when a run was stopped) are passed over and
+counted on standard error.
 
 A proxy (its address, port and type, as the list tells duplicates apart) is one
 row. Of its results the last one read wins, the FILEs read in the order given
@@ -941,10 +945,12 @@ data directory is open in the window or being written by another command
       quillberry-cli [--data-dir 目录] merge --into-list 文件...
 
 把 verify 的几次输出（用 --shard 在一台或几台机器上分份验证同一个列表的各份，以及用
---resume 续上的验证）合并成一个列表：每个文件（&apos;-&apos; 为标准输入）每行是一个列表文件中的行
-（verify 的 line 格式，后面可以带有制表符和代理判定页给出的匿名程度与出口地址）或一个 JSON
-对象（verify 的 --format jsonl）；其他的行（验证被停止时截断的行）略过，并在标准错误上
-统计其数目。
+--resume 续上的验证）合并成一个列表。每个文件（&apos;-&apos; 为标准输入）或者每行一项、可以
+混杂：列表文件中的行（verify 的 line 格式，后面可以带有制表符和代理判定页给出的匿名程度与
+出口地址）、JSON 对象（--format jsonl）和代理 URL（--format url，当作未验证读入）；或者
+是一个 CSV 输出（--format csv，按其标题行识别）或一个 JSON 数组（--format json，以 &apos;[&apos;
+开头的文件）。用 --credentials 写出的输出中的用户名和密码不读入。其他的行、记录和对象（验证
+被停止时截断的行）略过，并在标准错误上统计其数目。
 
 一个代理（按其地址、端口和类型，与列表判断重复的方法相同）占一行。它的几个结果中最后读到
 的那个有效：文件按给出的顺序、每个文件从上到下读，因此后给出的较新的验证取代较早的；但仍

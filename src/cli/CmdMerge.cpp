@@ -1,7 +1,10 @@
 // quillberry-cli merge: the outputs of the shares of one verification made one list again.
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QJsonParseError>
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -12,8 +15,10 @@
 #include "base/Text.h"
 #include "base/Translate.h"
 #include "cli/Cli.h"
+#include "proxy/ListExport.h"
 #include "proxy/ProxyCredentials.h"
 #include "proxy/ProxyEntry.h"
+#include "proxy/ProxyExtractor.h"
 #include "proxy/ProxyListFile.h"
 #include "proxy/ProxyListModel.h"
 #include "settings/Favorites.h"
@@ -28,11 +33,15 @@ constexpr const char* kMergeUsage =
                       "       quillberry-cli [--data-dir DIR] merge --into-list FILE...\n"
                       "\n"
                       "Merges the outputs of verify runs (the shares of one list verified with --shard,\n"
-                      "on one machine or several, and runs resumed with --resume) into one list: each\n"
-                      "FILE ('-' for standard input) holds list-file lines (verify's line format, with\n"
-                      "or without the judge's anonymity and exit address after a tab) or JSON objects\n"
-                      "(verify's --format jsonl), one per line; other lines (a line cut off when a run\n"
-                      "was stopped) are passed over and counted on standard error.\n"
+                      "on one machine or several, and runs resumed with --resume) into one list. Each\n"
+                      "FILE ('-' for standard input) holds, one per line and mixed, list-file lines\n"
+                      "(verify's line format, with or without the judge's anonymity and exit address\n"
+                      "after a tab), JSON objects (--format jsonl) and proxy URLs (--format url, read\n"
+                      "as unverified); or it is a CSV output (--format csv, known by its header line)\n"
+                      "or a JSON array (--format json, a FILE that begins with '['). The user and\n"
+                      "password of an output written with --credentials are not read. Other lines,\n"
+                      "records and objects (a line cut off when a run was stopped) are passed over and\n"
+                      "counted on standard error.\n"
                       "\n"
                       "A proxy (its address, port and type, as the list tells duplicates apart) is one\n"
                       "row. Of its results the last one read wins, the FILEs read in the order given\n"
@@ -65,34 +74,80 @@ bool Unverified(const std::string& status) {
   return status.empty() || status == kStatusUnverified || status == kStatusVerifying;
 }
 
-// One line of an output: a jsonl object or a list-file line (with the judge's two
-// columns after a tab). nullopt for anything else.
+// The fields as a row, when the list file could hold it: through the list file's own
+// reader, so that a row read from CSV, JSON or a URL is one the list could have held.
+std::optional<MergedRow> CheckedRow(ProxyFields f, std::optional<ExportJudged> judged) {
+  f.type = qb::AsciiUpper(f.type);
+  // A quoted CSV field or a JSON string can hold a line end; a list line cannot, and a
+  // printed row would fall apart into two.
+  auto oneLine = [](const std::string& s) { return s.find_first_of("\r\n") == std::string::npos; };
+  if (!oneLine(f.addr) || !oneLine(f.port) || !oneLine(f.type) || !oneLine(f.timeStatus) ||
+      !oneLine(f.remark))
+    return std::nullopt;
+  if (judged && (!oneLine(judged->anonymity) || !oneLine(judged->exitAddress))) return std::nullopt;
+  ProxyFields checked;
+  std::string probe =
+      f.addr + ":" + f.port + "@" + f.type + "$" + (f.timeStatus.empty() ? "-" : f.timeStatus);
+  if (!f.remark.empty()) probe += "#" + f.remark;
+  if (!ParseFileLine(probe, checked)) return std::nullopt;
+  return MergedRow{std::move(f), std::move(judged)};
+}
+
+// A jsonl line's object or an element of a JSON array. The array writes the port as a
+// number, jsonl as a string; a user name and password are not kept (merge stores no
+// log-ons).
+std::optional<MergedRow> RowOfJson(const QJsonObject& o) {
+  auto field = [&o](const char* key) {
+    const QJsonValue v = o.value(QLatin1String(key));
+    return v.isDouble() ? std::to_string(v.toInteger()) : v.toString().toStdString();
+  };
+  ProxyFields f{field("address"), field("port"), field("type"), field("status"), field("remark")};
+  std::optional<ExportJudged> judged;
+  if (o.contains("anonymity")) judged = ExportJudged{field("anonymity"), field("exit")};
+  return CheckedRow(std::move(f), std::move(judged));
+}
+
+// verify's --format url: "scheme://[user:password@]address:port" and nothing more.
+// The importer's scanner reads it, so that the scheme means the type it means
+// everywhere else; the URL says nothing of a result, so the row is unverified.
+std::optional<MergedRow> RowOfUrl(std::string_view line) {
+  const std::size_t sep = line.find("://");
+  if (sep == std::string_view::npos || sep == 0) return std::nullopt;
+  for (char c : line.substr(0, sep))
+    if (!qb::IsDigit(static_cast<unsigned char>(c)) && !(c >= 'a' && c <= 'z') && !(c >= 'A' && c <= 'Z'))
+      return std::nullopt;
+  std::string text(line);
+  std::string found;
+  int count = 0;
+  ScanProxies(text.data(), text.size(), [&](std::string_view l) {
+    ++count;
+    found = std::string(l);
+  });
+  ProxyFields f;
+  if (count != 1 || !ParseProxyLine(found, f)) return std::nullopt;
+  // Only the whole line: a path or anything after the port is some other URL.
+  const std::string tail = f.addr + ":" + f.port;
+  if (line.size() < sep + 3 + tail.size() || line.substr(line.size() - tail.size()) != tail)
+    return std::nullopt;
+  const char before = line[line.size() - tail.size() - 1];
+  if (before != '/' && before != '@') return std::nullopt;
+  f.timeStatus.clear();
+  f.remark.clear();
+  return CheckedRow(std::move(f), std::nullopt);
+}
+
+// One line of an output: a jsonl object, a proxy URL or a list-file line (with the
+// judge's two columns after a tab). nullopt for anything else.
 std::optional<MergedRow> ReadRow(std::string_view line) {
-  MergedRow row;
   if (!line.empty() && line.front() == '{') {
     const QJsonObject o =
         QJsonDocument::fromJson(QByteArray(line.data(), static_cast<qsizetype>(line.size()))).object();
-    ProxyFields& f = row.fields;
-    f.addr = o.value("address").toString().toStdString();
-    f.port = o.value("port").toString().toStdString();
-    f.type = qb::AsciiUpper(o.value("type").toString().toStdString());
-    f.timeStatus = o.value("status").toString().toStdString();
-    f.remark = o.value("remark").toString().toStdString();
-    // Through the list file's own reader, so that a row merged from JSON is one the
-    // list could have held.
-    ProxyFields checked;
-    std::string probe =
-        f.addr + ":" + f.port + "@" + f.type + "$" + (f.timeStatus.empty() ? "-" : f.timeStatus);
-    if (!f.remark.empty()) probe += "#" + f.remark;
-    if (!ParseFileLine(probe, checked)) return std::nullopt;
-    if (o.contains("anonymity"))
-      row.judged = ExportJudged{o.value("anonymity").toString().toStdString(),
-                                o.value("exit").toString().toStdString()};
-    return row;
+    return RowOfJson(o);
   }
+  MergedRow row;
   const std::size_t tab = line.find('\t');
   const std::string_view proxy = line.substr(0, tab);
-  if (!ParseFileLine(proxy, row.fields) && !ParseProxyLine(proxy, row.fields)) return std::nullopt;
+  if (!ParseFileLine(proxy, row.fields) && !ParseProxyLine(proxy, row.fields)) return RowOfUrl(line);
   if (tab != std::string_view::npos) {
     const std::string_view rest = line.substr(tab + 1);
     const std::size_t tab2 = rest.find('\t');
@@ -101,6 +156,89 @@ std::optional<MergedRow> ReadRow(std::string_view line) {
                      tab2 == std::string_view::npos ? std::string() : std::string(rest.substr(tab2 + 1))};
   }
   return row;
+}
+
+// The columns of a CSV output, as its header names them: the writer adds the log-on
+// columns with --credentials and the judge's after a run against a judge.
+struct CsvLayout {
+  bool credentials = false;
+  bool judged = false;
+  std::size_t Columns() const { return 5 + (credentials ? 2 : 0) + (judged ? 2 : 0); }
+};
+
+std::optional<CsvLayout> CsvHeader(const std::vector<std::string>& fields) {
+  static const char* const kBase[] = {"address", "port", "type", "status", "remark"};
+  if (fields.size() < 5) return std::nullopt;
+  for (std::size_t i = 0; i < 5; ++i)
+    if (fields[i] != kBase[i]) return std::nullopt;
+  CsvLayout layout;
+  std::size_t i = 5;
+  if (i + 1 < fields.size() && fields[i] == "user" && fields[i + 1] == "password") {
+    layout.credentials = true;
+    i += 2;
+  }
+  if (i + 1 < fields.size() && fields[i] == "anonymity" && fields[i + 1] == "exit") {
+    layout.judged = true;
+    i += 2;
+  }
+  if (i != fields.size()) return std::nullopt;
+  return layout;
+}
+
+// One CSV record from pos on, the inverse of CsvField: a field holding a comma, a quote
+// or a line end is quoted with its quotes doubled, so a line end inside quotes belongs
+// to the field. Records end in CR LF (as written) or LF. Returns false for a record
+// that is no CSV (a quote inside a bare field, text after a closing quote, a quote
+// never closed); pos then stands after the line end where it broke off, so the next
+// record is read from a line start.
+bool ReadCsvRecord(std::string_view text, std::size_t& pos, std::vector<std::string>& fields) {
+  fields.clear();
+  bool ok = true;
+  auto skipLine = [&] {
+    const std::size_t nl = text.find('\n', pos);
+    pos = nl == std::string_view::npos ? text.size() : nl + 1;
+  };
+  for (;;) {
+    std::string field;
+    if (pos < text.size() && text[pos] == '"') {
+      ++pos;
+      for (;;) {
+        if (pos >= text.size()) return false;
+        const char c = text[pos++];
+        if (c == '"') {
+          if (pos < text.size() && text[pos] == '"') {
+            field.push_back('"');
+            ++pos;
+            continue;
+          }
+          break;
+        }
+        field.push_back(c);
+      }
+    } else {
+      while (pos < text.size() && text[pos] != ',' && text[pos] != '\r' && text[pos] != '\n') {
+        if (text[pos] == '"') ok = false;
+        field.push_back(text[pos++]);
+      }
+    }
+    fields.push_back(std::move(field));
+    if (pos >= text.size()) return ok;
+    if (text[pos] == ',') {
+      ++pos;
+      continue;
+    }
+    if (text[pos] == '\n') {
+      ++pos;
+      return ok;
+    }
+    if (text[pos] == '\r' && (pos + 1 == text.size() || text[pos + 1] == '\n')) {
+      pos += 2;
+      if (pos > text.size()) pos = text.size();
+      return ok;
+    }
+    skipLine();
+    return false;
+  }
 }
 
 }  // namespace
@@ -133,7 +271,7 @@ int RunMerge(const QStringList& args, const std::string& dataDir) {
     return kExitUsage;
   }
   if (output.includeCredentials) {
-    Err("merge: --credentials: the outputs of verify carry no log-ons");
+    Err("merge: --credentials: merge keeps no log-ons (it does not read those of its FILEs)");
     return kExitUsage;
   }
   if (intoList && (output.format != qb::ExportFormat::Lines || !output.type.empty() || output.workingOnly)) {
@@ -155,10 +293,9 @@ int RunMerge(const QStringList& args, const std::string& dataDir) {
       text = std::move(*bytes);
     }
     std::size_t passedOver = 0;
-    qb::ForEachLine(text, [&](std::string_view line) {
-      while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.remove_suffix(1);
-      if (line.empty()) return;
-      std::optional<MergedRow> row = ReadRow(line);
+    const char* unit = "line";
+    const char* why = "neither a proxy line nor a JSON object of one";
+    auto take = [&](std::optional<MergedRow> row) {
       if (!row) {
         ++passedOver;
         return;
@@ -170,10 +307,73 @@ int RunMerge(const QStringList& args, const std::string& dataDir) {
       } else if (!Unverified(row->fields.timeStatus) || Unverified(rows[it->second].fields.timeStatus)) {
         rows[it->second] = std::move(*row);
       }
-    });
+    };
+    std::string_view body = text;
+    // A file saved by a spreadsheet may begin with a byte order mark.
+    if (body.substr(0, 3) == "\xEF\xBB\xBF") body.remove_prefix(3);
+    const std::size_t first = std::min(body.find_first_not_of(" \t\r\n"), body.size());
+    bool jsonLines = false;
+    std::size_t csvPos = first;
+    std::vector<std::string> fields;
+    std::optional<CsvLayout> csv;
+    if (first < body.size() && body[first] == '[') {
+      QJsonParseError error;
+      const QJsonDocument doc =
+          QJsonDocument::fromJson(QByteArray(body.data(), static_cast<qsizetype>(body.size())), &error);
+      if (error.error == QJsonParseError::NoError && doc.isArray()) {
+        unit = "element";
+        why = "not a JSON object of a proxy";
+        for (const QJsonValue& v : doc.array()) take(v.isObject() ? RowOfJson(v.toObject()) : std::nullopt);
+      } else {
+        // The writer puts each object on a line of its own, so that an array cut off or
+        // with one broken row still gives the rest, as a broken jsonl line would.
+        Err(qb::Format("merge: %s is not a whole JSON array (%s at byte %d); read a line at a time",
+                       file.c_str(), error.errorString().toStdString().c_str(),
+                       static_cast<int>(error.offset)));
+        jsonLines = true;
+      }
+    } else if (ReadCsvRecord(body, csvPos, fields) && (csv = CsvHeader(fields))) {
+      unit = "record";
+      why = "not a proxy row of the CSV header's columns";
+      while (csvPos < body.size()) {
+        if (!ReadCsvRecord(body, csvPos, fields)) {
+          take(std::nullopt);
+          continue;
+        }
+        if (fields.size() == 1 && fields[0].find_first_not_of(' ') == std::string::npos) continue;
+        // Outputs of several shares piped into one: each begins with its header.
+        if (const std::optional<CsvLayout> again = CsvHeader(fields)) {
+          csv = again;
+          continue;
+        }
+        if (fields.size() != csv->Columns()) {
+          take(std::nullopt);
+          continue;
+        }
+        std::optional<ExportJudged> judged;
+        if (csv->judged) {
+          const std::size_t j = fields.size() - 2;
+          if (!fields[j].empty() || !fields[j + 1].empty()) judged = ExportJudged{fields[j], fields[j + 1]};
+        }
+        take(CheckedRow(ProxyFields{std::move(fields[0]), std::move(fields[1]), std::move(fields[2]),
+                                    std::move(fields[3]), std::move(fields[4])},
+                        std::move(judged)));
+      }
+    }
+    if (unit == std::string_view("line")) {
+      qb::ForEachLine(text, [&](std::string_view line) {
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.remove_suffix(1);
+        if (line.empty()) return;
+        if (jsonLines) {
+          if (line == "[" || line == "]" || line == "[]") return;
+          if (line.front() == '{' && line.back() == ',') line.remove_suffix(1);
+        }
+        take(ReadRow(line));
+      });
+    }
     if (passedOver > 0) {
-      Err(qb::Format("merge: %zu %s of %s passed over (neither a proxy line nor a JSON object of one)",
-                     passedOver, passedOver == 1 ? "line" : "lines", file.c_str()));
+      Err(qb::Format("merge: %zu %s%s of %s passed over (%s)", passedOver, unit, passedOver == 1 ? "" : "s",
+                     file.c_str(), why));
     }
   }
 
