@@ -202,6 +202,24 @@ int RunEngine(int proxies, int checks, int refusePct, int silentPct, int connect
   return 0;
 }
 
+// Runs one client loop per processor, the checks shared out among them, and prints the
+// wall time against the floor and the CPU per proxy.
+template <class Loop>
+int RunLoops(const char* label, int proxies, int checks, const std::atomic<int>& ok, Loop loop) {
+  const int loops = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  const double cpu0 = CpuSeconds(RUSAGE_SELF);
+  const auto t0 = std::chrono::steady_clock::now();
+  std::vector<std::thread> threads;
+  for (int t = 0; t < loops; ++t) threads.emplace_back(loop, checks / loops + (t < checks % loops ? 1 : 0));
+  for (std::thread& t : threads) t.join();
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  const double cpu = CpuSeconds(RUSAGE_SELF) - cpu0;
+  const double floor = proxies * kDelaySeconds / checks;
+  std::printf("%s proxies=%d checks=%d wall_s=%.3f floor_s=%.3f ratio=%.3f cpu_ms_per_proxy=%.4f ok=%d\n",
+              label, proxies, checks, wall, floor, wall / floor, 1000.0 * cpu / proxies, ok.load());
+  return 0;
+}
+
 // The least any client could do over the same farm: one epoll loop per processor
 // connecting, sending one fixed request and reading to the close, with no HTTP, no
 // libcurl and no list. Its wall time is the floor that this machine and this farm
@@ -268,19 +286,7 @@ int RunFloor(int proxies, int checks) {
     }
     close(ep);
   };
-  const int loops = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  const double cpu0 = CpuSeconds(RUSAGE_SELF);
-  const auto t0 = std::chrono::steady_clock::now();
-  std::vector<std::thread> threads;
-  for (int t = 0; t < loops; ++t) threads.emplace_back(loop, fit / loops + (t < fit % loops ? 1 : 0));
-  for (std::thread& t : threads) t.join();
-  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  const double cpu = CpuSeconds(RUSAGE_SELF) - cpu0;
-  const double floor = proxies * kDelaySeconds / fit;
-  std::printf(
-      "floor-client proxies=%d checks=%d wall_s=%.3f floor_s=%.3f ratio=%.3f cpu_ms_per_proxy=%.4f ok=%d\n",
-      proxies, fit, wall, floor, wall / floor, 1000.0 * cpu / proxies, ok.load());
-  return 0;
+  return RunLoops("floor-client", proxies, fit, ok, loop);
 }
 
 // The least a libcurl client could do over the same farm: one bare multi handle per
@@ -390,19 +396,7 @@ int RunCurlFloor(int proxies, int checks) {
     curl_multi_cleanup(multi);
     close(loop.ep);
   };
-  const int loops = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  const double cpu0 = CpuSeconds(RUSAGE_SELF);
-  const auto t0 = std::chrono::steady_clock::now();
-  std::vector<std::thread> threads;
-  for (int t = 0; t < loops; ++t) threads.emplace_back(run, fit / loops + (t < fit % loops ? 1 : 0));
-  for (std::thread& t : threads) t.join();
-  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  const double cpu = CpuSeconds(RUSAGE_SELF) - cpu0;
-  const double floor = proxies * kDelaySeconds / fit;
-  std::printf(
-      "curl-client proxies=%d checks=%d wall_s=%.3f floor_s=%.3f ratio=%.3f cpu_ms_per_proxy=%.4f ok=%d\n",
-      proxies, fit, wall, floor, wall / floor, 1000.0 * cpu / proxies, ok.load());
-  return 0;
+  return RunLoops("curl-client", proxies, fit, ok, run);
 }
 
 int RunAiohttp(int proxies, int checks, int refusePct, int silentPct, int connectMs, int replyMs) {
