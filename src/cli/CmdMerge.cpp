@@ -241,6 +241,90 @@ bool ReadCsvRecord(std::string_view text, std::size_t& pos, std::vector<std::str
   }
 }
 
+// What a row that could not be read is called in the form it came in, and why.
+struct PassedOver {
+  const char* unit;
+  const char* why;
+};
+
+// The rows of lines of any of the one-per-line forms. jsonArrayLines: the lines are
+// those of a JSON array that did not parse whole, each object on a line of its own
+// followed by a comma, between lines "[" and "]".
+template <class Take>
+PassedOver ReadLines(std::string_view text, bool jsonArrayLines, Take& take) {
+  qb::ForEachLine(text, [&](std::string_view line) {
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.remove_suffix(1);
+    if (line.empty()) return;
+    if (jsonArrayLines) {
+      if (line == "[" || line == "]" || line == "[]") return;
+      if (line.front() == '{' && line.back() == ',') line.remove_suffix(1);
+    }
+    take(ReadRow(line));
+  });
+  return {"line", "neither a proxy line nor a JSON object of one"};
+}
+
+// The records of a CSV output after its header, read from pos on.
+template <class Take>
+PassedOver ReadCsvRecords(std::string_view body, std::size_t pos, CsvLayout csv, Take& take) {
+  std::vector<std::string> fields;
+  while (pos < body.size()) {
+    if (!ReadCsvRecord(body, pos, fields)) {
+      take(std::nullopt);
+      continue;
+    }
+    if (fields.size() == 1 && fields[0].find_first_not_of(' ') == std::string::npos) continue;
+    // Outputs of several shares piped into one: each begins with its header.
+    if (const std::optional<CsvLayout> again = CsvHeader(fields)) {
+      csv = *again;
+      continue;
+    }
+    if (fields.size() != csv.Columns()) {
+      take(std::nullopt);
+      continue;
+    }
+    std::optional<ExportJudged> judged;
+    if (csv.judged) {
+      const std::size_t j = fields.size() - 2;
+      if (!fields[j].empty() || !fields[j + 1].empty()) judged = ExportJudged{fields[j], fields[j + 1]};
+    }
+    take(CheckedRow(ProxyFields{std::move(fields[0]), std::move(fields[1]), std::move(fields[2]),
+                                std::move(fields[3]), std::move(fields[4])},
+                    std::move(judged)));
+  }
+  return {"record", "not a proxy row of the CSV header's columns"};
+}
+
+// The rows of one output in whichever form it is: a JSON array, a CSV output (known by
+// its header), or lines.
+template <class Take>
+PassedOver ReadOutput(std::string_view text, const std::string& file, Take& take) {
+  std::string_view body = text;
+  // A file saved by a spreadsheet may begin with a byte order mark.
+  if (body.substr(0, 3) == "\xEF\xBB\xBF") body.remove_prefix(3);
+  const std::size_t first = std::min(body.find_first_not_of(" \t\r\n"), body.size());
+  if (first < body.size() && body[first] == '[') {
+    QJsonParseError error;
+    const QJsonDocument doc =
+        QJsonDocument::fromJson(QByteArray(body.data(), static_cast<qsizetype>(body.size())), &error);
+    if (error.error == QJsonParseError::NoError && doc.isArray()) {
+      for (const QJsonValue& v : doc.array()) take(v.isObject() ? RowOfJson(v.toObject()) : std::nullopt);
+      return {"element", "not a JSON object of a proxy"};
+    }
+    // The writer puts each object on a line of its own, so that an array cut off or
+    // with one broken row still gives the rest, as a broken jsonl line would.
+    Err(qb::Format("merge: %s is not a whole JSON array (%s at byte %d); read a line at a time", file.c_str(),
+                   error.errorString().toStdString().c_str(), static_cast<int>(error.offset)));
+    return ReadLines(text, true, take);
+  }
+  std::size_t pos = first;
+  std::vector<std::string> header;
+  if (ReadCsvRecord(body, pos, header)) {
+    if (const std::optional<CsvLayout> csv = CsvHeader(header)) return ReadCsvRecords(body, pos, *csv, take);
+  }
+  return ReadLines(text, false, take);
+}
+
 }  // namespace
 
 int RunMerge(const QStringList& args, const std::string& dataDir) {
@@ -293,8 +377,6 @@ int RunMerge(const QStringList& args, const std::string& dataDir) {
       text = std::move(*bytes);
     }
     std::size_t passedOver = 0;
-    const char* unit = "line";
-    const char* why = "neither a proxy line nor a JSON object of one";
     auto take = [&](std::optional<MergedRow> row) {
       if (!row) {
         ++passedOver;
@@ -308,72 +390,10 @@ int RunMerge(const QStringList& args, const std::string& dataDir) {
         rows[it->second] = std::move(*row);
       }
     };
-    std::string_view body = text;
-    // A file saved by a spreadsheet may begin with a byte order mark.
-    if (body.substr(0, 3) == "\xEF\xBB\xBF") body.remove_prefix(3);
-    const std::size_t first = std::min(body.find_first_not_of(" \t\r\n"), body.size());
-    bool jsonLines = false;
-    std::size_t csvPos = first;
-    std::vector<std::string> fields;
-    std::optional<CsvLayout> csv;
-    if (first < body.size() && body[first] == '[') {
-      QJsonParseError error;
-      const QJsonDocument doc =
-          QJsonDocument::fromJson(QByteArray(body.data(), static_cast<qsizetype>(body.size())), &error);
-      if (error.error == QJsonParseError::NoError && doc.isArray()) {
-        unit = "element";
-        why = "not a JSON object of a proxy";
-        for (const QJsonValue& v : doc.array()) take(v.isObject() ? RowOfJson(v.toObject()) : std::nullopt);
-      } else {
-        // The writer puts each object on a line of its own, so that an array cut off or
-        // with one broken row still gives the rest, as a broken jsonl line would.
-        Err(qb::Format("merge: %s is not a whole JSON array (%s at byte %d); read a line at a time",
-                       file.c_str(), error.errorString().toStdString().c_str(),
-                       static_cast<int>(error.offset)));
-        jsonLines = true;
-      }
-    } else if (ReadCsvRecord(body, csvPos, fields) && (csv = CsvHeader(fields))) {
-      unit = "record";
-      why = "not a proxy row of the CSV header's columns";
-      while (csvPos < body.size()) {
-        if (!ReadCsvRecord(body, csvPos, fields)) {
-          take(std::nullopt);
-          continue;
-        }
-        if (fields.size() == 1 && fields[0].find_first_not_of(' ') == std::string::npos) continue;
-        // Outputs of several shares piped into one: each begins with its header.
-        if (const std::optional<CsvLayout> again = CsvHeader(fields)) {
-          csv = again;
-          continue;
-        }
-        if (fields.size() != csv->Columns()) {
-          take(std::nullopt);
-          continue;
-        }
-        std::optional<ExportJudged> judged;
-        if (csv->judged) {
-          const std::size_t j = fields.size() - 2;
-          if (!fields[j].empty() || !fields[j + 1].empty()) judged = ExportJudged{fields[j], fields[j + 1]};
-        }
-        take(CheckedRow(ProxyFields{std::move(fields[0]), std::move(fields[1]), std::move(fields[2]),
-                                    std::move(fields[3]), std::move(fields[4])},
-                        std::move(judged)));
-      }
-    }
-    if (unit == std::string_view("line")) {
-      qb::ForEachLine(text, [&](std::string_view line) {
-        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.remove_suffix(1);
-        if (line.empty()) return;
-        if (jsonLines) {
-          if (line == "[" || line == "]" || line == "[]") return;
-          if (line.front() == '{' && line.back() == ',') line.remove_suffix(1);
-        }
-        take(ReadRow(line));
-      });
-    }
+    const PassedOver what = ReadOutput(text, file, take);
     if (passedOver > 0) {
-      Err(qb::Format("merge: %zu %s%s of %s passed over (%s)", passedOver, unit, passedOver == 1 ? "" : "s",
-                     file.c_str(), why));
+      Err(qb::Format("merge: %zu %s%s of %s passed over (%s)", passedOver, what.unit,
+                     passedOver == 1 ? "" : "s", file.c_str(), what.why));
     }
   }
 
