@@ -52,33 +52,25 @@ std::uint64_t PackedProxyKey(const ProxyFields& f) {
 }
 
 std::uint64_t PackedProxyKeyOfLine(std::string_view line) {
-  const char* p = line.data();
-  const char* const end = p + line.size();
-  // A number without leading zeros up to its separator, which must follow it.
-  auto number = [&](char separator, unsigned max, unsigned& value) {
-    const char* start = p;
-    unsigned v = 0;
-    while (p < end && p - start < 6 && qb::IsDigit(static_cast<unsigned char>(*p)))
-      v = v * 10 + static_cast<unsigned>(*p++ - '0');
-    const std::ptrdiff_t n = p - start;
-    if (n == 0 || n > 5 || (n > 1 && *start == '0') || v > max || p == end || *p != separator) return false;
-    ++p;
-    value = v;
+  // The number before the next separator, which must come; the rest follows it.
+  auto next = [&line](char separator, unsigned max, unsigned& value) {
+    const std::size_t at = line.find(separator);
+    if (at == std::string_view::npos || !Number(line.substr(0, at), max, value)) return false;
+    line.remove_prefix(at + 1);
     return true;
   };
   std::uint32_t addr = 0;
   for (int k = 0; k < 4; ++k) {
     unsigned part;
-    if (!number(k < 3 ? '.' : ':', 255, part)) return 0;
+    if (!next(k < 3 ? '.' : ':', 255, part)) return 0;
     addr = addr << 8 | part;
   }
   unsigned port;
-  if (!number('@', 65535, port) || port == 0) return 0;
+  if (!next('@', 65535, port) || port == 0) return 0;
   // The type ends at the status's mark: the parser would read a longer run of type
   // letters, or blanks before the type, as another type.
-  const char* dollar = std::find(p, end, '$');
-  if (dollar == end) return 0;
-  const std::string_view type(p, static_cast<std::size_t>(dollar - p));
+  const std::string_view type = line.substr(0, line.find('$'));
+  if (type.size() == line.size()) return 0;
   for (std::size_t t = 0; t < std::size(kTypes); ++t) {
     if (type == kTypes[t]) return Pack(addr, port, t);
   }
