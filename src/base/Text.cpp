@@ -406,4 +406,17 @@ std::string Format(const char* fmt, ...) {
   return out;
 }
 
+std::string EscapeUnsafeUrlBytes(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (unsigned char c : text) {
+    if (c <= 0x20 || c >= 0x7F) {
+      out += Format("%%%02X", c);
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
 }  // namespace qb

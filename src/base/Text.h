@@ -45,6 +45,10 @@ std::string_view TrimRight(std::string_view s);
 // it would be read as the file's own mark once that name is saved on the first line.
 std::string_view SkipByteOrderMarks(std::string_view s);
 
+// The bytes that cannot stand in a request line (controls, blanks, anything not ASCII)
+// percent-escaped ("%20"); every other byte as it is, so that a URL is sent as written.
+std::string EscapeUnsafeUrlBytes(std::string_view text);
+
 // atoi/atol/atof over a view: leading white space, optional sign, decimal digits;
 // anything else ends the number; no digits gives 0. Values beyond the range of the
 // result saturate instead of being undefined.

@@ -108,15 +108,7 @@ bool HasValidServer(std::string_view url) {
 std::string SourceRequestUrl(std::string_view url) {
   std::string full;
   if (url.size() < 7 || !qb::AsciiCaseEqual(url.substr(0, 7), "http://")) full = "http://";
-  full.reserve(full.size() + url.size());
-  for (unsigned char c : url) {
-    if (c <= 0x20 || c >= 0x7F) {
-      full += qb::Format("%%%02X", c);
-    } else {
-      full += static_cast<char>(c);
-    }
-  }
-  return full;
+  return full + qb::EscapeUnsafeUrlBytes(url);
 }
 
 PageLineReader::PageLineReader(PageFetchResult& result, std::size_t maxPageBytes)

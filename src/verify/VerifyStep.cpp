@@ -39,21 +39,6 @@ bool IsIpv6Literal(std::string_view h) {
   return true;
 }
 
-// Bytes that cannot stand in a request line are escaped; everything else is sent as
-// written, as the path was given.
-std::string EscapePath(std::string_view path) {
-  std::string out;
-  out.reserve(path.size());
-  for (unsigned char c : path) {
-    if (c <= 0x20 || c >= 0x7F) {
-      out += qb::Format("%%%02X", c);
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
-
 double ElapsedSeconds(CVerifyStep::Clock::time_point start, CVerifyStep::Clock::time_point end) {
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(end - start).count();
   return static_cast<double>(static_cast<uint32_t>(ms)) * 0.001;
@@ -242,7 +227,7 @@ std::string CVerifyStep::CurlUrl() const {
   std::string url = m_url.scheme == VerifyUrl::Ftp ? "ftp://" : "http://";
   url += m_url.host;
   if (m_url.port != 0) url += ":" + std::to_string(m_url.port);
-  url += m_url.object.empty() ? std::string("/") : EscapePath(m_url.object);
+  url += m_url.object.empty() ? std::string("/") : qb::EscapeUnsafeUrlBytes(m_url.object);
   return url;
 }
 
