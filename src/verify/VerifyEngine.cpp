@@ -267,24 +267,27 @@ class CVerifyEngine::Loop {
   }
 
   void AbortTransfers() {
-    std::vector<std::uint64_t> ids;
-    for (const auto& [id, check] : m_checks) {
-      if (check->easy) ids.push_back(id);
-    }
-    for (std::uint64_t id : ids) {
-      const auto it = m_checks.find(id);
-      if (it != m_checks.end() && it->second->easy) End(id, *it->second, CURLE_ABORTED_BY_CALLBACK);
-    }
+    ForEachCheck([](const Check& c) { return c.easy != nullptr; },
+                 [this](std::uint64_t id, Check& c) { End(id, c, CURLE_ABORTED_BY_CALLBACK); });
   }
 
   void WakeParked() {
+    ForEachCheck([](const Check& c) { return c.parked; },
+                 [this](std::uint64_t id, Check& c) { Advance(id, c); });
+  }
+
+  // Acts on each check that matches. The ids are taken first: acting may end a check,
+  // or finish one and report it, which changes the map; a check that stops matching
+  // before its turn is passed over.
+  template <class Match, class Act>
+  void ForEachCheck(Match match, Act act) {
     std::vector<std::uint64_t> ids;
     for (const auto& [id, check] : m_checks) {
-      if (check->parked) ids.push_back(id);
+      if (match(*check)) ids.push_back(id);
     }
     for (std::uint64_t id : ids) {
       const auto it = m_checks.find(id);
-      if (it != m_checks.end()) Advance(id, *it->second);
+      if (it != m_checks.end() && match(*it->second)) act(id, *it->second);
     }
   }
 
