@@ -14,6 +14,7 @@
 
 #include "base/DataDirLock.h"
 #include "support/PageOrigin.h"
+#include "support/SignalProcess.h"
 #include "support/TempDir.h"
 #include "support/WindowProcess.h"
 
@@ -112,7 +113,7 @@ TEST(SharedDataDir, CommandsHandTheirRowsToTheWindowAndNothingIsLost) {
 
   // A window that died leaves its lock behind; the next command takes it over and
   // writes the list itself.
-  ::kill(static_cast<pid_t>(window.Process().processId()), SIGKILL);
+  ASSERT_TRUE(qbtest::SignalProcess(window.Process(), SIGKILL));
   ASSERT_TRUE(window.Process().waitForFinished(5000));
   origin.Serve("/page", "192.0.2.8:808\n");
   r = cli({"download"});

@@ -26,6 +26,7 @@
 #include "proxy/ProxyCredentials.h"
 #include "proxy/ProxyEntry.h"
 #include "support/LoopbackPeers.h"
+#include "support/SignalProcess.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -545,7 +546,7 @@ TEST(ServeCommand, ServesTheListFollowsItAndItsLogOnsAndEndsOnSigterm) {
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(EchoClient(r.out), peers.OutAddress(Peer::HttpProxyAuth)) << r.out;
 
-  ::kill(static_cast<pid_t>(serve.processId()), SIGTERM);
+  ASSERT_TRUE(qbtest::SignalProcess(serve, SIGTERM));
   ASSERT_TRUE(serve.waitForFinished(5000));
   EXPECT_EQ(serve.exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(serve.exitCode(), 0);

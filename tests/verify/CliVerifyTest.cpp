@@ -23,6 +23,7 @@
 #include "proxy/ProxyCredentials.h"
 #include "support/LoopbackPeers.h"
 #include "support/ScopedEnv.h"
+#include "support/SignalProcess.h"
 #include "support/TempDir.h"
 
 using namespace qb;
@@ -218,7 +219,8 @@ TEST_F(CliVerify, InterruptStopsAndStillPrintsAndSaves) {
   cli.start(CliPath(), args);
   ASSERT_TRUE(cli.waitForStarted(5000));
   QTest::qWait(500);
-  ::kill(static_cast<pid_t>(cli.processId()), SIGINT);
+  ASSERT_TRUE(qbtest::SignalProcess(cli, SIGINT))
+      << "verify ended before it was interrupted: " << cli.readAllStandardError().toStdString();
   ASSERT_TRUE(cli.waitForFinished(8000));
   EXPECT_EQ(cli.exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(cli.exitCode(), 0);
@@ -249,7 +251,8 @@ TEST_F(CliVerify, TerminateGivesUpHungRowsAtOnce) {
   QTest::qWait(700);
   QElapsedTimer clock;
   clock.start();
-  ::kill(static_cast<pid_t>(cli.processId()), SIGTERM);
+  ASSERT_TRUE(qbtest::SignalProcess(cli, SIGTERM))
+      << "verify ended before it was terminated: " << cli.readAllStandardError().toStdString();
   ASSERT_TRUE(cli.waitForFinished(5000));
   EXPECT_LT(clock.elapsed(), 2000);
   EXPECT_EQ(cli.exitStatus(), QProcess::NormalExit);

@@ -27,6 +27,7 @@
 #include "support/LoopbackPeers.h"
 #include "support/ScriptedPrompt.h"
 #include "support/ShortTimeouts.h"
+#include "support/SignalProcess.h"
 #include "support/TempDir.h"
 #include "verify/Judge.h"
 #include "verify/JudgeServer.h"
@@ -451,7 +452,7 @@ TEST(CliJudge, ServesUntilTerminatedAndRefusesBadArguments) {
       ParseJudgePage(Exchange(port, "GET / HTTP/1.1\r\nHost: x\r\nVia: 1.1 test\r\n\r\n"));
   ASSERT_TRUE(v);
   EXPECT_EQ(v->remoteAddr, "127.0.0.1");
-  ::kill(static_cast<pid_t>(judge.processId()), SIGTERM);
+  ASSERT_TRUE(qbtest::SignalProcess(judge, SIGTERM));
   ASSERT_TRUE(judge.waitForFinished(5000));
   EXPECT_EQ(judge.exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(judge.exitCode(), 0);
