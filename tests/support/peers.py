@@ -310,9 +310,17 @@ def tinyproxy_config(port, run, name="HTTP_PROXY"):
     ]
     if name == "HTTP_PROXY_AUTH":
         lines.append("BasicAuth %s %s" % (PROXY_USER, PROXY_PASSWORD))
-    with open(os.path.join(run, "tinyproxy.filter"), "w") as f:
-        f.write("^127\\.[0-9]+\\.[0-9]+\\.[0-9]+$\n^localhost$\n")
     return "\n".join(lines) + "\n"
+
+
+def write_tinyproxy_filter(run):
+    # Both proxies read this one file. It is written once, before either starts,
+    # and put in place whole: a proxy that read it while the second proxy's start
+    # truncated it found no rule, and with default deny filtered every request.
+    path = os.path.join(run, "tinyproxy.filter")
+    with open(path + ".new", "w") as f:
+        f.write("^127\\.[0-9]+\\.[0-9]+\\.[0-9]+$\n^localhost$\n")
+    os.replace(path + ".new", path)
 
 
 def dante_config(name, port, run, protocols):
@@ -615,6 +623,7 @@ def main():
             return path
 
         if tinyproxy:
+            write_tinyproxy_filter(run)
             daemons.append(
                 Daemon(
                     "HTTP_PROXY",
