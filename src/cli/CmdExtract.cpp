@@ -356,10 +356,10 @@ int RunExtract(const QStringList& args, const std::string& /*dataDir*/) {
     thread_local std::string buffer;
     FoundPart part = pool.Take();
     ProxyFields g;
-    Overloaded sink{[&](std::string_view line, const FoundCredentials* c) {
-                      // Unless the fields are filtered, a line as the extractor writes it
-                      // needs no splitting into fields for its key.
-                      FoundPart::Item item{filtered ? 0 : PackedProxyKeyOfLine(line), 0, -1, true};
+    Overloaded sink{[&](std::string_view line, const FoundCredentials* c, std::uint64_t key) {
+                      // Unless the fields are filtered, the line needs no splitting into
+                      // fields: the scanner hands its key along.
+                      FoundPart::Item item{filtered ? 0 : key, 0, -1, true};
                       if (item.key == 0) {
                         if (!ParseProxyLine(line, g)) return;
                         item.key = PackedProxyKey(g);

@@ -51,28 +51,10 @@ std::uint64_t PackedProxyKey(const ProxyFields& f) {
   return 0;
 }
 
-std::uint64_t PackedProxyKeyOfLine(std::string_view line) {
-  // The number before the next separator, which must come; the rest follows it.
-  auto next = [&line](char separator, unsigned max, unsigned& value) {
-    const std::size_t at = line.find(separator);
-    if (at == std::string_view::npos || !Number(line.substr(0, at), max, value)) return false;
-    line.remove_prefix(at + 1);
-    return true;
-  };
-  std::uint32_t addr = 0;
-  for (int k = 0; k < 4; ++k) {
-    unsigned part;
-    if (!next(k < 3 ? '.' : ':', 255, part)) return 0;
-    addr = addr << 8 | part;
-  }
-  unsigned port;
-  if (!next('@', 65535, port) || port == 0) return 0;
-  // The type ends at the status's mark: the parser would read a longer run of type
-  // letters, or blanks before the type, as another type.
-  const std::string_view type = line.substr(0, line.find('$'));
-  if (type.size() == line.size()) return 0;
+std::uint64_t PackedProxyKeyOf(std::uint32_t address, unsigned port, std::string_view type) {
+  if (port > 65535) return 0;
   for (std::size_t t = 0; t < std::size(kTypes); ++t) {
-    if (type == kTypes[t]) return Pack(addr, port, t);
+    if (type == kTypes[t]) return Pack(address, port, t);
   }
   return 0;
 }

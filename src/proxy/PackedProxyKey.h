@@ -16,10 +16,9 @@ struct ProxyFields;
 
 std::uint64_t PackedProxyKey(const ProxyFields& f);
 
-// The packed key of a proxy line "a.b.c.d:port@TYPE$..." taken straight from the text,
-// without splitting the line into fields: for such a line ParseProxyLine succeeds and
-// PackedProxyKey of its fields gives the same word. 0 for any other line, which then
-// needs the full parse.
-std::uint64_t PackedProxyKeyOfLine(std::string_view line);
+// The key of fields held as numbers (the address's first number in the highest byte:
+// 1.2.3.4 is 0x01020304) and the type as the extractor writes it, in upper case: what
+// PackedProxyKey gives for the same fields as text. 0 for any other type.
+std::uint64_t PackedProxyKeyOf(std::uint32_t address, unsigned port, std::string_view type);
 
 }  // namespace qb

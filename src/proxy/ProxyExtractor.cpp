@@ -15,6 +15,7 @@
 
 #include "base/Files.h"
 #include "base/Text.h"
+#include "proxy/PackedProxyKey.h"
 
 namespace qb {
 
@@ -630,8 +631,10 @@ std::size_t ScanProxiesFrom(char* text, std::size_t len, std::size_t from, Proxy
     // Blank the dots so that a later pass over the same text does not find it again.
     for (std::size_t d : addr.dot) text[d] = ' ';
     ++found;
+    const std::uint32_t address = addr.part[0] << 24 | addr.part[1] << 16 | addr.part[2] << 8 | addr.part[3];
     sink(std::string_view(line, static_cast<std::size_t>(out - line)),
-         hasCredentials ? &credentials : nullptr);
+         hasCredentials ? &credentials : nullptr,
+         PackedProxyKeyOf(address, static_cast<unsigned>(port), type));
   }
   return found;
 }

@@ -39,29 +39,36 @@ struct ProxyRefused {};
 
 // A non-owning reference to a callable taking one found line, and optionally the
 // credentials that came with it (a callable of (line, const FoundCredentials*) gets
-// them, null when there are none; one of (line) does not), and optionally told of
-// refused texts (a callable that also takes ProxyRefused). The views it gets are
-// only valid during the call. Cheap to copy; the callable must outlive the call that
-// receives the sink.
+// them, null when there are none; one of (line) does not) and the line's packed key
+// (one of (line, const FoundCredentials*, std::uint64_t) gets PackedProxyKey of the
+// line's fields, which the scanner has in hand), and optionally told of refused texts
+// (a callable that also takes ProxyRefused). The views it gets are only valid during
+// the call. Cheap to copy; the callable must outlive the call that receives the sink.
 class ProxyLineSink {
  public:
   template <class F, class = std::enable_if_t<!std::is_same_v<std::decay_t<F>, ProxyLineSink>>>
   ProxyLineSink(F&& f)  // NOLINT: implicit on purpose, so that lambdas pass straight in
       : m_obj(const_cast<void*>(static_cast<const void*>(std::addressof(f)))),
         m_refused(RefusedThunk<std::remove_reference_t<F>>()),
-        m_call([](void* obj, std::string_view line, const FoundCredentials* credentials) {
-          auto& call = *static_cast<std::remove_reference_t<F>*>(obj);
-          if constexpr (std::is_invocable_v<std::remove_reference_t<F>&, std::string_view,
-                                            const FoundCredentials*>) {
+        m_call([](void* obj, std::string_view line, const FoundCredentials* credentials, std::uint64_t key) {
+          using Callable = std::remove_reference_t<F>;
+          auto& call = *static_cast<Callable*>(obj);
+          if constexpr (std::is_invocable_v<Callable&, std::string_view, const FoundCredentials*,
+                                            std::uint64_t>) {
+            call(line, credentials, key);
+          } else if constexpr (std::is_invocable_v<Callable&, std::string_view, const FoundCredentials*>) {
+            (void)key;
             call(line, credentials);
           } else {
             (void)credentials;
+            (void)key;
             call(line);
           }
         }) {}
 
-  void operator()(std::string_view line, const FoundCredentials* credentials = nullptr) const {
-    m_call(m_obj, line, credentials);
+  void operator()(std::string_view line, const FoundCredentials* credentials = nullptr,
+                  std::uint64_t key = 0) const {
+    m_call(m_obj, line, credentials, key);
   }
   void Refused() const {
     if (m_refused) m_refused(m_obj);
@@ -79,7 +86,7 @@ class ProxyLineSink {
 
   void* m_obj;
   void (*m_refused)(void*);
-  void (*m_call)(void*, std::string_view, const FoundCredentials*);
+  void (*m_call)(void*, std::string_view, const FoundCredentials*, std::uint64_t);
 };
 
 // A sink of several callables, one per kind of call: Overloaded{[&](std::string_view

@@ -6,6 +6,7 @@
 
 #include "FuzzSupport.h"
 #include "proxy/FileImport.h"
+#include "proxy/PackedProxyKey.h"
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyExtractor.h"
 #include "proxy/ProxyListModel.h"
@@ -27,10 +28,15 @@ std::string Joined(const Lines& lines) {
 void CheckExtraction(std::string_view bytes, bool ambiguous) {
   // A whole text, as a paste or a download hands it over.
   Lines whole;
-  const std::size_t wholeFound =
-      qb::ExtractWholeText(std::string(bytes), ambiguous, [&](std::string_view l) { whole.emplace_back(l); });
+  std::vector<std::uint64_t> keys;
+  const std::size_t wholeFound = qb::ExtractWholeText(
+      std::string(bytes), ambiguous, [&](std::string_view l, const qb::FoundCredentials*, std::uint64_t key) {
+        whole.emplace_back(l);
+        keys.push_back(key);
+      });
   if (wholeFound != whole.size()) Fail("the count differs from the lines handed over");
-  for (const std::string& line : whole) {
+  for (std::size_t i = 0; i < whole.size(); ++i) {
+    const std::string& line = whole[i];
     // The normal form always carries the four separators, in order.
     const std::size_t colon = line.find(':');
     const std::size_t at = line.find('@', colon);
@@ -42,6 +48,7 @@ void CheckExtraction(std::string_view bytes, bool ambiguous) {
     }
     qb::ProxyFields f;
     if (!qb::ParseProxyLine(line, f)) Fail("a found line is refused by the parser", line);
+    if (keys[i] == 0 || keys[i] != qb::PackedProxyKey(f)) Fail("a found line comes with another key", line);
   }
   if (!ambiguous) {
     std::string text(bytes);

@@ -72,18 +72,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool acceptedGeneral = qb::ParseProxyLineGeneral(line, general.addr, general.port, general.type,
                                                          general.timeStatus, general.remark);
   if (accepted != acceptedGeneral) qbfuzz::Fail("the shortcut and the general parser disagree", line);
-  const std::uint64_t packedLine = qb::PackedProxyKeyOfLine(line);
-  if (packedLine != 0 && (!accepted || qb::PackedProxyKey(fast) != packedLine))
-    qbfuzz::Fail("a line packs to another key than its fields", line);
   if (!accepted) return 0;
-  // Packing is one to one: the fields of a packed key, written again, pack the same.
+  // Packing is one to one: a packed key's fields as numbers pack the same, and no
+  // other type packs to the same word.
   if (const std::uint64_t packed = qb::PackedProxyKey(fast); packed != 0) {
-    const std::string normal = fast.addr + ":" + fast.port + "@" + qb::AsciiUpper(fast.type) + "$#";
-    if (qb::PackedProxyKeyOfLine(normal) != packed)
-      qbfuzz::Fail("a packed key's own line packs otherwise", line);
-    const std::string other =
-        fast.addr + ":" + fast.port + "@" + (qb::AsciiUpper(fast.type) == "FTP" ? "HTTP" : "FTP") + "$#";
-    if (qb::PackedProxyKeyOfLine(other) == packed) qbfuzz::Fail("two types pack to one key", line);
+    const std::uint32_t address = static_cast<std::uint32_t>(packed >> 24);
+    const std::string written = std::to_string(address >> 24) + "." + std::to_string(address >> 16 & 255) +
+                                "." + std::to_string(address >> 8 & 255) + "." +
+                                std::to_string(address & 255);
+    const unsigned port = static_cast<unsigned>(packed >> 8 & 0xFFFF);
+    if (written != fast.addr || std::to_string(port) != fast.port)
+      qbfuzz::Fail("a packed key holds another address or port than its fields", line);
+    const std::string type = qb::AsciiUpper(fast.type);
+    if (qb::PackedProxyKeyOf(address, port, type) != packed)
+      qbfuzz::Fail("a packed key's numbers pack otherwise", line);
+    if (qb::PackedProxyKeyOf(address, port, type == "FTP" ? "HTTP" : "FTP") == packed)
+      qbfuzz::Fail("two types pack to one key", line);
   }
   if (!Same(fast, general)) qbfuzz::Fail("the shortcut and the general parser split differently", line);
 

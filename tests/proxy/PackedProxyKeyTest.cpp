@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "proxy/PackedProxyKey.h"
@@ -17,36 +18,47 @@ std::uint64_t OfFields(std::string_view line) {
   return PackedProxyKey(f);
 }
 
-// Every line the extractor writes takes the short way, to the key its fields pack to.
-TEST(PackedProxyKey, ExtractorLinesPackAsTheirFields) {
+// The scanner hands every line the key its fields pack to, so that a caller never has
+// to split the line again for it.
+TEST(PackedProxyKey, TheScannerHandsEachLineTheKeyOfItsFields) {
   std::string text =
       "<td>61.50.172.138</td><td>8080</td> 1.2.3.4:80 socks5://u:p@9.9.9.9:1080 "
       "10.0.0.1:3128@HTTPS$1.25#备注 200.1.2.3:21@ftp 5.6.7.8:70@gopher 4.3.2.1:1080@socks4 "
-      "255.255.255.255:65535 0.0.0.0:24\n";
-  std::vector<std::string> lines;
-  ScanProxies(text.data(), text.size(), [&](std::string_view line) { lines.emplace_back(line); });
-  ASSERT_GE(lines.size(), 8u);
-  for (const std::string& line : lines) {
+      "255.255.255.255:65535 0.0.0.0:24 https://7.7.7.7:443 6.6.6.6:1080@socks "
+      "3.3.3.3:8080@transparent-https\n";
+  std::vector<std::pair<std::string, std::uint64_t>> lines;
+  ScanProxies(text.data(), text.size(),
+              [&](std::string_view line, const FoundCredentials*, std::uint64_t key) {
+                lines.emplace_back(line, key);
+              });
+  ASSERT_GE(lines.size(), 11u);
+  for (const auto& [line, key] : lines) {
     SCOPED_TRACE(line);
-    const std::uint64_t key = PackedProxyKeyOfLine(line);
     EXPECT_NE(key, 0u);
     EXPECT_EQ(key, OfFields(line));
   }
 }
 
-// Lines in any other form say so (0), so that the caller parses them in full; none of
-// them may pack to a word another key has.
+// Fields whose text stands for no packed key say so (0), so that the caller keeps
+// the key as text; none of them may pack to a word another key has.
 TEST(PackedProxyKey, OtherFormsDoNotPack) {
-  for (const char* line :
-       {"01.2.3.4:80@HTTP$#", "1.2.3.4:080@HTTP$#", "1.2.3.4:0@HTTP$#", "1.2.3.4:65536@HTTP$#",
-        "256.2.3.4:80@HTTP$#", "1.2.3:80@HTTP$#", "1.2.3.4.5:80@HTTP$#", "1.2.3.4:80@http$#",
-        "1.2.3.4:80@ HTTP$#", "1.2.3.4:80@HTTP", "1.2.3.4:80@HTTPS5$#", "1.2.3.4:80@SOCKS$#",
-        " 1.2.3.4:80@HTTP$#", "1.2.3.4 :80@HTTP$#", "1.2.3.4:80 @HTTP$#", "host:80@HTTP$#", "",
-        "1.2.3.4:123456@HTTP$#", "1111.2.3.4:80@HTTP$#"}) {
-    EXPECT_EQ(PackedProxyKeyOfLine(line), 0u) << line;
+  const std::vector<std::vector<std::string>> fields = {
+      {"01.2.3.4", "80"},   {"1.2.3.4", "080"},    {"1.2.3.4", "65536"}, {"256.2.3.4", "80"},
+      {"1.2.3", "80"},      {"1.2.3.4.5", "80"},   {"1.2.3.4 ", "80"},   {"host", "80"},
+      {"1111.2.3.4", "80"}, {"1.2.3.4", "123456"}, {"1.2.3.4", ""},      {"", "80"}};
+  for (const auto& f : fields) {
+    ProxyFields p{f[0], f[1], "HTTP", "", ""};
+    EXPECT_EQ(PackedProxyKey(p), 0u) << f[0] << ":" << f[1];
   }
-  // The parser upper-cases a type: the full parse packs it as its upper-case twin.
-  EXPECT_EQ(OfFields("1.2.3.4:80@socks5$#"), PackedProxyKeyOfLine("1.2.3.4:80@SOCKS5$#"));
+  for (const char* type : {"HTTPS5", "SOCKS", " HTTP", ""}) {
+    ProxyFields p{"1.2.3.4", "80", type, "", ""};
+    EXPECT_EQ(PackedProxyKey(p), 0u) << type;
+  }
+  // Fields as numbers take the type only as the extractor writes it.
+  EXPECT_EQ(PackedProxyKeyOf(0x01020304, 80, "http"), 0u);
+  EXPECT_EQ(PackedProxyKeyOf(0x01020304, 65536, "HTTP"), 0u);
+  // The parser upper-cases a type: the text and the numbers pack alike.
+  EXPECT_EQ(OfFields("1.2.3.4:80@socks5$#"), PackedProxyKeyOf(0x01020304, 80, "SOCKS5"));
 }
 
 TEST(PackedProxyKey, DifferentKeysPackDifferently) {
@@ -62,13 +74,12 @@ TEST(PackedProxyKey, DifferentKeysPackDifferently) {
                                           "0.0.0.0:1@HTTP$#",
                                           "255.255.255.255:65535@GOPHER$#"};
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    ASSERT_NE(PackedProxyKeyOfLine(lines[i]), 0u) << lines[i];
+    ASSERT_NE(OfFields(lines[i]), 0u) << lines[i];
     for (std::size_t j = i + 1; j < lines.size(); ++j)
-      EXPECT_NE(PackedProxyKeyOfLine(lines[i]), PackedProxyKeyOfLine(lines[j]))
-          << lines[i] << " " << lines[j];
+      EXPECT_NE(OfFields(lines[i]), OfFields(lines[j])) << lines[i] << " " << lines[j];
   }
   // Status and remark are no part of the key.
-  EXPECT_EQ(PackedProxyKeyOfLine("1.2.3.4:5@HTTP$1.5#a"), PackedProxyKeyOfLine("1.2.3.4:5@HTTP$#"));
+  EXPECT_EQ(OfFields("1.2.3.4:5@HTTP$1.5#a"), OfFields("1.2.3.4:5@HTTP$#"));
 }
 
 }  // namespace
