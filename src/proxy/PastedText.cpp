@@ -1,6 +1,7 @@
 #include "proxy/PastedText.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "base/Text.h"
@@ -27,6 +28,19 @@ std::size_t LineStartBefore(std::string_view raw, std::size_t pos) {
   return pos;
 }
 
+// The first byte at or after pos (before to) that is not ASCII, or to.
+std::size_t FirstNonAscii(std::string_view raw, std::size_t pos, std::size_t to) {
+  const auto* p = reinterpret_cast<const unsigned char*>(raw.data());
+  for (std::uint64_t word; pos + 8 <= to; pos += 8) {
+    std::memcpy(&word, p + pos, 8);
+    // Little-endian: the lowest set bit is in the first such byte.
+    if (const std::uint64_t high = word & 0x8080808080808080ull; high != 0)
+      return pos + static_cast<std::size_t>(__builtin_ctzll(high) >> 3);
+  }
+  while (pos < to && p[pos] < 0x80) ++pos;
+  return pos;
+}
+
 }  // namespace
 
 void AppendPastedText(std::string_view raw, std::size_t from, std::size_t to, std::string& out) {
@@ -37,41 +51,44 @@ void AppendPastedText(std::string_view raw, std::size_t from, std::size_t to, st
     out.append(all);
     return;
   }
-  // Lines in a row that need decoding are decoded in one go: a line break is a
-  // character by itself in GB18030, so the lines come out as they would one by one.
+  // An ASCII byte is a character by itself both in UTF-8 and in GB18030, and decodes
+  // to itself: a line only has to be looked at from its first other byte on, and the
+  // lines of ASCII between lines that need decoding may be decoded with them. So the
+  // lines that need decoding are decoded in runs that end only at a line that is valid
+  // UTF-8 and not all ASCII, and the ASCII before a run's first other byte is copied.
   auto lineEnd = [&](std::size_t pos) {
     const void* nl = std::memchr(raw.data() + pos, '\n', to - pos);
     return nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - raw.data()) : to;
   };
-  std::size_t pos = from;
-  std::size_t end = lineEnd(pos);
-  // Whether to decode is a matter of the whole line, also when only its end is wanted.
-  bool valid = qb::IsValidUtf8(raw.substr(LineStartBefore(raw, pos), end - LineStartBefore(raw, pos)));
-  for (;;) {
-    if (valid) {
+  std::size_t pos = from;  // raw before pos is in out
+  while (pos < to) {
+    const std::size_t other = FirstNonAscii(raw, pos, to);
+    if (other == to) break;
+    std::size_t end = lineEnd(other);
+    // Whether to decode is a matter of the whole line, also when only its end is
+    // wanted: the first line may have begun before from.
+    const bool inFirstLine = pos == from && std::memchr(raw.data() + from, '\n', other - from) == nullptr;
+    const std::size_t checkFrom = inFirstLine ? LineStartBefore(raw, from) : other;
+    if (qb::IsValidUtf8(raw.substr(checkFrom, end - checkFrom))) {
       out.append(raw.substr(pos, end - pos));
-    } else {
-      const std::size_t runStart = pos;
-      while (end < to) {
-        const std::size_t nextEnd = lineEnd(end + 1);
-        valid = qb::IsValidUtf8(raw.substr(end + 1, nextEnd - (end + 1)));
-        if (valid) break;
-        end = nextEnd;
-      }
-      qb::AppendDecodedLegacy(raw.substr(runStart, end - runStart), out);
-      if (end >= to) return;
-      // The line after the run is valid: it comes next.
-      out.push_back('\n');
-      pos = end + 1;
-      end = lineEnd(pos);
+      pos = end;
       continue;
     }
-    if (end >= to) return;
-    out.push_back('\n');
-    pos = end + 1;
-    end = lineEnd(pos);
-    valid = qb::IsValidUtf8(raw.substr(pos, end - pos));
+    out.append(raw.substr(pos, other - pos));
+    while (end < to) {
+      const std::size_t next = FirstNonAscii(raw, end, to);
+      if (next == to) {
+        end = to;
+        break;
+      }
+      const std::size_t nextEnd = lineEnd(next);
+      if (qb::IsValidUtf8(raw.substr(next, nextEnd - next))) break;
+      end = nextEnd;
+    }
+    qb::AppendDecodedLegacy(raw.substr(other, end - other), out);
+    pos = end;
   }
+  out.append(raw.substr(pos, to - pos));
 }
 
 CPastedTextParts::CPastedTextParts(std::string_view raw, std::size_t partBytes) : m_raw(raw) {

@@ -52,7 +52,8 @@ Lines InParts(const std::string& raw, std::size_t partBytes, std::size_t* found 
 
 // Pieces that make the whole pass differ from a pass per line: markup spanning lines,
 // an unclosed "<", addresses begun on an earlier line, URLs with a log-on, CR, text in
-// GBK (whose four-byte characters hold digits), long lines, and plain proxies.
+// GBK (whose four-byte characters hold digits), UTF-8 beyond ASCII, long lines, and
+// plain proxies.
 const std::vector<std::string>& Pieces() {
   static const std::vector<std::string> pieces = [] {
     std::vector<std::string> p = {
@@ -75,6 +76,8 @@ const std::vector<std::string>& Pieces() {
     };
     p.push_back(EncodeGb18030("代理 81.82.83.84:8080@SOCKS$超时#稳定的代理\n"));
     p.push_back(EncodeGb18030("中文说明没有代理。\n"));
+    // Valid UTF-8 beyond ASCII ends a run of lines to decode; it must never be decoded.
+    p.push_back("说明 12.13.14.15:8080@HTTP$1.2#备注\n");
     p.push_back(EncodeGb18030("𠀀𠀁") + "1.2.3.4:5678\n");  // four-byte characters end in digits
     p.push_back(
         "\x81\x30"
