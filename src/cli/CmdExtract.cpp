@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <iterator>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -30,12 +31,16 @@ namespace qb::cli {
 namespace {
 
 // The input, held once: a regular file is mapped (its pages are let go as the parts
-// are done), anything else is read whole.
+// are done), anything else is read whole. The parts of a mapped file are read into
+// memory of their own: on a virtual machine the faults that map a file's pages cost
+// more than copying the bytes, and the mapping then only serves the few look-ups
+// around the parts' boundaries.
 class InputText {
  public:
   InputText() = default;
   ~InputText() {
     if (m_map) ::munmap(m_map, m_mapBytes);
+    if (m_fd >= 0) ::close(m_fd);
   }
   InputText(const InputText&) = delete;
   InputText& operator=(const InputText&) = delete;
@@ -54,7 +59,8 @@ class InputText {
         m_mapBytes = size;
         const std::size_t skip = at > 0 ? std::min(size, static_cast<std::size_t>(at)) : 0;
         m_text = std::string_view(static_cast<const char*>(map) + skip, size - skip);
-        ::madvise(map, size, MADV_SEQUENTIAL);
+        m_textOffset = skip;
+        m_fd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
         return true;
       }
     }
@@ -74,6 +80,30 @@ class InputText {
 
   std::string_view Text() const { return m_text; }
 
+  // Text()[offset, offset + length) read into buffer, which is grown as needed; an
+  // empty view when the text is not a file's or the read comes up short (the caller
+  // then reads the text itself).
+  struct Buffer {
+    std::unique_ptr<char[]> bytes;
+    std::size_t capacity = 0;
+  };
+  std::string_view Read(std::size_t offset, std::size_t length, Buffer& buffer) const {
+    if (m_fd < 0) return {};
+    if (buffer.capacity < length) {
+      buffer.bytes.reset(new char[length]);
+      buffer.capacity = length;
+    }
+    std::size_t done = 0;
+    while (done < length) {
+      const ssize_t n = ::pread(m_fd, buffer.bytes.get() + done, length - done,
+                                static_cast<off_t>(m_textOffset + offset + done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return {};
+      done += static_cast<std::size_t>(n);
+    }
+    return {buffer.bytes.get(), length};
+  }
+
   // The text before offset will not be read again soon: a mapped file's pages there
   // leave this process (they stay in the page cache).
   void Release(std::size_t offset) {
@@ -87,6 +117,8 @@ class InputText {
  private:
   void* m_map = nullptr;
   std::size_t m_mapBytes = 0;
+  int m_fd = -1;                 // the mapped file, for reading its parts
+  std::size_t m_textOffset = 0;  // where the text begins in it
   std::string m_owned;
   std::string_view m_text;
 };
@@ -354,6 +386,7 @@ int RunExtract(const QStringList& args, const std::string& /*dataDir*/) {
   input.Release(text.size());  // the search for an end tag may have read it all
   auto make = [&](std::size_t i) {
     thread_local std::string buffer;
+    thread_local InputText::Buffer bytes;
     FoundPart part = pool.Take();
     ProxyFields g;
     Overloaded sink{[&](std::string_view line, const FoundCredentials* c, std::uint64_t key) {
@@ -375,7 +408,10 @@ int RunExtract(const QStringList& args, const std::string& /*dataDir*/) {
                       part.items.push_back(item);
                     },
                     [&](ProxyRefused) { ++part.refused; }};
-    part.found = parts.Scan(i, buffer, sink);
+    const auto [first, second] = parts.Span(i);
+    const std::string_view span = input.Read(first, second - first, bytes);
+    part.found =
+        span.size() == second - first ? parts.Scan(i, span, buffer, sink) : parts.Scan(i, buffer, sink);
     return part;
   };
   std::size_t found = 0;

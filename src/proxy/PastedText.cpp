@@ -109,7 +109,7 @@ CPastedTextParts::CPastedTextParts(std::string_view raw, std::size_t partBytes) 
   std::size_t stateAt = 0;  // the markup state is known here...
   bool state = false;       // ...and is this
   for (std::size_t i = 0; i < begins.size(); ++i) {
-    Part p{0, begins[i], i + 1 < begins.size() ? begins[i + 1] : raw.size(), false};
+    Part p{0, 0, begins[i], i + 1 < begins.size() ? begins[i + 1] : raw.size(), false};
     if (p.begin > kContextBytes) {
       const std::size_t want = p.begin - kContextBytes;
       const std::size_t floor = want > kSyncSearch ? want - kSyncSearch : 0;
@@ -117,6 +117,8 @@ CPastedTextParts::CPastedTextParts(std::string_view raw, std::size_t partBytes) 
       while (c > floor && !DecoderRestartsAfter(raw[c - 1])) --c;
       p.context = c > floor || c == 0 ? c : LineStartBefore(raw, want);
     }
+    // Whether the context's first line is decoded is a matter of the whole line.
+    p.lineStart = LineStartBefore(raw, p.context);
     if (m_markup) {
       // The last "<" or ">" before the context decides; '<' and '>' are never part of
       // a GB18030 character, so the undecoded bytes tell.
@@ -134,17 +136,29 @@ CPastedTextParts::CPastedTextParts(std::string_view raw, std::size_t partBytes) 
   m_readFrom.resize(m_parts.size());
   std::size_t least = raw.size();
   for (std::size_t i = m_parts.size(); i-- > 0;) {
-    least = std::min(least, m_parts[i].context);
+    least = std::min(least, m_parts[i].lineStart);
     m_readFrom[i] = least;
   }
 }
 
+std::pair<std::size_t, std::size_t> CPastedTextParts::Span(std::size_t i) const {
+  return {m_parts[i].lineStart, m_parts[i].end};
+}
+
 std::size_t CPastedTextParts::Scan(std::size_t i, std::string& buffer, ProxyLineSink sink) const {
   const Part& p = m_parts[i];
+  return Scan(i, m_raw.substr(p.lineStart, p.end - p.lineStart), buffer, sink);
+}
+
+std::size_t CPastedTextParts::Scan(std::size_t i, std::string_view span, std::string& buffer,
+                                   ProxyLineSink sink) const {
+  const Part& p = m_parts[i];
+  // The span begins at a line start, so that reading it alone decodes as the whole text does.
+  const std::size_t base = p.lineStart;
   buffer.clear();
-  AppendPastedText(m_raw, p.context, p.begin, buffer);
+  AppendPastedText(span, p.context - base, p.begin - base, buffer);
   const std::size_t from = buffer.size();
-  AppendPastedText(m_raw, p.begin, p.end, buffer);
+  AppendPastedText(span, p.begin - base, p.end - base, buffer);
   if (buffer.size() == from) return 0;
   if (m_markup) BlankMarkupFrom(buffer.data(), buffer.size(), p.inMarkup);
   return ScanProxiesFrom(buffer.data(), buffer.size(), from, sink);

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "proxy/ProxyExtractor.h"
@@ -28,16 +29,22 @@ class CPastedTextParts {
   std::size_t size() const { return m_parts.size(); }
   // No scan of part i or of a later part reads raw before this offset.
   std::size_t ReadFrom(std::size_t i) const { return i < m_readFrom.size() ? m_readFrom[i] : m_raw.size(); }
+  // The bytes the scan of part i reads: raw[first, second).
+  std::pair<std::size_t, std::size_t> Span(std::size_t i) const;
 
   // Decodes part i with its context into buffer (kept by the caller, so that it is
   // allocated once per thread) and hands each line the whole text's strict pass finds
   // there to sink, in text order. Returns their number. May run for several parts at
   // once.
   std::size_t Scan(std::size_t i, std::string& buffer, ProxyLineSink sink) const;
+  // The same, reading the part's bytes from span, a copy of raw over Span(i): a caller
+  // may read them into memory of its own rather than through raw.
+  std::size_t Scan(std::size_t i, std::string_view span, std::string& buffer, ProxyLineSink sink) const;
 
  private:
   struct Part {
-    std::size_t context;  // where the text read before the part begins
+    std::size_t lineStart;  // where the line of the context's first byte begins
+    std::size_t context;    // where the text read before the part begins
     std::size_t begin;
     std::size_t end;
     bool inMarkup;  // the context begins after a "<" that no ">" closed

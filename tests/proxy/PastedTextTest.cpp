@@ -2,6 +2,10 @@
 // decoded text, wherever the parts are cut, and the extract command built on it.
 #include <gtest/gtest.h>
 
+#include <QProcess>
+
+#include <algorithm>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <unordered_set>
@@ -39,13 +43,24 @@ Lines WholePass(const std::string& raw) {
   return out;
 }
 
+// Every other part is scanned from a copy of its span, as a caller that reads the
+// bytes into memory of its own does; no part reads before what ReadFrom promised.
 Lines InParts(const std::string& raw, std::size_t partBytes, std::size_t* found = nullptr) {
   const CPastedTextParts parts(raw, partBytes);
   Lines out;
   std::string buffer;
   std::size_t n = 0;
-  for (std::size_t i = 0; i < parts.size(); ++i)
-    n += parts.Scan(i, buffer, [&](std::string_view l) { out.emplace_back(l); });
+  auto sink = [&](std::string_view l) { out.emplace_back(l); };
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    const auto [first, second] = parts.Span(i);
+    EXPECT_GE(first, parts.ReadFrom(i));
+    if (i % 2 == 0) {
+      n += parts.Scan(i, buffer, sink);
+    } else {
+      const std::string copy = raw.substr(first, second - first);
+      n += parts.Scan(i, copy, buffer, sink);
+    }
+  }
   if (found) *found = n;
   return out;
 }
@@ -142,14 +157,18 @@ TEST(PastedTextParts, ExtractCommandOverManyParts) {
   const std::string path = dir.File("page.html");
   qbtest::WriteFile(path, raw);
 
-  std::string expected;
-  std::unordered_set<std::string> keys;
-  ProxyFields f;
-  for (const std::string& line : WholePass(raw)) {
-    if (ParseProxyLine(line, f) && keys.insert(ProxyKey(f.addr, f.port, f.type)).second)
-      expected += line + "\n";
-  }
-  ASSERT_GT(keys.size(), 10000u);
+  auto expectedOf = [](const std::string& text) {
+    std::string expected;
+    std::unordered_set<std::string> keys;
+    ProxyFields f;
+    for (const std::string& line : WholePass(text)) {
+      if (ParseProxyLine(line, f) && keys.insert(ProxyKey(f.addr, f.port, f.type)).second)
+        expected += line + "\n";
+    }
+    return expected;
+  };
+  const std::string expected = expectedOf(raw);
+  ASSERT_GT(std::count(expected.begin(), expected.end(), '\n'), 10000);
   qbtest::CliResult r = qbtest::RunCli({"extract", path});
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_TRUE(r.out == expected) << "the output differs from the whole-text pass";
@@ -157,6 +176,21 @@ TEST(PastedTextParts, ExtractCommandOverManyParts) {
   // Standard input is read the same way.
   r = qbtest::RunCli({"extract", "-"}, raw);
   EXPECT_TRUE(r.out == expected) << "standard input differs from the file";
+
+  // A file given as standard input after a command before it read its start: the
+  // text begins where the file stands.
+  const std::size_t skip = raw.find('\n', std::size_t{3} << 20) + 1;
+  QProcess shell;
+  shell.setStandardInputFile(QString::fromStdString(path));
+  shell.start(
+      "/bin/sh",
+      {"-c", "dd of=/dev/null bs=" + QString::number(skip) + " count=1 2>/dev/null && exec \"$0\" extract",
+       std::getenv("QB_CLI") ? QString::fromLocal8Bit(std::getenv("QB_CLI"))
+                             : QString(QB_BINARY_DIR "/quillberry-cli")});
+  ASSERT_TRUE(shell.waitForFinished(60000));
+  EXPECT_EQ(shell.exitCode(), 0);
+  EXPECT_TRUE(shell.readAllStandardOutput().toStdString() == expectedOf(raw.substr(skip)))
+      << "a file read from where it stands differs from its rest";
 }
 
 }  // namespace
