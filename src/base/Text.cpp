@@ -102,25 +102,6 @@ double CAtof(std::string_view s) {
   return std::isfinite(v) ? v : 0.0;
 }
 
-std::size_t Utf8CharLength(std::string_view s, std::size_t i) {
-  const unsigned char c = static_cast<unsigned char>(s[i]);
-  std::size_t len;
-  if (c < 0x80) return 1;
-  if (c >= 0xC2 && c <= 0xDF)
-    len = 2;
-  else if (c >= 0xE0 && c <= 0xEF)
-    len = 3;
-  else if (c >= 0xF0 && c <= 0xF4)
-    len = 4;
-  else
-    return 1;
-  if (i + len > s.size()) return 1;
-  for (std::size_t k = 1; k < len; ++k) {
-    if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 1;
-  }
-  return len;
-}
-
 std::size_t LegacyWidth(std::string_view s) {
   std::size_t width = 0;
   for (std::size_t i = 0; i < s.size();) {

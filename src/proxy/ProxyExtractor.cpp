@@ -599,12 +599,13 @@ std::size_t ScanProxiesFrom(char* text, std::size_t len, std::size_t from, Proxy
     std::string_view status;
     if (r.dollar != npos) {
       status = Between(text, r.dollar, r.hash != npos ? r.hash : r.end);
-      if (qb::LegacyWidth(status) > kMaxStatusWidth) status = {};
+      // A character is never wider than its bytes: a short text needs no measuring.
+      if (status.size() > kMaxStatusWidth && qb::LegacyWidth(status) > kMaxStatusWidth) status = {};
     }
     std::string_view remark;
     if (r.hash != npos) {
       remark = Between(text, r.hash, r.end);
-      if (qb::LegacyWidth(remark) > kMaxRemarkWidth) remark = {};
+      if (remark.size() > kMaxRemarkWidth && qb::LegacyWidth(remark) > kMaxRemarkWidth) remark = {};
     }
 
     // Ports up to 23 are not web proxies.
