@@ -90,8 +90,9 @@ class InputText {
   std::string_view Read(std::size_t offset, std::size_t length, Buffer& buffer) const {
     if (m_fd < 0) return {};
     if (buffer.capacity < length) {
-      buffer.bytes.reset(new char[length]);
-      buffer.capacity = length;
+      // With room to spare: the parts differ in length by their last lines.
+      buffer.capacity = length + length / 4;
+      buffer.bytes.reset(new char[buffer.capacity]);
     }
     std::size_t done = 0;
     while (done < length) {
@@ -380,8 +381,11 @@ int RunExtract(const QStringList& args, const std::string& /*dataDir*/) {
   };
 
   // The strict pass over the whole text, in parts on every processor; the parts are
-  // taken in text order, so that of two equal proxies the first is kept.
-  const CPastedTextParts parts(text, std::size_t{2} << 20);
+  // taken in text order, so that of two equal proxies the first is kept. Parts of a
+  // quarter megabyte keep every buffer a part passes through small and warm in the
+  // cache: larger parts made the threads touch fresh pages, each a fault, for most of
+  // the time they saved on hand-overs.
+  const CPastedTextParts parts(text, std::size_t{256} << 10);
   FoundPartPool pool;
   input.Release(text.size());  // the search for an end tag may have read it all
   auto make = [&](std::size_t i) {
@@ -436,7 +440,9 @@ int RunExtract(const QStringList& args, const std::string& /*dataDir*/) {
     return true;
   };
   const unsigned threads = qb::ThreadsFor(parts.size(), 0, 8);
-  qb::RunInOrder<FoundPart>(parts.size(), threads, 2 * threads, make, use);
+  // Parts are small: a few megabytes of found lines ahead let the makers go on through
+  // the moments the calling thread is not running.
+  qb::RunInOrder<FoundPart>(parts.size(), threads, 8 * threads, make, use);
 
   // The fuzzy pass reads the text as the strict pass left it, which only a strict pass
   // over the whole text makes again; it runs for few proxies only.
