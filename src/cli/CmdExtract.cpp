@@ -191,7 +191,7 @@ class PackedKeySet {
   void Prefetch(std::uint64_t key) const { __builtin_prefetch(&m_slots[Home(key)], 1); }
   // False when the key was there already.
   bool Insert(std::uint64_t key) {
-    if ((m_size + 1) * 2 > m_slots.size()) Grow();
+    if ((m_size + 1) * 2 > m_slots.size()) Grow(m_slots.size() * 2);
     std::size_t i = Home(key);
     const std::size_t mask = m_slots.size() - 1;
     while (m_slots[i] != 0) {
@@ -202,6 +202,14 @@ class PackedKeySet {
     ++m_size;
     return true;
   }
+  std::size_t size() const { return m_size; }
+  // Room for `keys` keys at once, in at most maxBytes: every doubling on the way would
+  // take fresh pages from the system, each cleared, and move every key again.
+  void Reserve(std::size_t keys, std::size_t maxBytes) {
+    std::size_t words = m_slots.size();
+    while (words / 2 < keys && words * 2 * sizeof(std::uint64_t) <= maxBytes) words *= 2;
+    if (words > m_slots.size()) Grow(words);
+  }
 
  private:
   // 512 words: one page to start with, for the many inputs that hold a few proxies.
@@ -210,10 +218,10 @@ class PackedKeySet {
   std::size_t Home(std::uint64_t key) const {
     return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> m_shift);
   }
-  void Grow() {
-    ZeroedWords old(m_slots.size() * 2);
+  void Grow(std::size_t words) {
+    ZeroedWords old(words);
     std::swap(old, m_slots);
-    --m_shift;
+    m_shift = 64 - static_cast<unsigned>(__builtin_ctzll(words));
     const std::size_t mask = m_slots.size() - 1;
     for (std::uint64_t key : old) {
       if (key == 0) continue;
@@ -437,6 +445,15 @@ int RunExtract(const QStringList& args, const std::string& /*dataDir*/) {
     }
     input.Release(parts.ReadFrom(i + 1));
     pool.Give(std::move(part));
+    // Once a sixteenth of the text is read, the keys so far tell how many the whole
+    // text will hold, and the table takes that size at once; never more than half the
+    // text's bytes, so that a text whose proxies all stand at its start cannot make it
+    // huge.
+    const std::size_t done = parts.Span(i).second;
+    if (done >= text.size() / 16 && done < text.size()) {
+      const double share = static_cast<double>(text.size()) / static_cast<double>(done);
+      keys.Reserve(static_cast<std::size_t>(static_cast<double>(keys.size()) * share), text.size() / 2);
+    }
     return true;
   };
   const unsigned threads = qb::ThreadsFor(parts.size(), 0, 8);
