@@ -95,6 +95,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://quillberry.org/")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6, qt6-translations-l10n, gsettings-desktop-schemas")
+# libcurl is loaded when first used, not linked, so the computed dependencies miss it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "libcurl4 (>= 7.88), qt6-qpa-plugins, libqt6svg6, qt6-translations-l10n, gsettings-desktop-schemas")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk, geoip-database")
 include(CPack)

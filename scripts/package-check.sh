@@ -37,6 +37,8 @@ for size in 16 22 24 32 48 64 128 256; do
     fail "$deb lacks the ${size}x${size} icon"
 done
 dpkg-deb -f "$deb" Depends | grep -q 'libqt6widgets6' || fail "the dependencies were not computed"
+# libcurl is loaded at run time, so the computed dependencies cannot see it.
+dpkg-deb -f "$deb" Depends | grep -Eq '(^|, )libcurl4( |,|$)' || fail "the package does not depend on libcurl4"
 
 lintian --fail-on error "$deb" ||
   fail "lintian reported an error"

@@ -11,10 +11,6 @@ constexpr int kDefaultWaitMs = 1000;
 
 CurlGlobal::CurlGlobal() : m_ok(curl_global_init(CURL_GLOBAL_ALL) == CURLE_OK) {}
 
-CurlGlobal::~CurlGlobal() {
-  if (m_ok) curl_global_cleanup();
-}
-
 CurlTransfer::CurlTransfer() : m_multi(curl_multi_init()) {}
 
 CurlTransfer::~CurlTransfer() {

@@ -1,5 +1,5 @@
-// libcurl as the program uses it: one global set-up at program start, and one way to
-// run a transfer that another thread can end at once.
+// libcurl as the program uses it: one global set-up, and one way to run a transfer
+// that another thread can end at once.
 //
 // Both the verification workers and the page download run a single easy handle on a
 // multi handle of its own instead of curl_easy_perform, because only a multi handle
@@ -15,13 +15,12 @@ typedef void CURLM;
 
 namespace qb {
 
-// libcurl's global set-up is not thread-safe, so it happens once in main() before any
-// worker or download thread exists. False when libcurl could not be set up; nothing
-// can then be verified or downloaded. The object cleans up when it goes.
+// libcurl is loaded and set up by the first call into it, from whichever thread; the
+// window asks for it at its start through this object, so that it can say at once when
+// libcurl could not be set up (nothing can then be verified or downloaded).
 class CurlGlobal {
  public:
   CurlGlobal();
-  ~CurlGlobal();
   CurlGlobal(const CurlGlobal&) = delete;
   CurlGlobal& operator=(const CurlGlobal&) = delete;
   bool Ok() const { return m_ok; }

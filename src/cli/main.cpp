@@ -9,7 +9,6 @@
 #include <optional>
 #include <string>
 
-#include "base/CurlTransfer.h"
 #include "base/Language.h"
 #include "base/ProgramDir.h"
 #include "base/Prompt.h"
@@ -125,8 +124,6 @@ void Usage(FILE* to) {
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
-  // Before any thread exists: libcurl's global set-up is not thread-safe.
-  qb::CurlGlobal curl;
   QStringList args = app.arguments();
   args.removeFirst();
 

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QProcessEnvironment>
 
 #include <algorithm>
 
@@ -34,6 +35,24 @@ TEST(CliDownload, UrlsPrintTheProxyLinesFoundEachOnce) {
   EXPECT_EQ(r.err, "");
 
   EXPECT_EQ(RunCli({"download", "--slow", origin.Url("/a")}).exitCode, 2);
+}
+
+// libcurl, with the libraries it brings along, is loaded by the first transfer, not by
+// every command: the dynamic loader's own trace says which libraries a run loaded.
+TEST(CliDownload, OnlyACommandThatTransfersLoadsLibcurl) {
+  qbtest::PageOrigin origin;
+  origin.Serve("/a", "1.2.3.4:8080\n");
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("LD_DEBUG", "files");
+
+  auto r = RunCli({"extract", "-"}, "5.6.7.8:3128\n", env);
+  EXPECT_EQ(r.out, "5.6.7.8:3128@HTTP$#\n");
+  EXPECT_NE(r.err.find("file=libQt6Core"), std::string::npos) << "no trace of the loader";
+  EXPECT_EQ(r.err.find("libcurl"), std::string::npos) << "extract loaded libcurl";
+
+  r = RunCli({"download", origin.Url("/a")}, {}, env);
+  EXPECT_EQ(r.out, "1.2.3.4:8080@HTTP$#\n");
+  EXPECT_NE(r.err.find("file=libcurl.so.4"), std::string::npos) << "download did not load libcurl";
 }
 
 // A JSON or CSV reader needs one whole document over every page, also when a page
