@@ -111,6 +111,17 @@ const Library& Loaded() {
   return library;
 }
 
+// An option's value is a long, a pointer, a function or a curl_off_t, told by the
+// range of its number; the multi options use the ranges of the easy ones.
+template <class Code, class Option>
+Code SetOption(Code (*set)(void*, Option, ...), void* handle, Option option, va_list args) {
+  if (option < CURLOPTTYPE_OBJECTPOINT) return set(handle, option, va_arg(args, long));
+  if (option < CURLOPTTYPE_FUNCTIONPOINT) return set(handle, option, va_arg(args, void*));
+  if (option < CURLOPTTYPE_OFF_T) return set(handle, option, va_arg(args, void (*)()));
+  if (option < CURLOPTTYPE_BLOB) return set(handle, option, va_arg(args, curl_off_t));
+  return set(handle, option, va_arg(args, void*));
+}
+
 }  // namespace
 
 CURLcode curl_global_init(long /*flags*/) {
@@ -125,24 +136,11 @@ CURL* curl_easy_init() {
   return Loaded().easyInit();
 }
 
-// An option's value is a long, a pointer, a function or a curl_off_t, told by the
-// range of its number.
 CURLcode curl_easy_setopt(CURL* curl, CURLoption option, ...) {
   const Library& library = Loaded();
   va_list args;
   va_start(args, option);
-  CURLcode code;
-  if (option < CURLOPTTYPE_OBJECTPOINT) {
-    code = library.easySetopt(curl, option, va_arg(args, long));
-  } else if (option < CURLOPTTYPE_FUNCTIONPOINT) {
-    code = library.easySetopt(curl, option, va_arg(args, void*));
-  } else if (option < CURLOPTTYPE_OFF_T) {
-    code = library.easySetopt(curl, option, va_arg(args, void (*)()));
-  } else if (option < CURLOPTTYPE_BLOB) {
-    code = library.easySetopt(curl, option, va_arg(args, curl_off_t));
-  } else {
-    code = library.easySetopt(curl, option, va_arg(args, void*));
-  }
+  const CURLcode code = SetOption(library.easySetopt, curl, option, args);
   va_end(args);
   return code;
 }
@@ -213,21 +211,11 @@ CURLMcode curl_multi_socket_action(CURLM* multi, curl_socket_t socket, int event
   return Loaded().multiSocketAction(multi, socket, events, running);
 }
 
-// The multi options take the same kinds of values as the easy ones, in the same ranges.
 CURLMcode curl_multi_setopt(CURLM* multi, CURLMoption option, ...) {
   const Library& library = Loaded();
   va_list args;
   va_start(args, option);
-  CURLMcode code;
-  if (option < CURLOPTTYPE_OBJECTPOINT) {
-    code = library.multiSetopt(multi, option, va_arg(args, long));
-  } else if (option < CURLOPTTYPE_FUNCTIONPOINT) {
-    code = library.multiSetopt(multi, option, va_arg(args, void*));
-  } else if (option < CURLOPTTYPE_OFF_T) {
-    code = library.multiSetopt(multi, option, va_arg(args, void (*)()));
-  } else {
-    code = library.multiSetopt(multi, option, va_arg(args, curl_off_t));
-  }
+  const CURLMcode code = SetOption(library.multiSetopt, multi, option, args);
   va_end(args);
   return code;
 }
