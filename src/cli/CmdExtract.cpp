@@ -80,6 +80,26 @@ class InputText {
 
   std::string_view Text() const { return m_text; }
 
+  // Whether the text holds one of the end tags that make it markup. A mapped file is
+  // searched in blocks read with pread: a page of the mapping costs this virtual
+  // machine more to touch the first time than to copy, and a text without an end tag
+  // (a plain list) is searched to its end.
+  bool HasMarkupEndTag() const {
+    if (m_fd < 0) return qb::HasMarkupEndTag(m_text);
+    // A tag ("</" and at most five letters and ">") that straddles two blocks is found
+    // whole in the second, which begins that much before the first ends.
+    constexpr std::size_t kBlock = std::size_t{1} << 20, kOverlap = 7;
+    Buffer block;
+    for (std::size_t at = 0; at < m_text.size(); at += kBlock - kOverlap) {
+      const std::size_t length = std::min(kBlock, m_text.size() - at);
+      const std::string_view bytes = Read(at, length, block);
+      if (bytes.size() != length) return qb::HasMarkupEndTag(m_text.substr(at));
+      if (qb::HasMarkupEndTag(bytes)) return true;
+      if (at + length == m_text.size()) break;
+    }
+    return false;
+  }
+
   // Text()[offset, offset + length) read into buffer, which is grown as needed; an
   // empty view when the text is not a file's or the read comes up short (the caller
   // then reads the text itself).
@@ -393,9 +413,9 @@ int RunExtract(const QStringList& args, const std::string& /*dataDir*/) {
   // quarter megabyte keep every buffer a part passes through small and warm in the
   // cache: larger parts made the threads touch fresh pages, each a fault, for most of
   // the time they saved on hand-overs.
-  const CPastedTextParts parts(text, std::size_t{256} << 10);
+  const CPastedTextParts parts(text, std::size_t{256} << 10, input.HasMarkupEndTag());
   FoundPartPool pool;
-  input.Release(text.size());  // the search for an end tag may have read it all
+  input.Release(text.size());  // the plan read around the start of every part
   auto make = [&](std::size_t i) {
     thread_local std::string buffer;
     thread_local InputText::Buffer bytes;

@@ -91,8 +91,11 @@ void AppendPastedText(std::string_view raw, std::size_t from, std::size_t to, st
   out.append(raw.substr(pos, to - pos));
 }
 
-CPastedTextParts::CPastedTextParts(std::string_view raw, std::size_t partBytes) : m_raw(raw) {
-  m_markup = HasMarkupEndTag(raw);
+CPastedTextParts::CPastedTextParts(std::string_view raw, std::size_t partBytes)
+    : CPastedTextParts(raw, partBytes, HasMarkupEndTag(raw)) {}
+
+CPastedTextParts::CPastedTextParts(std::string_view raw, std::size_t partBytes, bool hasEndTag)
+    : m_raw(raw), m_markup(hasEndTag) {
   partBytes = std::max<std::size_t>(partBytes, 1);
 
   // Parts begin at line starts.

@@ -23,8 +23,10 @@ namespace qb {
 class CPastedTextParts {
  public:
   // Plans the parts of raw, each about partBytes long. raw must outlive the plan. The
-  // whole text is searched once here for an end tag.
+  // whole text is searched once here for an end tag (HasMarkupEndTag), unless the
+  // caller has searched it already and says what it found.
   CPastedTextParts(std::string_view raw, std::size_t partBytes);
+  CPastedTextParts(std::string_view raw, std::size_t partBytes, bool hasEndTag);
 
   std::size_t size() const { return m_parts.size(); }
   // No scan of part i or of a later part reads raw before this offset.

@@ -141,6 +141,26 @@ TEST(PastedTextParts, LongLinesAndContextsWithoutAPlaceToStartDecoding) {
   for (std::size_t partBytes : {1, 4096, 70000, 140000}) EXPECT_EQ(InParts(raw, partBytes), whole);
 }
 
+// The command searches a file for an end tag in blocks of a MiB: a tag that straddles
+// two blocks must still make the text markup, which hides the proxy inside a tag.
+TEST(PastedTextParts, ExtractCommandFindsAnEndTagAcrossItsBlocks) {
+  qbtest::TempDir dir;
+  const std::string path = dir.File("page.txt");
+  const std::size_t block = std::size_t{1} << 20;
+  for (std::size_t before : {block - 8, block - 7, block - 6, block - 3, block - 1, block, 2 * block - 10}) {
+    SCOPED_TRACE(before);
+    std::string raw(before, 'x');
+    for (std::size_t k = 4096; k < before; k += 4096) raw[k] = '\n';
+    raw += "</td>\n<b title=1.2.3.4:80>\n5.6.7.8:8080\n";
+    qbtest::WriteFile(path, raw);
+    const qbtest::CliResult r = qbtest::RunCli({"extract", path});
+    EXPECT_EQ(r.out, "5.6.7.8:8080@HTTP$#\n");
+  }
+  // Without the end tag the same text is no markup, and both are found.
+  qbtest::WriteFile(path, std::string(block, 'x') + "\n<b title=1.2.3.4:80>\n5.6.7.8:8080\n");
+  EXPECT_EQ(qbtest::RunCli({"extract", path}).out, "1.2.3.4:80@HTTP$#\n5.6.7.8:8080@HTTP$#\n");
+}
+
 TEST(PastedTextParts, ExtractCommandOverManyParts) {
   // Larger than several of the command's parts, with repeats far apart, a text in
   // GBK and markup: each proxy once, in the order first found.
