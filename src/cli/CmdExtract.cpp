@@ -200,8 +200,8 @@ class ZeroedWords {
   std::size_t m_bytes = 0;
 };
 
-// The packed keys seen so far: open addressing over one array of words, at most half
-// full, so that a look-up is one probe into memory most of the time and the whole set
+// The packed keys seen so far: open addressing over one array of words, at most 70 %
+// full, so that a look-up is one miss in memory most of the time and the whole set
 // goes with a single free.
 class PackedKeySet {
  public:
@@ -211,7 +211,7 @@ class PackedKeySet {
   void Prefetch(std::uint64_t key) const { __builtin_prefetch(&m_slots[Home(key)], 1); }
   // False when the key was there already.
   bool Insert(std::uint64_t key) {
-    if ((m_size + 1) * 2 > m_slots.size()) Grow(m_slots.size() * 2);
+    if (Full(m_size + 1, m_slots.size())) Grow(m_slots.size() * 2);
     std::size_t i = Home(key);
     const std::size_t mask = m_slots.size() - 1;
     while (m_slots[i] != 0) {
@@ -227,13 +227,18 @@ class PackedKeySet {
   // take fresh pages from the system, each cleared, and move every key again.
   void Reserve(std::size_t keys, std::size_t maxBytes) {
     std::size_t words = m_slots.size();
-    while (words / 2 < keys && words * 2 * sizeof(std::uint64_t) <= maxBytes) words *= 2;
+    while (Full(keys, words) && words * 2 * sizeof(std::uint64_t) <= maxBytes) words *= 2;
     if (words > m_slots.size()) Grow(words);
   }
 
  private:
   // 512 words: one page to start with, for the many inputs that hold a few proxies.
   static constexpr unsigned kFirstBits = 9;
+
+  // At most seven keys in ten slots: a probe that misses its home goes on within the
+  // same cache line most of the time, and a list of millions of proxies fits a table
+  // half the size that a half-full one would need.
+  static bool Full(std::size_t keys, std::size_t words) { return keys * 10 > words * 7; }
 
   std::size_t Home(std::uint64_t key) const {
     return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> m_shift);
