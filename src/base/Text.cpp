@@ -130,19 +130,9 @@ bool IsValidUtf8(std::string_view s) {
   const std::size_t n = s.size();
   std::size_t i = 0;
   while (i < n) {
-    // Fast path over ASCII, eight bytes at a time.
-    while (i + 8 <= n) {
-      std::uint64_t word;
-      std::memcpy(&word, p + i, 8);
-      if (word & 0x8080808080808080ull) break;
-      i += 8;
-    }
+    i = FirstNonAscii(s, i, n);
     if (i >= n) break;
     const unsigned char c = p[i];
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
     std::size_t len;
     unsigned char lo = 0x80, hi = 0xBF;
     if (c >= 0xC2 && c <= 0xDF)
@@ -284,13 +274,8 @@ class TwoByteTable {
     const std::size_t n = text.size();
     std::size_t i = 0;
     while (i < n) {
-      // ASCII is copied as it stands, eight bytes at a time.
-      std::size_t j = i;
-      for (std::uint64_t w; j + 8 <= n; j += 8) {
-        std::memcpy(&w, s + j, 8);
-        if (w & 0x8080808080808080ULL) break;
-      }
-      while (j < n && s[j] < 0x80) ++j;
+      // ASCII is copied as it stands.
+      const std::size_t j = FirstNonAscii(text, i, n);
       out.append(text.data() + i, j - i);
       i = j;
       // Then the two-byte characters up to the next ASCII byte.

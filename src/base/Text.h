@@ -83,6 +83,20 @@ inline std::size_t Utf8CharLength(std::string_view s, std::size_t i) {
 // character.
 std::string_view CutToLegacyWidth(std::string_view s, std::size_t maxWidth);
 
+// The first byte at or after pos (before to) that is not ASCII, or to. Eight bytes at
+// a time: text is mostly ASCII, and every decoder and check skips it first.
+inline std::size_t FirstNonAscii(std::string_view s, std::size_t pos, std::size_t to) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  for (std::uint64_t word; pos + 8 <= to; pos += 8) {
+    std::memcpy(&word, p + pos, 8);
+    // Little-endian: the lowest set bit is in the first such byte.
+    if (const std::uint64_t high = word & 0x8080808080808080ull; high != 0)
+      return pos + static_cast<std::size_t>(__builtin_ctzll(high) >> 3);
+  }
+  while (pos < to && p[pos] < 0x80) ++pos;
+  return pos;
+}
+
 bool IsValidUtf8(std::string_view s);
 // A line read from a file: returned as is when it is valid UTF-8, otherwise decoded
 // from GB18030 (the superset of the GBK files written by the Windows version). Bytes

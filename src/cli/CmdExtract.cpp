@@ -80,26 +80,6 @@ class InputText {
 
   std::string_view Text() const { return m_text; }
 
-  // Whether the text holds one of the end tags that make it markup. A mapped file is
-  // searched in blocks read with pread: a page of the mapping costs this virtual
-  // machine more to touch the first time than to copy, and a text without an end tag
-  // (a plain list) is searched to its end.
-  bool HasMarkupEndTag() const {
-    if (m_fd < 0) return qb::HasMarkupEndTag(m_text);
-    // A tag ("</" and at most five letters and ">") that straddles two blocks is found
-    // whole in the second, which begins that much before the first ends.
-    constexpr std::size_t kBlock = std::size_t{1} << 20, kOverlap = 7;
-    Buffer block;
-    for (std::size_t at = 0; at < m_text.size(); at += kBlock - kOverlap) {
-      const std::size_t length = std::min(kBlock, m_text.size() - at);
-      const std::string_view bytes = Read(at, length, block);
-      if (bytes.size() != length) return qb::HasMarkupEndTag(m_text.substr(at));
-      if (qb::HasMarkupEndTag(bytes)) return true;
-      if (at + length == m_text.size()) break;
-    }
-    return false;
-  }
-
   // Text()[offset, offset + length) read into buffer, which is grown as needed; an
   // empty view when the text is not a file's or the read comes up short (the caller
   // then reads the text itself).
@@ -123,6 +103,26 @@ class InputText {
       done += static_cast<std::size_t>(n);
     }
     return {buffer.bytes.get(), length};
+  }
+
+  // Whether the text holds one of the end tags that make it markup. A mapped file is
+  // searched in blocks read with pread: a page of the mapping costs this virtual
+  // machine more to touch the first time than to copy, and a text without an end tag
+  // (a plain list) is searched to its end.
+  bool HasMarkupEndTag() const {
+    if (m_fd < 0) return qb::HasMarkupEndTag(m_text);
+    // A tag ("</" and at most five letters and ">") that straddles two blocks is found
+    // whole in the second, which begins that much before the first ends.
+    constexpr std::size_t kBlock = std::size_t{1} << 20, kOverlap = 7;
+    Buffer block;
+    for (std::size_t at = 0; at < m_text.size(); at += kBlock - kOverlap) {
+      const std::size_t length = std::min(kBlock, m_text.size() - at);
+      const std::string_view bytes = Read(at, length, block);
+      if (bytes.size() != length) return qb::HasMarkupEndTag(m_text.substr(at));
+      if (qb::HasMarkupEndTag(bytes)) return true;
+      if (at + length == m_text.size()) break;
+    }
+    return false;
   }
 
   // The text before offset will not be read again soon: a mapped file's pages there

@@ -1,7 +1,6 @@
 #include "proxy/PastedText.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <cstring>
 
 #include "base/Text.h"
@@ -28,19 +27,6 @@ std::size_t LineStartBefore(std::string_view raw, std::size_t pos) {
   return pos;
 }
 
-// The first byte at or after pos (before to) that is not ASCII, or to.
-std::size_t FirstNonAscii(std::string_view raw, std::size_t pos, std::size_t to) {
-  const auto* p = reinterpret_cast<const unsigned char*>(raw.data());
-  for (std::uint64_t word; pos + 8 <= to; pos += 8) {
-    std::memcpy(&word, p + pos, 8);
-    // Little-endian: the lowest set bit is in the first such byte.
-    if (const std::uint64_t high = word & 0x8080808080808080ull; high != 0)
-      return pos + static_cast<std::size_t>(__builtin_ctzll(high) >> 3);
-  }
-  while (pos < to && p[pos] < 0x80) ++pos;
-  return pos;
-}
-
 }  // namespace
 
 void AppendPastedText(std::string_view raw, std::size_t from, std::size_t to, std::string& out) {
@@ -62,7 +48,7 @@ void AppendPastedText(std::string_view raw, std::size_t from, std::size_t to, st
   };
   std::size_t pos = from;  // raw before pos is in out
   while (pos < to) {
-    const std::size_t other = FirstNonAscii(raw, pos, to);
+    const std::size_t other = qb::FirstNonAscii(raw, pos, to);
     if (other == to) break;
     std::size_t end = lineEnd(other);
     // Whether to decode is a matter of the whole line, also when only its end is
@@ -76,7 +62,7 @@ void AppendPastedText(std::string_view raw, std::size_t from, std::size_t to, st
     }
     out.append(raw.substr(pos, other - pos));
     while (end < to) {
-      const std::size_t next = FirstNonAscii(raw, end, to);
+      const std::size_t next = qb::FirstNonAscii(raw, end, to);
       if (next == to) {
         end = to;
         break;
