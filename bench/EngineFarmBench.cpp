@@ -175,7 +175,6 @@ int RunEngine(int proxies, int checks, int refusePct, int silentPct, int connect
   }
   const int fit = FitOpenFileLimit(checks);
   CVerifyControl control(list, settings);
-  control.SetSaveDir(std::nullopt);
   control.SetEngineChecks(fit);
   QEventLoop loop;
   QObject::connect(&control, &CVerifyControl::RunEnded, &loop, &QEventLoop::quit);

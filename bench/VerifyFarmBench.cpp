@@ -135,7 +135,6 @@ void BM_VerifyFarm(benchmark::State& state) {
     std::optional<CHistoryRecorder> recorder;
     if (history) recorder.emplace(*history);
     CVerifyControl control(list, settings);
-    control.SetSaveDir(std::nullopt);
     if (recorder) control.SetHistory(&*recorder);
     QEventLoop loop;
     QObject::connect(&control, &CVerifyControl::RunEnded, &loop, &QEventLoop::quit);

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "base/Files.h"
+#include "datadir/DataDir.h"
 #include "proxy/FileImport.h"
 #include "proxy/ProxyExtractor.h"
 #include "proxy/ProxyListFile.h"
@@ -84,11 +85,13 @@ void BM_ImportFile(benchmark::State& state) {
   int found = 0;
   int rows = 0;
   for (auto _ : state) {
-    auto model = std::make_unique<CProxyListModel>();
-    found = ImportProxyFile(*model, g_path, false, dir).found;
-    rows = model->RowCount();
+    auto data = qb::DataDir::Open(dir, qb::DataDir::Access::Read);
+    ImportResult imported = ImportProxyFile(data->List(), g_path, false);
+    found = imported.found;
+    if (found > 0 && !data->SaveList(imported.credentials)) state.SkipWithError("save failed");
+    rows = data->List().RowCount();
     state.PauseTiming();
-    model.reset();
+    data.reset();
     state.ResumeTiming();
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * g_bytes));
@@ -149,11 +152,11 @@ void BM_ImportFileAmbiguous(benchmark::State& state) {
 // The save of Proxies.pro after the import, alone.
 void BM_SaveAfterImport(benchmark::State& state) {
   QTemporaryDir dataDir;
-  const std::string dir = dataDir.path().toStdString() + "/";
-  CProxyListModel model;
+  const auto data = qb::DataDir::Open(dataDir.path().toStdString() + "/", qb::DataDir::Access::Read);
+  CProxyListModel& model = data->List();
   AddProxiesFromFile(model, g_path, false, 1).value();
   for (auto _ : state) {
-    if (!SaveProxyList(model, dir)) state.SkipWithError("save failed");
+    if (!data->SaveList()) state.SkipWithError("save failed");
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * g_bytes));
   state.counters["rows"] = model.RowCount();
@@ -229,16 +232,20 @@ int ImportOnce(const std::string& dataDir) {
   auto ms = [](Clock::time_point a, Clock::time_point b) {
     return std::chrono::duration<double, std::milli>(b - a).count();
   };
-  CProxyListModel model;
+  const auto data = qb::DataDir::Open(dataDir, qb::DataDir::Access::Read);
+  CProxyListModel& model = data->List();
   const auto t0 = Clock::now();
-  const int found = ImportProxyFile(model, g_path, false, dataDir).found;
+  // As the window imports: the rows, then the list saved with their log-ons.
+  const ImportResult imported = ImportProxyFile(model, g_path, false);
+  const int found = imported.found;
+  if (found > 0) (void)data->SaveList(imported.credentials);
   const auto t1 = Clock::now();
   if (found <= 0) {
     std::fprintf(stderr, "the import found nothing\n");
     return 2;
   }
   const auto t2 = Clock::now();
-  SaveProxyList(model, dataDir);  // the save again, alone, for the split below
+  (void)data->SaveList();  // the save again, alone, for the split below
   const auto t3 = Clock::now();
   std::printf("%.3f %.3f %d\n", ms(t0, t1), ms(t2, t3), model.RowCount());
   return 0;

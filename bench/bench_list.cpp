@@ -24,6 +24,7 @@
 
 #include "base/Files.h"
 #include "base/Prompt.h"
+#include "datadir/DataDir.h"
 #include "proxy/ProxyListFile.h"
 #include "proxy/ProxyListModel.h"
 
@@ -92,9 +93,10 @@ int Load(const std::string& dir, int expected) {
   std::printf("allocator before: %.1f MiB in use, %.1f MiB mapped\n", m0.uordblks / 1048576.0,
               m0.hblkhd / 1048576.0);
   const std::size_t before = StatusBytes("VmRSS");
-  CProxyListModel list;
+  auto data = qb::DataDir::Open(dir, qb::DataDir::Access::Read);
+  CProxyListModel& list = data->List();
   const auto t = std::chrono::steady_clock::now();
-  const bool ok = LoadProxyList(list, dir).ok();
+  const bool ok = data->LoadList().ok();
   const double seconds = Seconds(t);
   const std::size_t after = StatusBytes("VmRSS");
   const double rows = list.RowCount() > 0 ? list.RowCount() : 1;
@@ -105,9 +107,16 @@ int Load(const std::string& dir, int expected) {
   // The loaded rows saved again must give the very same file.
   QTemporaryDir again;
   const std::string againDir = again.path().toStdString() + "/";
-  const bool resaved = SaveProxyList(list, againDir).ok();
-  const auto first = qb::ReadWholeFile(qb::JoinPath(dir, kProxyListFileName));
-  const auto second = resaved ? qb::ReadWholeFile(qb::JoinPath(againDir, kProxyListFileName)) : std::nullopt;
+  const bool resaved = qb::WriteFileAtomically(qb::JoinPath(againDir, "Proxies.pro"), [&] {
+    std::string text;
+    qb::WriteListFile(list, [&](std::string_view piece) {
+      text.append(piece);
+      return true;
+    });
+    return text;
+  }());
+  const auto first = qb::ReadWholeFile(qb::JoinPath(dir, "Proxies.pro"));
+  const auto second = resaved ? qb::ReadWholeFile(qb::JoinPath(againDir, "Proxies.pro")) : std::nullopt;
   const bool same = first && second && *first == *second;
   std::printf("saved again    %s\n",
               same ? "byte for byte the file loaded" : "DIFFERENT from the file loaded");
@@ -136,7 +145,8 @@ int main(int argc, char** argv) {
 
   LineMaker maker;
   const std::size_t residentBefore = StatusBytes("VmRSS");
-  auto* list = new CProxyListModel;
+  auto* data = qb::DataDir::Open(dir, qb::DataDir::Access::Read).release();
+  CProxyListModel* list = &data->List();
   double addSeconds = 0;
   {
     CProxyListModel::BulkAppend bulk(*list);
@@ -155,7 +165,7 @@ int main(int argc, char** argv) {
               static_cast<double>(residentAfter - residentBefore) / (added > 0 ? added : 1));
 
   auto t = std::chrono::steady_clock::now();
-  const bool saved = SaveProxyList(*list, dir).ok();
+  const bool saved = data->SaveList().ok();
   std::printf("SaveProxyList  %.3f s%s\n", Seconds(t), saved ? "" : "  FAILED");
 
   for (int column : {CProxyListModel::ColTimeStatus, CProxyListModel::ColAddr, CProxyListModel::ColRemark}) {
@@ -163,7 +173,7 @@ int main(int argc, char** argv) {
     list->SortRows(column, true);
     std::printf("sort column %d  %.3f s\n", column, Seconds(t));
   }
-  delete list;
+  delete data;
 
   // The load in a fresh process.
   std::fflush(stdout);

@@ -28,6 +28,7 @@
 #include "app/MainDlg.h"
 #include "base/Files.h"
 #include "base/Prompt.h"
+#include "datadir/DataDir.h"
 #include "proxy/ProxyListModel.h"
 #include "sysproxy/RecordingProxyPlatform.h"
 #include "ui/Resources.h"
@@ -106,24 +107,40 @@ std::string PasteText(std::size_t targetBytes, int proxyEvery, unsigned seed) {
   return out;
 }
 
-struct DataDir {
+struct BenchDir {
   QTemporaryDir tmp;
   std::string path = tmp.path().toStdString() + "/";
-  DataDir() {
+  BenchDir() {
     qb::WriteFileAtomically(path + "Setting.dat",
                             "local@http://127.0.0.1:9/feature.html%Feature$1\r\n"
                             "m_bMinimize=0\r\nm_bAutoRun=0\r\nm_bAutoTimingVerify=0\r\n");
   }
 };
 
-std::unique_ptr<CMainDlg> OpenWindow(const DataDir& dir) {
+// The window over its directory, as the program opens them: the directory outlives
+// the window.
+struct BenchWindow {
+  std::unique_ptr<qb::DataDir> dir;
+  std::unique_ptr<CMainDlg> dlg;
+  CMainDlg* operator->() const { return dlg.get(); }
+  CMainDlg* get() const { return dlg.get(); }
+  void reset() {
+    dlg.reset();
+    dir.reset();
+  }
+};
+
+BenchWindow OpenWindow(const BenchDir& dir) {
   MainDlgOptions o;
-  o.dataDir = dir.path;
-  o.favoritesIni = dir.path + "bench.INI";
   o.platform = std::make_unique<CRecordingProxyPlatform>();
   o.applyAutoRun = false;
   o.forceNoTray = true;
-  return std::make_unique<CMainDlg>(std::move(o));
+  qb::DataDir::OpenOptions options;
+  options.favoritesProfile = dir.path + "bench.INI";
+  BenchWindow w;
+  w.dir = qb::DataDir::Open(dir.path, qb::DataDir::Access::Write, nullptr, options);
+  w.dlg = std::make_unique<CMainDlg>(*w.dir, std::move(o));
+  return w;
 }
 
 // Until the window is on screen and has painted everything once.
@@ -197,7 +214,7 @@ int main(int argc, char** argv) {
   // --- Start-up with a long list: construct the window (settings, list file, favourites,
   // sources) and show it until it has painted.
   {
-    DataDir dir;
+    BenchDir dir;
     qb::WriteFileAtomically(dir.path + "Proxies.pro", ProxyFileText(startupRows, 1));
     char what[96];
     std::snprintf(what, sizeof what, "start-up, %d rows, until shown", startupRows);
@@ -207,21 +224,22 @@ int main(int argc, char** argv) {
       dlg->show();
       WaitShownAndPainted(dlg.get());
       const double s = Seconds(t);
-      if (dlg->List().RowCount() != startupRows) std::printf("  rows loaded: %d\n", dlg->List().RowCount());
+      if (dlg->Dir().List().RowCount() != startupRows)
+        std::printf("  rows loaded: %d\n", dlg->Dir().List().RowCount());
       return s;
     });
   }
 
   // --- A million rows: start-up, header-click sorts, select all and scrolling.
   {
-    DataDir dir;
+    BenchDir dir;
     qb::WriteFileAtomically(dir.path + "Proxies.pro", ProxyFileText(bigRows, 2));
     auto t = Clock::now();
     auto dlg = OpenWindow(dir);
     dlg->show();
     WaitShownAndPainted(dlg.get());
     char what[96];
-    std::snprintf(what, sizeof what, "start-up, %d rows, until shown", dlg->List().RowCount());
+    std::snprintf(what, sizeof what, "start-up, %d rows, until shown", dlg->Dir().List().RowCount());
     std::printf("%-52s %7.3f s\n", what, Seconds(t));
 
     CSortListCtrl* view = dlg->ListView();
@@ -245,22 +263,22 @@ int main(int argc, char** argv) {
     auto sortWithSelection = [&](const char* label, int column) {
       std::snprintf(what, sizeof what, "header click, %s, %s", kColumn[column], label);
       Report(what, 1.5, 1, [&] {
-        const int selected = dlg->List().SelectedCount();
+        const int selected = dlg->Dir().List().SelectedCount();
         const auto t0 = Clock::now();
         ClickHeader(view, column);
         Settle(dlg.get());
         const double s = Seconds(t0);
-        if (dlg->List().SelectedCount() != selected) std::printf("  the sort changed the selection!\n");
+        if (dlg->Dir().List().SelectedCount() != selected) std::printf("  the sort changed the selection!\n");
         return s;
       });
     };
     dlg->OnSelectAll();
     Settle(dlg.get());
     sortWithSelection("every row selected", 3);
-    dlg->List().selectionModel()->clearSelection();
-    const int rowCount = dlg->List().RowCount();
-    dlg->List().selectionModel()->select(
-        QItemSelection(dlg->List().index(rowCount / 2, 0), dlg->List().index(rowCount - 1, 4)),
+    dlg->Dir().List().selectionModel()->clearSelection();
+    const int rowCount = dlg->Dir().List().RowCount();
+    dlg->Dir().List().selectionModel()->select(
+        QItemSelection(dlg->Dir().List().index(rowCount / 2, 0), dlg->Dir().List().index(rowCount - 1, 4)),
         QItemSelectionModel::Select);
     Settle(dlg.get());
     sortWithSelection("last half selected as a block", 1);
@@ -269,7 +287,7 @@ int main(int argc, char** argv) {
     // Every visible cell asks the selection model, which looks through its ranges one
     // by one: a scattered selection makes each repaint cost its number of ranges.
     std::snprintf(what, sizeof what, "page step + repaint, %d scattered ranges",
-                  static_cast<int>(dlg->List().selectionModel()->selection().size()));
+                  static_cast<int>(dlg->Dir().List().selectionModel()->selection().size()));
     Report(what, 0, repeat, [&] {
       QScrollBar* bar = view->verticalScrollBar();
       const auto t0 = Clock::now();
@@ -278,10 +296,10 @@ int main(int argc, char** argv) {
       view->viewport()->repaint();
       return Seconds(t0);
     });
-    dlg->List().selectionModel()->clearSelection();
+    dlg->Dir().List().selectionModel()->clearSelection();
 
     Report("select all (command) + repaint", 0, repeat, [&] {
-      dlg->List().selectionModel()->clearSelection();
+      dlg->Dir().List().selectionModel()->clearSelection();
       Settle(dlg.get());
       const auto t0 = Clock::now();
       dlg->OnSelectAll();
@@ -289,7 +307,7 @@ int main(int argc, char** argv) {
       return Seconds(t0);
     });
     Report("Ctrl+A in the view + repaint", 0, repeat, [&] {
-      dlg->List().selectionModel()->clearSelection();
+      dlg->Dir().List().selectionModel()->clearSelection();
       Settle(dlg.get());
       const auto t0 = Clock::now();
       view->selectAll();
@@ -318,7 +336,7 @@ int main(int argc, char** argv) {
     });
     Report("click one row near the end (select + status line)", 0, repeat, [&] {
       const auto t0 = Clock::now();
-      const QModelIndex i = dlg->List().index(dlg->List().RowCount() - 3, 1);
+      const QModelIndex i = dlg->Dir().List().index(dlg->Dir().List().RowCount() - 3, 1);
       view->selectionModel()->setCurrentIndex(
           i, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
       Settle(dlg.get());
@@ -346,7 +364,7 @@ int main(int argc, char** argv) {
                   every == 1 ? "every line" : "every 8th line");
     int rows = 0;
     Report(what, 2.0, repeat, [&] {
-      DataDir dir;
+      BenchDir dir;
       auto dlg = OpenWindow(dir);
       dlg->show();
       WaitShownAndPainted(dlg.get());
@@ -355,7 +373,7 @@ int main(int argc, char** argv) {
       paste->click();
       Settle(dlg.get());
       const double s = Seconds(t0);
-      rows = dlg->List().RowCount();
+      rows = dlg->Dir().List().RowCount();
       return s;
     });
     std::printf("  %d rows added\n", rows);

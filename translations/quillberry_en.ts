@@ -1,184 +1,184 @@
 <?xml version="1.0" encoding="utf-8"?>
 <!DOCTYPE TS>
 <TS version="2.1" language="en" sourcelanguage="zh_CN">
-    <context>
-        <name>Quillberry</name>
-        <message>
-            <source>验证全部</source>
-            <translation>Verify all</translation>
-        </message>
-        <message>
-            <source>验证选定</source>
-            <translation>Verify selected</translation>
-        </message>
-        <message>
-            <source>设为IE代理</source>
-            <translation>Set as proxy</translation>
-        </message>
-        <message>
-            <source>取消IE代理</source>
-            <translation>Cancel proxy</translation>
-        </message>
-        <message>
-            <source>添加代理</source>
-            <translation>Add proxy</translation>
-        </message>
-        <message>
-            <source>修改选定</source>
-            <translation>Edit selected</translation>
-        </message>
-        <message>
-            <source>删除</source>
-            <translation>Delete</translation>
-        </message>
-        <message>
-            <source>清理</source>
-            <translation>Clean</translation>
-        </message>
-        <message>
-            <source>导入</source>
-            <translation>Import</translation>
-        </message>
-        <message>
-            <source>粘贴</source>
-            <translation>Paste</translation>
-        </message>
-        <message>
-            <source>导出选定</source>
-            <translation>Export selected</translation>
-        </message>
-        <message>
-            <source>【设置】</source>
-            <translation>[Settings]</translation>
-        </message>
-        <message>
-            <source>▲下载代理资源</source>
-            <translation>▲Download proxies</translation>
-        </message>
-        <message>
-            <source>添加资源</source>
-            <translation>Add source</translation>
-        </message>
-        <message>
-            <source>修改资源</source>
-            <translation>Edit source</translation>
-        </message>
-        <message>
-            <source>删除资源</source>
-            <translation>Delete source</translation>
-        </message>
-        <message>
-            <source>代理列表:</source>
-            <translation>Proxy list:</translation>
-        </message>
-        <message>
-            <source>获取代理网址:</source>
-            <translation>Proxy sources:</translation>
-        </message>
-        <message>
-            <source>菜单：收藏的代理、关于、退出</source>
-            <translation>Menu: favourite proxies, about, exit</translation>
-        </message>
-        <message>
-            <source>验证中...</source>
-            <translation>Verifying...</translation>
-        </message>
-        <message>
-            <source>新增 %1 个，重复 %2 个</source>
-            <translation>%1 added, %2 duplicates</translation>
-        </message>
-        <message>
-            <source>Ostrel代理验证（Quillberry）1.8</source>
-            <translation>Ostrel Proxy Verifier (Quillberry) 1.8</translation>
-        </message>
-        <message>
-            <source>尚有线程在运行，请等现有的线程停止后再退出。
+<context>
+    <name>Quillberry</name>
+    <message>
+        <source>验证全部</source>
+        <translation>Verify all</translation>
+    </message>
+    <message>
+        <source>验证选定</source>
+        <translation>Verify selected</translation>
+    </message>
+    <message>
+        <source>设为IE代理</source>
+        <translation>Set as proxy</translation>
+    </message>
+    <message>
+        <source>取消IE代理</source>
+        <translation>Cancel proxy</translation>
+    </message>
+    <message>
+        <source>添加代理</source>
+        <translation>Add proxy</translation>
+    </message>
+    <message>
+        <source>修改选定</source>
+        <translation>Edit selected</translation>
+    </message>
+    <message>
+        <source>删除</source>
+        <translation>Delete</translation>
+    </message>
+    <message>
+        <source>清理</source>
+        <translation>Clean</translation>
+    </message>
+    <message>
+        <source>导入</source>
+        <translation>Import</translation>
+    </message>
+    <message>
+        <source>粘贴</source>
+        <translation>Paste</translation>
+    </message>
+    <message>
+        <source>导出选定</source>
+        <translation>Export selected</translation>
+    </message>
+    <message>
+        <source>【设置】</source>
+        <translation>[Settings]</translation>
+    </message>
+    <message>
+        <source>▲下载代理资源</source>
+        <translation>▲Download proxies</translation>
+    </message>
+    <message>
+        <source>添加资源</source>
+        <translation>Add source</translation>
+    </message>
+    <message>
+        <source>修改资源</source>
+        <translation>Edit source</translation>
+    </message>
+    <message>
+        <source>删除资源</source>
+        <translation>Delete source</translation>
+    </message>
+    <message>
+        <source>代理列表:</source>
+        <translation>Proxy list:</translation>
+    </message>
+    <message>
+        <source>获取代理网址:</source>
+        <translation>Proxy sources:</translation>
+    </message>
+    <message>
+        <source>菜单：收藏的代理、关于、退出</source>
+        <translation>Menu: favourite proxies, about, exit</translation>
+    </message>
+    <message>
+        <source>验证中...</source>
+        <translation>Verifying...</translation>
+    </message>
+    <message>
+        <source>新增 %1 个，重复 %2 个</source>
+        <translation>%1 added, %2 duplicates</translation>
+    </message>
+    <message>
+        <source>Ostrel代理验证（Quillberry）1.8</source>
+        <translation>Ostrel Proxy Verifier (Quillberry) 1.8</translation>
+    </message>
+    <message>
+        <source>尚有线程在运行，请等现有的线程停止后再退出。
 不再启动新的线程，停止中...</source>
-            <translation>Verification threads are still running; please wait for them to stop before exiting.
+        <translation>Verification threads are still running; please wait for them to stop before exiting.
 No new threads are started; stopping...</translation>
-        </message>
-        <message>
-            <source>退出警告</source>
-            <translation>Exit warning</translation>
-        </message>
-        <message>
-            <source>无法确定数据目录：</source>
-            <translation>Cannot determine the data directory: </translation>
-        </message>
-        <message>
-            <source>数据目录 %1 正在被 %2 写入。
+    </message>
+    <message>
+        <source>退出警告</source>
+        <translation>Exit warning</translation>
+    </message>
+    <message>
+        <source>无法确定数据目录：</source>
+        <translation>Cannot determine the data directory: </translation>
+    </message>
+    <message>
+        <source>数据目录 %1 正在被 %2 写入。
 
 请等它结束后再启动 Quillberry。</source>
-            <translation>The data directory %1 is being written by %2.
+        <translation>The data directory %1 is being written by %2.
 
 Please start Quillberry again when it has finished.</translation>
-        </message>
-        <message>
-            <source>Windows 通信端口初始化失败。</source>
-            <translation>The network library could not be initialised.</translation>
-        </message>
-        <message>
-            <source>Quillberry 已经在运行，它打开的数据目录是：
+    </message>
+    <message>
+        <source>Windows 通信端口初始化失败。</source>
+        <translation>The network library could not be initialised.</translation>
+    </message>
+    <message>
+        <source>Quillberry 已经在运行，它打开的数据目录是：
 %1
 
 这次启动要求的数据目录是：
 %2
 
 请先退出正在运行的程序，再用该目录启动。</source>
-            <translation>Quillberry is already running with the data directory:
+        <translation>Quillberry is already running with the data directory:
 %1
 
 This start asked for the data directory:
 %2
 
 Please exit the running program first, then start it with that directory.</translation>
-        </message>
-        <message>
-            <source>Ostrel代理验证（Quillberry）</source>
-            <translation>Ostrel Proxy Verifier (Quillberry)</translation>
-        </message>
-        <message>
-            <source> 验证中...</source>
-            <translation> verifying...</translation>
-        </message>
-        <message>
-            <source>添加菜单项</source>
-            <translation>Add menu item</translation>
-        </message>
-        <message>
-            <source>请选择常用代理（要打勾）</source>
-            <translation>Choose favourite proxies (tick them)</translation>
-        </message>
-        <message>
-            <source>未验证</source>
-            <translation>Not verified</translation>
-        </message>
-        <message>
-            <source>连接失败</source>
-            <translation>Connection failed</translation>
-        </message>
-        <message>
-            <source>超时</source>
-            <translation>Timed out</translation>
-        </message>
-        <message>
-            <source>不匹配</source>
-            <translation>Mismatch</translation>
-        </message>
-        <message>
-            <source>密码不匹配</source>
-            <translation>Password mismatch</translation>
-        </message>
-        <message>
-            <source>不支持此协议</source>
-            <translation>Protocol not supported</translation>
-        </message>
-        <message>
-            <source>验证异常</source>
-            <translation>Verification error</translation>
-        </message>
-        <message>
-            <source>            从文件中找不到有效代理。
+    </message>
+    <message>
+        <source>Ostrel代理验证（Quillberry）</source>
+        <translation>Ostrel Proxy Verifier (Quillberry)</translation>
+    </message>
+    <message>
+        <source> 验证中...</source>
+        <translation> verifying...</translation>
+    </message>
+    <message>
+        <source>添加菜单项</source>
+        <translation>Add menu item</translation>
+    </message>
+    <message>
+        <source>请选择常用代理（要打勾）</source>
+        <translation>Choose favourite proxies (tick them)</translation>
+    </message>
+    <message>
+        <source>未验证</source>
+        <translation>Not verified</translation>
+    </message>
+    <message>
+        <source>连接失败</source>
+        <translation>Connection failed</translation>
+    </message>
+    <message>
+        <source>超时</source>
+        <translation>Timed out</translation>
+    </message>
+    <message>
+        <source>不匹配</source>
+        <translation>Mismatch</translation>
+    </message>
+    <message>
+        <source>密码不匹配</source>
+        <translation>Password mismatch</translation>
+    </message>
+    <message>
+        <source>不支持此协议</source>
+        <translation>Protocol not supported</translation>
+    </message>
+    <message>
+        <source>验证异常</source>
+        <translation>Verification error</translation>
+    </message>
+    <message>
+        <source>            从文件中找不到有效代理。
 注意，本软件只解析如下的代理格式：
 代理地址:端口@协议类型$时间或状态#备注
 （: @ $ #这四个符号的顺序不能颠倒）
@@ -186,7 +186,7 @@ Please exit the running program first, then start it with that directory.</trans
         61.50.172.138:80@HTTP
         61.50.172.138:80@HTTP$未验证#该代理不太稳定
 其它格式代理，可以启用模糊匹配抓取。</source>
-            <translation>No valid proxy was found in the file.
+        <translation>No valid proxy was found in the file.
 Note: only this proxy format is read:
 address:port@type$time or status#remark
 (the four signs : @ $ # keep this order)
@@ -194,9 +194,9 @@ For example: 61.50.172.138:80
         61.50.172.138:80@HTTP
         61.50.172.138:80@HTTP$未验证#unstable-proxy
 For other formats, turn on fuzzy matching.</translation>
-        </message>
-        <message>
-            <source>          从粘贴板中找不到有效代理。
+    </message>
+    <message>
+        <source>          从粘贴板中找不到有效代理。
 注意，本软件只解析如下的代理格式：
 代理地址:端口@协议类型$时间或状态#备注
 （: @ $ #这四个符号的顺序不能颠倒）
@@ -204,7 +204,7 @@ For other formats, turn on fuzzy matching.</translation>
         61.50.172.138:80@HTTP
         61.50.172.138:80@HTTP$未验证#该代理不太稳定
 其它格式代理，可以启用模糊匹配抓取。</source>
-            <translation>No valid proxy was found on the clipboard.
+        <translation>No valid proxy was found on the clipboard.
 Note: only this proxy format is read:
 address:port@type$time or status#remark
 (the four signs : @ $ # keep this order)
@@ -212,9 +212,9 @@ For example: 61.50.172.138:80
         61.50.172.138:80@HTTP
         61.50.172.138:80@HTTP$未验证#unstable-proxy
 For other formats, turn on fuzzy matching.</translation>
-        </message>
-        <message>
-            <source>下载超时、网页地址不对或找不到有效代理。
+    </message>
+    <message>
+        <source>下载超时、网页地址不对或找不到有效代理。
 注意，本软件只解析如下的代理格式：
 代理地址:端口@协议类型$时间或状态#备注
 （: @ $ #这四个符号的顺序不能颠倒）
@@ -222,7 +222,7 @@ For other formats, turn on fuzzy matching.</translation>
         61.50.172.138:80@HTTP
         61.50.172.138:80@HTTP$未验证#该代理不太稳定
 其它格式代理，可以启用模糊匹配抓取。</source>
-            <translation>The download timed out, the address is wrong, or no valid proxy was found.
+        <translation>The download timed out, the address is wrong, or no valid proxy was found.
 Note: only this proxy format is read:
 address:port@type$time or status#remark
 (the four signs : @ $ # keep this order)
@@ -230,790 +230,774 @@ For example: 61.50.172.138:80
         61.50.172.138:80@HTTP
         61.50.172.138:80@HTTP$未验证#unstable-proxy
 For other formats, turn on fuzzy matching.</translation>
-        </message>
-        <message>
-            <source>导入完毕</source>
-            <translation>Import finished</translation>
-        </message>
-        <message>
-            <source>粘贴完毕</source>
-            <translation>Paste finished</translation>
-        </message>
-        <message>
-            <source>下载异常: </source>
-            <translation>Download failed: </translation>
-        </message>
-        <message>
-            <source>这个代理服务器已经存在列表中</source>
-            <translation>This proxy server is already in the list</translation>
-        </message>
-        <message>
-            <source>输入错误</source>
-            <translation>Input error</translation>
-        </message>
-        <message>
-            <source>代理服务器类型错误。</source>
-            <translation>The proxy type is wrong.</translation>
-        </message>
-        <message>
-            <source>代理服务器地址错误。</source>
-            <translation>The proxy address is wrong.</translation>
-        </message>
-        <message>
-            <source>端口不能小于0，也不能大于65535。</source>
-            <translation>The port must be from 0 to 65535.</translation>
-        </message>
-        <message>
-            <source>备注栏不能有分隔符：:、@、$、#、&lt;、&gt;、Tab和空格。</source>
-            <translation>The note must not contain the separators : @ $ # &lt; &gt;, tabs or blanks.</translation>
-        </message>
-        <message>
-            <source>确实要删除选定的代理吗？删除数据后不能恢复！</source>
-            <translation>Delete the selected proxies? Deleted rows cannot be restored!</translation>
-        </message>
-        <message>
-            <source>删除选定</source>
-            <translation>Delete selected</translation>
-        </message>
-        <message>
-            <source>确实要删除“连接失败”、“不匹配”和“超时”的代理吗？
+    </message>
+    <message>
+        <source>导入完毕</source>
+        <translation>Import finished</translation>
+    </message>
+    <message>
+        <source>粘贴完毕</source>
+        <translation>Paste finished</translation>
+    </message>
+    <message>
+        <source>下载异常: </source>
+        <translation>Download failed: </translation>
+    </message>
+    <message>
+        <source>这个代理服务器已经存在列表中</source>
+        <translation>This proxy server is already in the list</translation>
+    </message>
+    <message>
+        <source>输入错误</source>
+        <translation>Input error</translation>
+    </message>
+    <message>
+        <source>代理服务器类型错误。</source>
+        <translation>The proxy type is wrong.</translation>
+    </message>
+    <message>
+        <source>代理服务器地址错误。</source>
+        <translation>The proxy address is wrong.</translation>
+    </message>
+    <message>
+        <source>端口不能小于0，也不能大于65535。</source>
+        <translation>The port must be from 0 to 65535.</translation>
+    </message>
+    <message>
+        <source>备注栏不能有分隔符：:、@、$、#、&lt;、&gt;、Tab和空格。</source>
+        <translation>The note must not contain the separators : @ $ # &lt; &gt;, tabs or blanks.</translation>
+    </message>
+    <message>
+        <source>确实要删除选定的代理吗？删除数据后不能恢复！</source>
+        <translation>Delete the selected proxies? Deleted rows cannot be restored!</translation>
+    </message>
+    <message>
+        <source>删除选定</source>
+        <translation>Delete selected</translation>
+    </message>
+    <message>
+        <source>确实要删除“连接失败”、“不匹配”和“超时”的代理吗？
 删除数据后不能恢复！有些代理过段时间可能还可以用。</source>
-            <translation>Delete the proxies marked "Connection failed", "Mismatch" and "Timed out"?
+        <translation>Delete the proxies marked &quot;Connection failed&quot;, &quot;Mismatch&quot; and &quot;Timed out&quot;?
 Deleted rows cannot be restored! Some proxies may work again later.</translation>
-        </message>
-        <message>
-            <source>打开文件失败！</source>
-            <translation>Could not open the file!</translation>
-        </message>
-        <message>
-            <source>导入列表</source>
-            <translation>Import list</translation>
-        </message>
-        <message>
-            <source>存盘</source>
-            <translation>Save</translation>
-        </message>
-        <message>
-            <source>没有选择代理！可以用Shift/Ctrl键 + 鼠标左键一次选择多个代理。</source>
-            <translation>No proxy is selected! Shift/Ctrl + left click selects several proxies at once.</translation>
-        </message>
-        <message>
-            <source>[常用]类型</source>
-            <translation>[Fav] Type</translation>
-        </message>
-        <message>
-            <source>服务器地址</source>
-            <translation>Server address</translation>
-        </message>
-        <message>
-            <source>端口    </source>
-            <translation>Port    </translation>
-        </message>
-        <message>
-            <source>时间(s)/状态    </source>
-            <translation>Time (s)/Status    </translation>
-        </message>
-        <message>
-            <source>－备注－</source>
-            <translation>– Note –</translation>
-        </message>
-        <message>
-            <source>没有验证资源，将自动装载缺省设置。</source>
-            <translation>There are no verification resources; the default ones are loaded.</translation>
-        </message>
-        <message>
-            <source>验证资源错误</source>
-            <translation>Verification resource error</translation>
-        </message>
-        <message>
-            <source>验证资源名称不能为空。</source>
-            <translation>The resource name must not be empty.</translation>
-        </message>
-        <message>
-            <source>验证资源名称不能含有字符@和%。</source>
-            <translation>The resource name must not contain @ or %.</translation>
-        </message>
-        <message>
-            <source>验证资源网址不能为空。</source>
-            <translation>The resource address must not be empty.</translation>
-        </message>
-        <message>
-            <source>请添加协议头http://或ftp://。</source>
-            <translation>Please begin the address with http:// or ftp://.</translation>
-        </message>
-        <message>
-            <source>验证特征串不能为空。</source>
-            <translation>The feature string must not be empty.</translation>
-        </message>
-        <message>
-            <source>[验证]资源名称</source>
-            <translation>[Use] Resource name</translation>
-        </message>
-        <message>
-            <source>验证资源网址</source>
-            <translation>Resource address</translation>
-        </message>
-        <message>
-            <source>特征字符串</source>
-            <translation>Feature string</translation>
-        </message>
-        <message>
-            <source>已经存在该验证资源网址。</source>
-            <translation>This resource address is already in the list.</translation>
-        </message>
-        <message>
-            <source>验证资源重复</source>
-            <translation>Duplicate resource</translation>
-        </message>
-        <message>
-            <source>确实要删除选定的验证资源吗？</source>
-            <translation>Delete the selected verification resources?</translation>
-        </message>
-        <message>
-            <source>验证资源</source>
-            <translation>Verification resources</translation>
-        </message>
-        <message>
-            <source>没有验证资源要存盘。</source>
-            <translation>There are no verification resources to save.</translation>
-        </message>
-        <message>
-            <source>名称</source>
-            <translation>Name</translation>
-        </message>
-        <message>
-            <source>网页地址</source>
-            <translation>Page address</translation>
-        </message>
-        <message>
-            <source>确实要删除选定的资源吗？</source>
-            <translation>Delete the selected sources?</translation>
-        </message>
-        <message>
-            <source>名称不能为空或含空格符。</source>
-            <translation>The name must not be empty or contain blanks.</translation>
-        </message>
-        <message>
-            <source>网页地址不能为空或含空格符。</source>
-            <translation>The page address must not be empty or contain blanks.</translation>
-        </message>
-        <message>
-            <source>网页超过了下载的大小上限，只读取了上限以内的完整行。</source>
-            <translation>The page is larger than the download limit; only the whole lines within the limit were read.</translation>
-        </message>
-        <message>
-            <source>网页中的代理超过了每个网页 %d 个的上限，只添加了前 %d 个。</source>
-            <translation>The page holds more proxies than the limit of %d per page; only the first %d were added.</translation>
-        </message>
-        <message>
-            <source>下载资源</source>
-            <translation>Download sources</translation>
-        </message>
-        <message>
-            <source>没有下载资源，请先添加。</source>
-            <translation>There are no proxy sources; please add one first.</translation>
-        </message>
-        <message>
-            <source>没有选择下载资源，请打勾。</source>
-            <translation>No proxy source is chosen; please tick one.</translation>
-        </message>
-        <message>
-            <source>网页被截断: </source>
-            <translation>Page cut: </translation>
-        </message>
-        <message>
-            <source>获取IE代理</source>
-            <translation>Read system proxy</translation>
-        </message>
-        <message>
-            <source>创建自动代理脚本失败！</source>
-            <translation>Could not create the proxy auto-config script!</translation>
-        </message>
-        <message>
-            <source>创建</source>
-            <translation>Create</translation>
-        </message>
-        <message>
-            <source>打开用户自定义代理自动配置模板失败！</source>
-            <translation>Could not open the custom proxy auto-config template!</translation>
-        </message>
-        <message>
-            <source>编辑</source>
-            <translation>Edit</translation>
-        </message>
-        <message>
-            <source>设置代理失败！</source>
-            <translation>Could not set the proxy!</translation>
-        </message>
-        <message>
-            <source>错误</source>
-            <translation>Error</translation>
-        </message>
-        <message>
-            <source>桌面没有保存该设置：没有会话总线或设置服务保存它。</source>
-            <translation>The desktop did not keep the setting: no session bus or settings service stores it.</translation>
-        </message>
-        <message>
-            <source>代理在直接设置方式下没有对应的桌面代理设置条目，代理设置未作更改。</source>
-            <translation> proxies have no desktop proxy setting in the direct mode; the proxy setting was not changed.</translation>
-        </message>
-        <message>
-            <source>Quillberry 开发组 出品</source>
-            <translation>Made by the Quillberry developers</translation>
-        </message>
-        <message>
-            <source>每一个代理，都要亲自验过；
+    </message>
+    <message>
+        <source>打开文件失败！</source>
+        <translation>Could not open the file!</translation>
+    </message>
+    <message>
+        <source>导入列表</source>
+        <translation>Import list</translation>
+    </message>
+    <message>
+        <source>存盘</source>
+        <translation>Save</translation>
+    </message>
+    <message>
+        <source>没有选择代理！可以用Shift/Ctrl键 + 鼠标左键一次选择多个代理。</source>
+        <translation>No proxy is selected! Shift/Ctrl + left click selects several proxies at once.</translation>
+    </message>
+    <message>
+        <source>[常用]类型</source>
+        <translation>[Fav] Type</translation>
+    </message>
+    <message>
+        <source>服务器地址</source>
+        <translation>Server address</translation>
+    </message>
+    <message>
+        <source>端口    </source>
+        <translation>Port    </translation>
+    </message>
+    <message>
+        <source>时间(s)/状态    </source>
+        <translation>Time (s)/Status    </translation>
+    </message>
+    <message>
+        <source>－备注－</source>
+        <translation>– Note –</translation>
+    </message>
+    <message>
+        <source>没有验证资源，将自动装载缺省设置。</source>
+        <translation>There are no verification resources; the default ones are loaded.</translation>
+    </message>
+    <message>
+        <source>验证资源错误</source>
+        <translation>Verification resource error</translation>
+    </message>
+    <message>
+        <source>验证资源名称不能为空。</source>
+        <translation>The resource name must not be empty.</translation>
+    </message>
+    <message>
+        <source>验证资源名称不能含有字符@和%。</source>
+        <translation>The resource name must not contain @ or %.</translation>
+    </message>
+    <message>
+        <source>验证资源网址不能为空。</source>
+        <translation>The resource address must not be empty.</translation>
+    </message>
+    <message>
+        <source>请添加协议头http://或ftp://。</source>
+        <translation>Please begin the address with http:// or ftp://.</translation>
+    </message>
+    <message>
+        <source>验证特征串不能为空。</source>
+        <translation>The feature string must not be empty.</translation>
+    </message>
+    <message>
+        <source>[验证]资源名称</source>
+        <translation>[Use] Resource name</translation>
+    </message>
+    <message>
+        <source>验证资源网址</source>
+        <translation>Resource address</translation>
+    </message>
+    <message>
+        <source>特征字符串</source>
+        <translation>Feature string</translation>
+    </message>
+    <message>
+        <source>已经存在该验证资源网址。</source>
+        <translation>This resource address is already in the list.</translation>
+    </message>
+    <message>
+        <source>验证资源重复</source>
+        <translation>Duplicate resource</translation>
+    </message>
+    <message>
+        <source>确实要删除选定的验证资源吗？</source>
+        <translation>Delete the selected verification resources?</translation>
+    </message>
+    <message>
+        <source>验证资源</source>
+        <translation>Verification resources</translation>
+    </message>
+    <message>
+        <source>没有验证资源要存盘。</source>
+        <translation>There are no verification resources to save.</translation>
+    </message>
+    <message>
+        <source>名称</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>网页地址</source>
+        <translation>Page address</translation>
+    </message>
+    <message>
+        <source>确实要删除选定的资源吗？</source>
+        <translation>Delete the selected sources?</translation>
+    </message>
+    <message>
+        <source>名称不能为空或含空格符。</source>
+        <translation>The name must not be empty or contain blanks.</translation>
+    </message>
+    <message>
+        <source>网页地址不能为空或含空格符。</source>
+        <translation>The page address must not be empty or contain blanks.</translation>
+    </message>
+    <message>
+        <source>网页超过了下载的大小上限，只读取了上限以内的完整行。</source>
+        <translation>The page is larger than the download limit; only the whole lines within the limit were read.</translation>
+    </message>
+    <message>
+        <source>网页中的代理超过了每个网页 %d 个的上限，只添加了前 %d 个。</source>
+        <translation>The page holds more proxies than the limit of %d per page; only the first %d were added.</translation>
+    </message>
+    <message>
+        <source>下载资源</source>
+        <translation>Download sources</translation>
+    </message>
+    <message>
+        <source>没有下载资源，请先添加。</source>
+        <translation>There are no proxy sources; please add one first.</translation>
+    </message>
+    <message>
+        <source>没有选择下载资源，请打勾。</source>
+        <translation>No proxy source is chosen; please tick one.</translation>
+    </message>
+    <message>
+        <source>网页被截断: </source>
+        <translation>Page cut: </translation>
+    </message>
+    <message>
+        <source>获取IE代理</source>
+        <translation>Read system proxy</translation>
+    </message>
+    <message>
+        <source>创建自动代理脚本失败！</source>
+        <translation>Could not create the proxy auto-config script!</translation>
+    </message>
+    <message>
+        <source>创建</source>
+        <translation>Create</translation>
+    </message>
+    <message>
+        <source>打开用户自定义代理自动配置模板失败！</source>
+        <translation>Could not open the custom proxy auto-config template!</translation>
+    </message>
+    <message>
+        <source>编辑</source>
+        <translation>Edit</translation>
+    </message>
+    <message>
+        <source>设置代理失败！</source>
+        <translation>Could not set the proxy!</translation>
+    </message>
+    <message>
+        <source>错误</source>
+        <translation>Error</translation>
+    </message>
+    <message>
+        <source>桌面没有保存该设置：没有会话总线或设置服务保存它。</source>
+        <translation>The desktop did not keep the setting: no session bus or settings service stores it.</translation>
+    </message>
+    <message>
+        <source>代理在直接设置方式下没有对应的桌面代理设置条目，代理设置未作更改。</source>
+        <translation> proxies have no desktop proxy setting in the direct mode; the proxy setting was not changed.</translation>
+    </message>
+    <message>
+        <source>Quillberry 开发组 出品</source>
+        <translation>Made by the Quillberry developers</translation>
+    </message>
+    <message>
+        <source>每一个代理，都要亲自验过；
 每一次切换，只需轻点两下。</source>
-            <translation>Every proxy verified by hand;
+        <translation>Every proxy verified by hand;
 every switch just two clicks away.</translation>
-        </message>
-        <message>
-            <source>Ostrel代理验证（Quillberry） 1.8版(Build: 20050312)
+    </message>
+    <message>
+        <source>Ostrel代理验证（Quillberry） 1.8版(Build: 20050312)
 © Quillberry 开发组，保留所有权利。</source>
-            <translation>Ostrel Proxy Verifier (Quillberry) version 1.8 (Build: 20050312)
+        <translation>Ostrel Proxy Verifier (Quillberry) version 1.8 (Build: 20050312)
 © The Quillberry developers. All rights reserved.</translation>
-        </message>
-        <message>
-            <source>关于 Ostrel代理验证（Quillberry）</source>
-            <translation>About Ostrel Proxy Verifier (Quillberry)</translation>
-        </message>
-        <message>
-            <source>确定</source>
-            <translation>OK</translation>
-        </message>
-        <message>
-            <source>打开设置文件失败！</source>
-            <translation>Could not open the settings file!</translation>
-        </message>
-        <message>
-            <source>初始化</source>
-            <translation>Start-up</translation>
-        </message>
-        <message>
-            <source>该代理上次验证失败，仍然设为系统代理吗？</source>
-            <translation>This proxy failed its last verification. Make it the system proxy anyway?</translation>
-        </message>
-        <message>
-            <source>Quillberry 开发组</source>
-            <translation>The Quillberry developers</translation>
-        </message>
-        <message>
-            <source>帮助（%1）</source>
-            <translation>Help (%1)</translation>
-        </message>
-        <message>
-            <source>在代理列表中点击鼠标右键</source>
-            <translation>Right click in the proxy list</translation>
-        </message>
-        <message>
-            <source>复制代理 (&amp;C) </source>
-            <translation>&amp;Copy proxy </translation>
-        </message>
-        <message>
-            <source>设为IE代理 (&amp;S) </source>
-            <translation>&amp;Set as system proxy </translation>
-        </message>
-        <message>
-            <source>验证选定 (&amp;V) </source>
-            <translation>&amp;Verify selected </translation>
-        </message>
-        <message>
-            <source>修改选定 (&amp;M) </source>
-            <translation>&amp;Edit selected </translation>
-        </message>
-        <message>
-            <source>删除选定 (&amp;D) </source>
-            <translation>&amp;Delete selected </translation>
-        </message>
-        <message>
-            <source>全选 (&amp;A)</source>
-            <translation>Select &amp;all</translation>
-        </message>
-        <message>
-            <source>托盘菜单</source>
-            <translation>Tray menu</translation>
-        </message>
-        <message>
-            <source>关于『Ostrel代理验证』</source>
-            <translation>About Ostrel Proxy Verifier</translation>
-        </message>
-        <message>
-            <source>退出</source>
-            <translation>Exit</translation>
-        </message>
-        <message>
-            <source>弹出对话框</source>
-            <translation>Show window</translation>
-        </message>
-        <message>
-            <source>代理信息</source>
-            <translation>Proxy</translation>
-        </message>
-        <message>
-            <source>协议:</source>
-            <translation>Type:</translation>
-        </message>
-        <message>
-            <source>服务器地址:</source>
-            <translation>Address:</translation>
-        </message>
-        <message>
-            <source>服务端口:</source>
-            <translation>Port:</translation>
-        </message>
-        <message>
-            <source>备注:</source>
-            <translation>Note:</translation>
-        </message>
-        <message>
-            <source>代理资源</source>
-            <translation>Proxy source</translation>
-        </message>
-        <message>
-            <source>名称：</source>
-            <translation>Name:</translation>
-        </message>
-        <message>
-            <source>网页地址：</source>
-            <translation>Address:</translation>
-        </message>
-        <message>
-            <source>数值范围不对</source>
-            <translation>Value out of range</translation>
-        </message>
-        <message>
-            <source>参数设置</source>
-            <translation>Settings</translation>
-        </message>
-        <message>
-            <source>1.直接设置或取消代理（仅供IE内核浏览器使用）</source>
-            <translation>1. Set the proxy directly (desktop proxy settings)</translation>
-        </message>
-        <message>
-            <source>2.使用最简单的代理自动配置脚本</source>
-            <translation>2. Use the simple auto-config script</translation>
-        </message>
-        <message>
-            <source>3.使用自定义的代理自动配置脚本</source>
-            <translation>3. Use a custom auto-config script</translation>
-        </message>
-        <message>
-            <source>编辑自定义的代理自动配置模板</source>
-            <translation>Edit the custom template</translation>
-        </message>
-        <message>
-            <source>上网方式</source>
-            <translation>Connection mode</translation>
-        </message>
-        <message>
-            <source>添加验证</source>
-            <translation>Add</translation>
-        </message>
-        <message>
-            <source>修改验证</source>
-            <translation>Edit</translation>
-        </message>
-        <message>
-            <source>删除验证</source>
-            <translation>Delete</translation>
-        </message>
-        <message>
-            <source>导出</source>
-            <translation>Export</translation>
-        </message>
-        <message>
-            <source>验证参数</source>
-            <translation>Verification</translation>
-        </message>
-        <message>
-            <source>连接超时时间:</source>
-            <translation>Con. timeout:</translation>
-        </message>
-        <message>
-            <source>秒</source>
-            <translation>s</translation>
-        </message>
-        <message>
-            <source>验证超时时间:</source>
-            <translation>Verify timeout:</translation>
-        </message>
-        <message>
-            <source>并发线程数目:</source>
-            <translation>Threads:</translation>
-        </message>
-        <message>
-            <source>个</source>
-            <translation> </translation>
-        </message>
-        <message>
-            <source>自动选择速度最快的</source>
-            <translation>Make the fastest</translation>
-        </message>
-        <message>
-            <source>每隔3小时自动验证全部代理</source>
-            <translation>Verify all every 3 hours</translation>
-        </message>
-        <message>
-            <source>用户登录计算机后自动启动</source>
-            <translation>Start when I log in</translation>
-        </message>
-        <message>
-            <source>确认</source>
-            <translation>OK</translation>
-        </message>
-        <message>
-            <source>取消</source>
-            <translation>Cancel</translation>
-        </message>
-        <message>
-            <source>启动时最小化</source>
-            <translation>Start minimised</translation>
-        </message>
-        <message>
-            <source>个代理为常用代理</source>
-            <translation>proxies favourites</translation>
-        </message>
-        <message>
-            <source>启用模糊匹配抓取代理</source>
-            <translation>Find proxies by fuzzy matching</translation>
-        </message>
-        <message>
-            <source>连接超时时间应在1~15！</source>
-            <translation>The connect timeout must be from 1 to 15!</translation>
-        </message>
-        <message>
-            <source>验证超时时间应在1~30！</source>
-            <translation>The verify timeout must be from 1 to 30!</translation>
-        </message>
-        <message>
-            <source>验证线程数目应在1~100！</source>
-            <translation>The number of threads must be from 1 to 100!</translation>
-        </message>
-        <message>
-            <source>常用代理数目应在1~15！</source>
-            <translation>The number of favourites must be from 1 to 15!</translation>
-        </message>
-        <message>
-            <source>没有能打开模板文件的程序。
+    </message>
+    <message>
+        <source>关于 Ostrel代理验证（Quillberry）</source>
+        <translation>About Ostrel Proxy Verifier (Quillberry)</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>打开设置文件失败！</source>
+        <translation>Could not open the settings file!</translation>
+    </message>
+    <message>
+        <source>初始化</source>
+        <translation>Start-up</translation>
+    </message>
+    <message>
+        <source>该代理上次验证失败，仍然设为系统代理吗？</source>
+        <translation>This proxy failed its last verification. Make it the system proxy anyway?</translation>
+    </message>
+    <message>
+        <source>Quillberry 开发组</source>
+        <translation>The Quillberry developers</translation>
+    </message>
+    <message>
+        <source>帮助（%1）</source>
+        <translation>Help (%1)</translation>
+    </message>
+    <message>
+        <source>在代理列表中点击鼠标右键</source>
+        <translation>Right click in the proxy list</translation>
+    </message>
+    <message>
+        <source>复制代理 (&amp;C) </source>
+        <translation>&amp;Copy proxy </translation>
+    </message>
+    <message>
+        <source>设为IE代理 (&amp;S) </source>
+        <translation>&amp;Set as system proxy </translation>
+    </message>
+    <message>
+        <source>验证选定 (&amp;V) </source>
+        <translation>&amp;Verify selected </translation>
+    </message>
+    <message>
+        <source>修改选定 (&amp;M) </source>
+        <translation>&amp;Edit selected </translation>
+    </message>
+    <message>
+        <source>删除选定 (&amp;D) </source>
+        <translation>&amp;Delete selected </translation>
+    </message>
+    <message>
+        <source>全选 (&amp;A)</source>
+        <translation>Select &amp;all</translation>
+    </message>
+    <message>
+        <source>托盘菜单</source>
+        <translation>Tray menu</translation>
+    </message>
+    <message>
+        <source>关于『Ostrel代理验证』</source>
+        <translation>About Ostrel Proxy Verifier</translation>
+    </message>
+    <message>
+        <source>退出</source>
+        <translation>Exit</translation>
+    </message>
+    <message>
+        <source>弹出对话框</source>
+        <translation>Show window</translation>
+    </message>
+    <message>
+        <source>代理信息</source>
+        <translation>Proxy</translation>
+    </message>
+    <message>
+        <source>协议:</source>
+        <translation>Type:</translation>
+    </message>
+    <message>
+        <source>服务器地址:</source>
+        <translation>Address:</translation>
+    </message>
+    <message>
+        <source>服务端口:</source>
+        <translation>Port:</translation>
+    </message>
+    <message>
+        <source>备注:</source>
+        <translation>Note:</translation>
+    </message>
+    <message>
+        <source>代理资源</source>
+        <translation>Proxy source</translation>
+    </message>
+    <message>
+        <source>名称：</source>
+        <translation>Name:</translation>
+    </message>
+    <message>
+        <source>网页地址：</source>
+        <translation>Address:</translation>
+    </message>
+    <message>
+        <source>数值范围不对</source>
+        <translation>Value out of range</translation>
+    </message>
+    <message>
+        <source>参数设置</source>
+        <translation>Settings</translation>
+    </message>
+    <message>
+        <source>1.直接设置或取消代理（仅供IE内核浏览器使用）</source>
+        <translation>1. Set the proxy directly (desktop proxy settings)</translation>
+    </message>
+    <message>
+        <source>2.使用最简单的代理自动配置脚本</source>
+        <translation>2. Use the simple auto-config script</translation>
+    </message>
+    <message>
+        <source>3.使用自定义的代理自动配置脚本</source>
+        <translation>3. Use a custom auto-config script</translation>
+    </message>
+    <message>
+        <source>编辑自定义的代理自动配置模板</source>
+        <translation>Edit the custom template</translation>
+    </message>
+    <message>
+        <source>上网方式</source>
+        <translation>Connection mode</translation>
+    </message>
+    <message>
+        <source>添加验证</source>
+        <translation>Add</translation>
+    </message>
+    <message>
+        <source>修改验证</source>
+        <translation>Edit</translation>
+    </message>
+    <message>
+        <source>删除验证</source>
+        <translation>Delete</translation>
+    </message>
+    <message>
+        <source>导出</source>
+        <translation>Export</translation>
+    </message>
+    <message>
+        <source>验证参数</source>
+        <translation>Verification</translation>
+    </message>
+    <message>
+        <source>连接超时时间:</source>
+        <translation>Con. timeout:</translation>
+    </message>
+    <message>
+        <source>秒</source>
+        <translation>s</translation>
+    </message>
+    <message>
+        <source>验证超时时间:</source>
+        <translation>Verify timeout:</translation>
+    </message>
+    <message>
+        <source>并发线程数目:</source>
+        <translation>Threads:</translation>
+    </message>
+    <message>
+        <source>个</source>
+        <translation> </translation>
+    </message>
+    <message>
+        <source>自动选择速度最快的</source>
+        <translation>Make the fastest</translation>
+    </message>
+    <message>
+        <source>每隔3小时自动验证全部代理</source>
+        <translation>Verify all every 3 hours</translation>
+    </message>
+    <message>
+        <source>用户登录计算机后自动启动</source>
+        <translation>Start when I log in</translation>
+    </message>
+    <message>
+        <source>确认</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>启动时最小化</source>
+        <translation>Start minimised</translation>
+    </message>
+    <message>
+        <source>个代理为常用代理</source>
+        <translation>proxies favourites</translation>
+    </message>
+    <message>
+        <source>启用模糊匹配抓取代理</source>
+        <translation>Find proxies by fuzzy matching</translation>
+    </message>
+    <message>
+        <source>连接超时时间应在1~15！</source>
+        <translation>The connect timeout must be from 1 to 15!</translation>
+    </message>
+    <message>
+        <source>验证超时时间应在1~30！</source>
+        <translation>The verify timeout must be from 1 to 30!</translation>
+    </message>
+    <message>
+        <source>验证线程数目应在1~100！</source>
+        <translation>The number of threads must be from 1 to 100!</translation>
+    </message>
+    <message>
+        <source>常用代理数目应在1~15！</source>
+        <translation>The number of favourites must be from 1 to 15!</translation>
+    </message>
+    <message>
+        <source>没有能打开模板文件的程序。
 
 模板文件是：
 %1
 
 要把它的路径复制到剪贴板，用其他编辑器打开吗？</source>
-            <translation>No program can open the template file.
+        <translation>No program can open the template file.
 
 The template file is:
 %1
 
 Copy its path to the clipboard, to open it with another editor?</translation>
-        </message>
-        <message>
-            <source>编辑模板</source>
-            <translation>Edit template</translation>
-        </message>
-        <message>
-            <source>故障转移：脚本列出全部常用代理</source>
-            <translation>Failover: the script lists all favourites</translation>
-        </message>
-        <message>
-            <source>全部失效时直接连接（会暴露本机地址）</source>
-            <translation>Go direct when all fail (reveals your address)</translation>
-        </message>
-        <message>
-            <source>验证结果</source>
-            <translation>Verification result</translation>
-        </message>
-        <message>
-            <source>验证资源信息</source>
-            <translation>Verification resource</translation>
-        </message>
-        <message>
-            <source>验证资源名称：</source>
-            <translation>Name:</translation>
-        </message>
-        <message>
-            <source>验证资源网址：</source>
-            <translation>Address:</translation>
-        </message>
-        <message>
-            <source>特征字符串：</source>
-            <translation>Feature:</translation>
-        </message>
-        <message>
-            <source>停止验证</source>
-            <translation>Stop</translation>
-        </message>
-        <message>
-            <source>停止中...</source>
-            <translation>Stopping...</translation>
-        </message>
-        <message>
-            <source>...停止中</source>
-            <translation>...stopping</translation>
-        </message>
-        <message>
-            <source>空列表，没有要验证的代理。</source>
-            <translation>The list is empty: there is no proxy to verify.</translation>
-        </message>
-        <message>
-            <source>没有选择要验证的代理！</source>
-            <translation>No proxy to verify is selected!</translation>
-        </message>
-        <message>
-            <source>没有设定http验证资源，无法验证http代理服务器。</source>
-            <translation>No http verification resource is set: http proxies cannot be verified.</translation>
-        </message>
-        <message>
-            <source>没有设定ftp验证资源，无法验证ftp代理服务器。
+    </message>
+    <message>
+        <source>编辑模板</source>
+        <translation>Edit template</translation>
+    </message>
+    <message>
+        <source>故障转移：脚本列出全部常用代理</source>
+        <translation>Failover: the script lists all favourites</translation>
+    </message>
+    <message>
+        <source>全部失效时直接连接（会暴露本机地址）</source>
+        <translation>Go direct when all fail (reveals your address)</translation>
+    </message>
+    <message>
+        <source>验证结果</source>
+        <translation>Verification result</translation>
+    </message>
+    <message>
+        <source>验证资源信息</source>
+        <translation>Verification resource</translation>
+    </message>
+    <message>
+        <source>验证资源名称：</source>
+        <translation>Name:</translation>
+    </message>
+    <message>
+        <source>验证资源网址：</source>
+        <translation>Address:</translation>
+    </message>
+    <message>
+        <source>特征字符串：</source>
+        <translation>Feature:</translation>
+    </message>
+    <message>
+        <source>停止验证</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>停止中...</source>
+        <translation>Stopping...</translation>
+    </message>
+    <message>
+        <source>...停止中</source>
+        <translation>...stopping</translation>
+    </message>
+    <message>
+        <source>空列表，没有要验证的代理。</source>
+        <translation>The list is empty: there is no proxy to verify.</translation>
+    </message>
+    <message>
+        <source>没有选择要验证的代理！</source>
+        <translation>No proxy to verify is selected!</translation>
+    </message>
+    <message>
+        <source>没有设定http验证资源，无法验证http代理服务器。</source>
+        <translation>No http verification resource is set: http proxies cannot be verified.</translation>
+    </message>
+    <message>
+        <source>没有设定ftp验证资源，无法验证ftp代理服务器。
 请进入设置在ftp验证资源前打勾。继续吗？</source>
-            <translation>No ftp verification resource is set: ftp proxies cannot be verified.
+        <translation>No ftp verification resource is set: ftp proxies cannot be verified.
 Tick an ftp resource in the settings. Continue?</translation>
-        </message>
-        <message>
-            <source>创建验证线程中发生异常</source>
-            <translation>Could not start a verification thread</translation>
-        </message>
-        <message>
-            <source>验证失败</source>
-            <translation>Verification failed</translation>
-        </message>
-        <message>
-            <source>请耐心等待验证的完成</source>
-            <translation>Please wait for the verification to finish</translation>
-        </message>
-        <message>
-            <source>无法开启新的验证</source>
-            <translation>Cannot start a new verification</translation>
-        </message>
-        <message>
-            <source>等待验证完成</source>
-            <translation>Waiting for the verification</translation>
-        </message>
-        <message>
-            <source>验证状态：</source>
-            <translation>Status: </translation>
-        </message>
-        <message>
-            <source>地址无效    (%s)</source>
-            <translation>Invalid address    (%s)</translation>
-        </message>
-        <message>
-            <source>连接站点%d    (%s)</source>
-            <translation>Connecting to site %d    (%s)</translation>
-        </message>
-        <message>
-            <source>异常错误</source>
-            <translation>Unexpected error</translation>
-        </message>
-        <message>
-            <source>可用(%.1f)</source>
-            <translation>Available (%.1f)</translation>
-        </message>
-        <message>
-            <source>不匹配(%.1f)</source>
-            <translation>Mismatch (%.1f)</translation>
-        </message>
-        <message>
-            <source>无法连接代理</source>
-            <translation>Cannot reach the proxy</translation>
-        </message>
-        <message>
-            <source>代理连接失败</source>
-            <translation>Proxy connection failed</translation>
-        </message>
-        <message>
-            <source>密码错误</source>
-            <translation>Wrong password</translation>
-        </message>
-        <message>
-            <source>代理响应超时</source>
-            <translation>The proxy timed out</translation>
-        </message>
-        <message>
-            <source>界面语言:</source>
-            <translation>Language:</translation>
-        </message>
-        <message>
-            <source>跟随系统</source>
-            <translation>System</translation>
-        </message>
-        <message>
-            <source>界面语言将在下次启动时更改。</source>
-            <translation>The interface language changes at the next start.</translation>
-        </message>
-        <message>
-            <source>界面语言</source>
-            <translation>Interface language</translation>
-        </message>
-        <message>
-            <source>有密码时用户名不能为空；用户名和密码不能含有控制字符。</source>
-            <translation>A password needs a user name; neither may contain control characters.</translation>
-        </message>
-        <message>
-            <source>用户名:</source>
-            <translation>User:</translation>
-        </message>
-        <message>
-            <source>密码:</source>
-            <translation>Password:</translation>
-        </message>
-        <message>
-            <source>该代理需要用户名和密码，但在当前的上网方式下桌面的代理设置无法保存它们（只有直接设置的HTTP代理可以），代理设置未作更改。</source>
-            <translation>This proxy needs a user name and password, which the desktop keeps only for an HTTP proxy set directly; the proxy setting was not changed.</translation>
-        </message>
-        <message>
-            <source>选定的代理中有 %1 个带有用户名和密码。
+    </message>
+    <message>
+        <source>创建验证线程中发生异常</source>
+        <translation>Could not start a verification thread</translation>
+    </message>
+    <message>
+        <source>验证失败</source>
+        <translation>Verification failed</translation>
+    </message>
+    <message>
+        <source>请耐心等待验证的完成</source>
+        <translation>Please wait for the verification to finish</translation>
+    </message>
+    <message>
+        <source>等待验证完成</source>
+        <translation>Waiting for the verification</translation>
+    </message>
+    <message>
+        <source>验证状态：</source>
+        <translation>Status: </translation>
+    </message>
+    <message>
+        <source>地址无效    (%s)</source>
+        <translation>Invalid address    (%s)</translation>
+    </message>
+    <message>
+        <source>连接站点%d    (%s)</source>
+        <translation>Connecting to site %d    (%s)</translation>
+    </message>
+    <message>
+        <source>异常错误</source>
+        <translation>Unexpected error</translation>
+    </message>
+    <message>
+        <source>可用(%.1f)</source>
+        <translation>Available (%.1f)</translation>
+    </message>
+    <message>
+        <source>不匹配(%.1f)</source>
+        <translation>Mismatch (%.1f)</translation>
+    </message>
+    <message>
+        <source>无法连接代理</source>
+        <translation>Cannot reach the proxy</translation>
+    </message>
+    <message>
+        <source>代理连接失败</source>
+        <translation>Proxy connection failed</translation>
+    </message>
+    <message>
+        <source>密码错误</source>
+        <translation>Wrong password</translation>
+    </message>
+    <message>
+        <source>代理响应超时</source>
+        <translation>The proxy timed out</translation>
+    </message>
+    <message>
+        <source>界面语言:</source>
+        <translation>Language:</translation>
+    </message>
+    <message>
+        <source>跟随系统</source>
+        <translation>System</translation>
+    </message>
+    <message>
+        <source>界面语言将在下次启动时更改。</source>
+        <translation>The interface language changes at the next start.</translation>
+    </message>
+    <message>
+        <source>界面语言</source>
+        <translation>Interface language</translation>
+    </message>
+    <message>
+        <source>有密码时用户名不能为空；用户名和密码不能含有控制字符。</source>
+        <translation>A password needs a user name; neither may contain control characters.</translation>
+    </message>
+    <message>
+        <source>用户名:</source>
+        <translation>User:</translation>
+    </message>
+    <message>
+        <source>密码:</source>
+        <translation>Password:</translation>
+    </message>
+    <message>
+        <source>该代理需要用户名和密码，但在当前的上网方式下桌面的代理设置无法保存它们（只有直接设置的HTTP代理可以），代理设置未作更改。</source>
+        <translation>This proxy needs a user name and password, which the desktop keeps only for an HTTP proxy set directly; the proxy setting was not changed.</translation>
+    </message>
+    <message>
+        <source>选定的代理中有 %1 个带有用户名和密码。
 导出的文件中也包含它们吗？</source>
-            <translation>%1 of the selected proxies have a user name and password.
+        <translation>%1 of the selected proxies have a user name and password.
 Include them in the exported file?</translation>
-        </message>
-        <message>
-            <source>，无法识别 %1 行</source>
-            <translation>, %1 lines not recognised</translation>
-        </message>
-        <message>
-            <source>本机端口</source>
-            <translation>Local port</translation>
-        </message>
-        <message>
-            <source>本机端口无法启动。</source>
-            <translation>The local port could not be started.</translation>
-        </message>
-        <message>
-            <source>系统代理正经由本机端口。关闭本机端口后，使用系统代理的程序将无法上网。
+    </message>
+    <message>
+        <source>，无法识别 %1 行</source>
+        <translation>, %1 lines not recognised</translation>
+    </message>
+    <message>
+        <source>本机端口</source>
+        <translation>Local port</translation>
+    </message>
+    <message>
+        <source>本机端口无法启动。</source>
+        <translation>The local port could not be started.</translation>
+    </message>
+    <message>
+        <source>系统代理正经由本机端口。关闭本机端口后，使用系统代理的程序将无法上网。
 仍要关闭吗？</source>
-            <translation>The system proxy goes through the local port. With the local port closed, programs that use the system proxy cannot reach the internet.
+        <translation>The system proxy goes through the local port. With the local port closed, programs that use the system proxy cannot reach the internet.
 Close it anyway?</translation>
-        </message>
-        <message>
-            <source>保存选项文件失败！</source>
-            <translation>Saving the options file failed!</translation>
-        </message>
-        <message>
-            <source>列表中还没有验证可用的代理，本机端口暂时无法转发连接。</source>
-            <translation>The list has no proxy that passed verification yet, so the local port cannot carry connections for now.</translation>
-        </message>
-        <message>
-            <source>本机端口 %1</source>
-            <translation>Local port %1</translation>
-        </message>
-        <message>
-            <source>本机端口（未开启）</source>
-            <translation>Local port (off)</translation>
-        </message>
-        <message>
-            <source>经由本机端口</source>
-            <translation>Through the local port</translation>
-        </message>
-        <message>
-            <source>本机端口:</source>
-            <translation>Local port:</translation>
-        </message>
-        <message>
-            <source>策略:</source>
-            <translation>Policy:</translation>
-        </message>
-        <message>
-            <source>故障转移</source>
-            <translation>Failover</translation>
-        </message>
-        <message>
-            <source>轮流使用</source>
-            <translation>Round-robin</translation>
-        </message>
-        <message>
-            <source>最快优先</source>
-            <translation>Fastest</translation>
-        </message>
-        <message>
-            <source>本机端口应写作 地址:端口，例如 127.0.0.1:8899！</source>
-            <translation>Write the local port as address:port, for example 127.0.0.1:8899!</translation>
-        </message>
-        <message>
-            <source>本机端口的地址不是本机回环地址，网络上的其他计算机也能经由它使用你的代理。
+    </message>
+    <message>
+        <source>保存选项文件失败！</source>
+        <translation>Saving the options file failed!</translation>
+    </message>
+    <message>
+        <source>列表中还没有验证可用的代理，本机端口暂时无法转发连接。</source>
+        <translation>The list has no proxy that passed verification yet, so the local port cannot carry connections for now.</translation>
+    </message>
+    <message>
+        <source>本机端口 %1</source>
+        <translation>Local port %1</translation>
+    </message>
+    <message>
+        <source>本机端口（未开启）</source>
+        <translation>Local port (off)</translation>
+    </message>
+    <message>
+        <source>经由本机端口</source>
+        <translation>Through the local port</translation>
+    </message>
+    <message>
+        <source>本机端口:</source>
+        <translation>Local port:</translation>
+    </message>
+    <message>
+        <source>策略:</source>
+        <translation>Policy:</translation>
+    </message>
+    <message>
+        <source>故障转移</source>
+        <translation>Failover</translation>
+    </message>
+    <message>
+        <source>轮流使用</source>
+        <translation>Round-robin</translation>
+    </message>
+    <message>
+        <source>最快优先</source>
+        <translation>Fastest</translation>
+    </message>
+    <message>
+        <source>本机端口应写作 地址:端口，例如 127.0.0.1:8899！</source>
+        <translation>Write the local port as address:port, for example 127.0.0.1:8899!</translation>
+    </message>
+    <message>
+        <source>本机端口的地址不是本机回环地址，网络上的其他计算机也能经由它使用你的代理。
 确定吗？</source>
-            <translation>The local port&apos;s address is not a loopback address: other computers on the network can use your proxies through it.
+        <translation>The local port&apos;s address is not a loopback address: other computers on the network can use your proxies through it.
 Are you sure?</translation>
-        </message>
-        <message>
-            <source>    匿名程度：%1    出口地址：%2</source>
-            <translation>    Anonymity: %1    Exit address: %2</translation>
-        </message>
-        <message>
-            <source>透明</source>
-            <translation>transparent</translation>
-        </message>
-        <message>
-            <source>匿名</source>
-            <translation>anonymous</translation>
-        </message>
-        <message>
-            <source>高匿</source>
-            <translation>elite</translation>
-        </message>
-        <message>
-            <source>验证历史</source>
-            <translation>Verification history</translation>
-        </message>
-        <message>
-            <source>验证历史数据库已损坏或无法读取，已改名为 %1 并重建一个空的历史。</source>
-            <translation>The verification history database was damaged or unreadable. It was renamed to %1 and an empty history was created.</translation>
-        </message>
-        <message>
-            <source>无法建立验证历史数据库 %1，本次不记录验证历史。</source>
-            <translation>Cannot create the verification history database %1; results are not recorded this time.</translation>
-        </message>
-        <message>
-            <source>在线率</source>
-            <translation>Uptime</translation>
-        </message>
-        <message>
-            <source>中位时间</source>
-            <translation>Median time</translation>
-        </message>
-        <message>
-            <source>匿名度</source>
-            <translation>Anonymity</translation>
-        </message>
-        <message>
-            <source>出口地址</source>
-            <translation>Exit address</translation>
-        </message>
-        <message>
-            <source>透明</source>
-            <translation>Transparent</translation>
-        </message>
-        <message>
-            <source>匿名</source>
-            <translation>Anonymous</translation>
-        </message>
-        <message>
-            <source>高匿</source>
-            <translation>Elite</translation>
-        </message>
-        <message>
-            <source>国家</source>
-            <translation>Country</translation>
-        </message>
-        <message>
-            <source>位置数据库...</source>
-            <translation>Location databases...</translation>
-        </message>
-        <message>
-            <source>位置数据库</source>
-            <translation>Location databases</translation>
-        </message>
-        <message>
-            <source>代理的所在地依次查自：数据目录中的 wry.dll；数据目录中的 .mmdb 文件（MaxMind 格式，例如 db-ip.com 免费的 IP to City Lite / IP to Country Lite，或 MaxMind 的 GeoLite2，需自行下载）；系统的国家数据库（/usr/share/GeoIP，Debian 的 geoip-database 软件包）。
+    </message>
+    <message>
+        <source>    匿名程度：%1    出口地址：%2</source>
+        <translation>    Anonymity: %1    Exit address: %2</translation>
+    </message>
+    <message>
+        <source>透明</source>
+        <translation>transparent</translation>
+    </message>
+    <message>
+        <source>匿名</source>
+        <translation>anonymous</translation>
+    </message>
+    <message>
+        <source>高匿</source>
+        <translation>elite</translation>
+    </message>
+    <message>
+        <source>验证历史</source>
+        <translation>Verification history</translation>
+    </message>
+    <message>
+        <source>验证历史数据库已损坏或无法读取，已改名为 %1 并重建一个空的历史。</source>
+        <translation>The verification history database was damaged or unreadable. It was renamed to %1 and an empty history was created.</translation>
+    </message>
+    <message>
+        <source>无法建立验证历史数据库 %1，本次不记录验证历史。</source>
+        <translation>Cannot create the verification history database %1; results are not recorded this time.</translation>
+    </message>
+    <message>
+        <source>在线率</source>
+        <translation>Uptime</translation>
+    </message>
+    <message>
+        <source>中位时间</source>
+        <translation>Median time</translation>
+    </message>
+    <message>
+        <source>匿名度</source>
+        <translation>Anonymity</translation>
+    </message>
+    <message>
+        <source>出口地址</source>
+        <translation>Exit address</translation>
+    </message>
+    <message>
+        <source>国家</source>
+        <translation>Country</translation>
+    </message>
+    <message>
+        <source>位置数据库...</source>
+        <translation>Location databases...</translation>
+    </message>
+    <message>
+        <source>位置数据库</source>
+        <translation>Location databases</translation>
+    </message>
+    <message>
+        <source>代理的所在地依次查自：数据目录中的 wry.dll；数据目录中的 .mmdb 文件（MaxMind 格式，例如 db-ip.com 免费的 IP to City Lite / IP to Country Lite，或 MaxMind 的 GeoLite2，需自行下载）；系统的国家数据库（/usr/share/GeoIP，Debian 的 geoip-database 软件包）。
 本程序从不自行下载。要使用 .mmdb 文件，请把它放进数据目录：</source>
-            <translation>A proxy&apos;s location is looked up in turn in: wry.dll in the data directory; .mmdb files in the data directory (MaxMind&apos;s format, for example the free IP to City Lite / IP to Country Lite of db-ip.com, or MaxMind&apos;s GeoLite2, which you download yourself); the system&apos;s country database (/usr/share/GeoIP, Debian&apos;s geoip-database package).
+        <translation>A proxy&apos;s location is looked up in turn in: wry.dll in the data directory; .mmdb files in the data directory (MaxMind&apos;s format, for example the free IP to City Lite / IP to Country Lite of db-ip.com, or MaxMind&apos;s GeoLite2, which you download yourself); the system&apos;s country database (/usr/share/GeoIP, Debian&apos;s geoip-database package).
 This program never downloads one. To use an .mmdb file, put it into the data directory:</translation>
-        </message>
-    </context>
-    <context>
-        <name>QuillberryHelp</name>
-        <message>
-            <source>Usage: quillberry [--data-dir DIR] [--lang zh|en] [--verify-all | --cancel-proxy]
+    </message>
+</context>
+<context>
+    <name>QuillberryHelp</name>
+    <message>
+        <source>Usage: quillberry [--data-dir DIR] [--lang zh|en] [--verify-all | --cancel-proxy]
        quillberry --help | --version
 
 Opens the window of the proxy list: verification, the system proxy, the proxy
@@ -1021,81 +1005,81 @@ sources and the tray menu of favourites. One window runs per user: a later start
 brings the running one forward.
 
 --data-dir DIR   the directory of Proxies.pro, Setting.dat and the other data files
-                 (default: the executable's directory when it is writable and not
-                 an installed program's, otherwise ~/.local/share/Quillberry/)
---lang zh|en     the interface's language: Chinese or English (default: the
-                 setting "language" of ~/.config/Quillberry/interface.ini, else
+                 (default: the executable&apos;s directory when it is writable and not
+                 an installed program&apos;s, otherwise ~/.local/share/Quillberry/)
+--lang zh|en     the interface&apos;s language: Chinese or English (default: the
+                 setting &quot;language&quot; of ~/.config/Quillberry/interface.ini, else
                  Chinese for a Chinese locale and English for any other)
---verify-all     verify the whole list, as the button "验证全部" does, in the running
+--verify-all     verify the whole list, as the button &quot;验证全部&quot; does, in the running
                  window (one is started in the tray when none runs)
---cancel-proxy   clear the desktop's system proxy, as "取消IE代理" does, in the
+--cancel-proxy   clear the desktop&apos;s system proxy, as &quot;取消IE代理&quot; does, in the
                  running window (one is started in the tray when none runs)
 --help           print this text
 --version        print the version
 
 Exit status: 0 when the window ran and was closed, or a running window was asked
 to show itself or to do the work; 1 when it could not start (no data directory it
-may use, or the instance's private directory is held by someone else); 4 when a
+may use, or the instance&apos;s private directory is held by someone else); 4 when a
 window runs on another data directory than the one asked for (it is brought
 forward, and both directories are named); 5 when a command was writing the data
 directory and did not finish within five seconds.
 </source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>print the proxies found in a text or web page</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>split proxy lines into their five fields</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>print the location of an IPv4 or IPv6 address</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>print the settings and verification resources</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>get, set or clear the desktop's system proxy</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>verify the proxies of the list or of a file</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>download proxies from web pages or the ticked sources</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>Usage: quillberry-cli [--data-dir DIR] [--lang zh|en] COMMAND [ARGS...]
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>print the proxies found in a text or web page</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>split proxy lines into their five fields</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>print the location of an IPv4 or IPv6 address</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>print the settings and verification resources</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>get, set or clear the desktop&apos;s system proxy</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>verify the proxies of the list or of a file</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>download proxies from web pages or the ticked sources</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Usage: quillberry-cli [--data-dir DIR] [--lang zh|en] COMMAND [ARGS...]
        quillberry-cli --help | --version
 
 Commands:
 </source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>
 --data-dir DIR  the directory of Proxies.pro, Setting.dat and the other data files
-                (default: the program's data directory)
---lang zh|en    the language of the messages that come from the window's texts:
+                (default: the program&apos;s data directory)
+--lang zh|en    the language of the messages that come from the window&apos;s texts:
                 Chinese or English (default: as for the window); what the
                 commands print for other programs never changes with it
-Run 'quillberry-cli COMMAND --help' for a command's options.
+Run &apos;quillberry-cli COMMAND --help&apos; for a command&apos;s options.
 
-Exit status: 0 done; 1 nothing found, a refusal, or the desktop's proxy settings
+Exit status: 0 done; 1 nothing found, a refusal, or the desktop&apos;s proxy settings
 could not be read or written; 2 bad usage or a file that cannot be read; 3 a data
 file could not be written (the old one is kept); 4 the data directory is being
 written by the window or another command (nothing was changed).
 </source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>Usage: quillberry-cli lookup [--wry FILE] [--geoip-dir DIR] ADDRESS
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Usage: quillberry-cli lookup [--wry FILE] [--geoip-dir DIR] ADDRESS
 
 Prints where an IPv4 or IPv6 address is: the country and the area, separated by one
 blank, as an empty remark gets them; then &quot;source: &quot; and the file that answered.
@@ -1105,47 +1089,47 @@ GeoIPv6.dat (in /usr/share/GeoIP, or --geoip-dir DIR). A damaged source is named
 standard error and passed over.
 Exit status: 0 found, 1 not found, 2 bad usage, an ADDRESS that is not an IP
 address, or a --wry file that cannot be read.</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>Usage: quillberry-cli parse [LINE...]
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Usage: quillberry-cli parse [LINE...]
 
 Splits each proxy line (address:port@type$time-or-status#remark), or each line of
 standard input when no LINE is given, and prints the address, port, type,
-time-or-status and remark separated by tabs, or the word 'invalid'.</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>Usage: quillberry-cli proxy get
+time-or-status and remark separated by tabs, or the word &apos;invalid&apos;.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Usage: quillberry-cli proxy get
        quillberry-cli proxy set TEXT [--mode 0|1|2]
        quillberry-cli proxy clear [--mode 0|1|2]
 
-get    prints the desktop's proxy server (empty line when none is stored).
-set    makes TEXT (address:port, or a proxy line address:port@type) the desktop's
+get    prints the desktop&apos;s proxy server (empty line when none is stored).
+set    makes TEXT (address:port, or a proxy line address:port@type) the desktop&apos;s
        proxy and prints what was set, as address:port@TYPE (nothing when the
        desktop did not keep it). A TEXT that is no valid proxy, or with --mode 0
        a GOPHER proxy (the desktop has no entry for it), is refused and the
-       desktop's settings are left as they were.
-clear  clears the desktop's proxy.
+       desktop&apos;s settings are left as they were.
+clear  clears the desktop&apos;s proxy.
 set and clear write proxy.pac into the data directory, as the program does,
-       then read the desktop's settings back: a store that accepted the change
+       then read the desktop&apos;s settings back: a store that accepted the change
        but did not keep it (no session bus or settings service) is a failure.
 --mode 0 sets the proxy directly, 1 through the default auto-config script,
        2 through the script made from UserdefinedTemplate.pac (default: the
-       setting m_nAutoProxyConfig in the data directory's Setting.dat).
+       setting m_nAutoProxyConfig in the data directory&apos;s Setting.dat).
        With Script/Failover on in Options.ini, the scripts list the favourite
        proxies after TEXT, fastest first, and end in DIRECT only with
        Script/AllowDirect on.
-Exit status: 0 done, 1 the desktop's settings could not be read or written, did
+Exit status: 0 done, 1 the desktop&apos;s settings could not be read or written, did
 not keep what was written (the failure and a line saying so are printed), or
 TEXT was refused (nothing was changed), 2 bad usage or UserdefinedTemplate.pac
 could not be read, 3 proxy.pac could not be written (each failure is named on
 standard error), 4 set or clear while the window runs on the data directory or
 another command writes it (nothing was changed).</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>Usage: quillberry-cli settings [--data-dir DIR]
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Usage: quillberry-cli settings [--data-dir DIR]
 
 Loads Setting.dat from the data directory as the program does at start-up (a
 first start installs and saves the built-in verification resources; autorun is
@@ -1154,14 +1138,14 @@ verification resource: the tick (1 or 0), the name, the URL and the feature
 string, separated by tabs.
 Exit status: 0 loaded, 1 Setting.dat could not be read, 2 bad usage, 3 the
 built-in resources could not be saved into Setting.dat (the settings are printed).</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>Usage: quillberry-cli [--data-dir DIR] download [--fuzzy] [URL...]
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Usage: quillberry-cli [--data-dir DIR] download [--fuzzy] [URL...]
        quillberry-cli download [--fuzzy] [--format FORMAT] [--type TYPE] URL...
 
 With URLs: downloads each page as a proxy source is downloaded (straight from its
-server, never through a proxy; "http://" is put in front when missing) and prints
+server, never through a proxy; &quot;http://&quot; is put in front when missing) and prints
 the proxy lines found, one per line, each proxy once, in the order found.
 --format FORMAT prints them as line (the default), url (type://address:port), csv
 (address,port,type,status,remark with a header; CR LF) or json (an array of
@@ -1175,7 +1159,7 @@ into its Proxies.pro, as the download button does, and prints one line per sourc
 its name and the number of proxies found, or why it failed.
 
 --fuzzy  also find addresses and ports separated by blanks or markup instead of
-         ':' (runs when the strict pass found at most 200 proxies on a page)
+         &apos;:&apos; (runs when the strict pass found at most 200 proxies on a page)
 
 Limits per page: a page larger than 64 MiB is cut at its last whole line before
 64 MiB, and at most %1 proxies are taken from one page (the rest of the page is
@@ -1199,19 +1183,19 @@ found could not be handed to it (nothing was changed).
 While the window runs on the data directory it alone writes Proxies.pro: the
 proxies found are handed to it, it adds the new ones to its list and saves it, and
 the command prints how many were new.</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>Usage: quillberry-cli extract [--fuzzy] [FILE]
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Usage: quillberry-cli extract [--fuzzy] [FILE]
        quillberry-cli extract [--fuzzy] [--format FORMAT] [--type TYPE]
                               [--working] [FILE]
 
-Finds the proxies in FILE, or in standard input when FILE is missing or '-',
+Finds the proxies in FILE, or in standard input when FILE is missing or &apos;-&apos;,
 read as one text the way a paste is, and prints each proxy line that would be
 added to an empty list, one per line, in the order found.
 
 --fuzzy          also find addresses and ports separated by blanks or markup
-                 instead of ':' (runs when the strict pass found at most 200
+                 instead of &apos;:&apos; (runs when the strict pass found at most 200
                  proxies)
 --format FORMAT  line (the proxy lines, the default), url (type://address:port),
                  csv (address,port,type,status,remark with a header; CR LF)
@@ -1224,77 +1208,10 @@ added to an empty list, one per line, in the order found.
 
 Exit status 0, also when nothing was found (a message then goes to standard
 error); 2 for a bad option or format or a file that cannot be read.</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>Usage: quillberry-cli verify [--data-dir DIR] [--threads N] [--connect-timeout S]
-                             [--verify-timeout S] [--http URL FEATURE] [--ftp URL FEATURE]
-                             [--watchdog S] [--format FORMAT] [--type TYPE] [--working]
-                             [--shard K/N] [--resume OUTPUT] [FILE]
-
-Verifies every proxy of FILE (any text, read as the import command reads a file),
-or without FILE the data directory's Proxies.pro, exactly as the button
-"验证全部" does, then prints each row as its list-file line in the list's final
-order (sorted by time). Proxies.pro (and the favourite marks in the profile) are
-written back only when the data directory's own list was verified; then every
-result is also recorded in the history (History.sqlite, see the history command).
-
---threads N          proxies checked at once, 1 to 10000 (default: the settings'
-                     number of workers); --concurrency N is the same. The checks
-                     share a few event loops, not a thread each. The open-file
-                     limit is raised as far as the system allows; when it still
-                     cannot hold N checks, standard error says so and the run
-                     checks as many at once as it holds
---connect-timeout S  connection time-out in seconds (default: the settings)
---verify-timeout S   reply time-out in seconds, to the millisecond (e.g. 0.3):
-                     no byte for that long after the request ends a check
-                     (default: the settings)
---http URL FEATURE   the HTTP resource: a page that must contain FEATURE
---ftp URL FEATURE    the FTP resource (a log-on test). Without one, FTP proxies are
-                     skipped (they keep their texts; standard error counts them)
-                     With neither, the resources ticked in the settings are used;
-                     with either, exactly the ones given.
---format jsonl       one JSON object per proxy (address, port, type, status,
-                     remark), printed as each result comes in, not sorted
---resume OUTPUT      with FILE: skip the proxies that an earlier --format jsonl
-                     OUTPUT already holds (append the new run to it)
---shard K/N          with FILE: verify only share K of N (1 to N) of its proxies,
-                     chosen by a hash of each proxy's address, port and type, so
-                     that N machines given the same FILE verify disjoint shares
-                     whose outputs together cover it
---watchdog S         seconds after which a transfer that has not ended is given up
-                     (default 90)
---format FORMAT      how the rows are printed: line (the list-file lines, the
-                     default), url (type://address:port), csv (address,port,type,
-                     status,remark with a header; CR LF) or json (an array of
-                     objects with those keys)
---type TYPE          print only the rows of one type (HTTP, HTTPS, SOCKS4, SOCKS5,
-                     FTP, GOPHER); every row is still verified and saved
---working            print only the rows whose status is a measured time
---credentials        with url, csv or json: also each proxy's user name and
-                     password (from FILE, or the data directory's store)
-
-With a judge page as the HTTP resource (one that echoes the request it received,
-with a "REMOTE_ADDR = address" line, as 'quillberry-cli judge' serves), each working
-proxy's anonymity (transparent, anonymous or elite) and exit address are printed
-too: line adds a tab, the anonymity, a tab and the exit address after the proxy's
-line; csv adds the columns anonymity and exit; json the keys anonymity and exit.
-
-Progress goes to standard error: a bar on a terminal, otherwise one line per
-finished proxy. Ctrl-C stops the run like the stop button (rows not yet started
-keep their texts) and still prints and saves; a second Ctrl-C (or SIGTERM) gives
-up the rows in flight at once (they show "未验证").
-
-Exit status: 0 after a finished or stopped run; 1 when the run could not start
-(empty list, no HTTP resource, only FTP proxies and no FTP resource, ...); 2 for
-bad arguments (a bad format among them) or an unreadable file;
-3 when a data file could not be written (named on standard error); 4 when the
-data directory's own list is open in the window or being written by another
-command (nothing was verified; give a FILE, or verify in the window).</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>Usage: quillberry-cli serve [--data-dir DIR] [--listen ADDRESS:PORT]
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Usage: quillberry-cli serve [--data-dir DIR] [--listen ADDRESS:PORT]
                             [--policy failover|round-robin|fastest] [--type TYPE[,TYPE]]
 
 Runs the local endpoint: a proxy on ADDRESS:PORT that takes HTTP (requests and
@@ -1317,11 +1234,181 @@ SIGTERM. Nothing in the data directory is written.
 
 Exit status: 0 after Ctrl-C or SIGTERM; 1 when the address cannot be listened on
 (named on standard error); 2 for bad arguments or an unreadable list.</source>
-            <translation type="unfinished" />
-        </message>
-        <message>
-            <source>carry connections through the working proxies on a local port</source>
-            <translation type="unfinished" />
-        </message>
-    </context>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>carry connections through the working proxies on a local port</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Usage: quillberry-cli history [ADDR:PORT[@TYPE]] [--format line|csv|json] [--limit N]
+
+Prints what the verification history (History.sqlite in the data directory) keeps.
+The window and &apos;verify&apos; without FILE record every result there; &apos;verify FILE&apos;
+does not, as a file&apos;s proxies are not the list&apos;s.
+
+Without a proxy: one line per proxy, by name: its uptime (the share of successful
+checks among its latest 20), the median time of those successful ones, the number
+of checks kept, the last status, and the anonymity and exit address of the latest
+result that had them (&apos;-&apos; for none).
+With a proxy: its results, newest first: the time (UTC), the status, the seconds,
+the resource, anonymity and exit address. Without @TYPE every type of that
+address and port is shown.
+
+--format FORMAT  line (blank-separated, the default), csv (with a header; CR LF)
+                 or json (an array of objects)
+--limit N        at most N lines (proxies, or results of the proxy)
+
+Exit status: 0 when something was printed; 1 when the history is empty or holds
+nothing of the proxy; 2 for bad arguments.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Usage: quillberry-cli judge [--listen ADDRESS:PORT]
+
+Runs a proxy judge: an HTTP server that answers every GET with a page echoing
+the request it received, one line per item: REMOTE_ADDR = the address the
+connection came from, REMOTE_PORT, REQUEST_METHOD, REQUEST_URI,
+SERVER_PROTOCOL, and HTTP_&lt;NAME&gt; = value for each header (X-Forwarded-For as
+HTTP_X_FORWARDED_FOR). The page also holds the text &quot;QuillberryJudge&quot;.
+
+Use its URL as the HTTP verification resource, with the feature string
+REMOTE_ADDR (or QuillberryJudge): verifying then also tells each working proxy&apos;s
+exit address and anonymity (transparent, anonymous or elite). Any other judge
+page of this form works the same way. Run it on a host outside your own network
+to judge public proxies.
+
+--listen ADDRESS:PORT  where to listen (default 127.0.0.1:8898; port 0 takes any
+                       free one). Only a loopback address serves this computer
+                       alone; any other must be named here
+
+Prints the address it listens on, then runs until Ctrl-C or SIGTERM.
+Exit status: 0 after Ctrl-C or SIGTERM; 1 when the address cannot be listened on;
+2 for bad arguments.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Usage: quillberry-cli merge [--format FORMAT] [--type TYPE] [--working] FILE...
+       quillberry-cli [--data-dir DIR] merge --into-list FILE...
+
+Merges the outputs of verify runs (the shares of one list verified with --shard,
+on one machine or several, and runs resumed with --resume) into one list. Each
+FILE (&apos;-&apos; for standard input) holds, one per line and mixed, list-file lines
+(verify&apos;s line format, with or without the judge&apos;s anonymity and exit address
+after a tab), JSON objects (--format jsonl) and proxy URLs (--format url, read
+as unverified); or it is a CSV output (--format csv, known by its header line)
+or a JSON array (--format json, a FILE that begins with &apos;[&apos;). The user and
+password of an output written with --credentials are not read. Other lines,
+records and objects (a line cut off when a run was stopped) are passed over and
+counted on standard error.
+
+A proxy (its address, port and type, as the list tells duplicates apart) is one
+row. Of its results the last one read wins, the FILEs read in the order given
+and each from top to bottom, so that a later run given later replaces an earlier
+one; but a row still unverified (&quot;未验证&quot;) never replaces a result. The rows
+are printed as a finished verification prints them: sorted by time, fastest
+first, then the failures; rows of equal rank in the order first read.
+
+--format FORMAT  line (the list-file lines, the default), url, csv or json, as
+                 for verify
+--type TYPE      print only the rows of one type
+--working        print only the rows whose status is a measured time
+--into-list      instead of printing, write the rows into the data directory&apos;s
+                 Proxies.pro: a proxy already in the list takes the merged
+                 result (its remark stays), a new one is added; the list is then
+                 sorted as after a verification. The history is not written: the
+                 outputs do not say when or against what each proxy was checked.
+
+Exit status: 0 done (also when no row was found); 2 bad usage or a FILE that
+cannot be read; 3 Proxies.pro could not be written (the old one is kept); 4 the
+data directory is open in the window or being written by another command
+(nothing was changed; import the merged lines in the window instead).</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Usage: quillberry-cli verify [--data-dir DIR] [--threads N] [--connect-timeout S]
+                             [--verify-timeout S] [--http URL FEATURE] [--ftp URL FEATURE]
+                             [--watchdog S] [--format FORMAT] [--type TYPE] [--working]
+                             [--shard K/N] [--resume OUTPUT]
+                             [--resume-history SINCE] [FILE]
+
+Verifies every proxy of FILE (any text, read as the import command reads a file),
+or without FILE the data directory&apos;s Proxies.pro, exactly as the button
+&quot;验证全部&quot; does, then prints each row as its list-file line in the list&apos;s final
+order (sorted by time). Proxies.pro (and the favourite marks in the profile) are
+written back only when the data directory&apos;s own list was verified; then every
+result is also recorded in the history (History.sqlite, see the history command).
+
+--threads N          proxies checked at once, 1 to 10000 (default: the settings&apos;
+                     number of workers); --concurrency N is the same. The checks
+                     share a few event loops, not a thread each. The open-file
+                     limit is raised as far as the system allows; when it still
+                     cannot hold N checks, standard error says so and the run
+                     checks as many at once as it holds
+--connect-timeout S  connection time-out in seconds (default: the settings)
+--verify-timeout S   reply time-out in seconds, to the millisecond (e.g. 0.3):
+                     no byte for that long after the request ends a check
+                     (default: the settings)
+--http URL FEATURE   the HTTP resource: a page that must contain FEATURE
+--ftp URL FEATURE    the FTP resource (a log-on test). Without one, FTP proxies are
+                     skipped (they keep their texts; standard error counts them)
+                     With neither, the resources ticked in the settings are used;
+                     with either, exactly the ones given.
+--format jsonl       one JSON object per proxy (address, port, type, status,
+                     remark), printed as each result comes in, not sorted
+--resume OUTPUT      with FILE: skip the proxies that an earlier --format jsonl
+                     OUTPUT already holds (append the new run to it)
+--resume-history SINCE
+                     with FILE: skip the proxies that the data directory&apos;s history
+                     has a result for since SINCE: a span before now (90m, 36h, 7d,
+                     2w) or a date or time (2026-12-01, 2026-12-01T08:30, local
+                     time; a trailing Z for UTC)
+--shard K/N          with FILE: verify only share K of N (1 to N) of its proxies,
+                     chosen by a hash of each proxy&apos;s address, port and type, so
+                     that N machines given the same FILE verify disjoint shares
+                     whose outputs together cover it
+--watchdog S         seconds after which a transfer that has not ended is given up
+                     (default 90)
+--format FORMAT      how the rows are printed: line (the list-file lines, the
+                     default), url (type://address:port), csv (address,port,type,
+                     status,remark with a header; CR LF) or json (an array of
+                     objects with those keys)
+--type TYPE          print only the rows of one type (HTTP, HTTPS, SOCKS4, SOCKS5,
+                     FTP, GOPHER); every row is still verified and saved
+--working            print only the rows whose status is a measured time
+--credentials        with url, csv or json: also each proxy&apos;s user name and
+                     password (from FILE, or the data directory&apos;s store)
+
+With a judge page as the HTTP resource (one that echoes the request it received,
+with a &quot;REMOTE_ADDR = address&quot; line, as &apos;quillberry-cli judge&apos; serves), each working
+proxy&apos;s anonymity (transparent, anonymous or elite) and exit address are printed
+too: line adds a tab, the anonymity, a tab and the exit address after the proxy&apos;s
+line; csv adds the columns anonymity and exit; json the keys anonymity and exit.
+
+Progress goes to standard error: a bar on a terminal, otherwise one line per
+finished proxy. Ctrl-C stops the run like the stop button (rows not yet started
+keep their texts) and still prints and saves; a second Ctrl-C (or SIGTERM) gives
+up the rows in flight at once (they show &quot;未验证&quot;).
+
+Exit status: 0 after a finished or stopped run; 1 when the run could not start
+(empty list, no HTTP resource, only FTP proxies and no FTP resource, ...); 2 for
+bad arguments (a bad format among them) or an unreadable file;
+3 when a data file could not be written (named on standard error); 4 when the
+data directory&apos;s own list is open in the window or being written by another
+command (nothing was verified; give a FILE, or verify in the window).</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>merge the outputs of verify runs (shares, resumed runs) into one list</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>print the verification history: uptime, median time, results</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>answer requests with the headers and address they came with</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
 </TS>

@@ -735,10 +735,6 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>无法开启新的验证</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>等待验证完成</source>
         <translation type="unfinished"></translation>
     </message>
@@ -821,6 +817,137 @@
     </message>
     <message>
         <source>，无法识别 %1 行</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>本机端口</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>本机端口无法启动。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>系统代理正经由本机端口。关闭本机端口后，使用系统代理的程序将无法上网。
+仍要关闭吗？</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>保存选项文件失败！</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>列表中还没有验证可用的代理，本机端口暂时无法转发连接。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>本机端口 %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>本机端口（未开启）</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>经由本机端口</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>在线率</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>中位时间</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>匿名度</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>出口地址</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>国家</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>透明</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>匿名</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>高匿</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>验证历史</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>验证历史数据库已损坏或无法读取，已改名为 %1 并重建一个空的历史。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>无法建立验证历史数据库 %1，本次不记录验证历史。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>位置数据库...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>本机端口:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>策略:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>故障转移</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>轮流使用</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>最快优先</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>故障转移：脚本列出全部常用代理</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>全部失效时直接连接（会暴露本机地址）</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>本机端口应写作 地址:端口，例如 127.0.0.1:8899！</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>本机端口的地址不是本机回环地址，网络上的其他计算机也能经由它使用你的代理。
+确定吗？</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>位置数据库</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>代理的所在地依次查自：数据目录中的 wry.dll；数据目录中的 .mmdb 文件（MaxMind 格式，例如 db-ip.com 免费的 IP to City Lite / IP to Country Lite，或 MaxMind 的 GeoLite2，需自行下载）；系统的国家数据库（/usr/share/GeoIP，Debian 的 geoip-database 软件包）。
+本程序从不自行下载。要使用 .mmdb 文件，请把它放进数据目录：</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>    匿名程度：%1    出口地址：%2</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <vector>
 
+#include "datadir/DataDir.h"
 #include "endpoint/Endpoint.h"
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyListModel.h"
@@ -21,8 +22,8 @@ bool SameEndpoint(const EndpointOptions& a, const EndpointOptions& b) {
 
 }  // namespace
 
-CEndpointHost::CEndpointHost(CProxyListModel& list, std::string dataDir, QObject* parent)
-    : QObject(parent), m_list(list), m_dataDir(std::move(dataDir)) {
+CEndpointHost::CEndpointHost(DataDir& dir, QObject* parent)
+    : QObject(parent), m_dir(dir), m_list(dir.List()) {
   m_refresh.setSingleShot(true);
   m_refresh.setInterval(kRefreshDelayMs);
   connect(&m_refresh, &QTimer::timeout, this, &CEndpointHost::RefreshPool);
@@ -103,7 +104,7 @@ void CEndpointHost::RefreshPool() {
     if (!e->TimeStatus().empty() && std::isdigit(static_cast<unsigned char>(e->TimeStatus().front())))
       working.push_back(*e);
   }
-  std::vector<UpstreamProxy> pool = UpstreamsFromEntries(working, m_dataDir, m_running.types);
+  std::vector<UpstreamProxy> pool = UpstreamsFromEntries(working, m_dir.Credentials(), m_running.types);
   m_poolSize = static_cast<int>(pool.size());
   m_endpoint->SetPool(std::move(pool));
 }

@@ -16,6 +16,7 @@ namespace qb {
 
 class CEndpoint;
 class CProxyListModel;
+class DataDir;
 
 // The window's words for the endpoint.
 inline constexpr const char* kCaptionEndpoint = QT_TRANSLATE_NOOP("Quillberry", "本机端口");
@@ -30,7 +31,8 @@ class CEndpointHost : public QObject {
   Q_OBJECT
 
  public:
-  CEndpointHost(CProxyListModel& list, std::string dataDir, QObject* parent = nullptr);
+  // Serves the working proxies of dir's list, with their log-ons.
+  explicit CEndpointHost(DataDir& dir, QObject* parent = nullptr);
   ~CEndpointHost() override;
 
   // Starts, restarts (when the address, policy or types changed) or stops the endpoint
@@ -59,8 +61,8 @@ class CEndpointHost : public QObject {
   void ScheduleRefresh();
   void MarkSetAside(const std::string& line, const std::string& reason);
 
+  DataDir& m_dir;
   CProxyListModel& m_list;
-  std::string m_dataDir;
   std::unique_ptr<CEndpoint> m_endpoint;
   EndpointOptions m_running;
   int m_connectTimeoutMs = 0;

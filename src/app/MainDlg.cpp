@@ -27,7 +27,6 @@
 #include <algorithm>
 #include <unordered_set>
 
-#include "app/DataFileWatcher.h"
 #include "app/EndpointHost.h"
 #include "app/TrayMenu.h"
 #include "base/Files.h"
@@ -38,14 +37,18 @@
 #include "proxy/ProxyExtractor.h"
 #include "proxy/ProxyListCommands.h"
 #include "proxy/ProxyListFile.h"
+#include "proxy/ProxyListModel.h"
 #include "settings/AutoRun.h"
 #include "settings/Favorites.h"
 #include "settings/Options.h"
+#include "settings/Settings.h"
+#include "sources/ProxySource.h"
 #include "sources/SourceDownloader.h"
 #include "ui/AboutDlg.h"
 #include "ui/DialogUnits.h"
 #include "ui/FailureMessages.h"
 #include "ui/HelpLink.h"
+#include "ui/Messages.h"
 #include "ui/OwnerDrawMenu.h"
 #include "ui/ProxyInfoDlg.h"
 #include "ui/ProxySourceDlg.h"
@@ -69,40 +72,41 @@ QString Q(const std::string& s) {
 
 }  // namespace
 
-CMainDlg::CMainDlg(MainDlgOptions options, QWidget* parent)
+CMainDlg::CMainDlg(DataDir& dir, MainDlgOptions options, QWidget* parent)
     : QDialog(parent),
-      m_dataDir(std::move(options.dataDir)),
-      m_favoritesIni(options.favoritesIni.empty() ? FavoritesProfileFor(m_dataDir, FavoritesProfilePath())
-                                                  : std::move(options.favoritesIni)),
+      m_dir(dir),
       m_forceNoTray(options.forceNoTray),
       m_applyAutoRun(options.applyAutoRun),
-      m_firstStart(!qb::FileExists(qb::JoinPath(m_dataDir, kSettingFileName))),
       m_windowStateIni(std::move(options.windowStateIni)),
-      m_sysProxy(std::make_unique<CSystemProxy>(m_dataDir, std::move(options.platform))) {
-  // The settings holder is built with the window: the settings are read (and the
-  // built-in resources installed) before anything is on screen.
-  ReportSettingsLoad(LoadSettings(m_settings, m_dataDir));
-  if (options.applyAutoRun) ApplyAutoRun(m_settings, {}, m_dataDir);
+      m_list(dir.List()),
+      m_settings(dir.Settings()),
+      m_sources(dir.Sources()),
+      m_options(dir.Options()),
+      m_sysProxy(std::make_unique<CSystemProxy>(dir, std::move(options.platform))) {
+  // The settings are read (and the built-in resources installed) before anything is
+  // on screen.
+  LoadSettings();
+  if (options.applyAutoRun) ApplyAutoRun(m_settings, {}, m_dir.Path());
   m_sysProxy->SetAutoProxyConfig(m_settings.m_nAutoProxyConfig);
   // Options.ini that cannot be read leaves the defaults: the chosen proxy alone.
-  ReportSettingsLoad(LoadOptions(m_options, m_dataDir));
+  ReportSettingsLoad(m_dir.LoadOptions());
   m_sysProxy->SetScriptOptions(m_options.script);
   // Every script lists the favourites ticked at the moment it is made, whichever of
   // the buttons, the tray or the settings dialog makes it.
   m_sysProxy->SetFavoritesSource([this] { return FavoriteProxyLines(m_list); });
 
-  m_verify = new CVerifyControl(m_list, m_settings, this);
-  m_verify->SetSaveDir(m_dataDir);
-  m_verify->SetCredentialsDir(m_dataDir);
+  m_verify = new CVerifyControl(m_dir, this);
+  m_verify->SetFtpFallbackQuestion([] {
+    return qb::Prompt().Message(kMsgNoFtpSource, kCaptionVerifyAll, qb::MsgIcon::Warning,
+                                qb::MsgButtons::YesNo) == qb::MsgResult::Yes;
+  });
   // A damaged history is moved aside with a message; without any the window runs on.
-  m_historyStore = CHistoryStore::OpenOrWarn(m_dataDir);
-  if (m_historyStore) {
-    m_historyStore->ThinIfDue(HistoryNow(), m_options.history.keepDays);
-    m_historyRecorder = std::make_unique<CHistoryRecorder>(*m_historyStore);
-    m_verify->SetHistory(m_historyRecorder.get());
+  ReportHistoryOpening(m_dir.OpenHistory(), m_dir.FilePath(DataFile::History));
+  if (m_dir.Recorder()) {
+    m_verify->SetHistory(m_dir.Recorder());
     m_verify->SetFavoritesByScore(m_options.history.favoritesByScore);
   }
-  m_historyColumns.SetDataDir(m_dataDir);
+  m_historyColumns.SetLocationDir(m_dir.Path());
   m_list.SetExtraColumns(&m_historyColumns);
 
   CreateControls();
@@ -261,8 +265,8 @@ QMenu* CMainDlg::HistoryColumnsMenu() {
 }
 
 void CMainDlg::RefreshHistoryColumns() {
-  if (!m_historyStore) return;
-  m_historyColumns.Refresh(*m_historyStore, m_list);
+  if (!m_dir.History()) return;
+  m_historyColumns.Refresh(*m_dir.History(), m_list);
   m_list.ExtraColumnsChanged();
 }
 
@@ -367,7 +371,6 @@ void CMainDlg::CreateControls() {
   m_pList->setModel(&m_list);
   m_pList->setSelectionModel(m_list.selectionModel());
   m_pList->installEventFilter(this);
-  m_pList->SetSortAllowed([this] { return m_verify->ListSortable(); });
   m_pList->setContextMenuPolicy(Qt::CustomContextMenu);
   qb::PlaceControl(m_pList, 11, 31, 362, 172);
   connect(m_pList, &QWidget::customContextMenuRequested, this, &CMainDlg::ShowContextMenu);
@@ -411,7 +414,7 @@ void CMainDlg::CreateControls() {
   connect(m_pSourceList, &QAbstractItemView::doubleClicked, this, [this] { OnModifySource(); });
   // Only a tick by the user changes the file; the program's own ticks do not.
   connect(&m_sources, &CProxySourceListModel::SourceTicked, this,
-          [this] { ReportSourcesSave(SaveSources(m_sources)); });
+          [this] { ReportSourcesSave(m_dir.SaveSources()); });
 
   m_downloader = new CSourceDownloader(this);
   connect(m_downloader, &CSourceDownloader::Started, this, [this] {
@@ -514,7 +517,7 @@ void CMainDlg::OnInitDialog() {
     if (m_pList->columnWidth(CProxyListModel::ColTimeStatus) < needed)
       m_pList->setColumnWidth(CProxyListModel::ColTimeStatus, needed);
   }
-  ReportListLoad(LoadProxyList(m_list, m_dataDir));
+  ReportListLoad(m_dir.LoadList());
   // Before the desktop's proxy is applied again: it may point at the endpoint.
   StartEndpoint();
 
@@ -526,7 +529,7 @@ void CMainDlg::OnInitDialog() {
   UpdateStatusLine();
 
   m_pDownloadProgress->hide();
-  RestoreFavorites(m_list, m_favoritesIni);
+  m_dir.RestoreFavorites();
 
   m_contextMenu = new OwnerDrawMenu(this);
   m_contextMenu->LoadMenuResource(IDR_LISTMENU);
@@ -588,18 +591,17 @@ void CMainDlg::OnInitDialog() {
   // No empty band right of the last column: it takes what is left.
   m_pList->horizontalHeader()->setStretchLastSection(true);
   m_pSourceList->horizontalHeader()->setStretchLastSection(true);
-  ReportSourcesLoad(LoadSources(m_sources, m_dataDir));
+  ReportSourcesLoad(m_dir.LoadSources());
 
-  m_fileWatcher =
-      new CDataFileWatcher(m_dataDir, {kProxyListFileName, kSettingFileName, kSourcesFileName}, this);
-  connect(m_fileWatcher, &CDataFileWatcher::ChangedBehind, this, &CMainDlg::OnDataFileChangedBehind);
+  m_dir.WatchFiles();
+  connect(&m_dir, &DataDir::ChangedBehind, this, &CMainDlg::OnDataFileChangedBehind);
   // After the end of a run or a download has saved what it did.
   connect(m_verify, &CVerifyControl::RunStateChanged, this, [this](RunState state) {
     if (state == RunState::Idle) QTimer::singleShot(0, this, &CMainDlg::CatchUpWithDisk);
   });
   connect(m_downloader, &CSourceDownloader::Finished, this,
           [this] { QTimer::singleShot(0, this, &CMainDlg::CatchUpWithDisk); });
-  m_helpLink->SetLinkUrl(QString::fromStdString(qb::JoinPath(m_dataDir, "QuillberryHelp.chm")));
+  m_helpLink->SetLinkUrl(QString::fromStdString(m_dir.FilePath(DataFile::Help)));
 }
 
 void CMainDlg::ConnectVerifier() {
@@ -610,21 +612,28 @@ void CMainDlg::ConnectVerifier() {
   connect(m_verify, &CVerifyControl::ProgressRange, this,
           [this](int lo, int hi) { m_pProgress->SetRange(lo, hi); });
   connect(m_verify, &CVerifyControl::ProgressPos, this, [this](int pos) { m_pProgress->SetPos(pos); });
-  connect(m_verify, &CVerifyControl::ProgressText, this,
-          [this](const QString& t) { m_pProgress->SetWindowText(t); });
-  connect(m_verify, &CVerifyControl::ResultViewOpened, this,
-          [this](const QString& status, const QString& page) {
-            if (!m_pResultDlg) m_pResultDlg = new CVerifyResultDlg(this);
-            m_pResultDlg->SetStatus(status);
-            m_pResultDlg->SetPage(page);
-            m_pResultDlg->show();
-            m_pResultDlg->raise();
-            m_pResultDlg->activateWindow();
-          });
+  connect(m_verify, &CVerifyControl::ProgressCounts, this, [this](int total, int finished, bool ending) {
+    QString text = QString::asprintf(" Sum: %d, Finished: %d, Percentage: %.1f%%", total, finished,
+                                     total > 0 ? 100.0 * finished / total : 0.0);
+    if (ending) text += QStringLiteral("; Threads ending ...");
+    m_pProgress->SetWindowText(text);
+  });
+  connect(m_verify, &CVerifyControl::HintDue, this,
+          [this] { m_pProgress->SetWindowText(qb::Tr(kTextHint)); });
+  connect(m_verify, &CVerifyControl::Notice, this, &CMainDlg::ShowRunNotice);
+  connect(m_verify, &CVerifyControl::ResultViewOpened, this, [this] {
+    if (!m_pResultDlg) m_pResultDlg = new CVerifyResultDlg(this);
+    m_pResultDlg->SetStatus(qb::Tr(kResultStatusPrefix) + qb::Tr(kStatusVerifying));
+    m_pResultDlg->SetPage({});
+    m_pResultDlg->show();
+    m_pResultDlg->raise();
+    m_pResultDlg->activateWindow();
+  });
   connect(m_verify, &CVerifyControl::VerifyResultShown, this,
-          [this](const QString& status, const QString& page) {
+          [this](const QString& rowText, const QString& anonymity, const QString& exitAddress,
+                 const QString& page) {
             if (!m_pResultDlg) return;
-            m_pResultDlg->SetStatus(status);
+            m_pResultDlg->SetStatus(ResultStatusText(rowText, anonymity, exitAddress));
             m_pResultDlg->SetPage(page);
           });
   connect(m_verify, &CVerifyControl::ListSaved, this,
@@ -672,7 +681,7 @@ bool StartsInTray(bool minimisedAsked, bool minimiseSetting, bool firstStart, bo
 }
 
 void CMainDlg::StartUp(bool minimised) {
-  if (StartsInTray(minimised, m_settings.m_bMinimize != 0, m_firstStart, HasTray())) return;
+  if (StartsInTray(minimised, m_settings.m_bMinimize != 0, m_dir.FirstStart(), HasTray())) return;
   show();
 }
 
@@ -694,7 +703,19 @@ bool CMainDlg::HasTray() const {
 }
 
 void CMainDlg::SaveList() {
-  ReportListSave(SaveProxyList(m_list, m_dataDir));
+  ReportListSave(m_dir.SaveList());
+}
+
+void CMainDlg::LoadSettings() {
+  bool defaultsInstalled = false;
+  const qb::OpResult loaded = m_dir.LoadSettings(&defaultsInstalled);
+  if (defaultsInstalled) qb::ShowMessage(kMsgDefaultResources, "Quillberry", qb::MsgIcon::Warning);
+  ReportSettingsLoad(loaded);
+}
+
+void CMainDlg::ShowRunNotice(RunNotice notice) {
+  const NoticeText t = RunNoticeText(notice);
+  qb::ShowMessage(t.text, t.caption, t.icon);
 }
 
 bool CMainDlg::Busy() const {
@@ -711,7 +732,7 @@ std::vector<std::string> CMainDlg::AddHandedRows(const std::vector<std::string>&
   }
   qb::OpResult saved = qb::OpResult::Success();
   if (!added.empty()) {
-    saved = SaveProxyList(m_list, m_dataDir);
+    saved = m_dir.SaveList();
     // The command is waiting for its answer; a message box would hold it up.
     if (!saved) QTimer::singleShot(0, this, [saved] { ReportListSave(saved); });
     UpdateStatusLine();
@@ -720,9 +741,8 @@ std::vector<std::string> CMainDlg::AddHandedRows(const std::vector<std::string>&
   return added;
 }
 
-void CMainDlg::OnDataFileChangedBehind(const QString& name) {
-  const std::string file = name.toStdString();
-  if (file == kProxyListFileName) {
+void CMainDlg::OnDataFileChangedBehind(DataFile file) {
+  if (file == DataFile::ProxyList) {
     if (!Busy()) {
       ReloadList();
       return;
@@ -730,14 +750,14 @@ void CMainDlg::OnDataFileChangedBehind(const QString& name) {
     // What the run saves at its end would overwrite the other program's rows: keep
     // them now, and add them when it ends.
     auto behind = std::make_unique<CProxyListModel>();
-    if (LoadProxyList(*behind, m_dataDir)) {
+    if (m_dir.ReadList(*behind)) {
       if (m_listBehind) AddMissingRows(*behind, *m_listBehind);
       m_listBehind = std::move(behind);
     }
-  } else if (file == kSettingFileName) {
+  } else if (file == DataFile::Settings) {
     m_settingsBehind = true;
     if (!Busy()) CatchUpWithDisk();
-  } else if (file == kSourcesFileName) {
+  } else if (file == DataFile::Sources) {
     m_sourcesBehind = true;
     if (!Busy()) CatchUpWithDisk();
   }
@@ -757,9 +777,8 @@ void CMainDlg::CatchUpWithDisk() {
   }
   if (m_sourcesBehind) {
     m_sourcesBehind = false;
-    m_sources.Clear();
-    ReportSourcesLoad(LoadSources(m_sources, m_dataDir));
-    m_fileWatcher->Acknowledge(kSourcesFileName);
+    ReportSourcesLoad(m_dir.LoadSources());
+    m_dir.Acknowledge(DataFile::Sources);
   }
 }
 
@@ -773,8 +792,8 @@ void CMainDlg::ReloadList() {
     favorites.push_back(ProxyKey(e->Addr(), e->Port(), e->Type()));
   }
   m_list.Clear();
-  ReportListLoad(LoadProxyList(m_list, m_dataDir));
-  m_fileWatcher->Acknowledge(kProxyListFileName);
+  ReportListLoad(m_dir.LoadList());
+  m_dir.Acknowledge(DataFile::ProxyList);
   RefreshHistoryColumns();
   if (!favorites.empty()) {
     const std::unordered_set<std::string> marked(favorites.begin(), favorites.end());
@@ -790,10 +809,9 @@ void CMainDlg::ReloadList() {
 void CMainDlg::ReloadSettings() {
   // A file that cannot be read leaves the settings as they were. Every line the
   // program writes is there in a file it wrote, so what is read replaces them whole.
-  const qb::OpResult loaded = LoadSettings(m_settings, m_dataDir);
-  m_fileWatcher->Acknowledge(kSettingFileName);
-  ReportSettingsLoad(loaded);
-  if (m_applyAutoRun) ApplyAutoRun(m_settings, {}, m_dataDir);
+  LoadSettings();
+  m_dir.Acknowledge(DataFile::Settings);
+  if (m_applyAutoRun) ApplyAutoRun(m_settings, {}, m_dir.Path());
   m_sysProxy->SetAutoProxyConfig(m_settings.m_nAutoProxyConfig);
   UpdateStatusLine();
 }
@@ -847,7 +865,7 @@ void CMainDlg::OnAddProxy() {
                                    dlg.m_sPort.toStdString(), dlg.m_sRemark.toStdString());
   if (r != 0) {
     // The log-on first: the list's save keeps only those of its rows.
-    if (!dlg.m_sUser.isEmpty()) ReportListSave(StoreCredentials(m_dataDir, DialogKey(dlg), DialogLogOn(dlg)));
+    if (!dlg.m_sUser.isEmpty()) ReportListSave(m_dir.StoreCredentials(DialogKey(dlg), DialogLogOn(dlg)));
     SaveList();
     UpdateStatusLine();
   }
@@ -865,7 +883,7 @@ void CMainDlg::OnModifySelected() {
   dlg.m_sAddress = Q(e->Addr());
   dlg.m_sPort = Q(e->Port());
   dlg.m_sRemark = Q(std::string(e->Remark()));
-  const std::optional<ProxyCredentials> logOn = StoredCredentials(m_dataDir, CredentialsKey(*e));
+  const std::optional<ProxyCredentials> logOn = m_dir.Credentials().Find(*e);
   if (logOn) {
     dlg.m_sUser = Q(logOn->user);
     dlg.m_sPassword = Q(logOn->password);
@@ -876,7 +894,7 @@ void CMainDlg::OnModifySelected() {
   const ProxyScore* score = m_historyColumns.Find(*e);
   const std::string exitAddress = score ? score->exitAddress : std::string();
   if (dlg.exec() == QDialog::Accepted) {
-    const std::string dataDir = m_dataDir;
+    const std::string dataDir = m_dir.Path();
     const ModifyOutcome outcome = ModifyProxyRow(
         m_list, row, dlg.m_sType.toStdString(), dlg.m_sAddress.toStdString(), dlg.m_sPort.toStdString(),
         dlg.m_sRemark.toStdString(), [dataDir, oldAddress, exitAddress](const std::string& address) {
@@ -888,7 +906,7 @@ void CMainDlg::OnModifySelected() {
     const std::optional<ProxyCredentials> newLogOn = DialogLogOn(dlg);
     const bool logOnChanged = newLogOn != logOn;
     if (outcome == ModifyOutcome::Changed || logOnChanged) {
-      if (ReportListSave(StoreCredentials(m_dataDir, DialogKey(dlg), newLogOn))) SaveList();
+      if (ReportListSave(m_dir.StoreCredentials(DialogKey(dlg), newLogOn))) SaveList();
     }
   }
   UpdateStatusLine();
@@ -924,8 +942,7 @@ void CMainDlg::OnPaste() {
   std::size_t refused = 0;
   const int found = AddProxiesFromText(m_list, text.toStdString(), m_settings.m_bAmbiguous != 0,
                                        kNoProxyLimit, nullptr, &credentials, &refused);
-  // Before the list's save, which keeps only the credentials of its rows.
-  if (found > 0 && ReportListSave(RememberCredentials(m_dataDir, credentials))) SaveList();
+  if (found > 0) ReportListSave(m_dir.SaveList(credentials));
   UpdateStatusLine();
   if (found == 0) {
     qb::ShowMessage(kMsgNoProxyOnClipboard, kCaptionPasteDone, qb::MsgIcon::Information);
@@ -950,8 +967,13 @@ void CMainDlg::OnImport() {
   const auto path = qb::Prompt().OpenFile(ImportFileDialogSpec());
   if (!path) return;
   const int before = m_list.RowCount();
-  const ImportResult imported = ImportProxyFile(m_list, *path, m_settings.m_bAmbiguous != 0, m_dataDir);
-  ReportImport(imported);
+  const ImportResult imported = ImportProxyFile(m_list, *path, m_settings.m_bAmbiguous != 0);
+  if (!ReportImport(imported)) return;
+  if (imported.found > 0) {
+    ReportListSave(m_dir.SaveList(imported.credentials));
+  } else {
+    qb::ShowMessage(kMsgNoProxyInFile, kCaptionImportDone, qb::MsgIcon::Warning);
+  }
   UpdateStatusLine();
   if (imported.found > 0) ShowAddedNotice(imported.found, m_list.RowCount() - before, imported.refused);
 }
@@ -967,9 +989,9 @@ void CMainDlg::OnExport() {
   if (!path) return;
   const ExportFileType type = ExportFileTypeFor(chosenType, *path);
   // A password leaves the program only when the user says so, each time.
-  CProxyCredentialStore logOns;
+  const CProxyCredentialStore& logOns = m_dir.Credentials();
   int withLogOn = 0;
-  if (type != ExportFileType::AddressLines && logOns.Load(m_dataDir).ok() && logOns.Size() > 0) {
+  if (type != ExportFileType::AddressLines && logOns.Size() > 0) {
     for (int row : selected) withLogOn += logOns.Find(*m_list.Entry(row)) ? 1 : 0;
   }
   const bool include =
@@ -990,7 +1012,7 @@ void CMainDlg::ShowContextMenu(const QPoint& pos) {
 // ---- Settings ----
 
 void CMainDlg::OnSettings() {
-  CSettingDlg dlg(m_settings, *m_sysProxy, m_dataDir, this);
+  CSettingDlg dlg(m_dir, *m_sysProxy, this);
   connect(&dlg, &CSettingDlg::StatusLineChanged, this, [this] {
     UpdateStatusLine();
     UpdateTrayIcon();
@@ -1002,7 +1024,7 @@ void CMainDlg::OnSettings() {
   chosen.endpoint = dlg.ChosenEndpointOptions();
   if (chosen != m_options) {
     m_options = chosen;
-    ReportOptionsSave(SaveOptions(m_options, m_dataDir));
+    ReportOptionsSave(m_dir.SaveOptions());
   }
   // Also when only the connect time-out changed: the endpoint uses it too.
   if (!ApplyEndpoint()) m_options.endpoint.enabled = false;
@@ -1014,7 +1036,8 @@ void CMainDlg::OnSettings() {
 void CMainDlg::OnAddSource() {
   CProxySourceDlg dlg(this);
   if (dlg.exec() != QDialog::Accepted) return;
-  ReportSourcesSave(AddSource(m_sources, dlg.m_sSourceName.toStdString(), dlg.m_sSourceUrl.toStdString()));
+  m_sources.Append({dlg.m_sSourceName.toStdString(), dlg.m_sSourceUrl.toStdString(), false});
+  ReportSourcesSave(m_dir.SaveSources());
   const QModelIndex last = m_sources.index(m_sources.rowCount() - 1, 0);
   m_pSourceList->selectionModel()->setCurrentIndex(
       last, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
@@ -1031,20 +1054,25 @@ void CMainDlg::OnModifySource() {
   dlg.m_sSourceName = Q(source->m_sName);
   dlg.m_sSourceUrl = Q(source->m_sUrl);
   if (dlg.exec() != QDialog::Accepted) return;
-  ReportSourcesSave(
-      ModifySource(m_sources, row, dlg.m_sSourceName.toStdString(), dlg.m_sSourceUrl.toStdString()));
+  m_sources.Modify(row, dlg.m_sSourceName.toStdString(), dlg.m_sSourceUrl.toStdString());
+  ReportSourcesSave(m_dir.SaveSources());
 }
 
 void CMainDlg::OnDeleteSource() {
   std::vector<int> rows;
   for (const QModelIndex& i : m_pSourceList->selectionModel()->selectedRows()) rows.push_back(i.row());
   if (rows.empty()) return;
-  ReportSourcesSave(DeleteSources(m_sources, rows).save);
+  if (qb::Prompt().Message(kMsgConfirmDeleteSources, kCaptionDeleteSources, qb::MsgIcon::Question,
+                           qb::MsgButtons::YesNo) != qb::MsgResult::Yes)
+    return;
+  m_sources.RemoveRows(rows);
+  ReportSourcesSave(m_dir.SaveSources());
 }
 
 void CMainDlg::OnDownloadSources() {
   if (!CheckDownloadSources(m_sources)) return;
-  m_downloader->Start(m_sources.Sources(), m_list, m_settings.m_bAmbiguous != 0, m_dataDir);
+  m_downloader->Start(m_sources.Sources(), m_list, m_settings.m_bAmbiguous != 0,
+                      [this](const FoundCredentialList& logOns) { return m_dir.SaveList(logOns); });
 }
 
 void CMainDlg::EndDownload() {
@@ -1109,7 +1137,7 @@ bool CMainDlg::OnTrayExit() {
 
 void CMainDlg::CloseTray() {
   if (m_bTrayClosed) return;
-  SaveFavorites(m_list, m_favoritesIni);
+  m_dir.SaveFavorites();
   SaveWindowState();
   m_trayCtl->RemoveTrayIcon();
   m_bTrayClosed = true;
@@ -1121,7 +1149,7 @@ void CMainDlg::CloseTray() {
 void CMainDlg::OnSessionEnd() {
   // The session may still be cancelled: keep the rows and the icon, and only make
   // sure the favourites are on disk.
-  if (!m_bTrayClosed) SaveFavorites(m_list, m_favoritesIni);
+  if (!m_bTrayClosed) m_dir.SaveFavorites();
 }
 
 void CMainDlg::closeEvent(QCloseEvent* event) {
@@ -1209,7 +1237,7 @@ void CMainDlg::accept() {}
 namespace qb {
 
 void CMainDlg::StartEndpoint() {
-  m_endpointHost = new CEndpointHost(m_list, m_dataDir, this);
+  m_endpointHost = new CEndpointHost(m_dir, this);
   m_endpointHost->SetBusyCheck([this] { return Busy(); });
   connect(m_endpointHost, &CEndpointHost::rowsMarked, this, &CMainDlg::SaveList);
   m_trayCtl->SetEndpointAddress([this] { return m_endpointHost->Address(); });
@@ -1235,7 +1263,7 @@ void CMainDlg::OnEndpointSwitch() {
   }
   m_options.endpoint.enabled = !turnOff;
   if (!ApplyEndpoint()) m_options.endpoint.enabled = false;
-  ReportOptionsSave(SaveOptions(m_options, m_dataDir));
+  ReportOptionsSave(m_dir.SaveOptions());
   UpdateStatusLine();
   UpdateTrayIcon();
 }
@@ -1254,7 +1282,7 @@ void CMainDlg::OnViaEndpoint() {
       m_options.endpoint.enabled = false;
       return;
     }
-    ReportOptionsSave(SaveOptions(m_options, m_dataDir));
+    ReportOptionsSave(m_dir.SaveOptions());
   }
   if (m_endpointHost->PoolSize() == 0)
     qb::ShowMessage(kMsgEndpointEmpty, kCaptionEndpoint, qb::MsgIcon::Information);

@@ -11,12 +11,9 @@
 #include <memory>
 #include <string>
 
-#include "history/HistoryColumns.h"
-#include "proxy/ProxyListModel.h"
-#include "settings/Options.h"
-#include "settings/Settings.h"
-#include "sources/ProxySource.h"
+#include "datadir/DataDir.h"
 #include "sysproxy/SystemProxy.h"
+#include "ui/HistoryColumns.h"
 #include "ui/Resources.h"
 #include "verify/VerifyControl.h"
 
@@ -27,7 +24,6 @@ class QTimer;
 
 namespace qb {
 
-class CDataFileWatcher;
 class CEndpointHost;
 class CHelpLink;
 class CSortListCtrl;
@@ -40,8 +36,6 @@ class CVerifyResultDlg;
 
 // What a test or an unusual start changes; the program uses the defaults.
 struct MainDlgOptions {
-  std::string dataDir;       // the data directory; every data file is read and written here
-  std::string favoritesIni;  // empty: the profile of the data directory's list
   std::unique_ptr<ISystemProxyPlatform> platform;  // null: the desktop's back ends
   bool applyAutoRun = true;                        // the start-at-log-on entry follows the setting
   bool forceNoTray = false;                        // behave as if the desktop had no tray
@@ -74,7 +68,9 @@ class CMainDlg : public QDialog {
   Q_OBJECT
 
  public:
-  explicit CMainDlg(MainDlgOptions options = {}, QWidget* parent = nullptr);
+  // The window of the data directory dir, which it reads at once and writes from then
+  // on; dir outlives the window.
+  explicit CMainDlg(DataDir& dir, MainDlgOptions options = {}, QWidget* parent = nullptr);
   ~CMainDlg() override;
 
   // Shows the window, or, with the start-minimised setting (or minimised) and a tray
@@ -116,7 +112,6 @@ class CMainDlg : public QDialog {
   // Makes the endpoint the system proxy, switching it on first when it is off.
   void OnViaEndpoint();
   CEndpointHost& Endpoint() { return *m_endpointHost; }
-  const ExtraOptions& Options() const { return m_options; }
   // --- Tray and life cycle ---
   void OnShowDialog();
   // The tray's "退出": refused while workers are busy; otherwise ends the program.
@@ -137,15 +132,13 @@ class CMainDlg : public QDialog {
   // Another program changed a data file: reloaded at once while nothing runs, or
   // when the verification or the download that is running ends (rows another
   // program added meanwhile are then added to the list; none is thrown away).
-  void OnDataFileChangedBehind(const QString& name);
-  CDataFileWatcher& FileWatcher() { return *m_fileWatcher; }
+  void OnDataFileChangedBehind(DataFile file);
 
   // --- Access for the other windows and for tests ---
-  CProxyListModel& List() { return m_list; }
-  CSettings& Settings() { return m_settings; }
+  // The data directory: the list, the settings, the sources and the other stores.
+  DataDir& Dir() { return m_dir; }
   CSystemProxy& SystemProxy() { return *m_sysProxy; }
   CVerifyControl& Verifier() { return *m_verify; }
-  CProxySourceListModel& Sources() { return m_sources; }
   CSortListCtrl* ListView() const { return m_pList; }
   CTextProgressCtrl* StatusStrip() const { return m_pProgress; }
   CVerifyResultDlg* ResultDlg() const;
@@ -154,7 +147,6 @@ class CMainDlg : public QDialog {
   int TrayIconId() const;
   CTrayController& Tray() { return *m_trayCtl; }
   bool HasTray() const;
-  const std::string& DataDir() const { return m_dataDir; }
   OwnerDrawMenu* ContextMenu() const { return m_contextPopup; }
   // Opens the tray's menu (favourites, About, Exit) where a desktop has no tray.
   QAbstractButton* MenuButton() const { return m_menuButton; }
@@ -164,7 +156,6 @@ class CMainDlg : public QDialog {
   void SetHistoryColumnShown(int column, bool shown);
   // The menu of the list header that shows and hides them.
   QMenu* HistoryColumnsMenu();
-  CHistoryStore* History() const { return m_historyStore.get(); }
   const CHistoryColumns& HistoryColumns() const { return m_historyColumns; }
 
  signals:
@@ -189,6 +180,8 @@ class CMainDlg : public QDialog {
   // could not start.
   bool ApplyEndpoint();
   void ReportOptionsSave(const qb::OpResult& result);
+  // Says what the run control reports: why a run could not start.
+  void ShowRunNotice(RunNotice notice);
   // Whether the desktop's proxy is the running endpoint.
   bool ViaEndpoint() const;
   void OnInitDialog();
@@ -201,6 +194,9 @@ class CMainDlg : public QDialog {
   static constexpr int kIdVerifySelected = 1002;
   void ShowContextMenu(const QPoint& pos);
   void SaveList();
+  // Reads Setting.dat and says what it could not do, and that the built-in resources
+  // were installed when it had none.
+  void LoadSettings();
   bool Busy() const;
   // The window grows from its documented size: the lists take the extra space, the
   // buttons keep to the right edge and the sources to the bottom.
@@ -218,26 +214,23 @@ class CMainDlg : public QDialog {
   void ReloadSettings();
   QAbstractButton* AddButton(int id, const char* text, int x, int y, int w, int h);
 
-  std::string m_dataDir;
-  std::string m_favoritesIni;
+  DataDir& m_dir;
   bool m_forceNoTray;
   bool m_applyAutoRun;
-  bool m_firstStart;
   std::string m_windowStateIni;
   QSize m_baseSize;                       // the documented size, in pixels
   QHash<QWidget*, QRect> m_baseGeometry;  // every control at the documented size
 
-  CSettings m_settings;
-  CProxyListModel m_list;
-  CProxySourceListModel m_sources;
-  std::unique_ptr<CSystemProxy> m_sysProxy;
+  // The directory's stores, by their parts the window uses most.
+  CProxyListModel& m_list;
+  CSettings& m_settings;
+  CProxySourceListModel& m_sources;
   // What Options.ini holds: the script's failover and the local endpoint.
-  ExtraOptions m_options;
+  ExtraOptions& m_options;
+  std::unique_ptr<CSystemProxy> m_sysProxy;
   CEndpointHost* m_endpointHost = nullptr;
   CVerifyControl* m_verify = nullptr;
   // Every result of a run also goes to History.sqlite; its figures are extra columns.
-  std::unique_ptr<CHistoryStore> m_historyStore;
-  std::unique_ptr<CHistoryRecorder> m_historyRecorder;
   CHistoryColumns m_historyColumns;
   QMenu* m_historyMenu = nullptr;
   void RefreshHistoryColumns();
@@ -253,7 +246,6 @@ class CMainDlg : public QDialog {
   CTrayController* m_trayCtl = nullptr;
   CHelpLink* m_helpLink = nullptr;
   QAbstractButton* m_menuButton = nullptr;
-  CDataFileWatcher* m_fileWatcher = nullptr;
   // Changed behind the window while it was busy: the list file as it was then (its
   // rows are added when the run ends), and whether the settings and the sources are
   // to be read again.

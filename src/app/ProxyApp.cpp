@@ -11,12 +11,12 @@
 
 #include "app/MainDlg.h"
 #include "app/SingleInstance.h"
-#include "base/DataDirLock.h"
 #include "base/InstanceLink.h"
 #include "base/Language.h"
 #include "base/ProgramDir.h"
 #include "base/Prompt.h"
 #include "base/Translate.h"
+#include "datadir/DataDir.h"
 #include "ui/QtPrompt.h"
 #include "ui/Resources.h"
 #include "verify/VerifyControl.h"
@@ -59,8 +59,8 @@ int CProxyApp::Run() {
   MainDlgOptions options;
   options.windowStateIni = WindowStatePath();
   std::string why;
-  options.dataDir = ChooseDataDir(dataDirOption, &why);
-  if (options.dataDir.empty()) {
+  const std::string dataDirPath = ChooseDataDir(dataDirOption, &why);
+  if (dataDirPath.empty()) {
     std::fprintf(stderr, "quillberry: cannot start: %s\n", why.c_str());
     qb::ShowMessage(qb::TrStd(QT_TRANSLATE_NOOP("Quillberry", "无法确定数据目录：")) + why, "Quillberry",
                     qb::MsgIcon::Error);
@@ -68,7 +68,7 @@ int CProxyApp::Run() {
   }
 
   m_instance = std::make_unique<CSingleInstance>();
-  const QString dataDir = QString::fromStdString(AbsoluteDataDir(options.dataDir));
+  const QString dataDir = QString::fromStdString(AbsoluteDataDir(dataDirPath));
   m_instance->SetDataDir(dataDir);
   // A desktop action without a directory is meant for the window the user sees.
   if (!action.isEmpty()) m_instance->SetAction(action, !dataDirOption);
@@ -94,29 +94,34 @@ int CProxyApp::Run() {
 
   // The list is this window's to write from now on: a command that would write it
   // hands its rows to this window instead (see Answer).
-  m_dataLock = std::make_unique<CDataDirLock>(options.dataDir);
-  switch (m_dataLock->TryLock(kDataLockWaitMs)) {
-    case CDataDirLock::Outcome::Ours:
+  DataDir::OpenReport report;
+  DataDir::OpenOptions dirOptions;
+  dirOptions.lockWaitMs = kDataLockWaitMs;
+  dirOptions.waitForWindow = true;
+  m_dir = DataDir::Open(dataDirPath, DataDir::Access::Write, &report, dirOptions);
+  switch (report.holder) {
+    case DataDir::Holder::Us:
+    case DataDir::Holder::None:
       break;
-    case CDataDirLock::Outcome::Held: {
-      const std::string holder = m_dataLock->HolderText();
+    case DataDir::Holder::Window:
+    case DataDir::Holder::Command: {
       std::fprintf(
           stderr,
           "quillberry: cannot start: the data directory %s is being written by %s; start again when it "
           "has finished\n",
-          options.dataDir.c_str(), holder.c_str());
+          dataDirPath.c_str(), report.holderText.c_str());
       qb::ShowMessage(
           qb::Tr(QT_TRANSLATE_NOOP("Quillberry",
                                    "数据目录 %1 正在被 %2 写入。\n\n请等它结束后再启动 Quillberry。"))
-              .arg(QString::fromStdString(options.dataDir), QString::fromStdString(holder))
+              .arg(QString::fromStdString(dataDirPath), QString::fromStdString(report.holderText))
               .toStdString(),
           "Quillberry", qb::MsgIcon::Error);
       return kExitDataDirBusy;
     }
-    case CDataDirLock::Outcome::Failed:
+    case DataDir::Holder::NoLock:
       // A directory the lock cannot be made in cannot take the window's saves either;
       // each save says so when it fails.
-      std::fprintf(stderr, "quillberry: %s\n", m_dataLock->Error().c_str());
+      std::fprintf(stderr, "quillberry: %s\n", report.error.c_str());
       break;
   }
 
@@ -129,7 +134,7 @@ int CProxyApp::Run() {
   qb::SetPrompt(&g_qtPrompt);
 
   qb::InitResources();
-  m_mainDlg = new CMainDlg(std::move(options));
+  m_mainDlg = new CMainDlg(*m_dir, std::move(options));
   g_qtPrompt.SetParent(m_mainDlg);
   connect(m_instance.get(), &CSingleInstance::ShowRequested, m_mainDlg, &CMainDlg::OnShowDialog);
   m_instance->SetRequestHandler(

@@ -10,8 +10,8 @@
 
 namespace qb {
 
-class CDataDirLock;
 class CMainDlg;
+class DataDir;
 class CSingleInstance;
 struct LinkMessage;
 
@@ -66,7 +66,7 @@ class CProxyApp : public QApplication {
   LinkMessage Answer(const LinkMessage& request, const QString& dataDir);
 
   std::unique_ptr<CSingleInstance> m_instance;
-  std::unique_ptr<CDataDirLock> m_dataLock;
+  std::unique_ptr<DataDir> m_dir;
   std::unique_ptr<qb::CurlGlobal> m_curl;
   std::unique_ptr<CLanguageCatalogues> m_catalogues;
   CMainDlg* m_mainDlg = nullptr;

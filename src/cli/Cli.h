@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "base/DataDirLock.h"
 #include "base/OpResult.h"
+#include "datadir/DataDir.h"
 #include "proxy/ListExport.h"
 
 namespace qb {
@@ -30,29 +30,28 @@ inline constexpr int kExitUnwritable = 3;
 // work could not be handed to it: nothing was changed.
 inline constexpr int kExitBusy = 4;
 
-// A command that writes the data directory's files holds its lock while it runs.
-struct DataDirClaim {
-  enum class Kind {
-    Ours,    // this command may write (lock holds it; null when no lock file can be
-             // made there, in which case the saves themselves fail and say so)
-    Window,  // the window holds the directory: hand the work to it, or refuse
-    Busy,    // another command holds it: refused, the message is out
-  };
-  Kind kind = Kind::Ours;
-  std::unique_ptr<qb::CDataDirLock> lock;
-  // "the Quillberry window (process N)" and the like.
-  std::string holder;
-};
-DataDirClaim ClaimDataDir(const std::string& command, const std::string& dataDir);
+// Opens the data directory for a command that writes it: its lock is taken, waiting a
+// moment for another command to finish. Another command's hold is refused here
+// (nullptr after a message; the command exits with kExitBusy); the window's is not:
+// the directory comes back unwritable (report.holder is Window), and the caller hands
+// its work to the window or refuses with RefuseForWindow.
+std::unique_ptr<qb::DataDir> OpenDataDirToWrite(const std::string& command, const std::string& path,
+                                                qb::DataDir::OpenReport& report);
+// Says on standard error, in the window's words, that the history was moved aside or
+// could not be opened; nothing when it opened as it was.
+void ReportHistoryOpening(const qb::DataDir& dir, const qb::HistoryOpening& opening);
+// Opens the data directory for a command that only reads it (or writes files nobody
+// rewrites behind it): no lock is taken.
+std::unique_ptr<qb::DataDir> OpenDataDirToRead(const std::string& path);
 // Says that the window holds the directory and what to do instead; returns kExitBusy.
-int RefuseForWindow(const std::string& command, const std::string& dataDir, const DataDirClaim& claim,
+int RefuseForWindow(const std::string& command, const qb::DataDir& dir, const qb::DataDir::OpenReport& report,
                     const std::string& instead);
 
-// Hands proxy lines to the running window of dataDir, which adds the new ones to its
-// list and saves it. Prints how many were new; returns the exit code (kExitBusy when no window took them,
+// Hands proxy lines to the running window of dir, which adds the new ones to its list
+// and saves it. Prints how many were new; returns the exit code (kExitBusy when no window took them,
 // kExitUnwritable when it could not save the list).
-int HandRowsToWindow(const std::string& command, const std::string& dataDir,
-                     const std::vector<std::string>& lines, const DataDirClaim& claim);
+int HandRowsToWindow(const std::string& command, const qb::DataDir& dir,
+                     const qb::DataDir::OpenReport& report, const std::vector<std::string>& lines);
 
 // Arguments after the command name, and the run's data directory (ending in "/").
 // Options common to every command (--data-dir) have already been removed.

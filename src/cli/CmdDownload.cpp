@@ -76,7 +76,7 @@ std::string Summary(const SourceReport& r) {
       line += std::to_string(r.found) + (r.found == 1 ? " proxy found" : " proxies found");
       if (r.cut) line += " (page cut at its size limit)";
       if (r.proxiesCapped) line += " (page cut at its limit of " + std::to_string(r.found) + " proxies)";
-      if (!r.save) line += "; " + std::string(kProxyListFileName) + " could not be saved";
+      if (!r.save) line += "; Proxies.pro could not be saved";
       break;
     case FetchStatus::BadUrl:
       line += "skipped: not an HTTP address";
@@ -140,10 +140,10 @@ int RunDownload(const QStringList& args, const std::string& dataDir) {
   bool saveFailed = false;
   bool failedUrls = false;
   bool started = false;
-  DataDirClaim claim;
   // Kept alive for the whole run: the downloader refers to them.
-  CProxySourceListModel sources;
-  CProxyListModel list;
+  std::unique_ptr<DataDir> dir;
+  DataDir::OpenReport report;
+  CProxyListModel handed;
   // What AddProxyLine would add to one empty list: valid lines, each key once.
   std::unordered_set<std::string> keys;
   ProxyFields fields;
@@ -187,12 +187,11 @@ int RunDownload(const QStringList& args, const std::string& dataDir) {
       return e;
     });
   } else {
-    claim = ClaimDataDir("download", dataDir);
-    if (claim.kind == DataDirClaim::Kind::Busy) return kExitBusy;
-    if (const qb::OpResult loaded = LoadSources(sources, dataDir); !loaded)
-      return ReportFailure("download", loaded);
-    if (!CheckDownloadSources(sources)) return kExitNotFound;
-    urls = sources.Sources();
+    dir = OpenDataDirToWrite("download", dataDir, report);
+    if (!dir) return kExitBusy;
+    if (const qb::OpResult loaded = dir->LoadSources(); !loaded) return ReportFailure("download", loaded);
+    if (!CheckDownloadSources(dir->Sources())) return kExitNotFound;
+    urls = dir->Sources().Sources();
     QObject::connect(&downloader, &CSourceDownloader::SourceFinished, [&](const SourceReport& r) {
       ++tried;
       if (!r.save) {
@@ -205,17 +204,17 @@ int RunDownload(const QStringList& args, const std::string& dataDir) {
       // message as well.
       if (r.status == FetchStatus::Ok && (r.cut || r.proxiesCapped)) Err("download: " + Summary(r));
     });
-    if (claim.kind == DataDirClaim::Kind::Window) {
+    if (report.holder == DataDir::Holder::Window) {
       // The window writes the list: the rows found are gathered here and handed to it.
       started = downloader.Start(urls, [&](std::string page, std::size_t maxProxies) {
         CSourceDownloader::PageExtraction e;
-        e.found = AddProxiesFromText(list, std::move(page), fuzzy, maxProxies, &e.capped);
+        e.found = AddProxiesFromText(handed, std::move(page), fuzzy, maxProxies, &e.capped);
         return e;
       });
     } else {
-      if (const qb::OpResult loaded = LoadProxyList(list, dataDir); !loaded)
-        return ReportFailure("download", loaded);
-      started = downloader.Start(urls, list, fuzzy, dataDir);
+      if (const qb::OpResult loaded = dir->LoadList(); !loaded) return ReportFailure("download", loaded);
+      started = downloader.Start(urls, dir->List(), fuzzy,
+                                 [&dir](const FoundCredentialList& logOns) { return dir->SaveList(logOns); });
     }
   }
   // The end of a CSV or JSON text follows whatever was printed, so that a reader gets
@@ -245,16 +244,16 @@ int RunDownload(const QStringList& args, const std::string& dataDir) {
     return kExitNotFound;
   }
   if (saveFailed) return kExitUnwritable;
-  if (claim.kind == DataDirClaim::Kind::Window) {
+  if (dir && report.holder == DataDir::Holder::Window) {
     std::vector<std::string> lines;
-    lines.reserve(static_cast<std::size_t>(list.RowCount()));
+    lines.reserve(static_cast<std::size_t>(handed.RowCount()));
     std::string line;
-    for (int row = 0; row < list.RowCount(); ++row) {
+    for (int row = 0; row < handed.RowCount(); ++row) {
       line.clear();
-      AppendFileLine(line, *list.Entry(row));
+      AppendFileLine(line, *handed.Entry(row));
       lines.push_back(line);
     }
-    return HandRowsToWindow("download", dataDir, lines, claim);
+    return HandRowsToWindow("download", *dir, report, lines);
   }
   return failedUrls ? kExitNotFound : kExitOk;
 }

@@ -7,6 +7,7 @@
 #include "base/Text.h"
 #include "base/Translate.h"
 #include "cli/Cli.h"
+#include "datadir/DataDir.h"
 #include "history/History.h"
 #include "proxy/ListExport.h"
 #include "verify/VerifyTask.h"
@@ -209,12 +210,13 @@ int RunHistory(const QStringList& args, const std::string& dataDir) {
     }
   }
 
-  std::error_code ec;
-  if (!std::filesystem::exists(std::filesystem::path(dataDir) / kHistoryFileName, ec)) {
-    Err("history: no verification history in " + dataDir + " yet");
+  const std::unique_ptr<DataDir> dir = OpenDataDirToRead(dataDir);
+  if (!dir->Exists(DataFile::History)) {
+    Err("history: no verification history in " + dir->Path() + " yet");
     return kExitNotFound;
   }
-  const std::unique_ptr<CHistoryStore> store = CHistoryStore::OpenOrWarn(dataDir);
+  ReportHistoryOpening(*dir, dir->OpenHistory());
+  CHistoryStore* store = dir->History();
   if (!store) return kExitNotFound;
 
   if (proxy.empty()) {

@@ -19,7 +19,6 @@
 #include "proxy/ProxyCredentials.h"
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyExtractor.h"
-#include "proxy/ProxyListFile.h"
 #include "proxy/ProxyListModel.h"
 #include "settings/Favorites.h"
 
@@ -398,15 +397,14 @@ int RunMerge(const QStringList& args, const std::string& dataDir) {
   }
 
   if (intoList) {
-    DataDirClaim claim = ClaimDataDir("merge", dataDir);
-    if (claim.kind == DataDirClaim::Kind::Busy) return kExitBusy;
-    if (claim.kind == DataDirClaim::Kind::Window)
-      return RefuseForWindow("merge", dataDir, claim, "import the merged lines in the window");
-    CProxyListModel list;
-    if (const qb::OpResult loaded = LoadProxyList(list, dataDir); !loaded)
-      return ReportFailure("merge", loaded);
-    const std::string profile = FavoritesProfileFor(dataDir, GuiFavoritesProfile());
-    RestoreFavorites(list, profile);
+    DataDir::OpenReport report;
+    const std::unique_ptr<DataDir> dir = OpenDataDirToWrite("merge", dataDir, report);
+    if (!dir) return kExitBusy;
+    if (report.holder == DataDir::Holder::Window)
+      return RefuseForWindow("merge", *dir, report, "import the merged lines in the window");
+    if (const qb::OpResult loaded = dir->LoadList(); !loaded) return ReportFailure("merge", loaded);
+    CProxyListModel& list = dir->List();
+    dir->RestoreFavorites();
     std::unordered_map<std::string, int> listRow;
     for (int row = 0; row < list.RowCount(); ++row) listRow.emplace(CredentialsKey(*list.Entry(row)), row);
     int updated = 0, added = 0;
@@ -423,10 +421,10 @@ int RunMerge(const QStringList& args, const std::string& dataDir) {
       }
     }
     list.SortRows(CProxyListModel::ColTimeStatus, true);
-    if (const int code = ReportFailure("merge", SaveProxyList(list, dataDir)); code != kExitOk) return code;
-    SaveFavorites(list, profile);
+    if (const int code = ReportFailure("merge", dir->SaveList()); code != kExitOk) return code;
+    dir->SaveFavorites();
     Out(qb::Format("%d %s updated, %d added to %s", updated, updated == 1 ? "row" : "rows", added,
-                   qb::JoinPath(dataDir, "Proxies.pro").c_str()));
+                   dir->FilePath(DataFile::ProxyList).c_str()));
     return kExitOk;
   }
 

@@ -4,7 +4,7 @@
 #include "base/Files.h"
 #include "base/Translate.h"
 #include "cli/Cli.h"
-#include "proxy/ProxyListFile.h"
+#include "datadir/DataDir.h"
 #include "proxy/ProxyListModel.h"
 #include "settings/Favorites.h"
 #include "settings/Options.h"
@@ -17,23 +17,22 @@ namespace {
 
 // The mode the program itself would use: the setting in the data directory. Without a
 // Setting.dat the default stands; nothing is written for a mere look-up.
-int ModeFromSettings(const std::string& dataDir) {
-  if (!qb::FileExists(qb::JoinPath(dataDir, kSettingFileName))) return CSettings().m_nAutoProxyConfig;
-  CSettings settings;
+int ModeFromSettings(DataDir& dir) {
   // A Setting.dat that cannot be read leaves the default mode; the change itself says
   // what it could not do.
-  (void)LoadSettings(settings, dataDir);
-  return settings.m_nAutoProxyConfig;
+  (void)dir.ReadSettings();
+  return dir.Settings().m_nAutoProxyConfig;
 }
 
 // The failover chain the window would list: the favourites of the data directory's
 // list, fastest first. A list or a profile that cannot be read gives no favourites;
 // the proxy being set is then the whole chain.
-std::vector<std::string> FavoritesOf(const std::string& dataDir) {
-  CProxyListModel list;
-  if (!LoadProxyList(list, dataDir)) return {};
-  RestoreFavorites(list, FavoritesProfileFor(dataDir, GuiFavoritesProfile()));
-  return FavoriteProxyLines(list);
+std::vector<std::string> FavoritesOf(DataDir& dir) {
+  if (dir.List().RowCount() == 0) {
+    if (!dir.LoadList()) return {};
+    dir.RestoreFavorites();
+  }
+  return FavoriteProxyLines(dir.List());
 }
 
 // Says what went wrong, in the order it happened, and returns the exit status: the
@@ -131,7 +130,8 @@ int RunProxy(const QStringList& argsIn, const std::string& dataDir) {
       Err("proxy get takes no arguments");
       return kExitUsage;
     }
-    CSystemProxy proxy(dataDir);
+    const std::unique_ptr<DataDir> dir = OpenDataDirToRead(dataDir);
+    CSystemProxy proxy(*dir);
     const qb::OpResult query = proxy.GetIEProxy();
     if (!query) Err(qb::TrStd(kCaptionQueryProxy) + ": " + qb::TrStd(kMsgQueryFailed));
     Out(proxy.m_sIEProxy);
@@ -145,19 +145,18 @@ int RunProxy(const QStringList& argsIn, const std::string& dataDir) {
     }
     // proxy.pac is written into the data directory, whose files the window keeps in
     // step with the desktop's proxy and its tray menu.
-    const DataDirClaim claim = ClaimDataDir("proxy", dataDir);
-    if (claim.kind == DataDirClaim::Kind::Busy) return kExitBusy;
-    if (claim.kind == DataDirClaim::Kind::Window)
-      return RefuseForWindow("proxy", dataDir, claim, "use the window's tray menu or its buttons");
-    if (mode < 0) mode = ModeFromSettings(dataDir);
-    CSystemProxy proxy(dataDir);
+    DataDir::OpenReport report;
+    const std::unique_ptr<DataDir> dir = OpenDataDirToWrite("proxy", dataDir, report);
+    if (!dir) return kExitBusy;
+    if (report.holder == DataDir::Holder::Window)
+      return RefuseForWindow("proxy", *dir, report, "use the window's tray menu or its buttons");
+    if (mode < 0) mode = ModeFromSettings(*dir);
+    CSystemProxy proxy(*dir);
     proxy.SetAutoProxyConfig(mode);
-    ExtraOptions options;
     // Options.ini that cannot be read leaves the defaults: the proxy alone, no DIRECT.
-    if (const qb::OpResult loaded = LoadOptions(options, dataDir); !loaded)
-      (void)ReportFailure("proxy", loaded);
-    proxy.SetScriptOptions(options.script);
-    proxy.SetFavoritesSource([&dataDir] { return FavoritesOf(dataDir); });
+    if (const qb::OpResult loaded = dir->LoadOptions(); !loaded) (void)ReportFailure("proxy", loaded);
+    proxy.SetScriptOptions(dir->Options().script);
+    proxy.SetFavoritesSource([&dir] { return FavoritesOf(*dir); });
     if (set) {
       // The buttons clear the proxy for a row that is no proxy; a command given a typing
       // mistake must not throw away what the desktop had.

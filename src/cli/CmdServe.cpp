@@ -9,13 +9,14 @@
 #include <utility>
 #include <vector>
 
+#include "base/Files.h"
 #include "base/Text.h"
 #include "base/Translate.h"
 #include "cli/Cli.h"
+#include "datadir/DataDir.h"
 #include "endpoint/Endpoint.h"
 #include "proxy/ProxyCredentials.h"
 #include "proxy/ProxyEntry.h"
-#include "proxy/ProxyListFile.h"
 #include "proxy/ProxyListModel.h"
 #include "settings/Options.h"
 
@@ -110,37 +111,17 @@ bool ParseServeOptions(const QStringList& args, ServeOptions& o) {
   return true;
 }
 
-// What tells that the list file was rewritten: every save renames a new file into place.
-struct FileIdentity {
-  bool exists = false;
-  dev_t dev = 0;
-  ino_t ino = 0;
-  off_t size = 0;
-  timespec mtime{};
-  bool operator==(const FileIdentity& o) const {
-    return exists == o.exists && dev == o.dev && ino == o.ino && size == o.size &&
-           mtime.tv_sec == o.mtime.tv_sec && mtime.tv_nsec == o.mtime.tv_nsec;
-  }
-};
-
-FileIdentity Identify(const std::string& path) {
-  struct stat st {};
-  if (stat(path.c_str(), &st) != 0) return {};
-  return {true, st.st_dev, st.st_ino, st.st_size, st.st_mtim};
-}
-
 // The pool from the data directory's list; nullopt (after a message) when it cannot be read.
-std::optional<std::vector<UpstreamProxy>> LoadPool(const std::string& dataDir,
-                                                   const std::vector<std::string>& types) {
+std::optional<std::vector<UpstreamProxy>> LoadPool(DataDir& dir, const std::vector<std::string>& types) {
   CProxyListModel list;
-  if (const OpResult loaded = LoadProxyList(list, dataDir); !loaded) {
+  if (const OpResult loaded = dir.ReadList(list); !loaded) {
     Err("serve: " + loaded.Describe());
     return std::nullopt;
   }
   std::vector<CProxyEntry> rows;
   rows.reserve(static_cast<size_t>(list.RowCount()));
   for (int row = 0; row < list.RowCount(); ++row) rows.push_back(*list.Entry(row));
-  return UpstreamsFromEntries(rows, dataDir, types);
+  return UpstreamsFromEntries(rows, dir.Credentials(), types);
 }
 
 }  // namespace
@@ -155,8 +136,9 @@ int RunServe(const QStringList& args, const std::string& dataDir) {
 
   // A reader of the data directory: no lock is taken and nothing is written, so the
   // window and the commands go on saving the list while this serves it.
-  ExtraOptions saved;
-  if (const OpResult loaded = LoadOptions(saved, dataDir); !loaded) return ReportFailure("serve", loaded);
+  const std::unique_ptr<DataDir> dir = DataDir::Open(dataDir, DataDir::Access::Read);
+  if (const OpResult loaded = dir->LoadOptions(); !loaded) return ReportFailure("serve", loaded);
+  const ExtraOptions& saved = dir->Options();
   EndpointConfig config;
   config.listen = opt.listen ? *opt.listen
                              : ParseListenAddress(saved.endpoint.listen)
@@ -165,10 +147,11 @@ int RunServe(const QStringList& args, const std::string& dataDir) {
   config.types = opt.types.value_or(saved.endpoint.types);
 
   // The list and the log-ons: a new log-on for a proxy counts as much as a new proxy.
-  const std::string listPath = dataDir + kProxyListFileName;
-  const std::string credentialsPath = dataDir + kCredentialsFileName;
-  std::pair<FileIdentity, FileIdentity> seen{Identify(listPath), Identify(credentialsPath)};
-  auto pool = LoadPool(dataDir, config.types);
+  const std::string listPath = dir->FilePath(DataFile::ProxyList);
+  const std::string credentialsPath = dir->FilePath(DataFile::Credentials);
+  using Seen = std::pair<std::optional<FileIdentity>, std::optional<FileIdentity>>;
+  Seen seen{StatFileIdentity(listPath), StatFileIdentity(credentialsPath)};
+  auto pool = LoadPool(*dir, config.types);
   if (!pool) return kExitUnreadable;
   const size_t count = pool->size();
 
@@ -212,11 +195,11 @@ int RunServe(const QStringList& args, const std::string& dataDir) {
     const timespec wait{2, 0};
     const int sig = sigtimedwait(&stopSignals, nullptr, &wait);
     if (sig == SIGINT || sig == SIGTERM) break;
-    const std::pair<FileIdentity, FileIdentity> now{Identify(listPath), Identify(credentialsPath)};
+    const Seen now{StatFileIdentity(listPath), StatFileIdentity(credentialsPath)};
     if (now == seen) continue;
     seen = now;
     // A list that cannot be read now (being replaced) keeps the pool it had.
-    if (auto fresh = LoadPool(dataDir, config.types)) {
+    if (auto fresh = LoadPool(*dir, config.types)) {
       Err(Format("serve: the list changed; %zu proxies", fresh->size()));
       endpoint.SetPool(std::move(*fresh));
     }

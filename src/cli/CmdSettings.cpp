@@ -1,7 +1,9 @@
 #include "base/Files.h"
 #include "base/Translate.h"
 #include "cli/Cli.h"
+#include "datadir/DataDir.h"
 #include "settings/Settings.h"
+#include "ui/Messages.h"
 
 namespace qb::cli {
 
@@ -24,8 +26,11 @@ int RunSettings(const QStringList& args, const std::string& dataDir) {
     Err("settings takes no arguments but --data-dir");
     return kExitUsage;
   }
-  CSettings settings;
-  const qb::OpResult loaded = LoadSettings(settings, dataDir);
+  const std::unique_ptr<DataDir> dir = OpenDataDirToRead(dataDir);
+  bool defaultsInstalled = false;
+  const qb::OpResult loaded = dir->LoadSettings(&defaultsInstalled);
+  if (defaultsInstalled) Err("Quillberry: " + qb::TrStd(kMsgDefaultResources));
+  const CSettings& settings = dir->Settings();
   // The window's words too, for those who know them, then the file and the cause.
   if (loaded.status == qb::OpStatus::ReadFailed)
     Err(qb::TrStd(QT_TRANSLATE_NOOP("Quillberry", "初始化")) + ": " +

@@ -23,16 +23,17 @@
 #include "base/Text.h"
 #include "base/Translate.h"
 #include "cli/Cli.h"
+#include "datadir/DataDir.h"
 #include "history/History.h"
 #include "proxy/ProxyCredentials.h"
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyExtractor.h"
-#include "proxy/ProxyListFile.h"
 #include "proxy/ProxyListModel.h"
 #include "settings/Favorites.h"
 #include "settings/Options.h"
 #include "settings/Settings.h"
 #include "settings/VerifySource.h"
+#include "ui/Messages.h"
 #include "verify/VerifyControl.h"
 #include "verify/VerifyEngine.h"
 #include "verify/VerifyProxyThread.h"
@@ -180,15 +181,15 @@ std::set<std::string> ProxiesOfJsonLines(const std::string& text) {
 
 // The proxies the data directory's history has a result for since a point in time. A
 // directory without a history has none: nothing is skipped, and no history is made.
-void AddCheckedSince(const std::string& dataDir, std::int64_t since, std::set<std::string>& keys) {
-  if (!qb::FileExists(qb::JoinPath(dataDir, kHistoryFileName))) return;
-  CHistoryStore::OpenReport report;
-  const std::unique_ptr<CHistoryStore> store = CHistoryStore::Open(dataDir, &report);
-  if (!store) {
-    Err("verify: the history cannot be read (" + report.reason + "); no proxy is skipped for it");
+void AddCheckedSince(DataDir& dir, std::int64_t since, std::set<std::string>& keys) {
+  const HistoryOpening opening = dir.OpenHistoryIfPresent();
+  if (!dir.History()) {
+    if (!opening.reason.empty())
+      Err("verify: the history cannot be read (" + opening.reason + "); no proxy is skipped for it");
     return;
   }
-  for (const std::string& name : store->ProxiesCheckedSince(since)) keys.insert(CredentialsKeyOfLine(name));
+  for (const std::string& name : dir.History()->ProxiesCheckedSince(since))
+    keys.insert(CredentialsKeyOfLine(name));
 }
 
 std::string JsonLine(const CProxyEntry& e, const std::string& anonymity, const std::string& exit) {
@@ -368,55 +369,72 @@ class ProgressPrinter {
 
 }  // namespace
 
-int RunVerify(const QStringList& args, const std::string& dataDir) {
-  if (WantsHelp(args)) {
-    Out(Help(kVerifyUsage));
-    return kExitOk;
-  }
-  Options opt;
-  if (!ParseOptions(args, opt)) return kExitUsage;
+namespace {
+
+// Options that only make sense together with others; false after a message.
+bool CheckOptions(const Options& opt) {
   // A share of the directory's own list would write the whole list back with the other
   // shares' rows unverified.
   if (opt.shards > 0 && !opt.file) {
     Err("verify: --shard needs a FILE; every machine is given the same one");
-    return kExitUsage;
+    return false;
   }
-  std::set<std::string> done;
-  if (opt.resume) {
-    if (!opt.file) {
-      Err("verify: --resume needs a FILE; the data directory's own list is verified whole");
-      return kExitUsage;
-    }
-    std::string error;
-    const auto earlier = qb::ReadWholeFile(*opt.resume, &error);
-    // The output of a run that never started is a resumable nothing.
-    if (earlier) done = ProxiesOfJsonLines(*earlier);
+  if (opt.resume && !opt.file) {
+    Err("verify: --resume needs a FILE; the data directory's own list is verified whole");
+    return false;
   }
-  if (opt.checkedSince) {
-    if (!opt.file) {
-      Err("verify: --resume-history needs a FILE; the data directory's own list is verified whole");
-      return kExitUsage;
-    }
-    AddCheckedSince(dataDir, *opt.checkedSince, done);
+  if (opt.checkedSince && !opt.file) {
+    Err("verify: --resume-history needs a FILE; the data directory's own list is verified whole");
+    return false;
   }
+  return true;
+}
 
-  // The data directory's own list is written back at the end: nobody else may write
-  // it meanwhile, and a window that has it open would overwrite the results.
-  DataDirClaim claim;
-  if (!opt.file) {
-    claim = ClaimDataDir("verify", dataDir);
-    if (claim.kind == DataDirClaim::Kind::Busy) return kExitBusy;
-    if (claim.kind == DataDirClaim::Kind::Window)
-      return RefuseForWindow("verify", dataDir, claim,
-                             "verify the list in the window, or give a FILE to verify");
+// The data directory of the run. Its own list is written back at the end: nobody else
+// may write it meanwhile, and a window that has it open would overwrite the results.
+// nullptr with *exitCode set when the run cannot go on.
+std::unique_ptr<DataDir> OpenForRun(const Options& opt, const std::string& path, int* exitCode) {
+  std::unique_ptr<DataDir> dir;
+  if (opt.file) {
+    dir = OpenDataDirToRead(path);
+  } else {
+    DataDir::OpenReport report;
+    dir = OpenDataDirToWrite("verify", path, report);
+    if (!dir) {
+      *exitCode = kExitBusy;
+      return nullptr;
+    }
+    if (report.holder == DataDir::Holder::Window) {
+      *exitCode =
+          RefuseForWindow("verify", *dir, report, "verify the list in the window, or give a FILE to verify");
+      return nullptr;
+    }
   }
-
-  CSettings settings;
-  const qb::OpResult settingsLoaded = LoadSettings(settings, dataDir);
-  if (settingsLoaded.status == qb::OpStatus::ReadFailed) return ReportFailure("verify", settingsLoaded);
+  bool defaultsInstalled = false;
+  const qb::OpResult settingsLoaded = dir->LoadSettings(&defaultsInstalled);
+  if (defaultsInstalled) Err("Quillberry: " + qb::TrStd(kMsgDefaultResources));
+  if (settingsLoaded.status == qb::OpStatus::ReadFailed) {
+    *exitCode = ReportFailure("verify", settingsLoaded);
+    return nullptr;
+  }
   // The built-in resources could not be saved: the run goes on with them, and the
   // status says that a data file was left unwritten.
-  int exitCode = ReportFailure("verify", settingsLoaded);
+  *exitCode = ReportFailure("verify", settingsLoaded);
+  if (!opt.file) {
+    // Options.ini that cannot be read leaves the defaults; the run does not need it.
+    (void)dir->LoadOptions();
+    if (const qb::OpResult loaded = dir->LoadList(); !loaded) {
+      *exitCode = ReportFailure("verify", loaded);
+      return nullptr;
+    }
+    // The history belongs to the directory's list; a file's proxies are not recorded.
+    ReportHistoryOpening(*dir, dir->OpenHistory());
+  }
+  return dir;
+}
+
+// The time-outs and resources given on the command line, for this run only.
+void ApplyRunSettings(const Options& opt, CSettings& settings) {
   if (opt.connectMs) g_nConnectTimeoutMs = opt.connectMs;
   if (opt.verifyMs) g_nVerifyTimeoutMs = opt.verifyMs;
   if (opt.http || opt.ftp) {
@@ -425,175 +443,213 @@ int RunVerify(const QStringList& args, const std::string& dataDir) {
     if (opt.http) settings.m_aVerifySources.push_back({"http", opt.http->first, opt.http->second, 1});
     if (opt.ftp) settings.m_aVerifySources.push_back({"ftp", opt.ftp->first, opt.ftp->second, 1});
   }
+}
 
-  CProxyListModel list;
-  std::map<const CProxyEntry*, ExportJudged> judged;
-  // A file's proxies bring their own log-ons; the list's are in the data directory.
-  CProxyCredentialStore fileCredentials;
-  if (opt.file) {
-    std::string error;
-    const auto bytes = qb::ReadWholeFile(*opt.file, &error);
-    if (!bytes) {
-      return ReportFailure("verify", qb::OpResult::Failure(qb::OpStatus::ReadFailed, *opt.file, error));
-    }
-    CProxyListModel::BulkAppend bulk(list);
-    ExtractFileText(*bytes, settings.m_bAmbiguous != 0,
-                    [&](std::string_view line, const FoundCredentials* c) {
-                      if (opt.shards > 0 && ShareOf(line, opt.shards) != opt.shard - 1) return;
-                      if (!done.empty() && done.count(CredentialsKeyOfLine(line))) return;
-                      list.AddProxyLine(line, 0);
-                      if (c) fileCredentials.Set(CredentialsKeyOfLine(line), *c);
-                    });
-  } else if (const qb::OpResult loaded = LoadProxyList(list, dataDir); !loaded) {
-    return ReportFailure("verify", loaded);
+// The proxies of FILE, less those of other shares and those done before; their log-ons
+// go to credentials. An exit code when the file cannot be read, else kExitOk.
+int ReadFileProxies(const Options& opt, DataDir& dir, CProxyListModel& list,
+                    CProxyCredentialStore& credentials) {
+  std::set<std::string> done;
+  if (opt.resume) {
+    // The output of a run that never started is a resumable nothing.
+    if (const auto earlier = qb::ReadWholeFile(*opt.resume)) done = ProxiesOfJsonLines(*earlier);
   }
+  if (opt.checkedSince) AddCheckedSince(dir, *opt.checkedSince, done);
+  std::string error;
+  const auto bytes = qb::ReadWholeFile(*opt.file, &error);
+  if (!bytes)
+    return ReportFailure("verify", qb::OpResult::Failure(qb::OpStatus::ReadFailed, *opt.file, error));
+  CProxyListModel::BulkAppend bulk(list);
+  ExtractFileText(*bytes, dir.Settings().m_bAmbiguous != 0,
+                  [&](std::string_view line, const FoundCredentials* c) {
+                    if (opt.shards > 0 && ShareOf(line, opt.shards) != opt.shard - 1) return;
+                    if (!done.empty() && done.count(CredentialsKeyOfLine(line))) return;
+                    list.AddProxyLine(line, 0);
+                    if (c) credentials.Set(CredentialsKeyOfLine(line), *c);
+                  });
+  return kExitOk;
+}
 
-  // The history belongs to the directory's list; a file's proxies are not recorded.
-  std::unique_ptr<CHistoryStore> history;
-  std::optional<CHistoryRecorder> recorder;
-  ExtraOptions extra;
-  if (!opt.file) {
-    // Options.ini that cannot be read leaves the defaults; the run does not need it.
-    LoadOptions(extra, dataDir);
-    history = CHistoryStore::OpenOrWarn(dataDir);
-    if (history) {
-      history->ThinIfDue(HistoryNow(), extra.history.keepDays);
-      recorder.emplace(*history);
+// How the control runs its checks, and what it does with FTP rows it cannot check.
+void ConfigureControl(const Options& opt, const CSettings& settings, const CProxyListModel& list,
+                      CVerifyControl& control) {
+  // A command cannot answer the window's question about FTP rows, and must not send
+  // them to the public fallback server unasked.
+  control.SetFtpWithoutResource(CVerifyControl::FtpWithoutResource::Skip);
+  if (GetCheckedVerifySources(settings).ftpUrl.empty()) {
+    int ftpRows = 0;
+    for (int row = 0; row < list.RowCount(); ++row) {
+      if (qb::AsciiCaseEqual(list.Entry(row)->Type(), "FTP")) ++ftpRows;
+    }
+    if (ftpRows > 0) {
+      Err(qb::Format("verify: %d FTP %s skipped: no FTP resource (check them with --ftp URL FEATURE)",
+                     ftpRows, ftpRows == 1 ? "proxy" : "proxies"));
     }
   }
+  if (opt.watchdogMs) {
+    control.SetWatchdogPeriod(opt.watchdogMs);
+    // A transfer normally ends by itself before the watchdog has to give it up.
+    control.SetTransferCap(std::max(1000, std::min(kDefaultVerifyCapMs, opt.watchdogMs / 9 * 8)));
+  }
+  // The command line runs its checks on the engine, as many at once as asked and as
+  // the open-file limit holds; the settings' number (the window's threads) is the
+  // default.
+  const int wanted =
+      opt.threads ? opt.threads : std::clamp(settings.m_nThreadNumber, kMinThreadNumber, kMaxThreadNumber);
+  const int fit = FitOpenFileLimit(wanted);
+  if (fit < wanted) {
+    Err(qb::Format("verify: the open-file limit holds %d concurrent checks, not %d; running %d at once", fit,
+                   wanted, fit));
+  }
+  control.SetEngineChecks(fit);
+}
 
-  {
-    CVerifyControl control(list, settings);
-    if (recorder) {
-      control.SetHistory(&*recorder);
-      control.SetFavoritesByScore(extra.history.favoritesByScore);
-    }
-    control.SetSaveDir(opt.file ? std::nullopt : std::optional<std::string>(dataDir));
-    if (opt.file) {
-      control.SetCredentials(fileCredentials);
-    } else {
-      control.SetCredentialsDir(dataDir);
-      if (!fileCredentials.Load(dataDir).ok()) fileCredentials = {};
-    }
-    // A command cannot answer the window's question about FTP rows, and must not send
-    // them to the public fallback server unasked.
-    control.SetFtpWithoutResource(CVerifyControl::FtpWithoutResource::Skip);
-    if (GetCheckedVerifySources(settings).ftpUrl.empty()) {
-      int ftpRows = 0;
-      for (int row = 0; row < list.RowCount(); ++row) {
-        if (qb::AsciiCaseEqual(list.Entry(row)->Type(), "FTP")) ++ftpRows;
-      }
-      if (ftpRows > 0) {
-        Err(qb::Format("verify: %d FTP %s skipped: no FTP resource (check them with --ftp URL FEATURE)",
-                       ftpRows, ftpRows == 1 ? "proxy" : "proxies"));
-      }
-    }
-    if (opt.watchdogMs) {
-      control.SetWatchdogPeriod(opt.watchdogMs);
-      // A transfer normally ends by itself before the watchdog has to give it up.
-      control.SetTransferCap(std::max(1000, std::min(kDefaultVerifyCapMs, opt.watchdogMs / 9 * 8)));
-    }
+// What judge pages said about the proxies, by row entry.
+using JudgedRows = std::map<const CProxyEntry*, ExportJudged>;
 
-    // The command line runs its checks on the engine, as many at once as asked and as
-    // the open-file limit holds; the settings' number (the window's threads) is the
-    // default.
-    const int wanted =
-        opt.threads ? opt.threads : std::clamp(settings.m_nThreadNumber, kMinThreadNumber, kMaxThreadNumber);
-    const int fit = FitOpenFileLimit(wanted);
-    if (fit < wanted) {
-      Err(qb::Format("verify: the open-file limit holds %d concurrent checks, not %d; running %d at once",
-                     fit, wanted, fit));
-    }
-    control.SetEngineChecks(fit);
-
-    // What judge pages told about the proxies, taken from the answers before the
-    // control writes them: the rows stay where they are until the run has ended.
-    QObject::connect(&control, &CVerifyControl::ResultArrived, [&](const VerifyResult& r) {
-      if (r.status != VERIFY_OK || r.anonymity.empty()) return;
-      if (const CProxyEntry* e = list.Entry(r.row)) judged[e] = {r.anonymity, r.exitAddress};
-    });
-
-    ProgressPrinter progress(list, control);
-    QObject::connect(&control, &CVerifyControl::ListSaved, [&](const qb::OpResult& result) {
-      if (const int code = ReportFailure("verify", result); code != kExitOk) exitCode = code;
-    });
-    QObject::connect(&control, &CVerifyControl::ProgressRange,
-                     [&](int, int upper) { progress.SetTotal(upper); });
-    QObject::connect(&control, &CVerifyControl::RowVerified, [&](int row, const QString& text) {
-      progress.RowDone(row, text);
-      // Streamed, so that a run of millions can be piped, and resumed after a cut.
-      if (opt.jsonl) {
-        if (const CProxyEntry* e = list.Entry(row)) {
-          const auto it = judged.find(e);
-          const bool judgedNow = it != judged.end() && IsTimeText(e->TimeStatus());
-          OutRaw(JsonLine(*e, judgedNow ? it->second.anonymity : std::string(),
-                          judgedNow ? it->second.exitAddress : std::string()));
-          std::fflush(stdout);
-        }
+// Ctrl-C stops the run like the stop button; a second one (or SIGTERM) gives up the
+// checks in flight. The handler only writes a byte; the event loop does the rest.
+class StopSignals {
+ public:
+  StopSignals(CVerifyControl& control, ProgressPrinter& progress) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0) return;
+    m_notifier = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this, &control, &progress] {
+      char c = 0;
+      if (::read(g_signalPipe[0], &c, 1) != 1) return;
+      ++m_count;
+      if (c == SIGINT && m_count == 1) {
+        progress.Note(
+            "verify: stopping; the proxies being verified finish first (Ctrl-C again to give them up)");
+        control.RequestStop();
+      } else if (!m_abandoned) {
+        m_abandoned = true;
+        progress.Note("verify: giving up the proxies in flight");
+        control.AbandonVerification();
       }
     });
-    QObject::connect(&control, &CVerifyControl::Idle, [] { QCoreApplication::exit(0); });
-    QTimer redraw;
-    QObject::connect(&redraw, &QTimer::timeout, [&] { progress.Draw(); });
-    redraw.start(500);
-
-    bool abandoned = false;
-    int signalCount = 0;
-    std::unique_ptr<QSocketNotifier> notifier;
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) == 0) {
-      notifier = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
-      QObject::connect(notifier.get(), &QSocketNotifier::activated, [&] {
-        char c = 0;
-        if (::read(g_signalPipe[0], &c, 1) != 1) return;
-        ++signalCount;
-        if (c == SIGINT && signalCount == 1) {
-          progress.Note(
-              "verify: stopping; the proxies being verified finish first (Ctrl-C again to give them up)");
-          control.RequestStop();
-        } else if (!abandoned) {
-          abandoned = true;
-          progress.Note("verify: giving up the proxies in flight");
-          control.AbandonVerification();
-        }
-      });
-      struct sigaction sa {};
-      sa.sa_handler = OnSignal;
-      sigemptyset(&sa.sa_mask);
-      sa.sa_flags = SA_RESTART;
-      sigaction(SIGINT, &sa, nullptr);
-      sigaction(SIGTERM, &sa, nullptr);
-    }
-
-    control.OnVerifyAll();
-    if (control.IsIdle()) {
-      // Refused before anything started; the reason went to standard error.
-      exitCode = kExitNotFound;
-    } else {
-      QCoreApplication::exec();
-      progress.Finish();
-      if (abandoned) {
-        // An abandoned run ends without the run's own ending; do its work here so the
-        // results so far are kept.
-        list.SortRows(CProxyListModel::ColTimeStatus, true);
-        if (!opt.file) {
-          if (const int code = ReportFailure("verify", SaveProxyList(list, dataDir)); code != kExitOk)
-            exitCode = code;
-        }
-      }
-      if (!opt.file) SaveFavorites(list, FavoritesProfileFor(dataDir, GuiFavoritesProfile()));
-    }
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+  }
+  ~StopSignals() {
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
-    notifier.reset();
+    m_notifier.reset();
     if (g_signalPipe[0] >= 0) {
       ::close(g_signalPipe[0]);
       ::close(g_signalPipe[1]);
       g_signalPipe[0] = g_signalPipe[1] = -1;
     }
   }
+  bool Abandoned() const { return m_abandoned; }
+
+ private:
+  std::unique_ptr<QSocketNotifier> m_notifier;
+  int m_count = 0;
+  bool m_abandoned = false;
+};
+
+// Runs the control over the list until it is idle; returns the exit code of the run.
+int RunControl(const Options& opt, DataDir* ownList, CProxyListModel& list, CVerifyControl& control,
+               JudgedRows& judged) {
+  int exitCode = kExitOk;
+  // What judge pages told about the proxies, taken from the answers before the
+  // control writes them.
+  QObject::connect(&control, &CVerifyControl::ResultArrived, [&](const VerifyResult& r) {
+    if (r.status != VERIFY_OK || r.anonymity.empty()) return;
+    if (const CProxyEntry* e = list.Entry(r.row)) judged[e] = {r.anonymity, r.exitAddress};
+  });
+  QObject::connect(&control, &CVerifyControl::Notice, [](RunNotice notice) {
+    const NoticeText t = RunNoticeText(notice);
+    Err(qb::TrStd(t.caption) + ": " + qb::TrLines(t.text).toStdString());
+  });
+
+  ProgressPrinter progress(list, control);
+  QObject::connect(&control, &CVerifyControl::ListSaved, [&](const qb::OpResult& result) {
+    if (const int code = ReportFailure("verify", result); code != kExitOk) exitCode = code;
+  });
+  QObject::connect(&control, &CVerifyControl::ProgressRange,
+                   [&](int, int upper) { progress.SetTotal(upper); });
+  QObject::connect(&control, &CVerifyControl::RowVerified, [&](int row, const QString& text) {
+    progress.RowDone(row, text);
+    // Streamed, so that a run of millions can be piped, and resumed after a cut.
+    if (!opt.jsonl) return;
+    if (const CProxyEntry* e = list.Entry(row)) {
+      const auto it = judged.find(e);
+      const bool judgedNow = it != judged.end() && IsTimeText(e->TimeStatus());
+      OutRaw(JsonLine(*e, judgedNow ? it->second.anonymity : std::string(),
+                      judgedNow ? it->second.exitAddress : std::string()));
+      std::fflush(stdout);
+    }
+  });
+  QObject::connect(&control, &CVerifyControl::Idle, [] { QCoreApplication::exit(0); });
+  QTimer redraw;
+  QObject::connect(&redraw, &QTimer::timeout, [&] { progress.Draw(); });
+  redraw.start(500);
+
+  StopSignals stop(control, progress);
+  control.OnVerifyAll();
+  // Refused before anything started; the reason went to standard error.
+  if (control.IsIdle()) return kExitNotFound;
+  QCoreApplication::exec();
+  progress.Finish();
+  if (stop.Abandoned()) {
+    // An abandoned run ends without the run's own ending; do its work here so the
+    // results so far are kept.
+    list.SortRows(CProxyListModel::ColTimeStatus, true);
+    if (ownList) {
+      if (const int code = ReportFailure("verify", ownList->SaveList()); code != kExitOk) exitCode = code;
+    }
+  }
+  if (ownList) ownList->SaveFavorites();
+  return exitCode;
+}
+
+}  // namespace
+
+int RunVerify(const QStringList& args, const std::string& dataDir) {
+  if (WantsHelp(args)) {
+    Out(Help(kVerifyUsage));
+    return kExitOk;
+  }
+  Options opt;
+  if (!ParseOptions(args, opt) || !CheckOptions(opt)) return kExitUsage;
+  int exitCode = kExitOk;
+  const std::unique_ptr<DataDir> dir = OpenForRun(opt, dataDir, &exitCode);
+  if (!dir) return exitCode;
+  ApplyRunSettings(opt, dir->Settings());
+
+  // A file's proxies bring their own log-ons; the list's are in the data directory.
+  CProxyListModel fileList;
+  CProxyCredentialStore fileCredentials;
+  if (opt.file) {
+    if (const int code = ReadFileProxies(opt, *dir, fileList, fileCredentials); code != kExitOk) return code;
+  }
+  CProxyListModel& list = opt.file ? fileList : dir->List();
+  JudgedRows judged;
+  {
+    std::unique_ptr<CVerifyControl> control;
+    if (opt.file) {
+      control = std::make_unique<CVerifyControl>(fileList, dir->Settings());
+      control->SetCredentials(fileCredentials);
+    } else {
+      control = std::make_unique<CVerifyControl>(*dir);
+      control->SetHistory(dir->Recorder());
+      control->SetFavoritesByScore(dir->Recorder() && dir->Options().history.favoritesByScore);
+    }
+    ConfigureControl(opt, dir->Settings(), list, *control);
+    if (const int code = RunControl(opt, opt.file ? nullptr : dir.get(), list, *control, judged);
+        code != kExitOk)
+      exitCode = code;
+  }
 
   if (!opt.jsonl) {
-    opt.output.credentials = [&fileCredentials](const CProxyEntry& e) { return fileCredentials.Find(e); };
+    const CProxyCredentialStore& logOns = opt.file ? fileCredentials : dir->Credentials();
+    opt.output.credentials = [&logOns](const CProxyEntry& e) { return logOns.Find(e); };
     if (!judged.empty()) {
       // A row shows what its own last answer said: one given up by the watchdog does not.
       opt.output.judged = [&judged](const CProxyEntry& e) -> std::optional<ExportJudged> {

@@ -2,56 +2,68 @@
 
 #include "base/InstanceLink.h"
 #include "base/ProgramDir.h"
+#include "base/Translate.h"
 #include "cli/Cli.h"
+#include "settings/Favorites.h"
+#include "ui/Messages.h"
 
 namespace qb::cli {
 
 namespace {
-// Another command's save takes moments; a command that finds the lock taken waits a
-// little before it gives up.
-constexpr int kLockWaitMs = 2000;
-constexpr const char* kWindowExecutable = "quillberry";
-}  // namespace
 
-DataDirClaim ClaimDataDir(const std::string& command, const std::string& dataDir) {
-  DataDirClaim claim;
-  claim.lock = std::make_unique<qb::CDataDirLock>(dataDir);
-  // The window never lets go while it runs: waiting is only worth it for a command.
-  qb::CDataDirLock::Outcome outcome = claim.lock->TryLock(0);
-  if (outcome == qb::CDataDirLock::Outcome::Held && claim.lock->HolderName() != kWindowExecutable)
-    outcome = claim.lock->TryLock(kLockWaitMs);
-  switch (outcome) {
-    case qb::CDataDirLock::Outcome::Ours:
-      claim.kind = DataDirClaim::Kind::Ours;
-      return claim;
-    case qb::CDataDirLock::Outcome::Failed:
-      claim.lock.reset();
-      claim.kind = DataDirClaim::Kind::Ours;
-      return claim;
-    case qb::CDataDirLock::Outcome::Held:
-      break;
-  }
-  claim.holder = claim.lock->HolderText();
-  if (claim.lock->HolderName() == kWindowExecutable) {
-    claim.kind = DataDirClaim::Kind::Window;
-    return claim;
-  }
-  claim.kind = DataDirClaim::Kind::Busy;
-  Err(command + ": the data directory " + dataDir + " is being written by " + claim.holder +
-      "; nothing was changed (try again when it has finished)");
-  return claim;
+DataDir::OpenOptions CommandOptions(const std::string& path) {
+  DataDir::OpenOptions options;
+  // Another command's save takes moments; a command that finds the lock taken waits a
+  // little before it gives up. The window never lets go while it runs.
+  options.lockWaitMs = 2000;
+  options.waitForWindow = false;
+  // The marks are the window's, whichever program writes them.
+  options.favoritesProfile = FavoritesProfileFor(path, GuiFavoritesProfile());
+  return options;
 }
 
-int RefuseForWindow(const std::string& command, const std::string& dataDir, const DataDirClaim& claim,
+}  // namespace
+
+std::unique_ptr<DataDir> OpenDataDirToRead(const std::string& path) {
+  return DataDir::Open(path, DataDir::Access::Read, nullptr, CommandOptions(path));
+}
+
+std::unique_ptr<DataDir> OpenDataDirToWrite(const std::string& command, const std::string& path,
+                                            DataDir::OpenReport& report) {
+  std::unique_ptr<DataDir> dir = DataDir::Open(path, DataDir::Access::Write, &report, CommandOptions(path));
+  if (report.holder == DataDir::Holder::Command) {
+    Err(command + ": the data directory " + dir->Path() + " is being written by " + report.holderText +
+        "; nothing was changed (try again when it has finished)");
+    return nullptr;
+  }
+  return dir;
+}
+
+void ReportHistoryOpening(const DataDir& dir, const HistoryOpening& opening) {
+  if (!opening.open && opening.reason.empty()) return;
+  std::string text;
+  if (!opening.open) {
+    text = qb::Tr(kMsgHistoryUnavailable)
+               .arg(QString::fromStdString(dir.FilePath(DataFile::History)))
+               .toStdString();
+  } else if (!opening.movedAside.empty()) {
+    text = qb::Tr(kMsgHistoryDamaged).arg(QString::fromStdString(opening.movedAside)).toStdString();
+  } else {
+    return;
+  }
+  Err(qb::TrStd(kCaptionHistory) + ": " + text + "\n" + opening.reason);
+}
+
+int RefuseForWindow(const std::string& command, const DataDir& dir, const DataDir::OpenReport& report,
                     const std::string& instead) {
-  Err(command + ": " + claim.holder + " has the list of " + dataDir +
+  Err(command + ": " + report.holderText + " has the list of " + dir.Path() +
       " open and writes its files; nothing was changed (" + instead + ")");
   return kExitBusy;
 }
 
-int HandRowsToWindow(const std::string& command, const std::string& dataDir,
-                     const std::vector<std::string>& lines, const DataDirClaim& claim) {
-  qb::LinkMessage request{{qb::link::kAdd, QByteArray::fromStdString(qb::AbsoluteDataDir(dataDir)),
+int HandRowsToWindow(const std::string& command, const DataDir& dir, const DataDir::OpenReport& report,
+                     const std::vector<std::string>& lines) {
+  qb::LinkMessage request{{qb::link::kAdd, QByteArray::fromStdString(qb::AbsoluteDataDir(dir.Path())),
                            QByteArray::number(static_cast<qsizetype>(lines.size()))},
                           {}};
   request.body.reserve(static_cast<qsizetype>(lines.size()));
@@ -61,14 +73,14 @@ int HandRowsToWindow(const std::string& command, const std::string& dataDir,
     std::string why = "it did not answer";
     if (answer && answer->Field(1) == qb::link::kOtherDir)
       why = "the window that answered has " + answer->Field(2).toStdString() + " open";
-    Err(command + ": " + claim.holder + " has the list of " + dataDir + " open, but the " +
+    Err(command + ": " + report.holderText + " has the list of " + dir.Path() + " open, but the " +
         std::to_string(lines.size()) + " proxies found could not be handed to it (" + why +
         "); nothing was changed");
     return kExitBusy;
   }
   const std::size_t added = static_cast<std::size_t>(answer->body.size());
   Out(std::to_string(added) + (added == 1 ? " new proxy was" : " new proxies were") +
-      " added to the list of the running window (" + dataDir + ")");
+      " added to the list of the running window (" + dir.Path() + ")");
   if (const QByteArray saveError = answer->Field(2); !saveError.isEmpty()) {
     Err(command + ": the window could not save its list: " + saveError.toStdString());
     return kExitUnwritable;

@@ -130,19 +130,14 @@ bool IsEndpointType(std::string_view type) {
 }
 
 std::vector<UpstreamProxy> UpstreamsFromEntries(const std::vector<CProxyEntry>& rows,
-                                                const std::string& dataDir,
+                                                const CProxyCredentialStore& logOns,
                                                 const std::vector<std::string>& types) {
   std::vector<UpstreamProxy> pool;
-  std::optional<CProxyCredentialStore> store;
   for (const CProxyEntry& e : rows) {
     const std::string type = AsciiUpper(e.Type());
     if (!IsEndpointType(type) || !IsTimeText(e.TimeStatus())) continue;
     if (!types.empty() && std::find(types.begin(), types.end(), type) == types.end()) continue;
-    if (!store) {
-      store.emplace();
-      store->Load(dataDir);  // without a store, every proxy goes without a log-on
-    }
-    UpstreamProxy u{e.Addr(), e.Port(), type, store->Find(e), 0};
+    UpstreamProxy u{e.Addr(), e.Port(), type, logOns.Find(e), 0};
     u.seconds = std::strtod(e.TimeStatus().c_str(), nullptr);
     pool.push_back(std::move(u));
   }

@@ -63,9 +63,9 @@ struct EndpointConfig {
 
 // The pool from the list's rows: the working rows (their status is a time) of a type
 // the endpoint can use and types allows (empty: all), fastest first, each with its
-// log-on from the data directory's store.
+// log-on from the store.
 std::vector<UpstreamProxy> UpstreamsFromEntries(const std::vector<CProxyEntry>& rows,
-                                                const std::string& dataDir,
+                                                const CProxyCredentialStore& logOns,
                                                 const std::vector<std::string>& types);
 
 class CEndpoint {

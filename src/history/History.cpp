@@ -10,9 +10,7 @@
 #include <ctime>
 #include <filesystem>
 
-#include "base/Prompt.h"
-#include "base/Translate.h"
-#include "verify/VerifyTask.h"
+#include "proxy/VerifyStatus.h"
 
 namespace qb {
 
@@ -205,12 +203,11 @@ void ScoreChecks(ProxyScore& score, std::span<const std::pair<bool, double>> new
   score.medianSeconds = times.size() % 2 ? times[mid] : (times[mid - 1] + times[mid]) / 2.0;
 }
 
-std::unique_ptr<CHistoryStore> CHistoryStore::Open(const std::string& dataDir, OpenReport* report,
+std::unique_ptr<CHistoryStore> CHistoryStore::Open(const std::string& path, OpenReport* report,
                                                    std::span<const HistoryMigration> migrations) {
   OpenReport local;
   OpenReport& r = report ? *report : local;
   r = {};
-  const std::string path = (std::filesystem::path(dataDir) / kHistoryFileName).string();
   std::error_code ec;
   r.created = !std::filesystem::exists(path, ec);
 
@@ -229,22 +226,6 @@ std::unique_ptr<CHistoryStore> CHistoryStore::Open(const std::string& dataDir, O
     r.created = true;
   }
   return nullptr;
-}
-
-std::unique_ptr<CHistoryStore> CHistoryStore::OpenOrWarn(const std::string& dataDir) {
-  OpenReport report;
-  auto store = Open(dataDir, &report);
-  if (!store) {
-    const std::string path = (std::filesystem::path(dataDir) / kHistoryFileName).string();
-    ShowMessage(
-        qb::Tr(kMsgHistoryUnavailable).arg(QString::fromStdString(path)).toStdString() + "\n" + report.reason,
-        qb::Tr(kCaptionHistory).toStdString(), MsgIcon::Warning);
-  } else if (!report.movedAside.empty()) {
-    ShowMessage(qb::Tr(kMsgHistoryDamaged).arg(QString::fromStdString(report.movedAside)).toStdString() +
-                    "\n" + report.reason,
-                qb::Tr(kCaptionHistory).toStdString(), MsgIcon::Warning);
-  }
-  return store;
 }
 
 CHistoryStore::~CHistoryStore() {

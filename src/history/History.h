@@ -21,16 +21,9 @@ struct sqlite3_stmt;
 
 namespace qb {
 
-inline constexpr const char* kHistoryFileName = "History.sqlite";
 // How many of a proxy's latest checks its uptime and median are taken over.
 inline constexpr int kScoreWindow = 20;
 inline constexpr int kDefaultKeepDays = 90;
-
-inline constexpr const char* kCaptionHistory = QT_TRANSLATE_NOOP("Quillberry", "验证历史");
-inline constexpr const char* kMsgHistoryDamaged =
-    QT_TRANSLATE_NOOP("Quillberry", "验证历史数据库已损坏或无法读取，已改名为 %1 并重建一个空的历史。");
-inline constexpr const char* kMsgHistoryUnavailable =
-    QT_TRANSLATE_NOOP("Quillberry", "无法建立验证历史数据库 %1，本次不记录验证历史。");
 
 // One verification result.
 struct HistoryRecord {
@@ -79,16 +72,13 @@ class CHistoryStore {
     std::string reason;
   };
 
-  // Opens (creating or migrating) dataDir/History.sqlite. A file that is no database,
+  // Opens (creating or migrating) the history at path. A file that is no database,
   // has a schema this program does not know (a newer one among them) or cannot be read
   // is moved aside and an empty history made instead; nullptr only when not even that
   // is possible (the report says why).
   static std::unique_ptr<CHistoryStore> Open(
-      const std::string& dataDir, OpenReport* report = nullptr,
+      const std::string& path, OpenReport* report = nullptr,
       std::span<const HistoryMigration> migrations = HistoryMigrations());
-  // Open, telling the user (qb::ShowMessage) when the file was moved aside or the
-  // history is unavailable.
-  static std::unique_ptr<CHistoryStore> OpenOrWarn(const std::string& dataDir);
   ~CHistoryStore();
   CHistoryStore(const CHistoryStore&) = delete;
   CHistoryStore& operator=(const CHistoryStore&) = delete;

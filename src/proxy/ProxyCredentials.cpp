@@ -1,10 +1,7 @@
 #include "proxy/ProxyCredentials.h"
 
-#include <QFile>
-
 #include <unordered_set>
 
-#include "base/Files.h"
 #include "base/Text.h"
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyListModel.h"
@@ -50,15 +47,9 @@ bool ValidCredentials(const ProxyCredentials& c) {
   return !c.user.empty() && !HasControl(c.user) && !HasControl(c.password);
 }
 
-qb::OpResult CProxyCredentialStore::Load(const std::string& dataDir) {
-  m_dir = dataDir;
+void CProxyCredentialStore::Parse(std::string_view text) {
   m_map.clear();
-  const std::string path = qb::JoinPath(dataDir, kCredentialsFileName);
-  if (!qb::FileExists(path)) return qb::OpResult::Success();
-  std::string error;
-  const auto text = qb::ReadWholeFile(path, &error);
-  if (!text) return qb::OpResult::Failure(qb::OpStatus::ReadFailed, path, error);
-  qb::ForEachLine(*text, [&](std::string_view line) {
+  qb::ForEachLine(text, [&](std::string_view line) {
     const std::size_t tab1 = line.find('\t');
     const std::size_t tab2 = tab1 == std::string_view::npos ? tab1 : line.find('\t', tab1 + 1);
     if (tab2 == std::string_view::npos) return;
@@ -67,23 +58,12 @@ qb::OpResult CProxyCredentialStore::Load(const std::string& dataDir) {
     const std::string key = CredentialsKeyOfLine(std::string(line.substr(0, tab1)) + "$");
     if (!key.empty() && ValidCredentials(c)) m_map[key] = std::move(c);
   });
-  return qb::OpResult::Success();
 }
 
-qb::OpResult CProxyCredentialStore::Save() const {
-  const std::string path = qb::JoinPath(m_dir, kCredentialsFileName);
-  if (m_map.empty()) {
-    // Nothing secret is left to keep; no file stays behind to be read.
-    if (qb::FileExists(path) && !QFile::remove(QString::fromStdString(path)))
-      return qb::OpResult::Failure(qb::OpStatus::WriteFailed, path, "cannot remove the file");
-    return qb::OpResult::Success();
-  }
+std::string CProxyCredentialStore::Format() const {
   std::string text;
   for (const auto& [key, c] : m_map) text += key + "\t" + c.user + "\t" + c.password + "\r\n";
-  std::string error;
-  if (!qb::WriteFileAtomically(path, text, &error))
-    return qb::OpResult::Failure(qb::OpStatus::WriteFailed, path, error);
-  return qb::OpResult::Success();
+  return text;
 }
 
 std::optional<ProxyCredentials> CProxyCredentialStore::Find(const std::string& key) const {
@@ -109,37 +89,6 @@ bool CProxyCredentialStore::KeepOnly(const CProxyListModel& list) {
     if (m_map.count(key)) present.insert(key);
   }
   return std::erase_if(m_map, [&](const auto& kv) { return !present.count(kv.first); }) != 0;
-}
-
-qb::OpResult RememberCredentials(const std::string& dataDir, const FoundCredentialList& found) {
-  if (found.empty()) return qb::OpResult::Success();
-  CProxyCredentialStore store;
-  if (qb::OpResult loaded = store.Load(dataDir); !loaded.ok()) return loaded;
-  bool changed = false;
-  for (const auto& [key, credentials] : found) changed = store.Set(key, credentials) || changed;
-  return changed ? store.Save() : qb::OpResult::Success();
-}
-
-qb::OpResult StoreCredentials(const std::string& dataDir, const std::string& key,
-                              const std::optional<ProxyCredentials>& credentials) {
-  CProxyCredentialStore store;
-  if (!credentials && !qb::FileExists(qb::JoinPath(dataDir, kCredentialsFileName)))
-    return qb::OpResult::Success();
-  if (qb::OpResult loaded = store.Load(dataDir); !loaded.ok()) return loaded;
-  return store.Set(key, credentials) ? store.Save() : qb::OpResult::Success();
-}
-
-std::optional<ProxyCredentials> StoredCredentials(const std::string& dataDir, const std::string& key) {
-  CProxyCredentialStore store;
-  if (!store.Load(dataDir).ok()) return std::nullopt;
-  return store.Find(key);
-}
-
-qb::OpResult ForgetCredentialsNotIn(const CProxyListModel& list, const std::string& dataDir) {
-  if (!qb::FileExists(qb::JoinPath(dataDir, kCredentialsFileName))) return qb::OpResult::Success();
-  CProxyCredentialStore store;
-  if (qb::OpResult loaded = store.Load(dataDir); !loaded.ok()) return loaded;
-  return store.KeepOnly(list) ? store.Save() : qb::OpResult::Success();
 }
 
 }  // namespace qb

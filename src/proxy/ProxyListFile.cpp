@@ -1,7 +1,5 @@
 #include "proxy/ProxyListFile.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -65,27 +63,6 @@ ExportFileType ExportFileTypeFor(int chosenType, const std::string& path) {
   }
 }
 
-qb::OpResult LoadProxyList(CProxyListModel& list, const std::string& dataDir) {
-  const std::string path = qb::JoinPath(dataDir, kProxyListFileName);
-  if (!qb::FileExists(path)) return qb::OpResult::Success();
-  // The list is sized once for the rows the file likely holds (the program writes
-  // lines of about 40 bytes), instead of growing the key set step by step: each
-  // doubling reads every entry again, which at ten million rows is a good part of the
-  // load. Capped, so that a huge file of something else reserves no gigabytes.
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-    constexpr std::uint64_t kLineBytes = 40, kMaxReserved = std::uint64_t{1} << 24;
-    list.ReserveRows(static_cast<std::size_t>(
-        std::min<std::uint64_t>(static_cast<std::uint64_t>(st.st_size) / kLineBytes, kMaxReserved)));
-  }
-  errno = 0;
-  if (!AddRowsFromListFile(list, path)) {
-    return qb::OpResult::Failure(qb::OpStatus::ReadFailed, path,
-                                 errno != 0 ? std::strerror(errno) : "read error");
-  }
-  return qb::OpResult::Success();
-}
-
 namespace {
 
 // The file's lines in row order, handed to `write` a chunk at a time. A million rows
@@ -117,35 +94,23 @@ bool ForEachFileChunk(const CProxyListModel& list, Write write) {
 
 }  // namespace
 
-qb::OpResult SaveProxyList(const CProxyListModel& list, const std::string& dataDir) {
-  const std::string path = qb::JoinPath(dataDir, kProxyListFileName);
-  qb::AtomicFileWriter file(path);
-  if (!ForEachFileChunk(list, [&](std::string_view text) { return file.Write(text); }) || !file.Commit()) {
-    return qb::OpResult::Failure(qb::OpStatus::WriteFailed, path, file.Error());
-  }
-  return ForgetCredentialsNotIn(list, dataDir);
+bool WriteListFile(const CProxyListModel& list, const std::function<bool(std::string_view)>& write) {
+  return ForEachFileChunk(list, write);
 }
 
-ImportResult ImportProxyFile(CProxyListModel& list, const std::string& path, bool ambiguous,
-                             const std::string& dataDir) {
+ImportResult ImportProxyFile(CProxyListModel& list, const std::string& path, bool ambiguous) {
   errno = 0;
-  FoundCredentialList credentials;
+  ImportResult result;
   std::size_t refused = 0;
   const std::optional<std::size_t> added =
-      AddProxiesFromFile(list, path, ambiguous, 1, {}, &credentials, &refused);
+      AddProxiesFromFile(list, path, ambiguous, 1, {}, &result.credentials, &refused);
   if (!added) {
-    return {0, qb::OpResult::Failure(qb::OpStatus::ReadFailed, path,
-                                     errno != 0 ? std::strerror(errno) : "read error")};
+    result.result = qb::OpResult::Failure(qb::OpStatus::ReadFailed, path,
+                                          errno != 0 ? std::strerror(errno) : "read error");
+    return result;
   }
-  ImportResult result;
   result.found = static_cast<int>(*added);
   result.refused = static_cast<int>(refused);
-  if (result.found != 0) {
-    result.result = RememberCredentials(dataDir, credentials);
-    if (result.result.ok()) result.result = SaveProxyList(list, dataDir);
-  } else {
-    qb::ShowMessage(kMsgNoProxyInFile, kCaptionImportDone, qb::MsgIcon::Warning);
-  }
   return result;
 }
 

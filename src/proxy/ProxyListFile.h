@@ -11,7 +11,9 @@
 #include <QDate>
 
 #include <cstddef>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/OpResult.h"
@@ -23,7 +25,6 @@ namespace qb {
 
 class CProxyListModel;
 
-inline constexpr const char* kProxyListFileName = "Proxies.pro";
 inline constexpr const char* kMsgOpenFileFailed = QT_TRANSLATE_NOOP("Quillberry", "打开文件失败！");
 inline constexpr const char* kCaptionLoadList = QT_TRANSLATE_NOOP("Quillberry", "导入列表");
 inline constexpr const char* kCaptionSave = QT_TRANSLATE_NOOP("Quillberry", "存盘");
@@ -37,37 +38,26 @@ qb::FileDialogSpec ExportFileDialogSpec(const QDate& today);
 // "Proxies%4d-%02d-%02d" of the given day.
 std::string DefaultExportFileName(const QDate& day);
 
-// Reads dataDir + "Proxies.pro" into the list (rows appended, not selected). Lines in
-// the form the program writes load back with their five fields; any other line goes
-// through the extractor like a foreign file. A missing file (or a directory in its
-// place) is a success with no rows; a file that cannot be read is ReadFailed with its
-// path (the window says "打开文件失败！" / "导入列表").
-qb::OpResult LoadProxyList(CProxyListModel& list, const std::string& dataDir);
-
-// Rewrites dataDir + "Proxies.pro" from the rows, atomically. On failure the old file
-// is left as it was and the result is WriteFailed with its path (the window says
-// "打开文件失败！" / "存盘"). Then the credentials of proxies no longer in the list are
-// dropped from the store (a failure there is WriteFailed with the store's path).
-qb::OpResult SaveProxyList(const CProxyListModel& list, const std::string& dataDir);
+// Hands the text of a list file (Proxies.pro) for the rows, in row order, to write a
+// chunk at a time: a large list is formatted on several threads and never held whole
+// as text. False when write returned false.
+bool WriteListFile(const CProxyListModel& list, const std::function<bool(std::string_view)>& write);
 
 // What an import did: the proxies found (duplicates included; 0 when the file could
-// not be read) and how reading the file and saving the list went.
+// not be read), whether the file could be read, and the log-ons that came with them.
 struct ImportResult {
   int found = 0;
   // ReadFailed with the imported file's path (the window says "打开文件失败！" /
-  // "导入列表"), or WriteFailed with the list file's path when saving it afterwards
-  // failed (the window says "打开文件失败！" / "存盘").
+  // "导入列表").
   qb::OpResult result;
   // Texts in the form of a proxy that cannot be one (see ProxyRefused): not recognised.
   int refused = 0;
+  FoundCredentialList credentials;
 };
 
 // Import of one file (the import button after its chooser): every proxy found is
-// added selected, and the credentials that came with proxies are kept in the store;
-// the list file is saved when anything was found, otherwise the "nothing found"
-// notice is shown.
-ImportResult ImportProxyFile(CProxyListModel& list, const std::string& path, bool ambiguous,
-                             const std::string& dataDir);
+// added selected. The caller keeps the log-ons and saves the list.
+ImportResult ImportProxyFile(CProxyListModel& list, const std::string& path, bool ambiguous);
 
 // Appends the rows of from whose proxy the list lacks, with their five fields, in
 // from's order. Returns how many were appended.

@@ -269,6 +269,30 @@ void CProxyListModel::SetRemark(int row, std::string text) {
   RedrawItem(row);
 }
 
+const CProxyEntry* CProxyListModel::FindEntry(const ProxyId& id) const {
+  if (id.Empty()) return nullptr;
+  const CProxyEntry probe(id.Addr(), id.Port(), id.Type(), {}, {});
+  return m_mapProxyKeys.Find(KeyOf(&probe));
+}
+
+int CProxyListModel::FindRow(const ProxyId& id, int hint) const {
+  if (hint >= 0 && hint < RowCount() && ProxyId(*m_rows[static_cast<std::size_t>(hint)]) == id) return hint;
+  const CProxyEntry* e = FindEntry(id);
+  if (!e) return -1;
+  auto rowOf = [&]() -> int {
+    const auto it = m_rowOf.find(e);
+    if (it == m_rowOf.end() || it->second >= RowCount() ||
+        m_rows[static_cast<std::size_t>(it->second)].get() != e)
+      return -1;
+    return it->second;
+  };
+  if (const int row = rowOf(); row >= 0) return row;
+  m_rowOf.clear();
+  m_rowOf.reserve(m_rows.size());
+  for (std::size_t r = 0; r < m_rows.size(); ++r) m_rowOf.emplace(m_rows[r].get(), static_cast<int>(r));
+  return rowOf();
+}
+
 bool CProxyListModel::ChangeProxy(int row, std::string addr, std::string port, std::string type) {
   if (row < 0 || row >= RowCount()) return false;
   CProxyEntry* e = m_rows[static_cast<std::size_t>(row)].get();
@@ -376,6 +400,7 @@ void CProxyListModel::Clear() {
   m_rows.clear();
   m_pending.clear();
   m_pendingSelected.clear();
+  m_rowOf = {};
   endResetModel();
 }
 

@@ -8,10 +8,12 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "proxy/ProxyEntry.h"
+#include "proxy/ProxyId.h"
 #include "proxy/ProxyKeySet.h"
 
 namespace qb {
@@ -82,6 +84,12 @@ class CProxyListModel : public QAbstractTableModel {
 
   // address ":" port, then "@" type when there is one; empty outside the list.
   std::string GetProxyLine(int row) const;
+
+  // Where a proxy is now: its row, or -1 when the list does not hold it. hint is where
+  // it was last seen; when the rows have not moved since, that is all it costs.
+  int FindRow(const ProxyId& id, int hint = -1) const;
+  // The entry of a proxy, or nullptr.
+  const CProxyEntry* FindEntry(const ProxyId& id) const;
 
   // Changes of one row. Every change repaints that row only.
   void SetTimeStatus(int row, std::string text);
@@ -160,6 +168,10 @@ class CProxyListModel : public QAbstractTableModel {
   std::vector<std::unique_ptr<CProxyEntry>> m_rows;
   ProxyKeySet m_mapProxyKeys;
   QItemSelectionModel* m_selection;
+
+  // Rows by entry, built when a look-up finds the rows moved; each hit is checked
+  // against the row it names, so no change of the rows has to keep it up to date.
+  mutable std::unordered_map<const CProxyEntry*, int> m_rowOf;
 
   const IExtraColumns* m_extra = nullptr;
   int m_bulkDepth = 0;

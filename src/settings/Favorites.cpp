@@ -1,5 +1,6 @@
 #include "settings/Favorites.h"
 
+#include <QDir>
 #include <QSettings>
 #include <QString>
 
@@ -24,10 +25,6 @@ std::string ConfigHome() {
   if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/') return xdg;
   const char* home = std::getenv("HOME");
   return std::string(home && *home ? home : "") + "/.config";
-}
-
-std::string ProfileOrDefault(const std::string& iniPath) {
-  return iniPath.empty() ? FavoritesProfilePath() : iniPath;
 }
 
 }  // namespace
@@ -67,24 +64,57 @@ std::string FavoritesProfileFor(const std::string& dataDir, const std::string& d
                       slash == std::string::npos ? defaultProfile : defaultProfile.substr(slash + 1));
 }
 
-bool SaveFavorites(const CProxyListModel& list, const std::string& iniPath) {
-  QSettings profile(QString::fromStdString(ProfileOrDefault(iniPath)), QSettings::IniFormat);
-  profile.beginGroup(kProfileSection);
-  profile.remove(kFavoritesKey);
-  profile.setValue(kFavoritesKey, QString::fromStdString(FavoritesText(list)));
-  profile.endGroup();
-  profile.sync();
-  return profile.status() == QSettings::NoError;
-}
-
-void RestoreFavorites(CProxyListModel& list, const std::string& iniPath) {
-  QSettings profile(QString::fromStdString(ProfileOrDefault(iniPath)), QSettings::IniFormat);
+std::string ReadFavoritesProfile(const std::string& iniPath) {
+  QSettings profile(QString::fromStdString(iniPath), QSettings::IniFormat);
   profile.beginGroup(kProfileSection);
   const QVariant value = profile.value(kFavoritesKey);
   // A hand-written value with commas comes back from the INI reader as a list.
   const QString text = value.typeId() == QMetaType::QStringList ? value.toStringList().join(QLatin1Char(','))
                                                                 : value.toString();
-  ApplyFavoritesText(list, text.toStdString());
+  return text.toStdString();
+}
+
+std::string WithFavoritesText(std::string_view profile, std::string_view text) {
+  // The value is written as the INI reader reads it back: blanks at its ends are
+  // kept inside quotes.
+  std::string value(text);
+  if (!value.empty() && (value.front() == ' ' || value.back() == ' ')) value = "\"" + value + "\"";
+  const std::string line = std::string(kFavoritesKey) + "=" + value + "\r\n";
+  const std::string header = std::string("[") + kProfileSection + "]";
+  std::string out;
+  bool inSection = false, written = false;
+  qb::ForEachLine(profile, [&](std::string_view raw) {
+    const std::string_view t = qb::Trim(raw);
+    if (t.starts_with('[')) {
+      if (inSection && !written) {
+        out += line;
+        written = true;
+      }
+      // Section and key names are matched as the INI reader matches them: exactly.
+      inSection = t == header;
+    } else if (inSection) {
+      const std::size_t eq = t.find('=');
+      if (eq != std::string_view::npos && qb::Trim(t.substr(0, eq)) == kFavoritesKey) {
+        if (!written) out += line;
+        written = true;
+        return;
+      }
+    }
+    out.append(raw).append("\r\n");
+  });
+  if (!written) {
+    if (!inSection) out.append(header).append("\r\n");
+    out += line;
+  }
+  return out;
+}
+
+bool WriteFavoritesProfile(const std::string& iniPath, std::string_view text) {
+  const std::string old = qb::ReadWholeFile(iniPath).value_or(std::string());
+  const std::size_t slash = iniPath.rfind('/');
+  if (slash != std::string::npos && slash > 0)
+    QDir().mkpath(QString::fromStdString(iniPath.substr(0, slash)));
+  return qb::WriteFileAtomically(iniPath, WithFavoritesText(old, text));
 }
 
 std::vector<std::string> FavoriteProxyLines(const CProxyListModel& list) {

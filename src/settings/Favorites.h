@@ -28,11 +28,15 @@ std::string FavoritesProfilePath();
 // so they must never cross lists: the default data directory uses defaultProfile (the
 // documented per-user file), any other directory a file of the same name inside it.
 std::string FavoritesProfileFor(const std::string& dataDir, const std::string& defaultProfile);
-// Writes the favourites text to the profile (iniPath empty: FavoritesProfilePath()).
-// False when the profile could not be written.
-bool SaveFavorites(const CProxyListModel& list, const std::string& iniPath = std::string());
-// Reads the favourites text from the profile and ticks its rows.
-void RestoreFavorites(CProxyListModel& list, const std::string& iniPath = std::string());
+// The favourites text the profile at iniPath holds (section "Quillberry", key
+// "FavoriteProxies"); empty when it holds none or cannot be read.
+std::string ReadFavoritesProfile(const std::string& iniPath);
+// Sets the favourites text in the profile at iniPath, keeping every other line of it,
+// and writes it whole and atomically. False when it could not be written.
+bool WriteFavoritesProfile(const std::string& iniPath, std::string_view text);
+// The profile's text with the favourites text set (what WriteFavoritesProfile
+// writes).
+std::string WithFavoritesText(std::string_view profile, std::string_view text);
 
 // The proxy lines of the ticked rows, fastest first by their verification time; rows
 // without a time (not verified, or failed) follow in list order. The failover script

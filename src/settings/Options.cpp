@@ -108,25 +108,6 @@ ExtraOptions ParseOptionsFile(std::string_view text) {
   return o;
 }
 
-qb::OpResult LoadOptions(ExtraOptions& options, const std::string& dir) {
-  const std::string path = qb::JoinPath(dir, kOptionsFileName);
-  if (!qb::FileExists(path)) return qb::OpResult::Success();
-  std::string error;
-  const auto text = qb::ReadWholeFile(path, &error);
-  if (!text) return qb::OpResult::Failure(qb::OpStatus::ReadFailed, path, error);
-  options = ParseOptionsFile(*text);
-  return qb::OpResult::Success();
-}
-
-qb::OpResult SaveOptions(const ExtraOptions& options, const std::string& dir) {
-  const std::string path = qb::JoinPath(dir, kOptionsFileName);
-  std::string error;
-  if (!qb::WriteFileAtomically(path, FormatOptionsFile(options), &error)) {
-    return qb::OpResult::Failure(qb::OpStatus::WriteFailed, path, error);
-  }
-  return qb::OpResult::Success();
-}
-
 std::optional<ListenAddress> ParseListenAddress(std::string_view text) {
   text = qb::Trim(text);
   ListenAddress out;

@@ -9,11 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "base/OpResult.h"
-
 namespace qb {
-
-inline constexpr const char* kOptionsFileName = "Options.ini";
 
 // How the local endpoint picks the working proxy that carries a connection.
 enum class EndpointPolicy {
@@ -69,12 +65,6 @@ struct ExtraOptions {
   bool operator==(const ExtraOptions&) const = default;
 };
 
-// Reads "Options.ini" from the data directory dir. A missing file leaves the
-// defaults; unknown keys and values that do not parse are skipped, keeping the
-// default. ReadFailed with the path when the file exists but cannot be read.
-qb::OpResult LoadOptions(ExtraOptions& options, const std::string& dir);
-// Writes "Options.ini" into dir atomically; WriteFailed with the path on failure.
-qb::OpResult SaveOptions(const ExtraOptions& options, const std::string& dir);
 // The file's text for the options.
 std::string FormatOptionsFile(const ExtraOptions& options);
 // Reads the file's text; what is not understood keeps its default.

@@ -1,10 +1,5 @@
 #include "settings/Settings.h"
 
-#include <QFileInfo>
-#include <QString>
-
-#include "base/Files.h"
-#include "base/Prompt.h"
 #include "base/Text.h"
 
 namespace qb {
@@ -107,50 +102,20 @@ void ApplyTimeouts(const CSettings& settings) {
     g_nVerifyTimeoutMs = 1000 * settings.m_nVerifyTimeout;
 }
 
-qb::OpResult LoadSettings(CSettings& settings, const std::string& dir) {
-  const std::string path = qb::JoinPath(dir, kSettingFileName);
-  // Anything of that name counts as present, so that a directory in its place is an
-  // unreadable file rather than a first start that would try to overwrite it.
-  if (QFileInfo::exists(QString::fromStdString(path))) {
-    std::string error;
-    const auto text = qb::ReadWholeFile(path, &error);
-    if (!text) return qb::OpResult::Failure(qb::OpStatus::ReadFailed, path, error);
-    if (settings.m_pSourceList) settings.m_pSourceList->BeginReset();
-    settings.m_aVerifySources.clear();
-    std::string_view body = *text;
-    if (body.starts_with("\xEF\xBB\xBF")) body.remove_prefix(3);
-    qb::ForEachLine(body, [&](std::string_view raw) {
-      const std::string line = qb::DecodeLegacyLine(raw);
-      if (line.find('@') != std::string::npos && line.find('%') != std::string::npos &&
-          line.find('$') != std::string::npos) {
-        ReadResourceLine(settings, line);
-      } else {
-        ReadSettingLine(settings, line);
-      }
-    });
-    if (settings.m_pSourceList) settings.m_pSourceList->EndReset();
-  }
-  qb::OpResult result;
-  if (settings.m_aVerifySources.empty()) {
-    qb::ShowMessage(QT_TRANSLATE_NOOP("Quillberry", "没有验证资源，将自动装载缺省设置。"), "Quillberry",
-                    qb::MsgIcon::Warning);
-    InstallDefaultVerifySources(settings);
-    result = SaveSettings(settings, dir);
-  }
-  // The loaded time-outs take effect at once, not only after the settings dialog was
-  // first confirmed.
-  ApplyTimeouts(settings);
-  return result;
-}
-
-qb::OpResult SaveSettings(CSettings& settings, const std::string& dir) {
-  RecordCheckedSources(settings);
-  const std::string path = qb::JoinPath(dir, kSettingFileName);
-  std::string error;
-  if (!qb::WriteFileAtomically(path, FormatSettingsFile(settings), &error)) {
-    return qb::OpResult::Failure(qb::OpStatus::WriteFailed, path, error);
-  }
-  return qb::OpResult::Success();
+void ReadSettingsText(CSettings& settings, std::string_view text) {
+  if (settings.m_pSourceList) settings.m_pSourceList->BeginReset();
+  settings.m_aVerifySources.clear();
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  qb::ForEachLine(text, [&](std::string_view raw) {
+    const std::string line = qb::DecodeLegacyLine(raw);
+    if (line.find('@') != std::string::npos && line.find('%') != std::string::npos &&
+        line.find('$') != std::string::npos) {
+      ReadResourceLine(settings, line);
+    } else {
+      ReadSettingLine(settings, line);
+    }
+  });
+  if (settings.m_pSourceList) settings.m_pSourceList->EndReset();
 }
 
 }  // namespace qb

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/OpResult.h"
@@ -51,21 +52,11 @@ extern int g_nVerifyTimeoutMs;
 inline constexpr int kDefaultConnectTimeoutMs = 5000;
 inline constexpr int kDefaultVerifyTimeoutMs = 30000;
 
-inline constexpr const char* kSettingFileName = "Setting.dat";
-
-// Reads "Setting.dat" from the data directory dir. Installs the built-in resources
-// when the file brings none (saying so, as a notice) and saves them, and applies the
-// loaded time-outs that lie in the dialog's ranges. ReadFailed with the path when the
-// file exists but cannot be read (the settings keep their defaults and nothing is
-// written; the window says "打开设置文件失败！" / "初始化"); WriteFailed when saving the
-// built-in resources failed (the settings are loaded; the window says "打开文件失败！" /
-// "存盘").
-qb::OpResult LoadSettings(CSettings& settings, const std::string& dir);
-// Writes "Setting.dat" into the data directory dir, whole and atomically, and records
-// the restore point of the resource ticks. On failure the old file stays and the
-// result is WriteFailed with the path (the window says "打开文件失败！" / "存盘").
-qb::OpResult SaveSettings(CSettings& settings, const std::string& dir);
-// The file's text for the settings as they are (what SaveSettings writes).
+// Reads the text of "Setting.dat" into the settings: the ten settings and the
+// resources it holds (the resources there were are replaced). Legacy GBK lines are
+// decoded.
+void ReadSettingsText(CSettings& settings, std::string_view text);
+// The file's text for the settings as they are (what a save writes).
 std::string FormatSettingsFile(const CSettings& settings);
 // The ten settings as "key=value" lines, in the file's key order, without line ends.
 std::vector<std::string> SettingLines(const CSettings& settings);

@@ -1,21 +1,13 @@
 #include "sources/ProxySource.h"
 
-#include <QFileInfo>
-#include <QString>
-
 #include <algorithm>
 
-#include "base/Files.h"
 #include "base/Text.h"
 #include "base/Translate.h"
 
 namespace qb {
 
 namespace {
-
-std::string SourcesPath(const std::string& dir) {
-  return qb::JoinPath(dir, kSourcesFileName);
-}
 
 // The next item separated by white space, as scanf's "%s" reads it.
 std::string_view NextItem(std::string_view& rest) {
@@ -132,17 +124,10 @@ void CProxySourceListModel::Clear() {
 
 // --- "Sources.dat" ---
 
-qb::OpResult LoadSources(CProxySourceListModel& list, const std::string& dir) {
-  list.m_sDir = dir;
-  const std::string path = SourcesPath(dir);
-  if (!QFileInfo::exists(QString::fromStdString(path))) return qb::OpResult::Success();
-  std::string error;
-  const auto text = qb::ReadWholeFile(path, &error);
-  if (!text) return qb::OpResult::Failure(qb::OpStatus::ReadFailed, path, error);
-  std::string_view body = *text;
-  if (body.starts_with("\xEF\xBB\xBF")) body.remove_prefix(3);
+void ReadSourcesText(CProxySourceListModel& list, std::string_view text) {
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
   bool ended = false;
-  qb::ForEachLine(body, [&](std::string_view raw) {
+  qb::ForEachLine(text, [&](std::string_view raw) {
     if (ended) return;
     const std::string line = qb::DecodeLegacyLine(raw);
     std::string_view rest = qb::Trim(line);
@@ -163,10 +148,9 @@ qb::OpResult LoadSources(CProxySourceListModel& list, const std::string& dir) {
     const bool enabled = isNumber ? qb::CAtoll(flag) != 0 : true;
     list.Append({std::string(name), std::string(url), enabled});
   });
-  return qb::OpResult::Success();
 }
 
-qb::OpResult SaveSources(const CProxySourceListModel& list) {
+std::string FormatSourcesFile(const CProxySourceListModel& list) {
   std::string out;
   for (const CProxySource& s : list.Sources()) {
     out += s.m_sName;
@@ -174,33 +158,7 @@ qb::OpResult SaveSources(const CProxySourceListModel& list) {
     out += s.m_sUrl;
     out += s.m_bEnabled ? " 1\r\n" : " 0\r\n";
   }
-  const std::string path = SourcesPath(list.m_sDir);
-  std::string error;
-  if (!qb::WriteFileAtomically(path, out, &error)) {
-    return qb::OpResult::Failure(qb::OpStatus::WriteFailed, path, error);
-  }
-  return qb::OpResult::Success();
-}
-
-qb::OpResult AddSource(CProxySourceListModel& list, std::string name, std::string url) {
-  list.Append({std::move(name), std::move(url), false});
-  return SaveSources(list);
-}
-
-qb::OpResult ModifySource(CProxySourceListModel& list, int row, std::string name, std::string url) {
-  if (!list.Source(row)) return qb::OpResult::Success();
-  list.Modify(row, std::move(name), std::move(url));
-  return SaveSources(list);
-}
-
-DeleteSourcesResult DeleteSources(CProxySourceListModel& list, const std::vector<int>& rows) {
-  if (rows.empty()) return {};
-  if (qb::Prompt().Message(QT_TRANSLATE_NOOP("Quillberry", "确实要删除选定的资源吗？"),
-                           QT_TRANSLATE_NOOP("Quillberry", "删除资源"), qb::MsgIcon::Question,
-                           qb::MsgButtons::YesNo) != qb::MsgResult::Yes)
-    return {};
-  list.RemoveRows(rows);
-  return {true, SaveSources(list)};
+  return out;
 }
 
 // --- The source dialog's checks ---

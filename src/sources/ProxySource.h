@@ -5,9 +5,9 @@
 #include <QAbstractTableModel>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "base/OpResult.h"
 #include "base/Prompt.h"
 
 namespace qb {
@@ -52,9 +52,6 @@ class CProxySourceListModel : public QAbstractTableModel {
   void RemoveRows(std::vector<int> rows);
   void Clear();
 
-  // The data directory "Sources.dat" was loaded from and is saved to.
-  std::string m_sDir;
-
  signals:
   // The user ticked or unticked a source; the main window saves the list.
   void SourceTicked(int row);
@@ -63,28 +60,11 @@ class CProxySourceListModel : public QAbstractTableModel {
   std::vector<CProxySource> m_rows;
 };
 
-inline constexpr const char* kSourcesFileName = "Sources.dat";
-
-// Fills the list from "Sources.dat" in the data directory dir and remembers dir for
-// SaveSources. A missing file leaves the list empty; an unreadable one is ReadFailed
-// with its path (the window says "打开设置文件失败！" / "初始化").
-qb::OpResult LoadSources(CProxySourceListModel& list, const std::string& dir);
-// Writes the list to "Sources.dat", whole and atomically. On failure the old file stays
-// and the result is WriteFailed with its path (the window says "打开文件失败！" / "存盘").
-qb::OpResult SaveSources(const CProxySourceListModel& list);
-
-// The main window's commands on the list; each saves the list after its change and
-// returns how the save went.
-qb::OpResult AddSource(CProxySourceListModel& list, std::string name, std::string url);
-qb::OpResult ModifySource(CProxySourceListModel& list, int row, std::string name, std::string url);
-// What DeleteSources did: whether rows were deleted (the user may say no), and how the
-// save after it went.
-struct DeleteSourcesResult {
-  bool deleted = false;
-  qb::OpResult save;
-};
-// Asks first.
-DeleteSourcesResult DeleteSources(CProxySourceListModel& list, const std::vector<int>& rows);
+// Appends the sources of a "Sources.dat" text: a name, a URL and a tick per line, up
+// to the first blank line; legacy GBK lines are decoded.
+void ReadSourcesText(CProxySourceListModel& list, std::string_view text);
+// The file's text for the list (CR LF line ends).
+std::string FormatSourcesFile(const CProxySourceListModel& list);
 
 // What the source dialog's OK found wrong, if anything.
 struct ProxySourceCheck {

@@ -57,7 +57,7 @@ CSourceDownloader::~CSourceDownloader() {
 }
 
 bool CSourceDownloader::Start(const std::vector<CProxySource>& sources, CProxyListModel& list, bool ambiguous,
-                              const std::string& dataDir) {
+                              ListSaver save) {
   if (m_bRunning || g_bDownloading.load()) return false;
   // The credentials that came with the pages' proxies go to the store with the save.
   auto credentials = std::make_shared<FoundCredentialList>();
@@ -69,10 +69,10 @@ bool CSourceDownloader::Start(const std::vector<CProxySource>& sources, CProxyLi
     e.refused = static_cast<int>(refused);
     return e;
   };
-  m_save = [&list, dataDir, credentials] {
-    qb::OpResult kept = RememberCredentials(dataDir, *credentials);
+  m_save = [save = std::move(save), credentials] {
+    qb::OpResult saved = save(*credentials);
     credentials->clear();
-    return kept.ok() ? SaveProxyList(list, dataDir) : kept;
+    return saved;
   };
   return Begin(sources);
 }

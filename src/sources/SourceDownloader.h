@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "base/OpResult.h"
+#include "proxy/ProxyCredentials.h"
 #include "sources/PageFetch.h"
 #include "sources/ProxySource.h"
 
@@ -105,12 +106,14 @@ class CSourceDownloader : public QObject {
   void SetOptions(const Options& options) { m_options = options; }
   const Options& GetOptions() const { return m_options; }
 
+  // Keeps the list after a page brought proxies: the log-ons that came with them, then
+  // the list itself (the data directory does both).
+  using ListSaver = std::function<qb::OpResult(const FoundCredentialList& logOns)>;
   // The download button: downloads the ticked sources into list (new rows selected),
-  // with the fuzzy pass when ambiguous, and saves the list into dataDir after every
-  // page that brought proxies. False, without any signal, when a download is running
-  // already or no source is ticked (call CheckDownloadSources first for the messages).
-  bool Start(const std::vector<CProxySource>& sources, CProxyListModel& list, bool ambiguous,
-             const std::string& dataDir);
+  // with the fuzzy pass when ambiguous, and has save keep it after every page that
+  // brought proxies. False, without any signal, when a download is running already or
+  // no source is ticked (call CheckDownloadSources first for the messages).
+  bool Start(const std::vector<CProxySource>& sources, CProxyListModel& list, bool ambiguous, ListSaver save);
   // The same with another use for the pages (the command line prints them): extract
   // gets each page; nothing is saved.
   bool Start(const std::vector<CProxySource>& sources, PageExtractor extract);

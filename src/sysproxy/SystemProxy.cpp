@@ -5,6 +5,7 @@
 
 #include "base/Files.h"
 #include "base/Text.h"
+#include "datadir/DataDir.h"
 #include "proxy/ProxyCredentials.h"
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyListModel.h"
@@ -59,13 +60,16 @@ bool Holds(const ConnectionProxySettings& held, const ConnectionProxySettings& w
 
 }  // namespace
 
-CSystemProxy::CSystemProxy(std::string dataDir, std::unique_ptr<ISystemProxyPlatform> platform,
-                           QObject* parent)
+CSystemProxy::CSystemProxy(DataDir& dir, std::unique_ptr<ISystemProxyPlatform> platform, QObject* parent)
     : QObject(parent),
-      m_dataDir(std::move(dataDir)),
+      m_dir(dir),
       m_platform(platform ? std::move(platform) : CreateDesktopProxyPlatform()) {}
 
 CSystemProxy::~CSystemProxy() = default;
+
+std::optional<ProxyCredentials> CSystemProxy::StoredLogOn(const ProxyFields& f) const {
+  return m_dir.Credentials().Find(CredentialsKey(f.addr, f.port, f.type));
+}
 
 qb::OpResult CSystemProxy::GetIEProxy() {
   ConnectionProxySettings lan;
@@ -124,7 +128,7 @@ std::optional<std::string> CSystemProxy::CheckProxyText(std::string_view text, s
     return refuse("the desktop's proxy settings have no entry for a " + f.type +
                   " proxy; it can be set through an auto-config script (mode 1 or 2)");
   }
-  if (StoredCredentials(m_dataDir, CredentialsKey(f.addr, f.port, f.type)) && !CarriesLogOn(f)) {
+  if (StoredLogOn(f) && !CarriesLogOn(f)) {
     return refuse(
         "the proxy needs a user name and password, which the desktop keeps only for an HTTP proxy "
         "set directly (mode 0)");
@@ -150,7 +154,7 @@ ProxyChangeResult CSystemProxy::SetIEProxy(std::string text) {
   }
   // A proxy that needs a log-on works only where the desktop keeps it.
   std::optional<ProxyCredentials> logOn;
-  if (valid) logOn = StoredCredentials(m_dataDir, CredentialsKey(f.addr, f.port, f.type));
+  if (valid) logOn = StoredLogOn(f);
   if (logOn && !CarriesLogOn(f)) {
     result.refusedLogOn = true;
     return result;
@@ -253,7 +257,7 @@ ProxyChangeResult CSystemProxy::OnCancelIEProxy() {
 }
 
 qb::OpResult CSystemProxy::CreatePacFile(const std::string& serverString, const std::string& proxyType) {
-  const std::string pacPath = qb::JoinPath(m_dataDir, kPacFileName);
+  const std::string pacPath = m_dir.FilePath(DataFile::Pac);
   std::vector<PacRoute> routes;
   if (m_scriptOptions.failover && !serverString.empty() && m_nAutoProxyConfig != kAutoProxyDirect) {
     std::vector<PacChainMember> chain{{serverString, proxyType}};
@@ -265,7 +269,7 @@ qb::OpResult CSystemProxy::CreatePacFile(const std::string& serverString, const 
           continue;
         // A browser asks the user for the log-on of a proxy it finds in a script, which
         // would halt the walk down the chain at that proxy with a prompt.
-        if (StoredCredentials(m_dataDir, CredentialsKey(f.addr, f.port, f.type))) continue;
+        if (StoredLogOn(f)) continue;
         chain.push_back({ServerStringFor(f.addr, f.port, f.type), f.type});
       }
     }
@@ -278,7 +282,7 @@ qb::OpResult CSystemProxy::CreatePacFile(const std::string& serverString, const 
   if (m_nAutoProxyConfig == kAutoProxyDefaultScript) {
     script = BuildDefaultPacScript(routes);
   } else if (m_nAutoProxyConfig == kAutoProxyUserScript) {
-    const std::string templatePath = qb::JoinPath(m_dataDir, kPacTemplateFileName);
+    const std::string templatePath = m_dir.FilePath(DataFile::PacTemplate);
     std::string readError;
     const auto templ = qb::ReadWholeFile(templatePath, &readError);
     if (!templ) {

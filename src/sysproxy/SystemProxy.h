@@ -19,21 +19,20 @@
 #include <vector>
 
 #include "base/OpResult.h"
+#include "proxy/ProxyEntry.h"
 #include "settings/Options.h"
 #include "sysproxy/SystemProxyPlatform.h"
 
 namespace qb {
 
 class CProxyListModel;
+class DataDir;
 struct ProxyFields;
 
 // How a proxy is handed to the browsers: the values of m_nAutoProxyConfig.
 inline constexpr int kAutoProxyDirect = 0;
 inline constexpr int kAutoProxyDefaultScript = 1;
 inline constexpr int kAutoProxyUserScript = 2;
-
-inline constexpr const char* kPacFileName = "proxy.pac";
-inline constexpr const char* kPacTemplateFileName = "UserdefinedTemplate.pac";
 
 // The window's words for the failures of ProxyChangeResult.
 inline constexpr const char* kMsgQueryFailed = "Query option failed!";
@@ -98,13 +97,12 @@ class CSystemProxy : public QObject {
   Q_OBJECT
 
  public:
-  // dataDir is where proxy.pac is written and UserdefinedTemplate.pac is read. Without
-  // a platform the desktop's own back ends are used.
-  explicit CSystemProxy(std::string dataDir, std::unique_ptr<ISystemProxyPlatform> platform = nullptr,
+  // The data directory is where proxy.pac is written, UserdefinedTemplate.pac is read
+  // and the proxies' log-ons are looked up. Without a platform the desktop's own back
+  // ends are used.
+  explicit CSystemProxy(DataDir& dir, std::unique_ptr<ISystemProxyPlatform> platform = nullptr,
                         QObject* parent = nullptr);
   ~CSystemProxy() override;
-
-  const std::string& DataDir() const { return m_dataDir; }
 
   // Reads the LAN settings into m_sIEProxy and m_sProxyBypass. When they cannot be
   // read, leaves both as they were and returns QueryFailed.
@@ -197,8 +195,9 @@ class CSystemProxy : public QObject {
  private:
   // Whether the desktop keeps the log-on of this proxy under the current mode.
   bool CarriesLogOn(const ProxyFields& f) const;
+  std::optional<ProxyCredentials> StoredLogOn(const ProxyFields& f) const;
 
-  std::string m_dataDir;
+  DataDir& m_dir;
   std::unique_ptr<ISystemProxyPlatform> m_platform;
   ScriptOptions m_scriptOptions;
   std::function<std::vector<std::string>()> m_favorites;

@@ -4,9 +4,11 @@
 
 #include "base/Prompt.h"
 #include "base/Translate.h"
+#include "datadir/DataDir.h"
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyListFile.h"
 #include "sysproxy/SystemProxy.h"
+#include "ui/Messages.h"
 
 namespace qb {
 
@@ -30,6 +32,19 @@ bool ShowLoadOrSave(const qb::OpResult& result, const char* readText, const char
 }
 
 }  // namespace
+
+bool ReportHistoryOpening(const HistoryOpening& opening, const std::string& path) {
+  if (!opening.open && !opening.reason.empty()) {
+    ShowMessage(qb::Tr(kMsgHistoryUnavailable).arg(QString::fromStdString(path)).toStdString() + "\n" +
+                    opening.reason,
+                qb::TrStd(kCaptionHistory), MsgIcon::Warning);
+  } else if (!opening.movedAside.empty()) {
+    ShowMessage(qb::Tr(kMsgHistoryDamaged).arg(QString::fromStdString(opening.movedAside)).toStdString() +
+                    "\n" + opening.reason,
+                qb::TrStd(kCaptionHistory), MsgIcon::Warning);
+  }
+  return opening.open;
+}
 
 bool ReportListLoad(const qb::OpResult& result) {
   return Show(result, kMsgOpenFileFailed, kCaptionLoadList);

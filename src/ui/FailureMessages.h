@@ -14,6 +14,7 @@
 
 namespace qb {
 
+struct HistoryOpening;
 struct ImportResult;
 struct ProxyChangeResult;
 
@@ -39,6 +40,9 @@ bool ReportSourcesSave(const qb::OpResult& result);
 bool ReportResourceImport(const qb::OpResult& result);
 // A file of verification resources could not be written: "打开文件失败！" / "存盘".
 bool ReportResourceExport(const qb::OpResult& result);
+// The history at path was damaged and moved aside, or could not be made: "验证历史"
+// with the message for each and the reason. Returns whether the history is open.
+bool ReportHistoryOpening(const HistoryOpening& opening, const std::string& path);
 // The desktop's proxy settings could not be read: "Query option failed!" /
 // "获取IE代理", a warning.
 bool ReportProxyQuery(const qb::OpResult& result);

@@ -27,6 +27,7 @@
 #include "base/Language.h"
 #include "base/Prompt.h"
 #include "base/Translate.h"
+#include "datadir/DataDir.h"
 #include "settings/AutoRun.h"
 #include "settings/Settings.h"
 #include "settings/VerifySource.h"
@@ -108,15 +109,15 @@ QString Q(const char* source) {
 
 }  // namespace
 
-CSettingDlg::CSettingDlg(CSettings& settings, CSystemProxy& sysProxy, std::string dataDir, QWidget* parent)
+CSettingDlg::CSettingDlg(DataDir& dir, CSystemProxy& sysProxy, QWidget* parent)
     : QDialog(parent),
-      m_settings(settings),
+      m_dir(dir),
+      m_settings(dir.Settings()),
       m_sysProxy(sysProxy),
-      m_dataDir(std::move(dataDir)),
       // A script has no program of its own on most desktops: the text editor takes it.
       m_openUrl(
           [](const QUrl& url) { return QDesktopServices::openUrl(url) || OpenAsText(url.toLocalFile()); }) {
-  m_templatePath = qb::JoinPath(m_dataDir, kPacTemplateFileName);
+  m_templatePath = m_dir.FilePath(DataFile::PacTemplate);
   CreateControls();
   OnInitDialog();
   // The resource list takes the room a user gives the dialog.
@@ -234,7 +235,7 @@ void CSettingDlg::CreateControls() {
       button(0, QT_TRANSLATE_NOOP("Quillberry", "位置数据库..."), 318, 256 + kScriptRows, 105, 15);
   geo->setObjectName("GeoDatabases");
   connect(geo, &QPushButton::clicked, this, [this] {
-    qb::ShowMessage(std::string(kMsgGeoDatabases) + "\n" + m_dataDir, kCaptionGeoDatabases,
+    qb::ShowMessage(std::string(kMsgGeoDatabases) + "\n" + m_dir.Path(), kCaptionGeoDatabases,
                     qb::MsgIcon::Information);
   });
   m_pMinimize = check(1059, QT_TRANSLATE_NOOP("Quillberry", "启动时最小化"), 14, 222, 84, 14);
@@ -420,7 +421,7 @@ void CSettingDlg::accept() {
   }
 
   ApplyTimeouts(m_settings);
-  ApplyAutoRun(m_settings, {}, m_dataDir);
+  ApplyAutoRun(m_settings, {}, m_dir.Path());
   // The system proxy as it stands is set again under the mode now chosen, so that a
   // changed mode takes effect at once.
   m_sysProxy.SetAutoProxyConfig(m_settings.m_nAutoProxyConfig);
@@ -428,7 +429,7 @@ void CSettingDlg::accept() {
   ReportProxyQuery(m_sysProxy.GetIEProxy());
   ReportProxyChange(m_sysProxy.SetIEProxy(m_sysProxy.m_sIEProxy));
   emit StatusLineChanged();
-  ReportSettingsSave(SaveSettings(m_settings, m_dataDir));
+  ReportSettingsSave(m_dir.SaveSettings());
 }
 
 void CSettingDlg::EnableScriptOptions() {

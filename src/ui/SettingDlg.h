@@ -20,6 +20,7 @@ class QTableView;
 namespace qb {
 
 class CSettings;
+class DataDir;
 class CSpinButtonCtrl;
 class CSystemProxy;
 class CVerifySourceListModel;
@@ -56,10 +57,10 @@ class CSettingDlg : public QDialog {
   Q_OBJECT
 
  public:
-  // Shows the settings and resources held in `settings`; OK writes them back, applies
-  // them (time-outs, autorun entry, the system proxy through `sysProxy`) and saves
-  // "Setting.dat" into the data directory dataDir. One dialog per opening.
-  CSettingDlg(CSettings& settings, CSystemProxy& sysProxy, std::string dataDir, QWidget* parent = nullptr);
+  // Shows the settings and resources of the data directory dir; OK writes them back,
+  // applies them (time-outs, autorun entry, the system proxy through `sysProxy`) and
+  // saves Setting.dat. One dialog per opening.
+  CSettingDlg(DataDir& dir, CSystemProxy& sysProxy, QWidget* parent = nullptr);
   ~CSettingDlg() override;
 
   // How the template is handed to the user's editor; tests replace it so that no
@@ -106,9 +107,9 @@ class CSettingDlg : public QDialog {
   void OnInitDialog();
   void EnableScriptOptions();
 
+  DataDir& m_dir;
   CSettings& m_settings;
   CSystemProxy& m_sysProxy;
-  std::string m_dataDir;
   std::string m_templatePath;
   UrlOpener m_openUrl;
 

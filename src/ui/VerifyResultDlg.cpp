@@ -6,8 +6,15 @@
 
 #include "base/Translate.h"
 #include "ui/DialogUnits.h"
+#include "ui/Messages.h"
+#include "verify/Judge.h"
 
 namespace qb {
+
+QString ResultStatusText(const QString& rowText, const QString& anonymity, const QString& exitAddress) {
+  return qb::Tr(kResultStatusPrefix) + qb::TrLines(rowText.toStdString()) +
+         JudgedStatusText(anonymity.toStdString(), exitAddress.toStdString());
+}
 
 CVerifyResultDlg::CVerifyResultDlg(QWidget* parent) : QDialog(parent) {
   setObjectName("165");

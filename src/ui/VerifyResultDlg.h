@@ -9,6 +9,10 @@ class QPlainTextEdit;
 
 namespace qb {
 
+// The window's status line for a finished check: "验证状态：" and the row's text, then
+// what a judge saw of the proxy (nothing when the resource is no judge).
+QString ResultStatusText(const QString& rowText, const QString& anonymity, const QString& exitAddress);
+
 class CVerifyResultDlg : public QDialog {
   Q_OBJECT
 

@@ -8,12 +8,10 @@
 #include <mutex>
 #include <new>
 
-#include "base/Prompt.h"
 #include "base/Text.h"
-#include "base/Translate.h"
+#include "datadir/DataDir.h"
 #include "history/History.h"
 #include "proxy/ProxyEntry.h"
-#include "proxy/ProxyListFile.h"
 #include "proxy/ProxyListModel.h"
 #include "settings/Favorites.h"
 #include "settings/Settings.h"
@@ -41,6 +39,12 @@ std::string VerifyResultText(int status, double seconds) {
     default:
       return kStatusTimeout;
   }
+}
+
+CVerifyControl::CVerifyControl(DataDir& dir, QObject* parent)
+    : CVerifyControl(dir.List(), dir.Settings(), parent) {
+  m_dir = &dir;
+  m_savesList = true;
 }
 
 CVerifyControl::CVerifyControl(CProxyListModel& list, CSettings& settings, QObject* parent)
@@ -76,8 +80,13 @@ CVerifyProxyThread* CVerifyControl::Worker(int slot) const {
 
 int CVerifyControl::RowInFlight(int slot) const {
   if (slot < 0 || slot >= SlotCount()) return -1;
-  const auto& task = m_slots[static_cast<std::size_t>(slot)].task;
-  return task ? task->row : -1;
+  auto& task = m_slots[static_cast<std::size_t>(slot)].task;
+  return task ? m_list.FindRow(task->proxy.id, task->proxy.row) : -1;
+}
+
+int CVerifyControl::RowOf(Queued& proxy) const {
+  proxy.row = m_list.FindRow(proxy.id, proxy.row);
+  return proxy.row;
 }
 
 int CVerifyControl::ThreadNumber() const {
@@ -95,15 +104,6 @@ CVerifyControl::Resources CVerifyControl::ChooseResources() const {
     r.ftpFallback = true;
   }
   return r;
-}
-
-bool CVerifyControl::RowSelected(int row) const {
-  return m_list.selectionModel()->isRowSelected(row, QModelIndex());
-}
-
-bool CVerifyControl::IsProxyOfType(int row, std::string_view type) const {
-  const CProxyEntry* e = m_list.Entry(row);
-  return e && qb::AsciiCaseEqual(e->Type(), type);
 }
 
 void CVerifyControl::SetState(RunState state) {
@@ -159,44 +159,49 @@ void CVerifyControl::StopWatchdog(int slot) {
   if (QTimer* t = m_slots[static_cast<std::size_t>(slot)].watchdog) t->stop();
 }
 
-std::optional<VerifyTask> CVerifyControl::HandRow(int slot, int r, const Resources& res) {
-  m_nextRow = r + 1;
+std::optional<VerifyTask> CVerifyControl::HandNext(int slot, const Resources& res) {
   Slot& s = m_slots[static_cast<std::size_t>(slot)];
-  const CProxyEntry* e = m_list.Entry(r);
   const bool engine = m_engine != nullptr;
-  if (!e || (!engine && !s.worker)) return std::nullopt;
-  const std::optional<ProxyKind> kind = ProxyKindFromType(e->Type());
-  const std::optional<std::uint16_t> port = ProxyPortFromText(e->Port());
-  if (!kind || !port) return std::nullopt;
-  // Only when FTP rows are to be skipped is there no FTP resource at all.
-  if (*kind == ProxyKind::Ftp && res.ftp.url.empty()) return std::nullopt;
-  if (!engine && !s.worker->ThreadStarted() && !s.worker->CreateThread()) return std::nullopt;
+  if (!engine && !s.worker) return std::nullopt;
+  while (m_next < m_queue.size()) {
+    Queued& proxy = m_queue[m_next++];
+    // A proxy that left the list since the run began is passed over.
+    const int r = RowOf(proxy);
+    const CProxyEntry* e = m_list.Entry(r);
+    if (!e) continue;
+    const std::optional<ProxyKind> kind = ProxyKindFromType(e->Type());
+    const std::optional<std::uint16_t> port = ProxyPortFromText(e->Port());
+    if (!kind || !port) continue;
+    // Only when FTP rows are to be skipped is there no FTP resource at all.
+    if (*kind == ProxyKind::Ftp && res.ftp.url.empty()) continue;
+    if (!engine && !s.worker->ThreadStarted() && !s.worker->CreateThread()) continue;
 
-  VerifyTask task;
-  task.id = ++m_lastTaskId;
-  task.slot = slot;
-  task.row = r;
-  task.rowKey = e;
-  task.kind = *kind;
-  task.address = e->Addr();
-  task.port = *port;
-  if (const std::optional<ProxyCredentials> logOn = m_credentials.Find(*e)) {
-    task.proxyUser = logOn->user;
-    task.proxyPassword = logOn->password;
+    VerifyTask task;
+    task.id = ++m_lastTaskId;
+    task.slot = slot;
+    task.row = r;
+    task.kind = *kind;
+    task.address = e->Addr();
+    task.port = *port;
+    if (const std::optional<ProxyCredentials> logOn = m_credentials.Find(*e)) {
+      task.proxyUser = logOn->user;
+      task.proxyPassword = logOn->password;
+    }
+    task.resource = *kind == ProxyKind::Ftp ? res.ftp : res.http;
+    // Read here, on the thread that owns them, and carried by value: a worker never
+    // reads a setting the window may be changing.
+    task.connectTimeoutMs = g_nConnectTimeoutMs;
+    task.replyTimeoutMs = g_nVerifyTimeoutMs;
+    task.transferCapMs = m_transferCapMs;
+    task.ownAddresses = m_ownAddresses;
+
+    m_list.SetTimeStatus(r, kStatusVerifying);
+    if (!engine) StartWatchdog(slot);
+    s.task = InFlight{task.id, proxy, task.resource.url};
+    ++m_busy;
+    return task;
   }
-  task.resource = *kind == ProxyKind::Ftp ? res.ftp : res.http;
-  // Read here, on the thread that owns them, and carried by value: a worker never
-  // reads a setting the window may be changing.
-  task.connectTimeoutMs = g_nConnectTimeoutMs;
-  task.replyTimeoutMs = g_nVerifyTimeoutMs;
-  task.transferCapMs = m_transferCapMs;
-  task.ownAddresses = m_ownAddresses;
-
-  m_list.SetTimeStatus(r, kStatusVerifying);
-  if (!engine) StartWatchdog(slot);
-  s.task = InFlight{task.id, r, e, task.resource.url};
-  ++m_busy;
-  return task;
+  return std::nullopt;
 }
 
 void CVerifyControl::OnVerifyAll() {
@@ -208,7 +213,6 @@ void CVerifyControl::OnVerifySelected() {
 
 void CVerifyControl::StartRun(bool all) {
   if (m_shutDown) return;
-  m_listSortable = false;
 
   // A start while a stopped run is still winding down: wait for it. Turning the stop
   // back into a run here would make the stopped run hand out rows again.
@@ -222,45 +226,37 @@ void CVerifyControl::StartRun(bool all) {
     return;
   }
   // A store that cannot be read leaves the proxies without log-ons; those that need
-  // one then say so in their status.
-  if (m_credentialsDir && !m_credentials.Load(*m_credentialsDir).ok()) m_credentials = {};
+  // one then say so in their status. Read now, so that one added since counts.
+  if (m_dir) m_credentials = m_dir->Credentials();
   // Running from here on, though the window hears of it only once the start is sure.
   m_state = RunState::Running;
 
-  const int rows = m_list.RowCount();
-  int first = 0;
-  int selected = 0;
+  // The proxies of the run, taken now: what is selected later, or where the rows move
+  // meanwhile, changes nothing about which proxies this run checks.
+  std::vector<Queued> queue;
   if (all) {
-    if (rows == 0) {
-      qb::ShowMessage(kMsgEmptyList, kCaptionVerifyAll, qb::MsgIcon::Warning);
-      FinishVerification();
-      return;
-    }
+    queue.reserve(static_cast<std::size_t>(m_list.RowCount()));
+    for (int r = 0; r < m_list.RowCount(); ++r) queue.push_back({ProxyId(*m_list.Entry(r)), r});
   } else {
-    const std::vector<int> sel = m_list.SelectedRows();
-    if (sel.empty()) {
-      qb::ShowMessage(kMsgNoSelection, kCaptionVerifySelected, qb::MsgIcon::Warning);
-      FinishVerification();
-      return;
-    }
-    first = sel.front();
-    selected = static_cast<int>(sel.size());
+    for (int r : m_list.SelectedRows()) queue.push_back({ProxyId(*m_list.Entry(r)), r});
   }
-
-  const Resources res = ChooseResources();
-  bool ftpRow = false;
-  for (int r = first; r < rows && !ftpRow; ++r) {
-    if (!all && !RowSelected(r)) continue;
-    ftpRow = IsProxyOfType(r, "FTP");
-  }
-  if (res.http.url.empty()) {
-    qb::ShowMessage(kMsgNoHttpSource, kCaptionVerifyAll, qb::MsgIcon::Warning);
+  if (queue.empty()) {
+    emit Notice(all ? RunNotice::EmptyList : RunNotice::NoSelection);
     FinishVerification();
     return;
   }
-  if (res.ftpFallback && ftpRow &&
-      qb::Prompt().Message(kMsgNoFtpSource, kCaptionVerifyAll, qb::MsgIcon::Warning, qb::MsgButtons::YesNo) !=
-          qb::MsgResult::Yes) {
+
+  const Resources res = ChooseResources();
+  const bool ftpRow = std::any_of(queue.begin(), queue.end(), [&](const Queued& q) {
+    const CProxyEntry* e = m_list.Entry(q.row);
+    return e && qb::AsciiCaseEqual(e->Type(), "FTP");
+  });
+  if (res.http.url.empty()) {
+    emit Notice(RunNotice::NoHttpResource);
+    FinishVerification();
+    return;
+  }
+  if (res.ftpFallback && ftpRow && !(m_askFtpFallback && m_askFtpFallback())) {
     FinishVerification();
     return;
   }
@@ -271,10 +267,12 @@ void CVerifyControl::StartRun(bool all) {
 
   m_verifyAll = all;
   m_ownAddresses = std::make_shared<COwnAddresses>();
+  m_queue = std::move(queue);
+  m_next = 0;
   SetState(RunState::Running);
 
-  m_nextRow = all ? 0 : first;
-  const int n = std::min(all ? rows : selected, ThreadNumber());
+  const int total = static_cast<int>(m_queue.size());
+  const int n = std::min(total, ThreadNumber());
   if (m_engineChecks > 0) {
     if (SlotCount() < n) m_slots.resize(static_cast<std::size_t>(n));
     // Results that come in together are taken together: one event for a burst
@@ -302,7 +300,7 @@ void CVerifyControl::StartRun(bool all) {
     });
     if (!m_engine->Valid()) {
       m_engine.reset();
-      qb::ShowMessage(kMsgWorkerFailed, kCaptionVerifyFailed, qb::MsgIcon::Error);
+      emit Notice(RunNotice::WorkerFailed);
       FinishVerification();
       return;
     }
@@ -312,7 +310,7 @@ void CVerifyControl::StartRun(bool all) {
     if (s.worker) continue;
     s.worker = CreateWorker();
     if (!s.worker) {
-      qb::ShowMessage(kMsgWorkerFailed, kCaptionVerifyFailed, qb::MsgIcon::Error);
+      emit Notice(RunNotice::WorkerFailed);
       FinishVerification();
       return;
     }
@@ -320,14 +318,7 @@ void CVerifyControl::StartRun(bool all) {
 
   std::vector<VerifyTask> tasks;
   for (int k = 0; k < n; ++k) {
-    std::optional<VerifyTask> task;
-    while (!task && m_nextRow < rows) {
-      if (!all && !RowSelected(m_nextRow)) {
-        ++m_nextRow;
-        continue;
-      }
-      task = HandRow(k, m_nextRow, res);
-    }
+    std::optional<VerifyTask> task = HandNext(k, res);
     if (!task) break;
     tasks.push_back(std::move(*task));
   }
@@ -337,20 +328,19 @@ void CVerifyControl::StartRun(bool all) {
     FinishVerification();
     return;
   }
-  if (!all && selected == 1 && tasks.size() == 1) {
+  if (!all && total == 1 && tasks.size() == 1) {
     const ProxyKind kind = tasks.front().kind;
     if (kind == ProxyKind::Http || kind == ProxyKind::Https || kind == ProxyKind::Socks4 ||
         kind == ProxyKind::Socks5 || kind == ProxyKind::Socks) {
       m_capturePage = true;
       m_verifyPage.clear();
       tasks.front().capturePage = true;
-      emit ResultViewOpened(qb::Tr(kResultStatusPrefix) + qb::Tr(kStatusVerifying),
-                            QString::fromStdString(m_verifyPage));
+      emit ResultViewOpened();
     }
   }
   for (VerifyTask& task : tasks) Dispatch(std::move(task));
   m_finished = 0;
-  emit ProgressRange(0, all ? rows : selected);
+  emit ProgressRange(0, total);
 }
 
 void CVerifyControl::Dispatch(VerifyTask task) {
@@ -363,17 +353,21 @@ void CVerifyControl::Dispatch(VerifyTask task) {
 
 void CVerifyControl::OnWorkerFinished(const VerifyResult& result) {
   if (result.slot < 0 || result.slot >= SlotCount()) return;
-  const Slot& s = m_slots[static_cast<std::size_t>(result.slot)];
+  Slot& s = m_slots[static_cast<std::size_t>(result.slot)];
   // Only the answer to the task a slot has in flight counts: a worker that was given
   // up may still answer late, after its slot went on with another task.
   if (!s.task || s.task->taskId != result.taskId) return;
-  if (m_list.Entry(s.task->row) == s.task->rowKey) emit ResultArrived(result);
+  if (const int row = RowOf(s.task->proxy); row >= 0) {
+    VerifyResult here = result;
+    here.row = row;
+    emit ResultArrived(here);
+  }
   TakeResult(result.slot, result);
 }
 
 void CVerifyControl::TakeResult(int slot, const VerifyResult& result) {
   Slot& s = m_slots[static_cast<std::size_t>(slot)];
-  const InFlight done = *s.task;
+  InFlight done = *s.task;
   s.task.reset();
   m_captionToggle = !m_captionToggle;
   if (m_state == RunState::Stopping) emit StoppingPulse(!m_captionToggle);
@@ -383,47 +377,39 @@ void CVerifyControl::TakeResult(int slot, const VerifyResult& result) {
   ++m_finished;
 
   const std::string text = VerifyResultText(result.status, result.seconds);
-  if (m_list.Entry(done.row) == done.rowKey) {
-    m_list.SetTimeStatus(done.row, text);
+  if (const int row = RowOf(done.proxy); row >= 0) {
+    m_list.SetTimeStatus(row, text);
     if (m_history) {
-      m_history->Add({m_list.GetProxyLine(done.row), HistoryNow(), done.resourceUrl, result.status, text,
+      m_history->Add({m_list.GetProxyLine(row), HistoryNow(), done.resourceUrl, result.status, text,
                       result.seconds, result.anonymity, result.exitAddress});
     }
-    emit RowVerified(done.row, QString::fromStdString(text));
+    emit RowVerified(row, QString::fromStdString(text));
   }
   if (m_capturePage) {
     m_verifyPage += result.page;
     m_capturePage = false;
-    emit VerifyResultShown(qb::Tr(kResultStatusPrefix) + qb::TrLines(text) +
-                               JudgedStatusText(result.anonymity, result.exitAddress),
-                           QString::fromStdString(m_verifyPage));
+    emit VerifyResultShown(QString::fromStdString(text), QString::fromStdString(result.anonymity),
+                           QString::fromStdString(result.exitAddress), QString::fromStdString(m_verifyPage));
   }
 
-  const Resources res = ChooseResources();
-  const int rows = m_list.RowCount();
   std::optional<VerifyTask> next;
-  while (!next && m_nextRow < rows) {
-    if (m_state != RunState::Running || (!m_verifyAll && !RowSelected(m_nextRow))) {
-      ++m_nextRow;
-      continue;
-    }
-    next = HandRow(slot, m_nextRow, res);
+  if (m_state == RunState::Running) {
+    next = HandNext(slot, ChooseResources());
+  } else {
+    m_next = m_queue.size();
   }
 
   if (m_verifyAll) {
-    std::string progress = qb::Format(" Sum: %d, Finished: %d, Percentage: %.1f%%", rows, m_finished,
-                                      rows > 0 ? 100.0 * m_finished / rows : 0.0);
-    if (m_state != RunState::Running) progress += "; Threads ending ...";
-    emit ProgressText(QString::fromStdString(progress));
+    emit ProgressCounts(static_cast<int>(m_queue.size()), m_finished, m_state != RunState::Running);
     emit ProgressPos(m_finished);
   }
 
   if (next) Dispatch(std::move(*next));
-  if (m_nextRow >= rows && m_busy < 1) EndOfRun();
+  if (m_next >= m_queue.size() && m_busy < 1) EndOfRun();
 }
 
 void CVerifyControl::EndOfRun() {
-  m_listSortable = true;
+  m_queue = {};
   emit StatusLineChanged();
   emit ProgressPos(0);
   FinishVerification();
@@ -434,7 +420,7 @@ void CVerifyControl::EndOfRun() {
     m_list.SortRows(CProxyListModel::ColTimeStatus, true);
     emit ListSorted(CProxyListModel::ColTimeStatus, true);
   }
-  if (m_saveDir) emit ListSaved(SaveProxyList(m_list, *m_saveDir));
+  if (m_savesList) emit ListSaved(m_dir->SaveList());
   if (all && m_settings.m_bAutoAddToFavorite && m_list.RowCount() > 0) {
     if (m_favoritesByScore && m_history) {
       std::vector<std::string> names;
@@ -450,13 +436,11 @@ void CVerifyControl::EndOfRun() {
 
 bool CVerifyControl::FinishVerification() {
   if (m_busy > 0) {
-    qb::ShowMessage(kMsgPleaseWait, kCaptionWaitForEnd, qb::MsgIcon::Information);
+    emit Notice(RunNotice::PleaseWait);
     return false;
   }
   DisposeAllWorkers();
   m_capturePage = false;
-  // Every way back to idle leaves the list sortable, a refused start included.
-  m_listSortable = true;
   SetState(RunState::Idle);
   emit Idle();
   return true;
@@ -466,12 +450,14 @@ void CVerifyControl::AbandonVerification() {
   for (Slot& s : m_slots) {
     if (!s.task) continue;
     // Only rows still in flight lose their text; finished rows keep their results.
-    if (m_list.Entry(s.task->row) == s.task->rowKey) m_list.SetTimeStatus(s.task->row, kStatusUnverified);
+    if (const int row = RowOf(s.task->proxy); row >= 0) m_list.SetTimeStatus(row, kStatusUnverified);
     s.task.reset();
     if (s.worker) s.worker->Abort();
   }
   if (m_engine) m_engine->Abort();
   m_busy = 0;
+  m_queue = {};
+  m_next = 0;
   FinishVerification();
   if (m_history) m_history->Flush();
 }
@@ -494,13 +480,13 @@ void CVerifyControl::Watchdog(int slot) {
 
   CVerifyProxyThread* w = CreateWorker();
   if (!w) {
-    qb::ShowMessage(kMsgWorkerFailed, kCaptionVerifyFailed, qb::MsgIcon::None);
+    emit Notice(RunNotice::WorkerLost);
     AbandonVerification();
     return;
   }
   s.worker = w;
   if (!w->CreateThread()) {
-    qb::ShowMessage(kMsgWorkerFailed, kCaptionVerifyFailed, qb::MsgIcon::None);
+    emit Notice(RunNotice::WorkerLost);
     AbandonVerification();
     return;
   }
@@ -509,7 +495,7 @@ void CVerifyControl::Watchdog(int slot) {
   VerifyResult timedOut;
   timedOut.taskId = s.task->taskId;
   timedOut.slot = slot;
-  timedOut.row = s.task->row;
+  timedOut.row = s.task->proxy.row;
   TakeResult(slot, timedOut);
 }
 
@@ -517,7 +503,7 @@ void CVerifyControl::OnTimer(int id) {
   if (m_shutDown) return;
   if (id == TIMER_RECYCLE_THREADS && m_busy == 0) DisposeAllWorkers();
   if (id == TIMER_AUTO_VERIFY && m_settings.m_bAutoTimingVerify && m_busy == 0) OnVerifyAll();
-  if (id == TIMER_HINT) emit ProgressText(qb::Tr(kTextHint));
+  if (id == TIMER_HINT) emit HintDue();
   emit TrayIconRefresh();
   if (id >= TIMER_WATCHDOG_BASE && id < TIMER_WATCHDOG_BASE + SlotCount()) Watchdog(id - TIMER_WATCHDOG_BASE);
 }
@@ -540,7 +526,7 @@ void CVerifyControl::Shutdown() {
   m_busy = 0;
   m_state = RunState::Idle;
   m_capturePage = false;
-  m_listSortable = true;
+  m_queue = {};
 }
 
 bool CVerifyControl::DrainWorkers(int graceMs) {

@@ -2,11 +2,16 @@
 // workers, writes their results into the rows, shows progress, stops, replaces hung
 // workers, and ends a run (sort, save, automatic favourites).
 //
-// It holds no widget. What the window shows leaves as signals by meaning (the run's
-// state, progress, the result window); the window maps them onto its controls.
-// Messages go through qb::Prompt(). Everything here runs on the thread that owns the
-// object (the user-interface thread), which never waits for a worker: tasks go out as
-// values and results come back as values over queued signals.
+// It holds no widget and says nothing to the user. What the window shows leaves as
+// signals by meaning (the run's state, progress, the result window, why a run could
+// not start); the window words them and maps them onto its controls. Everything here
+// runs on the thread that owns the object (the user-interface thread), which never
+// waits for a worker: tasks go out as values and results come back as values over
+// queued signals.
+//
+// A run holds the proxies it verifies by identity, never by row: the list may be
+// sorted, reloaded or added to while it runs, and each result still lands on its own
+// proxy (or nowhere, when the proxy left the list meanwhile).
 #pragma once
 
 #include <QtGlobal>
@@ -28,6 +33,7 @@
 
 #include "base/OpResult.h"
 #include "proxy/ProxyCredentials.h"
+#include "proxy/ProxyId.h"
 #include "verify/VerifyEngine.h"
 #include "verify/VerifyProxyThread.h"
 #include "verify/VerifyTask.h"
@@ -37,6 +43,7 @@ namespace qb {
 class CHistoryRecorder;
 class CProxyListModel;
 class CSettings;
+class DataDir;
 
 // The table of worker slots has room for this many; a worker's slot is its place in it.
 inline constexpr int kVerifySlots = 105;
@@ -57,25 +64,16 @@ inline constexpr int kAutoVerifyPeriodMs = 10800000;
 inline constexpr int kHintPeriodMs = 5400000;
 inline constexpr int kWatchdogPeriodMs = 90000;
 
-// Texts of the run.
-inline constexpr const char* kCaptionVerifyAll = QT_TRANSLATE_NOOP("Quillberry", "验证全部");
-inline constexpr const char* kCaptionVerifySelected = QT_TRANSLATE_NOOP("Quillberry", "验证选定");
-inline constexpr const char* kCaptionStopVerify = QT_TRANSLATE_NOOP("Quillberry", "停止验证");
-inline constexpr const char* kCaptionStopping1 = QT_TRANSLATE_NOOP("Quillberry", "停止中...");
-inline constexpr const char* kCaptionStopping2 = QT_TRANSLATE_NOOP("Quillberry", "...停止中");
-inline constexpr const char* kMsgEmptyList = QT_TRANSLATE_NOOP("Quillberry", "空列表，没有要验证的代理。");
-inline constexpr const char* kMsgNoSelection = QT_TRANSLATE_NOOP("Quillberry", "没有选择要验证的代理！");
-inline constexpr const char* kMsgNoHttpSource =
-    QT_TRANSLATE_NOOP("Quillberry", "没有设定http验证资源，无法验证http代理服务器。");
-inline constexpr const char* kMsgNoFtpSource = QT_TRANSLATE_NOOP(
-    "Quillberry", "没有设定ftp验证资源，无法验证ftp代理服务器。\n请进入设置在ftp验证资源前打勾。继续吗？");
-inline constexpr const char* kMsgWorkerFailed = QT_TRANSLATE_NOOP("Quillberry", "创建验证线程中发生异常");
-inline constexpr const char* kCaptionVerifyFailed = QT_TRANSLATE_NOOP("Quillberry", "验证失败");
-inline constexpr const char* kMsgPleaseWait = QT_TRANSLATE_NOOP("Quillberry", "请耐心等待验证的完成");
-inline constexpr const char* kCaptionCannotStart = QT_TRANSLATE_NOOP("Quillberry", "无法开启新的验证");
-inline constexpr const char* kCaptionWaitForEnd = QT_TRANSLATE_NOOP("Quillberry", "等待验证完成");
-inline constexpr const char* kTextHint = "Multiple choice: 'Shift/Ctrl' + left button of mouse";
-inline constexpr const char* kResultStatusPrefix = QT_TRANSLATE_NOOP("Quillberry", "验证状态：");
+// Why a run could not start, or had to give up: the caller words it.
+enum class RunNotice {
+  EmptyList,       // a run over all rows of an empty list
+  NoSelection,     // a run over the selection with nothing selected
+  NoHttpResource,  // no HTTP resource is ticked
+  PleaseWait,      // a start while a stopped run still winds down
+  WorkerFailed,    // a worker (or the engine) could not be made: nothing started
+  WorkerLost,      // a hung worker could not be replaced: the run was given up
+};
+
 // The FTP resource used when none is ticked: the log-on to a public anonymous server,
 // whose greeting starts with "220".
 inline constexpr const char* kFallbackFtpUrl = "ftp://ftp.gnu.org/";
@@ -88,6 +86,12 @@ class CVerifyControl : public QObject {
   Q_OBJECT
 
  public:
+  // A run of the data directory's own list: the list and settings are the
+  // directory's, the log-ons are read from it when a run starts, and the end of a run
+  // saves the list into it.
+  CVerifyControl(DataDir& dir, QObject* parent = nullptr);
+  // A run of any list (a file's proxies): nothing is saved; log-ons come from
+  // SetCredentials.
   CVerifyControl(CProxyListModel& list, CSettings& settings, QObject* parent = nullptr);
   // Gives up every worker at once (see Shutdown) without waiting for any.
   ~CVerifyControl() override;
@@ -124,22 +128,20 @@ class CVerifyControl : public QObject {
   // The longest a single transfer may take; see VerifyTask::transferCapMs.
   void SetTransferCap(int ms) { m_transferCapMs = ms; }
   void SetFtpFallback(std::string url, std::string feature);
-  // What a run does with FTP rows while no FTP resource is ticked. The window asks, and
-  // on "Yes" checks them against the fallback resource; a caller that cannot ask (the
-  // command line) skips them instead: they keep their texts, and nothing is sent to the
-  // fallback server, which is a public one.
+  // What a run does with FTP rows while no FTP resource is ticked. The window asks
+  // (the question answers whether to check them against the fallback resource); a
+  // caller that cannot ask (the command line) skips them instead: they keep their
+  // texts, and nothing is sent to the fallback server, which is a public one.
   enum class FtpWithoutResource { AskForFallback, Skip };
   void SetFtpWithoutResource(FtpWithoutResource how) { m_ftpWithoutResource = how; }
-  // Where the end of a run saves the list; nullopt never saves.
-  void SetSaveDir(std::optional<std::string> dir) { m_saveDir = std::move(dir); }
-  // The log-ons of the proxies to verify: read from the store of this data directory
-  // whenever a run starts, so that one added since counts.
-  void SetCredentialsDir(std::string dir) { m_credentialsDir = std::move(dir); }
-  // Or given, for proxies of a file that came with their log-ons.
-  void SetCredentials(CProxyCredentialStore store) {
-    m_credentials = std::move(store);
-    m_credentialsDir.reset();
-  }
+  // The question asked before FTP rows are checked against the fallback resource;
+  // without one they are not.
+  void SetFtpFallbackQuestion(std::function<bool()> ask) { m_askFtpFallback = std::move(ask); }
+  // The end of a run saves the data directory's list (the default for a run of it);
+  // false never saves.
+  void SetSavesList(bool saves) { m_savesList = saves && m_dir != nullptr; }
+  // The log-ons of a file's proxies, for a run that is not the directory's.
+  void SetCredentials(CProxyCredentialStore store) { m_credentials = std::move(store); }
   // Where every result goes besides its row (nullptr: nowhere). Whatever it holds is
   // written when a run ends or is given up, before RunEnded.
   void SetHistory(CHistoryRecorder* history) { m_history = history; }
@@ -161,14 +163,11 @@ class CVerifyControl : public QObject {
   int BusyWorkers() const { return m_busy; }
   // Whether the run (or the last one) covers all rows rather than the selection.
   bool VerifiesAll() const { return m_verifyAll; }
-  // Rows whose result came in during the current (or last) run.
+  // Proxies whose result came in during the current (or last) run.
   int FinishedCount() const { return m_finished; }
-  // Column sorting of the list is allowed only while this holds: a run addresses
-  // rows by index, so they must not move.
-  bool ListSortable() const { return m_listSortable; }
   // The worker in a slot, or nullptr.
   CVerifyProxyThread* Worker(int slot) const;
-  // The row a slot has in flight, or -1.
+  // The row of the proxy a slot has in flight, where it is now; -1 for none.
   int RowInFlight(int slot) const;
 
  signals:
@@ -178,11 +177,19 @@ class CVerifyControl : public QObject {
   void StoppingPulse(bool alternate);
   void ProgressRange(int lower, int upper);
   void ProgressPos(int pos);
-  void ProgressText(const QString& text);
-  // The single-proxy result window: open (or activate) it with these texts.
-  void ResultViewOpened(const QString& status, const QString& page);
-  // The result of that proxy: the result window's status line and page text.
-  void VerifyResultShown(const QString& status, const QString& page);
+  // A run over all rows: how many of total are finished, and whether the run is
+  // ending (stopped, waiting for the checks in flight).
+  void ProgressCounts(int total, int finished, bool ending);
+  // The periodic hint about choosing several rows is due.
+  void HintDue();
+  // The run could not start or had to give up.
+  void Notice(qb::RunNotice notice);
+  // The single-proxy result window: open (or activate) it while its proxy is checked.
+  void ResultViewOpened();
+  // The result of that proxy: its row text, what a judge saw (empty when the resource
+  // is no judge) and the page's text.
+  void VerifyResultShown(const QString& rowText, const QString& anonymity, const QString& exitAddress,
+                         const QString& page);
   // The window refreshes its status line and its tray icon.
   void StatusLineChanged();
   void TrayIconRefresh();
@@ -190,8 +197,8 @@ class CVerifyControl : public QObject {
   void ListSorted(int column, bool ascending);
   // A result was written into a row.
   void RowVerified(int row, const QString& text);
-  // A result that is taken into its row, just before it is (the row still has its
-  // index of the run).
+  // A result that is taken into its row, just before it is; result.row is the row
+  // where the proxy is now.
   void ResultArrived(const qb::VerifyResult& result);
   // A worker's progress text (information only).
   void WorkerStatus(int slot, int row, const QString& text);
@@ -207,11 +214,15 @@ class CVerifyControl : public QObject {
     VerifyResource http, ftp;
     bool ftpFallback = false;
   };
+  // A proxy the run is to verify, and the row it was last seen in.
+  struct Queued {
+    ProxyId id;
+    int row = -1;
+  };
   // What a slot holds while its task is in flight.
   struct InFlight {
     std::uint64_t taskId = 0;
-    int row = -1;
-    const void* rowKey = nullptr;
+    Queued proxy;
     std::string resourceUrl;
   };
   // The engine's results on their way to this thread.
@@ -233,9 +244,11 @@ class CVerifyControl : public QObject {
   CVerifyProxyThread* CreateWorker();
   void DisposeWorker(CVerifyProxyThread* w);
   void DisposeAllWorkers();
-  // Builds the task for row r and marks the row in flight in the slot; the caller
-  // posts it. nullopt when the row cannot be verified (it is skipped).
-  std::optional<VerifyTask> HandRow(int slot, int r, const Resources& res);
+  // Builds the task for the next queued proxy that can be verified and marks its row
+  // in flight in the slot; the caller posts it. nullopt when the queue is done.
+  std::optional<VerifyTask> HandNext(int slot, const Resources& res);
+  // Where a queued proxy is now (and remembers it); -1 when it left the list.
+  int RowOf(Queued& proxy) const;
   void OnWorkerFinished(const VerifyResult& result);
   // Takes a result into its row and hands the slot the next row.
   void TakeResult(int slot, const VerifyResult& result);
@@ -247,14 +260,13 @@ class CVerifyControl : public QObject {
   void Watchdog(int slot);
   void EndOfRun();
   void OnWorkerStatus(quint64 taskId, int slot, int row, const QString& text);
-  bool RowSelected(int row) const;
-  bool IsProxyOfType(int row, std::string_view type) const;
 
+  DataDir* m_dir = nullptr;
   CProxyListModel& m_list;
   CSettings& m_settings;
-  std::optional<std::string> m_saveDir;
+  bool m_savesList = false;
   CProxyCredentialStore m_credentials;
-  std::optional<std::string> m_credentialsDir;
+  std::function<bool()> m_askFtpFallback;
   std::function<CVerifyProxyThread*()> m_factory;
   CHistoryRecorder* m_history = nullptr;
   bool m_favoritesByScore = false;
@@ -266,9 +278,10 @@ class CVerifyControl : public QObject {
 
   RunState m_state = RunState::Idle;
   bool m_verifyAll = true;
-  bool m_listSortable = true;
   int m_busy = 0;
-  int m_nextRow = 0;
+  // The run's proxies in the order they are handed out, and the next to hand out.
+  std::vector<Queued> m_queue;
+  std::size_t m_next = 0;
   int m_finished = 0;
   std::uint64_t m_lastTaskId = 0;
   bool m_captionToggle = false;

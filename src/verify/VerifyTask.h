@@ -13,23 +13,11 @@
 #include <string_view>
 #include <vector>
 
+#include "proxy/VerifyStatus.h"
+
 namespace qb {
 
 class COwnAddresses;
-
-// The worker's result codes; the values are the contract with the list's texts.
-enum VerifyStatus {
-  VERIFY_NONE = 0,
-  VERIFY_ERROR = 1,
-  VERIFY_UNSUPPORTED = 2,
-  VERIFY_BADURL = 3,
-  VERIFY_PROXYFAILED = 4,
-  // The proxy took the connection but the answer did not come in time.
-  VERIFY_TIMEOUT = 5,
-  VERIFY_PASSWORD = 7,
-  VERIFY_MISMATCH = 8,
-  VERIFY_OK = 9,
-};
 
 // How a proxy is spoken to. The numbers are the worker's historic type indexes; Any
 // (no type) and Socks (the bare "SOCKS", spoken as SOCKS4) never come from a list row.
@@ -71,10 +59,9 @@ inline constexpr int kDefaultVerifyCapMs = 80000;
 struct VerifyTask {
   std::uint64_t id = 0;  // unique within one control; the result carries it back
   int slot = -1;         // the worker's place in the control's table
-  // The row: its index while the run holds the list still, and its entry, so that a
-  // result is never written into another row.
+  // The row the proxy was in when the task was made; the control finds the proxy by
+  // its identity when the result comes back, wherever the row is then.
   int row = -1;
-  const void* rowKey = nullptr;
 
   ProxyKind kind = ProxyKind::Any;
   std::string address;

@@ -25,6 +25,7 @@
 #include "support/ScopedEnv.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
+#include "support/TestWindow.h"
 #include "sysproxy/ProxyAutoConfig.h"
 #include "sysproxy/RecordingProxyPlatform.h"
 #include "ui/IpAddressCtrl.h"
@@ -60,17 +61,15 @@ class MainWindow : public ::testing::Test {
     profile.setValue("Quillberry/FavoriteProxies", " 0 3");
   }
 
-  std::unique_ptr<CMainDlg> Open() {
+  qbtest::TestWindow Open() {
     MainDlgOptions o;
-    o.dataDir = data.Path();
-    o.favoritesIni = ini;
     auto platform = std::make_unique<CRecordingProxyPlatform>();
     recorder = platform.get();
     o.platform = std::move(platform);
     o.applyAutoRun = false;
     o.forceNoTray = forceNoTray;
     o.windowStateIni = windowState;
-    return std::make_unique<CMainDlg>(std::move(o));
+    return qbtest::OpenTestWindow(data.Path(), ini, std::move(o));
   }
 
   TempDir data;
@@ -86,10 +85,10 @@ class MainWindow : public ::testing::Test {
 TEST_F(MainWindow, StartUpLoadsRowsFavouritesAndStatusLine) {
   auto dlg = Open();
   EXPECT_EQ(dlg->windowTitle(), "Ostrel代理验证（Quillberry）1.8");
-  EXPECT_EQ(dlg->List().RowCount(), 4);
-  EXPECT_TRUE(dlg->List().IsFavorite(0));
-  EXPECT_FALSE(dlg->List().IsFavorite(1));
-  EXPECT_TRUE(dlg->List().IsFavorite(3));
+  EXPECT_EQ(dlg->Dir().List().RowCount(), 4);
+  EXPECT_TRUE(dlg->Dir().List().IsFavorite(0));
+  EXPECT_FALSE(dlg->Dir().List().IsFavorite(1));
+  EXPECT_TRUE(dlg->Dir().List().IsFavorite(3));
   EXPECT_EQ(dlg->StatusStrip()->GetWindowText(), " 0/4;    IE: no proxy");
   EXPECT_EQ(dlg->TrayIconId(), IDR_MAINFRAME);
   EXPECT_EQ(dlg->TrayIcon()->toolTip(), "Ostrel代理验证（Quillberry）");
@@ -105,7 +104,7 @@ TEST_F(MainWindow, StartUpLoadsRowsFavouritesAndStatusLine) {
 
 TEST_F(MainWindow, DeleteCleanAndSelectionRewriteTheFile) {
   auto dlg = Open();
-  CProxyListModel& list = dlg->List();
+  CProxyListModel& list = dlg->Dir().List();
   list.SelectRow(1);
   prompt.answers = {qb::MsgResult::No};
   dlg->OnDeleteSelected();
@@ -135,7 +134,7 @@ TEST_F(MainWindow, PasteCopyAndExport) {
   auto dlg = Open();
   QGuiApplication::clipboard()->setText("see 9.8.7.6:3128 and 1.1.1.1:80 here");
   dlg->OnPaste();
-  EXPECT_EQ(dlg->List().RowCount(), 5);
+  EXPECT_EQ(dlg->Dir().List().RowCount(), 5);
   EXPECT_NE(ReadFile(data.File("Proxies.pro")).find("9.8.7.6:3128@HTTP$未验证"), std::string::npos);
   EXPECT_TRUE(prompt.messages.empty());
   // The user is told what the paste did, for a few seconds; then the counts are back.
@@ -158,8 +157,8 @@ TEST_F(MainWindow, PasteCopyAndExport) {
   EXPECT_EQ(prompt.messages[0].icon, qb::MsgIcon::Information);
 
   // Copy takes the first selected row (the pasted ones are selected).
-  dlg->List().selectionModel()->clearSelection();
-  dlg->List().SelectRow(2);
+  dlg->Dir().List().selectionModel()->clearSelection();
+  dlg->Dir().List().SelectRow(2);
   dlg->OnCopyProxy();
   EXPECT_EQ(QGuiApplication::clipboard()->text(), "3.3.3.3:1080");
 
@@ -169,7 +168,7 @@ TEST_F(MainWindow, PasteCopyAndExport) {
   ASSERT_EQ(prompt.fileDialogs.size(), 1u);
   EXPECT_EQ(prompt.fileDialogs[0].title, "存盘");
 
-  dlg->List().selectionModel()->clearSelection();
+  dlg->Dir().List().selectionModel()->clearSelection();
   dlg->OnExport();
   EXPECT_EQ(prompt.messages.back().caption, "导出选定");
 }
@@ -178,8 +177,8 @@ TEST_F(MainWindow, PasteCopyAndExport) {
 // in .csv or .json decides it without one.
 TEST_F(MainWindow, ExportWritesTheFileTypeChosen) {
   auto dlg = Open();
-  dlg->List().SelectRow(2);
-  dlg->List().SelectRow(0);
+  dlg->Dir().List().SelectRow(2);
+  dlg->Dir().List().SelectRow(0);
   prompt.fileTypes = {2, 1, -1};
   prompt.files = {data.File("list.txt"), data.File("urls.txt"), data.File("rows.JSON")};
   dlg->OnExport();
@@ -195,7 +194,7 @@ TEST_F(MainWindow, ExportWritesTheFileTypeChosen) {
   EXPECT_TRUE(prompt.messages.empty());
 
   // A row with a log-on: the user is asked each time whether it goes into the file.
-  ASSERT_TRUE(StoreCredentials(data.Path(), "3.3.3.3:1080@SOCKS5", ProxyCredentials{"alice", "pw"}).ok());
+  ASSERT_TRUE(dlg->Dir().StoreCredentials("3.3.3.3:1080@SOCKS5", ProxyCredentials{"alice", "pw"}).ok());
   prompt.fileTypes = {1, 1};
   prompt.files = {data.File("asked.txt"), data.File("refused.txt")};
   prompt.answers = {qb::MsgResult::Yes, qb::MsgResult::No};
@@ -212,23 +211,23 @@ TEST_F(MainWindow, HeaderClickSortsOnlyWhileSortable) {
   bool sortable = false;
   dlg->ListView()->SetSortAllowed([&] { return sortable; });
   dlg->ListView()->OnColumnClick(3);
-  EXPECT_EQ(dlg->List().CellText(0, 1), "1.1.1.1");
+  EXPECT_EQ(dlg->Dir().List().CellText(0, 1), "1.1.1.1");
   EXPECT_EQ(dlg->ListView()->SortHeader()->GetSortColumn(), -1);
   sortable = true;
   dlg->ListView()->OnColumnClick(1);
   dlg->ListView()->OnColumnClick(1);
-  EXPECT_EQ(dlg->List().CellText(0, 1), "4.4.4.4");
+  EXPECT_EQ(dlg->Dir().List().CellText(0, 1), "4.4.4.4");
   EXPECT_FALSE(dlg->ListView()->SortHeader()->IsSortAscending());
 }
 
 TEST_F(MainWindow, SetAndCancelSystemProxySwitchTheTrayIcon) {
   auto dlg = Open();
-  dlg->List().SelectRow(1);
+  dlg->Dir().List().SelectRow(1);
   prompt.answers.push_back(qb::MsgResult::Yes);  // it failed its last verification
   dlg->OnSetIEProxy();
   // The status line reads the desktop back: its server string for an HTTP proxy.
   EXPECT_EQ(dlg->SystemProxy().m_sIEProxy, "2.2.2.2:8080");
-  EXPECT_TRUE(dlg->List().IsFavorite(1));
+  EXPECT_TRUE(dlg->Dir().List().IsFavorite(1));
   EXPECT_EQ(dlg->TrayIconId(), IDI_IEPROXY);
   EXPECT_NE(dlg->StatusStrip()->GetWindowText().indexOf("2.2.2.2:8080"), -1);
   EXPECT_FALSE(recorder->calls.empty());
@@ -242,7 +241,7 @@ TEST_F(MainWindow, TheScriptIsWrittenIntoTheGivenDataDirectoryOnly) {
             "本地@http://127.0.0.1:9/feature.html%QuillberryFeature$1\r\n"
             "m_bMinimize=0\r\nm_bAutoRun=0\r\nm_nAutoProxyConfig=1\r\n");
   auto dlg = Open();
-  dlg->List().SelectRow(0);
+  dlg->Dir().List().SelectRow(0);
   dlg->OnSetIEProxy();
   EXPECT_NE(ReadFile(data.File("proxy.pac")).find("PROXY 1.1.1.1:80"), std::string::npos);
   // The browsers are given that very script.
@@ -267,7 +266,7 @@ TEST_F(MainWindow, FailedReadsAndWritesShowTheProgramsOwnMessages) {
 
   QGuiApplication::clipboard()->setText("5.5.5.5:8080");
   dlg->OnPaste();
-  EXPECT_EQ(dlg->List().RowCount(), 1);
+  EXPECT_EQ(dlg->Dir().List().RowCount(), 1);
   ASSERT_EQ(prompt.messages.size(), 2u);
   EXPECT_EQ(prompt.messages[1].text, "打开文件失败！");
   EXPECT_EQ(prompt.messages[1].caption, "存盘");
@@ -287,10 +286,10 @@ TEST_F(MainWindow, FailedReadsAndWritesShowTheProgramsOwnMessages) {
 
 TEST_F(MainWindow, ExitSavesFavouritesOnceAndNeverTheEmptiedList) {
   auto dlg = Open();
-  dlg->List().SetFavorite(1, true);
+  dlg->Dir().List().SetFavorite(1, true);
   const std::string before = ReadFile(data.File("Proxies.pro"));
   EXPECT_TRUE(dlg->OnTrayExit());
-  EXPECT_EQ(dlg->List().RowCount(), 0);
+  EXPECT_EQ(dlg->Dir().List().RowCount(), 0);
   EXPECT_EQ(ReadFile(data.File("Proxies.pro")), before);
   QSettings profile(QString::fromStdString(ini), QSettings::IniFormat);
   EXPECT_EQ(profile.value("Quillberry/FavoriteProxies").toString(), " 0 1 3");
@@ -303,9 +302,9 @@ TEST_F(MainWindow, ExitSavesFavouritesOnceAndNeverTheEmptiedList) {
 
 TEST_F(MainWindow, SessionEndKeepsRowsAndSavesFavourites) {
   auto dlg = Open();
-  dlg->List().SetFavorite(2, true);
+  dlg->Dir().List().SetFavorite(2, true);
   dlg->OnSessionEnd();
-  EXPECT_EQ(dlg->List().RowCount(), 4);
+  EXPECT_EQ(dlg->Dir().List().RowCount(), 4);
   QSettings profile(QString::fromStdString(ini), QSettings::IniFormat);
   EXPECT_EQ(profile.value("Quillberry/FavoriteProxies").toString(), " 0 2 3");
 }
@@ -320,7 +319,7 @@ TEST_F(MainWindow, EnterDoesNothingEscAndCloseNeverEndTheProgramByAccident) {
   EXPECT_TRUE(dlg->isVisible());
   QTest::keyClick(dlg.get(), Qt::Key_Escape);
   EXPECT_FALSE(exited);
-  EXPECT_EQ(dlg->List().RowCount(), 4);
+  EXPECT_EQ(dlg->Dir().List().RowCount(), 4);
 }
 
 TEST_F(MainWindow, WithoutTrayTheCloseBoxRunsTheExitSequence) {
@@ -343,15 +342,15 @@ TEST_F(MainWindow, TheButtonRefusesAGopherProxyInTheDirectMode) {
             "1.1.1.1:80@HTTP$0.5#fast\r\n"
             "5.5.5.5:70@GOPHER$未验证\r\n");
   auto dlg = Open();
-  dlg->List().SelectRow(0);
+  dlg->Dir().List().SelectRow(0);
   dlg->OnSetIEProxy();
   ASSERT_TRUE(prompt.messages.empty());
   const ConnectionProxySettings before = recorder->stored[""];
   const std::size_t writes = recorder->CallsOf(CRecordingProxyPlatform::CallKind::Write).size();
   const std::string pac = ReadFile(data.File("proxy.pac"));
 
-  dlg->List().selectionModel()->clearSelection();
-  dlg->List().SelectRow(1);
+  dlg->Dir().List().selectionModel()->clearSelection();
+  dlg->Dir().List().SelectRow(1);
   dlg->OnSetIEProxy();
   ASSERT_EQ(prompt.messages.size(), 1u);
   EXPECT_EQ(prompt.messages[0].text,
@@ -362,7 +361,7 @@ TEST_F(MainWindow, TheButtonRefusesAGopherProxyInTheDirectMode) {
   EXPECT_EQ(recorder->stored[""], before);
   EXPECT_EQ(recorder->stored[""].server, "1.1.1.1:80");
   EXPECT_EQ(ReadFile(data.File("proxy.pac")), pac);
-  EXPECT_FALSE(dlg->List().IsFavorite(1));
+  EXPECT_FALSE(dlg->Dir().List().IsFavorite(1));
   EXPECT_NE(dlg->StatusStrip()->GetWindowText().indexOf("1.1.1.1:80"), -1);
 }
 
@@ -372,7 +371,7 @@ TEST_F(MainWindow, AProxyTheDesktopDidNotKeepIsSaidAndNotShownAsSet) {
   auto dlg = Open();
   ASSERT_TRUE(prompt.messages.empty());
   recorder->dropWrites = true;
-  dlg->List().SelectRow(0);
+  dlg->Dir().List().SelectRow(0);
   dlg->OnSetIEProxy();
   ASSERT_EQ(prompt.messages.size(), 1u);
   EXPECT_EQ(prompt.messages[0].text, "设置代理失败！\n桌面没有保存该设置：没有会话总线或设置服务保存它。");
@@ -384,7 +383,7 @@ TEST_F(MainWindow, AProxyTheDesktopDidNotKeepIsSaidAndNotShownAsSet) {
 
 TEST_F(MainWindow, StatusLineRefreshDoesNotNagWhenTheDesktopCannotBeRead) {
   auto dlg = Open();
-  dlg->List().SelectRow(0);
+  dlg->Dir().List().SelectRow(0);
   dlg->OnSetIEProxy();
   const std::size_t before = prompt.messages.size();
   recorder->failQuery = true;
@@ -407,14 +406,14 @@ TEST_F(MainWindow, FavouriteMarksBelongToTheListOfTheirDirectory) {
       .setValue("Quillberry/FavoriteProxies", " 1 2");
   {
     MainDlgOptions o;
-    o.dataDir = data.Path();  // not the default directory
     o.platform = std::make_unique<CRecordingProxyPlatform>();
     o.applyAutoRun = false;
     o.forceNoTray = true;
-    CMainDlg dlg(std::move(o));
-    for (int r = 0; r < 4; ++r) EXPECT_FALSE(dlg.List().IsFavorite(r)) << r;
-    dlg.List().SetFavorite(3, true);
-    dlg.CloseTray();
+    // Not the default directory, and no profile named: the directory's own.
+    qbtest::TestWindow dlg = qbtest::OpenTestWindow(data.Path(), {}, std::move(o));
+    for (int r = 0; r < 4; ++r) EXPECT_FALSE(dlg->Dir().List().IsFavorite(r)) << r;
+    dlg->Dir().List().SetFavorite(3, true);
+    dlg->CloseTray();
   }
   const std::string own = data.File(userProfile.substr(userProfile.rfind('/') + 1));
   EXPECT_EQ(QSettings(QString::fromStdString(own), QSettings::IniFormat)
@@ -439,22 +438,22 @@ TEST_F(MainWindow, AFailedProxyIsSetOnlyAfterAQuestion) {
             "2.2.2.2:80@HTTP$超时\r\n"
             "3.3.3.3:80@HTTP$未验证\r\n");
   auto dlg = Open();
-  dlg->List().SelectRow(0);
+  dlg->Dir().List().SelectRow(0);
   dlg->OnSetIEProxy();  // answered No
   ASSERT_EQ(prompt.messages.size(), 1u);
   EXPECT_EQ(prompt.messages[0].text, "该代理上次验证失败，仍然设为系统代理吗？");
   EXPECT_EQ(prompt.messages[0].caption, "设为IE代理");
   EXPECT_NE(recorder->stored[""].server, "1.1.1.1:80");
 
-  dlg->List().selectionModel()->clearSelection();
-  dlg->List().SelectRow(1);
+  dlg->Dir().List().selectionModel()->clearSelection();
+  dlg->Dir().List().SelectRow(1);
   prompt.answers.push_back(qb::MsgResult::Yes);
   dlg->OnSetIEProxy();
   EXPECT_EQ(prompt.messages.size(), 2u);
   EXPECT_EQ(recorder->stored[""].server, "2.2.2.2:80");
 
-  dlg->List().selectionModel()->clearSelection();
-  dlg->List().SelectRow(2);
+  dlg->Dir().List().selectionModel()->clearSelection();
+  dlg->Dir().List().SelectRow(2);
   dlg->OnSetIEProxy();
   EXPECT_EQ(prompt.messages.size(), 2u);
   EXPECT_EQ(recorder->stored[""].server, "3.3.3.3:80");
@@ -497,40 +496,40 @@ TEST_F(MainWindow, TheListsKeysDoWhatTheButtonsDo) {
     EXPECT_TRUE(item->isShortcutVisibleInContextMenu()) << command;
   }
 
-  dlg->List().SelectRow(0);
-  dlg->List().SelectRow(2);
+  dlg->Dir().List().SelectRow(0);
+  dlg->Dir().List().SelectRow(2);
   QTest::keySequence(list, QKeySequence::Copy);
   EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(),
             "1.1.1.1:80@HTTP$0.5#fast\n3.3.3.3:1080@SOCKS5$超时#!keep\n");
 
   QTest::keySequence(list, QKeySequence::SelectAll);
-  EXPECT_EQ(dlg->List().SelectedCount(), 4);
+  EXPECT_EQ(dlg->Dir().List().SelectedCount(), 4);
   EXPECT_NE(dlg->StatusStrip()->GetWindowText().indexOf(" 4/4;"), -1);
 
   // Delete asks first; No keeps the rows.
   QTest::keyClick(list, Qt::Key_Delete);
   ASSERT_EQ(prompt.messages.size(), 1u);
   EXPECT_EQ(prompt.messages[0].caption, "删除选定");
-  EXPECT_EQ(dlg->List().RowCount(), 4);
-  dlg->List().selectionModel()->clearSelection();
-  dlg->List().SelectRow(3);
+  EXPECT_EQ(dlg->Dir().List().RowCount(), 4);
+  dlg->Dir().List().selectionModel()->clearSelection();
+  dlg->Dir().List().SelectRow(3);
   prompt.answers.push_back(qb::MsgResult::Yes);
   QTest::keyClick(list, Qt::Key_Delete);
-  EXPECT_EQ(dlg->List().RowCount(), 3);
+  EXPECT_EQ(dlg->Dir().List().RowCount(), 3);
   EXPECT_EQ(ReadFile(data.File("Proxies.pro")).find("4.4.4.4"), std::string::npos);
 
   // What Ctrl+C took, Ctrl+V brings back, every field with it.
   QGuiApplication::clipboard()->setText("9.9.9.9:8080@HTTPS$1.5#mine\n");
   QTest::keySequence(list, QKeySequence::Paste);
-  ASSERT_EQ(dlg->List().RowCount(), 4);
-  EXPECT_EQ(dlg->List().Entry(3)->TimeStatus(), "1.5");
-  EXPECT_EQ(dlg->List().Entry(3)->Remark(), "mine");
+  ASSERT_EQ(dlg->Dir().List().RowCount(), 4);
+  EXPECT_EQ(dlg->Dir().List().Entry(3)->TimeStatus(), "1.5");
+  EXPECT_EQ(dlg->Dir().List().Entry(3)->Remark(), "mine");
 
   // While the paste button is locked (a run), the key is too.
   dlg->Button(1046)->setEnabled(false);
   QGuiApplication::clipboard()->setText("8.8.8.8:80\n");
   QTest::keySequence(list, QKeySequence::Paste);
-  EXPECT_EQ(dlg->List().RowCount(), 4);
+  EXPECT_EQ(dlg->Dir().List().RowCount(), 4);
 }
 
 }  // namespace
@@ -630,14 +629,14 @@ TEST_F(MainWindow, TheProxyDialogKeepsALogOnBesideTheList) {
     d.accept();
   });
   dlg->Button(1034)->click();
-  ASSERT_EQ(dlg->List().RowCount(), 5);
+  ASSERT_EQ(dlg->Dir().List().RowCount(), 5);
   EXPECT_EQ(ReadFile(data.File("Proxies.pro")).find("alice"), std::string::npos);
-  EXPECT_EQ(StoredCredentials(data.Path(), "127.0.0.9:1080@SOCKS5"), (ProxyCredentials{"alice", "pw"}));
+  EXPECT_EQ(qbtest::StoredLogOn(data.Path(), "127.0.0.9:1080@SOCKS5"), (ProxyCredentials{"alice", "pw"}));
 
-  const int row = dlg->List().RowCount() - 1;
-  ASSERT_EQ(dlg->List().Entry(row)->Addr(), "127.0.0.9");
-  dlg->List().selectionModel()->clearSelection();
-  dlg->List().SelectRow(row);
+  const int row = dlg->Dir().List().RowCount() - 1;
+  ASSERT_EQ(dlg->Dir().List().Entry(row)->Addr(), "127.0.0.9");
+  dlg->Dir().List().selectionModel()->clearSelection();
+  dlg->Dir().List().SelectRow(row);
   QString shownUser;
   WhenProxyDialogOpens([&](CProxyInfoDlg& d) {
     shownUser = d.UserEdit()->text();
@@ -647,7 +646,7 @@ TEST_F(MainWindow, TheProxyDialogKeepsALogOnBesideTheList) {
   });
   dlg->Button(1041)->click();
   EXPECT_EQ(shownUser, "alice");
-  EXPECT_EQ(StoredCredentials(data.Path(), "127.0.0.9:1080@SOCKS5"), std::nullopt);
+  EXPECT_EQ(qbtest::StoredLogOn(data.Path(), "127.0.0.9:1080@SOCKS5"), std::nullopt);
   EXPECT_EQ(ReadFile(data.File("Credentials.dat")), "<missing>");
 
   // A password without its user name is refused, with the dialog still open.
@@ -660,7 +659,7 @@ TEST_F(MainWindow, TheProxyDialogKeepsALogOnBesideTheList) {
     EXPECT_TRUE(d.isVisible());
   });
   dlg->Button(1034)->click();
-  EXPECT_EQ(dlg->List().RowCount(), 5);
+  EXPECT_EQ(dlg->Dir().List().RowCount(), 5);
   ASSERT_FALSE(prompt.messages.empty());
   EXPECT_EQ(prompt.messages.back().text, kMsgBadLogOn);
 }

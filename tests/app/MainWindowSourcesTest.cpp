@@ -19,14 +19,15 @@
 #include <string>
 #include <vector>
 
-#include "app/DataFileWatcher.h"
 #include "app/MainDlg.h"
 #include "proxy/ProxyExtractor.h"
+#include "settings/Settings.h"
 #include "sources/SourceDownloader.h"
 #include "support/PageOrigin.h"
 #include "support/ScopedEnv.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
+#include "support/TestWindow.h"
 #include "sysproxy/RecordingProxyPlatform.h"
 #include "ui/ProxySourceDlg.h"
 #include "ui/TextProgressCtrl.h"
@@ -49,12 +50,10 @@ class WindowSources : public ::testing::Test {
 
   void Open() {
     MainDlgOptions o;
-    o.dataDir = data.Path();
-    o.favoritesIni = config.File("quillberry-test.INI");
     o.platform = std::make_unique<CRecordingProxyPlatform>();
     o.applyAutoRun = false;
     o.forceNoTray = true;
-    dlg = std::make_unique<CMainDlg>(std::move(o));
+    dlg = qbtest::OpenTestWindow(data.Path(), config.File("quillberry-test.INI"), std::move(o));
     CSourceDownloader::Options options;
     options.startPauseMs = 0;
     options.limits.connectMs = 2000;
@@ -102,7 +101,7 @@ class WindowSources : public ::testing::Test {
   }
   QRect CellRect(int row, int column) const {
     QTableView* v = dlg->SourceListView();
-    return v->visualRect(dlg->Sources().index(row, column));
+    return v->visualRect(dlg->Dir().Sources().index(row, column));
   }
   void SelectSource(int row) {
     QTest::mouseClick(dlg->SourceListView()->viewport(), Qt::LeftButton, {}, CellRect(row, 1).center());
@@ -114,7 +113,7 @@ class WindowSources : public ::testing::Test {
     opt.initFrom(v->viewport());
     opt.rect = CellRect(row, 0);
     opt.features = QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay;
-    opt.text = dlg->Sources().data(dlg->Sources().index(row, 0)).toString();
+    opt.text = dlg->Dir().Sources().data(dlg->Dir().Sources().index(row, 0)).toString();
     opt.font = v->font();
     opt.fontMetrics = v->fontMetrics();
     opt.displayAlignment = Qt::AlignLeft | Qt::AlignVCenter;
@@ -136,14 +135,14 @@ class WindowSources : public ::testing::Test {
   TempDir config;
   ScopedEnv xdg{"XDG_CONFIG_HOME", QByteArray::fromStdString(config.Path())};
   qbtest::ScriptedPrompt prompt;
-  std::unique_ptr<CMainDlg> dlg;
+  qbtest::TestWindow dlg;
   int dialogsSeen = 0;
 };
 
 TEST_F(WindowSources, AddRefusesBlanksThenAppendsUntickedAndSaves) {
   WriteFile(data.File("Sources.dat"), "one http://127.0.0.1:1/a.html 1\n");
   Open();
-  ASSERT_EQ(dlg->Sources().RowCount(), 1);
+  ASSERT_EQ(dlg->Dir().Sources().RowCount(), 1);
 
   bool stillOpenAfterRefusals = false;
   WhenDialogOpens([&](CProxySourceDlg& d) {
@@ -170,8 +169,8 @@ TEST_F(WindowSources, AddRefusesBlanksThenAppendsUntickedAndSaves) {
   EXPECT_EQ(prompt.messages[1].text, "网页地址不能为空或含空格符。");
   EXPECT_EQ(prompt.messages[1].caption, "输入错误");
 
-  ASSERT_EQ(dlg->Sources().RowCount(), 2);
-  const CProxySource* added = dlg->Sources().Source(1);
+  ASSERT_EQ(dlg->Dir().Sources().RowCount(), 2);
+  const CProxySource* added = dlg->Dir().Sources().Source(1);
   EXPECT_EQ(added->m_sName, "two");
   EXPECT_EQ(added->m_sUrl, "127.0.0.1:2/b.html");
   EXPECT_FALSE(added->m_bEnabled);
@@ -187,7 +186,7 @@ TEST_F(WindowSources, AddRefusesBlanksThenAppendsUntickedAndSaves) {
     PressCancel(d);
   });
   Click(1027);
-  EXPECT_EQ(dlg->Sources().RowCount(), 2);
+  EXPECT_EQ(dlg->Dir().Sources().RowCount(), 2);
   EXPECT_EQ(SourcesFile(), "marker\n");
 }
 
@@ -224,7 +223,7 @@ TEST_F(WindowSources, ModifyByButtonAndDoubleClickKeepsTheTick) {
   QTest::mouseRelease(dlg->SourceListView()->viewport(), Qt::LeftButton, {}, at);
   EXPECT_EQ(dialogsSeen, 2);
   EXPECT_EQ(SourcesFile(), "eins http://127.0.0.1:1/z.html 1\r\nzwei 127.0.0.1:2/c.html 0\r\n");
-  EXPECT_TRUE(dlg->Sources().Source(0)->m_bEnabled);
+  EXPECT_TRUE(dlg->Dir().Sources().Source(0)->m_bEnabled);
   EXPECT_TRUE(prompt.messages.empty());
 }
 
@@ -244,7 +243,7 @@ TEST_F(WindowSources, DeleteAsksFirst) {
   EXPECT_EQ(prompt.messages[0].caption, "删除资源");
   EXPECT_EQ(prompt.messages[0].icon, qb::MsgIcon::Question);
   EXPECT_EQ(prompt.messages[0].buttons, qb::MsgButtons::YesNo);
-  EXPECT_EQ(dlg->Sources().RowCount(), 2);
+  EXPECT_EQ(dlg->Dir().Sources().RowCount(), 2);
   EXPECT_EQ(SourcesFile(), loaded);
 
   // The Delete key asks the same question.
@@ -253,8 +252,8 @@ TEST_F(WindowSources, DeleteAsksFirst) {
   QTest::keyClick(dlg->SourceListView(), Qt::Key_Delete);
   ASSERT_EQ(prompt.messages.size(), 2u);
   EXPECT_EQ(prompt.messages[1].caption, "删除资源");
-  ASSERT_EQ(dlg->Sources().RowCount(), 1);
-  EXPECT_EQ(dlg->Sources().Source(0)->m_sName, "two");
+  ASSERT_EQ(dlg->Dir().Sources().RowCount(), 1);
+  EXPECT_EQ(dlg->Dir().Sources().Source(0)->m_sName, "two");
   EXPECT_EQ(SourcesFile(), "two 127.0.0.1:2/b.html 0\r\n");
 }
 
@@ -264,17 +263,17 @@ TEST_F(WindowSources, OnlyTheUsersTickRewritesTheFile) {
       "a   http://127.0.0.1:1/1   1\nb http://127.0.0.1:1/2 0\n\nc http://127.0.0.1:1/3 1\n";
   WriteFile(data.File("Sources.dat"), handWritten);
   Open();
-  ASSERT_EQ(dlg->Sources().RowCount(), 2);  // the blank line ends the file
-  EXPECT_TRUE(dlg->Sources().Source(0)->m_bEnabled);
-  EXPECT_FALSE(dlg->Sources().Source(1)->m_bEnabled);
+  ASSERT_EQ(dlg->Dir().Sources().RowCount(), 2);  // the blank line ends the file
+  EXPECT_TRUE(dlg->Dir().Sources().Source(0)->m_bEnabled);
+  EXPECT_FALSE(dlg->Dir().Sources().Source(1)->m_bEnabled);
   QTest::qWait(50);
   EXPECT_EQ(SourcesFile(), handWritten);
 
   ClickCheckBox(1);
-  ASSERT_TRUE(dlg->Sources().Source(1)->m_bEnabled);
+  ASSERT_TRUE(dlg->Dir().Sources().Source(1)->m_bEnabled);
   EXPECT_EQ(SourcesFile(), "a http://127.0.0.1:1/1 1\r\nb http://127.0.0.1:1/2 1\r\n");
   ClickCheckBox(0);
-  ASSERT_FALSE(dlg->Sources().Source(0)->m_bEnabled);
+  ASSERT_FALSE(dlg->Dir().Sources().Source(0)->m_bEnabled);
   EXPECT_EQ(SourcesFile(), "a http://127.0.0.1:1/1 0\r\nb http://127.0.0.1:1/2 1\r\n");
 
   // A click beside the box selects the row and leaves the file alone.
@@ -320,7 +319,7 @@ TEST_F(WindowSources, DownloadAddsRowsReportsFailuresAndRestoresTheButtons) {
                 "good " + origin.HostPath("/list.html") + " 1\n" + "skipped " + origin.Url("/skip.html") +
                 " 0\n" + "empty " + origin.Url("/none.html") + " 1\n");
   Open();
-  ASSERT_EQ(dlg->Sources().RowCount(), 4);
+  ASSERT_EQ(dlg->Dir().Sources().RowCount(), 4);
   const std::string sourcesBefore = SourcesFile();
 
   struct Seen {
@@ -336,7 +335,7 @@ TEST_F(WindowSources, DownloadAddsRowsReportsFailuresAndRestoresTheButtons) {
   // What the list held when each message came up: messages arrive in source order.
   std::vector<int> rowsAtReport;
   QObject::connect(&dlg->Downloader(), &CSourceDownloader::SourceFinished,
-                   [&](const SourceReport&) { rowsAtReport.push_back(dlg->List().RowCount()); });
+                   [&](const SourceReport&) { rowsAtReport.push_back(dlg->Dir().List().RowCount()); });
 
   Click(1050);
   ASSERT_TRUE(WaitDownload(20000)) << "the download did not end";
@@ -362,11 +361,11 @@ TEST_F(WindowSources, DownloadAddsRowsReportsFailuresAndRestoresTheButtons) {
   EXPECT_EQ(prompt.messages[1].text, kMsgNoProxyDownloaded);
 
   // The rows of the good page, selected, and in the list file.
-  ASSERT_EQ(dlg->List().RowCount(), 4);
-  EXPECT_EQ(dlg->List().GetProxyLine(1), "192.0.2.10:8080@HTTP");
-  EXPECT_EQ(dlg->List().GetProxyLine(2), "192.0.2.11:3128@HTTPS");
-  EXPECT_EQ(dlg->List().GetProxyLine(3), "192.0.2.12:80@HTTP");
-  EXPECT_EQ(dlg->List().SelectedRows(), (std::vector<int>{1, 2, 3}));
+  ASSERT_EQ(dlg->Dir().List().RowCount(), 4);
+  EXPECT_EQ(dlg->Dir().List().GetProxyLine(1), "192.0.2.10:8080@HTTP");
+  EXPECT_EQ(dlg->Dir().List().GetProxyLine(2), "192.0.2.11:3128@HTTPS");
+  EXPECT_EQ(dlg->Dir().List().GetProxyLine(3), "192.0.2.12:80@HTTP");
+  EXPECT_EQ(dlg->Dir().List().SelectedRows(), (std::vector<int>{1, 2, 3}));
   const std::string list = ReadFile(data.File("Proxies.pro"));
   EXPECT_NE(list.find("192.0.2.11:3128@HTTPS$未验证"), std::string::npos) << list;
   EXPECT_EQ(origin.Hits("/list.html"), 1);
@@ -390,7 +389,7 @@ TEST_F(WindowSources, DownloadAddsRowsReportsFailuresAndRestoresTheButtons) {
   prompt.messages.clear();
   Click(1050);
   ASSERT_TRUE(WaitDownload(20000));
-  EXPECT_EQ(dlg->List().RowCount(), 4);
+  EXPECT_EQ(dlg->Dir().List().RowCount(), 4);
   EXPECT_EQ(prompt.messages.size(), 2u);
   EXPECT_EQ(origin.Hits("/list.html"), 2);
 }
@@ -412,7 +411,7 @@ TEST_F(WindowSources, APageCutAtItsLimitOfProxiesIsSaid) {
   Click(1050);
   ASSERT_TRUE(WaitDownload(20000)) << "the download did not end";
 
-  EXPECT_EQ(dlg->List().RowCount(), 3);
+  EXPECT_EQ(dlg->Dir().List().RowCount(), 3);
   EXPECT_EQ(ReadFile(data.File("Proxies.pro")).find("192.0.2.33"), std::string::npos);
   ASSERT_EQ(prompt.messages.size(), 1u);
   EXPECT_EQ(prompt.messages[0].text, "网页中的代理超过了每个网页 3 个的上限，只添加了前 3 个。");
@@ -437,7 +436,7 @@ TEST_F(WindowSources, AListThatCannotBeSavedAfterAPageIsSaidBeforeTheNextSource)
   Click(1050);
   ASSERT_TRUE(WaitDownload(20000)) << "the download did not end";
 
-  EXPECT_EQ(dlg->List().RowCount(), 2);
+  EXPECT_EQ(dlg->Dir().List().RowCount(), 2);
   ASSERT_EQ(prompt.messages.size(), 2u);
   for (const auto& m : prompt.messages) {
     EXPECT_EQ(m.text, "打开文件失败！");
@@ -469,8 +468,8 @@ TEST_F(WindowSources, FilesChangedBehindTheWindowAreReloadedAndItsOwnSavesAreNot
   WriteFile(list, "192.0.2.1:80@HTTP$0.5\r\n192.0.2.2:80@HTTP$1.5\r\n");
   WriteFile(data.File("Sources.dat"), "one http://127.0.0.1:9/a 1\r\n");
   Open();
-  dlg->List().SetFavorite(1, true);
-  QSignalSpy behind(&dlg->FileWatcher(), &CDataFileWatcher::ChangedBehind);
+  dlg->Dir().List().SetFavorite(1, true);
+  QSignalSpy behind(&dlg->Dir(), &DataDir::ChangedBehind);
 
   // Rows a command hands over: only the new ones count, and the window saves them.
   qb::OpResult saved;
@@ -479,41 +478,41 @@ TEST_F(WindowSources, FilesChangedBehindTheWindowAreReloadedAndItsOwnSavesAreNot
   EXPECT_TRUE(saved);
   EXPECT_NE(ReadFile(list).find("192.0.2.3:80@SOCKS5"), std::string::npos);
   // The window's own save is no change behind it.
-  dlg->FileWatcher().CheckNow();
+  dlg->Dir().CheckFilesNow();
   EXPECT_EQ(behind.count(), 0);
-  EXPECT_EQ(dlg->List().RowCount(), 3);
+  EXPECT_EQ(dlg->Dir().List().RowCount(), 3);
 
   // A list saved by another program is read again; the mark stays with its proxy.
   ReplaceFile(list, "192.0.2.9:80@HTTP$未验证\r\n192.0.2.2:80@HTTP$1.5\r\n");
-  dlg->FileWatcher().CheckNow();
+  dlg->Dir().CheckFilesNow();
   ASSERT_EQ(behind.count(), 1);
-  EXPECT_EQ(behind.takeFirst().at(0).toString(), "Proxies.pro");
-  EXPECT_EQ(Lines(dlg->List()), (std::vector<std::string>{"192.0.2.9:80@HTTP", "192.0.2.2:80@HTTP"}));
-  EXPECT_FALSE(dlg->List().IsFavorite(0));
-  EXPECT_TRUE(dlg->List().IsFavorite(1));
+  EXPECT_EQ(behind.takeFirst().at(0).value<DataFile>(), DataFile::ProxyList);
+  EXPECT_EQ(Lines(dlg->Dir().List()), (std::vector<std::string>{"192.0.2.9:80@HTTP", "192.0.2.2:80@HTTP"}));
+  EXPECT_FALSE(dlg->Dir().List().IsFavorite(0));
+  EXPECT_TRUE(dlg->Dir().List().IsFavorite(1));
 
   // A file written in place is a change too.
   WriteFile(list, "192.0.2.10:80@HTTP\r\n192.0.2.9:80@HTTP\r\n192.0.2.2:80@HTTP\r\n");
-  dlg->FileWatcher().CheckNow();
-  EXPECT_EQ(dlg->List().RowCount(), 3);
+  dlg->Dir().CheckFilesNow();
+  EXPECT_EQ(dlg->Dir().List().RowCount(), 3);
 
   // A removed list file throws no row away: the next save makes it again.
   ASSERT_EQ(std::remove(list.c_str()), 0);
-  dlg->FileWatcher().CheckNow();
-  EXPECT_EQ(dlg->List().RowCount(), 3);
+  dlg->Dir().CheckFilesNow();
+  EXPECT_EQ(dlg->Dir().List().RowCount(), 3);
 
   // The settings and the sources are read again too.
   ReplaceFile(data.File("Setting.dat"),
               "本地@http://127.0.0.1:9/feature.html%QuillberryFeature$1\r\n"
               "m_bMinimize=0\r\nm_bAutoRun=0\r\nm_bAutoTimingVerify=0\r\nm_nThreadNumber=7\r\n");
   ReplaceFile(data.File("Sources.dat"), "one http://127.0.0.1:9/a 1\r\ntwo http://127.0.0.1:9/b 0\r\n");
-  dlg->FileWatcher().CheckNow();
-  EXPECT_EQ(dlg->Settings().m_nThreadNumber, 7);
-  EXPECT_EQ(dlg->Sources().RowCount(), 2);
+  dlg->Dir().CheckFilesNow();
+  EXPECT_EQ(dlg->Dir().Settings().m_nThreadNumber, 7);
+  EXPECT_EQ(dlg->Dir().Sources().RowCount(), 2);
 
   // Without being told: the watcher sees a save by another program on its own.
   ReplaceFile(list, "192.0.2.11:80@HTTP\r\n");
-  EXPECT_TRUE(QTest::qWaitFor([&] { return dlg->List().RowCount() == 1; }, 5000));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return dlg->Dir().List().RowCount() == 1; }, 5000));
   EXPECT_TRUE(prompt.messages.empty());
 }
 
@@ -533,14 +532,14 @@ TEST_F(WindowSources, RowsAddedBehindTheWindowDuringADownloadAreKept) {
   ASSERT_TRUE(dlg->Downloader().IsRunning());
   ASSERT_TRUE(QTest::qWaitFor([&] { return origin.Hits("/slow") == 1; }, 5000));
   ReplaceFile(list, "192.0.2.1:80@HTTP$0.5\r\n192.0.2.30:80@SOCKS4$2.5#theirs\r\n");
-  dlg->FileWatcher().CheckNow();
+  dlg->Dir().CheckFilesNow();
   // Not reloaded while the download holds rows that are not saved yet.
-  EXPECT_EQ(dlg->List().RowCount(), 1);
+  EXPECT_EQ(dlg->Dir().List().RowCount(), 1);
 
   ASSERT_TRUE(WaitDownload(20000));
   auto inList = [&](const std::string& proxy) {
-    for (int row = 0; row < dlg->List().RowCount(); ++row) {
-      if (dlg->List().GetProxyLine(row) == proxy) return true;
+    for (int row = 0; row < dlg->Dir().List().RowCount(); ++row) {
+      if (dlg->Dir().List().GetProxyLine(row) == proxy) return true;
     }
     return false;
   };

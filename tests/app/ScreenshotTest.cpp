@@ -17,6 +17,7 @@
 #include "support/ScopedEnv.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
+#include "support/TestWindow.h"
 #include "sysproxy/RecordingProxyPlatform.h"
 #include "sysproxy/SystemProxy.h"
 #include "ui/QtPrompt.h"
@@ -47,14 +48,12 @@ std::string TypicalList() {
 
 // A window on the data directory, without a tray or log-on entry, its favourites
 // marks in the configuration directory.
-MainDlgOptions ShotOptions(const TempDir& data, const TempDir& config) {
+qbtest::TestWindow ShotWindow(const TempDir& data, const TempDir& config) {
   MainDlgOptions o;
-  o.dataDir = data.Path();
-  o.favoritesIni = config.File("q.INI");
   o.platform = std::make_unique<CRecordingProxyPlatform>();
   o.applyAutoRun = false;
   o.forceNoTray = true;
-  return o;
+  return qbtest::OpenTestWindow(data.Path(), config.File("q.INI"), std::move(o));
 }
 
 // Under a scale factor (the run of these tests with QT_SCALE_FACTOR=2), the shots get
@@ -73,10 +72,11 @@ TEST(Screenshots, MainWindowOnATypicalDay) {
   WriteFile(data.File("Proxies.pro"), TypicalList());
   WriteFile(data.File("Sources.dat"),
             "示例代理列表 http://127.0.0.1:8/list.html 1\r\n本地测试页 127.0.0.1:8/b.html 0\r\n");
-  CMainDlg dlg(ShotOptions(data, config));
-  for (int r : {0, 1, 7}) dlg.List().SetFavorite(r, true);
-  dlg.List().SelectRow(2);
-  dlg.List().SelectRow(3);
+  qbtest::TestWindow window = ShotWindow(data, config);
+  CMainDlg& dlg = *window;
+  for (int r : {0, 1, 7}) dlg.Dir().List().SetFavorite(r, true);
+  dlg.Dir().List().SelectRow(2);
+  dlg.Dir().List().SelectRow(3);
   dlg.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
   QImage idle = dlg.grab().toImage();
@@ -87,7 +87,7 @@ TEST(Screenshots, MainWindowOnATypicalDay) {
   dlg.StatusStrip()->SetRange(0, 36);
   dlg.StatusStrip()->SetPos(14);
   dlg.StatusStrip()->SetWindowText("验证中... 14/36  线程: 20");
-  for (int r = 14; r < 20; ++r) dlg.List().SetTimeStatus(r, "验证中...");
+  for (int r = 14; r < 20; ++r) dlg.Dir().List().SetTimeStatus(r, "验证中...");
   QImage busy = dlg.grab().toImage();
   EXPECT_TRUE(busy.save(ShotPath("main-window-verifying.png")));
   EXPECT_NE(idle, busy);
@@ -110,15 +110,15 @@ TEST(Screenshots, TheWindowsInBothLanguages) {
     ScopedEnv xdg("XDG_CONFIG_HOME", QByteArray::fromStdString(config.Path()));
     WriteFile(data.File("Proxies.pro"), TypicalList());
     WriteFile(data.File("Sources.dat"), "proxies http://127.0.0.1:8/list.html 1\r\n");
-    CMainDlg dlg(ShotOptions(data, config));
-    for (int r : {0, 1, 7}) dlg.List().SetFavorite(r, true);
+    qbtest::TestWindow window = ShotWindow(data, config);
+    CMainDlg& dlg = *window;
+    for (int r : {0, 1, 7}) dlg.Dir().List().SetFavorite(r, true);
     dlg.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
     EXPECT_TRUE(dlg.grab().toImage().save(ShotPath((prefix + "main-window.png").c_str())));
 
-    CSettings settings;
-    CSystemProxy sysProxy(data.Path(), std::make_unique<CRecordingProxyPlatform>());
-    CSettingDlg settingDlg(settings, sysProxy, data.Path());
+    CSystemProxy sysProxy(dlg.Dir(), std::make_unique<CRecordingProxyPlatform>());
+    CSettingDlg settingDlg(dlg.Dir(), sysProxy);
     settingDlg.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&settingDlg));
     EXPECT_TRUE(settingDlg.grab().toImage().save(ShotPath((prefix + "settings.png").c_str())));

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "base/DataDirLock.h"
+#include "datadir/DataDir.h"
 #include "support/PageOrigin.h"
 #include "support/SignalProcess.h"
 #include "support/TempDir.h"
@@ -132,8 +132,9 @@ TEST(SharedDataDir, AWriterHoldsTheDirectoryAndTheOthersWaitThenRefuse) {
   WriteFile(data.File("Sources.dat"), "page http://127.0.0.1:9/none 1\r\n");
 
   // This process stands for a command in the middle of writing the directory.
-  qb::CDataDirLock writer(data.Path());
-  ASSERT_EQ(writer.TryLock(), qb::CDataDirLock::Outcome::Ours);
+  qb::DataDir::OpenReport report;
+  const auto writer = qb::DataDir::Open(data.Path(), qb::DataDir::Access::Write, &report);
+  ASSERT_EQ(report.holder, qb::DataDir::Holder::Us);
 
   WindowProcess window;
   const QProcessEnvironment env = window.Env();

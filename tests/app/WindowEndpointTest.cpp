@@ -18,6 +18,8 @@
 #include "support/ScopedEnv.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
+#include "support/TestDataDir.h"
+#include "support/TestWindow.h"
 #include "sysproxy/RecordingProxyPlatform.h"
 #include "sysproxy/SystemProxy.h"
 
@@ -58,16 +60,15 @@ TEST(WindowEndpoint, TheDesktopGoesThroughTheEndpointAndADeadProxyIsMarked) {
   ExtraOptions options;
   options.endpoint.enabled = true;
   options.endpoint.listen = "127.0.0.1:" + std::to_string(port);
-  ASSERT_TRUE(SaveOptions(options, data.Path()).ok());
+  ASSERT_TRUE(qbtest::SaveOptionsIn(data.Path(), options).ok());
 
   MainDlgOptions o;
-  o.dataDir = data.Path();
-  o.favoritesIni = config.File("fav.INI");
   auto platform = std::make_unique<CRecordingProxyPlatform>();
   o.platform = std::move(platform);
   o.applyAutoRun = false;
   o.forceNoTray = true;
-  CMainDlg dlg(std::move(o));
+  qbtest::TestWindow window = qbtest::OpenTestWindow(data.Path(), config.File("fav.INI"), std::move(o));
+  CMainDlg& dlg = *window;
 
   const std::string address = "127.0.0.1:" + std::to_string(port);
   ASSERT_TRUE(dlg.Endpoint().Running());
@@ -86,13 +87,14 @@ TEST(WindowEndpoint, TheDesktopGoesThroughTheEndpointAndADeadProxyIsMarked) {
   }
   // Set aside, the dead proxy's row says so, and the list file too.
   EXPECT_TRUE(QTest::qWaitFor(
-      [&] { return dlg.List().CellText(0, CProxyListModel::ColTimeStatus) == kStatusConnectFailed; }, 5000));
+      [&] { return dlg.Dir().List().CellText(0, CProxyListModel::ColTimeStatus) == kStatusConnectFailed; },
+      5000));
   EXPECT_TRUE(QTest::qWaitFor(
       [&] {
         return qbtest::ReadFile(data.File("Proxies.pro")).find("@HTTP$连接失败#dead") != std::string::npos;
       },
       5000));
-  EXPECT_EQ(dlg.List().CellText(1, CProxyListModel::ColTimeStatus), "0.9");
+  EXPECT_EQ(dlg.Dir().List().CellText(1, CProxyListModel::ColTimeStatus), "0.9");
 
   // Switching it off under a desktop that goes through it is asked first.
   const std::size_t said = prompt.messages.size();
@@ -105,8 +107,9 @@ TEST(WindowEndpoint, TheDesktopGoesThroughTheEndpointAndADeadProxyIsMarked) {
   dlg.OnEndpointSwitch();
   EXPECT_FALSE(dlg.Endpoint().Running());
   EXPECT_TRUE(dlg.Tray().MenuState().endpointAddress.empty());
-  ExtraOptions saved;
-  ASSERT_TRUE(LoadOptions(saved, data.Path()).ok());
+  qb::OpResult loaded;
+  const ExtraOptions saved = qbtest::LoadOptionsFrom(data.Path(), &loaded);
+  ASSERT_TRUE(loaded.ok());
   EXPECT_FALSE(saved.endpoint.enabled);
   // Nothing listens there any more: the desktop fails closed, it does not go direct.
   EXPECT_TRUE(FetchThrough(address, peers.OriginUrl("/echo")).isEmpty());
@@ -122,15 +125,14 @@ TEST(WindowEndpoint, AnAddressInUseIsSaidAndTheEndpointStaysOff) {
   ExtraOptions options;
   options.endpoint.enabled = true;
   options.endpoint.listen = "127.0.0.1:" + std::to_string(taken.serverPort());
-  ASSERT_TRUE(SaveOptions(options, data.Path()).ok());
+  ASSERT_TRUE(qbtest::SaveOptionsIn(data.Path(), options).ok());
 
   MainDlgOptions o;
-  o.dataDir = data.Path();
-  o.favoritesIni = config.File("fav.INI");
   o.platform = std::make_unique<CRecordingProxyPlatform>();
   o.applyAutoRun = false;
   o.forceNoTray = true;
-  CMainDlg dlg(std::move(o));
+  qbtest::TestWindow window = qbtest::OpenTestWindow(data.Path(), config.File("fav.INI"), std::move(o));
+  CMainDlg& dlg = *window;
   EXPECT_FALSE(dlg.Endpoint().Running());
   bool said = false;
   for (const auto& m : prompt.messages) said = said || m.text.rfind(kMsgEndpointFailed, 0) == 0;

@@ -7,9 +7,9 @@
 
 #include <string>
 
-#include "base/DataDirLock.h"
 #include "base/Files.h"
 #include "base/InstanceLink.h"
+#include "datadir/DataDir.h"
 #include "support/TempDir.h"
 
 using namespace qb;
@@ -19,22 +19,32 @@ using qbtest::WriteFile;
 
 namespace {
 
-TEST(DataDirLock, OneHolderAtATimeAndALockOfADeadProcessIsTakenOver) {
+TEST(DataDirLock, OneWriterAtATimeAndALockOfADeadProcessIsTakenOver) {
   TempDir dir;
+  const std::string lockFile = dir.File(".quillberry.lock");
+  DataDir::OpenOptions quick;
+  quick.lockWaitMs = 50;
   std::string lockText;
   {
-    CDataDirLock first(dir.Path());
-    ASSERT_EQ(first.TryLock(), CDataDirLock::Outcome::Ours);
-    lockText = ReadFile(dir.File(kDataDirLockFileName));
+    DataDir::OpenReport first;
+    const auto writer = DataDir::Open(dir.Path(), DataDir::Access::Write, &first, quick);
+    ASSERT_EQ(first.holder, DataDir::Holder::Us);
+    EXPECT_TRUE(writer->Writable());
+    lockText = ReadFile(lockFile);
 
-    CDataDirLock second(dir.Path());
-    EXPECT_EQ(second.TryLock(50), CDataDirLock::Outcome::Held);
-    EXPECT_EQ(second.HolderPid(), ::getpid());
-    EXPECT_NE(second.HolderText().find("(process " + std::to_string(::getpid()) + ")"), std::string::npos)
-        << second.HolderText();
+    DataDir::OpenReport second;
+    const auto other = DataDir::Open(dir.Path(), DataDir::Access::Write, &second, quick);
+    EXPECT_EQ(second.holder, DataDir::Holder::Command);
+    EXPECT_FALSE(other->Writable());
+    EXPECT_NE(second.holderText.find("(process " + std::to_string(::getpid()) + ")"), std::string::npos)
+        << second.holderText;
+    // A reader takes nothing and is refused nothing.
+    DataDir::OpenReport reader;
+    (void)DataDir::Open(dir.Path(), DataDir::Access::Read, &reader);
+    EXPECT_EQ(reader.holder, DataDir::Holder::None);
   }
   // Let go with its holder.
-  EXPECT_EQ(ReadFile(dir.File(kDataDirLockFileName)), "<missing>");
+  EXPECT_EQ(ReadFile(lockFile), "<missing>");
 
   // The same lock, left by a process that has ended.
   const pid_t child = ::fork();
@@ -43,15 +53,19 @@ TEST(DataDirLock, OneHolderAtATimeAndALockOfADeadProcessIsTakenOver) {
   ::waitpid(child, nullptr, 0);
   const std::size_t firstLineEnd = lockText.find('\n');
   ASSERT_NE(firstLineEnd, std::string::npos);
-  WriteFile(dir.File(kDataDirLockFileName), std::to_string(child) + lockText.substr(firstLineEnd));
-  CDataDirLock later(dir.Path());
-  EXPECT_EQ(later.TryLock(), CDataDirLock::Outcome::Ours);
+  WriteFile(lockFile, std::to_string(child) + lockText.substr(firstLineEnd));
+  DataDir::OpenReport later;
+  (void)DataDir::Open(dir.Path(), DataDir::Access::Write, &later, quick);
+  EXPECT_EQ(later.holder, DataDir::Holder::Us);
 }
 
-TEST(DataDirLock, ADirectoryThatCannotTakeTheLockFileFails) {
-  CDataDirLock lock("/proc/");
-  EXPECT_EQ(lock.TryLock(), CDataDirLock::Outcome::Failed);
-  EXPECT_NE(lock.Error().find("/proc/.quillberry.lock"), std::string::npos) << lock.Error();
+TEST(DataDirLock, ADirectoryThatCannotTakeTheLockFileSaysWhy) {
+  DataDir::OpenReport report;
+  const auto proc = DataDir::Open("/proc/", DataDir::Access::Write, &report);
+  EXPECT_EQ(report.holder, DataDir::Holder::NoLock);
+  EXPECT_NE(report.error.find("/proc/.quillberry.lock"), std::string::npos) << report.error;
+  // Its saves then say for themselves what cannot be written.
+  EXPECT_TRUE(proc->Writable());
 }
 
 TEST(InstanceLink, MessagesAreTakenWholeHoweverTheBytesArrive) {

@@ -31,6 +31,7 @@
 #include "support/ListFileText.h"
 #include "support/PageOrigin.h"
 #include "support/TempDir.h"
+#include "support/TestDataDir.h"
 
 namespace {
 
@@ -129,7 +130,7 @@ class BrowserFailoverTest : public ::testing::Test {
     list.SetFavorite(0, true);
     list.SetFavorite(1, true);
     qbtest::WriteFile(data.File("Proxies.pro"), qbtest::ListFileText(list));
-    ASSERT_TRUE(qb::SaveFavorites(list, data.File("quillberry.INI")));
+    ASSERT_TRUE(qb::WriteFavoritesProfile(data.File("quillberry.INI"), qb::FavoritesText(list)));
     SetProxy(false);
   }
 
@@ -149,7 +150,7 @@ class BrowserFailoverTest : public ::testing::Test {
   void SetProxy(bool allowDirect) {
     qb::ExtraOptions options;
     options.script = {.failover = true, .allowDirect = allowDirect};
-    ASSERT_TRUE(qb::SaveOptions(options, data.Path()).ok());
+    ASSERT_TRUE(qbtest::SaveOptionsIn(data.Path(), options).ok());
     const qbtest::CliResult r = qbtest::RunCli(
         {"--data-dir", data.Path(), "proxy", "set", first->Line(), "--mode", "1"}, {}, Env(run.Path()));
     ASSERT_EQ(r.exitCode, 0) << r.err;

@@ -12,6 +12,7 @@
 #include "support/ScopedEnv.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
+#include "support/TestDataDir.h"
 
 using namespace qb;
 
@@ -41,7 +42,7 @@ class Download : public ::testing::Test {
     CSourceDownloader d;
     d.SetOptions(options);
     Watch(d);
-    ASSERT_TRUE(d.Start(sources, list, ambiguous, dir.Path()));
+    ASSERT_TRUE(d.Start(sources, list, ambiguous, Saver()));
     Wait(d);
   }
 
@@ -81,7 +82,12 @@ class Download : public ::testing::Test {
   qbtest::PageOrigin origin;
   qbtest::ScriptedPrompt prompt;
   qbtest::TempDir dir;
-  CProxyListModel list;
+  std::unique_ptr<DataDir> data = qbtest::OpenTestDir(dir.Path());
+  CProxyListModel& list = data->List();
+  // What the window does after each page: the log-ons, then the list.
+  CSourceDownloader::ListSaver Saver() {
+    return [this](const FoundCredentialList& logOns) { return data->SaveList(logOns); };
+  }
   std::vector<std::string> started;
   std::vector<SourceReport> reports;
   std::vector<int> messagesBefore;            // messages shown before each source finished
@@ -102,7 +108,7 @@ TEST_F(Download, StepOneRefusals) {
     EXPECT_EQ(m.icon, qb::MsgIcon::Warning);
   }
   CSourceDownloader d;
-  EXPECT_FALSE(d.Start({{"a", origin.Url("/p"), false}}, list, false, dir.Path()));
+  EXPECT_FALSE(d.Start({{"a", origin.Url("/p"), false}}, list, false, Saver()));
   EXPECT_FALSE(d.IsRunning());
   EXPECT_FALSE(g_bDownloading.load());
 }
@@ -317,7 +323,7 @@ TEST_F(Download, EveryWayOutEndsWithFinished) {
     QObject::connect(&d, &CSourceDownloader::SourceStarted, &d,
                      [&d] { QTimer::singleShot(200, &d, [&d] { d.Cancel(); }); });
     ASSERT_TRUE(d.Start({{"stall", origin.Url("/stall"), true}, {"next", origin.Url("/next"), true}}, list,
-                        false, dir.Path()));
+                        false, Saver()));
     EXPECT_TRUE(g_bDownloading.load());
     Wait(d);
   }
@@ -330,7 +336,7 @@ TEST_F(Download, EveryWayOutEndsWithFinished) {
     CSourceDownloader d;
     d.SetOptions(options);
     Watch(d);
-    ASSERT_TRUE(d.Start({{"stall", origin.Url("/stall"), true}}, list, false, dir.Path()));
+    ASSERT_TRUE(d.Start({{"stall", origin.Url("/stall"), true}}, list, false, Saver()));
   }
   EXPECT_EQ(finished, 2);
   EXPECT_FALSE(g_bDownloading.load());

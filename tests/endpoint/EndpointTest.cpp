@@ -28,6 +28,7 @@
 #include "support/LoopbackPeers.h"
 #include "support/SignalProcess.h"
 #include "support/TempDir.h"
+#include "support/TestWindow.h"
 
 namespace {
 
@@ -475,22 +476,23 @@ TEST(EndpointStart, TakenPortAndBadAddressSayWhy) {
 
 TEST(EndpointPool, WorkingRowsOfUsableTypesFastestFirstWithTheirLogOns) {
   qbtest::TempDir dir;
-  ASSERT_TRUE(qb::StoreCredentials(dir.Path(), qb::CredentialsKey("127.0.0.1", "3128", "HTTP"),
-                                   qb::ProxyCredentials{"u", "p"})
+  ASSERT_TRUE(qbtest::StoreLogOn(dir.Path(), qb::CredentialsKey("127.0.0.1", "3128", "HTTP"),
+                                 qb::ProxyCredentials{"u", "p"})
                   .ok());
   const std::vector<qb::CProxyEntry> rows = {
       {"127.0.0.1", "1080", "SOCKS5", "2.5", ""},   {"127.0.0.1", "3128", "HTTP", "0.7", ""},
       {"127.0.0.1", "21", "FTP", "0.1", ""},        {"127.0.0.1", "8080", "HTTP", qb::kStatusTimeout, ""},
       {"127.0.0.1", "8081", "HTTPS", "未验证", ""}, {"127.0.0.1", "1081", "socks4", "1.0", ""},
   };
-  auto pool = qb::UpstreamsFromEntries(rows, dir.Path(), {});
+  const qb::CProxyCredentialStore logOns = qbtest::OpenTestDir(dir.Path())->Credentials();
+  auto pool = qb::UpstreamsFromEntries(rows, logOns, {});
   ASSERT_EQ(pool.size(), 3u);
   EXPECT_EQ(pool[0].Line(), "127.0.0.1:3128@HTTP");
   EXPECT_EQ(pool[0].logOn, (qb::ProxyCredentials{"u", "p"}));
   EXPECT_EQ(pool[1].Line(), "127.0.0.1:1081@SOCKS4");
   EXPECT_EQ(pool[2].Line(), "127.0.0.1:1080@SOCKS5");
   EXPECT_FALSE(pool[2].logOn);
-  pool = qb::UpstreamsFromEntries(rows, dir.Path(), {"SOCKS5"});
+  pool = qb::UpstreamsFromEntries(rows, logOns, {"SOCKS5"});
   ASSERT_EQ(pool.size(), 1u);
   EXPECT_DOUBLE_EQ(pool[0].seconds, 2.5);
 }
@@ -537,9 +539,9 @@ TEST(ServeCommand, ServesTheListFollowsItAndItsLogOnsAndEndsOnSigterm) {
   EXPECT_NE(r.out.find("No proxy could reach"), std::string::npos) << r.out;
   // The log-on arrives in the store: used from then on.
   ASSERT_TRUE(
-      qb::StoreCredentials(dir.Path(),
-                           qb::CredentialsKey("127.0.0.1", std::to_string(peers.HttpProxyAuthPort()), "HTTP"),
-                           qb::ProxyCredentials{peers.ProxyUser(), peers.ProxyPassword()})
+      qbtest::StoreLogOn(dir.Path(),
+                         qb::CredentialsKey("127.0.0.1", std::to_string(peers.HttpProxyAuthPort()), "HTTP"),
+                         qb::ProxyCredentials{peers.ProxyUser(), peers.ProxyPassword()})
           .ok());
   waitForReload();
   r = Curl(port, Via::Request, peers.OriginUrl("/echo"));

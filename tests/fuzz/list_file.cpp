@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "FuzzSupport.h"
+#include "datadir/DataDir.h"
 #include "proxy/FileImport.h"
 #include "proxy/ProxyListFile.h"
 #include "proxy/ProxyListModel.h"
@@ -15,10 +16,11 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   const std::string dir = qbfuzz::ScratchDir();
-  const std::string path = qbfuzz::WriteScratchFile(qb::kProxyListFileName, bytes);
+  const std::string path = qbfuzz::WriteScratchFile("Proxies.pro", bytes);
 
-  qb::CProxyListModel loaded;
-  if (!qb::LoadProxyList(loaded, dir)) qbfuzz::Fail("a readable list file failed to load");
+  const auto data = qb::DataDir::Open(dir, qb::DataDir::Access::Read);
+  qb::CProxyListModel& loaded = data->List();
+  if (!data->LoadList()) qbfuzz::Fail("a readable list file failed to load");
   if (!loaded.KeysMatchRows()) qbfuzz::Fail("the key set differs from the loaded rows");
 
   for (unsigned threads : {1u, 2u}) {
@@ -32,9 +34,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (qbfuzz::RowsOf(parts) != qbfuzz::RowsOf(loaded)) qbfuzz::Fail("the load in parts gives other rows");
   }
 
-  if (!qb::SaveProxyList(loaded, dir)) qbfuzz::Fail("the list could not be saved");
+  if (!data->SaveList()) qbfuzz::Fail("the list could not be saved");
   qb::CProxyListModel again;
-  if (!qb::LoadProxyList(again, dir)) qbfuzz::Fail("the saved list failed to load");
+  if (!data->ReadList(again)) qbfuzz::Fail("the saved list failed to load");
   if (qbfuzz::RowsOf(again) != qbfuzz::RowsOf(loaded)) qbfuzz::Fail("a saved list loads back to other rows");
   return 0;
 }

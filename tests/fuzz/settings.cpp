@@ -6,18 +6,20 @@
 #include <string_view>
 
 #include "FuzzSupport.h"
+#include "datadir/DataDir.h"
 #include "settings/Settings.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   qbfuzz::SilencePrompts();
   const std::string dir = qbfuzz::ScratchDir();
-  qbfuzz::WriteScratchFile(qb::kSettingFileName, std::string_view(reinterpret_cast<const char*>(data), size));
+  qbfuzz::WriteScratchFile("Setting.dat", std::string_view(reinterpret_cast<const char*>(data), size));
 
   qb::g_nConnectTimeoutMs = qb::kDefaultConnectTimeoutMs;
   qb::g_nVerifyTimeoutMs = qb::kDefaultVerifyTimeoutMs;
-  qb::CSettings settings;
+  const auto data = qb::DataDir::Open(dir, qb::DataDir::Access::Read);
+  qb::CSettings& settings = data->Settings();
   // The built-in resources are saved when the file brings none; both outcomes load.
-  if (!qb::LoadSettings(settings, dir)) qbfuzz::Fail("a readable settings file failed to load");
+  if (!data->LoadSettings()) qbfuzz::Fail("a readable settings file failed to load");
   if (qb::g_nConnectTimeoutMs < qb::kMinConTimeout * 1000 ||
       qb::g_nConnectTimeoutMs > qb::kMaxConTimeout * 1000) {
     qbfuzz::Fail("a connect time-out outside the dialog's range was applied");
@@ -33,9 +35,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   const std::string text = qb::FormatSettingsFile(settings);
-  if (!qb::SaveSettings(settings, dir)) qbfuzz::Fail("the settings could not be saved");
-  qb::CSettings again;
-  if (!qb::LoadSettings(again, dir)) qbfuzz::Fail("the saved settings failed to load");
-  if (qb::FormatSettingsFile(again) != text) qbfuzz::Fail("saved settings load back to other settings", text);
+  if (!data->SaveSettings()) qbfuzz::Fail("the settings could not be saved");
+  const auto again = qb::DataDir::Open(dir, qb::DataDir::Access::Read);
+  if (!again->LoadSettings()) qbfuzz::Fail("the saved settings failed to load");
+  if (qb::FormatSettingsFile(again->Settings()) != text)
+    qbfuzz::Fail("saved settings load back to other settings", text);
   return 0;
 }

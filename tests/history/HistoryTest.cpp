@@ -23,7 +23,6 @@
 #include "base/Text.h"
 #include "base/Translate.h"
 #include "history/History.h"
-#include "history/HistoryColumns.h"
 #include "proxy/ProxyListModel.h"
 #include "settings/Favorites.h"
 #include "settings/Options.h"
@@ -32,7 +31,10 @@
 #include "support/ScopedEnv.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
+#include "support/TestWindow.h"
 #include "sysproxy/RecordingProxyPlatform.h"
+#include "ui/FailureMessages.h"
+#include "ui/HistoryColumns.h"
 #include "ui/SortListCtrl.h"
 #include "verify/VerifyControl.h"
 #include "verify/VerifyTask.h"
@@ -70,7 +72,7 @@ std::vector<std::string> Lines(const std::string& text) {
 std::vector<std::string> DamagedFiles(const std::string& dir) {
   std::vector<std::string> out;
   for (const auto& e : fs::directory_iterator(dir)) {
-    if (e.path().filename().string().rfind(std::string(kHistoryFileName) + ".damaged-", 0) == 0)
+    if (e.path().filename().string().rfind(std::string("History.sqlite.damaged-"), 0) == 0)
       out.push_back(e.path().string());
   }
   return out;
@@ -104,7 +106,7 @@ TEST(HistoryScore, UptimeAndMedianOverTheLatestTwentyChecks) {
 
 TEST(HistoryStore, ResultsAndScoresReadBackNewestFirst) {
   qbtest::TempDir dir;
-  auto store = CHistoryStore::Open(dir.Path());
+  auto store = CHistoryStore::Open(dir.File("History.sqlite"));
   ASSERT_TRUE(store);
   const std::string a = "127.0.0.1:8080@HTTP", b = "127.0.0.1:8080@SOCKS5";
   std::vector<HistoryRecord> batch{Ok(a, 100, 0.5), Failed(a, 200), Ok(a, 300, 1.5), Ok(b, 150, 2.0)};
@@ -140,7 +142,7 @@ TEST(HistoryStore, ResultsAndScoresReadBackNewestFirst) {
 
 TEST(HistoryStore, ThinningDeletesOldResultsAtMostOnceADay) {
   qbtest::TempDir dir;
-  auto store = CHistoryStore::Open(dir.Path());
+  auto store = CHistoryStore::Open(dir.File("History.sqlite"));
   ASSERT_TRUE(store);
   const std::int64_t now = 400 * 86400;
   const std::string p = "127.0.0.1:1@HTTP", gone = "127.0.0.1:2@HTTP";
@@ -162,7 +164,7 @@ TEST(HistoryStore, ThinningDeletesOldResultsAtMostOnceADay) {
 // counts, a failure too, and what was only checked before it does not.
 TEST(HistoryStore, ProxiesCheckedSinceAPoint) {
   qbtest::TempDir dir;
-  auto store = CHistoryStore::Open(dir.Path());
+  auto store = CHistoryStore::Open(dir.File("History.sqlite"));
   ASSERT_TRUE(store);
   const std::int64_t now = 1'800'000'000;
   ASSERT_TRUE(store->Append(std::vector<HistoryRecord>{
@@ -201,7 +203,7 @@ int CountCommit(void* count) {
 
 TEST(HistoryRecorder, OneTransactionPerBatch) {
   qbtest::TempDir dir;
-  auto store = CHistoryStore::Open(dir.Path());
+  auto store = CHistoryStore::Open(dir.File("History.sqlite"));
   ASSERT_TRUE(store);
   int commits = 0;
   sqlite3_commit_hook(store->Handle(), CountCommit, &commits);
@@ -228,19 +230,22 @@ TEST(HistoryRecorder, OneTransactionPerBatch) {
 TEST(HistoryStore, ADamagedFileIsMovedAsideAndRebuiltWithAMessage) {
   qbtest::ScriptedPrompt prompt;
   qbtest::TempDir dir;
-  const std::string path = dir.File(kHistoryFileName);
+  const std::string path = dir.File("History.sqlite");
 
-  // Not a database at all.
+  // Not a database at all: the directory moves it aside, the window says so.
   qbtest::WriteFile(path, std::string(4096, 'x'));
-  auto store = CHistoryStore::OpenOrWarn(dir.Path());
-  ASSERT_TRUE(store);
+  auto data = qbtest::OpenTestDir(dir.Path());
+  const HistoryOpening opening = data->OpenHistory();
+  EXPECT_TRUE(ReportHistoryOpening(opening, path));
+  std::unique_ptr<CHistoryStore> store;
+  ASSERT_TRUE(data->History());
   ASSERT_EQ(prompt.messages.size(), 1u);
   const auto damaged = DamagedFiles(dir.Path());
   ASSERT_EQ(damaged.size(), 1u);
   EXPECT_NE(prompt.messages[0].text.find(damaged[0]), std::string::npos) << prompt.messages[0].text;
   EXPECT_EQ(qbtest::ReadFile(damaged[0]), std::string(4096, 'x'));
-  EXPECT_TRUE(store->Append(std::vector<HistoryRecord>{Ok("127.0.0.1:1@HTTP", 1, 0.1)}));
-  store.reset();
+  EXPECT_TRUE(data->History()->Append(std::vector<HistoryRecord>{Ok("127.0.0.1:1@HTTP", 1, 0.1)}));
+  data.reset();
 
   // A schema from a newer program.
   {
@@ -250,7 +255,7 @@ TEST(HistoryStore, ADamagedFileIsMovedAsideAndRebuiltWithAMessage) {
     sqlite3_close(db);
   }
   CHistoryStore::OpenReport report;
-  store = CHistoryStore::Open(dir.Path(), &report);
+  store = CHistoryStore::Open(dir.File("History.sqlite"), &report);
   ASSERT_TRUE(store);
   EXPECT_FALSE(report.movedAside.empty());
   EXPECT_NE(report.reason.find("newer"), std::string::npos) << report.reason;
@@ -266,7 +271,7 @@ TEST(HistoryStore, ADamagedFileIsMovedAsideAndRebuiltWithAMessage) {
     sqlite3_exec(db, "CREATE TABLE t(x)", nullptr, nullptr, nullptr);
     sqlite3_close(db);
   }
-  store = CHistoryStore::Open(dir.Path(), &report);
+  store = CHistoryStore::Open(dir.File("History.sqlite"), &report);
   ASSERT_TRUE(store);
   EXPECT_FALSE(report.movedAside.empty());
   EXPECT_EQ(DamagedFiles(dir.Path()).size(), 3u);
@@ -274,8 +279,8 @@ TEST(HistoryStore, ADamagedFileIsMovedAsideAndRebuiltWithAMessage) {
   // A healthy one is opened as it is, silently.
   store.reset();
   prompt.messages.clear();
-  store = CHistoryStore::OpenOrWarn(dir.Path());
-  ASSERT_TRUE(store);
+  data = qbtest::OpenTestDir(dir.Path());
+  EXPECT_TRUE(ReportHistoryOpening(data->OpenHistory(), path));
   EXPECT_TRUE(prompt.messages.empty());
   EXPECT_EQ(DamagedFiles(dir.Path()).size(), 3u);
 }
@@ -283,7 +288,7 @@ TEST(HistoryStore, ADamagedFileIsMovedAsideAndRebuiltWithAMessage) {
 TEST(HistoryStore, AnOlderVersionIsMigratedKeepingItsResults) {
   qbtest::TempDir dir;
   {
-    auto v1 = CHistoryStore::Open(dir.Path());
+    auto v1 = CHistoryStore::Open(dir.File("History.sqlite"));
     ASSERT_TRUE(v1);
     EXPECT_EQ(UserVersion(v1->Handle()), 1);
     ASSERT_TRUE(v1->Append(std::vector<HistoryRecord>{Ok("127.0.0.1:1@HTTP", 10, 0.3)}));
@@ -292,7 +297,7 @@ TEST(HistoryStore, AnOlderVersionIsMigratedKeepingItsResults) {
   std::vector<HistoryMigration> steps(HistoryMigrations().begin(), HistoryMigrations().end());
   steps.push_back({2, "ALTER TABLE result ADD COLUMN note TEXT; UPDATE result SET note = 'old'"});
   CHistoryStore::OpenReport report;
-  auto v2 = CHistoryStore::Open(dir.Path(), &report, steps);
+  auto v2 = CHistoryStore::Open(dir.File("History.sqlite"), &report, steps);
   ASSERT_TRUE(v2);
   EXPECT_TRUE(report.movedAside.empty()) << report.reason;
   EXPECT_EQ(UserVersion(v2->Handle()), 2);
@@ -435,7 +440,7 @@ TEST(HistoryRun, ARunIsWrittenBeforeItEndsAndItsFavouritesRankByScore) {
   QB_REQUIRE_PEER(Peer::Origin);
   const auto& p = Peers();
   qbtest::TempDir dir;
-  auto store = CHistoryStore::Open(dir.Path());
+  auto store = CHistoryStore::Open(dir.File("History.sqlite"));
   ASSERT_TRUE(store);
   const std::string port = std::to_string(p.HttpProxyPort());
   const std::string http = "127.0.0.1:" + port + "@HTTP", https = "127.0.0.1:" + port + "@HTTPS";
@@ -459,7 +464,6 @@ TEST(HistoryRun, ARunIsWrittenBeforeItEndsAndItsFavouritesRankByScore) {
   settings.m_nFavorites = 1;
   CHistoryRecorder recorder(*store);
   CVerifyControl control(list, settings);
-  control.SetSaveDir(std::nullopt);
   control.SetHistory(&recorder);
   control.SetFavoritesByScore(true);
   std::int64_t writtenAtEnd = -1;
@@ -511,7 +515,7 @@ TEST(HistoryCommand, VerifyRecordsAndHistoryPrints) {
   const std::string file = data.File("other.txt");
   qbtest::WriteFile(file, http + "\n");
   ASSERT_EQ(verify({file}).exitCode, 0);
-  EXPECT_FALSE(fs::exists(data.File(kHistoryFileName)));
+  EXPECT_FALSE(fs::exists(data.File("History.sqlite")));
 
   for (int run = 0; run < 2; ++run) {
     const auto r = verify({});
@@ -571,7 +575,7 @@ TEST(HistoryCommand, VerifyResumedFromTheHistorySkipsWhatItChecked) {
   auto r = verify({"--resume-history", "1h", file});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(Lines(r.out).size(), 3u) << r.out;
-  EXPECT_FALSE(fs::exists(data.File(kHistoryFileName)));
+  EXPECT_FALSE(fs::exists(data.File("History.sqlite")));
 
   qbtest::WriteFile(data.File("Proxies.pro"), dead + "\r\n" + http + "\r\n");
   ASSERT_EQ(verify({}).exitCode, 0);
@@ -598,20 +602,18 @@ TEST(HistoryWindow, ColumnsHiddenByDefaultShownOnRequestAndRemembered) {
       data.File("Setting.dat"),
       "本地@http://127.0.0.1:9/feature.html%QuillberryFeature$1\r\nm_bMinimize=0\r\nm_bAutoRun=0\r\n");
   {
-    auto store = CHistoryStore::Open(data.Path());
+    auto store = CHistoryStore::Open(data.File("History.sqlite"));
     ASSERT_TRUE(store);
     ASSERT_TRUE(store->Append(std::vector<HistoryRecord>{Ok("127.0.0.1:1@HTTP", HistoryNow() - 20, 0.4),
                                                          Failed("127.0.0.1:1@HTTP", HistoryNow() - 10)}));
   }
   auto open = [&] {
     MainDlgOptions o;
-    o.dataDir = data.Path();
-    o.favoritesIni = config.File("quillberry-test.INI");
     o.platform = std::make_unique<CRecordingProxyPlatform>();
     o.applyAutoRun = false;
     o.forceNoTray = true;
     o.windowStateIni = config.File("Quillberry/window.ini");
-    return std::make_unique<CMainDlg>(std::move(o));
+    return qbtest::OpenTestWindow(data.Path(), config.File("quillberry-test.INI"), std::move(o));
   };
   auto dlg = open();
   CSortListCtrl* view = dlg->ListView();
@@ -620,8 +622,8 @@ TEST(HistoryWindow, ColumnsHiddenByDefaultShownOnRequestAndRemembered) {
   EXPECT_EQ(dlg->ListView()->horizontalHeader()->contextMenuPolicy(), Qt::CustomContextMenu);
   // The row's figures are there before any column is shown.
   const int uptime = CProxyListModel::ColumnCount + CHistoryColumns::Uptime;
-  const int row = dlg->List().GetProxyLine(0) == "127.0.0.1:1@HTTP" ? 0 : 1;
-  EXPECT_EQ(dlg->List().data(dlg->List().index(row, uptime)).toString(), "50% (1/2)");
+  const int row = dlg->Dir().List().GetProxyLine(0) == "127.0.0.1:1@HTTP" ? 0 : 1;
+  EXPECT_EQ(dlg->Dir().List().data(dlg->Dir().List().index(row, uptime)).toString(), "50% (1/2)");
 
   QMenu* menu = dlg->HistoryColumnsMenu();
   ASSERT_EQ(menu->actions().size(), CHistoryColumns::Count_);

@@ -9,6 +9,7 @@
 #include "proxy/ProxyListModel.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
+#include "support/TestDataDir.h"
 #include "sysproxy/RecordingProxyPlatform.h"
 #include "sysproxy/SystemProxy.h"
 
@@ -28,7 +29,8 @@ class TrayMenuTest : public mtest::MenuTest {
     }
     auto rec = std::make_unique<CRecordingProxyPlatform>();
     platform = rec.get();
-    sys = std::make_unique<CSystemProxy>(data.Path(), std::move(rec));  // proxy.pac goes there
+    sys = std::make_unique<CSystemProxy>(qbtest::KeptTestDir(data.Path()),
+                                         std::move(rec));  // proxy.pac goes there
   }
 
   TrayMenuState State(std::string ieProxy = {}, int mode = 0, int running = 0) {

@@ -28,6 +28,7 @@
 #include "proxy/ProxyListModel.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
+#include "support/TestDataDir.h"
 
 using namespace qb;
 
@@ -983,13 +984,13 @@ TEST(ProxyListFileChunked, LargeListIsSavedInRowOrderAndLoadsBack) {
   for (int r = 0; r < kRows; ++r) expected += FormatFileLine(*list.Entry(r)) + "\r\n";
 
   TempDir dir;
-  WriteFile(dir.File(kProxyListFileName), "old content\r\n");
-  ASSERT_TRUE(SaveProxyList(list, dir.Path()));
-  const std::string saved = ReadFile(dir.File(kProxyListFileName));
+  WriteFile(dir.File("Proxies.pro"), "old content\r\n");
+  ASSERT_TRUE(qbtest::WriteListIn(dir.Path(), list));
+  const std::string saved = ReadFile(dir.File("Proxies.pro"));
   EXPECT_EQ(FirstDifference(saved, expected), "");
 
   CProxyListModel loaded;
-  ASSERT_TRUE(LoadProxyList(loaded, dir.Path()));
+  ASSERT_TRUE(qbtest::ReadListFrom(dir.Path(), loaded));
   EXPECT_TRUE(SameLists(loaded, list));
   EXPECT_TRUE(prompt.messages.empty());
 }
@@ -1095,6 +1096,6 @@ TEST(ListFileLoad, UnreadableFileIsReportedAndAMissingOneIsAnEmptyList) {
   CProxyListModel list;
   EXPECT_FALSE(AddRowsFromListFile(list, dir.File("missing.pro")).has_value());
   EXPECT_FALSE(AddRowsFromListFile(list, dir.Path()).has_value());
-  EXPECT_TRUE(LoadProxyList(list, dir.Path() + "/"));  // no Proxies.pro yet: nothing to say
+  EXPECT_TRUE(qbtest::ReadListFrom(dir.Path() + "/", list));  // no Proxies.pro yet: nothing to say
   EXPECT_EQ(list.RowCount(), 0);
 }

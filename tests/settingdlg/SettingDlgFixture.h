@@ -25,6 +25,7 @@
 #include "support/ScopedEnv.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
+#include "support/TestDataDir.h"
 #include "sysproxy/RecordingProxyPlatform.h"
 #include "sysproxy/SystemProxy.h"
 #include "ui/SettingDlg.h"
@@ -65,7 +66,7 @@ class SettingDialog : public ::testing::Test {
     auto platform = std::make_unique<CRecordingProxyPlatform>();
     recorder = platform.get();
     // proxy.pac and the template lie in the data directory.
-    sysProxy = std::make_unique<CSystemProxy>(data.Path(), std::move(platform));
+    sysProxy = std::make_unique<CSystemProxy>(*dir, std::move(platform));
   }
 
   void SetUp() override {
@@ -86,7 +87,7 @@ class SettingDialog : public ::testing::Test {
   }
 
   std::unique_ptr<CSettingDlg> Open() {
-    auto dlg = std::make_unique<CSettingDlg>(settings, *sysProxy, data.Path());
+    auto dlg = std::make_unique<CSettingDlg>(*dir, *sysProxy);
     dlg->SetUrlOpener([this](const QUrl& url) {
       opened.push_back(url);
       return true;
@@ -126,7 +127,9 @@ class SettingDialog : public ::testing::Test {
   qbtest::TempDir config;
   ScopedEnv xdg{"XDG_CONFIG_HOME", QByteArray::fromStdString(config.Path())};
   qbtest::ScriptedPrompt prompt;
-  CSettings settings;
+  // The settings the dialog shows are the data directory's.
+  std::unique_ptr<DataDir> dir = qbtest::OpenTestDir(data.Path());
+  CSettings& settings = dir->Settings();
   CRecordingProxyPlatform* recorder = nullptr;
   std::unique_ptr<CSystemProxy> sysProxy;
   std::vector<QUrl> opened;

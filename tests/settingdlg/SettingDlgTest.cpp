@@ -366,11 +366,12 @@ TEST_F(SettingDialog, AModeOrSwitchTheDialogCannotShowFromTheFile) {
   WriteFile(data.File("Setting.dat"),
             "本地@http://127.0.0.1:9/a.html%Alpha$1\r\n"
             "m_nAutoProxyConfig=7\r\nm_bMinimize=5\r\nm_bAmbiguous=2\r\nm_nFavorites=-1\r\n");
-  CSettings loaded;
-  ASSERT_TRUE(LoadSettings(loaded, data.Path()));
+  const auto loadedDir = qbtest::OpenTestDir(data.Path());
+  ASSERT_TRUE(loadedDir->LoadSettings());
+  CSettings& loaded = loadedDir->Settings();
   ASSERT_EQ(loaded.m_nAutoProxyConfig, 7);
   {
-    CSettingDlg dlg(loaded, *sysProxy, data.Path());
+    CSettingDlg dlg(*loadedDir, *sysProxy);
     for (int id : {1064, 1063, 1065}) EXPECT_FALSE(Control<QRadioButton>(dlg, id)->isChecked()) << id;
     EXPECT_FALSE(Control<QCheckBox>(dlg, 1059)->isChecked());
     EXPECT_EQ(loaded.m_bMinimize, 0);

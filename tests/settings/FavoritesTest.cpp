@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QSettings>
+
 #include "base/Text.h"
 #include "proxy/ProxyListModel.h"
 #include "settings/Favorites.h"
@@ -31,26 +33,53 @@ TEST(Favorites, TextListsTheTickedRowsAndReadsBackFromTheProfile) {
   for (int row : {0, 3, 7}) list.SetFavorite(row, true);
   EXPECT_EQ(FavoritesText(list), " 0 3 7");
 
-  ASSERT_TRUE(SaveFavorites(list));
   const std::string ini = config.Path() + "cfg/test_settings.INI";
   EXPECT_EQ(FavoritesProfilePath(), ini);
+  ASSERT_TRUE(WriteFavoritesProfile(ini, FavoritesText(list)));
   const std::string text = qbtest::ReadFile(ini);
   EXPECT_NE(text.find("[Quillberry]"), std::string::npos) << text;
   EXPECT_NE(text.find("FavoriteProxies"), std::string::npos) << text;
 
   CProxyListModel restored;
   Fill(restored, 9);
-  RestoreFavorites(restored);
+  ApplyFavoritesText(restored, ReadFavoritesProfile(ini));
   EXPECT_EQ(Ticked(restored), (std::vector<int>{0, 3, 7}));
 
   // No ticks saved: an empty value, and nothing ticked on the way back.
   CProxyListModel none;
   Fill(none, 9);
-  ASSERT_TRUE(SaveFavorites(none));
+  ASSERT_TRUE(WriteFavoritesProfile(ini, FavoritesText(none)));
   CProxyListModel again;
   Fill(again, 9);
-  RestoreFavorites(again);
+  ApplyFavoritesText(again, ReadFavoritesProfile(ini));
   EXPECT_TRUE(Ticked(again).empty());
+}
+
+// The profile may be the user's own INI file with other sections: writing the marks
+// changes their one line and keeps every other, and the INI reader reads it back.
+TEST(Favorites, WritingTheMarksKeepsTheRestOfTheProfile) {
+  const std::string old =
+      "; my settings\r\n[Other]\r\nFavoriteProxies=5\r\n[Quillberry]\r\nZoom=2\r\nFavoriteProxies= 9\r\n"
+      "[Last]\r\nKey=v\r\n";
+  EXPECT_EQ(WithFavoritesText(old, " 0 3"),
+            "; my settings\r\n[Other]\r\nFavoriteProxies=5\r\n[Quillberry]\r\nZoom=2\r\n"
+            "FavoriteProxies=\" 0 3\"\r\n[Last]\r\nKey=v\r\n");
+  // A profile without the section gets it at its end; an empty one is made.
+  EXPECT_EQ(WithFavoritesText("[Other]\nA=1", " 1"),
+            "[Other]\r\nA=1\r\n[Quillberry]\r\nFavoriteProxies=\" 1\"\r\n");
+  EXPECT_EQ(WithFavoritesText("", ""), "[Quillberry]\r\nFavoriteProxies=\r\n");
+  // A section without the key gets it before the next section.
+  EXPECT_EQ(WithFavoritesText("[Quillberry]\r\nZoom=1\r\n[B]\r\n", " 2"),
+            "[Quillberry]\r\nZoom=1\r\nFavoriteProxies=\" 2\"\r\n[B]\r\n");
+
+  qbtest::TempDir dir;
+  const std::string ini = dir.File("mine.INI");
+  qbtest::WriteFile(ini, old);
+  ASSERT_TRUE(WriteFavoritesProfile(ini, " 0 3"));
+  EXPECT_EQ(ReadFavoritesProfile(ini), " 0 3");
+  EXPECT_EQ(
+      QSettings(QString::fromStdString(ini), QSettings::IniFormat).value("Other/FavoriteProxies").toString(),
+      "5");
 }
 
 TEST(Favorites, AHandWrittenProfileIsReadWithTheOldRules) {
@@ -59,7 +88,7 @@ TEST(Favorites, AHandWrittenProfileIsReadWithTheOldRules) {
   qbtest::WriteFile(ini, "[Other]\r\nFavoriteProxies=5\r\n[Quillberry]\r\nFavoriteProxies= 1 2\r\n");
   CProxyListModel list;
   Fill(list, 6);
-  RestoreFavorites(list, ini);
+  ApplyFavoritesText(list, ReadFavoritesProfile(ini));
   EXPECT_EQ(Ticked(list), (std::vector<int>{1, 2}));
 }
 

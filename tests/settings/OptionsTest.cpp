@@ -2,13 +2,15 @@
 
 #include "settings/Options.h"
 #include "support/TempDir.h"
+#include "support/TestDataDir.h"
 
 namespace {
 
 TEST(OptionsFile, SavedOptionsLoadBackAndAMissingFileGivesTheSafeDefaults) {
   qbtest::TempDir dir;
-  qb::ExtraOptions loaded;
-  ASSERT_TRUE(qb::LoadOptions(loaded, dir.Path()).ok());
+  qb::OpResult result;
+  qb::ExtraOptions loaded = qbtest::LoadOptionsFrom(dir.Path(), &result);
+  ASSERT_TRUE(result.ok());
   EXPECT_FALSE(loaded.script.allowDirect);
   EXPECT_FALSE(loaded.endpoint.enabled);
   EXPECT_EQ(loaded.endpoint.listen, "127.0.0.1:8899");
@@ -19,8 +21,9 @@ TEST(OptionsFile, SavedOptionsLoadBackAndAMissingFileGivesTheSafeDefaults) {
   o.endpoint.listen = "[::1]:3128";
   o.endpoint.policy = qb::EndpointPolicy::RoundRobin;
   o.endpoint.types = {"HTTP", "SOCKS5"};
-  ASSERT_TRUE(qb::SaveOptions(o, dir.Path()).ok());
-  ASSERT_TRUE(qb::LoadOptions(loaded, dir.Path()).ok());
+  ASSERT_TRUE(qbtest::SaveOptionsIn(dir.Path(), o).ok());
+  loaded = qbtest::LoadOptionsFrom(dir.Path(), &result);
+  ASSERT_TRUE(result.ok());
   EXPECT_EQ(loaded, o);
 }
 

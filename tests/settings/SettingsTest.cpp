@@ -6,6 +6,7 @@
 #include <csignal>
 
 #include "base/Text.h"
+#include "datadir/DataDir.h"
 #include "settings/Settings.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
@@ -40,12 +41,16 @@ class SettingsFile : public ::testing::Test {
   // Loads a file of the given text into settings.
   bool Load(const std::string& text) {
     qbtest::WriteFile(Path(), text);
-    return LoadSettings(settings, dir.Path()).ok();
+    return data->LoadSettings(&defaultsInstalled).ok();
   }
+  // The directory opened again, as the next start or command opens it.
+  std::unique_ptr<DataDir> Reopen() const { return DataDir::Open(dir.Path(), DataDir::Access::Read); }
 
   qbtest::TempDir dir;
   qbtest::ScriptedPrompt prompt;
-  CSettings settings;
+  std::unique_ptr<DataDir> data = Reopen();
+  CSettings& settings = data->Settings();
+  bool defaultsInstalled = false;
 };
 
 const std::vector<std::string> kDefaultSettingLines = {
@@ -54,12 +59,10 @@ const std::vector<std::string> kDefaultSettingLines = {
     "m_nAutoProxyConfig=0",  "m_nFavorites=6"};
 
 TEST_F(SettingsFile, FirstStartInstallsTheBuiltInResourcesSavesThemAndSaysSoOnce) {
-  ASSERT_TRUE(LoadSettings(settings, dir.Path()));
-
-  ASSERT_EQ(prompt.messages.size(), 1u);
-  EXPECT_EQ(prompt.messages[0].text, "没有验证资源，将自动装载缺省设置。");
-  EXPECT_EQ(prompt.messages[0].caption, "Quillberry");
-  EXPECT_EQ(prompt.messages[0].icon, qb::MsgIcon::Warning);
+  ASSERT_TRUE(data->LoadSettings(&defaultsInstalled));
+  // The loader says so; the window and the command line word it.
+  EXPECT_TRUE(defaultsInstalled);
+  EXPECT_TRUE(prompt.messages.empty());
 
   ASSERT_EQ(settings.m_aVerifySources.size(), 11u);
   std::vector<int> ticked;
@@ -85,9 +88,11 @@ TEST_F(SettingsFile, FirstStartInstallsTheBuiltInResourcesSavesThemAndSaysSoOnce
   EXPECT_EQ(g_nVerifyTimeoutMs, 25000);
 
   // The next start finds them and says nothing.
-  CSettings again;
-  ASSERT_TRUE(LoadSettings(again, dir.Path()));
-  EXPECT_EQ(prompt.messages.size(), 1u);
+  const std::unique_ptr<DataDir> againDir = Reopen();
+  bool againInstalled = true;
+  ASSERT_TRUE(againDir->LoadSettings(&againInstalled));
+  CSettings& again = againDir->Settings();
+  EXPECT_FALSE(againInstalled);
   EXPECT_EQ(again.m_aVerifySources, settings.m_aVerifySources);
 }
 
@@ -141,7 +146,7 @@ TEST_F(SettingsFile, ResourceLinesTheirTicksSchemesAndWhereTheKeyBlockStands) {
   EXPECT_EQ(settings.m_bMinimize, 0);
   EXPECT_EQ(settings.m_nConTimeout, 9);
 
-  ASSERT_TRUE(SaveSettings(settings, dir.Path()));
+  ASSERT_TRUE(data->SaveSettings());
   const auto lines = SplitCrLf(qbtest::ReadFile(Path()));
   ASSERT_EQ(lines.size(), 18u);
   EXPECT_EQ(lines[2], "C@http://c.example/%fc$1");  // any tick but "0" is written back as 1
@@ -179,25 +184,28 @@ TEST_F(SettingsFile, TextsWithSeparatorsLoadBackIdenticalAndOrdinaryLinesKeepThe
   for (const char* name : names)
     for (const char* url : urls)
       for (const char* feature : features) settings.m_aVerifySources.push_back({name, url, feature, n++ % 2});
-  ASSERT_TRUE(SaveSettings(settings, dir.Path()));
+  ASSERT_TRUE(data->SaveSettings());
 
-  CSettings loaded;
-  ASSERT_TRUE(LoadSettings(loaded, dir.Path()));
+  const std::unique_ptr<DataDir> loadedDir = Reopen();
+  ASSERT_TRUE(loadedDir->LoadSettings());
+  CSettings& loaded = loadedDir->Settings();
   ASSERT_EQ(loaded.m_aVerifySources.size(), settings.m_aVerifySources.size());
   for (std::size_t i = 0; i < loaded.m_aVerifySources.size(); ++i)
     EXPECT_EQ(loaded.m_aVerifySources[i], settings.m_aVerifySources[i]) << "record " << i;
 
-  CSettings ordinary;
+  const std::unique_ptr<DataDir> ordinaryDir = Reopen();
+  CSettings& ordinary = ordinaryDir->Settings();
   ordinary.m_aVerifySources = {{"中文Google", "http://x/a%20b", "手气不错", 1},
                                {"N", "http://x/", "Facebook", 0},
                                {"N2", "http://x/%E4%B8%AD?q=1", "2024", 1}};
-  ASSERT_TRUE(SaveSettings(ordinary, dir.Path()));
+  ASSERT_TRUE(ordinaryDir->SaveSettings());
   const auto lines = SplitCrLf(qbtest::ReadFile(Path()));
   EXPECT_EQ(lines[0], "中文Google@http://x/a%20b%手气不错$1");
   EXPECT_EQ(lines[1], "N@http://x/%Facebook$0");
   EXPECT_EQ(lines[2], "N2@http://x/%E4%B8%AD?q=1%2024$1");
-  CSettings back;
-  ASSERT_TRUE(LoadSettings(back, dir.Path()));
+  const std::unique_ptr<DataDir> backDir = Reopen();
+  ASSERT_TRUE(backDir->LoadSettings());
+  CSettings& back = backDir->Settings();
   EXPECT_EQ(back.m_aVerifySources, ordinary.m_aVerifySources);
 }
 
@@ -211,9 +219,10 @@ TEST_F(SettingsFile, EscapesOfBytesThatAreNoUtf8LoadAsLegacyTextAndSaveBackUncha
   EXPECT_EQ(settings.m_aVerifySources[0], (CVerifySource{"名字", "http://x/中", "feat中文$", 1}));
   EXPECT_TRUE(qb::IsValidUtf8(settings.m_aVerifySources[0].m_sFeature));
 
-  ASSERT_TRUE(SaveSettings(settings, dir.Path()));
-  CSettings back;
-  ASSERT_TRUE(LoadSettings(back, dir.Path()));
+  ASSERT_TRUE(data->SaveSettings());
+  const std::unique_ptr<DataDir> backDir = Reopen();
+  ASSERT_TRUE(backDir->LoadSettings());
+  CSettings& back = backDir->Settings();
   EXPECT_EQ(back.m_aVerifySources, settings.m_aVerifySources);
   EXPECT_EQ(FormatSettingsFile(back), FormatSettingsFile(settings));
 }
@@ -225,9 +234,10 @@ TEST_F(SettingsFile, EscapedBlanksAtTheEndsOfATextAreTrimmed) {
   ASSERT_EQ(settings.m_aVerifySources.size(), 1u);
   EXPECT_EQ(settings.m_aVerifySources[0].m_sName, "a");
   EXPECT_EQ(settings.m_aVerifySources[0].m_sFeature, "feat");
-  ASSERT_TRUE(SaveSettings(settings, dir.Path()));
-  CSettings back;
-  ASSERT_TRUE(LoadSettings(back, dir.Path()));
+  ASSERT_TRUE(data->SaveSettings());
+  const std::unique_ptr<DataDir> backDir = Reopen();
+  ASSERT_TRUE(backDir->LoadSettings());
+  CSettings& back = backDir->Settings();
   EXPECT_EQ(FormatSettingsFile(back), FormatSettingsFile(settings));
 }
 
@@ -237,9 +247,10 @@ TEST_F(SettingsFile, AByteOrderMarkBeforeAResourceNameIsNoPartOfIt) {
   ASSERT_TRUE(Load("本地@http://127.0.0.1/a%feat$1\r\n\xEF\xBB\xBF@ftp://user:pw@127.0.0.1/%230$0\r\n"));
   ASSERT_EQ(settings.m_aVerifySources.size(), 2u);
   EXPECT_EQ(settings.m_aVerifySources[1].m_sName, "");
-  ASSERT_TRUE(SaveSettings(settings, dir.Path()));
-  CSettings back;
-  ASSERT_TRUE(LoadSettings(back, dir.Path()));
+  ASSERT_TRUE(data->SaveSettings());
+  const std::unique_ptr<DataDir> backDir = Reopen();
+  ASSERT_TRUE(backDir->LoadSettings());
+  CSettings& back = backDir->Settings();
   EXPECT_EQ(FormatSettingsFile(back), FormatSettingsFile(settings));
 }
 
@@ -258,9 +269,10 @@ TEST_F(SettingsFile, OnlyTimeOutsWithinTheDialogsRangesAreApplied) {
   EXPECT_EQ(g_nVerifyTimeoutMs, 30000);
 
   SetUp();
-  CSettings odd;
+  const std::unique_ptr<DataDir> oddDir = Reopen();
   qbtest::WriteFile(Path(), "R@http://r/%r$1\r\nm_nConTimeout=0\r\nm_nVerifyTimeout=31\r\n");
-  ASSERT_TRUE(LoadSettings(odd, dir.Path()));
+  ASSERT_TRUE(oddDir->LoadSettings());
+  CSettings& odd = oddDir->Settings();
   EXPECT_EQ(odd.m_nConTimeout, 0);
   EXPECT_EQ(odd.m_nVerifyTimeout, 31);
   EXPECT_EQ(g_nConnectTimeoutMs, 5000);
@@ -269,8 +281,9 @@ TEST_F(SettingsFile, OnlyTimeOutsWithinTheDialogsRangesAreApplied) {
 
 TEST_F(SettingsFile, UnreadableFileKeepsTheDefaultsInstallsNothingAndWritesNothing) {
   ASSERT_TRUE(QDir().mkdir(QString::fromStdString(Path())));
-  const qb::OpResult loaded = LoadSettings(settings, dir.Path());
+  const qb::OpResult loaded = data->LoadSettings(&defaultsInstalled);
   EXPECT_EQ(loaded.status, qb::OpStatus::ReadFailed);
+  EXPECT_FALSE(defaultsInstalled);
   EXPECT_EQ(loaded.path, Path());
   EXPECT_TRUE(prompt.messages.empty());
   EXPECT_FALSE(ReportSettingsLoad(loaded));
@@ -285,22 +298,24 @@ TEST_F(SettingsFile, UnreadableFileKeepsTheDefaultsInstallsNothingAndWritesNothi
 
 TEST_F(SettingsFile, FirstStartWhereNothingCanBeWrittenStillLoadsTheBuiltInResources) {
   const std::string missing = dir.File("gone/");
-  const qb::OpResult loaded = LoadSettings(settings, missing);
+  const std::unique_ptr<DataDir> gone = DataDir::Open(missing, DataDir::Access::Read);
+  const qb::OpResult loaded = gone->LoadSettings(&defaultsInstalled);
   EXPECT_EQ(loaded.status, qb::OpStatus::WriteFailed);
   EXPECT_EQ(loaded.path, missing + "Setting.dat");
-  EXPECT_EQ(settings.m_aVerifySources.size(), 11u);
-  // The notice comes from the loader; the failed save is the window's to say.
-  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(gone->Settings().m_aVerifySources.size(), 11u);
+  EXPECT_TRUE(defaultsInstalled);
+  // Both are the window's to say.
+  EXPECT_TRUE(prompt.messages.empty());
   EXPECT_FALSE(ReportSettingsLoad(loaded));
-  ASSERT_EQ(prompt.messages.size(), 2u);
-  EXPECT_EQ(prompt.messages[1].text, "打开文件失败！");
-  EXPECT_EQ(prompt.messages[1].caption, "存盘");
-  EXPECT_EQ(prompt.messages[1].icon, qb::MsgIcon::Error);
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0].text, "打开文件失败！");
+  EXPECT_EQ(prompt.messages[0].caption, "存盘");
+  EXPECT_EQ(prompt.messages[0].icon, qb::MsgIcon::Error);
 }
 
 TEST_F(SettingsFile, SettingLinesWithoutResourcesGetTheBuiltInOnesWithTheLoadedValues) {
   ASSERT_TRUE(Load("m_nThreadNumber=77\r\n"));
-  EXPECT_EQ(prompt.messages.size(), 1u);
+  EXPECT_TRUE(defaultsInstalled);
   EXPECT_EQ(settings.m_aVerifySources.size(), 11u);
   const auto lines = SplitCrLf(qbtest::ReadFile(Path()));
   ASSERT_EQ(lines.size(), 21u);
@@ -309,7 +324,7 @@ TEST_F(SettingsFile, SettingLinesWithoutResourcesGetTheBuiltInOnesWithTheLoadedV
 
 TEST_F(SettingsFile, FailedSaveReportsKeepsTheOldFileAndLeavesNoTemporaryFile) {
   // No such directory: the file cannot even be created.
-  const qb::OpResult noDir = SaveSettings(settings, dir.File("missing/"));
+  const qb::OpResult noDir = DataDir::Open(dir.File("missing/"), DataDir::Access::Read)->SaveSettings();
   EXPECT_EQ(noDir.status, qb::OpStatus::WriteFailed);
   EXPECT_EQ(noDir.path, dir.File("missing/Setting.dat"));
   EXPECT_FALSE(ReportSettingsSave(noDir));
@@ -327,7 +342,7 @@ TEST_F(SettingsFile, FailedSaveReportsKeepsTheOldFileAndLeavesNoTemporaryFile) {
   struct rlimit small = old;
   small.rlim_cur = 100;
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  const qb::OpResult saved = SaveSettings(settings, dir.Path());
+  const qb::OpResult saved = data->SaveSettings();
   setrlimit(RLIMIT_FSIZE, &old);
   std::signal(SIGXFSZ, oldHandler);
   EXPECT_EQ(saved.status, qb::OpStatus::WriteFailed);
@@ -338,7 +353,7 @@ TEST_F(SettingsFile, FailedSaveReportsKeepsTheOldFileAndLeavesNoTemporaryFile) {
   EXPECT_EQ(QDir(QString::fromStdString(dir.Path())).entryList(QDir::Files), QStringList{"Setting.dat"});
 
   // And with room again it goes through.
-  EXPECT_TRUE(SaveSettings(settings, dir.Path()));
+  EXPECT_TRUE(data->SaveSettings());
   EXPECT_EQ(SplitCrLf(qbtest::ReadFile(Path())).size(), 21u);
 }
 

@@ -309,9 +309,8 @@ TEST_F(ResourceList, ExportRefusesAnEmptyListAndReportsAFileThatCannotBeWritten)
 }
 
 TEST_F(ResourceList, LoadingUnderAnOpenListKeepsRowsAndRecordsInStep) {
-  qbtest::TempDir dir;
-  qbtest::WriteFile(dir.File("Setting.dat"), "X@http://x/%x$1\r\n");
-  ASSERT_TRUE(LoadSettings(settings, dir.Path()));
+  ReadSettingsText(settings, "X@http://x/%x$1\r\n");
+  ASSERT_EQ(settings.m_aVerifySources.size(), 1u);
   ExpectRowsMatchRecords();
   InstallDefaultVerifySources(settings);
   ExpectRowsMatchRecords();

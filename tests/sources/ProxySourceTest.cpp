@@ -7,6 +7,7 @@
 #include <csignal>
 
 #include "base/Text.h"
+#include "datadir/DataDir.h"
 #include "sources/ProxySource.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
@@ -21,11 +22,13 @@ class SourcesFile : public ::testing::Test {
   std::string Path() const { return dir.File("Sources.dat"); }
   bool Load(const std::string& text) {
     qbtest::WriteFile(Path(), text);
-    return LoadSources(list, dir.Path()).ok();
+    return data->LoadSources().ok();
   }
+  std::unique_ptr<DataDir> Reopen() const { return DataDir::Open(dir.Path(), DataDir::Access::Read); }
   qbtest::TempDir dir;
   qbtest::ScriptedPrompt prompt;
-  CProxySourceListModel list;
+  std::unique_ptr<DataDir> data = Reopen();
+  CProxySourceListModel& list = data->Sources();
 };
 
 TEST_F(SourcesFile, ReadsNameUrlAndTickWithTheFilesQuirks) {
@@ -69,14 +72,14 @@ TEST_F(SourcesFile, ByteOrderMarksAreNoPartOfAName) {
   const std::vector<CProxySource> expected = {{"one", "http://one.example/", true},
                                               {"two", "http://two.example/", false}};
   EXPECT_EQ(list.Sources(), expected);
-  ASSERT_TRUE(SaveSources(list));
-  CProxySourceListModel back;
-  ASSERT_TRUE(LoadSources(back, dir.Path()));
-  EXPECT_EQ(back.Sources(), expected);
+  ASSERT_TRUE(data->SaveSources());
+  const std::unique_ptr<DataDir> back = Reopen();
+  ASSERT_TRUE(back->LoadSources());
+  EXPECT_EQ(back->Sources().Sources(), expected);
 }
 
 TEST_F(SourcesFile, MissingFileIsSilentAndLegacyGbkNamesAreRead) {
-  EXPECT_TRUE(LoadSources(list, dir.Path()));
+  EXPECT_TRUE(data->LoadSources());
   EXPECT_EQ(list.RowCount(), 0);
   EXPECT_TRUE(prompt.messages.empty());
 
@@ -87,7 +90,7 @@ TEST_F(SourcesFile, MissingFileIsSilentAndLegacyGbkNamesAreRead) {
 
 TEST_F(SourcesFile, UnreadableFileIsReported) {
   ASSERT_TRUE(QDir().mkdir(QString::fromStdString(Path())));
-  const qb::OpResult loaded = LoadSources(list, dir.Path());
+  const qb::OpResult loaded = data->LoadSources();
   EXPECT_EQ(loaded.status, qb::OpStatus::ReadFailed);
   EXPECT_EQ(loaded.path, Path());
   EXPECT_TRUE(prompt.messages.empty());
@@ -99,10 +102,11 @@ TEST_F(SourcesFile, UnreadableFileIsReported) {
   EXPECT_EQ(list.RowCount(), 0);
 }
 
-TEST_F(SourcesFile, EveryChangeRewritesTheFileWhole) {
-  ASSERT_TRUE(LoadSources(list, dir.Path()));
-  EXPECT_TRUE(AddSource(list, "名单", "http://a.example/p?x=1"));
-  EXPECT_TRUE(AddSource(list, "b", "b.example"));
+TEST_F(SourcesFile, TheFileIsWrittenWholeFromTheList) {
+  ASSERT_TRUE(data->LoadSources());
+  list.Append({"名单", "http://a.example/p?x=1", false});
+  list.Append({"b", "b.example", false});
+  ASSERT_TRUE(data->SaveSources());
   EXPECT_EQ(qbtest::ReadFile(Path()), "名单 http://a.example/p?x=1 0\r\nb b.example 0\r\n");
 
   // A user tick goes through the list's check box and is announced for saving.
@@ -110,25 +114,18 @@ TEST_F(SourcesFile, EveryChangeRewritesTheFileWhole) {
   ASSERT_TRUE(list.setData(list.index(1, 0), Qt::Checked, Qt::CheckStateRole));
   ASSERT_EQ(ticked.count(), 1);
   EXPECT_EQ(ticked.at(0).at(0).toInt(), 1);
-  ASSERT_TRUE(SaveSources(list));
+  ASSERT_TRUE(data->SaveSources());
   EXPECT_EQ(qbtest::ReadFile(Path()), "名单 http://a.example/p?x=1 0\r\nb b.example 1\r\n");
 
-  EXPECT_TRUE(ModifySource(list, 1, "c", "http://c.example/"));
-  EXPECT_EQ(qbtest::ReadFile(Path()), "名单 http://a.example/p?x=1 0\r\nc http://c.example/ 1\r\n");
-
-  EXPECT_FALSE(DeleteSources(list, {0}).deleted);  // answered No
-  EXPECT_EQ(prompt.messages.back().text, "确实要删除选定的资源吗？");
-  EXPECT_EQ(prompt.messages.back().caption, "删除资源");
-  EXPECT_EQ(prompt.messages.back().buttons, qb::MsgButtons::YesNo);
-  prompt.answers.push_back(qb::MsgResult::Yes);
-  const DeleteSourcesResult deleted = DeleteSources(list, {0});
-  EXPECT_TRUE(deleted.deleted);
-  EXPECT_TRUE(deleted.save);
+  list.Modify(1, "c", "http://c.example/");
+  list.RemoveRows({0});
+  ASSERT_TRUE(data->SaveSources());
   EXPECT_EQ(qbtest::ReadFile(Path()), "c http://c.example/ 1\r\n");
 
-  CProxySourceListModel again;
-  ASSERT_TRUE(LoadSources(again, dir.Path()));
-  EXPECT_EQ(again.Sources(), list.Sources());
+  // Loading again replaces what the list held.
+  qbtest::WriteFile(Path(), "d http://d.example/ 0\r\n");
+  ASSERT_TRUE(data->LoadSources());
+  EXPECT_EQ(list.Sources(), (std::vector<CProxySource>{{"d", "http://d.example/", false}}));
 }
 
 TEST_F(SourcesFile, FailedSaveKeepsTheOldFileAndSaysSo) {
@@ -140,7 +137,7 @@ TEST_F(SourcesFile, FailedSaveKeepsTheOldFileAndSaysSo) {
   struct rlimit small = old;
   small.rlim_cur = 64;
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  const qb::OpResult saved = SaveSources(list);
+  const qb::OpResult saved = data->SaveSources();
   setrlimit(RLIMIT_FSIZE, &old);
   std::signal(SIGXFSZ, oldHandler);
   EXPECT_EQ(saved.status, qb::OpStatus::WriteFailed);
@@ -153,15 +150,12 @@ TEST_F(SourcesFile, FailedSaveKeepsTheOldFileAndSaysSo) {
   EXPECT_EQ(qbtest::ReadFile(Path()), "old http://old.example/ 1\r\n");
   EXPECT_EQ(list.RowCount(), 21);
 
-  CProxySourceListModel elsewhere;
-  elsewhere.m_sDir = dir.File("no/such/dir");
-  const qb::OpResult elsewhereSaved = SaveSources(elsewhere);
+  const std::unique_ptr<DataDir> elsewhere = DataDir::Open(dir.File("no/such/dir"), DataDir::Access::Read);
+  elsewhere->Sources().Append({"x", "http://x.example/", false});
+  const qb::OpResult elsewhereSaved = elsewhere->SaveSources();
   EXPECT_EQ(elsewhereSaved.status, qb::OpStatus::WriteFailed);
   EXPECT_EQ(elsewhereSaved.path, dir.File("no/such/dir/Sources.dat"));
-  // A change that cannot be saved says so through the window's words, once.
-  const qb::OpResult added = AddSource(elsewhere, "x", "http://x.example/");
-  EXPECT_EQ(added.status, qb::OpStatus::WriteFailed);
-  EXPECT_FALSE(ReportSourcesSave(added));
+  EXPECT_FALSE(ReportSourcesSave(elsewhereSaved));
   EXPECT_EQ(prompt.messages.size(), 2u);
 }
 

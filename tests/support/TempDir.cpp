@@ -1,5 +1,10 @@
 #include "support/TempDir.h"
 
+#include <map>
+#include <memory>
+
+#include "support/TestDataDir.h"
+
 #include <QProcess>
 #include <QStringList>
 
@@ -46,6 +51,17 @@ CliResult RunCli(const std::vector<std::string>& args, const std::string& input,
   r.out = p.readAllStandardOutput().toStdString();
   r.err = p.readAllStandardError().toStdString();
   return r;
+}
+
+}  // namespace qbtest
+
+namespace qbtest {
+
+qb::DataDir& KeptTestDir(const std::string& dataDir) {
+  static std::map<std::string, std::unique_ptr<qb::DataDir>> kept;
+  std::unique_ptr<qb::DataDir>& dir = kept[dataDir];
+  if (!dir) dir = OpenTestDir(dataDir);
+  return *dir;
 }
 
 }  // namespace qbtest

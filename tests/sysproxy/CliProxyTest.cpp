@@ -114,10 +114,10 @@ TEST_F(CliProxyTest, FailoverListsTheDataDirectorysFavouritesFastestFirst) {
   list.SetFavorite(0, true);
   list.SetFavorite(2, true);
   qbtest::WriteFile(data.File("Proxies.pro"), qbtest::ListFileText(list));
-  ASSERT_TRUE(SaveFavorites(list, data.File("quillberry.INI")));
+  ASSERT_TRUE(WriteFavoritesProfile(data.File("quillberry.INI"), FavoritesText(list)));
   ExtraOptions options;
   options.script.failover = true;
-  ASSERT_TRUE(SaveOptions(options, data.Path()).ok());
+  ASSERT_TRUE(qbtest::SaveOptionsIn(data.Path(), options).ok());
 
   const auto r = Cli({"proxy", "set", "10.0.0.1:3128", "--mode", "1"});
   ASSERT_EQ(r.exitCode, 0) << r.err;

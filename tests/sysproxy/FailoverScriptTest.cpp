@@ -28,7 +28,7 @@ class FailoverScriptTest : public sptest::SysProxyTest {
     SysProxyTest::SetUp();
     auto rec = std::make_unique<CRecordingProxyPlatform>();
     platform = rec.get();
-    proxy = std::make_unique<CSystemProxy>(data.Path(), std::move(rec));
+    proxy = std::make_unique<CSystemProxy>(qbtest::KeptTestDir(data.Path()), std::move(rec));
     proxy->SetFavoritesSource([this] { return favorites; });
     proxy->SetAutoProxyConfig(kAutoProxyDefaultScript);
   }
@@ -88,7 +88,7 @@ TEST_F(FailoverScriptTest, WithoutFavouritesOrAProxyNoDirectIsAddedUnasked) {
 }
 
 TEST_F(FailoverScriptTest, MembersWithALogOnOrNoValidProxyAreLeftOut) {
-  ASSERT_TRUE(StoreCredentials(data.Path(), "10.0.0.2:8080@HTTP", ProxyCredentials{"alice", "pw"}).ok());
+  ASSERT_TRUE(qbtest::StoreLogOn(data.Path(), "10.0.0.2:8080@HTTP", ProxyCredentials{"alice", "pw"}).ok());
   favorites = {"10.0.0.2:8080@HTTP", "not a proxy", "10.0.0.3:99999@HTTP", "10.0.0.4:8080@HTTP"};
   proxy->SetScriptOptions({.failover = true, .allowDirect = false});
   EXPECT_EQ(Set("10.0.0.1:3128@HTTP"),

@@ -44,7 +44,7 @@ class GSettingsTest : public sptest::SysProxyTest {
     ASSERT_TRUE(gsettings) << "the org.gnome.system.proxy schema is not installed";
     auto rec = std::make_unique<CRecordingProxyPlatform>(std::move(gsettings));
     platform = rec.get();
-    proxy = std::make_unique<CSystemProxy>(data.Path(), std::move(rec));
+    proxy = std::make_unique<CSystemProxy>(qbtest::KeptTestDir(data.Path()), std::move(rec));
   }
   std::string Get(const std::string& key, const std::string& schema = kRoot) {
     return sptest::GSettingsGet(home, schema, key);
@@ -183,7 +183,8 @@ TEST_F(GSettingsTest, TheDesktopStoreOfTheSessionIsUsedByDefault) {
   // the first use of GSettings in this process).
   const char* processHome = std::getenv("XDG_CONFIG_HOME");
   ASSERT_NE(processHome, nullptr);
-  CSystemProxy desktop(data.Path());
+  const auto desktopDir = qbtest::OpenTestDir(data.Path());
+  CSystemProxy desktop(*desktopDir);
   ReportProxyChange(desktop.SetIEProxy("172.16.0.9:8000"));
   EXPECT_EQ(sptest::GSettingsGet(processHome, kRoot, "mode"), "'manual'");
   EXPECT_EQ(sptest::LibproxyFor(processHome, {"http://www.example.com/"}),
@@ -206,8 +207,9 @@ TEST_F(GSettingsTest, MissingOrIncompleteSchemaMeansNoBackEnd) {
   EXPECT_EQ(CreateGSettingsProxyPlatform({"", schemas.Path()}), nullptr);
 
   // With no back end at all the program reports and goes on.
-  CSystemProxy none(data.Path(), std::make_unique<CCombinedProxyPlatform>(
-                                     std::vector<std::unique_ptr<ISystemProxyPlatform>>{}));
+  const auto noneDir = qbtest::OpenTestDir(data.Path());
+  CSystemProxy none(*noneDir, std::make_unique<CCombinedProxyPlatform>(
+                                  std::vector<std::unique_ptr<ISystemProxyPlatform>>{}));
   none.m_sIEProxy = "kept";
   none.SetAutoProxyConfig(1);
   EXPECT_FALSE(ReportProxyChange(none.SetIEProxy("1.2.3.4:80")));
@@ -224,7 +226,8 @@ TEST_F(GSettingsTest, AnUnwritableStoreIsReportedAsAFailedWrite) {
   qbtest::WriteFile(config.File("not-a-directory"), "");
   auto gsettings = CreateGSettingsProxyPlatform({sptest::KeyfileFor(config.File("not-a-directory")), ""});
   ASSERT_TRUE(gsettings);
-  CSystemProxy p(data.Path(), std::move(gsettings));
+  const auto pDir = qbtest::OpenTestDir(data.Path());
+  CSystemProxy p(*pDir, std::move(gsettings));
   EXPECT_TRUE(ReportProxyQuery(p.GetIEProxy()));
   EXPECT_FALSE(ReportProxyChange(p.SetIEProxy("1.2.3.4:80")));
   ASSERT_EQ(prompt.messages.size(), 1u);
@@ -264,7 +267,7 @@ namespace {
 // Where the desktop has no place for it, nothing is changed and the user is told.
 TEST_F(GSettingsTest, AnHttpProxysLogOnIsKeptWithItAndNeverPassedOn) {
   const std::string http = std::string(kRoot) + ".http";
-  ASSERT_TRUE(StoreCredentials(data.Path(), "127.0.0.1:3128@HTTP", ProxyCredentials{"alice", "p w"}).ok());
+  ASSERT_TRUE(qbtest::StoreLogOn(data.Path(), "127.0.0.1:3128@HTTP", ProxyCredentials{"alice", "p w"}).ok());
   EXPECT_TRUE(ReportProxyChange(proxy->SetIEProxy("127.0.0.1:3128@HTTP")));
   EXPECT_EQ(Get("use-authentication", http), "true");
   EXPECT_EQ(Get("authentication-user", http), "'alice'");
@@ -275,7 +278,7 @@ TEST_F(GSettingsTest, AnHttpProxysLogOnIsKeptWithItAndNeverPassedOn) {
   EXPECT_TRUE(prompt.messages.empty());
 
   // SOCKS has no log-on on the desktop, and neither has the auto-config script.
-  ASSERT_TRUE(StoreCredentials(data.Path(), "127.0.0.1:1080@SOCKS5", ProxyCredentials{"bob", "pw"}).ok());
+  ASSERT_TRUE(qbtest::StoreLogOn(data.Path(), "127.0.0.1:1080@SOCKS5", ProxyCredentials{"bob", "pw"}).ok());
   platform->calls.clear();
   EXPECT_FALSE(ReportProxyChange(proxy->SetIEProxy("127.0.0.1:1080@SOCKS5")));
   proxy->SetAutoProxyConfig(kAutoProxyDefaultScript);

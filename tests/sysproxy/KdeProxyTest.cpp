@@ -23,7 +23,8 @@ class KdeProxyTest : public sptest::SysProxyTest {
   // The script as the browsers get it: proxy.pac's text itself.
   std::string Url() const { return PacDataUrl(PacText()); }
   std::unique_ptr<CSystemProxy> ProxyFor(const std::string& path) {
-    return std::make_unique<CSystemProxy>(data.Path(), std::make_unique<CKdeProxyPlatform>(path));
+    return std::make_unique<CSystemProxy>(qbtest::KeptTestDir(data.Path()),
+                                          std::make_unique<CKdeProxyPlatform>(path));
   }
 
   qbtest::TempDir config;
@@ -141,7 +142,8 @@ TEST_F(KdeProxyTest, KdeSessionWritesKioslavercBesideGSettings) {
   {
     sptest::ScopedEnv desktop("XDG_CURRENT_DESKTOP", "ubuntu:GNOME");
     sptest::ScopedEnv home("XDG_CONFIG_HOME", config.Path());
-    CSystemProxy p(data.Path());
+    const auto pDir = qbtest::OpenTestDir(data.Path());
+    CSystemProxy p(*pDir);
     ReportProxyChange(p.SetIEProxy("10.0.0.2:3128"));
     EXPECT_EQ(qbtest::ReadFile(config.File("kioslaverc")), "<missing>");
   }
@@ -149,7 +151,8 @@ TEST_F(KdeProxyTest, KdeSessionWritesKioslavercBesideGSettings) {
     sptest::ScopedEnv desktop("XDG_CURRENT_DESKTOP", "KDE");
     sptest::ScopedEnv home("XDG_CONFIG_HOME", config.Path());
     EXPECT_TRUE(IsKdeSession());
-    CSystemProxy p(data.Path());
+    const auto pDir = qbtest::OpenTestDir(data.Path());
+    CSystemProxy p(*pDir);
     ReportProxyChange(p.SetIEProxy("10.0.0.3:3128"));
     EXPECT_NE(qbtest::ReadFile(config.File("kioslaverc")).find("httpProxy=http://10.0.0.3 3128\n"),
               std::string::npos);

@@ -41,7 +41,8 @@ class PacScriptTest : public sptest::SysProxyTest {
  protected:
   void SetUp() override {
     SysProxyTest::SetUp();
-    proxy = std::make_unique<CSystemProxy>(data.Path(), std::make_unique<CRecordingProxyPlatform>());
+    proxy = std::make_unique<CSystemProxy>(qbtest::KeptTestDir(data.Path()),
+                                           std::make_unique<CRecordingProxyPlatform>());
   }
   std::vector<std::string> Evaluate() { return sptest::EvaluatePac(data.File("proxy.pac"), kUrls); }
 
@@ -151,7 +152,8 @@ TEST_F(PacScriptTest, TemplateWithoutFunctionStillLoads) {
 TEST_F(PacScriptTest, MissingTemplateLeavesAnEmptyScriptAndTheConnectionsAreSetAnyway) {
   auto rec = std::make_unique<CRecordingProxyPlatform>();
   CRecordingProxyPlatform* platform = rec.get();
-  CSystemProxy p(data.Path(), std::move(rec));
+  const auto pDir = qbtest::OpenTestDir(data.Path());
+  CSystemProxy p(*pDir, std::move(rec));
   p.SetAutoProxyConfig(2);
   qbtest::WriteFile(data.File("proxy.pac"), "old");
   ReportProxyChange(p.SetIEProxy("1.2.3.4:80"));
@@ -167,7 +169,8 @@ TEST_F(PacScriptTest, MissingTemplateLeavesAnEmptyScriptAndTheConnectionsAreSetA
 TEST_F(PacScriptTest, UnwritableScriptIsReportedAndTheConnectionsAreSetAnyway) {
   auto rec = std::make_unique<CRecordingProxyPlatform>();
   CRecordingProxyPlatform* platform = rec.get();
-  CSystemProxy p(data.Path(), std::move(rec));
+  const auto pDir = qbtest::OpenTestDir(data.Path());
+  CSystemProxy p(*pDir, std::move(rec));
   p.SetAutoProxyConfig(1);
   // A directory where the file should be cannot be replaced by a file.
   ASSERT_TRUE(std::filesystem::create_directory(data.File("proxy.pac")));

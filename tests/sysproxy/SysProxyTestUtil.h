@@ -12,6 +12,7 @@
 
 #include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
+#include "support/TestDataDir.h"
 
 using namespace qb;
 

@@ -39,7 +39,7 @@ class SystemProxyLogicTest : public sptest::SysProxyTest {
     SysProxyTest::SetUp();
     auto rec = std::make_unique<CRecordingProxyPlatform>();
     platform = rec.get();
-    proxy = std::make_unique<CSystemProxy>(data.Path(), std::move(rec));
+    proxy = std::make_unique<CSystemProxy>(qbtest::KeptTestDir(data.Path()), std::move(rec));
   }
 
   // The settings of the last write to the LAN.
@@ -178,7 +178,8 @@ TEST_F(SystemProxyLogicTest, OperationsComeInTheirOrderWithTheScriptBeforeAnyCon
   auto watcher = std::make_unique<PacWatcher>(data.File("proxy.pac"));
   PacWatcher* w = watcher.get();
   w->connections = {"Dial A"};
-  CSystemProxy p(data.Path(), std::move(watcher));
+  const auto pDir = qbtest::OpenTestDir(data.Path());
+  CSystemProxy p(*pDir, std::move(watcher));
   p.SetAutoProxyConfig(1);
   ReportProxyChange(p.SetIEProxy("1.2.3.4:80@HTTP"));
 
@@ -252,7 +253,7 @@ TEST_F(SystemProxyLogicTest, LongValuesAreNotCut) {
   ASSERT_TRUE(std::filesystem::create_directories(deep));
   auto rec = std::make_unique<CRecordingProxyPlatform>();
   platform = rec.get();
-  proxy = std::make_unique<CSystemProxy>(deep, std::move(rec));
+  proxy = std::make_unique<CSystemProxy>(qbtest::KeptTestDir(deep), std::move(rec));
   std::string host;
   for (int i = 0; i < 4; ++i) host += std::string(60, 'h') + ".";
   host += "example";
@@ -416,7 +417,8 @@ TEST_F(SystemProxyLogicTest, AStoreThatRespellsWhatItKeepsIsNoFailure) {
   };
   auto owned = std::make_unique<Respelling>();
   Respelling* store = owned.get();
-  CSystemProxy p(data.Path(), std::move(owned));
+  const auto pDir = qbtest::OpenTestDir(data.Path());
+  CSystemProxy p(*pDir, std::move(owned));
   for (int mode : {kAutoProxyDirect, kAutoProxyDefaultScript}) {
     SCOPED_TRACE(mode);
     p.SetAutoProxyConfig(mode);

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/Files.h"
 #include "base/Parallel.h"
 #include "proxy/FileImport.h"
 #include "proxy/ProxyEntry.h"
@@ -162,12 +163,16 @@ TEST(PipelineThreads, ParallelSaveLoadsBackOnSeveralThreadsToTheSameRows) {
       ASSERT_EQ(list.AddParsedProxy(std::move(f), 0), 1) << i;
     }
   }
-  ASSERT_TRUE(SaveProxyList(list, dataDir).ok());
+  {
+    AtomicFileWriter file(dataDir + "/Proxies.pro");
+    ASSERT_TRUE(WriteListFile(list, [&](std::string_view text) { return file.Write(text); }));
+    ASSERT_TRUE(file.Commit());
+  }
 
   CProxyListModel serial;
   FileImportOptions one;
   one.threads = 1;
-  const auto serialRows = AddRowsFromListFile(serial, dataDir + "/" + kProxyListFileName, one);
+  const auto serialRows = AddRowsFromListFile(serial, dataDir + "/Proxies.pro", one);
   ASSERT_TRUE(serialRows.has_value());
   EXPECT_EQ(*serialRows, 70000u);
   EXPECT_EQ(Rows(serial), Rows(list));
@@ -176,7 +181,7 @@ TEST(PipelineThreads, ParallelSaveLoadsBackOnSeveralThreadsToTheSameRows) {
   FileImportOptions many;
   many.threads = 4;
   many.partBytes = 64 * 1024;
-  const auto parallelRows = AddRowsFromListFile(parallel, dataDir + "/" + kProxyListFileName, many);
+  const auto parallelRows = AddRowsFromListFile(parallel, dataDir + "/Proxies.pro", many);
   ASSERT_TRUE(parallelRows.has_value());
   EXPECT_EQ(*parallelRows, 70000u);
   EXPECT_EQ(Rows(parallel), Rows(list));
@@ -190,7 +195,7 @@ TEST(PipelineThreads, ParallelSaveLoadsBackOnSeveralThreadsToTheSameRows) {
   EXPECT_EQ(parallel.RowCount(), 35000);
   EXPECT_TRUE(parallel.KeysMatchRows());
   CProxyListModel again;
-  ASSERT_TRUE(AddRowsFromListFile(again, dataDir + "/" + kProxyListFileName, many).has_value());
+  ASSERT_TRUE(AddRowsFromListFile(again, dataDir + "/Proxies.pro", many).has_value());
   EXPECT_EQ(Rows(again), Rows(list));
 }
 

@@ -28,6 +28,7 @@
 #include "support/ScopedEnv.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
+#include "support/TestWindow.h"
 #include "sysproxy/RecordingProxyPlatform.h"
 #include "sysproxy/SystemProxy.h"
 #include "ui/AboutDlg.h"
@@ -162,15 +163,13 @@ class EnglishInterface : public ::testing::Test {
     WriteFile(data.File("Proxies.pro"), ListWithEveryStatus());
     WriteFile(data.File("Sources.dat"), "local http://127.0.0.1:9/list.html 1\r\n");
   }
-  MainDlgOptions Options() {
+  qbtest::TestWindow OpenWindow() {
     MainDlgOptions o;
-    o.dataDir = data.Path();
-    o.favoritesIni = config.File("q.INI");
     o.windowStateIni = config.File("window.ini");
     o.platform = std::make_unique<CRecordingProxyPlatform>();
     o.applyAutoRun = false;
     o.forceNoTray = true;
-    return o;
+    return qbtest::OpenTestWindow(data.Path(), config.File("q.INI"), std::move(o));
   }
   // Expects no Chinese anywhere in the window, and no text cut short.
   void ExpectEnglish(QWidget& w, const char* name) {
@@ -187,26 +186,26 @@ class EnglishInterface : public ::testing::Test {
 
 TEST_F(EnglishInterface, EveryWindowDialogAndMenuSpeaksEnglishAndFits) {
   ASSERT_TRUE(english.ProgramCatalogueLoaded());
-  CMainDlg dlg(Options());
+  qbtest::TestWindow window = OpenWindow();
+  CMainDlg& dlg = *window;
   dlg.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
   ExpectEnglish(dlg, "main window");
   // The stored statuses show translated, and sort as the stored words do.
-  const QAbstractItemModel& model = dlg.List();
+  const QAbstractItemModel& model = dlg.Dir().List();
   for (int r = 0; r < model.rowCount(); ++r)
     EXPECT_FALSE(HasHan(model.index(r, CProxyListModel::ColTimeStatus).data().toString())) << r;
   ASSERT_NE(dlg.ContextMenu(), nullptr);
   ExpectEnglish(*dlg.ContextMenu(), "context menu");
 
   TrayMenuState state;
-  state.list = &dlg.List();
+  state.list = &dlg.Dir().List();
   const std::unique_ptr<OwnerDrawMenu> tray = CreateTrayMenu(state);
   ASSERT_NE(tray, nullptr);
   ExpectEnglish(*tray, "tray menu");
 
-  CSettings settings;
-  CSystemProxy sysProxy(data.Path(), std::make_unique<CRecordingProxyPlatform>());
-  CSettingDlg settingDlg(settings, sysProxy, data.Path());
+  CSystemProxy sysProxy(dlg.Dir(), std::make_unique<CRecordingProxyPlatform>());
+  CSettingDlg settingDlg(dlg.Dir(), sysProxy);
   settingDlg.show();
   ExpectEnglish(settingDlg, "settings");
   CProxyInfoDlg info;
@@ -260,10 +259,10 @@ TEST(InterfaceLanguageFiles, AListSavedInEnglishIsTheListSavedInChinese) {
   auto loadAndSave = [&](const TempDir& dir) {
     WriteFile(dir.File("Proxies.pro"), list);
     CProxyListModel model;
-    ASSERT_TRUE(LoadProxyList(model, dir.Path()).ok());
+    ASSERT_TRUE(qbtest::ReadListFrom(dir.Path(), model).ok());
     model.SetTimeStatus(0, kStatusTimeout);
     model.SetTimeStatus(1, VerifyResultText(VERIFY_MISMATCH, 0));
-    ASSERT_TRUE(SaveProxyList(model, dir.Path()).ok());
+    ASSERT_TRUE(qbtest::WriteListIn(dir.Path(), model).ok());
   };
   loadAndSave(chineseDir);
   {

@@ -25,6 +25,7 @@
 #include "support/ScopedEnv.h"
 #include "support/SignalProcess.h"
 #include "support/TempDir.h"
+#include "support/TestWindow.h"
 
 using namespace qb;
 
@@ -303,8 +304,8 @@ TEST_F(CliVerify, ProxiesWithALogOnAreVerifiedWithIt) {
 
   // The list's own proxies take theirs from the data directory's store.
   qbtest::WriteFile(data.File("Proxies.pro"), socks + "@SOCKS5$未验证#\r\n" + http + "@HTTP$未验证#\r\n");
-  ASSERT_TRUE(RememberCredentials(data.Path(), {{socks + "@SOCKS5", {p.ProxyUser(), p.ProxyPassword()}},
-                                                {http + "@HTTP", {p.ProxyUser(), "wrong"}}})
+  ASSERT_TRUE(qbtest::RememberLogOns(data.Path(), {{socks + "@SOCKS5", {p.ProxyUser(), p.ProxyPassword()}},
+                                                   {http + "@HTTP", {p.ProxyUser(), "wrong"}}})
                   .ok());
   const auto r = qbtest::RunCli(Args({"--http", TimedPage(), p.Feature()}));
   ASSERT_EQ(r.exitCode, 0) << r.err;

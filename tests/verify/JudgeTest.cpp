@@ -29,6 +29,7 @@
 #include "support/ShortTimeouts.h"
 #include "support/SignalProcess.h"
 #include "support/TempDir.h"
+#include "ui/VerifyResultDlg.h"
 #include "verify/Judge.h"
 #include "verify/JudgeServer.h"
 #include "verify/VerifyControl.h"
@@ -306,9 +307,13 @@ TEST_F(JudgeThroughProxies, ARunAsksForTheOwnAddressOnceAndTheResultWindowTells)
   c.OnVerifySelected();
   ASSERT_TRUE(QTest::qWaitFor([&] { return c.IsIdle(); }, 10000));
   ASSERT_EQ(shown.count(), 1);
-  EXPECT_EQ(shown[0][0].toString().toStdString(), "验证状态：" + list.Entry(row)->TimeStatus() +
-                                                      "    匿名程度：透明    出口地址：" +
-                                                      p.OutAddress(Peer::Squid));
+  EXPECT_EQ(shown[0][0].toString().toStdString(), list.Entry(row)->TimeStatus());
+  EXPECT_EQ(shown[0][1].toString(), "transparent");
+  // The window's status line for it.
+  EXPECT_EQ(
+      ResultStatusText(shown[0][0].toString(), shown[0][1].toString(), shown[0][2].toString()).toStdString(),
+      "验证状态：" + list.Entry(row)->TimeStatus() + "    匿名程度：透明    出口地址：" +
+          p.OutAddress(Peer::Squid));
   // A new run asks again.
   EXPECT_EQ(server.Served(), 4u + 2u);
   EXPECT_TRUE(CVerifyControl::DrainWorkers(3000));

@@ -18,6 +18,8 @@
 #include "support/LoopbackPeers.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
+#include "support/TestDataDir.h"
+#include "ui/Messages.h"
 #include "verify/VerifyControl.h"
 
 #include "support/ShortTimeouts.h"
@@ -65,8 +67,8 @@ class VerifyControlTest : public ::testing::Test {
   }
   CVerifyControl& Control() {
     if (!control) {
-      control = std::make_unique<CVerifyControl>(list, settings);
-      control->SetSaveDir(dir.Path());
+      control = std::make_unique<CVerifyControl>(*data);
+      QObject::connect(control.get(), &CVerifyControl::Notice, [this](RunNotice n) { notices.push_back(n); });
     }
     return *control;
   }
@@ -81,61 +83,66 @@ class VerifyControlTest : public ::testing::Test {
 
   qbtest::ScriptedPrompt prompt;
   qbtest::TempDir dir;
-  CProxyListModel list;
-  CSettings settings;
+  // The run's list and settings are the data directory's; its end saves the list.
+  std::unique_ptr<DataDir> data = qbtest::OpenTestDir(dir.Path());
+  CProxyListModel& list = data->List();
+  CSettings& settings = data->Settings();
   std::unique_ptr<CVerifyControl> control;
+  // Why runs could not start, in order.
+  std::vector<RunNotice> notices;
 
  private:
   std::unique_ptr<qbtest::ShortTimeouts> timeouts;
 };
 
-// Every refused start says why and leaves the window idle with a sortable list.
-TEST_F(VerifyControlTest, RefusedStartsReturnToIdleAndSortable) {
+// Every refused start says why (for the window or the command line to word) and
+// leaves the control idle; the control itself never speaks to the user.
+TEST_F(VerifyControlTest, RefusedStartsSayWhyAndReturnToIdle) {
   Resources("http://127.0.0.1:9/page", "x");
   CVerifyControl& c = Control();
   QSignalSpy idle(&c, &CVerifyControl::Idle);
+  int asked = 0;
+  c.SetFtpFallbackQuestion([&] {
+    ++asked;
+    return false;
+  });
 
   c.OnVerifyAll();  // empty list
-  ASSERT_EQ(prompt.messages.size(), 1u);
-  EXPECT_EQ(prompt.messages[0].text, "空列表，没有要验证的代理。");
-  EXPECT_EQ(prompt.messages[0].caption, "验证全部");
-  EXPECT_EQ(prompt.messages[0].icon, qb::MsgIcon::Warning);
-  EXPECT_TRUE(c.ListSortable());
+  EXPECT_EQ(notices, std::vector<RunNotice>{RunNotice::EmptyList});
   EXPECT_TRUE(c.IsIdle());
 
   Row(9, "HTTP");
   Row(9, "FTP");
   c.OnVerifySelected();  // nothing selected
-  EXPECT_EQ(prompt.messages.back().text, "没有选择要验证的代理！");
-  EXPECT_EQ(prompt.messages.back().caption, "验证选定");
-  EXPECT_TRUE(c.ListSortable());
+  EXPECT_EQ(notices.back(), RunNotice::NoSelection);
 
   Resources("", "");
   c.OnVerifyAll();  // no HTTP resource
-  EXPECT_EQ(prompt.messages.back().text, "没有设定http验证资源，无法验证http代理服务器。");
-  EXPECT_EQ(prompt.messages.back().caption, "验证全部");
-  EXPECT_TRUE(c.ListSortable());
+  EXPECT_EQ(notices.back(), RunNotice::NoHttpResource);
 
   // No FTP resource and an FTP row: asked, and "No" starts nothing.
   Resources("http://127.0.0.1:9/page", "x");
   c.OnVerifyAll();
-  EXPECT_EQ(prompt.messages.back().buttons, qb::MsgButtons::YesNo);
-  EXPECT_EQ(prompt.messages.back().text.rfind("没有设定ftp验证资源", 0), 0u);
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(notices.size(), 3u);
   EXPECT_EQ(Text(0), "未验证");
   EXPECT_EQ(c.Worker(0), nullptr);
-  EXPECT_TRUE(c.ListSortable());
 
   // A worker that cannot be created.
   Resources("http://127.0.0.1:9/page", "x", "ftp://127.0.0.1:9/");
   c.SetWorkerFactory([] { return nullptr; });
   c.OnVerifyAll();
-  EXPECT_EQ(prompt.messages.back().text, "创建验证线程中发生异常");
-  EXPECT_EQ(prompt.messages.back().caption, "验证失败");
-  EXPECT_EQ(prompt.messages.back().icon, qb::MsgIcon::Error);
-  EXPECT_TRUE(c.ListSortable());
+  EXPECT_EQ(notices.back(), RunNotice::WorkerFailed);
   EXPECT_TRUE(c.IsIdle());
   EXPECT_EQ(Text(0), "未验证");
   EXPECT_EQ(idle.count(), 5);
+  EXPECT_TRUE(prompt.messages.empty());
+
+  // The window's and the command line's words for them.
+  EXPECT_STREQ(RunNoticeText(RunNotice::EmptyList).text, "空列表，没有要验证的代理。");
+  EXPECT_STREQ(RunNoticeText(RunNotice::EmptyList).caption, "验证全部");
+  EXPECT_STREQ(RunNoticeText(RunNotice::NoSelection).caption, "验证选定");
+  EXPECT_EQ(RunNoticeText(RunNotice::WorkerFailed).icon, qb::MsgIcon::Error);
 }
 
 TEST_F(VerifyControlTest, HandOutFillsSlotsInOrderAndReusesTheReportingSlot) {
@@ -150,14 +157,13 @@ TEST_F(VerifyControlTest, HandOutFillsSlotsInOrderAndReusesTheReportingSlot) {
   });
   CVerifyControl& c = Control();
   QSignalSpy range(&c, &CVerifyControl::ProgressRange);
-  QSignalSpy progress(&c, &CVerifyControl::ProgressText);
+  QSignalSpy progress(&c, &CVerifyControl::ProgressCounts);
   c.OnVerifyAll();
   // Two slots, rows 0 and 1 at once; the rest waits.
   EXPECT_EQ(c.RowInFlight(0), 0);
   EXPECT_EQ(c.RowInFlight(1), 1);
   EXPECT_EQ(c.Worker(2), nullptr);
   EXPECT_EQ(Text(2), "未验证");
-  EXPECT_FALSE(c.ListSortable());
   ASSERT_EQ(range.count(), 1);
   EXPECT_EQ(range[0][1].toInt(), 5);
 
@@ -165,8 +171,9 @@ TEST_F(VerifyControlTest, HandOutFillsSlotsInOrderAndReusesTheReportingSlot) {
   EXPECT_EQ(handedOut, (std::vector<int>{0, 1, 2, 3, 4}));
   for (int r = 0; r < 5; ++r) EXPECT_EQ(Text(r), "连接失败");
   ASSERT_FALSE(progress.isEmpty());
-  EXPECT_EQ(progress.last()[0].toString().toStdString(), " Sum: 5, Finished: 5, Percentage: 100.0%");
-  EXPECT_TRUE(c.ListSortable());
+  EXPECT_EQ(progress.last()[0].toInt(), 5);
+  EXPECT_EQ(progress.last()[1].toInt(), 5);
+  EXPECT_FALSE(progress.last()[2].toBool());
 }
 
 TEST_F(VerifyControlTest, ThreadsNeverExceedTheRows) {
@@ -265,7 +272,7 @@ TEST_F(VerifyControlTest, SelectedRunVerifiesOnlyTheSelectionAndDoesNotSort) {
   list.SelectRow(3);
   CVerifyControl& c = Control();
   QSignalSpy range(&c, &CVerifyControl::ProgressRange);
-  QSignalSpy progress(&c, &CVerifyControl::ProgressText);
+  QSignalSpy progress(&c, &CVerifyControl::ProgressCounts);
   QSignalSpy view(&c, &CVerifyControl::ResultViewOpened);
   c.OnVerifySelected();
   ASSERT_TRUE(WaitIdle(5000));
@@ -294,11 +301,10 @@ TEST_F(VerifyControlTest, OneSelectedProxyShowsTheFetchedPage) {
   QSignalSpy shown(&c, &CVerifyControl::VerifyResultShown);
   c.OnVerifySelected();
   ASSERT_EQ(opened.count(), 1);
-  EXPECT_EQ(opened[0][0].toString().toStdString(), "验证状态：验证中...");
   ASSERT_TRUE(WaitIdle(5000));
   ASSERT_EQ(shown.count(), 1);
-  EXPECT_EQ(shown[0][0].toString().toStdString(), "验证状态：" + Text(0));
-  const std::string page = shown[0][1].toString().toStdString();
+  EXPECT_EQ(shown[0][0].toString().toStdString(), Text(0));
+  const std::string page = shown[0][3].toString().toStdString();
   EXPECT_EQ(page, "<html><body>\r\n<p>" + p.Feature() + "</p>\r\n</body></html>\r\n");
 
   // An FTP row alone opens no result window.
@@ -329,7 +335,7 @@ TEST_F(VerifyControlTest, StopWithSeveralWorkersBusy) {
   });
   QObject::connect(&c, &CVerifyControl::StoppingPulse,
                    [&](bool alternate) { events.push_back(alternate ? "...停止中" : "停止中..."); });
-  QSignalSpy progress(&c, &CVerifyControl::ProgressText);
+  QSignalSpy progress(&c, &CVerifyControl::ProgressCounts);
   c.OnVerifyAll();
   ASSERT_EQ(c.BusyWorkers(), 3);
   EXPECT_EQ(events.back(), "running");
@@ -344,8 +350,8 @@ TEST_F(VerifyControlTest, StopWithSeveralWorkersBusy) {
   // A start request while the stopped run winds down only asks for patience; it must
   // not turn the stop back into a run.
   c.OnVerifyAll();
-  EXPECT_EQ(prompt.messages.back().text, "请耐心等待验证的完成");
-  EXPECT_EQ(prompt.messages.back().caption, "等待验证完成");
+  ASSERT_FALSE(notices.empty());
+  EXPECT_EQ(notices.back(), RunNotice::PleaseWait);
   EXPECT_EQ(c.State(), RunState::Stopping);
   EXPECT_TRUE(events.empty());
 
@@ -363,8 +369,7 @@ TEST_F(VerifyControlTest, StopWithSeveralWorkersBusy) {
   // One pulse per report, alternating, then idle.
   EXPECT_EQ(events, (std::vector<std::string>{"停止中...", "...停止中", "停止中...", "idle"}));
   ASSERT_FALSE(progress.isEmpty());
-  EXPECT_NE(progress.last()[0].toString().toStdString().find("; Threads ending ..."), std::string::npos);
-  EXPECT_TRUE(c.ListSortable());
+  EXPECT_TRUE(progress.last()[2].toBool());  // the run is ending
 }
 
 // A worker that does not report is given up: its row shows "超时", the slot goes on
@@ -413,12 +418,12 @@ TEST_F(VerifyControlTest, AbandonKeepsFinishedResults) {
   c.SetWatchdogPeriod(600);
   c.OnVerifyAll();
   ASSERT_TRUE(WaitIdle(4000));
-  EXPECT_EQ(prompt.messages.back().text, "创建验证线程中发生异常");
-  EXPECT_EQ(prompt.messages.back().icon, qb::MsgIcon::None);
+  ASSERT_FALSE(notices.empty());
+  EXPECT_EQ(notices.back(), RunNotice::WorkerLost);
+  EXPECT_EQ(RunNoticeText(RunNotice::WorkerLost).icon, qb::MsgIcon::None);
   EXPECT_EQ(Text(0), "未验证");
   EXPECT_EQ(Text(1), "连接失败");
   EXPECT_EQ(Text(2), "连接失败");
-  EXPECT_TRUE(c.ListSortable());
   EXPECT_EQ(c.BusyWorkers(), 0);
 }
 
@@ -453,16 +458,16 @@ TEST_F(VerifyControlTest, PeriodicTimers) {
   settings.m_bAutoTimingVerify = 1;
   CVerifyControl& c = Control();
   QSignalSpy tray(&c, &CVerifyControl::TrayIconRefresh);
-  QSignalSpy progress(&c, &CVerifyControl::ProgressText);
+  QSignalSpy progress(&c, &CVerifyControl::ProgressCounts);
+  QSignalSpy hint(&c, &CVerifyControl::HintDue);
   c.OnTimer(TIMER_AUTO_VERIFY);  // like the button on an empty list
-  ASSERT_EQ(prompt.messages.size(), 1u);
-  EXPECT_EQ(prompt.messages[0].text, "空列表，没有要验证的代理。");
+  EXPECT_EQ(notices, std::vector<RunNotice>{RunNotice::EmptyList});
   settings.m_bAutoTimingVerify = 0;
   c.OnTimer(TIMER_AUTO_VERIFY);
-  EXPECT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(notices.size(), 1u);
   c.OnTimer(TIMER_HINT);
-  ASSERT_EQ(progress.count(), 1);
-  EXPECT_EQ(progress[0][0].toString().toStdString(), "Multiple choice: 'Shift/Ctrl' + left button of mouse");
+  EXPECT_EQ(hint.count(), 1);
+  EXPECT_EQ(progress.count(), 0);
   c.OnTimer(TIMER_RECYCLE_THREADS);
   EXPECT_EQ(tray.count(), 4);  // every tick
 }
@@ -476,18 +481,21 @@ TEST_F(VerifyControlTest, EndOfRunReportsAFailedSave) {
   QB_REQUIRE_PEER(Peer::Origin);
   const auto& p = Peers();
   Resources(p.OriginUrl("/feature.html"), p.Feature());
-  Row(p.DeadPort(), "HTTP");
-  CVerifyControl& c = Control();
-  const std::string missing = dir.File("no-such-dir");
-  c.SetSaveDir(missing);
+  // The list of a directory that cannot be made: its end cannot save it.
+  qbtest::WriteFile(dir.File("no"), "a file where a directory should be");
+  const std::string missing = dir.File("no/such-dir/");
+  const auto gone = qbtest::OpenTestDir(missing);
+  gone->Settings().m_aVerifySources = settings.m_aVerifySources;
+  ASSERT_EQ(gone->List().AddProxyLine("127.0.0.1:" + std::to_string(p.DeadPort()) + "@HTTP", 0), 1);
+  CVerifyControl c(*gone);
   std::vector<qb::OpResult> saves;
   QObject::connect(&c, &CVerifyControl::ListSaved, [&](const qb::OpResult& r) { saves.push_back(r); });
   c.OnVerifyAll();
-  ASSERT_TRUE(WaitIdle(5000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return c.IsIdle(); }, 5000));
   ASSERT_EQ(saves.size(), 1u);
   EXPECT_EQ(saves[0].status, qb::OpStatus::WriteFailed);
   EXPECT_EQ(saves[0].path.rfind(missing, 0), 0u) << saves[0].path;
-  EXPECT_EQ(Text(0), "连接失败");  // the result itself stands
+  EXPECT_EQ(gone->List().Entry(0)->TimeStatus(), "连接失败");  // the result itself stands
 }
 
 }  // namespace

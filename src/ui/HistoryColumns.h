@@ -1,6 +1,7 @@
 // The history's figures as columns of the proxy list: uptime, median time, and the
 // anonymity and exit address a judge page saw last. The values are held here, keyed by
-// the proxy's list line, and refreshed from the history after each run.
+// the proxy's identity (rows move, a proxy's figures go with it), and refreshed from
+// the history after each run.
 #pragma once
 
 #include <QtGlobal>
@@ -9,6 +10,7 @@
 #include <unordered_map>
 
 #include "history/History.h"
+#include "proxy/ProxyId.h"
 #include "proxy/ProxyListModel.h"
 
 namespace qb {
@@ -33,17 +35,19 @@ class CHistoryColumns : public IExtraColumns {
 
   // Reads the scores of the list's proxies from the history.
   void Refresh(CHistoryStore& store, const CProxyListModel& list);
-  // Where the location databases are looked for (the country column).
-  void SetDataDir(std::string dataDir) { m_dataDir = std::move(dataDir); }
-  void SetScores(std::unordered_map<std::string, ProxyScore> scores) { m_scores = std::move(scores); }
+  // Where the location databases are looked for (the country column): the data
+  // directory's path.
+  void SetLocationDir(std::string dir) { m_locationDir = std::move(dir); }
+  // Scores by the proxies' names in the history ("address:port@TYPE").
+  void SetScores(const std::unordered_map<std::string, ProxyScore>& scores);
   const ProxyScore* Find(const CProxyEntry& e) const;
 
  private:
   // The country of the exit address a judge saw, else of the proxy's own address.
   std::string CountryOf(const CProxyEntry& e) const;
 
-  std::unordered_map<std::string, ProxyScore> m_scores;
-  std::string m_dataDir;
+  std::unordered_map<ProxyId, ProxyScore, ProxyIdHash> m_scores;
+  std::string m_locationDir;
 };
 
 // The judge's word ("elite") in the interface's language.

@@ -3,7 +3,8 @@
 // The window keeps its list in memory and rewrites Proxies.pro whole, so a second
 // writer's rows would be lost at its next save. One process at a time holds the lock
 // file inside the data directory: the window for as long as it runs, a command for as
-// long as it may write. The others hand their work to the holder or refuse.
+// long as it may write. The others hand their work to the holder or refuse. Only
+// DataDir takes it.
 #pragma once
 
 #include <QLockFile>
@@ -13,14 +14,13 @@
 
 namespace qb {
 
-inline constexpr const char* kDataDirLockFileName = ".quillberry.lock";
-
-class CDataDirLock {
+class DataDirLock {
  public:
-  explicit CDataDirLock(const std::string& dataDir);
-  ~CDataDirLock();
-  CDataDirLock(const CDataDirLock&) = delete;
-  CDataDirLock& operator=(const CDataDirLock&) = delete;
+  // lockPath: the lock file, inside the directory it guards.
+  explicit DataDirLock(const std::string& lockPath);
+  ~DataDirLock();
+  DataDirLock(const DataDirLock&) = delete;
+  DataDirLock& operator=(const DataDirLock&) = delete;
 
   enum class Outcome {
     Ours,    // this process holds the lock until it is destroyed
@@ -35,7 +35,7 @@ class CDataDirLock {
   qint64 HolderPid() const;
   // The holder's executable name ("quillberry" for the window).
   std::string HolderName() const;
-  // "the window (process N)" or "quillberry-cli (process N)", for messages.
+  // "the Quillberry window (process N)" or "quillberry-cli (process N)", for messages.
   std::string HolderText() const;
   std::string Path() const { return m_path; }
   std::string Error() const { return m_error; }
@@ -45,5 +45,8 @@ class CDataDirLock {
   std::string m_error;
   std::unique_ptr<QLockFile> m_lock;
 };
+
+// The executable name the window's lock carries.
+inline constexpr const char* kWindowExecutable = "quillberry";
 
 }  // namespace qb

@@ -1,8 +1,8 @@
-// Notices when another program changed one of the window's data files.
+// Notices when another program changed one of a data directory's files.
 //
 // The window keeps the list, the settings and the sources in memory and rewrites each
 // file whole; a change made behind it would be overwritten at its next save. The
-// watcher tells the window instead, so that it reloads. The window's own saves are
+// watcher tells instead, so that the window reloads. This process's own saves are
 // recognised by the identity of the file they made (see OwnSavedIdentity), not by
 // timing.
 #pragma once
@@ -21,29 +21,28 @@
 
 namespace qb {
 
-class CDataFileWatcher : public QObject {
+class FileWatcher : public QObject {
   Q_OBJECT
 
  public:
-  // Watches the named files of dataDir; what they hold now counts as known.
-  CDataFileWatcher(const std::string& dataDir, const std::vector<std::string>& names,
-                   QObject* parent = nullptr);
+  // Watches the named files of dir (ending in "/"); what they hold now counts as known.
+  FileWatcher(const std::string& dir, const std::vector<std::string>& names, QObject* parent = nullptr);
 
-  // What the named file holds now counts as known (after the window read it).
+  // What the named file holds now counts as known (after the caller read it).
   void Acknowledge(const std::string& name);
   // Looks at the files now rather than after the settling pause (for tests).
   void CheckNow();
 
  signals:
-  // name (a file name of the data directory) was changed or replaced by another
-  // program. A file that was removed is not reported: the window's next save makes
-  // it again, and no row is thrown away for a missing file.
-  void ChangedBehind(const QString& name);
+  // name (a file name of the directory) was changed or replaced by another program. A
+  // file that was removed is not reported: the next save makes it again, and no row is
+  // thrown away for a missing file.
+  void ChangedBehind(const std::string& name);
 
  private:
   void Rewatch();
 
-  std::string m_dataDir;
+  std::string m_dir;
   std::map<std::string, std::optional<FileIdentity>> m_known;
   QFileSystemWatcher m_watcher;
   // An editor or a tool may write a file in several steps: look once they are done.

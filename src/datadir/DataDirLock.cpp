@@ -1,22 +1,19 @@
-#include "base/DataDirLock.h"
+#include "datadir/DataDirLock.h"
 
 #include <QString>
 
-#include "base/Files.h"
-
 namespace qb {
 
-CDataDirLock::CDataDirLock(const std::string& dataDir)
-    : m_path(JoinPath(dataDir, kDataDirLockFileName)),
-      m_lock(std::make_unique<QLockFile>(QString::fromStdString(m_path))) {
+DataDirLock::DataDirLock(const std::string& lockPath)
+    : m_path(lockPath), m_lock(std::make_unique<QLockFile>(QString::fromStdString(m_path))) {
   // Never stale by age: a verification run may hold it for hours. A holder that died
   // is recognised by its process id.
   m_lock->setStaleLockTime(0);
 }
 
-CDataDirLock::~CDataDirLock() = default;
+DataDirLock::~DataDirLock() = default;
 
-CDataDirLock::Outcome CDataDirLock::TryLock(int waitMs) {
+DataDirLock::Outcome DataDirLock::TryLock(int waitMs) {
   if (m_lock->isLocked()) return Outcome::Ours;
   if (m_lock->tryLock(waitMs)) return Outcome::Ours;
   switch (m_lock->error()) {
@@ -31,24 +28,24 @@ CDataDirLock::Outcome CDataDirLock::TryLock(int waitMs) {
   }
 }
 
-qint64 CDataDirLock::HolderPid() const {
+qint64 DataDirLock::HolderPid() const {
   qint64 pid = 0;
   QString host, app;
   if (!m_lock->getLockInfo(&pid, &host, &app)) return 0;
   return pid;
 }
 
-std::string CDataDirLock::HolderName() const {
+std::string DataDirLock::HolderName() const {
   qint64 pid = 0;
   QString host, app;
   if (!m_lock->getLockInfo(&pid, &host, &app)) return {};
   return app.toStdString();
 }
 
-std::string CDataDirLock::HolderText() const {
+std::string DataDirLock::HolderText() const {
   const qint64 pid = HolderPid();
   std::string name = HolderName();
-  if (name == "quillberry") name = "the Quillberry window";
+  if (name == kWindowExecutable) name = "the Quillberry window";
   if (name.empty()) name = "another process";
   return pid > 0 ? name + " (process " + std::to_string(pid) + ")" : name;
 }

@@ -1,4 +1,4 @@
-#include "history/HistoryColumns.h"
+#include "ui/HistoryColumns.h"
 
 #include <limits>
 
@@ -51,12 +51,12 @@ QString CHistoryColumns::Header(int column) const {
 std::string CHistoryColumns::CountryOf(const CProxyEntry& e) const {
   const ProxyScore* s = Find(e);
   const std::string& address = s && !s->exitAddress.empty() ? s->exitAddress : e.Addr();
-  const std::optional<GeoResult> where = LocateAddress(m_dataDir, address, CurrentLanguage());
+  const std::optional<GeoResult> where = LocateAddress(m_locationDir, address, CurrentLanguage());
   return where ? where->country : std::string();
 }
 
 const ProxyScore* CHistoryColumns::Find(const CProxyEntry& e) const {
-  const auto it = m_scores.find(FormatProxyLine(e));
+  const auto it = m_scores.find(ProxyId(e));
   return it == m_scores.end() ? nullptr : &it->second;
 }
 
@@ -106,7 +106,13 @@ void CHistoryColumns::Refresh(CHistoryStore& store, const CProxyListModel& list)
   std::vector<std::string> names;
   names.reserve(static_cast<std::size_t>(list.RowCount()));
   for (int r = 0; r < list.RowCount(); ++r) names.push_back(list.GetProxyLine(r));
-  m_scores = store.Scores(names);
+  SetScores(store.Scores(names));
+}
+
+void CHistoryColumns::SetScores(const std::unordered_map<std::string, ProxyScore>& scores) {
+  m_scores.clear();
+  m_scores.reserve(scores.size());
+  for (const auto& [name, score] : scores) m_scores.emplace(ProxyId::OfLine(name), score);
 }
 
 }  // namespace qb

@@ -1,0 +1,413 @@
+#include "datadir/DataDir.h"
+
+#include <QFileInfo>
+#include <QSettings>
+#include <QString>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <unordered_set>
+
+#include "base/Files.h"
+#include "base/ProgramDir.h"
+#include "base/Text.h"
+#include "datadir/FileWatcher.h"
+#include "history/History.h"
+#include "proxy/FileImport.h"
+#include "proxy/ProxyEntry.h"
+#include "proxy/ProxyListFile.h"
+#include "proxy/ProxyListModel.h"
+#include "settings/Favorites.h"
+#include "settings/Settings.h"
+#include "settings/VerifySource.h"
+#include "sources/ProxySource.h"
+
+namespace qb {
+
+const char* DataFileName(DataFile file) {
+  switch (file) {
+    case DataFile::ProxyList:
+      return "Proxies.pro";
+    case DataFile::Settings:
+      return "Setting.dat";
+    case DataFile::Sources:
+      return "Sources.dat";
+    case DataFile::Options:
+      return "Options.ini";
+    case DataFile::Credentials:
+      return "Credentials.dat";
+    case DataFile::History:
+      return "History.sqlite";
+    case DataFile::Lock:
+      return ".quillberry.lock";
+    case DataFile::Pac:
+      return "proxy.pac";
+    case DataFile::PacTemplate:
+      return "UserdefinedTemplate.pac";
+    case DataFile::IpLocation:
+      return "wry.dll";
+    case DataFile::Help:
+      return "QuillberryHelp.chm";
+  }
+  return "";
+}
+
+namespace {
+
+// The files whose changes by another program the window takes in.
+constexpr DataFile kWatchedFiles[] = {DataFile::ProxyList, DataFile::Settings, DataFile::Sources};
+
+std::string WithSlash(std::string path) {
+  if (!path.empty() && path.back() != '/') path += '/';
+  return path;
+}
+
+qb::OpResult ReadFailure(const std::string& path, const std::string& error) {
+  return qb::OpResult::Failure(qb::OpStatus::ReadFailed, path, error);
+}
+
+qb::OpResult WriteText(const std::string& path, std::string_view text) {
+  std::string error;
+  if (!qb::WriteFileAtomically(path, text, &error))
+    return qb::OpResult::Failure(qb::OpStatus::WriteFailed, path, error);
+  return qb::OpResult::Success();
+}
+
+// Reads a whole data file: nullopt with *result success when there is none (anything
+// at the name counts as present, so that a directory in its place is an unreadable
+// file rather than a missing one that a save would try to replace).
+std::optional<std::string> ReadDataFile(const std::string& path, qb::OpResult& result) {
+  result = qb::OpResult::Success();
+  if (!QFileInfo::exists(QString::fromStdString(path))) return std::nullopt;
+  std::string error;
+  std::optional<std::string> text = qb::ReadWholeFile(path, &error);
+  if (!text) result = ReadFailure(path, error);
+  return text;
+}
+
+}  // namespace
+
+DataDir::DataDir(std::string path, const OpenOptions& options)
+    : m_path(WithSlash(std::move(path))),
+      m_list(std::make_unique<CProxyListModel>()),
+      m_settings(std::make_unique<CSettings>()),
+      m_sources(std::make_unique<CProxySourceListModel>()) {
+  m_firstStart = !qb::FileExists(FilePath(DataFile::Settings));
+  m_favoritesProfile = options.favoritesProfile.empty() ? FavoritesProfileFor(m_path, FavoritesProfilePath())
+                                                        : options.favoritesProfile;
+  // Any move of the rows (a sort, a removal, a reload) parts their positions from the
+  // file's lines until the next read or write of the file.
+  auto moved = [this] { m_listInFileOrder = false; };
+  connect(m_list.get(), &QAbstractItemModel::layoutChanged, this, moved);
+  connect(m_list.get(), &QAbstractItemModel::rowsInserted, this, moved);
+  connect(m_list.get(), &QAbstractItemModel::rowsRemoved, this, moved);
+  connect(m_list.get(), &QAbstractItemModel::modelReset, this, moved);
+}
+
+DataDir::~DataDir() = default;
+
+std::unique_ptr<DataDir> DataDir::Open(const std::string& path, Access access, OpenReport* report,
+                                       const OpenOptions& options) {
+  OpenReport local;
+  OpenReport& r = report ? *report : local;
+  r = {};
+  std::unique_ptr<DataDir> dir(new DataDir(path, options));
+  if (access == Access::Read) return dir;
+
+  // A directory asked for by name is made, as the default one is; one that cannot be
+  // made leaves the saves to fail and say so.
+  if (!QFileInfo::exists(QString::fromStdString(dir->m_path))) {
+    std::string why;
+    std::string bare = dir->m_path;
+    if (bare.size() > 1) bare.pop_back();
+    if (!qb::EnsurePrivateDir(bare, qb::LooseMode::Tighten, &why))
+      r.error = "cannot create " + bare + ": " + why;
+  }
+  dir->m_lock = std::make_unique<DataDirLock>(dir->FilePath(DataFile::Lock));
+  DataDirLock& lock = *dir->m_lock;
+  DataDirLock::Outcome outcome = lock.TryLock(0);
+  if (outcome == DataDirLock::Outcome::Held && options.lockWaitMs > 0 &&
+      (options.waitForWindow || lock.HolderName() != kWindowExecutable))
+    outcome = lock.TryLock(options.lockWaitMs);
+  switch (outcome) {
+    case DataDirLock::Outcome::Ours:
+      r.holder = Holder::Us;
+      break;
+    case DataDirLock::Outcome::Failed:
+      r.holder = Holder::NoLock;
+      if (r.error.empty()) r.error = lock.Error();
+      dir->m_lock.reset();
+      break;
+    case DataDirLock::Outcome::Held:
+      r.holderText = lock.HolderText();
+      r.holder = lock.HolderName() == kWindowExecutable ? Holder::Window : Holder::Command;
+      break;
+  }
+  dir->m_holder = r.holder;
+  return dir;
+}
+
+std::unique_ptr<DataDir> DataDir::Open(const std::string& path, Access access, OpenReport* report) {
+  return Open(path, access, report, OpenOptions());
+}
+
+std::string DataDir::FilePath(DataFile file) const {
+  return qb::JoinPath(m_path, DataFileName(file));
+}
+
+bool DataDir::Exists(DataFile file) const {
+  return QFileInfo::exists(QString::fromStdString(FilePath(file)));
+}
+
+bool DataDir::Writable() const {
+  return m_holder == Holder::Us || m_holder == Holder::NoLock;
+}
+
+// --- The proxy list ---
+
+qb::OpResult DataDir::ReadList(CProxyListModel& into) const {
+  const std::string path = FilePath(DataFile::ProxyList);
+  if (!qb::FileExists(path)) return qb::OpResult::Success();
+  // The list is sized once for the rows the file likely holds (the program writes
+  // lines of about 40 bytes), instead of growing the key set step by step: each
+  // doubling reads every entry again, which at ten million rows is a good part of the
+  // load. Capped, so that a huge file of something else reserves no gigabytes.
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+    constexpr std::uint64_t kLineBytes = 40, kMaxReserved = std::uint64_t{1} << 24;
+    into.ReserveRows(static_cast<std::size_t>(
+        std::min<std::uint64_t>(static_cast<std::uint64_t>(st.st_size) / kLineBytes, kMaxReserved)));
+  }
+  errno = 0;
+  if (!AddRowsFromListFile(into, path))
+    return ReadFailure(path, errno != 0 ? std::strerror(errno) : "read error");
+  return qb::OpResult::Success();
+}
+
+qb::OpResult DataDir::LoadList() {
+  const bool empty = m_list->RowCount() == 0;
+  qb::OpResult result = ReadList(*m_list);
+  if (result && empty) m_listInFileOrder = true;
+  return result;
+}
+
+qb::OpResult DataDir::SaveList() {
+  const std::string path = FilePath(DataFile::ProxyList);
+  qb::AtomicFileWriter file(path);
+  qb::OpResult result;
+  if (!WriteListFile(*m_list, [&](std::string_view text) { return file.Write(text); }) || !file.Commit()) {
+    result = qb::OpResult::Failure(qb::OpStatus::WriteFailed, path, file.Error());
+  } else {
+    m_listInFileOrder = true;
+    // A deleted, cleaned or modified row leaves no log-on behind.
+    const CProxyCredentialStore& store = Credentials();
+    if (!m_credentialsReadResult) {
+      result = m_credentialsReadResult;
+    } else if (store.Size() > 0) {
+      CProxyCredentialStore kept = store;
+      if (kept.KeepOnly(*m_list)) {
+        m_credentials = std::move(kept);
+        result = SaveCredentialsStore();
+      }
+    }
+  }
+  emit ListSaved(result);
+  return result;
+}
+
+qb::OpResult DataDir::SaveList(const FoundCredentialList& logOns) {
+  const qb::OpResult kept = RememberCredentials(logOns);
+  return kept ? SaveList() : kept;
+}
+
+// --- Setting.dat ---
+
+qb::OpResult DataDir::ReadSettings() {
+  qb::OpResult read;
+  const std::optional<std::string> text = ReadDataFile(FilePath(DataFile::Settings), read);
+  if (text) ReadSettingsText(*m_settings, *text);
+  return read;
+}
+
+qb::OpResult DataDir::LoadSettings(bool* defaultsInstalled) {
+  if (defaultsInstalled) *defaultsInstalled = false;
+  if (qb::OpResult read = ReadSettings(); !read) return read;
+  qb::OpResult result;
+  if (m_settings->m_aVerifySources.empty()) {
+    InstallDefaultVerifySources(*m_settings);
+    if (defaultsInstalled) *defaultsInstalled = true;
+    result = SaveSettings();
+  }
+  // The loaded time-outs take effect at once, not only after the settings dialog was
+  // first confirmed.
+  ApplyTimeouts(*m_settings);
+  return result;
+}
+
+qb::OpResult DataDir::SaveSettings() {
+  RecordCheckedSources(*m_settings);
+  return WriteText(FilePath(DataFile::Settings), FormatSettingsFile(*m_settings));
+}
+
+// --- Options.ini ---
+
+qb::OpResult DataDir::LoadOptions() {
+  qb::OpResult read;
+  const std::optional<std::string> text = ReadDataFile(FilePath(DataFile::Options), read);
+  if (text) m_options = ParseOptionsFile(*text);
+  return read;
+}
+
+qb::OpResult DataDir::SaveOptions() {
+  return WriteText(FilePath(DataFile::Options), FormatOptionsFile(m_options));
+}
+
+// --- Sources.dat ---
+
+qb::OpResult DataDir::LoadSources() {
+  qb::OpResult read;
+  const std::optional<std::string> text = ReadDataFile(FilePath(DataFile::Sources), read);
+  if (!read) return read;
+  m_sources->Clear();
+  if (text) ReadSourcesText(*m_sources, *text);
+  return read;
+}
+
+qb::OpResult DataDir::SaveSources() {
+  return WriteText(FilePath(DataFile::Sources), FormatSourcesFile(*m_sources));
+}
+
+// --- Credentials.dat ---
+
+const CProxyCredentialStore& DataDir::Credentials() {
+  const std::string path = FilePath(DataFile::Credentials);
+  const std::optional<FileIdentity> now = StatFileIdentity(path);
+  if (m_credentialsKnown && now == m_credentialsRead) return m_credentials;
+  // A store that cannot be read leaves the proxies without log-ons; those that need
+  // one then say so in their status.
+  m_credentials = {};
+  m_credentialsReadResult = qb::OpResult::Success();
+  if (now) {
+    std::string error;
+    if (const std::optional<std::string> text = qb::ReadWholeFile(path, &error)) {
+      m_credentials.Parse(*text);
+    } else {
+      m_credentialsReadResult = ReadFailure(path, error);
+    }
+  }
+  m_credentialsRead = now;
+  m_credentialsKnown = true;
+  return m_credentials;
+}
+
+qb::OpResult DataDir::SaveCredentialsStore() {
+  const std::string path = FilePath(DataFile::Credentials);
+  qb::OpResult result;
+  if (m_credentials.Size() == 0) {
+    // Nothing secret is left to keep; no file stays behind to be read.
+    if (qb::FileExists(path) && ::unlink(path.c_str()) != 0 && errno != ENOENT)
+      result = qb::OpResult::Failure(qb::OpStatus::WriteFailed, path, std::strerror(errno));
+  } else {
+    result = WriteText(path, m_credentials.Format());
+  }
+  m_credentialsRead = StatFileIdentity(path);
+  return result;
+}
+
+qb::OpResult DataDir::RememberCredentials(const FoundCredentialList& found) {
+  if (found.empty()) return qb::OpResult::Success();
+  Credentials();
+  // A store that could not be read is never replaced by one that lacks its log-ons.
+  if (!m_credentialsReadResult) return m_credentialsReadResult;
+  bool changed = false;
+  for (const auto& [key, logOn] : found) changed = m_credentials.Set(key, logOn) || changed;
+  return changed ? SaveCredentialsStore() : qb::OpResult::Success();
+}
+
+qb::OpResult DataDir::StoreCredentials(const std::string& key, const std::optional<ProxyCredentials>& logOn) {
+  Credentials();
+  if (!m_credentialsReadResult) return m_credentialsReadResult;
+  return m_credentials.Set(key, logOn) ? SaveCredentialsStore() : qb::OpResult::Success();
+}
+
+// --- History.sqlite ---
+
+HistoryOpening DataDir::OpenHistory() {
+  HistoryOpening opening;
+  if (m_history) {
+    opening.open = true;
+    return opening;
+  }
+  CHistoryStore::OpenReport report;
+  m_history = CHistoryStore::Open(FilePath(DataFile::History), &report);
+  opening.created = report.created;
+  opening.movedAside = report.movedAside;
+  opening.reason = report.reason;
+  if (m_history) {
+    m_history->ThinIfDue(HistoryNow(), m_options.history.keepDays);
+    m_recorder = std::make_unique<CHistoryRecorder>(*m_history);
+    opening.open = true;
+  }
+  return opening;
+}
+
+HistoryOpening DataDir::OpenHistoryIfPresent() {
+  if (!m_history && !qb::FileExists(FilePath(DataFile::History))) return {};
+  return OpenHistory();
+}
+
+// --- Favourite marks ---
+
+void DataDir::RestoreFavorites() {
+  ApplyFavoritesText(*m_list, ReadFavoritesProfile(m_favoritesProfile));
+}
+
+bool DataDir::SaveFavorites() {
+  std::string text;
+  if (m_listInFileOrder) {
+    text = FavoritesText(*m_list);
+  } else {
+    // The rows moved since the file was written: the marks are the positions of the
+    // ticked proxies among the file's rows, which is what a start reads them against.
+    std::unordered_set<std::string> ticked;
+    for (int row = 0; row < m_list->RowCount(); ++row) {
+      if (m_list->IsFavorite(row)) ticked.insert(CredentialsKey(*m_list->Entry(row)));
+    }
+    if (!ticked.empty()) {
+      CProxyListModel onDisk;
+      if (!ReadList(onDisk)) return false;
+      for (int row = 0; row < onDisk.RowCount(); ++row) {
+        if (ticked.count(CredentialsKey(*onDisk.Entry(row)))) text += qb::Format(" %d", row);
+      }
+    }
+  }
+  return WriteFavoritesProfile(m_favoritesProfile, text);
+}
+
+// --- Files changed behind the program ---
+
+void DataDir::WatchFiles() {
+  if (m_watcher) return;
+  std::vector<std::string> names;
+  for (DataFile f : kWatchedFiles) names.emplace_back(DataFileName(f));
+  m_watcher = new FileWatcher(m_path, names, this);
+  connect(m_watcher, &FileWatcher::ChangedBehind, this, [this](const std::string& name) {
+    for (DataFile f : kWatchedFiles) {
+      if (name == DataFileName(f)) emit ChangedBehind(f);
+    }
+  });
+}
+
+void DataDir::Acknowledge(DataFile file) {
+  if (m_watcher) m_watcher->Acknowledge(DataFileName(file));
+}
+
+void DataDir::CheckFilesNow() {
+  if (m_watcher) m_watcher->CheckNow();
+}
+
+}  // namespace qb

@@ -1,0 +1,231 @@
+// One data directory: its files, what is read from them, who may write them, and what
+// another program changed behind this one's back.
+//
+// Every front end opens the directory it was given once, through this class, and
+// reaches the list, the settings, the options, the sources, the log-ons, the history
+// and the favourite marks through it. Nothing else joins a file name to the
+// directory's path, and nothing else takes its lock: a second writer is refused here
+// or handed off by the caller, never discovered at a save.
+//
+// The objects are read when the caller asks (a command reads only what it needs) and
+// written by the Save functions, each returning how it went; none of them says
+// anything to the user. The window and the command line word the results.
+#pragma once
+
+#include <QObject>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "base/Files.h"
+#include "base/OpResult.h"
+#include "datadir/DataDirLock.h"
+#include "proxy/ProxyCredentials.h"
+#include "settings/Options.h"
+
+namespace qb {
+
+class CHistoryRecorder;
+class CHistoryStore;
+class CProxyListModel;
+class CProxySourceListModel;
+class CSettings;
+class FileWatcher;
+
+// The files of a data directory.
+enum class DataFile {
+  ProxyList,    // Proxies.pro: the rows
+  Settings,     // Setting.dat: the ten settings and the verification resources
+  Sources,      // Sources.dat: the proxy sources
+  Options,      // Options.ini: what came after Setting.dat (script, endpoint, history)
+  Credentials,  // Credentials.dat: the proxies' log-ons, owner-only
+  History,      // History.sqlite: every result of every run
+  Lock,         // .quillberry.lock: who writes the directory
+  Pac,          // proxy.pac: the last auto-config script, for the user
+  PacTemplate,  // UserdefinedTemplate.pac: the user's own script
+  IpLocation,   // wry.dll: the legacy location database
+  Help,         // QuillberryHelp.chm: the help document the help link opens
+};
+// The file's name inside the directory ("Proxies.pro").
+const char* DataFileName(DataFile file);
+
+// What the history's opening found; the caller words it.
+struct HistoryOpening {
+  bool created = false;
+  // A damaged file was moved here and an empty history made in its place.
+  std::string movedAside;
+  // Why the file was moved aside or could not be opened.
+  std::string reason;
+  // True when there is a history to record into.
+  bool open = false;
+};
+
+class DataDir : public QObject {
+  Q_OBJECT
+
+ public:
+  enum class Access {
+    // Nothing is claimed: the caller only reads, or writes files that no other writer
+    // rewrites whole (a command that prints the settings).
+    Read,
+    // The directory's lock is taken for as long as the object lives; another writer
+    // is refused meanwhile.
+    Write,
+  };
+  // Who holds the lock after Open.
+  enum class Holder {
+    None,     // Access::Read: not asked
+    Us,       // this object: the caller may write
+    Window,   // the window of this directory: hand the work to it, or refuse
+    Command,  // another command: refuse
+    NoLock,   // no lock file can be made there; the saves themselves fail and say so
+  };
+  struct OpenOptions {
+    // How long to wait for a holder to let go. A command's save takes moments; the
+    // window never lets go while it runs, so waiting for it is wasted unless asked.
+    int lockWaitMs = 2000;
+    bool waitForWindow = false;
+    // Where the favourite marks are kept; empty: the documented place for this
+    // directory (see FavoritesProfileFor).
+    std::string favoritesProfile;
+  };
+  struct OpenReport {
+    Holder holder = Holder::None;
+    // "the Quillberry window (process N)", when another holds the lock.
+    std::string holderText;
+    // Why no lock file could be made, or why the directory could not be made.
+    std::string error;
+  };
+
+  // Opens the directory at path (a trailing "/" is added when missing). With Write,
+  // a missing directory is made (mode 0700) and the lock is tried; the object is
+  // returned whoever holds it, so that a caller refused the lock can still read or
+  // hand its work on: Writable() tells.
+  static std::unique_ptr<DataDir> Open(const std::string& path, Access access, OpenReport* report,
+                                       const OpenOptions& options);
+  static std::unique_ptr<DataDir> Open(const std::string& path, Access access, OpenReport* report = nullptr);
+  ~DataDir() override;
+  DataDir(const DataDir&) = delete;
+  DataDir& operator=(const DataDir&) = delete;
+
+  // The directory, ending in "/".
+  const std::string& Path() const { return m_path; }
+  std::string FilePath(DataFile file) const;
+  bool Exists(DataFile file) const;
+  // Whether this object holds the lock (or none can be made and the saves will say).
+  bool Writable() const;
+  // Whether no Setting.dat existed when the directory was opened: the first start.
+  bool FirstStart() const { return m_firstStart; }
+
+  // --- The proxy list ---
+  CProxyListModel& List() { return *m_list; }
+  const CProxyListModel& List() const { return *m_list; }
+  // Appends the rows of Proxies.pro to the list (unselected). A missing file is a
+  // success with no rows; ReadFailed with the path when it cannot be read.
+  qb::OpResult LoadList();
+  // Reads Proxies.pro as it is on disk into another list (the window keeps what
+  // another program wrote while it was busy).
+  qb::OpResult ReadList(CProxyListModel& into) const;
+  // Rewrites Proxies.pro from the list, atomically, then drops the log-ons of proxies
+  // no longer in it. WriteFailed with the path on failure (the old file stays).
+  qb::OpResult SaveList();
+  // Keeps the log-ons that came with new rows, then saves the list.
+  qb::OpResult SaveList(const FoundCredentialList& logOns);
+
+  // --- Setting.dat ---
+  CSettings& Settings() { return *m_settings; }
+  // Reads the settings; a file without resources gets the built-in ones, saved at
+  // once (*defaultsInstalled says so). ReadFailed leaves the defaults.
+  qb::OpResult LoadSettings(bool* defaultsInstalled = nullptr);
+  // Reads the settings as the file holds them, installing and writing nothing (a
+  // look-up of one setting).
+  qb::OpResult ReadSettings();
+  qb::OpResult SaveSettings();
+
+  // --- Options.ini ---
+  ExtraOptions& Options() { return m_options; }
+  // A missing file leaves the defaults.
+  qb::OpResult LoadOptions();
+  qb::OpResult SaveOptions();
+
+  // --- Sources.dat ---
+  CProxySourceListModel& Sources() { return *m_sources; }
+  // Replaces the sources with the file's.
+  qb::OpResult LoadSources();
+  qb::OpResult SaveSources();
+
+  // --- Credentials.dat ---
+  // The log-ons as the file holds them now: read again when the file changed since
+  // it was last read or written here.
+  const CProxyCredentialStore& Credentials();
+  // Adds what an import found (a proxy found again with other log-ons gets the new
+  // ones) and saves the store when it changed. Nothing is written when none came.
+  qb::OpResult RememberCredentials(const FoundCredentialList& found);
+  // Sets (nullopt: removes) one proxy's log-on and saves the store.
+  qb::OpResult StoreCredentials(const std::string& key, const std::optional<ProxyCredentials>& logOn);
+
+  // --- History.sqlite ---
+  // Opens the history (creating or migrating it; a damaged file is moved aside) and
+  // thins it when due. Once open, History() and Recorder() are not null.
+  HistoryOpening OpenHistory();
+  // Opens an existing history only to read it: nothing is made when there is none.
+  HistoryOpening OpenHistoryIfPresent();
+  CHistoryStore* History() const { return m_history.get(); }
+  CHistoryRecorder* Recorder() const { return m_recorder.get(); }
+
+  // --- Favourite marks ---
+  // The profile the marks of this directory's list are kept in.
+  const std::string& FavoritesProfile() const { return m_favoritesProfile; }
+  // Ticks the rows the profile names.
+  void RestoreFavorites();
+  // Writes the ticked rows to the profile as positions of the rows in Proxies.pro as
+  // it was last saved or read, so that a list sorted since (its file keeps the old
+  // order) gets its marks on the same proxies, in this version and in an older one.
+  bool SaveFavorites();
+
+  // --- Files changed behind the program ---
+  // From now on ChangedBehind tells when another program changes Proxies.pro,
+  // Setting.dat or Sources.dat; what they hold now counts as known.
+  void WatchFiles();
+  // What the file holds now counts as known (after the caller read it).
+  void Acknowledge(DataFile file);
+  // Looks at the files now rather than after the settling pause (for tests).
+  void CheckFilesNow();
+
+ signals:
+  void ChangedBehind(qb::DataFile file);
+  // Proxies.pro was written (or could not be: the result says why).
+  void ListSaved(const qb::OpResult& result);
+
+ private:
+  DataDir(std::string path, const OpenOptions& options);
+  qb::OpResult SaveCredentialsStore();
+  void MarkListOrderSaved();
+
+  std::string m_path;
+  std::unique_ptr<DataDirLock> m_lock;
+  DataDir::Holder m_holder = Holder::None;
+  bool m_firstStart = false;
+  std::unique_ptr<CProxyListModel> m_list;
+  std::unique_ptr<CSettings> m_settings;
+  ExtraOptions m_options;
+  std::unique_ptr<CProxySourceListModel> m_sources;
+  CProxyCredentialStore m_credentials;
+  // The identity of Credentials.dat when it was last read or written here, and why it
+  // could not be read (then nothing replaces it).
+  std::optional<FileIdentity> m_credentialsRead;
+  bool m_credentialsKnown = false;
+  qb::OpResult m_credentialsReadResult;
+  std::unique_ptr<CHistoryStore> m_history;
+  std::unique_ptr<CHistoryRecorder> m_recorder;
+  std::string m_favoritesProfile;
+  // The rows have not moved since Proxies.pro was last read or written: a row's
+  // position in the list is its position in the file.
+  bool m_listInFileOrder = true;
+  FileWatcher* m_watcher = nullptr;
+};
+
+}  // namespace qb

@@ -1,0 +1,21 @@
+// The result codes of a verification. They are what a run writes into a row's text
+// and what the history keeps for every check, so they live below both.
+#pragma once
+
+namespace qb {
+
+// The worker's result codes; the values are the contract with the list's texts.
+enum VerifyStatus {
+  VERIFY_NONE = 0,
+  VERIFY_ERROR = 1,
+  VERIFY_UNSUPPORTED = 2,
+  VERIFY_BADURL = 3,
+  VERIFY_PROXYFAILED = 4,
+  // The proxy took the connection but the answer did not come in time.
+  VERIFY_TIMEOUT = 5,
+  VERIFY_PASSWORD = 7,
+  VERIFY_MISMATCH = 8,
+  VERIFY_OK = 9,
+};
+
+}  // namespace qb
