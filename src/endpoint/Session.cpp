@@ -13,12 +13,12 @@
 
 namespace qb {
 
-Session::Session(Shared& shared, int client) : m_shared(shared) {
+Session::Session(Shared& shared, int client) : m_shared(shared), m_setup(std::make_unique<Setup>()) {
   m_client.session = m_upstream.session = this;
   m_client.fd = client;
   m_client.handler = &Session::ReadHead;
   m_upstream.handler = &Session::Connected;
-  m_clientDeadline = Clock::now() + std::chrono::milliseconds(shared.config.clientIdleMs);
+  m_setup->clientDeadline = Clock::now() + std::chrono::milliseconds(shared.config.clientIdleMs);
   shared.live.insert(this);
   ++shared.handshaking;
   ++shared.accepted;
@@ -32,13 +32,14 @@ void Session::Rearm() {
     client = m_relay->ClientEvents();
     upstream = m_relay->UpstreamEvents();
   } else {
-    client = !m_headDone ? EPOLLIN : m_watchClient ? EPOLLRDHUP : 0u;
-    if (!m_attempt.handshake) {
+    const Setup& setup = *m_setup;
+    client = !setup.headDone ? EPOLLIN : setup.watchClient ? EPOLLRDHUP : 0u;
+    if (!setup.attempt.handshake) {
       upstream = EPOLLOUT;  // connecting
-    } else if (m_attempt.handshake->AwaitsTarget()) {
+    } else if (setup.attempt.handshake->AwaitsTarget()) {
       upstream = EPOLLRDHUP;  // waiting for the client, it only has to stay
     } else {
-      upstream = EPOLLIN | (m_attempt.out.empty() ? 0u : EPOLLOUT);
+      upstream = EPOLLIN | (setup.attempt.out.empty() ? 0u : EPOLLOUT);
     }
   }
   m_shared.loop.Want(m_client, client);
@@ -53,23 +54,23 @@ void Session::ReadHead(uint32_t) {
     ++m_shared.refused;  // gone before it said what it wanted
     return Close();
   }
-  m_head.Take(m_shared.chunk, n);
+  m_setup->head.Take(m_shared.chunk, n);
   for (;;) {
-    switch (m_head.Next()) {
+    switch (m_setup->head.Next()) {
       case ClientHandshake::Want::More:
         return;
       case ClientHandshake::Want::Greet: {
-        const std::string_view greeting = m_head.Greeting();
+        const std::string_view greeting = m_setup->head.Greeting();
         send(m_client.fd, greeting.data(), greeting.size(), MSG_NOSIGNAL);
-        if (!m_earlyStarted && !m_shared.pool.Empty()) {
-          m_earlyStarted = true;
+        if (!m_setup->earlyStarted && !m_shared.pool.Empty()) {
+          m_setup->earlyStarted = true;
           StartAttempt();
           if (m_closed) return;
         }
         continue;
       }
       case ClientHandshake::Want::Refuse:
-        return Refuse(m_head.Refusal());
+        return Refuse(m_setup->head.Refusal());
       case ClientHandshake::Want::Done:
         return HeadDone();
     }
@@ -84,20 +85,21 @@ void Session::WatchHangUp(uint32_t events) {
     return Close();
   }
   // Early data, then a half-close: it goes on once the upstream is there.
-  m_watchClient = false;
+  m_setup->watchClient = false;
   Rearm();
 }
 
 void Session::HeadDone() {
-  m_headDone = true;
-  m_request = m_head.TakeRequest();
+  m_setup->headDone = true;
+  m_setup->request = m_setup->head.TakeRequest();
   m_client.handler = &Session::WatchHangUp;
   if (m_upstream.fd < 0) return StartAttempt();
-  if (m_attempt.handshake && m_attempt.handshake->AwaitsTarget()) {
+  Attempt& attempt = m_setup->attempt;
+  if (attempt.handshake && attempt.handshake->AwaitsTarget()) {
     // The wait was the client's: neither the proxy's time nor its time-out.
     const auto now = Clock::now();
-    m_attempt.start += now - m_attempt.parkedAt;
-    m_attempt.deadline = now + std::chrono::milliseconds(m_shared.config.connectTimeoutMs);
+    attempt.start += now - attempt.parkedAt;
+    attempt.deadline = now + std::chrono::milliseconds(m_shared.config.connectTimeoutMs);
     return SendTarget();
   }
   // The attempt under way goes on by itself, and now knows where to.
@@ -110,32 +112,34 @@ void Session::DropUpstream() {
     close(m_upstream.fd);
     m_upstream.fd = -1;
   }
-  m_attempt = {};
+  m_setup->attempt = {};
 }
 
 void Session::StartAttempt() {
   DropUpstream();
   m_upstream.handler = &Session::Connected;
+  Setup& setup = *m_setup;
   const auto now = Clock::now();
-  UpstreamRef next = m_attempts < m_shared.config.maxAttempts ? m_shared.pool.Get(m_tried, now) : nullptr;
+  UpstreamRef next =
+      setup.attempts < m_shared.config.maxAttempts ? m_shared.pool.Get(setup.tried, now) : nullptr;
   if (!next) {
     // The client's request comes first; the refusal answers it.
-    if (!m_headDone) return Rearm();
+    if (!setup.headDone) return Rearm();
     const std::string what =
-        "No proxy could reach " + HostPort(m_request.host, m_request.port) +
-        (m_lastReason.empty() ? std::string(" (no proxy to use).") : " (" + m_lastReason + ").");
-    return Refuse(RefusalAnswer(m_head.Kind(), 502, m_lastFailure == Failure::Target ? 5 : 1, what));
+        "No proxy could reach " + HostPort(setup.request.host, setup.request.port) +
+        (setup.lastReason.empty() ? std::string(" (no proxy to use).") : " (" + setup.lastReason + ").");
+    return Refuse(RefusalAnswer(setup.head.Kind(), 502, setup.lastFailure == Failure::Target ? 5 : 1, what));
   }
-  if (m_attempts > 0) ++m_shared.failovers;
-  ++m_attempts;
-  m_tried.push_back(next);
-  m_attempt.via = next;
-  m_attempt.start = now;
-  m_attempt.deadline = now + std::chrono::milliseconds(m_shared.config.connectTimeoutMs);
+  if (setup.attempts > 0) ++m_shared.failovers;
+  ++setup.attempts;
+  setup.tried.push_back(next);
+  setup.attempt.via = next;
+  setup.attempt.start = now;
+  setup.attempt.deadline = now + std::chrono::milliseconds(m_shared.config.connectTimeoutMs);
   m_upstream.fd = socket(next->Family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (m_upstream.fd < 0) {
     // Out of descriptors here: no proxy is to blame, and none would do better.
-    return Refuse(RefusalAnswer(m_head.Kind(), 502, 1,
+    return Refuse(RefusalAnswer(setup.head.Kind(), 502, 1,
                                 std::string("No connection could be opened: ") + std::strerror(errno)));
   }
   const int one = 1;
@@ -160,22 +164,23 @@ void Session::Connected(uint32_t) {
   // An event left over from the previous attempt's socket: this one is still on its way.
   if (getpeername(m_upstream.fd, reinterpret_cast<sockaddr*>(&peer), &peerLen) != 0) return;
   m_upstream.handler = &Session::ReadHandshake;
-  m_attempt.handshake = UpstreamHandshake::For(m_attempt.via->Proxy());
+  m_setup->attempt.handshake = UpstreamHandshake::For(m_setup->attempt.via->Proxy());
   std::string out;
-  const UpstreamHandshake::Want want = m_attempt.handshake->Open(out);
+  const UpstreamHandshake::Want want = m_setup->attempt.handshake->Open(out);
   Follow(want, out);
 }
 
 void Session::SendTarget() {
   std::string out;
-  const UpstreamHandshake::Want want = m_attempt.handshake->Request(m_request, out);
+  const UpstreamHandshake::Want want = m_setup->attempt.handshake->Request(m_setup->request, out);
   Follow(want, out);
 }
 
 void Session::ReadHandshake(uint32_t events) {
-  if (!m_attempt.out.empty()) {
+  Attempt& attempt = m_setup->attempt;
+  if (!attempt.out.empty()) {
     bool broken = false;
-    Flush(m_upstream.fd, m_attempt.out, m_attempt.outOff, broken);
+    Flush(m_upstream.fd, attempt.out, attempt.outOff, broken);
     if (broken) return AttemptFailed(Failure::Proxy, "the connection was reset");
     Rearm();
   }
@@ -188,62 +193,63 @@ void Session::ReadHandshake(uint32_t events) {
                          io == Io::End ? "the proxy closed the connection" : std::strerror(errno));
   }
   std::string out;
-  const UpstreamHandshake::Want want = m_attempt.handshake->Take({m_shared.chunk, n}, out);
+  const UpstreamHandshake::Want want = attempt.handshake->Take({m_shared.chunk, n}, out);
   Follow(want, out);
 }
 
 void Session::Follow(UpstreamHandshake::Want want, const std::string& out) {
+  Attempt& attempt = m_setup->attempt;
   if (!out.empty()) {
-    m_attempt.out += out;
+    attempt.out += out;
     bool broken = false;
-    Flush(m_upstream.fd, m_attempt.out, m_attempt.outOff, broken);
+    Flush(m_upstream.fd, attempt.out, attempt.outOff, broken);
     if (broken) return AttemptFailed(Failure::Proxy, "the connection was reset");
   }
   switch (want) {
     case UpstreamHandshake::Want::Read:
       return Rearm();
     case UpstreamHandshake::Want::Target:
-      if (m_headDone) return SendTarget();
-      m_attempt.parkedAt = Clock::now();
+      if (m_setup->headDone) return SendTarget();
+      attempt.parkedAt = Clock::now();
       return Rearm();
     case UpstreamHandshake::Want::Done:
       return Established();
     case UpstreamHandshake::Want::Failed:
-      return AttemptFailed(m_attempt.handshake->Failed(), m_attempt.handshake->Reason());
+      return AttemptFailed(attempt.handshake->Failed(), attempt.handshake->Reason());
   }
 }
 
 void Session::AttemptFailed(Failure failure, std::string reason) {
-  m_lastFailure = failure;
-  m_lastReason = m_attempt.via->Proxy().Line() + ": " + reason;
+  Setup& setup = *m_setup;
+  setup.lastFailure = failure;
+  setup.lastReason = setup.attempt.via->Proxy().Line() + ": " + reason;
   // The target's own failure, or a target the protocol cannot carry, says nothing
   // about the proxy.
   const auto outcome =
       failure == Failure::Proxy ? UpstreamPool::Outcome::Failed : UpstreamPool::Outcome::Unjudged;
-  m_shared.pool.Release(m_attempt.via, outcome, 0, reason, Clock::now());
+  m_shared.pool.Release(setup.attempt.via, outcome, 0, reason, Clock::now());
   StartAttempt();
 }
 
 void Session::Established() {
   --m_shared.handshaking;
+  const Setup& setup = *m_setup;
+  const Attempt& attempt = setup.attempt;
   const auto now = Clock::now();
-  m_shared.pool.Release(m_attempt.via, UpstreamPool::Outcome::Ok,
-                        std::chrono::duration<double>(now - m_attempt.start).count(), {}, now);
-  UpstreamHandshake& handshake = *m_attempt.handshake;
-  const ClientKind kind = m_head.Kind();
-  std::string toUpstream = m_attempt.out.substr(m_attempt.outOff);
-  if (!handshake.CarriedRequest()) {
+  m_shared.pool.Release(attempt.via, UpstreamPool::Outcome::Ok,
+                        std::chrono::duration<double>(now - attempt.start).count(), {}, now);
+  const ClientKind kind = setup.head.Kind();
+  std::string toUpstream = attempt.out.substr(attempt.outOff);
+  if (!attempt.handshake->CarriedRequest()) {
     // A SOCKS proxy reaches the origin itself, which wants the origin form.
-    if (kind == ClientKind::HttpForward) toUpstream += m_request.OriginForm();
-    toUpstream += m_request.body;
+    if (kind == ClientKind::HttpForward) toUpstream += setup.request.OriginForm();
+    toUpstream += setup.request.body;
   }
-  std::string toClient = SuccessAnswer(kind) + handshake.TakeLeftover();
+  std::string toClient = SuccessAnswer(kind) + attempt.handshake->TakeLeftover();
   m_relay = std::make_unique<Relay>(m_client.fd, m_upstream.fd, std::move(toUpstream), std::move(toClient),
                                     kind == ClientKind::HttpForward);
-  // What only the handshakes needed goes, so that an idle connection holds little.
-  m_attempt = {};
-  m_request = {};
-  std::vector<UpstreamRef>().swap(m_tried);
+  // The setup is over: an open connection holds only its relay.
+  m_setup.reset();
   m_client.handler = m_upstream.handler = &Session::Pump;
   Pump(0);
 }
@@ -267,14 +273,15 @@ void Session::Refuse(const std::string& answer) {
 
 bool Session::Late(Clock::time_point now) const {
   if (m_closed || m_relay) return false;
-  if (!m_headDone && now >= m_clientDeadline) return true;
-  const bool waitsForClient = m_attempt.handshake && m_attempt.handshake->AwaitsTarget();
-  return m_upstream.fd >= 0 && !waitsForClient && now >= m_attempt.deadline;
+  const Setup& setup = *m_setup;
+  if (!setup.headDone && now >= setup.clientDeadline) return true;
+  const bool waitsForClient = setup.attempt.handshake && setup.attempt.handshake->AwaitsTarget();
+  return m_upstream.fd >= 0 && !waitsForClient && now >= setup.attempt.deadline;
 }
 
 void Session::TimeOut(Clock::time_point now) {
   if (m_closed) return;
-  if (!m_headDone && now >= m_clientDeadline) {
+  if (!m_setup->headDone && now >= m_setup->clientDeadline) {
     ++m_shared.refused;  // said nothing useful in time
     return Close();
   }

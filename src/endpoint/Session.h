@@ -80,6 +80,23 @@ class Session {
     Clock::time_point start{}, deadline{}, parkedAt{};
   };
 
+  // Until the way to the target is open: the client's head, and the attempts.
+  struct Setup {
+    ClientHandshake head;
+    bool headDone = false;
+    ClientRequest request;
+    Clock::time_point clientDeadline{};
+    // Off while a client that half-closed waits for its upstream: the hang-up would be
+    // reported again and again.
+    bool watchClient = true;
+    bool earlyStarted = false;
+    Attempt attempt;
+    std::vector<UpstreamRef> tried;
+    int attempts = 0;
+    Failure lastFailure = Failure::None;
+    std::string lastReason;
+  };
+
   // The client's socket: its head, then only whether it hangs up, then the relay.
   void ReadHead(uint32_t events);
   void WatchHangUp(uint32_t events);
@@ -104,22 +121,9 @@ class Session {
   Shared& m_shared;
   Side m_client, m_upstream;
   bool m_closed = false;
-
-  ClientHandshake m_head;
-  bool m_headDone = false;
-  ClientRequest m_request;
-  Clock::time_point m_clientDeadline{};
-  // Off while a client that half-closed waits for its upstream: the hang-up would be
-  // reported again and again.
-  bool m_watchClient = true;
-  bool m_earlyStarted = false;
-
-  Attempt m_attempt;
-  std::vector<UpstreamRef> m_tried;
-  int m_attempts = 0;
-  Failure m_lastFailure = Failure::None;
-  std::string m_lastReason;
-
+  // The present phase's own: the setup, then the relay. An open connection holds only
+  // the relay's few bytes.
+  std::unique_ptr<Setup> m_setup;
   std::unique_ptr<Relay> m_relay;
 };
 
