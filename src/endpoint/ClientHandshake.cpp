@@ -108,7 +108,8 @@ void ClientHandshake::Take(const char* data, size_t size) {
 ClientHandshake::Want ClientHandshake::Next() {
   if (m_end != Want::More) return m_end;
   if (!m_started) return Want::More;
-  return m_kind == ClientKind::Socks5 ? NextSocks() : NextHttp();
+  if (m_kind != ClientKind::Socks5) return NextHttp();
+  return m_greeted ? NextSocksRequest() : NextSocksGreeting();
 }
 
 ClientHandshake::Want ClientHandshake::Refuse(int httpStatus, uint8_t socksReply, const std::string& text) {
@@ -122,20 +123,23 @@ ClientHandshake::Want ClientHandshake::Done() {
   return m_end = Want::Done;
 }
 
-ClientHandshake::Want ClientHandshake::NextSocks() {
+ClientHandshake::Want ClientHandshake::NextSocksGreeting() {
   const auto* b = reinterpret_cast<const uint8_t*>(m_in.data());
   const size_t size = m_in.size();
-  if (!m_greeted) {
-    if (size < 2 || size < 2u + b[1]) return Want::More;
-    if (std::find(b + 2, b + 2 + b[1], 0) == b + 2 + b[1]) {
-      // No method we offer: the SOCKS5 way of saying so is the whole answer.
-      m_refusal = {5, static_cast<char>(0xFF)};
-      return m_end = Want::Refuse;
-    }
-    m_greeted = true;
-    m_in.erase(0, 2u + b[1]);
-    return Want::Greet;
+  if (size < 2 || size < 2u + b[1]) return Want::More;
+  if (std::find(b + 2, b + 2 + b[1], 0) == b + 2 + b[1]) {
+    // No method we offer: the SOCKS5 way of saying so is the whole answer.
+    m_refusal = {5, static_cast<char>(0xFF)};
+    return m_end = Want::Refuse;
   }
+  m_greeted = true;
+  m_in.erase(0, 2u + b[1]);
+  return Want::Greet;
+}
+
+ClientHandshake::Want ClientHandshake::NextSocksRequest() {
+  const auto* b = reinterpret_cast<const uint8_t*>(m_in.data());
+  const size_t size = m_in.size();
   if (size < 4) return Want::More;
   if (b[0] != 5) return Refuse(0, 1, {});
   if (b[1] != 1) return Refuse(0, 7, {});  // only CONNECT

@@ -78,7 +78,8 @@ class ClientHandshake {
   ClientRequest TakeRequest() { return std::move(m_request); }
 
  private:
-  Want NextSocks();
+  Want NextSocksGreeting();
+  Want NextSocksRequest();
   Want NextHttp();
   Want Refuse(int httpStatus, uint8_t socksReply, const std::string& text);
   Want Done();

@@ -21,6 +21,27 @@ namespace {
 // address is never this small.
 constexpr uint64_t kListenTag = 1, kWakeTag = 2;
 
+// The socket address of an IP address and port; false when host is not an IP address.
+bool SocketAddress(const std::string& host, int port, sockaddr_storage& sa, socklen_t& saLen) {
+  if (IsIPv4(host)) {
+    auto& a = reinterpret_cast<sockaddr_in&>(sa);
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET, host.c_str(), &a.sin_addr);
+    saLen = sizeof(a);
+    return true;
+  }
+  if (IsIPv6(host)) {
+    auto& a = reinterpret_cast<sockaddr_in6&>(sa);
+    a.sin6_family = AF_INET6;
+    a.sin6_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET6, host.c_str(), &a.sin6_addr);
+    saLen = sizeof(a);
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 EventLoop::~EventLoop() {
@@ -31,22 +52,9 @@ EventLoop::~EventLoop() {
 OpResult EventLoop::Start(const ListenAddress& listen) {
   if (m_thread.joinable()) return OpResult::Success();
   const std::string where = HostPort(listen.host, listen.port);
-  const std::string host = listen.host == "localhost" ? "127.0.0.1" : listen.host;
   sockaddr_storage sa{};
   socklen_t saLen = 0;
-  if (IsIPv4(host)) {
-    auto& a = reinterpret_cast<sockaddr_in&>(sa);
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(listen.port));
-    inet_pton(AF_INET, host.c_str(), &a.sin_addr);
-    saLen = sizeof(a);
-  } else if (IsIPv6(host)) {
-    auto& a = reinterpret_cast<sockaddr_in6&>(sa);
-    a.sin6_family = AF_INET6;
-    a.sin6_port = htons(static_cast<uint16_t>(listen.port));
-    inet_pton(AF_INET6, host.c_str(), &a.sin6_addr);
-    saLen = sizeof(a);
-  } else {
+  if (!SocketAddress(listen.host == "localhost" ? "127.0.0.1" : listen.host, listen.port, sa, saLen)) {
     return OpResult::Failure(OpStatus::ListenFailed, where, "not an IP address");
   }
   if (listen.port < 0 || listen.port > 65535) {

@@ -60,8 +60,8 @@ class EventLoop {
   EventLoop& operator=(const EventLoop&) = delete;
 
   // Binds and listens on listen and starts the thread. On failure (the port taken, an
-  // address that is not one) nothing runs and the result says why. Nothing happens
-  // while the thread runs.
+  // address that is not one) nothing runs and the result says why. While the thread
+  // runs, it does nothing.
   OpResult Start(const ListenAddress& listen);
   // Ends the thread; false when it was not running. The descriptors stay open until
   // Close, so that connections can still be taken off epoll.
