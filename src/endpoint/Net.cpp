@@ -1,12 +1,18 @@
 #include "endpoint/Net.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 
 namespace qb {
 
 Io Receive(int fd, char* buf, size_t size, size_t& got) {
   return Retry([&] { return recv(fd, buf, size, 0); }, got);
+}
+
+Io Splice(int from, int to, size_t size, size_t& moved) {
+  return Retry([&] { return splice(from, nullptr, to, nullptr, size, SPLICE_F_MOVE | SPLICE_F_NONBLOCK); },
+               moved);
 }
 
 Io SendSome(int fd, std::string_view data, size_t& sent) {

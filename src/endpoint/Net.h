@@ -42,6 +42,8 @@ Io Retry(Call call, size_t& moved) {
 
 // One recv into buf.
 Io Receive(int fd, char* buf, size_t size, size_t& got);
+// One splice of at most size bytes, from or to a pipe, without blocking.
+Io Splice(int from, int to, size_t size, size_t& moved);
 // Sends as much of data as fd takes now; Moved only when all of it went.
 Io SendSome(int fd, std::string_view data, size_t& sent);
 // Sends what waits in buf from off on; true when all went, and buf is then freed.

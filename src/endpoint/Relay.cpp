@@ -44,9 +44,7 @@ uint32_t Relay::UpstreamEvents() const {
 bool Relay::Direction::Drain(bool& broken) {
   while (pipe.bytes > 0) {
     size_t n = 0;
-    const Io io = Retry(
-        [&] { return splice(pipe.r, nullptr, to, nullptr, pipe.bytes, SPLICE_F_MOVE | SPLICE_F_NONBLOCK); },
-        n);
+    const Io io = Splice(pipe.r, to, pipe.bytes, n);
     if (io != Io::Moved) {
       broken = io == Io::Broken;
       return false;
@@ -57,6 +55,8 @@ bool Relay::Direction::Drain(bool& broken) {
 }
 
 bool Relay::Direction::Move(std::span<char> chunk) {
+  // What waits goes first; then reads go straight on to the other side, and only what
+  // that side cannot take at once is kept.
   bool broken = false;
   if (!buf.empty() && !Flush(to, buf, off, broken)) return !broken;
   if (!Drain(broken)) return !broken;
@@ -64,13 +64,7 @@ bool Relay::Direction::Move(std::span<char> chunk) {
     const bool bulk = pipe.r >= 0;
     const size_t most = bulk ? kPipeChunk : kChunk;
     size_t n = 0;
-    const Io read =
-        bulk ? Retry(
-                   [&] {
-                     return splice(from, nullptr, pipe.w, nullptr, most, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
-                   },
-                   n)
-             : Receive(from, chunk.data(), most, n);
+    const Io read = bulk ? Splice(from, pipe.w, most, n) : Receive(from, chunk.data(), most, n);
     if (read == Io::End) {
       ended = true;
       break;
@@ -90,6 +84,7 @@ bool Relay::Direction::Move(std::span<char> chunk) {
       }
     }
     if (n < most) break;
+    // A whole chunk: bulk data, spliced from now on.
     int fds[2];
     if (!bulk && pipe2(fds, O_NONBLOCK | O_CLOEXEC) == 0) {
       pipe.r = fds[0];
