@@ -11,6 +11,18 @@
 //
 // Everything runs on one thread of the endpoint's own around epoll: no thread per
 // connection, relay buffers only while data flows.
+//
+// The parts, in this folder:
+//   EventLoop          the thread, epoll, the listening socket, wake-ups, the deadline tick
+//   Session            one client connection through its phases; failover and refusals
+//   ClientHandshake    the client's HTTP or SOCKS5 head, and what the client is answered
+//   UpstreamHandshake  one exchange per upstream protocol (HttpHandshake.cpp,
+//                      Socks4Handshake.cpp, Socks5Handshake.cpp)
+//   Relay              the bytes both ways once through: buffers, pipes, half-close
+//   UpstreamPool       which proxy an attempt gets, failure counts, set-aside and back-off,
+//                      a new pool taking over
+//   Net                socket calls and address texts the parts share
+//   Endpoint.cpp       the functions below, and CEndpoint putting the parts together
 #pragma once
 
 #include <cstdint>

@@ -1,0 +1,236 @@
+#include "endpoint/ClientHandshake.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
+#include <algorithm>
+#include <cctype>
+
+#include "base/Text.h"
+#include "endpoint/Net.h"
+
+namespace qb {
+
+namespace {
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && AsciiCaseEqual(text.substr(0, prefix.size()), prefix);
+}
+
+// Headers that concern one hop only, or us: dropped when a request is passed on.
+bool IsHopHeader(std::string_view h) {
+  return StartsWithNoCase(h, "proxy-authorization:") || StartsWithNoCase(h, "proxy-connection:") ||
+         StartsWithNoCase(h, "connection:") || StartsWithNoCase(h, "keep-alive:");
+}
+
+// Appends the header lines of head (after its request line) that are not one hop's;
+// whether a Host header was among them.
+bool AppendEndToEndHeaders(std::string_view head, std::string& out) {
+  std::string_view rest = head.substr(head.find("\r\n") + 2);
+  bool host = false;
+  while (!rest.empty()) {
+    const size_t e = rest.find("\r\n");
+    const std::string_view h = rest.substr(0, e);
+    rest = rest.substr(e + 2);
+    if (IsHopHeader(h)) continue;
+    host = host || StartsWithNoCase(h, "host:");
+    out.append(h).append("\r\n");
+  }
+  return host;
+}
+
+}  // namespace
+
+std::string ClientRequest::ProxyForm(std::string_view extraHeaders) const {
+  std::string out = head.substr(0, head.find("\r\n") + 2);
+  AppendEndToEndHeaders(head, out);
+  out.append(extraHeaders);
+  out += "Connection: close\r\n\r\n";
+  return out;
+}
+
+std::string ClientRequest::OriginForm() const {
+  const std::string& r = head;
+  const size_t sp1 = r.find(' ');
+  const size_t uriStart = sp1 + 1 + 7;  // past "http://"
+  const size_t pathStart = r.find_first_of("/? ", uriStart);
+  const size_t sp2 = r.find(' ', sp1 + 1);
+  std::string path = pathStart < sp2 ? r.substr(pathStart, sp2 - pathStart) : "/";
+  if (path[0] == '?') path = "/" + path;
+  std::string out = r.substr(0, sp1 + 1) + path + r.substr(sp2, r.find("\r\n") + 2 - sp2);
+  if (!AppendEndToEndHeaders(r, out)) out += "Host: " + (port == 80 ? host : HostPort(host, port)) + "\r\n";
+  out += "Connection: close\r\n\r\n";
+  return out;
+}
+
+bool ClientRequest::Repeatable() const {
+  const std::string_view method = std::string_view(head).substr(0, head.find(' '));
+  const bool whole = head.find("\r\nContent-Length:") == std::string::npos &&
+                     head.find("\r\nTransfer-Encoding:") == std::string::npos &&
+                     head.find("\r\ncontent-length:") == std::string::npos &&
+                     head.find("\r\ntransfer-encoding:") == std::string::npos;
+  return whole && (method == "GET" || method == "HEAD" || method == "OPTIONS");
+}
+
+std::string SuccessAnswer(ClientKind kind) {
+  switch (kind) {
+    case ClientKind::HttpConnect:
+      return "HTTP/1.1 200 Connection established\r\n\r\n";
+    case ClientKind::Socks5:
+      return std::string("\x05\x00\x00\x01\x00\x00\x00\x00\x00\x00", 10);
+    case ClientKind::HttpForward:
+      break;
+  }
+  return {};
+}
+
+std::string RefusalAnswer(ClientKind kind, int httpStatus, uint8_t socksReply, const std::string& text) {
+  if (kind == ClientKind::Socks5) {
+    return {5, static_cast<char>(socksReply ? socksReply : 1), 0, 1, 0, 0, 0, 0, 0, 0};
+  }
+  const char* reason = httpStatus == 400   ? "Bad Request"
+                       : httpStatus == 431 ? "Request Header Fields Too Large"
+                                           : "Bad Gateway";
+  const std::string body = text + "\n";
+  return "HTTP/1.1 " + std::to_string(httpStatus) + " " + reason +
+         "\r\nContent-Type: text/plain\r\nConnection: close\r\nContent-Length: " +
+         std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+void ClientHandshake::Take(const char* data, size_t size) {
+  if (!m_started && size > 0) {
+    m_started = true;
+    m_kind = data[0] == 5 ? ClientKind::Socks5 : ClientKind::HttpForward;
+  }
+  m_in.append(data, size);
+}
+
+ClientHandshake::Want ClientHandshake::Next() {
+  if (m_end != Want::More) return m_end;
+  if (!m_started) return Want::More;
+  if (m_kind != ClientKind::Socks5) return NextHttp();
+  return m_greeted ? NextSocksRequest() : NextSocksGreeting();
+}
+
+ClientHandshake::Want ClientHandshake::Refuse(int httpStatus, uint8_t socksReply, const std::string& text) {
+  m_refusal = RefusalAnswer(m_kind, httpStatus, socksReply, text);
+  return m_end = Want::Refuse;
+}
+
+ClientHandshake::Want ClientHandshake::Done() {
+  m_request.kind = m_kind;
+  std::string().swap(m_in);
+  return m_end = Want::Done;
+}
+
+ClientHandshake::Want ClientHandshake::NextSocksGreeting() {
+  const auto* b = reinterpret_cast<const uint8_t*>(m_in.data());
+  const size_t size = m_in.size();
+  if (size < 2 || size < 2u + b[1]) return Want::More;
+  if (std::find(b + 2, b + 2 + b[1], 0) == b + 2 + b[1]) {
+    // No method we offer: the SOCKS5 way of saying so is the whole answer.
+    m_refusal = {5, static_cast<char>(0xFF)};
+    return m_end = Want::Refuse;
+  }
+  m_greeted = true;
+  m_in.erase(0, 2u + b[1]);
+  return Want::Greet;
+}
+
+ClientHandshake::Want ClientHandshake::NextSocksRequest() {
+  const auto* b = reinterpret_cast<const uint8_t*>(m_in.data());
+  const size_t size = m_in.size();
+  if (size < 4) return Want::More;
+  if (b[0] != 5) return Refuse(0, 1, {});
+  if (b[1] != 1) return Refuse(0, 7, {});  // only CONNECT
+  size_t need = 0;
+  switch (b[3]) {
+    case 1:
+      need = 4 + 4 + 2;
+      break;
+    case 4:
+      need = 4 + 16 + 2;
+      break;
+    case 3:
+      if (size < 5) return Want::More;
+      if (b[4] == 0) return Refuse(0, 8, {});
+      need = 5 + b[4] + 2;
+      break;
+    default:
+      return Refuse(0, 8, {});
+  }
+  if (size < need) return Want::More;
+  std::string& host = m_request.host;
+  char text[INET6_ADDRSTRLEN] = {};
+  if (b[3] == 1) {
+    inet_ntop(AF_INET, b + 4, text, sizeof text);
+    host = text;
+  } else if (b[3] == 4) {
+    inet_ntop(AF_INET6, b + 4, text, sizeof text);
+    host = text;
+  } else {
+    host.assign(reinterpret_cast<const char*>(b + 5), b[4]);
+    // The name goes into the upstream's request as it is: nothing that could end a
+    // line or a field there.
+    if (!std::all_of(host.begin(), host.end(), [](char c) {
+          return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_';
+        })) {
+      return Refuse(0, 1, {});
+    }
+  }
+  m_request.port = (b[need - 2] << 8) | b[need - 1];
+  if (m_request.port == 0) return Refuse(0, 1, {});
+  m_request.body = m_in.substr(need);
+  return Done();
+}
+
+ClientHandshake::Want ClientHandshake::NextHttp() {
+  const size_t end = m_in.find("\r\n\r\n");
+  if (end == std::string::npos) {
+    if (m_in.size() > kMaxHead) return Refuse(431, 0, "The request head is too large.");
+    if (m_in.find('\n') == std::string::npos && m_in.size() > 8192) {
+      return Refuse(400, 0, "The request line is too long.");
+    }
+    return Want::More;
+  }
+  if (end + 4 > kMaxHead) return Refuse(431, 0, "The request head is too large.");
+  const std::string_view head(m_in.data(), end + 2);
+  const std::string_view line = head.substr(0, head.find("\r\n"));
+  const size_t sp1 = line.find(' ');
+  const size_t sp2 = sp1 == std::string_view::npos ? sp1 : line.find(' ', sp1 + 1);
+  if (sp2 == std::string_view::npos || line.find(' ', sp2 + 1) != std::string_view::npos ||
+      !line.substr(sp2 + 1).starts_with("HTTP/1.")) {
+    return Refuse(400, 0, "The request line is malformed.");
+  }
+  const std::string_view method = line.substr(0, sp1);
+  const std::string_view target = line.substr(sp1 + 1, sp2 - sp1 - 1);
+  if (method.empty() ||
+      std::any_of(method.begin(), method.end(), [](char c) { return c < 'A' || c > 'Z'; })) {
+    return Refuse(400, 0, "The request line is malformed.");
+  }
+  if (method == "CONNECT") {
+    if (!SplitAuthority(target, m_request.host, m_request.port)) {
+      return Refuse(400, 0, "The CONNECT target is malformed.");
+    }
+    m_kind = ClientKind::HttpConnect;
+  } else {
+    constexpr std::string_view kScheme = "http://";
+    if (target.size() <= kScheme.size() || !AsciiCaseEqual(target.substr(0, kScheme.size()), kScheme)) {
+      return Refuse(400, 0, "Only absolute http:// requests and CONNECT are served here.");
+    }
+    const std::string_view rest = target.substr(kScheme.size());
+    const std::string_view authority = rest.substr(0, rest.find_first_of("/?"));
+    if (authority.find('@') != std::string_view::npos) return Refuse(400, 0, "The URL is malformed.");
+    const bool hasPort = authority.starts_with('[') ? authority.find("]:") != std::string_view::npos
+                                                    : authority.find(':') != std::string_view::npos;
+    const std::string withPort = hasPort ? std::string(authority) : std::string(authority) + ":80";
+    if (!SplitAuthority(withPort, m_request.host, m_request.port)) {
+      return Refuse(400, 0, "The URL is malformed.");
+    }
+    m_request.head.assign(head);
+  }
+  m_request.body = m_in.substr(end + 4);
+  return Done();
+}
+
+}  // namespace qb

@@ -1,0 +1,130 @@
+// One client connection, from its first byte to its close.
+//
+// It goes through three parts, each an object of its own: the client's head
+// (ClientHandshake), then an attempt through one upstream proxy after another
+// (UpstreamPool::Get, one UpstreamHandshake each) until one is through, then the relay
+// (Relay). The session moves the connection from part to part by swapping the handler
+// of each socket's watch, and is the one that decides: when an attempt has failed and
+// the next proxy is to be tried, and when the client is refused.
+//
+// The client's head and the first attempt may overlap: a SOCKS5 client's upstream is
+// reached while the client still answers our greeting, so that the round trips of the
+// two overlap. An attempt ready for the target before the client has named it waits
+// (and its time-out with it) until the client has.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "endpoint/ClientHandshake.h"
+#include "endpoint/Endpoint.h"
+#include "endpoint/EventLoop.h"
+#include "endpoint/Relay.h"
+#include "endpoint/UpstreamHandshake.h"
+#include "endpoint/UpstreamPool.h"
+
+namespace qb {
+
+class Session {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  // What the sessions of one endpoint share; used on the loop's thread but for the
+  // counters, which are read from any.
+  struct Shared {
+    Shared(const EndpointConfig& config, EventLoop& loop, UpstreamPool& pool)
+        : config(config), loop(loop), pool(pool) {}
+    const EndpointConfig& config;
+    EventLoop& loop;
+    UpstreamPool& pool;
+    std::atomic<uint64_t> accepted{0}, active{0}, failovers{0}, refused{0};
+    std::unordered_set<Session*> live;
+    std::vector<Session*> closed;  // freed once the events of one wait are handled
+    size_t handshaking = 0;        // live sessions not yet relaying: they have deadlines
+    char chunk[Relay::kChunk];     // one read's worth, for whichever session reads
+  };
+
+  // Takes over client, an accepted connection, and waits for its head.
+  Session(Shared& shared, int client);
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // Whether a deadline has passed (the client's for its head, or the attempt's), and
+  // what follows from that.
+  bool Late(Clock::time_point now) const;
+  void TimeOut(Clock::time_point now);
+  // Closes both sockets and hands the session to shared.closed. Its watches ignore
+  // whatever this wait still reports.
+  void Close();
+
+ private:
+  using Handler = void (Session::*)(uint32_t events);
+  struct Side final : EventLoop::Watch {
+    Session* session = nullptr;
+    Handler handler = nullptr;
+    void OnReady(uint32_t events) override { (session->*handler)(events); }
+  };
+
+  // One upstream proxy tried.
+  struct Attempt {
+    UpstreamRef via;
+    // From the connection on.
+    std::unique_ptr<UpstreamHandshake> handshake;
+    std::string out;  // handshake bytes the proxy has not taken yet
+    size_t outOff = 0;
+    Clock::time_point start{}, deadline{}, parkedAt{};
+  };
+
+  // Until the way to the target is open: the client's head, and the attempts.
+  struct Setup {
+    ClientHandshake head;
+    bool headDone = false;
+    ClientRequest request;
+    Clock::time_point clientDeadline{};
+    // Off while a client that half-closed waits for its upstream: the hang-up would be
+    // reported again and again.
+    bool watchClient = true;
+    bool earlyStarted = false;
+    Attempt attempt;
+    std::vector<UpstreamRef> tried;
+    int attempts = 0;
+    Failure lastFailure = Failure::None;
+    std::string lastReason;
+  };
+
+  // The client's socket: its head, then only whether it hangs up, then the relay.
+  void ReadHead(uint32_t events);
+  void WatchHangUp(uint32_t events);
+  // The upstream's socket: the connection, then the handshake, then the relay.
+  void Connected(uint32_t events);
+  void ReadHandshake(uint32_t events);
+  // Both, once relaying.
+  void Pump(uint32_t events);
+  void Ignore(uint32_t events) {}
+
+  void HeadDone();
+  void StartAttempt();
+  void DropUpstream();
+  void SendTarget();
+  void Follow(UpstreamHandshake::Want want, const std::string& out);
+  void AttemptFailed(Failure failure, std::string reason);
+  void Established();
+  void Refuse(const std::string& answer);
+  // Asks the loop for the events the present phase waits for.
+  void Rearm();
+
+  Shared& m_shared;
+  Side m_client, m_upstream;
+  bool m_closed = false;
+  // The present phase's own: the setup, then the relay. An open connection holds only
+  // the relay's few bytes.
+  std::unique_ptr<Setup> m_setup;
+  std::unique_ptr<Relay> m_relay;
+};
+
+}  // namespace qb
