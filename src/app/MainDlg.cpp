@@ -60,8 +60,6 @@
 
 namespace qb {
 
-double g_dColumnScale = 1.0;
-
 namespace {
 
 constexpr const char* kFrameName = "Frame";

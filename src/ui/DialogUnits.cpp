@@ -13,6 +13,8 @@
 
 namespace qb {
 
+double g_dColumnScale = 1.0;
+
 namespace {
 double AverageCharWidth(const QFont& font) {
   static const QString kLetters = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
