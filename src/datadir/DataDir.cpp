@@ -1,5 +1,6 @@
 #include "datadir/DataDir.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QSettings>
 #include <QString>
@@ -124,6 +125,8 @@ std::unique_ptr<DataDir> DataDir::Open(const std::string& path, Access access, O
     std::string why;
     std::string bare = dir->m_path;
     if (bare.size() > 1) bare.pop_back();
+    // The folders above it as mkdir -p makes them; the directory itself is private.
+    QDir().mkpath(QFileInfo(QString::fromStdString(bare)).path());
     if (!qb::EnsurePrivateDir(bare, qb::LooseMode::Tighten, &why))
       r.error = "cannot create " + bare + ": " + why;
   }

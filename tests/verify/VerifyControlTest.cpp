@@ -6,6 +6,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -403,6 +404,48 @@ TEST_F(VerifyControlTest, WatchdogReplacesAHungWorker) {
 
 // When the watchdog cannot replace a worker, the run is given up: rows in flight go
 // back to "未验证", finished rows keep their results.
+// A run holds its proxies by identity: the list may be sorted or replaced by a
+// reload while checks are in flight, and every result lands on its own proxy, or
+// nowhere when the proxy left the list meanwhile.
+TEST_F(VerifyControlTest, ResultsFollowTheirProxiesThroughASortAndAReload) {
+  QB_REQUIRE_PEER(Peer::HttpProxy);
+  QB_REQUIRE_PEER(Peer::Origin);
+  const auto& p = Peers();
+  Resources(TimedPage(), p.Feature());
+  auto line = [](int port, const char* type, const char* remark) {
+    return "127.0.0.1:" + std::to_string(port) + "@" + type + "$未验证#" + remark;
+  };
+  ASSERT_EQ(list.AddProxyLine(line(p.HttpProxyPort(), "HTTP", "works"), 0), 1);
+  ASSERT_EQ(list.AddProxyLine(line(p.DeadPort(), "HTTP", "dead"), 0), 1);
+  ASSERT_EQ(list.AddProxyLine(line(p.SilentPort(), "HTTP", "silent"), 0), 1);
+  ASSERT_EQ(list.AddProxyLine(line(p.HttpProxyPort(), "HTTPS", "works too"), 0), 1);
+  settings.m_nThreadNumber = 4;
+  settings.m_bAutoAddToFavorite = 0;
+  CVerifyControl& c = Control();
+  c.OnVerifyAll();
+  ASSERT_EQ(c.BusyWorkers(), 4);
+
+  // Sorted descending by port while everything is in flight, then replaced by another
+  // program's list: the dead proxy is gone, the others come back in another order.
+  list.SortRows(CProxyListModel::ColPort, false);
+  list.Clear();
+  for (const std::string& l :
+       {line(p.HttpProxyPort(), "HTTPS", "works too"), line(p.SilentPort(), "HTTP", "silent"),
+        line(p.HttpProxyPort(), "HTTP", "works")})
+    ASSERT_EQ(list.AddProxyLine(l, 0), 1);
+
+  ASSERT_TRUE(WaitIdle(8000));
+  ASSERT_EQ(list.RowCount(), 3);
+  std::map<std::string, std::string> byRemark;
+  for (int r = 0; r < list.RowCount(); ++r)
+    byRemark[std::string(list.Entry(r)->Remark())] = list.Entry(r)->TimeStatus();
+  EXPECT_TRUE(IsTime(byRemark["works"])) << byRemark["works"];
+  EXPECT_TRUE(IsTime(byRemark["works too"])) << byRemark["works too"];
+  EXPECT_EQ(byRemark["silent"], "超时");
+  EXPECT_EQ(byRemark.count("dead"), 0u);
+  EXPECT_TRUE(list.KeysMatchRows());
+}
+
 TEST_F(VerifyControlTest, AbandonKeepsFinishedResults) {
   QB_REQUIRE_PEER(Peer::Origin);
   const auto& p = Peers();

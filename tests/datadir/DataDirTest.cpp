@@ -1,0 +1,193 @@
+// The data directory as its one owner sees it: made when asked for, its log-ons in
+// step with the file and the list, nothing written by a look-up, the history made only
+// when wanted, another program's saves told apart from its own, and the favourite
+// marks kept against the file's order.
+#include <gtest/gtest.h>
+
+#include <QFileInfo>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "datadir/DataDir.h"
+#include "history/History.h"
+#include "proxy/ProxyId.h"
+#include "proxy/ProxyListModel.h"
+#include "settings/Settings.h"
+#include "support/TempDir.h"
+
+using namespace qb;
+using qbtest::ReadFile;
+using qbtest::TempDir;
+using qbtest::WriteFile;
+
+namespace {
+
+std::unique_ptr<DataDir> Reader(const std::string& path) {
+  return DataDir::Open(path, DataDir::Access::Read);
+}
+
+TEST(DataDirFiles, AWriterMakesAMissingDirectoryPrivateAndNamesEveryFileInIt) {
+  TempDir base;
+  const std::string path = base.File("new/data");
+  DataDir::OpenReport report;
+  const auto dir = DataDir::Open(path, DataDir::Access::Write, &report);
+  EXPECT_EQ(report.holder, DataDir::Holder::Us) << report.error;
+  EXPECT_EQ(dir->Path(), path + "/");
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  EXPECT_EQ(dir->FilePath(DataFile::ProxyList), path + "/Proxies.pro");
+  EXPECT_EQ(dir->FilePath(DataFile::Settings), path + "/Setting.dat");
+  EXPECT_EQ(dir->FilePath(DataFile::History), path + "/History.sqlite");
+  EXPECT_TRUE(dir->FirstStart());
+  // A reader makes nothing.
+  EXPECT_EQ(Reader(base.File("other"))->Path(), base.File("other") + "/");
+  EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(base.File("other"))));
+}
+
+TEST(DataDirFiles, ALookUpWritesNothingAndTheHistoryIsMadeOnlyWhenWanted) {
+  TempDir data;
+  WriteFile(data.File("Setting.dat"), "m_nAutoProxyConfig=2\r\n");
+  const auto dir = Reader(data.Path());
+  ASSERT_TRUE(dir->ReadSettings());
+  EXPECT_EQ(dir->Settings().m_nAutoProxyConfig, 2);
+  EXPECT_TRUE(dir->Settings().m_aVerifySources.empty());
+  EXPECT_EQ(ReadFile(data.File("Setting.dat")), "m_nAutoProxyConfig=2\r\n");
+
+  EXPECT_FALSE(dir->OpenHistoryIfPresent().open);
+  EXPECT_EQ(dir->History(), nullptr);
+  EXPECT_EQ(ReadFile(data.File("History.sqlite")), "<missing>");
+  const HistoryOpening made = dir->OpenHistory();
+  EXPECT_TRUE(made.open);
+  EXPECT_TRUE(made.created);
+  ASSERT_NE(dir->Recorder(), nullptr);
+  EXPECT_NE(ReadFile(data.File("History.sqlite")), "<missing>");
+}
+
+// The log-ons are read again when another program changed the file, never replaced
+// by a store that could not be read, and follow the list at its save.
+TEST(DataDirLogOns, InStepWithTheFileAndTheList) {
+  TempDir data;
+  const auto dir = Reader(data.Path());
+  ASSERT_TRUE(dir->RememberCredentials({{"127.0.0.1:80@HTTP", {"alice", "a"}}}));
+  EXPECT_EQ(dir->Credentials().Find("127.0.0.1:80@HTTP"), (ProxyCredentials{"alice", "a"}));
+
+  // Another program writes the store: seen at the next look.
+  WriteFile(data.File("Credentials.dat"), "127.0.0.1:80@HTTP\tbob\tb\r\n127.0.0.2:81@HTTP\tcarol\tc\r\n");
+  EXPECT_EQ(dir->Credentials().Find("127.0.0.1:80@HTTP"), (ProxyCredentials{"bob", "b"}));
+  EXPECT_EQ(dir->Credentials().Size(), 2u);
+
+  // A store that cannot be read is left alone: nothing is added to it or dropped.
+  ::chmod(data.File("Credentials.dat").c_str(), 0);
+  if (::access(data.File("Credentials.dat").c_str(), R_OK) != 0) {
+    const qb::OpResult added = dir->RememberCredentials({{"127.0.0.3:82@HTTP", {"dave", "d"}}});
+    EXPECT_EQ(added.status, qb::OpStatus::ReadFailed);
+    dir->List().AddProxyLine("127.0.0.9:99@HTTP", 0);
+    EXPECT_EQ(dir->SaveList().status, qb::OpStatus::ReadFailed);
+    ::chmod(data.File("Credentials.dat").c_str(), 0600);
+    EXPECT_EQ(ReadFile(data.File("Credentials.dat")),
+              "127.0.0.1:80@HTTP\tbob\tb\r\n127.0.0.2:81@HTTP\tcarol\tc\r\n");
+  }
+  ::chmod(data.File("Credentials.dat").c_str(), 0600);
+
+  // The list's save keeps the log-ons of its rows only, and says it saved.
+  dir->List().Clear();
+  ASSERT_EQ(dir->List().AddProxyLine("127.0.0.2:81@HTTP", 0), 1);
+  QSignalSpy saved(dir.get(), &DataDir::ListSaved);
+  ASSERT_TRUE(dir->SaveList());
+  EXPECT_EQ(saved.count(), 1);
+  EXPECT_EQ(ReadFile(data.File("Credentials.dat")), "127.0.0.2:81@HTTP\tcarol\tc\r\n");
+  dir->List().Clear();
+  ASSERT_TRUE(dir->SaveList());
+  EXPECT_EQ(ReadFile(data.File("Credentials.dat")), "<missing>");
+}
+
+// Another program's save is told apart from the directory's own, whatever the timing.
+TEST(DataDirWatch, AnotherProgramsSaveIsToldAndItsOwnIsNot) {
+  TempDir data;
+  WriteFile(data.File("Proxies.pro"), "127.0.0.1:80@HTTP\r\n");
+  const auto dir = Reader(data.Path());
+  ASSERT_TRUE(dir->LoadList());
+  dir->WatchFiles();
+  QSignalSpy behind(dir.get(), &DataDir::ChangedBehind);
+  ASSERT_EQ(dir->List().AddProxyLine("127.0.0.2:80@HTTP", 0), 1);
+  ASSERT_TRUE(dir->SaveList());
+  dir->CheckFilesNow();
+  EXPECT_EQ(behind.count(), 0);
+
+  WriteFile(data.File("Sources.dat.new"), "a http://127.0.0.1:9/ 1\r\n");
+  ASSERT_EQ(std::rename(data.File("Sources.dat.new").c_str(), data.File("Sources.dat").c_str()), 0);
+  dir->CheckFilesNow();
+  ASSERT_EQ(behind.count(), 1);
+  EXPECT_EQ(behind.takeFirst().at(0).value<DataFile>(), DataFile::Sources);
+  // Once read, the same file is news no more.
+  dir->Acknowledge(DataFile::Sources);
+  dir->CheckFilesNow();
+  EXPECT_EQ(behind.count(), 0);
+}
+
+// The marks are positions of rows in Proxies.pro, the form every version reads: after
+// a sort they are counted in the file's order until the list is saved again.
+TEST(DataDirFavorites, MarksCountInTheFilesOrder) {
+  TempDir data;
+  WriteFile(data.File("Proxies.pro"),
+            "127.0.0.3:3003@HTTP\r\n127.0.0.2:2002@HTTP\r\n127.0.0.1:1001@HTTP\r\n");
+  DataDir::OpenOptions options;
+  options.favoritesProfile = data.File("marks.INI");
+  const auto dir = DataDir::Open(data.Path(), DataDir::Access::Read, nullptr, options);
+  ASSERT_TRUE(dir->LoadList());
+  CProxyListModel& list = dir->List();
+  list.SortRows(CProxyListModel::ColPort, true);
+  ASSERT_EQ(list.GetProxyLine(0), "127.0.0.1:1001@HTTP");
+  list.SetFavorite(0, true);
+  ASSERT_TRUE(dir->SaveFavorites());
+  EXPECT_NE(ReadFile(data.File("marks.INI")).find("FavoriteProxies=\" 2\""), std::string::npos);
+
+  // Saved in its new order, the list's own positions are the file's.
+  ASSERT_TRUE(dir->SaveList());
+  ASSERT_TRUE(dir->SaveFavorites());
+  EXPECT_NE(ReadFile(data.File("marks.INI")).find("FavoriteProxies=\" 0\""), std::string::npos);
+
+  const auto again = DataDir::Open(data.Path(), DataDir::Access::Read, nullptr, options);
+  ASSERT_TRUE(again->LoadList());
+  again->RestoreFavorites();
+  EXPECT_TRUE(again->List().IsFavorite(0));
+  EXPECT_EQ(again->List().GetProxyLine(0), "127.0.0.1:1001@HTTP");
+}
+
+TEST(ProxyIdentity, OneProxyHoweverItIsSpelledAndFoundWhereverItMoved) {
+  const ProxyId packed("1.2.3.4", "80", "http");
+  EXPECT_EQ(packed, ProxyId("1.2.3.4", "80", "HTTP"));
+  EXPECT_EQ(packed.Key(), "1.2.3.4:80@HTTP");
+  EXPECT_EQ(packed.Addr(), "1.2.3.4");
+  EXPECT_EQ(packed.Port(), "80");
+  EXPECT_EQ(packed.Type(), "HTTP");
+  // Spellings the list keeps as other proxies stay other proxies.
+  EXPECT_NE(packed, ProxyId("1.2.3.4", "080", "HTTP"));
+  EXPECT_NE(packed, ProxyId("1.2.3.4", "80", "HTTPS"));
+  const ProxyId text("Gate.Example", "7000", "socks5");
+  EXPECT_EQ(text, ProxyId("gate.example", "7000", "SOCKS5"));
+  EXPECT_EQ(text.Key(), "GATE.EXAMPLE:7000@SOCKS5");
+  EXPECT_EQ(ProxyId::OfLine("1.2.3.4:80@HTTP$0.5#x"), packed);
+  EXPECT_TRUE(ProxyId::OfLine("no port here").Empty());
+
+  CProxyListModel list;
+  for (const char* l : {"1.2.3.4:80@HTTP", "gate.example:7000@SOCKS5", "9.9.9.9:1@HTTP"})
+    ASSERT_EQ(list.AddProxyLine(l, 0), 1);
+  EXPECT_EQ(list.FindRow(packed, 0), 0);
+  list.SortRows(CProxyListModel::ColAddr, false);
+  const int row = list.FindRow(packed, 0);
+  ASSERT_GE(row, 0);
+  EXPECT_EQ(list.GetProxyLine(row), "1.2.3.4:80@HTTP");
+  EXPECT_EQ(list.GetProxyLine(list.FindRow(text)), "gate.example:7000@SOCKS5");
+  list.RemoveRow(row);
+  EXPECT_EQ(list.FindRow(packed, row), -1);
+}
+
+}  // namespace
