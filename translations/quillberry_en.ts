@@ -993,6 +993,10 @@ Are you sure?</translation>
         <translation>A proxy&apos;s location is looked up in turn in: wry.dll in the data directory; .mmdb files in the data directory (MaxMind&apos;s format, for example the free IP to City Lite / IP to Country Lite of db-ip.com, or MaxMind&apos;s GeoLite2, which you download yourself); the system&apos;s country database (/usr/share/GeoIP, Debian&apos;s geoip-database package).
 This program never downloads one. To use an .mmdb file, put it into the data directory:</translation>
     </message>
+    <message>
+        <source>Proxies.pro 中有 %1 行不是代理，已另存于 %2</source>
+        <translation>%1 lines of Proxies.pro hold no proxy; they were kept in %2</translation>
+    </message>
 </context>
 <context>
     <name>QuillberryHelp</name>

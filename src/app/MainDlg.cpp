@@ -515,7 +515,7 @@ void CMainDlg::OnInitDialog() {
     if (m_pList->columnWidth(CProxyListModel::ColTimeStatus) < needed)
       m_pList->setColumnWidth(CProxyListModel::ColTimeStatus, needed);
   }
-  ReportListLoad(m_dir.LoadList());
+  LoadList();
   // Before the desktop's proxy is applied again: it may point at the endpoint.
   StartEndpoint();
 
@@ -704,6 +704,21 @@ void CMainDlg::SaveList() {
   ReportListSave(m_dir.SaveList());
 }
 
+void CMainDlg::LoadList() {
+  DataDir::ListLoad load;
+  if (!ReportListLoad(m_dir.LoadList(&load))) return;
+  // Lines of a hand-edited list that hold no proxy are not lost with the next save.
+  if (load.rejected > 0) {
+    if (!load.rejectedKept) {
+      ReportListSave(load.rejectedKept);
+    } else {
+      ShowNotice(qb::Tr(kNoticeRejectedLines)
+                     .arg(load.rejected)
+                     .arg(QString::fromStdString(qb::JoinPath(m_dir.Path(), kRejectedListFileName))));
+    }
+  }
+}
+
 void CMainDlg::LoadSettings() {
   bool defaultsInstalled = false;
   const qb::OpResult loaded = m_dir.LoadSettings(&defaultsInstalled);
@@ -745,13 +760,10 @@ void CMainDlg::OnDataFileChangedBehind(DataFile file) {
       ReloadList();
       return;
     }
-    // What the run saves at its end would overwrite the other program's rows: keep
-    // them now, and add them when it ends.
-    auto behind = std::make_unique<CProxyListModel>();
-    if (m_dir.ReadList(*behind)) {
-      if (m_listBehind) AddMissingRows(*behind, *m_listBehind);
-      m_listBehind = std::move(behind);
-    }
+    // The run's or the download's saves take the other program's rows into the list
+    // before they write it (DataDir::SaveList); what came after them is read when the
+    // work ends.
+    m_listBehind = true;
   } else if (file == DataFile::Settings) {
     m_settingsBehind = true;
     if (!Busy()) CatchUpWithDisk();
@@ -764,8 +776,8 @@ void CMainDlg::OnDataFileChangedBehind(DataFile file) {
 void CMainDlg::CatchUpWithDisk() {
   if (Busy()) return;
   if (m_listBehind) {
-    const std::unique_ptr<CProxyListModel> behind = std::move(m_listBehind);
-    if (AddMissingRows(m_list, *behind) > 0) SaveList();
+    m_listBehind = false;
+    if (m_dir.ListChangedOnDisk()) ReloadList();
     UpdateStatusLine();
     UpdateTrayIcon();
   }
@@ -790,7 +802,7 @@ void CMainDlg::ReloadList() {
     favorites.push_back(ProxyKey(e->Addr(), e->Port(), e->Type()));
   }
   m_list.Clear();
-  ReportListLoad(m_dir.LoadList());
+  LoadList();
   m_dir.Acknowledge(DataFile::ProxyList);
   RefreshHistoryColumns();
   if (!favorites.empty()) {
@@ -814,18 +826,22 @@ void CMainDlg::ReloadSettings() {
   UpdateStatusLine();
 }
 
-void CMainDlg::ShowAddedNotice(int found, int added, int refused) {
+void CMainDlg::ShowNotice(const QString& text) {
   if (!m_noticeTimer) {
     m_noticeTimer = new QTimer(this);
     m_noticeTimer->setSingleShot(true);
     m_noticeTimer->setInterval(kNoticeMs);
     connect(m_noticeTimer, &QTimer::timeout, this, &CMainDlg::UpdateStatusLine);
   }
+  m_pProgress->SetWindowText(text);
+  m_noticeTimer->start();
+}
+
+void CMainDlg::ShowAddedNotice(int found, int added, int refused) {
   QString text = qb::Tr(kNoticeAdded).arg(added).arg(std::max(0, found - added));
   // What looked like a proxy but cannot be one, so that nothing is dropped unseen.
   if (refused > 0) text += qb::Tr(kNoticeRefused).arg(refused);
-  m_pProgress->SetWindowText(text);
-  m_noticeTimer->start();
+  ShowNotice(text);
 }
 
 void CMainDlg::UpdateStatusLine() {
@@ -863,7 +879,7 @@ void CMainDlg::OnAddProxy() {
                                    dlg.m_sPort.toStdString(), dlg.m_sRemark.toStdString());
   if (r != 0) {
     // The log-on first: the list's save keeps only those of its rows.
-    if (!dlg.m_sUser.isEmpty()) ReportListSave(m_dir.StoreCredentials(DialogKey(dlg), DialogLogOn(dlg)));
+    if (!dlg.m_sUser.isEmpty()) ReportListSave(m_dir.SetLogOn(DialogKey(dlg), DialogLogOn(dlg)));
     SaveList();
     UpdateStatusLine();
   }
@@ -904,7 +920,7 @@ void CMainDlg::OnModifySelected() {
     const std::optional<ProxyCredentials> newLogOn = DialogLogOn(dlg);
     const bool logOnChanged = newLogOn != logOn;
     if (outcome == ModifyOutcome::Changed || logOnChanged) {
-      if (ReportListSave(m_dir.StoreCredentials(DialogKey(dlg), newLogOn))) SaveList();
+      if (ReportListSave(m_dir.SetLogOn(DialogKey(dlg), newLogOn))) SaveList();
     }
   }
   UpdateStatusLine();

@@ -194,6 +194,9 @@ class CMainDlg : public QDialog {
   static constexpr int kIdVerifySelected = 1002;
   void ShowContextMenu(const QPoint& pos);
   void SaveList();
+  // Reads Proxies.pro and says what it could not do, and where lines that hold no
+  // proxy were kept.
+  void LoadList();
   // Reads Setting.dat and says what it could not do, and that the built-in resources
   // were installed when it had none.
   void LoadSettings();
@@ -208,6 +211,8 @@ class CMainDlg : public QDialog {
   // Says in the status strip, for a few seconds, what adding rows did: "新增 N 个，重复
   // M 个" (found counts every proxy found, duplicates included).
   void ShowAddedNotice(int found, int added, int refused = 0);
+  // Shows a notice in the status strip for a few seconds.
+  void ShowNotice(const QString& text);
   // Reloads what changed behind the window while it was busy.
   void CatchUpWithDisk();
   void ReloadList();
@@ -249,7 +254,7 @@ class CMainDlg : public QDialog {
   // Changed behind the window while it was busy: the list file as it was then (its
   // rows are added when the run ends), and whether the settings and the sources are
   // to be read again.
-  std::unique_ptr<CProxyListModel> m_listBehind;
+  bool m_listBehind = false;
   bool m_settingsBehind = false;
   bool m_sourcesBehind = false;
   QPointer<CVerifyResultDlg> m_pResultDlg;

@@ -15,12 +15,16 @@
 
 namespace qb {
 
-std::optional<std::string> ReadWholeFile(const std::string& path, std::string* error) {
+int OpenNoFollow(const std::string& path) {
+  return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path, std::string* error, Links links) {
   auto fail = [error](int code) -> std::optional<std::string> {
-    if (error) *error = std::strerror(code);
+    if (error) *error = code == ELOOP ? kLinkRefused : std::strerror(code);
     return std::nullopt;
   };
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (links == Links::Refuse ? O_NOFOLLOW : 0));
   if (fd < 0) return fail(errno);
   struct stat st {};
   if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
@@ -195,6 +199,15 @@ bool AtomicFileWriter::Write(std::string_view piece) {
 }
 
 bool AtomicFileWriter::Commit() {
+  return Finish(false, nullptr);
+}
+
+bool AtomicFileWriter::CommitDisplacing(std::string* displaced) {
+  displaced->clear();
+  return Finish(true, displaced);
+}
+
+bool AtomicFileWriter::Finish(bool exchange, std::string* displaced) {
   // A short final write (a full disk, a size limit) or a failed write-back must not be
   // renamed over the old file.
   if (!m_ok || !Flush() || ::fdatasync(m_fd) != 0) {
@@ -206,6 +219,7 @@ bool AtomicFileWriter::Commit() {
   struct stat written {};
   const bool known = ::fstat(m_fd, &written) == 0;
   if (known) {
+    m_committed = IdentityOf(written);
     const std::lock_guard<std::mutex> lock(g_ownSavesMutex);
     OwnSaves()[m_path] = IdentityOf(written);
   }
@@ -221,12 +235,34 @@ bool AtomicFileWriter::Commit() {
   // freeing waits for its last close instead, which happens off this thread. A link is
   // not followed: its target is not what the rename frees.
   const int old = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  bool committed = false;
+  // Only a regular file trades places; a link is replaced as rename() replaces it, and
+  // a directory in the way fails the save as rename() fails it.
+  struct stat target {};
+  const bool present = ::lstat(m_path.c_str(), &target) == 0;
+  if (present && S_ISDIR(target.st_mode)) {
+    Fail(EISDIR);
+  } else if (exchange && present && S_ISREG(target.st_mode)) {
+    // Both names are names: a symbolic link at m_path is itself moved aside.
+    if (::renameat2(AT_FDCWD, m_tempPath.c_str(), AT_FDCWD, m_path.c_str(), RENAME_EXCHANGE) == 0) {
+      committed = true;
+      *displaced = m_tempPath;
+      m_tempPath.clear();
+    } else if (errno != ENOENT && errno != EINVAL && errno != ENOSYS) {
+      Fail(errno);
+    }
+  }
   // rename() works on names: a symbolic link at m_path is itself replaced.
-  const bool committed = ::rename(m_tempPath.c_str(), m_path.c_str()) == 0;
-  if (committed) {
-    m_tempPath.clear();
-  } else {
-    Fail(errno);
+  if (!committed && m_ok) {
+    committed = ::rename(m_tempPath.c_str(), m_path.c_str()) == 0;
+    if (committed) {
+      m_tempPath.clear();
+    } else {
+      Fail(errno);
+    }
+  }
+  if (!committed) {
+    m_committed.reset();
     Discard();
   }
   if (old >= 0) std::thread([old] { ::close(old); }).detach();

@@ -10,9 +10,19 @@
 
 namespace qb {
 
+// Whether a read may go through a symbolic link at the path itself.
+enum class Links { Follow, Refuse };
+
 // Reads a whole file. nullopt when it cannot be opened or read; error, when given, then
-// receives the system's description of why.
-std::optional<std::string> ReadWholeFile(const std::string& path, std::string* error = nullptr);
+// receives the system's description of why. With Links::Refuse a symbolic link at path
+// is not followed: the read fails and error says it is a link.
+std::optional<std::string> ReadWholeFile(const std::string& path, std::string* error = nullptr,
+                                         Links links = Links::Follow);
+// The words for a link that was not followed, as error receives them.
+inline constexpr const char* kLinkRefused = "is a symbolic link, which is not followed";
+// Opens path for reading without following a link at it (O_NOFOLLOW): -1 with errno
+// ELOOP for a link.
+int OpenNoFollow(const std::string& path);
 
 bool FileExists(const std::string& path);
 
@@ -25,6 +35,15 @@ enum class LooseMode { Tighten, Refuse };
 // reason only; the caller names the directory), when it cannot be had.
 bool EnsurePrivateDir(const std::string& path, LooseMode loose, std::string* why);
 
+// What tells one version of a file from another without reading it: an atomic save
+// makes a new file (a new inode), a write in place changes the size or the time.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::int64_t size = 0;
+  std::int64_t modifiedNs = 0;
+  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
 // Writes content to path atomically: a temporary file in the same directory is
 // written, flushed and checked, then renamed over the old file. On any failure the
 // old file is left as it was and false is returned; error, when given, then receives
@@ -50,12 +69,22 @@ class AtomicFileWriter {
   bool Write(std::string_view piece);
   // Flushes, checks and renames over the old file.
   bool Commit();
+  // The same, but the new file and what stands at the path trade places in one step
+  // (renameat2 with RENAME_EXCHANGE), so that what stood there is never lost unseen:
+  // *displaced then names it (beside the path, under the temporary name), and the
+  // caller reads what it needs from it and removes it. Empty when nothing stood there
+  // or the file system cannot exchange (a plain rename was made).
+  bool CommitDisplacing(std::string* displaced);
+  // The identity of the file a successful commit put at the path, taken before it
+  // went there: what a later look tells another program's change by.
+  std::optional<FileIdentity> CommittedIdentity() const { return m_committed; }
   // Why Write or Commit failed, in the system's words; empty while nothing failed.
   std::string Error() const;
 
  private:
   bool WriteOut(const char* p, std::size_t size);
   bool Flush();
+  bool Finish(bool exchange, std::string* displaced);
   void Fail(int code);
   void Discard();
 
@@ -67,6 +96,7 @@ class AtomicFileWriter {
   std::string m_error;
   long long m_written = 0;  // bytes handed to the file
   long long m_queued = 0;   // bytes whose write-back to disk has been started
+  std::optional<FileIdentity> m_committed;
 };
 
 // Calls line(data, size) for every line of the open file fd that starts at a byte
@@ -79,15 +109,6 @@ inline constexpr std::uint64_t kToEndOfFile = ~std::uint64_t{0};
 bool ForEachLineInRange(int fd, std::uint64_t begin, std::uint64_t end,
                         const std::function<void(char*, std::size_t)>& line);
 
-// What tells one version of a file from another without reading it: an atomic save
-// makes a new file (a new inode), a write in place changes the size or the time.
-struct FileIdentity {
-  std::uint64_t device = 0;
-  std::uint64_t inode = 0;
-  std::int64_t size = 0;
-  std::int64_t modifiedNs = 0;
-  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
-};
 // The identity of what stands at path (a link itself, not its target); nullopt when
 // nothing does.
 std::optional<FileIdentity> StatFileIdentity(const std::string& path);

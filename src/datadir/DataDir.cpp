@@ -172,59 +172,201 @@ bool DataDir::Writable() const {
 
 // --- The proxy list ---
 
-qb::OpResult DataDir::ReadList(CProxyListModel& into) const {
-  const std::string path = FilePath(DataFile::ProxyList);
-  if (!qb::FileExists(path)) return qb::OpResult::Success();
-  // The list is sized once for the rows the file likely holds (the program writes
-  // lines of about 40 bytes), instead of growing the key set step by step: each
-  // doubling reads every entry again, which at ten million rows is a good part of the
-  // load. Capped, so that a huge file of something else reserves no gigabytes.
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-    constexpr std::uint64_t kLineBytes = 40, kMaxReserved = std::uint64_t{1} << 24;
-    into.ReserveRows(static_cast<std::size_t>(
-        std::min<std::uint64_t>(static_cast<std::uint64_t>(st.st_size) / kLineBytes, kMaxReserved)));
+namespace {
+
+// Sizes the list once for the rows the file likely holds (the program writes lines of
+// about 40 bytes), instead of growing the key set step by step: each doubling reads
+// every entry again, which at ten million rows is a good part of the load. Capped, so
+// that a huge file of something else reserves no gigabytes.
+void ReserveFor(CProxyListModel& list, const struct stat& st) {
+  if (!S_ISREG(st.st_mode) || st.st_size <= 0) return;
+  constexpr std::uint64_t kLineBytes = 40, kMaxReserved = std::uint64_t{1} << 24;
+  list.ReserveRows(static_cast<std::size_t>(
+      std::min<std::uint64_t>(static_cast<std::uint64_t>(st.st_size) / kLineBytes, kMaxReserved)));
+}
+
+qb::OpResult OpenFailure(const std::string& path) {
+  return ReadFailure(path, errno == ELOOP ? qb::kLinkRefused : std::strerror(errno));
+}
+
+class OpenFile {
+ public:
+  explicit OpenFile(int fd) : m_fd(fd) {}
+  ~OpenFile() {
+    if (m_fd >= 0) ::close(m_fd);
   }
+  OpenFile(const OpenFile&) = delete;
+  OpenFile& operator=(const OpenFile&) = delete;
+  int get() const { return m_fd; }
+
+ private:
+  int m_fd;
+};
+
+FileIdentity IdentityOfFd(int fd) {
+  struct stat st {};
+  ::fstat(fd, &st);
+  return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+          static_cast<std::int64_t>(st.st_size),
+          static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
+}
+
+}  // namespace
+
+qb::OpResult DataDir::ReadListFrom(int fd, std::uint64_t from, CProxyListModel& into,
+                                   ListFileRejects* rejects) const {
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && from == 0) ReserveFor(into, st);
   errno = 0;
-  if (!AddRowsFromListFile(into, path))
-    return ReadFailure(path, errno != 0 ? std::strerror(errno) : "read error");
+  if (!AddRowsFromListFd(into, fd, from, {}, rejects))
+    return ReadFailure(FilePath(DataFile::ProxyList), errno != 0 ? std::strerror(errno) : "read error");
   return qb::OpResult::Success();
 }
 
-qb::OpResult DataDir::LoadList() {
+qb::OpResult DataDir::ReadList(CProxyListModel& into) const {
+  const std::string path = FilePath(DataFile::ProxyList);
+  const OpenFile file(qb::OpenNoFollow(path));
+  if (file.get() < 0) return errno == ENOENT ? qb::OpResult::Success() : OpenFailure(path);
+  // A directory in its place reads as no list; the next save says what is wrong.
+  struct stat st {};
+  if (::fstat(file.get(), &st) != 0 || S_ISDIR(st.st_mode)) return qb::OpResult::Success();
+  return ReadListFrom(file.get(), 0, into, nullptr);
+}
+
+qb::OpResult DataDir::LoadList(ListLoad* load) {
+  if (load) *load = {};
   const bool empty = m_list->RowCount() == 0;
-  qb::OpResult result = ReadList(*m_list);
-  if (result && empty) m_listInFileOrder = true;
-  return result;
+  const std::string path = FilePath(DataFile::ProxyList);
+  const OpenFile file(qb::OpenNoFollow(path));
+  if (file.get() < 0) {
+    if (errno != ENOENT) return OpenFailure(path);
+    m_listOnDisk.reset();
+    if (empty) m_listInFileOrder = true;
+    return qb::OpResult::Success();
+  }
+  struct stat st {};
+  if (::fstat(file.get(), &st) != 0 || S_ISDIR(st.st_mode)) return qb::OpResult::Success();
+  const FileIdentity before = IdentityOfFd(file.get());
+  ListFileRejects rejects;
+  const qb::OpResult read = ReadListFrom(file.get(), 0, *m_list, &rejects);
+  if (!read) return read;
+  m_listOnDisk = before;
+  if (empty) m_listInFileOrder = true;
+  const qb::OpResult kept = KeepRejected(rejects);
+  if (load) {
+    load->rejected = rejects.count;
+    load->rejectedKept = kept;
+  }
+  return qb::OpResult::Success();
+}
+
+bool DataDir::ListChangedOnDisk() const {
+  return StatFileIdentity(FilePath(DataFile::ProxyList)) != m_listOnDisk;
+}
+
+qb::OpResult DataDir::KeepRejected(const ListFileRejects& rejects) {
+  if (rejects.lines.empty()) return qb::OpResult::Success();
+  // Added to what the side file holds, each line once: the same file read again does
+  // not grow it.
+  const std::string path = qb::JoinPath(m_path, kRejectedListFileName);
+  std::string text = qb::ReadWholeFile(path, nullptr, qb::Links::Refuse).value_or(std::string());
+  std::unordered_set<std::string> held;
+  qb::ForEachLine(text, [&](std::string_view line) { held.emplace(line); });
+  bool added = false;
+  for (const std::string& line : rejects.lines) {
+    if (!held.insert(line).second) continue;
+    text.append(line).append("\r\n");
+    added = true;
+  }
+  return added ? WriteText(path, text) : qb::OpResult::Success();
+}
+
+int DataDir::MergeRowsBehind(int fd, const std::optional<FileIdentity>& known) {
+  const FileIdentity now = IdentityOfFd(fd);
+  if (known && now == *known) return 0;
+  // Lines appended to the file it knew are read from where it ended; any other change
+  // (a file put in its place, one rewritten in place) is read whole. Either way only
+  // the rows the list lacks are added: nothing another program added is lost.
+  const bool appended =
+      known && now.device == known->device && now.inode == known->inode && now.size > known->size;
+  const std::uint64_t from = appended ? static_cast<std::uint64_t>(known->size) : 0;
+  CProxyListModel behind;
+  ListFileRejects rejects;
+  if (!ReadListFrom(fd, from, behind, &rejects)) return 0;
+  (void)KeepRejected(rejects);
+  return AddMissingRows(*m_list, behind);
 }
 
 qb::OpResult DataDir::SaveList() {
   const std::string path = FilePath(DataFile::ProxyList);
-  qb::AtomicFileWriter file(path);
-  qb::OpResult result;
-  if (!WriteListFile(*m_list, [&](std::string_view text) { return file.Write(text); }) || !file.Commit()) {
-    result = qb::OpResult::Failure(qb::OpStatus::WriteFailed, path, file.Error());
-  } else {
-    m_listInFileOrder = true;
-    // A deleted, cleaned or modified row leaves no log-on behind.
-    const CProxyCredentialStore& store = Credentials();
-    if (!m_credentialsReadResult) {
-      result = m_credentialsReadResult;
-    } else if (store.Size() > 0) {
-      CProxyCredentialStore kept = store;
-      if (kept.KeepOnly(*m_list)) {
-        m_credentials = std::move(kept);
-        result = SaveCredentialsStore();
+  // What another program added since the list last read or wrote the file goes into
+  // the list first, so that the save below writes it back.
+  std::optional<FileIdentity> merged;
+  {
+    const OpenFile file(qb::OpenNoFollow(path));
+    if (file.get() >= 0) {
+      struct stat st {};
+      if (::fstat(file.get(), &st) == 0 && S_ISREG(st.st_mode)) {
+        m_rowsMergedBehind += MergeRowsBehind(file.get(), m_listOnDisk);
+        merged = IdentityOfFd(file.get());
       }
     }
   }
+  qb::OpResult result;
+  // A row added behind in the moment between that look and the save's exchange is
+  // found in the file the exchange displaces; the list then takes it and is written
+  // again. A few rounds at most: a writer that never pauses is the one left waiting.
+  for (int round = 0; round < 5; ++round) {
+    qb::AtomicFileWriter file(path);
+    std::string displaced;
+    if (!WriteListFile(*m_list, [&](std::string_view text) { return file.Write(text); }) ||
+        !file.CommitDisplacing(&displaced)) {
+      result = qb::OpResult::Failure(qb::OpStatus::WriteFailed, path, file.Error());
+      break;
+    }
+    m_listOnDisk = file.CommittedIdentity();
+    m_listInFileOrder = true;
+    if (displaced.empty()) break;
+    int added = 0;
+    {
+      const OpenFile old(qb::OpenNoFollow(displaced));
+      if (old.get() >= 0) added = MergeRowsBehind(old.get(), merged);
+    }
+    ::unlink(displaced.c_str());
+    m_rowsMergedBehind += added;
+    if (added == 0) break;
+    merged.reset();
+  }
+  if (result) result = SaveCredentialsWithList();
   emit ListSaved(result);
   return result;
 }
 
+qb::OpResult DataDir::SaveCredentialsWithList() {
+  // A deleted, cleaned or modified row leaves no log-on behind; new ones are written
+  // only now that the list that holds their rows is on disk.
+  const CProxyCredentialStore& store = Credentials();
+  if (!m_credentialsReadResult) return m_credentialsReadResult;
+  bool changed = m_credentialsPending;
+  if (store.Size() > 0) {
+    CProxyCredentialStore kept = store;
+    if (kept.KeepOnly(*m_list)) {
+      m_credentials = std::move(kept);
+      changed = true;
+    }
+  }
+  return changed ? SaveCredentialsStore() : qb::OpResult::Success();
+}
+
 qb::OpResult DataDir::SaveList(const FoundCredentialList& logOns) {
-  const qb::OpResult kept = RememberCredentials(logOns);
-  return kept ? SaveList() : kept;
+  if (!logOns.empty()) {
+    Credentials();
+    // A store that could not be read is never replaced by one that lacks its log-ons.
+    if (!m_credentialsReadResult) return m_credentialsReadResult;
+    for (const auto& [key, logOn] : logOns)
+      m_credentialsPending = m_credentials.Set(key, logOn) || m_credentialsPending;
+  }
+  return SaveList();
 }
 
 // --- Setting.dat ---
@@ -289,7 +431,7 @@ qb::OpResult DataDir::SaveSources() {
 const CProxyCredentialStore& DataDir::Credentials() {
   const std::string path = FilePath(DataFile::Credentials);
   const std::optional<FileIdentity> now = StatFileIdentity(path);
-  if (m_credentialsKnown && now == m_credentialsRead) return m_credentials;
+  if (m_credentialsKnown && (now == m_credentialsRead || m_credentialsPending)) return m_credentials;
   // A store that cannot be read leaves the proxies without log-ons; those that need
   // one then say so in their status.
   m_credentials = {};
@@ -317,6 +459,7 @@ qb::OpResult DataDir::SaveCredentialsStore() {
   } else {
     result = WriteText(path, m_credentials.Format());
   }
+  if (result) m_credentialsPending = false;
   m_credentialsRead = StatFileIdentity(path);
   return result;
 }
@@ -335,6 +478,13 @@ qb::OpResult DataDir::StoreCredentials(const std::string& key, const std::option
   Credentials();
   if (!m_credentialsReadResult) return m_credentialsReadResult;
   return m_credentials.Set(key, logOn) ? SaveCredentialsStore() : qb::OpResult::Success();
+}
+
+qb::OpResult DataDir::SetLogOn(const std::string& key, const std::optional<ProxyCredentials>& logOn) {
+  Credentials();
+  if (!m_credentialsReadResult) return m_credentialsReadResult;
+  m_credentialsPending = m_credentials.Set(key, logOn) || m_credentialsPending;
+  return qb::OpResult::Success();
 }
 
 // --- History.sqlite ---

@@ -34,6 +34,10 @@ class CProxyListModel;
 class CProxySourceListModel;
 class CSettings;
 class FileWatcher;
+struct ListFileRejects;
+
+// Where the lines of Proxies.pro that hold no proxy are kept.
+inline constexpr const char* kRejectedListFileName = "Proxies.pro.rejected";
 
 // The files of a data directory.
 enum class DataFile {
@@ -123,17 +127,32 @@ class DataDir : public QObject {
   // --- The proxy list ---
   CProxyListModel& List() { return *m_list; }
   const CProxyListModel& List() const { return *m_list; }
+  // What loading the list met besides its rows: lines that hold no proxy at all, kept
+  // in Proxies.pro.rejected (and how keeping them went) rather than dropped unseen.
+  struct ListLoad {
+    std::size_t rejected = 0;
+    qb::OpResult rejectedKept;
+  };
   // Appends the rows of Proxies.pro to the list (unselected). A missing file is a
-  // success with no rows; ReadFailed with the path when it cannot be read.
-  qb::OpResult LoadList();
+  // success with no rows; ReadFailed with the path when it cannot be read, a symbolic
+  // link at its name among it (never followed).
+  qb::OpResult LoadList(ListLoad* load = nullptr);
   // Reads Proxies.pro as it is on disk into another list (the window keeps what
   // another program wrote while it was busy).
   qb::OpResult ReadList(CProxyListModel& into) const;
-  // Rewrites Proxies.pro from the list, atomically, then drops the log-ons of proxies
-  // no longer in it. WriteFailed with the path on failure (the old file stays).
+  // Rewrites Proxies.pro from the list, atomically, then writes the log-ons of its rows
+  // (and drops those of proxies no longer in it). Rows another program added to the
+  // file since the list last read or wrote it are added to the list first, in one
+  // read, merge and write that checks the file's identity, so that none is lost.
+  // WriteFailed with the path on failure (the old file stays, and so do the log-ons).
   qb::OpResult SaveList();
-  // Keeps the log-ons that came with new rows, then saves the list.
+  // The same with log-ons that came with new rows: they are written only with the list
+  // they belong to.
   qb::OpResult SaveList(const FoundCredentialList& logOns);
+  // Whether Proxies.pro is other than the list last read or wrote it.
+  bool ListChangedOnDisk() const;
+  // How many rows the saves have taken in from another program's changes so far.
+  int RowsMergedBehind() const { return m_rowsMergedBehind; }
 
   // --- Setting.dat ---
   CSettings& Settings() { return *m_settings; }
@@ -166,6 +185,9 @@ class DataDir : public QObject {
   qb::OpResult RememberCredentials(const FoundCredentialList& found);
   // Sets (nullopt: removes) one proxy's log-on and saves the store.
   qb::OpResult StoreCredentials(const std::string& key, const std::optional<ProxyCredentials>& logOn);
+  // Sets (nullopt: removes) one proxy's log-on for the list's next save, which writes
+  // it with the list it belongs to. ReadFailed when the store cannot be read.
+  qb::OpResult SetLogOn(const std::string& key, const std::optional<ProxyCredentials>& logOn);
 
   // --- History.sqlite ---
   // Opens the history (creating or migrating it; a damaged file is moved aside) and
@@ -203,6 +225,13 @@ class DataDir : public QObject {
  private:
   DataDir(std::string path, const OpenOptions& options);
   qb::OpResult SaveCredentialsStore();
+  qb::OpResult SaveCredentialsWithList();
+  qb::OpResult ReadListFrom(int fd, std::uint64_t from, CProxyListModel& into,
+                            ListFileRejects* rejects) const;
+  // Adds the rows of the open list file that the list lacks; known is what the list
+  // last saw of the file. Returns how many were added.
+  int MergeRowsBehind(int fd, const std::optional<FileIdentity>& known);
+  qb::OpResult KeepRejected(const ListFileRejects& rejects);
   void MarkListOrderSaved();
 
   std::string m_path;
@@ -225,6 +254,11 @@ class DataDir : public QObject {
   // The rows have not moved since Proxies.pro was last read or written: a row's
   // position in the list is its position in the file.
   bool m_listInFileOrder = true;
+  // Proxies.pro as the list last read or wrote it.
+  std::optional<FileIdentity> m_listOnDisk;
+  int m_rowsMergedBehind = 0;
+  // Log-ons set for rows whose list is not yet saved.
+  bool m_credentialsPending = false;
   FileWatcher* m_watcher = nullptr;
 };
 

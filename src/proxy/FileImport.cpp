@@ -23,6 +23,7 @@ struct Part {
   CProxyListModel::PreparedRows rows;
   FoundCredentialList credentials;
   std::size_t refused = 0;
+  std::vector<std::string> rejected;
 };
 
 class FileDescriptor {
@@ -48,21 +49,25 @@ bool Readable(const FileDescriptor& file, struct stat& st) {
 struct PartPlan {
   std::size_t parts = 1;
   std::uint64_t partBytes = 1;
+  std::uint64_t from = 0;
   unsigned threads = 1;
 
-  PartPlan(const struct stat& st, const FileImportOptions& options) {
+  PartPlan(const struct stat& st, const FileImportOptions& options, std::uint64_t start = 0) : from(start) {
     const std::uint64_t size = static_cast<std::uint64_t>(std::max<off_t>(st.st_size, 0));
+    const std::uint64_t span = size > from ? size - from : 0;
     partBytes = std::max<std::size_t>(options.partBytes, 1);
     // Only a regular file can be read in parts at their offsets.
     if (S_ISREG(st.st_mode))
-      parts = static_cast<std::size_t>(std::max<std::uint64_t>(1, (size + partBytes - 1) / partBytes));
+      parts = static_cast<std::size_t>(std::max<std::uint64_t>(1, (span + partBytes - 1) / partBytes));
     // Past a few threads the list, which takes the parts one at a time, is the limit.
     constexpr unsigned kMaxThreads = 8;
     threads = qb::ThreadsFor(parts, options.threads, kMaxThreads);
   }
-  std::uint64_t Begin(std::size_t i) const { return i * partBytes; }
+  std::uint64_t Begin(std::size_t i) const { return from + i * partBytes; }
   // The last part reads on to the end, wherever that is by then.
-  std::uint64_t End(std::size_t i) const { return i + 1 == parts ? kToEndOfFile : (i + 1) * partBytes; }
+  std::uint64_t End(std::size_t i) const {
+    return i + 1 == parts ? kToEndOfFile : from + (i + 1) * partBytes;
+  }
 };
 
 }  // namespace
@@ -119,32 +124,40 @@ std::optional<std::size_t> AddProxiesFromFile(CProxyListModel& list, const std::
 std::optional<std::size_t> AddRowsFromListFile(CProxyListModel& list, const std::string& path,
                                                const FileImportOptions& options) {
   FileDescriptor file(path);
+  return AddRowsFromListFd(list, file.get(), 0, options);
+}
+
+std::optional<std::size_t> AddRowsFromListFd(CProxyListModel& list, int fd, std::uint64_t from,
+                                             const FileImportOptions& options, ListFileRejects* rejects) {
   struct stat st {};
-  if (!Readable(file, st)) return std::nullopt;
-  const PartPlan plan(st, options);
+  if (fd < 0 || ::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) return std::nullopt;
+  const PartPlan plan(st, options, from);
 
   auto make = [&](std::size_t i) {
     Part part;
     ProxyFields fields;
     std::string decoded, scratch;
-    part.failed =
-        !qb::ForEachLineInRange(file.get(), plan.Begin(i), plan.End(i), [&](char* data, std::size_t n) {
-          std::string_view line(data, n);
-          if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-          if (!qb::IsValidUtf8(line)) {
-            decoded = qb::DecodeLegacyLine(line);
-            line = decoded;
-          }
-          // The program's own lines first: the extractor would cut a remark at its first
-          // blank and drop a status longer than nine bytes.
-          if (ParseFileLine(line, fields)) {
-            part.rows.AddParsed(std::move(fields));
-            return;
-          }
-          scratch.assign(line);
-          ScanProxies(scratch.data(), scratch.size(),
-                      [&](std::string_view found) { part.rows.AddLine(found); });
-        });
+    part.failed = !qb::ForEachLineInRange(fd, plan.Begin(i), plan.End(i), [&](char* data, std::size_t n) {
+      std::string_view line(data, n);
+      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+      if (!qb::IsValidUtf8(line)) {
+        decoded = qb::DecodeLegacyLine(line);
+        line = decoded;
+      }
+      // The program's own lines first: the extractor would cut a remark at its first
+      // blank and drop a status longer than nine bytes.
+      if (ParseFileLine(line, fields)) {
+        part.rows.AddParsed(std::move(fields));
+        return;
+      }
+      scratch.assign(line);
+      std::size_t found = 0;
+      ScanProxies(scratch.data(), scratch.size(), [&](std::string_view proxy) {
+        if (part.rows.AddLine(proxy)) ++found;
+      });
+      // A line that holds no proxy at all is not dropped unseen: the caller keeps it.
+      if (found == 0 && rejects && !qb::Trim(line).empty()) part.rejected.emplace_back(line);
+    });
     return part;
   };
 
@@ -153,6 +166,13 @@ std::optional<std::size_t> AddRowsFromListFile(CProxyListModel& list, const std:
   auto use = [&](std::size_t, Part& part) {
     if (part.failed) return false;
     added += static_cast<std::size_t>(list.AppendPrepared(part.rows, 0));
+    if (rejects) {
+      rejects->count += part.rejected.size();
+      for (std::string& line : part.rejected) {
+        if (rejects->lines.size() >= ListFileRejects::kKeptLines) break;
+        rejects->lines.push_back(std::move(line));
+      }
+    }
     return true;
   };
   if (!qb::RunInOrder<Part>(plan.parts, plan.threads, 2 * plan.threads, make, use)) return std::nullopt;

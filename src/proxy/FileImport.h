@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "proxy/ProxyCredentials.h"
 
@@ -39,5 +41,19 @@ std::optional<std::size_t> AddProxiesFromFile(CProxyListModel& list, const std::
 // read.
 std::optional<std::size_t> AddRowsFromListFile(CProxyListModel& list, const std::string& path,
                                                const FileImportOptions& options = {});
+
+// The lines of a list file that hold no proxy at all (a hand-edited line gone wrong):
+// how many, and the first kKeptLines of them as they were read.
+struct ListFileRejects {
+  static constexpr std::size_t kKeptLines = 10000;
+  std::size_t count = 0;
+  std::vector<std::string> lines;
+};
+// The same from an open list file, from the byte offset from on (the lines another
+// program appended since it was last read); rejects, when given, gets the lines that
+// hold no proxy.
+std::optional<std::size_t> AddRowsFromListFd(CProxyListModel& list, int fd, std::uint64_t from,
+                                             const FileImportOptions& options = {},
+                                             ListFileRejects* rejects = nullptr);
 
 }  // namespace qb

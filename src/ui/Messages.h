@@ -66,6 +66,11 @@ inline constexpr const char* kMsgHistoryUnavailable =
 inline constexpr const char* kMsgDefaultResources =
     QT_TRANSLATE_NOOP("Quillberry", "没有验证资源，将自动装载缺省设置。");
 
+// --- Proxies.pro ---
+// Shown in the status strip: %1 lines, kept in the file %2.
+inline constexpr const char* kNoticeRejectedLines =
+    QT_TRANSLATE_NOOP("Quillberry", "Proxies.pro 中有 %1 行不是代理，已另存于 %2");
+
 // --- The proxy sources ---
 inline constexpr const char* kMsgConfirmDeleteSources =
     QT_TRANSLATE_NOOP("Quillberry", "确实要删除选定的资源吗？");

@@ -4,6 +4,7 @@
 // marks kept against the file's order.
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFileInfo>
 #include <QSignalSpy>
 #include <QTest>
@@ -159,6 +160,65 @@ TEST(DataDirFavorites, MarksCountInTheFilesOrder) {
   again->RestoreFavorites();
   EXPECT_TRUE(again->List().IsFavorite(0));
   EXPECT_EQ(again->List().GetProxyLine(0), "127.0.0.1:1001@HTTP");
+}
+
+// Two saves in a row with another program's row appended between them: the second
+// takes it in before it writes, and so does a save after the file was replaced.
+TEST(DataDirList, RowsAddedBehindTheListAreTakenInByTheNextSave) {
+  TempDir data;
+  const auto dir = Reader(data.Path());
+  ASSERT_EQ(dir->List().AddProxyLine("127.0.0.1:1001@HTTP", 0), 1);
+  ASSERT_TRUE(dir->SaveList());
+  const std::string path = data.File("Proxies.pro");
+  WriteFile(path, ReadFile(path) + "127.0.0.2:2002@HTTP$0.5#appended\r\n");
+  EXPECT_TRUE(dir->ListChangedOnDisk());
+  ASSERT_TRUE(dir->SaveList());
+  EXPECT_EQ(dir->RowsMergedBehind(), 1);
+  EXPECT_EQ(ReadFile(path), "127.0.0.1:1001@HTTP$未验证\r\n127.0.0.2:2002@HTTP$0.5#appended\r\n");
+  EXPECT_FALSE(dir->ListChangedOnDisk());
+
+  // A file put in its place, with a row the list lacks and without one it has.
+  WriteFile(path + ".new", "127.0.0.3:3003@SOCKS5\r\n");
+  ASSERT_EQ(std::rename((path + ".new").c_str(), path.c_str()), 0);
+  ASSERT_TRUE(dir->SaveList());
+  EXPECT_EQ(dir->List().RowCount(), 3);
+  EXPECT_NE(ReadFile(path).find("127.0.0.3:3003@SOCKS5"), std::string::npos);
+  // Its own saves are no news to it: nothing more is taken in.
+  ASSERT_TRUE(dir->SaveList());
+  EXPECT_EQ(dir->RowsMergedBehind(), 2);
+  // No temporary file is left beside the list.
+  EXPECT_EQ(QDir(QString::fromStdString(data.Path())).entryList(QDir::Files | QDir::Hidden),
+            QStringList{"Proxies.pro"});
+}
+
+// A hand-edited line that holds no proxy is kept beside the list, once, not dropped
+// by the next save.
+TEST(DataDirList, LinesThatHoldNoProxyAreKeptAsideOnce) {
+  TempDir data;
+  WriteFile(data.File("Proxies.pro"), "127.0.0.1:1001@HTTP\r\nmy note to self\r\n\r\n   \r\n1.2.3\r\n");
+  for (int start = 0; start < 2; ++start) {
+    const auto dir = Reader(data.Path());
+    DataDir::ListLoad load;
+    ASSERT_TRUE(dir->LoadList(&load));
+    EXPECT_EQ(load.rejected, 2u);
+    EXPECT_TRUE(load.rejectedKept);
+    EXPECT_EQ(dir->List().RowCount(), 1);
+  }
+  EXPECT_EQ(ReadFile(data.File("Proxies.pro.rejected")), "my note to self\r\n1.2.3\r\n");
+}
+
+// The log-ons that came with new rows are written only with the list they belong to:
+// a list that cannot be written keeps them back, and the next save writes both.
+TEST(DataDirLogOns, WrittenOnlyWithTheirList) {
+  TempDir data;
+  const auto dir = Reader(data.Path());
+  ASSERT_EQ(dir->List().AddProxyLine("127.0.0.1:1080@SOCKS5", 0), 1);
+  ASSERT_EQ(::mkdir(data.File("Proxies.pro").c_str(), 0700), 0);  // the list cannot be written
+  EXPECT_EQ(dir->SaveList({{"127.0.0.1:1080@SOCKS5", {"alice", "pw"}}}).status, qb::OpStatus::WriteFailed);
+  EXPECT_EQ(ReadFile(data.File("Credentials.dat")), "<missing>");
+  ASSERT_EQ(::rmdir(data.File("Proxies.pro").c_str()), 0);
+  ASSERT_TRUE(dir->SaveList());
+  EXPECT_EQ(ReadFile(data.File("Credentials.dat")), "127.0.0.1:1080@SOCKS5\talice\tpw\r\n");
 }
 
 TEST(ProxyIdentity, OneProxyHoweverItIsSpelledAndFoundWhereverItMoved) {
