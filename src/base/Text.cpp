@@ -385,4 +385,15 @@ std::string EscapeUnsafeUrlBytes(std::string_view text) {
   return out;
 }
 
+std::string UrlWithoutLogOn(std::string_view url) {
+  const std::size_t scheme = url.find("://");
+  if (scheme == std::string_view::npos) return std::string(url);
+  const std::size_t hostStart = scheme + 3;
+  const std::size_t hostEnd = std::min(url.size(), url.find_first_of("/?#", hostStart));
+  // The last "@" before the path ends the user information: a password may hold "@".
+  const std::size_t at = url.substr(0, hostEnd).rfind('@');
+  if (at == std::string_view::npos || at < hostStart) return std::string(url);
+  return std::string(url.substr(0, hostStart)) + std::string(url.substr(at + 1));
+}
+
 }  // namespace qb

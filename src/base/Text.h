@@ -48,6 +48,9 @@ std::string_view SkipByteOrderMarks(std::string_view s);
 // The bytes that cannot stand in a request line (controls, blanks, anything not ASCII)
 // percent-escaped ("%20"); every other byte as it is, so that a URL is sent as written.
 std::string EscapeUnsafeUrlBytes(std::string_view text);
+// The URL without the user name and password it may carry ("ftp://u:pw@host/" gives
+// "ftp://host/"): what may be kept or shown where a secret must not go.
+std::string UrlWithoutLogOn(std::string_view url);
 
 // atoi/atol/atof over a view: leading white space, optional sign, decimal digits;
 // anything else ends the number; no digits gives 0. Values beyond the range of the

@@ -5,12 +5,14 @@
 #include <QSettings>
 #include <QString>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <unordered_set>
 
 #include "base/Files.h"
@@ -85,9 +87,33 @@ std::optional<std::string> ReadDataFile(const std::string& path, qb::OpResult& r
   result = qb::OpResult::Success();
   if (!QFileInfo::exists(QString::fromStdString(path))) return std::nullopt;
   std::string error;
-  std::optional<std::string> text = qb::ReadWholeFile(path, &error);
+  // A link planted at a data file's name is not followed: what it points to is
+  // nobody's data file.
+  std::optional<std::string> text = qb::ReadWholeFile(path, &error, qb::Links::Refuse);
   if (!text) result = ReadFailure(path, error);
   return text;
+}
+
+// "20261209-153000", for the names files are kept under when they are put aside.
+std::string TimeSuffix() {
+  const std::time_t t = std::time(nullptr);
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y%m%d-%H%M%S", &tm);
+  return buf;
+}
+
+// The temporary files the directory's writers make beside a file while they save it
+// (see AtomicFileWriter): ".Proxies.pro.Ab3xYz".
+bool IsOwnTemporaryName(const std::string& name) {
+  for (DataFile f : {DataFile::ProxyList, DataFile::Settings, DataFile::Sources, DataFile::Options,
+                     DataFile::Credentials, DataFile::Pac}) {
+    const std::string prefix = std::string(".") + DataFileName(f) + ".";
+    if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0) return true;
+  }
+  const std::string rejected = std::string(".") + kRejectedListFileName + ".";
+  return name.size() == rejected.size() + 6 && name.compare(0, rejected.size(), rejected) == 0;
 }
 
 }  // namespace
@@ -130,7 +156,13 @@ std::unique_ptr<DataDir> DataDir::Open(const std::string& path, Access access, O
     if (!qb::EnsurePrivateDir(bare, qb::LooseMode::Tighten, &why))
       r.error = "cannot create " + bare + ": " + why;
   }
-  dir->m_lock = std::make_unique<DataDirLock>(dir->FilePath(DataFile::Lock));
+  // A link at the lock's name is no lock of a writer's: it would keep every writer
+  // out for good. The link itself goes (never what it points to); anything else
+  // there that is no file is a lock that cannot be made.
+  const std::string lockPath = dir->FilePath(DataFile::Lock);
+  struct stat lockStat {};
+  if (::lstat(lockPath.c_str(), &lockStat) == 0 && S_ISLNK(lockStat.st_mode)) ::unlink(lockPath.c_str());
+  dir->m_lock = std::make_unique<DataDirLock>(lockPath);
   DataDirLock& lock = *dir->m_lock;
   DataDirLock::Outcome outcome = lock.TryLock(0);
   if (outcome == DataDirLock::Outcome::Held && options.lockWaitMs > 0 &&
@@ -139,6 +171,10 @@ std::unique_ptr<DataDir> DataDir::Open(const std::string& path, Access access, O
   switch (outcome) {
     case DataDirLock::Outcome::Ours:
       r.holder = Holder::Us;
+      ::chmod(lockPath.c_str(), 0600);
+      // A writer killed in the middle of a save left its temporary file behind; no one
+      // else may be writing now, so those left are stale.
+      dir->RemoveStaleTemporaryFiles();
       break;
     case DataDirLock::Outcome::Failed:
       r.holder = Holder::NoLock;
@@ -152,6 +188,20 @@ std::unique_ptr<DataDir> DataDir::Open(const std::string& path, Access access, O
   }
   dir->m_holder = r.holder;
   return dir;
+}
+
+void DataDir::RemoveStaleTemporaryFiles() {
+  DIR* d = ::opendir(m_path.c_str());
+  if (!d) return;
+  while (const dirent* e = ::readdir(d)) {
+    const std::string name = e->d_name;
+    if (!IsOwnTemporaryName(name)) continue;
+    const std::string path = qb::JoinPath(m_path, name);
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::getuid())
+      ::unlink(path.c_str());
+  }
+  ::closedir(d);
 }
 
 std::unique_ptr<DataDir> DataDir::Open(const std::string& path, Access access, OpenReport* report) {
@@ -383,6 +433,20 @@ qb::OpResult DataDir::LoadSettings(bool* defaultsInstalled) {
   if (qb::OpResult read = ReadSettings(); !read) return read;
   qb::OpResult result;
   if (m_settings->m_aVerifySources.empty()) {
+    // A file that held something but no resource is kept as it was before the built-in
+    // resources are written over it: it may be one the user mistyped.
+    const std::string path = FilePath(DataFile::Settings);
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+      std::string kept = path + ".damaged-" + TimeSuffix();
+      for (int n = 2; qb::FileExists(kept); ++n) kept = path + ".damaged-" + TimeSuffix() + "-" + std::to_string(n);
+      if (::link(path.c_str(), kept.c_str()) == 0) {
+        m_settingsKeptAs = kept;
+      } else if (const auto old = qb::ReadWholeFile(path, nullptr, qb::Links::Refuse);
+                 old && qb::WriteFileAtomically(kept, *old)) {
+        m_settingsKeptAs = kept;
+      }
+    }
     InstallDefaultVerifySources(*m_settings);
     if (defaultsInstalled) *defaultsInstalled = true;
     result = SaveSettings();

@@ -157,8 +157,11 @@ class DataDir : public QObject {
   // --- Setting.dat ---
   CSettings& Settings() { return *m_settings; }
   // Reads the settings; a file without resources gets the built-in ones, saved at
-  // once (*defaultsInstalled says so). ReadFailed leaves the defaults.
+  // once (*defaultsInstalled says so), and a file that held something is first kept
+  // as Setting.dat.damaged-<time> (SettingsKeptAs). ReadFailed leaves the defaults.
   qb::OpResult LoadSettings(bool* defaultsInstalled = nullptr);
+  // Where the last LoadSettings kept a Setting.dat it replaced; empty when none.
+  const std::string& SettingsKeptAs() const { return m_settingsKeptAs; }
   // Reads the settings as the file holds them, installing and writing nothing (a
   // look-up of one setting).
   qb::OpResult ReadSettings();
@@ -232,6 +235,7 @@ class DataDir : public QObject {
   // last saw of the file. Returns how many were added.
   int MergeRowsBehind(int fd, const std::optional<FileIdentity>& known);
   qb::OpResult KeepRejected(const ListFileRejects& rejects);
+  void RemoveStaleTemporaryFiles();
   void MarkListOrderSaved();
 
   std::string m_path;
@@ -259,6 +263,7 @@ class DataDir : public QObject {
   int m_rowsMergedBehind = 0;
   // Log-ons set for rows whose list is not yet saved.
   bool m_credentialsPending = false;
+  std::string m_settingsKeptAs;
   FileWatcher* m_watcher = nullptr;
 };
 

@@ -4,12 +4,15 @@
 #include <QRegularExpression>
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 
+#include "base/Files.h"
+#include "base/Text.h"
 #include "proxy/VerifyStatus.h"
 
 namespace qb {
@@ -140,8 +143,12 @@ std::string PrepareSchema(sqlite3* db, std::span<const HistoryMigration> migrati
 
 sqlite3* OpenFile(const std::string& path, std::string& error) {
   sqlite3* db = nullptr;
+  // A link at the history's name is never followed: SQLite would make or change the
+  // database wherever it points.
   const int rc = sqlite3_open_v2(path.c_str(), &db,
-                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX |
+                                     SQLITE_OPEN_NOFOLLOW,
+                                 nullptr);
   if (rc != SQLITE_OK) {
     error = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
     sqlite3_close(db);
@@ -149,6 +156,14 @@ sqlite3* OpenFile(const std::string& path, std::string& error) {
   }
   sqlite3_busy_timeout(db, 5000);
   return db;
+}
+
+void KeepPrivate(const std::string& path) {
+  for (const std::string& p : {path, path + "-wal", path + "-shm"}) {
+    struct stat st {};
+    if (::lstat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 077) != 0)
+      ::chmod(p.c_str(), st.st_mode & 0700);
+  }
 }
 
 std::string TimeSuffix() {
@@ -210,11 +225,19 @@ std::unique_ptr<CHistoryStore> CHistoryStore::Open(const std::string& path, Open
   r = {};
   std::error_code ec;
   r.created = !std::filesystem::exists(path, ec);
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    r.reason = path + " " + kLinkRefused;
+    return nullptr;
+  }
 
   for (int attempt = 0; attempt < 2; ++attempt) {
     std::string error;
     sqlite3* db = OpenFile(path, error);
     if (db) {
+      // The results name the proxies a user relies on: the database and its journals
+      // are the user's alone (SQLite gives the journals the database's mode).
+      KeepPrivate(path);
       error = PrepareSchema(db, migrations);
       if (error.empty()) return std::unique_ptr<CHistoryStore>(new CHistoryStore(db, path));
       sqlite3_close(db);
@@ -266,9 +289,10 @@ bool CHistoryStore::Append(std::span<const HistoryRecord> records) {
     const std::int64_t proxyId = idOf(addProxy, findProxy, rec.proxy);
     std::int64_t resourceId = -1;
     if (!rec.resource.empty()) {
-      auto it = resources.find(rec.resource);
-      if (it == resources.end())
-        it = resources.emplace(rec.resource, idOf(addResource, findResource, rec.resource)).first;
+      // Never a password: the resource is kept without the log-on its URL may carry.
+      const std::string url = qb::UrlWithoutLogOn(rec.resource);
+      auto it = resources.find(url);
+      if (it == resources.end()) it = resources.emplace(url, idOf(addResource, findResource, url)).first;
       resourceId = it->second;
       if (resourceId < 0) ok = false;
     }
@@ -405,7 +429,8 @@ std::vector<HistoryRecord> CHistoryStore::Results(const std::string& proxy, int 
     HistoryRecord rec;
     rec.proxy = q.Text(0);
     rec.when = q.Int(1);
-    rec.resource = q.Text(2);
+    // Also of results an older version kept with the log-on in the URL.
+    rec.resource = qb::UrlWithoutLogOn(q.Text(2));
     rec.code = static_cast<int>(q.Int(3));
     rec.status = q.Text(4);
     rec.seconds = q.Real(5);

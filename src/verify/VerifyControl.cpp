@@ -197,7 +197,9 @@ std::optional<VerifyTask> CVerifyControl::HandNext(int slot, const Resources& re
 
     m_list.SetTimeStatus(r, kStatusVerifying);
     if (!engine) StartWatchdog(slot);
-    s.task = InFlight{task.id, proxy, task.resource.url};
+    // The history keeps the resource without its log-on: a password goes nowhere it
+    // was not given to.
+    s.task = InFlight{task.id, proxy, qb::UrlWithoutLogOn(task.resource.url)};
     ++m_busy;
     return task;
   }
