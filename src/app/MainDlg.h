@@ -24,6 +24,7 @@ class QTimer;
 
 namespace qb {
 
+class ActionRegistry;
 class CEndpointHost;
 class CHelpLink;
 class CSortListCtrl;
@@ -63,8 +64,6 @@ inline constexpr const char* kMainCaption =
 inline constexpr const char* kMsgExitWhileBusy = QT_TRANSLATE_NOOP(
     "Quillberry", "尚有线程在运行，请等现有的线程停止后再退出。\n不再启动新的线程，停止中...");
 inline constexpr const char* kCaptionExitWarning = QT_TRANSLATE_NOOP("Quillberry", "退出警告");
-
-class ActionRegistry;
 
 class CMainDlg : public QDialog {
   Q_OBJECT
