@@ -12,7 +12,6 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
-#include <QKeySequence>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
@@ -29,6 +28,7 @@
 
 #include "app/EndpointHost.h"
 #include "app/TrayMenu.h"
+#include "app/WindowActions.h"
 #include "base/Files.h"
 #include "base/Prompt.h"
 #include "base/Text.h"
@@ -44,7 +44,6 @@
 #include "settings/Settings.h"
 #include "sources/ProxySource.h"
 #include "sources/SourceDownloader.h"
-#include "ui/AboutDlg.h"
 #include "ui/DialogUnits.h"
 #include "ui/FailureMessages.h"
 #include "ui/HelpLink.h"
@@ -63,6 +62,10 @@ namespace qb {
 namespace {
 
 constexpr const char* kFrameName = "Frame";
+// The buttons whose captions change with the window's state, by their layout ids.
+constexpr int kIdVerifyAll = 1045;
+constexpr int kIdVerifySelected = 1002;
+constexpr int kIdDownload = 1050;
 
 QString Q(const std::string& s) {
   return QString::fromStdString(s);
@@ -80,7 +83,8 @@ CMainDlg::CMainDlg(DataDir& dir, MainDlgOptions options, QWidget* parent)
       m_settings(dir.Settings()),
       m_sources(dir.Sources()),
       m_options(dir.Options()),
-      m_sysProxy(std::make_unique<CSystemProxy>(dir, std::move(options.platform))) {
+      m_sysProxy(std::make_unique<CSystemProxy>(dir, std::move(options.platform))),
+      m_actions(new ActionRegistry(this)) {
   // The settings are read (and the built-in resources installed) before anything is
   // on screen.
   LoadSettings();
@@ -107,6 +111,7 @@ CMainDlg::CMainDlg(DataDir& dir, MainDlgOptions options, QWidget* parent)
   m_historyColumns.SetLocationDir(m_dir.Path());
   m_list.SetExtraColumns(&m_historyColumns);
 
+  AddWindowActions(*m_actions, *this);
   CreateControls();
   OnInitDialog();
   FitButtonCaptions();
@@ -208,7 +213,7 @@ void CMainDlg::FitButtonCaptions() {
     resize(m_baseSize);
   }
   // The download button ends where the proxy list ends; it grows to the left.
-  if (QAbstractButton* download = m_buttons.value(1050)) {
+  if (QAbstractButton* download = m_buttons.value(kIdDownload)) {
     if (const int lack = qb::ButtonWidthNeeded(*download) - download->width(); lack > 0)
       download->setGeometry(download->geometry().adjusted(-lack, 0, 0, 0));
   }
@@ -292,13 +297,15 @@ CMainDlg::~CMainDlg() {
   if (m_verify) m_verify->Shutdown();
 }
 
-QAbstractButton* CMainDlg::AddButton(int id, const char* text, int x, int y, int w, int h) {
+QAbstractButton* CMainDlg::AddButton(int id, const char* action, const char* text, int x, int y, int w,
+                                     int h) {
   auto* b = new QPushButton(qb::Tr(text), this);
   b->setObjectName(QString::number(id));
   b->setAutoDefault(false);
   b->setDefault(false);
   qb::PlaceControl(b, x, y, w, h);
   m_buttons.insert(id, b);
+  if (action) m_actions->BindButton(b, QString::fromLatin1(action));
   return b;
 }
 
@@ -321,40 +328,24 @@ void CMainDlg::CreateControls() {
   qb::PlaceControl(frame, 5, 0, 434, 299);
   frame->lower();
 
-  connect(AddButton(1045, QT_TRANSLATE_NOOP("Quillberry", "验证全部"), 382, 32, 50, 15),
-          &QAbstractButton::clicked, this, &CMainDlg::OnVerifyAll);
-  connect(AddButton(1002, QT_TRANSLATE_NOOP("Quillberry", "验证选定"), 382, 50, 50, 15),
-          &QAbstractButton::clicked, this, &CMainDlg::OnVerifySelected);
-  connect(AddButton(1009, QT_TRANSLATE_NOOP("Quillberry", "设为IE代理"), 382, 72, 50, 15),
-          &QAbstractButton::clicked, this, &CMainDlg::OnSetIEProxy);
-  connect(AddButton(1011, QT_TRANSLATE_NOOP("Quillberry", "取消IE代理"), 382, 90, 50, 15),
-          &QAbstractButton::clicked, this, &CMainDlg::OnCancelIEProxy);
-  connect(AddButton(1034, QT_TRANSLATE_NOOP("Quillberry", "添加代理"), 382, 112, 50, 15),
-          &QAbstractButton::clicked, this, &CMainDlg::OnAddProxy);
-  connect(AddButton(1041, QT_TRANSLATE_NOOP("Quillberry", "修改选定"), 382, 130, 50, 15),
-          &QAbstractButton::clicked, this, &CMainDlg::OnModifySelected);
-  connect(AddButton(1039, QT_TRANSLATE_NOOP("Quillberry", "删除"), 382, 148, 24, 15),
-          &QAbstractButton::clicked, this, &CMainDlg::OnDeleteSelected);
-  connect(AddButton(1044, QT_TRANSLATE_NOOP("Quillberry", "清理"), 408, 148, 24, 15),
-          &QAbstractButton::clicked, this, &CMainDlg::OnClean);
-  connect(AddButton(1042, QT_TRANSLATE_NOOP("Quillberry", "导入"), 382, 170, 24, 15),
-          &QAbstractButton::clicked, this, &CMainDlg::OnImport);
-  connect(AddButton(1046, QT_TRANSLATE_NOOP("Quillberry", "粘贴"), 408, 170, 24, 15),
-          &QAbstractButton::clicked, this, &CMainDlg::OnPaste);
-  connect(AddButton(1043, QT_TRANSLATE_NOOP("Quillberry", "导出选定"), 382, 188, 50, 15),
-          &QAbstractButton::clicked, this, &CMainDlg::OnExport);
-  connect(AddButton(1049, QT_TRANSLATE_NOOP("Quillberry", "【设置】"), 382, 12, 50, 15),
-          &QAbstractButton::clicked, this, &CMainDlg::OnSettings);
-  connect(AddButton(1050, QT_TRANSLATE_NOOP("Quillberry", "▲下载代理资源"), 311, 208, 62, 15),
-          &QAbstractButton::clicked, this, &CMainDlg::OnDownloadSources);
-  connect(AddButton(1027, QT_TRANSLATE_NOOP("Quillberry", "添加资源"), 382, 232, 50, 15),
-          &QAbstractButton::clicked, this, &CMainDlg::OnAddSource);
-  connect(AddButton(1028, QT_TRANSLATE_NOOP("Quillberry", "修改资源"), 382, 250, 50, 15),
-          &QAbstractButton::clicked, this, &CMainDlg::OnModifySource);
-  connect(AddButton(1029, QT_TRANSLATE_NOOP("Quillberry", "删除资源"), 382, 268, 50, 15),
-          &QAbstractButton::clicked, this, &CMainDlg::OnDeleteSource);
+  AddButton(1045, "verify-all", QT_TRANSLATE_NOOP("Quillberry", "验证全部"), 382, 32, 50, 15);
+  AddButton(1002, "verify-selected", QT_TRANSLATE_NOOP("Quillberry", "验证选定"), 382, 50, 50, 15);
+  AddButton(1009, "set-system-proxy", QT_TRANSLATE_NOOP("Quillberry", "设为IE代理"), 382, 72, 50, 15);
+  AddButton(1011, "cancel-system-proxy", QT_TRANSLATE_NOOP("Quillberry", "取消IE代理"), 382, 90, 50, 15);
+  AddButton(1034, "add-proxy", QT_TRANSLATE_NOOP("Quillberry", "添加代理"), 382, 112, 50, 15);
+  AddButton(1041, "modify-selected", QT_TRANSLATE_NOOP("Quillberry", "修改选定"), 382, 130, 50, 15);
+  AddButton(1039, "delete-selected", QT_TRANSLATE_NOOP("Quillberry", "删除"), 382, 148, 24, 15);
+  AddButton(1044, "clean", QT_TRANSLATE_NOOP("Quillberry", "清理"), 408, 148, 24, 15);
+  AddButton(1042, "import", QT_TRANSLATE_NOOP("Quillberry", "导入"), 382, 170, 24, 15);
+  AddButton(1046, "paste", QT_TRANSLATE_NOOP("Quillberry", "粘贴"), 408, 170, 24, 15);
+  AddButton(1043, "export-selected", QT_TRANSLATE_NOOP("Quillberry", "导出选定"), 382, 188, 50, 15);
+  AddButton(1049, "settings", QT_TRANSLATE_NOOP("Quillberry", "【设置】"), 382, 12, 50, 15);
+  AddButton(1050, "download-sources", QT_TRANSLATE_NOOP("Quillberry", "▲下载代理资源"), 311, 208, 62, 15);
+  AddButton(1027, "add-source", QT_TRANSLATE_NOOP("Quillberry", "添加资源"), 382, 232, 50, 15);
+  AddButton(1028, "modify-source", QT_TRANSLATE_NOOP("Quillberry", "修改资源"), 382, 250, 50, 15);
+  AddButton(1029, "delete-source", QT_TRANSLATE_NOOP("Quillberry", "删除资源"), 382, 268, 50, 15);
   // The dialog's OK button exists but is never seen or used: Enter does nothing.
-  QAbstractButton* ok = AddButton(1, "OK", 97, 209, 26, 13);
+  QAbstractButton* ok = AddButton(1, nullptr, "OK", 97, 209, 26, 13);
   ok->hide();
   ok->setEnabled(false);
 
@@ -368,7 +359,6 @@ void CMainDlg::CreateControls() {
   m_pList->setObjectName("1000");
   m_pList->setModel(&m_list);
   m_pList->setSelectionModel(m_list.selectionModel());
-  m_pList->installEventFilter(this);
   m_pList->setContextMenuPolicy(Qt::CustomContextMenu);
   qb::PlaceControl(m_pList, 11, 31, 362, 172);
   connect(m_pList, &QWidget::customContextMenuRequested, this, &CMainDlg::ShowContextMenu);
@@ -376,9 +366,10 @@ void CMainDlg::CreateControls() {
   connect(m_pList->horizontalHeader(), &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
     HistoryColumnsMenu()->popup(m_pList->horizontalHeader()->mapToGlobal(at));
   });
+  m_actions->BindKeys(m_pList, ProxyListKeys());
   connect(m_pList, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& i) {
     // A double click on the check box only ticks it.
-    if (i.isValid()) OnModifySelected();
+    if (i.isValid()) m_actions->Trigger(QStringLiteral("modify-selected"));
   });
   connect(m_pList, &QAbstractItemView::clicked, this, [this] { UpdateStatusLine(); });
   connect(m_list.selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
@@ -405,11 +396,12 @@ void CMainDlg::CreateControls() {
   m_pSourceList->verticalHeader()->hide();
   m_pSourceList->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   m_pSourceList->verticalHeader()->setDefaultSectionSize(m_pList->verticalHeader()->defaultSectionSize());
-  m_pSourceList->installEventFilter(this);
   m_pSourceList->setWordWrap(false);
   m_pSourceList->setEditTriggers(QAbstractItemView::NoEditTriggers);
   qb::PlaceControl(m_pSourceList, 11, 227, 362, 65);
-  connect(m_pSourceList, &QAbstractItemView::doubleClicked, this, [this] { OnModifySource(); });
+  m_actions->BindKeys(m_pSourceList, SourceListKeys());
+  connect(m_pSourceList, &QAbstractItemView::doubleClicked, this,
+          [this] { m_actions->Trigger(QStringLiteral("modify-source")); });
   // Only a tick by the user changes the file; the program's own ticks do not.
   connect(&m_sources, &CProxySourceListModel::SourceTicked, this,
           [this] { ReportSourcesSave(m_dir.SaveSources()); });
@@ -419,13 +411,14 @@ void CMainDlg::CreateControls() {
     m_rowsBeforeDownload = m_list.RowCount();
     m_foundByDownload = 0;
     m_refusedByDownload = 0;
-    for (int id : {1045, 1002, 1050}) m_buttons.value(id)->setEnabled(false);
+    EnableActions();
     m_pDownloadProgress->SetRange(0, 100);
     m_pDownloadProgress->SetPos(0);
     m_pDownloadProgress->show();
   });
-  connect(m_downloader, &CSourceDownloader::SourceStarted, this,
-          [this](int, const QString& name) { m_buttons.value(1050)->setText(name + QStringLiteral("...")); });
+  connect(m_downloader, &CSourceDownloader::SourceStarted, this, [this](int, const QString& name) {
+    m_buttons.value(kIdDownload)->setText(name + QStringLiteral("..."));
+  });
   connect(m_downloader, &CSourceDownloader::Progress, this, [this](int done, int count, qint64, qint64) {
     m_pDownloadProgress->SetRange(0, qMax(1, count));
     m_pDownloadProgress->SetPos(done);
@@ -458,12 +451,8 @@ void CMainDlg::CreateControls() {
 
   m_trayCtl = new CTrayController(m_list, *m_sysProxy, this);
   m_trayCtl->SetRunningThreads([this] { return m_verify->BusyWorkers(); });
-  connect(m_trayCtl, &CTrayController::showDialogRequested, this, &CMainDlg::OnShowDialog);
-  connect(m_trayCtl, &CTrayController::aboutRequested, this, [this] { ShowAboutBox(this); });
-  connect(m_trayCtl, &CTrayController::exitRequested, this, [this] { OnTrayExit(); });
+  m_trayCtl->UseActions(*m_actions);
   connect(m_trayCtl, &CTrayController::statusLineUpdateNeeded, this, &CMainDlg::UpdateStatusLine);
-  connect(m_trayCtl, &CTrayController::endpointSwitchRequested, this, &CMainDlg::OnEndpointSwitch);
-  connect(m_trayCtl, &CTrayController::viaEndpointRequested, this, &CMainDlg::OnViaEndpoint);
   // The tray menu is also the window's own context menu, so that favourites can be
   // switched on a desktop without a tray.
   setContextMenuPolicy(Qt::CustomContextMenu);
@@ -535,48 +524,19 @@ void CMainDlg::OnInitDialog() {
   m_contextPopup = m_contextMenu->GetSubMenu(0);
   if (m_contextPopup) {
     m_contextPopup->setObjectName("139");
-    // The list's keys, shown beside the items that do the same; the list's key filter
-    // does the work, and an open menu takes them only while it has the focus.
-    const std::pair<int, QKeySequence> keys[] = {{32771, QKeySequence(QKeySequence::Copy)},
-                                                 {1002, QKeySequence(Qt::Key_F5)},
-                                                 {1041, QKeySequence(Qt::Key_Return)},
-                                                 {1039, QKeySequence(QKeySequence::Delete)},
-                                                 {32791, QKeySequence(QKeySequence::SelectAll)}};
-    for (const auto& [command, key] : keys) {
-      if (QAction* item = m_contextPopup->ItemOfCommand(command)) {
+    // The list's keys, shown beside the items that do the same; the list's keys do
+    // the work, and an open menu takes them only while it has the focus.
+    for (const auto& [action, key] : ListMenuKeys()) {
+      for (QAction* item : m_contextPopup->actions()) {
+        if (ActionOfMenuCommand(m_contextPopup->CommandOf(item)) != action) continue;
         item->setShortcut(key);
         item->setShortcutContext(Qt::WidgetShortcut);
         item->setShortcutVisibleInContextMenu(true);
       }
     }
-    connect(
-        m_contextPopup, &OwnerDrawMenu::commandChosen, this,
-        [this](int command, const QVariant&) {
-          switch (command) {
-            case 32771:
-              OnCopyProxy();
-              break;
-            case 1009:
-              OnSetIEProxy();
-              break;
-            case 1002:
-              OnVerifySelected();
-              break;
-            case 1041:
-              OnModifySelected();
-              break;
-            case 1039:
-              OnDeleteSelected();
-              break;
-            case 32791:
-              OnSelectAll();
-              break;
-            default:
-              break;
-          }
-        },
-        Qt::QueuedConnection);
+    m_actions->BindMenu(*m_contextPopup, ActionOfMenuCommand, ActionRegistry::MenuChoice::Dispatched);
   }
+  EnableActions();
 
   m_verify->StartTimers();
 
@@ -648,25 +608,26 @@ QAbstractButton* CMainDlg::RunButton() const {
   return m_buttons.value(m_verify->VerifiesAll() ? kIdVerifyAll : kIdVerifySelected);
 }
 
+void CMainDlg::EnableActions() {
+  const RunState state = m_verify->State();
+  EnableForState(*m_actions, state, m_downloader->IsRunning());
+  // The run's own button becomes its stop button while the run goes on.
+  const bool all = m_verify->VerifiesAll();
+  m_actions->BindButton(m_buttons.value(kIdVerifyAll), RunButtonAction(true, state, all));
+  m_actions->BindButton(m_buttons.value(kIdVerifySelected), RunButtonAction(false, state, all));
+}
+
 void CMainDlg::ShowRunState(RunState state) {
+  EnableActions();
   switch (state) {
-    case RunState::Running: {
-      // The run's own button becomes its stop button; everything that changes the
-      // list or the settings waits for the run.
-      const bool all = m_verify->VerifiesAll();
+    case RunState::Running:
       RunButton()->setText(qb::Tr(kCaptionStopVerify));
-      m_buttons.value(all ? kIdVerifySelected : kIdVerifyAll)->setEnabled(false);
-      for (int id : {1049, 1034, 1041, 1039, 1044, 1042, 1046, 1050}) m_buttons.value(id)->setEnabled(false);
       break;
-    }
     case RunState::Stopping:
-      RunButton()->setEnabled(false);
       RunButton()->setText(qb::Tr(kCaptionStopping1));
       break;
     case RunState::Idle:
       m_pList->setEnabled(true);
-      for (int id : {1049, 1045, 1002, 1009, 1034, 1041, 1039, 1044, 1042, 1046, 1043, 1050})
-        m_buttons.value(id)->setEnabled(true);
       m_buttons.value(kIdVerifyAll)->setText(qb::Tr(kCaptionVerifyAll));
       m_buttons.value(kIdVerifySelected)->setText(qb::Tr(kCaptionVerifySelected));
       break;
@@ -685,10 +646,11 @@ void CMainDlg::StartUp(bool minimised) {
 
 void CMainDlg::RunAction(const QString& action) {
   if (action == QLatin1String("verify-all")) {
-    // While a run goes on, the button would stop it: the action only ever starts one.
-    if (!Busy()) OnVerifyAll();
+    // Only ever a start, and not while a start is still being decided (its question
+    // may be open) either.
+    if (!Busy()) m_actions->Trigger(QStringLiteral("verify-all"));
   } else if (action == QLatin1String("cancel-proxy")) {
-    OnCancelIEProxy();
+    m_actions->Trigger(QStringLiteral("cancel-system-proxy"));
   }
 }
 
@@ -1017,8 +979,6 @@ void CMainDlg::OnExport() {
 
 void CMainDlg::ShowContextMenu(const QPoint& pos) {
   if (!m_contextPopup) return;
-  const bool idle = m_verify->IsIdle();
-  for (int id : {1002, 1041, 1039}) m_contextPopup->EnableMenuItem(id, idle);
   OwnerDrawMenu::SetFlatStyle(true);
   m_contextPopup->popup(m_pList->viewport()->mapToGlobal(pos));
 }
@@ -1090,8 +1050,8 @@ void CMainDlg::OnDownloadSources() {
 }
 
 void CMainDlg::EndDownload() {
-  for (int id : {1045, 1002, 1050}) m_buttons.value(id)->setEnabled(true);
-  m_buttons.value(1050)->setText(qb::Tr(kDownloadButtonText));
+  EnableActions();
+  m_buttons.value(kIdDownload)->setText(qb::Tr(kDownloadButtonText));
   m_pDownloadProgress->hide();
   UpdateStatusLine();
   if (m_foundByDownload > 0)
@@ -1133,11 +1093,8 @@ void CMainDlg::OnShowDialog() {
 
 bool CMainDlg::OnTrayExit() {
   if (m_verify->BusyWorkers() > 0) {
-    if (m_buttons.value(1045)->isEnabled()) {
-      OnVerifyAll();
-    } else if (m_buttons.value(1002)->isEnabled()) {
-      OnVerifySelected();
-    }
+    // What the run's button would do: stop a run that still hands out rows.
+    m_actions->Trigger(QStringLiteral("stop-verify"));
     qb::ShowMessage(kMsgExitWhileBusy, kCaptionExitWarning, qb::MsgIcon::Information);
     return false;
   }
@@ -1187,43 +1144,6 @@ void CMainDlg::changeEvent(QEvent* event) {
       setWindowState(windowState() & ~Qt::WindowMinimized);
     });
   }
-}
-
-bool CMainDlg::eventFilter(QObject* watched, QEvent* event) {
-  if ((watched != m_pList && watched != m_pSourceList) || event->type() != QEvent::KeyPress)
-    return QDialog::eventFilter(watched, event);
-  auto* key = static_cast<QKeyEvent*>(event);
-  // A key does what its button does, and only while the button may be pressed: a
-  // run locks the same commands for both.
-  auto whenEnabled = [this](int id, auto command) {
-    if (QAbstractButton* b = m_buttons.value(id); b && b->isEnabled()) (this->*command)();
-    return true;
-  };
-  const bool enter =
-      (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && key->modifiers() == Qt::NoModifier;
-  if (watched == m_pSourceList) {
-    if (key->matches(QKeySequence::Delete)) return whenEnabled(1029, &CMainDlg::OnDeleteSource);
-    if (enter) return whenEnabled(1028, &CMainDlg::OnModifySource);
-    return QDialog::eventFilter(watched, event);
-  }
-  if (key->matches(QKeySequence::Delete)) return whenEnabled(1039, &CMainDlg::OnDeleteSelected);
-  if (key->matches(QKeySequence::Paste)) return whenEnabled(1046, &CMainDlg::OnPaste);
-  if (key->matches(QKeySequence::SelectAll)) {
-    OnSelectAll();
-    return true;
-  }
-  if (key->matches(QKeySequence::Copy)) {
-    const std::string text = ProxyLinesText(m_list, m_list.SelectedRows());
-    if (!text.empty()) QGuiApplication::clipboard()->setText(Q(text));
-    return true;
-  }
-  if (enter) return whenEnabled(1041, &CMainDlg::OnModifySelected);
-  // While a run goes on, the button would stop it.
-  if (key->key() == Qt::Key_F5 && key->modifiers() == Qt::NoModifier) {
-    if (!Busy()) whenEnabled(1002, &CMainDlg::OnVerifySelected);
-    return true;
-  }
-  return QDialog::eventFilter(watched, event);
 }
 
 void CMainDlg::keyPressEvent(QKeyEvent* event) {

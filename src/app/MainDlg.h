@@ -24,6 +24,7 @@ class QTimer;
 
 namespace qb {
 
+class ActionRegistry;
 class CEndpointHost;
 class CHelpLink;
 class CSortListCtrl;
@@ -143,6 +144,9 @@ class CMainDlg : public QDialog {
   CTextProgressCtrl* StatusStrip() const { return m_pProgress; }
   CVerifyResultDlg* ResultDlg() const;
   QAbstractButton* Button(int id) const { return m_buttons.value(id); }
+  // The window's commands by name (see WindowActions.h): what its buttons, menus and
+  // keys run.
+  ActionRegistry& Actions() const { return *m_actions; }
   QSystemTrayIcon* TrayIcon() const;
   int TrayIconId() const;
   CTrayController& Tray() { return *m_trayCtl; }
@@ -167,8 +171,6 @@ class CMainDlg : public QDialog {
   void resizeEvent(QResizeEvent* event) override;
   void changeEvent(QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
-  // The list's keys: Delete, Ctrl+V, Ctrl+C, Ctrl+A, Enter and F5.
-  bool eventFilter(QObject* watched, QEvent* event) override;
   void reject() override;
   void accept() override;
 
@@ -186,12 +188,12 @@ class CMainDlg : public QDialog {
   bool ViaEndpoint() const;
   void OnInitDialog();
   void ConnectVerifier();
-  // The run's state on the buttons: captions, and what a run locks.
+  // The run's state on the buttons' captions, and on what may run.
   void ShowRunState(RunState state);
+  // What may run as the run and the download stand now.
+  void EnableActions();
   // The button of the current (or last) run: "验证全部" or "验证选定".
   QAbstractButton* RunButton() const;
-  static constexpr int kIdVerifyAll = 1045;
-  static constexpr int kIdVerifySelected = 1002;
   void ShowContextMenu(const QPoint& pos);
   void SaveList();
   // Reads Proxies.pro and says what it could not do, and where lines that hold no
@@ -217,7 +219,8 @@ class CMainDlg : public QDialog {
   void CatchUpWithDisk();
   void ReloadList();
   void ReloadSettings();
-  QAbstractButton* AddButton(int id, const char* text, int x, int y, int w, int h);
+  // A button of the layout: id is its object name, action what it runs (none: nullptr).
+  QAbstractButton* AddButton(int id, const char* action, const char* text, int x, int y, int w, int h);
 
   DataDir& m_dir;
   bool m_forceNoTray;
@@ -233,6 +236,7 @@ class CMainDlg : public QDialog {
   // What Options.ini holds: the script's failover and the local endpoint.
   ExtraOptions& m_options;
   std::unique_ptr<CSystemProxy> m_sysProxy;
+  ActionRegistry* m_actions;
   CEndpointHost* m_endpointHost = nullptr;
   CVerifyControl* m_verify = nullptr;
   // Every result of a run also goes to History.sqlite; its figures are extra columns.

@@ -2,11 +2,13 @@
 
 #include <QCursor>
 
+#include "app/WindowActions.h"
 #include "base/Prompt.h"
 #include "base/Text.h"
 #include "base/Translate.h"
 #include "proxy/ProxyListModel.h"
 #include "sysproxy/SystemProxy.h"
+#include "ui/ActionRegistry.h"
 #include "ui/FailureMessages.h"
 #include "ui/OwnerDrawMenu.h"
 #include "ui/Resources.h"
@@ -134,7 +136,17 @@ CTrayController::CTrayController(CProxyListModel& list, CSystemProxy& sysProxy, 
       m_nTrayIcon(IDR_MAINFRAME),
       m_list(list),
       m_sys(sysProxy),
-      m_tray(new QSystemTrayIcon(this)) {
+      m_tray(new QSystemTrayIcon(this)),
+      m_actions(new ActionRegistry(this)) {
+  m_actions->Add(ActionOfMenuCommand(ID_APP_ABOUT), this, &CTrayController::aboutRequested);
+  m_actions->Add(ActionOfMenuCommand(ID_TRAY_EXIT), this, &CTrayController::exitRequested);
+  m_actions->Add(ActionOfMenuCommand(ID_TRAY_SHOW), this, &CTrayController::showDialogRequested);
+  m_actions->Add(ActionOfMenuCommand(ID_ENDPOINT_SWITCH), this, &CTrayController::endpointSwitchRequested);
+  m_actions->Add(ActionOfMenuCommand(ID_VIA_ENDPOINT), this, &CTrayController::viaEndpointRequested);
+  // The system proxy announces the change; a window refreshes its status line and
+  // the icon on it.
+  m_actions->Add(ActionOfMenuCommand(ID_CANCEL_IE_PROXY), this,
+                 [this] { ReportProxyChange(m_sys.OnCancelIEProxy()); });
   m_tray->setToolTip(qb::Tr(kTrayTipText));
   m_tray->setIcon(qb::ResourceIcon(m_nTrayIcon));
   connect(m_tray, &QSystemTrayIcon::activated, this, &CTrayController::OnTrayNotify);
@@ -187,6 +199,7 @@ OwnerDrawMenu* CTrayController::ShowTrayMenu(const QPoint& globalPos) {
   // Queued: the command runs after the menu has closed, as a posted command would,
   // so a modal box it opens never runs inside the menu's own event handling.
   connect(popup, &OwnerDrawMenu::commandChosen, this, &CTrayController::OnTrayCommand, Qt::QueuedConnection);
+  m_actions->BindMenu(*popup, ActionOfMenuCommand, ActionRegistry::MenuChoice::Ignored);
   connect(popup, &QMenu::aboutToHide, m_openOwner.data(), &QObject::deleteLater);
   popup->popup(globalPos);
   return popup;
@@ -211,36 +224,16 @@ void CTrayController::OnTrayNotify(QSystemTrayIcon::ActivationReason reason) {
 }
 
 void CTrayController::OnTrayCommand(int command, const QVariant& data) {
-  switch (command) {
-    case ID_APP_ABOUT:
-      emit aboutRequested();
-      break;
-    case ID_CANCEL_IE_PROXY:
-      // The system proxy announces the change; the main window refreshes the status
-      // line and the icon on it.
-      ReportProxyChange(m_sys.OnCancelIEProxy());
-      break;
-    case ID_FAVORITE_FIRST: {
-      bool ok = false;
-      const int row = data.toInt(&ok);
-      if (ok) OnFavoriteProxy(row);
-      break;
-    }
-    case ID_ENDPOINT_SWITCH:
-      emit endpointSwitchRequested();
-      break;
-    case ID_VIA_ENDPOINT:
-      emit viaEndpointRequested();
-      break;
-    case ID_TRAY_EXIT:
-      emit exitRequested();
-      break;
-    case ID_TRAY_SHOW:
-      OnShowDialog();
-      break;
-    default:  // the head item and anything unknown
-      break;
+  // A favourite is no command but a row to choose; every favourite's item carries its
+  // own.
+  if (command == ID_FAVORITE_FIRST) {
+    bool ok = false;
+    const int row = data.toInt(&ok);
+    if (ok) OnFavoriteProxy(row);
+    return;
   }
+  // The head item names no action, and nor does anything unknown.
+  if (const QString name = ActionOfMenuCommand(command); !name.isEmpty()) m_actions->Trigger(name);
 }
 
 void CTrayController::OnFavoriteProxy(int row) {
@@ -253,7 +246,7 @@ void CTrayController::OnFavoriteProxy(int row) {
 }
 
 void CTrayController::OnShowDialog() {
-  emit showDialogRequested();
+  m_actions->Trigger(ActionOfMenuCommand(ID_TRAY_SHOW));
 }
 
 }  // namespace qb

@@ -17,6 +17,7 @@
 
 namespace qb {
 
+class ActionRegistry;
 class CProxyListModel;
 class CSystemProxy;
 class OwnerDrawMenu;
@@ -89,6 +90,10 @@ class CTrayController : public QObject {
   void SetProxyQuery(std::function<bool()> query) { m_queryProxy = std::move(query); }
   // The local endpoint's address while it runs, empty when off; read when the menu opens.
   void SetEndpointAddress(std::function<std::string()> address) { m_endpointAddress = std::move(address); }
+  // The menu's commands run the actions of these names (see ActionOfMenuCommand), and
+  // their items are enabled while the actions are. Until a window hands over its
+  // own, the controller's actions announce each command by its signal.
+  void UseActions(ActionRegistry& actions) { m_actions = &actions; }
 
   // Shows the icon (start-up), with the icon that UpdateTrayIcon would choose.
   void AddTrayIcon();
@@ -112,7 +117,8 @@ class CTrayController : public QObject {
  public slots:
   // Left click or double click: show the window; right click: the menu.
   void OnTrayNotify(QSystemTrayIcon::ActivationReason reason);
-  // A command of the tray menu, with the data of its item.
+  // A command of the tray menu, with the data of its item: a favourite's row, or the
+  // action the command names.
   void OnTrayCommand(int command, const QVariant& data);
   // Sets the favourite of a row as the system proxy, then asks for the status line
   // and refreshes the icon.
@@ -120,6 +126,7 @@ class CTrayController : public QObject {
   void OnShowDialog();
 
  signals:
+  // The commands as the controller's own actions announce them (see UseActions).
   void showDialogRequested();
   void aboutRequested();
   void exitRequested();
@@ -133,6 +140,7 @@ class CTrayController : public QObject {
   CProxyListModel& m_list;
   CSystemProxy& m_sys;
   QSystemTrayIcon* m_tray;
+  ActionRegistry* m_actions;
   std::function<int()> m_runningThreads;
   std::function<bool()> m_queryProxy;
   std::function<std::string()> m_endpointAddress;

@@ -54,9 +54,9 @@ CVerifyControl::CVerifyControl(CProxyListModel& list, CSettings& settings, QObje
   m_recycleTimer.setInterval(kRecyclePeriodMs);
   m_autoVerifyTimer.setInterval(kAutoVerifyPeriodMs);
   m_hintTimer.setInterval(kHintPeriodMs);
-  connect(&m_recycleTimer, &QTimer::timeout, this, [this] { OnTimer(TIMER_RECYCLE_THREADS); });
-  connect(&m_autoVerifyTimer, &QTimer::timeout, this, [this] { OnTimer(TIMER_AUTO_VERIFY); });
-  connect(&m_hintTimer, &QTimer::timeout, this, [this] { OnTimer(TIMER_HINT); });
+  connect(&m_recycleTimer, &QTimer::timeout, this, &CVerifyControl::OnRecycleTimer);
+  connect(&m_autoVerifyTimer, &QTimer::timeout, this, &CVerifyControl::OnAutoVerifyTimer);
+  connect(&m_hintTimer, &QTimer::timeout, this, &CVerifyControl::OnHintTimer);
 }
 
 CVerifyControl::~CVerifyControl() {
@@ -150,7 +150,7 @@ void CVerifyControl::StartWatchdog(int slot) {
     // A coarse timer may fire up to 5 % early and give up a worker that was still
     // inside its time.
     t->setTimerType(Qt::PreciseTimer);
-    connect(t, &QTimer::timeout, this, [this, slot] { OnTimer(TIMER_WATCHDOG_BASE + slot); });
+    connect(t, &QTimer::timeout, this, [this, slot] { OnWatchdogTimer(slot); });
   }
   t->start(m_watchdogMs);
 }
@@ -501,13 +501,42 @@ void CVerifyControl::Watchdog(int slot) {
   TakeResult(slot, timedOut);
 }
 
-void CVerifyControl::OnTimer(int id) {
+void CVerifyControl::OnRecycleTimer() {
   if (m_shutDown) return;
-  if (id == TIMER_RECYCLE_THREADS && m_busy == 0) DisposeAllWorkers();
-  if (id == TIMER_AUTO_VERIFY && m_settings.m_bAutoTimingVerify && m_busy == 0) OnVerifyAll();
-  if (id == TIMER_HINT) emit HintDue();
+  if (m_busy == 0) DisposeAllWorkers();
   emit TrayIconRefresh();
-  if (id >= TIMER_WATCHDOG_BASE && id < TIMER_WATCHDOG_BASE + SlotCount()) Watchdog(id - TIMER_WATCHDOG_BASE);
+}
+
+void CVerifyControl::OnAutoVerifyTimer() {
+  if (m_shutDown) return;
+  if (m_settings.m_bAutoTimingVerify && m_busy == 0) OnVerifyAll();
+  emit TrayIconRefresh();
+}
+
+void CVerifyControl::OnHintTimer() {
+  if (m_shutDown) return;
+  emit HintDue();
+  emit TrayIconRefresh();
+}
+
+void CVerifyControl::OnWatchdogTimer(int slot) {
+  if (m_shutDown) return;
+  emit TrayIconRefresh();
+  if (slot >= 0 && slot < SlotCount()) Watchdog(slot);
+}
+
+void CVerifyControl::OnTimer(int id) {
+  if (id == TIMER_RECYCLE_THREADS) {
+    OnRecycleTimer();
+  } else if (id == TIMER_AUTO_VERIFY) {
+    OnAutoVerifyTimer();
+  } else if (id == TIMER_HINT) {
+    OnHintTimer();
+  } else if (id >= TIMER_WATCHDOG_BASE) {
+    OnWatchdogTimer(id - TIMER_WATCHDOG_BASE);
+  } else if (!m_shutDown) {
+    emit TrayIconRefresh();
+  }
 }
 
 void CVerifyControl::OnWorkerStatus(quint64 taskId, int slot, int row, const QString& text) {

@@ -54,7 +54,7 @@ inline constexpr int kMaxEngineChecks = 10000;
 // and hands out nothing more; Idle has no task in flight.
 enum class RunState { Idle, Running, Stopping };
 
-// Timer ids, kept as the names the handlers know them by.
+// The timers' ids as OnTimer knows them.
 inline constexpr int TIMER_RECYCLE_THREADS = 2;
 inline constexpr int TIMER_AUTO_VERIFY = 3;
 inline constexpr int TIMER_HINT = 4;
@@ -101,7 +101,18 @@ class CVerifyControl : public QObject {
   void OnVerifyAll();
   // Button 1002: the same over the selected rows.
   void OnVerifySelected();
-  // Any of the timers 2, 3, 4 and 1100 + slot.
+  // The timers' ticks; each also has the tray icon refreshed.
+  //
+  // Idle workers are given up now and then, so that none lives for ever.
+  void OnRecycleTimer();
+  // The periodic run over all rows, when the settings ask for one and none runs.
+  void OnAutoVerifyTimer();
+  // The periodic hint about choosing several rows.
+  void OnHintTimer();
+  // A slot's worker has taken too long: it is replaced.
+  void OnWatchdogTimer(int slot);
+  // A tick by its id: TIMER_RECYCLE_THREADS, TIMER_AUTO_VERIFY, TIMER_HINT or
+  // TIMER_WATCHDOG_BASE + slot; other ids only refresh the tray icon.
   void OnTimer(int id);
 
   // A stop request that can only stop (the exit command, Ctrl-C): unlike a second
