@@ -439,7 +439,8 @@ qb::OpResult DataDir::LoadSettings(bool* defaultsInstalled) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
       std::string kept = path + ".damaged-" + TimeSuffix();
-      for (int n = 2; qb::FileExists(kept); ++n) kept = path + ".damaged-" + TimeSuffix() + "-" + std::to_string(n);
+      for (int n = 2; qb::FileExists(kept); ++n)
+        kept = path + ".damaged-" + TimeSuffix() + "-" + std::to_string(n);
       if (::link(path.c_str(), kept.c_str()) == 0) {
         m_settingsKeptAs = kept;
       } else if (const auto old = qb::ReadWholeFile(path, nullptr, qb::Links::Refuse);

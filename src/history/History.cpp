@@ -145,10 +145,9 @@ sqlite3* OpenFile(const std::string& path, std::string& error) {
   sqlite3* db = nullptr;
   // A link at the history's name is never followed: SQLite would make or change the
   // database wherever it points.
-  const int rc = sqlite3_open_v2(path.c_str(), &db,
-                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX |
-                                     SQLITE_OPEN_NOFOLLOW,
-                                 nullptr);
+  const int rc = sqlite3_open_v2(
+      path.c_str(), &db,
+      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW, nullptr);
   if (rc != SQLITE_OK) {
     error = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
     sqlite3_close(db);
