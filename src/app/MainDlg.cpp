@@ -697,7 +697,8 @@ bool CMainDlg::Busy() const {
   return !m_verify->IsIdle() || m_downloader->IsRunning();
 }
 
-std::vector<std::string> CMainDlg::AddHandedRows(const std::vector<std::string>& lines, qb::OpResult* save) {
+std::vector<std::string> CMainDlg::AddHandedRows(const std::vector<std::string>& lines,
+                                                 const FoundCredentialList& logOns, qb::OpResult* save) {
   std::vector<std::string> added;
   {
     CProxyListModel::BulkAppend bulk(m_list);
@@ -706,8 +707,9 @@ std::vector<std::string> CMainDlg::AddHandedRows(const std::vector<std::string>&
     }
   }
   qb::OpResult saved = qb::OpResult::Success();
-  if (!added.empty()) {
-    saved = m_dir.SaveList();
+  // A proxy handed again with another log-on takes the new one, as an import does.
+  if (!added.empty() || !logOns.empty()) {
+    saved = m_dir.SaveList(logOns);
     // The command is waiting for its answer; a message box would hold it up.
     if (!saved) QTimer::singleShot(0, this, [saved] { ReportListSave(saved); });
     UpdateStatusLine();
@@ -1117,6 +1119,22 @@ void CMainDlg::CloseTray() {
   m_list.Clear();
 }
 
+void CMainDlg::OnTerminate() {
+  // The desktop session ends (or the program is told to stop): nobody is there to
+  // answer a question, so the work in flight is given up rather than waited for. Its
+  // rows go back to "未验证" and are saved with everything else, as the exit saves.
+  m_downloader->Cancel();
+  if (!m_verify->IsIdle()) m_verify->AbandonVerification();
+  if (!m_bTrayClosed) {
+    const qb::OpResult saved = m_dir.SaveList();
+    if (!saved) std::fprintf(stderr, "quillberry: %s\n", saved.Describe().c_str());
+  }
+  m_verify->Shutdown();
+  CloseTray();
+  hide();
+  emit ExitRequested();
+}
+
 void CMainDlg::OnSessionEnd() {
   // The session may still be cancelled: keep the rows and the icon, and only make
   // sure the favourites are on disk.
@@ -1175,6 +1193,20 @@ void CMainDlg::StartEndpoint() {
   m_endpointHost->SetBusyCheck([this] { return Busy(); });
   connect(m_endpointHost, &CEndpointHost::rowsMarked, this, &CMainDlg::SaveList);
   m_trayCtl->SetEndpointAddress([this] { return m_endpointHost->Address(); });
+  // An address others on the network may reach is asked about as the settings dialog
+  // asks when it is chosen there: Options.ini may have been written by hand.
+  if (m_options.endpoint.enabled) {
+    const std::optional<ListenAddress> listen = ParseListenAddress(m_options.endpoint.listen);
+    if (listen && !IsLoopbackHost(listen->host) &&
+        qb::Prompt().Message(kMsgEndpointNotLoopback, kCaptionEndpoint, qb::MsgIcon::Question,
+                             qb::MsgButtons::YesNo) != qb::MsgResult::Yes) {
+      // Off for this run; Options.ini keeps what the user wrote.
+      EndpointOptions off = m_options.endpoint;
+      off.enabled = false;
+      m_endpointHost->Apply(off, g_nConnectTimeoutMs);
+      return;
+    }
+  }
   ApplyEndpoint();
 }
 

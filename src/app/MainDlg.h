@@ -121,6 +121,9 @@ class CMainDlg : public QDialog {
   void CloseTray();
   // The session is ending: the favourites are saved, the rows stay.
   void OnSessionEnd();
+  // SIGTERM or SIGHUP: ends the program as its exit does, without asking: the rows in
+  // flight are reset and the list saved.
+  void OnTerminate();
 
   void UpdateStatusLine();
   void UpdateTrayIcon();
@@ -129,7 +132,9 @@ class CMainDlg : public QDialog {
   // Adds the proxy lines a command handed to this window (each proxy once), saves the
   // list and returns the lines that were new; save receives how saving went (the
   // window also says it, after the command has its answer).
-  std::vector<std::string> AddHandedRows(const std::vector<std::string>& lines, qb::OpResult* save);
+  // logOns are the log-ons that came with the lines, kept with the list.
+  std::vector<std::string> AddHandedRows(const std::vector<std::string>& lines,
+                                         const FoundCredentialList& logOns, qb::OpResult* save);
   // Another program changed a data file: reloaded at once while nothing runs, or
   // when the verification or the download that is running ends (rows another
   // program added meanwhile are then added to the list; none is thrown away).

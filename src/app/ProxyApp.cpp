@@ -2,8 +2,13 @@
 
 #include <QLocale>
 #include <QSessionManager>
+#include <QSocketNotifier>
 #include <QTimer>
 
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -164,14 +169,48 @@ int CProxyApp::Run() {
     QTimer::singleShot(0, m_mainDlg, [this, action] { m_mainDlg->RunAction(action); });
   }
 
+  WatchStopSignals();
   const int code = exec();
   delete m_mainDlg;
   m_mainDlg = nullptr;
   qb::SetPrompt(nullptr);
+  // The data directory lets go before any worker is waited for: a worker that keeps
+  // the process a moment longer must not keep the lock.
+  m_dir.reset();
   // Workers stuck in long requests must not hold the program: give them a moment to
   // see their abort, then leave without waiting for them.
   if (!CVerifyControl::DrainWorkers(1500)) std::_Exit(code);
   return code;
+}
+
+namespace {
+int g_stopPipe[2] = {-1, -1};
+void OnStopSignal(int sig) {
+  const char c = static_cast<char>(sig);
+  [[maybe_unused]] const ssize_t n = ::write(g_stopPipe[1], &c, 1);
+}
+}  // namespace
+
+void CProxyApp::WatchStopSignals() {
+  // The handler only writes a byte; the window's exit runs on the event loop.
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_stopPipe) != 0) return;
+  auto* notifier = new QSocketNotifier(g_stopPipe[0], QSocketNotifier::Read, this);
+  connect(notifier, &QSocketNotifier::activated, this, [this, notifier] {
+    char c = 0;
+    if (::read(g_stopPipe[0], &c, 1) != 1) return;
+    notifier->setEnabled(false);
+    if (m_mainDlg) {
+      m_mainDlg->OnTerminate();
+    } else {
+      quit();
+    }
+  });
+  struct sigaction sa {};
+  sa.sa_handler = OnStopSignal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGHUP, &sa, nullptr);
 }
 
 LinkMessage CProxyApp::Answer(const LinkMessage& request, const QString& dataDir) {
@@ -179,11 +218,22 @@ LinkMessage CProxyApp::Answer(const LinkMessage& request, const QString& dataDir
   // Rows meant for another list must not land in this one.
   if (QString::fromUtf8(request.Field(1)) != dataDir)
     return {{link::kRefused, link::kOtherDir, dataDir.toUtf8()}, {}};
+  // A line may carry its proxy's log-on after it: "line\tuser\tpassword" (a tab can
+  // be in neither).
   std::vector<std::string> lines;
+  FoundCredentialList logOns;
   lines.reserve(static_cast<std::size_t>(request.body.size()));
-  for (const QByteArray& line : request.body) lines.push_back(line.toStdString());
+  for (const QByteArray& body : request.body) {
+    const QList<QByteArray> fields = body.split('\t');
+    lines.push_back(fields.front().toStdString());
+    if (fields.size() == 3) {
+      const ProxyCredentials logOn{fields[1].toStdString(), fields[2].toStdString()};
+      const std::string key = CredentialsKeyOfLine(lines.back());
+      if (!key.empty() && ValidCredentials(logOn)) logOns.emplace_back(key, logOn);
+    }
+  }
   qb::OpResult saved;
-  const std::vector<std::string> added = m_mainDlg->AddHandedRows(lines, &saved);
+  const std::vector<std::string> added = m_mainDlg->AddHandedRows(lines, logOns, &saved);
   LinkMessage answer{{link::kAdded, QByteArray::number(static_cast<qsizetype>(added.size()))}, {}};
   // The rows are in the window's list even so; the command says that the file lags.
   if (!saved) answer.header.push_back(QByteArray::fromStdString(saved.Describe()));

@@ -62,6 +62,8 @@ class CProxyApp : public QApplication {
   int Run();
 
  private:
+  // SIGTERM and SIGHUP (the desktop session ending) end the window as its exit does.
+  void WatchStopSignals();
   // A command's request, answered by the window.
   LinkMessage Answer(const LinkMessage& request, const QString& dataDir);
 

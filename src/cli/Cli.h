@@ -51,7 +51,8 @@ int RefuseForWindow(const std::string& command, const qb::DataDir& dir, const qb
 // and saves it. Prints how many were new; returns the exit code (kExitBusy when no window took them,
 // kExitUnwritable when it could not save the list).
 int HandRowsToWindow(const std::string& command, const qb::DataDir& dir,
-                     const qb::DataDir::OpenReport& report, const std::vector<std::string>& lines);
+                     const qb::DataDir::OpenReport& report, const std::vector<std::string>& lines,
+                     const qb::FoundCredentialList& logOns = {});
 
 // Arguments after the command name, and the run's data directory (ending in "/").
 // Options common to every command (--data-dir) have already been removed.

@@ -144,6 +144,7 @@ int RunDownload(const QStringList& args, const std::string& dataDir) {
   std::unique_ptr<DataDir> dir;
   DataDir::OpenReport report;
   CProxyListModel handed;
+  FoundCredentialList handedLogOns;
   // What AddProxyLine would add to one empty list: valid lines, each key once.
   std::unordered_set<std::string> keys;
   ProxyFields fields;
@@ -208,7 +209,7 @@ int RunDownload(const QStringList& args, const std::string& dataDir) {
       // The window writes the list: the rows found are gathered here and handed to it.
       started = downloader.Start(urls, [&](std::string page, std::size_t maxProxies) {
         CSourceDownloader::PageExtraction e;
-        e.found = AddProxiesFromText(handed, std::move(page), fuzzy, maxProxies, &e.capped);
+        e.found = AddProxiesFromText(handed, std::move(page), fuzzy, maxProxies, &e.capped, &handedLogOns);
         return e;
       });
     } else {
@@ -253,7 +254,7 @@ int RunDownload(const QStringList& args, const std::string& dataDir) {
       AppendFileLine(line, *handed.Entry(row));
       lines.push_back(line);
     }
-    return HandRowsToWindow("download", *dir, report, lines);
+    return HandRowsToWindow("download", *dir, report, lines, handedLogOns);
   }
   return failedUrls ? kExitNotFound : kExitOk;
 }

@@ -143,6 +143,14 @@ int RunServe(const QStringList& args, const std::string& dataDir) {
   config.listen = opt.listen ? *opt.listen
                              : ParseListenAddress(saved.endpoint.listen)
                                    .value_or(ListenAddress{"127.0.0.1", kDefaultEndpointPort});
+  // An address others on the network may reach is served only when named here: a
+  // hand-edited or planted Options.ini must not open the user's proxies to them.
+  if (!opt.listen && !IsLoopbackHost(config.listen.host)) {
+    Err("serve: Options.ini asks to listen on " + saved.endpoint.listen +
+        ", which is not a loopback address and may be reachable from the network; nothing was "
+        "started (name the address with --listen to listen there)");
+    return kExitUsage;
+  }
   config.policy = opt.policy.value_or(saved.endpoint.policy);
   config.types = opt.types.value_or(saved.endpoint.types);
 

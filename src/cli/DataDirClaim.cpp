@@ -1,5 +1,7 @@
 #include <QString>
 
+#include <map>
+
 #include "base/InstanceLink.h"
 #include "base/ProgramDir.h"
 #include "base/Translate.h"
@@ -62,12 +64,22 @@ int RefuseForWindow(const std::string& command, const DataDir& dir, const DataDi
 }
 
 int HandRowsToWindow(const std::string& command, const DataDir& dir, const DataDir::OpenReport& report,
-                     const std::vector<std::string>& lines) {
+                     const std::vector<std::string>& lines, const FoundCredentialList& logOns) {
+  // The log-ons go with their lines: the window keeps them with its list, as this
+  // command would have without a window.
+  std::map<std::string, const ProxyCredentials*> logOnOf;
+  for (const auto& [key, logOn] : logOns) logOnOf[key] = &logOn;
   qb::LinkMessage request{{qb::link::kAdd, QByteArray::fromStdString(qb::AbsoluteDataDir(dir.Path())),
                            QByteArray::number(static_cast<qsizetype>(lines.size()))},
                           {}};
   request.body.reserve(static_cast<qsizetype>(lines.size()));
-  for (const std::string& line : lines) request.body.push_back(QByteArray::fromStdString(line));
+  for (const std::string& line : lines) {
+    QByteArray body = QByteArray::fromStdString(line);
+    if (const auto it = logOnOf.find(CredentialsKeyOfLine(line)); it != logOnOf.end())
+      body += "\t" + QByteArray::fromStdString(it->second->user) + "\t" +
+              QByteArray::fromStdString(it->second->password);
+    request.body.push_back(body);
+  }
   const std::optional<qb::LinkMessage> answer = qb::AskRunningWindow(qb::InstanceServerPath(), request);
   if (!answer || answer->Verb() != qb::link::kAdded) {
     std::string why = "it did not answer";

@@ -473,7 +473,7 @@ TEST_F(WindowSources, FilesChangedBehindTheWindowAreReloadedAndItsOwnSavesAreNot
 
   // Rows a command hands over: only the new ones count, and the window saves them.
   qb::OpResult saved;
-  EXPECT_EQ(dlg->AddHandedRows({"192.0.2.3:80@SOCKS5", "192.0.2.1:80@HTTP", "no proxy"}, &saved),
+  EXPECT_EQ(dlg->AddHandedRows({"192.0.2.3:80@SOCKS5", "192.0.2.1:80@HTTP", "no proxy"}, {}, &saved),
             (std::vector<std::string>{"192.0.2.3:80@SOCKS5"}));
   EXPECT_TRUE(saved);
   EXPECT_NE(ReadFile(list).find("192.0.2.3:80@SOCKS5"), std::string::npos);

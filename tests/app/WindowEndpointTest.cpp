@@ -22,6 +22,7 @@
 #include "support/TestWindow.h"
 #include "sysproxy/RecordingProxyPlatform.h"
 #include "sysproxy/SystemProxy.h"
+#include "ui/SettingDlg.h"
 
 using namespace qb;
 using qbtest::Peer;
@@ -137,6 +138,52 @@ TEST(WindowEndpoint, AnAddressInUseIsSaidAndTheEndpointStaysOff) {
   bool said = false;
   for (const auto& m : prompt.messages) said = said || m.text.rfind(kMsgEndpointFailed, 0) == 0;
   EXPECT_TRUE(said);
+}
+
+}  // namespace
+
+namespace {
+
+// Options.ini asking for an address others on the network may reach: the window asks
+// as the settings dialog asks when it is chosen there, and "No" leaves the endpoint off
+// for the run without changing the file.
+TEST(WindowEndpoint, AnAddressBeyondLoopbackFromTheFileIsAskedAbout) {
+  qbtest::TempDir data, config;
+  ScopedEnv xdg{"XDG_CONFIG_HOME", QByteArray::fromStdString(config.Path())};
+  qbtest::WriteFile(data.File("Setting.dat"), "m_bMinimize=0\r\nm_bAutoRun=0\r\n");
+  ExtraOptions options;
+  options.endpoint.enabled = true;
+  // A documentation address: no interface of this machine has it, so even the "Yes"
+  // below binds nothing.
+  options.endpoint.listen = "192.0.2.1:" + std::to_string(FreePort());
+  ASSERT_TRUE(qbtest::SaveOptionsIn(data.Path(), options).ok());
+  auto open = [&] {
+    MainDlgOptions o;
+    o.platform = std::make_unique<CRecordingProxyPlatform>();
+    o.applyAutoRun = false;
+    o.forceNoTray = true;
+    return qbtest::OpenTestWindow(data.Path(), config.File("fav.INI"), std::move(o));
+  };
+  {
+    qbtest::ScriptedPrompt prompt;
+    prompt.answers = {qb::MsgResult::No};
+    qbtest::TestWindow window = open();
+    ASSERT_FALSE(prompt.messages.empty());
+    EXPECT_EQ(prompt.messages.back().text, kMsgEndpointNotLoopback);  // and nothing was tried after it
+    EXPECT_EQ(prompt.messages.back().buttons, qb::MsgButtons::YesNo);
+    EXPECT_FALSE(window->Endpoint().Running());
+    EXPECT_TRUE(qbtest::LoadOptionsFrom(data.Path()).endpoint.enabled);
+  }
+  {
+    qbtest::ScriptedPrompt prompt;
+    prompt.answers = {qb::MsgResult::Yes};
+    qbtest::TestWindow window = open();
+    ASSERT_GE(prompt.messages.size(), 2u);
+    const auto& asked = prompt.messages[prompt.messages.size() - 2];
+    EXPECT_EQ(asked.text, kMsgEndpointNotLoopback);
+    // Started as asked: here that fails, and says so.
+    EXPECT_EQ(prompt.messages.back().text.rfind(kMsgEndpointFailed, 0), 0u) << prompt.messages.back().text;
+  }
 }
 
 }  // namespace

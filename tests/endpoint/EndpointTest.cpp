@@ -568,6 +568,18 @@ TEST(ServeCommand, BadOptionsAndTakenPortAreRefused) {
       {"serve", "--data-dir", dir.Path(), "--listen", "127.0.0.1:" + std::to_string(holder.Port())});
   EXPECT_EQ(taken.exitCode, 1);
   EXPECT_NE(taken.err.find("cannot listen on 127.0.0.1:"), std::string::npos) << taken.err;
+
+  // An address others on the network may reach is served only when named on the
+  // command line, never because Options.ini says so.
+  for (const char* listen : {"0.0.0.0:9", "[::]:9"}) {
+    qb::ExtraOptions wide;
+    wide.endpoint.listen = listen;
+    ASSERT_TRUE(qbtest::SaveOptionsIn(dir.Path(), wide).ok());
+    const qbtest::CliResult refused = qbtest::RunCli({"serve", "--data-dir", dir.Path()});
+    EXPECT_EQ(refused.exitCode, 2) << listen;
+    EXPECT_NE(refused.err.find("not a loopback address"), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("--listen"), std::string::npos) << refused.err;
+  }
 }
 
 }  // namespace
