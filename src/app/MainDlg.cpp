@@ -863,6 +863,7 @@ void CMainDlg::OnAddProxy() {
   if (dlg.exec() != QDialog::Accepted) return;
   const int r = AddProxyFromDialog(m_list, dlg.m_sType.toStdString(), dlg.m_sAddress.toStdString(),
                                    dlg.m_sPort.toStdString(), dlg.m_sRemark.toStdString());
+  if (r == 0) qb::ShowMessage(kMsgProxyExists, kCaptionAddProxy, qb::MsgIcon::Warning);
   if (r != 0) {
     // The log-on first: the list's save keeps only those of its rows.
     if (!dlg.m_sUser.isEmpty()) ReportListSave(m_dir.StoreCredentials(DialogKey(dlg), DialogLogOn(dlg)));
@@ -902,6 +903,8 @@ void CMainDlg::OnModifySelected() {
           const std::optional<GeoResult> where = LocateAddress(dataDir, located, CurrentLanguage());
           return where ? GeoRemark(*where) : std::string();
         });
+    if (outcome == ModifyOutcome::Duplicate)
+      qb::ShowMessage(kMsgProxyExists, kCaptionModifyProxy, qb::MsgIcon::Warning);
     // The row's log-on under its key as it now stands; the old key's goes with the save.
     const std::optional<ProxyCredentials> newLogOn = DialogLogOn(dlg);
     const bool logOnChanged = newLogOn != logOn;
@@ -985,7 +988,9 @@ void CMainDlg::OnExport() {
     return;
   }
   int chosenType = -1;
-  const auto path = qb::Prompt().SaveFileOfType(ExportFileDialogSpec(QDate::currentDate()), chosenType);
+  qb::FileDialogSpec chooser = ExportFileDialogSpec(QDate::currentDate());
+  chooser.title = kCaptionSave;
+  const auto path = qb::Prompt().SaveFileOfType(chooser, chosenType);
   if (!path) return;
   const ExportFileType type = ExportFileTypeFor(chosenType, *path);
   // A password leaves the program only when the user says so, each time.

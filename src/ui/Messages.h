@@ -1,13 +1,15 @@
 // The program's words for what the core reports: messages and their captions, shared
 // by the window (through its message boxes) and the command line (on standard error).
 //
-// The core returns results and reasons; it never holds a message. Only texts live
-// here, so the command line includes this header without linking the windows.
+// The core returns results and reasons; it never holds a message. Only texts, and the
+// choice of text for a reason, live here, so the command line includes this header
+// without linking the windows.
 #pragma once
 
 #include <QtGlobal>
 
 #include "base/Prompt.h"
+#include "proxy/ProxyListCommands.h"
 #include "verify/VerifyControl.h"
 
 namespace qb {
@@ -54,6 +56,57 @@ inline NoticeText RunNoticeText(RunNotice notice) {
   }
   return {kMsgWorkerFailed, kCaptionVerifyFailed, MsgIcon::Error};
 }
+
+// --- The proxy list's commands ---
+inline constexpr const char* kMsgProxyExists =
+    QT_TRANSLATE_NOOP("Quillberry", "这个代理服务器已经存在列表中");
+inline constexpr const char* kCaptionAddProxy = QT_TRANSLATE_NOOP("Quillberry", "添加代理");
+inline constexpr const char* kCaptionModifyProxy = QT_TRANSLATE_NOOP("Quillberry", "修改选定");
+inline constexpr const char* kCaptionInputError = QT_TRANSLATE_NOOP("Quillberry", "输入错误");
+inline constexpr const char* kMsgBadType = QT_TRANSLATE_NOOP("Quillberry", "代理服务器类型错误。");
+inline constexpr const char* kMsgBadAddress = QT_TRANSLATE_NOOP("Quillberry", "代理服务器地址错误。");
+inline constexpr const char* kMsgBadPort =
+    QT_TRANSLATE_NOOP("Quillberry", "端口不能小于0，也不能大于65535。");
+inline constexpr const char* kMsgBadLogOn =
+    QT_TRANSLATE_NOOP("Quillberry", "有密码时用户名不能为空；用户名和密码不能含有控制字符。");
+inline constexpr const char* kMsgBadRemark =
+    QT_TRANSLATE_NOOP("Quillberry", "备注栏不能有分隔符：:、@、$、#、<、>、Tab和空格。");
+inline constexpr const char* kMsgConfirmDelete =
+    QT_TRANSLATE_NOOP("Quillberry", "确实要删除选定的代理吗？删除数据后不能恢复！");
+inline constexpr const char* kCaptionDelete = QT_TRANSLATE_NOOP("Quillberry", "删除选定");
+inline constexpr const char* kMsgConfirmClean = QT_TRANSLATE_NOOP(
+    "Quillberry",
+    "确实要删除“连接失败”、“不匹配”和“超时”的代理吗？\n删除数据后不能恢复！有些代理过段时间可能还可以用。");
+inline constexpr const char* kCaptionClean = QT_TRANSLATE_NOOP("Quillberry", "清理");
+// Asked before an export in a format that can carry log-ons, when rows have one.
+inline constexpr const char* kMsgExportLogOns =
+    QT_TRANSLATE_NOOP("Quillberry", "选定的代理中有 %1 个带有用户名和密码。\n导出的文件中也包含它们吗？");
+
+// What the proxy dialog says of the field CheckProxyInfo refused (shown with
+// kCaptionInputError and the warning icon).
+inline const char* ProxyInfoFieldText(ProxyInfoField field) {
+  switch (field) {
+    case ProxyInfoField::Type:
+      return kMsgBadType;
+    case ProxyInfoField::Address:
+      return kMsgBadAddress;
+    case ProxyInfoField::Port:
+      return kMsgBadPort;
+    case ProxyInfoField::Remark:
+      return kMsgBadRemark;
+    case ProxyInfoField::None:
+      break;
+  }
+  return kMsgBadAddress;
+}
+
+// --- The list file, its import and export ---
+inline constexpr const char* kMsgOpenFileFailed = QT_TRANSLATE_NOOP("Quillberry", "打开文件失败！");
+inline constexpr const char* kCaptionLoadList = QT_TRANSLATE_NOOP("Quillberry", "导入列表");
+inline constexpr const char* kCaptionSave = QT_TRANSLATE_NOOP("Quillberry", "存盘");
+inline constexpr const char* kCaptionExport = QT_TRANSLATE_NOOP("Quillberry", "导出选定");
+inline constexpr const char* kMsgNothingSelected =
+    QT_TRANSLATE_NOOP("Quillberry", "没有选择代理！可以用Shift/Ctrl键 + 鼠标左键一次选择多个代理。");
 
 // --- The history ---
 inline constexpr const char* kCaptionHistory = QT_TRANSLATE_NOOP("Quillberry", "验证历史");
