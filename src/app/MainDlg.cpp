@@ -432,6 +432,10 @@ void CMainDlg::CreateControls() {
     m_pDownloadProgress->SetRange(0, qMax(1, count));
     m_pDownloadProgress->SetPos(done);
   });
+  connect(m_downloader, &CSourceDownloader::NothingDownloaded, this, [](const SourceReport& report) {
+    qb::ShowMessage(kMsgNoProxyDownloaded, qb::TrStd(kCaptionDownloadFailed) + report.name,
+                    qb::MsgIcon::Information);
+  });
   connect(m_downloader, &CSourceDownloader::SourceFinished, this, [this](const SourceReport& report) {
     if (report.status == FetchStatus::Ok) {
       m_foundByDownload += report.found;
@@ -1075,7 +1079,7 @@ void CMainDlg::OnDeleteSource() {
 }
 
 void CMainDlg::OnDownloadSources() {
-  if (!CheckDownloadSources(m_sources)) return;
+  if (!ReportDownloadRefusal(CheckDownloadSources(m_sources))) return;
   m_downloader->Start(m_sources.Sources(), m_list, m_settings.m_bAmbiguous != 0,
                       [this](const FoundCredentialList& logOns) { return m_dir.SaveList(logOns); });
 }

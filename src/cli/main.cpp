@@ -33,6 +33,15 @@ void Err(const std::string& line) {
   std::fputc('\n', stderr);
 }
 
+void ErrMessage(std::string_view text, std::string_view caption) {
+  const std::string shown = qb::TrLines(text).toStdString();
+  if (caption.empty()) {
+    Err(shown);
+  } else {
+    Err(qb::TrLines(caption).toStdString() + ": " + shown);
+  }
+}
+
 std::string Help(const char* text) {
   return qb::TrHelp(text).toStdString();
 }

@@ -8,8 +8,13 @@
 
 #include <QtGlobal>
 
+#include <string>
+
 #include "base/Prompt.h"
+#include "base/Text.h"
+#include "base/Translate.h"
 #include "proxy/ProxyListCommands.h"
+#include "sources/SourceDownloader.h"
 #include "verify/VerifyControl.h"
 
 namespace qb {
@@ -107,6 +112,70 @@ inline constexpr const char* kCaptionSave = QT_TRANSLATE_NOOP("Quillberry", "存
 inline constexpr const char* kCaptionExport = QT_TRANSLATE_NOOP("Quillberry", "导出选定");
 inline constexpr const char* kMsgNothingSelected =
     QT_TRANSLATE_NOOP("Quillberry", "没有选择代理！可以用Shift/Ctrl键 + 鼠标左键一次选择多个代理。");
+
+// What the import, the paste and a download say when they found no proxy.
+inline constexpr const char* kMsgNoProxyInFile = QT_TRANSLATE_NOOP(
+    "Quillberry",
+    "            "
+    "从文件中找不到有效代理。\n注意，本软件只解析如下的代理格式：\n代理地址:端口@协议类型$时间或状态#备注\n"
+    "（: @ $ #这四个符号的顺序不能颠倒）\n如：61.50.172.138:80\n        61.50.172.138:80@HTTP\n"
+    "        61.50.172.138:80@HTTP$未验证#该代理不太稳定\n其它格式代理，可以启用模糊匹配抓取。");
+inline constexpr const char* kMsgNoProxyOnClipboard = QT_TRANSLATE_NOOP(
+    "Quillberry",
+    "          "
+    "从粘贴板中找不到有效代理。\n注意，本软件只解析如下的代理格式：\n代理地址:端口@协议类型$时间或状态#备注\n"
+    "（: @ $ #这四个符号的顺序不能颠倒）\n如：61.50.172.138:80\n        61.50.172.138:80@HTTP\n"
+    "        61.50.172.138:80@HTTP$未验证#该代理不太稳定\n其它格式代理，可以启用模糊匹配抓取。");
+inline constexpr const char* kMsgNoProxyDownloaded = QT_TRANSLATE_NOOP(
+    "Quillberry",
+    "下载超时、网页地址不对或找不到有效代理。\n注意，本软件只解析如下的代理格式：\n代理地址:端口@协议类型$"
+    "时间或状态#备注\n"
+    "（: @ $ #这四个符号的顺序不能颠倒）\n如：61.50.172.138:80\n        61.50.172.138:80@HTTP\n"
+    "        61.50.172.138:80@HTTP$未验证#该代理不太稳定\n其它格式代理，可以启用模糊匹配抓取。");
+inline constexpr const char* kCaptionImportDone = QT_TRANSLATE_NOOP("Quillberry", "导入完毕");
+inline constexpr const char* kCaptionPasteDone = QT_TRANSLATE_NOOP("Quillberry", "粘贴完毕");
+// Followed by the name of the source.
+inline constexpr const char* kCaptionDownloadFailed = QT_TRANSLATE_NOOP("Quillberry", "下载异常: ");
+
+// --- The proxy sources' download ---
+inline constexpr const char* kDownloadButtonText = QT_TRANSLATE_NOOP("Quillberry", "▲下载代理资源");
+inline constexpr const char* kCaptionDownloadSources = QT_TRANSLATE_NOOP("Quillberry", "下载资源");
+inline constexpr const char* kMsgNoSources = QT_TRANSLATE_NOOP("Quillberry", "没有下载资源，请先添加。");
+inline constexpr const char* kMsgNoTickedSource =
+    QT_TRANSLATE_NOOP("Quillberry", "没有选择下载资源，请打勾。");
+// Why the download button does not start; a null text when nothing is said (a
+// download runs already).
+inline NoticeText DownloadRefusalText(DownloadRefusal refusal) {
+  switch (refusal) {
+    case DownloadRefusal::NoSources:
+      return {kMsgNoSources, kCaptionDownloadSources, MsgIcon::Warning};
+    case DownloadRefusal::NoneTicked:
+      return {kMsgNoTickedSource, kCaptionDownloadSources, MsgIcon::Warning};
+    case DownloadRefusal::None:
+    case DownloadRefusal::Downloading:
+      break;
+  }
+  return {nullptr, kCaptionDownloadSources, MsgIcon::None};
+}
+
+// What the window says of a page that hit a limit (an information box, with
+// kCaptionPageCut and the source's name): which limit it was and how far the page was
+// taken. Empty when the page hit none.
+inline constexpr const char* kCaptionPageCut = QT_TRANSLATE_NOOP("Quillberry", "网页被截断: ");
+inline std::string PageLimitText(const SourceReport& report) {
+  std::string text;
+  if (report.cut)
+    text += QT_TRANSLATE_NOOP("Quillberry", "网页超过了下载的大小上限，只读取了上限以内的完整行。");
+  if (report.proxiesCapped) {
+    if (!text.empty()) text += "\n";
+    text +=
+        qb::Format(qb::TrStd(QT_TRANSLATE_NOOP("Quillberry",
+                                               "网页中的代理超过了每个网页 %d 个的上限，只添加了前 %d 个。"))
+                       .c_str(),
+                   report.found, report.found);
+  }
+  return text;
+}
 
 // --- The history ---
 inline constexpr const char* kCaptionHistory = QT_TRANSLATE_NOOP("Quillberry", "验证历史");
