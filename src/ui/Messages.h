@@ -177,6 +177,32 @@ inline std::string PageLimitText(const SourceReport& report) {
   return text;
 }
 
+// --- The system proxy: the failures of ProxyChangeResult ---
+inline constexpr const char* kMsgQueryFailed = "Query option failed!";
+inline constexpr const char* kCaptionQueryProxy = QT_TRANSLATE_NOOP("Quillberry", "获取IE代理");
+inline constexpr const char* kMsgPacWriteFailed = QT_TRANSLATE_NOOP("Quillberry", "创建自动代理脚本失败！");
+inline constexpr const char* kCaptionPacWrite = QT_TRANSLATE_NOOP("Quillberry", "创建");
+inline constexpr const char* kMsgTemplateReadFailed =
+    QT_TRANSLATE_NOOP("Quillberry", "打开用户自定义代理自动配置模板失败！");
+inline constexpr const char* kCaptionTemplateRead = QT_TRANSLATE_NOOP("Quillberry", "编辑");
+inline constexpr const char* kMsgSetProxyFailed = QT_TRANSLATE_NOOP("Quillberry", "设置代理失败！");
+inline constexpr const char* kCaptionSetProxyFailed = QT_TRANSLATE_NOOP("Quillberry", "错误");
+// Follows kMsgSetProxyFailed when every write was accepted but reading back found the
+// old settings: the store behind the desktop's settings (its service on the session
+// bus) was not there to keep them.
+inline constexpr const char* kMsgSettingNotKept =
+    QT_TRANSLATE_NOOP("Quillberry", "桌面没有保存该设置：没有会话总线或设置服务保存它。");
+// A proxy whose log-on the desktop's settings cannot keep (a warning).
+inline constexpr const char* kMsgLogOnNotCarried =
+    QT_TRANSLATE_NOOP("Quillberry",
+                      "该代理需要用户名和密码，但在当前的上网方式下桌面的代理设置无法保存它们（只有直接设置的"
+                      "HTTP代理可以），代理设置未作更改。");
+inline constexpr const char* kCaptionSetIEProxy = QT_TRANSLATE_NOOP("Quillberry", "设为IE代理");
+// A proxy of a type the desktop's settings have no entry for, in the direct mode (a
+// warning). The type is put in front.
+inline constexpr const char* kMsgTypeNotCarried =
+    QT_TRANSLATE_NOOP("Quillberry", "代理在直接设置方式下没有对应的桌面代理设置条目，代理设置未作更改。");
+
 // --- The history ---
 inline constexpr const char* kCaptionHistory = QT_TRANSLATE_NOOP("Quillberry", "验证历史");
 inline constexpr const char* kMsgHistoryDamaged =
