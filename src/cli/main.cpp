@@ -11,7 +11,6 @@
 
 #include "base/Language.h"
 #include "base/ProgramDir.h"
-#include "base/Prompt.h"
 #include "base/Translate.h"
 #include "base/Version.h"
 #include "cli/Cli.h"
