@@ -423,6 +423,10 @@ void CMainDlg::CreateControls() {
     m_pDownloadProgress->SetRange(0, qMax(1, count));
     m_pDownloadProgress->SetPos(done);
   });
+  connect(m_downloader, &CSourceDownloader::NothingDownloaded, this, [](const SourceReport& report) {
+    qb::ShowMessage(kMsgNoProxyDownloaded, qb::TrStd(kCaptionDownloadFailed) + report.name,
+                    qb::MsgIcon::Information);
+  });
   connect(m_downloader, &CSourceDownloader::SourceFinished, this, [this](const SourceReport& report) {
     if (report.status == FetchStatus::Ok) {
       m_foundByDownload += report.found;
@@ -841,6 +845,7 @@ void CMainDlg::OnAddProxy() {
   if (dlg.exec() != QDialog::Accepted) return;
   const int r = AddProxyFromDialog(m_list, dlg.m_sType.toStdString(), dlg.m_sAddress.toStdString(),
                                    dlg.m_sPort.toStdString(), dlg.m_sRemark.toStdString());
+  if (r == 0) qb::ShowMessage(kMsgProxyExists, kCaptionAddProxy, qb::MsgIcon::Warning);
   if (r != 0) {
     // The log-on first: the list's save keeps only those of its rows.
     if (!dlg.m_sUser.isEmpty()) ReportListSave(m_dir.SetLogOn(DialogKey(dlg), DialogLogOn(dlg)));
@@ -880,6 +885,8 @@ void CMainDlg::OnModifySelected() {
           const std::optional<GeoResult> where = LocateAddress(dataDir, located, CurrentLanguage());
           return where ? GeoRemark(*where) : std::string();
         });
+    if (outcome == ModifyOutcome::Duplicate)
+      qb::ShowMessage(kMsgProxyExists, kCaptionModifyProxy, qb::MsgIcon::Warning);
     // The row's log-on under its key as it now stands; the old key's goes with the save.
     const std::optional<ProxyCredentials> newLogOn = DialogLogOn(dlg);
     const bool logOnChanged = newLogOn != logOn;
@@ -963,7 +970,9 @@ void CMainDlg::OnExport() {
     return;
   }
   int chosenType = -1;
-  const auto path = qb::Prompt().SaveFileOfType(ExportFileDialogSpec(QDate::currentDate()), chosenType);
+  qb::FileDialogSpec chooser = ExportFileDialogSpec(QDate::currentDate());
+  chooser.title = kCaptionSave;
+  const auto path = qb::Prompt().SaveFileOfType(chooser, chosenType);
   if (!path) return;
   const ExportFileType type = ExportFileTypeFor(chosenType, *path);
   // A password leaves the program only when the user says so, each time.
@@ -1046,7 +1055,7 @@ void CMainDlg::OnDeleteSource() {
 }
 
 void CMainDlg::OnDownloadSources() {
-  if (!CheckDownloadSources(m_sources)) return;
+  if (!ReportDownloadRefusal(CheckDownloadSources(m_sources))) return;
   m_downloader->Start(m_sources.Sources(), m_list, m_settings.m_bAmbiguous != 0,
                       [this](const FoundCredentialList& logOns) { return m_dir.SaveList(logOns); });
 }

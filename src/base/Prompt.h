@@ -1,7 +1,9 @@
-// The one way the logic talks to the user: messages, questions and file choosers.
+// The one way the windows talk to the user: messages, questions and file choosers.
 //
-// The windows install a Qt implementation, the command line one that writes to
-// standard error, and tests a scripted double, so no test ever blocks on a modal box.
+// The core never calls it: it returns what happened, or takes a callback for a
+// question, and the window words it here while the command line prints it. The windows
+// install a Qt implementation and tests a scripted double, so no test ever blocks on a
+// modal box; until one is installed, messages go to standard error.
 #pragma once
 
 #include <memory>

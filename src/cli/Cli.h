@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/OpResult.h"
@@ -97,6 +98,9 @@ void Out(const std::string& line);
 // language.
 std::string Help(const char* text);
 void Err(const std::string& line);
+// A message of the window (ui/Messages.h) on standard error, as "caption: text" (the
+// text alone without a caption), each line translated where it is a source text.
+void ErrMessage(std::string_view text, std::string_view caption);
 bool WantsHelp(const QStringList& args);
 
 }  // namespace qb::cli

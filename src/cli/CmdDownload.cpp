@@ -14,6 +14,7 @@
 #include "proxy/ProxyListModel.h"
 #include "sources/ProxySource.h"
 #include "sources/SourceDownloader.h"
+#include "ui/Messages.h"
 
 namespace qb::cli {
 
@@ -152,6 +153,10 @@ int RunDownload(const QStringList& args, const std::string& dataDir) {
   CProxyCredentialStore logOns;
   output.credentials = [&logOns](const CProxyEntry& e) { return logOns.Find(e); };
   qb::CListExporter exporter(output);
+  // Said as the window says it, before the source's own line.
+  QObject::connect(&downloader, &CSourceDownloader::NothingDownloaded, [](const SourceReport& r) {
+    ErrMessage(kMsgNoProxyDownloaded, qb::TrStd(kCaptionDownloadFailed) + r.name);
+  });
 
   if (printsProxies) {
     QObject::connect(&downloader, &CSourceDownloader::SourceFinished, [&](const SourceReport& r) {
@@ -191,7 +196,12 @@ int RunDownload(const QStringList& args, const std::string& dataDir) {
     dir = OpenDataDirToWrite("download", dataDir, report);
     if (!dir) return kExitBusy;
     if (const qb::OpResult loaded = dir->LoadSources(); !loaded) return ReportFailure("download", loaded);
-    if (!CheckDownloadSources(dir->Sources())) return kExitNotFound;
+    if (const DownloadRefusal refusal = CheckDownloadSources(dir->Sources());
+        refusal != DownloadRefusal::None) {
+      if (const NoticeText notice = DownloadRefusalText(refusal); notice.text)
+        ErrMessage(notice.text, notice.caption);
+      return kExitNotFound;
+    }
     urls = dir->Sources().Sources();
     QObject::connect(&downloader, &CSourceDownloader::SourceFinished, [&](const SourceReport& r) {
       ++tried;

@@ -25,6 +25,7 @@
 #include "proxy/ProxyCredentials.h"
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyExtractor.h"
+#include "ui/Messages.h"
 
 namespace qb::cli {
 

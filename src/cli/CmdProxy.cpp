@@ -10,6 +10,7 @@
 #include "settings/Options.h"
 #include "settings/Settings.h"
 #include "sysproxy/SystemProxy.h"
+#include "ui/Messages.h"
 
 namespace qb::cli {
 

@@ -11,7 +11,6 @@
 
 #include "base/Language.h"
 #include "base/ProgramDir.h"
-#include "base/Prompt.h"
 #include "base/Translate.h"
 #include "base/Version.h"
 #include "cli/Cli.h"
@@ -31,6 +30,15 @@ void Out(const std::string& line) {
 void Err(const std::string& line) {
   std::fwrite(line.data(), 1, line.size(), stderr);
   std::fputc('\n', stderr);
+}
+
+void ErrMessage(std::string_view text, std::string_view caption) {
+  const std::string shown = qb::TrLines(text).toStdString();
+  if (caption.empty()) {
+    Err(shown);
+  } else {
+    Err(qb::TrLines(caption).toStdString() + ": " + shown);
+  }
 }
 
 std::string Help(const char* text) {

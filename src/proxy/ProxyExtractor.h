@@ -8,8 +8,6 @@
 // it again.
 #pragma once
 
-#include <QtGlobal>
-
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -160,29 +158,5 @@ std::optional<FileRangeScan> ScanFileRange(int fd, std::uint64_t begin, std::uin
                                            ProxyLineSink sink);
 // The fuzzy pass over gathered lines (changed in place). Returns the number found.
 std::size_t ScanFuzzy(std::string& text, ProxyLineSink sink);
-
-// What the callers show when the extraction found nothing, and their captions.
-inline constexpr const char* kMsgNoProxyInFile = QT_TRANSLATE_NOOP(
-    "Quillberry",
-    "            "
-    "从文件中找不到有效代理。\n注意，本软件只解析如下的代理格式：\n代理地址:端口@协议类型$时间或状态#备注\n"
-    "（: @ $ #这四个符号的顺序不能颠倒）\n如：61.50.172.138:80\n        61.50.172.138:80@HTTP\n"
-    "        61.50.172.138:80@HTTP$未验证#该代理不太稳定\n其它格式代理，可以启用模糊匹配抓取。");
-inline constexpr const char* kMsgNoProxyOnClipboard = QT_TRANSLATE_NOOP(
-    "Quillberry",
-    "          "
-    "从粘贴板中找不到有效代理。\n注意，本软件只解析如下的代理格式：\n代理地址:端口@协议类型$时间或状态#备注\n"
-    "（: @ $ #这四个符号的顺序不能颠倒）\n如：61.50.172.138:80\n        61.50.172.138:80@HTTP\n"
-    "        61.50.172.138:80@HTTP$未验证#该代理不太稳定\n其它格式代理，可以启用模糊匹配抓取。");
-inline constexpr const char* kMsgNoProxyDownloaded = QT_TRANSLATE_NOOP(
-    "Quillberry",
-    "下载超时、网页地址不对或找不到有效代理。\n注意，本软件只解析如下的代理格式：\n代理地址:端口@协议类型$"
-    "时间或状态#备注\n"
-    "（: @ $ #这四个符号的顺序不能颠倒）\n如：61.50.172.138:80\n        61.50.172.138:80@HTTP\n"
-    "        61.50.172.138:80@HTTP$未验证#该代理不太稳定\n其它格式代理，可以启用模糊匹配抓取。");
-inline constexpr const char* kCaptionImportDone = QT_TRANSLATE_NOOP("Quillberry", "导入完毕");
-inline constexpr const char* kCaptionPasteDone = QT_TRANSLATE_NOOP("Quillberry", "粘贴完毕");
-// Followed by the name of the source.
-inline constexpr const char* kCaptionDownloadFailed = QT_TRANSLATE_NOOP("Quillberry", "下载异常: ");
 
 }  // namespace qb

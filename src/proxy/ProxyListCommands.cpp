@@ -4,7 +4,6 @@
 
 #include <vector>
 
-#include "base/Prompt.h"
 #include "base/Text.h"
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyListModel.h"
@@ -36,26 +35,22 @@ ProxyInfoCheck CheckProxyInfo(ProxyInfo& info) {
   info.remark = std::string(qb::Trim(info.remark));
 
   ProxyInfoCheck check;
-  auto fail = [&](const char* message, ProxyInfoField focus) {
+  auto fail = [&](ProxyInfoField focus) {
     check.ok = false;
-    check.message = message;
     check.focus = focus;
     return check;
   };
-  if (!IsProxyType(info.type)) return fail(kMsgBadType, ProxyInfoField::Type);
-  if (info.address == std::array<int, 4>{0, 0, 0, 0}) return fail(kMsgBadAddress, ProxyInfoField::Address);
+  if (!IsProxyType(info.type)) return fail(ProxyInfoField::Type);
+  if (info.address == std::array<int, 4>{0, 0, 0, 0}) return fail(ProxyInfoField::Address);
   const long long portValue = qb::CAtoll(port);
-  if (portValue < 1 || portValue > 65535) return fail(kMsgBadPort, ProxyInfoField::Port);
-  if (info.remark.find_first_of(":@$# \t<>") != std::string::npos)
-    return fail(kMsgBadRemark, ProxyInfoField::Remark);
+  if (portValue < 1 || portValue > 65535) return fail(ProxyInfoField::Port);
+  if (info.remark.find_first_of(":@$# \t<>") != std::string::npos) return fail(ProxyInfoField::Remark);
   return check;
 }
 
 int AddProxyFromDialog(CProxyListModel& list, const std::string& type, const std::string& address,
                        const std::string& port, const std::string& remark) {
-  const int result = list.AddProxyLine(address + ":" + port + "@" + type + "#" + remark, 1);
-  if (result == 0) qb::ShowMessage(kMsgProxyExists, kCaptionAddProxy, qb::MsgIcon::Warning);
-  return result;
+  return list.AddProxyLine(address + ":" + port + "@" + type + "#" + remark, 1);
 }
 
 ModifyOutcome ModifyProxyRow(CProxyListModel& list, int row, const std::string& type,
@@ -72,10 +67,8 @@ ModifyOutcome ModifyProxyRow(CProxyListModel& list, int row, const std::string& 
   if (remark != e->Remark()) list.SetRemark(row, remark);
 
   if (newKeyText != oldKey) {
-    if (list.ContainsKey(newKeyText) && !qb::AsciiCaseEqual(newKeyText, oldKey)) {
-      qb::ShowMessage(kMsgProxyExists, kCaptionModifyProxy, qb::MsgIcon::Warning);
+    if (list.ContainsKey(newKeyText) && !qb::AsciiCaseEqual(newKeyText, oldKey))
       return ModifyOutcome::Duplicate;
-    }
     std::string newRemark = remark;
     if (newRemark.empty() && lookup) newRemark = lookup(address);
     list.ChangeProxy(row, address, port, type);

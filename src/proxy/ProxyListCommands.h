@@ -3,8 +3,6 @@
 // it can be tested without them.
 #pragma once
 
-#include <QtGlobal>
-
 #include <array>
 #include <functional>
 #include <string>
@@ -13,27 +11,6 @@
 namespace qb {
 
 class CProxyListModel;
-
-inline constexpr const char* kMsgProxyExists =
-    QT_TRANSLATE_NOOP("Quillberry", "这个代理服务器已经存在列表中");
-inline constexpr const char* kCaptionAddProxy = QT_TRANSLATE_NOOP("Quillberry", "添加代理");
-inline constexpr const char* kCaptionModifyProxy = QT_TRANSLATE_NOOP("Quillberry", "修改选定");
-inline constexpr const char* kCaptionInputError = QT_TRANSLATE_NOOP("Quillberry", "输入错误");
-inline constexpr const char* kMsgBadType = QT_TRANSLATE_NOOP("Quillberry", "代理服务器类型错误。");
-inline constexpr const char* kMsgBadAddress = QT_TRANSLATE_NOOP("Quillberry", "代理服务器地址错误。");
-inline constexpr const char* kMsgBadPort =
-    QT_TRANSLATE_NOOP("Quillberry", "端口不能小于0，也不能大于65535。");
-inline constexpr const char* kMsgBadLogOn =
-    QT_TRANSLATE_NOOP("Quillberry", "有密码时用户名不能为空；用户名和密码不能含有控制字符。");
-inline constexpr const char* kMsgBadRemark =
-    QT_TRANSLATE_NOOP("Quillberry", "备注栏不能有分隔符：:、@、$、#、<、>、Tab和空格。");
-inline constexpr const char* kMsgConfirmDelete =
-    QT_TRANSLATE_NOOP("Quillberry", "确实要删除选定的代理吗？删除数据后不能恢复！");
-inline constexpr const char* kCaptionDelete = QT_TRANSLATE_NOOP("Quillberry", "删除选定");
-inline constexpr const char* kMsgConfirmClean = QT_TRANSLATE_NOOP(
-    "Quillberry",
-    "确实要删除“连接失败”、“不匹配”和“超时”的代理吗？\n删除数据后不能恢复！有些代理过段时间可能还可以用。");
-inline constexpr const char* kCaptionClean = QT_TRANSLATE_NOOP("Quillberry", "清理");
 
 // What the proxy dialog holds when OK is pressed.
 struct ProxyInfo {
@@ -47,7 +24,7 @@ enum class ProxyInfoField { None, Type, Address, Port, Remark };
 
 struct ProxyInfoCheck {
   bool ok = true;
-  const char* message = nullptr;  // shown with caption "输入错误" and the warning icon
+  // The field refused (None when ok): the dialog says why and gives it the focus.
   ProxyInfoField focus = ProxyInfoField::None;
 };
 
@@ -59,8 +36,8 @@ std::string FormatAddress(const std::array<int, 4>& address);
 // The address text split at its first three dots, each part as by atoi, cut to 8 bits.
 std::array<int, 4> SplitAddressFields(const std::string& address);
 
-// The add command after the dialog: -1 invalid, 0 duplicate (after the message),
-// 1 added and selected.
+// The add command after the dialog: -1 invalid, 0 duplicate (the list has the proxy
+// already; the window says so), 1 added and selected.
 int AddProxyFromDialog(CProxyListModel& list, const std::string& type, const std::string& address,
                        const std::string& port, const std::string& remark);
 
@@ -70,7 +47,7 @@ using LocationLookup = std::function<std::string(const std::string& address)>;
 enum class ModifyOutcome {
   Unchanged,  // nothing that is saved changed
   Changed,    // the row changed; the list file must be saved
-  Duplicate,  // another row has the new proxy (after the message); a new remark stays
+  Duplicate,  // another row has the new proxy (the window says so); a new remark stays
 };
 
 // The modify command after the dialog, on one row.

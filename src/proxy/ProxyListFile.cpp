@@ -33,7 +33,6 @@ std::string DefaultExportFileName(const QDate& day) {
 
 qb::FileDialogSpec ExportFileDialogSpec(const QDate& today) {
   qb::FileDialogSpec spec;
-  spec.title = kCaptionSave;
   spec.defaultExtension = "pro";
   spec.initialName = DefaultExportFileName(today);
   // In the order of ExportFileType; the first is what the export always wrote.

@@ -2,11 +2,8 @@
 // status line text.
 //
 // None of these functions tells the user about a failed read or write: each returns
-// what happened, and the window or the command line says it. The texts below are the
-// window's words for them.
+// what happened, and the window or the command line says it in its own words.
 #pragma once
-
-#include <QtGlobal>
 
 #include <QDate>
 
@@ -25,14 +22,8 @@ namespace qb {
 
 class CProxyListModel;
 
-inline constexpr const char* kMsgOpenFileFailed = QT_TRANSLATE_NOOP("Quillberry", "打开文件失败！");
-inline constexpr const char* kCaptionLoadList = QT_TRANSLATE_NOOP("Quillberry", "导入列表");
-inline constexpr const char* kCaptionSave = QT_TRANSLATE_NOOP("Quillberry", "存盘");
-inline constexpr const char* kCaptionExport = QT_TRANSLATE_NOOP("Quillberry", "导出选定");
-inline constexpr const char* kMsgNothingSelected =
-    QT_TRANSLATE_NOOP("Quillberry", "没有选择代理！可以用Shift/Ctrl键 + 鼠标左键一次选择多个代理。");
-
-// What the import and export choosers offer.
+// What the import and export choosers offer: the file types and the name to start
+// from. The window gives a chooser its title.
 qb::FileDialogSpec ImportFileDialogSpec();
 qb::FileDialogSpec ExportFileDialogSpec(const QDate& today);
 // "Proxies%4d-%02d-%02d" of the given day.
@@ -47,8 +38,7 @@ bool WriteListFile(const CProxyListModel& list, const std::function<bool(std::st
 // not be read), whether the file could be read, and the log-ons that came with them.
 struct ImportResult {
   int found = 0;
-  // ReadFailed with the imported file's path (the window says "打开文件失败！" /
-  // "导入列表").
+  // ReadFailed with the imported file's path.
   qb::OpResult result;
   // Texts in the form of a proxy that cannot be one (see ProxyRefused): not recognised.
   int refused = 0;
@@ -76,9 +66,6 @@ int AddProxiesFromText(CProxyListModel& list, std::string text, bool ambiguous,
 // The file types the export chooser offers, in its order: the "address:port" lines
 // the export has always written, then the lists for other programs.
 enum class ExportFileType { AddressLines, Urls, Csv, Json };
-// Asked before an export in a format that can carry log-ons, when rows have one.
-inline constexpr const char* kMsgExportLogOns =
-    QT_TRANSLATE_NOOP("Quillberry", "选定的代理中有 %1 个带有用户名和密码。\n导出的文件中也包含它们吗？");
 // What an export to path writes: a name ending in .csv or .json says so itself;
 // otherwise the file type chosen (its index in the chooser's filter, -1 when the
 // chooser cannot tell), and address lines when that names none.
@@ -87,7 +74,7 @@ ExportFileType ExportFileTypeFor(int chosenType, const std::string& path);
 // Writes the given rows, in list order, to path: "address:port" lines, or proxy URLs,
 // CSV or JSON (see ListExport.h), each line ending in CR LF like the program's other
 // files. With logOns, the URLs, CSV and JSON carry the log-ons it holds. On failure
-// the result is WriteFailed with the path (the window says "打开文件失败！" / "导出选定").
+// the result is WriteFailed with the path.
 qb::OpResult WriteExportFile(const CProxyListModel& list, std::vector<int> rows, const std::string& path,
                              ExportFileType type = ExportFileType::AddressLines,
                              const CProxyCredentialStore* logOns = nullptr);

@@ -11,9 +11,6 @@ namespace qb {
 
 namespace {
 
-const char* const kImportExportFilter =
-    "Data Files (*.dat)|*.dat|Text Files (*.txt)|*.txt|All Files (*.*)|*.*||";
-
 bool IsHexDigit(char c) {
   return qb::IsDigit(c) || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
 }
@@ -213,19 +210,15 @@ VerifySourceCheck ValidateVerifySource(std::string& name, std::string& url, std:
   name = qb::Trim(name);
   url = qb::Trim(url);
   feature = qb::Trim(feature);
-  auto refuse = [](const char* message, int focus) {
-    return VerifySourceCheck{false, message, QT_TRANSLATE_NOOP("Quillberry", "验证资源错误"),
-                             qb::MsgIcon::Warning, focus};
+  auto refuse = [](VerifySourceProblem problem, int focus) {
+    return VerifySourceCheck{false, problem, focus};
   };
-  if (name.empty())
-    return refuse(QT_TRANSLATE_NOOP("Quillberry", "验证资源名称不能为空。"), kVerifyNameEditId);
+  if (name.empty()) return refuse(VerifySourceProblem::NoName, kVerifyNameEditId);
   if (name.find_first_of("@%") != std::string::npos)
-    return refuse(QT_TRANSLATE_NOOP("Quillberry", "验证资源名称不能含有字符@和%。"), kVerifyNameEditId);
-  if (url.empty()) return refuse(QT_TRANSLATE_NOOP("Quillberry", "验证资源网址不能为空。"), kVerifyUrlEditId);
-  if (GetUrlProtocol(url) == 0)
-    return refuse(QT_TRANSLATE_NOOP("Quillberry", "请添加协议头http://或ftp://。"), kVerifyUrlEditId);
-  if (feature.empty())
-    return refuse(QT_TRANSLATE_NOOP("Quillberry", "验证特征串不能为空。"), kVerifyFeatureEditId);
+    return refuse(VerifySourceProblem::NameHasSeparator, kVerifyNameEditId);
+  if (url.empty()) return refuse(VerifySourceProblem::NoUrl, kVerifyUrlEditId);
+  if (GetUrlProtocol(url) == 0) return refuse(VerifySourceProblem::NoScheme, kVerifyUrlEditId);
+  if (feature.empty()) return refuse(VerifySourceProblem::NoFeature, kVerifyFeatureEditId);
   return {};
 }
 
@@ -339,40 +332,30 @@ bool CVerifySourceListModel::IsDuplicate(std::string_view url, int exceptRow) co
   return false;
 }
 
-bool CVerifySourceListModel::Add(const std::string& name, const std::string& url,
-                                 const std::string& feature) {
-  if (IsDuplicate(url, -1)) {
-    qb::ShowMessage(QT_TRANSLATE_NOOP("Quillberry", "已经存在该验证资源网址。"),
-                    QT_TRANSLATE_NOOP("Quillberry", "验证资源重复"), qb::MsgIcon::Warning);
-    return false;
-  }
+CVerifySourceListModel::Edit CVerifySourceListModel::Add(const std::string& name, const std::string& url,
+                                                         const std::string& feature) {
+  if (IsDuplicate(url, -1)) return Edit::DuplicateUrl;
   AddVerifySource(m_settings, name, url, feature, 0);
-  return true;
+  return Edit::Done;
 }
 
-bool CVerifySourceListModel::Modify(int row, const std::string& name, const std::string& url,
-                                    const std::string& feature) {
-  if (row < 0 || row >= rowCount()) return false;
-  if (IsDuplicate(url, row)) {
-    qb::ShowMessage(QT_TRANSLATE_NOOP("Quillberry", "已经存在该验证资源网址。"),
-                    QT_TRANSLATE_NOOP("Quillberry", "验证资源重复"), qb::MsgIcon::Warning);
-    return false;
-  }
+CVerifySourceListModel::Edit CVerifySourceListModel::Modify(int row, const std::string& name,
+                                                            const std::string& url,
+                                                            const std::string& feature) {
+  if (row < 0 || row >= rowCount()) return Edit::NoSuchRow;
+  if (IsDuplicate(url, row)) return Edit::DuplicateUrl;
   CVerifySource& v = m_settings.m_aVerifySources[static_cast<std::size_t>(row)];
   v.m_sName = name;
   v.m_sUrl = url;
   v.m_sFeature = feature;
   RowsChanged(row, row);
-  return true;
+  return Edit::Done;
 }
 
-bool CVerifySourceListModel::Delete(std::vector<int> rows) {
+bool CVerifySourceListModel::Delete(std::vector<int> rows, const std::function<bool()>& confirm) {
   std::erase_if(rows, [&](int r) { return r < 0 || r >= rowCount(); });
   if (rows.empty()) return false;
-  if (qb::Prompt().Message(QT_TRANSLATE_NOOP("Quillberry", "确实要删除选定的验证资源吗？"),
-                           QT_TRANSLATE_NOOP("Quillberry", "验证资源"), qb::MsgIcon::Question,
-                           qb::MsgButtons::YesNo) != qb::MsgResult::Yes)
-    return false;
+  if (!confirm || !confirm()) return false;
   std::sort(rows.begin(), rows.end(), std::greater<int>());
   rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
   auto& list = m_settings.m_aVerifySources;
@@ -391,15 +374,6 @@ bool CVerifySourceListModel::Delete(std::vector<int> rows) {
     endRemoveRows();
   }
   return true;
-}
-
-CVerifySourceListModel::ImportResult CVerifySourceListModel::Import() {
-  qb::FileDialogSpec spec;
-  spec.defaultExtension = "dat";
-  spec.filter = kImportExportFilter;
-  const auto path = qb::Prompt().OpenFile(spec);
-  if (!path) return {};
-  return ImportFile(*path);
 }
 
 CVerifySourceListModel::ImportResult CVerifySourceListModel::ImportFile(const std::string& path) {
@@ -428,21 +402,6 @@ CVerifySourceListModel::ImportResult CVerifySourceListModel::ImportFile(const st
     ++added;
   });
   return {added, qb::OpResult::Success()};
-}
-
-std::optional<qb::OpResult> CVerifySourceListModel::Export() {
-  if (rowCount() == 0) {
-    qb::ShowMessage(QT_TRANSLATE_NOOP("Quillberry", "没有验证资源要存盘。"),
-                    QT_TRANSLATE_NOOP("Quillberry", "存盘"), qb::MsgIcon::Warning);
-    return std::nullopt;
-  }
-  qb::FileDialogSpec spec;
-  spec.defaultExtension = "dat";
-  spec.filter = kImportExportFilter;
-  spec.confirmOverwrite = true;
-  const auto path = qb::Prompt().SaveFile(spec);
-  if (!path) return std::nullopt;
-  return ExportFile(*path);
 }
 
 qb::OpResult CVerifySourceListModel::ExportFile(const std::string& path) {

@@ -4,13 +4,12 @@
 
 #include <QAbstractTableModel>
 
-#include <optional>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "base/OpResult.h"
-#include "base/Prompt.h"
 
 namespace qb {
 
@@ -66,11 +65,17 @@ std::string EncodeVerifySourceText(std::string_view name, std::string_view url, 
 bool DecodeVerifySourceText(std::string_view text, std::string& name, std::string& url, std::string& feature);
 
 // What the resource dialog's OK found wrong, if anything.
+enum class VerifySourceProblem {
+  None,
+  NoName,
+  NameHasSeparator,  // "@" or "%", which the text form of a resource splits at
+  NoUrl,
+  NoScheme,  // neither http:// nor ftp://
+  NoFeature,
+};
 struct VerifySourceCheck {
   bool ok = true;
-  std::string message;
-  std::string caption;
-  qb::MsgIcon icon = qb::MsgIcon::None;
+  VerifySourceProblem problem = VerifySourceProblem::None;
   int focusId = 0;  // the edit that gets the keyboard focus: 1012 name, 1013 URL, 1014 feature
 };
 inline constexpr int kVerifyNameEditId = 1012;
@@ -113,24 +118,23 @@ class CVerifySourceListModel : public QAbstractTableModel {
   void Tick(int row, bool checked);
 
   // The commands of the settings dialog. Add and Modify take the texts the resource
-  // dialog returned; they refuse a URL that another row has already, with a message.
-  bool Add(const std::string& name, const std::string& url, const std::string& feature);
-  bool Modify(int row, const std::string& name, const std::string& url, const std::string& feature);
-  // Asks, then removes the given rows. True when rows were removed.
-  bool Delete(std::vector<int> rows);
+  // dialog returned; they refuse a URL that another row has already (DuplicateUrl,
+  // which the dialog tells the user).
+  enum class Edit { Done, DuplicateUrl, NoSuchRow };
+  Edit Add(const std::string& name, const std::string& url, const std::string& feature);
+  Edit Modify(int row, const std::string& name, const std::string& url, const std::string& feature);
+  // Removes the given rows (any order; duplicates and rows outside the list are
+  // ignored) once confirm, asked only when there is a row to remove, says yes. True
+  // when rows were removed.
+  bool Delete(std::vector<int> rows, const std::function<bool()>& confirm);
   // What an import did: the resources added, and ReadFailed with the file's path when
-  // it could not be read (the window says "打开文件失败！" / "导入").
+  // it could not be read.
   struct ImportResult {
     int added = 0;
     qb::OpResult result;
   };
-  // Asks for a file and imports it; a cancelled chooser adds nothing and succeeds.
-  ImportResult Import();
   ImportResult ImportFile(const std::string& path);
-  // Asks for a file and exports the list to it. nullopt when nothing was tried (an
-  // empty list, said as a notice, or a cancelled chooser); otherwise how writing the
-  // file went: WriteFailed with its path (the window says "打开文件失败！" / "存盘").
-  std::optional<qb::OpResult> Export();
+  // Writes every resource to path; WriteFailed with the path when it cannot.
   qb::OpResult ExportFile(const std::string& path);
 
   // The record view keeps the model in step with changes made through the settings.

@@ -168,12 +168,8 @@ ProxySourceCheck ValidateProxySource(std::string& name, std::string& url) {
   url = qb::Trim(url);
   // Any white space inside would split the text into two items of "Sources.dat", so a
   // pasted tab is refused like a blank.
-  if (name.empty() || HasWhiteSpace(name))
-    return {false, QT_TRANSLATE_NOOP("Quillberry", "名称不能为空或含空格符。"),
-            QT_TRANSLATE_NOOP("Quillberry", "输入错误"), qb::MsgIcon::Warning, kSourceNameEditId};
-  if (url.empty() || HasWhiteSpace(url))
-    return {false, QT_TRANSLATE_NOOP("Quillberry", "网页地址不能为空或含空格符。"),
-            QT_TRANSLATE_NOOP("Quillberry", "输入错误"), qb::MsgIcon::Warning, kSourceUrlEditId};
+  if (name.empty() || HasWhiteSpace(name)) return {false, kSourceNameEditId};
+  if (url.empty() || HasWhiteSpace(url)) return {false, kSourceUrlEditId};
   return {};
 }
 

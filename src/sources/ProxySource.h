@@ -8,8 +8,6 @@
 #include <string_view>
 #include <vector>
 
-#include "base/Prompt.h"
-
 namespace qb {
 
 struct CProxySource {
@@ -69,10 +67,9 @@ std::string FormatSourcesFile(const CProxySourceListModel& list);
 // What the source dialog's OK found wrong, if anything.
 struct ProxySourceCheck {
   bool ok = true;
-  std::string message;
-  std::string caption;
-  qb::MsgIcon icon = qb::MsgIcon::None;
-  int focusId = 0;  // 1012 name, 1013 URL
+  // The edit whose text is refused, empty or holding white space: 1012 name, 1013 URL.
+  // The dialog says which and gives it the focus.
+  int focusId = 0;
 };
 inline constexpr int kSourceNameEditId = 1012;
 inline constexpr int kSourceUrlEditId = 1013;

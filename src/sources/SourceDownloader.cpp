@@ -8,9 +8,6 @@
 #include <algorithm>
 #include <chrono>
 
-#include "base/Prompt.h"
-#include "base/Text.h"
-#include "base/Translate.h"
 #include "proxy/ProxyExtractor.h"
 #include "proxy/ProxyListFile.h"
 
@@ -18,36 +15,16 @@ namespace qb {
 
 std::atomic<bool> g_bDownloading{false};
 
-bool CheckDownloadSources(const std::vector<CProxySource>& sources) {
-  if (g_bDownloading.load()) return false;
-  if (sources.empty()) {
-    qb::ShowMessage(kMsgNoSources, kCaptionDownloadSources, qb::MsgIcon::Warning);
-    return false;
-  }
-  if (std::none_of(sources.begin(), sources.end(), [](const CProxySource& s) { return s.m_bEnabled; })) {
-    qb::ShowMessage(kMsgNoTickedSource, kCaptionDownloadSources, qb::MsgIcon::Warning);
-    return false;
-  }
-  return true;
+DownloadRefusal CheckDownloadSources(const std::vector<CProxySource>& sources) {
+  if (g_bDownloading.load()) return DownloadRefusal::Downloading;
+  if (sources.empty()) return DownloadRefusal::NoSources;
+  if (std::none_of(sources.begin(), sources.end(), [](const CProxySource& s) { return s.m_bEnabled; }))
+    return DownloadRefusal::NoneTicked;
+  return DownloadRefusal::None;
 }
 
 QString DownloadingButtonText(const std::string& sourceName) {
   return QString::fromStdString(sourceName) + QStringLiteral("...");
-}
-
-std::string PageLimitText(const SourceReport& report) {
-  std::string text;
-  if (report.cut)
-    text += QT_TRANSLATE_NOOP("Quillberry", "网页超过了下载的大小上限，只读取了上限以内的完整行。");
-  if (report.proxiesCapped) {
-    if (!text.empty()) text += "\n";
-    text +=
-        qb::Format(qb::TrStd(QT_TRANSLATE_NOOP("Quillberry",
-                                               "网页中的代理超过了每个网页 %d 个的上限，只添加了前 %d 个。"))
-                       .c_str(),
-                   report.found, report.found);
-  }
-  return text;
 }
 
 CSourceDownloader::CSourceDownloader(QObject* parent) : QObject(parent) {}
@@ -152,8 +129,8 @@ void CSourceDownloader::ReportProgress(unsigned run, std::int64_t bytes, std::in
 void CSourceDownloader::PageArrived(unsigned run, const std::shared_ptr<PageFetchResult>& result) {
   if (run != m_nRun || !m_bRunning) return;
   const CProxySource source = m_sources[static_cast<std::size_t>(m_next)];
-  // Copies: a message below runs an event loop, in which the download may be
-  // cancelled and another one started.
+  // Copies: the window's answer to NothingDownloaded runs an event loop, in which the
+  // download may be cancelled and another one started.
   const PageExtractor extract = m_extract;
   const std::function<qb::OpResult()> save = m_save;
 
@@ -165,7 +142,7 @@ void CSourceDownloader::PageArrived(unsigned run, const std::shared_ptr<PageFetc
   report.cut = result->cut;
   report.error = result->error;
 
-  bool showMessage = false;
+  bool nothing = false;
   switch (result->status) {
     case FetchStatus::Ok: {
       const PageExtraction e = extract(std::move(result->page), m_pSession->Limits().maxPageProxies);
@@ -175,13 +152,13 @@ void CSourceDownloader::PageArrived(unsigned run, const std::shared_ptr<PageFetc
       if (report.found > 0) {
         if (save) report.save = save();
       } else {
-        showMessage = true;
+        nothing = true;
       }
       break;
     }
     case FetchStatus::ConnectionFailed:
     case FetchStatus::SessionFailed:
-      showMessage = true;
+      nothing = true;
       break;
     case FetchStatus::BadUrl:
     case FetchStatus::RequestFailed:
@@ -191,10 +168,7 @@ void CSourceDownloader::PageArrived(unsigned run, const std::shared_ptr<PageFetc
   }
   result->page.clear();
   result->page.shrink_to_fit();
-  if (showMessage) {
-    qb::ShowMessage(kMsgNoProxyDownloaded, qb::TrStd(kCaptionDownloadFailed) + source.m_sName,
-                    qb::MsgIcon::Information);
-  }
+  if (nothing) emit NothingDownloaded(report);
   if (run != m_nRun || !m_bRunning) return;
 
   const int count = static_cast<int>(m_sources.size());

@@ -33,17 +33,17 @@ class CProxyListModel;
 // Set while a download runs (from the button's press until EndDownload).
 extern std::atomic<bool> g_bDownloading;
 
-inline constexpr const char* kDownloadButtonText = QT_TRANSLATE_NOOP("Quillberry", "▲下载代理资源");
-inline constexpr const char* kCaptionDownloadSources = QT_TRANSLATE_NOOP("Quillberry", "下载资源");
-inline constexpr const char* kMsgNoSources = QT_TRANSLATE_NOOP("Quillberry", "没有下载资源，请先添加。");
-inline constexpr const char* kMsgNoTickedSource =
-    QT_TRANSLATE_NOOP("Quillberry", "没有选择下载资源，请打勾。");
+// Why the download button has nothing to start.
+enum class DownloadRefusal {
+  None,         // a source is ticked: the download may start
+  Downloading,  // a download runs already; the press is ignored without a word
+  NoSources,    // the list has no source
+  NoneTicked,   // no source is ticked
+};
 
-// The first step of the download button: shows why there is nothing to download and
-// returns false, or returns true when at least one source is ticked. While a download
-// runs it returns false without a message.
-bool CheckDownloadSources(const std::vector<CProxySource>& sources);
-inline bool CheckDownloadSources(const CProxySourceListModel& list) {
+// The first step of the download button, before anything is fetched.
+DownloadRefusal CheckDownloadSources(const std::vector<CProxySource>& sources);
+inline DownloadRefusal CheckDownloadSources(const CProxySourceListModel& list) {
   return CheckDownloadSources(list.Sources());
 }
 
@@ -70,12 +70,6 @@ struct SourceReport {
   qb::OpResult save;
   std::string error;
 };
-
-// What the window says of a page that hit a limit (an information box, with
-// kCaptionPageCut and the source's name): which limit it was and how far the page was
-// taken. Empty when the page hit none.
-inline constexpr const char* kCaptionPageCut = QT_TRANSLATE_NOOP("Quillberry", "网页被截断: ");
-std::string PageLimitText(const SourceReport& report);
 
 class CSourceDownloader : public QObject {
   Q_OBJECT
@@ -112,7 +106,7 @@ class CSourceDownloader : public QObject {
   // The download button: downloads the ticked sources into list (new rows selected),
   // with the fuzzy pass when ambiguous, and has save keep it after every page that
   // brought proxies. False, without any signal, when a download is running already or
-  // no source is ticked (call CheckDownloadSources first for the messages).
+  // no source is ticked (CheckDownloadSources first tells which).
   bool Start(const std::vector<CProxySource>& sources, CProxyListModel& list, bool ambiguous, ListSaver save);
   // The same with another use for the pages (the command line prints them): extract
   // gets each page; nothing is saved.
@@ -132,12 +126,16 @@ class CSourceDownloader : public QObject {
   // sourcesDone of sourceCount are finished; the current page has bytes so far, of
   // expected (-1 when the server did not say).
   void Progress(int sourcesDone, int sourceCount, qint64 bytes, qint64 expected);
+  // A source brought no proxy: its page had none, or it could not be fetched at all.
+  // The window says so, and the next source waits until the user has read it, so this
+  // comes before the source's Progress and SourceFinished. The report is complete but
+  // for the save, which only a page with proxies makes.
+  void NothingDownloaded(const SourceReport& report);
   // A source is finished (after its message, if any). A failed save of the list is
   // in the report and has not been shown.
   void SourceFinished(const SourceReport& report);
   // The download is over, whichever way it ended: enable the buttons, restore the
-  // download button's text (kDownloadButtonText), hide the progress bar and refresh
-  // the status line.
+  // download button's text, hide the progress bar and refresh the status line.
   void Finished();
 
  private:

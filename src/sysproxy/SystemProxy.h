@@ -4,7 +4,7 @@
 // command line makes one per command.
 //
 // Nothing here tells the user about a failure: every operation returns what went
-// wrong, and the caller says it (the window with the messages named below).
+// wrong, and the caller says it in its own words.
 #pragma once
 
 #include <QtGlobal>
@@ -34,56 +34,31 @@ inline constexpr int kAutoProxyDirect = 0;
 inline constexpr int kAutoProxyDefaultScript = 1;
 inline constexpr int kAutoProxyUserScript = 2;
 
-// The window's words for the failures of ProxyChangeResult.
-inline constexpr const char* kMsgQueryFailed = "Query option failed!";
-inline constexpr const char* kCaptionQueryProxy = QT_TRANSLATE_NOOP("Quillberry", "获取IE代理");
-inline constexpr const char* kMsgPacWriteFailed = QT_TRANSLATE_NOOP("Quillberry", "创建自动代理脚本失败！");
-inline constexpr const char* kCaptionPacWrite = QT_TRANSLATE_NOOP("Quillberry", "创建");
-inline constexpr const char* kMsgTemplateReadFailed =
-    QT_TRANSLATE_NOOP("Quillberry", "打开用户自定义代理自动配置模板失败！");
-inline constexpr const char* kCaptionTemplateRead = QT_TRANSLATE_NOOP("Quillberry", "编辑");
-inline constexpr const char* kMsgSetProxyFailed = QT_TRANSLATE_NOOP("Quillberry", "设置代理失败！");
-inline constexpr const char* kCaptionSetProxyFailed = QT_TRANSLATE_NOOP("Quillberry", "错误");
-// Follows kMsgSetProxyFailed when every write was accepted but reading back found the
-// old settings: the store behind the desktop's settings (its service on the session
-// bus) was not there to keep them.
-inline constexpr const char* kMsgSettingNotKept =
-    QT_TRANSLATE_NOOP("Quillberry", "桌面没有保存该设置：没有会话总线或设置服务保存它。");
+// The error of a change the desktop accepted but did not keep: the store behind its
+// settings (its service on the session bus) was not there.
 inline constexpr const char* kErrorSettingNotKept =
     "the desktop did not keep the setting: no session bus or settings service stored it";
-// A proxy of a type the desktop's settings have no entry for, in the direct mode (a
-// warning). The type is put in front.
-inline constexpr const char* kMsgLogOnNotCarried =
-    QT_TRANSLATE_NOOP("Quillberry",
-                      "该代理需要用户名和密码，但在当前的上网方式下桌面的代理设置无法保存它们（只有直接设置的"
-                      "HTTP代理可以），代理设置未作更改。");
-inline constexpr const char* kCaptionSetIEProxy = QT_TRANSLATE_NOOP("Quillberry", "设为IE代理");
-inline constexpr const char* kMsgTypeNotCarried =
-    QT_TRANSLATE_NOOP("Quillberry", "代理在直接设置方式下没有对应的桌面代理设置条目，代理设置未作更改。");
 
 // What setting or clearing the system proxy ran into, in the order it happened; the
 // window shows one message for each failure, in this order.
 struct ProxyChangeResult {
-  // Reading the desktop's settings first: QueryFailed ("Query option failed!" /
-  // "获取IE代理", a warning). The remembered proxy and bypass list then stay.
+  // Reading the desktop's settings first: QueryFailed. The remembered proxy and bypass
+  // list then stay.
   qb::OpResult query;
-  // The auto-config script: WriteFailed with the path of proxy.pac
-  // ("创建自动代理脚本失败！" / "创建"), or ReadFailed with the path of the user's
-  // template, after an empty proxy.pac was written ("打开用户自定义代理自动配置模板失败！"
-  // / "编辑").
+  // The auto-config script: WriteFailed with the path of proxy.pac, or ReadFailed with
+  // the path of the user's template, after an empty proxy.pac was written.
   qb::OpResult script;
-  // One ApplyFailed per connection that could not be written ("设置代理失败！" /
-  // "错误"); its error names the connection.
+  // One ApplyFailed per connection that could not be written; its error names the
+  // connection.
   std::vector<qb::OpResult> connections;
   // Reading the LAN settings back after every write was accepted: ApplyFailed with
-  // kErrorSettingNotKept when the desktop does not hold what was written
-  // ("设置代理失败！" and kMsgSettingNotKept / "错误").
+  // kErrorSettingNotKept when the desktop does not hold what was written.
   qb::OpResult kept;
   // Not empty when nothing was done because the desktop has no entry for a proxy of
-  // this type in the direct mode (GOPHER): the type, for kMsgTypeNotCarried.
+  // this type in the direct mode (GOPHER): the type.
   std::string refusedType;
   // Nothing was done because the proxy needs a log-on that the desktop has no place
-  // for: only its HTTP proxy, set directly, keeps one (kMsgLogOnNotCarried).
+  // for: only its HTTP proxy, set directly, keeps one.
   bool refusedLogOn = false;
 
   bool ok() const {

@@ -90,6 +90,13 @@ bool ReportProxyQuery(const qb::OpResult& result) {
   return Show(result, kMsgQueryFailed, kCaptionQueryProxy, qb::MsgIcon::Warning);
 }
 
+bool ReportDownloadRefusal(DownloadRefusal refusal) {
+  if (refusal == DownloadRefusal::None) return true;
+  const NoticeText notice = DownloadRefusalText(refusal);
+  if (notice.text) qb::ShowMessage(notice.text, notice.caption, notice.icon);
+  return false;
+}
+
 bool ConfirmProxyStatus(const std::string& timeStatus) {
   if (!IsFailedStatus(timeStatus)) return true;
   return qb::Prompt().Message(kMsgConfirmFailedProxy, QT_TRANSLATE_NOOP("Quillberry", "设为IE代理"),

@@ -11,6 +11,7 @@
 #include <QtGlobal>
 
 #include "base/OpResult.h"
+#include "ui/Messages.h"
 
 namespace qb {
 
@@ -52,6 +53,10 @@ bool ReportProxyQuery(const qb::OpResult& result);
 // type is the only message: "<TYPE>代理在直接设置方式下……未作更改。" / "设为IE代理", a
 // warning.
 bool ReportProxyChange(const ProxyChangeResult& result);
+// The download button found nothing to start: "没有下载资源，请先添加。" or
+// "没有选择下载资源，请打勾。" / "下载资源", a warning; nothing while a download runs.
+// True when the download may start.
+bool ReportDownloadRefusal(DownloadRefusal refusal);
 // Before a proxy whose last verification failed becomes the system proxy: asks
 // "该代理上次验证失败，仍然设为系统代理吗？" and returns the answer. True at once for any
 // other status.

@@ -1,13 +1,20 @@
 // The program's words for what the core reports: messages and their captions, shared
 // by the window (through its message boxes) and the command line (on standard error).
 //
-// The core returns results and reasons; it never holds a message. Only texts live
-// here, so the command line includes this header without linking the windows.
+// The core returns results and reasons; it never holds a message. Only texts, and the
+// choice of text for a reason, live here, so the command line includes this header
+// without linking the windows.
 #pragma once
 
 #include <QtGlobal>
 
+#include <string>
+
 #include "base/Prompt.h"
+#include "base/Text.h"
+#include "base/Translate.h"
+#include "proxy/ProxyListCommands.h"
+#include "sources/SourceDownloader.h"
 #include "verify/VerifyControl.h"
 
 namespace qb {
@@ -54,6 +61,147 @@ inline NoticeText RunNoticeText(RunNotice notice) {
   }
   return {kMsgWorkerFailed, kCaptionVerifyFailed, MsgIcon::Error};
 }
+
+// --- The proxy list's commands ---
+inline constexpr const char* kMsgProxyExists =
+    QT_TRANSLATE_NOOP("Quillberry", "这个代理服务器已经存在列表中");
+inline constexpr const char* kCaptionAddProxy = QT_TRANSLATE_NOOP("Quillberry", "添加代理");
+inline constexpr const char* kCaptionModifyProxy = QT_TRANSLATE_NOOP("Quillberry", "修改选定");
+inline constexpr const char* kCaptionInputError = QT_TRANSLATE_NOOP("Quillberry", "输入错误");
+inline constexpr const char* kMsgBadType = QT_TRANSLATE_NOOP("Quillberry", "代理服务器类型错误。");
+inline constexpr const char* kMsgBadAddress = QT_TRANSLATE_NOOP("Quillberry", "代理服务器地址错误。");
+inline constexpr const char* kMsgBadPort =
+    QT_TRANSLATE_NOOP("Quillberry", "端口不能小于0，也不能大于65535。");
+inline constexpr const char* kMsgBadLogOn =
+    QT_TRANSLATE_NOOP("Quillberry", "有密码时用户名不能为空；用户名和密码不能含有控制字符。");
+inline constexpr const char* kMsgBadRemark =
+    QT_TRANSLATE_NOOP("Quillberry", "备注栏不能有分隔符：:、@、$、#、<、>、Tab和空格。");
+inline constexpr const char* kMsgConfirmDelete =
+    QT_TRANSLATE_NOOP("Quillberry", "确实要删除选定的代理吗？删除数据后不能恢复！");
+inline constexpr const char* kCaptionDelete = QT_TRANSLATE_NOOP("Quillberry", "删除选定");
+inline constexpr const char* kMsgConfirmClean = QT_TRANSLATE_NOOP(
+    "Quillberry",
+    "确实要删除“连接失败”、“不匹配”和“超时”的代理吗？\n删除数据后不能恢复！有些代理过段时间可能还可以用。");
+inline constexpr const char* kCaptionClean = QT_TRANSLATE_NOOP("Quillberry", "清理");
+// Asked before an export in a format that can carry log-ons, when rows have one.
+inline constexpr const char* kMsgExportLogOns =
+    QT_TRANSLATE_NOOP("Quillberry", "选定的代理中有 %1 个带有用户名和密码。\n导出的文件中也包含它们吗？");
+
+// What the proxy dialog says of the field CheckProxyInfo refused (shown with
+// kCaptionInputError and the warning icon).
+inline const char* ProxyInfoFieldText(ProxyInfoField field) {
+  switch (field) {
+    case ProxyInfoField::Type:
+      return kMsgBadType;
+    case ProxyInfoField::Address:
+      return kMsgBadAddress;
+    case ProxyInfoField::Port:
+      return kMsgBadPort;
+    case ProxyInfoField::Remark:
+      return kMsgBadRemark;
+    case ProxyInfoField::None:
+      break;
+  }
+  return kMsgBadAddress;
+}
+
+// --- The list file, its import and export ---
+inline constexpr const char* kMsgOpenFileFailed = QT_TRANSLATE_NOOP("Quillberry", "打开文件失败！");
+inline constexpr const char* kCaptionLoadList = QT_TRANSLATE_NOOP("Quillberry", "导入列表");
+inline constexpr const char* kCaptionSave = QT_TRANSLATE_NOOP("Quillberry", "存盘");
+inline constexpr const char* kCaptionExport = QT_TRANSLATE_NOOP("Quillberry", "导出选定");
+inline constexpr const char* kMsgNothingSelected =
+    QT_TRANSLATE_NOOP("Quillberry", "没有选择代理！可以用Shift/Ctrl键 + 鼠标左键一次选择多个代理。");
+
+// What the import, the paste and a download say when they found no proxy.
+inline constexpr const char* kMsgNoProxyInFile = QT_TRANSLATE_NOOP(
+    "Quillberry",
+    "            "
+    "从文件中找不到有效代理。\n注意，本软件只解析如下的代理格式：\n代理地址:端口@协议类型$时间或状态#备注\n"
+    "（: @ $ #这四个符号的顺序不能颠倒）\n如：61.50.172.138:80\n        61.50.172.138:80@HTTP\n"
+    "        61.50.172.138:80@HTTP$未验证#该代理不太稳定\n其它格式代理，可以启用模糊匹配抓取。");
+inline constexpr const char* kMsgNoProxyOnClipboard = QT_TRANSLATE_NOOP(
+    "Quillberry",
+    "          "
+    "从粘贴板中找不到有效代理。\n注意，本软件只解析如下的代理格式：\n代理地址:端口@协议类型$时间或状态#备注\n"
+    "（: @ $ #这四个符号的顺序不能颠倒）\n如：61.50.172.138:80\n        61.50.172.138:80@HTTP\n"
+    "        61.50.172.138:80@HTTP$未验证#该代理不太稳定\n其它格式代理，可以启用模糊匹配抓取。");
+inline constexpr const char* kMsgNoProxyDownloaded = QT_TRANSLATE_NOOP(
+    "Quillberry",
+    "下载超时、网页地址不对或找不到有效代理。\n注意，本软件只解析如下的代理格式：\n代理地址:端口@协议类型$"
+    "时间或状态#备注\n"
+    "（: @ $ #这四个符号的顺序不能颠倒）\n如：61.50.172.138:80\n        61.50.172.138:80@HTTP\n"
+    "        61.50.172.138:80@HTTP$未验证#该代理不太稳定\n其它格式代理，可以启用模糊匹配抓取。");
+inline constexpr const char* kCaptionImportDone = QT_TRANSLATE_NOOP("Quillberry", "导入完毕");
+inline constexpr const char* kCaptionPasteDone = QT_TRANSLATE_NOOP("Quillberry", "粘贴完毕");
+// Followed by the name of the source.
+inline constexpr const char* kCaptionDownloadFailed = QT_TRANSLATE_NOOP("Quillberry", "下载异常: ");
+
+// --- The proxy sources' download ---
+inline constexpr const char* kDownloadButtonText = QT_TRANSLATE_NOOP("Quillberry", "▲下载代理资源");
+inline constexpr const char* kCaptionDownloadSources = QT_TRANSLATE_NOOP("Quillberry", "下载资源");
+inline constexpr const char* kMsgNoSources = QT_TRANSLATE_NOOP("Quillberry", "没有下载资源，请先添加。");
+inline constexpr const char* kMsgNoTickedSource =
+    QT_TRANSLATE_NOOP("Quillberry", "没有选择下载资源，请打勾。");
+// Why the download button does not start; a null text when nothing is said (a
+// download runs already).
+inline NoticeText DownloadRefusalText(DownloadRefusal refusal) {
+  switch (refusal) {
+    case DownloadRefusal::NoSources:
+      return {kMsgNoSources, kCaptionDownloadSources, MsgIcon::Warning};
+    case DownloadRefusal::NoneTicked:
+      return {kMsgNoTickedSource, kCaptionDownloadSources, MsgIcon::Warning};
+    case DownloadRefusal::None:
+    case DownloadRefusal::Downloading:
+      break;
+  }
+  return {nullptr, kCaptionDownloadSources, MsgIcon::None};
+}
+
+// What the window says of a page that hit a limit (an information box, with
+// kCaptionPageCut and the source's name): which limit it was and how far the page was
+// taken. Empty when the page hit none.
+inline constexpr const char* kCaptionPageCut = QT_TRANSLATE_NOOP("Quillberry", "网页被截断: ");
+inline std::string PageLimitText(const SourceReport& report) {
+  std::string text;
+  if (report.cut)
+    text += QT_TRANSLATE_NOOP("Quillberry", "网页超过了下载的大小上限，只读取了上限以内的完整行。");
+  if (report.proxiesCapped) {
+    if (!text.empty()) text += "\n";
+    text +=
+        qb::Format(qb::TrStd(QT_TRANSLATE_NOOP("Quillberry",
+                                               "网页中的代理超过了每个网页 %d 个的上限，只添加了前 %d 个。"))
+                       .c_str(),
+                   report.found, report.found);
+  }
+  return text;
+}
+
+// --- The system proxy: the failures of ProxyChangeResult ---
+inline constexpr const char* kMsgQueryFailed = "Query option failed!";
+inline constexpr const char* kCaptionQueryProxy = QT_TRANSLATE_NOOP("Quillberry", "获取IE代理");
+inline constexpr const char* kMsgPacWriteFailed = QT_TRANSLATE_NOOP("Quillberry", "创建自动代理脚本失败！");
+inline constexpr const char* kCaptionPacWrite = QT_TRANSLATE_NOOP("Quillberry", "创建");
+inline constexpr const char* kMsgTemplateReadFailed =
+    QT_TRANSLATE_NOOP("Quillberry", "打开用户自定义代理自动配置模板失败！");
+inline constexpr const char* kCaptionTemplateRead = QT_TRANSLATE_NOOP("Quillberry", "编辑");
+inline constexpr const char* kMsgSetProxyFailed = QT_TRANSLATE_NOOP("Quillberry", "设置代理失败！");
+inline constexpr const char* kCaptionSetProxyFailed = QT_TRANSLATE_NOOP("Quillberry", "错误");
+// Follows kMsgSetProxyFailed when every write was accepted but reading back found the
+// old settings: the store behind the desktop's settings (its service on the session
+// bus) was not there to keep them.
+inline constexpr const char* kMsgSettingNotKept =
+    QT_TRANSLATE_NOOP("Quillberry", "桌面没有保存该设置：没有会话总线或设置服务保存它。");
+// A proxy whose log-on the desktop's settings cannot keep (a warning).
+inline constexpr const char* kMsgLogOnNotCarried =
+    QT_TRANSLATE_NOOP("Quillberry",
+                      "该代理需要用户名和密码，但在当前的上网方式下桌面的代理设置无法保存它们（只有直接设置的"
+                      "HTTP代理可以），代理设置未作更改。");
+inline constexpr const char* kCaptionSetIEProxy = QT_TRANSLATE_NOOP("Quillberry", "设为IE代理");
+// A proxy of a type the desktop's settings have no entry for, in the direct mode (a
+// warning). The type is put in front.
+inline constexpr const char* kMsgTypeNotCarried =
+    QT_TRANSLATE_NOOP("Quillberry", "代理在直接设置方式下没有对应的桌面代理设置条目，代理设置未作更改。");
 
 // --- The history ---
 inline constexpr const char* kCaptionHistory = QT_TRANSLATE_NOOP("Quillberry", "验证历史");

@@ -16,6 +16,7 @@
 #include "proxy/ProxyListCommands.h"
 #include "ui/DialogUnits.h"
 #include "ui/IpAddressCtrl.h"
+#include "ui/Messages.h"
 
 namespace qb {
 
@@ -120,7 +121,7 @@ void CProxyInfoDlg::accept() {
     }
   }
   if (!check.ok) {
-    qb::ShowMessage(check.message, kCaptionInputError, qb::MsgIcon::Warning);
+    qb::ShowMessage(ProxyInfoFieldText(check.focus), kCaptionInputError, qb::MsgIcon::Warning);
     switch (check.focus) {
       case ProxyInfoField::Type:
         m_type->setFocus();

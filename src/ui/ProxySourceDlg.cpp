@@ -8,8 +8,17 @@
 #include "base/Translate.h"
 #include "sources/ProxySource.h"
 #include "ui/DialogUnits.h"
+#include "ui/Messages.h"
 
 namespace qb {
+
+namespace {
+
+// What OK says of the edit ValidateProxySource refused.
+constexpr const char* kMsgBadSourceName = QT_TRANSLATE_NOOP("Quillberry", "名称不能为空或含空格符。");
+constexpr const char* kMsgBadSourceUrl = QT_TRANSLATE_NOOP("Quillberry", "网页地址不能为空或含空格符。");
+
+}  // namespace
 
 CProxySourceDlg::CProxySourceDlg(QWidget* parent) : QDialog(parent) {
   setObjectName("157");
@@ -50,7 +59,8 @@ void CProxySourceDlg::accept() {
   m_sSourceName = QString::fromStdString(name);
   m_sSourceUrl = QString::fromStdString(url);
   if (!check.ok) {
-    qb::ShowMessage(check.message, check.caption, check.icon);
+    qb::ShowMessage(check.focusId == kSourceUrlEditId ? kMsgBadSourceUrl : kMsgBadSourceName,
+                    kCaptionInputError, qb::MsgIcon::Warning);
     (check.focusId == kSourceUrlEditId ? m_url : m_name)->setFocus();
     return;
   }

@@ -34,6 +34,7 @@
 #include "sysproxy/SystemProxy.h"
 #include "ui/DialogUnits.h"
 #include "ui/FailureMessages.h"
+#include "ui/Messages.h"
 #include "ui/OpenAsText.h"
 #include "ui/SpinButtonCtrl.h"
 #include "ui/VerifySourceDlg.h"
@@ -464,6 +465,27 @@ void CSettingDlg::EditPacTemplate() {
 
 namespace {
 
+constexpr const char* kMsgResourceExists = QT_TRANSLATE_NOOP("Quillberry", "已经存在该验证资源网址。");
+constexpr const char* kCaptionResourceExists = QT_TRANSLATE_NOOP("Quillberry", "验证资源重复");
+constexpr const char* kMsgConfirmDeleteResources =
+    QT_TRANSLATE_NOOP("Quillberry", "确实要删除选定的验证资源吗？");
+constexpr const char* kCaptionResources = QT_TRANSLATE_NOOP("Quillberry", "验证资源");
+constexpr const char* kMsgNoResourcesToSave = QT_TRANSLATE_NOOP("Quillberry", "没有验证资源要存盘。");
+
+// The chooser of a file of resources, to import from or to export to.
+qb::FileDialogSpec ResourceFileChooser(bool save) {
+  qb::FileDialogSpec chooser;
+  chooser.defaultExtension = "dat";
+  chooser.filter = "Data Files (*.dat)|*.dat|Text Files (*.txt)|*.txt|All Files (*.*)|*.*||";
+  chooser.confirmOverwrite = save;
+  return chooser;
+}
+
+void SayIfDuplicate(CVerifySourceListModel::Edit edit) {
+  if (edit == CVerifySourceListModel::Edit::DuplicateUrl)
+    qb::ShowMessage(kMsgResourceExists, kCaptionResourceExists, qb::MsgIcon::Warning);
+}
+
 std::vector<int> SelectedRows(const QTableView* view) {
   std::vector<int> rows;
   for (const QModelIndex& i : view->selectionModel()->selectedRows()) rows.push_back(i.row());
@@ -476,7 +498,7 @@ std::vector<int> SelectedRows(const QTableView* view) {
 void CSettingDlg::OnAddSource() {
   CVerifySourceDlg dlg(this);
   if (dlg.exec() != QDialog::Accepted) return;
-  m_pSources->Add(dlg.m_sName, dlg.m_sUrl, dlg.m_sFeature);
+  SayIfDuplicate(m_pSources->Add(dlg.m_sName, dlg.m_sUrl, dlg.m_sFeature));
 }
 
 void CSettingDlg::OnModifySource() {
@@ -489,21 +511,32 @@ void CSettingDlg::OnModifySource() {
   dlg.m_sUrl = v.m_sUrl;
   dlg.m_sFeature = v.m_sFeature;
   if (dlg.exec() != QDialog::Accepted) return;
-  m_pSources->Modify(row, dlg.m_sName, dlg.m_sUrl, dlg.m_sFeature);
+  SayIfDuplicate(m_pSources->Modify(row, dlg.m_sName, dlg.m_sUrl, dlg.m_sFeature));
 }
 
 void CSettingDlg::OnDeleteSource() {
   const std::vector<int> rows = SelectedRows(m_pSourceView);
   if (rows.empty()) return;
-  m_pSources->Delete(rows);
+  m_pSources->Delete(rows, [] {
+    return qb::Prompt().Message(kMsgConfirmDeleteResources, kCaptionResources, qb::MsgIcon::Question,
+                                qb::MsgButtons::YesNo) == qb::MsgResult::Yes;
+  });
 }
 
 void CSettingDlg::OnImportSources() {
-  ReportResourceImport(m_pSources->Import().result);
+  const auto path = qb::Prompt().OpenFile(ResourceFileChooser(false));
+  if (!path) return;
+  ReportResourceImport(m_pSources->ImportFile(*path).result);
 }
 
 void CSettingDlg::OnExportSources() {
-  if (const auto exported = m_pSources->Export()) ReportResourceExport(*exported);
+  if (m_pSources->rowCount() == 0) {
+    qb::ShowMessage(kMsgNoResourcesToSave, kCaptionSave, qb::MsgIcon::Warning);
+    return;
+  }
+  const auto path = qb::Prompt().SaveFile(ResourceFileChooser(true));
+  if (!path) return;
+  ReportResourceExport(m_pSources->ExportFile(*path));
 }
 
 }  // namespace qb

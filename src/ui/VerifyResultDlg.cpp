@@ -11,6 +11,25 @@
 
 namespace qb {
 
+namespace {
+
+// The addition to a proxy's status when a judge page saw it: "    匿名程度：高匿    出口地址：A".
+constexpr const char* kTextJudged = QT_TRANSLATE_NOOP("Quillberry", "    匿名程度：%1    出口地址：%2");
+constexpr const char* kTextTransparent = QT_TRANSLATE_NOOP("Quillberry", "透明");
+constexpr const char* kTextAnonymous = QT_TRANSLATE_NOOP("Quillberry", "匿名");
+constexpr const char* kTextElite = QT_TRANSLATE_NOOP("Quillberry", "高匿");
+
+// Empty when nothing was judged.
+QString JudgedStatusText(const std::string& anonymity, const std::string& exitAddress) {
+  if (anonymity.empty()) return {};
+  const char* word = anonymity == AnonymityName(Anonymity::Transparent) ? kTextTransparent
+                     : anonymity == AnonymityName(Anonymity::Anonymous) ? kTextAnonymous
+                                                                        : kTextElite;
+  return qb::Tr(kTextJudged).arg(qb::Tr(word), QString::fromStdString(exitAddress));
+}
+
+}  // namespace
+
 QString ResultStatusText(const QString& rowText, const QString& anonymity, const QString& exitAddress) {
   return qb::Tr(kResultStatusPrefix) + qb::TrLines(rowText.toStdString()) +
          JudgedStatusText(anonymity.toStdString(), exitAddress.toStdString());

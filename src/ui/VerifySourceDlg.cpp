@@ -11,6 +11,30 @@
 
 namespace qb {
 
+namespace {
+
+// What OK says of the text ValidateVerifySource refused, as a warning.
+constexpr const char* kCaptionResourceError = QT_TRANSLATE_NOOP("Quillberry", "验证资源错误");
+const char* ProblemText(VerifySourceProblem problem) {
+  switch (problem) {
+    case VerifySourceProblem::NoName:
+      return QT_TRANSLATE_NOOP("Quillberry", "验证资源名称不能为空。");
+    case VerifySourceProblem::NameHasSeparator:
+      return QT_TRANSLATE_NOOP("Quillberry", "验证资源名称不能含有字符@和%。");
+    case VerifySourceProblem::NoUrl:
+      return QT_TRANSLATE_NOOP("Quillberry", "验证资源网址不能为空。");
+    case VerifySourceProblem::NoScheme:
+      return QT_TRANSLATE_NOOP("Quillberry", "请添加协议头http://或ftp://。");
+    case VerifySourceProblem::NoFeature:
+      return QT_TRANSLATE_NOOP("Quillberry", "验证特征串不能为空。");
+    case VerifySourceProblem::None:
+      break;
+  }
+  return "";
+}
+
+}  // namespace
+
 CVerifySourceDlg::CVerifySourceDlg(QWidget* parent) : QDialog(parent) {
   setObjectName("CVerifySourceDlg");
   setWindowTitle(qb::Tr(QT_TRANSLATE_NOOP("Quillberry", "验证资源信息")));
@@ -61,7 +85,7 @@ void CVerifySourceDlg::accept() {
   std::string feature = m_feature->text().toStdString();
   const VerifySourceCheck check = ValidateVerifySource(name, url, feature);
   if (!check.ok) {
-    qb::ShowMessage(check.message, check.caption, check.icon);
+    qb::ShowMessage(ProblemText(check.problem), kCaptionResourceError, qb::MsgIcon::Warning);
     QLineEdit* focus = check.focusId == kVerifyUrlEditId       ? m_url
                        : check.focusId == kVerifyFeatureEditId ? m_feature
                                                                : m_name;

@@ -10,7 +10,6 @@
 #include <cstring>
 
 #include "base/Text.h"
-#include "base/Translate.h"
 
 namespace qb {
 
@@ -172,14 +171,6 @@ const char* AnonymityName(Anonymity a) {
       return "elite";
   }
   return "";
-}
-
-QString JudgedStatusText(const std::string& anonymity, const std::string& exitAddress) {
-  if (anonymity.empty()) return {};
-  const char* word = anonymity == AnonymityName(Anonymity::Transparent) ? kTextTransparent
-                     : anonymity == AnonymityName(Anonymity::Anonymous) ? kTextAnonymous
-                                                                        : kTextElite;
-  return qb::Tr(kTextJudged).arg(qb::Tr(word), QString::fromStdString(exitAddress));
 }
 
 std::string NormalizeAddress(std::string_view text) {

@@ -10,9 +10,6 @@
 // (every judge prints "REMOTE_ADDR", which makes a natural one).
 #pragma once
 
-#include <QString>
-#include <QtGlobal>
-
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -77,15 +74,6 @@ std::optional<JudgeView> ParseJudgePage(std::string_view page);
 enum class Anonymity { Transparent, Anonymous, Elite };
 // "transparent", "anonymous", "elite".
 const char* AnonymityName(Anonymity a);
-
-// The result window's addition to a proxy's status: "    匿名程度：高匿    出口地址：A".
-inline constexpr const char* kTextJudged =
-    QT_TRANSLATE_NOOP("Quillberry", "    匿名程度：%1    出口地址：%2");
-inline constexpr const char* kTextTransparent = QT_TRANSLATE_NOOP("Quillberry", "透明");
-inline constexpr const char* kTextAnonymous = QT_TRANSLATE_NOOP("Quillberry", "匿名");
-inline constexpr const char* kTextElite = QT_TRANSLATE_NOOP("Quillberry", "高匿");
-// Empty when nothing was judged.
-QString JudgedStatusText(const std::string& anonymity, const std::string& exitAddress);
 
 // The canonical text of an IPv4 or IPv6 address (an IPv4-mapped IPv6 one as IPv4,
 // brackets and an IPv4 ":port" removed); empty when the text is no address.

@@ -29,6 +29,7 @@
 #include "sysproxy/ProxyAutoConfig.h"
 #include "sysproxy/RecordingProxyPlatform.h"
 #include "ui/IpAddressCtrl.h"
+#include "ui/Messages.h"
 #include "ui/OwnerDrawMenu.h"
 #include "ui/ProxyInfoDlg.h"
 #include "ui/SortListCtrl.h"
@@ -662,6 +663,48 @@ TEST_F(MainWindow, TheProxyDialogKeepsALogOnBesideTheList) {
   EXPECT_EQ(dlg->Dir().List().RowCount(), 5);
   ASSERT_FALSE(prompt.messages.empty());
   EXPECT_EQ(prompt.messages.back().text, kMsgBadLogOn);
+}
+
+// A proxy the list has already is refused by the add and the modify command alike,
+// each under its own caption, and the list file stays as it was.
+TEST_F(MainWindow, AProxyTheListHasAlreadyIsSaidByAddAndModify) {
+  auto dlg = Open();
+  CProxyListModel& list = dlg->Dir().List();
+  const std::string before = ReadFile(data.File("Proxies.pro"));
+  auto typeIn = [](const char* type, std::array<int, 4> address, const char* port) {
+    return [=](CProxyInfoDlg& d) {
+      d.TypeCombo()->setCurrentText(type);
+      d.AddressCtrl()->SetAddress(address);
+      d.PortEdit()->setText(port);
+      d.accept();
+    };
+  };
+  WhenProxyDialogOpens(typeIn("HTTP", {1, 1, 1, 1}, "80"));
+  dlg->Button(1034)->click();
+  EXPECT_EQ(list.RowCount(), 4);
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0].text, "这个代理服务器已经存在列表中");
+  EXPECT_EQ(prompt.messages[0].caption, "添加代理");
+  EXPECT_EQ(prompt.messages[0].icon, qb::MsgIcon::Warning);
+  EXPECT_EQ(prompt.messages[0].buttons, qb::MsgButtons::Ok);
+
+  ASSERT_EQ(list.Entry(1)->Addr(), "2.2.2.2");
+  list.selectionModel()->clearSelection();
+  list.SelectRow(1);
+  WhenProxyDialogOpens(typeIn("HTTP", {1, 1, 1, 1}, "80"));
+  dlg->Button(1041)->click();
+  ASSERT_EQ(prompt.messages.size(), 2u);
+  EXPECT_EQ(prompt.messages[1].text, "这个代理服务器已经存在列表中");
+  EXPECT_EQ(prompt.messages[1].caption, "修改选定");
+  EXPECT_EQ(prompt.messages[1].icon, qb::MsgIcon::Warning);
+  EXPECT_EQ(list.Entry(1)->Addr(), "2.2.2.2");
+  EXPECT_EQ(ReadFile(data.File("Proxies.pro")), before);
+
+  // A proxy the list lacks is added without a word.
+  WhenProxyDialogOpens(typeIn("HTTP", {127, 0, 0, 7}, "80"));
+  dlg->Button(1034)->click();
+  EXPECT_EQ(list.RowCount(), 5);
+  EXPECT_EQ(prompt.messages.size(), 2u);
 }
 
 }  // namespace

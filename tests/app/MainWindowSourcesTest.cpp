@@ -29,6 +29,7 @@
 #include "support/TempDir.h"
 #include "support/TestWindow.h"
 #include "sysproxy/RecordingProxyPlatform.h"
+#include "ui/Messages.h"
 #include "ui/ProxySourceDlg.h"
 #include "ui/TextProgressCtrl.h"
 
@@ -333,9 +334,13 @@ TEST_F(WindowSources, DownloadAddsRowsReportsFailuresAndRestoresTheButtons) {
                     dlg->findChild<QWidget*>("1051")->isVisible()});
   });
   // What the list held when each message came up: messages arrive in source order.
+  // And the messages said by then: a source's own message comes before its report.
   std::vector<int> rowsAtReport;
-  QObject::connect(&dlg->Downloader(), &CSourceDownloader::SourceFinished,
-                   [&](const SourceReport&) { rowsAtReport.push_back(dlg->Dir().List().RowCount()); });
+  std::vector<std::size_t> messagesAtReport;
+  QObject::connect(&dlg->Downloader(), &CSourceDownloader::SourceFinished, [&](const SourceReport&) {
+    rowsAtReport.push_back(dlg->Dir().List().RowCount());
+    messagesAtReport.push_back(prompt.messages.size());
+  });
 
   Click(1050);
   ASSERT_TRUE(WaitDownload(20000)) << "the download did not end";
@@ -351,6 +356,7 @@ TEST_F(WindowSources, DownloadAddsRowsReportsFailuresAndRestoresTheButtons) {
     EXPECT_TRUE(s.progressShown);
   }
   EXPECT_EQ(rowsAtReport, (std::vector<int>{1, 4, 4}));
+  EXPECT_EQ(messagesAtReport, (std::vector<std::size_t>{1, 1, 2}));
 
   // The unreachable source and the page without proxies, each by name.
   ASSERT_EQ(prompt.messages.size(), 2u);
@@ -359,6 +365,8 @@ TEST_F(WindowSources, DownloadAddsRowsReportsFailuresAndRestoresTheButtons) {
   EXPECT_EQ(prompt.messages[0].icon, qb::MsgIcon::Information);
   EXPECT_EQ(prompt.messages[1].caption, "下载异常: empty");
   EXPECT_EQ(prompt.messages[1].text, kMsgNoProxyDownloaded);
+  EXPECT_EQ(prompt.messages[1].icon, qb::MsgIcon::Information);
+  EXPECT_EQ(prompt.messages[1].buttons, qb::MsgButtons::Ok);
 
   // The rows of the good page, selected, and in the list file.
   ASSERT_EQ(dlg->Dir().List().RowCount(), 4);

@@ -61,6 +61,48 @@ TEST(ProxyInfoDlg, RefusesBadInputAndStaysOpen) {
   EXPECT_EQ(dlg.m_sAddress, "10.0.0.1");
 }
 
+// Each field the check refuses is named in its own words, a warning under "输入错误",
+// and gets the focus; only the first wrong field is named.
+TEST(ProxyInfoDlg, EachRefusedFieldIsNamedAndGetsTheFocus) {
+  ScriptedPrompt prompt;
+  CProxyInfoDlg dlg;
+  std::vector<QWidget*> focused;
+  QTimer::singleShot(0, &dlg, [&] {
+    dlg.activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&dlg));
+    dlg.TypeCombo()->setCurrentText("TELNET");
+    dlg.PortEdit()->setText("0");
+    dlg.RemarkEdit()->setText("a b");
+    dlg.accept();
+    focused.push_back(QApplication::focusWidget());
+    dlg.TypeCombo()->setCurrentText("SOCKS5");
+    dlg.AddressCtrl()->SetAddress({10, 0, 0, 1});
+    dlg.accept();
+    focused.push_back(QApplication::focusWidget());
+    dlg.PortEdit()->setText("1080");
+    dlg.accept();
+    focused.push_back(QApplication::focusWidget());
+    EXPECT_TRUE(dlg.isVisible());
+    dlg.RemarkEdit()->setText("ab");
+    dlg.accept();
+  });
+  ASSERT_EQ(dlg.exec(), QDialog::Accepted);
+  ASSERT_EQ(prompt.messages.size(), 3u);
+  EXPECT_EQ(prompt.messages[0].text, "代理服务器类型错误。");
+  EXPECT_EQ(prompt.messages[1].text, "端口不能小于0，也不能大于65535。");
+  EXPECT_EQ(prompt.messages[2].text, "备注栏不能有分隔符：:、@、$、#、<、>、Tab和空格。");
+  for (const auto& m : prompt.messages) {
+    EXPECT_EQ(m.caption, "输入错误");
+    EXPECT_EQ(m.icon, qb::MsgIcon::Warning);
+    EXPECT_EQ(m.buttons, qb::MsgButtons::Ok);
+  }
+  ASSERT_EQ(focused.size(), 3u);
+  EXPECT_TRUE(focused[0] == dlg.TypeCombo() || dlg.TypeCombo()->isAncestorOf(focused[0]));
+  EXPECT_EQ(focused[1], dlg.PortEdit());
+  EXPECT_EQ(focused[2], dlg.RemarkEdit());
+  EXPECT_EQ(dlg.m_sRemark, "ab");
+}
+
 TEST(ProxyInfoDlg, TypeIsUpperCasedAsTyped) {
   CProxyInfoDlg dlg;
   dlg.show();

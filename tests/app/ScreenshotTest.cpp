@@ -20,6 +20,7 @@
 #include "support/TestWindow.h"
 #include "sysproxy/RecordingProxyPlatform.h"
 #include "sysproxy/SystemProxy.h"
+#include "ui/Messages.h"
 #include "ui/QtPrompt.h"
 #include "ui/SettingDlg.h"
 #include "ui/TextProgressCtrl.h"

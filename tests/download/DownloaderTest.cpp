@@ -13,6 +13,7 @@
 #include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
 #include "support/TestDataDir.h"
+#include "ui/Messages.h"
 
 using namespace qb;
 
@@ -44,14 +45,18 @@ class Download : public ::testing::Test {
     Watch(d);
     ASSERT_TRUE(d.Start(sources, list, ambiguous, Saver()));
     Wait(d);
+    // The downloader reports; only the window speaks.
+    EXPECT_TRUE(prompt.messages.empty());
   }
 
   void Watch(CSourceDownloader& d) {
     QObject::connect(&d, &CSourceDownloader::SourceStarted,
                      [this](int, const QString& name) { started.push_back(name.toStdString()); });
+    QObject::connect(&d, &CSourceDownloader::NothingDownloaded,
+                     [this](const SourceReport& r) { nothing.push_back(r); });
     QObject::connect(&d, &CSourceDownloader::SourceFinished, [this](const SourceReport& r) {
       reports.push_back(r);
-      messagesBefore.push_back(static_cast<int>(prompt.messages.size()));
+      nothingBefore.push_back(static_cast<int>(nothing.size()));
     });
     QObject::connect(&d, &CSourceDownloader::Progress, [this](int done, int count, qint64, qint64) {
       progress.push_back({done, count});
@@ -76,7 +81,11 @@ class Download : public ::testing::Test {
     return rows;
   }
   std::string ListFile() const { return qbtest::ReadFile(dir.File("Proxies.pro")); }
-  std::string FailedCaption(const std::string& name) const { return kCaptionDownloadFailed + name; }
+  std::vector<std::string> NothingFrom() const {
+    std::vector<std::string> names;
+    for (const SourceReport& r : nothing) names.push_back(r.name);
+    return names;
+  }
 
   CSourceDownloader::Options options;
   qbtest::PageOrigin origin;
@@ -90,23 +99,24 @@ class Download : public ::testing::Test {
   }
   std::vector<std::string> started;
   std::vector<SourceReport> reports;
-  std::vector<int> messagesBefore;            // messages shown before each source finished
+  std::vector<SourceReport> nothing;          // the sources that brought no proxy, as said
+  std::vector<int> nothingBefore;             // of them, those said before each source finished
   std::vector<std::pair<int, int>> progress;  // sources done, of count
   int finished = 0;
   bool downloadingAtFinish = true;
 };
 
+// The window and the command line word the refusals (MainWindowSourcesTest,
+// CliDownloadTest).
 TEST_F(Download, StepOneRefusals) {
-  EXPECT_FALSE(CheckDownloadSources(std::vector<CProxySource>{}));
-  EXPECT_FALSE(CheckDownloadSources({{"a", "x", false}, {"b", "y", false}}));
-  EXPECT_TRUE(CheckDownloadSources({{"a", "x", false}, {"b", "y", true}}));
-  ASSERT_EQ(prompt.messages.size(), 2u);
-  EXPECT_EQ(prompt.messages[0].text, "没有下载资源，请先添加。");
-  EXPECT_EQ(prompt.messages[1].text, "没有选择下载资源，请打勾。");
-  for (const auto& m : prompt.messages) {
-    EXPECT_EQ(m.caption, "下载资源");
-    EXPECT_EQ(m.icon, qb::MsgIcon::Warning);
-  }
+  EXPECT_EQ(CheckDownloadSources(std::vector<CProxySource>{}), DownloadRefusal::NoSources);
+  EXPECT_EQ(CheckDownloadSources({{"a", "x", false}, {"b", "y", false}}), DownloadRefusal::NoneTicked);
+  EXPECT_EQ(CheckDownloadSources({{"a", "x", false}, {"b", "y", true}}), DownloadRefusal::None);
+  g_bDownloading = true;
+  EXPECT_EQ(CheckDownloadSources({{"a", "x", true}}), DownloadRefusal::Downloading);
+  EXPECT_EQ(CheckDownloadSources(std::vector<CProxySource>{}), DownloadRefusal::Downloading);
+  g_bDownloading = false;
+  EXPECT_TRUE(prompt.messages.empty());
   CSourceDownloader d;
   EXPECT_FALSE(d.Start({{"a", origin.Url("/p"), false}}, list, false, Saver()));
   EXPECT_FALSE(d.IsRunning());
@@ -122,10 +132,12 @@ TEST_F(Download, PlainTextAndTableCellsWithAndWithoutFuzzyPass) {
   EXPECT_EQ(Rows(), (std::vector<std::string>{"1.2.3.4:8080@HTTP", "5.6.7.8:3128@HTTPS"}));
   EXPECT_EQ(list.SelectedCount(), 2);
   EXPECT_EQ(ListFile(), "1.2.3.4:8080@HTTP$未验证\r\n5.6.7.8:3128@HTTPS$未验证#fast\r\n");
-  ASSERT_EQ(prompt.messages.size(), 1u);
-  EXPECT_EQ(prompt.messages[0].text, kMsgNoProxyDownloaded);
-  EXPECT_EQ(prompt.messages[0].caption, FailedCaption("cells"));
-  EXPECT_EQ(prompt.messages[0].icon, qb::MsgIcon::Information);
+  ASSERT_EQ(nothing.size(), 1u);
+  EXPECT_EQ(nothing[0].name, "cells");
+  EXPECT_EQ(nothing[0].index, 1);
+  EXPECT_EQ(nothing[0].status, FetchStatus::Ok);
+  EXPECT_EQ(nothing[0].found, 0);
+  EXPECT_EQ(nothingBefore, (std::vector<int>{0, 1}));
   EXPECT_EQ(started, (std::vector<std::string>{"plain", "cells"}));
   ASSERT_GE(progress.size(), 3u);
   EXPECT_EQ(progress.front(), std::make_pair(0, 2));
@@ -133,9 +145,9 @@ TEST_F(Download, PlainTextAndTableCellsWithAndWithoutFuzzyPass) {
   EXPECT_EQ(finished, 1);
   EXPECT_FALSE(downloadingAtFinish);
 
-  prompt.messages.clear();
+  nothing.clear();
   Run({{"cells", origin.Url("/cells"), true}}, /*ambiguous=*/true);
-  EXPECT_TRUE(prompt.messages.empty());
+  EXPECT_TRUE(nothing.empty());
   EXPECT_EQ(list.RowCount(), 3);
   EXPECT_EQ(list.GetProxyLine(2), "172.16.5.9:3128@HTTP");
   EXPECT_EQ(origin.Hits("/cells"), 2);
@@ -152,19 +164,18 @@ TEST_F(Download, ReadingStopsAfterTheLowerCaseBodyTagOnly) {
   EXPECT_TRUE(reports[0].status == FetchStatus::Ok && reports[1].status == FetchStatus::Ok);
 }
 
-TEST_F(Download, NothingFoundShowsTheMessageAndSavesNothingButKnownProxiesCount) {
+TEST_F(Download, NothingFoundIsSaidAndSavesNothingButKnownProxiesCount) {
   origin.Serve("/none", "<html><body>no proxies today</body></html>\n");
   Run({{"none", origin.Url("/none"), true}});
-  ASSERT_EQ(prompt.messages.size(), 1u);
-  EXPECT_EQ(prompt.messages[0].caption, FailedCaption("none"));
+  EXPECT_EQ(NothingFrom(), (std::vector<std::string>{"none"}));
   EXPECT_EQ(ListFile(), "<missing>");
 
-  // Every proxy of the page is in the list already: found, no message, saved.
+  // Every proxy of the page is in the list already: found, nothing said, saved.
   list.AddProxyLine("9.8.7.6:80", 0);
   origin.Serve("/known", "9.8.7.6:80\n");
-  prompt.messages.clear();
+  nothing.clear();
   Run({{"known", origin.Url("/known"), true}});
-  EXPECT_TRUE(prompt.messages.empty());
+  EXPECT_TRUE(nothing.empty());
   EXPECT_EQ(list.RowCount(), 1);
   ASSERT_EQ(reports.back().found, 1);
   EXPECT_EQ(ListFile(), "9.8.7.6:80@HTTP$未验证\r\n");
@@ -183,7 +194,7 @@ TEST_F(Download, FuzzyPassRunsAfterTwoHundredStrictFindsButNotAfterTwoHundredAnd
   EXPECT_FALSE(list.ContainsKey("172.16.5.9:3128@HTTP"));
 }
 
-TEST_F(Download, UnreachableSourceGetsTheMessageAndTheNextOneFollows) {
+TEST_F(Download, UnreachableSourceIsSaidAndTheNextOneFollows) {
   origin.Serve("/good", "1.2.3.4:8080\n");
   const std::string dead = "127.0.0.1:" + std::to_string(qbtest::DeadLoopbackPort()) + "/";
   Run({{"dead", dead, true},
@@ -191,10 +202,11 @@ TEST_F(Download, UnreachableSourceGetsTheMessageAndTheNextOneFollows) {
        {"badport", "127.0.0.1:99999/x", true},
        {"scheme", "https://127.0.0.1/x", true},
        {"good", origin.Url("/good"), true}});
-  ASSERT_EQ(prompt.messages.size(), 1u);
-  EXPECT_EQ(prompt.messages[0].caption, FailedCaption("dead"));
-  // The message was answered before the next source was fetched.
-  EXPECT_EQ(messagesBefore, (std::vector<int>{1, 1, 1, 1}));
+  ASSERT_EQ(NothingFrom(), (std::vector<std::string>{"dead"}));
+  EXPECT_EQ(nothing[0].status, FetchStatus::ConnectionFailed);
+  EXPECT_FALSE(nothing[0].error.empty());
+  // It was said (and the window's message answered) before the next source was fetched.
+  EXPECT_EQ(nothingBefore, (std::vector<int>{1, 1, 1, 1}));
   ASSERT_EQ(reports.size(), 4u);
   EXPECT_EQ(reports[0].status, FetchStatus::ConnectionFailed);
   // Addresses that cannot be split into a server and a port are skipped silently.
@@ -224,9 +236,7 @@ TEST_F(Download, StalledAndDrippingPagesTimeOutWithoutBeingExtracted) {
   EXPECT_GE(clock.elapsed(), 1400);
   EXPECT_LT(clock.elapsed(), 5000);
 
-  ASSERT_EQ(prompt.messages.size(), 2u);
-  EXPECT_EQ(prompt.messages[0].caption, FailedCaption("stall"));
-  EXPECT_EQ(prompt.messages[1].caption, FailedCaption("drip"));
+  EXPECT_EQ(NothingFrom(), (std::vector<std::string>{"stall", "drip"}));
   EXPECT_EQ(list.RowCount(), 0);
   EXPECT_EQ(ListFile(), "<missing>");
 }
@@ -245,7 +255,7 @@ TEST_F(Download, PageLargerThanTheCapIsCutAtItsLastWholeLine) {
   EXPECT_TRUE(reports[0].cut && reports[1].cut);
   EXPECT_FALSE(reports[0].proxiesCapped || reports[1].proxiesCapped);
   EXPECT_EQ(reports[1].status, FetchStatus::Ok);
-  EXPECT_TRUE(prompt.messages.empty());
+  EXPECT_TRUE(nothing.empty());
   // The window's words name the size limit, and only that one.
   EXPECT_EQ(PageLimitText(reports[0]), "网页超过了下载的大小上限，只读取了上限以内的完整行。");
 }
@@ -271,7 +281,7 @@ TEST_F(Download, APageAddsNoMoreProxiesThanItsLimit) {
   // The 51st proxy of the first page is nowhere, not in the list and not in its file.
   EXPECT_EQ(ListFile().find("10.0.0.51:"), std::string::npos);
   EXPECT_NE(ListFile().find("10.0.4.50:8080"), std::string::npos);
-  EXPECT_TRUE(prompt.messages.empty());
+  EXPECT_TRUE(nothing.empty());
   EXPECT_NE(PageLimitText(reports[0]).find("只添加了前 50 个"), std::string::npos)
       << PageLimitText(reports[0]);
   EXPECT_EQ(PageLimitText(reports[1]), "");
@@ -340,6 +350,7 @@ TEST_F(Download, EveryWayOutEndsWithFinished) {
   }
   EXPECT_EQ(finished, 2);
   EXPECT_FALSE(g_bDownloading.load());
+  EXPECT_TRUE(nothing.empty());
   EXPECT_TRUE(prompt.messages.empty());
   EXPECT_EQ(list.RowCount(), 0);
 }

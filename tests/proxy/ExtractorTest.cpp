@@ -13,6 +13,7 @@
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyExtractor.h"
 #include "support/TempDir.h"
+#include "ui/Messages.h"
 
 using namespace qb;
 

@@ -76,9 +76,12 @@ TEST(VerifySourceDlg, RefusesEachMissingPieceWithItsMessageAndFocus) {
     const char* message;
     int focus;
   };
-  // One refusal per edit: the checks themselves are the store's; here the focus moves.
+  // Each problem the store's check finds, in the dialog's words; the focus moves to
+  // the edit at fault.
   const Step steps[] = {
       {"  ", "http://127.0.0.1/", "F", "验证资源名称不能为空。", 1012},
+      {"名@", "http://127.0.0.1/", "F", "验证资源名称不能含有字符@和%。", 1012},
+      {"名", " ", "F", "验证资源网址不能为空。", 1013},
       {"名", "https://127.0.0.1/", "F", "请添加协议头http://或ftp://。", 1013},
       {"名", "FtP://127.0.0.1", "", "验证特征串不能为空。", 1014},
   };
@@ -227,6 +230,14 @@ TEST_F(SourceList, DeleteRemovesExactlyTheSelectedRowsAfterYes) {
 TEST_F(SourceList, ExportAndImportThroughTheButtons) {
   auto dlg = Open();
   const std::string file = data.File("resources.dat");
+  // A cancelled chooser writes nothing and says nothing.
+  prompt.files = {std::nullopt};
+  Click(*dlg, 1043);
+  ASSERT_EQ(prompt.fileDialogs.size(), 1u);
+  EXPECT_EQ(ReadFile(file), "<missing>");
+  EXPECT_TRUE(prompt.messages.empty());
+  prompt.fileDialogs.clear();
+
   prompt.files = {file};
   Click(*dlg, 1043);
   ASSERT_EQ(prompt.fileDialogs.size(), 1u);
@@ -261,6 +272,8 @@ TEST_F(SourceList, ExportAndImportThroughTheButtons) {
   Click(*dlg, 1043);
   ASSERT_EQ(prompt.messages.size(), 2u);
   EXPECT_EQ(prompt.messages[1].text, "没有验证资源要存盘。");
+  EXPECT_EQ(prompt.messages[1].caption, "存盘");
+  EXPECT_EQ(prompt.messages[1].icon, qb::MsgIcon::Warning);
   EXPECT_EQ(prompt.fileDialogs.size(), 3u);  // no chooser for an empty list
 }
 

@@ -66,28 +66,32 @@ TEST(VerifySource, TheLastTickedResourceOfEachProtocolIsUsed) {
   EXPECT_EQ(none.m_nCheckedHttpIndex, -1);
 }
 
-TEST(VerifySource, DialogChecksInOrderWithTheirMessagesAndFocus) {
+// The dialog words each problem (tests/settingdlg/SourceListTest.cpp).
+TEST(VerifySource, DialogChecksInOrderWithTheirProblemsAndFocus) {
   struct Case {
     std::string name, url, feature;
-    const char* message;
+    VerifySourceProblem problem;
     int focus;
   };
   const Case cases[] = {
-      {"a@b", "", "", "验证资源名称不能含有字符@和%。", 1012},
-      {"a", " ", "", "验证资源网址不能为空。", 1013},
-      {"a", "https://a", "f", "请添加协议头http://或ftp://。", 1013},
-      {"a", "HTTP://a", " \t", "验证特征串不能为空。", 1014},
+      {" ", "", "", VerifySourceProblem::NoName, 1012},
+      {"a@b", "", "", VerifySourceProblem::NameHasSeparator, 1012},
+      {"a%b", "http://a", "f", VerifySourceProblem::NameHasSeparator, 1012},
+      {"a", " ", "", VerifySourceProblem::NoUrl, 1013},
+      {"a", "https://a", "f", VerifySourceProblem::NoScheme, 1013},
+      {"a", "HTTP://a", " \t", VerifySourceProblem::NoFeature, 1014},
   };
   for (Case c : cases) {
+    const std::string what = c.name + "|" + c.url + "|" + c.feature;
     const VerifySourceCheck r = ValidateVerifySource(c.name, c.url, c.feature);
-    EXPECT_FALSE(r.ok) << c.message;
-    EXPECT_EQ(r.message, c.message);
-    EXPECT_EQ(r.caption, "验证资源错误");
-    EXPECT_EQ(r.icon, qb::MsgIcon::Warning);
-    EXPECT_EQ(r.focusId, c.focus) << c.message;
+    EXPECT_FALSE(r.ok) << what;
+    EXPECT_EQ(r.problem, c.problem) << what;
+    EXPECT_EQ(r.focusId, c.focus) << what;
   }
   std::string name = "  my name  ", url = " FtP://host ", feature = " a b ";
-  EXPECT_TRUE(ValidateVerifySource(name, url, feature).ok);
+  const VerifySourceCheck fine = ValidateVerifySource(name, url, feature);
+  EXPECT_TRUE(fine.ok);
+  EXPECT_EQ(fine.problem, VerifySourceProblem::None);
   EXPECT_EQ(name, "my name");
   EXPECT_EQ(url, "FtP://host");
   EXPECT_EQ(feature, "a b");
@@ -146,49 +150,61 @@ TEST_F(ResourceList, AUserTickKeepsOneResourcePerProtocolAndActsOnItsOwnRow) {
   EXPECT_EQ(TickedRows(settings), (std::vector<int>{0, 2, 3}));
 }
 
+// The settings dialog words the refusals and asks the question
+// (tests/settingdlg/SourceListTest.cpp); the list only reports and asks through it.
+using Edit = CVerifySourceListModel::Edit;
+
 TEST_F(ResourceList, AddAppendsUntickedAndRefusesAUrlThatDiffersOnlyInCase) {
   QSignalSpy inserted(model.get(), &QAbstractItemModel::rowsInserted);
-  EXPECT_TRUE(model->Add("New", "HTTP://new/", "n"));
+  EXPECT_EQ(model->Add("New", "HTTP://new/", "n"), Edit::Done);
   EXPECT_EQ(inserted.count(), 1);
   EXPECT_EQ(settings.m_aVerifySources.back(), (CVerifySource{"New", "HTTP://new/", "n", 0}));
   ExpectRowsMatchRecords();
 
-  EXPECT_FALSE(model->Add("Again", "http://H2/", "x"));
-  ASSERT_EQ(prompt.messages.size(), 1u);
-  EXPECT_EQ(prompt.messages[0].text, "已经存在该验证资源网址。");
-  EXPECT_EQ(prompt.messages[0].caption, "验证资源重复");
-  EXPECT_EQ(prompt.messages[0].icon, qb::MsgIcon::Warning);
+  EXPECT_EQ(model->Add("Again", "http://H2/", "x"), Edit::DuplicateUrl);
+  EXPECT_EQ(inserted.count(), 1);
   EXPECT_EQ(settings.m_aVerifySources.size(), 6u);
+  EXPECT_TRUE(prompt.messages.empty());
 }
 
 TEST_F(ResourceList, ModifyKeepsPlaceAndTickAndRefusesAnotherRowsUrl) {
-  EXPECT_TRUE(model->Modify(0, "H0 renamed", "http://H0/", "z"));  // its own URL in other case
+  EXPECT_EQ(model->Modify(0, "H0 renamed", "http://H0/", "z"), Edit::Done);  // its own URL in other case
   EXPECT_EQ(settings.m_aVerifySources[0], (CVerifySource{"H0 renamed", "http://H0/", "z", 1}));
-  EXPECT_FALSE(model->Modify(0, "x", "http://h4/", "y"));
-  EXPECT_EQ(prompt.messages.size(), 1u);
-  EXPECT_EQ(settings.m_aVerifySources[0].m_sName, "H0 renamed");
+  EXPECT_EQ(model->Modify(0, "x", "http://h4/", "y"), Edit::DuplicateUrl);
+  EXPECT_EQ(settings.m_aVerifySources[0], (CVerifySource{"H0 renamed", "http://H0/", "z", 1}));
+  EXPECT_EQ(model->Modify(5, "x", "http://x/", "y"), Edit::NoSuchRow);
+  EXPECT_EQ(model->Modify(-1, "x", "http://x/", "y"), Edit::NoSuchRow);
+  EXPECT_EQ(settings.m_aVerifySources.size(), 5u);
+  EXPECT_TRUE(prompt.messages.empty());
   // A ticked HTTP resource changed to FTP stays ticked beside the ticked FTP one.
-  EXPECT_TRUE(model->Modify(0, "now ftp", "ftp://new", "y"));
+  EXPECT_EQ(model->Modify(0, "now ftp", "ftp://new", "y"), Edit::Done);
   EXPECT_EQ(TickedRows(settings), (std::vector<int>{0, 1}));
   ExpectRowsMatchRecords();
 }
 
 TEST_F(ResourceList, DeleteAsksAndRemovesExactlyTheGivenRows) {
-  EXPECT_FALSE(model->Delete({}));
-  EXPECT_TRUE(prompt.messages.empty());
+  int asked = 0;
+  bool answer = false;
+  auto confirm = [&] {
+    ++asked;
+    return answer;
+  };
+  EXPECT_FALSE(model->Delete({}, confirm));
+  EXPECT_FALSE(model->Delete({5, -1}, confirm));  // no row of the list: nothing to ask
+  EXPECT_EQ(asked, 0);
 
-  EXPECT_FALSE(model->Delete({1, 3}));  // answered No
-  ASSERT_EQ(prompt.messages.size(), 1u);
-  EXPECT_EQ(prompt.messages[0].text, "确实要删除选定的验证资源吗？");
-  EXPECT_EQ(prompt.messages[0].caption, "验证资源");
-  EXPECT_EQ(prompt.messages[0].icon, qb::MsgIcon::Question);
-  EXPECT_EQ(prompt.messages[0].buttons, qb::MsgButtons::YesNo);
+  EXPECT_FALSE(model->Delete({1, 3}, confirm));  // answered No
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(settings.m_aVerifySources.size(), 5u);
+  EXPECT_FALSE(model->Delete({1, 3}, nullptr));  // nobody to say yes
   EXPECT_EQ(settings.m_aVerifySources.size(), 5u);
 
-  prompt.answers.push_back(qb::MsgResult::Yes);
-  EXPECT_TRUE(model->Delete({3, 1, 3, 99}));
+  answer = true;
+  EXPECT_TRUE(model->Delete({3, 1, 3, 99}, confirm));
+  EXPECT_EQ(asked, 2);
   EXPECT_EQ(Names(settings), (std::vector<std::string>{"H0", "H2", "H4"}));
   ExpectRowsMatchRecords();
+  EXPECT_TRUE(prompt.messages.empty());
 }
 
 TEST_F(ResourceList, CancelRestoresTheTicksOfOpeningTimeAndKeepsAdditions) {
@@ -209,16 +225,15 @@ TEST_F(ResourceList, CancelAfterDeletionsTicksTheSameRecordsAndNothingElse) {
   model->FillSourceList();
   RecordCheckedSources(settings);
   UserTick(0, true);
-  prompt.answers.push_back(qb::MsgResult::Yes);
-  ASSERT_TRUE(model->Delete({0, 1}));
+  const auto yes = [] { return true; };
+  ASSERT_TRUE(model->Delete({0, 1}, yes));
   RestoreCheckedSources(settings);
   EXPECT_EQ(Names(settings), (std::vector<std::string>{"H", "F"}));
   EXPECT_EQ(TickedRows(settings), (std::vector<int>{0, 1}));
 
   // A deleted record cannot be ticked again, and nothing else is ticked in its place.
   RecordCheckedSources(settings);
-  prompt.answers.push_back(qb::MsgResult::Yes);
-  ASSERT_TRUE(model->Delete({0}));
+  ASSERT_TRUE(model->Delete({0}, yes));
   model->Add("H again", "http://h2/", "");
   RestoreCheckedSources(settings);
   EXPECT_EQ(Names(settings), (std::vector<std::string>{"F", "H again"}));
@@ -262,13 +277,7 @@ TEST_F(ResourceList, ExportedFileImportsBackToTheSameTexts) {
   qbtest::TempDir dir;
   settings.m_aVerifySources.push_back({"odd", "http://x/%zz$", "100% @ $5", 1});
   model->FillSourceList();
-  prompt.files.push_back(dir.File("out.dat"));
-  const auto exported = model->Export();
-  ASSERT_TRUE(exported.has_value());
-  ASSERT_TRUE(exported->ok());
-  ASSERT_EQ(prompt.fileDialogs.size(), 1u);
-  EXPECT_EQ(prompt.fileDialogs[0].defaultExtension, "dat");
-  EXPECT_TRUE(prompt.fileDialogs[0].confirmOverwrite);
+  ASSERT_TRUE(model->ExportFile(dir.File("out.dat")).ok());
   const std::string text = qbtest::ReadFile(dir.File("out.dat"));
   EXPECT_TRUE(text.starts_with("H0@http://h0/%a\r\nF1@ftp://f1%b\r\n"));  // ticks are not written
 
@@ -286,10 +295,8 @@ TEST_F(ResourceList, ExportedFileImportsBackToTheSameTexts) {
   }
 }
 
-TEST_F(ResourceList, ExportRefusesAnEmptyListAndReportsAFileThatCannotBeWritten) {
+TEST_F(ResourceList, ExportReportsAFileThatCannotBeWritten) {
   qbtest::TempDir dir;
-  EXPECT_FALSE(model->Export().has_value());  // the chooser was cancelled
-  EXPECT_TRUE(prompt.messages.empty());
   const qb::OpResult unwritten = model->ExportFile(dir.File("missing/out.dat"));
   EXPECT_EQ(unwritten.status, qb::OpStatus::WriteFailed);
   EXPECT_EQ(unwritten.path, dir.File("missing/out.dat"));
@@ -297,15 +304,7 @@ TEST_F(ResourceList, ExportRefusesAnEmptyListAndReportsAFileThatCannotBeWritten)
   ASSERT_EQ(prompt.messages.size(), 1u);
   EXPECT_EQ(prompt.messages[0].text, "打开文件失败！");
   EXPECT_EQ(prompt.messages[0].caption, "存盘");
-
-  CSettings empty;
-  CVerifySourceListModel emptyList(empty);
-  EXPECT_FALSE(emptyList.Export().has_value());
-  ASSERT_EQ(prompt.messages.size(), 2u);
-  EXPECT_EQ(prompt.messages[1].text, "没有验证资源要存盘。");
-  EXPECT_EQ(prompt.messages[1].caption, "存盘");
-  EXPECT_EQ(prompt.messages[1].icon, qb::MsgIcon::Warning);
-  EXPECT_EQ(prompt.fileDialogs.size(), 1u);  // no chooser for an empty list
+  EXPECT_EQ(prompt.messages[0].icon, qb::MsgIcon::Error);
 }
 
 TEST_F(ResourceList, LoadingUnderAnOpenListKeepsRowsAndRecordsInStep) {

@@ -15,6 +15,7 @@
 #include "sysproxy/RecordingProxyPlatform.h"
 #include "sysproxy/SystemProxy.h"
 #include "ui/FailureMessages.h"
+#include "ui/Messages.h"
 
 using namespace qb;
 

@@ -33,6 +33,7 @@
 #include "sysproxy/SystemProxy.h"
 #include "ui/AboutDlg.h"
 #include "ui/DialogUnits.h"
+#include "ui/Messages.h"
 #include "ui/OwnerDrawMenu.h"
 #include "ui/ProxyInfoDlg.h"
 #include "ui/ProxySourceDlg.h"
