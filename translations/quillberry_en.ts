@@ -997,6 +997,42 @@ This program never downloads one. To use an .mmdb file, put it into the data dir
         <source>Proxies.pro 中有 %1 行不是代理，已另存于 %2</source>
         <translation>%1 lines of Proxies.pro hold no proxy; they were kept in %2</translation>
     </message>
+    <message>
+        <source>验证历史数据库已损坏，已改名为 %1；其中仍可读出的 %2 个结果已复制到新的历史中。</source>
+        <translation>The verification history was damaged and was renamed %1; the %2 results that could still be read were copied into a new history.</translation>
+    </message>
+    <message>
+        <source>验证历史数据库 %1 正被另一个程序占用，本次不记录验证历史。</source>
+        <translation>The verification history %1 is held by another program; this session&apos;s results are not recorded.</translation>
+    </message>
+    <message>
+        <source>磁盘已满，无法写入验证历史数据库 %1，本次不记录验证历史。</source>
+        <translation>The disk is full: the verification history %1 cannot be written; this session&apos;s results are not recorded.</translation>
+    </message>
+    <message>
+        <source>本次验证有 %1 个结果没有记入验证历史 %2：%3</source>
+        <translation>%1 results of this run were not recorded in the verification history %2: %3</translation>
+    </message>
+    <message>
+        <source>它正被另一个程序占用</source>
+        <translation>it is held by another program</translation>
+    </message>
+    <message>
+        <source>磁盘已满</source>
+        <translation>the disk is full</translation>
+    </message>
+    <message>
+        <source>它已损坏</source>
+        <translation>it is damaged</translation>
+    </message>
+    <message>
+        <source>它无法读写</source>
+        <translation>it cannot be read or written</translation>
+    </message>
+    <message>
+        <source>原来的 Setting.dat 已另存为 %1。</source>
+        <translation>The former Setting.dat was kept as %1.</translation>
+    </message>
 </context>
 <context>
     <name>QuillberryHelp</name>
@@ -1245,29 +1281,6 @@ Exit status: 0 after Ctrl-C or SIGTERM; 1 when the address cannot be listened on
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Usage: quillberry-cli history [ADDR:PORT[@TYPE]] [--format line|csv|json] [--limit N]
-
-Prints what the verification history (History.sqlite in the data directory) keeps.
-The window and &apos;verify&apos; without FILE record every result there; &apos;verify FILE&apos;
-does not, as a file&apos;s proxies are not the list&apos;s.
-
-Without a proxy: one line per proxy, by name: its uptime (the share of successful
-checks among its latest 20), the median time of those successful ones, the number
-of checks kept, the last status, and the anonymity and exit address of the latest
-result that had them (&apos;-&apos; for none).
-With a proxy: its results, newest first: the time (UTC), the status, the seconds,
-the resource, anonymity and exit address. Without @TYPE every type of that
-address and port is shown.
-
---format FORMAT  line (blank-separated, the default), csv (with a header; CR LF)
-                 or json (an array of objects)
---limit N        at most N lines (proxies, or results of the proxy)
-
-Exit status: 0 when something was printed; 1 when the history is empty or holds
-nothing of the proxy; 2 for bad arguments.</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Usage: quillberry-cli judge [--listen ADDRESS:PORT]
 
 Runs a proxy judge: an HTTP server that answers every GET with a page echoing
@@ -1412,6 +1425,39 @@ command (nothing was verified; give a FILE, or verify in the window).</source>
     </message>
     <message>
         <source>answer requests with the headers and address they came with</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Usage: quillberry-cli history [ADDR:PORT[@TYPE]] [--format line|csv|json] [--limit N]
+       quillberry-cli history --check
+
+Prints what the verification history (History.sqlite in the data directory) keeps.
+The window and &apos;verify&apos; without FILE record every result there; &apos;verify FILE&apos;
+does not, as a file&apos;s proxies are not the list&apos;s.
+
+Without a proxy: one line per proxy, by name: its uptime (the share of successful
+checks among its latest 20), the median time of those successful ones, the number
+of checks kept, the last status, and the anonymity and exit address of the latest
+result that had them (&apos;-&apos; for none).
+With a proxy: its results, newest first: the time (UTC), the status, the seconds,
+the resource, anonymity and exit address. Without @TYPE every type of that
+address and port is shown.
+
+--format FORMAT  line (blank-separated, the default), csv (with a header; CR LF)
+                 or json (an array of objects)
+--limit N        at most N lines (proxies, or results of the proxy)
+--check          check the whole history for damage (a small one is checked at
+                 every open); a damaged one is moved aside as
+                 History.sqlite.damaged-&lt;time&gt; and what can still be read of it
+                 is copied into a new one
+
+The history is only read: a directory that cannot be written is read as well.
+
+Exit status: 0 when something was printed (with --check: the history is sound);
+1 when the history is empty or holds nothing of the proxy (with --check: it was
+damaged and has been rebuilt); 2 for bad arguments or a history that cannot be
+read; 4 when --check found damage but the window or another command has the data
+directory open (nothing was moved).</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

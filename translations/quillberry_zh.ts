@@ -950,6 +950,46 @@
         <source>    匿名程度：%1    出口地址：%2</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>验证历史数据库已损坏，已改名为 %1；其中仍可读出的 %2 个结果已复制到新的历史中。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>验证历史数据库 %1 正被另一个程序占用，本次不记录验证历史。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>磁盘已满，无法写入验证历史数据库 %1，本次不记录验证历史。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>本次验证有 %1 个结果没有记入验证历史 %2：%3</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>它正被另一个程序占用</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>磁盘已满</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>它已损坏</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>它无法读写</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>原来的 Setting.dat 已另存为 %1。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Proxies.pro 中有 %1 行不是代理，已另存于 %2</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>QuillberryHelp</name>
@@ -1580,6 +1620,7 @@ HTTP_X_FORWARDED_FOR）。网页中还含有文字&quot;QuillberryJudge&quot;。
     </message>
     <message>
         <source>Usage: quillberry-cli history [ADDR:PORT[@TYPE]] [--format line|csv|json] [--limit N]
+       quillberry-cli history --check
 
 Prints what the verification history (History.sqlite in the data directory) keeps.
 The window and &apos;verify&apos; without FILE record every result there; &apos;verify FILE&apos;
@@ -1596,10 +1637,20 @@ address and port is shown.
 --format FORMAT  line (blank-separated, the default), csv (with a header; CR LF)
                  or json (an array of objects)
 --limit N        at most N lines (proxies, or results of the proxy)
+--check          check the whole history for damage (a small one is checked at
+                 every open); a damaged one is moved aside as
+                 History.sqlite.damaged-&lt;time&gt; and what can still be read of it
+                 is copied into a new one
 
-Exit status: 0 when something was printed; 1 when the history is empty or holds
-nothing of the proxy; 2 for bad arguments.</source>
+The history is only read: a directory that cannot be written is read as well.
+
+Exit status: 0 when something was printed (with --check: the history is sound);
+1 when the history is empty or holds nothing of the proxy (with --check: it was
+damaged and has been rebuilt); 2 for bad arguments or a history that cannot be
+read; 4 when --check found damage but the window or another command has the data
+directory open (nothing was moved).</source>
         <translation>用法: quillberry-cli history [地址:端口[@类型]] [--format line|csv|json] [--limit N]
+      quillberry-cli history --check
 
 列出验证历史（数据目录中的 History.sqlite）所记录的内容。窗口和不带文件的 verify
 把每个结果记入其中；verify 文件不记录，因为文件中的代理不是列表中的代理。
@@ -1612,8 +1663,15 @@ nothing of the proxy; 2 for bad arguments.</source>
 
 --format FORMAT  line（以空格分隔，缺省）、csv（带表头；CR LF）或 json（对象数组）
 --limit N        最多 N 行（代理，或该代理的结果）
+--check          检查整个历史是否损坏（较小的历史每次打开时都会检查）；损坏的历史
+                 改名为 History.sqlite.damaged-&lt;时间&gt;，其中仍可读出的内容复制到
+                 新的历史中
 
-退出状态：0 有输出；1 历史为空或没有该代理的记录；2 参数错误。</translation>
+历史只被读取：不能写入的目录也可以读取。
+
+退出状态：0 有输出（带 --check 时：历史完好）；1 历史为空或没有该代理的记录
+（带 --check 时：历史已损坏并已重建）；2 参数错误或历史无法读取；4 --check 发现
+损坏，但窗口或另一个命令正打开着数据目录（没有移动任何文件）。</translation>
     </message>
 </context>
 </TS>

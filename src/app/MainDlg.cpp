@@ -583,6 +583,12 @@ void CMainDlg::ConnectVerifier() {
   connect(m_verify, &CVerifyControl::HintDue, this,
           [this] { m_pProgress->SetWindowText(qb::Tr(kTextHint)); });
   connect(m_verify, &CVerifyControl::Notice, this, &CMainDlg::ShowRunNotice);
+  connect(m_verify, &CVerifyControl::HistoryNotRecorded, this,
+          [this](int count, HistoryProblem problem, const QString& reason) {
+            qb::ShowMessage(
+                HistoryLostText(count, problem, reason, m_dir.FilePath(DataFile::History)).toStdString(),
+                qb::TrStd(kCaptionHistory), qb::MsgIcon::Warning);
+          });
   connect(m_verify, &CVerifyControl::ResultViewOpened, this, [this] {
     if (!m_pResultDlg) m_pResultDlg = new CVerifyResultDlg(this);
     m_pResultDlg->SetStatus(qb::Tr(kResultStatusPrefix) + qb::Tr(kStatusVerifying));
@@ -688,7 +694,9 @@ void CMainDlg::LoadList() {
 void CMainDlg::LoadSettings() {
   bool defaultsInstalled = false;
   const qb::OpResult loaded = m_dir.LoadSettings(&defaultsInstalled);
-  if (defaultsInstalled) qb::ShowMessage(kMsgDefaultResources, "Quillberry", qb::MsgIcon::Warning);
+  if (defaultsInstalled)
+    qb::ShowMessage(DefaultResourcesText(m_dir.SettingsKeptAs()).toStdString(), "Quillberry",
+                    qb::MsgIcon::Warning);
   ReportSettingsLoad(loaded);
 }
 

@@ -19,6 +19,7 @@ namespace {
 constexpr const char* kHistoryUsage = QT_TRANSLATE_NOOP(
     "QuillberryHelp",
     "Usage: quillberry-cli history [ADDR:PORT[@TYPE]] [--format line|csv|json] [--limit N]\n"
+    "       quillberry-cli history --check\n"
     "\n"
     "Prints what the verification history (History.sqlite in the data directory) keeps.\n"
     "The window and 'verify' without FILE record every result there; 'verify FILE'\n"
@@ -35,9 +36,18 @@ constexpr const char* kHistoryUsage = QT_TRANSLATE_NOOP(
     "--format FORMAT  line (blank-separated, the default), csv (with a header; CR LF)\n"
     "                 or json (an array of objects)\n"
     "--limit N        at most N lines (proxies, or results of the proxy)\n"
+    "--check          check the whole history for damage (a small one is checked at\n"
+    "                 every open); a damaged one is moved aside as\n"
+    "                 History.sqlite.damaged-<time> and what can still be read of it\n"
+    "                 is copied into a new one\n"
     "\n"
-    "Exit status: 0 when something was printed; 1 when the history is empty or holds\n"
-    "nothing of the proxy; 2 for bad arguments.");
+    "The history is only read: a directory that cannot be written is read as well.\n"
+    "\n"
+    "Exit status: 0 when something was printed (with --check: the history is sound);\n"
+    "1 when the history is empty or holds nothing of the proxy (with --check: it was\n"
+    "damaged and has been rebuilt); 2 for bad arguments or a history that cannot be\n"
+    "read; 4 when --check found damage but the window or another command has the data\n"
+    "directory open (nothing was moved).");
 
 enum class Format { Line, Csv, Json };
 
@@ -150,6 +160,48 @@ std::string Results(const std::vector<HistoryRecord>& results, Format format) {
   return out;
 }
 
+// history --check: the whole history checked; a damaged one moved aside and rebuilt.
+int CheckHistory(const std::string& dataDir) {
+  std::vector<std::string> found;
+  std::string path;
+  {
+    const std::unique_ptr<DataDir> reader = OpenDataDirToRead(dataDir);
+    path = reader->FilePath(DataFile::History);
+    const HistoryOpening opening = reader->OpenHistoryToRead();
+    if (opening.open) {
+      found = reader->History()->Check();
+    } else if (opening.problem == HistoryProblem::Damaged) {
+      found.push_back(opening.reason);
+    } else if (opening.problem == HistoryProblem::None) {
+      Err("history: no verification history in " + reader->Path() + " yet");
+      return kExitNotFound;
+    } else {
+      Err("history: cannot read " + path + " (" + HistoryProblemName(opening.problem) + ": " +
+          opening.reason + ")");
+      return kExitUnreadable;
+    }
+  }
+  if (found.empty()) {
+    Out(path + ": sound");
+    return kExitOk;
+  }
+  for (const std::string& line : found) Err("history: " + path + ": " + line);
+  // Moving the file is writing the directory: only with its lock.
+  DataDir::OpenReport report;
+  const std::unique_ptr<DataDir> dir = OpenDataDirToWrite("history", dataDir, report);
+  if (!dir) return kExitBusy;
+  if (report.holder == DataDir::Holder::Window)
+    return RefuseForWindow("history", *dir, report, "close the window and check again");
+  const HistoryOpening rebuilt = dir->RebuildHistory();
+  if (!rebuilt.open) {
+    Err("history: the damaged history could not be moved aside (" + rebuilt.reason + ")");
+    return kExitUnwritable;
+  }
+  Out(qb::Format("%s: damaged; moved to %s, %lld results copied into a new one", path.c_str(),
+                 rebuilt.movedAside.c_str(), static_cast<long long>(rebuilt.salvaged)));
+  return kExitNotFound;
+}
+
 }  // namespace
 
 int RunHistory(const QStringList& args, const std::string& dataDir) {
@@ -160,6 +212,7 @@ int RunHistory(const QStringList& args, const std::string& dataDir) {
   Format format = Format::Line;
   int limit = 0;
   std::string proxy;
+  bool check = false;
   for (int i = 0; i < args.size(); ++i) {
     QString a = args[i];
     QString value;
@@ -195,6 +248,8 @@ int RunHistory(const QStringList& args, const std::string& dataDir) {
           return kExitUsage;
         }
       }
+    } else if (a == "--check") {
+      check = true;
     } else if (a.startsWith("-")) {
       Err("history: unknown option: " + a.toStdString());
       Err("Run 'quillberry-cli history --help' for usage.");
@@ -210,14 +265,23 @@ int RunHistory(const QStringList& args, const std::string& dataDir) {
     }
   }
 
-  const std::unique_ptr<DataDir> dir = OpenDataDirToRead(dataDir);
-  if (!dir->Exists(DataFile::History)) {
-    Err("history: no verification history in " + dir->Path() + " yet");
-    return kExitNotFound;
+  if (check && (!proxy.empty() || limit > 0)) {
+    Err("history: --check takes no proxy and no --limit");
+    return kExitUsage;
   }
-  ReportHistoryOpening(*dir, dir->OpenHistory());
+  if (check) return CheckHistory(dataDir);
+  const std::unique_ptr<DataDir> dir = OpenDataDirToRead(dataDir);
+  const HistoryOpening opening = dir->OpenHistoryToRead();
+  if (!opening.open) {
+    if (opening.problem == HistoryProblem::None) {
+      Err("history: no verification history in " + dir->Path() + " yet");
+      return kExitNotFound;
+    }
+    Err("history: cannot read " + dir->FilePath(DataFile::History) + " (" +
+        HistoryProblemName(opening.problem) + ": " + opening.reason + ")");
+    return kExitUnreadable;
+  }
   CHistoryStore* store = dir->History();
-  if (!store) return kExitNotFound;
 
   if (proxy.empty()) {
     std::vector<ProxyScore> scores = store->AllScores();

@@ -29,7 +29,7 @@ int RunSettings(const QStringList& args, const std::string& dataDir) {
   const std::unique_ptr<DataDir> dir = OpenDataDirToRead(dataDir);
   bool defaultsInstalled = false;
   const qb::OpResult loaded = dir->LoadSettings(&defaultsInstalled);
-  if (defaultsInstalled) Err("Quillberry: " + qb::TrStd(kMsgDefaultResources));
+  if (defaultsInstalled) Err("Quillberry: " + DefaultResourcesText(dir->SettingsKeptAs()).toStdString());
   const CSettings& settings = dir->Settings();
   // The window's words too, for those who know them, then the file and the cause.
   if (loaded.status == qb::OpStatus::ReadFailed)

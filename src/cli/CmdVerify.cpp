@@ -182,7 +182,7 @@ std::set<std::string> ProxiesOfJsonLines(const std::string& text) {
 // The proxies the data directory's history has a result for since a point in time. A
 // directory without a history has none: nothing is skipped, and no history is made.
 void AddCheckedSince(DataDir& dir, std::int64_t since, std::set<std::string>& keys) {
-  const HistoryOpening opening = dir.OpenHistoryIfPresent();
+  const HistoryOpening opening = dir.OpenHistoryToRead();
   if (!dir.History()) {
     if (!opening.reason.empty())
       Err("verify: the history cannot be read (" + opening.reason + "); no proxy is skipped for it");
@@ -412,7 +412,7 @@ std::unique_ptr<DataDir> OpenForRun(const Options& opt, const std::string& path,
   }
   bool defaultsInstalled = false;
   const qb::OpResult settingsLoaded = dir->LoadSettings(&defaultsInstalled);
-  if (defaultsInstalled) Err("Quillberry: " + qb::TrStd(kMsgDefaultResources));
+  if (defaultsInstalled) Err("Quillberry: " + DefaultResourcesText(dir->SettingsKeptAs()).toStdString());
   if (settingsLoaded.status == qb::OpStatus::ReadFailed) {
     *exitCode = ReportFailure("verify", settingsLoaded);
     return nullptr;
@@ -428,7 +428,12 @@ std::unique_ptr<DataDir> OpenForRun(const Options& opt, const std::string& path,
       return nullptr;
     }
     // The history belongs to the directory's list; a file's proxies are not recorded.
-    ReportHistoryOpening(*dir, dir->OpenHistory());
+    // One that cannot be opened does not stop the run, but its results go unrecorded:
+    // the status says a data file was left unwritten.
+    const HistoryOpening history = dir->OpenHistory();
+    ReportHistoryOpening(*dir, history);
+    if (!history.open && history.problem != HistoryProblem::None && *exitCode == kExitOk)
+      *exitCode = kExitUnwritable;
   }
   return dir;
 }
@@ -569,6 +574,16 @@ int RunControl(const Options& opt, DataDir* ownList, CProxyListModel& list, CVer
   });
 
   ProgressPrinter progress(list, control);
+  // Results the history could not take are said, and the run ends as one that could not
+  // write a data file: the figures that come from the history lack them.
+  QObject::connect(&control, &CVerifyControl::HistoryNotRecorded,
+                   [&](int count, HistoryProblem problem, const QString& reason) {
+                     progress.Note("verify: " + HistoryLostText(count, problem, reason,
+                                                                ownList ? ownList->FilePath(DataFile::History)
+                                                                        : std::string())
+                                                    .toStdString());
+                     exitCode = kExitUnwritable;
+                   });
   QObject::connect(&control, &CVerifyControl::ListSaved, [&](const qb::OpResult& result) {
     if (const int code = ReportFailure("verify", result); code != kExitOk) exitCode = code;
   });

@@ -42,18 +42,8 @@ std::unique_ptr<DataDir> OpenDataDirToWrite(const std::string& command, const st
 }
 
 void ReportHistoryOpening(const DataDir& dir, const HistoryOpening& opening) {
-  if (!opening.open && opening.reason.empty()) return;
-  std::string text;
-  if (!opening.open) {
-    text = qb::Tr(kMsgHistoryUnavailable)
-               .arg(QString::fromStdString(dir.FilePath(DataFile::History)))
-               .toStdString();
-  } else if (!opening.movedAside.empty()) {
-    text = qb::Tr(kMsgHistoryDamaged).arg(QString::fromStdString(opening.movedAside)).toStdString();
-  } else {
-    return;
-  }
-  Err(qb::TrStd(kCaptionHistory) + ": " + text + "\n" + opening.reason);
+  const QString text = HistoryOpeningText(opening, dir.FilePath(DataFile::History));
+  if (!text.isEmpty()) Err(qb::TrStd(kCaptionHistory) + ": " + text.toStdString());
 }
 
 int RefuseForWindow(const std::string& command, const DataDir& dir, const DataDir::OpenReport& report,

@@ -564,7 +564,9 @@ HistoryOpening DataDir::OpenHistory() {
   m_history = CHistoryStore::Open(FilePath(DataFile::History), &report);
   opening.created = report.created;
   opening.movedAside = report.movedAside;
+  opening.salvaged = report.salvaged;
   opening.reason = report.reason;
+  opening.problem = report.problem;
   if (m_history) {
     m_history->ThinIfDue(HistoryNow(), m_options.history.keepDays);
     m_recorder = std::make_unique<CHistoryRecorder>(*m_history);
@@ -573,9 +575,34 @@ HistoryOpening DataDir::OpenHistory() {
   return opening;
 }
 
-HistoryOpening DataDir::OpenHistoryIfPresent() {
-  if (!m_history && !qb::FileExists(FilePath(DataFile::History))) return {};
-  return OpenHistory();
+HistoryOpening DataDir::RebuildHistory() {
+  m_recorder.reset();
+  m_history.reset();
+  CHistoryStore::OpenReport report;
+  m_history = CHistoryStore::Rebuild(FilePath(DataFile::History), &report);
+  HistoryOpening opening;
+  opening.movedAside = report.movedAside;
+  opening.salvaged = report.salvaged;
+  opening.reason = report.reason;
+  opening.problem = report.problem;
+  if (m_history) {
+    m_recorder = std::make_unique<CHistoryRecorder>(*m_history);
+    opening.open = true;
+  }
+  return opening;
+}
+
+HistoryOpening DataDir::OpenHistoryToRead() {
+  HistoryOpening opening;
+  if (!m_history) {
+    CHistoryStore::OpenReport report;
+    m_history = CHistoryStore::Open(FilePath(DataFile::History), &report, HistoryMigrations(),
+                                    CHistoryStore::Mode::Read);
+    opening.reason = report.reason;
+    opening.problem = report.problem;
+  }
+  opening.open = m_history != nullptr;
+  return opening;
 }
 
 // --- Favourite marks ---

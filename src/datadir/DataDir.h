@@ -23,6 +23,7 @@
 #include "base/Files.h"
 #include "base/OpResult.h"
 #include "datadir/DataDirLock.h"
+#include "history/History.h"
 #include "proxy/ProxyCredentials.h"
 #include "settings/Options.h"
 
@@ -59,11 +60,15 @@ const char* DataFileName(DataFile file);
 // What the history's opening found; the caller words it.
 struct HistoryOpening {
   bool created = false;
-  // A damaged file was moved here and an empty history made in its place.
+  // A damaged file was moved here and a new history made in its place, holding the
+  // results that could still be read from it.
   std::string movedAside;
+  std::int64_t salvaged = 0;
   // Why the file was moved aside or could not be opened.
   std::string reason;
-  // True when there is a history to record into.
+  // What keeps it from being used (None when it is open).
+  HistoryProblem problem = HistoryProblem::None;
+  // True when there is a history to record into (or, opened to read, to read).
   bool open = false;
 };
 
@@ -196,8 +201,12 @@ class DataDir : public QObject {
   // Opens the history (creating or migrating it; a damaged file is moved aside) and
   // thins it when due. Once open, History() and Recorder() are not null.
   HistoryOpening OpenHistory();
-  // Opens an existing history only to read it: nothing is made when there is none.
-  HistoryOpening OpenHistoryIfPresent();
+  // Opens an existing history only to read it: nothing is made, changed or moved, and
+  // a directory that cannot be written is read as well.
+  HistoryOpening OpenHistoryToRead();
+  // Moves a history found damaged aside (History.sqlite.damaged-<time>) and makes a
+  // new one holding what can still be read of it.
+  HistoryOpening RebuildHistory();
   CHistoryStore* History() const { return m_history.get(); }
   CHistoryRecorder* Recorder() const { return m_recorder.get(); }
 

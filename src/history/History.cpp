@@ -2,9 +2,12 @@
 
 #include <QDateTime>
 #include <QRegularExpression>
+#include <QUrl>
 
 #include <sqlite3.h>
+
 #include <sys/stat.h>
+#include <cerrno>
 
 #include <algorithm>
 #include <cstdio>
@@ -100,9 +103,38 @@ bool ExecOn(sqlite3* db, const char* sql, std::string* error = nullptr) {
   return rc == SQLITE_OK;
 }
 
-// Brings the database to the newest version of migrations. An empty reason on success;
-// otherwise why the file cannot be used.
-std::string PrepareSchema(sqlite3* db, std::span<const HistoryMigration> migrations) {
+// What an SQLite error says about the file. A disk that is full shows as an I/O error
+// when it is the journal's shared memory that cannot be made, and only the system's
+// error tells the two apart.
+HistoryProblem ProblemOf(int code, int systemError = 0) {
+  if (systemError == ENOSPC || systemError == EDQUOT) return HistoryProblem::Full;
+  switch (code & 0xFF) {
+    case SQLITE_OK:
+      return HistoryProblem::None;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return HistoryProblem::Busy;
+    case SQLITE_FULL:
+      return HistoryProblem::Full;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+      return HistoryProblem::Damaged;
+    default:
+      return HistoryProblem::Unreadable;
+  }
+}
+
+struct Prepared {
+  HistoryProblem problem = HistoryProblem::None;
+  std::string reason;
+};
+Prepared FailedOn(sqlite3* db) {
+  return {ProblemOf(sqlite3_extended_errcode(db), sqlite3_system_errno(db)), sqlite3_errmsg(db)};
+}
+
+// Brings the database to the newest version of migrations (for a reader, only checks
+// that it is one this program can read). What keeps it from being used, if anything.
+Prepared PrepareSchema(sqlite3* db, std::span<const HistoryMigration> migrations, bool write) {
   std::string error;
   // The first read tells a database from any other file.
   // Statements are finished before the journal mode changes: an open one holds a read
@@ -110,51 +142,142 @@ std::string PrepareSchema(sqlite3* db, std::span<const HistoryMigration> migrati
   int current = 0;
   {
     Statement version(db, "PRAGMA user_version");
-    if (!version || version.Step() != SQLITE_ROW) return sqlite3_errmsg(db);
+    if (!version || version.Step() != SQLITE_ROW) return FailedOn(db);
     current = static_cast<int>(version.Int(0));
   }
   const int newest = migrations.empty() ? 0 : migrations.back().version;
-  if (current > newest) return "schema version " + std::to_string(current) + " is newer than this program's";
+  if (current > newest)
+    return {HistoryProblem::Damaged,
+            "schema version " + std::to_string(current) + " is newer than this program's"};
   if (current == 0) {
     // A version-0 file must be empty: anything in it was made by someone else.
     Statement any(db, "SELECT count(*) FROM sqlite_master");
-    if (!any || any.Step() != SQLITE_ROW) return sqlite3_errmsg(db);
-    if (any.Int(0) != 0) return "the file holds tables of another program";
+    if (!any || any.Step() != SQLITE_ROW) return FailedOn(db);
+    if (any.Int(0) != 0) return {HistoryProblem::Damaged, "the file holds tables of another program"};
   }
-  if (!ExecOn(db, "PRAGMA journal_mode=WAL", &error)) return error;
-  ExecOn(db, "PRAGMA synchronous=NORMAL");
-  for (const HistoryMigration& m : migrations) {
-    if (m.version <= current) continue;
-    const std::string sql = std::string("BEGIN IMMEDIATE;") + m.sql +
-                            ";PRAGMA user_version=" + std::to_string(m.version) + ";COMMIT;";
-    if (!ExecOn(db, sql.c_str(), &error)) {
-      ExecOn(db, "ROLLBACK");
-      return "migration to version " + std::to_string(m.version) + " failed: " + error;
+  if (write) {
+    if (!ExecOn(db, "PRAGMA journal_mode=WAL", &error))
+      return {ProblemOf(sqlite3_extended_errcode(db), sqlite3_system_errno(db)), error};
+    ExecOn(db, "PRAGMA synchronous=NORMAL");
+    for (const HistoryMigration& m : migrations) {
+      if (m.version <= current) continue;
+      const std::string sql = std::string("BEGIN IMMEDIATE;") + m.sql +
+                              ";PRAGMA user_version=" + std::to_string(m.version) + ";COMMIT;";
+      if (!ExecOn(db, sql.c_str(), &error)) {
+        const HistoryProblem problem = ProblemOf(sqlite3_extended_errcode(db), sqlite3_system_errno(db));
+        ExecOn(db, "ROLLBACK");
+        return {problem, "migration to version " + std::to_string(m.version) + " failed: " + error};
+      }
     }
   }
   for (const char* table : kRequiredTables) {
     Statement t(db, "SELECT 1 FROM sqlite_master WHERE type='table' AND name=?1");
-    if (!t) return sqlite3_errmsg(db);
+    if (!t) return FailedOn(db);
     t.Bind(1, std::string(table));
-    if (t.Step() != SQLITE_ROW) return std::string("table ") + table + " is missing";
+    const int rc = t.Step();
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return FailedOn(db);
+    // A reader of an empty (new) file finds no tables: there is nothing recorded yet.
+    if (rc != SQLITE_ROW && (write || current != 0))
+      return {HistoryProblem::Damaged, std::string("table ") + table + " is missing"};
   }
   return {};
 }
 
-sqlite3* OpenFile(const std::string& path, std::string& error) {
+// SQLite's quick check of the pages: what it found first, or nothing when sound.
+Prepared QuickCheck(sqlite3* db) {
+  Statement check(db, "PRAGMA quick_check(1)");
+  if (!check) return FailedOn(db);
+  if (check.Step() != SQLITE_ROW) return FailedOn(db);
+  const std::string verdict = check.Text(0);
+  if (verdict == "ok") return {};
+  return {HistoryProblem::Damaged, verdict};
+}
+
+sqlite3* OpenWith(const std::string& name, int flags, Prepared& failure) {
   sqlite3* db = nullptr;
-  // A link at the history's name is never followed: SQLite would make or change the
-  // database wherever it points.
-  const int rc = sqlite3_open_v2(
-      path.c_str(), &db,
-      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW, nullptr);
+  const int rc = sqlite3_open_v2(name.c_str(), &db, flags, nullptr);
   if (rc != SQLITE_OK) {
-    error = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    failure = {ProblemOf(rc, db ? sqlite3_system_errno(db) : 0),
+               db ? sqlite3_errmsg(db) : sqlite3_errstr(rc)};
     sqlite3_close(db);
     return nullptr;
   }
-  sqlite3_busy_timeout(db, 5000);
+  sqlite3_busy_timeout(db, CHistoryStore::kDefaultWaitMs);
   return db;
+}
+
+sqlite3* OpenFile(const std::string& path, bool write, Prepared& failure) {
+  // A link at the history's name is never followed: SQLite would make or change the
+  // database wherever it points.
+  constexpr int kCommon = SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW;
+  if (write) return OpenWith(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | kCommon, failure);
+  sqlite3* db = OpenWith(path, SQLITE_OPEN_READONLY | kCommon, failure);
+  if (!db) return nullptr;
+  // In a directory that cannot be written, the journal's shared memory cannot be made
+  // and the first read fails: the file is then read as it stands, which is all a
+  // reader there can want.
+  bool readable = false;
+  {
+    Statement probe(db, "PRAGMA user_version");
+    readable = probe && probe.Step() == SQLITE_ROW;
+  }
+  if (readable) return db;
+  const int code = sqlite3_extended_errcode(db) & 0xFF;
+  if (code != SQLITE_CANTOPEN && code != SQLITE_READONLY) {
+    failure = FailedOn(db);
+    sqlite3_close(db);
+    return nullptr;
+  }
+  sqlite3_close(db);
+  const std::string uri =
+      "file:" + QUrl::toPercentEncoding(QString::fromStdString(path), "/").toStdString() + "?immutable=1";
+  return OpenWith(uri, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | kCommon, failure);
+}
+
+// Copies what can still be read of a damaged history into a new one, table by table
+// and row by row, stopping a table at its first unreadable row. The results copied.
+std::int64_t Salvage(sqlite3* into, const std::string& damaged) {
+  const std::string uri =
+      "file:" + QUrl::toPercentEncoding(QString::fromStdString(damaged), "/").toStdString() + "?immutable=1";
+  Statement attach(into, "ATTACH DATABASE ?1 AS old");
+  if (!attach) return 0;
+  attach.Bind(1, uri);
+  if (attach.Step() != SQLITE_DONE) return 0;
+  // Only a history of this program's own schema is copied: another program's tables
+  // or a newer schema's columns are not results this one can read.
+  bool same = false;
+  {
+    Statement theirs(into, "PRAGMA old.user_version");
+    Statement ours(into, "PRAGMA main.user_version");
+    same = theirs && ours && theirs.Step() == SQLITE_ROW && ours.Step() == SQLITE_ROW &&
+           theirs.Int(0) == ours.Int(0);
+  }
+  if (!same) {
+    ExecOn(into, "DETACH DATABASE old");
+    return 0;
+  }
+  std::int64_t results = 0;
+  ExecOn(into, "BEGIN");
+  for (const char* table : {"proxy", "resource", "result", "meta"}) {
+    const std::string from = std::string("SELECT * FROM old.") + table;
+    Statement read(into, from.c_str());
+    if (!read) continue;
+    const int columns = sqlite3_column_count(read.get());
+    std::string insert = std::string("INSERT OR IGNORE INTO main.") + table + " VALUES(";
+    for (int c = 0; c < columns; ++c) insert += c ? ",?" : "?";
+    insert += ")";
+    Statement write(into, insert.c_str());
+    if (!write) continue;
+    while (read.Step() == SQLITE_ROW) {
+      for (int c = 0; c < columns; ++c)
+        sqlite3_bind_value(write.get(), c + 1, sqlite3_column_value(read.get(), c));
+      if (write.Step() == SQLITE_DONE && std::string_view(table) == "result") ++results;
+      write.Reset();
+    }
+  }
+  ExecOn(into, "COMMIT");
+  ExecOn(into, "DETACH DATABASE old");
+  return results;
 }
 
 void KeepPrivate(const std::string& path) {
@@ -217,37 +340,111 @@ void ScoreChecks(ProxyScore& score, std::span<const std::pair<bool, double>> new
   score.medianSeconds = times.size() % 2 ? times[mid] : (times[mid - 1] + times[mid]) / 2.0;
 }
 
+const char* HistoryProblemName(HistoryProblem problem) {
+  switch (problem) {
+    case HistoryProblem::None:
+      return "";
+    case HistoryProblem::Busy:
+      return "busy";
+    case HistoryProblem::Full:
+      return "full";
+    case HistoryProblem::Damaged:
+      return "damaged";
+    case HistoryProblem::Unreadable:
+      return "unreadable";
+  }
+  return "";
+}
+
 std::unique_ptr<CHistoryStore> CHistoryStore::Open(const std::string& path, OpenReport* report,
-                                                   std::span<const HistoryMigration> migrations) {
+                                                   std::span<const HistoryMigration> migrations, Mode mode) {
   OpenReport local;
   OpenReport& r = report ? *report : local;
   r = {};
-  std::error_code ec;
-  r.created = !std::filesystem::exists(path, ec);
+  const bool write = mode == Mode::Write;
   struct stat st {};
-  if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+  const bool present = ::lstat(path.c_str(), &st) == 0;
+  r.created = !present;
+  if (present && S_ISLNK(st.st_mode)) {
+    r.problem = HistoryProblem::Unreadable;
     r.reason = path + " " + kLinkRefused;
     return nullptr;
   }
+  if (!present && !write) return nullptr;  // nothing recorded yet; nothing is made
 
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    std::string error;
-    sqlite3* db = OpenFile(path, error);
-    if (db) {
-      // The results name the proxies a user relies on: the database and its journals
-      // are the user's alone (SQLite gives the journals the database's mode).
-      KeepPrivate(path);
-      error = PrepareSchema(db, migrations);
-      if (error.empty()) return std::unique_ptr<CHistoryStore>(new CHistoryStore(db, path));
-      sqlite3_close(db);
-    }
-    r.reason = error;
-    if (attempt > 0 || !std::filesystem::exists(path, ec)) break;
-    r.movedAside = MoveAside(path);
-    if (r.movedAside.empty()) break;
-    r.created = true;
+  Prepared failure;
+  sqlite3* db = OpenFile(path, write, failure);
+  if (db) {
+    // The results name the proxies a user relies on: the database and its journals
+    // are the user's alone (SQLite gives the journals the database's mode).
+    if (write) KeepPrivate(path);
+    failure = PrepareSchema(db, migrations, write);
+    // Damage inside the pages shows only when they are read: a history small enough
+    // is checked whole at every open, a larger one by `history --check`.
+    if (failure.problem == HistoryProblem::None && present && st.st_size <= kCheckAtOpenBytes)
+      failure = QuickCheck(db);
+    if (failure.problem == HistoryProblem::None)
+      return std::unique_ptr<CHistoryStore>(new CHistoryStore(db, path));
+    sqlite3_close(db);
   }
-  return nullptr;
+  r.problem = failure.problem;
+  r.reason = failure.reason;
+  // Only damage moves the file; a busy, full or unreadable history stays as it is,
+  // and a reader never moves anything.
+  if (failure.problem != HistoryProblem::Damaged || !write || !present) return nullptr;
+  const std::string why = r.reason;
+  std::unique_ptr<CHistoryStore> rebuilt = Rebuild(path, &r, migrations);
+  r.reason = r.reason.empty() ? why : why + "; " + r.reason;
+  return rebuilt;
+}
+
+std::unique_ptr<CHistoryStore> CHistoryStore::Rebuild(const std::string& path, OpenReport* report,
+                                                      std::span<const HistoryMigration> migrations) {
+  OpenReport local;
+  OpenReport& r = report ? *report : local;
+  r.movedAside = MoveAside(path);
+  if (r.movedAside.empty()) {
+    r.problem = HistoryProblem::Unreadable;
+    r.reason = "cannot move " + path + " aside";
+    return nullptr;
+  }
+  r.created = true;
+  Prepared failure;
+  sqlite3* db = OpenFile(path, true, failure);
+  if (db) {
+    KeepPrivate(path);
+    failure = PrepareSchema(db, migrations, true);
+    if (failure.problem != HistoryProblem::None) {
+      sqlite3_close(db);
+      db = nullptr;
+    }
+  }
+  if (!db) {
+    r.problem = failure.problem;
+    r.reason = failure.reason;
+    return nullptr;
+  }
+  r.salvaged = Salvage(db, r.movedAside);
+  r.problem = HistoryProblem::None;
+  r.reason.clear();
+  return std::unique_ptr<CHistoryStore>(new CHistoryStore(db, path));
+}
+
+std::vector<std::string> CHistoryStore::Check() {
+  std::vector<std::string> found;
+  Statement check(m_db, "PRAGMA integrity_check");
+  if (!check) return {sqlite3_errmsg(m_db)};
+  int rc = 0;
+  while ((rc = check.Step()) == SQLITE_ROW) {
+    const std::string line = check.Text(0);
+    if (line != "ok") found.push_back(line);
+  }
+  if (rc != SQLITE_DONE) found.emplace_back(sqlite3_errmsg(m_db));
+  return found;
+}
+
+HistoryWrite CHistoryStore::Failure() const {
+  return {ProblemOf(sqlite3_extended_errcode(m_db), sqlite3_system_errno(m_db)), sqlite3_errmsg(m_db)};
 }
 
 CHistoryStore::~CHistoryStore() {
@@ -258,9 +455,15 @@ bool CHistoryStore::Exec(const char* sql) {
   return ExecOn(m_db, sql);
 }
 
-bool CHistoryStore::Append(std::span<const HistoryRecord> records) {
-  if (records.empty()) return true;
-  if (!Exec("BEGIN IMMEDIATE")) return false;
+HistoryWrite CHistoryStore::Append(std::span<const HistoryRecord> records, int waitMs) {
+  if (records.empty()) return {};
+  sqlite3_busy_timeout(m_db, waitMs);
+  if (!Exec("BEGIN IMMEDIATE")) {
+    const HistoryWrite failed = Failure();
+    sqlite3_busy_timeout(m_db, kDefaultWaitMs);
+    return failed;
+  }
+  sqlite3_busy_timeout(m_db, kDefaultWaitMs);
   Statement addProxy(m_db, "INSERT INTO proxy(name) VALUES(?1) ON CONFLICT(name) DO NOTHING");
   Statement findProxy(m_db, "SELECT id FROM proxy WHERE name=?1");
   Statement addResource(m_db, "INSERT INTO resource(url) VALUES(?1) ON CONFLICT(url) DO NOTHING");
@@ -315,9 +518,10 @@ bool CHistoryStore::Append(std::span<const HistoryRecord> records) {
       latest.Reset();
     }
   }
-  if (ok && Exec("COMMIT")) return true;
+  if (ok && Exec("COMMIT")) return {};
+  const HistoryWrite failed = Failure();
   Exec("ROLLBACK");
-  return false;
+  return failed;
 }
 
 std::int64_t CHistoryStore::Thin(std::int64_t now, int keepDays) {
@@ -484,16 +688,36 @@ std::optional<std::int64_t> ParseHistorySince(std::string_view text, std::int64_
 void CHistoryRecorder::Add(HistoryRecord record) {
   if (m_buffer.empty()) m_firstBuffered = std::chrono::steady_clock::now();
   m_buffer.push_back(std::move(record));
-  if (m_buffer.size() >= kBatchSize || std::chrono::steady_clock::now() - m_firstBuffered >= kBatchAge)
-    Flush();
+  const auto now = std::chrono::steady_clock::now();
+  if ((m_buffer.size() >= kBatchSize || now - m_firstBuffered >= kBatchAge) && now >= m_nextTry)
+    Flush(kRunWaitMs);
 }
 
-void CHistoryRecorder::Flush() {
-  if (m_buffer.empty()) return;
-  // A batch that cannot be written is dropped: the history is statistics, and holding
-  // it back would only grow the buffer while the disk stays full.
-  m_store.Append(m_buffer);
+HistoryWrite CHistoryRecorder::Flush(int waitMs) {
+  return Write(waitMs, false);
+}
+
+HistoryWrite CHistoryRecorder::Finish() {
+  return Write(CHistoryStore::kDefaultWaitMs, true);
+}
+
+HistoryWrite CHistoryRecorder::Write(int waitMs, bool last) {
+  if (m_buffer.empty()) return {};
+  const HistoryWrite written = m_store.Append(m_buffer, waitMs);
+  if (written) {
+    m_buffer.clear();
+    return written;
+  }
+  m_lastProblem = written;
+  // A history another program holds is tried again with the next batch, within
+  // bounds; anything else (a full disk, damage) would fail the same way again.
+  if (!last && written.problem == HistoryProblem::Busy && m_buffer.size() < kMaxHeld) {
+    m_nextTry = std::chrono::steady_clock::now() + kBatchAge;
+    return written;
+  }
+  m_lost += m_buffer.size();
   m_buffer.clear();
+  return written;
 }
 
 }  // namespace qb

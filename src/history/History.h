@@ -63,28 +63,67 @@ struct HistoryMigration {
 };
 std::span<const HistoryMigration> HistoryMigrations();
 
+// What kept the history from being opened or written. Only damage moves the file
+// aside: a history that is busy, on a full disk or unreadable stays as it is.
+enum class HistoryProblem {
+  None,
+  Busy,        // another program holds a write transaction on it
+  Full,        // the disk (or the file's quota) is full
+  Damaged,     // no database, another program's or a newer schema, or damage found inside it
+  Unreadable,  // it cannot be opened or read (permissions, a link, an I/O error)
+};
+// "busy", "full", "damaged", "unreadable" (empty for None): the command line's word.
+const char* HistoryProblemName(HistoryProblem problem);
+
+// How a write went.
+struct HistoryWrite {
+  HistoryProblem problem = HistoryProblem::None;
+  std::string reason;  // SQLite's words, when it failed
+  explicit operator bool() const { return problem == HistoryProblem::None; }
+};
+
 class CHistoryStore {
  public:
   struct OpenReport {
     bool created = false;
     // A damaged file was moved here and an empty history made in its place.
     std::string movedAside;
+    // How many of the damaged file's results could still be read into the new one.
+    std::int64_t salvaged = 0;
     std::string reason;
+    HistoryProblem problem = HistoryProblem::None;
   };
+  // How it is opened: to record results (made and migrated when needed), or only to
+  // read them (nothing is made or changed; works in a directory that is read-only).
+  enum class Mode { Write, Read };
+  // The largest history that is checked for damage inside at every open; a larger one
+  // is checked by `history --check`.
+  static constexpr std::int64_t kCheckAtOpenBytes = std::int64_t{16} << 20;
 
-  // Opens (creating or migrating) the history at path. A file that is no database,
-  // has a schema this program does not know (a newer one among them) or cannot be read
-  // is moved aside and an empty history made instead; nullptr only when not even that
-  // is possible (the report says why).
+  // Opens the history at path. For Write, a missing file is made and an older schema
+  // migrated; a file that is damaged (no database, another program's or a newer
+  // schema, or damage that the check at open finds inside) is moved aside, what can
+  // still be read of it is copied into a new one, and the report says so. A history
+  // that is busy, on a full disk or unreadable is left as it is: nullptr, and the
+  // report says which (a link at path is never followed: unreadable).
   static std::unique_ptr<CHistoryStore> Open(
+      const std::string& path, OpenReport* report = nullptr,
+      std::span<const HistoryMigration> migrations = HistoryMigrations(), Mode mode = Mode::Write);
+  // Moves the history at path aside as damaged and makes a new one, with what can
+  // still be read of the old one copied into it.
+  static std::unique_ptr<CHistoryStore> Rebuild(
       const std::string& path, OpenReport* report = nullptr,
       std::span<const HistoryMigration> migrations = HistoryMigrations());
   ~CHistoryStore();
   CHistoryStore(const CHistoryStore&) = delete;
   CHistoryStore& operator=(const CHistoryStore&) = delete;
 
-  // Writes the records in one transaction. False when the write failed (nothing kept).
-  bool Append(std::span<const HistoryRecord> records);
+  // Writes the records in one transaction; on failure nothing is kept and the result
+  // says why. waitMs is how long another program's write may hold it up.
+  HistoryWrite Append(std::span<const HistoryRecord> records, int waitMs = kDefaultWaitMs);
+  static constexpr int kDefaultWaitMs = 5000;
+  // SQLite's full integrity check: empty when the history is sound, else what it found.
+  std::vector<std::string> Check();
   // Deletes the results older than keepDays before now; returns how many.
   std::int64_t Thin(std::int64_t now, int keepDays);
   // Thin at most once a day: the time of the last thinning is kept in the database.
@@ -109,6 +148,7 @@ class CHistoryStore {
  private:
   CHistoryStore(sqlite3* db, std::string path) : m_db(db), m_path(std::move(path)) {}
   bool Exec(const char* sql);
+  HistoryWrite Failure() const;
   sqlite3_stmt* Prepare(const char* sql);
   std::optional<ProxyScore> ScoreOf(std::int64_t proxyId, const std::string& name);
 
@@ -120,22 +160,48 @@ class CHistoryStore {
 // per kBatchSize results or per second, whichever comes first, and whatever is left at
 // Flush (the end of a run). Runs on the thread that owns the run; a batch of 500 costs
 // that thread a few milliseconds (see bench/VerifyFarmBench.cpp).
+//
+// While a run goes on, a batch another program keeps out is kept and tried again with
+// the next one, waiting only moments each time: the window must not freeze for it.
+// The end of a run waits longer; what still cannot be written then is lost, counted,
+// and said by the caller (Lost, LastProblem).
 class CHistoryRecorder {
  public:
   static constexpr std::size_t kBatchSize = 500;
   static constexpr std::chrono::milliseconds kBatchAge{1000};
+  static constexpr int kRunWaitMs = 100;
+  // Kept while the history is busy: at most this many results.
+  static constexpr std::size_t kMaxHeld = 100000;
 
   explicit CHistoryRecorder(CHistoryStore& store) : m_store(store) {}
-  ~CHistoryRecorder() { Flush(); }
+  ~CHistoryRecorder() { Finish(); }
   void Add(HistoryRecord record);
-  void Flush();
+  // Writes what is held, waiting up to waitMs for another program's write; a batch
+  // still kept out stays held for the next try.
+  HistoryWrite Flush(int waitMs = CHistoryStore::kDefaultWaitMs);
+  // The end of a run: writes what is held, waiting the longer while; what still
+  // cannot be written is lost and counted.
+  HistoryWrite Finish();
   std::size_t Pending() const { return m_buffer.size(); }
   CHistoryStore& Store() const { return m_store; }
+  // Results that could not be written since the last Forget, and why the last did not.
+  std::size_t Lost() const { return m_lost; }
+  const HistoryWrite& LastProblem() const { return m_lastProblem; }
+  void Forget() {
+    m_lost = 0;
+    m_lastProblem = {};
+  }
 
  private:
+  HistoryWrite Write(int waitMs, bool last);
+
   CHistoryStore& m_store;
   std::vector<HistoryRecord> m_buffer;
   std::chrono::steady_clock::time_point m_firstBuffered;
+  // After the history was found busy, the next try waits a while.
+  std::chrono::steady_clock::time_point m_nextTry;
+  std::size_t m_lost = 0;
+  HistoryWrite m_lastProblem;
 };
 
 // The seconds since the epoch, UTC.

@@ -34,15 +34,8 @@ bool ShowLoadOrSave(const qb::OpResult& result, const char* readText, const char
 }  // namespace
 
 bool ReportHistoryOpening(const HistoryOpening& opening, const std::string& path) {
-  if (!opening.open && !opening.reason.empty()) {
-    ShowMessage(qb::Tr(kMsgHistoryUnavailable).arg(QString::fromStdString(path)).toStdString() + "\n" +
-                    opening.reason,
-                qb::TrStd(kCaptionHistory), MsgIcon::Warning);
-  } else if (!opening.movedAside.empty()) {
-    ShowMessage(qb::Tr(kMsgHistoryDamaged).arg(QString::fromStdString(opening.movedAside)).toStdString() +
-                    "\n" + opening.reason,
-                qb::TrStd(kCaptionHistory), MsgIcon::Warning);
-  }
+  const QString text = HistoryOpeningText(opening, path);
+  if (!text.isEmpty()) ShowMessage(text.toStdString(), qb::TrStd(kCaptionHistory), MsgIcon::Warning);
   return opening.open;
 }
 

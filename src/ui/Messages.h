@@ -13,6 +13,7 @@
 #include "base/Prompt.h"
 #include "base/Text.h"
 #include "base/Translate.h"
+#include "datadir/DataDir.h"
 #include "proxy/ProxyListCommands.h"
 #include "sources/SourceDownloader.h"
 #include "verify/VerifyControl.h"
@@ -209,10 +210,66 @@ inline constexpr const char* kMsgHistoryDamaged =
     QT_TRANSLATE_NOOP("Quillberry", "验证历史数据库已损坏或无法读取，已改名为 %1 并重建一个空的历史。");
 inline constexpr const char* kMsgHistoryUnavailable =
     QT_TRANSLATE_NOOP("Quillberry", "无法建立验证历史数据库 %1，本次不记录验证历史。");
+inline constexpr const char* kMsgHistorySalvaged = QT_TRANSLATE_NOOP(
+    "Quillberry", "验证历史数据库已损坏，已改名为 %1；其中仍可读出的 %2 个结果已复制到新的历史中。");
+inline constexpr const char* kMsgHistoryBusy =
+    QT_TRANSLATE_NOOP("Quillberry", "验证历史数据库 %1 正被另一个程序占用，本次不记录验证历史。");
+inline constexpr const char* kMsgHistoryFull =
+    QT_TRANSLATE_NOOP("Quillberry", "磁盘已满，无法写入验证历史数据库 %1，本次不记录验证历史。");
+inline constexpr const char* kMsgHistoryLost =
+    QT_TRANSLATE_NOOP("Quillberry", "本次验证有 %1 个结果没有记入验证历史 %2：%3");
+inline constexpr const char* kHistoryBusyWord = QT_TRANSLATE_NOOP("Quillberry", "它正被另一个程序占用");
+inline constexpr const char* kHistoryFullWord = QT_TRANSLATE_NOOP("Quillberry", "磁盘已满");
+inline constexpr const char* kHistoryDamagedWord = QT_TRANSLATE_NOOP("Quillberry", "它已损坏");
+inline constexpr const char* kHistoryUnreadableWord = QT_TRANSLATE_NOOP("Quillberry", "它无法读写");
+
+// What the window and the command line say about the history's opening: empty when
+// it opened as it was (or there is none yet to read).
+inline QString HistoryOpeningText(const HistoryOpening& opening, const std::string& path) {
+  const QString file = QString::fromStdString(path);
+  QString text;
+  if (!opening.open) {
+    if (opening.problem == HistoryProblem::None) return {};
+    text = qb::Tr(opening.problem == HistoryProblem::Busy   ? kMsgHistoryBusy
+                  : opening.problem == HistoryProblem::Full ? kMsgHistoryFull
+                                                            : kMsgHistoryUnavailable)
+               .arg(file);
+  } else if (!opening.movedAside.empty()) {
+    const QString kept = QString::fromStdString(opening.movedAside);
+    text = opening.salvaged > 0 ? qb::Tr(kMsgHistorySalvaged).arg(kept).arg(opening.salvaged)
+                                : qb::Tr(kMsgHistoryDamaged).arg(kept);
+  } else {
+    return {};
+  }
+  if (!opening.reason.empty()) text += "\n" + QString::fromStdString(opening.reason);
+  return text;
+}
+
+// What they say about results a run could not write into the history.
+inline QString HistoryLostText(int count, HistoryProblem problem, const QString& reason,
+                               const std::string& path) {
+  const char* why = problem == HistoryProblem::Busy      ? kHistoryBusyWord
+                    : problem == HistoryProblem::Full    ? kHistoryFullWord
+                    : problem == HistoryProblem::Damaged ? kHistoryDamagedWord
+                                                         : kHistoryUnreadableWord;
+  QString text = qb::Tr(kMsgHistoryLost).arg(count).arg(QString::fromStdString(path), qb::Tr(why));
+  if (!reason.isEmpty()) text += "\n" + reason;
+  return text;
+}
 
 // --- Setting.dat ---
 inline constexpr const char* kMsgDefaultResources =
     QT_TRANSLATE_NOOP("Quillberry", "没有验证资源，将自动装载缺省设置。");
+inline constexpr const char* kMsgSettingsKeptAs =
+    QT_TRANSLATE_NOOP("Quillberry", "原来的 Setting.dat 已另存为 %1。");
+
+// What is said when the built-in resources were installed: where the file they
+// replaced was kept, when it held something.
+inline QString DefaultResourcesText(const std::string& keptAs) {
+  QString text = qb::Tr(kMsgDefaultResources);
+  if (!keptAs.empty()) text += "\n" + qb::Tr(kMsgSettingsKeptAs).arg(QString::fromStdString(keptAs));
+  return text;
+}
 
 // --- Proxies.pro ---
 // Shown in the status strip: %1 lines, kept in the file %2.

@@ -415,7 +415,7 @@ void CVerifyControl::EndOfRun() {
   emit StatusLineChanged();
   emit ProgressPos(0);
   FinishVerification();
-  if (m_history) m_history->Flush();
+  FlushHistory();
   const bool all = m_verifyAll;
   if (all) {
     m_verifyAll = false;
@@ -434,6 +434,18 @@ void CVerifyControl::EndOfRun() {
     }
   }
   emit RunEnded(all);
+}
+
+void CVerifyControl::FlushHistory() {
+  if (!m_history) return;
+  m_history->Finish();
+  // The results are in the list either way; that some did not reach the history is
+  // said, so that nobody relies on figures that lack them.
+  if (m_history->Lost() == 0) return;
+  const HistoryWrite problem = m_history->LastProblem();
+  emit HistoryNotRecorded(static_cast<int>(m_history->Lost()), problem.problem,
+                          QString::fromStdString(problem.reason));
+  m_history->Forget();
 }
 
 bool CVerifyControl::FinishVerification() {
@@ -461,7 +473,7 @@ void CVerifyControl::AbandonVerification() {
   m_queue = {};
   m_next = 0;
   FinishVerification();
-  if (m_history) m_history->Flush();
+  FlushHistory();
 }
 
 void CVerifyControl::RequestStop() {

@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "base/OpResult.h"
+#include "history/History.h"
 #include "proxy/ProxyCredentials.h"
 #include "proxy/ProxyId.h"
 #include "verify/VerifyEngine.h"
@@ -217,6 +218,8 @@ class CVerifyControl : public QObject {
   void Idle();
   // The end of a run saved the list (or could not: the result says why).
   void ListSaved(const qb::OpResult& result);
+  // Results of the run that could not be written into the history, and why.
+  void HistoryNotRecorded(int count, qb::HistoryProblem problem, const QString& reason);
   // A run ended normally: after the sort, the save and the favourites.
   void RunEnded(bool verifyAll);
 
@@ -270,6 +273,8 @@ class CVerifyControl : public QObject {
   void StopWatchdog(int slot);
   void Watchdog(int slot);
   void EndOfRun();
+  // Writes what the history still holds back, and says what it could not write.
+  void FlushHistory();
   void OnWorkerStatus(quint64 taskId, int slot, int row, const QString& text);
 
   DataDir* m_dir = nullptr;

@@ -61,7 +61,7 @@ TEST(DataDirFiles, ALookUpWritesNothingAndTheHistoryIsMadeOnlyWhenWanted) {
   EXPECT_TRUE(dir->Settings().m_aVerifySources.empty());
   EXPECT_EQ(ReadFile(data.File("Setting.dat")), "m_nAutoProxyConfig=2\r\n");
 
-  EXPECT_FALSE(dir->OpenHistoryIfPresent().open);
+  EXPECT_FALSE(dir->OpenHistoryToRead().open);
   EXPECT_EQ(dir->History(), nullptr);
   EXPECT_EQ(ReadFile(data.File("History.sqlite")), "<missing>");
   const HistoryOpening made = dir->OpenHistory();

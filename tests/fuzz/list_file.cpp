@@ -18,9 +18,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string dir = qbfuzz::ScratchDir();
   const std::string path = qbfuzz::WriteScratchFile("Proxies.pro", bytes);
 
-  const auto data = qb::DataDir::Open(dir, qb::DataDir::Access::Read);
-  qb::CProxyListModel& loaded = data->List();
-  if (!data->LoadList()) qbfuzz::Fail("a readable list file failed to load");
+  const auto dataDir = qb::DataDir::Open(dir, qb::DataDir::Access::Read);
+  qb::CProxyListModel& loaded = dataDir->List();
+  if (!dataDir->LoadList()) qbfuzz::Fail("a readable list file failed to load");
   if (!loaded.KeysMatchRows()) qbfuzz::Fail("the key set differs from the loaded rows");
 
   for (unsigned threads : {1u, 2u}) {
@@ -34,9 +34,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (qbfuzz::RowsOf(parts) != qbfuzz::RowsOf(loaded)) qbfuzz::Fail("the load in parts gives other rows");
   }
 
-  if (!data->SaveList()) qbfuzz::Fail("the list could not be saved");
+  if (!dataDir->SaveList()) qbfuzz::Fail("the list could not be saved");
   qb::CProxyListModel again;
-  if (!data->ReadList(again)) qbfuzz::Fail("the saved list failed to load");
+  if (!dataDir->ReadList(again)) qbfuzz::Fail("the saved list failed to load");
   if (qbfuzz::RowsOf(again) != qbfuzz::RowsOf(loaded)) qbfuzz::Fail("a saved list loads back to other rows");
   return 0;
 }

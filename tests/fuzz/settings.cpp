@@ -16,10 +16,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   qb::g_nConnectTimeoutMs = qb::kDefaultConnectTimeoutMs;
   qb::g_nVerifyTimeoutMs = qb::kDefaultVerifyTimeoutMs;
-  const auto data = qb::DataDir::Open(dir, qb::DataDir::Access::Read);
-  qb::CSettings& settings = data->Settings();
+  const auto dataDir = qb::DataDir::Open(dir, qb::DataDir::Access::Read);
+  qb::CSettings& settings = dataDir->Settings();
   // The built-in resources are saved when the file brings none; both outcomes load.
-  if (!data->LoadSettings()) qbfuzz::Fail("a readable settings file failed to load");
+  if (!dataDir->LoadSettings()) qbfuzz::Fail("a readable settings file failed to load");
   if (qb::g_nConnectTimeoutMs < qb::kMinConTimeout * 1000 ||
       qb::g_nConnectTimeoutMs > qb::kMaxConTimeout * 1000) {
     qbfuzz::Fail("a connect time-out outside the dialog's range was applied");
@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   const std::string text = qb::FormatSettingsFile(settings);
-  if (!data->SaveSettings()) qbfuzz::Fail("the settings could not be saved");
+  if (!dataDir->SaveSettings()) qbfuzz::Fail("the settings could not be saved");
   const auto again = qb::DataDir::Open(dir, qb::DataDir::Access::Read);
   if (!again->LoadSettings()) qbfuzz::Fail("the saved settings failed to load");
   if (qb::FormatSettingsFile(again->Settings()) != text)

@@ -13,9 +13,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string dir = qbfuzz::ScratchDir();
   qbfuzz::WriteScratchFile("Sources.dat", std::string_view(reinterpret_cast<const char*>(data), size));
 
-  const auto data = qb::DataDir::Open(dir, qb::DataDir::Access::Read);
-  const qb::CProxySourceListModel& list = data->Sources();
-  if (!data->LoadSources()) qbfuzz::Fail("a readable sources file failed to load");
+  const auto dataDir = qb::DataDir::Open(dir, qb::DataDir::Access::Read);
+  const qb::CProxySourceListModel& list = dataDir->Sources();
+  if (!dataDir->LoadSources()) qbfuzz::Fail("a readable sources file failed to load");
   for (const qb::CProxySource& s : list.Sources()) {
     std::string name = s.m_sName;
     std::string url = s.m_sUrl;
@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!qb::ValidateProxySource(name, url).ok)
       qbfuzz::Fail("a loaded source is one the dialog refuses", s.m_sName + "\t" + s.m_sUrl);
   }
-  if (!data->SaveSources()) qbfuzz::Fail("the sources could not be saved");
+  if (!dataDir->SaveSources()) qbfuzz::Fail("the sources could not be saved");
   const auto again = qb::DataDir::Open(dir, qb::DataDir::Access::Read);
   if (!again->LoadSources()) qbfuzz::Fail("the saved sources failed to load");
   if (again->Sources().Sources() != list.Sources()) qbfuzz::Fail("saved sources load back to other sources");

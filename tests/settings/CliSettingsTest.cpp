@@ -78,4 +78,25 @@ TEST_F(CliSettings, FirstStartThatCannotSaveNamesTheFileAndStillPrints) {
   EXPECT_FALSE(QDir(QString::fromStdString(missing)).exists());
 }
 
+TEST_F(CliSettings, AFileWithoutResourcesIsKeptBeforeTheBuiltInOnesReplaceIt) {
+  // A file the user mistyped holds settings but no resource line that reads.
+  const std::string typed = "m_nThreadNumber=7\r\nR ftp://r x\r\n";
+  qbtest::WriteFile(data.File("Setting.dat"), typed);
+  const auto r = qbtest::RunCli({"settings", "--data-dir", data.Path()});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const QStringList kept =
+      QDir(QString::fromStdString(data.Path())).entryList({"Setting.dat.damaged-*"}, QDir::Files);
+  ASSERT_EQ(kept.size(), 1) << r.err;
+  EXPECT_EQ(qbtest::ReadFile(data.File(kept[0].toStdString())), typed);
+  EXPECT_NE(r.err.find("原来的 Setting.dat 已另存为 " + data.File(kept[0].toStdString())), std::string::npos)
+      << r.err;
+  EXPECT_EQ(Lines(r.out).size(), 21u) << r.out;
+
+  // The file now holds the built-in resources: nothing more is kept at the next start.
+  const auto again = qbtest::RunCli({"settings", "--data-dir", data.Path()});
+  EXPECT_EQ(again.err, "");
+  EXPECT_EQ(
+      QDir(QString::fromStdString(data.Path())).entryList({"Setting.dat.damaged-*"}, QDir::Files).size(), 1);
+}
+
 }  // namespace
