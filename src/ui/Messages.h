@@ -203,6 +203,11 @@ inline constexpr const char* kCaptionSetIEProxy = QT_TRANSLATE_NOOP("Quillberry"
 inline constexpr const char* kMsgTypeNotCarried =
     QT_TRANSLATE_NOOP("Quillberry", "代理在直接设置方式下没有对应的桌面代理设置条目，代理设置未作更改。");
 
+// The record of the desktop's earlier setting (DesktopProxy.state) could not be kept or
+// removed; followed by what failed. The desktop was changed all the same.
+inline constexpr const char* kMsgRecordFailed =
+    QT_TRANSLATE_NOOP("Quillberry", "无法记下桌面原来的代理设置，取消代理时可能无法恢复它。");
+
 // --- The history ---
 inline constexpr const char* kCaptionHistory = QT_TRANSLATE_NOOP("Quillberry", "验证历史");
 inline constexpr const char* kMsgHistoryDamaged =
