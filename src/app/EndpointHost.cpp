@@ -54,6 +54,8 @@ qb::OpResult CEndpointHost::Apply(const EndpointOptions& options, int connectTim
   config.policy = options.policy;
   config.types = options.types;
   config.connectTimeoutMs = connectTimeoutMs;
+  config.goDirect = m_goDirect;
+  config.dataDir = m_dir.Path();
   auto endpoint = std::make_unique<CEndpoint>(config);
   // The callback runs on the endpoint's own thread; the rows belong to this one.
   endpoint->OnSetAside([this](const std::string& line, const std::string& reason) {
@@ -67,6 +69,11 @@ qb::OpResult CEndpointHost::Apply(const EndpointOptions& options, int connectTim
   m_connectTimeoutMs = connectTimeoutMs;
   RefreshPool();
   return started;
+}
+
+void CEndpointHost::SetGoDirect(bool goDirect) {
+  m_goDirect = goDirect;
+  if (m_endpoint) m_endpoint->SetGoDirect(goDirect);
 }
 
 bool CEndpointHost::Running() const {

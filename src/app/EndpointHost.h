@@ -39,6 +39,9 @@ class CEndpointHost : public QObject {
   // as options say. A failure to start comes back (the address taken, or one that
   // is not an address); the endpoint is then off.
   qb::OpResult Apply(const EndpointOptions& options, int connectTimeoutMs);
+  // Whether connections no proxy can carry go to their targets directly (the user's
+  // choice for when the proxies are down); followed at once by a running endpoint.
+  void SetGoDirect(bool goDirect);
   bool Running() const;
   // "address:port" of the running endpoint; empty while it is off.
   std::string Address() const;
@@ -67,6 +70,7 @@ class CEndpointHost : public QObject {
   EndpointOptions m_running;
   int m_connectTimeoutMs = 0;
   int m_poolSize = 0;
+  bool m_goDirect = false;
   std::function<bool()> m_busy;
   QTimer m_refresh;
 };
