@@ -33,6 +33,7 @@
 #include "base/Prompt.h"
 #include "base/Text.h"
 #include "base/Translate.h"
+#include "endpoint/Endpoint.h"
 #include "proxy/GeoLocation.h"
 #include "proxy/ProxyExtractor.h"
 #include "proxy/ProxyListCommands.h"
@@ -66,6 +67,7 @@ constexpr const char* kFrameName = "Frame";
 constexpr int kIdVerifyAll = 1045;
 constexpr int kIdVerifySelected = 1002;
 constexpr int kIdDownload = 1050;
+constexpr int kStaleProbeMs = 1500;  // a local peer answers at once; a dead one refuses at once
 
 QString Q(const std::string& s) {
   return QString::fromStdString(s);
@@ -93,6 +95,7 @@ CMainDlg::CMainDlg(DataDir& dir, MainDlgOptions options, QWidget* parent)
   // Options.ini that cannot be read leaves the defaults: the chosen proxy alone.
   ReportSettingsLoad(m_dir.LoadOptions());
   m_sysProxy->SetScriptOptions(m_options.script);
+  m_sysProxy->SetEndpointListen(m_options.endpoint.listen);
   // Every script lists the favourites ticked at the moment it is made, whichever of
   // the buttons, the tray or the settings dialog makes it.
   m_sysProxy->SetFavoritesSource([this] { return FavoriteProxyLines(m_list); });
@@ -478,6 +481,7 @@ void CMainDlg::CreateControls() {
     (void)m_sysProxy->GetIEProxy();
     UpdateStatusLine();
     UpdateTrayIcon();
+    GuardDesktop();
   });
   connect(m_sysProxy.get(), &CSystemProxy::desktopProxyChanged, desktopSettled, qOverload<>(&QTimer::start));
   m_sysProxy->WatchDesktop();
@@ -515,8 +519,12 @@ void CMainDlg::OnInitDialog() {
   m_pProgress->SetBkColour(palette().color(QPalette::Button));
   // Read the desktop's proxy and write it back, so that every connection and the
   // script agree with it.
-  ReportProxyQuery(m_sysProxy->GetIEProxy());
-  ReportProxyChange(m_sysProxy->SetIEProxy(m_sysProxy->m_sIEProxy));
+  // A desktop given back its own setting keeps it as it is: written again under the
+  // mode, it would become this program's setting once more.
+  if (!RepairDesktopAtStart()) {
+    ReportProxyQuery(m_sysProxy->GetIEProxy());
+    ReportProxyChange(m_sysProxy->SetIEProxy(m_sysProxy->m_sIEProxy));
+  }
   UpdateStatusLine();
 
   m_pDownloadProgress->hide();
@@ -1007,10 +1015,14 @@ void CMainDlg::OnSettings() {
   ExtraOptions chosen = m_options;
   chosen.script = dlg.ChosenScriptOptions();
   chosen.endpoint = dlg.ChosenEndpointOptions();
+  // The box is the choice for when the proxy can no longer work, seen and confirmed.
+  chosen.SetWhenDown(chosen.script.allowDirect ? WhenProxyDown::Direct : WhenProxyDown::Block);
   if (chosen != m_options) {
     m_options = chosen;
     ReportOptionsSave(m_dir.SaveOptions());
   }
+  m_endpointHost->SetGoDirect(GoDirect());
+  m_sysProxy->SetEndpointListen(m_options.endpoint.listen);
   // Also when only the connect time-out changed: the endpoint uses it too.
   if (!ApplyEndpoint()) m_options.endpoint.enabled = false;
   UpdateTrayIcon();
@@ -1084,6 +1096,7 @@ void CMainDlg::OnSetIEProxy() {
     const CProxyEntry* e = m_list.Entry(*std::min_element(selected.begin(), selected.end()));
     if (e && !ConfirmProxyStatus(e->TimeStatus())) return;
   }
+  EnsureWhenDownChosen();
   m_sysProxy->SetAutoProxyConfig(m_settings.m_nAutoProxyConfig);
   ReportProxyChange(m_sysProxy->OnSetIEProxy(m_list));
 }
@@ -1109,6 +1122,7 @@ bool CMainDlg::OnTrayExit() {
     qb::ShowMessage(kMsgExitWhileBusy, kCaptionExitWarning, qb::MsgIcon::Information);
     return false;
   }
+  ReleaseDesktopAtExit(true);
   m_downloader->Cancel();
   m_verify->Shutdown();
   CloseTray();
@@ -1138,6 +1152,7 @@ void CMainDlg::OnTerminate() {
     const qb::OpResult saved = m_dir.SaveList();
     if (!saved) std::fprintf(stderr, "quillberry: %s\n", saved.Describe().c_str());
   }
+  ReleaseDesktopAtExit(false);
   m_verify->Shutdown();
   CloseTray();
   hide();
@@ -1200,6 +1215,7 @@ namespace qb {
 void CMainDlg::StartEndpoint() {
   m_endpointHost = new CEndpointHost(m_dir, this);
   m_endpointHost->SetBusyCheck([this] { return Busy(); });
+  m_endpointHost->SetGoDirect(GoDirect());
   connect(m_endpointHost, &CEndpointHost::rowsMarked, this, &CMainDlg::SaveList);
   m_trayCtl->SetEndpointAddress([this] { return m_endpointHost->Address(); });
   // An address others on the network may reach is asked about as the settings dialog
@@ -1259,9 +1275,80 @@ void CMainDlg::OnViaEndpoint() {
     }
     ReportOptionsSave(m_dir.SaveOptions());
   }
+  EnsureWhenDownChosen();
   if (m_endpointHost->PoolSize() == 0)
     qb::ShowMessage(kMsgEndpointEmpty, kCaptionEndpoint, qb::MsgIcon::Information);
   ReportProxyChange(m_sysProxy->SetIEProxy(m_endpointHost->ProxyLine()));
+  UpdateStatusLine();
+  UpdateTrayIcon();
+}
+
+void CMainDlg::EnsureWhenDownChosen() {
+  if (m_options.systemProxy.chosen) return;
+  const bool direct = qb::Prompt().Message(kMsgWhenDownQuestion, kCaptionWhenDown, qb::MsgIcon::Question,
+                                           qb::MsgButtons::YesNo) == qb::MsgResult::Yes;
+  m_options.SetWhenDown(direct ? WhenProxyDown::Direct : WhenProxyDown::Block);
+  m_sysProxy->SetScriptOptions(m_options.script);
+  m_endpointHost->SetGoDirect(direct);
+  ReportOptionsSave(m_dir.SaveOptions());
+}
+
+void CMainDlg::ReleaseDesktopAtExit(bool mayAsk) {
+  // Only the window's own endpoint stops with it; a proxy of the list goes on answering.
+  if (!m_sysProxy->ChangedDesktop() || !ViaEndpoint()) return;
+  bool restore = GoDirect();
+  if (!restore && mayAsk) {
+    restore = qb::Prompt().Message(kMsgExitBlocks, kCaptionExitWarning, qb::MsgIcon::Warning,
+                                   qb::MsgButtons::YesNo) == qb::MsgResult::Yes;
+  }
+  if (!restore) return;
+  const ProxyChangeResult result = m_sysProxy->RestoreDesktop();
+  // Nobody may be there to read a message at a session's end.
+  if (mayAsk) {
+    ReportProxyChange(result);
+  } else if (!result.ok()) {
+    std::fprintf(stderr, "quillberry: the desktop's earlier proxy setting could not be given back\n");
+  }
+}
+
+bool CMainDlg::RepairDesktopAtStart() {
+  const CSystemProxy::StaleRepair repair =
+      m_sysProxy->RepairIfStale(GoDirect(), [](const DesktopRecord& record) {
+        return DesktopProxyAnswers(record.line, record.endpoint, kStaleProbeMs);
+      });
+  if (repair.action == RepairAction::None) return false;
+  const QString proxy = QString::fromStdString(repair.line);
+  if (repair.action == RepairAction::Keep) {
+    qb::ShowMessage(qb::Tr(kMsgStaleKept).arg(proxy).toStdString(), kCaptionSystemProxy,
+                    qb::MsgIcon::Warning);
+    return false;
+  }
+  ReportProxyChange(repair.change);
+  qb::ShowMessage(qb::Tr(kMsgStaleRestored).arg(proxy).toStdString(), kCaptionSystemProxy,
+                  qb::MsgIcon::Information);
+  return true;
+}
+
+void CMainDlg::GuardDesktop() {
+  const std::optional<DesktopRecord> record = m_sysProxy->Record();
+  if (m_guardAsking || !record || m_sysProxy->DesktopHoldsRecorded()) return;
+  if (!m_options.systemProxy.reapply) {
+    m_guardAsking = true;
+    const QString what = QString::fromStdString(record->line.empty() ? std::string("-") : record->line);
+    const bool again =
+        qb::Prompt().Message(qb::Tr(kMsgDesktopChangedElsewhere).arg(what).toStdString(), kCaptionSystemProxy,
+                             qb::MsgIcon::Question, qb::MsgButtons::YesNo) == qb::MsgResult::Yes;
+    m_guardAsking = false;
+    if (!again) {
+      // The other program's setting stands and is the user's now.
+      const qb::OpResult forgot = m_sysProxy->ForgetRecord();
+      if (!forgot)
+        qb::ShowMessage(std::string(kMsgRecordFailed) + "\n" + forgot.Describe(), kCaptionSystemProxy,
+                        qb::MsgIcon::Warning);
+      return;
+    }
+  }
+  ReportProxyChange(m_sysProxy->ReapplyRecorded());
   UpdateStatusLine();
   UpdateTrayIcon();
 }

@@ -191,6 +191,21 @@ class CMainDlg : public QDialog {
   void ShowRunNotice(RunNotice notice);
   // Whether the desktop's proxy is the running endpoint.
   bool ViaEndpoint() const;
+  // --- When the proxy can no longer work (Options.ini's SystemProxy) ---
+  bool GoDirect() const { return m_options.WhenDown() == WhenProxyDown::Direct; }
+  // Asks once, before the window first sets a proxy, whether the desktop blocks or goes
+  // direct when that proxy can no longer work, and keeps the answer.
+  void EnsureWhenDownChosen();
+  // At the exit: a desktop going through the window's own endpoint, which stops with
+  // it, gets its earlier setting back under going direct; under blocking the user is
+  // told that programs will fail and asked (when asking is allowed).
+  void ReleaseDesktopAtExit(bool mayAsk);
+  // At start: a desktop left pointing at an endpoint or proxy of this program that does
+  // not answer is repaired as chosen, and said. True when it was given back.
+  bool RepairDesktopAtStart();
+  // The desktop's proxy changed: when another program replaced this program's setting,
+  // says so and offers to set it again (or does so unasked, as Options.ini allows).
+  void GuardDesktop();
   void OnInitDialog();
   void ConnectVerifier();
   // The run's state on the buttons' captions, and on what may run.
@@ -269,6 +284,7 @@ class CMainDlg : public QDialog {
   QPointer<CVerifyResultDlg> m_pResultDlg;
 
   bool m_bTrayClosed = false;
+  bool m_guardAsking = false;
   bool m_bStatusLinePending = false;
   QTimer* m_noticeTimer = nullptr;  // running while a notice holds the status strip
   int m_rowsBeforeDownload = 0;

@@ -91,8 +91,10 @@ std::optional<EndpointStatus> ParseEndpointStatusResponse(std::string_view respo
   return ParseEndpointStatus(response.substr(body + 4));
 }
 
-std::optional<EndpointStatus> ProbeEndpoint(const ListenAddress& address, int timeoutMs) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+namespace {
+
+// A non-blocking connection to address, waited for until deadline; -1 when none is made.
+int ConnectBefore(const ListenAddress& address, std::chrono::steady_clock::time_point deadline) {
   const auto left = [&] {
     const auto ms =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
@@ -103,32 +105,57 @@ std::optional<EndpointStatus> ProbeEndpoint(const ListenAddress& address, int ti
   hints.ai_flags = AI_NUMERICSERV | AI_NUMERICHOST;
   addrinfo* found = nullptr;
   if (getaddrinfo(address.host.c_str(), std::to_string(address.port).c_str(), &hints, &found) != 0 || !found)
-    return std::nullopt;
-  const int fd = socket(found->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    freeaddrinfo(found);
-    return std::nullopt;
-  }
-  const bool started = connect(fd, found->ai_addr, found->ai_addrlen) == 0 || errno == EINPROGRESS;
+    return -1;
+  int fd = socket(found->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  const bool started =
+      fd >= 0 && (connect(fd, found->ai_addr, found->ai_addrlen) == 0 || errno == EINPROGRESS);
   freeaddrinfo(found);
-  auto wait = [&](short events) {
-    pollfd p{fd, events, 0};
-    return poll(&p, 1, left()) == 1 && !(p.revents & (POLLERR | POLLNVAL));
+  pollfd p{fd, POLLOUT, 0};
+  int error = 0;
+  socklen_t len = sizeof error;
+  if (!started || poll(&p, 1, left()) != 1 || (p.revents & (POLLERR | POLLNVAL | POLLHUP)) ||
+      getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0 || error != 0) {
+    if (fd >= 0) close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+bool PeerAccepts(const ListenAddress& address, int timeoutMs) {
+  const int fd =
+      ConnectBefore(address, std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs));
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
+
+bool DesktopProxyAnswers(const std::string& line, bool endpoint, int timeoutMs) {
+  const std::optional<ListenAddress> address = ParseListenAddress(line.substr(0, line.find('@')));
+  if (!address) return false;
+  return endpoint ? ProbeEndpoint(*address, timeoutMs).has_value() : PeerAccepts(*address, timeoutMs);
+}
+
+std::optional<EndpointStatus> ProbeEndpoint(const ListenAddress& address, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  const int fd = ConnectBefore(address, deadline);
+  if (fd < 0) return std::nullopt;
+  auto readable = [&] {
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    pollfd p{fd, POLLIN, 0};
+    return poll(&p, 1, static_cast<int>(std::max<int64_t>(0, ms.count()))) == 1 &&
+           !(p.revents & (POLLERR | POLLNVAL));
   };
   std::string response;
-  if (started && wait(POLLOUT)) {
-    int error = 0;
-    socklen_t len = sizeof error;
-    getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len);
-    const std::string request = EndpointStatusRequest(HostPort(address.host, address.port));
-    if (error == 0 &&
-        send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
-      char buf[4096];
-      while (response.size() < 65536 && wait(POLLIN)) {
-        const ssize_t n = recv(fd, buf, sizeof buf, 0);
-        if (n <= 0) break;
-        response.append(buf, static_cast<size_t>(n));
-      }
+  const std::string request = EndpointStatusRequest(HostPort(address.host, address.port));
+  if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
+    char buf[4096];
+    while (response.size() < 65536 && readable()) {
+      const ssize_t n = recv(fd, buf, sizeof buf, 0);
+      if (n <= 0) break;
+      response.append(buf, static_cast<size_t>(n));
     }
   }
   close(fd);

@@ -102,6 +102,11 @@ std::optional<EndpointStatus> ParseEndpointStatusResponse(std::string_view respo
 // Asks the endpoint at address for its status and waits at most timeoutMs; nullopt
 // when nothing answers there, or something that is no endpoint of this program.
 std::optional<EndpointStatus> ProbeEndpoint(const ListenAddress& address, int timeoutMs);
+// Whether something accepts a connection at address within timeoutMs.
+bool PeerAccepts(const ListenAddress& address, int timeoutMs);
+// Whether the proxy a desktop points at ("A:P@TYPE") answers: for the endpoint's line,
+// an endpoint of this program must answer its status; a proxy must take a connection.
+bool DesktopProxyAnswers(const std::string& line, bool endpoint, int timeoutMs);
 
 // The pool from the list's rows: the working rows (their status is a time) of a type
 // the endpoint can use and types allows (empty: all), fastest first, each with its

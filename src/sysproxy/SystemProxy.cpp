@@ -274,6 +274,24 @@ ProxyChangeResult CSystemProxy::ReapplyRecorded() {
   return result;
 }
 
+CSystemProxy::StaleRepair CSystemProxy::RepairIfStale(
+    bool goDirect, const std::function<bool(const DesktopRecord&)>& answers) {
+  StaleRepair repair;
+  const std::optional<DesktopRecord> record = Record();
+  if (!record) return repair;
+  // Unread, the desktop cannot be told to hold the setting: nothing is repaired blind.
+  if (!GetIEProxy()) return repair;
+  repair.line = record->line;
+  repair.endpoint = record->endpoint;
+  const bool held = DesktopHoldsRecorded();
+  repair.action = DecideRepair(held, held && answers(*record), goDirect);
+  if (repair.action == RepairAction::Restore) {
+    repair.change = RestoreDesktop();
+    emit ieProxyChanged();
+  }
+  return repair;
+}
+
 qb::OpResult CSystemProxy::ForgetRecord() {
   return RemoveDesktopRecord(m_dir.Path());
 }

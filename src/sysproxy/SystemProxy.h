@@ -126,6 +126,21 @@ class CSystemProxy : public QObject {
   // Writes what the record says this program set, again (after another program changed
   // it). Without a record nothing is done.
   ProxyChangeResult ReapplyRecorded();
+  // What RepairIfStale found and did.
+  struct StaleRepair {
+    RepairAction action = RepairAction::None;
+    // The proxy line the desktop still pointed at, and whether it is the endpoint's.
+    std::string line;
+    bool endpoint = false;
+    // What giving the earlier setting back ran into (Restore only).
+    ProxyChangeResult change;
+  };
+  // For a start and a log-in after the program or its endpoint ended without giving the
+  // desktop back (a crash, a kill, a power cut): reads the desktop, and when it still
+  // holds this program's setting and answers says nobody answers at its proxy, gives
+  // the earlier setting back under going direct, or leaves it under blocking. answers
+  // is asked only about a setting the desktop holds.
+  StaleRepair RepairIfStale(bool goDirect, const std::function<bool(const DesktopRecord&)>& answers);
   // The setting is no longer this program's (the user let another program's change
   // stand): the record goes, and a later cancel clears as it always did.
   qb::OpResult ForgetRecord();

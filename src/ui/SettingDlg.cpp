@@ -438,7 +438,9 @@ void CSettingDlg::EnableScriptOptions() {
   const int mode = m_pProxyMode->checkedId();
   const bool script = mode == kAutoProxyDefaultScript || mode == kAutoProxyUserScript;
   m_pFailover->setEnabled(script);
-  m_pAllowDirect->setEnabled(script && m_pFailover->isChecked());
+  // The choice for when the proxy can no longer work governs the endpoint and the exit
+  // as well as the script's chain: it is open in every mode.
+  m_pAllowDirect->setEnabled(true);
 }
 
 void CSettingDlg::reject() {

@@ -531,6 +531,17 @@ TEST(EndpointStatus, LocalClientsLearnWhoServesAndHowThePoolStands) {
   EXPECT_FALSE(qb::ProbeEndpoint({"127.0.0.1", peers.OriginPort()}, 2000));
   EXPECT_FALSE(qb::ProbeEndpoint({"127.0.0.1", peers.DeadPort()}, 2000));
   EXPECT_FALSE(qb::ParseEndpointStatusResponse("HTTP/1.1 200 OK\r\n\r\nQuillberry\n"));
+
+  // What a desktop points at: the endpoint's line wants the endpoint, a proxy's any taker.
+  const std::string endpointLine = "127.0.0.1:" + std::to_string(endpoint->Port()) + "@HTTP";
+  const std::string originLine = "127.0.0.1:" + std::to_string(peers.OriginPort()) + "@HTTP";
+  EXPECT_TRUE(qb::DesktopProxyAnswers(endpointLine, true, 2000));
+  EXPECT_TRUE(qb::DesktopProxyAnswers(originLine, false, 2000));
+  EXPECT_FALSE(qb::DesktopProxyAnswers(originLine, true, 2000));
+  EXPECT_FALSE(
+      qb::DesktopProxyAnswers("127.0.0.1:" + std::to_string(peers.DeadPort()) + "@HTTP", false, 2000));
+  endpoint.reset();
+  EXPECT_FALSE(qb::DesktopProxyAnswers(endpointLine, true, 2000));
 }
 
 TEST(EndpointStart, TakenPortAndBadAddressSayWhy) {
