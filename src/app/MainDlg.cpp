@@ -45,6 +45,7 @@
 #include "settings/Settings.h"
 #include "sources/ProxySource.h"
 #include "sources/SourceDownloader.h"
+#include "ui/DesktopNotifier.h"
 #include "ui/DialogUnits.h"
 #include "ui/FailureMessages.h"
 #include "ui/HelpLink.h"
@@ -99,6 +100,15 @@ CMainDlg::CMainDlg(DataDir& dir, MainDlgOptions options, QWidget* parent)
   // Every script lists the favourites ticked at the moment it is made, whichever of
   // the buttons, the tray or the settings dialog makes it.
   m_sysProxy->SetFavoritesSource([this] { return FavoriteProxyLines(m_list); });
+  m_notifier = std::make_unique<CDesktopNotifier>(
+      options.notificationBus.empty()
+          ? QDBusConnection::sessionBus()
+          : QDBusConnection::connectToBus(QString::fromStdString(options.notificationBus),
+                                          QStringLiteral("quillberry-notifications")));
+  auto* watch = new QTimer(this);
+  watch->setInterval(options.watchMs);
+  connect(watch, &QTimer::timeout, this, &CMainDlg::WatchProxy);
+  watch->start();
 
   m_verify = new CVerifyControl(m_dir, this);
   m_verify->SetFtpFallbackQuestion([] {
@@ -460,6 +470,7 @@ void CMainDlg::CreateControls() {
   m_trayCtl->SetRunningThreads([this] { return m_verify->BusyWorkers(); });
   m_trayCtl->UseActions(*m_actions);
   connect(m_trayCtl, &CTrayController::statusLineUpdateNeeded, this, &CMainDlg::UpdateStatusLine);
+  connect(m_trayCtl, &CTrayController::switched, this, &CMainDlg::NotifyTraySwitch);
   // The tray menu is also the window's own context menu, so that favourites can be
   // switched on a desktop without a tray.
   setContextMenuPolicy(Qt::CustomContextMenu);
@@ -567,7 +578,10 @@ void CMainDlg::OnInitDialog() {
   connect(&m_dir, &DataDir::ChangedBehind, this, &CMainDlg::OnDataFileChangedBehind);
   // After the end of a run or a download has saved what it did.
   connect(m_verify, &CVerifyControl::RunStateChanged, this, [this](RunState state) {
-    if (state == RunState::Idle) QTimer::singleShot(0, this, &CMainDlg::CatchUpWithDisk);
+    if (state == RunState::Running && !m_runClock.isValid()) m_runClock.start();
+    if (state != RunState::Idle) return;
+    QTimer::singleShot(0, this, &CMainDlg::CatchUpWithDisk);
+    NotifyRunDone();
   });
   connect(m_downloader, &CSourceDownloader::Finished, this,
           [this] { QTimer::singleShot(0, this, &CMainDlg::CatchUpWithDisk); });
@@ -1351,6 +1365,72 @@ void CMainDlg::GuardDesktop() {
   ReportProxyChange(m_sysProxy->ReapplyRecorded());
   UpdateStatusLine();
   UpdateTrayIcon();
+}
+
+QString CMainDlg::DesktopStateText() const {
+  const std::string& cur = m_sysProxy->m_sIEProxy;
+  if (cur.empty()) return qb::Tr(kNotifyStateNone);
+  if (ViaEndpoint())
+    return qb::Tr(kNotifyStateEndpoint).arg(QString::fromStdString(m_endpointHost->Address()));
+  // The line this program set names the proxy's type, which the desktop's server
+  // string does not.
+  const std::optional<DesktopRecord> record = m_sysProxy->Record();
+  const bool ours = record && !record->line.empty() && m_sysProxy->DesktopHoldsRecorded();
+  const QString proxy = QString::fromStdString(ours ? record->line : cur);
+  if (m_sysProxy->AutoProxyConfig() != kAutoProxyDirect) return qb::Tr(kNotifyStateScript).arg(proxy);
+  return qb::Tr(kNotifyStateProxy).arg(proxy);
+}
+
+void CMainDlg::NotifyTraySwitch() {
+  if (!m_options.notify.traySwitch) return;
+  m_notifier->Notify(qb::Tr(kCaptionSystemProxy), DesktopStateText());
+}
+
+void CMainDlg::WatchProxy() {
+  // Only a setting of this program that the desktop still holds is watched: another's
+  // proxy is none of its business, and the guard handles a replaced one.
+  const std::optional<DesktopRecord> record = m_sysProxy->Record();
+  if (record && !record->line.empty() && m_sysProxy->DesktopHoldsRecorded()) {
+    const bool answers = DesktopProxyAnswers(record->line, record->endpoint, kStaleProbeMs);
+    if (m_proxyAnswered.value_or(true) && !answers && m_options.notify.proxyDown) {
+      const std::string what =
+          record->endpoint ? qb::Tr(kCaptionEndpoint).toStdString() + " " + record->line : record->line;
+      m_notifier->Notify(qb::Tr(kCaptionSystemProxy),
+                         qb::Tr(kNotifyProxyDown).arg(QString::fromStdString(what)));
+    }
+    m_proxyAnswered = answers;
+  } else {
+    m_proxyAnswered.reset();
+  }
+
+  if (!m_endpointHost->Running()) {
+    m_lastUsable = -1;
+    return;
+  }
+  const std::optional<ListenAddress> own = ParseListenAddress(m_endpointHost->Address());
+  const std::optional<EndpointStatus> status = own ? ProbeEndpoint(*own, kStaleProbeMs) : std::nullopt;
+  if (!status) return;
+  const int below = m_options.notify.poolLowBelow;
+  // Told when it drops below, not again while it stays there (nor for a pool that
+  // started small: the window said that when it was switched on).
+  if (m_options.notify.poolLow && status->usable < below && m_lastUsable >= below) {
+    m_notifier->Notify(qb::Tr(kCaptionEndpoint), qb::Tr(kNotifyPoolLow).arg(status->usable).arg(below));
+  }
+  m_lastUsable = status->usable;
+}
+
+void CMainDlg::NotifyRunDone() {
+  if (!m_runClock.isValid()) return;
+  const qint64 seconds = m_runClock.elapsed() / 1000;
+  m_runClock.invalidate();
+  if (!m_options.notify.runDone || isVisible() || seconds < m_options.notify.runSeconds) return;
+  int working = 0;
+  for (int row = 0; row < m_list.RowCount(); ++row) {
+    const std::string& status = m_list.Entry(row)->TimeStatus();
+    if (!status.empty() && std::isdigit(static_cast<unsigned char>(status.front()))) ++working;
+  }
+  m_notifier->Notify(qb::Tr(kCaptionRunDone),
+                     qb::Tr(kNotifyRunDone).arg(m_list.RowCount()).arg(working).arg(seconds));
 }
 
 void CMainDlg::ReportOptionsSave(const qb::OpResult& result) {

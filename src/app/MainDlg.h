@@ -5,10 +5,12 @@
 #include <QtGlobal>
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QPointer>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "datadir/DataDir.h"
@@ -25,6 +27,7 @@ class QTimer;
 namespace qb {
 
 class ActionRegistry;
+class CDesktopNotifier;
 class CEndpointHost;
 class CHelpLink;
 class CSortListCtrl;
@@ -43,6 +46,11 @@ struct MainDlgOptions {
   // Where the window's size and the list's column widths are remembered (an INI
   // file); empty: not remembered. The program uses WindowStatePath().
   std::string windowStateIni;
+  // The bus of the desktop's notification service (a D-Bus address); empty: the
+  // session's bus.
+  std::string notificationBus;
+  // How often the proxy the desktop goes through and the endpoint's pool are checked.
+  int watchMs = 15000;
 };
 
 // The per-user file that remembers the window's size and the column widths
@@ -206,6 +214,14 @@ class CMainDlg : public QDialog {
   // The desktop's proxy changed: when another program replaced this program's setting,
   // says so and offers to set it again (or does so unasked, as Options.ini allows).
   void GuardDesktop();
+  // --- Notifications ---
+  // The state the desktop is in now, in words.
+  QString DesktopStateText() const;
+  void NotifyTraySwitch();
+  // Checks whether the desktop's proxy answers and how the endpoint's pool stands, and
+  // tells of a change for the worse.
+  void WatchProxy();
+  void NotifyRunDone();
   void OnInitDialog();
   void ConnectVerifier();
   // The run's state on the buttons' captions, and on what may run.
@@ -285,6 +301,10 @@ class CMainDlg : public QDialog {
 
   bool m_bTrayClosed = false;
   bool m_guardAsking = false;
+  std::unique_ptr<CDesktopNotifier> m_notifier;
+  std::optional<bool> m_proxyAnswered;  // at the last check; unset while none of ours is set
+  int m_lastUsable = -1;                // the endpoint's usable proxies at the last check
+  QElapsedTimer m_runClock;
   bool m_bStatusLinePending = false;
   QTimer* m_noticeTimer = nullptr;  // running while a notice holds the status strip
   int m_rowsBeforeDownload = 0;

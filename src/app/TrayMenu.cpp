@@ -230,10 +230,13 @@ void CTrayController::OnTrayCommand(int command, const QVariant& data) {
     bool ok = false;
     const int row = data.toInt(&ok);
     if (ok) OnFavoriteProxy(row);
+    emit switched();
     return;
   }
   // The head item names no action, and nor does anything unknown.
   if (const QString name = ActionOfMenuCommand(command); !name.isEmpty()) m_actions->Trigger(name);
+  if (command == ID_CANCEL_IE_PROXY || command == ID_VIA_ENDPOINT || command == ID_ENDPOINT_SWITCH)
+    emit switched();
 }
 
 void CTrayController::OnFavoriteProxy(int row) {

@@ -132,6 +132,9 @@ class CTrayController : public QObject {
   void exitRequested();
   // The system proxy changed through a favourite: refresh the status line.
   void statusLineUpdateNeeded();
+  // A command of the tray menu may have switched the system proxy or the endpoint: the
+  // state after it is worth telling.
+  void switched();
   // The local endpoint's items: switch it on or off; make it the system proxy.
   void endpointSwitchRequested();
   void viaEndpointRequested();

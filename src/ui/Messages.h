@@ -238,6 +238,24 @@ inline constexpr const char* kMsgDesktopChangedElsewhere =
                       "要重新设置吗？选“否”则保留对方的设置。");
 inline constexpr const char* kCaptionSystemProxy = QT_TRANSLATE_NOOP("Quillberry", "系统代理");
 
+// The desktop notifications (each can be turned off in Options.ini's [Notify]).
+// The state after a switch from the tray:
+inline constexpr const char* kNotifyStateNone = QT_TRANSLATE_NOOP("Quillberry", "不使用代理（直接连接）");
+inline constexpr const char* kNotifyStateProxy = QT_TRANSLATE_NOOP("Quillberry", "经由代理 %1");
+inline constexpr const char* kNotifyStateEndpoint = QT_TRANSLATE_NOOP("Quillberry", "经由本机端口 %1");
+inline constexpr const char* kNotifyStateScript =
+    QT_TRANSLATE_NOOP("Quillberry", "使用代理自动配置脚本（%1）");
+// The proxy (or the endpoint) the desktop goes through no longer answers: %1.
+inline constexpr const char* kNotifyProxyDown =
+    QT_TRANSLATE_NOOP("Quillberry", "%1 已无应答，使用系统代理的程序可能无法上网。");
+// The endpoint's usable proxies: %1 left, fewer than %2.
+inline constexpr const char* kNotifyPoolLow =
+    QT_TRANSLATE_NOOP("Quillberry", "本机端口可用的代理只剩 %1 个（少于 %2 个）。");
+// A long verification ended while the window was hidden: %1 rows, %2 working, %3 seconds.
+inline constexpr const char* kCaptionRunDone = QT_TRANSLATE_NOOP("Quillberry", "验证完成");
+inline constexpr const char* kNotifyRunDone =
+    QT_TRANSLATE_NOOP("Quillberry", "%1 个代理中 %2 个可用，用时 %3 秒。");
+
 // --- The history ---
 inline constexpr const char* kCaptionHistory = QT_TRANSLATE_NOOP("Quillberry", "验证历史");
 inline constexpr const char* kMsgHistoryDamaged =
