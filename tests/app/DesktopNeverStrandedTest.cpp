@@ -23,6 +23,7 @@
 #include "support/TempDir.h"
 #include "support/TestDataDir.h"
 #include "support/TestWindow.h"
+#include "support/WindowProcess.h"
 #include "sysproxy/DesktopRecord.h"
 #include "sysproxy/GSettingsProxyPlatform.h"
 #include "sysproxy/SystemProxy.h"
@@ -53,7 +54,10 @@ class DesktopNeverStranded : public ::testing::Test {
   void SetUp() override {
     port = FreePort();
     endpointLine = "127.0.0.1:" + std::to_string(port) + "@HTTP";
-    qbtest::WriteFile(data.File("Setting.dat"), "m_bMinimize=0\r\nm_bAutoRun=0\r\n");
+    // A whole Setting.dat: a window process would stop at the message about a damaged one.
+    qbtest::WriteFile(data.File("Setting.dat"),
+                      "本地@http://127.0.0.1:9/feature.html%QuillberryFeature$1\r\n"
+                      "m_bMinimize=0\r\nm_bAutoRun=0\r\n");
     qbtest::WriteFile(data.File("Proxies.pro"), "127.0.0.1:9@HTTP$0.5\r\n");
     // The user's own company proxy, set as in the desktop's settings.
     ASSERT_TRUE(Set(std::string(kRoot) + ".http", "host", "'proxy.corp.example'"));
@@ -226,6 +230,41 @@ TEST_F(DesktopNeverStranded, AKilledServiceIsRepairedAtTheNextStart) {
     // Cancelled from the command line's twin, the button, the user's proxy comes back.
     window->OnCancelIEProxy();
   }
+  EXPECT_EQ(Desktop(), kCompany);
+}
+
+// The window's own process killed outright while the desktop goes through its endpoint:
+// nothing gives the desktop back then, and the next start does.
+TEST_F(DesktopNeverStranded, AKilledWindowIsRepairedAtTheNextStart) {
+  if (!qbtest::WindowProcess::Built()) GTEST_SKIP() << "the window is not built";
+  SaveOptions(true, WhenProxyDown::Direct);
+  int rc = -1;
+  Run(QStringLiteral(QB_BINARY_DIR "/quillberry-cli"),
+      {"--data-dir", QString::fromStdString(data.Path()), "proxy", "set",
+       QString::fromStdString(endpointLine)},
+      &rc);
+  ASSERT_EQ(rc, 0);
+  qbtest::WindowProcess window;
+  QProcessEnvironment env = window.Env();
+  env.insert("GSETTINGS_BACKEND", "keyfile");
+  env.insert("XDG_CURRENT_DESKTOP", "GNOME");
+  // The window's own configuration directory is where its GNOME settings live.
+  const std::string home = env.value("XDG_CONFIG_HOME").toStdString();
+  std::filesystem::create_directories(home + "/glib-2.0/settings");
+  std::filesystem::copy_file(config.File("glib-2.0/settings/keyfile"), home + "/glib-2.0/settings/keyfile");
+  window.Process().setProcessEnvironment(env);
+  ASSERT_TRUE(window.Start(data.Path()));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return ProbeEndpoint({"127.0.0.1", port}, 200).has_value(); }, 10000));
+  window.Process().kill();  // SIGKILL
+  window.Process().waitForFinished(5000);
+  EXPECT_FALSE(ProbeEndpoint({"127.0.0.1", port}, 500));
+  std::filesystem::copy_file(home + "/glib-2.0/settings/keyfile", config.File("glib-2.0/settings/keyfile"),
+                             std::filesystem::copy_options::overwrite_existing);
+  EXPECT_EQ(Desktop(), Manual(port));  // left pointing at the dead endpoint
+
+  SaveOptions(false, WhenProxyDown::Direct);
+  { qbtest::TestWindow next = Open(); }
+  EXPECT_TRUE(HasMessage(prompt, kMsgStaleRestored));
   EXPECT_EQ(Desktop(), kCompany);
 }
 
