@@ -56,7 +56,8 @@ std::string TrayCurrentProxy(std::string_view ieProxy) {
 }
 
 std::string TrayHeadText(std::string_view ieProxy, int autoProxyConfig, int runningThreads) {
-  std::string head = "<IE: " + TrayCurrentProxy(ieProxy) + ">";
+  // The documented "<IE: …>" in Chinese; the English says what it is on Linux.
+  std::string head = qb::TrStd(QT_TRANSLATE_NOOP("Quillberry", "<IE: ")) + TrayCurrentProxy(ieProxy) + ">";
   head += autoProxyConfig == 0 ? " 1" : autoProxyConfig == 1 ? " 2" : " 3";
   if (runningThreads > 0) head += qb::TrStd(QT_TRANSLATE_NOOP("Quillberry", " 验证中..."));
   return head;
@@ -64,7 +65,10 @@ std::string TrayHeadText(std::string_view ieProxy, int autoProxyConfig, int runn
 
 std::string FavoriteItemText(const CProxyListModel& list, int row) {
   const std::string line = list.GetProxyLine(row);
+  // The type beside the address: the desktop carries an HTTP and a SOCKS proxy
+  // differently, and two favourites may share an address.
   std::string text(CutBefore(line, '@'));
+  if (const size_t at = line.find('@'); at != std::string::npos) text += " " + line.substr(at + 1);
   const std::string remarkText = list.CellText(row, CProxyListModel::ColRemark);
   std::string_view remark = remarkText;
   while (!remark.empty() && remark.front() == '!') remark.remove_prefix(1);

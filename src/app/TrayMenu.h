@@ -58,7 +58,7 @@ struct TrayMenuState {
 std::string TrayCurrentProxy(std::string_view ieProxy);
 // "<IE: cur>" with the mode digit (1, 2, 3) and " 验证中..." while workers run.
 std::string TrayHeadText(std::string_view ieProxy, int autoProxyConfig, int runningThreads);
-// A favourite's text: address:port, then "┇" and the remark without leading "!" cut
+// A favourite's text: address:port and the type, then "┇" and the remark without leading "!" cut
 // to 8 legacy bytes, when that is not empty.
 std::string FavoriteItemText(const CProxyListModel& list, int row);
 

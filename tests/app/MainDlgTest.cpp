@@ -559,7 +559,7 @@ TEST_F(MainWindow, WithoutATrayAButtonOpensTheTraysMenu) {
   QStringList texts;
   for (QAction* a : menu->actions()) texts << a->text();
   EXPECT_TRUE(texts.contains("退出")) << texts.join('|').toStdString();
-  EXPECT_TRUE(texts.contains("1.1.1.1:80┇fast")) << texts.join('|').toStdString();  // a favourite
+  EXPECT_TRUE(texts.contains("1.1.1.1:80 HTTP┇fast")) << texts.join('|').toStdString();  // a favourite
   menu->hide();
 }
 
