@@ -1308,8 +1308,9 @@ void CMainDlg::EnsureWhenDownChosen() {
 }
 
 void CMainDlg::ReleaseDesktopAtExit(bool mayAsk) {
-  // Only the window's own endpoint stops with it; a proxy of the list goes on answering.
-  if (!m_sysProxy->ChangedDesktop() || !ViaEndpoint()) return;
+  // Only the window's own endpoint stops with it; the service and a proxy of the list
+  // go on answering.
+  if (!m_sysProxy->ChangedDesktop() || !ViaEndpoint() || m_endpointHost->ByService()) return;
   bool restore = GoDirect();
   if (!restore && mayAsk) {
     restore = qb::Prompt().Message(kMsgExitBlocks, kCaptionExitWarning, qb::MsgIcon::Warning,

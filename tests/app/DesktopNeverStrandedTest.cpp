@@ -233,6 +233,34 @@ TEST_F(DesktopNeverStranded, AKilledServiceIsRepairedAtTheNextStart) {
   EXPECT_EQ(Desktop(), kCompany);
 }
 
+// The endpoint's service of the same directory already serves: the window uses it, and
+// its exit leaves the desktop going through it, since the service goes on.
+TEST_F(DesktopNeverStranded, TheWindowUsesTheRunningServiceAndItsExitLeavesItSet) {
+  SaveOptions(true, WhenProxyDown::Direct);
+  QProcess serve;
+  serve.setProcessEnvironment(GnomeEnv());
+  serve.start(QStringLiteral(QB_BINARY_DIR "/quillberry-cli"),
+              {"--data-dir", QString::fromStdString(data.Path()), "serve"});
+  ASSERT_TRUE(serve.waitForStarted(5000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return ProbeEndpoint({"127.0.0.1", port}, 200).has_value(); }, 10000));
+  {
+    qbtest::TestWindow window = Open();
+    EXPECT_TRUE(window->Endpoint().Running());
+    EXPECT_TRUE(window->Endpoint().ByService());
+    EXPECT_FALSE(HasMessage(prompt, kMsgEndpointFailed));
+    window->OnViaEndpoint();
+    EXPECT_EQ(Desktop(), Manual(port));
+    const auto status = ProbeEndpoint({"127.0.0.1", port}, 2000);
+    ASSERT_TRUE(status);
+    EXPECT_EQ(status->pid, static_cast<long>(serve.processId()));
+    ASSERT_TRUE(window->OnTrayExit());
+  }
+  EXPECT_EQ(Desktop(), Manual(port));
+  EXPECT_TRUE(ProbeEndpoint({"127.0.0.1", port}, 2000));
+  serve.terminate();
+  serve.waitForFinished(5000);
+}
+
 // The window's own process killed outright while the desktop goes through its endpoint:
 // nothing gives the desktop back then, and the next start does.
 TEST_F(DesktopNeverStranded, AKilledWindowIsRepairedAtTheNextStart) {
