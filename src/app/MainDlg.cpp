@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFontMetrics>
+#include <QFutureWatcher>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -22,6 +23,7 @@
 #include <QTableView>
 #include <QTimer>
 #include <QToolButton>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <unordered_set>
@@ -1388,36 +1390,54 @@ void CMainDlg::NotifyTraySwitch() {
 }
 
 void CMainDlg::WatchProxy() {
+  // A proxy far away that drops the connection's first packet would hold the window for
+  // the whole time-out: the checks run on a thread of the pool, one round at a time.
+  if (m_watching) return;
   // Only a setting of this program that the desktop still holds is watched: another's
   // proxy is none of its business, and the guard handles a replaced one.
   const std::optional<DesktopRecord> record = m_sysProxy->Record();
-  if (record && !record->line.empty() && m_sysProxy->DesktopHoldsRecorded()) {
-    const bool answers = DesktopProxyAnswers(record->line, record->endpoint, kStaleProbeMs);
-    if (m_proxyAnswered.value_or(true) && !answers && m_options.notify.proxyDown) {
-      const std::string what =
-          record->endpoint ? qb::Tr(kCaptionEndpoint).toStdString() + " " + record->line : record->line;
-      m_notifier->Notify(qb::Tr(kCaptionSystemProxy),
-                         qb::Tr(kNotifyProxyDown).arg(QString::fromStdString(what)));
-    }
-    m_proxyAnswered = answers;
-  } else {
-    m_proxyAnswered.reset();
-  }
+  const bool watchProxy = record && !record->line.empty() && m_sysProxy->DesktopHoldsRecorded();
+  if (!watchProxy) m_proxyAnswered.reset();
+  if (!m_endpointHost->Running()) m_lastUsable = -1;
+  const std::optional<ListenAddress> own =
+      m_endpointHost->Running() ? ParseListenAddress(m_endpointHost->Address()) : std::nullopt;
+  if (!watchProxy && !own) return;
+  const std::string line = watchProxy ? record->line : std::string();
+  const bool endpoint = watchProxy && record->endpoint;
+  m_watching = true;
+  auto* watcher = new QFutureWatcher<WatchRound>(this);
+  connect(watcher, &QFutureWatcher<WatchRound>::finished, this, [this, watcher, line, endpoint] {
+    watcher->deleteLater();
+    m_watching = false;
+    const WatchRound round = watcher->result();
+    if (round.answers) NotifyProxyState(line, endpoint, *round.answers);
+    if (round.status) NotifyPoolState(round.status->usable);
+  });
+  watcher->setFuture(QtConcurrent::run([line, endpoint, own] {
+    WatchRound round;
+    if (!line.empty()) round.answers = DesktopProxyAnswers(line, endpoint, kStaleProbeMs);
+    if (own) round.status = ProbeEndpoint(*own, kStaleProbeMs);
+    return round;
+  }));
+}
 
-  if (!m_endpointHost->Running()) {
-    m_lastUsable = -1;
-    return;
+void CMainDlg::NotifyProxyState(const std::string& line, bool endpoint, bool answers) {
+  if (m_proxyAnswered.value_or(true) && !answers && m_options.notify.proxyDown) {
+    const std::string what = endpoint ? qb::Tr(kCaptionEndpoint).toStdString() + " " + line : line;
+    m_notifier->Notify(qb::Tr(kCaptionSystemProxy),
+                       qb::Tr(kNotifyProxyDown).arg(QString::fromStdString(what)));
   }
-  const std::optional<ListenAddress> own = ParseListenAddress(m_endpointHost->Address());
-  const std::optional<EndpointStatus> status = own ? ProbeEndpoint(*own, kStaleProbeMs) : std::nullopt;
-  if (!status) return;
+  m_proxyAnswered = answers;
+}
+
+void CMainDlg::NotifyPoolState(int usable) {
   const int below = m_options.notify.poolLowBelow;
   // Told when it drops below, not again while it stays there (nor for a pool that
   // started small: the window said that when it was switched on).
-  if (m_options.notify.poolLow && status->usable < below && m_lastUsable >= below) {
-    m_notifier->Notify(qb::Tr(kCaptionEndpoint), qb::Tr(kNotifyPoolLow).arg(status->usable).arg(below));
+  if (m_options.notify.poolLow && usable < below && m_lastUsable >= below) {
+    m_notifier->Notify(qb::Tr(kCaptionEndpoint), qb::Tr(kNotifyPoolLow).arg(usable).arg(below));
   }
-  m_lastUsable = status->usable;
+  m_lastUsable = usable;
 }
 
 void CMainDlg::NotifyRunDone() {

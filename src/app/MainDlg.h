@@ -14,6 +14,7 @@
 #include <string>
 
 #include "datadir/DataDir.h"
+#include "endpoint/Endpoint.h"
 #include "sysproxy/SystemProxy.h"
 #include "ui/HistoryColumns.h"
 #include "ui/Resources.h"
@@ -221,6 +222,12 @@ class CMainDlg : public QDialog {
   // Checks whether the desktop's proxy answers and how the endpoint's pool stands, and
   // tells of a change for the worse.
   void WatchProxy();
+  struct WatchRound {
+    std::optional<bool> answers;           // the desktop's proxy, when one of ours is held
+    std::optional<EndpointStatus> status;  // the running endpoint's
+  };
+  void NotifyProxyState(const std::string& line, bool endpoint, bool answers);
+  void NotifyPoolState(int usable);
   void NotifyRunDone();
   void OnInitDialog();
   void ConnectVerifier();
@@ -305,6 +312,7 @@ class CMainDlg : public QDialog {
   std::optional<bool> m_proxyAnswered;  // at the last check; unset while none of ours is set
   int m_lastUsable = -1;                // the endpoint's usable proxies at the last check
   QElapsedTimer m_runClock;
+  bool m_watching = false;  // a round of WatchProxy is running on the pool
   bool m_bStatusLinePending = false;
   QTimer* m_noticeTimer = nullptr;  // running while a notice holds the status strip
   int m_rowsBeforeDownload = 0;
