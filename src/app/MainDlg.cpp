@@ -1234,6 +1234,7 @@ void CMainDlg::StartEndpoint() {
   m_endpointHost->SetGoDirect(GoDirect());
   connect(m_endpointHost, &CEndpointHost::rowsMarked, this, &CMainDlg::SaveList);
   m_trayCtl->SetEndpointAddress([this] { return m_endpointHost->Address(); });
+  m_trayCtl->SetBeforeFavorite([this] { EnsureWhenDownChosen(); });
   // An address others on the network may reach is asked about as the settings dialog
   // asks when it is chosen there: Options.ini may have been written by hand.
   if (m_options.endpoint.enabled) {

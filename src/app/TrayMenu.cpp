@@ -245,6 +245,7 @@ void CTrayController::OnTrayCommand(int command, const QVariant& data) {
 
 void CTrayController::OnFavoriteProxy(int row) {
   if (row < 0 || row >= m_list.RowCount()) return;
+  if (m_beforeFavorite) m_beforeFavorite();
   // A connection that could not be written has been reported; the status line and the
   // icon show what the desktop holds all the same.
   SetFavoriteProxy(m_list, m_sys, row);

@@ -90,6 +90,9 @@ class CTrayController : public QObject {
   void SetProxyQuery(std::function<bool()> query) { m_queryProxy = std::move(query); }
   // The local endpoint's address while it runs, empty when off; read when the menu opens.
   void SetEndpointAddress(std::function<std::string()> address) { m_endpointAddress = std::move(address); }
+  // Called before a favourite becomes the system proxy (the window asks its one
+  // question about a proxy that stops working there).
+  void SetBeforeFavorite(std::function<void()> before) { m_beforeFavorite = std::move(before); }
   // The menu's commands run the actions of these names (see ActionOfMenuCommand), and
   // their items are enabled while the actions are. Until a window hands over its
   // own, the controller's actions announce each command by its signal.
@@ -147,6 +150,7 @@ class CTrayController : public QObject {
   std::function<int()> m_runningThreads;
   std::function<bool()> m_queryProxy;
   std::function<std::string()> m_endpointAddress;
+  std::function<void()> m_beforeFavorite;
   QPointer<OwnerDrawMenu> m_openMenu;   // the popup shown
   QPointer<OwnerDrawMenu> m_openOwner;  // the menu object that holds it
 };

@@ -15,6 +15,7 @@
 
 #include "app/EndpointHost.h"
 #include "app/MainDlg.h"
+#include "app/TrayMenu.h"
 #include "base/Files.h"
 #include "base/Translate.h"
 #include "endpoint/Endpoint.h"
@@ -136,7 +137,9 @@ TEST_F(DesktopNeverStranded, TheChoiceIsAskedOnceAndGoingDirectTheExitGivesTheUs
     EXPECT_TRUE(status->goDirect);  // the endpoint follows the answer at once
     prompt.messages.clear();
     window->OnViaEndpoint();
+    window->Tray().OnTrayCommand(ID_FAVORITE_FIRST, 0);
     EXPECT_FALSE(HasMessage(prompt, kMsgWhenDownQuestion));
+    window->OnViaEndpoint();
     ASSERT_TRUE(window->OnTrayExit());
   }
   EXPECT_EQ(Desktop(), kCompany);
@@ -145,6 +148,18 @@ TEST_F(DesktopNeverStranded, TheChoiceIsAskedOnceAndGoingDirectTheExitGivesTheUs
   const std::string ini = qbtest::ReadFile(data.File("Options.ini"));
   EXPECT_NE(ini.find("WhenDown=direct"), std::string::npos) << ini;
   EXPECT_NE(ini.find("AllowDirect=1"), std::string::npos) << ini;
+}
+
+// A favourite chosen in the tray is a first proxy set as much as the button's.
+TEST_F(DesktopNeverStranded, TheTraysFavouriteAsksTheChoiceToo) {
+  SaveOptions(false, std::nullopt);
+  qbtest::TestWindow window = Open();
+  prompt.answers = {MsgResult::No};  // block
+  window->Tray().OnTrayCommand(ID_FAVORITE_FIRST, 0);
+  EXPECT_TRUE(HasMessage(prompt, kMsgWhenDownQuestion));
+  EXPECT_EQ(Desktop(), "manual '127.0.0.1':9");
+  const std::string ini = qbtest::ReadFile(data.File("Options.ini"));
+  EXPECT_NE(ini.find("WhenDown=block"), std::string::npos) << ini;
 }
 
 // Blocking, the exit says that programs will fail and asks; kept, the next start finds
