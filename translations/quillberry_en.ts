@@ -1,5 +1,4 @@
-<?xml version="1.0" encoding="utf-8"?>
-<!DOCTYPE TS>
+<?xml version='1.0' encoding='utf-8'?>
 <TS version="2.1" language="en" sourcelanguage="zh_CN">
 <context>
     <name>Quillberry</name>
@@ -13,11 +12,11 @@
     </message>
     <message>
         <source>设为IE代理</source>
-        <translation>Set as proxy</translation>
+        <translation>Set system proxy</translation>
     </message>
     <message>
         <source>取消IE代理</source>
-        <translation>Cancel proxy</translation>
+        <translation>Cancel system proxy</translation>
     </message>
     <message>
         <source>添加代理</source>
@@ -112,10 +111,6 @@ No new threads are started; stopping...</translation>
         <translation>The data directory %1 is being written by %2.
 
 Please start Quillberry again when it has finished.</translation>
-    </message>
-    <message>
-        <source>Windows 通信端口初始化失败。</source>
-        <translation>The network library could not be initialised.</translation>
     </message>
     <message>
         <source>Quillberry 已经在运行，它打开的数据目录是：
@@ -278,7 +273,7 @@ For other formats, turn on fuzzy matching.</translation>
     <message>
         <source>确实要删除“连接失败”、“不匹配”和“超时”的代理吗？
 删除数据后不能恢复！有些代理过段时间可能还可以用。</source>
-        <translation>Delete the proxies marked &quot;Connection failed&quot;, &quot;Mismatch&quot; and &quot;Timed out&quot;?
+        <translation>Delete the proxies marked "Connection failed", "Mismatch" and "Timed out"?
 Deleted rows cannot be restored! Some proxies may work again later.</translation>
     </message>
     <message>
@@ -586,10 +581,6 @@ every switch just two clicks away.</translation>
         <translation>Settings</translation>
     </message>
     <message>
-        <source>1.直接设置或取消代理（仅供IE内核浏览器使用）</source>
-        <translation>1. Set the proxy directly (desktop proxy settings)</translation>
-    </message>
-    <message>
         <source>2.使用最简单的代理自动配置脚本</source>
         <translation>2. Use the simple auto-config script</translation>
     </message>
@@ -714,10 +705,6 @@ Copy its path to the clipboard, to open it with another editor?</translation>
     <message>
         <source>故障转移：脚本列出全部常用代理</source>
         <translation>Failover: the script lists all favourites</translation>
-    </message>
-    <message>
-        <source>全部失效时直接连接（会暴露本机地址）</source>
-        <translation>Go direct when all fail (reveals your address)</translation>
     </message>
     <message>
         <source>验证结果</source>
@@ -928,7 +915,7 @@ Close it anyway?</translation>
     <message>
         <source>本机端口的地址不是本机回环地址，网络上的其他计算机也能经由它使用你的代理。
 确定吗？</source>
-        <translation>The local port&apos;s address is not a loopback address: other computers on the network can use your proxies through it.
+        <translation>The local port's address is not a loopback address: other computers on the network can use your proxies through it.
 Are you sure?</translation>
     </message>
     <message>
@@ -990,7 +977,7 @@ Are you sure?</translation>
     <message>
         <source>代理的所在地依次查自：数据目录中的 wry.dll；数据目录中的 .mmdb 文件（MaxMind 格式，例如 db-ip.com 免费的 IP to City Lite / IP to Country Lite，或 MaxMind 的 GeoLite2，需自行下载）；系统的国家数据库（/usr/share/GeoIP，Debian 的 geoip-database 软件包）。
 本程序从不自行下载。要使用 .mmdb 文件，请把它放进数据目录：</source>
-        <translation>A proxy&apos;s location is looked up in turn in: wry.dll in the data directory; .mmdb files in the data directory (MaxMind&apos;s format, for example the free IP to City Lite / IP to Country Lite of db-ip.com, or MaxMind&apos;s GeoLite2, which you download yourself); the system&apos;s country database (/usr/share/GeoIP, Debian&apos;s geoip-database package).
+        <translation>A proxy's location is looked up in turn in: wry.dll in the data directory; .mmdb files in the data directory (MaxMind's format, for example the free IP to City Lite / IP to Country Lite of db-ip.com, or MaxMind's GeoLite2, which you download yourself); the system's country database (/usr/share/GeoIP, Debian's geoip-database package).
 This program never downloads one. To use an .mmdb file, put it into the data directory:</translation>
     </message>
     <message>
@@ -1003,11 +990,11 @@ This program never downloads one. To use an .mmdb file, put it into the data dir
     </message>
     <message>
         <source>验证历史数据库 %1 正被另一个程序占用，本次不记录验证历史。</source>
-        <translation>The verification history %1 is held by another program; this session&apos;s results are not recorded.</translation>
+        <translation>The verification history %1 is held by another program; this session's results are not recorded.</translation>
     </message>
     <message>
         <source>磁盘已满，无法写入验证历史数据库 %1，本次不记录验证历史。</source>
-        <translation>The disk is full: the verification history %1 cannot be written; this session&apos;s results are not recorded.</translation>
+        <translation>The disk is full: the verification history %1 cannot be written; this session's results are not recorded.</translation>
     </message>
     <message>
         <source>本次验证有 %1 个结果没有记入验证历史 %2：%3</source>
@@ -1033,6 +1020,114 @@ This program never downloads one. To use an .mmdb file, put it into the data dir
         <source>原来的 Setting.dat 已另存为 %1。</source>
         <translation>The former Setting.dat was kept as %1.</translation>
     </message>
+    <message>
+        <source>网络库初始化失败。</source>
+        <translation>The network library could not be initialised.</translation>
+    </message>
+    <message>
+        <source>&lt;IE: </source>
+        <translation>&lt;System proxy: </translation>
+    </message>
+    <message>
+        <source> IE: </source>
+        <translation> System proxy: </translation>
+    </message>
+    <message>
+        <source>无法记下桌面原来的代理设置，取消代理时可能无法恢复它。</source>
+        <translation>The desktop's earlier proxy setting could not be recorded; cancelling the proxy may not give it back.</translation>
+    </message>
+    <message>
+        <source>代理失效时</source>
+        <translation>When the proxy fails</translation>
+    </message>
+    <message>
+        <source>当本程序设置的代理无法再工作时（退出、崩溃、全部代理失效），系统代理该怎么办？
+
+是：改为直接连接。您原来的设置恢复，程序照常上网，但不经过代理，会暴露本机地址。
+否：阻断。不经代理什么也不发出，使用系统代理的程序将无法上网，直到代理恢复。
+
+以后可在设置中更改。</source>
+        <translation>When the proxy this program set can no longer work (exit, crash, every proxy down), what should the system proxy do?
+
+Yes: go direct. Your earlier setting comes back and programs keep working, but without a proxy: sites see this computer's address.
+No: block. Nothing leaves without a proxy; programs that use the system proxy fail until a proxy works again.
+
+You can change this in the settings later.</translation>
+    </message>
+    <message>
+        <source>系统代理正经由本机端口，退出后本机端口随之关闭，使用系统代理的程序将全部无法上网，直到再次启动本程序或更改系统代理。
+
+要先恢复您原来的系统代理设置再退出吗？
+是：恢复后退出。否：保持阻断并退出。</source>
+        <translation>The system proxy goes through the local endpoint, which closes when the program exits: every program that uses the system proxy will fail until this program runs again or the system proxy is changed.
+
+Give the system proxy back your earlier setting before exiting?
+Yes: give it back, then exit. No: stay blocked and exit.</translation>
+    </message>
+    <message>
+        <source>系统代理仍指向本程序的 %1，但那里已无应答（本程序上次没有正常退出）。
+已按您的选择恢复原来的系统代理设置。</source>
+        <translation>The system proxy still pointed at %1 of this program, where nothing answers any more (the program did not exit normally last time).
+As you chose, your earlier system proxy setting was given back.</translation>
+    </message>
+    <message>
+        <source>系统代理仍指向本程序的 %1，但那里已无应答（本程序上次没有正常退出）。
+按您的选择（阻断），系统代理保持不变：使用它的程序将无法上网，直到代理恢复或取消系统代理。</source>
+        <translation>The system proxy still points at %1 of this program, where nothing answers any more (the program did not exit normally last time).
+As you chose (block), the system proxy stays as it is: programs that use it fail until the proxy works again or the system proxy is cancelled.</translation>
+    </message>
+    <message>
+        <source>另一个程序更改了系统代理，它已不再使用本程序设置的 %1。
+
+要重新设置吗？选“否”则保留对方的设置。</source>
+        <translation>Another program changed the system proxy: it no longer uses %1, which this program set.
+
+Set it again? No keeps the other program's setting.</translation>
+    </message>
+    <message>
+        <source>系统代理</source>
+        <translation>System proxy</translation>
+    </message>
+    <message>
+        <source>不使用代理（直接连接）</source>
+        <translation>No proxy (direct connection)</translation>
+    </message>
+    <message>
+        <source>经由代理 %1</source>
+        <translation>Through the proxy %1</translation>
+    </message>
+    <message>
+        <source>经由本机端口 %1</source>
+        <translation>Through the local endpoint %1</translation>
+    </message>
+    <message>
+        <source>使用代理自动配置脚本（%1）</source>
+        <translation>Through the proxy auto-config script (%1)</translation>
+    </message>
+    <message>
+        <source>%1 已无应答，使用系统代理的程序可能无法上网。</source>
+        <translation>%1 no longer answers; programs that use the system proxy may fail.</translation>
+    </message>
+    <message>
+        <source>本机端口可用的代理只剩 %1 个（少于 %2 个）。</source>
+        <translation>The local endpoint has only %1 usable proxies left (fewer than %2).</translation>
+    </message>
+    <message>
+        <source>验证完成</source>
+        <translation>Verification finished</translation>
+    </message>
+    <message>
+        <source>%1 个代理中 %2 个可用，用时 %3 秒。</source>
+        <translation>%2 of %1 proxies work; it took %3 seconds.</translation>
+    </message>
+    <message>
+        <source>1.直接设置或取消代理（写入桌面的代理设置）</source>
+        <translation>1. Set the proxy directly (desktop proxy settings)</translation>
+    </message>
+    <message>
+        <source>代理失效时改为直接连接（会暴露本机地址）</source>
+        <translation>Go direct if the proxy fails (shows your address)</translation>
+    </message>
 </context>
 <context>
     <name>QuillberryHelp</name>
@@ -1045,54 +1140,54 @@ sources and the tray menu of favourites. One window runs per user: a later start
 brings the running one forward.
 
 --data-dir DIR   the directory of Proxies.pro, Setting.dat and the other data files
-                 (default: the executable&apos;s directory when it is writable and not
-                 an installed program&apos;s, otherwise ~/.local/share/Quillberry/)
---lang zh|en     the interface&apos;s language: Chinese or English (default: the
-                 setting &quot;language&quot; of ~/.config/Quillberry/interface.ini, else
+                 (default: the executable's directory when it is writable and not
+                 an installed program's, otherwise ~/.local/share/Quillberry/)
+--lang zh|en     the interface's language: Chinese or English (default: the
+                 setting "language" of ~/.config/Quillberry/interface.ini, else
                  Chinese for a Chinese locale and English for any other)
---verify-all     verify the whole list, as the button &quot;验证全部&quot; does, in the running
+--verify-all     verify the whole list, as the button "验证全部" does, in the running
                  window (one is started in the tray when none runs)
---cancel-proxy   clear the desktop&apos;s system proxy, as &quot;取消IE代理&quot; does, in the
+--cancel-proxy   clear the desktop's system proxy, as "取消IE代理" does, in the
                  running window (one is started in the tray when none runs)
 --help           print this text
 --version        print the version
 
 Exit status: 0 when the window ran and was closed, or a running window was asked
 to show itself or to do the work; 1 when it could not start (no data directory it
-may use, or the instance&apos;s private directory is held by someone else); 4 when a
+may use, or the instance's private directory is held by someone else); 4 when a
 window runs on another data directory than the one asked for (it is brought
 forward, and both directories are named); 5 when a command was writing the data
 directory and did not finish within five seconds.
 </source>
-        <translation type="unfinished"></translation>
+        <translation type="unfinished" />
     </message>
     <message>
         <source>print the proxies found in a text or web page</source>
-        <translation type="unfinished"></translation>
+        <translation type="unfinished" />
     </message>
     <message>
         <source>split proxy lines into their five fields</source>
-        <translation type="unfinished"></translation>
+        <translation type="unfinished" />
     </message>
     <message>
         <source>print the location of an IPv4 or IPv6 address</source>
-        <translation type="unfinished"></translation>
+        <translation type="unfinished" />
     </message>
     <message>
         <source>print the settings and verification resources</source>
-        <translation type="unfinished"></translation>
+        <translation type="unfinished" />
     </message>
     <message>
-        <source>get, set or clear the desktop&apos;s system proxy</source>
-        <translation type="unfinished"></translation>
+        <source>get, set or clear the desktop's system proxy</source>
+        <translation type="unfinished" />
     </message>
     <message>
         <source>verify the proxies of the list or of a file</source>
-        <translation type="unfinished"></translation>
+        <translation type="unfinished" />
     </message>
     <message>
         <source>download proxies from web pages or the ticked sources</source>
-        <translation type="unfinished"></translation>
+        <translation type="unfinished" />
     </message>
     <message>
         <source>Usage: quillberry-cli [--data-dir DIR] [--lang zh|en] COMMAND [ARGS...]
@@ -1100,73 +1195,73 @@ directory and did not finish within five seconds.
 
 Commands:
 </source>
-        <translation type="unfinished"></translation>
+        <translation type="unfinished" />
     </message>
     <message>
         <source>
 --data-dir DIR  the directory of Proxies.pro, Setting.dat and the other data files
-                (default: the program&apos;s data directory)
---lang zh|en    the language of the messages that come from the window&apos;s texts:
+                (default: the program's data directory)
+--lang zh|en    the language of the messages that come from the window's texts:
                 Chinese or English (default: as for the window); what the
                 commands print for other programs never changes with it
-Run &apos;quillberry-cli COMMAND --help&apos; for a command&apos;s options.
+Run 'quillberry-cli COMMAND --help' for a command's options.
 
-Exit status: 0 done; 1 nothing found, a refusal, or the desktop&apos;s proxy settings
+Exit status: 0 done; 1 nothing found, a refusal, or the desktop's proxy settings
 could not be read or written; 2 bad usage or a file that cannot be read; 3 a data
 file could not be written (the old one is kept); 4 the data directory is being
 written by the window or another command (nothing was changed).
 </source>
-        <translation type="unfinished"></translation>
+        <translation type="unfinished" />
     </message>
     <message>
         <source>Usage: quillberry-cli lookup [--wry FILE] [--geoip-dir DIR] ADDRESS
 
 Prints where an IPv4 or IPv6 address is: the country and the area, separated by one
-blank, as an empty remark gets them; then &quot;source: &quot; and the file that answered.
+blank, as an empty remark gets them; then "source: " and the file that answered.
 The sources, first match wins: wry.dll in the data directory (or --wry FILE), every
-*.mmdb in the data directory (city databases first), the system&apos;s GeoIP.dat and
+*.mmdb in the data directory (city databases first), the system's GeoIP.dat and
 GeoIPv6.dat (in /usr/share/GeoIP, or --geoip-dir DIR). A damaged source is named on
 standard error and passed over.
 Exit status: 0 found, 1 not found, 2 bad usage, an ADDRESS that is not an IP
 address, or a --wry file that cannot be read.</source>
-        <translation type="unfinished"></translation>
+        <translation type="unfinished" />
     </message>
     <message>
         <source>Usage: quillberry-cli parse [LINE...]
 
 Splits each proxy line (address:port@type$time-or-status#remark), or each line of
 standard input when no LINE is given, and prints the address, port, type,
-time-or-status and remark separated by tabs, or the word &apos;invalid&apos;.</source>
-        <translation type="unfinished"></translation>
+time-or-status and remark separated by tabs, or the word 'invalid'.</source>
+        <translation type="unfinished" />
     </message>
     <message>
         <source>Usage: quillberry-cli proxy get
        quillberry-cli proxy set TEXT [--mode 0|1|2]
        quillberry-cli proxy clear [--mode 0|1|2]
 
-get    prints the desktop&apos;s proxy server (empty line when none is stored).
-set    makes TEXT (address:port, or a proxy line address:port@type) the desktop&apos;s
+get    prints the desktop's proxy server (empty line when none is stored).
+set    makes TEXT (address:port, or a proxy line address:port@type) the desktop's
        proxy and prints what was set, as address:port@TYPE (nothing when the
        desktop did not keep it). A TEXT that is no valid proxy, or with --mode 0
        a GOPHER proxy (the desktop has no entry for it), is refused and the
-       desktop&apos;s settings are left as they were.
-clear  clears the desktop&apos;s proxy.
+       desktop's settings are left as they were.
+clear  clears the desktop's proxy.
 set and clear write proxy.pac into the data directory, as the program does,
-       then read the desktop&apos;s settings back: a store that accepted the change
+       then read the desktop's settings back: a store that accepted the change
        but did not keep it (no session bus or settings service) is a failure.
 --mode 0 sets the proxy directly, 1 through the default auto-config script,
        2 through the script made from UserdefinedTemplate.pac (default: the
-       setting m_nAutoProxyConfig in the data directory&apos;s Setting.dat).
+       setting m_nAutoProxyConfig in the data directory's Setting.dat).
        With Script/Failover on in Options.ini, the scripts list the favourite
        proxies after TEXT, fastest first, and end in DIRECT only with
        Script/AllowDirect on.
-Exit status: 0 done, 1 the desktop&apos;s settings could not be read or written, did
+Exit status: 0 done, 1 the desktop's settings could not be read or written, did
 not keep what was written (the failure and a line saying so are printed), or
 TEXT was refused (nothing was changed), 2 bad usage or UserdefinedTemplate.pac
 could not be read, 3 proxy.pac could not be written (each failure is named on
 standard error), 4 set or clear while the window runs on the data directory or
 another command writes it (nothing was changed).</source>
-        <translation type="unfinished"></translation>
+        <translation type="unfinished" />
     </message>
     <message>
         <source>Usage: quillberry-cli settings [--data-dir DIR]
@@ -1178,14 +1273,14 @@ verification resource: the tick (1 or 0), the name, the URL and the feature
 string, separated by tabs.
 Exit status: 0 loaded, 1 Setting.dat could not be read, 2 bad usage, 3 the
 built-in resources could not be saved into Setting.dat (the settings are printed).</source>
-        <translation type="unfinished"></translation>
+        <translation type="unfinished" />
     </message>
     <message>
         <source>Usage: quillberry-cli [--data-dir DIR] download [--fuzzy] [URL...]
        quillberry-cli download [--fuzzy] [--format FORMAT] [--type TYPE] URL...
 
 With URLs: downloads each page as a proxy source is downloaded (straight from its
-server, never through a proxy; &quot;http://&quot; is put in front when missing) and prints
+server, never through a proxy; "http://" is put in front when missing) and prints
 the proxy lines found, one per line, each proxy once, in the order found.
 --format FORMAT prints them as line (the default), url (type://address:port), csv
 (address,port,type,status,remark with a header; CR LF) or json (an array of
@@ -1199,7 +1294,7 @@ into its Proxies.pro, as the download button does, and prints one line per sourc
 its name and the number of proxies found, or why it failed.
 
 --fuzzy  also find addresses and ports separated by blanks or markup instead of
-         &apos;:&apos; (runs when the strict pass found at most 200 proxies on a page)
+         ':' (runs when the strict pass found at most 200 proxies on a page)
 
 Limits per page: a page larger than 64 MiB is cut at its last whole line before
 64 MiB, and at most %1 proxies are taken from one page (the rest of the page is
@@ -1223,19 +1318,19 @@ found could not be handed to it (nothing was changed).
 While the window runs on the data directory it alone writes Proxies.pro: the
 proxies found are handed to it, it adds the new ones to its list and saves it, and
 the command prints how many were new.</source>
-        <translation type="unfinished"></translation>
+        <translation type="unfinished" />
     </message>
     <message>
         <source>Usage: quillberry-cli extract [--fuzzy] [FILE]
        quillberry-cli extract [--fuzzy] [--format FORMAT] [--type TYPE]
                               [--working] [FILE]
 
-Finds the proxies in FILE, or in standard input when FILE is missing or &apos;-&apos;,
+Finds the proxies in FILE, or in standard input when FILE is missing or '-',
 read as one text the way a paste is, and prints each proxy line that would be
 added to an empty list, one per line, in the order found.
 
 --fuzzy          also find addresses and ports separated by blanks or markup
-                 instead of &apos;:&apos; (runs when the strict pass found at most 200
+                 instead of ':' (runs when the strict pass found at most 200
                  proxies)
 --format FORMAT  line (the proxy lines, the default), url (type://address:port),
                  csv (address,port,type,status,remark with a header; CR LF)
@@ -1248,7 +1343,7 @@ added to an empty list, one per line, in the order found.
 
 Exit status 0, also when nothing was found (a message then goes to standard
 error); 2 for a bad option or format or a file that cannot be read.</source>
-        <translation type="unfinished"></translation>
+        <translation type="unfinished" />
     </message>
     <message>
         <source>Usage: quillberry-cli serve [--data-dir DIR] [--listen ADDRESS:PORT]
@@ -1256,7 +1351,7 @@ error); 2 for a bad option or format or a file that cannot be read.</source>
 
 Runs the local endpoint: a proxy on ADDRESS:PORT that takes HTTP (requests and
 CONNECT) and SOCKS5 from browsers and tools, and carries each connection through
-one of the working proxies of the data directory&apos;s Proxies.pro, with the proxy&apos;s
+one of the working proxies of the data directory's Proxies.pro, with the proxy's
 stored log-on. A proxy that fails is replaced by the next one before the client
 sees an error; one that keeps failing is set aside for a while (said on standard
 error). The list is read again whenever it changes on disk. Runs until Ctrl-C or
@@ -1274,11 +1369,11 @@ SIGTERM. Nothing in the data directory is written.
 
 Exit status: 0 after Ctrl-C or SIGTERM; 1 when the address cannot be listened on
 (named on standard error); 2 for bad arguments or an unreadable list.</source>
-        <translation type="unfinished"></translation>
+        <translation type="unfinished" />
     </message>
     <message>
         <source>carry connections through the working proxies on a local port</source>
-        <translation type="unfinished"></translation>
+        <translation type="unfinished" />
     </message>
     <message>
         <source>Usage: quillberry-cli judge [--listen ADDRESS:PORT]
@@ -1287,10 +1382,10 @@ Runs a proxy judge: an HTTP server that answers every GET with a page echoing
 the request it received, one line per item: REMOTE_ADDR = the address the
 connection came from, REMOTE_PORT, REQUEST_METHOD, REQUEST_URI,
 SERVER_PROTOCOL, and HTTP_&lt;NAME&gt; = value for each header (X-Forwarded-For as
-HTTP_X_FORWARDED_FOR). The page also holds the text &quot;QuillberryJudge&quot;.
+HTTP_X_FORWARDED_FOR). The page also holds the text "QuillberryJudge".
 
 Use its URL as the HTTP verification resource, with the feature string
-REMOTE_ADDR (or QuillberryJudge): verifying then also tells each working proxy&apos;s
+REMOTE_ADDR (or QuillberryJudge): verifying then also tells each working proxy's
 exit address and anonymity (transparent, anonymous or elite). Any other judge
 page of this form works the same way. Run it on a host outside your own network
 to judge public proxies.
@@ -1302,7 +1397,7 @@ to judge public proxies.
 Prints the address it listens on, then runs until Ctrl-C or SIGTERM.
 Exit status: 0 after Ctrl-C or SIGTERM; 1 when the address cannot be listened on;
 2 for bad arguments.</source>
-        <translation type="unfinished"></translation>
+        <translation type="unfinished" />
     </message>
     <message>
         <source>Usage: quillberry-cli merge [--format FORMAT] [--type TYPE] [--working] FILE...
@@ -1310,11 +1405,11 @@ Exit status: 0 after Ctrl-C or SIGTERM; 1 when the address cannot be listened on
 
 Merges the outputs of verify runs (the shares of one list verified with --shard,
 on one machine or several, and runs resumed with --resume) into one list. Each
-FILE (&apos;-&apos; for standard input) holds, one per line and mixed, list-file lines
-(verify&apos;s line format, with or without the judge&apos;s anonymity and exit address
+FILE ('-' for standard input) holds, one per line and mixed, list-file lines
+(verify's line format, with or without the judge's anonymity and exit address
 after a tab), JSON objects (--format jsonl) and proxy URLs (--format url, read
 as unverified); or it is a CSV output (--format csv, known by its header line)
-or a JSON array (--format json, a FILE that begins with &apos;[&apos;). The user and
+or a JSON array (--format json, a FILE that begins with '['). The user and
 password of an output written with --credentials are not read. Other lines,
 records and objects (a line cut off when a run was stopped) are passed over and
 counted on standard error.
@@ -1322,7 +1417,7 @@ counted on standard error.
 A proxy (its address, port and type, as the list tells duplicates apart) is one
 row. Of its results the last one read wins, the FILEs read in the order given
 and each from top to bottom, so that a later run given later replaces an earlier
-one; but a row still unverified (&quot;未验证&quot;) never replaces a result. The rows
+one; but a row still unverified ("未验证") never replaces a result. The rows
 are printed as a finished verification prints them: sorted by time, fastest
 first, then the failures; rows of equal rank in the order first read.
 
@@ -1330,7 +1425,7 @@ first, then the failures; rows of equal rank in the order first read.
                  for verify
 --type TYPE      print only the rows of one type
 --working        print only the rows whose status is a measured time
---into-list      instead of printing, write the rows into the data directory&apos;s
+--into-list      instead of printing, write the rows into the data directory's
                  Proxies.pro: a proxy already in the list takes the merged
                  result (its remark stays), a new one is added; the list is then
                  sorted as after a verification. The history is not written: the
@@ -1340,7 +1435,7 @@ Exit status: 0 done (also when no row was found); 2 bad usage or a FILE that
 cannot be read; 3 Proxies.pro could not be written (the old one is kept); 4 the
 data directory is open in the window or being written by another command
 (nothing was changed; import the merged lines in the window instead).</source>
-        <translation type="unfinished"></translation>
+        <translation type="unfinished" />
     </message>
     <message>
         <source>Usage: quillberry-cli verify [--data-dir DIR] [--threads N] [--connect-timeout S]
@@ -1350,13 +1445,13 @@ data directory is open in the window or being written by another command
                              [--resume-history SINCE] [FILE]
 
 Verifies every proxy of FILE (any text, read as the import command reads a file),
-or without FILE the data directory&apos;s Proxies.pro, exactly as the button
-&quot;验证全部&quot; does, then prints each row as its list-file line in the list&apos;s final
+or without FILE the data directory's Proxies.pro, exactly as the button
+"验证全部" does, then prints each row as its list-file line in the list's final
 order (sorted by time). Proxies.pro (and the favourite marks in the profile) are
-written back only when the data directory&apos;s own list was verified; then every
+written back only when the data directory's own list was verified; then every
 result is also recorded in the history (History.sqlite, see the history command).
 
---threads N          proxies checked at once, 1 to 10000 (default: the settings&apos;
+--threads N          proxies checked at once, 1 to 10000 (default: the settings'
                      number of workers); --concurrency N is the same. The checks
                      share a few event loops, not a thread each. The open-file
                      limit is raised as far as the system allows; when it still
@@ -1376,12 +1471,12 @@ result is also recorded in the history (History.sqlite, see the history command)
 --resume OUTPUT      with FILE: skip the proxies that an earlier --format jsonl
                      OUTPUT already holds (append the new run to it)
 --resume-history SINCE
-                     with FILE: skip the proxies that the data directory&apos;s history
+                     with FILE: skip the proxies that the data directory's history
                      has a result for since SINCE: a span before now (90m, 36h, 7d,
                      2w) or a date or time (2026-12-01, 2026-12-01T08:30, local
                      time; a trailing Z for UTC)
 --shard K/N          with FILE: verify only share K of N (1 to N) of its proxies,
-                     chosen by a hash of each proxy&apos;s address, port and type, so
+                     chosen by a hash of each proxy's address, port and type, so
                      that N machines given the same FILE verify disjoint shares
                      whose outputs together cover it
 --watchdog S         seconds after which a transfer that has not ended is given up
@@ -1393,52 +1488,52 @@ result is also recorded in the history (History.sqlite, see the history command)
 --type TYPE          print only the rows of one type (HTTP, HTTPS, SOCKS4, SOCKS5,
                      FTP, GOPHER); every row is still verified and saved
 --working            print only the rows whose status is a measured time
---credentials        with url, csv or json: also each proxy&apos;s user name and
-                     password (from FILE, or the data directory&apos;s store)
+--credentials        with url, csv or json: also each proxy's user name and
+                     password (from FILE, or the data directory's store)
 
 With a judge page as the HTTP resource (one that echoes the request it received,
-with a &quot;REMOTE_ADDR = address&quot; line, as &apos;quillberry-cli judge&apos; serves), each working
-proxy&apos;s anonymity (transparent, anonymous or elite) and exit address are printed
-too: line adds a tab, the anonymity, a tab and the exit address after the proxy&apos;s
+with a "REMOTE_ADDR = address" line, as 'quillberry-cli judge' serves), each working
+proxy's anonymity (transparent, anonymous or elite) and exit address are printed
+too: line adds a tab, the anonymity, a tab and the exit address after the proxy's
 line; csv adds the columns anonymity and exit; json the keys anonymity and exit.
 
 Progress goes to standard error: a bar on a terminal, otherwise one line per
 finished proxy. Ctrl-C stops the run like the stop button (rows not yet started
 keep their texts) and still prints and saves; a second Ctrl-C (or SIGTERM) gives
-up the rows in flight at once (they show &quot;未验证&quot;).
+up the rows in flight at once (they show "未验证").
 
 Exit status: 0 after a finished or stopped run; 1 when the run could not start
 (empty list, no HTTP resource, only FTP proxies and no FTP resource, ...); 2 for
 bad arguments (a bad format among them) or an unreadable file;
 3 when a data file could not be written (named on standard error); 4 when the
-data directory&apos;s own list is open in the window or being written by another
+data directory's own list is open in the window or being written by another
 command (nothing was verified; give a FILE, or verify in the window).</source>
-        <translation type="unfinished"></translation>
+        <translation type="unfinished" />
     </message>
     <message>
         <source>merge the outputs of verify runs (shares, resumed runs) into one list</source>
-        <translation type="unfinished"></translation>
+        <translation type="unfinished" />
     </message>
     <message>
         <source>print the verification history: uptime, median time, results</source>
-        <translation type="unfinished"></translation>
+        <translation type="unfinished" />
     </message>
     <message>
         <source>answer requests with the headers and address they came with</source>
-        <translation type="unfinished"></translation>
+        <translation type="unfinished" />
     </message>
     <message>
         <source>Usage: quillberry-cli history [ADDR:PORT[@TYPE]] [--format line|csv|json] [--limit N]
        quillberry-cli history --check
 
 Prints what the verification history (History.sqlite in the data directory) keeps.
-The window and &apos;verify&apos; without FILE record every result there; &apos;verify FILE&apos;
-does not, as a file&apos;s proxies are not the list&apos;s.
+The window and 'verify' without FILE record every result there; 'verify FILE'
+does not, as a file's proxies are not the list's.
 
 Without a proxy: one line per proxy, by name: its uptime (the share of successful
 checks among its latest 20), the median time of those successful ones, the number
 of checks kept, the last status, and the anonymity and exit address of the latest
-result that had them (&apos;-&apos; for none).
+result that had them ('-' for none).
 With a proxy: its results, newest first: the time (UTC), the status, the seconds,
 the resource, anonymity and exit address. Without @TYPE every type of that
 address and port is shown.
@@ -1458,7 +1553,7 @@ Exit status: 0 when something was printed (with --check: the history is sound);
 damaged and has been rebuilt); 2 for bad arguments or a history that cannot be
 read; 4 when --check found damage but the window or another command has the data
 directory open (nothing was moved).</source>
-        <translation type="unfinished"></translation>
+        <translation type="unfinished" />
     </message>
 </context>
 </TS>

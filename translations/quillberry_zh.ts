@@ -107,10 +107,6 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Windows 通信端口初始化失败。</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Quillberry 已经在运行，它打开的数据目录是：
 %1
 
@@ -553,10 +549,6 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>1.直接设置或取消代理（仅供IE内核浏览器使用）</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>2.使用最简单的代理自动配置脚本</source>
         <translation type="unfinished"></translation>
     </message>
@@ -925,10 +917,6 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>全部失效时直接连接（会暴露本机地址）</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>本机端口应写作 地址:端口，例如 127.0.0.1:8899！</source>
         <translation type="unfinished"></translation>
     </message>
@@ -988,6 +976,102 @@
     </message>
     <message>
         <source>Proxies.pro 中有 %1 行不是代理，已另存于 %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>网络库初始化失败。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&lt;IE: </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source> IE: </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>无法记下桌面原来的代理设置，取消代理时可能无法恢复它。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>代理失效时</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>当本程序设置的代理无法再工作时（退出、崩溃、全部代理失效），系统代理该怎么办？
+
+是：改为直接连接。您原来的设置恢复，程序照常上网，但不经过代理，会暴露本机地址。
+否：阻断。不经代理什么也不发出，使用系统代理的程序将无法上网，直到代理恢复。
+
+以后可在设置中更改。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>系统代理正经由本机端口，退出后本机端口随之关闭，使用系统代理的程序将全部无法上网，直到再次启动本程序或更改系统代理。
+
+要先恢复您原来的系统代理设置再退出吗？
+是：恢复后退出。否：保持阻断并退出。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>系统代理仍指向本程序的 %1，但那里已无应答（本程序上次没有正常退出）。
+已按您的选择恢复原来的系统代理设置。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>系统代理仍指向本程序的 %1，但那里已无应答（本程序上次没有正常退出）。
+按您的选择（阻断），系统代理保持不变：使用它的程序将无法上网，直到代理恢复或取消系统代理。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>另一个程序更改了系统代理，它已不再使用本程序设置的 %1。
+
+要重新设置吗？选“否”则保留对方的设置。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>系统代理</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>不使用代理（直接连接）</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>经由代理 %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>经由本机端口 %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>使用代理自动配置脚本（%1）</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 已无应答，使用系统代理的程序可能无法上网。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>本机端口可用的代理只剩 %1 个（少于 %2 个）。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>验证完成</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 个代理中 %2 个可用，用时 %3 秒。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>1.直接设置或取消代理（写入桌面的代理设置）</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>代理失效时改为直接连接（会暴露本机地址）</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -16,6 +16,15 @@ namespace {
 // row, and the pool needs only their last state.
 constexpr int kRefreshDelayMs = 1000;
 
+// A service answers at once on loopback.
+constexpr int kServiceProbeMs = 500;
+
+bool SameDir(std::string a, std::string b) {
+  while (a.size() > 1 && a.back() == '/') a.pop_back();
+  while (b.size() > 1 && b.back() == '/') b.pop_back();
+  return a == b;
+}
+
 bool SameEndpoint(const EndpointOptions& a, const EndpointOptions& b) {
   return a.listen == b.listen && a.policy == b.policy && a.types == b.types;
 }
@@ -39,8 +48,10 @@ CEndpointHost::~CEndpointHost() = default;
 qb::OpResult CEndpointHost::Apply(const EndpointOptions& options, int connectTimeoutMs) {
   if (!options.enabled) {
     m_endpoint.reset();
+    m_service.reset();
     return qb::OpResult::Success();
   }
+  if (m_service && SameEndpoint(options, m_running)) return qb::OpResult::Success();
   if (m_endpoint && SameEndpoint(options, m_running) && connectTimeoutMs == m_connectTimeoutMs) {
     return qb::OpResult::Success();
   }
@@ -49,11 +60,23 @@ qb::OpResult CEndpointHost::Apply(const EndpointOptions& options, int connectTim
   if (!listen) {
     return qb::OpResult::Failure(qb::OpStatus::ApplyFailed, {}, "not an address and port: " + options.listen);
   }
+  // The endpoint's service of this data directory already serves there (started by
+  // systemd, which restarts it when it dies): the window uses it instead of its own.
+  m_service.reset();
+  if (const auto status = ProbeEndpoint(*listen, kServiceProbeMs);
+      status && SameDir(status->dataDir, m_dir.Path())) {
+    m_service = status;
+    m_running = options;
+    m_poolSize = status->pool;
+    return qb::OpResult::Success();
+  }
   EndpointConfig config;
   config.listen = *listen;
   config.policy = options.policy;
   config.types = options.types;
   config.connectTimeoutMs = connectTimeoutMs;
+  config.goDirect = m_goDirect;
+  config.dataDir = m_dir.Path();
   auto endpoint = std::make_unique<CEndpoint>(config);
   // The callback runs on the endpoint's own thread; the rows belong to this one.
   endpoint->OnSetAside([this](const std::string& line, const std::string& reason) {
@@ -69,16 +92,21 @@ qb::OpResult CEndpointHost::Apply(const EndpointOptions& options, int connectTim
   return started;
 }
 
+void CEndpointHost::SetGoDirect(bool goDirect) {
+  m_goDirect = goDirect;
+  if (m_endpoint) m_endpoint->SetGoDirect(goDirect);
+}
+
 bool CEndpointHost::Running() const {
-  return m_endpoint != nullptr;
+  return m_endpoint != nullptr || m_service.has_value();
 }
 
 std::string CEndpointHost::Address() const {
-  if (!m_endpoint) return {};
+  if (!Running()) return {};
   const auto listen = ParseListenAddress(m_running.listen);
   const std::string host =
       listen->host.find(':') == std::string::npos ? listen->host : "[" + listen->host + "]";
-  return host + ":" + std::to_string(m_endpoint->Port());
+  return host + ":" + std::to_string(m_endpoint ? m_endpoint->Port() : listen->port);
 }
 
 std::string CEndpointHost::ProxyLine() const {

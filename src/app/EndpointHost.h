@@ -10,6 +10,7 @@
 #include <string>
 
 #include "base/OpResult.h"
+#include "endpoint/Endpoint.h"
 #include "settings/Options.h"
 
 namespace qb {
@@ -39,7 +40,13 @@ class CEndpointHost : public QObject {
   // as options say. A failure to start comes back (the address taken, or one that
   // is not an address); the endpoint is then off.
   qb::OpResult Apply(const EndpointOptions& options, int connectTimeoutMs);
+  // Whether connections no proxy can carry go to their targets directly (the user's
+  // choice for when the proxies are down); followed at once by a running endpoint.
+  void SetGoDirect(bool goDirect);
   bool Running() const;
+  // Running as the endpoint's service (which serves this data directory and follows its
+  // list and Options.ini by itself), not in the window: it goes on after the window.
+  bool ByService() const { return m_service.has_value(); }
   // "address:port" of the running endpoint; empty while it is off.
   std::string Address() const;
   // The proxy line the desktop is given to go through the endpoint ("A:P@HTTP").
@@ -64,9 +71,11 @@ class CEndpointHost : public QObject {
   DataDir& m_dir;
   CProxyListModel& m_list;
   std::unique_ptr<CEndpoint> m_endpoint;
+  std::optional<EndpointStatus> m_service;
   EndpointOptions m_running;
   int m_connectTimeoutMs = 0;
   int m_poolSize = 0;
+  bool m_goDirect = false;
   std::function<bool()> m_busy;
   QTimer m_refresh;
 };

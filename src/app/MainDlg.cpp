@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFontMetrics>
+#include <QFutureWatcher>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -22,6 +23,7 @@
 #include <QTableView>
 #include <QTimer>
 #include <QToolButton>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <unordered_set>
@@ -33,6 +35,7 @@
 #include "base/Prompt.h"
 #include "base/Text.h"
 #include "base/Translate.h"
+#include "endpoint/Endpoint.h"
 #include "proxy/GeoLocation.h"
 #include "proxy/ProxyExtractor.h"
 #include "proxy/ProxyListCommands.h"
@@ -44,6 +47,7 @@
 #include "settings/Settings.h"
 #include "sources/ProxySource.h"
 #include "sources/SourceDownloader.h"
+#include "ui/DesktopNotifier.h"
 #include "ui/DialogUnits.h"
 #include "ui/FailureMessages.h"
 #include "ui/HelpLink.h"
@@ -66,6 +70,7 @@ constexpr const char* kFrameName = "Frame";
 constexpr int kIdVerifyAll = 1045;
 constexpr int kIdVerifySelected = 1002;
 constexpr int kIdDownload = 1050;
+constexpr int kStaleProbeMs = 1500;  // a local peer answers at once; a dead one refuses at once
 
 QString Q(const std::string& s) {
   return QString::fromStdString(s);
@@ -93,9 +98,19 @@ CMainDlg::CMainDlg(DataDir& dir, MainDlgOptions options, QWidget* parent)
   // Options.ini that cannot be read leaves the defaults: the chosen proxy alone.
   ReportSettingsLoad(m_dir.LoadOptions());
   m_sysProxy->SetScriptOptions(m_options.script);
+  m_sysProxy->SetEndpointListen(m_options.endpoint.listen);
   // Every script lists the favourites ticked at the moment it is made, whichever of
   // the buttons, the tray or the settings dialog makes it.
   m_sysProxy->SetFavoritesSource([this] { return FavoriteProxyLines(m_list); });
+  m_notifier = std::make_unique<CDesktopNotifier>(
+      options.notificationBus.empty()
+          ? QDBusConnection::sessionBus()
+          : QDBusConnection::connectToBus(QString::fromStdString(options.notificationBus),
+                                          QStringLiteral("quillberry-notifications")));
+  auto* watch = new QTimer(this);
+  watch->setInterval(options.watchMs);
+  connect(watch, &QTimer::timeout, this, &CMainDlg::WatchProxy);
+  watch->start();
 
   m_verify = new CVerifyControl(m_dir, this);
   m_verify->SetFtpFallbackQuestion([] {
@@ -457,6 +472,7 @@ void CMainDlg::CreateControls() {
   m_trayCtl->SetRunningThreads([this] { return m_verify->BusyWorkers(); });
   m_trayCtl->UseActions(*m_actions);
   connect(m_trayCtl, &CTrayController::statusLineUpdateNeeded, this, &CMainDlg::UpdateStatusLine);
+  connect(m_trayCtl, &CTrayController::switched, this, &CMainDlg::NotifyTraySwitch);
   // The tray menu is also the window's own context menu, so that favourites can be
   // switched on a desktop without a tray.
   setContextMenuPolicy(Qt::CustomContextMenu);
@@ -478,6 +494,7 @@ void CMainDlg::CreateControls() {
     (void)m_sysProxy->GetIEProxy();
     UpdateStatusLine();
     UpdateTrayIcon();
+    GuardDesktop();
   });
   connect(m_sysProxy.get(), &CSystemProxy::desktopProxyChanged, desktopSettled, qOverload<>(&QTimer::start));
   m_sysProxy->WatchDesktop();
@@ -515,8 +532,12 @@ void CMainDlg::OnInitDialog() {
   m_pProgress->SetBkColour(palette().color(QPalette::Button));
   // Read the desktop's proxy and write it back, so that every connection and the
   // script agree with it.
-  ReportProxyQuery(m_sysProxy->GetIEProxy());
-  ReportProxyChange(m_sysProxy->SetIEProxy(m_sysProxy->m_sIEProxy));
+  // A desktop given back its own setting keeps it as it is: written again under the
+  // mode, it would become this program's setting once more.
+  if (!RepairDesktopAtStart()) {
+    ReportProxyQuery(m_sysProxy->GetIEProxy());
+    ReportProxyChange(m_sysProxy->SetIEProxy(m_sysProxy->m_sIEProxy));
+  }
   UpdateStatusLine();
 
   m_pDownloadProgress->hide();
@@ -559,7 +580,10 @@ void CMainDlg::OnInitDialog() {
   connect(&m_dir, &DataDir::ChangedBehind, this, &CMainDlg::OnDataFileChangedBehind);
   // After the end of a run or a download has saved what it did.
   connect(m_verify, &CVerifyControl::RunStateChanged, this, [this](RunState state) {
-    if (state == RunState::Idle) QTimer::singleShot(0, this, &CMainDlg::CatchUpWithDisk);
+    if (state == RunState::Running && !m_runClock.isValid()) m_runClock.start();
+    if (state != RunState::Idle) return;
+    QTimer::singleShot(0, this, &CMainDlg::CatchUpWithDisk);
+    NotifyRunDone();
   });
   connect(m_downloader, &CSourceDownloader::Finished, this,
           [this] { QTimer::singleShot(0, this, &CMainDlg::CatchUpWithDisk); });
@@ -1015,10 +1039,14 @@ void CMainDlg::OnSettings() {
   ExtraOptions chosen = m_options;
   chosen.script = dlg.ChosenScriptOptions();
   chosen.endpoint = dlg.ChosenEndpointOptions();
+  // The box is the choice for when the proxy can no longer work, seen and confirmed.
+  chosen.SetWhenDown(chosen.script.allowDirect ? WhenProxyDown::Direct : WhenProxyDown::Block);
   if (chosen != m_options) {
     m_options = chosen;
     ReportOptionsSave(m_dir.SaveOptions());
   }
+  m_endpointHost->SetGoDirect(GoDirect());
+  m_sysProxy->SetEndpointListen(m_options.endpoint.listen);
   // Also when only the connect time-out changed: the endpoint uses it too.
   if (!ApplyEndpoint()) m_options.endpoint.enabled = false;
   UpdateTrayIcon();
@@ -1092,6 +1120,7 @@ void CMainDlg::OnSetIEProxy() {
     const CProxyEntry* e = m_list.Entry(*std::min_element(selected.begin(), selected.end()));
     if (e && !ConfirmProxyStatus(e->TimeStatus())) return;
   }
+  EnsureWhenDownChosen();
   m_sysProxy->SetAutoProxyConfig(m_settings.m_nAutoProxyConfig);
   ReportProxyChange(m_sysProxy->OnSetIEProxy(m_list));
 }
@@ -1117,6 +1146,7 @@ bool CMainDlg::OnTrayExit() {
     qb::ShowMessage(kMsgExitWhileBusy, kCaptionExitWarning, qb::MsgIcon::Information);
     return false;
   }
+  ReleaseDesktopAtExit(true);
   m_downloader->Cancel();
   m_verify->Shutdown();
   CloseTray();
@@ -1146,6 +1176,7 @@ void CMainDlg::OnTerminate() {
     const qb::OpResult saved = m_dir.SaveList();
     if (!saved) std::fprintf(stderr, "quillberry: %s\n", saved.Describe().c_str());
   }
+  ReleaseDesktopAtExit(false);
   m_verify->Shutdown();
   CloseTray();
   hide();
@@ -1208,8 +1239,10 @@ namespace qb {
 void CMainDlg::StartEndpoint() {
   m_endpointHost = new CEndpointHost(m_dir, this);
   m_endpointHost->SetBusyCheck([this] { return Busy(); });
+  m_endpointHost->SetGoDirect(GoDirect());
   connect(m_endpointHost, &CEndpointHost::rowsMarked, this, &CMainDlg::SaveList);
   m_trayCtl->SetEndpointAddress([this] { return m_endpointHost->Address(); });
+  m_trayCtl->SetBeforeFavorite([this] { EnsureWhenDownChosen(); });
   // An address others on the network may reach is asked about as the settings dialog
   // asks when it is chosen there: Options.ini may have been written by hand.
   if (m_options.endpoint.enabled) {
@@ -1267,11 +1300,167 @@ void CMainDlg::OnViaEndpoint() {
     }
     ReportOptionsSave(m_dir.SaveOptions());
   }
+  EnsureWhenDownChosen();
   if (m_endpointHost->PoolSize() == 0)
     qb::ShowMessage(kMsgEndpointEmpty, kCaptionEndpoint, qb::MsgIcon::Information);
   ReportProxyChange(m_sysProxy->SetIEProxy(m_endpointHost->ProxyLine()));
   UpdateStatusLine();
   UpdateTrayIcon();
+}
+
+void CMainDlg::EnsureWhenDownChosen() {
+  if (m_options.systemProxy.chosen) return;
+  const bool direct = qb::Prompt().Message(kMsgWhenDownQuestion, kCaptionWhenDown, qb::MsgIcon::Question,
+                                           qb::MsgButtons::YesNo) == qb::MsgResult::Yes;
+  m_options.SetWhenDown(direct ? WhenProxyDown::Direct : WhenProxyDown::Block);
+  m_sysProxy->SetScriptOptions(m_options.script);
+  m_endpointHost->SetGoDirect(direct);
+  ReportOptionsSave(m_dir.SaveOptions());
+}
+
+void CMainDlg::ReleaseDesktopAtExit(bool mayAsk) {
+  // Only the window's own endpoint stops with it; the service and a proxy of the list
+  // go on answering.
+  if (!m_sysProxy->ChangedDesktop() || !ViaEndpoint() || m_endpointHost->ByService()) return;
+  bool restore = GoDirect();
+  if (!restore && mayAsk) {
+    restore = qb::Prompt().Message(kMsgExitBlocks, kCaptionExitWarning, qb::MsgIcon::Warning,
+                                   qb::MsgButtons::YesNo) == qb::MsgResult::Yes;
+  }
+  if (!restore) return;
+  const ProxyChangeResult result = m_sysProxy->RestoreDesktop();
+  // Nobody may be there to read a message at a session's end.
+  if (mayAsk) {
+    ReportProxyChange(result);
+  } else if (!result.ok()) {
+    std::fprintf(stderr, "quillberry: the desktop's earlier proxy setting could not be given back\n");
+  }
+}
+
+bool CMainDlg::RepairDesktopAtStart() {
+  const CSystemProxy::StaleRepair repair =
+      m_sysProxy->RepairIfStale(GoDirect(), [](const DesktopRecord& record) {
+        return DesktopProxyAnswers(record.line, record.endpoint, kStaleProbeMs);
+      });
+  if (repair.action == RepairAction::None) return false;
+  const QString proxy = QString::fromStdString(repair.line);
+  if (repair.action == RepairAction::Keep) {
+    qb::ShowMessage(qb::Tr(kMsgStaleKept).arg(proxy).toStdString(), kCaptionSystemProxy,
+                    qb::MsgIcon::Warning);
+    return false;
+  }
+  ReportProxyChange(repair.change);
+  qb::ShowMessage(qb::Tr(kMsgStaleRestored).arg(proxy).toStdString(), kCaptionSystemProxy,
+                  qb::MsgIcon::Information);
+  return true;
+}
+
+void CMainDlg::GuardDesktop() {
+  const std::optional<DesktopRecord> record = m_sysProxy->Record();
+  if (m_guardAsking || !record || m_sysProxy->DesktopHoldsRecorded()) return;
+  if (!m_options.systemProxy.reapply) {
+    m_guardAsking = true;
+    const QString what = QString::fromStdString(record->line.empty() ? std::string("-") : record->line);
+    const bool again =
+        qb::Prompt().Message(qb::Tr(kMsgDesktopChangedElsewhere).arg(what).toStdString(), kCaptionSystemProxy,
+                             qb::MsgIcon::Question, qb::MsgButtons::YesNo) == qb::MsgResult::Yes;
+    m_guardAsking = false;
+    if (!again) {
+      // The other program's setting stands and is the user's now.
+      const qb::OpResult forgot = m_sysProxy->ForgetRecord();
+      if (!forgot)
+        qb::ShowMessage(std::string(kMsgRecordFailed) + "\n" + forgot.Describe(), kCaptionSystemProxy,
+                        qb::MsgIcon::Warning);
+      return;
+    }
+  }
+  ReportProxyChange(m_sysProxy->ReapplyRecorded());
+  UpdateStatusLine();
+  UpdateTrayIcon();
+}
+
+QString CMainDlg::DesktopStateText() const {
+  const std::string& cur = m_sysProxy->m_sIEProxy;
+  if (cur.empty()) return qb::Tr(kNotifyStateNone);
+  if (ViaEndpoint())
+    return qb::Tr(kNotifyStateEndpoint).arg(QString::fromStdString(m_endpointHost->Address()));
+  // The line this program set names the proxy's type, which the desktop's server
+  // string does not.
+  const std::optional<DesktopRecord> record = m_sysProxy->Record();
+  const bool ours = record && !record->line.empty() && m_sysProxy->DesktopHoldsRecorded();
+  const QString proxy = QString::fromStdString(ours ? record->line : cur);
+  if (m_sysProxy->AutoProxyConfig() != kAutoProxyDirect) return qb::Tr(kNotifyStateScript).arg(proxy);
+  return qb::Tr(kNotifyStateProxy).arg(proxy);
+}
+
+void CMainDlg::NotifyTraySwitch() {
+  if (!m_options.notify.traySwitch) return;
+  m_notifier->Notify(qb::Tr(kCaptionSystemProxy), DesktopStateText());
+}
+
+void CMainDlg::WatchProxy() {
+  // A proxy far away that drops the connection's first packet would hold the window for
+  // the whole time-out: the checks run on a thread of the pool, one round at a time.
+  if (m_watching) return;
+  // Only a setting of this program that the desktop still holds is watched: another's
+  // proxy is none of its business, and the guard handles a replaced one.
+  const std::optional<DesktopRecord> record = m_sysProxy->Record();
+  const bool watchProxy = record && !record->line.empty() && m_sysProxy->DesktopHoldsRecorded();
+  if (!watchProxy) m_proxyAnswered.reset();
+  if (!m_endpointHost->Running()) m_lastUsable = -1;
+  const std::optional<ListenAddress> own =
+      m_endpointHost->Running() ? ParseListenAddress(m_endpointHost->Address()) : std::nullopt;
+  if (!watchProxy && !own) return;
+  const std::string line = watchProxy ? record->line : std::string();
+  const bool endpoint = watchProxy && record->endpoint;
+  m_watching = true;
+  auto* watcher = new QFutureWatcher<WatchRound>(this);
+  connect(watcher, &QFutureWatcher<WatchRound>::finished, this, [this, watcher, line, endpoint] {
+    watcher->deleteLater();
+    m_watching = false;
+    const WatchRound round = watcher->result();
+    if (round.answers) NotifyProxyState(line, endpoint, *round.answers);
+    if (round.status) NotifyPoolState(round.status->usable);
+  });
+  watcher->setFuture(QtConcurrent::run([line, endpoint, own] {
+    WatchRound round;
+    if (!line.empty()) round.answers = DesktopProxyAnswers(line, endpoint, kStaleProbeMs);
+    if (own) round.status = ProbeEndpoint(*own, kStaleProbeMs);
+    return round;
+  }));
+}
+
+void CMainDlg::NotifyProxyState(const std::string& line, bool endpoint, bool answers) {
+  if (m_proxyAnswered.value_or(true) && !answers && m_options.notify.proxyDown) {
+    const std::string what = endpoint ? qb::Tr(kCaptionEndpoint).toStdString() + " " + line : line;
+    m_notifier->Notify(qb::Tr(kCaptionSystemProxy),
+                       qb::Tr(kNotifyProxyDown).arg(QString::fromStdString(what)));
+  }
+  m_proxyAnswered = answers;
+}
+
+void CMainDlg::NotifyPoolState(int usable) {
+  const int below = m_options.notify.poolLowBelow;
+  // Told when it drops below, not again while it stays there (nor for a pool that
+  // started small: the window said that when it was switched on).
+  if (m_options.notify.poolLow && usable < below && m_lastUsable >= below) {
+    m_notifier->Notify(qb::Tr(kCaptionEndpoint), qb::Tr(kNotifyPoolLow).arg(usable).arg(below));
+  }
+  m_lastUsable = usable;
+}
+
+void CMainDlg::NotifyRunDone() {
+  if (!m_runClock.isValid()) return;
+  const qint64 seconds = m_runClock.elapsed() / 1000;
+  m_runClock.invalidate();
+  if (!m_options.notify.runDone || isVisible() || seconds < m_options.notify.runSeconds) return;
+  int working = 0;
+  for (int row = 0; row < m_list.RowCount(); ++row) {
+    const std::string& status = m_list.Entry(row)->TimeStatus();
+    if (!status.empty() && std::isdigit(static_cast<unsigned char>(status.front()))) ++working;
+  }
+  m_notifier->Notify(qb::Tr(kCaptionRunDone),
+                     qb::Tr(kNotifyRunDone).arg(m_list.RowCount()).arg(working).arg(seconds));
 }
 
 void CMainDlg::ReportOptionsSave(const qb::OpResult& result) {

@@ -5,13 +5,16 @@
 #include <QtGlobal>
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QPointer>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "datadir/DataDir.h"
+#include "endpoint/Endpoint.h"
 #include "sysproxy/SystemProxy.h"
 #include "ui/HistoryColumns.h"
 #include "ui/Resources.h"
@@ -25,6 +28,7 @@ class QTimer;
 namespace qb {
 
 class ActionRegistry;
+class CDesktopNotifier;
 class CEndpointHost;
 class CHelpLink;
 class CSortListCtrl;
@@ -43,6 +47,11 @@ struct MainDlgOptions {
   // Where the window's size and the list's column widths are remembered (an INI
   // file); empty: not remembered. The program uses WindowStatePath().
   std::string windowStateIni;
+  // The bus of the desktop's notification service (a D-Bus address); empty: the
+  // session's bus.
+  std::string notificationBus;
+  // How often the proxy the desktop goes through and the endpoint's pool are checked.
+  int watchMs = 15000;
 };
 
 // The per-user file that remembers the window's size and the column widths
@@ -191,6 +200,35 @@ class CMainDlg : public QDialog {
   void ShowRunNotice(RunNotice notice);
   // Whether the desktop's proxy is the running endpoint.
   bool ViaEndpoint() const;
+  // --- When the proxy can no longer work (Options.ini's SystemProxy) ---
+  bool GoDirect() const { return m_options.WhenDown() == WhenProxyDown::Direct; }
+  // Asks once, before the window first sets a proxy, whether the desktop blocks or goes
+  // direct when that proxy can no longer work, and keeps the answer.
+  void EnsureWhenDownChosen();
+  // At the exit: a desktop going through the window's own endpoint, which stops with
+  // it, gets its earlier setting back under going direct; under blocking the user is
+  // told that programs will fail and asked (when asking is allowed).
+  void ReleaseDesktopAtExit(bool mayAsk);
+  // At start: a desktop left pointing at an endpoint or proxy of this program that does
+  // not answer is repaired as chosen, and said. True when it was given back.
+  bool RepairDesktopAtStart();
+  // The desktop's proxy changed: when another program replaced this program's setting,
+  // says so and offers to set it again (or does so unasked, as Options.ini allows).
+  void GuardDesktop();
+  // --- Notifications ---
+  // The state the desktop is in now, in words.
+  QString DesktopStateText() const;
+  void NotifyTraySwitch();
+  // Checks whether the desktop's proxy answers and how the endpoint's pool stands, and
+  // tells of a change for the worse.
+  void WatchProxy();
+  struct WatchRound {
+    std::optional<bool> answers;           // the desktop's proxy, when one of ours is held
+    std::optional<EndpointStatus> status;  // the running endpoint's
+  };
+  void NotifyProxyState(const std::string& line, bool endpoint, bool answers);
+  void NotifyPoolState(int usable);
+  void NotifyRunDone();
   void OnInitDialog();
   void ConnectVerifier();
   // The run's state on the buttons' captions, and on what may run.
@@ -269,6 +307,12 @@ class CMainDlg : public QDialog {
   QPointer<CVerifyResultDlg> m_pResultDlg;
 
   bool m_bTrayClosed = false;
+  bool m_guardAsking = false;
+  std::unique_ptr<CDesktopNotifier> m_notifier;
+  std::optional<bool> m_proxyAnswered;  // at the last check; unset while none of ours is set
+  int m_lastUsable = -1;                // the endpoint's usable proxies at the last check
+  QElapsedTimer m_runClock;
+  bool m_watching = false;  // a round of WatchProxy is running on the pool
   bool m_bStatusLinePending = false;
   QTimer* m_noticeTimer = nullptr;  // running while a notice holds the status strip
   int m_rowsBeforeDownload = 0;

@@ -132,8 +132,7 @@ int CProxyApp::Run() {
 
   m_curl = std::make_unique<qb::CurlGlobal>();
   if (!m_curl->Ok()) {
-    qb::ShowMessage(QT_TRANSLATE_NOOP("Quillberry", "Windows 通信端口初始化失败。"), "Quillberry",
-                    qb::MsgIcon::Error);
+    qb::ShowMessage(QT_TRANSLATE_NOOP("Quillberry", "网络库初始化失败。"), "Quillberry", qb::MsgIcon::Error);
     return 1;
   }
   qb::SetPrompt(&g_qtPrompt);

@@ -56,7 +56,8 @@ std::string TrayCurrentProxy(std::string_view ieProxy) {
 }
 
 std::string TrayHeadText(std::string_view ieProxy, int autoProxyConfig, int runningThreads) {
-  std::string head = "<IE: " + TrayCurrentProxy(ieProxy) + ">";
+  // The documented "<IE: …>" in Chinese; the English says what it is on Linux.
+  std::string head = qb::TrStd(QT_TRANSLATE_NOOP("Quillberry", "<IE: ")) + TrayCurrentProxy(ieProxy) + ">";
   head += autoProxyConfig == 0 ? " 1" : autoProxyConfig == 1 ? " 2" : " 3";
   if (runningThreads > 0) head += qb::TrStd(QT_TRANSLATE_NOOP("Quillberry", " 验证中..."));
   return head;
@@ -64,7 +65,10 @@ std::string TrayHeadText(std::string_view ieProxy, int autoProxyConfig, int runn
 
 std::string FavoriteItemText(const CProxyListModel& list, int row) {
   const std::string line = list.GetProxyLine(row);
+  // The type beside the address: the desktop carries an HTTP and a SOCKS proxy
+  // differently, and two favourites may share an address.
   std::string text(CutBefore(line, '@'));
+  if (const size_t at = line.find('@'); at != std::string::npos) text += " " + line.substr(at + 1);
   const std::string remarkText = list.CellText(row, CProxyListModel::ColRemark);
   std::string_view remark = remarkText;
   while (!remark.empty() && remark.front() == '!') remark.remove_prefix(1);
@@ -230,14 +234,18 @@ void CTrayController::OnTrayCommand(int command, const QVariant& data) {
     bool ok = false;
     const int row = data.toInt(&ok);
     if (ok) OnFavoriteProxy(row);
+    emit switched();
     return;
   }
   // The head item names no action, and nor does anything unknown.
   if (const QString name = ActionOfMenuCommand(command); !name.isEmpty()) m_actions->Trigger(name);
+  if (command == ID_CANCEL_IE_PROXY || command == ID_VIA_ENDPOINT || command == ID_ENDPOINT_SWITCH)
+    emit switched();
 }
 
 void CTrayController::OnFavoriteProxy(int row) {
   if (row < 0 || row >= m_list.RowCount()) return;
+  if (m_beforeFavorite) m_beforeFavorite();
   // A connection that could not be written has been reported; the status line and the
   // icon show what the desktop holds all the same.
   SetFavoriteProxy(m_list, m_sys, row);

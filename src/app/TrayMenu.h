@@ -58,7 +58,7 @@ struct TrayMenuState {
 std::string TrayCurrentProxy(std::string_view ieProxy);
 // "<IE: cur>" with the mode digit (1, 2, 3) and " 验证中..." while workers run.
 std::string TrayHeadText(std::string_view ieProxy, int autoProxyConfig, int runningThreads);
-// A favourite's text: address:port, then "┇" and the remark without leading "!" cut
+// A favourite's text: address:port and the type, then "┇" and the remark without leading "!" cut
 // to 8 legacy bytes, when that is not empty.
 std::string FavoriteItemText(const CProxyListModel& list, int row);
 
@@ -90,6 +90,9 @@ class CTrayController : public QObject {
   void SetProxyQuery(std::function<bool()> query) { m_queryProxy = std::move(query); }
   // The local endpoint's address while it runs, empty when off; read when the menu opens.
   void SetEndpointAddress(std::function<std::string()> address) { m_endpointAddress = std::move(address); }
+  // Called before a favourite becomes the system proxy (the window asks its one
+  // question about a proxy that stops working there).
+  void SetBeforeFavorite(std::function<void()> before) { m_beforeFavorite = std::move(before); }
   // The menu's commands run the actions of these names (see ActionOfMenuCommand), and
   // their items are enabled while the actions are. Until a window hands over its
   // own, the controller's actions announce each command by its signal.
@@ -132,6 +135,9 @@ class CTrayController : public QObject {
   void exitRequested();
   // The system proxy changed through a favourite: refresh the status line.
   void statusLineUpdateNeeded();
+  // A command of the tray menu may have switched the system proxy or the endpoint: the
+  // state after it is worth telling.
+  void switched();
   // The local endpoint's items: switch it on or off; make it the system proxy.
   void endpointSwitchRequested();
   void viaEndpointRequested();
@@ -144,6 +150,7 @@ class CTrayController : public QObject {
   std::function<int()> m_runningThreads;
   std::function<bool()> m_queryProxy;
   std::function<std::string()> m_endpointAddress;
+  std::function<void()> m_beforeFavorite;
   QPointer<OwnerDrawMenu> m_openMenu;   // the popup shown
   QPointer<OwnerDrawMenu> m_openOwner;  // the menu object that holds it
 };

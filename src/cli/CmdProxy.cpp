@@ -157,6 +157,7 @@ int RunProxy(const QStringList& argsIn, const std::string& dataDir) {
     // Options.ini that cannot be read leaves the defaults: the proxy alone, no DIRECT.
     if (const qb::OpResult loaded = dir->LoadOptions(); !loaded) (void)ReportFailure("proxy", loaded);
     proxy.SetScriptOptions(dir->Options().script);
+    proxy.SetEndpointListen(dir->Options().endpoint.listen);
     proxy.SetFavoritesSource([&dir] { return FavoritesOf(*dir); });
     if (set) {
       // The buttons clear the proxy for a row that is no proxy; a command given a typing

@@ -153,12 +153,17 @@ int RunServe(const QStringList& args, const std::string& dataDir) {
   }
   config.policy = opt.policy.value_or(saved.endpoint.policy);
   config.types = opt.types.value_or(saved.endpoint.types);
+  config.goDirect = saved.WhenDown() == WhenProxyDown::Direct;
+  config.dataDir = dir->Path();
 
   // The list and the log-ons: a new log-on for a proxy counts as much as a new proxy.
   const std::string listPath = dir->FilePath(DataFile::ProxyList);
   const std::string credentialsPath = dir->FilePath(DataFile::Credentials);
   using Seen = std::pair<std::optional<FileIdentity>, std::optional<FileIdentity>>;
   Seen seen{StatFileIdentity(listPath), StatFileIdentity(credentialsPath)};
+  // The choice for when the proxies are down is followed as the window changes it.
+  const std::string optionsPath = dir->FilePath(DataFile::Options);
+  std::optional<FileIdentity> optionsSeen = StatFileIdentity(optionsPath);
   auto pool = LoadPool(*dir, config.types);
   if (!pool) return kExitUnreadable;
   const size_t count = pool->size();
@@ -203,6 +208,15 @@ int RunServe(const QStringList& args, const std::string& dataDir) {
     const timespec wait{2, 0};
     const int sig = sigtimedwait(&stopSignals, nullptr, &wait);
     if (sig == SIGINT || sig == SIGTERM) break;
+    if (const auto options = StatFileIdentity(optionsPath); options != optionsSeen) {
+      optionsSeen = options;
+      if (dir->LoadOptions()) {
+        const bool goDirect = dir->Options().WhenDown() == WhenProxyDown::Direct;
+        endpoint.SetGoDirect(goDirect);
+        Err(Format("serve: when no proxy can carry a connection: %s",
+                   WhenProxyDownName(dir->Options().WhenDown())));
+      }
+    }
     const Seen now{StatFileIdentity(listPath), StatFileIdentity(credentialsPath)};
     if (now == seen) continue;
     seen = now;

@@ -7,6 +7,7 @@
 #include <cctype>
 
 #include "base/Text.h"
+#include "endpoint/Endpoint.h"
 #include "endpoint/Net.h"
 
 namespace qb {
@@ -208,6 +209,8 @@ ClientHandshake::Want ClientHandshake::NextHttp() {
       std::any_of(method.begin(), method.end(), [](char c) { return c < 'A' || c > 'Z'; })) {
     return Refuse(400, 0, "The request line is malformed.");
   }
+  // The one request addressed to the endpoint itself rather than through it.
+  if (method == "GET" && target == kEndpointStatusPath) return m_end = Want::Status;
   if (method == "CONNECT") {
     if (!SplitAuthority(target, m_request.host, m_request.port)) {
       return Refuse(400, 0, "The CONNECT target is malformed.");

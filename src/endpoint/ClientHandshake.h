@@ -63,6 +63,7 @@ class ClientHandshake {
     Greet,   // send Greeting(), then ask Next again
     Refuse,  // send Refusal() and close; the client asked for what is not done here
     Done,    // TakeRequest holds the target
+    Status,  // a request for the endpoint's own status (kEndpointStatusPath)
   };
 
   // A head larger than this is refused.

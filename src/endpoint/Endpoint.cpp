@@ -1,12 +1,17 @@
 #include "endpoint/Endpoint.h"
 
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 
 #include "base/Text.h"
 #include "endpoint/EventLoop.h"
@@ -42,6 +47,121 @@ std::vector<UpstreamProxy> UpstreamsFromEntries(const std::vector<CProxyEntry>& 
   return pool;
 }
 
+std::string FormatEndpointStatus(const EndpointStatus& status) {
+  std::string text = "Quillberry endpoint\n";
+  text += "pid=" + std::to_string(status.pid) + "\n";
+  text += "data-dir=" + status.dataDir + "\n";
+  text += "pool=" + std::to_string(status.pool) + "\n";
+  text += "usable=" + std::to_string(status.usable) + "\n";
+  text += std::string("when-down=") + (status.goDirect ? "direct" : "block") + "\n";
+  return text;
+}
+
+std::optional<EndpointStatus> ParseEndpointStatus(std::string_view text) {
+  constexpr std::string_view kHead = "Quillberry endpoint\n";
+  if (!text.starts_with(kHead)) return std::nullopt;
+  EndpointStatus status;
+  text.remove_prefix(kHead.size());
+  while (!text.empty()) {
+    const size_t end = text.find('\n');
+    const std::string_view line = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    const size_t eq = line.find('=');
+    if (eq == std::string_view::npos) continue;
+    const std::string_view key = line.substr(0, eq), value = line.substr(eq + 1);
+    auto number = [&](auto& out) { std::from_chars(value.data(), value.data() + value.size(), out); };
+    if (key == "pid") number(status.pid);
+    if (key == "data-dir") status.dataDir = std::string(value);
+    if (key == "pool") number(status.pool);
+    if (key == "usable") number(status.usable);
+    if (key == "when-down") status.goDirect = value == "direct";
+  }
+  return status;
+}
+
+std::string EndpointStatusRequest(const std::string& hostPort) {
+  return std::string("GET ") + kEndpointStatusPath + " HTTP/1.1\r\nHost: " + hostPort +
+         "\r\nConnection: close\r\n\r\n";
+}
+
+std::optional<EndpointStatus> ParseEndpointStatusResponse(std::string_view response) {
+  if (!response.starts_with("HTTP/1.1 200 ")) return std::nullopt;
+  const size_t body = response.find("\r\n\r\n");
+  if (body == std::string_view::npos) return std::nullopt;
+  return ParseEndpointStatus(response.substr(body + 4));
+}
+
+namespace {
+
+// A non-blocking connection to address, waited for until deadline; -1 when none is made.
+int ConnectBefore(const ListenAddress& address, std::chrono::steady_clock::time_point deadline) {
+  const auto left = [&] {
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return static_cast<int>(std::max<int64_t>(0, ms.count()));
+  };
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV | AI_NUMERICHOST;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(address.host.c_str(), std::to_string(address.port).c_str(), &hints, &found) != 0 || !found)
+    return -1;
+  int fd = socket(found->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  const bool started =
+      fd >= 0 && (connect(fd, found->ai_addr, found->ai_addrlen) == 0 || errno == EINPROGRESS);
+  freeaddrinfo(found);
+  pollfd p{fd, POLLOUT, 0};
+  int error = 0;
+  socklen_t len = sizeof error;
+  if (!started || poll(&p, 1, left()) != 1 || (p.revents & (POLLERR | POLLNVAL | POLLHUP)) ||
+      getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0 || error != 0) {
+    if (fd >= 0) close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+bool PeerAccepts(const ListenAddress& address, int timeoutMs) {
+  const int fd =
+      ConnectBefore(address, std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs));
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
+
+bool DesktopProxyAnswers(const std::string& line, bool endpoint, int timeoutMs) {
+  const std::optional<ListenAddress> address = ParseListenAddress(line.substr(0, line.find('@')));
+  if (!address) return false;
+  return endpoint ? ProbeEndpoint(*address, timeoutMs).has_value() : PeerAccepts(*address, timeoutMs);
+}
+
+std::optional<EndpointStatus> ProbeEndpoint(const ListenAddress& address, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  const int fd = ConnectBefore(address, deadline);
+  if (fd < 0) return std::nullopt;
+  auto readable = [&] {
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    pollfd p{fd, POLLIN, 0};
+    return poll(&p, 1, static_cast<int>(std::max<int64_t>(0, ms.count()))) == 1 &&
+           !(p.revents & (POLLERR | POLLNVAL));
+  };
+  std::string response;
+  const std::string request = EndpointStatusRequest(HostPort(address.host, address.port));
+  if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
+    char buf[4096];
+    while (response.size() < 65536 && readable()) {
+      const ssize_t n = recv(fd, buf, sizeof buf, 0);
+      if (n <= 0) break;
+      response.append(buf, static_cast<size_t>(n));
+    }
+  }
+  close(fd);
+  return ParseEndpointStatusResponse(response);
+}
+
 namespace {
 
 UpstreamPool::Rules PoolRules(const EndpointConfig& config) {
@@ -64,8 +184,14 @@ class CEndpoint::Loop final : public EventLoop::Owner {
       : m_config(std::move(config)),
         m_pool(PoolRules(m_config)),
         m_events(*this),
-        m_sessions(m_config, m_events, m_pool) {}
-  ~Loop() { Stop(); }
+        m_sessions(m_config, m_events, m_pool) {
+    m_sessions.goDirect = m_config.goDirect;
+    m_sessions.lookups = std::make_shared<TargetLookups>([this] { m_events.Wake(); });
+  }
+  ~Loop() {
+    Stop();
+    m_sessions.lookups->Close();
+  }
 
   OpResult Start() { return m_events.Start(m_config.listen); }
 
@@ -80,13 +206,15 @@ class CEndpoint::Loop final : public EventLoop::Owner {
     m_pool.SetPool(std::move(pool));
     m_events.Wake();
   }
+  void SetGoDirect(bool goDirect) { m_sessions.goDirect = goDirect; }
 
   int Port() const { return m_events.Port(); }
   void OnSetAside(std::function<void(const std::string&, const std::string&)> fn) {
     m_pool.OnSetAside(std::move(fn));
   }
   Stats GetStats() const {
-    return {m_sessions.accepted, m_sessions.active, m_sessions.failovers, m_sessions.refused};
+    return {m_sessions.accepted, m_sessions.active, m_sessions.failovers, m_sessions.refused,
+            m_sessions.direct};
   }
 
  private:
@@ -100,10 +228,19 @@ class CEndpoint::Loop final : public EventLoop::Owner {
     }
     const int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    new Session(m_sessions, fd);  // owned by m_sessions.live until it closes
+    new Session(m_sessions, fd, IsLoopbackPeer(peer));  // owned by m_sessions.live until it closes
   }
 
-  void Woken() override { m_pool.TakePending(); }
+  void Woken() override {
+    m_pool.TakePending();
+    for (const TargetLookups::Answer& answer : m_sessions.lookups->Take()) {
+      const auto it = m_sessions.resolving.find(answer.id);
+      if (it == m_sessions.resolving.end()) continue;  // closed or timed out meanwhile
+      Session* session = it->second;
+      m_sessions.resolving.erase(it);
+      session->LookedUp(answer);
+    }
+  }
 
   bool NeedsTicks() const override { return m_sessions.handshaking > 0 || m_pool.AnySetAside(); }
 
@@ -143,6 +280,9 @@ void CEndpoint::Stop() {
 }
 int CEndpoint::Port() const {
   return m_loop->Port();
+}
+void CEndpoint::SetGoDirect(bool goDirect) {
+  m_loop->SetGoDirect(goDirect);
 }
 void CEndpoint::SetPool(std::vector<UpstreamProxy> pool) {
   m_loop->SetPool(std::move(pool));

@@ -71,7 +71,42 @@ struct EndpointConfig {
   // (doubled on every repeat, up to an hour).
   int failuresToSetAside = 3;
   int setAsideMs = 120000;
+  // A connection that no proxy can carry (the pool is empty, every proxy is set aside,
+  // or each one tried failed) goes to its target directly instead of being refused:
+  // the user's choice of going direct when the proxies are down (WhenProxyDown).
+  bool goDirect = false;
+  // The data directory served, named in the status answer so that a window can tell the
+  // endpoint of its own list from another's.
+  std::string dataDir;
 };
+
+// What the endpoint answers a local client that asks "GET /quillberry/status": who
+// serves, and how its pool stands. A window finds the endpoint's service this way and
+// watches its pool.
+inline constexpr const char* kEndpointStatusPath = "/quillberry/status";
+struct EndpointStatus {
+  long pid = 0;
+  std::string dataDir;
+  int pool = 0;    // the proxies of the pool
+  int usable = 0;  // of them, those not set aside
+  bool goDirect = false;
+
+  bool operator==(const EndpointStatus&) const = default;
+};
+std::string FormatEndpointStatus(const EndpointStatus& status);
+// nullopt when the text is not an endpoint's status (another program answered).
+std::optional<EndpointStatus> ParseEndpointStatus(std::string_view text);
+// The request a client sends for it, and the whole answer's body out of a response.
+std::string EndpointStatusRequest(const std::string& hostPort);
+std::optional<EndpointStatus> ParseEndpointStatusResponse(std::string_view response);
+// Asks the endpoint at address for its status and waits at most timeoutMs; nullopt
+// when nothing answers there, or something that is no endpoint of this program.
+std::optional<EndpointStatus> ProbeEndpoint(const ListenAddress& address, int timeoutMs);
+// Whether something accepts a connection at address within timeoutMs.
+bool PeerAccepts(const ListenAddress& address, int timeoutMs);
+// Whether the proxy a desktop points at ("A:P@TYPE") answers: for the endpoint's line,
+// an endpoint of this program must answer its status; a proxy must take a connection.
+bool DesktopProxyAnswers(const std::string& line, bool endpoint, int timeoutMs);
 
 // The pool from the list's rows: the working rows (their status is a time) of a type
 // the endpoint can use and types allows (empty: all), fastest first, each with its
@@ -97,6 +132,10 @@ class CEndpoint {
   // The bound port (a listen port of 0 binds any free one); 0 while not running.
   int Port() const;
 
+  // Switches going direct (EndpointConfig::goDirect) for the connections that come next;
+  // safe from any thread.
+  void SetGoDirect(bool goDirect);
+
   // Replaces the candidates; safe from any thread. Connections already carried keep
   // their proxy; new ones use the new pool. Proxies set aside come back, as the pool
   // carries fresh verification results.
@@ -113,6 +152,7 @@ class CEndpoint {
     uint64_t active = 0;     // client connections open now
     uint64_t failovers = 0;  // times a next candidate was tried after a failure
     uint64_t refused = 0;    // clients answered with an error or closed for bad input
+    uint64_t direct = 0;     // connections carried to their target without a proxy
   };
   Stats GetStats() const;
 

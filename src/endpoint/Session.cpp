@@ -1,5 +1,7 @@
 #include "endpoint/Session.h"
 
+#include <arpa/inet.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/epoll.h>
@@ -8,12 +10,50 @@
 
 #include <cerrno>
 #include <cstring>
+#include <thread>
+#include <utility>
 
 #include "endpoint/Net.h"
 
 namespace qb {
 
-Session::Session(Shared& shared, int client) : m_shared(shared), m_setup(std::make_unique<Setup>()) {
+void TargetLookups::Start(uint64_t id, const std::string& host, int port) {
+  std::thread([self = shared_from_this(), id, host, port] {
+    Answer answer;
+    answer.id = id;
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    const int rc = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
+    if (rc == 0 && found) {
+      std::memcpy(&answer.address, found->ai_addr, found->ai_addrlen);
+      answer.length = found->ai_addrlen;
+    } else {
+      answer.error = rc == 0 ? "no address" : gai_strerror(rc);
+    }
+    if (found) freeaddrinfo(found);
+    std::lock_guard lock(self->m_mutex);
+    if (self->m_closed) return;
+    self->m_answers.push_back(std::move(answer));
+    self->m_wake();
+  }).detach();
+}
+
+std::vector<TargetLookups::Answer> TargetLookups::Take() {
+  std::lock_guard lock(m_mutex);
+  return std::exchange(m_answers, {});
+}
+
+void TargetLookups::Close() {
+  std::lock_guard lock(m_mutex);
+  m_closed = true;
+  m_wake = nullptr;
+  m_answers.clear();
+}
+
+Session::Session(Shared& shared, int client, bool local)
+    : m_shared(shared), m_local(local), m_setup(std::make_unique<Setup>()) {
   m_client.session = m_upstream.session = this;
   m_client.fd = client;
   m_client.handler = &Session::ReadHead;
@@ -73,6 +113,8 @@ void Session::ReadHead(uint32_t) {
         return Refuse(m_setup->head.Refusal());
       case ClientHandshake::Want::Done:
         return HeadDone();
+      case ClientHandshake::Want::Status:
+        return AnswerStatus();
     }
   }
 }
@@ -120,11 +162,17 @@ void Session::StartAttempt() {
   m_upstream.handler = &Session::Connected;
   Setup& setup = *m_setup;
   const auto now = Clock::now();
-  UpstreamRef next =
-      setup.attempts < m_shared.config.maxAttempts ? m_shared.pool.Get(setup.tried, now) : nullptr;
+  // Going direct is what the user chose over trying a proxy set aside as a last resort.
+  const bool goDirect = m_shared.goDirect.load();
+  UpstreamRef next = setup.attempts < m_shared.config.maxAttempts
+                         ? m_shared.pool.Get(setup.tried, now, /*lastResort=*/!goDirect)
+                         : nullptr;
   if (!next) {
     // The client's request comes first; the refusal answers it.
     if (!setup.headDone) return Rearm();
+    // A target that the proxies said cannot be reached is no proxy's failure: going
+    // around them would only send the client's traffic out unprotected for nothing.
+    if (goDirect && setup.lastFailure != Failure::Target) return StartDirect();
     const std::string what =
         "No proxy could reach " + HostPort(setup.request.host, setup.request.port) +
         (setup.lastReason.empty() ? std::string(" (no proxy to use).") : " (" + setup.lastReason + ").");
@@ -133,9 +181,14 @@ void Session::StartAttempt() {
   if (setup.attempts > 0) ++m_shared.failovers;
   ++setup.attempts;
   setup.tried.push_back(next);
-  setup.attempt.via = next;
   setup.attempt.start = now;
   setup.attempt.deadline = now + std::chrono::milliseconds(m_shared.config.connectTimeoutMs);
+  ConnectTo(std::move(next));
+}
+
+void Session::ConnectTo(UpstreamRef next) {
+  Setup& setup = *m_setup;
+  setup.attempt.via = next;
   m_upstream.fd = socket(next->Family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (m_upstream.fd < 0) {
     // Out of descriptors here: no proxy is to blame, and none would do better.
@@ -152,6 +205,70 @@ void Session::StartAttempt() {
   socklen_t peerLen = sizeof peer;
   if (getpeername(m_upstream.fd, reinterpret_cast<sockaddr*>(&peer), &peerLen) == 0) return Connected(0);
   Rearm();
+}
+
+void Session::StartDirect() {
+  DropUpstream();
+  m_upstream.handler = &Session::Connected;
+  Setup& setup = *m_setup;
+  setup.direct = true;
+  const auto now = Clock::now();
+  setup.attempt.start = now;
+  setup.attempt.deadline = now + std::chrono::milliseconds(m_shared.config.connectTimeoutMs);
+  const std::string& host = setup.request.host;
+  const int port = setup.request.port;
+  sockaddr_storage address{};
+  if (IsIPv4(host)) {
+    auto* in = reinterpret_cast<sockaddr_in*>(&address);
+    in->sin_family = AF_INET;
+    in->sin_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET, host.c_str(), &in->sin_addr);
+    return ConnectTo(
+        UpstreamPool::Direct(host, port, reinterpret_cast<sockaddr*>(&address), sizeof(sockaddr_in)));
+  }
+  if (IsIPv6(host)) {
+    auto* in6 = reinterpret_cast<sockaddr_in6*>(&address);
+    in6->sin6_family = AF_INET6;
+    in6->sin6_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET6, host.c_str(), &in6->sin6_addr);
+    return ConnectTo(
+        UpstreamPool::Direct(host, port, reinterpret_cast<sockaddr*>(&address), sizeof(sockaddr_in6)));
+  }
+  m_lookup = m_shared.nextLookup++;
+  m_shared.resolving[m_lookup] = this;
+  m_shared.lookups->Start(m_lookup, host, port);
+  Rearm();
+}
+
+void Session::LookedUp(const TargetLookups::Answer& answer) {
+  m_lookup = 0;
+  if (m_closed) return;
+  if (!answer.error.empty()) return DirectFailed(answer.error);
+  const Setup& setup = *m_setup;
+  ConnectTo(UpstreamPool::Direct(setup.request.host, setup.request.port,
+                                 reinterpret_cast<const sockaddr*>(&answer.address), answer.length));
+}
+
+void Session::DirectFailed(const std::string& reason) {
+  const Setup& setup = *m_setup;
+  const std::string what = "Neither a proxy nor a direct connection could reach " +
+                           HostPort(setup.request.host, setup.request.port) + " (" + reason + ").";
+  Refuse(RefusalAnswer(setup.head.Kind(), 502, 4, what));
+}
+
+void Session::AnswerStatus() {
+  // Only this computer's programs learn who serves and how its pool stands.
+  if (!m_local) return Refuse(RefusalAnswer(ClientKind::HttpForward, 400, 0, "Not served here."));
+  EndpointStatus status;
+  status.pid = static_cast<long>(getpid());
+  status.dataDir = m_shared.config.dataDir;
+  status.pool = static_cast<int>(m_shared.pool.Size());
+  status.usable = static_cast<int>(m_shared.pool.Usable());
+  status.goDirect = m_shared.goDirect.load();
+  const std::string body = FormatEndpointStatus(status);
+  Finish(
+      "HTTP/1.1 200 OK\r\nContent-Type: text/plain; charset=utf-8\r\nConnection: close\r\nContent-Length: " +
+      std::to_string(body.size()) + "\r\n\r\n" + body);
 }
 
 void Session::Connected(uint32_t) {
@@ -221,6 +338,7 @@ void Session::Follow(UpstreamHandshake::Want want, const std::string& out) {
 
 void Session::AttemptFailed(Failure failure, std::string reason) {
   Setup& setup = *m_setup;
+  if (setup.direct) return DirectFailed(reason);
   setup.lastFailure = failure;
   setup.lastReason = setup.attempt.via->Proxy().Line() + ": " + reason;
   // The target's own failure, or a target the protocol cannot carry, says nothing
@@ -238,6 +356,7 @@ void Session::Established() {
   const auto now = Clock::now();
   m_shared.pool.Release(attempt.via, UpstreamPool::Outcome::Ok,
                         std::chrono::duration<double>(now - attempt.start).count(), {}, now);
+  if (setup.direct) ++m_shared.direct;
   const ClientKind kind = setup.head.Kind();
   std::string toUpstream = attempt.out.substr(attempt.outOff);
   if (!attempt.handshake->CarriedRequest()) {
@@ -261,6 +380,10 @@ void Session::Pump(uint32_t) {
 
 void Session::Refuse(const std::string& answer) {
   ++m_shared.refused;
+  Finish(answer);
+}
+
+void Session::Finish(const std::string& answer) {
   // A best effort: the answer is short and the socket's buffer empty.
   send(m_client.fd, answer.data(), answer.size(), MSG_NOSIGNAL);
   // Unread bytes at close would reset the connection and could take the answer with
@@ -276,6 +399,7 @@ bool Session::Late(Clock::time_point now) const {
   const Setup& setup = *m_setup;
   if (!setup.headDone && now >= setup.clientDeadline) return true;
   const bool waitsForClient = setup.attempt.handshake && setup.attempt.handshake->AwaitsTarget();
+  if (m_lookup != 0) return now >= setup.attempt.deadline;
   return m_upstream.fd >= 0 && !waitsForClient && now >= setup.attempt.deadline;
 }
 
@@ -285,12 +409,19 @@ void Session::TimeOut(Clock::time_point now) {
     ++m_shared.refused;  // said nothing useful in time
     return Close();
   }
+  if (m_lookup != 0) {
+    m_shared.resolving.erase(m_lookup);
+    m_lookup = 0;
+    return DirectFailed("the name was not looked up in time");
+  }
   AttemptFailed(Failure::Proxy, "no answer in time");
 }
 
 void Session::Close() {
   if (m_closed) return;
   m_closed = true;
+  if (m_lookup != 0) m_shared.resolving.erase(m_lookup);
+  m_lookup = 0;
   if (!m_relay) --m_shared.handshaking;
   m_client.handler = m_upstream.handler = &Session::Ignore;
   // Taken off by hand: a close does not remove a descriptor from epoll while a child

@@ -16,8 +16,11 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -29,6 +32,32 @@
 #include "endpoint/UpstreamPool.h"
 
 namespace qb {
+
+class Session;
+
+// Looks up the names of targets that connections reach directly, each on a thread of
+// its own, so that the loop never waits for a name server; the answers wait here until
+// the loop takes them (it is woken for each).
+class TargetLookups : public std::enable_shared_from_this<TargetLookups> {
+ public:
+  struct Answer {
+    uint64_t id = 0;
+    sockaddr_storage address{};
+    socklen_t length = 0;
+    std::string error;  // empty when the name gave an address
+  };
+  explicit TargetLookups(std::function<void()> wake) : m_wake(std::move(wake)) {}
+  void Start(uint64_t id, const std::string& host, int port);
+  std::vector<Answer> Take();
+  // The loop is going: answers still to come are dropped, and nobody is woken.
+  void Close();
+
+ private:
+  std::mutex m_mutex;
+  std::vector<Answer> m_answers;
+  std::function<void()> m_wake;
+  bool m_closed = false;
+};
 
 class Session {
  public:
@@ -42,15 +71,22 @@ class Session {
     const EndpointConfig& config;
     EventLoop& loop;
     UpstreamPool& pool;
-    std::atomic<uint64_t> accepted{0}, active{0}, failovers{0}, refused{0};
+    std::atomic<uint64_t> accepted{0}, active{0}, failovers{0}, refused{0}, direct{0};
+    // EndpointConfig::goDirect, switched while the endpoint runs.
+    std::atomic<bool> goDirect{false};
+    std::shared_ptr<TargetLookups> lookups;
+    // Sessions waiting for their target's address, by the lookup's id.
+    std::unordered_map<uint64_t, Session*> resolving;
+    uint64_t nextLookup = 1;
     std::unordered_set<Session*> live;
     std::vector<Session*> closed;  // freed once the events of one wait are handled
     size_t handshaking = 0;        // live sessions not yet relaying: they have deadlines
     char chunk[Relay::kChunk];     // one read's worth, for whichever session reads
   };
 
-  // Takes over client, an accepted connection, and waits for its head.
-  Session(Shared& shared, int client);
+  // Takes over client, an accepted connection, and waits for its head. A local client
+  // (on loopback) may ask for the endpoint's status.
+  Session(Shared& shared, int client, bool local);
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
@@ -61,6 +97,8 @@ class Session {
   // Closes both sockets and hands the session to shared.closed. Its watches ignore
   // whatever this wait still reports.
   void Close();
+  // The address of the target this session goes to directly.
+  void LookedUp(const TargetLookups::Answer& answer);
 
  private:
   using Handler = void (Session::*)(uint32_t events);
@@ -95,6 +133,9 @@ class Session {
     int attempts = 0;
     Failure lastFailure = Failure::None;
     std::string lastReason;
+    // Going to the target without a proxy: no proxy could carry it, and the user chose
+    // going direct over refusing.
+    bool direct = false;
   };
 
   // The client's socket: its head, then only whether it hangs up, then the relay.
@@ -109,18 +150,26 @@ class Session {
 
   void HeadDone();
   void StartAttempt();
+  void ConnectTo(UpstreamRef next);
+  void StartDirect();
+  void DirectFailed(const std::string& reason);
+  void AnswerStatus();
   void DropUpstream();
   void SendTarget();
   void Follow(UpstreamHandshake::Want want, const std::string& out);
   void AttemptFailed(Failure failure, std::string reason);
   void Established();
   void Refuse(const std::string& answer);
+  // Sends a last answer and closes.
+  void Finish(const std::string& answer);
   // Asks the loop for the events the present phase waits for.
   void Rearm();
 
   Shared& m_shared;
   Side m_client, m_upstream;
   bool m_closed = false;
+  bool m_local = false;
+  uint64_t m_lookup = 0;  // while the target's name is looked up
   // The present phase's own: the setup, then the relay. An open connection holds only
   // the relay's few bytes.
   std::unique_ptr<Setup> m_setup;

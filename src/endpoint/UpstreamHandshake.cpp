@@ -5,6 +5,7 @@ namespace qb {
 std::unique_ptr<UpstreamHandshake> UpstreamHandshake::For(const UpstreamProxy& proxy) {
   if (proxy.type == "SOCKS5") return std::make_unique<Socks5Handshake>(proxy);
   if (proxy.type == "SOCKS4") return std::make_unique<Socks4Handshake>(proxy);
+  if (proxy.type == "DIRECT") return std::make_unique<DirectHandshake>(proxy);
   return std::make_unique<HttpHandshake>(proxy);
 }
 

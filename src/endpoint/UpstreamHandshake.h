@@ -95,6 +95,18 @@ class HttpHandshake final : public UpstreamHandshake {
   bool m_forwarded = false;
 };
 
+// No proxy at all: the connection is the target's own, so the way is open as soon as
+// the target is known. The session then sends a forwarded request in the origin's
+// form, as it does through a SOCKS proxy. proxy names the target ("DIRECT").
+class DirectHandshake final : public UpstreamHandshake {
+ public:
+  explicit DirectHandshake(const UpstreamProxy& target) : UpstreamHandshake(target) {}
+
+ private:
+  Want OnRequest(const ClientRequest& request, std::string& out) override { return Finish(0); }
+  Want OnAnswer(std::string& out) override { return Finish(0); }
+};
+
 class Socks4Handshake final : public UpstreamHandshake {
  public:
   explicit Socks4Handshake(const UpstreamProxy& proxy) : UpstreamHandshake(proxy) {}

@@ -65,7 +65,7 @@ bool UpstreamPool::TakePending() {
   return true;
 }
 
-UpstreamRef UpstreamPool::Get(const std::vector<UpstreamRef>& tried, Clock::time_point now) {
+UpstreamRef UpstreamPool::Get(const std::vector<UpstreamRef>& tried, Clock::time_point now, bool lastResort) {
   const auto rested = [&](const Upstream& u) { return !u.m_aside || now >= u.m_asideUntil; };
   const auto usable = [&](const UpstreamRef& u, bool evenAside) {
     if (!u->Resolved()) return false;
@@ -77,7 +77,7 @@ UpstreamRef UpstreamPool::Get(const std::vector<UpstreamRef>& tried, Clock::time
   const bool allAside = std::none_of(m_members.begin(), m_members.end(),
                                      [&](const UpstreamRef& u) { return u->Resolved() && rested(*u); });
   for (bool evenAside : {false, true}) {
-    if (evenAside && !allAside) break;
+    if (evenAside && (!allAside || !lastResort)) break;
     switch (m_rules.policy) {
       case EndpointPolicy::Failover:
         for (const UpstreamRef& u : m_members) {
@@ -106,6 +106,18 @@ UpstreamRef UpstreamPool::Get(const std::vector<UpstreamRef>& tried, Clock::time
     }
   }
   return nullptr;
+}
+
+UpstreamRef UpstreamPool::Direct(const std::string& host, int port, const sockaddr* address,
+                                 socklen_t length) {
+  auto u = std::make_shared<Upstream>();
+  u->m_proxy.addr = host;
+  u->m_proxy.port = std::to_string(port);
+  u->m_proxy.type = "DIRECT";
+  std::memcpy(&u->m_address, address, std::min<size_t>(length, sizeof u->m_address));
+  u->m_addressLength = length;
+  u->m_current = false;
+  return u;
 }
 
 void UpstreamPool::Release(const UpstreamRef& upstream, Outcome outcome, double seconds,

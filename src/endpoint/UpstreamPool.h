@@ -100,9 +100,9 @@ class UpstreamPool {
   bool TakePending();
 
   // The proxy for an attempt, by the policy, leaving out those in tried and those set
-  // aside (unless every proxy is: trying one then beats refusing the client); null when
-  // none is left.
-  UpstreamRef Get(const std::vector<UpstreamRef>& tried, Clock::time_point now);
+  // aside (unless every proxy is and lastResort allows it: trying one then beats refusing
+  // the client); null when none is left.
+  UpstreamRef Get(const std::vector<UpstreamRef>& tried, Clock::time_point now, bool lastResort = true);
 
   enum class Outcome {
     Ok,        // connected and through its handshake, in seconds
@@ -114,11 +114,18 @@ class UpstreamPool {
   void Release(const UpstreamRef& upstream, Outcome outcome, double seconds, const std::string& reason,
                Clock::time_point now);
 
+  // The target itself as the way to it, for a connection that goes direct: belongs to no
+  // pool, so its outcome counts for nothing.
+  static UpstreamRef Direct(const std::string& host, int port, const sockaddr* address, socklen_t length);
+
   // Takes back the proxies whose time aside is up.
   void Expire(Clock::time_point now);
 
   bool Empty() const { return m_members.empty(); }
   bool AnySetAside() const { return m_asideCount > 0; }
+  // The proxies of the pool, and how many of them are not set aside.
+  size_t Size() const { return m_members.size(); }
+  size_t Usable() const { return m_members.size() - m_asideCount; }
 
  private:
   void SetAside(Upstream& u, const std::string& reason, Clock::time_point now);

@@ -10,6 +10,7 @@
 #include "base/Files.h"
 #include "base/Parallel.h"
 #include "base/Text.h"
+#include "base/Translate.h"
 #include "proxy/FileImport.h"
 #include "proxy/ListExport.h"
 #include "proxy/ProxyEntry.h"
@@ -175,7 +176,8 @@ std::string FormatStatusLine(int selected, int total, int autoProxyConfig, const
   const char* prefix = nullptr;
   switch (autoProxyConfig) {
     case 0:
-      prefix = " IE: ";
+      // The documented " IE: " in Chinese; the English says what it is on Linux.
+      prefix = QT_TRANSLATE_NOOP("Quillberry", " IE: ");
       break;
     case 1:
       prefix = "Default proxy auto-config file. ";
@@ -186,7 +188,8 @@ std::string FormatStatusLine(int selected, int total, int autoProxyConfig, const
     default:
       return text;
   }
-  text.append(prefix).append(ieProxy.empty() ? std::string("no proxy") : ieProxy);
+  text.append(autoProxyConfig == 0 ? qb::TrStd(prefix) : std::string(prefix))
+      .append(ieProxy.empty() ? std::string("no proxy") : ieProxy);
   return text;
 }
 

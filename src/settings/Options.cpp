@@ -36,6 +36,10 @@ std::vector<std::string> SplitTypes(std::string_view value) {
 
 }  // namespace
 
+const char* WhenProxyDownName(WhenProxyDown when) {
+  return when == WhenProxyDown::Direct ? "direct" : "block";
+}
+
 const char* PolicyName(EndpointPolicy policy) {
   return kPolicyNames[static_cast<int>(policy)].data();
 }
@@ -65,12 +69,31 @@ std::string FormatOptionsFile(const ExtraOptions& o) {
   text += "\n[History]\n";
   text += "KeepDays=" + std::to_string(o.history.keepDays) + "\n";
   text += std::string("FavoritesByScore=") + (o.history.favoritesByScore ? "1" : "0") + "\n";
+  text += "\n[SystemProxy]\n";
+  // Only a choice the user made is written: an absent key makes the window ask.
+  if (o.systemProxy.chosen || o.script.allowDirect)
+    text += std::string("WhenDown=") + WhenProxyDownName(o.WhenDown()) + "\n";
+  text += std::string("Reapply=") + (o.systemProxy.reapply ? "1" : "0") + "\n";
+  const NotifyOptions& n = o.notify;
+  text += "\n[Notify]\n";
+  text += std::string("TraySwitch=") + (n.traySwitch ? "1" : "0") + "\n";
+  text += std::string("ProxyDown=") + (n.proxyDown ? "1" : "0") + "\n";
+  text += std::string("PoolLow=") + (n.poolLow ? "1" : "0") + "\n";
+  text += "PoolLowBelow=" + std::to_string(n.poolLowBelow) + "\n";
+  text += std::string("RunDone=") + (n.runDone ? "1" : "0") + "\n";
+  text += "RunSeconds=" + std::to_string(n.runSeconds) + "\n";
   return text;
 }
 
 ExtraOptions ParseOptionsFile(std::string_view text) {
   ExtraOptions o;
   std::string section;
+  std::optional<WhenProxyDown> whenDown;
+  auto number = [](std::string_view value, int lo, int hi, int& out) {
+    int n = 0;
+    const auto [ptr, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
+    if (ec == std::errc() && ptr == value.data() + value.size() && n >= lo && n <= hi) out = n;
+  };
   while (!text.empty()) {
     const size_t end = text.find('\n');
     std::string_view line = qb::Trim(text.substr(0, end));
@@ -103,7 +126,31 @@ ExtraOptions ParseOptionsFile(std::string_view text) {
         o.history.keepDays = days;
     } else if (key == "History/FavoritesByScore") {
       ParseFlag(value, o.history.favoritesByScore);
+    } else if (key == "SystemProxy/WhenDown") {
+      if (qb::AsciiLower(value) == "block") whenDown = WhenProxyDown::Block;
+      if (qb::AsciiLower(value) == "direct") whenDown = WhenProxyDown::Direct;
+    } else if (key == "SystemProxy/Reapply") {
+      ParseFlag(value, o.systemProxy.reapply);
+    } else if (key == "Notify/TraySwitch") {
+      ParseFlag(value, o.notify.traySwitch);
+    } else if (key == "Notify/ProxyDown") {
+      ParseFlag(value, o.notify.proxyDown);
+    } else if (key == "Notify/PoolLow") {
+      ParseFlag(value, o.notify.poolLow);
+    } else if (key == "Notify/PoolLowBelow") {
+      number(value, 1, 10000, o.notify.poolLowBelow);
+    } else if (key == "Notify/RunDone") {
+      ParseFlag(value, o.notify.runDone);
+    } else if (key == "Notify/RunSeconds") {
+      number(value, 0, 86400, o.notify.runSeconds);
     }
+  }
+  // The choice, wherever it stands; a file of an older version that let the script go
+  // direct made that choice already, and one that did not has not made it yet.
+  if (whenDown) {
+    o.SetWhenDown(*whenDown);
+  } else if (o.script.allowDirect) {
+    o.systemProxy.chosen = true;
   }
   return o;
 }

@@ -28,7 +28,8 @@ struct ScriptOptions {
   // proxy fails, instead of the one chosen proxy alone.
   bool failover = false;
   // The chain ends in DIRECT. Off by default: someone who hides behind a proxy must not
-  // be exposed without knowing it when all of them fail.
+  // be exposed without knowing it when all of them fail. This is the choice of
+  // SystemProxyOptions (going direct), kept under its old key for older versions.
   bool allowDirect = false;
 
   bool operator==(const ScriptOptions&) const = default;
@@ -57,10 +58,55 @@ struct HistoryOptions {
   bool operator==(const HistoryOptions&) const = default;
 };
 
+// What the desktop gets when the proxy this program set can no longer work: the
+// program exits and the endpoint goes with it, the program or the service is killed,
+// every proxy is down.
+enum class WhenProxyDown {
+  Block,   // nothing leaves without a proxy: programs fail until it works again
+  Direct,  // the desktop's own earlier setting comes back (direct, or the user's proxy)
+};
+const char* WhenProxyDownName(WhenProxyDown when);
+
+struct SystemProxyOptions {
+  // Whether the user made the choice (asked once); until then the program blocks, as
+  // the failover script always did, and the window asks before it first sets a proxy.
+  bool chosen = false;
+  // Another program changed the desktop's proxy while this program had set it: set it
+  // again without asking.
+  bool reapply = false;
+
+  bool operator==(const SystemProxyOptions&) const = default;
+};
+
+// The desktop notifications, each of which can be turned off.
+struct NotifyOptions {
+  // The state the desktop is in after a switch from the tray.
+  bool traySwitch = true;
+  // The proxy or the endpoint the desktop goes through stops answering.
+  bool proxyDown = true;
+  // The endpoint's working proxies drop below poolLowBelow.
+  bool poolLow = true;
+  int poolLowBelow = 3;
+  // A verification run that took longer than runSeconds ended while the window was hidden.
+  bool runDone = true;
+  int runSeconds = 30;
+
+  bool operator==(const NotifyOptions&) const = default;
+};
+
 struct ExtraOptions {
   ScriptOptions script;
   EndpointOptions endpoint;
   HistoryOptions history;
+  SystemProxyOptions systemProxy;
+  NotifyOptions notify;
+
+  // The choice of SystemProxyOptions; the script's DIRECT and the endpoint follow it.
+  WhenProxyDown WhenDown() const { return script.allowDirect ? WhenProxyDown::Direct : WhenProxyDown::Block; }
+  void SetWhenDown(WhenProxyDown when) {
+    script.allowDirect = when == WhenProxyDown::Direct;
+    systemProxy.chosen = true;
+  }
 
   bool operator==(const ExtraOptions&) const = default;
 };

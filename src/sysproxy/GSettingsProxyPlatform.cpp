@@ -146,6 +146,9 @@ class CGSettingsProxyPlatform : public ISystemProxyPlatform {
       mode = "auto";
     } else if (settings.flags & kProxyTypeProxy) {
       mode = "manual";
+    } else if (settings.flags & kProxyTypeAutoDetect) {
+      // Only ever written back: the user's own automatic detection, given back.
+      mode = "auto";
     }
     ok = g_settings_set_string(m_root, "mode", mode) && ok;
     return ok;

@@ -150,6 +150,9 @@ std::vector<std::string> ProxyKeyLines(const ConnectionProxySettings& s) {
     type = 2;
   } else if (s.flags & kProxyTypeProxy) {
     type = 1;
+  } else if (s.flags & kProxyTypeAutoDetect) {
+    // Only ever written back: the user's own automatic detection, given back.
+    type = 3;
   }
   std::vector<std::string> lines;
   lines.push_back(std::string(kKeyType) + "=" + std::to_string(type));

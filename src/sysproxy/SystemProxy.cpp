@@ -35,29 +35,6 @@ bool DirectModeCarries(const ProxyFields& f) {
                                          [](const ProxyServerEntry& e) { return e.scheme != "gopher"; });
 }
 
-// 0 no proxy, 1 the proxy itself, 2 the auto-config script.
-int ProxyKind(std::uint32_t flags) {
-  if (flags & kProxyTypeAutoProxyUrl) return 2;
-  return (flags & kProxyTypeProxy) ? 1 : 0;
-}
-
-// Whether the settings read back hold what was written, as far as the browsers are
-// concerned. The back ends re-spell what they store (the order of the entries, the
-// spelling of the bypass list, the flags they add), so only what decides where the
-// browsers go is compared: the kind of proxy, and the server or the script URL that
-// kind uses.
-bool Holds(const ConnectionProxySettings& held, const ConnectionProxySettings& written) {
-  const int kind = ProxyKind(written.flags);
-  if (ProxyKind(held.flags) != kind) return false;
-  if (kind == 2) return held.autoConfigUrl == written.autoConfigUrl;
-  if (kind == 1) {
-    const std::vector<ProxyServerEntry> a = ParseServerString(held.server);
-    const std::vector<ProxyServerEntry> b = ParseServerString(written.server);
-    return a.size() == b.size() && std::is_permutation(a.begin(), a.end(), b.begin());
-  }
-  return true;
-}
-
 }  // namespace
 
 CSystemProxy::CSystemProxy(DataDir& dir, std::unique_ptr<ISystemProxyPlatform> platform, QObject* parent)
@@ -80,6 +57,7 @@ qb::OpResult CSystemProxy::GetIEProxy() {
   // The stored server string counts whether or not the proxy is switched on.
   m_sProxyBypass = lan.bypass;
   m_sIEProxy = lan.server;
+  m_desktop = std::move(lan);
   return qb::OpResult::Success();
 }
 
@@ -160,6 +138,7 @@ ProxyChangeResult CSystemProxy::SetIEProxy(std::string text) {
     return result;
   }
   result.query = GetIEProxy();
+  const ConnectionProxySettings current = m_desktop;
 
   ConnectionProxySettings settings;
   if (valid) {
@@ -185,6 +164,35 @@ ProxyChangeResult CSystemProxy::SetIEProxy(std::string text) {
   result.script = CreatePacFile(settings.server, normalised.empty() ? std::string() : f.type);
   settings.autoConfigUrl = AutoConfigUrl();
 
+  // The record before the desktop: whatever ends the program after the change, the
+  // setting the user had is on disk. A desktop that could not be read has nothing to
+  // keep; one that already holds what is written is not changed by this program.
+  std::optional<DesktopRecord> record = Record();
+  if (!record && result.query && !SettingsHold(current, settings)) {
+    record.emplace();
+    record->before = current;
+    // A desktop left pointing at this program's endpoint by a crash is not the user's
+    // own setting: giving it back would strand the desktop again.
+    if ((current.flags & kProxyTypeProxy) && !(current.flags & kProxyTypeAutoProxyUrl) &&
+        IsEndpointLine(current.server)) {
+      record->before = ConnectionProxySettings{};
+      record->before.bypass = current.bypass;
+    }
+  }
+  if (record) {
+    record->set = settings;
+    record->line = normalised;
+    record->endpoint = !normalised.empty() && IsEndpointLine(normalised);
+    result.record = SaveDesktopRecord(m_dir.Path(), *record);
+  }
+
+  const bool lanAccepted = WriteAll(settings, result);
+  m_sIEProxy = normalised;
+  if (lanAccepted) ReadBack(settings, result);
+  return result;
+}
+
+bool CSystemProxy::WriteAll(const ConnectionProxySettings& settings, ProxyChangeResult& result) {
   m_saConnections.clear();
   EnumRasConnections();
   m_saConnections.emplace_back();
@@ -198,26 +206,94 @@ ProxyChangeResult CSystemProxy::SetIEProxy(std::string text) {
       lanAccepted = true;
     }
   }
-  m_sIEProxy = normalised;
   m_platform->AnnounceChange();
+  return lanAccepted;
+}
 
+void CSystemProxy::ReadBack(const ConnectionProxySettings& settings, ProxyChangeResult& result) {
   // A store may accept every write and still drop it: the desktop's settings service
   // commits only over the session bus, and without one the writes are lost after the
   // announcement has flushed them. Only reading back tells.
-  if (lanAccepted) {
-    ConnectionProxySettings held;
-    if (!m_platform->QueryLanSettings(held)) {
-      // A desktop that could not be read before the change has been reported already.
-      if (result.query) {
-        result.kept = qb::OpResult::Failure(qb::OpStatus::QueryFailed, {}, "the LAN settings, read back");
-      }
-    } else if (!Holds(held, settings)) {
-      result.kept = qb::OpResult::Failure(qb::OpStatus::ApplyFailed, {}, kErrorSettingNotKept);
-      // What the browsers now use is what the desktop kept, as GetIEProxy would say.
-      m_sIEProxy = held.server;
+  ConnectionProxySettings held;
+  if (!m_platform->QueryLanSettings(held)) {
+    // A desktop that could not be read before the change has been reported already.
+    if (result.query) {
+      result.kept = qb::OpResult::Failure(qb::OpStatus::QueryFailed, {}, "the LAN settings, read back");
     }
+    return;
   }
+  if (!SettingsHold(held, settings)) {
+    result.kept = qb::OpResult::Failure(qb::OpStatus::ApplyFailed, {}, kErrorSettingNotKept);
+    // What the browsers now use is what the desktop kept, as GetIEProxy would say.
+    m_sIEProxy = held.server;
+  }
+  m_desktop = std::move(held);
+}
+
+std::optional<DesktopRecord> CSystemProxy::Record() const {
+  return LoadDesktopRecord(m_dir.Path());
+}
+
+bool CSystemProxy::IsEndpointLine(std::string_view line) const {
+  if (m_endpointListen.empty()) return false;
+  ProxyFields f;
+  if (!ParseProxyLine(NormaliseProxyText(line), f) || !qb::AsciiCaseEqual(f.type, "HTTP")) return false;
+  const std::string address = f.addr.find(':') != std::string::npos ? "[" + f.addr + "]" : f.addr;
+  return qb::AsciiCaseEqual(address + ":" + f.port, m_endpointListen);
+}
+
+bool CSystemProxy::DesktopHoldsRecorded() const {
+  const std::optional<DesktopRecord> record = Record();
+  return record && SettingsHold(m_desktop, record->set);
+}
+
+ProxyChangeResult CSystemProxy::RestoreDesktop() {
+  ProxyChangeResult result;
+  const std::optional<DesktopRecord> record = Record();
+  if (!record) return result;
+  result.restored = true;
+  result.query = GetIEProxy();
+  // The script follows as a clear leaves it: no proxy of this program lingers in it.
+  result.script = CreatePacFile({});
+  const bool lanAccepted = WriteAll(record->before, result);
+  m_sIEProxy = record->before.server;
+  if (lanAccepted) ReadBack(record->before, result);
+  // Kept unless the desktop took the earlier setting: the next try still has it.
+  if (lanAccepted && result.kept) result.record = RemoveDesktopRecord(m_dir.Path());
   return result;
+}
+
+ProxyChangeResult CSystemProxy::ReapplyRecorded() {
+  ProxyChangeResult result;
+  const std::optional<DesktopRecord> record = Record();
+  if (!record) return result;
+  result.query = GetIEProxy();
+  const bool lanAccepted = WriteAll(record->set, result);
+  m_sIEProxy = record->line;
+  if (lanAccepted) ReadBack(record->set, result);
+  return result;
+}
+
+CSystemProxy::StaleRepair CSystemProxy::RepairIfStale(
+    bool goDirect, const std::function<bool(const DesktopRecord&)>& answers) {
+  StaleRepair repair;
+  const std::optional<DesktopRecord> record = Record();
+  if (!record) return repair;
+  // Unread, the desktop cannot be told to hold the setting: nothing is repaired blind.
+  if (!GetIEProxy()) return repair;
+  repair.line = record->line;
+  repair.endpoint = record->endpoint;
+  const bool held = DesktopHoldsRecorded();
+  repair.action = DecideRepair(held, held && answers(*record), goDirect);
+  if (repair.action == RepairAction::Restore) {
+    repair.change = RestoreDesktop();
+    emit ieProxyChanged();
+  }
+  return repair;
+}
+
+qb::OpResult CSystemProxy::ForgetRecord() {
+  return RemoveDesktopRecord(m_dir.Path());
 }
 
 void CSystemProxy::EnumRasConnections() {
@@ -250,6 +326,13 @@ void CSystemProxy::WatchDesktop() {
 }
 
 ProxyChangeResult CSystemProxy::OnCancelIEProxy() {
+  // A setting the user made elsewhere (a company's proxy, a script) is theirs: it comes
+  // back rather than being replaced by no proxy at all.
+  if (ChangedDesktop()) {
+    ProxyChangeResult result = RestoreDesktop();
+    emit ieProxyChanged();
+    return result;
+  }
   m_sIEProxy.clear();
   ProxyChangeResult result = SetIEProxy(m_sIEProxy);
   emit ieProxyChanged();

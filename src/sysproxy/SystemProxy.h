@@ -21,6 +21,7 @@
 #include "base/OpResult.h"
 #include "proxy/ProxyEntry.h"
 #include "settings/Options.h"
+#include "sysproxy/DesktopRecord.h"
 #include "sysproxy/SystemProxyPlatform.h"
 
 namespace qb {
@@ -60,10 +61,15 @@ struct ProxyChangeResult {
   // Nothing was done because the proxy needs a log-on that the desktop has no place
   // for: only its HTTP proxy, set directly, keeps one.
   bool refusedLogOn = false;
+  // Keeping (or removing) the record of the desktop's earlier setting: WriteFailed with
+  // the path of DesktopProxy.state. The desktop was changed all the same.
+  qb::OpResult record;
+  // The desktop's own earlier setting was given back (RestoreDesktop).
+  bool restored = false;
 
   bool ok() const {
     return query.ok() && script.ok() && connections.empty() && kept.ok() && refusedType.empty() &&
-           !refusedLogOn;
+           !refusedLogOn && record.ok();
   }
   explicit operator bool() const { return ok(); }
 };
@@ -102,8 +108,50 @@ class CSystemProxy : public QObject {
   // and the system proxy. Nothing happens without a selected row, nor for a row whose
   // type SetIEProxy refuses.
   ProxyChangeResult OnSetIEProxy(CProxyListModel& list);
-  // The "取消IE代理" command.
+  // The "取消IE代理" command: gives the desktop back its own setting from before this
+  // program first changed it (RestoreDesktop); when the program never changed it,
+  // clears the proxy.
   ProxyChangeResult OnCancelIEProxy();
+
+  // --- What this program changed (see DesktopRecord.h) ---
+  // Every SetIEProxy that changes what the browsers use first keeps the desktop's
+  // setting of that moment, unless one is kept already; the record then follows what
+  // was set. A stale setting of this program's endpoint is not kept as the user's: it
+  // counts as no proxy.
+  std::optional<DesktopRecord> Record() const;
+  bool ChangedDesktop() const { return Record().has_value(); }
+  // Writes the kept setting back to every connection and removes the record. Without a
+  // record nothing is done (restored stays false).
+  ProxyChangeResult RestoreDesktop();
+  // Writes what the record says this program set, again (after another program changed
+  // it). Without a record nothing is done.
+  ProxyChangeResult ReapplyRecorded();
+  // What RepairIfStale found and did.
+  struct StaleRepair {
+    RepairAction action = RepairAction::None;
+    // The proxy line the desktop still pointed at, and whether it is the endpoint's.
+    std::string line;
+    bool endpoint = false;
+    // What giving the earlier setting back ran into (Restore only).
+    ProxyChangeResult change;
+  };
+  // For a start and a log-in after the program or its endpoint ended without giving the
+  // desktop back (a crash, a kill, a power cut): reads the desktop, and when it still
+  // holds this program's setting and answers says nobody answers at its proxy, gives
+  // the earlier setting back under going direct, or leaves it under blocking. answers
+  // is asked only about a setting the desktop holds.
+  StaleRepair RepairIfStale(bool goDirect, const std::function<bool(const DesktopRecord&)>& answers);
+  // The setting is no longer this program's (the user let another program's change
+  // stand): the record goes, and a later cancel clears as it always did.
+  qb::OpResult ForgetRecord();
+  // Whether the desktop, as last read, holds what the record says this program set.
+  bool DesktopHoldsRecorded() const;
+  // The desktop's settings as last read (GetIEProxy or SetIEProxy's read-back).
+  const ConnectionProxySettings& Desktop() const { return m_desktop; }
+  // The local endpoint's configured address ("127.0.0.1:8899"): a proxy line there is
+  // recorded as the endpoint's.
+  void SetEndpointListen(std::string hostPort) { m_endpointListen = std::move(hostPort); }
+  bool IsEndpointLine(std::string_view line) const;
 
   // Writes proxy.pac for the server string under the current mode. proxyType tells
   // a SOCKS4 from a SOCKS5 proxy, which the server string does not. With failover on
@@ -172,8 +220,15 @@ class CSystemProxy : public QObject {
   bool CarriesLogOn(const ProxyFields& f) const;
   std::optional<ProxyCredentials> StoredLogOn(const ProxyFields& f) const;
 
+  // Writes settings to every connection and announces the change; failures go to result.
+  // False when the LAN was not written.
+  bool WriteAll(const ConnectionProxySettings& settings, ProxyChangeResult& result);
+  void ReadBack(const ConnectionProxySettings& settings, ProxyChangeResult& result);
+
   DataDir& m_dir;
   std::unique_ptr<ISystemProxyPlatform> m_platform;
+  ConnectionProxySettings m_desktop;
+  std::string m_endpointListen;
   ScriptOptions m_scriptOptions;
   std::function<std::vector<std::string>()> m_favorites;
   // The script CreatePacFile made last; AutoConfigUrl publishes it.

@@ -120,6 +120,8 @@ bool ReportProxyChange(const ProxyChangeResult& result) {
   } else {
     Show(result.kept, std::string(kMsgSetProxyFailed) + "\n" + kMsgSettingNotKept, kCaptionSetProxyFailed);
   }
+  Show(result.record, std::string(kMsgRecordFailed) + "\n" + result.record.Describe(), kCaptionSetProxyFailed,
+       qb::MsgIcon::Warning);
   return result.ok();
 }
 

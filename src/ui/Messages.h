@@ -204,6 +204,59 @@ inline constexpr const char* kCaptionSetIEProxy = QT_TRANSLATE_NOOP("Quillberry"
 inline constexpr const char* kMsgTypeNotCarried =
     QT_TRANSLATE_NOOP("Quillberry", "代理在直接设置方式下没有对应的桌面代理设置条目，代理设置未作更改。");
 
+// The record of the desktop's earlier setting (DesktopProxy.state) could not be kept or
+// removed; followed by what failed. The desktop was changed all the same.
+inline constexpr const char* kMsgRecordFailed =
+    QT_TRANSLATE_NOOP("Quillberry", "无法记下桌面原来的代理设置，取消代理时可能无法恢复它。");
+
+// What the desktop gets when the proxy this program set can no longer work.
+inline constexpr const char* kCaptionWhenDown = QT_TRANSLATE_NOOP("Quillberry", "代理失效时");
+inline constexpr const char* kMsgWhenDownQuestion =
+    QT_TRANSLATE_NOOP("Quillberry",
+                      "当本程序设置的代理无法再工作时（退出、崩溃、全部代理失效），系统代理该怎么办？\n\n"
+                      "是：改为直接连接。您原来的设置恢复，程序照常上网，但不经过代理，会暴露本机地址。\n"
+                      "否：阻断。不经代理什么也不发出，使用系统代理的程序将无法上网，直到代理恢复。\n\n"
+                      "以后可在设置中更改。");
+// The exit under blocking, with the desktop going through the window's own endpoint.
+inline constexpr const char* kMsgExitBlocks =
+    QT_TRANSLATE_NOOP("Quillberry",
+                      "系统代理正经由本机端口，退出后本机端口随之关闭，使用系统代理的程序将全部无法上网，"
+                      "直到再次启动本程序或更改系统代理。\n\n要先恢复您原来的系统代理设置再退出吗？\n"
+                      "是：恢复后退出。否：保持阻断并退出。");
+// At start, a setting of this program where nothing answers: %1 is the proxy.
+inline constexpr const char* kMsgStaleRestored =
+    QT_TRANSLATE_NOOP("Quillberry",
+                      "系统代理仍指向本程序的 %1，但那里已无应答（本程序上次没有正常退出）。\n"
+                      "已按您的选择恢复原来的系统代理设置。");
+inline constexpr const char* kMsgStaleKept = QT_TRANSLATE_NOOP(
+    "Quillberry",
+    "系统代理仍指向本程序的 %1，但那里已无应答（本程序上次没有正常退出）。\n"
+    "按您的选择（阻断），系统代理保持不变：使用它的程序将无法上网，直到代理恢复或取消系统代理。");
+// Another program changed the desktop's proxy: %1 is what this program had set.
+inline constexpr const char* kMsgDesktopChangedElsewhere =
+    QT_TRANSLATE_NOOP("Quillberry",
+                      "另一个程序更改了系统代理，它已不再使用本程序设置的 %1。\n\n"
+                      "要重新设置吗？选“否”则保留对方的设置。");
+inline constexpr const char* kCaptionSystemProxy = QT_TRANSLATE_NOOP("Quillberry", "系统代理");
+
+// The desktop notifications (each can be turned off in Options.ini's [Notify]).
+// The state after a switch from the tray:
+inline constexpr const char* kNotifyStateNone = QT_TRANSLATE_NOOP("Quillberry", "不使用代理（直接连接）");
+inline constexpr const char* kNotifyStateProxy = QT_TRANSLATE_NOOP("Quillberry", "经由代理 %1");
+inline constexpr const char* kNotifyStateEndpoint = QT_TRANSLATE_NOOP("Quillberry", "经由本机端口 %1");
+inline constexpr const char* kNotifyStateScript =
+    QT_TRANSLATE_NOOP("Quillberry", "使用代理自动配置脚本（%1）");
+// The proxy (or the endpoint) the desktop goes through no longer answers: %1.
+inline constexpr const char* kNotifyProxyDown =
+    QT_TRANSLATE_NOOP("Quillberry", "%1 已无应答，使用系统代理的程序可能无法上网。");
+// The endpoint's usable proxies: %1 left, fewer than %2.
+inline constexpr const char* kNotifyPoolLow =
+    QT_TRANSLATE_NOOP("Quillberry", "本机端口可用的代理只剩 %1 个（少于 %2 个）。");
+// A long verification ended while the window was hidden: %1 rows, %2 working, %3 seconds.
+inline constexpr const char* kCaptionRunDone = QT_TRANSLATE_NOOP("Quillberry", "验证完成");
+inline constexpr const char* kNotifyRunDone =
+    QT_TRANSLATE_NOOP("Quillberry", "%1 个代理中 %2 个可用，用时 %3 秒。");
+
 // --- The history ---
 inline constexpr const char* kCaptionHistory = QT_TRANSLATE_NOOP("Quillberry", "验证历史");
 inline constexpr const char* kMsgHistoryDamaged =

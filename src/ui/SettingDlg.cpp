@@ -179,8 +179,8 @@ void CSettingDlg::CreateControls() {
     qb::PlaceControl(r, x, y, w, h);
     m_pProxyMode->addButton(r, mode);
   };
-  radio(1064, kAutoProxyDirect,
-        QT_TRANSLATE_NOOP("Quillberry", "1.直接设置或取消代理（仅供IE内核浏览器使用）"), 210, 171, 212, 14);
+  radio(1064, kAutoProxyDirect, QT_TRANSLATE_NOOP("Quillberry", "1.直接设置或取消代理（写入桌面的代理设置）"),
+        210, 171, 212, 14);
   radio(1063, kAutoProxyDefaultScript, QT_TRANSLATE_NOOP("Quillberry", "2.使用最简单的代理自动配置脚本"), 210,
         187, 150, 14);
   radio(1065, kAutoProxyUserScript, QT_TRANSLATE_NOOP("Quillberry", "3.使用自定义的代理自动配置脚本"), 210,
@@ -438,7 +438,9 @@ void CSettingDlg::EnableScriptOptions() {
   const int mode = m_pProxyMode->checkedId();
   const bool script = mode == kAutoProxyDefaultScript || mode == kAutoProxyUserScript;
   m_pFailover->setEnabled(script);
-  m_pAllowDirect->setEnabled(script && m_pFailover->isChecked());
+  // The choice for when the proxy can no longer work governs the endpoint and the exit
+  // as well as the script's chain: it is open in every mode.
+  m_pAllowDirect->setEnabled(true);
 }
 
 void CSettingDlg::reject() {

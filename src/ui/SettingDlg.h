@@ -37,7 +37,7 @@ inline constexpr const char* kCaptionEditTemplate = QT_TRANSLATE_NOOP("Quillberr
 inline constexpr const char* kCaptionFailover =
     QT_TRANSLATE_NOOP("Quillberry", "故障转移：脚本列出全部常用代理");
 inline constexpr const char* kCaptionAllowDirect =
-    QT_TRANSLATE_NOOP("Quillberry", "全部失效时直接连接（会暴露本机地址）");
+    QT_TRANSLATE_NOOP("Quillberry", "代理失效时改为直接连接（会暴露本机地址）");
 // The height in dialog units that the rows of the script options add to the dialog.
 inline constexpr int kScriptRows = 30;
 

@@ -22,9 +22,11 @@
 #include "proxy/ProxyListCommands.h"
 #include "proxy/ProxyListFile.h"
 #include "settings/Favorites.h"
+#include "settings/Options.h"
 #include "support/ScopedEnv.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
+#include "support/TestDataDir.h"
 #include "support/TestWindow.h"
 #include "sysproxy/ProxyAutoConfig.h"
 #include "sysproxy/RecordingProxyPlatform.h"
@@ -60,6 +62,10 @@ class MainWindow : public ::testing::Test {
               "m_bMinimize=0\r\nm_bAutoRun=0\r\n");
     QSettings profile(QString::fromStdString(ini), QSettings::IniFormat);
     profile.setValue("Quillberry/FavoriteProxies", " 0 3");
+    // The choice for when the proxy is down is made: its question is tested elsewhere.
+    ExtraOptions options;
+    options.SetWhenDown(WhenProxyDown::Block);
+    ASSERT_TRUE(qbtest::SaveOptionsIn(data.Path(), options).ok());
   }
 
   qbtest::TestWindow Open() {
@@ -553,7 +559,7 @@ TEST_F(MainWindow, WithoutATrayAButtonOpensTheTraysMenu) {
   QStringList texts;
   for (QAction* a : menu->actions()) texts << a->text();
   EXPECT_TRUE(texts.contains("退出")) << texts.join('|').toStdString();
-  EXPECT_TRUE(texts.contains("1.1.1.1:80┇fast")) << texts.join('|').toStdString();  // a favourite
+  EXPECT_TRUE(texts.contains("1.1.1.1:80 HTTP┇fast")) << texts.join('|').toStdString();  // a favourite
   menu->hide();
 }
 

@@ -460,6 +460,90 @@ TEST(EndpointRobustness, BadClientsAreRefusedWhileOthersGoOn) {
   EXPECT_EQ(endpoint->GetStats().failovers, 0u);
 }
 
+TEST(EndpointWhenDown, BlockRefusesWhatNoProxyCarriesGoDirectCarriesItItself) {
+  QB_REQUIRE_PEER(Peer::Origin);
+  const auto& peers = Peers();
+  EndpointConfig config;
+  config.connectTimeoutMs = 400;
+  const UpstreamProxy dead = Upstream(peers.DeadPort(), "SOCKS5");
+  auto endpoint = StartEndpoint(config, {dead});
+  CurlResult r = Curl(endpoint->Port(), Via::Request, peers.OriginUrl("/echo"));
+  EXPECT_EQ(r.out.find("client="), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("No proxy could reach"), std::string::npos) << r.out;
+  EXPECT_EQ(endpoint->GetStats().direct, 0u);
+
+  // Switched while running: every client protocol reaches the origin from this host,
+  // by address and, through SOCKS with the name, by a name looked up off the loop.
+  endpoint->SetGoDirect(true);
+  const std::string byName = "http://localhost:" + std::to_string(peers.OriginPort()) + "/echo";
+  for (const auto& [via, url] :
+       std::vector<std::pair<Via, std::string>>{{Via::Request, peers.OriginUrl("/echo")},
+                                                {Via::Tunnel, peers.OriginUrl("/echo")},
+                                                {Via::Socks5, peers.OriginUrl("/echo")},
+                                                {Via::Socks5, byName}}) {
+    r = Curl(endpoint->Port(), via, url);
+    EXPECT_EQ(r.exitCode, 0) << url << ": " << r.err;
+    EXPECT_EQ(EchoClient(r.out), "127.0.0.1") << url << ": " << r.out;
+  }
+  EXPECT_EQ(endpoint->GetStats().direct, 4u);
+
+  // Going direct never hides that the target itself is unreachable.
+  r = Curl(endpoint->Port(), Via::Request, "http://127.0.0.1:" + std::to_string(peers.DeadPort()) + "/");
+  EXPECT_NE(r.out.find("Neither a proxy nor a direct connection"), std::string::npos) << r.out;
+  EXPECT_EQ(endpoint->GetStats().direct, 4u);
+
+  // A working proxy still comes first.
+  QB_REQUIRE_PEER(Peer::HttpProxy);
+  endpoint->SetPool({Upstream(peers.HttpProxyPort(), "HTTP")});
+  r = Curl(endpoint->Port(), Via::Request, peers.OriginUrl("/echo"));
+  EXPECT_EQ(EchoClient(r.out), peers.OutAddress(Peer::HttpProxy));
+  EXPECT_EQ(endpoint->GetStats().direct, 4u);
+}
+
+TEST(EndpointStatus, LocalClientsLearnWhoServesAndHowThePoolStands) {
+  QB_REQUIRE_PEER(Peer::Origin);
+  const auto& peers = Peers();
+  EndpointConfig config;
+  config.connectTimeoutMs = 400;
+  config.dataDir = "/some/data dir";
+  auto endpoint =
+      StartEndpoint(config, {Upstream(peers.DeadPort(), "SOCKS5"), Upstream(peers.DeadPort(), "HTTP")});
+  const qb::ListenAddress at{"127.0.0.1", endpoint->Port()};
+  auto status = qb::ProbeEndpoint(at, 2000);
+  ASSERT_TRUE(status);
+  EXPECT_EQ(status->pid, static_cast<long>(getpid()));
+  EXPECT_EQ(status->dataDir, "/some/data dir");
+  EXPECT_EQ(status->pool, 2);
+  EXPECT_EQ(status->usable, 2);
+  EXPECT_FALSE(status->goDirect);
+
+  // Each failure of a connection sets one proxy aside until none is usable.
+  for (int i = 0; i < 2 * config.failuresToSetAside; ++i)
+    Curl(endpoint->Port(), Via::Request, peers.OriginUrl("/"));
+  endpoint->SetGoDirect(true);
+  status = qb::ProbeEndpoint(at, 2000);
+  ASSERT_TRUE(status);
+  EXPECT_EQ(status->usable, 0);
+  EXPECT_TRUE(status->goDirect);
+  EXPECT_EQ(qb::ParseEndpointStatus(qb::FormatEndpointStatus(*status)), status);
+
+  // Not an endpoint, or nothing at all, is no status.
+  EXPECT_FALSE(qb::ProbeEndpoint({"127.0.0.1", peers.OriginPort()}, 2000));
+  EXPECT_FALSE(qb::ProbeEndpoint({"127.0.0.1", peers.DeadPort()}, 2000));
+  EXPECT_FALSE(qb::ParseEndpointStatusResponse("HTTP/1.1 200 OK\r\n\r\nQuillberry\n"));
+
+  // What a desktop points at: the endpoint's line wants the endpoint, a proxy's any taker.
+  const std::string endpointLine = "127.0.0.1:" + std::to_string(endpoint->Port()) + "@HTTP";
+  const std::string originLine = "127.0.0.1:" + std::to_string(peers.OriginPort()) + "@HTTP";
+  EXPECT_TRUE(qb::DesktopProxyAnswers(endpointLine, true, 2000));
+  EXPECT_TRUE(qb::DesktopProxyAnswers(originLine, false, 2000));
+  EXPECT_FALSE(qb::DesktopProxyAnswers(originLine, true, 2000));
+  EXPECT_FALSE(
+      qb::DesktopProxyAnswers("127.0.0.1:" + std::to_string(peers.DeadPort()) + "@HTTP", false, 2000));
+  endpoint.reset();
+  EXPECT_FALSE(qb::DesktopProxyAnswers(endpointLine, true, 2000));
+}
+
 TEST(EndpointStart, TakenPortAndBadAddressSayWhy) {
   EndpointConfig config;
   config.listen = {"127.0.0.1", 0};

@@ -92,10 +92,10 @@ TEST_F(TrayMenuTest, FavoritesFollowFromTheLastTickedRowWithTheirRows) {
   OwnerDrawMenu* popup = Build(State("10.0.0.9:9"));
   const auto fav = Favorites(popup);
   ASSERT_EQ(fav.size(), 2u);
-  EXPECT_EQ(popup->actions().indexOf(fav[0]), 7);  // right after "取消IE代理"
-  EXPECT_EQ(fav[0]->text(), "10.0.0.5:805┇r5");
+  EXPECT_EQ(popup->actions().indexOf(fav[0]), 7);     // right after "取消IE代理"
+  EXPECT_EQ(fav[0]->text(), "10.0.0.5:805 HTTP┇r5");  // with its type
   EXPECT_EQ(fav[0]->data().toInt(), 5);
-  EXPECT_EQ(fav[1]->text(), "10.0.0.2:802┇r2");
+  EXPECT_EQ(fav[1]->text(), "10.0.0.2:802 HTTP┇r2");
   EXPECT_EQ(fav[1]->data().toInt(), 2);
   EXPECT_NE(popup->actions().last()->text(), "请选择常用代理（要打勾）");
   EXPECT_FALSE(popup->IsItemChecked(ID_CANCEL_IE_PROXY));
@@ -144,7 +144,7 @@ TEST_F(TrayMenuTest, RemarksAreCutToEightBytesWithoutBreakingACharacter) {
   };
   for (const auto& c : cases) {
     CProxyListModel one;
-    ASSERT_EQ(one.AddProxyLine("1.2.3.4:80@HTTP", 0), 1);
+    ASSERT_EQ(one.AddProxyLine("1.2.3.4:80@SOCKS5", 0), 1);
     one.SetRemark(0, c.remark);
     one.SetFavorite(0, true);
     TrayMenuState state = State();
@@ -152,7 +152,7 @@ TEST_F(TrayMenuTest, RemarksAreCutToEightBytesWithoutBreakingACharacter) {
     OwnerDrawMenu* popup = Build(state);
     const auto fav = Favorites(popup);
     ASSERT_EQ(fav.size(), 1u);
-    const std::string expected = std::string("1.2.3.4:80") + (*c.shown ? "┇" : "") + c.shown;
+    const std::string expected = std::string("1.2.3.4:80 SOCKS5") + (*c.shown ? "┇" : "") + c.shown;
     EXPECT_EQ(fav[0]->text().toStdString(), expected) << c.remark;
     EXPECT_TRUE(qb::IsValidUtf8(fav[0]->text().toStdString()));
   }
@@ -331,7 +331,7 @@ TEST_F(TrayMenuTest, TrayMenuScreenshot) {
     if (a->isChecked()) ticked = a;
   }
   ASSERT_NE(ticked, nullptr);
-  EXPECT_EQ(ticked->text(), "10.0.0.3:803┇稳定的代");
+  EXPECT_EQ(ticked->text(), "10.0.0.3:803 HTTP┇稳定的代");
   popup->hide();
 }
 

@@ -294,7 +294,7 @@ TEST_F(SettingDialog, ChoosingTheUserScriptSwitchesTheSystemProxyAtOnce) {
   EXPECT_NE(ReadFile(data.File("Setting.dat")).find("m_nAutoProxyConfig=2\r\n"), std::string::npos);
 }
 
-TEST_F(SettingDialog, ScriptOptionsApplyOnlyToTheScriptModesAndReachTheSystemProxyOnOk) {
+TEST_F(SettingDialog, FailoverAppliesOnlyToTheScriptModesTheChoiceToAllAndBothReachTheSystemProxyOnOk) {
   settings.m_nAutoProxyConfig = kAutoProxyDirect;
   sysProxy->SetScriptOptions({.failover = false, .allowDirect = true});
   sysProxy->SetFavoritesSource([] { return std::vector<std::string>{"127.0.0.2:8080@HTTP"}; });
@@ -305,11 +305,11 @@ TEST_F(SettingDialog, ScriptOptionsApplyOnlyToTheScriptModesAndReachTheSystemPro
   EXPECT_FALSE(failover->isChecked());
   EXPECT_TRUE(allowDirect->isChecked());
   EXPECT_FALSE(failover->isEnabled());
-  EXPECT_FALSE(allowDirect->isEnabled());
+  // Going direct or blocking also decides the endpoint and the exit: open in every mode.
+  EXPECT_TRUE(allowDirect->isEnabled());
   QTest::mouseClick(Control<QRadioButton>(*dlg, 1063), Qt::LeftButton);
   EXPECT_TRUE(failover->isEnabled());
-  // DIRECT ends a chain; without one it has nothing to end.
-  EXPECT_FALSE(allowDirect->isEnabled());
+  EXPECT_TRUE(allowDirect->isEnabled());
   QTest::mouseClick(failover, Qt::LeftButton);
   EXPECT_TRUE(allowDirect->isEnabled());
   QTest::mouseClick(allowDirect, Qt::LeftButton);

@@ -12,11 +12,19 @@ TEST(OptionsFile, SavedOptionsLoadBackAndAMissingFileGivesTheSafeDefaults) {
   qb::ExtraOptions loaded = qbtest::LoadOptionsFrom(dir.Path(), &result);
   ASSERT_TRUE(result.ok());
   EXPECT_FALSE(loaded.script.allowDirect);
+  EXPECT_FALSE(loaded.systemProxy.chosen);
+  EXPECT_EQ(loaded.WhenDown(), qb::WhenProxyDown::Block);
   EXPECT_FALSE(loaded.endpoint.enabled);
   EXPECT_EQ(loaded.endpoint.listen, "127.0.0.1:8899");
 
   qb::ExtraOptions o;
-  o.script = {true, true};
+  // Going direct is the system proxy's choice now, which the script follows: a script
+  // allowed to go direct is a choice made.
+  o.script.failover = true;
+  o.SetWhenDown(qb::WhenProxyDown::Direct);
+  o.systemProxy.reapply = true;
+  o.notify.poolLowBelow = 7;
+  o.notify.runDone = false;
   o.endpoint.enabled = true;
   o.endpoint.listen = "[::1]:3128";
   o.endpoint.policy = qb::EndpointPolicy::RoundRobin;
@@ -37,6 +45,33 @@ TEST(OptionsFile, WhatDoesNotParseKeepsItsDefault) {
   EXPECT_EQ(o.endpoint.policy, qb::EndpointPolicy::Failover);
   EXPECT_EQ(o.endpoint.types, (std::vector<std::string>{"HTTP", "SOCKS5"}));
   EXPECT_FALSE(o.endpoint.enabled);
+}
+
+// The choice lives in the new section and under the script's old key, which a version
+// before it reads; a file of such a version that let the script go direct has chosen.
+TEST(OptionsFile, TheChoiceIsKeptForOlderVersionsAndReadFromTheirFiles) {
+  qb::ExtraOptions o;
+  o.SetWhenDown(qb::WhenProxyDown::Direct);
+  const std::string text = qb::FormatOptionsFile(o);
+  EXPECT_NE(text.find("[Script]\nFailover=0\nAllowDirect=1\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("[SystemProxy]\nWhenDown=direct\n"), std::string::npos) << text;
+
+  const qb::ExtraOptions old = qb::ParseOptionsFile("[Script]\nFailover=1\nAllowDirect=1\n");
+  EXPECT_TRUE(old.systemProxy.chosen);
+  EXPECT_EQ(old.WhenDown(), qb::WhenProxyDown::Direct);
+  const qb::ExtraOptions untouched = qb::ParseOptionsFile("[Script]\nFailover=1\nAllowDirect=0\n");
+  EXPECT_FALSE(untouched.systemProxy.chosen);
+  EXPECT_EQ(qb::FormatOptionsFile(untouched).find("WhenDown="), std::string::npos);
+
+  // The new key wins over the old one, in whichever order they stand.
+  const qb::ExtraOptions blocked = qb::ParseOptionsFile(
+      "[SystemProxy]\nWhenDown=Block\n[Script]\nAllowDirect=1\n[Notify]\nPoolLowBelow=0\n");
+  EXPECT_TRUE(blocked.systemProxy.chosen);
+  EXPECT_EQ(blocked.WhenDown(), qb::WhenProxyDown::Block);
+  EXPECT_FALSE(blocked.script.allowDirect);
+  EXPECT_EQ(blocked.notify.poolLowBelow, 3);  // below 1 is no threshold
+  const qb::ExtraOptions unknown = qb::ParseOptionsFile("[SystemProxy]\nWhenDown=sometimes\n");
+  EXPECT_FALSE(unknown.systemProxy.chosen);
 }
 
 TEST(ListenAddress, LoopbackIsToldFromEverythingElse) {

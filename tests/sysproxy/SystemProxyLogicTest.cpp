@@ -367,6 +367,10 @@ TEST_F(SystemProxyLogicTest, AChangeTheDesktopDidNotKeepIsReported) {
   EXPECT_EQ(prompt.messages[0].caption, "错误");
   EXPECT_EQ(prompt.messages[0].icon, qb::MsgIcon::Error);
 
+  // Cancelling gives back the setting the desktop had before, which it still holds:
+  // nothing to report, and the record of it goes.
+  EXPECT_TRUE(proxy->OnCancelIEProxy().kept.ok());
+  EXPECT_FALSE(proxy->ChangedDesktop());
   // Clearing is checked alike: the desktop still holds the proxy.
   EXPECT_EQ(proxy->OnCancelIEProxy().kept.status, qb::OpStatus::ApplyFailed);
   EXPECT_EQ(proxy->m_sIEProxy, "9.9.9.9:99");
