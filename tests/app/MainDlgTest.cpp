@@ -183,9 +183,9 @@ TEST_F(MainWindow, ExportWritesTheFileTypeChosen) {
   prompt.fileTypes = {2, 1, -1};
   prompt.files = {data.File("list.txt"), data.File("urls.txt"), data.File("rows.JSON")};
   dlg->OnExport();
-  EXPECT_EQ(
-      ReadFile(data.File("list.txt")),
-      "address,port,type,status,remark\r\n1.1.1.1,80,HTTP,0.5,fast\r\n3.3.3.3,1080,SOCKS5,超时,!keep\r\n");
+  EXPECT_EQ(ReadFile(data.File("list.txt")),
+            "address,port,type,status,remark,state\r\n1.1.1.1,80,HTTP,0.5,fast,ok\r\n3.3.3.3,1080,SOCKS5,"
+            "超时,!keep,timeout\r\n");
   dlg->OnExport();
   EXPECT_EQ(ReadFile(data.File("urls.txt")), "http://1.1.1.1:80\r\nsocks5://3.3.3.3:1080\r\n");
   dlg->OnExport();
