@@ -42,10 +42,12 @@
 #include "settings/Favorites.h"
 #include "settings/Options.h"
 #include "settings/Settings.h"
+#include "settings/VerifySource.h"
 #include "sources/ProxySource.h"
 #include "sources/SourceDownloader.h"
 #include "ui/DialogUnits.h"
 #include "ui/FailureMessages.h"
+#include "ui/FirstStartDlg.h"
 #include "ui/HelpLink.h"
 #include "ui/Messages.h"
 #include "ui/OwnerDrawMenu.h"
@@ -86,9 +88,11 @@ CMainDlg::CMainDlg(DataDir& dir, MainDlgOptions options, QWidget* parent)
       m_sysProxy(std::make_unique<CSystemProxy>(dir, std::move(options.platform))),
       m_actions(new ActionRegistry(this)) {
   // The settings are read (and the built-in resources installed) before anything is
-  // on screen.
+  // on screen. A first start writes neither them nor the start-at-log-in entry until
+  // the user has seen the welcome, which asks about both.
+  m_welcomePending = m_dir.FirstStart() && !m_dir.Exists(DataFile::Settings);
   LoadSettings();
-  if (options.applyAutoRun) ApplyAutoRun(m_settings, {}, m_dir.Path());
+  if (options.applyAutoRun && !m_welcomePending) ApplyAutoRun(m_settings, {}, m_dir.Path());
   m_sysProxy->SetAutoProxyConfig(m_settings.m_nAutoProxyConfig);
   // Options.ini that cannot be read leaves the defaults: the chosen proxy alone.
   ReportSettingsLoad(m_dir.LoadOptions());
@@ -605,7 +609,10 @@ void CMainDlg::ConnectVerifier() {
   connect(m_verify, &CVerifyControl::ListSorted, this,
           [this](int column, bool ascending) { m_pList->SortHeader()->SetSortImage(column, ascending); });
   // The run wrote its results before it ended; the columns show them now.
-  connect(m_verify, &CVerifyControl::RunEnded, this, [this] { RefreshHistoryColumns(); });
+  connect(m_verify, &CVerifyControl::RunEnded, this, [this] {
+    RefreshHistoryColumns();
+    ShowRunSummary();
+  });
 }
 
 QAbstractButton* CMainDlg::RunButton() const {
@@ -625,6 +632,7 @@ void CMainDlg::ShowRunState(RunState state) {
   EnableActions();
   switch (state) {
     case RunState::Running:
+      if (!m_runClock.isValid()) m_runClock.start();
       RunButton()->setText(qb::Tr(kCaptionStopVerify));
       break;
     case RunState::Stopping:
@@ -638,14 +646,61 @@ void CMainDlg::ShowRunState(RunState state) {
   }
 }
 
+void CMainDlg::ShowRunSummary() {
+  const double seconds = m_runClock.isValid() ? m_runClock.elapsed() / 1000.0 : 0.0;
+  m_runClock.invalidate();
+  std::vector<int> rows = m_list.SelectedRows();
+  if (m_verify->VerifiesAll() || rows.empty()) {
+    rows.resize(static_cast<std::size_t>(m_list.RowCount()));
+    for (int r = 0; r < m_list.RowCount(); ++r) rows[static_cast<std::size_t>(r)] = r;
+  }
+  const RunTally tally = TallyRun(m_list, rows);
+  const QString took = QString::number(seconds, 'f', 1);
+  ShowNotice(
+      tally.working > 0
+          ? qb::Tr(kNoticeRunSummary).arg(tally.working).arg(tally.failed).arg(Q(tally.fastest)).arg(took)
+          : qb::Tr(kNoticeRunSummaryNone).arg(tally.failed).arg(took));
+}
+
 bool StartsInTray(bool minimisedAsked, bool minimiseSetting, bool firstStart, bool hasTray) {
   if (!hasTray) return false;
   return minimisedAsked || (minimiseSetting && !firstStart);
 }
 
 void CMainDlg::StartUp(bool minimised) {
+  if (m_welcomePending) {
+    // Whatever the start asked for, a new user sees the window and the welcome.
+    show();
+    OpenWelcome();
+    return;
+  }
   if (StartsInTray(minimised, m_settings.m_bMinimize != 0, m_dir.FirstStart(), HasTray())) return;
   show();
+}
+
+void CMainDlg::OpenWelcome() {
+  if (m_welcome) return;
+  QStringList hosts;
+  for (const std::string& host : CheckedResourceHosts(m_settings)) hosts << Q(host);
+  m_welcome = new CFirstStartDlg({m_settings.m_bAutoRun != 0, m_settings.m_bAutoTimingVerify != 0},
+                                 m_settings.m_bMinimize != 0 && HasTray(), hosts, this);
+  m_welcome->setAttribute(Qt::WA_DeleteOnClose);
+  // Closed in any way, it keeps what it showed: the user has seen the choice.
+  connect(m_welcome, &QDialog::finished, this, &CMainDlg::EndWelcome);
+  m_welcome->setWindowModality(Qt::WindowModal);
+  m_welcome->open();
+}
+
+void CMainDlg::EndWelcome() {
+  if (!m_welcome) return;
+  const FirstStartChoices chosen = m_welcome->Choices();
+  m_welcome = nullptr;
+  if (!m_welcomePending) return;
+  m_welcomePending = false;
+  m_settings.m_bAutoRun = chosen.autoRun ? 1 : 0;
+  m_settings.m_bAutoTimingVerify = chosen.autoVerify ? 1 : 0;
+  ReportSettingsSave(m_dir.SaveSettings());
+  if (m_applyAutoRun) ApplyAutoRun(m_settings, {}, m_dir.Path());
 }
 
 void CMainDlg::RunAction(const QString& action) {
@@ -687,8 +742,14 @@ void CMainDlg::LoadList() {
 
 void CMainDlg::LoadSettings() {
   bool defaultsInstalled = false;
-  const qb::OpResult loaded = m_dir.LoadSettings(&defaultsInstalled);
-  if (defaultsInstalled) qb::ShowMessage(kMsgDefaultResources, "Quillberry", qb::MsgIcon::Warning);
+  // A first start says what the built-in resources reach in its welcome, and saves
+  // them when the user has seen it; a Setting.dat that lost its resources is mended
+  // at once, with the warning.
+  const qb::OpResult loaded =
+      m_dir.LoadSettings(&defaultsInstalled, m_welcomePending ? DataDir::BuiltInResources::Hold
+                                                              : DataDir::BuiltInResources::Save);
+  if (defaultsInstalled && !m_welcomePending)
+    qb::ShowMessage(kMsgDefaultResources, "Quillberry", qb::MsgIcon::Warning);
   ReportSettingsLoad(loaded);
 }
 
@@ -823,8 +884,11 @@ void CMainDlg::UpdateStatusLine() {
     (void)m_sysProxy->GetIEProxy();
     ieProxy = m_sysProxy->m_sIEProxy;
   }
-  m_pProgress->SetWindowText(
-      Q(FormatStatusLine(m_list.SelectedCount(), m_list.RowCount(), m_settings.m_nAutoProxyConfig, ieProxy)));
+  // The counts are named; what follows them is the documented strip text.
+  const std::string rest = FormatStatusLine(0, 0, m_settings.m_nAutoProxyConfig, ieProxy);
+  m_pProgress->SetWindowText(QLatin1Char(' ') +
+                             qb::Tr(kStatusCounts).arg(m_list.SelectedCount()).arg(m_list.RowCount()) +
+                             QLatin1Char(';') + Q(rest.substr(rest.find(';') + 1)));
 }
 
 void CMainDlg::UpdateTrayIcon() {
@@ -900,8 +964,9 @@ void CMainDlg::OnModifySelected() {
 void CMainDlg::OnDeleteSelected() {
   const std::vector<int> selected = m_list.SelectedRows();
   if (selected.empty()) return;
-  if (qb::Prompt().Message(kMsgConfirmDelete, kCaptionDelete, qb::MsgIcon::Question, qb::MsgButtons::YesNo) !=
-      qb::MsgResult::Yes) {
+  // The count tells a slip of the mouse over a thousand rows from the one row meant.
+  if (qb::Prompt().Message(qb::Tr(kMsgConfirmDeleteCount).arg(selected.size()).toStdString(), kCaptionDelete,
+                           qb::MsgIcon::Question, qb::MsgButtons::YesNo) != qb::MsgResult::Yes) {
     return;
   }
   m_list.RemoveRows(selected);
@@ -1021,7 +1086,8 @@ void CMainDlg::OnSettings() {
 void CMainDlg::OnAddSource() {
   CProxySourceDlg dlg(this);
   if (dlg.exec() != QDialog::Accepted) return;
-  m_sources.Append({dlg.m_sSourceName.toStdString(), dlg.m_sSourceUrl.toStdString(), false});
+  // Ticked: a source added is one the user means to download from next.
+  m_sources.Append({dlg.m_sSourceName.toStdString(), dlg.m_sSourceUrl.toStdString(), true});
   ReportSourcesSave(m_dir.SaveSources());
   const QModelIndex last = m_sources.index(m_sources.rowCount() - 1, 0);
   m_pSourceList->selectionModel()->setCurrentIndex(

@@ -5,6 +5,7 @@
 #include <QtGlobal>
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QPointer>
 
@@ -26,6 +27,7 @@ namespace qb {
 
 class ActionRegistry;
 class CEndpointHost;
+class CFirstStartDlg;
 class CHelpLink;
 class CSortListCtrl;
 class CSourceDownloader;
@@ -75,8 +77,12 @@ class CMainDlg : public QDialog {
   ~CMainDlg() override;
 
   // Shows the window, or, with the start-minimised setting (or minimised) and a tray
-  // to go to, leaves it hidden.
+  // to go to, leaves it hidden. A first start shows the window and the welcome over it.
   void StartUp(bool minimised = false);
+  // The welcome of a first start, while it is open (window-modal, never blocking).
+  CFirstStartDlg* Welcome() const { return m_welcome; }
+  // Whether this start has not yet saved the settings the welcome lets the user choose.
+  bool WelcomePending() const { return m_welcomePending; }
   // Work asked for by a desktop action: "verify-all" (when nothing runs yet) or
   // "cancel-proxy". Unknown names are ignored.
   void RunAction(const QString& action);
@@ -207,6 +213,12 @@ class CMainDlg : public QDialog {
   // Reads Setting.dat and says what it could not do, and that the built-in resources
   // were installed when it had none.
   void LoadSettings();
+  // Opens the welcome over the window; its end saves the settings with the choices.
+  void OpenWelcome();
+  void EndWelcome();
+  // The line the strip shows when a run ends: what works, what failed, the fastest
+  // time and how long the run took.
+  void ShowRunSummary();
   bool Busy() const;
   // The window grows from its documented size: the lists take the extra space, the
   // buttons keep to the right edge and the sources to the bottom.
@@ -230,6 +242,11 @@ class CMainDlg : public QDialog {
   DataDir& m_dir;
   bool m_forceNoTray;
   bool m_applyAutoRun;
+  // A first start: the settings (the built-in resources, the start-at-log-in entry)
+  // are held until the user has seen the welcome.
+  bool m_welcomePending = false;
+  CFirstStartDlg* m_welcome = nullptr;
+  QElapsedTimer m_runClock;  // since the run now going on started
   std::string m_windowStateIni;
   QSize m_baseSize;                       // the documented size, in pixels
   QHash<QWidget*, QRect> m_baseGeometry;  // every control at the documented size

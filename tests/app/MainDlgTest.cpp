@@ -90,7 +90,7 @@ TEST_F(MainWindow, StartUpLoadsRowsFavouritesAndStatusLine) {
   EXPECT_TRUE(dlg->Dir().List().IsFavorite(0));
   EXPECT_FALSE(dlg->Dir().List().IsFavorite(1));
   EXPECT_TRUE(dlg->Dir().List().IsFavorite(3));
-  EXPECT_EQ(dlg->StatusStrip()->GetWindowText(), " 0/4;    IE: no proxy");
+  EXPECT_EQ(dlg->StatusStrip()->GetWindowText(), " 选定 0 / 共 4 个;    IE: no proxy");
   EXPECT_EQ(dlg->TrayIconId(), IDR_MAINFRAME);
   EXPECT_EQ(dlg->TrayIcon()->toolTip(), "Ostrel代理验证（Quillberry）");
   // Every control is reachable by its id.
@@ -112,6 +112,17 @@ TEST_F(MainWindow, DeleteCleanAndSelectionRewriteTheFile) {
   EXPECT_EQ(list.RowCount(), 4);
   ASSERT_EQ(prompt.messages.size(), 1u);
   EXPECT_EQ(prompt.messages[0].caption, "删除选定");
+  // The question says how many rows go.
+  EXPECT_EQ(prompt.messages[0].text, "确实要删除选定的 1 个代理吗？删除数据后不能恢复！");
+  list.SelectRow(2, false);
+  list.SelectRow(3, false);
+  prompt.answers = {qb::MsgResult::No};
+  dlg->OnDeleteSelected();
+  ASSERT_EQ(prompt.messages.size(), 2u);
+  EXPECT_EQ(prompt.messages[1].text, "确实要删除选定的 3 个代理吗？删除数据后不能恢复！");
+  EXPECT_EQ(list.RowCount(), 4);
+  list.selectionModel()->clearSelection();
+  list.SelectRow(1);
 
   prompt.answers = {qb::MsgResult::Yes};
   dlg->OnDeleteSelected();
@@ -128,7 +139,7 @@ TEST_F(MainWindow, DeleteCleanAndSelectionRewriteTheFile) {
             "3.3.3.3:1080@SOCKS5$超时#!keep\r\n4.4.4.4:3128@HTTPS$未验证\r\n");
 
   dlg->OnSelectAll();
-  EXPECT_EQ(dlg->StatusStrip()->GetWindowText(), " 2/2;    IE: no proxy");
+  EXPECT_EQ(dlg->StatusStrip()->GetWindowText(), " 选定 2 / 共 2 个;    IE: no proxy");
 }
 
 TEST_F(MainWindow, PasteCopyAndExport) {
@@ -142,7 +153,8 @@ TEST_F(MainWindow, PasteCopyAndExport) {
   EXPECT_EQ(dlg->StatusStrip()->GetWindowText(), "新增 1 个，重复 1 个");
   dlg->UpdateStatusLine();  // a click meanwhile leaves the notice
   EXPECT_EQ(dlg->StatusStrip()->GetWindowText(), "新增 1 个，重复 1 个");
-  EXPECT_TRUE(QTest::qWaitFor([&] { return dlg->StatusStrip()->GetWindowText().startsWith(" 1/5;"); }, 8000))
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return dlg->StatusStrip()->GetWindowText().startsWith(" 选定 1 / 共 5 个;"); }, 8000))
       << dlg->StatusStrip()->GetWindowText().toStdString();
 
   // What looked like a proxy but cannot be one is counted, not dropped unseen.
@@ -505,7 +517,7 @@ TEST_F(MainWindow, TheListsKeysDoWhatTheButtonsDo) {
 
   QTest::keySequence(list, QKeySequence::SelectAll);
   EXPECT_EQ(dlg->Dir().List().SelectedCount(), 4);
-  EXPECT_NE(dlg->StatusStrip()->GetWindowText().indexOf(" 4/4;"), -1);
+  EXPECT_NE(dlg->StatusStrip()->GetWindowText().indexOf(" 选定 4 / 共 4 个;"), -1);
 
   // Delete asks first; No keeps the rows.
   QTest::keyClick(list, Qt::Key_Delete);

@@ -143,6 +143,11 @@ TEST_F(CliVerify, FileModeLeavesTheDataDirectoryAlone) {
   EXPECT_EQ(Status(out[1]), "连接失败");
   EXPECT_EQ(qbtest::ReadFile(data.File("Proxies.pro")), "10.9.9.9:80@HTTP$1.0\r\n");
   EXPECT_EQ(qbtest::ReadFile(config.File("quillberry.INI")), "<missing>");
+  // The resource was given: no word about the built-in ones, and no settings written
+  // (which would make the window's first start look like a later one).
+  EXPECT_EQ(r.err.find("没有验证资源"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("built-in"), std::string::npos) << r.err;
+  EXPECT_EQ(qbtest::ReadFile(data.File("Setting.dat")), "<missing>");
 }
 
 TEST_F(CliVerify, BadArgumentsAndRefusedRuns) {
