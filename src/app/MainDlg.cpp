@@ -13,10 +13,12 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QSettings>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QSystemTrayIcon>
 #include <QTableView>
@@ -34,6 +36,7 @@
 #include "base/Text.h"
 #include "base/Translate.h"
 #include "proxy/GeoLocation.h"
+#include "proxy/ListFilter.h"
 #include "proxy/ProxyExtractor.h"
 #include "proxy/ProxyListCommands.h"
 #include "proxy/ProxyListFile.h"
@@ -357,12 +360,44 @@ void CMainDlg::CreateControls() {
   qb::PlaceControl(listLabel, 11, 13, 38, 13);
   m_pProgress = new CTextProgressCtrl(this);
   m_pProgress->setObjectName("1040");
-  qb::PlaceControl(m_pProgress, 50, 13, 323, 13);
+  qb::PlaceControl(m_pProgress, 50, 13, 233, 13);
+  // The filter shares the strip's line, at the list's right edge, so that it moves
+  // with the list when the window grows.
+  m_pFilter = new QLineEdit(this);
+  m_pFilter->setObjectName("ListFilter");
+  m_pFilter->setClearButtonEnabled(true);
+  m_pFilter->setPlaceholderText(qb::Tr(kFilterPlaceholder));
+  m_pFilter->setToolTip(qb::Tr(kFilterTip));
+  qb::PlaceControl(m_pFilter, 286, 12, 87, 15);
+  m_filterTimer = new QTimer(this);
+  m_filterTimer->setSingleShot(true);
+  m_filterTimer->setInterval(150);
+  connect(m_filterTimer, &QTimer::timeout, this, &CMainDlg::ApplyFilter);
+  connect(m_pFilter, &QLineEdit::textChanged, m_filterTimer, qOverload<>(&QTimer::start));
+  auto* find = new QShortcut(QKeySequence::Find, this);
+  connect(find, &QShortcut::activated, this, [this] {
+    m_pFilter->setFocus(Qt::ShortcutFocusReason);
+    m_pFilter->selectAll();
+  });
 
   m_pList = new CSortListCtrl(true, this);
   m_pList->setObjectName("1000");
   m_pList->setModel(&m_list);
   m_pList->setSelectionModel(m_list.selectionModel());
+  connect(m_list.selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          [this](const QItemSelection& selected) { DeselectHiddenRows(selected); });
+  // New, removed, re-sorted or re-verified rows are filtered again.
+  const auto refilterSoon = [this] {
+    if (m_shownRows >= 0) m_filterTimer->start();
+  };
+  const auto refilterNow = [this] {
+    if (m_shownRows >= 0) ApplyFilter();
+  };
+  connect(&m_list, &QAbstractItemModel::rowsInserted, this, refilterSoon);
+  connect(&m_list, &QAbstractItemModel::rowsRemoved, this, refilterSoon);
+  connect(&m_list, &QAbstractItemModel::dataChanged, this, refilterSoon);
+  connect(&m_list, &QAbstractItemModel::layoutChanged, this, refilterNow);
+  connect(&m_list, &QAbstractItemModel::modelReset, this, refilterNow);
   m_pList->setContextMenuPolicy(Qt::CustomContextMenu);
   qb::PlaceControl(m_pList, 11, 31, 362, 172);
   connect(m_pList, &QWidget::customContextMenuRequested, this, &CMainDlg::ShowContextMenu);
@@ -662,6 +697,40 @@ void CMainDlg::ShowRunSummary() {
           : qb::Tr(kNoticeRunSummaryNone).arg(tally.failed).arg(took));
 }
 
+void CMainDlg::ApplyFilter() {
+  const std::string text = m_pFilter->text().toStdString();
+  std::function<std::string(const CProxyEntry&)> country;
+  if (HistoryColumnShown(CHistoryColumns::Country))
+    country = [this](const CProxyEntry& e) {
+      return m_historyColumns.Text(e, CHistoryColumns::Country).toStdString();
+    };
+  const std::vector<char> shown = FilterRows(m_list, text, country);
+  const bool active = !CListFilter(text).Empty();
+  int count = 0;
+  m_pList->setUpdatesEnabled(false);
+  for (int row = 0; row < static_cast<int>(shown.size()); ++row) {
+    const bool hide = !shown[static_cast<std::size_t>(row)];
+    if (m_pList->isRowHidden(row) != hide) m_pList->setRowHidden(row, hide);
+    if (!hide) ++count;
+  }
+  m_pList->setUpdatesEnabled(true);
+  m_shownRows = active ? count : -1;
+  if (active) DeselectHiddenRows(m_list.selectionModel()->selection());
+  UpdateStatusLine();
+}
+
+void CMainDlg::DeselectHiddenRows(const QItemSelection& selected) {
+  if (m_shownRows < 0) return;
+  QItemSelection hidden;
+  for (const QItemSelectionRange& range : selected) {
+    for (int row = range.top(); row <= range.bottom(); ++row) {
+      if (m_pList->isRowHidden(row))
+        hidden.select(m_list.index(row, 0), m_list.index(row, m_list.columnCount() - 1));
+    }
+  }
+  if (!hidden.isEmpty()) m_list.selectionModel()->select(hidden, QItemSelectionModel::Deselect);
+}
+
 bool StartsInTray(bool minimisedAsked, bool minimiseSetting, bool firstStart, bool hasTray) {
   if (!hasTray) return false;
   return minimisedAsked || (minimiseSetting && !firstStart);
@@ -886,9 +955,12 @@ void CMainDlg::UpdateStatusLine() {
   }
   // The counts are named; what follows them is the documented strip text.
   const std::string rest = FormatStatusLine(0, 0, m_settings.m_nAutoProxyConfig, ieProxy);
-  m_pProgress->SetWindowText(QLatin1Char(' ') +
-                             qb::Tr(kStatusCounts).arg(m_list.SelectedCount()).arg(m_list.RowCount()) +
-                             QLatin1Char(';') + Q(rest.substr(rest.find(';') + 1)));
+  const QString counts =
+      m_shownRows < 0
+          ? qb::Tr(kStatusCounts).arg(m_list.SelectedCount()).arg(m_list.RowCount())
+          : qb::Tr(kStatusCountsFiltered).arg(m_list.SelectedCount()).arg(m_shownRows).arg(m_list.RowCount());
+  m_pProgress->SetWindowText(QLatin1Char(' ') + counts + QLatin1Char(';') +
+                             Q(rest.substr(rest.find(';') + 1)));
 }
 
 void CMainDlg::UpdateTrayIcon() {

@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QHash>
+#include <QItemSelection>
 #include <QPointer>
 
 #include <memory>
@@ -19,6 +20,7 @@
 #include "verify/VerifyControl.h"
 
 class QAbstractButton;
+class QLineEdit;
 class QSystemTrayIcon;
 class QTableView;
 class QTimer;
@@ -81,6 +83,14 @@ class CMainDlg : public QDialog {
   void StartUp(bool minimised = false);
   // The welcome of a first start, while it is open (window-modal, never blocking).
   CFirstStartDlg* Welcome() const { return m_welcome; }
+  // The filter field above the list (Ctrl+F), and the rows it leaves in view (-1
+  // while it is empty).
+  QLineEdit* FilterField() const { return m_pFilter; }
+  int ShownRows() const { return m_shownRows; }
+  // Hides the rows the filter field's text does not match (all shown when it is
+  // empty) and takes hidden rows out of the selection, so that no command acts on a
+  // row the user cannot see. The field calls it a moment after the last key.
+  void ApplyFilter();
   // Whether this start has not yet saved the settings the welcome lets the user choose.
   bool WelcomePending() const { return m_welcomePending; }
   // Work asked for by a desktop action: "verify-all" (when nothing runs yet) or
@@ -219,6 +229,7 @@ class CMainDlg : public QDialog {
   // The line the strip shows when a run ends: what works, what failed, the fastest
   // time and how long the run took.
   void ShowRunSummary();
+  void DeselectHiddenRows(const QItemSelection& selected);
   bool Busy() const;
   // The window grows from its documented size: the lists take the extra space, the
   // buttons keep to the right edge and the sources to the bottom.
@@ -247,6 +258,9 @@ class CMainDlg : public QDialog {
   bool m_welcomePending = false;
   CFirstStartDlg* m_welcome = nullptr;
   QElapsedTimer m_runClock;  // since the run now going on started
+  QLineEdit* m_pFilter = nullptr;
+  QTimer* m_filterTimer = nullptr;  // a burst of changes to the rows filters once
+  int m_shownRows = -1;             // rows the filter leaves in view; -1 without one
   std::string m_windowStateIni;
   QSize m_baseSize;                       // the documented size, in pixels
   QHash<QWidget*, QRect> m_baseGeometry;  // every control at the documented size

@@ -231,6 +231,13 @@ inline constexpr const char* kNoticeRunSummaryNone =
     QT_TRANSLATE_NOOP("Quillberry", "验证完毕: 可用 0 个，失败 %1 个，用时 %2 秒");
 // The counts of the status strip. %1: selected rows, %2: all rows.
 inline constexpr const char* kStatusCounts = QT_TRANSLATE_NOOP("Quillberry", "选定 %1 / 共 %2 个");
+// The same while the filter hides rows. %2: the rows in view.
+inline constexpr const char* kStatusCountsFiltered =
+    QT_TRANSLATE_NOOP("Quillberry", "选定 %1 / 显示 %2 / 共 %3 个");
+// The filter field over the list.
+inline constexpr const char* kFilterPlaceholder = QT_TRANSLATE_NOOP("Quillberry", "筛选 (Ctrl+F)");
+inline constexpr const char* kFilterTip =
+    QT_TRANSLATE_NOOP("Quillberry", "只显示地址、类型、状态、备注或国家中含有这段文字的代理");
 
 // --- The proxy sources ---
 inline constexpr const char* kMsgConfirmDeleteSources =

@@ -103,6 +103,79 @@ TEST_F(MainWindow, StartUpLoadsRowsFavouritesAndStatusLine) {
   EXPECT_TRUE(prompt.messages.empty());
 }
 
+// The filter field: Ctrl+F reaches it, the rows that do not hold the text leave the
+// view and the selection, the counts name what is shown, and a sort or a new row is
+// filtered again.
+TEST_F(MainWindow, TheFilterShowsOnlyMatchingRowsAndCommandsActOnThoseAlone) {
+  auto dlg = Open();
+  dlg->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+  dlg->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(dlg.get()));
+  CProxyListModel& list = dlg->Dir().List();
+  QTableView* view = dlg->findChild<QTableView*>("1000");
+  ASSERT_NE(view, nullptr);
+  QLineEdit* filter = dlg->FilterField();
+  ASSERT_NE(filter, nullptr);
+  // It stands on the strip's line, inside the window, right-aligned with the list.
+  EXPECT_EQ(filter->geometry().right(), view->geometry().right());
+  EXPECT_FALSE(filter->geometry().intersects(dlg->StatusStrip()->geometry()));
+
+  view->setFocus();
+  QTest::keySequence(dlg.get(), QKeySequence::Find);
+  EXPECT_TRUE(filter->hasFocus());
+  list.SelectRow(0);
+  list.SelectRow(2);
+  QTest::keyClicks(filter, "SOCKS");
+  auto hidden = [&] {
+    std::string h;
+    for (int r = 0; r < list.RowCount(); ++r) h += view->isRowHidden(r) ? '-' : '+';
+    return h;
+  };
+  ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->ShownRows() == 1; }, 2000));
+  EXPECT_EQ(hidden(), "--+-");
+  // The hidden selected row left the selection.
+  EXPECT_EQ(list.SelectedRows(), std::vector<int>{2});
+  EXPECT_EQ(dlg->StatusStrip()->GetWindowText(), " 选定 1 / 显示 1 / 共 4 个;    IE: no proxy");
+
+  // A status, in the stored word or in English, and a remark.
+  filter->setText("failed");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return hidden() == "-+--"; }, 2000)) << hidden();
+  filter->setText("FAST");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return hidden() == "+---"; }, 2000)) << hidden();
+
+  // Select all takes only what is shown, and the delete question counts those.
+  // "s": in "fast", "SOCKS5" and "HTTPS", nowhere in the second row.
+  filter->setText("s");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->ShownRows() == 3; }, 2000));
+  EXPECT_EQ(hidden(), "+-++");
+  dlg->OnSelectAll();
+  EXPECT_EQ(list.SelectedRows(), (std::vector<int>{0, 2, 3}));
+  prompt.answers = {qb::MsgResult::Yes};
+  dlg->OnDeleteSelected();
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0].text, "确实要删除选定的 3 个代理吗？删除数据后不能恢复！");
+  ASSERT_EQ(list.RowCount(), 1);
+  EXPECT_EQ(list.Entry(0)->Addr(), "2.2.2.2");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->ShownRows() == 0; }, 2000));
+  EXPECT_EQ(hidden(), "-");
+
+  // A new row that matches comes into view; a sort keeps the filter on the right rows.
+  list.AddProxyLine("5.5.5.5:80@HTTPS$0.2", 0);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->ShownRows() == 1; }, 2000));
+  EXPECT_EQ(hidden(), "-+");
+  list.SortRows(CProxyListModel::ColTimeStatus, true);
+  EXPECT_EQ(list.Entry(0)->Addr(), "5.5.5.5");
+  EXPECT_EQ(hidden(), "+-");
+
+  // Emptied, every row is back and the counts lose the shown figure.
+  filter->clear();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->ShownRows() == -1; }, 2000));
+  EXPECT_EQ(hidden(), "++");
+  EXPECT_TRUE(dlg->StatusStrip()->GetWindowText().startsWith(" 选定 "));
+  EXPECT_EQ(dlg->StatusStrip()->GetWindowText().indexOf("显示"), -1);
+}
+
 TEST_F(MainWindow, DeleteCleanAndSelectionRewriteTheFile) {
   auto dlg = Open();
   CProxyListModel& list = dlg->Dir().List();
