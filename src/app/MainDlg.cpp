@@ -17,6 +17,8 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QScreen>
+#include <QScrollBar>
 #include <QSettings>
 #include <QShortcut>
 #include <QSignalBlocker>
@@ -253,7 +255,48 @@ bool CMainDlg::HistoryColumnShown(int column) const {
 void CMainDlg::SetHistoryColumnShown(int column, bool shown) {
   if (column < 0 || column >= CHistoryColumns::Count_) return;
   m_pList->setColumnHidden(CProxyListModel::ColumnCount + column, !shown);
+  if (shown) FitColumns();
   SaveWindowState();
+}
+
+void CMainDlg::FitColumns() {
+  std::vector<int> shown;
+  for (int c = 0; c < m_list.columnCount(); ++c) {
+    if (!m_pList->isColumnHidden(c)) shown.push_back(c);
+  }
+  if (shown.empty()) return;
+  // The last column stretches over what is left, so its own width says nothing of
+  // what it needs: it wants its starting width.
+  const int last = shown.back();
+  const int lastWants = static_cast<int>(
+      (last < CProxyListModel::ColumnCount ? CProxyListModel::kBaseWidths[last] : 80) * g_dColumnScale);
+  int others = 0;
+  for (const int c : shown) {
+    if (c != last) others += m_pList->columnWidth(c);
+  }
+  const int available =
+      m_pList->width() - 2 * m_pList->frameWidth() -
+      (m_pList->verticalScrollBar()->isVisible() ? m_pList->verticalScrollBar()->width() : 0);
+  int lack = others + lastWants - available;
+  if (lack <= 0) return;
+  // The window widens first, as far as its screen lets it.
+  const QScreen* screen = this->screen();
+  const int room = isMaximized() || isFullScreen() || !screen
+                       ? 0
+                       : std::max(0, screen->availableGeometry().width() - frameGeometry().width());
+  if (const int widen = std::min(lack, room); widen > 0) {
+    resize(width() + widen, height());
+    lack -= widen;
+  }
+  // What the screen cannot give, the other columns share, each by its part.
+  if (lack <= 0 || others <= 0) return;
+  const int least = m_pList->horizontalHeader()->minimumSectionSize();
+  for (const int c : shown) {
+    if (c == last) continue;
+    const int w = m_pList->columnWidth(c);
+    m_pList->setColumnWidth(
+        c, std::max(least, w - static_cast<int>(static_cast<long long>(lack) * w / others) - 1));
+  }
 }
 
 QMenu* CMainDlg::HistoryColumnsMenu() {

@@ -178,6 +178,9 @@ class CMainDlg : public QDialog {
   // The history's columns (CHistoryColumns::Column): hidden until the user shows them
   // through the list header's menu; the choice is kept in window.ini.
   bool HistoryColumnShown(int column) const;
+  // Showing a column makes room for it: the window widens as far as its screen lets
+  // it, and the columns share what is still missing, so no horizontal scroll bar
+  // comes with it.
   void SetHistoryColumnShown(int column, bool shown);
   // The menu of the list header that shows and hides them.
   QMenu* HistoryColumnsMenu();
@@ -229,6 +232,7 @@ class CMainDlg : public QDialog {
   // The line the strip shows when a run ends: what works, what failed, the fastest
   // time and how long the run took.
   void ShowRunSummary();
+  void FitColumns();
   void DeselectHiddenRows(const QItemSelection& selected);
   bool Busy() const;
   // The window grows from its documented size: the lists take the extra space, the

@@ -5,11 +5,15 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDir>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QScreen>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSystemTrayIcon>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
 
@@ -28,6 +32,7 @@
 #include "support/TestWindow.h"
 #include "sysproxy/ProxyAutoConfig.h"
 #include "sysproxy/RecordingProxyPlatform.h"
+#include "ui/HistoryColumns.h"
 #include "ui/IpAddressCtrl.h"
 #include "ui/Messages.h"
 #include "ui/OwnerDrawMenu.h"
@@ -174,6 +179,32 @@ TEST_F(MainWindow, TheFilterShowsOnlyMatchingRowsAndCommandsActOnThoseAlone) {
   EXPECT_EQ(hidden(), "++");
   EXPECT_TRUE(dlg->StatusStrip()->GetWindowText().startsWith(" 选定 "));
   EXPECT_EQ(dlg->StatusStrip()->GetWindowText().indexOf("显示"), -1);
+}
+
+// The history's five columns shown at once: the window widens as far as its screen
+// lets it and the columns share the rest, so the list has no horizontal scroll bar.
+TEST_F(MainWindow, ShownColumnsFitWithoutAHorizontalScrollBar) {
+  auto dlg = Open();
+  dlg->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+  QTableView* view = dlg->findChild<QTableView*>("1000");
+  ASSERT_NE(view, nullptr);
+  const int widthBefore = dlg->width();
+  const int addressBefore = view->columnWidth(CProxyListModel::ColAddr);
+  for (int c = 0; c < CHistoryColumns::Count_; ++c) dlg->SetHistoryColumnShown(c, true);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(view->horizontalScrollBar()->maximum(), 0);
+  EXPECT_LE(view->horizontalHeader()->length(), view->viewport()->width());
+  // Never narrower than before.
+  EXPECT_GE(dlg->width(), widthBefore);
+  // A window that grew stays on its screen (the offscreen one is narrower than the
+  // documented size, so there the columns give way).
+  if (dlg->width() > widthBefore)
+    EXPECT_LE(dlg->frameGeometry().width(), dlg->screen()->availableGeometry().width());
+  // Either the window grew or the columns gave way.
+  EXPECT_TRUE(dlg->width() > widthBefore || view->columnWidth(CProxyListModel::ColAddr) < addressBefore);
+  for (int c = 0; c < CHistoryColumns::Count_; ++c)
+    EXPECT_GT(view->columnWidth(CProxyListModel::ColumnCount + c), 0) << c;
 }
 
 TEST_F(MainWindow, DeleteCleanAndSelectionRewriteTheFile) {
