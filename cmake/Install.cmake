@@ -87,7 +87,8 @@ SOCKS5, FTP, GOPHER), gathers new ones from text files, web pages and the
 clipboard, verifies them with up to 100 concurrent workers, sorts them by
 speed and makes any of them the desktop's system proxy, directly or through
 an auto-config script, from a tray menu. A command line does the same jobs
-for scripts. The interface is in Simplified Chinese.")
+for scripts. The interface speaks Simplified Chinese and English, following
+the desktop's language. Free software under GPL-3.0-or-later.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

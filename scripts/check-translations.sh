@@ -48,7 +48,7 @@ for source, (text, kind) in sorted(kept.items()):
 for f in faults:
     print(f"translations: {kept_path}: {f}", file=sys.stderr)
 if faults:
-    print("translations: update with lupdate (see README) and translate", file=sys.stderr)
+    print("translations: update with lupdate (see docs/developer-guide.md) and translate", file=sys.stderr)
     sys.exit(1)
 print(f"translations: {kept_path}: {len(kept)} texts of {context}, every one translated")
 PY

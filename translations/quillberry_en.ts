@@ -1,4 +1,5 @@
-<?xml version='1.0' encoding='utf-8'?>
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
 <TS version="2.1" language="en" sourcelanguage="zh_CN">
 <context>
     <name>Quillberry</name>
@@ -273,7 +274,7 @@ For other formats, turn on fuzzy matching.</translation>
     <message>
         <source>确实要删除“连接失败”、“不匹配”和“超时”的代理吗？
 删除数据后不能恢复！有些代理过段时间可能还可以用。</source>
-        <translation>Delete the proxies marked "Connection failed", "Mismatch" and "Timed out"?
+        <translation>Delete the proxies marked &quot;Connection failed&quot;, &quot;Mismatch&quot; and &quot;Timed out&quot;?
 Deleted rows cannot be restored! Some proxies may work again later.</translation>
     </message>
     <message>
@@ -461,12 +462,6 @@ Deleted rows cannot be restored! Some proxies may work again later.</translation
 每一次切换，只需轻点两下。</source>
         <translation>Every proxy verified by hand;
 every switch just two clicks away.</translation>
-    </message>
-    <message>
-        <source>Ostrel代理验证（Quillberry） 1.8版(Build: 20050312)
-© Quillberry 开发组，保留所有权利。</source>
-        <translation>Ostrel Proxy Verifier (Quillberry) version 1.8 (Build: 20050312)
-© The Quillberry developers. All rights reserved.</translation>
     </message>
     <message>
         <source>关于 Ostrel代理验证（Quillberry）</source>
@@ -915,7 +910,7 @@ Close it anyway?</translation>
     <message>
         <source>本机端口的地址不是本机回环地址，网络上的其他计算机也能经由它使用你的代理。
 确定吗？</source>
-        <translation>The local port's address is not a loopback address: other computers on the network can use your proxies through it.
+        <translation>The local port&apos;s address is not a loopback address: other computers on the network can use your proxies through it.
 Are you sure?</translation>
     </message>
     <message>
@@ -977,7 +972,7 @@ Are you sure?</translation>
     <message>
         <source>代理的所在地依次查自：数据目录中的 wry.dll；数据目录中的 .mmdb 文件（MaxMind 格式，例如 db-ip.com 免费的 IP to City Lite / IP to Country Lite，或 MaxMind 的 GeoLite2，需自行下载）；系统的国家数据库（/usr/share/GeoIP，Debian 的 geoip-database 软件包）。
 本程序从不自行下载。要使用 .mmdb 文件，请把它放进数据目录：</source>
-        <translation>A proxy's location is looked up in turn in: wry.dll in the data directory; .mmdb files in the data directory (MaxMind's format, for example the free IP to City Lite / IP to Country Lite of db-ip.com, or MaxMind's GeoLite2, which you download yourself); the system's country database (/usr/share/GeoIP, Debian's geoip-database package).
+        <translation>A proxy&apos;s location is looked up in turn in: wry.dll in the data directory; .mmdb files in the data directory (MaxMind&apos;s format, for example the free IP to City Lite / IP to Country Lite of db-ip.com, or MaxMind&apos;s GeoLite2, which you download yourself); the system&apos;s country database (/usr/share/GeoIP, Debian&apos;s geoip-database package).
 This program never downloads one. To use an .mmdb file, put it into the data directory:</translation>
     </message>
     <message>
@@ -990,11 +985,11 @@ This program never downloads one. To use an .mmdb file, put it into the data dir
     </message>
     <message>
         <source>验证历史数据库 %1 正被另一个程序占用，本次不记录验证历史。</source>
-        <translation>The verification history %1 is held by another program; this session's results are not recorded.</translation>
+        <translation>The verification history %1 is held by another program; this session&apos;s results are not recorded.</translation>
     </message>
     <message>
         <source>磁盘已满，无法写入验证历史数据库 %1，本次不记录验证历史。</source>
-        <translation>The disk is full: the verification history %1 cannot be written; this session's results are not recorded.</translation>
+        <translation>The disk is full: the verification history %1 cannot be written; this session&apos;s results are not recorded.</translation>
     </message>
     <message>
         <source>本次验证有 %1 个结果没有记入验证历史 %2：%3</source>
@@ -1034,7 +1029,7 @@ This program never downloads one. To use an .mmdb file, put it into the data dir
     </message>
     <message>
         <source>无法记下桌面原来的代理设置，取消代理时可能无法恢复它。</source>
-        <translation>The desktop's earlier proxy setting could not be recorded; cancelling the proxy may not give it back.</translation>
+        <translation>The desktop&apos;s earlier proxy setting could not be recorded; cancelling the proxy may not give it back.</translation>
     </message>
     <message>
         <source>代理失效时</source>
@@ -1049,7 +1044,7 @@ This program never downloads one. To use an .mmdb file, put it into the data dir
 以后可在设置中更改。</source>
         <translation>When the proxy this program set can no longer work (exit, crash, every proxy down), what should the system proxy do?
 
-Yes: go direct. Your earlier setting comes back and programs keep working, but without a proxy: sites see this computer's address.
+Yes: go direct. Your earlier setting comes back and programs keep working, but without a proxy: sites see this computer&apos;s address.
 No: block. Nothing leaves without a proxy; programs that use the system proxy fail until a proxy works again.
 
 You can change this in the settings later.</translation>
@@ -1082,7 +1077,7 @@ As you chose (block), the system proxy stays as it is: programs that use it fail
 要重新设置吗？选“否”则保留对方的设置。</source>
         <translation>Another program changed the system proxy: it no longer uses %1, which this program set.
 
-Set it again? No keeps the other program's setting.</translation>
+Set it again? No keeps the other program&apos;s setting.</translation>
     </message>
     <message>
         <source>系统代理</source>
@@ -1128,6 +1123,86 @@ Set it again? No keeps the other program's setting.</translation>
         <source>代理失效时改为直接连接（会暴露本机地址）</source>
         <translation>Go direct if the proxy fails (shows your address)</translation>
     </message>
+    <message>
+        <source>Ostrel代理验证（Quillberry） %1版(Build: %2)</source>
+        <translation>Ostrel Proxy Verifier (Quillberry) version %1 (Build: %2)</translation>
+    </message>
+    <message>
+        <source>自由软件，依照 GPL-3.0-or-later 发布，不提供任何担保。</source>
+        <translation>Free software under GPL-3.0-or-later, with no warranty.</translation>
+    </message>
+    <message>
+        <source>欢迎使用 Quillberry</source>
+        <translation>Welcome to Quillberry</translation>
+    </message>
+    <message>
+        <source>Quillberry 收集公共代理服务器，验证哪些今天可以用，并把其中一个设为桌面的系统代理（也可以从托盘菜单切换）。</source>
+        <translation>Quillberry gathers public proxy servers, verifies which of them work today, and makes one of them the desktop&apos;s system proxy (switchable from the tray menu too).</translation>
+    </message>
+    <message>
+        <source>主要的工作只有三步：</source>
+        <translation>The main job takes three steps:</translation>
+    </message>
+    <message>
+        <source>1. 复制一份代理列表，按“%1”（也可以导入文件，或从列表下方的代理网址下载）。</source>
+        <translation>1. Copy a proxy list and press &quot;%1&quot; (or import a file, or download from the proxy sources below the list).</translation>
+    </message>
+    <message>
+        <source>2. 按“%1”：每个代理都通过它去取验证资源的网页来检验，列表按速度排序。</source>
+        <translation>2. Press &quot;%1&quot;: each proxy is checked by fetching the verification resource&apos;s page through it, and the list is sorted by speed.</translation>
+    </message>
+    <message>
+        <source>3. 选中一个最快的代理，把它设为系统代理（列表右边的按钮，或托盘菜单里的常用代理）。</source>
+        <translation>3. Select one of the fastest proxies and make it the system proxy (the buttons right of the list, or the favourites in the tray menu).</translation>
+    </message>
+    <message>
+        <source>缺省的验证资源访问这些公共网站：%1。在【设置】中可以换成自己的验证资源。</source>
+        <translation>The default verification resources reach these public sites: %1. In Settings you can replace them with your own.</translation>
+    </message>
+    <message>
+        <source>下面两项会改动你的系统，已按缺省设置选好，请确认：</source>
+        <translation>These two choices change your system; they are set to the defaults, please confirm:</translation>
+    </message>
+    <message>
+        <source>以后启动时程序最小化到通知区域（托盘），单击托盘图标即可打开窗口。</source>
+        <translation>Later starts go to the notification area (tray); click the tray icon to open the window.</translation>
+    </message>
+    <message>
+        <source>这些都可以随时在【设置】中更改。</source>
+        <translation>All of this can be changed in Settings at any time.</translation>
+    </message>
+    <message>
+        <source>开始使用</source>
+        <translation>Start</translation>
+    </message>
+    <message>
+        <source>确实要删除选定的 %1 个代理吗？删除数据后不能恢复！</source>
+        <translation>Delete the %1 selected proxies? Deleted data cannot be recovered!</translation>
+    </message>
+    <message>
+        <source>验证完毕: 可用 %1 个，失败 %2 个，最快 %3 秒，用时 %4 秒</source>
+        <translation>Verified: %1 working, %2 failed, fastest %3 s, took %4 s</translation>
+    </message>
+    <message>
+        <source>验证完毕: 可用 0 个，失败 %1 个，用时 %2 秒</source>
+        <translation>Verified: 0 working, %1 failed, took %2 s</translation>
+    </message>
+    <message>
+        <source>选定 %1 / 共 %2 个</source>
+        <translation>Selected %1 / total %2</translation>
+    </message>
+    <message>
+        <source>选定 %1 / 显示 %2 / 共 %3 个</source>
+        <translation>Selected %1 / shown %2 / total %3</translation>
+    </message>
+    <message>
+        <source>筛选 (Ctrl+F)</source>
+        <translation>Filter (Ctrl+F)</translation>
+    </message>
+    <message>
+        <source>只显示地址、类型、状态、备注或国家中含有这段文字的代理</source>
+        <translation>Show only the proxies whose address, type, status, remark or country holds this text</translation>
+    </message>
 </context>
 <context>
     <name>QuillberryHelp</name>
@@ -1140,54 +1215,54 @@ sources and the tray menu of favourites. One window runs per user: a later start
 brings the running one forward.
 
 --data-dir DIR   the directory of Proxies.pro, Setting.dat and the other data files
-                 (default: the executable's directory when it is writable and not
-                 an installed program's, otherwise ~/.local/share/Quillberry/)
---lang zh|en     the interface's language: Chinese or English (default: the
-                 setting "language" of ~/.config/Quillberry/interface.ini, else
+                 (default: the executable&apos;s directory when it is writable and not
+                 an installed program&apos;s, otherwise ~/.local/share/Quillberry/)
+--lang zh|en     the interface&apos;s language: Chinese or English (default: the
+                 setting &quot;language&quot; of ~/.config/Quillberry/interface.ini, else
                  Chinese for a Chinese locale and English for any other)
---verify-all     verify the whole list, as the button "验证全部" does, in the running
+--verify-all     verify the whole list, as the button &quot;验证全部&quot; does, in the running
                  window (one is started in the tray when none runs)
---cancel-proxy   clear the desktop's system proxy, as "取消IE代理" does, in the
+--cancel-proxy   clear the desktop&apos;s system proxy, as &quot;取消IE代理&quot; does, in the
                  running window (one is started in the tray when none runs)
 --help           print this text
 --version        print the version
 
 Exit status: 0 when the window ran and was closed, or a running window was asked
 to show itself or to do the work; 1 when it could not start (no data directory it
-may use, or the instance's private directory is held by someone else); 4 when a
+may use, or the instance&apos;s private directory is held by someone else); 4 when a
 window runs on another data directory than the one asked for (it is brought
 forward, and both directories are named); 5 when a command was writing the data
 directory and did not finish within five seconds.
 </source>
-        <translation type="unfinished" />
+        <translation type="unfinished"></translation>
     </message>
     <message>
         <source>print the proxies found in a text or web page</source>
-        <translation type="unfinished" />
+        <translation type="unfinished"></translation>
     </message>
     <message>
         <source>split proxy lines into their five fields</source>
-        <translation type="unfinished" />
+        <translation type="unfinished"></translation>
     </message>
     <message>
         <source>print the location of an IPv4 or IPv6 address</source>
-        <translation type="unfinished" />
+        <translation type="unfinished"></translation>
     </message>
     <message>
         <source>print the settings and verification resources</source>
-        <translation type="unfinished" />
+        <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>get, set or clear the desktop's system proxy</source>
-        <translation type="unfinished" />
+        <source>get, set or clear the desktop&apos;s system proxy</source>
+        <translation type="unfinished"></translation>
     </message>
     <message>
         <source>verify the proxies of the list or of a file</source>
-        <translation type="unfinished" />
+        <translation type="unfinished"></translation>
     </message>
     <message>
         <source>download proxies from web pages or the ticked sources</source>
-        <translation type="unfinished" />
+        <translation type="unfinished"></translation>
     </message>
     <message>
         <source>Usage: quillberry-cli [--data-dir DIR] [--lang zh|en] COMMAND [ARGS...]
@@ -1195,92 +1270,80 @@ directory and did not finish within five seconds.
 
 Commands:
 </source>
-        <translation type="unfinished" />
+        <translation type="unfinished"></translation>
     </message>
     <message>
         <source>
 --data-dir DIR  the directory of Proxies.pro, Setting.dat and the other data files
-                (default: the program's data directory)
---lang zh|en    the language of the messages that come from the window's texts:
+                (default: the program&apos;s data directory)
+--lang zh|en    the language of the messages that come from the window&apos;s texts:
                 Chinese or English (default: as for the window); what the
                 commands print for other programs never changes with it
-Run 'quillberry-cli COMMAND --help' for a command's options.
+Run &apos;quillberry-cli COMMAND --help&apos; for a command&apos;s options.
 
-Exit status: 0 done; 1 nothing found, a refusal, or the desktop's proxy settings
+Exit status: 0 done; 1 nothing found, a refusal, or the desktop&apos;s proxy settings
 could not be read or written; 2 bad usage or a file that cannot be read; 3 a data
 file could not be written (the old one is kept); 4 the data directory is being
 written by the window or another command (nothing was changed).
 </source>
-        <translation type="unfinished" />
+        <translation type="unfinished"></translation>
     </message>
     <message>
         <source>Usage: quillberry-cli lookup [--wry FILE] [--geoip-dir DIR] ADDRESS
 
 Prints where an IPv4 or IPv6 address is: the country and the area, separated by one
-blank, as an empty remark gets them; then "source: " and the file that answered.
+blank, as an empty remark gets them; then &quot;source: &quot; and the file that answered.
 The sources, first match wins: wry.dll in the data directory (or --wry FILE), every
-*.mmdb in the data directory (city databases first), the system's GeoIP.dat and
+*.mmdb in the data directory (city databases first), the system&apos;s GeoIP.dat and
 GeoIPv6.dat (in /usr/share/GeoIP, or --geoip-dir DIR). A damaged source is named on
 standard error and passed over.
 Exit status: 0 found, 1 not found, 2 bad usage, an ADDRESS that is not an IP
 address, or a --wry file that cannot be read.</source>
-        <translation type="unfinished" />
+        <translation type="unfinished"></translation>
     </message>
     <message>
         <source>Usage: quillberry-cli parse [LINE...]
 
 Splits each proxy line (address:port@type$time-or-status#remark), or each line of
 standard input when no LINE is given, and prints the address, port, type,
-time-or-status and remark separated by tabs, or the word 'invalid'.</source>
-        <translation type="unfinished" />
+time-or-status and remark separated by tabs, or the word &apos;invalid&apos;.</source>
+        <translation type="unfinished"></translation>
     </message>
     <message>
         <source>Usage: quillberry-cli proxy get
        quillberry-cli proxy set TEXT [--mode 0|1|2]
        quillberry-cli proxy clear [--mode 0|1|2]
 
-get    prints the desktop's proxy server (empty line when none is stored).
-set    makes TEXT (address:port, or a proxy line address:port@type) the desktop's
+get    prints the desktop&apos;s proxy server (empty line when none is stored).
+set    makes TEXT (address:port, or a proxy line address:port@type) the desktop&apos;s
        proxy and prints what was set, as address:port@TYPE (nothing when the
        desktop did not keep it). A TEXT that is no valid proxy, or with --mode 0
        a GOPHER proxy (the desktop has no entry for it), is refused and the
-       desktop's settings are left as they were.
-clear  clears the desktop's proxy.
+       desktop&apos;s settings are left as they were.
+clear  clears the desktop&apos;s proxy.
 set and clear write proxy.pac into the data directory, as the program does,
-       then read the desktop's settings back: a store that accepted the change
+       then read the desktop&apos;s settings back: a store that accepted the change
        but did not keep it (no session bus or settings service) is a failure.
 --mode 0 sets the proxy directly, 1 through the default auto-config script,
        2 through the script made from UserdefinedTemplate.pac (default: the
-       setting m_nAutoProxyConfig in the data directory's Setting.dat).
+       setting m_nAutoProxyConfig in the data directory&apos;s Setting.dat).
        With Script/Failover on in Options.ini, the scripts list the favourite
        proxies after TEXT, fastest first, and end in DIRECT only with
        Script/AllowDirect on.
-Exit status: 0 done, 1 the desktop's settings could not be read or written, did
+Exit status: 0 done, 1 the desktop&apos;s settings could not be read or written, did
 not keep what was written (the failure and a line saying so are printed), or
 TEXT was refused (nothing was changed), 2 bad usage or UserdefinedTemplate.pac
 could not be read, 3 proxy.pac could not be written (each failure is named on
 standard error), 4 set or clear while the window runs on the data directory or
 another command writes it (nothing was changed).</source>
-        <translation type="unfinished" />
-    </message>
-    <message>
-        <source>Usage: quillberry-cli settings [--data-dir DIR]
-
-Loads Setting.dat from the data directory as the program does at start-up (a
-first start installs and saves the built-in verification resources; autorun is
-left alone) and prints the ten settings as key=value lines, then one line per
-verification resource: the tick (1 or 0), the name, the URL and the feature
-string, separated by tabs.
-Exit status: 0 loaded, 1 Setting.dat could not be read, 2 bad usage, 3 the
-built-in resources could not be saved into Setting.dat (the settings are printed).</source>
-        <translation type="unfinished" />
+        <translation type="unfinished"></translation>
     </message>
     <message>
         <source>Usage: quillberry-cli [--data-dir DIR] download [--fuzzy] [URL...]
        quillberry-cli download [--fuzzy] [--format FORMAT] [--type TYPE] URL...
 
 With URLs: downloads each page as a proxy source is downloaded (straight from its
-server, never through a proxy; "http://" is put in front when missing) and prints
+server, never through a proxy; &quot;http://&quot; is put in front when missing) and prints
 the proxy lines found, one per line, each proxy once, in the order found.
 --format FORMAT prints them as line (the default), url (type://address:port), csv
 (address,port,type,status,remark with a header; CR LF) or json (an array of
@@ -1294,7 +1357,7 @@ into its Proxies.pro, as the download button does, and prints one line per sourc
 its name and the number of proxies found, or why it failed.
 
 --fuzzy  also find addresses and ports separated by blanks or markup instead of
-         ':' (runs when the strict pass found at most 200 proxies on a page)
+         &apos;:&apos; (runs when the strict pass found at most 200 proxies on a page)
 
 Limits per page: a page larger than 64 MiB is cut at its last whole line before
 64 MiB, and at most %1 proxies are taken from one page (the rest of the page is
@@ -1318,19 +1381,19 @@ found could not be handed to it (nothing was changed).
 While the window runs on the data directory it alone writes Proxies.pro: the
 proxies found are handed to it, it adds the new ones to its list and saves it, and
 the command prints how many were new.</source>
-        <translation type="unfinished" />
+        <translation type="unfinished"></translation>
     </message>
     <message>
         <source>Usage: quillberry-cli extract [--fuzzy] [FILE]
        quillberry-cli extract [--fuzzy] [--format FORMAT] [--type TYPE]
                               [--working] [FILE]
 
-Finds the proxies in FILE, or in standard input when FILE is missing or '-',
+Finds the proxies in FILE, or in standard input when FILE is missing or &apos;-&apos;,
 read as one text the way a paste is, and prints each proxy line that would be
 added to an empty list, one per line, in the order found.
 
 --fuzzy          also find addresses and ports separated by blanks or markup
-                 instead of ':' (runs when the strict pass found at most 200
+                 instead of &apos;:&apos; (runs when the strict pass found at most 200
                  proxies)
 --format FORMAT  line (the proxy lines, the default), url (type://address:port),
                  csv (address,port,type,status,remark with a header; CR LF)
@@ -1343,7 +1406,7 @@ added to an empty list, one per line, in the order found.
 
 Exit status 0, also when nothing was found (a message then goes to standard
 error); 2 for a bad option or format or a file that cannot be read.</source>
-        <translation type="unfinished" />
+        <translation type="unfinished"></translation>
     </message>
     <message>
         <source>Usage: quillberry-cli serve [--data-dir DIR] [--listen ADDRESS:PORT]
@@ -1351,7 +1414,7 @@ error); 2 for a bad option or format or a file that cannot be read.</source>
 
 Runs the local endpoint: a proxy on ADDRESS:PORT that takes HTTP (requests and
 CONNECT) and SOCKS5 from browsers and tools, and carries each connection through
-one of the working proxies of the data directory's Proxies.pro, with the proxy's
+one of the working proxies of the data directory&apos;s Proxies.pro, with the proxy&apos;s
 stored log-on. A proxy that fails is replaced by the next one before the client
 sees an error; one that keeps failing is set aside for a while (said on standard
 error). The list is read again whenever it changes on disk. Runs until Ctrl-C or
@@ -1369,11 +1432,11 @@ SIGTERM. Nothing in the data directory is written.
 
 Exit status: 0 after Ctrl-C or SIGTERM; 1 when the address cannot be listened on
 (named on standard error); 2 for bad arguments or an unreadable list.</source>
-        <translation type="unfinished" />
+        <translation type="unfinished"></translation>
     </message>
     <message>
         <source>carry connections through the working proxies on a local port</source>
-        <translation type="unfinished" />
+        <translation type="unfinished"></translation>
     </message>
     <message>
         <source>Usage: quillberry-cli judge [--listen ADDRESS:PORT]
@@ -1382,10 +1445,10 @@ Runs a proxy judge: an HTTP server that answers every GET with a page echoing
 the request it received, one line per item: REMOTE_ADDR = the address the
 connection came from, REMOTE_PORT, REQUEST_METHOD, REQUEST_URI,
 SERVER_PROTOCOL, and HTTP_&lt;NAME&gt; = value for each header (X-Forwarded-For as
-HTTP_X_FORWARDED_FOR). The page also holds the text "QuillberryJudge".
+HTTP_X_FORWARDED_FOR). The page also holds the text &quot;QuillberryJudge&quot;.
 
 Use its URL as the HTTP verification resource, with the feature string
-REMOTE_ADDR (or QuillberryJudge): verifying then also tells each working proxy's
+REMOTE_ADDR (or QuillberryJudge): verifying then also tells each working proxy&apos;s
 exit address and anonymity (transparent, anonymous or elite). Any other judge
 page of this form works the same way. Run it on a host outside your own network
 to judge public proxies.
@@ -1397,7 +1460,7 @@ to judge public proxies.
 Prints the address it listens on, then runs until Ctrl-C or SIGTERM.
 Exit status: 0 after Ctrl-C or SIGTERM; 1 when the address cannot be listened on;
 2 for bad arguments.</source>
-        <translation type="unfinished" />
+        <translation type="unfinished"></translation>
     </message>
     <message>
         <source>Usage: quillberry-cli merge [--format FORMAT] [--type TYPE] [--working] FILE...
@@ -1405,11 +1468,11 @@ Exit status: 0 after Ctrl-C or SIGTERM; 1 when the address cannot be listened on
 
 Merges the outputs of verify runs (the shares of one list verified with --shard,
 on one machine or several, and runs resumed with --resume) into one list. Each
-FILE ('-' for standard input) holds, one per line and mixed, list-file lines
-(verify's line format, with or without the judge's anonymity and exit address
+FILE (&apos;-&apos; for standard input) holds, one per line and mixed, list-file lines
+(verify&apos;s line format, with or without the judge&apos;s anonymity and exit address
 after a tab), JSON objects (--format jsonl) and proxy URLs (--format url, read
 as unverified); or it is a CSV output (--format csv, known by its header line)
-or a JSON array (--format json, a FILE that begins with '['). The user and
+or a JSON array (--format json, a FILE that begins with &apos;[&apos;). The user and
 password of an output written with --credentials are not read. Other lines,
 records and objects (a line cut off when a run was stopped) are passed over and
 counted on standard error.
@@ -1417,7 +1480,7 @@ counted on standard error.
 A proxy (its address, port and type, as the list tells duplicates apart) is one
 row. Of its results the last one read wins, the FILEs read in the order given
 and each from top to bottom, so that a later run given later replaces an earlier
-one; but a row still unverified ("未验证") never replaces a result. The rows
+one; but a row still unverified (&quot;未验证&quot;) never replaces a result. The rows
 are printed as a finished verification prints them: sorted by time, fastest
 first, then the failures; rows of equal rank in the order first read.
 
@@ -1425,7 +1488,7 @@ first, then the failures; rows of equal rank in the order first read.
                  for verify
 --type TYPE      print only the rows of one type
 --working        print only the rows whose status is a measured time
---into-list      instead of printing, write the rows into the data directory's
+--into-list      instead of printing, write the rows into the data directory&apos;s
                  Proxies.pro: a proxy already in the list takes the merged
                  result (its remark stays), a new one is added; the list is then
                  sorted as after a verification. The history is not written: the
@@ -1435,7 +1498,7 @@ Exit status: 0 done (also when no row was found); 2 bad usage or a FILE that
 cannot be read; 3 Proxies.pro could not be written (the old one is kept); 4 the
 data directory is open in the window or being written by another command
 (nothing was changed; import the merged lines in the window instead).</source>
-        <translation type="unfinished" />
+        <translation type="unfinished"></translation>
     </message>
     <message>
         <source>Usage: quillberry-cli verify [--data-dir DIR] [--threads N] [--connect-timeout S]
@@ -1445,13 +1508,13 @@ data directory is open in the window or being written by another command
                              [--resume-history SINCE] [FILE]
 
 Verifies every proxy of FILE (any text, read as the import command reads a file),
-or without FILE the data directory's Proxies.pro, exactly as the button
-"验证全部" does, then prints each row as its list-file line in the list's final
+or without FILE the data directory&apos;s Proxies.pro, exactly as the button
+&quot;验证全部&quot; does, then prints each row as its list-file line in the list&apos;s final
 order (sorted by time). Proxies.pro (and the favourite marks in the profile) are
-written back only when the data directory's own list was verified; then every
+written back only when the data directory&apos;s own list was verified; then every
 result is also recorded in the history (History.sqlite, see the history command).
 
---threads N          proxies checked at once, 1 to 10000 (default: the settings'
+--threads N          proxies checked at once, 1 to 10000 (default: the settings&apos;
                      number of workers); --concurrency N is the same. The checks
                      share a few event loops, not a thread each. The open-file
                      limit is raised as far as the system allows; when it still
@@ -1471,12 +1534,12 @@ result is also recorded in the history (History.sqlite, see the history command)
 --resume OUTPUT      with FILE: skip the proxies that an earlier --format jsonl
                      OUTPUT already holds (append the new run to it)
 --resume-history SINCE
-                     with FILE: skip the proxies that the data directory's history
+                     with FILE: skip the proxies that the data directory&apos;s history
                      has a result for since SINCE: a span before now (90m, 36h, 7d,
                      2w) or a date or time (2026-12-01, 2026-12-01T08:30, local
                      time; a trailing Z for UTC)
 --shard K/N          with FILE: verify only share K of N (1 to N) of its proxies,
-                     chosen by a hash of each proxy's address, port and type, so
+                     chosen by a hash of each proxy&apos;s address, port and type, so
                      that N machines given the same FILE verify disjoint shares
                      whose outputs together cover it
 --watchdog S         seconds after which a transfer that has not ended is given up
@@ -1488,52 +1551,52 @@ result is also recorded in the history (History.sqlite, see the history command)
 --type TYPE          print only the rows of one type (HTTP, HTTPS, SOCKS4, SOCKS5,
                      FTP, GOPHER); every row is still verified and saved
 --working            print only the rows whose status is a measured time
---credentials        with url, csv or json: also each proxy's user name and
-                     password (from FILE, or the data directory's store)
+--credentials        with url, csv or json: also each proxy&apos;s user name and
+                     password (from FILE, or the data directory&apos;s store)
 
 With a judge page as the HTTP resource (one that echoes the request it received,
-with a "REMOTE_ADDR = address" line, as 'quillberry-cli judge' serves), each working
-proxy's anonymity (transparent, anonymous or elite) and exit address are printed
-too: line adds a tab, the anonymity, a tab and the exit address after the proxy's
+with a &quot;REMOTE_ADDR = address&quot; line, as &apos;quillberry-cli judge&apos; serves), each working
+proxy&apos;s anonymity (transparent, anonymous or elite) and exit address are printed
+too: line adds a tab, the anonymity, a tab and the exit address after the proxy&apos;s
 line; csv adds the columns anonymity and exit; json the keys anonymity and exit.
 
 Progress goes to standard error: a bar on a terminal, otherwise one line per
 finished proxy. Ctrl-C stops the run like the stop button (rows not yet started
 keep their texts) and still prints and saves; a second Ctrl-C (or SIGTERM) gives
-up the rows in flight at once (they show "未验证").
+up the rows in flight at once (they show &quot;未验证&quot;).
 
 Exit status: 0 after a finished or stopped run; 1 when the run could not start
 (empty list, no HTTP resource, only FTP proxies and no FTP resource, ...); 2 for
 bad arguments (a bad format among them) or an unreadable file;
 3 when a data file could not be written (named on standard error); 4 when the
-data directory's own list is open in the window or being written by another
+data directory&apos;s own list is open in the window or being written by another
 command (nothing was verified; give a FILE, or verify in the window).</source>
-        <translation type="unfinished" />
+        <translation type="unfinished"></translation>
     </message>
     <message>
         <source>merge the outputs of verify runs (shares, resumed runs) into one list</source>
-        <translation type="unfinished" />
+        <translation type="unfinished"></translation>
     </message>
     <message>
         <source>print the verification history: uptime, median time, results</source>
-        <translation type="unfinished" />
+        <translation type="unfinished"></translation>
     </message>
     <message>
         <source>answer requests with the headers and address they came with</source>
-        <translation type="unfinished" />
+        <translation type="unfinished"></translation>
     </message>
     <message>
         <source>Usage: quillberry-cli history [ADDR:PORT[@TYPE]] [--format line|csv|json] [--limit N]
        quillberry-cli history --check
 
 Prints what the verification history (History.sqlite in the data directory) keeps.
-The window and 'verify' without FILE record every result there; 'verify FILE'
-does not, as a file's proxies are not the list's.
+The window and &apos;verify&apos; without FILE record every result there; &apos;verify FILE&apos;
+does not, as a file&apos;s proxies are not the list&apos;s.
 
 Without a proxy: one line per proxy, by name: its uptime (the share of successful
 checks among its latest 20), the median time of those successful ones, the number
 of checks kept, the last status, and the anonymity and exit address of the latest
-result that had them ('-' for none).
+result that had them (&apos;-&apos; for none).
 With a proxy: its results, newest first: the time (UTC), the status, the seconds,
 the resource, anonymity and exit address. Without @TYPE every type of that
 address and port is shown.
@@ -1553,7 +1616,36 @@ Exit status: 0 when something was printed (with --check: the history is sound);
 damaged and has been rebuilt); 2 for bad arguments or a history that cannot be
 read; 4 when --check found damage but the window or another command has the data
 directory open (nothing was moved).</source>
-        <translation type="unfinished" />
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>It also exits 1 when there is no display to show the window on (the message names
+DISPLAY and WAYLAND_DISPLAY; quillberry-cli does the program&apos;s jobs without one),
+and 2 for an unknown option or a --lang other than zh or en.
+</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Machine-readable output: csv ends every row with a state column (after the others)
+and json and jsonl add a state key beside the status: the status in English, one
+of ok (a measured time), unverified, verifying, failed, timeout, mismatch,
+password-mismatch, unsupported, error, or other (a text of the user&apos;s own). The
+status itself stays as the list file holds it. json and jsonl write the port as a
+number.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Usage: quillberry-cli settings [--data-dir DIR]
+
+Loads Setting.dat from the data directory as the program does at start-up and
+prints the ten settings as key=value lines, then one line per verification
+resource: the tick (1 or 0), the name, the URL and the feature string, separated
+by tabs. Without Setting.dat, or without a resource in it, the built-in ones are
+printed and standard error says so; nothing is written (the window&apos;s first start
+saves the settings) and autorun is left alone.
+Exit status: 0 loaded, 1 Setting.dat could not be read, 2 bad usage or a
+--data-dir that does not exist.</source>
+        <translation type="unfinished"></translation>
     </message>
 </context>
 </TS>

@@ -440,11 +440,6 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Ostrel代理验证（Quillberry） 1.8版(Build: 20050312)
-© Quillberry 开发组，保留所有权利。</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>关于 Ostrel代理验证（Quillberry）</source>
         <translation type="unfinished"></translation>
     </message>
@@ -1074,6 +1069,86 @@
         <source>代理失效时改为直接连接（会暴露本机地址）</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Ostrel代理验证（Quillberry） %1版(Build: %2)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>自由软件，依照 GPL-3.0-or-later 发布，不提供任何担保。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>欢迎使用 Quillberry</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Quillberry 收集公共代理服务器，验证哪些今天可以用，并把其中一个设为桌面的系统代理（也可以从托盘菜单切换）。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>主要的工作只有三步：</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>1. 复制一份代理列表，按“%1”（也可以导入文件，或从列表下方的代理网址下载）。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>2. 按“%1”：每个代理都通过它去取验证资源的网页来检验，列表按速度排序。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>3. 选中一个最快的代理，把它设为系统代理（列表右边的按钮，或托盘菜单里的常用代理）。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>缺省的验证资源访问这些公共网站：%1。在【设置】中可以换成自己的验证资源。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>下面两项会改动你的系统，已按缺省设置选好，请确认：</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>以后启动时程序最小化到通知区域（托盘），单击托盘图标即可打开窗口。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>这些都可以随时在【设置】中更改。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>开始使用</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>确实要删除选定的 %1 个代理吗？删除数据后不能恢复！</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>验证完毕: 可用 %1 个，失败 %2 个，最快 %3 秒，用时 %4 秒</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>验证完毕: 可用 0 个，失败 %1 个，用时 %2 秒</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>选定 %1 / 共 %2 个</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>选定 %1 / 显示 %2 / 共 %3 个</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>筛选 (Ctrl+F)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>只显示地址、类型、状态、备注或国家中含有这段文字的代理</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>QuillberryHelp</name>
@@ -1340,24 +1415,6 @@ set 和 clear 像程序一样把 proxy.pac 写入数据目录，然后读回桌�
 说明它的一行），或文字被拒绝（没有作任何更改）；2 用法错误或无法读取
 UserdefinedTemplate.pac；3 无法写入 proxy.pac（每个失败都在标准错误上列出）；4 窗口
 在该数据目录上运行或另一个命令正在写入它时执行 set 或 clear（没有作任何更改）。</translation>
-    </message>
-    <message>
-        <source>Usage: quillberry-cli settings [--data-dir DIR]
-
-Loads Setting.dat from the data directory as the program does at start-up (a
-first start installs and saves the built-in verification resources; autorun is
-left alone) and prints the ten settings as key=value lines, then one line per
-verification resource: the tick (1 or 0), the name, the URL and the feature
-string, separated by tabs.
-Exit status: 0 loaded, 1 Setting.dat could not be read, 2 bad usage, 3 the
-built-in resources could not be saved into Setting.dat (the settings are printed).</source>
-        <translation>用法: quillberry-cli settings [--data-dir 目录]
-
-像程序启动时一样从数据目录载入 Setting.dat（第一次启动时安装并保存内置的验证资源；
-不改动开机自动启动），以 键=值 的形式列出十项设置，然后每个验证资源一行：勾选（1 或
-0）、名称、网址和特征字符串，以制表符隔开。
-退出状态：0 已载入，1 无法读取 Setting.dat，2 用法错误，3 内置资源无法保存到
-Setting.dat（设置照样列出）。</translation>
     </message>
     <message>
         <source>Usage: quillberry-cli [--data-dir DIR] download [--fuzzy] [URL...]
@@ -1756,6 +1813,49 @@ directory open (nothing was moved).</source>
 退出状态：0 有输出（带 --check 时：历史完好）；1 历史为空或没有该代理的记录
 （带 --check 时：历史已损坏并已重建）；2 参数错误或历史无法读取；4 --check 发现
 损坏，但窗口或另一个命令正打开着数据目录（没有移动任何文件）。</translation>
+    </message>
+    <message>
+        <source>It also exits 1 when there is no display to show the window on (the message names
+DISPLAY and WAYLAND_DISPLAY; quillberry-cli does the program&apos;s jobs without one),
+and 2 for an unknown option or a --lang other than zh or en.
+</source>
+        <translation>没有可以显示窗口的显示器时也以 1 退出（消息会列出 DISPLAY 和
+WAYLAND_DISPLAY；quillberry-cli 不需要显示器也能完成程序的工作），
+未知选项或 zh、en 以外的 --lang 以 2 退出。
+</translation>
+    </message>
+    <message>
+        <source>Machine-readable output: csv ends every row with a state column (after the others)
+and json and jsonl add a state key beside the status: the status in English, one
+of ok (a measured time), unverified, verifying, failed, timeout, mismatch,
+password-mismatch, unsupported, error, or other (a text of the user&apos;s own). The
+status itself stays as the list file holds it. json and jsonl write the port as a
+number.</source>
+        <translation>供程序读取的输出: csv 在每行最后加一列 state（在其他各列之后），json 和 jsonl
+在 status 旁加一个 state 键: 用英文表示的状态，取值为 ok（测得的时间）、
+unverified、verifying、failed、timeout、mismatch、password-mismatch、
+unsupported、error，或 other（用户自己写的文字）。status 本身保持列表文件中的
+原样。json 和 jsonl 都把端口写成数字。</translation>
+    </message>
+    <message>
+        <source>Usage: quillberry-cli settings [--data-dir DIR]
+
+Loads Setting.dat from the data directory as the program does at start-up and
+prints the ten settings as key=value lines, then one line per verification
+resource: the tick (1 or 0), the name, the URL and the feature string, separated
+by tabs. Without Setting.dat, or without a resource in it, the built-in ones are
+printed and standard error says so; nothing is written (the window&apos;s first start
+saves the settings) and autorun is left alone.
+Exit status: 0 loaded, 1 Setting.dat could not be read, 2 bad usage or a
+--data-dir that does not exist.</source>
+        <translation>用法: quillberry-cli settings [--data-dir 目录]
+
+像程序启动时那样读取数据目录中的 Setting.dat，
+先以 key=value 行打印十项设置，再为每个验证资源打印一行：勾选（1 或 0）、
+名称、网址和特征字符串，以制表符分隔。没有 Setting.dat 或其中没有验证资源时，
+打印内置的设置和资源并在标准错误上说明；不写入任何文件（由窗口的首次启动
+保存设置），也不改动开机自启动。
+退出状态: 0 已读取，1 无法读取 Setting.dat，2 用法错误或 --data-dir 不存在。</translation>
     </message>
 </context>
 </TS>

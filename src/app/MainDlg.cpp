@@ -14,10 +14,14 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QScreen>
+#include <QScrollBar>
 #include <QSettings>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QSystemTrayIcon>
 #include <QTableView>
@@ -37,6 +41,7 @@
 #include "base/Translate.h"
 #include "endpoint/Endpoint.h"
 #include "proxy/GeoLocation.h"
+#include "proxy/ListFilter.h"
 #include "proxy/ProxyExtractor.h"
 #include "proxy/ProxyListCommands.h"
 #include "proxy/ProxyListFile.h"
@@ -45,11 +50,13 @@
 #include "settings/Favorites.h"
 #include "settings/Options.h"
 #include "settings/Settings.h"
+#include "settings/VerifySource.h"
 #include "sources/ProxySource.h"
 #include "sources/SourceDownloader.h"
 #include "ui/DesktopNotifier.h"
 #include "ui/DialogUnits.h"
 #include "ui/FailureMessages.h"
+#include "ui/FirstStartDlg.h"
 #include "ui/HelpLink.h"
 #include "ui/Messages.h"
 #include "ui/OwnerDrawMenu.h"
@@ -91,9 +98,11 @@ CMainDlg::CMainDlg(DataDir& dir, MainDlgOptions options, QWidget* parent)
       m_sysProxy(std::make_unique<CSystemProxy>(dir, std::move(options.platform))),
       m_actions(new ActionRegistry(this)) {
   // The settings are read (and the built-in resources installed) before anything is
-  // on screen.
+  // on screen. A first start writes neither them nor the start-at-log-in entry until
+  // the user has seen the welcome, which asks about both.
+  m_welcomePending = m_dir.FirstStart() && !m_dir.Exists(DataFile::Settings);
   LoadSettings();
-  if (options.applyAutoRun) ApplyAutoRun(m_settings, {}, m_dir.Path());
+  if (options.applyAutoRun && !m_welcomePending) ApplyAutoRun(m_settings, {}, m_dir.Path());
   m_sysProxy->SetAutoProxyConfig(m_settings.m_nAutoProxyConfig);
   // Options.ini that cannot be read leaves the defaults: the chosen proxy alone.
   ReportSettingsLoad(m_dir.LoadOptions());
@@ -261,7 +270,48 @@ bool CMainDlg::HistoryColumnShown(int column) const {
 void CMainDlg::SetHistoryColumnShown(int column, bool shown) {
   if (column < 0 || column >= CHistoryColumns::Count_) return;
   m_pList->setColumnHidden(CProxyListModel::ColumnCount + column, !shown);
+  if (shown) FitColumns();
   SaveWindowState();
+}
+
+void CMainDlg::FitColumns() {
+  std::vector<int> shown;
+  for (int c = 0; c < m_list.columnCount(); ++c) {
+    if (!m_pList->isColumnHidden(c)) shown.push_back(c);
+  }
+  if (shown.empty()) return;
+  // The last column stretches over what is left, so its own width says nothing of
+  // what it needs: it wants its starting width.
+  const int last = shown.back();
+  const int lastWants = static_cast<int>(
+      (last < CProxyListModel::ColumnCount ? CProxyListModel::kBaseWidths[last] : 80) * g_dColumnScale);
+  int others = 0;
+  for (const int c : shown) {
+    if (c != last) others += m_pList->columnWidth(c);
+  }
+  const int available =
+      m_pList->width() - 2 * m_pList->frameWidth() -
+      (m_pList->verticalScrollBar()->isVisible() ? m_pList->verticalScrollBar()->width() : 0);
+  int lack = others + lastWants - available;
+  if (lack <= 0) return;
+  // The window widens first, as far as its screen lets it.
+  const QScreen* screen = this->screen();
+  const int room = isMaximized() || isFullScreen() || !screen
+                       ? 0
+                       : std::max(0, screen->availableGeometry().width() - frameGeometry().width());
+  if (const int widen = std::min(lack, room); widen > 0) {
+    resize(width() + widen, height());
+    lack -= widen;
+  }
+  // What the screen cannot give, the other columns share, each by its part.
+  if (lack <= 0 || others <= 0) return;
+  const int least = m_pList->horizontalHeader()->minimumSectionSize();
+  for (const int c : shown) {
+    if (c == last) continue;
+    const int w = m_pList->columnWidth(c);
+    m_pList->setColumnWidth(
+        c, std::max(least, w - static_cast<int>(static_cast<long long>(lack) * w / others) - 1));
+  }
 }
 
 QMenu* CMainDlg::HistoryColumnsMenu() {
@@ -368,12 +418,44 @@ void CMainDlg::CreateControls() {
   qb::PlaceControl(listLabel, 11, 13, 38, 13);
   m_pProgress = new CTextProgressCtrl(this);
   m_pProgress->setObjectName("1040");
-  qb::PlaceControl(m_pProgress, 50, 13, 323, 13);
+  qb::PlaceControl(m_pProgress, 50, 13, 233, 13);
+  // The filter shares the strip's line, at the list's right edge, so that it moves
+  // with the list when the window grows.
+  m_pFilter = new QLineEdit(this);
+  m_pFilter->setObjectName("ListFilter");
+  m_pFilter->setClearButtonEnabled(true);
+  m_pFilter->setPlaceholderText(qb::Tr(kFilterPlaceholder));
+  m_pFilter->setToolTip(qb::Tr(kFilterTip));
+  qb::PlaceControl(m_pFilter, 286, 12, 87, 15);
+  m_filterTimer = new QTimer(this);
+  m_filterTimer->setSingleShot(true);
+  m_filterTimer->setInterval(150);
+  connect(m_filterTimer, &QTimer::timeout, this, &CMainDlg::ApplyFilter);
+  connect(m_pFilter, &QLineEdit::textChanged, m_filterTimer, qOverload<>(&QTimer::start));
+  auto* find = new QShortcut(QKeySequence::Find, this);
+  connect(find, &QShortcut::activated, this, [this] {
+    m_pFilter->setFocus(Qt::ShortcutFocusReason);
+    m_pFilter->selectAll();
+  });
 
   m_pList = new CSortListCtrl(true, this);
   m_pList->setObjectName("1000");
   m_pList->setModel(&m_list);
   m_pList->setSelectionModel(m_list.selectionModel());
+  connect(m_list.selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          [this](const QItemSelection& selected) { DeselectHiddenRows(selected); });
+  // New, removed, re-sorted or re-verified rows are filtered again.
+  const auto refilterSoon = [this] {
+    if (m_shownRows >= 0) m_filterTimer->start();
+  };
+  const auto refilterNow = [this] {
+    if (m_shownRows >= 0) ApplyFilter();
+  };
+  connect(&m_list, &QAbstractItemModel::rowsInserted, this, refilterSoon);
+  connect(&m_list, &QAbstractItemModel::rowsRemoved, this, refilterSoon);
+  connect(&m_list, &QAbstractItemModel::dataChanged, this, refilterSoon);
+  connect(&m_list, &QAbstractItemModel::layoutChanged, this, refilterNow);
+  connect(&m_list, &QAbstractItemModel::modelReset, this, refilterNow);
   m_pList->setContextMenuPolicy(Qt::CustomContextMenu);
   qb::PlaceControl(m_pList, 11, 31, 362, 172);
   connect(m_pList, &QWidget::customContextMenuRequested, this, &CMainDlg::ShowContextMenu);
@@ -580,7 +662,7 @@ void CMainDlg::OnInitDialog() {
   connect(&m_dir, &DataDir::ChangedBehind, this, &CMainDlg::OnDataFileChangedBehind);
   // After the end of a run or a download has saved what it did.
   connect(m_verify, &CVerifyControl::RunStateChanged, this, [this](RunState state) {
-    if (state == RunState::Running && !m_runClock.isValid()) m_runClock.start();
+    if (state == RunState::Running && !m_notifyRunClock.isValid()) m_notifyRunClock.start();
     if (state != RunState::Idle) return;
     QTimer::singleShot(0, this, &CMainDlg::CatchUpWithDisk);
     NotifyRunDone();
@@ -635,7 +717,10 @@ void CMainDlg::ConnectVerifier() {
   connect(m_verify, &CVerifyControl::ListSorted, this,
           [this](int column, bool ascending) { m_pList->SortHeader()->SetSortImage(column, ascending); });
   // The run wrote its results before it ended; the columns show them now.
-  connect(m_verify, &CVerifyControl::RunEnded, this, [this] { RefreshHistoryColumns(); });
+  connect(m_verify, &CVerifyControl::RunEnded, this, [this] {
+    RefreshHistoryColumns();
+    ShowRunSummary();
+  });
 }
 
 QAbstractButton* CMainDlg::RunButton() const {
@@ -655,6 +740,7 @@ void CMainDlg::ShowRunState(RunState state) {
   EnableActions();
   switch (state) {
     case RunState::Running:
+      if (!m_runClock.isValid()) m_runClock.start();
       RunButton()->setText(qb::Tr(kCaptionStopVerify));
       break;
     case RunState::Stopping:
@@ -668,14 +754,95 @@ void CMainDlg::ShowRunState(RunState state) {
   }
 }
 
+void CMainDlg::ShowRunSummary() {
+  const double seconds = m_runClock.isValid() ? m_runClock.elapsed() / 1000.0 : 0.0;
+  m_runClock.invalidate();
+  std::vector<int> rows = m_list.SelectedRows();
+  if (m_verify->VerifiesAll() || rows.empty()) {
+    rows.resize(static_cast<std::size_t>(m_list.RowCount()));
+    for (int r = 0; r < m_list.RowCount(); ++r) rows[static_cast<std::size_t>(r)] = r;
+  }
+  const RunTally tally = TallyRun(m_list, rows);
+  const QString took = QString::number(seconds, 'f', 1);
+  ShowNotice(
+      tally.working > 0
+          ? qb::Tr(kNoticeRunSummary).arg(tally.working).arg(tally.failed).arg(Q(tally.fastest)).arg(took)
+          : qb::Tr(kNoticeRunSummaryNone).arg(tally.failed).arg(took));
+}
+
+void CMainDlg::ApplyFilter() {
+  const std::string text = m_pFilter->text().toStdString();
+  std::function<std::string(const CProxyEntry&)> country;
+  if (HistoryColumnShown(CHistoryColumns::Country))
+    country = [this](const CProxyEntry& e) {
+      return m_historyColumns.Text(e, CHistoryColumns::Country).toStdString();
+    };
+  const std::vector<char> shown = FilterRows(m_list, text, country);
+  const bool active = !CListFilter(text).Empty();
+  int count = 0;
+  m_pList->setUpdatesEnabled(false);
+  for (int row = 0; row < static_cast<int>(shown.size()); ++row) {
+    const bool hide = !shown[static_cast<std::size_t>(row)];
+    if (m_pList->isRowHidden(row) != hide) m_pList->setRowHidden(row, hide);
+    if (!hide) ++count;
+  }
+  m_pList->setUpdatesEnabled(true);
+  m_shownRows = active ? count : -1;
+  if (active) DeselectHiddenRows(m_list.selectionModel()->selection());
+  UpdateStatusLine();
+}
+
+void CMainDlg::DeselectHiddenRows(const QItemSelection& selected) {
+  if (m_shownRows < 0) return;
+  QItemSelection hidden;
+  for (const QItemSelectionRange& range : selected) {
+    for (int row = range.top(); row <= range.bottom(); ++row) {
+      if (m_pList->isRowHidden(row))
+        hidden.select(m_list.index(row, 0), m_list.index(row, m_list.columnCount() - 1));
+    }
+  }
+  if (!hidden.isEmpty()) m_list.selectionModel()->select(hidden, QItemSelectionModel::Deselect);
+}
+
 bool StartsInTray(bool minimisedAsked, bool minimiseSetting, bool firstStart, bool hasTray) {
   if (!hasTray) return false;
   return minimisedAsked || (minimiseSetting && !firstStart);
 }
 
 void CMainDlg::StartUp(bool minimised) {
+  if (m_welcomePending) {
+    // Whatever the start asked for, a new user sees the window and the welcome.
+    show();
+    OpenWelcome();
+    return;
+  }
   if (StartsInTray(minimised, m_settings.m_bMinimize != 0, m_dir.FirstStart(), HasTray())) return;
   show();
+}
+
+void CMainDlg::OpenWelcome() {
+  if (m_welcome) return;
+  QStringList hosts;
+  for (const std::string& host : CheckedResourceHosts(m_settings)) hosts << Q(host);
+  m_welcome = new CFirstStartDlg({m_settings.m_bAutoRun != 0, m_settings.m_bAutoTimingVerify != 0},
+                                 m_settings.m_bMinimize != 0 && HasTray(), hosts, this);
+  m_welcome->setAttribute(Qt::WA_DeleteOnClose);
+  // Closed in any way, it keeps what it showed: the user has seen the choice.
+  connect(m_welcome, &QDialog::finished, this, &CMainDlg::EndWelcome);
+  m_welcome->setWindowModality(Qt::WindowModal);
+  m_welcome->open();
+}
+
+void CMainDlg::EndWelcome() {
+  if (!m_welcome) return;
+  const FirstStartChoices chosen = m_welcome->Choices();
+  m_welcome = nullptr;
+  if (!m_welcomePending) return;
+  m_welcomePending = false;
+  m_settings.m_bAutoRun = chosen.autoRun ? 1 : 0;
+  m_settings.m_bAutoTimingVerify = chosen.autoVerify ? 1 : 0;
+  ReportSettingsSave(m_dir.SaveSettings());
+  if (m_applyAutoRun) ApplyAutoRun(m_settings, {}, m_dir.Path());
 }
 
 void CMainDlg::RunAction(const QString& action) {
@@ -717,8 +884,13 @@ void CMainDlg::LoadList() {
 
 void CMainDlg::LoadSettings() {
   bool defaultsInstalled = false;
-  const qb::OpResult loaded = m_dir.LoadSettings(&defaultsInstalled);
-  if (defaultsInstalled)
+  // A first start says what the built-in resources reach in its welcome, and saves
+  // them when the user has seen it; a Setting.dat that lost its resources is mended
+  // at once, with the warning.
+  const qb::OpResult loaded =
+      m_dir.LoadSettings(&defaultsInstalled, m_welcomePending ? DataDir::BuiltInResources::Hold
+                                                              : DataDir::BuiltInResources::Save);
+  if (defaultsInstalled && !m_welcomePending)
     qb::ShowMessage(DefaultResourcesText(m_dir.SettingsKeptAs()).toStdString(), "Quillberry",
                     qb::MsgIcon::Warning);
   ReportSettingsLoad(loaded);
@@ -855,8 +1027,14 @@ void CMainDlg::UpdateStatusLine() {
     (void)m_sysProxy->GetIEProxy();
     ieProxy = m_sysProxy->m_sIEProxy;
   }
-  m_pProgress->SetWindowText(
-      Q(FormatStatusLine(m_list.SelectedCount(), m_list.RowCount(), m_settings.m_nAutoProxyConfig, ieProxy)));
+  // The counts are named; what follows them is the documented strip text.
+  const std::string rest = FormatStatusLine(0, 0, m_settings.m_nAutoProxyConfig, ieProxy);
+  const QString counts =
+      m_shownRows < 0
+          ? qb::Tr(kStatusCounts).arg(m_list.SelectedCount()).arg(m_list.RowCount())
+          : qb::Tr(kStatusCountsFiltered).arg(m_list.SelectedCount()).arg(m_shownRows).arg(m_list.RowCount());
+  m_pProgress->SetWindowText(QLatin1Char(' ') + counts + QLatin1Char(';') +
+                             Q(rest.substr(rest.find(';') + 1)));
 }
 
 void CMainDlg::UpdateTrayIcon() {
@@ -932,8 +1110,9 @@ void CMainDlg::OnModifySelected() {
 void CMainDlg::OnDeleteSelected() {
   const std::vector<int> selected = m_list.SelectedRows();
   if (selected.empty()) return;
-  if (qb::Prompt().Message(kMsgConfirmDelete, kCaptionDelete, qb::MsgIcon::Question, qb::MsgButtons::YesNo) !=
-      qb::MsgResult::Yes) {
+  // The count tells a slip of the mouse over a thousand rows from the one row meant.
+  if (qb::Prompt().Message(qb::Tr(kMsgConfirmDeleteCount).arg(selected.size()).toStdString(), kCaptionDelete,
+                           qb::MsgIcon::Question, qb::MsgButtons::YesNo) != qb::MsgResult::Yes) {
     return;
   }
   m_list.RemoveRows(selected);
@@ -1057,7 +1236,8 @@ void CMainDlg::OnSettings() {
 void CMainDlg::OnAddSource() {
   CProxySourceDlg dlg(this);
   if (dlg.exec() != QDialog::Accepted) return;
-  m_sources.Append({dlg.m_sSourceName.toStdString(), dlg.m_sSourceUrl.toStdString(), false});
+  // Ticked: a source added is one the user means to download from next.
+  m_sources.Append({dlg.m_sSourceName.toStdString(), dlg.m_sSourceUrl.toStdString(), true});
   ReportSourcesSave(m_dir.SaveSources());
   const QModelIndex last = m_sources.index(m_sources.rowCount() - 1, 0);
   m_pSourceList->selectionModel()->setCurrentIndex(
@@ -1450,9 +1630,9 @@ void CMainDlg::NotifyPoolState(int usable) {
 }
 
 void CMainDlg::NotifyRunDone() {
-  if (!m_runClock.isValid()) return;
-  const qint64 seconds = m_runClock.elapsed() / 1000;
-  m_runClock.invalidate();
+  if (!m_notifyRunClock.isValid()) return;
+  const qint64 seconds = m_notifyRunClock.elapsed() / 1000;
+  m_notifyRunClock.invalidate();
   if (!m_options.notify.runDone || isVisible() || seconds < m_options.notify.runSeconds) return;
   int working = 0;
   for (int row = 0; row < m_list.RowCount(); ++row) {

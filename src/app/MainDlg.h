@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QHash>
+#include <QItemSelection>
 #include <QPointer>
 
 #include <memory>
@@ -21,6 +22,7 @@
 #include "verify/VerifyControl.h"
 
 class QAbstractButton;
+class QLineEdit;
 class QSystemTrayIcon;
 class QTableView;
 class QTimer;
@@ -30,6 +32,7 @@ namespace qb {
 class ActionRegistry;
 class CDesktopNotifier;
 class CEndpointHost;
+class CFirstStartDlg;
 class CHelpLink;
 class CSortListCtrl;
 class CSourceDownloader;
@@ -84,8 +87,20 @@ class CMainDlg : public QDialog {
   ~CMainDlg() override;
 
   // Shows the window, or, with the start-minimised setting (or minimised) and a tray
-  // to go to, leaves it hidden.
+  // to go to, leaves it hidden. A first start shows the window and the welcome over it.
   void StartUp(bool minimised = false);
+  // The welcome of a first start, while it is open (window-modal, never blocking).
+  CFirstStartDlg* Welcome() const { return m_welcome; }
+  // The filter field above the list (Ctrl+F), and the rows it leaves in view (-1
+  // while it is empty).
+  QLineEdit* FilterField() const { return m_pFilter; }
+  int ShownRows() const { return m_shownRows; }
+  // Hides the rows the filter field's text does not match (all shown when it is
+  // empty) and takes hidden rows out of the selection, so that no command acts on a
+  // row the user cannot see. The field calls it a moment after the last key.
+  void ApplyFilter();
+  // Whether this start has not yet saved the settings the welcome lets the user choose.
+  bool WelcomePending() const { return m_welcomePending; }
   // Work asked for by a desktop action: "verify-all" (when nothing runs yet) or
   // "cancel-proxy". Unknown names are ignored.
   void RunAction(const QString& action);
@@ -171,6 +186,9 @@ class CMainDlg : public QDialog {
   // The history's columns (CHistoryColumns::Column): hidden until the user shows them
   // through the list header's menu; the choice is kept in window.ini.
   bool HistoryColumnShown(int column) const;
+  // Showing a column makes room for it: the window widens as far as its screen lets
+  // it, and the columns share what is still missing, so no horizontal scroll bar
+  // comes with it.
   void SetHistoryColumnShown(int column, bool shown);
   // The menu of the list header that shows and hides them.
   QMenu* HistoryColumnsMenu();
@@ -245,6 +263,14 @@ class CMainDlg : public QDialog {
   // Reads Setting.dat and says what it could not do, and that the built-in resources
   // were installed when it had none.
   void LoadSettings();
+  // Opens the welcome over the window; its end saves the settings with the choices.
+  void OpenWelcome();
+  void EndWelcome();
+  // The line the strip shows when a run ends: what works, what failed, the fastest
+  // time and how long the run took.
+  void ShowRunSummary();
+  void FitColumns();
+  void DeselectHiddenRows(const QItemSelection& selected);
   bool Busy() const;
   // The window grows from its documented size: the lists take the extra space, the
   // buttons keep to the right edge and the sources to the bottom.
@@ -268,6 +294,14 @@ class CMainDlg : public QDialog {
   DataDir& m_dir;
   bool m_forceNoTray;
   bool m_applyAutoRun;
+  // A first start: the settings (the built-in resources, the start-at-log-in entry)
+  // are held until the user has seen the welcome.
+  bool m_welcomePending = false;
+  CFirstStartDlg* m_welcome = nullptr;
+  QElapsedTimer m_runClock;  // since the run now going on started
+  QLineEdit* m_pFilter = nullptr;
+  QTimer* m_filterTimer = nullptr;  // a burst of changes to the rows filters once
+  int m_shownRows = -1;             // rows the filter leaves in view; -1 without one
   std::string m_windowStateIni;
   QSize m_baseSize;                       // the documented size, in pixels
   QHash<QWidget*, QRect> m_baseGeometry;  // every control at the documented size
@@ -311,8 +345,9 @@ class CMainDlg : public QDialog {
   std::unique_ptr<CDesktopNotifier> m_notifier;
   std::optional<bool> m_proxyAnswered;  // at the last check; unset while none of ours is set
   int m_lastUsable = -1;                // the endpoint's usable proxies at the last check
-  QElapsedTimer m_runClock;
-  bool m_watching = false;  // a round of WatchProxy is running on the pool
+  QElapsedTimer m_notifyRunClock;       // the run's length for its notification, kept apart
+                                        // from the summary line's so neither ends the other
+  bool m_watching = false;              // a round of WatchProxy is running on the pool
   bool m_bStatusLinePending = false;
   QTimer* m_noticeTimer = nullptr;  // running while a notice holds the status strip
   int m_rowsBeforeDownload = 0;

@@ -49,15 +49,12 @@ int CProxyApp::Run() {
   QString action;
   for (int i = 1; i < args.size(); ++i) {
     if (args[i] == "--data-dir" && i + 1 < args.size()) dataDirOption = args[i + 1].toStdString();
+    if (args[i].startsWith(QLatin1String("--data-dir="))) dataDirOption = args[i].mid(11).toStdString();
     if (args[i] == "--lang" && i + 1 < args.size()) languageOption = args[i + 1].toStdString();
     if (args[i].startsWith(QLatin1String("--lang="))) languageOption = args[i].mid(7).toStdString();
     if (args[i] == "--verify-all") action = QStringLiteral("verify-all");
     if (args[i] == "--cancel-proxy") action = QStringLiteral("cancel-proxy");
   }
-  if (languageOption && !ParseLanguage(*languageOption))
-    std::fprintf(stderr,
-                 "quillberry: --lang %s: not a language of the interface (zh or en); the locale's is used\n",
-                 languageOption->c_str());
   // Before the first message box, which speaks the interface's language too.
   m_catalogues = std::make_unique<CLanguageCatalogues>(
       ChooseLanguage(languageOption, LanguageSetting(), QLocale::system().uiLanguages()));

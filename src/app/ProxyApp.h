@@ -51,6 +51,13 @@ inline constexpr const char* kWindowUsage = QT_TRANSLATE_NOOP(
     "forward, and both directories are named); 5 when a command was writing the data\n"
     "directory and did not finish within five seconds.\n");
 
+// Printed after kWindowUsage, whose translation it leaves as it is.
+inline constexpr const char* kWindowUsageMore =
+    QT_TRANSLATE_NOOP("QuillberryHelp",
+                      "It also exits 1 when there is no display to show the window on (the message names\n"
+                      "DISPLAY and WAYLAND_DISPLAY; quillberry-cli does the program's jobs without one),\n"
+                      "and 2 for an unknown option or a --lang other than zh or en.\n");
+
 class CProxyApp : public QApplication {
   Q_OBJECT
 

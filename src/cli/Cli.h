@@ -31,6 +31,17 @@ inline constexpr int kExitUnwritable = 3;
 // work could not be handed to it: nothing was changed.
 inline constexpr int kExitBusy = 4;
 
+// Said after the help of every command that prints proxies or results for other
+// programs; a paragraph of its own, so that the help before it keeps its translation.
+inline constexpr const char* kStateHelp =
+    QT_TRANSLATE_NOOP("QuillberryHelp",
+                      "Machine-readable output: csv ends every row with a state column (after the others)\n"
+                      "and json and jsonl add a state key beside the status: the status in English, one\n"
+                      "of ok (a measured time), unverified, verifying, failed, timeout, mismatch,\n"
+                      "password-mismatch, unsupported, error, or other (a text of the user's own). The\n"
+                      "status itself stays as the list file holds it. json and jsonl write the port as a\n"
+                      "number.");
+
 // Opens the data directory for a command that writes it: its lock is taken, waiting a
 // moment for another command to finish. Another command's hold is refused here
 // (nullptr after a message; the command exits with kExitBusy); the window's is not:

@@ -101,6 +101,7 @@ std::string Summary(const SourceReport& r) {
 int RunDownload(const QStringList& args, const std::string& dataDir) {
   if (WantsHelp(args)) {
     Out(DownloadUsage());
+    Out("\n" + Help(kStateHelp));
     return kExitOk;
   }
   bool fuzzy = false;
@@ -153,9 +154,14 @@ int RunDownload(const QStringList& args, const std::string& dataDir) {
   CProxyCredentialStore logOns;
   output.credentials = [&logOns](const CProxyEntry& e) { return logOns.Find(e); };
   qb::CListExporter exporter(output);
-  // Said as the window says it, before the source's own line.
+  // A page that came and held no proxy: the cause first, with the page, in one line. A
+  // page that did not come is named by its summary with the transfer's own error.
   QObject::connect(&downloader, &CSourceDownloader::NothingDownloaded, [](const SourceReport& r) {
-    ErrMessage(kMsgNoProxyDownloaded, qb::TrStd(kCaptionDownloadFailed) + r.name);
+    if (r.status != FetchStatus::Ok) return;
+    Err("download: " + r.name + ": no proxy found on the page" + (r.name == r.url ? "" : " " + r.url) +
+        " (it reads address:port, proxy URLs and the list's own lines; --fuzzy also finds an address and a "
+        "port "
+        "apart)");
   });
 
   if (printsProxies) {

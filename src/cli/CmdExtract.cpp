@@ -337,6 +337,7 @@ int RunExtract(const QStringList& args, const std::string& /*dataDir*/) {
                           "\n"
                           "Exit status 0, also when nothing was found (a message then goes to standard\n"
                           "error); 2 for a bad option or format or a file that cannot be read.")));
+    Out("\n" + Help(kStateHelp));
     return kExitOk;
   }
 
@@ -510,7 +511,11 @@ int RunExtract(const QStringList& args, const std::string& /*dataDir*/) {
     Err("extract: " + std::to_string(refused) +
         " not recognised (a scheme that names no proxy, a port out of range, or a user name or password that "
         "cannot be used)");
-  if (found == 0) Err(qb::TrStd(kMsgNoProxyOnClipboard));
+  if (found == 0)
+    Err("extract: " + (haveFile && file != "-" ? file.toStdString() : std::string("standard input")) +
+        ": no proxy found (it reads address:port, proxy URLs such as socks5://address:port, "
+        "address:port:user:password and the list's own address:port@type$status#remark lines" +
+        (fuzzy ? std::string(")") : std::string("; --fuzzy also finds an address and a port apart)")));
   return kExitOk;
 }
 

@@ -10,6 +10,7 @@
 #include "datadir/DataDir.h"
 #include "history/History.h"
 #include "proxy/ListExport.h"
+#include "proxy/ProxyEntry.h"
 #include "verify/VerifyTask.h"
 
 namespace qb::cli {
@@ -89,7 +90,7 @@ void JsonNumber(std::string& out, const char* key, const std::string& number) {
 std::string Scores(const std::vector<ProxyScore>& scores, Format format) {
   std::string out;
   if (format == Format::Csv)
-    out += "proxy,uptime,successes,recent_checks,median,checks,last_status,anonymity,exit_address\r\n";
+    out += "proxy,uptime,successes,recent_checks,median,checks,last_status,anonymity,exit_address,state\r\n";
   if (format == Format::Json) out += "[";
   bool first = true;
   for (const ProxyScore& s : scores) {
@@ -103,7 +104,7 @@ std::string Scores(const std::vector<ProxyScore>& scores, Format format) {
         out += CsvField(s.proxy) + "," + qb::Format("%.3f", s.Uptime()) + "," + std::to_string(s.successes) +
                "," + std::to_string(s.checks) + "," + Seconds(s.medianSeconds) + "," +
                std::to_string(s.totalChecks) + "," + CsvField(s.lastStatus) + "," + CsvField(s.anonymity) +
-               "," + CsvField(s.exitAddress) + "\r\n";
+               "," + CsvField(s.exitAddress) + "," + ProxyState(s.lastStatus) + "\r\n";
         break;
       case Format::Json:
         out += first ? "\n{" : ",\n{";
@@ -114,6 +115,7 @@ std::string Scores(const std::vector<ProxyScore>& scores, Format format) {
         JsonNumber(out, "median", Seconds(s.medianSeconds));
         JsonNumber(out, "checks", std::to_string(s.totalChecks));
         JsonField(out, "last_status", s.lastStatus);
+        JsonField(out, "state", ProxyState(s.lastStatus));
         JsonField(out, "anonymity", s.anonymity);
         JsonField(out, "exit_address", s.exitAddress);
         out += "}";
@@ -127,12 +129,13 @@ std::string Scores(const std::vector<ProxyScore>& scores, Format format) {
 
 std::string Results(const std::vector<HistoryRecord>& results, Format format) {
   std::string out;
-  if (format == Format::Csv) out += "proxy,time,status,seconds,resource,anonymity,exit_address\r\n";
+  if (format == Format::Csv) out += "proxy,time,status,seconds,resource,anonymity,exit_address,state\r\n";
   if (format == Format::Json) out += "[";
   bool first = true;
   for (const HistoryRecord& r : results) {
     const bool ok = r.code == VERIFY_OK;
     const std::string seconds = ok ? qb::Format("%.2f", r.seconds) : std::string();
+    const char* state = ok ? "ok" : ProxyState(r.status);
     switch (format) {
       case Format::Line:
         out += UtcText(r.when) + " " + r.proxy + " " + OrDash(r.status) + " " + OrDash(seconds) + " " +
@@ -140,13 +143,15 @@ std::string Results(const std::vector<HistoryRecord>& results, Format format) {
         break;
       case Format::Csv:
         out += CsvField(r.proxy) + "," + UtcText(r.when) + "," + CsvField(r.status) + "," + seconds + "," +
-               CsvField(r.resource) + "," + CsvField(r.anonymity) + "," + CsvField(r.exitAddress) + "\r\n";
+               CsvField(r.resource) + "," + CsvField(r.anonymity) + "," + CsvField(r.exitAddress) + "," +
+               state + "\r\n";
         break;
       case Format::Json:
         out += first ? "\n{" : ",\n{";
         JsonField(out, "proxy", r.proxy, true);
         JsonField(out, "time", UtcText(r.when));
         JsonField(out, "status", r.status);
+        JsonField(out, "state", state);
         JsonNumber(out, "seconds", seconds);
         JsonField(out, "resource", r.resource);
         JsonField(out, "anonymity", r.anonymity);
@@ -207,6 +212,7 @@ int CheckHistory(const std::string& dataDir) {
 int RunHistory(const QStringList& args, const std::string& dataDir) {
   if (WantsHelp(args)) {
     Out(Help(kHistoryUsage));
+    Out("\n" + Help(kStateHelp));
     return kExitOk;
   }
   Format format = Format::Line;
@@ -259,6 +265,15 @@ int RunHistory(const QStringList& args, const std::string& dataDir) {
       return kExitUsage;
     } else {
       proxy = a.toStdString();
+      // Something that names no proxy is a mistake on the line, not a proxy the
+      // history happens to know nothing of.
+      // Without a type it stands for every type at that address, so any type proves it.
+      ProxyFields fields;
+      const std::string asLine = proxy.find('@') == std::string::npos ? proxy + "@HTTP" : proxy;
+      if (proxy.find_first_of("$# \t") != std::string::npos || !ParseProxyLine(asLine, fields)) {
+        Err("history: " + proxy + " is no proxy (give ADDR:PORT or ADDR:PORT@TYPE)");
+        return kExitUsage;
+      }
       // The list names types in upper case.
       if (const std::size_t at = proxy.find('@'); at != std::string::npos)
         proxy = proxy.substr(0, at + 1) + qb::AsciiUpper(proxy.substr(at + 1));

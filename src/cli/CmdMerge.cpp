@@ -92,8 +92,9 @@ std::optional<MergedRow> CheckedRow(ProxyFields f, std::optional<ExportJudged> j
   return MergedRow{std::move(f), std::move(judged)};
 }
 
-// A jsonl line's object or an element of a JSON array. The array writes the port as a
-// number, jsonl as a string; a user name and password are not kept (merge stores no
+// A jsonl line's object or an element of a JSON array. Both write the port as a number
+// now; jsonl of older versions wrote it as a text, which is read as well. The state is
+// made again from the status; a user name and password are not kept (merge stores no
 // log-ons).
 std::optional<MergedRow> RowOfJson(const QJsonObject& o) {
   auto field = [&o](const char* key) {
@@ -158,11 +159,13 @@ std::optional<MergedRow> ReadRow(std::string_view line) {
 }
 
 // The columns of a CSV output, as its header names them: the writer adds the log-on
-// columns with --credentials and the judge's after a run against a judge.
+// columns with --credentials and the judge's after a run against a judge, and the
+// state last (outputs of older versions have none; it is read back from the status).
 struct CsvLayout {
   bool credentials = false;
   bool judged = false;
-  std::size_t Columns() const { return 5 + (credentials ? 2 : 0) + (judged ? 2 : 0); }
+  bool state = false;
+  std::size_t Columns() const { return 5 + (credentials ? 2 : 0) + (judged ? 2 : 0) + (state ? 1 : 0); }
 };
 
 std::optional<CsvLayout> CsvHeader(const std::vector<std::string>& fields) {
@@ -179,6 +182,10 @@ std::optional<CsvLayout> CsvHeader(const std::vector<std::string>& fields) {
   if (i + 1 < fields.size() && fields[i] == "anonymity" && fields[i + 1] == "exit") {
     layout.judged = true;
     i += 2;
+  }
+  if (i < fields.size() && fields[i] == "state") {
+    layout.state = true;
+    ++i;
   }
   if (i != fields.size()) return std::nullopt;
   return layout;
@@ -284,7 +291,7 @@ PassedOver ReadCsvRecords(std::string_view body, std::size_t pos, CsvLayout csv,
     }
     std::optional<ExportJudged> judged;
     if (csv.judged) {
-      const std::size_t j = fields.size() - 2;
+      const std::size_t j = 5 + (csv.credentials ? 2 : 0);
       if (!fields[j].empty() || !fields[j + 1].empty()) judged = ExportJudged{fields[j], fields[j + 1]};
     }
     take(CheckedRow(ProxyFields{std::move(fields[0]), std::move(fields[1]), std::move(fields[2]),

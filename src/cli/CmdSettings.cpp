@@ -9,17 +9,18 @@ namespace qb::cli {
 
 int RunSettings(const QStringList& args, const std::string& dataDir) {
   if (WantsHelp(args)) {
-    Out(Help(QT_TRANSLATE_NOOP(
-        "QuillberryHelp",
-        "Usage: quillberry-cli settings [--data-dir DIR]\n"
-        "\n"
-        "Loads Setting.dat from the data directory as the program does at start-up (a\n"
-        "first start installs and saves the built-in verification resources; autorun is\n"
-        "left alone) and prints the ten settings as key=value lines, then one line per\n"
-        "verification resource: the tick (1 or 0), the name, the URL and the feature\n"
-        "string, separated by tabs.\n"
-        "Exit status: 0 loaded, 1 Setting.dat could not be read, 2 bad usage, 3 the\n"
-        "built-in resources could not be saved into Setting.dat (the settings are printed).")));
+    Out(Help(
+        QT_TRANSLATE_NOOP("QuillberryHelp",
+                          "Usage: quillberry-cli settings [--data-dir DIR]\n"
+                          "\n"
+                          "Loads Setting.dat from the data directory as the program does at start-up and\n"
+                          "prints the ten settings as key=value lines, then one line per verification\n"
+                          "resource: the tick (1 or 0), the name, the URL and the feature string, separated\n"
+                          "by tabs. Without Setting.dat, or without a resource in it, the built-in ones are\n"
+                          "printed and standard error says so; nothing is written (the window's first start\n"
+                          "saves the settings) and autorun is left alone.\n"
+                          "Exit status: 0 loaded, 1 Setting.dat could not be read, 2 bad usage or a\n"
+                          "--data-dir that does not exist.")));
     return kExitOk;
   }
   if (!args.isEmpty()) {
@@ -28,8 +29,12 @@ int RunSettings(const QStringList& args, const std::string& dataDir) {
   }
   const std::unique_ptr<DataDir> dir = OpenDataDirToRead(dataDir);
   bool defaultsInstalled = false;
-  const qb::OpResult loaded = dir->LoadSettings(&defaultsInstalled);
-  if (defaultsInstalled) Err("Quillberry: " + DefaultResourcesText(dir->SettingsKeptAs()).toStdString());
+  const qb::OpResult loaded = dir->LoadSettings(&defaultsInstalled, DataDir::BuiltInResources::Hold);
+  if (defaultsInstalled)
+    Err("settings: " +
+        std::string(dir->Exists(DataFile::Settings) ? "Setting.dat holds no verification resource"
+                                                    : "no Setting.dat") +
+        " in " + dir->Path() + " yet: these are the built-in settings and resources (nothing was written)");
   const CSettings& settings = dir->Settings();
   // The window's words too, for those who know them, then the file and the cause.
   if (loaded.status == qb::OpStatus::ReadFailed)

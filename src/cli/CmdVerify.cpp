@@ -172,9 +172,12 @@ std::set<std::string> ProxiesOfJsonLines(const std::string& text) {
     const QJsonObject o =
         QJsonDocument::fromJson(QByteArray(line.data(), static_cast<qsizetype>(line.size()))).object();
     if (o.isEmpty()) return;
-    keys.insert(CredentialsKey(o.value("address").toString().toStdString(),
-                               o.value("port").toString().toStdString(),
-                               o.value("type").toString().toStdString()));
+    // The port is a number since the state came in; older outputs wrote it as a text.
+    const QJsonValue port = o.value("port");
+    keys.insert(
+        CredentialsKey(o.value("address").toString().toStdString(),
+                       port.isDouble() ? std::to_string(port.toInteger()) : port.toString().toStdString(),
+                       o.value("type").toString().toStdString()));
   });
   return keys;
 }
@@ -192,13 +195,18 @@ void AddCheckedSince(DataDir& dir, std::int64_t since, std::set<std::string>& ke
     keys.insert(CredentialsKeyOfLine(name));
 }
 
+// One object a line, with the keys and values of an element of --format json: the port
+// a number, the English state beside the stored status.
 std::string JsonLine(const CProxyEntry& e, const std::string& anonymity, const std::string& exit) {
   std::string out = "{\"address\":";
-  const std::pair<const char*, std::string> fields[] = {{",\"port\":", e.Port()},
-                                                        {",\"type\":", std::string(e.Type())},
-                                                        {",\"status\":", e.TimeStatus()},
-                                                        {",\"remark\":", std::string(e.Remark())}};
   AppendJsonString(out, e.Addr());
+  out += ",\"port\":";
+  AppendJsonPort(out, e.Port());
+  const std::string status = e.TimeStatus();
+  const std::pair<const char*, std::string> fields[] = {{",\"type\":", std::string(e.Type())},
+                                                        {",\"status\":", status},
+                                                        {",\"state\":", ProxyState(status)},
+                                                        {",\"remark\":", std::string(e.Remark())}};
   for (const auto& [key, value] : fields) {
     out += key;
     AppendJsonString(out, value);
@@ -410,16 +418,25 @@ std::unique_ptr<DataDir> OpenForRun(const Options& opt, const std::string& path,
       return nullptr;
     }
   }
+  // A command writes no settings: the built-in resources, when the directory has
+  // none, are only used, and only said when the run is to reach them.
   bool defaultsInstalled = false;
-  const qb::OpResult settingsLoaded = dir->LoadSettings(&defaultsInstalled);
-  if (defaultsInstalled) Err("Quillberry: " + DefaultResourcesText(dir->SettingsKeptAs()).toStdString());
+  const qb::OpResult settingsLoaded = dir->LoadSettings(&defaultsInstalled, DataDir::BuiltInResources::Hold);
   if (settingsLoaded.status == qb::OpStatus::ReadFailed) {
     *exitCode = ReportFailure("verify", settingsLoaded);
     return nullptr;
   }
-  // The built-in resources could not be saved: the run goes on with them, and the
-  // status says that a data file was left unwritten.
-  *exitCode = ReportFailure("verify", settingsLoaded);
+  if (defaultsInstalled && !opt.http && !opt.ftp) {
+    std::string hosts;
+    for (const std::string& host : CheckedResourceHosts(dir->Settings()))
+      hosts += (hosts.empty() ? "" : ", ") + host;
+    Err("verify: " +
+        std::string(dir->Exists(DataFile::Settings) ? "Setting.dat holds no verification resource"
+                                                    : "no Setting.dat") +
+        " in " + dir->Path() + ": verifying against the built-in resources, which reach " + hosts +
+        " (give --http URL FEATURE, or choose a resource in the window's settings)");
+  }
+  *exitCode = kExitOk;
   if (!opt.file) {
     // Options.ini that cannot be read leaves the defaults; the run does not need it.
     (void)dir->LoadOptions();
@@ -629,6 +646,7 @@ int RunControl(const Options& opt, DataDir* ownList, CProxyListModel& list, CVer
 int RunVerify(const QStringList& args, const std::string& dataDir) {
   if (WantsHelp(args)) {
     Out(Help(kVerifyUsage));
+    Out("\n" + Help(kStateHelp));
     return kExitOk;
   }
   Options opt;

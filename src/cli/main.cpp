@@ -1,5 +1,6 @@
 // quillberry-cli: the program's jobs for scripts and terminals.
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QLocale>
 #include <QStringList>
 
@@ -76,13 +77,16 @@ struct Command {
   const char* name;
   int (*run)(const QStringList&, const std::string&);
   const char* summary;
+  // Reads or writes files of the data directory; a --data-dir that names no
+  // directory is then a mistake in the command, not an empty directory.
+  bool usesDataDir = true;
 };
 
 const Command kCommands[] = {
     {"extract", qb::cli::RunExtract,
-     QT_TRANSLATE_NOOP("QuillberryHelp", "print the proxies found in a text or web page")},
+     QT_TRANSLATE_NOOP("QuillberryHelp", "print the proxies found in a text or web page"), false},
     {"parse", qb::cli::RunParse,
-     QT_TRANSLATE_NOOP("QuillberryHelp", "split proxy lines into their five fields")},
+     QT_TRANSLATE_NOOP("QuillberryHelp", "split proxy lines into their five fields"), false},
     {"lookup", qb::cli::RunLookup,
      QT_TRANSLATE_NOOP("QuillberryHelp", "print the location of an IPv4 or IPv6 address")},
     {"settings", qb::cli::RunSettings,
@@ -101,7 +105,8 @@ const Command kCommands[] = {
     {"serve", qb::cli::RunServe,
      QT_TRANSLATE_NOOP("QuillberryHelp", "carry connections through the working proxies on a local port")},
     {"judge", qb::cli::RunJudge,
-     QT_TRANSLATE_NOOP("QuillberryHelp", "answer requests with the headers and address they came with")},
+     QT_TRANSLATE_NOOP("QuillberryHelp", "answer requests with the headers and address they came with"),
+     false},
 };
 
 void Usage(FILE* to) {
@@ -160,7 +165,11 @@ int main(int argc, char** argv) {
   // (machine-readable output never changes with it).
   std::optional<std::string> languageOption;
   for (int i = 0; i < args.size(); ++i) {
-    if (args[i] == "--lang" && i + 1 < args.size()) {
+    if (args[i] == "--lang") {
+      if (i + 1 >= args.size()) {
+        qb::cli::Err("quillberry-cli: --lang needs zh or en");
+        return qb::cli::kExitUsage;
+      }
       languageOption = args[i + 1].toStdString();
       args.remove(i, 2);
       --i;
@@ -169,6 +178,13 @@ int main(int argc, char** argv) {
       args.remove(i);
       --i;
     }
+  }
+  // A language the interface does not speak is a mistake on the line, which a script
+  // should hear of rather than get the locale's language without a word.
+  if (languageOption && !qb::ParseLanguage(*languageOption)) {
+    qb::cli::Err("quillberry-cli: --lang " + *languageOption +
+                 ": not a language of the interface (use zh or en)");
+    return qb::cli::kExitUsage;
   }
   const qb::CLanguageCatalogues catalogues(
       qb::ChooseLanguage(languageOption, qb::LanguageSetting(), QLocale::system().uiLanguages()));
@@ -193,6 +209,13 @@ int main(int argc, char** argv) {
     const std::string dataDir = qb::ChooseDataDir(dataDirOption, &why);
     if (dataDir.empty()) {
       qb::cli::Err("quillberry-cli: " + why);
+      return qb::cli::kExitUsage;
+    }
+    // A directory named on the line that is not there is most likely mistyped: making
+    // it, or reading it as empty, would hide the mistake. Help needs no directory.
+    if (dataDirOption && c.usesDataDir && !qb::cli::WantsHelp(args) &&
+        !QFileInfo(QString::fromStdString(dataDir)).isDir()) {
+      qb::cli::Err(std::string(c.name) + ": the data directory " + dataDir + " does not exist");
       return qb::cli::kExitUsage;
     }
     return c.run(args, dataDir);

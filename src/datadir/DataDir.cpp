@@ -428,11 +428,15 @@ qb::OpResult DataDir::ReadSettings() {
   return read;
 }
 
-qb::OpResult DataDir::LoadSettings(bool* defaultsInstalled) {
+qb::OpResult DataDir::LoadSettings(bool* defaultsInstalled, BuiltInResources builtIn) {
   if (defaultsInstalled) *defaultsInstalled = false;
   if (qb::OpResult read = ReadSettings(); !read) return read;
   qb::OpResult result;
-  if (m_settings->m_aVerifySources.empty()) {
+  if (m_settings->m_aVerifySources.empty() && builtIn == BuiltInResources::Hold) {
+    InstallDefaultVerifySources(*m_settings);
+    RecordCheckedSources(*m_settings);
+    if (defaultsInstalled) *defaultsInstalled = true;
+  } else if (m_settings->m_aVerifySources.empty()) {
     // A file that held something but no resource is kept as it was before the built-in
     // resources are written over it: it may be one the user mistyped.
     const std::string path = FilePath(DataFile::Settings);

@@ -161,10 +161,21 @@ class DataDir : public QObject {
 
   // --- Setting.dat ---
   CSettings& Settings() { return *m_settings; }
-  // Reads the settings; a file without resources gets the built-in ones, saved at
-  // once (*defaultsInstalled says so), and a file that held something is first kept
-  // as Setting.dat.damaged-<time> (SettingsKeptAs). ReadFailed leaves the defaults.
-  qb::OpResult LoadSettings(bool* defaultsInstalled = nullptr);
+  // What LoadSettings does with the built-in resources it gives a file without any.
+  enum class BuiltInResources {
+    // Saved at once; a file that held something is first kept aside.
+    Save,
+    // Only held in memory, nothing written: the window's first start saves them with
+    // the user's first choices, and a command never writes settings it was not asked
+    // to (nor makes the window's next start look like a later one).
+    Hold,
+  };
+  // Reads the settings; a file without resources (or no file) gets the built-in ones
+  // (*defaultsInstalled says so); with Save they are saved at once, and a file that
+  // held something is first kept as Setting.dat.damaged-<time> (SettingsKeptAs).
+  // ReadFailed leaves the defaults.
+  qb::OpResult LoadSettings(bool* defaultsInstalled = nullptr,
+                            BuiltInResources builtIn = BuiltInResources::Save);
   // Where the last LoadSettings kept a Setting.dat it replaced; empty when none.
   const std::string& SettingsKeptAs() const { return m_settingsKeptAs; }
   // Reads the settings as the file holds them, installing and writing nothing (a

@@ -81,6 +81,8 @@ namespace {
 
 constexpr const char* kCsvLineEnd = "\r\n";
 
+}  // namespace
+
 // The port as a JSON number; a row always holds 1 to 65535 in digits, but "080" must
 // not become a number with a leading zero, and anything else is no number at all.
 void AppendJsonPort(std::string& out, std::string_view port) {
@@ -88,6 +90,8 @@ void AppendJsonPort(std::string& out, std::string_view port) {
   for (char c : port) digits = digits && qb::IsDigit(static_cast<unsigned char>(c));
   out.append(digits ? std::to_string(qb::CAtoll(port)) : std::string("null"));
 }
+
+namespace {
 
 std::string PercentEncoded(const std::string& text) {
   return QUrl::toPercentEncoding(QString::fromStdString(text)).toStdString();
@@ -113,6 +117,8 @@ void CListExporter::AppendBegin(std::string& out) {
       out.append("address,port,type,status,remark");
       if (m_options.includeCredentials) out.append(",user,password");
       if (m_options.judged) out.append(",anonymity,exit");
+      // Last, so that every column before it stands where it stood.
+      out.append(",state");
       out.append(kCsvLineEnd);
       break;
     case ExportFormat::Json:
@@ -157,6 +163,7 @@ bool CListExporter::AppendRow(std::string& out, const CProxyEntry& e) {
         out.append(",").append(judged ? CsvField(judged->anonymity) : std::string());
         out.append(",").append(judged ? CsvField(judged->exitAddress) : std::string());
       }
+      out.append(",").append(ProxyState(e.TimeStatus()));
       out.append(kCsvLineEnd);
       break;
     case ExportFormat::Json:
@@ -169,6 +176,8 @@ bool CListExporter::AppendRow(std::string& out, const CProxyEntry& e) {
       AppendJsonString(out, e.Type());
       out.append(",\"status\":");
       AppendJsonString(out, e.TimeStatus());
+      out.append(",\"state\":");
+      AppendJsonString(out, ProxyState(e.TimeStatus()));
       out.append(",\"remark\":");
       AppendJsonString(out, e.Remark());
       if (login) {

@@ -85,5 +85,8 @@ std::string ProxyUrlScheme(std::string_view type);
 std::string CsvField(std::string_view field);
 // Appends the text as a JSON string literal, quotes included.
 void AppendJsonString(std::string& out, std::string_view text);
+// Appends a row's port as a JSON number (null when it holds no plain number), as every
+// JSON output of the program writes it.
+void AppendJsonPort(std::string& out, std::string_view port);
 
 }  // namespace qb

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "base/FixedPool.h"
 #include "base/Text.h"
@@ -786,6 +787,21 @@ bool IsTimeText(std::string_view s) {
     }
   }
   return digit;
+}
+
+const char* ProxyState(std::string_view s) {
+  if (IsTimeText(s)) return "ok";
+  static constexpr std::pair<const char*, const char*> kStates[] = {
+      {kStatusUnverified, "unverified"},   {kStatusVerifying, "verifying"},
+      {kStatusConnectFailed, "failed"},    {kStatusTimeout, "timeout"},
+      {kStatusMismatch, "mismatch"},       {kStatusPasswordMismatch, "password-mismatch"},
+      {kStatusUnsupported, "unsupported"}, {kStatusException, "error"},
+  };
+  if (s.empty()) return "unverified";
+  for (const auto& [status, state] : kStates) {
+    if (s == status) return state;
+  }
+  return "other";
 }
 
 double TimeStatusRank(std::string_view s) {

@@ -174,6 +174,13 @@ bool ParseFileLine(std::string_view line, ProxyFields& f);
 // status texts are not.
 bool IsTimeText(std::string_view timeStatus);
 
+// The stored time-or-status as one English word for other programs: "ok" (a measured
+// time), "unverified" (also no status at all), "verifying", "failed" (the connection),
+// "timeout", "mismatch", "password-mismatch", "unsupported", "error", and "other" for
+// a text of the user's own. The stored word stays what the list file holds; this
+// stands beside it in the command line's and the export's machine-readable formats.
+const char* ProxyState(std::string_view timeStatus);
+
 // The number that orders the time-or-status column: a time by its value; the
 // failure texts after the times; any other text (an exception, a password
 // mismatch) before every time, so it never mixes with the fastest proxies.

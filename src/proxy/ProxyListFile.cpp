@@ -171,6 +171,28 @@ qb::OpResult WriteExportFile(const CProxyListModel& list, std::vector<int> rows,
   return qb::OpResult::Success();
 }
 
+RunTally TallyRun(const CProxyListModel& list, const std::vector<int>& rows) {
+  RunTally tally;
+  double best = 0;
+  for (const int row : rows) {
+    const CProxyEntry* e = list.Entry(row);
+    if (!e) continue;
+    const std::string status = e->TimeStatus();
+    const std::string_view state = ProxyState(status);
+    if (state == "ok") {
+      const double time = qb::CAtof(status);
+      if (tally.working == 0 || time < best) {
+        best = time;
+        tally.fastest = status;
+      }
+      ++tally.working;
+    } else if (state != "unverified" && state != "verifying" && state != "other") {
+      ++tally.failed;
+    }
+  }
+  return tally;
+}
+
 std::string FormatStatusLine(int selected, int total, int autoProxyConfig, const std::string& ieProxy) {
   std::string text = qb::Format(" %d/%d;   ", selected, total);
   const char* prefix = nullptr;

@@ -83,4 +83,15 @@ qb::OpResult WriteExportFile(const CProxyListModel& list, std::vector<int> rows,
 // ieProxy is the system proxy as last read (empty when none is set).
 std::string FormatStatusLine(int selected, int total, int autoProxyConfig, const std::string& ieProxy);
 
+// What a run left in its rows: those with a measured time, those that failed (the
+// connection, a time-out, a mismatch, an unsupported type, an error) and the fastest
+// time as the list shows it (empty when none works). Rows never reached (a stopped
+// run) count as neither.
+struct RunTally {
+  int working = 0;
+  int failed = 0;
+  std::string fastest;
+};
+RunTally TallyRun(const CProxyListModel& list, const std::vector<int>& rows);
+
 }  // namespace qb

@@ -129,6 +129,24 @@ CheckedVerifySources GetCheckedVerifySources(const CSettings& settings) {
   return r;
 }
 
+std::vector<std::string> CheckedResourceHosts(const CSettings& settings) {
+  const CheckedVerifySources checked = GetCheckedVerifySources(settings);
+  std::vector<std::string> hosts;
+  for (const std::string& url : {checked.httpUrl, checked.ftpUrl}) {
+    const std::size_t scheme = url.find("://");
+    if (scheme == std::string::npos) continue;
+    std::string host = url.substr(scheme + 3);
+    host = host.substr(0, host.find_first_of("/?#"));
+    if (const std::size_t at = host.rfind('@'); at != std::string::npos) host.erase(0, at + 1);
+    // A port after the host; an IPv6 address keeps its colons inside its brackets.
+    if (const std::size_t colon = host.rfind(':');
+        colon != std::string::npos && host.find(']', colon) == std::string::npos)
+      host.erase(colon);
+    if (!host.empty() && std::find(hosts.begin(), hosts.end(), host) == hosts.end()) hosts.push_back(host);
+  }
+  return hosts;
+}
+
 void RecordCheckedSources(CSettings& settings) {
   settings.m_nCheckedHttpIndex = -1;
   settings.m_nCheckedFtpIndex = -1;

@@ -49,6 +49,10 @@ struct CheckedVerifySources {
   std::string ftpFeature;
 };
 CheckedVerifySources GetCheckedVerifySources(const CSettings& settings);
+// The hosts a verification reaches: those of the resources GetCheckedVerifySources
+// picks (HTTP first), each once, without a log-on or port. Said before a run against
+// the built-in resources, which are public sites.
+std::vector<std::string> CheckedResourceHosts(const CSettings& settings);
 
 // Records the resources GetCheckedVerifySources would pick as the point the settings
 // dialog's Cancel returns to.

@@ -5,7 +5,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "BuildInfo.h"
 #include "base/Translate.h"
+#include "base/Version.h"
 #include "ui/DialogUnits.h"
 #include "ui/Resources.h"
 
@@ -16,8 +18,12 @@ namespace {
 constexpr const char* kMaker = QT_TRANSLATE_NOOP("Quillberry", "Quillberry 开发组 出品");
 constexpr const char* kMotto =
     QT_TRANSLATE_NOOP("Quillberry", "每一个代理，都要亲自验过；\n每一次切换，只需轻点两下。");
-constexpr const char* kProductLine = QT_TRANSLATE_NOOP(
-    "Quillberry", "Ostrel代理验证（Quillberry） 1.8版(Build: 20050312)\n© Quillberry 开发组，保留所有权利。");
+// %1: the version, %2: the date of the build (YYYYMMDD).
+constexpr const char* kProductLine =
+    QT_TRANSLATE_NOOP("Quillberry", "Ostrel代理验证（Quillberry） %1版(Build: %2)");
+// The notice an interactive program under the GPL shows where its rights line stood.
+constexpr const char* kLicenceLine =
+    QT_TRANSLATE_NOOP("Quillberry", "自由软件，依照 GPL-3.0-or-later 发布，不提供任何担保。");
 constexpr const char* kEmail = "quillberry@example.org";
 
 }  // namespace
@@ -47,7 +53,11 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), m_sEmail(QString::fromU
   };
   label(kMaker, 46, 11, 262, 10);
   label(kMotto, 46, 23, 262, 20);
-  label(kProductLine, 46, 45, 262, 19);
+  QLabel* product = label(kProductLine, 46, 45, 262, 19);
+  product->setObjectName("ProductLine");
+  product->setText(
+      qb::Tr(kProductLine).arg(QString::fromLatin1(kVersion), QString::fromLatin1(QUILLBERRY_BUILD_DATE)) +
+      "\n" + qb::Tr(kLicenceLine));
   label("E-mail: ", 14, 78, 30, 10);
 
   m_email = new QLineEdit(this);

@@ -79,6 +79,9 @@ inline constexpr const char* kMsgBadRemark =
     QT_TRANSLATE_NOOP("Quillberry", "备注栏不能有分隔符：:、@、$、#、<、>、Tab和空格。");
 inline constexpr const char* kMsgConfirmDelete =
     QT_TRANSLATE_NOOP("Quillberry", "确实要删除选定的代理吗？删除数据后不能恢复！");
+// %1: how many rows are selected.
+inline constexpr const char* kMsgConfirmDeleteCount =
+    QT_TRANSLATE_NOOP("Quillberry", "确实要删除选定的 %1 个代理吗？删除数据后不能恢复！");
 inline constexpr const char* kCaptionDelete = QT_TRANSLATE_NOOP("Quillberry", "删除选定");
 inline constexpr const char* kMsgConfirmClean = QT_TRANSLATE_NOOP(
     "Quillberry",
@@ -328,6 +331,23 @@ inline QString DefaultResourcesText(const std::string& keptAs) {
 // Shown in the status strip: %1 lines, kept in the file %2.
 inline constexpr const char* kNoticeRejectedLines =
     QT_TRANSLATE_NOOP("Quillberry", "Proxies.pro 中有 %1 行不是代理，已另存于 %2");
+
+// The line the strip shows when a run ends. %1: rows that work, %2: rows that failed,
+// %3: the fastest time, %4: the time the run took, both in seconds.
+inline constexpr const char* kNoticeRunSummary =
+    QT_TRANSLATE_NOOP("Quillberry", "验证完毕: 可用 %1 个，失败 %2 个，最快 %3 秒，用时 %4 秒");
+// The same without a working row.
+inline constexpr const char* kNoticeRunSummaryNone =
+    QT_TRANSLATE_NOOP("Quillberry", "验证完毕: 可用 0 个，失败 %1 个，用时 %2 秒");
+// The counts of the status strip. %1: selected rows, %2: all rows.
+inline constexpr const char* kStatusCounts = QT_TRANSLATE_NOOP("Quillberry", "选定 %1 / 共 %2 个");
+// The same while the filter hides rows. %2: the rows in view.
+inline constexpr const char* kStatusCountsFiltered =
+    QT_TRANSLATE_NOOP("Quillberry", "选定 %1 / 显示 %2 / 共 %3 个");
+// The filter field over the list.
+inline constexpr const char* kFilterPlaceholder = QT_TRANSLATE_NOOP("Quillberry", "筛选 (Ctrl+F)");
+inline constexpr const char* kFilterTip =
+    QT_TRANSLATE_NOOP("Quillberry", "只显示地址、类型、状态、备注或国家中含有这段文字的代理");
 
 // --- The proxy sources ---
 inline constexpr const char* kMsgConfirmDeleteSources =

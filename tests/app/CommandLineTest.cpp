@@ -77,6 +77,55 @@ TEST(CommandLine, HelpInTheLocalesLanguage) {
   EXPECT_NE(r.out.find("Commands:\n  extract   print the proxies found"), std::string::npos) << r.out;
 }
 
+// The exit codes a script relies on: a mistake on the line is 2 and says which word it
+// was; a window that cannot be shown is 1 and says why, instead of aborting.
+TEST(CommandLine, MistakesAndAMissingDisplayEndWithTheDocumentedCodes) {
+  const QString window = WindowProcess::Program();
+  const QString cli = QStringLiteral(QB_BINARY_DIR "/quillberry-cli");
+  TempDir data;
+
+  Outcome r = Headless(window, {"--bogus"});
+  EXPECT_EQ(r.exitCode, 2) << r.err;
+  EXPECT_NE(r.err.find("unknown option or argument: --bogus"), std::string::npos) << r.err;
+  r = Headless(window, {"--lang", "fr"});
+  EXPECT_EQ(r.exitCode, 2) << r.err;
+  EXPECT_NE(r.err.find("--lang fr: not a language of the interface"), std::string::npos) << r.err;
+  r = Headless(window, {"--data-dir"});
+  EXPECT_EQ(r.exitCode, 2) << r.err;
+
+  r = Headless(window, {"--data-dir", QString::fromStdString(data.Path())});
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_EQ(r.err.rfind("quillberry: cannot open the window: there is no display", 0), 0u) << r.err;
+  // A display named but not there: the platform's failure is turned into the same code.
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.remove("WAYLAND_DISPLAY");
+  env.remove("QT_QPA_PLATFORM");
+  env.insert("DISPLAY", ":97");
+  QProcess p;
+  p.setProcessEnvironment(env);
+  p.start(window, {"--data-dir", QString::fromStdString(data.Path())});
+  ASSERT_TRUE(p.waitForFinished(10000));
+  EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(p.exitCode(), 1);
+  const std::string err = p.readAllStandardError().toStdString();
+  EXPECT_NE(err.find("quillberry: cannot open the window: no display could be reached (DISPLAY=:97"),
+            std::string::npos)
+      << err;
+  // Nothing was made in the data directory by a start that showed nothing.
+  EXPECT_EQ(ReadFile(data.File("Setting.dat")), "<missing>");
+
+  r = Headless(cli, {"--lang", "fr", "parse", "1.2.3.4:80@HTTP"});
+  EXPECT_EQ(r.exitCode, 2) << r.err;
+  EXPECT_NE(r.err.find("--lang fr: not a language of the interface (use zh or en)"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.out, "");
+  r = Headless(cli, {"--bogus"});
+  EXPECT_EQ(r.exitCode, 2) << r.err;
+  r = Headless(cli, {"--data-dir", "/nonexistent", "settings"});
+  EXPECT_EQ(r.exitCode, 2) << r.err;
+  EXPECT_EQ(r.err, "settings: the data directory /nonexistent/ does not exist\n");
+}
+
 // The desktop entry's action reaches the running window, which verifies its list
 // without being brought forward.
 TEST(CommandLine, TheVerifyActionReachesTheRunningWindow) {

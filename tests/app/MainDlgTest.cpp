@@ -5,11 +5,15 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDir>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QScreen>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSystemTrayIcon>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
 
@@ -30,6 +34,7 @@
 #include "support/TestWindow.h"
 #include "sysproxy/ProxyAutoConfig.h"
 #include "sysproxy/RecordingProxyPlatform.h"
+#include "ui/HistoryColumns.h"
 #include "ui/IpAddressCtrl.h"
 #include "ui/Messages.h"
 #include "ui/OwnerDrawMenu.h"
@@ -96,7 +101,7 @@ TEST_F(MainWindow, StartUpLoadsRowsFavouritesAndStatusLine) {
   EXPECT_TRUE(dlg->Dir().List().IsFavorite(0));
   EXPECT_FALSE(dlg->Dir().List().IsFavorite(1));
   EXPECT_TRUE(dlg->Dir().List().IsFavorite(3));
-  EXPECT_EQ(dlg->StatusStrip()->GetWindowText(), " 0/4;    IE: no proxy");
+  EXPECT_EQ(dlg->StatusStrip()->GetWindowText(), " 选定 0 / 共 4 个;    IE: no proxy");
   EXPECT_EQ(dlg->TrayIconId(), IDR_MAINFRAME);
   EXPECT_EQ(dlg->TrayIcon()->toolTip(), "Ostrel代理验证（Quillberry）");
   // Every control is reachable by its id.
@@ -109,6 +114,105 @@ TEST_F(MainWindow, StartUpLoadsRowsFavouritesAndStatusLine) {
   EXPECT_TRUE(prompt.messages.empty());
 }
 
+// The filter field: Ctrl+F reaches it, the rows that do not hold the text leave the
+// view and the selection, the counts name what is shown, and a sort or a new row is
+// filtered again.
+TEST_F(MainWindow, TheFilterShowsOnlyMatchingRowsAndCommandsActOnThoseAlone) {
+  auto dlg = Open();
+  dlg->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+  dlg->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(dlg.get()));
+  CProxyListModel& list = dlg->Dir().List();
+  QTableView* view = dlg->findChild<QTableView*>("1000");
+  ASSERT_NE(view, nullptr);
+  QLineEdit* filter = dlg->FilterField();
+  ASSERT_NE(filter, nullptr);
+  // It stands on the strip's line, inside the window, right-aligned with the list.
+  EXPECT_EQ(filter->geometry().right(), view->geometry().right());
+  EXPECT_FALSE(filter->geometry().intersects(dlg->StatusStrip()->geometry()));
+
+  view->setFocus();
+  QTest::keySequence(dlg.get(), QKeySequence::Find);
+  EXPECT_TRUE(filter->hasFocus());
+  list.SelectRow(0);
+  list.SelectRow(2);
+  QTest::keyClicks(filter, "SOCKS");
+  auto hidden = [&] {
+    std::string h;
+    for (int r = 0; r < list.RowCount(); ++r) h += view->isRowHidden(r) ? '-' : '+';
+    return h;
+  };
+  ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->ShownRows() == 1; }, 2000));
+  EXPECT_EQ(hidden(), "--+-");
+  // The hidden selected row left the selection.
+  EXPECT_EQ(list.SelectedRows(), std::vector<int>{2});
+  EXPECT_EQ(dlg->StatusStrip()->GetWindowText(), " 选定 1 / 显示 1 / 共 4 个;    IE: no proxy");
+
+  // A status, in the stored word or in English, and a remark.
+  filter->setText("failed");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return hidden() == "-+--"; }, 2000)) << hidden();
+  filter->setText("FAST");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return hidden() == "+---"; }, 2000)) << hidden();
+
+  // Select all takes only what is shown, and the delete question counts those.
+  // "s": in "fast", "SOCKS5" and "HTTPS", nowhere in the second row.
+  filter->setText("s");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->ShownRows() == 3; }, 2000));
+  EXPECT_EQ(hidden(), "+-++");
+  dlg->OnSelectAll();
+  EXPECT_EQ(list.SelectedRows(), (std::vector<int>{0, 2, 3}));
+  prompt.answers = {qb::MsgResult::Yes};
+  dlg->OnDeleteSelected();
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0].text, "确实要删除选定的 3 个代理吗？删除数据后不能恢复！");
+  ASSERT_EQ(list.RowCount(), 1);
+  EXPECT_EQ(list.Entry(0)->Addr(), "2.2.2.2");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->ShownRows() == 0; }, 2000));
+  EXPECT_EQ(hidden(), "-");
+
+  // A new row that matches comes into view; a sort keeps the filter on the right rows.
+  list.AddProxyLine("5.5.5.5:80@HTTPS$0.2", 0);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->ShownRows() == 1; }, 2000));
+  EXPECT_EQ(hidden(), "-+");
+  list.SortRows(CProxyListModel::ColTimeStatus, true);
+  EXPECT_EQ(list.Entry(0)->Addr(), "5.5.5.5");
+  EXPECT_EQ(hidden(), "+-");
+
+  // Emptied, every row is back and the counts lose the shown figure.
+  filter->clear();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->ShownRows() == -1; }, 2000));
+  EXPECT_EQ(hidden(), "++");
+  EXPECT_TRUE(dlg->StatusStrip()->GetWindowText().startsWith(" 选定 "));
+  EXPECT_EQ(dlg->StatusStrip()->GetWindowText().indexOf("显示"), -1);
+}
+
+// The history's five columns shown at once: the window widens as far as its screen
+// lets it and the columns share the rest, so the list has no horizontal scroll bar.
+TEST_F(MainWindow, ShownColumnsFitWithoutAHorizontalScrollBar) {
+  auto dlg = Open();
+  dlg->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+  QTableView* view = dlg->findChild<QTableView*>("1000");
+  ASSERT_NE(view, nullptr);
+  const int widthBefore = dlg->width();
+  const int addressBefore = view->columnWidth(CProxyListModel::ColAddr);
+  for (int c = 0; c < CHistoryColumns::Count_; ++c) dlg->SetHistoryColumnShown(c, true);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(view->horizontalScrollBar()->maximum(), 0);
+  EXPECT_LE(view->horizontalHeader()->length(), view->viewport()->width());
+  // Never narrower than before.
+  EXPECT_GE(dlg->width(), widthBefore);
+  // A window that grew stays on its screen (the offscreen one is narrower than the
+  // documented size, so there the columns give way).
+  if (dlg->width() > widthBefore)
+    EXPECT_LE(dlg->frameGeometry().width(), dlg->screen()->availableGeometry().width());
+  // Either the window grew or the columns gave way.
+  EXPECT_TRUE(dlg->width() > widthBefore || view->columnWidth(CProxyListModel::ColAddr) < addressBefore);
+  for (int c = 0; c < CHistoryColumns::Count_; ++c)
+    EXPECT_GT(view->columnWidth(CProxyListModel::ColumnCount + c), 0) << c;
+}
+
 TEST_F(MainWindow, DeleteCleanAndSelectionRewriteTheFile) {
   auto dlg = Open();
   CProxyListModel& list = dlg->Dir().List();
@@ -118,6 +222,17 @@ TEST_F(MainWindow, DeleteCleanAndSelectionRewriteTheFile) {
   EXPECT_EQ(list.RowCount(), 4);
   ASSERT_EQ(prompt.messages.size(), 1u);
   EXPECT_EQ(prompt.messages[0].caption, "删除选定");
+  // The question says how many rows go.
+  EXPECT_EQ(prompt.messages[0].text, "确实要删除选定的 1 个代理吗？删除数据后不能恢复！");
+  list.SelectRow(2, false);
+  list.SelectRow(3, false);
+  prompt.answers = {qb::MsgResult::No};
+  dlg->OnDeleteSelected();
+  ASSERT_EQ(prompt.messages.size(), 2u);
+  EXPECT_EQ(prompt.messages[1].text, "确实要删除选定的 3 个代理吗？删除数据后不能恢复！");
+  EXPECT_EQ(list.RowCount(), 4);
+  list.selectionModel()->clearSelection();
+  list.SelectRow(1);
 
   prompt.answers = {qb::MsgResult::Yes};
   dlg->OnDeleteSelected();
@@ -134,7 +249,7 @@ TEST_F(MainWindow, DeleteCleanAndSelectionRewriteTheFile) {
             "3.3.3.3:1080@SOCKS5$超时#!keep\r\n4.4.4.4:3128@HTTPS$未验证\r\n");
 
   dlg->OnSelectAll();
-  EXPECT_EQ(dlg->StatusStrip()->GetWindowText(), " 2/2;    IE: no proxy");
+  EXPECT_EQ(dlg->StatusStrip()->GetWindowText(), " 选定 2 / 共 2 个;    IE: no proxy");
 }
 
 TEST_F(MainWindow, PasteCopyAndExport) {
@@ -148,7 +263,8 @@ TEST_F(MainWindow, PasteCopyAndExport) {
   EXPECT_EQ(dlg->StatusStrip()->GetWindowText(), "新增 1 个，重复 1 个");
   dlg->UpdateStatusLine();  // a click meanwhile leaves the notice
   EXPECT_EQ(dlg->StatusStrip()->GetWindowText(), "新增 1 个，重复 1 个");
-  EXPECT_TRUE(QTest::qWaitFor([&] { return dlg->StatusStrip()->GetWindowText().startsWith(" 1/5;"); }, 8000))
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return dlg->StatusStrip()->GetWindowText().startsWith(" 选定 1 / 共 5 个;"); }, 8000))
       << dlg->StatusStrip()->GetWindowText().toStdString();
 
   // What looked like a proxy but cannot be one is counted, not dropped unseen.
@@ -189,9 +305,9 @@ TEST_F(MainWindow, ExportWritesTheFileTypeChosen) {
   prompt.fileTypes = {2, 1, -1};
   prompt.files = {data.File("list.txt"), data.File("urls.txt"), data.File("rows.JSON")};
   dlg->OnExport();
-  EXPECT_EQ(
-      ReadFile(data.File("list.txt")),
-      "address,port,type,status,remark\r\n1.1.1.1,80,HTTP,0.5,fast\r\n3.3.3.3,1080,SOCKS5,超时,!keep\r\n");
+  EXPECT_EQ(ReadFile(data.File("list.txt")),
+            "address,port,type,status,remark,state\r\n1.1.1.1,80,HTTP,0.5,fast,ok\r\n3.3.3.3,1080,SOCKS5,"
+            "超时,!keep,timeout\r\n");
   dlg->OnExport();
   EXPECT_EQ(ReadFile(data.File("urls.txt")), "http://1.1.1.1:80\r\nsocks5://3.3.3.3:1080\r\n");
   dlg->OnExport();
@@ -511,7 +627,7 @@ TEST_F(MainWindow, TheListsKeysDoWhatTheButtonsDo) {
 
   QTest::keySequence(list, QKeySequence::SelectAll);
   EXPECT_EQ(dlg->Dir().List().SelectedCount(), 4);
-  EXPECT_NE(dlg->StatusStrip()->GetWindowText().indexOf(" 4/4;"), -1);
+  EXPECT_NE(dlg->StatusStrip()->GetWindowText().indexOf(" 选定 4 / 共 4 个;"), -1);
 
   // Delete asks first; No keeps the rows.
   QTest::keyClick(list, Qt::Key_Delete);

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTest>
 
@@ -214,8 +215,15 @@ TEST_F(WindowRun, VerifyAllEndsSortedSavedWithFavouritesAndIdle) {
     EXPECT_EQ(dlg->Dir().List().IsFavorite(r), e->Remark() == "tiny" || e->Remark() == "tinys")
         << e->Remark();
   }
-  // The status strip is back to the status line.
-  EXPECT_EQ(dlg->StatusStrip()->GetWindowText(), " 0/4;    IE: no proxy");
+  // The strip sums the run up (the three proxies that answered, the dead one), then
+  // goes back to the status line.
+  const QString summary = dlg->StatusStrip()->GetWindowText();
+  EXPECT_TRUE(summary.startsWith("验证完毕: 可用 3 个，失败 1 个，最快 ")) << summary.toStdString();
+  EXPECT_TRUE(summary.contains(QRegularExpression("最快 \\d+\\.\\d 秒，用时 \\d+\\.\\d 秒$")))
+      << summary.toStdString();
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return dlg->StatusStrip()->GetWindowText() == " 选定 0 / 共 4 个;    IE: no proxy"; }, 8000))
+      << dlg->StatusStrip()->GetWindowText().toStdString();
   EXPECT_TRUE(prompt.messages.empty());
 
   // Sortable again: a click on the port header sorts by it.
@@ -262,8 +270,12 @@ TEST_F(WindowRun, StopAlternatesTheCaptionAndReturnsToIdle) {
   EXPECT_EQ(strip, (std::vector<std::string>{" Sum: 6, Finished: 1, Percentage: 16.7%; Threads ending ...",
                                              " Sum: 6, Finished: 2, Percentage: 33.3%; Threads ending ...",
                                              " Sum: 6, Finished: 3, Percentage: 50.0%; Threads ending ..."}));
-  // After the run the strip shows the status line again.
-  EXPECT_EQ(dlg->StatusStrip()->GetWindowText(), " 0/6;    IE: no proxy");
+  // After the run the strip sums up what was reached, then shows the status line again.
+  EXPECT_TRUE(dlg->StatusStrip()->GetWindowText().startsWith("验证完毕: "))
+      << dlg->StatusStrip()->GetWindowText().toStdString();
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return dlg->StatusStrip()->GetWindowText() == " 选定 0 / 共 6 个;    IE: no proxy"; }, 8000))
+      << dlg->StatusStrip()->GetWindowText().toStdString();
   // The three rows in flight were finished; the others were never handed out.
   for (int r = 0; r < 6; ++r) {
     const CProxyEntry* e = dlg->Dir().List().Entry(r);

@@ -174,11 +174,12 @@ TEST_F(WindowSources, AddRefusesBlanksThenAppendsUntickedAndSaves) {
   const CProxySource* added = dlg->Dir().Sources().Source(1);
   EXPECT_EQ(added->m_sName, "two");
   EXPECT_EQ(added->m_sUrl, "127.0.0.1:2/b.html");
-  EXPECT_FALSE(added->m_bEnabled);
+  // Ticked: the next download takes it.
+  EXPECT_TRUE(added->m_bEnabled);
   const QModelIndexList selected = dlg->SourceListView()->selectionModel()->selectedRows();
   ASSERT_EQ(selected.size(), 1);
   EXPECT_EQ(selected[0].row(), 1);
-  EXPECT_EQ(SourcesFile(), "one http://127.0.0.1:1/a.html 1\r\ntwo 127.0.0.1:2/b.html 0\r\n");
+  EXPECT_EQ(SourcesFile(), "one http://127.0.0.1:1/a.html 1\r\ntwo 127.0.0.1:2/b.html 1\r\n");
 
   // Cancel adds nothing and writes nothing.
   WriteFile(data.File("Sources.dat"), "marker\n");
@@ -297,6 +298,11 @@ TEST_F(WindowSources, DownloadRefusals) {
     PressOk(d);
   });
   Click(1027);
+  // A source just added is ticked, so the download takes it at once; unticked, the
+  // download says so.
+  ASSERT_EQ(dlg->Dir().Sources().RowCount(), 1);
+  EXPECT_TRUE(dlg->Dir().Sources().Source(0)->m_bEnabled);
+  dlg->Dir().Sources().SetEnabled(0, false);
   Click(1050);
   ASSERT_EQ(prompt.messages.size(), 2u);
   EXPECT_EQ(prompt.messages[1].text, "没有选择下载资源，请打勾。");
@@ -387,8 +393,8 @@ TEST_F(WindowSources, DownloadAddsRowsReportsFailuresAndRestoresTheButtons) {
   for (int id : {1045, 1002, 1050}) EXPECT_TRUE(dlg->Button(id)->isEnabled()) << id;
   EXPECT_FALSE(dlg->findChild<QWidget*>("1051")->isVisible());
   EXPECT_EQ(dlg->StatusStrip()->GetWindowText(), "新增 3 个，重复 0 个，无法识别 1 行");
-  EXPECT_TRUE(
-      QTest::qWaitFor([&] { return dlg->StatusStrip()->GetWindowText() == " 3/4;    IE: no proxy"; }, 8000))
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return dlg->StatusStrip()->GetWindowText() == " 选定 3 / 共 4 个;    IE: no proxy"; }, 8000))
       << dlg->StatusStrip()->GetWindowText().toStdString();
   EXPECT_FALSE(g_bDownloading.load());
   EXPECT_EQ(SourcesFile(), sourcesBefore);

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QImage>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
@@ -117,6 +118,13 @@ TEST(Screenshots, TheWindowsInBothLanguages) {
     dlg.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
     EXPECT_TRUE(dlg.grab().toImage().save(ShotPath((prefix + "main-window.png").c_str())));
+    // The list filtered: the HTTPS rows of the typical day, one in six.
+    dlg.FilterField()->setText(QStringLiteral("https"));
+    dlg.ApplyFilter();
+    EXPECT_EQ(dlg.ShownRows(), 6);
+    EXPECT_TRUE(dlg.grab().toImage().save(ShotPath((prefix + "filtered-list.png").c_str())));
+    dlg.FilterField()->clear();
+    dlg.ApplyFilter();
 
     CSystemProxy sysProxy(dlg.Dir(), std::make_unique<CRecordingProxyPlatform>());
     CSettingDlg settingDlg(dlg.Dir(), sysProxy);

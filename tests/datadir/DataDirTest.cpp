@@ -207,6 +207,41 @@ TEST(DataDirList, LinesThatHoldNoProxyAreKeptAsideOnce) {
   EXPECT_EQ(ReadFile(data.File("Proxies.pro.rejected")), "my note to self\r\n1.2.3\r\n");
 }
 
+// A Setting.dat that holds something but no resource may be one the user mistyped: it is
+// kept before the built-in resources are written over it, and kept once only.
+TEST(DataDirSettings, AFileWithoutResourcesIsKeptBeforeTheBuiltInOnesReplaceIt) {
+  TempDir data;
+  const std::string typed = "m_nThreadNumber=7\r\nR ftp://r x\r\n";
+  WriteFile(data.File("Setting.dat"), typed);
+  std::string kept;
+  {
+    const auto dir = Reader(data.Path());
+    bool installed = false;
+    ASSERT_TRUE(dir->LoadSettings(&installed));
+    EXPECT_TRUE(installed);
+    kept = dir->SettingsKeptAs();
+  }
+  ASSERT_EQ(kept.rfind(data.File("Setting.dat.damaged-"), 0), 0u) << kept;
+  EXPECT_EQ(ReadFile(kept), typed);
+  EXPECT_NE(ReadFile(data.File("Setting.dat")), typed);
+
+  const auto again = Reader(data.Path());
+  bool installed = true;
+  ASSERT_TRUE(again->LoadSettings(&installed));
+  EXPECT_FALSE(installed);
+  EXPECT_EQ(again->SettingsKeptAs(), "");
+  EXPECT_EQ(
+      QDir(QString::fromStdString(data.Path())).entryList({"Setting.dat.damaged-*"}, QDir::Files).size(), 1);
+
+  // With nothing in it there is nothing to keep.
+  TempDir empty;
+  WriteFile(empty.File("Setting.dat"), "");
+  const auto fresh = Reader(empty.Path());
+  ASSERT_TRUE(fresh->LoadSettings(&installed));
+  EXPECT_TRUE(installed);
+  EXPECT_EQ(fresh->SettingsKeptAs(), "");
+}
+
 // The log-ons that came with new rows are written only with the list they belong to:
 // a list that cannot be written keeps them back, and the next save writes both.
 TEST(DataDirLogOns, WrittenOnlyWithTheirList) {

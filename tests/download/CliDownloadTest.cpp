@@ -25,9 +25,15 @@ TEST(CliDownload, UrlsPrintTheProxyLinesFoundEachOnce) {
   EXPECT_EQ(r.exitCode, 1) << r.err;
   EXPECT_NE(r.err.find("download: " + dead + ": download failed"), std::string::npos) << r.err;
   EXPECT_EQ(r.out, "1.2.3.4:8080@HTTP$#\n5.6.7.8:1080@SOCKS5$#\n");
-  // The page of the dead source and the page without strict finds both get the message.
-  EXPECT_NE(r.err.find("下载异常: " + dead + ": 下载超时"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("下载异常: " + origin.Url("/b") + ": 下载超时"), std::string::npos) << r.err;
+  // The page that came without a proxy is named with the cause first, on one line, and
+  // what is read after it; the dead one only by its failure, with no note on formats.
+  EXPECT_NE(
+      r.err.find("download: " + origin.Url("/b") + ": no proxy found on the page (it reads address:port, "),
+      std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.err.find(dead + ": no proxy found"), std::string::npos) << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;
+  EXPECT_EQ(r.err.find("下载异常"), std::string::npos) << r.err;
 
   r = RunCli({"download", "--fuzzy", origin.Url("/b")});
   EXPECT_EQ(r.exitCode, 0);
@@ -65,11 +71,13 @@ TEST(CliDownload, FormatsSpanEveryPageAndNeedUrls) {
 
   auto r = RunCli({"download", "--format", "json", origin.Url("/a"), dead, origin.Url("/b")});
   EXPECT_EQ(r.exitCode, 1) << r.err;
-  EXPECT_EQ(
-      r.out,
-      "[\n{\"address\":\"1.2.3.4\",\"port\":8080,\"type\":\"HTTP\",\"status\":\"\",\"remark\":\"\"},\n"
-      "{\"address\":\"5.6.7.8\",\"port\":1080,\"type\":\"SOCKS5\",\"status\":\"\",\"remark\":\"\"},\n"
-      "{\"address\":\"9.9.9.9\",\"port\":3128,\"type\":\"SOCKS5\",\"status\":\"\",\"remark\":\"\"}\n]\n");
+  EXPECT_EQ(r.out,
+            "[\n{\"address\":\"1.2.3.4\",\"port\":8080,\"type\":\"HTTP\",\"status\":\"\",\"state\":"
+            "\"unverified\",\"remark\":\"\"},\n"
+            "{\"address\":\"5.6.7.8\",\"port\":1080,\"type\":\"SOCKS5\",\"status\":\"\",\"state\":"
+            "\"unverified\",\"remark\":\"\"},\n"
+            "{\"address\":\"9.9.9.9\",\"port\":3128,\"type\":\"SOCKS5\",\"status\":\"\",\"state\":"
+            "\"unverified\",\"remark\":\"\"}\n]\n");
 
   // Without URLs the command prints summaries, which have no format.
   qbtest::TempDir data;
@@ -167,7 +175,9 @@ TEST(CliDownload, SourcesGoIntoTheListFile) {
   auto r = RunCli({"--data-dir", dir.Path(), "download"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, "good: 2 proxies found\nempty: 0 proxies found\n");
-  EXPECT_NE(r.err.find("下载异常: empty: "), std::string::npos);
+  EXPECT_NE(r.err.find("download: empty: no proxy found on the page " + origin.Url("/empty")),
+            std::string::npos)
+      << r.err;
   EXPECT_EQ(qbtest::ReadFile(dir.File("Proxies.pro")),
             "2.2.2.2:3128@HTTP$OK#known\r\n1.2.3.4:8080@HTTP$未验证\r\n");
   EXPECT_EQ(origin.Hits("/off"), 0);

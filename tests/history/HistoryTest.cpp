@@ -535,16 +535,33 @@ TEST(HistoryCommand, VerifyRecordsAndHistoryPrints) {
   ASSERT_EQ(r.exitCode, 0) << r.err;
   const auto csv = Lines(r.out);
   ASSERT_EQ(csv.size(), 3u) << r.out;
-  EXPECT_EQ(csv[0], "proxy,time,status,seconds,resource,anonymity,exit_address");
+  EXPECT_EQ(csv[0], "proxy,time,status,seconds,resource,anonymity,exit_address,state");
   EXPECT_NE(csv[1].find("," + page + ","), std::string::npos) << csv[1];
   EXPECT_GE(csv[1].substr(http.size() + 1, 20), csv[2].substr(http.size() + 1, 20));
 
   r = history({"127.0.0.1:" + std::to_string(p.DeadPort()), "--format=json", "--limit", "1"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(Lines(r.out).size(), 3u) << r.out;
-  EXPECT_NE(r.out.find("\"status\":\"连接失败\",\"seconds\":null"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"status\":\"连接失败\",\"state\":\"failed\",\"seconds\":null"), std::string::npos)
+      << r.out;
+  // The scores carry the state of the last result too, in both formats.
+  r = history({"--format", "csv"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(Lines(r.out)[0].substr(Lines(r.out)[0].rfind(',')), ",state") << r.out;
+  EXPECT_NE(r.out.find(",连接失败,,,failed\r\n"), std::string::npos) << r.out;
+  r = history({"--format", "json"});
+  EXPECT_NE(r.out.find("\"last_status\":\"连接失败\",\"state\":\"failed\""), std::string::npos) << r.out;
 
+  // A known proxy that has no results is "nothing found"; a word that is no proxy at
+  // all is a mistake on the line, and says so.
   EXPECT_EQ(history({"127.0.0.1:1@HTTP"}).exitCode, 1);
+  EXPECT_EQ(history({"127.0.0.1:1"}).exitCode, 1);
+  for (const char* bad : {"notaproxy", "127.0.0.1", "127.0.0.1:99999", "127.0.0.1:80@HTTP$x"}) {
+    r = history({bad});
+    EXPECT_EQ(r.exitCode, 2) << bad;
+    EXPECT_EQ(r.err.rfind(std::string("history: ") + bad + " is no proxy", 0), 0u) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
   EXPECT_EQ(history({"--format", "xml"}).exitCode, 2);
   EXPECT_EQ(history({"--limit", "0"}).exitCode, 2);
 }

@@ -2,11 +2,13 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 
@@ -159,11 +161,20 @@ TEST(AboutDlg, OpensWithItsCaptionTextsAndAddress) {
       EXPECT_TRUE(dlg.EmailEdit()->isReadOnly());
       EXPECT_EQ(dlg.EmailEdit()->text(), dlg.m_sEmail);
       EXPECT_TRUE(dlg.m_sEmail.contains('@'));
-      bool version = false;
-      for (const QLabel* l : dlg.findChildren<QLabel*>()) {
-        if (l->text().contains("1.8版(Build: 20050312)")) version = true;
-      }
-      EXPECT_TRUE(version);
+      // The version and date of this build, and the licence where a rights line stood.
+      const auto* product = dlg.findChild<QLabel*>("ProductLine");
+      ASSERT_NE(product, nullptr);
+      const QString text = product->text();
+      const QRegularExpression line(QStringLiteral("^Ostrel代理验证（Quillberry） ") +
+                                    QRegularExpression::escape(QString::fromLatin1(QUILLBERRY_VERSION)) +
+                                    QStringLiteral("版\\(Build: (\\d{8})\\)\n.*GPL-3\\.0-or-later.*担保"));
+      const QRegularExpressionMatch match = line.match(text);
+      ASSERT_TRUE(match.hasMatch()) << text.toStdString();
+      const QDate built = QDate::fromString(match.captured(1), QStringLiteral("yyyyMMdd"));
+      EXPECT_TRUE(built.isValid()) << text.toStdString();
+      EXPECT_GE(built.year(), 2026) << text.toStdString();
+      EXPECT_LE(built, QDate::currentDate().addDays(1)) << text.toStdString();
+      for (const QLabel* l : dlg.findChildren<QLabel*>()) EXPECT_FALSE(l->text().contains("保留所有权利"));
       const auto* icon = dlg.findChild<QLabel*>("128");
       ASSERT_NE(icon, nullptr);
       EXPECT_FALSE(icon->pixmap().isNull());

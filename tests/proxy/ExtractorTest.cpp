@@ -505,7 +505,17 @@ TEST(ExtractorCli, NothingFoundAndErrors) {
   qbtest::CliResult r = qbtest::RunCli({"extract"}, "no proxies here: 1.2.3: 80\n");
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, std::string(kMsgNoProxyOnClipboard) + "\n");
+  // The input and the cause first, then what is read; no word of a clipboard.
+  EXPECT_EQ(r.err.rfind("extract: standard input: no proxy found (it reads address:port, proxy URLs", 0), 0u)
+      << r.err;
+  EXPECT_NE(r.err.find("--fuzzy also finds"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find(std::string(kMsgNoProxyOnClipboard).substr(10, 12)), std::string::npos) << r.err;
+  qbtest::TempDir empty;
+  qbtest::WriteFile(empty.File("page.html"), "<p>nothing</p>");
+  r = qbtest::RunCli({"extract", "--fuzzy", empty.File("page.html")});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.err.rfind("extract: " + empty.File("page.html") + ": no proxy found (", 0), 0u) << r.err;
+  EXPECT_EQ(r.err.find("--fuzzy also"), std::string::npos) << r.err;
 
   qbtest::TempDir dir;
   r = qbtest::RunCli({"extract", dir.File("missing.txt")});

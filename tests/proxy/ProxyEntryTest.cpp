@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/Text.h"
@@ -339,6 +340,26 @@ TEST(TimeStatusRank, OnlyANumberIsATime) {
                            "验证中...", "验证异常", "密码不匹配"}) {
     EXPECT_FALSE(IsTimeText(text)) << text;
   }
+}
+
+// The English word other programs read beside the stored status, for every status the
+// program writes and for what a user typed into the column.
+TEST(ProxyState, NamesEveryStoredStatusInEnglish) {
+  const std::pair<const char*, const char*> cases[] = {{"0.0", "ok"},
+                                                       {"12.5", "ok"},
+                                                       {"未验证", "unverified"},
+                                                       {"", "unverified"},
+                                                       {"验证中...", "verifying"},
+                                                       {"连接失败", "failed"},
+                                                       {"超时", "timeout"},
+                                                       {"不匹配", "mismatch"},
+                                                       {"密码不匹配", "password-mismatch"},
+                                                       {"不支持此协议", "unsupported"},
+                                                       {"验证异常", "error"},
+                                                       {"OK", "other"},
+                                                       {"1.0s", "other"},
+                                                       {"超时 ", "other"}};
+  for (const auto& [status, state] : cases) EXPECT_STREQ(ProxyState(status), state) << status;
 }
 
 }  // namespace

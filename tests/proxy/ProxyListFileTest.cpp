@@ -279,6 +279,29 @@ TEST(StatusLine, CountsAndSystemProxyPerMode) {
   EXPECT_EQ(FormatStatusLine(0, 0, 7, "1.2.3.4:80"), " 0/0;   ");
 }
 
+// The end-of-run line counts what the run's rows hold: times work, failures fail, rows
+// never reached (a stopped run) and texts of the user's own are neither.
+TEST(RunTally, CountsWorkingAndFailedRowsAndFindsTheFastest) {
+  CProxyListModel list;
+  for (const char* line : {"1.1.1.1:80@HTTP$2.5#a", "1.1.1.2:80@HTTP$连接失败#a", "1.1.1.3:80@HTTP$0.75#a",
+                           "1.1.1.4:80@HTTP$超时#a", "1.1.1.5:80@HTTP$未验证#a", "1.1.1.6:80@HTTP$不匹配#a",
+                           "1.1.1.7:80@HTTP$12.0#a", "1.1.1.8:80@HTTP$mine#a", "1.1.1.9:80@HTTP$验证异常#a"})
+    ASSERT_EQ(list.AddProxyLine(line, 0), 1) << line;
+  RunTally all = TallyRun(list, {0, 1, 2, 3, 4, 5, 6, 7, 8});
+  EXPECT_EQ(all.working, 3);
+  EXPECT_EQ(all.failed, 4);
+  EXPECT_EQ(all.fastest, "0.75");
+  // Only the rows of the run, and rows that are gone are passed over.
+  RunTally some = TallyRun(list, {0, 1, 6, 42});
+  EXPECT_EQ(some.working, 2);
+  EXPECT_EQ(some.failed, 1);
+  EXPECT_EQ(some.fastest, "2.5");
+  RunTally none = TallyRun(list, {1, 4, 7});
+  EXPECT_EQ(none.working, 0);
+  EXPECT_EQ(none.failed, 1);
+  EXPECT_EQ(none.fastest, "");
+}
+
 TEST(ProxyListFile, HostileFilesLoadWithoutHarm) {
   TempDir dir;
   std::string junk;

@@ -143,6 +143,11 @@ TEST_F(CliVerify, FileModeLeavesTheDataDirectoryAlone) {
   EXPECT_EQ(Status(out[1]), "连接失败");
   EXPECT_EQ(qbtest::ReadFile(data.File("Proxies.pro")), "10.9.9.9:80@HTTP$1.0\r\n");
   EXPECT_EQ(qbtest::ReadFile(config.File("quillberry.INI")), "<missing>");
+  // The resource was given: no word about the built-in ones, and no settings written
+  // (which would make the window's first start look like a later one).
+  EXPECT_EQ(r.err.find("没有验证资源"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("built-in"), std::string::npos) << r.err;
+  EXPECT_EQ(qbtest::ReadFile(data.File("Setting.dat")), "<missing>");
 }
 
 TEST_F(CliVerify, BadArgumentsAndRefusedRuns) {
@@ -378,15 +383,21 @@ TEST_F(CliVerify, JsonLinesStreamAndAResumedRunSkipsWhatTheyHold) {
   const auto first = qbtest::RunCli(Args({"--format", "jsonl", "--http", TimedPage(), p.Feature(), file}));
   ASSERT_EQ(first.exitCode, 0) << first.err;
   std::map<std::string, std::string> status;
+  std::map<std::string, std::string> states;
   for (const std::string& line : Lines(first.out)) {
     const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
     ASSERT_FALSE(o.isEmpty()) << line;
-    status[(o["address"].toString() + ":" + o["port"].toString()).toStdString()] =
+    // The port a number, as json writes it, and the state in English beside the status.
+    ASSERT_TRUE(o["port"].isDouble()) << line;
+    status[(o["address"].toString() + ":" + QString::number(o["port"].toInt())).toStdString()] =
         o["status"].toString().toStdString();
+    states[o["status"].toString().toStdString()] = o["state"].toString().toStdString();
   }
   ASSERT_EQ(status.size(), 2u) << first.out;
   EXPECT_TRUE(IsTime(status[live])) << status[live];
   EXPECT_EQ(status[dead], "连接失败");
+  EXPECT_EQ(states[status[live]], "ok");
+  EXPECT_EQ(states["连接失败"], "failed");
 
   // The output of the first run, cut in the middle of its last line, and a list that
   // grew by one proxy: only the new one is verified.
@@ -534,7 +545,7 @@ TEST_F(CliVerify, MergeKeepsTheLastResultAndWritesIntoTheList) {
   // The other order: the SOCKS5 proxy's time is the later result now, with its judge.
   r = qbtest::RunCli({"--data-dir", data.Path(), "merge", "--format", "csv", "--working", b, a});
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_NE(r.out.find("127.0.0.2,82,SOCKS5,0.8,,elite,127.0.0.9\r\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("127.0.0.2,82,SOCKS5,0.8,,elite,127.0.0.9,ok\r\n"), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find("127.0.0.1,81"), std::string::npos) << r.out;
 
   qbtest::WriteFile(data.File("Proxies.pro"), "127.0.0.1:81@HTTP$连接失败#mine\r\n127.0.0.7:87@HTTP$9.0\r\n");
@@ -581,9 +592,9 @@ TEST_F(CliVerify, MergeReadsItsCsvAndJsonOutputsBackToTheSameRows) {
 
   const std::string csv = run({"--format", "csv", a});
   // The writer quoted these; the reader must undo exactly that.
-  EXPECT_NE(csv.find("address,port,type,status,remark,anonymity,exit\r\n"), std::string::npos) << csv;
-  EXPECT_NE(csv.find(",\"快, \"\"好\"\" 代理\",,\r\n"), std::string::npos) << csv;
-  EXPECT_NE(csv.find("127.0.0.2,82,SOCKS5,0.8,\"a,b\",elite,127.0.0.9\r\n"), std::string::npos) << csv;
+  EXPECT_NE(csv.find("address,port,type,status,remark,anonymity,exit,state\r\n"), std::string::npos) << csv;
+  EXPECT_NE(csv.find(",\"快, \"\"好\"\" 代理\",,,failed\r\n"), std::string::npos) << csv;
+  EXPECT_NE(csv.find("127.0.0.2,82,SOCKS5,0.8,\"a,b\",elite,127.0.0.9,ok\r\n"), std::string::npos) << csv;
   const std::string csvFile = data.File("out.csv");
   qbtest::WriteFile(csvFile, csv);
   EXPECT_EQ(run({csvFile}), lines);
@@ -604,9 +615,21 @@ TEST_F(CliVerify, MergeReadsItsCsvAndJsonOutputsBackToTheSameRows) {
   const std::string one = data.File("one.txt");
   qbtest::WriteFile(one, "127.0.0.3:83@HTTPS$0.3\n");
   const std::string plain = run({"--format", "csv", one});
-  EXPECT_EQ(plain, "address,port,type,status,remark\r\n127.0.0.3,83,HTTPS,0.3,\r\n");
+  EXPECT_EQ(plain, "address,port,type,status,remark,state\r\n127.0.0.3,83,HTTPS,0.3,,ok\r\n");
   qbtest::WriteFile(csvFile, plain);
   EXPECT_EQ(run({csvFile}), "127.0.0.3:83@HTTPS$0.3\n");
+  // Outputs of versions before the state column read as they did, with and without
+  // the judge's columns; the judge's stand where the header puts them.
+  qbtest::WriteFile(csvFile, "address,port,type,status,remark\r\n127.0.0.3,83,HTTPS,0.3,\r\n");
+  EXPECT_EQ(run({csvFile}), "127.0.0.3:83@HTTPS$0.3\n");
+  qbtest::WriteFile(
+      csvFile,
+      "address,port,type,status,remark,anonymity,exit\r\n127.0.0.2,82,SOCKS5,0.8,x,elite,127.0.0.9\r\n");
+  EXPECT_EQ(run({csvFile}), "127.0.0.2:82@SOCKS5$0.8#x\telite\t127.0.0.9\n");
+  // The state is made again from the status, never taken from the file.
+  qbtest::WriteFile(csvFile, "address,port,type,status,remark,state\r\n127.0.0.3,83,HTTPS,超时,,ok\r\n");
+  EXPECT_EQ(run({"--format", "csv", csvFile}),
+            "address,port,type,status,remark,state\r\n127.0.0.3,83,HTTPS,超时,,timeout\r\n");
 
   // Written with --credentials: the log-on columns are read past, the judge's kept.
   qbtest::WriteFile(csvFile,

@@ -486,14 +486,15 @@ TEST_F(JudgeThroughProxies, VerifyCommandPrintsAnonymityAndExit) {
   };
   const auto csv = run("csv", JudgeUrl(), "REMOTE_ADDR");
   ASSERT_EQ(csv.exitCode, 0) << csv.err;
-  EXPECT_NE(csv.out.find("address,port,type,status,remark,anonymity,exit\r\n"), std::string::npos) << csv.out;
-  EXPECT_NE(csv.out.find(qb::Format(",anonymous,%s\r\n", p.OutAddress(Peer::HttpProxy).c_str())),
+  EXPECT_NE(csv.out.find("address,port,type,status,remark,anonymity,exit,state\r\n"), std::string::npos)
+      << csv.out;
+  EXPECT_NE(csv.out.find(qb::Format(",anonymous,%s,ok\r\n", p.OutAddress(Peer::HttpProxy).c_str())),
             std::string::npos)
       << csv.out;
-  EXPECT_NE(csv.out.find(qb::Format(",transparent,%s\r\n", p.OutAddress(Peer::Squid).c_str())),
+  EXPECT_NE(csv.out.find(qb::Format(",transparent,%s,ok\r\n", p.OutAddress(Peer::Squid).c_str())),
             std::string::npos)
       << csv.out;
-  EXPECT_NE(csv.out.find("127.0.0.1," + std::to_string(p.DeadPort()) + ",HTTP,连接失败,,,\r\n"),
+  EXPECT_NE(csv.out.find("127.0.0.1," + std::to_string(p.DeadPort()) + ",HTTP,连接失败,,,,failed\r\n"),
             std::string::npos)
       << csv.out;
 
@@ -511,6 +512,6 @@ TEST_F(JudgeThroughProxies, VerifyCommandPrintsAnonymityAndExit) {
   // Without a judge the output is as it always was.
   const auto plain = run("csv", p.OriginUrl("/feature.html"), p.Feature());
   ASSERT_EQ(plain.exitCode, 0) << plain.err;
-  EXPECT_EQ(plain.out.rfind("address,port,type,status,remark\r\n", 0), 0u) << plain.out;
+  EXPECT_EQ(plain.out.rfind("address,port,type,status,remark,state\r\n", 0), 0u) << plain.out;
   EXPECT_EQ(plain.out.find("anonym"), std::string::npos);
 }
