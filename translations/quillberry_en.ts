@@ -1203,6 +1203,22 @@ Set it again? No keeps the other program&apos;s setting.</translation>
         <source>只显示地址、类型、状态、备注或国家中含有这段文字的代理</source>
         <translation>Show only the proxies whose address, type, status, remark or country holds this text</translation>
     </message>
+    <message>
+        <source>只从本次验证可用（60 秒以内）的 HTTP 和 HTTPS 代理中选；SOCKS 等其他类型不会被自动选为常用代理。</source>
+        <translation>Chosen only among the HTTP and HTTPS proxies that worked in this run (within 60 seconds); SOCKS and other types are never made favourites automatically.</translation>
+    </message>
+    <message>
+        <source>（本机端口）</source>
+        <translation> (local endpoint)</translation>
+    </message>
+    <message>
+        <source>，有应答</source>
+        <translation>, answering</translation>
+    </message>
+    <message>
+        <source>，无应答</source>
+        <translation>, not answering</translation>
+    </message>
 </context>
 <context>
     <name>QuillberryHelp</name>

@@ -1149,6 +1149,22 @@
         <source>只显示地址、类型、状态、备注或国家中含有这段文字的代理</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>只从本次验证可用（60 秒以内）的 HTTP 和 HTTPS 代理中选；SOCKS 等其他类型不会被自动选为常用代理。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>（本机端口）</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>，有应答</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>，无应答</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>QuillberryHelp</name>

@@ -1033,8 +1033,14 @@ void CMainDlg::UpdateStatusLine() {
       m_shownRows < 0
           ? qb::Tr(kStatusCounts).arg(m_list.SelectedCount()).arg(m_list.RowCount())
           : qb::Tr(kStatusCountsFiltered).arg(m_list.SelectedCount()).arg(m_shownRows).arg(m_list.RowCount());
-  m_pProgress->SetWindowText(QLatin1Char(' ') + counts + QLatin1Char(';') +
-                             Q(rest.substr(rest.find(';') + 1)));
+  QString line = QLatin1Char(' ') + counts + QLatin1Char(';') + Q(rest.substr(rest.find(';') + 1));
+  // What the desktop uses and whether it answers, once a check of this program's own
+  // setting has said so.
+  if (m_proxyAnswered) {
+    if (m_answeredIsEndpoint) line += qb::Tr(kStatusViaEndpoint);
+    line += qb::Tr(*m_proxyAnswered ? kStatusAnswers : kStatusSilent);
+  }
+  m_pProgress->SetWindowText(line);
 }
 
 void CMainDlg::UpdateTrayIcon() {
@@ -1586,7 +1592,10 @@ void CMainDlg::WatchProxy() {
   // proxy is none of its business, and the guard handles a replaced one.
   const std::optional<DesktopRecord> record = m_sysProxy->Record();
   const bool watchProxy = record && !record->line.empty() && m_sysProxy->DesktopHoldsRecorded();
-  if (!watchProxy) m_proxyAnswered.reset();
+  if (!watchProxy && m_proxyAnswered) {
+    m_proxyAnswered.reset();
+    UpdateStatusLine();
+  }
   if (!m_endpointHost->Running()) m_lastUsable = -1;
   const std::optional<ListenAddress> own =
       m_endpointHost->Running() ? ParseListenAddress(m_endpointHost->Address()) : std::nullopt;
@@ -1616,7 +1625,10 @@ void CMainDlg::NotifyProxyState(const std::string& line, bool endpoint, bool ans
     m_notifier->Notify(qb::Tr(kCaptionSystemProxy),
                        qb::Tr(kNotifyProxyDown).arg(QString::fromStdString(what)));
   }
+  const bool changed = m_proxyAnswered != answers || m_answeredIsEndpoint != endpoint;
   m_proxyAnswered = answers;
+  m_answeredIsEndpoint = endpoint;
+  if (changed) UpdateStatusLine();
 }
 
 void CMainDlg::NotifyPoolState(int usable) {

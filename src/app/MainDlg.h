@@ -344,6 +344,7 @@ class CMainDlg : public QDialog {
   bool m_guardAsking = false;
   std::unique_ptr<CDesktopNotifier> m_notifier;
   std::optional<bool> m_proxyAnswered;  // at the last check; unset while none of ours is set
+  bool m_answeredIsEndpoint = false;    // what m_proxyAnswered is about
   int m_lastUsable = -1;                // the endpoint's usable proxies at the last check
   QElapsedTimer m_notifyRunClock;       // the run's length for its notification, kept apart
                                         // from the summary line's so neither ends the other

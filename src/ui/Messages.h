@@ -344,6 +344,16 @@ inline constexpr const char* kStatusCounts = QT_TRANSLATE_NOOP("Quillberry", "�
 // The same while the filter hides rows. %2: the rows in view.
 inline constexpr const char* kStatusCountsFiltered =
     QT_TRANSLATE_NOOP("Quillberry", "选定 %1 / 显示 %2 / 共 %3 个");
+// The rule of the automatic favourites, on the settings dialog's box and its count: the
+// documented layout leaves the label no room to say it.
+inline constexpr const char* kTipAutoFavorites = QT_TRANSLATE_NOOP(
+    "Quillberry",
+    "只从本次验证可用（60 秒以内）的 HTTP 和 HTTPS 代理中选；SOCKS 等其他类型不会被自动选为常用代理。");
+// After the desktop's proxy in the strip: that it is the local endpoint, and whether the
+// proxy of this program the desktop holds answered at the last check.
+inline constexpr const char* kStatusViaEndpoint = QT_TRANSLATE_NOOP("Quillberry", "（本机端口）");
+inline constexpr const char* kStatusAnswers = QT_TRANSLATE_NOOP("Quillberry", "，有应答");
+inline constexpr const char* kStatusSilent = QT_TRANSLATE_NOOP("Quillberry", "，无应答");
 // The filter field over the list.
 inline constexpr const char* kFilterPlaceholder = QT_TRANSLATE_NOOP("Quillberry", "筛选 (Ctrl+F)");
 inline constexpr const char* kFilterTip =

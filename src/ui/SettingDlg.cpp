@@ -241,7 +241,9 @@ void CSettingDlg::CreateControls() {
   });
   m_pMinimize = check(1059, QT_TRANSLATE_NOOP("Quillberry", "启动时最小化"), 14, 222, 84, 14);
   groupBox("", 7, 147, 421, 100 + kScriptRows);
-  label(QT_TRANSLATE_NOOP("Quillberry", "个代理为常用代理"), 131, 162, 67, 14);
+  QLabel* favoritesLabel = label(QT_TRANSLATE_NOOP("Quillberry", "个代理为常用代理"), 131, 162, 67, 14);
+  m_pAutoAddToFavorite->setToolTip(qb::Tr(kTipAutoFavorites));
+  favoritesLabel->setToolTip(qb::Tr(kTipAutoFavorites));
   m_pFavorites = number(1067, 100, 163, 28, 12);
   m_pFavorites->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   m_pSpin = new CSpinButtonCtrl(this);

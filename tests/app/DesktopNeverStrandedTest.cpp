@@ -29,6 +29,7 @@
 #include "sysproxy/GSettingsProxyPlatform.h"
 #include "sysproxy/SystemProxy.h"
 #include "ui/Messages.h"
+#include "ui/TextProgressCtrl.h"
 
 using namespace qb;
 
@@ -107,8 +108,9 @@ class DesktopNeverStranded : public ::testing::Test {
     o.systemProxy.reapply = reapply;
     ASSERT_TRUE(qbtest::SaveOptionsIn(data.Path(), o).ok());
   }
-  qbtest::TestWindow Open() {
+  qbtest::TestWindow Open(int watchMs = 0) {
     MainDlgOptions o;
+    if (watchMs > 0) o.watchMs = watchMs;
     o.platform = CreateGSettingsProxyPlatform({qb::JoinPath(config.Path(), "glib-2.0/settings/keyfile"), ""});
     EXPECT_TRUE(o.platform) << "the org.gnome.system.proxy schema is not installed";
     o.applyAutoRun = false;
@@ -148,6 +150,22 @@ TEST_F(DesktopNeverStranded, TheChoiceIsAskedOnceAndGoingDirectTheExitGivesTheUs
   const std::string ini = qbtest::ReadFile(data.File("Options.ini"));
   EXPECT_NE(ini.find("WhenDown=direct"), std::string::npos) << ini;
   EXPECT_NE(ini.find("AllowDirect=1"), std::string::npos) << ini;
+}
+
+// The status strip says that the desktop goes through the endpoint and whether it answers.
+TEST_F(DesktopNeverStranded, TheStatusStripSaysTheEndpointAnswers) {
+  SaveOptions(true, WhenProxyDown::Direct);
+  qbtest::TestWindow window = Open(100);
+  window->OnViaEndpoint();
+  ASSERT_EQ(Desktop(), Manual(port));
+  const QString answering = Tr(kStatusViaEndpoint) + Tr(kStatusAnswers);
+  EXPECT_TRUE(
+      QTest::qWaitFor([&] { return window->StatusStrip()->GetWindowText().endsWith(answering); }, 5000))
+      << window->StatusStrip()->GetWindowText().toStdString();
+  window->OnCancelIEProxy();
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return !window->StatusStrip()->GetWindowText().contains(Tr(kStatusAnswers)); }, 5000))
+      << window->StatusStrip()->GetWindowText().toStdString();
 }
 
 // A favourite chosen in the tray is a first proxy set as much as the button's.

@@ -27,6 +27,7 @@
 #include "ui/DesktopNotifier.h"
 #include "ui/Messages.h"
 #include "ui/Resources.h"
+#include "ui/TextProgressCtrl.h"
 
 using namespace qb;
 
@@ -150,9 +151,14 @@ TEST_F(Notifications, AProxyThatStopsAnsweringIsToldOnce) {
   ASSERT_TRUE(window->SystemProxy().SetIEProxy(line).ok());
   QTest::qWait(400);  // answering: nothing to tell
   EXPECT_TRUE(bus.service.received.empty());
+  // The strip says what the desktop uses and that it answers.
+  const auto strip = [&] { return window->StatusStrip()->GetWindowText(); };
+  const QString address = QString::fromStdString(line).section('@', 0, 0);
+  EXPECT_TRUE(strip().endsWith(" IE: " + address + Tr(kStatusAnswers))) << strip().toStdString();
   proxy.close();
   ASSERT_TRUE(bus.WaitFor(1));
   EXPECT_EQ(bus.service.received[0].body, Tr(kNotifyProxyDown).arg(QString::fromStdString(line)));
+  EXPECT_TRUE(strip().endsWith(" IE: " + address + Tr(kStatusSilent))) << strip().toStdString();
   QTest::qWait(400);  // still down: not told again
   EXPECT_EQ(bus.service.received.size(), 1u);
 }
