@@ -19,6 +19,8 @@ install(FILES ${CMAKE_SOURCE_DIR}/res/icons/app.svg DESTINATION ${CMAKE_INSTALL_
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright DESTINATION ${QB_DOC_DIR})
 # The endpoint as a service of the user's session (systemctl --user).
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/systemd/quillberry-serve.service DESTINATION lib/systemd/user)
+# The repair of a stale system proxy at log-in, for those who do not start the window then.
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/systemd/quillberry-repair.service DESTINATION lib/systemd/user)
 
 set(QB_GENERATED)
 

@@ -1384,55 +1384,6 @@ time-or-status and remark separated by tabs, or the word &apos;invalid&apos;.</s
 并列出以制表符隔开的地址、端口、类型、时间或状态和备注，或者单词 &apos;invalid&apos;。</translation>
     </message>
     <message>
-        <source>Usage: quillberry-cli proxy get
-       quillberry-cli proxy set TEXT [--mode 0|1|2]
-       quillberry-cli proxy clear [--mode 0|1|2]
-
-get    prints the desktop&apos;s proxy server (empty line when none is stored).
-set    makes TEXT (address:port, or a proxy line address:port@type) the desktop&apos;s
-       proxy and prints what was set, as address:port@TYPE (nothing when the
-       desktop did not keep it). A TEXT that is no valid proxy, or with --mode 0
-       a GOPHER proxy (the desktop has no entry for it), is refused and the
-       desktop&apos;s settings are left as they were.
-clear  clears the desktop&apos;s proxy.
-set and clear write proxy.pac into the data directory, as the program does,
-       then read the desktop&apos;s settings back: a store that accepted the change
-       but did not keep it (no session bus or settings service) is a failure.
---mode 0 sets the proxy directly, 1 through the default auto-config script,
-       2 through the script made from UserdefinedTemplate.pac (default: the
-       setting m_nAutoProxyConfig in the data directory&apos;s Setting.dat).
-       With Script/Failover on in Options.ini, the scripts list the favourite
-       proxies after TEXT, fastest first, and end in DIRECT only with
-       Script/AllowDirect on.
-Exit status: 0 done, 1 the desktop&apos;s settings could not be read or written, did
-not keep what was written (the failure and a line saying so are printed), or
-TEXT was refused (nothing was changed), 2 bad usage or UserdefinedTemplate.pac
-could not be read, 3 proxy.pac could not be written (each failure is named on
-standard error), 4 set or clear while the window runs on the data directory or
-another command writes it (nothing was changed).</source>
-        <translation>用法: quillberry-cli proxy get
-      quillberry-cli proxy set 文字 [--mode 0|1|2]
-      quillberry-cli proxy clear [--mode 0|1|2]
-
-get    列出桌面的代理服务器（没有保存代理时为空行）。
-set    把文字（地址:端口，或代理行 地址:端口@类型）设为桌面的代理，并以
-       地址:端口@类型 列出所设置的内容（桌面没有保存时什么也不列出）。不是有效代理的
-       文字，或在 --mode 0 下的 GOPHER 代理（桌面没有对应的条目），会被拒绝，桌面的
-       设置保持原样。
-clear  取消桌面的代理。
-set 和 clear 像程序一样把 proxy.pac 写入数据目录，然后读回桌面的设置：接受了更改
-       却没有保存的设置存储（没有会话总线或设置服务）算作失败。
---mode 0 直接设置代理，1 通过缺省的代理自动配置脚本，2 通过由
-       UserdefinedTemplate.pac 生成的脚本（缺省：数据目录中 Setting.dat 的设置
-       m_nAutoProxyConfig）。
-       Options.ini 中 Script/Failover 打开时，脚本在文字之后按速度从快到慢列出常用
-       代理，只有 Script/AllowDirect 打开时才以 DIRECT 结尾。
-退出状态：0 完成；1 无法读取或写入桌面的设置，设置没有保存所写的内容（会列出失败和
-说明它的一行），或文字被拒绝（没有作任何更改）；2 用法错误或无法读取
-UserdefinedTemplate.pac；3 无法写入 proxy.pac（每个失败都在标准错误上列出）；4 窗口
-在该数据目录上运行或另一个命令正在写入它时执行 set 或 clear（没有作任何更改）。</translation>
-    </message>
-    <message>
         <source>Usage: quillberry-cli [--data-dir DIR] download [--fuzzy] [URL...]
        quillberry-cli download [--fuzzy] [--format FORMAT] [--type TYPE] URL...
 
@@ -1872,6 +1823,72 @@ Exit status: 0 loaded, 1 Setting.dat could not be read, 2 bad usage or a
 打印内置的设置和资源并在标准错误上说明；不写入任何文件（由窗口的首次启动
 保存设置），也不改动开机自启动。
 退出状态: 0 已读取，1 无法读取 Setting.dat，2 用法错误或 --data-dir 不存在。</translation>
+    </message>
+    <message>
+        <source>Usage: quillberry-cli proxy get
+       quillberry-cli proxy set TEXT [--mode 0|1|2]
+       quillberry-cli proxy clear [--mode 0|1|2]
+       quillberry-cli proxy repair
+
+get    prints the desktop&apos;s proxy server (empty line when none is stored).
+set    makes TEXT (address:port, or a proxy line address:port@type) the desktop&apos;s
+       proxy and prints what was set, as address:port@TYPE (nothing when the
+       desktop did not keep it). A TEXT that is no valid proxy, or with --mode 0
+       a GOPHER proxy (the desktop has no entry for it), is refused and the
+       desktop&apos;s settings are left as they were.
+clear  gives the desktop back the proxy setting it had before this program first
+       set one (the user&apos;s own proxy, or none); without such a record it clears
+       the desktop&apos;s proxy.
+repair when the desktop still points at a proxy or local endpoint this program
+       set and nothing answers there (the program did not exit normally), gives
+       the desktop its earlier setting back, or, when Options.ini says to block
+       (SystemProxy/WhenDown), leaves it and says so. Nothing to repair prints
+       nothing. The user service quillberry-repair.service runs it at log-in
+       (systemctl --user enable quillberry-repair.service).
+set and clear write proxy.pac into the data directory, as the program does,
+       then read the desktop&apos;s settings back: a store that accepted the change
+       but did not keep it (no session bus or settings service) is a failure.
+--mode 0 sets the proxy directly, 1 through the default auto-config script,
+       2 through the script made from UserdefinedTemplate.pac (default: the
+       setting m_nAutoProxyConfig in the data directory&apos;s Setting.dat).
+       With Script/Failover on in Options.ini, the scripts list the favourite
+       proxies after TEXT, fastest first, and end in DIRECT only with
+       Script/AllowDirect on.
+Exit status: 0 done, 1 the desktop&apos;s settings could not be read or written, did
+not keep what was written (the failure and a line saying so are printed), or
+TEXT was refused (nothing was changed), 2 bad usage or UserdefinedTemplate.pac
+could not be read, 3 proxy.pac could not be written (each failure is named on
+standard error), 4 set, clear or repair while the window runs on the data
+directory or another command writes it (nothing was changed; the window repairs
+at its start).</source>
+        <translation>用法: quillberry-cli proxy get
+      quillberry-cli proxy set 文字 [--mode 0|1|2]
+      quillberry-cli proxy clear [--mode 0|1|2]
+      quillberry-cli proxy repair
+
+get    列出桌面的代理服务器（没有保存代理时为空行）。
+set    把文字（地址:端口，或代理行 地址:端口@类型）设为桌面的代理，并以
+       地址:端口@类型 列出所设置的内容（桌面没有保存时什么也不列出）。不是有效代理的
+       文字，或在 --mode 0 下的 GOPHER 代理（桌面没有对应的条目），会被拒绝，桌面的
+       设置保持原样。
+clear  把桌面的代理设置恢复为本程序第一次设置代理之前的样子（用户自己的代理，或不用
+       代理）；没有这样的记录时取消桌面的代理。
+repair 桌面仍指向本程序设置的代理或本机端口、而那里已无应答（程序没有正常退出）时，
+       恢复桌面原来的设置；Options.ini 选择阻断（SystemProxy/WhenDown）时保持不变并
+       说明。没有需要修复的内容时什么也不列出。用户服务 quillberry-repair.service
+       在登录时运行它（systemctl --user enable quillberry-repair.service）。
+set 和 clear 像程序一样把 proxy.pac 写入数据目录，然后读回桌面的设置：接受了更改
+       却没有保存的设置存储（没有会话总线或设置服务）算作失败。
+--mode 0 直接设置代理，1 通过缺省的代理自动配置脚本，2 通过由
+       UserdefinedTemplate.pac 生成的脚本（缺省：数据目录中 Setting.dat 的设置
+       m_nAutoProxyConfig）。
+       Options.ini 中 Script/Failover 打开时，脚本在文字之后按速度从快到慢列出常用
+       代理，只有 Script/AllowDirect 打开时才以 DIRECT 结尾。
+退出状态：0 完成；1 无法读取或写入桌面的设置，设置没有保存所写的内容（会列出失败和
+说明它的一行），或文字被拒绝（没有作任何更改）；2 用法错误或无法读取
+UserdefinedTemplate.pac；3 无法写入 proxy.pac（每个失败都在标准错误上列出）；4 窗口
+在该数据目录上运行或另一个命令正在写入它时执行 set、clear 或 repair（没有作任何更改；
+窗口在启动时自行修复）。</translation>
     </message>
 </context>
 </TS>

@@ -77,7 +77,6 @@ constexpr const char* kFrameName = "Frame";
 constexpr int kIdVerifyAll = 1045;
 constexpr int kIdVerifySelected = 1002;
 constexpr int kIdDownload = 1050;
-constexpr int kStaleProbeMs = 1500;  // a local peer answers at once; a dead one refuses at once
 
 QString Q(const std::string& s) {
   return QString::fromStdString(s);

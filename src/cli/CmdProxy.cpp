@@ -5,6 +5,7 @@
 #include "base/Translate.h"
 #include "cli/Cli.h"
 #include "datadir/DataDir.h"
+#include "endpoint/Endpoint.h"
 #include "proxy/ProxyListModel.h"
 #include "settings/Favorites.h"
 #include "settings/Options.h"
@@ -69,6 +70,7 @@ int RunProxy(const QStringList& argsIn, const std::string& dataDir) {
         "Usage: quillberry-cli proxy get\n"
         "       quillberry-cli proxy set TEXT [--mode 0|1|2]\n"
         "       quillberry-cli proxy clear [--mode 0|1|2]\n"
+        "       quillberry-cli proxy repair\n"
         "\n"
         "get    prints the desktop's proxy server (empty line when none is stored).\n"
         "set    makes TEXT (address:port, or a proxy line address:port@type) the desktop's\n"
@@ -76,7 +78,15 @@ int RunProxy(const QStringList& argsIn, const std::string& dataDir) {
         "       desktop did not keep it). A TEXT that is no valid proxy, or with --mode 0\n"
         "       a GOPHER proxy (the desktop has no entry for it), is refused and the\n"
         "       desktop's settings are left as they were.\n"
-        "clear  clears the desktop's proxy.\n"
+        "clear  gives the desktop back the proxy setting it had before this program first\n"
+        "       set one (the user's own proxy, or none); without such a record it clears\n"
+        "       the desktop's proxy.\n"
+        "repair when the desktop still points at a proxy or local endpoint this program\n"
+        "       set and nothing answers there (the program did not exit normally), gives\n"
+        "       the desktop its earlier setting back, or, when Options.ini says to block\n"
+        "       (SystemProxy/WhenDown), leaves it and says so. Nothing to repair prints\n"
+        "       nothing. The user service quillberry-repair.service runs it at log-in\n"
+        "       (systemctl --user enable quillberry-repair.service).\n"
         "set and clear write proxy.pac into the data directory, as the program does,\n"
         "       then read the desktop's settings back: a store that accepted the change\n"
         "       but did not keep it (no session bus or settings service) is a failure.\n"
@@ -90,8 +100,9 @@ int RunProxy(const QStringList& argsIn, const std::string& dataDir) {
         "not keep what was written (the failure and a line saying so are printed), or\n"
         "TEXT was refused (nothing was changed), 2 bad usage or UserdefinedTemplate.pac\n"
         "could not be read, 3 proxy.pac could not be written (each failure is named on\n"
-        "standard error), 4 set or clear while the window runs on the data directory or\n"
-        "another command writes it (nothing was changed)."));
+        "standard error), 4 set, clear or repair while the window runs on the data\n"
+        "directory or another command writes it (nothing was changed; the window repairs\n"
+        "at its start)."));
     if (argsIn.isEmpty()) {
       Err(usage);
       return kExitUsage;
@@ -175,7 +186,41 @@ int RunProxy(const QStringList& argsIn, const std::string& dataDir) {
     }
     return ReportChange(proxy.OnCancelIEProxy());
   }
-  Err("unknown proxy action: " + action.toStdString() + " (get, set or clear)");
+  if (action == "repair") {
+    if (!args.isEmpty() || mode != -1) {
+      Err("proxy repair takes no arguments");
+      return kExitUsage;
+    }
+    DataDir::OpenReport report;
+    const std::unique_ptr<DataDir> dir = OpenDataDirToWrite("proxy", dataDir, report);
+    if (!dir) return kExitBusy;
+    // The window repairs at its own start and watches the setting while it runs.
+    if (report.holder == DataDir::Holder::Window)
+      return RefuseForWindow("proxy", *dir, report, "the window watches the desktop's proxy itself");
+    if (const qb::OpResult loaded = dir->LoadOptions(); !loaded) (void)ReportFailure("proxy", loaded);
+    CSystemProxy proxy(*dir);
+    proxy.SetAutoProxyConfig(ModeFromSettings(*dir));
+    proxy.SetScriptOptions(dir->Options().script);
+    proxy.SetEndpointListen(dir->Options().endpoint.listen);
+    const bool goDirect = dir->Options().WhenDown() == WhenProxyDown::Direct;
+    const CSystemProxy::StaleRepair repair = proxy.RepairIfStale(goDirect, [](const DesktopRecord& record) {
+      return DesktopProxyAnswers(record.line, record.endpoint, kStaleProbeMs);
+    });
+    const QString line = QString::fromStdString(repair.line);
+    switch (repair.action) {
+      case RepairAction::None:
+        return kExitOk;
+      case RepairAction::Keep:
+        Err("proxy: " + qb::Tr(kMsgStaleKept).arg(line).toStdString());
+        return kExitOk;
+      case RepairAction::Restore:
+        break;
+    }
+    const int exitCode = ReportChange(repair.change);
+    if (exitCode == kExitOk) Err("proxy: " + qb::Tr(kMsgStaleRestored).arg(line).toStdString());
+    return exitCode;
+  }
+  Err("unknown proxy action: " + action.toStdString() + " (get, set, clear or repair)");
   return kExitUsage;
 }
 

@@ -106,6 +106,9 @@ std::optional<EndpointStatus> ProbeEndpoint(const ListenAddress& address, int ti
 bool PeerAccepts(const ListenAddress& address, int timeoutMs);
 // Whether the proxy a desktop points at ("A:P@TYPE") answers: for the endpoint's line,
 // an endpoint of this program must answer its status; a proxy must take a connection.
+// Long enough for a proxy on this machine or the next, which answers at once; a dead
+// local one refuses at once.
+inline constexpr int kStaleProbeMs = 1500;
 bool DesktopProxyAnswers(const std::string& line, bool endpoint, int timeoutMs);
 
 // The pool from the list's rows: the working rows (their status is a time) of a type

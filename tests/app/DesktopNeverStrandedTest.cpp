@@ -294,6 +294,54 @@ TEST_F(DesktopNeverStranded, TheWindowUsesTheRunningServiceAndItsExitLeavesItSet
   serve.waitForFinished(5000);
 }
 
+// At a log-in without the window, the command line repairs as chosen: going direct gives
+// the user's setting back; blocking leaves it and says so; a live proxy is left alone.
+TEST_F(DesktopNeverStranded, TheCommandLineRepairsAtLogInAsChosen) {
+  const QString cli = QStringLiteral(QB_BINARY_DIR "/quillberry-cli");
+  const QString dir = QString::fromStdString(data.Path());
+  const auto runErr = [&](const QStringList& args, int* rc) {
+    QProcess p;
+    p.setProcessEnvironment(GnomeEnv());
+    p.start(cli, QStringList{"--lang", "en", "--data-dir", dir} + args);
+    p.waitForFinished(20000);
+    *rc = p.exitCode();
+    return p.readAllStandardError().toStdString();
+  };
+  int rc = -1;
+  SaveOptions(false, WhenProxyDown::Block);
+  // Set while nothing listens: the endpoint that served it was killed.
+  Run(cli, {"--data-dir", dir, "proxy", "set", QString::fromStdString(endpointLine)}, &rc);
+  ASSERT_EQ(rc, 0);
+  ASSERT_EQ(Desktop(), Manual(port));
+  std::string err = runErr({"proxy", "repair"}, &rc);
+  EXPECT_EQ(rc, 0) << err;
+  EXPECT_NE(err.find("(block)"), std::string::npos) << err;
+  EXPECT_EQ(Desktop(), Manual(port));
+
+  SaveOptions(false, WhenProxyDown::Direct);
+  err = runErr({"proxy", "repair"}, &rc);
+  EXPECT_EQ(rc, 0) << err;
+  EXPECT_NE(err.find("your earlier system proxy setting was given back"), std::string::npos) << err;
+  EXPECT_EQ(Desktop(), kCompany);
+  EXPECT_EQ(runErr({"proxy", "repair"}, &rc), "");  // nothing left to repair
+  EXPECT_EQ(rc, 0);
+
+  // A proxy of the list that answers is no matter for repair.
+  QTcpServer proxy;
+  ASSERT_TRUE(proxy.listen(QHostAddress::LocalHost, 0));
+  const QString live = "127.0.0.1:" + QString::number(proxy.serverPort()) + "@HTTP";
+  Run(cli, {"--data-dir", dir, "proxy", "set", live}, &rc);
+  ASSERT_EQ(rc, 0);
+  EXPECT_EQ(runErr({"proxy", "repair"}, &rc), "");
+  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(Desktop(), Manual(proxy.serverPort()));
+
+  // The window repairs at its own start: the command refuses while it runs.
+  qbtest::TestWindow window = Open();
+  runErr({"proxy", "repair"}, &rc);
+  EXPECT_EQ(rc, 4);
+}
+
 // The window's own process killed outright while the desktop goes through its endpoint:
 // nothing gives the desktop back then, and the next start does.
 TEST_F(DesktopNeverStranded, AKilledWindowIsRepairedAtTheNextStart) {
