@@ -1542,7 +1542,7 @@ bool CMainDlg::RepairDesktopAtStart() {
 
 void CMainDlg::GuardDesktop() {
   const std::optional<DesktopRecord> record = m_sysProxy->Record();
-  if (m_guardAsking || !record || m_sysProxy->DesktopHoldsRecorded()) return;
+  if (m_guardAsking || !record || m_sysProxy->DesktopHolds(*record)) return;
   if (!m_options.systemProxy.reapply) {
     m_guardAsking = true;
     const QString what = QString::fromStdString(record->line.empty() ? std::string("-") : record->line);
@@ -1572,7 +1572,7 @@ QString CMainDlg::DesktopStateText() const {
   // The line this program set names the proxy's type, which the desktop's server
   // string does not.
   const std::optional<DesktopRecord> record = m_sysProxy->Record();
-  const bool ours = record && !record->line.empty() && m_sysProxy->DesktopHoldsRecorded();
+  const bool ours = record && !record->line.empty() && m_sysProxy->DesktopHolds(*record);
   const QString proxy = QString::fromStdString(ours ? record->line : cur);
   if (m_sysProxy->AutoProxyConfig() != kAutoProxyDirect) return qb::Tr(kNotifyStateScript).arg(proxy);
   return qb::Tr(kNotifyStateProxy).arg(proxy);
@@ -1590,7 +1590,7 @@ void CMainDlg::WatchProxy() {
   // Only a setting of this program that the desktop still holds is watched: another's
   // proxy is none of its business, and the guard handles a replaced one.
   const std::optional<DesktopRecord> record = m_sysProxy->Record();
-  const bool watchProxy = record && !record->line.empty() && m_sysProxy->DesktopHoldsRecorded();
+  const bool watchProxy = record && !record->line.empty() && m_sysProxy->DesktopHolds(*record);
   if (!watchProxy && m_proxyAnswered) {
     m_proxyAnswered.reset();
     UpdateStatusLine();

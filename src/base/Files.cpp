@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -353,6 +354,19 @@ std::string JoinPath(const std::string& dir, std::string_view name) {
   if (!out.empty() && out.back() != '/') out.push_back('/');
   out.append(name);
   return out;
+}
+
+std::string FreeDamagedName(const std::string& path) {
+  const std::time_t t = std::time(nullptr);
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &tm);
+  const std::string base = path + ".damaged-" + stamp;
+  std::string name = base;
+  struct stat st {};
+  for (int n = 2; ::lstat(name.c_str(), &st) == 0; ++n) name = base + "-" + std::to_string(n);
+  return name;
 }
 
 }  // namespace qb

@@ -120,4 +120,9 @@ std::optional<FileIdentity> OwnSavedIdentity(const std::string& path);
 // Joins a directory that ends in "/" (or is empty) with a file name.
 std::string JoinPath(const std::string& dir, std::string_view name);
 
+// The name a damaged or replaced file is kept under beside path:
+// "path.damaged-20261209-153000", with "-2", "-3", ... when that is taken (by
+// anything, a link included).
+std::string FreeDamagedName(const std::string& path);
+
 }  // namespace qb

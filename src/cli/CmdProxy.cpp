@@ -37,6 +37,35 @@ std::vector<std::string> FavoritesOf(DataDir& dir) {
   return FavoriteProxyLines(dir.List());
 }
 
+// The data directory a change of the desktop's proxy writes into (proxy.pac, the
+// record of the desktop's earlier setting), which the window keeps in step with the
+// desktop and its tray menu: nullptr, with the exit status, while another holds it.
+std::unique_ptr<DataDir> OpenForChange(const std::string& dataDir, const char* windowHint, int& exitCode) {
+  DataDir::OpenReport report;
+  std::unique_ptr<DataDir> dir = OpenDataDirToWrite("proxy", dataDir, report);
+  if (!dir) {
+    exitCode = kExitBusy;
+    return nullptr;
+  }
+  if (report.holder == DataDir::Holder::Window) {
+    exitCode = RefuseForWindow("proxy", *dir, report, windowHint);
+    return nullptr;
+  }
+  return dir;
+}
+
+// The system proxy as the window would set it up from the directory: the mode (a
+// negative one: the settings'), the script's options, the endpoint's address and the
+// favourites for the failover chain.
+void ConfigureAsTheWindow(CSystemProxy& proxy, DataDir& dir, int mode) {
+  proxy.SetAutoProxyConfig(mode < 0 ? ModeFromSettings(dir) : mode);
+  // Options.ini that cannot be read leaves the defaults: the proxy alone, no DIRECT.
+  if (const qb::OpResult loaded = dir.LoadOptions(); !loaded) (void)ReportFailure("proxy", loaded);
+  proxy.SetScriptOptions(dir.Options().script);
+  proxy.SetEndpointListen(dir.Options().endpoint.listen);
+  proxy.SetFavoritesSource([&dir] { return FavoritesOf(dir); });
+}
+
 // Says what went wrong, in the order it happened, and returns the exit status: the
 // desktop's failures in the program's own words (status 1), a file naming it (status
 // 2 for the template that cannot be read, 3 for proxy.pac that cannot be written).
@@ -155,21 +184,12 @@ int RunProxy(const QStringList& argsIn, const std::string& dataDir) {
       Err(set ? "proxy set takes one TEXT" : "proxy clear takes no TEXT");
       return kExitUsage;
     }
-    // proxy.pac is written into the data directory, whose files the window keeps in
-    // step with the desktop's proxy and its tray menu.
-    DataDir::OpenReport report;
-    const std::unique_ptr<DataDir> dir = OpenDataDirToWrite("proxy", dataDir, report);
-    if (!dir) return kExitBusy;
-    if (report.holder == DataDir::Holder::Window)
-      return RefuseForWindow("proxy", *dir, report, "use the window's tray menu or its buttons");
-    if (mode < 0) mode = ModeFromSettings(*dir);
+    int refused = kExitOk;
+    const std::unique_ptr<DataDir> dir =
+        OpenForChange(dataDir, "use the window's tray menu or its buttons", refused);
+    if (!dir) return refused;
     CSystemProxy proxy(*dir);
-    proxy.SetAutoProxyConfig(mode);
-    // Options.ini that cannot be read leaves the defaults: the proxy alone, no DIRECT.
-    if (const qb::OpResult loaded = dir->LoadOptions(); !loaded) (void)ReportFailure("proxy", loaded);
-    proxy.SetScriptOptions(dir->Options().script);
-    proxy.SetEndpointListen(dir->Options().endpoint.listen);
-    proxy.SetFavoritesSource([&dir] { return FavoritesOf(*dir); });
+    ConfigureAsTheWindow(proxy, *dir, mode);
     if (set) {
       // The buttons clear the proxy for a row that is no proxy; a command given a typing
       // mistake must not throw away what the desktop had.
@@ -191,17 +211,13 @@ int RunProxy(const QStringList& argsIn, const std::string& dataDir) {
       Err("proxy repair takes no arguments");
       return kExitUsage;
     }
-    DataDir::OpenReport report;
-    const std::unique_ptr<DataDir> dir = OpenDataDirToWrite("proxy", dataDir, report);
-    if (!dir) return kExitBusy;
     // The window repairs at its own start and watches the setting while it runs.
-    if (report.holder == DataDir::Holder::Window)
-      return RefuseForWindow("proxy", *dir, report, "the window watches the desktop's proxy itself");
-    if (const qb::OpResult loaded = dir->LoadOptions(); !loaded) (void)ReportFailure("proxy", loaded);
+    int refused = kExitOk;
+    const std::unique_ptr<DataDir> dir =
+        OpenForChange(dataDir, "the window watches the desktop's proxy itself", refused);
+    if (!dir) return refused;
     CSystemProxy proxy(*dir);
-    proxy.SetAutoProxyConfig(ModeFromSettings(*dir));
-    proxy.SetScriptOptions(dir->Options().script);
-    proxy.SetEndpointListen(dir->Options().endpoint.listen);
+    ConfigureAsTheWindow(proxy, *dir, -1);
     const bool goDirect = dir->Options().WhenDown() == WhenProxyDown::Direct;
     const CSystemProxy::StaleRepair repair = proxy.RepairIfStale(goDirect, [](const DesktopRecord& record) {
       return DesktopProxyAnswers(record.line, record.endpoint, kStaleProbeMs);

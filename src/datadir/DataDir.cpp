@@ -94,16 +94,6 @@ std::optional<std::string> ReadDataFile(const std::string& path, qb::OpResult& r
   return text;
 }
 
-// "20261209-153000", for the names files are kept under when they are put aside.
-std::string TimeSuffix() {
-  const std::time_t t = std::time(nullptr);
-  std::tm tm{};
-  gmtime_r(&t, &tm);
-  char buf[32];
-  std::strftime(buf, sizeof buf, "%Y%m%d-%H%M%S", &tm);
-  return buf;
-}
-
 // The temporary files the directory's writers make beside a file while they save it
 // (see AtomicFileWriter): ".Proxies.pro.Ab3xYz".
 bool IsOwnTemporaryName(const std::string& name) {
@@ -442,9 +432,7 @@ qb::OpResult DataDir::LoadSettings(bool* defaultsInstalled, BuiltInResources bui
     const std::string path = FilePath(DataFile::Settings);
     struct stat st {};
     if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-      std::string kept = path + ".damaged-" + TimeSuffix();
-      for (int n = 2; qb::FileExists(kept); ++n)
-        kept = path + ".damaged-" + TimeSuffix() + "-" + std::to_string(n);
+      const std::string kept = qb::FreeDamagedName(path);
       if (::link(path.c_str(), kept.c_str()) == 0) {
         m_settingsKeptAs = kept;
       } else if (const auto old = qb::ReadWholeFile(path, nullptr, qb::Links::Refuse);

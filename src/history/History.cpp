@@ -288,21 +288,10 @@ void KeepPrivate(const std::string& path) {
   }
 }
 
-std::string TimeSuffix() {
-  const std::time_t t = std::time(nullptr);
-  std::tm tm{};
-  gmtime_r(&t, &tm);
-  char buf[32];
-  std::strftime(buf, sizeof buf, "%Y%m%d-%H%M%S", &tm);
-  return buf;
-}
-
 // Moves path (and the journal files beside it) aside; the new name, or empty.
 std::string MoveAside(const std::string& path) {
   namespace fs = std::filesystem;
-  std::string target = path + ".damaged-" + TimeSuffix();
-  for (int n = 2; fs::exists(target); ++n)
-    target = path + ".damaged-" + TimeSuffix() + "-" + std::to_string(n);
+  const std::string target = qb::FreeDamagedName(path);
   std::error_code ec;
   fs::rename(path, target, ec);
   if (ec) return {};

@@ -244,7 +244,11 @@ bool CSystemProxy::IsEndpointLine(std::string_view line) const {
 
 bool CSystemProxy::DesktopHoldsRecorded() const {
   const std::optional<DesktopRecord> record = Record();
-  return record && SettingsHold(m_desktop, record->set);
+  return record && DesktopHolds(*record);
+}
+
+bool CSystemProxy::DesktopHolds(const DesktopRecord& record) const {
+  return SettingsHold(m_desktop, record.set);
 }
 
 ProxyChangeResult CSystemProxy::RestoreDesktop() {
@@ -283,7 +287,7 @@ CSystemProxy::StaleRepair CSystemProxy::RepairIfStale(
   if (!GetIEProxy()) return repair;
   repair.line = record->line;
   repair.endpoint = record->endpoint;
-  const bool held = DesktopHoldsRecorded();
+  const bool held = DesktopHolds(*record);
   repair.action = DecideRepair(held, held && answers(*record), goDirect);
   if (repair.action == RepairAction::Restore) {
     repair.change = RestoreDesktop();

@@ -146,6 +146,8 @@ class CSystemProxy : public QObject {
   qb::OpResult ForgetRecord();
   // Whether the desktop, as last read, holds what the record says this program set.
   bool DesktopHoldsRecorded() const;
+  // The same for a record already read.
+  bool DesktopHolds(const DesktopRecord& record) const;
   // The desktop's settings as last read (GetIEProxy or SetIEProxy's read-back).
   const ConnectionProxySettings& Desktop() const { return m_desktop; }
   // The local endpoint's configured address ("127.0.0.1:8899"): a proxy line there is
