@@ -154,7 +154,10 @@ bool GSettingsSet(const std::string& configHome, const std::string& schema, cons
 std::vector<std::string> LibproxyFor(const std::string& configHome, const std::vector<std::string>& urls) {
   std::string input;
   for (const auto& u : urls) input += u + "\n";
-  const ProgramResult r = RunProgram("proxy", {}, GnomeEnv(configHome), input);
+  // In a network namespace of its own: libproxy may look the URLs' host names up to
+  // match them against the ignored hosts, and no test may ask a real resolver.
+  const ProgramResult r =
+      RunProgram("unshare", {"--map-root-user", "--net", "proxy"}, GnomeEnv(configHome), input);
   std::vector<std::string> out;
   qb::ForEachLine(r.out, [&](std::string_view line) { out.emplace_back(line); });
   return out;
