@@ -1219,6 +1219,10 @@ Set it again? No keeps the other program&apos;s setting.</translation>
         <source>，无应答</source>
         <translation>, not answering</translation>
     </message>
+    <message>
+        <source>域名无法解析</source>
+        <translation>name not resolved</translation>
+    </message>
 </context>
 <context>
     <name>QuillberryHelp</name>
@@ -1323,35 +1327,6 @@ address, or a --wry file that cannot be read.</source>
 Splits each proxy line (address:port@type$time-or-status#remark), or each line of
 standard input when no LINE is given, and prints the address, port, type,
 time-or-status and remark separated by tabs, or the word &apos;invalid&apos;.</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Usage: quillberry-cli proxy get
-       quillberry-cli proxy set TEXT [--mode 0|1|2]
-       quillberry-cli proxy clear [--mode 0|1|2]
-
-get    prints the desktop&apos;s proxy server (empty line when none is stored).
-set    makes TEXT (address:port, or a proxy line address:port@type) the desktop&apos;s
-       proxy and prints what was set, as address:port@TYPE (nothing when the
-       desktop did not keep it). A TEXT that is no valid proxy, or with --mode 0
-       a GOPHER proxy (the desktop has no entry for it), is refused and the
-       desktop&apos;s settings are left as they were.
-clear  clears the desktop&apos;s proxy.
-set and clear write proxy.pac into the data directory, as the program does,
-       then read the desktop&apos;s settings back: a store that accepted the change
-       but did not keep it (no session bus or settings service) is a failure.
---mode 0 sets the proxy directly, 1 through the default auto-config script,
-       2 through the script made from UserdefinedTemplate.pac (default: the
-       setting m_nAutoProxyConfig in the data directory&apos;s Setting.dat).
-       With Script/Failover on in Options.ini, the scripts list the favourite
-       proxies after TEXT, fastest first, and end in DIRECT only with
-       Script/AllowDirect on.
-Exit status: 0 done, 1 the desktop&apos;s settings could not be read or written, did
-not keep what was written (the failure and a line saying so are printed), or
-TEXT was refused (nothing was changed), 2 bad usage or UserdefinedTemplate.pac
-could not be read, 3 proxy.pac could not be written (each failure is named on
-standard error), 4 set or clear while the window runs on the data directory or
-another command writes it (nothing was changed).</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -1661,6 +1636,45 @@ printed and standard error says so; nothing is written (the window&apos;s first 
 saves the settings) and autorun is left alone.
 Exit status: 0 loaded, 1 Setting.dat could not be read, 2 bad usage or a
 --data-dir that does not exist.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Usage: quillberry-cli proxy get
+       quillberry-cli proxy set TEXT [--mode 0|1|2]
+       quillberry-cli proxy clear [--mode 0|1|2]
+       quillberry-cli proxy repair
+
+get    prints the desktop&apos;s proxy server (empty line when none is stored).
+set    makes TEXT (address:port, or a proxy line address:port@type) the desktop&apos;s
+       proxy and prints what was set, as address:port@TYPE (nothing when the
+       desktop did not keep it). A TEXT that is no valid proxy, or with --mode 0
+       a GOPHER proxy (the desktop has no entry for it), is refused and the
+       desktop&apos;s settings are left as they were.
+clear  gives the desktop back the proxy setting it had before this program first
+       set one (the user&apos;s own proxy, or none); without such a record it clears
+       the desktop&apos;s proxy.
+repair when the desktop still points at a proxy or local endpoint this program
+       set and nothing answers there (the program did not exit normally), gives
+       the desktop its earlier setting back, or, when Options.ini says to block
+       (SystemProxy/WhenDown), leaves it and says so. Nothing to repair prints
+       nothing. The user service quillberry-repair.service runs it at log-in
+       (systemctl --user enable quillberry-repair.service).
+set and clear write proxy.pac into the data directory, as the program does,
+       then read the desktop&apos;s settings back: a store that accepted the change
+       but did not keep it (no session bus or settings service) is a failure.
+--mode 0 sets the proxy directly, 1 through the default auto-config script,
+       2 through the script made from UserdefinedTemplate.pac (default: the
+       setting m_nAutoProxyConfig in the data directory&apos;s Setting.dat).
+       With Script/Failover on in Options.ini, the scripts list the favourite
+       proxies after TEXT, fastest first, and end in DIRECT only with
+       Script/AllowDirect on.
+Exit status: 0 done, 1 the desktop&apos;s settings could not be read or written, did
+not keep what was written (the failure and a line saying so are printed), or
+TEXT was refused (nothing was changed), 2 bad usage or UserdefinedTemplate.pac
+could not be read, 3 proxy.pac could not be written (each failure is named on
+standard error), 4 set, clear or repair while the window runs on the data
+directory or another command writes it (nothing was changed; the window repairs
+at its start).</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -1165,6 +1165,10 @@
         <source>，无应答</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>域名无法解析</source>
+        <translation>域名无法解析</translation>
+    </message>
 </context>
 <context>
     <name>QuillberryHelp</name>

@@ -601,7 +601,7 @@ void CMainDlg::OnInitDialog() {
   // Every status word whole, in the language shown.
   for (const char* status :
        {kStatusVerifying, kStatusUnverified, kStatusConnectFailed, kStatusTimeout, kStatusMismatch,
-        kStatusPasswordMismatch, kStatusUnsupported, kStatusException}) {
+        kStatusPasswordMismatch, kStatusUnsupported, kStatusException, kStatusUnresolved}) {
     const int needed = metrics.horizontalAdvance(qb::Tr(status)) + padding;
     if (m_pList->columnWidth(CProxyListModel::ColTimeStatus) < needed)
       m_pList->setColumnWidth(CProxyListModel::ColTimeStatus, needed);
@@ -1142,7 +1142,7 @@ void CMainDlg::OnPaste() {
   FoundCredentialList credentials;
   std::size_t refused = 0;
   const int found = AddProxiesFromText(m_list, text.toStdString(), m_settings.m_bAmbiguous != 0,
-                                       kNoProxyLimit, nullptr, &credentials, &refused);
+                                       kNoProxyLimit, nullptr, &credentials, &refused, TextKind::List);
   if (found > 0) ReportListSave(m_dir.SaveList(credentials));
   UpdateStatusLine();
   if (found == 0) {

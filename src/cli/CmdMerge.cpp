@@ -119,11 +119,20 @@ std::optional<MergedRow> RowOfUrl(std::string_view line) {
   std::string text(line);
   std::string found;
   int count = 0;
-  ScanProxies(text.data(), text.size(), [&](std::string_view l) {
+  auto take = [&](std::string_view l) {
     ++count;
     found = std::string(l);
-  });
+  };
   ProxyFields f;
+  // A host name is read only from a line that is one URL as a whole, which
+  // ScanHostLine makes sure of itself.
+  if (ScanHostLine(line, take) == 1) {
+    if (!ParseProxyLine(found, f)) return std::nullopt;
+    f.timeStatus.clear();
+    f.remark.clear();
+    return CheckedRow(std::move(f), std::nullopt);
+  }
+  ScanProxies(text.data(), text.size(), take);
   if (count != 1 || !ParseProxyLine(found, f)) return std::nullopt;
   // Only the whole line: a path or anything after the port is some other URL.
   const std::string tail = f.addr + ":" + f.port;

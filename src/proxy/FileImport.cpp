@@ -19,6 +19,7 @@ namespace {
 struct Part {
   bool failed = false;
   std::size_t found = 0;
+  std::size_t named = 0;
   std::string gathered;
   CProxyListModel::PreparedRows rows;
   FoundCredentialList credentials;
@@ -94,18 +95,20 @@ std::optional<std::size_t> AddProxiesFromFile(CProxyListModel& list, const std::
       part.failed = true;
     } else {
       part.found = scan->found;
+      part.named = scan->named;
       part.gathered = std::move(scan->gathered);
     }
     return part;
   };
 
   CProxyListModel::BulkAppend bulk(list);
-  std::size_t found = 0;
+  std::size_t found = 0, named = 0;
   std::string fuzzyText;  // the lines for the fuzzy pass, while it can still happen
   auto use = [&](std::size_t, Part& part) {
     if (part.failed) return false;
     list.AppendPrepared(part.rows, select);
     found += part.found;
+    named += part.named;
     if (refused) *refused += part.refused;
     if (credentials)
       credentials->insert(credentials->end(), std::make_move_iterator(part.credentials.begin()),
@@ -118,7 +121,7 @@ std::optional<std::size_t> AddProxiesFromFile(CProxyListModel& list, const std::
   if (ambiguous && found <= kFuzzyPassLimit) {
     found += ScanFuzzy(fuzzyText, [&](std::string_view line) { list.AddProxyLine(line, select); });
   }
-  return found;
+  return found + named;
 }
 
 std::optional<std::size_t> AddRowsFromListFile(CProxyListModel& list, const std::string& path,
@@ -152,9 +155,11 @@ std::optional<std::size_t> AddRowsFromListFd(CProxyListModel& list, int fd, std:
       }
       scratch.assign(line);
       std::size_t found = 0;
-      ScanProxies(scratch.data(), scratch.size(), [&](std::string_view proxy) {
+      auto add = [&](std::string_view proxy) {
         if (part.rows.AddLine(proxy)) ++found;
-      });
+      };
+      ScanHostLine(line, add);
+      ScanProxies(scratch.data(), scratch.size(), add);
       // A line that holds no proxy at all is not dropped unseen: the caller keeps it.
       if (found == 0 && rejects && !qb::Trim(line).empty()) part.rejected.emplace_back(line);
     });

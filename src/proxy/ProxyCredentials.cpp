@@ -2,6 +2,7 @@
 
 #include <unordered_set>
 
+#include "base/ProxyHost.h"
 #include "base/Text.h"
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyListModel.h"
@@ -33,7 +34,7 @@ std::string CredentialsKey(const CProxyEntry& e) {
 }
 
 std::string CredentialsKeyOfLine(std::string_view line) {
-  const std::size_t colon = line.find(':');
+  const std::size_t colon = HostColon(line);
   const std::size_t at = line.find('@');
   const std::size_t dollar = line.find('$');
   if (colon == std::string_view::npos || at == std::string_view::npos || at < colon) return {};

@@ -3,9 +3,11 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 #include "base/FixedPool.h"
+#include "base/ProxyHost.h"
 #include "base/Text.h"
 
 namespace qb {
@@ -26,12 +28,13 @@ constexpr const char* kStatusTable[] = {"",
                                         kStatusMismatch,
                                         kStatusPasswordMismatch,
                                         kStatusUnsupported,
-                                        kStatusException};
+                                        kStatusException,
+                                        kStatusUnresolved};
 constexpr std::uint32_t kStatusCount = sizeof kStatusTable / sizeof kStatusTable[0];
 // The same as views, so that comparing a text with them measures no C string.
-constexpr std::string_view kStatusViews[] = {kStatusTable[0], kStatusTable[1], kStatusTable[2],
-                                             kStatusTable[3], kStatusTable[4], kStatusTable[5],
-                                             kStatusTable[6], kStatusTable[7], kStatusTable[8]};
+constexpr std::string_view kStatusViews[] = {
+    kStatusTable[0], kStatusTable[1], kStatusTable[2], kStatusTable[3], kStatusTable[4],
+    kStatusTable[5], kStatusTable[6], kStatusTable[7], kStatusTable[8], kStatusTable[9]};
 static_assert(sizeof kStatusViews / sizeof kStatusViews[0] == kStatusCount);
 constexpr std::string_view kTypeViews[] = {kProxyTypes[0], kProxyTypes[1], kProxyTypes[2],
                                            kProxyTypes[3], kProxyTypes[4], kProxyTypes[5]};
@@ -674,7 +677,8 @@ bool ParseProxyLineGeneral(std::string_view line, std::string& addr, std::string
   }
   rest = rest.substr(0, at);
 
-  const std::size_t colon = rest.find(':');
+  // A bracketed IPv6 address holds colons of its own.
+  const std::size_t colon = HostColon(rest, rest.size() - TrimLeft(rest).size());
   if (colon == std::string_view::npos || colon == 0) return false;
   {
     const std::string_view p = TrimLeft(rest.substr(colon + 1));
@@ -731,7 +735,7 @@ std::string FormatFileLine(const CProxyEntry& e) {
 }
 
 bool ParseFileLine(std::string_view line, ProxyFields& f) {
-  const std::size_t colon = line.find(':');
+  const std::size_t colon = HostColon(line);
   if (colon == std::string_view::npos || colon == 0) return false;
   const std::size_t at = line.find('@', colon + 1);
   if (at == std::string_view::npos) return false;
@@ -747,16 +751,22 @@ bool ParseFileLine(std::string_view line, ProxyFields& f) {
 
   // The program never writes an empty or padded field, a type outside the six, or a
   // port that is not 1 to 65535 in digits; such a line is somebody else's.
-  // Rows only ever hold dotted addresses or host names, statuses of a few words and
+  // Rows only ever hold dotted or bracketed addresses or host names, statuses of a few words and
   // remarks of a line; anything larger is not a line this program wrote.
-  constexpr std::size_t kMaxAddr = 253, kMaxStatus = 64, kMaxRemark = 1024;
+  constexpr std::size_t kMaxAddr = 253 + 2, kMaxStatus = 64, kMaxRemark = 1024;
   if (addr.empty() || addr.size() > kMaxAddr || status.size() > kMaxStatus || remark.size() > kMaxRemark) {
     return false;
   }
-  for (char c : addr) {
-    const bool hostChar = qb::IsDigit(static_cast<unsigned char>(c)) || (c >= 'a' && c <= 'z') ||
-                          (c >= 'A' && c <= 'Z') || c == '.' || c == '-' || c == '_';
-    if (!hostChar) return false;
+  if (addr.front() == '[') {
+    // Only the canonical text of an IPv6 address writes back as it was read.
+    const std::optional<ProxyHost> host = ParseProxyHost(addr);
+    if (!host || host->text != addr) return false;
+  } else {
+    for (char c : addr) {
+      const bool hostChar = qb::IsDigit(static_cast<unsigned char>(c)) || (c >= 'a' && c <= 'z') ||
+                            (c >= 'A' && c <= 'Z') || c == '.' || c == '-' || c == '_';
+      if (!hostChar) return false;
+    }
   }
   if (port.empty() || port.size() > 10) return false;
   for (char c : port) {
@@ -796,6 +806,7 @@ const char* ProxyState(std::string_view s) {
       {kStatusConnectFailed, "failed"},    {kStatusTimeout, "timeout"},
       {kStatusMismatch, "mismatch"},       {kStatusPasswordMismatch, "password-mismatch"},
       {kStatusUnsupported, "unsupported"}, {kStatusException, "error"},
+      {kStatusUnresolved, "unresolved"},
   };
   if (s.empty()) return "unverified";
   for (const auto& [status, state] : kStates) {
@@ -806,7 +817,7 @@ const char* ProxyState(std::string_view s) {
 
 double TimeStatusRank(std::string_view s) {
   if (IsTimeText(s)) return qb::CAtof(s);
-  if (s == kStatusConnectFailed) return 9999;
+  if (s == kStatusConnectFailed || s == kStatusUnresolved) return 9999;
   if (s == kStatusMismatch) return 8888;
   if (s == kStatusTimeout) return 7777;
   if (s == kStatusUnverified) return 6666;
@@ -816,7 +827,7 @@ double TimeStatusRank(std::string_view s) {
 
 bool IsFailedStatus(std::string_view timeStatus) {
   for (const char* failed : {kStatusConnectFailed, kStatusTimeout, kStatusMismatch, kStatusPasswordMismatch,
-                             kStatusUnsupported, kStatusException}) {
+                             kStatusUnsupported, kStatusException, kStatusUnresolved}) {
     if (timeStatus == failed) return true;
   }
   return false;

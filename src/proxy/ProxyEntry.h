@@ -20,6 +20,7 @@ inline constexpr const char* kStatusMismatch = QT_TRANSLATE_NOOP("Quillberry", "
 inline constexpr const char* kStatusPasswordMismatch = QT_TRANSLATE_NOOP("Quillberry", "密码不匹配");
 inline constexpr const char* kStatusUnsupported = QT_TRANSLATE_NOOP("Quillberry", "不支持此协议");
 inline constexpr const char* kStatusException = QT_TRANSLATE_NOOP("Quillberry", "验证异常");
+inline constexpr const char* kStatusUnresolved = QT_TRANSLATE_NOOP("Quillberry", "域名无法解析");
 // The last verification of the row found the proxy not working (or not doing what
 // was asked of it).
 bool IsFailedStatus(std::string_view timeStatus);
@@ -176,7 +177,8 @@ bool IsTimeText(std::string_view timeStatus);
 
 // The stored time-or-status as one English word for other programs: "ok" (a measured
 // time), "unverified" (also no status at all), "verifying", "failed" (the connection),
-// "timeout", "mismatch", "password-mismatch", "unsupported", "error", and "other" for
+// "timeout", "mismatch", "password-mismatch", "unsupported", "error", "unresolved" (the
+// host name has no address), and "other" for
 // a text of the user's own. The stored word stays what the list file holds; this
 // stands beside it in the command line's and the export's machine-readable formats.
 const char* ProxyState(std::string_view timeStatus);

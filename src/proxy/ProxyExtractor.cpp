@@ -1,5 +1,6 @@
 #include "proxy/ProxyExtractor.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <QJsonObject>
 
 #include "base/Files.h"
+#include "base/ProxyHost.h"
 #include "base/Text.h"
 #include "proxy/PackedProxyKey.h"
 
@@ -32,8 +34,13 @@ constexpr std::size_t kMaxStatusWidth = 9;
 constexpr std::size_t kMaxRemarkWidth = 79;
 
 // A record is at most 80 wide, so at most 160 bytes of UTF-8 (a 4-byte character
-// counts 2); the address and the separators add less than 40.
+// counts 2); the address (47 bytes for a bracketed IPv6 one), the port, the type and
+// the separators add less than 80.
 constexpr std::size_t kLineBufferSize = 256;
+
+// A line that names a proxy by a host name: a name of up to 253 bytes, a scheme, a
+// log-on, a port and a list line's tail.
+constexpr std::size_t kLongestNamedLine = 1024;
 
 // What the forward scan tells apart. White space is exactly NUL, TAB, LF, CR and
 // blank; \v and \f are ordinary characters to it.
@@ -319,6 +326,42 @@ bool ReadAddress(const char* text, std::size_t c, Address& a) {
   return true;
 }
 
+// A bracketed IPv6 address that ends right before the colon at c: "[2001:db8::1]:8080".
+// Unlike four dotted numbers it cannot be anything but an address with a port, so it
+// is taken wherever it stands. An address with a zone index ("%eth0") means something
+// on one machine only, and the unspecified address "::" is no proxy.
+struct Ipv6Address {
+  char text[INET6_ADDRSTRLEN + 2];  // "[" canonical text "]"
+  std::size_t length;
+  std::size_t start;  // where the "[" stands
+};
+
+bool ReadBracketedIpv6(const char* text, std::size_t c, Ipv6Address& a) {
+  if (c < 4 || text[c - 1] != ']') return false;
+  constexpr std::size_t kLongest = 45;  // "ffff:ffff:ffff:ffff:ffff:ffff:255.255.255.255"
+  std::size_t open = c - 1;
+  char inner[kLongest + 1];
+  std::size_t n = 0;
+  for (;;) {
+    if (open == 0) return false;
+    const char ch = text[--open];
+    if (ch == '[') break;
+    const bool hex = IsDigitChar(ch) || (ch >= 'a' && ch <= 'f') || (ch >= 'A' && ch <= 'F');
+    if ((!hex && ch != ':' && ch != '.') || n == kLongest) return false;
+    ++n;
+  }
+  std::memcpy(inner, text + open + 1, n);
+  inner[n] = '\0';
+  in6_addr bytes;
+  if (inet_pton(AF_INET6, inner, &bytes) != 1 || IN6_IS_ADDR_UNSPECIFIED(&bytes)) return false;
+  a.text[0] = '[';
+  inet_ntop(AF_INET6, &bytes, a.text + 1, INET6_ADDRSTRLEN);
+  a.length = std::strlen(a.text);
+  a.text[a.length++] = ']';
+  a.start = open;
+  return true;
+}
+
 inline bool IsSchemeChar(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || IsDigitChar(c);
 }
@@ -523,16 +566,22 @@ void BlankMarkupFrom(char* text, std::size_t len, bool inMarkup) {
   BlankMarkup(text, len, inMarkup);
 }
 
-std::size_t ScanProxies(char* text, std::size_t len, ProxyLineSink sink, std::size_t maxFound, bool* more) {
+std::size_t ScanProxies(char* text, std::size_t len, ProxyLineSink sink, std::size_t maxFound, bool* more,
+                        std::size_t* named) {
   if (text == nullptr || len == 0) return 0;
-  if (HasEndTag(text, len)) BlankMarkup(text, len, false);
-  return ScanProxiesFrom(text, len, 0, sink, maxFound, more);
+  if (HasEndTag(text, len)) {
+    // Markup makes a text a page, whose running text never gives a name.
+    BlankMarkup(text, len, false);
+    named = nullptr;
+  }
+  return ScanProxiesFrom(text, len, 0, sink, maxFound, more, named);
 }
 
 std::size_t ScanProxiesFrom(char* text, std::size_t len, std::size_t from, ProxyLineSink sink,
-                            std::size_t maxFound, bool* more) {
+                            std::size_t maxFound, bool* more, std::size_t* named) {
   std::size_t found = 0;
   std::size_t pos = from;
+  std::size_t namesTriedTo = 0;  // the lines before this were read for a name
   char line[kLineBufferSize];
   while (pos < len) {
     const char* hit = static_cast<const char*>(std::memchr(text + pos, ':', len - pos));
@@ -541,10 +590,42 @@ std::size_t ScanProxiesFrom(char* text, std::size_t len, std::size_t from, Proxy
     pos = c + 1;
 
     Address addr;
-    if (!ReadAddress(text, c, addr)) continue;
+    Ipv6Address v6;
+    const bool v4 = ReadAddress(text, c, addr);
+    if (!v4 && !ReadBracketedIpv6(text, c, v6)) {
+      if (named == nullptr || c < namesTriedTo) continue;
+      // The first colon of a line that holds no address proxy: the line may be one
+      // named by a host name, read once as a whole.
+      std::size_t ls = c;
+      while (ls > from && c - ls < kLongestNamedLine && text[ls - 1] != '\n') --ls;
+      const char* nl = static_cast<const char*>(std::memchr(text + c, '\n', len - c));
+      const std::size_t le = nl ? static_cast<std::size_t>(nl - text) : len;
+      namesTriedTo = le;
+      std::string nameLine;
+      FoundCredentials nameCredentials;
+      bool nameHasCredentials = false;
+      Overloaded take{[&](std::string_view l, const FoundCredentials* cr) {
+                        nameLine.assign(l);
+                        if (cr) nameCredentials = *cr;
+                        nameHasCredentials = cr != nullptr;
+                      },
+                      [&](ProxyRefused) { sink.Refused(); }};
+      if (ScanHostLine(std::string_view(text + ls, le - ls), take) == 0) continue;
+      if (found + *named == maxFound) {
+        if (more) *more = true;
+        break;
+      }
+      ++*named;
+      sink(nameLine, nameHasCredentials ? &nameCredentials : nullptr, 0);
+      pos = le;
+      continue;
+    }
+    const std::size_t start = v4 ? addr.start : v6.start;
 
     const Record r = ScanRecord(text, len, c);
-    pos = r.end + 1;
+    // After an IPv6 address the scan goes on from its colon, not past its record: the
+    // dotted addresses in the rest of the text are found exactly as without it.
+    if (v4) pos = r.end + 1;
 
     const std::size_t portEnd = r.at != npos       ? r.at
                                 : r.dollar != npos ? r.dollar
@@ -553,7 +634,7 @@ std::size_t ScanProxiesFrom(char* text, std::size_t len, std::size_t from, Proxy
     const long long port = LeadingNumber(Between(text, c, portEnd));
     if (port < 1 || port > 65535) {
       // In a URL it was meant for a proxy.
-      if (SchemeBefore(text, addr.start)) sink.Refused();
+      if (SchemeBefore(text, start)) sink.Refused();
       continue;
     }
 
@@ -563,7 +644,7 @@ std::size_t ScanProxiesFrom(char* text, std::size_t len, std::size_t from, Proxy
       type = ClassifyType(Between(text, r.at, typeEnd));
       if (!type) continue;
     }
-    const std::optional<SchemePrefix> scheme = SchemeBefore(text, addr.start);
+    const std::optional<SchemePrefix> scheme = SchemeBefore(text, start);
     if (scheme && r.at == npos) {
       // A scheme that names no proxy (rtsp://, ssh://) makes the address no proxy.
       if (*scheme->type == '\0') {
@@ -612,9 +693,14 @@ std::size_t ScanProxiesFrom(char* text, std::size_t len, std::size_t from, Proxy
     if (port <= 23 && (std::strcmp(type, "HTTP") == 0 || std::strcmp(type, "HTTPS") == 0)) continue;
 
     char* out = line;
-    for (int k = 0; k < 4; ++k) {
-      out = AppendUnsigned(out, addr.part[k]);
-      *out++ = k < 3 ? '.' : ':';
+    if (v4) {
+      for (int k = 0; k < 4; ++k) {
+        out = AppendUnsigned(out, addr.part[k]);
+        *out++ = k < 3 ? '.' : ':';
+      }
+    } else {
+      out = AppendText(out, std::string_view(v6.text, v6.length));
+      *out++ = ':';
     }
     out = AppendUnsigned(out, static_cast<unsigned>(port));
     *out++ = '@';
@@ -624,17 +710,24 @@ std::size_t ScanProxiesFrom(char* text, std::size_t len, std::size_t from, Proxy
     *out++ = '#';
     out = AppendText(out, remark);
 
-    if (found == maxFound) {
+    if (found + (named ? *named : 0) == maxFound) {
       // Only now is it known that the text holds more than the bound.
       if (more) *more = true;
       break;
     }
+    ++found;
+    const std::string_view foundLine(line, static_cast<std::size_t>(out - line));
+    if (!v4) {
+      // The "[" goes, so that a later pass does not find it again; the bytes before
+      // the colon stay what the dotted-address reading saw.
+      text[v6.start] = ' ';
+      sink(foundLine, hasCredentials ? &credentials : nullptr, 0);
+      continue;
+    }
     // Blank the dots so that a later pass over the same text does not find it again.
     for (std::size_t d : addr.dot) text[d] = ' ';
-    ++found;
     const std::uint32_t address = addr.part[0] << 24 | addr.part[1] << 16 | addr.part[2] << 8 | addr.part[3];
-    sink(std::string_view(line, static_cast<std::size_t>(out - line)),
-         hasCredentials ? &credentials : nullptr,
+    sink(foundLine, hasCredentials ? &credentials : nullptr,
          PackedProxyKeyOf(address, static_cast<unsigned>(port), type));
   }
   return found;
@@ -669,15 +762,165 @@ void FuzzyPrepare(std::string& text) {
 }
 
 std::size_t ExtractWholeText(std::string text, bool ambiguous, ProxyLineSink sink, std::size_t maxFound,
-                             bool* capped) {
+                             bool* capped, TextKind kind) {
   bool more = false;
-  std::size_t count = ScanProxies(text.data(), text.size(), sink, maxFound, &more);
+  std::size_t named = 0;
+  std::size_t count =
+      ScanProxies(text.data(), text.size(), sink, maxFound, &more, kind == TextKind::List ? &named : nullptr);
   if (!more && ambiguous && count <= kFuzzyPassLimit) {
     FuzzyPrepare(text);
-    count += ScanProxies(text.data(), text.size(), sink, maxFound - count, &more);
+    count += ScanProxies(text.data(), text.size(), sink, maxFound - count - named, &more);
   }
   if (capped) *capped = more;
-  return count;
+  return count + named;
+}
+
+namespace {
+
+bool IsHostNameChar(char c) {
+  return IsDigitChar(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-' || c == '.' ||
+         static_cast<unsigned char>(c) >= 0x80;
+}
+
+// Whether the scan of ScanProxies would take anything from the line: a dotted address
+// or a bracketed IPv6 address before a colon. Such a line is left to it whole, so
+// that the proxies of dotted addresses are found exactly as they always were.
+bool HoldsAddressProxy(const char* text, std::size_t len) {
+  for (std::size_t c = 0; c < len; ++c) {
+    if (text[c] != ':') continue;
+    Address a;
+    Ipv6Address v6;
+    if (ReadAddress(text, c, a) || ReadBracketedIpv6(text, c, v6)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::size_t ScanHostLine(std::string_view raw, ProxyLineSink sink) {
+  const std::string_view line = Trim(raw);
+  // The shortest named proxy is "a.bc:1"; markup and a line longer than the longest
+  // name with a log-on and a remark are no such line.
+  if (line.size() < 6 || line.size() > kLongestNamedLine) return 0;
+  if (line.find_first_of("<>") != npos) return 0;
+  if (HoldsAddressProxy(line.data(), line.size())) return 0;
+
+  std::size_t i = 0;
+  const char* type = "HTTP";
+  bool fromScheme = false;
+  std::string_view userinfo;
+  const std::size_t sep = line.find("://");
+  if (sep != npos && sep > 0 && sep <= 8) {
+    bool scheme = true;
+    for (std::size_t k = 0; k < sep; ++k) scheme = scheme && IsSchemeChar(line[k]);
+    if (scheme) {
+      const std::optional<SchemePrefix> prefix = SchemeBefore(line.data(), sep + 3);
+      if (!prefix) return 0;
+      fromScheme = true;
+      type = prefix->type;
+      i = sep + 3;
+      const std::size_t at = line.rfind('@');
+      if (at != npos && at > i) {
+        userinfo = line.substr(i, at - i);
+        i = at + 1;
+      }
+    }
+  }
+
+  // The host: a bracketed text (only ever refused here; a good one is the scan's) or a name.
+  const std::string_view rest = line.substr(i);
+  if (!rest.empty() && rest.front() == '[') {
+    const std::size_t close = rest.find(']');
+    const bool shaped = close != npos && rest.find_first_of(" \t") == npos;
+    // A zone index, no port, or no IPv6 address inside ("[proxies]" is a heading).
+    if (shaped && rest.substr(0, close).find(':') != npos) sink.Refused();
+    return 0;
+  }
+  std::size_t h = 0;
+  while (h < rest.size() && IsHostNameChar(rest[h])) ++h;
+  if (h == 0 || h >= rest.size() || rest[h] != ':') return 0;
+  const std::string_view hostText = rest.substr(0, h);
+  // Digits and dots are a dotted address, or a mistyped one: never a name.
+  if (hostText.find_first_not_of("0123456789.") == npos) return 0;
+  // Only a name with a dot (or localhost): a line such as "Total:200" is no proxy.
+  if (hostText.find('.') == npos && !AsciiCaseEqual(hostText, "localhost")) return 0;
+
+  std::size_t p = h + 1;
+  std::size_t digits = 0;
+  long long port = 0;
+  while (p < rest.size() && IsDigitChar(rest[p]) && digits < 6) {
+    port = port * 10 + (rest[p++] - '0');
+    ++digits;
+  }
+  if (digits == 0) return 0;
+  std::string_view tail = rest.substr(p);
+
+  FoundCredentials credentials;
+  bool hasCredentials = false;
+  std::string_view status, remark;
+  if (fromScheme) {
+    if (tail == "/") tail = {};
+    if (!tail.empty()) return 0;  // a path: some other URL
+  } else if (!tail.empty() && tail.front() == ':') {
+    // "host:port:user:password": exactly two more fields.
+    const std::string_view info = tail.substr(1);
+    const std::size_t second = info.find(':');
+    if (second == npos || info.find(':', second + 1) != npos || info.find_first_of(" \t") != npos) return 0;
+    if (!SplitUserInfo(info, false, credentials)) {
+      sink.Refused();
+      return 0;
+    }
+    hasCredentials = true;
+    tail = {};
+  } else if (!tail.empty()) {
+    // The list line's tail, read as the scan reads it: "@type", "$time-or-status", "#remark".
+    if (tail.front() != '@' && tail.front() != '$' && tail.front() != '#') return 0;
+    const std::size_t hash = tail.find('#');
+    const std::string_view fields = tail.substr(0, hash);
+    if (fields.find_first_of(" \t") != npos) return 0;
+    if (hash != npos) {
+      remark = tail.substr(hash + 1);
+      if (remark.size() > kMaxRemarkWidth && qb::LegacyWidth(remark) > kMaxRemarkWidth) remark = {};
+    }
+    const std::size_t dollar = fields.find('$');
+    if (dollar != npos) {
+      status = fields.substr(dollar + 1);
+      if (status.size() > kMaxStatusWidth && qb::LegacyWidth(status) > kMaxStatusWidth) status = {};
+    }
+    const std::size_t at = fields.find('@');
+    if (at != npos && (dollar == npos || at < dollar)) {
+      type = ClassifyType(fields.substr(at + 1, (dollar == npos ? fields.size() : dollar) - at - 1));
+      if (!type) return 0;
+    }
+  }
+
+  HostFault fault = HostFault::None;
+  const std::optional<ProxyHost> host = ParseProxyHost(hostText, &fault);
+  if (!host || host->kind != HostKind::Name || *type == '\0' || port < 1 || port > 65535) {
+    sink.Refused();
+    return 0;
+  }
+  if (fromScheme && !userinfo.empty()) {
+    if (!SplitUserInfo(userinfo, true, credentials)) {
+      sink.Refused();
+      return 0;
+    }
+    hasCredentials = true;
+  }
+  // Ports up to 23 are not web proxies.
+  if (port <= 23 && (std::strcmp(type, "HTTP") == 0 || std::strcmp(type, "HTTPS") == 0)) return 0;
+
+  std::string out = host->text;
+  out.push_back(':');
+  out.append(std::to_string(port));
+  out.push_back('@');
+  out.append(type);
+  out.push_back('$');
+  out.append(status);
+  out.push_back('#');
+  out.append(Trim(remark));
+  sink(out, hasCredentials ? &credentials : nullptr, 0);
+  return 1;
 }
 
 namespace {
@@ -731,10 +974,13 @@ class FileLineExtractor {
 
   std::size_t Finish() {
     if (m_gather && m_count <= kFuzzyPassLimit) m_count += ScanFuzzy(m_gathered, m_sink);
-    return m_count;
+    return m_count + m_named;
   }
 
+  // The proxies of dotted and bracketed addresses, which decide the fuzzy pass, and
+  // those named by host names, which never do.
   std::size_t Count() const { return m_count; }
+  std::size_t Named() const { return m_named; }
   // The lines gathered for the fuzzy pass; empty once the count passed the limit.
   std::string TakeGathered() { return m_gather ? std::move(m_gathered) : std::string(); }
 
@@ -764,6 +1010,8 @@ class FileLineExtractor {
       text = m_line.data();
       n = m_line.size();
     }
+    // Before the scan, which may blank parts of the line where it stands.
+    m_named += ScanHostLine(std::string_view(text, n), m_sink);
     m_count += ScanProxies(text, n, m_sink);
     if (m_gather) {
       // Only gathered while the fuzzy pass can still happen: once the count passes
@@ -780,6 +1028,7 @@ class FileLineExtractor {
   bool m_gather;
   ProxyLineSink m_sink;
   std::size_t m_count = 0;
+  std::size_t m_named = 0;
   std::string m_line;
   std::string m_json;
   std::string m_gathered;
@@ -814,6 +1063,7 @@ std::optional<FileRangeScan> ScanFileRange(int fd, std::uint64_t begin, std::uin
   if (!ReadLinesInRange(fd, begin, end, x)) return std::nullopt;
   FileRangeScan scan;
   scan.found = x.Count();
+  scan.named = x.Named();
   scan.gathered = x.TakeGathered();
   return scan;
 }

@@ -115,7 +115,7 @@ ImportResult ImportProxyFile(CProxyListModel& list, const std::string& path, boo
 }
 
 int AddProxiesFromText(CProxyListModel& list, std::string text, bool ambiguous, std::size_t maxProxies,
-                       bool* capped, FoundCredentialList* credentials, std::size_t* refused) {
+                       bool* capped, FoundCredentialList* credentials, std::size_t* refused, TextKind kind) {
   CProxyListModel::BulkAppend bulk(list);
   Overloaded sink{[&](std::string_view line, const FoundCredentials* c) {
                     list.AddProxyLine(line, 1);
@@ -124,7 +124,7 @@ int AddProxiesFromText(CProxyListModel& list, std::string text, bool ambiguous, 
                   [&](ProxyRefused) {
                     if (refused) ++*refused;
                   }};
-  return static_cast<int>(ExtractWholeText(std::move(text), ambiguous, sink, maxProxies, capped));
+  return static_cast<int>(ExtractWholeText(std::move(text), ambiguous, sink, maxProxies, capped, kind));
 }
 
 int AddMissingRows(CProxyListModel& list, const CProxyListModel& from) {

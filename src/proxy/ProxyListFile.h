@@ -61,7 +61,8 @@ int AddMissingRows(CProxyListModel& list, const CProxyListModel& from);
 // *refused, when given, counts the texts in the form of a proxy that cannot be one.
 int AddProxiesFromText(CProxyListModel& list, std::string text, bool ambiguous,
                        std::size_t maxProxies = kNoProxyLimit, bool* capped = nullptr,
-                       FoundCredentialList* credentials = nullptr, std::size_t* refused = nullptr);
+                       FoundCredentialList* credentials = nullptr, std::size_t* refused = nullptr,
+                       TextKind kind = TextKind::Page);
 
 // The file types the export chooser offers, in its order: the "address:port" lines
 // the export has always written, then the lists for other programs.

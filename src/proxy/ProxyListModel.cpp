@@ -1,5 +1,7 @@
 #include "proxy/ProxyListModel.h"
 
+#include <arpa/inet.h>
+
 #include <QSet>
 
 #include <algorithm>
@@ -7,6 +9,7 @@
 #include <numeric>
 #include <type_traits>
 
+#include "base/ProxyHost.h"
 #include "base/Text.h"
 #include "base/Translate.h"
 
@@ -14,14 +17,44 @@ namespace qb {
 
 namespace {
 
-struct AddressNumbers {
-  int part[4];
-};
+// The address column's order: IPv4 addresses by their numbers (and any other text of
+// digits and dots by its parts, as it always was), then IPv6 addresses by their bytes,
+// then host names by their text. The first two order on this key alone; names share
+// one key and are ordered by text among themselves.
+using AddressKey = std::array<std::int64_t, 5>;
+enum : std::int64_t { kFamilyIpv4, kFamilyIpv6, kFamilyName };
 
-AddressNumbers AddressOf(const CProxyEntry& e) {
-  AddressNumbers n;
-  e.AddressParts(n.part);
-  return n;
+AddressKey AddressKeyOf(const CProxyEntry& e) {
+  AddressKey k{};
+  int part[4];
+  e.AddressParts(part);
+  if (part[0] != 0 || part[1] != 0 || part[2] != 0 || part[3] != 0) {
+    // A packed address, or digits and dots: IPv6 and names have no number before a dot.
+    k = {kFamilyIpv4, part[0], part[1], part[2], part[3]};
+    return k;
+  }
+  const std::string addr = e.Addr();
+  switch (HostKindOf(addr)) {
+    case HostKind::Ipv4:
+      k = {kFamilyIpv4, 0, 0, 0, 0};
+      break;
+    case HostKind::Ipv6: {
+      k = {kFamilyIpv6, 0, 0, 0, 0};
+      const std::string bare(BareHost(addr));
+      unsigned char bytes[16];
+      if (inet_pton(AF_INET6, bare.c_str(), bytes) == 1) {
+        for (int w = 0; w < 4; ++w)
+          k[static_cast<std::size_t>(w + 1)] = static_cast<std::int64_t>(bytes[4 * w]) << 24 |
+                                               bytes[4 * w + 1] << 16 | bytes[4 * w + 2] << 8 |
+                                               bytes[4 * w + 3];
+      }
+      break;
+    }
+    case HostKind::Name:
+      k = {kFamilyName, 0, 0, 0, 0};
+      break;
+  }
+  return k;
 }
 
 int Sign(long long v) {
@@ -413,7 +446,7 @@ void CProxyListModel::ReserveRows(std::size_t n) {
 }
 
 bool CProxyListModel::ContainsKey(std::string_view key) const {
-  const std::size_t colon = key.find(':');
+  const std::size_t colon = HostColon(key);
   if (colon == std::string_view::npos) return false;
   const std::size_t at = key.find('@', colon + 1);
   if (at == std::string_view::npos) return false;
@@ -447,9 +480,11 @@ int CProxyListModel::CompareItems(const CProxyEntry& a, const CProxyEntry& b, in
       result = Sign(static_cast<long long>(qb::AsciiCaseCompare(a.Type(), b.Type())));
       break;
     case ColAddr: {
-      const AddressNumbers x = AddressOf(a);
-      const AddressNumbers y = AddressOf(b);
-      for (int i = 0; i < 4 && result == 0; ++i) result = Sign(static_cast<long long>(x.part[i]) - y.part[i]);
+      const AddressKey x = AddressKeyOf(a);
+      const AddressKey y = AddressKeyOf(b);
+      result = x < y ? -1 : (y < x ? 1 : 0);
+      if (result == 0 && x[0] == kFamilyName)
+        result = Sign(static_cast<long long>(qb::AsciiCaseCompare(a.Addr(), b.Addr())));
       break;
     }
     case ColPort:
@@ -503,12 +538,26 @@ void CProxyListModel::SortRows(int column, bool ascending) {
     }
   };
   switch (column) {
-    case ColAddr:
-      sortBy([](const CProxyEntry& e) {
-        const AddressNumbers a = AddressOf(e);
-        return std::array<int, 4>{a.part[0], a.part[1], a.part[2], a.part[3]};
-      });
+    case ColAddr: {
+      sortBy([](const CProxyEntry& e) { return AddressKeyOf(e); });
+      // The names stand together, at the end or (descending) the start.
+      auto isName = [&](int row) {
+        return AddressKeyOf(*m_rows[static_cast<std::size_t>(row)])[0] == kFamilyName;
+      };
+      const auto first = std::find_if(order.begin(), order.end(), isName);
+      const auto last = std::find_if_not(first, order.end(), isName);
+      if (first != last) {
+        std::vector<std::pair<std::string, int>> names;
+        for (auto it = first; it != last; ++it)
+          names.emplace_back(qb::AsciiLower(m_rows[static_cast<std::size_t>(*it)]->Addr()), *it);
+        std::stable_sort(names.begin(), names.end(), [&](const auto& x, const auto& y) {
+          return ascending ? x.first < y.first : y.first < x.first;
+        });
+        for (std::size_t i = 0; i < names.size(); ++i)
+          first[static_cast<std::ptrdiff_t>(i)] = names[i].second;
+      }
       break;
+    }
     case ColPort:
       sortBy([](const CProxyEntry& e) { return e.PortNumber(); });
       break;

@@ -16,6 +16,9 @@ enum VerifyStatus {
   VERIFY_PASSWORD = 7,
   VERIFY_MISMATCH = 8,
   VERIFY_OK = 9,
+  // The proxy's host name has no address (the resolver said so, or did not answer in
+  // time): nothing was ever asked of the proxy.
+  VERIFY_UNRESOLVED = 10,
 };
 
 }  // namespace qb

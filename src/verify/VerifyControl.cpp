@@ -28,6 +28,8 @@ std::string VerifyResultText(int status, double seconds) {
       return kStatusUnsupported;
     case VERIFY_PROXYFAILED:
       return kStatusConnectFailed;
+    case VERIFY_UNRESOLVED:
+      return kStatusUnresolved;
     case VERIFY_PASSWORD:
       return kStatusPasswordMismatch;
     case VERIFY_MISMATCH:
