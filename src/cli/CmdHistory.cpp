@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <string>
 
+#include "base/ProxyHost.h"
 #include "base/Text.h"
 #include "base/Translate.h"
 #include "cli/Cli.h"
@@ -274,9 +275,11 @@ int RunHistory(const QStringList& args, const std::string& dataDir) {
         Err("history: " + proxy + " is no proxy (give ADDR:PORT or ADDR:PORT@TYPE)");
         return kExitUsage;
       }
-      // The list names types in upper case.
+      // The list names types in upper case, and each host in one spelling.
       if (const std::size_t at = proxy.find('@'); at != std::string::npos)
         proxy = proxy.substr(0, at + 1) + qb::AsciiUpper(proxy.substr(at + 1));
+      if (const std::optional<ProxyHost> host = ParseProxyHost(fields.addr))
+        proxy = host->text + proxy.substr(HostColon(proxy));
     }
   }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/Files.h"
+#include "base/ProxyHost.h"
 #include "base/Text.h"
 #include "base/Translate.h"
 #include "cli/Cli.h"
@@ -69,6 +70,13 @@ struct MergedRow {
   std::optional<ExportJudged> judged;
 };
 
+// One host, one spelling: outputs of other machines or tools may write an IPv6
+// address bare or unshortened, a name in capitals. Texts that are no host stay as
+// they are (and are judged by the list file's reader).
+void CanonicalHost(std::string& addr) {
+  if (const std::optional<ProxyHost> host = ParseProxyHost(addr)) addr = host->text;
+}
+
 bool Unverified(const std::string& status) {
   return status.empty() || status == kStatusUnverified || status == kStatusVerifying;
 }
@@ -77,6 +85,7 @@ bool Unverified(const std::string& status) {
 // reader, so that a row read from CSV, JSON or a URL is one the list could have held.
 std::optional<MergedRow> CheckedRow(ProxyFields f, std::optional<ExportJudged> judged) {
   f.type = qb::AsciiUpper(f.type);
+  CanonicalHost(f.addr);
   // A quoted CSV field or a JSON string can hold a line end; a list line cannot, and a
   // printed row would fall apart into two.
   auto oneLine = [](const std::string& s) { return s.find_first_of("\r\n") == std::string::npos; };
@@ -157,6 +166,7 @@ std::optional<MergedRow> ReadRow(std::string_view line) {
   const std::size_t tab = line.find('\t');
   const std::string_view proxy = line.substr(0, tab);
   if (!ParseFileLine(proxy, row.fields) && !ParseProxyLine(proxy, row.fields)) return RowOfUrl(line);
+  CanonicalHost(row.fields.addr);
   if (tab != std::string_view::npos) {
     const std::string_view rest = line.substr(tab + 1);
     const std::size_t tab2 = rest.find('\t');
@@ -318,7 +328,10 @@ PassedOver ReadOutput(std::string_view text, const std::string& file, Take& take
   // A file saved by a spreadsheet may begin with a byte order mark.
   if (body.substr(0, 3) == "\xEF\xBB\xBF") body.remove_prefix(3);
   const std::size_t first = std::min(body.find_first_not_of(" \t\r\n"), body.size());
-  if (first < body.size() && body[first] == '[') {
+  // "[" then "{" or "]": a list line may begin with a bracketed IPv6 address.
+  const std::size_t second = std::min(body.find_first_not_of(" \t\r\n", first + 1), body.size());
+  if (first < body.size() && body[first] == '[' && second < body.size() &&
+      (body[second] == '{' || body[second] == ']')) {
     QJsonParseError error;
     const QJsonDocument doc =
         QJsonDocument::fromJson(QByteArray(body.data(), static_cast<qsizetype>(body.size())), &error);

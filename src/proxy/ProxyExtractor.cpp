@@ -778,8 +778,10 @@ std::size_t ExtractWholeText(std::string text, bool ambiguous, ProxyLineSink sin
 namespace {
 
 bool IsHostNameChar(char c) {
+  // "_" is no host name character, but a line that holds one is a mistyped name to
+  // refuse, not running text.
   return IsDigitChar(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-' || c == '.' ||
-         static_cast<unsigned char>(c) >= 0x80;
+         c == '_' || static_cast<unsigned char>(c) >= 0x80;
 }
 
 // Whether the scan of ScanProxies would take anything from the line: a dotted address

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "FuzzSupport.h"
+#include "base/ProxyHost.h"
 #include "proxy/FileImport.h"
 #include "proxy/PackedProxyKey.h"
 #include "proxy/ProxyEntry.h"
@@ -48,8 +49,25 @@ void CheckExtraction(std::string_view bytes, bool ambiguous) {
     }
     qb::ProxyFields f;
     if (!qb::ParseProxyLine(line, f)) Fail("a found line is refused by the parser", line);
-    if (keys[i] == 0 || keys[i] != qb::PackedProxyKey(f)) Fail("a found line comes with another key", line);
+    // A dotted address packs; a bracketed IPv6 address is kept as text (key 0).
+    if ((keys[i] == 0) != (line.front() == '[') || keys[i] != qb::PackedProxyKey(f))
+      Fail("a found line comes with another key", line);
   }
+  // The same text as a list: the lines named by host names come in addition, and
+  // every line of the page's reading is found in the same order.
+  Lines list;
+  qb::ExtractWholeText(
+      std::string(bytes), ambiguous, [&](std::string_view l) { list.emplace_back(l); }, qb::kNoProxyLimit,
+      nullptr, qb::TextKind::List);
+  std::size_t next = 0;
+  for (const std::string& l : list) {
+    if (next < whole.size() && l == whole[next]) {
+      ++next;
+    } else if (l.front() == '[' || qb::HostKindOf(l.substr(0, l.find(':'))) != qb::HostKind::Name) {
+      Fail("reading a list finds an address proxy that the page's reading does not", l);
+    }
+  }
+  if (next != whole.size()) Fail("reading a list loses a proxy that the page's reading finds", Joined(whole));
   if (!ambiguous) {
     std::string text(bytes);
     qb::ExtractProxies(text);

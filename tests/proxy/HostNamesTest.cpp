@@ -3,6 +3,9 @@
 // the rows they make are one proxy per host and survive the list file.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <random>
 #include <string>
 #include <vector>
@@ -14,6 +17,7 @@
 #include "proxy/ProxyId.h"
 #include "proxy/ProxyListFile.h"
 #include "proxy/ProxyListModel.h"
+#include "support/TempDir.h"
 
 using namespace qb;
 
@@ -164,9 +168,10 @@ TEST(HostLines, BadInputIsRefusedWholeAndNothingHalfImported) {
                            "[2001:db8::1]\n"
                            "gw.example:70000\n"
                            "rtsp://cam.example:554\n"
+                           "gw_1.example:8080\n"
                            "gw.example:1080:us\x01r:pw\n");
   EXPECT_TRUE(f.lines.empty()) << f.lines.front();
-  EXPECT_EQ(f.refused, 7);
+  EXPECT_EQ(f.refused, 8);
   // The longest name there is still makes a proxy.
   const std::string label(63, 'a');
   const std::string longest = label + "." + label + "." + label + "." + std::string(61, 'b');
@@ -237,6 +242,20 @@ TEST(HostLines, RowsOfOneHostAreOneProxyAndTheListFileKeepsThem) {
   }
   ProxyFields fields;
   EXPECT_FALSE(ParseFileLine("[2001:DB8:0::1]:8080@SOCKS5$1", fields));  // not canonical: the extractor's
+
+  // A list file edited by hand: the lines the program did not write are read as a list's.
+  qbtest::TempDir dir;
+  qbtest::WriteFile(dir.File("Proxies.pro"), text + "GW.Example:1080@SOCKS5\r\n[2001:DB8::7]:80\r\nnote\r\n");
+  CProxyListModel loaded;
+  ListFileRejects rejects;
+  const int fd = ::open(dir.File("Proxies.pro").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  const auto added = AddRowsFromListFd(loaded, fd, 0, {}, &rejects);
+  ::close(fd);
+  ASSERT_TRUE(added);
+  EXPECT_EQ(*added, 5u);  // gw.example:1080@SOCKS5 is already there
+  EXPECT_EQ(loaded.Entry(4)->Addr(), "[2001:db8::7]");
+  EXPECT_EQ(rejects.count, 1u);
 }
 
 TEST(HostLines, AddressColumnOrdersFamiliesThenValues) {
