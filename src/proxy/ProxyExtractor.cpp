@@ -801,11 +801,25 @@ bool HoldsAddressProxy(const char* text, std::size_t len) {
 
 std::size_t ScanHostLine(std::string_view raw, ProxyLineSink sink) {
   const std::string_view line = Trim(raw);
-  // The shortest named proxy is "a.bc:1"; markup and a line longer than the longest
-  // name with a log-on and a remark are no such line.
+  // The shortest named proxy is "a.bc:1"; a line longer than the longest name with a
+  // log-on and a remark is no such line.
   if (line.size() < 6 || line.size() > kLongestNamedLine) return 0;
-  if (line.find_first_of("<>") != npos) return 0;
-  if (HoldsAddressProxy(line.data(), line.size())) return 0;
+  // Most lines of a list begin with a dotted address: they are the scan's, told apart
+  // before anything else is looked at.
+  {
+    std::size_t k = 0;
+    while (k < line.size() && (IsDigitChar(line[k]) || line[k] == '.')) ++k;
+    if (k > 0 && k < line.size() && line[k] == ':') return 0;
+  }
+  // Markup is a page's; a line holding a dotted or bracketed proxy anywhere is the
+  // scan's, also to refuse. Looked at only once the line has the shape of a named one.
+  auto scans = [&] {
+    return line.find_first_of("<>") != npos || HoldsAddressProxy(line.data(), line.size());
+  };
+  auto refuse = [&] {
+    if (!scans()) sink.Refused();
+    return std::size_t{0};
+  };
 
   std::size_t i = 0;
   const char* type = "HTTP";
@@ -835,7 +849,7 @@ std::size_t ScanHostLine(std::string_view raw, ProxyLineSink sink) {
     const std::size_t close = rest.find(']');
     const bool shaped = close != npos && rest.find_first_of(" \t") == npos;
     // A zone index, no port, or no IPv6 address inside ("[proxies]" is a heading).
-    if (shaped && rest.substr(0, close).find(':') != npos) sink.Refused();
+    if (shaped && rest.substr(0, close).find(':') != npos) refuse();
     return 0;
   }
   std::size_t h = 0;
@@ -868,10 +882,7 @@ std::size_t ScanHostLine(std::string_view raw, ProxyLineSink sink) {
     const std::string_view info = tail.substr(1);
     const std::size_t second = info.find(':');
     if (second == npos || info.find(':', second + 1) != npos || info.find_first_of(" \t") != npos) return 0;
-    if (!SplitUserInfo(info, false, credentials)) {
-      sink.Refused();
-      return 0;
-    }
+    if (!SplitUserInfo(info, false, credentials)) return refuse();
     hasCredentials = true;
     tail = {};
   } else if (!tail.empty()) {
@@ -896,17 +907,12 @@ std::size_t ScanHostLine(std::string_view raw, ProxyLineSink sink) {
     }
   }
 
+  if (scans()) return 0;
   HostFault fault = HostFault::None;
   const std::optional<ProxyHost> host = ParseProxyHost(hostText, &fault);
-  if (!host || host->kind != HostKind::Name || *type == '\0' || port < 1 || port > 65535) {
-    sink.Refused();
-    return 0;
-  }
+  if (!host || host->kind != HostKind::Name || *type == '\0' || port < 1 || port > 65535) return refuse();
   if (fromScheme && !userinfo.empty()) {
-    if (!SplitUserInfo(userinfo, true, credentials)) {
-      sink.Refused();
-      return 0;
-    }
+    if (!SplitUserInfo(userinfo, true, credentials)) return refuse();
     hasCredentials = true;
   }
   // Ports up to 23 are not web proxies.
