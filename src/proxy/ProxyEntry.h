@@ -82,6 +82,9 @@ class alignas(16) CProxyEntry {
   // the address split at its first three dots and each part read as by atoi, the port
   // as by atoi, and TimeStatusRank of the time-or-status.
   void AddressParts(int part[4]) const;
+  // Whether the address is kept as text (a host name, an IPv6 address, a dotted text
+  // that does not pack) rather than as four numbers.
+  bool AddressIsText() const { return (m_flags & kAddrText) != 0; }
   int PortNumber() const;
   double StatusRank() const;
   // Whether the time-or-status is a measured time (IsTimeText), and its value.

@@ -24,37 +24,48 @@ namespace {
 using AddressKey = std::array<std::int64_t, 5>;
 enum : std::int64_t { kFamilyIpv4, kFamilyIpv6, kFamilyName };
 
-AddressKey AddressKeyOf(const CProxyEntry& e) {
-  AddressKey k{};
-  int part[4];
-  e.AddressParts(part);
-  if (part[0] != 0 || part[1] != 0 || part[2] != 0 || part[3] != 0) {
-    // A packed address, or digits and dots: IPv6 and names have no number before a dot.
-    k = {kFamilyIpv4, part[0], part[1], part[2], part[3]};
-    return k;
-  }
-  const std::string addr = e.Addr();
-  switch (HostKindOf(addr)) {
+std::int64_t AddressFamilyOf(const CProxyEntry& e) {
+  if (!e.AddressIsText()) return kFamilyIpv4;
+  switch (HostKindOf(e.Addr())) {
     case HostKind::Ipv4:
-      k = {kFamilyIpv4, 0, 0, 0, 0};
-      break;
-    case HostKind::Ipv6: {
-      k = {kFamilyIpv6, 0, 0, 0, 0};
-      const std::string bare(BareHost(addr));
-      unsigned char bytes[16];
-      if (inet_pton(AF_INET6, bare.c_str(), bytes) == 1) {
-        for (int w = 0; w < 4; ++w)
-          k[static_cast<std::size_t>(w + 1)] = static_cast<std::int64_t>(bytes[4 * w]) << 24 |
-                                               bytes[4 * w + 1] << 16 | bytes[4 * w + 2] << 8 |
-                                               bytes[4 * w + 3];
-      }
-      break;
-    }
+      return kFamilyIpv4;
+    case HostKind::Ipv6:
+      return kFamilyIpv6;
     case HostKind::Name:
-      k = {kFamilyName, 0, 0, 0, 0};
       break;
   }
+  return kFamilyName;
+}
+
+std::array<int, 4> Ipv4KeyOf(const CProxyEntry& e) {
+  std::array<int, 4> k;
+  e.AddressParts(k.data());
   return k;
+}
+
+std::array<std::uint32_t, 4> Ipv6KeyOf(const CProxyEntry& e) {
+  std::array<std::uint32_t, 4> k{};
+  const std::string bare(BareHost(e.Addr()));
+  unsigned char bytes[16];
+  if (inet_pton(AF_INET6, bare.c_str(), bytes) != 1) return k;
+  for (std::size_t w = 0; w < 4; ++w)
+    k[w] = static_cast<std::uint32_t>(bytes[4 * w]) << 24 |
+           static_cast<std::uint32_t>(bytes[4 * w + 1]) << 16 |
+           static_cast<std::uint32_t>(bytes[4 * w + 2]) << 8 | bytes[4 * w + 3];
+  return k;
+}
+
+AddressKey AddressKeyOf(const CProxyEntry& e) {
+  const std::int64_t family = AddressFamilyOf(e);
+  if (family == kFamilyIpv4) {
+    const auto p = Ipv4KeyOf(e);
+    return {family, p[0], p[1], p[2], p[3]};
+  }
+  if (family == kFamilyIpv6) {
+    const auto w = Ipv6KeyOf(e);
+    return {family, w[0], w[1], w[2], w[3]};
+  }
+  return {family, 0, 0, 0, 0};
 }
 
 int Sign(long long v) {
@@ -539,22 +550,32 @@ void CProxyListModel::SortRows(int column, bool ascending) {
   };
   switch (column) {
     case ColAddr: {
-      sortBy([](const CProxyEntry& e) { return AddressKeyOf(e); });
-      // The names stand together, at the end or (descending) the start.
-      auto isName = [&](int row) {
-        return AddressKeyOf(*m_rows[static_cast<std::size_t>(row)])[0] == kFamilyName;
+      // Each family on its own key, so that a list of IPv4 addresses sorts on four
+      // numbers as it always did; then the families one after the other.
+      std::vector<int> families[3];
+      for (std::size_t i = 0; i < n; ++i)
+        families[AddressFamilyOf(*m_rows[i])].push_back(static_cast<int>(i));
+      auto sortFamily = [&](std::vector<int>& rows, auto keyOf) {
+        using Key = decltype(keyOf(*m_rows[0]));
+        std::vector<std::pair<Key, int>> keyed;
+        keyed.reserve(rows.size());
+        for (int r : rows) keyed.emplace_back(keyOf(*m_rows[static_cast<std::size_t>(r)]), r);
+        if (ascending) {
+          std::stable_sort(keyed.begin(), keyed.end(),
+                           [](const auto& x, const auto& y) { return x.first < y.first; });
+        } else {
+          std::stable_sort(keyed.begin(), keyed.end(),
+                           [](const auto& x, const auto& y) { return y.first < x.first; });
+        }
+        for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = keyed[i].second;
       };
-      const auto first = std::find_if(order.begin(), order.end(), isName);
-      const auto last = std::find_if_not(first, order.end(), isName);
-      if (first != last) {
-        std::vector<std::pair<std::string, int>> names;
-        for (auto it = first; it != last; ++it)
-          names.emplace_back(qb::AsciiLower(m_rows[static_cast<std::size_t>(*it)]->Addr()), *it);
-        std::stable_sort(names.begin(), names.end(), [&](const auto& x, const auto& y) {
-          return ascending ? x.first < y.first : y.first < x.first;
-        });
-        for (std::size_t i = 0; i < names.size(); ++i)
-          first[static_cast<std::ptrdiff_t>(i)] = names[i].second;
+      sortFamily(families[kFamilyIpv4], Ipv4KeyOf);
+      sortFamily(families[kFamilyIpv6], Ipv6KeyOf);
+      sortFamily(families[kFamilyName], [](const CProxyEntry& e) { return qb::AsciiLower(e.Addr()); });
+      auto out = order.begin();
+      for (std::int64_t f : {kFamilyIpv4, kFamilyIpv6, kFamilyName}) {
+        const std::vector<int>& rows = families[ascending ? f : kFamilyName - f];
+        out = std::copy(rows.begin(), rows.end(), out);
       }
       break;
     }
