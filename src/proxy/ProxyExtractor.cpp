@@ -601,6 +601,8 @@ std::size_t ScanProxiesFrom(char* text, std::size_t len, std::size_t from, Proxy
       const char* nl = static_cast<const char*>(std::memchr(text + c, '\n', len - c));
       const std::size_t le = nl ? static_cast<std::size_t>(nl - text) : len;
       namesTriedTo = le;
+      // A line that began further back is too long to be one, and is never read from its middle.
+      if (ls > from && text[ls - 1] != '\n') continue;
       std::string nameLine;
       FoundCredentials nameCredentials;
       bool nameHasCredentials = false;

@@ -155,6 +155,10 @@ TEST(HostLines, NamesComeOnlyFromWholeLinesOfAList) {
   // Lines that only look like one: a heading, a count, a time.
   EXPECT_TRUE(ListText("Total:200\nUpdated:2024\n[proxies]\nnote: 10:30\n").lines.empty());
   EXPECT_EQ(ListText("Total:200\n[proxies]\n").refused, 0);
+  // The end of a line too long to be a proxy is not read as one.
+  const std::string longLine = std::string(1500, 'x') + " gw.example:8080\n";
+  EXPECT_TRUE(PastedList(longLine).lines.empty());
+  EXPECT_TRUE(ListText(longLine).lines.empty());
 }
 
 TEST(HostLines, BadInputIsRefusedWholeAndNothingHalfImported) {
