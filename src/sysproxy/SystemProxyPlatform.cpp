@@ -93,7 +93,8 @@ std::optional<std::string> CanonicalProxyHost(std::string_view host) {
   // A dotted address stays as written, as the desktop has always been given it.
   if (AllDigitsAndDots(host)) return IsDottedIpv4(host) ? std::optional<std::string>(host) : std::nullopt;
   std::optional<ProxyHost> parsed = ParseProxyHost(host);
-  if (!parsed) return std::nullopt;
+  // The settings and the script take nothing the plain check would not pass.
+  if (!parsed || !IsValidProxyHost(parsed->text)) return std::nullopt;
   return std::move(parsed->text);
 }
 
