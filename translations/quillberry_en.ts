@@ -1223,6 +1223,26 @@ Set it again? No keeps the other program&apos;s setting.</translation>
         <source>域名无法解析</source>
         <translation>name not resolved</translation>
     </message>
+    <message>
+        <source>主机名太长：最多253个字符。</source>
+        <translation>The host name is too long: at most 253 characters.</translation>
+    </message>
+    <message>
+        <source>主机名中两点之间最多63个字符。</source>
+        <translation>A host name may have at most 63 characters between two dots.</translation>
+    </message>
+    <message>
+        <source>IPv6地址不能带“%”和网卡名：那只在本机上有意义。</source>
+        <translation>An IPv6 address cannot carry “%” and a network interface: that only means something on this computer.</translation>
+    </message>
+    <message>
+        <source>这不是有效的IPv6地址。</source>
+        <translation>This is not a valid IPv6 address.</translation>
+    </message>
+    <message>
+        <source>主机名只能由字母、数字、“-”和“.”组成，最后一段不能全是数字。</source>
+        <translation>A host name may hold only letters, digits, “-” and “.”, and its last part cannot be all digits.</translation>
+    </message>
 </context>
 <context>
     <name>QuillberryHelp</name>
@@ -1649,7 +1669,9 @@ set    makes TEXT (address:port, or a proxy line address:port@type) the desktop&
        proxy and prints what was set, as address:port@TYPE (nothing when the
        desktop did not keep it). A TEXT that is no valid proxy, or with --mode 0
        a GOPHER proxy (the desktop has no entry for it), is refused and the
-       desktop&apos;s settings are left as they were.
+       desktop&apos;s settings are left as they were. The address may be an IPv6
+       address in brackets ([2001:db8::1]:8080) or a host name (gw.example:8080);
+       it is printed, and stored, as the proxy list writes it.
 clear  gives the desktop back the proxy setting it had before this program first
        set one (the user&apos;s own proxy, or none); without such a record it clears
        the desktop&apos;s proxy.

@@ -1169,6 +1169,26 @@
         <source>域名无法解析</source>
         <translation>域名无法解析</translation>
     </message>
+    <message>
+        <source>主机名太长：最多253个字符。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>主机名中两点之间最多63个字符。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>IPv6地址不能带“%”和网卡名：那只在本机上有意义。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>这不是有效的IPv6地址。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>主机名只能由字母、数字、“-”和“.”组成，最后一段不能全是数字。</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>QuillberryHelp</name>
@@ -1839,7 +1859,9 @@ set    makes TEXT (address:port, or a proxy line address:port@type) the desktop&
        proxy and prints what was set, as address:port@TYPE (nothing when the
        desktop did not keep it). A TEXT that is no valid proxy, or with --mode 0
        a GOPHER proxy (the desktop has no entry for it), is refused and the
-       desktop&apos;s settings are left as they were.
+       desktop&apos;s settings are left as they were. The address may be an IPv6
+       address in brackets ([2001:db8::1]:8080) or a host name (gw.example:8080);
+       it is printed, and stored, as the proxy list writes it.
 clear  gives the desktop back the proxy setting it had before this program first
        set one (the user&apos;s own proxy, or none); without such a record it clears
        the desktop&apos;s proxy.
@@ -1874,7 +1896,8 @@ get    列出桌面的代理服务器（没有保存代理时为空行）。
 set    把文字（地址:端口，或代理行 地址:端口@类型）设为桌面的代理，并以
        地址:端口@类型 列出所设置的内容（桌面没有保存时什么也不列出）。不是有效代理的
        文字，或在 --mode 0 下的 GOPHER 代理（桌面没有对应的条目），会被拒绝，桌面的
-       设置保持原样。
+       设置保持原样。地址可以是方括号中的 IPv6 地址（[2001:db8::1]:8080）或主机名
+       （gw.example:8080）；列出和保存时都按代理列表的写法。
 clear  把桌面的代理设置恢复为本程序第一次设置代理之前的样子（用户自己的代理，或不用
        代理）；没有这样的记录时取消桌面的代理。
 repair 桌面仍指向本程序设置的代理或本机端口、而那里已无应答（程序没有正常退出）时，

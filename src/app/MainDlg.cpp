@@ -37,6 +37,7 @@
 #include "app/WindowActions.h"
 #include "base/Files.h"
 #include "base/Prompt.h"
+#include "base/ProxyHost.h"
 #include "base/Text.h"
 #include "base/Translate.h"
 #include "endpoint/Endpoint.h"
@@ -132,6 +133,8 @@ CMainDlg::CMainDlg(DataDir& dir, MainDlgOptions options, QWidget* parent)
     m_verify->SetFavoritesByScore(m_options.history.favoritesByScore);
   }
   m_historyColumns.SetLocationDir(m_dir.Path());
+  // A named proxy's country arrives with its name's address.
+  m_historyColumns.SetOnNamesResolved([this] { m_list.ExtraColumnsChanged(); });
   m_list.SetExtraColumns(&m_historyColumns);
 
   AddWindowActions(*m_actions, *this);
@@ -589,11 +592,12 @@ void CMainDlg::OnInitDialog() {
     m_pList->setColumnWidth(CProxyListModel::ColumnCount + c, static_cast<int>(80 * g_dColumnScale));
     m_pList->setColumnHidden(CProxyListModel::ColumnCount + c, true);
   }
-  // Wide enough for the longest usual content, whatever the font: a full address, a
-  // five-digit port, the text of a row being verified.
+  // Wide enough for the longest usual content, whatever the font: a typical IPv6
+  // address (longer than any dotted one; a long name is cut short like a long remark),
+  // a five-digit port, the text of a row being verified.
   const QFontMetrics metrics(m_pList->font());
   const int padding = metrics.horizontalAdvance(QLatin1Char('M')) * 2;
-  for (const auto& [column, sample] : {std::pair{CProxyListModel::ColAddr, "255.255.255.255"},
+  for (const auto& [column, sample] : {std::pair{CProxyListModel::ColAddr, kTypicalIpv6Address},
                                        std::pair{CProxyListModel::ColPort, "65535"}}) {
     const int needed = metrics.horizontalAdvance(QString::fromLatin1(sample)) + padding;
     if (m_pList->columnWidth(column) < needed) m_pList->setColumnWidth(column, needed);
@@ -606,6 +610,17 @@ void CMainDlg::OnInitDialog() {
     if (m_pList->columnWidth(CProxyListModel::ColTimeStatus) < needed)
       m_pList->setColumnWidth(CProxyListModel::ColTimeStatus, needed);
   }
+  // The remark, last, stretches over what the list leaves it; at its usual width beside
+  // an address column wide enough for IPv6 it would push the list sideways. It starts
+  // with what is left, down to a country and its capital.
+  int others = 0;
+  for (int c = 0; c < CProxyListModel::ColRemark; ++c) others += m_pList->columnWidth(c);
+  const int left = m_pList->width() - 2 * m_pList->frameWidth() -
+                   m_pList->verticalScrollBar()->sizeHint().width() - others;
+  const int remarkLeast = metrics.horizontalAdvance(QStringLiteral("中国 北京")) + padding;
+  m_pList->setColumnWidth(
+      CProxyListModel::ColRemark,
+      std::clamp(left, remarkLeast, std::max(remarkLeast, m_pList->columnWidth(CProxyListModel::ColRemark))));
   LoadList();
   // Before the desktop's proxy is applied again: it may point at the endpoint.
   StartEndpoint();
@@ -1095,8 +1110,12 @@ void CMainDlg::OnModifySelected() {
     const std::string dataDir = m_dir.Path();
     const ModifyOutcome outcome = ModifyProxyRow(
         m_list, row, dlg.m_sType.toStdString(), dlg.m_sAddress.toStdString(), dlg.m_sPort.toStdString(),
-        dlg.m_sRemark.toStdString(), [dataDir, oldAddress, exitAddress](const std::string& address) {
-          const std::string& located = address == oldAddress && !exitAddress.empty() ? exitAddress : address;
+        dlg.m_sRemark.toStdString(), [this, dataDir, oldAddress, exitAddress](const std::string& address) {
+          std::string located = address == oldAddress && !exitAddress.empty() ? exitAddress : address;
+          // A name is where its address is, if the list has looked it up already: the
+          // window does not wait for a resolver here.
+          if (HostKindOf(located) == HostKind::Name) located = m_historyColumns.KnownAddressOf(located);
+          if (located.empty()) return std::string();
           const std::optional<GeoResult> where = LocateAddress(dataDir, located, CurrentLanguage());
           return where ? GeoRemark(*where) : std::string();
         });

@@ -70,6 +70,9 @@ bool StartsInTray(bool minimisedAsked, bool minimiseSetting, bool firstStart, bo
 inline constexpr const char* kNoticeRefused = QT_TRANSLATE_NOOP("Quillberry", "，无法识别 %1 行");
 inline constexpr const char* kNoticeAdded = QT_TRANSLATE_NOOP("Quillberry", "新增 %1 个，重复 %2 个");
 inline constexpr int kNoticeMs = 5000;
+// The address column is at least as wide as this text: a typical IPv6 address, as a
+// row writes it.
+inline constexpr const char* kTypicalIpv6Address = "[2001:db8:85a3::8a2e:370:7334]";
 
 inline constexpr const char* kMainCaption =
     QT_TRANSLATE_NOOP("Quillberry", "Ostrel代理验证（Quillberry）1.8");

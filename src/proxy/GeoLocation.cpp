@@ -20,6 +20,7 @@
 #include <mutex>
 
 #include "base/Files.h"
+#include "base/ProxyHost.h"
 #include "base/Text.h"
 #include "proxy/IpLocation.h"
 
@@ -487,6 +488,11 @@ std::string GeoRemark(const GeoResult& result) {
 
 GeoLookup LocateAddressIn(const GeoSources& sources, std::string_view address, UiLanguage language) {
   GeoLookup out;
+  // A host name is no address, even one that begins as one: the location file's
+  // lenient reading would put "1.2.3.4.gw.example" at 1.2.3.4.
+  if (const std::optional<ProxyHost> host = ParseProxyHost(Trim(address));
+      host && host->kind == HostKind::Name)
+    return out;
   const std::string systemDir = sources.systemDir.empty() ? SystemGeoIpDir() : sources.systemDir;
   const std::shared_ptr<const Snapshot> snap = Current(sources.dataDir, systemDir);
   // 1. The documented location file, read exactly as before.

@@ -56,8 +56,9 @@ std::string SystemGeoIpDir();
 inline constexpr const char* kSystemGeoIpDirVariable = "QUILLBERRY_GEOIP_DIR";
 
 // Looks the address (IPv4 or IPv6, with or without brackets) up along the chain; a
-// damaged source is noted and passed over. Thread-safe. Opened databases are kept per
-// directory and opened again when their files change.
+// damaged source is noted and passed over. A host name finds nothing: where a named
+// proxy is, is where the address it resolves to is, which the caller looks up. Thread-safe. Opened databases
+// are kept per directory and opened again when their files change.
 GeoLookup LocateAddressIn(const GeoSources& sources, std::string_view address, UiLanguage language);
 
 // Looks the address up in the data directory's files, then the system's; nullopt when

@@ -41,7 +41,14 @@ ProxyInfoCheck CheckProxyInfo(ProxyInfo& info) {
     return check;
   };
   if (!IsProxyType(info.type)) return fail(ProxyInfoField::Type);
-  if (info.address == std::array<int, 4>{0, 0, 0, 0}) return fail(ProxyInfoField::Address);
+  if (!info.host.empty()) {
+    std::optional<ProxyHost> host = ParseProxyHost(qb::Trim(info.host), &check.hostFault);
+    // No proxy listens at the unspecified address, in either family.
+    if (!host || host->text == "0.0.0.0" || host->text == "[::]") return fail(ProxyInfoField::Address);
+    info.host = std::move(host->text);
+  } else if (info.address == std::array<int, 4>{0, 0, 0, 0}) {
+    return fail(ProxyInfoField::Address);
+  }
   const long long portValue = qb::CAtoll(port);
   if (portValue < 1 || portValue > 65535) return fail(ProxyInfoField::Port);
   if (info.remark.find_first_of(":@$# \t<>") != std::string::npos) return fail(ProxyInfoField::Remark);

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "base/ProxyHost.h"
+
 namespace qb {
 
 class CProxyListModel;
@@ -18,6 +20,9 @@ struct ProxyInfo {
   std::array<int, 4> address{0, 0, 0, 0};  // the four fields of the address control
   std::string port;
   std::string remark;
+  // The host typed as text instead of the four fields (a name or an IPv6 address):
+  // when not empty it is the address, and the check leaves it as the list writes it.
+  std::string host;
 };
 
 enum class ProxyInfoField { None, Type, Address, Port, Remark };
@@ -26,11 +31,14 @@ struct ProxyInfoCheck {
   bool ok = true;
   // The field refused (None when ok): the dialog says why and gives it the focus.
   ProxyInfoField focus = ProxyInfoField::None;
+  // Why the host typed as text is none (None for an empty or all-zero address).
+  HostFault hostFault = HostFault::None;
 };
 
 // The dialog's OK: trims the type (empty becomes "HTTP"), the port and the remark,
 // then checks type, address, port and remark in this order. The port is checked
-// without its leading zeros but handed on as typed.
+// without its leading zeros but handed on as typed. A host typed as text is read by
+// ParseProxyHost and handed on in its canonical form ("[2001:db8::1]", "gw.example").
 ProxyInfoCheck CheckProxyInfo(ProxyInfo& info);
 std::string FormatAddress(const std::array<int, 4>& address);
 // The address text split at its first three dots, each part as by atoi, cut to 8 bits.

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <functional>
+#include <optional>
 
 #include "base/Text.h"
 
@@ -55,10 +56,11 @@ class CGSettingsProxyPlatform : public ISystemProxyPlatform {
       gchar* host = g_settings_get_string(m_entries[i], "host");
       const int port = g_settings_get_int(m_entries[i], "port");
       // The desktop counts an entry only with a host and a port; what does not pass
-      // the host check is not a proxy this program can hand on.
-      if (host && IsValidProxyHost(host) && port >= 1 && port <= 65535) {
-        entries.push_back({kEntrySchemes[i], host, port});
-      }
+      // the host check is not a proxy this program can hand on. An IPv6 address may
+      // be there with or without brackets, a name in any case: each comes back as a
+      // row of the list writes it.
+      std::optional<std::string> canonical = host ? CanonicalProxyHost(host) : std::nullopt;
+      if (canonical && port >= 1 && port <= 65535) entries.push_back({kEntrySchemes[i], *canonical, port});
       g_free(host);
     }
     s.server = ComposeServerString(entries);
@@ -102,6 +104,8 @@ class CGSettingsProxyPlatform : public ISystemProxyPlatform {
     if (!connection.empty()) return false;
     if (!AllWritable()) return false;
 
+    // An IPv6 host keeps its brackets: Firefox and libproxy put the field and the port
+    // together as "host:port" as they stand, and Chromium takes either form.
     const std::vector<ProxyServerEntry> entries = ParseServerString(settings.server);
     bool ok = true;
     for (std::size_t i = 0; i < kEntrySchemes.size(); ++i) {

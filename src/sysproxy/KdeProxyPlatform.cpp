@@ -6,9 +6,11 @@
 
 #include <sys/stat.h>
 #include <cstdlib>
+#include <optional>
 #include <vector>
 
 #include "base/Files.h"
+#include "base/ProxyHost.h"
 #include "base/Text.h"
 
 namespace qb {
@@ -128,19 +130,21 @@ std::vector<std::string> UnescapeValue(std::string_view v, bool listItems) {
   return items;
 }
 
-// "http://A P", "http://A:P" or "A:P" into an entry; false when it is not a proxy.
+// "http://A P", "http://A:P" or "A:P" into an entry; false when it is not a proxy. The
+// host comes back as a row of the list writes it; an IPv6 address needs its brackets
+// only before ":P".
 bool ParseEntryValue(std::string_view value, const char* scheme, ProxyServerEntry& e) {
   value = qb::Trim(value);
   const std::size_t sep = value.find("://");
   if (sep != std::string_view::npos) value = value.substr(sep + 3);
   while (!value.empty() && value.back() == '/') value.remove_suffix(1);
   std::size_t split = value.find(' ');
-  if (split == std::string_view::npos) split = value.rfind(':');
+  if (split == std::string_view::npos) split = qb::HostColon(value);
   if (split == std::string_view::npos) return false;
-  const std::string_view host = qb::Trim(value.substr(0, split));
+  const std::optional<std::string> host = CanonicalProxyHost(value.substr(0, split));
   const int port = ParseProxyPort(qb::Trim(value.substr(split + 1)));
-  if (!IsValidProxyHost(host) || port == 0) return false;
-  e = {scheme, std::string(host), port};
+  if (!host || port == 0) return false;
+  e = {scheme, *host, port};
   return true;
 }
 
@@ -160,6 +164,8 @@ std::vector<std::string> ProxyKeyLines(const ConnectionProxySettings& s) {
   for (const auto& k : kEntryKeys) {
     std::string value;
     for (const auto& e : entries) {
+      // KDE joins the two at the blank into "scheme://host:port" and reads that as a
+      // URL, so an IPv6 host keeps its brackets.
       if (e.scheme == k.scheme)
         value = std::string(k.urlScheme) + "://" + e.host + " " + std::to_string(e.port);
     }

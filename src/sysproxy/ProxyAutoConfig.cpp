@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "base/ProxyHost.h"
 #include "base/Text.h"
 #include "sysproxy/SystemProxyPlatform.h"
 
@@ -15,8 +16,9 @@ constexpr std::string_view kHead = "function FindProxyForURL(url, host)\r\n{\r\n
 constexpr std::string_view kPlaceholder = "MyProxy";
 constexpr std::string_view kProxyKeyword = "PROXY";
 
+// "PROXY [2001:db8::1]:8080": the browsers read an IPv6 host in brackets, as in a URL.
 std::string HostPort(const ProxyServerEntry& e) {
-  return e.host + ":" + std::to_string(e.port);
+  return qb::HostPort(e.host, std::to_string(e.port));
 }
 
 std::string SchemeTest(const std::string& scheme) {

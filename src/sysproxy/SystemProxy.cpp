@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "base/Files.h"
+#include "base/ProxyHost.h"
 #include "base/Text.h"
 #include "datadir/DataDir.h"
 #include "proxy/ProxyCredentials.h"
@@ -33,6 +34,17 @@ bool DirectModeCarries(const ProxyFields& f) {
       ParseServerString(CSystemProxy::ServerStringFor(f.addr, f.port, f.type));
   return !entries.empty() && std::all_of(entries.begin(), entries.end(),
                                          [](const ProxyServerEntry& e) { return e.scheme != "gopher"; });
+}
+
+// A proxy text made into its fields, with the host as a row of the list writes it, so
+// that the desktop, the script and the record all hold one spelling of each proxy.
+// False for a text that is no proxy that may reach them.
+bool ParseCheckedProxy(std::string_view normalised, ProxyFields& f) {
+  if (!ParseProxyLine(normalised, f) || ParseProxyPort(f.port) == 0) return false;
+  std::optional<std::string> host = CanonicalProxyHost(f.addr);
+  if (!host) return false;
+  f.addr = std::move(*host);
+  return true;
 }
 
 }  // namespace
@@ -74,23 +86,24 @@ std::string CSystemProxy::NormaliseProxyText(std::string_view text) {
     for (const auto& st : kSchemeTypes) {
       if (scheme != st.scheme) continue;
       std::string rest(qb::Trim(std::string_view(s).substr(eq + 1)));
-      const std::size_t colon = rest.find(':');
+      const std::size_t colon = qb::HostColon(rest);
       if (colon != std::string::npos && colon > 0) return rest + "@" + st.type;
       return rest;
     }
   }
-  const std::size_t colon = s.find(':');
+  const std::size_t colon = qb::HostColon(s);
   if (colon != std::string::npos && colon > 0) s += "@HTTP";
   return s;
 }
 
 std::string CSystemProxy::ServerStringFor(const std::string& addr, const std::string& port,
                                           const std::string& type) {
-  if (qb::AsciiCaseEqual(type, "HTTP")) return addr + ":" + port;
+  const std::string hostPort = qb::HostPort(addr, port);
+  if (qb::AsciiCaseEqual(type, "HTTP")) return hostPort;
   // A SOCKS proxy goes to the desktop's socks entry: browsers given it as an HTTP
   // proxy would speak HTTP to a SOCKS server.
-  if (type == "SOCKS4" || type == "SOCKS5") return "socks=" + addr + ":" + port;
-  return qb::AsciiLower(type) + "=" + addr + ":" + port;
+  if (type == "SOCKS4" || type == "SOCKS5") return "socks=" + hostPort;
+  return qb::AsciiLower(type) + "=" + hostPort;
 }
 
 std::optional<std::string> CSystemProxy::CheckProxyText(std::string_view text, std::string* why) const {
@@ -100,8 +113,7 @@ std::optional<std::string> CSystemProxy::CheckProxyText(std::string_view text, s
   };
   const std::string normalised = NormaliseProxyText(text);
   ProxyFields f;
-  if (!ParseProxyLine(normalised, f) || !IsValidProxyHost(f.addr) || ParseProxyPort(f.port) == 0)
-    return refuse("not a valid proxy: " + std::string(text));
+  if (!ParseCheckedProxy(normalised, f)) return refuse("not a valid proxy: " + std::string(text));
   if (m_nAutoProxyConfig == kAutoProxyDirect && !DirectModeCarries(f)) {
     return refuse("the desktop's proxy settings have no entry for a " + f.type +
                   " proxy; it can be set through an auto-config script (mode 1 or 2)");
@@ -111,7 +123,7 @@ std::optional<std::string> CSystemProxy::CheckProxyText(std::string_view text, s
         "the proxy needs a user name and password, which the desktop keeps only for an HTTP proxy "
         "set directly (mode 0)");
   }
-  return f.addr + ":" + f.port + "@" + f.type;
+  return qb::HostPort(f.addr, f.port) + "@" + f.type;
 }
 
 // The text is taken by value: callers pass m_sIEProxy itself, which the query below
@@ -123,7 +135,10 @@ ProxyChangeResult CSystemProxy::SetIEProxy(std::string text) {
   // Only a checked host and port reach the desktop and the script: anything else in
   // a proxy text, or in a server string read back from the desktop, would be syntax
   // there.
-  const bool valid = ParseProxyLine(normalised, f) && IsValidProxyHost(f.addr) && ParseProxyPort(f.port) != 0;
+  const bool valid = ParseCheckedProxy(normalised, f);
+  // What is remembered and recorded names the host as the list does.
+  if (const std::size_t colon = qb::HostColon(normalised); valid && colon != std::string::npos)
+    normalised = f.addr + normalised.substr(colon);
   // Every caller (the buttons, the tray's favourites, the settings dialog and the
   // command line) ends here, so the refusal cannot be bypassed by any of them.
   if (valid && m_nAutoProxyConfig == kAutoProxyDirect && !DirectModeCarries(f)) {
@@ -237,9 +252,13 @@ std::optional<DesktopRecord> CSystemProxy::Record() const {
 bool CSystemProxy::IsEndpointLine(std::string_view line) const {
   if (m_endpointListen.empty()) return false;
   ProxyFields f;
-  if (!ParseProxyLine(NormaliseProxyText(line), f) || !qb::AsciiCaseEqual(f.type, "HTTP")) return false;
-  const std::string address = f.addr.find(':') != std::string::npos ? "[" + f.addr + "]" : f.addr;
-  return qb::AsciiCaseEqual(address + ":" + f.port, m_endpointListen);
+  if (!ParseCheckedProxy(NormaliseProxyText(line), f) || !qb::AsciiCaseEqual(f.type, "HTTP")) return false;
+  // The address as configured may be spelt otherwise ("[0::1]", "LOCALHOST").
+  const std::string_view listen = m_endpointListen;
+  const std::size_t colon = qb::HostColon(listen);
+  if (colon == std::string_view::npos || colon == 0) return false;
+  const std::optional<std::string> host = CanonicalProxyHost(listen.substr(0, colon));
+  return host && *host == f.addr && ParseProxyPort(listen.substr(colon + 1)) == ParseProxyPort(f.port);
 }
 
 bool CSystemProxy::DesktopHoldsRecorded() const {
@@ -351,9 +370,7 @@ qb::OpResult CSystemProxy::CreatePacFile(const std::string& serverString, const 
     if (m_favorites) {
       for (const std::string& line : m_favorites()) {
         ProxyFields f;
-        if (!ParseProxyLine(NormaliseProxyText(line), f) || !IsValidProxyHost(f.addr) ||
-            ParseProxyPort(f.port) == 0)
-          continue;
+        if (!ParseCheckedProxy(NormaliseProxyText(line), f)) continue;
         // A browser asks the user for the log-on of a proxy it finds in a script, which
         // would halt the walk down the chain at that proxy with a prompt.
         if (StoredLogOn(f)) continue;

@@ -1,5 +1,6 @@
 #include "sysproxy/SystemProxyPlatform.h"
 
+#include "base/ProxyHost.h"
 #include "base/Text.h"
 
 namespace qb {
@@ -47,19 +48,28 @@ bool IsHostName(std::string_view host) {
   return true;
 }
 
+bool AllDigitsAndDots(std::string_view host) {
+  for (char c : host) {
+    if (!qb::IsDigit(c) && c != '.') return false;
+  }
+  return true;
+}
+
 bool IsKnownScheme(std::string_view s) {
   return s == "http" || s == "https" || s == "ftp" || s == "socks" || s == "gopher";
 }
 
-// "A:P" into an entry; false when the host or the port is not valid.
+// "A:P" into an entry; false when the host or the port is not valid. An IPv6 host
+// needs its brackets here: "::1:8080" is itself an address.
 bool SplitHostPort(std::string_view text, ProxyServerEntry& e) {
   text = qb::Trim(text);
-  const std::size_t colon = text.rfind(':');
-  if (colon == std::string_view::npos) return false;
+  const std::size_t colon = qb::HostColon(text);
+  if (colon == std::string_view::npos || colon == 0) return false;
   const std::string_view host = text.substr(0, colon);
   const int port = ParseProxyPort(text.substr(colon + 1));
-  if (!IsValidProxyHost(host) || port == 0) return false;
-  e.host = std::string(host);
+  std::optional<std::string> canonical = CanonicalProxyHost(host);
+  if (!canonical || port == 0) return false;
+  e.host = std::move(*canonical);
   e.port = port;
   return true;
 }
@@ -68,13 +78,24 @@ bool SplitHostPort(std::string_view text, ProxyServerEntry& e) {
 
 bool IsValidProxyHost(std::string_view host) {
   if (host.empty()) return false;
-  bool allDigitsAndDots = true;
-  for (char c : host) {
-    if (!qb::IsDigit(c) && c != '.') allDigitsAndDots = false;
+  if (host.front() == '[') {
+    const std::optional<ProxyHost> parsed = ParseProxyHost(host);
+    return parsed && parsed->kind == HostKind::Ipv6;
   }
   // Something that looks like an address must be one; "1.2.3" is no host name either.
-  if (allDigitsAndDots) return IsDottedIpv4(host);
+  if (AllDigitsAndDots(host)) return IsDottedIpv4(host);
   return IsHostName(host);
+}
+
+std::optional<std::string> CanonicalProxyHost(std::string_view host) {
+  host = qb::Trim(host);
+  if (host.empty()) return std::nullopt;
+  // A dotted address stays as written, as the desktop has always been given it.
+  if (AllDigitsAndDots(host)) return IsDottedIpv4(host) ? std::optional<std::string>(host) : std::nullopt;
+  std::optional<ProxyHost> parsed = ParseProxyHost(host);
+  // The settings and the script take nothing the plain check would not pass.
+  if (!parsed || !IsValidProxyHost(parsed->text)) return std::nullopt;
+  return std::move(parsed->text);
 }
 
 int ParseProxyPort(std::string_view port) {
@@ -118,7 +139,7 @@ std::vector<ProxyServerEntry> ParseServerString(std::string_view server) {
 }
 
 std::string ComposeServerString(const std::vector<ProxyServerEntry>& entries) {
-  auto hostPort = [](const ProxyServerEntry& e) { return e.host + ":" + std::to_string(e.port); };
+  auto hostPort = [](const ProxyServerEntry& e) { return qb::HostPort(e.host, std::to_string(e.port)); };
   if (entries.empty()) return {};
   if (entries.size() == 3) {
     const bool sameProxy = entries[0].host == entries[1].host && entries[1].host == entries[2].host &&

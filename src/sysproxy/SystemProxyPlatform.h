@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,21 +59,29 @@ class ISystemProxyPlatform {
 // One entry of a server string.
 struct ProxyServerEntry {
   std::string scheme;  // "http", "https", "ftp", "socks" or "gopher"
-  std::string host;
+  std::string host;    // in the form CanonicalProxyHost gives
   int port = 0;
 
   bool operator==(const ProxyServerEntry&) const = default;
 };
 
-// A dotted IPv4 address or a host name of letters, digits, dots and hyphens. Nothing
-// else may reach the desktop settings or a script, where it would be taken as syntax.
+// A dotted IPv4 address, an IPv6 address in brackets or a host name of letters, digits,
+// dots and hyphens. Nothing else may reach the desktop settings or a script, where it
+// would be taken as syntax. A bare IPv6 address is refused: in "A:P" its colons are
+// ambiguous.
 bool IsValidProxyHost(std::string_view host);
+// The host as a row of the list writes it (base/ProxyHost.h): an IPv6 address in
+// brackets, a name in lower case (an international one in its "xn--" form), a dotted
+// address as it is. Takes a bare IPv6 address as well, as a desktop's host field may
+// hold one. nullopt for anything IsValidProxyHost would refuse once in this form.
+std::optional<std::string> CanonicalProxyHost(std::string_view host);
 // Decimal digits whose value is 1 to 65535; the value, or 0 when it is not a port.
 int ParseProxyPort(std::string_view port);
 
 // Splits a server string into its entries. A bare "A:P" stands for the http, https
 // and ftp entries. Entries with an unknown scheme, an invalid host or port are left
-// out.
+// out; the hosts come out as CanonicalProxyHost gives them, so that two strings naming
+// one proxy in other spellings give the same entries.
 std::vector<ProxyServerEntry> ParseServerString(std::string_view server);
 // The server string for the desktop's entries (the inverse of ParseServerString):
 // "A:P" when http, https and ftp name the same proxy and nothing else is set,

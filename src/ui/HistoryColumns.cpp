@@ -1,8 +1,15 @@
 #include "ui/HistoryColumns.h"
 
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QObject>
+#include <QTimer>
+
 #include <limits>
+#include <unordered_set>
 
 #include "base/Language.h"
+#include "base/ProxyHost.h"
 #include "base/Text.h"
 #include "base/Translate.h"
 #include "proxy/GeoLocation.h"
@@ -12,6 +19,11 @@ namespace qb {
 namespace {
 
 constexpr double kNone = std::numeric_limits<double>::infinity();
+// Look-ups at once: a list of thousands of names shown or filtered must not fill the
+// resolver's threads; the rest start as answers come and the rows are shown again.
+constexpr std::size_t kMaxLookups = 8;
+// Answers that come together are shown together.
+constexpr int kRepaintDelayMs = 100;
 
 // Paranoid proxies first when sorted ascending: the order a user looking for hiding
 // places wants.
@@ -23,6 +35,52 @@ int AnonymityRank(const std::string& word) {
 }
 
 }  // namespace
+
+// The names' addresses, kept for the window's life: where a proxy is does not change
+// while one looks at the list. Everything here runs on the window's thread: QHostInfo
+// answers on the thread of its context object.
+struct CHistoryColumns::NameLookups {
+  QObject context;
+  QTimer repaint;
+  std::unordered_map<std::string, std::string> addresses;  // name: its first address, or "" for none
+  std::unordered_set<std::string> running;
+  std::function<void()> resolved;
+
+  NameLookups() {
+    repaint.setSingleShot(true);
+    repaint.setInterval(kRepaintDelayMs);
+    QObject::connect(&repaint, &QTimer::timeout, &context, [this] {
+      if (resolved) resolved();
+    });
+  }
+
+  // The address if known; otherwise empty, and a look-up is started when allowed.
+  std::string AddressOf(const std::string& name, bool mayLookUp) {
+    if (const auto it = addresses.find(name); it != addresses.end()) return it->second;
+    if (!mayLookUp || running.size() >= kMaxLookups || !running.insert(name).second) return {};
+    QHostInfo::lookupHost(QString::fromStdString(name), &context, [this, name](const QHostInfo& info) {
+      running.erase(name);
+      const QList<QHostAddress> found =
+          info.error() == QHostInfo::NoError ? info.addresses() : QList<QHostAddress>();
+      // The first address is the one a connection to the proxy tries first.
+      addresses[name] = found.isEmpty() ? std::string() : found.front().toString().toStdString();
+      if (!repaint.isActive()) repaint.start();
+    });
+    return {};
+  }
+};
+
+CHistoryColumns::CHistoryColumns() : m_names(std::make_unique<NameLookups>()) {}
+
+CHistoryColumns::~CHistoryColumns() = default;
+
+void CHistoryColumns::SetOnNamesResolved(std::function<void()> resolved) {
+  m_names->resolved = std::move(resolved);
+}
+
+std::string CHistoryColumns::KnownAddressOf(const std::string& name) const {
+  return m_names->AddressOf(name, false);
+}
 
 QString AnonymityText(const std::string& judgeWord) {
   if (judgeWord == "elite") return qb::Tr(kAnonymityElite);
@@ -48,9 +106,11 @@ QString CHistoryColumns::Header(int column) const {
   }
 }
 
-std::string CHistoryColumns::CountryOf(const CProxyEntry& e) const {
+std::string CHistoryColumns::CountryOf(const CProxyEntry& e, bool mayLookUp) const {
   const ProxyScore* s = Find(e);
-  const std::string& address = s && !s->exitAddress.empty() ? s->exitAddress : e.Addr();
+  std::string address = s && !s->exitAddress.empty() ? s->exitAddress : e.Addr();
+  if (HostKindOf(address) == HostKind::Name) address = m_names->AddressOf(address, mayLookUp);
+  if (address.empty()) return {};
   const std::optional<GeoResult> where = LocateAddress(m_locationDir, address, CurrentLanguage());
   return where ? where->country : std::string();
 }
@@ -62,7 +122,7 @@ const ProxyScore* CHistoryColumns::Find(const CProxyEntry& e) const {
 
 QString CHistoryColumns::Text(const CProxyEntry& e, int column) const {
   // Every proxy has a country, verified or not.
-  if (column == Country) return QString::fromStdString(CountryOf(e));
+  if (column == Country) return QString::fromStdString(CountryOf(e, true));
   const ProxyScore* s = Find(e);
   if (!s) return {};
   switch (column) {
@@ -82,7 +142,8 @@ QString CHistoryColumns::Text(const CProxyEntry& e, int column) const {
 
 std::pair<double, std::string> CHistoryColumns::SortKey(const CProxyEntry& e, int column) const {
   if (column == Country) {
-    std::string country = CountryOf(e);
+    // A sort reads every row: it starts no look-ups of its own.
+    std::string country = CountryOf(e, false);
     return {country.empty() ? kNone : 0.0, std::move(country)};
   }
   const ProxyScore* s = Find(e);

@@ -6,6 +6,8 @@
 
 #include <QtGlobal>
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <unordered_map>
 
@@ -28,6 +30,11 @@ class CHistoryColumns : public IExtraColumns {
  public:
   static constexpr int Uptime = 0, Median = 1, Anonymity = 2, ExitAddress = 3, Country = 4, Count_ = 5;
 
+  CHistoryColumns();
+  ~CHistoryColumns() override;
+  CHistoryColumns(const CHistoryColumns&) = delete;
+  CHistoryColumns& operator=(const CHistoryColumns&) = delete;
+
   int Count() const override { return Count_; }
   QString Header(int column) const override;
   QString Text(const CProxyEntry& e, int column) const override;
@@ -42,12 +49,26 @@ class CHistoryColumns : public IExtraColumns {
   void SetScores(const std::unordered_map<std::string, ProxyScore>& scores);
   const ProxyScore* Find(const CProxyEntry& e) const;
 
+  // A proxy named by a host name is where the address its name resolves to is. The
+  // names of the rows shown are looked up off the window's thread (a few at a time);
+  // until an answer comes, and for a name without an address, the country is unknown.
+  // Called on the window's thread, a moment after answers came, so that the column is
+  // shown again.
+  void SetOnNamesResolved(std::function<void()> resolved);
+  // The address the name resolved to; empty while it is not known (no look-up is
+  // started for it).
+  std::string KnownAddressOf(const std::string& name) const;
+
  private:
-  // The country of the exit address a judge saw, else of the proxy's own address.
-  std::string CountryOf(const CProxyEntry& e) const;
+  struct NameLookups;
+
+  // The country of the exit address a judge saw, else of the proxy's own address (for
+  // a name, its resolved one, looked up when mayLookUp).
+  std::string CountryOf(const CProxyEntry& e, bool mayLookUp) const;
 
   std::unordered_map<ProxyId, ProxyScore, ProxyIdHash> m_scores;
   std::string m_locationDir;
+  std::unique_ptr<NameLookups> m_names;
 };
 
 // The judge's word ("elite") in the interface's language.

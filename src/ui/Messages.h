@@ -77,6 +77,15 @@ inline constexpr const char* kMsgBadLogOn =
     QT_TRANSLATE_NOOP("Quillberry", "有密码时用户名不能为空；用户名和密码不能含有控制字符。");
 inline constexpr const char* kMsgBadRemark =
     QT_TRANSLATE_NOOP("Quillberry", "备注栏不能有分隔符：:、@、$、#、<、>、Tab和空格。");
+// Why a host typed as text (a name or an IPv6 address) is none.
+inline constexpr const char* kMsgHostTooLong = QT_TRANSLATE_NOOP("Quillberry", "主机名太长：最多253个字符。");
+inline constexpr const char* kMsgHostLabelTooLong =
+    QT_TRANSLATE_NOOP("Quillberry", "主机名中两点之间最多63个字符。");
+inline constexpr const char* kMsgHostZoneIndex =
+    QT_TRANSLATE_NOOP("Quillberry", "IPv6地址不能带“%”和网卡名：那只在本机上有意义。");
+inline constexpr const char* kMsgHostBadIpv6 = QT_TRANSLATE_NOOP("Quillberry", "这不是有效的IPv6地址。");
+inline constexpr const char* kMsgHostBadName =
+    QT_TRANSLATE_NOOP("Quillberry", "主机名只能由字母、数字、“-”和“.”组成，最后一段不能全是数字。");
 inline constexpr const char* kMsgConfirmDelete =
     QT_TRANSLATE_NOOP("Quillberry", "确实要删除选定的代理吗？删除数据后不能恢复！");
 // %1: how many rows are selected.
@@ -104,6 +113,29 @@ inline const char* ProxyInfoFieldText(ProxyInfoField field) {
     case ProxyInfoField::Remark:
       return kMsgBadRemark;
     case ProxyInfoField::None:
+      break;
+  }
+  return kMsgBadAddress;
+}
+
+// What the proxy dialog says of a refused check: for a host typed as text, why it is
+// none (a mistyped dotted address is just a wrong address).
+inline const char* ProxyInfoCheckText(const ProxyInfoCheck& check, std::string_view host) {
+  if (check.focus != ProxyInfoField::Address) return ProxyInfoFieldText(check.focus);
+  switch (check.hostFault) {
+    case HostFault::NameTooLong:
+      return kMsgHostTooLong;
+    case HostFault::LabelTooLong:
+      return kMsgHostLabelTooLong;
+    case HostFault::ZoneIndex:
+      return kMsgHostZoneIndex;
+    case HostFault::BadAddress:
+      return kMsgHostBadIpv6;
+    case HostFault::BadName:
+      return qb::Trim(host).find_first_not_of("0123456789.") == std::string_view::npos ? kMsgBadAddress
+                                                                                       : kMsgHostBadName;
+    case HostFault::Empty:
+    case HostFault::None:
       break;
   }
   return kMsgBadAddress;

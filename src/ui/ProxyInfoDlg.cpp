@@ -54,7 +54,12 @@ CProxyInfoDlg::CProxyInfoDlg(QWidget* parent) : QDialog(parent) {
   m_port->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), m_port));
   qb::PlaceControl(m_port, 256, 7, 33, 12);
   connect(m_address, &CIpAddressCtrl::PortPasted, m_port, &QLineEdit::setText);
-  // "a.b.c.d:port" pasted into the port field is the whole proxy, not a port.
+  connect(m_address, &CIpAddressCtrl::PortNext, this, [this] {
+    m_port->setFocus();
+    m_port->selectAll();
+  });
+  // "a.b.c.d:port" or "host:port" pasted into the port field is the whole proxy, not a
+  // port.
   m_port->installEventFilter(this);
 
   label(QT_TRANSLATE_NOOP("Quillberry", "备注:"), 7, 33, 20, 12);
@@ -99,13 +104,14 @@ void CProxyInfoDlg::OnInitDialog() {
   if (m_sAddress.isEmpty()) {
     m_address->ClearAddress();
   } else {
-    m_address->SetAddress(SplitAddressFields(m_sAddress.toStdString()));
+    m_address->SetHost(m_sAddress);
   }
 }
 
 void CProxyInfoDlg::accept() {
   ProxyInfo info{m_type->currentText().toStdString(), m_address->GetAddress(), m_port->text().toStdString(),
-                 m_remark->text().toStdString()};
+                 m_remark->text().toStdString(),
+                 m_address->IsHostText() ? m_address->HostText().toStdString() : std::string()};
   const bool typeWasEmpty = m_type->currentText().trimmed().isEmpty();
   const ProxyInfoCheck check = CheckProxyInfo(info);
   if (typeWasEmpty) m_type->setCurrentText(QStringLiteral("HTTP"));
@@ -121,10 +127,13 @@ void CProxyInfoDlg::accept() {
     }
   }
   if (!check.ok) {
-    qb::ShowMessage(ProxyInfoFieldText(check.focus), kCaptionInputError, qb::MsgIcon::Warning);
+    qb::ShowMessage(ProxyInfoCheckText(check, info.host), kCaptionInputError, qb::MsgIcon::Warning);
     switch (check.focus) {
       case ProxyInfoField::Type:
         m_type->setFocus();
+        break;
+      case ProxyInfoField::Address:
+        m_address->setFocus();
         break;
       case ProxyInfoField::Port:
         m_port->setFocus();
@@ -138,7 +147,7 @@ void CProxyInfoDlg::accept() {
     return;
   }
   m_sType = m_type->currentText();
-  m_sAddress = QString::fromStdString(FormatAddress(info.address));
+  m_sAddress = QString::fromStdString(info.host.empty() ? FormatAddress(info.address) : info.host);
   m_sPort = m_port->text();
   m_sRemark = m_remark->text().trimmed();
   m_sUser = m_user->text().trimmed();
@@ -150,7 +159,7 @@ bool CProxyInfoDlg::eventFilter(QObject* watched, QEvent* event) {
   if (watched == m_port && event->type() == QEvent::KeyPress &&
       static_cast<QKeyEvent*>(event)->matches(QKeySequence::Paste)) {
     const QClipboard* clipboard = QGuiApplication::clipboard();
-    if (clipboard && m_address->PasteAddress(clipboard->text())) return true;
+    if (clipboard && m_address->PasteAddress(clipboard->text(), true)) return true;
   }
   return QDialog::eventFilter(watched, event);
 }

@@ -9,6 +9,7 @@
 
 #include "support/ScriptedPrompt.h"
 #include "ui/IpAddressCtrl.h"
+#include "ui/Messages.h"
 #include "ui/ProxyInfoDlg.h"
 
 using namespace qb;
@@ -174,6 +175,173 @@ TEST_F(TypedAddress, APastedAddressFillsTheFieldsAndItsPortThePortField) {
   QTest::keySequence(QApplication::focusWidget(), QKeySequence::Paste);
   EXPECT_EQ(Address()[1], 2);
   EXPECT_EQ(Address()[3], 4);
+}
+
+}  // namespace
+
+namespace {
+
+// A host is a name or an IPv6 address as often as a dotted address: what no dotted
+// address has turns the fields into one line holding what was typed, and OK hands the
+// host on as the list writes it.
+TEST_F(TypedAddress, ANameOrAnIpv6AddressTypedBecomesOneLine) {
+  CIpAddressCtrl* ctrl = dlg.AddressCtrl();
+  auto empty = [&] {
+    ctrl->TextField()->selectAll();
+    QTest::keyClick(ctrl->TextField(), Qt::Key_Backspace);
+  };
+  Type("gw.Example");
+  EXPECT_TRUE(ctrl->IsHostText());
+  EXPECT_EQ(ctrl->HostText(), "gw.Example");
+  EXPECT_EQ(QApplication::focusWidget(), ctrl->TextField());
+  // Emptied, the line gives back the fields, and a dotted address is typed as ever.
+  empty();
+  EXPECT_FALSE(ctrl->IsHostText());
+  EXPECT_EQ(QApplication::focusWidget(), ctrl->Field(0));
+  Type("10.0.0.1");
+  EXPECT_FALSE(ctrl->IsHostText());
+  EXPECT_EQ(Address(), (std::array<int, 4>{10, 0, 0, 1}));
+
+  // Three digits filled a field and moved on; the line joins them back without a dot.
+  ctrl->ClearAddress();
+  ctrl->Field(0)->setFocus();
+  Type("2001:db8::1");
+  EXPECT_EQ(ctrl->HostText(), "2001:db8::1");
+  empty();
+  Type("fe80::1");
+  EXPECT_EQ(ctrl->HostText(), "fe80::1");
+  empty();
+  // A fifth part belongs to a name only.
+  Type("1.2.3.4.example");
+  EXPECT_EQ(ctrl->HostText(), "1.2.3.4.example");
+  empty();
+  Type("[::1]");
+  EXPECT_EQ(ctrl->HostText(), "[::1]");
+  empty();
+  // After four numbers a colon leads to the port.
+  Type("10.0.0.1:8080");
+  EXPECT_FALSE(ctrl->IsHostText());
+  EXPECT_EQ(Address(), (std::array<int, 4>{10, 0, 0, 1}));
+  EXPECT_EQ(dlg.PortEdit()->text(), "8080");
+}
+
+TEST_F(TypedAddress, APastedNameOrIpv6AddressFillsTheLineAndItsPortThePortField) {
+  CIpAddressCtrl* ctrl = dlg.AddressCtrl();
+  QGuiApplication::clipboard()->setText(" [2001:DB8::1]:8080 ");
+  QTest::keySequence(QApplication::focusWidget(), QKeySequence::Paste);
+  EXPECT_TRUE(ctrl->IsHostText());
+  EXPECT_EQ(ctrl->HostText(), "[2001:DB8::1]");
+  EXPECT_EQ(dlg.PortEdit()->text(), "8080");
+
+  // A bare IPv6 address is an address whole: its last group is no port.
+  QGuiApplication::clipboard()->setText("2001:db8::1:80");
+  QTest::keySequence(ctrl->TextField(), QKeySequence::Paste);
+  EXPECT_EQ(ctrl->HostText(), "2001:db8::1:80");
+  EXPECT_EQ(dlg.PortEdit()->text(), "8080");
+
+  // Into the port field, a name with its port is the whole proxy; a bare number or a
+  // bare name is pasted there as usual.
+  QGuiApplication::clipboard()->setText("gw.example:3128");
+  dlg.PortEdit()->setFocus();
+  QTest::keySequence(dlg.PortEdit(), QKeySequence::Paste);
+  EXPECT_EQ(ctrl->HostText(), "gw.example");
+  EXPECT_EQ(dlg.PortEdit()->text(), "3128");
+  for (const char* text : {"other.example", "1080"}) {
+    QGuiApplication::clipboard()->setText(text);
+    dlg.PortEdit()->selectAll();
+    QTest::keySequence(dlg.PortEdit(), QKeySequence::Paste);
+    EXPECT_EQ(ctrl->HostText(), "gw.example") << text;
+  }
+  EXPECT_EQ(dlg.PortEdit()->text(), "1080");
+
+  // A dotted address pasted into the line gives the fields back.
+  QGuiApplication::clipboard()->setText("1.2.3.4:80");
+  ctrl->TextField()->setFocus();
+  QTest::keySequence(ctrl->TextField(), QKeySequence::Paste);
+  EXPECT_FALSE(ctrl->IsHostText());
+  EXPECT_EQ(Address(), (std::array<int, 4>{1, 2, 3, 4}));
+  EXPECT_EQ(dlg.PortEdit()->text(), "80");
+}
+
+TEST(ProxyInfoDlg, HostsTypedAsTextAreHandedOnAsTheListWritesThem) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"[2001:DB8:0::1]", "[2001:db8::1]"}, {"2001:db8::1", "[2001:db8::1]"}, {" GW.Example. ", "gw.example"},
+      {"例子.cn", "xn--fsqu00a.cn"},        {"localhost", "localhost"},
+  };
+  for (const auto& [typed, handed] : cases) {
+    CProxyInfoDlg dlg;
+    dlg.m_sPort = "8080";
+    QTimer::singleShot(0, &dlg, [&dlg, typed = typed] {
+      dlg.AddressCtrl()->SetHost(QString::fromUtf8(typed));
+      dlg.accept();
+    });
+    ASSERT_EQ(dlg.exec(), QDialog::Accepted) << typed;
+    EXPECT_EQ(dlg.m_sAddress.toStdString(), handed) << typed;
+  }
+}
+
+// A row's host comes back where it was typed: a dotted address in the fields, anything
+// else in the line.
+TEST(ProxyInfoDlg, PrefillsANamedOrIpv6Row) {
+  for (const char* address : {"[2001:db8::1]", "gw.example"}) {
+    CProxyInfoDlg dlg;
+    dlg.m_sType = "SOCKS5";
+    dlg.m_sAddress = address;
+    dlg.m_sPort = "1080";
+    QTimer::singleShot(0, &dlg, [&dlg, address] {
+      EXPECT_TRUE(dlg.AddressCtrl()->IsHostText());
+      EXPECT_EQ(dlg.AddressCtrl()->HostText(), address);
+      dlg.accept();
+    });
+    ASSERT_EQ(dlg.exec(), QDialog::Accepted);
+    EXPECT_EQ(dlg.m_sAddress, address);
+  }
+}
+
+// Each way a text is no host is said in its own words, and the line keeps the focus.
+TEST(ProxyInfoDlg, ABadHostIsRefusedWithItsReason) {
+  ScriptedPrompt prompt;
+  CProxyInfoDlg dlg;
+  dlg.m_sPort = "8080";
+  const std::pair<std::string, const char*> cases[] = {
+      {"fe80::1%eth0", kMsgHostZoneIndex},
+      {"[gw.example]", kMsgHostBadIpv6},
+      {"2001:db8::g", kMsgHostBadIpv6},
+      {"gw_1.example", kMsgHostBadName},
+      {"gw.123", kMsgHostBadName},
+      {std::string(64, 'a') + ".example", kMsgHostLabelTooLong},
+      {std::string(250, 'a')
+               .replace(50, 1, ".")
+               .replace(100, 1, ".")
+               .replace(150, 1, ".")
+               .replace(200, 1, ".") +
+           ".example",
+       kMsgHostTooLong},
+      {"1.2.3.256.5", kMsgBadAddress},
+      {"::", kMsgBadAddress},
+  };
+  std::vector<bool> focused;
+  QTimer::singleShot(0, &dlg, [&] {
+    dlg.activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&dlg));
+    for (const auto& c : cases) {
+      // As the user edits the line.
+      dlg.AddressCtrl()->SetHost("gw.example");
+      dlg.AddressCtrl()->TextField()->setText(QString::fromStdString(c.first));
+      dlg.PortEdit()->setFocus();
+      dlg.accept();
+      EXPECT_TRUE(dlg.isVisible()) << c.first;
+      focused.push_back(QApplication::focusWidget() == dlg.AddressCtrl()->TextField());
+    }
+    dlg.reject();
+  });
+  dlg.exec();
+  ASSERT_EQ(prompt.messages.size(), std::size(cases));
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    EXPECT_EQ(prompt.messages[i].text, cases[i].second) << cases[i].first;
+    EXPECT_EQ(prompt.messages[i].caption, "输入错误");
+    EXPECT_TRUE(focused[i]) << cases[i].first;
+  }
 }
 
 }  // namespace

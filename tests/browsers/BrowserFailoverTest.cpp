@@ -1,14 +1,17 @@
 // Real browsers (chromium and firefox-esr, headless) reading the desktop's GNOME proxy
 // settings that `quillberry-cli proxy set` wrote in failover mode: the page comes
 // through the first favourite, then through the second once the first is gone, and
-// not at all once both are gone, unless the user allowed going direct.
+// not at all once both are gone, unless the user allowed going direct. The same for a
+// proxy on the IPv6 loopback ([::1]) and one named localhost, set directly and as a
+// failover chain.
 //
 // Chromium never sends loopback URLs to a proxy, whatever the script says, so the page
 // is asked for as http://origin.test:PORT/. The proxies never resolve that name: each
 // hands it to the loopback origin as its upstream, and refuses every other host
 // unresolved, so that the browsers' own background requests end at the proxies. The
-// browsers themselves resolve every name to loopback (chromium's resolver rules,
-// firefox's forced resolution), so that nothing leaves the machine when they go direct.
+// browsers themselves resolve every name to loopback (chromium's resolver rules, which
+// leave the loopback addresses and localhost to the hosts file; firefox's forced
+// resolution), so that nothing leaves the machine when they go direct.
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -42,18 +45,18 @@ constexpr const char* kHost = "origin.test";
 constexpr int kBrowserMs = 180000;
 constexpr int kFailingLoadMs = 30000;
 
-int FreePort() {
+int FreePort(const QHostAddress& address) {
   QTcpServer server;
-  if (!server.listen(QHostAddress::LocalHost, 0)) return 0;
+  if (!server.listen(address, 0)) return 0;
   return server.serverPort();
 }
 
-bool Listening(int port, int waitMs) {
+bool Listening(const QHostAddress& address, int port, int waitMs) {
   QElapsedTimer timer;
   timer.start();
   while (timer.elapsed() < waitMs) {
     QTcpSocket s;
-    s.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
+    s.connectToHost(address, static_cast<quint16>(port));
     if (s.waitForConnected(200)) return true;
     QThread::msleep(50);
   }
@@ -61,19 +64,24 @@ bool Listening(int port, int waitMs) {
 }
 
 // A tinyproxy of its own on a free loopback port, in the foreground so that it can be
-// stopped by its process.
+// stopped by its process. It listens on 127.0.0.1 or on ::1, and the list names it by
+// lineHost ("127.0.0.1", "[::1]", "localhost").
 class Tinyproxy {
  public:
-  Tinyproxy(const qbtest::TempDir& dir, const std::string& name, int originPort) {
-    m_port = FreePort();
+  Tinyproxy(const qbtest::TempDir& dir, const std::string& name, int originPort, bool ipv6 = false,
+            std::string lineHost = "127.0.0.1")
+      : m_lineHost(std::move(lineHost)) {
+    const QHostAddress address = ipv6 ? QHostAddress::LocalHostIPv6 : QHostAddress::LocalHost;
+    m_port = FreePort(address);
     m_log = dir.File(name + ".log");
     const std::string filter = dir.File(name + ".filter");
     qbtest::WriteFile(filter, "^origin\\.test$\n");
     std::string conf;
     // tinyproxy run by root drops to nobody, who must still write the log.
     if (::geteuid() == 0) conf += "User nobody\nGroup nogroup\n";
-    conf += "Port " + std::to_string(m_port) + "\nListen 127.0.0.1\nTimeout 60\nLogLevel Info\n";
-    conf += "LogFile \"" + m_log + "\"\nMaxClients 50\nAllow 127.0.0.0/8\n";
+    conf += "Port " + std::to_string(m_port) + "\nListen " + (ipv6 ? "::1" : "127.0.0.1") +
+            "\nTimeout 60\nLogLevel Info\n";
+    conf += "LogFile \"" + m_log + "\"\nMaxClients 50\nAllow 127.0.0.0/8\nAllow ::1\n";
     conf += "Filter \"" + filter + "\"\nFilterType ere\nFilterDefaultDeny Yes\n";
     conf += "Upstream http 127.0.0.1:" + std::to_string(originPort) + " \"" + kHost + "\"\n";
     qbtest::WriteFile(dir.File(name + ".conf"), conf);
@@ -82,13 +90,15 @@ class Tinyproxy {
     ::chmod(dir.Path().c_str(), 0777);
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.start("tinyproxy", {"-d", "-c", QString::fromStdString(dir.File(name + ".conf"))});
-    m_ok = m_port != 0 && m_process.waitForStarted(10000) && Listening(m_port, 10000);
+    m_ok = m_port != 0 && m_process.waitForStarted(10000) && Listening(address, m_port, 10000);
   }
   ~Tinyproxy() { Stop(); }
 
   bool Ok() const { return m_ok; }
   int Port() const { return m_port; }
-  std::string Line() const { return "127.0.0.1:" + std::to_string(m_port) + "@HTTP"; }
+  std::string Line() const { return m_lineHost + ":" + std::to_string(m_port) + "@HTTP"; }
+  // What a script names it by.
+  std::string Directive() const { return "PROXY " + m_lineHost + ":" + std::to_string(m_port); }
   // Whether the proxy carried a request for the URL.
   bool Carried(const std::string& url) const {
     return qbtest::ReadFile(m_log).find("GET " + url + " HTTP/") != std::string::npos;
@@ -105,33 +115,25 @@ class Tinyproxy {
 
  private:
   QProcess m_process;
+  std::string m_lineHost;
   int m_port = 0;
   std::string m_log;
   bool m_ok = false;
 };
 
-class BrowserFailoverTest : public ::testing::Test {
+// What every run needs: the data directory, the desktop's settings, the origin, and a
+// browser started with them.
+class BrowserTest : public ::testing::Test {
  protected:
-  void SetUp() override {
+  // False when a program the runs need is missing (the test is skipped).
+  bool HavePrograms() {
     for (const char* program : {"tinyproxy", "chromium", "firefox-esr", "gsettings"}) {
-      if (QStandardPaths::findExecutable(program).isEmpty()) GTEST_SKIP() << program << " is not installed";
+      if (QStandardPaths::findExecutable(program).isEmpty()) {
+        missing = program;
+        return false;
+      }
     }
-    first = std::make_unique<Tinyproxy>(run, "first", origin.Port());
-    second = std::make_unique<Tinyproxy>(run, "second", origin.Port());
-    ASSERT_TRUE(first->Ok() && second->Ok());
-
-    // Both proxies favourites, the second one faster: the chain is the proxy set, then
-    // the other favourite.
-    qb::CProxyListModel list;
-    list.AddProxyLine(first->Line(), 0);
-    list.AddProxyLine(second->Line(), 0);
-    list.SetTimeStatus(0, "1.5");
-    list.SetTimeStatus(1, "0.2");
-    list.SetFavorite(0, true);
-    list.SetFavorite(1, true);
-    qbtest::WriteFile(data.File("Proxies.pro"), qbtest::ListFileText(list));
-    ASSERT_TRUE(qb::WriteFavoritesProfile(data.File("quillberry.INI"), qb::FavoritesText(list)));
-    SetProxy(false);
+    return true;
   }
 
   QProcessEnvironment Env(const std::string& home) const {
@@ -147,18 +149,31 @@ class BrowserFailoverTest : public ::testing::Test {
     return env;
   }
 
-  void SetProxy(bool allowDirect) {
+  // The favourites of the data directory's list, fastest first, by their lines.
+  void WriteFavorites(const std::vector<std::string>& fastestFirst) {
+    qb::CProxyListModel list;
+    for (std::size_t i = 0; i < fastestFirst.size(); ++i) {
+      list.AddProxyLine(fastestFirst[i], 0);
+      list.SetTimeStatus(static_cast<int>(i), std::to_string(i + 1) + ".0");
+      list.SetFavorite(static_cast<int>(i), true);
+    }
+    qbtest::WriteFile(data.File("Proxies.pro"), qbtest::ListFileText(list));
+    ASSERT_TRUE(qb::WriteFavoritesProfile(data.File("quillberry.INI"), qb::FavoritesText(list)));
+  }
+
+  // `proxy set LINE --mode MODE` with failover on; in the script modes the script must
+  // hand the browsers the chain given.
+  void SetProxy(const std::string& line, int mode, bool allowDirect, const std::string& chain) {
     qb::ExtraOptions options;
     options.script = {.failover = true, .allowDirect = allowDirect};
     ASSERT_TRUE(qbtest::SaveOptionsIn(data.Path(), options).ok());
-    const qbtest::CliResult r = qbtest::RunCli(
-        {"--data-dir", data.Path(), "proxy", "set", first->Line(), "--mode", "1"}, {}, Env(run.Path()));
+    const qbtest::CliResult r =
+        qbtest::RunCli({"--data-dir", data.Path(), "proxy", "set", line, "--mode", std::to_string(mode)}, {},
+                       Env(run.Path()));
     ASSERT_EQ(r.exitCode, 0) << r.err;
+    if (mode == 0) return;
     const std::string pac = qbtest::ReadFile(data.File("proxy.pac"));
-    const std::string chain = "PROXY 127.0.0.1:" + std::to_string(first->Port()) +
-                              "; PROXY 127.0.0.1:" + std::to_string(second->Port()) +
-                              (allowDirect ? "; DIRECT" : "");
-    ASSERT_NE(pac.find("\"" + chain + "\""), std::string::npos) << pac;
+    ASSERT_NE(pac.find("\"" + chain + (allowDirect ? "; DIRECT" : "") + "\""), std::string::npos) << pac;
   }
 
   // Serves the page under both forms a request for it takes: through a proxy (the
@@ -198,7 +213,9 @@ class BrowserFailoverTest : public ::testing::Test {
            << "--disable-component-extensions-with-background-pages"
            << "--disable-features=OptimizationHints,MediaRouter,Translate,AutofillServerCommunication,"
               "CertificateTransparencyComponentUpdater"
-           << "--host-resolver-rules=MAP origin.test 127.0.0.1, MAP * ~NOTFOUND, EXCLUDE 127.0.0.1"
+           << "--host-resolver-rules=MAP origin.test 127.0.0.1, MAP * ~NOTFOUND, EXCLUDE 127.0.0.1, EXCLUDE "
+              "::1, "
+              "EXCLUDE localhost"
            << "--user-data-dir=" + QString::fromStdString(home + "/profile") << "--dump-dom"
            << QString::fromStdString(url);
     } else {
@@ -223,13 +240,13 @@ class BrowserFailoverTest : public ::testing::Test {
     return browser == "chromium" ? p.readAllStandardOutput().toStdString() : std::string();
   }
 
-  static std::string FirefoxPrefs() {
+  std::string FirefoxPrefs() const {
     std::string out;
     auto pref = [&out](const std::string& name, const std::string& value) {
       out += "user_pref(\"" + name + "\", " + value + ");\n";
     };
     pref("network.proxy.type", "5");  // the system's settings
-    pref("network.dns.forceResolve", "\"127.0.0.1\"");
+    pref("network.dns.forceResolve", "\"" + firefoxResolvesTo + "\"");
     pref("network.trr.mode", "5");
     pref("network.dns.disablePrefetch", "true");
     pref("network.prefetch-next", "false");
@@ -276,6 +293,33 @@ class BrowserFailoverTest : public ::testing::Test {
     return out;
   }
 
+  qbtest::TempDir run;
+  qbtest::TempDir data;
+  qbtest::TempDir config;
+  qbtest::PageOrigin origin;
+  std::string missing;
+  // Firefox resolves every name to this address, so that nothing leaves the machine when
+  // it goes direct. The forced address stands for an address literal in a script too.
+  std::string firefoxResolvesTo = "127.0.0.1";
+};
+
+class BrowserFailoverTest : public BrowserTest {
+ protected:
+  void SetUp() override {
+    if (!HavePrograms()) GTEST_SKIP() << missing << " is not installed";
+    first = std::make_unique<Tinyproxy>(run, "first", origin.Port());
+    second = std::make_unique<Tinyproxy>(run, "second", origin.Port());
+    ASSERT_TRUE(first->Ok() && second->Ok());
+    // Both proxies favourites, the second one faster: the chain is the proxy set, then
+    // the other favourite.
+    WriteFavorites({second->Line(), first->Line()});
+    SetProxy(false);
+  }
+
+  void SetProxy(bool allowDirect) {
+    BrowserTest::SetProxy(first->Line(), 1, allowDirect, first->Directive() + "; " + second->Directive());
+  }
+
   void FollowsTheChain(const std::string& browser, bool printsPage) {
     const std::string one = Page("/one");
     const std::string out = Load(browser, one);
@@ -310,10 +354,6 @@ class BrowserFailoverTest : public ::testing::Test {
     EXPECT_EQ(origin.Hits(four), 0);
   }
 
-  qbtest::TempDir run;
-  qbtest::TempDir data;
-  qbtest::TempDir config;
-  qbtest::PageOrigin origin;
   std::unique_ptr<Tinyproxy> first;
   std::unique_ptr<Tinyproxy> second;
 };
@@ -324,6 +364,68 @@ TEST_F(BrowserFailoverTest, ChromiumFollowsTheChainAndNeverGoesDirectUnasked) {
 
 TEST_F(BrowserFailoverTest, FirefoxFollowsTheChainAndNeverGoesDirectUnasked) {
   FollowsTheChain("firefox-esr", false);
+}
+
+// A proxy on the IPv6 loopback, named [::1] in the list, and one on 127.0.0.1 named
+// localhost: set directly, each carries the page (the desktop's host fields hold them
+// as the browsers read them); as a failover chain the page comes through the first,
+// then the second, then not at all.
+class BrowserHostsTest : public BrowserTest {
+ protected:
+  void SetUp() override {
+    if (!HavePrograms()) GTEST_SKIP() << missing << " is not installed";
+    if (!QTcpServer().listen(QHostAddress::LocalHostIPv6, 0)) GTEST_SKIP() << "no IPv6 loopback here";
+    v6 = std::make_unique<Tinyproxy>(run, "v6", origin.Port(), true, "[::1]");
+    named = std::make_unique<Tinyproxy>(run, "named", origin.Port(), false, "localhost");
+    ASSERT_TRUE(v6->Ok() && named->Ok());
+    // Firefox's forced resolution would turn the script's [::1] into 127.0.0.1; it never
+    // touches localhost, which Firefox resolves itself.
+    firefoxResolvesTo = "::1";
+  }
+
+  void CarriesThePage(const std::string& browser, bool printsPage) {
+    struct Step {
+      std::string path;
+      Tinyproxy* through;  // nullptr: the page must not come
+    };
+    auto load = [&](const Step& step) {
+      SCOPED_TRACE(step.path);
+      const std::string url = Page(step.path);
+      const std::string out = Load(browser, url, step.through == nullptr);
+      if (printsPage) {
+        EXPECT_EQ(out.find("arrived " + step.path) != std::string::npos, step.through != nullptr) << out;
+      }
+      EXPECT_EQ(ProxiedHits(url), step.through ? 1 : 0);
+      EXPECT_EQ(origin.Hits(step.path), 0);  // never direct
+      for (Tinyproxy* p : {v6.get(), named.get()}) {
+        EXPECT_EQ(p->Carried(url), p == step.through) << p->Line() << "\n" << p->Log();
+      }
+    };
+
+    SetProxy(v6->Line(), 0, false, {});
+    load({"/direct-v6", v6.get()});
+    SetProxy(named->Line(), 0, false, {});
+    load({"/direct-named", named.get()});
+
+    WriteFavorites({named->Line()});
+    SetProxy(v6->Line(), 1, false, v6->Directive() + "; " + named->Directive());
+    load({"/chain-v6", v6.get()});
+    v6->Stop();
+    load({"/chain-named", named.get()});
+    named->Stop();
+    load({"/chain-none", nullptr});
+  }
+
+  std::unique_ptr<Tinyproxy> v6;
+  std::unique_ptr<Tinyproxy> named;
+};
+
+TEST_F(BrowserHostsTest, ChromiumGoesThroughIpv6AndNamedProxies) {
+  CarriesThePage("chromium", true);
+}
+
+TEST_F(BrowserHostsTest, FirefoxGoesThroughIpv6AndNamedProxies) {
+  CarriesThePage("firefox-esr", false);
 }
 
 }  // namespace

@@ -95,6 +95,23 @@ TEST_F(GeoLocation, MmdbNamesFollowTheLanguageWithEnglishForAMissingChineseName)
   EXPECT_EQ(GeoRemark(GeoResult{"US", "美国", "", "GeoIP.dat"}), "美国");
 }
 
+// A named proxy is never placed by its name, however much the name looks like an
+// address; an IPv6 row's bracketed text finds its address.
+TEST_F(GeoLocation, NamesAreNeverPlacedAndIpv6RowsAre) {
+  MakeWry(dir.File(kIpLocationFileName));
+  MakeMmdb(dir.File("test-city.mmdb"), "Test-City", 1700000000);
+  ASSERT_TRUE(Find("8.8.8.8").result);
+  ASSERT_TRUE(Find("198.51.100.7").result);
+  for (const char* name : {"8.8.8.8.gw.example", "198.51.100.7.nip.example", "8.8.8.8a", "gw.example"}) {
+    const GeoLookup found = Find(name);
+    EXPECT_FALSE(found.result) << name << ": " << found.result.value_or(GeoResult{}).source;
+  }
+  EXPECT_EQ(Find("[2001:db8:1::5]").result, (GeoResult{"JP", "日本", "东京", "test-city.mmdb"}));
+  // The location file's own readings of an address stay.
+  EXPECT_EQ(Find("008.008.008.008").result, Find("8.8.8.8").result);
+  EXPECT_EQ(Find("8.8.8.8:3128").result, Find("8.8.8.8").result);
+}
+
 TEST_F(GeoLocation, ChainTriesWryThenMmdbCityBeforeCountryThenTheSystem) {
   MakeWry(dir.File(kIpLocationFileName));
   MakeMmdb(dir.File("a-country.mmdb"), "Test-Country", 1800000000);

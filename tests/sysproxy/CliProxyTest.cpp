@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QTcpServer>
 
 #include <cstdlib>
+#include <memory>
 
 #include "SysProxyTestUtil.h"
 #include "proxy/ProxyListModel.h"
@@ -88,6 +90,54 @@ TEST_F(CliProxyTest, RefusedTextsLeaveTheDesktopAsItWas) {
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, "1.2.3.4:80@GOPHER\n");
   EXPECT_EQ(Get("mode"), "'auto'");
+}
+
+// An IPv6 proxy and a named one are set, read back and printed as the list writes them.
+TEST_F(CliProxyTest, Ipv6AndNamedProxiesAsTheListWritesThem) {
+  auto r = Cli({"proxy", "set", "[0:0::1]:8080", "--mode", "0"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "[::1]:8080@HTTP\n");
+  EXPECT_EQ(HttpHost(), "'[::1]'");
+  r = Cli({"proxy", "get"});
+  EXPECT_EQ(r.out, "[::1]:8080\n");
+
+  r = Cli({"proxy", "set", "GW.Example:8080@socks5", "--mode", "1"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "gw.example:8080@SOCKS5\n");
+  EXPECT_EQ(Get("mode"), "'auto'");
+  EXPECT_NE(PacText().find("return \"SOCKS5 gw.example:8080\";"), std::string::npos) << PacText();
+  r = Cli({"proxy", "get"});
+  EXPECT_EQ(r.out, "socks=gw.example:8080\n");
+
+  // Without brackets no port can be told from an IPv6 address: refused, nothing changed.
+  r = Cli({"proxy", "set", "::1:8080"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("not a valid proxy"), std::string::npos) << r.err;
+  EXPECT_EQ(Cli({"proxy", "get"}).out, "socks=gw.example:8080\n");
+}
+
+// A desktop left on an IPv6 proxy of the list is repaired as one on a dotted address:
+// left alone while the proxy answers, given back once nothing does.
+TEST_F(CliProxyTest, RepairProbesAnIpv6Proxy) {
+  ExtraOptions options;
+  options.SetWhenDown(WhenProxyDown::Direct);
+  ASSERT_TRUE(qbtest::SaveOptionsIn(data.Path(), options).ok());
+  auto peer = std::make_unique<QTcpServer>();
+  if (!peer->listen(QHostAddress::LocalHostIPv6, 0)) GTEST_SKIP() << "no IPv6 loopback here";
+  const std::string line = "[::1]:" + std::to_string(peer->serverPort()) + "@HTTP";
+  auto r = Cli({"proxy", "set", line, "--mode", "0"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  r = Cli({"proxy", "repair"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(HttpHost(), "'[::1]'");
+
+  peer.reset();
+  r = Cli({"proxy", "repair"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.err.find(line), std::string::npos) << r.err;
+  EXPECT_EQ(Get("mode"), "'none'");
+  EXPECT_EQ(HttpHost(), "''");
 }
 
 TEST_F(CliProxyTest, ModeComesFromTheSettingsFile) {

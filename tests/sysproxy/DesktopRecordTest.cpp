@@ -137,6 +137,25 @@ TEST_F(DesktopRecordTest, AStaleEndpointIsNotKeptAsTheUsersSetting) {
   EXPECT_EQ(platform->stored[""].flags, kProxyTypeDirect);
 }
 
+// The endpoint listening on an IPv6 address or a name is recognised however the
+// address is spelt, and a desktop left pointing at it is not the user's own either.
+TEST_F(DesktopRecordTest, AnEndpointOnIpv6OrANameIsRecognised) {
+  proxy->SetEndpointListen("[::1]:8899");
+  EXPECT_TRUE(proxy->IsEndpointLine("[::1]:8899@HTTP"));
+  EXPECT_TRUE(proxy->IsEndpointLine("[0:0::1]:8899"));
+  EXPECT_FALSE(proxy->IsEndpointLine("[::2]:8899@HTTP"));
+  EXPECT_FALSE(proxy->IsEndpointLine("127.0.0.1:8899@HTTP"));
+  platform->stored[""] = Lan("[::1]:8899", kProxyTypeDirect | kProxyTypeProxy, "localhost");
+  ASSERT_TRUE(ReportProxyChange(proxy->SetIEProxy("1.2.3.4:80")));
+  EXPECT_EQ(proxy->Record()->before, Lan("", kProxyTypeDirect, "localhost"));
+  ASSERT_TRUE(ReportProxyChange(proxy->SetIEProxy("[::1]:8899@HTTP")));
+  EXPECT_TRUE(proxy->Record()->endpoint);
+
+  proxy->SetEndpointListen("LocalHost:08899");
+  EXPECT_TRUE(proxy->IsEndpointLine("localhost:8899@HTTP"));
+  EXPECT_FALSE(proxy->IsEndpointLine("localhost.localdomain:8899@HTTP"));
+}
+
 // Another program's change is told from ours; it can be undone, or let stand, after
 // which a cancel clears as for a desktop this program never changed.
 TEST_F(DesktopRecordTest, AnotherProgramsChangeIsToldAndCanBeUndone) {

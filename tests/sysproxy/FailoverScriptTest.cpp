@@ -101,6 +101,22 @@ TEST_F(FailoverScriptTest, MembersWithALogOnOrNoValidProxyAreLeftOut) {
   EXPECT_EQ(PacText(), before);
 }
 
+// The browsers read "PROXY [2001:db8::1]:8080" as they read a URL's host; a favourite
+// spelt otherwise is the same proxy and is listed once.
+TEST_F(FailoverScriptTest, Ipv6AndNamedMembersAreListedAsTheBrowsersReadThem) {
+  favorites = {"gw.example:1080@SOCKS5", "[2001:db8:0:0::1]:8080@HTTP", "[::1]:443@HTTPS",
+               "GW.Example:1080@SOCKS5"};
+  proxy->SetScriptOptions({.failover = true, .allowDirect = false});
+  const std::string chosen = "PROXY [2001:db8::1]:8080", socks = "SOCKS5 gw.example:1080";
+  EXPECT_EQ(Set("[2001:DB8::1]:8080@HTTP"),
+            (std::vector<std::string>{chosen + "; " + socks, chosen + "; " + socks + "; PROXY [::1]:443",
+                                      chosen + "; " + socks}));
+  EXPECT_EQ(platform->stored[""].server, "[2001:db8::1]:8080");
+  // A bare IPv6 address has no port to tell: it is no member.
+  favorites = {"::1:8080"};
+  EXPECT_EQ(Set("gw.example:3128@HTTP"), std::vector<std::string>(3, "PROXY gw.example:3128"));
+}
+
 TEST_F(FailoverScriptTest, TemplatePlaceholderBecomesTheWholeChain) {
   qbtest::WriteFile(data.File("UserdefinedTemplate.pac"),
                     "function FindProxyForURL(url, host)\n{\n"

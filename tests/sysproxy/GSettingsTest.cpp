@@ -167,6 +167,42 @@ TEST_F(GSettingsTest, StartUpReappliesAStoredButDisabledProxy) {
   EXPECT_TRUE(prompt.messages.empty());
 }
 
+// An IPv6 host is stored in brackets: Firefox and libproxy join the host field and the
+// port as they stand, so "::1" and its port would be no address to them (Chromium takes
+// either). A host stored without brackets or in capitals reads back as the list writes
+// it, and is still the setting this program made.
+TEST_F(GSettingsTest, Ipv6AndNamedProxiesAreStoredAsTheConsumersReadThem) {
+  const std::vector<std::string> url = {"http://www.example.com/"};
+  ASSERT_TRUE(ReportProxyChange(proxy->SetIEProxy("[2001:DB8::1]:3128@HTTP")));
+  EXPECT_EQ(Entry("http"), "'[2001:db8::1]' 3128");
+  EXPECT_EQ(Entry("ftp"), "'[2001:db8::1]' 3128");
+  EXPECT_EQ(FirstProxies(home, url), std::vector<std::string>{"http://[2001:db8::1]:3128"});
+
+  for (const char* scheme : {"http", "https", "ftp"})
+    ASSERT_TRUE(sptest::GSettingsSet(home, std::string(kRoot) + "." + scheme, "host", "'2001:DB8:0::1'"));
+  Open();
+  ASSERT_TRUE(ReportProxyQuery(proxy->GetIEProxy()));
+  EXPECT_EQ(proxy->m_sIEProxy, "[2001:db8::1]:3128");
+  EXPECT_TRUE(proxy->DesktopHoldsRecorded());
+  // Another address is another proxy: the guard must see it.
+  ASSERT_TRUE(sptest::GSettingsSet(home, std::string(kRoot) + ".http", "host", "'[2001:db8::2]'"));
+  Open();
+  ASSERT_TRUE(ReportProxyQuery(proxy->GetIEProxy()));
+  EXPECT_EQ(proxy->m_sIEProxy, "http=[2001:db8::2]:3128;https=[2001:db8::1]:3128;ftp=[2001:db8::1]:3128");
+  EXPECT_FALSE(proxy->DesktopHoldsRecorded());
+
+  ASSERT_TRUE(ReportProxyChange(proxy->SetIEProxy("GW.Example:1080@SOCKS5")));
+  EXPECT_EQ(Entry("socks"), "'gw.example' 1080");
+  EXPECT_EQ(Entry("http"), "'' 0");
+  EXPECT_EQ(FirstProxies(home, url), std::vector<std::string>{"socks://gw.example:1080"});
+  ASSERT_TRUE(sptest::GSettingsSet(home, std::string(kRoot) + ".socks", "host", "'GW.EXAMPLE'"));
+  Open();
+  ASSERT_TRUE(ReportProxyQuery(proxy->GetIEProxy()));
+  EXPECT_EQ(proxy->m_sIEProxy, "socks=gw.example:1080");
+  EXPECT_TRUE(proxy->DesktopHoldsRecorded());
+  EXPECT_TRUE(prompt.messages.empty());
+}
+
 TEST_F(GSettingsTest, AHostThatIsNoHostIsNeverReapplied) {
   proxy.reset();
   ASSERT_TRUE(sptest::GSettingsSet(home, std::string(kRoot) + ".http", "host", "'1.2.3.4\"; alert(1); //'"));

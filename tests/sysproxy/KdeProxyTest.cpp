@@ -114,6 +114,34 @@ TEST_F(KdeProxyTest, ReadsWhatKdeWrites) {
   EXPECT_EQ(s.bypass, "local;*.lan");
 }
 
+// KDE joins a value's host and port at the blank and reads the result as a URL: an
+// IPv6 host keeps its brackets. What KDE holds in any spelling reads back as the list
+// writes it.
+TEST_F(KdeProxyTest, Ipv6AndNamedProxiesInKdesForms) {
+  const std::string path = config.File("kioslaverc");
+  auto proxy = ProxyFor(path);
+  ASSERT_TRUE(ReportProxyChange(proxy->SetIEProxy("[2001:DB8::1]:3128@HTTP")));
+  std::string text = qbtest::ReadFile(path);
+  EXPECT_NE(text.find("\nhttpProxy=http://[2001:db8::1] 3128\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\nftpProxy=http://[2001:db8::1] 3128\n"), std::string::npos) << text;
+  ASSERT_TRUE(ReportProxyChange(proxy->SetIEProxy("GW.Example:1080@SOCKS5")));
+  text = qbtest::ReadFile(path);
+  EXPECT_NE(text.find("\nsocksProxy=socks://gw.example 1080\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\nhttpProxy=\n"), std::string::npos) << text;
+  ASSERT_TRUE(ReportProxyQuery(proxy->GetIEProxy()));
+  EXPECT_EQ(proxy->m_sIEProxy, "socks=gw.example:1080");
+  EXPECT_TRUE(proxy->DesktopHoldsRecorded());
+
+  const ConnectionProxySettings s = CKdeProxyPlatform::SettingsFromFileText(
+      "[Proxy Settings]\n"
+      "ProxyType=1\n"
+      "httpProxy=http://[0::1]:8080/\n"
+      "httpsProxy=http://::1 8443\n"
+      "ftpProxy=2001:db8::1:21\n"  // no port can be told from it
+      "socksProxy=socks://GW.Example 1080\n");
+  EXPECT_EQ(s.server, "http=[::1]:8080;https=[::1]:8443;socks=gw.example:1080");
+}
+
 TEST_F(KdeProxyTest, StartUpReappliesWhatKdeHolds) {
   const std::string path = config.File("kioslaverc");
   qbtest::WriteFile(path, "[Proxy Settings]\nProxyType=0\nsocksProxy=socks://10.9.8.7 1080\n");

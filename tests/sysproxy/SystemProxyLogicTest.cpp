@@ -79,6 +79,10 @@ TEST_F(SystemProxyLogicTest, ServerStringPerProxyType) {
       // SOCKS goes to the socks entry, never as an HTTP proxy.
       {"1.2.3.4:1080@SOCKS4", "socks=1.2.3.4:1080"},
       {"proxy-1.example.net:1080@SOCKS5$0.4#remark", "socks=proxy-1.example.net:1080"},
+      // Hosts as the list writes them, whatever their spelling here.
+      {"[2001:DB8:0::1]:8080@HTTP", "[2001:db8::1]:8080"},
+      {"[::1]:443@HTTPS", "https=[::1]:443"},
+      {"GW.Example.:1080@SOCKS5", "socks=gw.example:1080"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
@@ -116,6 +120,10 @@ TEST_F(SystemProxyLogicTest, TextsThatAreNoValidProxyClearIt) {
       "1.2.3.4 5.6.7.8:80@HTTP",    // blanks inside the host
       "999.1.1.1:80@HTTP",          // looks like an address but is none
       "foo=1.2.3.4:80",             // not a scheme the desktop knows
+      "::1:8080",                   // an IPv6 address without brackets has no port to tell
+      "[fe80::1%eth0]:80@HTTP",     // an address that means something on one machine only
+      "[gw.example]:80@HTTP",       // brackets around a name
+      "[::1]]:80@HTTP",             // a bracket too many
   };
   for (const char* text : invalid) {
     SCOPED_TRACE(text);
@@ -126,6 +134,34 @@ TEST_F(SystemProxyLogicTest, TextsThatAreNoValidProxyClearIt) {
     EXPECT_EQ(proxy->m_sIEProxy, "");
     EXPECT_EQ(PacText(), "function FindProxyForURL(url, host)\r\n{\r\n    return \"DIRECT\";\r\n}\r\n");
   }
+}
+
+// What the window and the command line show of the proxy set, and what is recorded,
+// names its host as the list does.
+TEST_F(SystemProxyLogicTest, TheProxySetIsRememberedInTheListsSpelling) {
+  const struct {
+    const char* text;
+    const char* checked;     // CheckProxyText
+    const char* remembered;  // m_sIEProxy and the record's line
+  } cases[] = {
+      {"[0:0::1]:8080", "[::1]:8080@HTTP", "[::1]:8080@HTTP"},
+      {" GW.Example:1080@SOCKS5 ", "gw.example:1080@SOCKS5", "gw.example:1080@SOCKS5"},
+      {"https=[2001:DB8::1]:443", "[2001:db8::1]:443@HTTPS", "[2001:db8::1]:443@HTTPS"},
+      {"例子.cn:3128@HTTP", "xn--fsqu00a.cn:3128@HTTP", "xn--fsqu00a.cn:3128@HTTP"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::string why;
+    EXPECT_EQ(proxy->CheckProxyText(c.text, &why), c.checked) << why;
+    ASSERT_TRUE(ReportProxyChange(proxy->SetIEProxy(c.text)));
+    EXPECT_EQ(proxy->m_sIEProxy, c.remembered);
+    ASSERT_TRUE(proxy->Record());
+    EXPECT_EQ(proxy->Record()->line, c.remembered);
+    EXPECT_TRUE(proxy->DesktopHoldsRecorded());
+  }
+  std::string why;
+  EXPECT_FALSE(proxy->CheckProxyText("::1:8080", &why));
+  EXPECT_NE(why.find("not a valid proxy"), std::string::npos) << why;
 }
 
 TEST_F(SystemProxyLogicTest, EveryConnectionIsWrittenOncePerCallAndFailuresAreEachReported) {
@@ -447,11 +483,15 @@ TEST_F(SystemProxyLogicTest, AStoreThatRespellsWhatItKeepsIsNoFailure) {
 }
 
 TEST(ServerStringTest, HostChecksAndRoundTrips) {
-  for (const char* ok : {"1.2.3.4", "255.255.255.255", "localhost", "proxy-1.example.net", "a.b-c.d"}) {
+  for (const char* ok : {"1.2.3.4", "255.255.255.255", "localhost", "proxy-1.example.net", "a.b-c.d", "[::1]",
+                         "[2001:db8::1]"}) {
     EXPECT_TRUE(IsValidProxyHost(ok)) << ok;
   }
-  for (const char* bad : {"", "1.2.3", "1.2.3.4.5", "256.1.1.1", "-a.example", "a..b", "a.", "a b", "a\"b",
-                          "a;b", "a=b", "[::1]", "例子.cn"}) {
+  // A bare IPv6 address is refused where it would stand before ":port", and brackets
+  // hold an IPv6 address or nothing.
+  for (const char* bad :
+       {"", "1.2.3", "1.2.3.4.5", "256.1.1.1", "-a.example", "a..b", "a.", "a b", "a\"b", "a;b", "a=b",
+        "例子.cn", "::1", "[::1", "[1.2.3.4]", "[gw.example]", "[fe80::1%eth0]", "[::1]:80"}) {
     EXPECT_FALSE(IsValidProxyHost(bad)) << bad;
   }
   EXPECT_EQ(ParseProxyPort("0080"), 80);
@@ -467,6 +507,33 @@ TEST(ServerStringTest, HostChecksAndRoundTrips) {
   // An entry that does not pass the checks is dropped, never passed on.
   EXPECT_EQ(ComposeServerString(ParseServerString("https=1.2.3.4:443;ftp=x\"y:21;socks=1.2.3.4:0")),
             "https=1.2.3.4:443");
+}
+
+// The desktop hands back hosts as somebody typed them; they come out as the list's rows
+// write them, so that one proxy is one text wherever it is compared.
+TEST(ServerStringTest, HostsComeOutAsTheListWritesThem) {
+  EXPECT_EQ(CanonicalProxyHost("::1"), "[::1]");
+  EXPECT_EQ(CanonicalProxyHost("[2001:DB8:0::1]"), "[2001:db8::1]");
+  EXPECT_EQ(CanonicalProxyHost("GW.Example."), "gw.example");
+  EXPECT_EQ(CanonicalProxyHost("例子.cn"), "xn--fsqu00a.cn");
+  EXPECT_EQ(CanonicalProxyHost("10.0.0.1"), "10.0.0.1");
+  for (const char* bad : {"", "1.2.3", "[fe80::1%eth0]", "[gw.example]", "a;b", "a b"}) {
+    EXPECT_EQ(CanonicalProxyHost(bad), std::nullopt) << bad;
+  }
+  EXPECT_EQ(ComposeServerString(ParseServerString("[0:0::1]:8080")), "[::1]:8080");
+  EXPECT_EQ(ComposeServerString(ParseServerString("socks=[2001:db8::1]:1080;http=GW.Example:80")),
+            "socks=[2001:db8::1]:1080;http=gw.example:80");
+  // "::1:8080" is an address itself: no port can be told from it.
+  EXPECT_TRUE(ParseServerString("::1:8080").empty());
+  EXPECT_TRUE(ParseServerString("https=2001:db8::1:443").empty());
+  // Two spellings of one proxy are the same setting.
+  ConnectionProxySettings held, written;
+  held.flags = written.flags = kProxyTypeDirect | kProxyTypeProxy;
+  held.server = "socks=[0::1]:1080";
+  written.server = "socks=[::1]:1080";
+  EXPECT_TRUE(SettingsHold(held, written));
+  held.server = "socks=[::2]:1080";
+  EXPECT_FALSE(SettingsHold(held, written));
 }
 
 }  // namespace
