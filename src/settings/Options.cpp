@@ -66,6 +66,7 @@ std::string FormatOptionsFile(const ExtraOptions& o) {
   text += "Listen=" + o.endpoint.listen + "\n";
   text += std::string("Policy=") + PolicyName(o.endpoint.policy) + "\n";
   text += "Types=" + types + "\n";
+  text += "NameLifetime=" + std::to_string(o.endpoint.nameLifetime) + "\n";
   text += "\n[History]\n";
   text += "KeepDays=" + std::to_string(o.history.keepDays) + "\n";
   text += std::string("FavoritesByScore=") + (o.history.favoritesByScore ? "1" : "0") + "\n";
@@ -119,6 +120,8 @@ ExtraOptions ParseOptionsFile(std::string_view text) {
       if (const auto p = ParsePolicy(value)) o.endpoint.policy = *p;
     } else if (key == "Endpoint/Types") {
       o.endpoint.types = SplitTypes(value);
+    } else if (key == "Endpoint/NameLifetime") {
+      number(value, 1, kMaxNameLifetime, o.endpoint.nameLifetime);
     } else if (key == "History/KeepDays") {
       int days = 0;
       const auto [ptr, ec] = std::from_chars(value.data(), value.data() + value.size(), days);
