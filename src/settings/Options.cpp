@@ -1,5 +1,8 @@
 #include "settings/Options.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 #include <charconv>
 
 #include "base/Files.h"
@@ -182,7 +185,13 @@ std::optional<ListenAddress> ParseListenAddress(std::string_view text) {
 }
 
 bool IsLoopbackHost(std::string_view host) {
-  if (host == "::1" || qb::AsciiLower(host) == "localhost") return true;
+  if (qb::AsciiLower(host) == "localhost") return true;
+  if (host.find(':') != std::string_view::npos) {
+    // ::1 however it is written, and 127.0.0.0/8 as IPv4-mapped IPv6.
+    in6_addr a{};
+    if (inet_pton(AF_INET6, std::string(host).c_str(), &a) != 1) return false;
+    return IN6_IS_ADDR_LOOPBACK(&a) || (IN6_IS_ADDR_V4MAPPED(&a) && a.s6_addr[12] == 127);
+  }
   // 127.0.0.0/8 written as four decimal parts.
   if (host.substr(0, 4) != "127.") return false;
   int parts = 0;

@@ -130,7 +130,8 @@ struct ListenAddress {
   int port = 0;
 };
 std::optional<ListenAddress> ParseListenAddress(std::string_view text);
-// Whether the host names the loopback network (127.0.0.0/8, ::1 or "localhost").
+// Whether the host names the loopback network (127.0.0.0/8, ::1 in any of its forms,
+// 127.0.0.0/8 mapped into IPv6, or "localhost").
 bool IsLoopbackHost(std::string_view host);
 
 }  // namespace qb

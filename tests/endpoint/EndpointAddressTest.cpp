@@ -450,6 +450,16 @@ TEST(ServeIpv6, ListensOnIpv6LoopbackAsOptionsIniOrTheCommandLineSays) {
   }
 }
 
+TEST(EndpointOptions, Ipv6LoopbackIsLoopbackHoweverItIsWritten) {
+  for (const char* host : {"::1", "0:0:0:0:0:0:0:1", "0::1", "::ffff:127.0.0.1", "::ffff:127.3.2.1"})
+    EXPECT_TRUE(qb::IsLoopbackHost(host)) << host;
+  for (const char* host : {"::", "::2", "::ffff:10.0.0.1", "fe80::1", "::1%lo", "[::1]", ":::1"})
+    EXPECT_FALSE(qb::IsLoopbackHost(host)) << host;
+  const auto listen = qb::ParseListenAddress("[0:0::1]:8899");
+  ASSERT_TRUE(listen);
+  EXPECT_TRUE(qb::IsLoopbackHost(listen->host));
+}
+
 TEST(EndpointOptions, TheNamesLifetimeIsKeptInOptionsIniWithinItsBounds) {
   qb::ExtraOptions o;
   EXPECT_EQ(o.endpoint.nameLifetime, 300);
