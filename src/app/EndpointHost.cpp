@@ -26,7 +26,8 @@ bool SameDir(std::string a, std::string b) {
 }
 
 bool SameEndpoint(const EndpointOptions& a, const EndpointOptions& b) {
-  return a.listen == b.listen && a.policy == b.policy && a.types == b.types;
+  return a.listen == b.listen && a.policy == b.policy && a.types == b.types &&
+         a.nameLifetime == b.nameLifetime;
 }
 
 }  // namespace
@@ -76,6 +77,7 @@ qb::OpResult CEndpointHost::Apply(const EndpointOptions& options, int connectTim
   config.types = options.types;
   config.connectTimeoutMs = connectTimeoutMs;
   config.goDirect = m_goDirect;
+  config.nameLifetimeMs = options.nameLifetime * 1000;
   config.dataDir = m_dir.Path();
   auto endpoint = std::make_unique<CEndpoint>(config);
   // The callback runs on the endpoint's own thread; the rows belong to this one.

@@ -154,6 +154,7 @@ int RunServe(const QStringList& args, const std::string& dataDir) {
   config.policy = opt.policy.value_or(saved.endpoint.policy);
   config.types = opt.types.value_or(saved.endpoint.types);
   config.goDirect = saved.WhenDown() == WhenProxyDown::Direct;
+  config.nameLifetimeMs = saved.endpoint.nameLifetime * 1000;
   config.dataDir = dir->Path();
 
   // The list and the log-ons: a new log-on for a proxy counts as much as a new proxy.
@@ -190,6 +191,14 @@ int RunServe(const QStringList& args, const std::string& dataDir) {
       std::fprintf(stderr, "serve: %s is used again\n", line.c_str());
     } else {
       std::fprintf(stderr, "serve: %s set aside: %s\n", line.c_str(), reason.c_str());
+    }
+  });
+  endpoint.OnUnresolved([](const std::string& line, const std::string& error) {
+    if (error.empty()) {
+      std::fprintf(stderr, "serve: %s has an address again\n", line.c_str());
+    } else {
+      std::fprintf(stderr, "serve: %s left out: its name gives no address (%s)\n", line.c_str(),
+                   error.c_str());
     }
   });
   endpoint.SetPool(std::move(*pool));

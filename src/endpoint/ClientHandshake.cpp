@@ -59,7 +59,11 @@ std::string ClientRequest::OriginForm() const {
   std::string path = pathStart < sp2 ? r.substr(pathStart, sp2 - pathStart) : "/";
   if (path[0] == '?') path = "/" + path;
   std::string out = r.substr(0, sp1 + 1) + path + r.substr(sp2, r.find("\r\n") + 2 - sp2);
-  if (!AppendEndToEndHeaders(r, out)) out += "Host: " + (port == 80 ? host : HostPort(host, port)) + "\r\n";
+  if (!AppendEndToEndHeaders(r, out)) {
+    const std::string authority = HostPort(host, port);
+    // Without its port, an IPv6 address keeps its brackets.
+    out += "Host: " + (port == 80 ? authority.substr(0, authority.rfind(':')) : authority) + "\r\n";
+  }
   out += "Connection: close\r\n\r\n";
   return out;
 }

@@ -15,6 +15,7 @@
 
 #include "base/Text.h"
 #include "endpoint/EventLoop.h"
+#include "endpoint/NameResolver.h"
 #include "endpoint/Net.h"
 #include "endpoint/Session.h"
 #include "endpoint/UpstreamPool.h"
@@ -53,6 +54,7 @@ std::string FormatEndpointStatus(const EndpointStatus& status) {
   text += "data-dir=" + status.dataDir + "\n";
   text += "pool=" + std::to_string(status.pool) + "\n";
   text += "usable=" + std::to_string(status.usable) + "\n";
+  text += "unresolved=" + std::to_string(status.unresolved) + "\n";
   text += std::string("when-down=") + (status.goDirect ? "direct" : "block") + "\n";
   return text;
 }
@@ -74,6 +76,7 @@ std::optional<EndpointStatus> ParseEndpointStatus(std::string_view text) {
     if (key == "data-dir") status.dataDir = std::string(value);
     if (key == "pool") number(status.pool);
     if (key == "usable") number(status.usable);
+    if (key == "unresolved") number(status.unresolved);
     if (key == "when-down") status.goDirect = value == "direct";
   }
   return status;
@@ -100,16 +103,11 @@ int ConnectBefore(const ListenAddress& address, std::chrono::steady_clock::time_
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     return static_cast<int>(std::max<int64_t>(0, ms.count()));
   };
-  addrinfo hints{};
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_NUMERICSERV | AI_NUMERICHOST;
-  addrinfo* found = nullptr;
-  if (getaddrinfo(address.host.c_str(), std::to_string(address.port).c_str(), &hints, &found) != 0 || !found)
-    return -1;
-  int fd = socket(found->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  const bool started =
-      fd >= 0 && (connect(fd, found->ai_addr, found->ai_addrlen) == 0 || errno == EINPROGRESS);
-  freeaddrinfo(found);
+  // The endpoint takes "localhost" as 127.0.0.1 (EventLoop::Start), and so does this.
+  const auto to = NumericAddress(address.host == "localhost" ? "127.0.0.1" : address.host, address.port);
+  if (!to) return -1;
+  int fd = socket(to->Family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  const bool started = fd >= 0 && (connect(fd, to->Get(), to->length) == 0 || errno == EINPROGRESS);
   pollfd p{fd, POLLOUT, 0};
   int error = 0;
   socklen_t len = sizeof error;
@@ -171,7 +169,22 @@ UpstreamPool::Rules PoolRules(const EndpointConfig& config) {
   rules.failuresToSetAside = config.failuresToSetAside;
   rules.setAside = std::chrono::milliseconds(config.setAsideMs);
   rules.failureSeconds = config.connectTimeoutMs / 1000.0;
+  rules.nameLifetime = std::chrono::milliseconds(config.nameLifetimeMs);
+  rules.lookupTimeout = std::chrono::milliseconds(config.lookupTimeoutMs);
   return rules;
+}
+
+NameResolver::Lookup NameLookup(const EndpointConfig& config) {
+  if (!config.lookupName) return NameResolver::SystemLookup;
+  return [lookup = config.lookupName](const std::string& name) {
+    NameResolver::Answer answer;
+    for (const std::string& text : lookup(name, answer.error)) {
+      if (const auto address = NumericAddress(text, 0)) answer.addresses.push_back(*address);
+    }
+    if (answer.addresses.empty() && answer.error.empty()) answer.error = "no address";
+    answer.lasting = answer.addresses.empty();
+    return answer;
+  };
 }
 
 }  // namespace
@@ -184,13 +197,16 @@ class CEndpoint::Loop final : public EventLoop::Owner {
       : m_config(std::move(config)),
         m_pool(PoolRules(m_config)),
         m_events(*this),
-        m_sessions(m_config, m_events, m_pool) {
+        m_sessions(m_config, m_events, m_pool),
+        m_names([this] { m_events.Wake(); }, NameLookup(m_config)) {
     m_sessions.goDirect = m_config.goDirect;
     m_sessions.lookups = std::make_shared<TargetLookups>([this] { m_events.Wake(); });
+    m_pool.OnLookup([this](const std::string& name) { m_names.Ask(name); });
   }
   ~Loop() {
     Stop();
     m_sessions.lookups->Close();
+    m_names.Close();
   }
 
   OpResult Start() { return m_events.Start(m_config.listen); }
@@ -212,9 +228,12 @@ class CEndpoint::Loop final : public EventLoop::Owner {
   void OnSetAside(std::function<void(const std::string&, const std::string&)> fn) {
     m_pool.OnSetAside(std::move(fn));
   }
+  void OnUnresolved(std::function<void(const std::string&, const std::string&)> fn) {
+    m_pool.OnUnresolved(std::move(fn));
+  }
   Stats GetStats() const {
-    return {m_sessions.accepted, m_sessions.active, m_sessions.failovers, m_sessions.refused,
-            m_sessions.direct};
+    return {m_sessions.accepted, m_sessions.active, m_sessions.failovers,
+            m_sessions.refused,  m_sessions.direct, m_pool.Unresolved()};
   }
 
  private:
@@ -232,7 +251,13 @@ class CEndpoint::Loop final : public EventLoop::Owner {
   }
 
   void Woken() override {
-    m_pool.TakePending();
+    const auto now = EventLoop::Clock::now();
+    bool changed = m_pool.TakePending(now);
+    for (const NameResolver::Answer& answer : m_names.Take()) {
+      m_pool.Resolved(answer, now);
+      changed = true;
+    }
+    if (changed) ResumeParked();
     for (const TargetLookups::Answer& answer : m_sessions.lookups->Take()) {
       const auto it = m_sessions.resolving.find(answer.id);
       if (it == m_sessions.resolving.end()) continue;  // closed or timed out meanwhile
@@ -242,7 +267,14 @@ class CEndpoint::Loop final : public EventLoop::Owner {
     }
   }
 
-  bool NeedsTicks() const override { return m_sessions.handshaking > 0 || m_pool.AnySetAside(); }
+  // The sessions that wait for the pool's names try again.
+  void ResumeParked() {
+    for (Session* s : std::vector<Session*>(m_sessions.parked.begin(), m_sessions.parked.end())) s->Resume();
+  }
+
+  bool NeedsTicks() const override {
+    return m_sessions.handshaking > 0 || m_pool.AnySetAside() || m_pool.Looking();
+  }
 
   void Tick(EventLoop::Clock::time_point now) override {
     if (m_sessions.handshaking > 0) {
@@ -255,6 +287,9 @@ class CEndpoint::Loop final : public EventLoop::Owner {
     if (now >= m_nextExpiry) {
       m_nextExpiry = now + std::chrono::seconds(1);
       m_pool.Expire(now);
+      // Names past their lifetime are asked again once traffic or a lookup under way
+      // brings the loop here; until the answer, their addresses serve on.
+      if (m_pool.Refresh(now)) ResumeParked();
     }
   }
 
@@ -267,6 +302,7 @@ class CEndpoint::Loop final : public EventLoop::Owner {
   UpstreamPool m_pool;
   EventLoop m_events;
   Session::Shared m_sessions;
+  NameResolver m_names;
   EventLoop::Clock::time_point m_nextExpiry{};
 };
 
@@ -289,6 +325,9 @@ void CEndpoint::SetPool(std::vector<UpstreamProxy> pool) {
 }
 void CEndpoint::OnSetAside(std::function<void(const std::string&, const std::string&)> fn) {
   m_loop->OnSetAside(std::move(fn));
+}
+void CEndpoint::OnUnresolved(std::function<void(const std::string&, const std::string&)> fn) {
+  m_loop->OnUnresolved(std::move(fn));
 }
 CEndpoint::Stats CEndpoint::GetStats() const {
   return m_loop->GetStats();

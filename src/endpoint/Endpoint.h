@@ -20,7 +20,8 @@
 //                      Socks4Handshake.cpp, Socks5Handshake.cpp)
 //   Relay              the bytes both ways once through: buffers, pipes, half-close
 //   UpstreamPool       which proxy an attempt gets, failure counts, set-aside and back-off,
-//                      a new pool taking over
+//                      a new pool taking over, the addresses of proxies named by a name
+//   NameResolver       those names looked up on threads of its own
 //   Net                socket calls and address texts the parts share
 //   Endpoint.cpp       the functions below, and CEndpoint putting the parts together
 #pragma once
@@ -71,6 +72,14 @@ struct EndpointConfig {
   // (doubled on every repeat, up to an hour).
   int failuresToSetAside = 3;
   int setAsideMs = 120000;
+  // How long the addresses a proxy's host name gave are used before it is looked up
+  // again (EndpointOptions::nameLifetime), and how long a lookup may take.
+  int nameLifetimeMs = kDefaultNameLifetime * 1000;
+  int lookupTimeoutMs = 10000;
+  // How those names are looked up: the addresses a name has (as texts), or none and
+  // error saying why. Runs on a lookup thread of its own, never the loop's. Empty for the
+  // system's resolver; tests give names of their own.
+  std::function<std::vector<std::string>(const std::string& name, std::string& error)> lookupName;
   // A connection that no proxy can carry (the pool is empty, every proxy is set aside,
   // or each one tried failed) goes to its target directly instead of being refused:
   // the user's choice of going direct when the proxies are down (WhenProxyDown).
@@ -87,8 +96,9 @@ inline constexpr const char* kEndpointStatusPath = "/quillberry/status";
 struct EndpointStatus {
   long pid = 0;
   std::string dataDir;
-  int pool = 0;    // the proxies of the pool
-  int usable = 0;  // of them, those not set aside
+  int pool = 0;        // the proxies of the pool
+  int usable = 0;      // of them, those with an address and not set aside
+  int unresolved = 0;  // of them, those whose host name gives no address
   bool goDirect = false;
 
   bool operator==(const EndpointStatus&) const = default;
@@ -144,6 +154,11 @@ class CEndpoint {
   // carries fresh verification results.
   void SetPool(std::vector<UpstreamProxy> pool);
 
+  // Called on the loop thread when a proxy is left out because its host name gives no
+  // address (error: why) and, with an empty error, when the name gives one again. Set
+  // before Start, under the same terms as OnSetAside.
+  void OnUnresolved(std::function<void(const std::string& line, const std::string& error)> fn);
+
   // Called on the loop thread when a proxy is set aside after repeated failures
   // (reason: what the last failure was) and, with an empty reason, when it is taken
   // back (its time is up, it worked again, or SetPool brought it fresh). Set before
@@ -151,11 +166,12 @@ class CEndpoint {
   void OnSetAside(std::function<void(const std::string& line, const std::string& reason)> fn);
 
   struct Stats {
-    uint64_t accepted = 0;   // client connections taken
-    uint64_t active = 0;     // client connections open now
-    uint64_t failovers = 0;  // times a next candidate was tried after a failure
-    uint64_t refused = 0;    // clients answered with an error or closed for bad input
-    uint64_t direct = 0;     // connections carried to their target without a proxy
+    uint64_t accepted = 0;    // client connections taken
+    uint64_t active = 0;      // client connections open now
+    uint64_t failovers = 0;   // times a next candidate was tried after a failure
+    uint64_t refused = 0;     // clients answered with an error or closed for bad input
+    uint64_t direct = 0;      // connections carried to their target without a proxy
+    uint64_t unresolved = 0;  // proxies of the pool left out now: their name gives no address
   };
   Stats GetStats() const;
 

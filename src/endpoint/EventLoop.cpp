@@ -21,27 +21,6 @@ namespace {
 // address is never this small.
 constexpr uint64_t kListenTag = 1, kWakeTag = 2;
 
-// The socket address of an IP address and port; false when host is not an IP address.
-bool SocketAddress(const std::string& host, int port, sockaddr_storage& sa, socklen_t& saLen) {
-  if (IsIPv4(host)) {
-    auto& a = reinterpret_cast<sockaddr_in&>(sa);
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    inet_pton(AF_INET, host.c_str(), &a.sin_addr);
-    saLen = sizeof(a);
-    return true;
-  }
-  if (IsIPv6(host)) {
-    auto& a = reinterpret_cast<sockaddr_in6&>(sa);
-    a.sin6_family = AF_INET6;
-    a.sin6_port = htons(static_cast<uint16_t>(port));
-    inet_pton(AF_INET6, host.c_str(), &a.sin6_addr);
-    saLen = sizeof(a);
-    return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 EventLoop::~EventLoop() {
@@ -52,18 +31,15 @@ EventLoop::~EventLoop() {
 OpResult EventLoop::Start(const ListenAddress& listen) {
   if (m_thread.joinable()) return OpResult::Success();
   const std::string where = HostPort(listen.host, listen.port);
-  sockaddr_storage sa{};
-  socklen_t saLen = 0;
-  if (!SocketAddress(listen.host == "localhost" ? "127.0.0.1" : listen.host, listen.port, sa, saLen)) {
-    return OpResult::Failure(OpStatus::ListenFailed, where, "not an IP address");
-  }
+  const auto address = NumericAddress(listen.host == "localhost" ? "127.0.0.1" : listen.host, listen.port);
+  if (!address) return OpResult::Failure(OpStatus::ListenFailed, where, "not an IP address");
   if (listen.port < 0 || listen.port > 65535) {
     return OpResult::Failure(OpStatus::ListenFailed, where, "no such port");
   }
-  m_listen = socket(sa.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  m_listen = socket(address->Family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   const int one = 1;
   if (m_listen < 0 || setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
-      bind(m_listen, reinterpret_cast<sockaddr*>(&sa), saLen) != 0 || ::listen(m_listen, 1024) != 0) {
+      bind(m_listen, address->Get(), address->length) != 0 || ::listen(m_listen, 1024) != 0) {
     const std::string error = std::strerror(errno);
     if (m_listen >= 0) close(m_listen);
     m_listen = -1;

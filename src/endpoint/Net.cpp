@@ -4,6 +4,11 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 
+#include <algorithm>
+#include <cstring>
+
+#include "base/ProxyHost.h"
+
 namespace qb {
 
 Io Receive(int fd, char* buf, size_t size, size_t& got) {
@@ -38,6 +43,41 @@ bool Flush(int fd, std::string& buf, size_t& off, bool& broken) {
   std::string().swap(buf);
   off = 0;
   return true;
+}
+
+void SocketAddress::SetPort(int port) {
+  const auto p = htons(static_cast<uint16_t>(port));
+  if (storage.ss_family == AF_INET) reinterpret_cast<sockaddr_in&>(storage).sin_port = p;
+  if (storage.ss_family == AF_INET6) reinterpret_cast<sockaddr_in6&>(storage).sin6_port = p;
+}
+
+bool SocketAddress::operator==(const SocketAddress& other) const {
+  return length == other.length && std::memcmp(&storage, &other.storage, length) == 0;
+}
+
+std::optional<SocketAddress> NumericAddress(std::string_view host, int port) {
+  const std::string bare(BareHost(host));
+  SocketAddress out;
+  auto& in = reinterpret_cast<sockaddr_in&>(out.storage);
+  auto& in6 = reinterpret_cast<sockaddr_in6&>(out.storage);
+  if (inet_pton(AF_INET, bare.c_str(), &in.sin_addr) == 1) {
+    in.sin_family = AF_INET;
+    out.length = sizeof in;
+  } else if (inet_pton(AF_INET6, bare.c_str(), &in6.sin6_addr) == 1) {
+    in6.sin6_family = AF_INET6;
+    out.length = sizeof in6;
+  } else {
+    return std::nullopt;
+  }
+  out.SetPort(port);
+  return out;
+}
+
+SocketAddress AddressOf(const sockaddr* address, socklen_t length) {
+  SocketAddress out;
+  out.length = std::min<socklen_t>(length, sizeof out.storage);
+  std::memcpy(&out.storage, address, out.length);
+  return out;
 }
 
 bool IsIPv4(const std::string& host) {

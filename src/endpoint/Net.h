@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -49,6 +50,22 @@ Io SendSome(int fd, std::string_view data, size_t& sent);
 // Sends what waits in buf from off on; true when all went, and buf is then freed.
 // Otherwise off says how far it got, and broken whether the connection failed.
 bool Flush(int fd, std::string& buf, size_t& off, bool& broken);
+
+// A socket address as connect and bind take it.
+struct SocketAddress {
+  sockaddr_storage storage{};
+  socklen_t length = 0;
+
+  const sockaddr* Get() const { return reinterpret_cast<const sockaddr*>(&storage); }
+  int Family() const { return storage.ss_family; }
+  void SetPort(int port);
+  bool operator==(const SocketAddress& other) const;
+};
+// The address of an IPv4 or IPv6 address text (an IPv6 one bare or in brackets) and a
+// port; nullopt for anything else, a name included: nothing is looked up.
+std::optional<SocketAddress> NumericAddress(std::string_view host, int port);
+// A copy of a socket address a system call or the resolver gave.
+SocketAddress AddressOf(const sockaddr* address, socklen_t length);
 
 bool IsIPv4(const std::string& host);
 bool IsIPv6(const std::string& host);

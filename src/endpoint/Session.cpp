@@ -1,6 +1,5 @@
 #include "endpoint/Session.h"
 
-#include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -148,16 +147,42 @@ void Session::HeadDone() {
   Rearm();
 }
 
+void Session::CloseUpstream() {
+  if (m_upstream.fd < 0) return;
+  m_shared.loop.Want(m_upstream, 0);
+  close(m_upstream.fd);
+  m_upstream.fd = -1;
+}
+
 void Session::DropUpstream() {
-  if (m_upstream.fd >= 0) {
-    m_shared.loop.Want(m_upstream, 0);
-    close(m_upstream.fd);
-    m_upstream.fd = -1;
-  }
+  CloseUpstream();
   m_setup->attempt = {};
 }
 
+void Session::Park() {
+  Setup& setup = *m_setup;
+  if (!m_parked) {
+    if (setup.parkedUntil == Clock::time_point{})
+      setup.parkedUntil = Clock::now() + std::chrono::milliseconds(m_shared.config.connectTimeoutMs);
+    m_parked = true;
+    m_shared.parked.insert(this);
+  }
+  Rearm();
+}
+
+void Session::Unpark() {
+  if (!m_parked) return;
+  m_parked = false;
+  m_shared.parked.erase(this);
+}
+
+void Session::Resume() {
+  if (m_closed || !m_parked) return;
+  StartAttempt();
+}
+
 void Session::StartAttempt() {
+  Unpark();
   DropUpstream();
   m_upstream.handler = &Session::Connected;
   Setup& setup = *m_setup;
@@ -167,6 +192,8 @@ void Session::StartAttempt() {
   UpstreamRef next = setup.attempts < m_shared.config.maxAttempts
                          ? m_shared.pool.Get(setup.tried, now, /*lastResort=*/!goDirect)
                          : nullptr;
+  // A name of the pool may give a proxy in a moment: better than refusing at once.
+  if (!next && setup.attempts == 0 && !setup.waitedForNames && m_shared.pool.AwaitingNames()) return Park();
   if (!next) {
     // The client's request comes first; the refusal answers it.
     if (!setup.headDone) return Rearm();
@@ -187,9 +214,17 @@ void Session::StartAttempt() {
 }
 
 void Session::ConnectTo(UpstreamRef next) {
+  Attempt& attempt = m_setup->attempt;
+  attempt.address = next->Preferred();
+  attempt.addressesTried = 0;
+  attempt.via = std::move(next);
+  Dial();
+}
+
+void Session::Dial() {
   Setup& setup = *m_setup;
-  setup.attempt.via = next;
-  m_upstream.fd = socket(next->Family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  const SocketAddress& address = setup.attempt.via->Address(setup.attempt.address);
+  m_upstream.fd = socket(address.Family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (m_upstream.fd < 0) {
     // Out of descriptors here: no proxy is to blame, and none would do better.
     return Refuse(RefusalAnswer(setup.head.Kind(), 502, 1,
@@ -197,14 +232,26 @@ void Session::ConnectTo(UpstreamRef next) {
   }
   const int one = 1;
   setsockopt(m_upstream.fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  if (connect(m_upstream.fd, next->Address(), next->AddressLength()) != 0 && errno != EINPROGRESS) {
-    return AttemptFailed(Failure::Proxy, std::strerror(errno));
+  if (connect(m_upstream.fd, address.Get(), address.length) != 0 && errno != EINPROGRESS) {
+    return DialFailed(std::strerror(errno));
   }
   // On loopback the handshake is often complete by now: no need to wait for the event.
   sockaddr_storage peer;
   socklen_t peerLen = sizeof peer;
   if (getpeername(m_upstream.fd, reinterpret_cast<sockaddr*>(&peer), &peerLen) == 0) return Connected(0);
   Rearm();
+}
+
+void Session::DialFailed(const std::string& reason) {
+  Attempt& attempt = m_setup->attempt;
+  // A name with an IPv6 and an IPv4 address, of which the proxy listens on one: the
+  // other is the same proxy, within the same attempt and its time.
+  if (++attempt.addressesTried < attempt.via->AddressCount()) {
+    CloseUpstream();
+    attempt.address = (attempt.address + 1) % attempt.via->AddressCount();
+    return Dial();
+  }
+  AttemptFailed(Failure::Proxy, reason);
 }
 
 void Session::StartDirect() {
@@ -217,23 +264,8 @@ void Session::StartDirect() {
   setup.attempt.deadline = now + std::chrono::milliseconds(m_shared.config.connectTimeoutMs);
   const std::string& host = setup.request.host;
   const int port = setup.request.port;
-  sockaddr_storage address{};
-  if (IsIPv4(host)) {
-    auto* in = reinterpret_cast<sockaddr_in*>(&address);
-    in->sin_family = AF_INET;
-    in->sin_port = htons(static_cast<uint16_t>(port));
-    inet_pton(AF_INET, host.c_str(), &in->sin_addr);
-    return ConnectTo(
-        UpstreamPool::Direct(host, port, reinterpret_cast<sockaddr*>(&address), sizeof(sockaddr_in)));
-  }
-  if (IsIPv6(host)) {
-    auto* in6 = reinterpret_cast<sockaddr_in6*>(&address);
-    in6->sin6_family = AF_INET6;
-    in6->sin6_port = htons(static_cast<uint16_t>(port));
-    inet_pton(AF_INET6, host.c_str(), &in6->sin6_addr);
-    return ConnectTo(
-        UpstreamPool::Direct(host, port, reinterpret_cast<sockaddr*>(&address), sizeof(sockaddr_in6)));
-  }
+  if (const auto address = NumericAddress(host, port))
+    return ConnectTo(UpstreamPool::Direct(host, port, *address));
   m_lookup = m_shared.nextLookup++;
   m_shared.resolving[m_lookup] = this;
   m_shared.lookups->Start(m_lookup, host, port);
@@ -245,8 +277,9 @@ void Session::LookedUp(const TargetLookups::Answer& answer) {
   if (m_closed) return;
   if (!answer.error.empty()) return DirectFailed(answer.error);
   const Setup& setup = *m_setup;
-  ConnectTo(UpstreamPool::Direct(setup.request.host, setup.request.port,
-                                 reinterpret_cast<const sockaddr*>(&answer.address), answer.length));
+  ConnectTo(
+      UpstreamPool::Direct(setup.request.host, setup.request.port,
+                           AddressOf(reinterpret_cast<const sockaddr*>(&answer.address), answer.length)));
 }
 
 void Session::DirectFailed(const std::string& reason) {
@@ -264,6 +297,7 @@ void Session::AnswerStatus() {
   status.dataDir = m_shared.config.dataDir;
   status.pool = static_cast<int>(m_shared.pool.Size());
   status.usable = static_cast<int>(m_shared.pool.Usable());
+  status.unresolved = static_cast<int>(m_shared.pool.Unresolved());
   status.goDirect = m_shared.goDirect.load();
   const std::string body = FormatEndpointStatus(status);
   Finish(
@@ -275,7 +309,7 @@ void Session::Connected(uint32_t) {
   int error = 0;
   socklen_t len = sizeof error;
   getsockopt(m_upstream.fd, SOL_SOCKET, SO_ERROR, &error, &len);
-  if (error != 0) return AttemptFailed(Failure::Proxy, std::strerror(error));
+  if (error != 0) return DialFailed(std::strerror(error));
   sockaddr_storage peer;
   socklen_t peerLen = sizeof peer;
   // An event left over from the previous attempt's socket: this one is still on its way.
@@ -355,7 +389,7 @@ void Session::Established() {
   const Attempt& attempt = setup.attempt;
   const auto now = Clock::now();
   m_shared.pool.Release(attempt.via, UpstreamPool::Outcome::Ok,
-                        std::chrono::duration<double>(now - attempt.start).count(), {}, now);
+                        std::chrono::duration<double>(now - attempt.start).count(), {}, now, attempt.address);
   if (setup.direct) ++m_shared.direct;
   const ClientKind kind = setup.head.Kind();
   std::string toUpstream = attempt.out.substr(attempt.outOff);
@@ -399,6 +433,7 @@ bool Session::Late(Clock::time_point now) const {
   const Setup& setup = *m_setup;
   if (!setup.headDone && now >= setup.clientDeadline) return true;
   const bool waitsForClient = setup.attempt.handshake && setup.attempt.handshake->AwaitsTarget();
+  if (m_parked) return now >= setup.parkedUntil;
   if (m_lookup != 0) return now >= setup.attempt.deadline;
   return m_upstream.fd >= 0 && !waitsForClient && now >= setup.attempt.deadline;
 }
@@ -414,12 +449,18 @@ void Session::TimeOut(Clock::time_point now) {
     m_lookup = 0;
     return DirectFailed("the name was not looked up in time");
   }
+  if (m_parked) {
+    m_setup->waitedForNames = true;
+    m_setup->lastReason = "the proxies' names were not looked up in time";
+    return StartAttempt();
+  }
   AttemptFailed(Failure::Proxy, "no answer in time");
 }
 
 void Session::Close() {
   if (m_closed) return;
   m_closed = true;
+  Unpark();
   if (m_lookup != 0) m_shared.resolving.erase(m_lookup);
   m_lookup = 0;
   if (!m_relay) --m_shared.handshaking;

@@ -80,8 +80,11 @@ class Session {
     uint64_t nextLookup = 1;
     std::unordered_set<Session*> live;
     std::vector<Session*> closed;  // freed once the events of one wait are handled
-    size_t handshaking = 0;        // live sessions not yet relaying: they have deadlines
-    char chunk[Relay::kChunk];     // one read's worth, for whichever session reads
+    // Sessions with no proxy to try while the pool's names are looked up for the first
+    // time: tried again as answers come.
+    std::unordered_set<Session*> parked;
+    size_t handshaking = 0;     // live sessions not yet relaying: they have deadlines
+    char chunk[Relay::kChunk];  // one read's worth, for whichever session reads
   };
 
   // Takes over client, an accepted connection, and waits for its head. A local client
@@ -99,6 +102,8 @@ class Session {
   void Close();
   // The address of the target this session goes to directly.
   void LookedUp(const TargetLookups::Answer& answer);
+  // The pool has changed (names answered, a new pool): a parked session tries again.
+  void Resume();
 
  private:
   using Handler = void (Session::*)(uint32_t events);
@@ -111,6 +116,10 @@ class Session {
   // One upstream proxy tried.
   struct Attempt {
     UpstreamRef via;
+    // Which of its addresses the connection goes to (as Upstream::Address counts), and
+    // how many were tried before it.
+    size_t address = 0;
+    size_t addressesTried = 0;
     // From the connection on.
     std::unique_ptr<UpstreamHandshake> handshake;
     std::string out;  // handshake bytes the proxy has not taken yet
@@ -136,6 +145,9 @@ class Session {
     // Going to the target without a proxy: no proxy could carry it, and the user chose
     // going direct over refusing.
     bool direct = false;
+    // Waiting for the pool's names since, and until; once that is over it waits no more.
+    Clock::time_point parkedUntil{};
+    bool waitedForNames = false;
   };
 
   // The client's socket: its head, then only whether it hangs up, then the relay.
@@ -151,6 +163,12 @@ class Session {
   void HeadDone();
   void StartAttempt();
   void ConnectTo(UpstreamRef next);
+  // A connection to the attempt's present address; on failure the next one's, if any.
+  void Dial();
+  void DialFailed(const std::string& reason);
+  void CloseUpstream();
+  void Park();
+  void Unpark();
   void StartDirect();
   void DirectFailed(const std::string& reason);
   void AnswerStatus();
@@ -169,6 +187,7 @@ class Session {
   Side m_client, m_upstream;
   bool m_closed = false;
   bool m_local = false;
+  bool m_parked = false;
   uint64_t m_lookup = 0;  // while the target's name is looked up
   // The present phase's own: the setup, then the relay. An open connection holds only
   // the relay's few bytes.

@@ -1,10 +1,10 @@
 #include "endpoint/UpstreamPool.h"
 
-#include <netdb.h>
-
 #include <algorithm>
-#include <cstring>
+#include <charconv>
+#include <unordered_set>
 
+#include "base/ProxyHost.h"
 #include "base/Text.h"
 
 namespace qb {
@@ -13,6 +13,14 @@ UpstreamPool::UpstreamPool(Rules rules) : m_rules(std::move(rules)) {}
 
 void UpstreamPool::OnSetAside(std::function<void(const std::string&, const std::string&)> fn) {
   m_onSetAside = std::move(fn);
+}
+
+void UpstreamPool::OnUnresolved(std::function<void(const std::string&, const std::string&)> fn) {
+  m_onUnresolved = std::move(fn);
+}
+
+void UpstreamPool::OnLookup(std::function<void(const std::string&)> fn) {
+  m_onLookup = std::move(fn);
 }
 
 bool UpstreamPool::Allowed(const std::string& type) const {
@@ -27,14 +35,15 @@ void UpstreamPool::SetPool(std::vector<UpstreamProxy> pool) {
     proxy.type = AsciiUpper(proxy.type);
     if (!Allowed(proxy.type)) continue;
     auto u = std::make_shared<Upstream>();
-    addrinfo hints{};
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICSERV;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(proxy.addr.c_str(), proxy.port.c_str(), &hints, &found) == 0 && found) {
-      std::memcpy(&u->m_address, found->ai_addr, found->ai_addrlen);
-      u->m_addressLength = found->ai_addrlen;
-      freeaddrinfo(found);
+    const std::string_view port = proxy.port;
+    const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), u->m_port);
+    // A proxy without a port it could be reached on never gets an address.
+    if (ec == std::errc() && end == port.data() + port.size() && u->m_port >= 1 && u->m_port <= 65535) {
+      if (auto address = NumericAddress(proxy.addr, u->m_port)) {
+        u->m_addresses.push_back(*address);
+      } else {
+        u->m_name = std::string(BareHost(proxy.addr));
+      }
     }
     u->m_measured = proxy.seconds;
     u->m_proxy = std::move(proxy);
@@ -44,15 +53,17 @@ void UpstreamPool::SetPool(std::vector<UpstreamProxy> pool) {
   m_pending = std::move(fresh);
 }
 
-bool UpstreamPool::TakePending() {
+bool UpstreamPool::TakePending(Clock::time_point now) {
   std::optional<std::vector<UpstreamRef>> fresh;
   {
     std::lock_guard lock(m_pendingMutex);
     fresh.swap(m_pending);
   }
   if (!fresh) return false;
+  std::unordered_set<std::string> leftOut;
   for (const UpstreamRef& old : m_members) {
     old->m_current = false;
+    if (old->m_leftOut) leftOut.insert(old->m_proxy.Line());
     if (!old->m_aside) continue;
     const std::string line = old->m_proxy.Line();
     const bool back = std::any_of(fresh->begin(), fresh->end(),
@@ -62,7 +73,121 @@ bool UpstreamPool::TakePending() {
   m_members = std::move(*fresh);
   m_next = 0;
   m_asideCount = 0;
+  // What the names gave is kept for the names the new pool still has; a proxy already
+  // said to be left out is not said to be again.
+  std::unordered_map<std::string, Name> names;
+  for (const UpstreamRef& u : m_members) {
+    if (!u->Named() || names.count(u->m_name)) continue;
+    const auto known = m_names.find(u->m_name);
+    names.emplace(u->m_name, known == m_names.end() ? Name{} : std::move(known->second));
+  }
+  for (const auto& [key, name] : m_names) {
+    if (name.looking && !names.count(key)) --m_looking;
+  }
+  m_names = std::move(names);
+  for (const UpstreamRef& u : m_members) {
+    if (u->Named() && leftOut.count(u->m_proxy.Line())) u->m_leftOut = true;
+  }
+  for (auto& [key, name] : m_names) {
+    if (name.answered) Apply(key, name);
+  }
+  CountUnresolved();
+  Refresh(now);
   return true;
+}
+
+void UpstreamPool::Ask(const std::string& key, Name& name, Clock::time_point now) {
+  if (name.looking) return;
+  name.looking = true;
+  name.askedAt = now;
+  ++m_looking;
+  if (m_onLookup) m_onLookup(key);
+}
+
+bool UpstreamPool::Apply(const std::string& key, const Name& name) {
+  bool changed = false;
+  for (const UpstreamRef& member : m_members) {
+    Upstream& u = *member;
+    if (u.m_name != key) continue;
+    std::vector<SocketAddress> addresses = name.addresses;
+    for (SocketAddress& a : addresses) a.SetPort(u.m_port);
+    if (addresses != u.m_addresses) {
+      u.m_addresses = std::move(addresses);
+      u.m_preferred = 0;
+      // What was held against it was held against addresses it no longer has.
+      u.m_failures = 0;
+      u.m_setAsides = 0;
+      if (u.m_aside) TakeBack(u);
+    }
+    const bool out = u.m_addresses.empty();
+    if (out == u.m_leftOut) continue;
+    u.m_leftOut = out;
+    changed = true;
+    if (m_onUnresolved) m_onUnresolved(u.m_proxy.Line(), out ? name.error : std::string());
+  }
+  return changed;
+}
+
+void UpstreamPool::Resolved(const NameResolver::Answer& answer, Clock::time_point now) {
+  const auto it = m_names.find(answer.name);
+  if (it == m_names.end()) return;
+  Name& name = it->second;
+  if (name.looking) --m_looking;
+  name.looking = false;
+  name.answered = true;
+  name.answeredAt = now;
+  name.stale = false;
+  name.error = answer.error;
+  if (!answer.addresses.empty()) {
+    name.addresses = answer.addresses;
+  } else if (!answer.lasting && !name.addresses.empty()) {
+    name.stale = true;  // the name servers' trouble, not the name's
+  } else {
+    name.addresses.clear();
+  }
+  Apply(it->first, name);
+  CountUnresolved();
+}
+
+bool UpstreamPool::Refresh(Clock::time_point now) {
+  bool changed = false;
+  for (auto& [key, name] : m_names) {
+    if (name.looking) {
+      if (now - name.askedAt < m_rules.lookupTimeout) continue;
+      // The lookup may still answer later, and is then taken; until then the name
+      // counts as one the name servers do not answer for.
+      --m_looking;
+      name.looking = false;
+      name.answered = true;
+      name.answeredAt = now;
+      name.error = "the name was not looked up in time";
+      name.stale = !name.addresses.empty();
+      changed = Apply(key, name) || changed;
+      continue;
+    }
+    const auto lifetime = !name.answered ? Clock::duration::zero()
+                          : name.addresses.empty() || name.stale
+                              ? std::min<Clock::duration>(m_rules.retryUnresolved, m_rules.nameLifetime)
+                              : Clock::duration(m_rules.nameLifetime);
+    if (!name.answered || now - name.answeredAt >= lifetime) Ask(key, name, now);
+  }
+  if (changed) CountUnresolved();
+  return changed;
+}
+
+bool UpstreamPool::AwaitingNames() const {
+  return std::any_of(m_names.begin(), m_names.end(),
+                     [](const auto& entry) { return entry.second.looking && !entry.second.answered; });
+}
+
+void UpstreamPool::CountUnresolved() {
+  m_unresolved = static_cast<size_t>(
+      std::count_if(m_members.begin(), m_members.end(), [](const UpstreamRef& u) { return u->m_leftOut; }));
+}
+
+size_t UpstreamPool::Usable() const {
+  return static_cast<size_t>(std::count_if(
+      m_members.begin(), m_members.end(), [](const UpstreamRef& u) { return u->Resolved() && !u->m_aside; }));
 }
 
 UpstreamRef UpstreamPool::Get(const std::vector<UpstreamRef>& tried, Clock::time_point now, bool lastResort) {
@@ -108,20 +233,19 @@ UpstreamRef UpstreamPool::Get(const std::vector<UpstreamRef>& tried, Clock::time
   return nullptr;
 }
 
-UpstreamRef UpstreamPool::Direct(const std::string& host, int port, const sockaddr* address,
-                                 socklen_t length) {
+UpstreamRef UpstreamPool::Direct(const std::string& host, int port, const SocketAddress& address) {
   auto u = std::make_shared<Upstream>();
   u->m_proxy.addr = host;
   u->m_proxy.port = std::to_string(port);
   u->m_proxy.type = "DIRECT";
-  std::memcpy(&u->m_address, address, std::min<size_t>(length, sizeof u->m_address));
-  u->m_addressLength = length;
+  u->m_port = port;
+  u->m_addresses.push_back(address);
   u->m_current = false;
   return u;
 }
 
 void UpstreamPool::Release(const UpstreamRef& upstream, Outcome outcome, double seconds,
-                           const std::string& reason, Clock::time_point now) {
+                           const std::string& reason, Clock::time_point now, size_t address) {
   Upstream& u = *upstream;
   // A newer pool came meanwhile with its own word on this proxy.
   if (!u.m_current || outcome == Outcome::Unjudged) return;
@@ -129,6 +253,8 @@ void UpstreamPool::Release(const UpstreamRef& upstream, Outcome outcome, double 
     u.m_measured = u.m_measured > 0 ? 0.7 * u.m_measured + 0.3 * sample : sample;
   };
   if (outcome == Outcome::Ok) {
+    // The next attempt goes straight to the address that answered.
+    if (address < u.m_addresses.size()) u.m_preferred = address;
     u.m_failures = 0;
     u.m_setAsides = 0;
     if (u.m_aside) TakeBack(u);

@@ -1,6 +1,7 @@
 // The proxies the endpoint may carry connections through, and what it has learnt about
 // them: which one a new attempt gets (by the policy), how each attempt ended, which
-// proxies are set aside after failing and for how long.
+// proxies are set aside after failing and for how long, and the addresses of the
+// proxies named by a host name.
 //
 // A session asks Get for a proxy, and once the attempt is decided hands it back with
 // Release, saying whether it worked (and how long the connection and handshake took)
@@ -8,19 +9,33 @@
 // back-off can be tried without a socket:
 //
 //   UpstreamPool pool(rules);
+//   pool.OnLookup([&](const std::string& name) { resolver.Ask(name); });
 //   pool.SetPool(proxies);            // any thread; taken in by TakePending
-//   pool.TakePending();               // the loop's thread, from here on
+//   pool.TakePending(now);            // the loop's thread, from here on; asks for names
+//   pool.Resolved(answer, now);       // as the answers come
 //   UpstreamRef u = pool.Get(tried, now);
-//   ...connect to u->Address(), run the handshake...
+//   ...connect to u->Address(i) for each i, run the handshake...
 //   pool.Release(u, UpstreamPool::Outcome::Failed, 0, "no answer in time", now);
 //
 // A pool given by SetPool replaces the old one whole: fresh verification results clear
 // whatever was held against a proxy. Sessions that still hold a proxy of the old pool
 // may go on with it, but their outcome counts for nothing any more.
+//
+// Host names. A proxy named by an address has it from SetPool on; one named by a host
+// name is looked up by whoever OnLookup names (never on the loop's thread), and is left
+// out until its name gives an address. What a name gave is kept for nameLifetime and
+// shared by every proxy of the name; a fresh pool keeps it. Past its lifetime, a name is
+// looked up again the next time Refresh runs, and its old addresses serve until the
+// answer comes: connections already open keep the address they were made to, whatever
+// the new answer says. A name whose lookup takes longer than lookupTimeout, or that has
+// no address, leaves its proxies out (announced through OnUnresolved) and is asked again
+// after retryUnresolved. A name that had addresses and whose name servers do not answer
+// now keeps them: a passing outage of the name servers does not empty the pool.
 #pragma once
 
 #include <sys/socket.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -29,9 +44,12 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "endpoint/Endpoint.h"
+#include "endpoint/NameResolver.h"
+#include "endpoint/Net.h"
 
 namespace qb {
 
@@ -39,19 +57,28 @@ namespace qb {
 class Upstream {
  public:
   const UpstreamProxy& Proxy() const { return m_proxy; }
-  // Whether its name gave an address; a proxy without one is never handed out.
-  bool Resolved() const { return m_addressLength > 0; }
-  const sockaddr* Address() const { return reinterpret_cast<const sockaddr*>(&m_address); }
-  socklen_t AddressLength() const { return m_addressLength; }
-  int Family() const { return m_address.ss_family; }
+  // Whether it has an address; a proxy without one is never handed out.
+  bool Resolved() const { return !m_addresses.empty(); }
+  // Named by a host name rather than an address.
+  bool Named() const { return !m_name.empty(); }
+  const std::string& Name() const { return m_name; }
+  // Its addresses, each with its port: a name may give several (IPv6 and IPv4). An
+  // attempt starts with Preferred, the one that worked last, and goes on to the next
+  // (wrapping round) when a connection to one cannot be made.
+  size_t AddressCount() const { return m_addresses.size(); }
+  const SocketAddress& Address(size_t i) const { return m_addresses[i % m_addresses.size()]; }
+  size_t Preferred() const { return m_preferred; }
 
  private:
   friend class UpstreamPool;
   using Clock = std::chrono::steady_clock;
 
   UpstreamProxy m_proxy;
-  sockaddr_storage m_address{};
-  socklen_t m_addressLength = 0;
+  std::string m_name;  // the host name to look up; empty for an address
+  int m_port = 0;
+  std::vector<SocketAddress> m_addresses;
+  size_t m_preferred = 0;
+  bool m_leftOut = false;  // announced as left out for its name
   // Seconds to connect and finish the handshake, as a running average that starts from
   // the verification time; 0 while unknown.
   double m_measured = 0;
@@ -79,6 +106,11 @@ class UpstreamPool {
     // What a failure weighs in the fastest policy's average: the longest wait allowed,
     // so that a failing proxy drops behind the ones that answer.
     double failureSeconds = 5;
+    // How long what a host name gave is used before the name is looked up again; how
+    // long a lookup may take; when a name that gave no address is tried again.
+    std::chrono::milliseconds nameLifetime{300 * 1000};
+    std::chrono::milliseconds lookupTimeout{10 * 1000};
+    std::chrono::milliseconds retryUnresolved{30 * 1000};
   };
   static constexpr std::chrono::milliseconds kMaxSetAside{3600 * 1000};
 
@@ -88,16 +120,36 @@ class UpstreamPool {
   // empty reason, when it is taken back. Set before the pool is used.
   void OnSetAside(std::function<void(const std::string& line, const std::string& reason)> fn);
 
-  // The next pool, from any thread. Types not allowed are left out; names are resolved
-  // here, on the caller's thread, so that the loop never waits for a name server. The
-  // pool takes effect at the next TakePending.
+  // Called when a proxy is left out because its host name gives no address now (error:
+  // why) and, with an empty error, when its name gives one again. Set before use.
+  void OnUnresolved(std::function<void(const std::string& line, const std::string& error)> fn);
+  // Where names are sent to be looked up: the answer is to come back through Resolved.
+  // Called on the loop's thread; it must not wait for the answer. Set before use.
+  void OnLookup(std::function<void(const std::string& name)> fn);
+
+  // The next pool, from any thread. Types not allowed are left out; an address is read
+  // here, a name only noted. The pool takes effect at the next TakePending.
   void SetPool(std::vector<UpstreamProxy> pool);
 
   // The rest runs on one thread, the loop's.
 
   // Puts in place the pool SetPool left, if any; false when there was none. Proxies set
-  // aside that the fresh pool carries again are announced as taken back.
-  bool TakePending();
+  // aside that the fresh pool carries again are announced as taken back. The names of
+  // the new pool that are not known yet are asked for.
+  bool TakePending(Clock::time_point now = Clock::now());
+
+  // What a name gave (NameResolver::Answer); an answer for a name the pool no longer
+  // holds is dropped.
+  void Resolved(const NameResolver::Answer& answer, Clock::time_point now);
+  // Asks again for the names past their lifetime (or past retryUnresolved, for those
+  // without an address) and gives up on lookups older than lookupTimeout. Whether a
+  // proxy was left out or came back.
+  bool Refresh(Clock::time_point now);
+  // A lookup is under way: Refresh has a time-out to watch.
+  bool Looking() const { return m_looking > 0; }
+  // A name of the pool is being looked up for the first time: an attempt that finds no
+  // proxy now may find one in a moment.
+  bool AwaitingNames() const;
 
   // The proxy for an attempt, by the policy, leaving out those in tried and those set
   // aside (unless every proxy is and lastResort allows it: trying one then beats refusing
@@ -109,36 +161,59 @@ class UpstreamPool {
     Failed,    // unreachable, silent, or refusing us: counts towards setting it aside
     Unjudged,  // ended for a reason that says nothing about the proxy (the target's)
   };
-  // Ends an attempt through upstream: seconds is how long it took when it worked,
+  // Ends an attempt through upstream: seconds is how long it took when it worked (and
+  // address which of its addresses, as Address counts them, took the connection),
   // reason what went wrong when it failed (for the announcement).
   void Release(const UpstreamRef& upstream, Outcome outcome, double seconds, const std::string& reason,
-               Clock::time_point now);
+               Clock::time_point now, size_t address = 0);
 
   // The target itself as the way to it, for a connection that goes direct: belongs to no
   // pool, so its outcome counts for nothing.
-  static UpstreamRef Direct(const std::string& host, int port, const sockaddr* address, socklen_t length);
+  static UpstreamRef Direct(const std::string& host, int port, const SocketAddress& address);
 
   // Takes back the proxies whose time aside is up.
   void Expire(Clock::time_point now);
 
   bool Empty() const { return m_members.empty(); }
   bool AnySetAside() const { return m_asideCount > 0; }
-  // The proxies of the pool, and how many of them are not set aside.
+  // The proxies of the pool, and how many of them have an address and are not set aside.
   size_t Size() const { return m_members.size(); }
-  size_t Usable() const { return m_members.size() - m_asideCount; }
+  size_t Usable() const;
+  // The proxies left out because their name gives no address; from any thread.
+  size_t Unresolved() const { return m_unresolved; }
 
  private:
+  // What the pool knows of one host name.
+  struct Name {
+    std::vector<SocketAddress> addresses;  // port 0
+    std::string error;                     // of the last answer, when it gave none
+    bool looking = false;
+    bool answered = false;  // an answer (or a time-out) came since the name joined the pool
+    bool stale = false;     // kept from before an answer that failed: asked again soon
+    Clock::time_point askedAt{}, answeredAt{};
+  };
+
   void SetAside(Upstream& u, const std::string& reason, Clock::time_point now);
   void TakeBack(Upstream& u);
   bool Allowed(const std::string& type) const;
+  void Ask(const std::string& key, Name& name, Clock::time_point now);
+  // Gives the members of a name its addresses (or none) and announces who is left out
+  // or back; whether any was.
+  bool Apply(const std::string& key, const Name& name);
+  void CountUnresolved();
 
   Rules m_rules;
   std::function<void(const std::string&, const std::string&)> m_onSetAside;
+  std::function<void(const std::string&, const std::string&)> m_onUnresolved;
+  std::function<void(const std::string&)> m_onLookup;
   std::mutex m_pendingMutex;
   std::optional<std::vector<UpstreamRef>> m_pending;
   std::vector<UpstreamRef> m_members;
   size_t m_next = 0;  // where round-robin goes on
   size_t m_asideCount = 0;
+  std::unordered_map<std::string, Name> m_names;
+  size_t m_looking = 0;  // names with a lookup under way
+  std::atomic<size_t> m_unresolved{0};
 };
 
 }  // namespace qb

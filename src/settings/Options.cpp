@@ -1,5 +1,8 @@
 #include "settings/Options.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 #include <charconv>
 
 #include "base/Files.h"
@@ -66,6 +69,7 @@ std::string FormatOptionsFile(const ExtraOptions& o) {
   text += "Listen=" + o.endpoint.listen + "\n";
   text += std::string("Policy=") + PolicyName(o.endpoint.policy) + "\n";
   text += "Types=" + types + "\n";
+  text += "NameLifetime=" + std::to_string(o.endpoint.nameLifetime) + "\n";
   text += "\n[History]\n";
   text += "KeepDays=" + std::to_string(o.history.keepDays) + "\n";
   text += std::string("FavoritesByScore=") + (o.history.favoritesByScore ? "1" : "0") + "\n";
@@ -119,6 +123,8 @@ ExtraOptions ParseOptionsFile(std::string_view text) {
       if (const auto p = ParsePolicy(value)) o.endpoint.policy = *p;
     } else if (key == "Endpoint/Types") {
       o.endpoint.types = SplitTypes(value);
+    } else if (key == "Endpoint/NameLifetime") {
+      number(value, 1, kMaxNameLifetime, o.endpoint.nameLifetime);
     } else if (key == "History/KeepDays") {
       int days = 0;
       const auto [ptr, ec] = std::from_chars(value.data(), value.data() + value.size(), days);
@@ -179,7 +185,13 @@ std::optional<ListenAddress> ParseListenAddress(std::string_view text) {
 }
 
 bool IsLoopbackHost(std::string_view host) {
-  if (host == "::1" || qb::AsciiLower(host) == "localhost") return true;
+  if (qb::AsciiLower(host) == "localhost") return true;
+  if (host.find(':') != std::string_view::npos) {
+    // ::1 however it is written, and 127.0.0.0/8 as IPv4-mapped IPv6.
+    in6_addr a{};
+    if (inet_pton(AF_INET6, std::string(host).c_str(), &a) != 1) return false;
+    return IN6_IS_ADDR_LOOPBACK(&a) || (IN6_IS_ADDR_V4MAPPED(&a) && a.s6_addr[12] == 127);
+  }
   // 127.0.0.0/8 written as four decimal parts.
   if (host.substr(0, 4) != "127.") return false;
   int parts = 0;

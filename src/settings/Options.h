@@ -22,6 +22,10 @@ std::optional<EndpointPolicy> ParsePolicy(std::string_view name);
 
 // The port the endpoint listens on unless told otherwise.
 inline constexpr int kDefaultEndpointPort = 8899;
+// How long, in seconds, the endpoint uses the addresses of a proxy's host name before it
+// looks the name up again, unless told otherwise; and the longest it may be told.
+inline constexpr int kDefaultNameLifetime = 300;
+inline constexpr int kMaxNameLifetime = 86400;
 
 struct ScriptOptions {
   // The fixed script lists every favourite as a chain that the browsers walk when a
@@ -43,6 +47,9 @@ struct EndpointOptions {
   EndpointPolicy policy = EndpointPolicy::Failover;
   // The proxy types the endpoint may use (upper case, as in the list); empty for all.
   std::vector<std::string> types;
+  // Seconds the addresses of a proxy's host name are used before the name is looked up
+  // again (1 to kMaxNameLifetime).
+  int nameLifetime = kDefaultNameLifetime;
 
   bool operator==(const EndpointOptions&) const = default;
 };
@@ -123,7 +130,8 @@ struct ListenAddress {
   int port = 0;
 };
 std::optional<ListenAddress> ParseListenAddress(std::string_view text);
-// Whether the host names the loopback network (127.0.0.0/8, ::1 or "localhost").
+// Whether the host names the loopback network (127.0.0.0/8, ::1 in any of its forms,
+// 127.0.0.0/8 mapped into IPv6, or "localhost").
 bool IsLoopbackHost(std::string_view host);
 
 }  // namespace qb

@@ -3,9 +3,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 #include <csignal>
 
@@ -22,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include "EndpointClients.h"
 #include "endpoint/Endpoint.h"
 #include "proxy/ProxyCredentials.h"
 #include "proxy/ProxyEntry.h"
@@ -32,6 +31,14 @@
 
 namespace {
 
+using eptest::Curl;
+using eptest::CurlResult;
+using eptest::EchoClient;
+using eptest::EndWithParent;
+using eptest::FreePort;
+using eptest::OwnSocks;
+using eptest::RawClient;
+using eptest::Via;
 using qb::CEndpoint;
 using qb::EndpointConfig;
 using qb::UpstreamProxy;
@@ -42,46 +49,6 @@ UpstreamProxy Upstream(int port, const char* type, double seconds = 0.5, bool lo
   UpstreamProxy u{"127.0.0.1", std::to_string(port), type, std::nullopt, seconds};
   if (logOn) u.logOn = qb::ProxyCredentials{Peers().ProxyUser(), Peers().ProxyPassword()};
   return u;
-}
-
-struct CurlResult {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
-
-// curl's way of going through the endpoint.
-enum class Via { Request, Tunnel, Socks5 };
-
-CurlResult Curl(int endpointPort, Via via, const std::string& url) {
-  QStringList args{"-sS", "--max-time", "10", "--noproxy", ""};
-  const QString at = "127.0.0.1:" + QString::number(endpointPort);
-  if (via == Via::Socks5) {
-    args << "--socks5-hostname" << at;
-  } else {
-    args << "-x"
-         << "http://" + at;
-    if (via == Via::Tunnel) args << "-p";
-  }
-  args << QString::fromStdString(url);
-  QProcess p;
-  QProcessEnvironment env;  // no proxy variables of the test's own environment
-  env.insert("PATH", "/usr/bin:/bin");
-  p.setProcessEnvironment(env);
-  p.start("/usr/bin/curl", args);
-  CurlResult r;
-  if (!p.waitForStarted(5000) || !p.waitForFinished(20000)) return r;
-  r.exitCode = p.exitCode();
-  r.out = p.readAllStandardOutput().toStdString();
-  r.err = p.readAllStandardError().toStdString();
-  return r;
-}
-
-// The origin's /echo page names the address the request came from: each peer leaves
-// from one of its own.
-std::string EchoClient(const std::string& body) {
-  const size_t at = body.find("client=");
-  return at == std::string::npos ? std::string() : body.substr(at + 7, body.find("\r\n", at) - at - 7);
 }
 
 struct SetAsideLog {
@@ -109,86 +76,6 @@ std::unique_ptr<CEndpoint> StartEndpoint(EndpointConfig config, std::vector<Upst
   EXPECT_TRUE(started.ok()) << started.Describe();
   return e;
 }
-
-// A child that ends with this test process, also when the process dies mid-test.
-void EndWithParent(QProcess& p) {
-  p.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
-}
-
-int FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  close(fd);
-  return ntohs(a.sin_port);
-}
-
-// A blocking loopback client with a receive time-out, for the raw protocol cases.
-class RawClient {
- public:
-  explicit RawClient(int port, int timeoutMs = 3000) {
-    m_fd = socket(AF_INET, SOCK_STREAM, 0);
-    timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    m_connected = connect(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  }
-  ~RawClient() { close(m_fd); }
-  bool Connected() const { return m_connected; }
-  void Send(const std::string& bytes) { send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
-  // What arrives until the peer closes, the time-out passes, or want bytes came.
-  std::string Receive(size_t want = SIZE_MAX) {
-    std::string got;
-    char buf[4096];
-    while (got.size() < want) {
-      const ssize_t n = recv(m_fd, buf, std::min(sizeof buf, want - got.size()), 0);
-      if (n <= 0) {
-        m_closed = n == 0;
-        break;
-      }
-      got.append(buf, static_cast<size_t>(n));
-    }
-    return got;
-  }
-  bool ClosedByPeer() const { return m_closed; }
-
- private:
-  int m_fd = -1;
-  bool m_connected = false;
-  bool m_closed = false;
-};
-
-// A microsocks of the test's own, leaving from its own loopback address, that the test
-// can stop while the endpoint uses it.
-class OwnSocks {
- public:
-  explicit OwnSocks(const std::string& outAddress) : m_port(FreePort()) {
-    EndWithParent(m_process);
-    m_process.start("/usr/bin/microsocks", {"-i", "127.0.0.1", "-p", QString::number(m_port), "-b",
-                                            QString::fromStdString(outAddress)});
-    m_process.waitForStarted(5000);
-    for (int i = 0; i < 100 && !RawClient(m_port, 100).Connected(); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-  }
-  ~OwnSocks() { Stop(); }
-  void Stop() {
-    m_process.kill();
-    m_process.waitForFinished(5000);
-  }
-  int Port() const { return m_port; }
-
- private:
-  int m_port;
-  QProcess m_process;
-};
 
 TEST(EndpointRelay, EveryClientProtocolThroughEveryUpstreamProtocol) {
   QB_REQUIRE_PEER(Peer::Origin);

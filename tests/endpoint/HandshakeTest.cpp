@@ -3,6 +3,7 @@
 // proxy can say no, with whose fault it is.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "endpoint/ClientHandshake.h"
@@ -96,6 +97,52 @@ TEST(ClientHead, HttpForwardGoesToTheOriginInOriginFormAndToAProxyWithItsLogOn) 
   const ClientRequest query = Forward("GET http://example.org?x HTTP/1.1\r\nHost: example.org\r\n");
   EXPECT_EQ(query.OriginForm(), "GET /?x HTTP/1.1\r\nHost: example.org\r\nConnection: close\r\n\r\n");
   EXPECT_FALSE(Forward("POST http://example.org/ HTTP/1.1\r\nContent-Length: 2\r\n", "ab").Repeatable());
+}
+
+TEST(ClientHead, Ipv6TargetsByEveryClientProtocolComeOutBareAndGoOnInBrackets) {
+  // SOCKS5 with an IPv6 address (type 4).
+  ClientHandshake socks;
+  const std::string bytes = Bytes({5, 1, 0}) + Bytes({5, 1, 0, 4, 0x20, 0x01, 0x0d, 0xb8, 0, 0,    0,
+                                                      0, 0, 0, 0, 0,    0,    0,    0,    1, 0x1f, 0x90});
+  socks.Take(bytes.data(), bytes.size());
+  ASSERT_EQ(socks.Next(), ClientHandshake::Want::Greet);
+  ASSERT_EQ(socks.Next(), ClientHandshake::Want::Done);
+  ClientRequest r = socks.TakeRequest();
+  EXPECT_EQ(r.host, "2001:db8::1");
+  EXPECT_EQ(r.port, 8080);
+
+  // CONNECT, and a request passed on, with the address in brackets.
+  ClientHandshake connect;
+  const std::string head = "CONNECT [::1]:8443 HTTP/1.1\r\nHost: [::1]:8443\r\n\r\n";
+  connect.Take(head.data(), head.size());
+  ASSERT_EQ(connect.Next(), ClientHandshake::Want::Done);
+  r = connect.TakeRequest();
+  EXPECT_EQ(r.kind, ClientKind::HttpConnect);
+  EXPECT_EQ(r.host, "::1");
+  EXPECT_EQ(r.port, 8443);
+  for (const char* unbracketed : {"CONNECT ::1:8443 HTTP/1.1\r\n\r\n", "CONNECT [::1 HTTP/1.1\r\n\r\n"}) {
+    ClientHandshake bad;
+    bad.Take(unbracketed, std::strlen(unbracketed));
+    EXPECT_EQ(bad.Next(), ClientHandshake::Want::Refuse) << unbracketed;
+  }
+
+  r = Forward("GET http://[2001:db8::1]/a HTTP/1.1\r\n");
+  EXPECT_EQ(r.host, "2001:db8::1");
+  EXPECT_EQ(r.port, 80);
+  // The origin's Host header, made up when the client sent none, keeps the brackets with
+  // and without a port.
+  EXPECT_EQ(r.OriginForm(), "GET /a HTTP/1.1\r\nHost: [2001:db8::1]\r\nConnection: close\r\n\r\n");
+  EXPECT_EQ(Forward("GET http://[::1]:8080/ HTTP/1.1\r\n").OriginForm(),
+            "GET / HTTP/1.1\r\nHost: [::1]:8080\r\nConnection: close\r\n\r\n");
+  // Through an upstream SOCKS5 proxy the address goes as type 4 again.
+  const UpstreamProxy proxy = Proxy("SOCKS5");
+  auto hs = UpstreamHandshake::For(proxy);
+  std::string out;
+  ASSERT_EQ(hs->Open(out), Want::Read);
+  out.clear();
+  ASSERT_EQ(hs->Take(Bytes({5, 0}), out), Want::Target);
+  ASSERT_EQ(hs->Request(Tunnel("2001:db8::1", 8080), out), Want::Read);
+  EXPECT_EQ(out, Bytes({5, 1, 0, 4, 0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0x1f, 0x90}));
 }
 
 TEST(UpstreamSocks5, LogsOnBeforeTheTargetAndHandsOnWhatFollowsTheReply) {

@@ -1,14 +1,20 @@
 // The endpoint's pool on its own: which proxy an attempt gets, how failures set a proxy
-// aside and for how long, and what a new pool does to all that. No socket is opened;
-// time is whatever the test says it is.
+// aside and for how long, what a new pool does to all that, and the addresses of proxies
+// named by a host name. No socket is opened and no name server asked: time is whatever
+// the test says it is, and names give what the test answers.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -25,6 +31,7 @@ using qb::UpstreamRef;
 using Outcome = UpstreamPool::Outcome;
 using std::chrono::milliseconds;
 using std::chrono::minutes;
+using std::chrono::seconds;
 
 UpstreamProxy Proxy(int port, double seconds = 0.5, const char* type = "SOCKS5") {
   return {"127.0.0.1", std::to_string(port), type, std::nullopt, seconds};
@@ -45,6 +52,9 @@ struct Pool {
       : pool(Rules(policy, failures)) {
     pool.OnSetAside(
         [this](const std::string& line, const std::string& reason) { said.emplace_back(line, reason); });
+    pool.OnUnresolved(
+        [this](const std::string& line, const std::string& error) { leftOut.emplace_back(line, error); });
+    pool.OnLookup([this](const std::string& name) { asked.push_back(name); });
     if (!proxies.empty()) Replace(std::move(proxies));
   }
   static UpstreamPool::Rules Rules(EndpointPolicy policy, int failures) {
@@ -57,7 +67,17 @@ struct Pool {
   }
   void Replace(std::vector<UpstreamProxy> proxies) {
     pool.SetPool(std::move(proxies));
-    EXPECT_TRUE(pool.TakePending());
+    EXPECT_TRUE(pool.TakePending(now));
+  }
+  // The name server's answer: the addresses given, or a failure that is the name's own
+  // (lasting) or the name servers'.
+  void Answer(const std::string& name, std::vector<std::string> addresses, bool lasting = true) {
+    qb::NameResolver::Answer a;
+    a.name = name;
+    for (const std::string& text : addresses) a.addresses.push_back(*qb::NumericAddress(text, 0));
+    if (a.addresses.empty()) a.error = lasting ? "Name or service not known" : "Temporary failure";
+    a.lasting = lasting && a.addresses.empty();
+    pool.Resolved(a, now);
   }
   UpstreamRef Get(std::vector<UpstreamRef> tried = {}) { return pool.Get(tried, now); }
   void Fail(const UpstreamRef& u, int times = 1) {
@@ -68,7 +88,31 @@ struct Pool {
   UpstreamPool pool;
   UpstreamPool::Clock::time_point now = UpstreamPool::Clock::now();
   std::vector<std::pair<std::string, std::string>> said;
+  std::vector<std::pair<std::string, std::string>> leftOut;
+  std::vector<std::string> asked;
 };
+
+// "address port" of a proxy's i-th address, as connect would be given it.
+std::string Where(const UpstreamRef& u, size_t i = 0) {
+  if (!u) return "none";
+  const qb::SocketAddress& a = u->Address(i);
+  char text[INET6_ADDRSTRLEN] = {};
+  int port = 0;
+  if (a.Family() == AF_INET) {
+    const auto& in = reinterpret_cast<const sockaddr_in&>(a.storage);
+    inet_ntop(AF_INET, &in.sin_addr, text, sizeof text);
+    port = ntohs(in.sin_port);
+  } else {
+    const auto& in6 = reinterpret_cast<const sockaddr_in6&>(a.storage);
+    inet_ntop(AF_INET6, &in6.sin6_addr, text, sizeof text);
+    port = ntohs(in6.sin6_port);
+  }
+  return std::string(text) + " " + std::to_string(port);
+}
+
+UpstreamProxy Named(const char* host, int port, double seconds = 0.5, const char* type = "SOCKS5") {
+  return {host, std::to_string(port), type, std::nullopt, seconds};
+}
 
 TEST(UpstreamPoolPolicy, FailoverTakesTheFirstInTheListNotYetTried) {
   Pool p(EndpointPolicy::Failover, {Proxy(1), Proxy(2), Proxy(3)});
@@ -265,10 +309,331 @@ TEST(UpstreamPoolMembers, OnlyAllowedTypesInUpperCaseAndWithTheirAddress) {
   while (const UpstreamRef u = pool.Get(tried, UpstreamPool::Clock::now())) tried.push_back(u);
   ASSERT_EQ(tried.size(), 3u);
   EXPECT_EQ(tried[0]->Proxy().Line(), Line(1));
-  EXPECT_EQ(tried[0]->Family(), AF_INET);
+  EXPECT_EQ(tried[0]->Address(0).Family(), AF_INET);
   EXPECT_EQ(tried[1]->Proxy().Line(), Line(4, "HTTP"));
-  EXPECT_EQ(tried[2]->Family(), AF_INET6);
-  EXPECT_EQ(tried[2]->AddressLength(), sizeof(sockaddr_in6));
+  EXPECT_EQ(tried[2]->Address(0).Family(), AF_INET6);
+  EXPECT_EQ(tried[2]->Address(0).length, sizeof(sockaddr_in6));
+}
+
+TEST(UpstreamPoolAddresses, Ipv6RowsAreReachedAtOnceNamesOnlyOnceTheirLookupAnswers) {
+  Pool p(EndpointPolicy::Failover);
+  p.Replace({Named("gw.test", 1080, 0.1), Named("[2001:db8::1]", 1081, 0.2),
+             Named("gw.test", 3128, 0.3, "HTTP"), Named("other.test", 1082, 0.4)});
+  // Each name asked for once, however many proxies it names, and none of them the address.
+  EXPECT_EQ(std::set<std::string>(p.asked.begin(), p.asked.end()),
+            (std::set<std::string>{"gw.test", "other.test"}));
+  EXPECT_EQ(p.asked.size(), 2u);
+  EXPECT_TRUE(p.pool.Looking());
+  EXPECT_TRUE(p.pool.AwaitingNames());
+  // The row's bracketed address, without its brackets, on its own port.
+  const UpstreamRef v6 = p.Get();
+  ASSERT_NE(v6, nullptr);
+  EXPECT_EQ(v6->Proxy().Line(), "[2001:db8::1]:1081@SOCKS5");
+  EXPECT_EQ(Where(v6), "2001:db8::1 1081");
+  EXPECT_EQ(v6->Address(0).length, sizeof(sockaddr_in6));
+  EXPECT_EQ(p.Get({v6}), nullptr);
+  EXPECT_EQ(p.pool.Usable(), 1u);
+  EXPECT_EQ(p.pool.Unresolved(), 0u);  // not looked up yet is not left out
+
+  p.Answer("gw.test", {"127.0.0.41", "::1"});
+  EXPECT_TRUE(p.pool.AwaitingNames());  // other.test still
+  const UpstreamRef gw = p.Get();
+  ASSERT_NE(gw, nullptr);
+  EXPECT_EQ(gw->Proxy().Line(), "gw.test:1080@SOCKS5");
+  ASSERT_EQ(gw->AddressCount(), 2u);
+  EXPECT_EQ(Where(gw, 0), "127.0.0.41 1080");
+  EXPECT_EQ(Where(gw, 1), "::1 1080");
+  // The same answer, each proxy with its own port.
+  const UpstreamRef http = p.Get({gw, v6});
+  ASSERT_NE(http, nullptr);
+  EXPECT_EQ(Where(http, 0), "127.0.0.41 3128");
+  EXPECT_EQ(p.pool.Usable(), 3u);
+  EXPECT_TRUE(p.leftOut.empty());
+}
+
+TEST(UpstreamPoolAddresses, AProxyGoesToTheAddressThatAnsweredLast) {
+  Pool p(EndpointPolicy::Failover, {Named("both.test", 1080)});
+  p.Answer("both.test", {"::1", "127.0.0.1"});
+  const UpstreamRef u = p.Get();
+  EXPECT_EQ(u->Preferred(), 0u);
+  p.Work(u, 0.1);  // through its first address
+  EXPECT_EQ(u->Preferred(), 0u);
+  p.pool.Release(u, Outcome::Ok, 0.1, {}, p.now, 1);
+  EXPECT_EQ(u->Preferred(), 1u);
+  EXPECT_EQ(Where(u, u->Preferred()), "127.0.0.1 1080");
+  // A failure names no address: the preference stays.
+  p.Fail(u);
+  EXPECT_EQ(u->Preferred(), 1u);
+  // New addresses start from the first again.
+  p.now += minutes(5);
+  p.pool.Refresh(p.now);
+  p.Answer("both.test", {"127.0.0.2", "127.0.0.3"});
+  EXPECT_EQ(u->Preferred(), 0u);
+  EXPECT_EQ(Where(u, 0), "127.0.0.2 1080");
+}
+
+TEST(UpstreamPoolAddresses, ANameWithoutAddressIsLeftOutSaidOnceAndAskedForAgainLater) {
+  Pool p(EndpointPolicy::Failover, {Named("gone.test", 1080, 0.1), Proxy(2, 0.2)});
+  p.Answer("gone.test", {});
+  ASSERT_EQ(p.leftOut.size(), 1u);
+  EXPECT_EQ(p.leftOut[0],
+            std::make_pair(std::string("gone.test:1080@SOCKS5"), std::string("Name or service not known")));
+  EXPECT_EQ(p.pool.Unresolved(), 1u);
+  EXPECT_EQ(p.pool.Usable(), 1u);
+  EXPECT_FALSE(p.pool.AwaitingNames());
+  EXPECT_FALSE(p.pool.Looking());
+  // Never handed out, not even as a last resort with everything else set aside.
+  const UpstreamRef two = p.Get();
+  EXPECT_EQ(Port(two), 2);
+  p.Fail(two, 3);
+  EXPECT_EQ(Port(p.Get()), 2);
+  EXPECT_EQ(p.Get({two}), nullptr);
+
+  // Asked for again after retryUnresolved (30 s), not before; a failure again is not
+  // said again.
+  p.asked.clear();
+  p.now += seconds(29);
+  p.pool.Refresh(p.now);
+  EXPECT_TRUE(p.asked.empty());
+  p.now += seconds(1);
+  p.pool.Refresh(p.now);
+  EXPECT_EQ(p.asked, (std::vector<std::string>{"gone.test"}));
+  p.pool.Refresh(p.now + seconds(1));
+  EXPECT_EQ(p.asked.size(), 1u);  // under way: not asked twice
+  p.Answer("gone.test", {});
+  EXPECT_EQ(p.leftOut.size(), 1u);
+  p.now += seconds(30);
+  p.pool.Refresh(p.now);
+  p.Answer("gone.test", {"127.0.0.9"});
+  ASSERT_EQ(p.leftOut.size(), 2u);
+  EXPECT_EQ(p.leftOut[1], std::make_pair(std::string("gone.test:1080@SOCKS5"), std::string()));
+  EXPECT_EQ(p.pool.Unresolved(), 0u);
+  EXPECT_EQ(Port(p.Get()), 1080);
+}
+
+TEST(UpstreamPoolAddresses, PastItsLifetimeANameIsAskedAgainAndANewAddressServesTheAttemptsThatFollow) {
+  Pool p(EndpointPolicy::Failover, {Named("gw.test", 1080, 0.1), Proxy(2, 0.2)});
+  p.Answer("gw.test", {"127.0.0.41"});
+  const UpstreamRef gw = p.Get();
+  // Failures held against the old address, up to being set aside.
+  p.Fail(gw, 3);
+  ASSERT_EQ(p.said.size(), 1u);
+  EXPECT_EQ(Port(p.Get()), 2);
+
+  p.asked.clear();
+  p.now += minutes(5) - milliseconds(1);
+  p.pool.Refresh(p.now);
+  EXPECT_TRUE(p.asked.empty());
+  p.now += milliseconds(1);
+  p.pool.Refresh(p.now);
+  EXPECT_EQ(p.asked, (std::vector<std::string>{"gw.test"}));
+  // Until the answer comes, the old address serves.
+  EXPECT_EQ(Where(gw), "127.0.0.41 1080");
+  EXPECT_FALSE(p.pool.AwaitingNames());
+
+  p.Answer("gw.test", {"127.0.0.42"});
+  // The same proxy, now at its new address, and what was held against the old one is gone.
+  EXPECT_EQ(Where(gw), "127.0.0.42 1080");
+  ASSERT_EQ(p.said.size(), 2u);
+  EXPECT_EQ(p.said[1], std::make_pair(std::string("gw.test:1080@SOCKS5"), std::string()));
+  EXPECT_EQ(p.Get(), gw);
+  p.Fail(gw, 2);
+  EXPECT_EQ(p.Get(), gw);
+  EXPECT_TRUE(p.leftOut.empty());
+
+  // The same answer again changes nothing, the failures in a row included.
+  p.now += minutes(5);
+  p.pool.Refresh(p.now);
+  p.Answer("gw.test", {"127.0.0.42"});
+  p.Fail(gw);
+  EXPECT_EQ(Port(p.Get()), 2);
+}
+
+TEST(UpstreamPoolAddresses, SilentNameServersKeepTheLastAddressesAVanishedNameDoesNot) {
+  Pool p(EndpointPolicy::Failover, {Named("gw.test", 1080)});
+  p.Answer("gw.test", {"127.0.0.41"});
+  p.now += minutes(5);
+  p.pool.Refresh(p.now);
+  p.Answer("gw.test", {}, /*lasting=*/false);
+  EXPECT_TRUE(p.leftOut.empty());
+  EXPECT_EQ(Where(p.Get()), "127.0.0.41 1080");
+  // Asked for again sooner than a lifetime.
+  p.asked.clear();
+  p.now += seconds(30);
+  p.pool.Refresh(p.now);
+  EXPECT_EQ(p.asked, (std::vector<std::string>{"gw.test"}));
+  p.Answer("gw.test", {});
+  ASSERT_EQ(p.leftOut.size(), 1u);
+  EXPECT_EQ(p.Get(), nullptr);
+  EXPECT_EQ(p.pool.Unresolved(), 1u);
+}
+
+TEST(UpstreamPoolAddresses, ALookupThatTakesTooLongLeavesTheProxyOutAndItsLateAnswerStillCounts) {
+  Pool p(EndpointPolicy::Failover, {Named("slow.test", 1080)});
+  EXPECT_TRUE(p.pool.AwaitingNames());
+  EXPECT_FALSE(p.pool.Refresh(p.now + seconds(10) - milliseconds(1)));
+  EXPECT_TRUE(p.leftOut.empty());
+  p.now += seconds(10);
+  EXPECT_TRUE(p.pool.Refresh(p.now));
+  ASSERT_EQ(p.leftOut.size(), 1u);
+  EXPECT_EQ(p.leftOut[0].second, "the name was not looked up in time");
+  EXPECT_FALSE(p.pool.AwaitingNames());
+  EXPECT_FALSE(p.pool.Looking());
+  p.Answer("slow.test", {"127.0.0.7"});
+  EXPECT_EQ(p.leftOut.size(), 2u);
+  EXPECT_EQ(Where(p.Get()), "127.0.0.7 1080");
+}
+
+TEST(UpstreamPoolAddresses, AFreshPoolKeepsWhatItsNamesGaveAndForgetsTheNamesItDropped) {
+  Pool p(EndpointPolicy::Failover,
+         {Named("gw.test", 1080), Named("gone.test", 1081), Named("old.test", 1082)});
+  p.Answer("gw.test", {"127.0.0.41"});
+  p.Answer("gone.test", {});
+  ASSERT_EQ(p.leftOut.size(), 1u);
+  p.asked.clear();
+  p.now += seconds(1);
+  p.Replace({Named("gw.test", 2080), Named("gone.test", 1081), Named("new.test", 1083)});
+  // Only the new name is asked for; the proxy of a known name has its address at once,
+  // and the one left out is not said to be again.
+  EXPECT_EQ(p.asked, (std::vector<std::string>{"new.test"}));
+  EXPECT_EQ(Where(p.Get()), "127.0.0.41 2080");
+  EXPECT_EQ(p.leftOut.size(), 1u);
+  EXPECT_EQ(p.pool.Unresolved(), 1u);
+  // old.test's lookup, if one was still coming, is dropped; the lookup under way is
+  // counted once.
+  p.Answer("old.test", {"127.0.0.50"});
+  EXPECT_EQ(p.pool.Size(), 3u);
+  EXPECT_TRUE(p.pool.Looking());
+  p.Answer("new.test", {"127.0.0.51"});
+  EXPECT_FALSE(p.pool.Looking());
+  // What gw.test gave keeps the time it was given, not the new pool's.
+  p.asked.clear();
+  p.now += minutes(5) - seconds(1);
+  p.pool.Refresh(p.now);
+  EXPECT_EQ(std::count(p.asked.begin(), p.asked.end(), "gw.test"), 1);
+}
+
+TEST(UpstreamPoolAddresses, AProxyWithABadPortIsNeverHandedOut) {
+  Pool p(EndpointPolicy::Failover, {Named("127.0.0.1", 0),
+                                    Named("127.0.0.1", 65536),
+                                    Named("[::1]", 99),
+                                    {"127.0.0.1", "80x", "HTTP", std::nullopt, 0.5}});
+  EXPECT_TRUE(p.asked.empty());
+  const UpstreamRef only = p.Get();
+  ASSERT_NE(only, nullptr);
+  EXPECT_EQ(Where(only), "::1 99");
+  EXPECT_EQ(p.Get({only}), nullptr);
+}
+
+// Names looked up on the resolver's threads, with a lookup of the test's that waits
+// until the test lets it answer.
+struct HeldLookups {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool open = false;
+  int running = 0, mostAtOnce = 0, woken = 0;
+  std::map<std::string, int> calls;
+
+  qb::NameResolver::Answer Lookup(const std::string& name) {
+    std::unique_lock lock(mutex);
+    ++calls[name];
+    mostAtOnce = std::max(mostAtOnce, ++running);
+    changed.notify_all();
+    changed.wait(lock, [&] { return open; });
+    --running;
+    changed.notify_all();
+    qb::NameResolver::Answer a;
+    a.addresses.push_back(*qb::NumericAddress("127.0.0." + std::to_string(name.size()), 0));
+    return a;
+  }
+  void Wake() {
+    std::lock_guard lock(mutex);
+    ++woken;
+    changed.notify_all();
+  }
+  // Whether what is waited for came within two seconds.
+  template <typename Until>
+  bool WaitFor(Until until) {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, seconds(2), until);
+  }
+  void Open() {
+    std::lock_guard lock(mutex);
+    open = true;
+    changed.notify_all();
+  }
+};
+
+TEST(NameResolver, AFewLookupsAtOnceEachNameOnceAndAskingNeverWaits) {
+  auto held = std::make_shared<HeldLookups>();
+  qb::NameResolver resolver([held] { held->Wake(); },
+                            [held](const std::string& name) { return held->Lookup(name); }, 2);
+  const auto start = std::chrono::steady_clock::now();
+  std::vector<std::string> names;
+  for (int i = 1; i <= 6; ++i) names.push_back(std::string(i, 'n') + ".test");
+  for (const std::string& name : names) resolver.Ask(name);
+  resolver.Ask(names[0]);  // asked again while it is looked up
+  resolver.Ask(names[5]);  // asked again while it waits its turn
+  // Every lookup hangs, and asking returned at once all the same.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(500));
+  ASSERT_TRUE(held->WaitFor([&] { return held->running == 2; }));
+  std::this_thread::sleep_for(milliseconds(100));
+  EXPECT_TRUE(resolver.Take().empty());
+  held->Open();
+  std::vector<qb::NameResolver::Answer> answers;
+  ASSERT_TRUE(held->WaitFor([&] { return held->woken >= 6; }));
+  answers = resolver.Take();
+  ASSERT_EQ(answers.size(), 6u);
+  std::set<std::string> answered;
+  for (const auto& a : answers) {
+    answered.insert(a.name);
+    ASSERT_EQ(a.addresses.size(), 1u);
+    EXPECT_EQ(a.addresses[0], *qb::NumericAddress("127.0.0." + std::to_string(a.name.size()), 0));
+  }
+  EXPECT_EQ(answered, std::set<std::string>(names.begin(), names.end()));
+  {
+    std::lock_guard lock(held->mutex);
+    EXPECT_EQ(held->mostAtOnce, 2);
+    for (const auto& [name, count] : held->calls) EXPECT_EQ(count, 1) << name;
+  }
+  // Answered, a name is looked up again when asked for again.
+  resolver.Ask(names[0]);
+  ASSERT_TRUE(held->WaitFor([&] { return held->woken >= 7; }));
+  EXPECT_EQ(resolver.Take().size(), 1u);
+  std::lock_guard lock(held->mutex);
+  EXPECT_EQ(held->calls[names[0]], 2);
+}
+
+TEST(NameResolver, OnceClosedNobodyIsWokenAndAnswersStillComingAreDropped) {
+  auto held = std::make_shared<HeldLookups>();
+  auto resolver = std::make_unique<qb::NameResolver>(
+      [held] { held->Wake(); }, [held](const std::string& name) { return held->Lookup(name); }, 1);
+  resolver->Ask("a.test");
+  resolver->Ask("b.test");
+  ASSERT_TRUE(held->WaitFor([&] { return held->running == 1; }));
+  resolver.reset();  // the endpoint stops while a lookup hangs
+  held->Open();
+  ASSERT_TRUE(held->WaitFor([&] { return held->running == 0; }));
+  std::this_thread::sleep_for(milliseconds(200));
+  std::lock_guard lock(held->mutex);
+  EXPECT_EQ(held->woken, 0);
+  // The name waiting its turn was never looked up.
+  EXPECT_EQ(held->calls.count("b.test"), 0u);
+}
+
+TEST(NameResolver, TheSystemsResolverFindsLocalhost) {
+  const qb::NameResolver::Answer a = qb::NameResolver::SystemLookup("localhost");
+  ASSERT_FALSE(a.addresses.empty()) << a.error;
+  EXPECT_NE(std::find_if(a.addresses.begin(), a.addresses.end(),
+                         [](const qb::SocketAddress& s) {
+                           return s == *qb::NumericAddress("127.0.0.1", 0) ||
+                                  s == *qb::NumericAddress("::1", 0);
+                         }),
+            a.addresses.end());
+  // Each address once, though the resolver gives one per socket type.
+  for (size_t i = 0; i < a.addresses.size(); ++i) {
+    for (size_t j = i + 1; j < a.addresses.size(); ++j) EXPECT_FALSE(a.addresses[i] == a.addresses[j]);
+  }
 }
 
 }  // namespace
