@@ -10,8 +10,12 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <vector>
 
 #include "base/Text.h"
 #include "endpoint/EventLoop.h"
@@ -96,22 +100,21 @@ std::optional<EndpointStatus> ParseEndpointStatusResponse(std::string_view respo
 
 namespace {
 
-// A non-blocking connection to address, waited for until deadline; -1 when none is made.
-int ConnectBefore(const ListenAddress& address, std::chrono::steady_clock::time_point deadline) {
-  const auto left = [&] {
-    const auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    return static_cast<int>(std::max<int64_t>(0, ms.count()));
-  };
-  // The endpoint takes "localhost" as 127.0.0.1 (EventLoop::Start), and so does this.
-  const auto to = NumericAddress(address.host == "localhost" ? "127.0.0.1" : address.host, address.port);
-  if (!to) return -1;
-  int fd = socket(to->Family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  const bool started = fd >= 0 && (connect(fd, to->Get(), to->length) == 0 || errno == EINPROGRESS);
+int MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+  return static_cast<int>(std::max<int64_t>(0, ms.count()));
+}
+
+// A non-blocking connection to one address, waited for until deadline; -1 when none is made.
+int ConnectBefore(const SocketAddress& to, std::chrono::steady_clock::time_point deadline) {
+  int fd = socket(to.Family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  const bool started = fd >= 0 && (connect(fd, to.Get(), to.length) == 0 || errno == EINPROGRESS);
   pollfd p{fd, POLLOUT, 0};
   int error = 0;
   socklen_t len = sizeof error;
-  if (!started || poll(&p, 1, left()) != 1 || (p.revents & (POLLERR | POLLNVAL | POLLHUP)) ||
+  if (!started || poll(&p, 1, MillisecondsLeft(deadline)) != 1 ||
+      (p.revents & (POLLERR | POLLNVAL | POLLHUP)) ||
       getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0 || error != 0) {
     if (fd >= 0) close(fd);
     return -1;
@@ -119,6 +122,52 @@ int ConnectBefore(const ListenAddress& address, std::chrono::steady_clock::time_
   return fd;
 }
 
+// The addresses of a host name, looked up on a thread of its own and waited for only
+// until deadline: a name server that never answers must not hold the caller (the
+// window's watch, the repair at log-in) past its time-out.
+std::vector<SocketAddress> LookUpBefore(const std::string& name, int port,
+                                        std::chrono::steady_clock::time_point deadline) {
+  struct Waiting {
+    std::mutex mutex;
+    std::condition_variable ready;
+    bool woken = false;
+  };
+  auto waiting = std::make_shared<Waiting>();
+  NameResolver resolver(
+      [waiting] {
+        const std::lock_guard<std::mutex> lock(waiting->mutex);
+        waiting->woken = true;
+        waiting->ready.notify_all();
+      },
+      NameResolver::SystemLookup, 1);
+  resolver.Ask(name);
+  {
+    std::unique_lock<std::mutex> lock(waiting->mutex);
+    waiting->ready.wait_until(lock, deadline, [&] { return waiting->woken; });
+  }
+  std::vector<SocketAddress> out;
+  for (NameResolver::Answer& answer : resolver.Take()) {
+    for (SocketAddress& a : answer.addresses) {
+      a.SetPort(port);
+      out.push_back(a);
+    }
+  }
+  resolver.Close();
+  return out;
+}
+
+// A connection to address, by any of its addresses when it is a name; -1 when none
+// is made before deadline.
+int ConnectBefore(const ListenAddress& address, std::chrono::steady_clock::time_point deadline) {
+  // The endpoint takes "localhost" as 127.0.0.1 (EventLoop::Start), and so does this.
+  if (const auto to = NumericAddress(address.host == "localhost" ? "127.0.0.1" : address.host, address.port))
+    return ConnectBefore(*to, deadline);
+  for (const SocketAddress& to : LookUpBefore(address.host, address.port, deadline)) {
+    const int fd = ConnectBefore(to, deadline);
+    if (fd >= 0) return fd;
+  }
+  return -1;
+}
 }  // namespace
 
 bool PeerAccepts(const ListenAddress& address, int timeoutMs) {
