@@ -181,6 +181,19 @@ TEST(EndpointIpv6, ClientsOnIpv6LoopbackThroughProxiesOnIpv6LoopbackToTargetsOfE
   }
 }
 
+TEST(EndpointStatus, AnEndpointListeningOnLocalhostIsFoundByThatName) {
+  EndpointConfig config;
+  config.listen = {"localhost", 0};
+  config.dataDir = "/by/name";
+  CEndpoint endpoint(config);
+  ASSERT_TRUE(endpoint.Start().ok());
+  // The window probes the address as Options.ini names it.
+  const auto status = qb::ProbeEndpoint({"localhost", endpoint.Port()}, 2000);
+  ASSERT_TRUE(status);
+  EXPECT_EQ(status->dataDir, "/by/name");
+  EXPECT_TRUE(qb::DesktopProxyAnswers("localhost:" + std::to_string(endpoint.Port()) + "@HTTP", true, 2000));
+}
+
 TEST(EndpointNames, ProxiesNamedLocalhostAreLookedUpAndCarryConnections) {
   QB_REQUIRE_PEER(Peer::Origin);
   QB_REQUIRE_PEER(Peer::HttpProxy);
