@@ -1,0 +1,172 @@
+// Proxies on IPv6 loopback, verified by their bracketed rows ("[::1]:port"), and a
+// judge that listens on both families: by the thread worker and the engine alike, and
+// by quillberry-cli verify.
+#include <gtest/gtest.h>
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <map>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "base/Text.h"
+#include "support/LoopbackPeers.h"
+#include "support/ShortTimeouts.h"
+#include "support/TempDir.h"
+#include "verify/HostPeers.h"
+#include "verify/HostResolver.h"
+#include "verify/Judge.h"
+#include "verify/JudgeServer.h"
+#include "verify/VerifyEngine.h"
+#include "verify/VerifyProxyThread.h"
+
+using namespace qb;
+
+namespace {
+
+std::vector<std::string> WithoutTimes(std::vector<std::string> texts) {
+  static const std::regex time("\\([0-9]+\\.[0-9]\\)");
+  for (std::string& t : texts) t = std::regex_replace(t, time, "(t)");
+  return texts;
+}
+
+std::map<std::uint64_t, VerifyResult> RunOnEngine(const std::vector<VerifyTask>& tasks) {
+  std::mutex lock;
+  std::condition_variable arrived;
+  std::map<std::uint64_t, VerifyResult> results;
+  CVerifyEngine engine([&](VerifyResult r) {
+    std::lock_guard<std::mutex> g(lock);
+    results[r.taskId] = std::move(r);
+    arrived.notify_all();
+  });
+  for (const VerifyTask& t : tasks) engine.Submit(t);
+  std::unique_lock<std::mutex> g(lock);
+  arrived.wait_for(g, std::chrono::seconds(30), [&] { return results.size() == tasks.size(); });
+  return results;
+}
+
+#define REQUIRE_IPV6_PROXIES(proxies)                                      \
+  do {                                                                     \
+    if (!(proxies).Missing().empty()) GTEST_SKIP() << (proxies).Missing(); \
+    ASSERT_EQ((proxies).Problem(), "");                                    \
+  } while (0)
+
+TEST(Ipv6Proxies, BracketedRowsOnEveryRouteByThreadAndEngine) {
+  hosttest::Ipv6Proxies proxies;
+  REQUIRE_IPV6_PROXIES(proxies);
+  qbtest::ShortTimeouts timeouts{3000};
+  CJudgeServer judge{"localhost", 0};
+  ASSERT_TRUE(judge.Start().ok());
+  ASSERT_EQ(judge.Listening().size(), 2u) << "no IPv6 loopback";
+  const std::string judge4 = "http://127.0.0.1:" + std::to_string(judge.Port()) + "/";
+  const std::string judge6 = "http://[::1]:" + std::to_string(judge.Port()) + "/";
+  const std::string http = "[::1]:" + std::to_string(proxies.HttpPort());
+  const std::string socks = "[::1]:" + std::to_string(proxies.Socks5Port());
+  const std::string dead = "[::1]:" + std::to_string(hosttest::FreeDualPort());
+
+  struct Case {
+    std::string line, url;
+    int status;
+    std::string exit;
+  };
+  const std::vector<Case> cases = {
+      {http + "@HTTP", judge4, VERIFY_OK, "127.0.0.1"},
+      {http + "@HTTP", judge6, VERIFY_OK, "::1"},
+      {socks + "@SOCKS5", judge6, VERIFY_OK, "::1"},
+      {socks + "@SOCKS5", judge4, VERIFY_OK, "127.0.0.1"},
+      // microsocks speaks SOCKS5 only.
+      {socks + "@SOCKS4", judge4, VERIFY_PROXYFAILED, ""},
+      {dead + "@HTTP", judge6, VERIFY_PROXYFAILED, ""},
+      {dead + "@SOCKS5", judge6, VERIFY_PROXYFAILED, ""},
+  };
+  std::vector<VerifyTask> tasks;
+  for (const Case& c : cases) {
+    VerifyTask t = qbtest::TaskFor(c.line, c.url, "REMOTE_ADDR");
+    ASSERT_EQ(t.address, "[::1]") << c.line;
+    t.id = tasks.size() + 1;
+    tasks.push_back(std::move(t));
+  }
+  // A task made by hand with a bare IPv6 address is spoken to the same way.
+  VerifyTask bare = qbtest::TaskFor(http + "@HTTP", judge6, "REMOTE_ADDR");
+  bare.address = "::1";
+  bare.id = tasks.size() + 1;
+  tasks.push_back(bare);
+
+  std::vector<VerifyResult> byThread;
+  {
+    auto own = std::make_shared<COwnAddresses>();
+    CVerifyProxyThread worker;
+    for (VerifyTask t : tasks) {
+      t.ownAddresses = own;
+      byThread.push_back(worker.Verify(t));
+    }
+  }
+  auto own = std::make_shared<COwnAddresses>();
+  for (VerifyTask& t : tasks) t.ownAddresses = own;
+  const std::map<std::uint64_t, VerifyResult> byEngine = RunOnEngine(tasks);
+  ASSERT_EQ(byEngine.size(), tasks.size());
+  for (std::size_t i = 0; i < tasks.size(); ++i) {
+    const Case& c = i < cases.size() ? cases[i] : cases[1];
+    const VerifyResult& a = byThread[i];
+    const VerifyResult& b = byEngine.at(tasks[i].id);
+    const std::string what = tasks[i].address + " " + c.line + " " + c.url;
+    EXPECT_EQ(a.status, c.status) << what;
+    EXPECT_EQ(a.exitAddress, c.exit) << what;
+    EXPECT_EQ(b.status, a.status) << what;
+    EXPECT_EQ(WithoutTimes(b.texts), WithoutTimes(a.texts)) << what;
+    EXPECT_EQ(b.exitAddress, a.exitAddress) << what;
+    EXPECT_EQ(b.anonymity, a.anonymity) << what;
+    // Both leave from the address the direct request came from.
+    EXPECT_EQ(a.anonymity, c.status == VERIFY_OK ? "transparent" : "") << what;
+  }
+}
+
+TEST(Ipv6Proxies, TheCommandVerifiesBracketedAndNamedRows) {
+  hosttest::Ipv6Proxies proxies;
+  REQUIRE_IPV6_PROXIES(proxies);
+  CJudgeServer judge{"localhost", 0};
+  ASSERT_TRUE(judge.Start().ok());
+  const std::string judge6 = "http://[::1]:" + std::to_string(judge.Port()) + "/";
+  qbtest::TempDir data;
+  const std::string http = "[::1]:" + std::to_string(proxies.HttpPort()) + "@HTTP";
+  const std::string socks = "[::1]:" + std::to_string(proxies.Socks5Port()) + "@SOCKS5";
+  const std::string dead = "[::1]:" + std::to_string(hosttest::FreeDualPort()) + "@HTTP";
+  // localhost is looked up for real (the hosts file has it); the proxy also listens on
+  // 127.0.0.1.
+  const std::string named = "localhost:" + std::to_string(proxies.HttpPort()) + "@HTTP";
+  qbtest::WriteFile(data.File("Proxies.pro"),
+                    http + "\r\n" + socks + "\r\n" + dead + "\r\n" + named + "\r\n");
+
+  const auto r =
+      qbtest::RunCli({"--data-dir", data.Path(), "verify", "--connect-timeout", "2", "--verify-timeout", "2",
+                      "--http", judge6, "REMOTE_ADDR", "--format", "jsonl"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  std::map<std::string, QJsonObject> byProxy;
+  qb::ForEachLine(r.out, [&](std::string_view line) {
+    const QJsonObject o =
+        QJsonDocument::fromJson(QByteArray(line.data(), static_cast<qsizetype>(line.size()))).object();
+    byProxy[o.value("address").toString().toStdString() + ":" + std::to_string(o.value("port").toInteger()) +
+            "@" + o.value("type").toString().toStdString()] = o;
+  });
+  ASSERT_EQ(byProxy.size(), 4u) << r.out;
+  for (const std::string& line : {http, socks, named}) {
+    const QJsonObject& o = byProxy[line];
+    EXPECT_EQ(o.value("state").toString().toStdString(), "ok") << line << "\n" << r.out;
+    EXPECT_EQ(o.value("exit").toString().toStdString(), "::1") << line;
+  }
+  EXPECT_EQ(byProxy[dead].value("state").toString().toStdString(), "failed");
+
+  // The list file keeps the rows as they were written, with their results.
+  const std::string saved = qbtest::ReadFile(data.File("Proxies.pro"));
+  for (const std::string& line : {http, socks, named}) {
+    const std::size_t at = saved.find(line + "$");
+    ASSERT_NE(at, std::string::npos) << line << "\n" << saved;
+    EXPECT_TRUE(IsTimeText(saved.substr(at + line.size() + 1, saved.find("\r\n", at) - at - line.size() - 1)))
+        << saved;
+  }
+  EXPECT_NE(saved.find(dead + "$连接失败\r\n"), std::string::npos) << saved;
+}
+
+}  // namespace
