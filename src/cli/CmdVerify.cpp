@@ -536,6 +536,15 @@ void ConfigureControl(const Options& opt, const CSettings& settings, const CProx
   control.SetEngineChecks(fit);
 }
 
+// The exit field: each family's exit address, IPv4 first, in one text that every
+// reader of an output (merge among them) takes as the one field it always was.
+std::string ExitText(const VerifyResult& r) {
+  if (r.exitAddresses.empty()) return r.exitAddress;
+  std::string text;
+  for (const std::string& a : r.exitAddresses) text += (text.empty() ? "" : ", ") + a;
+  return text;
+}
+
 // What judge pages said about the proxies, by row entry.
 using JudgedRows = std::map<const CProxyEntry*, ExportJudged>;
 
@@ -593,7 +602,7 @@ int RunControl(const Options& opt, DataDir* ownList, CProxyListModel& list, CVer
   // control writes them.
   QObject::connect(&control, &CVerifyControl::ResultArrived, [&](const VerifyResult& r) {
     if (r.status != VERIFY_OK || r.anonymity.empty()) return;
-    if (const CProxyEntry* e = list.Entry(r.row)) judged[e] = {r.anonymity, r.exitAddress};
+    if (const CProxyEntry* e = list.Entry(r.row)) judged[e] = {r.anonymity, ExitText(r)};
   });
   QObject::connect(&control, &CVerifyControl::Notice, [](RunNotice notice) {
     const NoticeText t = RunNoticeText(notice);

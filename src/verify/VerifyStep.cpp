@@ -354,6 +354,7 @@ bool CVerifyStep::StartHttp(Via via) {
   m_otherFamily.reset();
   m_result.anonymity.clear();
   m_result.exitAddress.clear();
+  m_result.exitAddresses.clear();
   m_start = m_lastByte = Clock::now();
   if (m_proxyUrl.empty()) {
     EndHttp(CURLE_COULDNT_RESOLVE_PROXY);
@@ -400,8 +401,8 @@ void CVerifyStep::EndHttp(int rc) {
   Status(qb::TrStd(kTextProxyUnreachable));
 }
 
-// What the judge pages that came through the proxy tell about it: each exit address,
-// the IPv4 one first, and the lesser anonymity of the two families.
+// What the judge pages that came through the proxy tell about it: the exit address of
+// each family, the IPv4 one first, and the lesser anonymity of the two.
 void CVerifyStep::Judge(const std::vector<std::string>& own) {
   std::vector<const JudgeView*> views = {&m_judge.View()};
   if (m_otherFamily) views.push_back(&*m_otherFamily);
@@ -409,12 +410,12 @@ void CVerifyStep::Judge(const std::vector<std::string>& own) {
     return !IsIpv6Text(a->remoteAddr) && IsIpv6Text(b->remoteAddr);
   });
   Anonymity least = Anonymity::Elite;
-  m_result.exitAddress.clear();
+  m_result.exitAddresses.clear();
   for (const JudgeView* v : views) {
     least = std::min(least, ClassifyJudgeView(*v, own));
-    if (!m_result.exitAddress.empty()) m_result.exitAddress += ", ";
-    m_result.exitAddress += v->remoteAddr;
+    m_result.exitAddresses.push_back(v->remoteAddr);
   }
+  m_result.exitAddress = m_judge.View().remoteAddr;
   m_result.anonymity = AnonymityName(least);
 }
 

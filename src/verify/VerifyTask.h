@@ -110,11 +110,14 @@ struct VerifyResult {
   std::string page;
   // What a judge page (one that echoes the request it saw) tells about a proxy that
   // worked: "transparent", "anonymous" or "elite", and the address the request came
-  // from. Empty when the resource is no judge or the proxy failed. A judge reachable
-  // over both IPv4 and IPv6 is asked over each, and a proxy that reaches it over both
-  // has both exit addresses: "IPv4, IPv6" (the anonymity is then the lesser of the two).
+  // from. Empty when the resource is no judge or the proxy failed.
   std::string anonymity;
   std::string exitAddress;
+  // A judge reachable over both IPv4 and IPv6 is asked through the proxy over each:
+  // the exit address of each family the proxy reached it over, IPv4 first, and the
+  // anonymity is the lesser of the two. exitAddress stays the first answer's, one
+  // address, for what locates a proxy by it.
+  std::vector<std::string> exitAddresses;
 };
 
 }  // namespace qb

@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <map>
 #include <regex>
 #include <string>
@@ -117,9 +118,76 @@ TEST(Ipv6Proxies, BracketedRowsOnEveryRouteByThreadAndEngine) {
     EXPECT_EQ(b.status, a.status) << what;
     EXPECT_EQ(WithoutTimes(b.texts), WithoutTimes(a.texts)) << what;
     EXPECT_EQ(b.exitAddress, a.exitAddress) << what;
+    // The judge is named by its address: it is asked over that family alone.
+    EXPECT_EQ(b.exitAddresses, a.exitAddresses) << what;
+    EXPECT_EQ(a.exitAddresses, c.exit.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.exit})
+        << what;
     EXPECT_EQ(b.anonymity, a.anonymity) << what;
     // Both leave from the address the direct request came from.
     EXPECT_EQ(a.anonymity, c.status == VERIFY_OK ? "transparent" : "") << what;
+  }
+}
+
+TEST(Ipv6Proxies, AJudgeWithBothFamiliesIsAskedOverEach) {
+  hosttest::Ipv6Proxies proxies;
+  REQUIRE_IPV6_PROXIES(proxies);
+  QB_REQUIRE_PEER(qbtest::Peer::Socks);
+  qbtest::ShortTimeouts timeouts{3000};
+  CJudgeServer judge{"localhost", 0};
+  ASSERT_TRUE(judge.Start().ok());
+  ASSERT_EQ(judge.Listening().size(), 2u) << "no IPv6 loopback";
+  // The run's resolver says localhost has both families (this machine's hosts file
+  // may give it one); the proxies and libcurl look it up themselves for the first
+  // request, which the hosts file answers.
+  auto resolver = std::make_shared<CHostResolver>(2000, [](const std::string& name) {
+    return name == "localhost" ? std::vector<std::string>{"127.0.0.1", "::1"} : std::vector<std::string>{};
+  });
+  const std::string url = "http://localhost:" + std::to_string(judge.Port()) + "/";
+  struct Case {
+    std::string line;
+    std::vector<std::string> exits;
+  };
+  const std::vector<Case> cases = {
+      {"[::1]:" + std::to_string(proxies.HttpPort()) + "@HTTP", {"127.0.0.1", "::1"}},
+      {"[::1]:" + std::to_string(proxies.Socks5Port()) + "@SOCKS5", {"127.0.0.1", "::1"}},
+      // SOCKS4 carries no IPv6 address, and this dante leaves from 127.0.0.2 alone.
+      {"127.0.0.1:" + std::to_string(qbtest::Peers().SocksPort()) + "@SOCKS4",
+       {qbtest::Peers().OutAddress(qbtest::Peer::Socks)}},
+  };
+  std::vector<VerifyTask> tasks;
+  for (const Case& c : cases) {
+    VerifyTask t = qbtest::TaskFor(c.line, url, "REMOTE_ADDR");
+    t.id = tasks.size() + 1;
+    t.resolver = resolver;
+    tasks.push_back(std::move(t));
+  }
+  std::vector<VerifyResult> byThread;
+  {
+    auto own = std::make_shared<COwnAddresses>();
+    CVerifyProxyThread worker;
+    for (VerifyTask t : tasks) {
+      t.ownAddresses = own;
+      byThread.push_back(worker.Verify(t));
+    }
+  }
+  const std::uint64_t served = judge.Served();
+  auto own = std::make_shared<COwnAddresses>();
+  for (VerifyTask& t : tasks) t.ownAddresses = own;
+  const std::map<std::uint64_t, VerifyResult> byEngine = RunOnEngine(tasks);
+  ASSERT_EQ(byEngine.size(), tasks.size());
+  // Twice through each of the first two proxies, once through dante (its IPv6 attempt
+  // never reaches the judge), and the direct request.
+  EXPECT_EQ(judge.Served() - served, 6u);
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    for (const VerifyResult& r : {byThread[i], byEngine.at(tasks[i].id)}) {
+      EXPECT_EQ(r.status, VERIFY_OK) << cases[i].line;
+      EXPECT_EQ(r.exitAddresses, cases[i].exits) << cases[i].line;
+      // The first answer's exit, one address, for what locates the proxy by it.
+      EXPECT_NE(std::find(cases[i].exits.begin(), cases[i].exits.end(), r.exitAddress), cases[i].exits.end())
+          << cases[i].line;
+      // The second request is no part of the proxy's time.
+      EXPECT_LT(r.seconds, 1.0) << cases[i].line;
+    }
   }
 }
 

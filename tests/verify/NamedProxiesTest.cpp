@@ -18,6 +18,7 @@
 
 #include "base/ProxyHost.h"
 #include "base/Text.h"
+#include "base/Translate.h"
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyListModel.h"
 #include "settings/Settings.h"
@@ -25,6 +26,8 @@
 #include "support/ShortTimeouts.h"
 #include "verify/HostPeers.h"
 #include "verify/VerifyControl.h"
+#include "verify/VerifyEngine.h"
+#include "verify/VerifyProxyThread.h"
 
 using namespace qb;
 
@@ -87,6 +90,61 @@ class TableLookups {
   int m_inside = 0;
   bool m_release = false;
 };
+
+// A task's result on the engine.
+VerifyResult OnEngine(const VerifyTask& task) {
+  std::mutex lock;
+  std::condition_variable arrived;
+  std::optional<VerifyResult> result;
+  CVerifyEngine engine([&](VerifyResult r) {
+    std::lock_guard<std::mutex> g(lock);
+    result = std::move(r);
+    arrived.notify_all();
+  });
+  engine.Submit(task);
+  std::unique_lock<std::mutex> g(lock);
+  arrived.wait_for(g, std::chrono::seconds(10), [&] { return result.has_value(); });
+  return result.value_or(VerifyResult{});
+}
+
+TEST(NamedProxyTasks, ANameWithoutAnAddressIsAskedNothing) {
+  qbtest::ShortTimeouts timeouts{2000};
+  // The resource would refuse at once; the task must not even get that far.
+  VerifyTask t = qbtest::TaskFor("gw.test:8080@HTTP", "http://127.0.0.1:9/", "x");
+  t.nameUnresolved = true;
+  // A name that cannot even go into a URL is no name that resolves either; an IPv6
+  // text that is no address is a proxy that cannot be reached.
+  VerifyTask odd = qbtest::TaskFor("127.0.0.1:8080@HTTP", "http://127.0.0.1:9/", "x");
+  odd.address = "gw test";
+  VerifyTask badV6 = odd;
+  badV6.address = "[fe80::1%eth0]";
+  CVerifyProxyThread worker;
+  for (const VerifyTask& task : {t, odd}) {
+    for (const VerifyResult& r : {worker.Verify(task), OnEngine(task)}) {
+      EXPECT_EQ(r.status, VERIFY_UNRESOLVED) << task.address;
+      EXPECT_EQ(r.texts, std::vector<std::string>{qb::TrStd(kStatusUnresolved)}) << task.address;
+      EXPECT_EQ(r.seconds, 50.0);
+      EXPECT_EQ(VerifyResultText(r.status, r.seconds), kStatusUnresolved);
+    }
+  }
+  for (const VerifyResult& r : {worker.Verify(badV6), OnEngine(badV6)})
+    EXPECT_EQ(r.status, VERIFY_PROXYFAILED);
+}
+
+TEST(NamedProxyTasks, ResourceUrlsWithBracketedIpv6Hosts) {
+  std::optional<VerifyUrl> u = SplitVerifyUrl("http://[::1]:8898/judge?x=1");
+  ASSERT_TRUE(u);
+  EXPECT_EQ(u->host, "[::1]");
+  EXPECT_EQ(u->port, 8898);
+  EXPECT_EQ(u->object, "/judge?x=1");
+  u = SplitVerifyUrl("ftp://me:p:w@[2001:db8::1]/pub");
+  ASSERT_TRUE(u);
+  EXPECT_EQ(u->host, "[2001:db8::1]");
+  EXPECT_EQ(u->port, 0);
+  EXPECT_EQ(u->user, "me");
+  EXPECT_EQ(u->password, "p:w");
+  EXPECT_FALSE(SplitVerifyUrl("http://[::1]:0/"));
+}
 
 class NamedProxies : public ::testing::Test {
  protected:
