@@ -26,7 +26,7 @@
 namespace qb {
 
 // Look-ups at once.
-inline constexpr int kResolverThreads = 8;
+inline constexpr int kResolverThreads = 16;
 // Threads at most, those still waiting in look-ups that timed out included.
 inline constexpr int kMaxResolverThreads = 64;
 

@@ -238,3 +238,69 @@ TEST(Ipv6Proxies, TheCommandVerifiesBracketedAndNamedRows) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<std::string> ProxiesOf(const std::string& jsonl) {
+  std::vector<std::string> out;
+  qb::ForEachLine(jsonl, [&](std::string_view line) {
+    const QJsonObject o =
+        QJsonDocument::fromJson(QByteArray(line.data(), static_cast<qsizetype>(line.size()))).object();
+    out.push_back(o.value("address").toString().toStdString() + ":" +
+                  std::to_string(o.value("port").toInteger()) + "@" +
+                  o.value("type").toString().toStdString());
+  });
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// The command's own bookkeeping of a FILE's proxies (--shard, --resume) knows a
+// bracketed address and a name as the rows hold them.
+TEST(Ipv6Proxies, SharesAndResumeTakeBracketedAndNamedRows) {
+  qbtest::TempDir data;
+  const std::string dead = std::to_string(hosttest::FreeDualPort());
+  std::vector<std::string> rows = {"[::1]:" + dead + "@HTTP", "localhost:" + dead + "@HTTP",
+                                   "127.0.0.1:" + dead + "@SOCKS5", "[::1]:" + dead + "@SOCKS5"};
+  std::sort(rows.begin(), rows.end());
+  std::string file;
+  for (const std::string& r : rows) file += r + "\n";
+  qbtest::WriteFile(data.File("list.txt"), file);
+  auto run = [&](std::vector<std::string> extra) {
+    std::vector<std::string> args = {"--data-dir",       data.Path(), "verify", "--connect-timeout",   "1",
+                                     "--verify-timeout", "1",         "--http", "http://127.0.0.1:9/", "x",
+                                     "--format",         "jsonl"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    args.push_back(data.File("list.txt"));
+    return qbtest::RunCli(args);
+  };
+  // The shares together are the file, each proxy in one of them.
+  std::vector<std::string> shared;
+  for (const char* share : {"1/2", "2/2"}) {
+    const auto r = run({"--shard", share});
+    const std::vector<std::string> got = ProxiesOf(r.out);
+    shared.insert(shared.end(), got.begin(), got.end());
+  }
+  std::sort(shared.begin(), shared.end());
+  EXPECT_EQ(shared, rows);
+
+  // A run resumed from an output that holds one of them verifies the others; one
+  // resumed from a whole run's output has nothing left.
+  const auto whole = run({});
+  ASSERT_EQ(whole.exitCode, 0) << whole.err;
+  ASSERT_EQ(ProxiesOf(whole.out), rows);
+  std::string first;
+  qb::ForEachLine(whole.out, [&](std::string_view line) {
+    if (first.empty()) first = std::string(line) + "\n";
+  });
+  qbtest::WriteFile(data.File("part.jsonl"), first);
+  const auto rest = run({"--resume", data.File("part.jsonl")});
+  std::vector<std::string> expected = rows;
+  expected.erase(std::find(expected.begin(), expected.end(), ProxiesOf(first).front()));
+  EXPECT_EQ(ProxiesOf(rest.out), expected);
+  qbtest::WriteFile(data.File("all.jsonl"), whole.out);
+  const auto none = run({"--resume", data.File("all.jsonl")});
+  EXPECT_EQ(none.out, "");
+  EXPECT_EQ(none.exitCode, 1) << none.err;
+}
+
+}  // namespace
