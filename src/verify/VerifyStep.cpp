@@ -154,8 +154,8 @@ void CVerifyStep::Status(std::string text) {
 CVerifyStep::Want CVerifyStep::Next() {
   if (m_xfer != Xfer::None) return Want::Transfer;
   if (m_needFamily) {
-    // The judge's name was handed to the run's resolver when the run began; it is
-    // normally settled by now.
+    // The run's first task that needs the judge's addresses starts their look-up; the
+    // others find it under way, or done.
     if (std::optional<std::vector<std::string>> found = m_task.resolver->Find(m_url.host)) {
       m_needFamily = false;
       if (StartFamily(*found)) return Want::Transfer;
