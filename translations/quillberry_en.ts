@@ -1450,30 +1450,6 @@ Exit status: 0 after Ctrl-C or SIGTERM; 1 when the address cannot be listened on
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Usage: quillberry-cli judge [--listen ADDRESS:PORT]
-
-Runs a proxy judge: an HTTP server that answers every GET with a page echoing
-the request it received, one line per item: REMOTE_ADDR = the address the
-connection came from, REMOTE_PORT, REQUEST_METHOD, REQUEST_URI,
-SERVER_PROTOCOL, and HTTP_&lt;NAME&gt; = value for each header (X-Forwarded-For as
-HTTP_X_FORWARDED_FOR). The page also holds the text &quot;QuillberryJudge&quot;.
-
-Use its URL as the HTTP verification resource, with the feature string
-REMOTE_ADDR (or QuillberryJudge): verifying then also tells each working proxy&apos;s
-exit address and anonymity (transparent, anonymous or elite). Any other judge
-page of this form works the same way. Run it on a host outside your own network
-to judge public proxies.
-
---listen ADDRESS:PORT  where to listen (default 127.0.0.1:8898; port 0 takes any
-                       free one). Only a loopback address serves this computer
-                       alone; any other must be named here
-
-Prints the address it listens on, then runs until Ctrl-C or SIGTERM.
-Exit status: 0 after Ctrl-C or SIGTERM; 1 when the address cannot be listened on;
-2 for bad arguments.</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Usage: quillberry-cli merge [--format FORMAT] [--type TYPE] [--working] FILE...
        quillberry-cli [--data-dir DIR] merge --into-list FILE...
 
@@ -1509,79 +1485,6 @@ Exit status: 0 done (also when no row was found); 2 bad usage or a FILE that
 cannot be read; 3 Proxies.pro could not be written (the old one is kept); 4 the
 data directory is open in the window or being written by another command
 (nothing was changed; import the merged lines in the window instead).</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Usage: quillberry-cli verify [--data-dir DIR] [--threads N] [--connect-timeout S]
-                             [--verify-timeout S] [--http URL FEATURE] [--ftp URL FEATURE]
-                             [--watchdog S] [--format FORMAT] [--type TYPE] [--working]
-                             [--shard K/N] [--resume OUTPUT]
-                             [--resume-history SINCE] [FILE]
-
-Verifies every proxy of FILE (any text, read as the import command reads a file),
-or without FILE the data directory&apos;s Proxies.pro, exactly as the button
-&quot;验证全部&quot; does, then prints each row as its list-file line in the list&apos;s final
-order (sorted by time). Proxies.pro (and the favourite marks in the profile) are
-written back only when the data directory&apos;s own list was verified; then every
-result is also recorded in the history (History.sqlite, see the history command).
-
---threads N          proxies checked at once, 1 to 10000 (default: the settings&apos;
-                     number of workers); --concurrency N is the same. The checks
-                     share a few event loops, not a thread each. The open-file
-                     limit is raised as far as the system allows; when it still
-                     cannot hold N checks, standard error says so and the run
-                     checks as many at once as it holds
---connect-timeout S  connection time-out in seconds (default: the settings)
---verify-timeout S   reply time-out in seconds, to the millisecond (e.g. 0.3):
-                     no byte for that long after the request ends a check
-                     (default: the settings)
---http URL FEATURE   the HTTP resource: a page that must contain FEATURE
---ftp URL FEATURE    the FTP resource (a log-on test). Without one, FTP proxies are
-                     skipped (they keep their texts; standard error counts them)
-                     With neither, the resources ticked in the settings are used;
-                     with either, exactly the ones given.
---format jsonl       one JSON object per proxy (address, port, type, status,
-                     remark), printed as each result comes in, not sorted
---resume OUTPUT      with FILE: skip the proxies that an earlier --format jsonl
-                     OUTPUT already holds (append the new run to it)
---resume-history SINCE
-                     with FILE: skip the proxies that the data directory&apos;s history
-                     has a result for since SINCE: a span before now (90m, 36h, 7d,
-                     2w) or a date or time (2026-12-01, 2026-12-01T08:30, local
-                     time; a trailing Z for UTC)
---shard K/N          with FILE: verify only share K of N (1 to N) of its proxies,
-                     chosen by a hash of each proxy&apos;s address, port and type, so
-                     that N machines given the same FILE verify disjoint shares
-                     whose outputs together cover it
---watchdog S         seconds after which a transfer that has not ended is given up
-                     (default 90)
---format FORMAT      how the rows are printed: line (the list-file lines, the
-                     default), url (type://address:port), csv (address,port,type,
-                     status,remark with a header; CR LF) or json (an array of
-                     objects with those keys)
---type TYPE          print only the rows of one type (HTTP, HTTPS, SOCKS4, SOCKS5,
-                     FTP, GOPHER); every row is still verified and saved
---working            print only the rows whose status is a measured time
---credentials        with url, csv or json: also each proxy&apos;s user name and
-                     password (from FILE, or the data directory&apos;s store)
-
-With a judge page as the HTTP resource (one that echoes the request it received,
-with a &quot;REMOTE_ADDR = address&quot; line, as &apos;quillberry-cli judge&apos; serves), each working
-proxy&apos;s anonymity (transparent, anonymous or elite) and exit address are printed
-too: line adds a tab, the anonymity, a tab and the exit address after the proxy&apos;s
-line; csv adds the columns anonymity and exit; json the keys anonymity and exit.
-
-Progress goes to standard error: a bar on a terminal, otherwise one line per
-finished proxy. Ctrl-C stops the run like the stop button (rows not yet started
-keep their texts) and still prints and saves; a second Ctrl-C (or SIGTERM) gives
-up the rows in flight at once (they show &quot;未验证&quot;).
-
-Exit status: 0 after a finished or stopped run; 1 when the run could not start
-(empty list, no HTTP resource, only FTP proxies and no FTP resource, ...); 2 for
-bad arguments (a bad format among them) or an unreadable file;
-3 when a data file could not be written (named on standard error); 4 when the
-data directory&apos;s own list is open in the window or being written by another
-command (nothing was verified; give a FILE, or verify in the window).</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -1697,6 +1600,116 @@ could not be read, 3 proxy.pac could not be written (each failure is named on
 standard error), 4 set, clear or repair while the window runs on the data
 directory or another command writes it (nothing was changed; the window repairs
 at its start).</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Usage: quillberry-cli judge [--listen ADDRESS:PORT]
+
+Runs a proxy judge: an HTTP server that answers every GET with a page echoing
+the request it received, one line per item: REMOTE_ADDR = the address the
+connection came from, REMOTE_PORT, REQUEST_METHOD, REQUEST_URI,
+SERVER_PROTOCOL, and HTTP_&lt;NAME&gt; = value for each header (X-Forwarded-For as
+HTTP_X_FORWARDED_FOR). The page also holds the text &quot;QuillberryJudge&quot;.
+
+Use its URL as the HTTP verification resource, with the feature string
+REMOTE_ADDR (or QuillberryJudge): verifying then also tells each working proxy&apos;s
+exit address and anonymity (transparent, anonymous or elite). Any other judge
+page of this form works the same way. Run it on a host outside your own network
+to judge public proxies.
+
+--listen ADDRESS:PORT  where to listen (default localhost:8898; port 0 takes any
+                       free one). localhost is both 127.0.0.1 and [::1] on one
+                       port, so that a judge URL naming localhost judges each
+                       proxy over IPv4 and IPv6; an address is listened on
+                       alone. Only loopback serves this computer alone; any
+                       other address must be named here
+
+Prints the addresses it listens on, then runs until Ctrl-C or SIGTERM.
+Exit status: 0 after Ctrl-C or SIGTERM; 1 when the address cannot be listened on;
+2 for bad arguments.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Usage: quillberry-cli verify [--data-dir DIR] [--threads N] [--connect-timeout S]
+                             [--verify-timeout S] [--http URL FEATURE] [--ftp URL FEATURE]
+                             [--watchdog S] [--format FORMAT] [--type TYPE] [--working]
+                             [--shard K/N] [--resume OUTPUT]
+                             [--resume-history SINCE] [FILE]
+
+Verifies every proxy of FILE (any text, read as the import command reads a file),
+or without FILE the data directory&apos;s Proxies.pro, exactly as the button
+&quot;验证全部&quot; does, then prints each row as its list-file line in the list&apos;s final
+order (sorted by time). Proxies.pro (and the favourite marks in the profile) are
+written back only when the data directory&apos;s own list was verified; then every
+result is also recorded in the history (History.sqlite, see the history command).
+
+--threads N          proxies checked at once, 1 to 10000 (default: the settings&apos;
+                     number of workers); --concurrency N is the same. The checks
+                     share a few event loops, not a thread each. The open-file
+                     limit is raised as far as the system allows; when it still
+                     cannot hold N checks, standard error says so and the run
+                     checks as many at once as it holds
+--connect-timeout S  connection time-out in seconds (default: the settings)
+--verify-timeout S   reply time-out in seconds, to the millisecond (e.g. 0.3):
+                     no byte for that long after the request ends a check
+                     (default: the settings)
+--http URL FEATURE   the HTTP resource: a page that must contain FEATURE
+--ftp URL FEATURE    the FTP resource (a log-on test). Without one, FTP proxies are
+                     skipped (they keep their texts; standard error counts them)
+                     With neither, the resources ticked in the settings are used;
+                     with either, exactly the ones given.
+--format jsonl       one JSON object per proxy (address, port, type, status,
+                     remark), printed as each result comes in, not sorted
+--resume OUTPUT      with FILE: skip the proxies that an earlier --format jsonl
+                     OUTPUT already holds (append the new run to it)
+--resume-history SINCE
+                     with FILE: skip the proxies that the data directory&apos;s history
+                     has a result for since SINCE: a span before now (90m, 36h, 7d,
+                     2w) or a date or time (2026-12-01, 2026-12-01T08:30, local
+                     time; a trailing Z for UTC)
+--shard K/N          with FILE: verify only share K of N (1 to N) of its proxies,
+                     chosen by a hash of each proxy&apos;s address, port and type, so
+                     that N machines given the same FILE verify disjoint shares
+                     whose outputs together cover it
+--watchdog S         seconds after which a transfer that has not ended is given up
+                     (default 90)
+--format FORMAT      how the rows are printed: line (the list-file lines, the
+                     default), url (type://address:port), csv (address,port,type,
+                     status,remark with a header; CR LF) or json (an array of
+                     objects with those keys)
+--type TYPE          print only the rows of one type (HTTP, HTTPS, SOCKS4, SOCKS5,
+                     FTP, GOPHER); every row is still verified and saved
+--working            print only the rows whose status is a measured time
+--credentials        with url, csv or json: also each proxy&apos;s user name and
+                     password (from FILE, or the data directory&apos;s store)
+
+With a judge page as the HTTP resource (one that echoes the request it received,
+with a &quot;REMOTE_ADDR = address&quot; line, as &apos;quillberry-cli judge&apos; serves), each working
+proxy&apos;s anonymity (transparent, anonymous or elite) and exit address are printed
+too: line adds a tab, the anonymity, a tab and the exit address after the proxy&apos;s
+line; csv adds the columns anonymity and exit; json the keys anonymity and exit.
+A judge whose URL names a host with both an IPv4 and an IPv6 address (localhost,
+on which &apos;quillberry-cli judge&apos; listens over both by default) is asked through
+each proxy over each family: a proxy that leaves over both has both exit
+addresses in its one exit field, IPv4 first (&quot;127.0.0.1, ::1&quot;).
+
+A proxy may be named by an IPv6 address in brackets ([2001:db8::1]:1080) or by a
+host name. Each name is looked up once per run, beside the checks and within the
+connection time-out; a proxy waits for its name without taking a place among the
+checks at once, and its time counts from its connection. A name without an
+address gives &quot;域名无法解析&quot; (state unresolved).
+
+Progress goes to standard error: a bar on a terminal, otherwise one line per
+finished proxy. Ctrl-C stops the run like the stop button (rows not yet started
+keep their texts) and still prints and saves; a second Ctrl-C (or SIGTERM) gives
+up the rows in flight at once (they show &quot;未验证&quot;).
+
+Exit status: 0 after a finished or stopped run; 1 when the run could not start
+(empty list, no HTTP resource, only FTP proxies and no FTP resource, ...); 2 for
+bad arguments (a bad format among them) or an unreadable file;
+3 when a data file could not be written (named on standard error); 4 when the
+data directory&apos;s own list is open in the window or being written by another
+command (nothing was verified; give a FILE, or verify in the window).</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -1527,134 +1527,6 @@ error); 2 for a bad option or format or a file that cannot be read.</source>
 或文件无法读取。</translation>
     </message>
     <message>
-        <source>Usage: quillberry-cli verify [--data-dir DIR] [--threads N] [--connect-timeout S]
-                             [--verify-timeout S] [--http URL FEATURE] [--ftp URL FEATURE]
-                             [--watchdog S] [--format FORMAT] [--type TYPE] [--working]
-                             [--shard K/N] [--resume OUTPUT]
-                             [--resume-history SINCE] [FILE]
-
-Verifies every proxy of FILE (any text, read as the import command reads a file),
-or without FILE the data directory&apos;s Proxies.pro, exactly as the button
-&quot;验证全部&quot; does, then prints each row as its list-file line in the list&apos;s final
-order (sorted by time). Proxies.pro (and the favourite marks in the profile) are
-written back only when the data directory&apos;s own list was verified; then every
-result is also recorded in the history (History.sqlite, see the history command).
-
---threads N          proxies checked at once, 1 to 10000 (default: the settings&apos;
-                     number of workers); --concurrency N is the same. The checks
-                     share a few event loops, not a thread each. The open-file
-                     limit is raised as far as the system allows; when it still
-                     cannot hold N checks, standard error says so and the run
-                     checks as many at once as it holds
---connect-timeout S  connection time-out in seconds (default: the settings)
---verify-timeout S   reply time-out in seconds, to the millisecond (e.g. 0.3):
-                     no byte for that long after the request ends a check
-                     (default: the settings)
---http URL FEATURE   the HTTP resource: a page that must contain FEATURE
---ftp URL FEATURE    the FTP resource (a log-on test). Without one, FTP proxies are
-                     skipped (they keep their texts; standard error counts them)
-                     With neither, the resources ticked in the settings are used;
-                     with either, exactly the ones given.
---format jsonl       one JSON object per proxy (address, port, type, status,
-                     remark), printed as each result comes in, not sorted
---resume OUTPUT      with FILE: skip the proxies that an earlier --format jsonl
-                     OUTPUT already holds (append the new run to it)
---resume-history SINCE
-                     with FILE: skip the proxies that the data directory&apos;s history
-                     has a result for since SINCE: a span before now (90m, 36h, 7d,
-                     2w) or a date or time (2026-12-01, 2026-12-01T08:30, local
-                     time; a trailing Z for UTC)
---shard K/N          with FILE: verify only share K of N (1 to N) of its proxies,
-                     chosen by a hash of each proxy&apos;s address, port and type, so
-                     that N machines given the same FILE verify disjoint shares
-                     whose outputs together cover it
---watchdog S         seconds after which a transfer that has not ended is given up
-                     (default 90)
---format FORMAT      how the rows are printed: line (the list-file lines, the
-                     default), url (type://address:port), csv (address,port,type,
-                     status,remark with a header; CR LF) or json (an array of
-                     objects with those keys)
---type TYPE          print only the rows of one type (HTTP, HTTPS, SOCKS4, SOCKS5,
-                     FTP, GOPHER); every row is still verified and saved
---working            print only the rows whose status is a measured time
---credentials        with url, csv or json: also each proxy&apos;s user name and
-                     password (from FILE, or the data directory&apos;s store)
-
-With a judge page as the HTTP resource (one that echoes the request it received,
-with a &quot;REMOTE_ADDR = address&quot; line, as &apos;quillberry-cli judge&apos; serves), each working
-proxy&apos;s anonymity (transparent, anonymous or elite) and exit address are printed
-too: line adds a tab, the anonymity, a tab and the exit address after the proxy&apos;s
-line; csv adds the columns anonymity and exit; json the keys anonymity and exit.
-
-Progress goes to standard error: a bar on a terminal, otherwise one line per
-finished proxy. Ctrl-C stops the run like the stop button (rows not yet started
-keep their texts) and still prints and saves; a second Ctrl-C (or SIGTERM) gives
-up the rows in flight at once (they show &quot;未验证&quot;).
-
-Exit status: 0 after a finished or stopped run; 1 when the run could not start
-(empty list, no HTTP resource, only FTP proxies and no FTP resource, ...); 2 for
-bad arguments (a bad format among them) or an unreadable file;
-3 when a data file could not be written (named on standard error); 4 when the
-data directory&apos;s own list is open in the window or being written by another
-command (nothing was verified; give a FILE, or verify in the window).</source>
-        <translation>用法: quillberry-cli verify [--data-dir 目录] [--threads N] [--connect-timeout S]
-                            [--verify-timeout S] [--http 网址 特征] [--ftp 网址 特征]
-                            [--watchdog S] [--format 格式] [--type 类型] [--working]
-                            [--shard K/N] [--resume 输出]
-                            [--resume-history 起点] [文件]
-
-验证文件（任何文字，像导入命令读取文件一样读取）中的每个代理，不给文件时验证数据目录的
-Proxies.pro，与按钮&quot;验证全部&quot;完全相同，然后按列表最终的顺序（按时间排序）把每一行列为
-它在列表文件中的行。只有验证的是数据目录自己的列表时，才写回 Proxies.pro（以及配置
-文件中的常用代理标记），并把每个结果记入验证历史（History.sqlite，见 history 命令）。
-
---threads N          同时验证的代理数，1 到 10000（缺省：设置中的工作线程数）；
-                     --concurrency N 与之相同。这些验证共用几个事件循环，而不是
-                     各占一个线程。打开文件数的限制会尽量提高；仍容纳不下 N 个
-                     验证时，标准错误会说明，并按能容纳的数目同时验证
---connect-timeout S  连接超时秒数（缺省：设置）
---verify-timeout S   应答超时秒数，精确到毫秒（如 0.3）：发出请求后这么久没有收到
-                     一个字节，验证即告结束（缺省：设置）
---http 网址 特征      HTTP 验证资源：必须含有该特征的网页
---ftp 网址 特征       FTP 验证资源（登录测试）。没有它时跳过 FTP 代理（它们保留原来的
-                     文字；标准错误上会统计它们的数目）
-                     两者都不给时使用设置中打勾的资源；给出任一个时只用给出的资源。
---watchdog S         一次传输多少秒还没有结束就放弃它（缺省 90）
---format 格式        各行的列出方式：line（列表文件中的行，缺省）、url（类型://地址:
-                     端口）、csv（带标题行的 address,port,type,status,remark；CR LF
-                     换行）或 json（以这些为键的对象数组）
---format jsonl       每个代理一个 JSON 对象（address、port、type、status、remark），
-                     每得到一个结果就立即输出，不排序
---resume 输出        给出文件时：跳过先前 --format jsonl 的输出中已有的代理（把这次
-                     的输出追加到它后面）
---resume-history 起点
-                     给出文件时：跳过数据目录的验证历史中自起点以来有结果的代理；起点
-                     是距现在的一段时间（90m、36h、7d、2w）或日期、时间（2026-12-01、
-                     2026-12-01T08:30，本地时间；末尾加 Z 为 UTC）
---shard K/N          给出文件时：只验证其代理中 N 份里的第 K 份（1 到 N），按每个代理
-                     的地址、端口和类型的散列值划分，因此拿到同一个文件的 N 台机器
-                     验证互不相交的几份，它们的输出合起来就是全部
---type 类型          只列出一种类型的行（HTTP、HTTPS、SOCKS4、SOCKS5、FTP、GOPHER）；
-                     每一行照样验证和保存
---working            只列出状态是测得的时间的行
---credentials        用 url、csv 或 json 时，也输出每个代理的用户名和密码（来自文件，
-                     或数据目录的存储）
-
-HTTP 验证资源是代理判定页（回显所收到请求的网页，含有&quot;REMOTE_ADDR = 地址&quot;一行，
-如 &apos;quillberry-cli judge&apos; 提供的）时，还列出每个可用代理的匿名程度（transparent、
-anonymous 或 elite）和出口地址：line 在代理的行后加上制表符、匿名程度、制表符和出口地址；
-csv 增加 anonymity 和 exit 两列；json 增加 anonymity 和 exit 两个键。
-
-进度输出到标准错误：在终端上是进度条，否则每完成一个代理一行。Ctrl-C 像停止按钮一样
-停止验证（尚未开始的行保留原来的文字），照样列出并保存；第二次 Ctrl-C（或 SIGTERM）
-立即放弃正在验证的行（它们显示&quot;未验证&quot;）。
-
-退出状态：0 验证完成或被停止；1 无法开始验证（空列表、没有 HTTP 资源、只有 FTP 代理
-而没有 FTP 资源……）；2 参数错误（包括格式错误）或文件无法读取；
-3 数据文件无法写入（在标准错误上列出）；4 数据目录自己的列表在窗口中打开或正被另一个
-命令写入（没有验证任何代理；请给出文件，或在窗口中验证）。</translation>
-    </message>
-    <message>
         <source>Usage: quillberry-cli serve [--data-dir DIR] [--listen ADDRESS:PORT]
                             [--policy failover|round-robin|fastest] [--type TYPE[,TYPE]]
 
@@ -1702,45 +1574,6 @@ Exit status: 0 after Ctrl-C or SIGTERM; 1 when the address cannot be listened on
     <message>
         <source>carry connections through the working proxies on a local port</source>
         <translation>经由可用代理转发本地端口上的连接</translation>
-    </message>
-    <message>
-        <source>Usage: quillberry-cli judge [--listen ADDRESS:PORT]
-
-Runs a proxy judge: an HTTP server that answers every GET with a page echoing
-the request it received, one line per item: REMOTE_ADDR = the address the
-connection came from, REMOTE_PORT, REQUEST_METHOD, REQUEST_URI,
-SERVER_PROTOCOL, and HTTP_&lt;NAME&gt; = value for each header (X-Forwarded-For as
-HTTP_X_FORWARDED_FOR). The page also holds the text &quot;QuillberryJudge&quot;.
-
-Use its URL as the HTTP verification resource, with the feature string
-REMOTE_ADDR (or QuillberryJudge): verifying then also tells each working proxy&apos;s
-exit address and anonymity (transparent, anonymous or elite). Any other judge
-page of this form works the same way. Run it on a host outside your own network
-to judge public proxies.
-
---listen ADDRESS:PORT  where to listen (default 127.0.0.1:8898; port 0 takes any
-                       free one). Only a loopback address serves this computer
-                       alone; any other must be named here
-
-Prints the address it listens on, then runs until Ctrl-C or SIGTERM.
-Exit status: 0 after Ctrl-C or SIGTERM; 1 when the address cannot be listened on;
-2 for bad arguments.</source>
-        <translation>用法: quillberry-cli judge [--listen 地址:端口]
-
-运行代理判定页：一个 HTTP 服务器，对每个 GET 请求都回答一个网页，逐行回显所收到的请求：
-REMOTE_ADDR = 连接的来源地址、REMOTE_PORT、REQUEST_METHOD、REQUEST_URI、
-SERVER_PROTOCOL，以及每个请求头一行 HTTP_&lt;名称&gt; = 值（X-Forwarded-For 写作
-HTTP_X_FORWARDED_FOR）。网页中还含有文字&quot;QuillberryJudge&quot;。
-
-把它的网址用作 HTTP 验证资源，特征为 REMOTE_ADDR（或 QuillberryJudge）：验证时还会
-得出每个可用代理的出口地址和匿名程度（transparent、anonymous 或 elite）。其他这种
-形式的判定页同样可用。要判定公共代理，请在自己网络之外的主机上运行它。
-
---listen 地址:端口     监听的位置（缺省 127.0.0.1:8898；端口 0 使用任一空闲端口）。
-                       只有回环地址只为本机服务；其他地址必须在这里给出
-
-列出监听的地址，然后一直运行，直到 Ctrl-C 或 SIGTERM。
-退出状态：0 收到 Ctrl-C 或 SIGTERM 后；1 无法在该地址上监听；2 参数错误。</translation>
     </message>
     <message>
         <source>answer requests with the headers and address they came with</source>
@@ -1916,6 +1749,196 @@ set 和 clear 像程序一样把 proxy.pac 写入数据目录，然后读回桌�
 UserdefinedTemplate.pac；3 无法写入 proxy.pac（每个失败都在标准错误上列出）；4 窗口
 在该数据目录上运行或另一个命令正在写入它时执行 set、clear 或 repair（没有作任何更改；
 窗口在启动时自行修复）。</translation>
+    </message>
+    <message>
+        <source>Usage: quillberry-cli judge [--listen ADDRESS:PORT]
+
+Runs a proxy judge: an HTTP server that answers every GET with a page echoing
+the request it received, one line per item: REMOTE_ADDR = the address the
+connection came from, REMOTE_PORT, REQUEST_METHOD, REQUEST_URI,
+SERVER_PROTOCOL, and HTTP_&lt;NAME&gt; = value for each header (X-Forwarded-For as
+HTTP_X_FORWARDED_FOR). The page also holds the text &quot;QuillberryJudge&quot;.
+
+Use its URL as the HTTP verification resource, with the feature string
+REMOTE_ADDR (or QuillberryJudge): verifying then also tells each working proxy&apos;s
+exit address and anonymity (transparent, anonymous or elite). Any other judge
+page of this form works the same way. Run it on a host outside your own network
+to judge public proxies.
+
+--listen ADDRESS:PORT  where to listen (default localhost:8898; port 0 takes any
+                       free one). localhost is both 127.0.0.1 and [::1] on one
+                       port, so that a judge URL naming localhost judges each
+                       proxy over IPv4 and IPv6; an address is listened on
+                       alone. Only loopback serves this computer alone; any
+                       other address must be named here
+
+Prints the addresses it listens on, then runs until Ctrl-C or SIGTERM.
+Exit status: 0 after Ctrl-C or SIGTERM; 1 when the address cannot be listened on;
+2 for bad arguments.</source>
+        <translation>用法: quillberry-cli judge [--listen 地址:端口]
+
+运行代理判定页：一个 HTTP 服务器，对每个 GET 请求都回答一个网页，逐行回显所收到的请求：
+REMOTE_ADDR = 连接的来源地址、REMOTE_PORT、REQUEST_METHOD、REQUEST_URI、
+SERVER_PROTOCOL，以及每个请求头一行 HTTP_&lt;名称&gt; = 值（X-Forwarded-For 写作
+HTTP_X_FORWARDED_FOR）。网页中还含有文字&quot;QuillberryJudge&quot;。
+
+把它的网址用作 HTTP 验证资源，特征为 REMOTE_ADDR（或 QuillberryJudge）：验证时还会
+得出每个可用代理的出口地址和匿名程度（transparent、anonymous 或 elite）。其他这种
+形式的判定页同样可用。要判定公共代理，请在自己网络之外的主机上运行它。
+
+--listen 地址:端口     监听的位置（缺省 localhost:8898；端口 0 使用任一空闲端口）。
+                       localhost 是同一端口上的 127.0.0.1 和 [::1]，这样网址中写
+                       localhost 的判定页会经 IPv4 和 IPv6 各判定每个代理一次；
+                       给出地址时只监听该地址。只有回环地址只为本机服务；其他
+                       地址必须在这里给出
+
+列出监听的各个地址，然后一直运行，直到 Ctrl-C 或 SIGTERM。
+退出状态：0 收到 Ctrl-C 或 SIGTERM 后；1 无法在该地址上监听；2 参数错误。</translation>
+    </message>
+    <message>
+        <source>Usage: quillberry-cli verify [--data-dir DIR] [--threads N] [--connect-timeout S]
+                             [--verify-timeout S] [--http URL FEATURE] [--ftp URL FEATURE]
+                             [--watchdog S] [--format FORMAT] [--type TYPE] [--working]
+                             [--shard K/N] [--resume OUTPUT]
+                             [--resume-history SINCE] [FILE]
+
+Verifies every proxy of FILE (any text, read as the import command reads a file),
+or without FILE the data directory&apos;s Proxies.pro, exactly as the button
+&quot;验证全部&quot; does, then prints each row as its list-file line in the list&apos;s final
+order (sorted by time). Proxies.pro (and the favourite marks in the profile) are
+written back only when the data directory&apos;s own list was verified; then every
+result is also recorded in the history (History.sqlite, see the history command).
+
+--threads N          proxies checked at once, 1 to 10000 (default: the settings&apos;
+                     number of workers); --concurrency N is the same. The checks
+                     share a few event loops, not a thread each. The open-file
+                     limit is raised as far as the system allows; when it still
+                     cannot hold N checks, standard error says so and the run
+                     checks as many at once as it holds
+--connect-timeout S  connection time-out in seconds (default: the settings)
+--verify-timeout S   reply time-out in seconds, to the millisecond (e.g. 0.3):
+                     no byte for that long after the request ends a check
+                     (default: the settings)
+--http URL FEATURE   the HTTP resource: a page that must contain FEATURE
+--ftp URL FEATURE    the FTP resource (a log-on test). Without one, FTP proxies are
+                     skipped (they keep their texts; standard error counts them)
+                     With neither, the resources ticked in the settings are used;
+                     with either, exactly the ones given.
+--format jsonl       one JSON object per proxy (address, port, type, status,
+                     remark), printed as each result comes in, not sorted
+--resume OUTPUT      with FILE: skip the proxies that an earlier --format jsonl
+                     OUTPUT already holds (append the new run to it)
+--resume-history SINCE
+                     with FILE: skip the proxies that the data directory&apos;s history
+                     has a result for since SINCE: a span before now (90m, 36h, 7d,
+                     2w) or a date or time (2026-12-01, 2026-12-01T08:30, local
+                     time; a trailing Z for UTC)
+--shard K/N          with FILE: verify only share K of N (1 to N) of its proxies,
+                     chosen by a hash of each proxy&apos;s address, port and type, so
+                     that N machines given the same FILE verify disjoint shares
+                     whose outputs together cover it
+--watchdog S         seconds after which a transfer that has not ended is given up
+                     (default 90)
+--format FORMAT      how the rows are printed: line (the list-file lines, the
+                     default), url (type://address:port), csv (address,port,type,
+                     status,remark with a header; CR LF) or json (an array of
+                     objects with those keys)
+--type TYPE          print only the rows of one type (HTTP, HTTPS, SOCKS4, SOCKS5,
+                     FTP, GOPHER); every row is still verified and saved
+--working            print only the rows whose status is a measured time
+--credentials        with url, csv or json: also each proxy&apos;s user name and
+                     password (from FILE, or the data directory&apos;s store)
+
+With a judge page as the HTTP resource (one that echoes the request it received,
+with a &quot;REMOTE_ADDR = address&quot; line, as &apos;quillberry-cli judge&apos; serves), each working
+proxy&apos;s anonymity (transparent, anonymous or elite) and exit address are printed
+too: line adds a tab, the anonymity, a tab and the exit address after the proxy&apos;s
+line; csv adds the columns anonymity and exit; json the keys anonymity and exit.
+A judge whose URL names a host with both an IPv4 and an IPv6 address (localhost,
+on which &apos;quillberry-cli judge&apos; listens over both by default) is asked through
+each proxy over each family: a proxy that leaves over both has both exit
+addresses in its one exit field, IPv4 first (&quot;127.0.0.1, ::1&quot;).
+
+A proxy may be named by an IPv6 address in brackets ([2001:db8::1]:1080) or by a
+host name. Each name is looked up once per run, beside the checks and within the
+connection time-out; a proxy waits for its name without taking a place among the
+checks at once, and its time counts from its connection. A name without an
+address gives &quot;域名无法解析&quot; (state unresolved).
+
+Progress goes to standard error: a bar on a terminal, otherwise one line per
+finished proxy. Ctrl-C stops the run like the stop button (rows not yet started
+keep their texts) and still prints and saves; a second Ctrl-C (or SIGTERM) gives
+up the rows in flight at once (they show &quot;未验证&quot;).
+
+Exit status: 0 after a finished or stopped run; 1 when the run could not start
+(empty list, no HTTP resource, only FTP proxies and no FTP resource, ...); 2 for
+bad arguments (a bad format among them) or an unreadable file;
+3 when a data file could not be written (named on standard error); 4 when the
+data directory&apos;s own list is open in the window or being written by another
+command (nothing was verified; give a FILE, or verify in the window).</source>
+        <translation>用法: quillberry-cli verify [--data-dir 目录] [--threads N] [--connect-timeout S]
+                            [--verify-timeout S] [--http 网址 特征] [--ftp 网址 特征]
+                            [--watchdog S] [--format 格式] [--type 类型] [--working]
+                            [--shard K/N] [--resume 输出]
+                            [--resume-history 起点] [文件]
+
+验证文件（任何文字，像导入命令读取文件一样读取）中的每个代理，不给文件时验证数据目录的
+Proxies.pro，与按钮&quot;验证全部&quot;完全相同，然后按列表最终的顺序（按时间排序）把每一行列为
+它在列表文件中的行。只有验证的是数据目录自己的列表时，才写回 Proxies.pro（以及配置
+文件中的常用代理标记），并把每个结果记入验证历史（History.sqlite，见 history 命令）。
+
+--threads N          同时验证的代理数，1 到 10000（缺省：设置中的工作线程数）；
+                     --concurrency N 与之相同。这些验证共用几个事件循环，而不是
+                     各占一个线程。打开文件数的限制会尽量提高；仍容纳不下 N 个
+                     验证时，标准错误会说明，并按能容纳的数目同时验证
+--connect-timeout S  连接超时秒数（缺省：设置）
+--verify-timeout S   应答超时秒数，精确到毫秒（如 0.3）：发出请求后这么久没有收到
+                     一个字节，验证即告结束（缺省：设置）
+--http 网址 特征      HTTP 验证资源：必须含有该特征的网页
+--ftp 网址 特征       FTP 验证资源（登录测试）。没有它时跳过 FTP 代理（它们保留原来的
+                     文字；标准错误上会统计它们的数目）
+                     两者都不给时使用设置中打勾的资源；给出任一个时只用给出的资源。
+--watchdog S         一次传输多少秒还没有结束就放弃它（缺省 90）
+--format 格式        各行的列出方式：line（列表文件中的行，缺省）、url（类型://地址:
+                     端口）、csv（带标题行的 address,port,type,status,remark；CR LF
+                     换行）或 json（以这些为键的对象数组）
+--format jsonl       每个代理一个 JSON 对象（address、port、type、status、remark），
+                     每得到一个结果就立即输出，不排序
+--resume 输出        给出文件时：跳过先前 --format jsonl 的输出中已有的代理（把这次
+                     的输出追加到它后面）
+--resume-history 起点
+                     给出文件时：跳过数据目录的验证历史中自起点以来有结果的代理；起点
+                     是距现在的一段时间（90m、36h、7d、2w）或日期、时间（2026-12-01、
+                     2026-12-01T08:30，本地时间；末尾加 Z 为 UTC）
+--shard K/N          给出文件时：只验证其代理中 N 份里的第 K 份（1 到 N），按每个代理
+                     的地址、端口和类型的散列值划分，因此拿到同一个文件的 N 台机器
+                     验证互不相交的几份，它们的输出合起来就是全部
+--type 类型          只列出一种类型的行（HTTP、HTTPS、SOCKS4、SOCKS5、FTP、GOPHER）；
+                     每一行照样验证和保存
+--working            只列出状态是测得的时间的行
+--credentials        用 url、csv 或 json 时，也输出每个代理的用户名和密码（来自文件，
+                     或数据目录的存储）
+
+HTTP 验证资源是代理判定页（回显所收到请求的网页，含有&quot;REMOTE_ADDR = 地址&quot;一行，
+如 &apos;quillberry-cli judge&apos; 提供的）时，还列出每个可用代理的匿名程度（transparent、
+anonymous 或 elite）和出口地址：line 在代理的行后加上制表符、匿名程度、制表符和出口地址；
+csv 增加 anonymity 和 exit 两列；json 增加 anonymity 和 exit 两个键。
+判定页网址中的主机同时有 IPv4 和 IPv6 地址时（例如 localhost，&apos;quillberry-cli judge&apos;
+缺省在两者上监听），会经每个代理从两个协议族各访问一次：从两者都能出去的代理，其出口
+字段中有两个出口地址，IPv4 在前（&quot;127.0.0.1, ::1&quot;）。
+
+代理可以用方括号中的 IPv6 地址（[2001:db8::1]:1080）或主机名给出。每个主机名每次验证
+只解析一次，与验证并行，时限为连接超时；代理等待其主机名时不占用同时验证的名额，它的
+时间从连接时算起。没有地址的主机名显示&quot;域名无法解析&quot;（状态 unresolved）。
+
+进度输出到标准错误：在终端上是进度条，否则每完成一个代理一行。Ctrl-C 像停止按钮一样
+停止验证（尚未开始的行保留原来的文字），照样列出并保存；第二次 Ctrl-C（或 SIGTERM）
+立即放弃正在验证的行（它们显示&quot;未验证&quot;）。
+
+退出状态：0 验证完成或被停止；1 无法开始验证（空列表、没有 HTTP 资源、只有 FTP 代理
+而没有 FTP 资源……）；2 参数错误（包括格式错误）或文件无法读取；
+3 数据文件无法写入（在标准错误上列出）；4 数据目录自己的列表在窗口中打开或正被另一个
+命令写入（没有验证任何代理；请给出文件，或在窗口中验证）。</translation>
     </message>
 </context>
 </TS>

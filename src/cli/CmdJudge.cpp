@@ -34,11 +34,14 @@ constexpr const char* kJudgeUsage =
                       "page of this form works the same way. Run it on a host outside your own network\n"
                       "to judge public proxies.\n"
                       "\n"
-                      "--listen ADDRESS:PORT  where to listen (default 127.0.0.1:8898; port 0 takes any\n"
-                      "                       free one). Only a loopback address serves this computer\n"
-                      "                       alone; any other must be named here\n"
+                      "--listen ADDRESS:PORT  where to listen (default localhost:8898; port 0 takes any\n"
+                      "                       free one). localhost is both 127.0.0.1 and [::1] on one\n"
+                      "                       port, so that a judge URL naming localhost judges each\n"
+                      "                       proxy over IPv4 and IPv6; an address is listened on\n"
+                      "                       alone. Only loopback serves this computer alone; any\n"
+                      "                       other address must be named here\n"
                       "\n"
-                      "Prints the address it listens on, then runs until Ctrl-C or SIGTERM.\n"
+                      "Prints the addresses it listens on, then runs until Ctrl-C or SIGTERM.\n"
                       "Exit status: 0 after Ctrl-C or SIGTERM; 1 when the address cannot be listened on;\n"
                       "2 for bad arguments.");
 
@@ -59,7 +62,7 @@ int RunJudge(const QStringList& args, const std::string&) {
     Out(Help(kJudgeUsage));
     return kExitOk;
   }
-  ListenAddress listen{"127.0.0.1", kDefaultJudgePort};
+  ListenAddress listen{"localhost", kDefaultJudgePort};
   for (int i = 0; i < args.size(); ++i) {
     QString a = args[i];
     QString value;
@@ -96,8 +99,9 @@ int RunJudge(const QStringList& args, const std::string&) {
     pthread_sigmask(SIG_UNBLOCK, &stopSignals, nullptr);
     return ReportFailure("judge", started);
   }
-  const std::string host = listen.host.find(':') != std::string::npos ? "[" + listen.host + "]" : listen.host;
-  Out(Format("judge: listening on %s:%d", host.c_str(), server.Port()));
+  std::string where;
+  for (const std::string& address : server.Listening()) where += (where.empty() ? "" : " and ") + address;
+  Out("judge: listening on " + where);
   if (!IsLoopbackHost(listen.host)) Err("judge: this address may be reachable from the network");
   std::fflush(stdout);
 

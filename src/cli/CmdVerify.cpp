@@ -107,6 +107,16 @@ constexpr const char* kVerifyUsage = QT_TRANSLATE_NOOP(
     "proxy's anonymity (transparent, anonymous or elite) and exit address are printed\n"
     "too: line adds a tab, the anonymity, a tab and the exit address after the proxy's\n"
     "line; csv adds the columns anonymity and exit; json the keys anonymity and exit.\n"
+    "A judge whose URL names a host with both an IPv4 and an IPv6 address (localhost,\n"
+    "on which 'quillberry-cli judge' listens over both by default) is asked through\n"
+    "each proxy over each family: a proxy that leaves over both has both exit\n"
+    "addresses in its one exit field, IPv4 first (\"127.0.0.1, ::1\").\n"
+    "\n"
+    "A proxy may be named by an IPv6 address in brackets ([2001:db8::1]:1080) or by a\n"
+    "host name. Each name is looked up once per run, beside the checks and within the\n"
+    "connection time-out; a proxy waits for its name without taking a place among the\n"
+    "checks at once, and its time counts from its connection. A name without an\n"
+    "address gives \"域名无法解析\" (state unresolved).\n"
     "\n"
     "Progress goes to standard error: a bar on a terminal, otherwise one line per\n"
     "finished proxy. Ctrl-C stops the run like the stop button (rows not yet started\n"
@@ -526,6 +536,15 @@ void ConfigureControl(const Options& opt, const CSettings& settings, const CProx
   control.SetEngineChecks(fit);
 }
 
+// The exit field: each family's exit address, IPv4 first, in one text that every
+// reader of an output (merge among them) takes as the one field it always was.
+std::string ExitText(const VerifyResult& r) {
+  if (r.exitAddresses.empty()) return r.exitAddress;
+  std::string text;
+  for (const std::string& a : r.exitAddresses) text += (text.empty() ? "" : ", ") + a;
+  return text;
+}
+
 // What judge pages said about the proxies, by row entry.
 using JudgedRows = std::map<const CProxyEntry*, ExportJudged>;
 
@@ -583,7 +602,7 @@ int RunControl(const Options& opt, DataDir* ownList, CProxyListModel& list, CVer
   // control writes them.
   QObject::connect(&control, &CVerifyControl::ResultArrived, [&](const VerifyResult& r) {
     if (r.status != VERIFY_OK || r.anonymity.empty()) return;
-    if (const CProxyEntry* e = list.Entry(r.row)) judged[e] = {r.anonymity, r.exitAddress};
+    if (const CProxyEntry* e = list.Entry(r.row)) judged[e] = {r.anonymity, ExitText(r)};
   });
   QObject::connect(&control, &CVerifyControl::Notice, [](RunNotice notice) {
     const NoticeText t = RunNoticeText(notice);

@@ -122,45 +122,118 @@ CJudgeServer::~CJudgeServer() {
   Stop();
 }
 
-qb::OpResult CJudgeServer::Start() {
-  if (m_thread.joinable()) return qb::OpResult::Success();
-  std::string host = m_host == "localhost" ? std::string("127.0.0.1") : m_host;
-  const std::string where =
-      (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + std::to_string(m_requestedPort);
-  if (m_requestedPort < 0 || m_requestedPort > 65535)
-    return qb::OpResult::Failure(qb::OpStatus::ListenFailed, where, "no such port");
+namespace {
+
+// Where an address listens, "127.0.0.1:8898" or "[::1]:8898".
+std::string Where(const std::string& address, int port) {
+  return address.find(':') != std::string::npos ? "[" + address + "]:" + std::to_string(port)
+                                                : address + ":" + std::to_string(port);
+}
+
+// A listening socket on the address and port; -1 with errno set otherwise.
+int ListenOn(const std::string& address, int port) {
   sockaddr_storage sa{};
   socklen_t saLen = 0;
   auto& a4 = reinterpret_cast<sockaddr_in&>(sa);
   auto& a6 = reinterpret_cast<sockaddr_in6&>(sa);
-  if (inet_pton(AF_INET, host.c_str(), &a4.sin_addr) == 1) {
+  if (inet_pton(AF_INET, address.c_str(), &a4.sin_addr) == 1) {
     a4.sin_family = AF_INET;
-    a4.sin_port = htons(static_cast<uint16_t>(m_requestedPort));
+    a4.sin_port = htons(static_cast<uint16_t>(port));
     saLen = sizeof a4;
-  } else if (inet_pton(AF_INET6, host.c_str(), &a6.sin6_addr) == 1) {
+  } else if (inet_pton(AF_INET6, address.c_str(), &a6.sin6_addr) == 1) {
     a6.sin6_family = AF_INET6;
-    a6.sin6_port = htons(static_cast<uint16_t>(m_requestedPort));
+    a6.sin6_port = htons(static_cast<uint16_t>(port));
     saLen = sizeof a6;
   } else {
-    return qb::OpResult::Failure(qb::OpStatus::ListenFailed, where, "not an IP address");
+    errno = EINVAL;
+    return -1;
   }
-  m_listen = socket(sa.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  const int fd = socket(sa.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   const int one = 1;
-  if (m_listen < 0 || setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
-      bind(m_listen, reinterpret_cast<sockaddr*>(&sa), saLen) != 0 || listen(m_listen, 128) != 0 ||
-      pipe2(m_wake, O_NONBLOCK | O_CLOEXEC) != 0) {
-    const std::string error = std::strerror(errno);
-    if (m_listen >= 0) close(m_listen);
-    m_listen = -1;
-    return qb::OpResult::Failure(qb::OpStatus::ListenFailed, where, error);
+  if (fd < 0) return -1;
+  // An IPv6 socket takes only IPv6: the IPv4 address of the same port is another socket's.
+  if ((sa.ss_family == AF_INET6 && setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one) != 0) ||
+      setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
+      bind(fd, reinterpret_cast<sockaddr*>(&sa), saLen) != 0 || listen(fd, 128) != 0) {
+    const int error = errno;
+    close(fd);
+    errno = error;
+    return -1;
   }
+  return fd;
+}
+
+int BoundPort(int fd) {
   sockaddr_storage bound{};
   socklen_t boundLen = sizeof bound;
-  getsockname(m_listen, reinterpret_cast<sockaddr*>(&bound), &boundLen);
-  AddressText(bound, &m_port);
+  int port = 0;
+  if (getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &boundLen) == 0) AddressText(bound, &port);
+  return port;
+}
+
+// Tries for a port free on both loopback addresses when any is asked for.
+constexpr int kPortTries = 20;
+
+}  // namespace
+
+qb::OpResult CJudgeServer::Bind(const std::vector<std::string>& addresses, int port) {
+  for (const std::string& address : addresses) {
+    // The second address takes the port the first one got.
+    const int want = m_listen.empty() ? port : m_port;
+    const int fd = ListenOn(address, want);
+    if (fd < 0) {
+      const int error = errno;
+      // Loopback without IPv6: the judge is there for IPv4 alone.
+      if (!m_listen.empty() && address == "::1" && (error == EADDRNOTAVAIL || error == EAFNOSUPPORT))
+        continue;
+      return qb::OpResult::Failure(qb::OpStatus::ListenFailed, Where(address, want),
+                                   error == EINVAL ? "not an IP address" : std::strerror(error));
+    }
+    m_listen.push_back(fd);
+    m_addresses.push_back(address);
+    if (m_listen.size() == 1) m_port = BoundPort(fd);
+  }
+  return qb::OpResult::Success();
+}
+
+qb::OpResult CJudgeServer::Start() {
+  if (m_thread.joinable()) return qb::OpResult::Success();
+  const bool loopback = m_host == "localhost";
+  const std::vector<std::string> addresses =
+      loopback ? std::vector<std::string>{"127.0.0.1", "::1"} : std::vector<std::string>{m_host};
+  if (m_requestedPort < 0 || m_requestedPort > 65535)
+    return qb::OpResult::Failure(qb::OpStatus::ListenFailed, Where(addresses.front(), m_requestedPort),
+                                 "no such port");
+  qb::OpResult bound = qb::OpResult::Success();
+  for (int attempt = 0; attempt < kPortTries; ++attempt) {
+    bound = Bind(addresses, m_requestedPort);
+    if (bound) break;
+    for (int fd : m_listen) close(fd);
+    m_listen.clear();
+    m_addresses.clear();
+    m_port = 0;
+    // Any port was asked for and the one free on IPv4 was taken on IPv6: another one.
+    if (m_requestedPort != 0 || addresses.size() < 2) break;
+  }
+  if (!bound) return bound;
+  if (pipe2(m_wake, O_NONBLOCK | O_CLOEXEC) != 0) {
+    const std::string error = std::strerror(errno);
+    for (int fd : m_listen) close(fd);
+    m_listen.clear();
+    m_addresses.clear();
+    m_port = 0;
+    return qb::OpResult::Failure(qb::OpStatus::ListenFailed, Where(addresses.front(), m_requestedPort),
+                                 error);
+  }
   m_stop = false;
   m_thread = std::thread([this] { Run(); });
   return qb::OpResult::Success();
+}
+
+std::vector<std::string> CJudgeServer::Listening() const {
+  std::vector<std::string> out;
+  for (const std::string& a : m_addresses) out.push_back(Where(a, m_port));
+  return out;
 }
 
 void CJudgeServer::Stop() {
@@ -173,19 +246,22 @@ void CJudgeServer::Stop() {
     delete c;
   }
   m_clients.clear();
-  close(m_listen);
+  for (int fd : m_listen) close(fd);
+  m_listen.clear();
+  m_addresses.clear();
   close(m_wake[0]);
   close(m_wake[1]);
-  m_listen = m_wake[0] = m_wake[1] = -1;
+  m_wake[0] = m_wake[1] = -1;
   m_port = 0;
 }
 
 void CJudgeServer::Run() {
   std::vector<pollfd> fds;
+  const std::size_t first = 1 + m_listen.size();
   while (!m_stop) {
     fds.clear();
     fds.push_back({m_wake[0], POLLIN, 0});
-    fds.push_back({m_listen, POLLIN, 0});
+    for (int fd : m_listen) fds.push_back({fd, POLLIN, 0});
     const Clock::time_point now = Clock::now();
     int timeout = kIdleMs;
     for (Client* c : m_clients) {
@@ -199,7 +275,7 @@ void CJudgeServer::Run() {
     const Clock::time_point after = Clock::now();
     for (std::size_t i = 0; i < m_clients.size(); ++i) {
       Client* c = m_clients[i];
-      const short ev = fds[i + 2].revents;
+      const short ev = fds[i + first].revents;
       bool open = true;
       if (ev & (POLLERR | POLLNVAL)) {
         open = false;
@@ -218,15 +294,17 @@ void CJudgeServer::Run() {
       }
     }
     m_clients = std::move(keep);
-    if (fds[1].revents & POLLIN) Accept();
+    for (std::size_t i = 0; i < m_listen.size(); ++i) {
+      if (fds[i + 1].revents & POLLIN) Accept(m_listen[i]);
+    }
   }
 }
 
-void CJudgeServer::Accept() {
+void CJudgeServer::Accept(int listenFd) {
   for (;;) {
     sockaddr_storage sa{};
     socklen_t len = sizeof sa;
-    const int fd = accept4(m_listen, reinterpret_cast<sockaddr*>(&sa), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    const int fd = accept4(listenFd, reinterpret_cast<sockaddr*>(&sa), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) return;
     if (m_clients.size() >= kMaxClients) {
       close(fd);

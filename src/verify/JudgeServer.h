@@ -15,7 +15,9 @@ namespace qb {
 
 class CJudgeServer {
  public:
-  // host: an IPv4 or IPv6 address ("localhost" is 127.0.0.1); port 0 takes any free one.
+  // host: an IPv4 or IPv6 address, which alone is listened on, or "localhost": both
+  // 127.0.0.1 and ::1 on one port (127.0.0.1 alone on a machine without IPv6), so that
+  // a proxy can be judged over each family. Port 0 takes any port free on both.
   CJudgeServer(std::string host, int port);
   ~CJudgeServer();
   CJudgeServer(const CJudgeServer&) = delete;
@@ -25,6 +27,8 @@ class CJudgeServer {
   void Stop();
   // The bound port; 0 while not running.
   int Port() const { return m_port; }
+  // What it listens on, "127.0.0.1:8898" and "[::1]:8898"; empty while not running.
+  std::vector<std::string> Listening() const;
   // Requests answered with a page, and ones refused for bad input.
   std::uint64_t Served() const { return m_served.load(); }
   std::uint64_t Refused() const { return m_refused.load(); }
@@ -39,7 +43,9 @@ class CJudgeServer {
  private:
   struct Client;
   void Run();
-  void Accept();
+  void Accept(int listen);
+  // Binds every address of the host to one port; the sockets stay in m_listen.
+  qb::OpResult Bind(const std::vector<std::string>& addresses, int port);
   // False when the client is done (answered or gone) and may be closed.
   bool Read(Client& c);
   bool Write(Client& c);
@@ -48,7 +54,8 @@ class CJudgeServer {
   std::string m_host;
   int m_requestedPort = 0;
   int m_port = 0;
-  int m_listen = -1;
+  std::vector<std::string> m_addresses;  // the bound addresses, bare
+  std::vector<int> m_listen;
   int m_wake[2] = {-1, -1};
   std::atomic<bool> m_stop{false};
   std::atomic<std::uint64_t> m_served{0};

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <new>
 
+#include "base/ProxyHost.h"
 #include "base/Text.h"
 #include "datadir/DataDir.h"
 #include "history/History.h"
@@ -161,12 +162,22 @@ void CVerifyControl::StopWatchdog(int slot) {
   if (QTimer* t = m_slots[static_cast<std::size_t>(slot)].watchdog) t->stop();
 }
 
+std::optional<CVerifyControl::Queued> CVerifyControl::TakeQueued() {
+  if (!m_named.empty()) {
+    Queued q = m_named.front();
+    m_named.pop_front();
+    return q;
+  }
+  if (m_next < m_queue.size()) return m_queue[m_next++];
+  return std::nullopt;
+}
+
 std::optional<VerifyTask> CVerifyControl::HandNext(int slot, const Resources& res) {
   Slot& s = m_slots[static_cast<std::size_t>(slot)];
   const bool engine = m_engine != nullptr;
   if (!engine && !s.worker) return std::nullopt;
-  while (m_next < m_queue.size()) {
-    Queued& proxy = m_queue[m_next++];
+  while (std::optional<Queued> taken = TakeQueued()) {
+    Queued& proxy = *taken;
     // A proxy that left the list since the run began is passed over.
     const int r = RowOf(proxy);
     const CProxyEntry* e = m_list.Entry(r);
@@ -176,6 +187,28 @@ std::optional<VerifyTask> CVerifyControl::HandNext(int slot, const Resources& re
     if (!kind || !port) continue;
     // Only when FTP rows are to be skipped is there no FTP resource at all.
     if (*kind == ProxyKind::Ftp && res.ftp.url.empty()) continue;
+
+    // A name not yet settled waits aside, holding no slot; a row with an address goes
+    // out meanwhile.
+    std::string address = e->Addr();
+    std::optional<std::vector<std::string>> found;
+    if (HostKindOf(address) == HostKind::Name) {
+      auto waiting = m_awaitingName.find(address);
+      if (waiting == m_awaitingName.end()) {
+        found = m_resolver->Find(address, [notice = m_nameNotice](const std::string& name) {
+          std::lock_guard<std::mutex> g(notice->lock);
+          if (CVerifyControl* control = notice->control)
+            QMetaObject::invokeMethod(
+                control, [control, name] { control->OnNameSettled(name); }, Qt::QueuedConnection);
+        });
+        if (!found) waiting = m_awaitingName.try_emplace(address).first;
+      }
+      if (!found) {
+        waiting->second.push_back(proxy);
+        ++m_awaiting;
+        continue;
+      }
+    }
     if (!engine && !s.worker->ThreadStarted() && !s.worker->CreateThread()) continue;
 
     VerifyTask task;
@@ -183,8 +216,13 @@ std::optional<VerifyTask> CVerifyControl::HandNext(int slot, const Resources& re
     task.slot = slot;
     task.row = r;
     task.kind = *kind;
-    task.address = e->Addr();
+    task.address = std::move(address);
     task.port = *port;
+    if (found) {
+      task.addresses = std::move(*found);
+      task.nameUnresolved = task.addresses.empty();
+    }
+    task.resolver = m_resolver;
     if (const std::optional<ProxyCredentials> logOn = m_credentials.Find(*e)) {
       task.proxyUser = logOn->user;
       task.proxyPassword = logOn->password;
@@ -196,6 +234,15 @@ std::optional<VerifyTask> CVerifyControl::HandNext(int slot, const Resources& re
     task.replyTimeoutMs = g_nVerifyTimeoutMs;
     task.transferCapMs = m_transferCapMs;
     task.ownAddresses = m_ownAddresses;
+    if (m_captureSingle &&
+        (*kind == ProxyKind::Http || *kind == ProxyKind::Https || *kind == ProxyKind::Socks4 ||
+         *kind == ProxyKind::Socks5 || *kind == ProxyKind::Socks)) {
+      m_capturePage = true;
+      m_verifyPage.clear();
+      task.capturePage = true;
+      emit ResultViewOpened();
+    }
+    m_captureSingle = false;
 
     m_list.SetTimeStatus(r, kStatusVerifying);
     if (!engine) StartWatchdog(slot);
@@ -226,7 +273,7 @@ void CVerifyControl::StartRun(bool all) {
   }
   if (m_state == RunState::Running) {
     // A run was active: this press asks it to stop.
-    SetState(RunState::Stopping);
+    RequestStop();
     return;
   }
   // A store that cannot be read leaves the proxies without log-ons; those that need
@@ -273,10 +320,18 @@ void CVerifyControl::StartRun(bool all) {
   m_ownAddresses = std::make_shared<COwnAddresses>();
   m_queue = std::move(queue);
   m_next = 0;
+  EndNameLookups();
+  // A name that has not answered within the connection time-out has no address for
+  // this run.
+  m_resolver = std::make_shared<CHostResolver>(g_nConnectTimeoutMs, m_nameLookup);
+  m_nameNotice = std::make_shared<NameNotice>();
+  m_nameNotice->control = this;
   SetState(RunState::Running);
 
   const int total = static_cast<int>(m_queue.size());
   const int n = std::min(total, ThreadNumber());
+  m_runSlots = n;
+  m_captureSingle = !all && total == 1;
   if (m_engineChecks > 0) {
     if (SlotCount() < n) m_slots.resize(static_cast<std::size_t>(n));
     // Results that come in together are taken together: one event for a burst
@@ -327,20 +382,10 @@ void CVerifyControl::StartRun(bool all) {
     tasks.push_back(std::move(*task));
   }
 
-  if (m_busy == 0) {
+  if (m_busy == 0 && m_awaiting == 0) {
     // No worker could take a row: nothing would ever report and end the run.
     FinishVerification();
     return;
-  }
-  if (!all && total == 1 && tasks.size() == 1) {
-    const ProxyKind kind = tasks.front().kind;
-    if (kind == ProxyKind::Http || kind == ProxyKind::Https || kind == ProxyKind::Socks4 ||
-        kind == ProxyKind::Socks5 || kind == ProxyKind::Socks) {
-      m_capturePage = true;
-      m_verifyPage.clear();
-      tasks.front().capturePage = true;
-      emit ResultViewOpened();
-    }
   }
   for (VerifyTask& task : tasks) Dispatch(std::move(task));
   m_finished = 0;
@@ -401,6 +446,7 @@ void CVerifyControl::TakeResult(int slot, const VerifyResult& result) {
     next = HandNext(slot, ChooseResources());
   } else {
     m_next = m_queue.size();
+    DropAwaitingNames();
   }
 
   if (m_verifyAll) {
@@ -409,7 +455,50 @@ void CVerifyControl::TakeResult(int slot, const VerifyResult& result) {
   }
 
   if (next) Dispatch(std::move(*next));
-  if (m_next >= m_queue.size() && m_busy < 1) EndOfRun();
+  EndIfDone();
+}
+
+void CVerifyControl::OnNameSettled(const std::string& name) {
+  const auto it = m_awaitingName.find(name);
+  if (it == m_awaitingName.end()) return;
+  for (const Queued& q : it->second) m_named.push_back(q);
+  m_awaiting -= static_cast<int>(it->second.size());
+  m_awaitingName.erase(it);
+  if (m_state == RunState::Running) FillFreeSlots();
+  EndIfDone();
+}
+
+void CVerifyControl::FillFreeSlots() {
+  const Resources res = ChooseResources();
+  for (int k = 0; k < std::min(m_runSlots, SlotCount()); ++k) {
+    if (m_slots[static_cast<std::size_t>(k)].task) continue;
+    std::optional<VerifyTask> task = HandNext(k, res);
+    if (!task) break;
+    Dispatch(std::move(*task));
+  }
+}
+
+void CVerifyControl::DropAwaitingNames() {
+  m_awaitingName.clear();
+  m_named.clear();
+  m_awaiting = 0;
+}
+
+void CVerifyControl::EndIfDone() {
+  if (m_state == RunState::Idle || m_busy > 0 || m_awaiting > 0 || !m_named.empty() ||
+      m_next < m_queue.size())
+    return;
+  EndOfRun();
+}
+
+void CVerifyControl::EndNameLookups() {
+  DropAwaitingNames();
+  if (m_nameNotice) {
+    std::lock_guard<std::mutex> g(m_nameNotice->lock);
+    m_nameNotice->control = nullptr;
+  }
+  m_nameNotice.reset();
+  m_resolver.reset();
 }
 
 void CVerifyControl::EndOfRun() {
@@ -456,6 +545,7 @@ bool CVerifyControl::FinishVerification() {
     return false;
   }
   DisposeAllWorkers();
+  EndNameLookups();
   m_capturePage = false;
   SetState(RunState::Idle);
   emit Idle();
@@ -474,6 +564,7 @@ void CVerifyControl::AbandonVerification() {
   m_busy = 0;
   m_queue = {};
   m_next = 0;
+  EndNameLookups();
   FinishVerification();
   FlushHistory();
 }
@@ -481,6 +572,11 @@ void CVerifyControl::AbandonVerification() {
 void CVerifyControl::RequestStop() {
   if (m_state != RunState::Running) return;
   SetState(RunState::Stopping);
+  // Rows that only wait for their names never start; with nothing in flight the run
+  // ends here, as it would with the last result.
+  m_next = m_queue.size();
+  DropAwaitingNames();
+  EndIfDone();
 }
 
 void CVerifyControl::Watchdog(int slot) {
@@ -517,13 +613,14 @@ void CVerifyControl::Watchdog(int slot) {
 
 void CVerifyControl::OnRecycleTimer() {
   if (m_shutDown) return;
-  if (m_busy == 0) DisposeAllWorkers();
+  // A run waiting only for host names has nothing in flight, but still needs its workers.
+  if (m_busy == 0 && IsIdle()) DisposeAllWorkers();
   emit TrayIconRefresh();
 }
 
 void CVerifyControl::OnAutoVerifyTimer() {
   if (m_shutDown) return;
-  if (m_settings.m_bAutoTimingVerify && m_busy == 0) OnVerifyAll();
+  if (m_settings.m_bAutoTimingVerify && IsIdle()) OnVerifyAll();
   emit TrayIconRefresh();
 }
 
@@ -568,6 +665,7 @@ void CVerifyControl::Shutdown() {
   CVerifyProxyThread::AbortAll();
   if (m_engine) m_engine->Abort();
   DisposeAllWorkers();
+  EndNameLookups();
   m_busy = 0;
   m_state = RunState::Idle;
   m_capturePage = false;

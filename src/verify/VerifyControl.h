@@ -23,7 +23,9 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -35,6 +37,7 @@
 #include "history/History.h"
 #include "proxy/ProxyCredentials.h"
 #include "proxy/ProxyId.h"
+#include "verify/HostResolver.h"
 #include "verify/VerifyEngine.h"
 #include "verify/VerifyProxyThread.h"
 #include "verify/VerifyTask.h"
@@ -167,12 +170,20 @@ class CVerifyControl : public QObject {
   // engine ends every transfer by the transfer cap itself, so no watchdog is kept.
   void SetEngineChecks(int checks) { m_engineChecks = std::clamp(checks, 0, kMaxEngineChecks); }
   int EngineChecks() const { return m_engineChecks; }
+  // How a run looks host names up (the system's resolver unless set; tests set one
+  // they control). Each run looks each distinct name up once, within the connection
+  // time-out; a proxy is handed to a worker only once its name is settled, so that it
+  // holds no place among the checks in flight while it waits, and its time starts at
+  // its connection.
+  void SetNameLookup(CHostResolver::LookupFn lookup) { m_nameLookup = std::move(lookup); }
 
   // --- State ---
   RunState State() const { return m_state; }
   bool IsIdle() const { return m_state == RunState::Idle; }
   // Tasks in flight.
   int BusyWorkers() const { return m_busy; }
+  // Proxies of the run whose host name is still being looked up.
+  int AwaitingNames() const { return m_awaiting; }
   // Whether the run (or the last one) covers all rows rather than the selection.
   bool VerifiesAll() const { return m_verifyAll; }
   // Proxies whose result came in during the current (or last) run.
@@ -239,6 +250,12 @@ class CVerifyControl : public QObject {
     Queued proxy;
     std::string resourceUrl;
   };
+  // Where the resolver's word that a name is settled goes: to the control of the run
+  // that asked, or, once that run is over, nowhere.
+  struct NameNotice {
+    std::mutex lock;
+    CVerifyControl* control = nullptr;
+  };
   // The engine's results on their way to this thread.
   struct ArrivedResults {
     std::mutex lock;
@@ -263,6 +280,18 @@ class CVerifyControl : public QObject {
   std::optional<VerifyTask> HandNext(int slot, const Resources& res);
   // Where a queued proxy is now (and remembers it); -1 when it left the list.
   int RowOf(Queued& proxy) const;
+  // The next proxy to hand out: one whose name was settled first, then the queue's.
+  std::optional<Queued> TakeQueued();
+  // A name of the run was settled: its proxies go out to the free slots.
+  void OnNameSettled(const std::string& name);
+  // Hands the next proxies to the slots with nothing in flight.
+  void FillFreeSlots();
+  // Forgets the proxies whose names are not settled yet (a stopped run never starts them).
+  void DropAwaitingNames();
+  // Ends the run when nothing is left to hand out or in flight.
+  void EndIfDone();
+  // The run's resolver goes, and no word of it reaches this control any more.
+  void EndNameLookups();
   void OnWorkerFinished(const VerifyResult& result);
   // Takes a result into its row and hands the slot the next row.
   void TakeResult(int slot, const VerifyResult& result);
@@ -298,6 +327,17 @@ class CVerifyControl : public QObject {
   // The run's proxies in the order they are handed out, and the next to hand out.
   std::vector<Queued> m_queue;
   std::size_t m_next = 0;
+  // The run's host names: the resolver, the proxies waiting for a name (by name), and
+  // those whose name was settled and that wait for a slot.
+  CHostResolver::LookupFn m_nameLookup;
+  std::shared_ptr<CHostResolver> m_resolver;
+  std::shared_ptr<NameNotice> m_nameNotice;
+  std::map<std::string, std::vector<Queued>> m_awaitingName;
+  std::deque<Queued> m_named;
+  int m_awaiting = 0;
+  // The slots the run uses, and whether its one proxy's page is to be shown.
+  int m_runSlots = 0;
+  bool m_captureSingle = false;
   int m_finished = 0;
   std::uint64_t m_lastTaskId = 0;
   bool m_captionToggle = false;

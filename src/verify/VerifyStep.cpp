@@ -6,8 +6,11 @@
 #include <cctype>
 #include <utility>
 
+#include "base/ProxyHost.h"
 #include "base/Text.h"
 #include "base/Translate.h"
+#include "proxy/ProxyEntry.h"
+#include "verify/HostResolver.h"
 
 namespace qb {
 
@@ -31,6 +34,7 @@ bool IsPlainHost(std::string_view h) {
   return true;
 }
 
+// An IPv6 address without brackets (and without a zone, which curl would read apart).
 bool IsIpv6Literal(std::string_view h) {
   if (h.find(':') == std::string_view::npos) return false;
   for (unsigned char c : h) {
@@ -75,6 +79,14 @@ bool TimedOutAfterConnect(CURL* e, int rc) {
   return curl_easy_getinfo(e, CURLINFO_LOCAL_PORT, &localPort) == CURLE_OK && localPort > 0;
 }
 
+bool IsIpv6Text(std::string_view address) {
+  return address.find(':') != std::string_view::npos;
+}
+
+bool IsName(const std::string& host) {
+  return HostKindOf(host) == HostKind::Name;
+}
+
 }  // namespace
 
 CVerifyStep::CVerifyStep(const VerifyTask& task, AbortedFn aborted, StatusFn status)
@@ -108,6 +120,16 @@ CVerifyStep::CVerifyStep(const VerifyTask& task, AbortedFn aborted, StatusFn sta
       m_routes = {Via::Any};
       break;
   }
+  // The run found no address for the name: there is no proxy to ask.
+  if (m_task.nameUnresolved && IsName(m_task.address)) {
+    m_routes.clear();
+    Unresolved();
+  }
+}
+
+void CVerifyStep::Unresolved() {
+  m_result.status = VERIFY_UNRESOLVED;
+  Status(qb::TrStd(kStatusUnresolved));
 }
 
 CVerifyStep::~CVerifyStep() {
@@ -117,8 +139,10 @@ CVerifyStep::~CVerifyStep() {
 void CVerifyStep::FreeEasy() {
   if (m_easy) curl_easy_cleanup(m_easy);
   if (m_headers) curl_slist_free_all(m_headers);
+  if (m_resolve) curl_slist_free_all(m_resolve);
   m_easy = nullptr;
   m_headers = nullptr;
+  m_resolve = nullptr;
   m_xfer = Xfer::None;
 }
 
@@ -129,6 +153,18 @@ void CVerifyStep::Status(std::string text) {
 
 CVerifyStep::Want CVerifyStep::Next() {
   if (m_xfer != Xfer::None) return Want::Transfer;
+  if (m_needFamily) {
+    // The run's first task that needs the judge's addresses starts their look-up; the
+    // others find it under way, or done.
+    if (std::optional<std::vector<std::string>> found = m_task.resolver->Find(m_url.host)) {
+      m_needFamily = false;
+      if (StartFamily(*found)) return Want::Transfer;
+    } else if (m_aborted && m_aborted()) {
+      m_needFamily = false;
+    } else {
+      return Want::Wait;
+    }
+  }
   if (m_needOwn) {
     if (!m_own) m_own = m_task.ownAddresses ? m_task.ownAddresses : std::make_shared<COwnAddresses>();
     // A task being given up does not ask: it takes what the interfaces say, as a
@@ -171,6 +207,9 @@ void CVerifyStep::Finish(int rc) {
     case Xfer::Probe:
       EndProbe(rc);
       break;
+    case Xfer::Family:
+      EndFamily(rc);
+      break;
     case Xfer::None:
       break;
   }
@@ -212,21 +251,32 @@ bool CVerifyStep::StartRoute(Via via) {
 std::string CVerifyStep::CurlProxy(Via via) const {
   std::string scheme = "http://";
   if (via == Via::Socks) scheme = m_task.kind == ProxyKind::Socks5 ? "socks5://" : "socks4://";
-  std::string host;
-  if (IsPlainHost(m_task.address)) {
-    host = m_task.address;
-  } else if (IsIpv6Literal(m_task.address)) {
-    host = "[" + m_task.address + "]";
-  } else {
-    return {};
+  // A row's IPv6 host has its brackets; one without them (a task made by hand) is taken too.
+  const std::string_view host = BareHost(m_task.address);
+  if (HostKindOf(m_task.address) == HostKind::Ipv6 ? !IsIpv6Literal(host) : !IsPlainHost(host)) return {};
+  return scheme + HostPort(host, std::to_string(m_task.port));
+}
+
+// The addresses the run found for the proxy's name, so that libcurl looks nothing up:
+// the check's time is the proxy's own, and a name is asked once per run, not per check.
+void CVerifyStep::SetProxyAddresses(CURL* e) {
+  if (m_task.addresses.empty() || !IsName(m_task.address)) return;
+  std::string entry = m_task.address + ":" + std::to_string(m_task.port) + ":";
+  for (std::size_t i = 0; i < m_task.addresses.size(); ++i) {
+    const std::string& a = m_task.addresses[i];
+    if (i > 0) entry += ',';
+    entry += IsIpv6Text(a) ? "[" + a + "]" : a;
   }
-  return scheme + host + ":" + std::to_string(m_task.port);
+  if (curl_slist* list = curl_slist_append(nullptr, entry.c_str())) {
+    if (m_resolve) curl_slist_free_all(m_resolve);
+    m_resolve = list;
+    curl_easy_setopt(e, CURLOPT_RESOLVE, m_resolve);
+  }
 }
 
 std::string CVerifyStep::CurlUrl() const {
   std::string url = m_url.scheme == VerifyUrl::Ftp ? "ftp://" : "http://";
-  url += m_url.host;
-  if (m_url.port != 0) url += ":" + std::to_string(m_url.port);
+  url += m_url.port != 0 ? HostPort(m_url.host, std::to_string(m_url.port)) : m_url.host;
   url += m_url.object.empty() ? std::string("/") : qb::EscapeUnsafeUrlBytes(m_url.object);
   return url;
 }
@@ -290,6 +340,7 @@ bool CVerifyStep::StartHttp(Via via) {
   curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http");
   SetCredentials(e);
   SetProxyLogOn(e);
+  SetProxyAddresses(e);
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &CVerifyStep::WriteBody);
   curl_easy_setopt(e, CURLOPT_WRITEDATA, this);
   // Header bytes are bytes heard too: a proxy that is sending is no silent one.
@@ -300,8 +351,10 @@ bool CVerifyStep::StartHttp(Via via) {
   m_found = false;
   m_bodyEnded = false;
   m_judge.Reset();
+  m_otherFamily.reset();
   m_result.anonymity.clear();
   m_result.exitAddress.clear();
+  m_result.exitAddresses.clear();
   m_start = m_lastByte = Clock::now();
   if (m_proxyUrl.empty()) {
     EndHttp(CURLE_COULDNT_RESOLVE_PROXY);
@@ -327,8 +380,16 @@ void CVerifyStep::EndHttp(int rc) {
     m_result.seconds = ElapsedSeconds(m_start, end);
     m_result.status = m_found ? VERIFY_OK : VERIFY_MISMATCH;
     Status(qb::Format(qb::TrStd(m_found ? kTextAvailable : kTextMismatch).c_str(), m_result.seconds));
-    // After the time was taken: learning the user's own addresses costs a request.
-    if (m_found && m_judge.IsJudge()) m_needOwn = true;
+    // After the time was taken: learning the user's own addresses costs a request, and
+    // so does asking a judge with a name over its other family.
+    if (m_found && m_judge.IsJudge()) {
+      m_needOwn = true;
+      m_needFamily = m_task.resolver && IsName(m_url.host);
+    }
+    return;
+  }
+  if (rc == CURLE_COULDNT_RESOLVE_PROXY && IsName(m_task.address)) {
+    Unresolved();
     return;
   }
   if (TimedOutAfterConnect(e, rc)) {
@@ -340,10 +401,74 @@ void CVerifyStep::EndHttp(int rc) {
   Status(qb::TrStd(kTextProxyUnreachable));
 }
 
-// What the judge page that came through the proxy tells about it.
+// What the judge pages that came through the proxy tell about it: the exit address of
+// each family, the IPv4 one first, and the lesser anonymity of the two.
 void CVerifyStep::Judge(const std::vector<std::string>& own) {
+  std::vector<const JudgeView*> views = {&m_judge.View()};
+  if (m_otherFamily) views.push_back(&*m_otherFamily);
+  std::stable_sort(views.begin(), views.end(), [](const JudgeView* a, const JudgeView* b) {
+    return !IsIpv6Text(a->remoteAddr) && IsIpv6Text(b->remoteAddr);
+  });
+  Anonymity least = Anonymity::Elite;
+  m_result.exitAddresses.clear();
+  for (const JudgeView* v : views) {
+    least = std::min(least, ClassifyJudgeView(*v, own));
+    m_result.exitAddresses.push_back(v->remoteAddr);
+  }
   m_result.exitAddress = m_judge.View().remoteAddr;
-  m_result.anonymity = AnonymityName(ClassifyJudgeView(m_judge.View(), own));
+  m_result.anonymity = AnonymityName(least);
+}
+
+// The judge once more through the proxy, at its address of the family the first answer
+// did not come over; the Host header keeps the judge's name. Nothing of it counts in
+// the proxy's time or status: a proxy that cannot reach the other family only has one
+// exit address.
+bool CVerifyStep::StartFamily(const std::vector<std::string>& judgeAddresses) {
+  const bool firstV6 = IsIpv6Text(m_judge.View().remoteAddr);
+  const auto other = std::find_if(judgeAddresses.begin(), judgeAddresses.end(),
+                                  [&](const std::string& a) { return IsIpv6Text(a) != firstV6; });
+  if (other == judgeAddresses.end()) return false;
+  m_easy = curl_easy_init();
+  if (!m_easy) return false;
+  m_xfer = Xfer::Family;
+  const std::string port = std::to_string(m_url.port != 0 ? m_url.port : 80);
+  const std::string host = "Host: " + (m_url.port != 0 ? HostPort(m_url.host, port) : m_url.host);
+  for (const char* h : {"Accept: text/*", "Pragma: no-cache", "Cache-Control: no-cache", host.c_str()}) {
+    curl_slist* next = curl_slist_append(m_headers, h);
+    if (!next) {
+      FreeEasy();
+      return false;
+    }
+    m_headers = next;
+  }
+  CURL* e = m_easy;
+  m_curlUrl = "http://" + HostPort(*other, port) +
+              (m_url.object.empty() ? std::string("/") : qb::EscapeUnsafeUrlBytes(m_url.object));
+  SetCommonOptions(e, m_proxyUrl, m_task.connectTimeoutMs, m_task.transferCapMs);
+  m_replyMs = m_task.replyTimeoutMs;
+  curl_easy_setopt(e, CURLOPT_URL, m_curlUrl.c_str());
+  curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http");
+  curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
+  curl_easy_setopt(e, CURLOPT_HTTPHEADER, m_headers);
+  SetCredentials(e);
+  SetProxyLogOn(e);
+  SetProxyAddresses(e);
+  m_probeBody.clear();
+  curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &CVerifyStep::CollectBody);
+  curl_easy_setopt(e, CURLOPT_WRITEDATA, this);
+  curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &CVerifyStep::TakeHeader);
+  curl_easy_setopt(e, CURLOPT_HEADERDATA, this);
+  m_start = m_lastByte = Clock::now();
+  return true;
+}
+
+void CVerifyStep::EndFamily(int rc) {
+  if (rc == CURLE_OK || rc == CURLE_WRITE_ERROR) {
+    std::optional<JudgeView> view = ParseJudgePage(m_probeBody);
+    if (view && IsIpv6Text(view->remoteAddr) != IsIpv6Text(m_judge.View().remoteAddr))
+      m_otherFamily = std::move(view);
+  }
+  m_probeBody.clear();
 }
 
 // The same judge asked without any proxy: the address it sees is the user's own.
@@ -412,6 +537,7 @@ bool CVerifyStep::StartFtp(Via via) {
   curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "ftp");
   SetCredentials(e);
   SetProxyLogOn(e);
+  SetProxyAddresses(e);
   if (m_viaSocks) {
     // Connect and log on, then stop: the log-on is the whole test.
     curl_easy_setopt(e, CURLOPT_CONNECT_ONLY, 1L);
@@ -428,7 +554,7 @@ bool CVerifyStep::StartFtp(Via via) {
   m_authChallenge = false;
   m_start = m_lastByte = Clock::now();
   if (m_proxyUrl.empty() || m_url.host.empty()) {
-    EndFtp(CURLE_COULDNT_RESOLVE_PROXY);
+    EndFtp(m_proxyUrl.empty() ? CURLE_COULDNT_RESOLVE_PROXY : CURLE_URL_MALFORMAT);
     FreeEasy();
     return false;
   }
@@ -438,6 +564,10 @@ bool CVerifyStep::StartFtp(Via via) {
 void CVerifyStep::EndFtp(int rc) {
   CURL* e = m_easy;
   const auto end = Clock::now();
+  if (rc == CURLE_COULDNT_RESOLVE_PROXY && IsName(m_task.address)) {
+    Unresolved();
+    return;
+  }
   int status = VERIFY_PROXYFAILED;
   if (ProxyRefusedLogOn(e, rc)) {
     status = VERIFY_PASSWORD;

@@ -22,6 +22,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -81,7 +82,7 @@ class CVerifyStep {
  private:
   // The proxy setting each route stands for: "http=A:P", "socks=A:P", "ftp=A:P", "A:P".
   enum class Via { Http, Socks, Ftp, Any };
-  enum class Xfer { None, Http, Ftp, Probe };
+  enum class Xfer { None, Http, Ftp, Probe, Family };
 
   void Status(std::string text);
   bool StartRoute(Via via);
@@ -91,11 +92,15 @@ class CVerifyStep {
   void EndHttp(int rc);
   void EndFtp(int rc);
   void EndProbe(int rc);
+  bool StartFamily(const std::vector<std::string>& judgeAddresses);
+  void EndFamily(int rc);
+  void Unresolved();
   void Judge(const std::vector<std::string>& own);
   void FreeEasy();
   std::string CurlProxy(Via via) const;
   std::string CurlUrl() const;
   void SetProxyLogOn(CURL* e) const;
+  void SetProxyAddresses(CURL* e);
   void SetCredentials(CURL* e) const;
   bool ProxyRefusedLogOn(CURL* e, int rc) const;
   void TakeLine(std::string_view line);
@@ -115,13 +120,17 @@ class CVerifyStep {
 
   std::vector<Via> m_routes;
   std::size_t m_nextRoute = 0;
-  // A working judge page waits for the user's own addresses.
+  // A working judge page waits for the user's own addresses, and, when the judge has
+  // a name, for its addresses: one of the other family is asked through the proxy too.
   bool m_needOwn = false;
+  bool m_needFamily = false;
+  std::optional<JudgeView> m_otherFamily;
 
   // The transfer in progress.
   Xfer m_xfer = Xfer::None;
   CURL* m_easy = nullptr;
   curl_slist* m_headers = nullptr;
+  curl_slist* m_resolve = nullptr;
   std::string m_proxyUrl;
   std::string m_curlUrl;
   bool m_viaSocks = false;

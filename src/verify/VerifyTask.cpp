@@ -1,5 +1,6 @@
 #include "verify/VerifyTask.h"
 
+#include "base/ProxyHost.h"
 #include "base/Text.h"
 
 namespace qb {
@@ -64,7 +65,8 @@ std::optional<VerifyUrl> SplitVerifyUrl(std::string_view url) {
     if (colon != std::string_view::npos) out.password = std::string(userInfo.substr(colon + 1));
   }
 
-  const std::size_t colon = hostPort.find(':');
+  // A bracketed IPv6 host keeps its brackets, as a row's host does.
+  const std::size_t colon = HostColon(hostPort);
   out.host = std::string(hostPort.substr(0, colon));
   if (colon != std::string_view::npos) {
     // The port keeps its low 16 bits, as the Windows version's conversion did.

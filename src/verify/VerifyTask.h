@@ -17,6 +17,7 @@
 
 namespace qb {
 
+class CHostResolver;
 class COwnAddresses;
 
 // How a proxy is spoken to. The numbers are the worker's historic type indexes; Any
@@ -64,8 +65,16 @@ struct VerifyTask {
   int row = -1;
 
   ProxyKind kind = ProxyKind::Any;
+  // The row's host text: a dotted address, a bracketed IPv6 address or a name.
   std::string address;
   std::uint16_t port = 0;
+  // For a proxy named by a host name, what the run's resolver found for it before the
+  // task was made: its addresses (IPv6 ones bare), which libcurl takes instead of
+  // looking the name up itself, so that the proxy's time starts at its connection.
+  // nameUnresolved: the name has no address (or none came in time); nothing is asked
+  // of the proxy. With neither (a task made by hand), libcurl looks the name up.
+  std::vector<std::string> addresses;
+  bool nameUnresolved = false;
   // The proxy's own log-on, when it needs one (HTTP basic and digest, SOCKS5).
   std::string proxyUser;
   std::string proxyPassword;
@@ -84,6 +93,9 @@ struct VerifyTask {
   // The user's own addresses, shared by the tasks of one run, for a judge page's
   // answer; without it a task that meets a judge learns them for itself.
   std::shared_ptr<COwnAddresses> ownAddresses;
+  // The run's resolver, for the host name of a judge: a judge reachable over IPv4 and
+  // IPv6 is asked over both. Without one, a judge is asked once.
+  std::shared_ptr<CHostResolver> resolver;
 };
 
 struct VerifyResult {
@@ -101,6 +113,11 @@ struct VerifyResult {
   // from. Empty when the resource is no judge or the proxy failed.
   std::string anonymity;
   std::string exitAddress;
+  // A judge reachable over both IPv4 and IPv6 is asked through the proxy over each:
+  // the exit address of each family the proxy reached it over, IPv4 first, and the
+  // anonymity is the lesser of the two. exitAddress stays the first answer's, one
+  // address, for what locates a proxy by it.
+  std::vector<std::string> exitAddresses;
 };
 
 }  // namespace qb

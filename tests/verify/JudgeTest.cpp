@@ -43,16 +43,25 @@ using qbtest::Peers;
 namespace {
 
 // Sends bytes to 127.0.0.1:port, closes its sending side and returns all it gets back.
-std::string Exchange(int port, const std::string& request) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
+std::string Exchange(int port, const std::string& request, const std::string& address = "127.0.0.1") {
+  sockaddr_storage sa{};
+  socklen_t len = sizeof(sockaddr_in);
+  auto& a4 = reinterpret_cast<sockaddr_in&>(sa);
+  auto& a6 = reinterpret_cast<sockaddr_in6&>(sa);
+  if (inet_pton(AF_INET, address.c_str(), &a4.sin_addr) == 1) {
+    a4.sin_family = AF_INET;
+    a4.sin_port = htons(static_cast<uint16_t>(port));
+  } else {
+    inet_pton(AF_INET6, address.c_str(), &a6.sin6_addr);
+    a6.sin6_family = AF_INET6;
+    a6.sin6_port = htons(static_cast<uint16_t>(port));
+    len = sizeof(sockaddr_in6);
+  }
+  const int fd = socket(sa.ss_family, SOCK_STREAM, 0);
   timeval tv{5, 0};
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
   std::string out;
-  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+  if (connect(fd, reinterpret_cast<sockaddr*>(&sa), len) == 0) {
     [[maybe_unused]] ssize_t n = send(fd, request.data(), request.size(), MSG_NOSIGNAL);
     shutdown(fd, SHUT_WR);
     char buf[4096];
@@ -470,6 +479,46 @@ TEST(CliJudge, ServesUntilTerminatedAndRefusesBadArguments) {
   const auto busy = qbtest::RunCli({"judge", "--listen", "127.0.0.1:" + std::to_string(taken.Port())});
   EXPECT_EQ(busy.exitCode, 1);
   EXPECT_NE(busy.err.find("judge: "), std::string::npos);
+}
+
+// localhost is both loopback families on one port; an address is listened on alone.
+TEST(CliJudge, LocalhostListensOnBothFamilies) {
+  QProcess judge;
+  judge.start(CliPath(), {"judge", "--listen", "localhost:0"});
+  ASSERT_TRUE(judge.waitForStarted(5000));
+  ASSERT_TRUE(judge.waitForReadyRead(5000));
+  const std::string line = judge.readLine().trimmed().toStdString();
+  const std::string prefix = "judge: listening on 127.0.0.1:";
+  ASSERT_EQ(line.rfind(prefix, 0), 0u) << line;
+  const int port = std::atoi(line.c_str() + prefix.size());
+  EXPECT_EQ(line, prefix + std::to_string(port) + " and [::1]:" + std::to_string(port));
+  for (const char* address : {"127.0.0.1", "::1"}) {
+    const std::optional<JudgeView> v = ParseJudgePage(Exchange(port, "GET / HTTP/1.0\r\n\r\n", address));
+    ASSERT_TRUE(v) << address;
+    EXPECT_EQ(v->remoteAddr, address);
+  }
+  ASSERT_TRUE(qbtest::SignalProcess(judge, SIGTERM));
+  ASSERT_TRUE(judge.waitForFinished(5000));
+  EXPECT_EQ(judge.exitCode(), 0);
+
+  CJudgeServer v4("127.0.0.1", 0);
+  ASSERT_TRUE(v4.Start().ok());
+  EXPECT_EQ(v4.Listening(), std::vector<std::string>{"127.0.0.1:" + std::to_string(v4.Port())});
+  EXPECT_EQ(Exchange(v4.Port(), "GET / HTTP/1.0\r\n\r\n", "::1"), "");
+  CJudgeServer v6("::1", 0);
+  ASSERT_TRUE(v6.Start().ok());
+  EXPECT_EQ(v6.Listening(), std::vector<std::string>{"[::1]:" + std::to_string(v6.Port())});
+  EXPECT_EQ(ParseJudgePage(Exchange(v6.Port(), "GET / HTTP/1.0\r\n\r\n", "::1"))->remoteAddr, "::1");
+
+  // A port that is taken on one family is no port for both: asked for, it fails and
+  // names the family; any port, and another one is found.
+  const auto taken = qbtest::RunCli({"judge", "--listen", "localhost:" + std::to_string(v6.Port())});
+  EXPECT_EQ(taken.exitCode, 1);
+  EXPECT_NE(taken.err.find("[::1]:" + std::to_string(v6.Port())), std::string::npos) << taken.err;
+  CJudgeServer both("localhost", 0);
+  ASSERT_TRUE(both.Start().ok());
+  EXPECT_EQ(both.Listening().size(), 2u);
+  EXPECT_NE(both.Port(), v6.Port());
 }
 
 TEST_F(JudgeThroughProxies, VerifyCommandPrintsAnonymityAndExit) {
