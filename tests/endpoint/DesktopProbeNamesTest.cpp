@@ -6,39 +6,20 @@
 // none, so that no name ever reaches a real resolver.
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QProcess>
-
-#include <net/if.h>
 #include <netinet/in.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstring>
 #include <string>
 
 #include "endpoint/Endpoint.h"
+#include "support/PrivateNames.h"
 #include "support/TempDir.h"
 
 using namespace qb;
 
 namespace {
-
-constexpr const char* kInNamespace = "QB_PROBE_NAMES_INSIDE";
-
-bool LoopbackUp() {
-  const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-  if (fd < 0) return false;
-  ifreq ifr{};
-  std::strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
-  bool ok = ::ioctl(fd, SIOCGIFFLAGS, &ifr) == 0;
-  ifr.ifr_flags = static_cast<short>(ifr.ifr_flags | IFF_UP | IFF_RUNNING);
-  ok = ok && ::ioctl(fd, SIOCSIFFLAGS, &ifr) == 0;
-  ::close(fd);
-  return ok;
-}
 
 // A socket bound to 127.0.0.1 (TCP listening, or UDP that reads nothing); its port.
 int Bound(int type, int port, int& fd) {
@@ -55,7 +36,7 @@ int Bound(int type, int port, int& fd) {
 }
 
 void ProbesByName() {
-  ASSERT_TRUE(LoopbackUp());
+  ASSERT_TRUE(qbtest::LoopbackUp());
   int silent = -1, listener = -1;
   ASSERT_EQ(Bound(SOCK_DGRAM, 53, silent), 53);
   const int port = Bound(SOCK_STREAM, 0, listener);
@@ -78,31 +59,14 @@ void ProbesByName() {
 }
 
 TEST(DesktopProbeNames, ANamedProxyIsLookedUpAndASilentNameServerNeverHoldsTheProbe) {
-  if (!qgetenv(kInNamespace).isEmpty()) {
+  if (qbtest::InPrivateNames()) {
     ProbesByName();
     return;
   }
   qbtest::TempDir dir;
   qbtest::WriteFile(dir.File("hosts"), "127.0.0.1 localhost\n127.0.0.1 gw.example\n");
   qbtest::WriteFile(dir.File("resolv.conf"), "nameserver 127.0.0.1\noptions timeout:5 attempts:1\n");
-  QProcess child;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert(kInNamespace, "1");
-  child.setProcessEnvironment(env);
-  child.setProcessChannelMode(QProcess::MergedChannels);
-  child.start("unshare",
-              {"--mount", "--net", "--map-root-user", "sh", "-c",
-               "mount --bind \"$0\" /etc/hosts && mount --bind \"$1\" /etc/resolv.conf && "
-               "exec \"$2\" --gtest_filter=DesktopProbeNames.*",
-               QString::fromStdString(dir.File("hosts")), QString::fromStdString(dir.File("resolv.conf")),
-               QCoreApplication::applicationFilePath()});
-  if (!child.waitForStarted(10000)) GTEST_SKIP() << "unshare cannot be started";
-  ASSERT_TRUE(child.waitForFinished(60000));
-  const std::string out = child.readAll().toStdString();
-  if (child.exitCode() != 0 && out.find("[ RUN      ]") == std::string::npos)
-    GTEST_SKIP() << "no private mount and network namespace here: " << out;
-  EXPECT_EQ(child.exitCode(), 0) << out;
-  EXPECT_NE(out.find("[  PASSED  ] 1 test"), std::string::npos) << out;
+  qbtest::RunInPrivateNames(dir.File("hosts"), dir.File("resolv.conf"), "DesktopProbeNames.*");
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include "base/Language.h"
 #include "proxy/GeoLocation.h"
 #include "proxy/ProxyListModel.h"
+#include "support/PrivateNames.h"
 #include "support/TempDir.h"
 #include "ui/HistoryColumns.h"
 
@@ -31,18 +32,6 @@ using namespace qb;
 namespace {
 
 constexpr const char* kPrivateHosts = "QB_PRIVATE_HOSTS";
-
-bool LoopbackUp() {
-  const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-  if (fd < 0) return false;
-  ifreq ifr{};
-  std::strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
-  bool ok = ::ioctl(fd, SIOCGIFFLAGS, &ifr) == 0;
-  ifr.ifr_flags = static_cast<short>(ifr.ifr_flags | IFF_UP | IFF_RUNNING);
-  ok = ok && ::ioctl(fd, SIOCSIFFLAGS, &ifr) == 0;
-  ::close(fd);
-  return ok;
-}
 
 // The questions the resolver on loopback was asked, as their raw bytes.
 class SilentResolver {
@@ -80,7 +69,7 @@ std::string CountryAt(const std::string& dir, const char* address) {
 
 // The body, inside the namespaces.
 void PlacedByTheirAddresses(const std::string& dir) {
-  ASSERT_TRUE(LoopbackUp());
+  ASSERT_TRUE(qbtest::LoopbackUp());
   SilentResolver resolver;
   ASSERT_TRUE(resolver.Listen());
 
@@ -142,24 +131,9 @@ TEST(NamedProxyLocation, IsWhereItsNameResolvesAndNeverWhereItsTextPoints) {
   ASSERT_TRUE(perl.waitForFinished(60000));
   ASSERT_EQ(perl.exitCode(), 0) << perl.readAllStandardError().toStdString();
 
-  QProcess child;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert(kPrivateHosts, QString::fromStdString(dir.Path()));
-  child.setProcessEnvironment(env);
-  child.setProcessChannelMode(QProcess::MergedChannels);
-  child.start("unshare",
-              {"--mount", "--net", "--map-root-user", "sh", "-c",
-               "mount --bind \"$0\" /etc/hosts && mount --bind \"$1\" /etc/resolv.conf && "
-               "exec \"$2\" --gtest_filter=NamedProxyLocation.*",
-               QString::fromStdString(dir.File("hosts")), QString::fromStdString(dir.File("resolv.conf")),
-               QCoreApplication::applicationFilePath()});
-  if (!child.waitForStarted(10000)) GTEST_SKIP() << "unshare cannot be started";
-  ASSERT_TRUE(child.waitForFinished(120000));
-  const std::string out = child.readAll().toStdString();
-  if (child.exitCode() != 0 && out.find("[ RUN      ]") == std::string::npos)
-    GTEST_SKIP() << "no private mount and network namespace here: " << out;
-  EXPECT_EQ(child.exitCode(), 0) << out;
-  EXPECT_NE(out.find("[  PASSED  ] 1 test"), std::string::npos) << out;
+  qbtest::RunInPrivateNames(dir.File("hosts"), dir.File("resolv.conf"), "NamedProxyLocation.*", env);
 }
 
 }  // namespace
