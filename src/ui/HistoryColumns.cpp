@@ -1,11 +1,17 @@
 #include "ui/HistoryColumns.h"
 
-#include <QHostAddress>
-#include <QHostInfo>
 #include <QObject>
 #include <QTimer>
 
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <limits>
+#include <memory>
+#include <mutex>
+#include <thread>
 #include <unordered_set>
 
 #include "base/Language.h"
@@ -37,14 +43,23 @@ int AnonymityRank(const std::string& word) {
 }  // namespace
 
 // The names' addresses, kept for the window's life: where a proxy is does not change
-// while one looks at the list. Everything here runs on the window's thread: QHostInfo
-// answers on the thread of its context object.
+// while one looks at the list. Everything here runs on the window's thread but the
+// look-ups, whose answers are posted back to it.
 struct CHistoryColumns::NameLookups {
+  // What a look-up's thread shares with the window: once the window lets go, an answer
+  // still coming is dropped. A look-up that hangs keeps its thread (getaddrinfo cannot
+  // be called off), never the window, and holds nothing of the window's.
+  struct Shared {
+    std::mutex mutex;
+    bool open = true;
+  };
+
   QObject context;
   QTimer repaint;
   std::unordered_map<std::string, std::string> addresses;  // name: its first address, or "" for none
   std::unordered_set<std::string> running;
   std::function<void()> resolved;
+  std::shared_ptr<Shared> shared = std::make_shared<Shared>();
 
   NameLookups() {
     repaint.setSingleShot(true);
@@ -53,19 +68,43 @@ struct CHistoryColumns::NameLookups {
       if (resolved) resolved();
     });
   }
+  ~NameLookups() {
+    const std::lock_guard<std::mutex> lock(shared->mutex);
+    shared->open = false;
+  }
+
+  void Answered(const std::string& name, const std::string& address) {
+    running.erase(name);
+    addresses[name] = address;
+    if (!repaint.isActive()) repaint.start();
+  }
 
   // The address if known; otherwise empty, and a look-up is started when allowed.
   std::string AddressOf(const std::string& name, bool mayLookUp) {
     if (const auto it = addresses.find(name); it != addresses.end()) return it->second;
     if (!mayLookUp || running.size() >= kMaxLookups || !running.insert(name).second) return {};
-    QHostInfo::lookupHost(QString::fromStdString(name), &context, [this, name](const QHostInfo& info) {
-      running.erase(name);
-      const QList<QHostAddress> found =
-          info.error() == QHostInfo::NoError ? info.addresses() : QList<QHostAddress>();
+    std::thread([shared = shared, name, self = this] {
+      addrinfo hints{};
+      hints.ai_socktype = SOCK_STREAM;
+      addrinfo* found = nullptr;
+      std::string address;
       // The first address is the one a connection to the proxy tries first.
-      addresses[name] = found.isEmpty() ? std::string() : found.front().toString().toStdString();
-      if (!repaint.isActive()) repaint.start();
-    });
+      if (getaddrinfo(name.c_str(), nullptr, &hints, &found) == 0 && found) {
+        char text[INET6_ADDRSTRLEN] = {};
+        const void* bytes =
+            found->ai_family == AF_INET6
+                ? static_cast<const void*>(&reinterpret_cast<sockaddr_in6*>(found->ai_addr)->sin6_addr)
+                : static_cast<const void*>(&reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr);
+        if (inet_ntop(found->ai_family, bytes, text, sizeof text)) address = text;
+      }
+      if (found) freeaddrinfo(found);
+      const std::lock_guard<std::mutex> lock(shared->mutex);
+      // Posted while the window holds on: an event still waiting when it lets go is
+      // dropped with its context.
+      if (shared->open)
+        QMetaObject::invokeMethod(
+            &self->context, [self, name, address] { self->Answered(name, address); }, Qt::QueuedConnection);
+    }).detach();
     return {};
   }
 };
