@@ -428,6 +428,9 @@ bool CVerifyStep::StartFamily(const std::vector<std::string>& judgeAddresses) {
   const auto other = std::find_if(judgeAddresses.begin(), judgeAddresses.end(),
                                   [&](const std::string& a) { return IsIpv6Text(a) != firstV6; });
   if (other == judgeAddresses.end()) return false;
+  // SOCKS4 carries IPv4 addresses only: asked for an IPv6 one it can only fail, and
+  // libcurl (7.88) leaves the address of that failed attempt behind.
+  if (m_proxyUrl.rfind("socks4://", 0) == 0 && IsIpv6Text(*other)) return false;
   m_easy = curl_easy_init();
   if (!m_easy) return false;
   m_xfer = Xfer::Family;
