@@ -525,11 +525,14 @@ void CProxyListModel::SortRows(int column, bool ascending) {
   // A number sits next to its row number, so that the sort moves through memory in
   // order instead of looking every key up by its row; a text is sorted through the row
   // numbers, as moving the texts themselves costs more than the look-ups.
-  auto sortBy = [&](auto keyOf) {
+  // Sorts the given rows among the places they hold in `rows`.
+  auto sortRows = [&](std::vector<int>& rows, auto keyOf) {
     using Key = decltype(keyOf(*m_rows[0]));
+    if (rows.empty()) return;
     if constexpr (std::is_trivially_copyable_v<Key>) {
-      std::vector<std::pair<Key, int>> keyed(n);
-      for (std::size_t i = 0; i < n; ++i) keyed[i] = {keyOf(*m_rows[i]), static_cast<int>(i)};
+      std::vector<std::pair<Key, int>> keyed(rows.size());
+      for (std::size_t i = 0; i < rows.size(); ++i)
+        keyed[i] = {keyOf(*m_rows[static_cast<std::size_t>(rows[i])]), rows[i]};
       if (ascending) {
         std::stable_sort(keyed.begin(), keyed.end(),
                          [](const auto& x, const auto& y) { return x.first < y.first; });
@@ -537,17 +540,18 @@ void CProxyListModel::SortRows(int column, bool ascending) {
         std::stable_sort(keyed.begin(), keyed.end(),
                          [](const auto& x, const auto& y) { return y.first < x.first; });
       }
-      for (std::size_t i = 0; i < n; ++i) order[i] = keyed[i].second;
+      for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = keyed[i].second;
     } else {
       std::vector<Key> keys(n);
-      for (std::size_t i = 0; i < n; ++i) keys[i] = keyOf(*m_rows[i]);
+      for (int r : rows) keys[static_cast<std::size_t>(r)] = keyOf(*m_rows[static_cast<std::size_t>(r)]);
       if (ascending) {
-        std::stable_sort(order.begin(), order.end(), [&](int x, int y) { return keys[x] < keys[y]; });
+        std::stable_sort(rows.begin(), rows.end(), [&](int x, int y) { return keys[x] < keys[y]; });
       } else {
-        std::stable_sort(order.begin(), order.end(), [&](int x, int y) { return keys[y] < keys[x]; });
+        std::stable_sort(rows.begin(), rows.end(), [&](int x, int y) { return keys[y] < keys[x]; });
       }
     }
   };
+  auto sortBy = [&](auto keyOf) { sortRows(order, keyOf); };
   switch (column) {
     case ColAddr: {
       // Each family on its own key, so that a list of IPv4 addresses sorts on four
@@ -555,23 +559,9 @@ void CProxyListModel::SortRows(int column, bool ascending) {
       std::vector<int> families[3];
       for (std::size_t i = 0; i < n; ++i)
         families[AddressFamilyOf(*m_rows[i])].push_back(static_cast<int>(i));
-      auto sortFamily = [&](std::vector<int>& rows, auto keyOf) {
-        using Key = decltype(keyOf(*m_rows[0]));
-        std::vector<std::pair<Key, int>> keyed;
-        keyed.reserve(rows.size());
-        for (int r : rows) keyed.emplace_back(keyOf(*m_rows[static_cast<std::size_t>(r)]), r);
-        if (ascending) {
-          std::stable_sort(keyed.begin(), keyed.end(),
-                           [](const auto& x, const auto& y) { return x.first < y.first; });
-        } else {
-          std::stable_sort(keyed.begin(), keyed.end(),
-                           [](const auto& x, const auto& y) { return y.first < x.first; });
-        }
-        for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = keyed[i].second;
-      };
-      sortFamily(families[kFamilyIpv4], Ipv4KeyOf);
-      sortFamily(families[kFamilyIpv6], Ipv6KeyOf);
-      sortFamily(families[kFamilyName], [](const CProxyEntry& e) { return qb::AsciiLower(e.Addr()); });
+      sortRows(families[kFamilyIpv4], Ipv4KeyOf);
+      sortRows(families[kFamilyIpv6], Ipv6KeyOf);
+      sortRows(families[kFamilyName], [](const CProxyEntry& e) { return qb::AsciiLower(e.Addr()); });
       auto out = order.begin();
       for (std::int64_t f : {kFamilyIpv4, kFamilyIpv6, kFamilyName}) {
         const std::vector<int>& rows = families[ascending ? f : kFamilyName - f];
