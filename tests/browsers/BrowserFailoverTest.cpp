@@ -81,7 +81,9 @@ class Tinyproxy {
     if (::geteuid() == 0) conf += "User nobody\nGroup nogroup\n";
     conf += "Port " + std::to_string(m_port) + "\nListen " + (ipv6 ? "::1" : "127.0.0.1") +
             "\nTimeout 60\nLogLevel Info\n";
-    conf += "LogFile \"" + m_log + "\"\nMaxClients 50\nAllow 127.0.0.0/8\nAllow ::1\n";
+    // No Allow lines: tinyproxy 1.11 can misread a concurrent IPv6 client's address
+    // and refuse it; listening on loopback keeps it private.
+    conf += "LogFile \"" + m_log + "\"\nMaxClients 50\n";
     conf += "Filter \"" + filter + "\"\nFilterType ere\nFilterDefaultDeny Yes\n";
     conf += "Upstream http 127.0.0.1:" + std::to_string(originPort) + " \"" + kHost + "\"\n";
     qbtest::WriteFile(dir.File(name + ".conf"), conf);

@@ -125,6 +125,10 @@ std::string TinyproxyLoopbackFilter() {
   return "^127\\.[0-9]+\\.[0-9]+\\.[0-9]+$\n^\\[?::1\\]?$\n^localhost$\n";
 }
 
+// No Allow lines: under concurrent connections tinyproxy 1.11 can read an IPv6
+// client's address wrongly ("::7424:63a2:5356:0") and refuse it with a page of its own,
+// which looks like a proxy that answers wrongly. Listening on loopback only keeps it
+// as private.
 std::string TinyproxyConfig(int port, const std::string& filterPath) {
   std::string conf;
   if (IsRoot()) conf += "User nobody\nGroup nogroup\n";
@@ -134,8 +138,6 @@ std::string TinyproxyConfig(int port, const std::string& filterPath) {
           "Listen 127.0.0.1\n"
           "Timeout 30\n"
           "MaxClients 100\n"
-          "Allow 127.0.0.0/8\n"
-          "Allow ::1\n"
           "ViaProxyName \"tinyproxy\"\n"
           "Filter \"" +
           filterPath +
