@@ -21,7 +21,7 @@ namespace {
 
 // Look-ups that answer at once, except for the names that begin with "stall", which
 // hang until Release (as a name server that never answers would, until the system
-// gives up).
+// gives up), and those that begin with "hold", which answer only after Release.
 class StubLookups {
  public:
   CHostResolver::LookupFn Fn() {
@@ -30,7 +30,8 @@ class StubLookups {
         std::unique_lock<std::mutex> g(m_lock);
         ++m_asked[name];
         ++m_inside;
-        m_released.wait(g, [&] { return name.rfind("stall", 0) != 0 || m_release; });
+        m_released.wait(
+            g, [&] { return (name.rfind("stall", 0) != 0 && name.rfind("hold", 0) != 0) || m_release; });
         --m_inside;
         // Told under the lock: the stub may be gone the moment it is released.
         m_changed.notify_all();
@@ -97,16 +98,18 @@ TEST(HostResolver, LooksEachNameUpOnceAndTellsEveryoneWhoAsked) {
   StubLookups stub;
   Settled settled;
   CHostResolver resolver(2000, stub.Fn());
-  // Three rows of one name asking while its look-up runs, and a blocking asker.
-  for (int i = 0; i < 3; ++i) resolver.Find("gw.test", settled.Fn());
-  const std::optional<std::vector<std::string>> waited = resolver.Wait("gw.test");
+  // Three rows of one name asking while its look-up runs (held until they all have),
+  // and a blocking asker.
+  for (int i = 0; i < 3; ++i) EXPECT_FALSE(resolver.Find("hold.test", settled.Fn()));
+  stub.Release();
+  const std::optional<std::vector<std::string>> waited = resolver.Wait("hold.test");
   ASSERT_TRUE(waited);
   EXPECT_EQ(*waited, (std::vector<std::string>{"127.0.0.1", "::1"}));
   ASSERT_TRUE(settled.WaitFor(3, 2000));
-  EXPECT_EQ(settled.names, (std::vector<std::string>(3, "gw.test")));
+  EXPECT_EQ(settled.names, (std::vector<std::string>(3, "hold.test")));
   // Settled: the answer comes at once, and no one is called for it.
-  EXPECT_EQ(resolver.Find("gw.test", settled.Fn()), waited);
-  EXPECT_EQ(stub.Asked("gw.test"), 1);
+  EXPECT_EQ(resolver.Find("hold.test", settled.Fn()), waited);
+  EXPECT_EQ(stub.Asked("hold.test"), 1);
   EXPECT_EQ(resolver.LookupsStarted(), 1);
 
   // A name with no address is settled too, as empty, and asked once as well.
