@@ -223,6 +223,17 @@ TEST(Refresh, JsonSaysWhatTheRunDidInOneObject) {
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_TRUE(Holds(r.out, "\"added\":0,")) << r.out;
   EXPECT_TRUE(Holds(r.out, "\"verified\":{\"proxies\":1,\"working\":1,")) << r.out;
+
+  // The opening of the history thins it once a day; a run every hour thins each time.
+  {
+    auto store = qb::CHistoryStore::Open(data.File("History.sqlite"));
+    ASSERT_TRUE(store);
+    const qb::HistoryRecord old[] = {OldResult(http + "@HTTP", 91)};
+    ASSERT_TRUE(store->Append(old));
+  }
+  r = RunCli({"--data-dir", data.Path(), "refresh", "--format=json"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(Holds(r.out, "\"history\":{\"removed\":1,\"keep_days\":90}")) << r.out;
 }
 
 TEST(Refresh, WithoutTickedSourcesTheListIsStillVerified) {
