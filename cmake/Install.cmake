@@ -21,6 +21,10 @@ install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright DESTINATION ${QB_DOC_DIR})
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/systemd/quillberry-serve.service DESTINATION lib/systemd/user)
 # The repair of a stale system proxy at log-in, for those who do not start the window then.
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/systemd/quillberry-repair.service DESTINATION lib/systemd/user)
+# The list refreshed on a timer (download, verification, history), off until the user
+# enables the timer.
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/systemd/quillberry-refresh.service
+              ${CMAKE_SOURCE_DIR}/packaging/systemd/quillberry-refresh.timer DESTINATION lib/systemd/user)
 
 set(QB_GENERATED)
 

@@ -29,7 +29,8 @@ for path in ./usr/bin/quillberry ./usr/bin/quillberry-cli \
   "./usr/share/icons/hicolor/scalable/apps/$app_id.svg" \
   ./usr/share/man/man1/quillberry.1.gz ./usr/share/man/man1/quillberry-cli.1.gz \
   ./usr/share/quillberry/QuillberryHelp.html ./usr/share/doc/quillberry/copyright \
-  ./usr/share/doc/quillberry/changelog.gz ./usr/lib/systemd/user/quillberry-serve.service; do
+  ./usr/share/doc/quillberry/changelog.gz ./usr/lib/systemd/user/quillberry-serve.service \
+  ./usr/lib/systemd/user/quillberry-refresh.service ./usr/lib/systemd/user/quillberry-refresh.timer; do
   grep -qx -- "$path" <<<"$contents" || fail "$deb lacks $path"
 done
 for size in 16 22 24 32 48 64 128 256; do
@@ -55,14 +56,20 @@ for program in quillberry quillberry-cli; do
 done
 desktop-file-validate "$scratch/usr/share/applications/$app_id.desktop" || fail "installed desktop entry"
 if command -v systemd-analyze >/dev/null; then
-  # The user service, against the unpacked program, by a user manager of its own (the
-  # manual page is not installed here); any word fails, as for the desktop entry.
-  unit="$scratch/quillberry-serve.service"
-  sed "s|/usr/bin/quillberry-cli|$scratch/usr/bin/quillberry-cli|" \
-    "$scratch/usr/lib/systemd/user/quillberry-serve.service" >"$unit"
-  mkdir -p "$scratch/run"
-  out=$(XDG_RUNTIME_DIR="$scratch/run" systemd-analyze --user --man=no verify "$unit" 2>&1) ||
-    fail "user service: $out"
-  [ -z "$out" ] || fail "user service: $out"
+  # The user units, against the unpacked program, by a user manager of its own (the
+  # manual page is not installed here); any word fails, as for the desktop entry. A
+  # timer is verified with the service it starts.
+  mkdir -p "$scratch/run" "$scratch/units"
+  for unit in quillberry-serve.service quillberry-refresh.service quillberry-refresh.timer; do
+    sed "s|/usr/bin/quillberry-cli|$scratch/usr/bin/quillberry-cli|" \
+      "$scratch/usr/lib/systemd/user/$unit" >"$scratch/units/$unit"
+  done
+  for units in quillberry-serve.service "quillberry-refresh.service quillberry-refresh.timer"; do
+    paths=()
+    for unit in $units; do paths+=("$scratch/units/$unit"); done
+    out=$(XDG_RUNTIME_DIR="$scratch/run" systemd-analyze --user --man=no verify "${paths[@]}" 2>&1) ||
+      fail "user units $units: $out"
+    [ -z "$out" ] || fail "user units $units: $out"
+  done
 fi
 echo "package-check: $(basename "$deb") ($(du -k "$deb" | cut -f1) KiB) passes"

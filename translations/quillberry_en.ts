@@ -1712,5 +1712,48 @@ data directory&apos;s own list is open in the window or being written by another
 command (nothing was verified; give a FILE, or verify in the window).</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Usage: quillberry-cli [--data-dir DIR] refresh [--fuzzy] [--format text|json]
+                      [--threads N] [--connect-timeout S] [--verify-timeout S]
+                      [--http URL FEATURE] [--ftp URL FEATURE] [--watchdog S]
+
+Keeps the list fresh without the window, in one run: downloads the ticked sources of
+Sources.dat into Proxies.pro (as &apos;download&apos; without URLs does), verifies the whole
+list (as &apos;verify&apos; without FILE does, recording every result in the history) and
+deletes the history&apos;s results older than Options.ini&apos;s [History] KeepDays (90 by
+default; 0 keeps them all). The data directory stays locked for the whole run: a
+second refresh, or another command that writes the directory, waits two seconds
+and then gives up with status 4. Proxies.pro is only ever replaced whole, so a run
+that is killed leaves the list as it was before the last save, never a part of it.
+A directory without ticked sources is only verified (said on standard error).
+
+While the window runs on the data directory, the proxies found are handed to it
+and it verifies its whole list itself, at once or, when it is busy, as soon as
+what it is doing ends; the command does not wait for that verification.
+
+--fuzzy       also find addresses and ports separated by blanks or markup
+--format F    text (the default): one line per source, then what the verification
+              and the thinning did; json: one object with the same (the keys
+              sources, added, handed_to_window, window_verification, verified,
+              history and exit)
+--threads, --connect-timeout, --verify-timeout, --http, --ftp, --watchdog
+              as for &apos;verify&apos; (default: the settings)
+
+Messages go to standard error; no line per proxy is written there.
+
+Exit status: 0 when every source was tried (also when some failed or had no
+proxies) and the list was verified, or handed to the window; 1 when the download
+stopped before every source was tried or the verification could not start (an
+empty list, no HTTP resource); 2 for bad usage or a data file that cannot be
+read; 3 when a data file could not be written (Proxies.pro, the history, or no
+lock can be made because the directory cannot be written; the old files are
+kept); 4 when the data directory is being written by another command, or by the
+window and the proxies found could not be handed to it (nothing was changed).</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>download the ticked sources, verify the list and thin the history in one run</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 </TS>

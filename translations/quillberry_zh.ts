@@ -1940,5 +1940,75 @@ csv 增加 anonymity 和 exit 两列；json 增加 anonymity 和 exit 两个键�
 3 数据文件无法写入（在标准错误上列出）；4 数据目录自己的列表在窗口中打开或正被另一个
 命令写入（没有验证任何代理；请给出文件，或在窗口中验证）。</translation>
     </message>
+    <message>
+        <source>Usage: quillberry-cli [--data-dir DIR] refresh [--fuzzy] [--format text|json]
+                      [--threads N] [--connect-timeout S] [--verify-timeout S]
+                      [--http URL FEATURE] [--ftp URL FEATURE] [--watchdog S]
+
+Keeps the list fresh without the window, in one run: downloads the ticked sources of
+Sources.dat into Proxies.pro (as &apos;download&apos; without URLs does), verifies the whole
+list (as &apos;verify&apos; without FILE does, recording every result in the history) and
+deletes the history&apos;s results older than Options.ini&apos;s [History] KeepDays (90 by
+default; 0 keeps them all). The data directory stays locked for the whole run: a
+second refresh, or another command that writes the directory, waits two seconds
+and then gives up with status 4. Proxies.pro is only ever replaced whole, so a run
+that is killed leaves the list as it was before the last save, never a part of it.
+A directory without ticked sources is only verified (said on standard error).
+
+While the window runs on the data directory, the proxies found are handed to it
+and it verifies its whole list itself, at once or, when it is busy, as soon as
+what it is doing ends; the command does not wait for that verification.
+
+--fuzzy       also find addresses and ports separated by blanks or markup
+--format F    text (the default): one line per source, then what the verification
+              and the thinning did; json: one object with the same (the keys
+              sources, added, handed_to_window, window_verification, verified,
+              history and exit)
+--threads, --connect-timeout, --verify-timeout, --http, --ftp, --watchdog
+              as for &apos;verify&apos; (default: the settings)
+
+Messages go to standard error; no line per proxy is written there.
+
+Exit status: 0 when every source was tried (also when some failed or had no
+proxies) and the list was verified, or handed to the window; 1 when the download
+stopped before every source was tried or the verification could not start (an
+empty list, no HTTP resource); 2 for bad usage or a data file that cannot be
+read; 3 when a data file could not be written (Proxies.pro, the history, or no
+lock can be made because the directory cannot be written; the old files are
+kept); 4 when the data directory is being written by another command, or by the
+window and the proxies found could not be handed to it (nothing was changed).</source>
+        <translation>用法: quillberry-cli [--data-dir 目录] refresh [--fuzzy] [--format text|json]
+                      [--threads N] [--connect-timeout 秒] [--verify-timeout 秒]
+                      [--http 网址 特征] [--ftp 网址 特征] [--watchdog 秒]
+
+不用窗口，一次运行就让列表保持新鲜：把 Sources.dat 中打勾的资源下载到 Proxies.pro
+（与不给网址的 &apos;download&apos; 相同），验证整个列表（与不给文件的 &apos;verify&apos; 相同，每个结果
+都记入历史），并删除历史中早于 Options.ini 的 [History] KeepDays 天的结果（缺省 90；
+0 全部保留）。整个运行期间数据目录保持锁定：第二个 refresh，或另一个写该目录的命令，
+等待两秒后以状态 4 放弃。Proxies.pro 只会被整个替换，所以被杀掉的运行留下的是上一次
+保存之前的列表，绝不会是其中一部分。没有打勾资源的目录只进行验证（在标准错误上说明）。
+
+窗口在该数据目录上运行时，找到的代理交给窗口，由它自己验证整个列表：立即验证，或在它
+正忙时，等手头的事结束后马上验证；命令不等待这次验证。
+
+--fuzzy       也查找用空白或标记隔开的地址和端口
+--format F    text（缺省）：每个资源一行，然后是验证和清理所做的事；json：一个包含
+              同样内容的对象（键为 sources、added、handed_to_window、
+              window_verification、verified、history 和 exit）
+--threads, --connect-timeout, --verify-timeout, --http, --ftp, --watchdog
+              与 &apos;verify&apos; 相同（缺省：设置中的值）
+
+消息输出到标准错误；不会为每个代理在那里写一行。
+
+退出状态：0 每个资源都已尝试（有些失败或没有代理时也是）且列表已验证，或已交给窗口；
+1 下载在尝试完所有资源之前停止，或验证无法开始（列表为空、没有 HTTP 验证资源）；
+2 用法错误或数据文件无法读取；3 数据文件无法写入（Proxies.pro、历史，或因目录无法
+写入而无法建立锁；旧文件保留）；4 数据目录正被另一个命令写入，或正被窗口写入而找到的
+代理无法交给它（没有作任何更改）。</translation>
+    </message>
+    <message>
+        <source>download the ticked sources, verify the list and thin the history in one run</source>
+        <translation>一次运行中下载打勾的资源、验证列表并清理历史</translation>
+    </message>
 </context>
 </TS>

@@ -940,6 +940,27 @@ std::vector<std::string> CMainDlg::AddHandedRows(const std::vector<std::string>&
   return added;
 }
 
+bool CMainDlg::VerifyAllWhenIdle() {
+  // A window left open for days thins its history only at its start otherwise; the
+  // refresh that a timer hands over is when a command would have done it.
+  if (CHistoryStore* history = m_dir.History())
+    history->ThinIfDue(HistoryNow(), m_dir.Options().history.keepDays);
+  if (Busy()) {
+    m_verifyAllWhenIdle = true;
+    return false;
+  }
+  // After the answer has gone out: the command is waiting for it, and the run's start
+  // may ask a question.
+  QTimer::singleShot(0, this, [this] {
+    if (Busy()) {
+      m_verifyAllWhenIdle = true;
+      return;
+    }
+    m_actions->Trigger(QStringLiteral("verify-all"));
+  });
+  return true;
+}
+
 void CMainDlg::OnDataFileChangedBehind(DataFile file) {
   if (file == DataFile::ProxyList) {
     if (!Busy()) {
@@ -961,6 +982,17 @@ void CMainDlg::OnDataFileChangedBehind(DataFile file) {
 
 void CMainDlg::CatchUpWithDisk() {
   if (Busy()) return;
+  if (m_verifyAllWhenIdle) {
+    m_verifyAllWhenIdle = false;
+    // The list read again first, so that the run verifies what the file holds now.
+    QTimer::singleShot(0, this, [this] {
+      if (Busy()) {
+        m_verifyAllWhenIdle = true;
+        return;
+      }
+      m_actions->Trigger(QStringLiteral("verify-all"));
+    });
+  }
   if (m_listBehind) {
     m_listBehind = false;
     if (m_dir.ListChangedOnDisk()) ReloadList();

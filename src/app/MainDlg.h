@@ -162,6 +162,10 @@ class CMainDlg : public QDialog {
   // logOns are the log-ons that came with the lines, kept with the list.
   std::vector<std::string> AddHandedRows(const std::vector<std::string>& lines,
                                          const FoundCredentialList& logOns, qb::OpResult* save);
+  // A refresh handed to this window: verifies the whole list as "验证全部" does, and
+  // thins the history when due. True when the run starts now; false when a run or a
+  // download is going on, after which it starts (once, however often it was asked).
+  bool VerifyAllWhenIdle();
   // Another program changed a data file: reloaded at once while nothing runs, or
   // when the verification or the download that is running ends (rows another
   // program added meanwhile are then added to the list; none is thrown away).
@@ -341,6 +345,8 @@ class CMainDlg : public QDialog {
   bool m_listBehind = false;
   bool m_settingsBehind = false;
   bool m_sourcesBehind = false;
+  // A refresh asked for a verification of the whole list while the window was busy.
+  bool m_verifyAllWhenIdle = false;
   QPointer<CVerifyResultDlg> m_pResultDlg;
 
   bool m_bTrayClosed = false;

@@ -232,7 +232,10 @@ LinkMessage CProxyApp::Answer(const LinkMessage& request, const QString& dataDir
   const std::vector<std::string> added = m_mainDlg->AddHandedRows(lines, logOns, &saved);
   LinkMessage answer{{link::kAdded, QByteArray::number(static_cast<qsizetype>(added.size()))}, {}};
   // The rows are in the window's list even so; the command says that the file lags.
-  if (!saved) answer.header.push_back(QByteArray::fromStdString(saved.Describe()));
+  if (!saved || request.Field(3) == link::kThenVerify)
+    answer.header.push_back(saved ? QByteArray() : QByteArray::fromStdString(saved.Describe()));
+  if (request.Field(3) == link::kThenVerify)
+    answer.header.push_back(m_mainDlg->VerifyAllWhenIdle() ? link::kVerifying : link::kVerifyQueued);
   answer.body.reserve(static_cast<qsizetype>(added.size()));
   for (const std::string& line : added) answer.body.push_back(QByteArray::fromStdString(line));
   return answer;

@@ -6,9 +6,14 @@
 //   show <dir> [<action>] bring the window forward, or do the action ("verify-all",
 //                        "cancel-proxy") for its list; an empty <dir> stands for
 //                        whichever list it has open; answer: dir <the window's dir>
-//   add <dir> <n>        + n proxy lines: add them to the list of <dir> and save it;
-//                        answer: added <k> [<why Proxies.pro was not saved>] + the
-//                        k lines that were new, or refused <reason> [<the window's dir>]
+//   add <dir> <n> [verify]
+//                        + n proxy lines: add them to the list of <dir> and save it,
+//                        and with "verify" then verify the whole list (a refresh);
+//                        answer: added <k> [<why Proxies.pro was not saved>
+//                        [verifying|queued]] + the k lines that were new, or refused
+//                        <reason> [<the window's dir>]. "queued": a run or a download
+//                        was going on, and the whole list is verified once it ends. A
+//                        window from before "verify" answers without the last field.
 #pragma once
 
 #include <QByteArray>
@@ -37,6 +42,10 @@ inline const QByteArray kDir = "dir";
 inline const QByteArray kAdd = "add";
 inline const QByteArray kAdded = "added";
 inline const QByteArray kRefused = "refused";
+// The verification that follows an add (a refresh), and how the window took it.
+inline const QByteArray kThenVerify = "verify";
+inline const QByteArray kVerifying = "verifying";
+inline const QByteArray kVerifyQueued = "queued";
 // Reasons of a refusal.
 inline const QByteArray kOtherDir = "other-dir";
 inline const QByteArray kBadRequest = "bad-request";

@@ -14,7 +14,8 @@
 
 namespace qb {
 class CProxyListModel;
-}
+struct SourceReport;
+}  // namespace qb
 
 namespace qb::cli {
 
@@ -59,6 +60,20 @@ std::unique_ptr<qb::DataDir> OpenDataDirToRead(const std::string& path);
 int RefuseForWindow(const std::string& command, const qb::DataDir& dir, const qb::DataDir::OpenReport& report,
                     const std::string& instead);
 
+// How a hand-off to the running window went.
+struct HandOff {
+  bool taken = false;     // the window added the lines to its list
+  std::string refusal;    // why not, when not taken
+  std::size_t added = 0;  // of the lines, those that were new to its list
+  std::string saveError;  // why it could not save its list; empty when it did
+  // With thenVerify: how the window took the verification ("verifying", "queued");
+  // empty when it did not say (a window from before refresh).
+  std::string verify;
+};
+// Hands proxy lines (with their log-ons) to the running window of dir, and with
+// thenVerify asks it to verify its whole list after adding them. Says nothing.
+HandOff HandToWindow(const qb::DataDir& dir, const std::vector<std::string>& lines,
+                     const qb::FoundCredentialList& logOns, bool thenVerify);
 // Hands proxy lines to the running window of dir, which adds the new ones to its list
 // and saves it. Prints how many were new; returns the exit code (kExitBusy when no window took them,
 // kExitUnwritable when it could not save the list).
@@ -79,6 +94,23 @@ int RunDownload(const QStringList& args, const std::string& dataDir);
 int RunServe(const QStringList& args, const std::string& dataDir);
 int RunJudge(const QStringList& args, const std::string& dataDir);
 int RunHistory(const QStringList& args, const std::string& dataDir);
+int RunRefresh(const QStringList& args, const std::string& dataDir);
+
+// The line 'download' prints for a source: its name and the proxies found, or why it
+// failed.
+std::string SourceSummary(const qb::SourceReport& report);
+
+// Checks verify's run options (--threads, --connect-timeout, --verify-timeout,
+// --watchdog, --http, --ftp) as 'verify' would, saying what is wrong as command.
+bool CheckHeldListOptions(const std::string& command, const QStringList& args);
+// Verifies the list of dir, whose lock the caller holds and whose list it has read, as
+// 'verify' without FILE does with args (checked by CheckHeldListOptions): the results
+// are saved to Proxies.pro and recorded in the history. No line per proxy on standard
+// error. historyOpening receives how opening the history went (what it thinned among
+// it). Returns verify's exit code; the caller lets the workers drain
+// (CVerifyControl::DrainWorkers) before it exits.
+int VerifyHeldList(const std::string& command, const QStringList& args, qb::DataDir& dir,
+                   qb::HistoryOpening* historyOpening);
 
 // Says on standard error what failed, naming the file: "command: cannot write PATH:
 // reason". Nothing for a success. Returns the exit code for the result: kExitOk,

@@ -70,7 +70,9 @@ std::string DownloadUsage() {
       .toStdString();
 }
 
-std::string Summary(const SourceReport& r) {
+}  // namespace
+
+std::string SourceSummary(const SourceReport& r) {
   std::string line = r.name + ": ";
   switch (r.status) {
     case FetchStatus::Ok:
@@ -95,8 +97,6 @@ std::string Summary(const SourceReport& r) {
   }
   return line;
 }
-
-}  // namespace
 
 int RunDownload(const QStringList& args, const std::string& dataDir) {
   if (WantsHelp(args)) {
@@ -169,10 +169,10 @@ int RunDownload(const QStringList& args, const std::string& dataDir) {
       ++tried;
       // A script given URLs has no other way to learn that a page is missing or cut.
       if (r.status != FetchStatus::Ok) {
-        Err("download: " + Summary(r));
+        Err("download: " + SourceSummary(r));
         failedUrls = true;
       } else if (r.cut || r.proxiesCapped) {
-        Err("download: " + Summary(r));
+        Err("download: " + SourceSummary(r));
       }
     });
     std::string begin;
@@ -215,11 +215,11 @@ int RunDownload(const QStringList& args, const std::string& dataDir) {
         saveFailed = true;
         ReportFailure("download", r.save);
       }
-      Out(Summary(r));
+      Out(SourceSummary(r));
       std::fflush(stdout);
       // A script reading the summaries may not look for the remark: the cut is a
       // message as well.
-      if (r.status == FetchStatus::Ok && (r.cut || r.proxiesCapped)) Err("download: " + Summary(r));
+      if (r.status == FetchStatus::Ok && (r.cut || r.proxiesCapped)) Err("download: " + SourceSummary(r));
     });
     if (report.holder == DataDir::Holder::Window) {
       // The window writes the list: the rows found are gathered here and handed to it.

@@ -172,6 +172,9 @@ struct Options {
   std::optional<std::string> resume;
   // --resume-history SINCE: nor the proxies the history has a result for since then.
   std::optional<std::int64_t> checkedSince;
+  // Off a terminal, a line per finished proxy on standard error; a job whose output
+  // goes to a journal says only what went wrong.
+  bool rowLines = true;
 };
 
 // The identities of the proxies an earlier jsonl output holds; lines that are not
@@ -244,12 +247,13 @@ int ShareOf(std::string_view line, int shards) {
 }
 
 // False (after a message) when the arguments are wrong.
-bool ParseOptions(const QStringList& args, Options& o) {
+bool ParseOptions(const std::string& command, const QStringList& args, Options& o) {
   for (int i = 0; i < args.size(); ++i) {
     const QString& a = args[i];
     auto need = [&](int count) {
       if (i + count < args.size()) return true;
-      Err("verify: " + a.toStdString() + " needs " + (count == 1 ? "a value" : "a URL and a feature string"));
+      Err(command + ": " + a.toStdString() + " needs " +
+          (count == 1 ? "a value" : "a URL and a feature string"));
       return false;
     };
     if ((a == "--format" && i + 1 < args.size() && args[i + 1] == "jsonl") || a == "--format=jsonl") {
@@ -266,12 +270,12 @@ bool ParseOptions(const QStringList& args, Options& o) {
       if (!need(1)) return false;
       o.checkedSince = ParseHistorySince(args[++i].toStdString(), HistoryNow());
       if (!o.checkedSince) {
-        Err("verify: --resume-history needs a span such as 36h or 7d, or a date such as 2026-12-01");
+        Err(command + ": --resume-history needs a span such as 36h or 7d, or a date such as 2026-12-01");
         return false;
       }
       continue;
     }
-    const OutputOption taken = TakeOutputOption("verify", args, i, o.output);
+    const OutputOption taken = TakeOutputOption(command, args, i, o.output);
     if (taken == OutputOption::Bad) return false;
     if (taken == OutputOption::Taken) continue;
     if (a == "--threads" || a == "--concurrency") {
@@ -279,7 +283,7 @@ bool ParseOptions(const QStringList& args, Options& o) {
       bool ok = false;
       o.threads = args[++i].toInt(&ok);
       if (!ok || o.threads < kMinThreadNumber || o.threads > kMaxEngineChecks) {
-        Err("verify: " + a.toStdString() + " must be a number from 1 to 10000");
+        Err(command + ": " + a.toStdString() + " must be a number from 1 to 10000");
         return false;
       }
     } else if (a == "--shard") {
@@ -291,7 +295,7 @@ bool ParseOptions(const QStringList& args, Options& o) {
         o.shards = parts[1].toInt(&okN);
       }
       if (!okK || !okN || o.shards < 1 || o.shard < 1 || o.shard > o.shards) {
-        Err("verify: --shard must be K/N with 1 <= K <= N");
+        Err(command + ": --shard must be K/N with 1 <= K <= N");
         return false;
       }
     } else if (a == "--connect-timeout" || a == "--verify-timeout" || a == "--watchdog") {
@@ -300,7 +304,7 @@ bool ParseOptions(const QStringList& args, Options& o) {
                     : a == "--verify-timeout" ? o.verifyMs
                                               : o.watchdogMs;
       if (!ParseSeconds(args[++i], target)) {
-        Err("verify: " + a.toStdString() + " must be a positive number of seconds");
+        Err(command + ": " + a.toStdString() + " must be a positive number of seconds");
         return false;
       }
     } else if (a == "--http" || a == "--ftp") {
@@ -310,17 +314,17 @@ bool ParseOptions(const QStringList& args, Options& o) {
       i += 2;
       const int want = a == "--http" ? kProtocolHttp : kProtocolFtp;
       if (GetUrlProtocol(url) != want) {
-        Err("verify: " + a.toStdString() + " needs a URL beginning with " +
+        Err(command + ": " + a.toStdString() + " needs a URL beginning with " +
             (want == kProtocolHttp ? "http://" : "ftp://"));
         return false;
       }
       (a == "--http" ? o.http : o.ftp) = std::make_pair(std::move(url), std::move(feature));
     } else if (a.startsWith("-") && a != "-") {
-      Err("verify: unknown option: " + a.toStdString());
-      Err("Run 'quillberry-cli verify --help' for usage.");
+      Err(command + ": unknown option: " + a.toStdString());
+      Err("Run 'quillberry-cli " + command + " --help' for usage.");
       return false;
     } else if (o.file) {
-      Err("verify: only one FILE may be given");
+      Err(command + ": only one FILE may be given");
       return false;
     } else {
       o.file = a.toStdString();
@@ -332,8 +336,8 @@ bool ParseOptions(const QStringList& args, Options& o) {
 // Progress on standard error.
 class ProgressPrinter {
  public:
-  ProgressPrinter(const CProxyListModel& list, const CVerifyControl& control)
-      : m_list(list), m_control(control), m_tty(::isatty(STDERR_FILENO) == 1) {
+  ProgressPrinter(const CProxyListModel& list, const CVerifyControl& control, bool rowLines)
+      : m_list(list), m_control(control), m_tty(::isatty(STDERR_FILENO) == 1), m_rowLines(rowLines) {
     m_clock.start();
   }
   void SetTotal(int total) { m_total = total; }
@@ -342,7 +346,7 @@ class ProgressPrinter {
     if (m_tty) {
       if (m_lastDraw.isValid() && m_lastDraw.elapsed() < 100) return;
       Draw();
-    } else {
+    } else if (m_rowLines) {
       Err(m_list.GetProxyLine(row) + " " + text.toStdString());
     }
   }
@@ -378,6 +382,7 @@ class ProgressPrinter {
   const CProxyListModel& m_list;
   const CVerifyControl& m_control;
   const bool m_tty;
+  const bool m_rowLines;
   QElapsedTimer m_clock;
   QElapsedTimer m_lastDraw;
   int m_total = 0;
@@ -408,6 +413,52 @@ bool CheckOptions(const Options& opt) {
   return true;
 }
 
+// Reads what a run needs besides the lock: the settings (the built-in resources only
+// held, never written), and for the directory's own list the options, the list itself
+// unless the caller has read it already, and the history. False with *exitCode set
+// when the run cannot go on; true with *exitCode kExitUnwritable when it can but its
+// results will not all be recorded.
+bool PrepareRun(const Options& opt, DataDir& dir, const std::string& command, bool loadList, int* exitCode,
+                HistoryOpening* historyOpening = nullptr) {
+  // A command writes no settings: the built-in resources, when the directory has
+  // none, are only used, and only said when the run is to reach them.
+  bool defaultsInstalled = false;
+  const qb::OpResult settingsLoaded = dir.LoadSettings(&defaultsInstalled, DataDir::BuiltInResources::Hold);
+  if (settingsLoaded.status == qb::OpStatus::ReadFailed) {
+    *exitCode = ReportFailure(command, settingsLoaded);
+    return false;
+  }
+  if (defaultsInstalled && !opt.http && !opt.ftp) {
+    std::string hosts;
+    for (const std::string& host : CheckedResourceHosts(dir.Settings()))
+      hosts += (hosts.empty() ? "" : ", ") + host;
+    Err(command + ": " +
+        std::string(dir.Exists(DataFile::Settings) ? "Setting.dat holds no verification resource"
+                                                   : "no Setting.dat") +
+        " in " + dir.Path() + ": verifying against the built-in resources, which reach " + hosts +
+        " (give --http URL FEATURE, or choose a resource in the window's settings)");
+  }
+  *exitCode = kExitOk;
+  if (!opt.file) {
+    // Options.ini that cannot be read leaves the defaults; the run does not need it.
+    (void)dir.LoadOptions();
+    if (loadList) {
+      if (const qb::OpResult loaded = dir.LoadList(); !loaded) {
+        *exitCode = ReportFailure(command, loaded);
+        return false;
+      }
+    }
+    // The history belongs to the directory's list; a file's proxies are not recorded.
+    // One that cannot be opened does not stop the run, but its results go unrecorded:
+    // the status says a data file was left unwritten.
+    const HistoryOpening history = dir.OpenHistory();
+    if (historyOpening) *historyOpening = history;
+    ReportHistoryOpening(dir, history);
+    if (!history.open && history.problem != HistoryProblem::None) *exitCode = kExitUnwritable;
+  }
+  return true;
+}
+
 // The data directory of the run. Its own list is written back at the end: nobody else
 // may write it meanwhile, and a window that has it open would overwrite the results.
 // nullptr with *exitCode set when the run cannot go on.
@@ -428,40 +479,7 @@ std::unique_ptr<DataDir> OpenForRun(const Options& opt, const std::string& path,
       return nullptr;
     }
   }
-  // A command writes no settings: the built-in resources, when the directory has
-  // none, are only used, and only said when the run is to reach them.
-  bool defaultsInstalled = false;
-  const qb::OpResult settingsLoaded = dir->LoadSettings(&defaultsInstalled, DataDir::BuiltInResources::Hold);
-  if (settingsLoaded.status == qb::OpStatus::ReadFailed) {
-    *exitCode = ReportFailure("verify", settingsLoaded);
-    return nullptr;
-  }
-  if (defaultsInstalled && !opt.http && !opt.ftp) {
-    std::string hosts;
-    for (const std::string& host : CheckedResourceHosts(dir->Settings()))
-      hosts += (hosts.empty() ? "" : ", ") + host;
-    Err("verify: " +
-        std::string(dir->Exists(DataFile::Settings) ? "Setting.dat holds no verification resource"
-                                                    : "no Setting.dat") +
-        " in " + dir->Path() + ": verifying against the built-in resources, which reach " + hosts +
-        " (give --http URL FEATURE, or choose a resource in the window's settings)");
-  }
-  *exitCode = kExitOk;
-  if (!opt.file) {
-    // Options.ini that cannot be read leaves the defaults; the run does not need it.
-    (void)dir->LoadOptions();
-    if (const qb::OpResult loaded = dir->LoadList(); !loaded) {
-      *exitCode = ReportFailure("verify", loaded);
-      return nullptr;
-    }
-    // The history belongs to the directory's list; a file's proxies are not recorded.
-    // One that cannot be opened does not stop the run, but its results go unrecorded:
-    // the status says a data file was left unwritten.
-    const HistoryOpening history = dir->OpenHistory();
-    ReportHistoryOpening(*dir, history);
-    if (!history.open && history.problem != HistoryProblem::None && *exitCode == kExitOk)
-      *exitCode = kExitUnwritable;
-  }
+  if (!PrepareRun(opt, *dir, "verify", /*loadList=*/true, exitCode)) return nullptr;
   return dir;
 }
 
@@ -609,7 +627,7 @@ int RunControl(const Options& opt, DataDir* ownList, CProxyListModel& list, CVer
     Err(qb::TrStd(t.caption) + ": " + qb::TrLines(t.text).toStdString());
   });
 
-  ProgressPrinter progress(list, control);
+  ProgressPrinter progress(list, control, opt.rowLines);
   // Results the history could not take are said, and the run ends as one that could not
   // write a data file: the figures that come from the history lack them.
   QObject::connect(&control, &CVerifyControl::HistoryNotRecorded,
@@ -669,7 +687,7 @@ int RunVerify(const QStringList& args, const std::string& dataDir) {
     return kExitOk;
   }
   Options opt;
-  if (!ParseOptions(args, opt) || !CheckOptions(opt)) return kExitUsage;
+  if (!ParseOptions("verify", args, opt) || !CheckOptions(opt)) return kExitUsage;
   int exitCode = kExitOk;
   const std::unique_ptr<DataDir> dir = OpenForRun(opt, dataDir, &exitCode);
   if (!dir) return exitCode;
@@ -719,6 +737,28 @@ int RunVerify(const QStringList& args, const std::string& dataDir) {
     std::fflush(stderr);
     ::_exit(exitCode);
   }
+  return exitCode;
+}
+
+bool CheckHeldListOptions(const std::string& command, const QStringList& args) {
+  Options opt;
+  return ParseOptions(command, args, opt);
+}
+
+int VerifyHeldList(const std::string& command, const QStringList& args, DataDir& dir,
+                   HistoryOpening* historyOpening) {
+  Options opt;
+  if (!ParseOptions(command, args, opt)) return kExitUsage;
+  opt.rowLines = false;
+  int exitCode = kExitOk;
+  if (!PrepareRun(opt, dir, command, /*loadList=*/false, &exitCode, historyOpening)) return exitCode;
+  ApplyRunSettings(opt, dir.Settings());
+  JudgedRows judged;
+  CVerifyControl control(dir);
+  control.SetHistory(dir.Recorder());
+  control.SetFavoritesByScore(dir.Recorder() && dir.Options().history.favoritesByScore);
+  ConfigureControl(opt, dir.Settings(), dir.List(), control);
+  if (const int code = RunControl(opt, &dir, dir.List(), control, judged); code != kExitOk) exitCode = code;
   return exitCode;
 }
 

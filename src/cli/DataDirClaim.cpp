@@ -53,8 +53,8 @@ int RefuseForWindow(const std::string& command, const DataDir& dir, const DataDi
   return kExitBusy;
 }
 
-int HandRowsToWindow(const std::string& command, const DataDir& dir, const DataDir::OpenReport& report,
-                     const std::vector<std::string>& lines, const FoundCredentialList& logOns) {
+HandOff HandToWindow(const DataDir& dir, const std::vector<std::string>& lines,
+                     const FoundCredentialList& logOns, bool thenVerify) {
   // The log-ons go with their lines: the window keeps them with its list, as this
   // command would have without a window.
   std::map<std::string, const ProxyCredentials*> logOnOf;
@@ -62,6 +62,7 @@ int HandRowsToWindow(const std::string& command, const DataDir& dir, const DataD
   qb::LinkMessage request{{qb::link::kAdd, QByteArray::fromStdString(qb::AbsoluteDataDir(dir.Path())),
                            QByteArray::number(static_cast<qsizetype>(lines.size()))},
                           {}};
+  if (thenVerify) request.header.push_back(qb::link::kThenVerify);
   request.body.reserve(static_cast<qsizetype>(lines.size()));
   for (const std::string& line : lines) {
     QByteArray body = QByteArray::fromStdString(line);
@@ -70,21 +71,34 @@ int HandRowsToWindow(const std::string& command, const DataDir& dir, const DataD
               QByteArray::fromStdString(it->second->password);
     request.body.push_back(body);
   }
+  HandOff handOff;
   const std::optional<qb::LinkMessage> answer = qb::AskRunningWindow(qb::InstanceServerPath(), request);
   if (!answer || answer->Verb() != qb::link::kAdded) {
-    std::string why = "it did not answer";
+    handOff.refusal = "it did not answer";
     if (answer && answer->Field(1) == qb::link::kOtherDir)
-      why = "the window that answered has " + answer->Field(2).toStdString() + " open";
+      handOff.refusal = "the window that answered has " + answer->Field(2).toStdString() + " open";
+    return handOff;
+  }
+  handOff.taken = true;
+  handOff.added = static_cast<std::size_t>(answer->body.size());
+  handOff.saveError = answer->Field(2).toStdString();
+  handOff.verify = answer->Field(3).toStdString();
+  return handOff;
+}
+
+int HandRowsToWindow(const std::string& command, const DataDir& dir, const DataDir::OpenReport& report,
+                     const std::vector<std::string>& lines, const FoundCredentialList& logOns) {
+  const HandOff handOff = HandToWindow(dir, lines, logOns, /*thenVerify=*/false);
+  if (!handOff.taken) {
     Err(command + ": " + report.holderText + " has the list of " + dir.Path() + " open, but the " +
-        std::to_string(lines.size()) + " proxies found could not be handed to it (" + why +
+        std::to_string(lines.size()) + " proxies found could not be handed to it (" + handOff.refusal +
         "); nothing was changed");
     return kExitBusy;
   }
-  const std::size_t added = static_cast<std::size_t>(answer->body.size());
-  Out(std::to_string(added) + (added == 1 ? " new proxy was" : " new proxies were") +
+  Out(std::to_string(handOff.added) + (handOff.added == 1 ? " new proxy was" : " new proxies were") +
       " added to the list of the running window (" + dir.Path() + ")");
-  if (const QByteArray saveError = answer->Field(2); !saveError.isEmpty()) {
-    Err(command + ": the window could not save its list: " + saveError.toStdString());
+  if (!handOff.saveError.empty()) {
+    Err(command + ": the window could not save its list: " + handOff.saveError);
     return kExitUnwritable;
   }
   return kExitOk;

@@ -560,7 +560,7 @@ HistoryOpening DataDir::OpenHistory() {
   opening.reason = report.reason;
   opening.problem = report.problem;
   if (m_history) {
-    m_history->ThinIfDue(HistoryNow(), m_options.history.keepDays);
+    opening.thinned = m_history->ThinIfDue(HistoryNow(), m_options.history.keepDays);
     m_recorder = std::make_unique<CHistoryRecorder>(*m_history);
     opening.open = true;
   }

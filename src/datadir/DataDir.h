@@ -70,6 +70,8 @@ struct HistoryOpening {
   HistoryProblem problem = HistoryProblem::None;
   // True when there is a history to record into (or, opened to read, to read).
   bool open = false;
+  // Results older than the keep-days rule that the opening deleted (it thins once a day).
+  std::int64_t thinned = 0;
 };
 
 class DataDir : public QObject {

@@ -128,6 +128,30 @@ std::vector<UpstreamProxy> UpstreamsFromEntries(const std::vector<CProxyEntry>& 
                                                 const CProxyCredentialStore& logOns,
                                                 const std::vector<std::string>& types);
 
+// One proxy of the pool as the endpoint knows it now: what the control API reports and
+// what the metrics count.
+struct UpstreamState {
+  std::string line;  // "addr:port@TYPE", as UpstreamProxy::Line
+  std::string type;  // "HTTP", "HTTPS", "SOCKS4", "SOCKS5"
+  // "ok" (in use), "aside" (set aside after failures, or marked bad), "unresolved" (its
+  // host name gives no address now).
+  std::string state;
+  double latency = 0;  // seconds, the running average of checks and real connections; 0 unknown
+  int failures = 0;    // failures in a row now
+  // The share of health checks that passed since it joined the pool; -1 before the first.
+  double uptime = -1;
+  int64_t lastCheckAgoMs = -1;  // since its last health check; -1 for none
+  // What its verification found, from the list.
+  std::string exitAddress, country, anonymity;
+  // Since it joined the pool.
+  uint64_t connections = 0;    // client connections carried through it
+  uint64_t failuresTotal = 0;  // attempts through it that failed
+  uint64_t bytesUp = 0;        // client to target
+  uint64_t bytesDown = 0;      // target to client
+
+  bool operator==(const UpstreamState&) const = default;
+};
+
 class CEndpoint {
  public:
   explicit CEndpoint(EndpointConfig config);

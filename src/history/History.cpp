@@ -529,14 +529,15 @@ std::int64_t CHistoryStore::Thin(std::int64_t now, int keepDays) {
   return removed;
 }
 
-void CHistoryStore::ThinIfDue(std::int64_t now, int keepDays) {
+std::int64_t CHistoryStore::ThinIfDue(std::int64_t now, int keepDays) {
   Statement last(m_db, "SELECT value FROM meta WHERE key='thinned'");
-  if (last && last.Step() == SQLITE_ROW && now - last.Int(0) < 86400 && now >= last.Int(0)) return;
-  Thin(now, keepDays);
+  if (last && last.Step() == SQLITE_ROW && now - last.Int(0) < 86400 && now >= last.Int(0)) return 0;
+  const std::int64_t removed = Thin(now, keepDays);
   Statement mark(m_db, "INSERT OR REPLACE INTO meta(key, value) VALUES('thinned', ?1)");
-  if (!mark) return;
+  if (!mark) return removed;
   mark.Bind(1, now);
   mark.Step();
+  return removed;
 }
 
 std::optional<ProxyScore> CHistoryStore::ScoreOf(std::int64_t proxyId, const std::string& name) {

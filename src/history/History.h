@@ -127,7 +127,8 @@ class CHistoryStore {
   // Deletes the results older than keepDays before now; returns how many.
   std::int64_t Thin(std::int64_t now, int keepDays);
   // Thin at most once a day: the time of the last thinning is kept in the database.
-  void ThinIfDue(std::int64_t now, int keepDays);
+  // Returns how many results went (0 when it was not due).
+  std::int64_t ThinIfDue(std::int64_t now, int keepDays);
 
   // Scores of the named proxies (those without history are left out).
   std::unordered_map<std::string, ProxyScore> Scores(const std::vector<std::string>& proxies);
