@@ -55,6 +55,12 @@ struct EndpointOptions {
   // Seconds the addresses of a proxy's host name are used before the name is looked up
   // again (1 to kMaxNameLifetime).
   int nameLifetime = kDefaultNameLifetime;
+  // Every connection to one target host goes through one upstream while it keeps being
+  // used (EndpointConfig::keepTargets); off, as spreading is what a rotating endpoint is for.
+  bool keepTargets = false;
+  // Seconds a session or a target stays on its upstream after its last use (1 to
+  // kMaxStickyLease).
+  int stickyLease = kDefaultStickyLease;
 
   bool operator==(const EndpointOptions&) const = default;
 };

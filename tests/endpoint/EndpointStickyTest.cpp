@@ -14,11 +14,15 @@
 
 #include "EndpointClients.h"
 #include "endpoint/Endpoint.h"
+#include "settings/Options.h"
 #include "support/LoopbackPeers.h"
+#include "support/TempDir.h"
 
 namespace {
 
 using eptest::EchoClient;
+using eptest::EndWithParent;
+using eptest::FreePort;
 using eptest::OwnSocks;
 using qb::CEndpoint;
 using qb::EndpointConfig;
@@ -136,6 +140,55 @@ TEST(EndpointSticky, KeptTargetsEachStayOnTheirUpstream) {
   EXPECT_NE(one, two);
   // A named session still goes its own way: no target binds it.
   EXPECT_EQ(Exits(*e, "socks5h://session-s:x@", url, 2).size(), 1u);
+}
+
+// Options.ini holds the two choices, and serve follows them.
+TEST(EndpointSticky, OptionsFileAndServeKeepTargets) {
+  qb::ExtraOptions o;
+  EXPECT_FALSE(o.endpoint.keepTargets);
+  EXPECT_EQ(o.endpoint.stickyLease, 600);
+  o.endpoint.keepTargets = true;
+  o.endpoint.stickyLease = 90;
+  const std::string text = qb::FormatOptionsFile(o);
+  EXPECT_NE(text.find("\nKeepTargets=1\nStickyLease=90\n"), std::string::npos) << text;
+  EXPECT_EQ(qb::ParseOptionsFile(text), o);
+  for (const char* bad : {"0", "86401", "1h", ""})
+    EXPECT_EQ(qb::ParseOptionsFile(std::string("[Endpoint]\nStickyLease=") + bad + "\n").endpoint.stickyLease,
+              600)
+        << bad;
+
+  QB_REQUIRE_PEER(Peer::Origin);
+  OwnSocks a("127.0.0.49"), b("127.0.0.50");
+  ASSERT_TRUE(a.Ready() && b.Ready());
+  qbtest::TempDir dir;
+  qbtest::WriteFile(dir.File("Proxies.pro"), "127.0.0.1:" + std::to_string(a.Port()) +
+                                                 "@SOCKS5$0.1\r\n127.0.0.1:" + std::to_string(b.Port()) +
+                                                 "@SOCKS5$0.2\r\n");
+  qbtest::WriteFile(dir.File("Options.ini"),
+                    "[Endpoint]\nPolicy=round-robin\nKeepTargets=1\nStickyLease=60\n");
+  const int port = FreePort();
+  const char* cli = std::getenv("QB_CLI");
+  QProcess serve;
+  EndWithParent(serve);
+  serve.start(cli ? QString::fromLocal8Bit(cli) : QString(QB_BINARY_DIR "/quillberry-cli"),
+              {"serve", "--data-dir", QString::fromStdString(dir.Path()), "--listen",
+               "127.0.0.1:" + QString::number(port)});
+  ASSERT_TRUE(serve.waitForReadyRead(10000)) << serve.readAllStandardError().toStdString();
+  EXPECT_EQ(serve.readLine().toStdString(),
+            "serve: listening on 127.0.0.1:" + std::to_string(port) + " with 2 proxies (round-robin)\n");
+  std::set<std::string> seen;
+  for (int i = 0; i < 4; ++i) {
+    QProcess curl;
+    curl.start("/usr/bin/curl",
+               {"-sS", "--max-time", "10", "--noproxy", "", "--socks5-hostname",
+                "127.0.0.1:" + QString::number(port), QString::fromStdString(Peers().OriginUrl("/echo"))});
+    ASSERT_TRUE(curl.waitForFinished(20000));
+    seen.insert(EchoClient(curl.readAllStandardOutput().toStdString()));
+  }
+  EXPECT_EQ(seen.size(), 1u);
+  EXPECT_TRUE(seen.count("127.0.0.49") || seen.count("127.0.0.50")) << *seen.begin();
+  serve.terminate();
+  EXPECT_TRUE(serve.waitForFinished(10000));
 }
 
 }  // namespace
