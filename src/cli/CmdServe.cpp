@@ -155,6 +155,8 @@ int RunServe(const QStringList& args, const std::string& dataDir) {
   config.types = opt.types.value_or(saved.endpoint.types);
   config.goDirect = saved.WhenDown() == WhenProxyDown::Direct;
   config.nameLifetimeMs = saved.endpoint.nameLifetime * 1000;
+  config.keepTargets = saved.endpoint.keepTargets;
+  config.stickyLeaseMs = saved.endpoint.stickyLease * 1000;
   config.dataDir = dir->Path();
 
   // The list and the log-ons: a new log-on for a proxy counts as much as a new proxy.

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include <QByteArray>
+
 #include "base/Text.h"
 #include "endpoint/Endpoint.h"
 #include "endpoint/Net.h"
@@ -21,7 +23,53 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
 // Headers that concern one hop only, or us: dropped when a request is passed on.
 bool IsHopHeader(std::string_view h) {
   return StartsWithNoCase(h, "proxy-authorization:") || StartsWithNoCase(h, "proxy-connection:") ||
-         StartsWithNoCase(h, "connection:") || StartsWithNoCase(h, "keep-alive:");
+         StartsWithNoCase(h, "connection:") || StartsWithNoCase(h, "keep-alive:") ||
+         (StartsWithNoCase(h, kSessionHeader) && h.size() > kSessionHeader.size() &&
+          h[kSessionHeader.size()] == ':');
+}
+
+std::string_view TrimSpaces(std::string_view v) {
+  while (!v.empty() && (v.front() == ' ' || v.front() == '\t')) v.remove_prefix(1);
+  while (!v.empty() && (v.back() == ' ' || v.back() == '\t')) v.remove_suffix(1);
+  return v;
+}
+
+bool IsKeyText(std::string_view key) {
+  return !key.empty() && key.size() <= kMaxSessionKey && std::all_of(key.begin(), key.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.';
+  });
+}
+
+// The session an HTTP head names: its session header, else the user of its Basic
+// proxy log-on.
+std::string SessionOfHead(std::string_view head) {
+  std::string_view rest = head.substr(head.find("\r\n") + 2);
+  std::string fromLogOn;
+  while (!rest.empty()) {
+    const size_t e = rest.find("\r\n");
+    const std::string_view h = rest.substr(0, e);
+    rest = e == std::string_view::npos ? std::string_view{} : rest.substr(e + 2);
+    const size_t colon = h.find(':');
+    if (colon == std::string_view::npos) continue;
+    const std::string_view name = h.substr(0, colon);
+    const std::string_view value = TrimSpaces(h.substr(colon + 1));
+    if (AsciiCaseEqual(name, kSessionHeader)) {
+      const std::string_view key = value;
+      return IsKeyText(key) ? std::string(key) : std::string();
+    }
+    if (AsciiCaseEqual(name, "proxy-authorization") && value.size() > 6 &&
+        AsciiCaseEqual(value.substr(0, 6), "basic ")) {
+      const auto decoded = QByteArray::fromBase64Encoding(
+          QByteArray(value.data() + 6, static_cast<qsizetype>(value.size() - 6)),
+          QByteArray::AbortOnBase64DecodingErrors);
+      if (!decoded) continue;
+      const QByteArray userPass = *decoded;
+      const qsizetype colonAt = userPass.indexOf(':');
+      fromLogOn =
+          SessionKeyOfUser(std::string_view(userPass.constData(), colonAt < 0 ? userPass.size() : colonAt));
+    }
+  }
+  return fromLogOn;
 }
 
 // Appends the header lines of head (after its request line) that are not one hop's;
@@ -77,6 +125,21 @@ bool ClientRequest::Repeatable() const {
   return whole && (method == "GET" || method == "HEAD" || method == "OPTIONS");
 }
 
+std::string SessionKeyOfUser(std::string_view user) {
+  constexpr std::string_view kWord = "session-";
+  size_t at = std::string_view::npos;
+  if (user.starts_with(kWord)) {
+    at = 0;
+  } else {
+    const size_t inside = user.find("-session-");
+    if (inside != std::string_view::npos) at = inside + 1;
+  }
+  if (at == std::string_view::npos) return {};
+  std::string_view key = user.substr(at + kWord.size());
+  key = key.substr(0, key.find('-'));
+  return IsKeyText(key) ? std::string(key) : std::string();
+}
+
 std::string SuccessAnswer(ClientKind kind) {
   switch (kind) {
     case ClientKind::HttpConnect:
@@ -114,7 +177,8 @@ ClientHandshake::Want ClientHandshake::Next() {
   if (m_end != Want::More) return m_end;
   if (!m_started) return Want::More;
   if (m_kind != ClientKind::Socks5) return NextHttp();
-  return m_greeted ? NextSocksRequest() : NextSocksGreeting();
+  if (!m_greeted) return NextSocksGreeting();
+  return m_loggingOn ? NextSocksLogOn() : NextSocksRequest();
 }
 
 ClientHandshake::Want ClientHandshake::Refuse(int httpStatus, uint8_t socksReply, const std::string& text) {
@@ -132,13 +196,37 @@ ClientHandshake::Want ClientHandshake::NextSocksGreeting() {
   const auto* b = reinterpret_cast<const uint8_t*>(m_in.data());
   const size_t size = m_in.size();
   if (size < 2 || size < 2u + b[1]) return Want::More;
-  if (std::find(b + 2, b + 2 + b[1], 0) == b + 2 + b[1]) {
+  const bool none = std::find(b + 2, b + 2 + b[1], 0) != b + 2 + b[1];
+  // A log-on is taken whatever it says: it is how a client names its session. Chosen
+  // over none when both are offered, or the session could never be named.
+  const bool logOn = std::find(b + 2, b + 2 + b[1], 2) != b + 2 + b[1];
+  if (!none && !logOn) {
     // No method we offer: the SOCKS5 way of saying so is the whole answer.
     m_refusal = {5, static_cast<char>(0xFF)};
     return m_end = Want::Refuse;
   }
   m_greeted = true;
+  m_loggingOn = logOn;
+  m_greeting = logOn ? std::string("\x05\x02", 2) : std::string("\x05\x00", 2);
   m_in.erase(0, 2u + b[1]);
+  return Want::Greet;
+}
+
+// The user and password exchange (RFC 1929): ver 1, the user, the password.
+ClientHandshake::Want ClientHandshake::NextSocksLogOn() {
+  const auto* b = reinterpret_cast<const uint8_t*>(m_in.data());
+  const size_t size = m_in.size();
+  if (size < 2) return Want::More;
+  if (b[0] != 1) {
+    m_refusal = {1, 1};
+    return m_end = Want::Refuse;
+  }
+  const size_t userEnd = 2u + b[1];
+  if (size < userEnd + 1 || size < userEnd + 1 + b[userEnd]) return Want::More;
+  m_request.sessionKey = SessionKeyOfUser(std::string_view(m_in).substr(2, b[1]));
+  m_in.erase(0, userEnd + 1 + b[userEnd]);
+  m_loggingOn = false;
+  m_greeting = std::string("\x01\x00", 2);
   return Want::Greet;
 }
 
@@ -236,6 +324,7 @@ ClientHandshake::Want ClientHandshake::NextHttp() {
     }
     m_request.head.assign(head);
   }
+  m_request.sessionKey = SessionOfHead(head);
   m_request.body = m_in.substr(end + 4);
   return Done();
 }

@@ -21,7 +21,7 @@
 namespace qb {
 
 enum class ClientKind {
-  Socks5,       // SOCKS5 without a log-on, CONNECT only
+  Socks5,       // SOCKS5, CONNECT only; any log-on is taken (it only names a session)
   HttpConnect,  // an HTTP CONNECT tunnel
   HttpForward,  // an absolute http:// request, passed on
 };
@@ -35,6 +35,9 @@ struct ClientRequest {
   std::string head;
   // What came after the head: the start of the body, or of the tunnelled stream.
   std::string body;
+  // The session the client named (SessionKeyOfUser, or the kSessionHeader header), which
+  // keeps its connections on one upstream; empty when it named none.
+  std::string sessionKey;
 
   // The head for an HTTP proxy: the absolute URI kept, the headers of one hop (and the
   // log-on the client may have meant for us) left out, extraHeaders (each ending in
@@ -48,6 +51,17 @@ struct ClientRequest {
   // proxy (GET, HEAD, OPTIONS without a body).
   bool Repeatable() const;
 };
+
+// The header by which an HTTP client may name its session instead of through its
+// log-on; never passed on.
+inline constexpr std::string_view kSessionHeader = "X-Quillberry-Session";
+// The longest session key taken; a longer one names no session.
+inline constexpr size_t kMaxSessionKey = 128;
+// The session a log-on's user name names: "session-KEY", or "…-session-KEY" with more
+// words after a further '-' left out ("user-session-abc-lifetime-10" names "abc"), the
+// form the services that hand out sessions use. Empty when it names none, or the key is
+// too long or holds anything but letters, digits, '_' and '.'.
+std::string SessionKeyOfUser(std::string_view user);
 
 // What a client is told once its upstream is through: the CONNECT or SOCKS5 success
 // reply; nothing for a forwarded request, whose answer is the origin's.
@@ -72,14 +86,22 @@ class ClientHandshake {
   void Take(const char* data, size_t size);
   Want Next();
 
-  std::string_view Greeting() const { return {"\x05\x00", 2}; }
+  // What the client is to be sent: the SOCKS5 method chosen, then (for a log-on) its
+  // acceptance.
+  std::string_view Greeting() const { return m_greeting; }
+  // Whether the SOCKS5 greeting (and log-on) is over and only the request is to come:
+  // the session named is known from here on.
+  bool AwaitsRequest() const { return m_greeted && !m_loggingOn; }
   const std::string& Refusal() const { return m_refusal; }
   // The protocol the client speaks, known from its first byte.
   ClientKind Kind() const { return m_kind; }
   ClientRequest TakeRequest() { return std::move(m_request); }
+  // The session a SOCKS5 client named in its log-on, known once AwaitsRequest.
+  const std::string& SessionKey() const { return m_request.sessionKey; }
 
  private:
   Want NextSocksGreeting();
+  Want NextSocksLogOn();
   Want NextSocksRequest();
   Want NextHttp();
   Want Refuse(int httpStatus, uint8_t socksReply, const std::string& text);
@@ -88,6 +110,8 @@ class ClientHandshake {
   std::string m_in;
   bool m_started = false;
   bool m_greeted = false;
+  bool m_loggingOn = false;  // the client chose the user and password method
+  std::string m_greeting;
   ClientKind m_kind = ClientKind::HttpForward;
   Want m_end = Want::More;  // Refuse or Done, once reached
   std::string m_refusal;

@@ -336,6 +336,7 @@ class CEndpoint::Loop final : public EventLoop::Owner {
     if (now >= m_nextExpiry) {
       m_nextExpiry = now + std::chrono::seconds(1);
       m_pool.Expire(now);
+      m_sessions.sticky.Expire(now);
       // Names past their lifetime are asked again once traffic or a lookup under way
       // brings the loop here; until the answer, their addresses serve on.
       if (m_pool.Refresh(now)) ResumeParked();

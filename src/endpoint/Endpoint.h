@@ -50,6 +50,9 @@ struct UpstreamProxy {
   std::optional<ProxyCredentials> logOn;
   // The verification time in seconds; 0 when unknown.
   double seconds = 0;
+  // What is known of it beyond the row, for the pool's view (UpstreamState); empty
+  // when unknown. See DescribeUpstreams.
+  std::string exitAddress{}, country{}, anonymity{};
   // "addr:port@TYPE", the way the list names the proxy.
   std::string Line() const;
 };
@@ -84,6 +87,13 @@ struct EndpointConfig {
   // or each one tried failed) goes to its target directly instead of being refused:
   // the user's choice of going direct when the proxies are down (WhenProxyDown).
   bool goDirect = false;
+  // Keeping clients on one upstream: a client that names a session (a log-on user
+  // "session-KEY", or the session header) stays on the upstream that first carried it,
+  // and with keepTargets every connection to one target host does, for as long as the
+  // key is used again within stickyLeaseMs. When that upstream is set aside, the key
+  // moves to another, one with the same exit address if there is one.
+  bool keepTargets = false;
+  int stickyLeaseMs = kDefaultStickyLease * 1000;
   // The data directory served, named in the status answer so that a window can tell the
   // endpoint of its own list from another's.
   std::string dataDir;

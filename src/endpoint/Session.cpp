@@ -9,9 +9,11 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <thread>
 #include <utility>
 
+#include "base/Text.h"
 #include "endpoint/Net.h"
 
 namespace qb {
@@ -101,7 +103,12 @@ void Session::ReadHead(uint32_t) {
       case ClientHandshake::Want::Greet: {
         const std::string_view greeting = m_setup->head.Greeting();
         send(m_client.fd, greeting.data(), greeting.size(), MSG_NOSIGNAL);
-        if (!m_setup->earlyStarted && !m_shared.pool.Empty()) {
+        // Before the request, the upstream is chosen only when nothing it says could
+        // change the choice: the session is named in the log-on, a target not yet.
+        const ClientHandshake& head = m_setup->head;
+        const bool choiceKnown =
+            head.AwaitsRequest() && (!m_shared.config.keepTargets || !head.SessionKey().empty());
+        if (!m_setup->earlyStarted && choiceKnown && !m_shared.pool.Empty()) {
           m_setup->earlyStarted = true;
           StartAttempt();
           if (m_closed) return;
@@ -128,6 +135,15 @@ void Session::WatchHangUp(uint32_t events) {
   // Early data, then a half-close: it goes on once the upstream is there.
   m_setup->watchClient = false;
   Rearm();
+}
+
+std::string Session::StickyKey() const {
+  const Setup& setup = *m_setup;
+  const std::string& session = setup.headDone ? setup.request.sessionKey : setup.head.SessionKey();
+  if (!session.empty()) return StickyTable::SessionKey(session);
+  if (m_shared.config.keepTargets && setup.headDone)
+    return StickyTable::TargetKey(AsciiLower(setup.request.host));
+  return {};
 }
 
 void Session::HeadDone() {
@@ -189,9 +205,16 @@ void Session::StartAttempt() {
   const auto now = Clock::now();
   // Going direct is what the user chose over trying a proxy set aside as a last resort.
   const bool goDirect = m_shared.goDirect.load();
-  UpstreamRef next = setup.attempts < m_shared.config.maxAttempts
-                         ? m_shared.pool.Get(setup.tried, now, /*lastResort=*/!goDirect)
-                         : nullptr;
+  if (setup.attempts == 0) setup.stickyKey = StickyKey();
+  std::optional<UpstreamPool::Preference> prefer;
+  if (!setup.stickyKey.empty()) {
+    if (const StickyTable::Binding* b = m_shared.sticky.Find(setup.stickyKey, now))
+      prefer = UpstreamPool::Preference{b->line, b->exit};
+  }
+  UpstreamRef next =
+      setup.attempts < m_shared.config.maxAttempts
+          ? m_shared.pool.Get(setup.tried, now, /*lastResort=*/!goDirect, prefer ? &*prefer : nullptr)
+          : nullptr;
   // A name of the pool may give a proxy in a moment: better than refusing at once.
   if (!next && setup.attempts == 0 && !setup.waitedForNames && m_shared.pool.AwaitingNames()) return Park();
   if (!next) {
@@ -391,6 +414,9 @@ void Session::Established() {
   m_shared.pool.Release(attempt.via, UpstreamPool::Outcome::Ok,
                         std::chrono::duration<double>(now - attempt.start).count(), {}, now, attempt.address);
   if (setup.direct) ++m_shared.direct;
+  if (!setup.direct && !setup.stickyKey.empty())
+    m_shared.sticky.Bind(setup.stickyKey, {attempt.via->Proxy().Line(), attempt.via->Proxy().exitAddress},
+                         now);
   const ClientKind kind = setup.head.Kind();
   std::string toUpstream = attempt.out.substr(attempt.outOff);
   if (!attempt.handshake->CarriedRequest()) {

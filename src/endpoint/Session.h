@@ -28,6 +28,7 @@
 #include "endpoint/Endpoint.h"
 #include "endpoint/EventLoop.h"
 #include "endpoint/Relay.h"
+#include "endpoint/StickyTable.h"
 #include "endpoint/UpstreamHandshake.h"
 #include "endpoint/UpstreamPool.h"
 
@@ -67,10 +68,13 @@ class Session {
   // counters, which are read from any.
   struct Shared {
     Shared(const EndpointConfig& config, EventLoop& loop, UpstreamPool& pool)
-        : config(config), loop(loop), pool(pool) {}
+        : config(config), loop(loop), pool(pool), sticky(std::chrono::milliseconds(config.stickyLeaseMs)) {}
     const EndpointConfig& config;
     EventLoop& loop;
     UpstreamPool& pool;
+    // Which upstream each named session, and each target when targets are kept, was
+    // carried through.
+    StickyTable sticky;
     std::atomic<uint64_t> accepted{0}, active{0}, failovers{0}, refused{0}, direct{0};
     // EndpointConfig::goDirect, switched while the endpoint runs.
     std::atomic<bool> goDirect{false};
@@ -148,8 +152,12 @@ class Session {
     // Waiting for the pool's names since, and until; once that is over it waits no more.
     Clock::time_point parkedUntil{};
     bool waitedForNames = false;
+    // The key that keeps this connection on an upstream (StickyTable); empty for none.
+    std::string stickyKey;
   };
 
+  // The StickyTable key of this connection, as far as the client has told it.
+  std::string StickyKey() const;
   // The client's socket: its head, then only whether it hangs up, then the relay.
   void ReadHead(uint32_t events);
   void WatchHangUp(uint32_t events);

@@ -190,7 +190,8 @@ size_t UpstreamPool::Usable() const {
       m_members.begin(), m_members.end(), [](const UpstreamRef& u) { return u->Resolved() && !u->m_aside; }));
 }
 
-UpstreamRef UpstreamPool::Get(const std::vector<UpstreamRef>& tried, Clock::time_point now, bool lastResort) {
+UpstreamRef UpstreamPool::Get(const std::vector<UpstreamRef>& tried, Clock::time_point now, bool lastResort,
+                              const Preference* prefer) {
   const auto rested = [&](const Upstream& u) { return !u.m_aside || now >= u.m_asideUntil; };
   const auto usable = [&](const UpstreamRef& u, bool evenAside) {
     if (!u->Resolved()) return false;
@@ -199,6 +200,19 @@ UpstreamRef UpstreamPool::Get(const std::vector<UpstreamRef>& tried, Clock::time
   };
   const size_t n = m_members.size();
   if (n == 0) return nullptr;
+  if (prefer) {
+    for (const UpstreamRef& u : m_members) {
+      if (u->Proxy().Line() == prefer->line) {
+        if (usable(u, false)) return u;
+        break;
+      }
+    }
+    if (!prefer->exit.empty()) {
+      for (const UpstreamRef& u : m_members) {
+        if (u->Proxy().exitAddress == prefer->exit && usable(u, false)) return u;
+      }
+    }
+  }
   const bool allAside = std::none_of(m_members.begin(), m_members.end(),
                                      [&](const UpstreamRef& u) { return u->Resolved() && rested(*u); });
   for (bool evenAside : {false, true}) {

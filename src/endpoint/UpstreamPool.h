@@ -151,10 +151,20 @@ class UpstreamPool {
   // proxy now may find one in a moment.
   bool AwaitingNames() const;
 
+  // Which proxy a sticky client would have (StickyTable): the one it was carried
+  // through, and failing that, one with the same exit address, so that the sites it
+  // talks to still see the address they saw.
+  struct Preference {
+    std::string line;
+    std::string exit;
+  };
+
   // The proxy for an attempt, by the policy, leaving out those in tried and those set
   // aside (unless every proxy is and lastResort allows it: trying one then beats refusing
-  // the client); null when none is left.
-  UpstreamRef Get(const std::vector<UpstreamRef>& tried, Clock::time_point now, bool lastResort = true);
+  // the client); null when none is left. A preference, when one is usable, comes before
+  // the policy.
+  UpstreamRef Get(const std::vector<UpstreamRef>& tried, Clock::time_point now, bool lastResort = true,
+                  const Preference* prefer = nullptr);
 
   enum class Outcome {
     Ok,        // connected and through its handshake, in seconds

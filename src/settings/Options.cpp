@@ -70,6 +70,8 @@ std::string FormatOptionsFile(const ExtraOptions& o) {
   text += std::string("Policy=") + PolicyName(o.endpoint.policy) + "\n";
   text += "Types=" + types + "\n";
   text += "NameLifetime=" + std::to_string(o.endpoint.nameLifetime) + "\n";
+  text += std::string("KeepTargets=") + (o.endpoint.keepTargets ? "1" : "0") + "\n";
+  text += "StickyLease=" + std::to_string(o.endpoint.stickyLease) + "\n";
   text += "\n[History]\n";
   text += "KeepDays=" + std::to_string(o.history.keepDays) + "\n";
   text += std::string("FavoritesByScore=") + (o.history.favoritesByScore ? "1" : "0") + "\n";
@@ -125,6 +127,10 @@ ExtraOptions ParseOptionsFile(std::string_view text) {
       o.endpoint.types = SplitTypes(value);
     } else if (key == "Endpoint/NameLifetime") {
       number(value, 1, kMaxNameLifetime, o.endpoint.nameLifetime);
+    } else if (key == "Endpoint/KeepTargets") {
+      ParseFlag(value, o.endpoint.keepTargets);
+    } else if (key == "Endpoint/StickyLease") {
+      number(value, 1, kMaxStickyLease, o.endpoint.stickyLease);
     } else if (key == "History/KeepDays") {
       int days = 0;
       const auto [ptr, ec] = std::from_chars(value.data(), value.data() + value.size(), days);

@@ -22,6 +22,11 @@ std::optional<EndpointPolicy> ParsePolicy(std::string_view name);
 
 // The port the endpoint listens on unless told otherwise.
 inline constexpr int kDefaultEndpointPort = 8899;
+// Seconds a session or a target stays on its upstream after its last use: long enough
+// for a log-in and the pages after it, short enough that an abandoned key frees its
+// upstream.
+inline constexpr int kDefaultStickyLease = 600;
+inline constexpr int kMaxStickyLease = 86400;
 // How long, in seconds, the endpoint uses the addresses of a proxy's host name before it
 // looks the name up again, unless told otherwise; and the longest it may be told.
 inline constexpr int kDefaultNameLifetime = 300;
@@ -50,6 +55,12 @@ struct EndpointOptions {
   // Seconds the addresses of a proxy's host name are used before the name is looked up
   // again (1 to kMaxNameLifetime).
   int nameLifetime = kDefaultNameLifetime;
+  // Every connection to one target host goes through one upstream while it keeps being
+  // used (EndpointConfig::keepTargets); off, as spreading is what a rotating endpoint is for.
+  bool keepTargets = false;
+  // Seconds a session or a target stays on its upstream after its last use (1 to
+  // kMaxStickyLease).
+  int stickyLease = kDefaultStickyLease;
 
   bool operator==(const EndpointOptions&) const = default;
 };

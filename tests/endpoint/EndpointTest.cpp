@@ -295,8 +295,10 @@ TEST(EndpointRobustness, BadClientsAreRefusedWhileOthersGoOn) {
   EXPECT_TRUE(answer("CONNECT 127.0.0.1:99999 HTTP/1.1\r\n\r\n").starts_with("HTTP/1.1 400"));
   EXPECT_TRUE(
       answer("GET http://x/ HTTP/1.1\r\nX: " + std::string(70 * 1024, 'a')).starts_with("HTTP/1.1 431"));
-  // SOCKS5: only "no log-on" is offered, only CONNECT is done, only known address types.
-  EXPECT_EQ(answer(std::string("\x05\x01\x02", 3)), std::string("\x05\xFF", 2));
+  // SOCKS5: only "no log-on" and a user and password (which only name a session) are
+  // offered, only CONNECT is done, only known address types.
+  EXPECT_EQ(answer(std::string("\x05\x01\x01", 3)), std::string("\x05\xFF", 2));
+  EXPECT_EQ(answer(std::string("\x05\x01\x02\x07\x01\x61\x00", 7)), std::string("\x05\x02\x01\x01", 4));
   EXPECT_EQ(answer(std::string("\x05\x01\x00\x05\x02\x00\x01\x7f\x00\x00\x01\x00\x50", 13)).substr(0, 4),
             std::string("\x05\x00\x05\x07", 4));
   EXPECT_EQ(answer(std::string("\x05\x01\x00\x05\x01\x00\x09\x7f\x00\x00\x01\x00\x50", 13)).substr(0, 4),
