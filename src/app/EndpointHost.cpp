@@ -1,16 +1,37 @@
 #include "app/EndpointHost.h"
 
 #include <cctype>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "datadir/DataDir.h"
 #include "endpoint/Endpoint.h"
+#include "history/History.h"
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyListModel.h"
 
 namespace qb {
 
 namespace {
+
+// What the history's latest results say of the pool's proxies: their exit address and
+// anonymity, for the endpoint's view of them.
+std::function<std::optional<VerifiedFacts>(const std::string&)> HistoryFacts(
+    CHistoryStore* history, const std::vector<UpstreamProxy>& pool) {
+  if (!history || pool.empty()) return {};
+  std::vector<std::string> lines;
+  lines.reserve(pool.size());
+  for (const UpstreamProxy& u : pool) lines.push_back(u.Line());
+  auto scores = std::make_shared<std::unordered_map<std::string, ProxyScore>>(history->Scores(lines));
+  return [scores](const std::string& line) -> std::optional<VerifiedFacts> {
+    const auto it = scores->find(line);
+    if (it == scores->end()) return std::nullopt;
+    return VerifiedFacts{it->second.exitAddress, it->second.anonymity};
+  };
+}
 
 // Refreshing waits for the list to settle: a run or an import changes many rows in a
 // row, and the pool needs only their last state.
@@ -135,6 +156,7 @@ void CEndpointHost::RefreshPool() {
       working.push_back(*e);
   }
   std::vector<UpstreamProxy> pool = UpstreamsFromEntries(working, m_dir.Credentials(), m_running.types);
+  DescribeUpstreams(pool, HistoryFacts(m_dir.History(), pool), m_dir.Path());
   m_poolSize = static_cast<int>(pool.size());
   m_endpoint->SetPool(std::move(pool));
 }

@@ -5,7 +5,11 @@
 #include <cstdio>
 #include <ctime>
 
+#include <functional>
+#include <memory>
+#include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -15,6 +19,7 @@
 #include "cli/Cli.h"
 #include "datadir/DataDir.h"
 #include "endpoint/Endpoint.h"
+#include "history/History.h"
 #include "proxy/ProxyCredentials.h"
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyListModel.h"
@@ -111,6 +116,22 @@ bool ParseServeOptions(const QStringList& args, ServeOptions& o) {
   return true;
 }
 
+// What the history's latest results say of the pool's proxies: their exit address and
+// anonymity, for the endpoint's view of them.
+std::function<std::optional<VerifiedFacts>(const std::string&)> HistoryFacts(
+    CHistoryStore* history, const std::vector<UpstreamProxy>& pool) {
+  if (!history || pool.empty()) return {};
+  std::vector<std::string> lines;
+  lines.reserve(pool.size());
+  for (const UpstreamProxy& u : pool) lines.push_back(u.Line());
+  auto scores = std::make_shared<std::unordered_map<std::string, ProxyScore>>(history->Scores(lines));
+  return [scores](const std::string& line) -> std::optional<VerifiedFacts> {
+    const auto it = scores->find(line);
+    if (it == scores->end()) return std::nullopt;
+    return VerifiedFacts{it->second.exitAddress, it->second.anonymity};
+  };
+}
+
 // The pool from the data directory's list; nullopt (after a message) when it cannot be read.
 std::optional<std::vector<UpstreamProxy>> LoadPool(DataDir& dir, const std::vector<std::string>& types) {
   CProxyListModel list;
@@ -121,7 +142,9 @@ std::optional<std::vector<UpstreamProxy>> LoadPool(DataDir& dir, const std::vect
   std::vector<CProxyEntry> rows;
   rows.reserve(static_cast<size_t>(list.RowCount()));
   for (int row = 0; row < list.RowCount(); ++row) rows.push_back(*list.Entry(row));
-  return UpstreamsFromEntries(rows, dir.Credentials(), types);
+  std::vector<UpstreamProxy> pool = UpstreamsFromEntries(rows, dir.Credentials(), types);
+  DescribeUpstreams(pool, HistoryFacts(dir.History(), pool), dir.Path());
+  return pool;
 }
 
 }  // namespace
@@ -165,6 +188,9 @@ int RunServe(const QStringList& args, const std::string& dataDir) {
   // The choice for when the proxies are down is followed as the window changes it.
   const std::string optionsPath = dir->FilePath(DataFile::Options);
   std::optional<FileIdentity> optionsSeen = StatFileIdentity(optionsPath);
+  // Read only for what verification found of each proxy (exit address, anonymity); a
+  // history that cannot be read leaves those unknown and serves all the same.
+  dir->OpenHistoryToRead();
   auto pool = LoadPool(*dir, config.types);
   if (!pool) return kExitUnreadable;
   const size_t count = pool->size();

@@ -13,8 +13,10 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "base/Text.h"
@@ -23,6 +25,7 @@
 #include "endpoint/Net.h"
 #include "endpoint/Session.h"
 #include "endpoint/UpstreamPool.h"
+#include "proxy/GeoLocation.h"
 #include "proxy/ProxyEntry.h"
 
 namespace qb {
@@ -50,6 +53,25 @@ std::vector<UpstreamProxy> UpstreamsFromEntries(const std::vector<CProxyEntry>& 
   std::stable_sort(pool.begin(), pool.end(),
                    [](const UpstreamProxy& a, const UpstreamProxy& b) { return a.seconds < b.seconds; });
   return pool;
+}
+
+void DescribeUpstreams(std::vector<UpstreamProxy>& pool,
+                       const std::function<std::optional<VerifiedFacts>(const std::string& line)>& verified,
+                       const std::string& geoDataDir) {
+  for (UpstreamProxy& u : pool) {
+    if (verified) {
+      if (const std::optional<VerifiedFacts> facts = verified(u.Line())) {
+        u.exitAddress = facts->exitAddress;
+        u.anonymity = facts->anonymity;
+      }
+    }
+    if (geoDataDir.empty()) continue;
+    // Where its traffic comes out is what a client choosing by country cares about; a
+    // proxy named by a host name has no place of its own until it is looked up.
+    const std::string& where = u.exitAddress.empty() ? u.addr : u.exitAddress;
+    if (const auto found = LocateAddress(geoDataDir, where, UiLanguage::English))
+      u.country = found->countryCode;
+  }
 }
 
 std::string FormatEndpointStatus(const EndpointStatus& status) {
@@ -258,13 +280,58 @@ class CEndpoint::Loop final : public EventLoop::Owner {
     m_names.Close();
   }
 
-  OpResult Start() { return m_events.Start(m_config.listen); }
+  OpResult Start() {
+    std::lock_guard lock(m_callMutex);
+    OpResult started = m_events.Start(m_config.listen);
+    m_running = started.ok();
+    return started;
+  }
 
   void Stop() {
     if (!m_events.StopThread()) return;
     for (Session* s : std::vector<Session*>(m_sessions.live.begin(), m_sessions.live.end())) s->Close();
     Settled();
     m_events.Close();
+    // Calls that came while the thread ended are answered here: nothing else runs now.
+    std::vector<std::function<void()>> calls;
+    {
+      std::lock_guard lock(m_callMutex);
+      m_running = false;
+      calls.swap(m_calls);
+    }
+    for (auto& call : calls) call();
+  }
+
+  // Runs fn where the pool may be touched and returns what it gave: on the loop's
+  // thread while it runs (waiting for it), else here, as nothing else runs. What fn
+  // does first is take in a pool given just before: the caller may have just set it.
+  template <typename Fn>
+  auto OnLoop(Fn fn) -> decltype(fn()) {
+    using Result = decltype(fn());
+    if (std::this_thread::get_id() == m_loopThread.load()) return fn();
+    std::unique_lock lock(m_callMutex);
+    if (!m_running) return fn();
+    auto task = std::make_shared<std::packaged_task<Result()>>(std::move(fn));
+    std::future<Result> result = task->get_future();
+    m_calls.push_back([task] { (*task)(); });
+    lock.unlock();
+    m_events.Wake();
+    return result.get();
+  }
+
+  std::vector<UpstreamState> Upstreams() {
+    return OnLoop([this] {
+      const auto now = EventLoop::Clock::now();
+      m_pool.TakePending(now);
+      return m_pool.States(now);
+    });
+  }
+  bool MarkBad(const std::string& line) {
+    return OnLoop([this, &line] {
+      const auto now = EventLoop::Clock::now();
+      m_pool.TakePending(now);
+      return m_pool.MarkBad(line, "marked bad", now);
+    });
   }
 
   void SetPool(std::vector<UpstreamProxy> pool) {
@@ -300,6 +367,12 @@ class CEndpoint::Loop final : public EventLoop::Owner {
   }
 
   void Woken() override {
+    m_loopThread = std::this_thread::get_id();
+    std::vector<std::function<void()>> calls;
+    {
+      std::lock_guard lock(m_callMutex);
+      calls.swap(m_calls);
+    }
     const auto now = EventLoop::Clock::now();
     bool changed = m_pool.TakePending(now);
     for (const NameResolver::Answer& answer : m_names.Take()) {
@@ -314,6 +387,7 @@ class CEndpoint::Loop final : public EventLoop::Owner {
       m_sessions.resolving.erase(it);
       session->LookedUp(answer);
     }
+    for (auto& call : calls) call();
   }
 
   // The sessions that wait for the pool's names try again.
@@ -353,6 +427,11 @@ class CEndpoint::Loop final : public EventLoop::Owner {
   Session::Shared m_sessions;
   NameResolver m_names;
   EventLoop::Clock::time_point m_nextExpiry{};
+  // Calls from other threads (OnLoop) waiting for the loop.
+  std::mutex m_callMutex;
+  std::vector<std::function<void()>> m_calls;
+  bool m_running = false;
+  std::atomic<std::thread::id> m_loopThread{};
 };
 
 CEndpoint::CEndpoint(EndpointConfig config) : m_loop(std::make_unique<Loop>(std::move(config))) {}
@@ -380,6 +459,12 @@ void CEndpoint::OnUnresolved(std::function<void(const std::string&, const std::s
 }
 CEndpoint::Stats CEndpoint::GetStats() const {
   return m_loop->GetStats();
+}
+std::vector<UpstreamState> CEndpoint::Upstreams() const {
+  return m_loop->Upstreams();
+}
+bool CEndpoint::MarkBad(const std::string& line) {
+  return m_loop->MarkBad(line);
 }
 
 }  // namespace qb

@@ -50,6 +50,9 @@ struct UpstreamProxy {
   std::optional<ProxyCredentials> logOn;
   // The verification time in seconds; 0 when unknown.
   double seconds = 0;
+  // What is known of it beyond the row, for the pool's view (UpstreamState); empty
+  // when unknown. See DescribeUpstreams.
+  std::string exitAddress{}, country{}, anonymity{};
   // "addr:port@TYPE", the way the list names the proxy.
   std::string Line() const;
 };
@@ -128,6 +131,19 @@ std::vector<UpstreamProxy> UpstreamsFromEntries(const std::vector<CProxyEntry>& 
                                                 const CProxyCredentialStore& logOns,
                                                 const std::vector<std::string>& types);
 
+// What the pool's view tells of each proxy beyond its row, which holds only its
+// address, port, type, time and remark: the exit address and anonymity its latest
+// verification found (verified, by line: the history's word, none when it has none),
+// and the country (ISO 3166 code) of its exit address, or of its own address when no
+// exit address is known, from the location databases of geoDataDir and the system's
+// (LocateAddress). An empty geoDataDir looks up no country.
+struct VerifiedFacts {
+  std::string exitAddress, anonymity;
+};
+void DescribeUpstreams(std::vector<UpstreamProxy>& pool,
+                       const std::function<std::optional<VerifiedFacts>(const std::string& line)>& verified,
+                       const std::string& geoDataDir);
+
 // One proxy of the pool as the endpoint knows it now: what the control API reports and
 // what the metrics count.
 struct UpstreamState {
@@ -198,6 +214,14 @@ class CEndpoint {
     uint64_t unresolved = 0;  // proxies of the pool left out now: their name gives no address
   };
   Stats GetStats() const;
+
+  // Each proxy of the pool as the endpoint knows it now, in the pool's order. From any
+  // thread but the loop's callbacks (OnSetAside, OnUnresolved): it waits for the loop.
+  std::vector<UpstreamState> Upstreams() const;
+  // Sets the proxy of that line ("addr:port@TYPE") aside now, as repeated failures
+  // would (reason "marked bad", announced through OnSetAside); false when the pool has
+  // no such proxy. From any thread, as Upstreams.
+  bool MarkBad(const std::string& line);
 
  private:
   class Loop;

@@ -158,6 +158,8 @@ class Session {
   void ReadHandshake(uint32_t events);
   // Both, once relaying.
   void Pump(uint32_t events);
+  // Adds what the relay moved since the last count to the upstream's bytes.
+  void CountBytes();
   void Ignore(uint32_t events) {}
 
   void HeadDone();
@@ -193,6 +195,10 @@ class Session {
   // the relay's few bytes.
   std::unique_ptr<Setup> m_setup;
   std::unique_ptr<Relay> m_relay;
+  // The proxy the relay goes through (null for a direct connection), and how much of
+  // the relay's bytes it has been told of.
+  UpstreamRef m_via;
+  uint64_t m_countedUp = 0, m_countedDown = 0;
 };
 
 }  // namespace qb

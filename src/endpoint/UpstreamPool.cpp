@@ -61,14 +61,27 @@ bool UpstreamPool::TakePending(Clock::time_point now) {
   }
   if (!fresh) return false;
   std::unordered_set<std::string> leftOut;
+  std::unordered_map<std::string, UpstreamRef> byLine;
+  byLine.reserve(fresh->size());
+  for (const UpstreamRef& u : *fresh) {
+    const auto old = m_byLine.find(u->m_proxy.Line());
+    // What it carried counts from when it first joined, not from the list's last save.
+    if (old != m_byLine.end()) {
+      const Upstream& was = *old->second;
+      u->m_connections = was.m_connections;
+      u->m_failuresTotal = was.m_failuresTotal;
+      u->m_bytesUp = was.m_bytesUp;
+      u->m_bytesDown = was.m_bytesDown;
+    }
+    byLine.emplace(u->m_proxy.Line(), u);
+  }
+  m_byLine = std::move(byLine);
   for (const UpstreamRef& old : m_members) {
     old->m_current = false;
     if (old->m_leftOut) leftOut.insert(old->m_proxy.Line());
     if (!old->m_aside) continue;
     const std::string line = old->m_proxy.Line();
-    const bool back = std::any_of(fresh->begin(), fresh->end(),
-                                  [&](const UpstreamRef& u) { return u->m_proxy.Line() == line; });
-    if (back && m_onSetAside) m_onSetAside(line, {});
+    if (m_byLine.count(line) && m_onSetAside) m_onSetAside(line, {});
   }
   m_members = std::move(*fresh);
   m_next = 0;
@@ -247,6 +260,8 @@ UpstreamRef UpstreamPool::Direct(const std::string& host, int port, const Socket
 void UpstreamPool::Release(const UpstreamRef& upstream, Outcome outcome, double seconds,
                            const std::string& reason, Clock::time_point now, size_t address) {
   Upstream& u = *upstream;
+  if (outcome == Outcome::Ok) ++u.m_connections;
+  if (outcome == Outcome::Failed) ++u.m_failuresTotal;
   // A newer pool came meanwhile with its own word on this proxy.
   if (!u.m_current || outcome == Outcome::Unjudged) return;
   const auto average = [&](double sample) {
@@ -288,6 +303,42 @@ void UpstreamPool::Expire(Clock::time_point now) {
   for (const UpstreamRef& u : m_members) {
     if (u->m_aside && now >= u->m_asideUntil) TakeBack(*u);
   }
+}
+
+UpstreamRef UpstreamPool::Find(const std::string& line) const {
+  const auto it = m_byLine.find(line);
+  return it == m_byLine.end() ? nullptr : it->second;
+}
+
+bool UpstreamPool::MarkBad(const std::string& line, const std::string& reason, Clock::time_point now) {
+  const UpstreamRef u = Find(line);
+  if (!u) return false;
+  SetAside(*u, reason, now);
+  return true;
+}
+
+std::vector<UpstreamState> UpstreamPool::States(Clock::time_point now) const {
+  std::vector<UpstreamState> states;
+  states.reserve(m_members.size());
+  for (const UpstreamRef& member : m_members) {
+    const Upstream& u = *member;
+    UpstreamState s;
+    s.line = u.m_proxy.Line();
+    s.type = u.m_proxy.type;
+    s.state = u.m_aside ? "aside" : !u.Resolved() ? "unresolved" : "ok";
+    s.latency = u.m_measured;
+    s.failures = u.m_failures;
+    s.exitAddress = u.m_proxy.exitAddress;
+    s.country = u.m_proxy.country;
+    s.anonymity = u.m_proxy.anonymity;
+    s.connections = u.m_connections;
+    s.failuresTotal = u.m_failuresTotal;
+    s.bytesUp = u.m_bytesUp;
+    s.bytesDown = u.m_bytesDown;
+    (void)now;
+    states.push_back(std::move(s));
+  }
+  return states;
 }
 
 }  // namespace qb

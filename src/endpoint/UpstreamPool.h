@@ -69,6 +69,13 @@ class Upstream {
   const SocketAddress& Address(size_t i) const { return m_addresses[i % m_addresses.size()]; }
   size_t Preferred() const { return m_preferred; }
 
+  // Bytes a connection through it carried (client to target, and back), for the pool's
+  // view; the loop's thread only.
+  void Carried(uint64_t up, uint64_t down) {
+    m_bytesUp += up;
+    m_bytesDown += down;
+  }
+
  private:
   friend class UpstreamPool;
   using Clock = std::chrono::steady_clock;
@@ -87,6 +94,8 @@ class Upstream {
   bool m_aside = false;  // until m_asideUntil, or a success, or a fresh pool
   Clock::time_point m_asideUntil{};
   bool m_current = true;  // false once a newer pool replaced the one it came with
+  // Since it joined the pool, kept while fresh pools carry it again: the pool's view.
+  uint64_t m_connections = 0, m_failuresTotal = 0, m_bytesUp = 0, m_bytesDown = 0;
 };
 
 using UpstreamRef = std::shared_ptr<Upstream>;
@@ -174,6 +183,14 @@ class UpstreamPool {
   // Takes back the proxies whose time aside is up.
   void Expire(Clock::time_point now);
 
+  // The member of that line ("addr:port@TYPE"); null when the pool has none.
+  UpstreamRef Find(const std::string& line) const;
+  // Sets it aside now, as failures would, with reason; false when the pool has no such
+  // line. One already aside has its time renewed.
+  bool MarkBad(const std::string& line, const std::string& reason, Clock::time_point now);
+  // Each member as the endpoint's view shows it, in the pool's order.
+  std::vector<UpstreamState> States(Clock::time_point now) const;
+
   bool Empty() const { return m_members.empty(); }
   bool AnySetAside() const { return m_asideCount > 0; }
   // The proxies of the pool, and how many of them have an address and are not set aside.
@@ -209,6 +226,7 @@ class UpstreamPool {
   std::mutex m_pendingMutex;
   std::optional<std::vector<UpstreamRef>> m_pending;
   std::vector<UpstreamRef> m_members;
+  std::unordered_map<std::string, UpstreamRef> m_byLine;
   size_t m_next = 0;  // where round-robin goes on
   size_t m_asideCount = 0;
   std::unordered_map<std::string, Name> m_names;
