@@ -21,6 +21,7 @@
 
 #include "base/Text.h"
 #include "endpoint/EventLoop.h"
+#include "endpoint/HealthCheck.h"
 #include "endpoint/NameResolver.h"
 #include "endpoint/Net.h"
 #include "endpoint/Session.h"
@@ -242,6 +243,11 @@ UpstreamPool::Rules PoolRules(const EndpointConfig& config) {
   rules.failureSeconds = config.connectTimeoutMs / 1000.0;
   rules.nameLifetime = std::chrono::milliseconds(config.nameLifetimeMs);
   rules.lookupTimeout = std::chrono::milliseconds(config.lookupTimeoutMs);
+  rules.maxSetAside = std::chrono::milliseconds(config.setAsideMaxMs);
+  rules.checksBringBack =
+      config.checkIntervalMs > 0 && ParseCheckTarget(config.checkUrl, config.checkFeature).has_value();
+  rules.checkInterval = std::chrono::milliseconds(std::max(1, config.checkIntervalMs));
+  rules.toleranceSeconds = std::max(0, config.toleranceMs) / 1000.0;
   return rules;
 }
 
@@ -269,10 +275,12 @@ class CEndpoint::Loop final : public EventLoop::Owner {
         m_pool(PoolRules(m_config)),
         m_events(*this),
         m_sessions(m_config, m_events, m_pool),
+        m_checks(m_config, m_events, m_pool),
         m_names([this] { m_events.Wake(); }, NameLookup(m_config)) {
     m_sessions.goDirect = m_config.goDirect;
     m_sessions.lookups = std::make_shared<TargetLookups>([this] { m_events.Wake(); });
     m_pool.OnLookup([this](const std::string& name) { m_names.Ask(name); });
+    m_pool.OnSetAsideProxy([this](const Upstream& u) { CloseTunnels(u); });
   }
   ~Loop() {
     Stop();
@@ -290,6 +298,7 @@ class CEndpoint::Loop final : public EventLoop::Owner {
   void Stop() {
     if (!m_events.StopThread()) return;
     for (Session* s : std::vector<Session*>(m_sessions.live.begin(), m_sessions.live.end())) s->Close();
+    m_checks.CloseAll();
     Settled();
     m_events.Close();
     // Calls that came while the thread ended are answered here: nothing else runs now.
@@ -326,6 +335,21 @@ class CEndpoint::Loop final : public EventLoop::Owner {
       return m_pool.States(now);
     });
   }
+  bool CheckNow(const std::string& line) {
+    return OnLoop([this, &line] {
+      const auto now = EventLoop::Clock::now();
+      m_pool.TakePending(now);
+      if (!m_checks.Enabled()) return false;
+      if (line.empty()) {
+        for (const UpstreamState& s : m_pool.States(now)) m_checks.CheckNow(m_pool.Find(s.line), now);
+        return true;
+      }
+      const UpstreamRef u = m_pool.Find(line);
+      if (!u) return false;
+      m_checks.CheckNow(u, now);
+      return true;
+    });
+  }
   bool MarkBad(const std::string& line) {
     return OnLoop([this, &line] {
       const auto now = EventLoop::Clock::now();
@@ -348,8 +372,8 @@ class CEndpoint::Loop final : public EventLoop::Owner {
     m_pool.OnUnresolved(std::move(fn));
   }
   Stats GetStats() const {
-    return {m_sessions.accepted, m_sessions.active, m_sessions.failovers,
-            m_sessions.refused,  m_sessions.direct, m_pool.Unresolved()};
+    return {m_sessions.accepted, m_sessions.active,   m_sessions.failovers, m_sessions.refused,
+            m_sessions.direct,   m_pool.Unresolved(), m_checks.Started(),   m_sessions.tunnelsClosed};
   }
 
  private:
@@ -363,6 +387,7 @@ class CEndpoint::Loop final : public EventLoop::Owner {
     }
     const int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    m_checks.ClientCame(EventLoop::Clock::now());
     new Session(m_sessions, fd, IsLoopbackPeer(peer));  // owned by m_sessions.live until it closes
   }
 
@@ -396,7 +421,20 @@ class CEndpoint::Loop final : public EventLoop::Owner {
   }
 
   bool NeedsTicks() const override {
-    return m_sessions.handshaking > 0 || m_pool.AnySetAside() || m_pool.Looking();
+    return m_sessions.handshaking > 0 || m_pool.AnySetAside() || m_pool.Looking() ||
+           m_checks.Wanted(EventLoop::Clock::now(), m_sessions.live.size());
+  }
+
+  // The connections still open through an upstream just set aside go, so that their
+  // programs connect again through one that works instead of waiting on a dead exit.
+  void CloseTunnels(const Upstream& u) {
+    if (!m_config.closeTunnels) return;
+    std::vector<Session*> through;
+    for (Session* s : m_sessions.live) {
+      if (s->Through(&u)) through.push_back(s);
+    }
+    for (Session* s : through) s->Close();
+    m_sessions.tunnelsClosed += through.size();
   }
 
   void Tick(EventLoop::Clock::time_point now) override {
@@ -413,18 +451,21 @@ class CEndpoint::Loop final : public EventLoop::Owner {
       // Names past their lifetime are asked again once traffic or a lookup under way
       // brings the loop here; until the answer, their addresses serve on.
       if (m_pool.Refresh(now)) ResumeParked();
+      m_checks.Tick(now, m_sessions.live.size());
     }
   }
 
   void Settled() override {
     for (Session* s : m_sessions.closed) delete s;
     m_sessions.closed.clear();
+    m_checks.Settled();
   }
 
   EndpointConfig m_config;
   UpstreamPool m_pool;
   EventLoop m_events;
   Session::Shared m_sessions;
+  HealthChecks m_checks;
   NameResolver m_names;
   EventLoop::Clock::time_point m_nextExpiry{};
   // Calls from other threads (OnLoop) waiting for the loop.
@@ -465,6 +506,9 @@ std::vector<UpstreamState> CEndpoint::Upstreams() const {
 }
 bool CEndpoint::MarkBad(const std::string& line) {
   return m_loop->MarkBad(line);
+}
+bool CEndpoint::CheckNow(const std::string& line) {
+  return m_loop->CheckNow(line);
 }
 
 }  // namespace qb

@@ -71,7 +71,7 @@ class Session {
     const EndpointConfig& config;
     EventLoop& loop;
     UpstreamPool& pool;
-    std::atomic<uint64_t> accepted{0}, active{0}, failovers{0}, refused{0}, direct{0};
+    std::atomic<uint64_t> accepted{0}, active{0}, failovers{0}, refused{0}, direct{0}, tunnelsClosed{0};
     // EndpointConfig::goDirect, switched while the endpoint runs.
     std::atomic<bool> goDirect{false};
     std::shared_ptr<TargetLookups> lookups;
@@ -104,6 +104,8 @@ class Session {
   void LookedUp(const TargetLookups::Answer& answer);
   // The pool has changed (names answered, a new pool): a parked session tries again.
   void Resume();
+  // Whether its connection is open and carried through u.
+  bool Through(const Upstream* u) const { return !m_closed && m_relay && m_via.get() == u; }
 
  private:
   using Handler = void (Session::*)(uint32_t events);
