@@ -7,7 +7,6 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -16,6 +15,7 @@
 #include <charconv>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <map>
@@ -129,31 +129,97 @@ std::optional<std::map<std::string, std::string>> ParseForm(std::string_view tex
   return out;
 }
 
-QJsonValue Number(double value, bool known) {
-  return known ? QJsonValue(value) : QJsonValue(QJsonValue::Null);
+// The pool's answer is written by hand rather than through QJsonObject: for a pool of
+// 1,000 that took 60 ms of the API's thread (a map per upstream, every number a
+// double), where writing the text straight takes a fraction of that.
+void JsonString(std::string& out, std::string_view text) {
+  out += '"';
+  for (const char c : text) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20) {
+          char escaped[8];
+          std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+          out += escaped;
+        } else {
+          out += c;
+        }
+    }
+  }
+  out += '"';
 }
 
-QJsonValue Text(const std::string& text) {
-  return text.empty() ? QJsonValue(QJsonValue::Null) : QJsonValue(QString::fromStdString(text));
+void JsonNumber(std::string& out, double value) {
+  char buf[32];
+  const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
+  out.append(buf, ec == std::errc() ? end : buf);
 }
 
-QJsonObject UpstreamJson(const UpstreamState& u) {
-  return QJsonObject{
-      {"line", QString::fromStdString(u.line)},
-      {"type", QString::fromStdString(u.type)},
-      {"state", QString::fromStdString(u.state)},
-      {"latency", Number(u.latency, u.latency > 0)},
-      {"uptime", Number(u.uptime, u.uptime >= 0)},
-      {"failures", u.failures},
-      {"last_check_ago_ms", Number(static_cast<double>(u.lastCheckAgoMs), u.lastCheckAgoMs >= 0)},
-      {"exit_address", Text(u.exitAddress)},
-      {"country", Text(u.country)},
-      {"anonymity", Text(u.anonymity)},
-      {"connections", static_cast<double>(u.connections)},
-      {"failures_total", static_cast<double>(u.failuresTotal)},
-      {"bytes_up", static_cast<double>(u.bytesUp)},
-      {"bytes_down", static_cast<double>(u.bytesDown)},
+void AppendUpstream(std::string& out, const UpstreamState& u) {
+  auto key = [&](const char* name) {
+    if (out.back() != '{') out += ',';
+    out += '"';
+    out += name;
+    out += "\":";
   };
+  auto text = [&](const char* name, const std::string& value) {
+    key(name);
+    if (value.empty()) {
+      out += "null";
+    } else {
+      JsonString(out, value);
+    }
+  };
+  auto number = [&](const char* name, double value, bool known) {
+    key(name);
+    if (known) {
+      JsonNumber(out, value);
+    } else {
+      out += "null";
+    }
+  };
+  auto count = [&](const char* name, uint64_t value) {
+    key(name);
+    out += std::to_string(value);
+  };
+  out += '{';
+  text("line", u.line);
+  text("type", u.type);
+  text("state", u.state);
+  number("latency", u.latency, u.latency > 0);
+  number("uptime", u.uptime, u.uptime >= 0);
+  count("failures", static_cast<uint64_t>(std::max(u.failures, 0)));
+  number("last_check_ago_ms", static_cast<double>(u.lastCheckAgoMs), u.lastCheckAgoMs >= 0);
+  text("exit_address", u.exitAddress);
+  text("country", u.country);
+  text("anonymity", u.anonymity);
+  count("connections", u.connections);
+  count("failures_total", u.failuresTotal);
+  count("bytes_up", u.bytesUp);
+  count("bytes_down", u.bytesDown);
+  out += '}';
+}
+
+ControlApi::Answer UpstreamAnswer(const UpstreamState& u) {
+  ControlApi::Answer a;
+  AppendUpstream(a.body, u);
+  a.body += '\n';
+  return a;
 }
 
 // "addr:port@type" with the type in upper case, as the pool names its lines; the
@@ -243,9 +309,15 @@ ControlApi::Answer ControlApi::Handle(const std::string& method, const std::stri
           200, "text/plain; version=0.0.4; charset=utf-8", m_metrics->Scrape(pool, m_pool.GetStats()), {}};
     }
     if (path == "/pool") {
-      QJsonArray list;
-      for (const UpstreamState& u : pool) list.append(UpstreamJson(u));
-      return JsonAnswer(200, QJsonObject{{"policy", PolicyName(m_pool.Policy())}, {"upstreams", list}});
+      Answer a;
+      a.body.reserve(pool.size() * 320 + 64);
+      a.body = std::string("{\"policy\":\"") + PolicyName(m_pool.Policy()) + "\",\"upstreams\":[";
+      for (const UpstreamState& u : pool) {
+        if (a.body.back() != '[') a.body += ',';
+        AppendUpstream(a.body, u);
+      }
+      a.body += "]}\n";
+      return a;
     }
     std::map<std::string, int> states{{"ok", 0}, {"aside", 0}, {"unresolved", 0}};
     for (const UpstreamState& u : pool) ++states[u.state];
@@ -291,7 +363,7 @@ ControlApi::Answer ControlApi::Handle(const std::string& method, const std::stri
         break;
       }
     }
-    return JsonAnswer(200, UpstreamJson(matches[pick]));
+    return UpstreamAnswer(matches[pick]);
   }
 
   // The two actions: their upstream from the query, a form or a JSON body.
@@ -332,7 +404,16 @@ ControlApi::Answer ControlApi::Handle(const std::string& method, const std::stri
     if (!m_pool.MarkBad(line)) return ErrorAnswer(404, "no such upstream in the pool");
     return JsonAnswer(200, QJsonObject{{"marked", QString::fromStdString(line)}});
   }
-  if (!m_pool.CheckNow(line)) return ErrorAnswer(404, "no such upstream in the pool");
+  if (!m_pool.CheckNow(line)) {
+    // The endpoint says no both for a line it lacks and when it has nothing to check
+    // with; only the first is the caller's mistake.
+    const std::vector<UpstreamState> pool = m_pool.Upstreams();
+    const bool known = line.empty() || std::any_of(pool.begin(), pool.end(),
+                                                   [&](const UpstreamState& u) { return u.line == line; });
+    if (!known) return ErrorAnswer(404, "no such upstream in the pool");
+    return ErrorAnswer(
+        409, "health checks are off: the endpoint has no http:// verification resource to check with");
+  }
   return JsonAnswer(
       202, QJsonObject{{"checking", line.empty() ? QJsonValue("all") : QString::fromStdString(line)}});
 }

@@ -8,6 +8,7 @@
 //   GET  /get?type=&country=&anonymity=  one usable upstream that matches; 404 for none
 //   POST /mark-bad   line=            sets that upstream aside; 404 when it is unknown
 //   POST /check      [line=]          a health check of that upstream, or of all; 202
+//                                     (409 while the endpoint has nothing to check with)
 //   GET  /metrics                     the Prometheus text format (PoolMetrics)
 // A POST names its upstream in the query, in a form body or in a JSON body
 // {"line": "…"}. With a token set, every request must carry it
@@ -42,11 +43,27 @@ class PoolControl {
   // Sets the upstream named by its line aside; false when the pool has no such line.
   virtual bool MarkBad(const std::string& line) = 0;
   // Starts a health check of the line's upstream, or of every one for an empty line;
-  // false when the pool has no such line. Returns before the check ends.
+  // false when the pool has no such line or nothing can be checked (no check resource).
+  // Returns before the check ends.
   virtual bool CheckNow(const std::string& line) = 0;
   virtual CEndpoint::Stats GetStats() const = 0;
   // How /get chooses among the upstreams that match.
   virtual EndpointPolicy Policy() const = 0;
+};
+
+// The pool of a running endpoint, for its API.
+class EndpointPoolControl : public PoolControl {
+ public:
+  EndpointPoolControl(CEndpoint& endpoint, EndpointPolicy policy) : m_endpoint(endpoint), m_policy(policy) {}
+  std::vector<UpstreamState> Upstreams() const override { return m_endpoint.Upstreams(); }
+  bool MarkBad(const std::string& line) override { return m_endpoint.MarkBad(line); }
+  bool CheckNow(const std::string& line) override { return m_endpoint.CheckNow(line); }
+  CEndpoint::Stats GetStats() const override { return m_endpoint.GetStats(); }
+  EndpointPolicy Policy() const override { return m_policy; }
+
+ private:
+  CEndpoint& m_endpoint;
+  EndpointPolicy m_policy;
 };
 
 struct ControlApiConfig {

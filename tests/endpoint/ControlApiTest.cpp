@@ -55,8 +55,8 @@ class FakePool : public qb::PoolControl {
     std::lock_guard lock(m_mutex);
     const bool known =
         line.empty() || std::any_of(pool.begin(), pool.end(), [&](auto& u) { return u.line == line; });
-    if (known) checked.push_back(line);
-    return known;
+    if (known && !checksOff) checked.push_back(line);
+    return known && !checksOff;
   }
   qb::CEndpoint::Stats GetStats() const override {
     std::lock_guard lock(m_mutex);
@@ -80,6 +80,8 @@ class FakePool : public qb::PoolControl {
   std::vector<UpstreamState> pool;
   qb::CEndpoint::Stats stats;
   qb::EndpointPolicy policy = qb::EndpointPolicy::Failover;
+  // As an endpoint without a check resource.
+  bool checksOff = false;
 
  private:
   mutable std::mutex m_mutex;
@@ -233,6 +235,13 @@ TEST_F(ControlApiTest, MarkBadAndCheckTakeTheLineFromQueryFormOrJson) {
   EXPECT_EQ(CurlApi(port, "/check", {"--data", "line=127.0.0.2:1080@SOCKS4"}).status, 202);
   EXPECT_EQ(CurlApi(port, "/check", {"--data", "line=127.0.0.3:1080@SOCKS4"}).status, 404);
   EXPECT_EQ(pool.Checked(), (std::vector<std::string>{"", "127.0.0.2:1080@SOCKS4"}));
+  // Nothing to check with: said as such, not as an unknown upstream.
+  pool.checksOff = true;
+  r = CurlApi(port, "/check", {"--data", "line=127.0.0.2:1080@SOCKS4"});
+  EXPECT_EQ(r.status, 409);
+  EXPECT_NE(r.Json()["error"].toString().indexOf("health checks are off"), -1) << r.body;
+  EXPECT_EQ(CurlApi(port, "/check", {"-X", "POST"}).status, 409);
+  EXPECT_EQ(CurlApi(port, "/check", {"--data", "line=127.0.0.3:1080@SOCKS4"}).status, 404);
 }
 
 TEST(ControlApiToken, MatchesOnlyTheWholeToken) {
@@ -533,6 +542,29 @@ TEST(PoolMetrics, CountersNeverGoBackWhenANewPoolStartsCountingAgain) {
   EXPECT_FALSE(found);
   EXPECT_EQ(Find(samples, "quillberry_pool_upstreams", {{"state", "ok"}}), 0);
   EXPECT_EQ(fault, "");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ControlApiTest, PoolTextSurvivesQuotesBackslashesControlsAndChinese) {
+  StartApi();
+  UpstreamState odd = Upstream("q\"u\\o\nt\te\x01:1@HTTP", "ok", 1e-7, "美国", "elite");
+  odd.connections = 18446744073709551615ull;  // counts are written as integers, exactly
+  odd.exitAddress = "[2001:db8::2]";
+  pool.Set({odd});
+  const Reply r = CurlApi(port, "/pool");
+  QJsonParseError error{};
+  const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(r.body), &error);
+  ASSERT_EQ(error.error, QJsonParseError::NoError) << r.body;
+  const QJsonObject u = doc.object()["upstreams"].toArray()[0].toObject();
+  EXPECT_EQ(u["line"].toString().toStdString(), odd.line);
+  EXPECT_EQ(u["country"].toString(), QString::fromUtf8("美国"));
+  EXPECT_EQ(u["exit_address"].toString(), "[2001:db8::2]");
+  EXPECT_DOUBLE_EQ(u["latency"].toDouble(), 1e-7);
+  EXPECT_NE(r.body.find("\"connections\":18446744073709551615"), std::string::npos) << r.body;
+  EXPECT_EQ(CurlApi(port, "/get").Json()["line"].toString().toStdString(), odd.line);
 }
 
 }  // namespace
