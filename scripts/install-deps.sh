@@ -13,6 +13,8 @@ packages=(
   libcurl4-openssl-dev libglib2.0-dev libglib2.0-bin
   # the verification history
   libsqlite3-dev
+  # the control API's metrics in the Prometheus text format
+  prometheus-cpp-dev
   # locating addresses: MaxMind databases, the system's country database, and the
   # writer the tests make their own small databases with
   libmaxminddb-dev libgeoip-dev geoip-database libmaxmind-db-writer-perl mmdb-bin

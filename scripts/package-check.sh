@@ -40,6 +40,9 @@ done
 dpkg-deb -f "$deb" Depends | grep -q 'libqt6widgets6' || fail "the dependencies were not computed"
 # libcurl is loaded at run time, so the computed dependencies cannot see it.
 dpkg-deb -f "$deb" Depends | grep -Eq '(^|, )libcurl4( |,|$)' || fail "the package does not depend on libcurl4"
+# The control API's metrics link prometheus-cpp's core; the computed dependencies name it.
+dpkg-deb -f "$deb" Depends | grep -q 'libprometheus-cpp-core1.0' ||
+  fail "the package does not depend on libprometheus-cpp-core1.0"
 
 lintian --fail-on error "$deb" ||
   fail "lintian reported an error"

@@ -1243,6 +1243,10 @@ Set it again? No keeps the other program&apos;s setting.</translation>
         <source>主机名只能由字母、数字、“-”和“.”组成，最后一段不能全是数字。</source>
         <translation>A host name may hold only letters, digits, “-” and “.”, and its last part cannot be all digits.</translation>
     </message>
+    <message>
+        <source>控制接口无法启动。</source>
+        <translation>The control API could not start.</translation>
+    </message>
 </context>
 <context>
     <name>QuillberryHelp</name>
@@ -1417,32 +1421,6 @@ added to an empty list, one per line, in the order found.
 
 Exit status 0, also when nothing was found (a message then goes to standard
 error); 2 for a bad option or format or a file that cannot be read.</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Usage: quillberry-cli serve [--data-dir DIR] [--listen ADDRESS:PORT]
-                            [--policy failover|round-robin|fastest] [--type TYPE[,TYPE]]
-
-Runs the local endpoint: a proxy on ADDRESS:PORT that takes HTTP (requests and
-CONNECT) and SOCKS5 from browsers and tools, and carries each connection through
-one of the working proxies of the data directory&apos;s Proxies.pro, with the proxy&apos;s
-stored log-on. A proxy that fails is replaced by the next one before the client
-sees an error; one that keeps failing is set aside for a while (said on standard
-error). The list is read again whenever it changes on disk. Runs until Ctrl-C or
-SIGTERM. Nothing in the data directory is written.
-
---listen ADDRESS:PORT  where to listen (default: Options.ini, else 127.0.0.1:8899).
-                       Only a loopback address serves this computer alone; any
-                       other must be named here and is reachable from the network
---policy POLICY        which proxy carries a connection: failover (the fastest that
-                       works), round-robin (each connection the next one) or
-                       fastest (the shortest time measured so far); default:
-                       Options.ini, else failover
---type TYPE[,TYPE]     use only proxies of these types (HTTP, HTTPS, SOCKS4,
-                       SOCKS5); default: Options.ini, else all of them
-
-Exit status: 0 after Ctrl-C or SIGTERM; 1 when the address cannot be listened on
-(named on standard error); 2 for bad arguments or an unreadable list.</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -1753,6 +1731,39 @@ window and the proxies found could not be handed to it (nothing was changed).</s
     </message>
     <message>
         <source>download the ticked sources, verify the list and thin the history in one run</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Usage: quillberry-cli serve [--data-dir DIR] [--listen ADDRESS:PORT]
+                            [--policy failover|round-robin|fastest] [--type TYPE[,TYPE]]
+                            [--api ADDRESS:PORT [--api-token TOKEN]]
+
+Runs the local endpoint: a proxy on ADDRESS:PORT that takes HTTP (requests and
+CONNECT) and SOCKS5 from browsers and tools, and carries each connection through
+one of the working proxies of the data directory&apos;s Proxies.pro, with the proxy&apos;s
+stored log-on. A proxy that fails is replaced by the next one before the client
+sees an error; one that keeps failing is set aside for a while (said on standard
+error). The list is read again whenever it changes on disk. Runs until Ctrl-C or
+SIGTERM. Nothing in the data directory is written.
+
+--listen ADDRESS:PORT  where to listen (default: Options.ini, else 127.0.0.1:8899).
+                       Only a loopback address serves this computer alone; any
+                       other must be named here and is reachable from the network
+--policy POLICY        which proxy carries a connection: failover (the fastest that
+                       works), round-robin (each connection the next one) or
+                       fastest (the shortest time measured so far); default:
+                       Options.ini, else failover
+--type TYPE[,TYPE]     use only proxies of these types (HTTP, HTTPS, SOCKS4,
+                       SOCKS5); default: Options.ini, else all of them
+--api ADDRESS:PORT     also serve the control API there: the pool as JSON (/pool,
+                       /count, /get), /mark-bad, /check and /metrics for
+                       Prometheus (default: [Api] Listen of Options.ini, else off).
+                       As with --listen, only a loopback address unless named here
+--api-token TOKEN      ask every API request for this token (Authorization: Bearer
+                       TOKEN); default: [Api] Token of Options.ini, else none
+
+Exit status: 0 after Ctrl-C or SIGTERM; 1 when the address cannot be listened on
+(named on standard error); 2 for bad arguments or an unreadable list.</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -1189,6 +1189,10 @@
         <source>主机名只能由字母、数字、“-”和“.”组成，最后一段不能全是数字。</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>控制接口无法启动。</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>QuillberryHelp</name>
@@ -1525,51 +1529,6 @@ error); 2 for a bad option or format or a file that cannot be read.</source>
 
 退出状态 0，什么也没找到时也是（此时会有一条消息输出到标准错误）；2 选项或格式错误，
 或文件无法读取。</translation>
-    </message>
-    <message>
-        <source>Usage: quillberry-cli serve [--data-dir DIR] [--listen ADDRESS:PORT]
-                            [--policy failover|round-robin|fastest] [--type TYPE[,TYPE]]
-
-Runs the local endpoint: a proxy on ADDRESS:PORT that takes HTTP (requests and
-CONNECT) and SOCKS5 from browsers and tools, and carries each connection through
-one of the working proxies of the data directory&apos;s Proxies.pro, with the proxy&apos;s
-stored log-on. A proxy that fails is replaced by the next one before the client
-sees an error; one that keeps failing is set aside for a while (said on standard
-error). The list is read again whenever it changes on disk. Runs until Ctrl-C or
-SIGTERM. Nothing in the data directory is written.
-
---listen ADDRESS:PORT  where to listen (default: Options.ini, else 127.0.0.1:8899).
-                       Only a loopback address serves this computer alone; any
-                       other must be named here and is reachable from the network
---policy POLICY        which proxy carries a connection: failover (the fastest that
-                       works), round-robin (each connection the next one) or
-                       fastest (the shortest time measured so far); default:
-                       Options.ini, else failover
---type TYPE[,TYPE]     use only proxies of these types (HTTP, HTTPS, SOCKS4,
-                       SOCKS5); default: Options.ini, else all of them
-
-Exit status: 0 after Ctrl-C or SIGTERM; 1 when the address cannot be listened on
-(named on standard error); 2 for bad arguments or an unreadable list.</source>
-        <translation>用法: quillberry-cli serve [--data-dir 目录] [--listen 地址:端口]
-                           [--policy failover|round-robin|fastest] [--type 类型[,类型]]
-
-运行本地端点：在 地址:端口 上的一个代理，接受浏览器和工具的 HTTP（请求和 CONNECT）
-与 SOCKS5 连接，并用代理保存的登录信息，经由数据目录的 Proxies.pro 中的一个可用代理
-转发每个连接。失败的代理在客户端看到错误之前就由下一个代替；一再失败的代理被暂时搁置
-（在标准错误上说明）。列表文件在磁盘上改变时重新读取。运行到 Ctrl-C 或 SIGTERM 为止。
-不写入数据目录中的任何文件。
-
---listen 地址:端口      监听的地址（缺省：Options.ini，否则 127.0.0.1:8899）。
-                       只有环回地址才只为本机服务；其他地址必须在这里给出，
-                       并且可以从网络访问
---policy 策略          由哪个代理转发连接：failover（可用的最快代理）、round-robin
-                       （每个连接轮到下一个）或 fastest（到目前为止测得时间最短的）；
-                       缺省：Options.ini，否则 failover
---type 类型[,类型]      只使用这些类型的代理（HTTP、HTTPS、SOCKS4、SOCKS5）；
-                       缺省：Options.ini，否则全部
-
-退出状态：0 在 Ctrl-C 或 SIGTERM 之后；1 无法在该地址上监听（在标准错误上列出）；
-2 参数错误或列表无法读取。</translation>
     </message>
     <message>
         <source>carry connections through the working proxies on a local port</source>
@@ -2009,6 +1968,65 @@ window and the proxies found could not be handed to it (nothing was changed).</s
     <message>
         <source>download the ticked sources, verify the list and thin the history in one run</source>
         <translation>一次运行中下载打勾的资源、验证列表并清理历史</translation>
+    </message>
+    <message>
+        <source>Usage: quillberry-cli serve [--data-dir DIR] [--listen ADDRESS:PORT]
+                            [--policy failover|round-robin|fastest] [--type TYPE[,TYPE]]
+                            [--api ADDRESS:PORT [--api-token TOKEN]]
+
+Runs the local endpoint: a proxy on ADDRESS:PORT that takes HTTP (requests and
+CONNECT) and SOCKS5 from browsers and tools, and carries each connection through
+one of the working proxies of the data directory&apos;s Proxies.pro, with the proxy&apos;s
+stored log-on. A proxy that fails is replaced by the next one before the client
+sees an error; one that keeps failing is set aside for a while (said on standard
+error). The list is read again whenever it changes on disk. Runs until Ctrl-C or
+SIGTERM. Nothing in the data directory is written.
+
+--listen ADDRESS:PORT  where to listen (default: Options.ini, else 127.0.0.1:8899).
+                       Only a loopback address serves this computer alone; any
+                       other must be named here and is reachable from the network
+--policy POLICY        which proxy carries a connection: failover (the fastest that
+                       works), round-robin (each connection the next one) or
+                       fastest (the shortest time measured so far); default:
+                       Options.ini, else failover
+--type TYPE[,TYPE]     use only proxies of these types (HTTP, HTTPS, SOCKS4,
+                       SOCKS5); default: Options.ini, else all of them
+--api ADDRESS:PORT     also serve the control API there: the pool as JSON (/pool,
+                       /count, /get), /mark-bad, /check and /metrics for
+                       Prometheus (default: [Api] Listen of Options.ini, else off).
+                       As with --listen, only a loopback address unless named here
+--api-token TOKEN      ask every API request for this token (Authorization: Bearer
+                       TOKEN); default: [Api] Token of Options.ini, else none
+
+Exit status: 0 after Ctrl-C or SIGTERM; 1 when the address cannot be listened on
+(named on standard error); 2 for bad arguments or an unreadable list.</source>
+        <translation>用法: quillberry-cli serve [--data-dir 目录] [--listen 地址:端口]
+                           [--policy failover|round-robin|fastest] [--type 类型[,类型]]
+                           [--api 地址:端口 [--api-token 令牌]]
+
+运行本地端点：在 地址:端口 上的一个代理，接受浏览器和工具的 HTTP（请求和 CONNECT）
+与 SOCKS5 连接，并用代理保存的登录信息，经由数据目录的 Proxies.pro 中的一个可用代理
+转发每个连接。失败的代理在客户端看到错误之前就由下一个代替；一再失败的代理被暂时搁置
+（在标准错误上说明）。列表文件在磁盘上改变时重新读取。运行到 Ctrl-C 或 SIGTERM 为止。
+不写入数据目录中的任何文件。
+
+--listen 地址:端口      监听的地址（缺省：Options.ini，否则 127.0.0.1:8899）。
+                       只有环回地址才只为本机服务；其他地址必须在这里给出，
+                       并且可以从网络访问
+--policy 策略          由哪个代理转发连接：failover（可用的最快代理）、round-robin
+                       （每个连接轮到下一个）或 fastest（到目前为止测得时间最短的）；
+                       缺省：Options.ini，否则 failover
+--type 类型[,类型]      只使用这些类型的代理（HTTP、HTTPS、SOCKS4、SOCKS5）；
+                       缺省：Options.ini，否则全部
+--api 地址:端口         同时在该地址提供控制接口：代理池的 JSON（/pool、/count、
+                       /get）、/mark-bad、/check 以及供 Prometheus 读取的 /metrics
+                       （缺省：Options.ini 的 [Api] Listen，否则关闭）。
+                       与 --listen 一样，非环回地址必须在这里给出
+--api-token 令牌        每个接口请求都须带上此令牌（Authorization: Bearer 令牌）；
+                       缺省：Options.ini 的 [Api] Token，否则不需要
+
+退出状态：0 在 Ctrl-C 或 SIGTERM 之后；1 无法在该地址上监听（在标准错误上列出）；
+2 参数错误或列表无法读取。</translation>
     </message>
 </context>
 </TS>

@@ -1,16 +1,38 @@
 #include "app/EndpointHost.h"
 
 #include <cctype>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "datadir/DataDir.h"
+#include "endpoint/ControlApi.h"
 #include "endpoint/Endpoint.h"
+#include "history/History.h"
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyListModel.h"
 
 namespace qb {
 
 namespace {
+
+// What the history's latest results say of the pool's proxies: their exit address and
+// anonymity, for the endpoint's view of them.
+std::function<std::optional<VerifiedFacts>(const std::string&)> HistoryFacts(
+    CHistoryStore* history, const std::vector<UpstreamProxy>& pool) {
+  if (!history || pool.empty()) return {};
+  std::vector<std::string> lines;
+  lines.reserve(pool.size());
+  for (const UpstreamProxy& u : pool) lines.push_back(u.Line());
+  auto scores = std::make_shared<std::unordered_map<std::string, ProxyScore>>(history->Scores(lines));
+  return [scores](const std::string& line) -> std::optional<VerifiedFacts> {
+    const auto it = scores->find(line);
+    if (it == scores->end()) return std::nullopt;
+    return VerifiedFacts{it->second.exitAddress, it->second.anonymity};
+  };
+}
 
 // Refreshing waits for the list to settle: a run or an import changes many rows in a
 // row, and the pool needs only their last state.
@@ -44,11 +66,42 @@ CEndpointHost::CEndpointHost(DataDir& dir, QObject* parent)
   connect(&m_list, &QAbstractItemModel::rowsRemoved, this, &CEndpointHost::ScheduleRefresh);
 }
 
-CEndpointHost::~CEndpointHost() = default;
+CEndpointHost::~CEndpointHost() {
+  StopEndpoint();
+}
+
+void CEndpointHost::StopEndpoint() {
+  m_api.reset();
+  m_control.reset();
+  m_endpoint.reset();
+}
+
+int CEndpointHost::ApiPort() const {
+  return m_api ? m_api->Port() : 0;
+}
+
+qb::OpResult CEndpointHost::StartApi() {
+  if (m_apiOptions.listen.empty()) return qb::OpResult::Success();
+  const auto listen = ParseListenAddress(m_apiOptions.listen);
+  if (!listen || !IsLoopbackHost(listen->host)) {
+    return qb::OpResult::Failure(qb::OpStatus::ListenFailed, m_apiOptions.listen,
+                                 "not a loopback address; only quillberry-cli serve --api listens on others");
+  }
+  ControlApiConfig config;
+  config.listen = *listen;
+  config.token = m_apiOptions.token;
+  m_control = std::make_unique<EndpointPoolControl>(*m_endpoint, m_running.policy);
+  auto api = std::make_unique<ControlApi>(config, *m_control);
+  qb::OpResult started = api->Start();
+  if (started) m_api = std::move(api);
+  return started;
+}
 
 qb::OpResult CEndpointHost::Apply(const EndpointOptions& options, int connectTimeoutMs) {
+  // Said once, by the Apply that started the endpoint.
+  m_apiResult = qb::OpResult::Success();
   if (!options.enabled) {
-    m_endpoint.reset();
+    StopEndpoint();
     m_service.reset();
     return qb::OpResult::Success();
   }
@@ -56,7 +109,7 @@ qb::OpResult CEndpointHost::Apply(const EndpointOptions& options, int connectTim
   if (m_endpoint && SameEndpoint(options, m_running) && connectTimeoutMs == m_connectTimeoutMs) {
     return qb::OpResult::Success();
   }
-  m_endpoint.reset();
+  StopEndpoint();
   const auto listen = ParseListenAddress(options.listen);
   if (!listen) {
     return qb::OpResult::Failure(qb::OpStatus::ApplyFailed, {}, "not an address and port: " + options.listen);
@@ -92,6 +145,7 @@ qb::OpResult CEndpointHost::Apply(const EndpointOptions& options, int connectTim
   m_endpoint = std::move(endpoint);
   m_running = options;
   m_connectTimeoutMs = connectTimeoutMs;
+  m_apiResult = StartApi();
   RefreshPool();
   return started;
 }
@@ -137,6 +191,7 @@ void CEndpointHost::RefreshPool() {
       working.push_back(*e);
   }
   std::vector<UpstreamProxy> pool = UpstreamsFromEntries(working, m_dir.Credentials(), m_running.types);
+  DescribeUpstreams(pool, HistoryFacts(m_dir.History(), pool), m_dir.Path());
   m_poolSize = static_cast<int>(pool.size());
   m_endpoint->SetPool(std::move(pool));
 }

@@ -16,6 +16,8 @@
 namespace qb {
 
 class CEndpoint;
+class ControlApi;
+class EndpointPoolControl;
 class CProxyListModel;
 class DataDir;
 
@@ -25,6 +27,7 @@ inline constexpr const char* kMsgEndpointFailed = QT_TRANSLATE_NOOP("Quillberry"
 inline constexpr const char* kMsgEndpointInUse = QT_TRANSLATE_NOOP(
     "Quillberry", "系统代理正经由本机端口。关闭本机端口后，使用系统代理的程序将无法上网。\n仍要关闭吗？");
 inline constexpr const char* kMsgOptionsSaveFailed = QT_TRANSLATE_NOOP("Quillberry", "保存选项文件失败！");
+inline constexpr const char* kMsgApiFailed = QT_TRANSLATE_NOOP("Quillberry", "控制接口无法启动。");
 inline constexpr const char* kMsgEndpointEmpty =
     QT_TRANSLATE_NOOP("Quillberry", "列表中还没有验证可用的代理，本机端口暂时无法转发连接。");
 
@@ -40,6 +43,16 @@ class CEndpointHost : public QObject {
   // as options say. A failure to start comes back (the address taken, or one that
   // is not an address); the endpoint is then off.
   qb::OpResult Apply(const EndpointOptions& options, int connectTimeoutMs);
+  // The control API the window's own endpoint runs beside it from the next Apply that
+  // starts the endpoint: off for an empty address, and off for one that is not a
+  // loopback address, which only the command line may name. The endpoint's service
+  // runs its own from the same Options.ini.
+  void SetApi(const ApiOptions& options) { m_apiOptions = options; }
+  // How the API fared at the last start of the endpoint: a failure (the port taken, an
+  // address refused) leaves the endpoint running without it.
+  const qb::OpResult& ApiResult() const { return m_apiResult; }
+  // The API's bound port; 0 while it is off.
+  int ApiPort() const;
   // Whether connections no proxy can carry go to their targets directly (the user's
   // choice for when the proxies are down); followed at once by a running endpoint.
   void SetGoDirect(bool goDirect);
@@ -66,11 +79,18 @@ class CEndpointHost : public QObject {
 
  private:
   void ScheduleRefresh();
+  void StopEndpoint();
+  qb::OpResult StartApi();
   void MarkSetAside(const std::string& line, const std::string& reason);
 
   DataDir& m_dir;
   CProxyListModel& m_list;
   std::unique_ptr<CEndpoint> m_endpoint;
+  // Both ask m_endpoint: declared after it, so that they go first.
+  std::unique_ptr<EndpointPoolControl> m_control;
+  std::unique_ptr<ControlApi> m_api;
+  ApiOptions m_apiOptions;
+  qb::OpResult m_apiResult;
   std::optional<EndpointStatus> m_service;
   EndpointOptions m_running;
   int m_connectTimeoutMs = 0;

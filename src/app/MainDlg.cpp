@@ -1497,8 +1497,15 @@ void CMainDlg::StartEndpoint() {
 }
 
 bool CMainDlg::ApplyEndpoint() {
+  m_endpointHost->SetApi(m_options.api);
   const qb::OpResult applied = m_endpointHost->Apply(m_options.endpoint, g_nConnectTimeoutMs);
-  if (applied) return true;
+  if (applied) {
+    if (const qb::OpResult& api = m_endpointHost->ApiResult(); !api) {
+      qb::ShowMessage(std::string(kMsgApiFailed) + "\n" + api.Describe(), kCaptionEndpoint,
+                      qb::MsgIcon::Warning);
+    }
+    return true;
+  }
   qb::ShowMessage(std::string(kMsgEndpointFailed) + "\n" + applied.Describe(), kCaptionEndpoint,
                   qb::MsgIcon::Warning);
   return false;

@@ -5,7 +5,11 @@
 #include <cstdio>
 #include <ctime>
 
+#include <functional>
+#include <memory>
+#include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -14,7 +18,10 @@
 #include "base/Translate.h"
 #include "cli/Cli.h"
 #include "datadir/DataDir.h"
+#include "endpoint/ControlApi.h"
 #include "endpoint/Endpoint.h"
+#include "endpoint/Net.h"
+#include "history/History.h"
 #include "proxy/ProxyCredentials.h"
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyListModel.h"
@@ -28,6 +35,7 @@ constexpr const char* kServeUsage = QT_TRANSLATE_NOOP(
     "QuillberryHelp",
     "Usage: quillberry-cli serve [--data-dir DIR] [--listen ADDRESS:PORT]\n"
     "                            [--policy failover|round-robin|fastest] [--type TYPE[,TYPE]]\n"
+    "                            [--api ADDRESS:PORT [--api-token TOKEN]]\n"
     "\n"
     "Runs the local endpoint: a proxy on ADDRESS:PORT that takes HTTP (requests and\n"
     "CONNECT) and SOCKS5 from browsers and tools, and carries each connection through\n"
@@ -46,6 +54,12 @@ constexpr const char* kServeUsage = QT_TRANSLATE_NOOP(
     "                       Options.ini, else failover\n"
     "--type TYPE[,TYPE]     use only proxies of these types (HTTP, HTTPS, SOCKS4,\n"
     "                       SOCKS5); default: Options.ini, else all of them\n"
+    "--api ADDRESS:PORT     also serve the control API there: the pool as JSON (/pool,\n"
+    "                       /count, /get), /mark-bad, /check and /metrics for\n"
+    "                       Prometheus (default: [Api] Listen of Options.ini, else off).\n"
+    "                       As with --listen, only a loopback address unless named here\n"
+    "--api-token TOKEN      ask every API request for this token (Authorization: Bearer\n"
+    "                       TOKEN); default: [Api] Token of Options.ini, else none\n"
     "\n"
     "Exit status: 0 after Ctrl-C or SIGTERM; 1 when the address cannot be listened on\n"
     "(named on standard error); 2 for bad arguments or an unreadable list.");
@@ -54,6 +68,8 @@ struct ServeOptions {
   std::optional<ListenAddress> listen;
   std::optional<EndpointPolicy> policy;
   std::optional<std::vector<std::string>> types;
+  std::optional<ListenAddress> api;
+  std::optional<std::string> apiToken;
 };
 
 bool ParseServeOptions(const QStringList& args, ServeOptions& o) {
@@ -65,7 +81,8 @@ bool ParseServeOptions(const QStringList& args, ServeOptions& o) {
       value = a.mid(a.indexOf('=') + 1);
       a = a.left(a.indexOf('='));
     }
-    const bool known = a == "--listen" || a == "--policy" || a == "--type";
+    const bool known =
+        a == "--listen" || a == "--policy" || a == "--type" || a == "--api" || a == "--api-token";
     if (!known) {
       Err("serve: unknown option: " + args[i].toStdString());
       Err("Run 'quillberry-cli serve --help' for usage.");
@@ -85,6 +102,18 @@ bool ParseServeOptions(const QStringList& args, ServeOptions& o) {
         Err("serve: --listen needs ADDRESS:PORT with a port from 1 to 65535, not " + v);
         return false;
       }
+    } else if (a == "--api") {
+      o.api = ParseListenAddress(v);
+      if (!o.api) {
+        Err("serve: --api needs ADDRESS:PORT with a port from 1 to 65535, not " + v);
+        return false;
+      }
+    } else if (a == "--api-token") {
+      if (v.empty() || v.find_first_of(" \t\r\n") != std::string::npos) {
+        Err("serve: --api-token needs a token without spaces");
+        return false;
+      }
+      o.apiToken = v;
     } else if (a == "--policy") {
       o.policy = ParsePolicy(v);
       if (!o.policy) {
@@ -111,6 +140,22 @@ bool ParseServeOptions(const QStringList& args, ServeOptions& o) {
   return true;
 }
 
+// What the history's latest results say of the pool's proxies: their exit address and
+// anonymity, for the endpoint's view of them.
+std::function<std::optional<VerifiedFacts>(const std::string&)> HistoryFacts(
+    CHistoryStore* history, const std::vector<UpstreamProxy>& pool) {
+  if (!history || pool.empty()) return {};
+  std::vector<std::string> lines;
+  lines.reserve(pool.size());
+  for (const UpstreamProxy& u : pool) lines.push_back(u.Line());
+  auto scores = std::make_shared<std::unordered_map<std::string, ProxyScore>>(history->Scores(lines));
+  return [scores](const std::string& line) -> std::optional<VerifiedFacts> {
+    const auto it = scores->find(line);
+    if (it == scores->end()) return std::nullopt;
+    return VerifiedFacts{it->second.exitAddress, it->second.anonymity};
+  };
+}
+
 // The pool from the data directory's list; nullopt (after a message) when it cannot be read.
 std::optional<std::vector<UpstreamProxy>> LoadPool(DataDir& dir, const std::vector<std::string>& types) {
   CProxyListModel list;
@@ -121,7 +166,9 @@ std::optional<std::vector<UpstreamProxy>> LoadPool(DataDir& dir, const std::vect
   std::vector<CProxyEntry> rows;
   rows.reserve(static_cast<size_t>(list.RowCount()));
   for (int row = 0; row < list.RowCount(); ++row) rows.push_back(*list.Entry(row));
-  return UpstreamsFromEntries(rows, dir.Credentials(), types);
+  std::vector<UpstreamProxy> pool = UpstreamsFromEntries(rows, dir.Credentials(), types);
+  DescribeUpstreams(pool, HistoryFacts(dir.History(), pool), dir.Path());
+  return pool;
 }
 
 }  // namespace
@@ -151,6 +198,17 @@ int RunServe(const QStringList& args, const std::string& dataDir) {
         "started (name the address with --listen to listen there)");
     return kExitUsage;
   }
+  // The API under the same rule: a wider address only when named here.
+  std::optional<ListenAddress> apiListen = opt.api;
+  if (!apiListen && !saved.api.listen.empty()) {
+    apiListen = ParseListenAddress(saved.api.listen);
+    if (apiListen && !IsLoopbackHost(apiListen->host)) {
+      Err("serve: Options.ini asks for the control API on " + saved.api.listen +
+          ", which is not a loopback address and may be reachable from the network; nothing was "
+          "started (name the address with --api to listen there)");
+      return kExitUsage;
+    }
+  }
   config.policy = opt.policy.value_or(saved.endpoint.policy);
   config.types = opt.types.value_or(saved.endpoint.types);
   config.goDirect = saved.WhenDown() == WhenProxyDown::Direct;
@@ -167,6 +225,9 @@ int RunServe(const QStringList& args, const std::string& dataDir) {
   // The choice for when the proxies are down is followed as the window changes it.
   const std::string optionsPath = dir->FilePath(DataFile::Options);
   std::optional<FileIdentity> optionsSeen = StatFileIdentity(optionsPath);
+  // Read only for what verification found of each proxy (exit address, anonymity); a
+  // history that cannot be read leaves those unknown and serves all the same.
+  dir->OpenHistoryToRead();
   auto pool = LoadPool(*dir, config.types);
   if (!pool) return kExitUnreadable;
   const size_t count = pool->size();
@@ -208,10 +269,28 @@ int RunServe(const QStringList& args, const std::string& dataDir) {
     pthread_sigmask(SIG_UNBLOCK, &stopSignals, nullptr);
     return ReportFailure("serve", started);
   }
+  EndpointPoolControl control(endpoint, config.policy);
+  std::unique_ptr<ControlApi> api;
+  if (apiListen) {
+    ControlApiConfig apiConfig;
+    apiConfig.listen = *apiListen;
+    apiConfig.token = opt.apiToken.value_or(saved.api.token);
+    api = std::make_unique<ControlApi>(apiConfig, control);
+    if (const OpResult started = api->Start(); !started) {
+      api.reset();
+      endpoint.Stop();
+      pthread_sigmask(SIG_UNBLOCK, &stopSignals, nullptr);
+      return ReportFailure("serve", started);
+    }
+  }
   const std::string host =
       config.listen.host.find(':') != std::string::npos ? "[" + config.listen.host + "]" : config.listen.host;
   Out(Format("serve: listening on %s:%d with %zu proxies (%s)", host.c_str(), endpoint.Port(), count,
              PolicyName(config.policy)));
+  if (api) {
+    Out(Format("serve: control API on %s%s", HostPort(apiListen->host, api->Port()).c_str(),
+               (opt.apiToken || !saved.api.token.empty()) ? " (token required)" : ""));
+  }
   if (count == 0) Err("serve: the list has no working proxy to use; connections are refused until it has");
   std::fflush(stdout);
 
@@ -237,6 +316,8 @@ int RunServe(const QStringList& args, const std::string& dataDir) {
       endpoint.SetPool(std::move(*fresh));
     }
   }
+  // The API asks the endpoint: it goes first.
+  api.reset();
   endpoint.Stop();
   pthread_sigmask(SIG_UNBLOCK, &stopSignals, nullptr);
   return kExitOk;

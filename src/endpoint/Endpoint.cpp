@@ -13,16 +13,20 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "base/Text.h"
 #include "endpoint/EventLoop.h"
+#include "endpoint/HealthCheck.h"
 #include "endpoint/NameResolver.h"
 #include "endpoint/Net.h"
 #include "endpoint/Session.h"
 #include "endpoint/UpstreamPool.h"
+#include "proxy/GeoLocation.h"
 #include "proxy/ProxyEntry.h"
 
 namespace qb {
@@ -50,6 +54,25 @@ std::vector<UpstreamProxy> UpstreamsFromEntries(const std::vector<CProxyEntry>& 
   std::stable_sort(pool.begin(), pool.end(),
                    [](const UpstreamProxy& a, const UpstreamProxy& b) { return a.seconds < b.seconds; });
   return pool;
+}
+
+void DescribeUpstreams(std::vector<UpstreamProxy>& pool,
+                       const std::function<std::optional<VerifiedFacts>(const std::string& line)>& verified,
+                       const std::string& geoDataDir) {
+  for (UpstreamProxy& u : pool) {
+    if (verified) {
+      if (const std::optional<VerifiedFacts> facts = verified(u.Line())) {
+        u.exitAddress = facts->exitAddress;
+        u.anonymity = facts->anonymity;
+      }
+    }
+    if (geoDataDir.empty()) continue;
+    // Where its traffic comes out is what a client choosing by country cares about; a
+    // proxy named by a host name has no place of its own until it is looked up.
+    const std::string& where = u.exitAddress.empty() ? u.addr : u.exitAddress;
+    if (const auto found = LocateAddress(geoDataDir, where, UiLanguage::English))
+      u.country = found->countryCode;
+  }
 }
 
 std::string FormatEndpointStatus(const EndpointStatus& status) {
@@ -220,6 +243,11 @@ UpstreamPool::Rules PoolRules(const EndpointConfig& config) {
   rules.failureSeconds = config.connectTimeoutMs / 1000.0;
   rules.nameLifetime = std::chrono::milliseconds(config.nameLifetimeMs);
   rules.lookupTimeout = std::chrono::milliseconds(config.lookupTimeoutMs);
+  rules.maxSetAside = std::chrono::milliseconds(config.setAsideMaxMs);
+  rules.checksBringBack =
+      config.checkIntervalMs > 0 && ParseCheckTarget(config.checkUrl, config.checkFeature).has_value();
+  rules.checkInterval = std::chrono::milliseconds(std::max(1, config.checkIntervalMs));
+  rules.toleranceSeconds = std::max(0, config.toleranceMs) / 1000.0;
   return rules;
 }
 
@@ -247,10 +275,12 @@ class CEndpoint::Loop final : public EventLoop::Owner {
         m_pool(PoolRules(m_config)),
         m_events(*this),
         m_sessions(m_config, m_events, m_pool),
+        m_checks(m_config, m_events, m_pool),
         m_names([this] { m_events.Wake(); }, NameLookup(m_config)) {
     m_sessions.goDirect = m_config.goDirect;
     m_sessions.lookups = std::make_shared<TargetLookups>([this] { m_events.Wake(); });
     m_pool.OnLookup([this](const std::string& name) { m_names.Ask(name); });
+    m_pool.OnSetAsideProxy([this](const Upstream& u) { CloseTunnels(u); });
   }
   ~Loop() {
     Stop();
@@ -258,13 +288,74 @@ class CEndpoint::Loop final : public EventLoop::Owner {
     m_names.Close();
   }
 
-  OpResult Start() { return m_events.Start(m_config.listen); }
+  OpResult Start() {
+    std::lock_guard lock(m_callMutex);
+    OpResult started = m_events.Start(m_config.listen);
+    m_running = started.ok();
+    return started;
+  }
 
   void Stop() {
     if (!m_events.StopThread()) return;
     for (Session* s : std::vector<Session*>(m_sessions.live.begin(), m_sessions.live.end())) s->Close();
+    m_checks.CloseAll();
     Settled();
     m_events.Close();
+    // Calls that came while the thread ended are answered here: nothing else runs now.
+    std::vector<std::function<void()>> calls;
+    {
+      std::lock_guard lock(m_callMutex);
+      m_running = false;
+      calls.swap(m_calls);
+    }
+    for (auto& call : calls) call();
+  }
+
+  // Runs fn where the pool may be touched and returns what it gave: on the loop's
+  // thread while it runs (waiting for it), else here, as nothing else runs. What fn
+  // does first is take in a pool given just before: the caller may have just set it.
+  template <typename Fn>
+  auto OnLoop(Fn fn) -> decltype(fn()) {
+    using Result = decltype(fn());
+    if (std::this_thread::get_id() == m_loopThread.load()) return fn();
+    std::unique_lock lock(m_callMutex);
+    if (!m_running) return fn();
+    auto task = std::make_shared<std::packaged_task<Result()>>(std::move(fn));
+    std::future<Result> result = task->get_future();
+    m_calls.push_back([task] { (*task)(); });
+    lock.unlock();
+    m_events.Wake();
+    return result.get();
+  }
+
+  std::vector<UpstreamState> Upstreams() {
+    return OnLoop([this] {
+      const auto now = EventLoop::Clock::now();
+      m_pool.TakePending(now);
+      return m_pool.States(now);
+    });
+  }
+  bool CheckNow(const std::string& line) {
+    return OnLoop([this, &line] {
+      const auto now = EventLoop::Clock::now();
+      m_pool.TakePending(now);
+      if (!m_checks.Enabled()) return false;
+      if (line.empty()) {
+        for (const UpstreamState& s : m_pool.States(now)) m_checks.CheckNow(m_pool.Find(s.line), now);
+        return true;
+      }
+      const UpstreamRef u = m_pool.Find(line);
+      if (!u) return false;
+      m_checks.CheckNow(u, now);
+      return true;
+    });
+  }
+  bool MarkBad(const std::string& line) {
+    return OnLoop([this, &line] {
+      const auto now = EventLoop::Clock::now();
+      m_pool.TakePending(now);
+      return m_pool.MarkBad(line, "marked bad", now);
+    });
   }
 
   void SetPool(std::vector<UpstreamProxy> pool) {
@@ -281,8 +372,8 @@ class CEndpoint::Loop final : public EventLoop::Owner {
     m_pool.OnUnresolved(std::move(fn));
   }
   Stats GetStats() const {
-    return {m_sessions.accepted, m_sessions.active, m_sessions.failovers,
-            m_sessions.refused,  m_sessions.direct, m_pool.Unresolved()};
+    return {m_sessions.accepted, m_sessions.active,   m_sessions.failovers, m_sessions.refused,
+            m_sessions.direct,   m_pool.Unresolved(), m_checks.Started(),   m_sessions.tunnelsClosed};
   }
 
  private:
@@ -296,10 +387,17 @@ class CEndpoint::Loop final : public EventLoop::Owner {
     }
     const int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    m_checks.ClientCame(EventLoop::Clock::now());
     new Session(m_sessions, fd, IsLoopbackPeer(peer));  // owned by m_sessions.live until it closes
   }
 
   void Woken() override {
+    m_loopThread = std::this_thread::get_id();
+    std::vector<std::function<void()>> calls;
+    {
+      std::lock_guard lock(m_callMutex);
+      calls.swap(m_calls);
+    }
     const auto now = EventLoop::Clock::now();
     bool changed = m_pool.TakePending(now);
     for (const NameResolver::Answer& answer : m_names.Take()) {
@@ -314,6 +412,7 @@ class CEndpoint::Loop final : public EventLoop::Owner {
       m_sessions.resolving.erase(it);
       session->LookedUp(answer);
     }
+    for (auto& call : calls) call();
   }
 
   // The sessions that wait for the pool's names try again.
@@ -322,7 +421,20 @@ class CEndpoint::Loop final : public EventLoop::Owner {
   }
 
   bool NeedsTicks() const override {
-    return m_sessions.handshaking > 0 || m_pool.AnySetAside() || m_pool.Looking();
+    return m_sessions.handshaking > 0 || m_pool.AnySetAside() || m_pool.Looking() ||
+           m_checks.Wanted(EventLoop::Clock::now(), m_sessions.live.size());
+  }
+
+  // The connections still open through an upstream just set aside go, so that their
+  // programs connect again through one that works instead of waiting on a dead exit.
+  void CloseTunnels(const Upstream& u) {
+    if (!m_config.closeTunnels) return;
+    std::vector<Session*> through;
+    for (Session* s : m_sessions.live) {
+      if (s->Through(&u)) through.push_back(s);
+    }
+    for (Session* s : through) s->Close();
+    m_sessions.tunnelsClosed += through.size();
   }
 
   void Tick(EventLoop::Clock::time_point now) override {
@@ -340,20 +452,28 @@ class CEndpoint::Loop final : public EventLoop::Owner {
       // Names past their lifetime are asked again once traffic or a lookup under way
       // brings the loop here; until the answer, their addresses serve on.
       if (m_pool.Refresh(now)) ResumeParked();
+      m_checks.Tick(now, m_sessions.live.size());
     }
   }
 
   void Settled() override {
     for (Session* s : m_sessions.closed) delete s;
     m_sessions.closed.clear();
+    m_checks.Settled();
   }
 
   EndpointConfig m_config;
   UpstreamPool m_pool;
   EventLoop m_events;
   Session::Shared m_sessions;
+  HealthChecks m_checks;
   NameResolver m_names;
   EventLoop::Clock::time_point m_nextExpiry{};
+  // Calls from other threads (OnLoop) waiting for the loop.
+  std::mutex m_callMutex;
+  std::vector<std::function<void()>> m_calls;
+  bool m_running = false;
+  std::atomic<std::thread::id> m_loopThread{};
 };
 
 CEndpoint::CEndpoint(EndpointConfig config) : m_loop(std::make_unique<Loop>(std::move(config))) {}
@@ -381,6 +501,15 @@ void CEndpoint::OnUnresolved(std::function<void(const std::string&, const std::s
 }
 CEndpoint::Stats CEndpoint::GetStats() const {
   return m_loop->GetStats();
+}
+std::vector<UpstreamState> CEndpoint::Upstreams() const {
+  return m_loop->Upstreams();
+}
+bool CEndpoint::MarkBad(const std::string& line) {
+  return m_loop->MarkBad(line);
+}
+bool CEndpoint::CheckNow(const std::string& line) {
+  return m_loop->CheckNow(line);
 }
 
 }  // namespace qb

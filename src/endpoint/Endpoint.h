@@ -94,6 +94,24 @@ struct EndpointConfig {
   // moves to another, one with the same exit address if there is one.
   bool keepTargets = false;
   int stickyLeaseMs = kDefaultStickyLease * 1000;
+  // Health checks (endpoint/HealthCheck.h): the verification's HTTP resource and its
+  // feature string (no checks without an http:// URL), how often an upstream in use is
+  // checked, how long its answer may take once the way is open (reaching the proxy and
+  // its handshake have connectTimeoutMs), after how long without clients the checks
+  // rest (0: never), and how many run at once.
+  std::string checkUrl, checkFeature;
+  int checkIntervalMs = 30000;
+  int checkReplyMs = 10000;
+  int lazyAfterMs = 120000;
+  int maxChecks = 32;
+  // The fastest policy keeps the upstream it uses until another is faster by more than
+  // this.
+  int toleranceMs = 150;
+  // The longest an upstream is set aside at a time, the doubling's ceiling.
+  int setAsideMaxMs = 3600 * 1000;
+  // When an upstream is set aside, the client connections open through it are closed,
+  // so that their programs connect again through one that works.
+  bool closeTunnels = true;
   // The data directory served, named in the status answer so that a window can tell the
   // endpoint of its own list from another's.
   std::string dataDir;
@@ -137,6 +155,19 @@ bool DesktopProxyAnswers(const std::string& line, bool endpoint, int timeoutMs);
 std::vector<UpstreamProxy> UpstreamsFromEntries(const std::vector<CProxyEntry>& rows,
                                                 const CProxyCredentialStore& logOns,
                                                 const std::vector<std::string>& types);
+
+// What the pool's view tells of each proxy beyond its row, which holds only its
+// address, port, type, time and remark: the exit address and anonymity its latest
+// verification found (verified, by line: the history's word, none when it has none),
+// and the country (ISO 3166 code) of its exit address, or of its own address when no
+// exit address is known, from the location databases of geoDataDir and the system's
+// (LocateAddress). An empty geoDataDir looks up no country.
+struct VerifiedFacts {
+  std::string exitAddress, anonymity;
+};
+void DescribeUpstreams(std::vector<UpstreamProxy>& pool,
+                       const std::function<std::optional<VerifiedFacts>(const std::string& line)>& verified,
+                       const std::string& geoDataDir);
 
 // One proxy of the pool as the endpoint knows it now: what the control API reports and
 // what the metrics count.
@@ -200,14 +231,28 @@ class CEndpoint {
   void OnSetAside(std::function<void(const std::string& line, const std::string& reason)> fn);
 
   struct Stats {
-    uint64_t accepted = 0;    // client connections taken
-    uint64_t active = 0;      // client connections open now
-    uint64_t failovers = 0;   // times a next candidate was tried after a failure
-    uint64_t refused = 0;     // clients answered with an error or closed for bad input
-    uint64_t direct = 0;      // connections carried to their target without a proxy
-    uint64_t unresolved = 0;  // proxies of the pool left out now: their name gives no address
+    uint64_t accepted = 0;       // client connections taken
+    uint64_t active = 0;         // client connections open now
+    uint64_t failovers = 0;      // times a next candidate was tried after a failure
+    uint64_t refused = 0;        // clients answered with an error or closed for bad input
+    uint64_t direct = 0;         // connections carried to their target without a proxy
+    uint64_t unresolved = 0;     // proxies of the pool left out now: their name gives no address
+    uint64_t checks = 0;         // health checks started
+    uint64_t tunnelsClosed = 0;  // open connections closed as their upstream was set aside
   };
   Stats GetStats() const;
+
+  // Each proxy of the pool as the endpoint knows it now, in the pool's order. From any
+  // thread but the loop's callbacks (OnSetAside, OnUnresolved): it waits for the loop.
+  std::vector<UpstreamState> Upstreams() const;
+  // Sets the proxy of that line ("addr:port@TYPE") aside now, as repeated failures
+  // would (reason "marked bad", announced through OnSetAside); false when the pool has
+  // no such proxy. From any thread, as Upstreams.
+  bool MarkBad(const std::string& line);
+  // Has that proxy checked at once (an empty line: every proxy of the pool), even while
+  // the checks rest; false for a line the pool does not have, or when the endpoint has
+  // no check resource. From any thread, as Upstreams.
+  bool CheckNow(const std::string& line);
 
  private:
   class Loop;

@@ -71,6 +71,7 @@ bool Relay::Direction::Move(std::span<char> chunk) {
     }
     if (read == Io::Broken) return false;
     if (read == Io::Blocked) break;
+    carried += n;
     if (bulk) {
       pipe.bytes = n;
       if (!Drain(broken)) return !broken;

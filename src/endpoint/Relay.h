@@ -37,6 +37,10 @@ class Relay {
   // ending or by a failure.
   bool Pump(std::span<char> chunk);
 
+  // The bytes read so far from the client (for the upstream) and from the upstream.
+  uint64_t BytesUp() const { return m_up.carried; }
+  uint64_t BytesDown() const { return m_down.carried; }
+
   // The epoll events each side waits for now.
   uint32_t ClientEvents() const;
   uint32_t UpstreamEvents() const;
@@ -53,8 +57,9 @@ class Relay {
     std::string buf;  // what to could not take yet
     size_t off = 0;
     Pipe pipe;
-    bool ended = false;  // from sent its end
-    bool shut = false;   // and to was told so
+    bool ended = false;    // from sent its end
+    bool shut = false;     // and to was told so
+    uint64_t carried = 0;  // read from from, in all
 
     bool Waiting() const { return !buf.empty() || pipe.bytes > 0; }
     // Moves what it can; false when the connection broke.

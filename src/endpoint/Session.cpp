@@ -424,7 +424,12 @@ void Session::Established() {
     if (kind == ClientKind::HttpForward) toUpstream += setup.request.OriginForm();
     toUpstream += setup.request.body;
   }
-  std::string toClient = SuccessAnswer(kind) + attempt.handshake->TakeLeftover();
+  std::string leftover = attempt.handshake->TakeLeftover();
+  if (!setup.direct) {
+    m_via = attempt.via;
+    m_via->Carried(toUpstream.size(), leftover.size());
+  }
+  std::string toClient = SuccessAnswer(kind) + leftover;
   m_relay = std::make_unique<Relay>(m_client.fd, m_upstream.fd, std::move(toUpstream), std::move(toClient),
                                     kind == ClientKind::HttpForward);
   // The setup is over: an open connection holds only its relay.
@@ -434,8 +439,18 @@ void Session::Established() {
 }
 
 void Session::Pump(uint32_t) {
-  if (!m_relay->Pump({m_shared.chunk, sizeof m_shared.chunk})) return Close();
+  const bool open = m_relay->Pump({m_shared.chunk, sizeof m_shared.chunk});
+  CountBytes();
+  if (!open) return Close();
   Rearm();
+}
+
+void Session::CountBytes() {
+  if (!m_via) return;
+  const uint64_t up = m_relay->BytesUp(), down = m_relay->BytesDown();
+  m_via->Carried(up - m_countedUp, down - m_countedDown);
+  m_countedUp = up;
+  m_countedDown = down;
 }
 
 void Session::Refuse(const std::string& answer) {

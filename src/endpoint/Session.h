@@ -75,7 +75,7 @@ class Session {
     // Which upstream each named session, and each target when targets are kept, was
     // carried through.
     StickyTable sticky;
-    std::atomic<uint64_t> accepted{0}, active{0}, failovers{0}, refused{0}, direct{0};
+    std::atomic<uint64_t> accepted{0}, active{0}, failovers{0}, refused{0}, direct{0}, tunnelsClosed{0};
     // EndpointConfig::goDirect, switched while the endpoint runs.
     std::atomic<bool> goDirect{false};
     std::shared_ptr<TargetLookups> lookups;
@@ -108,6 +108,8 @@ class Session {
   void LookedUp(const TargetLookups::Answer& answer);
   // The pool has changed (names answered, a new pool): a parked session tries again.
   void Resume();
+  // Whether its connection is open and carried through u.
+  bool Through(const Upstream* u) const { return !m_closed && m_relay && m_via.get() == u; }
 
  private:
   using Handler = void (Session::*)(uint32_t events);
@@ -166,6 +168,8 @@ class Session {
   void ReadHandshake(uint32_t events);
   // Both, once relaying.
   void Pump(uint32_t events);
+  // Adds what the relay moved since the last count to the upstream's bytes.
+  void CountBytes();
   void Ignore(uint32_t events) {}
 
   void HeadDone();
@@ -201,6 +205,10 @@ class Session {
   // the relay's few bytes.
   std::unique_ptr<Setup> m_setup;
   std::unique_ptr<Relay> m_relay;
+  // The proxy the relay goes through (null for a direct connection), and how much of
+  // the relay's bytes it has been told of.
+  UpstreamRef m_via;
+  uint64_t m_countedUp = 0, m_countedDown = 0;
 };
 
 }  // namespace qb

@@ -61,14 +61,32 @@ bool UpstreamPool::TakePending(Clock::time_point now) {
   }
   if (!fresh) return false;
   std::unordered_set<std::string> leftOut;
+  std::unordered_map<std::string, UpstreamRef> byLine;
+  byLine.reserve(fresh->size());
+  for (const UpstreamRef& u : *fresh) {
+    const auto old = m_byLine.find(u->m_proxy.Line());
+    // What it carried counts from when it first joined, not from the list's last save.
+    if (old != m_byLine.end()) {
+      const Upstream& was = *old->second;
+      u->m_connections = was.m_connections;
+      u->m_failuresTotal = was.m_failuresTotal;
+      u->m_bytesUp = was.m_bytesUp;
+      u->m_bytesDown = was.m_bytesDown;
+      u->m_checks = was.m_checks;
+      u->m_checksPassed = was.m_checksPassed;
+      u->m_lastCheck = was.m_lastCheck;
+      u->m_nextCheck = was.m_nextCheck;
+      u->m_lastHanded = was.m_lastHanded;
+    }
+    byLine.emplace(u->m_proxy.Line(), u);
+  }
+  m_byLine = std::move(byLine);
   for (const UpstreamRef& old : m_members) {
     old->m_current = false;
     if (old->m_leftOut) leftOut.insert(old->m_proxy.Line());
     if (!old->m_aside) continue;
     const std::string line = old->m_proxy.Line();
-    const bool back = std::any_of(fresh->begin(), fresh->end(),
-                                  [&](const UpstreamRef& u) { return u->m_proxy.Line() == line; });
-    if (back && m_onSetAside) m_onSetAside(line, {});
+    if (m_byLine.count(line) && m_onSetAside) m_onSetAside(line, {});
   }
   m_members = std::move(*fresh);
   m_next = 0;
@@ -192,7 +210,13 @@ size_t UpstreamPool::Usable() const {
 
 UpstreamRef UpstreamPool::Get(const std::vector<UpstreamRef>& tried, Clock::time_point now, bool lastResort,
                               const Preference* prefer) {
-  const auto rested = [&](const Upstream& u) { return !u.m_aside || now >= u.m_asideUntil; };
+  const auto rested = [&](const Upstream& u) {
+    return !u.m_aside || (!m_rules.checksBringBack && now >= u.m_asideUntil);
+  };
+  const auto handed = [&](UpstreamRef u) {
+    u->m_lastHanded = now;
+    return u;
+  };
   const auto usable = [&](const UpstreamRef& u, bool evenAside) {
     if (!u->Resolved()) return false;
     if (std::find(tried.begin(), tried.end(), u) != tried.end()) return false;
@@ -203,13 +227,13 @@ UpstreamRef UpstreamPool::Get(const std::vector<UpstreamRef>& tried, Clock::time
   if (prefer) {
     for (const UpstreamRef& u : m_members) {
       if (u->Proxy().Line() == prefer->line) {
-        if (usable(u, false)) return u;
+        if (usable(u, false)) return handed(u);
         break;
       }
     }
     if (!prefer->exit.empty()) {
       for (const UpstreamRef& u : m_members) {
-        if (u->Proxy().exitAddress == prefer->exit && usable(u, false)) return u;
+        if (u->Proxy().exitAddress == prefer->exit && usable(u, false)) return handed(u);
       }
     }
   }
@@ -220,7 +244,7 @@ UpstreamRef UpstreamPool::Get(const std::vector<UpstreamRef>& tried, Clock::time
     switch (m_rules.policy) {
       case EndpointPolicy::Failover:
         for (const UpstreamRef& u : m_members) {
-          if (usable(u, evenAside)) return u;
+          if (usable(u, evenAside)) return handed(u);
         }
         break;
       case EndpointPolicy::RoundRobin:
@@ -228,7 +252,7 @@ UpstreamRef UpstreamPool::Get(const std::vector<UpstreamRef>& tried, Clock::time
           const UpstreamRef& u = m_members[(m_next + i) % n];
           if (usable(u, evenAside)) {
             m_next = (m_next + i + 1) % n;
-            return u;
+            return handed(u);
           }
         }
         break;
@@ -239,8 +263,15 @@ UpstreamRef UpstreamPool::Get(const std::vector<UpstreamRef>& tried, Clock::time
         for (const UpstreamRef& u : m_members) {
           if (usable(u, evenAside) && (!best || key(*u) < key(*best))) best = u;
         }
-        if (best) return best;
-        break;
+        if (!best) break;
+        // A proxy nearly as fast as the best keeps its clients: a switch for a few
+        // milliseconds would move every new connection on the noise of one measure.
+        const UpstreamRef current = m_fastest.lock();
+        if (current && current != best && current->m_current && usable(current, evenAside) &&
+            key(*current) <= key(*best) + m_rules.toleranceSeconds)
+          return handed(current);
+        m_fastest = best;
+        return handed(best);
       }
     }
   }
@@ -261,6 +292,8 @@ UpstreamRef UpstreamPool::Direct(const std::string& host, int port, const Socket
 void UpstreamPool::Release(const UpstreamRef& upstream, Outcome outcome, double seconds,
                            const std::string& reason, Clock::time_point now, size_t address) {
   Upstream& u = *upstream;
+  if (outcome == Outcome::Ok) ++u.m_connections;
+  if (outcome == Outcome::Failed) ++u.m_failuresTotal;
   // A newer pool came meanwhile with its own word on this proxy.
   if (!u.m_current || outcome == Outcome::Unjudged) return;
   const auto average = [&](double sample) {
@@ -281,7 +314,9 @@ void UpstreamPool::Release(const UpstreamRef& upstream, Outcome outcome, double 
 
 void UpstreamPool::SetAside(Upstream& u, const std::string& reason, Clock::time_point now) {
   u.m_failures = 0;
-  const auto wait = std::min(m_rules.setAside * (int64_t(1) << std::min(u.m_setAsides, 20)), kMaxSetAside);
+  const auto wait =
+      std::min<std::chrono::milliseconds>(m_rules.setAside * (int64_t(1) << std::min(u.m_setAsides, 20)),
+                                          std::max(m_rules.maxSetAside, m_rules.setAside));
   ++u.m_setAsides;
   u.m_asideUntil = now + wait;
   // One already aside (tried because every proxy was) only has its time extended.
@@ -289,6 +324,7 @@ void UpstreamPool::SetAside(Upstream& u, const std::string& reason, Clock::time_
   u.m_aside = true;
   ++m_asideCount;
   if (m_onSetAside) m_onSetAside(u.m_proxy.Line(), reason);
+  if (m_onSetAsideProxy) m_onSetAsideProxy(u);
 }
 
 void UpstreamPool::TakeBack(Upstream& u) {
@@ -298,10 +334,134 @@ void UpstreamPool::TakeBack(Upstream& u) {
 }
 
 void UpstreamPool::Expire(Clock::time_point now) {
-  if (m_asideCount == 0) return;
+  if (m_asideCount == 0 || m_rules.checksBringBack) return;
   for (const UpstreamRef& u : m_members) {
     if (u->m_aside && now >= u->m_asideUntil) TakeBack(*u);
   }
+}
+
+UpstreamRef UpstreamPool::Find(const std::string& line) const {
+  const auto it = m_byLine.find(line);
+  return it == m_byLine.end() ? nullptr : it->second;
+}
+
+bool UpstreamPool::MarkBad(const std::string& line, const std::string& reason, Clock::time_point now) {
+  const UpstreamRef u = Find(line);
+  if (!u) return false;
+  SetAside(*u, reason, now);
+  return true;
+}
+
+std::vector<UpstreamState> UpstreamPool::States(Clock::time_point now) const {
+  std::vector<UpstreamState> states;
+  states.reserve(m_members.size());
+  for (const UpstreamRef& member : m_members) {
+    const Upstream& u = *member;
+    UpstreamState s;
+    s.line = u.m_proxy.Line();
+    s.type = u.m_proxy.type;
+    s.state = u.m_aside ? "aside" : !u.Resolved() ? "unresolved" : "ok";
+    s.latency = u.m_measured;
+    s.failures = u.m_failures;
+    s.exitAddress = u.m_proxy.exitAddress;
+    s.country = u.m_proxy.country;
+    s.anonymity = u.m_proxy.anonymity;
+    s.connections = u.m_connections;
+    s.failuresTotal = u.m_failuresTotal;
+    s.bytesUp = u.m_bytesUp;
+    s.bytesDown = u.m_bytesDown;
+    if (u.m_checks > 0) {
+      s.uptime = static_cast<double>(u.m_checksPassed) / static_cast<double>(u.m_checks);
+      s.lastCheckAgoMs = std::chrono::duration_cast<std::chrono::milliseconds>(now - u.m_lastCheck).count();
+    }
+    states.push_back(std::move(s));
+  }
+  return states;
+}
+
+void UpstreamPool::OnSetAsideProxy(std::function<void(const Upstream&)> fn) {
+  m_onSetAsideProxy = std::move(fn);
+}
+
+std::vector<UpstreamRef> UpstreamPool::DueForCheck(Clock::time_point now, Clock::duration usedWithin,
+                                                   size_t limit) {
+  std::vector<UpstreamRef> due;
+  const size_t n = m_members.size();
+  if (n == 0 || limit == 0) return due;
+  // The next two the policy would hand out: they are the ones a client gets next, so
+  // their state matters before any client finds it out.
+  std::vector<const Upstream*> next;
+  const auto candidate = [](const Upstream& u) { return u.Resolved() && !u.m_aside; };
+  if (m_rules.policy == EndpointPolicy::Fastest) {
+    const auto key = [](const Upstream& u) { return u.m_measured > 0 ? u.m_measured : 1e9; };
+    const Upstream* first = nullptr;
+    const Upstream* second = nullptr;
+    for (const UpstreamRef& u : m_members) {
+      if (!candidate(*u)) continue;
+      if (!first || key(*u) < key(*first)) {
+        second = first;
+        first = u.get();
+      } else if (!second || key(*u) < key(*second)) {
+        second = u.get();
+      }
+    }
+    if (const UpstreamRef current = m_fastest.lock()) next.push_back(current.get());
+    for (const Upstream* u : {first, second}) {
+      if (u) next.push_back(u);
+    }
+  } else {
+    const size_t from = m_rules.policy == EndpointPolicy::RoundRobin ? m_next : 0;
+    for (size_t i = 0; i < n && next.size() < 2; ++i) {
+      const Upstream& u = *m_members[(from + i) % n];
+      if (candidate(u)) next.push_back(&u);
+    }
+  }
+  for (size_t i = 0; i < n && due.size() < limit; ++i) {
+    const UpstreamRef& member = m_members[(m_checkCursor + i) % n];
+    const Upstream& u = *member;
+    if (u.m_checking || !u.Resolved()) continue;
+    const bool used = u.m_lastHanded != Clock::time_point{} && now - u.m_lastHanded <= usedWithin;
+    const bool inUse = u.m_aside || used || std::find(next.begin(), next.end(), &u) != next.end();
+    if (!inUse) continue;
+    const Clock::time_point at = u.m_aside ? std::max(u.m_nextCheck, u.m_asideUntil) : u.m_nextCheck;
+    if (now >= at) due.push_back(member);
+  }
+  // The next search starts past the last one taken, so that a limit does not keep
+  // checking the same few.
+  if (!due.empty()) {
+    const auto last = std::find(m_members.begin(), m_members.end(), due.back());
+    m_checkCursor = static_cast<size_t>(last - m_members.begin()) + 1;
+  }
+  return due;
+}
+
+void UpstreamPool::CheckStarted(const UpstreamRef& upstream) {
+  upstream->m_checking = true;
+}
+
+void UpstreamPool::Checked(const UpstreamRef& upstream, bool ok, double seconds, const std::string& reason,
+                           Clock::time_point now, bool judged) {
+  Upstream& u = *upstream;
+  u.m_checking = false;
+  if (!judged) return;
+  u.m_lastCheck = now;
+  u.m_nextCheck = now + m_rules.checkInterval;
+  ++u.m_checks;
+  if (ok) ++u.m_checksPassed;
+  if (!u.m_current) return;
+  const auto average = [&](double sample) {
+    u.m_measured = u.m_measured > 0 ? 0.7 * u.m_measured + 0.3 * sample : sample;
+  };
+  if (ok) {
+    u.m_failures = 0;
+    u.m_setAsides = 0;
+    if (u.m_aside) TakeBack(u);
+    average(seconds);
+    return;
+  }
+  average(m_rules.failureSeconds);
+  // One set aside failed its check: it stays aside, for longer.
+  if (u.m_aside || ++u.m_failures >= m_rules.failuresToSetAside) SetAside(u, reason, now);
 }
 
 }  // namespace qb

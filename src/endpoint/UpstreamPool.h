@@ -69,6 +69,16 @@ class Upstream {
   const SocketAddress& Address(size_t i) const { return m_addresses[i % m_addresses.size()]; }
   size_t Preferred() const { return m_preferred; }
 
+  // A health check of it runs now.
+  bool Checking() const { return m_checking; }
+
+  // Bytes a connection through it carried (client to target, and back), for the pool's
+  // view; the loop's thread only.
+  void Carried(uint64_t up, uint64_t down) {
+    m_bytesUp += up;
+    m_bytesDown += down;
+  }
+
  private:
   friend class UpstreamPool;
   using Clock = std::chrono::steady_clock;
@@ -87,6 +97,13 @@ class Upstream {
   bool m_aside = false;  // until m_asideUntil, or a success, or a fresh pool
   Clock::time_point m_asideUntil{};
   bool m_current = true;  // false once a newer pool replaced the one it came with
+  // Since it joined the pool, kept while fresh pools carry it again: the pool's view.
+  uint64_t m_connections = 0, m_failuresTotal = 0, m_bytesUp = 0, m_bytesDown = 0;
+  // Health checks: how many ran and passed, the last one's end, when the next is due,
+  // and whether one runs now; when a client's connection last got it.
+  uint64_t m_checks = 0, m_checksPassed = 0;
+  Clock::time_point m_lastCheck{}, m_nextCheck{}, m_lastHanded{};
+  bool m_checking = false;
 };
 
 using UpstreamRef = std::shared_ptr<Upstream>;
@@ -100,7 +117,7 @@ class UpstreamPool {
     // The proxy types allowed (upper case); empty for every type the endpoint can use.
     std::vector<std::string> types;
     // Failures in a row after which a proxy is set aside, and for how long the first
-    // time; each repeat without a success in between doubles it, up to kMaxSetAside.
+    // time; each repeat without a success in between doubles it, up to maxSetAside.
     int failuresToSetAside = 3;
     std::chrono::milliseconds setAside{120000};
     // What a failure weighs in the fastest policy's average: the longest wait allowed,
@@ -111,8 +128,15 @@ class UpstreamPool {
     std::chrono::milliseconds nameLifetime{300 * 1000};
     std::chrono::milliseconds lookupTimeout{10 * 1000};
     std::chrono::milliseconds retryUnresolved{30 * 1000};
+    // The longest a proxy is set aside at a time.
+    std::chrono::milliseconds maxSetAside{3600 * 1000};
+    // Health checks run: a proxy set aside comes back by a passing check, not by its
+    // time running out (its time then only says when it is checked again).
+    bool checksBringBack = false;
+    std::chrono::milliseconds checkInterval{30 * 1000};
+    // The fastest policy stays with the proxy it uses until another is faster by more.
+    double toleranceSeconds = 0.15;
   };
-  static constexpr std::chrono::milliseconds kMaxSetAside{3600 * 1000};
 
   explicit UpstreamPool(Rules rules);
 
@@ -184,6 +208,32 @@ class UpstreamPool {
   // Takes back the proxies whose time aside is up.
   void Expire(Clock::time_point now);
 
+  // The member of that line ("addr:port@TYPE"); null when the pool has none.
+  UpstreamRef Find(const std::string& line) const;
+  // Sets it aside now, as failures would, with reason; false when the pool has no such
+  // line. One already aside has its time renewed.
+  bool MarkBad(const std::string& line, const std::string& reason, Clock::time_point now);
+  // Each member as the endpoint's view shows it, in the pool's order.
+  std::vector<UpstreamState> States(Clock::time_point now) const;
+
+  // Called with the proxy itself whenever one is set aside afresh (not when its time
+  // aside is only extended); the endpoint closes the connections open through it.
+  void OnSetAsideProxy(std::function<void(const Upstream&)> fn);
+
+  // Health checks (HealthCheck.h). The proxies whose check is due now, at most limit:
+  // those in use (handed out within usedWithin, the next two the policy would hand out,
+  // those set aside once their time aside is up) whose last check is an interval old.
+  std::vector<UpstreamRef> DueForCheck(Clock::time_point now, Clock::duration usedWithin, size_t limit);
+  // A check of upstream began, or ended: ok with seconds to connect and finish the
+  // handshake, or failed with reason. A passing check takes a proxy set aside back; a
+  // failed one counts as a failed connection would, and keeps one set aside there for
+  // its next, longer, time.
+  void CheckStarted(const UpstreamRef& upstream);
+  // A check ended without a verdict (judged false: the endpoint stopped it) changes
+  // nothing but that no check runs.
+  void Checked(const UpstreamRef& upstream, bool ok, double seconds, const std::string& reason,
+               Clock::time_point now, bool judged = true);
+
   bool Empty() const { return m_members.empty(); }
   bool AnySetAside() const { return m_asideCount > 0; }
   // The proxies of the pool, and how many of them have an address and are not set aside.
@@ -216,9 +266,14 @@ class UpstreamPool {
   std::function<void(const std::string&, const std::string&)> m_onSetAside;
   std::function<void(const std::string&, const std::string&)> m_onUnresolved;
   std::function<void(const std::string&)> m_onLookup;
+  std::function<void(const Upstream&)> m_onSetAsideProxy;
+  // The proxy the fastest policy uses now, kept within the tolerance.
+  std::weak_ptr<Upstream> m_fastest;
+  size_t m_checkCursor = 0;  // where the search for due checks goes on
   std::mutex m_pendingMutex;
   std::optional<std::vector<UpstreamRef>> m_pending;
   std::vector<UpstreamRef> m_members;
+  std::unordered_map<std::string, UpstreamRef> m_byLine;
   size_t m_next = 0;  // where round-robin goes on
   size_t m_asideCount = 0;
   std::unordered_map<std::string, Name> m_names;

@@ -88,6 +88,10 @@ std::string FormatOptionsFile(const ExtraOptions& o) {
   text += "PoolLowBelow=" + std::to_string(n.poolLowBelow) + "\n";
   text += std::string("RunDone=") + (n.runDone ? "1" : "0") + "\n";
   text += "RunSeconds=" + std::to_string(n.runSeconds) + "\n";
+  // A section of its own, which older versions pass over.
+  text += "\n[Api]\n";
+  text += "Listen=" + o.api.listen + "\n";
+  text += "Token=" + o.api.token + "\n";
   return text;
 }
 
@@ -155,6 +159,10 @@ ExtraOptions ParseOptionsFile(std::string_view text) {
       ParseFlag(value, o.notify.runDone);
     } else if (key == "Notify/RunSeconds") {
       number(value, 0, 86400, o.notify.runSeconds);
+    } else if (key == "Api/Listen") {
+      if (value.empty() || ParseListenAddress(value)) o.api.listen = std::string(value);
+    } else if (key == "Api/Token") {
+      o.api.token = std::string(value);
     }
   }
   // The choice, wherever it stands; a file of an older version that let the script go

@@ -65,6 +65,17 @@ struct EndpointOptions {
   bool operator==(const EndpointOptions&) const = default;
 };
 
+// The control API beside the endpoint (src/endpoint/ControlApi.h).
+struct ApiOptions {
+  // "address:port"; empty keeps the API off. A non-loopback address only when the user
+  // names it on the command line.
+  std::string listen;
+  // Asked of every request when not empty.
+  std::string token;
+
+  bool operator==(const ApiOptions&) const = default;
+};
+
 // The verification history (History.sqlite).
 struct HistoryOptions {
   // Results older than this many days are deleted, at most once a day; 0 keeps all.
@@ -118,6 +129,7 @@ struct ExtraOptions {
   HistoryOptions history;
   SystemProxyOptions systemProxy;
   NotifyOptions notify;
+  ApiOptions api;
 
   // The choice of SystemProxyOptions; the script's DIRECT and the endpoint follow it.
   WhenProxyDown WhenDown() const { return script.allowDirect ? WhenProxyDown::Direct : WhenProxyDown::Block; }

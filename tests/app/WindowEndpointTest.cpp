@@ -187,3 +187,64 @@ TEST(WindowEndpoint, AnAddressBeyondLoopbackFromTheFileIsAskedAbout) {
 }
 
 }  // namespace
+
+namespace {
+
+// The control API beside the window's own endpoint, from Options.ini: on when it names
+// a loopback address; said and left off when it cannot start, with the endpoint
+// running on without it.
+TEST(WindowEndpoint, TheControlApiRunsBesideTheEndpointWhenOptionsNameIt) {
+  QB_REQUIRE_PEER(Peer::HttpProxy);
+  const auto& peers = qbtest::Peers();
+  qbtest::TempDir data, config;
+  ScopedEnv xdg{"XDG_CONFIG_HOME", QByteArray::fromStdString(config.Path())};
+  qbtest::ScriptedPrompt prompt;
+  const std::string live = "127.0.0.1:" + std::to_string(peers.HttpProxyPort()) + "@HTTP";
+  qbtest::WriteFile(data.File("Proxies.pro"), live + "$0.9\r\n127.0.0.1:9@HTTP$连接失败\r\n");
+  qbtest::WriteFile(data.File("Setting.dat"), "m_bMinimize=0\r\nm_bAutoRun=0\r\n");
+  QTcpServer taken;
+  ASSERT_TRUE(taken.listen(QHostAddress::LocalHost, 0));
+  const int apiPort = FreePort();
+  for (const std::string& api :
+       {"127.0.0.1:" + std::to_string(apiPort), "127.0.0.1:" + std::to_string(taken.serverPort()),
+        std::string("0.0.0.0:") + std::to_string(apiPort)}) {
+    SCOPED_TRACE(api);
+    ExtraOptions options;
+    options.endpoint.enabled = true;
+    options.endpoint.listen = "127.0.0.1:" + std::to_string(FreePort());
+    options.api.listen = api;
+    ASSERT_TRUE(qbtest::SaveOptionsIn(data.Path(), options).ok());
+    prompt.messages.clear();
+    MainDlgOptions o;
+    o.platform = std::make_unique<CRecordingProxyPlatform>();
+    o.applyAutoRun = false;
+    o.forceNoTray = true;
+    qbtest::TestWindow window = qbtest::OpenTestWindow(data.Path(), config.File("fav.INI"), std::move(o));
+    CMainDlg& dlg = *window;
+    ASSERT_TRUE(dlg.Endpoint().Running());
+    bool said = false;
+    for (const auto& m : prompt.messages) said = said || m.text.rfind(kMsgApiFailed, 0) == 0;
+    if (api.find(std::to_string(apiPort)) == std::string::npos || api.rfind("0.0.0.0", 0) == 0) {
+      EXPECT_TRUE(said);
+      EXPECT_EQ(dlg.Endpoint().ApiPort(), 0);
+      continue;
+    }
+    EXPECT_FALSE(said);
+    ASSERT_EQ(dlg.Endpoint().ApiPort(), apiPort);
+    // The pool reaches the endpoint's thread a moment after the window hands it over.
+    std::string pool;
+    for (int i = 0; i < 20 && pool.find(live) == std::string::npos; ++i) {
+      if (i) QTest::qWait(100);
+      QProcess curl;
+      curl.start("curl", {"-sS", "--max-time", "10", "--noproxy", "*",
+                          QString::fromStdString("http://127.0.0.1:" + std::to_string(apiPort) + "/pool")});
+      ASSERT_TRUE(curl.waitForFinished(15000));
+      pool = curl.readAllStandardOutput().toStdString();
+    }
+    // The working row only: the failed one is no candidate.
+    EXPECT_NE(pool.find("\"line\":\"" + live + "\""), std::string::npos) << pool;
+    EXPECT_EQ(pool.find("127.0.0.1:9@HTTP"), std::string::npos) << pool;
+  }
+}
+
+}  // namespace

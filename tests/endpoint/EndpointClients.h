@@ -188,6 +188,12 @@ class OwnSocks {
   }
   int Port() const { return m_port; }
   bool Ready() const { return m_ready; }
+  // Stops or resumes it without closing anything: connections to it stay open and
+  // new ones are taken by the kernel but never answered, as a hung proxy does.
+  void Freeze(bool frozen) {
+    const auto pid = static_cast<pid_t>(m_process.processId());
+    if (pid > 0) ::kill(pid, frozen ? SIGSTOP : SIGCONT);
+  }
 
  private:
   int m_port;

@@ -637,3 +637,96 @@ TEST(NameResolver, TheSystemsResolverFindsLocalhost) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(UpstreamPoolPolicy, FastestKeepsItsProxyUntilAnotherIsFasterByMoreThanTheTolerance) {
+  Pool p(EndpointPolicy::Fastest, {Proxy(1, 0.10), Proxy(2, 0.12)});
+  ASSERT_EQ(Port(p.Get()), 1);
+  const UpstreamRef one = p.pool.Find(Line(1));
+  const UpstreamRef two = p.pool.Find(Line(2));
+  // 2: 0.7 * 0.12 + 0.3 * 0.01 = 0.087, faster than 1 (0.10) by 13 ms: within 150 ms.
+  p.Work(two, 0.01);
+  EXPECT_EQ(Port(p.Get()), 1);
+  // 1: 0.7 * 0.1 + 0.3 * 0.5 = 0.22, 133 ms behind: still within.
+  p.Work(one, 0.5);
+  EXPECT_EQ(Port(p.Get()), 1);
+  // 1: 0.7 * 0.22 + 0.3 * 0.5 = 0.304, 217 ms behind: 2 takes over, and keeps it.
+  p.Work(one, 0.5);
+  EXPECT_EQ(Port(p.Get()), 2);
+  p.Work(one, 0.01);
+  p.Work(one, 0.01);
+  EXPECT_EQ(Port(p.Get()), 2);
+  // A proxy that fails is left at once, tolerance or not.
+  EXPECT_EQ(Port(p.Get({two})), 1);
+}
+
+TEST(UpstreamPoolPolicy, FastestWithoutToleranceFollowsEveryChange) {
+  UpstreamPool::Rules rules = Pool::Rules(EndpointPolicy::Fastest, 3);
+  rules.toleranceSeconds = 0;
+  UpstreamPool pool(rules);
+  pool.SetPool({Proxy(1, 0.10), Proxy(2, 0.12)});
+  const auto now = UpstreamPool::Clock::now();
+  ASSERT_TRUE(pool.TakePending(now));
+  ASSERT_EQ(Port(pool.Get({}, now)), 1);
+  pool.Release(pool.Find(Line(2)), Outcome::Ok, 0.01, {}, now);
+  EXPECT_EQ(Port(pool.Get({}, now)), 2);
+}
+
+TEST(UpstreamPoolChecks, DueAreThoseInUseAndAsideOnesOnlyBackByAPassingCheck) {
+  Pool p(EndpointPolicy::Failover, {Proxy(1), Proxy(2), Proxy(3), Proxy(4)}, 2);
+  const auto used = std::chrono::seconds(60);
+  // Nothing handed out yet: the next two the policy would hand out are due.
+  auto due = p.pool.DueForCheck(p.now, used, 10);
+  ASSERT_EQ(due.size(), 2u);
+  EXPECT_EQ(Port(due[0]), 1);
+  EXPECT_EQ(Port(due[1]), 2);
+  for (const UpstreamRef& u : due) p.pool.CheckStarted(u);
+  // Running checks are not asked for twice; 4 gets traffic and joins.
+  const UpstreamRef four = p.Get({p.pool.Find(Line(1)), p.pool.Find(Line(2)), p.pool.Find(Line(3))});
+  ASSERT_EQ(Port(four), 4);
+  due = p.pool.DueForCheck(p.now, used, 10);
+  ASSERT_EQ(due.size(), 1u);
+  EXPECT_EQ(Port(due[0]), 4);
+  // A limit holds.
+  EXPECT_TRUE(p.pool.DueForCheck(p.now, used, 0).empty());
+
+  // Two failed checks set 1 aside, as two failed connections would.
+  const UpstreamRef one = p.pool.Find(Line(1));
+  p.pool.Checked(one, false, 0, "health check: no answer in time", p.now);
+  EXPECT_EQ(Port(p.Get()), 1);
+  p.pool.CheckStarted(one);
+  p.pool.Checked(one, false, 0, "health check: no answer in time", p.now);
+  EXPECT_EQ(Port(p.Get()), 2);
+  ASSERT_EQ(p.said.size(), 1u);
+  EXPECT_EQ(p.said[0], std::make_pair(Line(1), std::string("health check: no answer in time")));
+
+  // With checks on, its time aside running out does not bring it back...
+  UpstreamPool::Rules rules = Pool::Rules(EndpointPolicy::Failover, 1);
+  rules.checksBringBack = true;
+  rules.setAside = std::chrono::seconds(30);
+  rules.maxSetAside = std::chrono::minutes(5);
+  UpstreamPool checked(rules);
+  checked.SetPool({Proxy(1), Proxy(2)});
+  auto now = p.now;
+  ASSERT_TRUE(checked.TakePending(now));
+  const UpstreamRef first = checked.Find(Line(1));
+  checked.Release(first, Outcome::Failed, 0, "refused", now);
+  now += std::chrono::minutes(10);
+  checked.Expire(now);
+  EXPECT_EQ(Port(checked.Get({}, now)), 2);
+  // ...it is due for a check, whose failure keeps it aside, backing off up to the most...
+  due = checked.DueForCheck(now, used, 10);
+  ASSERT_FALSE(due.empty());
+  EXPECT_EQ(Port(due[0]), 1);
+  for (int i = 0; i < 6; ++i) checked.Checked(first, false, 0, "refused", now);
+  due = checked.DueForCheck(now + std::chrono::seconds(299), used, 10);
+  ASSERT_EQ(due.size(), 1u);
+  EXPECT_EQ(Port(due[0]), 2);  // the next one the policy hands out; 1 rests five minutes
+  EXPECT_EQ(Port(checked.DueForCheck(now + std::chrono::seconds(300), used, 10)[0]), 1);
+  // ...and a passing one takes it back.
+  checked.Checked(first, true, 0.2, {}, now);
+  EXPECT_EQ(Port(checked.Get({}, now)), 1);
+}
+
+}  // namespace

@@ -16,6 +16,7 @@ TEST(OptionsFile, SavedOptionsLoadBackAndAMissingFileGivesTheSafeDefaults) {
   EXPECT_EQ(loaded.WhenDown(), qb::WhenProxyDown::Block);
   EXPECT_FALSE(loaded.endpoint.enabled);
   EXPECT_EQ(loaded.endpoint.listen, "127.0.0.1:8899");
+  EXPECT_EQ(loaded.api, qb::ApiOptions{});
 
   qb::ExtraOptions o;
   // Going direct is the system proxy's choice now, which the script follows: a script
@@ -29,6 +30,8 @@ TEST(OptionsFile, SavedOptionsLoadBackAndAMissingFileGivesTheSafeDefaults) {
   o.endpoint.listen = "[::1]:3128";
   o.endpoint.policy = qb::EndpointPolicy::RoundRobin;
   o.endpoint.types = {"HTTP", "SOCKS5"};
+  o.api.listen = "[::1]:8898";
+  o.api.token = "s3cret";
   ASSERT_TRUE(qbtest::SaveOptionsIn(dir.Path(), o).ok());
   loaded = qbtest::LoadOptionsFrom(dir.Path(), &result);
   ASSERT_TRUE(result.ok());
@@ -38,13 +41,15 @@ TEST(OptionsFile, SavedOptionsLoadBackAndAMissingFileGivesTheSafeDefaults) {
 TEST(OptionsFile, WhatDoesNotParseKeepsItsDefault) {
   const qb::ExtraOptions o = qb::ParseOptionsFile(
       "[Script]\r\nAllowDirect=maybe\r\nFailover=1\r\n[Endpoint]\nListen=127.0.0.1:99999\n"
-      "Policy=random\nTypes= http , ,socks5\nEnabled\n[Other]\nEnabled=1\n");
+      "Policy=random\nTypes= http , ,socks5\nEnabled\n[Other]\nEnabled=1\n[Api]\nListen=8898\n");
   EXPECT_TRUE(o.script.failover);
   EXPECT_FALSE(o.script.allowDirect);
   EXPECT_EQ(o.endpoint.listen, "127.0.0.1:8899");
   EXPECT_EQ(o.endpoint.policy, qb::EndpointPolicy::Failover);
   EXPECT_EQ(o.endpoint.types, (std::vector<std::string>{"HTTP", "SOCKS5"}));
   EXPECT_FALSE(o.endpoint.enabled);
+  // An address the API cannot listen on leaves it off, not on some default port.
+  EXPECT_EQ(o.api.listen, "");
 }
 
 // The choice lives in the new section and under the script's old key, which a version
