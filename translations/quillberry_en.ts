@@ -1243,6 +1243,50 @@ Set it again? No keeps the other program&apos;s setting.</translation>
         <source>主机名只能由字母、数字、“-”和“.”组成，最后一段不能全是数字。</source>
         <translation>A host name may hold only letters, digits, “-” and “.”, and its last part cannot be all digits.</translation>
     </message>
+    <message>
+        <source>端点健康检查</source>
+        <translation>Endpoint health checks</translation>
+    </message>
+    <message>
+        <source>定期检查使用中的代理</source>
+        <translation>Check the proxies in use</translation>
+    </message>
+    <message>
+        <source>检查间隔(秒):</source>
+        <translation>Check interval (s):</translation>
+    </message>
+    <message>
+        <source>检查超时(秒):</source>
+        <translation>Check time-out (s):</translation>
+    </message>
+    <message>
+        <source>无客户端多久后停止检查(秒, 0=不停):</source>
+        <translation>Rest with no client for (s, 0 = never):</translation>
+    </message>
+    <message>
+        <source>最快优先的容差(毫秒):</source>
+        <translation>Fastest&apos;s tolerance (ms):</translation>
+    </message>
+    <message>
+        <source>连续失败几次后搁置:</source>
+        <translation>Failures before set aside:</translation>
+    </message>
+    <message>
+        <source>首次搁置(秒):</source>
+        <translation>First time aside (s):</translation>
+    </message>
+    <message>
+        <source>最长搁置(秒):</source>
+        <translation>Longest time aside (s):</translation>
+    </message>
+    <message>
+        <source>搁置时关闭经由它的连接</source>
+        <translation>Close its connections when set aside</translation>
+    </message>
+    <message>
+        <source>健康检查...</source>
+        <translation>Health checks...</translation>
+    </message>
 </context>
 <context>
     <name>QuillberryHelp</name>
@@ -1417,32 +1461,6 @@ added to an empty list, one per line, in the order found.
 
 Exit status 0, also when nothing was found (a message then goes to standard
 error); 2 for a bad option or format or a file that cannot be read.</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Usage: quillberry-cli serve [--data-dir DIR] [--listen ADDRESS:PORT]
-                            [--policy failover|round-robin|fastest] [--type TYPE[,TYPE]]
-
-Runs the local endpoint: a proxy on ADDRESS:PORT that takes HTTP (requests and
-CONNECT) and SOCKS5 from browsers and tools, and carries each connection through
-one of the working proxies of the data directory&apos;s Proxies.pro, with the proxy&apos;s
-stored log-on. A proxy that fails is replaced by the next one before the client
-sees an error; one that keeps failing is set aside for a while (said on standard
-error). The list is read again whenever it changes on disk. Runs until Ctrl-C or
-SIGTERM. Nothing in the data directory is written.
-
---listen ADDRESS:PORT  where to listen (default: Options.ini, else 127.0.0.1:8899).
-                       Only a loopback address serves this computer alone; any
-                       other must be named here and is reachable from the network
---policy POLICY        which proxy carries a connection: failover (the fastest that
-                       works), round-robin (each connection the next one) or
-                       fastest (the shortest time measured so far); default:
-                       Options.ini, else failover
---type TYPE[,TYPE]     use only proxies of these types (HTTP, HTTPS, SOCKS4,
-                       SOCKS5); default: Options.ini, else all of them
-
-Exit status: 0 after Ctrl-C or SIGTERM; 1 when the address cannot be listened on
-(named on standard error); 2 for bad arguments or an unreadable list.</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -1710,6 +1728,47 @@ bad arguments (a bad format among them) or an unreadable file;
 3 when a data file could not be written (named on standard error); 4 when the
 data directory&apos;s own list is open in the window or being written by another
 command (nothing was verified; give a FILE, or verify in the window).</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Usage: quillberry-cli serve [--data-dir DIR] [--listen ADDRESS:PORT]
+                            [--policy failover|round-robin|fastest] [--type TYPE[,TYPE]]
+                            [--check-interval S] [--check-timeout S] [--lazy-after S]
+                            [--tolerance MS] [--failures N] [--set-aside S]
+                            [--set-aside-max S] [--close-tunnels yes|no]
+
+Runs the local endpoint: a proxy on ADDRESS:PORT that takes HTTP (requests and
+CONNECT) and SOCKS5 from browsers and tools, and carries each connection through
+one of the working proxies of the data directory&apos;s Proxies.pro, with the proxy&apos;s
+stored log-on. A proxy that fails is replaced by the next one before the client
+sees an error; one that keeps failing is set aside for a while (said on standard
+error). The proxies in use are checked on an interval against the ticked HTTP
+verification resource of Setting.dat; a proxy set aside comes back when a check
+passes. The list is read again whenever it changes on disk. Runs until Ctrl-C or
+SIGTERM. Nothing in the data directory is written.
+
+--listen ADDRESS:PORT  where to listen (default: Options.ini, else 127.0.0.1:8899).
+                       Only a loopback address serves this computer alone; any
+                       other must be named here and is reachable from the network
+--policy POLICY        which proxy carries a connection: failover (the fastest that
+                       works), round-robin (each connection the next one) or
+                       fastest (the shortest time measured so far); default:
+                       Options.ini, else failover
+--type TYPE[,TYPE]     use only proxies of these types (HTTP, HTTPS, SOCKS4,
+                       SOCKS5); default: Options.ini, else all of them
+--check-interval S     check each proxy in use every S seconds; 0: no checks
+--check-timeout S      how long a check&apos;s page may take once the proxy is through
+--lazy-after S         no checks while no client came for S seconds; 0: never rest
+--tolerance MS         fastest moves only to a proxy faster by more than MS
+--failures N           failures in a row (connections or checks) that set a proxy
+                       aside
+--set-aside S          its first time aside, doubled each time up to
+--set-aside-max S      this; then it is checked again
+--close-tunnels yes|no close the connections open through a proxy set aside
+                       Defaults: Options.ini, else 30, 10, 120, 150, 3, 30, 300, yes
+
+Exit status: 0 after Ctrl-C or SIGTERM; 1 when the address cannot be listened on
+(named on standard error); 2 for bad arguments or an unreadable list.</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

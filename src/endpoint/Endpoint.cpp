@@ -28,6 +28,8 @@
 #include "endpoint/UpstreamPool.h"
 #include "proxy/GeoLocation.h"
 #include "proxy/ProxyEntry.h"
+#include "settings/Settings.h"
+#include "settings/VerifySource.h"
 
 namespace qb {
 
@@ -54,6 +56,28 @@ std::vector<UpstreamProxy> UpstreamsFromEntries(const std::vector<CProxyEntry>& 
   std::stable_sort(pool.begin(), pool.end(),
                    [](const UpstreamProxy& a, const UpstreamProxy& b) { return a.seconds < b.seconds; });
   return pool;
+}
+
+void ApplyEndpointOptions(const EndpointOptions& o, EndpointConfig& config) {
+  config.policy = o.policy;
+  config.types = o.types;
+  config.nameLifetimeMs = o.nameLifetime * 1000;
+  config.checkIntervalMs = o.healthChecks ? o.checkInterval * 1000 : 0;
+  config.checkReplyMs = o.checkTimeout * 1000;
+  config.lazyAfterMs = o.lazyAfter * 1000;
+  config.toleranceMs = o.tolerance;
+  config.failuresToSetAside = o.failuresToSetAside;
+  config.setAsideMs = o.setAside * 1000;
+  config.setAsideMaxMs = std::max(o.setAside, o.setAsideMax) * 1000;
+  config.closeTunnels = o.closeTunnels;
+}
+
+void ApplyCheckResource(const CSettings& settings, EndpointConfig& config) {
+  const CheckedVerifySources checked = GetCheckedVerifySources(settings);
+  config.checkUrl = checked.httpUrl;
+  config.checkFeature = checked.httpFeature;
+  if (settings.m_nConTimeout >= kMinConTimeout && settings.m_nConTimeout <= kMaxConTimeout)
+    config.connectTimeoutMs = settings.m_nConTimeout * 1000;
 }
 
 void DescribeUpstreams(std::vector<UpstreamProxy>& pool,
