@@ -244,9 +244,9 @@ int RunServe(const QStringList& args, const std::string& dataDir) {
     return kExitUsage;
   }
   ApplyEndpointOptions(opt.Over(saved.endpoint), config);
-  // The checks ask for the verification's own resource, read as the window would (the
-  // built-in resources when the file has none), and nothing is written.
-  dir->LoadSettings(nullptr, DataDir::BuiltInResources::Hold);
+  // The checks ask for the verification's own resource as Setting.dat ticks it; a
+  // directory without one (never opened in the window) has no checks.
+  dir->ReadSettings();
   ApplyCheckResource(dir->Settings(), config);
   config.goDirect = saved.WhenDown() == WhenProxyDown::Direct;
   config.dataDir = dir->Path();
