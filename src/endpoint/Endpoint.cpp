@@ -411,7 +411,6 @@ class CEndpoint::Loop final : public EventLoop::Owner {
     }
     const int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    m_checks.ClientCame(EventLoop::Clock::now());
     new Session(m_sessions, fd, IsLoopbackPeer(peer));  // owned by m_sessions.live until it closes
   }
 
@@ -446,8 +445,11 @@ class CEndpoint::Loop final : public EventLoop::Owner {
 
   bool NeedsTicks() const override {
     return m_sessions.handshaking > 0 || m_pool.AnySetAside() || m_pool.Looking() ||
-           m_checks.Wanted(EventLoop::Clock::now(), m_sessions.live.size());
+           m_checks.Wanted(EventLoop::Clock::now(), m_sessions.lastUse, Relaying());
   }
+
+  // Connections carried now; a long tunnel keeps the checks awake however old it is.
+  size_t Relaying() const { return m_sessions.live.size() - m_sessions.handshaking; }
 
   // The connections still open through an upstream just set aside go, so that their
   // programs connect again through one that works instead of waiting on a dead exit.
@@ -475,7 +477,7 @@ class CEndpoint::Loop final : public EventLoop::Owner {
       // Names past their lifetime are asked again once traffic or a lookup under way
       // brings the loop here; until the answer, their addresses serve on.
       if (m_pool.Refresh(now)) ResumeParked();
-      m_checks.Tick(now, m_sessions.live.size());
+      m_checks.Tick(now, m_sessions.lastUse, Relaying());
     }
   }
 

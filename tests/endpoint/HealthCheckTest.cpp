@@ -241,20 +241,23 @@ TEST(HealthCheck, LazyChecksRestWhileNoClientComes) {
   OwnSocks socks("127.0.0.56");
   ASSERT_TRUE(socks.Ready());
   EndpointConfig config = Checking();
-  config.lazyAfterMs = 1500;
+  config.lazyAfterMs = 3500;
   CEndpoint endpoint(config);
   endpoint.SetPool({Upstream(socks.Port(), "SOCKS5", 0.1)});
   ASSERT_TRUE(endpoint.Start().ok());
-  // No client yet: nothing is checked.
-  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  // No client yet: nothing is checked. A window asking for the status is no client.
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_TRUE(qb::ProbeEndpoint({"127.0.0.1", endpoint.Port()}, 2000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  }
   EXPECT_EQ(endpoint.GetStats().checks, 0u);
   const CurlResult r = Curl(endpoint.Port(), Via::Socks5, Peers().OriginUrl("/echo"));
   ASSERT_EQ(r.exitCode, 0) << r.err;
   ASSERT_TRUE(WaitFor([&] { return endpoint.GetStats().checks >= 2; }));
   // The client went: after the lazy window the checks stop.
-  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  std::this_thread::sleep_for(std::chrono::milliseconds(5000));
   const uint64_t rested = endpoint.GetStats().checks;
-  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  std::this_thread::sleep_for(std::chrono::milliseconds(3000));
   EXPECT_EQ(endpoint.GetStats().checks, rested);
   // Asked for, a check runs all the same.
   EXPECT_TRUE(endpoint.CheckNow(""));
