@@ -1247,6 +1247,50 @@ Set it again? No keeps the other program&apos;s setting.</translation>
         <source>控制接口无法启动。</source>
         <translation>The control API could not start.</translation>
     </message>
+    <message>
+        <source>端点健康检查</source>
+        <translation>Endpoint health checks</translation>
+    </message>
+    <message>
+        <source>定期检查使用中的代理</source>
+        <translation>Check the proxies in use</translation>
+    </message>
+    <message>
+        <source>检查间隔(秒):</source>
+        <translation>Check interval (s):</translation>
+    </message>
+    <message>
+        <source>检查超时(秒):</source>
+        <translation>Check time-out (s):</translation>
+    </message>
+    <message>
+        <source>无客户端多久后停止检查(秒, 0=不停):</source>
+        <translation>Rest with no client for (s, 0 = never):</translation>
+    </message>
+    <message>
+        <source>最快优先的容差(毫秒):</source>
+        <translation>Fastest&apos;s tolerance (ms):</translation>
+    </message>
+    <message>
+        <source>连续失败几次后搁置:</source>
+        <translation>Failures before set aside:</translation>
+    </message>
+    <message>
+        <source>首次搁置(秒):</source>
+        <translation>First time aside (s):</translation>
+    </message>
+    <message>
+        <source>最长搁置(秒):</source>
+        <translation>Longest time aside (s):</translation>
+    </message>
+    <message>
+        <source>搁置时关闭经由它的连接</source>
+        <translation>Close its connections when set aside</translation>
+    </message>
+    <message>
+        <source>健康检查...</source>
+        <translation>Health checks...</translation>
+    </message>
 </context>
 <context>
     <name>QuillberryHelp</name>
@@ -1737,14 +1781,22 @@ window and the proxies found could not be handed to it (nothing was changed).</s
         <source>Usage: quillberry-cli serve [--data-dir DIR] [--listen ADDRESS:PORT]
                             [--policy failover|round-robin|fastest] [--type TYPE[,TYPE]]
                             [--api ADDRESS:PORT [--api-token TOKEN]]
+                            [--check-interval S] [--check-timeout S] [--lazy-after S]
+                            [--tolerance MS] [--failures N] [--set-aside S]
+                            [--set-aside-max S] [--close-tunnels yes|no]
 
 Runs the local endpoint: a proxy on ADDRESS:PORT that takes HTTP (requests and
 CONNECT) and SOCKS5 from browsers and tools, and carries each connection through
 one of the working proxies of the data directory&apos;s Proxies.pro, with the proxy&apos;s
 stored log-on. A proxy that fails is replaced by the next one before the client
 sees an error; one that keeps failing is set aside for a while (said on standard
-error). The list is read again whenever it changes on disk. Runs until Ctrl-C or
-SIGTERM. Nothing in the data directory is written.
+error). The proxies in use are checked on an interval against the ticked HTTP
+verification resource of Setting.dat; a proxy set aside comes back when a check
+passes. A client that names a session (a log-on user session-KEY, or the header
+X-Quillberry-Session) stays on one proxy while it uses it; KeepTargets=1 in
+Options.ini keeps each target host on one proxy too. The list is read again
+whenever it changes on disk. Runs until Ctrl-C or SIGTERM. Nothing in the data
+directory is written.
 
 --listen ADDRESS:PORT  where to listen (default: Options.ini, else 127.0.0.1:8899).
                        Only a loopback address serves this computer alone; any
@@ -1761,6 +1813,16 @@ SIGTERM. Nothing in the data directory is written.
                        As with --listen, only a loopback address unless named here
 --api-token TOKEN      ask every API request for this token (Authorization: Bearer
                        TOKEN); default: [Api] Token of Options.ini, else none
+--check-interval S     check each proxy in use every S seconds; 0: no checks
+--check-timeout S      how long a check&apos;s page may take once the proxy is through
+--lazy-after S         no checks while no client came for S seconds; 0: never rest
+--tolerance MS         fastest moves only to a proxy faster by more than MS
+--failures N           failures in a row (connections or checks) that set a proxy
+                       aside
+--set-aside S          its first time aside, doubled each time up to
+--set-aside-max S      this; then it is checked again
+--close-tunnels yes|no close the connections open through a proxy set aside
+                       Defaults: Options.ini, else 30, 10, 120, 150, 3, 30, 300, yes
 
 Exit status: 0 after Ctrl-C or SIGTERM; 1 when the address cannot be listened on
 (named on standard error); 2 for bad arguments or an unreadable list.</source>

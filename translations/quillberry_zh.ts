@@ -1193,6 +1193,50 @@
         <source>控制接口无法启动。</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>端点健康检查</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>定期检查使用中的代理</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>检查间隔(秒):</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>检查超时(秒):</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>无客户端多久后停止检查(秒, 0=不停):</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>最快优先的容差(毫秒):</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>连续失败几次后搁置:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>首次搁置(秒):</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>最长搁置(秒):</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>搁置时关闭经由它的连接</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>健康检查...</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>QuillberryHelp</name>
@@ -1973,14 +2017,22 @@ window and the proxies found could not be handed to it (nothing was changed).</s
         <source>Usage: quillberry-cli serve [--data-dir DIR] [--listen ADDRESS:PORT]
                             [--policy failover|round-robin|fastest] [--type TYPE[,TYPE]]
                             [--api ADDRESS:PORT [--api-token TOKEN]]
+                            [--check-interval S] [--check-timeout S] [--lazy-after S]
+                            [--tolerance MS] [--failures N] [--set-aside S]
+                            [--set-aside-max S] [--close-tunnels yes|no]
 
 Runs the local endpoint: a proxy on ADDRESS:PORT that takes HTTP (requests and
 CONNECT) and SOCKS5 from browsers and tools, and carries each connection through
 one of the working proxies of the data directory&apos;s Proxies.pro, with the proxy&apos;s
 stored log-on. A proxy that fails is replaced by the next one before the client
 sees an error; one that keeps failing is set aside for a while (said on standard
-error). The list is read again whenever it changes on disk. Runs until Ctrl-C or
-SIGTERM. Nothing in the data directory is written.
+error). The proxies in use are checked on an interval against the ticked HTTP
+verification resource of Setting.dat; a proxy set aside comes back when a check
+passes. A client that names a session (a log-on user session-KEY, or the header
+X-Quillberry-Session) stays on one proxy while it uses it; KeepTargets=1 in
+Options.ini keeps each target host on one proxy too. The list is read again
+whenever it changes on disk. Runs until Ctrl-C or SIGTERM. Nothing in the data
+directory is written.
 
 --listen ADDRESS:PORT  where to listen (default: Options.ini, else 127.0.0.1:8899).
                        Only a loopback address serves this computer alone; any
@@ -1997,18 +2049,34 @@ SIGTERM. Nothing in the data directory is written.
                        As with --listen, only a loopback address unless named here
 --api-token TOKEN      ask every API request for this token (Authorization: Bearer
                        TOKEN); default: [Api] Token of Options.ini, else none
+--check-interval S     check each proxy in use every S seconds; 0: no checks
+--check-timeout S      how long a check&apos;s page may take once the proxy is through
+--lazy-after S         no checks while no client came for S seconds; 0: never rest
+--tolerance MS         fastest moves only to a proxy faster by more than MS
+--failures N           failures in a row (connections or checks) that set a proxy
+                       aside
+--set-aside S          its first time aside, doubled each time up to
+--set-aside-max S      this; then it is checked again
+--close-tunnels yes|no close the connections open through a proxy set aside
+                       Defaults: Options.ini, else 30, 10, 120, 150, 3, 30, 300, yes
 
 Exit status: 0 after Ctrl-C or SIGTERM; 1 when the address cannot be listened on
 (named on standard error); 2 for bad arguments or an unreadable list.</source>
         <translation>用法: quillberry-cli serve [--data-dir 目录] [--listen 地址:端口]
                            [--policy failover|round-robin|fastest] [--type 类型[,类型]]
                            [--api 地址:端口 [--api-token 令牌]]
+                           [--check-interval 秒] [--check-timeout 秒] [--lazy-after 秒]
+                           [--tolerance 毫秒] [--failures 次数] [--set-aside 秒]
+                           [--set-aside-max 秒] [--close-tunnels yes|no]
 
 运行本地端点：在 地址:端口 上的一个代理，接受浏览器和工具的 HTTP（请求和 CONNECT）
 与 SOCKS5 连接，并用代理保存的登录信息，经由数据目录的 Proxies.pro 中的一个可用代理
 转发每个连接。失败的代理在客户端看到错误之前就由下一个代替；一再失败的代理被暂时搁置
-（在标准错误上说明）。列表文件在磁盘上改变时重新读取。运行到 Ctrl-C 或 SIGTERM 为止。
-不写入数据目录中的任何文件。
+（在标准错误上说明）。使用中的代理按间隔用 Setting.dat 中勾选的 HTTP 验证资源检查；
+被搁置的代理在检查通过时重新使用。指明会话的客户端（登录用户名 session-KEY，或请求头
+X-Quillberry-Session）在使用期间固定经由同一个代理；Options.ini 中 KeepTargets=1
+使每个目标主机也固定经由同一个代理。列表文件在磁盘上改变时重新读取。运行到 Ctrl-C 或
+SIGTERM 为止。不写入数据目录中的任何文件。
 
 --listen 地址:端口      监听的地址（缺省：Options.ini，否则 127.0.0.1:8899）。
                        只有环回地址才只为本机服务；其他地址必须在这里给出，
@@ -2024,6 +2092,15 @@ Exit status: 0 after Ctrl-C or SIGTERM; 1 when the address cannot be listened on
                        与 --listen 一样，非环回地址必须在这里给出
 --api-token 令牌        每个接口请求都须带上此令牌（Authorization: Bearer 令牌）；
                        缺省：Options.ini 的 [Api] Token，否则不需要
+--check-interval 秒    每隔这么多秒检查每个使用中的代理；0：不检查
+--check-timeout 秒     代理接通之后，检查的网页最多等待的时间
+--lazy-after 秒        这么多秒没有客户端时不作检查；0：从不停止
+--tolerance 毫秒       fastest 只换用快出这么多毫秒以上的代理
+--failures 次数        连续失败（连接或检查）多少次后搁置代理
+--set-aside 秒         第一次搁置的时间，每次加倍，最多到
+--set-aside-max 秒     这个时间；之后再检查它
+--close-tunnels yes|no 关闭经由被搁置代理的连接
+                       缺省：Options.ini，否则 30、10、120、150、3、30、300、yes
 
 退出状态：0 在 Ctrl-C 或 SIGTERM 之后；1 无法在该地址上监听（在标准错误上列出）；
 2 参数错误或列表无法读取。</translation>

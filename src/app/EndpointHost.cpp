@@ -48,8 +48,7 @@ bool SameDir(std::string a, std::string b) {
 }
 
 bool SameEndpoint(const EndpointOptions& a, const EndpointOptions& b) {
-  return a.listen == b.listen && a.policy == b.policy && a.types == b.types &&
-         a.nameLifetime == b.nameLifetime && a.keepTargets == b.keepTargets && a.stickyLease == b.stickyLease;
+  return a == b;
 }
 
 }  // namespace
@@ -126,13 +125,10 @@ qb::OpResult CEndpointHost::Apply(const EndpointOptions& options, int connectTim
   }
   EndpointConfig config;
   config.listen = *listen;
-  config.policy = options.policy;
-  config.types = options.types;
+  ApplyEndpointOptions(options, config);
+  ApplyCheckResource(m_dir.Settings(), config);
   config.connectTimeoutMs = connectTimeoutMs;
   config.goDirect = m_goDirect;
-  config.nameLifetimeMs = options.nameLifetime * 1000;
-  config.keepTargets = options.keepTargets;
-  config.stickyLeaseMs = options.stickyLease * 1000;
   config.dataDir = m_dir.Path();
   auto endpoint = std::make_unique<CEndpoint>(config);
   // The callback runs on the endpoint's own thread; the rows belong to this one.

@@ -36,14 +36,22 @@ constexpr const char* kServeUsage = QT_TRANSLATE_NOOP(
     "Usage: quillberry-cli serve [--data-dir DIR] [--listen ADDRESS:PORT]\n"
     "                            [--policy failover|round-robin|fastest] [--type TYPE[,TYPE]]\n"
     "                            [--api ADDRESS:PORT [--api-token TOKEN]]\n"
+    "                            [--check-interval S] [--check-timeout S] [--lazy-after S]\n"
+    "                            [--tolerance MS] [--failures N] [--set-aside S]\n"
+    "                            [--set-aside-max S] [--close-tunnels yes|no]\n"
     "\n"
     "Runs the local endpoint: a proxy on ADDRESS:PORT that takes HTTP (requests and\n"
     "CONNECT) and SOCKS5 from browsers and tools, and carries each connection through\n"
     "one of the working proxies of the data directory's Proxies.pro, with the proxy's\n"
     "stored log-on. A proxy that fails is replaced by the next one before the client\n"
     "sees an error; one that keeps failing is set aside for a while (said on standard\n"
-    "error). The list is read again whenever it changes on disk. Runs until Ctrl-C or\n"
-    "SIGTERM. Nothing in the data directory is written.\n"
+    "error). The proxies in use are checked on an interval against the ticked HTTP\n"
+    "verification resource of Setting.dat; a proxy set aside comes back when a check\n"
+    "passes. A client that names a session (a log-on user session-KEY, or the header\n"
+    "X-Quillberry-Session) stays on one proxy while it uses it; KeepTargets=1 in\n"
+    "Options.ini keeps each target host on one proxy too. The list is read again\n"
+    "whenever it changes on disk. Runs until Ctrl-C or SIGTERM. Nothing in the data\n"
+    "directory is written.\n"
     "\n"
     "--listen ADDRESS:PORT  where to listen (default: Options.ini, else 127.0.0.1:8899).\n"
     "                       Only a loopback address serves this computer alone; any\n"
@@ -60,9 +68,36 @@ constexpr const char* kServeUsage = QT_TRANSLATE_NOOP(
     "                       As with --listen, only a loopback address unless named here\n"
     "--api-token TOKEN      ask every API request for this token (Authorization: Bearer\n"
     "                       TOKEN); default: [Api] Token of Options.ini, else none\n"
+    "--check-interval S     check each proxy in use every S seconds; 0: no checks\n"
+    "--check-timeout S      how long a check's page may take once the proxy is through\n"
+    "--lazy-after S         no checks while no client came for S seconds; 0: never rest\n"
+    "--tolerance MS         fastest moves only to a proxy faster by more than MS\n"
+    "--failures N           failures in a row (connections or checks) that set a proxy\n"
+    "                       aside\n"
+    "--set-aside S          its first time aside, doubled each time up to\n"
+    "--set-aside-max S      this; then it is checked again\n"
+    "--close-tunnels yes|no close the connections open through a proxy set aside\n"
+    "                       Defaults: Options.ini, else 30, 10, 120, 150, 3, 30, 300, yes\n"
     "\n"
     "Exit status: 0 after Ctrl-C or SIGTERM; 1 when the address cannot be listened on\n"
     "(named on standard error); 2 for bad arguments or an unreadable list.");
+
+// The numeric options of the health checks and set-aside rules: each sets the field
+// of Options.ini's [Endpoint] that it names, within the same range.
+struct NumberOption {
+  const char* name;
+  int lo, hi;
+  int EndpointOptions::*field;
+};
+constexpr NumberOption kNumberOptions[] = {
+    {"--check-interval", 0, kMaxCheckInterval, &EndpointOptions::checkInterval},
+    {"--check-timeout", 1, kMaxCheckTimeout, &EndpointOptions::checkTimeout},
+    {"--lazy-after", 0, kMaxLazyAfter, &EndpointOptions::lazyAfter},
+    {"--tolerance", 0, kMaxTolerance, &EndpointOptions::tolerance},
+    {"--failures", 1, kMaxFailuresToSetAside, &EndpointOptions::failuresToSetAside},
+    {"--set-aside", 1, kMaxSetAside, &EndpointOptions::setAside},
+    {"--set-aside-max", 1, kMaxSetAside, &EndpointOptions::setAsideMax},
+};
 
 struct ServeOptions {
   std::optional<ListenAddress> listen;
@@ -70,7 +105,28 @@ struct ServeOptions {
   std::optional<std::vector<std::string>> types;
   std::optional<ListenAddress> api;
   std::optional<std::string> apiToken;
+  std::vector<std::pair<int EndpointOptions::*, int>> numbers;
+  std::optional<bool> closeTunnels;
+
+  // Options.ini's endpoint options with these on top.
+  EndpointOptions Over(EndpointOptions saved) const {
+    for (const auto& [field, value] : numbers) saved.*field = value;
+    for (const auto& [field, value] : numbers) {
+      if (field == &EndpointOptions::checkInterval) saved.healthChecks = value != 0;
+    }
+    if (closeTunnels) saved.closeTunnels = *closeTunnels;
+    if (policy) saved.policy = *policy;
+    if (types) saved.types = *types;
+    return saved;
+  }
 };
+
+const NumberOption* FindNumberOption(const QString& name) {
+  for (const NumberOption& n : kNumberOptions) {
+    if (name == n.name) return &n;
+  }
+  return nullptr;
+}
 
 bool ParseServeOptions(const QStringList& args, ServeOptions& o) {
   for (int i = 0; i < args.size(); ++i) {
@@ -81,8 +137,8 @@ bool ParseServeOptions(const QStringList& args, ServeOptions& o) {
       value = a.mid(a.indexOf('=') + 1);
       a = a.left(a.indexOf('='));
     }
-    const bool known =
-        a == "--listen" || a == "--policy" || a == "--type" || a == "--api" || a == "--api-token";
+    const bool known = a == "--listen" || a == "--policy" || a == "--type" || a == "--api" ||
+                       a == "--api-token" || a == "--close-tunnels" || FindNumberOption(a);
     if (!known) {
       Err("serve: unknown option: " + args[i].toStdString());
       Err("Run 'quillberry-cli serve --help' for usage.");
@@ -96,7 +152,22 @@ bool ParseServeOptions(const QStringList& args, ServeOptions& o) {
       value = args[++i];
     }
     const std::string v = value.toStdString();
-    if (a == "--listen") {
+    if (const NumberOption* n = FindNumberOption(a)) {
+      bool ok = false;
+      const int number = value.toInt(&ok);
+      if (!ok || number < n->lo || number > n->hi) {
+        Err("serve: " + a.toStdString() + " takes a whole number from " + std::to_string(n->lo) + " to " +
+            std::to_string(n->hi) + ", not " + v);
+        return false;
+      }
+      o.numbers.emplace_back(n->field, number);
+    } else if (a == "--close-tunnels") {
+      if (v != "yes" && v != "no") {
+        Err("serve: --close-tunnels takes yes or no, not " + v);
+        return false;
+      }
+      o.closeTunnels = v == "yes";
+    } else if (a == "--listen") {
       o.listen = ParseListenAddress(v);
       if (!o.listen) {
         Err("serve: --listen needs ADDRESS:PORT with a port from 1 to 65535, not " + v);
@@ -209,12 +280,12 @@ int RunServe(const QStringList& args, const std::string& dataDir) {
       return kExitUsage;
     }
   }
-  config.policy = opt.policy.value_or(saved.endpoint.policy);
-  config.types = opt.types.value_or(saved.endpoint.types);
+  ApplyEndpointOptions(opt.Over(saved.endpoint), config);
+  // The checks ask for the verification's own resource as Setting.dat ticks it; a
+  // directory without one (never opened in the window) has no checks.
+  dir->ReadSettings();
+  ApplyCheckResource(dir->Settings(), config);
   config.goDirect = saved.WhenDown() == WhenProxyDown::Direct;
-  config.nameLifetimeMs = saved.endpoint.nameLifetime * 1000;
-  config.keepTargets = saved.endpoint.keepTargets;
-  config.stickyLeaseMs = saved.endpoint.stickyLease * 1000;
   config.dataDir = dir->Path();
 
   // The list and the log-ons: a new log-on for a proxy counts as much as a new proxy.

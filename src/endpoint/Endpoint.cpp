@@ -28,6 +28,8 @@
 #include "endpoint/UpstreamPool.h"
 #include "proxy/GeoLocation.h"
 #include "proxy/ProxyEntry.h"
+#include "settings/Settings.h"
+#include "settings/VerifySource.h"
 
 namespace qb {
 
@@ -54,6 +56,30 @@ std::vector<UpstreamProxy> UpstreamsFromEntries(const std::vector<CProxyEntry>& 
   std::stable_sort(pool.begin(), pool.end(),
                    [](const UpstreamProxy& a, const UpstreamProxy& b) { return a.seconds < b.seconds; });
   return pool;
+}
+
+void ApplyEndpointOptions(const EndpointOptions& o, EndpointConfig& config) {
+  config.policy = o.policy;
+  config.types = o.types;
+  config.nameLifetimeMs = o.nameLifetime * 1000;
+  config.checkIntervalMs = o.healthChecks ? o.checkInterval * 1000 : 0;
+  config.checkReplyMs = o.checkTimeout * 1000;
+  config.lazyAfterMs = o.lazyAfter * 1000;
+  config.toleranceMs = o.tolerance;
+  config.failuresToSetAside = o.failuresToSetAside;
+  config.setAsideMs = o.setAside * 1000;
+  config.setAsideMaxMs = std::max(o.setAside, o.setAsideMax) * 1000;
+  config.closeTunnels = o.closeTunnels;
+  config.keepTargets = o.keepTargets;
+  config.stickyLeaseMs = o.stickyLease * 1000;
+}
+
+void ApplyCheckResource(const CSettings& settings, EndpointConfig& config) {
+  const CheckedVerifySources checked = GetCheckedVerifySources(settings);
+  config.checkUrl = checked.httpUrl;
+  config.checkFeature = checked.httpFeature;
+  if (settings.m_nConTimeout >= kMinConTimeout && settings.m_nConTimeout <= kMaxConTimeout)
+    config.connectTimeoutMs = settings.m_nConTimeout * 1000;
 }
 
 void DescribeUpstreams(std::vector<UpstreamProxy>& pool,
@@ -387,7 +413,6 @@ class CEndpoint::Loop final : public EventLoop::Owner {
     }
     const int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    m_checks.ClientCame(EventLoop::Clock::now());
     new Session(m_sessions, fd, IsLoopbackPeer(peer));  // owned by m_sessions.live until it closes
   }
 
@@ -422,8 +447,11 @@ class CEndpoint::Loop final : public EventLoop::Owner {
 
   bool NeedsTicks() const override {
     return m_sessions.handshaking > 0 || m_pool.AnySetAside() || m_pool.Looking() ||
-           m_checks.Wanted(EventLoop::Clock::now(), m_sessions.live.size());
+           m_checks.Wanted(EventLoop::Clock::now(), m_sessions.lastUse, Relaying());
   }
+
+  // Connections carried now; a long tunnel keeps the checks awake however old it is.
+  size_t Relaying() const { return m_sessions.live.size() - m_sessions.handshaking; }
 
   // The connections still open through an upstream just set aside go, so that their
   // programs connect again through one that works instead of waiting on a dead exit.
@@ -452,7 +480,7 @@ class CEndpoint::Loop final : public EventLoop::Owner {
       // Names past their lifetime are asked again once traffic or a lookup under way
       // brings the loop here; until the answer, their addresses serve on.
       if (m_pool.Refresh(now)) ResumeParked();
-      m_checks.Tick(now, m_sessions.live.size());
+      m_checks.Tick(now, m_sessions.lastUse, Relaying());
     }
   }
 

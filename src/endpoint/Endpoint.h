@@ -41,6 +41,7 @@
 namespace qb {
 
 class CProxyEntry;
+class CSettings;
 
 // One proxy the endpoint may carry connections through.
 struct UpstreamProxy {
@@ -116,6 +117,13 @@ struct EndpointConfig {
   // endpoint of its own list from another's.
   std::string dataDir;
 };
+
+// The endpoint's options as Options.ini (or serve) give them: the policy, types, name
+// lifetime, health checks, tolerance, set-aside rules and closing of tunnels.
+void ApplyEndpointOptions(const EndpointOptions& options, EndpointConfig& config);
+// The check resource and the connection time-out from the verification's settings:
+// the ticked HTTP resource and its feature string (no checks without one).
+void ApplyCheckResource(const CSettings& settings, EndpointConfig& config);
 
 // What the endpoint answers a local client that asks "GET /quillberry/status": who
 // serves, and how its pool stands. A window finds the endpoint's service this way and

@@ -265,14 +265,17 @@ HealthChecks::~HealthChecks() {
   Settled();
 }
 
-bool HealthChecks::Wanted(Clock::time_point now, size_t open) const {
-  if (!Enabled()) return false;
-  if (!m_live.empty() || !m_asked.empty()) return true;
+bool HealthChecks::Awake(Clock::time_point now, Clock::time_point lastUse, size_t open) const {
   return open > 0 || m_config.lazyAfterMs <= 0 ||
-         now - m_lastClient < std::chrono::milliseconds(m_config.lazyAfterMs);
+         (lastUse != Clock::time_point{} && now - lastUse < std::chrono::milliseconds(m_config.lazyAfterMs));
 }
 
-void HealthChecks::Tick(Clock::time_point now, size_t open) {
+bool HealthChecks::Wanted(Clock::time_point now, Clock::time_point lastUse, size_t open) const {
+  if (!Enabled()) return false;
+  return !m_live.empty() || !m_asked.empty() || Awake(now, lastUse, open);
+}
+
+void HealthChecks::Tick(Clock::time_point now, Clock::time_point lastUse, size_t open) {
   if (!Enabled()) return;
   std::vector<Check*> late;
   for (Check* c : m_live) {
@@ -281,9 +284,7 @@ void HealthChecks::Tick(Clock::time_point now, size_t open) {
   for (Check* c : late) c->TimeOut();
   StartAsked(now);
   const size_t most = Most();
-  const bool awake = open > 0 || m_config.lazyAfterMs <= 0 ||
-                     now - m_lastClient < std::chrono::milliseconds(m_config.lazyAfterMs);
-  if (!awake || m_live.size() >= most) return;
+  if (!Awake(now, lastUse, open) || m_live.size() >= most) return;
   // Used within the lazy window (or, never lazy, within a few intervals) counts as in use.
   const auto usedWithin = std::chrono::milliseconds(
       m_config.lazyAfterMs > 0 ? m_config.lazyAfterMs : 4 * static_cast<int64_t>(m_config.checkIntervalMs));

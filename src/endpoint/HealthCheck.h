@@ -56,13 +56,12 @@ class HealthChecks {
 
   // Whether checks are configured at all (an http resource and an interval).
   bool Enabled() const { return m_target.has_value(); }
-  // A client connection came: the lazy window starts again.
-  void ClientCame(Clock::time_point now) { m_lastClient = now; }
   // Whether the loop must tick for the checks: one runs, one is asked for, or clients
-  // keep the checks awake (open is how many client connections are open now).
-  bool Wanted(Clock::time_point now, size_t open) const;
+  // keep the checks awake (lastUse: when a client last asked to be carried; open: how
+  // many connections are carried now).
+  bool Wanted(Clock::time_point now, Clock::time_point lastUse, size_t open) const;
   // Times out late checks and starts those due, up to maxChecks at once.
-  void Tick(Clock::time_point now, size_t open);
+  void Tick(Clock::time_point now, Clock::time_point lastUse, size_t open);
   // Asks for a check of u, at once when fewer than maxChecks run, lazy or not.
   void CheckNow(const UpstreamRef& u, Clock::time_point now);
   // Frees the checks that ended during the last wait (their watches are off).
@@ -80,6 +79,7 @@ class HealthChecks {
 
   void Start(const UpstreamRef& u, Clock::time_point now);
   void StartAsked(Clock::time_point now);
+  bool Awake(Clock::time_point now, Clock::time_point lastUse, size_t open) const;
   size_t Most() const { return static_cast<size_t>(std::max(1, m_config.maxChecks)); }
   void Done(Check* check, bool ok, double seconds, const std::string& reason);
 
@@ -90,7 +90,6 @@ class HealthChecks {
   std::unordered_set<Check*> m_live;
   std::vector<Check*> m_ended;
   std::deque<UpstreamRef> m_asked;
-  Clock::time_point m_lastClient{};
   std::atomic<uint64_t> m_started{0};
 };
 

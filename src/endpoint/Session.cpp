@@ -203,6 +203,7 @@ void Session::StartAttempt() {
   m_upstream.handler = &Session::Connected;
   Setup& setup = *m_setup;
   const auto now = Clock::now();
+  m_shared.lastUse = now;
   // Going direct is what the user chose over trying a proxy set aside as a last resort.
   const bool goDirect = m_shared.goDirect.load();
   if (setup.attempts == 0) setup.stickyKey = StickyKey();

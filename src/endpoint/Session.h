@@ -87,7 +87,10 @@ class Session {
     // Sessions with no proxy to try while the pool's names are looked up for the first
     // time: tried again as answers come.
     std::unordered_set<Session*> parked;
-    size_t handshaking = 0;     // live sessions not yet relaying: they have deadlines
+    size_t handshaking = 0;  // live sessions not yet relaying: they have deadlines
+    // When a client last asked to be carried somewhere (a status request is no use of
+    // the pool): the health checks rest when this is long past.
+    Clock::time_point lastUse{};
     char chunk[Relay::kChunk];  // one read's worth, for whichever session reads
   };
 

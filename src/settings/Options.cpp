@@ -70,8 +70,18 @@ std::string FormatOptionsFile(const ExtraOptions& o) {
   text += std::string("Policy=") + PolicyName(o.endpoint.policy) + "\n";
   text += "Types=" + types + "\n";
   text += "NameLifetime=" + std::to_string(o.endpoint.nameLifetime) + "\n";
-  text += std::string("KeepTargets=") + (o.endpoint.keepTargets ? "1" : "0") + "\n";
-  text += "StickyLease=" + std::to_string(o.endpoint.stickyLease) + "\n";
+  const EndpointOptions& e = o.endpoint;
+  text += std::string("HealthChecks=") + (e.healthChecks ? "1" : "0") + "\n";
+  text += "CheckInterval=" + std::to_string(e.checkInterval) + "\n";
+  text += "CheckTimeout=" + std::to_string(e.checkTimeout) + "\n";
+  text += "LazyAfter=" + std::to_string(e.lazyAfter) + "\n";
+  text += "Tolerance=" + std::to_string(e.tolerance) + "\n";
+  text += "FailuresToSetAside=" + std::to_string(e.failuresToSetAside) + "\n";
+  text += "SetAside=" + std::to_string(e.setAside) + "\n";
+  text += "SetAsideMax=" + std::to_string(e.setAsideMax) + "\n";
+  text += std::string("CloseTunnels=") + (e.closeTunnels ? "1" : "0") + "\n";
+  text += std::string("KeepTargets=") + (e.keepTargets ? "1" : "0") + "\n";
+  text += "StickyLease=" + std::to_string(e.stickyLease) + "\n";
   text += "\n[History]\n";
   text += "KeepDays=" + std::to_string(o.history.keepDays) + "\n";
   text += std::string("FavoritesByScore=") + (o.history.favoritesByScore ? "1" : "0") + "\n";
@@ -131,6 +141,24 @@ ExtraOptions ParseOptionsFile(std::string_view text) {
       o.endpoint.types = SplitTypes(value);
     } else if (key == "Endpoint/NameLifetime") {
       number(value, 1, kMaxNameLifetime, o.endpoint.nameLifetime);
+    } else if (key == "Endpoint/HealthChecks") {
+      ParseFlag(value, o.endpoint.healthChecks);
+    } else if (key == "Endpoint/CheckInterval") {
+      number(value, 1, kMaxCheckInterval, o.endpoint.checkInterval);
+    } else if (key == "Endpoint/CheckTimeout") {
+      number(value, 1, kMaxCheckTimeout, o.endpoint.checkTimeout);
+    } else if (key == "Endpoint/LazyAfter") {
+      number(value, 0, kMaxLazyAfter, o.endpoint.lazyAfter);
+    } else if (key == "Endpoint/Tolerance") {
+      number(value, 0, kMaxTolerance, o.endpoint.tolerance);
+    } else if (key == "Endpoint/FailuresToSetAside") {
+      number(value, 1, kMaxFailuresToSetAside, o.endpoint.failuresToSetAside);
+    } else if (key == "Endpoint/SetAside") {
+      number(value, 1, kMaxSetAside, o.endpoint.setAside);
+    } else if (key == "Endpoint/SetAsideMax") {
+      number(value, 1, kMaxSetAside, o.endpoint.setAsideMax);
+    } else if (key == "Endpoint/CloseTunnels") {
+      ParseFlag(value, o.endpoint.closeTunnels);
     } else if (key == "Endpoint/KeepTargets") {
       ParseFlag(value, o.endpoint.keepTargets);
     } else if (key == "Endpoint/StickyLease") {

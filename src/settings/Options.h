@@ -31,6 +31,9 @@ inline constexpr int kMaxStickyLease = 86400;
 // looks the name up again, unless told otherwise; and the longest it may be told.
 inline constexpr int kDefaultNameLifetime = 300;
 inline constexpr int kMaxNameLifetime = 86400;
+// The ranges Options.ini, serve and the settings dialog take for the health checks.
+inline constexpr int kMaxCheckInterval = 86400, kMaxCheckTimeout = 300, kMaxLazyAfter = 86400;
+inline constexpr int kMaxTolerance = 10000, kMaxFailuresToSetAside = 100, kMaxSetAside = 86400;
 
 struct ScriptOptions {
   // The fixed script lists every favourite as a chain that the browsers walk when a
@@ -61,6 +64,24 @@ struct EndpointOptions {
   // Seconds a session or a target stays on its upstream after its last use (1 to
   // kMaxStickyLease).
   int stickyLease = kDefaultStickyLease;
+
+  // Health checks of the upstreams in use (see docs/user-guide.md for why these
+  // defaults): every checkInterval seconds, the page given checkTimeout seconds once the
+  // way is open; resting after lazyAfter seconds without clients (0: never).
+  bool healthChecks = true;
+  int checkInterval = 30;
+  int checkTimeout = 10;
+  int lazyAfter = 120;
+  // Milliseconds by which another upstream must be faster before the fastest policy
+  // switches to it.
+  int tolerance = 150;
+  // Failures in a row (of connections or checks) that set an upstream aside, first for
+  // setAside seconds, doubled on each repeat up to setAsideMax.
+  int failuresToSetAside = 3;
+  int setAside = 30;
+  int setAsideMax = 300;
+  // The connections open through an upstream set aside are closed.
+  bool closeTunnels = true;
 
   bool operator==(const EndpointOptions&) const = default;
 };

@@ -33,6 +33,7 @@
 #include "settings/VerifySource.h"
 #include "sysproxy/SystemProxy.h"
 #include "ui/DialogUnits.h"
+#include "ui/EndpointHealthDlg.h"
 #include "ui/FailureMessages.h"
 #include "ui/Messages.h"
 #include "ui/OpenAsText.h"
@@ -268,6 +269,12 @@ void CSettingDlg::CreateControls() {
         QT_TRANSLATE_NOOP("Quillberry", "最快优先")})
     m_pEndpointPolicy->addItem(Q(policy));
   qb::PlaceControl(m_pEndpointPolicy, 66, 255, 72, 14);
+  QPushButton* health = button(0, QT_TRANSLATE_NOOP("Quillberry", "健康检查..."), 141, 255, 58, 14);
+  health->setObjectName("EndpointHealth");
+  connect(health, &QPushButton::clicked, this, [this] {
+    CEndpointHealthDlg dlg(m_endpointOptions, this);
+    if (dlg.exec() == QDialog::Accepted) m_endpointOptions = dlg.Chosen();
+  });
 
   // Beside the buttons, where the documented layout leaves room: a setting of this
   // program only, kept apart from Setting.dat.

@@ -60,6 +60,8 @@ TEST(WindowEndpoint, TheDesktopGoesThroughTheEndpointAndADeadProxyIsMarked) {
   const int port = FreePort();
   ExtraOptions options;
   options.endpoint.enabled = true;
+  // Setting.dat holds only the built-in resources, public sites: no check may go there.
+  options.endpoint.healthChecks = false;
   options.endpoint.listen = "127.0.0.1:" + std::to_string(port);
   ASSERT_TRUE(qbtest::SaveOptionsIn(data.Path(), options).ok());
 
@@ -125,6 +127,8 @@ TEST(WindowEndpoint, AnAddressInUseIsSaidAndTheEndpointStaysOff) {
   qbtest::WriteFile(data.File("Setting.dat"), "m_bMinimize=0\r\nm_bAutoRun=0\r\n");
   ExtraOptions options;
   options.endpoint.enabled = true;
+  // Setting.dat holds only the built-in resources, public sites: no check may go there.
+  options.endpoint.healthChecks = false;
   options.endpoint.listen = "127.0.0.1:" + std::to_string(taken.serverPort());
   ASSERT_TRUE(qbtest::SaveOptionsIn(data.Path(), options).ok());
 
@@ -153,6 +157,8 @@ TEST(WindowEndpoint, AnAddressBeyondLoopbackFromTheFileIsAskedAbout) {
   qbtest::WriteFile(data.File("Setting.dat"), "m_bMinimize=0\r\nm_bAutoRun=0\r\n");
   ExtraOptions options;
   options.endpoint.enabled = true;
+  // Setting.dat holds only the built-in resources, public sites: no check may go there.
+  options.endpoint.healthChecks = false;
   // A documentation address: no interface of this machine has it, so even the "Yes"
   // below binds nothing.
   options.endpoint.listen = "192.0.2.1:" + std::to_string(FreePort());

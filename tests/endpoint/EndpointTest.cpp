@@ -533,6 +533,19 @@ TEST(ServeCommand, BadOptionsAndTakenPortAreRefused) {
   EXPECT_EQ(qbtest::RunCli({"serve", "--data-dir", dir.Path(), "--policy", "random"}).exitCode, 2);
   EXPECT_EQ(qbtest::RunCli({"serve", "--data-dir", dir.Path(), "--type", "FTP"}).exitCode, 2);
   EXPECT_EQ(qbtest::RunCli({"serve", "--data-dir", dir.Path(), "--listen", "127.0.0.1"}).exitCode, 2);
+  // The health checks' numbers keep to Options.ini's ranges.
+  for (const std::vector<std::string>& bad : {std::vector<std::string>{"--check-interval", "-1"},
+                                              {"--check-timeout", "0"},
+                                              {"--tolerance", "fast"},
+                                              {"--failures=0"},
+                                              {"--set-aside-max", "86401"},
+                                              {"--close-tunnels", "maybe"}}) {
+    std::vector<std::string> args{"serve", "--data-dir", dir.Path()};
+    args.insert(args.end(), bad.begin(), bad.end());
+    const qbtest::CliResult r = qbtest::RunCli(args);
+    EXPECT_EQ(r.exitCode, 2) << bad[0];
+    EXPECT_NE(r.err.find(bad[0].substr(0, bad[0].find('='))), std::string::npos) << r.err;
+  }
   EndpointConfig config;
   config.listen = {"127.0.0.1", 0};
   CEndpoint holder(config);

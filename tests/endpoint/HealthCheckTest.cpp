@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <string>
@@ -14,7 +15,10 @@
 #include "EndpointClients.h"
 #include "endpoint/Endpoint.h"
 #include "endpoint/HealthCheck.h"
+#include "settings/Settings.h"
+#include "settings/VerifySource.h"
 #include "support/LoopbackPeers.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -237,20 +241,23 @@ TEST(HealthCheck, LazyChecksRestWhileNoClientComes) {
   OwnSocks socks("127.0.0.56");
   ASSERT_TRUE(socks.Ready());
   EndpointConfig config = Checking();
-  config.lazyAfterMs = 1500;
+  config.lazyAfterMs = 3500;
   CEndpoint endpoint(config);
   endpoint.SetPool({Upstream(socks.Port(), "SOCKS5", 0.1)});
   ASSERT_TRUE(endpoint.Start().ok());
-  // No client yet: nothing is checked.
-  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  // No client yet: nothing is checked. A window asking for the status is no client.
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_TRUE(qb::ProbeEndpoint({"127.0.0.1", endpoint.Port()}, 2000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  }
   EXPECT_EQ(endpoint.GetStats().checks, 0u);
   const CurlResult r = Curl(endpoint.Port(), Via::Socks5, Peers().OriginUrl("/echo"));
   ASSERT_EQ(r.exitCode, 0) << r.err;
   ASSERT_TRUE(WaitFor([&] { return endpoint.GetStats().checks >= 2; }));
   // The client went: after the lazy window the checks stop.
-  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  std::this_thread::sleep_for(std::chrono::milliseconds(5000));
   const uint64_t rested = endpoint.GetStats().checks;
-  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  std::this_thread::sleep_for(std::chrono::milliseconds(3000));
   EXPECT_EQ(endpoint.GetStats().checks, rested);
   // Asked for, a check runs all the same.
   EXPECT_TRUE(endpoint.CheckNow(""));
@@ -329,6 +336,47 @@ TEST(CloseTunnels, MarkedBadClosesItsTunnelsUnlessTurnedOff) {
       EXPECT_EQ(endpoint.GetStats().tunnelsClosed, 0u);
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ServeHealthChecks, ServeChecksAgainstTheTickedResourceAndSaysWhatItSetsAside) {
+  QB_REQUIRE_PEER(Peer::Origin);
+  OwnSocks hung("127.0.0.61"), live("127.0.0.62");
+  ASSERT_TRUE(hung.Ready() && live.Ready());
+  hung.Freeze(true);
+  qbtest::TempDir dir;
+  qbtest::WriteFile(dir.File("Proxies.pro"), "127.0.0.1:" + std::to_string(hung.Port()) + "@SOCKS5$0.1\r\n" +
+                                                 "127.0.0.1:" + std::to_string(live.Port()) +
+                                                 "@SOCKS5$0.2\r\n");
+  qb::CSettings settings;
+  qb::AddVerifySource(settings, "local", Peers().OriginUrl("/feature.html"), Peers().Feature(), 1);
+  settings.m_nConTimeout = 1;
+  qbtest::WriteFile(dir.File("Setting.dat"), qb::FormatSettingsFile(settings));
+  const int port = eptest::FreePort();
+  const char* cli = std::getenv("QB_CLI");
+  QProcess serve;
+  eptest::EndWithParent(serve);
+  serve.start(cli ? QString::fromLocal8Bit(cli) : QString(QB_BINARY_DIR "/quillberry-cli"),
+              {"serve", "--data-dir", QString::fromStdString(dir.Path()), "--listen",
+               "127.0.0.1:" + QString::number(port), "--check-interval", "1", "--lazy-after", "0",
+               "--failures", "2"});
+  ASSERT_TRUE(serve.waitForStarted(10000));
+  // No client at all: the checks alone find the hung one.
+  std::string err;
+  const std::string wanted = "127.0.0.1:" + std::to_string(hung.Port()) + "@SOCKS5 set aside: health check:";
+  for (int i = 0; i < 300 && err.find(wanted) == std::string::npos; ++i) {
+    serve.waitForReadyRead(100);
+    err += serve.readAllStandardError().toStdString();
+  }
+  EXPECT_NE(err.find(wanted), std::string::npos) << err;
+  EXPECT_EQ(err.find("127.0.0.1:" + std::to_string(live.Port()) + "@SOCKS5 set aside"), std::string::npos)
+      << err;
+  hung.Freeze(false);
+  serve.terminate();
+  EXPECT_TRUE(serve.waitForFinished(10000));
 }
 
 }  // namespace

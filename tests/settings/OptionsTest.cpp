@@ -97,3 +97,34 @@ TEST(ListenAddress, LoopbackIsToldFromEverythingElse) {
 }
 
 }  // namespace
+
+TEST(OptionsFile, EndpointHealthKeysRoundTripAndOutOfRangeKeepsTheDefault) {
+  // The defaults, and how a file of an older version (no such keys) reads.
+  const qb::ExtraOptions old = qb::ParseOptionsFile("[Endpoint]\nEnabled=1\n");
+  EXPECT_TRUE(old.endpoint.healthChecks);
+  EXPECT_EQ(old.endpoint.checkInterval, 30);
+  EXPECT_EQ(old.endpoint.checkTimeout, 10);
+  EXPECT_EQ(old.endpoint.lazyAfter, 120);
+  EXPECT_EQ(old.endpoint.tolerance, 150);
+  EXPECT_EQ(old.endpoint.failuresToSetAside, 3);
+  EXPECT_EQ(old.endpoint.setAside, 30);
+  EXPECT_EQ(old.endpoint.setAsideMax, 300);
+  EXPECT_TRUE(old.endpoint.closeTunnels);
+
+  qb::ExtraOptions o;
+  o.endpoint.healthChecks = false;
+  o.endpoint.checkInterval = 45;
+  o.endpoint.checkTimeout = 7;
+  o.endpoint.lazyAfter = 0;
+  o.endpoint.tolerance = 0;
+  o.endpoint.failuresToSetAside = 5;
+  o.endpoint.setAside = 60;
+  o.endpoint.setAsideMax = 900;
+  o.endpoint.closeTunnels = false;
+  EXPECT_EQ(qb::ParseOptionsFile(qb::FormatOptionsFile(o)).endpoint, o.endpoint);
+
+  const qb::ExtraOptions bad = qb::ParseOptionsFile(
+      "[Endpoint]\nCheckInterval=0\nCheckTimeout=301\nLazyAfter=-1\nTolerance=x\nFailuresToSetAside=0\n"
+      "SetAside=0\nSetAsideMax=86401\n");
+  EXPECT_EQ(bad.endpoint, qb::EndpointOptions{});
+}
