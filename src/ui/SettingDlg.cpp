@@ -269,7 +269,7 @@ void CSettingDlg::CreateControls() {
         QT_TRANSLATE_NOOP("Quillberry", "最快优先")})
     m_pEndpointPolicy->addItem(Q(policy));
   qb::PlaceControl(m_pEndpointPolicy, 66, 255, 72, 14);
-  QPushButton* health = button(0, QT_TRANSLATE_NOOP("Quillberry", "健康检查..."), 141, 255, 58, 14);
+  QPushButton* health = button(0, QT_TRANSLATE_NOOP("Quillberry", "健康检查..."), 141, 255, 62, 14);
   health->setObjectName("EndpointHealth");
   connect(health, &QPushButton::clicked, this, [this] {
     CEndpointHealthDlg dlg(m_endpointOptions, this);
