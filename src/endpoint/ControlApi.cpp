@@ -432,22 +432,9 @@ class ControlApi::Server {
   OpResult Start(int& port) {
     const ListenAddress& listen = m_config.listen;
     const std::string where = HostPort(listen.host, listen.port);
-    const auto address = NumericAddress(listen.host == "localhost" ? "127.0.0.1" : listen.host, listen.port);
-    if (!address) return OpResult::Failure(OpStatus::ListenFailed, where, "not an IP address");
-    m_listen = socket(address->Family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    const int one = 1;
-    if (m_listen < 0 || setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
-        bind(m_listen, address->Get(), address->length) != 0 || ::listen(m_listen, 128) != 0) {
-      const std::string error = std::strerror(errno);
-      if (m_listen >= 0) close(m_listen);
-      m_listen = -1;
-      return OpResult::Failure(OpStatus::ListenFailed, where, error);
-    }
-    sockaddr_storage bound{};
-    socklen_t boundLen = sizeof bound;
-    getsockname(m_listen, reinterpret_cast<sockaddr*>(&bound), &boundLen);
-    port = ntohs(bound.ss_family == AF_INET ? reinterpret_cast<sockaddr_in&>(bound).sin_port
-                                            : reinterpret_cast<sockaddr_in6&>(bound).sin6_port);
+    std::string error;
+    m_listen = ListenSocket(listen.host, listen.port, 128, port, error);
+    if (m_listen < 0) return OpResult::Failure(OpStatus::ListenFailed, where, error);
     m_wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     m_thread = std::thread([this] { Run(); });
     return OpResult::Success();

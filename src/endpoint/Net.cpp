@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -71,6 +72,28 @@ std::optional<SocketAddress> NumericAddress(std::string_view host, int port) {
   }
   out.SetPort(port);
   return out;
+}
+
+int ListenSocket(const std::string& host, int port, int backlog, int& boundPort, std::string& error) {
+  const auto address = NumericAddress(host == "localhost" ? "127.0.0.1" : host, port);
+  if (!address) {
+    error = "not an IP address";
+    return -1;
+  }
+  const int fd = socket(address->Family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  const int one = 1;
+  if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
+      bind(fd, address->Get(), address->length) != 0 || listen(fd, backlog) != 0) {
+    error = std::strerror(errno);
+    if (fd >= 0) close(fd);
+    return -1;
+  }
+  sockaddr_storage bound{};
+  socklen_t boundLen = sizeof bound;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &boundLen);
+  boundPort = ntohs(bound.ss_family == AF_INET ? reinterpret_cast<sockaddr_in&>(bound).sin_port
+                                               : reinterpret_cast<sockaddr_in6&>(bound).sin6_port);
+  return fd;
 }
 
 SocketAddress AddressOf(const sockaddr* address, socklen_t length) {

@@ -64,6 +64,10 @@ struct SocketAddress {
 // The address of an IPv4 or IPv6 address text (an IPv6 one bare or in brackets) and a
 // port; nullopt for anything else, a name included: nothing is looked up.
 std::optional<SocketAddress> NumericAddress(std::string_view host, int port);
+// A non-blocking listening socket on host:port ("localhost" is 127.0.0.1; a port of 0
+// takes any free one), with the port it got in boundPort; -1 and error saying why when
+// it cannot be had.
+int ListenSocket(const std::string& host, int port, int backlog, int& boundPort, std::string& error);
 // A copy of a socket address a system call or the resolver gave.
 SocketAddress AddressOf(const sockaddr* address, socklen_t length);
 
