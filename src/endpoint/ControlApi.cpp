@@ -295,7 +295,9 @@ ControlApi::Answer ControlApi::Handle(const std::string& method, const std::stri
   // Each route takes these parameters and no others: a misspelt one is an error, not
   // a filter silently left out.
   auto unexpected = [&](std::initializer_list<const char*> allowed) -> std::optional<std::string> {
-    for (const auto& [name, value] : *query) {
+    // Not a structured binding: clang does not let the inner lambda capture one.
+    for (const auto& parameter : *query) {
+      const auto& name = parameter.first;
       if (std::none_of(allowed.begin(), allowed.end(), [&](const char* a) { return name == a; })) return name;
     }
     return std::nullopt;
