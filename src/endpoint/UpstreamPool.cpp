@@ -225,12 +225,7 @@ UpstreamRef UpstreamPool::Get(const std::vector<UpstreamRef>& tried, Clock::time
   const size_t n = m_members.size();
   if (n == 0) return nullptr;
   if (prefer) {
-    for (const UpstreamRef& u : m_members) {
-      if (u->Proxy().Line() == prefer->line) {
-        if (usable(u, false)) return handed(u);
-        break;
-      }
-    }
+    if (const UpstreamRef bound = Find(prefer->line); bound && usable(bound, false)) return handed(bound);
     if (!prefer->exit.empty()) {
       for (const UpstreamRef& u : m_members) {
         if (u->Proxy().exitAddress == prefer->exit && usable(u, false)) return handed(u);
