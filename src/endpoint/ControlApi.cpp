@@ -25,6 +25,7 @@
 #include "endpoint/Net.h"
 #include "endpoint/PoolMetrics.h"
 #include "proxy/GeoLocation.h"
+#include "proxy/ListExport.h"
 
 namespace qb {
 
@@ -132,38 +133,6 @@ std::optional<std::map<std::string, std::string>> ParseForm(std::string_view tex
 // The pool's answer is written by hand rather than through QJsonObject: for a pool of
 // 1,000 that took 60 ms of the API's thread (a map per upstream, every number a
 // double), where writing the text straight takes a fraction of that.
-void JsonString(std::string& out, std::string_view text) {
-  out += '"';
-  for (const char c : text) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20) {
-          char escaped[8];
-          std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-          out += escaped;
-        } else {
-          out += c;
-        }
-    }
-  }
-  out += '"';
-}
-
 void JsonNumber(std::string& out, double value) {
   char buf[32];
   const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
@@ -182,7 +151,7 @@ void AppendUpstream(std::string& out, const UpstreamState& u) {
     if (value.empty()) {
       out += "null";
     } else {
-      JsonString(out, value);
+      AppendJsonString(out, value);
     }
   };
   auto number = [&](const char* name, double value, bool known) {
