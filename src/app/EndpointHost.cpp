@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "datadir/DataDir.h"
@@ -80,6 +81,7 @@ int CEndpointHost::ApiPort() const {
 }
 
 qb::OpResult CEndpointHost::StartApi() {
+  m_runningApi = m_apiOptions;
   if (m_apiOptions.listen.empty()) return qb::OpResult::Success();
   const auto listen = ParseListenAddress(m_apiOptions.listen);
   if (!listen || !IsLoopbackHost(listen->host)) {
@@ -106,6 +108,12 @@ qb::OpResult CEndpointHost::Apply(const EndpointOptions& options, int connectTim
   }
   if (m_service && SameEndpoint(options, m_running)) return qb::OpResult::Success();
   if (m_endpoint && SameEndpoint(options, m_running) && connectTimeoutMs == m_connectTimeoutMs) {
+    // Only the API changed: it alone starts again, the endpoint's clients undisturbed.
+    if (m_apiOptions != m_runningApi) {
+      m_api.reset();
+      m_control.reset();
+      m_apiResult = StartApi();
+    }
     return qb::OpResult::Success();
   }
   StopEndpoint();
@@ -169,35 +177,89 @@ std::string CEndpointHost::ProxyLine() const {
 }
 
 void CEndpointHost::ScheduleRefresh() {
+  // A run writes its rows while it is busy: the rows marked before it may now say what
+  // the run found, not what the endpoint did.
+  if (m_busy && m_busy()) m_runSeen = true;
   if (m_endpoint) m_refresh.start();
 }
 
 void CEndpointHost::RefreshPool() {
   if (!m_endpoint) return;
   if (m_busy && m_busy()) {
+    m_runSeen = true;
     m_refresh.start();
     return;
   }
+  if (m_runSeen) {
+    m_marked.clear();
+    m_runSeen = false;
+  }
+  RestoreRows();
   // Only rows that answered with a time can be in the pool; copying the others would
-  // cost a large list a lot for nothing.
+  // cost a large list a lot for nothing. A row marked for a set-aside goes in with the
+  // time it had, so that the endpoint keeps checking the proxy and can bring it back.
   std::vector<CProxyEntry> working;
+  std::unordered_set<std::string> stillMarked;
   for (int row = 0; row < m_list.RowCount(); ++row) {
     const CProxyEntry* e = m_list.Entry(row);
-    if (!e->TimeStatus().empty() && std::isdigit(static_cast<unsigned char>(e->TimeStatus().front())))
+    const std::string status = e->TimeStatus();
+    if (!status.empty() && std::isdigit(static_cast<unsigned char>(status.front()))) {
       working.push_back(*e);
+    } else if (!m_marked.empty() && status == kStatusConnectFailed) {
+      const auto marked = m_marked.find(FormatProxyLine(*e));
+      if (marked == m_marked.end()) continue;
+      working.push_back(*e);
+      working.back().SetTimeStatus(marked->second);
+      stillMarked.insert(marked->first);
+    }
   }
+  // A row re-verified, edited or deleted since is no longer the endpoint's to restore.
+  std::erase_if(m_marked, [&](const auto& kept) { return !stillMarked.count(kept.first); });
   std::vector<UpstreamProxy> pool = UpstreamsFromEntries(working, m_dir.Credentials(), m_running.types);
   DescribeUpstreams(pool, HistoryFacts(m_dir.History(), pool), m_dir.Path());
   m_poolSize = static_cast<int>(pool.size());
   m_endpoint->SetPool(std::move(pool));
 }
 
+void CEndpointHost::RestoreRows() {
+  bool restored = false;
+  for (const std::string& line : m_takenBack) {
+    const auto marked = m_marked.find(line);
+    if (marked == m_marked.end()) continue;
+    for (int row = 0; row < m_list.RowCount(); ++row) {
+      if (m_list.GetProxyLine(row) != line || m_list.Entry(row)->TimeStatus() != kStatusConnectFailed)
+        continue;
+      m_list.SetTimeStatus(row, marked->second);
+      restored = true;
+    }
+    m_marked.erase(marked);
+  }
+  m_takenBack.clear();
+  if (restored) emit rowsMarked();
+}
+
 void CEndpointHost::MarkSetAside(const std::string& line, const std::string& reason) {
-  // Taken back, or a row that a run is writing now: the next verification tells.
-  if (reason.empty() || (m_busy && m_busy())) return;
+  // Taken back: its row gets its time again once no run is writing the rows (they are
+  // addressed by position then), unless a run has since said something else of it.
+  if (reason.empty()) {
+    if (!m_marked.count(line)) return;
+    m_takenBack.push_back(line);
+    if (m_busy && m_busy()) {
+      ScheduleRefresh();
+    } else {
+      RestoreRows();
+    }
+    return;
+  }
+  // A row that a run is writing now: the run tells.
+  if (m_busy && m_busy()) return;
   bool marked = false;
   for (int row = 0; row < m_list.RowCount(); ++row) {
     if (m_list.GetProxyLine(row) != line) continue;
+    const std::string status = m_list.Entry(row)->TimeStatus();
+    if (!status.empty() && std::isdigit(static_cast<unsigned char>(status.front()))) {
+      m_marked.try_emplace(line, status);
+    }
     m_list.SetTimeStatus(row, kStatusConnectFailed);
     marked = true;
   }

@@ -8,6 +8,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "base/OpResult.h"
 #include "endpoint/Endpoint.h"
@@ -43,8 +45,8 @@ class CEndpointHost : public QObject {
   // as options say. A failure to start comes back (the address taken, or one that
   // is not an address); the endpoint is then off.
   qb::OpResult Apply(const EndpointOptions& options, int connectTimeoutMs);
-  // The control API the window's own endpoint runs beside it from the next Apply that
-  // starts the endpoint: off for an empty address, and off for one that is not a
+  // The control API the window's own endpoint runs beside it from the next Apply (which
+  // starts it again alone when only it changed): off for an empty address, and off for one that is not a
   // loopback address, which only the command line may name. The endpoint's service
   // runs its own from the same Options.ini.
   void SetApi(const ApiOptions& options) { m_apiOptions = options; }
@@ -82,6 +84,7 @@ class CEndpointHost : public QObject {
   void StopEndpoint();
   qb::OpResult StartApi();
   void MarkSetAside(const std::string& line, const std::string& reason);
+  void RestoreRows();
 
   DataDir& m_dir;
   CProxyListModel& m_list;
@@ -90,6 +93,7 @@ class CEndpointHost : public QObject {
   std::unique_ptr<EndpointPoolControl> m_control;
   std::unique_ptr<ControlApi> m_api;
   ApiOptions m_apiOptions;
+  ApiOptions m_runningApi;  // what the API was last started with
   qb::OpResult m_apiResult;
   std::optional<EndpointStatus> m_service;
   EndpointOptions m_running;
@@ -97,6 +101,13 @@ class CEndpointHost : public QObject {
   int m_poolSize = 0;
   bool m_goDirect = false;
   std::function<bool()> m_busy;
+  // The rows marked for a set-aside, by line, with the time they had; they stay in the
+  // pool with it until the endpoint takes the proxy back (and the row gets its time
+  // again) or a run says something of them. Lines taken back wait in m_takenBack while a
+  // run writes the rows.
+  std::unordered_map<std::string, std::string> m_marked;
+  std::vector<std::string> m_takenBack;
+  bool m_runSeen = false;
   QTimer m_refresh;
 };
 

@@ -1270,10 +1270,12 @@ void CMainDlg::OnSettings() {
     UpdateTrayIcon();
   });
   dlg.SetEndpointOptions(m_options.endpoint);
+  dlg.SetApiOptions(m_options.api);
   if (dlg.exec() != QDialog::Accepted) return;
   ExtraOptions chosen = m_options;
   chosen.script = dlg.ChosenScriptOptions();
   chosen.endpoint = dlg.ChosenEndpointOptions();
+  chosen.api = dlg.ChosenApiOptions();
   // The box is the choice for when the proxy can no longer work, seen and confirmed.
   chosen.SetWhenDown(chosen.script.allowDirect ? WhenProxyDown::Direct : WhenProxyDown::Block);
   if (chosen != m_options) {

@@ -77,6 +77,16 @@ bool UpstreamPool::TakePending(Clock::time_point now) {
       u->m_lastCheck = was.m_lastCheck;
       u->m_nextCheck = was.m_nextCheck;
       u->m_lastHanded = was.m_lastHanded;
+      // The same verification again (the list was saved for another row, or the row was
+      // marked for this very set-aside) says nothing new: what the pool learnt stands,
+      // and only a check, a success or the time running out brings the proxy back.
+      if (u->m_proxy.seconds == was.m_proxy.seconds) {
+        u->m_measured = was.m_measured;
+        u->m_failures = was.m_failures;
+        u->m_setAsides = was.m_setAsides;
+        u->m_aside = was.m_aside;
+        u->m_asideUntil = was.m_asideUntil;
+      }
     }
     byLine.emplace(u->m_proxy.Line(), u);
   }
@@ -85,12 +95,13 @@ bool UpstreamPool::TakePending(Clock::time_point now) {
     old->m_current = false;
     if (old->m_leftOut) leftOut.insert(old->m_proxy.Line());
     if (!old->m_aside) continue;
-    const std::string line = old->m_proxy.Line();
-    if (m_byLine.count(line) && m_onSetAside) m_onSetAside(line, {});
+    const auto kept = m_byLine.find(old->m_proxy.Line());
+    if (kept != m_byLine.end() && !kept->second->m_aside && m_onSetAside) m_onSetAside(kept->first, {});
   }
   m_members = std::move(*fresh);
   m_next = 0;
-  m_asideCount = 0;
+  m_asideCount = static_cast<size_t>(
+      std::count_if(m_members.begin(), m_members.end(), [](const UpstreamRef& u) { return u->m_aside; }));
   // What the names gave is kept for the names the new pool still has; a proxy already
   // said to be left out is not said to be again.
   std::unordered_map<std::string, Name> names;

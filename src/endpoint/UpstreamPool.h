@@ -17,9 +17,11 @@
 //   ...connect to u->Address(i) for each i, run the handshake...
 //   pool.Release(u, UpstreamPool::Outcome::Failed, 0, "no answer in time", now);
 //
-// A pool given by SetPool replaces the old one whole: fresh verification results clear
-// whatever was held against a proxy. Sessions that still hold a proxy of the old pool
-// may go on with it, but their outcome counts for nothing any more.
+// A pool given by SetPool replaces the old one whole: fresh verification results (a
+// proxy whose verification time changed) clear whatever was held against it, while a
+// proxy that comes again with the same time keeps its failures and its time aside, so
+// that saving the list for some other reason brings no dead proxy back. Sessions that still hold a proxy of
+// the old pool may go on with it, but their outcome counts for nothing any more.
 //
 // Host names. A proxy named by an address has it from SetPool on; one named by a host
 // name is looked up by whoever OnLookup names (never on the loop's thread), and is left
@@ -158,8 +160,8 @@ class UpstreamPool {
   // The rest runs on one thread, the loop's.
 
   // Puts in place the pool SetPool left, if any; false when there was none. Proxies set
-  // aside that the fresh pool carries again are announced as taken back. The names of
-  // the new pool that are not known yet are asked for.
+  // aside that the fresh pool carries again with fresh results are announced as taken
+  // back. The names of the new pool that are not known yet are asked for.
   bool TakePending(Clock::time_point now = Clock::now());
 
   // What a name gave (NameResolver::Answer); an answer for a name the pool no longer

@@ -8,12 +8,15 @@
 #include <QTcpServer>
 #include <QTest>
 
+#include "../endpoint/EndpointClients.h"
 #include "app/EndpointHost.h"
 #include "app/MainDlg.h"
 #include "app/TrayMenu.h"
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyListModel.h"
 #include "settings/Options.h"
+#include "settings/Settings.h"
+#include "settings/VerifySource.h"
 #include "support/LoopbackPeers.h"
 #include "support/ScopedEnv.h"
 #include "support/ScriptedPrompt.h"
@@ -251,6 +254,125 @@ TEST(WindowEndpoint, TheControlApiRunsBesideTheEndpointWhenOptionsNameIt) {
     EXPECT_NE(pool.find("\"line\":\"" + live + "\""), std::string::npos) << pool;
     EXPECT_EQ(pool.find("127.0.0.1:9@HTTP"), std::string::npos) << pool;
   }
+}
+
+// A proxy the endpoint set aside is checked on, though its row now says it failed, and
+// its row gets its time back when a check brings it back; saving the list meanwhile
+// brings nothing back early.
+TEST(WindowEndpoint, ARowMarkedForASetAsideGetsItsTimeBackWhenACheckPasses) {
+  QB_REQUIRE_PEER(Peer::Origin);
+  const auto& peers = qbtest::Peers();
+  eptest::OwnSocks hung("127.0.0.71"), live("127.0.0.72");
+  ASSERT_TRUE(hung.Ready() && live.Ready());
+  qbtest::TempDir data, config;
+  ScopedEnv xdg{"XDG_CONFIG_HOME", QByteArray::fromStdString(config.Path())};
+  qbtest::ScriptedPrompt prompt;
+  const std::string hungLine = "127.0.0.1:" + std::to_string(hung.Port()) + "@SOCKS5";
+  qbtest::WriteFile(data.File("Proxies.pro"), hungLine + "$0.1#hung\r\n127.0.0.1:" +
+                                                  std::to_string(live.Port()) + "@SOCKS5$0.2#live\r\n");
+  CSettings settings;
+  settings.m_bMinimize = 0;
+  settings.m_bAutoRun = 0;
+  settings.m_nConTimeout = 1;
+  AddVerifySource(settings, "local", peers.OriginUrl("/feature.html"), peers.Feature(), 1);
+  qbtest::WriteFile(data.File("Setting.dat"), FormatSettingsFile(settings));
+  ExtraOptions options;
+  options.endpoint.enabled = true;
+  options.endpoint.listen = "127.0.0.1:" + std::to_string(FreePort());
+  options.endpoint.checkInterval = 1;
+  options.endpoint.checkTimeout = 2;
+  options.endpoint.lazyAfter = 0;
+  options.endpoint.failuresToSetAside = 2;
+  options.endpoint.setAside = 1;
+  options.endpoint.setAsideMax = 2;
+  ASSERT_TRUE(qbtest::SaveOptionsIn(data.Path(), options).ok());
+  MainDlgOptions o;
+  o.platform = std::make_unique<CRecordingProxyPlatform>();
+  o.applyAutoRun = false;
+  o.forceNoTray = true;
+
+  hung.Freeze(true);
+  qbtest::TestWindow window = qbtest::OpenTestWindow(data.Path(), config.File("fav.INI"), std::move(o));
+  CMainDlg& dlg = *window;
+  ASSERT_TRUE(dlg.Endpoint().Running());
+  CProxyListModel& list = dlg.Dir().List();
+  // The checks alone find it: no client comes.
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return list.CellText(0, CProxyListModel::ColTimeStatus) == kStatusConnectFailed; }, 30000));
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return qbtest::ReadFile(data.File("Proxies.pro")).find("$连接失败#hung") != std::string::npos; },
+      5000));
+  EXPECT_EQ(list.CellText(1, CProxyListModel::ColTimeStatus), "0.2");
+  // A change to another row rebuilds the pool: that brings it back not even for a
+  // moment while it still hangs.
+  bool cameBack = false;
+  const auto watch = QObject::connect(&list, &QAbstractItemModel::dataChanged, [&] {
+    cameBack = cameBack || list.CellText(0, CProxyListModel::ColTimeStatus) != kStatusConnectFailed;
+  });
+  list.SetRemark(1, "still live");
+  QTest::qWait(4000);
+  QObject::disconnect(watch);
+  EXPECT_FALSE(cameBack);
+  EXPECT_EQ(list.CellText(0, CProxyListModel::ColTimeStatus), kStatusConnectFailed);
+  EXPECT_EQ(dlg.Endpoint().PoolSize(), 2);
+
+  hung.Freeze(false);
+  EXPECT_TRUE(
+      QTest::qWaitFor([&] { return list.CellText(0, CProxyListModel::ColTimeStatus) == "0.1"; }, 30000));
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] {
+        return qbtest::ReadFile(data.File("Proxies.pro")).find("@SOCKS5$0.1#hung") != std::string::npos;
+      },
+      5000));
+}
+
+// The API changed alone (from the settings dialog) starts, moves or stops the API only:
+// the endpoint, and the connections it carries, stay as they are.
+TEST(WindowEndpoint, OnlyTheApiStartsAgainWhenOnlyItsOptionsChange) {
+  QB_REQUIRE_PEER(Peer::HttpProxy);
+  QB_REQUIRE_PEER(Peer::Origin);
+  const auto& peers = qbtest::Peers();
+  qbtest::TempDir data, config;
+  ScopedEnv xdg{"XDG_CONFIG_HOME", QByteArray::fromStdString(config.Path())};
+  qbtest::ScriptedPrompt prompt;
+  qbtest::WriteFile(data.File("Proxies.pro"),
+                    "127.0.0.1:" + std::to_string(peers.HttpProxyPort()) + "@HTTP$0.9\r\n");
+  qbtest::WriteFile(data.File("Setting.dat"), "m_bMinimize=0\r\nm_bAutoRun=0\r\n");
+  ExtraOptions options;
+  options.endpoint.enabled = true;
+  options.endpoint.healthChecks = false;
+  options.endpoint.listen = "127.0.0.1:" + std::to_string(FreePort());
+  ASSERT_TRUE(qbtest::SaveOptionsIn(data.Path(), options).ok());
+  MainDlgOptions o;
+  o.platform = std::make_unique<CRecordingProxyPlatform>();
+  o.applyAutoRun = false;
+  o.forceNoTray = true;
+  qbtest::TestWindow window = qbtest::OpenTestWindow(data.Path(), config.File("fav.INI"), std::move(o));
+  CEndpointHost& host = window->Endpoint();
+  ASSERT_TRUE(host.Running());
+  EXPECT_EQ(host.ApiPort(), 0);
+  // A tunnel through the endpoint, open across the changes.
+  eptest::RawClient tunnel(ParseListenAddress(host.Address())->port);
+  const std::string target = "127.0.0.1:" + std::to_string(peers.OriginPort());
+  tunnel.Send("CONNECT " + target + " HTTP/1.1\r\nHost: " + target + "\r\n\r\n");
+  ASSERT_TRUE(tunnel.ReceiveAnswer().starts_with("HTTP/1.1 200"));
+
+  const int first = FreePort();
+  host.SetApi({"127.0.0.1:" + std::to_string(first), "t"});
+  ASSERT_TRUE(host.Apply(options.endpoint, 5000).ok());
+  EXPECT_TRUE(host.ApiResult().ok());
+  EXPECT_EQ(host.ApiPort(), first);
+  const int second = FreePort();
+  host.SetApi({"127.0.0.1:" + std::to_string(second), "t"});
+  ASSERT_TRUE(host.Apply(options.endpoint, 5000).ok());
+  EXPECT_EQ(host.ApiPort(), second);
+  host.SetApi({});
+  ASSERT_TRUE(host.Apply(options.endpoint, 5000).ok());
+  EXPECT_EQ(host.ApiPort(), 0);
+  // The tunnel was never cut: it still carries a request to the origin.
+  tunnel.Send("GET /echo HTTP/1.1\r\nHost: " + target + "\r\nConnection: close\r\n\r\n");
+  const std::string answer = tunnel.Receive();
+  EXPECT_TRUE(answer.starts_with("HTTP/1.0 200")) << answer;
 }
 
 }  // namespace

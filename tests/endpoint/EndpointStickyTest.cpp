@@ -142,7 +142,7 @@ TEST(EndpointSticky, KeptTargetsEachStayOnTheirUpstream) {
   EXPECT_EQ(Exits(*e, "socks5h://session-s:x@", url, 2).size(), 1u);
 }
 
-// Options.ini holds the two choices, and serve follows them.
+// Options.ini holds the two choices, and serve follows them or its own options.
 TEST(EndpointSticky, OptionsFileAndServeKeepTargets) {
   qb::ExtraOptions o;
   EXPECT_FALSE(o.endpoint.keepTargets);
@@ -164,31 +164,51 @@ TEST(EndpointSticky, OptionsFileAndServeKeepTargets) {
   qbtest::WriteFile(dir.File("Proxies.pro"), "127.0.0.1:" + std::to_string(a.Port()) +
                                                  "@SOCKS5$0.1\r\n127.0.0.1:" + std::to_string(b.Port()) +
                                                  "@SOCKS5$0.2\r\n");
-  qbtest::WriteFile(dir.File("Options.ini"),
-                    "[Endpoint]\nPolicy=round-robin\nKeepTargets=1\nStickyLease=60\n");
-  const int port = FreePort();
   const char* cli = std::getenv("QB_CLI");
-  QProcess serve;
-  EndWithParent(serve);
-  serve.start(cli ? QString::fromLocal8Bit(cli) : QString(QB_BINARY_DIR "/quillberry-cli"),
-              {"serve", "--data-dir", QString::fromStdString(dir.Path()), "--listen",
-               "127.0.0.1:" + QString::number(port)});
-  ASSERT_TRUE(serve.waitForReadyRead(10000)) << serve.readAllStandardError().toStdString();
-  EXPECT_EQ(serve.readLine().toStdString(),
-            "serve: listening on 127.0.0.1:" + std::to_string(port) + " with 2 proxies (round-robin)\n");
-  std::set<std::string> seen;
-  for (int i = 0; i < 4; ++i) {
-    QProcess curl;
-    curl.start("/usr/bin/curl",
-               {"-sS", "--max-time", "10", "--noproxy", "", "--socks5-hostname",
-                "127.0.0.1:" + QString::number(port), QString::fromStdString(Peers().OriginUrl("/echo"))});
-    ASSERT_TRUE(curl.waitForFinished(20000));
-    seen.insert(EchoClient(curl.readAllStandardOutput().toStdString()));
+  const QString program = cli ? QString::fromLocal8Bit(cli) : QString(QB_BINARY_DIR "/quillberry-cli");
+  // The options file's choice, the command line's on top of another file's, and the
+  // command line turning the file's choice off.
+  struct Run {
+    const char* ini;
+    QStringList flags;
+    size_t exits;
+  };
+  for (const Run& run : {Run{"KeepTargets=1\nStickyLease=60\n", {}, 1},
+                         Run{"KeepTargets=0\n", {"--keep-targets", "yes", "--sticky-lease", "60"}, 1},
+                         Run{"KeepTargets=1\n", {"--keep-targets=no"}, 2}}) {
+    SCOPED_TRACE(run.ini + run.flags.join(' ').toStdString());
+    qbtest::WriteFile(dir.File("Options.ini"), std::string("[Endpoint]\nPolicy=round-robin\n") + run.ini);
+    const int port = FreePort();
+    QProcess serve;
+    EndWithParent(serve);
+    serve.start(program, QStringList{"serve", "--data-dir", QString::fromStdString(dir.Path()), "--listen",
+                                     "127.0.0.1:" + QString::number(port)}
+                             << run.flags);
+    ASSERT_TRUE(serve.waitForReadyRead(10000)) << serve.readAllStandardError().toStdString();
+    EXPECT_EQ(serve.readLine().toStdString(),
+              "serve: listening on 127.0.0.1:" + std::to_string(port) + " with 2 proxies (round-robin)\n");
+    std::set<std::string> seen;
+    for (int i = 0; i < 4; ++i) {
+      QProcess curl;
+      curl.start("/usr/bin/curl",
+                 {"-sS", "--max-time", "10", "--noproxy", "", "--socks5-hostname",
+                  "127.0.0.1:" + QString::number(port), QString::fromStdString(Peers().OriginUrl("/echo"))});
+      ASSERT_TRUE(curl.waitForFinished(20000));
+      seen.insert(EchoClient(curl.readAllStandardOutput().toStdString()));
+    }
+    EXPECT_EQ(seen.size(), run.exits);
+    EXPECT_TRUE(seen.count("127.0.0.49") || seen.count("127.0.0.50")) << *seen.begin();
+    serve.terminate();
+    EXPECT_TRUE(serve.waitForFinished(10000));
   }
-  EXPECT_EQ(seen.size(), 1u);
-  EXPECT_TRUE(seen.count("127.0.0.49") || seen.count("127.0.0.50")) << *seen.begin();
-  serve.terminate();
-  EXPECT_TRUE(serve.waitForFinished(10000));
+  // Out of range or not yes/no: refused before anything listens.
+  for (const QStringList& bad :
+       {QStringList{"--sticky-lease", "0"}, QStringList{"--keep-targets", "maybe"}}) {
+    QProcess serve;
+    serve.start(program, QStringList{"serve", "--data-dir", QString::fromStdString(dir.Path())} << bad);
+    ASSERT_TRUE(serve.waitForFinished(10000));
+    EXPECT_EQ(serve.exitCode(), 2) << bad.join(' ').toStdString();
+  }
 }
 
 }  // namespace

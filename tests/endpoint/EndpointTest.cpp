@@ -158,8 +158,14 @@ TEST(EndpointFailover, NextProxyCarriesTheConnectionAndTheFailingOneIsSetAside) 
   ASSERT_EQ(Curl(endpoint->Port(), Via::Request, peers.OriginUrl("/echo")).exitCode, 0);
   EXPECT_EQ(endpoint->GetStats().failovers, 6u);
 
-  // Fresh verification results take them back.
-  endpoint->SetPool({dead, live});
+  // The same results again (the list saved for another reason) leave them aside...
+  endpoint->SetPool({dead, silent, live});
+  ASSERT_EQ(Curl(endpoint->Port(), Via::Request, peers.OriginUrl("/echo")).exitCode, 0);
+  EXPECT_EQ(endpoint->GetStats().failovers, 6u);
+  // ...and fresh verification results take them back.
+  UpstreamProxy verified = dead;
+  verified.seconds = 0.15;
+  endpoint->SetPool({verified, live});
   ASSERT_EQ(Curl(endpoint->Port(), Via::Request, peers.OriginUrl("/echo")).exitCode, 0);
   EXPECT_EQ(endpoint->GetStats().failovers, 7u);
   calls = log.Calls();

@@ -240,10 +240,47 @@ TEST(UpstreamPoolReplace, AFreshPoolBringsSetAsideProxiesBack) {
   EXPECT_EQ(Port(p.Get()), 3);
   EXPECT_FALSE(p.pool.TakePending());  // nothing new yet
   // 1 comes again with fresh results; 2 does not, so nothing is said about it.
-  p.Replace({Proxy(1), Proxy(3)});
+  p.Replace({Proxy(1, 0.4), Proxy(3)});
   ASSERT_EQ(p.said.size(), 3u);
   EXPECT_EQ(p.said[2], std::make_pair(Line(1), std::string()));
   EXPECT_FALSE(p.pool.AnySetAside());
+  EXPECT_EQ(Port(p.Get()), 1);
+}
+
+TEST(UpstreamPoolReplace, TheSameResultsAgainKeepWhatThePoolLearnt) {
+  Pool p(EndpointPolicy::Failover, {Proxy(1), Proxy(2), Proxy(3)});
+  const UpstreamRef one = p.Get();
+  p.Fail(one, 3);
+  const UpstreamRef two = p.Get();
+  ASSERT_EQ(Port(two), 2);
+  p.Fail(two, 2);  // one failure short of being set aside
+  ASSERT_EQ(p.said.size(), 1u);
+  // The list saved again with the same times (as the window does when it marks the row
+  // of the proxy set aside): 1 stays aside, silently, and 2 keeps its two failures.
+  p.Replace({Proxy(1), Proxy(2), Proxy(3)});
+  EXPECT_EQ(p.said.size(), 1u);
+  EXPECT_TRUE(p.pool.AnySetAside());
+  EXPECT_EQ(p.pool.Usable(), 2u);
+  EXPECT_EQ(Port(p.Get()), 2);
+  p.Fail(p.Get(), 1);
+  ASSERT_EQ(p.said.size(), 2u);
+  EXPECT_EQ(p.said[1].first, Line(2));
+  EXPECT_EQ(Port(p.Get()), 3);
+  // Its time aside runs from when it was set aside, not from the new pool, and its end
+  // is said as always.
+  p.now += minutes(2);
+  p.pool.Expire(p.now);
+  EXPECT_FALSE(p.pool.AnySetAside());
+  ASSERT_EQ(p.said.size(), 4u);
+  EXPECT_EQ(Port(p.Get()), 1);
+  // Back-off goes on from where it was: the next set-aside of 1 lasts twice as long.
+  p.Fail(p.Get(), 3);
+  p.Replace({Proxy(1), Proxy(2), Proxy(3)});
+  p.now += minutes(3);
+  p.pool.Expire(p.now);
+  EXPECT_NE(Port(p.Get()), 1);
+  p.now += minutes(1);
+  p.pool.Expire(p.now);
   EXPECT_EQ(Port(p.Get()), 1);
 }
 
