@@ -1248,10 +1248,6 @@ Set it again? No keeps the other program&apos;s setting.</translation>
         <translation>The control API could not start.</translation>
     </message>
     <message>
-        <source>端点健康检查</source>
-        <translation>Endpoint health checks</translation>
-    </message>
-    <message>
         <source>定期检查使用中的代理</source>
         <translation>Check the proxies in use</translation>
     </message>
@@ -1288,8 +1284,58 @@ Set it again? No keeps the other program&apos;s setting.</translation>
         <translation>Close its connections when set aside</translation>
     </message>
     <message>
-        <source>健康检查...</source>
-        <translation>Health checks...</translation>
+        <source>健康检查</source>
+        <translation>Health checks</translation>
+    </message>
+    <message>
+        <source>粘性</source>
+        <translation>Stickiness</translation>
+    </message>
+    <message>
+        <source>同一目标主机始终经由同一代理</source>
+        <translation>Keep each target host on one proxy</translation>
+    </message>
+    <message>
+        <source>闲置多久后解除绑定(秒):</source>
+        <translation>Unbind after idle (s):</translation>
+    </message>
+    <message>
+        <source>客户端以用户名 session-KEY 或请求头 X-Quillberry-Session 绑定会话。</source>
+        <translation>Clients bind a session with the user name session-KEY or the header X-Quillberry-Session.</translation>
+    </message>
+    <message>
+        <source>控制接口</source>
+        <translation>Control API</translation>
+    </message>
+    <message>
+        <source>留空则关闭，如 127.0.0.1:8900</source>
+        <translation>Empty: off; e.g. 127.0.0.1:8900</translation>
+    </message>
+    <message>
+        <source>留空则不要求</source>
+        <translation>Empty: none asked</translation>
+    </message>
+    <message>
+        <source>监听地址:</source>
+        <translation>Listen on:</translation>
+    </message>
+    <message>
+        <source>令牌:</source>
+        <translation>Token:</translation>
+    </message>
+    <message>
+        <source>本机端口选项</source>
+        <translation>Local Endpoint Options</translation>
+    </message>
+    <message>
+        <source>控制接口在窗口中只能监听本机地址(如 127.0.0.1:8900)。
+要在其他地址上提供，请用 quillberry-cli serve --api。</source>
+        <translation>The window serves the control API on a loopback address only (such as 127.0.0.1:8900).
+To serve it on another address, use quillberry-cli serve --api.</translation>
+    </message>
+    <message>
+        <source>更多选项...</source>
+        <translation>More...</translation>
     </message>
 </context>
 <context>
@@ -1784,6 +1830,7 @@ window and the proxies found could not be handed to it (nothing was changed).</s
                             [--check-interval S] [--check-timeout S] [--lazy-after S]
                             [--tolerance MS] [--failures N] [--set-aside S]
                             [--set-aside-max S] [--close-tunnels yes|no]
+                            [--keep-targets yes|no] [--sticky-lease S]
 
 Runs the local endpoint: a proxy on ADDRESS:PORT that takes HTTP (requests and
 CONNECT) and SOCKS5 from browsers and tools, and carries each connection through
@@ -1793,9 +1840,9 @@ sees an error; one that keeps failing is set aside for a while (said on standard
 error). The proxies in use are checked on an interval against the ticked HTTP
 verification resource of Setting.dat; a proxy set aside comes back when a check
 passes. A client that names a session (a log-on user session-KEY, or the header
-X-Quillberry-Session) stays on one proxy while it uses it; KeepTargets=1 in
-Options.ini keeps each target host on one proxy too. The list is read again
-whenever it changes on disk. Runs until Ctrl-C or SIGTERM. Nothing in the data
+X-Quillberry-Session) stays on one proxy while it uses it; --keep-targets yes
+keeps each target host on one proxy too. The list is read again whenever it
+changes on disk. Runs until Ctrl-C or SIGTERM. Nothing in the data
 directory is written.
 
 --listen ADDRESS:PORT  where to listen (default: Options.ini, else 127.0.0.1:8899).
@@ -1823,6 +1870,9 @@ directory is written.
 --set-aside-max S      this; then it is checked again
 --close-tunnels yes|no close the connections open through a proxy set aside
                        Defaults: Options.ini, else 30, 10, 120, 150, 3, 30, 300, yes
+--keep-targets yes|no  every connection to one target host goes through one proxy
+--sticky-lease S       a session or target leaves its proxy S seconds after its
+                       last use; defaults: Options.ini, else no and 600
 
 Exit status: 0 after Ctrl-C or SIGTERM; 1 when the address cannot be listened on
 (named on standard error); 2 for bad arguments or an unreadable list.</source>

@@ -1194,10 +1194,6 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>端点健康检查</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>定期检查使用中的代理</source>
         <translation type="unfinished"></translation>
     </message>
@@ -1234,7 +1230,56 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>健康检查...</source>
+        <source>健康检查</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>粘性</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>同一目标主机始终经由同一代理</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>闲置多久后解除绑定(秒):</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>客户端以用户名 session-KEY 或请求头 X-Quillberry-Session 绑定会话。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>控制接口</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>留空则关闭，如 127.0.0.1:8900</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>留空则不要求</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>监听地址:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>令牌:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>本机端口选项</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>控制接口在窗口中只能监听本机地址(如 127.0.0.1:8900)。
+要在其他地址上提供，请用 quillberry-cli serve --api。</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>更多选项...</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -2020,6 +2065,7 @@ window and the proxies found could not be handed to it (nothing was changed).</s
                             [--check-interval S] [--check-timeout S] [--lazy-after S]
                             [--tolerance MS] [--failures N] [--set-aside S]
                             [--set-aside-max S] [--close-tunnels yes|no]
+                            [--keep-targets yes|no] [--sticky-lease S]
 
 Runs the local endpoint: a proxy on ADDRESS:PORT that takes HTTP (requests and
 CONNECT) and SOCKS5 from browsers and tools, and carries each connection through
@@ -2029,9 +2075,9 @@ sees an error; one that keeps failing is set aside for a while (said on standard
 error). The proxies in use are checked on an interval against the ticked HTTP
 verification resource of Setting.dat; a proxy set aside comes back when a check
 passes. A client that names a session (a log-on user session-KEY, or the header
-X-Quillberry-Session) stays on one proxy while it uses it; KeepTargets=1 in
-Options.ini keeps each target host on one proxy too. The list is read again
-whenever it changes on disk. Runs until Ctrl-C or SIGTERM. Nothing in the data
+X-Quillberry-Session) stays on one proxy while it uses it; --keep-targets yes
+keeps each target host on one proxy too. The list is read again whenever it
+changes on disk. Runs until Ctrl-C or SIGTERM. Nothing in the data
 directory is written.
 
 --listen ADDRESS:PORT  where to listen (default: Options.ini, else 127.0.0.1:8899).
@@ -2059,6 +2105,9 @@ directory is written.
 --set-aside-max S      this; then it is checked again
 --close-tunnels yes|no close the connections open through a proxy set aside
                        Defaults: Options.ini, else 30, 10, 120, 150, 3, 30, 300, yes
+--keep-targets yes|no  every connection to one target host goes through one proxy
+--sticky-lease S       a session or target leaves its proxy S seconds after its
+                       last use; defaults: Options.ini, else no and 600
 
 Exit status: 0 after Ctrl-C or SIGTERM; 1 when the address cannot be listened on
 (named on standard error); 2 for bad arguments or an unreadable list.</source>
@@ -2068,15 +2117,16 @@ Exit status: 0 after Ctrl-C or SIGTERM; 1 when the address cannot be listened on
                            [--check-interval 秒] [--check-timeout 秒] [--lazy-after 秒]
                            [--tolerance 毫秒] [--failures 次数] [--set-aside 秒]
                            [--set-aside-max 秒] [--close-tunnels yes|no]
+                           [--keep-targets yes|no] [--sticky-lease 秒]
 
 运行本地端点：在 地址:端口 上的一个代理，接受浏览器和工具的 HTTP（请求和 CONNECT）
 与 SOCKS5 连接，并用代理保存的登录信息，经由数据目录的 Proxies.pro 中的一个可用代理
 转发每个连接。失败的代理在客户端看到错误之前就由下一个代替；一再失败的代理被暂时搁置
 （在标准错误上说明）。使用中的代理按间隔用 Setting.dat 中勾选的 HTTP 验证资源检查；
 被搁置的代理在检查通过时重新使用。指明会话的客户端（登录用户名 session-KEY，或请求头
-X-Quillberry-Session）在使用期间固定经由同一个代理；Options.ini 中 KeepTargets=1
-使每个目标主机也固定经由同一个代理。列表文件在磁盘上改变时重新读取。运行到 Ctrl-C 或
-SIGTERM 为止。不写入数据目录中的任何文件。
+X-Quillberry-Session）在使用期间固定经由同一个代理；--keep-targets yes 使每个目标
+主机也固定经由同一个代理。列表文件在磁盘上改变时重新读取。运行到 Ctrl-C 或 SIGTERM
+为止。不写入数据目录中的任何文件。
 
 --listen 地址:端口      监听的地址（缺省：Options.ini，否则 127.0.0.1:8899）。
                        只有环回地址才只为本机服务；其他地址必须在这里给出，
@@ -2101,6 +2151,9 @@ SIGTERM 为止。不写入数据目录中的任何文件。
 --set-aside-max 秒     这个时间；之后再检查它
 --close-tunnels yes|no 关闭经由被搁置代理的连接
                        缺省：Options.ini，否则 30、10、120、150、3、30、300、yes
+--keep-targets yes|no  到同一目标主机的每个连接都经由同一个代理
+--sticky-lease 秒      会话或目标在最后一次使用这么多秒后不再绑定其代理；
+                       缺省：Options.ini，否则 no 和 600
 
 退出状态：0 在 Ctrl-C 或 SIGTERM 之后；1 无法在该地址上监听（在标准错误上列出）；
 2 参数错误或列表无法读取。</translation>

@@ -39,6 +39,7 @@ constexpr const char* kServeUsage = QT_TRANSLATE_NOOP(
     "                            [--check-interval S] [--check-timeout S] [--lazy-after S]\n"
     "                            [--tolerance MS] [--failures N] [--set-aside S]\n"
     "                            [--set-aside-max S] [--close-tunnels yes|no]\n"
+    "                            [--keep-targets yes|no] [--sticky-lease S]\n"
     "\n"
     "Runs the local endpoint: a proxy on ADDRESS:PORT that takes HTTP (requests and\n"
     "CONNECT) and SOCKS5 from browsers and tools, and carries each connection through\n"
@@ -48,9 +49,9 @@ constexpr const char* kServeUsage = QT_TRANSLATE_NOOP(
     "error). The proxies in use are checked on an interval against the ticked HTTP\n"
     "verification resource of Setting.dat; a proxy set aside comes back when a check\n"
     "passes. A client that names a session (a log-on user session-KEY, or the header\n"
-    "X-Quillberry-Session) stays on one proxy while it uses it; KeepTargets=1 in\n"
-    "Options.ini keeps each target host on one proxy too. The list is read again\n"
-    "whenever it changes on disk. Runs until Ctrl-C or SIGTERM. Nothing in the data\n"
+    "X-Quillberry-Session) stays on one proxy while it uses it; --keep-targets yes\n"
+    "keeps each target host on one proxy too. The list is read again whenever it\n"
+    "changes on disk. Runs until Ctrl-C or SIGTERM. Nothing in the data\n"
     "directory is written.\n"
     "\n"
     "--listen ADDRESS:PORT  where to listen (default: Options.ini, else 127.0.0.1:8899).\n"
@@ -78,12 +79,15 @@ constexpr const char* kServeUsage = QT_TRANSLATE_NOOP(
     "--set-aside-max S      this; then it is checked again\n"
     "--close-tunnels yes|no close the connections open through a proxy set aside\n"
     "                       Defaults: Options.ini, else 30, 10, 120, 150, 3, 30, 300, yes\n"
+    "--keep-targets yes|no  every connection to one target host goes through one proxy\n"
+    "--sticky-lease S       a session or target leaves its proxy S seconds after its\n"
+    "                       last use; defaults: Options.ini, else no and 600\n"
     "\n"
     "Exit status: 0 after Ctrl-C or SIGTERM; 1 when the address cannot be listened on\n"
     "(named on standard error); 2 for bad arguments or an unreadable list.");
 
-// The numeric options of the health checks and set-aside rules: each sets the field
-// of Options.ini's [Endpoint] that it names, within the same range.
+// The numeric options of the health checks, set-aside rules and stickiness: each sets
+// the field of Options.ini's [Endpoint] that it names, within the same range.
 struct NumberOption {
   const char* name;
   int lo, hi;
@@ -97,6 +101,7 @@ constexpr NumberOption kNumberOptions[] = {
     {"--failures", 1, kMaxFailuresToSetAside, &EndpointOptions::failuresToSetAside},
     {"--set-aside", 1, kMaxSetAside, &EndpointOptions::setAside},
     {"--set-aside-max", 1, kMaxSetAside, &EndpointOptions::setAsideMax},
+    {"--sticky-lease", 1, kMaxStickyLease, &EndpointOptions::stickyLease},
 };
 
 struct ServeOptions {
@@ -107,6 +112,7 @@ struct ServeOptions {
   std::optional<std::string> apiToken;
   std::vector<std::pair<int EndpointOptions::*, int>> numbers;
   std::optional<bool> closeTunnels;
+  std::optional<bool> keepTargets;
 
   // Options.ini's endpoint options with these on top.
   EndpointOptions Over(EndpointOptions saved) const {
@@ -115,6 +121,7 @@ struct ServeOptions {
       if (field == &EndpointOptions::checkInterval) saved.healthChecks = value != 0;
     }
     if (closeTunnels) saved.closeTunnels = *closeTunnels;
+    if (keepTargets) saved.keepTargets = *keepTargets;
     if (policy) saved.policy = *policy;
     if (types) saved.types = *types;
     return saved;
@@ -138,7 +145,8 @@ bool ParseServeOptions(const QStringList& args, ServeOptions& o) {
       a = a.left(a.indexOf('='));
     }
     const bool known = a == "--listen" || a == "--policy" || a == "--type" || a == "--api" ||
-                       a == "--api-token" || a == "--close-tunnels" || FindNumberOption(a);
+                       a == "--api-token" || a == "--close-tunnels" || a == "--keep-targets" ||
+                       FindNumberOption(a);
     if (!known) {
       Err("serve: unknown option: " + args[i].toStdString());
       Err("Run 'quillberry-cli serve --help' for usage.");
@@ -161,12 +169,12 @@ bool ParseServeOptions(const QStringList& args, ServeOptions& o) {
         return false;
       }
       o.numbers.emplace_back(n->field, number);
-    } else if (a == "--close-tunnels") {
+    } else if (a == "--close-tunnels" || a == "--keep-targets") {
       if (v != "yes" && v != "no") {
-        Err("serve: --close-tunnels takes yes or no, not " + v);
+        Err("serve: " + a.toStdString() + " takes yes or no, not " + v);
         return false;
       }
-      o.closeTunnels = v == "yes";
+      (a == "--close-tunnels" ? o.closeTunnels : o.keepTargets) = v == "yes";
     } else if (a == "--listen") {
       o.listen = ParseListenAddress(v);
       if (!o.listen) {

@@ -33,7 +33,7 @@
 #include "settings/VerifySource.h"
 #include "sysproxy/SystemProxy.h"
 #include "ui/DialogUnits.h"
-#include "ui/EndpointHealthDlg.h"
+#include "ui/EndpointOptionsDlg.h"
 #include "ui/FailureMessages.h"
 #include "ui/Messages.h"
 #include "ui/OpenAsText.h"
@@ -269,11 +269,13 @@ void CSettingDlg::CreateControls() {
         QT_TRANSLATE_NOOP("Quillberry", "最快优先")})
     m_pEndpointPolicy->addItem(Q(policy));
   qb::PlaceControl(m_pEndpointPolicy, 66, 255, 72, 14);
-  QPushButton* health = button(0, QT_TRANSLATE_NOOP("Quillberry", "健康检查..."), 141, 255, 62, 14);
-  health->setObjectName("EndpointHealth");
-  connect(health, &QPushButton::clicked, this, [this] {
-    CEndpointHealthDlg dlg(m_endpointOptions, this);
-    if (dlg.exec() == QDialog::Accepted) m_endpointOptions = dlg.Chosen();
+  QPushButton* more = button(0, QT_TRANSLATE_NOOP("Quillberry", "更多选项..."), 141, 255, 62, 14);
+  more->setObjectName("EndpointMore");
+  connect(more, &QPushButton::clicked, this, [this] {
+    CEndpointOptionsDlg dlg(m_endpointOptions, m_apiOptions, this);
+    if (dlg.exec() != QDialog::Accepted) return;
+    m_endpointOptions = dlg.Chosen();
+    m_apiOptions = dlg.ChosenApi();
   });
 
   // Beside the buttons, where the documented layout leaves room: a setting of this

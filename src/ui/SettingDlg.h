@@ -85,6 +85,9 @@ class CSettingDlg : public QDialog {
   // caller keeps them and starts or stops the endpoint).
   void SetEndpointOptions(const EndpointOptions& options);
   const EndpointOptions& ChosenEndpointOptions() const { return m_endpointOptions; }
+  // The control API beside the window's endpoint, the same way.
+  void SetApiOptions(const ApiOptions& options) { m_apiOptions = options; }
+  const ApiOptions& ChosenApiOptions() const { return m_apiOptions; }
 
   QTableView* SourceView() const { return m_pSourceView; }
   CVerifySourceListModel* SourceModel() const { return m_pSources; }
@@ -126,6 +129,7 @@ class CSettingDlg : public QDialog {
   QLineEdit* m_pEndpointListen = nullptr;
   QComboBox* m_pEndpointPolicy = nullptr;
   EndpointOptions m_endpointOptions;
+  ApiOptions m_apiOptions;
   QCheckBox* m_pAutoTimingVerify = nullptr;
   QCheckBox* m_pAmbiguous = nullptr;
   QCheckBox* m_pAutoRun = nullptr;
