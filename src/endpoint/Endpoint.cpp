@@ -480,8 +480,10 @@ class CEndpoint::Loop final : public EventLoop::Owner {
       // Names past their lifetime are asked again once traffic or a lookup under way
       // brings the loop here; until the answer, their addresses serve on.
       if (m_pool.Refresh(now)) ResumeParked();
-      m_checks.Tick(now, m_sessions.lastUse, Relaying());
     }
+    // Every tick, not every second: a check that ended leaves room for the next at once,
+    // and a large pool in use needs that rate to be checked within one interval.
+    m_checks.Tick(now, m_sessions.lastUse, Relaying());
   }
 
   void Settled() override {

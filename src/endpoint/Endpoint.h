@@ -104,7 +104,9 @@ struct EndpointConfig {
   int checkIntervalMs = 30000;
   int checkReplyMs = 10000;
   int lazyAfterMs = 120000;
-  int maxChecks = 32;
+  // 128 at once check 10,000 upstreams in use within a 30 s interval when each check
+  // takes up to 0.4 s; each costs one socket.
+  int maxChecks = 128;
   // The fastest policy keeps the upstream it uses until another is faster by more than
   // this.
   int toleranceMs = 150;

@@ -285,6 +285,9 @@ TEST(WindowEndpoint, ARowMarkedForASetAsideGetsItsTimeBackWhenACheckPasses) {
   options.endpoint.failuresToSetAside = 2;
   options.endpoint.setAside = 1;
   options.endpoint.setAsideMax = 2;
+  // The pool's view, should the row not come back.
+  const int apiPort = FreePort();
+  options.api.listen = "127.0.0.1:" + std::to_string(apiPort);
   ASSERT_TRUE(qbtest::SaveOptionsIn(data.Path(), options).ok());
   MainDlgOptions o;
   o.platform = std::make_unique<CRecordingProxyPlatform>();
@@ -317,8 +320,14 @@ TEST(WindowEndpoint, ARowMarkedForASetAsideGetsItsTimeBackWhenACheckPasses) {
   EXPECT_EQ(dlg.Endpoint().PoolSize(), 2);
 
   hung.Freeze(false);
-  EXPECT_TRUE(
-      QTest::qWaitFor([&] { return list.CellText(0, CProxyListModel::ColTimeStatus) == "0.1"; }, 30000));
+  if (!QTest::qWaitFor([&] { return list.CellText(0, CProxyListModel::ColTimeStatus) == "0.1"; }, 30000)) {
+    QProcess curl;
+    curl.start("curl", {"-sS", "--max-time", "5", "--noproxy", "*",
+                        QString::fromStdString("http://127.0.0.1:" + std::to_string(apiPort) + "/pool")});
+    curl.waitForFinished(10000);
+    ADD_FAILURE() << "the row says " << list.CellText(0, CProxyListModel::ColTimeStatus)
+                  << "; the pool: " << curl.readAllStandardOutput().toStdString();
+  }
   EXPECT_TRUE(QTest::qWaitFor(
       [&] {
         return qbtest::ReadFile(data.File("Proxies.pro")).find("@SOCKS5$0.1#hung") != std::string::npos;

@@ -265,6 +265,38 @@ TEST(HealthCheck, LazyChecksRestWhileNoClientComes) {
   EXPECT_FALSE(endpoint.CheckNow("127.0.0.1:1@SOCKS5"));
 }
 
+// A slot a check leaves is taken again at once, not at the next second: with one check
+// at a time, every upstream in use is still checked within about an interval.
+TEST(HealthCheck, ManyUpstreamsInUseAreEachCheckedWithinAnInterval) {
+  QB_REQUIRE_PEER(Peer::Origin);
+  std::vector<std::unique_ptr<OwnSocks>> socks;
+  std::vector<UpstreamProxy> pool;
+  for (int i = 0; i < 6; ++i) {
+    socks.push_back(std::make_unique<OwnSocks>("127.0.0." + std::to_string(101 + i)));
+    ASSERT_TRUE(socks.back()->Ready());
+    pool.push_back(Upstream(socks.back()->Port(), "SOCKS5", 0.1 + 0.01 * i));
+  }
+  EndpointConfig config = Checking();
+  config.policy = qb::EndpointPolicy::RoundRobin;
+  config.checkIntervalMs = 500;
+  config.lazyAfterMs = 60000;
+  config.maxChecks = 1;
+  CEndpoint endpoint(config);
+  endpoint.SetPool(pool);
+  ASSERT_TRUE(endpoint.Start().ok());
+  // A client puts every upstream in use.
+  for (size_t i = 0; i < pool.size(); ++i) {
+    ASSERT_EQ(Curl(endpoint.Port(), Via::Socks5, Peers().OriginUrl("/echo")).exitCode, 0);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  const auto states = endpoint.Upstreams();
+  ASSERT_EQ(states.size(), pool.size());
+  for (const UpstreamState& s : states) {
+    EXPECT_GE(s.lastCheckAgoMs, 0) << s.line;
+    EXPECT_LE(s.lastCheckAgoMs, 1200) << s.line;
+  }
+}
+
 TEST(HealthCheck, CheckNowNeedsAResource) {
   EndpointConfig config;
   config.listen = {"127.0.0.1", 0};
