@@ -265,6 +265,44 @@ TEST(HealthCheck, LazyChecksRestWhileNoClientComes) {
   EXPECT_FALSE(endpoint.CheckNow("127.0.0.1:1@SOCKS5"));
 }
 
+// Every way the endpoint speaks to an upstream is checked the way a client's connection
+// would go: dante over SOCKS5 and SOCKS4, the shared tinyproxy over HTTP, and a port
+// that refuses.
+TEST(HealthCheck, DanteAndTinyproxyPassTheirChecksAndARefusingPortIsSetAside) {
+  QB_REQUIRE_PEER(Peer::Origin);
+  QB_REQUIRE_PEER(Peer::Socks);
+  QB_REQUIRE_PEER(Peer::HttpProxy);
+  const auto& peers = Peers();
+  const UpstreamProxy dead = Upstream(peers.DeadPort(), "SOCKS5", 0.1);
+  const UpstreamProxy socks5 = Upstream(peers.SocksPort(), "SOCKS5", 0.2);
+  const UpstreamProxy socks4 = Upstream(peers.SocksPort(), "SOCKS4", 0.3);
+  const UpstreamProxy http = Upstream(peers.HttpProxyPort(), "HTTP", 0.4);
+  EndpointConfig config = Checking();
+  config.policy = qb::EndpointPolicy::RoundRobin;
+  CEndpoint endpoint(config);
+  endpoint.SetPool({dead, socks5, socks4, http});
+  ASSERT_TRUE(endpoint.Start().ok());
+  // A client goes through each in turn, so all four are in use.
+  for (int i = 0; i < 4; ++i) {
+    const CurlResult r = Curl(endpoint.Port(), Via::Socks5, peers.OriginUrl("/echo"));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+  }
+  const auto checked = [&] {
+    int passed = 0;
+    for (const UpstreamState& s : endpoint.Upstreams()) passed += s.uptime == 1 && s.state == "ok";
+    return passed == 3 && StateOf(endpoint, dead.Line()) == "aside";
+  };
+  ASSERT_TRUE(WaitFor(checked));
+  for (const UpstreamState& s : endpoint.Upstreams()) {
+    if (s.line == dead.Line()) {
+      EXPECT_EQ(s.uptime, 0) << s.line;
+    } else {
+      EXPECT_GT(s.latency, 0) << s.line;
+      EXPECT_GE(s.lastCheckAgoMs, 0) << s.line;
+    }
+  }
+}
+
 // A slot a check leaves is taken again at once, not at the next second: with one check
 // at a time, every upstream in use is still checked within about an interval.
 TEST(HealthCheck, ManyUpstreamsInUseAreEachCheckedWithinAnInterval) {
