@@ -107,7 +107,13 @@ qb::OpResult CEndpointHost::Apply(const EndpointOptions& options, int connectTim
     return qb::OpResult::Success();
   }
   if (m_service && SameEndpoint(options, m_running)) return qb::OpResult::Success();
-  if (m_endpoint && SameEndpoint(options, m_running) && connectTimeoutMs == m_connectTimeoutMs) {
+  // The ticked resource is what the health checks ask for: another one (chosen in the
+  // settings dialog) needs an endpoint that checks against it.
+  EndpointConfig checks;
+  ApplyCheckResource(m_dir.Settings(), checks);
+  const bool sameChecks = checks.checkUrl == m_checkUrl && checks.checkFeature == m_checkFeature;
+  if (m_endpoint && SameEndpoint(options, m_running) && connectTimeoutMs == m_connectTimeoutMs &&
+      sameChecks) {
     // Only the API changed: it alone starts again, the endpoint's clients undisturbed.
     if (m_apiOptions != m_runningApi) {
       m_api.reset();
@@ -149,6 +155,8 @@ qb::OpResult CEndpointHost::Apply(const EndpointOptions& options, int connectTim
   m_endpoint = std::move(endpoint);
   m_running = options;
   m_connectTimeoutMs = connectTimeoutMs;
+  m_checkUrl = config.checkUrl;
+  m_checkFeature = config.checkFeature;
   m_apiResult = StartApi();
   RefreshPool();
   return started;

@@ -41,9 +41,10 @@ class CEndpointHost : public QObject {
   explicit CEndpointHost(DataDir& dir, QObject* parent = nullptr);
   ~CEndpointHost() override;
 
-  // Starts, restarts (when the address, policy or types changed) or stops the endpoint
-  // as options say. A failure to start comes back (the address taken, or one that
-  // is not an address); the endpoint is then off.
+  // Starts, restarts (when its options, the connect time-out or the ticked resource its
+  // health checks ask for changed) or stops the endpoint as options say. A failure to
+  // start comes back (the address taken, or one that is not an address); the endpoint
+  // is then off.
   qb::OpResult Apply(const EndpointOptions& options, int connectTimeoutMs);
   // The control API the window's own endpoint runs beside it from the next Apply (which
   // starts it again alone when only it changed): off for an empty address, and off for one that is not a
@@ -98,6 +99,7 @@ class CEndpointHost : public QObject {
   std::optional<EndpointStatus> m_service;
   EndpointOptions m_running;
   int m_connectTimeoutMs = 0;
+  std::string m_checkUrl, m_checkFeature;  // what the running endpoint checks against
   int m_poolSize = 0;
   bool m_goDirect = false;
   std::function<bool()> m_busy;

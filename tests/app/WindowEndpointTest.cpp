@@ -384,4 +384,53 @@ TEST(WindowEndpoint, OnlyTheApiStartsAgainWhenOnlyItsOptionsChange) {
   EXPECT_TRUE(answer.starts_with("HTTP/1.0 200")) << answer;
 }
 
+// A resource ticked in the settings after the endpoint started is the one its health
+// checks ask for: the endpoint starts again with it (the API says checks can run now).
+TEST(WindowEndpoint, ANewlyTickedResourceIsWhatTheChecksAskFor) {
+  QB_REQUIRE_PEER(Peer::HttpProxy);
+  QB_REQUIRE_PEER(Peer::Origin);
+  const auto& peers = qbtest::Peers();
+  qbtest::TempDir data, config;
+  ScopedEnv xdg{"XDG_CONFIG_HOME", QByteArray::fromStdString(config.Path())};
+  qbtest::ScriptedPrompt prompt;
+  qbtest::WriteFile(data.File("Proxies.pro"),
+                    "127.0.0.1:" + std::to_string(peers.HttpProxyPort()) + "@HTTP$0.9\r\n");
+  // No resource ticked: nothing to check against.
+  CSettings settings;
+  settings.m_bMinimize = 0;
+  settings.m_bAutoRun = 0;
+  AddVerifySource(settings, "local", peers.OriginUrl("/feature.html"), peers.Feature(), 0);
+  qbtest::WriteFile(data.File("Setting.dat"), FormatSettingsFile(settings));
+  ExtraOptions options;
+  options.endpoint.enabled = true;
+  options.endpoint.listen = "127.0.0.1:" + std::to_string(FreePort());
+  const int apiPort = FreePort();
+  options.api.listen = "127.0.0.1:" + std::to_string(apiPort);
+  ASSERT_TRUE(qbtest::SaveOptionsIn(data.Path(), options).ok());
+  MainDlgOptions o;
+  o.platform = std::make_unique<CRecordingProxyPlatform>();
+  o.applyAutoRun = false;
+  o.forceNoTray = true;
+  qbtest::TestWindow window = qbtest::OpenTestWindow(data.Path(), config.File("fav.INI"), std::move(o));
+  CMainDlg& dlg = *window;
+  ASSERT_TRUE(dlg.Endpoint().Running());
+  const auto check = [&] {
+    QProcess curl;
+    curl.start("curl",
+               {"-s", "-o", "/dev/null", "-w", "%{http_code}", "--max-time", "5", "--noproxy", "*", "-X",
+                "POST", QString::fromStdString("http://127.0.0.1:" + std::to_string(apiPort) + "/check")});
+    curl.waitForFinished(10000);
+    return curl.readAllStandardOutput().toStdString();
+  };
+  EXPECT_EQ(check(), "409");
+  // Applying the same options again changes nothing...
+  ASSERT_TRUE(dlg.Endpoint().Apply(options.endpoint, 5000).ok());
+  EXPECT_EQ(check(), "409");
+  // ...until the resource is ticked.
+  ASSERT_FALSE(dlg.Dir().Settings().m_aVerifySources.empty());
+  dlg.Dir().Settings().m_aVerifySources.back().m_bChecked = 1;
+  ASSERT_TRUE(dlg.Endpoint().Apply(options.endpoint, 5000).ok());
+  EXPECT_EQ(check(), "202");
+}
+
 }  // namespace
