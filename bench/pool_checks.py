@@ -28,32 +28,21 @@ import tempfile
 import time
 import urllib.request
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib"))
+from procfs import cpu_seconds, free_port, rss_kib  # noqa: E402
+
 FARM_URL = "http://127.0.0.1/farm.html"
 FARM_FEATURE = "FarmFeature-7f3a"
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def farm_address(i):
     return "127.%d.%d.%d" % (i // 62500 + 1, (i // 250) % 250 + 1, i % 250 + 1)
 
 
-def rss_kib(pid):
-    with open("/proc/%d/status" % pid) as f:
-        for line in f:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1])
-    return 0
 
 
-def cpu_seconds(pid):
-    with open("/proc/%d/stat" % pid) as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
 def start_serve(cli, data, port, extra=()):

@@ -32,25 +32,15 @@ import threading
 import time
 import urllib.request
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib"))
+from procfs import cpu_seconds, free_port, rss_kib, wait_port  # noqa: E402
+
 CHECK_INTERVAL = 1.0
 FEATURE = "POOLCHECK-OK"
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
-def wait_port(port, seconds=5.0):
-    end = time.monotonic() + seconds
-    while time.monotonic() < end:
-        try:
-            with socket.create_connection(("127.0.0.1", port), timeout=0.2):
-                return True
-        except OSError:
-            time.sleep(0.02)
-    return False
 
 
 class Origin(http.server.BaseHTTPRequestHandler):
@@ -205,18 +195,8 @@ class Haproxy:
         self.proc.wait(10)
 
 
-def cpu_seconds(pid):
-    with open("/proc/%d/stat" % pid) as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
-def rss_kib(pid):
-    with open("/proc/%d/status" % pid) as f:
-        for line in f:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1])
-    return 0
 
 
 def run(kind, how, build, origin_port, seconds):

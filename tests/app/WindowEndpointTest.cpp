@@ -47,6 +47,23 @@ QString FetchThrough(const std::string& endpoint, const std::string& url) {
   return QString::fromUtf8(curl.readAllStandardOutput());
 }
 
+// A data directory, a config home and a prompt of the test's own, and the window opened
+// on them with the options given: no tray, a recording desktop, autorun left alone.
+struct WindowDir {
+  qbtest::TempDir data, config;
+  ScopedEnv xdg{"XDG_CONFIG_HOME", QByteArray::fromStdString(config.Path())};
+  qbtest::ScriptedPrompt prompt;
+
+  qbtest::TestWindow Open(const ExtraOptions& options) {
+    EXPECT_TRUE(qbtest::SaveOptionsIn(data.Path(), options).ok());
+    MainDlgOptions o;
+    o.platform = std::make_unique<CRecordingProxyPlatform>();
+    o.applyAutoRun = false;
+    o.forceNoTray = true;
+    return qbtest::OpenTestWindow(data.Path(), config.File("fav.INI"), std::move(o));
+  }
+};
+
 TEST(WindowEndpoint, TheDesktopGoesThroughTheEndpointAndADeadProxyIsMarked) {
   QB_REQUIRE_PEER(Peer::HttpProxy);
   QB_REQUIRE_PEER(Peer::Origin);
@@ -264,9 +281,8 @@ TEST(WindowEndpoint, ARowMarkedForASetAsideGetsItsTimeBackWhenACheckPasses) {
   const auto& peers = qbtest::Peers();
   eptest::OwnSocks hung("127.0.0.71"), live("127.0.0.72");
   ASSERT_TRUE(hung.Ready() && live.Ready());
-  qbtest::TempDir data, config;
-  ScopedEnv xdg{"XDG_CONFIG_HOME", QByteArray::fromStdString(config.Path())};
-  qbtest::ScriptedPrompt prompt;
+  WindowDir dir;
+  qbtest::TempDir& data = dir.data;
   const std::string hungLine = "127.0.0.1:" + std::to_string(hung.Port()) + "@SOCKS5";
   qbtest::WriteFile(data.File("Proxies.pro"), hungLine + "$0.1#hung\r\n127.0.0.1:" +
                                                   std::to_string(live.Port()) + "@SOCKS5$0.2#live\r\n");
@@ -288,14 +304,9 @@ TEST(WindowEndpoint, ARowMarkedForASetAsideGetsItsTimeBackWhenACheckPasses) {
   // The pool's view, should the row not come back.
   const int apiPort = FreePort();
   options.api.listen = "127.0.0.1:" + std::to_string(apiPort);
-  ASSERT_TRUE(qbtest::SaveOptionsIn(data.Path(), options).ok());
-  MainDlgOptions o;
-  o.platform = std::make_unique<CRecordingProxyPlatform>();
-  o.applyAutoRun = false;
-  o.forceNoTray = true;
 
   hung.Freeze(true);
-  qbtest::TestWindow window = qbtest::OpenTestWindow(data.Path(), config.File("fav.INI"), std::move(o));
+  qbtest::TestWindow window = dir.Open(options);
   CMainDlg& dlg = *window;
   ASSERT_TRUE(dlg.Endpoint().Running());
   CProxyListModel& list = dlg.Dir().List();
@@ -341,9 +352,8 @@ TEST(WindowEndpoint, OnlyTheApiStartsAgainWhenOnlyItsOptionsChange) {
   QB_REQUIRE_PEER(Peer::HttpProxy);
   QB_REQUIRE_PEER(Peer::Origin);
   const auto& peers = qbtest::Peers();
-  qbtest::TempDir data, config;
-  ScopedEnv xdg{"XDG_CONFIG_HOME", QByteArray::fromStdString(config.Path())};
-  qbtest::ScriptedPrompt prompt;
+  WindowDir dir;
+  qbtest::TempDir& data = dir.data;
   qbtest::WriteFile(data.File("Proxies.pro"),
                     "127.0.0.1:" + std::to_string(peers.HttpProxyPort()) + "@HTTP$0.9\r\n");
   qbtest::WriteFile(data.File("Setting.dat"), "m_bMinimize=0\r\nm_bAutoRun=0\r\n");
@@ -351,12 +361,7 @@ TEST(WindowEndpoint, OnlyTheApiStartsAgainWhenOnlyItsOptionsChange) {
   options.endpoint.enabled = true;
   options.endpoint.healthChecks = false;
   options.endpoint.listen = "127.0.0.1:" + std::to_string(FreePort());
-  ASSERT_TRUE(qbtest::SaveOptionsIn(data.Path(), options).ok());
-  MainDlgOptions o;
-  o.platform = std::make_unique<CRecordingProxyPlatform>();
-  o.applyAutoRun = false;
-  o.forceNoTray = true;
-  qbtest::TestWindow window = qbtest::OpenTestWindow(data.Path(), config.File("fav.INI"), std::move(o));
+  qbtest::TestWindow window = dir.Open(options);
   CEndpointHost& host = window->Endpoint();
   ASSERT_TRUE(host.Running());
   EXPECT_EQ(host.ApiPort(), 0);
@@ -390,9 +395,8 @@ TEST(WindowEndpoint, ANewlyTickedResourceIsWhatTheChecksAskFor) {
   QB_REQUIRE_PEER(Peer::HttpProxy);
   QB_REQUIRE_PEER(Peer::Origin);
   const auto& peers = qbtest::Peers();
-  qbtest::TempDir data, config;
-  ScopedEnv xdg{"XDG_CONFIG_HOME", QByteArray::fromStdString(config.Path())};
-  qbtest::ScriptedPrompt prompt;
+  WindowDir dir;
+  qbtest::TempDir& data = dir.data;
   qbtest::WriteFile(data.File("Proxies.pro"),
                     "127.0.0.1:" + std::to_string(peers.HttpProxyPort()) + "@HTTP$0.9\r\n");
   // No resource ticked: nothing to check against.
@@ -406,12 +410,7 @@ TEST(WindowEndpoint, ANewlyTickedResourceIsWhatTheChecksAskFor) {
   options.endpoint.listen = "127.0.0.1:" + std::to_string(FreePort());
   const int apiPort = FreePort();
   options.api.listen = "127.0.0.1:" + std::to_string(apiPort);
-  ASSERT_TRUE(qbtest::SaveOptionsIn(data.Path(), options).ok());
-  MainDlgOptions o;
-  o.platform = std::make_unique<CRecordingProxyPlatform>();
-  o.applyAutoRun = false;
-  o.forceNoTray = true;
-  qbtest::TestWindow window = qbtest::OpenTestWindow(data.Path(), config.File("fav.INI"), std::move(o));
+  qbtest::TestWindow window = dir.Open(options);
   CMainDlg& dlg = *window;
   ASSERT_TRUE(dlg.Endpoint().Running());
   const auto check = [&] {
