@@ -1337,6 +1337,10 @@ To serve it on another address, use quillberry-cli serve --api.</translation>
         <source>更多选项...</source>
         <translation>More...</translation>
     </message>
+    <message>
+        <source>令牌不能含有空格或控制字符。</source>
+        <translation>The token may not hold blanks or control characters.</translation>
+    </message>
 </context>
 <context>
     <name>QuillberryHelp</name>

@@ -1282,6 +1282,10 @@
         <source>更多选项...</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>令牌不能含有空格或控制字符。</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>QuillberryHelp</name>

@@ -145,6 +145,13 @@ void CEndpointOptionsDlg::accept() {
       return;
     }
   }
+  const std::string token = ChosenApi().token;
+  if (std::any_of(token.begin(), token.end(), [](unsigned char c) { return c <= ' ' || c == 0x7f; })) {
+    ShowMessage(kMsgApiTokenBad, kCaptionEndpointOptions, MsgIcon::Warning);
+    m_apiToken->setFocus();
+    m_apiToken->selectAll();
+    return;
+  }
   QDialog::accept();
 }
 

@@ -21,6 +21,11 @@ inline constexpr const char* kMsgApiNotLoopback =
                       "控制接口在窗口中只能监听本机地址(如 127.0.0.1:8900)。\n要在其他地址上提供，请用 "
                       "quillberry-cli serve --api。");
 
+// Said when the token holds what no request header could carry (and Options.ini could
+// not keep on its line).
+inline constexpr const char* kMsgApiTokenBad =
+    QT_TRANSLATE_NOOP("Quillberry", "令牌不能含有空格或控制字符。");
+
 class CEndpointOptionsDlg : public QDialog {
   Q_OBJECT
  public:
@@ -29,7 +34,8 @@ class CEndpointOptionsDlg : public QDialog {
   EndpointOptions Chosen() const;
   ApiOptions ChosenApi() const;
 
-  // Refuses an API address that is neither empty nor a loopback address and port.
+  // Refuses an API address that is neither empty nor a loopback address and port, and a
+  // token with blanks or control characters.
   void accept() override;
 
  private:

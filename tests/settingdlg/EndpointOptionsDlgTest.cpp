@@ -68,7 +68,7 @@ TEST(EndpointOptionsDlg, ShowsTheOptionsAndReturnsWhatWasChanged) {
 
 // The window's API listens on loopback only: OK refuses any other address, says why and
 // stays open; an empty one (the API off) and a loopback one are taken.
-TEST(EndpointOptionsDlg, OkRefusesAnApiAddressBeyondLoopback) {
+TEST(EndpointOptionsDlg, OkRefusesAnApiAddressBeyondLoopbackAndATokenNoHeaderCarries) {
   qbtest::ScriptedPrompt prompt;
   for (const auto& [text, taken] :
        std::initializer_list<std::pair<const char*, bool>>{{"0.0.0.0:8900", false},
@@ -87,6 +87,26 @@ TEST(EndpointOptionsDlg, OkRefusesAnApiAddressBeyondLoopback) {
     ASSERT_EQ(prompt.messages.size(), taken ? 0u : 1u);
     if (!taken) {
       EXPECT_EQ(prompt.messages[0].text, qb::kMsgApiNotLoopback);
+    }
+  }
+  // A token that a header could not carry, or that would end its line in Options.ini
+  // and start another, is refused too.
+  for (const auto& [token, taken] :
+       std::initializer_list<std::pair<const char*, bool>>{{"a b", false},
+                                                           {"tok\n[Endpoint]\nListen=0.0.0.0:8899", false},
+                                                           {"tab\there", false},
+                                                           {"", true},
+                                                           {"s3cr3t-_.~", true}}) {
+    SCOPED_TRACE(token);
+    qb::CEndpointOptionsDlg dlg({}, {"127.0.0.1:8900", ""});
+    // setText keeps what the user could paste; only OK judges it.
+    dlg.findChild<QLineEdit*>("ApiToken")->setText(QString::fromUtf8(token));
+    prompt.messages.clear();
+    dlg.accept();
+    EXPECT_EQ(dlg.result() == QDialog::Accepted, taken);
+    ASSERT_EQ(prompt.messages.size(), taken ? 0u : 1u);
+    if (!taken) {
+      EXPECT_EQ(prompt.messages[0].text, qb::kMsgApiTokenBad);
     }
   }
 }
