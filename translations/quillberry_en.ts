@@ -1337,6 +1337,26 @@ To serve it on another address, use quillberry-cli serve --api.</translation>
         <source>更多选项...</source>
         <translation>More...</translation>
     </message>
+    <message>
+        <source>TLS被拦截</source>
+        <translation>TLS intercepted</translation>
+    </message>
+    <message>
+        <source>内容被篡改</source>
+        <translation>content modified</translation>
+    </message>
+    <message>
+        <source>TLS被拦截: %s</source>
+        <translation>TLS intercepted: %s</translation>
+    </message>
+    <message>
+        <source>内容被篡改(第%zu字节起)</source>
+        <translation>content modified (from byte %zu)</translation>
+    </message>
+    <message>
+        <source>无法读取CA文件    (%s)</source>
+        <translation>CA file unreadable    (%s)</translation>
+    </message>
 </context>
 <context>
     <name>QuillberryHelp</name>

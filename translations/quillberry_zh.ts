@@ -1282,6 +1282,26 @@
         <source>更多选项...</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>TLS被拦截</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>内容被篡改</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>TLS被拦截: %s</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>内容被篡改(第%zu字节起)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>无法读取CA文件    (%s)</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>QuillberryHelp</name>

@@ -315,7 +315,7 @@ bool ParseOptions(const std::string& command, const QStringList& args, Options& 
       const int want = a == "--http" ? kProtocolHttp : kProtocolFtp;
       if (GetUrlProtocol(url) != want) {
         Err(command + ": " + a.toStdString() + " needs a URL beginning with " +
-            (want == kProtocolHttp ? "http://" : "ftp://"));
+            (want == kProtocolHttp ? "http:// or https://" : "ftp://"));
         return false;
       }
       (a == "--http" ? o.http : o.ftp) = std::make_pair(std::move(url), std::move(feature));
@@ -706,6 +706,7 @@ int RunVerify(const QStringList& args, const std::string& dataDir) {
     if (opt.file) {
       control = std::make_unique<CVerifyControl>(fileList, dir->Settings());
       control->SetCredentials(fileCredentials);
+      control->SetVerifyOptions(dir->Options().verify);
     } else {
       control = std::make_unique<CVerifyControl>(*dir);
       control->SetHistory(dir->Recorder());
