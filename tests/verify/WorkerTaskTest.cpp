@@ -148,6 +148,8 @@ TEST(WorkerTask, ResultTextsOfTheList) {
   EXPECT_EQ(VerifyResultText(VERIFY_PROXYFAILED, 0), "连接失败");
   EXPECT_EQ(VerifyResultText(VERIFY_PASSWORD, 0), "密码不匹配");
   EXPECT_EQ(VerifyResultText(VERIFY_MISMATCH, 3.0), "不匹配");
+  EXPECT_EQ(VerifyResultText(VERIFY_TLS_INTERCEPTED, 1.0), "TLS被拦截");
+  EXPECT_EQ(VerifyResultText(VERIFY_MODIFIED, 1.0), "内容被篡改");
   for (int other : {0, 3, 5, 6, 42}) EXPECT_EQ(VerifyResultText(other, 1.0), "超时");
 }
 
