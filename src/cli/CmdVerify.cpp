@@ -439,9 +439,10 @@ bool PrepareRun(const Options& opt, DataDir& dir, const std::string& command, bo
         " (give --http URL FEATURE, or choose a resource in the window's settings)");
   }
   *exitCode = kExitOk;
+  // Options.ini that cannot be read leaves the defaults; the run does not need it. A
+  // file's proxies are checked with its [Verify] trust too.
+  (void)dir.LoadOptions();
   if (!opt.file) {
-    // Options.ini that cannot be read leaves the defaults; the run does not need it.
-    (void)dir.LoadOptions();
     if (loadList) {
       if (const qb::OpResult loaded = dir.LoadList(); !loaded) {
         *exitCode = ReportFailure(command, loaded);

@@ -5,6 +5,9 @@
 // plain HTTP (appends a script, or rewrites one byte and keeps the length).
 #include <gtest/gtest.h>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -18,6 +21,7 @@
 #include "base/Text.h"
 #include "proxy/ProxyEntry.h"
 #include "support/LoopbackPeers.h"
+#include "support/ScopedEnv.h"
 #include "support/ShortTimeouts.h"
 #include "support/TempDir.h"
 #include "verify/HostPeers.h"
@@ -469,6 +473,35 @@ TEST(TrustContent, ProxiesThatLeaveThePageAloneStayWorking) {
       EXPECT_FALSE(r.exitAddress.empty()) << name;
     }
   }
+}
+
+// The command line takes the CA file from Options.ini by the resource's host, and says
+// which proxy intercepted in its row texts and its state words.
+TEST(TrustCli, VerifyReadsTheCaFileFromOptionsAndNamesTheInterceptor) {
+  REQUIRE_MITM();
+  QB_REQUIRE_PEER(qbtest::Peer::HttpProxy);
+  const TrustPeers& p = Peers();
+  qbtest::TempDir data, config;
+  ScopedEnv xdg{"XDG_CONFIG_HOME", QByteArray::fromStdString(config.Path())};
+  qbtest::WriteFile(data.File("Options.ini"), "[Verify]\nCaFile.127.0.0.1=" + p.CaFile() + "\n");
+  const std::string clean = "127.0.0.1:" + std::to_string(qbtest::Peers().HttpProxyPort()) + "@HTTP";
+  const std::string mitm = "127.0.0.1:" + std::to_string(p.mitmPort) + "@HTTP";
+  qbtest::WriteFile(data.File("in.txt"), clean + "\n" + mitm + "\n");
+  const auto r =
+      qbtest::RunCli({"--data-dir", data.Path(), "verify", "--connect-timeout", "3", "--verify-timeout", "3",
+                      "--http", p.OriginUrl(), "TrustOrigin", "--format", "json", data.File("in.txt")});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const QJsonArray rows = QJsonDocument::fromJson(QByteArray::fromStdString(r.out)).array();
+  std::map<int, std::pair<std::string, std::string>> byPort;
+  for (const QJsonValue& v : rows) {
+    const QJsonObject o = v.toObject();
+    byPort[o["port"].toVariant().toInt()] = {o["status"].toString().toStdString(),
+                                             o["state"].toString().toStdString()};
+  }
+  ASSERT_EQ(byPort.size(), 2u) << r.out;
+  EXPECT_EQ(byPort[qbtest::Peers().HttpProxyPort()].second, "ok") << r.out;
+  EXPECT_EQ(byPort[p.mitmPort], (std::pair<std::string, std::string>{"TLS被拦截", "tls-intercepted"}))
+      << r.out;
 }
 
 }  // namespace

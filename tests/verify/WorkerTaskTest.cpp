@@ -99,6 +99,12 @@ TEST(WorkerTask, UnusableResourceEndsTheTaskAtOnce) {
   EXPECT_EQ(r.status, VERIFY_BADURL);
   EXPECT_EQ(VerifyResultText(r.status, r.seconds), "超时");
   EXPECT_EQ(r.texts, std::vector<std::string>{"地址无效    (gopher://127.0.0.1:1/)"});
+
+  // What an older version made of an https:// resource, read by the same splitting:
+  // its host is "https" with an empty port, so each proxy ends as "超时".
+  const VerifyResult old = w.Verify(TaskFor("127.0.0.1:1@HTTP", "http://https://127.0.0.1:1/", "x"));
+  EXPECT_EQ(old.status, VERIFY_BADURL);
+  EXPECT_EQ(VerifyResultText(old.status, old.seconds), "超时");
 }
 
 TEST(WorkerTask, RoutesRefuseSchemesTheirProxyCannotCarry) {
