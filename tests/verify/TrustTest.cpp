@@ -184,10 +184,24 @@ struct TrustPeers {
   }
 };
 
+TrustPeers* g_peers = nullptr;
+
 TrustPeers& Peers() {
-  static TrustPeers* peers = new TrustPeers;
-  return *peers;
+  if (!g_peers) g_peers = new TrustPeers;
+  return *g_peers;
 }
+
+// The peers stop and their directory (keys, mitmproxy's CA) goes when the tests end,
+// while the application object the processes belong to still exists.
+class StopTrustPeers : public ::testing::Environment {
+ public:
+  void TearDown() override {
+    delete g_peers;
+    g_peers = nullptr;
+  }
+};
+[[maybe_unused]] ::testing::Environment* const g_stopTrustPeers =
+    ::testing::AddGlobalTestEnvironment(new StopTrustPeers);
 
 #define REQUIRE_TRUST_PEERS()       \
   do {                              \
