@@ -448,7 +448,7 @@ int RunTimeout(int replyMs) {
   t.kind = ProxyKind::Http;
   t.address = "127.0.0.1";
   t.port = static_cast<std::uint16_t>(port);
-  t.resource = {kResourceUrl, kFeature};
+  t.resource = {kResourceUrl, kFeature, {}, {}};
   t.connectTimeoutMs = 5000;
   t.replyTimeoutMs = replyMs;
   const auto time = [](auto&& f) {

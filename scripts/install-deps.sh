@@ -30,6 +30,8 @@ packages=(
   gsettings-desktop-schemas dbus
   # loopback test peers
   tinyproxy dante-server squid microsocks python3 python3-pyftpdlib
+  # a proxy that intercepts TLS and, with a script of the tests', changes pages
+  mitmproxy openssl
   libproxy-tools libproxy1-plugin-gsettings
   nodejs
   # the user unit of the local endpoint is checked with systemd-analyze

@@ -1341,6 +1341,26 @@ To serve it on another address, use quillberry-cli serve --api.</translation>
         <source>令牌不能含有空格或控制字符。</source>
         <translation>The token may not hold blanks or control characters.</translation>
     </message>
+    <message>
+        <source>TLS被拦截</source>
+        <translation>TLS intercepted</translation>
+    </message>
+    <message>
+        <source>内容被篡改</source>
+        <translation>content modified</translation>
+    </message>
+    <message>
+        <source>TLS被拦截: %s</source>
+        <translation>TLS intercepted: %s</translation>
+    </message>
+    <message>
+        <source>内容被篡改(第%zu字节起)</source>
+        <translation>content modified (from byte %zu)</translation>
+    </message>
+    <message>
+        <source>无法读取CA文件    (%s)</source>
+        <translation>CA file unreadable    (%s)</translation>
+    </message>
 </context>
 <context>
     <name>QuillberryHelp</name>

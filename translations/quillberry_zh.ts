@@ -1286,6 +1286,26 @@
         <source>令牌不能含有空格或控制字符。</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>TLS被拦截</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>内容被篡改</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>TLS被拦截: %s</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>内容被篡改(第%zu字节起)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>无法读取CA文件    (%s)</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>QuillberryHelp</name>

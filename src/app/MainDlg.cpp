@@ -603,9 +603,9 @@ void CMainDlg::OnInitDialog() {
     if (m_pList->columnWidth(column) < needed) m_pList->setColumnWidth(column, needed);
   }
   // Every status word whole, in the language shown.
-  for (const char* status :
-       {kStatusVerifying, kStatusUnverified, kStatusConnectFailed, kStatusTimeout, kStatusMismatch,
-        kStatusPasswordMismatch, kStatusUnsupported, kStatusException, kStatusUnresolved}) {
+  for (const char* status : {kStatusVerifying, kStatusUnverified, kStatusConnectFailed, kStatusTimeout,
+                             kStatusMismatch, kStatusPasswordMismatch, kStatusUnsupported, kStatusException,
+                             kStatusUnresolved, kStatusTlsIntercepted, kStatusModified}) {
     const int needed = metrics.horizontalAdvance(qb::Tr(status)) + padding;
     if (m_pList->columnWidth(CProxyListModel::ColTimeStatus) < needed)
       m_pList->setColumnWidth(CProxyListModel::ColTimeStatus, needed);

@@ -315,7 +315,7 @@ bool ParseOptions(const std::string& command, const QStringList& args, Options& 
       const int want = a == "--http" ? kProtocolHttp : kProtocolFtp;
       if (GetUrlProtocol(url) != want) {
         Err(command + ": " + a.toStdString() + " needs a URL beginning with " +
-            (want == kProtocolHttp ? "http://" : "ftp://"));
+            (want == kProtocolHttp ? "http:// or https://" : "ftp://"));
         return false;
       }
       (a == "--http" ? o.http : o.ftp) = std::make_pair(std::move(url), std::move(feature));
@@ -439,9 +439,10 @@ bool PrepareRun(const Options& opt, DataDir& dir, const std::string& command, bo
         " (give --http URL FEATURE, or choose a resource in the window's settings)");
   }
   *exitCode = kExitOk;
+  // Options.ini that cannot be read leaves the defaults; the run does not need it. A
+  // file's proxies are checked with its [Verify] trust too.
+  (void)dir.LoadOptions();
   if (!opt.file) {
-    // Options.ini that cannot be read leaves the defaults; the run does not need it.
-    (void)dir.LoadOptions();
     if (loadList) {
       if (const qb::OpResult loaded = dir.LoadList(); !loaded) {
         *exitCode = ReportFailure(command, loaded);
@@ -706,6 +707,7 @@ int RunVerify(const QStringList& args, const std::string& dataDir) {
     if (opt.file) {
       control = std::make_unique<CVerifyControl>(fileList, dir->Settings());
       control->SetCredentials(fileCredentials);
+      control->SetVerifyOptions(dir->Options().verify);
     } else {
       control = std::make_unique<CVerifyControl>(*dir);
       control->SetHistory(dir->Recorder());

@@ -29,12 +29,14 @@ constexpr const char* kStatusTable[] = {"",
                                         kStatusPasswordMismatch,
                                         kStatusUnsupported,
                                         kStatusException,
-                                        kStatusUnresolved};
+                                        kStatusUnresolved,
+                                        kStatusTlsIntercepted,
+                                        kStatusModified};
 constexpr std::uint32_t kStatusCount = sizeof kStatusTable / sizeof kStatusTable[0];
 // The same as views, so that comparing a text with them measures no C string.
 constexpr std::string_view kStatusViews[] = {
-    kStatusTable[0], kStatusTable[1], kStatusTable[2], kStatusTable[3], kStatusTable[4],
-    kStatusTable[5], kStatusTable[6], kStatusTable[7], kStatusTable[8], kStatusTable[9]};
+    kStatusTable[0], kStatusTable[1], kStatusTable[2], kStatusTable[3], kStatusTable[4],  kStatusTable[5],
+    kStatusTable[6], kStatusTable[7], kStatusTable[8], kStatusTable[9], kStatusTable[10], kStatusTable[11]};
 static_assert(sizeof kStatusViews / sizeof kStatusViews[0] == kStatusCount);
 constexpr std::string_view kTypeViews[] = {kProxyTypes[0], kProxyTypes[1], kProxyTypes[2],
                                            kProxyTypes[3], kProxyTypes[4], kProxyTypes[5]};
@@ -806,7 +808,8 @@ const char* ProxyState(std::string_view s) {
       {kStatusConnectFailed, "failed"},    {kStatusTimeout, "timeout"},
       {kStatusMismatch, "mismatch"},       {kStatusPasswordMismatch, "password-mismatch"},
       {kStatusUnsupported, "unsupported"}, {kStatusException, "error"},
-      {kStatusUnresolved, "unresolved"},
+      {kStatusUnresolved, "unresolved"},   {kStatusTlsIntercepted, "tls-intercepted"},
+      {kStatusModified, "modified"},
   };
   if (s.empty()) return "unverified";
   for (const auto& [status, state] : kStates) {
@@ -818,6 +821,8 @@ const char* ProxyState(std::string_view s) {
 double TimeStatusRank(std::string_view s) {
   if (IsTimeText(s)) return qb::CAtof(s);
   if (s == kStatusConnectFailed || s == kStatusUnresolved) return 9999;
+  // A proxy that tampers sorts below every other failure: it is the one not to use.
+  if (s == kStatusTlsIntercepted || s == kStatusModified) return 10000;
   if (s == kStatusMismatch) return 8888;
   if (s == kStatusTimeout) return 7777;
   if (s == kStatusUnverified) return 6666;
@@ -826,8 +831,9 @@ double TimeStatusRank(std::string_view s) {
 }
 
 bool IsFailedStatus(std::string_view timeStatus) {
-  for (const char* failed : {kStatusConnectFailed, kStatusTimeout, kStatusMismatch, kStatusPasswordMismatch,
-                             kStatusUnsupported, kStatusException, kStatusUnresolved}) {
+  for (const char* failed :
+       {kStatusConnectFailed, kStatusTimeout, kStatusMismatch, kStatusPasswordMismatch, kStatusUnsupported,
+        kStatusException, kStatusUnresolved, kStatusTlsIntercepted, kStatusModified}) {
     if (timeStatus == failed) return true;
   }
   return false;

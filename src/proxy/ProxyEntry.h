@@ -21,6 +21,8 @@ inline constexpr const char* kStatusPasswordMismatch = QT_TRANSLATE_NOOP("Quillb
 inline constexpr const char* kStatusUnsupported = QT_TRANSLATE_NOOP("Quillberry", "不支持此协议");
 inline constexpr const char* kStatusException = QT_TRANSLATE_NOOP("Quillberry", "验证异常");
 inline constexpr const char* kStatusUnresolved = QT_TRANSLATE_NOOP("Quillberry", "域名无法解析");
+inline constexpr const char* kStatusTlsIntercepted = QT_TRANSLATE_NOOP("Quillberry", "TLS被拦截");
+inline constexpr const char* kStatusModified = QT_TRANSLATE_NOOP("Quillberry", "内容被篡改");
 // The last verification of the row found the proxy not working (or not doing what
 // was asked of it).
 bool IsFailedStatus(std::string_view timeStatus);
@@ -181,7 +183,7 @@ bool IsTimeText(std::string_view timeStatus);
 // The stored time-or-status as one English word for other programs: "ok" (a measured
 // time), "unverified" (also no status at all), "verifying", "failed" (the connection),
 // "timeout", "mismatch", "password-mismatch", "unsupported", "error", "unresolved" (the
-// host name has no address), and "other" for
+// host name has no address), "tls-intercepted", "modified", and "other" for
 // a text of the user's own. The stored word stays what the list file holds; this
 // stands beside it in the command line's and the export's machine-readable formats.
 const char* ProxyState(std::string_view timeStatus);

@@ -19,6 +19,13 @@ enum VerifyStatus {
   // The proxy's host name has no address (the resolver said so, or did not answer in
   // time): nothing was ever asked of the proxy.
   VERIFY_UNRESOLVED = 10,
+  // An HTTPS resource answered through the proxy with a certificate that the trusted
+  // store (or the resource's own CA file) does not vouch for, or one other than the
+  // pinned one: someone between the proxy and the site reads the traffic.
+  VERIFY_TLS_INTERCEPTED = 11,
+  // The page came through, but not as the server sent it: bytes were added, removed
+  // or rewritten on the way.
+  VERIFY_MODIFIED = 12,
 };
 
 }  // namespace qb

@@ -3,6 +3,8 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 
 #include "base/Files.h"
@@ -102,6 +104,12 @@ std::string FormatOptionsFile(const ExtraOptions& o) {
   text += "\n[Api]\n";
   text += "Listen=" + o.api.listen + "\n";
   text += "Token=" + o.api.token + "\n";
+  // Only a file that trusts a resource of its own has the section.
+  if (!o.verify.caFiles.empty() || !o.verify.pins.empty()) {
+    text += "\n[Verify]\n";
+    for (const auto& [host, path] : o.verify.caFiles) text += "CaFile." + host + "=" + path + "\n";
+    for (const auto& [host, pin] : o.verify.pins) text += "Pin." + host + "=" + pin + "\n";
+  }
   return text;
 }
 
@@ -191,6 +199,12 @@ ExtraOptions ParseOptionsFile(std::string_view text) {
       if (value.empty() || ParseListenAddress(value)) o.api.listen = std::string(value);
     } else if (key == "Api/Token") {
       o.api.token = std::string(value);
+    } else if (key.starts_with("Verify/CaFile.") && key.size() > 14 && !value.empty()) {
+      o.verify.caFiles[qb::AsciiLower(std::string_view(key).substr(14))] = std::string(value);
+    } else if (key.starts_with("Verify/Pin.") && key.size() > 11 && value.size() == 64 &&
+               std::all_of(value.begin(), value.end(),
+                           [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); })) {
+      o.verify.pins[qb::AsciiLower(std::string_view(key).substr(11))] = qb::AsciiLower(value);
     }
   }
   // The choice, wherever it stands; a file of an older version that let the script go

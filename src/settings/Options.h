@@ -4,6 +4,7 @@
 // unchanged, and so that the endpoint run without the window finds them beside the list.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -144,6 +145,19 @@ struct NotifyOptions {
   bool operator==(const NotifyOptions&) const = default;
 };
 
+// How an https:// verification resource is trusted, by the host of its URL (lower
+// case; an IPv6 address in its brackets). Setting.dat keeps its form, so these live here.
+struct VerifyOptions {
+  // [Verify] CaFile.HOST=PATH: the PEM file of the CAs that host's certificate must
+  // chain to instead of the system's store, for a check server of one's own.
+  std::map<std::string, std::string> caFiles;
+  // [Verify] Pin.HOST=SHA256: the SHA-256 of the certificate the host presents (64
+  // hex digits); any other is interception, even one that chains to a trusted CA.
+  std::map<std::string, std::string> pins;
+
+  bool operator==(const VerifyOptions&) const = default;
+};
+
 struct ExtraOptions {
   ScriptOptions script;
   EndpointOptions endpoint;
@@ -151,6 +165,7 @@ struct ExtraOptions {
   SystemProxyOptions systemProxy;
   NotifyOptions notify;
   ApiOptions api;
+  VerifyOptions verify;
 
   // The choice of SystemProxyOptions; the script's DIRECT and the endpoint follow it.
   WhenProxyDown WhenDown() const { return script.allowDirect ? WhenProxyDown::Direct : WhenProxyDown::Block; }

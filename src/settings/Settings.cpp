@@ -58,6 +58,7 @@ void ReadResourceLine(CSettings& settings, std::string_view line) {
   }
   name = std::string(qb::SkipByteOrderMarks(name));
   if (GetUrlProtocol(url) == 0) url = "http://" + url;
+  url = MendOlderHttpsUrl(std::move(url));
   settings.m_aVerifySources.push_back(
       {std::move(name), std::move(url), std::move(feature), flag == "0" ? 0 : 1});
 }

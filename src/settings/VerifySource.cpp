@@ -81,10 +81,17 @@ bool HasLineBreak(std::string_view s) {
 // --- Protocol, duplicates, the list in the settings ---
 
 int GetUrlProtocol(std::string_view url) {
-  const std::string upper = qb::AsciiUpper(url.substr(0, 7));
-  if (upper.starts_with("HTTP://")) return kProtocolHttp;
+  const std::string upper = qb::AsciiUpper(url.substr(0, 8));
+  // A page over TLS serves the same proxies as a plain one.
+  if (upper.starts_with("HTTP://") || upper.starts_with("HTTPS://")) return kProtocolHttp;
   if (upper.starts_with("FTP://")) return kProtocolFtp;
   return 0;
+}
+
+std::string MendOlderHttpsUrl(std::string url) {
+  if (url.size() > 15 && qb::AsciiUpper(std::string_view(url).substr(0, 15)) == "HTTP://HTTPS://")
+    url.erase(0, 7);
+  return url;
 }
 
 bool SameVerifyUrl(std::string_view a, std::string_view b) {
@@ -415,6 +422,7 @@ CVerifySourceListModel::ImportResult CVerifySourceListModel::ImportFile(const st
       feature = qb::Trim(std::string_view(line).substr(pct + 1));
     }
     if (GetUrlProtocol(url) == 0) url = "http://" + url;
+    url = MendOlderHttpsUrl(std::move(url));
     if (IsDuplicate(url, -1)) return;
     AddVerifySource(m_settings, std::move(name), std::move(url), std::move(feature), 0);
     ++added;

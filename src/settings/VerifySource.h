@@ -25,9 +25,13 @@ struct CVerifySource {
   bool operator==(const CVerifySource&) const = default;
 };
 
-// 1 for an HTTP URL, 2 for an FTP URL, 0 for anything else (HTTPS included).
+// 1 for an HTTP or HTTPS URL (both check the proxies that carry web pages), 2 for an FTP
+// URL, 0 for anything else. An older version took HTTPS for 0 (see ReadResourceLine).
 int GetUrlProtocol(std::string_view url);
 inline constexpr int kProtocolHttp = 1;
+// An older version put "http://" in front of an https:// URL it read, and wrote that
+// back; such a "http://https://..." is given its own URL again.
+std::string MendOlderHttpsUrl(std::string url);
 inline constexpr int kProtocolFtp = 2;
 
 // Two resources are the same when their URLs are equal ignoring letter case.

@@ -14,6 +14,7 @@
 
 #include "base/Text.h"
 #include "verify/Judge.h"
+#include "verify/PageSeal.h"
 
 namespace qb {
 
@@ -367,7 +368,15 @@ void CJudgeServer::Answer(Client& c) {
   r.remoteAddr = c.peer;
   r.remotePort = c.peerPort;
   ++m_served;
-  c.out = Response(200, "OK", RenderJudgePage(r), r.method == "GET");
+  std::string page = RenderJudgePage(r);
+  // A check that asks for a seal learns whether the proxy changed the page.
+  for (const auto& [name, value] : r.headers) {
+    if (qb::AsciiCaseEqual(name, kSealHeader) && IsSealToken(value)) {
+      page = SealPage(page, value);
+      break;
+    }
+  }
+  c.out = Response(200, "OK", page, r.method == "GET");
 }
 
 bool CJudgeServer::Write(Client& c) {

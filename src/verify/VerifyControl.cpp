@@ -31,6 +31,10 @@ std::string VerifyResultText(int status, double seconds) {
       return kStatusConnectFailed;
     case VERIFY_UNRESOLVED:
       return kStatusUnresolved;
+    case VERIFY_TLS_INTERCEPTED:
+      return kStatusTlsIntercepted;
+    case VERIFY_MODIFIED:
+      return kStatusModified;
     case VERIFY_PASSWORD:
       return kStatusPasswordMismatch;
     case VERIFY_MISMATCH:
@@ -42,6 +46,14 @@ std::string VerifyResultText(int status, double seconds) {
     default:
       return kStatusTimeout;
   }
+}
+
+void ApplyResourceTrust(const VerifyOptions& options, VerifyResource& resource) {
+  const std::optional<VerifyUrl> url = SplitVerifyUrl(resource.url);
+  if (!url || url->scheme != VerifyUrl::Https) return;
+  const std::string host = qb::AsciiLower(url->host);
+  if (const auto ca = options.caFiles.find(host); ca != options.caFiles.end()) resource.caFile = ca->second;
+  if (const auto pin = options.pins.find(host); pin != options.pins.end()) resource.pinSha256 = pin->second;
 }
 
 CVerifyControl::CVerifyControl(DataDir& dir, QObject* parent)
@@ -101,9 +113,14 @@ int CVerifyControl::ThreadNumber() const {
 
 CVerifyControl::Resources CVerifyControl::ChooseResources() const {
   const CheckedVerifySources c = GetCheckedVerifySources(m_settings);
-  Resources r{{c.httpUrl, c.httpFeature}, {c.ftpUrl, c.ftpFeature}, false};
+  Resources r{{c.httpUrl, c.httpFeature, {}, {}}, {c.ftpUrl, c.ftpFeature, {}, {}}, false};
+  if (m_verifyOptions) {
+    ApplyResourceTrust(*m_verifyOptions, r.http);
+  } else if (m_dir) {
+    ApplyResourceTrust(m_dir->Options().verify, r.http);
+  }
   if (r.ftp.url.empty() && m_ftpWithoutResource == FtpWithoutResource::AskForFallback) {
-    r.ftp = {m_sFallbackFtpUrl, m_sFallbackFtpFeature};
+    r.ftp = {m_sFallbackFtpUrl, m_sFallbackFtpFeature, {}, {}};
     r.ftpFallback = true;
   }
   return r;

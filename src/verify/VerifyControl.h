@@ -37,6 +37,7 @@
 #include "history/History.h"
 #include "proxy/ProxyCredentials.h"
 #include "proxy/ProxyId.h"
+#include "settings/Options.h"
 #include "verify/HostResolver.h"
 #include "verify/VerifyEngine.h"
 #include "verify/VerifyProxyThread.h"
@@ -85,6 +86,8 @@ inline constexpr const char* kFallbackFtpFeature = "220";
 
 // The row text for a worker's result.
 std::string VerifyResultText(int status, double seconds);
+// The CA file and pin the options give an https:// resource's host, set in it.
+void ApplyResourceTrust(const VerifyOptions& options, VerifyResource& resource);
 
 class CVerifyControl : public QObject {
   Q_OBJECT
@@ -143,6 +146,9 @@ class CVerifyControl : public QObject {
   // The longest a single transfer may take; see VerifyTask::transferCapMs.
   void SetTransferCap(int ms) { m_transferCapMs = ms; }
   void SetFtpFallback(std::string url, std::string feature);
+  // How https:// resources are trusted (CA files and pins by host); without it, the
+  // data directory's Options.ini, or the system's store alone.
+  void SetVerifyOptions(VerifyOptions options) { m_verifyOptions = std::move(options); }
   // What a run does with FTP rows while no FTP resource is ticked. The window asks
   // (the question answers whether to check them against the fallback resource); a
   // caller that cannot ask (the command line) skips them instead: they keep their
@@ -239,6 +245,7 @@ class CVerifyControl : public QObject {
     VerifyResource http, ftp;
     bool ftpFallback = false;
   };
+  std::optional<VerifyOptions> m_verifyOptions;
   // A proxy the run is to verify, and the row it was last seen in.
   struct Queued {
     ProxyId id;

@@ -2,6 +2,8 @@
 
 #include <curl/curl.h>
 
+#include <QByteArray>
+
 #include <algorithm>
 #include <cctype>
 #include <utility>
@@ -11,6 +13,7 @@
 #include "base/Translate.h"
 #include "proxy/ProxyEntry.h"
 #include "verify/HostResolver.h"
+#include "verify/PageSeal.h"
 
 namespace qb {
 
@@ -23,6 +26,36 @@ constexpr int kFtpReplyTimeoutMs = 6000;
 // A page line longer than this is taken as it stands and reading goes on with a new
 // line, so that a body without line feeds cannot grow without bound.
 constexpr std::size_t kMaxLineBytes = 4u << 20;
+// A sealed page larger than this is not checked: judge pages are a few KiB.
+constexpr std::size_t kMaxSealedBytes = 1u << 20;
+// How far into a page its seal line is looked for; a proxy that puts more than this in
+// front of it leaves the page unchecked, not wrongly judged.
+constexpr std::size_t kMaxUnsealedPrefix = 16u << 10;
+constexpr std::string_view kSealMark = "<!-- qb-seal ";
+
+// The SHA-256 of the leaf certificate libcurl saw (CURLOPT_CERTINFO), from its PEM.
+std::string LeafSha256(CURL* e) {
+  curl_certinfo* info = nullptr;
+  if (curl_easy_getinfo(e, CURLINFO_CERTINFO, &info) != CURLE_OK || !info || info->num_of_certs < 1)
+    return {};
+  for (curl_slist* field = info->certinfo[0]; field; field = field->next) {
+    std::string_view text(field->data);
+    if (text.substr(0, 5) != "Cert:") continue;
+    text.remove_prefix(5);
+    const std::size_t begin = text.find("-----BEGIN CERTIFICATE-----");
+    const std::size_t end = text.find("-----END CERTIFICATE-----");
+    if (begin == std::string_view::npos || end == std::string_view::npos || end < begin) return {};
+    const std::string_view body = text.substr(begin + 27, end - begin - 27);
+    std::string base64;
+    for (char c : body) {
+      if (c != '\n' && c != '\r' && c != ' ') base64 += c;
+    }
+    const QByteArray der = QByteArray::fromBase64(QByteArray::fromStdString(base64));
+    if (der.isEmpty()) return {};
+    return Sha256Hex(std::string_view(der.constData(), static_cast<std::size_t>(der.size())));
+  }
+  return {};
+}
 
 // A host that may go into a curl URL as it stands: a name or an IPv4 text. Anything
 // that curl would read as credentials, a path or a second port is refused.
@@ -242,7 +275,7 @@ bool CVerifyStep::StartRoute(Via via) {
   m_url = *url;
   const bool http = via != Via::Ftp;
   const bool ftp = via != Via::Http;
-  if (m_url.scheme == VerifyUrl::Http && http) return StartHttp(via);
+  if ((m_url.scheme == VerifyUrl::Http || m_url.scheme == VerifyUrl::Https) && http) return StartHttp(via);
   if (m_url.scheme == VerifyUrl::Ftp && ftp) return StartFtp(via);
   m_result.status = VERIFY_UNSUPPORTED;
   return false;
@@ -275,7 +308,9 @@ void CVerifyStep::SetProxyAddresses(CURL* e) {
 }
 
 std::string CVerifyStep::CurlUrl() const {
-  std::string url = m_url.scheme == VerifyUrl::Ftp ? "ftp://" : "http://";
+  std::string url = m_url.scheme == VerifyUrl::Ftp     ? "ftp://"
+                    : m_url.scheme == VerifyUrl::Https ? "https://"
+                                                       : "http://";
   url += m_url.port != 0 ? HostPort(m_url.host, std::to_string(m_url.port)) : m_url.host;
   url += m_url.object.empty() ? std::string("/") : qb::EscapeUnsafeUrlBytes(m_url.object);
   return url;
@@ -313,7 +348,13 @@ bool CVerifyStep::ProxyRefusedLogOn(CURL* e, int rc) const {
 
 bool CVerifyStep::StartHttp(Via via) {
   m_easy = curl_easy_init();
-  for (const char* h : {"Accept: text/*", "Pragma: no-cache", "Cache-Control: no-cache"}) {
+  const bool tls = m_url.scheme == VerifyUrl::Https;
+  // Over TLS nobody on the way can change the page unseen; a plain page is sealed.
+  m_sealToken = tls ? std::string() : NewSealToken();
+  m_sealHeader = m_sealToken.empty() ? std::string() : std::string(kSealHeader) + ": " + m_sealToken;
+  for (const char* h :
+       {"Accept: text/*", "Pragma: no-cache", "Cache-Control: no-cache", m_sealHeader.c_str()}) {
+    if (!*h) continue;
     curl_slist* next = curl_slist_append(m_headers, h);
     if (!next) break;
     m_headers = next;
@@ -332,12 +373,23 @@ bool CVerifyStep::StartHttp(Via via) {
   SetCommonOptions(e, m_proxyUrl, m_task.connectTimeoutMs, m_task.transferCapMs);
   m_replyMs = m_task.replyTimeoutMs;
   curl_easy_setopt(e, CURLOPT_URL, m_curlUrl.c_str());
-  curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http");
+  // A redirect never leaves TLS: a proxy could otherwise send the check to a plain page.
+  curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, tls ? "https" : "http");
   curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
   curl_easy_setopt(e, CURLOPT_HTTPHEADER, m_headers);
   curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(e, CURLOPT_MAXREDIRS, 5L);
-  curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http");
+  curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, tls ? "https" : "http");
+  m_errorBuf[0] = 0;
+  curl_easy_setopt(e, CURLOPT_ERRORBUFFER, m_errorBuf);
+  if (tls) {
+    // Through an HTTP proxy libcurl opens a CONNECT tunnel; through SOCKS the tunnel is
+    // the SOCKS connection. Either way the handshake is with whoever answers at its end.
+    curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl_easy_setopt(e, CURLOPT_CERTINFO, 1L);
+    if (!m_task.resource.caFile.empty()) curl_easy_setopt(e, CURLOPT_CAINFO, m_task.resource.caFile.c_str());
+  }
   SetCredentials(e);
   SetProxyLogOn(e);
   SetProxyAddresses(e);
@@ -348,9 +400,16 @@ bool CVerifyStep::StartHttp(Via via) {
   curl_easy_setopt(e, CURLOPT_HEADERDATA, this);
 
   m_lineBuf.clear();
+  m_raw.clear();
+  m_sealSeen = false;
+  m_sealTruncated = false;
+  m_rawOverflow = false;
   m_found = false;
   m_bodyEnded = false;
   m_judge.Reset();
+  m_result.certSha256.clear();
+  m_result.tlsProblem.clear();
+  m_result.tamper.reset();
   m_otherFamily.reset();
   m_result.anonymity.clear();
   m_result.exitAddress.clear();
@@ -376,7 +435,9 @@ void CVerifyStep::EndHttp(int rc) {
     Status(qb::TrStd(kTextWrongPassword));
     return;
   }
-  if (rc == CURLE_OK || (rc == CURLE_WRITE_ERROR && m_bodyEnded)) {
+  if (m_url.scheme == VerifyUrl::Https && !TrustedCertificate(e, rc)) return;
+  if (rc == CURLE_OK || (rc == CURLE_WRITE_ERROR && (m_bodyEnded || m_sealTruncated))) {
+    if (!IntactPage()) return;
     m_result.seconds = ElapsedSeconds(m_start, end);
     m_result.status = m_found ? VERIFY_OK : VERIFY_MISMATCH;
     Status(qb::Format(qb::TrStd(m_found ? kTextAvailable : kTextMismatch).c_str(), m_result.seconds));
@@ -399,6 +460,48 @@ void CVerifyStep::EndHttp(int rc) {
   }
   m_result.status = VERIFY_PROXYFAILED;
   Status(qb::TrStd(kTextProxyUnreachable));
+}
+
+bool CVerifyStep::TrustedCertificate(CURL* e, int rc) {
+  auto intercepted = [&](std::string why) {
+    m_result.status = VERIFY_TLS_INTERCEPTED;
+    m_result.seconds = 50.0;
+    m_result.tlsProblem = std::move(why);
+    Status(qb::Format(qb::TrStd(kTextTlsIntercepted).c_str(), m_result.tlsProblem.c_str()));
+    return false;
+  };
+  // The CONNECT or SOCKS tunnel was up and the handshake through it met a certificate
+  // the store does not vouch for. A proxy that refuses the tunnel, resets it or says
+  // nothing fails before this, with the errors of a plain page.
+  if (rc == CURLE_PEER_FAILED_VERIFICATION)
+    return intercepted(std::string("certificate not trusted: ") + m_errorBuf);
+  if (rc == CURLE_SSL_CACERT_BADFILE) {
+    m_result.status = VERIFY_ERROR;
+    Status(qb::Format(qb::TrStd(kTextCaFileUnusable).c_str(), m_task.resource.caFile.c_str()));
+    return false;
+  }
+  if (rc != CURLE_OK && rc != CURLE_WRITE_ERROR) return true;
+  m_result.certSha256 = LeafSha256(e);
+  // A trusted certificate that is not the one the site has: a CA on this machine that
+  // somebody else holds (a company's, or one a proxy talked the user into installing).
+  const std::string pin = qb::AsciiLower(m_task.resource.pinSha256);
+  if (!pin.empty() && m_result.certSha256 != pin)
+    return intercepted("certificate " +
+                       (m_result.certSha256.empty() ? std::string("unknown") : m_result.certSha256) +
+                       " instead of the pinned " + pin);
+  return true;
+}
+
+bool CVerifyStep::IntactPage() {
+  if (m_sealToken.empty() || !m_sealSeen || m_rawOverflow) return true;
+  const std::optional<SealCheck> check = CheckSealedBody(m_raw, m_sealToken);
+  m_raw.clear();
+  if (!check || check->intact) return true;
+  m_result.status = VERIFY_MODIFIED;
+  m_result.seconds = 50.0;
+  m_result.tamper = check->tamper;
+  Status(qb::Format(qb::TrStd(kTextModified).c_str(), check->tamper.offset));
+  return false;
 }
 
 // What the judge pages that came through the proxy tell about it: the exit address of
@@ -424,6 +527,8 @@ void CVerifyStep::Judge(const std::vector<std::string>& own) {
 // the proxy's time or status: a proxy that cannot reach the other family only has one
 // exit address.
 bool CVerifyStep::StartFamily(const std::vector<std::string>& judgeAddresses) {
+  // A judge over TLS is asked by its name, which its certificate carries, not at an address.
+  if (m_url.scheme == VerifyUrl::Https) return false;
   const bool firstV6 = IsIpv6Text(m_judge.View().remoteAddr);
   const auto other = std::find_if(judgeAddresses.begin(), judgeAddresses.end(),
                                   [&](const std::string& a) { return IsIpv6Text(a) != firstV6; });
@@ -485,12 +590,15 @@ bool CVerifyStep::StartProbe() {
   m_proxyUrl.clear();
   SetCommonOptions(e, m_proxyUrl, m_task.connectTimeoutMs, m_task.transferCapMs);
   m_replyMs = m_task.replyTimeoutMs;
+  const bool tls = m_url.scheme == VerifyUrl::Https;
   curl_easy_setopt(e, CURLOPT_URL, m_curlUrl.c_str());
-  curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http");
+  curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, tls ? "https" : "http");
   curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
   curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(e, CURLOPT_MAXREDIRS, 5L);
-  curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http");
+  curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, tls ? "https" : "http");
+  if (tls && !m_task.resource.caFile.empty())
+    curl_easy_setopt(e, CURLOPT_CAINFO, m_task.resource.caFile.c_str());
   SetCredentials(e);
   m_probeBody.clear();
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &CVerifyStep::CollectBody);
@@ -631,6 +739,30 @@ size_t CVerifyStep::WriteBody(char* data, size_t size, size_t count, void* p) {
   if (self->m_aborted && self->m_aborted()) return 0;
   self->Heard();
   const std::string_view chunk(data, len);
+  if (!self->m_sealToken.empty() && !self->m_rawOverflow) {
+    std::string& raw = self->m_raw;
+    const std::size_t from = raw.size() > kSealMark.size() ? raw.size() - kSealMark.size() : 0;
+    raw.append(chunk);
+    // The judge seals in its first line. A page that shows no seal within its first
+    // bytes is no sealed page, and its bytes are not kept: thousands of checks run at once.
+    if (!self->m_sealSeen) {
+      const std::size_t mark = raw.find(kSealMark, from);
+      self->m_sealSeen = mark != std::string::npos && mark < kMaxUnsealedPrefix;
+    }
+    if (self->m_sealSeen && raw.size() > kMaxSealedBytes) {
+      // No judge page is this long: what came beyond it was added, and is not read.
+      raw.resize(kMaxSealedBytes);
+      self->m_sealTruncated = true;
+      return 0;
+    }
+    if (!self->m_sealSeen && raw.size() > kMaxUnsealedPrefix) {
+      self->m_rawOverflow = true;
+      raw.clear();
+      raw.shrink_to_fit();
+    }
+  }
+  // Past "</body>" only a sealed page is read on: what follows counts in its digest.
+  if (self->m_bodyEnded) return self->m_sealSeen && !self->m_rawOverflow ? len : 0;
   size_t pos = 0;
   while (pos < len) {
     const size_t lf = chunk.find('\n', pos);
@@ -651,9 +783,9 @@ size_t CVerifyStep::WriteBody(char* data, size_t size, size_t count, void* p) {
     }
     pos = lf + 1;
     // Stopping in the write callback ends the transfer; the caller knows it was meant.
-    if (self->m_bodyEnded) return 0;
+    if (self->m_bodyEnded) return self->m_sealSeen && !self->m_rawOverflow ? len : 0;
   }
-  return self->m_bodyEnded ? 0 : len;
+  return self->m_bodyEnded && !(self->m_sealSeen && !self->m_rawOverflow) ? 0 : len;
 }
 
 size_t CVerifyStep::TakeHeader(char* data, size_t size, size_t count, void* p) {

@@ -44,6 +44,9 @@ inline constexpr const char* kTextProxyUnreachable = QT_TRANSLATE_NOOP("Quillber
 inline constexpr const char* kTextProxyConnectFailed = QT_TRANSLATE_NOOP("Quillberry", "代理连接失败");
 inline constexpr const char* kTextWrongPassword = QT_TRANSLATE_NOOP("Quillberry", "密码错误");
 inline constexpr const char* kTextProxyTimedOut = QT_TRANSLATE_NOOP("Quillberry", "代理响应超时");
+inline constexpr const char* kTextTlsIntercepted = QT_TRANSLATE_NOOP("Quillberry", "TLS被拦截: %s");
+inline constexpr const char* kTextModified = QT_TRANSLATE_NOOP("Quillberry", "内容被篡改(第%zu字节起)");
+inline constexpr const char* kTextCaFileUnusable = QT_TRANSLATE_NOOP("Quillberry", "无法读取CA文件    (%s)");
 
 class CVerifyStep {
  public:
@@ -104,6 +107,11 @@ class CVerifyStep {
   void SetCredentials(CURL* e) const;
   bool ProxyRefusedLogOn(CURL* e, int rc) const;
   void TakeLine(std::string_view line);
+  // An https:// resource: what the handshake through the proxy showed, set in the
+  // result; false when it was interception (the result then says so).
+  bool TrustedCertificate(CURL* e, int rc);
+  // A plain resource asked for a seal: false when the page was changed on the way.
+  bool IntactPage();
   void Heard() { m_lastByte = Clock::now(); }
 
   static size_t WriteBody(char* data, size_t size, size_t count, void* p);
@@ -140,6 +148,16 @@ class CVerifyStep {
 
   // State of the HTTP body reader.
   std::string m_lineBuf;
+  // A plain page is asked for with a fresh seal token; while the body may be sealed,
+  // its bytes are kept as they came, and a sealed page is read to its end, past
+  // "</body>", where injected scripts usually go.
+  std::string m_sealToken;
+  std::string m_raw;
+  bool m_sealSeen = false;
+  bool m_sealTruncated = false;
+  bool m_rawOverflow = false;
+  std::string m_sealHeader;
+  char m_errorBuf[256] = {};
   std::string m_probeBody;
   bool m_found = false;
   bool m_bodyEnded = false;

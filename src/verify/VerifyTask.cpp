@@ -31,8 +31,8 @@ std::optional<std::uint16_t> ProxyPortFromText(std::string_view port) {
 }
 
 bool IsVerifiableUrl(std::string_view url) {
-  const std::string upper = qb::AsciiUpper(url.substr(0, 7));
-  return StartsWith(upper, "FTP://") || StartsWith(upper, "HTTP://");
+  const std::string upper = qb::AsciiUpper(url.substr(0, 8));
+  return StartsWith(upper, "FTP://") || StartsWith(upper, "HTTP://") || StartsWith(upper, "HTTPS://");
 }
 
 std::optional<VerifyUrl> SplitVerifyUrl(std::string_view url) {
@@ -45,6 +45,8 @@ std::optional<VerifyUrl> SplitVerifyUrl(std::string_view url) {
     out.scheme = VerifyUrl::Http;
   } else if (scheme == "ftp://") {
     out.scheme = VerifyUrl::Ftp;
+  } else if (scheme == "https://") {
+    out.scheme = VerifyUrl::Https;
   }
   const std::string_view rest = u.substr(sep + 3);
 

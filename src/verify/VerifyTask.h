@@ -34,15 +34,21 @@ std::optional<std::uint16_t> ProxyPortFromText(std::string_view port);
 struct VerifyResource {
   std::string url;
   std::string feature;
+  // For an https:// resource: the PEM file of the CAs its certificate must chain to
+  // instead of the system's store (a check server of one's own), and the SHA-256 of
+  // the certificate it must present (64 hex digits), which catches an intercepting
+  // proxy whose CA the user once installed. Either may be empty.
+  std::string caFile;
+  std::string pinSha256;
 };
 
-// A resource URL the worker can use at all: it begins with "http://" or "ftp://" (any
-// case, nothing before it).
+// A resource URL the worker can use at all: it begins with "http://", "https://" or
+// "ftp://" (any case, nothing before it).
 bool IsVerifiableUrl(std::string_view url);
 
 // The parts of a verification URL.
 struct VerifyUrl {
-  enum Scheme { Other = 0, Http = 1, Ftp = 2 };
+  enum Scheme { Other = 0, Http = 1, Ftp = 2, Https = 3 };
   int scheme = Other;
   std::string host;
   std::uint16_t port = 0;  // 0: the scheme's default
@@ -118,7 +124,23 @@ struct VerifyResult {
   // anonymity is the lesser of the two. exitAddress stays the first answer's, one
   // address, for what locates a proxy by it.
   std::vector<std::string> exitAddresses;
+  // An https:// resource: the SHA-256 of the certificate the site presented through
+  // the proxy (64 lower-case hex digits), when the handshake got that far and the
+  // certificate was trusted. Empty for a plain resource.
+  std::string certSha256;
+  // VERIFY_TLS_INTERCEPTED: what gave it away, in English for the proxy-information
+  // window ("certificate not trusted: ...", "certificate ... instead of the pinned ...").
+  std::string tlsProblem;
+  // VERIFY_MODIFIED: where the page first differs from what its server sent.
+  struct Tamper {
+    std::size_t offset = 0;  // in the body as the server sent it
+    std::string came;        // up to kTamperBytes of what arrived there
+    std::string expected;    // up to kTamperBytes of what the server sent there, when known
+  };
+  std::optional<Tamper> tamper;
 };
+
+inline constexpr std::size_t kTamperBytes = 64;
 
 }  // namespace qb
 

@@ -356,10 +356,29 @@ TEST(ProxyState, NamesEveryStoredStatusInEnglish) {
                                                        {"密码不匹配", "password-mismatch"},
                                                        {"不支持此协议", "unsupported"},
                                                        {"验证异常", "error"},
+                                                       {"域名无法解析", "unresolved"},
+                                                       {"TLS被拦截", "tls-intercepted"},
+                                                       {"内容被篡改", "modified"},
                                                        {"OK", "other"},
                                                        {"1.0s", "other"},
                                                        {"超时 ", "other"}};
   for (const auto& [status, state] : cases) EXPECT_STREQ(ProxyState(status), state) << status;
+}
+
+// The statuses of a proxy that tampers: failures that no time stands for, kept in the
+// row's packed form and written back as they were, sorted after every other failure.
+TEST(ProxyState, TamperingStatusesAreFailuresThatSortLast) {
+  for (const char* status : {kStatusTlsIntercepted, kStatusModified}) {
+    EXPECT_TRUE(IsFailedStatus(status)) << status;
+    EXPECT_FALSE(IsTimeText(status)) << status;
+    const CProxyEntry e("1.2.3.4", "80", "HTTP", status, "");
+    EXPECT_EQ(e.TimeStatus(), status);
+    ProxyFields f;
+    ASSERT_TRUE(ParseFileLine(FormatFileLine(e), f)) << FormatFileLine(e);
+    EXPECT_EQ(f.timeStatus, status);
+    EXPECT_GT(TimeStatusRank(status), TimeStatusRank(kStatusConnectFailed)) << status;
+    EXPECT_EQ(e.StatusRank(), TimeStatusRank(status));
+  }
 }
 
 }  // namespace

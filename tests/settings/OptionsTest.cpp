@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <map>
+#include <string>
+
 #include "settings/Options.h"
 #include "support/TempDir.h"
 #include "support/TestDataDir.h"
@@ -128,3 +131,24 @@ TEST(OptionsFile, EndpointHealthKeysRoundTripAndOutOfRangeKeepsTheDefault) {
       "SetAside=0\nSetAsideMax=86401\n");
   EXPECT_EQ(bad.endpoint, qb::EndpointOptions{});
 }
+
+namespace {
+
+TEST(OptionsFile, VerifyTrustKeysRoundTripByHostAndBadPinsAreDropped) {
+  qb::ExtraOptions o;
+  EXPECT_EQ(qb::FormatOptionsFile(o).find("[Verify]"), std::string::npos) << "no section without a key";
+  const std::string pin(64, 'a');
+  o.verify.caFiles["check.example"] = "/home/u/ca.pem";
+  o.verify.caFiles["[::1]"] = "/etc/own ca.pem";
+  o.verify.pins["check.example"] = pin;
+  const std::string text = qb::FormatOptionsFile(o);
+  EXPECT_EQ(qb::ParseOptionsFile(text), o) << text;
+
+  const qb::ExtraOptions read = qb::ParseOptionsFile(
+      "[Verify]\nCaFile.Check.EXAMPLE = /a.pem\nPin.CHECK.example=" + std::string(64, 'B') +
+      "\nPin.short=abc\nPin.nothex=" + std::string(64, 'g') + "\nCaFile.empty=\n");
+  EXPECT_EQ(read.verify.caFiles, (std::map<std::string, std::string>{{"check.example", "/a.pem"}}));
+  EXPECT_EQ(read.verify.pins, (std::map<std::string, std::string>{{"check.example", std::string(64, 'b')}}));
+}
+
+}  // namespace

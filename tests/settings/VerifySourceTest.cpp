@@ -29,7 +29,8 @@ TEST(VerifySource, ProtocolFollowsTheSchemeInAnyCase) {
   EXPECT_EQ(GetUrlProtocol("http://a"), 1);
   EXPECT_EQ(GetUrlProtocol("HtTp://a"), 1);
   EXPECT_EQ(GetUrlProtocol("fTP://a"), 2);
-  EXPECT_EQ(GetUrlProtocol("https://a"), 0);
+  EXPECT_EQ(GetUrlProtocol("HTTPS://a"), 1);
+  EXPECT_EQ(GetUrlProtocol("httpx://a"), 0);
   EXPECT_EQ(GetUrlProtocol("http:/a"), 0);
   EXPECT_EQ(GetUrlProtocol("ftp:"), 0);
   EXPECT_EQ(GetUrlProtocol(""), 0);
@@ -78,7 +79,7 @@ TEST(VerifySource, DialogChecksInOrderWithTheirProblemsAndFocus) {
       {"a@b", "", "", VerifySourceProblem::NameHasSeparator, 1012},
       {"a%b", "http://a", "f", VerifySourceProblem::NameHasSeparator, 1012},
       {"a", " ", "", VerifySourceProblem::NoUrl, 1013},
-      {"a", "https://a", "f", VerifySourceProblem::NoScheme, 1013},
+      {"a", "gopher://a", "f", VerifySourceProblem::NoScheme, 1013},
       {"a", "HTTP://a", " \t", VerifySourceProblem::NoFeature, 1014},
   };
   for (Case c : cases) {
@@ -246,19 +247,21 @@ TEST_F(ResourceList, ImportSkipsDuplicatesAndOddLinesAndKeepsTheFilesOwnForm) {
   qbtest::WriteFile(file,
                     "One@http://one/%f1\r\n"
                     "Dup@HTTP://ONE/%again\r\n"   // same URL in other case: skipped
-                    "Secure@https://s/%fs\n"      // no known scheme: http:// in front
+                    "Secure@https://s/%fs\n"      // kept as it is
+                    "Old@http://https://o/%fo\n"  // an older version's reading of one, mended
                     "Stored@http://st/%feat$1\n"  // the settings form: "$1" stays in the feature
                     "no separators here\n"
                     "only@at sign\n"
                     "Enc@http://x/a%20b%Nice\n"  // a percent-encoded URL keeps its escapes
                     "H2@http://h2/%c\n");        // already in the list
-  EXPECT_EQ(model->ImportFile(file).added, 4);
+  EXPECT_EQ(model->ImportFile(file).added, 5);
   EXPECT_TRUE(prompt.messages.empty());
-  ASSERT_EQ(settings.m_aVerifySources.size(), 9u);
+  ASSERT_EQ(settings.m_aVerifySources.size(), 10u);
   EXPECT_EQ(settings.m_aVerifySources[5], (CVerifySource{"One", "http://one/", "f1", 0}));
-  EXPECT_EQ(settings.m_aVerifySources[6], (CVerifySource{"Secure", "http://https://s/", "fs", 0}));
-  EXPECT_EQ(settings.m_aVerifySources[7], (CVerifySource{"Stored", "http://st/", "feat$1", 0}));
-  EXPECT_EQ(settings.m_aVerifySources[8], (CVerifySource{"Enc", "http://x/a%20b", "Nice", 0}));
+  EXPECT_EQ(settings.m_aVerifySources[6], (CVerifySource{"Secure", "https://s/", "fs", 0}));
+  EXPECT_EQ(settings.m_aVerifySources[7], (CVerifySource{"Old", "https://o/", "fo", 0}));
+  EXPECT_EQ(settings.m_aVerifySources[8], (CVerifySource{"Stored", "http://st/", "feat$1", 0}));
+  EXPECT_EQ(settings.m_aVerifySources[9], (CVerifySource{"Enc", "http://x/a%20b", "Nice", 0}));
   ExpectRowsMatchRecords();
 
   const auto none = model->ImportFile(dir.File("none.dat"));
@@ -305,6 +308,29 @@ TEST_F(ResourceList, ExportReportsAFileThatCannotBeWritten) {
   EXPECT_EQ(prompt.messages[0].text, "打开文件失败！");
   EXPECT_EQ(prompt.messages[0].caption, "存盘");
   EXPECT_EQ(prompt.messages[0].icon, qb::MsgIcon::Error);
+}
+
+// Setting.dat keeps its form with an https:// resource: it reads back and writes out the
+// same, is the HTTP resource when ticked, and an older version's "http://https://"
+// reading of one is mended.
+TEST(VerifySource, HttpsResourcesKeepTheSettingFileFormAndAreTheHttpResource) {
+  CSettings s;
+  ReadSettingsText(s, "Own check@https://check.example:8443/page%Feature$1\r\nF@ftp://f/%f$1\r\n");
+  ASSERT_EQ(s.m_aVerifySources.size(), 2u);
+  EXPECT_EQ(s.m_aVerifySources[0],
+            (CVerifySource{"Own check", "https://check.example:8443/page", "Feature", 1}));
+  const std::string written = FormatSettingsFile(s);
+  EXPECT_NE(written.find("Own check@https://check.example:8443/page%Feature$1"), std::string::npos)
+      << written;
+  CSettings again;
+  ReadSettingsText(again, written);
+  EXPECT_EQ(again.m_aVerifySources, s.m_aVerifySources);
+  EXPECT_EQ(GetCheckedVerifySources(s).httpUrl, "https://check.example:8443/page");
+
+  CSettings old;
+  ReadSettingsText(old, "Own check@http://https://check.example/%Feature$1\r\n");
+  ASSERT_EQ(old.m_aVerifySources.size(), 1u);
+  EXPECT_EQ(old.m_aVerifySources[0].m_sUrl, "https://check.example/");
 }
 
 TEST_F(ResourceList, LoadingUnderAnOpenListKeepsRowsAndRecordsInStep) {

@@ -40,7 +40,7 @@ inline VerifyTask TaskFor(const std::string& proxyLine, const std::string& url, 
     t.port = ProxyPortFromText(f.port).value_or(0);
     t.kind = ProxyKindFromType(f.type).value_or(ProxyKind::Any);
   }
-  t.resource = {url, feature};
+  t.resource = {url, feature, {}, {}};
   t.connectTimeoutMs = g_nConnectTimeoutMs;
   t.replyTimeoutMs = g_nVerifyTimeoutMs;
   return t;

@@ -113,7 +113,7 @@ VerifyTask TaskThrough(int port, int slot) {
   t.address = "127.0.0.1";
   t.port = static_cast<std::uint16_t>(port);
   // The proxy answers by itself; this origin is never connected to.
-  t.resource = {"http://127.0.0.1:9/feature.html", kFeature};
+  t.resource = {"http://127.0.0.1:9/feature.html", kFeature, {}, {}};
   t.connectTimeoutMs = 5000;
   t.replyTimeoutMs = 10000;
   t.transferCapMs = 30000;

@@ -33,8 +33,9 @@ TEST(WorkerTask, PortsFromOneTo65535) {
   EXPECT_EQ(ProxyPortFromText(""), std::nullopt);
 }
 
-TEST(WorkerTask, OnlyHttpAndFtpResourcesCanBeVerified) {
-  EXPECT_FALSE(IsVerifiableUrl("https://x/"));
+TEST(WorkerTask, OnlyHttpHttpsAndFtpResourcesCanBeVerified) {
+  EXPECT_TRUE(IsVerifiableUrl("HTTPS://x/"));
+  EXPECT_FALSE(IsVerifiableUrl("gopher://x/"));
   EXPECT_FALSE(IsVerifiableUrl(" http://x/"));
   EXPECT_FALSE(IsVerifiableUrl("http:/x/"));
   EXPECT_TRUE(IsVerifiableUrl("HtTp://Host/Page"));
@@ -87,7 +88,7 @@ TEST(WorkerTask, SplitUrlFailures) {
 // reads "超时"), instead of leaving its slot silent until the watchdog.
 TEST(WorkerTask, UnusableResourceEndsTheTaskAtOnce) {
   CVerifyProxyThread w;
-  VerifyTask t = TaskFor("127.0.0.1:1@HTTP", "https://127.0.0.1:1/", "x");
+  VerifyTask t = TaskFor("127.0.0.1:1@HTTP", "gopher://127.0.0.1:1/", "x");
   t.id = 42;
   t.slot = 3;
   t.row = 7;
@@ -97,7 +98,13 @@ TEST(WorkerTask, UnusableResourceEndsTheTaskAtOnce) {
   EXPECT_EQ(r.row, 7);
   EXPECT_EQ(r.status, VERIFY_BADURL);
   EXPECT_EQ(VerifyResultText(r.status, r.seconds), "超时");
-  EXPECT_EQ(r.texts, std::vector<std::string>{"地址无效    (https://127.0.0.1:1/)"});
+  EXPECT_EQ(r.texts, std::vector<std::string>{"地址无效    (gopher://127.0.0.1:1/)"});
+
+  // What an older version made of an https:// resource, read by the same splitting:
+  // its host is "https" with an empty port, so each proxy ends as "超时".
+  const VerifyResult old = w.Verify(TaskFor("127.0.0.1:1@HTTP", "http://https://127.0.0.1:1/", "x"));
+  EXPECT_EQ(old.status, VERIFY_BADURL);
+  EXPECT_EQ(VerifyResultText(old.status, old.seconds), "超时");
 }
 
 TEST(WorkerTask, RoutesRefuseSchemesTheirProxyCannotCarry) {
@@ -147,6 +154,8 @@ TEST(WorkerTask, ResultTextsOfTheList) {
   EXPECT_EQ(VerifyResultText(VERIFY_PROXYFAILED, 0), "连接失败");
   EXPECT_EQ(VerifyResultText(VERIFY_PASSWORD, 0), "密码不匹配");
   EXPECT_EQ(VerifyResultText(VERIFY_MISMATCH, 3.0), "不匹配");
+  EXPECT_EQ(VerifyResultText(VERIFY_TLS_INTERCEPTED, 1.0), "TLS被拦截");
+  EXPECT_EQ(VerifyResultText(VERIFY_MODIFIED, 1.0), "内容被篡改");
   for (int other : {0, 3, 5, 6, 42}) EXPECT_EQ(VerifyResultText(other, 1.0), "超时");
 }
 
