@@ -47,14 +47,14 @@ for h in "${hosts[@]}"; do
 done
 
 list=$scratch/ctl/list.txt
-mkdir -p "$scratch/ctl"
+mkdir -p "$scratch/ctl" "$scratch/ctl-data"
 python3 - "$farm_port" "$proxies" >"$list" <<'PY'
 import sys
 port, n = sys.argv[1], int(sys.argv[2])
 for i in range(n):
     print(f"127.{i // 62500 + 1}.{(i // 250) % 250 + 1}.{i % 250 + 1}:{port}@HTTP$未验证#farm {i}")
 PY
-verify_args=(verify --connect-timeout 1 --verify-timeout 1 --threads "$threads"
+verify_args=(verify --connect-timeout 3 --verify-timeout 3 --threads "$threads"
              --http http://127.0.0.1/farm.html FarmFeature-7f3a)
 
 outcomes() {
@@ -79,7 +79,7 @@ for run in $(seq "$runs"); do
   t0=$(now)
   (cd "$scratch/ctl" && in_ctl parallel --will-cite -q --ssh "$ssh_cmd" --sshlogin 1/host1 \
     --workdir "$scratch/work" --transferfile list.txt \
-    "$cli" --data-dir data-1 "${verify_args[@]}" list.txt ::: 1) >"$scratch/one.txt" 2>"$scratch/one.err"
+    "$cli" --data-dir "data-{}" "${verify_args[@]}" list.txt ::: 1) >"$scratch/one.txt" 2>"$scratch/one.err"
   t1=$(now)
   (cd "$scratch/ctl" && in_ctl parallel --will-cite -q --ssh "$ssh_cmd" \
     --sshlogin "$((shares / 3))/host1,$((shares / 3))/host2,$((shares / 3))/host3" \
@@ -87,7 +87,8 @@ for run in $(seq "$runs"); do
     "$cli" --data-dir "data-{}" "${verify_args[@]}" --format jsonl --shard "{}/$shares" list.txt \
     ::: $(seq "$shares")) >"$scratch/shares.jsonl" 2>"$scratch/shares.err" || true
   t2=$(now)
-  in_ctl "$cli" --data-dir "$scratch/ctl-data" merge "$scratch/shares.jsonl" >"$scratch/merged.txt"
+  in_ctl "$cli" --data-dir "$scratch/ctl-data" merge "$scratch/shares.jsonl" >"$scratch/merged.txt" 2>"$scratch/merge.err"
+  echo "shares: $(wc -l <"$scratch/shares.jsonl") lines; $(cat "$scratch/merge.err")" >&2
   t3=$(now)
   outcomes <"$scratch/one.txt" >"$scratch/one.rows"
   outcomes <"$scratch/merged.txt" >"$scratch/merged.rows"
