@@ -99,6 +99,8 @@ int RunFarm(int from, int to, int delayMs, int refusePct, int silentPct) {
   share.kind = [refusePct, silentPct](int i) { return KindOf(i, refusePct, silentPct); };
   share.delayMs = delayMs;
   share.bindAttempts = 20;
+  // bench/shards_ssh.sh runs a farm in each host's network namespace, all on one port.
+  if (const char* port = std::getenv("QB_FARM_PORT")) share.port = std::atoi(port);
   share.backlog = 4096;
   share.eventBatch = 4096;
   return bench::ServeFarm(share);

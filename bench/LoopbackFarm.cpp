@@ -34,7 +34,7 @@ std::string FarmReply() {
 int ServeFarm(const FarmShare& share) {
   std::vector<int> listeners;
   std::unordered_set<int> silentListeners;
-  int port = 0;
+  int port = share.port;
   for (int attempt = 0; attempt < share.bindAttempts && listeners.empty(); ++attempt) {
     bool ok = true;
     for (int i = share.from; i < share.to && ok; ++i) {
@@ -68,7 +68,7 @@ int ServeFarm(const FarmShare& share) {
       for (int fd : listeners) close(fd);
       listeners.clear();
       silentListeners.clear();
-      port = 0;
+      port = share.port;
     }
   }
   if (listeners.empty()) return 1;

@@ -30,6 +30,9 @@ struct FarmShare {
   std::function<std::string(int)> address;
   std::function<FarmKind(int)> kind;
   int delayMs = 200;
+  // The port of every address; 0: one that is free on the first. Farms in separate
+  // network namespaces serve one list only on a port named alike.
+  int port = 0;
   // Another process may take the port picked on the first address before the rest
   // are bound: the whole share is tried again on a fresh port as often as this.
   int bindAttempts = 20;

@@ -36,8 +36,10 @@ packages=(
   nodejs
   # the user unit of the local endpoint is checked with systemd-analyze
   systemd
-  # shards of one verification spread by GNU parallel
-  parallel
+  # shards of one verification spread by GNU parallel, also over ssh to the test
+  # hosts the shards test makes (its own sshd on its own addresses; the system's
+  # service is kept from starting below); parallel copies files with rsync
+  parallel openssh-server openssh-client rsync
   # the peers the benchmarks measure against: ripgrep for extraction, aiohttp for
   # verification
   ripgrep python3-aiohttp

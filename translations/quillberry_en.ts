@@ -1542,44 +1542,6 @@ error); 2 for a bad option or format or a file that cannot be read.</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Usage: quillberry-cli merge [--format FORMAT] [--type TYPE] [--working] FILE...
-       quillberry-cli [--data-dir DIR] merge --into-list FILE...
-
-Merges the outputs of verify runs (the shares of one list verified with --shard,
-on one machine or several, and runs resumed with --resume) into one list. Each
-FILE (&apos;-&apos; for standard input) holds, one per line and mixed, list-file lines
-(verify&apos;s line format, with or without the judge&apos;s anonymity and exit address
-after a tab), JSON objects (--format jsonl) and proxy URLs (--format url, read
-as unverified); or it is a CSV output (--format csv, known by its header line)
-or a JSON array (--format json, a FILE that begins with &apos;[&apos;). The user and
-password of an output written with --credentials are not read. Other lines,
-records and objects (a line cut off when a run was stopped) are passed over and
-counted on standard error.
-
-A proxy (its address, port and type, as the list tells duplicates apart) is one
-row. Of its results the last one read wins, the FILEs read in the order given
-and each from top to bottom, so that a later run given later replaces an earlier
-one; but a row still unverified (&quot;未验证&quot;) never replaces a result. The rows
-are printed as a finished verification prints them: sorted by time, fastest
-first, then the failures; rows of equal rank in the order first read.
-
---format FORMAT  line (the list-file lines, the default), url, csv or json, as
-                 for verify
---type TYPE      print only the rows of one type
---working        print only the rows whose status is a measured time
---into-list      instead of printing, write the rows into the data directory&apos;s
-                 Proxies.pro: a proxy already in the list takes the merged
-                 result (its remark stays), a new one is added; the list is then
-                 sorted as after a verification. The history is not written: the
-                 outputs do not say when or against what each proxy was checked.
-
-Exit status: 0 done (also when no row was found); 2 bad usage or a FILE that
-cannot be read; 3 Proxies.pro could not be written (the old one is kept); 4 the
-data directory is open in the window or being written by another command
-(nothing was changed; import the merged lines in the window instead).</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>merge the outputs of verify runs (shares, resumed runs) into one list</source>
         <translation type="unfinished"></translation>
     </message>
@@ -1722,89 +1684,6 @@ Exit status: 0 after Ctrl-C or SIGTERM; 1 when the address cannot be listened on
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Usage: quillberry-cli verify [--data-dir DIR] [--threads N] [--connect-timeout S]
-                             [--verify-timeout S] [--http URL FEATURE] [--ftp URL FEATURE]
-                             [--watchdog S] [--format FORMAT] [--type TYPE] [--working]
-                             [--shard K/N] [--resume OUTPUT]
-                             [--resume-history SINCE] [FILE]
-
-Verifies every proxy of FILE (any text, read as the import command reads a file),
-or without FILE the data directory&apos;s Proxies.pro, exactly as the button
-&quot;验证全部&quot; does, then prints each row as its list-file line in the list&apos;s final
-order (sorted by time). Proxies.pro (and the favourite marks in the profile) are
-written back only when the data directory&apos;s own list was verified; then every
-result is also recorded in the history (History.sqlite, see the history command).
-
---threads N          proxies checked at once, 1 to 10000 (default: the settings&apos;
-                     number of workers); --concurrency N is the same. The checks
-                     share a few event loops, not a thread each. The open-file
-                     limit is raised as far as the system allows; when it still
-                     cannot hold N checks, standard error says so and the run
-                     checks as many at once as it holds
---connect-timeout S  connection time-out in seconds (default: the settings)
---verify-timeout S   reply time-out in seconds, to the millisecond (e.g. 0.3):
-                     no byte for that long after the request ends a check
-                     (default: the settings)
---http URL FEATURE   the HTTP resource: a page that must contain FEATURE
---ftp URL FEATURE    the FTP resource (a log-on test). Without one, FTP proxies are
-                     skipped (they keep their texts; standard error counts them)
-                     With neither, the resources ticked in the settings are used;
-                     with either, exactly the ones given.
---format jsonl       one JSON object per proxy (address, port, type, status,
-                     remark), printed as each result comes in, not sorted
---resume OUTPUT      with FILE: skip the proxies that an earlier --format jsonl
-                     OUTPUT already holds (append the new run to it)
---resume-history SINCE
-                     with FILE: skip the proxies that the data directory&apos;s history
-                     has a result for since SINCE: a span before now (90m, 36h, 7d,
-                     2w) or a date or time (2026-12-01, 2026-12-01T08:30, local
-                     time; a trailing Z for UTC)
---shard K/N          with FILE: verify only share K of N (1 to N) of its proxies,
-                     chosen by a hash of each proxy&apos;s address, port and type, so
-                     that N machines given the same FILE verify disjoint shares
-                     whose outputs together cover it
---watchdog S         seconds after which a transfer that has not ended is given up
-                     (default 90)
---format FORMAT      how the rows are printed: line (the list-file lines, the
-                     default), url (type://address:port), csv (address,port,type,
-                     status,remark with a header; CR LF) or json (an array of
-                     objects with those keys)
---type TYPE          print only the rows of one type (HTTP, HTTPS, SOCKS4, SOCKS5,
-                     FTP, GOPHER); every row is still verified and saved
---working            print only the rows whose status is a measured time
---credentials        with url, csv or json: also each proxy&apos;s user name and
-                     password (from FILE, or the data directory&apos;s store)
-
-With a judge page as the HTTP resource (one that echoes the request it received,
-with a &quot;REMOTE_ADDR = address&quot; line, as &apos;quillberry-cli judge&apos; serves), each working
-proxy&apos;s anonymity (transparent, anonymous or elite) and exit address are printed
-too: line adds a tab, the anonymity, a tab and the exit address after the proxy&apos;s
-line; csv adds the columns anonymity and exit; json the keys anonymity and exit.
-A judge whose URL names a host with both an IPv4 and an IPv6 address (localhost,
-on which &apos;quillberry-cli judge&apos; listens over both by default) is asked through
-each proxy over each family: a proxy that leaves over both has both exit
-addresses in its one exit field, IPv4 first (&quot;127.0.0.1, ::1&quot;).
-
-A proxy may be named by an IPv6 address in brackets ([2001:db8::1]:1080) or by a
-host name. Each name is looked up once per run, beside the checks and within the
-connection time-out; a proxy waits for its name without taking a place among the
-checks at once, and its time counts from its connection. A name without an
-address gives &quot;域名无法解析&quot; (state unresolved).
-
-Progress goes to standard error: a bar on a terminal, otherwise one line per
-finished proxy. Ctrl-C stops the run like the stop button (rows not yet started
-keep their texts) and still prints and saves; a second Ctrl-C (or SIGTERM) gives
-up the rows in flight at once (they show &quot;未验证&quot;).
-
-Exit status: 0 after a finished or stopped run; 1 when the run could not start
-(empty list, no HTTP resource, only FTP proxies and no FTP resource, ...); 2 for
-bad arguments (a bad format among them) or an unreadable file;
-3 when a data file could not be written (named on standard error); 4 when the
-data directory&apos;s own list is open in the window or being written by another
-command (nothing was verified; give a FILE, or verify in the window).</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Usage: quillberry-cli [--data-dir DIR] refresh [--fuzzy] [--format text|json]
                       [--threads N] [--connect-timeout S] [--verify-timeout S]
                       [--http URL FEATURE] [--ftp URL FEATURE] [--watchdog S]
@@ -1900,6 +1779,134 @@ directory is written.
 
 Exit status: 0 after Ctrl-C or SIGTERM; 1 when the address cannot be listened on
 (named on standard error); 2 for bad arguments or an unreadable list.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Usage: quillberry-cli merge [--format FORMAT] [--type TYPE] [--working] FILE...
+       quillberry-cli [--data-dir DIR] merge --into-list FILE...
+
+Merges the outputs of verify runs (the shares of one list verified with --shard,
+on one machine or several, and runs resumed with --resume) into one list. Each
+FILE (&apos;-&apos; for standard input) holds, one per line and mixed, list-file lines
+(verify&apos;s line format, with or without the judge&apos;s anonymity and exit address
+after a tab), JSON objects (--format jsonl) and proxy URLs (--format url, read
+as unverified); or it is a CSV output (--format csv, known by its header line)
+or a JSON array (--format json, a FILE that begins with &apos;[&apos;). The user and
+password of an output written with --credentials are not read. Other lines,
+records and objects (a line cut off when a run was stopped) are passed over and
+counted on standard error.
+
+A proxy (its address, port and type, as the list tells duplicates apart) is one
+row. Of its results the last one read wins, the FILEs read in the order given
+and each from top to bottom, so that a later run given later replaces an earlier
+one; but a row still unverified (&quot;未验证&quot;) never replaces a result. The rows
+are printed as a finished verification prints them: sorted by time, fastest
+first, then the failures; rows of equal rank in the order first read.
+
+--format FORMAT  line (the list-file lines, the default), url, csv or json, as
+                 for verify
+--type TYPE      print only the rows of one type
+--working        print only the rows whose status is a measured time
+--into-list      instead of printing, write the rows into the data directory&apos;s
+                 Proxies.pro: a proxy already in the list takes the merged
+                 result (its remark stays), a new one is added; the list is then
+                 sorted as after a verification. Every result of a jsonl line
+                 that says when and against what it was checked (&quot;checked&quot; and
+                 &quot;resource&quot;, written by verify --format jsonl) is recorded in the
+                 history at that time, once: a check the history already holds
+                 (the same proxy, time and resource) is not recorded again.
+                 Results without a time (other forms, older outputs) are not
+                 recorded and are counted on standard error.
+
+Exit status: 0 done (also when no row was found); 2 bad usage or a FILE that
+cannot be read; 3 Proxies.pro or the history could not be written (the old
+list is kept; merging again records nothing twice); 4 the
+data directory is open in the window or being written by another command
+(nothing was changed; import the merged lines in the window instead).</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Usage: quillberry-cli verify [--data-dir DIR] [--threads N] [--connect-timeout S]
+                             [--verify-timeout S] [--http URL FEATURE] [--ftp URL FEATURE]
+                             [--watchdog S] [--format FORMAT] [--type TYPE] [--working]
+                             [--shard K/N] [--resume OUTPUT]
+                             [--resume-history SINCE] [FILE]
+
+Verifies every proxy of FILE (any text, read as the import command reads a file),
+or without FILE the data directory&apos;s Proxies.pro, exactly as the button
+&quot;验证全部&quot; does, then prints each row as its list-file line in the list&apos;s final
+order (sorted by time). Proxies.pro (and the favourite marks in the profile) are
+written back only when the data directory&apos;s own list was verified; then every
+result is also recorded in the history (History.sqlite, see the history command).
+
+--threads N          proxies checked at once, 1 to 10000 (default: the settings&apos;
+                     number of workers); --concurrency N is the same. The checks
+                     share a few event loops, not a thread each. The open-file
+                     limit is raised as far as the system allows; when it still
+                     cannot hold N checks, standard error says so and the run
+                     checks as many at once as it holds
+--connect-timeout S  connection time-out in seconds (default: the settings)
+--verify-timeout S   reply time-out in seconds, to the millisecond (e.g. 0.3):
+                     no byte for that long after the request ends a check
+                     (default: the settings)
+--http URL FEATURE   the HTTP resource: a page that must contain FEATURE
+--ftp URL FEATURE    the FTP resource (a log-on test). Without one, FTP proxies are
+                     skipped (they keep their texts; standard error counts them)
+                     With neither, the resources ticked in the settings are used;
+                     with either, exactly the ones given.
+--format jsonl       one JSON object per proxy (address, port, type, status,
+                     remark; checked, the UTC seconds of the check, and resource,
+                     the URL checked), printed as each result comes in, not sorted
+--resume OUTPUT      with FILE: skip the proxies that an earlier --format jsonl
+                     OUTPUT already holds (append the new run to it)
+--resume-history SINCE
+                     with FILE: skip the proxies that the data directory&apos;s history
+                     has a result for since SINCE: a span before now (90m, 36h, 7d,
+                     2w) or a date or time (2026-12-01, 2026-12-01T08:30, local
+                     time; a trailing Z for UTC)
+--shard K/N          with FILE: verify only share K of N (1 to N) of its proxies,
+                     chosen by a hash of each proxy&apos;s address, port and type, so
+                     that N machines given the same FILE verify disjoint shares
+                     whose outputs together cover it
+--watchdog S         seconds after which a transfer that has not ended is given up
+                     (default 90)
+--format FORMAT      how the rows are printed: line (the list-file lines, the
+                     default), url (type://address:port), csv (address,port,type,
+                     status,remark with a header; CR LF) or json (an array of
+                     objects with those keys)
+--type TYPE          print only the rows of one type (HTTP, HTTPS, SOCKS4, SOCKS5,
+                     FTP, GOPHER); every row is still verified and saved
+--working            print only the rows whose status is a measured time
+--credentials        with url, csv or json: also each proxy&apos;s user name and
+                     password (from FILE, or the data directory&apos;s store)
+
+With a judge page as the HTTP resource (one that echoes the request it received,
+with a &quot;REMOTE_ADDR = address&quot; line, as &apos;quillberry-cli judge&apos; serves), each working
+proxy&apos;s anonymity (transparent, anonymous or elite) and exit address are printed
+too: line adds a tab, the anonymity, a tab and the exit address after the proxy&apos;s
+line; csv adds the columns anonymity and exit; json the keys anonymity and exit.
+A judge whose URL names a host with both an IPv4 and an IPv6 address (localhost,
+on which &apos;quillberry-cli judge&apos; listens over both by default) is asked through
+each proxy over each family: a proxy that leaves over both has both exit
+addresses in its one exit field, IPv4 first (&quot;127.0.0.1, ::1&quot;).
+
+A proxy may be named by an IPv6 address in brackets ([2001:db8::1]:1080) or by a
+host name. Each name is looked up once per run, beside the checks and within the
+connection time-out; a proxy waits for its name without taking a place among the
+checks at once, and its time counts from its connection. A name without an
+address gives &quot;域名无法解析&quot; (state unresolved).
+
+Progress goes to standard error: a bar on a terminal, otherwise one line per
+finished proxy. Ctrl-C stops the run like the stop button (rows not yet started
+keep their texts) and still prints and saves; a second Ctrl-C (or SIGTERM) gives
+up the rows in flight at once (they show &quot;未验证&quot;).
+
+Exit status: 0 after a finished or stopped run; 1 when the run could not start
+(empty list, no HTTP resource, only FTP proxies and no FTP resource, ...); 2 for
+bad arguments (a bad format among them) or an unreadable file;
+3 when a data file could not be written (named on standard error); 4 when the
+data directory&apos;s own list is open in the window or being written by another
+command (nothing was verified; give a FILE, or verify in the window).</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

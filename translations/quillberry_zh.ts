@@ -1389,69 +1389,6 @@ directory and did not finish within five seconds.
         <translation>把几次验证的输出（分份、续上的验证）合并成一个列表</translation>
     </message>
     <message>
-        <source>Usage: quillberry-cli merge [--format FORMAT] [--type TYPE] [--working] FILE...
-       quillberry-cli [--data-dir DIR] merge --into-list FILE...
-
-Merges the outputs of verify runs (the shares of one list verified with --shard,
-on one machine or several, and runs resumed with --resume) into one list. Each
-FILE (&apos;-&apos; for standard input) holds, one per line and mixed, list-file lines
-(verify&apos;s line format, with or without the judge&apos;s anonymity and exit address
-after a tab), JSON objects (--format jsonl) and proxy URLs (--format url, read
-as unverified); or it is a CSV output (--format csv, known by its header line)
-or a JSON array (--format json, a FILE that begins with &apos;[&apos;). The user and
-password of an output written with --credentials are not read. Other lines,
-records and objects (a line cut off when a run was stopped) are passed over and
-counted on standard error.
-
-A proxy (its address, port and type, as the list tells duplicates apart) is one
-row. Of its results the last one read wins, the FILEs read in the order given
-and each from top to bottom, so that a later run given later replaces an earlier
-one; but a row still unverified (&quot;未验证&quot;) never replaces a result. The rows
-are printed as a finished verification prints them: sorted by time, fastest
-first, then the failures; rows of equal rank in the order first read.
-
---format FORMAT  line (the list-file lines, the default), url, csv or json, as
-                 for verify
---type TYPE      print only the rows of one type
---working        print only the rows whose status is a measured time
---into-list      instead of printing, write the rows into the data directory&apos;s
-                 Proxies.pro: a proxy already in the list takes the merged
-                 result (its remark stays), a new one is added; the list is then
-                 sorted as after a verification. The history is not written: the
-                 outputs do not say when or against what each proxy was checked.
-
-Exit status: 0 done (also when no row was found); 2 bad usage or a FILE that
-cannot be read; 3 Proxies.pro could not be written (the old one is kept); 4 the
-data directory is open in the window or being written by another command
-(nothing was changed; import the merged lines in the window instead).</source>
-        <translation>用法: quillberry-cli merge [--format 格式] [--type 类型] [--working] 文件...
-      quillberry-cli [--data-dir 目录] merge --into-list 文件...
-
-把 verify 的几次输出（用 --shard 在一台或几台机器上分份验证同一个列表的各份，以及用
---resume 续上的验证）合并成一个列表。每个文件（&apos;-&apos; 为标准输入）或者每行一项、可以
-混杂：列表文件中的行（verify 的 line 格式，后面可以带有制表符和代理判定页给出的匿名程度与
-出口地址）、JSON 对象（--format jsonl）和代理 URL（--format url，当作未验证读入）；或者
-是一个 CSV 输出（--format csv，按其标题行识别）或一个 JSON 数组（--format json，以 &apos;[&apos;
-开头的文件）。用 --credentials 写出的输出中的用户名和密码不读入。其他的行、记录和对象（验证
-被停止时截断的行）略过，并在标准错误上统计其数目。
-
-一个代理（按其地址、端口和类型，与列表判断重复的方法相同）占一行。它的几个结果中最后读到
-的那个有效：文件按给出的顺序、每个文件从上到下读，因此后给出的较新的验证取代较早的；但仍
-未验证（&quot;未验证&quot;）的行从不取代已有的结果。各行像验证完成后那样列出：按时间排序，最快的在
-前，然后是失败的；次序相同的行按最先读到的顺序。
-
---format 格式    line（列表文件中的行，缺省）、url、csv 或 json，与 verify 相同
---type 类型      只列出一种类型的行
---working        只列出状态是测得的时间的行
---into-list      不列出，而是把各行写入数据目录的 Proxies.pro：列表中已有的代理采用合并后的
-                 结果（备注不变），新的代理加到列表中；然后像验证之后那样排序列表。不写验证
-                 历史：输出中没有记载每个代理是何时、用什么资源验证的。
-
-退出状态：0 完成（没有找到任何行时也是）；2 用法错误或文件无法读取；3 Proxies.pro 无法
-写入（保留原来的文件）；4 数据目录在窗口中打开或正被另一个命令写入（没有做任何改动；请改在
-窗口中导入合并后的行）。</translation>
-    </message>
-    <message>
         <source>download proxies from web pages or the ticked sources</source>
         <translation>从网页或打勾的资源下载代理</translation>
     </message>
@@ -1868,151 +1805,6 @@ HTTP_X_FORWARDED_FOR）。网页中还含有文字&quot;QuillberryJudge&quot;。
 退出状态：0 收到 Ctrl-C 或 SIGTERM 后；1 无法在该地址上监听；2 参数错误。</translation>
     </message>
     <message>
-        <source>Usage: quillberry-cli verify [--data-dir DIR] [--threads N] [--connect-timeout S]
-                             [--verify-timeout S] [--http URL FEATURE] [--ftp URL FEATURE]
-                             [--watchdog S] [--format FORMAT] [--type TYPE] [--working]
-                             [--shard K/N] [--resume OUTPUT]
-                             [--resume-history SINCE] [FILE]
-
-Verifies every proxy of FILE (any text, read as the import command reads a file),
-or without FILE the data directory&apos;s Proxies.pro, exactly as the button
-&quot;验证全部&quot; does, then prints each row as its list-file line in the list&apos;s final
-order (sorted by time). Proxies.pro (and the favourite marks in the profile) are
-written back only when the data directory&apos;s own list was verified; then every
-result is also recorded in the history (History.sqlite, see the history command).
-
---threads N          proxies checked at once, 1 to 10000 (default: the settings&apos;
-                     number of workers); --concurrency N is the same. The checks
-                     share a few event loops, not a thread each. The open-file
-                     limit is raised as far as the system allows; when it still
-                     cannot hold N checks, standard error says so and the run
-                     checks as many at once as it holds
---connect-timeout S  connection time-out in seconds (default: the settings)
---verify-timeout S   reply time-out in seconds, to the millisecond (e.g. 0.3):
-                     no byte for that long after the request ends a check
-                     (default: the settings)
---http URL FEATURE   the HTTP resource: a page that must contain FEATURE
---ftp URL FEATURE    the FTP resource (a log-on test). Without one, FTP proxies are
-                     skipped (they keep their texts; standard error counts them)
-                     With neither, the resources ticked in the settings are used;
-                     with either, exactly the ones given.
---format jsonl       one JSON object per proxy (address, port, type, status,
-                     remark), printed as each result comes in, not sorted
---resume OUTPUT      with FILE: skip the proxies that an earlier --format jsonl
-                     OUTPUT already holds (append the new run to it)
---resume-history SINCE
-                     with FILE: skip the proxies that the data directory&apos;s history
-                     has a result for since SINCE: a span before now (90m, 36h, 7d,
-                     2w) or a date or time (2026-12-01, 2026-12-01T08:30, local
-                     time; a trailing Z for UTC)
---shard K/N          with FILE: verify only share K of N (1 to N) of its proxies,
-                     chosen by a hash of each proxy&apos;s address, port and type, so
-                     that N machines given the same FILE verify disjoint shares
-                     whose outputs together cover it
---watchdog S         seconds after which a transfer that has not ended is given up
-                     (default 90)
---format FORMAT      how the rows are printed: line (the list-file lines, the
-                     default), url (type://address:port), csv (address,port,type,
-                     status,remark with a header; CR LF) or json (an array of
-                     objects with those keys)
---type TYPE          print only the rows of one type (HTTP, HTTPS, SOCKS4, SOCKS5,
-                     FTP, GOPHER); every row is still verified and saved
---working            print only the rows whose status is a measured time
---credentials        with url, csv or json: also each proxy&apos;s user name and
-                     password (from FILE, or the data directory&apos;s store)
-
-With a judge page as the HTTP resource (one that echoes the request it received,
-with a &quot;REMOTE_ADDR = address&quot; line, as &apos;quillberry-cli judge&apos; serves), each working
-proxy&apos;s anonymity (transparent, anonymous or elite) and exit address are printed
-too: line adds a tab, the anonymity, a tab and the exit address after the proxy&apos;s
-line; csv adds the columns anonymity and exit; json the keys anonymity and exit.
-A judge whose URL names a host with both an IPv4 and an IPv6 address (localhost,
-on which &apos;quillberry-cli judge&apos; listens over both by default) is asked through
-each proxy over each family: a proxy that leaves over both has both exit
-addresses in its one exit field, IPv4 first (&quot;127.0.0.1, ::1&quot;).
-
-A proxy may be named by an IPv6 address in brackets ([2001:db8::1]:1080) or by a
-host name. Each name is looked up once per run, beside the checks and within the
-connection time-out; a proxy waits for its name without taking a place among the
-checks at once, and its time counts from its connection. A name without an
-address gives &quot;域名无法解析&quot; (state unresolved).
-
-Progress goes to standard error: a bar on a terminal, otherwise one line per
-finished proxy. Ctrl-C stops the run like the stop button (rows not yet started
-keep their texts) and still prints and saves; a second Ctrl-C (or SIGTERM) gives
-up the rows in flight at once (they show &quot;未验证&quot;).
-
-Exit status: 0 after a finished or stopped run; 1 when the run could not start
-(empty list, no HTTP resource, only FTP proxies and no FTP resource, ...); 2 for
-bad arguments (a bad format among them) or an unreadable file;
-3 when a data file could not be written (named on standard error); 4 when the
-data directory&apos;s own list is open in the window or being written by another
-command (nothing was verified; give a FILE, or verify in the window).</source>
-        <translation>用法: quillberry-cli verify [--data-dir 目录] [--threads N] [--connect-timeout S]
-                            [--verify-timeout S] [--http 网址 特征] [--ftp 网址 特征]
-                            [--watchdog S] [--format 格式] [--type 类型] [--working]
-                            [--shard K/N] [--resume 输出]
-                            [--resume-history 起点] [文件]
-
-验证文件（任何文字，像导入命令读取文件一样读取）中的每个代理，不给文件时验证数据目录的
-Proxies.pro，与按钮&quot;验证全部&quot;完全相同，然后按列表最终的顺序（按时间排序）把每一行列为
-它在列表文件中的行。只有验证的是数据目录自己的列表时，才写回 Proxies.pro（以及配置
-文件中的常用代理标记），并把每个结果记入验证历史（History.sqlite，见 history 命令）。
-
---threads N          同时验证的代理数，1 到 10000（缺省：设置中的工作线程数）；
-                     --concurrency N 与之相同。这些验证共用几个事件循环，而不是
-                     各占一个线程。打开文件数的限制会尽量提高；仍容纳不下 N 个
-                     验证时，标准错误会说明，并按能容纳的数目同时验证
---connect-timeout S  连接超时秒数（缺省：设置）
---verify-timeout S   应答超时秒数，精确到毫秒（如 0.3）：发出请求后这么久没有收到
-                     一个字节，验证即告结束（缺省：设置）
---http 网址 特征      HTTP 验证资源：必须含有该特征的网页
---ftp 网址 特征       FTP 验证资源（登录测试）。没有它时跳过 FTP 代理（它们保留原来的
-                     文字；标准错误上会统计它们的数目）
-                     两者都不给时使用设置中打勾的资源；给出任一个时只用给出的资源。
---watchdog S         一次传输多少秒还没有结束就放弃它（缺省 90）
---format 格式        各行的列出方式：line（列表文件中的行，缺省）、url（类型://地址:
-                     端口）、csv（带标题行的 address,port,type,status,remark；CR LF
-                     换行）或 json（以这些为键的对象数组）
---format jsonl       每个代理一个 JSON 对象（address、port、type、status、remark），
-                     每得到一个结果就立即输出，不排序
---resume 输出        给出文件时：跳过先前 --format jsonl 的输出中已有的代理（把这次
-                     的输出追加到它后面）
---resume-history 起点
-                     给出文件时：跳过数据目录的验证历史中自起点以来有结果的代理；起点
-                     是距现在的一段时间（90m、36h、7d、2w）或日期、时间（2026-12-01、
-                     2026-12-01T08:30，本地时间；末尾加 Z 为 UTC）
---shard K/N          给出文件时：只验证其代理中 N 份里的第 K 份（1 到 N），按每个代理
-                     的地址、端口和类型的散列值划分，因此拿到同一个文件的 N 台机器
-                     验证互不相交的几份，它们的输出合起来就是全部
---type 类型          只列出一种类型的行（HTTP、HTTPS、SOCKS4、SOCKS5、FTP、GOPHER）；
-                     每一行照样验证和保存
---working            只列出状态是测得的时间的行
---credentials        用 url、csv 或 json 时，也输出每个代理的用户名和密码（来自文件，
-                     或数据目录的存储）
-
-HTTP 验证资源是代理判定页（回显所收到请求的网页，含有&quot;REMOTE_ADDR = 地址&quot;一行，
-如 &apos;quillberry-cli judge&apos; 提供的）时，还列出每个可用代理的匿名程度（transparent、
-anonymous 或 elite）和出口地址：line 在代理的行后加上制表符、匿名程度、制表符和出口地址；
-csv 增加 anonymity 和 exit 两列；json 增加 anonymity 和 exit 两个键。
-判定页网址中的主机同时有 IPv4 和 IPv6 地址时（例如 localhost，&apos;quillberry-cli judge&apos;
-缺省在两者上监听），会经每个代理从两个协议族各访问一次：从两者都能出去的代理，其出口
-字段中有两个出口地址，IPv4 在前（&quot;127.0.0.1, ::1&quot;）。
-
-代理可以用方括号中的 IPv6 地址（[2001:db8::1]:1080）或主机名给出。每个主机名每次验证
-只解析一次，与验证并行，时限为连接超时；代理等待其主机名时不占用同时验证的名额，它的
-时间从连接时算起。没有地址的主机名显示&quot;域名无法解析&quot;（状态 unresolved）。
-
-进度输出到标准错误：在终端上是进度条，否则每完成一个代理一行。Ctrl-C 像停止按钮一样
-停止验证（尚未开始的行保留原来的文字），照样列出并保存；第二次 Ctrl-C（或 SIGTERM）
-立即放弃正在验证的行（它们显示&quot;未验证&quot;）。
-
-退出状态：0 验证完成或被停止；1 无法开始验证（空列表、没有 HTTP 资源、只有 FTP 代理
-而没有 FTP 资源……）；2 参数错误（包括格式错误）或文件无法读取；
-3 数据文件无法写入（在标准错误上列出）；4 数据目录自己的列表在窗口中打开或正被另一个
-命令写入（没有验证任何代理；请给出文件，或在窗口中验证）。</translation>
-    </message>
-    <message>
         <source>Usage: quillberry-cli [--data-dir DIR] refresh [--fuzzy] [--format text|json]
                       [--threads N] [--connect-timeout S] [--verify-timeout S]
                       [--http URL FEATURE] [--ftp URL FEATURE] [--watchdog S]
@@ -2181,6 +1973,225 @@ X-Quillberry-Session）在使用期间固定经由同一个代理；--keep-targe
 
 退出状态：0 在 Ctrl-C 或 SIGTERM 之后；1 无法在该地址上监听（在标准错误上列出）；
 2 参数错误或列表无法读取。</translation>
+    </message>
+    <message>
+        <source>Usage: quillberry-cli merge [--format FORMAT] [--type TYPE] [--working] FILE...
+       quillberry-cli [--data-dir DIR] merge --into-list FILE...
+
+Merges the outputs of verify runs (the shares of one list verified with --shard,
+on one machine or several, and runs resumed with --resume) into one list. Each
+FILE (&apos;-&apos; for standard input) holds, one per line and mixed, list-file lines
+(verify&apos;s line format, with or without the judge&apos;s anonymity and exit address
+after a tab), JSON objects (--format jsonl) and proxy URLs (--format url, read
+as unverified); or it is a CSV output (--format csv, known by its header line)
+or a JSON array (--format json, a FILE that begins with &apos;[&apos;). The user and
+password of an output written with --credentials are not read. Other lines,
+records and objects (a line cut off when a run was stopped) are passed over and
+counted on standard error.
+
+A proxy (its address, port and type, as the list tells duplicates apart) is one
+row. Of its results the last one read wins, the FILEs read in the order given
+and each from top to bottom, so that a later run given later replaces an earlier
+one; but a row still unverified (&quot;未验证&quot;) never replaces a result. The rows
+are printed as a finished verification prints them: sorted by time, fastest
+first, then the failures; rows of equal rank in the order first read.
+
+--format FORMAT  line (the list-file lines, the default), url, csv or json, as
+                 for verify
+--type TYPE      print only the rows of one type
+--working        print only the rows whose status is a measured time
+--into-list      instead of printing, write the rows into the data directory&apos;s
+                 Proxies.pro: a proxy already in the list takes the merged
+                 result (its remark stays), a new one is added; the list is then
+                 sorted as after a verification. Every result of a jsonl line
+                 that says when and against what it was checked (&quot;checked&quot; and
+                 &quot;resource&quot;, written by verify --format jsonl) is recorded in the
+                 history at that time, once: a check the history already holds
+                 (the same proxy, time and resource) is not recorded again.
+                 Results without a time (other forms, older outputs) are not
+                 recorded and are counted on standard error.
+
+Exit status: 0 done (also when no row was found); 2 bad usage or a FILE that
+cannot be read; 3 Proxies.pro or the history could not be written (the old
+list is kept; merging again records nothing twice); 4 the
+data directory is open in the window or being written by another command
+(nothing was changed; import the merged lines in the window instead).</source>
+        <translation>用法: quillberry-cli merge [--format 格式] [--type 类型] [--working] 文件...
+      quillberry-cli [--data-dir 目录] merge --into-list 文件...
+
+把 verify 的几次输出（用 --shard 在一台或几台机器上分份验证同一个列表的各份，以及用
+--resume 续上的验证）合并成一个列表。每个文件（&apos;-&apos; 为标准输入）或者每行一项、可以
+混杂：列表文件中的行（verify 的 line 格式，后面可以带有制表符和代理判定页给出的匿名程度与
+出口地址）、JSON 对象（--format jsonl）和代理 URL（--format url，当作未验证读入）；或者
+是一个 CSV 输出（--format csv，按其标题行识别）或一个 JSON 数组（--format json，以 &apos;[&apos;
+开头的文件）。用 --credentials 写出的输出中的用户名和密码不读入。其他的行、记录和对象（验证
+被停止时截断的行）略过，并在标准错误上统计其数目。
+
+一个代理（按其地址、端口和类型，与列表判断重复的方法相同）占一行。它的几个结果中最后读到
+的那个有效：文件按给出的顺序、每个文件从上到下读，因此后给出的较新的验证取代较早的；但仍
+未验证（&quot;未验证&quot;）的行从不取代已有的结果。各行像验证完成后那样列出：按时间排序，最快的在
+前，然后是失败的；次序相同的行按最先读到的顺序。
+
+--format 格式    line（列表文件中的行，缺省）、url、csv 或 json，与 verify 相同
+--type 类型      只列出一种类型的行
+--working        只列出状态是测得的时间的行
+--into-list      不列出，而是把各行写入数据目录的 Proxies.pro：列表中已有的代理采用合并后的
+                 结果（备注不变），新的代理加到列表中；然后像验证之后那样排序列表。jsonl
+                 行中注明了验证时间和资源的结果（&quot;checked&quot; 和 &quot;resource&quot;，由 verify
+                 --format jsonl 写出）都按其验证时间记入验证历史，且只记一次：历史中已有的
+                 验证（同一代理、同一时间、同一资源）不再重复记录。没有时间的结果（其他格式、
+                 旧版本的输出）不记入历史，其数目在标准错误上列出。
+
+退出状态：0 完成（没有找到任何行时也是）；2 用法错误或文件无法读取；3 Proxies.pro 或验证
+历史无法写入（保留原来的列表；再次合并不会重复记录）；4 数据目录在窗口中打开或正被另一个命令写入（没有做任何改动；请改在
+窗口中导入合并后的行）。</translation>
+    </message>
+    <message>
+        <source>Usage: quillberry-cli verify [--data-dir DIR] [--threads N] [--connect-timeout S]
+                             [--verify-timeout S] [--http URL FEATURE] [--ftp URL FEATURE]
+                             [--watchdog S] [--format FORMAT] [--type TYPE] [--working]
+                             [--shard K/N] [--resume OUTPUT]
+                             [--resume-history SINCE] [FILE]
+
+Verifies every proxy of FILE (any text, read as the import command reads a file),
+or without FILE the data directory&apos;s Proxies.pro, exactly as the button
+&quot;验证全部&quot; does, then prints each row as its list-file line in the list&apos;s final
+order (sorted by time). Proxies.pro (and the favourite marks in the profile) are
+written back only when the data directory&apos;s own list was verified; then every
+result is also recorded in the history (History.sqlite, see the history command).
+
+--threads N          proxies checked at once, 1 to 10000 (default: the settings&apos;
+                     number of workers); --concurrency N is the same. The checks
+                     share a few event loops, not a thread each. The open-file
+                     limit is raised as far as the system allows; when it still
+                     cannot hold N checks, standard error says so and the run
+                     checks as many at once as it holds
+--connect-timeout S  connection time-out in seconds (default: the settings)
+--verify-timeout S   reply time-out in seconds, to the millisecond (e.g. 0.3):
+                     no byte for that long after the request ends a check
+                     (default: the settings)
+--http URL FEATURE   the HTTP resource: a page that must contain FEATURE
+--ftp URL FEATURE    the FTP resource (a log-on test). Without one, FTP proxies are
+                     skipped (they keep their texts; standard error counts them)
+                     With neither, the resources ticked in the settings are used;
+                     with either, exactly the ones given.
+--format jsonl       one JSON object per proxy (address, port, type, status,
+                     remark; checked, the UTC seconds of the check, and resource,
+                     the URL checked), printed as each result comes in, not sorted
+--resume OUTPUT      with FILE: skip the proxies that an earlier --format jsonl
+                     OUTPUT already holds (append the new run to it)
+--resume-history SINCE
+                     with FILE: skip the proxies that the data directory&apos;s history
+                     has a result for since SINCE: a span before now (90m, 36h, 7d,
+                     2w) or a date or time (2026-12-01, 2026-12-01T08:30, local
+                     time; a trailing Z for UTC)
+--shard K/N          with FILE: verify only share K of N (1 to N) of its proxies,
+                     chosen by a hash of each proxy&apos;s address, port and type, so
+                     that N machines given the same FILE verify disjoint shares
+                     whose outputs together cover it
+--watchdog S         seconds after which a transfer that has not ended is given up
+                     (default 90)
+--format FORMAT      how the rows are printed: line (the list-file lines, the
+                     default), url (type://address:port), csv (address,port,type,
+                     status,remark with a header; CR LF) or json (an array of
+                     objects with those keys)
+--type TYPE          print only the rows of one type (HTTP, HTTPS, SOCKS4, SOCKS5,
+                     FTP, GOPHER); every row is still verified and saved
+--working            print only the rows whose status is a measured time
+--credentials        with url, csv or json: also each proxy&apos;s user name and
+                     password (from FILE, or the data directory&apos;s store)
+
+With a judge page as the HTTP resource (one that echoes the request it received,
+with a &quot;REMOTE_ADDR = address&quot; line, as &apos;quillberry-cli judge&apos; serves), each working
+proxy&apos;s anonymity (transparent, anonymous or elite) and exit address are printed
+too: line adds a tab, the anonymity, a tab and the exit address after the proxy&apos;s
+line; csv adds the columns anonymity and exit; json the keys anonymity and exit.
+A judge whose URL names a host with both an IPv4 and an IPv6 address (localhost,
+on which &apos;quillberry-cli judge&apos; listens over both by default) is asked through
+each proxy over each family: a proxy that leaves over both has both exit
+addresses in its one exit field, IPv4 first (&quot;127.0.0.1, ::1&quot;).
+
+A proxy may be named by an IPv6 address in brackets ([2001:db8::1]:1080) or by a
+host name. Each name is looked up once per run, beside the checks and within the
+connection time-out; a proxy waits for its name without taking a place among the
+checks at once, and its time counts from its connection. A name without an
+address gives &quot;域名无法解析&quot; (state unresolved).
+
+Progress goes to standard error: a bar on a terminal, otherwise one line per
+finished proxy. Ctrl-C stops the run like the stop button (rows not yet started
+keep their texts) and still prints and saves; a second Ctrl-C (or SIGTERM) gives
+up the rows in flight at once (they show &quot;未验证&quot;).
+
+Exit status: 0 after a finished or stopped run; 1 when the run could not start
+(empty list, no HTTP resource, only FTP proxies and no FTP resource, ...); 2 for
+bad arguments (a bad format among them) or an unreadable file;
+3 when a data file could not be written (named on standard error); 4 when the
+data directory&apos;s own list is open in the window or being written by another
+command (nothing was verified; give a FILE, or verify in the window).</source>
+        <translation>用法: quillberry-cli verify [--data-dir 目录] [--threads N] [--connect-timeout S]
+                            [--verify-timeout S] [--http 网址 特征] [--ftp 网址 特征]
+                            [--watchdog S] [--format 格式] [--type 类型] [--working]
+                            [--shard K/N] [--resume 输出]
+                            [--resume-history 起点] [文件]
+
+验证文件（任何文字，像导入命令读取文件一样读取）中的每个代理，不给文件时验证数据目录的
+Proxies.pro，与按钮&quot;验证全部&quot;完全相同，然后按列表最终的顺序（按时间排序）把每一行列为
+它在列表文件中的行。只有验证的是数据目录自己的列表时，才写回 Proxies.pro（以及配置
+文件中的常用代理标记），并把每个结果记入验证历史（History.sqlite，见 history 命令）。
+
+--threads N          同时验证的代理数，1 到 10000（缺省：设置中的工作线程数）；
+                     --concurrency N 与之相同。这些验证共用几个事件循环，而不是
+                     各占一个线程。打开文件数的限制会尽量提高；仍容纳不下 N 个
+                     验证时，标准错误会说明，并按能容纳的数目同时验证
+--connect-timeout S  连接超时秒数（缺省：设置）
+--verify-timeout S   应答超时秒数，精确到毫秒（如 0.3）：发出请求后这么久没有收到
+                     一个字节，验证即告结束（缺省：设置）
+--http 网址 特征      HTTP 验证资源：必须含有该特征的网页
+--ftp 网址 特征       FTP 验证资源（登录测试）。没有它时跳过 FTP 代理（它们保留原来的
+                     文字；标准错误上会统计它们的数目）
+                     两者都不给时使用设置中打勾的资源；给出任一个时只用给出的资源。
+--watchdog S         一次传输多少秒还没有结束就放弃它（缺省 90）
+--format 格式        各行的列出方式：line（列表文件中的行，缺省）、url（类型://地址:
+                     端口）、csv（带标题行的 address,port,type,status,remark；CR LF
+                     换行）或 json（以这些为键的对象数组）
+--format jsonl       每个代理一个 JSON 对象（address、port、type、status、remark；
+                     checked 为验证时的 UTC 秒数，resource 为验证所用的 URL），
+                     每得到一个结果就立即输出，不排序
+--resume 输出        给出文件时：跳过先前 --format jsonl 的输出中已有的代理（把这次
+                     的输出追加到它后面）
+--resume-history 起点
+                     给出文件时：跳过数据目录的验证历史中自起点以来有结果的代理；起点
+                     是距现在的一段时间（90m、36h、7d、2w）或日期、时间（2026-12-01、
+                     2026-12-01T08:30，本地时间；末尾加 Z 为 UTC）
+--shard K/N          给出文件时：只验证其代理中 N 份里的第 K 份（1 到 N），按每个代理
+                     的地址、端口和类型的散列值划分，因此拿到同一个文件的 N 台机器
+                     验证互不相交的几份，它们的输出合起来就是全部
+--type 类型          只列出一种类型的行（HTTP、HTTPS、SOCKS4、SOCKS5、FTP、GOPHER）；
+                     每一行照样验证和保存
+--working            只列出状态是测得的时间的行
+--credentials        用 url、csv 或 json 时，也输出每个代理的用户名和密码（来自文件，
+                     或数据目录的存储）
+
+HTTP 验证资源是代理判定页（回显所收到请求的网页，含有&quot;REMOTE_ADDR = 地址&quot;一行，
+如 &apos;quillberry-cli judge&apos; 提供的）时，还列出每个可用代理的匿名程度（transparent、
+anonymous 或 elite）和出口地址：line 在代理的行后加上制表符、匿名程度、制表符和出口地址；
+csv 增加 anonymity 和 exit 两列；json 增加 anonymity 和 exit 两个键。
+判定页网址中的主机同时有 IPv4 和 IPv6 地址时（例如 localhost，&apos;quillberry-cli judge&apos;
+缺省在两者上监听），会经每个代理从两个协议族各访问一次：从两者都能出去的代理，其出口
+字段中有两个出口地址，IPv4 在前（&quot;127.0.0.1, ::1&quot;）。
+
+代理可以用方括号中的 IPv6 地址（[2001:db8::1]:1080）或主机名给出。每个主机名每次验证
+只解析一次，与验证并行，时限为连接超时；代理等待其主机名时不占用同时验证的名额，它的
+时间从连接时算起。没有地址的主机名显示&quot;域名无法解析&quot;（状态 unresolved）。
+
+进度输出到标准错误：在终端上是进度条，否则每完成一个代理一行。Ctrl-C 像停止按钮一样
+停止验证（尚未开始的行保留原来的文字），照样列出并保存；第二次 Ctrl-C（或 SIGTERM）
+立即放弃正在验证的行（它们显示&quot;未验证&quot;）。
+
+退出状态：0 验证完成或被停止；1 无法开始验证（空列表、没有 HTTP 资源、只有 FTP 代理
+而没有 FTP 资源……）；2 参数错误（包括格式错误）或文件无法读取；
+3 数据文件无法写入（在标准错误上列出）；4 数据目录自己的列表在窗口中打开或正被另一个
+命令写入（没有验证任何代理；请给出文件，或在窗口中验证）。</translation>
     </message>
 </context>
 </TS>

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -22,6 +23,8 @@
 #include "proxy/ProxyExtractor.h"
 #include "proxy/ProxyListModel.h"
 #include "settings/Favorites.h"
+#include "ui/Messages.h"
+#include "verify/VerifyControl.h"
 
 namespace qb::cli {
 
@@ -57,17 +60,30 @@ constexpr const char* kMergeUsage =
                       "--into-list      instead of printing, write the rows into the data directory's\n"
                       "                 Proxies.pro: a proxy already in the list takes the merged\n"
                       "                 result (its remark stays), a new one is added; the list is then\n"
-                      "                 sorted as after a verification. The history is not written: the\n"
-                      "                 outputs do not say when or against what each proxy was checked.\n"
+                      "                 sorted as after a verification. Every result of a jsonl line\n"
+                      "                 that says when and against what it was checked (\"checked\" and\n"
+                      "                 \"resource\", written by verify --format jsonl) is recorded in the\n"
+                      "                 history at that time, once: a check the history already holds\n"
+                      "                 (the same proxy, time and resource) is not recorded again.\n"
+                      "                 Results without a time (other forms, older outputs) are not\n"
+                      "                 recorded and are counted on standard error.\n"
                       "\n"
                       "Exit status: 0 done (also when no row was found); 2 bad usage or a FILE that\n"
-                      "cannot be read; 3 Proxies.pro could not be written (the old one is kept); 4 the\n"
+                      "cannot be read; 3 Proxies.pro or the history could not be written (the old\n"
+                      "list is kept; merging again records nothing twice); 4 the\n"
                       "data directory is open in the window or being written by another command\n"
                       "(nothing was changed; import the merged lines in the window instead).");
+
+// When and against what a result was checked, as a jsonl line of verify says.
+struct CheckMade {
+  std::int64_t when = 0;
+  std::string resource;
+};
 
 struct MergedRow {
   ProxyFields fields;
   std::optional<ExportJudged> judged;
+  std::optional<CheckMade> check;
 };
 
 // One host, one spelling: outputs of other machines or tools may write an IPv6
@@ -98,7 +114,7 @@ std::optional<MergedRow> CheckedRow(ProxyFields f, std::optional<ExportJudged> j
       f.addr + ":" + f.port + "@" + f.type + "$" + (f.timeStatus.empty() ? "-" : f.timeStatus);
   if (!f.remark.empty()) probe += "#" + f.remark;
   if (!ParseFileLine(probe, checked)) return std::nullopt;
-  return MergedRow{std::move(f), std::move(judged)};
+  return MergedRow{std::move(f), std::move(judged), std::nullopt};
 }
 
 // A jsonl line's object or an element of a JSON array. Both write the port as a number
@@ -113,7 +129,43 @@ std::optional<MergedRow> RowOfJson(const QJsonObject& o) {
   ProxyFields f{field("address"), field("port"), field("type"), field("status"), field("remark")};
   std::optional<ExportJudged> judged;
   if (o.contains("anonymity")) judged = ExportJudged{field("anonymity"), field("exit")};
-  return CheckedRow(std::move(f), std::move(judged));
+  std::optional<MergedRow> row = CheckedRow(std::move(f), std::move(judged));
+  // A time that is no whole positive number of seconds is no time: the result is then
+  // one of an older output, not recorded.
+  const QJsonValue checked = o.value(QLatin1String("checked"));
+  if (row && checked.isDouble() && checked.toDouble() >= 1 && checked.toDouble() == checked.toInteger())
+    row->check = CheckMade{checked.toInteger(), field("resource")};
+  return row;
+}
+
+// The result code a row's status stands for: the inverse of the control's
+// VerifyResultText. nullopt for a status that is no result (unverified, a user's own).
+std::optional<int> CodeOfStatus(const std::string& status) {
+  if (IsTimeText(status)) return VERIFY_OK;
+  for (int code : {VERIFY_ERROR, VERIFY_UNSUPPORTED, VERIFY_PROXYFAILED, VERIFY_UNRESOLVED, VERIFY_PASSWORD,
+                   VERIFY_MISMATCH, VERIFY_TIMEOUT})
+    if (status == VerifyResultText(code, 0)) return code;
+  return std::nullopt;
+}
+
+// A merged result as the history records it, when it says when it was checked.
+std::optional<HistoryRecord> RecordOf(const MergedRow& row) {
+  if (!row.check) return std::nullopt;
+  const std::optional<int> code = CodeOfStatus(row.fields.timeStatus);
+  if (!code) return std::nullopt;
+  HistoryRecord rec;
+  rec.proxy = row.fields.addr + ":" + row.fields.port;
+  if (!row.fields.type.empty()) rec.proxy += "@" + row.fields.type;
+  rec.when = row.check->when;
+  rec.resource = row.check->resource;
+  rec.code = *code;
+  rec.status = row.fields.timeStatus;
+  if (*code == VERIFY_OK) rec.seconds = std::strtod(row.fields.timeStatus.c_str(), nullptr);
+  if (row.judged && *code == VERIFY_OK) {
+    rec.anonymity = row.judged->anonymity;
+    rec.exitAddress = row.judged->exitAddress;
+  }
+  return rec;
 }
 
 // verify's --format url: "scheme://[user:password@]address:port" and nothing more.
@@ -394,6 +446,9 @@ int RunMerge(const QStringList& args, const std::string& dataDir) {
   // Read first: a FILE that cannot be read changes nothing.
   std::vector<MergedRow> rows;
   std::unordered_map<std::string, std::size_t> rowOf;
+  // Every result read, not only the one that wins its row: each is a check made.
+  std::vector<HistoryRecord> checks;
+  std::size_t untimed = 0;
   for (const std::string& file : files) {
     std::string text;
     if (file == "-") {
@@ -409,6 +464,13 @@ int RunMerge(const QStringList& args, const std::string& dataDir) {
       if (!row) {
         ++passedOver;
         return;
+      }
+      if (intoList && !Unverified(row->fields.timeStatus)) {
+        if (std::optional<HistoryRecord> rec = RecordOf(*row)) {
+          checks.push_back(std::move(*rec));
+        } else {
+          ++untimed;
+        }
       }
       const std::string key = CredentialsKey(row->fields.addr, row->fields.port, row->fields.type);
       const auto [it, fresh] = rowOf.emplace(key, rows.size());
@@ -434,6 +496,27 @@ int RunMerge(const QStringList& args, const std::string& dataDir) {
     if (const qb::OpResult loaded = dir->LoadList(); !loaded) return ReportFailure("merge", loaded);
     CProxyListModel& list = dir->List();
     dir->RestoreFavorites();
+    // The history first, in one transaction, then the list saved whole: a merge cut off
+    // anywhere leaves each as it was or as it ends, and merging the same outputs again
+    // completes the other without recording any check twice.
+    int historyCode = kExitOk;
+    std::int64_t recorded = 0;
+    if (!checks.empty()) {
+      const HistoryOpening opening = dir->OpenHistory();
+      ReportHistoryOpening(*dir, opening);
+      const HistoryWrite written = opening.open ? dir->History()->AppendNew(checks, &recorded)
+                                                : HistoryWrite{opening.problem, opening.reason};
+      if (!written) {
+        Err("merge: " + HistoryLostText(static_cast<int>(checks.size()), written.problem,
+                                        QString::fromStdString(written.reason),
+                                        dir->FilePath(DataFile::History))
+                            .toStdString());
+        historyCode = kExitUnwritable;
+      }
+    }
+    if (untimed > 0)
+      Err(qb::Format("merge: %zu %s without the time of the check not recorded in the history", untimed,
+                     untimed == 1 ? "result" : "results"));
     std::unordered_map<std::string, int> listRow;
     for (int row = 0; row < list.RowCount(); ++row) listRow.emplace(CredentialsKey(*list.Entry(row)), row);
     int updated = 0, added = 0;
@@ -454,7 +537,11 @@ int RunMerge(const QStringList& args, const std::string& dataDir) {
     dir->SaveFavorites();
     Out(qb::Format("%d %s updated, %d added to %s", updated, updated == 1 ? "row" : "rows", added,
                    dir->FilePath(DataFile::ProxyList).c_str()));
-    return kExitOk;
+    if (!checks.empty() && historyCode == kExitOk)
+      Out(qb::Format("%lld of %zu checks recorded in %s (the others were there already)",
+                     static_cast<long long>(recorded), checks.size(),
+                     dir->FilePath(DataFile::History).c_str()));
+    return historyCode;
   }
 
   CProxyListModel list;

@@ -78,7 +78,8 @@ constexpr const char* kVerifyUsage = QT_TRANSLATE_NOOP(
     "                     With neither, the resources ticked in the settings are used;\n"
     "                     with either, exactly the ones given.\n"
     "--format jsonl       one JSON object per proxy (address, port, type, status,\n"
-    "                     remark), printed as each result comes in, not sorted\n"
+    "                     remark; checked, the UTC seconds of the check, and resource,\n"
+    "                     the URL checked), printed as each result comes in, not sorted\n"
     "--resume OUTPUT      with FILE: skip the proxies that an earlier --format jsonl\n"
     "                     OUTPUT already holds (append the new run to it)\n"
     "--resume-history SINCE\n"
@@ -210,7 +211,15 @@ void AddCheckedSince(DataDir& dir, std::int64_t since, std::set<std::string>& ke
 
 // One object a line, with the keys and values of an element of --format json: the port
 // a number, the English state beside the stored status.
-std::string JsonLine(const CProxyEntry& e, const std::string& anonymity, const std::string& exit) {
+// checked and resource say which check the line reports, so that a merge on another
+// machine records it in that machine's history once, at the time it was made.
+struct CheckMade {
+  std::int64_t when = 0;
+  std::string resource;
+};
+
+std::string JsonLine(const CProxyEntry& e, const std::string& anonymity, const std::string& exit,
+                     const CheckMade& check) {
   std::string out = "{\"address\":";
   AppendJsonString(out, e.Addr());
   out += ",\"port\":";
@@ -229,6 +238,10 @@ std::string JsonLine(const CProxyEntry& e, const std::string& anonymity, const s
     AppendJsonString(out, anonymity);
     out += ",\"exit\":";
     AppendJsonString(out, exit);
+  }
+  if (check.when > 0) {
+    out += ",\"checked\":" + std::to_string(check.when) + ",\"resource\":";
+    AppendJsonString(out, check.resource);
   }
   out += "}\n";
   return out;
@@ -644,6 +657,11 @@ int RunControl(const Options& opt, DataDir* ownList, CProxyListModel& list, CVer
   });
   QObject::connect(&control, &CVerifyControl::ProgressRange,
                    [&](int, int upper) { progress.SetTotal(upper); });
+  // RowChecked comes just before the RowVerified of the same row.
+  CheckMade lastCheck;
+  QObject::connect(&control, &CVerifyControl::RowChecked, [&](int, qint64 when, const QString& resource) {
+    lastCheck = {when, resource.toStdString()};
+  });
   QObject::connect(&control, &CVerifyControl::RowVerified, [&](int row, const QString& text) {
     progress.RowDone(row, text);
     // Streamed, so that a run of millions can be piped, and resumed after a cut.
@@ -652,7 +670,7 @@ int RunControl(const Options& opt, DataDir* ownList, CProxyListModel& list, CVer
       const auto it = judged.find(e);
       const bool judgedNow = it != judged.end() && IsTimeText(e->TimeStatus());
       OutRaw(JsonLine(*e, judgedNow ? it->second.anonymity : std::string(),
-                      judgedNow ? it->second.exitAddress : std::string()));
+                      judgedNow ? it->second.exitAddress : std::string(), lastCheck));
       std::fflush(stdout);
     }
   });

@@ -445,6 +445,17 @@ bool CHistoryStore::Exec(const char* sql) {
 }
 
 HistoryWrite CHistoryStore::Append(std::span<const HistoryRecord> records, int waitMs) {
+  return Write(records, /*skipRecorded=*/false, nullptr, waitMs);
+}
+
+HistoryWrite CHistoryStore::AppendNew(std::span<const HistoryRecord> records, std::int64_t* added,
+                                      int waitMs) {
+  return Write(records, /*skipRecorded=*/true, added, waitMs);
+}
+
+HistoryWrite CHistoryStore::Write(std::span<const HistoryRecord> records, bool skipRecorded,
+                                  std::int64_t* added, int waitMs) {
+  if (added) *added = 0;
   if (records.empty()) return {};
   sqlite3_busy_timeout(m_db, waitMs);
   if (!Exec("BEGIN IMMEDIATE")) {
@@ -457,12 +468,20 @@ HistoryWrite CHistoryStore::Append(std::span<const HistoryRecord> records, int w
   Statement findProxy(m_db, "SELECT id FROM proxy WHERE name=?1");
   Statement addResource(m_db, "INSERT INTO resource(url) VALUES(?1) ON CONFLICT(url) DO NOTHING");
   Statement findResource(m_db, "SELECT id FROM resource WHERE url=?1");
-  Statement latest(m_db, "UPDATE proxy SET anonymity=?2, exit_address=?3 WHERE id=?1");
+  // A result recorded after the fact (merged from another machine) is not the latest
+  // when the history holds a later one.
+  Statement latest(m_db,
+                   "UPDATE proxy SET anonymity=?2, exit_address=?3 WHERE id=?1"
+                   " AND NOT EXISTS (SELECT 1 FROM result WHERE proxy_id=?1 AND at>?4)");
+  // Through result_by_proxy: a check is the same check when its proxy, time and
+  // resource are.
+  Statement recorded(m_db, "SELECT 1 FROM result WHERE proxy_id=?1 AND at=?2 AND resource_id IS ?3 LIMIT 1");
   Statement insert(
       m_db,
       "INSERT INTO result(proxy_id, at, resource_id, code, status, seconds, anonymity, exit_address)"
       " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
-  bool ok = addProxy && findProxy && addResource && findResource && latest && insert;
+  bool ok = addProxy && findProxy && addResource && findResource && latest && recorded && insert;
+  std::int64_t inserted = 0;
   // A run checks every proxy against the same one or two resources.
   std::unordered_map<std::string, std::int64_t> resources;
   auto idOf = [&](Statement& add, Statement& find, const std::string& name) -> std::int64_t {
@@ -489,6 +508,18 @@ HistoryWrite CHistoryStore::Append(std::span<const HistoryRecord> records, int w
     }
     if (proxyId < 0) ok = false;
     if (!ok) break;
+    if (skipRecorded) {
+      recorded.Bind(1, proxyId);
+      recorded.Bind(2, rec.when);
+      if (resourceId >= 0) recorded.Bind(3, resourceId);
+      const int rc = recorded.Step();
+      recorded.Reset();
+      if (rc == SQLITE_ROW) continue;
+      if (rc != SQLITE_DONE) {
+        ok = false;
+        break;
+      }
+    }
     insert.Bind(1, proxyId);
     insert.Bind(2, rec.when);
     if (resourceId >= 0) insert.Bind(3, resourceId);
@@ -499,15 +530,20 @@ HistoryWrite CHistoryStore::Append(std::span<const HistoryRecord> records, int w
     insert.BindTextOrNull(8, rec.exitAddress);
     ok = insert.Step() == SQLITE_DONE;
     insert.Reset();
+    if (ok) ++inserted;
     if (ok && !(rec.anonymity.empty() && rec.exitAddress.empty())) {
       latest.Bind(1, proxyId);
       latest.BindTextOrNull(2, rec.anonymity);
       latest.BindTextOrNull(3, rec.exitAddress);
+      latest.Bind(4, rec.when);
       ok = latest.Step() == SQLITE_DONE;
       latest.Reset();
     }
   }
-  if (ok && Exec("COMMIT")) return {};
+  if (ok && Exec("COMMIT")) {
+    if (added) *added = inserted;
+    return {};
+  }
   const HistoryWrite failed = Failure();
   Exec("ROLLBACK");
   return failed;

@@ -122,6 +122,12 @@ class CHistoryStore {
   // says why. waitMs is how long another program's write may hold it up.
   HistoryWrite Append(std::span<const HistoryRecord> records, int waitMs = kDefaultWaitMs);
   static constexpr int kDefaultWaitMs = 5000;
+  // Append for results recorded after the fact (merged from the outputs of other
+  // machines): a record whose proxy, time and resource the history already holds is
+  // passed over, so that the same output merged twice counts once. added: how many
+  // were written.
+  HistoryWrite AppendNew(std::span<const HistoryRecord> records, std::int64_t* added = nullptr,
+                         int waitMs = kDefaultWaitMs);
   // SQLite's full integrity check: empty when the history is sound, else what it found.
   std::vector<std::string> Check();
   // Deletes the results older than keepDays before now; returns how many.
@@ -149,6 +155,8 @@ class CHistoryStore {
  private:
   CHistoryStore(sqlite3* db, std::string path) : m_db(db), m_path(std::move(path)) {}
   bool Exec(const char* sql);
+  HistoryWrite Write(std::span<const HistoryRecord> records, bool skipRecorded, std::int64_t* added,
+                     int waitMs);
   HistoryWrite Failure() const;
   sqlite3_stmt* Prepare(const char* sql);
   std::optional<ProxyScore> ScoreOf(std::int64_t proxyId, const std::string& name);

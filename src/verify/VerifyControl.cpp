@@ -445,10 +445,12 @@ void CVerifyControl::TakeResult(int slot, const VerifyResult& result) {
   const std::string text = VerifyResultText(result.status, result.seconds);
   if (const int row = RowOf(done.proxy); row >= 0) {
     m_list.SetTimeStatus(row, text);
+    const std::int64_t when = HistoryNow();
     if (m_history) {
-      m_history->Add({m_list.GetProxyLine(row), HistoryNow(), done.resourceUrl, result.status, text,
-                      result.seconds, result.anonymity, result.exitAddress});
+      m_history->Add({m_list.GetProxyLine(row), when, done.resourceUrl, result.status, text, result.seconds,
+                      result.anonymity, result.exitAddress});
     }
+    emit RowChecked(row, when, QString::fromStdString(done.resourceUrl));
     emit RowVerified(row, QString::fromStdString(text));
   }
   if (m_capturePage) {

@@ -224,6 +224,10 @@ class CVerifyControl : public QObject {
   void TrayIconRefresh();
   // The list was sorted (the header shows the order).
   void ListSorted(int column, bool ascending);
+  // Just before RowVerified: when the row's proxy was checked (UTC seconds, the time
+  // the history records) and against which resource (its URL without a log-on), so
+  // that an output read on another machine can be recorded there as the same check.
+  void RowChecked(int row, qint64 when, const QString& resource);
   // A result was written into a row.
   void RowVerified(int row, const QString& text);
   // A result that is taken into its row, just before it is; result.row is the row
