@@ -24,6 +24,7 @@
 #include "settings/Settings.h"
 #include "support/LoopbackPeers.h"
 #include "support/ShortTimeouts.h"
+#include "verify/EngineResult.h"
 #include "verify/HostPeers.h"
 #include "verify/VerifyControl.h"
 #include "verify/VerifyEngine.h"
@@ -91,20 +92,8 @@ class TableLookups {
   bool m_release = false;
 };
 
-// A task's result on the engine.
 VerifyResult OnEngine(const VerifyTask& task) {
-  std::mutex lock;
-  std::condition_variable arrived;
-  std::optional<VerifyResult> result;
-  CVerifyEngine engine([&](VerifyResult r) {
-    std::lock_guard<std::mutex> g(lock);
-    result = std::move(r);
-    arrived.notify_all();
-  });
-  engine.Submit(task);
-  std::unique_lock<std::mutex> g(lock);
-  arrived.wait_for(g, std::chrono::seconds(10), [&] { return result.has_value(); });
-  return result.value_or(VerifyResult{});
+  return qbtest::ResultOnEngine(task, std::chrono::seconds(10));
 }
 
 TEST(NamedProxyTasks, ANameWithoutAnAddressIsAskedNothing) {

@@ -24,6 +24,7 @@
 #include "support/ScopedEnv.h"
 #include "support/ShortTimeouts.h"
 #include "support/TempDir.h"
+#include "verify/EngineResult.h"
 #include "verify/HostPeers.h"
 #include "verify/Judge.h"
 #include "verify/JudgeServer.h"
@@ -231,18 +232,7 @@ VerifyResult OnThread(const VerifyTask& t) {
 }
 
 VerifyResult OnEngine(const VerifyTask& t) {
-  std::mutex lock;
-  std::condition_variable arrived;
-  std::optional<VerifyResult> result;
-  CVerifyEngine engine([&](VerifyResult r) {
-    std::lock_guard<std::mutex> g(lock);
-    result = std::move(r);
-    arrived.notify_all();
-  });
-  engine.Submit(t);
-  std::unique_lock<std::mutex> g(lock);
-  arrived.wait_for(g, std::chrono::seconds(30), [&] { return result.has_value(); });
-  return result.value_or(VerifyResult{});
+  return qbtest::ResultOnEngine(t, std::chrono::seconds(30));
 }
 
 // Both drivers run the same step; each case is checked through each.
