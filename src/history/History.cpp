@@ -469,10 +469,11 @@ HistoryWrite CHistoryStore::Write(std::span<const HistoryRecord> records, bool s
   Statement addResource(m_db, "INSERT INTO resource(url) VALUES(?1) ON CONFLICT(url) DO NOTHING");
   Statement findResource(m_db, "SELECT id FROM resource WHERE url=?1");
   // A result recorded after the fact (merged from another machine) is not the latest
-  // when the history holds a later one.
-  Statement latest(m_db,
-                   "UPDATE proxy SET anonymity=?2, exit_address=?3 WHERE id=?1"
-                   " AND NOT EXISTS (SELECT 1 FROM result WHERE proxy_id=?1 AND at>?4)");
+  // when the history holds a later one; a run's own results always are, and spare
+  // every row that look.
+  Statement latest(m_db, skipRecorded ? "UPDATE proxy SET anonymity=?2, exit_address=?3 WHERE id=?1"
+                                        " AND NOT EXISTS (SELECT 1 FROM result WHERE proxy_id=?1 AND at>?4)"
+                                      : "UPDATE proxy SET anonymity=?2, exit_address=?3 WHERE id=?1");
   // Through result_by_proxy: a check is the same check when its proxy, time and
   // resource are.
   Statement recorded(m_db, "SELECT 1 FROM result WHERE proxy_id=?1 AND at=?2 AND resource_id IS ?3 LIMIT 1");
@@ -535,7 +536,7 @@ HistoryWrite CHistoryStore::Write(std::span<const HistoryRecord> records, bool s
       latest.Bind(1, proxyId);
       latest.BindTextOrNull(2, rec.anonymity);
       latest.BindTextOrNull(3, rec.exitAddress);
-      latest.Bind(4, rec.when);
+      if (skipRecorded) latest.Bind(4, rec.when);
       ok = latest.Step() == SQLITE_DONE;
       latest.Reset();
     }
