@@ -154,11 +154,4 @@ std::optional<SealCheck> CheckSealedBody(std::string_view body, std::string_view
   return check;
 }
 
-std::optional<VerifyResult::Tamper> FirstDifference(std::string_view came, std::string_view expected) {
-  std::size_t at = 0;
-  while (at < came.size() && at < expected.size() && came[at] == expected[at]) ++at;
-  if (at == came.size() && at == expected.size()) return std::nullopt;
-  return VerifyResult::Tamper{at, Cut(came.substr(at)), Cut(expected.substr(at))};
-}
-
 }  // namespace qb

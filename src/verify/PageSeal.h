@@ -45,7 +45,4 @@ struct SealCheck {
 };
 std::optional<SealCheck> CheckSealedBody(std::string_view body, std::string_view token);
 
-// Where a body first differs from the reference body a direct request fetched.
-std::optional<VerifyResult::Tamper> FirstDifference(std::string_view came, std::string_view expected);
-
 }  // namespace qb

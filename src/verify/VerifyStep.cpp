@@ -493,7 +493,7 @@ bool CVerifyStep::TrustedCertificate(CURL* e, int rc) {
 }
 
 bool CVerifyStep::IntactPage() {
-  if (m_sealToken.empty() || !m_sealSeen || m_rawOverflow) return true;
+  if (m_sealToken.empty() || !ReadsSealedPage()) return true;
   const std::optional<SealCheck> check = CheckSealedBody(m_raw, m_sealToken);
   m_raw.clear();
   if (!check || check->intact) return true;
@@ -762,7 +762,7 @@ size_t CVerifyStep::WriteBody(char* data, size_t size, size_t count, void* p) {
     }
   }
   // Past "</body>" only a sealed page is read on: what follows counts in its digest.
-  if (self->m_bodyEnded) return self->m_sealSeen && !self->m_rawOverflow ? len : 0;
+  if (self->m_bodyEnded) return self->ReadsSealedPage() ? len : 0;
   size_t pos = 0;
   while (pos < len) {
     const size_t lf = chunk.find('\n', pos);
@@ -783,9 +783,9 @@ size_t CVerifyStep::WriteBody(char* data, size_t size, size_t count, void* p) {
     }
     pos = lf + 1;
     // Stopping in the write callback ends the transfer; the caller knows it was meant.
-    if (self->m_bodyEnded) return self->m_sealSeen && !self->m_rawOverflow ? len : 0;
+    if (self->m_bodyEnded) return self->ReadsSealedPage() ? len : 0;
   }
-  return self->m_bodyEnded && !(self->m_sealSeen && !self->m_rawOverflow) ? 0 : len;
+  return self->m_bodyEnded && !self->ReadsSealedPage() ? 0 : len;
 }
 
 size_t CVerifyStep::TakeHeader(char* data, size_t size, size_t count, void* p) {

@@ -112,6 +112,8 @@ class CVerifyStep {
   bool TrustedCertificate(CURL* e, int rc);
   // A plain resource asked for a seal: false when the page was changed on the way.
   bool IntactPage();
+  // The page came with its seal near its start: it is kept whole and read to its end.
+  bool ReadsSealedPage() const { return m_sealSeen && !m_rawOverflow; }
   void Heard() { m_lastByte = Clock::now(); }
 
   static size_t WriteBody(char* data, size_t size, size_t count, void* p);

@@ -139,9 +139,9 @@ TEST(WindowEndpoint, TheDesktopGoesThroughTheEndpointAndADeadProxyIsMarked) {
 }
 
 TEST(WindowEndpoint, AnAddressInUseIsSaidAndTheEndpointStaysOff) {
-  qbtest::TempDir data, config;
-  ScopedEnv xdg{"XDG_CONFIG_HOME", QByteArray::fromStdString(config.Path())};
-  qbtest::ScriptedPrompt prompt;
+  WindowDir dir;
+  qbtest::TempDir& data = dir.data;
+  qbtest::ScriptedPrompt& prompt = dir.prompt;
   QTcpServer taken;
   ASSERT_TRUE(taken.listen(QHostAddress::LocalHost, 0));
   qbtest::WriteFile(data.File("Setting.dat"), "m_bMinimize=0\r\nm_bAutoRun=0\r\n");
@@ -150,13 +150,7 @@ TEST(WindowEndpoint, AnAddressInUseIsSaidAndTheEndpointStaysOff) {
   // Setting.dat holds only the built-in resources, public sites: no check may go there.
   options.endpoint.healthChecks = false;
   options.endpoint.listen = "127.0.0.1:" + std::to_string(taken.serverPort());
-  ASSERT_TRUE(qbtest::SaveOptionsIn(data.Path(), options).ok());
-
-  MainDlgOptions o;
-  o.platform = std::make_unique<CRecordingProxyPlatform>();
-  o.applyAutoRun = false;
-  o.forceNoTray = true;
-  qbtest::TestWindow window = qbtest::OpenTestWindow(data.Path(), config.File("fav.INI"), std::move(o));
+  qbtest::TestWindow window = dir.Open(options);
   CMainDlg& dlg = *window;
   EXPECT_FALSE(dlg.Endpoint().Running());
   bool said = false;
@@ -222,9 +216,9 @@ namespace {
 TEST(WindowEndpoint, TheControlApiRunsBesideTheEndpointWhenOptionsNameIt) {
   QB_REQUIRE_PEER(Peer::HttpProxy);
   const auto& peers = qbtest::Peers();
-  qbtest::TempDir data, config;
-  ScopedEnv xdg{"XDG_CONFIG_HOME", QByteArray::fromStdString(config.Path())};
-  qbtest::ScriptedPrompt prompt;
+  WindowDir dir;
+  qbtest::TempDir& data = dir.data;
+  qbtest::ScriptedPrompt& prompt = dir.prompt;
   const std::string live = "127.0.0.1:" + std::to_string(peers.HttpProxyPort()) + "@HTTP";
   qbtest::WriteFile(data.File("Proxies.pro"), live + "$0.9\r\n127.0.0.1:9@HTTP$连接失败\r\n");
   qbtest::WriteFile(data.File("Setting.dat"), "m_bMinimize=0\r\nm_bAutoRun=0\r\n");
@@ -239,13 +233,8 @@ TEST(WindowEndpoint, TheControlApiRunsBesideTheEndpointWhenOptionsNameIt) {
     options.endpoint.enabled = true;
     options.endpoint.listen = "127.0.0.1:" + std::to_string(FreePort());
     options.api.listen = api;
-    ASSERT_TRUE(qbtest::SaveOptionsIn(data.Path(), options).ok());
     prompt.messages.clear();
-    MainDlgOptions o;
-    o.platform = std::make_unique<CRecordingProxyPlatform>();
-    o.applyAutoRun = false;
-    o.forceNoTray = true;
-    qbtest::TestWindow window = qbtest::OpenTestWindow(data.Path(), config.File("fav.INI"), std::move(o));
+    qbtest::TestWindow window = dir.Open(options);
     CMainDlg& dlg = *window;
     ASSERT_TRUE(dlg.Endpoint().Running());
     bool said = false;

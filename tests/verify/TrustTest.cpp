@@ -288,20 +288,6 @@ TEST(PageSeal, AnUntouchedPageIsIntactAndEachChangeIsFoundWhereItIs) {
   EXPECT_FALSE(IsSealToken("0123456789abcdef -->")) << "would forge the seal line";
 }
 
-TEST(PageSeal, FirstDifferenceKeepsBothSidesFromWhereTheyPart) {
-  EXPECT_EQ(FirstDifference("abc", "abc"), std::nullopt);
-  const auto d = FirstDifference("abXdef", "abcdef");
-  ASSERT_TRUE(d);
-  EXPECT_EQ(d->offset, 2u);
-  EXPECT_EQ(d->came, "Xdef");
-  EXPECT_EQ(d->expected, "cdef");
-  const auto longer = FirstDifference(std::string(10, 'a') + std::string(100, 'b'), std::string(10, 'a'));
-  ASSERT_TRUE(longer);
-  EXPECT_EQ(longer->offset, 10u);
-  EXPECT_EQ(longer->came, std::string(kTamperBytes, 'b'));
-  EXPECT_EQ(longer->expected, "");
-}
-
 // The judge seals only when asked, with a well-formed token, and the page still reads
 // as a judge page.
 TEST(PageSeal, TheJudgeSealsWhenAskedAndStaysAJudge) {
