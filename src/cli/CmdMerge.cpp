@@ -143,7 +143,7 @@ std::optional<MergedRow> RowOfJson(const QJsonObject& o) {
 std::optional<int> CodeOfStatus(const std::string& status) {
   if (IsTimeText(status)) return VERIFY_OK;
   for (int code : {VERIFY_ERROR, VERIFY_UNSUPPORTED, VERIFY_PROXYFAILED, VERIFY_UNRESOLVED, VERIFY_PASSWORD,
-                   VERIFY_MISMATCH, VERIFY_TIMEOUT})
+                   VERIFY_MISMATCH, VERIFY_TIMEOUT, VERIFY_TLS_INTERCEPTED, VERIFY_MODIFIED})
     if (status == VerifyResultText(code, 0)) return code;
   return std::nullopt;
 }

@@ -24,6 +24,7 @@
 #include "proxy/VerifyStatus.h"
 #include "support/SignalProcess.h"
 #include "support/TempDir.h"
+#include "verify/VerifyControl.h"
 
 using namespace qb;
 
@@ -169,6 +170,31 @@ TEST(MergedChecks, SharesAreRecordedOnceAtTheirOwnTimes) {
   EXPECT_EQ(ResultCount(data), 5);
   const auto store = OpenHistory(data);
   EXPECT_EQ(store->Scores({"127.0.0.1:81@HTTP"}).at("127.0.0.1:81@HTTP").checks, 3);
+}
+
+// Every result a run writes goes into the history with its own code, the failures of
+// a proxy that tampers included: none is taken for a result of unknown age.
+TEST(MergedChecks, EveryResultARunWritesIsRecordedWithItsCode) {
+  qbtest::TempDir data, out;
+  const std::int64_t when = HistoryNow() - 600;
+  const int codes[] = {
+      VERIFY_OK,       VERIFY_ERROR,    VERIFY_UNSUPPORTED, VERIFY_PROXYFAILED,     VERIFY_TIMEOUT,
+      VERIFY_PASSWORD, VERIFY_MISMATCH, VERIFY_UNRESOLVED,  VERIFY_TLS_INTERCEPTED, VERIFY_MODIFIED};
+  std::string lines;
+  int port = 100;
+  for (const int code : codes) lines += Line("127.0.0.1", port++, VerifyResultText(code, 0.5), when);
+  qbtest::WriteFile(out.File("share.jsonl"), lines);
+  const auto merged = MergeInto(data, {out.File("share.jsonl")});
+  ASSERT_EQ(merged.exitCode, 0) << merged.err;
+  EXPECT_EQ(merged.err.find("not recorded"), std::string::npos) << merged.err;
+  const auto store = OpenHistory(data);
+  ASSERT_TRUE(store);
+  port = 100;
+  for (const int code : codes) {
+    const auto results = store->Results("127.0.0.1:" + std::to_string(port++) + "@HTTP", 0);
+    ASSERT_EQ(results.size(), 1u) << code;
+    EXPECT_EQ(results[0].code, code);
+  }
 }
 
 // An older check merged after a newer one is recorded, but what the judge said last
