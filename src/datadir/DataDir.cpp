@@ -10,9 +10,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstring>
 #include <ctime>
+#include <thread>
 #include <unordered_set>
 
 #include "base/Files.h"
@@ -125,7 +129,9 @@ DataDir::DataDir(std::string path, const OpenOptions& options)
   connect(m_list.get(), &QAbstractItemModel::modelReset, this, moved);
 }
 
-DataDir::~DataDir() = default;
+DataDir::~DataDir() {
+  for (const HeldDisplaced& held : m_heldDisplaced) ::unlink(held.path.c_str());
+}
 
 std::unique_ptr<DataDir> DataDir::Open(const std::string& path, Access access, OpenReport* report,
                                        const OpenOptions& options) {
@@ -321,8 +327,9 @@ qb::OpResult DataDir::KeepRejected(const ListFileRejects& rejects) {
   return added ? WriteText(path, text) : qb::OpResult::Success();
 }
 
-int DataDir::MergeRowsBehind(int fd, const std::optional<FileIdentity>& known) {
+int DataDir::MergeRowsBehind(int fd, const std::optional<FileIdentity>& known, FileIdentity* seen) {
   const FileIdentity now = IdentityOfFd(fd);
+  if (seen) *seen = now;
   if (known && now == *known) return 0;
   // Lines appended to the file it knew are read from where it ended; any other change
   // (a file put in its place, one rewritten in place) is read whole. Either way only
@@ -337,10 +344,73 @@ int DataDir::MergeRowsBehind(int fd, const std::optional<FileIdentity>& known) {
   return AddMissingRows(*m_list, behind);
 }
 
+namespace {
+
+// True once no one has the file open for writing, waiting up to `patience` for it. A
+// read lease is granted only then; readers do not stand in its way.
+bool WaitForWritersToClose(int fd, std::chrono::milliseconds patience) {
+  const auto deadline = std::chrono::steady_clock::now() + patience;
+  auto pause = std::chrono::microseconds(200);
+  // Should anyone open it for writing in the moment the lease is held, the notice the
+  // kernel sends is one whose default is to be ignored, not SIGIO's end of the process.
+  ::fcntl(fd, F_SETSIG, SIGURG);
+  for (;;) {
+    if (::fcntl(fd, F_SETLEASE, F_RDLCK) == 0) {
+      ::fcntl(fd, F_SETLEASE, F_UNLCK);
+      return true;
+    }
+    // A file system without leases cannot tell; reading at once is what it gets.
+    if (errno != EAGAIN) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(pause);
+    pause = std::min<std::chrono::microseconds>(pause * 2, std::chrono::milliseconds(20));
+  }
+}
+
+}  // namespace
+
+int DataDir::MergeDisplaced(const std::string& path, const std::optional<FileIdentity>& known) {
+  const OpenFile old(qb::OpenNoFollow(path));
+  if (old.get() < 0) return 0;
+  // A program that opened the list for appending just before the exchange writes into
+  // the displaced file; reading it before that write lands would lose the row. Such a
+  // write takes microseconds; one that keeps the file open longer is looked at again
+  // by every save until it closes it.
+  const bool closed = WaitForWritersToClose(old.get(), std::chrono::milliseconds(500));
+  FileIdentity seen;
+  const int added = MergeRowsBehind(old.get(), known, &seen);
+  if (closed) {
+    ::unlink(path.c_str());
+  } else {
+    m_heldDisplaced.push_back({path, seen});
+  }
+  return added;
+}
+
+int DataDir::MergeHeldDisplaced() {
+  int added = 0;
+  std::vector<HeldDisplaced> held = std::move(m_heldDisplaced);
+  m_heldDisplaced.clear();
+  for (HeldDisplaced& file : held) {
+    const OpenFile fd(qb::OpenNoFollow(file.path));
+    if (fd.get() < 0) continue;
+    const bool closed = WaitForWritersToClose(fd.get(), std::chrono::milliseconds(0));
+    FileIdentity seen;
+    added += MergeRowsBehind(fd.get(), file.seen, &seen);
+    if (closed) {
+      ::unlink(file.path.c_str());
+    } else {
+      m_heldDisplaced.push_back({std::move(file.path), seen});
+    }
+  }
+  return added;
+}
+
 qb::OpResult DataDir::SaveList() {
   const std::string path = FilePath(DataFile::ProxyList);
   // What another program added since the list last read or wrote the file goes into
   // the list first, so that the save below writes it back.
+  m_rowsMergedBehind += MergeHeldDisplaced();
   std::optional<FileIdentity> merged;
   {
     const OpenFile file(qb::OpenNoFollow(path));
@@ -367,12 +437,7 @@ qb::OpResult DataDir::SaveList() {
     m_listOnDisk = file.CommittedIdentity();
     m_listInFileOrder = true;
     if (displaced.empty()) break;
-    int added = 0;
-    {
-      const OpenFile old(qb::OpenNoFollow(displaced));
-      if (old.get() >= 0) added = MergeRowsBehind(old.get(), merged);
-    }
-    ::unlink(displaced.c_str());
+    const int added = MergeDisplaced(displaced, merged);
     m_rowsMergedBehind += added;
     if (added == 0) break;
     merged.reset();

@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/Files.h"
 #include "base/OpResult.h"
@@ -255,7 +256,10 @@ class DataDir : public QObject {
                             ListFileRejects* rejects) const;
   // Adds the rows of the open list file that the list lacks; known is what the list
   // last saw of the file. Returns how many were added.
-  int MergeRowsBehind(int fd, const std::optional<FileIdentity>& known);
+  int MergeRowsBehind(int fd, const std::optional<FileIdentity>& known, FileIdentity* seen = nullptr);
+  // Takes in the rows of a file a save displaced. Returns how many were added.
+  int MergeDisplaced(const std::string& path, const std::optional<FileIdentity>& known);
+  int MergeHeldDisplaced();
   qb::OpResult KeepRejected(const ListFileRejects& rejects);
   void RemoveStaleTemporaryFiles();
   void MarkListOrderSaved();
@@ -283,6 +287,13 @@ class DataDir : public QObject {
   // Proxies.pro as the list last read or wrote it.
   std::optional<FileIdentity> m_listOnDisk;
   int m_rowsMergedBehind = 0;
+  // Files saves displaced while another program still had them open for writing: what
+  // it writes there later is taken in by the next save.
+  struct HeldDisplaced {
+    std::string path;
+    FileIdentity seen;
+  };
+  std::vector<HeldDisplaced> m_heldDisplaced;
   // Log-ons set for rows whose list is not yet saved.
   bool m_credentialsPending = false;
   std::string m_settingsKeptAs;

@@ -9,11 +9,14 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 
 #include "datadir/DataDir.h"
 #include "history/History.h"
@@ -189,6 +192,51 @@ TEST(DataDirList, RowsAddedBehindTheListAreTakenInByTheNextSave) {
   // No temporary file is left beside the list.
   EXPECT_EQ(QDir(QString::fromStdString(data.Path())).entryList(QDir::Files | QDir::Hidden),
             QStringList{"Proxies.pro"});
+}
+
+// A program that opened the list for appending just before a save writes into the
+// file the save displaces. A quick one is waited for; one that keeps the file open
+// past the save has its row taken in by the next save. Either way no row is lost and
+// no displaced file is left once the writer has closed it.
+TEST(DataDirList, AWriterHoldingTheFileAcrossASaveLosesNothing) {
+  TempDir data;
+  const auto dir = Reader(data.Path());
+  ASSERT_EQ(dir->List().AddProxyLine("127.0.0.1:1001@HTTP", 0), 1);
+  ASSERT_TRUE(dir->SaveList());
+  const std::string path = data.File("Proxies.pro");
+  const auto files = [&] {
+    return QDir(QString::fromStdString(data.Path())).entryList(QDir::Files | QDir::Hidden);
+  };
+
+  // Quick: the row is written 100 ms into the save, while it waits.
+  {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    std::thread writer([fd] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      const std::string row = "127.0.0.2:2002@HTTP#quick\r\n";
+      EXPECT_EQ(::write(fd, row.data(), row.size()), static_cast<ssize_t>(row.size()));
+      ::close(fd);
+    });
+    ASSERT_TRUE(dir->SaveList());
+    writer.join();
+  }
+  EXPECT_EQ(dir->List().RowCount(), 2);
+  EXPECT_NE(ReadFile(path).find("#quick"), std::string::npos);
+  EXPECT_EQ(files(), QStringList{"Proxies.pro"});
+
+  // Slow: the writer outlasts the save's patience and writes after it returned.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(dir->SaveList());
+  EXPECT_EQ(files().size(), 2) << "the displaced file is held while it is open for writing";
+  const std::string row = "127.0.0.3:3003@HTTP#slow\r\n";
+  ASSERT_EQ(::write(fd, row.data(), row.size()), static_cast<ssize_t>(row.size()));
+  ::close(fd);
+  ASSERT_TRUE(dir->SaveList());
+  EXPECT_EQ(dir->List().RowCount(), 3);
+  EXPECT_NE(ReadFile(path).find("#slow"), std::string::npos);
+  EXPECT_EQ(files(), QStringList{"Proxies.pro"});
 }
 
 // A hand-edited line that holds no proxy is kept beside the list, once, not dropped
