@@ -1361,6 +1361,26 @@ To serve it on another address, use quillberry-cli serve --api.</translation>
         <source>无法读取CA文件    (%s)</source>
         <translation>CA file unreadable    (%s)</translation>
     </message>
+    <message>
+        <source>信任</source>
+        <translation>Trust</translation>
+    </message>
+    <message>
+        <source>网络</source>
+        <translation>Network</translation>
+    </message>
+    <message>
+        <source>干净</source>
+        <translation>clean</translation>
+    </message>
+    <message>
+        <source>未检查</source>
+        <translation>not checked</translation>
+    </message>
+    <message>
+        <source>链式</source>
+        <translation>chained</translation>
+    </message>
 </context>
 <context>
     <name>QuillberryHelp</name>

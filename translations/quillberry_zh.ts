@@ -1306,6 +1306,26 @@
         <source>无法读取CA文件    (%s)</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>信任</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>网络</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>干净</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>未检查</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>链式</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>QuillberryHelp</name>

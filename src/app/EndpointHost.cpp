@@ -31,7 +31,7 @@ std::function<std::optional<VerifiedFacts>(const std::string&)> HistoryFacts(
   return [scores](const std::string& line) -> std::optional<VerifiedFacts> {
     const auto it = scores->find(line);
     if (it == scores->end()) return std::nullopt;
-    return VerifiedFacts{it->second.exitAddress, it->second.anonymity};
+    return VerifiedFacts{it->second.exitAddress, it->second.anonymity, it->second.trust};
   };
 }
 
@@ -225,6 +225,7 @@ void CEndpointHost::RefreshPool() {
   std::erase_if(m_marked, [&](const auto& kept) { return !stillMarked.count(kept.first); });
   std::vector<UpstreamProxy> pool = UpstreamsFromEntries(working, m_dir.Credentials(), m_running.types);
   DescribeUpstreams(pool, HistoryFacts(m_dir.History(), pool), m_dir.Path());
+  if (m_dir.Options().verify.leaveOutTampering) LeaveOutTampering(pool);
   m_poolSize = static_cast<int>(pool.size());
   m_endpoint->SetPool(std::move(pool));
 }

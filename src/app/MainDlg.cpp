@@ -110,7 +110,11 @@ CMainDlg::CMainDlg(DataDir& dir, MainDlgOptions options, QWidget* parent)
   m_sysProxy->SetEndpointListen(m_options.endpoint.listen);
   // Every script lists the favourites ticked at the moment it is made, whichever of
   // the buttons, the tray or the settings dialog makes it.
-  m_sysProxy->SetFavoritesSource([this] { return FavoriteProxyLines(m_list); });
+  m_sysProxy->SetFavoritesSource([this] {
+    if (!m_dir.Options().verify.leaveOutTampering) return FavoriteProxyLines(m_list);
+    return FavoriteProxyLines(m_list,
+                              [this](const CProxyEntry& e) { return Tampers(m_historyColumns.TrustOf(e)); });
+  });
   m_notifier = std::make_unique<CDesktopNotifier>(
       options.notificationBus.empty()
           ? QDBusConnection::sessionBus()
@@ -277,9 +281,12 @@ void CMainDlg::SetHistoryColumnShown(int column, bool shown) {
 }
 
 void CMainDlg::FitColumns() {
+  // In the order shown: the sections a user sees need not be in the model's order.
   std::vector<int> shown;
-  for (int c = 0; c < m_list.columnCount(); ++c) {
-    if (!m_pList->isColumnHidden(c)) shown.push_back(c);
+  const QHeaderView* header = m_pList->horizontalHeader();
+  for (int v = 0; v < m_list.columnCount(); ++v) {
+    const int c = header->logicalIndex(v);
+    if (c >= 0 && !m_pList->isColumnHidden(c)) shown.push_back(c);
   }
   if (shown.empty()) return;
   // The last column stretches over what is left, so its own width says nothing of
@@ -592,6 +599,9 @@ void CMainDlg::OnInitDialog() {
     m_pList->setColumnWidth(CProxyListModel::ColumnCount + c, static_cast<int>(80 * g_dColumnScale));
     m_pList->setColumnHidden(CProxyListModel::ColumnCount + c, true);
   }
+  // Trust reads best beside anonymity; the network is already beside the country.
+  m_pList->horizontalHeader()->moveSection(CProxyListModel::ColumnCount + CHistoryColumns::Trust,
+                                           CProxyListModel::ColumnCount + CHistoryColumns::Anonymity + 1);
   // Wide enough for the longest usual content, whatever the font: a typical IPv6
   // address (longer than any dotted one; a long name is cut short like a long remark),
   // a five-digit port, the text of a row being verified.
@@ -786,12 +796,20 @@ void CMainDlg::ShowRunSummary() {
 
 void CMainDlg::ApplyFilter() {
   const std::string text = m_pFilter->text().toStdString();
-  std::function<std::string(const CProxyEntry&)> country;
-  if (HistoryColumnShown(CHistoryColumns::Country))
-    country = [this](const CProxyEntry& e) {
-      return m_historyColumns.Text(e, CHistoryColumns::Country).toStdString();
-    };
-  const std::vector<char> shown = FilterRows(m_list, text, country);
+  // The columns beyond the row's own fields: the trust verdict always, by its text and
+  // its word ("modified"), so that a filter finds the tampering proxies whether the
+  // column is shown or not; the country and network when shown (they cost a look-up).
+  const bool country = HistoryColumnShown(CHistoryColumns::Country);
+  const bool network = HistoryColumnShown(CHistoryColumns::Network);
+  const std::function<std::string(const CProxyEntry&)> extra = [this, country,
+                                                                network](const CProxyEntry& e) {
+    const Trust trust = m_historyColumns.TrustOf(e);
+    std::string more = TrustText(trust).toStdString() + '\t' + TrustWord(trust);
+    if (country) more += '\t' + m_historyColumns.Text(e, CHistoryColumns::Country).toStdString();
+    if (network) more += '\t' + m_historyColumns.Text(e, CHistoryColumns::Network).toStdString();
+    return more;
+  };
+  const std::vector<char> shown = FilterRows(m_list, text, extra);
   const bool active = !CListFilter(text).Empty();
   int count = 0;
   m_pList->setUpdatesEnabled(false);

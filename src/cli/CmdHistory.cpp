@@ -88,10 +88,17 @@ void JsonNumber(std::string& out, const char* key, const std::string& number) {
   out += number.empty() ? "null" : number;
 }
 
+// The stored verdict as other programs read it: "unchecked" for none.
+const char* TrustOf(const std::string& stored) {
+  return TrustWord(TrustFromWord(stored).value_or(Trust::Unchecked));
+}
+
 std::string Scores(const std::vector<ProxyScore>& scores, Format format) {
   std::string out;
   if (format == Format::Csv)
-    out += "proxy,uptime,successes,recent_checks,median,checks,last_status,anonymity,exit_address,state\r\n";
+    out +=
+        "proxy,uptime,successes,recent_checks,median,checks,last_status,anonymity,exit_address,state,"
+        "trust\r\n";
   if (format == Format::Json) out += "[";
   bool first = true;
   for (const ProxyScore& s : scores) {
@@ -105,7 +112,8 @@ std::string Scores(const std::vector<ProxyScore>& scores, Format format) {
         out += CsvField(s.proxy) + "," + qb::Format("%.3f", s.Uptime()) + "," + std::to_string(s.successes) +
                "," + std::to_string(s.checks) + "," + Seconds(s.medianSeconds) + "," +
                std::to_string(s.totalChecks) + "," + CsvField(s.lastStatus) + "," + CsvField(s.anonymity) +
-               "," + CsvField(s.exitAddress) + "," + ProxyState(s.lastStatus) + "\r\n";
+               "," + CsvField(s.exitAddress) + "," + ProxyState(s.lastStatus) + "," + TrustOf(s.trust) +
+               "\r\n";
         break;
       case Format::Json:
         out += first ? "\n{" : ",\n{";
@@ -119,6 +127,7 @@ std::string Scores(const std::vector<ProxyScore>& scores, Format format) {
         JsonField(out, "state", ProxyState(s.lastStatus));
         JsonField(out, "anonymity", s.anonymity);
         JsonField(out, "exit_address", s.exitAddress);
+        JsonField(out, "trust", TrustOf(s.trust));
         out += "}";
         break;
     }
@@ -130,7 +139,8 @@ std::string Scores(const std::vector<ProxyScore>& scores, Format format) {
 
 std::string Results(const std::vector<HistoryRecord>& results, Format format) {
   std::string out;
-  if (format == Format::Csv) out += "proxy,time,status,seconds,resource,anonymity,exit_address,state\r\n";
+  if (format == Format::Csv)
+    out += "proxy,time,status,seconds,resource,anonymity,exit_address,state,trust\r\n";
   if (format == Format::Json) out += "[";
   bool first = true;
   for (const HistoryRecord& r : results) {
@@ -145,7 +155,7 @@ std::string Results(const std::vector<HistoryRecord>& results, Format format) {
       case Format::Csv:
         out += CsvField(r.proxy) + "," + UtcText(r.when) + "," + CsvField(r.status) + "," + seconds + "," +
                CsvField(r.resource) + "," + CsvField(r.anonymity) + "," + CsvField(r.exitAddress) + "," +
-               state + "\r\n";
+               state + "," + TrustOf(r.trust) + "\r\n";
         break;
       case Format::Json:
         out += first ? "\n{" : ",\n{";
@@ -157,6 +167,8 @@ std::string Results(const std::vector<HistoryRecord>& results, Format format) {
         JsonField(out, "resource", r.resource);
         JsonField(out, "anonymity", r.anonymity);
         JsonField(out, "exit_address", r.exitAddress);
+        JsonField(out, "trust", TrustOf(r.trust));
+        if (!r.certSha256.empty()) JsonField(out, "cert_sha256", r.certSha256);
         out += "}";
         break;
     }

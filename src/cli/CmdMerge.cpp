@@ -78,6 +78,8 @@ constexpr const char* kMergeUsage =
 struct CheckMade {
   std::int64_t when = 0;
   std::string resource;
+  std::string trust;  // a TrustWord other than "unchecked", or empty
+  std::string cert;
 };
 
 struct MergedRow {
@@ -117,6 +119,12 @@ std::optional<MergedRow> CheckedRow(ProxyFields f, std::optional<ExportJudged> j
   return MergedRow{std::move(f), std::move(judged), std::nullopt};
 }
 
+bool IsSha256Hex(std::string_view text) {
+  return text.size() == 64 && std::all_of(text.begin(), text.end(), [](char c) {
+           return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+         });
+}
+
 // A jsonl line's object or an element of a JSON array. Both write the port as a number
 // now; jsonl of older versions wrote it as a text, which is read as well. The state is
 // made again from the status; a user name and password are not kept (merge stores no
@@ -134,7 +142,14 @@ std::optional<MergedRow> RowOfJson(const QJsonObject& o) {
   // one of an older output, not recorded.
   const QJsonValue checked = o.value(QLatin1String("checked"));
   if (row && checked.isDouble() && checked.toDouble() >= 1 && checked.toDouble() == checked.toInteger())
-    row->check = CheckMade{checked.toInteger(), field("resource")};
+    row->check = CheckMade{checked.toInteger(), field("resource"), {}, {}};
+  // A verdict of a word this version does not know is recorded as none.
+  if (row && row->check) {
+    const std::optional<Trust> trust = TrustFromWord(field("trust"));
+    if (trust && *trust != Trust::Unchecked) row->check->trust = TrustWord(*trust);
+    const std::string cert = field("cert_sha256");
+    if (IsSha256Hex(cert)) row->check->cert = cert;
+  }
   return row;
 }
 
@@ -165,6 +180,8 @@ std::optional<HistoryRecord> RecordOf(const MergedRow& row) {
     rec.anonymity = row.judged->anonymity;
     rec.exitAddress = row.judged->exitAddress;
   }
+  rec.trust = row.check->trust;
+  rec.certSha256 = row.check->cert;
   return rec;
 }
 

@@ -34,7 +34,12 @@ std::vector<std::string> FavoritesOf(DataDir& dir) {
     if (!dir.LoadList()) return {};
     dir.RestoreFavorites();
   }
-  return FavoriteProxyLines(dir.List());
+  if (!dir.Options().verify.leaveOutTampering) return FavoriteProxyLines(dir.List());
+  (void)dir.OpenHistoryToRead();
+  if (!dir.History()) return FavoriteProxyLines(dir.List());
+  const std::unordered_set<std::string> tampering = dir.History()->TamperingProxies();
+  return FavoriteProxyLines(dir.List(),
+                            [&](const CProxyEntry& e) { return tampering.count(FormatProxyLine(e)) > 0; });
 }
 
 // The data directory a change of the desktop's proxy writes into (proxy.pac, the

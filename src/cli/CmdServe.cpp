@@ -231,7 +231,7 @@ std::function<std::optional<VerifiedFacts>(const std::string&)> HistoryFacts(
   return [scores](const std::string& line) -> std::optional<VerifiedFacts> {
     const auto it = scores->find(line);
     if (it == scores->end()) return std::nullopt;
-    return VerifiedFacts{it->second.exitAddress, it->second.anonymity};
+    return VerifiedFacts{it->second.exitAddress, it->second.anonymity, it->second.trust};
   };
 }
 
@@ -247,6 +247,7 @@ std::optional<std::vector<UpstreamProxy>> LoadPool(DataDir& dir, const std::vect
   for (int row = 0; row < list.RowCount(); ++row) rows.push_back(*list.Entry(row));
   std::vector<UpstreamProxy> pool = UpstreamsFromEntries(rows, dir.Credentials(), types);
   DescribeUpstreams(pool, HistoryFacts(dir.History(), pool), dir.Path());
+  if (dir.Options().verify.leaveOutTampering) LeaveOutTampering(pool);
   return pool;
 }
 

@@ -213,9 +213,13 @@ void AddCheckedSince(DataDir& dir, std::int64_t since, std::set<std::string>& ke
 // a number, the English state beside the stored status.
 // checked and resource say which check the line reports, so that a merge on another
 // machine records it in that machine's history once, at the time it was made.
+// trust is the check's verdict (a TrustWord), cert the certificate an https:// resource
+// presented through the proxy.
 struct CheckMade {
   std::int64_t when = 0;
   std::string resource;
+  std::string trust = TrustWord(Trust::Unchecked);
+  std::string cert;
 };
 
 std::string JsonLine(const CProxyEntry& e, const std::string& anonymity, const std::string& exit,
@@ -238,6 +242,12 @@ std::string JsonLine(const CProxyEntry& e, const std::string& anonymity, const s
     AppendJsonString(out, anonymity);
     out += ",\"exit\":";
     AppendJsonString(out, exit);
+  }
+  out += ",\"trust\":";
+  AppendJsonString(out, check.trust);
+  if (!check.cert.empty()) {
+    out += ",\"cert_sha256\":";
+    AppendJsonString(out, check.cert);
   }
   if (check.when > 0) {
     out += ",\"checked\":" + std::to_string(check.when) + ",\"resource\":";
@@ -657,10 +667,15 @@ int RunControl(const Options& opt, DataDir* ownList, CProxyListModel& list, CVer
   });
   QObject::connect(&control, &CVerifyControl::ProgressRange,
                    [&](int, int upper) { progress.SetTotal(upper); });
-  // RowChecked comes just before the RowVerified of the same row.
+  // ResultArrived, then RowChecked come just before the RowVerified of the same row.
   CheckMade lastCheck;
+  QObject::connect(&control, &CVerifyControl::ResultArrived, [&](const VerifyResult& r) {
+    lastCheck.trust = TrustWord(r.trust);
+    lastCheck.cert = r.certSha256;
+  });
   QObject::connect(&control, &CVerifyControl::RowChecked, [&](int, qint64 when, const QString& resource) {
-    lastCheck = {when, resource.toStdString()};
+    lastCheck.when = when;
+    lastCheck.resource = resource.toStdString();
   });
   QObject::connect(&control, &CVerifyControl::RowVerified, [&](int row, const QString& text) {
     progress.RowDone(row, text);

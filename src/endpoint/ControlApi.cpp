@@ -177,6 +177,8 @@ void AppendUpstream(std::string& out, const UpstreamState& u) {
   text("exit_address", u.exitAddress);
   text("country", u.country);
   text("anonymity", u.anonymity);
+  text("trust", u.trust);
+  text("network", u.network);
   count("connections", u.connections);
   count("failures_total", u.failuresTotal);
   count("bytes_up", u.bytesUp);

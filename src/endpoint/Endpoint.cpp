@@ -28,6 +28,7 @@
 #include "endpoint/UpstreamPool.h"
 #include "proxy/GeoLocation.h"
 #include "proxy/ProxyEntry.h"
+#include "proxy/VerifyStatus.h"
 #include "settings/Settings.h"
 #include "settings/VerifySource.h"
 
@@ -90,6 +91,7 @@ void DescribeUpstreams(std::vector<UpstreamProxy>& pool,
       if (const std::optional<VerifiedFacts> facts = verified(u.Line())) {
         u.exitAddress = facts->exitAddress;
         u.anonymity = facts->anonymity;
+        u.trust = facts->trust;
       }
     }
     if (geoDataDir.empty()) continue;
@@ -98,7 +100,14 @@ void DescribeUpstreams(std::vector<UpstreamProxy>& pool,
     const std::string& where = u.exitAddress.empty() ? u.addr : u.exitAddress;
     if (const auto found = LocateAddress(geoDataDir, where, UiLanguage::English))
       u.country = found->countryCode;
+    if (const auto network = LocateNetwork(geoDataDir, where)) u.network = NetworkText(*network);
   }
+}
+
+std::size_t LeaveOutTampering(std::vector<UpstreamProxy>& pool) {
+  return std::erase_if(pool, [](const UpstreamProxy& u) {
+    return Tampers(TrustFromWord(u.trust).value_or(Trust::Unchecked));
+  });
 }
 
 std::string FormatEndpointStatus(const EndpointStatus& status) {

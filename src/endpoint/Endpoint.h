@@ -54,6 +54,9 @@ struct UpstreamProxy {
   // What is known of it beyond the row, for the pool's view (UpstreamState); empty
   // when unknown. See DescribeUpstreams.
   std::string exitAddress{}, country{}, anonymity{};
+  // The checks' verdict (a TrustWord; empty: unchecked) and the network of its exit
+  // ("AS64496 Owner"), from an ASN database in the data directory.
+  std::string trust{}, network{};
   // "addr:port@TYPE", the way the list names the proxy.
   std::string Line() const;
 };
@@ -174,10 +177,16 @@ std::vector<UpstreamProxy> UpstreamsFromEntries(const std::vector<CProxyEntry>& 
 // (LocateAddress). An empty geoDataDir looks up no country.
 struct VerifiedFacts {
   std::string exitAddress, anonymity;
+  std::string trust{};
 };
 void DescribeUpstreams(std::vector<UpstreamProxy>& pool,
                        const std::function<std::optional<VerifiedFacts>(const std::string& line)>& verified,
                        const std::string& geoDataDir);
+
+// Takes the proxies whose checks caught them reading or changing the traffic out of
+// the pool (after DescribeUpstreams); returns how many. A time measured through a
+// proxy says nothing of what it does to the pages it carries.
+std::size_t LeaveOutTampering(std::vector<UpstreamProxy>& pool);
 
 // One proxy of the pool as the endpoint knows it now: what the control API reports and
 // what the metrics count.
@@ -194,6 +203,7 @@ struct UpstreamState {
   int64_t lastCheckAgoMs = -1;  // since its last health check; -1 for none
   // What its verification found, from the list.
   std::string exitAddress, country, anonymity;
+  std::string trust, network;
   // Since it joined the pool.
   uint64_t connections = 0;    // client connections carried through it
   uint64_t failuresTotal = 0;  // attempts through it that failed

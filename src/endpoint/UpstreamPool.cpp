@@ -6,6 +6,7 @@
 
 #include "base/ProxyHost.h"
 #include "base/Text.h"
+#include "proxy/VerifyStatus.h"
 
 namespace qb {
 
@@ -372,6 +373,8 @@ std::vector<UpstreamState> UpstreamPool::States(Clock::time_point now) const {
     s.exitAddress = u.m_proxy.exitAddress;
     s.country = u.m_proxy.country;
     s.anonymity = u.m_proxy.anonymity;
+    s.trust = u.m_proxy.trust.empty() ? TrustWord(Trust::Unchecked) : u.m_proxy.trust;
+    s.network = u.m_proxy.network;
     s.connections = u.m_connections;
     s.failuresTotal = u.m_failuresTotal;
     s.bytesUp = u.m_bytesUp;

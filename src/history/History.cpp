@@ -50,6 +50,22 @@ constexpr HistoryMigration kMigrations[] = {
      "  value) WITHOUT ROWID;"},
 };
 
+// Columns added beside the schema rather than by a new version of it: an older version
+// of the program, which names the columns it writes, uses such a file as it is, where
+// a newer version number would make it move the file aside.
+struct HistoryAddition {
+  const char* table;
+  const char* column;
+  const char* type;
+};
+constexpr HistoryAddition kAdditions[] = {
+    // What the check could tell of whether the proxy tampers (a TrustWord; NULL for
+    // unchecked), and the certificate an https:// resource presented through it.
+    {"result", "trust", "TEXT"},
+    {"result", "cert_sha256", "TEXT"},
+    {"proxy", "trust", "TEXT"},
+};
+
 // Tables the current schema must have; a file that claims the version without them is
 // not ours.
 constexpr const char* kRequiredTables[] = {"proxy", "resource", "result", "meta"};
@@ -124,6 +140,21 @@ HistoryProblem ProblemOf(int code, int systemError = 0) {
   }
 }
 
+bool HasTable(sqlite3* db, const char* table) {
+  Statement q(db, "SELECT 1 FROM sqlite_master WHERE type='table' AND name=?1");
+  if (!q) return false;
+  q.Bind(1, std::string(table));
+  return q.Step() == SQLITE_ROW;
+}
+
+bool HasColumn(sqlite3* db, const char* table, const char* column) {
+  const std::string sql = std::string("SELECT 1 FROM pragma_table_info('") + table + "') WHERE name=?1";
+  Statement q(db, sql.c_str());
+  if (!q) return false;
+  q.Bind(1, std::string(column));
+  return q.Step() == SQLITE_ROW;
+}
+
 struct Prepared {
   HistoryProblem problem = HistoryProblem::None;
   std::string reason;
@@ -168,6 +199,14 @@ Prepared PrepareSchema(sqlite3* db, std::span<const HistoryMigration> migrations
         ExecOn(db, "ROLLBACK");
         return {problem, "migration to version " + std::to_string(m.version) + " failed: " + error};
       }
+    }
+    for (const HistoryAddition& a : kAdditions) {
+      if (!HasTable(db, a.table) || HasColumn(db, a.table, a.column)) continue;
+      const std::string sql =
+          std::string("ALTER TABLE ") + a.table + " ADD COLUMN " + a.column + " " + a.type;
+      if (!ExecOn(db, sql.c_str(), &error))
+        return {ProblemOf(sqlite3_extended_errcode(db), sqlite3_system_errno(db)),
+                std::string("adding ") + a.table + "." + a.column + " failed: " + error};
     }
   }
   for (const char* table : kRequiredTables) {
@@ -263,9 +302,14 @@ std::int64_t Salvage(sqlite3* into, const std::string& damaged) {
     Statement read(into, from.c_str());
     if (!read) continue;
     const int columns = sqlite3_column_count(read.get());
-    std::string insert = std::string("INSERT OR IGNORE INTO main.") + table + " VALUES(";
-    for (int c = 0; c < columns; ++c) insert += c ? ",?" : "?";
-    insert += ")";
+    // By name: either file may have the columns added beside the schema's.
+    std::string names, values;
+    for (int c = 0; c < columns; ++c) {
+      names += std::string(c ? ",\"" : "\"") + sqlite3_column_name(read.get(), c) + "\"";
+      values += c ? ",?" : "?";
+    }
+    const std::string insert =
+        std::string("INSERT OR IGNORE INTO main.") + table + "(" + names + ") VALUES(" + values + ")";
     Statement write(into, insert.c_str());
     if (!write) continue;
     while (read.Step() == SQLITE_ROW) {
@@ -303,6 +347,12 @@ std::string MoveAside(const std::string& path) {
 }
 
 }  // namespace
+
+CHistoryStore::CHistoryStore(sqlite3* db, std::string path)
+    : m_db(db),
+      m_path(std::move(path)),
+      m_trustColumns(HasColumn(db, "result", "trust") && HasColumn(db, "result", "cert_sha256") &&
+                     HasColumn(db, "proxy", "trust")) {}
 
 std::span<const HistoryMigration> HistoryMigrations() {
   return kMigrations;
@@ -477,11 +527,20 @@ HistoryWrite CHistoryStore::Write(std::span<const HistoryRecord> records, bool s
   // Through result_by_proxy: a check is the same check when its proxy, time and
   // resource are.
   Statement recorded(m_db, "SELECT 1 FROM result WHERE proxy_id=?1 AND at=?2 AND resource_id IS ?3 LIMIT 1");
-  Statement insert(
-      m_db,
-      "INSERT INTO result(proxy_id, at, resource_id, code, status, seconds, anonymity, exit_address)"
-      " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
-  bool ok = addProxy && findProxy && addResource && findResource && latest && recorded && insert;
+  Statement insert(m_db,
+                   m_trustColumns
+                       ? "INSERT INTO result(proxy_id, at, resource_id, code, status, seconds, anonymity,"
+                         " exit_address, trust, cert_sha256) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)"
+                       : "INSERT INTO result(proxy_id, at, resource_id, code, status, seconds, anonymity,"
+                         " exit_address) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
+  // The latest verdict, as the anonymity: a check that could not tell leaves it.
+  Statement latestTrust(m_db, !m_trustColumns ? "SELECT 1"
+                              : skipRecorded
+                                  ? "UPDATE proxy SET trust=?2 WHERE id=?1"
+                                    " AND NOT EXISTS (SELECT 1 FROM result WHERE proxy_id=?1 AND at>?3)"
+                                  : "UPDATE proxy SET trust=?2 WHERE id=?1");
+  bool ok =
+      addProxy && findProxy && addResource && findResource && latest && recorded && insert && latestTrust;
   std::int64_t inserted = 0;
   // A run checks every proxy against the same one or two resources.
   std::unordered_map<std::string, std::int64_t> resources;
@@ -529,6 +588,11 @@ HistoryWrite CHistoryStore::Write(std::span<const HistoryRecord> records, bool s
     if (rec.code == VERIFY_OK) insert.Bind(6, rec.seconds);
     insert.BindTextOrNull(7, rec.anonymity);
     insert.BindTextOrNull(8, rec.exitAddress);
+    const bool verdict = m_trustColumns && !rec.trust.empty() && rec.trust != TrustWord(Trust::Unchecked);
+    if (m_trustColumns) {
+      if (verdict) insert.Bind(9, rec.trust);
+      insert.BindTextOrNull(10, rec.certSha256);
+    }
     ok = insert.Step() == SQLITE_DONE;
     insert.Reset();
     if (ok) ++inserted;
@@ -539,6 +603,13 @@ HistoryWrite CHistoryStore::Write(std::span<const HistoryRecord> records, bool s
       if (skipRecorded) latest.Bind(4, rec.when);
       ok = latest.Step() == SQLITE_DONE;
       latest.Reset();
+    }
+    if (ok && verdict) {
+      latestTrust.Bind(1, proxyId);
+      latestTrust.Bind(2, rec.trust);
+      if (skipRecorded) latestTrust.Bind(3, rec.when);
+      ok = latestTrust.Step() == SQLITE_DONE;
+      latestTrust.Reset();
     }
   }
   if (ok && Exec("COMMIT")) {
@@ -596,15 +667,17 @@ std::optional<ProxyScore> CHistoryStore::ScoreOf(std::int64_t proxyId, const std
   }
   if (checks.empty()) return std::nullopt;
   ScoreChecks(score, checks);
-  Statement info(m_db,
-                 "SELECT (SELECT count(*) FROM result WHERE proxy_id=?1), anonymity, exit_address FROM proxy "
-                 "WHERE id=?1");
+  Statement info(m_db, m_trustColumns ? "SELECT (SELECT count(*) FROM result WHERE proxy_id=?1), anonymity,"
+                                        " exit_address, trust FROM proxy WHERE id=?1"
+                                      : "SELECT (SELECT count(*) FROM result WHERE proxy_id=?1), anonymity,"
+                                        " exit_address, NULL FROM proxy WHERE id=?1");
   if (info) {
     info.Bind(1, proxyId);
     if (info.Step() == SQLITE_ROW) {
       score.totalChecks = info.Int(0);
       score.anonymity = info.Text(1);
       score.exitAddress = info.Text(2);
+      score.trust = info.Text(3);
     }
   }
   return score;
@@ -646,11 +719,13 @@ std::vector<ProxyScore> CHistoryStore::AllScores() {
 std::vector<HistoryRecord> CHistoryStore::Results(const std::string& proxy, int limit) {
   std::vector<HistoryRecord> out;
   const bool typed = proxy.find('@') != std::string::npos;
-  Statement q(m_db,
-              "SELECT p.name, r.at, s.url, r.code, r.status, r.seconds, r.anonymity, r.exit_address"
-              " FROM result r JOIN proxy p ON p.id = r.proxy_id LEFT JOIN resource s ON s.id = r.resource_id"
-              " WHERE p.name = ?1 OR (?2 AND substr(p.name, 1, length(?1) + 1) = ?1 || '@')"
-              " ORDER BY r.at DESC, r.id DESC LIMIT ?3");
+  const std::string sql =
+      std::string("SELECT p.name, r.at, s.url, r.code, r.status, r.seconds, r.anonymity, r.exit_address, ") +
+      (m_trustColumns ? "r.trust, r.cert_sha256" : "NULL, NULL") +
+      " FROM result r JOIN proxy p ON p.id = r.proxy_id LEFT JOIN resource s ON s.id = r.resource_id"
+      " WHERE p.name = ?1 OR (?2 AND substr(p.name, 1, length(?1) + 1) = ?1 || '@')"
+      " ORDER BY r.at DESC, r.id DESC LIMIT ?3";
+  Statement q(m_db, sql.c_str());
   if (!q) return out;
   q.Bind(1, proxy);
   q.Bind(2, static_cast<std::int64_t>(typed ? 0 : 1));
@@ -666,6 +741,8 @@ std::vector<HistoryRecord> CHistoryStore::Results(const std::string& proxy, int 
     rec.seconds = q.Real(5);
     rec.anonymity = q.Text(6);
     rec.exitAddress = q.Text(7);
+    rec.trust = q.Text(8);
+    rec.certSha256 = q.Text(9);
     out.push_back(std::move(rec));
   }
   return out;
@@ -686,6 +763,17 @@ std::vector<std::string> CHistoryStore::ProxiesCheckedSince(std::int64_t since) 
   if (!q) return out;
   q.Bind(1, since);
   while (q.Step() == SQLITE_ROW) out.push_back(q.Text(0));
+  return out;
+}
+
+std::unordered_set<std::string> CHistoryStore::TamperingProxies() {
+  std::unordered_set<std::string> out;
+  if (!m_trustColumns) return out;
+  Statement q(m_db, "SELECT name FROM proxy WHERE trust IN (?1, ?2)");
+  if (!q) return out;
+  q.Bind(1, std::string(TrustWord(Trust::TlsIntercepted)));
+  q.Bind(2, std::string(TrustWord(Trust::Modified)));
+  while (q.Step() == SQLITE_ROW) out.insert(q.Text(0));
   return out;
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include <QtGlobal>
@@ -35,6 +36,10 @@ struct HistoryRecord {
   double seconds = 0;     // measured time; meaningful when code is VERIFY_OK
   std::string anonymity;
   std::string exitAddress;
+  // What the check could tell of whether the proxy tampers: a TrustWord other than
+  // "unchecked", or empty. An https:// resource's certificate, as seen through it.
+  std::string trust;
+  std::string certSha256;
 };
 
 // What the history says about one proxy.
@@ -48,6 +53,7 @@ struct ProxyScore {
   std::string lastStatus;
   std::string anonymity;  // from the latest result that carried one
   std::string exitAddress;
+  std::string trust;  // the latest verdict a check could give (a TrustWord); empty for none
   double Uptime() const { return checks > 0 ? static_cast<double>(successes) / checks : 0.0; }
 };
 
@@ -148,12 +154,14 @@ class CHistoryStore {
   // whatever it said: a run that resumes from the history passes over the proxies
   // that were checked recently, working or not.
   std::vector<std::string> ProxiesCheckedSince(std::int64_t since);
+  // The names of the proxies whose latest verdict is that they tamper (Tampers).
+  std::unordered_set<std::string> TamperingProxies();
 
   sqlite3* Handle() const { return m_db; }
   const std::string& Path() const { return m_path; }
 
  private:
-  CHistoryStore(sqlite3* db, std::string path) : m_db(db), m_path(std::move(path)) {}
+  CHistoryStore(sqlite3* db, std::string path);
   bool Exec(const char* sql);
   HistoryWrite Write(std::span<const HistoryRecord> records, bool skipRecorded, std::int64_t* added,
                      int waitMs);
@@ -163,6 +171,8 @@ class CHistoryStore {
 
   sqlite3* m_db = nullptr;
   std::string m_path;
+  // The file has the trust columns (a reader of a file an older version made may not).
+  bool m_trustColumns = false;
 };
 
 // Gathers results as a run hands them in and writes them in batches: one transaction

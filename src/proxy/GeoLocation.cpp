@@ -161,6 +161,7 @@ struct MmdbFile {
   std::unique_ptr<MMDB_s> db;  // null when it could not be opened
   std::string error;
   bool city = false;
+  bool asn = false;  // autonomous systems, no places
   std::uint64_t epoch = 0;
   ~MmdbFile() {
     if (db) MMDB_close(db.get());
@@ -184,6 +185,7 @@ std::shared_ptr<MmdbFile> OpenMmdb(const std::string& path, const FileId& id) {
   std::string lower(type);
   std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
   f->city = lower.find("city") != std::string::npos;
+  f->asn = lower.find("asn") != std::string::npos;
   f->epoch = db->metadata.build_epoch;
   f->db = std::move(db);
   return f;
@@ -535,6 +537,58 @@ GeoLookup LocateAddressIn(const GeoSources& sources, std::string_view address, U
     }
   }
   return out;
+}
+
+std::optional<NetworkResult> LocateNetwork(const std::string& dataDir, std::string_view address) {
+  if (dataDir.empty()) return std::nullopt;
+  const std::optional<Address> a = ParseAddress(address);
+  if (!a) return std::nullopt;
+  const std::shared_ptr<const Snapshot> snap = Current(dataDir, SystemGeoIpDir());
+  for (const auto& m : snap->mmdb) {
+    if (!m->db || !m->asn) continue;
+    sockaddr_storage ss{};
+    if (a->v6) {
+      auto* sin6 = reinterpret_cast<sockaddr_in6*>(&ss);
+      sin6->sin6_family = AF_INET6;
+      std::memcpy(&sin6->sin6_addr, a->bytes, 16);
+    } else {
+      auto* sin = reinterpret_cast<sockaddr_in*>(&ss);
+      sin->sin_family = AF_INET;
+      std::memcpy(&sin->sin_addr, a->bytes, 4);
+    }
+    int mmdbError = MMDB_SUCCESS;
+    MMDB_lookup_result_s r = MMDB_lookup_sockaddr(m->db.get(), reinterpret_cast<sockaddr*>(&ss), &mmdbError);
+    if (mmdbError != MMDB_SUCCESS || !r.found_entry) continue;
+    MMDB_entry_data_s number{};
+    const char* const numberPath[] = {"autonomous_system_number", nullptr};
+    if (MMDB_aget_value(&r.entry, &number, numberPath) != MMDB_SUCCESS || !number.has_data) continue;
+    NetworkResult n;
+    switch (number.type) {
+      case MMDB_DATA_TYPE_UINT32:
+        n.asn = number.uint32;
+        break;
+      case MMDB_DATA_TYPE_UINT16:
+        n.asn = number.uint16;
+        break;
+      case MMDB_DATA_TYPE_UINT64:
+        n.asn = static_cast<std::uint32_t>(number.uint64);
+        break;
+      default:
+        continue;
+    }
+    int error = MMDB_SUCCESS;
+    const char* const ownerPath[] = {"autonomous_system_organization", nullptr};
+    n.owner = MmdbString(&r.entry, ownerPath, &error).value_or("");
+    n.source = BaseName(m->path);
+    return n;
+  }
+  return std::nullopt;
+}
+
+std::string NetworkText(const NetworkResult& network) {
+  std::string text = "AS" + std::to_string(network.asn);
+  if (!network.owner.empty()) text += " " + network.owner;
+  return text;
 }
 
 std::optional<GeoResult> LocateAddress(const std::string& dataDir, std::string_view address,

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -65,6 +66,20 @@ GeoLookup LocateAddressIn(const GeoSources& sources, std::string_view address, U
 // none knows it. Thread-safe; cheap enough to call once per row of a big list.
 std::optional<GeoResult> LocateAddress(const std::string& dataDir, std::string_view address,
                                        UiLanguage language);
+
+// The network an address belongs to: its autonomous system and the organisation that
+// holds it, from an ASN database among the data directory's "*.mmdb" files (one whose
+// database type names ASN, e.g. DB-IP's "IP to ASN Lite" or GeoLite2 ASN; the newest
+// build first). The system's databases have no networks.
+struct NetworkResult {
+  std::uint32_t asn = 0;
+  std::string owner;   // as the database spells it; may be empty
+  std::string source;  // the answering file's name
+  bool operator==(const NetworkResult&) const = default;
+};
+std::optional<NetworkResult> LocateNetwork(const std::string& dataDir, std::string_view address);
+// "AS64496 Example Networks" (or "AS64496" without an owner).
+std::string NetworkText(const NetworkResult& network);
 
 // The text put into an empty remark: "country area", trimmed.
 std::string GeoRemark(const GeoResult& result);

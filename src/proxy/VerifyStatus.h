@@ -2,6 +2,9 @@
 // and what the history keeps for every check, so they live below both.
 #pragma once
 
+#include <optional>
+#include <string_view>
+
 namespace qb {
 
 // The worker's result codes; the values are the contract with the list's texts.
@@ -27,5 +30,39 @@ enum VerifyStatus {
   // or rewritten on the way.
   VERIFY_MODIFIED = 12,
 };
+
+// What the checks could tell of whether a proxy reads or changes what passes through
+// it. Only a check that could have caught it says Clean: an https:// resource whose
+// certificate was trusted (and matched its pin), or a sealed judge page that came
+// whole. A plain page without a seal tells nothing, whatever the proxy did to it.
+enum class Trust { Unchecked = 0, Clean = 1, TlsIntercepted = 2, Modified = 3 };
+
+// The word other programs read: "unchecked", "clean", "tls-intercepted", "modified".
+constexpr const char* TrustWord(Trust trust) {
+  switch (trust) {
+    case Trust::Clean:
+      return "clean";
+    case Trust::TlsIntercepted:
+      return "tls-intercepted";
+    case Trust::Modified:
+      return "modified";
+    case Trust::Unchecked:
+      break;
+  }
+  return "unchecked";
+}
+
+// A word as TrustWord spells it; an empty word is Unchecked; anything else nullopt.
+constexpr std::optional<Trust> TrustFromWord(std::string_view word) {
+  for (const Trust t : {Trust::Unchecked, Trust::Clean, Trust::TlsIntercepted, Trust::Modified})
+    if (word == TrustWord(t)) return t;
+  if (word.empty()) return Trust::Unchecked;
+  return std::nullopt;
+}
+
+// A proxy caught reading or changing the traffic.
+constexpr bool Tampers(Trust trust) {
+  return trust == Trust::TlsIntercepted || trust == Trust::Modified;
+}
 
 }  // namespace qb

@@ -117,12 +117,13 @@ bool WriteFavoritesProfile(const std::string& iniPath, std::string_view text) {
   return qb::WriteFileAtomically(iniPath, WithFavoritesText(old, text));
 }
 
-std::vector<std::string> FavoriteProxyLines(const CProxyListModel& list) {
+std::vector<std::string> FavoriteProxyLines(const CProxyListModel& list, const RowLeftOut& leftOut) {
   std::vector<std::pair<double, int>> timed;
   std::vector<int> untimed;
   for (int row = 0; row < list.RowCount(); ++row) {
     if (!list.IsFavorite(row)) continue;
     const CProxyEntry* e = list.Entry(row);
+    if (leftOut && leftOut(*e)) continue;
     if (IsTimeText(e->TimeStatus())) {
       timed.emplace_back(qb::CAtof(e->TimeStatus()), row);
     } else {
@@ -137,13 +138,14 @@ std::vector<std::string> FavoriteProxyLines(const CProxyListModel& list) {
   return lines;
 }
 
-void ChooseFavorites(CProxyListModel& list, const CSettings& settings) {
+void ChooseFavorites(CProxyListModel& list, const CSettings& settings, const RowLeftOut& leftOut) {
   if (!settings.m_bAutoAddToFavorite || list.RowCount() == 0) return;
   int chosen = 0;
   for (int row = 0; row < list.RowCount(); ++row) {
     const CProxyEntry* e = list.Entry(row);
     const bool timed = IsTimeText(e->TimeStatus());
-    if (!timed || qb::CAtof(e->TimeStatus()) >= 60 || chosen >= settings.m_nFavorites) {
+    if (!timed || qb::CAtof(e->TimeStatus()) >= 60 || chosen >= settings.m_nFavorites ||
+        (leftOut && leftOut(*e))) {
       list.SetFavorite(row, false);
       continue;
     }
@@ -160,7 +162,8 @@ void ChooseFavorites(CProxyListModel& list, const CSettings& settings) {
 namespace qb {
 
 void ChooseFavoritesByScore(CProxyListModel& list, const CSettings& settings,
-                            const std::unordered_map<std::string, ProxyScore>& scores) {
+                            const std::unordered_map<std::string, ProxyScore>& scores,
+                            const RowLeftOut& leftOut) {
   if (!settings.m_bAutoAddToFavorite || list.RowCount() == 0) return;
   struct Candidate {
     int row;
@@ -172,7 +175,7 @@ void ChooseFavoritesByScore(CProxyListModel& list, const CSettings& settings,
     const CProxyEntry* e = list.Entry(row);
     const std::string type = qb::AsciiUpper(e->Type());
     const bool web = type.empty() || type == "HTTP" || type == "HTTPS";
-    if (!IsTimeText(e->TimeStatus()) || qb::CAtof(e->TimeStatus()) >= 60) {
+    if (!IsTimeText(e->TimeStatus()) || qb::CAtof(e->TimeStatus()) >= 60 || (leftOut && leftOut(*e))) {
       list.SetFavorite(row, false);
       continue;
     }

@@ -2,6 +2,7 @@
 // choice after a verification run over the whole list.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -9,6 +10,7 @@
 
 namespace qb {
 
+class CProxyEntry;
 class CProxyListModel;
 class CSettings;
 struct ProxyScore;
@@ -41,19 +43,23 @@ std::string WithFavoritesText(std::string_view profile, std::string_view text);
 // The proxy lines of the ticked rows, fastest first by their verification time; rows
 // without a time (not verified, or failed) follow in list order. The failover script
 // lists them after the proxy it is made for.
-std::vector<std::string> FavoriteProxyLines(const CProxyListModel& list);
+// leftOut, when given, names rows that never stand there (proxies caught tampering).
+using RowLeftOut = std::function<bool(const CProxyEntry&)>;
+std::vector<std::string> FavoriteProxyLines(const CProxyListModel& list, const RowLeftOut& leftOut = {});
 
 // After a run over the whole list, sorted by time: when m_bAutoAddToFavorite is set,
 // the fastest m_nFavorites HTTP and HTTPS rows under 60 seconds become the ticked rows.
 // Rows of other types that answered in time keep their tick until the last favourite
 // is chosen; every other row is unticked.
-void ChooseFavorites(CProxyListModel& list, const CSettings& settings);
+// Rows leftOut names are unticked whatever their time.
+void ChooseFavorites(CProxyListModel& list, const CSettings& settings, const RowLeftOut& leftOut = {});
 // The same choice ranked by the history (Options.ini [History] FavoritesByScore=1):
 // of the HTTP and HTTPS rows under 60 seconds in this run, the m_nFavorites with the
 // highest uptime over their latest checks become the ticked rows, a lower median time
 // first among equal uptimes, then the list's order. A row without history ranks last.
 // The other rows are treated as by ChooseFavorites.
 void ChooseFavoritesByScore(CProxyListModel& list, const CSettings& settings,
-                            const std::unordered_map<std::string, ProxyScore>& scores);
+                            const std::unordered_map<std::string, ProxyScore>& scores,
+                            const RowLeftOut& leftOut = {});
 
 }  // namespace qb

@@ -105,8 +105,11 @@ std::string FormatOptionsFile(const ExtraOptions& o) {
   text += "Listen=" + o.api.listen + "\n";
   text += "Token=" + o.api.token + "\n";
   // Only a file that trusts a resource of its own has the section.
-  if (!o.verify.caFiles.empty() || !o.verify.pins.empty()) {
+  if (!o.verify.caFiles.empty() || !o.verify.pins.empty() || !o.verify.leaveOutTampering ||
+      o.verify.directReference) {
     text += "\n[Verify]\n";
+    if (!o.verify.leaveOutTampering) text += "LeaveOutTampering=0\n";
+    if (o.verify.directReference) text += "DirectReference=1\n";
     for (const auto& [host, path] : o.verify.caFiles) text += "CaFile." + host + "=" + path + "\n";
     for (const auto& [host, pin] : o.verify.pins) text += "Pin." + host + "=" + pin + "\n";
   }
@@ -199,6 +202,10 @@ ExtraOptions ParseOptionsFile(std::string_view text) {
       if (value.empty() || ParseListenAddress(value)) o.api.listen = std::string(value);
     } else if (key == "Api/Token") {
       o.api.token = std::string(value);
+    } else if (key == "Verify/LeaveOutTampering") {
+      ParseFlag(value, o.verify.leaveOutTampering);
+    } else if (key == "Verify/DirectReference") {
+      ParseFlag(value, o.verify.directReference);
     } else if (key.starts_with("Verify/CaFile.") && key.size() > 14 && !value.empty()) {
       o.verify.caFiles[qb::AsciiLower(std::string_view(key).substr(14))] = std::string(value);
     } else if (key.starts_with("Verify/Pin.") && key.size() > 11 && value.size() == 64 &&

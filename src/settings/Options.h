@@ -154,6 +154,14 @@ struct VerifyOptions {
   // [Verify] Pin.HOST=SHA256: the SHA-256 of the certificate the host presents (64
   // hex digits); any other is interception, even one that chains to a trusted CA.
   std::map<std::string, std::string> pins;
+  // [Verify] LeaveOutTampering: the failover script, the favourites and the endpoint
+  // pass over proxies whose latest verdict is that they tamper (on unless set to 0).
+  bool leaveOutTampering = true;
+  // [Verify] DirectReference: for a plain http:// resource that seals nothing, the run
+  // fetches the page once directly (without a proxy) and takes any other page through
+  // a proxy as modified. Off unless set to 1: it tells that site the user's own address,
+  // and suits only a page that is the same for every request.
+  bool directReference = false;
 
   bool operator==(const VerifyOptions&) const = default;
 };

@@ -19,6 +19,7 @@
 #include "base/Text.h"
 #include "base/Translate.h"
 #include "proxy/GeoLocation.h"
+#include "proxy/ProxyEntry.h"
 
 namespace qb {
 
@@ -38,6 +39,21 @@ int AnonymityRank(const std::string& word) {
   if (word == "anonymous") return 1;
   if (word == "transparent") return 2;
   return 3;
+}
+
+// The safest first when sorted ascending.
+int TrustRank(Trust trust) {
+  switch (trust) {
+    case Trust::Clean:
+      return 0;
+    case Trust::Unchecked:
+      return 1;
+    case Trust::Modified:
+      return 2;
+    case Trust::TlsIntercepted:
+      return 3;
+  }
+  return 1;
 }
 
 }  // namespace
@@ -128,6 +144,34 @@ QString AnonymityText(const std::string& judgeWord) {
   return QString::fromStdString(judgeWord);
 }
 
+QString TrustText(Trust trust) {
+  switch (trust) {
+    case Trust::Clean:
+      return qb::Tr(kTrustClean);
+    case Trust::TlsIntercepted:
+      return qb::Tr(kStatusTlsIntercepted);
+    case Trust::Modified:
+      return qb::Tr(kStatusModified);
+    case Trust::Unchecked:
+      break;
+  }
+  return qb::Tr(kTrustUnchecked);
+}
+
+qb::Trust CHistoryColumns::TrustOf(const CProxyEntry& e) const {
+  const ProxyScore* s = Find(e);
+  return s ? TrustFromWord(s->trust).value_or(qb::Trust::Unchecked) : qb::Trust::Unchecked;
+}
+
+bool CHistoryColumns::Chained(const CProxyEntry& e) const {
+  const ProxyScore* s = Find(e);
+  if (!s || s->exitAddress.empty()) return false;
+  std::string own = e.Addr();
+  if (HostKindOf(own) == HostKind::Name) own = m_names->AddressOf(own, false);
+  if (own.empty()) return false;
+  return BareHost(own) != BareHost(s->exitAddress);
+}
+
 QString CHistoryColumns::Header(int column) const {
   switch (column) {
     case Uptime:
@@ -140,9 +184,22 @@ QString CHistoryColumns::Header(int column) const {
       return qb::Tr(kHeaderExitAddress);
     case Country:
       return qb::Tr(kHeaderCountry);
+    case Trust:
+      return qb::Tr(kHeaderTrust);
+    case Network:
+      return qb::Tr(kHeaderNetwork);
     default:
       return {};
   }
+}
+
+std::string CHistoryColumns::NetworkOf(const CProxyEntry& e, bool mayLookUp) const {
+  const ProxyScore* s = Find(e);
+  std::string address = s && !s->exitAddress.empty() ? s->exitAddress : e.Addr();
+  if (HostKindOf(address) == HostKind::Name) address = m_names->AddressOf(address, mayLookUp);
+  if (address.empty()) return {};
+  const std::optional<NetworkResult> network = LocateNetwork(m_locationDir, address);
+  return network ? NetworkText(*network) : std::string();
 }
 
 std::string CHistoryColumns::CountryOf(const CProxyEntry& e, bool mayLookUp) const {
@@ -162,6 +219,12 @@ const ProxyScore* CHistoryColumns::Find(const CProxyEntry& e) const {
 QString CHistoryColumns::Text(const CProxyEntry& e, int column) const {
   // Every proxy has a country, verified or not.
   if (column == Country) return QString::fromStdString(CountryOf(e, true));
+  if (column == Trust) return TrustText(TrustOf(e));
+  if (column == Network) {
+    const QString network = QString::fromStdString(NetworkOf(e, true));
+    if (!Chained(e)) return network;
+    return network.isEmpty() ? qb::Tr(kNetworkChained) : network + " (" + qb::Tr(kNetworkChained) + ")";
+  }
   const ProxyScore* s = Find(e);
   if (!s) return {};
   switch (column) {
@@ -184,6 +247,11 @@ std::pair<double, std::string> CHistoryColumns::SortKey(const CProxyEntry& e, in
     // A sort reads every row: it starts no look-ups of its own.
     std::string country = CountryOf(e, false);
     return {country.empty() ? kNone : 0.0, std::move(country)};
+  }
+  if (column == Trust) return {static_cast<double>(TrustRank(TrustOf(e))), {}};
+  if (column == Network) {
+    std::string network = NetworkOf(e, false);
+    return {network.empty() ? kNone : 0.0, std::move(network)};
   }
   const ProxyScore* s = Find(e);
   if (!s) return {kNone, {}};

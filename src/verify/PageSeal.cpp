@@ -4,6 +4,7 @@
 #include <QCryptographicHash>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <vector>
 
 #include "base/Text.h"
@@ -152,6 +153,29 @@ std::optional<SealCheck> CheckSealedBody(std::string_view body, std::string_view
   // known only by its digest.
   check.tamper = {offset, i < came.size() ? Cut(came[i]) : std::string(), {}};
   return check;
+}
+
+CReferencePages::Claim CReferencePages::Ask(const std::string& url, std::optional<std::string>& page) {
+  const std::lock_guard<std::mutex> lock(m_lock);
+  if (const auto it = m_known.find(url); it != m_known.end()) {
+    page = it->second;
+    return Claim::Known;
+  }
+  return m_asking.insert(url).second ? Claim::Mine : Claim::Busy;
+}
+
+void CReferencePages::Learn(const std::string& url, std::optional<std::string> page) {
+  const std::lock_guard<std::mutex> lock(m_lock);
+  m_asking.erase(url);
+  m_known[url] = std::move(page);
+}
+
+std::optional<VerifyResult::Tamper> FirstDifference(std::string_view came, std::string_view expected) {
+  if (came == expected) return std::nullopt;
+  const auto [c, e] = std::mismatch(came.begin(), came.end(), expected.begin(), expected.end());
+  const std::size_t at = static_cast<std::size_t>(c - came.begin());
+  (void)e;
+  return VerifyResult::Tamper{at, Cut(came.substr(at)), Cut(expected.substr(at))};
 }
 
 }  // namespace qb

@@ -14,7 +14,10 @@
 // The token makes a page answered for another request (a cache's copy) stand out.
 #pragma once
 
+#include <map>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -44,5 +47,26 @@ struct SealCheck {
   VerifyResult::Tamper tamper;  // when not intact
 };
 std::optional<SealCheck> CheckSealedBody(std::string_view body, std::string_view token);
+
+// A page that seals nothing (any site's) can still be held against what the site sends
+// without a proxy. The run fetches it so once, directly, when the user asks for it (it
+// tells the site the user's own address); the first check that needs it fetches it
+// and the others wait for its answer, as with the user's own addresses.
+class CReferencePages {
+ public:
+  // Known fills page (nullopt: the direct fetch failed, so nothing can be said); Mine
+  // makes the caller the one that fetches (it must answer with Learn); Busy: ask again.
+  enum class Claim { Known, Mine, Busy };
+  Claim Ask(const std::string& url, std::optional<std::string>& page);
+  void Learn(const std::string& url, std::optional<std::string> page);
+
+ private:
+  std::mutex m_lock;
+  std::map<std::string, std::optional<std::string>> m_known;
+  std::set<std::string> m_asking;
+};
+
+// Where two pages first differ: nullopt when they are the same.
+std::optional<VerifyResult::Tamper> FirstDifference(std::string_view came, std::string_view expected);
 
 }  // namespace qb

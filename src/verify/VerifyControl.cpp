@@ -18,6 +18,7 @@
 #include "settings/Settings.h"
 #include "settings/VerifySource.h"
 #include "verify/Judge.h"
+#include "verify/PageSeal.h"
 
 namespace qb {
 
@@ -251,6 +252,7 @@ std::optional<VerifyTask> CVerifyControl::HandNext(int slot, const Resources& re
     task.replyTimeoutMs = g_nVerifyTimeoutMs;
     task.transferCapMs = m_transferCapMs;
     task.ownAddresses = m_ownAddresses;
+    if (m_referencePages && *kind != ProxyKind::Ftp) task.referencePages = m_referencePages;
     if (m_captureSingle &&
         (*kind == ProxyKind::Http || *kind == ProxyKind::Https || *kind == ProxyKind::Socks4 ||
          *kind == ProxyKind::Socks5 || *kind == ProxyKind::Socks)) {
@@ -335,6 +337,10 @@ void CVerifyControl::StartRun(bool all) {
 
   m_verifyAll = all;
   m_ownAddresses = std::make_shared<COwnAddresses>();
+  const bool directReference = m_verifyOptions ? m_verifyOptions->directReference
+                               : m_dir         ? m_dir->Options().verify.directReference
+                                               : false;
+  m_referencePages = directReference ? std::make_shared<CReferencePages>() : nullptr;
   m_queue = std::move(queue);
   m_next = 0;
   EndNameLookups();
@@ -448,7 +454,9 @@ void CVerifyControl::TakeResult(int slot, const VerifyResult& result) {
     const std::int64_t when = HistoryNow();
     if (m_history) {
       m_history->Add({m_list.GetProxyLine(row), when, done.resourceUrl, result.status, text, result.seconds,
-                      result.anonymity, result.exitAddress});
+                      result.anonymity, result.exitAddress,
+                      result.trust == Trust::Unchecked ? std::string() : TrustWord(result.trust),
+                      result.certSha256});
     }
     emit RowChecked(row, when, QString::fromStdString(done.resourceUrl));
     emit RowVerified(row, QString::fromStdString(text));
@@ -534,13 +542,23 @@ void CVerifyControl::EndOfRun() {
   }
   if (m_savesList) emit ListSaved(m_dir->SaveList());
   if (all && m_settings.m_bAutoAddToFavorite && m_list.RowCount() > 0) {
+    // A proxy caught tampering in this run has no time; one caught before, and timed
+    // now against a resource that cannot tell, is passed over too.
+    const bool leaveOut = m_verifyOptions ? m_verifyOptions->leaveOutTampering
+                          : m_dir         ? m_dir->Options().verify.leaveOutTampering
+                                          : true;
+    std::unordered_set<std::string> tampering;
+    if (leaveOut && m_history) tampering = m_history->Store().TamperingProxies();
+    RowLeftOut leftOut;
+    if (!tampering.empty())
+      leftOut = [&tampering](const CProxyEntry& e) { return tampering.count(FormatProxyLine(e)) > 0; };
     if (m_favoritesByScore && m_history) {
       std::vector<std::string> names;
       names.reserve(static_cast<std::size_t>(m_list.RowCount()));
       for (int r = 0; r < m_list.RowCount(); ++r) names.push_back(m_list.GetProxyLine(r));
-      ChooseFavoritesByScore(m_list, m_settings, m_history->Store().Scores(names));
+      ChooseFavoritesByScore(m_list, m_settings, m_history->Store().Scores(names), leftOut);
     } else {
-      ChooseFavorites(m_list, m_settings);
+      ChooseFavorites(m_list, m_settings, leftOut);
     }
   }
   emit RunEnded(all);

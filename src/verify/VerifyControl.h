@@ -359,6 +359,7 @@ class CVerifyControl : public QObject {
 
   // The user's own addresses, learned once per run when its resource is a judge.
   std::shared_ptr<COwnAddresses> m_ownAddresses;
+  std::shared_ptr<CReferencePages> m_referencePages;
 
   int m_engineChecks = 0;
   std::unique_ptr<CVerifyEngine> m_engine;

@@ -31,6 +31,8 @@ constexpr std::size_t kMaxSealedBytes = 1u << 20;
 // How far into a page its seal line is looked for; a proxy that puts more than this in
 // front of it leaves the page unchecked, not wrongly judged.
 constexpr std::size_t kMaxUnsealedPrefix = 16u << 10;
+// The longest page held against its direct fetch: every check in flight keeps its copy.
+constexpr std::size_t kMaxReferenceBytes = 256u << 10;
 constexpr std::string_view kSealMark = "<!-- qb-seal ";
 
 // The SHA-256 of the leaf certificate libcurl saw (CURLOPT_CERTINFO), from its PEM.
@@ -186,6 +188,24 @@ void CVerifyStep::Status(std::string text) {
 
 CVerifyStep::Want CVerifyStep::Next() {
   if (m_xfer != Xfer::None) return Want::Transfer;
+  if (m_needReference) {
+    std::optional<std::string> reference;
+    switch (m_task.referencePages->Ask(m_task.resource.url, reference)) {
+      case CReferencePages::Claim::Known:
+        m_needReference = false;
+        CompareWithReference(reference);
+        break;
+      case CReferencePages::Claim::Busy:
+        if (!(m_aborted && m_aborted())) return Want::Wait;
+        m_needReference = false;
+        break;
+      case CReferencePages::Claim::Mine:
+        if (StartProbe(Xfer::Reference)) return Want::Transfer;
+        m_needReference = false;
+        m_task.referencePages->Learn(m_task.resource.url, std::nullopt);
+        break;
+    }
+  }
   if (m_needFamily) {
     // The run's first task that needs the judge's addresses starts their look-up; the
     // others find it under way, or done.
@@ -239,6 +259,9 @@ void CVerifyStep::Finish(int rc) {
       break;
     case Xfer::Probe:
       EndProbe(rc);
+      break;
+    case Xfer::Reference:
+      EndReference(rc);
       break;
     case Xfer::Family:
       EndFamily(rc);
@@ -410,6 +433,11 @@ bool CVerifyStep::StartHttp(Via via) {
   m_result.certSha256.clear();
   m_result.tlsProblem.clear();
   m_result.tamper.reset();
+  m_result.trust = Trust::Unchecked;
+  m_sealIntact = false;
+  m_needReference = false;
+  m_page.clear();
+  m_pageOverflow = false;
   m_otherFamily.reset();
   m_result.anonymity.clear();
   m_result.exitAddress.clear();
@@ -440,6 +468,14 @@ void CVerifyStep::EndHttp(int rc) {
     if (!IntactPage()) return;
     m_result.seconds = ElapsedSeconds(m_start, end);
     m_result.status = m_found ? VERIFY_OK : VERIFY_MISMATCH;
+    // A certificate the store vouched for (libcurl refuses the page otherwise) or a
+    // seal that held: nobody between read or changed this page.
+    if (m_found && ((m_url.scheme == VerifyUrl::Https && !m_result.certSha256.empty()) || m_sealIntact))
+      m_result.trust = Trust::Clean;
+    // Any other plain page says nothing by itself; the user may have asked to hold it
+    // against the site's own.
+    m_needReference = m_found && m_result.trust == Trust::Unchecked && m_task.referencePages &&
+                      m_url.scheme == VerifyUrl::Http && !m_pageOverflow;
     Status(qb::Format(qb::TrStd(m_found ? kTextAvailable : kTextMismatch).c_str(), m_result.seconds));
     // After the time was taken: learning the user's own addresses costs a request, and
     // so does asking a judge with a name over its other family.
@@ -465,6 +501,7 @@ void CVerifyStep::EndHttp(int rc) {
 bool CVerifyStep::TrustedCertificate(CURL* e, int rc) {
   auto intercepted = [&](std::string why) {
     m_result.status = VERIFY_TLS_INTERCEPTED;
+    m_result.trust = Trust::TlsIntercepted;
     m_result.seconds = 50.0;
     m_result.tlsProblem = std::move(why);
     Status(qb::Format(qb::TrStd(kTextTlsIntercepted).c_str(), m_result.tlsProblem.c_str()));
@@ -496,8 +533,13 @@ bool CVerifyStep::IntactPage() {
   if (m_sealToken.empty() || !ReadsSealedPage()) return true;
   const std::optional<SealCheck> check = CheckSealedBody(m_raw, m_sealToken);
   m_raw.clear();
-  if (!check || check->intact) return true;
+  if (!check) return true;
+  if (check->intact) {
+    m_sealIntact = true;
+    return true;
+  }
   m_result.status = VERIFY_MODIFIED;
+  m_result.trust = Trust::Modified;
   m_result.seconds = 50.0;
   m_result.tamper = check->tamper;
   Status(qb::Format(qb::TrStd(kTextModified).c_str(), check->tamper.offset));
@@ -580,10 +622,10 @@ void CVerifyStep::EndFamily(int rc) {
 }
 
 // The same judge asked without any proxy: the address it sees is the user's own.
-bool CVerifyStep::StartProbe() {
+bool CVerifyStep::StartProbe(Xfer kind) {
   m_easy = curl_easy_init();
   if (!m_easy) return false;
-  m_xfer = Xfer::Probe;
+  m_xfer = kind;
   CURL* e = m_easy;
   m_curlUrl = CurlUrl();
   // An empty proxy also keeps the environment's proxy out of this request.
@@ -618,6 +660,42 @@ void CVerifyStep::EndProbe(int rc) {
   Judge(m_own->Learn(m_task.resource.url, probe));
 }
 
+void CVerifyStep::EndReference(int rc) {
+  std::optional<std::string> reference;
+  long code = 0;
+  curl_easy_getinfo(m_easy, CURLINFO_RESPONSE_CODE, &code);
+  if ((rc == CURLE_OK || rc == CURLE_WRITE_ERROR) && code >= 200 && code < 300 &&
+      m_probeBody.size() <= kMaxReferenceBytes)
+    reference = std::move(m_probeBody);
+  m_probeBody.clear();
+  // An aborted fetch is no answer either; the next run fetches again.
+  m_task.referencePages->Learn(m_task.resource.url, std::move(reference));
+  m_needReference = false;
+  std::optional<std::string> known;
+  if (m_task.referencePages->Ask(m_task.resource.url, known) == CReferencePages::Claim::Known)
+    CompareWithReference(known);
+}
+
+void CVerifyStep::CompareWithReference(const std::optional<std::string>& reference) {
+  if (!reference) return;
+  const std::optional<VerifyResult::Tamper> tamper = FirstDifference(m_page, *reference);
+  m_page.clear();
+  if (!tamper) {
+    m_result.trust = Trust::Clean;
+    return;
+  }
+  m_result.status = VERIFY_MODIFIED;
+  m_result.trust = Trust::Modified;
+  m_result.seconds = 50.0;
+  m_result.tamper = tamper;
+  m_result.anonymity.clear();
+  m_result.exitAddress.clear();
+  m_result.exitAddresses.clear();
+  m_needOwn = false;
+  m_needFamily = false;
+  Status(qb::Format(qb::TrStd(kTextModified).c_str(), tamper->offset));
+}
+
 size_t CVerifyStep::CollectBody(char* data, size_t size, size_t count, void* p) {
   auto* self = static_cast<CVerifyStep*>(p);
   self->Heard();
@@ -626,6 +704,8 @@ size_t CVerifyStep::CollectBody(char* data, size_t size, size_t count, void* p) 
   const size_t from = body.size() > 8 ? body.size() - 8 : 0;
   body.append(data, len);
   // The page's fields stand before its end; nothing after it is needed.
+  // A reference page is held whole; a judge's fields stand before its end.
+  if (self->m_xfer == Xfer::Reference) return body.size() > kMaxReferenceBytes ? 0 : len;
   if (body.find("</body>", from) != std::string::npos || body.size() > kMaxLineBytes) return 0;
   return len;
 }
@@ -739,6 +819,14 @@ size_t CVerifyStep::WriteBody(char* data, size_t size, size_t count, void* p) {
   if (self->m_aborted && self->m_aborted()) return 0;
   self->Heard();
   const std::string_view chunk(data, len);
+  if (self->m_task.referencePages && !self->m_pageOverflow) {
+    self->m_page.append(chunk);
+    if (self->m_page.size() > kMaxReferenceBytes) {
+      self->m_pageOverflow = true;
+      self->m_page.clear();
+      self->m_page.shrink_to_fit();
+    }
+  }
   if (!self->m_sealToken.empty() && !self->m_rawOverflow) {
     std::string& raw = self->m_raw;
     const std::size_t from = raw.size() > kSealMark.size() ? raw.size() - kSealMark.size() : 0;
@@ -762,7 +850,7 @@ size_t CVerifyStep::WriteBody(char* data, size_t size, size_t count, void* p) {
     }
   }
   // Past "</body>" only a sealed page is read on: what follows counts in its digest.
-  if (self->m_bodyEnded) return self->ReadsSealedPage() ? len : 0;
+  if (self->m_bodyEnded) return self->ReadsWholePage() ? len : 0;
   size_t pos = 0;
   while (pos < len) {
     const size_t lf = chunk.find('\n', pos);
@@ -783,9 +871,9 @@ size_t CVerifyStep::WriteBody(char* data, size_t size, size_t count, void* p) {
     }
     pos = lf + 1;
     // Stopping in the write callback ends the transfer; the caller knows it was meant.
-    if (self->m_bodyEnded) return self->ReadsSealedPage() ? len : 0;
+    if (self->m_bodyEnded) return self->ReadsWholePage() ? len : 0;
   }
-  return self->m_bodyEnded && !self->ReadsSealedPage() ? 0 : len;
+  return self->m_bodyEnded && !self->ReadsWholePage() ? 0 : len;
 }
 
 size_t CVerifyStep::TakeHeader(char* data, size_t size, size_t count, void* p) {

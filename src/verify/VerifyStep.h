@@ -85,13 +85,18 @@ class CVerifyStep {
  private:
   // The proxy setting each route stands for: "http=A:P", "socks=A:P", "ftp=A:P", "A:P".
   enum class Via { Http, Socks, Ftp, Any };
-  enum class Xfer { None, Http, Ftp, Probe, Family };
+  enum class Xfer { None, Http, Ftp, Probe, Family, Reference };
 
   void Status(std::string text);
   bool StartRoute(Via via);
   bool StartHttp(Via via);
   bool StartFtp(Via via);
-  bool StartProbe();
+  // A direct request for the page (no proxy): the judge's view of the user's own
+  // address (Probe), or the page to hold the proxy's against (Reference).
+  bool StartProbe(Xfer kind = Xfer::Probe);
+  void EndReference(int rc);
+  // The page that came through the proxy against the one the site sent directly.
+  void CompareWithReference(const std::optional<std::string>& reference);
   void EndHttp(int rc);
   void EndFtp(int rc);
   void EndProbe(int rc);
@@ -114,6 +119,9 @@ class CVerifyStep {
   bool IntactPage();
   // The page came with its seal near its start: it is kept whole and read to its end.
   bool ReadsSealedPage() const { return m_sealSeen && !m_rawOverflow; }
+  // A sealed page, or one held against its direct fetch, is read to its end, past
+  // "</body>", where injected scripts usually go.
+  bool ReadsWholePage() const { return ReadsSealedPage() || (m_task.referencePages && !m_pageOverflow); }
   void Heard() { m_lastByte = Clock::now(); }
 
   static size_t WriteBody(char* data, size_t size, size_t count, void* p);
@@ -134,6 +142,7 @@ class CVerifyStep {
   // a name, for its addresses: one of the other family is asked through the proxy too.
   bool m_needOwn = false;
   bool m_needFamily = false;
+  bool m_needReference = false;
   std::optional<JudgeView> m_otherFamily;
 
   // The transfer in progress.
@@ -161,7 +170,13 @@ class CVerifyStep {
   std::string m_sealHeader;
   char m_errorBuf[256] = {};
   std::string m_probeBody;
+  // With referencePages: the page as it came through the proxy, while it is short
+  // enough to compare.
+  std::string m_page;
+  bool m_pageOverflow = false;
   bool m_found = false;
+  // The page carried a seal and came whole.
+  bool m_sealIntact = false;
   bool m_bodyEnded = false;
   bool m_authChallenge = false;
   JudgePageReader m_judge;

@@ -19,6 +19,7 @@ namespace qb {
 
 class CHostResolver;
 class COwnAddresses;
+class CReferencePages;
 
 // How a proxy is spoken to. The numbers are the worker's historic type indexes; Any
 // (no type) and Socks (the bare "SOCKS", spoken as SOCKS4) never come from a list row.
@@ -102,6 +103,9 @@ struct VerifyTask {
   // The run's resolver, for the host name of a judge: a judge reachable over IPv4 and
   // IPv6 is asked over both. Without one, a judge is asked once.
   std::shared_ptr<CHostResolver> resolver;
+  // Set when the run holds a plain page that seals nothing against the page fetched
+  // without a proxy (Options.ini [Verify] DirectReference=1).
+  std::shared_ptr<CReferencePages> referencePages;
 };
 
 struct VerifyResult {
@@ -138,6 +142,8 @@ struct VerifyResult {
     std::string expected;    // up to kTamperBytes of what the server sent there, when known
   };
   std::optional<Tamper> tamper;
+  // Whether this check could tell that the proxy leaves the traffic alone (see Trust).
+  Trust trust = Trust::Unchecked;
 };
 
 inline constexpr std::size_t kTamperBytes = 64;

@@ -535,7 +535,7 @@ TEST(HistoryCommand, VerifyRecordsAndHistoryPrints) {
   ASSERT_EQ(r.exitCode, 0) << r.err;
   const auto csv = Lines(r.out);
   ASSERT_EQ(csv.size(), 3u) << r.out;
-  EXPECT_EQ(csv[0], "proxy,time,status,seconds,resource,anonymity,exit_address,state");
+  EXPECT_EQ(csv[0], "proxy,time,status,seconds,resource,anonymity,exit_address,state,trust");
   EXPECT_NE(csv[1].find("," + page + ","), std::string::npos) << csv[1];
   EXPECT_GE(csv[1].substr(http.size() + 1, 20), csv[2].substr(http.size() + 1, 20));
 
@@ -544,11 +544,12 @@ TEST(HistoryCommand, VerifyRecordsAndHistoryPrints) {
   EXPECT_EQ(Lines(r.out).size(), 3u) << r.out;
   EXPECT_NE(r.out.find("\"status\":\"连接失败\",\"state\":\"failed\",\"seconds\":null"), std::string::npos)
       << r.out;
-  // The scores carry the state of the last result too, in both formats.
+  // The scores carry the state of the last result too, in both formats, and the
+  // trust verdict: a plain page that seals nothing tells none.
   r = history({"--format", "csv"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(Lines(r.out)[0].substr(Lines(r.out)[0].rfind(',')), ",state") << r.out;
-  EXPECT_NE(r.out.find(",连接失败,,,failed\r\n"), std::string::npos) << r.out;
+  EXPECT_EQ(Lines(r.out)[0].substr(Lines(r.out)[0].rfind(",state")), ",state,trust") << r.out;
+  EXPECT_NE(r.out.find(",连接失败,,,failed,unchecked\r\n"), std::string::npos) << r.out;
   r = history({"--format", "json"});
   EXPECT_NE(r.out.find("\"last_status\":\"连接失败\",\"state\":\"failed\""), std::string::npos) << r.out;
 

@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -37,10 +38,11 @@ using namespace qb;
 
 namespace {
 
-// An HTTPS origin, and on a second port a proxy that refuses every CONNECT with 403.
+// An HTTPS origin, on a second port a proxy that refuses every CONNECT with 403, and on
+// a third the origin's page over plain HTTP.
 constexpr const char* kOriginScript = R"PY(
 import http.server, socketserver, ssl, sys, threading
-port, refuse_port, cert, key = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3], sys.argv[4]
+port, refuse_port, cert, key, plain_port = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3], sys.argv[4], int(sys.argv[5])
 PAGE = b"<html><body>\r\n<p>TrustOrigin</p>\r\n</body></html>\r\n"
 
 class Page(http.server.BaseHTTPRequestHandler):
@@ -66,6 +68,9 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
 
 refuse = Server(("127.0.0.1", refuse_port), Refuse)
 threading.Thread(target=refuse.serve_forever, daemon=True).start()
+# The same page over plain HTTP, sealing nothing: any site's page.
+plain = Server(("127.0.0.1", plain_port), Page)
+threading.Thread(target=plain.serve_forever, daemon=True).start()
 origin = Server(("127.0.0.1", port), Page)
 context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
 context.load_cert_chain(cert, key)
@@ -114,12 +119,15 @@ struct TrustPeers {
   std::string problem;
   std::string mitmMissing;
   hosttest::Daemon origin, mitm, microsocks;
-  int originPort = 0, refusePort = 0, mitmPort = 0, microsocksPort = 0;
+  int originPort = 0, refusePort = 0, plainPort = 0, mitmPort = 0, microsocksPort = 0;
   std::string originSha256;
 
   std::string CaFile() const { return dir.File("ca.pem"); }
   std::string MitmCaFile() const { return dir.File("mitm/mitmproxy-ca-cert.pem"); }
   std::string OriginUrl() const { return "https://127.0.0.1:" + std::to_string(originPort) + "/"; }
+  std::string PlainUrl(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(plainPort) + path;
+  }
 
   TrustPeers() {
     const std::string openssl = ProgramPath("openssl");
@@ -150,11 +158,13 @@ struct TrustPeers {
     qbtest::WriteFile(dir.File("origin.py"), kOriginScript);
     originPort = hosttest::FreeDualPort();
     refusePort = hosttest::FreeDualPort();
+    plainPort = hosttest::FreeDualPort();
     if (!origin.Start(python,
                       {dir.File("origin.py"), std::to_string(originPort), std::to_string(refusePort),
-                       dir.File("origin.pem"), dir.File("origin.key")},
+                       dir.File("origin.pem"), dir.File("origin.key"), std::to_string(plainPort)},
                       "127.0.0.1", originPort) ||
-        !hosttest::WaitForPort("127.0.0.1", refusePort, 10000)) {
+        !hosttest::WaitForPort("127.0.0.1", refusePort, 10000) ||
+        !hosttest::WaitForPort("127.0.0.1", plainPort, 10000)) {
       problem = "origin: " + origin.Problem();
       return;
     }
@@ -326,6 +336,7 @@ TEST(TrustHttps, CleanProxiesCarryTheCheckAndRecordTheOriginsCertificate) {
         const std::string what = name + " " + driver + (pin.empty() ? "" : " pinned");
         EXPECT_EQ(r.status, VERIFY_OK) << what << ": " << Texts(r) << " " << r.tlsProblem;
         EXPECT_EQ(r.certSha256, p.originSha256) << what;
+        EXPECT_EQ(r.trust, Trust::Clean) << what;
         EXPECT_LT(r.seconds, 15.0) << what;
       }
     }
@@ -343,6 +354,7 @@ TEST(TrustHttps, AnInterceptingProxyIsTlsInterceptedAndNeverWorks) {
     EXPECT_EQ(ProxyState(VerifyResultText(r.status, r.seconds)), std::string("tls-intercepted"));
     EXPECT_TRUE(IsFailedStatus(VerifyResultText(r.status, r.seconds)));
     EXPECT_NE(r.tlsProblem.find("certificate not trusted"), std::string::npos) << r.tlsProblem;
+    EXPECT_EQ(r.trust, Trust::TlsIntercepted) << driver;
     EXPECT_EQ(r.certSha256, "") << "no fingerprint for a certificate that was refused";
   }
 }
@@ -367,6 +379,7 @@ TEST(TrustHttps, ACaTheUserTrustsIsCaughtByThePinAlone) {
     EXPECT_NE(r.tlsProblem.find("instead of the pinned " + p.originSha256), std::string::npos)
         << r.tlsProblem;
     EXPECT_EQ(r.certSha256, trusted.certSha256);
+    EXPECT_EQ(r.trust, Trust::TlsIntercepted) << driver;
   }
 }
 
@@ -390,6 +403,7 @@ TEST(TrustHttps, ProxiesThatFailBeforeTheHandshakeAreNoInterceptors) {
     t.connectTimeoutMs = t.replyTimeoutMs = 1500;
     const VerifyResult r = OnThread(t);
     EXPECT_EQ(r.status, c.status) << c.what << ": " << Texts(r);
+    EXPECT_EQ(r.trust, Trust::Unchecked) << c.what;
   }
   // A CA file that cannot be read is this machine's fault, not the proxy's.
   VerifyTask t = Task(ProxyKind::Http, peers.HttpProxyPort(), p.OriginUrl(), "TrustOrigin");
@@ -412,6 +426,7 @@ TEST(TrustContent, AProxyThatAppendsAScriptIsContentModifiedWithTheScriptKept) {
     EXPECT_EQ(r.tamper->expected, "") << "nothing stood there";
     EXPECT_GT(r.tamper->offset, 100u);
     EXPECT_TRUE(r.anonymity.empty()) << "a proxy that tampers gets no grade";
+    EXPECT_EQ(r.trust, Trust::Modified) << driver;
   }
 }
 
@@ -460,9 +475,66 @@ TEST(TrustContent, ProxiesThatLeaveThePageAloneStayWorking) {
     for (const auto& [driver, r] : BothWays(t)) {
       EXPECT_EQ(r.status, VERIFY_OK) << name << " " << driver << ": " << Texts(r);
       EXPECT_FALSE(r.tamper) << name;
+      EXPECT_EQ(r.trust, Trust::Clean) << name << ": the judge's seal held";
       EXPECT_FALSE(r.exitAddress.empty()) << name;
     }
   }
+}
+
+// A page that seals nothing tells nothing by itself; held against the page the site
+// sends without a proxy (fetched once for all the checks), a changed one is caught.
+TEST(TrustContent, AnyPageIsHeldAgainstItsDirectFetchWhenAsked) {
+  REQUIRE_MITM();
+  QB_REQUIRE_PEER(qbtest::Peer::HttpProxy);
+  const TrustPeers& p = Peers();
+  const int tinyproxy = qbtest::Peers().HttpProxyPort();
+  struct Case {
+    const char* what;
+    int port;
+    const char* path;
+    int status;
+    Trust trust;
+  };
+  for (const bool asked : {false, true}) {
+    for (const Case& c : {Case{"injects", p.mitmPort, "/inject", VERIFY_MODIFIED, Trust::Modified},
+                          Case{"mitmproxy leaves it", p.mitmPort, "/plain", VERIFY_OK, Trust::Clean},
+                          Case{"tinyproxy", tinyproxy, "/inject", VERIFY_OK, Trust::Clean}}) {
+      VerifyTask t = Task(ProxyKind::Http, c.port, p.PlainUrl(c.path), "TrustOrigin");
+      const auto pages = std::make_shared<CReferencePages>();
+      if (asked) t.referencePages = pages;
+      for (const auto& [driver, r] : BothWays(t)) {
+        const std::string what = std::string(c.what) + " " + driver + (asked ? " asked" : "");
+        if (!asked) {
+          EXPECT_EQ(r.status, VERIFY_OK) << what << ": " << Texts(r);
+          EXPECT_EQ(r.trust, Trust::Unchecked) << what;
+          continue;
+        }
+        EXPECT_EQ(r.status, c.status) << what << ": " << Texts(r);
+        EXPECT_EQ(r.trust, c.trust) << what;
+        if (c.status == VERIFY_MODIFIED) {
+          ASSERT_TRUE(r.tamper) << what;
+          EXPECT_EQ(r.tamper->came.rfind("<script src=", 0), 0u) << r.tamper->came;
+          EXPECT_EQ(r.tamper->offset, std::string("<html><body>\r\n<p>TrustOrigin</p>\r\n").size() +
+                                          std::string("</body></html>\r\n").size())
+              << what;
+        }
+      }
+      // One direct fetch served every check of the run.
+      if (asked) {
+        std::optional<std::string> page;
+        ASSERT_EQ(pages->Ask(p.PlainUrl(c.path), page), CReferencePages::Claim::Known);
+        ASSERT_TRUE(page);
+        EXPECT_NE(page->find("TrustOrigin"), std::string::npos);
+      }
+    }
+  }
+  // A site that cannot be reached directly gives no reference, and no verdict.
+  VerifyTask t = Task(ProxyKind::Http, tinyproxy, p.PlainUrl("/x"), "TrustOrigin");
+  t.referencePages = std::make_shared<CReferencePages>();
+  t.referencePages->Learn(p.PlainUrl("/x"), std::nullopt);
+  const VerifyResult r = OnThread(t);
+  EXPECT_EQ(r.status, VERIFY_OK) << Texts(r);
+  EXPECT_EQ(r.trust, Trust::Unchecked);
 }
 
 // The command line takes the CA file from Options.ini by the resource's host, and says
@@ -492,6 +564,45 @@ TEST(TrustCli, VerifyReadsTheCaFileFromOptionsAndNamesTheInterceptor) {
   EXPECT_EQ(byPort[qbtest::Peers().HttpProxyPort()].second, "ok") << r.out;
   EXPECT_EQ(byPort[p.mitmPort], (std::pair<std::string, std::string>{"TLS被拦截", "tls-intercepted"}))
       << r.out;
+
+  // Any page, held against its direct fetch only when Options.ini asks for it; the
+  // jsonl lines carry the verdict, and a merge into the list records it in the history.
+  std::vector<std::string> outputs;
+  for (const bool asked : {false, true}) {
+    qbtest::WriteFile(data.File("Options.ini"), asked ? "[Verify]\nDirectReference=1\n" : "");
+    const auto run = qbtest::RunCli({"--data-dir", data.Path(), "verify", "--connect-timeout", "3",
+                                     "--verify-timeout", "3", "--http",
+                                     // Another resource: the history counts a check of the
+                                     // same proxy, second and resource once.
+                                     p.PlainUrl(asked ? "/inject?asked" : "/inject"), "TrustOrigin",
+                                     "--format", "jsonl", data.File("in.txt")});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    outputs.push_back(data.File(asked ? "asked.jsonl" : "plain.jsonl"));
+    qbtest::WriteFile(outputs.back(), run.out);
+    std::map<int, std::pair<std::string, std::string>> seen;
+    qb::ForEachLine(run.out, [&](std::string_view line) {
+      const QJsonObject o =
+          QJsonDocument::fromJson(QByteArray(line.data(), static_cast<qsizetype>(line.size()))).object();
+      seen[o["port"].toInt()] = {o["state"].toString().toStdString(), o["trust"].toString().toStdString()};
+    });
+    using Seen = std::pair<std::string, std::string>;
+    EXPECT_EQ(seen[qbtest::Peers().HttpProxyPort()], (asked ? Seen{"ok", "clean"} : Seen{"ok", "unchecked"}))
+        << run.out;
+    EXPECT_EQ(seen[p.mitmPort], (asked ? Seen{"modified", "modified"} : Seen{"ok", "unchecked"})) << run.out;
+  }
+  // One at a time: a merge keeps one row of a proxy, and records that row's check.
+  for (const std::string& output : outputs) {
+    const auto merged = qbtest::RunCli({"--data-dir", data.Path(), "merge", "--into-list", output});
+    ASSERT_EQ(merged.exitCode, 0) << merged.err;
+  }
+  const auto history = qbtest::RunCli({"--data-dir", data.Path(), "history", mitm, "--format", "json"});
+  ASSERT_EQ(history.exitCode, 0) << history.err;
+  const QJsonArray results = QJsonDocument::fromJson(QByteArray::fromStdString(history.out)).array();
+  std::multiset<std::string> verdicts;
+  for (const QJsonValue& v : results) verdicts.insert(v.toObject()["trust"].toString().toStdString());
+  EXPECT_EQ(verdicts, (std::multiset<std::string>{"modified", "unchecked"})) << history.out;
+  const auto scores = qbtest::RunCli({"--data-dir", data.Path(), "history", "--format", "json"});
+  EXPECT_NE(scores.out.find("\"trust\":\"clean\""), std::string::npos) << scores.out;
 }
 
 }  // namespace
