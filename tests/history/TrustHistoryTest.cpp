@@ -2,12 +2,19 @@
 // caught tampering: the favourites, the failover script's chain and the endpoint's pool.
 #include <gtest/gtest.h>
 
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QProcess>
+#include <QTest>
+
 #include <sqlite3.h>
 
 #include <string>
 #include <unordered_set>
 #include <vector>
 
+#include "app/MainDlg.h"
+#include "base/Translate.h"
 #include "endpoint/Endpoint.h"
 #include "history/History.h"
 #include "proxy/ProxyEntry.h"
@@ -16,7 +23,13 @@
 #include "settings/Favorites.h"
 #include "settings/Options.h"
 #include "settings/Settings.h"
+#include "support/ScopedEnv.h"
+#include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
+#include "support/TestWindow.h"
+#include "sysproxy/RecordingProxyPlatform.h"
+#include "ui/HistoryColumns.h"
+#include "ui/SortListCtrl.h"
 
 using namespace qb;
 
@@ -190,6 +203,76 @@ TEST(TrustLeftOut, FavouritesTheScriptsChainAndThePool) {
   ASSERT_EQ(pool.size(), 2u);
   EXPECT_EQ(pool[0].port, "1");
   EXPECT_EQ(pool[1].port, "2");
+}
+
+// The window: the trust column stands beside the anonymity, the network beside the
+// country with the chained mark, and the filter finds proxies by their verdict.
+TEST(TrustWindow, TheVerdictAndTheNetworkAreShownAndFiltered) {
+  qbtest::TempDir data, config;
+  ScopedEnv xdg{"XDG_CONFIG_HOME", QByteArray::fromStdString(config.Path())};
+  qbtest::ScriptedPrompt prompt;
+  QProcess perl;
+  perl.start("/usr/bin/perl", {QB_SOURCE_DIR "/tests/support/make-mmdb.pl",
+                               QString::fromStdString(data.File("test-asn.mmdb")), "Test-ASN", "1700000000"});
+  ASSERT_TRUE(perl.waitForFinished(60000));
+  ASSERT_EQ(perl.exitCode(), 0) << perl.readAllStandardError().toStdString();
+  qbtest::WriteFile(data.File("Proxies.pro"),
+                    "127.0.0.1:1@HTTP$0.5\r\n127.0.0.1:2@HTTP$0.6\r\n127.0.0.1:3@HTTP$0.7\r\n");
+  qbtest::WriteFile(
+      data.File("Setting.dat"),
+      "本地@http://127.0.0.1:9/feature.html%QuillberryFeature$1\r\nm_bMinimize=0\r\nm_bAutoRun=0\r\n");
+  {
+    auto store = CHistoryStore::Open(data.File("History.sqlite"));
+    ASSERT_TRUE(store);
+    HistoryRecord chained = Check("127.0.0.1:1@HTTP", HistoryNow() - 10, VERIFY_MODIFIED, "modified");
+    chained.anonymity = "elite";
+    chained.exitAddress = "203.0.113.9";
+    HistoryRecord own = Check("127.0.0.1:2@HTTP", HistoryNow() - 10, VERIFY_OK, "clean");
+    own.anonymity = "elite";
+    own.exitAddress = "127.0.0.1";
+    ASSERT_TRUE(store->Append(std::vector<HistoryRecord>{chained, own}));
+  }
+  MainDlgOptions o;
+  o.platform = std::make_unique<CRecordingProxyPlatform>();
+  o.applyAutoRun = false;
+  o.forceNoTray = true;
+  auto dlg = qbtest::OpenTestWindow(data.Path(), config.File("quillberry-test.INI"), std::move(o));
+  const QHeaderView* header = dlg->ListView()->horizontalHeader();
+  const int base = CProxyListModel::ColumnCount;
+  EXPECT_EQ(header->visualIndex(base + CHistoryColumns::Trust),
+            header->visualIndex(base + CHistoryColumns::Anonymity) + 1);
+  EXPECT_EQ(header->visualIndex(base + CHistoryColumns::Network),
+            header->visualIndex(base + CHistoryColumns::Country) + 1);
+  const CProxyListModel& list = dlg->Dir().List();
+  auto cell = [&](const std::string& proxy, int column) {
+    for (int r = 0; r < list.RowCount(); ++r)
+      if (list.GetProxyLine(r) == proxy) return list.data(list.index(r, base + column)).toString();
+    return QString("<no row>");
+  };
+  EXPECT_EQ(cell("127.0.0.1:1@HTTP", CHistoryColumns::Trust), qb::Tr(kStatusModified));
+  EXPECT_EQ(cell("127.0.0.1:2@HTTP", CHistoryColumns::Trust), qb::Tr(kTrustClean));
+  EXPECT_EQ(cell("127.0.0.1:3@HTTP", CHistoryColumns::Trust), qb::Tr(kTrustUnchecked));
+  EXPECT_EQ(cell("127.0.0.1:1@HTTP", CHistoryColumns::Network),
+            "AS64496 Example Transit (" + qb::Tr(kNetworkChained) + ")");
+  EXPECT_EQ(cell("127.0.0.1:2@HTTP", CHistoryColumns::Network), "AS64511 Loopback Lab");
+  EXPECT_EQ(cell("127.0.0.1:3@HTTP", CHistoryColumns::Network), "AS64511 Loopback Lab") << "its own address";
+
+  // By the word or the text, with the column hidden.
+  ASSERT_FALSE(dlg->HistoryColumnShown(CHistoryColumns::Trust));
+  auto shown = [&] {
+    std::string out;
+    for (int r = 0; r < list.RowCount(); ++r)
+      if (!dlg->ListView()->isRowHidden(r)) out += list.GetProxyLine(r) + " ";
+    return out;
+  };
+  dlg->FilterField()->setText("modified");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return shown() == "127.0.0.1:1@HTTP "; }, 2000)) << shown();
+  dlg->FilterField()->setText(qb::Tr(kTrustClean));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return shown() == "127.0.0.1:2@HTTP "; }, 2000)) << shown();
+  dlg->FilterField()->setText("unchecked");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return shown() == "127.0.0.1:3@HTTP "; }, 2000)) << shown();
+  for (const auto& m : prompt.messages) ADD_FAILURE() << m.caption << ": " << m.text;
+  dlg->CloseTray();
 }
 
 }  // namespace

@@ -236,6 +236,29 @@ TEST_F(GeoLocation, ConcurrentLookupsAgree) {
   EXPECT_EQ(mismatches, std::vector<int>(4, 0));
 }
 
+// The network beside the country: an ASN database among the data directory's files
+// answers it; it is never taken for a place, and a place database knows no network.
+TEST_F(GeoLocation, AnAsnDatabaseNamesTheNetworkAndNoPlace) {
+  MakeMmdb(dir.File("test-asn.mmdb"), "Test-ASN", 1700000000);
+  EXPECT_EQ(LocateNetwork(dir.Path(), "203.0.113.9"),
+            (NetworkResult{64496, "Example Transit", "test-asn.mmdb"}));
+  EXPECT_EQ(NetworkText(*LocateNetwork(dir.Path(), "203.0.113.9")), "AS64496 Example Transit");
+  const std::optional<NetworkResult> v6 = LocateNetwork(dir.Path(), "[2001:db8:1::5]");
+  ASSERT_TRUE(v6);
+  EXPECT_EQ(NetworkText(*v6), "AS4200000000") << "a 32-bit number, and no owner";
+  EXPECT_FALSE(LocateNetwork(dir.Path(), "198.51.100.1"));
+  EXPECT_FALSE(LocateNetwork(dir.Path(), "gw.example"));
+  EXPECT_FALSE(LocateNetwork("", "203.0.113.9"));
+  EXPECT_FALSE(Find("203.0.113.9", UiLanguage::English, dir.File("none")).result) << "no country in it";
+
+  MakeMmdb(dir.File("places.mmdb"), "Test-City", 1700000000);
+  EXPECT_EQ(Find("203.0.113.9", UiLanguage::English, dir.File("none")).result->countryCode, "NZ");
+  EXPECT_EQ(LocateNetwork(dir.Path(), "203.0.113.9")->source, "test-asn.mmdb");
+  // A damaged ASN file is passed over.
+  qbtest::WriteFile(dir.File("broken-asn.mmdb"), Garbage(4096));
+  EXPECT_EQ(LocateNetwork(dir.Path(), "203.0.113.9")->asn, 64496u);
+}
+
 TEST(CountryNames, EveryCountryOfTheSystemDatabaseHasAChineseName) {
   for (unsigned id = 1; id < GeoIP_num_countries(); ++id) {
     const char* code = GeoIP_code_by_id(static_cast<int>(id));

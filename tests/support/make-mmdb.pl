@@ -2,7 +2,8 @@
 # Writes a small MaxMind database for the location tests:
 #   make-mmdb.pl OUT.mmdb TYPE EPOCH
 # TYPE becomes the database_type ("Test-City" or "Test-Country"); a Country type leaves
-# out the city and subdivision of each range, as such databases do.
+# out the city and subdivision of each range, as such databases do. An ASN type
+# ("Test-ASN") holds autonomous systems instead of places, as DB-IP's and GeoLite2's do.
 use strict;
 use warnings;
 use utf8;
@@ -21,6 +22,8 @@ my %types = (
     iso_code           => 'utf8_string',
     en                 => 'utf8_string',
     'zh-CN'            => 'utf8_string',
+    autonomous_system_number       => 'uint32',
+    autonomous_system_organization => 'utf8_string',
 );
 
 my $tree = MaxMind::DB::Writer::Tree->new(
@@ -45,6 +48,18 @@ sub record {
         $rec{subdivisions} = [ { names => $r{region} } ] if $r{region};
     }
     return \%rec;
+}
+
+if ($type =~ /asn/i) {
+    $tree->insert_network('203.0.113.0/24',
+        { autonomous_system_number => 64496, autonomous_system_organization => 'Example Transit' });
+    $tree->insert_network('127.0.0.0/8',
+        { autonomous_system_number => 64511, autonomous_system_organization => 'Loopback Lab' });
+    $tree->insert_network('2001:db8:1::/48', { autonomous_system_number => 4200000000 });
+    open my $fh, '>:raw', $out or die "cannot write $out: $!\n";
+    $tree->write_tree($fh);
+    close $fh or die "cannot write $out: $!\n";
+    exit 0;
 }
 
 # Both languages.

@@ -537,6 +537,25 @@ TEST(TrustContent, AnyPageIsHeldAgainstItsDirectFetchWhenAsked) {
   EXPECT_EQ(r.trust, Trust::Unchecked);
 }
 
+// A proxy that sends its traffic out from another address (here microsocks bound to
+// 127.0.0.3 for its outgoing connections) shows it in the judge's answer: the exit
+// address the window holds against the proxy's own to mark it chained.
+TEST(TrustChained, TheExitAddressIsWhereTheTrafficLeavesFrom) {
+  const std::string socks = ProgramPath("microsocks");
+  if (socks.empty()) GTEST_SKIP() << "microsocks is not installed";
+  hosttest::Daemon behind;
+  const int port = hosttest::FreeDualPort();
+  ASSERT_TRUE(behind.Start(socks, {"-i", "127.0.0.1", "-p", std::to_string(port), "-b", "127.0.0.3"},
+                           "127.0.0.1", port))
+      << behind.Problem();
+  CJudgeServer judge{"127.0.0.1", 0};
+  ASSERT_TRUE(judge.Start().ok());
+  const VerifyResult r = OnThread(Task(ProxyKind::Socks5, port, Judge(judge, "/"), kJudgeFeature));
+  ASSERT_EQ(r.status, VERIFY_OK) << Texts(r);
+  EXPECT_EQ(r.exitAddress, "127.0.0.3");
+  EXPECT_EQ(r.trust, Trust::Clean);
+}
+
 // The command line takes the CA file from Options.ini by the resource's host, and says
 // which proxy intercepted in its row texts and its state words.
 TEST(TrustCli, VerifyReadsTheCaFileFromOptionsAndNamesTheInterceptor) {
