@@ -80,6 +80,9 @@ class InputText {
   }
 
   std::string_view Text() const { return m_text; }
+  // The mapped file and where the text begins in it; -1 when the text is not a file's.
+  int Fd() const { return m_fd; }
+  std::uint64_t TextOffset() const { return m_textOffset; }
 
   // Text()[offset, offset + length) read into buffer, which is grown as needed; an
   // empty view when the text is not a file's or the read comes up short (the caller
@@ -420,7 +423,8 @@ int RunExtract(const QStringList& args, const std::string& /*dataDir*/) {
   // quarter megabyte keep every buffer a part passes through small and warm in the
   // cache: larger parts made the threads touch fresh pages, each a fault, for most of
   // the time they saved on hand-overs.
-  const CPastedTextParts parts(text, std::size_t{256} << 10, input.HasMarkupEndTag());
+  const CPastedTextParts parts(text, std::size_t{256} << 10, input.HasMarkupEndTag(), input.Fd(),
+                               input.TextOffset());
   FoundPartPool pool;
   input.Release(text.size());  // the plan read around the start of every part
   auto make = [&](std::size_t i) {
