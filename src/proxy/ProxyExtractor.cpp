@@ -18,6 +18,7 @@
 #include "base/ProxyHost.h"
 #include "base/Text.h"
 #include "proxy/PackedProxyKey.h"
+#include "proxy/ProxyTables.h"
 
 namespace qb {
 
@@ -558,6 +559,10 @@ inline char* AppendText(char* out, std::string_view s) {
 
 }  // namespace
 
+const char* ProxyTypeNamed(std::string_view text) {
+  return ClassifyType(text);
+}
+
 bool HasMarkupEndTag(std::string_view text) {
   return HasEndTag(text.data(), text.size());
 }
@@ -767,9 +772,24 @@ std::size_t ExtractWholeText(std::string text, bool ambiguous, ProxyLineSink sin
                              bool* capped, TextKind kind) {
   bool more = false;
   std::size_t named = 0;
+  // Tables are read before the strict pass blanks their markup.
+  const std::vector<TableRow> rows = ambiguous ? ReadProxyTables(text) : std::vector<TableRow>();
   std::size_t count =
       ScanProxies(text.data(), text.size(), sink, maxFound, &more, kind == TextKind::List ? &named : nullptr);
+  if (!more && ambiguous) {
+    for (const TableRow& row : rows) {
+      if (count + named == maxFound) {
+        more = true;
+        break;
+      }
+      ProxyFields f;
+      ParseProxyLine(row.line, f);
+      sink(row.line, nullptr, PackedProxyKey(f));
+      ++count;
+    }
+  }
   if (!more && ambiguous && count <= kFuzzyPassLimit) {
+    BlankTableRows(text, rows);
     FuzzyPrepare(text);
     count += ScanProxies(text.data(), text.size(), sink, maxFound - count - named, &more);
   }

@@ -131,6 +131,10 @@ std::size_t ScanProxiesFrom(char* text, std::size_t len, std::size_t from, Proxy
 // to the sink as refused. Returns 1 when the line's proxy went to the sink, else 0.
 std::size_t ScanHostLine(std::string_view line, ProxyLineSink sink);
 
+// The type an "@type" text of a typed list names, as the scan reads it ("socks" is
+// SOCKS5, "http,https" HTTPS); nullptr when it names none.
+const char* ProxyTypeNamed(std::string_view text);
+
 // Empties g_aExtractedLines and fills it with the proxies of text. Returns their number.
 std::size_t ExtractProxies(std::string& text);
 
@@ -138,14 +142,16 @@ std::size_t ExtractProxies(std::string& text);
 // and an address followed by blanks and a port becomes address ":" port.
 void FuzzyPrepare(std::string& text);
 
-// The fuzzy pass runs only when the strict pass found at most this many proxies.
+// The fuzzy pass runs only when the strict pass (and, where they are read, the proxy
+// tables) found at most this many proxies.
 inline constexpr std::size_t kFuzzyPassLimit = 200;
 
-// A whole text at once (paste, download): the strict pass, then, when ambiguous is set
-// and the strict pass found at most kFuzzyPassLimit, the fuzzy pass over the text as
-// the strict pass left it. Returns the number of lines found by both (duplicates
-// included). Both passes together hand at most maxFound lines to the sink; *capped
-// tells whether the text held more.
+// A whole text at once (paste, download): the strict pass; when ambiguous is set, the
+// rows of its proxy tables (ProxyTables.h), read from the text as it was given; then,
+// when those two found at most kFuzzyPassLimit, the fuzzy pass over the text as the
+// strict pass left it, with the rows read from tables blanked. Returns the number of
+// lines found (duplicates included). All together hand at most maxFound lines to the
+// sink; *capped tells whether the text held more.
 // A page (a download, an extract) or a list (a paste, a list file): only a list's
 // lines may name proxies by host names.
 enum class TextKind { Page, List };
