@@ -511,10 +511,11 @@ int RunExtract(const QStringList& args, const std::string& /*dataDir*/) {
       std::vector<Item> items;
     };
     ProxyFields tableFields;
-    auto itemOf = [&](const std::string& line, ProxyFields& g) {
-      TableSlice::Item item{0, false, {}};
-      if (!ParseProxyLine(line, g)) return item;
-      item.key = PackedProxyKey(g);
+    auto itemOf = [&](const qb::TableRow& row, ProxyFields& g) {
+      // The row comes with its key; only a filter or an IPv6 address needs its fields.
+      TableSlice::Item item{row.key, true, {}};
+      if (row.key != 0 && !filtered) return item;
+      if (!ParseProxyLine(row.line, g)) return TableSlice::Item{0, false, {}};
       item.accepted = accepts(g);
       if (item.key == 0) item.otherKey = ProxyKey(g.addr, g.port, g.type);
       return item;
@@ -547,7 +548,7 @@ int RunExtract(const QStringList& args, const std::string& /*dataDir*/) {
       }
       ProxyFields g;
       slice.items.reserve(slice.part.rows.size());
-      for (const qb::TableRow& row : slice.part.rows) slice.items.push_back(itemOf(row.line, g));
+      for (const qb::TableRow& row : slice.part.rows) slice.items.push_back(itemOf(row, g));
       return slice;
     };
     qb::TableColumns columns;  // the text begins outside any table
@@ -561,8 +562,7 @@ int RunExtract(const QStringList& args, const std::string& /*dataDir*/) {
       const std::size_t pending = slice.part.rows.size() - resolvedBefore;
       for (std::size_t k = 0; k < slice.part.rows.size(); ++k) {
         qb::TableRow& row = slice.part.rows[k];
-        TableSlice::Item item =
-            k < pending ? itemOf(row.line, tableFields) : std::move(slice.items[k - pending]);
+        TableSlice::Item item = k < pending ? itemOf(row, tableFields) : std::move(slice.items[k - pending]);
         if (item.key == 0 && item.otherKey.empty()) continue;
         take(row.line, item.key, std::move(item.otherKey), item.accepted, nullptr);
         ++rowsFound;

@@ -782,9 +782,7 @@ std::size_t ExtractWholeText(std::string text, bool ambiguous, ProxyLineSink sin
         more = true;
         break;
       }
-      ProxyFields f;
-      ParseProxyLine(row.line, f);
-      sink(row.line, nullptr, PackedProxyKey(f));
+      sink(row.line, nullptr, row.key);
       ++count;
     }
   }

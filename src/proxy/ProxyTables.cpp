@@ -1,11 +1,14 @@
 #include "proxy/ProxyTables.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 
 #include "base/ProxyHost.h"
 #include "base/Text.h"
+#include "proxy/PackedProxyKey.h"
 
 namespace qb {
 
@@ -31,30 +34,47 @@ inline bool IsAsciiLetter(char c) {
 }
 
 // What the tag at text[lt] ("<") is; Other for every tag a table's rows do not turn on.
+// A tag's name packed into an integer, one lower-case letter a byte, so that it is
+// compared in one step (compared as a text from a buffer just written, it stalled on
+// the store).
+constexpr std::uint64_t PackName(std::string_view s) {
+  std::uint64_t key = 0;
+  for (std::size_t i = 0; i < s.size(); ++i)
+    key |= static_cast<std::uint64_t>(static_cast<unsigned char>(s[i])) << (8 * i);
+  return key;
+}
+
 Tag KindOf(std::string_view text, std::size_t lt, std::size_t& nameEnd) {
   std::size_t i = lt + 1;
   const bool closing = i < text.size() && text[i] == '/';
   if (closing) ++i;
-  char name[6];
+  std::uint64_t name = 0;
   std::size_t n = 0;
   while (i < text.size() && IsAsciiLetter(text[i])) {
-    if (n == sizeof name) return Tag::Other;
-    name[n++] = AsciiLower(text[i++]);
+    if (n == 5) return Tag::Other;  // "table", "thead", "tbody", "tfoot" are the longest
+    name |= static_cast<std::uint64_t>(static_cast<unsigned char>(text[i++] | 0x20)) << (8 * n++);
   }
   // The name ends at a blank, "/", ">" or the text's end, never at a digit ("<h1>").
   if (n == 0 ||
       (i < text.size() && !IsCSpace(static_cast<unsigned char>(text[i])) && text[i] != '>' && text[i] != '/'))
     return Tag::Other;
   nameEnd = i;
-  const std::string_view tag(name, n);
-  if (tag == "td" || tag == "th") {
-    if (closing) return Tag::CellEnd;
-    return tag == "td" ? Tag::Cell : Tag::HeaderCell;
+  switch (name) {
+    case PackName("td"):
+      return closing ? Tag::CellEnd : Tag::Cell;
+    case PackName("th"):
+      return closing ? Tag::CellEnd : Tag::HeaderCell;
+    case PackName("tr"):
+      return closing ? Tag::RowEnd : Tag::Row;
+    case PackName("table"):
+      return closing ? Tag::TableEnd : Tag::Table;
+    case PackName("thead"):
+    case PackName("tbody"):
+    case PackName("tfoot"):
+      return Tag::Section;
+    default:
+      return Tag::Other;
   }
-  if (tag == "tr") return closing ? Tag::RowEnd : Tag::Row;
-  if (tag == "table") return closing ? Tag::TableEnd : Tag::Table;
-  if (tag == "thead" || tag == "tbody" || tag == "tfoot") return Tag::Section;
-  return Tag::Other;
 }
 
 // The first ch at or after pos, or npos. In a table the next "<" or ">" is mostly a few
@@ -94,7 +114,7 @@ std::string_view TitleAttribute(std::string_view attributes) {
       // Case does not matter to attribute names.
       std::size_t k = at;
       for (; k + name.size() <= attributes.size(); ++k) {
-        if (AsciiCaseEqual(attributes.substr(k, name.size()), name)) break;
+        if ((attributes[k] | 0x20) == 'd' && AsciiCaseEqual(attributes.substr(k, name.size()), name)) break;
       }
       if (k + name.size() > attributes.size()) break;
       std::size_t v = k + name.size();
@@ -135,7 +155,9 @@ std::string_view TrimCell(std::string_view s) {
 // A cell's text: its content without tags, "&nbsp;" as a blank, trimmed.
 void CellText(std::string_view content, std::string& out) {
   out.clear();
-  if (content.find_first_of("<&") == npos) {
+  bool plain = true;  // no tag and no entity: a loop, not find_first_of, which calls memchr per byte
+  for (const char ch : content) plain = plain && ch != '<' && ch != '&';
+  if (plain) {
     content = TrimCell(content);
     out.assign(content.substr(0, kLongestCellText));
     return;
@@ -175,7 +197,7 @@ bool HasIpWord(std::string_view s) {
 }
 
 // A dotted address of four numbers of up to three digits each, written without leading zeros.
-bool DottedAddress(std::string_view s, std::string& out) {
+bool DottedAddress(std::string_view s, std::string& out, std::uint32_t& packed) {
   unsigned parts[4];
   bool leadingZero = false;
   std::size_t i = 0;
@@ -195,6 +217,7 @@ bool DottedAddress(std::string_view s, std::string& out) {
     parts[k] = v;
   }
   if (i != s.size()) return false;
+  packed = parts[0] << 24 | parts[1] << 16 | parts[2] << 8 | parts[3];
   if (!leadingZero) {
     out.assign(s);
     return true;
@@ -205,8 +228,9 @@ bool DottedAddress(std::string_view s, std::string& out) {
 }
 
 // A cell that is an address: dotted, or an IPv6 address with or without brackets.
-bool AddressCell(std::string_view s, std::string& host) {
-  if (DottedAddress(s, host)) return true;
+bool AddressCell(std::string_view s, std::string& host, std::uint32_t& packed) {
+  if (DottedAddress(s, host, packed)) return true;
+  packed = 0;
   if (s.find(':') == npos) return false;
   const std::optional<ProxyHost> h = ParseProxyHost(s);
   if (!h || h->kind != HostKind::Ipv6 || h->text == "[::]") return false;
@@ -240,14 +264,18 @@ const char* TypeCell(std::string_view s) {
 std::optional<TableColumns> HeaderOf(const std::vector<TableCell>& cells) {
   // Most rows hold a number in some cell (a port, a count): no header does.
   for (const TableCell& cell : cells) {
-    if (!cell.text.empty() && cell.text.find_first_not_of("0123456789.:[]") == npos) return std::nullopt;
+    bool number = !cell.text.empty();
+    for (const char ch : cell.text)
+      number = number && (IsDigit(static_cast<unsigned char>(ch)) || ch == '.' || ch == ':');
+    if (number) return std::nullopt;
   }
   TableColumns columns;
   columns.named = true;
   bool address = false, port = false, allHeader = true;
   std::string ignored;
+  std::uint32_t packed = 0;
   for (const TableCell& cell : cells) {
-    if (AddressCell(cell.text, ignored)) return std::nullopt;
+    if (AddressCell(cell.text, ignored, packed)) return std::nullopt;
     const TableColumn c = TableColumnNamed(cell.text);
     address = address || c == TableColumn::Address;
     port = port || c == TableColumn::Port;
@@ -285,7 +313,7 @@ TableColumn TableColumnNamed(std::string_view header) {
   return TableColumn::Other;
 }
 
-std::string TableRowLine(const std::vector<TableCell>& cells, const TableColumns& columns) {
+bool TableRowLine(const std::vector<TableCell>& cells, const TableColumns& columns, TableRow& row) {
   std::size_t address = npos, port = npos, type = npos;
   bool titled = false;
   for (std::size_t i = 0; i < cells.size(); ++i) {
@@ -299,27 +327,28 @@ std::string TableRowLine(const std::vector<TableCell>& cells, const TableColumns
     if (c == TableColumn::Port && port == npos) port = i;
     if (c == TableColumn::Type && type == npos) type = i;
   }
-  std::string host;
+  std::string& host = row.line;
+  std::uint32_t packed = 0;
   unsigned portNumber = 0;
   const char* typeName = "HTTP";
   if (address != npos || columns.named || titled) {
-    if (address == npos || port == npos || !AddressCell(cells[address].text, host) ||
+    if (address == npos || port == npos || !AddressCell(cells[address].text, host, packed) ||
         !PortCell(cells[port].text, portNumber))
-      return {};
+      return false;
     if (type != npos) {
       const std::string_view t = cells[type].text;
       if (!t.empty() && t != "-") typeName = ProxyTypeNamed(t);
-      if (!typeName) return {};
+      if (!typeName) return false;
     }
   } else {
     // No names: an address cell with the port in the cell after it.
     for (std::size_t i = 0; i + 1 < cells.size(); ++i) {
-      if (AddressCell(cells[i].text, host) && PortCell(cells[i + 1].text, portNumber)) {
+      if (AddressCell(cells[i].text, host, packed) && PortCell(cells[i + 1].text, portNumber)) {
         address = i;
         break;
       }
     }
-    if (address == npos) return {};
+    if (address == npos) return false;
     for (std::size_t i = address + 2; i < cells.size(); ++i) {
       if (const char* t = TypeCell(cells[i].text)) {
         typeName = t;
@@ -329,14 +358,15 @@ std::string TableRowLine(const std::vector<TableCell>& cells, const TableColumns
   }
   // Ports up to 23 are not web proxies, as in every other reading.
   if (portNumber <= 23 && (std::strcmp(typeName, "HTTP") == 0 || std::strcmp(typeName, "HTTPS") == 0))
-    return {};
-  std::string line = host;
-  line.push_back(':');
-  line.append(std::to_string(portNumber));
-  line.push_back('@');
-  line.append(typeName);
-  line.append("$#");
-  return line;
+    return false;
+  // The address is in row.line already.
+  char portText[8];
+  const int n = std::snprintf(portText, sizeof portText, ":%u@", portNumber);
+  row.line.append(portText, static_cast<std::size_t>(n));
+  row.line.append(typeName);
+  row.line.append("$#");
+  row.key = host.front() == '[' ? 0 : PackedProxyKeyOf(packed, portNumber, typeName);
+  return true;
 }
 
 void ReadTablePart(std::string_view text, std::size_t from, std::size_t to, TablePart& part) {
@@ -368,8 +398,8 @@ void ReadTablePart(std::string_view text, std::size_t from, std::size_t to, Tabl
     } else if (!known) {
       part.pending.push_back(TablePart::Pending{rowBegin, end, cells});
     } else {
-      std::string line = TableRowLine(cells, columns);
-      if (!line.empty()) part.rows.push_back(TableRow{rowBegin, end, std::move(line)});
+      TableRow row{rowBegin, end, {}, 0};
+      if (TableRowLine(cells, columns, row)) part.rows.push_back(std::move(row));
     }
   };
 
@@ -441,8 +471,8 @@ void TablePart::Resolve(const TableColumns& atStart) {
   std::vector<TableRow> all;
   all.reserve(pending.size() + rows.size());
   for (const Pending& p : pending) {
-    std::string line = TableRowLine(p.cells, atStart);
-    if (!line.empty()) all.push_back(TableRow{p.begin, p.end, std::move(line)});
+    TableRow row{p.begin, p.end, {}, 0};
+    if (TableRowLine(p.cells, atStart, row)) all.push_back(std::move(row));
   }
   pending.clear();
   for (TableRow& r : rows) all.push_back(std::move(r));

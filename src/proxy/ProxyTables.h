@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,11 +51,12 @@ struct TableRow {
   std::size_t begin = 0;
   std::size_t end = 0;
   std::string line;
+  std::uint64_t key = 0;  // PackedProxyKey of the line; 0 for an IPv6 address
 };
 
-// The proxy line of a row's cells under the given columns, or empty when the row
-// holds no proxy.
-std::string TableRowLine(const std::vector<TableCell>& cells, const TableColumns& columns);
+// The proxy line and key of a row's cells under the given columns into row; false when
+// the row holds no proxy.
+bool TableRowLine(const std::vector<TableCell>& cells, const TableColumns& columns, TableRow& row);
 
 // A stretch of text read on its own, for reading a long text in parts on several
 // threads. The columns at the stretch's start are not known to it: the rows before

@@ -29,6 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!host || host->text != f.addr || host->kind == qb::HostKind::Name)
       qbfuzz::Fail("a row's address is no canonical address", row.line);
     if (f.remark != "" || f.timeStatus != "") qbfuzz::Fail("a row carries a status or a remark", row.line);
+    if (row.key != qb::PackedProxyKey(f) || (row.key == 0) != (host->kind == qb::HostKind::Ipv6))
+      qbfuzz::Fail("a row comes with another key", row.line);
     const std::string again = f.addr + ":" + f.port + "@" + f.type + "$#";
     if (again != row.line) qbfuzz::Fail("a row is not in the normal form", row.line);
   }

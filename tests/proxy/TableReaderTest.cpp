@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/Text.h"
+#include "proxy/PackedProxyKey.h"
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyExtractor.h"
 #include "proxy/ProxyTables.h"
@@ -19,9 +20,15 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
+// The rows' lines; each row's key must be its line's.
 Lines RowsOf(const std::string& text) {
   Lines out;
-  for (const TableRow& r : ReadProxyTables(text)) out.push_back(r.line);
+  for (const TableRow& r : ReadProxyTables(text)) {
+    ProxyFields f;
+    EXPECT_TRUE(ParseProxyLine(r.line, f)) << r.line;
+    EXPECT_EQ(r.key, PackedProxyKey(f)) << r.line;
+    out.push_back(r.line);
+  }
   return out;
 }
 
