@@ -493,12 +493,13 @@ int RunExtract(const QStringList& args, const std::string& /*dataDir*/) {
   // the moments the calling thread is not running.
   qb::RunInOrder<FoundPart>(parts.size(), threads, 8 * threads, make, use);
 
-  // With --fuzzy the proxy tables come next, read in the strict pass's parts: each part
+  // With --fuzzy, when the strict pass found few, the proxy tables come next, read in
+  // the strict pass's parts: each part
   // reads the rows that begin in it and finishes its last one from the text after it;
   // the rows before its first table or header row are given their columns here, in
   // text order, from the part before.
   std::vector<qb::TableRow> tableRows;  // in the decoded text, while the fuzzy pass may still run
-  if (fuzzy) {
+  if (fuzzy && found <= kFuzzyPassLimit) {
     struct TableSlice {
       qb::TablePart part;
       std::size_t decodedLength = 0;  // of the part itself, without the text read after it

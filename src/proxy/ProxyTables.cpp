@@ -9,6 +9,7 @@
 #include "base/ProxyHost.h"
 #include "base/Text.h"
 #include "proxy/PackedProxyKey.h"
+#include "proxy/ProxyExtractor.h"
 
 namespace qb {
 
@@ -407,7 +408,10 @@ void ReadTablePart(std::string_view text, std::size_t from, std::size_t to, Tabl
   while (pos < text.size()) {
     const TagAt tag = NextTag(text, pos);
     if (tag.begin >= text.size()) break;
-    pos = tag.end;
+    // On from the tag's name, not its ">": a tag left open ("</td" then "<tr>" on the
+    // next line) would hide the tags up to the next ">", and a reading that starts
+    // inside it would not know.
+    pos = tag.attributes;
     // Past the stretch's end only the row begun in it is finished.
     if (tag.begin >= to && !inRow) break;
     switch (tag.kind) {
@@ -485,6 +489,36 @@ std::vector<TableRow> ReadProxyTables(std::string_view text) {
   // A text begins outside any table: no header is known there.
   part.Resolve(TableColumns{});
   return std::move(part.rows);
+}
+
+void CTableStream::FeedLine(std::string_view line) {
+  m_text.append(line).push_back('\n');
+  if (m_text.size() >= m_readAt) ReadHeld(false);
+}
+
+void CTableStream::ReadHeld(bool last) {
+  TablePart part;
+  ReadTablePart(m_text, 0, m_text.size(), part);
+  // A row still open may go on in the lines to come: read again once more are held.
+  if (!last && part.rowOpenAtEnd) {
+    m_readAt = m_text.size() * 2;
+    return;
+  }
+  part.Resolve(m_columns);
+  if (part.setsColumns) m_columns = std::move(part.columns);
+  for (TableRow& row : part.rows) {
+    row.begin += m_base;
+    row.end += m_base;
+    m_rows.push_back(std::move(row));
+  }
+  m_base += m_text.size();
+  m_text.clear();
+  m_readAt = kHeld;
+}
+
+std::vector<TableRow> CTableStream::Finish() {
+  ReadHeld(true);
+  return std::move(m_rows);
 }
 
 void BlankTableRows(std::string& text, const std::vector<TableRow>& rows, std::size_t offset) {

@@ -22,8 +22,6 @@
 #include <string_view>
 #include <vector>
 
-#include "proxy/ProxyExtractor.h"
-
 namespace qb {
 
 // What a column holds, as a header cell or a data-title names it.
@@ -88,6 +86,27 @@ void ReadTablePart(std::string_view text, std::size_t from, std::size_t to, Tabl
 
 // The rows of a whole text, read as one stretch.
 std::vector<TableRow> ReadProxyTables(std::string_view text);
+
+// The rows of a text handed over a line at a time (a file read line by line): what one
+// reading of all its lines gives, positions counted from the first line's start. Holds
+// only the text since the last place where no row was open.
+class CTableStream {
+ public:
+  // One line, to which a line break is added.
+  void FeedLine(std::string_view line);
+  // The rows of all lines fed.
+  std::vector<TableRow> Finish();
+
+ private:
+  void ReadHeld(bool last);
+
+  static constexpr std::size_t kHeld = std::size_t{64} << 10;
+  std::string m_text;
+  std::size_t m_base = 0;  // where m_text begins in the text fed
+  std::size_t m_readAt = kHeld;
+  TableColumns m_columns;
+  std::vector<TableRow> m_rows;
+};
 
 // Blanks the bytes of the rows (sorted, as read) in text, so that the fuzzy pass does
 // not read their numbers again; the length does not change.

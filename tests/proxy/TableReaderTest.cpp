@@ -1,16 +1,21 @@
 // Proxy tables read as rows: the layouts a header or data-title names, tables read by
 // their content, what is no proxy table, reading in parts, and the fuzzy pass beside it.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <cstdio>
 #include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/Text.h"
+#include "proxy/FileImport.h"
 #include "proxy/PackedProxyKey.h"
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyExtractor.h"
+#include "proxy/ProxyListModel.h"
 #include "proxy/ProxyTables.h"
 #include "support/TempDir.h"
 
@@ -338,4 +343,69 @@ TEST(TableCli, ExtractFuzzyOnASmallGbkPage) {
   const qbtest::CliResult r = qbtest::RunCli({"extract", "--fuzzy", path});
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.out, "5.6.7.8:3128@HTTP$#\n101.0.0.26:8000@SOCKS4$#\n9.9.9.9:8080@HTTP$#\n");
+}
+
+// A file import with fuzzy matching reads the tables of a saved page as a paste does:
+// in memory, read in blocks, in parts on several threads with tables across the parts,
+// and from a pipe, which cannot be read twice.
+TEST(TableImport, AFileReadsTheTablesOfASavedPage) {
+  std::string page =
+      EncodeGb18030("<p>共 12 页</p>\n<table>\n<tr><th>端口</th><th>IP地址</th><th>类型</th></tr>\n");
+  Lines want;
+  for (int r = 0; r < 150; ++r) {
+    page += EncodeGb18030(qb::Format("<tr><td>%d</td>\r\n<td>10.2.%d.%d</td><td>%s</td></tr>\n", 1000 + r,
+                                     r / 100, r % 100 + 1, r % 2 ? "socks5" : "高匿 HTTP"));
+    want.push_back(
+        qb::Format("10.2.%d.%d:%d@%s$#", r / 100, r % 100 + 1, 1000 + r, r % 2 ? "SOCKS5" : "HTTP"));
+  }
+  page += "</table>\n<p>9.9.9.9 8080</p>\n";
+  Lines wantFuzzy = want;
+  wantFuzzy.push_back("9.9.9.9:8080@HTTP$#");
+
+  Lines inMemory;
+  ExtractFileText(page, true, [&](std::string_view l) { inMemory.emplace_back(l); });
+  EXPECT_EQ(inMemory, wantFuzzy);
+  Lines strictOnly;
+  ExtractFileText(page, false, [&](std::string_view l) { strictOnly.emplace_back(l); });
+  EXPECT_EQ(strictOnly, Lines{});
+
+  qbtest::TempDir dir;
+  const std::string path = dir.File("saved.html");
+  qbtest::WriteFile(path, page);
+  Lines fromFile;
+  ASSERT_EQ(ExtractFile(path, true, [&](std::string_view l) { fromFile.emplace_back(l); }),
+            std::optional<std::size_t>(wantFuzzy.size()));
+  EXPECT_EQ(fromFile, wantFuzzy);
+
+  auto rowsOf = [](const CProxyListModel& list) {
+    Lines rows;
+    for (int r = 0; r < list.RowCount(); ++r) {
+      const CProxyEntry* e = list.Entry(r);
+      rows.push_back(std::string(e->Addr()) + ":" + std::string(e->Port()) + "@" + std::string(e->Type()) +
+                     "$#");
+    }
+    return rows;
+  };
+  for (std::size_t partBytes : {std::size_t{100}, std::size_t{4096}, std::size_t{1} << 20}) {
+    for (unsigned threads : {1u, 3u}) {
+      CProxyListModel list;
+      const auto found = AddProxiesFromFile(list, path, true, 1, FileImportOptions{partBytes, threads});
+      EXPECT_EQ(found, std::optional<std::size_t>(wantFuzzy.size())) << partBytes << " " << threads;
+      EXPECT_EQ(rowsOf(list), wantFuzzy) << partBytes << " " << threads;
+    }
+  }
+
+  // A pipe: one part, read once.
+  const std::string fifo = dir.File("page.fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::thread writer([&] {
+    std::FILE* f = std::fopen(fifo.c_str(), "wb");
+    std::fwrite(page.data(), 1, page.size(), f);
+    std::fclose(f);
+  });
+  CProxyListModel piped;
+  const auto found = AddProxiesFromFile(piped, fifo, true, 1, FileImportOptions{4096, 2});
+  writer.join();
+  EXPECT_EQ(found, std::optional<std::size_t>(wantFuzzy.size()));
+  EXPECT_EQ(rowsOf(piped), wantFuzzy);
 }
