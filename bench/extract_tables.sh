@@ -52,11 +52,14 @@ import sys
 
 build, truth_path, out_path, ms, kib, each = sys.argv[1:7]
 truth = {}
+layout_of = {}
 for line in open(truth_path):
     line = line.strip()
     if line:
-        where, typ = line.split("@")
+        row, layout = line.split("\t")
+        where, typ = row.split("@")
         truth[where] = typ
+        layout_of[where] = layout
 printed = {}
 for line in open(out_path, encoding="utf-8", errors="replace"):
     where, _, rest = line.strip().partition("@")
@@ -69,5 +72,10 @@ print(f"{build}:")
 print(f"  found {found} of {n} ({100 * found / n:.1f} %), with their type {typed} ({100 * typed / n:.1f} %),"
       f" missed {n - found}, false {false}")
 print(f"  {int(ms)} ms (runs: {each.strip()}), peak {int(kib) / 1024:.1f} MiB")
+for layout in dict.fromkeys(layout_of.values()):
+    rows = [w for w, l in layout_of.items() if l == layout]
+    got = sum(1 for w in rows if w in printed)
+    right = sum(1 for w in rows if printed.get(w) == truth[w])
+    print(f"    {layout:<20} found {got} of {len(rows)}, with their type {right}, missed {len(rows) - got}")
 PY
 done

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 # Writes a page of proxy-list tables in GBK for the table bench, and beside it the rows
-# it holds ("address:port@TYPE", one a line), so that what extract --fuzzy prints can be
+# it holds ("address:port@TYPE", a tab and its table's layout, one a line), so that what extract --fuzzy prints can be
 # counted as found, missed and false. The tables take turns among layouts that sites
 # use: "<th>" headers in English, a first row of "<td>" headers in Chinese, data-title
 # on every cell and no header, columns in another order, cells with tags inside,
@@ -42,6 +42,10 @@ def row_values():
     return addr, rng.choice(ports), rng.choice(types), rng.choice(levels), rng.choice(places)
 
 
+layouts = ["th-english", "td-chinese", "data-title", "reordered", "nested-upper-no-end", "extra-cells",
+           "no-names"]
+
+
 def table(layout):
     lines = ["<table class=\"proxies\">"]
     n = rng.randint(10, 40)
@@ -81,7 +85,7 @@ def table(layout):
         else:  # no names at all: address and port side by side
             lines.append("<tr><td>%s</td><td>%d</td><td>%s</td></tr>" % (addr, port, place))
             named_type = "HTTP"
-        truth.append("%s:%d@%s" % (addr, port, named_type))
+        truth.append("%s:%d@%s\t%s" % (addr, port, named_type, layouts[layout]))
     if layout == 0:
         lines.append("</tbody>")
     lines.append("</table>")
