@@ -7,11 +7,16 @@
 # medians of RUNS runs, taken in turn so that all three meet the same moments of a
 # shared machine, whose load is shown before and after.
 #
-#   bench/extract_vs_grep.sh [BUILD_DIR]        (default: build)
+#   bench/extract_vs_grep.sh [BUILD_DIR [BASE_BUILD_DIR]]   (default: build)
 #   SIZE_MB=100 RUNS=5 bench/extract_vs_grep.sh build-release
 #   PAGE=FILE bench/extract_vs_grep.sh           (an existing page instead)
+#   SPARSE="1 8 64" bench/extract_vs_grep.sh     (the pages measured, the default)
 #
-# MB here is 2^20 bytes.
+# SPARSE names the pages: 1 is the page of make_mixed_page.py, 8 and 64 have that
+# many times fewer proxies per MiB (the rest the same kinds of text, markup and
+# tables without a proxy). Given BASE_BUILD_DIR, that build's extract runs on each
+# page too, and its output must be the same bytes as this build's (the script exits 1
+# otherwise). MB here is 2^20 bytes.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -19,6 +24,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/lib/compare.sh"
 build=${1:-$here/../build}
 cli=$build/quillberry-cli
+base_cli=${2:+$2/quillberry-cli}
+sparse_list=${SPARSE:-1 8 64}
 size_mb=${SIZE_MB:-100}
 runs=${RUNS:-5}
 timer=/usr/bin/time
@@ -33,17 +40,22 @@ if [ ! -x "$timer" ]; then
 fi
 command -v rg >/dev/null || { echo "no rg: install ripgrep (scripts/install-deps.sh)" >&2; exit 2; }
 
+if [ -n "$base_cli" ] && [ ! -x "$base_cli" ]; then
+  echo "no $base_cli: build the target quillberry-cli there first" >&2
+  exit 2
+fi
+
 make_scratch_dirs
 
-page=${PAGE:-}
-if [ -z "$page" ]; then
-  page=$tmp/mixed.html
-  /usr/bin/python3 "$here/make_mixed_page.py" "$page" "$size_mb"
-fi
+pattern=$address_port_pattern
+differs=0
+
+# Measures the page $1.
+measure() {
+page=$1
+rm -f "$tmp"/*.runs
 bytes=$(stat -c %s "$page")
 cat "$page" >/dev/null  # into the page cache, for every command alike
-
-pattern=$address_port_pattern
 
 # One run of a command, its output to $2.
 run() {
@@ -63,6 +75,7 @@ for _ in $(seq "$runs"); do
   run extract "$mem/extract.out" "$cli" extract "$page"
   run rg "$mem/rg.out" rg -o "$pattern" "$page"
   run grep "$mem/grep.out" env LC_ALL=C grep -oE "$pattern" "$page"
+  if [ -n "$base_cli" ]; then run base "$mem/base.out" "$base_cli" extract "$page"; fi
 done
 echo "after: $(uptime)"
 echo
@@ -96,5 +109,28 @@ def verdict(ok):
 print(f"extract vs ripgrep: {rg[0] / ex[0]:.2f}x ripgrep's speed  (target >= 1: {verdict(ex[0] <= rg[0])})")
 print(f"extract vs grep:    {gr[0] / ex[0]:.2f}x grep's speed     (target >= 2: {verdict(gr[0] >= 2 * ex[0])})")
 ratio = ex[1] * 1024 / nbytes
-print(f"extract peak memory: {ratio:.2f}x the page          (target <= 1.2: {verdict(ratio <= 1.2)})")
+print(f"extract peak memory: {ratio:.2f}x the page          (target <= 0.6: {verdict(ratio <= 0.6)})")
 PY
+if [ -n "$base_cli" ]; then
+  echo "base build's extract: $(( $(median "$tmp/base.runs" 1) / 1000000 )) ms, cpu $(median "$tmp/base.runs" 3) ms," \
+    "peak $(( $(median "$tmp/base.runs" 2) / 1024 )) MiB"
+  if cmp -s "$mem/extract.out" "$mem/base.out"; then
+    echo "output: the same bytes as the base build's ($(wc -l <"$mem/base.out") lines)"
+  else
+    echo "output: DIFFERS from the base build's"
+    differs=1
+  fi
+fi
+}
+
+if [ -n "${PAGE:-}" ]; then
+  measure "$PAGE"
+else
+  for sparse in $sparse_list; do
+    echo "== page with 1/$sparse of the proxies per MiB"
+    /usr/bin/python3 "$here/make_mixed_page.py" "$tmp/mixed.html" "$size_mb" "$sparse"
+    measure "$tmp/mixed.html"
+    echo
+  done
+fi
+exit "$differs"

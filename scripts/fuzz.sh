@@ -19,7 +19,8 @@ seed="${FUZZ_SEED:-1}"
 # and read back a file per input are slower by two orders of magnitude than the parsers.
 declare -A inputs=([extract]=8000 [extract_fuzzy]=6000 [ip_location]=150000
   [legacy_text]=500000 [list_file]=6000 [page_lines]=50000 [parse_line]=1000000
-  [settings]=4000 [sources]=10000 [geo_location]=12000)
+  [settings]=4000 [sources]=10000 [geo_location]=12000 [extract_tables]=200000
+  [pasted_parts]=40000)
 # Qt's hashes are seeded at random per process; fixed, the coverage that guides the
 # fuzzer is the same from run to run.
 export QT_HASH_SEED=0

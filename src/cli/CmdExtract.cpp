@@ -25,6 +25,7 @@
 #include "proxy/ProxyCredentials.h"
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyExtractor.h"
+#include "proxy/ProxyTables.h"
 #include "ui/Messages.h"
 
 namespace qb::cli {
@@ -80,6 +81,9 @@ class InputText {
   }
 
   std::string_view Text() const { return m_text; }
+  // The mapped file and where the text begins in it; -1 when the text is not a file's.
+  int Fd() const { return m_fd; }
+  std::uint64_t TextOffset() const { return m_textOffset; }
 
   // Text()[offset, offset + length) read into buffer, which is grown as needed; an
   // empty view when the text is not a file's or the read comes up short (the caller
@@ -420,7 +424,8 @@ int RunExtract(const QStringList& args, const std::string& /*dataDir*/) {
   // quarter megabyte keep every buffer a part passes through small and warm in the
   // cache: larger parts made the threads touch fresh pages, each a fault, for most of
   // the time they saved on hand-overs.
-  const CPastedTextParts parts(text, std::size_t{256} << 10, input.HasMarkupEndTag());
+  const CPastedTextParts parts(text, std::size_t{256} << 10, input.HasMarkupEndTag(), input.Fd(),
+                               input.TextOffset());
   FoundPartPool pool;
   input.Release(text.size());  // the plan read around the start of every part
   auto make = [&](std::size_t i) {
@@ -488,12 +493,102 @@ int RunExtract(const QStringList& args, const std::string& /*dataDir*/) {
   // the moments the calling thread is not running.
   qb::RunInOrder<FoundPart>(parts.size(), threads, 8 * threads, make, use);
 
+  // With --fuzzy, when the strict pass found few, the proxy tables come next, read in
+  // the strict pass's parts: each part
+  // reads the rows that begin in it and finishes its last one from the text after it;
+  // the rows before its first table or header row are given their columns here, in
+  // text order, from the part before.
+  std::vector<qb::TableRow> tableRows;  // in the decoded text, while the fuzzy pass may still run
+  if (fuzzy && found <= kFuzzyPassLimit) {
+    struct TableSlice {
+      qb::TablePart part;
+      std::size_t decodedLength = 0;  // of the part itself, without the text read after it
+      // What take() needs of the last rows of part.rows, worked out on the part's thread.
+      struct Item {
+        std::uint64_t key;
+        bool accepted;
+        std::string otherKey;
+      };
+      std::vector<Item> items;
+    };
+    ProxyFields tableFields;
+    auto itemOf = [&](const qb::TableRow& row, ProxyFields& g) {
+      // The row comes with its key; only a filter or an IPv6 address needs its fields.
+      TableSlice::Item item{row.key, true, {}};
+      if (row.key != 0 && !filtered) return item;
+      if (!ParseProxyLine(row.line, g)) return TableSlice::Item{0, false, {}};
+      item.accepted = accepts(g);
+      if (item.key == 0) item.otherKey = ProxyKey(g.addr, g.port, g.type);
+      return item;
+    };
+    auto makeTables = [&](std::size_t i) {
+      thread_local InputText::Buffer bytes;
+      thread_local std::string decoded;
+      TableSlice slice;
+      const std::size_t begin = i == 0 ? 0 : parts.Span(i - 1).second;
+      const std::size_t end = parts.Span(i).second;
+      // A row rarely runs far past the part's end; a longer one is read again with more.
+      for (std::size_t after = std::size_t{64} << 10;; after *= 4) {
+        std::size_t until = std::min(text.size(), end + after);
+        std::string_view span = input.Read(begin, until - begin, bytes);
+        if (span.size() != until - begin) span = text.substr(begin, until - begin);
+        if (until < text.size()) {
+          // Decoding needs whole lines.
+          const std::size_t nl = span.rfind('\n');
+          if (nl == std::string_view::npos || nl < end - begin) continue;
+          until = begin + nl + 1;
+          span = span.substr(0, nl + 1);
+        }
+        decoded.clear();
+        AppendPastedText(span, 0, end - begin, decoded);
+        slice.decodedLength = decoded.size();
+        AppendPastedText(span, end - begin, span.size(), decoded);
+        slice.part.Clear();
+        qb::ReadTablePart(decoded, 0, slice.decodedLength, slice.part);
+        if (!slice.part.rowOpenAtEnd || until == text.size()) break;
+      }
+      ProxyFields g;
+      slice.items.reserve(slice.part.rows.size());
+      for (const qb::TableRow& row : slice.part.rows) slice.items.push_back(itemOf(row, g));
+      return slice;
+    };
+    qb::TableColumns columns;  // the text begins outside any table
+    std::size_t decodedAt = 0;
+    std::size_t rowsFound = 0;
+    auto useTables = [&](std::size_t, TableSlice& slice) {
+      const std::size_t resolvedBefore = slice.part.rows.size();
+      slice.part.Resolve(columns);
+      if (slice.part.setsColumns) columns = std::move(slice.part.columns);
+      // The rows that were pending stand first.
+      const std::size_t pending = slice.part.rows.size() - resolvedBefore;
+      for (std::size_t k = 0; k < slice.part.rows.size(); ++k) {
+        qb::TableRow& row = slice.part.rows[k];
+        TableSlice::Item item = k < pending ? itemOf(row, tableFields) : std::move(slice.items[k - pending]);
+        if (item.key == 0 && item.otherKey.empty()) continue;
+        take(row.line, item.key, std::move(item.otherKey), item.accepted, nullptr);
+        ++rowsFound;
+        if (found + rowsFound <= kFuzzyPassLimit) {
+          row.begin += decodedAt;
+          row.end += decodedAt;
+          tableRows.push_back(std::move(row));
+        }
+      }
+      decodedAt += slice.decodedLength;
+      return true;
+    };
+    qb::RunInOrder<TableSlice>(parts.size(), threads, 4 * threads, makeTables, useTables);
+    found += rowsFound;
+    input.Release(text.size());
+  }
+
   // The fuzzy pass reads the text as the strict pass left it, which only a strict pass
-  // over the whole text makes again; it runs for few proxies only.
+  // over the whole text makes again, less the rows read from tables; it runs for few
+  // proxies only.
   if (fuzzy && found <= kFuzzyPassLimit) {
     std::string whole;
     AppendPastedText(text, 0, text.size(), whole);
     ScanProxies(whole.data(), whole.size(), [](std::string_view) {});
+    qb::BlankTableRows(whole, tableRows);
     FuzzyPrepare(whole);
     Overloaded sink{[&](std::string_view line, const FoundCredentials* c) {
                       ProxyFields g;

@@ -25,6 +25,7 @@ struct Part {
   FoundCredentialList credentials;
   std::size_t refused = 0;
   std::vector<std::string> rejected;
+  std::vector<TableRow> tableRows;  // when the part is the whole file
 };
 
 class FileDescriptor {
@@ -90,13 +91,15 @@ std::optional<std::size_t> AddProxiesFromFile(CProxyListModel& list, const std::
                       if (c && credentials) part.credentials.emplace_back(CredentialsKeyOfLine(line), *c);
                     },
                     [&](ProxyRefused) { ++part.refused; }};
-    auto scan = ScanFileRange(file.get(), plan.Begin(i), plan.End(i), ambiguous, sink);
+    // One part is the whole file, which may be a pipe: it reads the tables itself.
+    auto scan = ScanFileRange(file.get(), plan.Begin(i), plan.End(i), ambiguous, sink, plan.parts == 1);
     if (!scan) {
       part.failed = true;
     } else {
       part.found = scan->found;
       part.named = scan->named;
       part.gathered = std::move(scan->gathered);
+      part.tableRows = std::move(scan->tableRows);
     }
     return part;
   };
@@ -104,8 +107,10 @@ std::optional<std::size_t> AddProxiesFromFile(CProxyListModel& list, const std::
   CProxyListModel::BulkAppend bulk(list);
   std::size_t found = 0, named = 0;
   std::string fuzzyText;  // the lines for the fuzzy pass, while it can still happen
+  std::vector<TableRow> tableRows;
   auto use = [&](std::size_t, Part& part) {
     if (part.failed) return false;
+    if (plan.parts == 1) tableRows = std::move(part.tableRows);
     list.AppendPrepared(part.rows, select);
     found += part.found;
     named += part.named;
@@ -118,7 +123,19 @@ std::optional<std::size_t> AddProxiesFromFile(CProxyListModel& list, const std::
   };
   if (!qb::RunInOrder<Part>(plan.parts, plan.threads, 2 * plan.threads, make, use)) return std::nullopt;
 
+  // A table may go on over any number of parts: one pass over the whole file reads them,
+  // after every part's lines, as a read from front to back gives them; like the fuzzy
+  // pass, only when the strict pass found few.
+  if (found > kFuzzyPassLimit) tableRows.clear();
+  if (ambiguous && plan.parts > 1 && found <= kFuzzyPassLimit) {
+    std::optional<std::vector<TableRow>> rows = ReadFileTables(file.get(), plan.Begin(0));
+    if (!rows) return std::nullopt;
+    tableRows = std::move(*rows);
+  }
+  for (const TableRow& row : tableRows) list.AddProxyLine(row.line, select);
+  found += tableRows.size();
   if (ambiguous && found <= kFuzzyPassLimit) {
+    BlankTableRows(fuzzyText, tableRows);
     found += ScanFuzzy(fuzzyText, [&](std::string_view line) { list.AddProxyLine(line, select); });
   }
   return found + named;

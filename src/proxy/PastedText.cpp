@@ -1,7 +1,11 @@
 #include "proxy/PastedText.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <optional>
 
 #include "base/Text.h"
 
@@ -25,6 +29,36 @@ inline bool DecoderRestartsAfter(char c) {
 std::size_t LineStartBefore(std::string_view raw, std::size_t pos) {
   while (pos > 0 && raw[pos - 1] != '\n') --pos;
   return pos;
+}
+
+// Whether the scan can take anything at the colon at c: a dotted address needs a dot
+// within the four decoded bytes before it, a bracketed one a "]" right before it. Told
+// from the undecoded bytes: "." and "]" stand for themselves there (no byte of a longer
+// GB18030 character is a "."; a "]" may be one, which only keeps a colon in vain), and
+// four decoded bytes come from at most eight.
+inline bool ColonMayEndAddress(std::string_view raw, std::size_t c) {
+  if (c > 0 && raw[c - 1] == ']') return true;
+  const std::size_t from = c >= 8 ? c - 8 : 0;
+  return std::memchr(raw.data() + from, '.', c - from) != nullptr;
+}
+
+// What the scan reads before such a colon: the address, at most 16 decoded bytes and on
+// the line before when the colon stands that near its line's start; the log-on and the
+// scheme before the address, which end at a blank, at most 256 + 12 decoded bytes on
+// the address's line. Sixteen decoded bytes come from at most 32 undecoded ones (a
+// four-byte character may decode to two), the log-on's from at most 536.
+constexpr std::size_t kAddressBack = 40;
+constexpr std::size_t kLogOnBack = 600;
+// How far back a place to restart decoding is looked for before the part is scanned whole.
+constexpr std::size_t kRestartSearch = 4096;
+
+// Whether the last "<" or ">" in raw[from, to) is a "<"; nullopt when there is neither.
+std::optional<bool> LastAngleIsOpen(std::string_view raw, std::size_t from, std::size_t to) {
+  if (to <= from) return std::nullopt;
+  const void* lt = memrchr(raw.data() + from, '<', to - from);
+  const void* gt = memrchr(raw.data() + from, '>', to - from);
+  if (!lt && !gt) return std::nullopt;
+  return lt && (!gt || lt > gt);
 }
 
 }  // namespace
@@ -81,15 +115,89 @@ CPastedTextParts::CPastedTextParts(std::string_view raw, std::size_t partBytes)
     : CPastedTextParts(raw, partBytes, HasMarkupEndTag(raw)) {}
 
 CPastedTextParts::CPastedTextParts(std::string_view raw, std::size_t partBytes, bool hasEndTag)
-    : m_raw(raw), m_markup(hasEndTag) {
+    : CPastedTextParts(raw, partBytes, hasEndTag, -1, 0) {}
+
+namespace {
+
+// The bytes the plan looks at, from the text or through small reads of its file.
+class PlanBytes {
+ public:
+  PlanBytes(std::string_view raw, int fd, std::uint64_t offset) : m_raw(raw), m_fd(fd), m_offset(offset) {}
+
+  std::size_t size() const { return m_raw.size(); }
+
+  char operator[](std::size_t i) {
+    if (m_fd < 0) return m_raw[i];
+    // The plan mostly walks back from a part's start: most of the block lies before i.
+    if (i < m_at || i >= m_at + m_length) Load(i > kBack ? i - kBack : 0);
+    return i < m_at + m_length ? m_block[i - m_at] : m_raw[i];
+  }
+
+  // The first line break at or after from; npos when there is none.
+  std::size_t FindNewline(std::size_t from) {
+    if (m_fd < 0) {
+      const void* nl = std::memchr(m_raw.data() + from, '\n', m_raw.size() - from);
+      return nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - m_raw.data())
+                : std::string_view::npos;
+    }
+    for (std::size_t pos = from; pos < m_raw.size();) {
+      if (pos < m_at || pos >= m_at + m_length) Load(pos);
+      if (pos < m_at || pos >= m_at + m_length) {  // the read failed: the text itself
+        const void* nl = std::memchr(m_raw.data() + pos, '\n', m_raw.size() - pos);
+        return nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - m_raw.data())
+                  : std::string_view::npos;
+      }
+      const std::size_t n = m_at + m_length - pos;
+      if (const void* nl = std::memchr(m_block + (pos - m_at), '\n', n))
+        return m_at + static_cast<std::size_t>(static_cast<const char*>(nl) - m_block);
+      pos += n;
+    }
+    return std::string_view::npos;
+  }
+
+ private:
+  static constexpr std::size_t kBlock = 8192, kBack = 6144;
+
+  void Load(std::size_t at) {
+    const std::size_t length = std::min(kBlock, m_raw.size() - at);
+    std::size_t done = 0;
+    while (done < length) {
+      const ssize_t n =
+          ::pread(m_fd, m_block + done, length - done, static_cast<off_t>(m_offset + at + done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      done += static_cast<std::size_t>(n);
+    }
+    m_at = at;
+    m_length = done == length ? length : 0;
+  }
+
+  std::string_view m_raw;
+  int m_fd;
+  std::uint64_t m_offset;
+  char m_block[kBlock];
+  std::size_t m_at = 0, m_length = 0;
+};
+
+std::size_t LineStartBefore(PlanBytes& raw, std::size_t pos) {
+  while (pos > 0 && raw[pos - 1] != '\n') --pos;
+  return pos;
+}
+
+}  // namespace
+
+CPastedTextParts::CPastedTextParts(std::string_view text, std::size_t partBytes, bool hasEndTag, int fd,
+                                   std::uint64_t offset)
+    : m_raw(text), m_markup(hasEndTag) {
   partBytes = std::max<std::size_t>(partBytes, 1);
+  PlanBytes raw(text, fd, offset);
 
   // Parts begin at line starts.
   std::vector<std::size_t> begins{0};
   for (std::size_t pos = partBytes; pos < raw.size();) {
-    const void* nl = std::memchr(raw.data() + pos - 1, '\n', raw.size() - (pos - 1));
-    if (!nl) break;
-    const std::size_t b = static_cast<std::size_t>(static_cast<const char*>(nl) - raw.data()) + 1;
+    const std::size_t nl = raw.FindNewline(pos - 1);
+    if (nl == std::string_view::npos) break;
+    const std::size_t b = nl + 1;
     if (b >= raw.size()) break;
     begins.push_back(b);
     pos = b + partBytes;
@@ -139,9 +247,81 @@ std::size_t CPastedTextParts::Scan(std::size_t i, std::string& buffer, ProxyLine
   return Scan(i, m_raw.substr(p.lineStart, p.end - p.lineStart), buffer, sink);
 }
 
+bool CPastedTextParts::ScanSparse(const Part& p, std::string_view span, std::string& buffer,
+                                  ProxyLineSink sink, std::size_t& found) const {
+  // Positions in span, which begins at p.lineStart.
+  const std::size_t base = p.lineStart;
+  const std::size_t context = p.context - base, begin = p.begin - base, end = p.end - base;
+  struct Window {
+    std::size_t from, to;  // whole lines, or from a place decoding restarts to a line's end
+  };
+  thread_local std::vector<Window> windows;
+  windows.clear();
+  std::size_t covered = 0;
+  for (std::size_t pos = begin; pos < end;) {
+    const void* hit = std::memchr(span.data() + pos, ':', end - pos);
+    if (!hit) break;
+    const std::size_t c = static_cast<std::size_t>(static_cast<const char*>(hit) - span.data());
+    pos = c + 1;
+    if (!ColonMayEndAddress(span, c)) continue;
+    const void* nl = std::memchr(span.data() + c, '\n', end - c);
+    const std::size_t to =
+        nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - span.data()) + 1 : end;
+    // The colon's line start, when it is near enough for the log-on's reach.
+    const std::size_t floor = c > kLogOnBack ? c - kLogOnBack : 0;
+    const void* before = memrchr(span.data() + floor, '\n', c - floor);
+    std::size_t from = before ? static_cast<std::size_t>(static_cast<const char*>(before) - span.data()) + 1
+                              : (floor == 0 ? 0 : std::string_view::npos);
+    if (from == std::string_view::npos || c - from < kAddressBack) {
+      // A long line: from a place where decoding restarts far enough back. A colon near
+      // its line's start: the address may begin on the line before, and the log-on
+      // before it reaches back on that line.
+      constexpr std::size_t kBoth = kLogOnBack + kAddressBack;
+      std::size_t want = from == std::string_view::npos ? floor : (c > kBoth ? c - kBoth : 0);
+      const std::size_t stop = want > kRestartSearch ? want - kRestartSearch : 0;
+      while (want > stop && !DecoderRestartsAfter(span[want - 1])) --want;
+      if (want > 0 && !DecoderRestartsAfter(span[want - 1])) return false;
+      from = want;
+    }
+    if (from < context) return false;
+    if (!windows.empty() && from < windows.back().to) {
+      covered += to - windows.back().to;
+      windows.back().to = to;
+    } else {
+      covered += to - from;
+      windows.push_back(Window{from, to});
+    }
+    // Dense text is scanned whole, as soon as that shows.
+    if (covered > 8192 && covered * 2 > c - begin) return false;
+  }
+
+  // The markup state at each window's start: known at the context's start, then read
+  // from the last "<" or ">" before it.
+  std::size_t stateAt = context;
+  bool state = p.inMarkup;
+  auto stateBefore = [&](std::size_t at) {
+    if (const std::optional<bool> last = LastAngleIsOpen(span, stateAt, at)) state = *last;
+    stateAt = at;
+    return state;
+  };
+  found = 0;
+  for (const Window& w : windows) {
+    const bool inMarkup = m_markup && stateBefore(w.from);
+    buffer.clear();
+    // Colons before the part's start are the part before's.
+    if (w.from < begin) AppendPastedText(span, w.from, begin, buffer);
+    const std::size_t scanFrom = buffer.size();
+    AppendPastedText(span, std::max(w.from, begin), w.to, buffer);
+    if (m_markup) BlankMarkupFrom(buffer.data(), buffer.size(), inMarkup);
+    found += ScanProxiesFrom(buffer.data(), buffer.size(), scanFrom, sink);
+  }
+  return true;
+}
+
 std::size_t CPastedTextParts::Scan(std::size_t i, std::string_view span, std::string& buffer,
                                    ProxyLineSink sink) const {
   const Part& p = m_parts[i];
+  if (std::size_t found = 0; ScanSparse(p, span, buffer, sink, found)) return found;
   // The span begins at a line start, so that reading it alone decodes as the whole text does.
   const std::size_t base = p.lineStart;
   buffer.clear();

@@ -27,6 +27,11 @@ class CPastedTextParts {
   // caller has searched it already and says what it found.
   CPastedTextParts(std::string_view raw, std::size_t partBytes);
   CPastedTextParts(std::string_view raw, std::size_t partBytes, bool hasEndTag);
+  // The same for raw that is a mapping of the open file fd from byte `offset` on: the
+  // plan reads the bytes around the parts' starts with pread and never touches the
+  // mapping. Each first touch of a mapped page maps the large block of the page cache
+  // around it, so touching every part's start made most of the file resident.
+  CPastedTextParts(std::string_view raw, std::size_t partBytes, bool hasEndTag, int fd, std::uint64_t offset);
 
   std::size_t size() const { return m_parts.size(); }
   // No scan of part i or of a later part reads raw before this offset.
@@ -51,6 +56,12 @@ class CPastedTextParts {
     std::size_t end;
     bool inMarkup;  // the context begins after a "<" that no ">" closed
   };
+  // Scans part p's colons that may end an address, each with the few lines around it,
+  // and not the text between them; false, having handed nothing on, when those lines
+  // are too much of the part to be worth it.
+  bool ScanSparse(const Part& p, std::string_view span, std::string& buffer, ProxyLineSink sink,
+                  std::size_t& found) const;
+
   std::string_view m_raw;
   bool m_markup = false;
   std::vector<Part> m_parts;

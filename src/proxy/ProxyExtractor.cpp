@@ -18,6 +18,7 @@
 #include "base/ProxyHost.h"
 #include "base/Text.h"
 #include "proxy/PackedProxyKey.h"
+#include "proxy/ProxyTables.h"
 
 namespace qb {
 
@@ -558,6 +559,10 @@ inline char* AppendText(char* out, std::string_view s) {
 
 }  // namespace
 
+const char* ProxyTypeNamed(std::string_view text) {
+  return ClassifyType(text);
+}
+
 bool HasMarkupEndTag(std::string_view text) {
   return HasEndTag(text.data(), text.size());
 }
@@ -767,9 +772,22 @@ std::size_t ExtractWholeText(std::string text, bool ambiguous, ProxyLineSink sin
                              bool* capped, TextKind kind) {
   bool more = false;
   std::size_t named = 0;
+  // Tables are read before the strict pass blanks their markup.
+  const std::vector<TableRow> rows = ambiguous ? ReadProxyTables(text) : std::vector<TableRow>();
   std::size_t count =
       ScanProxies(text.data(), text.size(), sink, maxFound, &more, kind == TextKind::List ? &named : nullptr);
   if (!more && ambiguous && count <= kFuzzyPassLimit) {
+    for (const TableRow& row : rows) {
+      if (count + named == maxFound) {
+        more = true;
+        break;
+      }
+      sink(row.line, nullptr, row.key);
+      ++count;
+    }
+  }
+  if (!more && ambiguous && count <= kFuzzyPassLimit) {
+    BlankTableRows(text, rows);
     FuzzyPrepare(text);
     count += ScanProxies(text.data(), text.size(), sink, maxFound - count - named, &more);
   }
@@ -959,10 +977,28 @@ bool JsonProxyLine(std::string_view raw, std::string& out) {
   return true;
 }
 
+// A line of a file as the import reads it: without a CR at its end, a jsonl line of a
+// verify output as the list line it stands for (then in json), decoded from GB18030
+// when it is not valid UTF-8. The view is raw's or one of the two strings'.
+std::string_view ImportLine(std::string_view raw, std::string& json, std::string& decoded) {
+  if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+  if (!raw.empty() && raw.front() == '{' && JsonProxyLine(raw, json)) raw = json;
+  if (!IsAscii(raw.data(), raw.size()) && !qb::IsValidUtf8(raw)) {
+    decoded = qb::DecodeLegacyLine(raw);
+    return decoded;
+  }
+  return raw;
+}
+
 // The import of a file, fed one line at a time.
 class FileLineExtractor {
  public:
-  FileLineExtractor(bool ambiguous, ProxyLineSink sink) : m_gather(ambiguous), m_sink(sink) {}
+  // tables: the proxy tables are read too (a whole file; a range leaves them to
+  // ReadFileTables).
+  FileLineExtractor(bool ambiguous, ProxyLineSink sink, bool tables = false)
+      : m_gather(ambiguous), m_sink(sink) {
+    if (ambiguous && tables) m_tables.emplace();
+  }
 
   // One line without its line break.
   void Line(std::string_view raw) { Scan(raw, nullptr); }
@@ -983,7 +1019,16 @@ class FileLineExtractor {
   }
 
   std::size_t Finish() {
-    if (m_gather && m_count <= kFuzzyPassLimit) m_count += ScanFuzzy(m_gathered, m_sink);
+    std::vector<TableRow> rows;
+    if (m_tables && m_count <= kFuzzyPassLimit) {
+      rows = m_tables->Finish();
+      for (const TableRow& row : rows) m_sink(row.line, nullptr, row.key);
+      m_count += rows.size();
+    }
+    if (m_gather && m_count <= kFuzzyPassLimit) {
+      BlankTableRows(m_gathered, rows);
+      m_count += ScanFuzzy(m_gathered, m_sink);
+    }
     return m_count + m_named;
   }
 
@@ -991,6 +1036,10 @@ class FileLineExtractor {
   // those named by host names, which never do.
   std::size_t Count() const { return m_count; }
   std::size_t Named() const { return m_named; }
+  // The rows of the proxy tables, when they are read.
+  std::vector<TableRow> TakeTableRows() {
+    return m_tables && m_count <= kFuzzyPassLimit ? m_tables->Finish() : std::vector<TableRow>();
+  }
   // The lines gathered for the fuzzy pass; empty once the count passed the limit.
   std::string TakeGathered() { return m_gather ? std::move(m_gathered) : std::string(); }
 
@@ -1003,23 +1052,20 @@ class FileLineExtractor {
       writable = nullptr;
     }
     // A line without a colon holds no proxy (decoding cannot make or take one); it
-    // only matters when it is gathered for the fuzzy pass.
-    if (!m_gather && std::memchr(raw.data(), ':', raw.size()) == nullptr) return;
+    // only matters when it is gathered for the fuzzy pass or read for tables.
+    if (!m_gather && !m_tables && std::memchr(raw.data(), ':', raw.size()) == nullptr) return;
 
-    char* text;
     std::size_t n;
-    if (!IsAscii(raw.data(), raw.size()) && !qb::IsValidUtf8(raw)) {
-      m_line = qb::DecodeLegacyLine(raw);
-      text = m_line.data();
-      n = m_line.size();
-    } else if (writable) {
-      text = writable;
-      n = raw.size();
-    } else {
-      m_line.assign(raw);
-      text = m_line.data();
-      n = m_line.size();
+    char* text = Decoded(raw, writable, n);
+    // Before the scan, which may blank parts of the line where it stands.
+    if (m_tables) {
+      // Tables are read only while the strict pass found few, as the fuzzy pass runs.
+      if (m_count > kFuzzyPassLimit)
+        m_tables.reset();
+      else
+        m_tables->FeedLine(std::string_view(text, n));
     }
+    if (!m_gather && std::memchr(text, ':', n) == nullptr) return;
     // Before the scan, which may blank parts of the line where it stands.
     m_named += ScanHostLine(std::string_view(text, n), m_sink);
     m_count += ScanProxies(text, n, m_sink);
@@ -1035,8 +1081,24 @@ class FileLineExtractor {
     }
   }
 
+  // The line decoded, in its own bytes when the scan may change them there (writable),
+  // else in m_line.
+  char* Decoded(std::string_view raw, char* writable, std::size_t& n) {
+    if (!IsAscii(raw.data(), raw.size()) && !qb::IsValidUtf8(raw)) {
+      m_line = qb::DecodeLegacyLine(raw);
+    } else if (writable) {
+      n = raw.size();
+      return writable;
+    } else {
+      m_line.assign(raw);
+    }
+    n = m_line.size();
+    return m_line.data();
+  }
+
   bool m_gather;
   ProxyLineSink m_sink;
+  std::optional<CTableStream> m_tables;
   std::size_t m_count = 0;
   std::size_t m_named = 0;
   std::string m_line;
@@ -1052,7 +1114,7 @@ bool ReadLinesInRange(int fd, std::uint64_t begin, std::uint64_t end, FileLineEx
 }  // namespace
 
 std::size_t ExtractFileText(std::string_view bytes, bool ambiguous, ProxyLineSink sink) {
-  FileLineExtractor x(ambiguous, sink);
+  FileLineExtractor x(ambiguous, sink, true);
   x.Lines(bytes);
   return x.Finish();
 }
@@ -1060,7 +1122,7 @@ std::size_t ExtractFileText(std::string_view bytes, bool ambiguous, ProxyLineSin
 std::optional<std::size_t> ExtractFile(const std::string& path, bool ambiguous, ProxyLineSink sink) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
-  FileLineExtractor x(ambiguous, sink);
+  FileLineExtractor x(ambiguous, sink, true);
   const bool read = ReadLinesInRange(fd, 0, kToEndOfFile, x);
   ::close(fd);
   if (!read) return std::nullopt;
@@ -1068,14 +1130,25 @@ std::optional<std::size_t> ExtractFile(const std::string& path, bool ambiguous, 
 }
 
 std::optional<FileRangeScan> ScanFileRange(int fd, std::uint64_t begin, std::uint64_t end, bool gather,
-                                           ProxyLineSink sink) {
-  FileLineExtractor x(gather, sink);
+                                           ProxyLineSink sink, bool tables) {
+  FileLineExtractor x(gather, sink, tables);
   if (!ReadLinesInRange(fd, begin, end, x)) return std::nullopt;
   FileRangeScan scan;
   scan.found = x.Count();
   scan.named = x.Named();
   scan.gathered = x.TakeGathered();
+  scan.tableRows = x.TakeTableRows();
   return scan;
+}
+
+std::optional<std::vector<TableRow>> ReadFileTables(int fd, std::uint64_t begin) {
+  CTableStream stream;
+  std::string json, decoded;
+  const bool read = qb::ForEachLineInRange(fd, begin, kToEndOfFile, [&](char* line, std::size_t n) {
+    stream.FeedLine(ImportLine(std::string_view(line, n), json, decoded));
+  });
+  if (!read) return std::nullopt;
+  return stream.Finish();
 }
 
 std::size_t ScanFuzzy(std::string& text, ProxyLineSink sink) {

@@ -19,6 +19,7 @@
 
 #include "base/Files.h"
 #include "proxy/ProxyEntry.h"
+#include "proxy/ProxyTables.h"
 
 namespace qb {
 
@@ -131,6 +132,10 @@ std::size_t ScanProxiesFrom(char* text, std::size_t len, std::size_t from, Proxy
 // to the sink as refused. Returns 1 when the line's proxy went to the sink, else 0.
 std::size_t ScanHostLine(std::string_view line, ProxyLineSink sink);
 
+// The type an "@type" text of a typed list names, as the scan reads it ("socks" is
+// SOCKS5, "http,https" HTTPS); nullptr when it names none.
+const char* ProxyTypeNamed(std::string_view text);
+
 // Empties g_aExtractedLines and fills it with the proxies of text. Returns their number.
 std::size_t ExtractProxies(std::string& text);
 
@@ -138,14 +143,17 @@ std::size_t ExtractProxies(std::string& text);
 // and an address followed by blanks and a port becomes address ":" port.
 void FuzzyPrepare(std::string& text);
 
-// The fuzzy pass runs only when the strict pass found at most this many proxies.
+// The fuzzy pass runs only when the strict pass (and, where they are read, the proxy
+// tables) found at most this many proxies.
 inline constexpr std::size_t kFuzzyPassLimit = 200;
 
-// A whole text at once (paste, download): the strict pass, then, when ambiguous is set
-// and the strict pass found at most kFuzzyPassLimit, the fuzzy pass over the text as
-// the strict pass left it. Returns the number of lines found by both (duplicates
-// included). Both passes together hand at most maxFound lines to the sink; *capped
-// tells whether the text held more.
+// A whole text at once (paste, download): the strict pass; when ambiguous is set and
+// it found at most kFuzzyPassLimit, the rows of the text's proxy tables (ProxyTables.h,
+// read from the text as it was given); then, when those two together found at most
+// kFuzzyPassLimit, the fuzzy pass over the text as the strict pass left it, with the
+// rows read from tables blanked. Returns the number of
+// lines found (duplicates included). All together hand at most maxFound lines to the
+// sink; *capped tells whether the text held more.
 // A page (a download, an extract) or a list (a paste, a list file): only a list's
 // lines may name proxies by host names.
 enum class TextKind { Page, List };
@@ -154,9 +162,11 @@ std::size_t ExtractWholeText(std::string text, bool ambiguous, ProxyLineSink sin
                              TextKind kind = TextKind::Page);
 
 // A file read line by line (import): each line, decoded from GB18030 when it is not
-// valid UTF-8, goes through ScanHostLine and the strict pass by itself; when ambiguous is set, the lines
-// as the strict pass left them are joined for one fuzzy pass at the end, which runs
-// when the running count is at most kFuzzyPassLimit. Returns the number of lines found.
+// valid UTF-8, goes through ScanHostLine and the strict pass by itself; when ambiguous is set and the
+// strict pass found at most kFuzzyPassLimit, the rows of the file's proxy tables come
+// next, and the lines as the strict pass left them (the rows read blanked) are joined
+// for one fuzzy pass at the end, which runs when the running count is at most
+// kFuzzyPassLimit. Returns the number of lines found.
 std::size_t ExtractFileText(std::string_view fileBytes, bool ambiguous, ProxyLineSink sink);
 // The same for the file at path, read in blocks rather than whole. nullopt when the
 // file cannot be opened or read (a directory, a read error); after a read error part
@@ -169,12 +179,21 @@ std::optional<std::size_t> ExtractFile(const std::string& path, bool ambiguous, 
 // to exactly one of them. When gather is set, the lines are also kept for the fuzzy
 // pass as long as the range found at most kFuzzyPassLimit. nullopt on a read error.
 struct FileRangeScan {
-  std::size_t found = 0;  // by dotted and bracketed addresses: these count for the fuzzy pass
-  std::size_t named = 0;  // by host names (ScanHostLine)
-  std::string gathered;   // the range's lines for the fuzzy pass, or empty
+  std::size_t found = 0;            // by dotted and bracketed addresses: these count for the fuzzy pass
+  std::size_t named = 0;            // by host names (ScanHostLine)
+  std::string gathered;             // the range's lines for the fuzzy pass, or empty
+  std::vector<TableRow> tableRows;  // with tables: the rows of the range's proxy tables
 };
+// With tables (and gather), the range's proxy tables are read too, for a range that is
+// the whole file (a pipe cannot be read twice); not handed to the sink.
 std::optional<FileRangeScan> ScanFileRange(int fd, std::uint64_t begin, std::uint64_t end, bool gather,
-                                           ProxyLineSink sink);
+                                           ProxyLineSink sink, bool tables = false);
+// The rows of the proxy tables in the lines of fd from byte begin on, each line read as
+// the import reads it (ScanFileRange's gathered text, before the strict pass); their
+// positions are in that text. A range's import leaves tables to this one pass over
+// the whole file, since a table may go on over any number of ranges. nullopt on a read
+// error.
+std::optional<std::vector<TableRow>> ReadFileTables(int fd, std::uint64_t begin);
 // The fuzzy pass over gathered lines (changed in place). Returns the number found.
 std::size_t ScanFuzzy(std::string& text, ProxyLineSink sink);
 

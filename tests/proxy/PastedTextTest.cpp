@@ -141,6 +141,47 @@ TEST(PastedTextParts, LongLinesAndContextsWithoutAPlaceToStartDecoding) {
   for (std::size_t partBytes : {1, 4096, 70000, 140000}) EXPECT_EQ(InParts(raw, partBytes), whole);
 }
 
+// Parts with few proxies are scanned only around the colons that may end an address:
+// those windows must see all that the whole pass sees around each of them (an address
+// begun on the line before, a log-on far back on its line, markup opened long before,
+// GBK before and after) and nothing of the part before.
+TEST(PastedTextParts, SparseTextFindsWhatTheWholeTextPassFinds) {
+  std::mt19937 rng(29);
+  const std::vector<std::string> filler = {
+      EncodeGb18030("据统计，今年第3季度全国共有1200家企业参与了这项调查，同比增长12%。\n"),
+      EncodeGb18030("更新时间 2024-05-01 12:30，浏览次数 99 次，责任编辑：小王。\n"),
+      "<tr><td>2024-05-01</td><td>" + EncodeGb18030("上海") + "</td><td>12.5</td></tr>\n",
+      "<a href=\"https://www.site1.cn/c/12\">x</a><script>var t={a:1,b:\"12:30\"};</script>\n",
+      EncodeGb18030("版本 v1.2.3 发布说明：下载 3.5万次") + "\n",
+      "<div title=\"\n",  // markup left open across many lines
+      "\">\n",
+      std::string(900, 'z') + "\n",
+  };
+  const std::vector<std::string> proxies = {
+      EncodeGb18030("代理 81.82.83.84:8080@SOCKS$超时#稳定\n"),
+      "1.2.3.4:8080\n",
+      "<tr><td>9.9.9.9:80</td></tr>\n",
+      "5.6.7.\n8:1080@SOCKS5\n",
+      "socks5://" + std::string(200, 'u') + ":pw@21.22.23.24:1080\n",
+      "http://user:pw@\n31.32.33.34:8080\n",
+      EncodeGb18030(std::string(250, 'w') + "汉字") + " 41.42.43.44:3128\n",
+      "[2001:db8::1]:8080 v1.2:3 1.2.3.4.5:6\n",
+  };
+  for (int round = 0; round < 40; ++round) {
+    std::string raw;
+    const std::size_t count = 50 + rng() % 400;
+    for (std::size_t k = 0; k < count; ++k)
+      raw += rng() % 12 == 0 ? proxies[rng() % proxies.size()] : filler[rng() % filler.size()];
+    if (round % 2 == 0) raw = "<html><body>\n" + raw + "</body></html>\n";
+    const Lines whole = WholePass(raw);
+    for (std::size_t partBytes : {700, 4096, 20000, 262144}) {
+      std::size_t found = 0;
+      ASSERT_EQ(InParts(raw, partBytes, &found), whole) << "round " << round << ", parts of " << partBytes;
+      EXPECT_EQ(found, whole.size());
+    }
+  }
+}
+
 // The command searches a file for an end tag in blocks of a MiB: a tag that straddles
 // two blocks must still make the text markup, which hides the proxy inside a tag.
 TEST(PastedTextParts, ExtractCommandFindsAnEndTagAcrossItsBlocks) {
