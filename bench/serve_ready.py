@@ -14,7 +14,8 @@ to the endpoint's status request (GET /quillberry/status, answered by the loop o
 the pool is in place: "ready"), the peak resident size until then (VmHWM) and the resident size after S more seconds (--settle, default 5).
 With --base CLI, another build's quillberry-cli runs in turn with the same list, so
 that both meet the same moments of a shared machine. Prints each run and the medians.
-Nothing leaves 127.0.0.0/8.
+It runs in a network namespace of its own (unshare --net) with only loopback up, so
+nothing leaves the machine, not even a lookup of a host name in the list.
 """
 
 import argparse
@@ -100,7 +101,20 @@ def one_run(cli, list_path, settle, scratch):
         shutil.rmtree(data, ignore_errors=True)
 
 
+def in_private_network():
+    """Runs this script again in a network namespace of its own with only loopback up,
+    so that nothing serve does (a host name in a list handed to it is looked up) can
+    leave the machine; returns only inside it."""
+    if os.environ.get("QB_SERVE_READY_NETNS") == "1":
+        subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+        return
+    env = dict(os.environ, QB_SERVE_READY_NETNS="1")
+    unshare = ["unshare", "--net"] + ([] if os.geteuid() == 0 else ["--map-root-user"])
+    sys.exit(subprocess.call(unshare + ["--", sys.executable, os.path.abspath(__file__)] + sys.argv[1:], env=env))
+
+
 def main():
+    in_private_network()
     ap = argparse.ArgumentParser()
     ap.add_argument("build", nargs="?", default=os.path.join(here, "..", "build"))
     ap.add_argument("--list")
