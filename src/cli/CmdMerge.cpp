@@ -604,6 +604,19 @@ class OpenFile {
   int m_fd;
 };
 
+// The rest of an open file; false (errno set) on a read error.
+bool ReadWhole(int fd, std::string& text) {
+  text.clear();
+  char buf[1 << 16];
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) return true;
+    text.append(buf, static_cast<std::size_t>(n));
+  }
+}
+
 // How a FILE of lines is read: parts of this size, each by itself on one of a few
 // threads, handed on in the file's order. A part holds its rows until they are merged,
 // so parts stay small.
@@ -808,13 +821,8 @@ int RunMerge(const QStringList& args, const std::string& dataDir) {
           done = true;
         }
       }
-      if (!done) {
-        std::string error;
-        auto whole = qb::ReadWholeFile(file, &error);
-        if (!whole)
-          return ReportFailure("merge", qb::OpResult::Failure(qb::OpStatus::ReadFailed, file, error));
-        text = std::move(*whole);
-      }
+      // The file already open, not its name again: a pipe (<(command)) is read once.
+      if (!done && !ReadWhole(opened.fd(), text)) return readFailed(errno);
     }
     if (!done) {
       ReadRows read;

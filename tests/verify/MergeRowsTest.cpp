@@ -203,6 +203,16 @@ TEST_F(MergeRows, ALineLongerThanAPartIsOneRow) {
   EXPECT_NE(r.err.find("2 lines of " + file + " passed over"), std::string::npos) << r.err;
 }
 
+// A FILE that is a pipe (here the standard input named as a file) is read whole, once,
+// and gives what the same text in a file gives.
+TEST_F(MergeRows, APipeNamedAsAFileIsReadOnce) {
+  const std::vector<Row> rows = MakeRows(20000, 9);
+  const std::string text = TextOf(rows, 10, false);
+  const auto r = qbtest::RunCli({"--data-dir", data.Path(), "merge", "/dev/stdin"}, text);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(r.out == Printed(Merged(rows)));
+}
+
 // Outputs without rows: an empty file, blank lines, a file of line ends only.
 TEST_F(MergeRows, OutputsWithoutRowsGiveNothing) {
   const std::string empty = data.File("empty.txt"), blank = data.File("blank.txt");
