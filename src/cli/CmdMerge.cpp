@@ -453,9 +453,10 @@ bool UnverifiedRow(const CProxyEntry& e) {
 }
 
 // The merged rows in the order each proxy was first read, one per proxy: the packed
-// entries of the list, found again through a key set of the list's kind. Ten million
-// rows read are about 50 bytes a row that stays, where a row of texts in a map of key
-// texts took more than 500.
+// entries of the list, found again through a key set of the list's kind. A proxy costs
+// its entry (48 bytes) and its place (8), and its key slot while rows come in: ten
+// million rows read peak at about 80 bytes a proxy, where rows of five strings in a map
+// of key texts took about 700.
 class MergedRows {
  public:
   static constexpr unsigned kKeyLoadPercent = 70;
