@@ -4,15 +4,25 @@
 #include <QJsonObject>
 #include <QJsonParseError>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "base/Files.h"
+#include "base/Parallel.h"
 #include "base/ProxyHost.h"
 #include "base/Text.h"
 #include "base/Translate.h"
@@ -21,6 +31,8 @@
 #include "proxy/ProxyCredentials.h"
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyExtractor.h"
+#include "proxy/ProxyId.h"
+#include "proxy/ProxyKeySet.h"
 #include "proxy/ProxyListModel.h"
 #include "settings/Favorites.h"
 #include "ui/Messages.h"
@@ -422,6 +434,322 @@ PassedOver ReadOutput(std::string_view text, const std::string& file, Take& take
   return ReadLines(text, false, take);
 }
 
+// What reading a stretch of the outputs gave, in the order read: each row as the packed
+// entry the list keeps, with its key; the judge's word of the few rows that carry one
+// (only where it is printed); and, for --into-list, the checks to record.
+struct ReadRows {
+  std::vector<std::unique_ptr<CProxyEntry>> entries;
+  std::vector<ProxyKeyRef> keys;
+  std::vector<std::pair<std::size_t, ExportJudged>> judged;  // by place in entries
+  std::vector<HistoryRecord> checks;
+  std::size_t untimed = 0;
+  std::size_t passedOver = 0;
+  bool failed = false;
+
+  void Take(std::optional<MergedRow> row, bool intoList) {
+    if (!row) {
+      ++passedOver;
+      return;
+    }
+    // Every result read, not only the one that wins its row: each is a check made.
+    if (intoList && !Unverified(row->fields.timeStatus)) {
+      if (std::optional<HistoryRecord> rec = RecordOf(*row)) {
+        checks.push_back(std::move(*rec));
+      } else {
+        ++untimed;
+      }
+    }
+    if (row->judged && !intoList) judged.emplace_back(entries.size(), std::move(*row->judged));
+    entries.push_back(CProxyListModel::NewRow(row->fields));
+    keys.push_back(KeyOf(entries.back().get()));
+  }
+};
+
+bool UnverifiedRow(const CProxyEntry& e) {
+  return Unverified(e.TimeStatus());
+}
+
+// The merged rows in the order each proxy was first read, one per proxy: the packed
+// entries of the list, found again through a key set of the list's kind. A proxy costs
+// its entry (48 bytes) and its place (8), and its key slot while rows come in: ten
+// million rows read peak at about 80 bytes a proxy, where rows of five strings in a map
+// of key texts took about 700.
+class MergedRows {
+ public:
+  static constexpr unsigned kKeyLoadPercent = 70;
+  MergedRows() : m_keys(kKeyLoadPercent) {}
+
+  void Reserve(std::size_t rows) {
+    m_rows.reserve(m_rows.size() + rows);
+    m_keys.Reserve(m_keys.size() + rows);
+  }
+
+  // Of a proxy's results the last one read wins, but a row still unverified never
+  // replaces a result. A row that wins takes the place of the one before whole (its
+  // remark, the judge's word), in the place the proxy was first read.
+  void Add(ReadRows& read) {
+    const std::size_t n = read.entries.size();
+    m_keys.InsertBatch(read.keys.data(), n, m_known);
+    auto judged = read.judged.begin();
+    for (std::size_t i = 0; i < n; ++i) {
+      ExportJudged* word = nullptr;
+      if (judged != read.judged.end() && judged->first == i) word = &(judged++)->second;
+      if (!m_known[i]) {
+        if (word) m_judged.emplace(read.entries[i].get(), std::move(*word));
+        m_rows.push_back(std::move(read.entries[i]));
+        continue;
+      }
+      // The set holds the entry it was given for this key, which has the same key hash
+      // whatever case the new row writes it in: it stays where it is and takes the new
+      // fields.
+      auto* known = const_cast<CProxyEntry*>(m_known[i]);
+      if (UnverifiedRow(*read.entries[i]) && !UnverifiedRow(*known)) continue;
+      *known = std::move(*read.entries[i]);
+      if (word) {
+        m_judged.insert_or_assign(known, std::move(*word));
+      } else if (!m_judged.empty()) {
+        m_judged.erase(known);
+      }
+    }
+    read.entries.clear();
+    read.keys.clear();
+    read.judged.clear();
+  }
+
+  // The key set is only needed while rows come in; the rows were reserved for the
+  // shortest lines.
+  void DoneReading() {
+    m_keys = ProxyKeySet();
+    m_rows.shrink_to_fit();
+  }
+
+  std::vector<std::unique_ptr<CProxyEntry>>& Rows() { return m_rows; }
+  const std::unordered_map<const CProxyEntry*, ExportJudged>& Judged() const { return m_judged; }
+
+  // The places of the rows as a finished verification prints them (the list sorted by
+  // its time column): by time, the fastest first, then the failures; equal ranks in the
+  // order first read.
+  std::vector<std::uint32_t> PrintOrder() const {
+    const std::size_t n = m_rows.size();
+    // Most rows hold one of a few status words, whose rows keep the order they were
+    // read in among themselves: only the times are sorted, then both are merged.
+    // kind[i]: the place of row i's status rank among words, or kTime.
+    constexpr std::uint8_t kTime = 255;
+    std::vector<std::uint8_t> kind(n);
+    std::vector<double> words;
+    struct Timed {
+      double rank;
+      std::uint32_t place;
+      bool operator<(const Timed& o) const { return rank < o.rank || (rank == o.rank && place < o.place); }
+    } __attribute__((packed));
+    std::vector<Timed> times;
+    for (std::size_t i = 0; i < n; ++i) {
+      const CProxyEntry& e = *m_rows[i];
+      if (e.HasTime()) {
+        kind[i] = kTime;
+        times.push_back({e.StatusRank(), static_cast<std::uint32_t>(i)});
+        continue;
+      }
+      const double rank = e.StatusRank();
+      auto at = std::find(words.begin(), words.end(), rank);
+      // The words rank as a handful of values (a user's own words all alike), far fewer
+      // than a byte tells apart.
+      if (at == words.end()) {
+        if (words.size() + 1 >= kTime) std::abort();
+        at = words.insert(words.end(), rank);
+      }
+      kind[i] = static_cast<std::uint8_t>(at - words.begin());
+    }
+    std::sort(times.begin(), times.end());
+    std::vector<std::uint8_t> byRank(words.size());
+    for (std::size_t w = 0; w < words.size(); ++w) byRank[w] = static_cast<std::uint8_t>(w);
+    std::sort(byRank.begin(), byRank.end(),
+              [&](std::uint8_t a, std::uint8_t b) { return words[a] < words[b]; });
+    std::vector<std::uint32_t> order;
+    order.reserve(n);
+    auto t = times.begin();
+    for (const std::uint8_t w : byRank) {
+      for (std::size_t i = 0; i < n; ++i) {
+        if (kind[i] != w) continue;
+        const Timed here{words[w], static_cast<std::uint32_t>(i)};
+        for (; t != times.end() && *t < here; ++t) order.push_back(t->place);
+        order.push_back(static_cast<std::uint32_t>(i));
+      }
+    }
+    for (; t != times.end(); ++t) order.push_back(t->place);
+    return order;
+  }
+
+ private:
+  std::vector<std::unique_ptr<CProxyEntry>> m_rows;
+  ProxyKeySet m_keys;
+  std::vector<const CProxyEntry*> m_known;
+  std::unordered_map<const CProxyEntry*, ExportJudged> m_judged;
+};
+
+// Whether a FILE that begins with head (all of it when whole) holds lines, read one at a
+// time as ReadOutput would read the whole text, rather than a JSON array or a CSV
+// output; nullopt when head is too short to tell. A CSV header is one line (no name in
+// it holds a line end), so the first line and the first two characters that are no
+// blank tell.
+std::optional<bool> HoldsLines(std::string_view head, bool whole) {
+  std::string_view body = head;
+  if (body.substr(0, 3) == "\xEF\xBB\xBF") body.remove_prefix(3);
+  const std::size_t first = body.find_first_not_of(" \t\r\n");
+  if (first == std::string_view::npos) return whole ? std::optional<bool>(true) : std::nullopt;
+  if (body[first] == '[') {
+    const std::size_t second = body.find_first_not_of(" \t\r\n", first + 1);
+    if (second == std::string_view::npos) return whole ? std::optional<bool>(true) : std::nullopt;
+    if (body[second] == '{' || body[second] == ']') return false;
+  }
+  if (!whole && body.find('\n', first) == std::string_view::npos) return std::nullopt;
+  std::size_t pos = first;
+  std::vector<std::string> header;
+  return !(ReadCsvRecord(body, pos, header) && CsvHeader(header));
+}
+
+class OpenFile {
+ public:
+  explicit OpenFile(const std::string& path) : m_fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+  ~OpenFile() {
+    if (m_fd >= 0) ::close(m_fd);
+  }
+  OpenFile(const OpenFile&) = delete;
+  OpenFile& operator=(const OpenFile&) = delete;
+  int fd() const { return m_fd; }
+
+ private:
+  int m_fd;
+};
+
+// The rest of an open file; false (errno set) on a read error.
+bool ReadWhole(int fd, std::string& text) {
+  text.clear();
+  char buf[1 << 16];
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) return true;
+    text.append(buf, static_cast<std::size_t>(n));
+  }
+}
+
+// How a FILE of lines is read: parts of this size, each by itself on one of a few
+// threads, handed on in the file's order. A part holds its rows until they are merged,
+// so parts stay small.
+constexpr std::uint64_t kPartBytes = std::uint64_t{1} << 20;
+constexpr std::size_t kHeadBytes = std::size_t{64} << 10;
+// Rows a FILE read whole gathers before they are merged.
+constexpr std::size_t kRowsPerBatch = 65536;
+// The shortest line of a typical output ("1.2.3.4:80@HTTP$1.2" and its line end), to
+// size the merged rows once from the FILEs' sizes.
+constexpr std::uint64_t kBytesPerRowAtLeast = 34;
+
+// The lines of an open regular FILE, from its first byte, in parts on several threads;
+// each line as ReadLines takes it. False on a read error.
+template <class Use>
+bool ReadLinesInParts(int fd, std::uint64_t size, bool intoList, Use use) {
+  const std::size_t parts =
+      static_cast<std::size_t>(std::max<std::uint64_t>(1, (size + kPartBytes - 1) / kPartBytes));
+  const unsigned threads = qb::ThreadsFor(parts, 0, 4);
+  auto make = [&](std::size_t i) {
+    ReadRows part;
+    const std::uint64_t end = i + 1 == parts ? kToEndOfFile : (i + 1) * kPartBytes;
+    part.failed = !qb::ForEachLineInRange(fd, i * kPartBytes, end, [&](char* data, std::size_t n) {
+      std::string_view line(data, n);
+      while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.remove_suffix(1);
+      if (line.empty()) return;
+      part.Take(ReadRow(line), intoList);
+    });
+    return part;
+  };
+  return qb::RunInOrder<ReadRows>(parts, threads, 2 * threads, make, [&](std::size_t, ReadRows& part) {
+    if (part.failed) return false;
+    use(part);
+    return true;
+  });
+}
+
+// Prints the rows as a finished verification prints them. The lines, URLs and CSV
+// records of a chunk of rows depend on those rows alone, so chunks are formatted on a
+// few threads and written in order; a JSON array's rows are written one after the
+// other (each but the first after a comma).
+void PrintRows(MergedRows& merged, const ExportOptions& output) {
+  const std::vector<std::unique_ptr<CProxyEntry>>& rows = merged.Rows();
+  const std::unordered_map<const CProxyEntry*, ExportJudged>& judged = merged.Judged();
+  // Few rows carry the judge's word: which ones is found once in the order of the rows,
+  // where the look-ups run through the rows in memory order, and not again in the
+  // order printed.
+  std::vector<bool> hasWord;
+  if (!judged.empty()) {
+    // A bit per hash of the entries that have one, so that a row without is told by a
+    // bit in the cache rather than by the map's buckets.
+    constexpr std::size_t kBits = std::size_t{1} << 24;
+    auto bit = [](const CProxyEntry* e) {
+      return static_cast<std::size_t>((reinterpret_cast<std::uintptr_t>(e) >> 4) * 0x9E3779B97F4A7C15ull >>
+                                      40);
+    };
+    std::vector<bool> maybe(kBits, false);
+    for (const auto& [e, word] : judged) maybe[bit(e)] = true;
+    hasWord.assign(rows.size(), false);
+    for (std::size_t i = 0; i < rows.size(); ++i)
+      hasWord[i] = maybe[bit(rows[i].get())] && judged.count(rows[i].get()) != 0;
+  }
+  // An exporter of the options whose judged column reads the row at *place.
+  auto exporterFor = [&](const std::uint32_t* place) {
+    ExportOptions options = output;
+    if (!judged.empty()) {
+      // As verify prints them: only a row that works shows what the judge said.
+      options.judged = [&judged, &hasWord, place](const CProxyEntry& e) -> std::optional<ExportJudged> {
+        if (!hasWord[*place] || !e.HasTime()) return std::nullopt;
+        const auto it = judged.find(&e);
+        if (it == judged.end()) return std::nullopt;
+        return it->second;
+      };
+    }
+    return CListExporter(std::move(options));
+  };
+
+  const std::vector<std::uint32_t> order = merged.PrintOrder();
+  constexpr std::size_t kRowsPerChunk = 16384;
+  const std::size_t chunks = (order.size() + kRowsPerChunk - 1) / kRowsPerChunk;
+  const bool oneByOne = output.format == ExportFormat::Json;
+  const unsigned threads = oneByOne ? 1 : qb::ThreadsFor(chunks, 0, 4);
+  std::uint32_t place = 0;
+  CListExporter whole = exporterFor(&place);
+  std::string out;
+  whole.AppendBegin(out);
+  OutRaw(out);
+  auto format = [&](std::size_t c) {
+    const std::size_t end = std::min(order.size(), (c + 1) * kRowsPerChunk);
+    std::string text;
+    text.reserve((end - c * kRowsPerChunk) * 48);
+    if (oneByOne) {
+      for (std::size_t i = c * kRowsPerChunk; i < end; ++i) whole.AppendRow(text, *rows[place = order[i]]);
+      return text;
+    }
+    std::uint32_t mine = 0;
+    CListExporter part = exporterFor(&mine);
+    // In the printed order each row is a random place in memory: its slot in the row
+    // vector and then its entry are fetched ahead, so that those misses overlap.
+    constexpr std::size_t kAhead = 8;
+    for (std::size_t i = c * kRowsPerChunk; i < end; ++i) {
+      if (i + 2 * kAhead < end) __builtin_prefetch(&rows[order[i + 2 * kAhead]]);
+      if (i + kAhead < end) __builtin_prefetch(rows[order[i + kAhead]].get());
+      part.AppendRow(text, *rows[mine = order[i]]);
+    }
+    return text;
+  };
+  qb::RunInOrder<std::string>(chunks, threads, 2 * threads, format, [](std::size_t, std::string& text) {
+    OutRaw(text);
+    return true;
+  });
+  out.clear();
+  whole.AppendEnd(out);
+  OutRaw(out);
+}
+
 }  // namespace
 
 int RunMerge(const QStringList& args, const std::string& dataDir) {
@@ -461,48 +789,76 @@ int RunMerge(const QStringList& args, const std::string& dataDir) {
   }
 
   // Read first: a FILE that cannot be read changes nothing.
-  std::vector<MergedRow> rows;
-  std::unordered_map<std::string, std::size_t> rowOf;
-  // Every result read, not only the one that wins its row: each is a check made.
+  MergedRows merged;
+  std::uint64_t bytes = 0;
+  for (const std::string& file : files) {
+    struct stat st {};
+    if (file != "-" && ::stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+      bytes += static_cast<std::uint64_t>(st.st_size);
+  }
+  merged.Reserve(static_cast<std::size_t>(bytes / kBytesPerRowAtLeast));
   std::vector<HistoryRecord> checks;
   std::size_t untimed = 0;
   for (const std::string& file : files) {
+    std::size_t passedOver = 0;
+    auto use = [&](ReadRows& read) {
+      merged.Add(read);
+      passedOver += std::exchange(read.passedOver, 0);
+      untimed += std::exchange(read.untimed, 0);
+      checks.insert(checks.end(), std::make_move_iterator(read.checks.begin()),
+                    std::make_move_iterator(read.checks.end()));
+      read.checks.clear();
+    };
+    auto readFailed = [&](int code) {
+      return ReportFailure("merge", qb::OpResult::Failure(qb::OpStatus::ReadFailed, file,
+                                                          code != 0 ? std::strerror(code) : "read error"));
+    };
+    PassedOver what{"line", "neither a proxy line nor a JSON object of one"};
+    bool done = false;
     std::string text;
     if (file == "-") {
       text = ReadStdin();
     } else {
-      std::string error;
-      auto bytes = qb::ReadWholeFile(file, &error);
-      if (!bytes) return ReportFailure("merge", qb::OpResult::Failure(qb::OpStatus::ReadFailed, file, error));
-      text = std::move(*bytes);
-    }
-    std::size_t passedOver = 0;
-    auto take = [&](std::optional<MergedRow> row) {
-      if (!row) {
-        ++passedOver;
-        return;
-      }
-      if (intoList && !Unverified(row->fields.timeStatus)) {
-        if (std::optional<HistoryRecord> rec = RecordOf(*row)) {
-          checks.push_back(std::move(*rec));
-        } else {
-          ++untimed;
+      const OpenFile opened(file);
+      struct stat st {};
+      if (opened.fd() < 0) return readFailed(errno);
+      if (::fstat(opened.fd(), &st) != 0) return readFailed(errno);
+      if (S_ISDIR(st.st_mode)) return readFailed(EISDIR);
+      if (S_ISREG(st.st_mode)) {
+        // Outputs of lines, by far the largest, are read in parts and never held
+        // whole; a CSV output or a JSON array is read whole, as its records may span
+        // lines.
+        std::string head(kHeadBytes, '\0');
+        const ssize_t got = ::pread(opened.fd(), head.data(), head.size(), 0);
+        if (got < 0) return readFailed(errno);
+        head.resize(static_cast<std::size_t>(got));
+        const auto size = static_cast<std::uint64_t>(st.st_size);
+        if (HoldsLines(head, size <= head.size()).value_or(false)) {
+          errno = 0;
+          if (!ReadLinesInParts(opened.fd(), size, intoList, use)) return readFailed(errno);
+          done = true;
         }
       }
-      const std::string key = CredentialsKey(row->fields.addr, row->fields.port, row->fields.type);
-      const auto [it, fresh] = rowOf.emplace(key, rows.size());
-      if (fresh) {
-        rows.push_back(std::move(*row));
-      } else if (!Unverified(row->fields.timeStatus) || Unverified(rows[it->second].fields.timeStatus)) {
-        rows[it->second] = std::move(*row);
-      }
-    };
-    const PassedOver what = ReadOutput(text, file, take);
+      // The file already open, not its name again: a pipe (<(command)) is read once.
+      if (!done && !ReadWhole(opened.fd(), text)) return readFailed(errno);
+    }
+    if (!done) {
+      ReadRows read;
+      auto take = [&](std::optional<MergedRow> row) {
+        read.Take(std::move(row), intoList);
+        if (read.entries.size() >= kRowsPerBatch) use(read);
+      };
+      what = ReadOutput(text, file, take);
+      use(read);
+      std::string().swap(text);
+    }
     if (passedOver > 0) {
       Err(qb::Format("merge: %zu %s%s of %s passed over (%s)", passedOver, what.unit,
                      passedOver == 1 ? "" : "s", file.c_str(), what.why));
     }
   }
+  merged.DoneReading();
+  std::vector<std::unique_ptr<CProxyEntry>>& rows = merged.Rows();
 
   if (intoList) {
     DataDir::OpenReport report;
@@ -534,20 +890,22 @@ int RunMerge(const QStringList& args, const std::string& dataDir) {
     if (untimed > 0)
       Err(qb::Format("merge: %zu %s without the time of the check not recorded in the history", untimed,
                      untimed == 1 ? "result" : "results"));
-    std::unordered_map<std::string, int> listRow;
-    for (int row = 0; row < list.RowCount(); ++row) listRow.emplace(CredentialsKey(*list.Entry(row)), row);
     int updated = 0, added = 0;
     {
       CProxyListModel::BulkAppend bulk(list);
-      for (MergedRow& r : rows) {
-        const auto it = listRow.find(CredentialsKey(r.fields.addr, r.fields.port, r.fields.type));
-        if (it == listRow.end()) {
-          added += list.AddParsedProxy(std::move(r.fields), 0);
-        } else if (!Unverified(r.fields.timeStatus)) {
-          list.SetTimeStatus(it->second, std::move(r.fields.timeStatus));
+      CProxyListModel::PreparedRows fresh;
+      for (std::unique_ptr<CProxyEntry>& r : rows) {
+        const int row = list.RowCount() > 0 ? list.FindRow(ProxyId(*r)) : -1;
+        if (row < 0) {
+          fresh.AddEntry(std::move(r));
+        } else if (!UnverifiedRow(*r)) {
+          list.SetTimeStatus(row, r->TimeStatus());
           ++updated;
         }
       }
+      rows.clear();
+      rows.shrink_to_fit();
+      added = list.AppendPrepared(fresh, 0);
     }
     list.SortRows(CProxyListModel::ColTimeStatus, true);
     if (const int code = ReportFailure("merge", dir->SaveList()); code != kExitOk) return code;
@@ -561,26 +919,7 @@ int RunMerge(const QStringList& args, const std::string& dataDir) {
     return historyCode;
   }
 
-  CProxyListModel list;
-  std::unordered_map<std::string, ExportJudged> judged;
-  {
-    CProxyListModel::BulkAppend bulk(list);
-    for (MergedRow& r : rows) {
-      if (r.judged)
-        judged[CredentialsKey(r.fields.addr, r.fields.port, r.fields.type)] = std::move(*r.judged);
-      list.AddParsedProxy(std::move(r.fields), 0);
-    }
-  }
-  list.SortRows(CProxyListModel::ColTimeStatus, true);
-  if (!judged.empty()) {
-    // As verify prints them: only a row that works shows what the judge said.
-    output.judged = [&judged](const CProxyEntry& e) -> std::optional<ExportJudged> {
-      const auto it = judged.find(CredentialsKey(e));
-      if (it == judged.end() || !IsTimeText(e.TimeStatus())) return std::nullopt;
-      return it->second;
-    };
-  }
-  PrintList(list, output);
+  PrintRows(merged, output);
   std::fflush(stdout);
   return kExitOk;
 }

@@ -242,10 +242,16 @@ std::optional<std::vector<UpstreamProxy>> LoadPool(DataDir& dir, const std::vect
     Err("serve: " + loaded.Describe());
     return std::nullopt;
   }
+  // Only a row with a measured time can join the pool: a list of millions of rows is
+  // mostly failures, and a copy of every row cost as much again as the list itself.
   std::vector<CProxyEntry> rows;
-  rows.reserve(static_cast<size_t>(list.RowCount()));
-  for (int row = 0; row < list.RowCount(); ++row) rows.push_back(*list.Entry(row));
+  for (int row = 0; row < list.RowCount(); ++row) {
+    const CProxyEntry& e = *list.Entry(row);
+    if (e.HasTime()) rows.push_back(e);
+  }
+  list.Clear();
   std::vector<UpstreamProxy> pool = UpstreamsFromEntries(rows, dir.Credentials(), types);
+  std::vector<CProxyEntry>().swap(rows);
   DescribeUpstreams(pool, HistoryFacts(dir.History(), pool), dir.Path());
   if (dir.Options().verify.leaveOutTampering) LeaveOutTampering(pool);
   return pool;

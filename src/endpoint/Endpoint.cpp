@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "base/Text.h"
@@ -45,17 +46,25 @@ bool IsEndpointType(std::string_view type) {
 std::vector<UpstreamProxy> UpstreamsFromEntries(const std::vector<CProxyEntry>& rows,
                                                 const CProxyCredentialStore& logOns,
                                                 const std::vector<std::string>& types) {
-  std::vector<UpstreamProxy> pool;
-  for (const CProxyEntry& e : rows) {
+  // The rows are ordered by their times first and made upstreams after: sorting the
+  // upstreams themselves moved eight strings each, several times over, for millions of
+  // rows.
+  std::vector<std::pair<double, std::uint32_t>> order;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const CProxyEntry& e = rows[i];
     const std::string type = AsciiUpper(e.Type());
-    if (!IsEndpointType(type) || !IsTimeText(e.TimeStatus())) continue;
+    if (!IsEndpointType(type) || !e.HasTime()) continue;
     if (!types.empty() && std::find(types.begin(), types.end(), type) == types.end()) continue;
-    UpstreamProxy u{e.Addr(), e.Port(), type, logOns.Find(e), 0};
-    u.seconds = std::strtod(e.TimeStatus().c_str(), nullptr);
-    pool.push_back(std::move(u));
+    order.emplace_back(std::strtod(e.TimeStatus().c_str(), nullptr), static_cast<std::uint32_t>(i));
   }
-  std::stable_sort(pool.begin(), pool.end(),
-                   [](const UpstreamProxy& a, const UpstreamProxy& b) { return a.seconds < b.seconds; });
+  std::stable_sort(order.begin(), order.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<UpstreamProxy> pool;
+  pool.reserve(order.size());
+  for (const auto& [seconds, i] : order) {
+    const CProxyEntry& e = rows[i];
+    pool.push_back(UpstreamProxy{e.Addr(), e.Port(), AsciiUpper(e.Type()), logOns.Find(e), seconds});
+  }
   return pool;
 }
 

@@ -65,32 +65,33 @@ void ProxyKeySet::Rehash(std::size_t capacity) {
   }
 }
 
-// At most half full, so that probe runs stay short.
+// At most m_maxLoad full (half, for the list), so that probe runs stay short.
 void ProxyKeySet::Reserve(std::size_t n) {
   std::size_t capacity = m_slots.empty() ? 64 : m_slots.size();
-  while (n * 2 > capacity) capacity *= 2;
+  while (n * 100 > capacity * m_maxLoad) capacity *= 2;
   if (capacity != m_slots.size()) Rehash(capacity);
 }
 
-bool ProxyKeySet::InsertWithRoom(ProxyKeyRef key) {
+const CProxyEntry* ProxyKeySet::InsertWithRoom(ProxyKeyRef key) {
   std::size_t i = Home(key.hash);
   const std::uint64_t fragment = Fragment(key.hash);
   while (const std::uint64_t bits = m_slots[i].bits) {
-    if ((bits >> 44) == fragment && ProxyKeyRef{m_slots[i].Entry(), key.hash} == key) return false;
+    if ((bits >> 44) == fragment && ProxyKeyRef{m_slots[i].Entry(), key.hash} == key)
+      return m_slots[i].Entry();
     i = (i + 1) & m_mask;
   }
   m_slots[i] = MakeSlot(key);
   ++m_size;
-  return true;
+  return nullptr;
 }
 
 bool ProxyKeySet::Insert(ProxyKeyRef key) {
   Reserve(m_size + 1);
-  return InsertWithRoom(key);
+  return InsertWithRoom(key) == nullptr;
 }
 
-void ProxyKeySet::InsertBatch(const ProxyKeyRef* keys, std::size_t n, std::vector<bool>& added) {
-  added.assign(n, false);
+template <class Each>
+void ProxyKeySet::InsertEach(const ProxyKeyRef* keys, std::size_t n, Each each) {
   if (n == 0) return;
   Reserve(m_size + n);
   // A table of a million keys is far larger than the cache, so each key's slot is a
@@ -99,8 +100,19 @@ void ProxyKeySet::InsertBatch(const ProxyKeyRef* keys, std::size_t n, std::vecto
   for (std::size_t i = 0; i < n && i < kAhead; ++i) __builtin_prefetch(&m_slots[Home(keys[i].hash)], 1);
   for (std::size_t i = 0; i < n; ++i) {
     if (i + kAhead < n) __builtin_prefetch(&m_slots[Home(keys[i + kAhead].hash)], 1);
-    added[i] = InsertWithRoom(keys[i]);
+    each(i, InsertWithRoom(keys[i]));
   }
+}
+
+void ProxyKeySet::InsertBatch(const ProxyKeyRef* keys, std::size_t n, std::vector<bool>& added) {
+  added.assign(n, false);
+  InsertEach(keys, n, [&](std::size_t i, const CProxyEntry* known) { added[i] = known == nullptr; });
+}
+
+void ProxyKeySet::InsertBatch(const ProxyKeyRef* keys, std::size_t n,
+                              std::vector<const CProxyEntry*>& known) {
+  known.assign(n, nullptr);
+  InsertEach(keys, n, [&](std::size_t i, const CProxyEntry* there) { known[i] = there; });
 }
 
 const CProxyEntry* ProxyKeySet::Find(ProxyKeyRef key) const {

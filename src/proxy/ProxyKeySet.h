@@ -9,6 +9,7 @@
 // hash from each entry, a few entries ahead at a time.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -30,12 +31,19 @@ ProxyKeyRef KeyOf(const CProxyEntry* e);
 
 class ProxyKeySet {
  public:
+  // The list's set is at most half full. A set that lives only while a command merges
+  // millions of rows may fill more of its slots: at 70 % a probe still reads a slot or
+  // two more, and ten million keys take 128 MiB instead of 256.
+  explicit ProxyKeySet(unsigned maxLoadPercent = 50) : m_maxLoad(std::clamp(maxLoadPercent, 10u, 90u)) {}
   // Adds the key; false (and nothing changes) when an equal key is in the set.
   bool Insert(ProxyKeyRef key);
   // Adds the keys in their order, exactly as Insert one after the other would, and
   // tells in added[i] whether keys[i] went in. Faster for many keys: the slots of the
   // keys ahead are fetched from memory while the current one is placed.
   void InsertBatch(const ProxyKeyRef* keys, std::size_t n, std::vector<bool>& added);
+  // The same, telling in known[i] the entry whose equal key was in the set already
+  // (keys[i] did not go in), or nullptr when keys[i] went in.
+  void InsertBatch(const ProxyKeyRef* keys, std::size_t n, std::vector<const CProxyEntry*>& known);
   // Makes room for n keys in all without growing on the way.
   void Reserve(std::size_t n);
   // The entry whose key equals this one, or nullptr.
@@ -65,9 +73,13 @@ class ProxyKeySet {
     return static_cast<std::size_t>((hash * 0x9E3779B97F4A7C15ull) >> m_shift);
   }
   void Rehash(std::size_t capacity);
-  bool InsertWithRoom(ProxyKeyRef key);
+  // nullptr when the key went in, else the entry of the equal key there.
+  const CProxyEntry* InsertWithRoom(ProxyKeyRef key);
+  template <class Each>
+  void InsertEach(const ProxyKeyRef* keys, std::size_t n, Each each);
 
   std::vector<Slot> m_slots;
+  unsigned m_maxLoad;
   std::size_t m_size = 0;
   std::size_t m_mask = 0;
   unsigned m_shift = 64;

@@ -190,14 +190,14 @@ int CProxyListModel::AddProxyLine(std::string_view line, int select) {
   return AddParsedProxy(std::move(f), select);
 }
 
-std::unique_ptr<CProxyEntry> CProxyListModel::MakeEntry(const ProxyFields& f) {
+std::unique_ptr<CProxyEntry> CProxyListModel::NewRow(const ProxyFields& f) {
   return std::make_unique<CProxyEntry>(
       f.addr, f.port, f.type,
       f.timeStatus.empty() ? std::string_view(kStatusUnverified) : std::string_view(f.timeStatus), f.remark);
 }
 
 int CProxyListModel::AddParsedProxy(ProxyFields f, int select) {
-  auto entry = MakeEntry(std::move(f));
+  auto entry = NewRow(std::move(f));
   if (!m_mapProxyKeys.Insert(KeyOf(entry.get()))) return 0;
   AppendNewRow(std::move(entry), select);
   return 1;
@@ -210,8 +210,13 @@ bool CProxyListModel::PreparedRows::AddLine(std::string_view line) {
 }
 
 void CProxyListModel::PreparedRows::AddParsed(ProxyFields&& fields) {
-  m_entries.push_back(MakeEntry(std::move(fields)));
+  m_entries.push_back(NewRow(std::move(fields)));
   m_keys.push_back(KeyOf(m_entries.back().get()));
+}
+
+void CProxyListModel::PreparedRows::AddEntry(std::unique_ptr<CProxyEntry> entry) {
+  m_keys.push_back(KeyOf(entry.get()));
+  m_entries.push_back(std::move(entry));
 }
 
 int CProxyListModel::AppendPrepared(PreparedRows& rows, int select) {

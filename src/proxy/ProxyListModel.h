@@ -69,6 +69,8 @@ class CProxyListModel : public QAbstractTableModel {
     bool AddLine(std::string_view line);
     // Fields that are already parsed and valid.
     void AddParsed(ProxyFields&& fields);
+    // An entry made elsewhere (NewRow), taken as it is.
+    void AddEntry(std::unique_ptr<CProxyEntry> entry);
     std::size_t size() const { return m_entries.size(); }
 
    private:
@@ -77,6 +79,9 @@ class CProxyListModel : public QAbstractTableModel {
     std::vector<ProxyKeyRef> m_keys;
     ProxyFields m_fields;  // reused, so that parsing allocates nothing for short fields
   };
+  // The entry AddParsedProxy makes of fields: a row without a time-or-status is
+  // unverified.
+  static std::unique_ptr<CProxyEntry> NewRow(const ProxyFields& f);
   // Appends the prepared rows as AddParsedProxy would one after the other; those whose
   // key is in the list already, or earlier in rows, are dropped. Empties rows and
   // returns the number of rows appended.
@@ -158,7 +163,6 @@ class CProxyListModel : public QAbstractTableModel {
   };
 
  private:
-  static std::unique_ptr<CProxyEntry> MakeEntry(const ProxyFields& f);
   // Appends an entry whose key was just added to the key set.
   void AppendNewRow(std::unique_ptr<CProxyEntry> entry, int select);
   // Makes the rows of an open bulk append visible (before a removal or a sort).

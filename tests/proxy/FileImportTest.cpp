@@ -726,6 +726,51 @@ TEST(ProxyKeySetBatch, SameAsInsertingOneByOne) {
   EXPECT_GT(inserted.size(), 1000u);
 }
 
+// A batch that says which entry holds each repeat (what merge replaces in place) tells
+// the entry a key went in with first, and nullptr exactly for the keys that went in; a
+// set allowed to fill 70 % of its slots stays within that and takes fewer slots.
+TEST(ProxyKeySetBatch, TellsTheEntryOfEachRepeatAndFillsUpToItsLimit) {
+  std::mt19937 rng(22);
+  EntryPool pool;
+  ProxyKeySet fuller(70), half;
+  std::vector<const CProxyEntry*> known;
+  std::size_t repeats = 0;
+  for (int round = 0; round < 200; ++round) {
+    std::vector<ProxyKeyRef> keys;
+    const std::size_t n = round % 50 == 0 ? 5000 : rng() % 200;
+    for (std::size_t i = 0; i < n; ++i) {
+      std::string addr = "10.0." + std::to_string(rng() % 60) + "." + std::to_string(rng() % 250);
+      if (rng() % 8 == 0) addr = FlipAsciiCase("Gw" + std::to_string(rng() % 90) + ".Example", rng);
+      keys.push_back(KeyOf(pool.Make(addr, std::to_string(1 + rng() % 4), FlipAsciiCase("socks5", rng))));
+    }
+    fuller.InsertBatch(keys.data(), keys.size(), known);
+    ASSERT_EQ(known.size(), n);
+    for (std::size_t i = 0; i < n; ++i) {
+      const CProxyEntry* first = half.Find(keys[i]);
+      ASSERT_EQ(half.Insert(keys[i]), first == nullptr);
+      ASSERT_EQ(known[i], first) << "round " << round << " key " << i;
+      if (first) ++repeats;
+    }
+    ASSERT_EQ(fuller.size(), half.size());
+    const std::size_t capacity = fuller.MemoryBytes() / sizeof(std::uint64_t);
+    ASSERT_LE(fuller.size() * 100, capacity * 70);
+    ASSERT_LE(fuller.MemoryBytes(), half.MemoryBytes());
+  }
+  EXPECT_GT(repeats, 1000u);
+  EXPECT_GT(half.size(), 20000u);
+
+  // 2,500 keys: 4,096 slots are 61 % full, too full for the list's set.
+  ProxyKeySet seventy(70), fifty;
+  for (int i = 0; i < 2500; ++i) {
+    const ProxyKeyRef key =
+        KeyOf(pool.Make("10.1." + std::to_string(i / 250) + "." + std::to_string(i % 250), "8080", "HTTP"));
+    ASSERT_TRUE(seventy.Insert(key));
+    ASSERT_TRUE(fifty.Insert(key));
+  }
+  EXPECT_EQ(seventy.MemoryBytes(), 4096 * sizeof(std::uint64_t));
+  EXPECT_EQ(fifty.MemoryBytes(), 8192 * sizeof(std::uint64_t));
+}
+
 TEST(ProxyKeySetBatch, ReserveKeepsEveryKey) {
   EntryPool pool;
   ProxyKeySet set;
