@@ -16,6 +16,14 @@
 
 namespace qb {
 
+UniqueFd::~UniqueFd() {
+  if (m_fd >= 0) ::close(m_fd);
+}
+
+UniqueFd OpenToRead(const std::string& path) {
+  return UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+}
+
 int OpenNoFollow(const std::string& path) {
   return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
 }

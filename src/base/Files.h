@@ -24,6 +24,21 @@ inline constexpr const char* kLinkRefused = "is a symbolic link, which is not fo
 // ELOOP for a link.
 int OpenNoFollow(const std::string& path);
 
+// A descriptor closed when it goes out of scope; -1 holds none.
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd) : m_fd(fd) {}
+  ~UniqueFd();
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  int get() const { return m_fd; }
+
+ private:
+  int m_fd;
+};
+// The file at path, opened to read (following links); get() is -1 when it cannot be.
+UniqueFd OpenToRead(const std::string& path);
+
 bool FileExists(const std::string& path);
 
 // What a directory that only this user may reach needs to be.

@@ -608,20 +608,6 @@ std::optional<bool> HoldsLines(std::string_view head, bool whole) {
   return !(ReadCsvRecord(body, pos, header) && CsvHeader(header));
 }
 
-class OpenFile {
- public:
-  explicit OpenFile(const std::string& path) : m_fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
-  ~OpenFile() {
-    if (m_fd >= 0) ::close(m_fd);
-  }
-  OpenFile(const OpenFile&) = delete;
-  OpenFile& operator=(const OpenFile&) = delete;
-  int fd() const { return m_fd; }
-
- private:
-  int m_fd;
-};
-
 // The rest of an open file; false (errno set) on a read error.
 bool ReadWhole(int fd, std::string& text) {
   text.clear();
@@ -819,28 +805,28 @@ int RunMerge(const QStringList& args, const std::string& dataDir) {
     if (file == "-") {
       text = ReadStdin();
     } else {
-      const OpenFile opened(file);
+      const qb::UniqueFd opened = qb::OpenToRead(file);
       struct stat st {};
-      if (opened.fd() < 0) return readFailed(errno);
-      if (::fstat(opened.fd(), &st) != 0) return readFailed(errno);
+      if (opened.get() < 0) return readFailed(errno);
+      if (::fstat(opened.get(), &st) != 0) return readFailed(errno);
       if (S_ISDIR(st.st_mode)) return readFailed(EISDIR);
       if (S_ISREG(st.st_mode)) {
         // Outputs of lines, by far the largest, are read in parts and never held
         // whole; a CSV output or a JSON array is read whole, as its records may span
         // lines.
         std::string head(kHeadBytes, '\0');
-        const ssize_t got = ::pread(opened.fd(), head.data(), head.size(), 0);
+        const ssize_t got = ::pread(opened.get(), head.data(), head.size(), 0);
         if (got < 0) return readFailed(errno);
         head.resize(static_cast<std::size_t>(got));
         const auto size = static_cast<std::uint64_t>(st.st_size);
         if (HoldsLines(head, size <= head.size()).value_or(false)) {
           errno = 0;
-          if (!ReadLinesInParts(opened.fd(), size, intoList, use)) return readFailed(errno);
+          if (!ReadLinesInParts(opened.get(), size, intoList, use)) return readFailed(errno);
           done = true;
         }
       }
       // The file already open, not its name again: a pipe (<(command)) is read once.
-      if (!done && !ReadWhole(opened.fd(), text)) return readFailed(errno);
+      if (!done && !ReadWhole(opened.get(), text)) return readFailed(errno);
     }
     if (!done) {
       ReadRows read;

@@ -235,20 +235,6 @@ qb::OpResult OpenFailure(const std::string& path) {
   return ReadFailure(path, errno == ELOOP ? qb::kLinkRefused : std::strerror(errno));
 }
 
-class OpenFile {
- public:
-  explicit OpenFile(int fd) : m_fd(fd) {}
-  ~OpenFile() {
-    if (m_fd >= 0) ::close(m_fd);
-  }
-  OpenFile(const OpenFile&) = delete;
-  OpenFile& operator=(const OpenFile&) = delete;
-  int get() const { return m_fd; }
-
- private:
-  int m_fd;
-};
-
 FileIdentity IdentityOfFd(int fd) {
   struct stat st {};
   ::fstat(fd, &st);
@@ -271,7 +257,7 @@ qb::OpResult DataDir::ReadListFrom(int fd, std::uint64_t from, CProxyListModel& 
 
 qb::OpResult DataDir::ReadList(CProxyListModel& into) const {
   const std::string path = FilePath(DataFile::ProxyList);
-  const OpenFile file(qb::OpenNoFollow(path));
+  const qb::UniqueFd file(qb::OpenNoFollow(path));
   if (file.get() < 0) return errno == ENOENT ? qb::OpResult::Success() : OpenFailure(path);
   // A directory in its place reads as no list; the next save says what is wrong.
   struct stat st {};
@@ -283,7 +269,7 @@ qb::OpResult DataDir::LoadList(ListLoad* load) {
   if (load) *load = {};
   const bool empty = m_list->RowCount() == 0;
   const std::string path = FilePath(DataFile::ProxyList);
-  const OpenFile file(qb::OpenNoFollow(path));
+  const qb::UniqueFd file(qb::OpenNoFollow(path));
   if (file.get() < 0) {
     if (errno != ENOENT) return OpenFailure(path);
     m_listOnDisk.reset();
@@ -370,7 +356,7 @@ bool WaitForWritersToClose(int fd, std::chrono::milliseconds patience) {
 }  // namespace
 
 int DataDir::MergeDisplaced(const std::string& path, const std::optional<FileIdentity>& known) {
-  const OpenFile old(qb::OpenNoFollow(path));
+  const qb::UniqueFd old(qb::OpenNoFollow(path));
   if (old.get() < 0) return 0;
   // A program that opened the list for appending just before the exchange writes into
   // the displaced file; reading it before that write lands would lose the row. Such a
@@ -392,7 +378,7 @@ int DataDir::MergeHeldDisplaced() {
   std::vector<HeldDisplaced> held = std::move(m_heldDisplaced);
   m_heldDisplaced.clear();
   for (HeldDisplaced& file : held) {
-    const OpenFile fd(qb::OpenNoFollow(file.path));
+    const qb::UniqueFd fd(qb::OpenNoFollow(file.path));
     if (fd.get() < 0) continue;
     const bool closed = WaitForWritersToClose(fd.get(), std::chrono::milliseconds(0));
     FileIdentity seen;
@@ -413,7 +399,7 @@ qb::OpResult DataDir::SaveList() {
   m_rowsMergedBehind += MergeHeldDisplaced();
   std::optional<FileIdentity> merged;
   {
-    const OpenFile file(qb::OpenNoFollow(path));
+    const qb::UniqueFd file(qb::OpenNoFollow(path));
     if (file.get() >= 0) {
       struct stat st {};
       if (::fstat(file.get(), &st) == 0 && S_ISREG(st.st_mode)) {

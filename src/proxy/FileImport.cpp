@@ -28,22 +28,8 @@ struct Part {
   std::vector<TableRow> tableRows;  // when the part is the whole file
 };
 
-class FileDescriptor {
- public:
-  explicit FileDescriptor(const std::string& path) : m_fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
-  ~FileDescriptor() {
-    if (m_fd >= 0) ::close(m_fd);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return m_fd; }
-
- private:
-  int m_fd;
-};
-
 // An open file that lines can be read from (a directory opens, but reads fail).
-bool Readable(const FileDescriptor& file, struct stat& st) {
+bool Readable(const qb::UniqueFd& file, struct stat& st) {
   return file.get() >= 0 && ::fstat(file.get(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
@@ -77,7 +63,7 @@ struct PartPlan {
 std::optional<std::size_t> AddProxiesFromFile(CProxyListModel& list, const std::string& path, bool ambiguous,
                                               int select, const FileImportOptions& options,
                                               FoundCredentialList* credentials, std::size_t* refused) {
-  FileDescriptor file(path);
+  const qb::UniqueFd file = qb::OpenToRead(path);
   struct stat st {};
   if (!Readable(file, st)) return std::nullopt;
   const PartPlan plan(st, options);
@@ -143,7 +129,7 @@ std::optional<std::size_t> AddProxiesFromFile(CProxyListModel& list, const std::
 
 std::optional<std::size_t> AddRowsFromListFile(CProxyListModel& list, const std::string& path,
                                                const FileImportOptions& options) {
-  FileDescriptor file(path);
+  const qb::UniqueFd file = qb::OpenToRead(path);
   return AddRowsFromListFd(list, file.get(), 0, options);
 }
 
