@@ -147,6 +147,16 @@ bool HasTable(sqlite3* db, const char* table) {
   return q.Step() == SQLITE_ROW;
 }
 
+// The columns of a table of the main database.
+std::unordered_set<std::string> ColumnsOf(sqlite3* db, const char* table) {
+  std::unordered_set<std::string> out;
+  const std::string sql = std::string("SELECT name FROM pragma_table_info('") + table + "', 'main')";
+  Statement q(db, sql.c_str());
+  if (!q) return out;
+  while (q.Step() == SQLITE_ROW) out.insert(q.Text(0));
+  return out;
+}
+
 bool HasColumn(sqlite3* db, const char* table, const char* column) {
   const std::string sql = std::string("SELECT 1 FROM pragma_table_info('") + table + "') WHERE name=?1";
   Statement q(db, sql.c_str());
@@ -301,20 +311,27 @@ std::int64_t Salvage(sqlite3* into, const std::string& damaged) {
     const std::string from = std::string("SELECT * FROM old.") + table;
     Statement read(into, from.c_str());
     if (!read) continue;
-    const int columns = sqlite3_column_count(read.get());
-    // By name: either file may have the columns added beside the schema's.
+    // By name, and only the columns this file has: either may have columns added
+    // beside the schema's, and the damaged file's names are never put into SQL.
+    const std::unordered_set<std::string> ours = ColumnsOf(into, table);
+    std::vector<int> taken;
     std::string names, values;
-    for (int c = 0; c < columns; ++c) {
-      names += std::string(c ? ",\"" : "\"") + sqlite3_column_name(read.get(), c) + "\"";
-      values += c ? ",?" : "?";
+    for (int c = 0; c < sqlite3_column_count(read.get()); ++c) {
+      const std::string name = sqlite3_column_name(read.get(), c);
+      const auto known = ours.find(name);
+      if (known == ours.end()) continue;
+      names += (taken.empty() ? "" : ",") + *known;
+      values += taken.empty() ? "?" : ",?";
+      taken.push_back(c);
     }
+    if (taken.empty()) continue;
     const std::string insert =
         std::string("INSERT OR IGNORE INTO main.") + table + "(" + names + ") VALUES(" + values + ")";
     Statement write(into, insert.c_str());
     if (!write) continue;
     while (read.Step() == SQLITE_ROW) {
-      for (int c = 0; c < columns; ++c)
-        sqlite3_bind_value(write.get(), c + 1, sqlite3_column_value(read.get(), c));
+      for (std::size_t i = 0; i < taken.size(); ++i)
+        sqlite3_bind_value(write.get(), static_cast<int>(i) + 1, sqlite3_column_value(read.get(), taken[i]));
       if (write.Step() == SQLITE_DONE && std::string_view(table) == "result") ++results;
       write.Reset();
     }

@@ -149,7 +149,14 @@ TEST(HistoryTrust, AFileOfTheOlderSchemaStaysOneBothVersionsUse) {
     sqlite3_close(db);
   }
   // A damaged file's results are copied into the new one by their columns' names,
-  // verdicts included.
+  // verdicts included; a column of a name this version does not have (a later
+  // version's, or one made to break the copy's statement) is passed over.
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    ASSERT_TRUE(Exec(db, "ALTER TABLE result ADD COLUMN \"x\"\") VALUES(1); --\" TEXT"));
+    sqlite3_close(db);
+  }
   CHistoryStore::OpenReport report;
   auto rebuilt = CHistoryStore::Rebuild(path, &report);
   ASSERT_TRUE(rebuilt) << report.reason;
