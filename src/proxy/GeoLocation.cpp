@@ -393,8 +393,7 @@ std::optional<std::string> MmdbName(MMDB_entry_s* entry, const char* a, const ch
   return MmdbString(entry, b ? en : enShort, error);
 }
 
-std::optional<GeoResult> LookMmdb(const MmdbFile& f, const Address& a, UiLanguage language,
-                                  std::string* problem) {
+MMDB_lookup_result_s LookUp(const MmdbFile& f, const Address& a, int* mmdbError) {
   sockaddr_storage ss{};
   if (a.v6) {
     auto* sin6 = reinterpret_cast<sockaddr_in6*>(&ss);
@@ -405,9 +404,14 @@ std::optional<GeoResult> LookMmdb(const MmdbFile& f, const Address& a, UiLanguag
     sin->sin_family = AF_INET;
     std::memcpy(&sin->sin_addr, a.bytes, 4);
   }
-  int mmdbError = MMDB_SUCCESS;
   // libmaxminddb takes the database as non-const only by the signature's age.
-  MMDB_lookup_result_s r = MMDB_lookup_sockaddr(f.db.get(), reinterpret_cast<sockaddr*>(&ss), &mmdbError);
+  return MMDB_lookup_sockaddr(f.db.get(), reinterpret_cast<sockaddr*>(&ss), mmdbError);
+}
+
+std::optional<GeoResult> LookMmdb(const MmdbFile& f, const Address& a, UiLanguage language,
+                                  std::string* problem) {
+  int mmdbError = MMDB_SUCCESS;
+  MMDB_lookup_result_s r = LookUp(f, a, &mmdbError);
   if (mmdbError == MMDB_IPV6_LOOKUP_IN_IPV4_DATABASE_ERROR) return std::nullopt;
   if (mmdbError != MMDB_SUCCESS) {
     *problem = std::string("damaged: ") + MMDB_strerror(mmdbError);
@@ -546,18 +550,8 @@ std::optional<NetworkResult> LocateNetwork(const std::string& dataDir, std::stri
   const std::shared_ptr<const Snapshot> snap = Current(dataDir, SystemGeoIpDir());
   for (const auto& m : snap->mmdb) {
     if (!m->db || !m->asn) continue;
-    sockaddr_storage ss{};
-    if (a->v6) {
-      auto* sin6 = reinterpret_cast<sockaddr_in6*>(&ss);
-      sin6->sin6_family = AF_INET6;
-      std::memcpy(&sin6->sin6_addr, a->bytes, 16);
-    } else {
-      auto* sin = reinterpret_cast<sockaddr_in*>(&ss);
-      sin->sin_family = AF_INET;
-      std::memcpy(&sin->sin_addr, a->bytes, 4);
-    }
     int mmdbError = MMDB_SUCCESS;
-    MMDB_lookup_result_s r = MMDB_lookup_sockaddr(m->db.get(), reinterpret_cast<sockaddr*>(&ss), &mmdbError);
+    MMDB_lookup_result_s r = LookUp(*m, *a, &mmdbError);
     if (mmdbError != MMDB_SUCCESS || !r.found_entry) continue;
     MMDB_entry_data_s number{};
     const char* const numberPath[] = {"autonomous_system_number", nullptr};

@@ -172,9 +172,8 @@ void CReferencePages::Learn(const std::string& url, std::optional<std::string> p
 
 std::optional<VerifyResult::Tamper> FirstDifference(std::string_view came, std::string_view expected) {
   if (came == expected) return std::nullopt;
-  const auto [c, e] = std::mismatch(came.begin(), came.end(), expected.begin(), expected.end());
-  const std::size_t at = static_cast<std::size_t>(c - came.begin());
-  (void)e;
+  const auto at = static_cast<std::size_t>(
+      std::mismatch(came.begin(), came.end(), expected.begin(), expected.end()).first - came.begin());
   return VerifyResult::Tamper{at, Cut(came.substr(at)), Cut(expected.substr(at))};
 }
 

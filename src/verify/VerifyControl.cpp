@@ -115,16 +115,17 @@ int CVerifyControl::ThreadNumber() const {
 CVerifyControl::Resources CVerifyControl::ChooseResources() const {
   const CheckedVerifySources c = GetCheckedVerifySources(m_settings);
   Resources r{{c.httpUrl, c.httpFeature, {}, {}}, {c.ftpUrl, c.ftpFeature, {}, {}}, false};
-  if (m_verifyOptions) {
-    ApplyResourceTrust(*m_verifyOptions, r.http);
-  } else if (m_dir) {
-    ApplyResourceTrust(m_dir->Options().verify, r.http);
-  }
+  ApplyResourceTrust(Trusting(), r.http);
   if (r.ftp.url.empty() && m_ftpWithoutResource == FtpWithoutResource::AskForFallback) {
     r.ftp = {m_sFallbackFtpUrl, m_sFallbackFtpFeature, {}, {}};
     r.ftpFallback = true;
   }
   return r;
+}
+
+const VerifyOptions& CVerifyControl::Trusting() const {
+  static const VerifyOptions kDefaults;
+  return m_verifyOptions ? *m_verifyOptions : m_dir ? m_dir->Options().verify : kDefaults;
 }
 
 void CVerifyControl::SetState(RunState state) {
@@ -337,10 +338,7 @@ void CVerifyControl::StartRun(bool all) {
 
   m_verifyAll = all;
   m_ownAddresses = std::make_shared<COwnAddresses>();
-  const bool directReference = m_verifyOptions ? m_verifyOptions->directReference
-                               : m_dir         ? m_dir->Options().verify.directReference
-                                               : false;
-  m_referencePages = directReference ? std::make_shared<CReferencePages>() : nullptr;
+  m_referencePages = Trusting().directReference ? std::make_shared<CReferencePages>() : nullptr;
   m_queue = std::move(queue);
   m_next = 0;
   EndNameLookups();
@@ -544,11 +542,8 @@ void CVerifyControl::EndOfRun() {
   if (all && m_settings.m_bAutoAddToFavorite && m_list.RowCount() > 0) {
     // A proxy caught tampering in this run has no time; one caught before, and timed
     // now against a resource that cannot tell, is passed over too.
-    const bool leaveOut = m_verifyOptions ? m_verifyOptions->leaveOutTampering
-                          : m_dir         ? m_dir->Options().verify.leaveOutTampering
-                                          : true;
     std::unordered_set<std::string> tampering;
-    if (leaveOut && m_history) tampering = m_history->Store().TamperingProxies();
+    if (Trusting().leaveOutTampering && m_history) tampering = m_history->Store().TamperingProxies();
     RowLeftOut leftOut;
     if (!tampering.empty())
       leftOut = [&tampering](const CProxyEntry& e) { return tampering.count(FormatProxyLine(e)) > 0; };

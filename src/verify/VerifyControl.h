@@ -250,6 +250,8 @@ class CVerifyControl : public QObject {
     bool ftpFallback = false;
   };
   std::optional<VerifyOptions> m_verifyOptions;
+  // The options set here, else the data directory's, else the defaults.
+  const VerifyOptions& Trusting() const;
   // A proxy the run is to verify, and the row it was last seen in.
   struct Queued {
     ProxyId id;

@@ -668,12 +668,9 @@ void CVerifyStep::EndReference(int rc) {
       m_probeBody.size() <= kMaxReferenceBytes)
     reference = std::move(m_probeBody);
   m_probeBody.clear();
-  // An aborted fetch is no answer either; the next run fetches again.
-  m_task.referencePages->Learn(m_task.resource.url, std::move(reference));
+  m_task.referencePages->Learn(m_task.resource.url, reference);
   m_needReference = false;
-  std::optional<std::string> known;
-  if (m_task.referencePages->Ask(m_task.resource.url, known) == CReferencePages::Claim::Known)
-    CompareWithReference(known);
+  CompareWithReference(reference);
 }
 
 void CVerifyStep::CompareWithReference(const std::optional<std::string>& reference) {
