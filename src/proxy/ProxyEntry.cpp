@@ -275,17 +275,50 @@ void SplitAddress(std::string_view a, int part[4]) {
 
 }  // namespace
 
-// The texts that have no packed form. Only the fields flagged as text are used; the
-// remark always lives here once a row has this block.
+// The texts that have no packed form, in one allocation: their lengths, then their
+// bytes one after the other. Only the fields flagged as text are filled; the remark
+// always lives here once a row has this block. One block rather than a string per
+// field: a row whose only long text is its remark costs a few dozen bytes more, not
+// five strings' worth.
 struct CProxyEntry::Extra {
-  std::string addr;
-  std::string port;
-  std::string type;
-  std::string status;
-  std::string remark;
+  enum Field : unsigned { kAddr, kPort, kType, kStatus, kRemark, kFields };
+  std::uint32_t length[kFields];
+
+  char* Bytes() { return reinterpret_cast<char*>(this + 1); }
+  const char* Bytes() const { return reinterpret_cast<const char*>(this + 1); }
+  std::size_t Size() const {
+    std::size_t n = 0;
+    for (std::uint32_t l : length) n += l;
+    return n;
+  }
+  std::string_view Get(Field f) const {
+    std::size_t at = 0;
+    for (unsigned i = 0; i < f; ++i) at += length[i];
+    return {Bytes() + at, length[f]};
+  }
+
+  static Extra* Make(const std::string_view (&texts)[kFields]) {
+    std::size_t n = 0;
+    for (std::string_view t : texts) n += t.size();
+    auto* x = static_cast<Extra*>(::operator new(sizeof(Extra) + n));
+    char* out = x->Bytes();
+    for (unsigned i = 0; i < kFields; ++i) {
+      x->length[i] = static_cast<std::uint32_t>(texts[i].size());
+      // An empty view may have no data at all, which the copy must not be handed.
+      if (!texts[i].empty()) std::memcpy(out, texts[i].data(), texts[i].size());
+      out += texts[i].size();
+    }
+    return x;
+  }
+  Extra* Clone() const {
+    auto* x = static_cast<Extra*>(::operator new(sizeof(Extra) + Size()));
+    std::memcpy(static_cast<void*>(x), this, sizeof(Extra) + Size());
+    return x;
+  }
+  static void Destroy(Extra* x) noexcept { ::operator delete(x); }
 };
 
-static_assert(sizeof(CProxyEntry) == 48, "a row's entry is part of its memory budget");
+static_assert(sizeof(CProxyEntry) == 32, "a row's entry is part of its memory budget");
 
 CProxyEntry::CProxyEntry(std::string_view addr, std::string_view port, std::string_view type,
                          std::string_view timeStatus, std::string_view remark) {
@@ -315,12 +348,11 @@ void CProxyEntry::Assign(std::string_view addr, std::string_view port, std::stri
   }
   if (extra) {
     m_flags |= kHasExtra;
-    m_u.extra = new Extra;
-    if (m_flags & kAddrText) m_u.extra->addr.assign(addr);
-    if (m_flags & kPortText) m_u.extra->port.assign(port);
-    if (m_type == kTypeText) m_u.extra->type.assign(type);
-    if (m_status == kStatusText) m_u.extra->status.assign(timeStatus);
-    m_u.extra->remark.assign(remark);
+    const std::string_view texts[Extra::kFields] = {
+        (m_flags & kAddrText) ? addr : std::string_view(), (m_flags & kPortText) ? port : std::string_view(),
+        m_type == kTypeText ? type : std::string_view(),
+        m_status == kStatusText ? timeStatus : std::string_view(), remark};
+    m_u.extra = Extra::Make(texts);
   } else {
     // An empty view may have no data at all, which the copy must not be handed.
     if (!remark.empty()) std::memcpy(m_u.text.bytes, remark.data(), remark.size());
@@ -330,13 +362,13 @@ void CProxyEntry::Assign(std::string_view addr, std::string_view port, std::stri
 }
 
 void CProxyEntry::Release() noexcept {
-  if (m_flags & kHasExtra) delete m_u.extra;
+  if (m_flags & kHasExtra) Extra::Destroy(m_u.extra);
   m_flags &= kFavorite;
   m_u.text.bytes[kInlineRemark] = 0;
 }
 
 CProxyEntry::~CProxyEntry() {
-  if (m_flags & kHasExtra) delete m_u.extra;
+  if (m_flags & kHasExtra) Extra::Destroy(m_u.extra);
 }
 
 CProxyEntry::CProxyEntry(const CProxyEntry& other)
@@ -347,7 +379,7 @@ CProxyEntry::CProxyEntry(const CProxyEntry& other)
       m_status(other.m_status),
       m_hash(other.m_hash),
       m_u(other.m_u) {
-  if (m_flags & kHasExtra) m_u.extra = new Extra(*other.m_u.extra);
+  if (m_flags & kHasExtra) m_u.extra = other.m_u.extra->Clone();
 }
 
 CProxyEntry::CProxyEntry(CProxyEntry&& other) noexcept
@@ -398,7 +430,7 @@ void CProxyEntry::operator delete(void* p, std::size_t size) noexcept {
 
 void CProxyEntry::AppendAddr(std::string& out) const {
   if (m_flags & kAddrText) {
-    out.append(m_u.extra->addr);
+    out.append(m_u.extra->Get(Extra::kAddr));
   } else {
     AppendIpv4(out, m_addr);
   }
@@ -406,7 +438,7 @@ void CProxyEntry::AppendAddr(std::string& out) const {
 
 void CProxyEntry::AppendPort(std::string& out) const {
   if (m_flags & kPortText) {
-    out.append(m_u.extra->port);
+    out.append(m_u.extra->Get(Extra::kPort));
   } else {
     AppendUnsigned(out, m_port);
   }
@@ -421,7 +453,7 @@ void CProxyEntry::AppendTimeStatus(std::string& out) const {
       AppendTime(out, m_status);
       break;
     default:
-      out.append(m_u.extra->status);
+      out.append(m_u.extra->Get(Extra::kStatus));
       break;
   }
 }
@@ -440,7 +472,7 @@ std::string CProxyEntry::Port() const {
 
 std::string_view CProxyEntry::Type() const {
   if (m_type == kTypeEmpty) return {};
-  if (m_type == kTypeText) return m_u.extra->type;
+  if (m_type == kTypeText) return m_u.extra->Get(Extra::kType);
   return kTypeViews[m_type];
 }
 
@@ -451,7 +483,7 @@ std::string CProxyEntry::TimeStatus() const {
 }
 
 std::string_view CProxyEntry::Remark() const {
-  if (m_flags & kHasExtra) return m_u.extra->remark;
+  if (m_flags & kHasExtra) return m_u.extra->Get(Extra::kRemark);
   return {m_u.text.bytes,
           static_cast<std::size_t>(static_cast<unsigned char>(m_u.text.bytes[kInlineRemark]))};
 }
@@ -502,14 +534,14 @@ void CProxyEntry::SetRemark(std::string_view s) {
 
 void CProxyEntry::AddressParts(int part[4]) const {
   if (m_flags & kAddrText) {
-    SplitAddress(m_u.extra->addr, part);
+    SplitAddress(m_u.extra->Get(Extra::kAddr), part);
     return;
   }
   for (int i = 0; i < 4; ++i) part[i] = static_cast<int>((m_addr >> (24 - 8 * i)) & 0xFF);
 }
 
 int CProxyEntry::PortNumber() const {
-  return (m_flags & kPortText) ? qb::CAtoi(m_u.extra->port) : m_port;
+  return (m_flags & kPortText) ? qb::CAtoi(m_u.extra->Get(Extra::kPort)) : m_port;
 }
 
 double CProxyEntry::StatusRank() const {
@@ -519,7 +551,7 @@ double CProxyEntry::StatusRank() const {
     case kStatusTime:
       return TimeValue();
     default:
-      return TimeStatusRank(m_u.extra->status);
+      return TimeStatusRank(m_u.extra->Get(Extra::kStatus));
   }
 }
 
@@ -530,7 +562,7 @@ bool CProxyEntry::HasTime() const {
     case kStatusTime:
       return true;
     default:
-      return IsTimeText(m_u.extra->status);
+      return IsTimeText(m_u.extra->Get(Extra::kStatus));
   }
 }
 
@@ -545,7 +577,7 @@ double CProxyEntry::TimeValue() const {
 
 int CProxyEntry::TypeClass() const {
   if (m_type != kTypeText) return m_type;
-  return TypeIndex(qb::AsciiUpper(m_u.extra->type));
+  return TypeIndex(qb::AsciiUpper(m_u.extra->Get(Extra::kType)));
 }
 
 // A packed field is hashed as its number and a text as its upper-cased bytes. Texts
@@ -555,12 +587,12 @@ int CProxyEntry::TypeClass() const {
 void CProxyEntry::RehashKey() {
   std::uint64_t h = 0x243F6A8885A308D3ull;
   if (m_flags & kAddrText) {
-    HashField(h, m_u.extra->addr);
+    HashField(h, m_u.extra->Get(Extra::kAddr));
   } else {
     Mix(h, 0x100000000ull | m_addr);
   }
   if (m_flags & kPortText) {
-    HashField(h, m_u.extra->port);
+    HashField(h, m_u.extra->Get(Extra::kPort));
   } else {
     Mix(h, 0x200000000ull | m_port);
   }
@@ -568,7 +600,7 @@ void CProxyEntry::RehashKey() {
   if (t >= 0) {
     Mix(h, 0x300000000ull | static_cast<unsigned>(t));
   } else {
-    HashField(h, m_u.extra->type);
+    HashField(h, m_u.extra->Get(Extra::kType));
   }
   h ^= h >> 29;
   h *= 0xBF58476D1CE4E5B9ull;
@@ -580,23 +612,24 @@ bool CProxyEntry::SameKey(const CProxyEntry& o) const {
   if (m_hash != o.m_hash) return false;
   const bool addrText = m_flags & kAddrText, portText = m_flags & kPortText;
   if (addrText != static_cast<bool>(o.m_flags & kAddrText)) return false;
-  if (addrText ? !qb::AsciiCaseEqual(m_u.extra->addr, o.m_u.extra->addr) : m_addr != o.m_addr) return false;
+  if (addrText ? !qb::AsciiCaseEqual(m_u.extra->Get(Extra::kAddr), o.m_u.extra->Get(Extra::kAddr))
+               : m_addr != o.m_addr)
+    return false;
   if (portText != static_cast<bool>(o.m_flags & kPortText)) return false;
-  if (portText ? !qb::AsciiCaseEqual(m_u.extra->port, o.m_u.extra->port) : m_port != o.m_port) return false;
+  if (portText ? !qb::AsciiCaseEqual(m_u.extra->Get(Extra::kPort), o.m_u.extra->Get(Extra::kPort))
+               : m_port != o.m_port)
+    return false;
   if (m_type == o.m_type)
-    return m_type != kTypeText || qb::AsciiCaseEqual(m_u.extra->type, o.m_u.extra->type);
+    return m_type != kTypeText ||
+           qb::AsciiCaseEqual(m_u.extra->Get(Extra::kType), o.m_u.extra->Get(Extra::kType));
   const int a = TypeClass(), b = o.TypeClass();
-  return a >= 0 || b >= 0 ? a == b : qb::AsciiCaseEqual(m_u.extra->type, o.m_u.extra->type);
+  return a >= 0 || b >= 0 ? a == b
+                          : qb::AsciiCaseEqual(m_u.extra->Get(Extra::kType), o.m_u.extra->Get(Extra::kType));
 }
 
 std::size_t CProxyEntry::OutOfLineBytes() const {
   if (!(m_flags & kHasExtra)) return 0;
-  std::size_t bytes = sizeof(Extra);
-  const Extra& x = *m_u.extra;
-  for (const std::string* s : {&x.addr, &x.port, &x.type, &x.status, &x.remark}) {
-    if (s->capacity() > 15) bytes += s->capacity() + 1;
-  }
-  return bytes;
+  return sizeof(Extra) + m_u.extra->Size();
 }
 
 bool IsProxyType(std::string_view type) {

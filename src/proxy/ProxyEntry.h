@@ -103,7 +103,7 @@ class alignas(16) CProxyEntry {
 
  private:
   struct Extra;
-  static constexpr std::size_t kInlineRemark = 31;
+  static constexpr std::size_t kInlineRemark = 15;
   enum : std::uint8_t { kFavorite = 1, kAddrText = 2, kPortText = 4, kHasExtra = 8 };
   enum : std::uint8_t { kTypeEmpty = 6, kTypeText = 7 };
 

@@ -297,16 +297,38 @@ TEST(ProxyEntryStorage, SameKeyIsTheUpperCasedKeyText) {
 }
 
 // A row of the usual kind fits its entry: a dotted address, a port, a type, a time or
-// a status word, and a remark of a few words take no memory outside it.
+// a status word, and a remark of a few words take no memory outside it. What does not
+// fit costs one block the size of its texts, and every text comes back whole.
 TEST(ProxyEntryStorage, TypicalRowsNeedNothingOutOfLine) {
-  static_assert(sizeof(CProxyEntry) == 48);
+  static_assert(sizeof(CProxyEntry) == 32);
   for (const char* s :
        {"", "0.0", "12.3", "29.9", kStatusUnverified, kStatusConnectFailed, kStatusUnsupported}) {
-    for (const char* r : {"", "中国 北京", "广东省深圳市 电信", "!keep this one"}) {
+    for (const char* r : {"", "中国 北京", "上海电信", "!keep this one"}) {
       EXPECT_EQ(CProxyEntry("123.45.67.89", "8080", "SOCKS5", s, r).OutOfLineBytes(), 0u) << s << " " << r;
     }
   }
-  EXPECT_GT(CProxyEntry("proxy.example.net", "8080", "HTTP", "", "").OutOfLineBytes(), 0u);
+  const std::string longRemark = "广东省深圳市 电信";
+  const CProxyEntry remarked("123.45.67.89", "8080", "SOCKS5", "1.5", longRemark);
+  EXPECT_GT(remarked.OutOfLineBytes(), longRemark.size());
+  EXPECT_LE(remarked.OutOfLineBytes(), longRemark.size() + 24);
+  EXPECT_EQ(remarked.Remark(), longRemark);
+  EXPECT_EQ(remarked.TimeStatus(), "1.5");
+
+  // Every field out of line at once, through a copy and a move.
+  const CProxyEntry all("Proxy.Example.net", "080", "http-elite", "12.", std::string(300, 'r'));
+  EXPECT_GT(all.OutOfLineBytes(), 300u);
+  CProxyEntry copy(all);
+  const CProxyEntry moved(std::move(copy));
+  for (const CProxyEntry* e : {&all, &moved}) {
+    EXPECT_EQ(e->Addr(), "Proxy.Example.net");
+    EXPECT_EQ(e->Port(), "080");
+    EXPECT_EQ(e->Type(), "http-elite");
+    EXPECT_EQ(e->TimeStatus(), "12.");
+    EXPECT_EQ(e->Remark(), std::string(300, 'r'));
+    EXPECT_EQ(e->PortNumber(), 80);
+  }
+  EXPECT_TRUE(all.SameKey(CProxyEntry("proxy.example.NET", "080", "HTTP-ELITE", "", "")));
+  EXPECT_FALSE(all.SameKey(CProxyEntry("proxy.example.net", "80", "http-elite", "", "")));
 }
 
 TEST(FileLine, ForeignLinesAreNotTakenForOwnLines) {
