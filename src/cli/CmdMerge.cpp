@@ -5,11 +5,13 @@
 #include <QJsonParseError>
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -470,41 +472,58 @@ bool UnverifiedRow(const CProxyEntry& e) {
 }
 
 // The merged rows in the order each proxy was first read, one per proxy: the packed
-// entries of the list, found again through a key set of the list's kind. A proxy costs
-// its entry (48 bytes) and its place (8), and its key slot while rows come in: ten
-// million rows read peak at about 80 bytes a proxy, where rows of five strings in a map
-// of key texts took about 700.
+// entries the list keeps, in chunks that never move, so that nothing else has to say
+// where each one is. A proxy is found again through a table of row numbers (four bytes
+// a slot, at most 70 % full while rows come in) that compares the entries themselves.
+// A proxy then costs its entry (32 bytes) and about 8 bytes of table while rows come
+// in: 8.5 million proxies peak near 1.1 times their 359 MB file, where the list's own
+// key set and a vector of row pointers took 1.9 times, and rows of five strings in a
+// map of key texts about 15 times.
 class MergedRows {
  public:
-  static constexpr unsigned kKeyLoadPercent = 70;
-  MergedRows() : m_keys(kKeyLoadPercent) {}
-
-  void Reserve(std::size_t rows) {
-    m_rows.reserve(m_rows.size() + rows);
-    m_keys.Reserve(m_keys.size() + rows);
-  }
-
   // Of a proxy's results the last one read wins, but a row still unverified never
   // replaces a result. A row that wins takes the place of the one before whole (its
   // remark, the judge's word), in the place the proxy was first read.
   void Add(ReadRows& read) {
     const std::size_t n = read.entries.size();
-    m_keys.InsertBatch(read.keys.data(), n, m_known);
+    Reserve(m_size + n);
+    // A table of millions of slots is far larger than the cache: each key's slot is
+    // fetched a few keys ahead, and the entry its slot names a few keys after that.
+    constexpr std::size_t kAhead = 8;
+    auto home = [this](std::uint32_t hash) { return static_cast<std::size_t>((hash * kGolden) >> m_shift); };
+    for (std::size_t i = 0; i < n && i < 2 * kAhead; ++i)
+      __builtin_prefetch(&m_slots[home(read.keys[i].hash)]);
     auto judged = read.judged.begin();
     for (std::size_t i = 0; i < n; ++i) {
+      if (i + 2 * kAhead < n) __builtin_prefetch(&m_slots[home(read.keys[i + 2 * kAhead].hash)]);
+      if (i + kAhead < n) {
+        if (const std::uint32_t at = m_slots[home(read.keys[i + kAhead].hash)])
+          __builtin_prefetch(&Row(at - 1));
+      }
       ExportJudged* word = nullptr;
       if (judged != read.judged.end() && judged->first == i) word = &(judged++)->second;
-      if (!m_known[i]) {
-        if (word) m_judged.emplace(read.entries[i].get(), std::move(*word));
-        m_rows.push_back(std::move(read.entries[i]));
+      CProxyEntry& fresh = *read.entries[i];
+      const std::uint32_t hash = read.keys[i].hash;
+      std::size_t slot = home(hash);
+      CProxyEntry* known = nullptr;
+      while (const std::uint32_t at = m_slots[slot]) {
+        CProxyEntry& there = Row(at - 1);
+        if (there.KeyHash() == hash && there.SameKey(fresh)) {
+          known = &there;
+          break;
+        }
+        slot = (slot + 1) & m_mask;
+      }
+      if (!known) {
+        m_slots[slot] = static_cast<std::uint32_t>(m_size + 1);
+        CProxyEntry& row = Append(std::move(fresh));
+        if (word) m_judged.emplace(&row, std::move(*word));
         continue;
       }
-      // The set holds the entry it was given for this key, which has the same key hash
-      // whatever case the new row writes it in: it stays where it is and takes the new
-      // fields.
-      auto* known = const_cast<CProxyEntry*>(m_known[i]);
-      if (UnverifiedRow(*read.entries[i]) && !UnverifiedRow(*known)) continue;
-      *known = std::move(*read.entries[i]);
+      // The row found has the same key hash whatever case the new row writes its key
+      // in: it stays where it is and takes the new fields.
+      if (UnverifiedRow(fresh) && !UnverifiedRow(*known)) continue;
+      *known = std::move(fresh);
       if (word) {
         m_judged.insert_or_assign(known, std::move(*word));
       } else if (!m_judged.empty()) {
@@ -516,41 +535,49 @@ class MergedRows {
     read.judged.clear();
   }
 
-  // The key set is only needed while rows come in; the rows were reserved for the
-  // shortest lines.
-  void DoneReading() {
-    m_keys = ProxyKeySet();
-    m_rows.shrink_to_fit();
-  }
+  // The table is only needed while rows come in.
+  void DoneReading() { std::vector<std::uint32_t>().swap(m_slots); }
 
-  std::vector<std::unique_ptr<CProxyEntry>>& Rows() { return m_rows; }
+  std::size_t size() const { return m_size; }
+  CProxyEntry& operator[](std::size_t i) { return Row(i); }
+  const CProxyEntry& operator[](std::size_t i) const { return m_chunks[i / kChunkRows][i % kChunkRows]; }
   const std::unordered_map<const CProxyEntry*, ExportJudged>& Judged() const { return m_judged; }
+
+  // Hands each row on in order, its chunk let go as soon as its last row is gone.
+  template <class Take>
+  void TakeEach(Take take) {
+    for (std::size_t i = 0; i < m_size; ++i) {
+      take(std::move(Row(i)));
+      if ((i + 1) % kChunkRows == 0 || i + 1 == m_size) m_chunks[i / kChunkRows].reset();
+    }
+    m_chunks.clear();
+    m_size = 0;
+  }
 
   // The places of the rows as a finished verification prints them (the list sorted by
   // its time column): by time, the fastest first, then the failures; equal ranks in the
   // order first read.
   std::vector<std::uint32_t> PrintOrder() const {
-    const std::size_t n = m_rows.size();
+    const std::size_t n = m_size;
     // Most rows hold one of a few status words, whose rows keep the order they were
     // read in among themselves: only the times are sorted, then both are merged.
     // kind[i]: the place of row i's status rank among words, or kTime.
     constexpr std::uint8_t kTime = 255;
     std::vector<std::uint8_t> kind(n);
     std::vector<double> words;
-    struct Timed {
-      double rank;
-      std::uint32_t place;
-      bool operator<(const Timed& o) const { return rank < o.rank || (rank == o.rank && place < o.place); }
-    } __attribute__((packed));
-    std::vector<Timed> times;
+    std::size_t timed = 0;
+    // Whether every time is a whole number of milliseconds below 2^32, as every time a
+    // check measures is: then a time sorts as that number, in half the memory.
+    bool millis = true;
     for (std::size_t i = 0; i < n; ++i) {
-      const CProxyEntry& e = *m_rows[i];
+      const CProxyEntry& e = (*this)[i];
+      const double rank = e.StatusRank();
       if (e.HasTime()) {
         kind[i] = kTime;
-        times.push_back({e.StatusRank(), static_cast<std::uint32_t>(i)});
+        ++timed;
+        millis = millis && Millis(rank).has_value();
         continue;
       }
-      const double rank = e.StatusRank();
       auto at = std::find(words.begin(), words.end(), rank);
       // The words rank as a handful of values (a user's own words all alike), far fewer
       // than a byte tells apart.
@@ -560,30 +587,95 @@ class MergedRows {
       }
       kind[i] = static_cast<std::uint8_t>(at - words.begin());
     }
-    std::sort(times.begin(), times.end());
     std::vector<std::uint8_t> byRank(words.size());
     for (std::size_t w = 0; w < words.size(); ++w) byRank[w] = static_cast<std::uint8_t>(w);
     std::sort(byRank.begin(), byRank.end(),
               [&](std::uint8_t a, std::uint8_t b) { return words[a] < words[b]; });
-    std::vector<std::uint32_t> order;
-    order.reserve(n);
-    auto t = times.begin();
-    for (const std::uint8_t w : byRank) {
-      for (std::size_t i = 0; i < n; ++i) {
-        if (kind[i] != w) continue;
-        const Timed here{words[w], static_cast<std::uint32_t>(i)};
-        for (; t != times.end() && *t < here; ++t) order.push_back(t->place);
-        order.push_back(static_cast<std::uint32_t>(i));
+
+    // The times sorted, then merged with the rows of each word in rank order. The
+    // times are counted first: a vector grown a row at a time would hold up to twice
+    // them, at the moment the printing's memory peaks.
+    auto merge = [&](auto key, auto rankOf) {
+      using Key = decltype(key(0.0));
+      struct Timed {
+        Key rank;
+        std::uint32_t place;
+        bool operator<(const Timed& o) const { return rank < o.rank || (rank == o.rank && place < o.place); }
+      } __attribute__((packed));
+      std::vector<Timed> times;
+      times.reserve(timed);
+      for (std::size_t i = 0; i < n; ++i)
+        if (kind[i] == kTime) times.push_back({key((*this)[i].StatusRank()), static_cast<std::uint32_t>(i)});
+      std::sort(times.begin(), times.end());
+      std::vector<std::uint32_t> order;
+      order.reserve(n);
+      auto t = times.begin();
+      for (const std::uint8_t w : byRank) {
+        for (std::size_t i = 0; i < n; ++i) {
+          if (kind[i] != w) continue;
+          // Before a word's row go the times that rank below it, and those that rank
+          // alike but were read first.
+          for (; t != times.end() &&
+                 (rankOf(t->rank) < words[w] || (rankOf(t->rank) == words[w] && t->place < i));
+               ++t)
+            order.push_back(t->place);
+          order.push_back(static_cast<std::uint32_t>(i));
+        }
       }
-    }
-    for (; t != times.end(); ++t) order.push_back(t->place);
-    return order;
+      for (; t != times.end(); ++t) order.push_back(t->place);
+      return order;
+    };
+    if (millis)
+      return merge([](double rank) { return *Millis(rank); },
+                   [](std::uint32_t ms) { return static_cast<double>(ms) / 1000; });
+    return merge([](double rank) { return rank; }, [](double rank) { return rank; });
+  }
+
+  // A time as whole milliseconds, when that number over a thousand is the time itself
+  // (the same double), so that the milliseconds order and tie exactly as the times do.
+  static std::optional<std::uint32_t> Millis(double seconds) {
+    if (!(seconds >= 0) || seconds * 1000 > 4294967295.0) return std::nullopt;
+    const auto ms = static_cast<std::uint32_t>(std::llround(seconds * 1000));
+    if (static_cast<double>(ms) / 1000 != seconds) return std::nullopt;
+    return ms;
   }
 
  private:
-  std::vector<std::unique_ptr<CProxyEntry>> m_rows;
-  ProxyKeySet m_keys;
-  std::vector<const CProxyEntry*> m_known;
+  static constexpr std::size_t kChunkRows = 32768;
+  static constexpr unsigned kLoadPercent = 70;
+  static constexpr std::uint64_t kGolden = 0x9E3779B97F4A7C15ull;
+
+  CProxyEntry& Row(std::size_t i) { return m_chunks[i / kChunkRows][i % kChunkRows]; }
+
+  CProxyEntry& Append(CProxyEntry&& e) {
+    if (m_size % kChunkRows == 0) m_chunks.push_back(std::make_unique<CProxyEntry[]>(kChunkRows));
+    CProxyEntry& row = Row(m_size++);
+    row = std::move(e);
+    return row;
+  }
+
+  // Room for rows proxies at most 70 % full; the row numbers are placed again by the
+  // hashes their entries keep.
+  void Reserve(std::size_t rows) {
+    std::size_t capacity = m_slots.empty() ? 1024 : m_slots.size();
+    while (rows * 100 > capacity * kLoadPercent) capacity *= 2;
+    if (capacity == m_slots.size()) return;
+    if (capacity > std::size_t{1} << 32) std::abort();  // row numbers are 32 bits
+    std::vector<std::uint32_t>(capacity, 0).swap(m_slots);
+    m_mask = capacity - 1;
+    m_shift = 64 - static_cast<unsigned>(__builtin_ctzll(capacity));
+    for (std::size_t i = 0; i < m_size; ++i) {
+      std::size_t slot = static_cast<std::size_t>((Row(i).KeyHash() * kGolden) >> m_shift);
+      while (m_slots[slot] != 0) slot = (slot + 1) & m_mask;
+      m_slots[slot] = static_cast<std::uint32_t>(i + 1);
+    }
+  }
+
+  std::vector<std::unique_ptr<CProxyEntry[]>> m_chunks;
+  std::size_t m_size = 0;
+  std::vector<std::uint32_t> m_slots;  // a row's number + 1; 0: free
+  std::size_t m_mask = 0;
+  unsigned m_shift = 64;
   std::unordered_map<const CProxyEntry*, ExportJudged> m_judged;
 };
 
@@ -628,9 +720,6 @@ constexpr std::uint64_t kPartBytes = std::uint64_t{1} << 20;
 constexpr std::size_t kHeadBytes = std::size_t{64} << 10;
 // Rows a FILE read whole gathers before they are merged.
 constexpr std::size_t kRowsPerBatch = 65536;
-// The shortest line of a typical output ("1.2.3.4:80@HTTP$1.2" and its line end), to
-// size the merged rows once from the FILEs' sizes.
-constexpr std::uint64_t kBytesPerRowAtLeast = 34;
 
 // The lines of an open regular FILE, from its first byte, in parts on several threads;
 // each line as ReadLines takes it. False on a read error.
@@ -662,7 +751,7 @@ bool ReadLinesInParts(int fd, std::uint64_t size, bool intoList, Use use) {
 // few threads and written in order; a JSON array's rows are written one after the
 // other (each but the first after a comma).
 void PrintRows(MergedRows& merged, const ExportOptions& output) {
-  const std::vector<std::unique_ptr<CProxyEntry>>& rows = merged.Rows();
+  const MergedRows& rows = merged;
   const std::unordered_map<const CProxyEntry*, ExportJudged>& judged = merged.Judged();
   // Few rows carry the judge's word: which ones is found once in the order of the rows,
   // where the look-ups run through the rows in memory order, and not again in the
@@ -680,7 +769,7 @@ void PrintRows(MergedRows& merged, const ExportOptions& output) {
     for (const auto& [e, word] : judged) maybe[bit(e)] = true;
     hasWord.assign(rows.size(), false);
     for (std::size_t i = 0; i < rows.size(); ++i)
-      hasWord[i] = maybe[bit(rows[i].get())] && judged.count(rows[i].get()) != 0;
+      hasWord[i] = maybe[bit(&rows[i])] && judged.count(&rows[i]) != 0;
   }
   // An exporter of the options whose judged column reads the row at *place.
   auto exporterFor = [&](const std::uint32_t* place) {
@@ -712,18 +801,17 @@ void PrintRows(MergedRows& merged, const ExportOptions& output) {
     std::string text;
     text.reserve((end - c * kRowsPerChunk) * 48);
     if (oneByOne) {
-      for (std::size_t i = c * kRowsPerChunk; i < end; ++i) whole.AppendRow(text, *rows[place = order[i]]);
+      for (std::size_t i = c * kRowsPerChunk; i < end; ++i) whole.AppendRow(text, rows[place = order[i]]);
       return text;
     }
     std::uint32_t mine = 0;
     CListExporter part = exporterFor(&mine);
-    // In the printed order each row is a random place in memory: its slot in the row
-    // vector and then its entry are fetched ahead, so that those misses overlap.
+    // In the printed order each row is a random place in memory: entries are fetched
+    // ahead, so that those misses overlap.
     constexpr std::size_t kAhead = 8;
     for (std::size_t i = c * kRowsPerChunk; i < end; ++i) {
-      if (i + 2 * kAhead < end) __builtin_prefetch(&rows[order[i + 2 * kAhead]]);
-      if (i + kAhead < end) __builtin_prefetch(rows[order[i + kAhead]].get());
-      part.AppendRow(text, *rows[mine = order[i]]);
+      if (i + kAhead < end) __builtin_prefetch(&rows[order[i + kAhead]]);
+      part.AppendRow(text, rows[mine = order[i]]);
     }
     return text;
   };
@@ -776,13 +864,6 @@ int RunMerge(const QStringList& args, const std::string& dataDir) {
 
   // Read first: a FILE that cannot be read changes nothing.
   MergedRows merged;
-  std::uint64_t bytes = 0;
-  for (const std::string& file : files) {
-    struct stat st {};
-    if (file != "-" && ::stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-      bytes += static_cast<std::uint64_t>(st.st_size);
-  }
-  merged.Reserve(static_cast<std::size_t>(bytes / kBytesPerRowAtLeast));
   std::vector<HistoryRecord> checks;
   std::size_t untimed = 0;
   for (const std::string& file : files) {
@@ -844,7 +925,9 @@ int RunMerge(const QStringList& args, const std::string& dataDir) {
     }
   }
   merged.DoneReading();
-  std::vector<std::unique_ptr<CProxyEntry>>& rows = merged.Rows();
+  // The threads that parsed the rows leave freed memory in arenas of their own; the
+  // printing that follows is when the peak would come.
+  malloc_trim(0);
 
   if (intoList) {
     DataDir::OpenReport report;
@@ -880,17 +963,15 @@ int RunMerge(const QStringList& args, const std::string& dataDir) {
     {
       CProxyListModel::BulkAppend bulk(list);
       CProxyListModel::PreparedRows fresh;
-      for (std::unique_ptr<CProxyEntry>& r : rows) {
-        const int row = list.RowCount() > 0 ? list.FindRow(ProxyId(*r)) : -1;
+      merged.TakeEach([&](CProxyEntry&& r) {
+        const int row = list.RowCount() > 0 ? list.FindRow(ProxyId(r)) : -1;
         if (row < 0) {
-          fresh.AddEntry(std::move(r));
-        } else if (!UnverifiedRow(*r)) {
-          list.SetTimeStatus(row, r->TimeStatus());
+          fresh.AddEntry(std::make_unique<CProxyEntry>(std::move(r)));
+        } else if (!UnverifiedRow(r)) {
+          list.SetTimeStatus(row, r.TimeStatus());
           ++updated;
         }
-      }
-      rows.clear();
-      rows.shrink_to_fit();
+      });
       added = list.AppendPrepared(fresh, 0);
     }
     list.SortRows(CProxyListModel::ColTimeStatus, true);

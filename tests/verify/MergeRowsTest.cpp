@@ -84,7 +84,7 @@ std::vector<Row> MakeRows(std::size_t count, std::uint32_t seed) {
   const std::vector<std::string> failures{qb::kStatusConnectFailed, qb::kStatusTimeout, qb::kStatusMismatch,
                                           qb::kStatusUnresolved, qb::kStatusException};
   const std::vector<std::string> remarks{"北京", "US", "a remark with blanks in it",
-                                         "a remark longer than the thirty-one bytes a row keeps inline"};
+                                         "a remark longer than the fifteen bytes a row keeps inside itself"};
   std::vector<Row> rows;
   rows.reserve(count);
   for (std::size_t i = 0; i < count; ++i) {
@@ -183,6 +183,42 @@ TEST_F(MergeRows, LargeOutputsGiveTheRowsOfTheirResultsInTheirOrder) {
       qbtest::RunCli({"--data-dir", data.Path(), "merge", "-"}, qbtest::ReadFile(a) + qbtest::ReadFile(b));
   ASSERT_EQ(piped.exitCode, 0) << piped.err;
   EXPECT_TRUE(piped.out == want);
+}
+
+// Times are sorted as whole milliseconds when every one of them is one, and as the
+// times themselves otherwise: a time finer than a millisecond, one that no packed row
+// holds ("12."), and times that are equal though written apart ("1.5", "1.50") keep the
+// order the time column gives them.
+TEST_F(MergeRows, TimesSortExactlyWhateverTheirDigits) {
+  auto row = [](std::string host, std::string status) {
+    Row r;
+    r.host = r.written = std::move(host);
+    r.port = "8080";
+    r.type = "HTTP";
+    r.status = std::move(status);
+    return r;
+  };
+  const std::vector<Row> whole{row("10.0.0.1", "1.50"), row("10.0.0.2", qb::kStatusTimeout),
+                               row("10.0.0.3", "0.25"), row("10.0.0.4", "1.5"),
+                               row("10.0.0.5", "12."),  row("10.0.0.6", "0"),
+                               row("10.0.0.7", "3")};
+  std::vector<Row> finer = whole;
+  finer.push_back(row("10.0.0.8", "0.0005"));
+  finer.push_back(row("10.0.0.9", "0.0001"));
+  finer.push_back(row("10.0.0.10", "0.000"));
+  for (const std::vector<Row>* rows : {&whole, static_cast<const std::vector<Row>*>(&finer)}) {
+    const std::string file = data.File("times.txt");
+    qbtest::WriteFile(file, TextOf(*rows, 1, true));
+    const auto r = Merge({file});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, Printed(Merged(*rows)));
+  }
+  // Spot checks of the reference itself: equal times in the order read, the finer
+  // times between 0 and 0.25.
+  const std::string printed = Printed(Merged(finer));
+  EXPECT_LT(printed.find("10.0.0.1:"), printed.find("10.0.0.4:"));
+  EXPECT_LT(printed.find("10.0.0.6:"), printed.find("10.0.0.9:"));
+  EXPECT_LT(printed.find("10.0.0.8:"), printed.find("10.0.0.3:"));
 }
 
 // A line longer than the parts a file is read in (a remark of 3 MiB) is read whole by
