@@ -276,7 +276,9 @@ std::string PasteDecoded(const std::string& raw) {
 // that a part's end cuts, and Chinese headers in GBK give what one reading of the
 // decoded page gives, each proxy once, and nothing of the decoys around the tables.
 TEST(TableCli, ExtractFuzzyReadsTablesInPartsAsOneReading) {
-  std::mt19937 rng(5);
+  std::mt19937 engine(5);
+  // The engine's numbers as the unsigned that "%u" reads.
+  auto rng = [&] { return static_cast<unsigned>(engine()); };
   auto address = [&] {
     return qb::Format("%u.%u.%u.%u", 1 + rng() % 223, rng() % 256, rng() % 256, 1 + rng() % 254);
   };
