@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <utility>
 
@@ -299,7 +300,11 @@ struct CProxyEntry::Extra {
 
   static Extra* Make(const std::string_view (&texts)[kFields]) {
     std::size_t n = 0;
-    for (std::string_view t : texts) n += t.size();
+    for (std::string_view t : texts) {
+      // A length must fit its 32 bits; a text of 4 GiB is memory no row can have.
+      if (t.size() > UINT32_MAX) throw std::bad_alloc();
+      n += t.size();
+    }
     auto* x = static_cast<Extra*>(::operator new(sizeof(Extra) + n));
     char* out = x->Bytes();
     for (unsigned i = 0; i < kFields; ++i) {
