@@ -4,6 +4,7 @@ until its event loop is idle with the window painted, and from asking it to stop
 until the process is gone.
 
     bench/window_process.py [BUILD_DIR] [--rows N] [--runs N] [--base BUILD_DIR]
+                            [--wrap 'perf record -g -o FILE']
 
 Each run makes a fresh data directory whose Proxies.pro holds N rows (1,000,000 by
 default) and starts BUILD_DIR/quillberry on it with the offscreen platform, a home of
@@ -22,7 +23,8 @@ its own and a desktop proxy store in memory (as the tests' WindowProcess does).
          last had the processor before a third of a second without it (/proc, in
          clock ticks); the same as idle when nothing was left to do.
 
-With --base, another build's quillberry runs in turn with the same list, so that both
+With --wrap, the program runs under that command (a profiler), and the signal goes to
+the program itself. With --base, another build's quillberry runs in turn with the same list, so that both
 meet the same moments of a shared machine. Prints each run and the medians. It runs in
 a network namespace of its own (unshare --net) with only loopback up, so nothing can
 leave the machine.
