@@ -42,6 +42,9 @@ CProxyApp::CProxyApp(int& argc, char** argv) : QApplication(argc, argv) {
 CProxyApp::~CProxyApp() = default;
 
 int CProxyApp::Run() {
+  // From the start: a stop asked for while a long list loads would otherwise end the
+  // process at once, its lock left behind; it is taken up once the window runs.
+  WatchStopSignals();
   // --data-dir DIR, as for the command line; the last one given counts.
   const QStringList args = arguments();
   std::optional<std::string> dataDirOption;
@@ -165,7 +168,6 @@ int CProxyApp::Run() {
     QTimer::singleShot(0, m_mainDlg, [this, action] { m_mainDlg->RunAction(action); });
   }
 
-  WatchStopSignals();
   const int code = exec();
   delete m_mainDlg;
   m_mainDlg = nullptr;

@@ -123,6 +123,19 @@ DataDir::DataDir(std::string path, const OpenOptions& options)
   // Any move of the rows (a sort, a removal, a reload) parts their positions from the
   // file's lines until the next read or write of the file.
   auto moved = [this] { m_listInFileOrder = false; };
+  auto forgetFileOrder = [this] { std::vector<const CProxyEntry*>().swap(m_fileOrder); };
+  connect(m_list.get(), &QAbstractItemModel::layoutAboutToBeChanged, this, [this] {
+    if (!m_listInFileOrder) return;
+    m_fileOrder.clear();
+    m_fileOrder.reserve(static_cast<std::size_t>(m_list->RowCount()));
+    for (int row = 0; row < m_list->RowCount(); ++row) m_fileOrder.push_back(m_list->Entry(row));
+  });
+  connect(m_list.get(), &QAbstractItemModel::rowsAboutToBeRemoved, this, forgetFileOrder);
+  connect(m_list.get(), &QAbstractItemModel::modelAboutToBeReset, this, forgetFileOrder);
+  connect(m_list.get(), &QAbstractItemModel::dataChanged, this,
+          [forgetFileOrder](const QModelIndex&, const QModelIndex&, const QList<int>& roles) {
+            if (roles != QList<int>{Qt::CheckStateRole}) forgetFileOrder();
+          });
   connect(m_list.get(), &QAbstractItemModel::layoutChanged, this, moved);
   connect(m_list.get(), &QAbstractItemModel::rowsInserted, this, moved);
   connect(m_list.get(), &QAbstractItemModel::rowsRemoved, this, moved);
@@ -273,7 +286,7 @@ qb::OpResult DataDir::LoadList(ListLoad* load) {
   if (file.get() < 0) {
     if (errno != ENOENT) return OpenFailure(path);
     m_listOnDisk.reset();
-    if (empty) m_listInFileOrder = true;
+    if (empty) SetInFileOrder();
     return qb::OpResult::Success();
   }
   struct stat st {};
@@ -283,13 +296,18 @@ qb::OpResult DataDir::LoadList(ListLoad* load) {
   const qb::OpResult read = ReadListFrom(file.get(), 0, *m_list, &rejects);
   if (!read) return read;
   m_listOnDisk = before;
-  if (empty) m_listInFileOrder = true;
+  if (empty) SetInFileOrder();
   const qb::OpResult kept = KeepRejected(rejects);
   if (load) {
     load->rejected = rejects.count;
     load->rejectedKept = kept;
   }
   return qb::OpResult::Success();
+}
+
+void DataDir::SetInFileOrder() {
+  m_listInFileOrder = true;
+  std::vector<const CProxyEntry*>().swap(m_fileOrder);
 }
 
 bool DataDir::ListChangedOnDisk() const {
@@ -421,7 +439,7 @@ qb::OpResult DataDir::SaveList() {
       break;
     }
     m_listOnDisk = file.CommittedIdentity();
-    m_listInFileOrder = true;
+    SetInFileOrder();
     if (displaced.empty()) break;
     const int added = MergeDisplaced(displaced, merged);
     m_rowsMergedBehind += added;
@@ -658,6 +676,11 @@ bool DataDir::SaveFavorites() {
   std::string text;
   if (m_listInFileOrder) {
     text = FavoritesText(*m_list);
+  } else if (!m_fileOrder.empty() && !ListChangedOnDisk()) {
+    // The file is still the one the rows were in before they moved.
+    for (std::size_t place = 0; place < m_fileOrder.size(); ++place) {
+      if (m_fileOrder[place]->IsFavorite()) text += qb::Format(" %zu", place);
+    }
   } else {
     // The rows moved since the file was written: the marks are the positions of the
     // ticked proxies among the file's rows, which is what a start reads them against.

@@ -281,9 +281,16 @@ class DataDir : public QObject {
   std::unique_ptr<CHistoryStore> m_history;
   std::unique_ptr<CHistoryRecorder> m_recorder;
   std::string m_favoritesProfile;
+  // The list has just been read from Proxies.pro or written to it.
+  void SetInFileOrder();
   // The rows have not moved since Proxies.pro was last read or written: a row's
   // position in the list is its position in the file.
   bool m_listInFileOrder = true;
+  // The entries in the order of Proxies.pro, taken when a sort first moved the rows
+  // away from it, so that the favourite marks can be saved as places in the file
+  // without reading it again. Empty when none was taken or it no longer stands for the
+  // file: a row went (its entry with it) or changed other than by its mark.
+  std::vector<const CProxyEntry*> m_fileOrder;
   // Proxies.pro as the list last read or wrote it.
   std::optional<FileIdentity> m_listOnDisk;
   int m_rowsMergedBehind = 0;

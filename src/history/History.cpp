@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <limits>
 
 #include "base/Files.h"
 #include "base/Text.h"
@@ -715,6 +716,34 @@ std::unordered_map<std::string, ProxyScore> CHistoryStore::Scores(const std::vec
   }
   Exec("COMMIT");
   return out;
+}
+
+std::unordered_map<std::string, ProxyScore> CHistoryStore::ScoresWhere(
+    const std::function<bool(const std::string&)>& wanted) {
+  std::unordered_map<std::string, ProxyScore> out;
+  std::vector<std::pair<std::int64_t, std::string>> ids;
+  {
+    Statement all(m_db, "SELECT id, name FROM proxy");
+    if (!all) return out;
+    while (all.Step() == SQLITE_ROW) {
+      std::string name = all.Text(1);
+      if (wanted(name)) ids.emplace_back(all.Int(0), std::move(name));
+    }
+  }
+  Exec("BEGIN");
+  for (const auto& [id, name] : ids) {
+    if (auto score = ScoreOf(id, name)) out.emplace(name, std::move(*score));
+  }
+  Exec("COMMIT");
+  return out;
+}
+
+std::int64_t CHistoryStore::ProxyCountBound() {
+  // Each proxy has an id of its own, counted from 1, so the largest is a bound; it is
+  // read from the end of the table's tree.
+  Statement last(m_db, "SELECT max(id) FROM proxy");
+  if (!last || last.Step() != SQLITE_ROW) return std::numeric_limits<std::int64_t>::max();
+  return last.Int(0);
 }
 
 std::vector<ProxyScore> CHistoryStore::AllScores() {

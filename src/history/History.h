@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -144,6 +145,13 @@ class CHistoryStore {
 
   // Scores of the named proxies (those without history are left out).
   std::unordered_map<std::string, ProxyScore> Scores(const std::vector<std::string>& proxies);
+  // The same for the proxies of the history whose name wanted accepts, found by going
+  // through the history's names once rather than looking each name of a list up: for
+  // a list longer than the history holds proxies.
+  std::unordered_map<std::string, ProxyScore> ScoresWhere(
+      const std::function<bool(const std::string&)>& wanted);
+  // At least as many as the proxies the history holds, found without counting them.
+  std::int64_t ProxyCountBound();
   // Scores of every proxy in the history, by name.
   std::vector<ProxyScore> AllScores();
   // Results of the proxies whose name is proxy, or starts with proxy + "@" when proxy

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 
 #include <QSet>
+#include <QSignalBlocker>
 
 #include <algorithm>
 #include <array>
@@ -583,9 +584,23 @@ void CProxyListModel::SortRows(int column, bool ascending) {
     // The text columns too: comparing through the entries misses the cache on every
     // comparison and took seconds for a million rows. Lower-case keys, compared byte by
     // byte, give exactly the order of AsciiCaseCompare.
-    case ColType:
-      sortBy([](const CProxyEntry& e) { return qb::AsciiLower(e.Type()); });
+    case ColType: {
+      // A list has a handful of types: each row sorts on its type's place among them,
+      // a number beside its row number, instead of on a text of its own.
+      std::unordered_map<std::string_view, int> rankOf;
+      for (const auto& e : m_rows) rankOf.emplace(e->Type(), 0);
+      std::vector<std::pair<std::string, std::string_view>> types;
+      types.reserve(rankOf.size());
+      for (const auto& [type, rank] : rankOf) types.emplace_back(qb::AsciiLower(type), type);
+      std::sort(types.begin(), types.end());
+      int rank = 0;
+      for (std::size_t i = 0; i < types.size(); ++i) {
+        if (i > 0 && types[i].first != types[i - 1].first) ++rank;
+        rankOf[types[i].second] = rank;
+      }
+      sortBy([&rankOf](const CProxyEntry& e) { return rankOf.find(e.Type())->second; });
       break;
+    }
     case ColRemark:
       sortBy([](const CProxyEntry& e) { return qb::AsciiLower(e.Remark()); });
       break;
@@ -602,6 +617,10 @@ void CProxyListModel::SortRows(int column, bool ascending) {
       break;
   }
 
+  // The selection goes through the move as a mark on each row and comes back as runs
+  // of the new order. Left to the selection model, each selected row would become a
+  // persistent index of its own, moved one at a time: seconds for a million rows.
+  const HeldSelection held = HoldSelection();
   emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
   std::vector<int> newRowOf(n);
   for (std::size_t i = 0; i < n; ++i) newRowOf[static_cast<std::size_t>(order[i])] = static_cast<int>(i);
@@ -618,7 +637,46 @@ void CProxyListModel::SortRows(int column, bool ascending) {
     }
     changePersistentIndexList(from, to);
   }
+  // Before the views and the window hear of the new order, so that whatever they ask
+  // of the selection then (the status line's count) finds it whole.
+  RestoreSelection(held, order);
   emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+CProxyListModel::HeldSelection CProxyListModel::HoldSelection() {
+  HeldSelection held;
+  const QItemSelection selection = m_selection->selection();
+  if (selection.isEmpty()) return held;
+  held.left = ColumnCount + ExtraColumnCount();
+  held.rows.assign(m_rows.size(), 0);
+  for (const QItemSelectionRange& r : selection) {
+    held.left = std::min(held.left, r.left());
+    held.right = std::max(held.right, r.right());
+    const int bottom = std::min(r.bottom(), RowCount() - 1);
+    for (int row = std::max(0, r.top()); row <= bottom; ++row) held.rows[static_cast<std::size_t>(row)] = 1;
+  }
+  // Quietly: the same proxies are selected again once they have moved, and nobody
+  // listening has to hear of a selection that did not change.
+  const QSignalBlocker quiet(m_selection);
+  m_selection->clearSelection();
+  return held;
+}
+
+void CProxyListModel::RestoreSelection(const HeldSelection& held, const std::vector<int>& order) {
+  if (held.rows.empty()) return;
+  QItemSelection selection;
+  const int n = static_cast<int>(order.size());
+  int runStart = -1;
+  for (int i = 0; i <= n; ++i) {
+    const bool sel = i < n && held.rows[static_cast<std::size_t>(order[static_cast<std::size_t>(i)])];
+    if (sel && runStart < 0) runStart = i;
+    if (!sel && runStart >= 0) {
+      selection.append(QItemSelectionRange(index(runStart, held.left), index(i - 1, held.right)));
+      runStart = -1;
+    }
+  }
+  const QSignalBlocker quiet(m_selection);
+  m_selection->select(selection, QItemSelectionModel::Select);
 }
 
 void CProxyListModel::SetExtraColumns(const IExtraColumns* extra) {
@@ -637,18 +695,45 @@ void CProxyListModel::ExtraColumnsChanged() {
   emit dataChanged(index(0, ColumnCount), index(RowCount() - 1, ColumnCount + ExtraColumnCount() - 1));
 }
 
-std::vector<int> CProxyListModel::SelectedRows() const {
-  std::vector<int> rows;
-  for (const QItemSelectionRange& r : m_selection->selection()) {
-    for (int row = r.top(); row <= r.bottom(); ++row) rows.push_back(row);
+namespace {
+
+// The selected rows as runs [first, last], ascending and apart: ranges of one row may
+// overlap (a row selected cell by cell), and a run is counted or listed once.
+std::vector<std::pair<int, int>> SelectedRuns(const QItemSelection& selection) {
+  std::vector<std::pair<int, int>> runs;
+  runs.reserve(static_cast<std::size_t>(selection.size()));
+  for (const QItemSelectionRange& r : selection) runs.emplace_back(r.top(), r.bottom());
+  std::sort(runs.begin(), runs.end());
+  std::size_t out = 0;
+  for (const auto& run : runs) {
+    if (out > 0 && run.first <= runs[out - 1].second + 1) {
+      runs[out - 1].second = std::max(runs[out - 1].second, run.second);
+    } else {
+      runs[out++] = run;
+    }
   }
-  std::sort(rows.begin(), rows.end());
-  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  runs.resize(out);
+  return runs;
+}
+
+}  // namespace
+
+std::vector<int> CProxyListModel::SelectedRows() const {
+  const auto runs = SelectedRuns(m_selection->selection());
+  std::size_t count = 0;
+  for (const auto& [first, last] : runs) count += static_cast<std::size_t>(last - first + 1);
+  std::vector<int> rows;
+  rows.reserve(count);
+  for (const auto& [first, last] : runs) {
+    for (int row = first; row <= last; ++row) rows.push_back(row);
+  }
   return rows;
 }
 
 int CProxyListModel::SelectedCount() const {
-  return static_cast<int>(SelectedRows().size());
+  int count = 0;
+  for (const auto& [first, last] : SelectedRuns(m_selection->selection())) count += last - first + 1;
+  return count;
 }
 
 void CProxyListModel::SelectRow(int row, bool makeCurrent) {

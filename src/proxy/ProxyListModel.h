@@ -168,6 +168,16 @@ class CProxyListModel : public QAbstractTableModel {
   // Makes the rows of an open bulk append visible (before a removal or a sort).
   void FlushPending();
   void RemoveSortedRows(const std::vector<int>& rows);
+  // The selection of a sort: which rows (by their place before it) and the columns.
+  struct HeldSelection {
+    std::vector<char> rows;
+    int left = 0;
+    int right = 0;
+  };
+  // Takes the selection off the rows before they move, and gives it back to the same
+  // rows after; order[i] is the place before the move of the row now at i.
+  HeldSelection HoldSelection();
+  void RestoreSelection(const HeldSelection& held, const std::vector<int>& order);
 
   std::vector<std::unique_ptr<CProxyEntry>> m_rows;
   ProxyKeySet m_mapProxyKeys;

@@ -271,6 +271,17 @@ std::pair<double, std::string> CHistoryColumns::SortKey(const CProxyEntry& e, in
 }
 
 void CHistoryColumns::Refresh(CHistoryStore& store, const CProxyListModel& list) {
+  // A long list against a history of no more proxies: the history's names are gone
+  // through once and kept when a row has exactly that name, instead of one look-up in
+  // the history for each row (most of the start of a million-row list, with nothing
+  // to find).
+  if (store.ProxyCountBound() <= static_cast<std::int64_t>(list.RowCount())) {
+    SetScores(store.ScoresWhere([&list](const std::string& name) {
+      const CProxyEntry* e = list.FindEntry(ProxyId::OfLine(name));
+      return e && FormatProxyLine(*e) == name;
+    }));
+    return;
+  }
   std::vector<std::string> names;
   names.reserve(static_cast<std::size_t>(list.RowCount()));
   for (int r = 0; r < list.RowCount(); ++r) names.push_back(list.GetProxyLine(r));

@@ -17,6 +17,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <functional>
 
 #include "app/MainDlg.h"
@@ -341,6 +342,44 @@ TEST_F(MainWindow, HeaderClickSortsOnlyWhileSortable) {
   dlg->ListView()->OnColumnClick(1);
   EXPECT_EQ(dlg->Dir().List().CellText(0, 1), "4.4.4.4");
   EXPECT_FALSE(dlg->ListView()->SortHeader()->IsSortAscending());
+}
+
+// A header click with every shown row selected: the same proxies stay selected, the
+// current row stays on its proxy, and the filter's rows and counts stay right.
+TEST_F(MainWindow, HeaderClickKeepsTheSelectionTheCurrentProxyAndTheCounts) {
+  auto dlg = Open();
+  CProxyListModel& list = dlg->Dir().List();
+  QTableView* view = dlg->ListView();
+  auto selected = [&] {
+    std::vector<std::string> out;
+    for (int r : list.SelectedRows()) out.push_back(list.Entry(r)->Addr());
+    std::sort(out.begin(), out.end());
+    return out;
+  };
+  auto current = [&] { return list.Entry(view->selectionModel()->currentIndex().row())->Addr(); };
+
+  dlg->OnSelectAll();
+  view->selectionModel()->setCurrentIndex(list.index(2, 0), QItemSelectionModel::NoUpdate);
+  for (int column : {0, 0, 3, 1}) {
+    dlg->ListView()->OnColumnClick(column);
+    EXPECT_EQ(list.SelectedCount(), 4) << column;
+    EXPECT_EQ(current(), "3.3.3.3") << column;
+  }
+
+  // "s": in "fast", "SOCKS5" and "HTTPS", nowhere in 2.2.2.2's row.
+  dlg->FilterField()->setText("s");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->ShownRows() == 3; }, 2000));
+  dlg->OnSelectAll();
+  const std::vector<std::string> shown{"1.1.1.1", "3.3.3.3", "4.4.4.4"};
+  ASSERT_EQ(selected(), shown);
+  for (int column : {3, 0, 0, 2}) {
+    dlg->ListView()->OnColumnClick(column);
+    EXPECT_EQ(selected(), shown) << column;
+    for (int r = 0; r < list.RowCount(); ++r)
+      EXPECT_EQ(view->isRowHidden(r), list.Entry(r)->Addr() == "2.2.2.2") << column << " row " << r;
+    QCoreApplication::processEvents();
+    EXPECT_EQ(dlg->StatusStrip()->GetWindowText(), " 选定 3 / 显示 3 / 共 4 个;    IE: no proxy") << column;
+  }
 }
 
 TEST_F(MainWindow, SetAndCancelSystemProxySwitchTheTrayIcon) {

@@ -18,6 +18,7 @@
 #include <string>
 #include <thread>
 
+#include "base/Text.h"
 #include "datadir/DataDir.h"
 #include "history/History.h"
 #include "proxy/ProxyId.h"
@@ -163,6 +164,82 @@ TEST(DataDirFavorites, MarksCountInTheFilesOrder) {
   again->RestoreFavorites();
   EXPECT_TRUE(again->List().IsFavorite(0));
   EXPECT_EQ(again->List().GetProxyLine(0), "127.0.0.1:1001@HTTP");
+}
+
+// The marks of a sorted list are the places of the ticked proxies in the file as it is
+// when they are saved: the one the rows came from, one saved since in another order,
+// one another program put in its place, and after rows went or changed.
+class DataDirSortedFavorites : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // Ports falling as the file goes on: a sort by port turns the list round.
+    std::string text;
+    for (int i = 0; i < 6; ++i) text += qb::Format("127.0.0.%d:%d@HTTP$#\r\n", i + 1, 6000 - i);
+    WriteFile(data.File("Proxies.pro"), text);
+    options.favoritesProfile = data.File("marks.INI");
+    dir = DataDir::Open(data.Path(), DataDir::Access::Read, nullptr, options);
+    ASSERT_TRUE(dir->LoadList());
+  }
+  // Ticks the rows of these proxies (their last address part).
+  void Tick(std::initializer_list<int> hosts) {
+    for (int h : hosts) {
+      const int row = dir->List().FindRow(ProxyId::OfLine(qb::Format("127.0.0.%d:%d@HTTP", h, 6001 - h)));
+      ASSERT_GE(row, 0) << h;
+      dir->List().SetFavorite(row, true);
+    }
+  }
+  std::string Saved() {
+    EXPECT_TRUE(dir->SaveFavorites());
+    const std::string ini = ReadFile(data.File("marks.INI"));
+    const std::size_t at = ini.find("FavoriteProxies=");
+    return at == std::string::npos ? "<none>" : ini.substr(at, ini.find_first_of("\r\n", at) - at);
+  }
+  TempDir data;
+  DataDir::OpenOptions options;
+  std::unique_ptr<DataDir> dir;
+};
+
+TEST_F(DataDirSortedFavorites, SortedOnceOrTwiceTheFilesOrderCounts) {
+  dir->List().SortRows(CProxyListModel::ColPort, true);
+  ASSERT_EQ(dir->List().GetProxyLine(0), "127.0.0.6:5995@HTTP");
+  Tick({2, 5});
+  EXPECT_EQ(Saved(), "FavoriteProxies=\" 1 4\"");
+  dir->List().SortRows(CProxyListModel::ColAddr, false);
+  Tick({6});
+  EXPECT_EQ(Saved(), "FavoriteProxies=\" 1 4 5\"");
+}
+
+TEST_F(DataDirSortedFavorites, AListSavedSinceIsTheOrderThatCounts) {
+  dir->List().SortRows(CProxyListModel::ColPort, true);
+  ASSERT_TRUE(dir->SaveList());  // 6, 5, 4, 3, 2, 1
+  dir->List().SortRows(CProxyListModel::ColAddr, true);
+  Tick({1, 5});
+  EXPECT_EQ(Saved(), "FavoriteProxies=\" 1 5\"");
+}
+
+TEST_F(DataDirSortedFavorites, AFileAnotherProgramWroteIsReadAgain) {
+  dir->List().SortRows(CProxyListModel::ColPort, true);
+  Tick({1, 3});
+  WriteFile(data.File("Proxies.pro"),
+            "127.0.0.9:7777@HTTP$#\r\n127.0.0.1:6000@HTTP$#\r\n127.0.0.3:5998@HTTP$#\r\n");
+  EXPECT_EQ(Saved(), "FavoriteProxies=\" 1 2\"");
+}
+
+TEST_F(DataDirSortedFavorites, RowsThatWentOrChangedAreCountedAgainstTheFile) {
+  dir->List().SortRows(CProxyListModel::ColPort, true);
+  Tick({2, 4});
+  // The row of 127.0.0.4 becomes another proxy: the file does not hold that one.
+  ASSERT_TRUE(dir->List().ChangeProxy(dir->List().FindRow(ProxyId::OfLine("127.0.0.4:5997@HTTP")),
+                                      "127.0.0.99", "99", "HTTP"));
+  EXPECT_EQ(Saved(), "FavoriteProxies=\" 1\"");
+
+  // Saved: .6 .5 .99 .3 .2 .1, then sorted the other way round and a ticked row removed.
+  ASSERT_TRUE(dir->SaveList());
+  dir->List().SortRows(CProxyListModel::ColPort, false);
+  Tick({6});
+  dir->List().RemoveRow(dir->List().FindRow(ProxyId::OfLine("127.0.0.2:5999@HTTP")));
+  // The file still holds the removed row: the others keep their places in it.
+  EXPECT_EQ(Saved(), "FavoriteProxies=\" 0 2\"");
 }
 
 // Two saves in a row with another program's row appended between them: the second
