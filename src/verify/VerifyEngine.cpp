@@ -86,8 +86,6 @@ class ConnectionCaches {
     m_room.clear();
   }
 
-  std::size_t Count() const { return m_caches.size(); }
-
  private:
   struct Cache {
     CURLSH* share = nullptr;
