@@ -50,6 +50,9 @@ struct Library {
   decltype(&curl_multi_socket_action) multiSocketAction = nullptr;
   decltype(&curl_multi_setopt) multiSetopt = nullptr;
   decltype(&curl_multi_assign) multiAssign = nullptr;
+  decltype(&curl_share_init) shareInit = nullptr;
+  decltype(&curl_share_setopt) shareSetopt = nullptr;
+  decltype(&curl_share_cleanup) shareCleanup = nullptr;
 
   Library() {
     void* handle = ::dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
@@ -86,6 +89,9 @@ struct Library {
     find(multiSocketAction, "curl_multi_socket_action");
     find(multiSetopt, "curl_multi_setopt");
     find(multiAssign, "curl_multi_assign");
+    find(shareInit, "curl_share_init");
+    find(shareSetopt, "curl_share_setopt");
+    find(shareCleanup, "curl_share_cleanup");
     if (!all) return;
     loaded = true;
     initCode = globalInit(CURL_GLOBAL_ALL);
@@ -222,4 +228,29 @@ CURLMcode curl_multi_setopt(CURLM* multi, CURLMoption option, ...) {
 
 CURLMcode curl_multi_assign(CURLM* multi, curl_socket_t socket, void* data) {
   return Loaded().multiAssign(multi, socket, data);
+}
+
+CURLSH* curl_share_init() {
+  return Loaded().shareInit();
+}
+
+// What is shared or unshared is named by an int (curl_lock_data); the lock functions
+// are functions; everything else is a pointer.
+CURLSHcode curl_share_setopt(CURLSH* share, CURLSHoption option, ...) {
+  const Library& library = Loaded();
+  va_list args;
+  va_start(args, option);
+  CURLSHcode code;
+  if (option == CURLSHOPT_SHARE || option == CURLSHOPT_UNSHARE)
+    code = library.shareSetopt(share, option, va_arg(args, int));
+  else if (option == CURLSHOPT_LOCKFUNC || option == CURLSHOPT_UNLOCKFUNC)
+    code = library.shareSetopt(share, option, va_arg(args, void (*)()));
+  else
+    code = library.shareSetopt(share, option, va_arg(args, void*));
+  va_end(args);
+  return code;
+}
+
+CURLSHcode curl_share_cleanup(CURLSH* share) {
+  return Loaded().shareCleanup(share);
 }

@@ -35,6 +35,8 @@ constexpr long kReceiveBuffer = 4096;
 constexpr int kFilesPerCheck = 2;
 // Descriptors left for everything else of the process.
 constexpr int kFilesReserved = 128;
+// Transfers at most on one connection cache (see ConnectionCaches).
+constexpr int kTransfersPerCache = 32;
 
 int MsUntil(Clock::time_point t, Clock::time_point now) {
   if (t <= now) return 0;
@@ -42,6 +44,69 @@ int MsUntil(Clock::time_point t, Clock::time_point now) {
   const auto us = std::chrono::duration_cast<std::chrono::microseconds>(t - now).count();
   return static_cast<int>(std::min<long long>((us + 999) / 1000, 60000));
 }
+
+// libcurl keeps every connection it opens in a cache, in use or not, grouped by host
+// (for a plain HTTP proxy, the proxy's host). By default that is the multi handle's one
+// cache, and with thousands of checks in flight, each proxy a host of its own, every
+// connection opened looks its host up along a hash chain of a hundredth of them, and
+// every one closed walks the cache to find its emptied group (libcurl 7.88): the
+// transfer's cost grows with the number in flight. Nothing here is ever reused, so
+// the transfers are spread over share handles that each bring a cache of their own
+// and serve a few transfers at a time.
+class ConnectionCaches {
+ public:
+  ConnectionCaches() = default;
+  ~ConnectionCaches() { Clear(); }
+  ConnectionCaches(const ConnectionCaches&) = delete;
+  ConnectionCaches& operator=(const ConnectionCaches&) = delete;
+
+  // Puts the transfer on a cache with room. Returns the cache's index, or -1 when no
+  // share handle could be made (the transfer then uses the multi handle's cache).
+  int Take(CURL* easy) {
+    if (m_room.empty() && !Add()) return -1;
+    const int index = m_room.back();
+    Cache& cache = m_caches[static_cast<std::size_t>(index)];
+    if (curl_easy_setopt(easy, CURLOPT_SHARE, cache.share) != CURLE_OK) return -1;
+    if (++cache.transfers == kTransfersPerCache) m_room.pop_back();
+    return index;
+  }
+
+  // After the transfer left the multi handle.
+  void Give(CURL* easy, int index) {
+    if (index < 0) return;
+    curl_easy_setopt(easy, CURLOPT_SHARE, nullptr);
+    Cache& cache = m_caches[static_cast<std::size_t>(index)];
+    if (cache.transfers-- == kTransfersPerCache) m_room.push_back(index);
+  }
+
+  // Once no transfer uses any of them.
+  void Clear() {
+    for (Cache& cache : m_caches) curl_share_cleanup(cache.share);
+    m_caches.clear();
+    m_room.clear();
+  }
+
+ private:
+  struct Cache {
+    CURLSH* share = nullptr;
+    int transfers = 0;
+  };
+
+  bool Add() {
+    CURLSH* share = curl_share_init();
+    if (!share) return false;
+    if (curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT) != CURLSHE_OK) {
+      curl_share_cleanup(share);
+      return false;
+    }
+    m_room.push_back(static_cast<int>(m_caches.size()));
+    m_caches.push_back({share, 0});
+    return true;
+  }
+
+  std::vector<Cache> m_caches;
+  std::vector<int> m_room;  // the caches below kTransfersPerCache
+};
 
 }  // namespace
 
@@ -51,9 +116,10 @@ class CVerifyEngine::Loop {
   ~Loop() {
     Stop();
     for (auto& [id, check] : m_checks) {
-      if (check->easy) curl_multi_remove_handle(m_multi, check->easy);
+      if (check->easy) Remove(*check);
     }
     m_checks.clear();
+    m_caches.Clear();
     if (m_multi) curl_multi_cleanup(m_multi);
     if (m_wake >= 0) ::close(m_wake);
     if (m_epoll >= 0) ::close(m_epoll);
@@ -106,6 +172,7 @@ class CVerifyEngine::Loop {
   struct Check {
     std::unique_ptr<CVerifyStep> step;
     CURL* easy = nullptr;  // the transfer on the multi handle, or nullptr
+    int cache = -1;        // its connection cache in m_caches
     Clock::time_point replyLook{};
     bool parked = false;
   };
@@ -211,8 +278,15 @@ class CVerifyEngine::Loop {
       CURL* easy = c.step->Easy();
       curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBuffer);
       curl_easy_setopt(easy, CURLOPT_PRIVATE, reinterpret_cast<void*>(static_cast<std::uintptr_t>(id)));
-      if (m_engine.Aborted() || curl_multi_add_handle(m_multi, easy) != CURLM_OK) {
-        c.step->Finish(m_engine.Aborted() ? CURLE_ABORTED_BY_CALLBACK : CURLE_FAILED_INIT);
+      if (m_engine.Aborted()) {
+        c.step->Finish(CURLE_ABORTED_BY_CALLBACK);
+        continue;
+      }
+      c.cache = m_caches.Take(easy);
+      if (curl_multi_add_handle(m_multi, easy) != CURLM_OK) {
+        m_caches.Give(easy, c.cache);
+        c.cache = -1;
+        c.step->Finish(CURLE_FAILED_INIT);
         continue;
       }
       c.easy = easy;
@@ -223,24 +297,35 @@ class CVerifyEngine::Loop {
     }
   }
 
-  void End(std::uint64_t id, Check& c, int code) {
+  void Remove(Check& c) {
     curl_multi_remove_handle(m_multi, c.easy);
+    m_caches.Give(c.easy, c.cache);
     c.easy = nullptr;
+    c.cache = -1;
+  }
+
+  void End(std::uint64_t id, Check& c, int code) {
+    Remove(c);
     c.step->Finish(code);
     Advance(id, c);
   }
 
+  // Every message is read before any transfer is removed: removing one looks through
+  // the messages still queued, and a round in which thousands end together would look
+  // through thousands for each.
   void TakeFinished() {
     int queued = 0;
+    m_finished.clear();
     while (CURLMsg* msg = curl_multi_info_read(m_multi, &queued)) {
-      if (msg->msg != CURLMSG_DONE) continue;
+      if (msg->msg == CURLMSG_DONE) m_finished.push_back({msg->easy_handle, msg->data.result});
+    }
+    for (const auto& [easy, code] : m_finished) {
       void* priv = nullptr;
-      curl_easy_getinfo(msg->easy_handle, CURLINFO_PRIVATE, &priv);
+      curl_easy_getinfo(easy, CURLINFO_PRIVATE, &priv);
       const auto id = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(priv));
-      const int code = msg->data.result;
       const auto it = m_checks.find(id);
-      if (it == m_checks.end() || it->second->easy != msg->easy_handle) {
-        curl_multi_remove_handle(m_multi, msg->easy_handle);
+      if (it == m_checks.end() || it->second->easy != easy) {
+        curl_multi_remove_handle(m_multi, easy);
         continue;
       }
       End(id, *it->second, code);
@@ -309,6 +394,8 @@ class CVerifyEngine::Loop {
   bool m_curlTimerSet = false;
   Clock::time_point m_curlTimer{};
   std::priority_queue<Look, std::vector<Look>, std::greater<Look>> m_looks;
+  std::vector<std::pair<CURL*, int>> m_finished;
+  ConnectionCaches m_caches;
 };
 
 CVerifyEngine::CVerifyEngine(Done done, int loops) : m_done(std::move(done)) {
