@@ -31,15 +31,7 @@ import time
 
 here = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(here, "lib"))
-from procfs import free_port, rss_kib  # noqa: E402
-
-
-def peak_kib(pid):
-    with open("/proc/%d/status" % pid) as f:
-        for line in f:
-            if line.startswith("VmHWM:"):
-                return int(line.split()[1])
-    return 0
+from procfs import free_port, in_private_network, peak_kib, rss_kib  # noqa: E402
 
 
 def accepts(port):
@@ -101,20 +93,8 @@ def one_run(cli, list_path, settle, scratch):
         shutil.rmtree(data, ignore_errors=True)
 
 
-def in_private_network():
-    """Runs this script again in a network namespace of its own with only loopback up,
-    so that nothing serve does (a host name in a list handed to it is looked up) can
-    leave the machine; returns only inside it."""
-    if os.environ.get("QB_SERVE_READY_NETNS") == "1":
-        subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
-        return
-    env = dict(os.environ, QB_SERVE_READY_NETNS="1")
-    unshare = ["unshare", "--net"] + ([] if os.geteuid() == 0 else ["--map-root-user"])
-    sys.exit(subprocess.call(unshare + ["--", sys.executable, os.path.abspath(__file__)] + sys.argv[1:], env=env))
-
-
 def main():
-    in_private_network()
+    in_private_network(__file__, "QB_SERVE_READY_NETNS")
     ap = argparse.ArgumentParser()
     ap.add_argument("build", nargs="?", default=os.path.join(here, "..", "build"))
     ap.add_argument("--list")

@@ -43,16 +43,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib"))
-from procfs import cpu_seconds  # noqa: E402
-
-
-def in_private_network():
-    if os.environ.get("QB_WINDOW_PROCESS_NETNS") == "1":
-        subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
-        return
-    env = dict(os.environ, QB_WINDOW_PROCESS_NETNS="1")
-    unshare = ["unshare", "--net"] + ([] if os.geteuid() == 0 else ["--map-root-user"])
-    sys.exit(subprocess.call(unshare + ["--", sys.executable, os.path.abspath(__file__)] + sys.argv[1:], env=env))
+from procfs import cpu_seconds, in_private_network, peak_kib  # noqa: E402
 
 
 def list_text(rows, seed=2):
@@ -69,14 +60,6 @@ def list_text(rows, seed=2):
                                                   i & 255, ports[rng.randrange(7)], types[rng.randrange(6)], s,
                                                   "#中国 北京" if i % 3 == 0 else ""))
     return "".join(out).encode()
-
-
-def peak_kib(pid):
-    with open("/proc/%d/status" % pid) as f:
-        for line in f:
-            if line.startswith("VmHWM:"):
-                return int(line.split()[1])
-    return 0
 
 
 wrap = []
@@ -178,7 +161,7 @@ def run_once(program, list_bytes, rows, scratch):
 
 
 def main():
-    in_private_network()
+    in_private_network(__file__, "QB_WINDOW_PROCESS_NETNS")
     here = os.path.dirname(os.path.abspath(__file__))
     ap = argparse.ArgumentParser()
     ap.add_argument("build", nargs="?", default=os.path.join(here, "..", "build"))

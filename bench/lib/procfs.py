@@ -2,6 +2,8 @@
 
 import os
 import socket
+import subprocess
+import sys
 import time
 
 
@@ -35,3 +37,24 @@ def cpu_seconds(pid):
     with open("/proc/%d/stat" % pid) as f:
         fields = f.read().rsplit(")", 1)[1].split()
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def peak_kib(pid):
+    with open("/proc/%d/status" % pid) as f:
+        for line in f:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1])
+    return 0
+
+
+def in_private_network(script, flag):
+    """Runs script again (with this process's arguments) in a network namespace of its
+    own with only loopback up, so that nothing the program under test does (a host
+    name in a list handed to it is looked up) can leave the machine; returns only
+    inside it. flag names the environment variable that says it is inside."""
+    if os.environ.get(flag) == "1":
+        subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+        return
+    env = dict(os.environ, **{flag: "1"})
+    unshare = ["unshare", "--net"] + ([] if os.geteuid() == 0 else ["--map-root-user"])
+    sys.exit(subprocess.call(unshare + ["--", sys.executable, os.path.abspath(script)] + sys.argv[1:], env=env))
