@@ -438,7 +438,10 @@ void ReadTablePart(std::string_view text, std::size_t from, std::size_t to, Tabl
         rowBegin = tag.begin;
         break;
       case Tag::RowEnd:
-        finishRow(tag.end);
+        // A row end left open ("</tr" and the next row on the line after) ends where
+        // the next tag begins, not at a ">" of some tag further on: the rows stay
+        // apart, in the order they stand.
+        finishRow(std::min(tag.end, FindByte(text, tag.attributes, '<')));
         if (tag.begin >= to) return;
         break;
       case Tag::Table:

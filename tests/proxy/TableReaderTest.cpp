@@ -119,6 +119,21 @@ TEST(TableLayouts, MarkupInsideAndAroundTheCells) {
       Lines{"1.2.3.4:8080@HTTP$#"});
 }
 
+// A row end left open ("</tr" with the next row on the line after) ends that row where
+// the next tag begins: the rows stay apart and in order, and both are read.
+TEST(TableLayouts, ARowEndLeftOpenKeepsTheRowsApart) {
+  const std::string text =
+      "<table><tr><th>IP</th><th>Port</th><th>Type</th></tr>\n"
+      "<tr><td>1.2.3.4</td><td>8080</td><td>socks5</td></tr\n"
+      "<TR><TD><span>5.6.7.8</span><TD>80\n</table>";
+  const std::vector<TableRow> rows = ReadProxyTables(text);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].line, "1.2.3.4:8080@SOCKS5$#");
+  EXPECT_EQ(rows[1].line, "5.6.7.8:80@HTTP$#");
+  EXPECT_LE(rows[0].end, rows[1].begin);
+  EXPECT_EQ(text.substr(rows[1].begin, 4), "<TR>");
+}
+
 TEST(TableLayouts, DataTitleNamesEachCell) {
   // The header of a narrow layout sits in every cell; no header row at all.
   const std::string page =
