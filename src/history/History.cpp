@@ -718,13 +718,12 @@ std::unordered_map<std::string, ProxyScore> CHistoryStore::Scores(const std::vec
   return out;
 }
 
-std::unordered_map<std::string, ProxyScore> CHistoryStore::ScoresWhere(
-    const std::function<bool(const std::string&)>& wanted) {
-  std::unordered_map<std::string, ProxyScore> out;
+void CHistoryStore::EachScore(const char* sql, const std::function<bool(const std::string&)>& wanted,
+                              const std::function<void(ProxyScore&&)>& take) {
   std::vector<std::pair<std::int64_t, std::string>> ids;
   {
-    Statement all(m_db, "SELECT id, name FROM proxy");
-    if (!all) return out;
+    Statement all(m_db, sql);
+    if (!all) return;
     while (all.Step() == SQLITE_ROW) {
       std::string name = all.Text(1);
       if (wanted(name)) ids.emplace_back(all.Int(0), std::move(name));
@@ -732,9 +731,18 @@ std::unordered_map<std::string, ProxyScore> CHistoryStore::ScoresWhere(
   }
   Exec("BEGIN");
   for (const auto& [id, name] : ids) {
-    if (auto score = ScoreOf(id, name)) out.emplace(name, std::move(*score));
+    if (auto score = ScoreOf(id, name)) take(std::move(*score));
   }
   Exec("COMMIT");
+}
+
+std::unordered_map<std::string, ProxyScore> CHistoryStore::ScoresWhere(
+    const std::function<bool(const std::string&)>& wanted) {
+  std::unordered_map<std::string, ProxyScore> out;
+  EachScore("SELECT id, name FROM proxy", wanted, [&out](ProxyScore&& score) {
+    std::string name = score.proxy;
+    out.emplace(std::move(name), std::move(score));
+  });
   return out;
 }
 
@@ -748,17 +756,9 @@ std::int64_t CHistoryStore::ProxyCountBound() {
 
 std::vector<ProxyScore> CHistoryStore::AllScores() {
   std::vector<ProxyScore> out;
-  std::vector<std::pair<std::int64_t, std::string>> ids;
-  {
-    Statement all(m_db, "SELECT id, name FROM proxy ORDER BY name");
-    if (!all) return out;
-    while (all.Step() == SQLITE_ROW) ids.emplace_back(all.Int(0), all.Text(1));
-  }
-  Exec("BEGIN");
-  for (const auto& [id, name] : ids) {
-    if (auto score = ScoreOf(id, name)) out.push_back(std::move(*score));
-  }
-  Exec("COMMIT");
+  EachScore(
+      "SELECT id, name FROM proxy ORDER BY name", [](const std::string&) { return true; },
+      [&out](ProxyScore&& score) { out.push_back(std::move(score)); });
   return out;
 }
 

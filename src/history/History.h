@@ -176,6 +176,10 @@ class CHistoryStore {
   HistoryWrite Failure() const;
   sqlite3_stmt* Prepare(const char* sql);
   std::optional<ProxyScore> ScoreOf(std::int64_t proxyId, const std::string& name);
+  // The scores of the proxies a query of (id, name) lists and wanted accepts, in the
+  // query's order, read in one transaction.
+  void EachScore(const char* sql, const std::function<bool(const std::string&)>& wanted,
+                 const std::function<void(ProxyScore&&)>& take);
 
   sqlite3* m_db = nullptr;
   std::string m_path;
