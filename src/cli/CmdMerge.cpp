@@ -34,7 +34,6 @@
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyExtractor.h"
 #include "proxy/ProxyId.h"
-#include "proxy/ProxyKeySet.h"
 #include "proxy/ProxyListModel.h"
 #include "settings/Favorites.h"
 #include "ui/Messages.h"
@@ -437,11 +436,13 @@ PassedOver ReadOutput(std::string_view text, const std::string& file, Take& take
 }
 
 // What reading a stretch of the outputs gave, in the order read: each row as the packed
-// entry the list keeps, with its key; the judge's word of the few rows that carry one
+// entry the list keeps, and its key hash; the judge's word of the few rows that carry one
 // (only where it is printed); and, for --into-list, the checks to record.
 struct ReadRows {
   std::vector<std::unique_ptr<CProxyEntry>> entries;
-  std::vector<ProxyKeyRef> keys;
+  // Their key hashes side by side: the merge looks slots up a few rows ahead, and the
+  // hashes of those rows are then in the cache rather than in entries made elsewhere.
+  std::vector<std::uint32_t> hashes;
   std::vector<std::pair<std::size_t, ExportJudged>> judged;  // by place in entries
   std::vector<HistoryRecord> checks;
   std::size_t untimed = 0;
@@ -463,7 +464,7 @@ struct ReadRows {
     }
     if (row->judged && !intoList) judged.emplace_back(entries.size(), std::move(*row->judged));
     entries.push_back(CProxyListModel::NewRow(row->fields));
-    keys.push_back(KeyOf(entries.back().get()));
+    hashes.push_back(entries.back()->KeyHash());
   }
 };
 
@@ -490,21 +491,18 @@ class MergedRows {
     // A table of millions of slots is far larger than the cache: each key's slot is
     // fetched a few keys ahead, and the entry its slot names a few keys after that.
     constexpr std::size_t kAhead = 8;
-    auto home = [this](std::uint32_t hash) { return static_cast<std::size_t>((hash * kGolden) >> m_shift); };
-    for (std::size_t i = 0; i < n && i < 2 * kAhead; ++i)
-      __builtin_prefetch(&m_slots[home(read.keys[i].hash)]);
+    for (std::size_t i = 0; i < n && i < 2 * kAhead; ++i) __builtin_prefetch(&m_slots[Home(read.hashes[i])]);
     auto judged = read.judged.begin();
     for (std::size_t i = 0; i < n; ++i) {
-      if (i + 2 * kAhead < n) __builtin_prefetch(&m_slots[home(read.keys[i + 2 * kAhead].hash)]);
+      if (i + 2 * kAhead < n) __builtin_prefetch(&m_slots[Home(read.hashes[i + 2 * kAhead])]);
       if (i + kAhead < n) {
-        if (const std::uint32_t at = m_slots[home(read.keys[i + kAhead].hash)])
-          __builtin_prefetch(&Row(at - 1));
+        if (const std::uint32_t at = m_slots[Home(read.hashes[i + kAhead])]) __builtin_prefetch(&Row(at - 1));
       }
       ExportJudged* word = nullptr;
       if (judged != read.judged.end() && judged->first == i) word = &(judged++)->second;
       CProxyEntry& fresh = *read.entries[i];
-      const std::uint32_t hash = read.keys[i].hash;
-      std::size_t slot = home(hash);
+      const std::uint32_t hash = read.hashes[i];
+      std::size_t slot = Home(hash);
       CProxyEntry* known = nullptr;
       while (const std::uint32_t at = m_slots[slot]) {
         CProxyEntry& there = Row(at - 1);
@@ -531,7 +529,7 @@ class MergedRows {
       }
     }
     read.entries.clear();
-    read.keys.clear();
+    read.hashes.clear();
     read.judged.clear();
   }
 
@@ -546,7 +544,7 @@ class MergedRows {
     m_mask = capacity - 1;
     m_shift = 64 - static_cast<unsigned>(__builtin_ctzll(capacity));
     for (std::size_t i = 0; i < m_size; ++i) {
-      std::size_t slot = static_cast<std::size_t>((Row(i).KeyHash() * kGolden) >> m_shift);
+      std::size_t slot = Home(Row(i).KeyHash());
       while (m_slots[slot] != 0) slot = (slot + 1) & m_mask;
       m_slots[slot] = static_cast<std::uint32_t>(i + 1);
     }
@@ -557,7 +555,7 @@ class MergedRows {
 
   std::size_t size() const { return m_size; }
   CProxyEntry& operator[](std::size_t i) { return Row(i); }
-  const CProxyEntry& operator[](std::size_t i) const { return m_chunks[i / kChunkRows][i % kChunkRows]; }
+  const CProxyEntry& operator[](std::size_t i) const { return Row(i); }
   const std::unordered_map<const CProxyEntry*, ExportJudged>& Judged() const { return m_judged; }
 
   // Hands each row on in order, its chunk let go as soon as its last row is gone.
@@ -662,7 +660,8 @@ class MergedRows {
   static constexpr unsigned kLoadPercent = 70;
   static constexpr std::uint64_t kGolden = 0x9E3779B97F4A7C15ull;
 
-  CProxyEntry& Row(std::size_t i) { return m_chunks[i / kChunkRows][i % kChunkRows]; }
+  CProxyEntry& Row(std::size_t i) const { return m_chunks[i / kChunkRows][i % kChunkRows]; }
+  std::size_t Home(std::uint32_t hash) const { return static_cast<std::size_t>((hash * kGolden) >> m_shift); }
 
   CProxyEntry& Append(CProxyEntry&& e) {
     if (m_size % kChunkRows == 0) m_chunks.push_back(std::make_unique<CProxyEntry[]>(kChunkRows));
