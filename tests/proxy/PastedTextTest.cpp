@@ -15,6 +15,7 @@
 #include "proxy/PastedText.h"
 #include "proxy/ProxyEntry.h"
 #include "proxy/ProxyExtractor.h"
+#include "support/PasteDecoded.h"
 #include "support/TempDir.h"
 
 using namespace qb;
@@ -23,19 +24,7 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-// The text as a paste hands it over, line by line and plainly.
-std::string PasteDecoded(const std::string& raw) {
-  std::string text;
-  std::size_t pos = 0;
-  for (;;) {
-    const std::size_t nl = raw.find('\n', pos);
-    const std::size_t end = nl == std::string::npos ? raw.size() : nl;
-    text += DecodeLegacyLine(std::string_view(raw).substr(pos, end - pos));
-    if (nl == std::string::npos) return text;
-    text += '\n';
-    pos = nl + 1;
-  }
-}
+using qbtest::PasteDecoded;
 
 Lines WholePass(const std::string& raw) {
   Lines out;

@@ -17,6 +17,7 @@
 #include "proxy/ProxyExtractor.h"
 #include "proxy/ProxyListModel.h"
 #include "proxy/ProxyTables.h"
+#include "support/PasteDecoded.h"
 #include "support/TempDir.h"
 
 using namespace qb;
@@ -268,24 +269,6 @@ TEST(TableParts, ReadingInPartsGivesTheRowsOfOneReading) {
   }
 }
 
-namespace {
-
-// The text as a paste hands it over: each line decoded from GBK when it is not UTF-8.
-std::string PasteDecoded(const std::string& raw) {
-  std::string text;
-  std::size_t pos = 0;
-  for (;;) {
-    const std::size_t nl = raw.find('\n', pos);
-    const std::size_t end = nl == std::string::npos ? raw.size() : nl;
-    text += DecodeLegacyLine(std::string_view(raw).substr(pos, end - pos));
-    if (nl == std::string::npos) return text;
-    text += '\n';
-    pos = nl + 1;
-  }
-}
-
-}  // namespace
-
 // The command reads the tables in parts of a quarter MiB on several threads: a table
 // far longer than a part, its header parts away from most rows, rows spread over lines
 // that a part's end cuts, and Chinese headers in GBK give what one reading of the
@@ -325,7 +308,7 @@ TEST(TableCli, ExtractFuzzyReadsTablesInPartsAsOneReading) {
   }
   page += "</body></html>\n";
 
-  const std::string decoded = PasteDecoded(page);
+  const std::string decoded = qbtest::PasteDecoded(page);
   std::string expected;
   std::set<std::string> keys;
   for (const TableRow& row : ReadProxyTables(decoded)) {
