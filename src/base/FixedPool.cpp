@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <mutex>
 #include <new>
@@ -183,6 +184,42 @@ void FixedPool::Free(void* p) noexcept {
   m_shared->batches = cache.free;
   cache.free = nullptr;
   cache.freed = 0;
+}
+
+void AskHugePages(void* data, std::size_t bytes) {
+#ifdef MADV_HUGEPAGE
+  constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
+  const auto begin = reinterpret_cast<std::uintptr_t>(data);
+  const std::uintptr_t from = (begin + kHuge - 1) & ~(kHuge - 1);
+  const std::uintptr_t to = (begin + bytes) & ~(kHuge - 1);
+  if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+#else
+  (void)data;
+  (void)bytes;
+#endif
+}
+
+ZeroedPages::ZeroedPages(std::size_t bytes) : m_bytes(bytes) {
+  if (bytes == 0) return;
+  void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+  ::madvise(p, bytes, MADV_HUGEPAGE);
+#endif
+  m_data = p;
+}
+
+ZeroedPages::~ZeroedPages() {
+  if (m_data) ::munmap(m_data, m_bytes);
+}
+
+ZeroedPages::ZeroedPages(ZeroedPages&& other) noexcept
+    : m_data(std::exchange(other.m_data, nullptr)), m_bytes(std::exchange(other.m_bytes, 0)) {}
+
+ZeroedPages& ZeroedPages::operator=(ZeroedPages&& other) noexcept {
+  std::swap(m_data, other.m_data);
+  std::swap(m_bytes, other.m_bytes);
+  return *this;
 }
 
 }  // namespace qb

@@ -37,4 +37,32 @@ class FixedPool {
   Shared* const m_shared;  // never destroyed: threads may give slots back at any exit
 };
 
+// Asks the system to back the whole huge pages within [data, data + bytes) by huge
+// pages, for a vector of millions of rows about to be filled: each 4 KiB page would
+// be a fault of its own. A hint: nothing changes where the system does not take it.
+void AskHugePages(void* data, std::size_t bytes);
+
+// Pages of their own, taken from the system zeroed. A table or store of millions of
+// rows touches its pages one by one: in 4 KiB pages that is one fault per page (the
+// larger part of filling it on a virtual machine), so the pages are asked to be huge
+// where the system allows, and a fresh block is never cleared by hand.
+class ZeroedPages {
+ public:
+  ZeroedPages() = default;
+  // Throws std::bad_alloc when the system has no room.
+  explicit ZeroedPages(std::size_t bytes);
+  ~ZeroedPages();
+  ZeroedPages(ZeroedPages&& other) noexcept;
+  ZeroedPages& operator=(ZeroedPages&& other) noexcept;
+  ZeroedPages(const ZeroedPages&) = delete;
+  ZeroedPages& operator=(const ZeroedPages&) = delete;
+
+  void* data() const { return m_data; }
+  std::size_t bytes() const { return m_bytes; }
+
+ private:
+  void* m_data = nullptr;
+  std::size_t m_bytes = 0;
+};
+
 }  // namespace qb

@@ -278,6 +278,21 @@ qb::OpResult DataDir::ReadList(CProxyListModel& into) const {
   return ReadListFrom(file.get(), 0, into, nullptr);
 }
 
+qb::OpResult DataDir::ReadListRows(const std::function<bool(const CProxyEntry&)>& keep,
+                                   std::vector<CProxyEntry>& rows) const {
+  rows.clear();
+  const std::string path = FilePath(DataFile::ProxyList);
+  const qb::UniqueFd file(qb::OpenNoFollow(path));
+  if (file.get() < 0) return errno == ENOENT ? qb::OpResult::Success() : OpenFailure(path);
+  struct stat st {};
+  if (::fstat(file.get(), &st) != 0 || S_ISDIR(st.st_mode)) return qb::OpResult::Success();
+  errno = 0;
+  std::optional<std::vector<CProxyEntry>> read = ReadRowsFromListFd(file.get(), keep);
+  if (!read) return ReadFailure(path, errno != 0 ? std::strerror(errno) : "read error");
+  rows = std::move(*read);
+  return qb::OpResult::Success();
+}
+
 qb::OpResult DataDir::LoadList(ListLoad* load) {
   if (load) *load = {};
   const bool empty = m_list->RowCount() == 0;

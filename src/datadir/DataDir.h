@@ -15,6 +15,7 @@
 #include <QObject>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -32,6 +33,7 @@ namespace qb {
 
 class CHistoryRecorder;
 class CHistoryStore;
+class CProxyEntry;
 class CProxyListModel;
 class CProxySourceListModel;
 class CSettings;
@@ -148,6 +150,11 @@ class DataDir : public QObject {
   // Reads Proxies.pro as it is on disk into another list (the window keeps what
   // another program wrote while it was busy).
   qb::OpResult ReadList(CProxyListModel& into) const;
+  // The rows of the list file for which keep is true, as ReadList would hold them, in
+  // their order, without a list (ReadRowsFromListFd): for a reader that wants only a
+  // few kinds of rows of a long list.
+  qb::OpResult ReadListRows(const std::function<bool(const CProxyEntry&)>& keep,
+                            std::vector<CProxyEntry>& rows) const;
   // Rewrites Proxies.pro from the list, atomically, then writes the log-ons of its rows
   // (and drops those of proxies no longer in it). Rows another program added to the
   // file since the list last read or wrote it are added to the list first, in one

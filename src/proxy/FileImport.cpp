@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <new>
 
 #include "base/Files.h"
+#include "base/FixedPool.h"
 #include "base/Parallel.h"
 #include "base/Text.h"
 #include "proxy/ProxyExtractor.h"
@@ -56,6 +58,151 @@ struct PartPlan {
   std::uint64_t End(std::size_t i) const {
     return i + 1 == parts ? kToEndOfFile : from + (i + 1) * partBytes;
   }
+};
+
+// One part of a list file: a line in the form the program writes loads with its five
+// fields, any other line goes through the extractor; the lines that hold no proxy are
+// kept when asked for.
+Part ReadListPart(int fd, const PartPlan& plan, std::size_t i, bool keepRejected) {
+  Part part;
+  ProxyFields fields;
+  std::string decoded, scratch;
+  part.failed = !qb::ForEachLineInRange(fd, plan.Begin(i), plan.End(i), [&](char* data, std::size_t n) {
+    std::string_view line(data, n);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (!qb::IsValidUtf8(line)) {
+      decoded = qb::DecodeLegacyLine(line);
+      line = decoded;
+    }
+    // The program's own lines first: the extractor would cut a remark at its first
+    // blank and drop a status longer than nine bytes.
+    if (ParseFileLine(line, fields)) {
+      part.rows.AddParsed(std::move(fields));
+      return;
+    }
+    scratch.assign(line);
+    std::size_t found = 0;
+    auto add = [&](std::string_view proxy) {
+      if (part.rows.AddLine(proxy)) ++found;
+    };
+    ScanHostLine(line, add);
+    ScanProxies(scratch.data(), scratch.size(), add);
+    // A line that holds no proxy at all is not dropped unseen: the caller keeps it.
+    if (found == 0 && keepRejected && !qb::Trim(line).empty()) part.rejected.emplace_back(line);
+  });
+  return part;
+}
+
+// Each proxy's first row, in the order read, without a list: the entries in blocks
+// that never move, and a table of row numbers (four bytes a slot, at most 70 % full)
+// that compares the entries themselves. Ten million rows take their entries and 64 MiB
+// of table, where the list holds a pointer and an 8-byte key slot at half load per row
+// besides, and tells its views of each. Both are on zeroed pages of their own: most of
+// filling them was the system's faults for the pages.
+class FirstRows {
+ public:
+  FirstRows() = default;
+  FirstRows(const FirstRows&) = delete;
+  FirstRows& operator=(const FirstRows&) = delete;
+  ~FirstRows() { Clear(); }
+
+  void Reserve(std::size_t rows) {
+    std::size_t capacity = m_capacity == 0 ? 1024 : m_capacity;
+    while (rows * 100 > capacity * kLoadPercent) capacity *= 2;
+    if (capacity == m_capacity) return;
+    if (capacity > std::size_t{1} << 32) throw std::bad_alloc();  // row numbers are 32 bits
+    m_table = qb::ZeroedPages(capacity * sizeof(std::uint32_t));
+    m_slots = static_cast<std::uint32_t*>(m_table.data());
+    m_capacity = capacity;
+    m_mask = capacity - 1;
+    m_shift = 64 - static_cast<unsigned>(__builtin_ctzll(capacity));
+    for (std::size_t i = 0; i < m_size; ++i) {
+      std::size_t slot = Home(Row(i).KeyHash());
+      while (m_slots[slot] != 0) slot = (slot + 1) & m_mask;
+      m_slots[slot] = static_cast<std::uint32_t>(i + 1);
+    }
+  }
+
+  // Keeps the entries whose proxy has no row yet, in their order, and drops the rest.
+  void Add(std::vector<std::unique_ptr<CProxyEntry>>& entries) {
+    const std::size_t n = entries.size();
+    Reserve(m_size + n);
+    // The table is far larger than the cache: each key's slot is fetched a few keys
+    // ahead, and the entry its slot names a few keys after that.
+    constexpr std::size_t kAhead = 8;
+    for (std::size_t i = 0; i < n && i < 2 * kAhead; ++i)
+      __builtin_prefetch(&m_slots[Home(entries[i]->KeyHash())]);
+    for (std::size_t i = 0; i < n; ++i) {
+      if (i + 2 * kAhead < n) __builtin_prefetch(&m_slots[Home(entries[i + 2 * kAhead]->KeyHash())]);
+      if (i + kAhead < n) {
+        if (const std::uint32_t at = m_slots[Home(entries[i + kAhead]->KeyHash())])
+          __builtin_prefetch(&Row(at - 1));
+      }
+      CProxyEntry& fresh = *entries[i];
+      const std::uint32_t hash = fresh.KeyHash();
+      std::size_t slot = Home(hash);
+      bool known = false;
+      while (const std::uint32_t at = m_slots[slot]) {
+        const CProxyEntry& there = Row(at - 1);
+        if (there.KeyHash() == hash && there.SameKey(fresh)) {
+          known = true;
+          break;
+        }
+        slot = (slot + 1) & m_mask;
+      }
+      if (known) continue;
+      m_slots[slot] = static_cast<std::uint32_t>(m_size + 1);
+      if (m_size % kBlockRows == 0) m_blocks.emplace_back(kBlockRows * sizeof(CProxyEntry));
+      ::new (&Row(m_size)) CProxyEntry(std::move(fresh));
+      ++m_size;
+    }
+    entries.clear();
+  }
+
+  // The rows keep takes, in order; the table and every block go on the way.
+  std::vector<CProxyEntry> Take(const std::function<bool(const CProxyEntry&)>& keep) {
+    m_table = {};
+    m_slots = nullptr;
+    m_capacity = 0;
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < m_size; ++i) kept += keep(Row(i)) ? 1 : 0;
+    std::vector<CProxyEntry> rows;
+    rows.reserve(kept);
+    qb::AskHugePages(rows.data(), kept * sizeof(CProxyEntry));
+    for (std::size_t i = 0; i < m_size; ++i) {
+      CProxyEntry& e = Row(i);
+      if (keep(e)) rows.push_back(std::move(e));
+      e.~CProxyEntry();
+      if ((i + 1) % kBlockRows == 0) m_blocks[i / kBlockRows] = {};
+    }
+    m_blocks.clear();
+    m_size = 0;
+    return rows;
+  }
+
+ private:
+  // 2 MiB: one huge page.
+  static constexpr std::size_t kBlockRows = (std::size_t{2} << 20) / sizeof(CProxyEntry);
+  static constexpr unsigned kLoadPercent = 70;
+  static constexpr std::uint64_t kGolden = 0x9E3779B97F4A7C15ull;
+
+  CProxyEntry& Row(std::size_t i) const {
+    return static_cast<CProxyEntry*>(m_blocks[i / kBlockRows].data())[i % kBlockRows];
+  }
+  std::size_t Home(std::uint32_t hash) const { return static_cast<std::size_t>((hash * kGolden) >> m_shift); }
+  void Clear() {
+    for (std::size_t i = 0; i < m_size; ++i) Row(i).~CProxyEntry();
+    m_blocks.clear();
+    m_size = 0;
+  }
+
+  std::vector<qb::ZeroedPages> m_blocks;
+  std::size_t m_size = 0;
+  qb::ZeroedPages m_table;
+  std::uint32_t* m_slots = nullptr;  // a row's number + 1; 0: free
+  std::size_t m_capacity = 0;
+  std::size_t m_mask = 0;
+  unsigned m_shift = 64;
 };
 
 }  // namespace
@@ -139,35 +286,7 @@ std::optional<std::size_t> AddRowsFromListFd(CProxyListModel& list, int fd, std:
   if (fd < 0 || ::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) return std::nullopt;
   const PartPlan plan(st, options, from);
 
-  auto make = [&](std::size_t i) {
-    Part part;
-    ProxyFields fields;
-    std::string decoded, scratch;
-    part.failed = !qb::ForEachLineInRange(fd, plan.Begin(i), plan.End(i), [&](char* data, std::size_t n) {
-      std::string_view line(data, n);
-      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-      if (!qb::IsValidUtf8(line)) {
-        decoded = qb::DecodeLegacyLine(line);
-        line = decoded;
-      }
-      // The program's own lines first: the extractor would cut a remark at its first
-      // blank and drop a status longer than nine bytes.
-      if (ParseFileLine(line, fields)) {
-        part.rows.AddParsed(std::move(fields));
-        return;
-      }
-      scratch.assign(line);
-      std::size_t found = 0;
-      auto add = [&](std::string_view proxy) {
-        if (part.rows.AddLine(proxy)) ++found;
-      };
-      ScanHostLine(line, add);
-      ScanProxies(scratch.data(), scratch.size(), add);
-      // A line that holds no proxy at all is not dropped unseen: the caller keeps it.
-      if (found == 0 && rejects && !qb::Trim(line).empty()) part.rejected.emplace_back(line);
-    });
-    return part;
-  };
+  auto make = [&](std::size_t i) { return ReadListPart(fd, plan, i, rejects != nullptr); };
 
   CProxyListModel::BulkAppend bulk(list);
   std::size_t added = 0;
@@ -185,6 +304,31 @@ std::optional<std::size_t> AddRowsFromListFd(CProxyListModel& list, int fd, std:
   };
   if (!qb::RunInOrder<Part>(plan.parts, plan.threads, 2 * plan.threads, make, use)) return std::nullopt;
   return added;
+}
+
+std::optional<std::vector<CProxyEntry>> ReadRowsFromListFd(
+    int fd, const std::function<bool(const CProxyEntry&)>& keep, const FileImportOptions& options) {
+  struct stat st {};
+  if (fd < 0 || ::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) return std::nullopt;
+  const PartPlan plan(st, options);
+  FirstRows first;
+  // The shortest line the program writes ("1.2.3.4:80@HTTP$1.2" and its line end): the
+  // table is sized once for the most rows the file can hold, instead of being placed
+  // again at each doubling.
+  constexpr std::uint64_t kBytesPerRowAtLeast = 34;
+  // Capped, so that a huge file of something else reserves no gigabytes.
+  constexpr std::uint64_t kMaxReserved = std::uint64_t{1} << 24;
+  if (S_ISREG(st.st_mode) && st.st_size > 0)
+    first.Reserve(static_cast<std::size_t>(
+        std::min(static_cast<std::uint64_t>(st.st_size) / kBytesPerRowAtLeast, kMaxReserved)));
+  auto make = [&](std::size_t i) { return ReadListPart(fd, plan, i, false); };
+  auto use = [&](std::size_t, Part& part) {
+    if (part.failed) return false;
+    first.Add(part.rows.Entries());
+    return true;
+  };
+  if (!qb::RunInOrder<Part>(plan.parts, plan.threads, 2 * plan.threads, make, use)) return std::nullopt;
+  return first.Take(keep);
 }
 
 }  // namespace qb

@@ -420,6 +420,30 @@ TEST(DataDirLinks, PlantedLinksAreNeverFollowed) {
   EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
+// The working rows a server reads go through the same door as the list: a planted
+// link is refused, not read, and the file itself gives its rows.
+TEST(DataDirLinks, TheRowsOfAListAreNotReadThroughALink) {
+  TempDir data, elsewhere;
+  const std::string target = elsewhere.File("list");
+  WriteFile(target, "127.0.0.1:3128@HTTP$0.5\r\n127.0.0.1:1080@SOCKS5$连接失败\r\n");
+  ASSERT_EQ(::symlink(target.c_str(), data.File("Proxies.pro").c_str()), 0);
+  const auto dir = DataDir::Open(data.Path(), DataDir::Access::Read);
+  const auto timed = [](const qb::CProxyEntry& e) { return e.HasTime(); };
+  std::vector<qb::CProxyEntry> rows = {qb::CProxyEntry("127.0.0.1", "1", "HTTP", "0.1", "")};
+  const qb::OpResult read = dir->ReadListRows(timed, rows);
+  EXPECT_EQ(read.status, qb::OpStatus::ReadFailed);
+  EXPECT_NE(read.error.find("symbolic link"), std::string::npos) << read.error;
+  EXPECT_TRUE(rows.empty());
+
+  ASSERT_EQ(::unlink(data.File("Proxies.pro").c_str()), 0);
+  ASSERT_TRUE(dir->ReadListRows(timed, rows));  // no list yet: no rows, nothing wrong
+  EXPECT_TRUE(rows.empty());
+  WriteFile(data.File("Proxies.pro"), ReadFile(target));
+  ASSERT_TRUE(dir->ReadListRows(timed, rows));
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(qb::FormatFileLine(rows[0]), "127.0.0.1:3128@HTTP$0.5");
+}
+
 // Everything the directory holds is the user's alone.
 TEST(DataDirFiles, WhatTheDirectoryHoldsIsPrivate) {
   TempDir data;

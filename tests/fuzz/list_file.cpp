@@ -1,15 +1,19 @@
 // The list file loader (Proxies.pro) over any bytes. Whatever it loads, saved and
 // loaded again, gives the same rows; and the load in parts on two threads gives the
-// rows of the load front to back.
+// rows of the load front to back, as does the reader of the rows of a kind without a
+// list.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "FuzzSupport.h"
+#include "base/Files.h"
 #include "datadir/DataDir.h"
 #include "proxy/FileImport.h"
+#include "proxy/ProxyEntry.h"
 #include "proxy/ProxyListFile.h"
 #include "proxy/ProxyListModel.h"
 
@@ -32,6 +36,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!rows || *rows != static_cast<std::size_t>(parts.RowCount()))
       qbfuzz::Fail("the load in parts failed");
     if (qbfuzz::RowsOf(parts) != qbfuzz::RowsOf(loaded)) qbfuzz::Fail("the load in parts gives other rows");
+  }
+
+  // The rows without a list: every row, and the working rows alone.
+  for (const bool timedOnly : {false, true}) {
+    qb::FileImportOptions options;
+    options.partBytes = 16;
+    options.threads = 2;
+    const qb::UniqueFd fd(qb::OpenToRead(path));
+    const auto rows = qb::ReadRowsFromListFd(
+        fd.get(), [&](const qb::CProxyEntry& e) { return !timedOnly || e.HasTime(); }, options);
+    if (!rows) qbfuzz::Fail("the rows without a list failed to load");
+    std::vector<std::string> got, want;
+    for (const qb::CProxyEntry& e : *rows) got.push_back(qb::FormatFileLine(e));
+    for (int row = 0; row < loaded.RowCount(); ++row) {
+      if (!timedOnly || loaded.Entry(row)->HasTime()) want.push_back(qb::FormatFileLine(*loaded.Entry(row)));
+    }
+    if (got != want) qbfuzz::Fail("the rows without a list differ from the list's");
   }
 
   if (!dataDir->SaveList()) qbfuzz::Fail("the list could not be saved");

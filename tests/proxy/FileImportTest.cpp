@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <numeric>
 #include <optional>
@@ -1134,6 +1135,69 @@ TEST(ListFileLoad, SameRowsAsReadingTheFileWhole) {
       }
     }
   }
+}
+
+// A reader that keeps a few kinds of rows without a list (the endpoint's working rows)
+// gets exactly the rows of those kinds the list would hold: each proxy's first line
+// wins, whatever case it writes its key in, even when the first line is a failure and
+// a later one has a time; and the rows keep the file's order, whatever the cuts.
+TEST(ListFileRows, TheRowsTheListWouldHoldOfTheKindsAskedFor) {
+  TempDir dir;
+  std::mt19937 rng(7);
+  const auto timed = [](const CProxyEntry& e) { return e.HasTime(); };
+  const auto every = [](const CProxyEntry&) { return true; };
+  for (int file = 0; file < 4; ++file) {
+    const std::string path = dir.File("Proxies" + std::to_string(file) + ".pro");
+    // Repeats the reader must drop: a failure before a time, a name in another case,
+    // a type in lower case, a line of another form naming a proxy already read.
+    std::string text =
+        "10.9.0.1:80@HTTP$连接失败\n"
+        "Proxy.Example:8080@SOCKS5$0.25#first\n" +
+        MakeListFile(rng) +
+        "\n10.9.0.1:80@http$0.5\n"
+        "proxy.example:8080@socks5$0.1#later\n"
+        "<td>10.9.0.2:3128</td>\n"
+        "10.9.0.2:3128$0.3\n";
+    WriteFile(path, text);
+    CProxyListModel list;
+    PlainLoad(list, path);
+    for (const auto& [name, keep] :
+         {std::pair<const char*, std::function<bool(const CProxyEntry&)>>{"timed", timed},
+          {"every", every}}) {
+      std::vector<std::string> want;
+      for (int row = 0; row < list.RowCount(); ++row) {
+        if (keep(*list.Entry(row))) want.push_back(FormatFileLine(*list.Entry(row)));
+      }
+      ASSERT_FALSE(want.empty());
+      for (std::size_t partBytes : {std::size_t{7}, std::size_t{300}, std::size_t{1} << 20}) {
+        for (unsigned threads : {1u, 3u}) {
+          FileImportOptions options;
+          options.partBytes = partBytes;
+          options.threads = threads;
+          const qb::UniqueFd fd(qb::OpenToRead(path));
+          const auto rows = ReadRowsFromListFd(fd.get(), keep, options);
+          ASSERT_TRUE(rows.has_value());
+          std::vector<std::string> got;
+          for (const CProxyEntry& e : *rows) got.push_back(FormatFileLine(e));
+          EXPECT_EQ(got, want) << "file " << file << ", " << name << ", parts of " << partBytes << ", "
+                               << threads << " threads";
+        }
+      }
+    }
+    // The repeats above came after their first lines, and only the first lines count.
+    const qb::UniqueFd fd(qb::OpenToRead(path));
+    const auto rows = ReadRowsFromListFd(fd.get(), timed);
+    ASSERT_TRUE(rows.has_value());
+    std::vector<std::string> lines;
+    for (const CProxyEntry& e : *rows) lines.push_back(FormatFileLine(e));
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Proxy.Example:8080@SOCKS5$0.25#first"), 1);
+    for (const char* repeat :
+         {"10.9.0.1:80@http$0.5", "proxy.example:8080@socks5$0.1#later", "10.9.0.2:3128$0.3"})
+      EXPECT_EQ(std::count(lines.begin(), lines.end(), repeat), 0) << repeat;
+  }
+  EXPECT_FALSE(ReadRowsFromListFd(-1, every).has_value());
+  const qb::UniqueFd folder(::open(dir.Path().c_str(), O_RDONLY | O_DIRECTORY));
+  EXPECT_FALSE(ReadRowsFromListFd(folder.get(), every).has_value());
 }
 
 TEST(ListFileLoad, UnreadableFileIsReportedAndAMissingOneIsAnEmptyList) {
