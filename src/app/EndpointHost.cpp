@@ -8,6 +8,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "base/Text.h"
 #include "datadir/DataDir.h"
 #include "endpoint/ControlApi.h"
 #include "endpoint/Endpoint.h"
@@ -19,15 +20,17 @@ namespace qb {
 
 namespace {
 
-// What the history's latest results say of the pool's proxies: their exit address and
-// anonymity, for the endpoint's view of them.
+// What the history's latest results say of the proxies of the working rows: their exit
+// address, anonymity and trust, for the endpoint's view of them and for leaving out
+// the ones that tamper. None without a history, or when it knows none of them.
 std::function<std::optional<VerifiedFacts>(const std::string&)> HistoryFacts(
-    CHistoryStore* history, const std::vector<UpstreamProxy>& pool) {
-  if (!history || pool.empty()) return {};
+    CHistoryStore* history, const std::vector<CProxyEntry>& rows) {
+  if (!history || rows.empty()) return {};
   std::vector<std::string> lines;
-  lines.reserve(pool.size());
-  for (const UpstreamProxy& u : pool) lines.push_back(u.Line());
+  lines.reserve(rows.size());
+  for (const CProxyEntry& e : rows) lines.push_back(e.Addr() + ":" + e.Port() + "@" + AsciiUpper(e.Type()));
   auto scores = std::make_shared<std::unordered_map<std::string, ProxyScore>>(history->Scores(lines));
+  if (scores->empty()) return {};
   return [scores](const std::string& line) -> std::optional<VerifiedFacts> {
     const auto it = scores->find(line);
     if (it == scores->end()) return std::nullopt;
@@ -223,10 +226,10 @@ void CEndpointHost::RefreshPool() {
   }
   // A row re-verified, edited or deleted since is no longer the endpoint's to restore.
   std::erase_if(m_marked, [&](const auto& kept) { return !stillMarked.count(kept.first); });
-  std::vector<UpstreamProxy> pool = UpstreamsFromEntries(working, m_dir.Credentials(), m_running.types);
-  DescribeUpstreams(pool, HistoryFacts(m_dir.History(), pool), m_dir.Path());
-  if (m_dir.Options().verify.leaveOutTampering) LeaveOutTampering(pool);
-  m_poolSize = static_cast<int>(pool.size());
+  auto facts = HistoryFacts(m_dir.History(), working);
+  UpstreamRows pool = UpstreamRowsFromEntries(std::move(working), m_dir.Credentials(), m_running.types, facts,
+                                              m_dir.Options().verify.leaveOutTampering, m_dir.Path());
+  m_poolSize = static_cast<int>(pool.rows.size());
   m_endpoint->SetPool(std::move(pool));
 }
 

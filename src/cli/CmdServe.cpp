@@ -219,15 +219,17 @@ bool ParseServeOptions(const QStringList& args, ServeOptions& o) {
   return true;
 }
 
-// What the history's latest results say of the pool's proxies: their exit address and
-// anonymity, for the endpoint's view of them.
+// What the history's latest results say of the proxies of the list's rows: their exit
+// address, anonymity and trust, for the endpoint's view of them and for leaving out
+// the ones that tamper. None without a history.
 std::function<std::optional<VerifiedFacts>(const std::string&)> HistoryFacts(
-    CHistoryStore* history, const std::vector<UpstreamProxy>& pool) {
-  if (!history || pool.empty()) return {};
+    CHistoryStore* history, const std::vector<CProxyEntry>& rows) {
+  if (!history || rows.empty()) return {};
   std::vector<std::string> lines;
-  lines.reserve(pool.size());
-  for (const UpstreamProxy& u : pool) lines.push_back(u.Line());
+  lines.reserve(rows.size());
+  for (const CProxyEntry& e : rows) lines.push_back(e.Addr() + ":" + e.Port() + "@" + AsciiUpper(e.Type()));
   auto scores = std::make_shared<std::unordered_map<std::string, ProxyScore>>(history->Scores(lines));
+  if (scores->empty()) return {};
   return [scores](const std::string& line) -> std::optional<VerifiedFacts> {
     const auto it = scores->find(line);
     if (it == scores->end()) return std::nullopt;
@@ -236,25 +238,18 @@ std::function<std::optional<VerifiedFacts>(const std::string&)> HistoryFacts(
 }
 
 // The pool from the data directory's list; nullopt (after a message) when it cannot be read.
-std::optional<std::vector<UpstreamProxy>> LoadPool(DataDir& dir, const std::vector<std::string>& types) {
-  CProxyListModel list;
-  if (const OpResult loaded = dir.ReadList(list); !loaded) {
+std::optional<UpstreamRows> LoadPool(DataDir& dir, const std::vector<std::string>& types) {
+  // Only a row with a measured time can join the pool: a list of millions of rows is
+  // mostly failures, and a list of every row cost several times the pool itself.
+  std::vector<CProxyEntry> rows;
+  if (const OpResult loaded = dir.ReadListRows([](const CProxyEntry& e) { return e.HasTime(); }, rows);
+      !loaded) {
     Err("serve: " + loaded.Describe());
     return std::nullopt;
   }
-  // Only a row with a measured time can join the pool: a list of millions of rows is
-  // mostly failures, and a copy of every row cost as much again as the list itself.
-  std::vector<CProxyEntry> rows;
-  for (int row = 0; row < list.RowCount(); ++row) {
-    const CProxyEntry& e = *list.Entry(row);
-    if (e.HasTime()) rows.push_back(e);
-  }
-  list.Clear();
-  std::vector<UpstreamProxy> pool = UpstreamsFromEntries(rows, dir.Credentials(), types);
-  std::vector<CProxyEntry>().swap(rows);
-  DescribeUpstreams(pool, HistoryFacts(dir.History(), pool), dir.Path());
-  if (dir.Options().verify.leaveOutTampering) LeaveOutTampering(pool);
-  return pool;
+  auto facts = HistoryFacts(dir.History(), rows);
+  return UpstreamRowsFromEntries(std::move(rows), dir.Credentials(), types, facts,
+                                 dir.Options().verify.leaveOutTampering, dir.Path());
 }
 
 }  // namespace
@@ -316,7 +311,7 @@ int RunServe(const QStringList& args, const std::string& dataDir) {
   dir->OpenHistoryToRead();
   auto pool = LoadPool(*dir, config.types);
   if (!pool) return kExitUnreadable;
-  const size_t count = pool->size();
+  const size_t count = pool->rows.size();
 
   // Each client takes two descriptors, and a bulk transfer four more: the soft limit's
   // usual 1,024 would refuse clients long before the endpoint minds.
@@ -398,7 +393,7 @@ int RunServe(const QStringList& args, const std::string& dataDir) {
     seen = now;
     // A list that cannot be read now (being replaced) keeps the pool it had.
     if (auto fresh = LoadPool(*dir, config.types)) {
-      Err(Format("serve: the list changed; %zu proxies", fresh->size()));
+      Err(Format("serve: the list changed; %zu proxies", fresh->rows.size()));
       endpoint.SetPool(std::move(*fresh));
     }
   }

@@ -274,29 +274,35 @@ ControlApi::Answer ControlApi::Handle(const std::string& method, const std::stri
     return std::nullopt;
   };
 
-  if (path == "/pool" || path == "/count" || path == "/metrics") {
+  // The counts and the metrics read only the upstreams in use: a pool of millions would
+  // otherwise be described whole at every scrape.
+  if (path == "/count" || path == "/metrics") {
     if (auto name = unexpected({})) return ErrorAnswer(400, "unknown parameter: " + *name);
-    const std::vector<UpstreamState> pool = m_pool.Upstreams();
+    const UpstreamSummary summary = m_pool.Summary();
     if (path == "/metrics") {
       return {
-          200, "text/plain; version=0.0.4; charset=utf-8", m_metrics->Scrape(pool, m_pool.GetStats()), {}};
-    }
-    if (path == "/pool") {
-      Answer a;
-      a.body.reserve(pool.size() * 320 + 64);
-      a.body = std::string("{\"policy\":\"") + PolicyName(m_pool.Policy()) + "\",\"upstreams\":[";
-      for (const UpstreamState& u : pool) {
-        if (a.body.back() != '[') a.body += ',';
-        AppendUpstream(a.body, u);
-      }
-      a.body += "]}\n";
-      return a;
+          200, "text/plain; version=0.0.4; charset=utf-8", m_metrics->Scrape(summary, m_pool.GetStats()), {}};
     }
     std::map<std::string, int> states{{"ok", 0}, {"aside", 0}, {"unresolved", 0}};
-    for (const UpstreamState& u : pool) ++states[u.state];
-    QJsonObject counts{{"total", static_cast<int>(pool.size())}};
+    states["ok"] += static_cast<int>(summary.members - summary.used.size());
+    for (const UpstreamState& u : summary.used) ++states[u.state];
+    QJsonObject counts{{"total", static_cast<int>(summary.members)}};
     for (const auto& [state, n] : states) counts.insert(QString::fromStdString(state), n);
     return JsonAnswer(200, counts);
+  }
+
+  if (path == "/pool") {
+    if (auto name = unexpected({})) return ErrorAnswer(400, "unknown parameter: " + *name);
+    const std::vector<UpstreamState> pool = m_pool.Upstreams();
+    Answer a;
+    a.body.reserve(pool.size() * 320 + 64);
+    a.body = std::string("{\"policy\":\"") + PolicyName(m_pool.Policy()) + "\",\"upstreams\":[";
+    for (const UpstreamState& u : pool) {
+      if (a.body.back() != '[') a.body += ',';
+      AppendUpstream(a.body, u);
+    }
+    a.body += "]}\n";
+    return a;
   }
 
   if (path == "/get") {

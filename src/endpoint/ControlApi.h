@@ -40,6 +40,12 @@ class PoolControl {
   virtual ~PoolControl() = default;
   // The pool in the endpoint's order of preference.
   virtual std::vector<UpstreamState> Upstreams() const = 0;
+  // The same in few words (UpstreamSummary): what the counts and the metrics read.
+  virtual UpstreamSummary Summary() const {
+    std::vector<UpstreamState> all = Upstreams();
+    const std::size_t members = all.size();
+    return {members, std::move(all)};
+  }
   // Sets the upstream named by its line aside; false when the pool has no such line.
   virtual bool MarkBad(const std::string& line) = 0;
   // Starts a health check of the line's upstream, or of every one for an empty line;
@@ -56,6 +62,7 @@ class EndpointPoolControl : public PoolControl {
  public:
   EndpointPoolControl(CEndpoint& endpoint, EndpointPolicy policy) : m_endpoint(endpoint), m_policy(policy) {}
   std::vector<UpstreamState> Upstreams() const override { return m_endpoint.Upstreams(); }
+  UpstreamSummary Summary() const override { return m_endpoint.Summary(); }
   bool MarkBad(const std::string& line) override { return m_endpoint.MarkBad(line); }
   bool CheckNow(const std::string& line) override { return m_endpoint.CheckNow(line); }
   CEndpoint::Stats GetStats() const override { return m_endpoint.GetStats(); }

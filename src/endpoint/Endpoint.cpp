@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/FixedPool.h"
 #include "base/Text.h"
 #include "endpoint/EventLoop.h"
 #include "endpoint/HealthCheck.h"
@@ -64,6 +66,95 @@ std::vector<UpstreamProxy> UpstreamsFromEntries(const std::vector<CProxyEntry>& 
   for (const auto& [seconds, i] : order) {
     const CProxyEntry& e = rows[i];
     pool.push_back(UpstreamProxy{e.Addr(), e.Port(), AsciiUpper(e.Type()), logOns.Find(e), seconds});
+  }
+  return pool;
+}
+
+namespace {
+
+// The places of rows in the order of their times, the fastest first, equal times in
+// their order. Every time a check measures is a whole number of milliseconds: such
+// times sort as those numbers, by their digits, in a few passes over the rows instead
+// of a comparison sort of millions.
+std::vector<std::uint32_t> TimeOrder(const std::vector<CProxyEntry>& rows) {
+  const std::size_t n = rows.size();
+  std::vector<std::uint64_t> keys(n);
+  bool millis = true;
+  for (std::size_t i = 0; i < n && millis; ++i) {
+    const double seconds = rows[i].TimeValue();
+    const double ms = std::round(seconds * 1000);
+    millis = seconds >= 0 && ms < 4294967296.0 && ms / 1000 == seconds;
+    keys[i] = static_cast<std::uint64_t>(millis ? ms : 0) << 32 | i;
+  }
+  std::vector<std::uint32_t> order(n);
+  if (!millis) {
+    std::vector<std::pair<double, std::uint32_t>> byTime(n);
+    for (std::size_t i = 0; i < n; ++i) byTime[i] = {rows[i].TimeValue(), static_cast<std::uint32_t>(i)};
+    std::sort(byTime.begin(), byTime.end());
+    for (std::size_t i = 0; i < n; ++i) order[i] = byTime[i].second;
+    return order;
+  }
+  // Two stable passes of 16 bits over the milliseconds; the places below them are in
+  // order already.
+  std::vector<std::uint64_t> moved(n);
+  for (const unsigned shift : {32u, 48u}) {
+    std::vector<std::size_t> start(65537, 0);
+    for (const std::uint64_t k : keys) ++start[((k >> shift) & 0xFFFF) + 1];
+    for (std::size_t b = 1; b < start.size(); ++b) start[b] += start[b - 1];
+    for (const std::uint64_t k : keys) moved[start[(k >> shift) & 0xFFFF]++] = k;
+    keys.swap(moved);
+  }
+  for (std::size_t i = 0; i < n; ++i) order[i] = static_cast<std::uint32_t>(keys[i]);
+  return order;
+}
+
+}  // namespace
+
+UpstreamRows UpstreamRowsFromEntries(
+    std::vector<CProxyEntry> rows, const CProxyCredentialStore& logOns, const std::vector<std::string>& types,
+    const std::function<std::optional<VerifiedFacts>(const std::string& line)>& verified,
+    bool leaveOutTampering, const std::string& geoDataDir) {
+  // Millions of rows hold a few type texts: each text's verdict is taken once.
+  std::vector<std::pair<std::string, bool>> verdicts;
+  const auto wanted = [&](const CProxyEntry& e) {
+    if (!e.HasTime()) return false;
+    const std::string_view text = e.Type();
+    for (const auto& [known, ok] : verdicts) {
+      if (known == text) return ok;
+    }
+    const std::string type = AsciiUpper(text);
+    const bool ok =
+        IsEndpointType(type) && (types.empty() || std::find(types.begin(), types.end(), type) != types.end());
+    verdicts.emplace_back(std::string(text), ok);
+    return ok;
+  };
+  std::erase_if(rows, [&](const CProxyEntry& e) { return !wanted(e); });
+  const std::vector<std::uint32_t> order = TimeOrder(rows);
+  const std::size_t n = rows.size();
+  UpstreamRows pool;
+  pool.geoDataDir = geoDataDir;
+  pool.rows.reserve(n);
+  AskHugePages(pool.rows.data(), n * sizeof(CProxyEntry));
+  const bool anyLogOn = logOns.Size() > 0;
+  for (std::size_t k = 0; k < n; ++k) {
+    // The rows are taken far apart: each is fetched a few rows ahead.
+    if (k + 8 < n) __builtin_prefetch(&rows[order[k + 8]]);
+    CProxyEntry& e = rows[order[k]];
+    std::optional<ProxyCredentials> logOn = anyLogOn ? logOns.Find(e) : std::nullopt;
+    std::optional<VerifiedFacts> facts;
+    if (verified) facts = verified(e.Addr() + ":" + e.Port() + "@" + AsciiUpper(e.Type()));
+    if (facts && leaveOutTampering && Tampers(TrustFromWord(facts->trust).value_or(Trust::Unchecked)))
+      continue;
+    if (logOn || facts) {
+      UpstreamProxy whole{e.Addr(), e.Port(), AsciiUpper(e.Type()), std::move(logOn), e.TimeValue()};
+      if (facts) {
+        whole.exitAddress = facts->exitAddress;
+        whole.anonymity = facts->anonymity;
+        whole.trust = facts->trust;
+      }
+      pool.whole.emplace(static_cast<std::uint32_t>(pool.rows.size()), std::move(whole));
+    }
+    pool.rows.push_back(std::move(e));
   }
   return pool;
 }
@@ -379,13 +470,20 @@ class CEndpoint::Loop final : public EventLoop::Owner {
       return m_pool.States(now);
     });
   }
+  UpstreamSummary Summary() {
+    return OnLoop([this] {
+      const auto now = EventLoop::Clock::now();
+      m_pool.TakePending(now);
+      return UpstreamSummary{m_pool.Size(), m_pool.UsedStates(now)};
+    });
+  }
   bool CheckNow(const std::string& line) {
     return OnLoop([this, &line] {
       const auto now = EventLoop::Clock::now();
       m_pool.TakePending(now);
       if (!m_checks.Enabled()) return false;
       if (line.empty()) {
-        for (const UpstreamState& s : m_pool.States(now)) m_checks.CheckNow(m_pool.Find(s.line), now);
+        for (std::size_t row = 0; row < m_pool.Size(); ++row) m_checks.CheckNow(m_pool.Member(row), now);
         return true;
       }
       const UpstreamRef u = m_pool.Find(line);
@@ -403,6 +501,10 @@ class CEndpoint::Loop final : public EventLoop::Owner {
   }
 
   void SetPool(std::vector<UpstreamProxy> pool) {
+    m_pool.SetPool(std::move(pool));
+    m_events.Wake();
+  }
+  void SetPool(UpstreamRows pool) {
     m_pool.SetPool(std::move(pool));
     m_events.Wake();
   }
@@ -541,6 +643,10 @@ void CEndpoint::SetGoDirect(bool goDirect) {
 void CEndpoint::SetPool(std::vector<UpstreamProxy> pool) {
   m_loop->SetPool(std::move(pool));
 }
+
+void CEndpoint::SetPool(UpstreamRows pool) {
+  m_loop->SetPool(std::move(pool));
+}
 void CEndpoint::OnSetAside(std::function<void(const std::string&, const std::string&)> fn) {
   m_loop->OnSetAside(std::move(fn));
 }
@@ -552,6 +658,10 @@ CEndpoint::Stats CEndpoint::GetStats() const {
 }
 std::vector<UpstreamState> CEndpoint::Upstreams() const {
   return m_loop->Upstreams();
+}
+
+UpstreamSummary CEndpoint::Summary() const {
+  return m_loop->Summary();
 }
 bool CEndpoint::MarkBad(const std::string& line) {
   return m_loop->MarkBad(line);

@@ -32,15 +32,16 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "base/OpResult.h"
 #include "proxy/ProxyCredentials.h"
+#include "proxy/ProxyEntry.h"
 #include "settings/Options.h"
 
 namespace qb {
 
-class CProxyEntry;
 class CSettings;
 
 // One proxy the endpoint may carry connections through.
@@ -59,6 +60,18 @@ struct UpstreamProxy {
   std::string trust{}, network{};
   // "addr:port@TYPE", the way the list names the proxy.
   std::string Line() const;
+};
+
+// The pool as a long list hands it over: a packed row per proxy in the pool's order
+// (its address, port and type; its time is the verification time), and whole the few
+// that carry more than their row (a log-on, what verification found of them) or that
+// were given whole. A pool of millions costs little more than its rows this way.
+struct UpstreamRows {
+  std::vector<CProxyEntry> rows;
+  std::unordered_map<std::uint32_t, UpstreamProxy> whole;
+  // Where the country and network of a proxy are looked up when its view is asked for
+  // (as DescribeUpstreams's geoDataDir); empty for none.
+  std::string geoDataDir;
 };
 
 // Whether the endpoint can carry connections through a proxy of this type (upper case).
@@ -169,6 +182,17 @@ std::vector<UpstreamProxy> UpstreamsFromEntries(const std::vector<CProxyEntry>& 
                                                 const CProxyCredentialStore& logOns,
                                                 const std::vector<std::string>& types);
 
+// The same as packed rows, in the same order, taking the rows: those the history knows
+// (verified, by line) or that have a log-on go whole, with what DescribeUpstreams would
+// give them but their country and network, which the pool looks up in geoDataDir when
+// asked; with leaveOutTampering the proxies whose checks caught them tampering are
+// left out, as LeaveOutTampering does.
+struct VerifiedFacts;
+UpstreamRows UpstreamRowsFromEntries(
+    std::vector<CProxyEntry> rows, const CProxyCredentialStore& logOns, const std::vector<std::string>& types,
+    const std::function<std::optional<VerifiedFacts>(const std::string& line)>& verified,
+    bool leaveOutTampering, const std::string& geoDataDir);
+
 // What the pool's view tells of each proxy beyond its row, which holds only its
 // address, port, type, time and remark: the exit address and anonymity its latest
 // verification found (verified, by line: the history's word, none when it has none),
@@ -213,6 +237,15 @@ struct UpstreamState {
   bool operator==(const UpstreamState&) const = default;
 };
 
+// The pool in few words: how many proxies it has, and the view of those the endpoint
+// has used (handed out, checked, set aside, left out, or asked for by line); every
+// other proxy is "ok" with nothing counted. What the counts and the metrics need, at the
+// cost of the proxies used rather than of the whole pool.
+struct UpstreamSummary {
+  std::size_t members = 0;
+  std::vector<UpstreamState> used;
+};
+
 class CEndpoint {
  public:
   explicit CEndpoint(EndpointConfig config);
@@ -238,6 +271,7 @@ class CEndpoint {
   // their proxy; new ones use the new pool. Proxies set aside come back, as the pool
   // carries fresh verification results.
   void SetPool(std::vector<UpstreamProxy> pool);
+  void SetPool(UpstreamRows pool);
 
   // Called on the loop thread when a proxy is left out because its host name gives no
   // address (error: why) and, with an empty error, when the name gives one again. Set
@@ -265,6 +299,8 @@ class CEndpoint {
   // Each proxy of the pool as the endpoint knows it now, in the pool's order. From any
   // thread but the loop's callbacks (OnSetAside, OnUnresolved): it waits for the loop.
   std::vector<UpstreamState> Upstreams() const;
+  // The same in few words (UpstreamSummary), without a country or network; as Upstreams.
+  UpstreamSummary Summary() const;
   // Sets the proxy of that line ("addr:port@TYPE") aside now, as repeated failures
   // would (reason "marked bad", announced through OnSetAside); false when the pool has
   // no such proxy. From any thread, as Upstreams.

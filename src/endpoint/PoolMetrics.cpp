@@ -87,11 +87,13 @@ void PoolMetrics::RemoveUpstream(Upstream& series) {
   m_bytes->Remove(series.bytesDown.counter);
 }
 
-std::string PoolMetrics::Scrape(const std::vector<UpstreamState>& pool, const CEndpoint::Stats& stats) {
+std::string PoolMetrics::Scrape(const UpstreamSummary& pool, const CEndpoint::Stats& stats) {
   std::map<std::string, int> states;
   for (const char* state : kStates) states[state] = 0;
+  // An upstream never used is in use and has carried nothing.
+  states["ok"] += static_cast<int>(pool.members - pool.used.size());
   for (auto& [line, series] : m_upstreams) series.seen = false;
-  for (const UpstreamState& u : pool) {
+  for (const UpstreamState& u : pool.used) {
     ++states[u.state];
     auto found = m_upstreams.find(u.line);
     if (found == m_upstreams.end()) {

@@ -42,7 +42,10 @@ class PoolMetrics {
 
   // Takes in the pool and the endpoint's totals as they are now and returns the text of
   // every metric. Not thread-safe: one caller at a time (the API's thread).
-  std::string Scrape(const std::vector<UpstreamState>& pool, const CEndpoint::Stats& stats);
+  std::string Scrape(const UpstreamSummary& pool, const CEndpoint::Stats& stats);
+  std::string Scrape(const std::vector<UpstreamState>& pool, const CEndpoint::Stats& stats) {
+    return Scrape(UpstreamSummary{pool.size(), pool}, stats);
+  }
 
  private:
   // A counter fed from a count that may start again from 0.

@@ -6,6 +6,7 @@
 
 #include "base/ProxyHost.h"
 #include "base/Text.h"
+#include "proxy/GeoLocation.h"
 #include "proxy/VerifyStatus.h"
 
 namespace qb {
@@ -30,83 +31,218 @@ bool UpstreamPool::Allowed(const std::string& type) const {
   return allowed.empty() || std::find(allowed.begin(), allowed.end(), type) != allowed.end();
 }
 
+namespace {
+
+// A row whose state can wait until it is handed out: an address of four numbers and a
+// port it can be reached on, so that it has its address from the start.
+bool Plain(const CProxyEntry& e) {
+  return !e.AddressIsText() && !e.PortIsText() && e.PortNumber() >= 1 && e.PortNumber() <= 65535;
+}
+
+}  // namespace
+
+void UpstreamPool::SetPool(UpstreamRows pool) {
+  // The types of millions of rows are read as their few texts: a type's verdict is
+  // taken once.
+  std::vector<std::pair<std::string, bool>> verdicts;
+  const auto allowed = [&](std::string_view type) {
+    for (const auto& [text, ok] : verdicts) {
+      if (text == type) return ok;
+    }
+    verdicts.emplace_back(std::string(type), Allowed(AsciiUpper(type)));
+    return verdicts.back().second;
+  };
+  std::vector<CProxyEntry>& rows = pool.rows;
+  std::size_t kept = 0;
+  std::unordered_map<std::uint32_t, UpstreamProxy> whole;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    if (!allowed(rows[i].Type())) continue;
+    if (const auto given = pool.whole.find(static_cast<std::uint32_t>(i)); given != pool.whole.end()) {
+      given->second.type = AsciiUpper(given->second.type);
+      whole.emplace(static_cast<std::uint32_t>(kept), std::move(given->second));
+    }
+    if (kept != i) rows[kept] = std::move(rows[i]);
+    ++kept;
+  }
+  rows.erase(rows.begin() + static_cast<std::ptrdiff_t>(kept), rows.end());
+  pool.whole = std::move(whole);
+  std::lock_guard lock(m_pendingMutex);
+  m_pending = std::move(pool);
+}
+
 void UpstreamPool::SetPool(std::vector<UpstreamProxy> pool) {
-  std::vector<UpstreamRef> fresh;
+  UpstreamRows rows;
+  rows.rows.reserve(pool.size());
   for (UpstreamProxy& proxy : pool) {
     proxy.type = AsciiUpper(proxy.type);
-    if (!Allowed(proxy.type)) continue;
-    auto u = std::make_shared<Upstream>();
-    const std::string_view port = proxy.port;
-    const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), u->m_port);
-    // A proxy without a port it could be reached on never gets an address.
-    if (ec == std::errc() && end == port.data() + port.size() && u->m_port >= 1 && u->m_port <= 65535) {
-      if (auto address = NumericAddress(proxy.addr, u->m_port)) {
-        u->m_addresses.push_back(*address);
-      } else {
-        u->m_name = std::string(BareHost(proxy.addr));
-      }
-    }
-    u->m_measured = proxy.seconds;
-    u->m_proxy = std::move(proxy);
-    fresh.push_back(std::move(u));
+    rows.whole.emplace(static_cast<std::uint32_t>(rows.rows.size()), proxy);
+    rows.rows.emplace_back(proxy.addr, proxy.port, proxy.type, std::string_view(), std::string_view());
   }
-  std::lock_guard lock(m_pendingMutex);
-  m_pending = std::move(fresh);
+  SetPool(std::move(rows));
+}
+
+UpstreamRef UpstreamPool::Made(std::size_t row) {
+  if (const std::uint32_t at = m_made[row]) return m_upstreams[at - 1];
+  auto u = std::make_shared<Upstream>();
+  if (const auto given = m_members.whole.find(static_cast<std::uint32_t>(row));
+      given != m_members.whole.end()) {
+    u->m_proxy = given->second;
+  } else {
+    const CProxyEntry& e = m_members.rows[row];
+    u->m_proxy.addr = e.Addr();
+    u->m_proxy.port = e.Port();
+    u->m_proxy.type = AsciiUpper(e.Type());
+    u->m_proxy.seconds = e.TimeValue();
+  }
+  const UpstreamProxy& proxy = u->m_proxy;
+  const std::string_view port = proxy.port;
+  const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), u->m_port);
+  // A proxy without a port it could be reached on never gets an address.
+  if (ec == std::errc() && end == port.data() + port.size() && u->m_port >= 1 && u->m_port <= 65535) {
+    if (auto address = NumericAddress(proxy.addr, u->m_port)) {
+      u->m_addresses.push_back(*address);
+    } else {
+      u->m_name = std::string(BareHost(proxy.addr));
+    }
+  }
+  u->m_measured = proxy.seconds;
+  u->m_row = row;
+  m_upstreams.push_back(u);
+  m_made[row] = static_cast<std::uint32_t>(m_upstreams.size());
+  return u;
+}
+
+std::string UpstreamPool::Line(std::size_t row) const {
+  if (const auto given = m_members.whole.find(static_cast<std::uint32_t>(row));
+      given != m_members.whole.end())
+    return given->second.Line();
+  const CProxyEntry& e = m_members.rows[row];
+  std::string line;
+  e.AppendAddr(line);
+  line += ':';
+  e.AppendPort(line);
+  line += '@';
+  line += AsciiUpper(e.Type());
+  return line;
+}
+
+double UpstreamPool::Seconds(std::size_t row) const {
+  if (!m_members.whole.empty()) {
+    if (const auto given = m_members.whole.find(static_cast<std::uint32_t>(row));
+        given != m_members.whole.end())
+      return given->second.seconds;
+  }
+  return m_members.rows[row].TimeValue();
+}
+
+namespace {
+
+constexpr std::uint64_t kGolden = 0x9E3779B97F4A7C15ull;
+
+}  // namespace
+
+std::optional<std::size_t> UpstreamPool::RowOf(const std::string& line) {
+  const std::vector<CProxyEntry>& rows = m_members.rows;
+  if (rows.empty()) return std::nullopt;
+  if (m_index.empty()) {
+    // Row numbers at most half the slots: a line is mostly looked for once a client
+    // or the API names it, and the table is made then, once per pool.
+    std::size_t capacity = 1024;
+    while (capacity < 2 * rows.size()) capacity *= 2;
+    m_index.assign(capacity, 0);
+    m_indexShift = 64 - static_cast<unsigned>(__builtin_ctzll(capacity));
+    const std::size_t mask = capacity - 1;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      std::size_t slot = static_cast<std::size_t>((rows[i].KeyHash() * kGolden) >> m_indexShift);
+      while (m_index[slot] != 0) slot = (slot + 1) & mask;
+      m_index[slot] = static_cast<std::uint32_t>(i + 1);
+    }
+  }
+  // "addr:port@TYPE": the port is the last colon's, the type the last at's.
+  const std::size_t at = line.rfind('@');
+  const std::size_t colon = at == std::string::npos ? std::string::npos : line.rfind(':', at);
+  if (colon == std::string::npos) return std::nullopt;
+  const CProxyEntry probe(std::string_view(line).substr(0, colon),
+                          std::string_view(line).substr(colon + 1, at - colon - 1),
+                          std::string_view(line).substr(at + 1), {}, {});
+  const std::uint32_t hash = probe.KeyHash();
+  const std::size_t mask = m_index.size() - 1;
+  for (std::size_t slot = static_cast<std::size_t>((hash * kGolden) >> m_indexShift); m_index[slot] != 0;
+       slot = (slot + 1) & mask) {
+    const std::size_t row = m_index[slot] - 1;
+    // The key ignores case; the line is the pool's own, byte for byte.
+    if (rows[row].KeyHash() == hash && Line(row) == line) return row;
+  }
+  return std::nullopt;
 }
 
 bool UpstreamPool::TakePending(Clock::time_point now) {
-  std::optional<std::vector<UpstreamRef>> fresh;
+  std::optional<UpstreamRows> fresh;
   {
     std::lock_guard lock(m_pendingMutex);
     fresh.swap(m_pending);
   }
   if (!fresh) return false;
-  std::unordered_set<std::string> leftOut;
-  std::unordered_map<std::string, UpstreamRef> byLine;
-  byLine.reserve(fresh->size());
-  for (const UpstreamRef& u : *fresh) {
-    const auto old = m_byLine.find(u->m_proxy.Line());
-    // What it carried counts from when it first joined, not from the list's last save.
-    if (old != m_byLine.end()) {
-      const Upstream& was = *old->second;
-      u->m_connections = was.m_connections;
-      u->m_failuresTotal = was.m_failuresTotal;
-      u->m_bytesUp = was.m_bytesUp;
-      u->m_bytesDown = was.m_bytesDown;
-      u->m_checks = was.m_checks;
-      u->m_checksPassed = was.m_checksPassed;
-      u->m_lastCheck = was.m_lastCheck;
-      u->m_nextCheck = was.m_nextCheck;
-      u->m_lastHanded = was.m_lastHanded;
-      // The same verification again (the list was saved for another row, or the row was
-      // marked for this very set-aside) says nothing new: what the pool learnt stands,
-      // and only a check, a success or the time running out brings the proxy back.
-      if (u->m_proxy.seconds == was.m_proxy.seconds) {
-        u->m_measured = was.m_measured;
-        u->m_failures = was.m_failures;
-        u->m_setAsides = was.m_setAsides;
-        u->m_aside = was.m_aside;
-        u->m_asideUntil = was.m_asideUntil;
-      }
-    }
-    byLine.emplace(u->m_proxy.Line(), u);
-  }
-  m_byLine = std::move(byLine);
-  for (const UpstreamRef& old : m_members) {
-    old->m_current = false;
-    if (old->m_leftOut) leftOut.insert(old->m_proxy.Line());
-    if (!old->m_aside) continue;
-    const auto kept = m_byLine.find(old->m_proxy.Line());
-    if (kept != m_byLine.end() && !kept->second->m_aside && m_onSetAside) m_onSetAside(kept->first, {});
-  }
+  std::vector<UpstreamRef> old = std::move(m_upstreams);
   m_members = std::move(*fresh);
+  const std::size_t n = m_members.rows.size();
+  m_made.assign(n, 0);
+  m_upstreams.clear();
+  std::vector<std::uint32_t>().swap(m_index);
+  m_timeOrderKnown = false;
+  std::vector<std::uint32_t>().swap(m_byTime);
+  m_byTimeNext = 0;
   m_next = 0;
+  m_checkCursor = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!Plain(m_members.rows[i])) Made(i);
+  }
+  // What was learnt of a proxy stays with it while fresh pools carry it.
+  std::unordered_set<std::string> leftOut;
+  std::vector<bool> carried;
+  for (const UpstreamRef& was : old) {
+    was->m_current = false;
+    const std::string line = was->m_proxy.Line();
+    if (was->m_leftOut) leftOut.insert(line);
+    const std::optional<std::size_t> row = RowOf(line);
+    if (!row) continue;
+    if (carried.empty()) carried.assign(n, false);
+    if (carried[*row]) continue;
+    carried[*row] = true;
+    const UpstreamRef u = Made(*row);
+    // What it carried counts from when it first joined, not from the list's last save.
+    u->m_connections = was->m_connections;
+    u->m_failuresTotal = was->m_failuresTotal;
+    u->m_bytesUp = was->m_bytesUp;
+    u->m_bytesDown = was->m_bytesDown;
+    u->m_checks = was->m_checks;
+    u->m_checksPassed = was->m_checksPassed;
+    u->m_lastCheck = was->m_lastCheck;
+    u->m_nextCheck = was->m_nextCheck;
+    u->m_lastHanded = was->m_lastHanded;
+    // The same verification again (the list was saved for another row, or the row was
+    // marked for this very set-aside) says nothing new: what the pool learnt stands,
+    // and only a check, a success or the time running out brings the proxy back.
+    if (u->m_proxy.seconds == was->m_proxy.seconds) {
+      u->m_measured = was->m_measured;
+      u->m_failures = was->m_failures;
+      u->m_setAsides = was->m_setAsides;
+      u->m_aside = was->m_aside;
+      u->m_asideUntil = was->m_asideUntil;
+    }
+  }
+  for (const UpstreamRef& was : old) {
+    if (!was->m_aside) continue;
+    const std::string line = was->m_proxy.Line();
+    const std::optional<std::size_t> row = RowOf(line);
+    if (row && !Made(*row)->m_aside && m_onSetAside) m_onSetAside(line, {});
+  }
   m_asideCount = static_cast<size_t>(
-      std::count_if(m_members.begin(), m_members.end(), [](const UpstreamRef& u) { return u->m_aside; }));
+      std::count_if(m_upstreams.begin(), m_upstreams.end(), [](const UpstreamRef& u) { return u->m_aside; }));
   // What the names gave is kept for the names the new pool still has; a proxy already
   // said to be left out is not said to be again.
   std::unordered_map<std::string, Name> names;
-  for (const UpstreamRef& u : m_members) {
+  for (const UpstreamRef& u : m_upstreams) {
     if (!u->Named() || names.count(u->m_name)) continue;
     const auto known = m_names.find(u->m_name);
     names.emplace(u->m_name, known == m_names.end() ? Name{} : std::move(known->second));
@@ -115,7 +251,7 @@ bool UpstreamPool::TakePending(Clock::time_point now) {
     if (name.looking && !names.count(key)) --m_looking;
   }
   m_names = std::move(names);
-  for (const UpstreamRef& u : m_members) {
+  for (const UpstreamRef& u : m_upstreams) {
     if (u->Named() && leftOut.count(u->m_proxy.Line())) u->m_leftOut = true;
   }
   for (auto& [key, name] : m_names) {
@@ -136,7 +272,8 @@ void UpstreamPool::Ask(const std::string& key, Name& name, Clock::time_point now
 
 bool UpstreamPool::Apply(const std::string& key, const Name& name) {
   bool changed = false;
-  for (const UpstreamRef& member : m_members) {
+  // A named proxy's state is made when the pool takes over.
+  for (const UpstreamRef& member : m_upstreams) {
     Upstream& u = *member;
     if (u.m_name != key) continue;
     std::vector<SocketAddress> addresses = name.addresses;
@@ -211,74 +348,124 @@ bool UpstreamPool::AwaitingNames() const {
 }
 
 void UpstreamPool::CountUnresolved() {
-  m_unresolved = static_cast<size_t>(
-      std::count_if(m_members.begin(), m_members.end(), [](const UpstreamRef& u) { return u->m_leftOut; }));
+  m_unresolved = static_cast<size_t>(std::count_if(m_upstreams.begin(), m_upstreams.end(),
+                                                   [](const UpstreamRef& u) { return u->m_leftOut; }));
 }
 
 size_t UpstreamPool::Usable() const {
-  return static_cast<size_t>(std::count_if(
-      m_members.begin(), m_members.end(), [](const UpstreamRef& u) { return u->Resolved() && !u->m_aside; }));
+  // A row not made yet has its address and nothing against it.
+  return Size() - m_upstreams.size() +
+         static_cast<size_t>(std::count_if(m_upstreams.begin(), m_upstreams.end(), [](const UpstreamRef& u) {
+           return u->Resolved() && !u->m_aside;
+         }));
+}
+
+bool UpstreamPool::Rested(const Upstream& u, Clock::time_point now) const {
+  return !u.m_aside || (!m_rules.checksBringBack && now >= u.m_asideUntil);
+}
+
+bool UpstreamPool::Usable(std::size_t row, const std::vector<UpstreamRef>& tried, bool evenAside,
+                          Clock::time_point now) const {
+  // A row not made yet was never handed out, and has its address.
+  const std::uint32_t at = m_made[row];
+  if (at == 0) return true;
+  const UpstreamRef& u = m_upstreams[at - 1];
+  if (!u->Resolved()) return false;
+  if (std::find(tried.begin(), tried.end(), u) != tried.end()) return false;
+  return evenAside || Rested(*u, now);
+}
+
+std::optional<std::size_t> UpstreamPool::FirstUnmade(std::size_t skip) {
+  const std::size_t n = Size();
+  const auto key = [](double seconds) { return seconds > 0 ? seconds : 1e9; };
+  if (!m_timeOrderKnown) {
+    m_timeOrderKnown = true;
+    // The list hands its rows over fastest first: then they are their own order.
+    bool ordered = true;
+    for (std::size_t i = 1; i < n && ordered; ++i) ordered = key(Seconds(i - 1)) <= key(Seconds(i));
+    if (!ordered) {
+      std::vector<std::pair<double, std::uint32_t>> byTime(n);
+      for (std::size_t i = 0; i < n; ++i) byTime[i] = {key(Seconds(i)), static_cast<std::uint32_t>(i)};
+      std::sort(byTime.begin(), byTime.end());
+      m_byTime.resize(n);
+      for (std::size_t i = 0; i < n; ++i) m_byTime[i] = byTime[i].second;
+    }
+  }
+  const auto rowAt = [&](std::size_t i) { return m_byTime.empty() ? i : std::size_t{m_byTime[i]}; };
+  // Rows are only ever made, never unmade: the ones passed stay passed.
+  while (m_byTimeNext < n && m_made[rowAt(m_byTimeNext)] != 0) ++m_byTimeNext;
+  for (std::size_t i = m_byTimeNext; i < n; ++i) {
+    if (m_made[rowAt(i)] != 0) continue;
+    if (skip-- == 0) return rowAt(i);
+  }
+  return std::nullopt;
 }
 
 UpstreamRef UpstreamPool::Get(const std::vector<UpstreamRef>& tried, Clock::time_point now, bool lastResort,
                               const Preference* prefer) {
-  const auto rested = [&](const Upstream& u) {
-    return !u.m_aside || (!m_rules.checksBringBack && now >= u.m_asideUntil);
-  };
-  const auto handed = [&](UpstreamRef u) {
+  const auto handed = [&](std::size_t row) {
+    UpstreamRef u = Made(row);
     u->m_lastHanded = now;
     return u;
   };
-  const auto usable = [&](const UpstreamRef& u, bool evenAside) {
-    if (!u->Resolved()) return false;
-    if (std::find(tried.begin(), tried.end(), u) != tried.end()) return false;
-    return evenAside || rested(*u);
-  };
-  const size_t n = m_members.size();
+  const auto usable = [&](std::size_t row, bool evenAside) { return Usable(row, tried, evenAside, now); };
+  const size_t n = Size();
   if (n == 0) return nullptr;
   if (prefer) {
-    if (const UpstreamRef bound = Find(prefer->line); bound && usable(bound, false)) return handed(bound);
+    if (const auto bound = RowOf(prefer->line); bound && usable(*bound, false)) return handed(*bound);
     if (!prefer->exit.empty()) {
-      for (const UpstreamRef& u : m_members) {
-        if (u->Proxy().exitAddress == prefer->exit && usable(u, false)) return handed(u);
+      // Only a proxy that its verification found an exit address for has one, and such
+      // a row is given whole.
+      std::optional<std::size_t> first;
+      for (const auto& [row, proxy] : m_members.whole) {
+        if (proxy.exitAddress == prefer->exit && (!first || row < *first) && usable(row, false)) first = row;
       }
+      if (first) return handed(*first);
     }
   }
-  const bool allAside = std::none_of(m_members.begin(), m_members.end(),
-                                     [&](const UpstreamRef& u) { return u->Resolved() && rested(*u); });
+  const bool allAside = m_upstreams.size() == n &&
+                        std::none_of(m_upstreams.begin(), m_upstreams.end(),
+                                     [&](const UpstreamRef& u) { return u->Resolved() && Rested(*u, now); });
   for (bool evenAside : {false, true}) {
     if (evenAside && (!allAside || !lastResort)) break;
     switch (m_rules.policy) {
       case EndpointPolicy::Failover:
-        for (const UpstreamRef& u : m_members) {
-          if (usable(u, evenAside)) return handed(u);
+        for (size_t row = 0; row < n; ++row) {
+          if (usable(row, evenAside)) return handed(row);
         }
         break;
       case EndpointPolicy::RoundRobin:
         for (size_t i = 0; i < n; ++i) {
-          const UpstreamRef& u = m_members[(m_next + i) % n];
-          if (usable(u, evenAside)) {
-            m_next = (m_next + i + 1) % n;
-            return handed(u);
+          const size_t row = (m_next + i) % n;
+          if (usable(row, evenAside)) {
+            m_next = (row + 1) % n;
+            return handed(row);
           }
         }
         break;
       case EndpointPolicy::Fastest: {
-        // Unknown times come after every measured one.
-        const auto key = [](const Upstream& u) { return u.m_measured > 0 ? u.m_measured : 1e9; };
-        UpstreamRef best;
-        for (const UpstreamRef& u : m_members) {
-          if (usable(u, evenAside) && (!best || key(*u) < key(*best))) best = u;
+        // Unknown times come after every measured one; of equal times, the first row.
+        const auto key = [](double seconds) { return seconds > 0 ? seconds : 1e9; };
+        std::optional<std::pair<double, std::size_t>> best;
+        for (const UpstreamRef& u : m_upstreams) {
+          const std::pair<double, std::size_t> mine{key(u->m_measured), u->m_row};
+          if ((!best || mine < *best) && usable(u->m_row, evenAside)) best = mine;
+        }
+        if (const auto unmade = FirstUnmade()) {
+          const std::pair<double, std::size_t> mine{key(Seconds(*unmade)), *unmade};
+          if (!best || mine < *best) best = mine;
         }
         if (!best) break;
         // A proxy nearly as fast as the best keeps its clients: a switch for a few
         // milliseconds would move every new connection on the noise of one measure.
         const UpstreamRef current = m_fastest.lock();
-        if (current && current != best && current->m_current && usable(current, evenAside) &&
-            key(*current) <= key(*best) + m_rules.toleranceSeconds)
-          return handed(current);
-        m_fastest = best;
-        return handed(best);
+        if (current && current->m_current && current->m_row != best->second &&
+            usable(current->m_row, evenAside) &&
+            key(current->m_measured) <= best->first + m_rules.toleranceSeconds)
+          return handed(current->m_row);
+        UpstreamRef chosen = handed(best->second);
+        m_fastest = chosen;
+        return chosen;
       }
     }
   }
@@ -342,14 +529,14 @@ void UpstreamPool::TakeBack(Upstream& u) {
 
 void UpstreamPool::Expire(Clock::time_point now) {
   if (m_asideCount == 0 || m_rules.checksBringBack) return;
-  for (const UpstreamRef& u : m_members) {
+  for (const UpstreamRef& u : m_upstreams) {
     if (u->m_aside && now >= u->m_asideUntil) TakeBack(*u);
   }
 }
 
-UpstreamRef UpstreamPool::Find(const std::string& line) const {
-  const auto it = m_byLine.find(line);
-  return it == m_byLine.end() ? nullptr : it->second;
+UpstreamRef UpstreamPool::Find(const std::string& line) {
+  const std::optional<std::size_t> row = RowOf(line);
+  return row ? Made(*row) : nullptr;
 }
 
 bool UpstreamPool::MarkBad(const std::string& line, const std::string& reason, Clock::time_point now) {
@@ -359,22 +546,14 @@ bool UpstreamPool::MarkBad(const std::string& line, const std::string& reason, C
   return true;
 }
 
-std::vector<UpstreamState> UpstreamPool::States(Clock::time_point now) const {
-  std::vector<UpstreamState> states;
-  states.reserve(m_members.size());
-  for (const UpstreamRef& member : m_members) {
-    const Upstream& u = *member;
-    UpstreamState s;
+UpstreamState UpstreamPool::StateOf(std::size_t row, Clock::time_point now, bool places) const {
+  UpstreamState s;
+  if (const std::uint32_t at = m_made[row]) {
+    const Upstream& u = *m_upstreams[at - 1];
     s.line = u.m_proxy.Line();
-    s.type = u.m_proxy.type;
     s.state = u.m_aside ? "aside" : !u.Resolved() ? "unresolved" : "ok";
     s.latency = u.m_measured;
     s.failures = u.m_failures;
-    s.exitAddress = u.m_proxy.exitAddress;
-    s.country = u.m_proxy.country;
-    s.anonymity = u.m_proxy.anonymity;
-    s.trust = u.m_proxy.trust.empty() ? TrustWord(Trust::Unchecked) : u.m_proxy.trust;
-    s.network = u.m_proxy.network;
     s.connections = u.m_connections;
     s.failuresTotal = u.m_failuresTotal;
     s.bytesUp = u.m_bytesUp;
@@ -383,8 +562,45 @@ std::vector<UpstreamState> UpstreamPool::States(Clock::time_point now) const {
       s.uptime = static_cast<double>(u.m_checksPassed) / static_cast<double>(u.m_checks);
       s.lastCheckAgoMs = std::chrono::duration_cast<std::chrono::milliseconds>(now - u.m_lastCheck).count();
     }
-    states.push_back(std::move(s));
+  } else {
+    s.line = Line(row);
+    s.state = "ok";
+    s.latency = Seconds(row);
   }
+  s.type = s.line.substr(s.line.rfind('@') + 1);
+  s.trust = TrustWord(Trust::Unchecked);
+  if (const auto given = m_members.whole.find(static_cast<std::uint32_t>(row));
+      given != m_members.whole.end()) {
+    const UpstreamProxy& proxy = given->second;
+    s.exitAddress = proxy.exitAddress;
+    s.country = proxy.country;
+    s.anonymity = proxy.anonymity;
+    if (!proxy.trust.empty()) s.trust = proxy.trust;
+    s.network = proxy.network;
+  }
+  // Where its traffic comes out is what a client choosing by country cares about; a
+  // proxy named by a host name has no place of its own until it is looked up.
+  if (places && !m_members.geoDataDir.empty() && s.country.empty() && s.network.empty()) {
+    const std::string where =
+        !s.exitAddress.empty() ? s.exitAddress : s.line.substr(0, s.line.rfind(':', s.line.rfind('@')));
+    if (const auto found = LocateAddress(m_members.geoDataDir, where, UiLanguage::English))
+      s.country = found->countryCode;
+    if (const auto network = LocateNetwork(m_members.geoDataDir, where)) s.network = NetworkText(*network);
+  }
+  return s;
+}
+
+std::vector<UpstreamState> UpstreamPool::States(Clock::time_point now) const {
+  std::vector<UpstreamState> states;
+  states.reserve(Size());
+  for (std::size_t row = 0; row < Size(); ++row) states.push_back(StateOf(row, now, true));
+  return states;
+}
+
+std::vector<UpstreamState> UpstreamPool::UsedStates(Clock::time_point now) const {
+  std::vector<UpstreamState> states;
+  states.reserve(m_upstreams.size());
+  for (const UpstreamRef& u : m_upstreams) states.push_back(StateOf(u->m_row, now, false));
   return states;
 }
 
@@ -395,52 +611,60 @@ void UpstreamPool::OnSetAsideProxy(std::function<void(const Upstream&)> fn) {
 std::vector<UpstreamRef> UpstreamPool::DueForCheck(Clock::time_point now, Clock::duration usedWithin,
                                                    size_t limit) {
   std::vector<UpstreamRef> due;
-  const size_t n = m_members.size();
+  const size_t n = Size();
   if (n == 0 || limit == 0) return due;
   // The next two the policy would hand out: they are the ones a client gets next, so
   // their state matters before any client finds it out.
   std::vector<const Upstream*> next;
-  const auto candidate = [](const Upstream& u) { return u.Resolved() && !u.m_aside; };
+  const auto candidate = [&](std::size_t row) {
+    const std::uint32_t at = m_made[row];
+    return at == 0 || (m_upstreams[at - 1]->Resolved() && !m_upstreams[at - 1]->m_aside);
+  };
   if (m_rules.policy == EndpointPolicy::Fastest) {
-    const auto key = [](const Upstream& u) { return u.m_measured > 0 ? u.m_measured : 1e9; };
-    const Upstream* first = nullptr;
-    const Upstream* second = nullptr;
-    for (const UpstreamRef& u : m_members) {
-      if (!candidate(*u)) continue;
-      if (!first || key(*u) < key(*first)) {
-        second = first;
-        first = u.get();
-      } else if (!second || key(*u) < key(*second)) {
-        second = u.get();
-      }
+    const auto key = [](double seconds) { return seconds > 0 ? seconds : 1e9; };
+    std::vector<std::pair<double, std::size_t>> firstTwo;
+    const auto consider = [&](double k, std::size_t row) {
+      firstTwo.emplace_back(k, row);
+      std::sort(firstTwo.begin(), firstTwo.end());
+      if (firstTwo.size() > 2) firstTwo.pop_back();
+    };
+    for (const UpstreamRef& u : m_upstreams) {
+      if (candidate(u->m_row)) consider(key(u->m_measured), u->m_row);
     }
+    for (std::size_t skip = 0; skip < 2; ++skip) {
+      if (const auto unmade = FirstUnmade(skip)) consider(key(Seconds(*unmade)), *unmade);
+    }
+    std::vector<UpstreamRef> chosen;
+    for (const auto& [k, row] : firstTwo) chosen.push_back(Made(row));
     if (const UpstreamRef current = m_fastest.lock()) next.push_back(current.get());
-    for (const Upstream* u : {first, second}) {
-      if (u) next.push_back(u);
-    }
+    for (const UpstreamRef& u : chosen) next.push_back(u.get());
   } else {
     const size_t from = m_rules.policy == EndpointPolicy::RoundRobin ? m_next : 0;
     for (size_t i = 0; i < n && next.size() < 2; ++i) {
-      const Upstream& u = *m_members[(from + i) % n];
-      if (candidate(u)) next.push_back(&u);
+      const size_t row = (from + i) % n;
+      if (candidate(row)) next.push_back(Made(row).get());
     }
   }
-  for (size_t i = 0; i < n && due.size() < limit; ++i) {
-    const UpstreamRef& member = m_members[(m_checkCursor + i) % n];
+  // Only a proxy made can be in use: handed out, set aside, or one of the next two.
+  const size_t made = m_upstreams.size();
+  size_t last = 0;
+  for (size_t i = 0; i < made && due.size() < limit; ++i) {
+    const size_t at = (m_checkCursor + i) % made;
+    const UpstreamRef& member = m_upstreams[at];
     const Upstream& u = *member;
     if (u.m_checking || !u.Resolved()) continue;
     const bool used = u.m_lastHanded != Clock::time_point{} && now - u.m_lastHanded <= usedWithin;
     const bool inUse = u.m_aside || used || std::find(next.begin(), next.end(), &u) != next.end();
     if (!inUse) continue;
-    const Clock::time_point at = u.m_aside ? std::max(u.m_nextCheck, u.m_asideUntil) : u.m_nextCheck;
-    if (now >= at) due.push_back(member);
+    const Clock::time_point when = u.m_aside ? std::max(u.m_nextCheck, u.m_asideUntil) : u.m_nextCheck;
+    if (now >= when) {
+      due.push_back(member);
+      last = at;
+    }
   }
   // The next search starts past the last one taken, so that a limit does not keep
   // checking the same few.
-  if (!due.empty()) {
-    const auto last = std::find(m_members.begin(), m_members.end(), due.back());
-    m_checkCursor = static_cast<size_t>(last - m_members.begin()) + 1;
-  }
+  if (!due.empty()) m_checkCursor = last + 1;
   return due;
 }
 

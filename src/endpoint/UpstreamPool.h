@@ -10,12 +10,19 @@
 //
 //   UpstreamPool pool(rules);
 //   pool.OnLookup([&](const std::string& name) { resolver.Ask(name); });
-//   pool.SetPool(proxies);            // any thread; taken in by TakePending
+//   pool.SetPool(rows);               // any thread; taken in by TakePending
 //   pool.TakePending(now);            // the loop's thread, from here on; asks for names
 //   pool.Resolved(answer, now);       // as the answers come
 //   UpstreamRef u = pool.Get(tried, now);
 //   ...connect to u->Address(i) for each i, run the handshake...
 //   pool.Release(u, UpstreamPool::Outcome::Failed, 0, "no answer in time", now);
+//
+// A pool of millions of rows is in place at once and costs little more than its
+// packed rows: a proxy's state (its addresses, counters and back-off, an Upstream) is
+// made only when it is first handed out, checked, found by its line or announced, and
+// its country and network are looked up only when its view is asked for. A row that
+// cannot be used as it was read (a host name, an IPv6 address, an odd port) has its
+// state made when the pool takes over.
 //
 // A pool given by SetPool replaces the old one whole: fresh verification results (a
 // proxy whose verification time changed) clear whatever was held against it, while a
@@ -86,7 +93,8 @@ class Upstream {
   using Clock = std::chrono::steady_clock;
 
   UpstreamProxy m_proxy;
-  std::string m_name;  // the host name to look up; empty for an address
+  std::size_t m_row = 0;  // its row in the pool that made it
+  std::string m_name;     // the host name to look up; empty for an address
   int m_port = 0;
   std::vector<SocketAddress> m_addresses;
   size_t m_preferred = 0;
@@ -153,8 +161,10 @@ class UpstreamPool {
   // Called on the loop's thread; it must not wait for the answer. Set before use.
   void OnLookup(std::function<void(const std::string& name)> fn);
 
-  // The next pool, from any thread. Types not allowed are left out; an address is read
-  // here, a name only noted. The pool takes effect at the next TakePending.
+  // The next pool, from any thread. Types not allowed are left out. The pool takes
+  // effect at the next TakePending.
+  void SetPool(UpstreamRows pool);
+  // The same from proxies given whole.
   void SetPool(std::vector<UpstreamProxy> pool);
 
   // The rest runs on one thread, the loop's.
@@ -211,12 +221,18 @@ class UpstreamPool {
   void Expire(Clock::time_point now);
 
   // The member of that line ("addr:port@TYPE"); null when the pool has none.
-  UpstreamRef Find(const std::string& line) const;
+  UpstreamRef Find(const std::string& line);
+  // The member of a row of the pool (row < Size()).
+  UpstreamRef Member(std::size_t row) { return Made(row); }
   // Sets it aside now, as failures would, with reason; false when the pool has no such
   // line. One already aside has its time renewed.
   bool MarkBad(const std::string& line, const std::string& reason, Clock::time_point now);
-  // Each member as the endpoint's view shows it, in the pool's order.
+  // Each member as the endpoint's view shows it, in the pool's order; its country and
+  // network are looked up now.
   std::vector<UpstreamState> States(Clock::time_point now) const;
+  // The same of the members whose state is made (UpstreamSummary), in the order made,
+  // without a country or network.
+  std::vector<UpstreamState> UsedStates(Clock::time_point now) const;
 
   // Called with the proxy itself whenever one is set aside afresh (not when its time
   // aside is only extended); the endpoint closes the connections open through it.
@@ -236,10 +252,10 @@ class UpstreamPool {
   void Checked(const UpstreamRef& upstream, bool ok, double seconds, const std::string& reason,
                Clock::time_point now, bool judged = true);
 
-  bool Empty() const { return m_members.empty(); }
+  bool Empty() const { return m_members.rows.empty(); }
   bool AnySetAside() const { return m_asideCount > 0; }
   // The proxies of the pool, and how many of them have an address and are not set aside.
-  size_t Size() const { return m_members.size(); }
+  size_t Size() const { return m_members.rows.size(); }
   size_t Usable() const;
   // The proxies left out because their name gives no address; from any thread.
   size_t Unresolved() const { return m_unresolved; }
@@ -254,6 +270,19 @@ class UpstreamPool {
     bool stale = false;     // kept from before an answer that failed: asked again soon
     Clock::time_point askedAt{}, answeredAt{};
   };
+
+  // The state of a row, made on first need; Line the way the list names its proxy.
+  UpstreamRef Made(std::size_t row);
+  std::string Line(std::size_t row) const;
+  double Seconds(std::size_t row) const;
+  std::optional<std::size_t> RowOf(const std::string& line);
+  // Whether a row of this many the policy may hand out (usable) or check (candidate).
+  bool Usable(std::size_t row, const std::vector<UpstreamRef>& tried, bool evenAside,
+              Clock::time_point now) const;
+  bool Rested(const Upstream& u, Clock::time_point now) const;
+  UpstreamState StateOf(std::size_t row, Clock::time_point now, bool places) const;
+  // The row not made yet with the shortest time (ties: the first), and the one after it.
+  std::optional<std::size_t> FirstUnmade(std::size_t skip = 0);
 
   void SetAside(Upstream& u, const std::string& reason, Clock::time_point now);
   void TakeBack(Upstream& u);
@@ -273,9 +302,20 @@ class UpstreamPool {
   std::weak_ptr<Upstream> m_fastest;
   size_t m_checkCursor = 0;  // where the search for due checks goes on
   std::mutex m_pendingMutex;
-  std::optional<std::vector<UpstreamRef>> m_pending;
-  std::vector<UpstreamRef> m_members;
-  std::unordered_map<std::string, UpstreamRef> m_byLine;
+  std::optional<UpstreamRows> m_pending;
+  UpstreamRows m_members;
+  // Per row: 1 + its place in m_upstreams once made; 0 before.
+  std::vector<std::uint32_t> m_made;
+  std::vector<UpstreamRef> m_upstreams;  // in the order made
+  // The rows by their lines' keys, made when a line is first looked for: row + 1 in
+  // open addressing, the first row of a key nearest its home.
+  std::vector<std::uint32_t> m_index;
+  unsigned m_indexShift = 64;
+  // The rows by time for the fastest policy, made when it first chooses: none when the
+  // rows are in that order already; and how far the rows made so far reach in it.
+  bool m_timeOrderKnown = false;
+  std::vector<std::uint32_t> m_byTime;
+  std::size_t m_byTimeNext = 0;
   size_t m_next = 0;  // where round-robin goes on
   size_t m_asideCount = 0;
   std::unordered_map<std::string, Name> m_names;

@@ -87,6 +87,8 @@ class alignas(16) CProxyEntry {
   // Whether the address is kept as text (a host name, an IPv6 address, a dotted text
   // that does not pack) rather than as four numbers.
   bool AddressIsText() const { return (m_flags & kAddrText) != 0; }
+  // Whether the port is kept as text ("080", "http") rather than as its number.
+  bool PortIsText() const { return (m_flags & kPortText) != 0; }
   int PortNumber() const;
   double StatusRank() const;
   // Whether the time-or-status is a measured time (IsTimeText), and its value.
