@@ -12,6 +12,10 @@ Proxies.pro, starts serve there on a free loopback port with health checks off, 
 measures from the start to the first connection the port accepts and to the answer
 to the endpoint's status request (GET /quillberry/status, answered by the loop once
 the pool is in place: "ready"), the peak resident size until then (VmHWM) and the resident size after S more seconds (--settle, default 5).
+With --after, each run then also asks the control API for its counts (/count) and its
+metrics (/metrics), and has the list rewritten (a new file in its place, which serve
+reads again): the time of each answer, the longest a status request waited while the
+list was read again and the pool replaced, and the peak resident size by the end.
 With --base CLI, another build's quillberry-cli runs in turn with the same list, so
 that both meet the same moments of a shared machine. Prints each run and the medians.
 It runs in a network namespace of its own (unshare --net) with only loopback up, so
@@ -54,7 +58,39 @@ def status(port):
             answer += chunk
 
 
-def one_run(cli, list_path, settle, scratch):
+def api_get(port, path):
+    """The seconds an answer from the control API took, and its length."""
+    began = time.monotonic()
+    with socket.create_connection(("127.0.0.1", port), timeout=300) as s:
+        s.sendall(b"GET %s HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n" % path.encode())
+        size = 0
+        while True:
+            chunk = s.recv(65536)
+            if not chunk:
+                return time.monotonic() - began, size
+            size += len(chunk)
+
+
+def after_ready(proc, port, api, target, list_path):
+    """The API's answers and a rewritten list, once the pool is in place."""
+    count = api_get(api, "/count")
+    metrics = api_get(api, "/metrics")
+    # The list written anew (another file put in its place, as a save does): serve
+    # notices within 2 s, reads it and hands the loop a fresh pool.
+    fresh = target + ".new"
+    shutil.copyfile(list_path, fresh)
+    os.replace(fresh, target)
+    longest = 0.0
+    until = time.monotonic() + 12
+    while time.monotonic() < until:
+        began = time.monotonic()
+        status(port)
+        longest = max(longest, time.monotonic() - began)
+        time.sleep(0.05)
+    return count, metrics, longest, peak_kib(proc.pid)
+
+
+def one_run(cli, list_path, settle, scratch, after=False):
     data = tempfile.mkdtemp(prefix="serve-ready-", dir=scratch)
     try:
         target = os.path.join(data, "Proxies.pro")
@@ -63,10 +99,12 @@ def one_run(cli, list_path, settle, scratch):
         except OSError:
             shutil.copyfile(list_path, target)
         port = free_port()
+        api = free_port()
         env = dict(os.environ, HOME=data, XDG_CONFIG_HOME=os.path.join(data, "config"), QT_QPA_PLATFORM="offscreen")
         start = time.monotonic()
         proc = subprocess.Popen([cli, "--data-dir", data, "serve", "--listen", "127.0.0.1:%d" % port,
-                                 "--check-interval", "0"], stdout=subprocess.DEVNULL,
+                                 "--check-interval", "0"] + (["--api", "127.0.0.1:%d" % api] if after else []),
+                                stdout=subprocess.DEVNULL,
                                 stderr=subprocess.PIPE, env=env)
         try:
             while not accepts(port):
@@ -81,6 +119,7 @@ def one_run(cli, list_path, settle, scratch):
             time.sleep(settle)
             steady = rss_kib(proc.pid)
             later_peak = peak_kib(proc.pid)
+            more = after_ready(proc, port, api, target, list_path) if after else None
         finally:
             proc.send_signal(signal.SIGTERM)
             try:
@@ -88,7 +127,7 @@ def one_run(cli, list_path, settle, scratch):
             except subprocess.TimeoutExpired:
                 proc.kill()
                 proc.wait()
-        return ready, peak, steady, later_peak, listening, pool
+        return ready, peak, steady, later_peak, listening, pool, more
     finally:
         shutil.rmtree(data, ignore_errors=True)
 
@@ -102,6 +141,7 @@ def main():
     ap.add_argument("--runs", type=int, default=3)
     ap.add_argument("--settle", type=float, default=5.0)
     ap.add_argument("--base")
+    ap.add_argument("--after", action="store_true")
     args = ap.parse_args()
 
     cli = os.path.join(args.build, "quillberry-cli")
@@ -122,11 +162,16 @@ def main():
         results = {name: [] for name, _ in builds}
         for run in range(args.runs):
             for name, path in builds:
-                r = one_run(path, list_path, args.settle, scratch)
+                r = one_run(path, list_path, args.settle, scratch, args.after)
                 results[name].append(r)
                 print("run %d %-4s listening %6.2f s  status answered %6.2f s (pool %s)  peak %7.0f MiB  "
                       "steady %7.0f MiB (peak by then %7.0f MiB)"
                       % (run + 1, name, r[4], r[0], r[5], r[1] / 1024, r[2] / 1024, r[3] / 1024), flush=True)
+                if r[6]:
+                    (count, count_bytes), (metrics, metrics_bytes), longest, last_peak = r[6]
+                    print("      %-4s /count %.3f s (%d bytes)  /metrics %.3f s (%d bytes)  list rewritten: "
+                          "longest status wait %.2f s  peak by the end %7.0f MiB"
+                          % (name, count, count_bytes, metrics, metrics_bytes, longest, last_peak / 1024), flush=True)
         print("after: %s" % subprocess.getoutput("uptime").strip())
         for name, _ in builds:
             rs = results[name]
