@@ -33,10 +33,12 @@ bool UpstreamPool::Allowed(const std::string& type) const {
 
 namespace {
 
-// A row whose state can wait until it is handed out: an address of four numbers and a
-// port it can be reached on, so that it has its address from the start.
+// A row whose state can wait until it is handed out: an address (four numbers, or an
+// IPv6 address) and a port it can be reached on, so that it has its address from the
+// start and no name to look up.
 bool Plain(const CProxyEntry& e) {
-  return !e.AddressIsText() && !e.PortIsText() && e.PortNumber() >= 1 && e.PortNumber() <= 65535;
+  if (e.PortIsText() || e.PortNumber() < 1 || e.PortNumber() > 65535) return false;
+  return !e.AddressIsText() || NumericAddress(e.Addr(), e.PortNumber()).has_value();
 }
 
 }  // namespace

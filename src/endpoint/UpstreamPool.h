@@ -21,8 +21,8 @@
 // packed rows: a proxy's state (its addresses, counters and back-off, an Upstream) is
 // made only when it is first handed out, checked, found by its line or announced, and
 // its country and network are looked up only when its view is asked for. A row that
-// cannot be used as it was read (a host name, an IPv6 address, an odd port) has its
-// state made when the pool takes over.
+// cannot be used as it was read (a host name, an odd port) has its state made when the
+// pool takes over.
 //
 // A pool given by SetPool replaces the old one whole: fresh verification results (a
 // proxy whose verification time changed) clear whatever was held against it, while a
