@@ -60,14 +60,14 @@ struct PartPlan {
   }
 };
 
-// One part of a list file: a line in the form the program writes loads with its five
-// fields, any other line goes through the extractor; the lines that hold no proxy are
-// kept when asked for.
-Part ReadListPart(int fd, const PartPlan& plan, std::size_t i, bool keepRejected) {
-  Part part;
-  ProxyFields fields;
+// The lines of one part of a list file: a line in the form the program writes goes to
+// own with its five fields, any other line's proxies one by one to other (which says
+// whether it took the proxy), and a line that holds none to none.
+template <class Own, class Other, class None>
+bool ForEachListLine(int fd, const PartPlan& plan, std::size_t i, Own own, Other other, None none) {
+  FileLineViews fields;
   std::string decoded, scratch;
-  part.failed = !qb::ForEachLineInRange(fd, plan.Begin(i), plan.End(i), [&](char* data, std::size_t n) {
+  return qb::ForEachLineInRange(fd, plan.Begin(i), plan.End(i), [&](char* data, std::size_t n) {
     std::string_view line(data, n);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (!qb::IsValidUtf8(line)) {
@@ -77,19 +77,59 @@ Part ReadListPart(int fd, const PartPlan& plan, std::size_t i, bool keepRejected
     // The program's own lines first: the extractor would cut a remark at its first
     // blank and drop a status longer than nine bytes.
     if (ParseFileLine(line, fields)) {
-      part.rows.AddParsed(std::move(fields));
+      own(fields);
       return;
     }
     scratch.assign(line);
     std::size_t found = 0;
     auto add = [&](std::string_view proxy) {
-      if (part.rows.AddLine(proxy)) ++found;
+      if (other(proxy)) ++found;
     };
     ScanHostLine(line, add);
     ScanProxies(scratch.data(), scratch.size(), add);
-    // A line that holds no proxy at all is not dropped unseen: the caller keeps it.
-    if (found == 0 && keepRejected && !qb::Trim(line).empty()) part.rejected.emplace_back(line);
+    if (found == 0) none(line);
   });
+}
+
+// One part of a list file as the list takes it. A line that holds no proxy at all is
+// not dropped unseen when asked for: the caller keeps it.
+Part ReadListPart(int fd, const PartPlan& plan, std::size_t i, bool keepRejected) {
+  Part part;
+  part.failed = !ForEachListLine(
+      fd, plan, i,
+      // A line of the program's own always has a status: the entry is what NewRow makes.
+      [&](const FileLineViews& f) {
+        part.rows.AddEntry(std::make_unique<CProxyEntry>(f.addr, f.port, f.type, f.timeStatus, f.remark));
+      },
+      [&](std::string_view proxy) { return part.rows.AddLine(proxy); },
+      [&](std::string_view line) {
+        if (keepRejected && !qb::Trim(line).empty()) part.rejected.emplace_back(line);
+      });
+  return part;
+}
+
+// One part of a list file as entries of its own, in order, for a reader without a list.
+struct RowsPart {
+  bool failed = false;
+  std::vector<CProxyEntry> rows;
+};
+
+RowsPart ReadRowsPart(int fd, const PartPlan& plan, std::size_t i) {
+  RowsPart part;
+  // The program writes lines of at least 34 bytes; a few spare rows cost less than a
+  // vector grown row by row.
+  part.rows.reserve(
+      static_cast<std::size_t>(std::min<std::uint64_t>(plan.partBytes, std::uint64_t{1} << 24) / 32));
+  ProxyFields fields;
+  part.failed = !ForEachListLine(
+      fd, plan, i,
+      [&](const FileLineViews& f) { part.rows.emplace_back(f.addr, f.port, f.type, f.timeStatus, f.remark); },
+      [&](std::string_view proxy) {
+        if (!ParseProxyLine(proxy, fields)) return false;
+        part.rows.push_back(std::move(*CProxyListModel::NewRow(fields)));
+        return true;
+      },
+      [](std::string_view) {});
   return part;
 }
 
@@ -124,21 +164,21 @@ class FirstRows {
   }
 
   // Keeps the entries whose proxy has no row yet, in their order, and drops the rest.
-  void Add(std::vector<std::unique_ptr<CProxyEntry>>& entries) {
+  void Add(std::vector<CProxyEntry>& entries) {
     const std::size_t n = entries.size();
     Reserve(m_size + n);
     // The table is far larger than the cache: each key's slot is fetched a few keys
     // ahead, and the entry its slot names a few keys after that.
     constexpr std::size_t kAhead = 8;
     for (std::size_t i = 0; i < n && i < 2 * kAhead; ++i)
-      __builtin_prefetch(&m_slots[Home(entries[i]->KeyHash())]);
+      __builtin_prefetch(&m_slots[Home(entries[i].KeyHash())]);
     for (std::size_t i = 0; i < n; ++i) {
-      if (i + 2 * kAhead < n) __builtin_prefetch(&m_slots[Home(entries[i + 2 * kAhead]->KeyHash())]);
+      if (i + 2 * kAhead < n) __builtin_prefetch(&m_slots[Home(entries[i + 2 * kAhead].KeyHash())]);
       if (i + kAhead < n) {
-        if (const std::uint32_t at = m_slots[Home(entries[i + kAhead]->KeyHash())])
+        if (const std::uint32_t at = m_slots[Home(entries[i + kAhead].KeyHash())])
           __builtin_prefetch(&Row(at - 1));
       }
-      CProxyEntry& fresh = *entries[i];
+      CProxyEntry& fresh = entries[i];
       const std::uint32_t hash = fresh.KeyHash();
       std::size_t slot = Home(hash);
       bool known = false;
@@ -321,13 +361,13 @@ std::optional<std::vector<CProxyEntry>> ReadRowsFromListFd(
   if (S_ISREG(st.st_mode) && st.st_size > 0)
     first.Reserve(static_cast<std::size_t>(
         std::min(static_cast<std::uint64_t>(st.st_size) / kBytesPerRowAtLeast, kMaxReserved)));
-  auto make = [&](std::size_t i) { return ReadListPart(fd, plan, i, false); };
-  auto use = [&](std::size_t, Part& part) {
+  auto make = [&](std::size_t i) { return ReadRowsPart(fd, plan, i); };
+  auto use = [&](std::size_t, RowsPart& part) {
     if (part.failed) return false;
-    first.Add(part.rows.Entries());
+    first.Add(part.rows);
     return true;
   };
-  if (!qb::RunInOrder<Part>(plan.parts, plan.threads, 2 * plan.threads, make, use)) return std::nullopt;
+  if (!qb::RunInOrder<RowsPart>(plan.parts, plan.threads, 2 * plan.threads, make, use)) return std::nullopt;
   return first.Take(keep);
 }
 

@@ -775,6 +775,17 @@ std::string FormatFileLine(const CProxyEntry& e) {
 }
 
 bool ParseFileLine(std::string_view line, ProxyFields& f) {
+  FileLineViews views;
+  if (!ParseFileLine(line, views)) return false;
+  f.addr.assign(views.addr);
+  f.port.assign(views.port);
+  f.type.assign(views.type);
+  f.timeStatus.assign(views.timeStatus);
+  f.remark.assign(views.remark);
+  return true;
+}
+
+bool ParseFileLine(std::string_view line, FileLineViews& f) {
   const std::size_t colon = HostColon(line);
   if (colon == std::string_view::npos || colon == 0) return false;
   const std::size_t at = line.find('@', colon + 1);
@@ -817,11 +828,7 @@ bool ParseFileLine(std::string_view line, ProxyFields& f) {
   if (!IsProxyType(type)) return false;
   if (status.empty() || (hash != std::string_view::npos && remark.empty())) return false;
   if (Trim(remark).size() != remark.size()) return false;
-  f.addr.assign(addr);
-  f.port.assign(port);
-  f.type.assign(type);
-  f.timeStatus.assign(status);
-  f.remark.assign(remark);
+  f = {addr, port, type, status, remark};
   return true;
 }
 

@@ -176,6 +176,12 @@ void AppendFileLine(std::string& out, const CProxyEntry& e);
 // status). Only a line that this form writes back byte for byte counts; anything
 // else returns false and is left to the tolerant extractor.
 bool ParseFileLine(std::string_view line, ProxyFields& f);
+// The same with the five fields as views into line, for a reader that makes its entry
+// at once.
+struct FileLineViews {
+  std::string_view addr, port, type, timeStatus, remark;
+};
+bool ParseFileLine(std::string_view line, FileLineViews& f);
 
 // Whether a time-or-status holds a measured time: digits with at most one decimal
 // point, nothing else. "0.0" is a time (a proxy that answered within 0.05 s); the

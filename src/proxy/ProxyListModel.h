@@ -72,8 +72,6 @@ class CProxyListModel : public QAbstractTableModel {
     // An entry made elsewhere (NewRow), taken as it is.
     void AddEntry(std::unique_ptr<CProxyEntry> entry);
     std::size_t size() const { return m_entries.size(); }
-    // The entries made so far, for a reader that keeps rows without a list.
-    std::vector<std::unique_ptr<CProxyEntry>>& Entries() { return m_entries; }
 
    private:
     friend class CProxyListModel;
