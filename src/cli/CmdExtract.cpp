@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/FixedPool.h"
 #include "base/Parallel.h"
 #include "base/Text.h"
 #include "base/Translate.h"
@@ -149,60 +150,23 @@ class InputText {
   std::string_view m_text;
 };
 
-// Words on pages of their own, taken from the system zeroed. A table of millions of
-// keys touches each of its pages at random: in 4 KiB pages that is one fault per page
-// (the larger part of building the table on a virtual machine), so the pages are asked
-// to be huge where the system allows, and a fresh table is never cleared by hand.
+// Words on zeroed pages of their own (ZeroedPages): a fresh table is never cleared by
+// hand, and its pages are asked to be huge.
 class ZeroedWords {
  public:
   ZeroedWords() = default;
-  explicit ZeroedWords(std::size_t count) : m_count(count) {
-    m_bytes = count * sizeof(std::uint64_t);
-    void* p = ::mmap(nullptr, m_bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) throw std::bad_alloc();
-#ifdef MADV_HUGEPAGE
-    ::madvise(p, m_bytes, MADV_HUGEPAGE);
-#endif
-    m_words = static_cast<std::uint64_t*>(p);
-  }
-  ~ZeroedWords() {
-    if (m_words) ::munmap(m_words, m_bytes);
-  }
-  ZeroedWords(ZeroedWords&& o) noexcept {
-    Swap(o);
-  }
-  ZeroedWords& operator=(ZeroedWords&& o) noexcept {
-    Swap(o);
-    return *this;
-  }
-  ZeroedWords(const ZeroedWords&) = delete;
-  ZeroedWords& operator=(const ZeroedWords&) = delete;
+  explicit ZeroedWords(std::size_t count) : m_pages(count * sizeof(std::uint64_t)), m_count(count) {}
 
-  std::uint64_t& operator[](std::size_t i) {
-    return m_words[i];
-  }
-  const std::uint64_t& operator[](std::size_t i) const {
-    return m_words[i];
-  }
-  std::size_t size() const {
-    return m_count;
-  }
-  const std::uint64_t* begin() const {
-    return m_words;
-  }
-  const std::uint64_t* end() const {
-    return m_words + m_count;
-  }
+  std::uint64_t& operator[](std::size_t i) { return Words()[i]; }
+  const std::uint64_t& operator[](std::size_t i) const { return Words()[i]; }
+  std::size_t size() const { return m_count; }
+  const std::uint64_t* begin() const { return Words(); }
+  const std::uint64_t* end() const { return Words() + m_count; }
 
  private:
-  void Swap(ZeroedWords& o) noexcept {
-    std::swap(m_words, o.m_words);
-    std::swap(m_count, o.m_count);
-    std::swap(m_bytes, o.m_bytes);
-  }
-  std::uint64_t* m_words = nullptr;
+  std::uint64_t* Words() const { return static_cast<std::uint64_t*>(m_pages.data()); }
+  qb::ZeroedPages m_pages;
   std::size_t m_count = 0;
-  std::size_t m_bytes = 0;
 };
 
 // The packed keys seen so far: open addressing over one array of words, at most 70 %
