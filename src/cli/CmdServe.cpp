@@ -227,7 +227,7 @@ std::function<std::optional<VerifiedFacts>(const std::string&)> HistoryFacts(
   if (!history || rows.empty()) return {};
   std::vector<std::string> lines;
   lines.reserve(rows.size());
-  for (const CProxyEntry& e : rows) lines.push_back(e.Addr() + ":" + e.Port() + "@" + AsciiUpper(e.Type()));
+  for (const CProxyEntry& e : rows) lines.push_back(UpstreamLine(e));
   auto scores = std::make_shared<std::unordered_map<std::string, ProxyScore>>(history->Scores(lines));
   if (scores->empty()) return {};
   return [scores](const std::string& line) -> std::optional<VerifiedFacts> {

@@ -41,6 +41,16 @@ std::string UpstreamProxy::Line() const {
   return addr + ":" + port + "@" + type;
 }
 
+std::string UpstreamLine(const CProxyEntry& e) {
+  std::string line;
+  e.AppendAddr(line);
+  line += ':';
+  e.AppendPort(line);
+  line += '@';
+  line += AsciiUpper(e.Type());
+  return line;
+}
+
 bool IsEndpointType(std::string_view type) {
   return type == "HTTP" || type == "HTTPS" || type == "SOCKS4" || type == "SOCKS5";
 }
@@ -142,7 +152,7 @@ UpstreamRows UpstreamRowsFromEntries(
     CProxyEntry& e = rows[order[k]];
     std::optional<ProxyCredentials> logOn = anyLogOn ? logOns.Find(e) : std::nullopt;
     std::optional<VerifiedFacts> facts;
-    if (verified) facts = verified(e.Addr() + ":" + e.Port() + "@" + AsciiUpper(e.Type()));
+    if (verified) facts = verified(UpstreamLine(e));
     if (facts && leaveOutTampering && Tampers(TrustFromWord(facts->trust).value_or(Trust::Unchecked)))
       continue;
     if (logOn || facts) {

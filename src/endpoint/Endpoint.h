@@ -61,6 +61,8 @@ struct UpstreamProxy {
   // "addr:port@TYPE", the way the list names the proxy.
   std::string Line() const;
 };
+// The same line of a list's row.
+std::string UpstreamLine(const CProxyEntry& e);
 
 // The pool as a long list hands it over: a packed row per proxy in the pool's order
 // (its address, port and type; its time is the verification time), and whole the few

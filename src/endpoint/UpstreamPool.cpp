@@ -118,14 +118,7 @@ std::string UpstreamPool::Line(std::size_t row) const {
   if (const auto given = m_members.whole.find(static_cast<std::uint32_t>(row));
       given != m_members.whole.end())
     return given->second.Line();
-  const CProxyEntry& e = m_members.rows[row];
-  std::string line;
-  e.AppendAddr(line);
-  line += ':';
-  e.AppendPort(line);
-  line += '@';
-  line += AsciiUpper(e.Type());
-  return line;
+  return UpstreamLine(m_members.rows[row]);
 }
 
 double UpstreamPool::Seconds(std::size_t row) const {
