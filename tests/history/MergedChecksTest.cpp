@@ -13,6 +13,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <string>
@@ -251,31 +252,66 @@ TEST(MergedChecks, AKilledMergeLeavesBothWholeAndMergingAgainCompletesThem) {
     wholeMs = clock.elapsed();
     ASSERT_EQ(merge.exitCode(), 0) << merge.readAllStandardError().toStdString();
   }
+  // Kills one merge into `into` after `afterMs`; says whether it was still running, and
+  // checks that what it left is whole.
+  auto killAfter = [&](const qbtest::TempDir& into, int afterMs, std::int64_t& recorded, std::size_t& rows) {
+    QProcess merge;
+    start(merge, into);
+    EXPECT_TRUE(merge.waitForStarted());
+    QThread::msleep(static_cast<unsigned long>(afterMs));
+    const bool killed = qbtest::KillAndReap(merge);
+    recorded = ResultCount(into);
+    EXPECT_TRUE(recorded == 0 || recorded == kRows) << "killed after " << afterMs << " ms: " << recorded;
+    const std::string list = qbtest::ReadFile(into.File("Proxies.pro"));
+    rows = list == "<missing>" ? 0 : LineCount(list);
+    EXPECT_TRUE(rows == 0 || rows == kRows) << "killed after " << afterMs << " ms: " << rows << " rows";
+    return killed;
+  };
   int killedAfterWrite = 0;
+  // The latest moment known to fall before any write, and the earliest known to fall
+  // after the end.
+  int beforeWrite = 0, afterEnd = -1;
   std::int64_t lastRecorded = 0;
   std::size_t lastRows = 0;
   for (double part : {0.1, 0.3, 0.5, 0.65, 0.75, 0.82, 0.88, 0.92, 0.95, 0.98}) {
     const int afterMs = static_cast<int>(part * static_cast<double>(wholeMs));
-    QProcess merge;
-    start(merge, data);
-    ASSERT_TRUE(merge.waitForStarted());
-    QThread::msleep(static_cast<unsigned long>(afterMs));
-    const bool killed = qbtest::SignalProcess(merge, SIGKILL);
-    merge.waitForFinished(30000);
-
-    const std::int64_t recorded = ResultCount(data);
-    EXPECT_TRUE(recorded == 0 || recorded == kRows) << "killed after " << afterMs << " ms: " << recorded;
-    const std::string list = qbtest::ReadFile(data.File("Proxies.pro"));
-    const std::size_t rows = list == "<missing>" ? 0 : LineCount(list);
-    EXPECT_TRUE(rows == 0 || rows == kRows) << "killed after " << afterMs << " ms: " << rows << " rows";
+    std::int64_t recorded = 0;
+    std::size_t rows = 0;
+    const bool killed = killAfter(data, afterMs, recorded, rows);
+    const bool changed = recorded != lastRecorded || rows != lastRows;
     // A kill that came after a write: the merge changed something before it ended.
-    if (killed && (recorded != lastRecorded || rows != lastRows)) ++killedAfterWrite;
+    if (killed && changed) ++killedAfterWrite;
+    if (killed && killedAfterWrite == 0) beforeWrite = afterMs;
     lastRecorded = recorded;
     lastRows = rows;
-    if (!killed) break;
+    if (!killed) {
+      afterEnd = afterMs;
+      break;
+    }
+  }
+  // The writes come in the last few milliseconds of a merge, and a merge's length
+  // varies from run to run: when no kill fell between a write and the end, the moment
+  // is narrowed down on fresh directories until one does.
+  for (int tries = 0; killedAfterWrite == 0 && tries < 24; ++tries) {
+    const int afterMs = afterEnd < 0 ? beforeWrite * 3 / 2 + 20 : (beforeWrite + afterEnd) / 2;
+    qbtest::TempDir fresh;
+    std::int64_t recorded = 0;
+    std::size_t rows = 0;
+    const bool killed = killAfter(fresh, afterMs, recorded, rows);
+    if (killed && (recorded != 0 || rows != 0))
+      ++killedAfterWrite;
+    else if (killed)
+      beforeWrite = afterMs;
+    else
+      afterEnd = afterMs;
+    // Timing drifts: a window narrowed to nothing is opened again.
+    if (afterEnd >= 0 && afterEnd - beforeWrite < 2) {
+      beforeWrite = std::max(0, beforeWrite - 20);
+      afterEnd += 20;
+    }
   }
   // Some kill came after a write and before the end (else the test proves little).
-  EXPECT_GT(killedAfterWrite, 0);
+  EXPECT_GT(killedAfterWrite, 0) << "no kill fell between " << beforeWrite << " and " << afterEnd << " ms";
 
   const auto done = MergeInto(data, {out.File("shares.jsonl")});
   ASSERT_EQ(done.exitCode, 0) << done.err;

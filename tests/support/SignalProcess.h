@@ -17,4 +17,12 @@ inline bool SignalProcess(const QProcess& process, int sig) {
   return ::kill(pid, sig) == 0;
 }
 
+// Kills a child and reaps it. True only when the kill is what ended it: a child that
+// has exited, but that its QProcess has not yet noticed, still takes the signal.
+inline bool KillAndReap(QProcess& process, int waitMs = 30000) {
+  const bool signalled = SignalProcess(process, SIGKILL);
+  process.waitForFinished(waitMs);
+  return signalled && process.exitStatus() == QProcess::CrashExit;
+}
+
 }  // namespace qbtest
