@@ -9,6 +9,7 @@
 
 #include <QLockFile>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -28,7 +29,7 @@ class DataDirLock {
     Failed,  // the lock file could not be made: Error() says why
   };
   // Waits up to waitMs for a holder to let go. A lock left by a process that is gone
-  // is taken over.
+  // is taken over, and so is one that a writer killed while making it left unnamed.
   Outcome TryLock(int waitMs = 0);
 
   // The holder, as far as its lock file tells: 0 and empty when unknown.
@@ -41,6 +42,8 @@ class DataDirLock {
   std::string Error() const { return m_error; }
 
  private:
+  bool RemoveUnwrittenLock();
+
   std::string m_path;
   std::string m_error;
   std::unique_ptr<QLockFile> m_lock;

@@ -2,8 +2,16 @@
 // process tells its own saves from another program's.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QFileInfo>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <ctime>
 
 #include <string>
 
@@ -57,6 +65,70 @@ TEST(DataDirLock, OneWriterAtATimeAndALockOfADeadProcessIsTakenOver) {
   DataDir::OpenReport later;
   (void)DataDir::Open(dir.Path(), DataDir::Access::Write, &later, quick);
   EXPECT_EQ(later.holder, DataDir::Holder::Us);
+}
+
+// A writer killed between making its lock file and naming itself in it leaves an
+// empty file, which named no one and so kept every writer out for good.
+TEST(DataDirLock, AnUnnamedLockIsTakenOverOnceNoOneHoldsItAndItHasAged) {
+  TempDir dir;
+  const std::string lockFile = dir.File(".quillberry.lock");
+  DataDir::OpenOptions quick;
+  quick.lockWaitMs = 50;
+  const auto age = [&](int seconds) {
+    const timespec times[2] = {{::time(nullptr) - seconds, 0}, {::time(nullptr) - seconds, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, lockFile.c_str(), times, 0), 0);
+  };
+  const auto open = [&](const DataDir::OpenOptions& options) {
+    DataDir::OpenReport report;
+    (void)DataDir::Open(dir.Path(), DataDir::Access::Write, &report, options);
+    return report.holder;
+  };
+  WriteFile(lockFile, "");
+  age(10);
+  EXPECT_EQ(open(quick), DataDir::Holder::Us);
+  EXPECT_EQ(ReadFile(lockFile), "<missing>");
+
+  // One that a live writer holds (its flock) is its, however old and empty.
+  WriteFile(lockFile, "");
+  age(10);
+  const int held = ::open(lockFile.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+  EXPECT_EQ(open(quick), DataDir::Holder::Command);
+  EXPECT_EQ(ReadFile(lockFile), "");
+  ::close(held);
+
+  // A fresh one may be a writer's that is naming itself right now: left until it ages.
+  WriteFile(lockFile, "");
+  EXPECT_EQ(open(quick), DataDir::Holder::Command);
+  EXPECT_EQ(ReadFile(lockFile), "");
+  DataDir::OpenOptions patient;
+  patient.lockWaitMs = 1500;
+  EXPECT_EQ(open(patient), DataDir::Holder::Us);
+
+  // A lock that names a live process stays its, however old.
+  WriteFile(lockFile, std::to_string(::getpid()) + "\n" +
+                          QFileInfo(QCoreApplication::applicationFilePath()).fileName().toStdString() + "\n");
+  age(10);
+  EXPECT_EQ(open(quick), DataDir::Holder::Command);
+  ::unlink(lockFile.c_str());
+}
+
+// What no writer can have made at the lock's name is no lock: it is said, not waited on.
+TEST(DataDirLock, APipeOrAFolderAtTheLocksNameIsALockThatCannotBeMade) {
+  TempDir dir;
+  const std::string lockFile = dir.File(".quillberry.lock");
+  ASSERT_EQ(::mkfifo(lockFile.c_str(), 0600), 0);
+  DataDir::OpenReport pipe;
+  (void)DataDir::Open(dir.Path(), DataDir::Access::Write, &pipe);
+  EXPECT_EQ(pipe.holder, DataDir::Holder::NoLock);
+  EXPECT_NE(pipe.error.find("something other than a file"), std::string::npos) << pipe.error;
+  ASSERT_EQ(::unlink(lockFile.c_str()), 0);
+  ASSERT_EQ(::mkdir(lockFile.c_str(), 0700), 0);
+  DataDir::OpenReport folder;
+  (void)DataDir::Open(dir.Path(), DataDir::Access::Write, &folder);
+  EXPECT_EQ(folder.holder, DataDir::Holder::NoLock);
+  EXPECT_TRUE(QFileInfo(QString::fromStdString(lockFile)).isDir());
 }
 
 TEST(DataDirLock, ADirectoryThatCannotTakeTheLockFileSaysWhy) {
