@@ -12,8 +12,8 @@ Proxies.pro, starts serve there on a free loopback port with health checks off, 
 measures from the start to the first connection the port accepts and to the answer
 to the endpoint's status request (GET /quillberry/status, answered by the loop once
 the pool is in place: "ready"), the peak resident size until then (VmHWM) and the resident size after S more seconds (--settle, default 5).
-With --after, each run then also asks the control API for its counts (/count) and its
-metrics (/metrics), and has the list rewritten (a new file in its place, which serve
+With --after, each run then also asks the control API for its counts (/count), its
+metrics (/metrics), a page of /pool and a check of a line not in the pool, and has the list rewritten (a new file in its place, which serve
 reads again): the time of each answer, the longest a status request waited while the
 list was read again and the pool replaced, and the peak resident size by the end.
 With --base CLI, another build's quillberry-cli runs in turn with the same list, so
@@ -58,16 +58,20 @@ def status(port):
             answer += chunk
 
 
-def api_get(port, path):
-    """The seconds an answer from the control API took, and its length."""
+def api_get(port, path, method="GET"):
+    """The seconds an answer from the control API took, its length and its status."""
     began = time.monotonic()
     with socket.create_connection(("127.0.0.1", port), timeout=300) as s:
-        s.sendall(b"GET %s HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n" % path.encode())
+        s.sendall(b"%s %s HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"
+                  % (method.encode(), path.encode()))
         size = 0
+        head = b""
         while True:
             chunk = s.recv(65536)
             if not chunk:
-                return time.monotonic() - began, size
+                return time.monotonic() - began, size, head[9:12].decode(errors="replace")
+            if len(head) < 12:
+                head += chunk[:12]
             size += len(chunk)
 
 
@@ -75,6 +79,10 @@ def after_ready(proc, port, api, target, list_path):
     """The API's answers and a rewritten list, once the pool is in place."""
     count = api_get(api, "/count")
     metrics = api_get(api, "/metrics")
+    # A page deep in the pool, and a check of a line the pool lacks (checks are off, so
+    # the answer says whether the line is there: 404).
+    page = api_get(api, "/pool?offset=4000000&limit=100")
+    unknown = api_get(api, "/check?line=127.0.0.1:1@HTTP", "POST")
     # The list written anew (another file put in its place, as a save does): serve
     # notices within 2 s, reads it and hands the loop a fresh pool.
     fresh = target + ".new"
@@ -87,7 +95,7 @@ def after_ready(proc, port, api, target, list_path):
         status(port)
         longest = max(longest, time.monotonic() - began)
         time.sleep(0.05)
-    return count, metrics, longest, peak_kib(proc.pid)
+    return count, metrics, longest, peak_kib(proc.pid), page, unknown
 
 
 def one_run(cli, list_path, settle, scratch, after=False):
@@ -168,10 +176,13 @@ def main():
                       "steady %7.0f MiB (peak by then %7.0f MiB)"
                       % (run + 1, name, r[4], r[0], r[5], r[1] / 1024, r[2] / 1024, r[3] / 1024), flush=True)
                 if r[6]:
-                    (count, count_bytes), (metrics, metrics_bytes), longest, last_peak = r[6]
+                    (count, count_bytes, _), (metrics, metrics_bytes, _), longest, last_peak, page, unknown = r[6]
                     print("      %-4s /count %.3f s (%d bytes)  /metrics %.3f s (%d bytes)  list rewritten: "
                           "longest status wait %.2f s  peak by the end %7.0f MiB"
                           % (name, count, count_bytes, metrics, metrics_bytes, longest, last_peak / 1024), flush=True)
+                    print("      %-4s /pool page of 100 at 4,000,000: %.3f s (%d bytes, %s)  "
+                          "POST /check of a line not in the pool: %.3f s (%s)"
+                          % (name, page[0], page[1], page[2], unknown[0], unknown[2]), flush=True)
         print("after: %s" % subprocess.getoutput("uptime").strip())
         for name, _ in builds:
             rs = results[name]

@@ -33,6 +33,14 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// A query's whole number: digits alone, no sign, no spaces.
+std::optional<std::size_t> WholeNumber(const std::string& text) {
+  std::size_t n = 0;
+  const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+  if (text.empty() || ec != std::errc() || ptr != text.data() + text.size()) return std::nullopt;
+  return n;
+}
+
 const char* Reason(int status) {
   switch (status) {
     case 200:
@@ -292,12 +300,23 @@ ControlApi::Answer ControlApi::Handle(const std::string& method, const std::stri
   }
 
   if (path == "/pool") {
-    if (auto name = unexpected({})) return ErrorAnswer(400, "unknown parameter: " + *name);
-    const std::vector<UpstreamState> pool = m_pool.Upstreams();
+    if (auto name = unexpected({"offset", "limit"})) return ErrorAnswer(400, "unknown parameter: " + *name);
+    // A pool of millions is read a page at a time: each proxy described costs the
+    // endpoint's loop its look-ups while the answer is made.
+    std::size_t offset = 0, limit = std::numeric_limits<std::size_t>::max();
+    for (const auto& [name, value] : {std::pair{"offset", &offset}, std::pair{"limit", &limit}}) {
+      if (!query->count(name)) continue;
+      const std::optional<std::size_t> n = WholeNumber((*query)[name]);
+      if (!n) return ErrorAnswer(400, std::string(name) + " must be a whole number");
+      *value = *n;
+    }
+    const UpstreamPage page = m_pool.Page(offset, limit);
     Answer a;
-    a.body.reserve(pool.size() * 320 + 64);
-    a.body = std::string("{\"policy\":\"") + PolicyName(m_pool.Policy()) + "\",\"upstreams\":[";
-    for (const UpstreamState& u : pool) {
+    a.body.reserve(page.upstreams.size() * 320 + 96);
+    a.body = std::string("{\"policy\":\"") + PolicyName(m_pool.Policy()) +
+             "\",\"total\":" + std::to_string(page.members) + ",\"offset\":" + std::to_string(page.offset) +
+             ",\"upstreams\":[";
+    for (const UpstreamState& u : page.upstreams) {
       if (a.body.back() != '[') a.body += ',';
       AppendUpstream(a.body, u);
     }
@@ -386,10 +405,7 @@ ControlApi::Answer ControlApi::Handle(const std::string& method, const std::stri
   if (!m_pool.CheckNow(line)) {
     // The endpoint says no both for a line it lacks and when it has nothing to check
     // with; only the first is the caller's mistake.
-    const std::vector<UpstreamState> pool = m_pool.Upstreams();
-    const bool known = line.empty() || std::any_of(pool.begin(), pool.end(),
-                                                   [&](const UpstreamState& u) { return u.line == line; });
-    if (!known) return ErrorAnswer(404, "no such upstream in the pool");
+    if (!line.empty() && !m_pool.Has(line)) return ErrorAnswer(404, "no such upstream in the pool");
     return ErrorAnswer(
         409, "health checks are off: the endpoint has no http:// verification resource to check with");
   }

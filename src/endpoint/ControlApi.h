@@ -20,6 +20,7 @@
 // client that has not sent its request within the request time-out.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -46,6 +47,19 @@ class PoolControl {
     const std::size_t members = all.size();
     return {members, std::move(all)};
   }
+  // At most limit upstreams from offset on (UpstreamPage): what a paged /pool reads.
+  virtual UpstreamPage Page(std::size_t offset, std::size_t limit) const {
+    std::vector<UpstreamState> all = Upstreams();
+    UpstreamPage page{all.size(), offset, {}};
+    for (std::size_t i = offset; i < all.size() && i - offset < limit; ++i)
+      page.upstreams.push_back(std::move(all[i]));
+    return page;
+  }
+  // Whether the pool has an upstream of that line.
+  virtual bool Has(const std::string& line) const {
+    const std::vector<UpstreamState> all = Upstreams();
+    return std::any_of(all.begin(), all.end(), [&](const UpstreamState& u) { return u.line == line; });
+  }
   // Sets the upstream named by its line aside; false when the pool has no such line.
   virtual bool MarkBad(const std::string& line) = 0;
   // Starts a health check of the line's upstream, or of every one for an empty line;
@@ -63,6 +77,10 @@ class EndpointPoolControl : public PoolControl {
   EndpointPoolControl(CEndpoint& endpoint, EndpointPolicy policy) : m_endpoint(endpoint), m_policy(policy) {}
   std::vector<UpstreamState> Upstreams() const override { return m_endpoint.Upstreams(); }
   UpstreamSummary Summary() const override { return m_endpoint.Summary(); }
+  UpstreamPage Page(std::size_t offset, std::size_t limit) const override {
+    return m_endpoint.Page(offset, limit);
+  }
+  bool Has(const std::string& line) const override { return m_endpoint.Has(line); }
   bool MarkBad(const std::string& line) override { return m_endpoint.MarkBad(line); }
   bool CheckNow(const std::string& line) override { return m_endpoint.CheckNow(line); }
   CEndpoint::Stats GetStats() const override { return m_endpoint.GetStats(); }

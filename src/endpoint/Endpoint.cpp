@@ -487,6 +487,19 @@ class CEndpoint::Loop final : public EventLoop::Owner {
       return UpstreamSummary{m_pool.Size(), m_pool.UsedStates(now)};
     });
   }
+  UpstreamPage Page(std::size_t offset, std::size_t limit) {
+    return OnLoop([this, offset, limit] {
+      const auto now = EventLoop::Clock::now();
+      m_pool.TakePending(now);
+      return UpstreamPage{m_pool.Size(), offset, m_pool.States(now, offset, limit)};
+    });
+  }
+  bool Has(const std::string& line) {
+    return OnLoop([this, &line] {
+      m_pool.TakePending(EventLoop::Clock::now());
+      return m_pool.Has(line);
+    });
+  }
   bool CheckNow(const std::string& line) {
     return OnLoop([this, &line] {
       const auto now = EventLoop::Clock::now();
@@ -672,6 +685,14 @@ std::vector<UpstreamState> CEndpoint::Upstreams() const {
 
 UpstreamSummary CEndpoint::Summary() const {
   return m_loop->Summary();
+}
+
+UpstreamPage CEndpoint::Page(std::size_t offset, std::size_t limit) const {
+  return m_loop->Page(offset, limit);
+}
+
+bool CEndpoint::Has(const std::string& line) const {
+  return m_loop->Has(line);
 }
 bool CEndpoint::MarkBad(const std::string& line) {
   return m_loop->MarkBad(line);

@@ -248,6 +248,13 @@ struct UpstreamSummary {
   std::vector<UpstreamState> used;
 };
 
+// A part of the pool's view: the proxies from offset on, and how many the pool has.
+struct UpstreamPage {
+  std::size_t members = 0;
+  std::size_t offset = 0;
+  std::vector<UpstreamState> upstreams;
+};
+
 class CEndpoint {
  public:
   explicit CEndpoint(EndpointConfig config);
@@ -303,6 +310,11 @@ class CEndpoint {
   std::vector<UpstreamState> Upstreams() const;
   // The same in few words (UpstreamSummary), without a country or network; as Upstreams.
   UpstreamSummary Summary() const;
+  // At most limit proxies from offset on, in the pool's order; as Upstreams, at the
+  // cost of those described rather than of the whole pool.
+  UpstreamPage Page(std::size_t offset, std::size_t limit) const;
+  // Whether the pool has the proxy of that line; as Upstreams.
+  bool Has(const std::string& line) const;
   // Sets the proxy of that line ("addr:port@TYPE") aside now, as repeated failures
   // would (reason "marked bad", announced through OnSetAside); false when the pool has
   // no such proxy. From any thread, as Upstreams.

@@ -586,9 +586,15 @@ UpstreamState UpstreamPool::StateOf(std::size_t row, Clock::time_point now, bool
 }
 
 std::vector<UpstreamState> UpstreamPool::States(Clock::time_point now) const {
+  return States(now, 0, Size());
+}
+
+std::vector<UpstreamState> UpstreamPool::States(Clock::time_point now, std::size_t offset,
+                                                std::size_t limit) const {
   std::vector<UpstreamState> states;
-  states.reserve(Size());
-  for (std::size_t row = 0; row < Size(); ++row) states.push_back(StateOf(row, now, true));
+  const std::size_t end = offset >= Size() ? offset : offset + std::min(limit, Size() - offset);
+  states.reserve(end - offset);
+  for (std::size_t row = offset; row < end; ++row) states.push_back(StateOf(row, now, true));
   return states;
 }
 

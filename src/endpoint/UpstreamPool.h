@@ -230,6 +230,10 @@ class UpstreamPool {
   // Each member as the endpoint's view shows it, in the pool's order; its country and
   // network are looked up now.
   std::vector<UpstreamState> States(Clock::time_point now) const;
+  // The members from offset on, at most limit of them, as States shows them.
+  std::vector<UpstreamState> States(Clock::time_point now, std::size_t offset, std::size_t limit) const;
+  // Whether the pool has a proxy of that line; makes no state for it.
+  bool Has(const std::string& line) { return RowOf(line).has_value(); }
   // The same of the members whose state is made (UpstreamSummary), in the order made,
   // without a country or network.
   std::vector<UpstreamState> UsedStates(Clock::time_point now) const;

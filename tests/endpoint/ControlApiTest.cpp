@@ -172,6 +172,35 @@ TEST_F(ControlApiTest, PoolAndCountReportEveryUpstreamWithUnknownsAsNull) {
   EXPECT_EQ(counts["unresolved"].toInt(), 1);
 }
 
+// A pool is read a page at a time: at most limit proxies from offset on, with how many
+// the pool has; past the end is an empty page, not an error.
+TEST_F(ControlApiTest, PoolIsReadAPageAtATime) {
+  StartApi();
+  const auto page = [&](const std::string& query) {
+    const Reply r = CurlApi(port, "/pool" + query);
+    std::vector<std::string> lines;
+    for (const auto& u : r.Json()["upstreams"].toArray())
+      lines.push_back(u.toObject()["line"].toString().toStdString());
+    EXPECT_EQ(r.status, 200) << query << r.body;
+    EXPECT_EQ(r.Json()["total"].toInt(), 5) << query;
+    return lines;
+  };
+  using Lines = std::vector<std::string>;
+  EXPECT_EQ(page("?offset=1&limit=2"), (Lines{"[2001:db8::1]:1080@SOCKS5", "gw.test:8080@HTTP"}));
+  EXPECT_EQ(page("?offset=3"), (Lines{"127.0.0.2:1080@SOCKS4", "name.invalid:3128@HTTPS"}));
+  EXPECT_EQ(page("?limit=1"), (Lines{"127.0.0.1:3128@HTTP"}));
+  EXPECT_EQ(page("?limit=0"), Lines{});
+  EXPECT_EQ(page("?offset=5&limit=9"), Lines{});
+  EXPECT_EQ(page("?offset=18446744073709551615&limit=18446744073709551615"), Lines{});
+  EXPECT_EQ(page("").size(), 5u);
+  EXPECT_EQ(CurlApi(port, "/pool?offset=2").Json()["offset"].toInt(), 2);
+  for (const char* bad : {"?offset=-1", "?limit=x", "?limit=1.5", "?offset=", "?limit=%201", "?limit=+1",
+                          "?offset=18446744073709551616", "?offset=1&offset=2", "?page=1"}) {
+    const Reply r = CurlApi(port, std::string("/pool") + bad);
+    EXPECT_EQ(r.status, 400) << bad << " " << r.body;
+  }
+}
+
 TEST_F(ControlApiTest, GetChoosesAMatchingUsableUpstreamAsThePolicyWould) {
   StartApi();
   // Failover: the first usable in the pool's order, never one set aside (the faster

@@ -377,6 +377,29 @@ TEST(UpstreamPoolRows, TheMetricsOfTheUsedAreTheMetricsOfEveryRow) {
   EXPECT_EQ(fromSummary.Scrape(summary, stats), fromEvery.Scrape(pool.States(now), stats));
   EXPECT_NE(fromSummary.Scrape(summary, stats).find("state=\"ok\"} 50000"), std::string::npos)
       << fromSummary.Scrape(summary, stats);
+
+  // A page of the view is that part of the whole view, and asking whether a line is
+  // in the pool makes no state for it.
+  const std::vector<qb::UpstreamState> every = pool.States(now);
+  const auto lines = [](const std::vector<qb::UpstreamState>& states) {
+    std::vector<std::string> out;
+    for (const qb::UpstreamState& s : states)
+      out.push_back(s.line + " " + s.state + " " + std::to_string(s.connections));
+    return out;
+  };
+  for (const auto& [offset, limit] : std::vector<std::pair<std::size_t, std::size_t>>{
+           {0, 3}, {49998, 10}, {50001, 1}, {50002, 5}, {60000, 1}, {7, 0}, {0, SIZE_MAX}, {1, SIZE_MAX}}) {
+    const std::size_t from = std::min(offset, every.size());
+    const std::size_t to = from + std::min(limit, every.size() - from);
+    EXPECT_EQ(lines(pool.States(now, offset, limit)),
+              lines(std::vector<qb::UpstreamState>(every.begin() + from, every.begin() + to)))
+        << offset << " " << limit;
+  }
+  EXPECT_TRUE(pool.Has("127.0.3.7:8@SOCKS5"));
+  EXPECT_TRUE(pool.Has("::1:1080@HTTP"));
+  EXPECT_FALSE(pool.Has("127.0.3.7:8@HTTP"));
+  EXPECT_FALSE(pool.Has("127.0.3.7:8"));
+  EXPECT_EQ(pool.UsedStates(now).size(), 3u);
 }
 
 TEST(UpstreamPoolRows, ALineIsFoundOnlyAsThePoolWritesIt) {

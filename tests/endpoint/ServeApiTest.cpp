@@ -110,6 +110,17 @@ TEST(ServeApi, ThePoolAndTheMetricsFollowTheTrafficAndMarkBadTakesAnUpstreamOut)
   ASSERT_EQ(pool.status, 200) << pool.body;
   EXPECT_EQ(pool.Json()["upstreams"].toArray().size(), 2);
   EXPECT_EQ(FindUpstream(pool.Json(), socksLine)["state"].toString(), "ok") << pool.body;
+  // The same, a page at a time.
+  QJsonArray pages;
+  for (const char* query : {"/pool?limit=1", "/pool?offset=1&limit=1", "/pool?offset=2"}) {
+    const ApiReply page = AskApi(apiPort, query, auth);
+    ASSERT_EQ(page.status, 200) << query << page.body;
+    EXPECT_EQ(page.Json()["total"].toInt(), 2) << query;
+    for (const auto& u : page.Json()["upstreams"].toArray()) pages.append(u.toObject()["line"]);
+  }
+  ASSERT_EQ(pages.size(), 2);
+  EXPECT_EQ(pages[0], pool.Json()["upstreams"].toArray()[0].toObject()["line"]);
+  EXPECT_EQ(pages[1], pool.Json()["upstreams"].toArray()[1].toObject()["line"]);
 
   for (int i = 0; i < 3; ++i) {
     const eptest::CurlResult r = Curl(port, Via::Tunnel, peers.OriginUrl("/echo"));
