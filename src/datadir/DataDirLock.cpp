@@ -70,8 +70,8 @@ bool DataDirLock::RemoveUnwrittenLock() {
   const int fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) return false;
   bool removed = false;
-  struct stat opened {
-  }, named{};
+  struct stat opened {};
+  struct stat named {};
   if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) &&
       AgeMs(opened) > kUnwrittenLockAgeMs && !m_lock->getLockInfo(nullptr, nullptr, nullptr) &&
       ::lstat(m_path.c_str(), &named) == 0 && named.st_dev == opened.st_dev && named.st_ino == opened.st_ino)

@@ -191,6 +191,10 @@ TEST(ServeApi, ThePoolAndTheMetricsFollowTheTrafficAndMarkBadTakesAnUpstreamOut)
   const QStringList checkUnknown = QStringList(auth) << "--data"
                                                      << "line=127.0.0.1:1@HTTP";
   EXPECT_EQ(AskApi(apiPort, "/check", checkUnknown).status, 404);
+  // A line the pool has is checked or refused for want of a resource, never unknown.
+  const ApiReply checkKnown =
+      AskApi(apiPort, "/check", QStringList(auth) << "--data" << QString::fromStdString("line=" + socksLine));
+  EXPECT_EQ(checkKnown.status, check.status) << checkKnown.body;
   EXPECT_EQ(AskApi(apiPort, "/mark-bad",
                    QStringList(auth) << "--data"
                                      << "line=127.0.0.1:1@HTTP")
